@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, when missing.
+# Sourced by run.sh and test.sh.
+set -e
+
+QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3 \
+zlib1g-dev libx11-dev xvfb xauth"
+
+qx_missing=""
+for p in $QX_PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        qx_missing="$qx_missing $p"
+    fi
+done
+if [ -n "$qx_missing" ]; then
+    echo "Installing:$qx_missing"
+    if [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null 2>&1; then SUDO=sudo; else SUDO=; fi
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y $qx_missing
+fi

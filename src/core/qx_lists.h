@@ -1,0 +1,94 @@
+// Small shared facilities of the runtime: doubly linked lists, bounded
+// string copies, path joining and splitting, percent escaping, the plug-in
+// callback and capability lists, and the release of the runtime's
+// registries at shutdown.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vm/lua.h"
+
+struct qxNode {
+    qxNode *succ;
+    qxNode *pred;
+};
+
+// An empty list has head pointing at the tail field and tailPred at the
+// head field; the last node's successor is the tail field.
+struct qxList {
+    qxNode *head;
+    qxNode *tail; // always null
+    qxNode *tailPred;
+};
+
+// A node of a plug-in capability list.
+struct qxPluginListNode {
+    qxPluginListNode *next;
+    void *item;
+};
+
+typedef void (*qxCallbackFunc)(void);
+
+enum : uint32_t { QX_CALLBACK_KINDS = 5 };
+
+// A registered plug-in callback; func[kind] holds its function.
+struct qxCallbackNode {
+    qxCallbackNode *next;
+    uint32_t kind;
+    uint32_t mode; // non-zero: called through the plug-in calling stub
+    void *userData;
+    uint32_t disabled;
+    qxCallbackFunc func[QX_CALLBACK_KINDS];
+};
+
+extern "C" {
+
+void qxNewList(qxList *list);
+void qxAddHead(qxList *list, qxNode *node);
+void qxAddTail(qxList *list, qxNode *node);
+qxNode *qxRemHead(qxList *list);
+qxNode *qxRemTail(qxList *list);
+void qxRemove(qxNode *node);
+// Inserts after `after`; null inserts at the front.
+void qxInsert(qxList *list, qxNode *node, qxNode *after);
+// The data that follows a node at the start of its record.
+void *qxNodeData(qxNode *node);
+
+// Copies at most size - 1 bytes and a terminator; 1 when all of source
+// fitted, 0 when it was cut (size 0 copies nothing and returns 0).
+int qxStrCopyN(char *destination, size_t size, const char *source);
+// Appends within the total size; 1 when all of source fitted.
+int qxStrCatN(char *destination, size_t size, const char *source);
+// Joins name to path with "/" unless path is empty or ends in "/" or "\".
+// 1 on success; 0 when the result does not fit (path is left unchanged).
+int qxAddPart(char *path, const char *name, size_t size);
+// The part after the last "/", "\" or ":".
+const char *qxFilePart(const char *path);
+// A new copy (qxFree) with every "%" doubled; null for an empty text, a
+// text without "%" or no memory.
+char *qxEscapePercent(const char *text);
+uint32_t qxMulAdd(uint32_t a, uint32_t b, uint32_t c);
+
+// Appends item to a plug-in capability list: 1566 for applets older than
+// 6.0, 1000 when out of memory, else 0.
+int qxAddToPluginList(qxPluginListNode **list, void *item);
+// Callbacks of kinds 0 to 4 (null for other kinds or no memory).
+qxCallbackNode *qxAddCallback(uint32_t kind, qxCallbackFunc func, void *userData, uint32_t flags);
+void qxSetCallbackDisabled(qxCallbackNode *node, int flag);
+void qxRemoveCallback(qxCallbackNode *node);
+qxCallbackNode *qxFirstCallback(void);
+
+// Creates the event-queue mutex (1298) and records the start time.
+int qxInitRuntime(void);
+// The time qxInitRuntime ran.
+int64_t qxRuntimeStartTime(void);
+// Frees the attribute chains, the library-name registry, the custom error
+// messages, the object-list registry, the callbacks, the plug-in
+// capability lists and the queued events.
+void qxFreeRuntimeLists(lua_State *L);
+
+// The start-up record ("clargs") and the applet record ("applet") of the
+// registry; the applet record of the main state when L is null.
+struct qxStartupInfo *qxGetCommandLineTable(lua_State *L);
+struct qxAppletInfo *qxGetAppletRecord(lua_State *L);
+}

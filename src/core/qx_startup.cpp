@@ -1,0 +1,223 @@
+#include "core/qx_startup.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/qx_applet.h"
+#include "core/qx_commands.h"
+#include "core/qx_errors.h"
+#include "core/qx_globals.h"
+#include "core/qx_lists.h"
+#include "core/qx_options.h"
+#include "core/qx_plugins.h"
+#include "core/qx_report.h"
+#include "core/vm/lua.h"
+#include "display/qx_startdisplay.h"
+#include "draw/qx_drawlibs.h"
+#include "media/qx_medialibs.h"
+#include "objects/qx_appicon.h"
+#include "platform/qx_catalog.h"
+#include "platform/qx_files.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_timerthread.h"
+
+extern "C" {
+
+lua_State *qxMainState;
+qxAppletInfo *qxApplet;
+uint32_t qxLinked;
+uint32_t qxAppendedOffset;
+volatile uint32_t qxQuitting;
+uint32_t qxExitValue;
+qxTempFile *qxTempFiles;
+char qxLinkedPluginDir[1024];
+
+int qxAddTempFile(const char *path)
+{
+    auto *node = static_cast<qxTempFile *>(qxAlloc(sizeof(qxTempFile), 1));
+    if (!node)
+        return 0;
+    size_t len = std::strlen(path) + 1;
+    node->path = static_cast<char *>(qxAlloc(len, 0));
+    if (!node->path) {
+        qxFree(node);
+        return 0;
+    }
+    std::memcpy(node->path, path, len);
+    node->next = qxTempFiles;
+    qxTempFiles = node;
+    return 1;
+}
+
+void qxDeleteTempFiles(void)
+{
+    while (qxTempFiles) {
+        qxTempFile *next = qxTempFiles->next;
+        // Through the platform, which converts the path to the text mode's form.
+        qxDeleteFile(qxTempFiles->path);
+        qxFree(qxTempFiles->path);
+        qxFree(qxTempFiles);
+        qxTempFiles = next;
+    }
+}
+
+static void runMainChunkProtected(void *L)
+{
+    lua_pcall(static_cast<lua_State *>(L), 0, 0, 0);
+}
+
+int qxRunMainChunk(lua_State *L)
+{
+    if (qxAdapterMainLoopFunc loop = qxGetAdapterMainLoop())
+        return loop(L, runMainChunkProtected, L, nullptr, nullptr);
+    // Nothing to run until the applet loader leaves the main chunk.
+    if (lua_gettop(L) < 1 || !lua_isfunction(L, -1))
+        return 0;
+    return lua_pcall(L, 0, 0, 0);
+}
+
+int qxRunMainScript(lua_State *L)
+{
+    int r = qxStartTimerMessageThread();
+    if (r)
+        return r;
+    qxMainState = L;
+    r = qxRunMainChunk(L);
+    qxMainState = nullptr;
+    qxStopTimerMessageThread();
+    return r;
+}
+
+// Removes the directory of extracted linked plug-ins and everything in it.
+static void removeLinkedPluginDir(void)
+{
+    if (!qxLinkedPluginDir[0])
+        return;
+    if (DIR *d = opendir(qxLinkedPluginDir)) {
+        while (dirent *e = readdir(d)) {
+            if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
+                continue;
+            std::string path = std::string(qxLinkedPluginDir) + "/" + e->d_name;
+            unlink(path.c_str());
+        }
+        closedir(d);
+    }
+    rmdir(qxLinkedPluginDir);
+    qxLinkedPluginDir[0] = 0;
+}
+
+int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+{
+    qxQuitting = 1;
+    qxFreeIconSlots();
+    qxSetTag(QX_TAG_STORED, 0);
+    qxSetTag(QX_TAG_QUIET, startup ? startup->quiet : 0);
+
+    qxCloseCommandLibraries(L);
+    if (startup)
+        qxFreeNameValues(startup);
+    qxFreeOptionSettings();
+    qxFreeSavedDirectory();
+
+    if (code != 0 && code != 1003 && code >= 1)
+        qxReportFinalError(code, L, startup);
+
+    qxFreeRuntimeLists(L);
+    qxFreeAppletInfo(applet);
+    qxApplet = nullptr;
+    qxFreeLibraryPlugins(L);
+    if (L)
+        lua_close(L);
+    qxUnloadPlugins();
+    removeLinkedPluginDir();
+
+    qxDeleteEventQueueMutex();
+    qxFreeDrawBuffers();
+    qxFree(startup);
+    qxCloseCatalog();
+    qxFreeAudioOutput();
+    qxDeleteTempFiles();
+    return 0;
+}
+
+static int notEnoughMemory(void)
+{
+    std::puts("Not enough memory.");
+    return 1;
+}
+
+int qxStartup(int argc, char **argv)
+{
+    auto *startup = static_cast<qxStartupInfo *>(qxAlloc(sizeof(qxStartupInfo), 1));
+    auto *applet = static_cast<qxAppletInfo *>(qxAlloc(sizeof(qxAppletInfo), 1));
+    if (!startup || !applet) {
+        qxFree(startup);
+        qxFree(applet);
+        return notEnoughMemory();
+    }
+    applet->versionMajor = 8;
+    applet->versionMinor = 0;
+    qxApplet = applet;
+
+    lua_State *L = lua_open();
+    if (!L) {
+        qxFree(startup);
+        qxFree(applet);
+        qxApplet = nullptr;
+        return notEnoughMemory();
+    }
+
+    // A run that fails reports the error and tells the shell it failed.
+    auto fail = [&](int code) {
+        qxShutdown(code, L, startup, applet);
+        return code == 1003 ? 0 : 1;
+    };
+
+    int r = qxInitGlobals(L, startup, applet, argc, argv);
+    if (r)
+        return fail(r);
+
+    if (qxLinked) {
+        r = qxExtractLinkedPlugins(startup->programPath, qxAppendedOffset);
+        if (r)
+            return fail(r);
+    } else {
+        r = qxCheckAppletFile(startup, applet, startup->quiet);
+        if (r)
+            return fail(r);
+        if (!startup->quiet) {
+            // Progress is shown in steps of 20 shared by the plug-ins.
+            int plugins = qxCountPluginFiles(startup);
+            qxProgressStep = plugins > 0 ? 20 / plugins : 0;
+        }
+    }
+
+    if ((r = qxLoadAllPlugins(L, startup, applet)))
+        return fail(r);
+    if ((r = qxLoadApplet(L, startup, applet)))
+        return fail(r);
+    if ((r = qxPrepareMainChunk(L, startup, applet)))
+        return fail(r);
+    if ((r = qxSelectAppIcon(applet, startup)))
+        return fail(r);
+    lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
+    if ((r = qxRunPreprocessorObjects(L, startup, applet, 0)))
+        return fail(r);
+    if ((r = qxOpenFirstDisplay(L, applet, startup)))
+        return fail(r);
+    qxSetTag(QX_TAG_MAINRUNNING, 1);
+
+    r = qxRunMainScript(L);
+    if (r == 1003 || r == 0) {
+        // End() and a user quit stop with 1003; End's value is the status.
+        uint32_t status = r == 1003 ? qxExitValue : 0;
+        qxShutdown(0, L, startup, applet);
+        return (int)status;
+    }
+    return fail(r);
+}
+}

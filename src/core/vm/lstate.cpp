@@ -1,0 +1,192 @@
+// Creating and closing states; the VM's memory accounting.
+#include <cstdio>
+#include <cstring>
+
+#include "core/vm/ldo.h"
+#include "core/vm/lfunc.h"
+#include "core/vm/lgc.h"
+#include "core/vm/lstring.h"
+#include "core/vm/ltable.h"
+#include "core/vm/ltm.h"
+#include "platform/qx_memory.h"
+
+#define MINSIZEARRAY 4
+
+void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
+    if (size == 0) {
+        if (block) qxFree(block);
+        block = nullptr;
+    } else if (size >= static_cast<size_t>(-1) / 2) {
+        luaD_throw(L, 1000);
+    } else {
+        void *nb = qxAlloc(size, 0);
+        if (nb == nullptr) luaD_throw(L, 1000);
+        if (block) {
+            std::memcpy(nb, block, oldsize < size ? oldsize : size);
+            qxFree(block);
+        }
+        block = nb;
+    }
+    if (L && G(L)) G(L)->nblocks = G(L)->nblocks - oldsize + size;
+    return block;
+}
+
+void *luaM_growaux(lua_State *L, void *block, int *size, size_t size_elem, int limit, int errcode) {
+    int newsize;
+    if (*size >= limit / 2) {
+        if (*size >= limit - MINSIZEARRAY) luaG_raisecode(L, errcode);
+        newsize = limit;
+    } else {
+        newsize = (*size) * 2;
+        if (newsize < MINSIZEARRAY) newsize = MINSIZEARRAY;
+    }
+    void *nb = luaM_realloc(L, block, static_cast<size_t>(*size) * size_elem, static_cast<size_t>(newsize) * size_elem);
+    *size = newsize;
+    return nb;
+}
+
+char *luaZ_openspace(lua_State *L, Mbuffer *buff, size_t n) {
+    if (n > buff->size) {
+        if (n < 32) n = 32;
+        buff->buffer = static_cast<char *>(luaM_realloc(L, buff->buffer, buff->size, n));
+        buff->size = n;
+    }
+    return buff->buffer;
+}
+
+void luaE_initstack(lua_State *L1, lua_State *L) {
+    L1->stack = luaM_newvector<TValue>(L, BASIC_STACK_SIZE);
+    L1->stacksize = BASIC_STACK_SIZE;
+    for (int i = 0; i < BASIC_STACK_SIZE; i++) setnilvalue(&L1->stack[i]);
+    L1->top = L1->stack;
+    L1->stack_last = L1->stack + (L1->stacksize - EXTRA_STACK);
+    L1->base_ci = luaM_newvector<CallInfo>(L, BASIC_CI_SIZE);
+    std::memset(static_cast<void *>(L1->base_ci), 0, sizeof(CallInfo) * BASIC_CI_SIZE);
+    L1->ci = L1->base_ci;
+    L1->ci->state = CI_C;
+    setnilvalue(L1->top++); // the base frame's function slot
+    L1->base = L1->ci->base = L1->top;
+    L1->ci->top = L1->top + LUA_MINSTACK;
+    L1->size_ci = BASIC_CI_SIZE;
+    L1->end_ci = L1->base_ci + L1->size_ci;
+}
+
+static void freestack(lua_State *L, lua_State *L1) {
+    luaM_freearray(L, L1->base_ci, L1->size_ci);
+    luaM_freearray(L, L1->stack, static_cast<size_t>(L1->stacksize));
+}
+
+static void preinit_state(lua_State *L) {
+    L->stack = nullptr;
+    L->stacksize = 0;
+    L->errorJmp = nullptr;
+    L->hook = nullptr;
+    L->hookmask = 0;
+    L->hookinit = 0;
+    L->basehookcount = 0;
+    L->allowhook = 1;
+    L->hookcount = 0;
+    L->openupval = nullptr;
+    L->size_ci = 0;
+    L->nCcalls = 0;
+    L->base_ci = L->ci = nullptr;
+    L->end_ci = nullptr;
+    L->errfunc = 0;
+    L->gclist = nullptr;
+    setnilvalue(gt(L));
+}
+
+static int default_panic(lua_State *) {
+    std::fputs("Unprotected error in the script engine.\n", stderr);
+    return 0;
+}
+
+static void f_luaopen(lua_State *L, void *) {
+    global_State *g = static_cast<global_State *>(qxAlloc(sizeof(global_State), 1));
+    if (g == nullptr) luaD_throw(L, 1000);
+    L->l_G = g;
+    g->mainthread = L;
+    g->GCthreshold = 0; // no collection during initialisation
+    g->nblocks = STATE_RECORDS_SIZE;
+    g->panic = default_panic;
+    g->strt.hash = nullptr;
+    g->strt.size = 0;
+    g->strt.nuse = 0;
+    setnilvalue(&g->_registry);
+    setnilvalue(&g->_defaultmeta);
+    setnilvalue(&g->dummynode->i_key);
+    setnilvalue(&g->dummynode->i_val);
+    g->dummynode->next = nullptr;
+    luaE_initstack(L, L);
+    Table *meta = luaH_new(L, 0, 0);
+    sethvalue(&g->_defaultmeta, meta);
+    meta->metatable = meta;
+    sethvalue(gt(L), luaH_new(L, 0, 4));
+    sethvalue(registry(L), luaH_new(L, 4, 4));
+    luaS_resize(L, 32);
+    luaT_init(L);
+    TString *oom = luaS_new(L, "not enough memory");
+    oom->reserved = 1;
+    oom->marked |= FIXED_BIT;
+    g->GCthreshold = 4 * g->nblocks;
+}
+
+static void close_state(lua_State *L) {
+    global_State *g = G(L);
+    luaF_close(L, L->stack);
+    luaC_sweepall(L);
+    if (g->strt.hash) luaS_freeall(L);
+    luaM_freearray(L, g->buff.buffer, g->buff.size);
+    g->buff.buffer = nullptr;
+    if (L->stack) freestack(L, L);
+    qxFree(g);
+    qxFree(L);
+}
+
+extern "C" lua_State *lua_open(void) {
+    lua_State *L = static_cast<lua_State *>(qxAlloc(sizeof(lua_State), 1));
+    if (L == nullptr) return nullptr;
+    L->tt = LUA_TTHREAD;
+    L->marked = FIXED_BIT;
+    L->next = nullptr;
+    preinit_state(L);
+    L->l_G = nullptr;
+    if (luaD_rawrunprotected(L, f_luaopen, nullptr) != 0) {
+        if (L->l_G) close_state(L);
+        else qxFree(L);
+        return nullptr;
+    }
+    return L;
+}
+
+lua_State *luaE_newthread(lua_State *L) {
+    lua_State *L1 = static_cast<lua_State *>(luaM_realloc(L, nullptr, 0, sizeof(lua_State)));
+    std::memset(static_cast<void *>(L1), 0, sizeof(lua_State));
+    preinit_state(L1);
+    L1->l_G = G(L);
+    luaC_link(L, L1, LUA_TTHREAD);
+    luaE_initstack(L1, L);
+    setobj(gt(L1), gt(L));
+    return L1;
+}
+
+void luaE_freethread(lua_State *L, lua_State *L1) {
+    luaF_close(L1, L1->stack);
+    freestack(L, L1);
+    luaM_realloc(L, L1, sizeof(lua_State), 0);
+}
+
+static void callallgc(lua_State *L, void *) { luaC_callallgcTM(L); }
+
+extern "C" void lua_close(lua_State *L) {
+    L = G(L)->mainthread;
+    luaF_close(L, L->stack);
+    luaC_separateudata(L, 1);
+    L->errfunc = 0;
+    do {
+        L->ci = L->base_ci;
+        L->base = L->top = L->ci->base;
+        L->nCcalls = 0;
+    } while (luaD_rawrunprotected(L, callallgc, nullptr) != 0);
+    close_state(L);
+}

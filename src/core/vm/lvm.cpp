@@ -1,0 +1,466 @@
+// The bytecode interpreter.
+#include <cmath>
+#include <cstdint>
+
+#include "core/vm/ldo.h"
+#include "core/vm/lfunc.h"
+#include "core/vm/lgc.h"
+#include "core/vm/lopcodes.h"
+#include "core/vm/lstring.h"
+#include "core/vm/ltable.h"
+#include "core/vm/ltm.h"
+#include "core/vm/lvm.h"
+#include "core/vm/qx_cmderror.h"
+#include "core/vm/qx_vmregs.h"
+
+const char *const luaP_opnames[NUM_OPCODES] = {
+    "MOVE", "LOADK", "LOADNUM", "LOADNIL", "GETUPVAL", "GETGLOBAL", "GETTABLE", "SETGLOBAL", "SETUPVAL",
+    "SETTABLE", "NEWTABLE", "ADD", "SUB", "MUL", "DIV", "IDIV", "MOD", "SHL", "SHR", "BOR", "BAND",
+    "BXOR", "POW", "UNM", "NOT", "BNOT", "CONCAT", "JMP", "EQ", "LT", "LE", "TEST", "CALL", "TAILCALL",
+    "RETURN", "FORLOOP", "TFORLOOP", "TFORPREP", "SETLIST", "SETLISTO", "CLOSE", "CLOSURE", "SELF",
+    "CALLSTATUS", "TAILCALLSTATUS"};
+
+static const Instruction *gosubStack[QX_GOSUB_DEPTH];
+int qxVmGosubCount = 0;
+
+// Truncation toward zero to 32 bits as the x86 conversion does it
+// (out-of-range values give the integer indefinite).
+static inline int32_t toint32(lua_Number x) {
+    if (!(x > -2147483649.0 && x < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(x);
+}
+
+static inline uint32_t touint32(lua_Number x) {
+    if (x < 0) return static_cast<uint32_t>(toint32(x));
+    if (!(x < 9223372036854775808.0)) return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x)));
+}
+
+static inline lua_Number arithop(lua_State *L, TMS op, lua_Number b, lua_Number c) {
+    switch (op) {
+    case TM_ADD: return b + c;
+    case TM_SUB: return b - c;
+    case TM_MUL: return b * c;
+    case TM_DIV:
+        if (c == 0.0) luaG_raisecode(L, 1089);
+        return b / c;
+    case TM_DIVINT: {
+        int32_t d = toint32(c);
+        if (d == 0) luaG_raisecode(L, 1089);
+        // by -1 in 64 bits: the most negative dividend would overflow 32
+        if (d == -1) return static_cast<lua_Number>(-static_cast<int64_t>(toint32(b)));
+        return static_cast<lua_Number>(toint32(b) / d);
+    }
+    case TM_MOD: {
+        int32_t d = toint32(c);
+        if (d == 0) luaG_raisecode(L, 1089);
+        if (d == -1) return 0;
+        return static_cast<lua_Number>(toint32(b) % d);
+    }
+    case TM_LSH: return static_cast<lua_Number>(touint32(b) << (toint32(c) & 31));
+    case TM_RSH: return static_cast<lua_Number>(touint32(b) >> (toint32(c) & 31));
+    case TM_OR: return static_cast<lua_Number>(touint32(b) | touint32(c));
+    case TM_AND: return static_cast<lua_Number>(touint32(b) & touint32(c));
+    case TM_XOR: return static_cast<lua_Number>(touint32(b) ^ touint32(c));
+    case TM_POW: return std::pow(b, c);
+    default: return 0;
+    }
+}
+
+static bool call_binTM(lua_State *L, const TValue *p1, const TValue *p2, StkId res, TMS event) {
+    const TValue *tm = luaT_gettmbyobj(L, p1, event);
+    if (tm == nullptr) tm = luaT_gettmbyobj(L, p2, event);
+    if (tm == nullptr) return false;
+    ptrdiff_t r = savestack(L, res);
+    TValue v;
+    luaV_callTMres(L, &v, tm, p1, p2);
+    setobj(restorestack(L, r), &v);
+    return true;
+}
+
+static void Arith(lua_State *L, StkId ra, const TValue *rb, const TValue *rc, TMS op) {
+    TValue tempb, tempc;
+    const TValue *b, *c;
+    if ((b = luaV_tonumber(rb, &tempb)) != nullptr && (c = luaV_tonumber(rc, &tempc)) != nullptr) {
+        setnvalue(ra, arithop(L, op, nvalue(b), nvalue(c)));
+    } else if (!call_binTM(L, rb, rc, ra, op)) {
+        luaG_raisecode(L, 1030);
+    }
+}
+
+static void traceexec(lua_State *L) {
+    lu_byte mask = L->hookmask;
+    CallInfo *ci = L->ci;
+    if (mask & LUA_MASKCOUNT) {
+        if (--L->hookcount == 0) {
+            L->hookcount = L->basehookcount;
+            luaD_callhook(L, LUA_HOOKCOUNT, -1);
+        }
+    }
+    if (mask & LUA_MASKLINE) {
+        ci = L->ci;
+        Proto *p = ci_proto(ci);
+        const Instruction *cur = *ci->pcp;
+        int npc = static_cast<int>(cur - p->code) - 1;
+        int newline = luaG_getline(p, npc);
+        if (!L->hookinit) {
+            luaG_inithooks(L);
+        } else if (npc == 0 || cur <= ci->savedpc ||
+                   newline != luaG_getline(p, static_cast<int>(ci->savedpc - p->code) - 1)) {
+            luaD_callhook(L, LUA_HOOKLINE, newline);
+        }
+        L->ci->savedpc = *L->ci->pcp;
+    }
+}
+
+static void pushgosub(lua_State *L, const Instruction *ret) {
+    if (qxVmGosubCount >= QX_GOSUB_DEPTH) luaG_raisecode(L, 1066);
+    gosubStack[qxVmGosubCount++] = ret;
+}
+
+// Instruction index of p counted from start, without assuming one array.
+static inline int32_t codeindex(const Instruction *p, const Instruction *start) {
+    return static_cast<int32_t>((reinterpret_cast<intptr_t>(p) - reinterpret_cast<intptr_t>(start)) /
+                                static_cast<intptr_t>(sizeof(Instruction)));
+}
+
+static inline bool incode(const Proto *p, const Instruction *pc) {
+    return pc >= p->code && pc < p->code + p->sizecode;
+}
+
+#define RA(i) (base + GETARG_A(i))
+#define RB(i) (base + GETARG_B(i))
+#define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
+#define RKC(i) (GETARG_C(i) < MAXSTACK ? base + GETARG_C(i) : k + (GETARG_C(i) - MAXSTACK))
+#define KBx(i) (k + GETARG_Bx(i))
+#define Protect(x) { x; base = L->base; }
+#define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
+
+// A GC step inside a frame: registers above a short top stay alive.
+static void framegc(lua_State *L) {
+    if (G(L)->nblocks < G(L)->GCthreshold) return;
+    ptrdiff_t top = savestack(L, L->top);
+    if (L->top < L->ci->top) L->top = L->ci->top;
+    luaC_collectgarbage(L);
+    L->top = restorestack(L, top);
+}
+
+#define arith_case(OPC, EV)                                                     \
+    case OPC: {                                                                 \
+        const TValue *rb = RKB(i), *rc = RKC(i);                                \
+        if (ttisnumber(rb) && ttisnumber(rc)) {                                 \
+            setnvalue(ra, arithop(L, EV, nvalue(rb), nvalue(rc)));             \
+        } else                                                                  \
+            Protect(Arith(L, ra, rb, rc, EV));                                  \
+        break;                                                                  \
+    }
+
+StkId luaV_execute(lua_State *L) {
+    LClosure *cl;
+    TValue *k;
+    StkId base;
+    const Instruction *pc;
+    const Instruction *startcode = ci_proto(L->ci)->code;
+callentry:
+retentry:
+    L->ci->state = CI_HASFRAME;
+    L->ci->pcp = &pc;
+    pc = L->ci->savedpc;
+    cl = lclvalue(L->base - 1);
+    k = cl->p->k;
+    base = L->base;
+    for (;;) {
+        if (qxVmAbort) return nullptr;
+        const Instruction i = *pc++;
+        if (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) {
+            traceexec(L);
+            base = L->base;
+        }
+        StkId ra = RA(i);
+        switch (GET_OPCODE(i)) {
+        case OP_MOVE: setobj(ra, RB(i)); break;
+        case OP_LOADK: setobj(ra, KBx(i)); break;
+        case OP_LOADNUM:
+            setnvalue(ra, static_cast<lua_Number>(GETARG_B(i)));
+            if (GETARG_C(i)) pc++;
+            break;
+        case OP_LOADNIL: {
+            for (StkId rb = RB(i); ra <= rb; ra++) setnilvalue(ra);
+            break;
+        }
+        case OP_GETUPVAL: setobj(ra, cl->upvals[GETARG_B(i)]->v); break;
+        case OP_GETGLOBAL: {
+            TValue key = *KBx(i);
+            const TValue *v = luaH_getstr(hvalue(&cl->g), tsvalue(&key));
+            if (!ttisnil(v)) setobj(ra, v);
+            else Protect(luaV_gettable(L, &cl->g, &key, ra, 0));
+            break;
+        }
+        case OP_GETTABLE: {
+            StkId rb = RB(i);
+            TValue *rc = RKC(i);
+            if (ttistable(rb)) {
+                const TValue *v = luaH_get(hvalue(rb), rc);
+                if (!ttisnil(v)) { setobj(ra, v); break; }
+            }
+            Protect(luaV_gettable(L, rb, rc, ra, 1));
+            break;
+        }
+        case OP_SETGLOBAL: {
+            TValue key = *KBx(i);
+            Protect(luaV_settable(L, &cl->g, &key, ra));
+            break;
+        }
+        case OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); break;
+        case OP_SETTABLE: Protect(luaV_settable(L, ra, RKB(i), RKC(i))); break;
+        case OP_NEWTABLE: {
+            int b = GETARG_B(i);
+            int shift = b >> 3;
+            if ((b & 7) != 0 && shift > MAXBITS) luaG_raisecode(L, 1207);
+            int64_t asize = static_cast<int64_t>(b & 7) << shift;
+            if (asize > (1 << MAXBITS)) luaG_raisecode(L, 1207);
+            sethvalue(ra, luaH_new(L, static_cast<int>(asize), GETARG_C(i)));
+            Protect(framegc(L));
+            break;
+        }
+        arith_case(OP_ADD, TM_ADD)
+        arith_case(OP_SUB, TM_SUB)
+        arith_case(OP_MUL, TM_MUL)
+        arith_case(OP_DIV, TM_DIV)
+        arith_case(OP_IDIV, TM_DIVINT)
+        arith_case(OP_MOD, TM_MOD)
+        arith_case(OP_SHL, TM_LSH)
+        arith_case(OP_SHR, TM_RSH)
+        arith_case(OP_BOR, TM_OR)
+        arith_case(OP_BAND, TM_AND)
+        arith_case(OP_BXOR, TM_XOR)
+        arith_case(OP_POW, TM_POW)
+        case OP_UNM: {
+            StkId rb = RB(i);
+            TValue temp;
+            const TValue *n = luaV_tonumber(rb, &temp);
+            if (n != nullptr) {
+                setnvalue(ra, -nvalue(n));
+            } else {
+                bool ok;
+                Protect(ok = call_binTM(L, rb, &luaO_nilobject, ra, TM_UNM));
+                if (!ok) luaG_raisecode(L, 1030);
+            }
+            break;
+        }
+        case OP_NOT: setnvalue(ra, l_isfalse(RB(i)) ? 1 : 0); break;
+        case OP_BNOT: {
+            StkId rb = RB(i);
+            TValue temp;
+            const TValue *n = luaV_tonumber(rb, &temp);
+            if (n != nullptr) {
+                setnvalue(ra, static_cast<lua_Number>(~touint32(nvalue(n))));
+            } else {
+                bool ok;
+                Protect(ok = call_binTM(L, rb, &luaO_nilobject, ra, TM_NOT));
+                if (!ok) luaG_raisecode(L, 1030);
+            }
+            break;
+        }
+        case OP_CONCAT: {
+            int b = GETARG_B(i);
+            int c = GETARG_C(i);
+            Protect(luaV_concat(L, c - b + 1, c));
+            setobj(base + GETARG_A(i), base + b);
+            Protect(framegc(L));
+            break;
+        }
+        case OP_JMP:
+            if (GETARG_JKIND(i) == JMP_GOSUB) pushgosub(L, pc);
+            pc += GETARG_J(i);
+            break;
+        case OP_EQ: {
+            int res;
+            Protect(res = luaV_equalval(L, RKB(i), RKC(i)));
+            if (res != GETARG_A(i)) pc++;
+            else dojump(pc);
+            break;
+        }
+        case OP_LT: {
+            int res;
+            Protect(res = luaV_lessthan(L, RKB(i), RKC(i), 1));
+            if (res != GETARG_A(i)) pc++;
+            else dojump(pc);
+            break;
+        }
+        case OP_LE: {
+            int res;
+            Protect(res = luaV_lessequal(L, RKB(i), RKC(i)));
+            if (res != GETARG_A(i)) pc++;
+            else dojump(pc);
+            break;
+        }
+        case OP_TEST: {
+            StkId rb = RB(i);
+            if (static_cast<int>(l_isfalse(rb)) == GETARG_C(i)) {
+                pc++;
+            } else {
+                setobj(ra, rb);
+                dojump(pc);
+            }
+            break;
+        }
+        case OP_CALL:
+        case OP_CALLSTATUS:
+        case OP_TAILCALL:
+        case OP_TAILCALLSTATUS: {
+            int op = GET_OPCODE(i);
+            int b = GETARG_B(i);
+            int nresults = GETARG_C(i) - 1;
+            if (b != 0) L->top = ra + b;
+            qxVmCallPosition = codeindex(pc, startcode);
+            int code = 0;
+            int r = luaD_precall(L, ra, nresults, op == OP_CALLSTATUS || op == OP_TAILCALLSTATUS, &code);
+            if (r == PCRLUA) {
+                if (op == OP_CALL || op == OP_CALLSTATUS) {
+                    (L->ci - 1)->savedpc = pc;
+                    (L->ci - 1)->state = CI_SAVEDPC | CI_CALLING;
+                } else {
+                    // the callee takes over the caller's frame
+                    CallInfo *ci = L->ci - 1;
+                    if (L->openupval) luaF_close(L, ci->base);
+                    StkId func = ci->base - 1;
+                    StkId pfunc = L->ci->base - 1;
+                    int aux = 0;
+                    for (; pfunc + aux < L->top; aux++) setobj(func + aux, pfunc + aux);
+                    L->top = func + aux;
+                    ci->base = func + 1;
+                    ci->top = ci->base + lclvalue(func)->p->maxstacksize;
+                    ci->savedpc = L->ci->savedpc;
+                    ci->tailcalls++;
+                    ci->state = CI_SAVEDPC;
+                    L->ci = ci;
+                    L->base = ci->base;
+                }
+                goto callentry;
+            }
+            base = L->base;
+            if (r == PCRGOSUB1 || r == PCRGOSUB2) {
+                pushgosub(L, r == PCRGOSUB1 ? pc : pc - 2);
+                const Instruction *target = pc + qxVmLabelOffset;
+                if (!incode(cl->p, target)) luaG_raisecode(L, 1203);
+                pc = target;
+                L->top = L->ci->top;
+                break;
+            }
+            if (r == PCRERROR) {
+                Protect(qxRaiseCommandError(L, code));
+            }
+            if (nresults >= 0) L->top = L->ci->top;
+            break;
+        }
+        case OP_RETURN: {
+            if (GETARG_C(i) == 1) { // Gosub return
+                if (qxVmGosubCount <= 0) luaG_raisecode(L, 1040);
+                const Instruction *target = gosubStack[--qxVmGosubCount];
+                if (!incode(cl->p, target)) luaG_raisecode(L, 1040);
+                pc = target;
+                break;
+            }
+            int b = GETARG_B(i);
+            if (b != 0) L->top = ra + b - 1;
+            if (L->openupval) luaF_close(L, base);
+            L->ci->state = CI_SAVEDPC;
+            L->ci->savedpc = pc;
+            if (!((L->ci - 1)->state & CI_CALLING)) return ra;
+            CallInfo *ci = L->ci - 1;
+            int nresults = GETARG_C(*(ci->savedpc - 1)) - 1;
+            luaD_poscall(L, nresults, ra);
+            if (nresults >= 0) L->top = L->ci->top;
+            goto retentry;
+        }
+        case OP_FORLOOP: {
+            if (!ttisnumber(ra)) luaG_raisecode(L, 1024);
+            TValue tl, ts;
+            const TValue *plimit = ra + 1, *pstep = ra + 2;
+            if (!ttisnumber(plimit) || !ttisnumber(pstep)) {
+                plimit = luaV_tonumber(ra + 1, &tl);
+                pstep = luaV_tonumber(ra + 2, &ts);
+                if (plimit == nullptr || pstep == nullptr) luaG_raisecode(L, 1024);
+            }
+            lua_Number step = nvalue(pstep);
+            lua_Number idx = nvalue(ra) + step;
+            lua_Number limit = nvalue(plimit);
+            if (step > 0 ? idx <= limit : idx >= limit) {
+                pc += GETARG_sBx(i);
+                setnvalue(ra, idx);
+            }
+            break;
+        }
+        case OP_TFORLOOP: {
+            int c = GETARG_C(i);
+            StkId cb = ra + c + 3;
+            setobj(cb, ra);
+            setobj(cb + 1, ra + 1);
+            setobj(cb + 2, ra + 2);
+            L->top = cb + 3;
+            Protect(luaD_call(L, cb, c + 1));
+            L->top = L->ci->top;
+            ra = RA(i);
+            cb = ra + c + 3;
+            for (int j = 0; j <= c; j++) setobj(ra + 2 + j, cb + j);
+            if (ttisnil(ra + 2)) pc++;
+            else dojump(pc);
+            break;
+        }
+        case OP_TFORPREP:
+            if (ttistable(ra)) {
+                setobj(ra + 1, ra);
+                TValue key;
+                setsvalue(&key, luaS_newlstr(L, "next", 4));
+                Protect(luaV_gettable(L, &cl->g, &key, RA(i), 0));
+            }
+            pc += GETARG_sBx(i);
+            break;
+        case OP_SETLIST:
+        case OP_SETLISTO: {
+            int bc = GETARG_Bx(i);
+            int n = (GET_OPCODE(i) == OP_SETLIST) ? (bc & 31) + 1 : static_cast<int>(L->top - ra) - 1;
+            if (!ttistable(ra)) luaG_raisecode(L, 1203);
+            if (GET_OPCODE(i) == OP_SETLISTO) L->top = L->ci->top;
+            bc &= ~31;
+            Table *h = hvalue(ra);
+            for (; n > 0; n--) {
+                TValue *val = ra + n;
+                setobj(luaH_setnum(L, h, bc + n - 1), val);
+            }
+            break;
+        }
+        case OP_CLOSE:
+            luaF_close(L, ra);
+            if (qxVmAbort) return nullptr;
+            break;
+        case OP_CLOSURE: {
+            Proto *p = cl->p->p[GETARG_Bx(i)];
+            int nup = p->nups;
+            LClosure *ncl = static_cast<LClosure *>(luaF_newLclosure(L, nup, &cl->g));
+            ncl->p = p;
+            for (int j = 0; j < nup; j++, pc++) {
+                if (GET_OPCODE(*pc) == OP_GETUPVAL) ncl->upvals[j] = cl->upvals[GETARG_B(*pc)];
+                else ncl->upvals[j] = luaF_findupval(L, base + GETARG_B(*pc));
+            }
+            setclvalue(ra, ncl);
+            Protect(framegc(L));
+            break;
+        }
+        case OP_SELF: {
+            StkId rb = RB(i);
+            TValue *rc = RKC(i);
+            if (!ttisstring(rc)) luaG_raisecode(L, 1203);
+            setobj(ra + 1, rb);
+            if (ttistable(rb)) {
+                const TValue *v = luaH_getstr(hvalue(rb), tsvalue(rc));
+                if (!ttisnil(v)) { setobj(ra, v); break; }
+            }
+            Protect(luaV_gettable(L, ra + 1, rc, ra, 0));
+            break;
+        }
+        default: break; // opcodes above 44 are ignored
+        }
+    }
+}

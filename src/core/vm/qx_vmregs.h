@@ -1,0 +1,30 @@
+// Process-wide registers of the script VM that the runtime reads and writes:
+// the abort flag, the Gosub label registers and the error bookkeeping.
+#pragma once
+#include <cstdint>
+
+extern "C" {
+
+// When set, every running interpreter returns at its next instruction and
+// every hook call throws 1003.
+extern int qxVmAbort;
+
+// Set by a command before it returns -1 or -2: distance in instructions from
+// the instruction after the call to the target label.
+extern int32_t qxVmLabelOffset;
+
+// Index of the instruction after the latest call, counted from the first
+// instruction of the function the running interpreter started in.
+extern int32_t qxVmCallPosition;
+
+// Set by every throw; lua_call reads it.
+extern int qxVmErrorThrown;
+
+// Script line of the latest error, -1 when none.
+extern int qxVmErrorLine;
+
+// The Gosub return stack shared by all frames.
+#define QX_GOSUB_DEPTH 4096
+extern int qxVmGosubCount;
+
+} // extern "C"

@@ -1,0 +1,29 @@
+// Start-up services of the display and event libraries. No display exists
+// until the display library opens one, so opening the first display and
+// polling for events have nothing to do yet.
+#include "display/qx_startdisplay.h"
+
+#include "platform/qx_sync.h"
+
+static qxMutex *eventQueueMutex;
+
+extern "C" {
+
+int qxOpenFirstDisplay(lua_State *, qxAppletInfo *, qxStartupInfo *) { return 0; }
+
+void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *) {}
+
+int qxInitEventQueue(void)
+{
+    eventQueueMutex = qxCreateMutex();
+    return eventQueueMutex ? 0 : 1298;
+}
+
+void qxFreeEventQueue(void) {}
+
+void qxDeleteEventQueueMutex(void)
+{
+    qxDeleteMutex(eventQueueMutex);
+    eventQueueMutex = nullptr;
+}
+}

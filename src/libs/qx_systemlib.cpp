@@ -1,0 +1,179 @@
+// The "system" command library: its command table, the runtime's main
+// constants table, opener and close function.
+#include "libs/qx_systemlib.h"
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "core/qx_cmdcall.h"
+#include "core/qx_commands.h"
+#include "core/qx_errors.h"
+#include "core/vm/lauxlib.h"
+#include "libs/qx_corelibs.h"
+#include "platform/qx_locale.h"
+
+namespace {
+
+const qxCommandDef systemCommands[] = {
+    // Information
+    {"GetVersion", qxCmdGetVersion},
+    {"GetApplicationInfo", qxCmdGetApplicationInfo},
+    {"GetProgramInfo", qxCmdGetProgramInfo},
+    {"GetFileArgument", qxCmdGetFileArgument},
+    {"GetCommandLine", qxCmdGetCommandLine},
+    {"GetSystemInfo", qxCmdGetSystemInfo},
+    {"GetMemoryInfo", qxCmdGetMemoryInfo},
+    {"GetSystemLanguage", qxCmdGetSystemLanguage},
+    {"GetSystemCountry", qxCmdGetSystemCountry},
+    {"GetLanguageInfo", qxCmdGetLanguageInfo},
+    {"GetCountryInfo", qxCmdGetCountryInfo},
+    {"IsUnicode", qxCmdIsUnicode},
+    {"GetConstant", qxCmdGetConstant},
+    // Console and debugging
+    {"ConsolePrint", qxCmdConsolePrint},
+    {"ConsolePrintNR", qxCmdConsolePrintNR},
+    {"DebugPrint", qxCmdDebugPrint},
+    {"DebugStr", qxCmdDebugPrint},
+    {"DebugVal", qxCmdDebugPrint},
+    {"DebugPrintNR", qxCmdDebugPrintNR},
+    {"ConsolePrompt", qxCmdConsolePrompt},
+    {"DebugPrompt", qxCmdDebugPrompt},
+    {"DebugOutput", qxCmdDebugOutput},
+    {"Assert", qxCmdAssert},
+    // Errors and control
+    {"Error", qxCmdError},
+    {"GetLastError", qxCmdGetLastError},
+    {"GetErrorName", qxCmdGetErrorName},
+    {"ExitOnError", qxCmdExitOnError},
+    {"RaiseOnError", qxCmdRaiseOnError},
+    {"End", qxCmdEnd},
+    {"EnableLineHook", qxCmdEnableLineHook},
+    {"DisableLineHook", qxCmdDisableLineHook},
+    {"Wait", qxCmdWait},
+    {"Beep", qxCmdBeep},
+    {"OpenURL", qxCmdOpenURL},
+    {"ShowNotification", qxCmdShowNotification},
+    {"LegacyControl", qxCmdLegacyControl},
+    {"CollectGarbage", qxCmdCollectGarbage},
+    {"GCInfo", qxCmdGCInfo},
+    // Catalogs
+    {"OpenCatalog", qxCmdOpenCatalog},
+    {"CloseCatalog", qxCmdCloseCatalog},
+    {"GetCatalogString", qxCmdGetCatalogString},
+    // Features of other platforms
+    {"ImageRequest", qxCmdNotSupported},
+    {"PermissionRequest", qxCmdNotSupported},
+    {"ReadRegistryKey", qxCmdNotSupported},
+    {"WriteRegistryKey", qxCmdNotSupported},
+    {"CreateShortcut", qxCmdNotSupported},
+    {"GetIconProperties", qxCmdNotSupported},
+    {"SetIconProperties", qxCmdNotSupported},
+    {"SetWBIcon", qxCmdNotSupported},
+    {"OpenAmigaGuide", qxCmdNotSupported},
+    {"CloseAmigaGuide", qxCmdNotSupported},
+    {"SetTrayIcon", qxCmdNotSupported},
+    {"GetShortcutPath", qxCmdNotSupported},
+    {"ShowToast", qxCmdNotSupported},
+    {"ShowRinghioMessage", qxCmdNotSupported},
+    {"GetApplicationList", qxCmdNotSupported},
+    {"SendApplicationMessage", qxCmdNotSupported},
+    {"ChangeApplicationIcon", qxCmdNotSupported},
+    {"PerformSelector", qxCmdNotSupported},
+    {"Vibrate", qxCmdNotSupported},
+    {"CallJavaMethod", qxCmdNotSupported},
+    {nullptr, nullptr},
+};
+
+// The main constants table of the runtime; the ERR_ codes and the
+// LANGUAGE_ numbers are registered beside it.
+const qxConstantDef systemConstants[] = {
+    {"NIL", nullptr, 0},
+    {"INTEGER", nullptr, 1},
+    {"NUMBER", nullptr, 2},
+    {"STRING", nullptr, 3},
+    {"TABLE", nullptr, 4},
+    {"FUNCTION", nullptr, 5},
+    {"SHORT", nullptr, 6},
+    {"WORD", nullptr, 6},
+    {"BYTE", nullptr, 7},
+    {"USERDATA", nullptr, 8},
+    {"LIGHTUSERDATA", nullptr, 9},
+    {"THREAD", nullptr, 10},
+    {"FLOAT", nullptr, 11},
+    {"DOUBLE", nullptr, 12},
+    {"BOOLEAN", nullptr, 13},
+    {"DATELOCALNATIVE", nullptr, 0},
+    {"DATELOCAL", nullptr, 1},
+    {"DATEUTC", nullptr, 2},
+    {"DATEYEAR", nullptr, 0},
+    {"DATEMONTH", nullptr, 1},
+    {"DATEDAY", nullptr, 2},
+    {"DATETIME", nullptr, 3},
+    {"REQ_NORMAL", nullptr, 0},
+    {"REQ_MULTISELECT", nullptr, 1},
+    {"REQ_SAVEMODE", nullptr, 2},
+    {"REQ_HIDEICONS", nullptr, 65536},
+    {"REQ_GALLERY", nullptr, 4},
+    {"REQ_CAMERA", nullptr, 5},
+    {"REQICON_NONE", nullptr, 0},
+    {"REQICON_INFORMATION", nullptr, 1},
+    {"REQICON_ERROR", nullptr, 2},
+    {"REQICON_WARNING", nullptr, 3},
+    {"REQICON_QUESTION", nullptr, 4},
+    {"CLIPBOARD_EMPTY", nullptr, 0},
+    {"CLIPBOARD_TEXT", nullptr, 1},
+    {"CLIPBOARD_IMAGE", nullptr, 2},
+    {"CLIPBOARD_SOUND", nullptr, 3},
+    {"CLIPBOARD_UNKNOWN", nullptr, 4},
+    {nullptr, nullptr, 0},
+};
+
+// LANGUAGE_<English name> for every language of the platform's table.
+void registerLanguages(lua_State *L) {
+    std::vector<std::string> names;
+    std::vector<qxConstantDef> rows;
+    names.reserve(qxLanguageCount);
+    for (unsigned i = 0; i < qxLanguageCount; i++) {
+        const qxLanguageRow &row = qxLanguageTable[i];
+        if (!row.englishName) continue;
+        std::string name = "LANGUAGE_";
+        for (const char *p = row.englishName; *p; p++)
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
+        names.push_back(std::move(name));
+    }
+    size_t k = 0;
+    for (unsigned i = 0; i < qxLanguageCount; i++) {
+        if (!qxLanguageTable[i].englishName) continue;
+        rows.push_back({names[k++].c_str(), nullptr, static_cast<double>(qxLanguageTable[i].number)});
+    }
+    rows.push_back({"LANGUAGE_UNKNOWN", nullptr, QX_LANGUAGE_UNKNOWN});
+    rows.push_back({nullptr, nullptr, 0});
+    luaL_registerconstants(L, rows.data(), 0);
+}
+
+} // namespace
+
+extern "C" int qxOpenSystemLib(lua_State *L)
+{
+    qxSingleMusic = 1;
+    qxGetLastErrorCommand = qxCmdGetLastError;
+    int r = qxOpenCommandLibrary(L, "system", systemCommands, systemConstants);
+    if (r || !L)
+        return r;
+    luaL_registerconstants(L, qxErrorConstants, 0);
+    try {
+        registerLanguages(L);
+    } catch (const std::bad_alloc &) {
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+extern "C" void qxFreeSystemLib(lua_State *L)
+{
+    qxSysFreeCatalog();
+    if (L && qxErrorHandlerRef >= 0)
+        luaL_unref(L, LUA_REGISTRYINDEX, qxErrorHandlerRef);
+    qxErrorHandlerRef = -1;
+}

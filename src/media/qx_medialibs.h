@@ -1,0 +1,16 @@
+// Openers and close functions of the command libraries of this folder.
+#pragma once
+
+struct lua_State;
+struct qxTagItem;
+
+extern "C" {
+int qxOpenSoundLib(lua_State *L);
+void qxCloseSoundLib(lua_State *L);
+void qxFreeAllMusic(lua_State *L);
+int qxOpenVideoLib(lua_State *L);
+void qxFreeAllVideos(lua_State *L);
+void qxFreeAudioOutput(void);
+int qxSoundAttrGetter(qxTagItem *item);
+int qxSoundAttrSetter(qxTagItem *item);
+}

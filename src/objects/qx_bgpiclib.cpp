@@ -1,0 +1,21 @@
+// The "bgpic" command library.
+#include "objects/qx_objectlibs.h"
+
+#include "core/qx_commands.h"
+
+static const qxCommandDef bgpicCommands[] = {
+    {nullptr, nullptr},
+};
+
+static const qxConstantDef bgpicConstants[] = {
+    {nullptr, nullptr, 0},
+};
+
+extern "C" int qxOpenBGPicLib(lua_State *L)
+{
+    return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
+}
+
+extern "C" void qxFreeAllBGPics(lua_State *)
+{
+}

@@ -1,0 +1,159 @@
+#include "platform/qx_hooks.h"
+
+#include <cstdio>
+
+#include "core/qx_errors.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_upcalls.h"
+
+extern "C" {
+
+int qxScreenPixelFormat = -1;
+
+uint32_t qxPixelFormatBytes(int format)
+{
+    if (format >= 0 && format <= 7)
+        return 2;
+    if (format == 8 || format == 9)
+        return 3;
+    if (format >= 10 && format <= 13)
+        return 4;
+    if (format == 14 || format == 15)
+        return 1;
+    return 0;
+}
+
+static int currentFormat(void) { return qxScreenPixelFormat < 0 ? 10 : qxScreenPixelFormat; }
+
+qxPlatformBitMap *qxAllocBitMapBuffer(uint32_t width, uint32_t height, uint32_t flags,
+                                      uint32_t *isFriend, uint32_t *isHardware, void *)
+{
+    int format = currentFormat();
+    uint32_t bpp = qxPixelFormatBytes(format);
+    size_t paddedWidth = ((size_t)width + 3) & ~(size_t)3;
+    size_t row, total;
+    if (!width || !height || !bpp || !qxMulSize(paddedWidth, bpp, &row) || row > UINT32_MAX ||
+        !qxMulSize(row, height, &total))
+        return nullptr;
+    auto *buffer = static_cast<qxPlatformBitMap *>(qxAlloc(sizeof(qxPlatformBitMap), 1));
+    if (!buffer)
+        return nullptr;
+    // Video bitmaps (flag 8) are never given on this platform.
+    buffer->pixels = qxAlloc(total, 0);
+    if (!buffer->pixels) {
+        qxFree(buffer);
+        return nullptr;
+    }
+    buffer->width = width;
+    buffer->height = height;
+    buffer->bytesPerRow = (uint32_t)row;
+    buffer->bytesPerPixel = bpp;
+    buffer->pixelFormat = (uint32_t)format;
+    if (isFriend)
+        *isFriend = flags & QX_BITMAP_FRIEND;
+    if (isHardware)
+        *isHardware = buffer->isHardware;
+    return buffer;
+}
+
+void qxFreeBitMapBuffer(qxPlatformBitMap *buffer)
+{
+    if (!buffer)
+        return;
+    qxFree(buffer->pixels);
+    qxFree(buffer);
+}
+
+int qxGetBitMapInfo(const qxPlatformBitMap *buffer, qxBitMapInfo *info)
+{
+    if (!buffer || buffer->isHardware)
+        return 0;
+    info->pixels = buffer->pixels;
+    info->valid = 1;
+    info->bytesPerPixel = buffer->bytesPerPixel;
+    info->rowPixels = buffer->bytesPerRow / buffer->bytesPerPixel;
+    info->width = buffer->width;
+    info->height = buffer->height;
+    info->pixelFormat = buffer->pixelFormat;
+    return 1;
+}
+
+uint32_t qxPlatformHasCap(uint32_t capability)
+{
+    if (!qxDisplayAdapterActive() || !qxUpcalls.adapterHasCap)
+        return 0;
+    return qxUpcalls.adapterHasCap(capability);
+}
+
+int qxDisplayDepth(void)
+{
+    if (qxScreenPixelFormat < 0)
+        return 32;
+    return (int)qxPixelFormatBytes(qxScreenPixelFormat) * 8;
+}
+
+int qxBeginDoubleBufferHook(void *) { return 0; }
+int qxEndDoubleBufferHook(void *) { return 0; }
+int qxFlipHook(void *) { return 0; }
+
+int qxNativeLoadPicture(void *, const char *, uint32_t, int, int, uint32_t, int, void **, void **,
+                        uint32_t *, int *, int *, int *)
+{
+    return 1358;
+}
+
+void *qxNativePicturePixels(void *) { return nullptr; }
+void *qxNativeOpenAnim(const char *, uint32_t, int *, int *, int *) { return nullptr; }
+int qxNativeAnimFrame(void *, int, void **) { return 0; }
+int qxNativeAnimDelay(void *, int) { return 0; }
+void qxNativeCloseAnim(void *) {}
+
+int qxNativeFontInit(void) { return 0; }
+void *qxNativeOpenFont(const char *, int, uint32_t) { return nullptr; }
+void qxNativeCloseFont(void *) {}
+int qxNativeFontMetric(void *, int) { return 0; }
+int qxNativeDrawText(void *, const char *, void *, int, int) { return 0; }
+int qxNativeMeasureText(void *, const char *, int *, int *) { return 0; }
+int qxNativeFontStyle(void *) { return 0; }
+void qxNativeCloseAllFonts(void) {}
+
+int qxNativeVideoOpen(const char *name, void **video)
+{
+    if (video)
+        *video = nullptr;
+    qxSetErrorString(name ? name : "");
+    return 1450;
+}
+int qxNativeVideoDecode(void *) { return 0; }
+int qxNativeVideoSeek(void *, int64_t) { return 0; }
+int qxNativeVideoPause(void *) { return 0; }
+int qxNativeVideoResume(void *) { return 0; }
+int qxNativeVideoClose(void *) { return 0; }
+int qxNativeVideoFrame(void *, void **) { return 0; }
+int qxNativeVideoInfo(void *, int *, int *, double *) { return 0; }
+int qxNativeVideoQuery(void *) { return 1055; }
+
+int qxProgressBeginHook(int) { return 0; }
+int qxProgressStepHook(int) { return 0; }
+int qxProgressEndHook(void) { return 0; }
+int qxFirstDisplayHook(void *) { return 1; }
+int qxMonitorDirectoryHook(const char *, int) { return 0; }
+
+int qxGetVolumeName(const char *, char *buffer, size_t capacity)
+{
+    if (buffer && capacity)
+        std::snprintf(buffer, capacity, "%s", "unimplemented");
+    return 0;
+}
+
+int qxGetVolumeInfo(const char *, uint64_t *freeBytes, uint64_t *totalBytes)
+{
+    if (freeBytes)
+        *freeBytes = 0;
+    if (totalBytes)
+        *totalBytes = 0;
+    return 0;
+}
+
+void qxEmptyHook(void) {}
+}

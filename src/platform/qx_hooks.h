@@ -1,0 +1,90 @@
+// Platform hooks that keep one dispatcher shape on every platform: the
+// memory behind bitmaps, capability questions, and the native back-ends
+// (pictures, anims, fonts, video, progress, volumes) that have no work on
+// Linux and return a constant.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Memory behind a pixel bitmap.
+struct qxPlatformBitMap {
+    uint32_t reserved;
+    uint32_t width;
+    uint32_t height;
+    void *pixels;
+    uint32_t bytesPerRow;
+    uint32_t bytesPerPixel;
+    uint32_t pixelFormat;
+    uint32_t isHardware; // 1 for a video bitmap
+};
+
+struct qxBitMapInfo {
+    void *pixels;
+    uint32_t valid;
+    uint32_t bytesPerPixel;
+    uint32_t rowPixels; // row length in pixels
+    uint32_t width;
+    uint32_t height;
+    uint32_t pixelFormat;
+};
+
+enum : uint32_t { QX_BITMAP_FRIEND = 0x2, QX_BITMAP_VIDEO = 0x8 };
+
+extern "C" {
+// The display's pixel format (set by the display back-end), -1 while unset.
+extern int qxScreenPixelFormat;
+// Bytes per pixel of a pixel format code (0 for an unknown code).
+uint32_t qxPixelFormatBytes(int format);
+
+// Rows are padded to a multiple of 4 pixels. NULL when the size is 0, too
+// large or memory runs out.
+qxPlatformBitMap *qxAllocBitMapBuffer(uint32_t width, uint32_t height, uint32_t flags,
+                                      uint32_t *isFriend, uint32_t *isHardware, void *reserved);
+void qxFreeBitMapBuffer(qxPlatformBitMap *buffer);
+// 1, or 0 for NULL or a hardware buffer.
+int qxGetBitMapInfo(const qxPlatformBitMap *buffer, qxBitMapInfo *info);
+// The subset of the capability bits the display back-end offers.
+uint32_t qxPlatformHasCap(uint32_t capability);
+// Bits per pixel of the display's pixel format; 32 when none is set.
+int qxDisplayDepth(void);
+
+// Hooks with nothing to do here.
+int qxBeginDoubleBufferHook(void *display);
+int qxEndDoubleBufferHook(void *display);
+int qxFlipHook(void *display);
+int qxNativeLoadPicture(void *file, const char *name, uint32_t openFlags, int headerOnly,
+                        int paletteOverride, uint32_t onePlaneColor, int alphaRequired, void **state,
+                        void **palette, uint32_t *transparent, int *width, int *height, int *hasAlpha);
+void *qxNativePicturePixels(void *state);
+void *qxNativeOpenAnim(const char *name, uint32_t openFlags, int *width, int *height, int *frames);
+int qxNativeAnimFrame(void *anim, int frame, void **pixels);
+int qxNativeAnimDelay(void *anim, int frame);
+void qxNativeCloseAnim(void *anim);
+int qxNativeFontInit(void);
+void *qxNativeOpenFont(const char *name, int size, uint32_t style);
+void qxNativeCloseFont(void *font);
+int qxNativeFontMetric(void *font, int metric);
+int qxNativeDrawText(void *font, const char *text, void *target, int x, int y);
+int qxNativeMeasureText(void *font, const char *text, int *width, int *height);
+int qxNativeFontStyle(void *font);
+void qxNativeCloseAllFonts(void);
+// 1450 with the file name stored for the message.
+int qxNativeVideoOpen(const char *name, void **video);
+int qxNativeVideoDecode(void *video);
+int qxNativeVideoSeek(void *video, int64_t position);
+int qxNativeVideoPause(void *video);
+int qxNativeVideoResume(void *video);
+int qxNativeVideoClose(void *video);
+int qxNativeVideoFrame(void *video, void **pixels);
+int qxNativeVideoInfo(void *video, int *width, int *height, double *fps);
+int qxNativeVideoQuery(void *video); // 1055
+int qxProgressBeginHook(int steps);
+int qxProgressStepHook(int step);
+int qxProgressEndHook(void);
+int qxFirstDisplayHook(void *display); // 1
+int qxMonitorDirectoryHook(const char *path, int enable);
+// Writes "unimplemented"; returns 0.
+int qxGetVolumeName(const char *path, char *buffer, size_t capacity);
+int qxGetVolumeInfo(const char *path, uint64_t *freeBytes, uint64_t *totalBytes);
+void qxEmptyHook(void);
+}

@@ -1,0 +1,13 @@
+// The one allocator pair of the player: every record of the portable code
+// comes from here, so a plug-in and the host agree on who frees what.
+#pragma once
+#include <cstddef>
+
+extern "C" {
+void *qxAlloc(size_t size, int zero);
+void qxFree(void *block);
+}
+
+// Checked size arithmetic for allocations: false when the result would overflow.
+inline bool qxMulSize(size_t a, size_t b, size_t *out) { return !__builtin_mul_overflow(a, b, out); }
+inline bool qxAddSize(size_t a, size_t b, size_t *out) { return !__builtin_add_overflow(a, b, out); }

@@ -1,0 +1,39 @@
+// Paths between the program's text mode and the (UTF-8) file system, the
+// program directory behind "PROGDIR:", and the temporary directory.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+extern "C" {
+
+enum { QX_PATH_MAX = 4096, QX_TEMPDIR_SIZE = 1024 };
+
+// The executable's path, set once by start-up; "PROGDIR:" is its directory.
+void qxSetProgramPath(const char *path);
+const char *qxGetProgramPath(void);
+// Expands a leading "PROGDIR:" (other names are copied). 0 when the result
+// does not fit into capacity.
+int qxExpandProgDir(const char *name, char *buffer, size_t capacity);
+
+// The temporary directory ("/tmp" unless TEMPDIR sets another); at most
+// QX_TEMPDIR_SIZE - 1 bytes, 0 when the path is too long.
+int qxSetTempDirectory(const char *path);
+const char *qxGetTempDirectory(void);
+// Creates an empty file "zephyrane.XXXXXX" in the temporary directory,
+// writes its path into buffer and registers it for deletion at exit.
+// 1 on success, 0 on failure (nothing is left behind).
+int qxTempFileName(char *buffer, size_t capacity);
+
+// Chunk names are copied unchanged; otherwise converted to UTF-8 when
+// convert is set and the mode is ISO-8859-1; every "\" becomes "/".
+// Returns buffer, or NULL when the result does not fit.
+char *qxNativePath(const char *path, char *buffer, size_t capacity, int convert);
+// realpath into resolved (QX_PATH_MAX bytes), with conversion outside UTF-8
+// mode unless noConversion. Returns resolved or NULL.
+char *qxRealPath(const char *path, char *resolved, int noConversion);
+// fopen with the path converted to UTF-8 outside UTF-8 mode.
+FILE *qxFOpen(const char *path, const char *modeText, int noConversion);
+// Absolute form of a path (resolved when it exists); 1, or 0 when it does
+// not fit into capacity.
+int qxFullPath(const char *path, char *buffer, size_t capacity);
+}

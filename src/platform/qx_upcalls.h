@@ -1,0 +1,46 @@
+// Calls from the platform layer up into the layers above it (event library,
+// display adapters, X11 event pump, GTK requester thread). Each layer
+// installs its entries when it starts; an entry left NULL means "not
+// available" and the platform takes its own fall-back path.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+typedef struct lua_State lua_State;
+
+struct qxPlatformUpcalls {
+    // 1 while a display adapter plug-in is installed. NULL: none.
+    int (*displayAdapterActive)(void);
+    // Wakes the script thread's event loop (x11WakeEventLoop).
+    // NULL: a wake-only message {0, 0} goes into the wake-up pipe.
+    void (*wakeEventLoop)(void);
+    // The event library's blocking wait; returns an error code or 0.
+    // NULL: waits on the wake-up pipe and hands timer messages on.
+    int (*waitEvents)(lua_State *L);
+    // One poll of events with the given flags; returns 0 to go on, else the
+    // poll's error code (1003 for a quit request).
+    // NULL: drains the wake-up pipe.
+    int (*pollEvents)(lua_State *L, int flags);
+    // The event library's creation and removal of the shared 20 ms system
+    // interval. NULL: a bare system timer with the reserved identifier.
+    int (*createSystemInterval)(lua_State *L, uint32_t ms);
+    void (*deleteSystemInterval)(lua_State *L);
+    // Starts the GTK requester thread once (also checks the X server);
+    // 1 when it runs. NULL: no GTK requesters, the console answers.
+    int (*startGtkThread)(void);
+    // Drains the X events of every display connection (used while a
+    // requester waits without a VM state).
+    void (*drainDisplayEvents)(void);
+    // Releases (grab 0) or retakes (grab 1) the pointer and keyboard grabs
+    // of the current display's window around a requester.
+    void (*setInputGrabs)(int grab);
+    // The display adapter's answer to a capability question, asked only
+    // when it offers video bitmaps. NULL: no such adapter.
+    uint32_t (*adapterHasCap)(uint32_t capability);
+};
+
+extern "C" {
+extern qxPlatformUpcalls qxUpcalls;
+// 1 when a display adapter plug-in is installed.
+int qxDisplayAdapterActive(void);
+}

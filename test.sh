@@ -1,0 +1,45 @@
+#!/bin/sh
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs the
+# whole suite through CTest, then each fuzz target for a bounded time.
+set -e
+cd "$(dirname "$0")"
+. scripts/setup.sh
+
+JOBS=$(nproc 2>/dev/null || echo 2)
+BUILD=build-test
+if [ ! -f "$BUILD/build.ninja" ]; then
+    cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON
+fi
+cmake --build "$BUILD" -j "$JOBS"
+
+# Display tests run against a virtual X server of our own.
+XVFB_PID=
+if command -v Xvfb >/dev/null 2>&1; then
+    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=:97
+fi
+cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+trap cleanup EXIT
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
+
+# Fuzz targets: built with clang's libFuzzer, each run for a bounded time.
+FUZZ_SECONDS=${QX_FUZZ_SECONDS:-20}
+FUZZ=build-fuzz
+if [ ! -f "$FUZZ/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S . -B "$FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQX_SANITIZE=ON -DQX_TESTS=OFF -DQX_FUZZ=ON
+fi
+cmake --build "$FUZZ" -j "$JOBS"
+for f in "$FUZZ"/tests/fuzz/fuzz_*; do
+    [ -x "$f" ] || continue
+    corpus="$FUZZ/corpus/$(basename "$f")"
+    mkdir -p "$corpus"
+    echo "fuzzing $(basename "$f") for ${FUZZ_SECONDS}s"
+    "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \
+        "$corpus" >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
+done
+echo "all tests passed"

@@ -1,0 +1,177 @@
+// Strings, tables and conversions, exercised on the internal functions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+
+#include "core/vm/ldo.h"
+#include "core/vm/lstring.h"
+#include "core/vm/ltable.h"
+
+namespace {
+
+struct TableTest : ::testing::Test {
+    lua_State *L = nullptr;
+    void SetUp() override { L = lua_open(); ASSERT_NE(L, nullptr); }
+    void TearDown() override { lua_close(L); }
+    Table *newtable() {
+        lua_newtable(L); // anchored on the stack
+        return hvalue(L->top - 1);
+    }
+};
+
+TValue number(double n) { TValue v; setnvalue(&v, n); return v; }
+
+TEST_F(TableTest, NilKeyIsKeyZero) {
+    Table *t = newtable();
+    TValue nilkey;
+    setnilvalue(&nilkey);
+    setnvalue(luaH_set(L, t, &nilkey), 5);
+    EXPECT_EQ(nvalue(luaH_getnum(t, 0)), 5);
+    TValue zero = number(0);
+    EXPECT_EQ(nvalue(luaH_get(t, &zero)), 5);
+    TValue negzero = number(-0.0);
+    EXPECT_EQ(nvalue(luaH_get(t, &negzero)), 5);
+}
+
+TEST_F(TableTest, RehashPutsKeysOneToNineInTheArray) {
+    Table *t = newtable();
+    for (int i = 0; i <= 9; i++) setnvalue(luaH_setnum(L, t, i), i);
+    setnvalue(luaH_setstr(L, t, luaS_new(L, "a")), 1);
+    setnvalue(luaH_setstr(L, t, luaS_new(L, "b")), 1); // forces a rehash
+    EXPECT_EQ(t->sizearray, 16);
+    for (int i = 1; i <= 9; i++) EXPECT_EQ(nvalue(&t->array[i - 1]), i);
+    EXPECT_EQ(nvalue(luaH_getnum(t, 0)), 0); // key 0 lives in the hash part
+}
+
+TEST_F(TableTest, ModelCheckAgainstStdMap) {
+    Table *t = newtable();
+    std::map<double, double> model;
+    std::mt19937 rng(7);
+    for (int step = 0; step < 20000; step++) {
+        double key = static_cast<int>(rng() % 300) - 20;
+        if (rng() % 4 == 0) key += 0.5;
+        TValue k = number(key);
+        if (rng() % 3 == 0) {
+            TValue *v = luaH_set(L, t, &k);
+            setnilvalue(v);
+            model.erase(key);
+        } else {
+            double val = step;
+            setnvalue(luaH_set(L, t, &k), val);
+            model[key] = val;
+        }
+    }
+    for (auto [k, v] : model) {
+        TValue key = number(k);
+        const TValue *got = luaH_get(t, &key);
+        ASSERT_TRUE(ttisnumber(got)) << k;
+        EXPECT_EQ(nvalue(got), v);
+    }
+    // traversal visits every live entry once
+    size_t count = 0;
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+        count++;
+        lua_pop(L, 1);
+    }
+    EXPECT_EQ(count, model.size());
+}
+
+int nextWithBadKey(lua_State *L) {
+    lua_newtable(L);
+    lua_pushstring(L, "absent");
+    lua_next(L, -2);
+    return 0;
+}
+
+int nanKey(lua_State *L) {
+    lua_newtable(L);
+    lua_pushnumber(L, NAN);
+    lua_pushnumber(L, 1);
+    lua_rawset(L, -3);
+    return 0;
+}
+
+TEST_F(TableTest, ErrorsOfTableOperations) {
+    EXPECT_EQ(lua_cpcall(L, nextWithBadKey, nullptr), 1206);
+    EXPECT_EQ(lua_cpcall(L, nanKey, nullptr), 1208);
+    EXPECT_EQ(lua_cpcall(L, [](lua_State *L) -> int {
+        lua_newsizedtable(L, 0, 25);
+        return 0;
+    }, nullptr), 1207);
+}
+
+TEST_F(TableTest, StringsAreInterned) {
+    TString *a = luaS_newlstr(L, "hello\0world", 11);
+    TString *b = luaS_newlstr(L, "hello\0world", 11);
+    TString *c = luaS_newlstr(L, "hello", 5);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    // many strings grow the bucket array and stay findable
+    lua_newtable(L);
+    for (int i = 0; i < 5000; i++) {
+        std::string s = "key" + std::to_string(i);
+        lua_pushstring(L, s.c_str());
+        lua_pushnumber(L, i);
+        lua_rawset(L, -3);
+    }
+    EXPECT_GE(G(L)->strt.size, 4096);
+    lua_pushstring(L, "key4321");
+    lua_rawget(L, -2);
+    EXPECT_EQ(lua_tonumber(L, -1), 4321);
+}
+
+TEST_F(TableTest, StringHashFollowsTheRule) {
+    // h = len; step = (len >> 5) + 1; for i = len down to step: h ^= (h<<5) + (h>>2) + byte[i-1]
+    std::string s(100, 'x');
+    for (size_t i = 0; i < s.size(); i++) s[i] = static_cast<char>('a' + i % 26);
+    uint32_t h = static_cast<uint32_t>(s.size());
+    size_t step = (s.size() >> 5) + 1;
+    for (size_t l1 = s.size(); l1 >= step; l1 -= step) h = h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(s[l1 - 1]));
+    EXPECT_EQ(luaS_newlstr(L, s.data(), s.size())->hash, h);
+}
+
+TEST(Conversions, NumberParsing) {
+    lua_Number n;
+    EXPECT_TRUE(luaO_str2d("$ff", &n)); EXPECT_EQ(n, 255);
+    EXPECT_TRUE(luaO_str2d("0x1F", &n)); EXPECT_EQ(n, 31);
+    EXPECT_TRUE(luaO_str2d(" 12 ", &n)); EXPECT_EQ(n, 12);
+    EXPECT_TRUE(luaO_str2d("1e3\t", &n)); EXPECT_EQ(n, 1000);
+    EXPECT_TRUE(luaO_str2d("-2.5", &n)); EXPECT_EQ(n, -2.5);
+    EXPECT_FALSE(luaO_str2d("12abc", &n));
+    EXPECT_FALSE(luaO_str2d("", &n));
+    EXPECT_FALSE(luaO_str2d("0x", &n));
+    EXPECT_FALSE(luaO_str2d("$", &n));
+    EXPECT_FALSE(luaO_str2d("$fg", &n));
+    char buf[32];
+    luaO_num2str(0.1, buf); EXPECT_STREQ(buf, "0.1");
+    luaO_num2str(1e15, buf); EXPECT_STREQ(buf, "1e+15");
+    luaO_num2str(123456789012.0, buf); EXPECT_STREQ(buf, "123456789012");
+}
+
+TEST(Conversions, ChunkIds) {
+    char out[60];
+    luaO_chunkid(out, "=stdin", sizeof out);
+    EXPECT_STREQ(out, "stdin");
+    luaO_chunkid(out, "@short.qxs", sizeof out);
+    EXPECT_STREQ(out, "short.qxs");
+    std::string longname = "@" + std::string(80, 'd') + "/file.qxs";
+    luaO_chunkid(out, longname.c_str(), sizeof out);
+    EXPECT_EQ(std::string(out).substr(0, 3), "...");
+    EXPECT_EQ(std::string(out).size(), 3u + 52u);
+    EXPECT_EQ(std::string(out).substr(std::string(out).size() - 9), "/file.qxs");
+    luaO_chunkid(out, "x = 1\ny = 2", sizeof out);
+    EXPECT_STREQ(out, "[string \"x = 1...\"]");
+    luaO_chunkid(out, "x = 1", sizeof out);
+    EXPECT_STREQ(out, "[string \"x = 1\"]");
+}
+
+TEST_F(TableTest, FormattedStrings) {
+    lua_pushfstring(L, "%s=%d %f%c%% %x!", "a", 42, 1.5, 'z');
+    EXPECT_STREQ(lua_tostring(L, -1), "a=42 1.5z% !");
+}
+
+} // namespace

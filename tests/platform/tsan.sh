@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds the timer, wake-up pipe and cross-thread queue tests with
+# ThreadSanitizer (which cannot be mixed with the AddressSanitizer build)
+# and runs them. Usage: tests/platform/tsan.sh [build directory]
+set -e
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+OUT=${1:-$ROOT/build-tsan}
+mkdir -p "$OUT"
+SRC=$ROOT/src/platform
+${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -Wextra \
+    -I"$ROOT/src" \
+    "$SRC/qx_sync.cpp" "$SRC/qx_memory.cpp" "$SRC/qx_wakepipe.cpp" "$SRC/qx_systimers.cpp" \
+    "$SRC/qx_threadevents.cpp" "$SRC/qx_timerthread.cpp" "$SRC/qx_platform.cpp" \
+    "$SRC/qx_libimports.cpp" "$ROOT/tests/platform/timers_test.cpp" \
+    -lgtest -lgtest_main -lpthread -ldl -o "$OUT/test_platform_tsan"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_platform_tsan"

@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Checks that the end-to-end driver fails, and says why, when a run differs."""
+import contextlib
+import io
+import os
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "e2e"))
+import run_e2e  # noqa: E402
+
+QXASM = os.environ.get("QXASM", "qxasm")
+FAKE = os.path.join(HERE, "fake_player.py")
+
+
+class DriverTest(unittest.TestCase):
+    def run_listing(self, text):
+        with tempfile.TemporaryDirectory() as tmp:
+            listing = os.path.join(tmp, "case.qxs")
+            with open(listing, "w") as f:
+                f.write(text)
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                rc = run_e2e.run_test(listing, QXASM, FAKE, os.path.join(tmp, "work"))
+            return rc, out.getvalue()
+
+    def test_stdout_mismatch_prints_a_diff(self):
+        rc, out = self.run_listing(";! stdout: args: wrong\n;! stdout: magic: 51584100\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("-args: wrong", out)
+        self.assertIn("+args: ", out)
+        self.assertIn("--- stdout ---", out)
+
+    def test_exit_status_and_missing_text(self):
+        rc, out = self.run_listing(";! exit: 4\n;! output-contains: never printed\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("exit status 0, expected 4", out)
+        self.assertIn("never printed", out)
+
+    def test_assembler_failure_is_a_failure(self):
+        rc, out = self.run_listing(" JMP nowhere\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("undefined label 'nowhere'", out)
+
+    def test_expected_assembler_failure_that_passes_fails(self):
+        rc, out = self.run_listing(";! asm-error: anything\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("qxasm succeeded", out)
+
+    def test_skip(self):
+        rc, _ = self.run_listing(";! skip: not yet\n")
+        self.assertEqual(rc, run_e2e.SKIP)
+
+    def test_bad_expectation_lines(self):
+        for bad in (";! stdot: x\n", ";! mode: tape\n", ";! exit: many\n", ";! stdout\n"):
+            with self.assertRaises(run_e2e.SpecError, msg=bad):
+                run_e2e.parse_spec(bad, "t.qxs")
+
+    def test_value_keeps_inner_spaces(self):
+        spec = run_e2e.parse_spec(";!  stdout:   two  spaces\n;! stdout:\n", "t.qxs")
+        self.assertEqual(spec["stdout"], ["  two  spaces", ""])
+
+
+if __name__ == "__main__":
+    unittest.main()

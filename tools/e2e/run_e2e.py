@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""End-to-end test driver: one listing (.qxs) holds the script and, in lines
+starting with ";!", what running it must produce.  The driver assembles the
+listing with qxasm, runs the player on the result and compares.
+
+Usage: run_e2e.py --qxasm PATH --player PATH [--workdir DIR] TEST.qxs
+
+Exit status: 0 pass, 1 fail, 77 skipped (CTest SKIP_RETURN_CODE).
+See tools/qxasm/FORMAT.md for the expectation lines.
+"""
+
+import argparse
+import difflib
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+MODES = ("applet", "packed", "chunk", "text", "raw", "none")
+MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
+         "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
+         "stdin", "write")
+SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file")
+FLAGS = ("stdout-empty", "stderr-empty")
+
+
+class SpecError(Exception):
+    pass
+
+
+def parse_spec(text, name="test"):
+    """Collects the ";!" lines of a listing into a dict of lists/values."""
+    spec = {k: [] for k in MULTI}
+    spec.update({"mode": "applet", "exit": 0, "timeout": 30.0, "skip": None,
+                 "asm-error": None, "file": None})
+    spec.update({k: False for k in FLAGS})
+    for lineno, line in enumerate(text.splitlines(), 1):
+        stripped = line.lstrip()
+        if not stripped.startswith(";!"):
+            continue
+        body = stripped[2:].strip()
+        key, sep, value = body.partition(":")
+        key = key.strip().lower()
+        # The value keeps inner spacing; one blank after the colon is dropped.
+        if value.startswith(" "):
+            value = value[1:]
+        value = value.rstrip("\r\n")
+        where = "%s:%d" % (name, lineno)
+        if key in FLAGS and not sep:
+            spec[key] = True
+        elif not sep:
+            raise SpecError("%s: expectation line needs 'key: value'" % where)
+        elif key in MULTI:
+            spec[key].append(value)
+        elif key in SINGLE:
+            if key == "mode":
+                value = value.strip().lower()
+                if value not in MODES:
+                    raise SpecError("%s: mode must be one of %s" % (where, ", ".join(MODES)))
+            elif key == "exit":
+                try:
+                    value = int(value.strip(), 0)
+                except ValueError:
+                    raise SpecError("%s: exit needs a number" % where)
+            elif key == "timeout":
+                try:
+                    value = float(value.strip())
+                except ValueError:
+                    raise SpecError("%s: timeout needs a number" % where)
+            spec[key] = value
+        else:
+            raise SpecError("%s: unknown expectation '%s'" % (where, key))
+    return spec
+
+
+def expand(text, subst):
+    for k, v in subst.items():
+        text = text.replace("{" + k + "}", v)
+    return text
+
+
+def make_input(spec, listing, qxasm, workdir, subst):
+    """Writes the file handed to the player; returns its path, or None plus a failure text."""
+    mode = spec["mode"]
+    default_ext = {"applet": ".qxa", "packed": ".qxa", "chunk": ".qxb"}.get(mode, ".qxa")
+    stem = os.path.splitext(os.path.basename(listing))[0]
+    path = os.path.join(workdir, expand(spec["file"], subst) if spec["file"] else stem + default_ext)
+    if mode == "none":
+        return path, None
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if mode == "text":
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("".join(expand(t, subst) + "\n" for t in spec["text"]))
+        return path, None
+    if mode == "raw":
+        try:
+            data = bytes.fromhex("".join(spec["raw"]))
+        except ValueError as e:
+            return None, "bad raw: bytes: %s" % e
+        with open(path, "wb") as f:
+            f.write(data)
+        return path, None
+    switches = {"applet": ["-a"], "packed": ["-z"], "chunk": ["-c"]}[mode]
+    for extra in spec["qxasm"]:
+        switches += shlex.split(expand(extra, subst))
+    cmd = [qxasm] + switches + [listing, "-o", path]
+    proc = subprocess.run(cmd, capture_output=True, text=True, errors="replace")
+    if spec["asm-error"] is not None:
+        if proc.returncode == 0:
+            return None, "qxasm succeeded, expected it to fail with: %s" % spec["asm-error"]
+        if spec["asm-error"] not in proc.stderr:
+            return None, "qxasm error text differs.\nexpected to contain: %s\nactual: %s" % (
+                spec["asm-error"], proc.stderr.strip())
+        return None, ""  # expected assembler failure: done, passed
+    if proc.returncode != 0:
+        return None, "qxasm failed (%s):\n%s" % (" ".join(map(shlex.quote, cmd)), proc.stderr.strip())
+    return path, None
+
+
+def diff(expected, actual, label):
+    lines = difflib.unified_diff(expected, actual, "expected " + label, "actual " + label, lineterm="")
+    return "\n".join(lines)
+
+
+def check(spec, result, subst):
+    """Returns a list of failure texts."""
+    fails = []
+    out, err = result.stdout, result.stderr
+    out_lines, err_lines = out.splitlines(), err.splitlines()
+    if result.returncode != spec["exit"]:
+        fails.append("exit status %d, expected %d" % (result.returncode, spec["exit"]))
+    for key, actual_lines, actual in (("stdout", out_lines, out), ("stderr", err_lines, err)):
+        expected = [expand(x, subst) for x in spec[key]]
+        if expected and expected != actual_lines:
+            fails.append("%s differs:\n%s" % (key, diff(expected, actual_lines, key)))
+        if spec[key + "-empty"] and actual:
+            fails.append("%s should be empty, got:\n%s" % (key, actual))
+        for want in spec[key + "-contains"]:
+            want = expand(want, subst)
+            if want not in actual:
+                fails.append("%s does not contain: %r" % (key, want))
+    for want in spec["output-contains"]:
+        want = expand(want, subst)
+        if want not in out and want not in err:
+            fails.append("output (stdout or stderr) does not contain: %r" % want)
+    for bad in spec["not-output"]:
+        bad = expand(bad, subst)
+        if bad in out or bad in err:
+            fails.append("output contains what it must not: %r" % bad)
+    return fails
+
+
+def run_test(listing, qxasm, player, workdir):
+    with open(listing, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    try:
+        spec = parse_spec(text, os.path.basename(listing))
+    except SpecError as e:
+        print("FAIL: %s" % e)
+        return 1
+    if spec["skip"] is not None:
+        print("SKIP: %s" % spec["skip"])
+        return SKIP
+    if os.path.isdir(workdir):
+        shutil.rmtree(workdir)
+    os.makedirs(workdir)
+    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing))}
+    path, problem = make_input(spec, listing, qxasm, workdir, subst)
+    if problem == "":
+        print("PASS (assembler failed as expected)")
+        return 0
+    if problem:
+        print("FAIL: %s" % problem)
+        return 1
+    subst["applet"] = path
+    # "write: NAME=LINE" appends a line to a further file of the scratch directory.
+    for w in spec["write"]:
+        name, sep, line = w.partition("=")
+        if not sep or not name.strip():
+            print("FAIL: write needs NAME=LINE")
+            return 1
+        extra = os.path.join(workdir, expand(name.strip(), subst))
+        os.makedirs(os.path.dirname(extra), exist_ok=True)
+        with open(extra, "a", encoding="utf-8", newline="") as f:
+            f.write(expand(line, subst) + "\n")
+    args = []
+    for a in spec["args"]:
+        args += shlex.split(expand(a, subst))
+    after = []
+    for a in spec["args-after"]:
+        after += shlex.split(expand(a, subst))
+    cmd = [player] + args + ([] if spec["mode"] == "none" else [path]) + after
+    env = dict(os.environ)
+    for e in spec["env"]:
+        k, _, v = expand(e, subst).partition("=")
+        env[k.strip()] = v
+    for k in spec["unset-env"]:
+        env.pop(k.strip(), None)
+    stdin = "".join(expand(s, subst) + "\n" for s in spec["stdin"])
+    shown = " ".join(shlex.quote(c) for c in cmd)
+    try:
+        result = subprocess.run(cmd, capture_output=True, text=True, errors="replace", env=env,
+                                cwd=workdir, input=stdin, timeout=spec["timeout"])
+    except subprocess.TimeoutExpired as e:
+        print("FAIL: timed out after %gs: %s" % (spec["timeout"], shown))
+        for label, data in (("stdout", e.stdout), ("stderr", e.stderr)):
+            if data:
+                print("--- %s so far ---\n%s" % (label, data if isinstance(data, str) else data.decode("utf-8", "replace")))
+        return 1
+    except OSError as e:
+        print("FAIL: cannot run the player: %s" % e)
+        return 1
+    fails = check(spec, result, subst)
+    if not fails:
+        print("PASS: %s" % shown)
+        return 0
+    print("FAIL: %s" % shown)
+    for f in fails:
+        print("* " + f)
+    print("--- stdout ---\n%s--- stderr ---\n%s--- exit %d ---" % (result.stdout, result.stderr, result.returncode))
+    return 1
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description="Run one end-to-end listing against the player.")
+    ap.add_argument("--qxasm", required=True)
+    ap.add_argument("--player", required=True)
+    ap.add_argument("--workdir", help="scratch directory (emptied first); default: a fresh temporary one")
+    ap.add_argument("test")
+    a = ap.parse_args(argv)
+    if a.workdir:
+        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir))
+    tmp = tempfile.mkdtemp(prefix="qxe2e.")
+    try:
+        return run_test(a.test, a.qxasm, a.player, tmp)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
