@@ -26,6 +26,9 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1
 ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
+# The cross-thread parts again under ThreadSanitizer (a build of their own).
+sh tests/platform/tsan.sh build-tsan
+
 # Fuzz targets: built with clang's libFuzzer, each run for a bounded time.
 FUZZ_SECONDS=${QX_FUZZ_SECONDS:-20}
 FUZZ=build-fuzz
@@ -33,7 +36,7 @@ if [ ! -f "$FUZZ/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQX_SANITIZE=ON -DQX_TESTS=OFF -DQX_FUZZ=ON
 fi
-cmake --build "$FUZZ" -j "$JOBS"
+cmake --build "$FUZZ" -j "$JOBS" --target fuzzers
 for f in "$FUZZ"/tests/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     corpus="$FUZZ/corpus/$(basename "$f")"

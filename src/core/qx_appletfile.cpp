@@ -137,25 +137,4 @@ int qxCheckAppletFile(qxStartupInfo *startup, qxAppletInfo *applet, int quiet)
     return 0;
 }
 
-// Until the section reader exists the applet is only known by its path.
-int qxLoadApplet(lua_State *, qxStartupInfo *startup, qxAppletInfo *)
-{
-    startup->isApplet = 1;
-    return 0;
-}
-
-int qxPrepareMainChunk(lua_State *, qxStartupInfo *, qxAppletInfo *) { return 0; }
-
-int qxRunPreprocessorObjects(lua_State *, qxStartupInfo *, qxAppletInfo *, int) { return 0; }
-
-void qxFreeAppletInfo(qxAppletInfo *applet)
-{
-    if (!applet)
-        return;
-    qxFree(applet->mainChunk);
-    qxFree(applet->secondChunk);
-    qxFree(applet);
-}
-
-void qxFreeSavedDirectory(void) {}
 }

@@ -16,7 +16,7 @@ constexpr std::string_view kPrefix = ":::chunk";
 
 qxVirtualFileCheck gVirtualFileCheck;
 
-// The pieces of a chunk name, as views into it.
+// The fields of a chunk name, as views into it.
 struct ChunkParts {
     bool memoryForm;
     int64_t number; // offset, or the registry reference of the S form

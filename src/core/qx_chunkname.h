@@ -39,7 +39,9 @@ struct qxMemoryName {
 
 // Answers whether a memory block (the userdata a registry reference holds)
 // is still defined as a virtual file, and gives its memory record; null
-// when it is not. Installed by the memory-block library.
+// when it is not. Installed by the memory-block library. The reference comes
+// from a name a script may write, so the pointer can be any userdata: it
+// must be looked up among the library's own blocks, never trusted.
 typedef qxMemRecord *(*qxVirtualFileCheck)(void *block);
 
 enum : size_t { QX_CHUNKNAME_MAX = 1024 };

@@ -12,6 +12,7 @@
 #include "core/qx_commands.h"
 #include "core/qx_errorreport.h"
 #include "core/qx_errors.h"
+#include "core/qx_options.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "core/vm/qx_vmregs.h"
@@ -66,6 +67,8 @@ void qxResetErrorFunction(void) {
 void qxRecordErrorFunction(lua_State *L) {
     lua_Debug ar;
     bool haveFile = false, haveName = false;
+    copyName(errorFile, sizeof errorFile, "?");
+    copyName(commandName, sizeof commandName, "----");
     for (int level = 0; (!haveFile || !haveName) && lua_getstack(L, level, &ar); level++) {
         int frame = ar.i_ci;
         std::memset(static_cast<void *>(&ar), 0, sizeof ar);
@@ -91,8 +94,10 @@ void qxRecordErrorFunction(lua_State *L) {
             haveName = true;
         }
     }
-    if (qxVmErrorLine == -1 && lua_getstack(L, 1, &ar) && lua_getinfo(L, "l", &ar))
-        qxVmErrorLine = ar.currentline;
+    // The line of the innermost script frame: level 1 below a failing
+    // command, level 0 once the command's frame is gone.
+    for (int level = 0; qxVmErrorLine == -1 && level <= 1 && lua_getstack(L, level, &ar); level++)
+        if (lua_getinfo(L, "l", &ar)) qxVmErrorLine = ar.currentline;
 }
 
 void qxRaiseCommandError(lua_State *L, int code) {
@@ -116,6 +121,31 @@ void qxRaiseCommandError(lua_State *L, int code) {
     // to the callback's protected call.
     if (qxCallbackNesting == 0) qxVmAbort = 1;
     luaG_raisecode(L, code);
+}
+
+void qxTraceCommandCall(lua_State *L) {
+    lua_Debug ar;
+    std::memset(static_cast<void *>(&ar), 0, sizeof ar);
+    const char *name = nullptr;
+    if (lua_getstack(L, 0, &ar) && lua_getinfo(L, "n", &ar)) name = ar.name;
+    int n = lua_gettop(L);
+    // Names and string arguments are data: they only fill our own formats.
+    if (name) std::printf("Now calling %s()", name);
+    else if (n == 2 && lua_type(L, 2) == LUA_TSTRING) std::printf("Now trying to find metamethod %s()", lua_tostring(L, 2));
+    else std::fputs("Now calling <unknown>()", stdout);
+    std::fputs(" with arguments ", stdout);
+    for (int i = 1; i <= n; i++) {
+        switch (lua_type(L, i)) {
+        case LUA_TNIL: std::printf("#%d=(NIL) ", i); break;
+        case LUA_TNUMBER: std::printf("#%d=(NUMBER)%g ", i, lua_tonumber(L, i)); break;
+        case LUA_TSTRING: std::printf("#%d=(STRING)\"%s\" ", i, lua_tostring(L, i)); break;
+        case LUA_TTABLE: std::printf("#%d=(TABLE)%p ", i, lua_topointer(L, i)); break;
+        case LUA_TFUNCTION: std::printf("#%d=(FUNCPTR)%p ", i, lua_topointer(L, i)); break;
+        default: std::printf("#%d=(INTERNAL)%d ", i, lua_type(L, i)); break;
+        }
+    }
+    std::fputs("\n", stdout);
+    if (qxGlobalSettings.forceFlush) std::fflush(stdout);
 }
 
 int qxCallErrorHandler(lua_State *L, int code) {

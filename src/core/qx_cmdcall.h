@@ -4,8 +4,10 @@
 #pragma once
 #include <cstdint>
 
+#include "core/qx_options.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_cmderror.h"
+#include "core/vm/qx_vmregs.h"
 #include "platform/qx_objectref.h"
 
 enum : int {
@@ -44,6 +46,14 @@ extern lua_CFunction qxGetLastErrorCommand;
 inline void qxBeginCommand(lua_CFunction f) {
     if (f != qxGetLastErrorCommand) qxLastError = 0;
 }
+
+// Call tracing (DebugOutput): whether the VM prints each command call, and
+// the print itself ("Now calling name() with arguments ..."), made while
+// the command's frame is the current one.
+inline int qxCallTraceEnabled(void) {
+    return qxGlobalSettings.debugOutput && !qxGlobalSettings.noDebug && !qxVmAbort;
+}
+void qxTraceCommandCall(lua_State *L);
 
 // Calls the RaiseOnError handler with (code, message, command, line);
 // returns the status of its protected call.

@@ -25,8 +25,8 @@ struct Source {
     uint32_t offset = 0;
     uint32_t size = 0;
     const void *data = nullptr;
-    char inner[QX_CHUNKNAME_MAX] = {};
-    char container[QX_CHUNKNAME_MAX] = {};
+    char inner[QX_PATH_MAX] = {};
+    char container[QX_PATH_MAX] = {};
 };
 
 qxNativeFile *native(qxFileHandle *h) { return static_cast<qxNativeFile *>(h->handle); }
@@ -127,6 +127,9 @@ int64_t memoryWrite(qxFileHandle *h, const void *buffer, int64_t n)
         m->data = data;
         m->capacity = grown;
     }
+    // A block that shrank under the handle leaves a gap: never expose old heap bytes.
+    int64_t end = memoryEnd(m);
+    if (h->position > end) std::memset(static_cast<char *>(m->data) + end, 0, static_cast<size_t>(h->position - end));
     std::memcpy(static_cast<char *>(m->data) + h->position, buffer, static_cast<size_t>(n));
     h->position = need;
     if (need > m->size) m->size = need;

@@ -150,6 +150,15 @@ void qxPrintDone(void);
 void qxPrintFailed(void);
 void qxPrintSkipped(void);
 
+// ---- Vocabulary dumps, one name a line: 0, 1052 or 1005 ----
+// "::" and the library name, the command count and the command names per
+// library, then "::end".
+int qxDumpCommandNames(const char *path);
+// The names of the "constants" registry table; the platform names last, in lower case.
+int qxDumpConstantNames(lua_State *L, const char *path);
+// "BGPIC", then the given names (ended by a null).
+int qxDumpObjectTypeNames(const char *path, const char *const *names);
+
 // ---- Records ----
 qxLinkRecord *qxCopyLinkRecord(const volatile qxLinkRecord *record); // qxFree; null when out of memory
 int qxLowestBit(uint32_t word); // 0-31, -1 for 0

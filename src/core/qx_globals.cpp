@@ -10,6 +10,7 @@
 #include "core/qx_crc32.h"
 #include "core/qx_errors.h"
 #include "core/qx_linkrecord.h"
+#include "core/qx_lists.h"
 #include "core/qx_messages.h"
 #include "core/qx_options.h"
 #include "core/vm/lua.h"
@@ -170,7 +171,7 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     if (!startup->quiet)
         qxPrintBanner();
 
-    if ((r = qxInitEventQueue()))
+    if ((r = qxInitRuntime()))
         return r;
     registerRunRecords(L, startup, applet);
     if ((r = openLibraries(L)))

@@ -23,6 +23,7 @@
 #include "platform/qx_catalog.h"
 #include "platform/qx_files.h"
 #include "platform/qx_memory.h"
+#include "platform/qx_platform.h"
 #include "platform/qx_timerthread.h"
 
 extern "C" {
@@ -141,6 +142,7 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     qxCloseCatalog();
     qxFreeAudioOutput();
     qxDeleteTempFiles();
+    qxExitPlatform();
     return 0;
 }
 

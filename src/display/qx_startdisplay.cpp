@@ -3,6 +3,7 @@
 // polling for events have nothing to do yet.
 #include "display/qx_startdisplay.h"
 
+#include "core/qx_cmdcall.h"
 #include "platform/qx_sync.h"
 
 static qxMutex *eventQueueMutex;
@@ -11,7 +12,12 @@ extern "C" {
 
 int qxOpenFirstDisplay(lua_State *, qxAppletInfo *, qxStartupInfo *) { return 0; }
 
-void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *) {}
+void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *)
+{
+    // DisableLineHook keeps the hook from polling; there is nothing to poll yet.
+    if (qxLineHookDisabled)
+        return;
+}
 
 int qxInitEventQueue(void)
 {

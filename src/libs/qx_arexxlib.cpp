@@ -1,9 +1,17 @@
-// The "arexx" command library.
+// The "arexx" command library: ARexx ports do not exist on this platform,
+// so its commands only report that.
 #include "libs/qx_corelibs.h"
 
 #include "core/qx_commands.h"
+#include "core/qx_errors.h"
+
+// Arguments are not read: any are accepted.
+static int qxCmdRexxNotSupported(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
 
 static const qxCommandDef arexxCommands[] = {
+    {"CreateRexxPort", qxCmdRexxNotSupported},
+    {"RunRexxScript", qxCmdRexxNotSupported},
+    {"SendRexxCommand", qxCmdRexxNotSupported},
     {nullptr, nullptr},
 };
 

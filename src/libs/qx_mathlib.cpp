@@ -1,17 +1,22 @@
 // The "math" command library.
 #include "libs/qx_corelibs.h"
 
-#include "core/qx_commands.h"
+#include <cstdlib>
+#include <ctime>
 
-static const qxCommandDef mathCommands[] = {
-    {nullptr, nullptr},
-};
+#include "core/qx_commands.h"
+#include "libs/qx_mathcmds.h"
 
 static const qxConstantDef mathConstants[] = {
+    {"PI", nullptr, 3.141592653589793},
     {nullptr, nullptr, 0},
 };
 
 extern "C" int qxOpenMathLib(lua_State *L)
 {
-    return qxOpenCommandLibrary(L, "math", mathCommands, mathConstants);
+    // Both random generators start from the time of day.
+    long seed = static_cast<long>(std::time(nullptr));
+    std::srand(static_cast<unsigned>(seed));
+    srand48(seed);
+    return qxOpenCommandLibrary(L, "math", qxMathCommandTable, mathConstants);
 }

@@ -11,6 +11,7 @@
 #include "core/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_corelibs.h"
+#include "libs/qx_tablecmds.h"
 #include "platform/qx_locale.h"
 
 namespace {
@@ -82,6 +83,8 @@ const qxCommandDef systemCommands[] = {
     {"PerformSelector", qxCmdNotSupported},
     {"Vibrate", qxCmdNotSupported},
     {"CallJavaMethod", qxCmdNotSupported},
+    // Object data, object queries and tables
+    QX_TABLE_COMMAND_ROWS,
     {nullptr, nullptr},
 };
 

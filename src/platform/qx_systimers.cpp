@@ -220,8 +220,16 @@ qxSysTimer *qxCollectFiredTimer(qxSysTimer *node, uint32_t *kind, qxObjectRef *i
     if (!timerListMutex)
         return nullptr;
     TimerListLock lock;
-    if (!node)
+    if (!node) {
         node = timerList;
+    } else {
+        // A callback run between two steps may have deleted the node the
+        // walk goes on from: the walk then ends (its fired flags stay).
+        qxSysTimer *p = timerList;
+        while (p && p != node)
+            p = p->next;
+        node = p;
+    }
     if (!node)
         return nullptr;
     qxSysTimer *next = node->next;

@@ -1,9 +1,11 @@
 // Feeds arbitrary text to the chunk-name parser, the base-name and
-// resolution helpers and the memory-descriptor check, and opens it as a
-// file: nothing may read outside the text or crash.
+// resolution helpers and the memory-descriptor check, then reads the parsed
+// range of a small file of its own: nothing may read outside a buffer.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "core/qx_chunkname.h"
@@ -46,13 +48,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int isFont = 0;
     qxResolveFileName(nullptr, name, small & 1, &isFont);
 
-    // Plain chunk names of a file that exists open; read a little of them.
-    if (std::strncmp(name, ":::chunk", 8) == 0) {
-        if (qxFileHandle *h = qxOpen(name, QX_OPEN_READ, "inbuilt")) {
+    // Read the parsed range of a small file of ours (never a container the
+    // input names: that could be a device that blocks).
+    static const char *fuzzFile = [] {
+        static char path[] = "/tmp/qxchunkfuzz.XXXXXX";
+        int fd = mkstemp(path);
+        if (fd >= 0) {
+            const char bytes[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+            (void)!write(fd, bytes, sizeof bytes);
+            close(fd);
+            std::atexit([] { unlink(path); });
+        }
+        return path;
+    }();
+    char own[4096];
+    if (ok && std::strncmp(name, ":::chunkS", 9) != 0 &&
+        qxMakeChunkName(inner, own, sizeof own, offset, length, 0, fuzzFile)) {
+        if (qxFileHandle *h = qxOpen(own, QX_OPEN_READ, "inbuilt")) {
             char buf[64];
             qxRead(h, buf, sizeof buf);
             qxSeek(h, -5, 0);
             qxGetC(h);
+            qxReadBE32(h);
             qxClose(h);
         }
     }

@@ -1,6 +1,7 @@
 // Chunk names, memory descriptors and file-name resolution.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -168,23 +169,34 @@ TEST(ChunkName, BaseNames)
     EXPECT_EQ(qxChunkNameBaseName(":::chunk1:2*?z", out, sizeof out), 0);
 }
 
+// The temporary file that qxGetFileExtension made: its name without the extension.
+void removeTempFile(const std::string &withExtension, size_t extensionLength)
+{
+    std::remove(withExtension.substr(0, withExtension.size() - extensionLength).c_str());
+}
+
 TEST(ChunkName, TemporaryNameKeepsTheExtension)
 {
     char buf[QX_PATH_MAX];
     ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, ":::chunk1:2*pics/a.b.png?/c"), 1);
     std::string s = buf;
+    removeTempFile(s, 4);
     EXPECT_NE(s.find("zephyrane."), std::string::npos);
     EXPECT_EQ(s.substr(s.size() - 4), ".png");
     ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, "../dir.d/plain"), 1);
-    EXPECT_EQ(std::string(buf).find("/plain"), std::string::npos);
-    EXPECT_EQ(std::string(buf).find(".d"), std::string::npos);
+    s = buf;
+    removeTempFile(s, 0);
+    EXPECT_EQ(s.find("/plain"), std::string::npos);
+    EXPECT_EQ(s.find(".d"), std::string::npos);
     ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, "song.mod"), 1);
-    EXPECT_EQ(std::string(buf).substr(std::strlen(buf) - 4), ".mod");
+    s = buf;
+    removeTempFile(s, 4);
+    EXPECT_EQ(s.substr(s.size() - 4), ".mod");
 }
 
 // ---- Memory descriptors ----
 
-TEST(MemoryName, OnlyDescriptorsMadeHereAreRecognised)
+TEST(ChunkMemoryName, OnlyDescriptorsMadeHereAreRecognised)
 {
     static const char data[] = "hello";
     qxMemoryName d;
@@ -281,7 +293,7 @@ qxLinkedFile *linked(const char *name, const char *container, uint32_t offset, u
     return f;
 }
 
-class Resolve : public ::testing::Test {
+class ChunkResolve : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -320,7 +332,7 @@ protected:
     uint32_t savedOffset = 0;
 };
 
-TEST_F(Resolve, LinkedFileBecomesItsChunkName)
+TEST_F(ChunkResolve, LinkedFileBecomesItsChunkName)
 {
     int isFont = 7;
     const char *r = qxResolveFileName(L, "data/pics/logo.png", 0, &isFont);
@@ -332,7 +344,7 @@ TEST_F(Resolve, LinkedFileBecomesItsChunkName)
     EXPECT_EQ(isFont, 0);
 }
 
-TEST_F(Resolve, FontModeMatchesOnlyFontEntries)
+TEST_F(ChunkResolve, FontModeMatchesOnlyFontEntries)
 {
     int isFont = 0;
     const char *r = qxResolveFileName(L, "dejavu sans.FONT", 1, &isFont);
@@ -347,7 +359,7 @@ TEST_F(Resolve, FontModeMatchesOnlyFontEntries)
     EXPECT_EQ(isFont, 0);
 }
 
-TEST_F(Resolve, UnknownNamesAreReturnedUnchanged)
+TEST_F(ChunkResolve, UnknownNamesAreReturnedUnchanged)
 {
     const char *name = "elsewhere.png";
     int isFont = 3;
@@ -356,14 +368,14 @@ TEST_F(Resolve, UnknownNamesAreReturnedUnchanged)
     EXPECT_EQ(qxResolveFileName(L, nullptr, 0, nullptr), nullptr);
 }
 
-TEST_F(Resolve, ScriptNamesAreNeverMemoryDescriptors)
+TEST_F(ChunkResolve, ScriptNamesAreNeverMemoryDescriptors)
 {
     const char *r = qxResolveFileName(L, ":::memory", 0, nullptr);
     EXPECT_STREQ(r, "./:::memory");
     EXPECT_EQ(qxReadMemoryName(r, nullptr, nullptr), 0);
 }
 
-TEST_F(Resolve, FileNameArgumentReadsAString)
+TEST_F(ChunkResolve, FileNameArgumentReadsAString)
 {
     lua_settop(L, 0);
     lua_pushstring(L, "data/pics/logo.png");

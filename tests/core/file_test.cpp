@@ -60,7 +60,7 @@ protected:
 
 // ---- Memory files ----
 
-TEST(MemoryFile, DescriptorReadsAndClampsAtBothEnds)
+TEST(FileMemory, DescriptorReadsAndClampsAtBothEnds)
 {
     std::vector<uint8_t> data = iota(100);
     qxMemoryName d;
@@ -86,8 +86,9 @@ TEST(MemoryFile, DescriptorReadsAndClampsAtBothEnds)
     EXPECT_EQ(qxGetC(h), data[0]);
     EXPECT_EQ(qxSeek(h, -5, 1), 1);
     EXPECT_EQ(qxGetC(h), data[0]);
-    EXPECT_EQ(qxSeek(h, INT64_MAX, 0), 1);
+    EXPECT_EQ(qxSeek(h, INT64_MAX, 1), 1);
     EXPECT_EQ(qxSeek(h, INT64_MAX, 0), -1); // overflow
+    EXPECT_EQ(qxSeek(h, 0, 0), 100);
     EXPECT_EQ(qxSeek(h, 0, 3), -1);
 
     // Borrowed memory is never written.
@@ -109,7 +110,7 @@ qxMemRecord gBlock;
 void *gLiveBlock;
 qxMemRecord *fakeCheck(void *block) { return block == gLiveBlock ? &gBlock : nullptr; }
 
-class MemoryBlockFile : public ::testing::Test {
+class FileMemoryBlock : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -136,7 +137,7 @@ protected:
     char name[128];
 };
 
-TEST_F(MemoryBlockFile, WritingPastCapacityGrowsBySteps)
+TEST_F(FileMemoryBlock, WritingPastCapacityGrowsBySteps)
 {
     static_cast<uint8_t *>(gBlock.data)[0x1234] = 0xAB;
     qxFileHandle *h = qxOpen(name, QX_OPEN_READWRITE, nullptr);
@@ -165,7 +166,26 @@ TEST_F(MemoryBlockFile, WritingPastCapacityGrowsBySteps)
     EXPECT_NE(gBlock.data, nullptr); // the block is not the handle's to free
 }
 
-TEST_F(MemoryBlockFile, ReadOnlyBlocksAndOpens)
+TEST_F(FileMemoryBlock, BlockThatShrankUnderTheHandle)
+{
+    std::memset(gBlock.data, 0xCC, 0x10000);
+    qxFileHandle *h = qxOpen(name, QX_OPEN_READWRITE, nullptr);
+    ASSERT_NE(h, nullptr);
+    qxSeek(h, 0x100, 1);
+    gBlock.size = 0x10; // the memory-block library shrank it meanwhile
+    uint8_t buf[4];
+    EXPECT_EQ(qxRead(h, buf, 4), 0);
+    EXPECT_EQ(qxGetC(h), -1);
+    EXPECT_TRUE(qxEOF(h));
+    EXPECT_EQ(qxPutC(h, 1), 1);
+    EXPECT_EQ(gBlock.size, 0x101);
+    auto *bytes = static_cast<uint8_t *>(gBlock.data);
+    for (int i = 0x10; i < 0x100; i++) ASSERT_EQ(bytes[i], 0) << i;
+    EXPECT_EQ(bytes[0x100], 1);
+    qxClose(h);
+}
+
+TEST_F(FileMemoryBlock, ReadOnlyBlocksAndOpens)
 {
     qxFileHandle *h = qxOpen(name, QX_OPEN_READ, nullptr);
     ASSERT_NE(h, nullptr);
@@ -180,14 +200,14 @@ TEST_F(MemoryBlockFile, ReadOnlyBlocksAndOpens)
 
 // ---- Native files and chunks ----
 
-class NativeFile : public TempDir {};
+class FileNative : public TempDir {};
 
-// Runs Python's struct.pack on the given format and values.
-std::string pythonPack(const std::string &format, const std::vector<uint64_t> &values)
+// Python's struct.pack of each (format, value) pair, joined.
+std::string pythonPack(const std::vector<std::pair<std::string, uint64_t>> &items)
 {
-    std::string cmd = "python3 -c \"import struct,sys; sys.stdout.buffer.write(struct.pack('" + format + "'";
-    for (uint64_t v : values) cmd += "," + std::to_string(v);
-    cmd += "))\"";
+    std::string cmd = "python3 -c \"import struct,sys; sys.stdout.buffer.write(b''.join([";
+    for (const auto &[format, value] : items) cmd += "struct.pack('" + format + "'," + std::to_string(value) + "),";
+    cmd += "]))\"";
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) return {};
     std::string out;
@@ -198,19 +218,18 @@ std::string pythonPack(const std::string &format, const std::vector<uint64_t> &v
     return out;
 }
 
-TEST_F(NativeFile, ByteOrderWritersAndReadersMatchPythonStruct)
+TEST_F(FileNative, ByteOrderWritersAndReadersMatchPythonStruct)
 {
     std::mt19937 rng(11);
     std::vector<uint64_t> values;
-    std::string format = "<";
     for (int i = 0; i < 40; i++) {
         uint32_t v = rng();
         values.push_back(i % 4 < 2 ? v : (v & 0xFFFF));
     }
-    // Python's struct takes one byte order per call: build the stream in pieces.
-    std::string expected;
     const char *codes[] = {">I", "<I", ">H", "<H"};
-    for (size_t i = 0; i < values.size(); i++) expected += pythonPack(codes[i % 4], {values[i]});
+    std::vector<std::pair<std::string, uint64_t>> items;
+    for (size_t i = 0; i < values.size(); i++) items.emplace_back(codes[i % 4], values[i]);
+    std::string expected = pythonPack(items);
     ASSERT_EQ(expected.size(), 10u * 12);
 
     std::string path = at("order.bin");
@@ -236,7 +255,7 @@ TEST_F(NativeFile, ByteOrderWritersAndReadersMatchPythonStruct)
     qxClose(h);
 }
 
-TEST_F(NativeFile, ReadersAtTheEndCarryTheEndMarker)
+TEST_F(FileNative, ReadersAtTheEndCarryTheEndMarker)
 {
     std::string path = at("short.bin");
     spit(path, std::string("\x12\x34\x56", 3));
@@ -244,13 +263,13 @@ TEST_F(NativeFile, ReadersAtTheEndCarryTheEndMarker)
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(qxReadBE16(h), 0x1234);
     EXPECT_FALSE(qxEOF(h));
-    EXPECT_EQ(qxReadLE16(h), 0xFFFFu); // 0x56 and the end marker
+    EXPECT_EQ(qxReadLE16(h), 0xFF56u); // 0x56 and the end marker
     EXPECT_TRUE(qxEOF(h));
     EXPECT_EQ(qxReadBE32(h), 0xFFFFFFFFu);
     qxClose(h);
 }
 
-TEST_F(NativeFile, ChunkOfAContainerReadsOnlyItsRange)
+TEST_F(FileNative, ChunkOfAContainerReadsOnlyItsRange)
 {
     std::vector<uint8_t> data = iota(300);
     std::string path = at("container.dat");
@@ -277,7 +296,7 @@ TEST_F(NativeFile, ChunkOfAContainerReadsOnlyItsRange)
     EXPECT_EQ(qxOpen(":::chunkS-1:0*x?", QX_OPEN_READ, nullptr), nullptr);
 }
 
-TEST_F(NativeFile, ListsThatDoNotAdmitInbuiltRefuseNativeFiles)
+TEST_F(FileNative, ListsThatDoNotAdmitInbuiltRefuseNativeFiles)
 {
     std::string path = at("a.txt");
     spit(path, "abc");
@@ -383,7 +402,7 @@ int fakeStat(const char *name, qxFileInfo *info)
 const qxFileAdapterFuncs kFakeFuncs = {fakeOpen, fakeClose, fakeRead, fakeGetC, fakeWrite, fakePutC, fakeSeek,
                                        fakeFlush, fakeEof, fakeFStat, fakeStat, nullptr, nullptr, nullptr, nullptr};
 
-class Adapter : public TempDir {
+class FileAdapter : public TempDir {
 protected:
     void SetUp() override
     {
@@ -404,7 +423,7 @@ protected:
     int pluginRecord = 0;
 };
 
-TEST_F(Adapter, OpensOnlyWhenAskedAndAdmitted)
+TEST_F(FileAdapter, OpensOnlyWhenAskedAndAdmitted)
 {
     EXPECT_EQ(qxOpen("remote.dat", QX_OPEN_READ, nullptr), nullptr); // adapters not asked
     EXPECT_EQ(fake.opens, 0);
@@ -447,7 +466,7 @@ TEST_F(Adapter, OpensOnlyWhenAskedAndAdmitted)
     qxClose(h);
 }
 
-TEST_F(Adapter, ChunkSourcesGoOnlyToAdaptersThatTakeThem)
+TEST_F(FileAdapter, ChunkSourcesGoOnlyToAdaptersThatTakeThem)
 {
     fake.files["pic.png"] = "PNGDATA";
     char name[256];
@@ -483,7 +502,7 @@ TEST_F(Adapter, ChunkSourcesGoOnlyToAdaptersThatTakeThem)
     qxClose(h);
 }
 
-TEST_F(Adapter, NamesInFileSystemEncodingReachAdaptersAsLatin1)
+TEST_F(FileAdapter, NamesInFileSystemEncodingReachAdaptersAsLatin1)
 {
     fake.files["caf\xe9.txt"] = "x";
     qxFileHandle *h = qxOpen("caf\xc3\xa9.txt", QX_OPEN_READ | QX_OPEN_ADAPTERS | QX_OPEN_NOCONVERT, nullptr);
@@ -491,7 +510,7 @@ TEST_F(Adapter, NamesInFileSystemEncodingReachAdaptersAsLatin1)
     qxClose(h);
 }
 
-TEST_F(Adapter, UnseekableStreamsRefuseSeeksWithoutEmulation)
+TEST_F(FileAdapter, UnseekableStreamsRefuseSeeksWithoutEmulation)
 {
     fake.seekable = false;
     qxFileHandle *h = qxOpen("remote.dat", QX_OPEN_READ | QX_OPEN_ADAPTERS, nullptr);
@@ -506,7 +525,7 @@ TEST_F(Adapter, UnseekableStreamsRefuseSeeksWithoutEmulation)
     qxClose(h);
 }
 
-TEST_F(Adapter, EmulatedSeekReadsForwardAndRewindsBack)
+TEST_F(FileAdapter, EmulatedSeekReadsForwardAndRewindsBack)
 {
     fake.seekable = false;
     std::vector<uint8_t> data = iota(20000);
@@ -529,7 +548,7 @@ TEST_F(Adapter, EmulatedSeekReadsForwardAndRewindsBack)
     qxClose(h);
 }
 
-TEST_F(Adapter, WholeStreamOfUnknownLengthIsRead)
+TEST_F(FileAdapter, WholeStreamOfUnknownLengthIsRead)
 {
     fake.seekable = false;
     void *buffer = nullptr;
@@ -544,7 +563,7 @@ TEST_F(Adapter, WholeStreamOfUnknownLengthIsRead)
     EXPECT_EQ(slurp(copy), fake.files["remote.dat"]);
 }
 
-TEST_F(Adapter, ExamineObjectAsksTheAdaptersFirst)
+TEST_F(FileAdapter, ExamineObjectAsksTheAdaptersFirst)
 {
     qxFileInfo info;
     ASSERT_EQ(qxExamineObject("remote.dat", &info, 1), 1);
@@ -565,9 +584,9 @@ TEST_F(Adapter, ExamineObjectAsksTheAdaptersFirst)
 
 // ---- Whole files ----
 
-class WholeFile : public TempDir {};
+class FileWhole : public TempDir {};
 
-TEST_F(WholeFile, CopyAndReadNativeFiles)
+TEST_F(FileWhole, CopyAndReadNativeFiles)
 {
     std::vector<uint8_t> data = iota(40000); // more than two blocks
     std::string src = at("src.bin"), dst = at("dst.bin");
@@ -603,7 +622,7 @@ TEST_F(WholeFile, CopyAndReadNativeFiles)
     qxFree(buffer);
 }
 
-TEST_F(WholeFile, FailuresGiveTheirCodesAndNames)
+TEST_F(FileWhole, FailuresGiveTheirCodesAndNames)
 {
     std::string missing = at("missing.bin");
     void *buffer = reinterpret_cast<void *>(1);
@@ -631,9 +650,9 @@ TEST_F(WholeFile, FailuresGiveTheirCodesAndNames)
 
 // ---- Directories ----
 
-class Directory : public TempDir {};
+class FileDirectory : public TempDir {};
 
-TEST_F(Directory, NativeDirectoriesListAndExamine)
+TEST_F(FileDirectory, NativeDirectoriesListAndExamine)
 {
     spit(at("one.txt"), "1");
     spit(at("two.txt"), "22");
@@ -679,7 +698,7 @@ TEST_F(Directory, NativeDirectoriesListAndExamine)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "QXOS_LOCK_WRITE unsupported.\n");
 }
 
-TEST_F(Directory, ChunkNamesAreFiles)
+TEST_F(FileDirectory, ChunkNamesAreFiles)
 {
     qxDirHandle *d = qxOpenDir(":::chunk10:77*a/b.png?/apps/demo.qxa", QX_DIR_READLOCK | QX_DIR_ADAPTERS, nullptr);
     ASSERT_NE(d, nullptr);
@@ -722,7 +741,7 @@ const qxFileAdapterFuncs kFakeDirFuncs = {nullptr, nullptr, nullptr, nullptr, nu
                                           nullptr, nullptr, nullptr, nullptr, fakeOpenDir, fakeCloseDir,
                                           fakeNextDirEntry, nullptr};
 
-TEST_F(Directory, DirectoryAdapters)
+TEST_F(FileDirectory, DirectoryAdapters)
 {
     int plugin = 0;
     qxAdapterNode node = {nullptr, &plugin, "fakedir", 0, 0, &kFakeDirFuncs};
@@ -751,7 +770,7 @@ TEST_F(Directory, DirectoryAdapters)
 
 // ---- Console and small records ----
 
-TEST(Console, PrintsInTheTextModeAndKeepsPercentSigns)
+TEST(FileConsole, PrintsInTheTextModeAndKeepsPercentSigns)
 {
     testing::internal::CaptureStdout();
     qxPrintF("%d-%s", 5, "x");
@@ -776,7 +795,7 @@ TEST(Console, PrintsInTheTextModeAndKeepsPercentSigns)
     qxSetTag(QX_TAG_QUIET, 0);
 }
 
-TEST(Records, LinkRecordCopyAndLowestBit)
+TEST(FileRecords, LinkRecordCopyAndLowestBit)
 {
     qxLinkRecord r;
     for (size_t i = 0; i < sizeof r.tag; i++) r.tag[i] = static_cast<char>('A' + i % 26);
@@ -797,6 +816,48 @@ TEST(Records, LinkRecordCopyAndLowestBit)
     EXPECT_TRUE(qxIsAbsolutePath("/x"));
     EXPECT_FALSE(qxIsAbsolutePath("x/y"));
     EXPECT_FALSE(qxIsAbsolutePath(nullptr));
+}
+
+} // namespace
+
+namespace {
+
+TEST(FileVocabulary, DumpsOneNameALine)
+{
+    char tmpl[] = "/tmp/qxvocab.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    fs::path dir = tmpl;
+
+    static const qxCommandDef cmds1[] = {{"Abs", nullptr}, {"Sin", nullptr}, {nullptr, nullptr}};
+    static const qxCommandDef cmds2[] = {{nullptr, nullptr}};
+    qxLibraryEntry second{nullptr, cmds2, "empty"};
+    qxLibraryEntry first{&second, cmds1, "math"};
+    qxLibraryEntry *saved = qxLibraryNames;
+    qxLibraryNames = &first;
+    ASSERT_EQ(qxDumpCommandNames((dir / "cmds").c_str()), 0);
+    qxLibraryNames = saved;
+    EXPECT_EQ(slurp(dir / "cmds"), "::math\n2\nAbs\nSin\n::empty\n0\n::end\n");
+
+    lua_State *L = lua_open();
+    ASSERT_NE(L, nullptr);
+    lua_pushstring(L, "constants");
+    lua_newtable(L);
+    for (const char *name : {"qx_linux", "#pi", "qx_windows"}) {
+        lua_pushstring(L, name);
+        lua_pushnumber(L, 1);
+        lua_rawset(L, -3);
+    }
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    ASSERT_EQ(qxDumpConstantNames(L, (dir / "csts").c_str()), 0);
+    EXPECT_EQ(lua_gettop(L), 0);
+    lua_close(L);
+    EXPECT_EQ(slurp(dir / "csts"), "#pi\nqx_amiga\nqx_macos\nqx_linux\nqx_windows\nqx_android\nqx_ios\n");
+
+    const char *types[] = {"BRUSH", "ANIM", nullptr};
+    ASSERT_EQ(qxDumpObjectTypeNames((dir / "types").c_str(), types), 0);
+    EXPECT_EQ(slurp(dir / "types"), "BGPIC\nBRUSH\nANIM\n");
+    EXPECT_EQ(qxDumpObjectTypeNames((dir / "no" / "such").c_str(), types), 1052);
+    fs::remove_all(dir);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -500,4 +501,44 @@ TEST(QxAsmApplet, PaddingTrailerAndTypedSectionItems) {
   EXPECT_EQ(plain, qxAsmBytes(a.begin(), a.end() - 7));
   EXPECT_NE(errorOf(".section 3 u16:70000\n").find("out of range"), std::string::npos);
   EXPECT_NE(errorOf(".trailer hex:123\n").find("even number"), std::string::npos);
+}
+
+TEST(QxAsmApplet, LinkedFilesLineMapsConstantsIconsAndObjects) {
+  const std::string listing =
+      ".version 8 0\n.link \"a\" \"xy\"\n.linkext \"b\" \"EXT\"\n.linkdrop \"c\"\n"
+      ".linemap 33 1 2 3 \"i\" \"s\"\n.constant K #1\n"
+      ".object 4 9 text: \"t\" a:-1 flags:2 line:7 loader: \"L\"\n.icon 16 16 2 \"IC\"\nRETURN 0\n";
+  qxAsmBytes a = assemble(listing, {"-a"});
+  auto s = sections(a);
+  ASSERT_EQ(s.size(), 9u);
+  EXPECT_EQ(s[1].first, 26);
+  EXPECT_EQ(s[1].second, (qxAsmBytes{0, 0, 0, 1, 0, 0, 0, 0, 'a', 0, 0, 0, 0, 2, 'x', 'y'}));
+  // External data: size, then an offset from the applet's start to "EXT".
+  const qxAsmBytes& ext = s[2].second;
+  ASSERT_EQ(ext.size(), 8u + 2 + 12);
+  uint32_t off = uint32_t(ext[18]) << 24 | uint32_t(ext[19]) << 16 | uint32_t(ext[20]) << 8 | ext[21];
+  EXPECT_EQ(std::string(a.begin() + long(off), a.begin() + long(off) + 3), "EXT");
+  EXPECT_EQ(qxAsmBytes(ext.begin() + 10, ext.begin() + 18), (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
+  EXPECT_EQ(qxAsmBytes(s[3].second.end() - 4, s[3].second.end()), (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFE}));
+  // Complemented names, each ended by 0xFF.
+  EXPECT_EQ(s[4].first, 33);
+  EXPECT_EQ(qxAsmBytes(s[4].second.end() - 4, s[4].second.end()),
+            (qxAsmBytes{uint8_t(~'i'), 0xFF, uint8_t(~'s'), 0xFF}));
+  EXPECT_EQ(s[5].second, (qxAsmBytes{'K', 0, 0, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0}));
+  // The object record: count, kind, id, inline text reference and fields.
+  const qxAsmBytes& obj = s[6].second;
+  EXPECT_EQ(s[6].first, 2);
+  EXPECT_EQ(qxAsmBytes(obj.begin(), obj.begin() + 9), (qxAsmBytes{0, 0, 0, 1, 4, 0, 0, 0, 9}));
+  uint32_t textOff = uint32_t(obj[9]) << 24 | uint32_t(obj[10]) << 16 | uint32_t(obj[11]) << 8 | obj[12];
+  EXPECT_EQ(obj[16], 2);  // text size with its zero byte
+  EXPECT_EQ(std::string(a.begin() + long(textOff), a.begin() + long(textOff) + 2), std::string("t\0", 2));
+  EXPECT_EQ(qxAsmBytes(obj.begin() + 25, obj.end()),
+            (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 'L', 0, 0}));
+  // The icon block follows the chunk; the data area comes last.
+  const qxAsmBytes icons = {0x49, 0, 0, 0, 16, 0, 16, 2, 0, 0, 0, 2, 'I', 'C', 0, 0, 0xFF};
+  auto at = std::search(a.begin(), a.end(), icons.begin(), icons.end());
+  ASSERT_NE(at, a.end());
+  EXPECT_EQ(std::string(at + long(icons.size()), a.end()), std::string("EXTt\0", 5));
+  EXPECT_NE(errorOf(".linemap 9 1 2 3 \"i\"\n").find("8, 27 or 33"), std::string::npos);
+  EXPECT_NE(errorOf(".object 1 2 \"x\"\n").find("str:"), std::string::npos);
 }

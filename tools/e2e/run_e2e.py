@@ -19,11 +19,12 @@ import sys
 import tempfile
 
 SKIP = 77
-MODES = ("applet", "packed", "chunk", "text", "raw", "none")
+MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
-         "stdin", "write")
-SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file")
+         "stdin", "write", "plugin", "link", "make-dir", "empty-after")
+SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet")
+QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
 
 
@@ -35,7 +36,7 @@ def parse_spec(text, name="test"):
     """Collects the ";!" lines of a listing into a dict of lists/values."""
     spec = {k: [] for k in MULTI}
     spec.update({"mode": "applet", "exit": 0, "timeout": 30.0, "skip": None,
-                 "asm-error": None, "file": None})
+                 "asm-error": None, "file": None, "link-applet": "applet"})
     spec.update({k: False for k in FLAGS})
     for lineno, line in enumerate(text.splitlines(), 1):
         stripped = line.lstrip()
@@ -60,6 +61,10 @@ def parse_spec(text, name="test"):
                 value = value.strip().lower()
                 if value not in MODES:
                     raise SpecError("%s: mode must be one of %s" % (where, ", ".join(MODES)))
+            elif key == "link-applet":
+                value = value.strip().lower()
+                if value not in ("applet", "packed"):
+                    raise SpecError("%s: link-applet must be applet or packed" % where)
             elif key == "exit":
                 try:
                     value = int(value.strip(), 0)
@@ -80,6 +85,29 @@ def expand(text, subst):
     for k, v in subst.items():
         text = text.replace("{" + k + "}", v)
     return text
+
+
+def make_linked(spec, listing, qxasm, player, workdir, subst):
+    """Assembles the applet and links it with the plug-ins to a copy of the player."""
+    stem = os.path.splitext(os.path.basename(listing))[0]
+    applet = os.path.join(workdir, stem + ".link.qxa")
+    switches = ["-z"] if spec["link-applet"] == "packed" else ["-a"]
+    for extra in spec["qxasm"]:
+        switches += shlex.split(expand(extra, subst))
+    proc = subprocess.run([qxasm] + switches + [listing, "-o", applet], capture_output=True, text=True,
+                          errors="replace")
+    if proc.returncode != 0:
+        return None, "qxasm failed:\n%s" % proc.stderr.strip()
+    path = os.path.join(workdir, expand(spec["file"], subst) if spec["file"] else stem)
+    cmd = [sys.executable, QXLINK, "--player", player, "--applet", applet, "-o", path]
+    for p in spec["plugin"]:
+        cmd += ["--plugin", expand(p, subst)]
+    for extra in spec["link"]:
+        cmd += shlex.split(expand(extra, subst))
+    proc = subprocess.run(cmd, capture_output=True, text=True, errors="replace")
+    if proc.returncode != 0:
+        return None, "qxlink failed:\n%s" % (proc.stderr.strip() or proc.stdout.strip())
+    return path, None
 
 
 def make_input(spec, listing, qxasm, workdir, subst):
@@ -168,7 +196,12 @@ def run_test(listing, qxasm, player, workdir):
         shutil.rmtree(workdir)
     os.makedirs(workdir)
     subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing))}
-    path, problem = make_input(spec, listing, qxasm, workdir, subst)
+    for d in spec["make-dir"]:
+        os.makedirs(os.path.join(workdir, expand(d, subst)), exist_ok=True)
+    if spec["mode"] == "linked":
+        path, problem = make_linked(spec, listing, qxasm, player, workdir, subst)
+    else:
+        path, problem = make_input(spec, listing, qxasm, workdir, subst)
     if problem == "":
         print("PASS (assembler failed as expected)")
         return 0
@@ -192,7 +225,10 @@ def run_test(listing, qxasm, player, workdir):
     after = []
     for a in spec["args-after"]:
         after += shlex.split(expand(a, subst))
-    cmd = [player] + args + ([] if spec["mode"] == "none" else [path]) + after
+    if spec["mode"] == "linked":
+        cmd = [path] + args + after  # the applet is inside the program
+    else:
+        cmd = [player] + args + ([] if spec["mode"] == "none" else [path]) + after
     env = dict(os.environ)
     for e in spec["env"]:
         k, _, v = expand(e, subst).partition("=")
@@ -214,6 +250,11 @@ def run_test(listing, qxasm, player, workdir):
         print("FAIL: cannot run the player: %s" % e)
         return 1
     fails = check(spec, result, subst)
+    for d in spec["empty-after"]:
+        where = os.path.join(workdir, expand(d, subst))
+        left = os.listdir(where) if os.path.isdir(where) else []
+        if left:
+            fails.append("%s is not empty after the run: %s" % (d, ", ".join(sorted(left))))
     if not fails:
         print("PASS: %s" % shown)
         return 0

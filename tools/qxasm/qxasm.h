@@ -102,6 +102,9 @@ struct qxAsmSection {
   uint8_t tag = 0;
   qxAsmBytes payload;
   bool isLabelTable = false;  // filled from `labels` when writing
+  // Payload positions of u32 offsets into the data area: the writer adds the
+  // area's position in the applet to the value stored there.
+  std::vector<size_t> dataFixups;
 };
 
 struct qxAsmAppletLabel {
@@ -119,6 +122,11 @@ struct qxAsmModule {
   bool versionGiven = false;
   size_t chunkPadding = 0;      // zero bytes after the main chunk
   qxAsmBytes trailer;           // after the chunk (packed: after the packed part), e.g. icons
+  qxAsmBytes icons;             // icon block entries (.icon), written before the trailer
+  qxAsmBytes dataArea;          // inline texts and linked data that sections address
+  int objectSection = -1;       // index of the object section (.object), -1 none
+  uint32_t objectCount = 0;
+  int versionMajor = 8, versionMinor = 0;
 };
 
 // Parses and resolves a listing; throws qxAsmError ("name:line: message").

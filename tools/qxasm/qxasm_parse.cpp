@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -346,8 +347,10 @@ class Parser {
       argCount(a, 2, 2, d);
       qxAsmSection s;
       s.tag = 10;
-      s.payload.push_back(uint8_t(parseInteger(a[0], 0, 255, "major version")));
-      s.payload.push_back(uint8_t(parseInteger(a[1], 0, 255, "minor version")));
+      module_->versionMajor = int(parseInteger(a[0], 0, 255, "major version"));
+      module_->versionMinor = int(parseInteger(a[1], 0, 255, "minor version"));
+      s.payload.push_back(uint8_t(module_->versionMajor));
+      s.payload.push_back(uint8_t(module_->versionMinor));
       module_->sections.push_back(std::move(s));
     } else if (d == ".header") {
       topOnly(d);
@@ -379,6 +382,85 @@ class Parser {
         s.isLabelTable = true;
         module_->sections.push_back(std::move(s));
       }
+    } else if (d == ".link" || d == ".linkext" || d == ".linkdrop") {
+      topOnly(d);
+      argCount(a, d == ".linkdrop" ? 1 : 2, d == ".linkdrop" ? 1 : 3, d);
+      if (!a[0].quoted) fail("linked file name must be a quoted string");
+      qxAsmSection s;
+      s.tag = 26;
+      be(s.payload, 1, 4);
+      be(s.payload, 0, 4);
+      s.payload.insert(s.payload.end(), a[0].text.begin(), a[0].text.end());
+      s.payload.push_back(0);
+      if (d == ".linkdrop") {
+        be(s.payload, 0xFFFFFFFE, 4);
+      } else {
+        size_t used = 1;
+        qxAsmBytes data = source(a, used);
+        if (used != a.size()) fail(d + " takes a name and one source");
+        if (d == ".link") {
+          be(s.payload, data.size(), 4);
+          s.payload.insert(s.payload.end(), data.begin(), data.end());
+        } else {
+          be(s.payload, 0xFFFFFFFF, 4);
+          be(s.payload, data.size(), 4);
+          s.dataFixups.push_back(s.payload.size());
+          be(s.payload, module_->dataArea.size(), 4);
+          module_->dataArea.insert(module_->dataArea.end(), data.begin(), data.end());
+        }
+      }
+      module_->sections.push_back(std::move(s));
+    } else if (d == ".linemap") {
+      topOnly(d);
+      argCount(a, 5, 6, d);
+      int tag = int(parseInteger(a[0], 0, 255, "line-map tag"));
+      if (tag != 8 && tag != 27 && tag != 33) fail(".linemap tag must be 8, 27 or 33");
+      if (!a[4].quoted || (a.size() == 6 && !a[5].quoted)) fail(".linemap names must be quoted strings");
+      if ((tag == 8) != (a.size() == 5)) fail(tag == 8 ? "tag 8 takes no source path" : "this tag needs a source path");
+      qxAsmSection s;
+      s.tag = uint8_t(tag);
+      be(s.payload, 1, 4);
+      for (int i = 1; i <= 3; i++) be(s.payload, uint64_t(parseInteger(a[size_t(i)], 0, UINT32_MAX, "line")), 4);
+      for (size_t i = 4; i < a.size(); i++) {
+        for (unsigned char c : a[i].text) s.payload.push_back(tag == 33 ? uint8_t(~c) : c);
+        s.payload.push_back(tag == 33 ? 0xFF : 0);
+      }
+      module_->sections.push_back(std::move(s));
+    } else if (d == ".constant") {
+      topOnly(d);
+      argCount(a, 2, 2, d);
+      qxAsmSection s;
+      s.tag = 31;
+      s.payload.insert(s.payload.end(), a[0].text.begin(), a[0].text.end());
+      s.payload.push_back(0);
+      if (a[1].quoted) {
+        s.payload.push_back(1);
+        s.payload.insert(s.payload.end(), a[1].text.begin(), a[1].text.end());
+        s.payload.push_back(0);
+      } else {
+        if (a[1].text.empty() || a[1].text[0] != '#') fail(".constant value must be \"text\" or #number");
+        double v = parseNumber(a[1].text.substr(1));
+        uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        s.payload.push_back(0);
+        be(s.payload, bits, 8);
+      }
+      s.payload.push_back(0);  // the empty name ends the block
+      module_->sections.push_back(std::move(s));
+    } else if (d == ".icon") {
+      topOnly(d);
+      if (a.size() < 4) fail(".icon takes width, height, flags and a source");
+      be(module_->icons, uint64_t(parseInteger(a[0], 1, 65535, "width")), 2);
+      be(module_->icons, uint64_t(parseInteger(a[1], 0, 65535, "height")), 2);
+      module_->icons.push_back(uint8_t(parseInteger(a[2], 0, 255, "flags")));
+      size_t used = 3;
+      qxAsmBytes data = source(a, used);
+      if (used != a.size()) fail(".icon takes one source");
+      be(module_->icons, data.size(), 4);
+      module_->icons.insert(module_->icons.end(), data.begin(), data.end());
+    } else if (d == ".object") {
+      topOnly(d);
+      object(a);
     } else if (d == ".section") {
       topOnly(d);
       if (a.empty()) fail(".section takes a tag and payload items");
@@ -396,6 +478,138 @@ class Parser {
     } else {
       fail("unknown directive '" + d + "'");
     }
+  }
+
+  static void be(qxAsmBytes& out, uint64_t x, int n) {
+    for (int i = n - 1; i >= 0; i--) out.push_back(uint8_t(x >> (8 * i)));
+  }
+
+  // Data of a linked file or icon at a[used]: "bytes" or file: "path"
+  // (relative to the listing). Advances used.
+  qxAsmBytes source(const std::vector<Token>& a, size_t& used) {
+    if (used >= a.size()) fail("data source expected (\"bytes\" or file: \"path\")");
+    if (a[used].quoted) {
+      const std::string& t = a[used++].text;
+      return qxAsmBytes(t.begin(), t.end());
+    }
+    if (lower(a[used].text) != "file:" || used + 1 >= a.size() || !a[used + 1].quoted)
+      fail("data source expected (\"bytes\" or file: \"path\"), found '" + a[used].text + "'");
+    std::string path = a[used + 1].text;
+    used += 2;
+    size_t slash = module_->fileName.find_last_of('/');
+    if (path.empty() || path[0] != '/')
+      path = (slash == std::string::npos ? std::string() : module_->fileName.substr(0, slash + 1)) + path;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) fail("cannot read '" + path + "'");
+    qxAsmBytes data;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
+    std::fclose(f);
+    return data;
+  }
+
+  bool atLeast(int major, int minor) const {
+    return module_->versionMajor > major || (module_->versionMajor == major && module_->versionMinor >= minor);
+  }
+
+  // A reference into the data area: u32 offset (fixed up) and u32 size.
+  void dataRef(qxAsmSection& s, size_t at, const qxAsmBytes& data) {
+    if (data.empty()) return;
+    s.dataFixups.push_back(at);
+    uint32_t rel = uint32_t(module_->dataArea.size());
+    for (int i = 0; i < 4; i++) s.payload[at + size_t(i)] = uint8_t(rel >> (8 * (3 - i)));
+    for (int i = 0; i < 4; i++) s.payload[at + 4 + size_t(i)] = uint8_t(data.size() >> (8 * (3 - i)));
+    module_->dataArea.insert(module_->dataArea.end(), data.begin(), data.end());
+  }
+
+  // .object KIND ID [text: "t"] [data: SRC] [a:V] [flags:V] [line:V]
+  //         [loader: "l"] [adapter: "a"] payload items...
+  void object(const std::vector<Token>& a) {
+    if (a.size() < 2) fail(".object takes a kind, an identifier and items");
+    if (module_->objectSection < 0) {
+      qxAsmSection s;
+      s.tag = 2;
+      be(s.payload, 0, 4);
+      module_->sections.push_back(std::move(s));
+      module_->objectSection = int(module_->sections.size() - 1);
+    }
+    qxAsmSection& s = module_->sections[size_t(module_->objectSection)];
+    qxAsmBytes text, data, payload;
+    bool haveText = false;
+    long long valueA = -1, flags = 0, line = 0;
+    std::string loader, adapter;
+    std::vector<size_t> payloadFixups;  // positions in payload of textref/dataref pairs
+    std::vector<qxAsmBytes> payloadData;
+    for (size_t i = 2; i < a.size();) {
+      std::string key = a[i].quoted ? "" : lower(a[i].text);
+      auto quotedAfter = [&]() -> const std::string& {
+        if (i + 1 >= a.size() || !a[i + 1].quoted) fail(key + " takes a quoted string");
+        i += 2;
+        return a[i - 1].text;
+      };
+      if (key == "text:") {
+        const std::string& t = quotedAfter();
+        text.assign(t.begin(), t.end());
+        text.push_back(0);
+        haveText = true;
+      } else if (key == "data:") {
+        i++;
+        data = source(a, i);
+      } else if (key == "loader:") {
+        loader = quotedAfter();
+      } else if (key == "adapter:") {
+        adapter = quotedAfter();
+      } else if (key.rfind("a:", 0) == 0) {
+        valueA = parseInteger(Token{a[i++].text.substr(2), false}, INT32_MIN, UINT32_MAX, "value");
+      } else if (key.rfind("flags:", 0) == 0) {
+        flags = parseInteger(Token{a[i++].text.substr(6), false}, 0, UINT32_MAX, "flags");
+      } else if (key.rfind("line:", 0) == 0) {
+        line = parseInteger(Token{a[i++].text.substr(5), false}, 0, UINT32_MAX, "line");
+      } else if (key == "str:") {
+        const std::string& t = quotedAfter();
+        payload.insert(payload.end(), t.begin(), t.end());
+        payload.push_back(0);
+      } else if (key == "pstr:") {
+        const std::string& t = quotedAfter();
+        be(payload, t.size(), 2);
+        payload.insert(payload.end(), t.begin(), t.end());
+      } else if (key == "textref:" || key == "dataref:") {
+        const std::string& t = quotedAfter();
+        qxAsmBytes bytes(t.begin(), t.end());
+        if (key == "textref:") bytes.push_back(0);
+        payloadFixups.push_back(payload.size());
+        payloadData.push_back(bytes);
+        be(payload, 0, 8);
+      } else if (a[i].quoted) {
+        fail("payload strings are written str: \"...\" or pstr: \"...\"");
+      } else {
+        sectionItem(payload, a[i++]);
+      }
+    }
+    qxAsmBytes& out = s.payload;
+    out.push_back(uint8_t(parseInteger(a[0], 0, 255, "object kind")));
+    be(out, uint64_t(parseInteger(a[1], INT32_MIN, UINT32_MAX, "identifier")), 4);
+    size_t textAt = out.size();
+    be(out, 0, 8);
+    size_t dataAt = out.size();
+    be(out, 0, 8);
+    be(out, uint64_t(valueA), 4);
+    be(out, uint64_t(flags), 4);
+    be(out, uint64_t(line), 4);
+    if (atLeast(6, 0)) {
+      be(out, loader.size(), 2);
+      out.insert(out.end(), loader.begin(), loader.end());
+      be(out, adapter.size(), 2);
+      out.insert(out.end(), adapter.begin(), adapter.end());
+    }
+    size_t payloadAt = out.size();
+    out.insert(out.end(), payload.begin(), payload.end());
+    if (haveText) dataRef(s, textAt, text);
+    dataRef(s, dataAt, data);
+    for (size_t k = 0; k < payloadFixups.size(); k++) dataRef(s, payloadAt + payloadFixups[k], payloadData[k]);
+    module_->objectCount++;
+    for (int k = 0; k < 4; k++) out[size_t(k)] = uint8_t(module_->objectCount >> (8 * (3 - k)));
   }
 
   // Section payload items: u8:V u16:V u32:V i16:V i32:V f64:V hex:AABB "string" (zero-terminated).

@@ -139,8 +139,10 @@ qxAsmBytes qxAsmWriteApplet(const qxAsmModule& m, const qxAsmBytes& chunk, const
     plain.push_back(8);
     plain.push_back(0);
   }
+  std::vector<size_t> fixups;  // positions in plain of data-area offsets
   for (auto& s : m.sections) {
     plain.push_back(s.tag);
+    for (size_t at : s.dataFixups) fixups.push_back(plain.size() + at);
     if (s.isLabelTable) {
       putBE(plain, m.labels.size(), 4);
       for (auto& l : m.labels) {
@@ -156,7 +158,28 @@ qxAsmBytes qxAsmWriteApplet(const qxAsmModule& m, const qxAsmBytes& chunk, const
   putBE(plain, chunk.size(), 4);
   plain.insert(plain.end(), chunk.begin(), chunk.end());
   plain.insert(plain.end(), m.chunkPadding, 0);
-  if (o.mode != qxAsmMode::Packed) plain.insert(plain.end(), m.trailer.begin(), m.trailer.end());
+  // Icons and the trailer follow the chunk: in a packed applet after the
+  // packed part, so that the player reads them from the packed file.
+  qxAsmBytes after;
+  if (!m.icons.empty()) {
+    after = {0x49, 0, 0};
+    after.insert(after.end(), m.icons.begin(), m.icons.end());
+    putBE(after, 0, 2);
+  }
+  after.insert(after.end(), m.trailer.begin(), m.trailer.end());
+  if (o.mode != qxAsmMode::Packed) plain.insert(plain.end(), after.begin(), after.end());
+  if (!m.dataArea.empty()) {
+    // A byte other than 0 and "I" ends the stream before the data.
+    plain.push_back(0xFF);
+    size_t start = plain.size();
+    plain.insert(plain.end(), m.dataArea.begin(), m.dataArea.end());
+    for (size_t at : fixups) {
+      uint32_t v = 0;
+      for (int i = 0; i < 4; i++) v = v << 8 | plain[at + size_t(i)];
+      v += uint32_t(start);
+      for (int i = 0; i < 4; i++) plain[at + size_t(i)] = uint8_t(v >> (8 * (3 - i)));
+    }
+  }
 
   qxAsmBytes out;
   if (o.mode == qxAsmMode::Packed) {
@@ -168,7 +191,7 @@ qxAsmBytes qxAsmWriteApplet(const qxAsmModule& m, const qxAsmBytes& chunk, const
     out = {'Q', 'X', 'Z', 0};
     putBE(out, plain.size(), 4);  // unpacked size; the reader skips these 4 bytes
     out.insert(out.end(), packed.begin(), packed.end());
-    out.insert(out.end(), m.trailer.begin(), m.trailer.end());
+    out.insert(out.end(), after.begin(), after.end());
   } else {
     out = std::move(plain);
   }

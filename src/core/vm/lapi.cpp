@@ -284,14 +284,17 @@ void lua_pushnumber(lua_State *L, lua_Number n) {
 }
 
 void lua_pushlstring(lua_State *L, const char *s, size_t len) {
+    if (s == nullptr) {
+        lua_pushnil(L);
+        return;
+    }
     luaC_checkGC(L);
     setsvalue(L->top, luaS_newlstr(L, s, len));
     api_incr_top(L);
 }
 
 void lua_pushstring(lua_State *L, const char *s) {
-    if (s == nullptr) lua_pushnil(L);
-    else lua_pushlstring(L, s, std::strlen(s));
+    lua_pushlstring(L, s, s ? std::strlen(s) : 0);
 }
 
 const char *lua_pushvfstring(lua_State *L, const char *fmt, va_list argp) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/qx_cmdcall.h"
 #include "core/vm/ldo.h"
 #include "core/vm/lfunc.h"
 #include "core/vm/lgc.h"
@@ -20,6 +21,9 @@ int32_t qxVmLabelOffset = 0;
 int32_t qxVmCallPosition = 0;
 int qxVmErrorThrown = 0;
 int qxVmErrorLine = -1;
+int (*qxVmClaimHandler)(lua_State *L, lua_CFunction handler, int *result) = nullptr;
+void (*qxVmThrowNotify)(lua_State *L, int code) = nullptr;
+void (*qxVmTraceCall)(lua_State *L) = nullptr;
 }
 
 // Errors
@@ -28,6 +32,7 @@ void luaD_throw(lua_State *L, int errcode) {
     qxVmErrorThrown = 1;
     if (L->errorJmp) {
         L->errorJmp->status = errcode;
+        if (qxVmThrowNotify) qxVmThrowNotify(L, errcode);
         throw luaD_Throw{L->errorJmp};
     }
     G(L)->panic(L);
@@ -195,7 +200,7 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) 
         if (L->hookmask & LUA_MASKCALL) {
             ci->savedpc++; // hooks assume pc is already incremented
             luaD_callhook(L, LUA_HOOKCALL, -1);
-            ci->savedpc--;
+            L->ci->savedpc--; // the hook may have moved the frame array
         }
         return PCRLUA;
     }
@@ -207,11 +212,15 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) 
     ci->pcp = nullptr;
     ci->tailcalls = 0;
     if (L->hookmask & LUA_MASKCALL) luaD_callhook(L, LUA_HOOKCALL, -1);
-    int r = static_cast<CClosure *>(cl)->f(L);
+    lua_CFunction handler = static_cast<CClosure *>(cl)->f;
+    if (qxVmTraceCall) qxVmTraceCall(L);
+    qxBeginCommand(handler);
+    int r;
+    if (qxVmClaimHandler == nullptr || !qxVmClaimHandler(L, handler, &r)) r = handler(L);
     if (r >= 0 && r <= 999) {
         if (r > L->top - L->base) luaG_raisecode(L, 1135);
         if (status) { // a status call gets 0 in front of the results
-            if (L->top >= L->ci->top) luaD_checkstack(L, 1);
+            luaD_checkstack(L, 1);
             for (StkId p = L->top; p > L->top - r; p--) setobj(p, p - 1);
             setnvalue(L->top - r, 0);
             L->top++;
@@ -225,6 +234,7 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) 
         return r;
     }
     if (status) { // the error code becomes the call's only value
+        luaD_checkstack(L, 1);
         setnvalue(L->top, static_cast<lua_Number>(r));
         L->top++;
         luaD_poscall(L, nresults, L->top - 1);

@@ -52,6 +52,7 @@ int luaG_getline(const Proto *f, int pc);
 int luaG_currentline(lua_State *L, CallInfo *ci);
 int luaG_currentpc(CallInfo *ci);
 void luaG_inithooks(lua_State *L);
+// The "%s" of the next message; the VM keeps a copy of the latest one.
 void luaG_seterrortext(const char *text);
 const char *luaG_lasterrortext(void);
 

@@ -171,14 +171,26 @@ void freeobj(lua_State *L, GCObject *o) {
 
 void sweeplist(lua_State *L, GCObject **p) {
     GCObject *curr;
+    GCObject *deadthreads = nullptr;
     while ((curr = *p) != nullptr) {
         if (ismarked(curr) || (curr->marked & FIXED_BIT)) {
             curr->marked &= static_cast<lu_byte>(~MARK_BIT);
             p = &curr->next;
         } else {
             *p = curr->next;
-            freeobj(L, curr);
+            if (curr->tt == LUA_TTHREAD) {
+                // freed after the sweep: closing its upvalues links them into this list
+                curr->next = deadthreads;
+                deadthreads = curr;
+            } else {
+                freeobj(L, curr);
+            }
         }
+    }
+    while (deadthreads) {
+        GCObject *next = deadthreads->next;
+        freeobj(L, deadthreads);
+        deadthreads = next;
     }
 }
 

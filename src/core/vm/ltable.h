@@ -13,5 +13,5 @@ TValue *luaH_set(lua_State *L, Table *t, const TValue *key);
 TValue *luaH_setnum(lua_State *L, Table *t, int key);
 TValue *luaH_setstr(lua_State *L, Table *t, TString *key);
 int luaH_next(lua_State *L, Table *t, StkId key);
-// The main position of a key in the hash part (used by tests and the GC).
+// The node where a key's chain starts.
 Node *luaH_mainposition(const Table *t, const TValue *key);

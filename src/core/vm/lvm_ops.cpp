@@ -9,6 +9,7 @@
 #include "core/vm/ltable.h"
 #include "core/vm/ltm.h"
 #include "core/vm/lvm.h"
+#include "platform/qx_text.h"
 
 #define MAXTAGLOOP 100
 
@@ -55,8 +56,7 @@ static void callTMres_at(lua_State *L, ptrdiff_t res, const TValue *f, const TVa
 }
 
 int luaV_callTMres(lua_State *L, TValue *res, const TValue *f, const TValue *p1, const TValue *p2) {
-    TValue tmp;
-    TValue tf = *f, t1 = *p1, t2 = *p2;
+    TValue tf = *f, t1 = *p1, t2 = *p2; // the arguments may sit on the stack that grows
     luaD_checkstack(L, 3);
     setobj(L->top, &tf);
     setobj(L->top + 1, &t1);
@@ -64,8 +64,7 @@ int luaV_callTMres(lua_State *L, TValue *res, const TValue *f, const TValue *p1,
     L->top += 3;
     luaD_call(L, L->top - 3, 1);
     L->top--;
-    tmp = *L->top;
-    *res = tmp;
+    *res = *L->top;
     return 1;
 }
 
@@ -204,23 +203,27 @@ int luaV_equalval(lua_State *L, const TValue *t1, const TValue *t2) {
     }
 }
 
-static int foldcase(int c) {
-    // ISO-8859-1: A-Z and the accented capitals (but not the multiplication sign)
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-    return c;
-}
-
+// The text layer's sorting order, case-insensitive, piece by piece between
+// zero bytes; without collate the plain byte order.
 int luaV_strcmp(const TString *ls, const TString *rs, int collate) {
-    const unsigned char *l = reinterpret_cast<const unsigned char *>(getstr(ls));
-    const unsigned char *r = reinterpret_cast<const unsigned char *>(getstr(rs));
+    const char *l = getstr(ls), *r = getstr(rs);
     size_t ll = ls->len, lr = rs->len;
-    size_t n = ll < lr ? ll : lr;
-    for (size_t i = 0; i < n; i++) {
-        int a = l[i], b = r[i];
-        if (collate) { a = foldcase(a); b = foldcase(b); }
-        if (a != b) return a < b ? -1 : 1;
+    if (!collate) {
+        int c = std::memcmp(l, r, ll < lr ? ll : lr);
+        if (c != 0) return c < 0 ? -1 : 1;
+        return ll == lr ? 0 : (ll < lr ? -1 : 1);
     }
-    return ll == lr ? 0 : (ll < lr ? -1 : 1);
+    for (;;) {
+        int c = qxStrCompare(l, r, 0);
+        if (c != 0) return c;
+        size_t pl = std::strlen(l), pr = std::strlen(r);
+        if (pr == lr) return pl == ll ? 0 : 1;
+        if (pl == ll) return -1;
+        l += pl + 1;
+        ll -= pl + 1;
+        r += pr + 1;
+        lr -= pr + 1;
+    }
 }
 
 int luaV_lessthan(lua_State *L, const TValue *l, const TValue *r, int collate) {
@@ -278,6 +281,7 @@ int luaV_lessequal(lua_State *L, const TValue *l, const TValue *r) {
 static bool convertible(const TValue *o) { return ttisstring(o) || ttisnumber(o) || ttisnil(o); }
 
 void luaV_concat(lua_State *L, int total, int last) {
+    if (total < 2) return;
     do {
         StkId top = L->base + last + 1;
         int n = 2;

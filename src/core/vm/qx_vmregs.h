@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/vm/lua.h"
+
 extern "C" {
 
 // When set, every running interpreter returns at its next instruction and
@@ -26,5 +28,14 @@ extern int qxVmErrorLine;
 // The Gosub return stack shared by all frames.
 #define QX_GOSUB_DEPTH 4096
 extern int qxVmGosubCount;
+
+// Installed by the plug-in host for its call wrappers (none by default).
+// Claim: runs the handler through the first wrapper that watches it, stores
+// its result and returns 1; returns 0 when no wrapper claims the handler.
+extern int (*qxVmClaimHandler)(lua_State *L, lua_CFunction handler, int *result);
+// Told about every throw inside a protected call before it unwinds.
+extern void (*qxVmThrowNotify)(lua_State *L, int code);
+// Call tracing: when set, called in the native frame before each handler runs.
+extern void (*qxVmTraceCall)(lua_State *L);
 
 } // extern "C"

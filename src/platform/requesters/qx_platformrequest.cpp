@@ -103,24 +103,20 @@ int qxStartGtk(void)
 
 void qxPostRequest(lua_State *L, uint32_t kind)
 {
-    bool adapter = qxDisplayAdapterActive();
-    if (!adapter && qxUpcalls.setInputGrabs)
+    // A display adapter keeps its own grabs.
+    bool grabs = !qxDisplayAdapterActive() && qxUpcalls.setInputGrabs;
+    if (grabs)
         qxUpcalls.setInputGrabs(0);
     qxRequest.kind.store(kind);
-    if (!adapter) {
-        while (qxRequest.kind.load() == kind) {
-            if (L && qxUpcalls.pollEvents)
-                qxUpcalls.pollEvents(L, 2);
-            else if (!L && qxUpcalls.drainDisplayEvents)
-                qxUpcalls.drainDisplayEvents();
-            usleep(20000);
-        }
-        if (qxUpcalls.setInputGrabs)
-            qxUpcalls.setInputGrabs(1);
-    } else {
-        while (qxRequest.kind.load() == kind)
-            usleep(20000);
+    while (qxRequest.kind.load() == kind) {
+        if (L && qxUpcalls.pollEvents)
+            qxUpcalls.pollEvents(L, 2);
+        else if (!L && qxUpcalls.drainDisplayEvents)
+            qxUpcalls.drainDisplayEvents();
+        usleep(20000);
     }
+    if (grabs)
+        qxUpcalls.setInputGrabs(1);
 }
 
 int qxPlatformMessageBox(lua_State *L, const char *title, const char *body, const char *buttons,

@@ -105,3 +105,83 @@ TEST_F(VmTest, FreshStateAccounting) {
 }
 
 } // namespace
+
+namespace {
+
+struct ThreadTest : ::testing::Test {
+    lua_State *L = nullptr;
+    void SetUp() override { L = lua_open(); ASSERT_NE(L, nullptr); }
+    void TearDown() override { lua_close(L); }
+};
+
+TEST_F(ThreadTest, ThreadsShareGlobalsAndMoveValues) {
+    lua_State *T = lua_newthread(L);
+    ASSERT_NE(T, nullptr);
+    EXPECT_EQ(lua_type(L, -1), LUA_TTHREAD);
+    EXPECT_EQ(lua_tothread(L, -1), T);
+    lua_pushstring(T, "shared");
+    lua_pushnumber(T, 5);
+    lua_settable(T, LUA_GLOBALSINDEX);
+    lua_pushstring(L, "shared");
+    lua_gettable(L, LUA_GLOBALSINDEX);
+    EXPECT_EQ(lua_tonumber(L, -1), 5);
+    lua_pushstring(T, "moved");
+    lua_xmove(T, L, 1);
+    EXPECT_EQ(lua_gettop(T), 0);
+    EXPECT_STREQ(lua_tostring(L, -1), "moved");
+    lua_settop(L, 0); // the thread becomes garbage
+    lua_setgcthreshold(L, 0);
+    lua_pushstring(L, "shared");
+    lua_gettable(L, LUA_GLOBALSINDEX);
+    EXPECT_EQ(lua_tonumber(L, -1), 5);
+}
+
+int upvalueSum(lua_State *L) {
+    int n = lua_pushupvalues(L);
+    double sum = 0;
+    for (int i = 1; i <= n; i++) sum += lua_tonumber(L, -i);
+    lua_pushnumber(L, sum);
+    return 1;
+}
+
+TEST_F(ThreadTest, NativeUpvaluesAndPseudoIndexes) {
+    lua_pushnumber(L, 2);
+    lua_pushnumber(L, 3);
+    lua_pushcclosure(L, upvalueSum, 2);
+    EXPECT_STREQ(lua_getupvalue(L, -1, 1), "");
+    EXPECT_EQ(lua_tonumber(L, -1), 2);
+    lua_pop(L, 1);
+    EXPECT_EQ(lua_getupvalue(L, -1, 3), nullptr);
+    lua_pushnumber(L, 10);
+    EXPECT_STREQ(lua_setupvalue(L, -2, 2), "");
+    ASSERT_EQ(lua_pcall(L, 0, 1, 0), 0);
+    EXPECT_EQ(lua_tonumber(L, -1), 12);
+    lua_pushcclosure(L, [](lua_State *L) -> int {
+        lua_pushnumber(L, lua_type(L, lua_upvalueindex(1)));
+        lua_pushnumber(L, lua_type(L, lua_upvalueindex(2)));
+        return 2;
+    }, 1);
+    ASSERT_EQ(lua_pcall(L, 0, 2, 0), 0);
+    EXPECT_EQ(lua_tonumber(L, -2), LUA_TNUMBER);
+    EXPECT_EQ(lua_tonumber(L, -1), LUA_TNONE);
+}
+
+TEST_F(ThreadTest, StackEditing) {
+    for (int i = 1; i <= 4; i++) lua_pushnumber(L, i);
+    lua_insert(L, 1);   // 4 1 2 3
+    lua_remove(L, 2);   // 4 2 3
+    lua_pushnumber(L, 9);
+    lua_replace(L, -2); // 4 2 9
+    ASSERT_EQ(lua_gettop(L), 3);
+    EXPECT_EQ(lua_tonumber(L, 1), 4);
+    EXPECT_EQ(lua_tonumber(L, 2), 2);
+    EXPECT_EQ(lua_tonumber(L, 3), 9);
+    lua_concat(L, 3);
+    EXPECT_STREQ(lua_tostring(L, -1), "429");
+    lua_concat(L, 0);
+    EXPECT_STREQ(lua_tostring(L, -1), "");
+    EXPECT_TRUE(lua_lessthan(L, -1, -2, 0));
+    EXPECT_FALSE(lua_equal(L, -1, 5)); // not a valid index
+}
+
+} // namespace

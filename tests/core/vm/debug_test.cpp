@@ -137,3 +137,35 @@ TEST_F(DebugTest, TailCallsLeavePlaceholders) {
 }
 
 } // namespace
+
+namespace {
+
+int events[5];
+void countEvents(lua_State *, lua_Debug *ar, int *, CallInfo *) { events[ar->event]++; }
+
+TEST_F(DebugTest, CallReturnAndTailReturnHooks) {
+    // main calls g, g tail-calls h (a script function), h returns
+    Func h;
+    h.linedefined = 7;
+    h.code = {CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    Func g;
+    g.linedefined = 5;
+    g.k = {str("h")};
+    g.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_TAILCALL, 0, 1, 0), CREATE_ABC(OP_RETURN, 0, 0, 0)};
+    Func main;
+    main.k = {str("g"), str("h")};
+    main.p = {g, h};
+    main.code = {CREATE_ABx(OP_CLOSURE, 0, 0), CREATE_ABx(OP_SETGLOBAL, 0, 0), CREATE_ABx(OP_CLOSURE, 0, 1),
+                 CREATE_ABx(OP_SETGLOBAL, 0, 1), CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_CALL, 0, 1, 1),
+                 CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    ASSERT_EQ(load(L, chunk(main)), 0);
+    for (int &e : events) e = 0;
+    lua_sethook(L, countEvents, LUA_MASKCALL | LUA_MASKRET, 0);
+    ASSERT_EQ(lua_pcall(L, 0, 0, 0), 0);
+    lua_sethook(L, nullptr, 0, 0);
+    EXPECT_EQ(events[LUA_HOOKCALL], 3);    // main, g, h
+    EXPECT_EQ(events[LUA_HOOKRET], 2);     // h (in g's place), main
+    EXPECT_EQ(events[LUA_HOOKTAILRET], 1); // the lost frame of g
+}
+
+} // namespace

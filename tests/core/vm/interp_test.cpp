@@ -5,6 +5,7 @@
 
 #include "core/vm/ldo.h"
 #include "core/vm/qx_vmregs.h"
+#include "platform/qx_text.h"
 #include "chunk_writer.h"
 
 using namespace chunktest;
@@ -120,8 +121,14 @@ TEST_F(InterpTest, Comparisons) {
     EXPECT_EQ(compare(this, OP_EQ, nil(), str("x")), 0);
     EXPECT_EQ(compare(this, OP_EQ, num(1), str("1")), -1130);
     EXPECT_EQ(compare(this, OP_EQ, str("a"), str("a")), 1);
+    int mode = qxTextModeUtf8;
+    qxSetTextModeUtf8(0); // ISO-8859-1: "<" ignores case, "<=" compares bytes
     EXPECT_EQ(compare(this, OP_LT, str("a"), str("B")), 1);
     EXPECT_EQ(compare(this, OP_LE, str("a"), str("B")), 0);
+    EXPECT_EQ(compare(this, OP_LT, str("B"), str("a")), 0);
+    EXPECT_EQ(compare(this, OP_LT, str("ab"), str("AB")), 0);
+    EXPECT_EQ(compare(this, OP_LT, str(std::string("a\0b", 3)), str(std::string("a\0c", 3))), 1);
+    qxSetTextModeUtf8(mode);
     EXPECT_EQ(compare(this, OP_LT, nil(), num(1)), 1);
     EXPECT_EQ(compare(this, OP_LT, num(-1), nil()), 1);
     EXPECT_EQ(compare(this, OP_LE, nil(), num(0)), 1);
@@ -225,6 +232,21 @@ TEST_F(InterpTest, IndexMetamethods) {
     lua_settable(L, LUA_GLOBALSINDEX);
     ASSERT_EQ(run(f), 0);
     EXPECT_STREQ(lua_tostring(L, -1), "x");
+}
+
+TEST_F(InterpTest, OperandsThatOnlyBadCodeProduces) {
+    // SETLIST into a number and SELF with a number key stop the script with 1203
+    Func f;
+    f.k = {num(1)};
+    f.code = {CREATE_ABx(OP_LOADK, 0, 0), CREATE_ABx(OP_SETLIST, 0, 0), CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    EXPECT_EQ(run(f), 1203);
+    f.code = {CREATE_ABC(OP_NEWTABLE, 1, 0, 0), CREATE_ABC(OP_SELF, 2, 1, K(0)), CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    EXPECT_EQ(run(f), 1203);
+    // NEWTABLE sizes beyond the limits
+    f.code = {CREATE_ABC(OP_NEWTABLE, 0, 0x1FF, 0), CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    EXPECT_EQ(run(f), 1207);
+    f.code = {CREATE_ABC(OP_NEWTABLE, 0, 0, 25), CREATE_ABC(OP_RETURN, 0, 1, 0)};
+    EXPECT_EQ(run(f), 1207);
 }
 
 int l_next(lua_State *L) {
@@ -383,6 +405,12 @@ TEST_F(InterpTest, StatusCallsReturnTheCode) {
     EXPECT_STREQ(lua_tostring(L, 2), "a");
     EXPECT_EQ(lua_tonumber(L, 3), 2);
     lua_settop(L, 0);
+    // the tail form too
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_TAILCALLSTATUS, 0, 1, 0), CREATE_ABC(OP_RETURN, 0, 0, 0)};
+    ASSERT_EQ(run(f, LUA_MULTRET), 0);
+    ASSERT_EQ(lua_gettop(L), 1);
+    EXPECT_EQ(lua_tonumber(L, 1), 1045);
+    lua_settop(L, 0);
     // a plain call raises the code
     f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_CALL, 0, 1, 1), CREATE_ABC(OP_RETURN, 0, 1, 0)};
     EXPECT_EQ(run(f), 1045);
@@ -424,6 +452,19 @@ TEST_F(InterpTest, DeepRecursionEndsIn1135) {
     // the state stays usable
     ASSERT_EQ(run(binop(OP_ADD, num(1), num(2))), 0);
     EXPECT_EQ(lua_tonumber(L, -1), 3);
+}
+
+int recurseNative(lua_State *L) {
+    lua_pushcfunction(L, recurseNative);
+    lua_call(L, 0, 0);
+    return 0;
+}
+
+TEST_F(InterpTest, NativeCallDepthIsLimited) {
+    lua_pushcfunction(L, recurseNative);
+    EXPECT_EQ(lua_pcall(L, 0, 0, 0), 1135);
+    EXPECT_EQ(L->nCcalls, 0);
+    EXPECT_EQ(L->ci, L->base_ci);
 }
 
 TEST_F(InterpTest, ClosuresShareUpvalues) {

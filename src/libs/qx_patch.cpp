@@ -1,0 +1,89 @@
+// ApplyPatch: source bytes combined with patch bytes into a third file,
+// with a progress callback and event polls between blocks.
+#include <cstring>
+
+#include "core/qx_args.h"
+#include "core/qx_commands.h"
+#include "core/qx_errors.h"
+#include "core/vm/lauxlib.h"
+#include "libs/qx_dos.h"
+#include "platform/qx_memory.h"
+
+// The event poll of the display library; absent in builds without one.
+extern "C" int qxPollEvents(lua_State *L, int flags, int reserved, int *error) __attribute__((weak));
+
+namespace {
+
+constexpr int64_t kBlock = 65536;
+
+struct Blocks {
+    uint8_t *src = static_cast<uint8_t *>(qxAlloc(kBlock, 0));
+    uint8_t *patch = static_cast<uint8_t *>(qxAlloc(kBlock, 0));
+    ~Blocks()
+    {
+        qxFree(src);
+        qxFree(patch);
+    }
+};
+
+int reportProgress(lua_State *L, int function, int64_t percent)
+{
+    lua_pushvalue(L, function);
+    lua_newtable(L);
+    qxSetFieldNum(L, "progress", static_cast<double>(percent));
+    uintptr_t saved = qxGetTag(QX_TAG_CALLBACKNEST);
+    qxSetTag(QX_TAG_CALLBACKNEST, saved + 1);
+    int status = lua_pcall(L, 1, 0, 0);
+    qxSetTag(QX_TAG_CALLBACKNEST, saved);
+    return status;
+}
+
+} // namespace
+
+int qxCmdApplyPatch(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    qxFileHandle *src = qxDosFileArg(L, 1, 0)->handle;
+    qxFileHandle *patch = qxDosFileArg(L, 2, 0)->handle;
+    qxFileHandle *dst = qxDosFileArg(L, 3, 0)->handle;
+    int function = 0;
+    if (lua_gettop(L) >= 4 && lua_type(L, 4) != LUA_TNIL) {
+        luaL_checkfunction(L, 4);
+        function = 4;
+    }
+    int64_t size = qxFileSize(src);
+    int64_t patchSize = qxFileSize(patch);
+    if (size < 1) return 0;
+    if (patchSize < 0) patchSize = 0;
+    Blocks buf;
+    if (!buf.src || !buf.patch) return ERR_MEM;
+    int64_t done = 0, patchUsed = 0, reported = 0;
+    while (done < size) {
+        // A block ends where the next whole percentage begins, so that every
+        // step is reported as it would be byte by byte.
+        int64_t next = ((reported + 1) * size + 99) / 100;
+        int64_t n = size - done;
+        if (n > kBlock) n = kBlock;
+        if (function && next > done && next - done < n) n = next - done;
+        if (qxRead(src, buf.src, n) != n) return ERR_READ;
+        int64_t fromPatch = patchSize - patchUsed < n ? patchSize - patchUsed : n;
+        if (fromPatch > 0 && qxRead(patch, buf.patch, fromPatch) != fromPatch) return ERR_READ;
+        if (fromPatch < 0) fromPatch = 0;
+        for (int64_t i = 0; i < n; i++)
+            buf.src[i] = static_cast<uint8_t>(i < fromPatch ? buf.src[i] ^ buf.patch[i] : ~buf.src[i]);
+        if (qxWrite(dst, buf.src, n) != n) return ERR_WRITE;
+        done += n;
+        patchUsed += fromPatch;
+        int64_t percent = done * 100 / size;
+        if (percent != reported) {
+            reported = percent;
+            if (function)
+                if (int status = reportProgress(L, function, percent)) return status;
+        }
+        if (qxPollEvents) {
+            int error = 0;
+            if (qxPollEvents(L, 2, 0, &error)) return error;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+// Fuzz target: the applet loader (plain, packed and appended forms) and the
+// linked plug-in chain on arbitrary bytes.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/qx_applet.h"
+#include "core/qx_options.h"
+#include "core/qx_plugins.h"
+#include "core/qx_preproc.h"
+#include "core/qx_startup.h"
+#include "core/vm/lua.h"
+#include "objects/qx_appicon.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_paths.h"
+#include "platform/qx_text.h"
+
+namespace {
+
+std::string scratch;
+
+void emptyDir(const std::string &dir)
+{
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+            std::string p = dir + "/" + e->d_name;
+            struct stat st;
+            if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                emptyDir(p);
+                rmdir(p.c_str());
+            } else {
+                unlink(p.c_str());
+            }
+        }
+        closedir(d);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (scratch.empty()) {
+        char pattern[] = "/tmp/qxappletfuzz.XXXXXX";
+        if (!mkdtemp(pattern)) return 0;
+        scratch = pattern;
+        qxSetTempDirectory(scratch.c_str());
+        qxGlobalSettings.noChdir = 1;
+    }
+    if (size < 1) return 0;
+    // The first byte picks the form: bit 0 linked (4 bytes of prefix),
+    // bit 1 the plug-in chain reader instead.
+    uint8_t mode = data[0];
+    std::string path = scratch + "/input";
+    if (FILE *f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(data + 1, 1, size - 1, f);
+        std::fclose(f);
+    }
+    std::memset(&qxAppletLoad, 0, sizeof qxAppletLoad);
+    qxLinked = mode & 1;
+    qxAppendedOffset = qxLinked ? 4 : 0;
+    if (mode & 2) {
+        qxExtractLinkedPlugins(path.c_str(), qxAppendedOffset);
+    } else {
+        lua_State *L = lua_open();
+        auto *startup = static_cast<qxStartupInfo *>(qxAlloc(sizeof(qxStartupInfo), 1));
+        auto *applet = static_cast<qxAppletInfo *>(qxAlloc(sizeof(qxAppletInfo), 1));
+        applet->versionMajor = 8;
+        std::snprintf(startup->appletPath, sizeof startup->appletPath, "%s", path.c_str());
+        std::snprintf(startup->programPath, sizeof startup->programPath, "%s", path.c_str());
+        qxApplet = applet;
+        qxLoadApplet(L, startup, applet);
+        qxFreeAppletInfo(applet);
+        qxApplet = nullptr;
+        qxFree(startup);
+        qxFreeIconSlots();
+        lua_close(L);
+    }
+    qxDeleteTempFiles();
+    qxLinkedPluginDir[0] = 0;
+    qxLinked = 0;
+    qxAppendedOffset = 0;
+    qxSetTextModeUtf8(1);
+    emptyDir(scratch);
+    return 0;
+}
