@@ -1,20 +1,14 @@
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "core/qx_applet.h"
 #include "core/qx_errors.h"
+#include "core/qx_file.h"
+#include "libs/qx_unpack.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Copies text into a 256-byte field without splitting a UTF-8 sequence.
 void copyHeaderField(char *field, const char *text)
@@ -30,29 +24,6 @@ void copyHeaderField(char *field, const char *text)
 }
 
 bool isAppletMagic(const uint8_t *m) { return m[0] == 'Q' && m[1] == 'X' && (m[2] == 'A' || m[2] == 'Z') && m[3] == 0; }
-
-// Inflates the start of a packed applet (after its 8-byte prefix) into out.
-size_t inflatePreview(FILE *f, uint8_t *out, size_t size)
-{
-    uint8_t in[4096];
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return 0;
-    zs.next_out = out;
-    zs.avail_out = (uInt)size;
-    int r = Z_OK;
-    while (zs.avail_out > 0 && r == Z_OK) {
-        size_t n = std::fread(in, 1, sizeof in, f);
-        if (n == 0)
-            break;
-        zs.next_in = in;
-        zs.avail_in = (uInt)n;
-        r = inflate(&zs, Z_NO_FLUSH);
-    }
-    size_t produced = size - zs.avail_out;
-    inflateEnd(&zs);
-    return produced;
-}
 
 } // namespace
 
@@ -106,35 +77,37 @@ void qxReadAppletPreview(const uint8_t *data, size_t size, qxAppletInfo *applet)
 
 int qxCheckAppletFile(qxStartupInfo *startup, qxAppletInfo *applet, int quiet)
 {
-    FilePtr f(std::fopen(startup->appletPath, "rb"));
+    qxFileHandle *f = qxOpen(startup->appletPath, QX_OPEN_READ, nullptr);
     if (!f) {
         qxSetErrorString(startup->appletPath);
         return 1213;
     }
+    auto done = [f](int code) {
+        qxClose(f);
+        return code;
+    };
     uint8_t magic[4];
-    if (std::fread(magic, 1, 4, f.get()) != 4)
-        return 1009;
+    if (qxRead(f, magic, 4) != 4) return done(1009);
     if (!isAppletMagic(magic)) {
         qxSetErrorString(startup->appletPath);
-        return 1211;
+        return done(1211);
     }
-    if (quiet)
-        return 0;
+    if (quiet) return done(0);
     auto *buf = static_cast<uint8_t *>(qxAlloc(QX_APPLET_PREVIEW_SIZE, 1));
-    if (!buf)
-        return 1000;
-    size_t n;
+    if (!buf) return done(1000);
+    uint64_t n = 0;
+    int r = 0;
     if (magic[2] == 'Z') {
         // The packed part inflates to a whole plain applet, magic included.
-        uint8_t skip[4];
-        n = std::fread(skip, 1, 4, f.get()) == 4 ? inflatePreview(f.get(), buf, QX_APPLET_PREVIEW_SIZE) : 0;
+        r = qxUnpackData("QXZ", nullptr, nullptr, f, 0, nullptr, buf, QX_APPLET_PREVIEW_SIZE, &n);
     } else {
         std::memcpy(buf, magic, 4);
-        n = 4 + std::fread(buf + 4, 1, QX_APPLET_PREVIEW_SIZE - 4, f.get());
+        int64_t got = qxRead(f, buf + 4, QX_APPLET_PREVIEW_SIZE - 4);
+        n = 4 + uint64_t(got > 0 ? got : 0);
     }
-    qxReadAppletPreview(buf, n, applet);
+    if (!r) qxReadAppletPreview(buf, size_t(n), applet);
     qxFree(buf);
-    return 0;
+    return done(r);
 }
 
 }

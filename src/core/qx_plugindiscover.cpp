@@ -8,6 +8,7 @@
 #include "core/qx_errors.h"
 #include "core/qx_file.h"
 #include "core/qx_messages.h"
+#include "core/qx_options.h"
 #include "core/qx_plugins.h"
 #include "core/qx_preproc.h"
 #include "platform/qx_files.h"

@@ -191,6 +191,9 @@ struct qxAppletState {
 
 extern "C" {
 extern qxAppletState qxAppletLoad;
+// Set while the plug-in requirements of start-up are loaded: adapter
+// installers tell this phase from later loads.
+extern uint32_t qxRequirePhase;
 
 // Display definition defaults: 640 x 480, "Zephyrane", centred, window mode.
 void qxInitDisplayDef(qxDisplayDef *def);

@@ -46,10 +46,27 @@ void appendFile(qxDosFile *file)
     *link = &file->header;
 }
 
-// The handle a FileLines iterator owns.
+// The handle a FileLines iterator owns, with its own read-ahead: nobody
+// else sees the handle's position.
 struct LinesState {
     qxFileHandle *handle;
+    size_t start, end;
+    char buffer[16384];
 };
+
+// Next byte of the iterator's file, -1 at the end.
+int linesByte(LinesState *state)
+{
+    if (state->start == state->end) {
+        int64_t got = qxRead(state->handle, state->buffer, sizeof state->buffer);
+        if (got <= 0) return -1;
+        state->start = 0;
+        state->end = static_cast<size_t>(got);
+    }
+    return static_cast<unsigned char>(state->buffer[state->start++]);
+}
+
+bool linesAtEnd(LinesState *state) { return state->start == state->end && qxEOF(state->handle); }
 
 int fileUserdataGc(lua_State *L)
 {
@@ -97,9 +114,8 @@ int linesIterator(lua_State *L)
 {
     auto *state = static_cast<LinesState *>(lua_touserdata(L, lua_upvalueindex(1)));
     if (!state || !state->handle) return 0; // called again after the end
-    qxFileHandle *h = state->handle;
-    if (qxEOF(h)) {
-        qxClose(h);
+    if (linesAtEnd(state)) {
+        qxClose(state->handle);
         state->handle = nullptr;
         return 0;
     }
@@ -107,11 +123,29 @@ int linesIterator(lua_State *L)
     size_t stored = 0;
     int counted = 0;
     while (counted < kLinePiece) {
-        int c = qxGetC(h);
+        // Whole runs up to a line end go at once.
+        if (state->start < state->end) {
+            const char *from = state->buffer + state->start;
+            size_t room = static_cast<size_t>(kLinePiece - counted), avail = state->end - state->start;
+            size_t scan = avail < room ? avail : room;
+            const void *lf = std::memchr(from, '\n', scan);
+            size_t run = lf ? static_cast<size_t>(static_cast<const char *>(lf) - from) : scan;
+            for (size_t i = 0; i < run; i++)
+                if (from[i] != '\r') piece[stored++] = from[i];
+            counted += static_cast<int>(run);
+            state->start += run;
+            if (lf) {
+                state->start++;
+                break;
+            }
+            if (linesAtEnd(state)) break;
+            continue;
+        }
+        int c = linesByte(state);
         if (c == '\n' || c < 0) break;
         counted++;
         if (c != '\r') piece[stored++] = static_cast<char>(c);
-        if (qxEOF(h)) break;
+        if (linesAtEnd(state)) break;
     }
     size_t length = strnlen(piece, stored);
     lua_pushlstring(L, piece, length);
@@ -345,6 +379,7 @@ int qxCmdFileLines(lua_State *L)
     std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
     auto *state = static_cast<LinesState *>(lua_newuserdata(L, sizeof(LinesState)));
     state->handle = nullptr;
+    state->start = state->end = 0;
     int ud = lua_gettop(L);
     state->handle = qxOpen(name.c_str(), QX_OPEN_READ | QX_OPEN_ADAPTERS, nullptr);
     if (!state->handle) {

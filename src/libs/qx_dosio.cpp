@@ -155,6 +155,31 @@ int qxCmdReadLine(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
     std::string line;
+    if (qxDosIOMode == 0 && !h->adapter && !qxIsStreamHandle(h)) {
+        // Blocks instead of bytes; what follows the line end is given back.
+        char block[4096];
+        for (;;) {
+            int64_t got = readRaw(h, block, sizeof block);
+            if (got <= 0) {
+                if (qxEOF(h)) break;
+                return ERR_READ;
+            }
+            const void *lf = std::memchr(block, '\n', static_cast<size_t>(got));
+            int64_t run = lf ? static_cast<const char *>(lf) - block : got;
+            for (int64_t i = 0; i < run; i++)
+                if (block[i] != '\r') line.push_back(block[i]);
+            if (lf) {
+                int64_t back = got - run - 1;
+                if (back && qxSeek(h, -back, 0) == -1) return ERR_SEEKFILE;
+                break;
+            }
+            if (got < static_cast<int64_t>(sizeof block)) {
+                if (qxEOF(h)) break;
+                return ERR_READ;
+            }
+        }
+        return pushBytes(L, line);
+    }
     for (;;) {
         int c = readOne(h);
         if (c == '\n') break;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,6 +26,31 @@ const StepTable &steps()
 }
 
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+// Step i: the registers rotate one place per step, so step i updates
+// v[(64 - i) % 4] from the other three.
+template <size_t I> inline void step(uint32_t v[4], const uint32_t m[16], const uint32_t *k)
+{
+    constexpr int round = I / 16;
+    uint32_t &a = v[(64 - I) % 4];
+    uint32_t b = v[(65 - I) % 4], c = v[(66 - I) % 4], d = v[(67 - I) % 4];
+    uint32_t f;
+    size_t g;
+    if constexpr (round == 0) {
+        f = d ^ (b & (c ^ d));
+        g = I;
+    } else if constexpr (round == 1) {
+        f = c ^ (d & (b ^ c));
+        g = (5 * I + 1) & 15;
+    } else if constexpr (round == 2) {
+        f = b ^ c ^ d;
+        g = (3 * I + 5) & 15;
+    } else {
+        f = c ^ (b | ~d);
+        g = (7 * I) & 15;
+    }
+    a = b + rotl(a + f + k[I] + m[g], kShift[round][I & 3]);
+}
 
 inline uint32_t load32(const uint8_t *p)
 {
@@ -56,26 +82,10 @@ void qxMD5Transform(uint32_t state[4], const uint8_t block[64])
     const uint32_t *k = steps().k;
     uint32_t m[16];
     for (int i = 0; i < 16; i++) m[i] = load32(block + 4 * i);
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; i++) {
-        uint32_t f;
-        int g;
-        switch (i >> 4) {
-        case 0: f = d ^ (b & (c ^ d)); g = i; break;
-        case 1: f = c ^ (d & (b ^ c)); g = (5 * i + 1) & 15; break;
-        case 2: f = b ^ c ^ d; g = (3 * i + 5) & 15; break;
-        default: f = c ^ (b | ~d); g = (7 * i) & 15; break;
-        }
-        uint32_t t = d;
-        d = c;
-        c = b;
-        b = b + rotl(a + f + k[i] + m[g], kShift[i >> 4][i & 3]);
-        a = t;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
+    uint32_t v[4] = {state[0], state[1], state[2], state[3]};
+    // The 64 steps unrolled: round, word index and rotation are constants.
+    [&]<size_t... I>(std::index_sequence<I...>) { (step<I>(v, m, k), ...); }(std::make_index_sequence<64>{});
+    for (int i = 0; i < 4; i++) state[i] += v[i];
 }
 
 void qxMD5Update(qxMD5Context *ctx, const void *data, size_t length)

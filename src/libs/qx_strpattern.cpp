@@ -51,9 +51,48 @@ inline size_t charLen(const MatchState *ms, const char *p, const char *end) {
     return n;
 }
 
+// Byte-mode classes of every byte, one bit per class letter, taken once:
+// the locale and the text mode do not change while scripts run.
+const uint16_t *byteClasses() {
+    static const auto table = [] {
+        static uint16_t t[256];
+        const QxCharClass classes[] = {QX_CC_ALPHA, QX_CC_CNTRL, QX_CC_DIGIT, QX_CC_GRAPH, QX_CC_LOWER,
+                                       QX_CC_PUNCT, QX_CC_SPACE, QX_CC_UPPER, QX_CC_ALNUM, QX_CC_XDIGIT};
+        for (int b = 0; b < 256; b++)
+            for (int k = 0; k < 10; k++)
+                if (qxStrClassTest(classes[k], static_cast<uint32_t>(b), 0)) t[b] |= static_cast<uint16_t>(1 << k);
+        return t;
+    }();
+    return table;
+}
+
+// The bit of a class letter in byteClasses(), -1 for none.
+inline int classBit(uint32_t lower) {
+    switch (lower) {
+    case 'a': return 0;
+    case 'c': return 1;
+    case 'd': return 2;
+    case 'g': return 3;
+    case 'l': return 4;
+    case 'p': return 5;
+    case 's': return 6;
+    case 'u': return 7;
+    case 'w': return 8;
+    case 'x': return 9;
+    default: return -1;
+    }
+}
+
 bool matchClass(const MatchState *ms, uint32_t c, uint32_t cl) {
     int res;
-    uint32_t lower = (cl < 128) ? static_cast<uint32_t>(tolower(static_cast<int>(cl))) : cl;
+    uint32_t lower = (cl >= 'A' && cl <= 'Z') ? cl | 0x20 : cl;
+    if (!ms->utf8) {
+        int bit = classBit(lower);
+        if (bit >= 0) {
+            res = c < 256 && (byteClasses()[c] >> bit) & 1;
+            return (cl >= 'A' && cl <= 'Z') ? !res : res != 0;
+        }
+    }
     switch (lower) {
     case 'a': res = qxStrClassTest(QX_CC_ALPHA, c, ms->utf8); break;
     case 'c': res = qxStrClassTest(QX_CC_CNTRL, c, ms->utf8); break;
@@ -304,6 +343,16 @@ const char *doMatch(MatchState *ms, const char *s, const char *p) {
     }
 }
 
+// The byte a match must begin with when the pattern starts with a plain
+// ASCII character that is neither optional nor repeatable from zero; else -1.
+int leadingLiteral(const char *p, const char *end) {
+    if (p >= end) return -1;
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x80 || std::strchr("^$*+?.([%-])", c) || c == 0) return -1;
+    if (p + 1 < end && (p[1] == '*' || p[1] == '?' || p[1] == '-')) return -1;
+    return c;
+}
+
 void initState(MatchState *ms, lua_State *L, std::string_view s, std::string_view p, int utf8) {
     ms->depth = MAXDEPTH;
     ms->srcInit = s.data();
@@ -355,7 +404,16 @@ int findCommand(lua_State *L, bool direct) {
     if (anchor) pat++;
     const char *src = s.data() + qxStrCharToByte(s, static_cast<size_t>(start), utf8);
     size_t charPos = static_cast<size_t>(start);
+    int lead = anchor ? -1 : leadingLiteral(pat, ms.pEnd);
     for (;;) {
+        if (lead >= 0) {
+            // No match can start before the next occurrence of the leading character.
+            const void *q = std::memchr(src, lead, static_cast<size_t>(ms.srcEnd - src));
+            if (!q) break;
+            const char *next = static_cast<const char *>(q);
+            charPos += utf8 ? qxUtf8CountRange(src, next) : static_cast<size_t>(next - src);
+            src = next;
+        }
         ms.level = 0;
         const char *e = doMatch(&ms, src, pat);
         if (e) {

@@ -12,6 +12,7 @@
 #include "core/qx_lists.h"
 #include "core/qx_startup.h"
 #include "core/vm/lauxlib.h"
+#include "libs/qx_plugincmds.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
@@ -67,9 +68,8 @@ int qxCmdGetVersion(lua_State *L) {
     setStr(L, "platform", "Linux");
     qxSetFieldInt(L, "bigendian", 0);
     setStr(L, "cpu", "x64");
-    // The plug-in list of GetPlugins; empty until plug-in commands exist.
     lua_pushliteral(L, "plugins");
-    lua_newtable(L);
+    qxPushPluginTable(L);
     lua_settable(L, -3);
     return 1;
 }

@@ -11,6 +11,7 @@
 #include "core/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_corelibs.h"
+#include "libs/qx_plugincmds.h"
 #include "libs/qx_tablecmds.h"
 #include "platform/qx_locale.h"
 
@@ -83,6 +84,12 @@ const qxCommandDef systemCommands[] = {
     {"PerformSelector", qxCmdNotSupported},
     {"Vibrate", qxCmdNotSupported},
     {"CallJavaMethod", qxCmdNotSupported},
+    // Plug-ins
+    {"HavePlugin", qxCmdHavePlugin},
+    {"EnablePlugin", qxCmdEnablePlugin},
+    {"DisablePlugin", qxCmdDisablePlugin},
+    {"LoadPlugin", qxCmdLoadPlugin},
+    {"GetPlugins", qxCmdGetPlugins},
     // Object data, object queries and tables
     QX_TABLE_COMMAND_ROWS,
     {nullptr, nullptr},

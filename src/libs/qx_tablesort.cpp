@@ -1,28 +1,66 @@
-// Sort: an in-place quicksort of a list's entries 0 .. n - 1 through the
-// VM, by less-than or by a script order function. Scans are bounded by
-// the range, so an inconsistent order function ends with 1362 instead of
-// reading past the list.
-#include "libs/qx_tablecmds.h"
+// Sort: an in-place quicksort of a list's entries 0 .. n - 1, by the VM's
+// less-than or by a script order function. Scans are bounded by the range,
+// so an inconsistent order function ends with 1362 instead of reading past
+// the list. A list of numbers only is sorted by the same steps on a copy
+// of its values, which no script code can observe.
+#include <vector>
 
 #include "core/qx_args.h"
 #include "core/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "libs/qx_tablecmds.h"
 
 namespace {
 
-struct Sorter {
+// The quicksort on the index range lo .. hi of whatever Ops reaches:
+// lessAt(i, j), swap(i, j), takePivot(i), dropPivot(), beforePivot(i),
+// afterPivot(j) and fail().
+template <typename Ops> void quicksort(Ops &ops, int lo, int hi) {
+    while (lo < hi) {
+        // Median of three: the ends and the middle in order.
+        if (ops.lessAt(hi, lo)) ops.swap(lo, hi);
+        if (hi - lo == 1) return;
+        int mid = lo + (hi - lo) / 2;
+        if (ops.lessAt(mid, lo)) ops.swap(mid, lo);
+        else if (ops.lessAt(hi, mid)) ops.swap(mid, hi);
+        if (hi - lo == 2) return;
+        // Park the pivot at the second-last place and partition the rest.
+        ops.swap(mid, hi - 1);
+        ops.takePivot(hi - 1);
+        int i = lo, j = hi - 1;
+        for (;;) {
+            do {
+                if (++i > hi) ops.fail();
+            } while (ops.beforePivot(i));
+            do {
+                if (--j < lo) ops.fail();
+            } while (ops.afterPivot(j));
+            if (j < i) break;
+            ops.swap(i, j);
+        }
+        ops.dropPivot();
+        ops.swap(hi - 1, i);
+        // Recurse into the smaller part, loop on the larger one.
+        if (i - lo < hi - i) {
+            quicksort(ops, lo, i - 1);
+            lo = i + 1;
+        } else {
+            quicksort(ops, i + 1, hi);
+            hi = i - 1;
+        }
+    }
+}
+
+// Entries read and written through the VM; the pivot waits on the stack.
+struct TableOps {
     lua_State *L;
     int table;
     int order; // stack index of the order function, 0 without one
+    int pivot = 0;
 
-    // Whether the value at a sorts before the value at b (stack indices).
-    bool less(int a, int b) {
-        if (!order) return lua_lessthan(L, a, b, 1) != 0;
-        lua_pushvalue(L, order);
-        lua_pushvalue(L, a < 0 ? a - 1 : a);
-        lua_pushvalue(L, b < 0 ? b - 2 : b);
-        lua_call(L, 2, 1);
+    // The order function's answer on the stack top, popped.
+    bool answer() {
         bool r;
         switch (lua_type(L, -1)) {
         case LUA_TNUMBER: r = lua_tonumber(L, -1) != 0; break;
@@ -35,67 +73,83 @@ struct Sorter {
         return r;
     }
 
-    // Compares entries i and j of the list.
-    bool lessAt(int i, int j) {
-        lua_rawgeti(L, table, i);
-        lua_rawgeti(L, table, j);
-        bool r = less(-2, -1);
-        lua_pop(L, 2);
-        return r;
+    // Whether entry i sorts before the pivot (or, swapped, the pivot before entry i).
+    bool againstPivot(int i, bool swapped) {
+        if (!order) {
+            lua_rawgeti(L, table, i);
+            bool r = swapped ? lua_lessthan(L, pivot, -1, 1) != 0 : lua_lessthan(L, -1, pivot, 1) != 0;
+            lua_pop(L, 1);
+            return r;
+        }
+        lua_pushvalue(L, order);
+        if (swapped) {
+            lua_pushvalue(L, pivot);
+            lua_rawgeti(L, table, i);
+        } else {
+            lua_rawgeti(L, table, i);
+            lua_pushvalue(L, pivot);
+        }
+        lua_call(L, 2, 1);
+        return answer();
     }
 
+    bool lessAt(int i, int j) {
+        if (!order) {
+            lua_rawgeti(L, table, i);
+            lua_rawgeti(L, table, j);
+            bool r = lua_lessthan(L, -2, -1, 1) != 0;
+            lua_pop(L, 2);
+            return r;
+        }
+        lua_pushvalue(L, order);
+        lua_rawgeti(L, table, i);
+        lua_rawgeti(L, table, j);
+        lua_call(L, 2, 1);
+        return answer();
+    }
     void swap(int i, int j) {
         lua_rawgeti(L, table, i);
         lua_rawgeti(L, table, j);
         lua_rawseti(L, table, i);
         lua_rawseti(L, table, j);
     }
-
-    void sort(int lo, int hi) {
-        while (lo < hi) {
-            // Median of three: the ends and the middle in order.
-            if (lessAt(hi, lo)) swap(lo, hi);
-            if (hi - lo == 1) return;
-            int mid = lo + (hi - lo) / 2;
-            if (lessAt(mid, lo)) swap(mid, lo);
-            else if (lessAt(hi, mid)) swap(mid, hi);
-            if (hi - lo == 2) return;
-            // Park the pivot at the second-last place and partition the rest.
-            swap(mid, hi - 1);
-            lua_rawgeti(L, table, hi - 1);
-            int pivot = lua_gettop(L);
-            int i = lo, j = hi - 1;
-            for (;;) {
-                for (;;) {
-                    if (++i > hi) luaG_raisecode(L, ERR_SORTFUNC);
-                    lua_rawgeti(L, table, i);
-                    bool go = less(-1, pivot);
-                    lua_pop(L, 1);
-                    if (!go) break;
-                }
-                for (;;) {
-                    if (--j < lo) luaG_raisecode(L, ERR_SORTFUNC);
-                    lua_rawgeti(L, table, j);
-                    bool go = less(pivot, -1);
-                    lua_pop(L, 1);
-                    if (!go) break;
-                }
-                if (j < i) break;
-                swap(i, j);
-            }
-            lua_pop(L, 1);
-            swap(hi - 1, i);
-            // Recurse into the smaller part, loop on the larger one.
-            if (i - lo < hi - i) {
-                sort(lo, i - 1);
-                lo = i + 1;
-            } else {
-                sort(i + 1, hi);
-                hi = i - 1;
-            }
-        }
+    void takePivot(int i) {
+        lua_rawgeti(L, table, i);
+        pivot = lua_gettop(L);
     }
+    void dropPivot() { lua_pop(L, 1); }
+    bool beforePivot(int i) { return againstPivot(i, false); }
+    bool afterPivot(int j) { return againstPivot(j, true); }
+    [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
 };
+
+// Numbers compared as the VM compares them, on a copy of the list.
+struct NumberOps {
+    lua_State *L;
+    std::vector<double> &v;
+    double pivot = 0;
+
+    bool lessAt(int i, int j) const { return v[i] < v[j]; }
+    void swap(int i, int j) { std::swap(v[i], v[j]); }
+    void takePivot(int i) { pivot = v[i]; }
+    void dropPivot() {}
+    bool beforePivot(int i) const { return v[i] < pivot; }
+    bool afterPivot(int j) const { return pivot < v[j]; }
+    [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
+};
+
+// The entries as numbers when every one is a number.
+bool readNumbers(lua_State *L, int t, int n, std::vector<double> &out) {
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) {
+        lua_rawgeti(L, t, i);
+        bool isNumber = lua_type(L, -1) == LUA_TNUMBER;
+        if (isNumber) out.push_back(lua_tonumber(L, -1));
+        lua_pop(L, 1);
+        if (!isNumber) return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -111,7 +165,17 @@ int qxCmdSort(lua_State *L)
     lua_settop(L, order ? 2 : 1);
     if (!lua_checkstack(L, 40)) return ERR_STACK;
     int n = qxListLength(L, 1, order == 0);
-    Sorter s{L, 1, order};
-    s.sort(0, n - 1);
+    std::vector<double> numbers;
+    if (!order && n > 1 && readNumbers(L, 1, n, numbers)) {
+        NumberOps ops{L, numbers};
+        quicksort(ops, 0, n - 1);
+        for (int i = 0; i < n; i++) {
+            lua_pushnumber(L, numbers[static_cast<size_t>(i)]);
+            lua_rawseti(L, 1, i);
+        }
+        return 0;
+    }
+    TableOps ops{L, 1, order};
+    quicksort(ops, 0, n - 1);
     return 0;
 }

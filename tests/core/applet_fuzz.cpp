@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/qx_applet.h"
+#include "core/qx_commands.h"
 #include "core/qx_options.h"
 #include "core/qx_plugins.h"
 #include "core/qx_preproc.h"
@@ -53,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         scratch = pattern;
         qxSetTempDirectory(scratch.c_str());
         qxGlobalSettings.noChdir = 1;
+        qxSetTag(QX_TAG_QUIET, 1);
     }
     if (size < 1) return 0;
     // The first byte picks the form: bit 0 linked (4 bytes of prefix),

@@ -138,7 +138,7 @@ TEST(LibraryTable, TwentyFourLibrariesInOpeningOrder)
 
 TEST(TempFiles, EveryRegisteredFileIsDeleted)
 {
-    char a[1100], b[1100];
+    char a[1100], b[1200];
     ASSERT_TRUE(qxTempFileName(a, sizeof a)); // registers itself
     std::snprintf(b, sizeof b, "%s.extra", a);
     FILE *f = std::fopen(b, "w");

@@ -19,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t cut2 = subject.find('\xFF');
     std::string repl = cut2 == std::string::npos ? "<%0>" : subject.substr(cut2 + 1);
     if (cut2 != std::string::npos) subject.resize(cut2);
+    // Backtracking is polynomial in the subject with the number of
+    // quantifiers as exponent: keep single runs short.
+    int quantifiers = 0;
+    for (char c : pattern) quantifiers += c == '*' || c == '+' || c == '-' || c == '?';
+    if (subject.size() > 128 || quantifiers > 3) return 0;
 
     fuzzvm::pushCommand(L, "patternfindstrdirect");
     lua_pushlstring(L, subject.data(), subject.size());

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/qx_commands.h"
 #include "core/vm/lua.h"
 #include "libs/qx_corelibs.h"
 #include "libs/qx_dos.h"
@@ -18,6 +19,7 @@ namespace {
 lua_State *vm()
 {
     static lua_State *L = [] {
+        qxSetTag(QX_TAG_QUIET, 1); // no "Opening file" lines
         lua_State *s = lua_open();
         qxOpenDosLib(s);
         return s;

@@ -509,36 +509,39 @@ TEST(QxAsmApplet, LinkedFilesLineMapsConstantsIconsAndObjects) {
       ".linemap 33 1 2 3 \"i\" \"s\"\n.constant K #1\n"
       ".object 4 9 text: \"t\" a:-1 flags:2 line:7 loader: \"L\"\n.icon 16 16 2 \"IC\"\nRETURN 0\n";
   qxAsmBytes a = assemble(listing, {"-a"});
-  auto s = sections(a);
-  ASSERT_EQ(s.size(), 9u);
-  EXPECT_EQ(s[1].first, 26);
-  EXPECT_EQ(s[1].second, (qxAsmBytes{0, 0, 0, 1, 0, 0, 0, 0, 'a', 0, 0, 0, 0, 2, 'x', 'y'}));
-  // External data: size, then an offset from the applet's start to "EXT".
-  const qxAsmBytes& ext = s[2].second;
-  ASSERT_EQ(ext.size(), 8u + 2 + 12);
-  uint32_t off = uint32_t(ext[18]) << 24 | uint32_t(ext[19]) << 16 | uint32_t(ext[20]) << 8 | ext[21];
+  auto find = [&](const qxAsmBytes& want) -> size_t {
+    auto at = std::search(a.begin(), a.end(), want.begin(), want.end());
+    return at == a.end() ? std::string::npos : size_t(at - a.begin());
+  };
+  auto u32at = [&](size_t p) {
+    return uint32_t(a[p]) << 24 | uint32_t(a[p + 1]) << 16 | uint32_t(a[p + 2]) << 8 | a[p + 3];
+  };
+  // Sections in listing order after the version.
+  const qxAsmBytes link = {26, 0, 0, 0, 1, 0, 0, 0, 0, 'a', 0, 0, 0, 0, 2, 'x', 'y',
+                           26, 0, 0, 0, 1, 0, 0, 0, 0, 'b', 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3};
+  ASSERT_EQ(find(link), 7u);
+  // External data: an offset from the applet's start to "EXT".
+  size_t off = u32at(7 + link.size());
   EXPECT_EQ(std::string(a.begin() + long(off), a.begin() + long(off) + 3), "EXT");
-  EXPECT_EQ(qxAsmBytes(ext.begin() + 10, ext.begin() + 18), (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
-  EXPECT_EQ(qxAsmBytes(s[3].second.end() - 4, s[3].second.end()), (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFE}));
-  // Complemented names, each ended by 0xFF.
-  EXPECT_EQ(s[4].first, 33);
-  EXPECT_EQ(qxAsmBytes(s[4].second.end() - 4, s[4].second.end()),
-            (qxAsmBytes{uint8_t(~'i'), 0xFF, uint8_t(~'s'), 0xFF}));
-  EXPECT_EQ(s[5].second, (qxAsmBytes{'K', 0, 0, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0}));
-  // The object record: count, kind, id, inline text reference and fields.
-  const qxAsmBytes& obj = s[6].second;
-  EXPECT_EQ(s[6].first, 2);
-  EXPECT_EQ(qxAsmBytes(obj.begin(), obj.begin() + 9), (qxAsmBytes{0, 0, 0, 1, 4, 0, 0, 0, 9}));
-  uint32_t textOff = uint32_t(obj[9]) << 24 | uint32_t(obj[10]) << 16 | uint32_t(obj[11]) << 8 | obj[12];
-  EXPECT_EQ(obj[16], 2);  // text size with its zero byte
+  const qxAsmBytes rest = {26, 0, 0, 0, 1, 0, 0, 0, 0, 'c', 0, 0xFF, 0xFF, 0xFF, 0xFE,
+                           33, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, uint8_t(~'i'), 0xFF, uint8_t(~'s'), 0xFF,
+                           31, 'K', 0, 0, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0,
+                           2, 0, 0, 0, 1, 4, 0, 0, 0, 9};
+  size_t r = find(rest);
+  ASSERT_EQ(r, 7u + link.size() + 4);
+  // The object record: inline text reference, then value A, flags, line and the lists.
+  size_t obj = r + rest.size();
+  size_t textOff = u32at(obj);
+  EXPECT_EQ(u32at(obj + 4), 2u);  // with its zero byte
   EXPECT_EQ(std::string(a.begin() + long(textOff), a.begin() + long(textOff) + 2), std::string("t\0", 2));
-  EXPECT_EQ(qxAsmBytes(obj.begin() + 25, obj.end()),
-            (qxAsmBytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 'L', 0, 0}));
+  EXPECT_EQ(qxAsmBytes(a.begin() + long(obj + 8), a.begin() + long(obj + 8 + 25)),
+            (qxAsmBytes{0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 'L', 0, 0}));
+  EXPECT_EQ(a[obj + 33], 1);  // the main chunk follows
   // The icon block follows the chunk; the data area comes last.
   const qxAsmBytes icons = {0x49, 0, 0, 0, 16, 0, 16, 2, 0, 0, 0, 2, 'I', 'C', 0, 0, 0xFF};
-  auto at = std::search(a.begin(), a.end(), icons.begin(), icons.end());
-  ASSERT_NE(at, a.end());
-  EXPECT_EQ(std::string(at + long(icons.size()), a.end()), std::string("EXTt\0", 5));
+  size_t i = find(icons);
+  ASSERT_NE(i, std::string::npos);
+  EXPECT_EQ(std::string(a.begin() + long(i + icons.size()), a.end()), std::string("EXTt\0", 5));
   EXPECT_NE(errorOf(".linemap 9 1 2 3 \"i\"\n").find("8, 27 or 33"), std::string::npos);
   EXPECT_NE(errorOf(".object 1 2 \"x\"\n").find("str:"), std::string::npos);
 }

@@ -22,8 +22,8 @@ SKIP = 77
 MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
-         "stdin", "write", "plugin", "link", "make-dir", "empty-after")
-SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet")
+         "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build")
+SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy")
 QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
 
@@ -36,7 +36,7 @@ def parse_spec(text, name="test"):
     """Collects the ";!" lines of a listing into a dict of lists/values."""
     spec = {k: [] for k in MULTI}
     spec.update({"mode": "applet", "exit": 0, "timeout": 30.0, "skip": None,
-                 "asm-error": None, "file": None, "link-applet": "applet"})
+                 "asm-error": None, "file": None, "link-applet": "applet", "player-copy": None})
     spec.update({k: False for k in FLAGS})
     for lineno, line in enumerate(text.splitlines(), 1):
         stripped = line.lstrip()
@@ -148,6 +148,27 @@ def make_input(spec, listing, qxasm, workdir, subst):
     return path, None
 
 
+def build_plugins(spec, workdir, subst):
+    """Compiles the "plugin-build: DEST=SOURCE [flags]" plug-ins as C shared
+    objects; returns None, a failure text, or "" when no compiler exists."""
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir)
+    cc = os.environ.get("CC") or shutil.which("cc")
+    for item in spec["plugin-build"]:
+        dest, sep, rest = expand(item, subst).partition("=")
+        words = shlex.split(rest)
+        if not sep or not dest.strip() or not words:
+            return "plugin-build needs DEST=SOURCE [flags]"
+        if not cc:
+            return ""
+        target = os.path.join(workdir, dest.strip())
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        cmd = [cc, "-shared", "-fPIC", "-I", os.path.join(root, "src"), "-o", target] + words
+        proc = subprocess.run(cmd, capture_output=True, text=True, errors="replace")
+        if proc.returncode != 0:
+            return "plug-in build failed (%s):\n%s" % (" ".join(map(shlex.quote, cmd)), proc.stderr.strip())
+    return None
+
+
 def diff(expected, actual, label):
     lines = difflib.unified_diff(expected, actual, "expected " + label, "actual " + label, lineterm="")
     return "\n".join(lines)
@@ -198,6 +219,19 @@ def run_test(listing, qxasm, player, workdir):
     subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing))}
     for d in spec["make-dir"]:
         os.makedirs(os.path.join(workdir, expand(d, subst)), exist_ok=True)
+    problem = build_plugins(spec, workdir, subst)
+    if problem == "":
+        print("SKIP: no C compiler for plugin-build")
+        return SKIP
+    if problem:
+        print("FAIL: %s" % problem)
+        return 1
+    if spec["player-copy"]:
+        # A copy of the player in its own folder, so that a "Plugins" folder
+        # beside it is the one the player scans.
+        where = os.path.join(workdir, expand(spec["player-copy"], subst))
+        os.makedirs(where, exist_ok=True)
+        player = shutil.copy2(player, os.path.join(where, os.path.basename(player)))
     if spec["mode"] == "linked":
         path, problem = make_linked(spec, listing, qxasm, player, workdir, subst)
     else:

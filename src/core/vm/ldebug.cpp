@@ -26,13 +26,6 @@ int luaG_currentpc(CallInfo *ci) {
     return static_cast<int>(pc - ci_proto(ci)->code) - 1;
 }
 
-int luaG_getline(const Proto *f, int pc) {
-    if (f->lineinfo == nullptr || f->sizelineinfo == 0) return -1;
-    if (pc < 0) pc = 0;
-    if (pc >= f->sizelineinfo) pc = f->sizelineinfo - 1;
-    return f->lineinfo[pc];
-}
-
 int luaG_currentline(lua_State *, CallInfo *ci) {
     int pc = luaG_currentpc(ci);
     if (pc < 0 && !isLua(ci)) return -1;

@@ -23,7 +23,6 @@ int qxVmErrorThrown = 0;
 int qxVmErrorLine = -1;
 int (*qxVmClaimHandler)(lua_State *L, lua_CFunction handler, int *result) = nullptr;
 void (*qxVmThrowNotify)(lua_State *L, int code) = nullptr;
-void (*qxVmTraceCall)(lua_State *L) = nullptr;
 }
 
 // Errors
@@ -113,10 +112,13 @@ void luaD_callhook(lua_State *L, int event, int line) {
     if (hook == nullptr || !L->allowhook) return;
     ptrdiff_t top = savestack(L, L->top);
     ptrdiff_t ci_top = savestack(L, L->ci->top);
+    // lua_getinfo fills the rest on request; the line hook runs often.
     lua_Debug ar;
-    std::memset(&ar, 0, sizeof ar);
     ar.event = event;
+    ar.name = ar.namewhat = ar.what = ar.source = nullptr;
     ar.currentline = line;
+    ar.nups = ar.linedefined = 0;
+    ar.short_src[0] = '\0';
     ar.i_ci = static_cast<int>(L->ci - L->base_ci);
     luaD_checkstack(L, LUA_MINSTACK);
     L->ci->top = L->top + LUA_MINSTACK;
@@ -176,7 +178,7 @@ static void popnative(lua_State *L, int wanted, StkId firstResult) {
     L->top = res;
 }
 
-int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) {
+int luaD_precall(lua_State *L, StkId func, int nresults, int status) {
     if (!ttisfunction(func)) func = tryfuncTM(L, func);
     ptrdiff_t funcr = savestack(L, func);
     Closure *cl = clvalue(func);
@@ -213,7 +215,7 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) 
     ci->tailcalls = 0;
     if (L->hookmask & LUA_MASKCALL) luaD_callhook(L, LUA_HOOKCALL, -1);
     lua_CFunction handler = static_cast<CClosure *>(cl)->f;
-    if (qxVmTraceCall) qxVmTraceCall(L);
+    if (qxCallTraceEnabled()) qxTraceCommandCall(L);
     qxBeginCommand(handler);
     int r;
     if (qxVmClaimHandler == nullptr || !qxVmClaimHandler(L, handler, &r)) r = handler(L);
@@ -240,9 +242,12 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code) 
         luaD_poscall(L, nresults, L->top - 1);
         return PCRDONE;
     }
+    // Raised while the command's frame is current, so that the report and
+    // the script's error handler name the command; when the error policy
+    // lets the script go on, the command gives no results.
+    qxRaiseCommandError(L, r);
     popnative(L, nresults, L->top);
-    *code = r;
-    return PCRERROR;
+    return PCRDONE;
 }
 
 void luaD_poscall(lua_State *L, int wanted, StkId firstResult) {
@@ -272,9 +277,7 @@ void luaD_call(lua_State *L, StkId func, int nResults) {
     }
     ptrdiff_t funcr = savestack(L, func);
     ptrdiff_t oldci = L->ci - L->base_ci;
-    int code = 0;
-    int r = luaD_precall(L, func, nResults, 0, &code);
-    if (r == PCRLUA) {
+    if (luaD_precall(L, func, nResults, 0) == PCRLUA) {
         StkId firstResult = luaV_execute(L);
         if (firstResult == nullptr) {
             // aborted: drop every frame the interpreter had entered, no results
@@ -287,8 +290,6 @@ void luaD_call(lua_State *L, StkId func, int nResults) {
         } else {
             luaD_poscall(L, nResults, firstResult);
         }
-    } else if (r == PCRERROR) {
-        qxRaiseCommandError(L, code);
     }
     L->nCcalls--;
     luaC_checkGC(L);

@@ -28,9 +28,10 @@ int luaD_pcall(lua_State *L, Pfunc func, void *u, ptrdiff_t oldtop, ptrdiff_t ef
 #define PCRDONE 0   // a native function ran
 #define PCRGOSUB1 -1 // the command asks for a Gosub back to the call
 #define PCRGOSUB2 -2 // the command asks for a Gosub back to the instruction before the call
-#define PCRERROR 1  // the command returned an error code (*code) in a plain call
 
-int luaD_precall(lua_State *L, StkId func, int nresults, int status, int *code);
+// A command's error code in a plain call has gone through the command-error
+// policy before luaD_precall returns (PCRDONE, no results).
+int luaD_precall(lua_State *L, StkId func, int nresults, int status);
 void luaD_poscall(lua_State *L, int wanted, StkId firstResult);
 void luaD_call(lua_State *L, StkId func, int nResults);
 void luaD_callhook(lua_State *L, int event, int line);
@@ -48,7 +49,13 @@ int luaD_protectedparser(lua_State *L, struct ZIO *z);
 [[noreturn]] void luaG_raisetext(lua_State *L, int code, const char *text);
 [[noreturn]] void luaG_typeerror(lua_State *L, const TValue *o, int code, const char *suffix);
 int luaG_checkcode(const Proto *pt);
-int luaG_getline(const Proto *f, int pc);
+// Source line of instruction pc (-1 without line information).
+inline int luaG_getline(const Proto *f, int pc) {
+    if (f->lineinfo == nullptr || f->sizelineinfo == 0) return -1;
+    if (pc < 0) pc = 0;
+    if (pc >= f->sizelineinfo) pc = f->sizelineinfo - 1;
+    return f->lineinfo[pc];
+}
 int luaG_currentline(lua_State *L, CallInfo *ci);
 int luaG_currentpc(CallInfo *ci);
 void luaG_inithooks(lua_State *L);

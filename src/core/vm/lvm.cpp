@@ -10,7 +10,6 @@
 #include "core/vm/ltable.h"
 #include "core/vm/ltm.h"
 #include "core/vm/lvm.h"
-#include "core/vm/qx_cmderror.h"
 #include "core/vm/qx_vmregs.h"
 
 const char *const luaP_opnames[NUM_OPCODES] = {
@@ -88,9 +87,46 @@ static void Arith(lua_State *L, StkId ra, const TValue *rb, const TValue *rc, TM
     }
 }
 
-static void traceexec(lua_State *L) {
+// Instructions that need no hook call: with only the line hook set and its
+// state initialised, a forward step inside one run of instructions on the
+// same line (pc values after fetching, both ends included, in [lo, hi]).
+struct LineRun {
+    const Instruction *lo, *hi;
+};
+
+// Longest stretch a run covers; longer lines just start a new run.
+constexpr int kMaxLineRun = 64;
+
+static inline bool continuesline(lua_State *L, const Instruction *pc, const LineRun &run) {
+    const Instruction *last = L->ci->savedpc;
+    return (L->hookmask & LUA_MASKCOUNT) == 0 && L->hookinit && pc > last && pc <= run.hi && last >= run.lo;
+}
+
+// The run that starts at the instruction just fetched.
+static LineRun linerun(const Proto *p, const Instruction *pc) {
+    int npc = static_cast<int>(pc - p->code) - 1;
+    int end = npc + 1;
+    int limit = npc + kMaxLineRun < p->sizecode ? npc + kMaxLineRun : p->sizecode;
+    if (p->lineinfo == nullptr || p->sizelineinfo == 0) {
+        end = limit; // no line information: one line throughout
+    } else {
+        if (limit > p->sizelineinfo) limit = p->sizelineinfo;
+        int line = luaG_getline(p, npc);
+        while (end < limit && p->lineinfo[end] == line) end++;
+    }
+    return LineRun{pc, p->code + end};
+}
+
+// No run: every instruction takes the full check.
+static inline LineRun norun(const Proto *p) { return LineRun{p->code, p->code}; }
+
+// Count and line hooks before the instruction just fetched (pc is past it).
+// The line hook runs at the first instruction of a function, after a
+// backward jump and when the line differs from the previous instruction's;
+// ci->savedpc keeps the previous instruction for that comparison. Then the
+// run of the new line is noted for the fast check.
+static void traceexec(lua_State *L, const Instruction *pc, LineRun *run) {
     lu_byte mask = L->hookmask;
-    CallInfo *ci = L->ci;
     if (mask & LUA_MASKCOUNT) {
         if (--L->hookcount == 0) {
             L->hookcount = L->basehookcount;
@@ -98,18 +134,18 @@ static void traceexec(lua_State *L) {
         }
     }
     if (mask & LUA_MASKLINE) {
-        ci = L->ci;
+        CallInfo *ci = L->ci; // read after the count hook: it may move the frame array
         Proto *p = ci_proto(ci);
-        const Instruction *cur = *ci->pcp;
-        int npc = static_cast<int>(cur - p->code) - 1;
+        int npc = static_cast<int>(pc - p->code) - 1;
         int newline = luaG_getline(p, npc);
         if (!L->hookinit) {
             luaG_inithooks(L);
-        } else if (npc == 0 || cur <= ci->savedpc ||
+        } else if (npc == 0 || pc <= ci->savedpc ||
                    newline != luaG_getline(p, static_cast<int>(ci->savedpc - p->code) - 1)) {
             luaD_callhook(L, LUA_HOOKLINE, newline);
         }
-        L->ci->savedpc = *L->ci->pcp;
+        L->ci->savedpc = pc;
+        if (pc != run->lo) *run = linerun(p, pc); // a loop back to a run's start keeps it
     }
 }
 
@@ -160,6 +196,7 @@ StkId luaV_execute(lua_State *L) {
     TValue *k;
     StkId base;
     const Instruction *pc;
+    LineRun run;
     const Instruction *startcode = ci_proto(L->ci)->code;
 callentry:
 retentry:
@@ -169,12 +206,17 @@ retentry:
     cl = lclvalue(L->base - 1);
     k = cl->p->k;
     base = L->base;
+    run = norun(cl->p);
     for (;;) {
         if (qxVmAbort) return nullptr;
         const Instruction i = *pc++;
         if (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) {
-            traceexec(L);
-            base = L->base;
+            if (continuesline(L, pc, run)) {
+                L->ci->savedpc = pc;
+            } else {
+                traceexec(L, pc, &run);
+                base = L->base;
+            }
         }
         StkId ra = RA(i);
         switch (GET_OPCODE(i)) {
@@ -314,8 +356,7 @@ retentry:
             int nresults = GETARG_C(i) - 1;
             if (b != 0) L->top = ra + b;
             qxVmCallPosition = codeindex(pc, startcode);
-            int code = 0;
-            int r = luaD_precall(L, ra, nresults, op == OP_CALLSTATUS || op == OP_TAILCALLSTATUS, &code);
+            int r = luaD_precall(L, ra, nresults, op == OP_CALLSTATUS || op == OP_TAILCALLSTATUS);
             if (r == PCRLUA) {
                 if (op == OP_CALL || op == OP_CALLSTATUS) {
                     (L->ci - 1)->savedpc = pc;
@@ -347,9 +388,6 @@ retentry:
                 pc = target;
                 L->top = L->ci->top;
                 break;
-            }
-            if (r == PCRERROR) {
-                Protect(qxRaiseCommandError(L, code));
             }
             if (nresults >= 0) L->top = L->ci->top;
             break;

@@ -35,7 +35,5 @@ extern int qxVmGosubCount;
 extern int (*qxVmClaimHandler)(lua_State *L, lua_CFunction handler, int *result);
 // Told about every throw inside a protected call before it unwinds.
 extern void (*qxVmThrowNotify)(lua_State *L, int code);
-// Call tracing: when set, called in the native frame before each handler runs.
-extern void (*qxVmTraceCall)(lua_State *L);
 
 } // extern "C"

@@ -1,0 +1,269 @@
+/* A configurable test plug-in in plain C. The build chooses its name,
+ * version, capabilities and features with KIT_ macros; it reaches the player
+ * only through the host table that InitPlugin receives. */
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <zlib.h> /* types only: the functions come from the host table */
+
+#include "core/qx_pluginapi.h"
+
+#ifndef KIT_NAME
+#define KIT_NAME "kitlib"
+#endif
+#ifndef KIT_VERSION
+#define KIT_VERSION 8
+#endif
+#ifndef KIT_REVISION
+#define KIT_REVISION 0
+#endif
+#ifndef KIT_CAPS
+#define KIT_CAPS (QX_CAP_LIBRARY | QX_CAP_REQUIRE)
+#endif
+#ifndef KIT_BASE
+#define KIT_BASE NULL
+#endif
+#ifndef KIT_EXTENSIONS
+#define KIT_EXTENSIONS 0
+#endif
+#ifndef KIT_REQUIRE_FLAGS
+#define KIT_REQUIRE_FLAGS 0
+#endif
+
+typedef struct lua_State lua_State;
+
+static const qxPluginBase *base;
+static qxPluginInfo *self;
+static int requireCalls;
+static char firstTag[64];
+static double firstTagNumber;
+
+/* Host calls by sub-table and slot. */
+#define HOST(table, slot, type) ((type)base->table[slot])
+#define VM(slot, type) HOST(vm, slot, type)
+
+#ifndef KIT_NO_INIT
+static const qxPluginFileType fileTypes[] = {
+    {1, "Kit picture", "kit", "image/x-kit", 77, 0},
+    {0, NULL, NULL, NULL, 0, 0},
+};
+#endif
+
+#ifndef KIT_NO_INIT
+int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
+{
+    (void)path;
+    base = host;
+    self = info;
+    info->capabilities = KIT_CAPS;
+    info->version = KIT_VERSION;
+    info->revision = KIT_REVISION;
+    info->name = KIT_NAME;
+    info->moduleName = "testplugin";
+    info->author = "Kit author";
+    info->description = "Test plug-in";
+    info->copyright = "none";
+    info->url = NULL;
+    info->fileTypes = fileTypes;
+#ifdef KIT_INIT_FAILS
+    return 0;
+#else
+    return 1;
+#endif
+}
+#endif
+
+void ClosePlugin(void) {}
+
+uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
+{
+    (void)capability;
+    (void)reserved;
+    return KIT_EXTENSIONS;
+}
+
+/* ---- Commands ---- */
+
+static int kitAdd(lua_State *L)
+{
+    double a = VM(47, double (*)(lua_State *, int))(L, 1);
+    double b = VM(47, double (*)(lua_State *, int))(L, 2);
+    VM(21, void (*)(lua_State *, double))(L, a + b);
+    return 1;
+}
+
+/* Number of RequirePlugin calls, the first tag's name and its number. */
+static int kitRequired(lua_State *L)
+{
+    VM(21, void (*)(lua_State *, double))(L, requireCalls);
+    VM(23, void (*)(lua_State *, const char *))(L, firstTag);
+    VM(21, void (*)(lua_State *, double))(L, firstTagNumber);
+    return 3;
+}
+
+static int kitFormat(char *buffer, size_t size, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = HOST(runtime, 16, int (*)(char *, size_t, const char *, va_list))(buffer, size, format, args);
+    va_end(args);
+    return n;
+}
+
+/* Calls back through the host table; returns the number of the first
+ * check that failed, 0 when all passed. The file at path must hold
+ * expected. md5 receives the host's MD5 of "abc". */
+int KitSelfTest(const char *path, const char *expected, char *md5)
+{
+    char buffer[256];
+    if (base->version != 8 || base->reserved != 0) return 1;
+
+    /* Runtime functions. */
+    char *copy = HOST(runtime, 4, char *(*)(const char *))("Kit");
+    if (!copy || HOST(runtime, 23, int (*)(const char *, const char *))(copy, "kIT") != 0) return 2;
+    HOST(runtime, 3, void (*)(void *))(copy);
+    if (kitFormat(buffer, sizeof buffer, "%s%d", "a", 7) != 2 || strcmp(buffer, "a7") != 0) return 2;
+    if (HOST(runtime, 43, int (*)(int, void *))(0, NULL) != -1) return 3;
+    if (HOST(runtime, 36, long (*)(void *))(NULL) != -1) return 3;
+    time_t now = 1000000;
+    const qxHostDate *local = HOST(runtime, 32, const qxHostDate *(*)(const time_t *))(&now);
+    const qxHostDate *utc = HOST(runtime, 33, const qxHostDate *(*)(const time_t *))(&now);
+    if (!local || !utc || local == utc || local->size != sizeof(qxHostDate)) return 4;
+
+    /* A file read through the virtual file layer. */
+    void *fh = HOST(dos, 0, void *(*)(const char *, uint32_t))(path, 0);
+    if (!fh) return 5;
+    memset(buffer, 0, sizeof buffer);
+    int64_t got = HOST(dos, 3, int64_t (*)(void *, void *, int64_t))(fh, buffer, sizeof buffer - 1);
+    HOST(dos, 1, int (*)(void *))(fh);
+    if (got != (int64_t)strlen(expected) || strcmp(buffer, expected) != 0) return 6;
+    FILE *f = HOST(runtime, 5, FILE *(*)(const char *, const char *))(path, "rb");
+    if (!f) return 7;
+    int c = HOST(runtime, 11, int (*)(FILE *))(f);
+    HOST(runtime, 6, int (*)(FILE *))(f);
+    if (c != (unsigned char)expected[0]) return 7;
+    int32_t off = 0, size = 0;
+    if (!HOST(dos, 23, int (*)(const char *, char *, uint32_t, int32_t *, int32_t *))(path, buffer, sizeof buffer,
+                                                                                      &off, &size) ||
+        off != -1 || size != -1 || strcmp(buffer, path) != 0)
+        return 8;
+
+    /* A zlib round trip. */
+    static const char text[] = "zephyrane zephyrane zephyrane zephyrane plug-in";
+    unsigned char packed[256], unpacked[256];
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (HOST(zlib, 3, int (*)(z_stream *, int, const char *, int))(&z, 9, ZLIB_VERSION, (int)sizeof z) != Z_OK)
+        return 9;
+    z.next_in = (Bytef *)text;
+    z.avail_in = sizeof text;
+    z.next_out = packed;
+    z.avail_out = sizeof packed;
+    if (HOST(zlib, 4, int (*)(z_stream *, int))(&z, Z_FINISH) != Z_STREAM_END) return 9;
+    uLong packedSize = z.total_out;
+    HOST(zlib, 5, int (*)(z_stream *))(&z);
+    memset(&z, 0, sizeof z);
+    if (HOST(zlib, 0, int (*)(z_stream *, const char *, int))(&z, ZLIB_VERSION, (int)sizeof z) != Z_OK) return 10;
+    z.next_in = packed;
+    z.avail_in = (uInt)packedSize;
+    z.next_out = unpacked;
+    z.avail_out = sizeof unpacked;
+    int r = HOST(zlib, 1, int (*)(z_stream *, int))(&z, Z_FINISH);
+    HOST(zlib, 2, int (*)(z_stream *))(&z);
+    if (r != Z_STREAM_END || z.total_out != sizeof text || memcmp(unpacked, text, sizeof text) != 0) return 10;
+
+    /* Checksums: the host CRC agrees with zlib's through the table. */
+    uint32_t crc = HOST(encoding, 2, uint32_t (*)(const void *, int32_t))(text, (int32_t)sizeof text);
+    uLong zcrc = HOST(zlib, 12, uLong (*)(uLong, const Bytef *, uInt))(0, (const Bytef *)text, sizeof text);
+    if (crc != (uint32_t)zcrc) return 11;
+    if (HOST(encoding, 2, uint32_t (*)(const void *, int32_t))(text, 0) != 0xFFFFFFFFu) return 11;
+    HOST(encoding, 3, void (*)(const void *, uint32_t, char *))("abc", 3, md5);
+
+    /* Unicode and text. */
+    if (HOST(unicode, 0, long (*)(const char *))("\xff") != -1) return 12;
+    if (HOST(unicode, 0, long (*)(const char *))("a\xc3\xa4z") != 3) return 12;
+    if (HOST(system, 51, int (*)(const char *, const char *, uint32_t))("abc", "ABC", 0) == 0) return 13;
+
+    /* The plug-in list holds this plug-in; the user value round-trips. */
+    qxPluginInfoNode *list = HOST(pluginList, 0, qxPluginInfoNode *(*)(void))();
+    int found = 0;
+    for (qxPluginInfoNode *p = list; p; p = p->next) found |= p->info == self;
+    HOST(pluginList, 1, void (*)(qxPluginInfoNode *))(list);
+    if (!found) return 14;
+    HOST(pluginList, 3, void (*)(qxPluginInfo *, uintptr_t))(self, 4711);
+    if (HOST(pluginList, 4, uintptr_t (*)(qxPluginInfo *))(self) != 4711) return 14;
+
+    /* A registered record and the memory slots. */
+    if (!HOST(system, 19, int (*)(qxPluginInfo *, uint32_t, const char *, const char *, const char *, uint32_t,
+                                  uint32_t))(self, 3, "one", NULL, "three", 5, 1))
+        return 15;
+    void *block = HOST(system, 11, void *(*)(size_t, uint32_t))(16, 1);
+    if (!block || ((unsigned char *)block)[15] != 0) return 16;
+    HOST(system, 12, void (*)(void *))(block);
+    return 0;
+}
+
+static int kitSelfTest(lua_State *L)
+{
+    char md5[33] = "";
+    const char *path = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 1, NULL);
+    const char *expected = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 2, NULL);
+    VM(21, void (*)(lua_State *, double))(L, KitSelfTest(path, expected, md5));
+    VM(23, void (*)(lua_State *, const char *))(L, md5);
+    return 2;
+}
+
+static const qxPluginCommand commands[] = {
+    {"KitAdd", kitAdd},
+    {"KitRequired", kitRequired},
+    {"KitSelfTest", kitSelfTest},
+    {NULL, NULL},
+};
+
+#ifndef KIT_NO_CONSTANTS
+static const qxPluginConstant constants[] = {
+    {"KIT_ANSWER", NULL, 42},
+    {"KIT_TEXT", "kit", 0},
+    {NULL, NULL, 0},
+};
+#endif
+
+const char *GetBaseTable(void) { return KIT_BASE; }
+const qxPluginCommand *GetCommands(void) { return commands; }
+#ifndef KIT_NO_CONSTANTS
+const qxPluginConstant *GetConstants(void) { return constants; }
+#endif
+int InitLibrary(lua_State *L)
+{
+    (void)L;
+    return 0;
+}
+void FreeLibrary(lua_State *L) { (void)L; }
+void GetHelpStrings(void) {}
+
+int RequirePlugin(lua_State *L, int version, int revision, uint32_t flags, qxRequireRecord *record)
+{
+    (void)L;
+    (void)version;
+    (void)revision;
+    (void)flags;
+    if (requireCalls++ == 0 && record && record->tags) {
+        snprintf(firstTag, sizeof firstTag, "%s", record->tags->name ? record->tags->name : "");
+        firstTagNumber = record->tags->text ? -1 : record->tags->number;
+    }
+    if (record && record->displayFlags) *record->displayFlags = KIT_REQUIRE_FLAGS;
+    return 0;
+}
+
+/* An image saver with two formats; the more-bit (8) asks for the next. */
+int RegisterImageSaver(qxSaverRegistration *record)
+{
+    static const char *const names[] = {"xyz", "abc"};
+    int next = (record->flags & 8) ? 1 : 0;
+    record->identifier = (uint32_t)(7 + 2 * next);
+    record->name = names[next];
+    record->flags = next == 0 ? 8 : 0;
+    return 1;
+}
+int SaveImage(void) { return 0; }
