@@ -1,18 +1,19 @@
 // Cost of calling a command against calling a script function, and of the
 // per-line hook on script loops of several shapes. Exits with 1 when a
 // target is missed: a command call within 2x of a script function call, the
-// hook under 10% on a loop whose lines hold several instructions.
+// player's event-poll hook (installed as the player does it) under 10% on
+// every loop shape.
 //
-// The line hook must run at every backward jump and every line change, so a
-// loop whose every instruction starts a line calls it on every instruction;
-// that shape is printed as the worst case.
+// An empty hook called at every new line is printed for comparison: a loop
+// whose every instruction starts a line calls it on every instruction.
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 
 #include "core/qx_cmdcall.h"
 #include "core/vm/lauxlib.h"
+#include "core/vm/qx_vmregs.h"
 #include "display/qx_startdisplay.h"
 #include "vm/chunk_writer.h"
 
@@ -21,7 +22,7 @@ using namespace chunktest;
 namespace {
 
 constexpr double kIterations = 10000000;
-constexpr int kRepeats = 5; // best of: the machine is shared
+constexpr int kRepeats = 7; // best of, in processor time: the machine is shared
 
 int nop(lua_State *) { return 0; }
 
@@ -82,9 +83,9 @@ double seconds(lua_State *L, const Func &f) {
     double best = -1;
     for (int r = 0; r < kRepeats; r++) {
         if (load(L, bytes) != 0) return -1;
-        auto start = std::chrono::steady_clock::now();
+        std::clock_t start = std::clock();
         int st = lua_pcall(L, 0, 0, 0);
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double s = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
         if (st != 0) return -1;
         best = best < 0 ? s : std::min(best, s);
     }
@@ -127,7 +128,9 @@ int main() {
         lua_sethook(L, emptyHook, LUA_MASKLINE, 0);
         c.empty = seconds(L, c.f);
         lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
+        qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // as the player installs it
         c.poll = seconds(L, c.f);
+        qxVmLineHookStride = 1;
         if (c.plain < 0 || c.empty < 0 || c.poll < 0) failed = true;
     }
     lua_close(L);
@@ -139,12 +142,13 @@ int main() {
     double ratio = command / function;
     std::printf("10M command calls:         %.3f s\n", command);
     std::printf("10M script function calls: %.3f s (command/function %.2f, target <= 2)\n", function, ratio);
-    std::puts("line hook overhead, 10M iterations (no hook / empty hook / event poll hook):");
+    std::puts("line hook overhead, 10M iterations (no hook / empty hook at every line / player's poll hook):");
     for (const HookCase &c : cases) {
         std::printf("  %-44s %.3f s / %.3f s (%+.1f%%) / %.3f s (%+.1f%%)\n", c.name, c.plain, c.empty,
                     (c.empty - c.plain) / c.plain * 100, c.poll, (c.poll - c.plain) / c.plain * 100);
     }
-    double overhead = (cases[0].poll - cases[0].plain) / cases[0].plain;
-    std::printf("target: hook overhead on the statement loop < 10%% (%.1f%%)\n", overhead * 100);
+    double overhead = 0;
+    for (const HookCase &c : cases) overhead = std::max(overhead, (c.poll - c.plain) / c.plain);
+    std::printf("target: poll hook overhead < 10%% on every loop (worst %.1f%%)\n", overhead * 100);
     return ratio <= 2 && overhead < 0.10 ? 0 : 1;
 }

@@ -112,8 +112,10 @@ bool readGradient(Reader &r, qxGradient *g)
     uint32_t kind, v[4], n;
     if (!r.u8(kind) || !r.u32(v[0]) || !r.u32(v[1]) || !r.u32(v[2]) || !r.u32(v[3]) || !r.u8(n)) return false;
     g->kind = kind;
-    for (int i = 0; i < 3; i++) g->angle[i] = v[i] / 1000000.0;
-    g->extra = v[3] / 1000000.0;
+    g->centerX = v[0] / 1000000.0;
+    g->centerY = v[1] / 1000000.0;
+    g->balance = v[2] / 1000000.0;
+    g->border = v[3] / 1000000.0;
     g->count = 0;
     for (uint32_t i = 0; i < n; i++) {
         uint32_t color, position;
@@ -446,7 +448,7 @@ int readFill(Reader &r, qxFillRecord *f)
 void initGradient(qxGradient *g)
 {
     g->kind = 2;
-    g->angle[0] = g->angle[1] = g->angle[2] = 0.5;
+    g->centerX = g->centerY = g->balance = 0.5;
 }
 
 // The kind's payload into obj->data.
@@ -662,7 +664,10 @@ qxDisplayDef *qxFirstDisplayDef(qxAppletInfo *applet, int active)
     qxInitDisplayDef(def.get());
     if (active) def->flags |= 0x400;
     if (qxAddPreprocessorObject(applet, QX_OBJ_DISPLAY, 1, "", -1, 0, 0, "", "", def.get(), sizeof *def)) return nullptr;
-    return qxFirstDisplayDef(applet, active);
+    qxObjectRecord *last = applet->objects;
+    while (last->next) last = last->next;
+    last->implicit = 1;
+    return static_cast<qxDisplayDef *>(last->data);
 }
 
 void qxFreeDirTree(qxDirEntry *tree)

@@ -12,6 +12,7 @@
 #include "core/qx_commands.h"
 #include "core/qx_errorreport.h"
 #include "core/qx_errors.h"
+#include "core/qx_file.h"
 #include "core/qx_options.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
@@ -130,22 +131,22 @@ void qxTraceCommandCall(lua_State *L) {
     if (lua_getstack(L, 0, &ar) && lua_getinfo(L, "n", &ar)) name = ar.name;
     int n = lua_gettop(L);
     // Names and string arguments are data: they only fill our own formats.
-    if (name) std::printf("Now calling %s()", name);
-    else if (n == 2 && lua_type(L, 2) == LUA_TSTRING) std::printf("Now trying to find metamethod %s()", lua_tostring(L, 2));
-    else std::fputs("Now calling <unknown>()", stdout);
-    std::fputs(" with arguments ", stdout);
+    // qxPrintF converts to the text mode and flushes under FORCEFLUSH.
+    if (name) qxPrintF("Now calling %s()", name);
+    else if (n == 2 && lua_type(L, 2) == LUA_TSTRING) qxPrintF("Now trying to find metamethod %s()", lua_tostring(L, 2));
+    else qxPrintF("%s", "Now calling <unknown>()");
+    qxPrintF("%s", " with arguments ");
     for (int i = 1; i <= n; i++) {
         switch (lua_type(L, i)) {
-        case LUA_TNIL: std::printf("#%d=(NIL) ", i); break;
-        case LUA_TNUMBER: std::printf("#%d=(NUMBER)%g ", i, lua_tonumber(L, i)); break;
-        case LUA_TSTRING: std::printf("#%d=(STRING)\"%s\" ", i, lua_tostring(L, i)); break;
-        case LUA_TTABLE: std::printf("#%d=(TABLE)%p ", i, lua_topointer(L, i)); break;
-        case LUA_TFUNCTION: std::printf("#%d=(FUNCPTR)%p ", i, lua_topointer(L, i)); break;
-        default: std::printf("#%d=(INTERNAL)%d ", i, lua_type(L, i)); break;
+        case LUA_TNIL: qxPrintF("#%d=(NIL) ", i); break;
+        case LUA_TNUMBER: qxPrintF("#%d=(NUMBER)%g ", i, lua_tonumber(L, i)); break;
+        case LUA_TSTRING: qxPrintF("#%d=(STRING)\"%s\" ", i, lua_tostring(L, i)); break;
+        case LUA_TTABLE: qxPrintF("#%d=(TABLE)%p ", i, lua_topointer(L, i)); break;
+        case LUA_TFUNCTION: qxPrintF("#%d=(FUNCPTR)%p ", i, lua_topointer(L, i)); break;
+        default: qxPrintF("#%d=(INTERNAL)%d ", i, lua_type(L, i)); break;
         }
     }
-    std::fputs("\n", stdout);
-    if (qxGlobalSettings.forceFlush) std::fflush(stdout);
+    qxPrintF("%s", "\n");
 }
 
 int qxCallErrorHandler(lua_State *L, int code) {

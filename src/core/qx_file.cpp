@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/qx_fileadapter.h"
@@ -250,6 +251,18 @@ int64_t qxRead(qxFileHandle *h, void *buffer, int64_t n)
     }
     if (h->memory) return memoryRead(h, buffer, n);
     return static_cast<int64_t>(qxFileRead(native(h), buffer, static_cast<size_t>(n)));
+}
+
+int64_t qxReadUntil(qxFileHandle *h, int delimiter, char **buffer, size_t *capacity)
+{
+    if (!h || !buffer || !capacity) return -1;
+    if (!h->adapter && !h->memory) return qxNativeReadUntil(native(h), delimiter, buffer, capacity);
+    size_t n = 0;
+    for (int c; (c = qxGetC(h)) >= 0;) {
+        if (!qxLineAppend(buffer, capacity, n++, c)) return -1;
+        if (c == (delimiter & 0xFF)) break;
+    }
+    return static_cast<int64_t>(n);
 }
 
 int64_t qxWrite(qxFileHandle *h, const void *buffer, int64_t n)

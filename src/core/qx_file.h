@@ -99,6 +99,10 @@ int64_t qxRead(qxFileHandle *h, void *buffer, int64_t n);
 int64_t qxWrite(qxFileHandle *h, const void *buffer, int64_t n);
 int qxGetC(qxFileHandle *h);            // 0-255, or -1 at the end
 int qxPutC(qxFileHandle *h, int byte);  // 1 on success
+// Reads up to and including the next delimiter byte, or to the end, into
+// *buffer (malloc'd and grown as needed, *capacity bytes; free it with
+// free). The bytes read, 0 at the end, -1 on a read error.
+int64_t qxReadUntil(qxFileHandle *h, int delimiter, char **buffer, size_t *capacity);
 int64_t qxPutS(qxFileHandle *h, const char *text);
 // whence 0 current, 1 beginning, 2 end; the position before, or -1.
 int64_t qxSeek(qxFileHandle *h, int64_t offset, int whence);

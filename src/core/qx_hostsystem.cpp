@@ -17,6 +17,7 @@
 #include "core/qx_plugins.h"
 #include "core/qx_startup.h"
 #include "core/vm/qx_vmregs.h"
+#include "libs/qx_dos.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_sync.h"
@@ -79,20 +80,10 @@ int hostAttributes(qxHostTag *tags)
     return handled;
 }
 
-// dd-Mon-yyyy hh:mm:ss of the local time.
+// "dd-Mon-yyyy hh:mm:ss" of the local time; the caller's buffer holds 21 bytes.
 void hostDateTimeString(char *buffer)
 {
-    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (!buffer) return;
-    time_t now = time(nullptr);
-    struct tm t;
-    localtime_r(&now, &t);
-    // Formatted wide first: the fields are bounded, the caller's buffer holds 21 bytes.
-    char wide[64];
-    std::snprintf(wide, sizeof wide, "%02d-%s-%04d %02d:%02d:%02d", t.tm_mday, months[t.tm_mon % 12],
-                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-    std::snprintf(buffer, 21, "%.20s", wide);
+    if (buffer) qxFormatFileDate(uint64_t(time(nullptr)), buffer, 21);
 }
 
 void hostDateNow(qxDateRecord *d)
@@ -324,10 +315,14 @@ static int claimHandler(lua_State *L, lua_CFunction handler, int *result)
         if (w->disabled) continue;
         for (qxWatchedHandler *h = w->watched; h; h = h->next) {
             if (h->handler != handler) continue;
-            qxCallWrapper *previous = qxCurrentWrapper;
+            // Cleared again also when the callback throws a script error,
+            // so that later errors do not reach this wrapper.
+            struct Current {
+                qxCallWrapper *previous = qxCurrentWrapper;
+                ~Current() { qxCurrentWrapper = previous; }
+            } current;
             qxCurrentWrapper = w;
             *result = w->callback ? w->callback(w, L, handler, w->userData, w) : 0;
-            qxCurrentWrapper = previous;
             return 1;
         }
     }

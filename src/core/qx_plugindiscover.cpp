@@ -7,11 +7,14 @@
 
 #include "core/qx_errors.h"
 #include "core/qx_file.h"
+#include "core/qx_globals.h"
+#include "core/qx_hosttable.h"
 #include "core/qx_messages.h"
 #include "core/qx_options.h"
 #include "core/qx_plugins.h"
 #include "core/qx_preproc.h"
 #include "platform/qx_files.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_upcalls.h"
 
@@ -172,28 +175,29 @@ int qxScanPluginDir(const char *directory, const char *skipList, int *count)
             continue;
         }
         std::string path = std::string(directory) + "/" + file;
-        if (file[0] == '_') {
-            if (!findByName(file.c_str() + 1) && !appendNode(file.c_str() + 1, path.c_str())) {
+        // "_name.qxp" and skipped files are only listed; others are loaded.
+        const char *listedName = file[0] == '_' ? file.c_str() + 1
+                                 : skipped(skipList, file.c_str()) ? file.c_str()
+                                                                   : nullptr;
+        if (listedName) {
+            if (!findByName(listedName) && !appendNode(listedName, path.c_str())) {
                 result = ERR_MEM;
                 break;
             }
-            continue;
-        }
-        if (skipped(skipList, file.c_str())) {
-            if (!findByName(file.c_str()) && !appendNode(file.c_str(), path.c_str())) {
-                result = ERR_MEM;
+        } else if (int e = qxLoadPluginFile(path.c_str(), 0, nullptr)) {
+            if (e == ERR_MEM) {
+                result = e;
                 break;
             }
-            continue;
+            if (e != ERR_USERABORT) {
+                if (!quiet()) qxPrintFailed();
+                printReason(e);
+            }
         }
-        int e = qxLoadPluginFile(path.c_str(), 0, nullptr);
-        if (e == ERR_MEM) {
-            result = e;
+        // The start-up progress shares its steps among the plug-in files.
+        if (!qxLinked && qxProgressStepHook(qxProgressStep) == ERR_USERABORT) {
+            result = ERR_USERABORT;
             break;
-        }
-        if (e && e != ERR_USERABORT) {
-            if (!quiet()) qxPrintFailed();
-            printReason(e);
         }
     }
     qxNativeCloseDir(dir);
@@ -320,6 +324,8 @@ void qxUnloadPlugins(void)
         qxFree(n);
     }
     qxDisplayAdapter = nullptr;
+    // Wrappers a plug-in did not free itself.
+    qxFreeCallWrappers();
 }
 
 qxAdapterMainLoopFunc qxGetAdapterMainLoop(void)

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/qx_commands.h"
 #include "core/qx_errors.h"
 #include "core/qx_file.h"
 #include "core/qx_plugins.h"
@@ -205,6 +206,24 @@ void removeFromCapabilityLists(const qxPluginInfo *info)
     }
 }
 
+// Library-list entries whose command table lives in the plug-in's shared
+// object go before it is unmapped.
+void removeLibraryNames(const qxPluginInfo *info)
+{
+    Dl_info own;
+    if (!info->entry[QX_EP_InitPlugin] || !dladdr(info->entry[QX_EP_InitPlugin], &own)) return;
+    for (qxLibraryEntry **p = &qxLibraryNames; *p;) {
+        Dl_info where;
+        if (dladdr((*p)->commands, &where) && where.dli_fbase == own.dli_fbase) {
+            qxLibraryEntry *gone = *p;
+            *p = gone->next;
+            qxFree(gone);
+        } else {
+            p = &(*p)->next;
+        }
+    }
+}
+
 void callClose(qxPluginInfo *info)
 {
     if (info->abiKind == 2 || !info->entry[QX_EP_ClosePlugin]) return;
@@ -328,6 +347,7 @@ void qxClosePluginLibrary(qxPluginHandle *handle)
     if (qxPluginInfo *info = handle->info) {
         removeFromCapabilityLists(info);
         removeFileAdapters(info);
+        removeLibraryNames(info);
         callClose(info);
     }
     if (handle->library) dlclose(handle->library);

@@ -20,6 +20,7 @@
 #include "core/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
+#include "libs/qx_dos.h"
 #include "objects/qx_appicon.h"
 #include "platform/qx_files.h"
 #include "platform/qx_memory.h"
@@ -53,25 +54,29 @@ void setIndexTable(lua_State *L, int index)
     lua_rawseti(L, -2, index);
 }
 
-// A gradient as the image commands take it: kind, angles and colours.
+// A gradient in the form the drawing code's gradient tables have: style,
+// centre, balance, border and the stops as colour, position, colour, ...
+// from index 0.
 void pushGradient(lua_State *L, const qxGradient &g)
 {
     lua_pushstring(L, "gradient");
     lua_newtable(L);
-    setNum(L, "type", g.kind);
-    setNum(L, "angle", g.angle[0]);
-    setNum(L, "angle2", g.angle[1]);
-    setNum(L, "angle3", g.angle[2]);
-    setNum(L, "extra", g.extra);
-    lua_pushstring(L, "colors");
-    lua_newtable(L);
-    for (uint32_t i = 0; i < g.count; i++) {
+    setNum(L, "style", g.kind);
+    setNum(L, "centerx", g.centerX);
+    setNum(L, "centery", g.centerY);
+    setNum(L, "balance", g.balance);
+    setNum(L, "border", g.border);
+    if (g.count) {
+        lua_pushstring(L, "colors");
         lua_newtable(L);
-        setNum(L, "color", g.entries[i].color);
-        setNum(L, "position", g.entries[i].position);
-        setIndexTable(L, int(i));
+        for (uint32_t i = 0; i < g.count; i++) {
+            lua_pushnumber(L, g.entries[i].color);
+            lua_rawseti(L, -2, int(2 * i));
+            lua_pushnumber(L, g.entries[i].position);
+            lua_rawseti(L, -2, int(2 * i + 1));
+        }
+        lua_settable(L, -3);
     }
-    lua_settable(L, -3);
     lua_settable(L, -3);
 }
 
@@ -291,7 +296,8 @@ int pushObjectArgs(lua_State *L, qxObjectRecord *o, const std::string &file)
         return 3;
     case QX_OBJ_FILE:
         lua_pushstring(L, file.c_str());
-        lua_pushnumber(L, 1000);
+        // Declared files are read; OpenFile takes only its own three modes.
+        lua_pushnumber(L, QX_MODE_READ);
         if (!o->adapter[0]) return 3;
         lua_newtable(L);
         setStr(L, "adapter", o->adapter);
@@ -687,14 +693,8 @@ int qxRunPreprocessorObjects(lua_State *L, qxStartupInfo *startup, qxAppletInfo 
     qxRequirePhase = 0;
     if (r) return r;
 
-    bool declared = false;
-    for (qxObjectRecord *o = applet->objects; o; o = o->next)
-        declared = declared || (o->kind == QX_OBJ_DISPLAY && o->id == 1 && o->data);
-    if (!declared) {
-        if (!qxFirstDisplayDef(applet, 1)) return ERR_MEM;
-        for (qxObjectRecord *o = applet->objects; o; o = o->next)
-            if (o->kind == QX_OBJ_DISPLAY && o->id == 1) o->implicit = 1;
-    }
+    // Display 1, appended with the defaults when the applet declares none.
+    if (!qxFirstDisplayDef(applet, 1)) return ERR_MEM;
     if (!qxAppletLoad.noCmdLineDisplay) {
         for (qxObjectRecord *o = applet->objects; o; o = o->next)
             if (o->kind == QX_OBJ_DISPLAY && o->data && (o->id == 1 || startup->allDisplays))

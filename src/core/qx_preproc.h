@@ -23,9 +23,9 @@ struct qxGradientEntry {
 };
 
 struct qxGradient {
-    uint32_t kind; // 2 by default
-    double angle[3];
-    double extra;
+    uint32_t kind; // the style, 2 (#LINEAR) by default
+    double centerX, centerY, balance; // 0.5 by default
+    double border;
     uint32_t count;
     qxGradientEntry entries[QX_GRADIENT_MAX];
 };
@@ -150,7 +150,7 @@ struct qxObjectRecord {
     uint32_t cacheMark; // 0, 1 "cache", 2 "cachedload"
     uint32_t cacheAlpha;
     uint32_t dataHandedOver;
-    uint32_t implicit; // the default display that no declaration asked for
+    uint32_t implicit; // the default display 1 (no kind-10 declaration made it)
 };
 
 struct qxIncludeLine {

@@ -16,6 +16,7 @@
 #include "core/qx_plugins.h"
 #include "core/qx_report.h"
 #include "core/vm/lua.h"
+#include "core/vm/qx_vmregs.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "media/qx_medialibs.h"
@@ -207,6 +208,7 @@ int qxStartup(int argc, char **argv)
     if ((r = qxSelectAppIcon(applet, startup)))
         return fail(r);
     lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
+    qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // the hook only polls events
     if ((r = qxRunPreprocessorObjects(L, startup, applet, 0)))
         return fail(r);
     if ((r = qxOpenFirstDisplay(L, applet, startup)))

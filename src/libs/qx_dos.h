@@ -67,6 +67,8 @@ void qxDosCloseFiles(lua_State *L);
 // pieces so that a length read from a damaged file allocates no more than
 // the data that is really there. 0, 1009 (short read) or 1000.
 int qxDosReadBlock(qxFileHandle *h, qxMemCursor *cursor, uint64_t n, std::string &out);
+// Drops every CR of the n bytes at p; the bytes left.
+size_t qxDropCarriageReturns(char *p, size_t n);
 // A file's default encoding argument: 1 in UTF-8 text mode, else 0.
 int qxDosEncodingArg(lua_State *L, int idx);
 

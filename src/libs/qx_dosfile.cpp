@@ -130,8 +130,8 @@ int linesIterator(lua_State *L)
             size_t scan = avail < room ? avail : room;
             const void *lf = std::memchr(from, '\n', scan);
             size_t run = lf ? static_cast<size_t>(static_cast<const char *>(lf) - from) : scan;
-            for (size_t i = 0; i < run; i++)
-                if (from[i] != '\r') piece[stored++] = from[i];
+            std::memcpy(piece + stored, from, run);
+            stored += qxDropCarriageReturns(piece + stored, run);
             counted += static_cast<int>(run);
             state->start += run;
             if (lf) {

@@ -3,6 +3,7 @@
 #include "libs/qx_dos.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -150,36 +151,41 @@ int qxDosReadBlock(qxFileHandle *h, qxMemCursor *cursor, uint64_t n, std::string
 
 int qxDosEncodingArg(lua_State *L, int idx) { return luaL_optint(L, idx, qxTextModeUtf8 ? 1 : 0); }
 
+size_t qxDropCarriageReturns(char *p, size_t n)
+{
+    char *out = static_cast<char *>(std::memchr(p, '\r', n));
+    if (!out) return n;
+    for (const char *in = out; in < p + n; in++)
+        if (*in != '\r') *out++ = *in;
+    return static_cast<size_t>(out - p);
+}
+
 int qxCmdReadLine(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
-    std::string line;
-    if (qxDosIOMode == 0 && !h->adapter && !qxIsStreamHandle(h)) {
-        // Blocks instead of bytes; what follows the line end is given back.
-        char block[4096];
-        for (;;) {
-            int64_t got = readRaw(h, block, sizeof block);
-            if (got <= 0) {
-                if (qxEOF(h)) break;
-                return ERR_READ;
-            }
-            const void *lf = std::memchr(block, '\n', static_cast<size_t>(got));
-            int64_t run = lf ? static_cast<const char *>(lf) - block : got;
-            for (int64_t i = 0; i < run; i++)
-                if (block[i] != '\r') line.push_back(block[i]);
-            if (lf) {
-                int64_t back = got - run - 1;
-                if (back && qxSeek(h, -back, 0) == -1) return ERR_SEEKFILE;
-                break;
-            }
-            if (got < static_cast<int64_t>(sizeof block)) {
-                if (qxEOF(h)) break;
-                return ERR_READ;
-            }
+    if (qxDosIOMode == 0) {
+        // Kept between calls so that a line costs no allocation; a buffer
+        // grown by a huge line is given back.
+        static char *buffer = nullptr;
+        static size_t capacity = 0;
+        int64_t got = qxReadUntil(h, '\n', &buffer, &capacity);
+        if (got < 0) return ERR_READ;
+        size_t n = static_cast<size_t>(got);
+        bool ended = n && buffer[n - 1] == '\n';
+        if (ended) n--;
+        // The end value came back before the end of the file: a read error.
+        if (!ended && !qxEOF(h)) return ERR_READ;
+        n = qxDropCarriageReturns(buffer, n);
+        lua_pushlstring(L, n ? buffer : "", n);
+        if (capacity > 65536) {
+            free(buffer);
+            buffer = nullptr;
+            capacity = 0;
         }
-        return pushBytes(L, line);
+        return 1;
     }
+    std::string line;
     for (;;) {
         int c = readOne(h);
         if (c == '\n') break;
@@ -336,7 +342,7 @@ int qxCmdWriteString(lua_State *L)
     size_t chars = 0, bytes = 0;
     const char *text = qxCheckUTF8String(L, 2, &chars, encoding == 1 ? 1 : 0, &bytes);
     double length = luaL_optnumber(L, 3, 0);
-    if (length != 0 && !(length > 0 && length <= static_cast<double>(chars))) return ERR_STRTOOSHORT;
+    if (length != 0 && !(length > 0 && length <= static_cast<double>(bytes))) return ERR_STRTOOSHORT;
     size_t n = bytes;
     if (length != 0) {
         size_t count = static_cast<size_t>(length);
@@ -375,7 +381,7 @@ int qxCmdWriteChr(lua_State *L)
         uint8_t b = static_cast<uint8_t>(luaL_numbertoint(value));
         return writeValue(L, &b, 1, 0);
     }
-    if (!(value >= 1 && value <= 0x10FFFF)) return ERR_WRONGUSAGE;
+    if (!(value >= 0 && value <= 0x10FFFF)) return ERR_WRONGUSAGE;
     char seq[8];
     int n = qxUtf8Encode(seq, static_cast<uint32_t>(value));
     if (n <= 0) return ERR_WRONGUSAGE;

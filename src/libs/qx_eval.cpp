@@ -176,7 +176,8 @@ bool validName(const char *s, size_t len) {
     return true;
 }
 
-// Reads the "variables" list of the options table at index 2.
+// Reads the "variables" list of the options table at index 2: every entry
+// and name is checked before any value is read.
 int readVariables(lua_State *L, std::vector<std::string> &names, std::vector<double> &values) {
     lua_pushliteral(L, "variables");
     lua_gettable(L, 2);
@@ -188,21 +189,21 @@ int readVariables(lua_State *L, std::vector<std::string> &names, std::vector<dou
     int list = lua_gettop(L);
     for (int i = 0;; i++) {
         lua_rawgeti(L, list, i);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            break;
-        }
+        if (lua_isnil(L, -1)) break;
         if (!lua_istable(L, -1)) return ERR_TABEXPECTED;
-        int entry = lua_gettop(L);
         lua_pushliteral(L, "name");
-        lua_gettable(L, entry);
+        lua_gettable(L, -2);
         if (lua_type(L, -1) != LUA_TSTRING) return ERR_WRONGUSAGE;
         const char *name = lua_tostring(L, -1);
         size_t len = lua_strlen(L, -1);
         if (!validName(name, len)) return ERR_WRONGUSAGE;
         names.emplace_back(name, len);
+        lua_settop(L, list);
+    }
+    for (int i = 0; i < static_cast<int>(names.size()); i++) {
+        lua_rawgeti(L, list, i);
         lua_pushliteral(L, "value");
-        lua_gettable(L, entry);
+        lua_gettable(L, -2);
         values.push_back(lua_isnil(L, -1) ? 0 : luaL_checkfieldnumber(L, -1, "value"));
         lua_settop(L, list);
     }

@@ -31,10 +31,10 @@ int reportProgress(lua_State *L, int function, int64_t percent)
     lua_pushvalue(L, function);
     lua_newtable(L);
     qxSetFieldNum(L, "progress", static_cast<double>(percent));
-    uintptr_t saved = qxGetTag(QX_TAG_CALLBACKNEST);
-    qxSetTag(QX_TAG_CALLBACKNEST, saved + 1);
+    // The attribute counts levels: 1 enters one, 0 leaves one.
+    qxSetTag(QX_TAG_CALLBACKNEST, 1);
     int status = lua_pcall(L, 1, 0, 0);
-    qxSetTag(QX_TAG_CALLBACKNEST, saved);
+    qxSetTag(QX_TAG_CALLBACKNEST, 0);
     return status;
 }
 
@@ -82,7 +82,8 @@ int qxCmdApplyPatch(lua_State *L)
         }
         if (qxPollEvents) {
             int error = 0;
-            if (qxPollEvents(L, 2, 0, &error)) return error;
+            // A stop without an error is the user quitting.
+            if (qxPollEvents(L, 2, 0, &error)) return error ? error : ERR_USERABORT;
         }
     }
     return 0;

@@ -301,6 +301,7 @@ int qxCmdRepeatStr(lua_State *L)
     const char *s = luaL_checklstring(L, 1, &len);
     int n = qxStrIntArg(L, 2);
     if (n < 0) return ERR_WRONGUSAGE;
+    if (len == 0) return pushView(L, ""); // no count of nothing takes time
     size_t total;
     if (!qxMulSize(len, static_cast<size_t>(n), &total) || total > QX_STR_MAX) return ERR_MEM;
     std::string out;

@@ -29,6 +29,7 @@ struct MatchState {
         long len;
     } capture[MAXCAPTURES];
     int utf8;
+    const uint16_t *classes; // byteClasses()
 };
 
 [[noreturn]] void raise(MatchState *ms, int code) { luaG_raisecode(ms->L, code); }
@@ -83,16 +84,10 @@ inline int classBit(uint32_t lower) {
     }
 }
 
-bool matchClass(const MatchState *ms, uint32_t c, uint32_t cl) {
+// The class tests of the Unicode mode, %z and literal characters.
+bool matchClassSlow(const MatchState *ms, uint32_t c, uint32_t cl) {
     int res;
     uint32_t lower = (cl >= 'A' && cl <= 'Z') ? cl | 0x20 : cl;
-    if (!ms->utf8) {
-        int bit = classBit(lower);
-        if (bit >= 0) {
-            res = c < 256 && (byteClasses()[c] >> bit) & 1;
-            return (cl >= 'A' && cl <= 'Z') ? !res : res != 0;
-        }
-    }
     switch (lower) {
     case 'a': res = qxStrClassTest(QX_CC_ALPHA, c, ms->utf8); break;
     case 'c': res = qxStrClassTest(QX_CC_CNTRL, c, ms->utf8); break;
@@ -109,6 +104,19 @@ bool matchClass(const MatchState *ms, uint32_t c, uint32_t cl) {
     }
     if (cl >= 'A' && cl <= 'Z') return !res;
     return res != 0;
+}
+
+// Byte mode reads the classes from the table; the rest goes the slow way.
+inline bool matchClass(const MatchState *ms, uint32_t c, uint32_t cl) {
+    if (!ms->utf8) {
+        bool upper = cl >= 'A' && cl <= 'Z';
+        int bit = classBit(upper ? cl | 0x20 : cl);
+        if (bit >= 0) {
+            bool res = c < 256 && (ms->classes[c] >> bit) & 1;
+            return upper ? !res : res;
+        }
+    }
+    return matchClassSlow(ms, c, cl);
 }
 
 // p at "[", ec at the closing "]".
@@ -343,16 +351,6 @@ const char *doMatch(MatchState *ms, const char *s, const char *p) {
     }
 }
 
-// The byte a match must begin with when the pattern starts with a plain
-// ASCII character that is neither optional nor repeatable from zero; else -1.
-int leadingLiteral(const char *p, const char *end) {
-    if (p >= end) return -1;
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c >= 0x80 || std::strchr("^$*+?.([%-])", c) || c == 0) return -1;
-    if (p + 1 < end && (p[1] == '*' || p[1] == '?' || p[1] == '-')) return -1;
-    return c;
-}
-
 void initState(MatchState *ms, lua_State *L, std::string_view s, std::string_view p, int utf8) {
     ms->depth = MAXDEPTH;
     ms->srcInit = s.data();
@@ -361,6 +359,56 @@ void initState(MatchState *ms, lua_State *L, std::string_view s, std::string_vie
     ms->L = L;
     ms->level = 0;
     ms->utf8 = utf8;
+    ms->classes = byteClasses();
+}
+
+// Which bytes a match can begin with, when the pattern starts with a
+// single-character item that must match once: searches skip the other
+// bytes without trying the matcher. In UTF-8 mode only ASCII bytes are
+// judged, so skipped bytes are always whole characters.
+struct StartFilter {
+    bool active = false;
+    bool ok[256];
+};
+
+StartFilter startFilter(MatchState *ms, const char *p) {
+    StartFilter f;
+    if (p >= ms->pEnd) return f;
+    char c = *p;
+    if (c == '(' || c == ')' || c == '.' || (c == '$' && p + 1 == ms->pEnd)) return f;
+    if (c == '%' && (p + 1 >= ms->pEnd || p[1] == 'b' || p[1] == 'f' || isdigit(static_cast<unsigned char>(p[1]))))
+        return f;
+    // Malformed items raise here just as the first try would.
+    const char *ep = classEnd(ms, p);
+    char q = ep < ms->pEnd ? *ep : '\0';
+    if (q == '*' || q == '?' || q == '-') return f;
+    size_t n;
+    for (uint32_t b = 0; b < 256; b++) {
+        bool yes;
+        if (ms->utf8 && b >= 0x80) yes = true;
+        else if (c == '%') yes = matchClass(ms, b, decode(ms, p + 1, ms->pEnd, &n));
+        else if (c == '[') yes = matchBracket(ms, b, p, ep - 1);
+        else yes = decode(ms, p, ms->pEnd, &n) == b;
+        f.ok[b] = yes;
+    }
+    f.active = true;
+    return f;
+}
+
+// The first byte at or after s that can begin a match (or the end).
+inline const char *skipToStart(const StartFilter &f, const char *s, const char *end) {
+    while (s < end && !f.ok[static_cast<unsigned char>(*s)]) s++;
+    return s;
+}
+
+// The byte a match must begin with when the pattern starts with a plain
+// ASCII character that is neither optional nor repeatable from zero; else -1.
+int leadingLiteral(const char *p, const char *end) {
+    if (p >= end) return -1;
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x80 || std::strchr("^$*+?.([%-])", c) || c == 0) return -1;
+    if (p + 1 < end && (p[1] == '*' || p[1] == '?' || p[1] == '-')) return -1;
+    return c;
 }
 
 // Character position counted from the subject's start, 1-based.
@@ -405,6 +453,8 @@ int findCommand(lua_State *L, bool direct) {
     const char *src = s.data() + qxStrCharToByte(s, static_cast<size_t>(start), utf8);
     size_t charPos = static_cast<size_t>(start);
     int lead = anchor ? -1 : leadingLiteral(pat, ms.pEnd);
+    StartFilter filter;
+    if (!anchor && lead < 0) filter = startFilter(&ms, pat);
     for (;;) {
         if (lead >= 0) {
             // No match can start before the next occurrence of the leading character.
@@ -412,6 +462,10 @@ int findCommand(lua_State *L, bool direct) {
             if (!q) break;
             const char *next = static_cast<const char *>(q);
             charPos += utf8 ? qxUtf8CountRange(src, next) : static_cast<size_t>(next - src);
+            src = next;
+        } else if (filter.active) {
+            const char *next = skipToStart(filter, src, ms.srcEnd);
+            charPos += static_cast<size_t>(next - src); // skipped bytes are whole characters
             src = next;
         }
         ms.level = 0;
@@ -449,7 +503,9 @@ int iterate(lua_State *L) {
     if (pos > ls) return 0;
     MatchState ms;
     initState(&ms, L, std::string_view(s, ls), std::string_view(p, lp), utf8);
+    StartFilter filter = startFilter(&ms, p);
     for (const char *src = s + pos; src <= ms.srcEnd;) {
+        if (filter.active) src = skipToStart(filter, src, ms.srcEnd);
         ms.level = 0;
         const char *e = doMatch(&ms, src, p);
         if (e) {
@@ -556,7 +612,14 @@ int qxCmdPatternReplaceStr(lua_State *L)
     std::string out;
     const char *src = s;
     double n = 0;
+    StartFilter filter;
+    if (!anchor) filter = startFilter(&ms, p);
     while (n < maxN) {
+        if (filter.active) {
+            const char *next = skipToStart(filter, src, ms.srcEnd);
+            out.append(src, static_cast<size_t>(next - src));
+            src = next;
+        }
         ms.level = 0;
         const char *e = doMatch(&ms, src, p);
         if (e) {

@@ -24,12 +24,12 @@ int pushInt(lua_State *L, double v) {
 }
 
 // A callback in protected mode with the inside-a-callback attribute set;
-// 0 or the callback's error code.
+// 0 or the callback's error code. The attribute counts: setting it to 1
+// enters one callback level and setting it to 0 leaves one.
 int protectedCallback(lua_State *L, int nargs, int nresults) {
-    uintptr_t saved = qxGetTag(QX_TAG_CALLBACKNEST);
     qxSetTag(QX_TAG_CALLBACKNEST, 1);
     int status = lua_pcall(L, nargs, nresults, 0);
-    qxSetTag(QX_TAG_CALLBACKNEST, saved);
+    qxSetTag(QX_TAG_CALLBACKNEST, 0);
     return status;
 }
 

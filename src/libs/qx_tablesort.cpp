@@ -14,30 +14,33 @@
 namespace {
 
 // The quicksort on the index range lo .. hi of whatever Ops reaches:
-// lessAt(i, j), swap(i, j), takePivot(i), dropPivot(), beforePivot(i),
-// afterPivot(j) and fail().
+// sortPair(i, j) (puts the two entries in order, true when it swapped),
+// parkPivot(from, to), dropPivot(), swap(i, j), fail(), and the
+// partition scans beforePivot(i) and afterPivot(j), which keep the entry
+// where they stop for swapScanned(i, j) or dropScanned().
 template <typename Ops> void quicksort(Ops &ops, int lo, int hi) {
     while (lo < hi) {
         // Median of three: the ends and the middle in order.
-        if (ops.lessAt(hi, lo)) ops.swap(lo, hi);
+        ops.sortPair(lo, hi);
         if (hi - lo == 1) return;
         int mid = lo + (hi - lo) / 2;
-        if (ops.lessAt(mid, lo)) ops.swap(mid, lo);
-        else if (ops.lessAt(hi, mid)) ops.swap(mid, hi);
+        if (!ops.sortPair(lo, mid)) ops.sortPair(mid, hi);
         if (hi - lo == 2) return;
         // Park the pivot at the second-last place and partition the rest.
-        ops.swap(mid, hi - 1);
-        ops.takePivot(hi - 1);
+        // A consistent order stops each scan at the range's ends at the
+        // latest; passing them means the order contradicts itself.
+        ops.parkPivot(mid, hi - 1);
         int i = lo, j = hi - 1;
         for (;;) {
-            do {
-                if (++i > hi) ops.fail();
-            } while (ops.beforePivot(i));
-            do {
-                if (--j < lo) ops.fail();
-            } while (ops.afterPivot(j));
-            if (j < i) break;
-            ops.swap(i, j);
+            while (ops.beforePivot(++i))
+                if (i == hi) ops.fail();
+            while (ops.afterPivot(--j))
+                if (j == lo) ops.fail();
+            if (j < i) {
+                ops.dropScanned();
+                break;
+            }
+            ops.swapScanned(i, j);
         }
         ops.dropPivot();
         ops.swap(hi - 1, i);
@@ -59,26 +62,33 @@ struct TableOps {
     int order; // stack index of the order function, 0 without one
     int pivot = 0;
 
-    // The order function's answer on the stack top, popped.
+    // The order function's answer on the stack top, popped: a non-zero
+    // number (the common case, tested first), true or a non-empty string.
     bool answer() {
-        bool r;
-        switch (lua_type(L, -1)) {
-        case LUA_TNUMBER: r = lua_tonumber(L, -1) != 0; break;
-        case LUA_TBOOLEAN: r = lua_toboolean(L, -1) != 0; break;
-        case LUA_TSTRING: r = lua_strlen(L, -1) != 0; break;
-        case LUA_TNIL: r = false; break;
-        default: r = true; break;
+        bool r = lua_tonumber(L, -1) != 0;
+        if (r && lua_type(L, -1) == LUA_TSTRING) r = lua_strlen(L, -1) != 0;
+        if (!r) {
+            switch (lua_type(L, -1)) {
+            case LUA_TBOOLEAN: r = lua_toboolean(L, -1) != 0; break;
+            case LUA_TSTRING: r = lua_strlen(L, -1) != 0; break;
+            case LUA_TNUMBER:
+            case LUA_TNIL: break;
+            default: r = true; break;
+            }
         }
         lua_pop(L, 1);
         return r;
     }
 
-    // Whether entry i sorts before the pivot (or, swapped, the pivot before entry i).
+    // Whether entry i sorts before the pivot (or, swapped, the pivot before
+    // entry i). Where the answer is no the scan stops: the entry is then
+    // kept on the stack.
     bool againstPivot(int i, bool swapped) {
+        bool r;
         if (!order) {
             lua_rawgeti(L, table, i);
-            bool r = swapped ? lua_lessthan(L, pivot, -1, 1) != 0 : lua_lessthan(L, -1, pivot, 1) != 0;
-            lua_pop(L, 1);
+            r = swapped ? lua_lessthan(L, pivot, -1, 1) != 0 : lua_lessthan(L, -1, pivot, 1) != 0;
+            if (r) lua_pop(L, 1);
             return r;
         }
         lua_pushvalue(L, order);
@@ -90,22 +100,32 @@ struct TableOps {
             lua_pushvalue(L, pivot);
         }
         lua_call(L, 2, 1);
-        return answer();
+        r = answer();
+        if (!r) lua_rawgeti(L, table, i);
+        return r;
     }
 
-    bool lessAt(int i, int j) {
-        if (!order) {
-            lua_rawgeti(L, table, i);
-            lua_rawgeti(L, table, j);
-            bool r = lua_lessthan(L, -2, -1, 1) != 0;
-            lua_pop(L, 2);
-            return r;
-        }
-        lua_pushvalue(L, order);
+    // Entries i and j in order: j before i by the order swaps them.
+    bool sortPair(int i, int j) {
         lua_rawgeti(L, table, i);
         lua_rawgeti(L, table, j);
-        lua_call(L, 2, 1);
-        return answer();
+        bool r;
+        if (!order) {
+            r = lua_lessthan(L, -1, -2, 1) != 0;
+        } else {
+            lua_pushvalue(L, order);
+            lua_pushvalue(L, -2);
+            lua_pushvalue(L, -4);
+            lua_call(L, 2, 1);
+            r = answer();
+        }
+        if (r) {
+            lua_rawseti(L, table, i);
+            lua_rawseti(L, table, j);
+        } else {
+            lua_pop(L, 2);
+        }
+        return r;
     }
     void swap(int i, int j) {
         lua_rawgeti(L, table, i);
@@ -113,13 +133,24 @@ struct TableOps {
         lua_rawseti(L, table, i);
         lua_rawseti(L, table, j);
     }
-    void takePivot(int i) {
-        lua_rawgeti(L, table, i);
+    // Moves the pivot from its place to the parking place and keeps it on the stack.
+    void parkPivot(int from, int to) {
+        lua_rawgeti(L, table, from);
+        lua_pushvalue(L, -1);
+        lua_rawgeti(L, table, to);
+        lua_rawseti(L, table, from);
+        lua_rawseti(L, table, to);
         pivot = lua_gettop(L);
     }
     void dropPivot() { lua_pop(L, 1); }
     bool beforePivot(int i) { return againstPivot(i, false); }
     bool afterPivot(int j) { return againstPivot(j, true); }
+    // The scans left entry i below entry j on the stack.
+    void swapScanned(int i, int j) {
+        lua_rawseti(L, table, i);
+        lua_rawseti(L, table, j);
+    }
+    void dropScanned() { lua_pop(L, 2); }
     [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
 };
 
@@ -129,12 +160,21 @@ struct NumberOps {
     std::vector<double> &v;
     double pivot = 0;
 
-    bool lessAt(int i, int j) const { return v[i] < v[j]; }
+    bool sortPair(int i, int j) {
+        if (!(v[j] < v[i])) return false;
+        std::swap(v[i], v[j]);
+        return true;
+    }
     void swap(int i, int j) { std::swap(v[i], v[j]); }
-    void takePivot(int i) { pivot = v[i]; }
+    void parkPivot(int from, int to) {
+        pivot = v[from];
+        std::swap(v[from], v[to]);
+    }
     void dropPivot() {}
     bool beforePivot(int i) const { return v[i] < pivot; }
     bool afterPivot(int j) const { return pivot < v[j]; }
+    void swapScanned(int i, int j) { std::swap(v[i], v[j]); }
+    void dropScanned() {}
     [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
 };
 

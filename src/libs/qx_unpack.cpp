@@ -6,6 +6,7 @@
 
 #include "core/qx_errors.h"
 #include "core/qx_file.h"
+#include "libs/qx_packfile.h"
 #include "platform/qx_files.h"
 #include "platform/qx_memory.h"
 
@@ -22,17 +23,12 @@ struct Inflater {
     }
 };
 
-int zlibError(int z)
-{
-    return z == Z_MEM_ERROR ? ERR_MEM : ERR_ZLIBDATA;
-}
-
 // Runs the stream from src into either out (a file) or buf.
 int inflateStream(qxFileHandle *src, qxFileHandle *out, uint8_t *buf, uint64_t bufSize, uint64_t *used,
                   uint64_t *made)
 {
     Inflater z;
-    if (int r = inflateInit(&z.zs); r != Z_OK) return zlibError(r);
+    if (int r = inflateInit(&z.zs); r != Z_OK) return qxZlibError(r);
     z.ready = true;
     uint8_t in[kBlock];
     uint8_t tmp[kBlock];
@@ -40,7 +36,8 @@ int inflateStream(qxFileHandle *src, qxFileHandle *out, uint8_t *buf, uint64_t b
     for (;;) {
         if (z.zs.avail_in == 0) {
             int64_t n = qxRead(src, in, sizeof in);
-            if (n <= 0) return ERR_ZLIBDATA; // the stream ends before its end marker
+            if (n < 0) return ERR_READ;
+            if (n == 0) return ERR_ZLIBDATA; // the stream ends before its end marker
             z.zs.next_in = in;
             z.zs.avail_in = static_cast<uInt>(n);
         }
@@ -65,7 +62,7 @@ int inflateStream(qxFileHandle *src, qxFileHandle *out, uint8_t *buf, uint64_t b
         total += got;
         if (r == Z_STREAM_END) break;
         if (r == Z_BUF_ERROR && got == 0 && z.zs.avail_in > 0) return ERR_ZLIBDATA;
-        if (r != Z_OK && r != Z_BUF_ERROR) return zlibError(r);
+        if (r != Z_OK && r != Z_BUF_ERROR) return qxZlibError(r);
     }
     if (used) *used = taken;
     if (made) *made = total;
@@ -82,7 +79,7 @@ extern "C" int qxUnpackData(const char tag[4], const char *sourcePath, const cha
     if (produced) *produced = 0;
     qxFileHandle *src = source;
     if (!src) {
-        src = sourcePath ? qxOpen(sourcePath, QX_OPEN_READ, nullptr) : nullptr;
+        src = sourcePath ? qxOpen(sourcePath, QX_OPEN_READ | QX_OPEN_ADAPTERS | QX_OPEN_EMULATESEEK, nullptr) : nullptr;
         if (!src) {
             if (sourcePath) qxSetErrorString(sourcePath);
             return ERR_READFILE;
@@ -91,8 +88,8 @@ extern "C" int qxUnpackData(const char tag[4], const char *sourcePath, const cha
     auto closeSource = [&] {
         if (src != source) qxClose(src);
     };
-    uint8_t head[8];
-    if (offset < 0 || qxSeek(src, offset, 1) < 0 || qxRead(src, head, 8) != 8) {
+    uint8_t head[4];
+    if (offset < 0 || qxSeek(src, offset, 1) < 0 || qxRead(src, head, 4) != 4) {
         closeSource();
         return ERR_READ;
     }
@@ -100,9 +97,15 @@ extern "C" int qxUnpackData(const char tag[4], const char *sourcePath, const cha
         closeSource();
         return ERR_PAKFORMAT;
     }
+    // The four bytes after the tag carry nothing; a file that ends inside
+    // them ends before its stream, which the inflater reports.
+    if (qxRead(src, head, 4) < 0) {
+        closeSource();
+        return ERR_READ;
+    }
     qxFileHandle *out = nullptr;
     if (destPath) {
-        out = qxOpen(destPath, QX_OPEN_WRITE, nullptr);
+        out = qxOpen(destPath, QX_OPEN_WRITE | QX_OPEN_ADAPTERS, nullptr);
         if (!out) {
             closeSource();
             qxSetErrorString(destPath);
@@ -116,6 +119,7 @@ extern "C" int qxUnpackData(const char tag[4], const char *sourcePath, const cha
     int r = inflateStream(src, out, static_cast<uint8_t *>(buffer), bufferSize, &used, produced);
     closeSource();
     if (out && !qxClose(out) && !r) r = ERR_WRITE;
+    // A half-inflated plug-in or applet must not be found and used later.
     if (r && out) qxDeleteFile(destPath);
     if (!r && consumed) *consumed = 8 + used;
     return r;

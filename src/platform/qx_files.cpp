@@ -203,6 +203,45 @@ int qxNativeGetC(qxNativeFile *h)
     return c;
 }
 
+int qxLineAppend(char **buffer, size_t *capacity, size_t used, int byte)
+{
+    if (used + 1 >= *capacity) {
+        size_t grown = *capacity < 64 ? 128 : *capacity * 2;
+        if (grown <= used + 1) return 0;
+        auto *p = static_cast<char *>(realloc(*buffer, grown));
+        if (!p) return 0;
+        *buffer = p;
+        *capacity = grown;
+    }
+    (*buffer)[used] = static_cast<char>(byte);
+    return 1;
+}
+
+int64_t qxNativeReadUntil(qxNativeFile *h, int delimiter, char **buffer, size_t *capacity)
+{
+    if (!h->stream) return 0;
+    syncDirection(h, false);
+    if (!h->linked) {
+        ssize_t got = getdelim(buffer, capacity, delimiter, h->stream);
+        if (got < 0) return ferror(h->stream) ? -1 : 0;
+        h->position += got;
+        return got;
+    }
+    // Linked data ends inside its container: never read beyond it.
+    size_t n = 0;
+    while (h->position < h->size) {
+        int c = fgetc(h->stream);
+        if (c == EOF) {
+            if (ferror(h->stream)) return -1;
+            break;
+        }
+        h->position++;
+        if (!qxLineAppend(buffer, capacity, n++, c)) return -1;
+        if (c == (delimiter & 0xFF)) break;
+    }
+    return static_cast<int64_t>(n);
+}
+
 size_t qxFileWrite(qxNativeFile *h, const void *buffer, size_t n)
 {
     if (!h->stream) return 0;

@@ -74,6 +74,13 @@ int qxNativeClose(qxNativeFile *h);
 int64_t qxNativeSeek(qxNativeFile *h, int64_t offset, int whence);
 size_t qxFileRead(qxNativeFile *h, void *buffer, size_t n);
 int qxNativeGetC(qxNativeFile *h);
+// Reads up to and including the next delimiter byte, or to the end, into
+// *buffer (malloc'd and grown as needed; *capacity is its size). The bytes
+// read, 0 at the end, -1 on a read error.
+int64_t qxNativeReadUntil(qxNativeFile *h, int delimiter, char **buffer, size_t *capacity);
+// Stores byte at (*buffer)[used], growing the malloc'd buffer as needed;
+// 0 when memory runs out.
+int qxLineAppend(char **buffer, size_t *capacity, size_t used, int byte);
 size_t qxFileWrite(qxNativeFile *h, const void *buffer, size_t n);
 int qxNativePutC(qxNativeFile *h, int byte);
 int qxNativeFlush(qxNativeFile *h);

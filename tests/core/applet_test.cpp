@@ -242,6 +242,20 @@ TEST(AppletLoad, EveryTruncationFailsCleanly)
     }
 }
 
+TEST(AppletLoad, OldLineMapNamesTheAppletAsSource)
+{
+    AppletRun run;
+    std::string path = run.put("old.qxa", assemble(".linemap 8 10 30 4 \"inc.qxs\"\n RETURN 0 1\n"));
+    ASSERT_EQ(run.load(), 0);
+    ASSERT_EQ(run.applet->includeLineCount, 1u);
+    const qxIncludeLine *l = run.applet->includeLines;
+    EXPECT_EQ(l->first, 10u);
+    EXPECT_EQ(l->last, 30u);
+    EXPECT_EQ(l->offset, 4u);
+    EXPECT_STREQ(l->name, "inc.qxs");
+    EXPECT_EQ(std::string(l->source), path);
+}
+
 TEST(AppletLoad, LinkedFileWhoseDataRunsPastTheFile)
 {
     AppletRun run;

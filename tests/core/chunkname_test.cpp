@@ -187,7 +187,9 @@ TEST(ChunkName, TemporaryNameKeepsTheExtension)
     s = buf;
     removeTempFile(s, 0);
     EXPECT_EQ(s.find("/plain"), std::string::npos);
-    EXPECT_EQ(s.find(".d"), std::string::npos);
+    // The random part may itself start with "d": only the prefix's dot may stand in the name.
+    std::string base = s.substr(s.rfind('/') + 1);
+    EXPECT_EQ(base.rfind('.'), std::string("zephyrane").size());
     ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, "song.mod"), 1);
     s = buf;
     removeTempFile(s, 4);

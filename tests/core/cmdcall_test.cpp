@@ -8,6 +8,7 @@
 #include "core/qx_errorreport.h"
 #include "core/qx_lists.h"
 #include "core/qx_options.h"
+#include "qxasm.h"
 #include "testlib.h"
 
 using namespace chunktest;
@@ -156,6 +157,48 @@ TEST_F(CmdCallTest, GosubRequestsReachTheInterpreter) {
     EXPECT_EQ(lua_tonumber(L, -1), 14);
 }
 
+// The same convention from assembled listings: the label lies two
+// instructions after the one after the call. -1 comes back after the call;
+// -2 comes back to the instruction before it, which fetches the kind again,
+// so the command runs twice and the label once.
+TEST_F(CmdCallTest, GosubRequestsFromAListing) {
+    const char *minusOne = R"(
+        LOADNUM 5 0
+        GETGLOBAL 0 "testgosub"
+        LOADK 1 #2
+        LOADK 2 #-1
+        CALL 0 3 1
+        RETURN 5 2
+        RETURN 0 1
+label:  ADD 5 5 #1
+        RETURN 0 1 1
+)";
+    const char *minusTwo = R"(
+        LOADNUM 5 0
+        LOADK 6 #-2
+        GETGLOBAL 0 "testgosub"
+        LOADK 1 #2
+        MOVE 2 6
+        CALL 0 3 1
+        RETURN 5 2
+        RETURN 0 1
+label:  ADD 5 5 #1
+        LOADNUM 6 0
+        RETURN 0 1 1
+)";
+    for (const char *listing : {minusOne, minusTwo}) {
+        qxAsmOptions o;
+        o.mode = qxAsmMode::Chunk;
+        qxAsmBytes bytes = qxAsmAssemble(listing, "main.qxs", o);
+        ASSERT_FALSE(bytes.empty());
+        lua_settop(L, 0);
+        ASSERT_EQ(load(L, std::string(bytes.begin(), bytes.end())), 0);
+        ASSERT_EQ(lua_pcall(L, 0, 1, 0), 0);
+        EXPECT_EQ(lua_tonumber(L, -1), 1) << listing;
+        EXPECT_EQ(qxVmGosubCount, 0);
+    }
+}
+
 // The script's error handler, as a native function recording its arguments.
 struct HandlerCall {
     int calls = 0;
@@ -186,6 +229,7 @@ TEST_F(CmdCallTest, RaiseOnErrorHandlerTakesTheError) {
     EXPECT_EQ(handlerSeen.calls, 1);
     EXPECT_EQ(handlerSeen.code, 1138);
     EXPECT_EQ(handlerSeen.message, message(1138));
+    EXPECT_EQ(handlerSeen.command, "TestFail");
     EXPECT_EQ(handlerSeen.line, 3);
     EXPECT_EQ(handlerSeen.nestingInside, 1);
     EXPECT_EQ(qxCallbackNesting, 0u);

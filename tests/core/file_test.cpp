@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -294,6 +295,43 @@ TEST_F(FileNative, ChunkOfAContainerReadsOnlyItsRange)
     EXPECT_EQ(qxOpen(":::chunk1:2*x", QX_OPEN_READ, nullptr), nullptr);
     EXPECT_EQ(qxOpen(":::chunk1:2*x?/no/such/file", QX_OPEN_READ, nullptr), nullptr);
     EXPECT_EQ(qxOpen(":::chunkS-1:0*x?", QX_OPEN_READ, nullptr), nullptr);
+}
+
+TEST_F(FileNative, ReadUntilStopsAtTheDelimiterOnEveryKindOfHandle)
+{
+    std::string text = "one\ntwo\r\n\n" + std::string(70000, 'x') + "\nlast";
+    std::string path = at("lines.txt");
+    spit(path, "head" + text + "tail");
+    char chunk[1024];
+    ASSERT_EQ(qxMakeChunkName("lines.txt", chunk, sizeof chunk, 4, static_cast<uint32_t>(text.size()), 0,
+                              path.c_str()),
+              1);
+    qxMemoryName memory;
+    qxMakeMemoryName(&memory, text.data(), static_cast<uint32_t>(text.size()));
+    std::string plain = at("plain.txt");
+    spit(plain, text);
+    // A plain file, a chunk that ends inside its container, and memory.
+    for (const char *name : {plain.c_str(), static_cast<const char *>(chunk), static_cast<const char *>(memory.tag)}) {
+        qxFileHandle *h = qxOpen(name, QX_OPEN_READ, nullptr);
+        ASSERT_NE(h, nullptr);
+        char *buffer = nullptr;
+        size_t capacity = 0;
+        std::vector<std::string> got;
+        for (int64_t n; (n = qxReadUntil(h, '\n', &buffer, &capacity)) > 0;)
+            got.emplace_back(buffer, static_cast<size_t>(n));
+        ASSERT_EQ(got.size(), 5u) << name;
+        EXPECT_EQ(got[0], "one\n");
+        EXPECT_EQ(got[1], "two\r\n");
+        EXPECT_EQ(got[2], "\n");
+        EXPECT_EQ(got[3].size(), 70001u);
+        EXPECT_EQ(got[4], "last"); // not the container's "tail"
+        EXPECT_TRUE(qxEOF(h));
+        EXPECT_EQ(qxSeek(h, 4, 1), static_cast<int64_t>(text.size()));
+        EXPECT_EQ(qxReadUntil(h, 'w', &buffer, &capacity), 2); // the position is kept exactly
+        EXPECT_EQ(qxGetC(h), 'o');
+        std::free(buffer);
+        qxClose(h);
+    }
 }
 
 TEST_F(FileNative, ListsThatDoNotAdmitInbuiltRefuseNativeFiles)

@@ -132,7 +132,7 @@ TEST(Preprocessor, ObjectsAreMadeInFileOrderDisplaysLast)
         "scaleheight=0,scalewidth=0,smoothscale=0,width=0,x=0,y=0})",
         "createbutton(7, 1, 2, 3, 4)",
         "createkeydown(8, \"ESC\")",
-        "openfile(9, \"log.txt\", 1000, {adapter=\"zip\"})",
+        "openfile(9, \"log.txt\", 1005, {adapter=\"zip\"})",
         "openfont(1, \"Serif\", 12, {cache=0,engine=2,usepoints=1})",
         "createmenu(1, {0={0=\"File\",1={0={0=\"Quit\",flags=1,hotkey=\"Q\",id=\"q\"}},flags=0,id=\"f\"}})",
         "createicon(1, {0={image=5,selimage=6,standard=1,type=3},1={image=\"i.png\",standard=1,type=44}})",
@@ -218,11 +218,148 @@ TEST(Preprocessor, BGPicFillAndFirstDisplayUsesBGPicOne)
                             " RETURN 0 1\n"),
               0);
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0], "loadbgpic(1, \"bg.png\", {fillstyle=2,gradient={angle=0.5,angle2=0,angle3=0,"
-                        "colors={0={color=255,position=0.25}},extra=0,type=1},scaleheight=0,scalewidth=0,"
-                        "smoothscale=0,transparency=65280})");
+    EXPECT_EQ(calls[0], "loadbgpic(1, \"bg.png\", {fillstyle=2,gradient={balance=0,border=0,centerx=0.5,"
+                        "centery=0,colors={0=255,1=0.25},style=1},scaleheight=0,scalewidth=0,smoothscale=0,"
+                        "transparency=65280})");
     EXPECT_NE(calls[1].find("bgpic=1"), std::string::npos);
     EXPECT_EQ(calls[1].find(",width="), std::string::npos);
+}
+
+// The payloads of older applets are shorter: each field is read only from
+// the version that introduced it, and the stream stays in step (the key
+// declared last arrives intact).
+struct VersionCase {
+    const char *version;
+    std::string objects;
+    std::vector<std::string> want;      // the calls before the displays, in order
+    std::vector<std::string> display3;  // parts of CreateDisplay(3, ...)
+};
+
+const char *kDisplayHead = ".object 10 3 u32:0 u32:5 u32:6 u32:320 u32:240 u32:255 u32:1 u32:0 u32:0 u32:0 "
+                           "u32:0 u32:0 pstr:\"Old\"";
+const char *kGradient = " u8:2 u32:0 u32:0 u32:0 u32:0 u8:0";
+
+TEST(Preprocessor, ObjectPayloadsAreReadByVersion)
+{
+    std::string fill47 = " u8:3 u32:0 u16:0 u32:21 u32:22 u32:23";
+    std::vector<VersionCase> cases = {
+        {"4 1",
+         ".object 1 1 text:\"b.png\" u16:10 u16:20 u16:3 u16:4 i16:-1\n"
+         ".object 2 2 text:\"a.gif\" u8:1 u16:8 u16:9 u16:5 u16:2 u16:1 i16:-7\n"
+         ".object 0 1 text:\"bg.png\"\n" + std::string(kDisplayHead) + "\n",
+         {"loadbrush(1, \"b.png\", {hardware=0,height=20,scaleheight=0,scalewidth=0,smoothscale=0,width=10,x=3,y=4})",
+          "loadanim(2, \"a.gif\", {deinterlace=0,fpr=2,frames=5,fromdisk=1,height=9,skiploopframes=0,width=8,x=1,"
+          "y=-7})",
+          "loadbgpic(1, \"bg.png\", {scaleheight=0,scalewidth=0,smoothscale=0})"},
+         {"color=255", "fillstyle=1", "borderless=1", "title=\"Old\"", "orientation=0", "scrwidth=-1", "monitor=1"}},
+        {"5 0",
+         ".object 1 1 text:\"b.png\" u16:10 u16:20 u16:3 u16:4 i16:200 u8:1\n"
+         ".object 2 2 text:\"a.gif\" u8:0 u16:8 u16:9 u16:5 u16:2 u16:1 i16:7\n"
+         ".object 0 1 text:\"bg.png\" u8:3 u32:0 u32:0 u16:0 u32:12 u32:13 u32:14" + std::string(kGradient) + "\n" +
+             kDisplayHead + fill47 + kGradient + "\n",
+         {"loadbrush(1, \"b.png\", {globalalpha=200,hardware=1,height=20,scaleheight=0,scalewidth=0,smoothscale=0,"
+          "width=10,x=3,y=4})",
+          "loadanim(2, \"a.gif\", {deinterlace=0,fpr=2,frames=5,fromdisk=0,height=9,skiploopframes=0,width=8,x=1,"
+          "y=7})",
+          "loadbgpic(1, \"bg.png\", {fillstyle=3,scaleheight=0,scalewidth=0,smoothscale=0,texturebrush=12,texturex=13,"
+          "texturey=14})"},
+         {"fillstyle=3", "texturebrush=21", "texturex=22", "texturey=23", "orientation=0"}},
+        {"5 3",
+         ".object 1 1 text:\"b.png\" u16:10 u16:20 u16:3 u16:4 i16:-1 u8:0 u32:100 u32:50 u32:1\n"
+         ".object 2 2 text:\"a.gif\" u8:0 u16:8 u16:9 u16:5 u16:2 u16:1 i16:7 u8:1 u8:1\n"
+         ".object 0 1 text:\"bg.png\" u8:1 u32:0xABC u32:0 u16:0 u32:0 u32:0 u32:0" + std::string(kGradient) +
+             " u32:640 u32:480 u32:1\n" + kDisplayHead + fill47 + kGradient + " pstr:\"unused\" u8:2\n",
+         {"loadbrush(1, \"b.png\", {hardware=0,height=20,scaleheight=50,scalewidth=100,smoothscale=1,width=10,x=3,"
+          "y=4})",
+          "loadanim(2, \"a.gif\", {deinterlace=1,fpr=2,frames=5,fromdisk=0,height=9,skiploopframes=1,width=8,x=1,"
+          "y=7})",
+          "loadbgpic(1, \"bg.png\", {fillcolor=2748,fillstyle=1,scaleheight=480,scalewidth=640,smoothscale=1})"},
+         {"orientation=2", "texturebrush=21", "scrwidth=-1", "menu"}},
+        {"6 0",
+         ".object 1 1 text:\"b.png\" loader:\"png\" u16:10 u16:20 u16:3 u16:4 i16:-1 u8:0 u32:0 u32:0 u32:0 u32:2\n"
+         ".object 2 2 text:\"a.gif\" adapter:\"zip\" u8:0 u16:8 u16:9 u16:5 u16:2 u16:1 i16:7 u8:0 u8:0\n"
+         ".object 0 1 text:\"bg.png\" u8:0 u32:0 u32:0 u16:0 u32:0 u32:0 u32:0" + std::string(kGradient) +
+             " u32:0 u32:0 u32:0\n" + kDisplayHead + fill47 + kGradient +
+             " pstr:\"\" u8:0 u8:1 u8:1 u32:7 u8:2 u8:1 i16:1024 i16:768 u8:32 u8:1 u8:1 u32:0x123"
+             " pstr:\"host:0\" pstr:\"x\" pstr:\"y\"\n",
+         {"loadbrush(1, \"b.png\", {display=2,hardware=0,height=20,loader=\"png\",scaleheight=0,scalewidth=0,"
+          "smoothscale=0,width=10,x=3,y=4})",
+          "loadanim(2, \"a.gif\", {adapter=\"zip\",deinterlace=0,fpr=2,frames=5,fromdisk=0,height=9,skiploopframes=0,"
+          "width=8,x=1,y=7})",
+          "loadbgpic(1, \"bg.png\", {scaleheight=0,scalewidth=0,smoothscale=0})"},
+         {"monitor=2", "menu=7", "mode=\"fullscreen\"", "desktop=1", "scrwidth=1024", "scrheight=768", "scrdepth=32",
+          "hidetitlebar=1", "type=\"color\"", "color=291", "xserver=\"host:0\""}},
+    };
+    for (const VersionCase &c : cases) {
+        AppletRun run;
+        std::string listing = std::string(".version ") + c.version + "\n" + c.objects +
+                              ".object 6 9 text:\"END\"\n RETURN 0 1\n";
+        ASSERT_EQ(runSteps(run, listing), 0) << c.version;
+        std::vector<std::string> want = c.want;
+        want.push_back("createkeydown(9, \"END\")");
+        ASSERT_EQ(calls.size(), want.size() + 2) << c.version;
+        for (size_t i = 0; i < want.size(); i++) EXPECT_EQ(calls[i], want[i]) << c.version;
+        const std::string &d3 = calls[want.size()];
+        EXPECT_EQ(d3.rfind("createdisplay(3, {", 0), 0u) << d3;
+        for (const std::string &part : c.display3) {
+            if (part == "menu") EXPECT_EQ(d3.find("menu="), std::string::npos) << c.version << ": " << d3;
+            else EXPECT_NE(d3.find(part), std::string::npos) << c.version << ": " << part << " in " << d3;
+        }
+        // Display 1 comes from the defaults and shows BGPic 1.
+        EXPECT_NE(calls.back().find("bgpic=1"), std::string::npos) << calls.back();
+    }
+}
+
+TEST(Preprocessor, BackfillSectionWinsOverHideTitleBarAndScreenSizeReachesDisplayOne)
+{
+    AppletRun run;
+    ASSERT_EQ(runSteps(run, ".section 17 u8:2 u32:1 u32:2\n.section 21 u8:1\n.section 22 i16:800 i16:600\n"
+                            " RETURN 0 1\n"),
+              0);
+    ASSERT_EQ(calls.size(), 1u);
+    for (const char *part : {"backfill={brush=0,color=1,endcolor=2,", "hidetitlebar=0", "startcolor=1", "type=\"gradient\"",
+                             "scrwidth=800", "scrheight=600"})
+        EXPECT_NE(calls[0].find(part), std::string::npos) << part << " in " << calls[0];
+}
+
+TEST(Preprocessor, DefaultDisplayWaitsForADisplayLibrary)
+{
+    // Display sections fill the default display 1; with no CreateDisplay
+    // registered the script still runs and opens its display itself. A
+    // declared display needs the command.
+    const std::string declared =
+        ".object 10 1 u32:0 u32:0 u32:0 u32:64 u32:64 u32:0 u32:0 u32:0 u32:0 u32:0 u32:0 u32:0 pstr:\"\" u8:1 u32:0 "
+        "u16:0 u32:0 u32:0 u32:0 u8:2 u32:0 u32:0 u32:0 u32:0 u8:0 pstr:\"\" u8:0 u8:0 u8:0 u32:0 u8:1 u8:0 i16:-1 "
+        "i16:-1 u8:0 u8:0 u8:0 pstr:\"\" pstr:\"\" pstr:\"\" pstr:\"\" u32:65536 u32:0\n";
+    for (auto [listing, code] : {std::pair<std::string, int>{".section 3 u16:320 u16:200\n.section 16 u8:2\n", 0},
+                                 {declared, ERR_FUNCDECLA}}) {
+        AppletRun run;
+        run.put("d.qxa", assemble(listing + " RETURN 0 1\n"));
+        ASSERT_EQ(run.load(), 0);
+        ASSERT_EQ(qxPrepareMainChunk(run.L, run.startup, run.applet), 0);
+        EXPECT_EQ(qxRunPreprocessorObjects(run.L, run.startup, run.applet, 0), code);
+    }
+}
+
+TEST(Preprocessor, BackendFlagsReturnToThePreviousDirectoryAndSilenceDebug)
+{
+    char *before = getcwd(nullptr, 0);
+    {
+        AppletRun run;
+        qxGlobalSettings.noChdir = 0;
+        run.put("b.qxa", assemble(".section 32 u32:0x18 u32:0 u32:0 u8:0\n RETURN 0 1\n"));
+        ASSERT_EQ(run.load(), 0);
+        char *during = getcwd(nullptr, 0);
+        EXPECT_EQ(std::string(during), run.dir);
+        std::free(during);
+        ASSERT_EQ(qxPrepareMainChunk(run.L, run.startup, run.applet), 0);
+        char *after = getcwd(nullptr, 0);
+        EXPECT_STREQ(after, before);
+        std::free(after);
+        EXPECT_EQ(qxGlobalSettings.noDebug, 1u);
+    }
+    EXPECT_EQ(chdir(before), 0);
+    std::free(before);
 }
 
 TEST(Preprocessor, RequirementsNameTheMissingPlugin)

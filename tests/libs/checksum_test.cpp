@@ -181,12 +181,14 @@ TEST_F(ChecksumTest, Base64IntoFilesBreaksLines) {
 TEST_F(ChecksumTest, PackedFilesMatchPythonZlib) {
     bool ok = false;
     std::string out = python(R"(
-import zlib, random, os
+import zlib, gzip, random, os
 random.seed(3)
 for i, n in enumerate([0, 1, 16383, 16384, 16385, 100000, 250000]):
     data = bytes(random.getrandbits(3) for _ in range(n))
     open(os.path.join(D, "src%d" % i), "wb").write(data)
     open(os.path.join(D, "ref%d" % i), "wb").write(b"QXPK\0\0\0\0" + zlib.compress(data))
+    # gzip -6 carries the same deflate data between its own header and trailer.
+    open(os.path.join(D, "gz%d" % i), "wb").write(gzip.compress(data, compresslevel=6, mtime=0)[10:-8])
     print(n, 8 + len(zlib.compress(data)))
 )", &ok);
     if (!ok) GTEST_SKIP() << "no python3";
@@ -197,6 +199,9 @@ for i, n in enumerate([0, 1, 16383, 16384, 16385, 100000, 250000]):
         std::string n = std::to_string(i);
         EXPECT_EQ(num("CompressFile", {path("src" + n), path("pk" + n)}), std::stod(w[1]));
         EXPECT_TRUE(get("pk" + n) == get("ref" + n)) << "same zlib, same bytes: " << n;
+        std::string packed = get("pk" + n);
+        ASSERT_GE(packed.size(), 14u);
+        EXPECT_TRUE(packed.substr(10, packed.size() - 14) == get("gz" + n)) << "deflate data as gzip -6: " << n;
         EXPECT_EQ(num("DecompressFile", {path("ref" + n), path("un" + n)}), std::stod(w[0]));
         EXPECT_TRUE(get("un" + n) == get("src" + n)) << n;
     }
@@ -210,6 +215,10 @@ TEST_F(ChecksumTest, DamagedPackedFiles) {
     EXPECT_EQ(status("DecompressFile", {path("wrongtag"), path("o")}), ERR_PAKFORMAT);
     put("short", "QX");
     EXPECT_EQ(status("DecompressFile", {path("short"), path("o")}), ERR_READ);
+    put("shortother", "QXPZ\0"); // the tag is judged before the rest is missed
+    EXPECT_EQ(status("DecompressFile", {path("shortother"), path("o")}), ERR_PAKFORMAT);
+    put("tagonly", "QXPK\0\0");
+    EXPECT_EQ(status("DecompressFile", {path("tagonly"), path("o")}), ERR_ZLIBDATA);
     for (size_t cut : {8ul, 9ul, packed.size() / 2, packed.size() - 1}) {
         put("cut", packed.substr(0, cut));
         EXPECT_EQ(status("DecompressFile", {path("cut"), path("o")}), ERR_ZLIBDATA) << cut;

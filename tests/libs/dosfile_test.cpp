@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "core/qx_chunkname.h"
 #include "core/qx_errors.h"
 #include "libs/qx_dos.h"
 
@@ -173,6 +174,31 @@ TEST_F(DosFileTest, LinesAndLineEnds) {
     EXPECT_EQ(str("ReadLine", {3}), "three");
 }
 
+TEST_F(DosFileTest, ReadLineKeepsThePositionForOtherReads) {
+    const std::string longLine(100000, 'q');
+    put("mix", "ab\r\n" + longLine + "\nZrest\nend");
+    ASSERT_EQ(open(1, "mix"), 0);
+    for (int mode = 0; mode < 2; mode++) {
+        ASSERT_EQ(status("SetIOMode", {mode}), 0);
+        ASSERT_EQ(status("Seek", {1, 0}), 0);
+        EXPECT_EQ(str("ReadLine", {1}), "ab") << mode;
+        EXPECT_EQ(str("ReadLine", {1}), longLine) << mode;
+        EXPECT_EQ(num("FilePos", {1}), 4 + 100001) << mode;
+        EXPECT_EQ(num("ReadByte", {1}), 'Z') << mode;
+        EXPECT_EQ(str("ReadLine", {1}), "rest") << mode;
+        EXPECT_EQ(str("ReadLine", {1}), "end") << mode;
+        EXPECT_EQ(num("Eof", {1}), 1) << mode;
+        EXPECT_EQ(str("ReadLine", {1}), "") << mode;
+    }
+    ASSERT_EQ(status("SetIOMode", {0}), 0);
+    // A line of a chunk ends where the chunk does, not in its container.
+    char chunk[1024];
+    ASSERT_EQ(qxMakeChunkName("mix", chunk, sizeof chunk, 4, 50, 0, path("mix").c_str()), 1);
+    ASSERT_EQ(status("OpenFile", {2, std::string(chunk)}), 0);
+    EXPECT_EQ(str("ReadLine", {2}), std::string(50, 'q'));
+    EXPECT_EQ(num("Eof", {2}), 1);
+}
+
 TEST_F(DosFileTest, FileLinesCutsLongLinesIntoPieces) {
     put("long", std::string(3000, 'x') + "\n\nend\r\n" + std::string("a\0b", 3));
     int st = 0;
@@ -251,14 +277,19 @@ TEST_F(DosFileTest, StringsAndUtf8Characters) {
     ASSERT_EQ(open(2, "w", 1006), 0);
     EXPECT_EQ(status("WriteString", {2, ae + euro + "x", 2, 1}), 0);
     EXPECT_EQ(status("WriteString", {2, ae, 1, 0}), 0);
+    // Characters are counted, but only a length beyond the bytes is refused.
+    EXPECT_EQ(status("WriteString", {2, ae, 3, 1}), ERR_STRTOOSHORT);
+    EXPECT_EQ(status("WriteString", {2, ae, 2, 1}), 0);
     EXPECT_EQ(status("WriteString", {2, "a\xC3(", 0, 1}), ERR_INVALIDUTF8ARG);
     EXPECT_EQ(status("WriteChr", {2, 0x20AC, 1}), 0);
     EXPECT_EQ(status("WriteChr", {2, 0x1F600, 1}), 0);
     EXPECT_EQ(status("WriteChr", {2, 0x1E4, 0}), 0);
     EXPECT_EQ(status("WriteChr", {2, 0x110000, 1}), ERR_WRONGUSAGE);
     EXPECT_EQ(status("WriteChr", {2, -1, 1}), ERR_WRONGUSAGE);
+    EXPECT_EQ(status("WriteChr", {2, 0, 1}), 0); // U+0000 is one byte, not "no bytes"
     ASSERT_EQ(status("CloseFile", {2}), 0);
-    EXPECT_EQ(libtest::hex(get("w")), libtest::hex(ae + euro + "\xC3" + euro + "\xF0\x9F\x98\x80" + "\xE4"));
+    EXPECT_EQ(libtest::hex(get("w")),
+              libtest::hex(ae + euro + "\xC3" + ae + euro + "\xF0\x9F\x98\x80" + "\xE4" + std::string(1, '\0')));
 }
 
 TEST_F(DosFileTest, WholeFiles) {

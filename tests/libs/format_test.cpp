@@ -284,6 +284,9 @@ TEST_F(FormatTest, EvalVariables) {
     EXPECT_EQ(status("Eval", {"1", vars({{std::string(65, 'a'), 5}})}), ERR_WRONGUSAGE);
     EXPECT_EQ(status("Eval", {"1", vars({{Nil{}, 5}})}), ERR_WRONGUSAGE);
     EXPECT_EQ(status("Eval", {"y", vars({{"x", 5}})}), ERR_VALUEEXPECTED);
+    // Every name is checked before any value is read.
+    EXPECT_EQ(status("Eval", {"1", vars({{"x", "abc"}, {"1y", 1}})}), ERR_WRONGUSAGE);
+    EXPECT_EQ(status("Eval", {"1", vars({{"x", "abc"}})}), ERR_NUMTABLEARG);
     EXPECT_EQ(status("Eval", {"1", "notatable"}), ERR_TABEXPECTED);
     auto badEntry = std::function<void(lua_State *)>([](lua_State *S) {
         lua_newtable(S);

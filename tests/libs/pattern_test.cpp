@@ -323,6 +323,16 @@ TEST_F(PatternTest, Utf8Mode) {
     int st;
     std::vector<std::string> all = iterateAll(ae + euro, "x*", 1, &st);
     EXPECT_EQ(all.size(), 3u);
+    // Searches skip bytes that cannot begin a match, whole characters only.
+    r = call("PatternFindStrDirect", {ae + euro + "x1", "%d", 0, 1});
+    EXPECT_EQ(r.num(0), 3);
+    EXPECT_EQ(r.num(1), 3);
+    EXPECT_EQ(str("PatternFindStrShort", {"1" + ae + "b2", "[%a]+", 0, 1}), ae + "b");
+    r = call("PatternReplaceStr", {ae + "1" + euro + "22", "%d+", "<%0>", 10, 1});
+    EXPECT_EQ(r.str(0), ae + "<1>" + euro + "<22>");
+    EXPECT_EQ(r.num(1), 2);
+    all = iterateAll(ae + "1" + euro + "2", "%d", 1, &st);
+    EXPECT_EQ(all.size(), 2u);
     EXPECT_EQ(status("PatternFindStrDirect", {"a\xC3(", "a", 0, 1}), ERR_INVALIDUTF8ARG);
     // Broken text in the commands that read plain strings stays safe.
     r = call("PatternReplaceStr", {"a\xE2\x82", ".", "<%0>", 10, 1});

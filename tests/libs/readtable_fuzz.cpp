@@ -8,24 +8,12 @@
 #include <cstdio>
 #include <string>
 
-#include "core/qx_commands.h"
 #include "core/vm/lua.h"
-#include "libs/qx_corelibs.h"
+#include "fuzzdos.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_serialize.h"
 
 namespace {
-
-lua_State *vm()
-{
-    static lua_State *L = [] {
-        qxSetTag(QX_TAG_QUIET, 1); // no "Opening file" lines
-        lua_State *s = lua_open();
-        qxOpenDosLib(s);
-        return s;
-    }();
-    return L;
-}
 
 // Calls a global command with the numbers and strings given; its status.
 int call(lua_State *L, const char *name, std::initializer_list<std::string> args)
@@ -44,7 +32,7 @@ int call(lua_State *L, const char *name, std::initializer_list<std::string> args
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    lua_State *L = vm();
+    lua_State *L = fuzzdos::state();
     static const std::string path = "/tmp/qx_readtable_fuzz." + std::to_string(getpid());
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;

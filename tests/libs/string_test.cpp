@@ -88,6 +88,7 @@ TEST_F(StringTest, CuttingAndJoining) {
     EXPECT_EQ(status("RepeatStr", {"ab", -1}), ERR_WRONGUSAGE);
     // An enormous count is refused before anything is allocated.
     EXPECT_EQ(status("RepeatStr", {"abcd", 2147483647}), ERR_MEM);
+    EXPECT_EQ(str("RepeatStr", {"", 2147483647}), "");
     EXPECT_EQ(str("ReverseStr", {"abc"}), "cba");
     EXPECT_EQ(str("ReverseStr", {"a" + kEuro + "b", 1}), "b" + kEuro + "a");
     EXPECT_EQ(str("TrimStr", {"xxaxx", "x", 0}), "axx");

@@ -187,6 +187,19 @@ TEST_F(TableTest, Iteration) {
     });
     EXPECT_EQ(status("ForEach", {list({1}), failing}), ERR_WRONGDTYPE);
     EXPECT_EQ(qxGetTag(QX_TAG_CALLBACKNEST), 0u);
+    // Inside another callback ForEachI adds one level and leaves it again.
+    static uintptr_t inner;
+    auto depth = std::function<void(lua_State *)>([](lua_State *S) {
+        lua_pushcfunction(S, [](lua_State *) -> int {
+            inner = qxGetTag(QX_TAG_CALLBACKNEST);
+            return 0;
+        });
+    });
+    qxCallbackNesting = 1;
+    EXPECT_EQ(status("ForEachI", {list({1, 2}), depth}), 0);
+    EXPECT_EQ(inner, 2u);
+    EXPECT_EQ(qxCallbackNesting, 1u);
+    qxCallbackNesting = 0;
 
     r = call("NextItem", {list({5})});
     EXPECT_EQ(r.num(0), 0);

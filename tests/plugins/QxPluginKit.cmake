@@ -1,6 +1,6 @@
 # Test plug-ins: a ".qxp" shared object built as C from a kit source.
 #
-#   qx_add_test_plugin(<target> SOURCE <file.c> [FILE <name>] [OUTPUT_DIR <dir>]
+#   qx_add_test_plugin(<target> SOURCE <file.c>... [FILE <name>] [OUTPUT_DIR <dir>]
 #                      [DEFINES <KIT_...=...> ...])
 #
 # The file is <FILE or target>.qxp in OUTPUT_DIR (default: this binary
@@ -9,7 +9,7 @@
 # table. Under QX_SANITIZE it is instrumented like the player, which then
 # provides the sanitizer runtime when it loads the plug-in.
 function(qx_add_test_plugin target)
-  cmake_parse_arguments(KIT "" "SOURCE;FILE;OUTPUT_DIR" "DEFINES" ${ARGN})
+  cmake_parse_arguments(KIT "" "FILE;OUTPUT_DIR" "SOURCE;DEFINES" ${ARGN})
   if(NOT KIT_FILE)
     set(KIT_FILE ${target})
   endif()

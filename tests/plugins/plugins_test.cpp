@@ -18,7 +18,10 @@
 #include "core/qx_options.h"
 #include "core/qx_plugins.h"
 #include "core/qx_preproc.h"
+#include "core/qx_startup.h"
 #include "core/vm/lauxlib.h"
+#include "core/vm/ldo.h"
+#include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 
 namespace fs = std::filesystem;
@@ -98,6 +101,8 @@ TEST_F(PluginTest, LoaderRefusesBadPluginsWithTheirCodes)
         {"native.qxp", ERR_LOADPLUGIN, "native.qxp"},
         {"kitmismatch.qxp", ERR_LOADPLUGIN, "kitmismatch.qxp"},
         {"kitunknown.qxp", ERR_PLUGINTYPE, "80000000"},
+        {"kitabi.qxp", ERR_LOADPLUGIN, "kitabi.qxp"},
+        {"kitmainloop.qxp", ERR_PLUGINSYMBOL, "AdapterMainLoop"},
         {"missing.qxp", ERR_DLOPEN, "missing.qxp"},
     };
     for (const Case &c : cases) {
@@ -107,6 +112,105 @@ TEST_F(PluginTest, LoaderRefusesBadPluginsWithTheirCodes)
         std::string message = errorText(c.code);
         EXPECT_NE(message.find(c.text), std::string::npos) << c.file << ": " << message;
     }
+}
+
+// The test keeps its own reference to a kit library so that the plug-in's
+// counters outlive the loader's dlclose.
+struct KitCounters {
+    void *library;
+    int *close, *freeLibrary;
+    explicit KitCounters(const char *file)
+    {
+        library = dlopen(kit(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        close = library ? static_cast<int *>(dlsym(library, "KitClosePluginCalls")) : nullptr;
+        freeLibrary = library ? static_cast<int *>(dlsym(library, "KitFreeLibraryCalls")) : nullptr;
+    }
+    ~KitCounters()
+    {
+        if (library) dlclose(library);
+    }
+};
+
+TEST_F(PluginTest, ClosePluginRunsOnlyAfterASuccessfulInitPlugin)
+{
+    // Refused after InitPlugin succeeded: ClosePlugin runs once.
+    for (const char *file : {"kitnewer.qxp", "native.qxp", "kitnosym.qxp", "kitunknown.qxp"}) {
+        KitCounters kitc(file);
+        ASSERT_NE(kitc.close, nullptr) << file;
+        qxPluginHandle *h = nullptr;
+        EXPECT_NE(open(file, &h), 0);
+        EXPECT_EQ(*kitc.close, 1) << file;
+    }
+    // InitPlugin failed: no ClosePlugin.
+    KitCounters failed("kitinitfails.qxp");
+    ASSERT_NE(failed.close, nullptr);
+    qxPluginHandle *h = nullptr;
+    EXPECT_EQ(open("kitinitfails.qxp", &h), ERR_LOADPLUGIN);
+    EXPECT_EQ(*failed.close, 0);
+}
+
+TEST_F(PluginTest, FreeLibraryBeforeTheVmClosesAndClosePluginAtUnload)
+{
+    KitCounters kitc("kitlib.qxp");
+    ASSERT_NE(kitc.close, nullptr);
+    qxPluginNode *node = nullptr;
+    ASSERT_EQ(qxLoadPluginFile(kit("kitlib.qxp").c_str(), 0, &node), 0);
+    ASSERT_EQ(qxActivatePlugin(L, node), 0);
+    qxFreeLibraryPlugins(L);
+    EXPECT_EQ(*kitc.freeLibrary, 1);
+    EXPECT_EQ(*kitc.close, 0);
+    qxFreeLibraryPlugins(L); // once only
+    EXPECT_EQ(*kitc.freeLibrary, 1);
+    auto pluginLibraries = [] {
+        int n = 0;
+        for (const qxLibraryEntry *e = qxLibraryNames; e; e = e->next) n += std::strcmp(e->name, "plugin") == 0;
+        return n;
+    };
+    EXPECT_EQ(pluginLibraries(), 1);
+    qxUnloadPlugins();
+    EXPECT_EQ(*kitc.close, 1);
+    EXPECT_EQ(qxPluginList, nullptr);
+    // The library list no longer points into the unloaded object.
+    EXPECT_EQ(pluginLibraries(), 0);
+}
+
+TEST_F(PluginTest, DisplayAdapterWithoutMainLoopExtensionLoads)
+{
+    qxPluginHandle *h = nullptr;
+    ASSERT_EQ(open("kitdisplay.qxp", &h), 0);
+    EXPECT_EQ(h->info->entry[QX_EP_AdapterMainLoop], nullptr);
+    for (int slot = QX_EP_HandleEvents; slot <= QX_EP_GetBitMapAttr; slot++) {
+        if (slot != QX_EP_AdapterMainLoop) {
+            EXPECT_NE(h->info->entry[slot], nullptr) << slot;
+        }
+    }
+    EXPECT_NE(h->info->entry[QX_EP_GetExtensions], nullptr);
+    // Entry points of capabilities the plug-in does not declare stay empty.
+    EXPECT_EQ(h->info->entry[QX_EP_GetCommands], nullptr);
+    qxClosePluginLibrary(h);
+}
+
+TEST_F(PluginTest, InfoRecordLayoutAgreesWithTheCCompiler)
+{
+    qxPluginHandle *h = nullptr;
+    ASSERT_EQ(open("kitlib.qxp", &h), 0);
+    auto layout = reinterpret_cast<size_t (*)(int)>(dlsym(h->library, "KitInfoLayout"));
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout(0), sizeof(qxPluginInfo));
+    EXPECT_EQ(layout(1), offsetof(qxPluginInfo, abiKind));
+    EXPECT_EQ(layout(2), offsetof(qxPluginInfo, extensionFlags));
+    EXPECT_EQ(layout(3), offsetof(qxPluginInfo, entry));
+    // The fields in their fixed order.
+    EXPECT_EQ(offsetof(qxPluginInfo, version), 4u);
+    EXPECT_EQ(offsetof(qxPluginInfo, revision), 8u);
+    EXPECT_EQ(offsetof(qxPluginInfo, name), 16u);
+    EXPECT_LT(offsetof(qxPluginInfo, abiKind), offsetof(qxPluginInfo, disabled));
+    EXPECT_LT(offsetof(qxPluginInfo, networkFlags), offsetof(qxPluginInfo, extensionFlags));
+    EXPECT_EQ(offsetof(qxPluginInfo, explicitOnly), offsetof(qxPluginInfo, extensionFlags) + 32 * 4);
+    EXPECT_EQ(offsetof(qxPluginInfo, selected) + 4, offsetof(qxPluginInfo, entry));
+    EXPECT_EQ(sizeof(static_cast<qxPluginInfo *>(nullptr)->entry), 139 * sizeof(void *));
+    EXPECT_EQ(offsetof(qxPluginHandle, library), 16u);
+    qxClosePluginLibrary(h);
 }
 
 TEST_F(PluginTest, FileThatIsNoSharedObjectGives1520)
@@ -212,6 +316,153 @@ TEST_F(PluginTest, PluginCallsBackThroughTheHostTable)
         qxFree(r);
     }
     qxClosePluginLibrary(h);
+}
+
+TEST_F(PluginTest, PluginWorksTheVmAndTheLibrariesThroughTheTable)
+{
+    qxPluginHandle *h = nullptr;
+    ASSERT_EQ(open("kitlibs.qxp", &h), 0);
+    auto vmTest = reinterpret_cast<int (*)(lua_State *)>(dlsym(h->library, "KitVmTest"));
+    auto ftTest = reinterpret_cast<int (*)()>(dlsym(h->library, "KitFreeTypeTest"));
+    auto jpegTest = reinterpret_cast<int (*)()>(dlsym(h->library, "KitJpegTest"));
+    ASSERT_TRUE(vmTest && ftTest && jpegTest);
+    lua_pushnumber(L, 1);
+    EXPECT_EQ(vmTest(L), 0);
+    EXPECT_EQ(lua_gettop(L), 1);
+    lua_settop(L, 0);
+    EXPECT_EQ(ftTest(), 0);
+    EXPECT_EQ(jpegTest(), 0);
+    auto locale = reinterpret_cast<void (*)(uint32_t *, uint32_t *, int *, int *)>(dlsym(h->library, "KitLocale"));
+    ASSERT_NE(locale, nullptr);
+    uint32_t language = 0, country = 0;
+    int zone = 0, daylight = -1, ownDaylight = -1;
+    locale(&language, &country, &zone, &daylight);
+    EXPECT_EQ(language, qxGetLanguage());
+    EXPECT_EQ(country, qxGetLocaleCountry());
+    EXPECT_EQ(zone, qxGetTimeZone(&ownDaylight));
+    EXPECT_EQ(daylight, ownDaylight);
+    qxClosePluginLibrary(h);
+}
+
+TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
+{
+    // Sub-table 9: three font pointers and three sizes, none while the
+    // player carries no built-in fonts.
+    EXPECT_EQ(offsetof(qxHostFontData, size), 3 * sizeof(void *));
+    for (int i = 0; i < 3; i++) EXPECT_EQ(qxHostFonts.font[i] == nullptr, qxHostFonts.size[i] == 0);
+    using Ptr0 = void *(*)(...);
+    // Graphics: picture, brush, satellite, icon and conversion slots give null or 0.
+    for (int slot : {0, 1, 2, 4, 6, 8, 14, 16, 20, 25, 30, 32, 33, 35})
+        EXPECT_EQ(reinterpret_cast<Ptr0>(qxHostGraphics[slot])(nullptr, nullptr, nullptr, nullptr, nullptr), nullptr)
+            << "graphics " << slot;
+    using Code = int (*)(...);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[13])(nullptr, 0, nullptr), ERR_SETADAPTER);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[18])(nullptr, nullptr), -1);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[19])(nullptr), ERR_FINDDISPLAY);
+    EXPECT_NE(reinterpret_cast<Code>(qxHostGraphics[29])(nullptr, nullptr), 0);
+    // Audio, requesters and font lookup.
+    EXPECT_EQ(reinterpret_cast<Ptr0>(qxHostAudio[0])(nullptr, 0, nullptr, nullptr), nullptr);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostAudio[2])(nullptr, 0, nullptr), ERR_SETADAPTER);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[0])("t", "b", "OK"), 0);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[1])("t", nullptr, 0), 0);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[2])("t", nullptr, 0), 0);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[3])(nullptr, 0), ERR_SETADAPTER);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), 0);
+    // System slots of the event layer: no custom events, no handler.
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[14])("x", nullptr), 0);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[36])("x", 0, nullptr), 0);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[48])("x", nullptr), -1);
+    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[39])(nullptr, 0), ERR_SETADAPTER);
+}
+
+// ---- Call wrappers (system slots 21 to 26) ----
+
+int plainHandler(lua_State *L)
+{
+    lua_pushstring(L, "plain");
+    return 1;
+}
+
+int failingHandler(lua_State *L) { luaG_raisecode(L, ERR_WRONGUSAGE); }
+
+int claimA(qxCallWrapper *, lua_State *L, lua_CFunction, void *, qxCallWrapper *)
+{
+    lua_pushstring(L, "A");
+    return 1;
+}
+
+int claimB(qxCallWrapper *, lua_State *L, lua_CFunction, void *user, qxCallWrapper *)
+{
+    lua_pushstring(L, static_cast<const char *>(user));
+    return 1;
+}
+
+int claimByRaising(qxCallWrapper *, lua_State *L, lua_CFunction, void *, qxCallWrapper *)
+{
+    luaG_raisecode(L, ERR_FINDPLUGIN);
+}
+
+int wrapperErrors, lastWrapperError;
+void countError(qxCallWrapper *, lua_State *, int code, void *, qxCallWrapper *)
+{
+    wrapperErrors++;
+    lastWrapperError = code;
+}
+
+TEST_F(PluginTest, CallWrappersClaimWatchedHandlersInOrder)
+{
+    using New = qxCallWrapper *(*)(void *, void *, qxWrapperCallback, qxWrapperErrorCallback, void *);
+    using Free = void (*)(qxCallWrapper *);
+    using Watch = int (*)(qxCallWrapper *, lua_CFunction);
+    using SetError = void (*)(qxCallWrapper *, qxWrapperErrorCallback);
+    using GetError = qxWrapperErrorCallback (*)(qxCallWrapper *);
+    using Disable = void (*)(qxCallWrapper *, uint32_t);
+    auto newWrapper = reinterpret_cast<New>(qxHostSystem[21]);
+    auto freeWrapper = reinterpret_cast<Free>(qxHostSystem[22]);
+    auto watch = reinterpret_cast<Watch>(qxHostSystem[23]);
+    auto disable = reinterpret_cast<Disable>(qxHostSystem[26]);
+    lua_register(L, "wrapped", plainHandler);
+    lua_register(L, "failing", failingHandler);
+    auto result = [&](const char *fn) {
+        lua_pushstring(L, fn);
+        lua_gettable(L, LUA_GLOBALSINDEX);
+        int e = lua_pcall(L, 0, 1, 0);
+        std::string r = e ? std::to_string(e) : lua_tostring(L, -1);
+        lua_settop(L, 0);
+        return r;
+    };
+    EXPECT_EQ(result("wrapped"), "plain");
+
+    qxCallWrapper *a = newWrapper(nullptr, nullptr, claimA, nullptr, nullptr);
+    qxCallWrapper *b = newWrapper(nullptr, nullptr, claimB, nullptr, const_cast<char *>("B"));
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(watch(a, plainHandler), 1);
+    EXPECT_EQ(watch(a, plainHandler), 1); // already watched: kept once
+    EXPECT_EQ(a->watched->next, nullptr);
+    EXPECT_EQ(watch(b, plainHandler), 1);
+    EXPECT_EQ(result("wrapped"), "A"); // only the first
+    disable(a, 1);
+    EXPECT_EQ(result("wrapped"), "B");
+    freeWrapper(b);
+    EXPECT_EQ(result("wrapped"), "plain");
+    freeWrapper(a);
+
+    // An error thrown while a wrapper is current reaches its error callback,
+    // and only then.
+    wrapperErrors = 0;
+    qxCallWrapper *c = newWrapper(nullptr, nullptr, claimByRaising, nullptr, nullptr);
+    reinterpret_cast<SetError>(qxHostSystem[24])(c, countError);
+    EXPECT_EQ(reinterpret_cast<GetError>(qxHostSystem[25])(c), countError);
+    watch(c, plainHandler);
+    EXPECT_EQ(result("wrapped"), std::to_string(ERR_FINDPLUGIN));
+    EXPECT_EQ(wrapperErrors, 1);
+    EXPECT_EQ(lastWrapperError, ERR_FINDPLUGIN);
+    EXPECT_EQ(qxCurrentWrapper, nullptr);
+    EXPECT_EQ(result("failing"), std::to_string(ERR_WRONGUSAGE));
+    EXPECT_EQ(wrapperErrors, 1);
+    // Left to the unload.
+    qxUnloadPlugins();
+    EXPECT_EQ(qxCallWrappers, nullptr);
 }
 
 TEST_F(PluginTest, RuntimeAndDosSlotsGuardNullRecords)
@@ -400,6 +651,77 @@ TEST_F(ScanTest, SameNameInTwoDirectoriesLoadsOnce)
     ASSERT_NE(qxPluginList, nullptr);
     EXPECT_EQ(qxPluginList->next, nullptr);
     EXPECT_NE(std::string(qxPluginList->path).find("/a/"), std::string::npos);
+}
+
+TEST_F(ScanTest, LoadersJoinTheirListUnlessTheyAskToBeSelected)
+{
+    place("kitimage.qxp");
+    place("kitimagex.qxp");
+    ASSERT_EQ(qxScanPluginDir(dir.c_str(), nullptr, nullptr), 0);
+    auto listed = [](const char *name) {
+        int n = 0;
+        for (qxPluginListNode *p = *qxCapabilityList(QX_CAP_IMAGELOADER); p; p = p->next)
+            n += std::strcmp(static_cast<qxPluginInfo *>(p->item)->name, name) == 0;
+        return n;
+    };
+    EXPECT_EQ(listed("kitimage"), 1);
+    EXPECT_EQ(listed("kitimagex"), 0); // extension bit 1: only when named
+    EXPECT_EQ(qxCapabilityList(QX_CAP_LIBRARY), nullptr);
+    // Naming it in a loader list selects it, once; other words are no names.
+    qxSelectAdapters("native|KITIMAGEX|plugin", QX_CAP_IMAGELOADER);
+    qxSelectAdapters("kitimagex", QX_CAP_IMAGELOADER);
+    EXPECT_EQ(listed("kitimagex"), 1);
+    qxPluginNode *x = qxPluginList->next;
+    if (std::strcmp(x->handle->info->name, "kitimagex") != 0) x = qxPluginList;
+    EXPECT_EQ(x->handle->info->selected, 1u);
+    // A disabled plug-in is not selected; a capability it lacks adds nothing.
+    qxPluginInfo *plain = (x == qxPluginList ? qxPluginList->next : qxPluginList)->handle->info;
+    qxSetPluginDisabled(plain, 1);
+    qxSelectAdapters("kitimage", QX_CAP_IMAGELOADER);
+    EXPECT_EQ(plain->selected, 0u);
+    qxSetPluginDisabled(plain, 0);
+    qxSelectAdapters("kitimage", QX_CAP_ANIMLOADER);
+    EXPECT_EQ(*qxCapabilityList(QX_CAP_ANIMLOADER), nullptr);
+    EXPECT_EQ(plain->selected, 0u);
+    qxSelectAdapters("kitimage", QX_CAP_IMAGELOADER);
+    EXPECT_EQ(plain->selected, 1u);
+    EXPECT_EQ(listed("kitimage"), 1);
+    // Unloading empties the list.
+    qxUnloadPlugins();
+    EXPECT_EQ(*qxCapabilityList(QX_CAP_IMAGELOADER), nullptr);
+}
+
+TEST_F(ScanTest, ExtractedDirectoryFirstThenPluginsBesideTheProgram)
+{
+    for (const char *d : {"linked", "bin/Plugins"}) fs::create_directories(dir / d);
+    fs::copy_file(kit("kitlib.qxp"), dir / "linked" / "kitlib.qxp");
+    fs::copy_file(kit("kitlib.qxp"), dir / "bin" / "Plugins" / "kitlib.qxp");
+    fs::copy_file(kit("kitns.qxp"), dir / "bin" / "Plugins" / "kitns.qxp");
+    fs::copy_file(kit("kitgui.qxp"), dir / "bin" / "kitgui.qxp");
+    qxStrCopyN(qxLinkedPluginDir, sizeof qxLinkedPluginDir, (dir / "linked").c_str());
+    std::string program = (dir / "bin" / "zephyrane").string();
+    int count = 0;
+    EXPECT_EQ(qxScanPluginDirs(program.c_str(), nullptr, &count), 0);
+    EXPECT_EQ(count, 3);
+    ASSERT_EQ(qxScanPluginDirs(program.c_str(), nullptr, nullptr), 0);
+    ASSERT_TRUE(qxPluginList && qxPluginList->next);
+    EXPECT_STREQ(qxPluginList->name, "kitlib.qxp");
+    EXPECT_NE(std::string(qxPluginList->path).find("/linked/"), std::string::npos);
+    EXPECT_STREQ(qxPluginList->next->name, "kitns.qxp");
+    EXPECT_EQ(qxPluginList->next->next, nullptr); // the program's own folder is not scanned
+    qxUnloadPlugins();
+    // A linked executable scans its own folder; a bare program name nothing more.
+    qxLinked = 1;
+    ASSERT_EQ(qxScanPluginDirs(program.c_str(), nullptr, nullptr), 0);
+    ASSERT_TRUE(qxPluginList && qxPluginList->next);
+    EXPECT_STREQ(qxPluginList->next->name, "kitgui.qxp");
+    EXPECT_EQ(qxPluginList->next->next, nullptr);
+    qxUnloadPlugins();
+    qxLinked = 0;
+    ASSERT_EQ(qxScanPluginDirs("zephyrane", nullptr, nullptr), 0);
+    ASSERT_NE(qxPluginList, nullptr);
+    EXPECT_EQ(qxPluginList->next, nullptr);
+    qxLinkedPluginDir[0] = 0;
 }
 
 TEST(PluginLists, LoaderListsAdmitByName)

@@ -7,6 +7,11 @@
 #include "core/vm/lstring.h"
 #include "core/vm/ltable.h"
 #include "core/vm/ltm.h"
+#include "core/vm/qx_vmregs.h"
+
+extern "C" {
+int qxVmGcStress = 0;
+}
 
 namespace {
 
@@ -301,7 +306,7 @@ void luaC_collectgarbage(lua_State *L) {
         g->buff.size = newsize;
     }
     size_t twice = 2 * g->nblocks;
-    g->GCthreshold = twice > deadmem ? twice - deadmem : 0;
+    g->GCthreshold = twice > deadmem && !qxVmGcStress ? twice - deadmem : 0;
     callGCTM(L);
 }
 

@@ -1,5 +1,7 @@
 // Value equality, number/string conversions, formatted strings, chunk ids.
 #include <cctype>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +68,26 @@ int luaO_str2d(const char *s, lua_Number *result) {
     return *endptr == '\0';
 }
 
-void luaO_num2str(lua_Number n, char buf[32]) { std::snprintf(buf, 32, "%.14g", n); }
+void luaO_num2str(lua_Number n, char buf[32]) {
+    // Whole numbers of at most 14 digits print as "%.14g" prints them, without
+    // the cost of the floating-point formatter (-0 keeps its sign there).
+    if (n > -1e14 && n < 1e14 && n == static_cast<lua_Number>(static_cast<int64_t>(n)) && (n != 0 || !std::signbit(n))) {
+        int64_t v = static_cast<int64_t>(n);
+        uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
+        char tmp[20];
+        int len = 0;
+        do {
+            tmp[len++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        char *out = buf;
+        if (v < 0) *out++ = '-';
+        while (len > 0) *out++ = tmp[--len];
+        *out = '\0';
+        return;
+    }
+    std::snprintf(buf, 32, "%.14g", n);
+}
 
 const char *luaO_pushvfstring(lua_State *L, const char *fmt, va_list argp) {
     std::string out;

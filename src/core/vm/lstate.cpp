@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/vm/ldo.h"
+#include "core/vm/qx_vmregs.h"
 #include "core/vm/lfunc.h"
 #include "core/vm/lgc.h"
 #include "core/vm/lstring.h"
@@ -128,7 +129,7 @@ static void f_luaopen(lua_State *L, void *) {
     TString *oom = luaS_new(L, "not enough memory");
     oom->reserved = 1;
     oom->marked |= FIXED_BIT;
-    g->GCthreshold = 4 * g->nblocks;
+    g->GCthreshold = qxVmGcStress ? 0 : 4 * g->nblocks;
 }
 
 static void close_state(lua_State *L) {

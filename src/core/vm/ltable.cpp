@@ -52,12 +52,6 @@ const TValue *luaH_getnum(Table *t, int key) {
     return &luaO_nilobject;
 }
 
-const TValue *luaH_getstr(Table *t, TString *key) {
-    for (Node *n = gnode(t, static_cast<int>(key->hash & static_cast<uint32_t>(sizenode(t) - 1))); n; n = n->next)
-        if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) return &n->i_val;
-    return &luaO_nilobject;
-}
-
 static const TValue *getany(Table *t, const TValue *key) {
     for (Node *n = luaH_mainposition(t, key); n; n = n->next)
         if (luaO_rawequalObj(&n->i_key, key)) return &n->i_val;
@@ -214,6 +208,11 @@ TValue *luaH_set(lua_State *L, Table *t, const TValue *key) {
     const TValue *p = luaH_get(t, key);
     t->flags = 0;
     if (p != &luaO_nilobject) return const_cast<TValue *>(p);
+    return luaH_setnew(L, t, key);
+}
+
+TValue *luaH_setnew(lua_State *L, Table *t, const TValue *key) {
+    t->flags = 0;
     if (ttisnil(key)) {
         TValue k;
         setnvalue(&k, 0);

@@ -8,10 +8,26 @@ Table *luaH_new(lua_State *L, int narray, int lnhash);
 void luaH_free(lua_State *L, Table *t);
 const TValue *luaH_get(Table *t, const TValue *key);
 const TValue *luaH_getnum(Table *t, int key);
-const TValue *luaH_getstr(Table *t, TString *key);
+// Inline: every global read and field access by name comes here.
+inline const TValue *luaH_getstr(Table *t, TString *key) {
+    for (Node *n = &t->node[key->hash & static_cast<uint32_t>(sizenode(t) - 1)]; n; n = n->next)
+        if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) return &n->i_val;
+    return &luaO_nilobject;
+}
 TValue *luaH_set(lua_State *L, Table *t, const TValue *key);
+// The slot of a key known to be absent (luaH_get gave luaO_nilobject).
+TValue *luaH_setnew(lua_State *L, Table *t, const TValue *key);
 TValue *luaH_setnum(lua_State *L, Table *t, int key);
 TValue *luaH_setstr(lua_State *L, Table *t, TString *key);
 int luaH_next(lua_State *L, Table *t, StkId key);
 // The node where a key's chain starts.
 Node *luaH_mainposition(const Table *t, const TValue *key);
+
+// The array-part slot of a number key, or null when the key has none.
+inline TValue *luaH_arrayslot(Table *t, const TValue *key) {
+    if (!ttisnumber(key)) return nullptr;
+    lua_Number n = nvalue(key);
+    if (!(n >= 1 && n <= static_cast<lua_Number>(t->sizearray))) return nullptr;
+    int k = static_cast<int>(n);
+    return static_cast<lua_Number>(k) == n ? &t->array[k - 1] : nullptr;
+}

@@ -21,6 +21,7 @@ const char *const luaP_opnames[NUM_OPCODES] = {
 
 static const Instruction *gosubStack[QX_GOSUB_DEPTH];
 int qxVmGosubCount = 0;
+int qxVmLineHookStride = 1;
 
 // Truncation toward zero to 32 bits as the x86 conversion does it
 // (out-of-range values give the integer indefinite).
@@ -87,46 +88,17 @@ static void Arith(lua_State *L, StkId ra, const TValue *rb, const TValue *rc, TM
     }
 }
 
-// Instructions that need no hook call: with only the line hook set and its
-// state initialised, a forward step inside one run of instructions on the
-// same line (pc values after fetching, both ends included, in [lo, hi]).
-struct LineRun {
-    const Instruction *lo, *hi;
-};
-
-// Longest stretch a run covers; longer lines just start a new run.
-constexpr int kMaxLineRun = 64;
-
-static inline bool continuesline(lua_State *L, const Instruction *pc, const LineRun &run) {
-    const Instruction *last = L->ci->savedpc;
-    return (L->hookmask & LUA_MASKCOUNT) == 0 && L->hookinit && pc > last && pc <= run.hi && last >= run.lo;
-}
-
-// The run that starts at the instruction just fetched.
-static LineRun linerun(const Proto *p, const Instruction *pc) {
-    int npc = static_cast<int>(pc - p->code) - 1;
-    int end = npc + 1;
-    int limit = npc + kMaxLineRun < p->sizecode ? npc + kMaxLineRun : p->sizecode;
-    if (p->lineinfo == nullptr || p->sizelineinfo == 0) {
-        end = limit; // no line information: one line throughout
-    } else {
-        if (limit > p->sizelineinfo) limit = p->sizelineinfo;
-        int line = luaG_getline(p, npc);
-        while (end < limit && p->lineinfo[end] == line) end++;
-    }
-    return LineRun{pc, p->code + end};
-}
-
-// No run: every instruction takes the full check.
-static inline LineRun norun(const Proto *p) { return LineRun{p->code, p->code}; }
-
-// Count and line hooks before the instruction just fetched (pc is past it).
-// The line hook runs at the first instruction of a function, after a
-// backward jump and when the line differs from the previous instruction's;
-// ci->savedpc keeps the previous instruction for that comparison. Then the
-// run of the new line is noted for the fast check.
-static void traceexec(lua_State *L, const Instruction *pc, LineRun *run) {
+// Count and line hooks before the instruction just fetched (pc is past it);
+// returns how many instructions may pass before the next call. The line
+// hook runs at the first instruction of a function, after a backward jump
+// and when the line differs from the previous instruction's; ci->savedpc
+// keeps the previous instruction for that comparison while tracked is set.
+// After a line hook call the next qxVmLineHookStride - 1 instructions pass
+// untraced; the first traced one after them only notes its place, so the
+// hook runs again at the next line start.
+static int traceexec(lua_State *L, const Instruction *pc, bool tracked) {
     lu_byte mask = L->hookmask;
+    int next = 1;
     if (mask & LUA_MASKCOUNT) {
         if (--L->hookcount == 0) {
             L->hookcount = L->basehookcount;
@@ -137,16 +109,17 @@ static void traceexec(lua_State *L, const Instruction *pc, LineRun *run) {
         CallInfo *ci = L->ci; // read after the count hook: it may move the frame array
         Proto *p = ci_proto(ci);
         int npc = static_cast<int>(pc - p->code) - 1;
-        int newline = luaG_getline(p, npc);
         if (!L->hookinit) {
             luaG_inithooks(L);
-        } else if (npc == 0 || pc <= ci->savedpc ||
-                   newline != luaG_getline(p, static_cast<int>(ci->savedpc - p->code) - 1)) {
-            luaD_callhook(L, LUA_HOOKLINE, newline);
+        } else if (npc == 0 ||
+                   (tracked && (pc <= ci->savedpc ||
+                                luaG_getline(p, npc) != luaG_getline(p, static_cast<int>(ci->savedpc - p->code) - 1)))) {
+            luaD_callhook(L, LUA_HOOKLINE, luaG_getline(p, npc));
+            if (!(L->hookmask & LUA_MASKCOUNT) && qxVmLineHookStride > 1) next = qxVmLineHookStride;
         }
         L->ci->savedpc = pc;
-        if (pc != run->lo) *run = linerun(p, pc); // a loop back to a run's start keeps it
     }
+    return next;
 }
 
 static void pushgosub(lua_State *L, const Instruction *ret) {
@@ -196,7 +169,10 @@ StkId luaV_execute(lua_State *L) {
     TValue *k;
     StkId base;
     const Instruction *pc;
-    LineRun run;
+    // Instructions left before the next hook check; whether ci->savedpc
+    // holds the previous instruction.
+    int hookbudget = 1;
+    bool tracked = true;
     const Instruction *startcode = ci_proto(L->ci)->code;
 callentry:
 retentry:
@@ -206,17 +182,13 @@ retentry:
     cl = lclvalue(L->base - 1);
     k = cl->p->k;
     base = L->base;
-    run = norun(cl->p);
     for (;;) {
         if (qxVmAbort) return nullptr;
         const Instruction i = *pc++;
-        if (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) {
-            if (continuesline(L, pc, run)) {
-                L->ci->savedpc = pc;
-            } else {
-                traceexec(L, pc, &run);
-                base = L->base;
-            }
+        if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) {
+            hookbudget = traceexec(L, pc, tracked);
+            tracked = hookbudget == 1;
+            base = L->base;
         }
         StkId ra = RA(i);
         switch (GET_OPCODE(i)) {
@@ -242,7 +214,9 @@ retentry:
             StkId rb = RB(i);
             TValue *rc = RKC(i);
             if (ttistable(rb)) {
-                const TValue *v = luaH_get(hvalue(rb), rc);
+                Table *h = hvalue(rb);
+                const TValue *v = ttisstring(rc) ? luaH_getstr(h, tsvalue(rc)) : luaH_arrayslot(h, rc);
+                if (v == nullptr) v = luaH_get(h, rc);
                 if (!ttisnil(v)) { setobj(ra, v); break; }
             }
             Protect(luaV_gettable(L, rb, rc, ra, 1));
@@ -254,7 +228,20 @@ retentry:
             break;
         }
         case OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); break;
-        case OP_SETTABLE: Protect(luaV_settable(L, ra, RKB(i), RKC(i))); break;
+        case OP_SETTABLE: {
+            TValue *rb = RKB(i);
+            if (ttistable(ra)) { // a slot in use takes the value directly
+                Table *h = hvalue(ra);
+                TValue *slot = ttisstring(rb) ? const_cast<TValue *>(luaH_getstr(h, tsvalue(rb))) : luaH_arrayslot(h, rb);
+                if (slot != nullptr && !ttisnil(slot)) {
+                    setobj(slot, RKC(i));
+                    h->flags = 0;
+                    break;
+                }
+            }
+            Protect(luaV_settable(L, ra, rb, RKC(i)));
+            break;
+        }
         case OP_NEWTABLE: {
             int b = GETARG_B(i);
             int shift = b >> 3;
@@ -317,22 +304,28 @@ retentry:
             pc += GETARG_J(i);
             break;
         case OP_EQ: {
+            const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
-            Protect(res = luaV_equalval(L, RKB(i), RKC(i)));
+            if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) == nvalue(rc);
+            else Protect(res = luaV_equalval(L, rb, rc));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
             break;
         }
         case OP_LT: {
+            const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
-            Protect(res = luaV_lessthan(L, RKB(i), RKC(i), 1));
+            if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) < nvalue(rc);
+            else Protect(res = luaV_lessthan(L, rb, rc, 1));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
             break;
         }
         case OP_LE: {
+            const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
-            Protect(res = luaV_lessequal(L, RKB(i), RKC(i)));
+            if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) <= nvalue(rc);
+            else Protect(res = luaV_lessequal(L, rb, rc));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
             break;

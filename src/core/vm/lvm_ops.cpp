@@ -94,7 +94,7 @@ void luaV_gettable(lua_State *L, const TValue *t, TValue *key, StkId val, int ch
         const TValue *tm;
         if (ttistable(t)) {
             Table *h = hvalue(t);
-            const TValue *v = luaH_get(h, key);
+            const TValue *v = ttisstring(key) ? luaH_getstr(h, tsvalue(key)) : luaH_get(h, key);
             if (!ttisnil(v)) {
                 setobj(restorestack(L, valr), v);
                 return;
@@ -125,8 +125,13 @@ void luaV_settable(lua_State *L, const TValue *t, TValue *key, StkId val) {
             Table *h = hvalue(t);
             TValue *oldval = const_cast<TValue *>(luaH_get(h, key));
             if (!ttisnil(oldval) || (tm = fasttm(L, h->metatable, TM_NEWINDEX)) == nullptr) {
+                if (oldval != &luaO_nilobject) { // the key has its slot already
+                    setobj(oldval, val);
+                    h->flags = 0;
+                    return;
+                }
                 TValue v = *val;
-                setobj(luaH_set(L, h, key), &v);
+                setobj(luaH_setnew(L, h, key), &v);
                 return;
             }
         } else {

@@ -29,6 +29,18 @@ extern int qxVmErrorLine;
 #define QX_GOSUB_DEPTH 4096
 extern int qxVmGosubCount;
 
+// The line hook runs at most once per this many instructions, at the first
+// new line after them (1: at every new line). For a hook that only polls
+// for events, so that polling does not slow down tight script loops; the
+// count hook and the abort flag are unaffected.
+extern int qxVmLineHookStride;
+// The stride the player uses with its event-polling line hook.
+#define QX_POLL_HOOK_STRIDE 1000
+
+// Test mode: when set, every allocation point that may collect does, so
+// that a missed root frees a reachable object at once.
+extern int qxVmGcStress;
+
 // Installed by the plug-in host for its call wrappers (none by default).
 // Claim: runs the handler through the first wrapper that watches it, stores
 // its result and returns 1; returns 0 when no wrapper claims the handler.

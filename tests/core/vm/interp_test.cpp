@@ -575,3 +575,67 @@ TEST_F(InterpTest, CallMetamethod) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<int> hookLines;
+int countEvents = 0;
+void recordLines(lua_State *, lua_Debug *ar, int *, CallInfo *) {
+    if (ar->event == LUA_HOOKLINE) hookLines.push_back(ar->currentline);
+    else if (ar->event == LUA_HOOKCOUNT) countEvents++;
+}
+
+// for i = 1, 100 / x = x + i / y = y + 1 / next / return x, y (lines 1-5)
+Func strideLoop() {
+    Func f;
+    f.k = {num(1), num(100)};
+    f.code = {CREATE_ABx(OP_LOADK, 0, 0),         CREATE_ABx(OP_LOADK, 1, 1),  CREATE_ABx(OP_LOADK, 2, 0),
+              CREATE_ABC(OP_LOADNUM, 3, 0, 0),    CREATE_ABC(OP_LOADNUM, 4, 0, 0), CREATE_ABC(OP_SUB, 0, 0, 2),
+              CREATE_J(2, 0),                     CREATE_ABC(OP_ADD, 3, 3, 0), CREATE_ABC(OP_ADD, 4, 4, K(0)),
+              CREATE_AsBx(OP_FORLOOP, 0, -3),     CREATE_ABC(OP_RETURN, 3, 3, 0)};
+    f.lines = {1, 1, 1, 1, 1, 1, 1, 2, 3, 4, 5};
+    return f;
+}
+
+} // namespace
+
+TEST_F(InterpTest, LineHookStrideSkipsLinesButNotCounts) {
+    struct StrideGuard {
+        ~StrideGuard() { qxVmLineHookStride = 1; }
+    } guard;
+    lua_sethook(L, recordLines, LUA_MASKLINE, 0);
+    hookLines.clear();
+    ASSERT_EQ(run(strideLoop(), 2), 0);
+    EXPECT_EQ(lua_tonumber(L, -2), 5050);
+    EXPECT_EQ(lua_tonumber(L, -1), 100);
+    EXPECT_EQ(hookLines.size(), 302u); // every new line and every backward jump
+
+    // Once per 10 instructions at most, always at the start of a line.
+    qxVmLineHookStride = 10;
+    lua_settop(L, 0);
+    lua_sethook(L, recordLines, LUA_MASKLINE, 0);
+    hookLines.clear();
+    ASSERT_EQ(run(strideLoop(), 2), 0);
+    EXPECT_EQ(lua_tonumber(L, -2), 5050);
+    EXPECT_GE(hookLines.size(), 20u);
+    EXPECT_LE(hookLines.size(), 35u);
+    for (int line : hookLines) EXPECT_TRUE(line >= 2 && line <= 5) << line;
+
+    // The count hook keeps its count whatever the stride.
+    lua_settop(L, 0);
+    lua_sethook(L, recordLines, LUA_MASKCOUNT | LUA_MASKLINE, 1);
+    countEvents = 0;
+    hookLines.clear();
+    ASSERT_EQ(run(strideLoop(), 2), 0);
+    int withStride = countEvents;
+    size_t linesWithCount = hookLines.size();
+    qxVmLineHookStride = 1;
+    lua_settop(L, 0);
+    lua_sethook(L, recordLines, LUA_MASKCOUNT | LUA_MASKLINE, 1);
+    countEvents = 0;
+    hookLines.clear();
+    ASSERT_EQ(run(strideLoop(), 2), 0);
+    EXPECT_EQ(countEvents, withStride);
+    EXPECT_EQ(hookLines.size(), linesWithCount);
+    lua_sethook(L, nullptr, 0, 0);
+}

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "core/vm/ldo.h"
 #include "core/vm/lstring.h"
@@ -150,6 +152,24 @@ TEST(Conversions, NumberParsing) {
     luaO_num2str(0.1, buf); EXPECT_STREQ(buf, "0.1");
     luaO_num2str(1e15, buf); EXPECT_STREQ(buf, "1e+15");
     luaO_num2str(123456789012.0, buf); EXPECT_STREQ(buf, "123456789012");
+}
+
+// Whole numbers take a shortcut; every number must still print as "%.14g".
+TEST(Conversions, NumberPrintingMatchesTheFormat) {
+    std::vector<double> values = {0.0, -0.0, 1, -1, 9, 10, -10, 99999999999999.0, -99999999999999.0,
+                                  1e14, -1e14, 1e14 - 1, 123456789012345.0, 0.5, -2.5, 1e300, -1e-300,
+                                  4294967296.0, -2147483649.0, 9007199254740993.0, 1e14 + 0.5};
+    for (double v = 1; v < 1e16; v = v * 3 + 1) {
+        values.push_back(v);
+        values.push_back(-v);
+        values.push_back(v + 0.25);
+    }
+    for (double v : values) {
+        char ours[32], ref[32];
+        luaO_num2str(v, ours);
+        std::snprintf(ref, sizeof ref, "%.14g", v);
+        EXPECT_STREQ(ours, ref) << v;
+    }
 }
 
 TEST(Conversions, ChunkIds) {

@@ -2,6 +2,7 @@
  * version, capabilities and features with KIT_ macros; it reaches the player
  * only through the host table that InitPlugin receives. */
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -33,8 +34,13 @@
 
 typedef struct lua_State lua_State;
 
-static const qxPluginBase *base;
+/* The host table InitPlugin received; the kit's other checks use it too. */
+const qxPluginBase *kitHostTable;
+#define base kitHostTable
 static qxPluginInfo *self;
+/* Counters a test reads while it holds the library open itself. */
+int KitClosePluginCalls;
+int KitFreeLibraryCalls;
 static int requireCalls;
 static char firstTag[64];
 static double firstTagNumber;
@@ -66,6 +72,9 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
     info->copyright = "none";
     info->url = NULL;
     info->fileTypes = fileTypes;
+#ifdef KIT_ABI
+    info->abiKind = KIT_ABI;
+#endif
 #ifdef KIT_INIT_FAILS
     return 0;
 #else
@@ -74,7 +83,24 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
 }
 #endif
 
-void ClosePlugin(void) {}
+/* With KIT_REPORT the shutdown steps are printed through the host's own
+ * stdout, so that a run shows their order. */
+static void kitReport(const char *line)
+{
+#ifdef KIT_REPORT
+    FILE *out = HOST(runtime, 53, FILE *(*)(void))();
+    HOST(runtime, 56, int (*)(const char *, FILE *))(line, out);
+    HOST(runtime, 42, int (*)(FILE *))(out);
+#else
+    (void)line;
+#endif
+}
+
+void ClosePlugin(void)
+{
+    KitClosePluginCalls++;
+    kitReport("kit closed\n");
+}
 
 uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
 {
@@ -180,6 +206,17 @@ int KitSelfTest(const char *path, const char *expected, char *md5)
     if (HOST(encoding, 2, uint32_t (*)(const void *, int32_t))(text, 0) != 0xFFFFFFFFu) return 11;
     HOST(encoding, 3, void (*)(const void *, uint32_t, char *))("abc", 3, md5);
 
+    /* Base64 both ways. */
+    char b64[8];
+    unsigned char raw[8];
+    uint32_t encoded = 0, decoded = 0;
+    if (HOST(encoding, 0, int (*)(const void *, uint32_t, char *, uint32_t *))("abc", 3, b64, &encoded) != 0 ||
+        encoded != 4 || memcmp(b64, "YWJj", 4) != 0)
+        return 17;
+    if (!HOST(encoding, 1, int (*)(const char *, uint32_t, unsigned char *, uint32_t *))(b64, 4, raw, &decoded) ||
+        decoded != 3 || memcmp(raw, "abc", 3) != 0)
+        return 17;
+
     /* Unicode and text. */
     if (HOST(unicode, 0, long (*)(const char *))("\xff") != -1) return 12;
     if (HOST(unicode, 0, long (*)(const char *))("a\xc3\xa4z") != 3) return 12;
@@ -202,6 +239,128 @@ int KitSelfTest(const char *path, const char *expected, char *md5)
     if (!block || ((unsigned char *)block)[15] != 0) return 16;
     HOST(system, 12, void (*)(void *))(block);
     return 0;
+}
+
+/* Raises error code 1055 through the VM interface. */
+static int kitRaise(lua_State *L)
+{
+    VM(44, void (*)(lua_State *, int))(L, 1055);
+    return 0;
+}
+
+/* Works a VM state through sub-table 8 only; returns the number of the
+ * first check that failed, 0 when all passed. The stack is left as found. */
+int KitVmTest(lua_State *L)
+{
+    int top = VM(0, int (*)(lua_State *))(L);
+    /* t = {[1] = "a", x = 2.5}, read back by key and index. */
+    VM(29, void (*)(lua_State *))(L);
+    VM(23, void (*)(lua_State *, const char *))(L, "x");
+    VM(21, void (*)(lua_State *, double))(L, 2.5);
+    VM(31, void (*)(lua_State *, int))(L, -3);
+    VM(22, void (*)(lua_State *, const char *, size_t))(L, "abc", 1);
+    VM(33, void (*)(lua_State *, int, int))(L, -2, 1);
+    VM(23, void (*)(lua_State *, const char *))(L, "x");
+    VM(26, void (*)(lua_State *, int))(L, -2);
+    if (VM(10, int (*)(lua_State *, int))(L, -1) != 3 || VM(14, double (*)(lua_State *, int))(L, -1) != 2.5)
+        return 1;
+    VM(1, void (*)(lua_State *, int))(L, -2);
+    VM(28, void (*)(lua_State *, int, int))(L, -1, 1);
+    if (VM(16, size_t (*)(lua_State *, int))(L, -1) != 1 ||
+        strcmp(VM(15, const char *(*)(lua_State *, int))(L, -1), "a") != 0)
+        return 2;
+    VM(1, void (*)(lua_State *, int))(L, -2);
+    /* Two entries for lua_next. */
+    int entries = 0;
+    VM(20, void (*)(lua_State *))(L);
+    while (VM(36, int (*)(lua_State *, int))(L, -2)) {
+        entries++;
+        VM(1, void (*)(lua_State *, int))(L, -2);
+    }
+    if (entries != 2) return 3;
+    /* A registry reference keeps the table. */
+    int ref = VM(54, int (*)(lua_State *, int))(L, -10000);
+    if (VM(0, int (*)(lua_State *))(L) != top || ref < 0) return 4;
+    VM(28, void (*)(lua_State *, int, int))(L, -10000, ref);
+    if (VM(10, int (*)(lua_State *, int))(L, -1) != 5) return 4;
+    VM(55, void (*)(lua_State *, int, int))(L, -10000, ref);
+    VM(1, void (*)(lua_State *, int))(L, top);
+    /* Concatenation, booleans and type names. */
+    VM(23, void (*)(lua_State *, const char *))(L, "zeph");
+    VM(21, void (*)(lua_State *, double))(L, 8);
+    VM(37, void (*)(lua_State *, int))(L, 2);
+    if (strcmp(VM(15, const char *(*)(lua_State *, int))(L, -1), "zeph8") != 0) return 5;
+    VM(70, void (*)(lua_State *, int))(L, 1);
+    if (!VM(71, int (*)(lua_State *, int))(L, -1)) return 6;
+    if (strcmp(VM(73, const char *(*)(lua_State *, int))(L, 5), "table") != 0) return 7;
+    VM(1, void (*)(lua_State *, int))(L, top);
+    /* An error code raised inside a protected call comes back as the code. */
+    VM(25, void (*)(lua_State *, int (*)(lua_State *), int))(L, kitRaise, 0);
+    int code = VM(35, int (*)(lua_State *, int, int, int))(L, 0, 0, 0);
+    VM(1, void (*)(lua_State *, int))(L, top);
+    if (code != 1055) return 8;
+    return 0;
+}
+
+#ifdef KIT_DISPLAY
+/* A display adapter's entry points; AdapterMainLoop is left out on purpose. */
+#define KIT_STUB(name) \
+    int name(void) { return 0; }
+KIT_STUB(HandleEvents) KIT_STUB(WaitEvents) KIT_STUB(ForceEventLoopIteration) KIT_STUB(Sleep) KIT_STUB(VWait)
+KIT_STUB(DetermineBorderSizes) KIT_STUB(OpenDisplay) KIT_STUB(CloseDisplay) KIT_STUB(ChangeBufferSize)
+KIT_STUB(ShowHideDisplay) KIT_STUB(SizeMoveDisplay) KIT_STUB(SetDisplayTitle) KIT_STUB(ActivateDisplay)
+KIT_STUB(SetDisplayAttributes) KIT_STUB(CreatePointer) KIT_STUB(FreePointer) KIT_STUB(SetPointer)
+KIT_STUB(ShowHidePointer) KIT_STUB(MovePointer) KIT_STUB(GetMousePos) KIT_STUB(GetQualifiers) KIT_STUB(BltBitMap)
+KIT_STUB(RectFill) KIT_STUB(WritePixel) KIT_STUB(Line) KIT_STUB(GetMonitorInfo) KIT_STUB(FreeMonitorInfo)
+KIT_STUB(GrabScreenPixels) KIT_STUB(FreeGrabScreenPixels) KIT_STUB(BeginDoubleBuffer) KIT_STUB(EndDoubleBuffer)
+KIT_STUB(Flip) KIT_STUB(Cls) KIT_STUB(AllocVideoBitMap) KIT_STUB(FreeVideoBitMap) KIT_STUB(ReadVideoPixels)
+KIT_STUB(FreeVideoPixels) KIT_STUB(DoVideoBitMapMethod) KIT_STUB(AllocBitMap) KIT_STUB(FreeBitMap)
+KIT_STUB(LockBitMap) KIT_STUB(UnLockBitMap) KIT_STUB(GetBitMapAttr)
+#endif
+
+#ifdef KIT_IMAGELOADER
+/* An image loader that recognises nothing: enough for the loader lists. */
+int IsImage(void) { return 0; }
+int LoadImage(void) { return 0; }
+int GetImage(void) { return 0; }
+int FreeImage(void) { return 0; }
+int TransformImage(void) { return 0; }
+#endif
+
+/* The interface records as a C compiler lays them out: natural alignment. */
+_Static_assert(sizeof(qxPluginBase) == 8 + 16 * sizeof(void *), "host table frame");
+_Static_assert(offsetof(qxPluginBase, runtime) == 8, "first sub-table pointer");
+_Static_assert(sizeof(qxHostTag) == 16, "tag item");
+_Static_assert(sizeof(qxHostDate) == 64 && offsetof(qxHostDate, gmtOffset) == 48, "date record");
+_Static_assert(sizeof(qxHostStat) == 48 && offsetof(qxHostStat, size) == 16, "stat record");
+_Static_assert(sizeof(qxHostFileRecord) == 32 && offsetof(qxHostFileRecord, protection) == 24, "file record");
+_Static_assert(offsetof(qxHostExamine, date) == 20 && offsetof(qxHostExamine, name) == 96, "examine record");
+_Static_assert(sizeof(qxHostChunkRecord) == 72, "chunk record");
+_Static_assert(sizeof(qxHostSourceRecord) == 40, "source record");
+_Static_assert(sizeof(qxHostReportLine) == 24, "report line record");
+_Static_assert(sizeof(qxHostNewId) == 16, "new identifier record");
+_Static_assert(offsetof(qxPluginHandle, info) == 8 && offsetof(qxPluginHandle, library) == 16, "handle");
+
+/* Where the C compiler puts the fields the host reads, for the test to
+ * compare with the player's view. */
+size_t KitInfoLayout(int field)
+{
+    switch (field) {
+    case 0: return sizeof(qxPluginInfo);
+    case 1: return offsetof(qxPluginInfo, abiKind);
+    case 2: return offsetof(qxPluginInfo, extensionFlags);
+    case 3: return offsetof(qxPluginInfo, entry);
+    default: return 0;
+    }
+}
+
+/* The locale sub-table's answers: language, country, time zone. */
+void KitLocale(uint32_t *language, uint32_t *country, int *zone, int *daylight)
+{
+    *language = HOST(locale, 0, uint32_t (*)(void))();
+    *country = HOST(locale, 1, uint32_t (*)(void))();
+    *zone = HOST(locale, 2, int (*)(int *))(daylight);
+    HOST(locale, 2, int (*)(int *))(NULL); /* the flag is optional */
 }
 
 static int kitSelfTest(lua_State *L)
@@ -234,12 +393,38 @@ const qxPluginCommand *GetCommands(void) { return commands; }
 #ifndef KIT_NO_CONSTANTS
 const qxPluginConstant *GetConstants(void) { return constants; }
 #endif
-int InitLibrary(lua_State *L)
+#ifdef KIT_REPORT
+/* Collected when the VM closes. */
+static int kitGone(lua_State *L)
 {
     (void)L;
+    kitReport("kit vm closed\n");
     return 0;
 }
-void FreeLibrary(lua_State *L) { (void)L; }
+#endif
+
+int InitLibrary(lua_State *L)
+{
+#ifdef KIT_REPORT
+    /* A userdata kept in the registry whose __gc reports the VM's end. */
+    VM(41, void *(*)(lua_State *, size_t))(L, 4);
+    VM(29, void (*)(lua_State *))(L);
+    VM(23, void (*)(lua_State *, const char *))(L, "__gc");
+    VM(25, void (*)(lua_State *, int (*)(lua_State *), int))(L, kitGone, 0);
+    VM(31, void (*)(lua_State *, int))(L, -3);
+    VM(42, int (*)(lua_State *, int))(L, -2);
+    VM(54, int (*)(lua_State *, int))(L, -10000);
+#else
+    (void)L;
+#endif
+    return 0;
+}
+void FreeLibrary(lua_State *L)
+{
+    (void)L;
+    KitFreeLibraryCalls++;
+    kitReport("kit library freed\n");
+}
 void GetHelpStrings(void) {}
 
 int RequirePlugin(lua_State *L, int version, int revision, uint32_t flags, qxRequireRecord *record)

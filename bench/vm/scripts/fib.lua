@@ -1,0 +1,6 @@
+-- Recursive Fibonacci: calls, comparisons and additions.
+function fib(n)
+  if n < 2 then return n end
+  return fib(n - 1) + fib(n - 2)
+end
+return fib(32)
