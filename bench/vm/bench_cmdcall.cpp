@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "core/qx_cmdcall.h"
@@ -22,7 +23,7 @@ using namespace chunktest;
 namespace {
 
 constexpr double kIterations = 10000000;
-constexpr int kRepeats = 7; // best of, in processor time: the machine is shared
+constexpr int kRepeats = 9; // rounds; best of, in processor time: the machine is shared
 
 int nop(lua_State *) { return 0; }
 
@@ -78,18 +79,46 @@ Func statementLoop() {
     return f;
 }
 
-double seconds(lua_State *L, const Func &f) {
-    std::string bytes = chunk(f);
+// Processor time of one run of f, -1 when it fails.
+double once(lua_State *L, const std::string &bytes) {
+    if (load(L, bytes) != 0) return -1;
+    std::clock_t start = std::clock();
+    int st = lua_pcall(L, 0, 0, 0);
+    double s = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    return st == 0 ? s : -1;
+}
+
+// Best of kRepeats rounds; each round runs every variant once, so that all
+// variants see the same load on a shared machine.
+struct Variant {
+    std::string bytes;
+    void (*setup)(lua_State *);
     double best = -1;
+};
+
+bool measure(lua_State *L, std::span<Variant> variants) {
     for (int r = 0; r < kRepeats; r++) {
-        if (load(L, bytes) != 0) return -1;
-        std::clock_t start = std::clock();
-        int st = lua_pcall(L, 0, 0, 0);
-        double s = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-        if (st != 0) return -1;
-        best = best < 0 ? s : std::min(best, s);
+        for (Variant &v : variants) {
+            v.setup(L);
+            double s = once(L, v.bytes);
+            if (s < 0) return false;
+            v.best = v.best < 0 ? s : std::min(v.best, s);
+        }
     }
-    return best;
+    return true;
+}
+
+void noHook(lua_State *L) {
+    lua_sethook(L, nullptr, 0, 0);
+    qxVmLineHookStride = 1;
+}
+void everyLineHook(lua_State *L) {
+    lua_sethook(L, emptyHook, LUA_MASKLINE, 0);
+    qxVmLineHookStride = 1;
+}
+void playerHook(lua_State *L) { // as the player installs it
+    lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
+    qxVmLineHookStride = QX_POLL_HOOK_STRIDE;
 }
 
 struct HookCase {
@@ -112,8 +141,9 @@ int main() {
     lua_insert(L, -2);
     lua_settable(L, LUA_GLOBALSINDEX);
 
-    double command = seconds(L, callLoop("nop"));
-    double function = seconds(L, callLoop("fnop"));
+    Variant calls[] = {{chunk(callLoop("nop")), noHook}, {chunk(callLoop("fnop")), noHook}};
+    bool failed = !measure(L, calls);
+    double command = calls[0].best, function = calls[1].best;
 
     HookCase cases[] = {
         {"statements of 3-4 instructions per line", statementLoop()},
@@ -121,17 +151,13 @@ int main() {
         {"x = x + i, loop on one line", addLoop(true)},
         {"x = x + i, one instruction per line (worst)", addLoop(false)},
     };
-    bool failed = command < 0 || function < 0;
     for (HookCase &c : cases) {
-        lua_sethook(L, nullptr, 0, 0);
-        c.plain = seconds(L, c.f);
-        lua_sethook(L, emptyHook, LUA_MASKLINE, 0);
-        c.empty = seconds(L, c.f);
-        lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
-        qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // as the player installs it
-        c.poll = seconds(L, c.f);
-        qxVmLineHookStride = 1;
-        if (c.plain < 0 || c.empty < 0 || c.poll < 0) failed = true;
+        std::string bytes = chunk(c.f);
+        Variant v[] = {{bytes, noHook}, {bytes, everyLineHook}, {bytes, playerHook}};
+        if (!measure(L, v)) failed = true;
+        c.plain = v[0].best;
+        c.empty = v[1].best;
+        c.poll = v[2].best;
     }
     lua_close(L);
     if (failed) {

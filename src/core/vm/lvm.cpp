@@ -144,6 +144,19 @@ static inline bool incode(const Proto *p, const Instruction *pc) {
 #define KBx(i) (k + GETARG_Bx(i))
 #define Protect(x) { x; base = L->base; }
 #define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
+// Abort flag, fetch, hooks, then on to the next instruction's handler.
+#define vmbreak                                                                    \
+    {                                                                              \
+        if (qxVmAbort) return nullptr;                                             \
+        i = *pc++;                                                                 \
+        if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) { \
+            hookbudget = traceexec(L, pc, tracked);                                \
+            tracked = hookbudget == 1;                                             \
+            base = L->base;                                                        \
+        }                                                                          \
+        ra = RA(i);                                                                \
+        goto *dispatch[GET_OPCODE(i)];                                             \
+    }
 
 // A GC step inside a frame: registers above a short top stay alive.
 static void framegc(lua_State *L) {
@@ -155,13 +168,13 @@ static void framegc(lua_State *L) {
 }
 
 #define arith_case(OPC, EV)                                                     \
-    case OPC: {                                                                 \
+    L_##OPC: {                                                                  \
         const TValue *rb = RKB(i), *rc = RKC(i);                                \
         if (ttisnumber(rb) && ttisnumber(rc)) {                                 \
             setnvalue(ra, arithop(L, EV, nvalue(rb), nvalue(rc)));             \
         } else                                                                  \
             Protect(Arith(L, ra, rb, rc, EV));                                  \
-        break;                                                                  \
+        vmbreak;                                                                \
     }
 
 StkId luaV_execute(lua_State *L) {
@@ -174,6 +187,22 @@ StkId luaV_execute(lua_State *L) {
     int hookbudget = 1;
     bool tracked = true;
     const Instruction *startcode = ci_proto(L->ci)->code;
+    Instruction i;
+    StkId ra;
+    // Threaded dispatch: one indirect jump per handler predicts better than
+    // a shared switch.
+    static const void *const dispatch[64] = {
+        &&L_OP_MOVE, &&L_OP_LOADK, &&L_OP_LOADNUM, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_GETGLOBAL,
+        &&L_OP_GETTABLE, &&L_OP_SETGLOBAL, &&L_OP_SETUPVAL, &&L_OP_SETTABLE, &&L_OP_NEWTABLE, &&L_OP_ADD,
+        &&L_OP_SUB, &&L_OP_MUL, &&L_OP_DIV, &&L_OP_IDIV, &&L_OP_MOD, &&L_OP_SHL, &&L_OP_SHR, &&L_OP_BOR,
+        &&L_OP_BAND, &&L_OP_BXOR, &&L_OP_POW, &&L_OP_UNM, &&L_OP_NOT, &&L_OP_BNOT, &&L_OP_CONCAT, &&L_OP_JMP,
+        &&L_OP_EQ, &&L_OP_LT, &&L_OP_LE, &&L_OP_TEST, &&L_OP_CALL, &&L_OP_TAILCALL, &&L_OP_RETURN,
+        &&L_OP_FORLOOP, &&L_OP_TFORLOOP, &&L_OP_TFORPREP, &&L_OP_SETLIST, &&L_OP_SETLISTO, &&L_OP_CLOSE,
+        &&L_OP_CLOSURE, &&L_OP_SELF, &&L_OP_CALLSTATUS, &&L_OP_TAILCALLSTATUS,
+        &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED,
+        &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED,
+        &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED};
+    static_assert(NUM_OPCODES == 45, "one handler per opcode in the dispatch table");
 callentry:
 retentry:
     L->ci->state = CI_HASFRAME;
@@ -183,52 +212,45 @@ retentry:
     k = cl->p->k;
     base = L->base;
     for (;;) {
-        if (qxVmAbort) return nullptr;
-        const Instruction i = *pc++;
-        if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) {
-            hookbudget = traceexec(L, pc, tracked);
-            tracked = hookbudget == 1;
-            base = L->base;
-        }
-        StkId ra = RA(i);
-        switch (GET_OPCODE(i)) {
-        case OP_MOVE: setobj(ra, RB(i)); break;
-        case OP_LOADK: setobj(ra, KBx(i)); break;
-        case OP_LOADNUM:
+        vmbreak; // every handler ends by fetching and dispatching the next instruction
+        {
+        L_OP_MOVE: setobj(ra, RB(i)); vmbreak;
+        L_OP_LOADK: setobj(ra, KBx(i)); vmbreak;
+        L_OP_LOADNUM:
             setnvalue(ra, static_cast<lua_Number>(GETARG_B(i)));
             if (GETARG_C(i)) pc++;
-            break;
-        case OP_LOADNIL: {
+            vmbreak;
+        L_OP_LOADNIL: {
             for (StkId rb = RB(i); ra <= rb; ra++) setnilvalue(ra);
-            break;
+            vmbreak;
         }
-        case OP_GETUPVAL: setobj(ra, cl->upvals[GETARG_B(i)]->v); break;
-        case OP_GETGLOBAL: {
+        L_OP_GETUPVAL: setobj(ra, cl->upvals[GETARG_B(i)]->v); vmbreak;
+        L_OP_GETGLOBAL: {
             TValue key = *KBx(i);
             const TValue *v = luaH_getstr(hvalue(&cl->g), tsvalue(&key));
             if (!ttisnil(v)) setobj(ra, v);
             else Protect(luaV_gettable(L, &cl->g, &key, ra, 0));
-            break;
+            vmbreak;
         }
-        case OP_GETTABLE: {
+        L_OP_GETTABLE: {
             StkId rb = RB(i);
             TValue *rc = RKC(i);
             if (ttistable(rb)) {
                 Table *h = hvalue(rb);
                 const TValue *v = ttisstring(rc) ? luaH_getstr(h, tsvalue(rc)) : luaH_arrayslot(h, rc);
                 if (v == nullptr) v = luaH_get(h, rc);
-                if (!ttisnil(v)) { setobj(ra, v); break; }
+                if (!ttisnil(v)) { setobj(ra, v); vmbreak; }
             }
             Protect(luaV_gettable(L, rb, rc, ra, 1));
-            break;
+            vmbreak;
         }
-        case OP_SETGLOBAL: {
+        L_OP_SETGLOBAL: {
             TValue key = *KBx(i);
             Protect(luaV_settable(L, &cl->g, &key, ra));
-            break;
+            vmbreak;
         }
-        case OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); break;
-        case OP_SETTABLE: {
+        L_OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); vmbreak;
+        L_OP_SETTABLE: {
             TValue *rb = RKB(i);
             if (ttistable(ra)) { // a slot in use takes the value directly
                 Table *h = hvalue(ra);
@@ -236,13 +258,13 @@ retentry:
                 if (slot != nullptr && !ttisnil(slot)) {
                     setobj(slot, RKC(i));
                     h->flags = 0;
-                    break;
+                    vmbreak;
                 }
             }
             Protect(luaV_settable(L, ra, rb, RKC(i)));
-            break;
+            vmbreak;
         }
-        case OP_NEWTABLE: {
+        L_OP_NEWTABLE: {
             int b = GETARG_B(i);
             int shift = b >> 3;
             if ((b & 7) != 0 && shift > MAXBITS) luaG_raisecode(L, 1207);
@@ -250,7 +272,7 @@ retentry:
             if (asize > (1 << MAXBITS)) luaG_raisecode(L, 1207);
             sethvalue(ra, luaH_new(L, static_cast<int>(asize), GETARG_C(i)));
             Protect(framegc(L));
-            break;
+            vmbreak;
         }
         arith_case(OP_ADD, TM_ADD)
         arith_case(OP_SUB, TM_SUB)
@@ -264,7 +286,7 @@ retentry:
         arith_case(OP_BAND, TM_AND)
         arith_case(OP_BXOR, TM_XOR)
         arith_case(OP_POW, TM_POW)
-        case OP_UNM: {
+        L_OP_UNM: {
             StkId rb = RB(i);
             TValue temp;
             const TValue *n = luaV_tonumber(rb, &temp);
@@ -275,10 +297,10 @@ retentry:
                 Protect(ok = call_binTM(L, rb, &luaO_nilobject, ra, TM_UNM));
                 if (!ok) luaG_raisecode(L, 1030);
             }
-            break;
+            vmbreak;
         }
-        case OP_NOT: setnvalue(ra, l_isfalse(RB(i)) ? 1 : 0); break;
-        case OP_BNOT: {
+        L_OP_NOT: setnvalue(ra, l_isfalse(RB(i)) ? 1 : 0); vmbreak;
+        L_OP_BNOT: {
             StkId rb = RB(i);
             TValue temp;
             const TValue *n = luaV_tonumber(rb, &temp);
@@ -289,48 +311,48 @@ retentry:
                 Protect(ok = call_binTM(L, rb, &luaO_nilobject, ra, TM_NOT));
                 if (!ok) luaG_raisecode(L, 1030);
             }
-            break;
+            vmbreak;
         }
-        case OP_CONCAT: {
+        L_OP_CONCAT: {
             int b = GETARG_B(i);
             int c = GETARG_C(i);
             Protect(luaV_concat(L, c - b + 1, c));
             setobj(base + GETARG_A(i), base + b);
             Protect(framegc(L));
-            break;
+            vmbreak;
         }
-        case OP_JMP:
+        L_OP_JMP:
             if (GETARG_JKIND(i) == JMP_GOSUB) pushgosub(L, pc);
             pc += GETARG_J(i);
-            break;
-        case OP_EQ: {
+            vmbreak;
+        L_OP_EQ: {
             const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
             if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) == nvalue(rc);
             else Protect(res = luaV_equalval(L, rb, rc));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
-            break;
+            vmbreak;
         }
-        case OP_LT: {
+        L_OP_LT: {
             const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
             if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) < nvalue(rc);
             else Protect(res = luaV_lessthan(L, rb, rc, 1));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
-            break;
+            vmbreak;
         }
-        case OP_LE: {
+        L_OP_LE: {
             const TValue *rb = RKB(i), *rc = RKC(i);
             int res;
             if (ttisnumber(rb) && ttisnumber(rc)) res = nvalue(rb) <= nvalue(rc);
             else Protect(res = luaV_lessequal(L, rb, rc));
             if (res != GETARG_A(i)) pc++;
             else dojump(pc);
-            break;
+            vmbreak;
         }
-        case OP_TEST: {
+        L_OP_TEST: {
             StkId rb = RB(i);
             if (static_cast<int>(l_isfalse(rb)) == GETARG_C(i)) {
                 pc++;
@@ -338,12 +360,12 @@ retentry:
                 setobj(ra, rb);
                 dojump(pc);
             }
-            break;
+            vmbreak;
         }
-        case OP_CALL:
-        case OP_CALLSTATUS:
-        case OP_TAILCALL:
-        case OP_TAILCALLSTATUS: {
+        L_OP_CALL:
+        L_OP_CALLSTATUS:
+        L_OP_TAILCALL:
+        L_OP_TAILCALLSTATUS: {
             int op = GET_OPCODE(i);
             int b = GETARG_B(i);
             int nresults = GETARG_C(i) - 1;
@@ -380,18 +402,18 @@ retentry:
                 if (!incode(cl->p, target)) luaG_raisecode(L, 1203);
                 pc = target;
                 L->top = L->ci->top;
-                break;
+                vmbreak;
             }
             if (nresults >= 0) L->top = L->ci->top;
-            break;
+            vmbreak;
         }
-        case OP_RETURN: {
+        L_OP_RETURN: {
             if (GETARG_C(i) == 1) { // Gosub return
                 if (qxVmGosubCount <= 0) luaG_raisecode(L, 1040);
                 const Instruction *target = gosubStack[--qxVmGosubCount];
                 if (!incode(cl->p, target)) luaG_raisecode(L, 1040);
                 pc = target;
-                break;
+                vmbreak;
             }
             int b = GETARG_B(i);
             if (b != 0) L->top = ra + b - 1;
@@ -405,7 +427,7 @@ retentry:
             if (nresults >= 0) L->top = L->ci->top;
             goto retentry;
         }
-        case OP_FORLOOP: {
+        L_OP_FORLOOP: {
             if (!ttisnumber(ra)) luaG_raisecode(L, 1024);
             TValue tl, ts;
             const TValue *plimit = ra + 1, *pstep = ra + 2;
@@ -421,9 +443,9 @@ retentry:
                 pc += GETARG_sBx(i);
                 setnvalue(ra, idx);
             }
-            break;
+            vmbreak;
         }
-        case OP_TFORLOOP: {
+        L_OP_TFORLOOP: {
             int c = GETARG_C(i);
             StkId cb = ra + c + 3;
             setobj(cb, ra);
@@ -437,9 +459,9 @@ retentry:
             for (int j = 0; j <= c; j++) setobj(ra + 2 + j, cb + j);
             if (ttisnil(ra + 2)) pc++;
             else dojump(pc);
-            break;
+            vmbreak;
         }
-        case OP_TFORPREP:
+        L_OP_TFORPREP:
             if (ttistable(ra)) {
                 setobj(ra + 1, ra);
                 TValue key;
@@ -447,9 +469,9 @@ retentry:
                 Protect(luaV_gettable(L, &cl->g, &key, RA(i), 0));
             }
             pc += GETARG_sBx(i);
-            break;
-        case OP_SETLIST:
-        case OP_SETLISTO: {
+            vmbreak;
+        L_OP_SETLIST:
+        L_OP_SETLISTO: {
             int bc = GETARG_Bx(i);
             int n = (GET_OPCODE(i) == OP_SETLIST) ? (bc & 31) + 1 : static_cast<int>(L->top - ra) - 1;
             if (!ttistable(ra)) luaG_raisecode(L, 1203);
@@ -460,13 +482,13 @@ retentry:
                 TValue *val = ra + n;
                 setobj(luaH_setnum(L, h, bc + n - 1), val);
             }
-            break;
+            vmbreak;
         }
-        case OP_CLOSE:
+        L_OP_CLOSE:
             luaF_close(L, ra);
             if (qxVmAbort) return nullptr;
-            break;
-        case OP_CLOSURE: {
+            vmbreak;
+        L_OP_CLOSURE: {
             Proto *p = cl->p->p[GETARG_Bx(i)];
             int nup = p->nups;
             LClosure *ncl = static_cast<LClosure *>(luaF_newLclosure(L, nup, &cl->g));
@@ -477,21 +499,21 @@ retentry:
             }
             setclvalue(ra, ncl);
             Protect(framegc(L));
-            break;
+            vmbreak;
         }
-        case OP_SELF: {
+        L_OP_SELF: {
             StkId rb = RB(i);
             TValue *rc = RKC(i);
             if (!ttisstring(rc)) luaG_raisecode(L, 1203);
             setobj(ra + 1, rb);
             if (ttistable(rb)) {
                 const TValue *v = luaH_getstr(hvalue(rb), tsvalue(rc));
-                if (!ttisnil(v)) { setobj(ra, v); break; }
+                if (!ttisnil(v)) { setobj(ra, v); vmbreak; }
             }
             Protect(luaV_gettable(L, ra + 1, rc, ra, 0));
-            break;
+            vmbreak;
         }
-        default: break; // opcodes above 44 are ignored
+        L_IGNORED: vmbreak; // opcodes above 44 are ignored
         }
     }
 }
