@@ -137,6 +137,16 @@ static inline bool incode(const Proto *p, const Instruction *pc) {
     return pc >= p->code && pc < p->code + p->sizecode;
 }
 
+// A field by name, also through one __index table (the method lookup of
+// an object); nil sends the caller to luaV_gettable for the full rules.
+static inline const TValue *indexstr(lua_State *L, Table *h, TString *key) {
+    const TValue *v = luaH_getstr(h, key);
+    Table *mt = h->metatable;
+    if (!ttisnil(v) || mt == nullptr || (mt->flags & (1u << TM_INDEX))) return v;
+    const TValue *tm = luaH_getstr(mt, G(L)->tmname[TM_INDEX]);
+    return ttistable(tm) ? luaH_getstr(hvalue(tm), key) : v;
+}
+
 #define RA(i) (base + GETARG_A(i))
 #define RB(i) (base + GETARG_B(i))
 #define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
@@ -237,7 +247,7 @@ retentry:
             TValue *rc = RKC(i);
             if (ttistable(rb)) {
                 Table *h = hvalue(rb);
-                const TValue *v = ttisstring(rc) ? luaH_getstr(h, tsvalue(rc)) : luaH_arrayslot(h, rc);
+                const TValue *v = ttisstring(rc) ? indexstr(L, h, tsvalue(rc)) : luaH_arrayslot(h, rc);
                 if (v == nullptr) v = luaH_get(h, rc);
                 if (!ttisnil(v)) { setobj(ra, v); vmbreak; }
             }
@@ -363,14 +373,48 @@ retentry:
             vmbreak;
         }
         L_OP_CALL:
-        L_OP_CALLSTATUS:
-        L_OP_TAILCALL:
-        L_OP_TAILCALLSTATUS: {
-            int op = GET_OPCODE(i);
+        L_OP_CALLSTATUS: {
             int b = GETARG_B(i);
-            int nresults = GETARG_C(i) - 1;
             if (b != 0) L->top = ra + b;
             qxVmCallPosition = codeindex(pc, startcode);
+            // A fixed-argument script function without a call hook, whose
+            // frame fits: entered here, as luaD_precall would (a status call
+            // only differs for commands).
+            if (!ttisfunction(ra) || clvalue(ra)->isC || (L->hookmask & LUA_MASKCALL)) goto callgeneric;
+            Proto *p = static_cast<LClosure *>(clvalue(ra))->p;
+            CallInfo *ci = L->ci;
+            if (p->is_vararg || ci + 1 == L->end_ci) goto callgeneric;
+            StkId nbase = ra + 1;
+            StkId top = L->top;
+            if (top > nbase + p->numparams) top = nbase + p->numparams; // surplus arguments are dropped
+            if (L->stack_last - top <= p->maxstacksize) goto callgeneric;
+            ci->savedpc = pc;
+            ci->state = CI_SAVEDPC | CI_CALLING;
+            L->ci = ++ci;
+            L->base = ci->base = nbase;
+            StkId ftop = nbase + p->maxstacksize;
+            ci->top = ftop;
+            ci->savedpc = p->code;
+            ci->tailcalls = 0;
+            while (top < ftop) setnilvalue(top++);
+            L->top = ftop;
+            ci->state = CI_HASFRAME;
+            ci->pcp = &pc;
+            pc = p->code;
+            cl = lclvalue(ra);
+            k = p->k;
+            base = nbase;
+            vmbreak;
+        }
+        L_OP_TAILCALL:
+        L_OP_TAILCALLSTATUS: {
+            int b = GETARG_B(i);
+            if (b != 0) L->top = ra + b;
+            qxVmCallPosition = codeindex(pc, startcode);
+        }
+        callgeneric: {
+            int op = GET_OPCODE(i);
+            int nresults = GETARG_C(i) - 1;
             int r = luaD_precall(L, ra, nresults, op == OP_CALLSTATUS || op == OP_TAILCALLSTATUS);
             if (r == PCRLUA) {
                 if (op == OP_CALL || op == OP_CALLSTATUS) {
@@ -418,12 +462,32 @@ retentry:
             int b = GETARG_B(i);
             if (b != 0) L->top = ra + b - 1;
             if (L->openupval) luaF_close(L, base);
-            L->ci->state = CI_SAVEDPC;
-            L->ci->savedpc = pc;
-            if (!((L->ci - 1)->state & CI_CALLING)) return ra;
-            CallInfo *ci = L->ci - 1;
-            int nresults = GETARG_C(*(ci->savedpc - 1)) - 1;
-            luaD_poscall(L, nresults, ra);
+            CallInfo *ci = L->ci;
+            ci->state = CI_SAVEDPC;
+            ci->savedpc = pc;
+            CallInfo *pci = ci - 1;
+            if (!(pci->state & CI_CALLING)) return ra;
+            int nresults = GETARG_C(*(pci->savedpc - 1)) - 1;
+            if (L->hookmask & LUA_MASKRET) {
+                luaD_poscall(L, nresults, ra);
+            } else { // luaD_poscall without the return hook
+                StkId res = L->base - 1;
+                StkId top = L->top;
+                L->ci = pci;
+                L->base = pci->base;
+                int wanted = nresults;
+                for (; wanted != 0 && ra < top; wanted--) setobj(res++, ra++);
+                for (; wanted > 0; wanted--) setnilvalue(res++);
+                L->top = nresults >= 0 ? pci->top : res;
+                // back in the caller's frame, as at retentry
+                pci->state = CI_HASFRAME;
+                pci->pcp = &pc;
+                pc = pci->savedpc;
+                base = pci->base;
+                cl = lclvalue(base - 1);
+                k = cl->p->k;
+                vmbreak;
+            }
             if (nresults >= 0) L->top = L->ci->top;
             goto retentry;
         }
@@ -507,7 +571,7 @@ retentry:
             if (!ttisstring(rc)) luaG_raisecode(L, 1203);
             setobj(ra + 1, rb);
             if (ttistable(rb)) {
-                const TValue *v = luaH_getstr(hvalue(rb), tsvalue(rc));
+                const TValue *v = indexstr(L, hvalue(rb), tsvalue(rc));
                 if (!ttisnil(v)) { setobj(ra, v); vmbreak; }
             }
             Protect(luaV_gettable(L, ra + 1, rc, ra, 0));

@@ -454,6 +454,69 @@ TEST_F(InterpTest, DeepRecursionEndsIn1135) {
     EXPECT_EQ(lua_tonumber(L, -1), 3);
 }
 
+TEST_F(InterpTest, ScriptCallsAdjustArgumentsAndClearTheFrame) {
+    // g(a, b) returns its four registers: surplus arguments and the caller's
+    // values above them must not show through
+    Func g;
+    g.numparams = 2;
+    g.maxstack = 4;
+    g.code = {CREATE_ABC(OP_RETURN, 0, 5, 0)};
+    Func f;
+    f.p = {g};
+    f.k = {num(1), num(2), num(3), num(4)};
+    for (int nargs : {3, 1}) {
+        f.code = {CREATE_ABx(OP_CLOSURE, 0, 0), CREATE_ABx(OP_LOADK, 1, 0), CREATE_ABx(OP_LOADK, 2, 1),
+                  CREATE_ABx(OP_LOADK, 3, 2), CREATE_ABx(OP_LOADK, 4, 3), CREATE_ABx(OP_LOADK, 5, 3),
+                  CREATE_ABC(OP_CALL, 0, nargs + 1, 5), CREATE_ABC(OP_RETURN, 0, 5, 0)};
+        ASSERT_EQ(run(f, 4), 0) << nargs;
+        EXPECT_EQ(lua_tonumber(L, 1), 1);
+        if (nargs == 3) EXPECT_EQ(lua_tonumber(L, 2), 2);
+        else EXPECT_TRUE(lua_isnil(L, 2));
+        EXPECT_TRUE(lua_isnil(L, 3));
+        EXPECT_TRUE(lua_isnil(L, 4));
+        lua_settop(L, 0);
+    }
+}
+
+int answer(lua_State *L) {
+    lua_pushnumber(L, 42);
+    return 1;
+}
+
+TEST_F(InterpTest, MethodsThroughAnIndexTable) {
+    // obj = setmetatable({own = 7}, {__index = {m = answer, own = 1}})
+    lua_pushstring(L, "obj");
+    lua_newtable(L);
+    lua_pushstring(L, "own");
+    lua_pushnumber(L, 7);
+    lua_settable(L, -3);
+    lua_newtable(L);
+    lua_pushstring(L, "__index");
+    lua_newtable(L);
+    lua_pushstring(L, "m");
+    lua_pushcfunction(L, answer);
+    lua_settable(L, -3);
+    lua_pushstring(L, "own");
+    lua_pushnumber(L, 1);
+    lua_settable(L, -3);
+    lua_settable(L, -3);
+    lua_setmetatable(L, -2);
+    lua_settable(L, LUA_GLOBALSINDEX);
+    Func f;
+    f.k = {str("obj"), str("m"), str("own"), str("none")};
+    // obj:m(), obj.own: the object's own field comes first
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_SELF, 1, 0, K(1)), CREATE_ABC(OP_CALL, 1, 2, 2),
+              CREATE_ABC(OP_GETTABLE, 2, 0, K(2)), CREATE_ABC(OP_RETURN, 1, 3, 0)};
+    ASSERT_EQ(run(f, 2), 0);
+    EXPECT_EQ(lua_tonumber(L, 1), 42);
+    EXPECT_EQ(lua_tonumber(L, 2), 7);
+    lua_settop(L, 0);
+    // a field in neither table is still an uninitialized read
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_GETTABLE, 1, 0, K(3)), CREATE_ABC(OP_RETURN, 1, 2, 0)};
+    EXPECT_EQ(run(f), 1159);
+    EXPECT_STREQ(luaG_lasterrortext(), "\"none\"");
+}
+
 int recurseNative(lua_State *L) {
     lua_pushcfunction(L, recurseNative);
     lua_call(L, 0, 0);
