@@ -85,6 +85,7 @@ void fill(lua_State *L) {
 void pushLess(lua_State *L) {
     Func less;
     less.numparams = 2;
+    less.maxstack = 3; // what a compiler gives this function
     less.k = {num(0), num(1)};
     less.code = {CREATE_ABC(OP_LT, 1, 0, 1), CREATE_J(2, 0), CREATE_ABx(OP_LOADK, 2, 0),
                  CREATE_ABC(OP_RETURN, 2, 2, 0), CREATE_ABx(OP_LOADK, 2, 1), CREATE_ABC(OP_RETURN, 2, 2, 0)};

@@ -1,5 +1,6 @@
 // Linked executables: the plug-in chain written into a temporary directory,
 // and packed blocks inflated by qxUnpackData.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -141,8 +142,8 @@ TEST(Unpack, BufferIsNeverOverrun)
     std::string data(10000, 'z');
     for (size_t i = 0; i < data.size(); i++) data[i] = char('a' + i % 26);
     std::vector<uint8_t> block = packed("PLPK", data);
-    std::vector<uint8_t> file(5, 0);
-    file.insert(file.end(), block.begin(), block.end());
+    std::vector<uint8_t> file(5 + block.size(), 0);
+    std::copy(block.begin(), block.end(), file.begin() + 5);
     std::string path = run.put("packed", file);
     std::vector<uint8_t> buf(110, 0xEE);
     uint64_t used = 0, made = 0;
