@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "errorstate.h"
 #include "core/qx_cmdcall.h"
 #include "core/qx_commands.h"
 #include "core/qx_errors.h"
@@ -59,19 +60,7 @@ inline const qxConstantDef constants[] = {
 
 inline int open(lua_State *L) { return qxOpenCommandLibrary(L, "testlib", commands, constants); }
 
-// Resets the process-wide error state between tests.
-inline void resetErrorState() {
-    qxVmAbort = 0;
-    qxVmGosubCount = 0;
-    qxVmErrorLine = -1;
-    qxVmErrorThrown = 0;
-    qxLastError = 0;
-    qxRaiseOnError = 1;
-    qxCallbackNesting = 0;
-    qxErrorHandlerRef = -1;
-    qxErrorHandlerRunning = 0;
-    qxResetErrorFunction();
-}
+using teststate::resetErrorState;
 
 // Main chunk: cmd(args...) with its results returned; status selects the
 // call form that returns the error code as a value.

@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "../core/errorstate.h"
 #include "core/qx_cmdcall.h"
 #include "core/qx_commands.h"
 #include "core/qx_errors.h"
@@ -57,18 +58,7 @@ struct Result {
     std::string str(size_t i = 0) const { return i < v.size() ? v[i].s : "<none>"; }
 };
 
-inline void resetErrorState() {
-    qxVmAbort = 0;
-    qxVmGosubCount = 0;
-    qxVmErrorLine = -1;
-    qxVmErrorThrown = 0;
-    qxLastError = 0;
-    qxRaiseOnError = 1;
-    qxCallbackNesting = 0;
-    qxErrorHandlerRef = -1;
-    qxErrorHandlerRunning = 0;
-    qxResetErrorFunction();
-}
+using teststate::resetErrorState;
 
 inline const qxCommandDef tableCommands[] = {QX_TABLE_COMMAND_ROWS, {nullptr, nullptr}};
 inline const qxConstantDef noConstants[] = {{nullptr, nullptr, 0}};
