@@ -15,9 +15,14 @@ cmake --build "$BUILD" -j "$JOBS"
 # Display tests run against a virtual X server of our own.
 XVFB_PID=
 if command -v Xvfb >/dev/null 2>&1; then
-    Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # -displayfd picks a free display number, so parallel runs do not collide.
+    XVFB_FIFO=$(mktemp -u)
+    mkfifo "$XVFB_FIFO"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$XVFB_FIFO" >/dev/null 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=:97
+    read -r XVFB_NUM <"$XVFB_FIFO"
+    rm -f "$XVFB_FIFO"
+    export DISPLAY=":$XVFB_NUM"
 fi
 cleanup() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
 trap cleanup EXIT
@@ -29,14 +34,18 @@ ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 # The cross-thread parts again under ThreadSanitizer (a build of their own).
 sh tests/platform/tsan.sh build-tsan
 
-# Fuzz targets: built with clang's libFuzzer, each run for a bounded time.
-FUZZ_SECONDS=${QX_FUZZ_SECONDS:-20}
+# Fuzz targets: built with clang's libFuzzer; one fixed budget is shared
+# among them (at least 5 s each).
+FUZZ_BUDGET=${QX_FUZZ_BUDGET:-240}
 FUZZ=build-fuzz
 if [ ! -f "$FUZZ/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQX_SANITIZE=ON -DQX_TESTS=OFF -DQX_FUZZ=ON
 fi
 cmake --build "$FUZZ" -j "$JOBS" --target fuzzers
+FUZZ_COUNT=$(ls "$FUZZ"/tests/fuzz/fuzz_* 2>/dev/null | wc -l)
+FUZZ_SECONDS=$(( FUZZ_BUDGET / (FUZZ_COUNT > 0 ? FUZZ_COUNT : 1) ))
+[ "$FUZZ_SECONDS" -ge 5 ] || FUZZ_SECONDS=5
 for f in "$FUZZ"/tests/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     corpus="$FUZZ/corpus/$(basename "$f")"
