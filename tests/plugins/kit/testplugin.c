@@ -8,7 +8,7 @@
 #include <time.h>
 #include <zlib.h> /* types only: the functions come from the host table */
 
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 
 #ifndef KIT_NAME
 #define KIT_NAME "kitlib"
