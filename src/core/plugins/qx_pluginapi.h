@@ -101,8 +101,8 @@ typedef struct qxPluginInfo {
     uint32_t capabilities;
     int32_t version;  /* host version before InitPlugin, the required one after */
     int32_t revision;
+    /* The description texts, in the order plug-ins fill them. */
     const char *name;
-    const char *moduleName;
     const char *author;
     const char *description;
     const char *copyright;
@@ -110,6 +110,7 @@ typedef struct qxPluginInfo {
     const char *date;
     const char *settings;
     const char *helpFile;
+    const char *moduleName;
     const qxPluginFileType *fileTypes; /* or null */
     uint32_t abiKind;  /* 2: a calling convention this platform does not run */
     uint32_t disabled;
