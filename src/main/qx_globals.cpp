@@ -173,6 +173,12 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     qxOptionValues vals{};
     if ((r = qxParseCommandLine(line.get(), &vals, startup)))
         return r;
+    // HELP lists the options and ends the run before an applet is asked for.
+    if (vals.slot[QX_OPT_HELP]) {
+        qxPrintBanner();
+        qxPrintOptionHelp(stdout);
+        return QX_END_RUN;
+    }
     if ((r = chooseAppletPath(vals.slot[0], startup)))
         return r;
     QxText config;

@@ -4,6 +4,9 @@
 #include "core/runtime/qx_startup.h"
 
 extern "C" {
+// Returned by qxInitGlobals when the run ends successfully before any
+// applet runs (HELP); not an error code.
+enum { QX_END_RUN = -1 };
 // Platform, catalog, options, command libraries and the run records.
 int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv);
 // Prints the version banner.

@@ -146,6 +146,10 @@ int qxStartup(int argc, char **argv)
     };
 
     int r = qxInitGlobals(L, startup, applet, argc, argv);
+    if (r == QX_END_RUN) {
+        qxShutdown(0, L, startup, applet);
+        return 0;
+    }
     if (r)
         return fail(r);
 

@@ -1,5 +1,6 @@
 // Command line, option table and configuration file.
 #pragma once
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 
@@ -97,6 +98,8 @@ int qxApplyOptions(const qxOptionValues *vals, qxStartupInfo *startup, qxAppletI
 void qxInitDisplayDefaults(qxAppletInfo *applet);
 void qxFreeNameValues(qxStartupInfo *startup);
 void qxFreeOptionSettings(void);
+// Prints the usage listing that HELP asks for.
+void qxPrintOptionHelp(FILE *out);
 
 // Helpers shared by the two parsers.
 // Row of the option whose name equals name[0..len) without regard to case, or null.

@@ -1,5 +1,6 @@
 // The option table and the number and list readers that option values use.
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <strings.h>
@@ -177,4 +178,23 @@ extern "C" char *qxSplitList(const char *text) {
     list[len] = '\0';
     list[len + 1] = '\0';
     return list;
+}
+
+// The usage listing: the options under their section headings, each with its
+// value form, its choices and its help text.
+extern "C" void qxPrintOptionHelp(FILE *out)
+{
+    std::fputs("Usage: zephyrane [options] [applet.qxa] [name value ...]\n", out);
+    for (const qxOptionDef *o = qxOptionTable; o->name; ++o) {
+        if (o->sectionMsg)
+            std::fprintf(out, "\n%s\n", qxGetErrorText(o->sectionMsg));
+        char form[64];
+        std::snprintf(form, sizeof form, "-%s%s%s", o->name, o->valueName ? " " : "",
+                      o->valueName ? o->valueName : "");
+        std::fprintf(out, "  %-28s %s", form, qxGetErrorText(o->helpMsg));
+        if (o->choices)
+            std::fprintf(out, " (%s)", o->choices);
+        std::fputc('\n', out);
+    }
+    std::fflush(out);
 }
