@@ -55,6 +55,18 @@ inline std::vector<uint32_t> magick(const std::string &path, bool alpha = false,
     return out;
 }
 
+// Pillow's reading as 0xAARRGGBB words (it leaves gamma alone, as libpng does).
+inline std::vector<uint32_t> pillow(const std::string &path)
+{
+    std::vector<uint8_t> raw = run("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                                   "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('RGBA').tobytes())\" '" +
+                                   path + "' 2>/dev/null");
+    std::vector<uint32_t> out;
+    for (size_t i = 0; i + 4 <= raw.size(); i += 4)
+        out.push_back(uint32_t(raw[i + 3]) << 24 | uint32_t(raw[i]) << 16 | raw[i + 1] << 8 | raw[i + 2]);
+    return out;
+}
+
 struct Picture {
     int error = -1;
     uint32_t width = 0, height = 0;
