@@ -133,7 +133,7 @@ class Scratch : public ::testing::Test {
     {
         std::string path = at(name);
         std::string cmd = "convert -seed 1 -size " + std::to_string(w) + "x" + std::to_string(h) +
-                          " plasma:red-blue " + options + " '" + path + "' 2>/dev/null";
+                          " plasma:red-blue -depth 8 " + options + " '" + path + "' 2>/dev/null";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
         return path;
     }
