@@ -54,7 +54,10 @@ for f in "$FUZZ"/tests/fuzz/fuzz_*; do
     corpus="$FUZZ/corpus/$(basename "$f")"
     mkdir -p "$corpus"
     echo "fuzzing $(basename "$f") for ${FUZZ_SECONDS}s"
+    # Seed files, where a target has them, start its corpus.
+    seeds="tests/seeds/$(basename "$f" | sed 's/^fuzz_//')"
+    [ -d "$seeds" ] || seeds=
     "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \
-        "$corpus" >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
+        "$corpus" $seeds >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
 done
 echo "all tests passed"
