@@ -44,6 +44,8 @@ struct qxGifReader {
     uint32_t transparency;
     uint32_t wantTransparency;
     uint32_t pictureMode;
+    bool pendingDispose; // the last frame's disposal waits for the next frame
+    int32_t canvasFrame; // frame the canvas holds undisposed after opening, or -1
     std::vector<uint8_t> *codes;  // LZW data of the frame being decoded
     std::vector<uint8_t> *indices; // its decoded palette indices
 };
@@ -238,6 +240,11 @@ bool decode(qxGifReader *r, int32_t target, bool *reached)
         uint32_t fw = le16(d + 4), fh = le16(d + 6);
         uint8_t packed = d[8];
         int32_t number = r->current;
+        if (r->pendingDispose) {
+            dispose(r);
+            r->palette = r->global;
+            r->pendingDispose = false;
+        }
         if (target == -1) {
             bool full = fx == 0 && fy == 0 && fw == r->width && fh == r->height && disposal != 3 && transparent == kNone;
             if (!appendEntry(r, {delay, uint8_t(full), uint32_t(frameStart)})) return false;
@@ -279,9 +286,10 @@ bool decode(qxGifReader *r, int32_t target, bool *reached)
             *reached = true;
             break;
         }
-        dispose(r);
+        // Disposed when the next frame begins: after the last one the canvas
+        // still shows it, which spares a second decode of one-frame files.
+        r->pendingDispose = true;
         frameStart = qxSeek(f, 0, 0);
-        r->palette = r->global;
         delay = 0, disposal = 0, transparent = kNone;
     }
     r->transparency = seen && r->wantTransparency;
@@ -331,6 +339,7 @@ qxGifReader *qxGifOpen(qxFileHandle *file, uint32_t *width, uint32_t *height, ui
     r->wantTransparency = wantTransparency;
     r->palette = r->global;
     r->current = -1;
+    r->canvasFrame = -1;
     r->lastTransparent = kNone;
     r->codes = new (std::nothrow) std::vector<uint8_t>;
     r->indices = new (std::nothrow) std::vector<uint8_t>;
@@ -352,6 +361,7 @@ qxGifReader *qxGifOpen(qxFileHandle *file, uint32_t *width, uint32_t *height, ui
         return nullptr;
     }
     r->current = -1;
+    r->canvasFrame = r->frameCount == 1 && r->pendingDispose ? 0 : -1;
     if (frameCount) *frameCount = r->frameCount;
     return r;
 }
@@ -359,7 +369,10 @@ qxGifReader *qxGifOpen(qxFileHandle *file, uint32_t *width, uint32_t *height, ui
 uint32_t *qxGifGetFrame(qxGifReader *r, int32_t frame, uint32_t *transparency)
 {
     if (!r || frame < 0 || uint32_t(frame) >= r->frameCount) return nullptr;
-    if (r->current != frame) {
+    bool reached = frame == r->canvasFrame;
+    r->canvasFrame = -1;
+    if (!reached && r->current != frame) {
+        r->pendingDispose = false;
         int32_t from = frame;
         while (from >= 0 && !r->index[from].full) --from;
         if (from < 0) {
@@ -372,8 +385,7 @@ uint32_t *qxGifGetFrame(qxGifReader *r, int32_t frame, uint32_t *transparency)
         r->palette = r->global;
         r->current = from;
     }
-    bool reached = false;
-    if (!decode(r, frame, &reached) || !reached) {
+    if (!reached && (!decode(r, frame, &reached) || !reached)) {
         r->current = -1; // the canvas is no longer a known frame
         return nullptr;
     }
@@ -385,6 +397,8 @@ uint32_t *qxGifGetFrame(qxGifReader *r, int32_t frame, uint32_t *transparency)
     std::memcpy(copy, r->canvas, size_t(r->width) * r->height * 4);
     dispose(r);
     r->palette = r->global;
+    r->pendingDispose = false;
+    r->current = frame + 1;
     if (transparency) *transparency = r->transparency;
     return copy;
 }
