@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct qxFileHandle;
+struct qxTagItem;
 
 // Format codes; also the kinds of a picture handle.
 enum : uint32_t {
@@ -72,6 +73,11 @@ void qxClearPictureHandle(qxPictureHandle *handle);
 void qxFreePictureHeader(qxPictureHandle *handle);
 void qxWrapPicturePixels(qxPictureHandle *handle, uint32_t *pixels);
 uint32_t *qxPictureFileHandle(qxPictureHandle *handle);
+
+// ---- Graphics host slots 0 and 1 (slots 2 and 3 are the handle calls above) ----
+int qxHostIdentifyPicture(const char *fileName, uint32_t *width, uint32_t *height, uint32_t *hasAlpha);
+qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, uint32_t *width, uint32_t *height,
+                                   uint32_t *hasAlpha);
 
 // ---- Dispatch and probe ----
 int qxLoadPictureAny(const char *fileName, const char *loaders, const char *adapters, const uint32_t *paletteOverride,

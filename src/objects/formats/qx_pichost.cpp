@@ -1,0 +1,66 @@
+// Graphics host slots 0 to 3: pictures for plug-ins through the loading
+// dispatch, as 0xAABBGGRR unless the plug-in keeps our layout.
+#include "core/commands/qx_commands.h"
+#include "objects/formats/qx_picformats.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+enum : uint32_t { TAG_KEEPARGB = 1, TAG_SCALE = 2, TAG_SMOOTH = 3 };
+
+const qxTagItem *findTag(const qxTagItem *tags, uint32_t tag)
+{
+    for (; tags && tags->tag != QX_TAG_END; ++tags)
+        if (tags->tag == tag) return tags;
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxHostIdentifyPicture(const char *fileName, uint32_t *width, uint32_t *height, uint32_t *hasAlpha)
+{
+    uint32_t w = 0, h = 0, a = 0;
+    if (qxLoadPictureAny(fileName, "", nullptr, nullptr, 0xFFFFFFFF, 0, nullptr, nullptr, nullptr, &w, &h, &a, nullptr,
+                         nullptr) != 0)
+        return 0;
+    if (width) *width = w;
+    if (height) *height = h;
+    if (hasAlpha) *hasAlpha = a;
+    return 1;
+}
+
+qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, uint32_t *width, uint32_t *height,
+                                   uint32_t *hasAlpha)
+{
+    double scale = 1.0;
+    if (const qxTagItem *t = findTag(tags, TAG_SCALE); t && t->data) scale = *reinterpret_cast<const double *>(t->data);
+    if (!(scale > 0)) return nullptr;
+    qxPictureHandle *handle = nullptr;
+    uint32_t w = 0, h = 0, a = 0, transparent = 0xFFFFFFFF;
+    if (qxLoadPictureAny(fileName, "", nullptr, nullptr, 0xFFFFFFFF, 2, &handle, nullptr, &transparent, &w, &h, &a,
+                         nullptr, nullptr) != 0)
+        return nullptr;
+    if (transparent == 0xFFFFFFFE) a = 1;
+    uint32_t *pixels = qxPictureFileHandle(handle);
+    if (scale != 1.0 || !pixels) {
+        // STAND-IN until the pixel kernels (qxConvertPixelBuffer) are in the
+        // player: a scaled picture cannot be made yet, which the slot reports
+        // as a failed load.
+        qxFreePictureHeader(handle);
+        return nullptr;
+    }
+    if (!findTag(tags, TAG_KEEPARGB)) {
+        const uint32_t opaque = a ? 0 : 0xFF000000u;
+        for (size_t i = 0, n = size_t(w) * h; i < n; ++i) {
+            uint32_t v = pixels[i];
+            pixels[i] = (v & 0xFF00FF00u) | (v >> 16 & 0xFF) | (v & 0xFF) << 16 | opaque;
+        }
+    }
+    if (width) *width = w;
+    if (height) *height = h;
+    if (hasAlpha) *hasAlpha = a;
+    return handle;
+}
+}
