@@ -29,6 +29,7 @@ uint32_t recognise(const uint8_t *b)
 
 extern "C" uint32_t *qxPictureFileHandle(qxPictureHandle *handle)
 {
+    if (!handle) return nullptr;
     if (handle->kind == QX_IMGFMT_NATIVE) return static_cast<uint32_t *>(qxNativePicturePixels(handle->nativeState));
     return handle->pixels;
 }
