@@ -26,17 +26,6 @@ Ilbm readIlbm(const std::string &path, uint32_t onePlane = 0xFFFFFFFF, int mode1
     return r;
 }
 
-std::vector<uint32_t> ppmWords(const std::vector<uint8_t> &data)
-{
-    std::vector<uint32_t> out;
-    unsigned w = 0, h = 0, max = 0;
-    int used = 0;
-    if (std::sscanf(reinterpret_cast<const char *>(data.data()), "P6 %u %u %u%n", &w, &h, &max, &used) != 3) return out;
-    const uint8_t *p = data.data() + used + 1;
-    for (size_t i = 0; i < size_t(w) * h; ++i, p += 3) out.push_back(uint32_t(p[0]) << 16 | p[1] << 8 | p[2]);
-    return out;
-}
-
 // An ILBM of the given BMHD fields, CAMG mode (0: none), colour map and
 // uncompressed plane rows (already laid out row by row).
 std::vector<uint8_t> makeIlbm(uint16_t w, uint16_t h, uint8_t planes, uint8_t masking, uint16_t transparent,

@@ -19,20 +19,6 @@ int readJpeg(qxFileHandle *f, uint32_t *w, uint32_t *h, uint32_t **px)
     return e;
 }
 
-// A binary PPM as 0x00RRGGBB words.
-std::vector<uint32_t> ppm(const std::vector<uint8_t> &data, uint32_t *w, uint32_t *h)
-{
-    std::vector<uint32_t> out;
-    unsigned width = 0, height = 0, max = 0;
-    int used = 0;
-    if (std::sscanf(reinterpret_cast<const char *>(data.data()), "P6 %u %u %u%n", &width, &height, &max, &used) != 3)
-        return out;
-    const uint8_t *p = data.data() + used + 1;
-    for (size_t i = 0; i < size_t(width) * height; ++i, p += 3) out.push_back(uint32_t(p[0]) << 16 | p[1] << 8 | p[2]);
-    *w = width, *h = height;
-    return out;
-}
-
 // The file with an APP1 EXIF segment holding only an orientation, put
 // directly after SOI.
 std::vector<uint8_t> withOrientation(const std::vector<uint8_t> &jpeg, int orientation, bool bigEndian)
@@ -91,7 +77,7 @@ TEST_F(Jpeg, MatchesDjpegBitForBit)
                                 "-quality 60 -colorspace Gray", "-quality 85 -interlace JPEG"}) {
         std::string path = makePicture("p.jpg", options, 61, 43);
         uint32_t w = 0, h = 0;
-        std::vector<uint32_t> ref = ppm(run("djpeg -rgb -ppm '" + path + "'"), &w, &h);
+        std::vector<uint32_t> ref = ppmWords(run("djpeg -rgb -ppm '" + path + "'"), &w, &h);
         Picture p = load(path, readJpeg);
         ASSERT_EQ(p.error, 0) << options;
         EXPECT_EQ(p.width, w);

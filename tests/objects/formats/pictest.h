@@ -67,6 +67,22 @@ inline std::vector<uint32_t> pillow(const std::string &path)
     return out;
 }
 
+// A binary PPM (maxval 255) as 0x00RRGGBB words; empty when it is none.
+inline std::vector<uint32_t> ppmWords(const std::vector<uint8_t> &data, uint32_t *width = nullptr, uint32_t *height = nullptr)
+{
+    std::vector<uint32_t> out;
+    std::string text(data.begin(), data.begin() + long(std::min<size_t>(data.size(), 64)));
+    unsigned w = 0, h = 0, max = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "P6 %u %u %u%n", &w, &h, &max, &used) != 3 || data.size() < used + 1 + size_t(w) * h * 3)
+        return out;
+    const uint8_t *p = data.data() + used + 1;
+    for (size_t i = 0; i < size_t(w) * h; ++i, p += 3) out.push_back(uint32_t(p[0]) << 16 | p[1] << 8 | p[2]);
+    if (width) *width = w;
+    if (height) *height = h;
+    return out;
+}
+
 struct Picture {
     int error = -1;
     uint32_t width = 0, height = 0;
