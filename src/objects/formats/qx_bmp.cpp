@@ -83,7 +83,8 @@ extern "C" int qxLoadBMP(qxFileHandle *file, int headerOnly, uint32_t *width, ui
     if (!readAll(file, head + 2, 52)) return ERR_LOADPICTURE2;
     BmpHeader h{le32(head + 2), le32(head + 10), le32(head + 14), int32_t(le32(head + 18)), int32_t(le32(head + 22)),
                 le16(head + 28), le32(head + 30), le32(head + 46)};
-    if (h.width < 1 || h.height < 1) return ERR_LOADPICTURE2;
+    // Headers shorter than 40 bytes (OS/2) place their fields elsewhere.
+    if (h.headerSize < 40 || h.width < 1 || h.height < 1) return ERR_LOADPICTURE2;
     uint64_t w = uint64_t(h.width), ht = uint64_t(h.height);
     if (w * ht > qxPictureLimit()) return ERR_LOADPICTURE2;
 
