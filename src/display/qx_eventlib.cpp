@@ -2,6 +2,7 @@
 #include "display/qx_displaylibs.h"
 
 #include "core/qx_commands.h"
+#include "platform/qx_sync.h"
 
 static const qxCommandDef eventCommands[] = {
     {nullptr, nullptr},
@@ -13,6 +14,7 @@ static const qxConstantDef eventConstants[] = {
 
 extern "C" int qxOpenEventLib(lua_State *L)
 {
+    qxEventStartTime = qxGetSeconds();
     return qxOpenCommandLibrary(L, "event", eventCommands, eventConstants);
 }
 

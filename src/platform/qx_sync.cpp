@@ -47,6 +47,8 @@ int qxCmpTime(const qxTimeVal *a, const qxTimeVal *b)
     return 0;
 }
 
+double qxEventStartTime;
+
 double qxGetSeconds(void)
 {
     qxTimeVal tv;
