@@ -34,15 +34,13 @@ qxTimeVal now() {
     return {static_cast<uint32_t>(ts.tv_sec), static_cast<uint32_t>(ts.tv_nsec / 1000)};
 }
 
+int64_t microseconds(const qxTimeVal &t) { return static_cast<int64_t>(t.seconds) * 1000000 + t.microseconds; }
+
 // Milliseconds counted so far.
 double elapsed(const qxStopWatch *w) {
-    qxTimeVal t = w->accumulated;
-    if (!w->paused) {
-        qxTimeVal n = now();
-        qxSubTime(&n, &w->start);
-        qxAddTime(&t, &n);
-    }
-    return static_cast<double>(t.seconds) * 1000 + t.microseconds / 1000;
+    int64_t us = microseconds(w->accumulated);
+    if (!w->paused) us += microseconds(now()) - microseconds(w->start);
+    return static_cast<double>(us / 1000);
 }
 
 void restart(qxStopWatch *w, double ms) {
