@@ -42,8 +42,9 @@ struct FileGuard {
 extern "C" {
 
 int qxPrefsPath(const char *identifier, char *buffer, size_t size) {
-    // The identifier names a file inside the directory, never a path.
-    if (!identifier || !*identifier || std::strchr(identifier, '/') || !std::strcmp(identifier, ".") ||
+    // The identifier names a file inside the directory, never a path (the
+    // file layer reads a backslash as "/" too).
+    if (!identifier || !*identifier || std::strpbrk(identifier, "/\\") || !std::strcmp(identifier, ".") ||
         !std::strcmp(identifier, ".."))
         return ERR_WRONGUSAGE;
     if (!qxGetPrefsDir(buffer, size) || !qxAddPart(buffer, identifier, size)) {

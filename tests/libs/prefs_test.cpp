@@ -67,7 +67,7 @@ struct PrefsTest : libtest::LibTest {
 
 TEST_F(PrefsTest, IdentifierNamesAFileInsideTheDirectory) {
     char path[1024];
-    for (const char *bad : {"", "a/b", "..", ".", "../x", "/abs"})
+    for (const char *bad : {"", "a/b", "..", ".", "../x", "/abs", "..\\..\\x"})
         EXPECT_EQ(qxPrefsPath(bad, path, sizeof path), ERR_WRONGUSAGE) << bad;
     ASSERT_EQ(qxPrefsPath("ok.id", path, sizeof path), 0);
     EXPECT_EQ(std::string(path), home + "/.zephyrane-kit/preferences/ok.id");
