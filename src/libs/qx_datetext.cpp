@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 
 extern "C" {
 

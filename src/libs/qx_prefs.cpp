@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/qx_applet.h"
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_lists.h"
+#include "core/applet/qx_applet.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/runtime/qx_lists.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_serialize.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_datetext.h"
 #include "libs/qx_systemlib.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "libs/qx_datetext.h"
 #include "libtest.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_args.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_args.h"
+#include "core/runtime/qx_startup.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_prefs.h"
 #include "libs/qx_serialize.h"

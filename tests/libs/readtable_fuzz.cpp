@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 
 #include "core/vm/lua.h"
 #include "fuzzdos.h"

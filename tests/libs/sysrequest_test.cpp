@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 #include "libs/qx_requestdispatch.h"
 #include "libs/qx_systemlib.h"
 #include "libtest.h"
