@@ -4,6 +4,8 @@
 #include "core/commands/qx_commands.h"
 #include "platform/qx_sync.h"
 
+double qxEventStartTime;
+
 static const qxCommandDef eventCommands[] = {
     {nullptr, nullptr},
 };

@@ -8,6 +8,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_displaylibs.h"
 #include "libs/qx_datetext.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_locale.h"

@@ -47,8 +47,6 @@ int qxCmpTime(const qxTimeVal *a, const qxTimeVal *b)
     return 0;
 }
 
-double qxEventStartTime;
-
 double qxGetSeconds(void)
 {
     qxTimeVal tv;

@@ -36,9 +36,6 @@ void qxSubTime(qxTimeVal *a, const qxTimeVal *b);
 void qxAddTime(qxTimeVal *a, const qxTimeVal *b);
 int qxCmpTime(const qxTimeVal *a, const qxTimeVal *b);
 double qxGetSeconds(void);
-// The player's start as qxGetSeconds gave it, recorded by the event
-// library's opener; timestamps "since the start" count from it.
-extern double qxEventStartTime;
 void qxDelay(uint32_t ms);
 
 qxMutex *qxCreateMutex(void);
