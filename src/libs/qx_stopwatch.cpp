@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "core/commands/qx_args.h"
-#include "core/errors/qx_errors.h"
 #include "core/commands/qx_objreg.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_memory.h"
