@@ -34,6 +34,13 @@ struct qxMemCursor {
     uint8_t *end;
 };
 
+// A DirectoryItems userdata ("DIR*"): directory handle, scan state, spare.
+struct qxDirItemsState {
+    qxDirHandle *handle;
+    void *scan;
+    void *spare;
+};
+
 extern "C" {
 // Set by UseCarriageReturn: line ends written by this library are CR LF.
 extern int qxDosCarriageReturn;
