@@ -3,6 +3,7 @@
 // objects and listings, copying, moving and deleting with callbacks, and
 // virtual files; memory blocks against Python's struct.
 #include "dostest.h"
+#include "slowpattern.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,36 +102,6 @@ struct DosFsTest : DosTest {
     }
 };
 
-// A slow reference matcher: plain recursion over the rules.
-bool slowMatch(const char *s, const char *p)
-{
-    if (!*p) return !*s;
-    if (*p == '*') return slowMatch(s, p + 1) || (*s && slowMatch(s + 1, p));
-    if (!*s) return false;
-    if (*p == '?') return slowMatch(s + 1, p + 1);
-    if (*p == '#') return *s >= '0' && *s <= '9' && slowMatch(s + 1, p + 1);
-    if (*p == '[') {
-        const char *q = p + 1;
-        bool negate = *q == '!';
-        if (negate) q++;
-        const char *close = q + (*q == ']' ? 1 : 0);
-        while (*close && *close != ']') close++;
-        if (!*close) return false;
-        bool found = false;
-        for (const char *m = q; m < close;) {
-            if (m + 2 < close && m[1] == '-' && (unsigned char)m[0] < (unsigned char)m[2]) {
-                found |= (unsigned char)*s >= (unsigned char)m[0] && (unsigned char)*s <= (unsigned char)m[2];
-                m += 3;
-            } else {
-                found |= *m == *s;
-                m++;
-            }
-        }
-        return found != negate && slowMatch(s + 1, close + 1);
-    }
-    return *p == *s && slowMatch(s + 1, p + 1);
-}
-
 TEST_F(DosFsTest, PatternsFollowTheRulesAndStayLinear)
 {
     EXPECT_EQ(num("MatchPattern", {"readme.txt", "*.txt;*.doc"}), 1);
@@ -151,7 +122,7 @@ TEST_F(DosFsTest, PatternsFollowTheRulesAndStayLinear)
     const char *strings[] = {"", "a", "axb", "ab1", "cz9", "x", "]", "-q", "abc", "aXbYc", "12"};
     for (const char *p : patterns)
         for (const char *s : strings)
-            EXPECT_EQ(qxMatchPatternList(s, p), slowMatch(s, p) ? 1 : 0) << s << " ~ " << p;
+            EXPECT_EQ(qxMatchPatternList(s, p), slowpattern::match(s, p) ? 1 : 0) << s << " ~ " << p;
 
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(qxMatchPatternList(std::string(100000, 'a').c_str(), "*a*a*a*a*a*a*a*b"), 0);
