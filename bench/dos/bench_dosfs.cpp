@@ -123,7 +123,8 @@ int main(int argc, char **argv)
 
     // 100 directories of small files.
     std::string make = "cd " + root + "/tree && for d in $(seq 1 100); do mkdir d$d; done && "
-                       "seq 1 " + std::to_string(files) + " | awk '{ printf \"x%d\\n\", $1 > \"d\" ($1 % 100 + 1) \"/f\" $1 \".txt\" }'";
+                       "seq 1 " + std::to_string(files) +
+                       " | awk '{ f = \"d\" ($1 % 100 + 1) \"/f\" $1 \".txt\"; printf \"x%d\\n\", $1 > f; close(f) }'";
     timeShell(make);
     std::fill(best, best + 4, 1e9);
     double walkBest = 1e9, findBest = 1e9;

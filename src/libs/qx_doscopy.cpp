@@ -179,8 +179,47 @@ int copyLayer(Job &job, qxFileHandle *in, int out, const std::string &source, co
     return 0;
 }
 
-// Deletes one file (or link) with the questions of the callback; *kept is
-// set when it stays. 0, 1143, 1003 or the callback's error.
+// Deletes the entry name of the directory at dirFd (AT_FDCWD: name is a
+// native path), whose lstat is st, with the questions of the callback;
+// path is its name for messages. *kept is set when it stays. 0, 1143, 1003
+// or the callback's error.
+int deleteEntry(Job &job, int dirFd, const char *name, const struct stat &st, const std::string &path, bool *kept)
+{
+    if (!S_ISLNK(st.st_mode) && protectedMode(st.st_mode)) {
+        if (!job.callback) {
+            *kept = true;
+            return 0;
+        }
+        double answer = 0;
+        const char *text = path.c_str();
+        if (int r = ask(job, job.move ? MOVE_UNPROTECT : DELETE_UNPROTECT, job.move ? text : nullptr, nullptr,
+                        job.move ? nullptr : text, &answer))
+            return r;
+        if (answer == 0) {
+            *kept = true;
+            return 0;
+        }
+        if (answer == -1) return ERR_USERABORT;
+        if (fchmodat(dirFd, name, (st.st_mode & 07777) | S_IWUSR, 0) != 0) {
+            qxSetErrorString(path.c_str());
+            return ERR_DELETEFILE;
+        }
+    }
+    if (job.callback) {
+        double answer = 0;
+        const char *text = path.c_str();
+        if (int r = ask(job, job.move ? MOVE_DELETE : DELETE_STATUS, job.move ? text : nullptr, nullptr,
+                        job.move ? nullptr : text, &answer))
+            return r;
+        if (answer == 1) return ERR_USERABORT;
+    }
+    if (unlinkat(dirFd, name, 0) != 0 && errno != ENOENT) {
+        qxSetErrorString(path.c_str());
+        return ERR_DELETEFILE;
+    }
+    return pollQuit(job.L);
+}
+
 int deleteOne(Job &job, const std::string &path, bool *kept)
 {
     struct stat st;
@@ -190,37 +229,7 @@ int deleteOne(Job &job, const std::string &path, bool *kept)
         qxSetErrorString(path.c_str());
         return ERR_DELETEFILE;
     }
-    int unprotect = job.move ? MOVE_UNPROTECT : DELETE_UNPROTECT;
-    int status = job.move ? MOVE_DELETE : DELETE_STATUS;
-    const char *file = job.move ? nullptr : path.c_str();
-    const char *source = job.move ? path.c_str() : nullptr;
-    if (!S_ISLNK(st.st_mode) && protectedMode(st.st_mode)) {
-        if (!job.callback) {
-            *kept = true;
-            return 0;
-        }
-        double answer = 0;
-        if (int r = ask(job, unprotect, source, nullptr, file, &answer)) return r;
-        if (answer == 0) {
-            *kept = true;
-            return 0;
-        }
-        if (answer == -1) return ERR_USERABORT;
-        if (chmod(n.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
-            qxSetErrorString(path.c_str());
-            return ERR_DELETEFILE;
-        }
-    }
-    if (job.callback) {
-        double answer = 0;
-        if (int r = ask(job, status, source, nullptr, file, &answer)) return r;
-        if (answer == 1) return ERR_USERABORT;
-    }
-    if (unlink(n.c_str()) != 0 && errno != ENOENT) {
-        qxSetErrorString(path.c_str());
-        return ERR_DELETEFILE;
-    }
-    return pollQuit(job.L);
+    return deleteEntry(job, AT_FDCWD, n.c_str(), st, path, kept);
 }
 
 struct DirCloser {
@@ -248,12 +257,13 @@ int deleteTree(Job &job, const std::string &dir, bool keep, bool *kept, int dept
         if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
         struct stat st;
         if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue; // vanished
-        std::string name = txt(e->d_name), path = join(dir, name);
+        std::string name = txt(e->d_name);
         if (!S_ISDIR(st.st_mode)) {
             if (!matches(job, name)) continue;
-            if (int r = deleteOne(job, path, kept)) return r;
+            if (int r = deleteEntry(job, fd, e->d_name, st, join(dir, name), kept)) return r;
             continue;
         }
+        std::string path = join(dir, name);
         int r = 0;
         if (!job.pattern) {
             r = deleteTree(job, path, false, kept, depth + 1);
