@@ -72,7 +72,8 @@ std::string join(const std::string &dir, const std::string &name)
     return (last == '/' || last == '\\') ? dir + name : dir + "/" + name;
 }
 
-std::string baseName(const std::string &path) { return qxFilePart(path.c_str()); }
+// The base name; for a chunk name that of the name it carries.
+std::string baseName(const std::string &path) { return qxChunkBaseName(path.c_str()); }
 
 bool protectedMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
@@ -123,7 +124,7 @@ int copyNative(Job &job, int in, int out, const struct stat &st, const std::stri
                 kernel = false;
                 continue;
             }
-            if (n < 0 && kernel) return errno == ENOSPC || errno == EDQUOT ? ERR_WRITE : ERR_READ;
+            if (n < 0 && kernel) return errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? ERR_WRITE : ERR_READ;
             if (!kernel) {
                 if (job.buffer.size() < kBigPiece) job.buffer.resize(kBigPiece);
                 n = read(in, job.buffer.data(), kBigPiece);

@@ -5,8 +5,11 @@
 #include "dostest.h"
 #include "slowpattern.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <cstring>
@@ -291,6 +294,26 @@ TEST_F(DosFsTest, CopyRefusesItselfAndItsOwnInside)
     ASSERT_GT(readlink(path("dst/sub/up").c_str(), target, sizeof target - 1), 0);
     EXPECT_STREQ(target, "..");
     EXPECT_EQ(status("CopyFile", {path("f.txt"), dir + "/" + std::string(2100, 'd')}), ERR_MEM);
+}
+
+TEST_F(DosFsTest, FullTargetGives1005AndNoPartialFile)
+{
+    put("big.bin", std::string(200000, 'x'));
+    // A file size limit stands in for a full disk: writes past it fail.
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit small = saved;
+    small.rlim_cur = 100000;
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int plain = status("CopyFile", {path("big.bin"), path("full")});
+    int pieces = status("CopyFile", {path("big.bin"), path("full2"), Nil{}, callback()});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(plain, ERR_WRITE);
+    EXPECT_EQ(pieces, ERR_WRITE);
+    EXPECT_FALSE(exists("full/big.bin"));
+    EXPECT_FALSE(exists("full2/big.bin"));
 }
 
 TEST_F(DosFsTest, CopyCallbackMessagesAnswersAndAborts)
