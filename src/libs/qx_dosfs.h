@@ -72,6 +72,12 @@ void qxDosCloseDirectories(lua_State *L);
 void qxDosFreeVirtualFiles(lua_State *L);
 void qxDosFreePrograms(lua_State *L);
 
+// For the event library on event 10: when record (the event's automatic
+// identifier) is a running Run's, ends its thread, frees it and gives the
+// registry reference of its user data (-1 for none; the caller releases
+// it). 0 when the record is unknown.
+int qxDosEndProgram(void *record, int *userRef);
+
 // Stand-in until the event library lands: answers whether a "RunFinished"
 // handler is installed. Null: none.
 extern int (*qxRunFinishedHandlerInstalled)(lua_State *L);

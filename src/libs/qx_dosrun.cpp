@@ -191,6 +191,20 @@ extern "C" void qxDosFreePrograms(lua_State *L)
     privateDir.clear();
 }
 
+extern "C" int qxDosEndProgram(void *record, int *userRef)
+{
+    for (ExternalProgram **link = &programs; *link; link = &(*link)->next) {
+        if (*link != record) continue;
+        ExternalProgram *p = *link;
+        *link = p->next;
+        qxStopProgramThread(&p->request);
+        *userRef = p->userRef;
+        delete p;
+        return 1;
+    }
+    return 0;
+}
+
 int qxCmdRun(lua_State *L) { return startProgram(L, false); }
 
 int qxCmdExecute(lua_State *L) { return startProgram(L, true); }

@@ -21,6 +21,7 @@
 #include "core/vm/ldo.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
+#include "platform/qx_threadevents.h"
 
 namespace {
 
@@ -527,6 +528,24 @@ TEST_F(DosFsTest, RunAndExecuteHandQuotedProgramsTheirArguments)
     ASSERT_EQ(status("Run", {"\"" + path("with space/rec.sh") + "\" three"}), 0);
     for (int i = 0; i < 200 && get("with space/args.txt") != "three|"; i++) usleep(10000);
     EXPECT_EQ(get("with space/args.txt"), "three|");
+}
+
+TEST_F(DosFsTest, RunWithAFinishHandlerPostsEvent10)
+{
+    ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    qxRunFinishedHandlerInstalled = [](lua_State *) { return 1; };
+    Result r = call("Run", {"true", 0, "ud"});
+    qxRunFinishedHandlerInstalled = nullptr;
+    ASSERT_EQ(r.status, 0);
+    uint32_t type = 0, a1, a2;
+    qxObjectRef id{};
+    for (int i = 0; i < 300 && !qxPopThreadEvent(&type, &id, &a1, &a2); i++) usleep(10000);
+    ASSERT_EQ(type, 10u);
+    int ref = -2;
+    ASSERT_EQ(qxDosEndProgram(id.automatic, &ref), 1);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
+    EXPECT_STREQ(lua_tostring(L, -1), "ud");
+    EXPECT_EQ(qxDosEndProgram(id.automatic, &ref), 0); // only once
 }
 
 TEST_F(DosFsTest, MemoryBlocksMatchPythonStruct)
