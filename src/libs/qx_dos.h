@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "core/qx_file.h"
 #include "core/qx_objreg.h"
@@ -65,6 +66,10 @@ qxDosFile *qxDosFileArg(lua_State *L, int idx, int need);
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info);
 // Formats a time as "dd-Mon-yyyy hh:mm:ss" (local time).
 void qxFormatFileDate(uint64_t seconds, char *buffer, size_t size);
+// Reads that form: 1 with *out filled (local time fields; mktime gives
+// the time), 0 for any other text or an impossible date. Reads nothing past
+// the text's terminator.
+int qxParseDateTime(const char *text, struct tm *out);
 // Creates the "FILE*" and "DIR*" metatables.
 void qxDosCreateMetatables(lua_State *L);
 void qxDosCloseFiles(lua_State *L);

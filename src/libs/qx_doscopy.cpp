@@ -65,6 +65,14 @@ std::string txt(const char *name)
     return s;
 }
 
+// 0, or 1000 when a path grew too long for the system (never cut).
+int pathFits(const std::string &path)
+{
+    if (!nat(path).empty()) return 0;
+    qxSetErrorString(path.c_str());
+    return ERR_MEM;
+}
+
 std::string join(const std::string &dir, const std::string &name)
 {
     if (dir.empty()) return name;
@@ -247,6 +255,7 @@ struct DirCloser {
 int deleteTree(Job &job, const std::string &dir, bool keep, bool *kept, int depth)
 {
     if (depth > 512) return ERR_WRONGUSAGE;
+    if (int r = pathFits(dir)) return r;
     DirCloser d{opendir(nat(dir).c_str())};
     if (!d.d) {
         if (errno == ENOENT) return 0;
@@ -408,6 +417,8 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
 int copyTree(Job &job, const std::string &source, const std::string &target, int depth)
 {
     if (depth > 512) return ERR_WRONGUSAGE;
+    if (int r = pathFits(source)) return r;
+    if (int r = pathFits(target)) return r;
     std::string ns = nat(source);
     struct stat sst;
     DirCloser d{opendir(ns.c_str())};
@@ -632,6 +643,7 @@ int qxCmdDeleteFile(lua_State *L)
     job.filterDirs = luaL_optnumber(L, 5, 1) != 0;
     if (name.empty() || qxIsChunkName(name.c_str())) return ERR_WRONGUSAGE;
     if (job.pattern && std::strlen(job.pattern) + 2 > QX_PATTERN_BUFFER) return ERR_WRONGUSAGE;
+    if (int r = pathFits(name)) return r;
     bool keep = job.pattern != nullptr;
     if (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) {
         name.pop_back();

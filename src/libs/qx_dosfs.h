@@ -55,10 +55,6 @@ extern "C" {
 // the list is too long for the pattern buffer (refused, never cut).
 int qxMatchPatternList(const char *string, const char *patterns);
 
-// "dd-Mon-yyyy hh:mm:ss": 1 with *out filled (local time fields), 0 for any
-// other text. Reads nothing past the text's terminator.
-int qxParseDateTime(const char *text, struct tm *out);
-
 // 1 when record is a defined virtual string file.
 int qxIsVirtualFile(const void *record);
 // The virtual string file a chunk name refers to, or null.

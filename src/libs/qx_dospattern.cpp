@@ -1,5 +1,6 @@
 // The wildcard matcher of MatchPattern and of the copy and delete filters,
 // and the reader of the date text.
+#include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
 
 #include <cstring>

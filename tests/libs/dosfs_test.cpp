@@ -389,6 +389,12 @@ TEST_F(DosFsTest, DeleteKeepsWhatThePatternSpares)
     EXPECT_EQ(status("DeleteFile", {path("outside/a.txt"), Nil{}, Nil{}, "*"}), ERR_NODIRPATTERN);
     EXPECT_EQ(status("DeleteFile", {path("outside"), Nil{}, Nil{}, std::string(1100, '*')}), ERR_WRONGUSAGE);
     EXPECT_TRUE(exists("outside/a.txt"));
+    // A tree deeper than a path can name is reported, not left silently.
+    py("fd = os.open(D, os.O_RDONLY)\n"
+       "for n in ['deep'] + ['x' * 90] * 50:\n"
+       "    os.mkdir(n, dir_fd=fd); fd = os.open(n, os.O_RDONLY, dir_fd=fd)\n");
+    EXPECT_EQ(status("DeleteFile", {path("deep")}), ERR_MEM);
+    EXPECT_NE(status("CopyFile", {path("deep"), path("deepcopy")}), 0);
     // A pathological pattern over long names ends at once.
     put("outside/" + std::string(200, 'a'), "x");
     ASSERT_EQ(status("DeleteFile", {path("outside"), Nil{}, Nil{}, "*a*a*a*a*a*a*a*b"}), 0);

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
 #include "slowpattern.h"
 
