@@ -200,6 +200,11 @@ int dirItemsIterator(lua_State *L)
 
 } // namespace
 
+extern "C" void qxDosRegisterDirectories(void)
+{
+    if (!dirListRegistered && qxRegisterObjectList(&dirList, QX_TYPE_DIRECTORY) == 0) dirListRegistered = true;
+}
+
 extern "C" void qxDosCloseDirectories(lua_State *L)
 {
     while (dirList) {
@@ -212,7 +217,6 @@ extern "C" void qxDosCloseDirectories(lua_State *L)
 int qxCmdOpenDirectory(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    if (!dirListRegistered && qxRegisterObjectList(&dirList, QX_TYPE_DIRECTORY) == 0) dirListRegistered = true;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     std::string path = luaL_checkstring(L, 2);

@@ -64,6 +64,7 @@ qxVirtualStringFile *qxVirtualFileBySerial(uint64_t serial);
 
 // Lets the chunk-name parser trust only listed records.
 void qxDosInstallVirtualFiles(void);
+void qxDosRegisterDirectories(void);
 void qxDosCloseDirectories(lua_State *L);
 void qxDosFreeVirtualFiles(lua_State *L);
 void qxDosFreePrograms(lua_State *L);

@@ -98,6 +98,7 @@ extern "C" int qxOpenDosLib(lua_State *L)
 {
     qxDosCreateMetatables(L);
     qxDosInstallVirtualFiles();
+    qxDosRegisterDirectories();
     return qxOpenCommandLibrary(L, "dos", dosCommands, dosConstants);
 }
 

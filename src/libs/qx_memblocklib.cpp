@@ -214,7 +214,6 @@ int addBlock(lua_State *L, qxMemBlock *b)
 {
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
-    if (!registered && qxRegisterObjectList(&blocks, QX_TYPE_MEMORY) == 0) registered = true;
     if (!automatic) {
         qxMemBlock *old = nullptr;
         if (findBlock(qxObjectRef{number, nullptr}, &old) == 0) {
@@ -559,6 +558,7 @@ const qxConstantDef memblockConstants[] = {
 
 extern "C" int qxOpenMemBlockLib(lua_State *L)
 {
+    if (!registered && qxRegisterObjectList(&blocks, QX_TYPE_MEMORY) == 0) registered = true;
     return qxOpenCommandLibrary(L, "memblock", memblockCommands, memblockConstants);
 }
 
