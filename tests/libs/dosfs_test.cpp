@@ -491,6 +491,13 @@ TEST_F(DosFsTest, VirtualStringFiles)
     EXPECT_EQ(status("UndefineVirtualStringFile", {ro}), ERR_WRONGUSAGE);
     EXPECT_EQ(status("Peek", {idArg(), 0, 7}), ERR_MEMRANGE);
     EXPECT_EQ(status("AllocMemFromVirtualFile", {1, ro}), ERR_WRONGUSAGE);
+    // A block over a writable file follows it when the file grows.
+    ASSERT_EQ(status("AllocMemFromVirtualFile", {5, rw}), 0);
+    ASSERT_EQ(status("StringToFile", {std::string(100000, 'g'), rw}), 0);
+    EXPECT_EQ(num("Peek", {5, 99999, 7}), 'g');
+    EXPECT_EQ(status("Peek", {5, 100000, 7}), ERR_MEMRANGE);
+    ASSERT_EQ(status("Poke", {5, 0, 'h', 7}), 0);
+    EXPECT_EQ(str("FileToString", {rw}).substr(0, 2), "hg");
     // A part of a real file.
     put("data.bin", "0123456789");
     std::string part = str("DefineVirtualFile", {path("data.bin"), 2, 5, "part"});
