@@ -317,7 +317,13 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
     qxFileHandle *lh = nullptr;
     int in = -1;
     if (!layer) {
-        in = open(ns.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a FIFO cannot stall the copy before it is refused.
+        in = open(ns.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (in >= 0 && fstat(in, &st) == 0 && !S_ISREG(st.st_mode)) {
+            close(in);
+            qxSetErrorString(source.c_str());
+            return ERR_READFILE; // a device or FIFO has no end to copy up to
+        }
         if (in < 0 || fstat(in, &st) != 0) {
             if (in >= 0) close(in);
             if (!qxFileAdapters) {
@@ -437,7 +443,8 @@ int copyTree(Job &job, const std::string &source, const std::string &target, int
             struct stat to;
             bool toDir = fstatat(fd, e->d_name, &to, 0) == 0 && S_ISDIR(to.st_mode);
             if (!toDir) {
-                if (fstatat(fd, e->d_name, &to, 0) != 0) continue; // dangling: nothing to copy
+                // Dangling, or pointing at a device or FIFO: nothing to copy.
+                if (fstatat(fd, e->d_name, &to, 0) != 0 || !S_ISREG(to.st_mode)) continue;
                 bool done;
                 if (int r = copyOne(job, path, target, "", &done)) return r;
                 continue;
@@ -465,6 +472,7 @@ int copyTree(Job &job, const std::string &source, const std::string &target, int
             if (int r = copyTree(job, path, join(target, name), depth + 1)) return r;
             continue;
         }
+        if (!S_ISREG(st.st_mode)) continue; // devices, FIFOs and sockets stay behind
         bool done;
         if (int r = copyOne(job, path, target, "", &done)) return r;
     }

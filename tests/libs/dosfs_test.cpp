@@ -288,6 +288,9 @@ TEST_F(DosFsTest, CopyRefusesItselfAndItsOwnInside)
     EXPECT_EQ(status("CopyFile", {path("src"), path("src/inner")}), ERR_WRONGUSAGE);
     EXPECT_FALSE(exists("src/inner"));
     EXPECT_EQ(status("CopyFile", {path("src"), path("src")}), ERR_WRONGUSAGE);
+    // A FIFO in a tree is passed over; named alone it is refused, never read.
+    ASSERT_EQ(mkfifo(path("src/pipe").c_str(), 0644), 0);
+    EXPECT_EQ(status("CopyFile", {path("src/pipe"), path("fifo")}), ERR_READFILE);
     // A link to a directory is copied as a link, never followed.
     ASSERT_EQ(symlink("..", path("src/sub/up").c_str()), 0);
     ASSERT_EQ(status("CopyFile", {path("src"), path("dst")}), 0);
