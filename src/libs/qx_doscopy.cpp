@@ -40,7 +40,7 @@ enum Action : int {
 
 // What one CopyFile, MoveFile or DeleteFile works with.
 struct Job {
-    lua_State *L;
+    lua_State *L = nullptr;
     int callback = 0; // stack index of the function, 0 for none
     int userdata = 0; // stack index of the user data, 0 for none
     const char *pattern = nullptr;
@@ -560,7 +560,8 @@ int qxCmdCopyFile(lua_State *L)
     std::string source = luaL_checkstring(L, 1), dest = luaL_checkstring(L, 2);
     const char *newNameArg = optString(L, 3);
     std::string newName = newNameArg ? newNameArg : "";
-    Job job{L};
+    Job job;
+    job.L = L;
     readCallback(L, job, 4);
     job.pattern = optString(L, 6);
     job.filterDirs = luaL_optnumber(L, 7, 1) != 0;
@@ -606,7 +607,8 @@ int qxCmdMoveFile(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
     std::string source = luaL_checkstring(L, 1), dest = luaL_checkstring(L, 2);
-    Job job{L};
+    Job job;
+    job.L = L;
     job.move = true;
     readCallback(L, job, 3);
     if (source.empty() || dest.empty() || qxIsChunkName(source.c_str()) || qxIsChunkName(dest.c_str()))
@@ -645,7 +647,8 @@ int qxCmdDeleteFile(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
     std::string name = luaL_checkstring(L, 1);
-    Job job{L};
+    Job job;
+    job.L = L;
     readCallback(L, job, 2);
     job.pattern = optString(L, 4);
     job.filterDirs = luaL_optnumber(L, 5, 1) != 0;
