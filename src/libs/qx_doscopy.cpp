@@ -46,6 +46,7 @@ struct Job {
     const char *pattern = nullptr;
     bool filterDirs = true;
     bool move = false;
+    bool walking = false; // inside a tree, where entries may vanish
     std::vector<char> buffer;
 };
 
@@ -326,6 +327,7 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
         }
         if (in < 0 || fstat(in, &st) != 0) {
             if (in >= 0) close(in);
+            if (in < 0 && errno == ENOENT && job.walking) return 0; // gone since the listing
             if (!qxFileAdapters) {
                 qxSetErrorString(source.c_str());
                 return ERR_READFILE;
@@ -433,6 +435,7 @@ int copyTree(Job &job, const std::string &source, const std::string &target, int
         return ERR_LOCK2;
     }
     if (int r = qxDosMakePath(target.c_str())) return r;
+    job.walking = true;
     int fd = dirfd(d.d);
     while (struct dirent *e = readdir(d.d)) {
         if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;

@@ -363,6 +363,33 @@ TEST_F(DosFsTest, CopyCallbackMessagesAnswersAndAborts)
     EXPECT_EQ(status("CopyFile", {path("big.bin"), path("x"), Nil{}, 5}), ERR_FUNCEXPECTED);
 }
 
+TEST_F(DosFsTest, EntriesVanishingMidWalk)
+{
+    for (const char *n : {"v/1", "v/2", "v/3"}) {
+        mkdir(path("v").c_str(), 0755);
+        put(n, "data");
+    }
+    // The first status message removes the other files of the tree.
+    static std::string root;
+    root = path("v");
+    lua_settop(L, 0);
+    pushCommand("CopyFile");
+    lua_pushstring(L, root.c_str());
+    lua_pushstring(L, path("w").c_str());
+    lua_pushnil(L);
+    lua_pushcfunction(L, [](lua_State *L) -> int {
+        lua_pushstring(L, "source");
+        lua_gettable(L, 1);
+        std::string source = lua_tostring(L, -1);
+        for (const char *n : {"/1", "/2", "/3"})
+            if (source != root + n) unlink((root + n).c_str());
+        return 0;
+    });
+    EXPECT_EQ(lua_pcall(L, 4, 0, 0), 0);
+    EXPECT_EQ(status("DeleteFile", {root}), 0);
+    EXPECT_FALSE(exists("v"));
+}
+
 TEST_F(DosFsTest, DeleteKeepsWhatThePatternSpares)
 {
     makeTree("t");
