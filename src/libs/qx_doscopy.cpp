@@ -326,13 +326,14 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
             return ERR_READFILE; // a device or FIFO has no end to copy up to
         }
         if (in < 0 || fstat(in, &st) != 0) {
+            bool gone = in < 0 && errno == ENOENT;
             if (in >= 0) close(in);
-            if (in < 0 && errno == ENOENT && job.walking) return 0; // gone since the listing
             if (!qxFileAdapters) {
+                if (gone && job.walking) return 0; // gone since the listing
                 qxSetErrorString(source.c_str());
                 return ERR_READFILE;
             }
-            layer = true;
+            layer = true; // perhaps a file adapter's name
         }
     }
     if (layer) {
@@ -487,6 +488,46 @@ int copyTree(Job &job, const std::string &source, const std::string &target, int
     return 0;
 }
 
+// A tree that a directory adapter lists: its entries are named by full
+// paths and read through the file adapters.
+int copyAdapterTree(Job &job, qxDirHandle *h, const std::string &source, const std::string &target, int depth)
+{
+    if (depth > 512) return ERR_WRONGUSAGE;
+    if (int r = qxDosMakePath(target.c_str())) return r;
+    job.walking = true;
+    const char *entry;
+    int isDirectory = 0;
+    qxFileInfo info{};
+    while (qxReadDirEntry(h, nullptr, &entry, &isDirectory, &info)) {
+        std::string name = entry, path = join(source, name);
+        if (!isDirectory) {
+            bool done;
+            if (int r = copyOne(job, path, target, "", &done)) return r;
+            continue;
+        }
+        if (job.pattern && job.filterDirs && !matches(job, name)) continue;
+        qxDirHandle *sub = qxOpenDir(path.c_str(), QX_DIR_READLOCK | QX_DIR_ADAPTERS, nullptr);
+        if (!sub) {
+            qxSetErrorString(path.c_str());
+            return ERR_LOCK2;
+        }
+        int r = copyAdapterTree(job, sub, path, join(target, name), depth + 1);
+        qxCloseDir(sub);
+        if (r) return r;
+    }
+    return 0;
+}
+
+// The adapter's handle when a directory adapter lists path, else null.
+qxDirHandle *adapterDir(const std::string &path)
+{
+    if (!qxDirAdapters || qxIsChunkName(path.c_str())) return nullptr;
+    qxDirHandle *h = qxOpenDir(path.c_str(), QX_DIR_READLOCK | QX_DIR_ADAPTERS, nullptr);
+    if (h && qxDirAdapterOf(h) && qxCheckIsDir(h, nullptr) == 0) return h;
+    if (h) qxCloseDir(h);
+    return nullptr;
+}
+
 // The absolute, resolved form of a path whose tail may not exist yet.
 std::string resolveLoose(const std::string &path)
 {
@@ -577,6 +618,16 @@ int qxCmdCopyFile(lua_State *L)
 
     struct stat st;
     bool isDir = !qxIsChunkName(source.c_str()) && stat(nat(source).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    qxDirHandle *remote = isDir ? nullptr : adapterDir(source);
+    if (remote) {
+        struct Closer {
+            qxDirHandle *h;
+            ~Closer() { qxCloseDir(h); }
+        } closer{remote};
+        if (!newName.empty()) return ERR_WRONGUSAGE;
+        if (int r = qxDosMakePath(dest.c_str())) return r;
+        return endJob(copyAdapterTree(job, remote, source, dest, 0));
+    }
     if (isDir) {
         if (!newName.empty()) return ERR_WRONGUSAGE;
         // A destination inside the source would copy into itself for ever.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "core/qx_args.h"
 #include "core/qx_errors.h"
@@ -318,6 +319,64 @@ TEST_F(DosFsTest, FullTargetGives1005AndNoPartialFile)
     EXPECT_EQ(pieces, ERR_WRITE);
     EXPECT_FALSE(exists("full/big.bin"));
     EXPECT_FALSE(exists("full2/big.bin"));
+}
+
+// A remote tree served by a directory adapter and a file adapter.
+const std::map<std::string, std::vector<std::string>> kRemoteDirs = {{"remote:", {"a.bin", "sub/"}},
+                                                                     {"remote:/sub", {"b.bin"}}};
+const std::map<std::string, std::string> kRemoteFiles = {{"remote:/a.bin", "alpha"}, {"remote:/sub/b.bin", "beta!"}};
+struct RemoteDir {
+    const std::vector<std::string> *names;
+    size_t next = 0;
+    std::string current;
+};
+struct RemoteFile {
+    const std::string *data;
+    size_t pos = 0;
+};
+const qxFileAdapterFuncs kRemoteFuncs = {
+    [](const char *name, uint32_t, qxFileTag *) -> void * {
+        auto it = kRemoteFiles.find(name);
+        return it == kRemoteFiles.end() ? nullptr : new RemoteFile{&it->second};
+    },
+    [](void *h) -> int { delete static_cast<RemoteFile *>(h); return 1; },
+    [](void *h, void *buffer, int64_t n) -> int64_t {
+        auto *f = static_cast<RemoteFile *>(h);
+        size_t k = std::min(static_cast<size_t>(n), f->data->size() - f->pos);
+        std::memcpy(buffer, f->data->data() + f->pos, k);
+        f->pos += k;
+        return static_cast<int64_t>(k);
+    },
+    nullptr, nullptr, nullptr, nullptr, nullptr,
+    [](void *h) -> int { auto *f = static_cast<RemoteFile *>(h); return f->pos >= f->data->size(); },
+    [](void *h, qxFileInfo *info) -> int { info->size = static_cast<RemoteFile *>(h)->data->size(); return 1; },
+    nullptr,
+    [](const char *name, uint32_t) -> void * {
+        auto it = kRemoteDirs.find(name);
+        return it == kRemoteDirs.end() ? nullptr : new RemoteDir{&it->second};
+    },
+    [](void *h) { delete static_cast<RemoteDir *>(h); },
+    [](void *h, const char **name, int *isDir, qxFileInfo *) -> int {
+        auto *d = static_cast<RemoteDir *>(h);
+        if (d->next >= d->names->size()) return 0;
+        d->current = (*d->names)[d->next++];
+        *isDir = d->current.back() == '/';
+        if (*isDir) d->current.pop_back();
+        *name = d->current.c_str();
+        return 1;
+    },
+    nullptr};
+
+TEST_F(DosFsTest, CopyTreeListedByAnAdapter)
+{
+    int plugin = 0;
+    qxAdapterNode node = {nullptr, &plugin, "remote", 0, 0, &kRemoteFuncs};
+    qxDirAdapters = qxFileAdapters = &node;
+    int r = status("CopyFile", {"remote:", path("local")});
+    qxDirAdapters = qxFileAdapters = nullptr;
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(get("local/a.bin"), "alpha");
+    EXPECT_EQ(get("local/sub/b.bin"), "beta!");
 }
 
 TEST_F(DosFsTest, CopyCallbackMessagesAnswersAndAborts)
