@@ -3,7 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <memory>
+#include <netinet/in.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
