@@ -649,6 +649,34 @@ int command(lua_State *L, bool upload)
 
 } // namespace
 
+int qxHttpReadResponse(lua_State *L, qxConnection *c, std::string &body, int *status)
+{
+    Transfer t;
+    t.L = L;
+    t.control = c;
+    Response res;
+    int r = readHeaders(t, res, true, "/");
+    *status = res.status;
+    if (r == 0) {
+        if (res.chunked) r = readChunked(t);
+        else if (res.haveLength) r = res.length ? receiveBytes(t, c, res.length, false) : 0;
+        else r = receiveBytes(t, c, 0, true);
+    }
+    t.control = nullptr;
+    body = std::move(t.memory);
+    return r;
+}
+
+int qxFtpReadReply(lua_State *L, qxConnection *c, int *code, std::string &last)
+{
+    Transfer t;
+    t.L = L;
+    t.control = c;
+    int r = ftpReply(t, code, last);
+    t.control = nullptr;
+    return r;
+}
+
 extern "C" int qxCmdDownloadFile(lua_State *L)
 {
     return command(L, false);

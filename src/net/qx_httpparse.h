@@ -51,3 +51,11 @@ bool qxFtpParsePasv(std::string_view reply, int *port);
 bool qxFtpParseSize(std::string_view reply, uint64_t *size);
 // The size of a "(N bytes)" 150 reply, searched from the end.
 bool qxFtpParseBytes(std::string_view reply, uint64_t *size);
+
+struct lua_State;
+struct qxConnection;
+// The response reader of the HTTP client: status, headers and body of one
+// answer on c. 0 or the client's error code.
+int qxHttpReadResponse(lua_State *L, qxConnection *c, std::string &body, int *status);
+// One FTP reply on c: its code and final line.
+int qxFtpReadReply(lua_State *L, qxConnection *c, int *code, std::string &last);
