@@ -1,5 +1,6 @@
 // A connection whose peer is a byte string: a network adapter in memory.
 #pragma once
+#include <algorithm>
 #include <cstring>
 #include <string>
 
