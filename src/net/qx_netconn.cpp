@@ -222,6 +222,38 @@ int deliver(lua_State *L, qxNetSink *sink, const uint8_t *data, size_t n)
     return 0;
 }
 
+// Large transfers into memory skip the connection buffer: the socket
+// writes straight into the destination, in big pieces. 0 when bytes came,
+// 1 when this path does not apply, else the socket's result.
+int receiveDirect(lua_State *L, qxConnection *c, int mode, uint64_t count, qxNetSink *sink, uint64_t *got)
+{
+    constexpr size_t kPiece = 256 * 1024;
+    if (c->adapter || !sink->memory || sink->callback || mode == QX_RECEIVELINE) return 1;
+    auto *s = static_cast<qxSocket *>(c->handle);
+    if (s->buffer.first < s->buffer.last) return 1;
+    uint64_t want = mode == QX_RECEIVEBYTES ? count - *got : kPiece;
+    if (want < QX_SOCK_BUFSIZE) return 1;
+    size_t n = want < kPiece ? static_cast<size_t>(want) : kPiece;
+    std::string &m = *sink->memory;
+    size_t old = m.size();
+    try {
+        m.resize(old + n);
+    } catch (...) {
+        return ERR_MEM;
+    }
+    size_t received = 0;
+    int r = qxSocketRecv(s, m.data() + old, n, &received, &s->timeout);
+    m.resize(old + received);
+    if (r != 0) return r;
+    sink->total += received;
+    *got += received;
+    if (c->progress) {
+        c->progress->done += received;
+        if (int e = runProgress(L, c->progress)) return e;
+    }
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -371,6 +403,18 @@ int qxNetReceive(lua_State *L, qxConnection *c, int mode, uint64_t count, int wa
     for (;;) {
         int pollError = 0;
         if (qxNetPoll(L, &pollError)) return pollError;
+        if (int direct = receiveDirect(L, c, mode, count, sink, got); direct != 1) {
+            if (direct == 0) {
+                last = qxNetNow();
+                if (mode == QX_RECEIVEBYTES && *got >= count) {
+                    *done = 1;
+                    return 0;
+                }
+                if (c->progress && c->progress->stopped) return 0;
+                continue;
+            }
+            if (direct != QX_SOCK_TIMEOUT && direct != QX_SOCK_CLOSED) return direct;
+        }
         const uint8_t *data = nullptr;
         size_t avail = 0;
         int r = fill(c, &data, &avail);

@@ -1,4 +1,5 @@
 // The "network" command library: connections, servers and UDP objects.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <netdb.h>
@@ -279,6 +280,8 @@ int receiveData(lua_State *L)
         if (lua_gettop(L) > callbackAt) sink.userdata = callbackAt + 1;
     } else {
         sink.memory = &data;
+        // The script named the size; the peer cannot inflate it.
+        if (mode == QX_RECEIVEBYTES) data.reserve(static_cast<size_t>(std::min(count, 16.0 * 1048576)));
     }
     uint64_t got = 0;
     int done = 0;
