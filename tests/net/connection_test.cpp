@@ -1,5 +1,6 @@
 // Connections, servers, UDP objects and the event polls on loopback.
 #include <arpa/inet.h>
+#include <sched.h>
 
 #include "nettest.h"
 
@@ -151,4 +152,25 @@ TEST_F(NetTest, SocatEchoOverIPv6)
     EXPECT_EQ(str("ReceiveData", {1, 2}), "hello");
     EXPECT_EQ(num("GetConnectionProtocol", {1}), QX_IPV6);
     EXPECT_EQ(str("GetConnectionIP", {1}), "::1");
+}
+
+// In a private network namespace nothing answers: IsOnline gives 0 at once
+// and names fail without asking an outside resolver.
+TEST_F(NetTest, OfflineInPrivateNamespace)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNET) != 0) _exit(77);
+        qxNetTimeoutMs = 2000;
+        Result online = call("IsOnline");
+        int ok = online.status == 0 && online.num(0) == 0;
+        ok = ok && status("ToIP", {"www.example.org", 2}) == ERR_SOCKET;
+        ok = ok && status("OpenConnection", {1, "www.example.org", 80}) == ERR_SOCKET;
+        ok = ok && str("GetMACAddress") == "Unknown";
+        _exit(ok ? 0 : 1);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    if (WIFEXITED(st) && WEXITSTATUS(st) == 77) GTEST_SKIP() << "no network namespaces here";
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
