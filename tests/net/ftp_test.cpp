@@ -8,10 +8,9 @@ using namespace nettest;
 
 namespace {
 
-std::string source(const std::string &rel)
+std::string peerScript(const std::string &name)
 {
-    const char *dir = std::getenv("QX_SOURCE_DIR");
-    return std::string(dir ? dir : ".") + "/" + rel;
+    return std::string(QX_NET_PEERS) + "/" + name;
 }
 
 std::string readFile(const std::string &path)
@@ -100,7 +99,7 @@ TEST_F(FtpTest, HostilePeers)
     };
     for (const Case &c : cases) {
         int port = freePort();
-        Peer peer("/usr/bin/python3 " + source("tests/net/peers/ftppeer.py") + " " + std::to_string(port) + " " +
+        Peer peer("/usr/bin/python3 " + peerScript("ftppeer.py") + " " + std::to_string(port) + " " +
                   c.mode + " " + dir + "/report 20");
         ASSERT_TRUE(Peer::waitPort(port));
         usleep(100000);
@@ -111,7 +110,7 @@ TEST_F(FtpTest, HostilePeers)
     }
     // A PASV reply naming another host: the data still comes from the server itself.
     int port = freePort();
-    Peer peer("/usr/bin/python3 " + source("tests/net/peers/ftppeer.py") + " " + std::to_string(port) +
+    Peer peer("/usr/bin/python3 " + peerScript("ftppeer.py") + " " + std::to_string(port) +
               " pasv-elsewhere " + dir + "/report 20");
     ASSERT_TRUE(Peer::waitPort(port));
     usleep(100000);

@@ -9,10 +9,9 @@ using namespace nettest;
 
 namespace {
 
-std::string source(const std::string &rel)
+std::string peerScript(const std::string &name)
 {
-    const char *dir = std::getenv("QX_SOURCE_DIR");
-    return std::string(dir ? dir : ".") + "/" + rel;
+    return std::string(QX_NET_PEERS) + "/" + name;
 }
 
 struct HttpTest : NetTest {
@@ -23,7 +22,7 @@ struct HttpTest : NetTest {
     {
         NetTest::SetUp();
         port = freePort();
-        peer = std::make_unique<Peer>("/usr/bin/python3 " + source("tests/net/peers/httppeer.py") + " " +
+        peer = std::make_unique<Peer>("/usr/bin/python3 " + peerScript("httppeer.py") + " " +
                                       std::to_string(port) + " 60");
         ASSERT_TRUE(Peer::waitPort(port));
         base = "http://127.0.0.1:" + std::to_string(port);
@@ -172,7 +171,9 @@ TEST_F(HttpTest, HostileAnswers)
     };
     for (const Case &c : cases) {
         EXPECT_EQ(status("DownloadFile", {base + c.path}), c.code) << c.path;
-        if (c.number) EXPECT_EQ(message(c.code), "HTTP error " + std::to_string(c.number) + " occurred!") << c.path;
+        if (c.number) {
+            EXPECT_EQ(message(c.code), "HTTP error " + std::to_string(c.number) + " occurred!") << c.path;
+        }
     }
     qxNetTimeoutMs = 200;
     EXPECT_EQ(status("DownloadFile", {base + "/silent"}), ERR_RECVTIMEOUT);
