@@ -74,7 +74,7 @@ int openConnection(lua_State *L)
         luaL_checktable(L, 4);
         qxGetFieldInt(L, 4, "protocol", &protocol, nullptr);
         qxGetFieldInt(L, 4, "ssl", &ssl, nullptr);
-        if (int r = qxGetFieldStr(L, 4, "adapter", adapter, sizeof adapter, nullptr); r > 1) return r;
+        qxGetFieldStr(L, 4, "adapter", adapter, sizeof adapter, nullptr);
     }
     if (port < 1 || port > 65535) return ERR_WRONGUSAGE;
     closeNumbered(L, CONNECTIONS, number, automatic);

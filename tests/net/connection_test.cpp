@@ -135,6 +135,23 @@ TEST_F(NetTest, UDPObjectsExchangeDatagrams)
     EXPECT_EQ(num("SendUDPData", {3, "free", "127.0.0.1", port}), 4);
 }
 
+TEST_F(NetTest, SocatUDPEchoOverIPv6)
+{
+    if (!have("socat")) GTEST_SKIP() << "socat missing";
+    int port = freePort(SOCK_DGRAM);
+    Peer echo("socat UDP6-RECVFROM:" + std::to_string(port) + ",bind=[::1],reuseaddr,fork PIPE");
+    usleep(300000);
+    ASSERT_EQ(status("CreateUDPObject", {1, port, "::1", 1, 2}), 0);
+    EXPECT_EQ(num("GetConnectionProtocol", {1, 117}), QX_IPV6);
+    EXPECT_EQ(num("SendUDPData", {1, "datagram"}), 8);
+    qxNetObjectNode *n = qxNetFindNode(2, {1, nullptr});
+    for (int i = 0; i < 200 && !qxNetPollUDP(n); i++) usleep(5000);
+    Result got = call("ReceiveUDPData", {1});
+    EXPECT_EQ(got.str(0), "datagram");
+    EXPECT_EQ(got.str(1), "::1");
+    EXPECT_EQ(got.num(2), port);
+}
+
 TEST_F(NetTest, SocatEchoOverIPv6)
 {
     if (!have("socat")) GTEST_SKIP() << "socat missing";

@@ -1,5 +1,7 @@
 // The HTTP client against a scripted Python peer: bodies, redirects,
 // statuses, the request bytes, uploads and hostile answers.
+#include <sys/resource.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -169,12 +171,18 @@ TEST_F(HttpTest, HostileAnswers)
         {"/garbage", ERR_HTTPERROR, 1001}, {"/noversion", ERR_HTTPERROR, 1002}, {"/longstatus", ERR_HTTPERROR, 1001},
         {"/longheader", ERR_HTTPERROR, 1004}, {"/endless", ERR_HTTPERROR, 1004},
     };
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
     for (const Case &c : cases) {
         EXPECT_EQ(status("DownloadFile", {base + c.path}), c.code) << c.path;
         if (c.number) {
             EXPECT_EQ(message(c.code), "HTTP error " + std::to_string(c.number) + " occurred!") << c.path;
         }
     }
+    // Memory follows what arrived, not what the peer announced.
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "peak RSS grew by more than 64 MiB";
     qxNetTimeoutMs = 200;
     EXPECT_EQ(status("DownloadFile", {base + "/silent"}), ERR_RECVTIMEOUT);
 }
