@@ -266,7 +266,8 @@ int receiveData(lua_State *L)
     int wait = 1, callbackAt = 3;
     if (mode == QX_RECEIVEBYTES) {
         count = luaL_checknumber(L, 3);
-        if (count < 1) return ERR_WRONGUSAGE;
+        if (!(count >= 1)) return ERR_WRONGUSAGE;
+        if (count > 9007199254740992.0) return ERR_MEM;
         callbackAt = 4;
     } else if (mode == QX_RECEIVEALL) {
         wait = luaL_optint(L, 3, 1);
@@ -377,8 +378,9 @@ int setNetworkTimeout(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     double ms = luaL_checknumber(L, 1);
-    if (ms < 0) return ERR_WRONGUSAGE;
-    qxNetTimeoutMs = static_cast<int64_t>(ms);
+    if (!(ms >= 0)) return ERR_WRONGUSAGE;
+    // Beyond a thousand years is the same as for ever.
+    qxNetTimeoutMs = ms > 3.2e13 ? 0 : static_cast<int64_t>(ms);
     return 0;
 }
 

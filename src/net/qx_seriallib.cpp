@@ -1,4 +1,5 @@
 // The "serial" command library: serial ports as numbered objects.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -145,8 +146,9 @@ int readSerialData(lua_State *L)
     qxCheckArgCount(L, 2, 3, 0, 0);
     qxSerialDevice *d = portArg(L, 1);
     double count = luaL_checknumber(L, 2);
-    double timeout = luaL_optnumber(L, 3, 0);
-    if (count < 1 || count > 1e9) return ERR_WRONGUSAGE;
+    double timeout = std::min(luaL_optnumber(L, 3, 0), 4e9);
+    if (!(count >= 1)) return ERR_WRONGUSAGE;
+    if (count > 1 << 30) return ERR_MEM;
     std::string buffer;
     try {
         buffer.resize(static_cast<size_t>(count));
@@ -175,7 +177,7 @@ int writeSerialData(lua_State *L)
     qxSerialDevice *d = portArg(L, 1);
     size_t length = 0;
     const char *data = luaL_checklstring(L, 2, &length);
-    double timeout = luaL_optnumber(L, 3, 0);
+    double timeout = std::min(luaL_optnumber(L, 3, 0), 4e9);
     if (length == 0) return ERR_WRONGUSAGE;
     size_t sent = 0;
     int r;
