@@ -435,11 +435,11 @@ const qxConstantDef networkConstants[] = {
 
 extern "C" int qxOpenNetworkLib(lua_State *L)
 {
+    // The registry keeps the list heads for the life of the process.
     if (!listsRegistered) {
-        qxRegisterObjectList(&qxNetLists[SERVERS], QX_TYPE_SERVER);
-        qxRegisterObjectList(&qxNetLists[CONNECTIONS], QX_TYPE_CLIENT);
-        qxRegisterObjectList(&qxNetLists[UDPS], QX_TYPE_UDPOBJECT);
-        listsRegistered = true;
+        listsRegistered = qxRegisterObjectList(&qxNetLists[SERVERS], QX_TYPE_SERVER) == 0 &&
+                          qxRegisterObjectList(&qxNetLists[CONNECTIONS], QX_TYPE_CLIENT) == 0 &&
+                          qxRegisterObjectList(&qxNetLists[UDPS], QX_TYPE_UDPOBJECT) == 0;
     }
     return qxOpenCommandLibrary(L, "network", networkCommands, networkConstants);
 }
@@ -449,5 +449,4 @@ extern "C" void qxFreeNetObjects(void)
     for (int list = 0; list < 3; list++)
         while (qxNetLists[list]) qxNetCloseNode(nullptr, list, qxNetLists[list]);
     qxSocketClose();
-    listsRegistered = false;
 }
