@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "core/vm/lua.h"
 #include "net/qx_net.h"
 #include "net/qx_netlibs.h"

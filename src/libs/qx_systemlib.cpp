@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_cmdcall.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_corelibs.h"
 #include "libs/qx_plugincmds.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 #include "platform/qx_platform.h"
 
 int main(int argc, char **argv)

@@ -9,13 +9,13 @@
 #include <sys/time.h>
 #include <vector>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_lists.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/runtime/qx_lists.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
-#include "libs/qx_base64.h"
+#include "core/codecs/qx_base64.h"
 #include "net/qx_httpparse.h"
 #include "net/qx_net.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 
 namespace {
 

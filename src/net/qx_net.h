@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/qx_objreg.h"
+#include "core/commands/qx_objreg.h"
 #include "net/qx_socket.h"
 
 struct lua_State;

@@ -7,11 +7,11 @@
 #include <netdb.h>
 #include <strings.h>
 
-#include "core/qx_args.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_plugins.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "net/qx_net.h"
 #include "net/qx_netadapter.h"

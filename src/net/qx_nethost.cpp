@@ -6,12 +6,12 @@
 #include <netdb.h>
 #include <unistd.h>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "net/qx_net.h"
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "net/qx_netadapter.h"
 
 namespace {

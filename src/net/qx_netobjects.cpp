@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/qx_errors.h"
-#include "core/qx_plugins.h"
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_plugins.h"
 #include "net/qx_net.h"
 #include "platform/qx_memory.h"
 

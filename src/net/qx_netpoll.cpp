@@ -3,7 +3,7 @@
 
 #include <poll.h>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 
 namespace {
 

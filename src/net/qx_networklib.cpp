@@ -5,9 +5,9 @@
 #include <netdb.h>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "net/qx_net.h"

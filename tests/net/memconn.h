@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_errors.h"
-#include "core/qx_pluginapi.h"
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "net/qx_net.h"
 
 namespace memconn {

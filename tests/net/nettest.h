@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "../libs/libtest.h"
-#include "core/qx_args.h"
+#include "core/commands/qx_args.h"
 #include "net/qx_net.h"
 #include "net/qx_netlibs.h"
 #include "net/qx_netpoll.h"

@@ -1,7 +1,7 @@
 // The client's parsers on the cases where a hostile or odd peer meets them.
 #include <gtest/gtest.h>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "net/qx_httpparse.h"
 
 TEST(NetParse, LocationJoin)

@@ -59,35 +59,42 @@ def main():
                 pass
             c.close()
             continue
-        c.sendall(b"220 ready\r\n")
-        while True:
-            line = f.readline(4096)
-            if not line:
-                break
-            cmd = line.decode("latin-1").strip().lower()
-            if cmd.startswith("user"):
-                c.sendall(b"230 in\r\n")
-            elif cmd.startswith("pasv"):
-                if mode == "bad-pasv":
-                    c.sendall(b"227 Entering Passive Mode (127,0,0,1,300,1)\r\n")
-                else:
-                    c.sendall(b"227 Entering Passive Mode (127,0,0,2,%d,%d)\r\n" % (dport >> 8, dport & 255))
-            elif cmd.startswith("type"):
-                c.sendall(b"200 ok\r\n")
-            elif cmd.startswith("size"):
-                c.sendall(b"213 5\r\n")
-            elif cmd.startswith("retr"):
-                d, _ = data.accept()
-                c.sendall(b"150 sending\r\n")
-                d.sendall(b"hello")
-                d.close()
-                c.sendall(b"226 done\r\n")
-            elif cmd.startswith("quit"):
-                c.sendall(b"221 bye\r\n")
-                break
-            else:
-                c.sendall(b"500 what\r\n")
+        try:
+            serve(c, f, mode, data, dport)
+        except OSError:
+            pass  # a probe that connected and left at once
         c.close()
+
+
+def serve(c, f, mode, data, dport):
+    c.sendall(b"220 ready\r\n")
+    while True:
+        line = f.readline(4096)
+        if not line:
+            break
+        cmd = line.decode("latin-1").strip().lower()
+        if cmd.startswith("user"):
+            c.sendall(b"230 in\r\n")
+        elif cmd.startswith("pasv"):
+            if mode == "bad-pasv":
+                c.sendall(b"227 Entering Passive Mode (127,0,0,1,300,1)\r\n")
+            else:
+                c.sendall(b"227 Entering Passive Mode (127,0,0,2,%d,%d)\r\n" % (dport >> 8, dport & 255))
+        elif cmd.startswith("type"):
+            c.sendall(b"200 ok\r\n")
+        elif cmd.startswith("size"):
+            c.sendall(b"213 5\r\n")
+        elif cmd.startswith("retr"):
+            d, _ = data.accept()
+            c.sendall(b"150 sending\r\n")
+            d.sendall(b"hello")
+            d.close()
+            c.sendall(b"226 done\r\n")
+        elif cmd.startswith("quit"):
+            c.sendall(b"221 bye\r\n")
+            break
+        else:
+            c.sendall(b"500 what\r\n")
 
 
 if __name__ == "__main__":
