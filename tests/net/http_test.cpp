@@ -268,3 +268,31 @@ TEST_F(HttpTest, MultipartUploadParsesAndLengthMatches)
     EXPECT_EQ(message(ERR_MISSINGFIELD), "Table field \"FileAlias\" must be specified!");
     std::system(("rm -rf " + std::string(dir)).c_str());
 }
+
+// A real proxy with Basic authorisation: the proxy's credentials open it,
+// without them its 407 page comes back as the (successful) answer.
+TEST_F(HttpTest, TinyproxyBasicAuth)
+{
+    if (!have("tinyproxy")) GTEST_SKIP() << "tinyproxy missing";
+    char dir[] = "/tmp/qxproxyXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    int proxyPort = freePort();
+    std::ofstream(std::string(dir) + "/tp.conf") << "Port " << proxyPort
+                                                  << "\nListen 127.0.0.1\nTimeout 10\nBasicAuth puser ppass\n"
+                                                     "Allow 127.0.0.1\nLogLevel Critical\nMaxClients 10\n";
+    Peer proxy(std::string("tinyproxy -d -c ") + dir + "/tp.conf >/dev/null 2>&1");
+    ASSERT_TRUE(Peer::waitPort(proxyPort));
+    auto via = [this, proxyPort](const char *credentials) {
+        std::string proxy = std::string("http://") + credentials + "127.0.0.1:" + std::to_string(proxyPort);
+        return call("DownloadFile", {base + "/a/b", options([proxy](lua_State *L) {
+                                         qxSetFieldStr(L, "proxy", proxy.c_str());
+                                     })});
+    };
+    Result open = via("puser:ppass@");
+    ASSERT_EQ(open.status, 0);
+    EXPECT_EQ(open.str(0), "relative");
+    Result refused = via("");
+    ASSERT_EQ(refused.status, 0);
+    EXPECT_NE(refused.str(0), "relative");
+    std::system(("rm -rf " + std::string(dir)).c_str());
+}
