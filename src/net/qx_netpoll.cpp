@@ -1,0 +1,37 @@
+// Event polls and idle waits of the network loops.
+#include "net/qx_netpoll.h"
+
+#include <poll.h>
+
+#include "core/errors/qx_errors.h"
+
+namespace {
+
+int defaultPoll(lua_State *L, int *error)
+{
+    *error = 0;
+    if (!qxPollEvents) return 0;
+    if (qxPollEvents(L, 2, 0, error) == 0) return 0;
+    if (*error == 0) *error = ERR_USERABORT;
+    return 1;
+}
+
+} // namespace
+
+extern "C" {
+
+qxNetPollFn qxNetPollHook = defaultPoll;
+
+int qxNetPoll(lua_State *L, int *error)
+{
+    *error = 0;
+    return qxNetPollHook ? qxNetPollHook(L, error) : 0;
+}
+
+void qxNetIdle(int fd, int what, int ms)
+{
+    pollfd p{fd, static_cast<short>(((what & 1) ? POLLIN : 0) | ((what & 2) ? POLLOUT : 0)), 0};
+    poll(&p, fd >= 0 ? 1 : 0, ms);
+}
+
+} // extern "C"
