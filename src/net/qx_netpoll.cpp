@@ -4,16 +4,15 @@
 #include <poll.h>
 
 #include "core/errors/qx_errors.h"
+#include "platform/qx_upcalls.h"
 
 namespace {
 
 int defaultPoll(lua_State *L, int *error)
 {
-    *error = 0;
-    if (!qxPollEvents) return 0;
-    if (qxPollEvents(L, 2, 0, error) == 0) return 0;
-    if (*error == 0) *error = ERR_USERABORT;
-    return 1;
+    // The event library's poll, once it is installed.
+    *error = qxUpcalls.pollEvents ? qxUpcalls.pollEvents(L, 2) : 0;
+    return *error != 0;
 }
 
 } // namespace

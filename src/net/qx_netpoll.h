@@ -4,9 +4,6 @@
 struct lua_State;
 
 extern "C" {
-// The event library's poll, once it is linked in.
-int qxPollEvents(lua_State *L, int flags, int reserved, int *error) __attribute__((weak));
-
 // Polls the events once; non-zero when the caller must stop, *error then
 // holding the code (1003 when the user quits).
 typedef int (*qxNetPollFn)(lua_State *L, int *error);
