@@ -1,0 +1,586 @@
+// Sample objects and the sample commands of the "sound" library.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/qx_args.h"
+#include "core/qx_chunkname.h"
+#include "core/qx_errors.h"
+#include "core/qx_lists.h"
+#include "core/qx_startup.h"
+#include "core/vm/lauxlib.h"
+#include "core/vm/ldo.h"
+#include "libs/qx_dos.h"
+#include "media/qx_sample.h"
+#include "media/qx_soundcmds.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_upcalls.h"
+
+namespace {
+
+qxSample *sampleList;
+bool listRegistered;
+
+void appendSample(qxSample *s)
+{
+    if (!listRegistered && qxRegisterObjectList(&sampleList, QX_TYPE_SAMPLE) == 0) listRegistered = true;
+    qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&sampleList);
+    while (*p) p = &(*p)->next;
+    *p = &s->header;
+}
+
+void unlinkSample(qxSample *s)
+{
+    for (qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&sampleList); *p; p = &(*p)->next) {
+        if (*p == &s->header) {
+            *p = s->header.next;
+            return;
+        }
+    }
+}
+
+void freeSample(lua_State *L, qxSample *s)
+{
+    qxStopSound(s->sound, -1);
+    unlinkSample(s);
+    if (L) qxFreeRefList(L, &s->header.data);
+    qxFreeSound(s->sound);
+    qxFree(s);
+}
+
+qxSample *sampleArg(lua_State *L, int idx)
+{
+    qxSample *s = nullptr;
+    if (int r = qxFindSample(qxGetObjectIDArg(L, idx), &s)) luaG_raisecode(L, r);
+    return s;
+}
+
+void raiseIf(lua_State *L, int r)
+{
+    if (r) luaG_raisecode(L, r);
+}
+
+// Frees the sample a numbered creator is about to replace.
+void freeNumbered(lua_State *L, int automatic, uint32_t number)
+{
+    qxSample *old = nullptr;
+    if (!automatic && qxFindSample({number, nullptr}, &old) == 0) freeSample(L, old);
+}
+
+// Adds a sample for the sound (owned from here) and pushes its identifier
+// when automatic; the number of results.
+int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint32_t pitch)
+{
+    auto *s = static_cast<qxSample *>(qxAlloc(sizeof(qxSample), 1));
+    if (!s) {
+        qxFreeSound(sound);
+        luaG_raisecode(L, ERR_MEM);
+    }
+    s->header.type = QX_TYPE_SAMPLE;
+    s->header.id = automatic ? 0 : number;
+    s->header.automatic = automatic ? s : nullptr;
+    s->sound = sound;
+    s->volume = 64;
+    s->pitch = pitch;
+    s->format = sound->format;
+    s->bytes = sound->frames * sound->bytesPerFrame;
+    s->panning = 128;
+    appendSample(s);
+    if (!automatic) return 0;
+    lua_pushlightuserdata(L, s);
+    return 1;
+}
+
+uint32_t pitchArg(lua_State *L, double pitch)
+{
+    if (pitch < 256) luaG_raisecode(L, ERR_LOWFREQ);
+    return pitch > 4294967295.0 ? 0xFFFFFFFFu : uint32_t(pitch);
+}
+
+uint32_t clampPanning(double v)
+{
+    if (v == -90000) return 0;
+    if (v == -80000) return 255;
+    if (v == -100000) return 128;
+    return uint32_t(std::clamp(v, 0.0, 255.0));
+}
+
+void checkNotPlaying(lua_State *L, const qxSample *s)
+{
+    if (qxIsSoundPlaying(s->sound)) luaG_raisecode(L, ERR_MODIFYPSMP);
+}
+
+int qxCmdLoadSample(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    if (qxSoundNeeded(L)) return 0;
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
+    char adapter[257] = "";
+    int haveAdapter = 0;
+    if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
+        luaL_checktable(L, 3);
+        qxGetFieldStr(L, 3, "adapter", adapter, sizeof adapter, &haveAdapter);
+    }
+    freeNumbered(L, automatic, number);
+    qxDebugPrintLine("Loading sample %s", name.c_str(), 1);
+    qxSound *sound = nullptr;
+    if (int r = qxDecodeSound(name.c_str(), haveAdapter ? adapter : nullptr, &sound)) {
+        qxPrintFailed();
+        luaG_raisecode(L, r);
+    }
+    qxPrintDone();
+    return addSample(L, sound, automatic, number, sound->frequency);
+}
+
+// Values of the "pcm" source: the table's list from index 0.
+int pcmValues(lua_State *L, uint32_t code, uint32_t frames, std::vector<uint8_t> &raw, uint32_t *outFrames)
+{
+    bool eight = code == QX_SMP_S8MONO || code == QX_SMP_S8STEREO;
+    uint32_t channels = code == QX_SMP_S8STEREO || code == QX_SMP_S16STEREO ? 2 : 1;
+    uint64_t count = uint64_t(frames) * channels;
+    if (!frames) {
+        while (true) {
+            lua_rawgeti(L, 2, int(count));
+            bool present = !lua_isnil(L, -1);
+            lua_pop(L, 1);
+            if (!present) break;
+            count++;
+        }
+        if (!count || count % channels) return ERR_WRONGUSAGE;
+    }
+    if (count * (eight ? 1 : 2) > 0x7FFFFFFFu) return ERR_MEM;
+    raw.resize(size_t(count) * (eight ? 1 : 2));
+    for (uint64_t i = 0; i < count; i++) {
+        lua_rawgeti(L, 2, int(i));
+        if (!lua_isnumber(L, -1)) {
+            lua_pop(L, 1);
+            return ERR_WRONGUSAGE;
+        }
+        double v = lua_tonumber(L, -1);
+        lua_pop(L, 1);
+        if (eight ? (v < -128 || v > 127) : (v < -32768 || v > 32767)) return ERR_SMPRANGE;
+        if (eight) {
+            raw[i] = uint8_t(int8_t(v));
+        } else {
+            int16_t s = int16_t(v);
+            std::memcpy(&raw[2 * i], &s, 2);
+        }
+    }
+    *outFrames = uint32_t(count / channels);
+    return 0;
+}
+
+int qxCmdCreateSample(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    luaL_checktable(L, 2);
+    uint32_t pitch = pitchArg(L, luaL_checknumber(L, 3));
+    int code = qxScriptFormatToCode(luaL_optint(L, 4, 0));
+    double framesArg = luaL_optnumber(L, 5, 0);
+    if (code < 0 || framesArg < 0 || framesArg > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
+    uint32_t frames = uint32_t(framesArg);
+    uint32_t bpf = (code == QX_SMP_S8MONO ? 1 : code == QX_SMP_S16STEREO ? 4 : 2);
+    char source[16] = "pcm";
+    qxGetFieldStr(L, 2, "source", source, sizeof source, nullptr);
+    std::vector<uint8_t> raw;
+    if (!strcasecmp(source, "pcm")) {
+        raiseIf(L, pcmValues(L, uint32_t(code), frames, raw, &frames));
+    } else if (!strcasecmp(source, "file")) {
+        qxObjectRef ref{};
+        int swap = 0;
+        qxGetFieldID(L, 2, "id", &ref, nullptr);
+        qxGetFieldInt(L, 2, "swap", &swap, nullptr);
+        qxDosFile *file = nullptr;
+        raiseIf(L, qxFindFile(ref, &file));
+        if (file->access == QX_ACCESS_WRITE) return ERR_WRITEONLY;
+        if (!frames) return ERR_WRONGUSAGE;
+        std::string data;
+        raiseIf(L, qxDosReadBlock(file->handle, nullptr, uint64_t(frames) * bpf, data));
+        raw.assign(data.begin(), data.end());
+        if (swap && (code == QX_SMP_S16MONO || code == QX_SMP_S16STEREO))
+            for (size_t i = 0; i + 1 < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
+    } else if (!strcasecmp(source, "memory")) {
+        // Memory blocks come with the memory-block library.
+        return ERR_UNSUPPORTEDFEAT;
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    auto *data = static_cast<uint8_t *>(qxAlloc(raw.size() ? raw.size() : 1, 0));
+    if (!data) return ERR_MEM;
+    if (!raw.empty()) std::memcpy(data, raw.data(), raw.size());
+    qxSound *sound = nullptr;
+    raiseIf(L, qxSoundFromRaw(data, frames, pitch, uint32_t(code), &sound));
+    freeNumbered(L, automatic, number);
+    return addSample(L, sound, automatic, number, pitch);
+}
+
+int qxCmdFreeSample(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    freeSample(L, sampleArg(L, 1));
+    return 0;
+}
+
+// Sets a prepared channel up for one pair of PlaySample.
+struct PlayRequest {
+    qxSample *sample;
+    uint32_t passes = 1;
+    int64_t time = -1;
+    uint32_t volume, pitch;
+    int channel = -1;
+};
+
+void readPlayOptions(lua_State *L, int idx, PlayRequest &p)
+{
+    p.volume = p.sample->volume;
+    p.pitch = p.sample->pitch;
+    if (lua_isnoneornil(L, idx)) return;
+    if (lua_isnumber(L, idx)) {
+        double n = lua_tonumber(L, idx);
+        if (n < 0) luaG_raisecode(L, ERR_WRONGUSAGE);
+        p.passes = uint32_t(std::min(n, 4294967295.0));
+        return;
+    }
+    luaL_checktable(L, idx);
+    double v;
+    int timesFound = 0;
+    if (qxGetFieldNum(L, idx, "time", &v, nullptr)) {
+        if (v < 1) luaG_raisecode(L, ERR_WRONGUSAGE);
+        p.time = int64_t(std::min(v, 4294967295.0));
+    }
+    if (qxGetFieldNum(L, idx, "times", &v, &timesFound)) {
+        if (v < 0) luaG_raisecode(L, ERR_WRONGUSAGE);
+        p.passes = uint32_t(std::min(v, 4294967295.0));
+        p.time = -1;
+    }
+    if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
+        p.volume = uint32_t(std::clamp(v, 0.0, 64.0));
+    if (qxGetFieldNum(L, idx, "panning", &v, nullptr)) (void)clampPanning(v);
+    if (qxGetFieldNum(L, idx, "pitch", &v, nullptr)) p.pitch = pitchArg(L, v);
+    int channel = 0;
+    if (qxGetFieldInt(L, idx, "channel", &channel, nullptr)) {
+        if (channel < 1) luaG_raisecode(L, ERR_CHANNELRANGE);
+        p.channel = channel - 1;
+    }
+}
+
+} // namespace
+
+void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time)
+{
+    c->passMs = qxFramesToMs(frames, pitch);
+    if (time < 0) {
+        c->loops = passes;
+        c->lastFrames = frames;
+        c->lastMs = c->passMs;
+    } else if (c->passMs) {
+        c->loops = uint32_t(uint64_t(time) / c->passMs + 1);
+        c->lastMs = uint32_t(uint64_t(time) % c->passMs);
+        c->lastFrames = uint32_t(uint64_t(c->lastMs) * pitch / 1000);
+    } else {
+        // Passes shorter than a millisecond: count them from frames.
+        uint64_t timeFrames = uint64_t(time) * pitch / 1000;
+        c->loops = uint32_t(std::min<uint64_t>(timeFrames / std::max(frames, 1u) + 1, 0xFFFFFFFFu));
+        c->lastFrames = uint32_t(timeFrames % std::max(frames, 1u));
+        c->lastMs = 0;
+    }
+    c->loop = 1;
+}
+
+namespace {
+
+int qxCmdPlaySample(lua_State *L)
+{
+    int n = lua_gettop(L);
+    qxCheckArgCount(L, 1, 8, 0, 0);
+    if (n > 8) return ERR_WRONGUSAGE;
+    if (qxSoundNeeded(L)) return 0;
+    PlayRequest requests[4];
+    int pairs = (n + 1) / 2;
+    for (int i = 0; i < pairs; i++) {
+        requests[i].sample = sampleArg(L, 2 * i + 1);
+        readPlayOptions(L, 2 * i + 2, requests[i]);
+    }
+    int prepared[4];
+    int count = 0;
+    int error = 0;
+    for (int i = 0; i < pairs && !error; i++) {
+        const PlayRequest &p = requests[i];
+        qxSample *s = p.sample;
+        int index = p.channel;
+        qxChannel *c = nullptr;
+        qxObjectRef id{s->header.id, s->header.automatic};
+        if ((error = qxAllocChannel(QX_CH_PREPARED, id, &index, &c))) break;
+        c->sound = s->sound;
+        c->volume.store(p.volume);
+        c->startPending = 1;
+        qxSetupPasses(c, s->sound->frames, p.pitch, p.passes, p.time);
+        error = qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels,
+                                  s->sound->flags, p.pitch);
+        prepared[count++] = index;
+    }
+    if (error) {
+        // Nothing of a failed call is left prepared for the next one.
+        for (int i = 0; i < count; i++) qxFreeChannel(&qxAudio.channels[prepared[i]]);
+        luaG_raisecode(L, error);
+    }
+    qxStartPrepared();
+    return 0;
+}
+
+int qxCmdStopSample(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    if (qxSoundNeeded(L)) return 0;
+    qxStopSound(s->sound, -1);
+    return 0;
+}
+
+int qxCmdWaitSampleEnd(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    if (qxSoundNeeded(L)) return 0;
+    while (qxIsSoundPlaying(s->sound)) {
+        if (qxUpcalls.pollEvents)
+            if (int r = qxUpcalls.pollEvents(L, 2)) return r;
+        qxDelay(10);
+        s = sampleArg(L, 1); // a callback may have freed it
+    }
+    qxReapChannels();
+    return 0;
+}
+
+int qxCmdIsSamplePlaying(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    lua_pushnumber(L, qxAudio.deviceOpen && qxIsSoundPlaying(s->sound) ? 1 : 0);
+    return 1;
+}
+
+int qxCmdSetVolume(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
+    qxSetSoundVolume(s->sound, s->volume, -1);
+    return 0;
+}
+
+int qxCmdSetPitch(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    // The native output plays at the rate its PCM was opened with.
+    s->pitch = pitchArg(L, luaL_checknumber(L, 2));
+    return 0;
+}
+
+int qxCmdSetPanning(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    s->panning = clampPanning(luaL_checknumber(L, 2));
+    return 0;
+}
+
+int qxCmdGetSampleData(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxSound *sound = sampleArg(L, 1)->sound;
+    uint64_t count = uint64_t(sound->frames) * sound->channels;
+    if (count > 0x7FFFFFFF) return ERR_MEM;
+    lua_newsizedtable(L, int(count), 0);
+    for (uint64_t i = 0; i < count; i++) {
+        int v;
+        const uint8_t *p = sound->data + i * (sound->bits / 8);
+        if (sound->bits == 8) {
+            v = sound->flags & QX_SOUND_SIGNED ? int(int8_t(*p)) : int(*p) - 128;
+        } else {
+            uint16_t u;
+            std::memcpy(&u, p, 2);
+            if ((sound->flags & QX_SOUND_BIGENDIAN) != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__))
+                u = __builtin_bswap16(u);
+            v = int16_t(u);
+        }
+        lua_pushnumber(L, v);
+        lua_rawseti(L, -2, int(i));
+    }
+    lua_pushnumber(L, sound->frames);
+    return 2;
+}
+
+int qxCmdCopySample(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxSample *src = sampleArg(L, 1);
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 2, &automatic);
+    if (!automatic && !src->header.automatic && src->header.id == number) return ERR_WRONGUSAGE;
+    qxSound *copy = qxCopySound(src->sound);
+    if (!copy) return ERR_MEM;
+    qxSample fields = *src;
+    freeNumbered(L, automatic, number);
+    int results = addSample(L, copy, automatic, number, fields.pitch);
+    qxSample *dst = nullptr;
+    qxFindSample(automatic ? qxObjectRef{0, lua_touserdata(L, -1)} : qxObjectRef{number, nullptr}, &dst);
+    dst->volume = fields.volume;
+    dst->panning = fields.panning;
+    dst->format = fields.format;
+    dst->loader = fields.loader;
+    return results;
+}
+
+int qxCmdInsertSample(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    qxSample *src = sampleArg(L, 1), *dst = sampleArg(L, 2);
+    if (src == dst) return ERR_WRONGUSAGE;
+    checkNotPlaying(L, dst);
+    qxSound *d = dst->sound;
+    int64_t position = std::clamp<int64_t>(int64_t(luaL_checknumber(L, 3)), 0, d->frames);
+    double framesArg = luaL_optnumber(L, 4, 0);
+    uint32_t frames = framesArg <= 0 || framesArg > src->sound->frames ? src->sound->frames : uint32_t(framesArg);
+    qxRangeOptions range;
+    raiseIf(L, qxReadRangeOptions(L, 5, src->sound, &range));
+    uint64_t total = uint64_t(d->frames) + frames;
+    if (total * d->bytesPerFrame > 0x7FFFFFFFu) return ERR_MEM;
+    auto *data = static_cast<uint8_t *>(qxAlloc(size_t(total * d->bytesPerFrame), 0));
+    if (!data) return ERR_MEM;
+    size_t head = size_t(position) * d->bytesPerFrame, added = size_t(frames) * d->bytesPerFrame;
+    std::memcpy(data, d->data, head);
+    qxReadSampleRange(src->sound, range, data + head, d->bits, d->channels, frames);
+    if (d->bits == 16 && (d->flags & QX_SOUND_BIGENDIAN)) {
+        // The inserted frames are in native order: bring the rest over too.
+        for (size_t i = 0; i + 1 < head; i += 2) std::swap(data[i], data[i + 1]);
+        d->flags &= ~QX_SOUND_BIGENDIAN;
+        std::memcpy(data + head + added, d->data + head, size_t(d->frames) * d->bytesPerFrame - head);
+        for (size_t i = head + added; i + 1 < total * d->bytesPerFrame; i += 2) std::swap(data[i], data[i + 1]);
+    } else {
+        std::memcpy(data + head + added, d->data + head, size_t(d->frames) * d->bytesPerFrame - head);
+    }
+    qxFree(d->data);
+    d->data = data;
+    d->frames = uint32_t(total);
+    dst->bytes = uint32_t(total * d->bytesPerFrame);
+    return 0;
+}
+
+int qxCmdMixSample(lua_State *L)
+{
+    int n = lua_gettop(L);
+    qxCheckArgCount(L, 6, -1, 0, 0);
+    if ((n - 4) % 2) return ERR_WRONGUSAGE;
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    double frames = luaL_checknumber(L, 2);
+    uint32_t pitch = pitchArg(L, luaL_checknumber(L, 3));
+    int code = qxScriptFormatToCode(luaL_checkint(L, 4));
+    if (code < 0 || frames < 1 || frames > 0x1FFFFFFF) return ERR_WRONGUSAGE;
+    std::vector<qxMixSource> sources;
+    for (int i = 5; i < n; i += 2) {
+        qxSample *s = sampleArg(L, i);
+        qxMixSource src{s->sound, double(s->pitch), 0, -1, 1, 1.0};
+        if (!lua_isnoneornil(L, i + 1)) {
+            luaL_checktable(L, i + 1);
+            double v;
+            if (qxGetFieldNum(L, i + 1, "pitch", &v, nullptr)) {
+                if (v < 1) return ERR_WRONGUSAGE;
+                src.pitch = v;
+            }
+            if (qxGetFieldNum(L, i + 1, "offset", &v, nullptr)) {
+                if (v < 0) return ERR_SMPRANGE;
+                src.offset = int64_t(v);
+            }
+            if (qxGetFieldNum(L, i + 1, "length", &v, nullptr)) src.length = int64_t(std::max(v, 0.0));
+            qxGetFieldInt(L, i + 1, "loop", &src.loop, nullptr);
+            qxGetFieldNum(L, i + 1, "scale", &src.scale, nullptr);
+        }
+        sources.push_back(src);
+    }
+    qxSound *sound = nullptr;
+    raiseIf(L, qxMixSounds(sources.data(), uint32_t(sources.size()), uint32_t(frames), pitch, uint32_t(code), &sound));
+    freeNumbered(L, automatic, number);
+    return addSample(L, sound, automatic, number, pitch);
+}
+
+int qxCmdSaveSample(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    qxSample *s = sampleArg(L, 1);
+    std::string name = luaL_checkstring(L, 2);
+    int format = luaL_optint(L, 3, 0);
+    // Saver plug-ins are looked up once the plug-in host lists them.
+    if (format != 0) return ERR_UNKNOWNSMPOUT;
+    raiseIf(L, qxWriteWave(name.c_str(), s->sound, s->pitch));
+    return 0;
+}
+
+} // namespace
+
+int qxFindSample(qxObjectRef ref, qxSample **out)
+{
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(sampleList); h; h = h->next) {
+        if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
+            *out = reinterpret_cast<qxSample *>(h);
+            return 0;
+        }
+    }
+    if (ref.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(ref.number));
+    return ERR_FINDSAMPLE;
+}
+
+int qxSoundNeeded(lua_State *L)
+{
+    const qxStartupInfo *startup = L ? qxGetCommandLineTable(L) : nullptr;
+    int r = qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
+    if (r > 1) luaG_raisecode(L, r);
+    return r;
+}
+
+const qxCommandDef qxSampleCommands[] = {
+    {"LoadSample", qxCmdLoadSample},
+    {"CreateSample", qxCmdCreateSample},
+    {"FreeSample", qxCmdFreeSample},
+    {"PlaySample", qxCmdPlaySample},
+    {"StopSample", qxCmdStopSample},
+    {"WaitSampleEnd", qxCmdWaitSampleEnd},
+    {"IsSamplePlaying", qxCmdIsSamplePlaying},
+    {"SetVolume", qxCmdSetVolume},
+    {"SetPitch", qxCmdSetPitch},
+    {"SetPanning", qxCmdSetPanning},
+    {"GetSampleData", qxCmdGetSampleData},
+    {"CopySample", qxCmdCopySample},
+    {"InsertSample", qxCmdInsertSample},
+    {"MixSample", qxCmdMixSample},
+    {"SaveSample", qxCmdSaveSample},
+    {nullptr, nullptr},
+};
+
+extern "C" {
+
+void qxFreeAllSamples(lua_State *L)
+{
+    while (sampleList) freeSample(L, sampleList);
+}
+
+int qxGetSampleInfo(qxObjectRef ref, uint32_t *bytes, void **data, uint32_t *format, uint32_t *frequency)
+{
+    qxSample *s = nullptr;
+    if (int r = qxFindSample(ref, &s)) return r;
+    *bytes = s->bytes;
+    *data = s->sound->data;
+    *format = s->format;
+    *frequency = s->sound->frequency;
+    return 0;
+}
+
+} // extern "C"
