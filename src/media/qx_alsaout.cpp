@@ -144,11 +144,16 @@ bool feedSample(qxChannel *c)
     }
     const qxSound *sound = c->sound;
     bool wrote = false;
+    // At most one PCM buffer a walk: a PCM that never fills (null, file)
+    // must not keep the walk on one channel.
+    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
     while (true) {
         while (c->position < sound->frames) {
+            if (!budget) return wrote;
             uint32_t n = writeFrames(c, sound->data + size_t(c->position) * sound->bytesPerFrame,
-                                     sound->frames - c->position);
+                                     uint32_t(std::min<uint64_t>(sound->frames - c->position, budget)));
             if (!n) return wrote;
+            budget -= n;
             if (c->startPending) {
                 c->startPending = 0;
                 qxGetSysTime(&c->startTime);
