@@ -56,11 +56,6 @@ qxSample *sampleArg(lua_State *L, int idx)
     return s;
 }
 
-void raiseIf(lua_State *L, int r)
-{
-    if (r) luaG_raisecode(L, r);
-}
-
 // Frees the sample a numbered creator is about to replace.
 void freeNumbered(lua_State *L, int automatic, uint32_t number)
 {
@@ -92,9 +87,10 @@ int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint
     return 1;
 }
 
-uint32_t pitchArg(lua_State *L, double pitch)
+// A playback rate; 0 when it is below 256.
+uint32_t pitchArg(double pitch)
 {
-    if (pitch < 256) luaG_raisecode(L, ERR_LOWFREQ);
+    if (pitch < 256) return 0;
     return pitch > 4294967295.0 ? 0xFFFFFFFFu : uint32_t(pitch);
 }
 
@@ -106,15 +102,15 @@ uint32_t clampPanning(double v)
     return uint32_t(std::clamp(v, 0.0, 255.0));
 }
 
-void checkNotPlaying(lua_State *L, const qxSample *s)
+int checkNotPlaying(const qxSample *s)
 {
-    if (qxIsSoundPlaying(s->sound)) luaG_raisecode(L, ERR_MODIFYPSMP);
+    return qxIsSoundPlaying(s->sound) ? ERR_MODIFYPSMP : 0;
 }
 
 int qxCmdLoadSample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
@@ -129,7 +125,7 @@ int qxCmdLoadSample(lua_State *L)
     qxSound *sound = nullptr;
     if (int r = qxDecodeSound(name.c_str(), haveAdapter ? adapter : nullptr, &sound)) {
         qxPrintFailed();
-        luaG_raisecode(L, r);
+        return r;
     }
     qxPrintDone();
     return addSample(L, sound, automatic, number, sound->frequency);
@@ -179,7 +175,8 @@ int qxCmdCreateSample(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     luaL_checktable(L, 2);
-    uint32_t pitch = pitchArg(L, luaL_checknumber(L, 3));
+    uint32_t pitch = pitchArg(luaL_checknumber(L, 3));
+    if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_optint(L, 4, 0));
     double framesArg = luaL_optnumber(L, 5, 0);
     if (code < 0 || framesArg < 0 || framesArg > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
@@ -189,18 +186,18 @@ int qxCmdCreateSample(lua_State *L)
     qxGetFieldStr(L, 2, "source", source, sizeof source, nullptr);
     std::vector<uint8_t> raw;
     if (!strcasecmp(source, "pcm")) {
-        raiseIf(L, pcmValues(L, uint32_t(code), frames, raw, &frames));
+        if (int r = pcmValues(L, uint32_t(code), frames, raw, &frames)) return r;
     } else if (!strcasecmp(source, "file")) {
         qxObjectRef ref{};
         int swap = 0;
         qxGetFieldID(L, 2, "id", &ref, nullptr);
         qxGetFieldInt(L, 2, "swap", &swap, nullptr);
         qxDosFile *file = nullptr;
-        raiseIf(L, qxFindFile(ref, &file));
+        if (int r = qxFindFile(ref, &file)) return r;
         if (file->access == QX_ACCESS_WRITE) return ERR_WRITEONLY;
         if (!frames) return ERR_WRONGUSAGE;
         std::string data;
-        raiseIf(L, qxDosReadBlock(file->handle, nullptr, uint64_t(frames) * bpf, data));
+        if (int r = qxDosReadBlock(file->handle, nullptr, uint64_t(frames) * bpf, data)) return r;
         raw.assign(data.begin(), data.end());
         if (swap && (code == QX_SMP_S16MONO || code == QX_SMP_S16STEREO))
             for (size_t i = 0; i + 1 < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
@@ -214,7 +211,7 @@ int qxCmdCreateSample(lua_State *L)
     if (!data) return ERR_MEM;
     if (!raw.empty()) std::memcpy(data, raw.data(), raw.size());
     qxSound *sound = nullptr;
-    raiseIf(L, qxSoundFromRaw(data, frames, pitch, uint32_t(code), &sound));
+    if (int r = qxSoundFromRaw(data, frames, pitch, uint32_t(code), &sound)) return r;
     freeNumbered(L, automatic, number);
     return addSample(L, sound, automatic, number, pitch);
 }
@@ -235,38 +232,39 @@ struct PlayRequest {
     int channel = -1;
 };
 
-void readPlayOptions(lua_State *L, int idx, PlayRequest &p)
+int readPlayOptions(lua_State *L, int idx, PlayRequest &p)
 {
     p.volume = p.sample->volume;
     p.pitch = p.sample->pitch;
-    if (lua_isnoneornil(L, idx)) return;
+    if (lua_isnoneornil(L, idx)) return 0;
     if (lua_isnumber(L, idx)) {
         double n = lua_tonumber(L, idx);
-        if (n < 0) luaG_raisecode(L, ERR_WRONGUSAGE);
+        if (n < 0) return ERR_WRONGUSAGE;
         p.passes = uint32_t(std::min(n, 4294967295.0));
-        return;
+        return 0;
     }
     luaL_checktable(L, idx);
     double v;
     int timesFound = 0;
     if (qxGetFieldNum(L, idx, "time", &v, nullptr)) {
-        if (v < 1) luaG_raisecode(L, ERR_WRONGUSAGE);
+        if (v < 1) return ERR_WRONGUSAGE;
         p.time = int64_t(std::min(v, 4294967295.0));
     }
     if (qxGetFieldNum(L, idx, "times", &v, &timesFound)) {
-        if (v < 0) luaG_raisecode(L, ERR_WRONGUSAGE);
+        if (v < 0) return ERR_WRONGUSAGE;
         p.passes = uint32_t(std::min(v, 4294967295.0));
         p.time = -1;
     }
     if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
         p.volume = uint32_t(std::clamp(v, 0.0, 64.0));
     if (qxGetFieldNum(L, idx, "panning", &v, nullptr)) (void)clampPanning(v);
-    if (qxGetFieldNum(L, idx, "pitch", &v, nullptr)) p.pitch = pitchArg(L, v);
+    if (qxGetFieldNum(L, idx, "pitch", &v, nullptr) && !(p.pitch = pitchArg(v))) return ERR_LOWFREQ;
     int channel = 0;
     if (qxGetFieldInt(L, idx, "channel", &channel, nullptr)) {
-        if (channel < 1) luaG_raisecode(L, ERR_CHANNELRANGE);
+        if (channel < 1) return ERR_CHANNELRANGE;
         p.channel = channel - 1;
     }
+    return 0;
 }
 
 } // namespace
@@ -297,14 +295,14 @@ namespace {
 int qxCmdPlaySample(lua_State *L)
 {
     int n = lua_gettop(L);
-    qxCheckArgCount(L, 1, 8, 0, 0);
+    qxCheckArgCount(L, 1, 0, 0, 0);
     if (n > 8) return ERR_WRONGUSAGE;
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     PlayRequest requests[4];
     int pairs = (n + 1) / 2;
     for (int i = 0; i < pairs; i++) {
         requests[i].sample = sampleArg(L, 2 * i + 1);
-        readPlayOptions(L, 2 * i + 2, requests[i]);
+        if (int r = readPlayOptions(L, 2 * i + 2, requests[i])) return r;
     }
     int prepared[4];
     int count = 0;
@@ -327,7 +325,7 @@ int qxCmdPlaySample(lua_State *L)
     if (error) {
         // Nothing of a failed call is left prepared for the next one.
         for (int i = 0; i < count; i++) qxFreeChannel(&qxAudio.channels[prepared[i]]);
-        luaG_raisecode(L, error);
+        return error;
     }
     qxStartPrepared();
     return 0;
@@ -337,7 +335,7 @@ int qxCmdStopSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxSample *s = sampleArg(L, 1);
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxStopSound(s->sound, -1);
     return 0;
 }
@@ -346,7 +344,7 @@ int qxCmdWaitSampleEnd(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxSample *s = sampleArg(L, 1);
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     while (qxIsSoundPlaying(s->sound)) {
         if (qxUpcalls.pollEvents)
             if (int r = qxUpcalls.pollEvents(L, 2)) return r;
@@ -379,7 +377,9 @@ int qxCmdSetPitch(lua_State *L)
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = sampleArg(L, 1);
     // The native output plays at the rate its PCM was opened with.
-    s->pitch = pitchArg(L, luaL_checknumber(L, 2));
+    uint32_t pitch = pitchArg(luaL_checknumber(L, 2));
+    if (!pitch) return ERR_LOWFREQ;
+    s->pitch = pitch;
     return 0;
 }
 
@@ -443,13 +443,13 @@ int qxCmdInsertSample(lua_State *L)
     qxCheckArgCount(L, 3, 5, 0, 0);
     qxSample *src = sampleArg(L, 1), *dst = sampleArg(L, 2);
     if (src == dst) return ERR_WRONGUSAGE;
-    checkNotPlaying(L, dst);
+    if (int r = checkNotPlaying(dst)) return r;
     qxSound *d = dst->sound;
     int64_t position = std::clamp<int64_t>(int64_t(luaL_checknumber(L, 3)), 0, d->frames);
     double framesArg = luaL_optnumber(L, 4, 0);
     uint32_t frames = framesArg <= 0 || framesArg > src->sound->frames ? src->sound->frames : uint32_t(framesArg);
     qxRangeOptions range;
-    raiseIf(L, qxReadRangeOptions(L, 5, src->sound, &range));
+    if (int r = qxReadRangeOptions(L, 5, src->sound, &range)) return r;
     uint64_t total = uint64_t(d->frames) + frames;
     if (total * d->bytesPerFrame > 0x7FFFFFFFu) return ERR_MEM;
     auto *data = static_cast<uint8_t *>(qxAlloc(size_t(total * d->bytesPerFrame), 0));
@@ -481,7 +481,8 @@ int qxCmdMixSample(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     double frames = luaL_checknumber(L, 2);
-    uint32_t pitch = pitchArg(L, luaL_checknumber(L, 3));
+    uint32_t pitch = pitchArg(luaL_checknumber(L, 3));
+    if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_checkint(L, 4));
     if (code < 0 || frames < 1 || frames > 0x1FFFFFFF) return ERR_WRONGUSAGE;
     std::vector<qxMixSource> sources;
@@ -506,7 +507,7 @@ int qxCmdMixSample(lua_State *L)
         sources.push_back(src);
     }
     qxSound *sound = nullptr;
-    raiseIf(L, qxMixSounds(sources.data(), uint32_t(sources.size()), uint32_t(frames), pitch, uint32_t(code), &sound));
+    if (int r = qxMixSounds(sources.data(), uint32_t(sources.size()), uint32_t(frames), pitch, uint32_t(code), &sound)) return r;
     freeNumbered(L, automatic, number);
     return addSample(L, sound, automatic, number, pitch);
 }
@@ -519,7 +520,7 @@ int qxCmdSaveSample(lua_State *L)
     int format = luaL_optint(L, 3, 0);
     // Saver plug-ins are looked up once the plug-in host lists them.
     if (format != 0) return ERR_UNKNOWNSMPOUT;
-    raiseIf(L, qxWriteWave(name.c_str(), s->sound, s->pitch));
+    if (int r = qxWriteWave(name.c_str(), s->sound, s->pitch)) return r;
     return 0;
 }
 
@@ -541,9 +542,7 @@ int qxFindSample(qxObjectRef ref, qxSample **out)
 int qxSoundNeeded(lua_State *L)
 {
     const qxStartupInfo *startup = L ? qxGetCommandLineTable(L) : nullptr;
-    int r = qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
-    if (r > 1) luaG_raisecode(L, r);
-    return r;
+    return qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
 }
 
 const qxCommandDef qxSampleCommands[] = {

@@ -7,8 +7,8 @@
 
 // The sample commands (qx_samples.cpp), ended by a null row.
 extern const qxCommandDef qxSampleCommands[];
-// 0 to go on, 1 when the command quietly does nothing; raises an open
-// failure when sound is forced.
+// 0 to go on, 1 when the command quietly does nothing, else the error of
+// an open failure when sound is forced.
 int qxSoundNeeded(lua_State *L);
 // The passes, last-pass length and pass duration of a sample channel.
 void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time);

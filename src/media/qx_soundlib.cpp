@@ -6,7 +6,9 @@
 
 #include "core/qx_args.h"
 #include "core/qx_errors.h"
+#include "core/qx_lists.h"
 #include "core/qx_options.h"
+#include "core/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "media/qx_medialibs.h"
@@ -17,8 +19,8 @@ namespace {
 int qxCmdOpenAudio(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    qxSoundNeeded(L);
-    return 0;
+    int r = qxSoundNeeded(L);
+    return r == 1 ? 0 : r;
 }
 
 int qxCmdCloseAudio(lua_State *L)
@@ -40,7 +42,9 @@ int qxCmdForceSound(lua_State *L)
 int qxCmdGetChannels(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    lua_pushnumber(L, qxAudio.soundDisabled ? 0 : (qxAudio.count ? qxAudio.count : 8));
+    const qxStartupInfo *startup = qxGetCommandLineTable(L);
+    int32_t n = qxAudio.count ? qxAudio.count : startup && startup->numChannels ? int32_t(startup->numChannels) : 8;
+    lua_pushnumber(L, qxAudio.soundDisabled ? 0 : n);
     return 1;
 }
 
@@ -51,7 +55,7 @@ int qxCmdHaveFreeChannel(lua_State *L)
         lua_pushnumber(L, 0);
         return 1;
     }
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxReapChannels();
     int found = 0;
     for (int i = 0; i < qxAudio.count && !found; i++) {
@@ -83,11 +87,11 @@ int qxCmdIsSound(lua_State *L)
     return 1;
 }
 
+// The 0-based index of a 1-based channel argument; -1 when out of range.
 int channelArg(lua_State *L, int idx)
 {
     int channel = luaL_checkint(L, idx);
-    if (channel < 1 || channel > qxAudio.count) luaG_raisecode(L, ERR_CHANNELRANGE);
-    return channel - 1;
+    return channel < 1 || channel > qxAudio.count ? -1 : channel - 1;
 }
 
 int qxCmdIsChannelPlaying(lua_State *L)
@@ -98,6 +102,7 @@ int qxCmdIsChannelPlaying(lua_State *L)
         return 1;
     }
     int index = channelArg(L, 1);
+    if (index < 0) return ERR_CHANNELRANGE;
     qxReapChannels();
     int type;
     qxObjectRef id;
@@ -122,8 +127,9 @@ int qxCmdStopChannel(lua_State *L)
 int qxCmdSetChannelVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    if (qxSoundNeeded(L)) return 0;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     int index = channelArg(L, 1);
+    if (index < 0) return ERR_CHANNELRANGE;
     uint32_t volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
     qxLockChannels();
     qxChannel &c = qxAudio.channels[index];
