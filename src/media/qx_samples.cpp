@@ -334,8 +334,8 @@ int qxCmdPlaySample(lua_State *L)
 int qxCmdStopSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSample *s = sampleArg(L, 1);
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    qxSample *s = sampleArg(L, 1);
     qxStopSound(s->sound, -1);
     return 0;
 }
@@ -343,8 +343,8 @@ int qxCmdStopSample(lua_State *L)
 int qxCmdWaitSampleEnd(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSample *s = sampleArg(L, 1);
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    qxSample *s = sampleArg(L, 1);
     while (qxIsSoundPlaying(s->sound)) {
         if (qxUpcalls.pollEvents)
             if (int r = qxUpcalls.pollEvents(L, 2)) return r;

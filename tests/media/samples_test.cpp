@@ -221,3 +221,20 @@ TEST_F(NullDevice, StormOfShortPassesAndFreeWhilePending)
     qxStopAllChannels();
     qxFreeSound(s);
 }
+
+TEST(SampleOutput, WithoutLibasoundSoundIsQuietUnlessForced)
+{
+    qxCloseLibraries();
+    qxSetImportDirectory("/nonexistent-qx-imports");
+    qxImportLibraries();
+    qxSetImportDirectory(nullptr);
+    ASSERT_FALSE(qxAlsaAvailable());
+    qxAudio.audioFailed = qxAudio.audioOpen = qxAudio.forceSound = 0;
+    EXPECT_EQ(qxNeedSound(0), 1);
+    EXPECT_EQ(qxNeedSound(0), 1); // remembered: no second try
+    qxAudio.audioFailed = 0;
+    qxAudio.forceSound = 1;
+    EXPECT_EQ(qxNeedSound(0), ERR_OPENAUDIO);
+    qxAudio.audioFailed = qxAudio.forceSound = 0;
+    qxCloseLibraries();
+}
