@@ -1,6 +1,7 @@
 // The native output: one ALSA playback PCM per busy channel, fed by one
 // mixer thread. ALSA is reached only through the run-time import table.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -247,6 +248,16 @@ int qxAlsaStart(void)
     if (!mixerThread) return ERR_THREAD;
     mixerRunning = true;
     return 0;
+}
+
+void qxAlsaReleaseConfig(void)
+{
+    // libasound caches its parsed configuration for the process; it is
+    // given back before the library is unloaded at exit.
+    void *lib = qxLibImports.handle[QX_LIB_ALSA];
+    if (!lib) return;
+    if (auto freeGlobal = reinterpret_cast<int (*)(void)>(dlsym(lib, "snd_config_update_free_global")))
+        freeGlobal();
 }
 
 void qxAlsaStop(void)

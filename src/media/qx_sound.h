@@ -168,6 +168,8 @@ extern char qxAudioDeviceName[256];
 int qxAlsaAvailable(void);
 int qxAlsaStart(void);
 void qxAlsaStop(void);
+// Frees libasound's cached configuration (shutdown, before unloading).
+void qxAlsaReleaseConfig(void);
 int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t channels,
                       uint32_t flags, uint32_t rate);
 void qxAlsaCloseChannel(qxChannel *c);

@@ -206,6 +206,7 @@ extern "C" void qxFreeAllMusic(lua_State *L)
 extern "C" void qxFreeAudioOutput(void)
 {
     qxCloseAudioDevice();
+    qxAlsaReleaseConfig();
 }
 
 // Sound settings handed over as runtime tags; the handler tags say whether
