@@ -89,12 +89,17 @@ struct AlsaLock {
 uint32_t writeFrames(qxChannel *c, const uint8_t *data, uint32_t n)
 {
     auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
-    const qxSound *sound = c->sound;
-    uint32_t bpf = sound->bytesPerFrame, v = c->volume.load(std::memory_order_relaxed);
+    uint32_t bits, flags, bpf;
+    if (c->sound) {
+        bits = c->sound->bits, flags = c->sound->flags, bpf = c->sound->bytesPerFrame;
+    } else {
+        bits = c->stream->bits, flags = c->stream->flags, bpf = c->stream->frameBytes;
+    }
+    uint32_t v = c->volume.load(std::memory_order_relaxed);
     const uint8_t *out = data;
     if (v != 64) {
         n = std::min(n, scratchBytes / bpf);
-        scalerFor(sound->bits, sound->flags)(scratch, data, n * bpf, v);
+        scalerFor(bits, flags)(scratch, data, n * bpf, v);
         out = scratch;
     }
     snd_pcm_sframes_t r = ALSA(snd_pcm_writei)(pcm, out, n);
@@ -181,6 +186,47 @@ bool feedSample(qxChannel *c)
     }
 }
 
+// Feeds one stream channel from its playing half; true when anything was
+// written.
+bool feedStream(qxChannel *c)
+{
+    if (c->ended) {
+        if (drained(c)) {
+            if (qxAudio.onMusicEnd)
+                qxPostThreadEvent(QX_THREADEVENT_MUSIC_END, c->objectId, 0, 1, 0, 1);
+            c->prevKind = QX_CH_STREAM;
+            c->kind.store(QX_CH_FINISHED, std::memory_order_release);
+        }
+        return false;
+    }
+    bool wrote = false;
+    uint32_t bpf = c->stream->frameBytes;
+    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    while (budget) {
+        if (c->position >= c->bufferFrames) {
+            int next = qxNextStreamHalf(c);
+            if (next < 0) return wrote;
+            if (next == 0) {
+                qxGetSysTime(&c->drainStart);
+                c->ended = 1;
+                return wrote;
+            }
+            continue;
+        }
+        uint32_t n = writeFrames(c, c->streamData + size_t(c->position) * bpf,
+                                 uint32_t(std::min<uint64_t>(c->bufferFrames - c->position, budget)));
+        if (!n) return wrote;
+        if (c->startPending) {
+            c->startPending = 0;
+            qxGetSysTime(&c->startTime);
+        }
+        c->position += n;
+        budget -= n;
+        wrote = true;
+    }
+    return wrote;
+}
+
 void postDueNotices()
 {
     if (notices.empty()) return;
@@ -200,7 +246,10 @@ void *mixerMain(void *)
             AlsaLock lock;
             for (int i = 0; i < qxAudio.count; i++) {
                 qxChannel *c = &qxAudio.channels[i];
-                if (c->kind.load(std::memory_order_acquire) == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
+                uint32_t kind = c->kind.load(std::memory_order_acquire);
+                if (!c->pcm) continue;
+                if (kind == QX_CH_SAMPLE) wrote |= feedSample(c);
+                else if (kind == QX_CH_STREAM) wrote |= feedStream(c);
             }
         }
         postDueNotices();
@@ -312,6 +361,7 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
 
 void qxAlsaCloseChannel(qxChannel *c)
 {
+    if (c->halfBuffer) qxStopStreamChannel(c);
     if (!c->pcm) return;
     AlsaLock lock;
     auto *pcm = static_cast<snd_pcm_t *>(c->pcm);

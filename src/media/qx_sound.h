@@ -69,6 +69,20 @@ struct qxSoundStream {
     int64_t dataStart;
     int64_t fileSize; // bounds every read of the data chunk
     uint32_t planeBytes; // IFF: offset of the right plane
+    // Script-fed streams: the owning music object, the queue and its lock.
+    void *music;
+    pthread_mutex_t queueMutex;
+    struct qxQueuedBuffer *queue;
+};
+
+// A buffer queued on a script-fed stream; its data follows the node.
+struct qxQueuedBuffer {
+    qxQueuedBuffer *next;
+    uint8_t *data; // null ends the stream
+    uint32_t bytes;
+    uint32_t used;
+    uint32_t frames;
+    uint32_t done;
 };
 
 // One audio channel; zero-filled when free. kind is written last with
@@ -97,6 +111,23 @@ struct qxChannel {
     uint32_t pcmRate; // the rate the PCM took
     uint64_t framesWritten; // since the PCM started; times the loop notices
     qxTimeVal drainStart;
+    uint32_t singleShot;  // the whole stream fits one half: no decoding thread
+    // Stream channels: the playing half and the decoding thread's state.
+    uint8_t *streamData;
+    uint32_t bufferFrames;
+    pthread_t thread;
+    pthread_mutex_t mutex;
+    pthread_cond_t cond;
+    uint32_t request;
+    uint32_t quit;
+    uint32_t fillHalf;
+    uint32_t threadStarted;
+    uint32_t busy; // a refill was asked for and is not yet published
+    uint8_t *halfBuffer;
+    uint32_t halfFrames;
+    uint32_t nextFrames;
+    uint32_t nextBytes;
+    uint32_t endState; // 0 running, 1 end in the half just filled, 2 end consumed
     void *video;
 };
 
@@ -162,6 +193,28 @@ void qxLockChannels(void);
 void qxUnlockChannels(void);
 // Releases one channel (output side) and zeroes it.
 void qxFreeChannel(qxChannel *c);
+
+// ---- Stream channels (qx_streamchannel.cpp) ----
+// Starts a music stream on a channel allocated with kind 6 whose loops
+// and objectId are set; the channel becomes kind 4.
+int qxStartStreamChannel(qxChannel *c, qxSoundStream *stream);
+// Ends the decoding thread and frees the halves (the PCM stays).
+void qxStopStreamChannel(qxChannel *c);
+// Mixer side: the playing half is used up; switches halves. Returns 1 when
+// playing goes on, 0 when the stream has ended, -1 when the next half is
+// not ready yet.
+int qxNextStreamHalf(qxChannel *c);
+
+// Script-fed streams (qx_customstream.cpp).
+int qxNewCustomStream(void *music, uint32_t frequency, uint32_t code, qxSoundStream **out);
+// Appends frames of data in the stream's format (copied); null data ends the stream.
+int qxQueueStreamData(qxSoundStream *s, const void *data, uint32_t frames);
+uint32_t qxReadCustomStream(qxSoundStream *s, uint8_t *buffer, uint32_t frames, int *end);
+void qxFreeCustomStream(qxSoundStream *s);
+// Stream information by request code (0 duration, 1 position in ms, 3
+// format, 4 frequency, 5 bit rate); -1 for others. playingMs: the time since
+// the start stamp while playing, or -1 while stopped.
+int64_t qxStreamInfo(const qxSoundStream *s, int request, int64_t playingMs);
 
 // ---- Native output (qx_alsaout.cpp) ----
 extern char qxAudioDeviceName[256];

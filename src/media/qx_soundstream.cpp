@@ -91,7 +91,7 @@ const char *qxSoundStreamName(const qxSoundStream *s)
 
 int qxSeekSoundStream(qxSoundStream *s, uint32_t frame)
 {
-    if (frame < s->totalFrames || frame == 0) s->position = frame;
+    if (s->kind != QX_STREAM_CUSTOM && (frame < s->totalFrames || frame == 0)) s->position = frame;
     uint64_t us = s->frequency ? uint64_t(frame) * 1000000 / s->frequency : 0;
     s->timeBase[0] = uint32_t(us / 1000000);
     s->timeBase[1] = uint32_t(us % 1000000);
@@ -101,7 +101,9 @@ int qxSeekSoundStream(qxSoundStream *s, uint32_t frame)
 
 uint32_t qxReadSoundStream(qxSoundStream *s, void *buffer, uint32_t frames, int *end)
 {
-    uint32_t n = qxStreamSamples(s, static_cast<uint8_t *>(buffer), frames, end);
+    auto *out = static_cast<uint8_t *>(buffer);
+    uint32_t n = s->kind == QX_STREAM_CUSTOM ? qxReadCustomStream(s, out, frames, end)
+                                             : qxStreamSamples(s, out, frames, end);
     s->position += n;
     s->lastFrames = n;
     s->lastBytes = n * s->bytesPerFrame;
@@ -111,6 +113,7 @@ uint32_t qxReadSoundStream(qxSoundStream *s, void *buffer, uint32_t frames, int 
 void qxCloseSoundStream(qxSoundStream *s)
 {
     if (!s) return;
+    if (s->kind == QX_STREAM_CUSTOM) qxFreeCustomStream(s);
     qxFree(s->scratch);
     if (s->handle) qxClose(s->handle);
     qxFree(s);

@@ -108,7 +108,9 @@ TEST(SampleSave, WaveWriterReadBackBySoxAndSndfile)
     ASSERT_EQ(qxWriteWave((dir / "out.wav").c_str(), sound, 8000), 0);
     ASSERT_TRUE(dir.run("sox out.wav -t raw out.raw"));
     EXPECT_EQ(readFile(dir / "out.raw"), readFile(dir / "ref.raw"));
-    if (have("sndfile-info")) EXPECT_TRUE(dir.run("sndfile-info out.wav | grep -q 'Channels    : 2'"));
+    if (have("sndfile-info")) {
+        EXPECT_TRUE(dir.run("sndfile-info out.wav | grep -q 'Channels    : 2'"));
+    }
     qxFreeSound(sound);
 }
 
@@ -129,7 +131,11 @@ struct NullDevice : ::testing::Test {
         ASSERT_EQ(qxOpenAudioDevice(4), 0);
         qxAudio.onSampleLoop = qxAudio.onSampleEnd = 1;
     }
-    void TearDown() override { qxCloseAudioDevice(); }
+    void TearDown() override
+    {
+        qxCloseAudioDevice();
+        qxAlsaReleaseConfig();
+    }
 
     qxSound *tone(uint32_t frames)
     {

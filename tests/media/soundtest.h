@@ -30,7 +30,7 @@ struct ScratchDir {
     // Runs a shell command inside the directory; true on success.
     bool run(const std::string &command) const
     {
-        return std::system(("cd " + path + " && " + command + " >/dev/null 2>&1").c_str()) == 0;
+        return std::system(("cd " + path + " && (" + command + ") >/dev/null 2>&1").c_str()) == 0;
     }
 };
 
