@@ -12,6 +12,7 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "media/qx_medialibs.h"
+#include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
 
 namespace {
@@ -134,7 +135,11 @@ int qxCmdSetChannelVolume(lua_State *L)
     qxLockChannels();
     qxChannel &c = qxAudio.channels[index];
     uint32_t kind = c.kind.load(std::memory_order_acquire);
-    if (kind == QX_CH_PREPARED || kind == QX_CH_SAMPLE) c.volume.store(volume);
+    if (kind == QX_CH_PREPARED || kind == QX_CH_SAMPLE) {
+        c.volume.store(volume);
+        qxSample *sample = nullptr;
+        if (qxFindSample(c.objectId, &sample) == 0) sample->volume = volume;
+    }
     qxUnlockChannels();
     return 0;
 }
