@@ -246,10 +246,11 @@ void *mixerMain(void *)
             AlsaLock lock;
             for (int i = 0; i < qxAudio.count; i++) {
                 qxChannel *c = &qxAudio.channels[i];
+                // Only playing kinds are ours to read; set-up kinds are still
+                // being filled by the script thread.
                 uint32_t kind = c->kind.load(std::memory_order_acquire);
-                if (!c->pcm) continue;
-                if (kind == QX_CH_SAMPLE) wrote |= feedSample(c);
-                else if (kind == QX_CH_STREAM) wrote |= feedStream(c);
+                if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
+                else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
             }
         }
         postDueNotices();

@@ -107,9 +107,12 @@ int qxAllocChannel(uint32_t kind, qxObjectRef id, int *index, qxChannel **out)
         stopChannel(i);
     }
     qxChannel *c = &qxAudio.channels[i];
+    // The mixer thread reads every record's kind during its walk.
+    qxAlsaLock();
     std::memset(static_cast<void *>(c), 0, sizeof *c);
     c->objectId = id;
     c->kind.store(kind, std::memory_order_release);
+    qxAlsaUnlock();
     *index = i;
     *out = c;
     return 0;

@@ -91,7 +91,7 @@ void *decoderMain(void *arg)
 
 void signalDecoder(qxChannel *c)
 {
-    while (qxTryLockMutex(&c->mutex) != 0) qxDelay(0);
+    while (pthread_mutex_trylock(&c->mutex) != 0) qxDelay(0);
     c->busy = 1;
     c->request = 1;
     pthread_cond_signal(&c->cond);
@@ -156,9 +156,12 @@ int qxStartStreamChannel(qxChannel *c, qxSoundStream *s)
 
 int qxNextStreamHalf(qxChannel *c)
 {
-    if (c->endState == 2) return 0;
     if (c->singleShot || !c->thread) return 0;
-    if (qxTryLockMutex(&c->mutex) != 0) return -1;
+    if (pthread_mutex_trylock(&c->mutex) != 0) return -1;
+    if (c->endState == 2) {
+        pthread_mutex_unlock(&c->mutex);
+        return 0;
+    }
     if (c->busy) {
         pthread_mutex_unlock(&c->mutex);
         return -1;

@@ -27,6 +27,9 @@ TEST(PacedOutput, LoopNoticesAtTheAudibleStartOfEachPass)
     ASSERT_EQ(qxCreateAudioLocks(), 0);
     ASSERT_EQ(qxOpenAudioDevice(2), 0);
     qxAudio.onSampleLoop = qxAudio.onSampleEnd = 1;
+    uint32_t type, a1, a2;
+    qxObjectRef id;
+    while (qxPopThreadEvent(&type, &id, &a1, &a2)) {} // what earlier tests left
 
     auto *data = static_cast<uint8_t *>(qxAlloc(1600 * 2, 1));
     qxSound *s = nullptr;
@@ -43,8 +46,6 @@ TEST(PacedOutput, LoopNoticesAtTheAudibleStartOfEachPass)
     qxStartPrepared();
     std::vector<std::pair<uint32_t, double>> events;
     while (events.size() < 4 && qxGetSeconds() - start < 3) {
-        uint32_t type, a1, a2;
-        qxObjectRef id;
         while (qxPopThreadEvent(&type, &id, &a1, &a2)) events.push_back({type, (qxGetSeconds() - start) * 1000});
         qxDelay(1);
     }
