@@ -137,10 +137,13 @@ bool drained(qxChannel *c)
 }
 
 // Feeds one sample channel; true when anything was written.
+void postNoticesOf(const qxObjectRef &object);
+
 bool feedSample(qxChannel *c)
 {
     if (c->ended) {
         if (drained(c)) {
+            postNoticesOf(c->objectId); // a pass is never reported after the end
             if (qxAudio.onSampleEnd)
                 qxPostThreadEvent(QX_THREADEVENT_SAMPLE_END, c->objectId, c->passMs, c->loop, c->lastMs, 1);
             c->prevKind = QX_CH_SAMPLE;
@@ -225,6 +228,17 @@ bool feedStream(qxChannel *c)
         wrote = true;
     }
     return wrote;
+}
+
+// Posts the waiting notices of one object now, in order.
+void postNoticesOf(const qxObjectRef &object)
+{
+    auto mine = [&object](const LoopNotice &n) {
+        return n.object.number == object.number && n.object.automatic == object.automatic;
+    };
+    for (const LoopNotice &n : notices)
+        if (mine(n)) qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, n.object, n.passMs, n.loop, 0, 1);
+    notices.erase(std::remove_if(notices.begin(), notices.end(), mine), notices.end());
 }
 
 void postDueNotices()
