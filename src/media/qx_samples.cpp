@@ -1,4 +1,5 @@
-// Sample objects and the sample commands of the "sound" library.
+// Sample objects and the sample commands of the "sound" library that make,
+// read and change them (playing is in qx_sampleplay.cpp).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -15,7 +16,6 @@
 #include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
 #include "platform/qx_memory.h"
-#include "platform/qx_upcalls.h"
 
 namespace {
 
@@ -49,12 +49,6 @@ void freeSample(lua_State *L, qxSample *s)
     qxFree(s);
 }
 
-qxSample *sampleArg(lua_State *L, int idx)
-{
-    qxSample *s = nullptr;
-    if (int r = qxFindSample(qxGetObjectIDArg(L, idx), &s)) luaG_raisecode(L, r);
-    return s;
-}
 
 // Frees the sample a numbered creator is about to replace.
 void freeNumbered(lua_State *L, int automatic, uint32_t number)
@@ -85,21 +79,6 @@ int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint
     if (!automatic) return 0;
     lua_pushlightuserdata(L, s);
     return 1;
-}
-
-// A playback rate; 0 when it is below 256.
-uint32_t pitchArg(double pitch)
-{
-    if (pitch < 256) return 0;
-    return pitch > 4294967295.0 ? 0xFFFFFFFFu : uint32_t(pitch);
-}
-
-uint32_t clampPanning(double v)
-{
-    if (v == -90000) return 0;
-    if (v == -80000) return 255;
-    if (v == -100000) return 128;
-    return uint32_t(std::clamp(v, 0.0, 255.0));
 }
 
 int checkNotPlaying(const qxSample *s)
@@ -175,7 +154,7 @@ int qxCmdCreateSample(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     luaL_checktable(L, 2);
-    uint32_t pitch = pitchArg(luaL_checknumber(L, 3));
+    uint32_t pitch = qxPitchArg(luaL_checknumber(L, 3));
     if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_optint(L, 4, 0));
     double framesArg = luaL_optnumber(L, 5, 0);
@@ -219,182 +198,14 @@ int qxCmdCreateSample(lua_State *L)
 int qxCmdFreeSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    freeSample(L, sampleArg(L, 1));
-    return 0;
-}
-
-// Sets a prepared channel up for one pair of PlaySample.
-struct PlayRequest {
-    qxSample *sample;
-    uint32_t passes = 1;
-    int64_t time = -1;
-    uint32_t volume, pitch;
-    int channel = -1;
-};
-
-int readPlayOptions(lua_State *L, int idx, PlayRequest &p)
-{
-    p.volume = p.sample->volume;
-    p.pitch = p.sample->pitch;
-    if (lua_isnoneornil(L, idx)) return 0;
-    if (lua_isnumber(L, idx)) {
-        double n = lua_tonumber(L, idx);
-        if (n < 0) return ERR_WRONGUSAGE;
-        p.passes = uint32_t(std::min(n, 4294967295.0));
-        return 0;
-    }
-    luaL_checktable(L, idx);
-    double v;
-    int timesFound = 0;
-    if (qxGetFieldNum(L, idx, "time", &v, nullptr)) {
-        if (v < 1) return ERR_WRONGUSAGE;
-        p.time = int64_t(std::min(v, 4294967295.0));
-    }
-    if (qxGetFieldNum(L, idx, "times", &v, &timesFound)) {
-        if (v < 0) return ERR_WRONGUSAGE;
-        p.passes = uint32_t(std::min(v, 4294967295.0));
-        p.time = -1;
-    }
-    if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
-        p.volume = uint32_t(std::clamp(v, 0.0, 64.0));
-    if (qxGetFieldNum(L, idx, "panning", &v, nullptr)) (void)clampPanning(v);
-    if (qxGetFieldNum(L, idx, "pitch", &v, nullptr) && !(p.pitch = pitchArg(v))) return ERR_LOWFREQ;
-    int channel = 0;
-    if (qxGetFieldInt(L, idx, "channel", &channel, nullptr)) {
-        if (channel < 1) return ERR_CHANNELRANGE;
-        p.channel = channel - 1;
-    }
-    return 0;
-}
-
-} // namespace
-
-void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time)
-{
-    c->passMs = qxFramesToMs(frames, pitch);
-    if (time < 0) {
-        c->loops = passes;
-        c->lastFrames = frames;
-        c->lastMs = c->passMs;
-    } else if (c->passMs) {
-        c->loops = uint32_t(uint64_t(time) / c->passMs + 1);
-        c->lastMs = uint32_t(uint64_t(time) % c->passMs);
-        c->lastFrames = uint32_t(uint64_t(c->lastMs) * pitch / 1000);
-    } else {
-        // Passes shorter than a millisecond: count them from frames.
-        uint64_t timeFrames = uint64_t(time) * pitch / 1000;
-        c->loops = uint32_t(std::min<uint64_t>(timeFrames / std::max(frames, 1u) + 1, 0xFFFFFFFFu));
-        c->lastFrames = uint32_t(timeFrames % std::max(frames, 1u));
-        c->lastMs = 0;
-    }
-    c->loop = 1;
-}
-
-namespace {
-
-int qxCmdPlaySample(lua_State *L)
-{
-    int n = lua_gettop(L);
-    qxCheckArgCount(L, 1, 0, 0, 0);
-    if (n > 8) return ERR_WRONGUSAGE;
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    PlayRequest requests[4];
-    int pairs = (n + 1) / 2;
-    for (int i = 0; i < pairs; i++) {
-        requests[i].sample = sampleArg(L, 2 * i + 1);
-        if (int r = readPlayOptions(L, 2 * i + 2, requests[i])) return r;
-    }
-    int prepared[4];
-    int count = 0;
-    int error = 0;
-    for (int i = 0; i < pairs && !error; i++) {
-        const PlayRequest &p = requests[i];
-        qxSample *s = p.sample;
-        int index = p.channel;
-        qxChannel *c = nullptr;
-        qxObjectRef id{s->header.id, s->header.automatic};
-        if ((error = qxAllocChannel(QX_CH_PREPARED, id, &index, &c))) break;
-        c->sound = s->sound;
-        c->volume.store(p.volume);
-        c->startPending = 1;
-        qxSetupPasses(c, s->sound->frames, p.pitch, p.passes, p.time);
-        error = qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels,
-                                  s->sound->flags, p.pitch);
-        prepared[count++] = index;
-    }
-    if (error) {
-        // Nothing of a failed call is left prepared for the next one.
-        for (int i = 0; i < count; i++) qxFreeChannel(&qxAudio.channels[prepared[i]]);
-        return error;
-    }
-    qxStartPrepared();
-    return 0;
-}
-
-int qxCmdStopSample(lua_State *L)
-{
-    qxCheckArgCount(L, 1, 1, 0, 0);
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxSample *s = sampleArg(L, 1);
-    qxStopSound(s->sound, -1);
-    return 0;
-}
-
-int qxCmdWaitSampleEnd(lua_State *L)
-{
-    qxCheckArgCount(L, 1, 1, 0, 0);
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxSample *s = sampleArg(L, 1);
-    while (qxIsSoundPlaying(s->sound)) {
-        if (qxUpcalls.pollEvents)
-            if (int r = qxUpcalls.pollEvents(L, 2)) return r;
-        qxDelay(10);
-        s = sampleArg(L, 1); // a callback may have freed it
-    }
-    qxReapChannels();
-    return 0;
-}
-
-int qxCmdIsSamplePlaying(lua_State *L)
-{
-    qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSample *s = sampleArg(L, 1);
-    lua_pushnumber(L, qxAudio.deviceOpen && qxIsSoundPlaying(s->sound) ? 1 : 0);
-    return 1;
-}
-
-int qxCmdSetVolume(lua_State *L)
-{
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = sampleArg(L, 1);
-    s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    qxSetSoundVolume(s->sound, s->volume, -1);
-    return 0;
-}
-
-int qxCmdSetPitch(lua_State *L)
-{
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = sampleArg(L, 1);
-    // The native output plays at the rate its PCM was opened with.
-    uint32_t pitch = pitchArg(luaL_checknumber(L, 2));
-    if (!pitch) return ERR_LOWFREQ;
-    s->pitch = pitch;
-    return 0;
-}
-
-int qxCmdSetPanning(lua_State *L)
-{
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = sampleArg(L, 1);
-    s->panning = clampPanning(luaL_checknumber(L, 2));
+    freeSample(L, qxSampleArg(L, 1));
     return 0;
 }
 
 int qxCmdGetSampleData(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const qxSound *sound = sampleArg(L, 1)->sound;
+    const qxSound *sound = qxSampleArg(L, 1)->sound;
     uint64_t count = uint64_t(sound->frames) * sound->channels;
     if (count > 0x7FFFFFFF) return ERR_MEM;
     lua_newsizedtable(L, int(count), 0);
@@ -420,7 +231,7 @@ int qxCmdGetSampleData(lua_State *L)
 int qxCmdCopySample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *src = sampleArg(L, 1);
+    qxSample *src = qxSampleArg(L, 1);
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 2, &automatic);
     if (!automatic && !src->header.automatic && src->header.id == number) return ERR_WRONGUSAGE;
@@ -441,7 +252,7 @@ int qxCmdCopySample(lua_State *L)
 int qxCmdInsertSample(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxSample *src = sampleArg(L, 1), *dst = sampleArg(L, 2);
+    qxSample *src = qxSampleArg(L, 1), *dst = qxSampleArg(L, 2);
     if (src == dst) return ERR_WRONGUSAGE;
     if (int r = checkNotPlaying(dst)) return r;
     qxSound *d = dst->sound;
@@ -481,13 +292,13 @@ int qxCmdMixSample(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     double frames = luaL_checknumber(L, 2);
-    uint32_t pitch = pitchArg(luaL_checknumber(L, 3));
+    uint32_t pitch = qxPitchArg(luaL_checknumber(L, 3));
     if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_checkint(L, 4));
     if (code < 0 || frames < 1 || frames > 0x1FFFFFFF) return ERR_WRONGUSAGE;
     std::vector<qxMixSource> sources;
     for (int i = 5; i < n; i += 2) {
-        qxSample *s = sampleArg(L, i);
+        qxSample *s = qxSampleArg(L, i);
         qxMixSource src{s->sound, double(s->pitch), 0, -1, 1, 1.0};
         if (!lua_isnoneornil(L, i + 1)) {
             luaL_checktable(L, i + 1);
@@ -515,7 +326,7 @@ int qxCmdMixSample(lua_State *L)
 int qxCmdSaveSample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxSample *s = sampleArg(L, 1);
+    qxSample *s = qxSampleArg(L, 1);
     std::string name = luaL_checkstring(L, 2);
     int format = luaL_optint(L, 3, 0);
     // Saver plug-ins are looked up once the plug-in host lists them.
@@ -537,6 +348,27 @@ int qxFindSample(qxObjectRef ref, qxSample **out)
     if (ref.automatic) return ERR_FINDARRAY;
     qxSetErrorNumber(int(ref.number));
     return ERR_FINDSAMPLE;
+}
+
+qxSample *qxSampleArg(lua_State *L, int idx)
+{
+    qxSample *s = nullptr;
+    if (int r = qxFindSample(qxGetObjectIDArg(L, idx), &s)) luaG_raisecode(L, r);
+    return s;
+}
+
+uint32_t qxPitchArg(double pitch)
+{
+    if (pitch < 256) return 0;
+    return pitch > 4294967295.0 ? 0xFFFFFFFFu : uint32_t(pitch);
+}
+
+uint32_t qxClampPanning(double v)
+{
+    if (v == -90000) return 0;
+    if (v == -80000) return 255;
+    if (v == -100000) return 128;
+    return uint32_t(std::clamp(v, 0.0, 255.0));
 }
 
 int qxSoundNeeded(lua_State *L)

@@ -12,3 +12,12 @@ extern const qxCommandDef qxSampleCommands[];
 int qxSoundNeeded(lua_State *L);
 // The passes, last-pass length and pass duration of a sample channel.
 void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time);
+
+// The playing commands (qx_sampleplay.cpp).
+int qxCmdPlaySample(lua_State *L);
+int qxCmdStopSample(lua_State *L);
+int qxCmdWaitSampleEnd(lua_State *L);
+int qxCmdIsSamplePlaying(lua_State *L);
+int qxCmdSetVolume(lua_State *L);
+int qxCmdSetPitch(lua_State *L);
+int qxCmdSetPanning(lua_State *L);
