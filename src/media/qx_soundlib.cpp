@@ -1,6 +1,7 @@
 // The "sound" command library: device and channel commands, its table and
 // its runtime settings.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -192,9 +193,8 @@ const qxCommandDef *soundCommands()
 extern "C" int qxOpenSoundLib(lua_State *L)
 {
     if (int r = qxCreateAudioLocks()) return r;
-    if (qxGlobalSettings.alsaDevice[0]) {
-        std::strncpy(qxAudioDeviceName, qxGlobalSettings.alsaDevice, sizeof qxAudioDeviceName - 1);
-    }
+    if (qxGlobalSettings.alsaDevice[0])
+        std::snprintf(qxAudioDeviceName, sizeof qxAudioDeviceName, "%s", qxGlobalSettings.alsaDevice);
     return qxOpenCommandLibrary(L, "sound", soundCommands(), soundConstants);
 }
 

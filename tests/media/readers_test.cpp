@@ -27,7 +27,10 @@ void decode(const std::string &name, Decoded &d)
 
 void be16(std::vector<uint8_t> &v, uint32_t x) { v.push_back(uint8_t(x >> 8)); v.push_back(uint8_t(x)); }
 void be32(std::vector<uint8_t> &v, uint32_t x) { be16(v, x >> 16); be16(v, x & 0xFFFF); }
-void id(std::vector<uint8_t> &v, const char *s) { v.insert(v.end(), s, s + 4); }
+void id(std::vector<uint8_t> &v, const char *s)
+{
+    for (int i = 0; i < 4; i++) v.push_back(uint8_t(s[i]));
+}
 
 // An IFF sound file: FORM type, VHDR at the given rate, extra chunks, then
 // BODY holding body (planar when stereo).
