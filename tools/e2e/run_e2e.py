@@ -24,7 +24,8 @@ SKIP = 77
 MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
-         "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build", "peer")
+         "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build", "peer",
+         "setup", "check")
 SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy")
 QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
@@ -278,6 +279,18 @@ def run_listing(listing, text, qxasm, player, workdir, running):
         os.makedirs(os.path.dirname(extra), exist_ok=True)
         with open(extra, "a", encoding="utf-8", newline="") as f:
             f.write(expand(line, subst) + "\n")
+    # "setup: COMMAND" runs a shell command in the scratch directory before the
+    # player (making inputs); "check: COMMAND" after it (comparing outputs).
+    # A setup whose first word is not installed skips the test.
+    for c in spec["setup"]:
+        c = expand(c, subst)
+        if not shutil.which(shlex.split(c)[0]):
+            print("SKIP: %s is not installed" % shlex.split(c)[0])
+            return SKIP
+        r = subprocess.run(c, shell=True, cwd=workdir, capture_output=True, text=True)
+        if r.returncode:
+            print("FAIL: setup failed: %s\n%s%s" % (c, r.stdout, r.stderr))
+            return 1
     args = []
     for a in spec["args"]:
         args += shlex.split(expand(a, subst))
@@ -309,6 +322,11 @@ def run_listing(listing, text, qxasm, player, workdir, running):
         print("FAIL: cannot run the player: %s" % e)
         return 1
     fails = check(spec, result, subst)
+    for c in spec["check"]:
+        c = expand(c, subst)
+        r = subprocess.run(c, shell=True, cwd=workdir, env=env, capture_output=True, text=True)
+        if r.returncode:
+            fails.append("check failed: %s\n%s%s" % (c, r.stdout, r.stderr))
     for d in spec["empty-after"]:
         where = os.path.join(workdir, expand(d, subst))
         left = os.listdir(where) if os.path.isdir(where) else []
