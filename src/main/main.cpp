@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/qx_hosttable.h"
 #include "core/qx_startup.h"
+#include "display/qx_bitmaphost.h"
 #include "platform/qx_platform.h"
 
 int main(int argc, char **argv)
@@ -14,5 +16,6 @@ int main(int argc, char **argv)
     // executable must still find its own file.
     if (!realpath(argv[0], qxProgramPath) && !realpath("/proc/self/exe", qxProgramPath))
         std::strncpy(qxProgramPath, argv[0], sizeof qxProgramPath - 1);
+    qxInstallBitMapHostSlots(qxHostGraphics);
     return qxStartup(argc, argv);
 }

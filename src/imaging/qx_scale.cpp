@@ -1,0 +1,206 @@
+// The scaling kernel: 16.16 nearest sampling and bilinear smoothing with
+// x and y tables.
+#include "imaging/qx_scale.h"
+
+#include <algorithm>
+#include <cstring>
+#include <emmintrin.h>
+
+#include "core/qx_errors.h"
+#include "imaging/qx_blit.h"
+#include "imaging/qx_pixelformat.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+template <typename P> void nearestRow(P *d, const P *s, int32_t n, uint32_t step, int32_t last)
+{
+    uint64_t acc = 0;
+    int32_t i = 0;
+    // Columns that cannot reach past the source run unchecked.
+    int64_t safe = step ? std::min<int64_t>(n, (int64_t(last) << 16) / step + 1) : n;
+    for (; i < safe; ++i, acc += step) d[i] = s[acc >> 16];
+    for (; i < n; ++i, acc += step) d[i] = s[std::min<uint64_t>(acc >> 16, uint64_t(last))];
+}
+
+void nearest(const qxScaleRecord *r)
+{
+    const float xstep = float(r->sourceWidth) / float(r->destWidth);
+    const float ystep = float(r->sourceHeight) / float(r->destHeight);
+    const uint32_t step = uint32_t(xstep * 65536.0f);
+    const int32_t lastCol = r->sourceWidth - 1;
+    const bool pixels = r->sourcePixels && r->destPixels && (r->bytesPerPixel == 2 || r->bytesPerPixel == 4);
+    float acc = 0;
+    for (int32_t j = 0; j < r->destHeight; ++j, acc += ystep) {
+        // A single-precision sum drifts on big upscales: stay in the source.
+        int32_t row = std::min(int32_t(acc), r->sourceHeight - 1);
+        if (pixels) {
+            if (r->bytesPerPixel == 4)
+                nearestRow(static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch,
+                           static_cast<const uint32_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch,
+                           r->destWidth, step, lastCol);
+            else
+                nearestRow(static_cast<uint16_t *>(r->destPixels) + int64_t(j) * r->destPitch,
+                           static_cast<const uint16_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch,
+                           r->destWidth, step, lastCol);
+        }
+        if (r->sourceMask && r->destMask) {
+            const uint8_t *s = r->sourceMask + int64_t(row) * r->sourceMaskBytesPerRow;
+            uint8_t *d = r->destMask + int64_t(j) * r->destMaskBytesPerRow;
+            uint64_t a = 0;
+            for (int32_t i = 0; i < r->destWidth; ++i, a += step)
+                qxSetMaskBit(d, i, qxMaskBit(s, std::min<int64_t>(int64_t(a >> 16), lastCol) + r->sx));
+        }
+        if (r->sourceAlpha && r->destAlpha)
+            nearestRow(r->destAlpha + int64_t(j) * r->destAlphaBytesPerRow,
+                       r->sourceAlpha + int64_t(row) * r->sourceAlphaBytesPerRow, r->destWidth, step, lastCol);
+    }
+}
+
+void fillTable(int32_t *t, int32_t src, int32_t dst)
+{
+    // A destination of one sample takes column (row) 0.
+    int64_t step = dst > 1 ? int64_t((src - 1) * 65536.0 / (dst - 1)) : 0;
+    int64_t cap = int64_t(src) * 65536 - 1, v = 0;
+    for (int32_t k = 0; k <= dst; ++k) {
+        t[k] = int32_t(v);
+        v = std::min(v + step, cap);
+    }
+}
+
+inline int32_t lerp(int32_t a, int32_t b, int32_t f) { return a + (((b - a) * f) >> 16); }
+
+// Four bytes of two words interpolated per 16-bit lane: mulhi gives the
+// signed floor for fractions below 0x8000, the rest adds the difference back.
+inline __m128i lerp16(__m128i a, __m128i b, __m128i f, __m128i fHigh)
+{
+    __m128i diff = _mm_sub_epi16(b, a);
+    return _mm_add_epi16(a, _mm_add_epi16(_mm_mulhi_epi16(diff, f), _mm_and_si128(diff, fHigh)));
+}
+
+void smoothNative32(const qxScaleRecord *r)
+{
+    const __m128i z = _mm_setzero_si128();
+    for (int32_t j = 0; j < r->destHeight; ++j) {
+        int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
+        int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
+        const uint32_t *row0 = static_cast<const uint32_t *>(r->sourcePixels) + int64_t(sy) * r->sourcePitch;
+        const uint32_t *row1 = static_cast<const uint32_t *>(r->sourcePixels) + int64_t(sy1) * r->sourcePitch;
+        uint32_t *d = static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch;
+        __m128i fyv = _mm_set1_epi16(int16_t(fy)), fyh = _mm_set1_epi16(fy & 0x8000 ? -1 : 0);
+        for (int32_t i = 0; i < r->destWidth; ++i) {
+            int32_t sx = r->xTable[i] >> 16, fx = r->xTable[i] & 0xFFFF;
+            int32_t sx1 = sx < r->sourceWidth - 1 ? sx + 1 : sx;
+            // Lanes 0-3: row 0, lanes 4-7: row 1.
+            __m128i left = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row0[sx])),
+                                                                _mm_cvtsi32_si128(int(row1[sx]))), z);
+            __m128i right = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row0[sx1])),
+                                                                 _mm_cvtsi32_si128(int(row1[sx1]))), z);
+            __m128i tb = lerp16(left, right, _mm_set1_epi16(int16_t(fx)), _mm_set1_epi16(fx & 0x8000 ? -1 : 0));
+            __m128i v = lerp16(tb, _mm_unpackhi_epi64(tb, tb), fyv, fyh);
+            d[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, z)));
+        }
+    }
+}
+
+void smooth(const qxScaleRecord *r)
+{
+    if (!r->xTable || !r->yTable) return;
+    fillTable(r->xTable, r->sourceWidth, r->destWidth);
+    fillTable(r->yTable, r->sourceHeight, r->destHeight);
+    const uint32_t bpp = qxBytesPerPixel(r->layout);
+    const bool pixels = r->sourcePixels && r->destPixels && (bpp == 2 || bpp == 4) && bpp == r->bytesPerPixel;
+    if (pixels && r->layout == QX_PIXFMT_ARGB32 && !r->destAlpha) {
+        smoothNative32(r);
+        if (!r->destMask) return;
+    }
+    for (int32_t j = 0; j < r->destHeight; ++j) {
+        int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
+        int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
+        for (int32_t i = 0; i < r->destWidth; ++i) {
+            int32_t sx = r->xTable[i] >> 16, fx = r->xTable[i] & 0xFFFF;
+            int32_t sx1 = sx < r->sourceWidth - 1 ? sx + 1 : sx;
+            int32_t c[4][4] = {};
+            const int32_t xs[4] = {sx, sx1, sx, sx1}, ys[4] = {sy, sy, sy1, sy1};
+            for (int k = 0; k < 4; ++k) {
+                if (pixels)
+                    qxUnpackPixel(static_cast<const uint8_t *>(r->sourcePixels) +
+                                      (int64_t(ys[k]) * r->sourcePitch + xs[k]) * bpp,
+                                  r->layout, c[k]);
+                if (r->destAlpha && r->sourceAlpha)
+                    c[k][3] = r->sourceAlpha[int64_t(ys[k]) * r->sourceAlphaBytesPerRow + xs[k]];
+            }
+            int32_t out[4];
+            for (int ch = 0; ch < 4; ++ch) {
+                int32_t top = lerp(c[0][ch], c[1][ch], fx), bottom = lerp(c[2][ch], c[3][ch], fx);
+                out[ch] = lerp(top, bottom, fy) & 0xFF;
+            }
+            if (pixels && !(r->layout == QX_PIXFMT_ARGB32 && !r->destAlpha))
+                qxPackPixel(static_cast<uint8_t *>(r->destPixels) + (int64_t(j) * r->destPitch + i) * bpp, r->layout,
+                            out);
+            if (r->destAlpha) {
+                r->destAlpha[int64_t(j) * r->destAlphaBytesPerRow + i] = uint8_t(out[3]);
+            } else if (r->destMask && r->sourceMask) {
+                bool on = qxMaskBit(r->sourceMask + int64_t(sy) * r->sourceMaskBytesPerRow, int64_t(sx) + r->sx);
+                qxSetMaskBit(r->destMask + int64_t(j) * r->destMaskBytesPerRow, i, on);
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void qxScaleBitmap(qxScaleRecord *r)
+{
+    if (!r || r->sourceWidth < 1 || r->sourceHeight < 1 || r->destWidth < 1 || r->destHeight < 1) return;
+    if (r->smooth) smooth(r);
+    else nearest(r);
+}
+
+int qxEnsureScaleTables(int32_t width, int32_t height, int32_t *xCap, int32_t *yCap, int32_t **xTable,
+                        int32_t **yTable)
+{
+    auto grow = [](int32_t n, int32_t *cap, int32_t **table) {
+        if (n <= *cap && *table) return true;
+        auto *t = static_cast<int32_t *>(qxAlloc((size_t(n) + 1) * 4, 1));
+        if (!t) return false;
+        qxFree(*table);
+        *table = t, *cap = n;
+        return true;
+    };
+    if (width < 0 || height < 0) return 0;
+    return grow(width, xCap, xTable) && grow(height, yCap, yTable) ? 0 : ERR_MEM;
+}
+
+void *qxConvertPixelBuffer(const void *source, int32_t sourceX, int32_t sourceY, int32_t sourceWidth,
+                           int32_t sourceHeight, void *destination, int32_t dx, int32_t dy, int32_t width,
+                           int32_t height, int32_t sourcePitch, int32_t destPitch, uint32_t layout, uint32_t smoothFlag)
+{
+    const uint32_t bpp = qxBytesPerPixel(layout);
+    if (!source || width < 1 || height < 1 || sourceWidth < 1 || sourceHeight < 1 || !bpp) return nullptr;
+    void *owned = nullptr;
+    if (!destination) {
+        size_t total;
+        if (!qxMulSize(size_t(width) * size_t(height), 4, &total) || !(owned = qxAlloc(total, 1))) return nullptr;
+        destination = owned;
+        destPitch = width;
+    }
+    int32_t xCap = 0, yCap = 0, *xt = nullptr, *yt = nullptr;
+    if (qxEnsureScaleTables(width, height, &xCap, &yCap, &xt, &yt)) {
+        qxFree(xt), qxFree(yt), qxFree(owned);
+        return nullptr;
+    }
+    qxScaleRecord r{};
+    r.sourcePixels = static_cast<const uint8_t *>(source) + (int64_t(sourceY) * sourcePitch + sourceX) * bpp;
+    r.destPixels = static_cast<uint8_t *>(destination) + (int64_t(dy) * destPitch + dx) * bpp;
+    r.sourceWidth = sourceWidth, r.sourceHeight = sourceHeight, r.destWidth = width, r.destHeight = height;
+    r.sourcePitch = sourcePitch, r.destPitch = destPitch;
+    r.smooth = smoothFlag, r.layout = layout, r.bytesPerPixel = bpp;
+    r.xTable = xt, r.yTable = yt;
+    qxScaleBitmap(&r);
+    qxFree(xt), qxFree(yt);
+    return destination;
+}
+}
