@@ -1,0 +1,378 @@
+// Layout converters against PIL, and the kernels whose rules pixman does not
+// share against plain models written from the rules themselves.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/qx_crc32.h"
+#include "imaging/qx_blit.h"
+#include "imaging/qx_gradient.h"
+#include "imaging/qx_lines.h"
+#include "imaging/qx_pixelformat.h"
+#include "imaging/qx_scale.h"
+
+namespace {
+
+std::string run(const std::string &cmd)
+{
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string hex(const void *p, size_t n)
+{
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; ++i) snprintf(b, 3, "%02x", static_cast<const uint8_t *>(p)[i]), s += b;
+    return s;
+}
+
+} // namespace
+
+TEST(Layouts, ConverterCases)
+{
+    EXPECT_EQ(qxToLayout32(12, 0x80FF0000u), 0xFF000000u);
+    EXPECT_EQ(qxFromLayout32(12, 0xFF000000u), 0x00FF0000u);
+    EXPECT_EQ(qxToLayout16(0, 0xFFFF), 0x7FFFu);
+    EXPECT_EQ(qxFromLayout16(0, 0x7FFF), 0xFFDFu);
+    EXPECT_EQ(qxBytesPerPixel(14), 0u);
+    EXPECT_EQ(qxPixelFormatDepth(99), 0u);
+    // Every 16-bit layout goes to native and back whole, and agrees with the
+    // colour converter on the fields it keeps.
+    for (uint32_t code = 0; code <= 7; ++code)
+        for (uint32_t p = 0; p < 0x10000; p += 7) {
+            uint32_t native = p & (code <= 3 ? 0xFFDF : 0xFFFF);
+            uint32_t l = qxToLayout16(code, native);
+            ASSERT_EQ(qxFromLayout16(code, l), native) << code;
+            ASSERT_EQ(qxColorToPixel(qxPixelToColor(native, 4, 0), code, 0), l) << code;
+        }
+    for (uint32_t code = 10; code <= 13; ++code) {
+        uint32_t c = 0x12345678;
+        EXPECT_EQ(qxPixelToColor(qxColorToPixel(c, code, 1), code, 1), c) << code;
+        EXPECT_EQ(qxFromLayout32(code, qxToLayout32(code, c)), code == 10 ? c : c & 0xFFFFFF);
+        uint8_t px[4];
+        int32_t in[4] = {0x34, 0x56, 0x78, 0x12}, out[4] = {};
+        qxPackPixel(px, code, in);
+        qxUnpackPixel(px, code, out);
+        EXPECT_EQ(std::vector<int32_t>(out, out + 4), std::vector<int32_t>(in, in + 4));
+    }
+}
+
+// Random colours written by PIL in layouts 10, 12 and 13, and RGB16 words
+// (native and byte-exchanged) decoded by PIL.
+TEST(Layouts, GoldenAgainstPil)
+{
+    std::string out = run("/usr/bin/python3 -c \"\nimport random\nfrom PIL import Image\nrandom.seed(7)\n"
+                          "d=bytes(random.randrange(256) for _ in range(4*64))\n"
+                          "im=Image.frombytes('RGBA',(64,1),d)\n"
+                          "w=bytes(random.randrange(256) for _ in range(2*64))\n"
+                          "print(d.hex(),im.tobytes('raw','BGRA').hex(),im.tobytes('raw','ABGR').hex(),"
+                          "im.tobytes('raw','RGBA').hex(),w.hex(),Image.frombytes('RGB',(64,1),w,'raw','BGR;16').tobytes().hex())\"");
+    if (out.empty()) GTEST_SKIP() << "no PIL";
+    char rgba[513], l10[513], l12[513], l13[513], words[257], dec[385];
+    ASSERT_EQ(sscanf(out.c_str(), "%512s %512s %512s %512s %256s %384s", rgba, l10, l12, l13, words, dec), 6);
+    auto bytes = [](const char *h) {
+        std::vector<uint8_t> v;
+        for (size_t i = 0; h[i] && h[i + 1]; i += 2) v.push_back(uint8_t(std::stoi(std::string(h + i, 2), nullptr, 16)));
+        return v;
+    };
+    std::vector<uint8_t> c = bytes(rgba), w = bytes(words), d = bytes(dec);
+    std::vector<uint32_t> argb(64), o10(64), o12(64), o13(64);
+    for (int i = 0; i < 64; ++i)
+        argb[i] = uint32_t(c[4 * i + 3]) << 24 | c[4 * i] << 16 | c[4 * i + 1] << 8 | c[4 * i + 2];
+    for (int i = 0; i < 64; ++i) {
+        o10[i] = qxColorToPixel(argb[i], 10, 1);
+        o12[i] = qxColorToPixel(argb[i], 12, 1);
+        o13[i] = qxColorToPixel(argb[i], 13, 1);
+    }
+    EXPECT_EQ(hex(o10.data(), 256), l10);
+    EXPECT_EQ(hex(o12.data(), 256), l12);
+    EXPECT_EQ(hex(o13.data(), 256), l13);
+    for (int i = 0; i < 64; ++i) {
+        uint16_t word = uint16_t(w[2 * i] | w[2 * i + 1] << 8);
+        uint32_t pil = uint32_t(d[3 * i] & 0xF8) << 16 | (d[3 * i + 1] & 0xFC) << 8 | (d[3 * i + 2] & 0xF8);
+        ASSERT_EQ(qxPixelToColor(word, 4, 0), pil) << i;
+        ASSERT_EQ(qxPixelToColor(qxSwap16(word), 6, 0), pil) << i;
+        int32_t ch[4];
+        qxUnpackPixel(&word, 4, ch);
+        ASSERT_EQ(uint32_t(ch[0] << 16 | ch[1] << 8 | ch[2]), pil);
+    }
+}
+
+// ---- Plain models of the blends, from their rules ----
+
+namespace model {
+uint32_t mode0(uint32_t s, uint32_t d, uint32_t a)
+{
+    if (a == 0) return d;
+    if (a == 255) return s;
+    uint32_t o = 0;
+    for (int sh = 0; sh < 32; sh += 8) {
+        int sc = (s >> sh) & 255, dc = (d >> sh) & 255;
+        o |= uint32_t((dc + (((sc - dc) * int(a)) >> 8)) & 255) << sh;
+    }
+    return o;
+}
+uint32_t mode2(uint32_t s, uint32_t d, uint32_t a, uint32_t da)
+{
+    if (a == 255) return s;
+    if (a == 0) return d;
+    uint32_t t = (255 - a) * da, out = std::min((t + 255 * a + 127) / 255, 255u), w = (t + 127) / 255, o = 0;
+    for (int sh = 0; sh < 32; sh += 8)
+        o |= std::min((((s >> sh) & 255) * a + ((d >> sh) & 255) * w + 127) / out, 255u) << sh;
+    return o;
+}
+} // namespace model
+
+// Millions of random blend pixels through every SIMD level: each level
+// matches the model and all give one pinned CRC.
+TEST(Blend, EveryLevelMatchesModelAndCrc)
+{
+    const int saved = qxKernelLevel();
+    uint32_t crcs[3] = {};
+    for (int level = 0; level <= 2; ++level) {
+        int got = qxSetKernelLevel(level);
+        std::mt19937 rng(1234);
+        qxCrc32Init();
+        uint32_t crc = 0;
+        std::vector<uint32_t> s(333), d(333), expect(333);
+        std::vector<uint8_t> a(333);
+        for (int iter = 0; iter < 8000; ++iter) {
+            int w = 1 + int(rng() % 300), off = int(rng() % 30);
+            for (int i = 0; i < w + off; ++i) {
+                s[i] = rng(), d[i] = rng();
+                uint32_t r = rng() % 4;
+                a[i] = uint8_t(r == 0 ? 0 : r == 1 ? 255 : rng());
+            }
+            for (int i = 0; i < w; ++i) expect[i] = model::mode0(s[off + i], d[off + i], a[off + i]);
+            qxBlendRecord r{s.data(), off, 0, 333, d.data(), off, 0, 333, w, 1, a.data(), off, 0, 333, nullptr, 0, 10};
+            qxBlendAlpha32(&r);
+            for (int i = 0; i < w; ++i) ASSERT_EQ(d[off + i], expect[i]) << "level " << got;
+            crc = qxCrc32(d.data() + off, long(w) * 4) ^ (crc * 31);
+        }
+        crcs[got] = crc;
+    }
+    qxSetKernelLevel(saved);
+    EXPECT_EQ(crcs[0], crcs[1]);
+    if (crcs[2]) {
+        EXPECT_EQ(crcs[0], crcs[2]);
+    }
+    EXPECT_EQ(crcs[0], 0x4DDCAF74u);
+}
+
+TEST(Blend, OverDestinationAlphaAndEdgeCases)
+{
+    std::mt19937 rng(99);
+    for (int i = 0; i < 200000; ++i) {
+        uint32_t s = rng(), d = rng(), a = rng() & 255, da = rng() & 255;
+        uint8_t av = uint8_t(a), dav = uint8_t(da);
+        uint32_t out = d;
+        qxBlendRecord r{&s, 0, 0, 1, &out, 0, 0, 1, 1, 1, &av, 0, 0, 1, &dav, 1, 10};
+        qxBlendOverAlpha32(&r);
+        ASSERT_EQ(out, model::mode2(s, d, a, da));
+    }
+    // Mode 0 at alpha 128: red 255 onto black gives 127.
+    uint32_t s = 0xFF0000, d = 0;
+    uint8_t a = 128;
+    qxBlendRecord r{&s, 0, 0, 1, &d, 0, 0, 1, 1, 1, &a, 0, 0, 1, nullptr, 0, 10};
+    qxBlendAlpha32(&r);
+    EXPECT_EQ(d, 0x7F0000u);
+    EXPECT_EQ(qxBlendKernels[1][3], nullptr);
+    EXPECT_EQ(qxBlendKernels[0][3], nullptr);
+}
+
+TEST(Planes, AlphaChannelModesAndPlaneCombination)
+{
+    // Mode 2 blends the alpha towards c with weight c, like the colour.
+    uint32_t px = 0x000000;
+    uint8_t cov = 200, da = 100;
+    qxAlphaChannelRecord r{&cov, 0, 0, 1, nullptr, 0, &px, 0, 0, 1, &da, 1, 1, 1, 0xFFFFFF, 255, nullptr, 0, 2, 10};
+    qxBltAlphaChannel32(&r);
+    EXPECT_EQ(px, qxBlend32(0xFFFFFF, 0, 200));
+    EXPECT_EQ(da, uint8_t((((200 * (200 - 100)) >> 8) + 100) * 255 / 255));
+    da = 0, px = 0;
+    qxBltAlphaChannel32(&r);
+    EXPECT_EQ(px, 0xFFFFFFu);
+    EXPECT_EQ(da, 200);
+    // Mode 4: coverage 64 is exact.
+    uint8_t c64 = 64;
+    uint16_t p16 = 0;
+    qxAlphaChannelRecord r4{&c64, 0, 0, 1, nullptr, 0, &p16, 0, 0, 1, nullptr, 0, 1, 1, 0xF81F, 255, nullptr, 0, 4, 4};
+    qxBltAlphaChannel16(&r4);
+    EXPECT_EQ(p16, 0xF81F);
+
+    uint8_t s = 128, d = 0;
+    qxAlphaBlitRecord b{&s, 0, 0, &d, 0, 0, 1, 1, 1, 1, 9, 0};
+    qxBlitPixels(&b);
+    EXPECT_EQ(d, 128);
+    const uint8_t expect[10] = {7, 7, 248, 255, 7 * 100 / 255, 248, 100, 7, 40, 46};
+    for (int mode = 0; mode <= 9; ++mode) {
+        uint8_t src = 7, dst = 40;
+        qxAlphaBlitRecord m{&src, 0, 0, &dst, 0, 0, 1, 1, 1, 1, mode, 100};
+        qxBlitPixels(&m);
+        EXPECT_EQ(dst, expect[mode]) << mode;
+    }
+    // Alpha to mask mode 3 toggles only at exactly 255.
+    uint8_t alpha[3] = {255, 254, 0}, mask[2] = {0xFF, 0};
+    qxPlaneRef ar{alpha, 0, 0, 3}, mr{mask, 0, 0, 2};
+    qxAlphaToMaskBits(&ar, &mr, 3, 1, 3);
+    EXPECT_EQ(mask[0], 0x7F);
+}
+
+TEST(Planes, HoldAndModify)
+{
+    uint32_t pal[64];
+    for (int i = 0; i < 64; ++i) pal[i] = uint32_t(i * 0x040404);
+    pal[0] = 0x102030, pal[1] = 0xF0E0D0;
+    const uint8_t ham6[4] = {0x01, 0x1A, 0x25, 0x33};
+    uint32_t out[4];
+    qxChunkyToARGB(ham6, 4, out, 4, 4, 1, pal, 6);
+    EXPECT_EQ(out[0], 0xFFEEDDu);
+    EXPECT_EQ(out[1], 0xFFEEAAu);
+    EXPECT_EQ(out[2], 0x55EEAAu);
+    EXPECT_EQ(out[3], 0x5533AAu);
+    const uint8_t ham8[2] = {0x41, 0xBF};
+    qxChunkyToARGB(ham8, 2, out, 2, 2, 1, pal, 8);
+    EXPECT_EQ(out[0], 0x102004u | (0x30 & 3));
+    EXPECT_EQ(out[1], uint32_t((0x3F << 2) | (0x10 & 3)) << 16 | 0x2004);
+}
+
+// ---- Bilinear against a model of the table rule ----
+
+TEST(Scale, TablesAndBilinearModel)
+{
+    int32_t xt[5], yt[2];
+    uint32_t src[2] = {0xFF000000, 0x00FFFFFF}, dst[4];
+    qxScaleRecord r{};
+    r.sourcePixels = src, r.destPixels = dst, r.sourceWidth = 2, r.sourceHeight = 1, r.destWidth = 4, r.destHeight = 1;
+    r.sourcePitch = 2, r.destPitch = 4, r.smooth = 1, r.layout = 10, r.bytesPerPixel = 4, r.xTable = xt, r.yTable = yt;
+    qxScaleBitmap(&r);
+    EXPECT_EQ(std::vector<int32_t>(xt, xt + 4), (std::vector<int32_t>{0, 21845, 43690, 65535}));
+    EXPECT_EQ(yt[0], 0);
+    r.smooth = 0;
+    uint32_t near[4];
+    r.destPixels = near;
+    qxScaleBitmap(&r);
+    EXPECT_EQ(std::vector<uint32_t>(near, near + 4), (std::vector<uint32_t>{src[0], src[0], src[1], src[1]}));
+
+    std::mt19937 rng(5);
+    for (int iter = 0; iter < 300; ++iter) {
+        int sw = 1 + int(rng() % 20), sh = 1 + int(rng() % 20), dw = 1 + int(rng() % 40), dh = 1 + int(rng() % 40);
+        uint32_t layout = iter % 3 == 0 ? 13 : 10;
+        std::vector<uint32_t> s(size_t(sw * sh)), d(size_t(dw * dh)), e(size_t(dw * dh));
+        for (auto &v : s) v = rng();
+        std::vector<int32_t> X(size_t(dw + 1)), Y(size_t(dh + 1));
+        qxScaleRecord q{};
+        q.sourcePixels = s.data(), q.destPixels = d.data(), q.sourceWidth = sw, q.sourceHeight = sh;
+        q.destWidth = dw, q.destHeight = dh, q.sourcePitch = sw, q.destPitch = dw, q.smooth = 1, q.layout = layout;
+        q.bytesPerPixel = 4, q.xTable = X.data(), q.yTable = Y.data();
+        qxScaleBitmap(&q);
+        auto table = [](int n, int m, int k) {
+            long v = 0, step = m > 1 ? long((n - 1) * 65536.0 / (m - 1)) : 0;
+            for (int i = 0; i < k; ++i) v = std::min(v + step, long(n) * 65536 - 1);
+            return v;
+        };
+        for (int j = 0; j < dh; ++j)
+            for (int i = 0; i < dw; ++i) {
+                long xv = table(sw, dw, i), yv = table(sh, dh, j);
+                int sx = int(xv >> 16), fx = int(xv & 0xFFFF), sy = int(yv >> 16), fy = int(yv & 0xFFFF);
+                int sx1 = sx < sw - 1 ? sx + 1 : sx, sy1 = sy < sh - 1 ? sy + 1 : sy;
+                uint32_t o = 0;
+                for (int sh8 = 0; sh8 < 32; sh8 += 8) {
+                    auto c = [&](int x, int y) { return int((s[size_t(y * sw + x)] >> sh8) & 255); };
+                    int top = c(sx, sy) + (((c(sx1, sy) - c(sx, sy)) * fx) >> 16);
+                    int bot = c(sx, sy1) + (((c(sx1, sy1) - c(sx, sy1)) * fx) >> 16);
+                    o |= uint32_t((top + (((bot - top) * fy) >> 16)) & 255) << sh8;
+                }
+                ASSERT_EQ(d[size_t(j * dw + i)], o) << iter << " " << i << "," << j;
+            }
+    }
+}
+
+TEST(Scale, BigUpscaleStaysInSource)
+{
+    // 7 rows to 100003: the single-precision row sum would reach row 7.
+    std::vector<uint16_t> src(7, 0x1234), dst(100003);
+    int32_t xt[2], yt[100004];
+    qxScaleRecord r{};
+    r.sourcePixels = src.data(), r.destPixels = dst.data(), r.sourceWidth = 1, r.sourceHeight = 7;
+    r.destWidth = 1, r.destHeight = 100003, r.sourcePitch = 1, r.destPitch = 1, r.layout = 4, r.bytesPerPixel = 2;
+    r.xTable = xt, r.yTable = yt;
+    qxScaleBitmap(&r);
+    EXPECT_EQ(dst.back(), 0x1234);
+    int32_t xc = 0, yc = 0, *x = nullptr, *y = nullptr;
+    ASSERT_EQ(qxEnsureScaleTables(10, 5, &xc, &yc, &x, &y), 0);
+    int32_t *keep = x;
+    ASSERT_EQ(qxEnsureScaleTables(4, 5, &xc, &yc, &x, &y), 0);
+    EXPECT_EQ(x, keep);
+    EXPECT_EQ(xc, 10);
+    free(x), free(y);
+}
+
+// ---- Gradients and lines ----
+
+TEST(Gradient, LinearRadialAndWalker)
+{
+    qxGradient g{};
+    g.type = QX_GRADIENT_LINEAR, g.startColour = 0xFF0000, g.endColour = 0x0000FF, g.angle = 0;
+    uint32_t px[2];
+    qxGradientRender r{px, 4, 10, 0, 0, 1, 2, 1, &g};
+    qxDrawGradient(&r);
+    qxGradientWalker w;
+    qxGradientWalkerInit(&w, &g);
+    EXPECT_EQ(px[0], qxGradientFetch32(&w, 0x4000));
+    EXPECT_EQ(px[1], qxGradientFetch32(&w, 0xC000));
+    EXPECT_EQ(qxGradientFetch32(&w, 0), 0xFF0000u);
+    EXPECT_EQ(qxGradientFetch32(&w, -100000), 0xFF0000u);
+    EXPECT_EQ(qxGradientFetch32(&w, 0x10000), 0x0000FFu);
+    // A size factor near 1 used to make the radius 0.
+    g.type = QX_GRADIENT_RADIAL, g.centreX = g.centreY = 0.5, g.sizeFactor = 0.99999999;
+    uint32_t tiny[9];
+    qxGradientRender rr{tiny, 4, 10, 0, 0, 3, 3, 3, &g};
+    qxDrawGradient(&rr);
+    EXPECT_EQ(tiny[4], 0xFF0000u);
+    EXPECT_EQ(tiny[0], 0x0000FFu);
+    // 16-bit fetch packs 5-6-5.
+    qxGradientWalkerInit(&w, &g);
+    EXPECT_EQ(qxGradientFetch16(&w, 0), 0xF800u);
+}
+
+TEST(Lines, AntiAliasedThickAndEdges)
+{
+    std::vector<uint32_t> px(16 * 8, 0);
+    qxPlotRecord r{};
+    r.pixels = px.data(), r.pitch = 16, r.bytesPerPixel = 4, r.lineWidth = 3, r.layout = 10;
+    r.penColour = 0xFFFFFF, r.penAlpha = 255, r.penRed = r.penGreen = r.penBlue = 255, r.maskMode = 6;
+    r.width = 16, r.height = 8;
+    std::vector<uint8_t> alpha(16 * 8, 9);
+    r.alpha = alpha.data(), r.alphaBytesPerRow = 16;
+    qxLinePixels(&r, 2, 3, 9, 3);
+    for (int x = 2; x <= 9; ++x) EXPECT_EQ(alpha[3 * 16 + x], 255) << x;
+    for (int x = 2; x <= 9; ++x) EXPECT_EQ(alpha[4 * 16 + x], 0) << x;
+    r.alpha = nullptr;
+    std::fill(px.begin(), px.end(), 0);
+    r.currentAlpha = 255;
+    qxThickLinePixels(&r, 5, 1, 5, 6);
+    for (int y = 1; y <= 6; ++y)
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(px[size_t(y * 16 + x)], (x >= 4 && x <= 6) ? 0xFFFFFFu : 0u);
+    // Along the last row and column nothing lands outside the plane.
+    std::vector<uint32_t> guard(16 * 8 + 32, 0xABABABAB);
+    r.pixels = guard.data();
+    qxLinePixels(&r, 0, 7, 15, 7);
+    qxLinePixels(&r, 15, 0, 15, 7);
+    qxThickLinePixels(&r, 0, 7, 15, 7);
+    for (size_t i = 16 * 8; i < guard.size(); ++i) ASSERT_EQ(guard[i], 0xABABABABu);
+    // A one-pixel line at half opacity blends.
+    uint32_t one[4] = {};
+    qxSoftDrawLine(one, 0, 0, 3, 0, 0xFF0000, 128, 10, 4, 4, 1);
+    EXPECT_EQ(one[3], 0x7F0000u);
+}
