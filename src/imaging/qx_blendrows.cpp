@@ -25,27 +25,12 @@ void qxBlendRow32Scalar(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_
     }
 }
 
-namespace {
-
-// Four alpha bytes to one alpha per byte of each pixel word.
-inline __m128i spreadAlpha(uint32_t four)
-{
-    __m128i z = _mm_setzero_si128();
-    __m128i a = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(four)), z), z);
-    return _mm_or_si128(_mm_or_si128(a, _mm_slli_epi32(a, 8)), _mm_or_si128(_mm_slli_epi32(a, 16), _mm_slli_epi32(a, 24)));
-}
-
-inline __m128i blend8(__m128i s, __m128i d, __m128i a, __m128i k256)
-{
-    __m128i t = _mm_add_epi16(_mm_mullo_epi16(d, _mm_sub_epi16(k256, a)), _mm_mullo_epi16(s, a));
-    return _mm_srli_epi16(t, 8);
-}
-
-} // namespace
-
+// d * (256 - a) + s * a equals (d << 8) + (s - d) * a, which stays exact in
+// wrapping 16-bit lanes since the true sum lies in 0..65280; a = 255 is
+// taken as 256 so that it gives s exactly.
 void qxBlendRow32Sse2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t n)
 {
-    const __m128i z = _mm_setzero_si128(), k256 = _mm_set1_epi16(256), all = _mm_set1_epi32(-1);
+    const __m128i z = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
     int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
         uint32_t four;
@@ -57,21 +42,31 @@ void qxBlendRow32Sse2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t 
             continue;
         }
         __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i));
-        __m128i av = spreadAlpha(four);
-        __m128i lo = blend8(_mm_unpacklo_epi8(sv, z), _mm_unpacklo_epi8(dv, z), _mm_unpacklo_epi8(av, z), k256);
-        __m128i hi = blend8(_mm_unpackhi_epi8(sv, z), _mm_unpackhi_epi8(dv, z), _mm_unpackhi_epi8(av, z), k256);
-        __m128i r = _mm_packus_epi16(lo, hi);
-        __m128i opaque = _mm_cmpeq_epi32(av, all);
-        r = _mm_or_si128(_mm_and_si128(opaque, sv), _mm_andnot_si128(opaque, r));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i), r);
+        // a0 a0 a0 a0 a1 a1 a1 a1 | a2 ... a3 in 16-bit lanes.
+        __m128i a16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(four)), z);
+        a16 = _mm_unpacklo_epi16(a16, a16);
+        __m128i alo = _mm_unpacklo_epi32(a16, a16), ahi = _mm_unpackhi_epi32(a16, a16);
+        alo = _mm_sub_epi16(alo, _mm_cmpeq_epi16(alo, k255));
+        ahi = _mm_sub_epi16(ahi, _mm_cmpeq_epi16(ahi, k255));
+        __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(z, dv),
+                                   _mm_mullo_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(sv, z), _mm_unpacklo_epi8(dv, z)), alo));
+        __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(z, dv),
+                                   _mm_mullo_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(sv, z), _mm_unpackhi_epi8(dv, z)), ahi));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + i),
+                         _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
     }
     qxBlendRow32Scalar(d + i, s + i, a + i, n - i);
 }
 
 __attribute__((target("avx2"))) void qxBlendRow32Avx2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t n)
 {
-    const __m256i z = _mm256_setzero_si256(), k256 = _mm256_set1_epi16(256), all = _mm256_set1_epi32(-1);
-    const __m256i rep = _mm256_set1_epi32(0x01010101);
+    const __m256i z = _mm256_setzero_si256(), k255 = _mm256_set1_epi16(255);
+    // Alpha of pixels 0, 1 (low lane) and 4, 5 (high lane) four times each,
+    // matching the byte unpacks of the pixels; then 2, 3 and 6, 7.
+    const __m256i pickLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1, 4, -1, 4, -1, 4,
+                                            -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i pickHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1, 6, -1, 6, -1, 6,
+                                            -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t eight;
@@ -83,19 +78,18 @@ __attribute__((target("avx2"))) void qxBlendRow32Avx2(uint32_t *d, const uint32_
             continue;
         }
         __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(d + i));
-        __m256i av = _mm256_mullo_epi32(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(int64_t(eight))), rep);
-        __m256i lo = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(dv, z), _mm256_sub_epi16(k256, _mm256_unpacklo_epi8(av, z))),
-                             _mm256_mullo_epi16(_mm256_unpacklo_epi8(sv, z), _mm256_unpacklo_epi8(av, z))),
-            8);
-        __m256i hi = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(dv, z), _mm256_sub_epi16(k256, _mm256_unpackhi_epi8(av, z))),
-                             _mm256_mullo_epi16(_mm256_unpackhi_epi8(sv, z), _mm256_unpackhi_epi8(av, z))),
-            8);
-        __m256i r = _mm256_packus_epi16(lo, hi);
-        __m256i opaque = _mm256_cmpeq_epi32(av, all);
-        r = _mm256_blendv_epi8(r, sv, opaque);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i), r);
+        __m256i av = _mm256_set1_epi64x(int64_t(eight));
+        __m256i alo = _mm256_shuffle_epi8(av, pickLo), ahi = _mm256_shuffle_epi8(av, pickHi);
+        alo = _mm256_sub_epi16(alo, _mm256_cmpeq_epi16(alo, k255));
+        ahi = _mm256_sub_epi16(ahi, _mm256_cmpeq_epi16(ahi, k255));
+        __m256i lo = _mm256_add_epi16(
+            _mm256_unpacklo_epi8(z, dv),
+            _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_unpacklo_epi8(sv, z), _mm256_unpacklo_epi8(dv, z)), alo));
+        __m256i hi = _mm256_add_epi16(
+            _mm256_unpackhi_epi8(z, dv),
+            _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_unpackhi_epi8(sv, z), _mm256_unpackhi_epi8(dv, z)), ahi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i),
+                            _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8)));
     }
     qxBlendRow32Sse2(d + i, s + i, a + i, n - i);
 }

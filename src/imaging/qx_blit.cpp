@@ -229,12 +229,32 @@ template <typename P> void fillMasked(const qxBlitRecord *r)
             [&](int32_t x) { d[x] = v; });
 }
 
+// The processor's string store is the fastest fill of long rows here.
+inline void fillRow(uint32_t *d, size_t n, uint32_t v)
+{
+#if defined(__x86_64__)
+    if (n >= 64) {
+        asm volatile("rep stosl" : "+D"(d), "+c"(n) : "a"(v) : "memory");
+        return;
+    }
+#endif
+    std::fill(d, d + n, v);
+}
+
+inline void fillRow(uint16_t *d, size_t n, uint16_t v)
+{
+    // Align to a word pair, then store pairs.
+    if (n && (reinterpret_cast<uintptr_t>(d) & 2)) *d++ = v, --n;
+    fillRow(reinterpret_cast<uint32_t *>(d), n / 2, uint32_t(v) * 0x10001u);
+    if (n & 1) d[n - 1] = v;
+}
+
 template <typename P> void fillRect(const qxBlitRecord *r)
 {
     if (!r || empty(r->width, r->height)) return;
     P *d = at<P>(r->destination, r->dx, r->dy, r->destPitch);
     const P v = P(r->value);
-    for (int32_t y = 0; y < r->height; ++y, d += r->destPitch) std::fill(d, d + r->width, v);
+    for (int32_t y = 0; y < r->height; ++y, d += r->destPitch) fillRow(d, size_t(r->width), v);
 }
 
 } // namespace

@@ -17,6 +17,13 @@ template <typename P> void nearestRow(P *d, const P *s, int32_t n, uint32_t step
 {
     uint64_t acc = 0;
     int32_t i = 0;
+    if (step == 0x8000) {
+        // Exact doubling: every source pixel twice.
+        int32_t pairs = std::min<int64_t>(n / 2, int64_t(last) + 1);
+        for (int32_t k = 0; k < pairs; ++k) d[2 * k] = d[2 * k + 1] = s[k];
+        i = pairs * 2;
+        acc = uint64_t(i) * step;
+    }
     // Columns that cannot reach past the source run unchecked.
     int64_t safe = step ? std::min<int64_t>(n, (int64_t(last) << 16) / step + 1) : n;
     for (; i < safe; ++i, acc += step) d[i] = s[acc >> 16];
@@ -31,9 +38,25 @@ void nearest(const qxScaleRecord *r)
     const int32_t lastCol = r->sourceWidth - 1;
     const bool pixels = r->sourcePixels && r->destPixels && (r->bytesPerPixel == 2 || r->bytesPerPixel == 4);
     float acc = 0;
+    int32_t prevRow = -1;
     for (int32_t j = 0; j < r->destHeight; ++j, acc += ystep) {
         // A single-precision sum drifts on big upscales: stay in the source.
         int32_t row = std::min(int32_t(acc), r->sourceHeight - 1);
+        if (j > 0 && row == prevRow) {
+            // The same source row again: repeat the row just written.
+            auto repeat = [&](void *base, int32_t pitchBytes, size_t bytes) {
+                auto *b = static_cast<uint8_t *>(base);
+                std::memcpy(b + int64_t(j) * pitchBytes, b + int64_t(j - 1) * pitchBytes, bytes);
+            };
+            if (pixels)
+                repeat(r->destPixels, r->destPitch * int32_t(r->bytesPerPixel),
+                       size_t(r->destWidth) * r->bytesPerPixel);
+            if (r->sourceMask && r->destMask)
+                repeat(r->destMask, r->destMaskBytesPerRow, (size_t(r->destWidth) + 7) / 8);
+            if (r->sourceAlpha && r->destAlpha) repeat(r->destAlpha, r->destAlphaBytesPerRow, size_t(r->destWidth));
+            continue;
+        }
+        prevRow = row;
         if (pixels) {
             if (r->bytesPerPixel == 4)
                 nearestRow(static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch,
@@ -78,27 +101,75 @@ inline __m128i lerp16(__m128i a, __m128i b, __m128i f, __m128i fHigh)
     return _mm_add_epi16(a, _mm_add_epi16(_mm_mulhi_epi16(diff, f), _mm_and_si128(diff, fHigh)));
 }
 
-void smoothNative32(const qxScaleRecord *r)
+// Column data of a chunk, the same for every row: the source column pair
+// of each destination column and the x fractions of column pairs.
+struct Columns {
+    int32_t sx[2048];
+    bool edge[2048]; // the column's right neighbour is itself
+    __m128i f[1024], fHigh[1024];
+};
+
+// One source row interpolated along x for the chunk's columns: four 16-bit
+// channels per column.
+void horizontal32(const qxScaleRecord *r, int32_t sy, int32_t n, const Columns &c, __m128i *out)
 {
     const __m128i z = _mm_setzero_si128();
-    for (int32_t j = 0; j < r->destHeight; ++j) {
-        int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
-        int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
-        const uint32_t *row0 = static_cast<const uint32_t *>(r->sourcePixels) + int64_t(sy) * r->sourcePitch;
-        const uint32_t *row1 = static_cast<const uint32_t *>(r->sourcePixels) + int64_t(sy1) * r->sourcePitch;
-        uint32_t *d = static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch;
-        __m128i fyv = _mm_set1_epi16(int16_t(fy)), fyh = _mm_set1_epi16(fy & 0x8000 ? -1 : 0);
-        for (int32_t i = 0; i < r->destWidth; ++i) {
-            int32_t sx = r->xTable[i] >> 16, fx = r->xTable[i] & 0xFFFF;
-            int32_t sx1 = sx < r->sourceWidth - 1 ? sx + 1 : sx;
-            // Lanes 0-3: row 0, lanes 4-7: row 1.
-            __m128i left = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row0[sx])),
-                                                                _mm_cvtsi32_si128(int(row1[sx]))), z);
-            __m128i right = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(row0[sx1])),
-                                                                 _mm_cvtsi32_si128(int(row1[sx1]))), z);
-            __m128i tb = lerp16(left, right, _mm_set1_epi16(int16_t(fx)), _mm_set1_epi16(fx & 0x8000 ? -1 : 0));
-            __m128i v = lerp16(tb, _mm_unpackhi_epi64(tb, tb), fyv, fyh);
-            d[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, z)));
+    const uint32_t *row = static_cast<const uint32_t *>(r->sourcePixels) + int64_t(sy) * r->sourcePitch;
+    auto pair = [&](int32_t i) {
+        if (!c.edge[i]) return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + c.sx[i]));
+        __m128i one = _mm_cvtsi32_si128(int(row[c.sx[i]]));
+        return _mm_unpacklo_epi32(one, one);
+    };
+    for (int32_t i = 0; i < n; i += 2) {
+        int32_t k = i + 1 < n ? i + 1 : i;
+        __m128i a = _mm_unpacklo_epi8(pair(i), z), b = _mm_unpacklo_epi8(pair(k), z);
+        out[i / 2] = lerp16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), c.f[i / 2], c.fHigh[i / 2]);
+    }
+}
+
+void smoothNative32(const qxScaleRecord *r)
+{
+    // Interpolated source rows are kept while consecutive destination rows
+    // use them again.
+    constexpr int32_t kChunk = 2048;
+    alignas(16) __m128i bufA[kChunk / 2], bufB[kChunk / 2];
+    static thread_local Columns cols;
+    for (int32_t i0 = 0; i0 < r->destWidth; i0 += kChunk) {
+        const int32_t i1 = std::min(r->destWidth, i0 + kChunk), cn = i1 - i0;
+        for (int32_t i = 0; i < cn; ++i) {
+            cols.sx[i] = r->xTable[i0 + i] >> 16;
+            cols.edge[i] = cols.sx[i] >= r->sourceWidth - 1;
+        }
+        for (int32_t i = 0; i < cn; i += 2) {
+            int32_t k = i + 1 < cn ? i + 1 : i;
+            cols.f[i / 2] = _mm_unpacklo_epi64(_mm_set1_epi16(int16_t(r->xTable[i0 + i] & 0xFFFF)),
+                                               _mm_set1_epi16(int16_t(r->xTable[i0 + k] & 0xFFFF)));
+            cols.fHigh[i / 2] = _mm_srai_epi16(cols.f[i / 2], 15);
+        }
+        __m128i *rowA = bufA, *rowB = bufB;
+        int32_t haveA = -1, haveB = -1;
+        for (int32_t j = 0; j < r->destHeight; ++j) {
+            int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
+            int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
+            if (haveA != sy) {
+                if (haveB == sy) std::swap(rowA, rowB), std::swap(haveA, haveB);
+                else horizontal32(r, sy, cn, cols, rowA), haveA = sy;
+            }
+            if (haveB != sy1) horizontal32(r, sy1, cn, cols, rowB), haveB = sy1;
+            const __m128i fv = _mm_set1_epi16(int16_t(fy)), fh = _mm_srai_epi16(fv, 15);
+            uint32_t *d = static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch + i0;
+            const int32_t n = i1 - i0;
+            int32_t k = 0;
+            for (; k + 4 <= n; k += 4) {
+                __m128i v0 = lerp16(rowA[k / 2], rowB[k / 2], fv, fh);
+                __m128i v1 = lerp16(rowA[k / 2 + 1], rowB[k / 2 + 1], fv, fh);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(d + k), _mm_packus_epi16(v0, v1));
+            }
+            for (; k < n; k += 2) {
+                __m128i v = _mm_packus_epi16(lerp16(rowA[k / 2], rowB[k / 2], fv, fh), _mm_setzero_si128());
+                d[k] = uint32_t(_mm_cvtsi128_si32(v));
+                if (k + 1 < n) d[k + 1] = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(v, 4)));
+            }
         }
     }
 }
