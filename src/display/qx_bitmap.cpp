@@ -72,7 +72,8 @@ qxBitMapPlane *newPlane(uint32_t kind, uint32_t width, uint32_t height, int clea
     }
     p->bytesPerRow = kind == QX_BITMAP_ALPHA ? qxAlphaRowBytes(width) : qxMaskRowBytes(width);
     size_t total;
-    if (!width || !height || !qxMulSize(p->bytesPerRow, height, &total) ||
+    // Planes beyond a terabyte are refused rather than asked of the allocator.
+    if (!width || !height || !qxMulSize(p->bytesPerRow, height, &total) || total > (size_t(1) << 40) ||
         !(p->pixels = static_cast<uint8_t *>(qxAlloc(total, clear)))) {
         qxFree(p);
         return nullptr;
