@@ -106,30 +106,53 @@ struct qxAdapterDrawInfo {
     uint32_t drawFlags;
 };
 
+// The clip rectangle SafeBlt and the plane blits clip against.
+struct qxClipRect {
+    int32_t x, y, width, height;
+};
+
+// What SafeBlt needs to know of the current display, filled by the display
+// layer for one call.
+struct qxSafeBltView {
+    void *display;             // handed back to the display blits
+    uint32_t outputType;       // 21 the display itself; 28/30 a mask/alpha target
+    uint32_t layersOn;
+    uint32_t doubleBufferShown; // the display's second double-buffer state flag
+    qxBitMap *work1, *work2;   // the display's work bitmaps
+    uint32_t autoScaled;       // auto scaling with a scaled size
+    qxBitMap *targetMask, *targetAlpha; // M and A of the output target, or none
+    int32_t selectBlendMode;
+    int32_t maskMode;
+    uint32_t alphaIntensity;   // 0xFFFFFFFF while unset
+    uint32_t hasClip;
+    qxClipRect clip;           // the clip region's rectangle
+    qxBitMap *clipMask;        // its mask, or none
+};
+
 // Calls up into the display layer, filled by it when it starts; a NULL
 // entry means "no display": the bitmap layer then takes its own fall-back.
 struct qxBitMapDisplayHooks {
     // The BltBitMap flags 8 and 16 (or RectFill flag 4 when rectFill) that a
     // drawing onto dest earns from the current Select target.
     uint32_t (*selectTargetFlags)(const struct qxBitMap *dest, int rectFill);
-    // Shows a rectangle of a bitmap in the display's window (qxBltBitMapToDisplay).
+    // Shows a rectangle of a bitmap in the display's window (the display
+    // blit behind qxBltBitMapToDisplay); mask may be none.
     void (*bltToDisplay)(struct qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
-                         int32_t w, int32_t h, uint32_t flags);
+                         int32_t w, int32_t h, uint32_t flags, struct qxBitMap *mask);
     // Redraws and shows a rectangle of the display (qxBltToScreen).
     void (*bltToScreen)(lua_State *L, struct qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx,
                         int32_t dy, int32_t w, int32_t h);
-    // The whole SafeBlt against the current display.
-    void (*safeBlt)(lua_State *L, struct qxBitMap *source, int32_t sx, int32_t sy, struct qxBitMap *target,
-                    int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight,
-                    int32_t targetWidth, int32_t targetHeight, uint32_t flags, struct qxBitMap *mask,
-                    struct qxBitMap *alpha, void *clipRegion);
-    // 1 when a display exists (SafeBlt's first step).
-    int (*hasCurrentDisplay)(void);
-};
-
-// The clip rectangle SafeBlt and the plane blits clip against.
-struct qxClipRect {
-    int32_t x, y, width, height;
+    // Fills the view of the current display for a SafeBlt onto target (none:
+    // the display); 0 when there is no current display.
+    int (*currentView)(struct qxBitMap *target, void *clipRegion, qxSafeBltView *view);
+    // Makes the graphics library's spare display record current (on = 1)
+    // or removes it again (on = 0); 0 when it cannot.
+    int (*spareDisplay)(int on);
+    // 1 when a sprite shown on the current output overlaps the rectangle.
+    int (*spriteOverlap)(int32_t x, int32_t y, int32_t w, int32_t h);
+    // Redraws a rectangle of the display's BGPic and layers into a bitmap,
+    // with the sprites when withSprites (Redraw).
+    void (*redraw)(lua_State *L, struct qxBitMap *into, int32_t x, int32_t y, int32_t w, int32_t h, int withSprites);
 };
 
 // The picture cache's reference-counted source (subsystem 5 owns it).

@@ -1,10 +1,11 @@
 // Locks and the three roads of a blit: the adapter's BltBitMap for adapter
 // and video bitmaps, its drawing entry when declared, else our kernels.
-#include <cstdio>
+#include <algorithm>
 
 #include "core/qx_pluginapi.h"
 #include "core/qx_plugins.h"
 #include "display/qx_bitmap.h"
+#include "display/qx_bitmapplanes.h"
 #include "imaging/qx_blit.h"
 
 namespace {
@@ -60,14 +61,20 @@ struct LockPair {
     }
 };
 
-// Plane bytes and row size of an alpha channel or mask handle.
-const uint8_t *planeBytes(qxBitMap *h, uint32_t pointerSel, int32_t *row)
-{
-    *row = int32_t(qxGetBitMapAttr(h, pointerSel - 2));
-    return reinterpret_cast<const uint8_t *>(uintptr_t(qxGetBitMapAttr(h, pointerSel)));
-}
-
 bool badRect(int32_t w, int32_t h) { return w < 1 || h < 1; }
+
+// Cuts a software blit to both locked bitmaps and to the source-side plane
+// (mask or alpha, read at the source position) and the destination alpha.
+bool clipLocked(const LockPair &l, const qxPlane *srcPlane, const qxPlane *dstPlane, int32_t &sx, int32_t &sy,
+                int32_t &dx, int32_t &dy, int32_t &w, int32_t &h)
+{
+    int32_t sw = int32_t(l.src.width), sh = int32_t(l.src.height);
+    int32_t tw = int32_t(l.dst.width), th = int32_t(l.dst.height);
+    if (srcPlane) sw = std::min(sw, srcPlane->width), sh = std::min(sh, srcPlane->height);
+    if (dstPlane) tw = std::min(tw, dstPlane->width), th = std::min(th, dstPlane->height);
+    return l.src.bytesPerPixel == l.dst.bytesPerPixel &&
+           qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, tw, th, 0);
+}
 
 } // namespace
 
@@ -165,7 +172,7 @@ void qxBltBitMapDirect(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, int
     if (!src || !dst || badRect(w, h)) return;
     if (adapterBlit(src, sx, sy, dst, dx, dy, w, h, QX_DRAW_BLIT, nullptr, nullptr)) return;
     LockPair l(src, dst);
-    if (!l.ok || l.src.bytesPerPixel != l.dst.bytesPerPixel) return;
+    if (!l.ok || !clipLocked(l, nullptr, nullptr, sx, sy, dx, dy, w, h)) return;
     qxBltSimplePixels(l.src.pixels, sx, sy, int32_t(l.src.pixelsPerRow), l.dst.pixels, dx, dy,
                       int32_t(l.dst.pixelsPerRow), w, h, l.dst.bytesPerPixel);
 }
@@ -175,13 +182,12 @@ void qxBltBitMapMasked(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, int
 {
     if (!src || !dst || !mask || badRect(w, h)) return;
     if (adapterBlit(src, sx, sy, dst, dx, dy, w, h, QX_DRAW_MASKED, mask->data, nullptr)) return;
-    int32_t row;
-    const uint8_t *m = planeBytes(mask, 4, &row);
-    if (!m) return;
+    qxPlane m = qxPlaneOf(mask);
+    if (!m.bytes) return;
     LockPair l(src, dst);
-    if (!l.ok || l.src.bytesPerPixel != l.dst.bytesPerPixel) return;
+    if (!l.ok || !clipLocked(l, &m, nullptr, sx, sy, dx, dy, w, h)) return;
     qxBltMaskedPixels(l.src.pixels, sx, sy, int32_t(l.src.pixelsPerRow), l.dst.pixels, dx, dy,
-                      int32_t(l.dst.pixelsPerRow), w, h, m, row, l.dst.bytesPerPixel);
+                      int32_t(l.dst.pixelsPerRow), w, h, m.bytes, m.bytesPerRow, l.dst.bytesPerPixel);
 }
 
 void qxBltBitMapThroughAlpha(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, int32_t dx, int32_t dy,
@@ -196,14 +202,14 @@ void qxBltLockedBitMaps(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, in
                         int32_t h, qxBitMap *srcAlpha, qxBitMap *dstAlpha, int32_t mode)
 {
     if (!src || !dst || badRect(w, h)) return;
-    int32_t aRow = 0, daRow = 0;
-    const uint8_t *a = srcAlpha ? planeBytes(srcAlpha, 3, &aRow) : nullptr;
-    const uint8_t *da = dstAlpha ? planeBytes(dstAlpha, 3, &daRow) : nullptr;
+    qxPlane a = qxPlaneOf(srcAlpha), da = qxPlaneOf(dstAlpha);
+    // Modes 0 and 1 read the source plane, mode 2 both planes.
+    if (!a.bytes || (mode == 2 && !da.bytes)) return;
     LockPair l(src, dst);
-    if (!l.ok || l.src.bytesPerPixel != l.dst.bytesPerPixel) return;
+    if (!l.ok || !clipLocked(l, &a, mode == 2 ? &da : nullptr, sx, sy, dx, dy, w, h)) return;
     qxBltPixelsByMode(l.src.pixels, sx, sy, int32_t(l.src.pixelsPerRow), l.dst.pixels, dx, dy,
-                      int32_t(l.dst.pixelsPerRow), w, h, a, aRow, da, daRow, l.dst.bytesPerPixel,
-                      l.dst.pixelFormat, mode);
+                      int32_t(l.dst.pixelsPerRow), w, h, a.bytes, a.bytesPerRow, da.bytes, da.bytesPerRow,
+                      l.dst.bytesPerPixel, l.dst.pixelFormat, mode);
 }
 
 int qxClipBltRect(const qxClipRect *clip, int32_t *sx, int32_t *sy, int32_t *dx, int32_t *dy, int32_t *w,
@@ -263,32 +269,7 @@ void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void 
 void qxBltBitMapToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                           int32_t w, int32_t h, uint32_t flags)
 {
-    if (qxBitMapDisplay.bltToDisplay) qxBitMapDisplay.bltToDisplay(bitmap, sx, sy, display, dx, dy, w, h, flags);
-}
-
-void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx, int32_t dy,
-             int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
-             int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha, void *clipRegion)
-{
-    bool haveDisplay = qxBitMapDisplay.hasCurrentDisplay && qxBitMapDisplay.hasCurrentDisplay();
-    if (!haveDisplay && !(target && (flags & 0x10))) {
-        std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stdout);
-        std::fflush(stdout);
-        return;
-    }
-    if (qxBitMapDisplay.safeBlt) {
-        qxBitMapDisplay.safeBlt(L, source, sx, sy, target, dx, dy, w, h, sourceWidth, sourceHeight, targetWidth,
-                                targetHeight, flags, mask, alpha, clipRegion);
-        return;
-    }
-    // Without the display layer: a plain clipped blit into the given target.
-    if (!target || sx < 0 || sy < 0) return;
-    if (!(flags & 0x100) &&
-        !qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sourceWidth, sourceHeight, targetWidth, targetHeight, 0))
-        return;
-    if (w < 1 || h < 1) return;
-    if (mask) qxBltBitMapMasked(source, sx, sy, target, dx, dy, w, h, mask);
-    else if (alpha) qxBltBitMapThroughAlpha(source, sx, sy, target, dx, dy, w, h, alpha);
-    else qxBltBitMapDirect(source, sx, sy, target, dx, dy, w, h);
+    if (qxBitMapDisplay.bltToDisplay)
+        qxBitMapDisplay.bltToDisplay(bitmap, sx, sy, display, dx, dy, w, h, flags, nullptr);
 }
 }

@@ -343,3 +343,92 @@ TEST(HostSlots, PlainCPlugin)
     EXPECT_EQ(test(&qxPluginBaseTable), 0);
     dlclose(h);
 }
+
+// ---- SafeBlt against a display layer stand-in ----
+
+namespace {
+
+struct FakeDisplay {
+    qxSafeBltView view{};
+    bool exists = true, spareOn = false;
+    int shown = 0;
+};
+FakeDisplay *disp;
+
+int fakeView(qxBitMap *, void *, qxSafeBltView *v)
+{
+    if (!disp->exists && !disp->spareOn) return 0;
+    *v = disp->view;
+    return 1;
+}
+int fakeSpare(int on) { return disp->spareOn = on, 1; }
+void fakeShow(qxBitMap *, int32_t, int32_t, void *, int32_t, int32_t, int32_t, int32_t, uint32_t, qxBitMap *)
+{
+    ++disp->shown;
+}
+
+struct WithDisplay {
+    FakeDisplay d;
+    qxBitMapDisplayHooks saved = qxBitMapDisplay;
+    WithDisplay()
+    {
+        disp = &d;
+        d.view.alphaIntensity = 0xFFFFFFFF;
+        qxBitMapDisplay.currentView = fakeView;
+        qxBitMapDisplay.spareDisplay = fakeSpare;
+        qxBitMapDisplay.bltToDisplay = fakeShow;
+    }
+    ~WithDisplay() { qxBitMapDisplay = saved, disp = nullptr; }
+};
+
+} // namespace
+
+TEST(SafeBlt, DisplayNullSpareRecordAndPlanes)
+{
+    testing::internal::CaptureStdout();
+    SafeBlt(nullptr, nullptr, 0, 0, nullptr, 0, 0, 1, 1, 1, 1, 1, 1, 0, nullptr, nullptr, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
+
+    WithDisplay with;
+    qxBitMap *s = qxAllocBitMap(8, 8, 0, nullptr), *t = qxAllocBitMap(8, 8, 0, nullptr);
+    qxRectFill(s, 0, 0, 8, 8, 0xABCDEF);
+    qxRectFill(t, 0, 0, 8, 8, 0);
+    // No display, but flag 0x10 with a target: the spare record serves.
+    with.d.exists = false;
+    SafeBlt(nullptr, s, 0, 0, t, -2, 0, 8, 8, 8, 8, 8, 8, 0x10, nullptr, nullptr, nullptr);
+    EXPECT_EQ(pixelsOf(t)[0], 0xABCDEFu);
+    EXPECT_EQ(pixelsOf(t)[5], 0xABCDEFu);
+    EXPECT_EQ(pixelsOf(t)[6], 0u);
+    EXPECT_FALSE(with.d.spareOn);
+    // A clip region with a mask, and an output target with its own mask and
+    // alpha channel: pixels only where the clip mask is set, the target mask
+    // set there and the alpha 255.
+    with.d.exists = true;
+    qxBitMap *clipMask = qxAllocMaskBitMap(nullptr, 4, 4, 1, nullptr, 0);
+    qxMaskRowOp(clipMask, 1, 1, 1, 1, 0);
+    qxBitMap *M = qxAllocMaskBitMap(nullptr, 8, 8, 1, nullptr, 0), *A = qxAllocAlphaBitMap(8, 8, 1, nullptr, 0);
+    with.d.view.hasClip = 1, with.d.view.clip = {2, 2, 4, 4}, with.d.view.clipMask = clipMask;
+    with.d.view.targetMask = M, with.d.view.targetAlpha = A, with.d.view.maskMode = 0;
+    qxRectFill(s, 0, 0, 8, 8, 0x111111);
+    qxRectFill(t, 0, 0, 8, 8, 0);
+    qxBitMap *srcMask = qxAllocMaskBitMap(nullptr, 8, 8, 1, nullptr, 0);
+    qxMaskRowOp(srcMask, 0, 0, 8, 8, 0);
+    SafeBlt(nullptr, s, 0, 0, t, 0, 0, 8, 8, 8, 8, 8, 8, 0, srcMask, nullptr, nullptr);
+    int row = int(qxGetBitMapAttr(t, 13)), count = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) count += pixelsOf(t)[y * row + x] == 0x111111;
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(pixelsOf(t)[3 * row + 3], 0x111111u);
+    EXPECT_EQ(qxReadMaskPixel(M, 3, 3, 1), 1u);
+    EXPECT_EQ(qxReadMaskPixel(M, 4, 3, 1), 0u);
+    EXPECT_EQ(qxPlaneOf(A).bytes[3 * qxPlaneOf(A).bytesPerRow + 3], 255);
+    // The display itself without layers: drawn into work bitmap 1 and shown.
+    with.d.view = {};
+    with.d.view.alphaIntensity = 0xFFFFFFFF, with.d.view.outputType = 21, with.d.view.work1 = t;
+    qxRectFill(t, 0, 0, 8, 8, 0);
+    SafeBlt(nullptr, s, 0, 0, nullptr, 1, 1, 2, 2, 8, 8, 8, 8, 0, nullptr, nullptr, nullptr);
+    EXPECT_EQ(pixelsOf(t)[row + 1], 0x111111u);
+    EXPECT_EQ(with.d.shown, 1);
+    for (qxBitMap *m : {clipMask, M, srcMask}) qxFreeMaskBitMap(m);
+    qxFreeAlphaBitMap(A), qxFreeBitMap(s), qxFreeBitMap(t);
+}
