@@ -224,6 +224,13 @@ int qxClipBltRect(const qxClipRect *clip, int32_t *sx, int32_t *sy, int32_t *dx,
 int qxClipRectToBounds(const qxClipRect *clip, int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t *moveX,
                        int32_t *moveY);
 
+// The common shape of a bitmap-level kernel front-end: lock (or use the
+// caller's lock), run the 32-bit or 16-bit kernel by bytes per pixel (any
+// other size does nothing and succeeds), unlock. 1152 when the lock fails.
+typedef void (*qxLockedKernel)(const qxBitMapLock *lock, void *argument);
+int qxRunKernel(qxBitMap *bitmap, uint32_t lockFlags, const qxBitMapLock *given, qxLockedKernel kernel32,
+                qxLockedKernel kernel16, void *argument);
+
 void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                    int32_t w, int32_t h);
 void qxBltBitMapToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,

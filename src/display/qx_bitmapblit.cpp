@@ -2,6 +2,7 @@
 // and video bitmaps, its drawing entry when declared, else our kernels.
 #include <algorithm>
 
+#include "core/qx_errors.h"
 #include "core/qx_pluginapi.h"
 #include "core/qx_plugins.h"
 #include "display/qx_bitmap.h"
@@ -258,6 +259,21 @@ int qxClipRectToBounds(const qxClipRect *clip, int32_t *x, int32_t *y, int32_t *
     if (moveX) *moveX = int32_t(mx);
     if (moveY) *moveY = int32_t(my);
     return W > 0 && H > 0;
+}
+
+int qxRunKernel(qxBitMap *bitmap, uint32_t lockFlags, const qxBitMapLock *given, qxLockedKernel kernel32,
+                qxLockedKernel kernel16, void *argument)
+{
+    qxBitMapLock own;
+    const qxBitMapLock *l = given;
+    if (!l) {
+        if (!qxLockBitMap(bitmap, lockFlags, &own)) return ERR_LOCKBMAP;
+        l = &own;
+    }
+    if (l->bytesPerPixel == 4 && kernel32) kernel32(l, argument);
+    else if (l->bytesPerPixel == 2 && kernel16) kernel16(l, argument);
+    if (!given) qxUnLockBitMap(&own);
+    return 0;
 }
 
 void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,

@@ -116,6 +116,11 @@ void qxThickLinePixels(qxPlotRecord *r, int32_t x0, int32_t y0, int32_t x1, int3
 {
     if (!r) return;
     int64_t dx = std::llabs(int64_t(x1) - x0), dy = std::llabs(int64_t(y1) - y0);
+    // A line whose box, widened by the pen, misses the plane plots nothing.
+    int64_t pad = int64_t(std::abs(r->lineWidth)) * 2 + 2;
+    if (std::max(x0, x1) + pad < 0 || std::min(x0, x1) - pad >= r->width || std::max(y0, y1) + pad < 0 ||
+        std::min(y0, y1) - pad >= r->height)
+        return;
     bool steep = dx < dy;
     double ang = std::atan2(double(dy), double(dx));
     double div = steep ? std::sin(ang) : std::cos(ang);

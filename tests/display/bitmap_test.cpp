@@ -129,6 +129,24 @@ TEST(Handles, RowSizesAttributesAndPlanes)
     qxFreeBitMap(p), qxFreeBitMap(v);
 }
 
+TEST(Handles, KernelFrontEnd)
+{
+    static int ran;
+    ran = 0;
+    qxLockedKernel k = [](const qxBitMapLock *, void *) { ++ran; };
+    EXPECT_EQ(qxRunKernel(nullptr, 0, nullptr, k, k, nullptr), 1152);
+    int saved = qxScreenPixelFormat;
+    qxScreenPixelFormat = 8; // 3 bytes per pixel: nothing runs, still success
+    qxBitMap *b = qxAllocBitMap(3, 3, 0, nullptr);
+    qxScreenPixelFormat = saved;
+    EXPECT_EQ(qxRunKernel(b, 0, nullptr, k, k, nullptr), 0);
+    EXPECT_EQ(ran, 0);
+    qxBitMap *c = qxAllocBitMap(3, 3, 0, nullptr);
+    EXPECT_EQ(qxRunKernel(c, 0, nullptr, k, nullptr, nullptr), 0);
+    EXPECT_EQ(ran, 1);
+    qxFreeBitMap(b), qxFreeBitMap(c);
+}
+
 TEST(Handles, PictureCache)
 {
     qxBitMap *a = qxAllocAlphaBitMap(4, 2, 1, nullptr, 0);
