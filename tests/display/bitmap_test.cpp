@@ -47,6 +47,12 @@ int fakeBlt(void *, void *, qxAdapterBlitRecord *rec, uint32_t flags, const qxBi
     fake->lastBlit = *rec, fake->lastFlags = flags, ++fake->calls;
     return 0;
 }
+void *fakeAllocVideo(uint32_t, uint32_t, uint32_t, const qxBitMapTag *) { return &fake->pixels[8]; }
+uint64_t fakeMethod(void *, uint32_t method, uint64_t argument)
+{
+    fake->lastFlags = method * 10 + uint32_t(argument);
+    return 0;
+}
 int fakeRectFill(void *, int32_t, int32_t, int32_t, int32_t, uint32_t colour, uint32_t flags, const qxBitMapTag *)
 {
     fake->lastColour = colour, fake->lastFlags = flags, ++fake->calls;
@@ -66,6 +72,9 @@ struct WithAdapter {
         a.info.entry[QX_EP_UnLockBitMap] = reinterpret_cast<void *>(fakeUnlock);
         a.info.entry[QX_EP_BltBitMap] = reinterpret_cast<void *>(fakeBlt);
         a.info.entry[QX_EP_RectFill] = reinterpret_cast<void *>(fakeRectFill);
+        a.info.entry[QX_EP_AllocVideoBitMap] = reinterpret_cast<void *>(fakeAllocVideo);
+        a.info.entry[QX_EP_FreeVideoBitMap] = reinterpret_cast<void *>(fakeFree);
+        a.info.entry[QX_EP_DoVideoBitMapMethod] = reinterpret_cast<void *>(fakeMethod);
         qxDisplayAdapter = &a.info;
         qxAdapterInfo = {10, drawFlags};
     }
@@ -247,6 +256,24 @@ TEST(Blits, AdapterRoads)
         EXPECT_EQ(fake->unlocked, 0u);
         fake->failLock = false;
         qxFreeMaskBitMap(m), qxFreeBitMap(s), qxFreeBitMap(d);
+    }
+    {
+        // Video bitmaps of an adapter with flag 0x10: BltBitMap flag 4 onto
+        // one, 9 then 1 from one before and after it is synced.
+        WithAdapter with(QX_ADAPTER_VIDEOBITMAPS, 0);
+        qxBitMap *v = qxAllocBitMap(16, 16, 8, nullptr), *p = qxAllocBitMap(16, 16, 0, nullptr);
+        ASSERT_TRUE(v && p);
+        EXPECT_EQ(v->video, 1u);
+        EXPECT_EQ(qxGetBitMapAttr(v, 22), 0u);
+        qxBltBitMapDirect(p, 0, 0, v, 0, 0, 4, 4);
+        EXPECT_EQ(fake->lastFlags, 4u);
+        qxBltBitMapDirect(v, 0, 0, v, 0, 0, 4, 4);
+        EXPECT_EQ(fake->lastFlags, 4u | 9u);
+        qxBitMapSyncHardware(v);
+        EXPECT_EQ(fake->lastFlags, 11u);
+        qxBltBitMapDirect(v, 0, 0, v, 0, 0, 4, 4);
+        EXPECT_EQ(fake->lastFlags, 4u | 1u);
+        qxFreeBitMap(v), qxFreeBitMap(p);
     }
     EXPECT_EQ(qxAdapterColor(0x00123456, 1), 0xFF123456u);
     EXPECT_EQ(qxAdapterColor(0x80123456, 1), 0x7F123456u);
