@@ -2,6 +2,7 @@
 // share against plain models written from the rules themselves.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -483,5 +484,62 @@ TEST(Lines, AntiAliasedModel)
             }
         }
         ASSERT_EQ(alpha, expect) << iter;
+    }
+}
+
+// Linear and radial gradients with two stops against the rules: positions
+// from the geometry, colours from the two-stop pad walker.
+TEST(Gradient, ShapesMatchModel)
+{
+    auto fetch = [](uint32_t c0, uint32_t c1, long p) {
+        if (p < 0) return c0;
+        if (p >= 0x10000) return c1;
+        long stepper = (0x10000 / 2 + 0x1000000) / 0x10000, d = (p * stepper) >> 16;
+        uint32_t lrb = (c0 & 0xFF00FF), lg = (c0 >> 8) & 255, rrb = (c1 & 0xFF00FF), rg = (c1 >> 8) & 255;
+        uint32_t rb = lrb * uint32_t(256 - d) + rrb * uint32_t(d), g = lg * uint32_t(256 - d) + rg * uint32_t(d);
+        return ((rb >> 8) & 0xFF00FF) | (g & 0xFF00);
+    };
+    std::mt19937 rng(4);
+    for (int iter = 0; iter < 200; ++iter) {
+        qxGradient g{};
+        int W = 1 + int(rng() % 30), H = 1 + int(rng() % 30);
+        g.startColour = rng() & 0xFFFFFF, g.endColour = rng() & 0xFFFFFF, g.angle = int(rng() % 720) - 360;
+        g.type = iter % 2 ? QX_GRADIENT_RADIAL : QX_GRADIENT_LINEAR;
+        g.centreX = (rng() % 100) / 100.0, g.centreY = (rng() % 100) / 100.0, g.sizeFactor = (rng() % 90) / 100.0;
+        std::vector<uint32_t> px(size_t(W * H));
+        qxGradientRender r{px.data(), 4, 10, 0, 0, W, H, W, &g};
+        qxDrawGradient(&r);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                double pos;
+                if (g.type == QX_GRADIENT_RADIAL) {
+                    double cx = W * g.centreX, cy = H * g.centreY;
+                    double R = (std::max(std::fabs(0.5 - g.centreX), std::fabs(0.5 - g.centreY)) + 0.5) *
+                               std::sqrt(double(W * W + H * H)) * (1 - g.sizeFactor);
+                    R = std::max(double(long(R * 65536)), 1.0) / 65536;
+                    pos = 65536 * std::hypot(x + 0.5 - cx, y + 0.5 - cy) / R;
+                } else {
+                    int a = ((g.angle % 360) + 360) % 360;
+                    double px2, py2;
+                    if (a == 90) px2 = W, py2 = 0;
+                    else if (a == 0) px2 = 0, py2 = -H;
+                    else if (a == 180) px2 = 0, py2 = H;
+                    else if (a == 270) px2 = -W, py2 = 0;
+                    else {
+                        double t = std::tan(a * M_PI / 180), X = a > 180 ? -W : W, Y = (a < 90 || a > 270) ? -H : H;
+                        double Yp = Y - X * t;
+                        px2 = Yp / (-1 / t - t), py2 = t * px2 + Yp;
+                    }
+                    double ax = 0, ay = 0, bx = 0, by = 0;
+                    if (px2 > 0 && py2 > 0) ay = H, bx = px2, by = H - py2;
+                    else if (px2 >= 0 && py2 <= 0) bx = px2, by = -py2;
+                    else if (px2 <= 0 && py2 >= 0) ax = -px2, ay = py2;
+                    else if (px2 < 0 && py2 < 0) ax = W, bx = px2 + W, by = -py2;
+                    double dx = bx - ax, dy = by - ay, L = dx * dx + dy * dy;
+                    pos = L == 0 ? 0 : 65536 * ((x + 0.5 - ax) * dx + (y + 0.5 - ay) * dy) / L;
+                }
+                ASSERT_EQ(px[size_t(y * W + x)], fetch(g.startColour, g.endColour, long(pos)))
+                    << iter << " at " << x << "," << y;
+            }
     }
 }
