@@ -3,6 +3,27 @@
 # the bundled example when none is given.
 set -e
 cd "$(dirname "$0")"
+
+usage() {
+    cat <<'USAGE'
+Usage: ./run.sh [applet] [player options]
+
+  ./run.sh                       runs the bundled example examples/hello.qxs
+  ./run.sh examples/NAME.qxs     runs one of the examples (assembled on the way)
+  ./run.sh path/to/applet.qxa    runs an applet file
+  ./run.sh -HELP                 lists the player's options
+
+The examples:
+USAGE
+    for f in examples/*.qxs; do
+        printf '  %-28s %s\n' "$f" "$(head -1 "$f" | sed 's/^; *//')"
+    done
+}
+
+case "$1" in
+    --help|-h) usage; exit 0 ;;
+esac
+
 . scripts/setup.sh
 
 BUILD=build
@@ -14,4 +35,12 @@ cmake --build "$BUILD" --target zephyrane examples
 if [ $# -eq 0 ]; then
     set -- "$BUILD/examples/hello.qxa"
 fi
+# An example listing runs as the applet the build assembled from it.
+case "$1" in
+    examples/*.qxs|./examples/*.qxs)
+        name=$(basename "$1" .qxs)
+        shift
+        set -- "$BUILD/examples/$name.qxa" "$@"
+        ;;
+esac
 exec "$BUILD/src/main/zephyrane" "$@"

@@ -5,6 +5,9 @@ set -e
 cd "$(dirname "$0")"
 . scripts/setup.sh
 
+# Includes must point down the layers.
+python3 tools/layers/check_layers.py src
+
 JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD=build-test
 if [ ! -f "$BUILD/build.ninja" ]; then

@@ -11,7 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "core/vm/lua.h"
 #include "libs/qx_corelibs.h"
 

@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "core/qx_cmdcall.h"
+#include "core/commands/qx_cmdcall.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
 #include "display/qx_startdisplay.h"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <strings.h>
 
-#include "core/qx_errors.h"
-#include "core/qx_pluginapi.h"
-#include "core/qx_plugins.h"
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_pluginapi.h"
+#include "core/plugins/qx_plugins.h"
 #include "platform/qx_memory.h"
 
 extern "C" {

@@ -2,9 +2,9 @@
 // and video bitmaps, its drawing entry when declared, else our kernels.
 #include <algorithm>
 
-#include "core/qx_errors.h"
-#include "core/qx_pluginapi.h"
-#include "core/qx_plugins.h"
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_pluginapi.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapplanes.h"
 #include "imaging/qx_blit.h"

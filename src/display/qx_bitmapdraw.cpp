@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/qx_pluginapi.h"
-#include "core/qx_plugins.h"
+#include "core/plugins/qx_pluginapi.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapplanes.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_lines.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "display/qx_bitmapdraw.h"
 #include "imaging/qx_lines.h"
 #include "imaging/qx_scale.h"

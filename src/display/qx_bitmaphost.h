@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 
 extern "C" {
 

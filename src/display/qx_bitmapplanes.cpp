@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "display/qx_bitmapdraw.h"
 #include "imaging/qx_blit.h"
 #include "platform/qx_memory.h"

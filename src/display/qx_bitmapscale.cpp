@@ -1,8 +1,8 @@
 // Scaling of bitmap handles with their masks and alpha channels.
 #include "display/qx_bitmapscale.h"
 
-#include "core/qx_errors.h"
-#include "core/qx_plugins.h"
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapplanes.h"
 #include "imaging/qx_scale.h"
 

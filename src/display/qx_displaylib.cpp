@@ -1,7 +1,7 @@
 // The "display" command library.
 #include "display/qx_displaylibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef displayCommands[] = {
     {nullptr, nullptr},

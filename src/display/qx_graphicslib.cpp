@@ -1,7 +1,7 @@
 // The "graphics" command library.
 #include "display/qx_displaylibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef graphicsCommands[] = {
     {nullptr, nullptr},

@@ -3,10 +3,7 @@
 // polling for events have nothing to do yet.
 #include "display/qx_startdisplay.h"
 
-#include "core/qx_cmdcall.h"
-#include "platform/qx_sync.h"
-
-static qxMutex *eventQueueMutex;
+#include "core/commands/qx_cmdcall.h"
 
 extern "C" {
 
@@ -17,19 +14,5 @@ void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *)
     // DisableLineHook keeps the hook from polling; there is nothing to poll yet.
     if (qxLineHookDisabled)
         return;
-}
-
-int qxInitEventQueue(void)
-{
-    eventQueueMutex = qxCreateMutex();
-    return eventQueueMutex ? 0 : 1298;
-}
-
-void qxFreeEventQueue(void) {}
-
-void qxDeleteEventQueueMutex(void)
-{
-    qxDeleteMutex(eventQueueMutex);
-    eventQueueMutex = nullptr;
 }
 }

@@ -1,15 +1,11 @@
 // What start-up needs of the display and event libraries.
 #pragma once
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lua.h"
 
 extern "C" {
 int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startup);
 // The per-line hook: runs the runtime callbacks and polls events.
 void qxPollEventsIfAllowed(lua_State *L, lua_Debug *ar, int *result, CallInfo *frame);
-// Runtime event queue: created at start-up (1298 when its mutex cannot be).
-int qxInitEventQueue(void);
-void qxFreeEventQueue(void);
-void qxDeleteEventQueueMutex(void);
 }

@@ -1,7 +1,7 @@
 // The "vectorgraphics" command library.
 #include "draw/qx_drawlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef vectorgraphicsCommands[] = {
     {nullptr, nullptr},

@@ -1,7 +1,7 @@
 // The "transitionfx" command library.
 #include "fx/qx_fxlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef transitionfxCommands[] = {
     {nullptr, nullptr},

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <emmintrin.h>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "platform/qx_memory.h"

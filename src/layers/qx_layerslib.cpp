@@ -1,7 +1,7 @@
 // The "layers" command library.
 #include "layers/qx_layerlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef layersCommands[] = {
     {nullptr, nullptr},

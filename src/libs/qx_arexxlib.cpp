@@ -2,8 +2,8 @@
 // so its commands only report that.
 #include "libs/qx_corelibs.h"
 
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 
 // Arguments are not read: any are accepted.
 static int qxCmdRexxNotSupported(lua_State *) { return ERR_UNSUPPORTEDFEAT; }

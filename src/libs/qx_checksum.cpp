@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_dos.h"
-#include "libs/qx_md5.h"
+#include "core/codecs/qx_md5.h"
 #include "platform/qx_memory.h"
 
 namespace {

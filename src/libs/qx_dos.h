@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/qx_file.h"
-#include "core/qx_objreg.h"
+#include "core/files/qx_file.h"
+#include "core/commands/qx_objreg.h"
 #include "core/vm/lua.h"
 #include "platform/qx_objectref.h"
 
@@ -56,8 +56,6 @@ void qxFreeDosObject(lua_State *L, qxDosFile *file);
 qxDosFile *qxDosFileArg(lua_State *L, int idx, int need);
 // Pushes the attribute table of a file or directory.
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info);
-// Formats a time as "dd-Mon-yyyy hh:mm:ss" (local time).
-void qxFormatFileDate(uint64_t seconds, char *buffer, size_t size);
 // Creates the "FILE*" and "DIR*" metatables.
 void qxDosCreateMetatables(lua_State *L);
 void qxDosCloseFiles(lua_State *L);

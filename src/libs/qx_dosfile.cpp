@@ -1,16 +1,17 @@
 // Open-file objects: opening, closing, positions, attributes, the global
 // switches, line iteration and whole-file conversions.
 #include "libs/qx_dos.h"
+#include "platform/qx_locale.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_chunkname.h"
-#include "core/qx_errors.h"
-#include "core/qx_messages.h"
+#include "core/commands/qx_args.h"
+#include "core/files/qx_chunkname.h"
+#include "core/errors/qx_errors.h"
+#include "core/errors/qx_messages.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "platform/qx_memory.h"
@@ -184,20 +185,6 @@ qxDosFile *qxDosFileArg(lua_State *L, int idx, int need)
     if (need == 1 && file->access == QX_ACCESS_WRITE) luaG_raisecode(L, ERR_WRITEONLY);
     if (need == 2 && file->access == QX_ACCESS_READ) luaG_raisecode(L, ERR_READONLY);
     return file;
-}
-
-void qxFormatFileDate(uint64_t seconds, char *buffer, size_t size)
-{
-    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    time_t t = static_cast<time_t>(seconds);
-    struct tm tm {};
-    if (!localtime_r(&t, &tm)) {
-        std::snprintf(buffer, size, "01-Jan-1970 00:00:00");
-        return;
-    }
-    std::snprintf(buffer, size, "%.2d-%s-%d %.2d:%.2d:%.2d", tm.tm_mday, months[tm.tm_mon % 12],
-                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info)

@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "platform/qx_text.h"
 

@@ -1,7 +1,7 @@
 // The "dos" command library.
 #include "libs/qx_corelibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "libs/qx_dos.h"
 
 static const qxCommandDef dosCommands[] = {

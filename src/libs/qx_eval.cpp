@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_options.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_options.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_strlib.h"
 #include "platform/qx_text.h"

@@ -1,6 +1,6 @@
 // Command table of the "math" library.
 #pragma once
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 extern const qxCommandDef qxMathCommandTable[];

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "libs/qx_mathcmds.h"
 
 static const qxConstantDef mathConstants[] = {

@@ -1,7 +1,7 @@
 // The "memblock" command library.
 #include "libs/qx_corelibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef memblockCommands[] = {
     {nullptr, nullptr},

@@ -2,9 +2,9 @@
 // ask which objects exist.
 #include "libs/qx_tablecmds.h"
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_objreg.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
 
 namespace {

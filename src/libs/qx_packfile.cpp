@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_packfile.h"
-#include "libs/qx_unpack.h"
+#include "core/codecs/qx_unpack.h"
 #include "platform/qx_memory.h"
 
 namespace {
@@ -71,20 +71,6 @@ int packStream(qxFileHandle *src, qxFileHandle *dst, Buffers &buf)
 }
 
 } // namespace
-
-extern "C" int qxZlibError(int z)
-{
-    switch (z) {
-    case Z_VERSION_ERROR: return ERR_ZLIBVERSION;
-    case Z_BUF_ERROR: return ERR_UNKNOWN;
-    case Z_MEM_ERROR: return ERR_MEM;
-    case Z_DATA_ERROR:
-    case Z_NEED_DICT: return ERR_ZLIBDATA;
-    case Z_STREAM_ERROR: return ERR_ZLIBSTREAM;
-    case Z_ERRNO: return ERR_ZLIBIO;
-    default: return ERR_UNKNOWN;
-    }
-}
 
 extern "C" int qxPackFile(const char tag[4], const char *source, const char *destination, qxFileHandle *destHandle,
                           int64_t *packedSize)

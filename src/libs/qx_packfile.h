@@ -10,6 +10,4 @@ extern "C" {
 // bytes written. 0, 1045, 1052, 1005, 1009, 1000 or a zlib error.
 int qxPackFile(const char tag[4], const char *source, const char *destination, qxFileHandle *destHandle,
                int64_t *packedSize);
-// The program's code for a zlib return value.
-int qxZlibError(int z);
 }

@@ -2,9 +2,9 @@
 // with a progress callback and event polls between blocks.
 #include <cstring>
 
-#include "core/qx_args.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_dos.h"
 #include "platform/qx_memory.h"

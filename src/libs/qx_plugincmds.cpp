@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_cmdcall.h"
-#include "core/qx_errors.h"
-#include "core/qx_lists.h"
-#include "core/qx_plugins.h"
-#include "core/qx_preproc.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_lists.h"
+#include "core/plugins/qx_plugins.h"
+#include "core/applet/qx_preproc.h"
 #include "core/vm/lauxlib.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"

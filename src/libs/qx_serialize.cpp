@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
-#include "libs/qx_base64.h"
+#include "core/codecs/qx_base64.h"
 #include "libs/qx_dos.h"
 
 namespace {
@@ -105,7 +105,8 @@ int writeEncoded(qxFileHandle *h, const void *data, size_t n, int noLineBreak)
     if (at < 0) return ERR_SEEKFILE;
     if (qxWrite(h, "00000000", 8) != 8) return ERR_WRITE;
     uint64_t chars = 0;
-    if (int r = qxBase64Encode(h, nullptr, nullptr, data, n, &chars, noLineBreak)) return r;
+    if (int r = qxBase64Encode(h, nullptr, nullptr, data, n, &chars,
+                                (noLineBreak ? QX_BASE64_NOBREAK : 0) | (qxDosCarriageReturn ? QX_BASE64_CRLF : 0))) return r;
     return patchCount(h, at, chars);
 }
 

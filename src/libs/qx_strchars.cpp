@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_crc32.h"
-#include "core/qx_errors.h"
-#include "core/qx_options.h"
+#include "core/commands/qx_args.h"
+#include "core/codecs/qx_crc32.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_options.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lobject.h"
-#include "libs/qx_base64.h"
-#include "libs/qx_md5.h"
+#include "core/codecs/qx_base64.h"
+#include "core/codecs/qx_md5.h"
 #include "libs/qx_strlib.h"
 #include "platform/qx_text.h"
 

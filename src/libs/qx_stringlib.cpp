@@ -1,7 +1,7 @@
 // The "string" command library.
 #include "libs/qx_corelibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "libs/qx_strlib.h"
 
 static const qxCommandDef stringCommands[] = {

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_strlib.h"
 #include "platform/qx_text.h"

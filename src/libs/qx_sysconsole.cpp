@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_options.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_options.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_memory.h"

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "core/qx_args.h"
-#include "core/qx_cmdcall.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
 #include "libs/qx_systemlib.h"

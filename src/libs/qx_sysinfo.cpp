@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
-#include "core/qx_lists.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_plugincmds.h"
 #include "libs/qx_systemlib.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"

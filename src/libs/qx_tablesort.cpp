@@ -5,8 +5,8 @@
 // of its values, which no script code can observe.
 #include <vector>
 
-#include "core/qx_args.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "libs/qx_tablecmds.h"

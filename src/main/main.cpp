@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/qx_hosttable.h"
-#include "core/qx_startup.h"
+#include "core/plugins/qx_hosttable.h"
+#include "core/runtime/qx_startup.h"
 #include "display/qx_bitmaphost.h"
 #include "platform/qx_platform.h"
 

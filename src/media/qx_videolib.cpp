@@ -1,7 +1,7 @@
 // The "video" command library.
 #include "media/qx_medialibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef videoCommands[] = {
     {nullptr, nullptr},

@@ -1,7 +1,7 @@
 // The "network" command library.
 #include "net/qx_netlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef networkCommands[] = {
     {nullptr, nullptr},

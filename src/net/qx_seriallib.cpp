@@ -1,7 +1,7 @@
 // The "serial" command library.
 #include "net/qx_netlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef serialCommands[] = {
     {nullptr, nullptr},

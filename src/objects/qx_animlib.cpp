@@ -1,7 +1,7 @@
 // The "anim" command library.
 #include "objects/qx_objectlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef animCommands[] = {
     {nullptr, nullptr},

@@ -1,7 +1,7 @@
 // The "bgpic" command library.
 #include "objects/qx_objectlibs.h"
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 
 static const qxCommandDef bgpicCommands[] = {
     {nullptr, nullptr},

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_file.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_files.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_platform.h"
 #include "platform/qx_text.h"
+#include "platform/qx_upcalls.h"
 
 namespace {
 
@@ -171,11 +173,42 @@ qxCatalog *parseOwned(char *data, size_t size)
     return parseText(data, size);
 }
 
+// The native file, when the file layer has not offered its own reader.
+int readNative(const char *path, void **data, int64_t *length)
+{
+    qxNativeFile *h = qxNativeOpen(path, QX_OPEN_READ);
+    if (!h) {
+        qxSetErrorString(path);
+        return ERR_READFILE;
+    }
+    qxFileInfo info{};
+    if (!qxNativeExamine(h, &info) || info.size > INT64_MAX || info.size > SIZE_MAX - kSpare) {
+        qxNativeClose(h);
+        return ERR_READ;
+    }
+    auto size = int64_t(info.size);
+    auto *buffer = static_cast<char *>(qxAlloc(size_t(size) + kSpare, 1));
+    if (!buffer) {
+        qxNativeClose(h);
+        return ERR_MEM;
+    }
+    size_t got = qxFileRead(h, buffer, size_t(size));
+    qxNativeClose(h);
+    if (got != size_t(size)) {
+        qxFree(buffer);
+        return ERR_READ;
+    }
+    *data = buffer;
+    *length = size;
+    return 0;
+}
+
 // Through the virtual file layer, adapters allowed.
 int readWhole(const char *path, void **data, size_t *size)
 {
     int64_t length = 0;
-    int r = qxReadWholeFile(path, nullptr, nullptr, data, &length, 1, kSpare);
+    int r = qxUpcalls.readWholeFile ? qxUpcalls.readWholeFile(path, data, &length, kSpare)
+                                    : readNative(path, data, &length);
     if (r)
         return r;
     *size = (size_t)length;

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include "core/qx_errors.h"
+#include "platform/qx_errcodes.h"
 #include "platform/qx_files.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"

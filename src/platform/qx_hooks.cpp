@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/qx_errors.h"
+#include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_upcalls.h"
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <strings.h>
 
 #include "platform/qx_memory.h"
@@ -232,4 +233,18 @@ int qxRandomBytes(void *buffer, size_t n)
     close(fd);
     return done == n;
 }
+}
+
+extern "C" void qxFormatFileDate(uint64_t seconds, char *buffer, size_t size)
+{
+    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm {};
+    if (!localtime_r(&t, &tm)) {
+        std::snprintf(buffer, size, "01-Jan-1970 00:00:00");
+        return;
+    }
+    std::snprintf(buffer, size, "%.2d-%s-%d %.2d:%.2d:%.2d", tm.tm_mday, months[tm.tm_mon % 12],
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }

@@ -58,4 +58,6 @@ void qxTimeToDate(const time_t *times, qxDateRecord *record, int index);
 int qxDateToTime(const qxDateRecord *record, time_t *times, int index); // 1 or 0
 // 1 when exactly n bytes came from "/dev/urandom", else 0.
 int qxRandomBytes(void *buffer, size_t n);
+// Formats a time as "dd-Mon-yyyy hh:mm:ss" (local time).
+void qxFormatFileDate(uint64_t seconds, char *buffer, size_t size);
 }

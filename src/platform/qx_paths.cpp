@@ -1,6 +1,7 @@
 // Path conversion between the text mode and the file system, "PROGDIR:",
 // the temporary directory and temporary files.
 #include "platform/qx_paths.h"
+#include "platform/qx_tempfiles.h"
 
 #include <climits>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "core/qx_startup.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"
 

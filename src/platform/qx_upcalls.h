@@ -37,6 +37,10 @@ struct qxPlatformUpcalls {
     // The display adapter's answer to a capability question, asked only
     // when it offers video bitmaps. NULL: no such adapter.
     uint32_t (*adapterHasCap)(uint32_t capability);
+    // Reads a whole file through the virtual file layer (file adapters and
+    // chunk names included) into a qxAlloc'd buffer with extra zero bytes
+    // after the data; 0 or an error code. NULL: the native file is read.
+    int (*readWholeFile)(const char *path, void **data, int64_t *length, size_t extra);
 };
 
 extern "C" {

@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_applet.h"
-#include "core/qx_commands.h"
-#include "core/qx_options.h"
-#include "core/qx_preproc.h"
-#include "core/qx_startup.h"
+#include "core/applet/qx_applet.h"
+#include "platform/qx_tempfiles.h"
+#include "core/commands/qx_commands.h"
+#include "core/runtime/qx_options.h"
+#include "core/applet/qx_preproc.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
-#include "objects/qx_appicon.h"
+#include "core/applet/qx_appicon.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_text.h"

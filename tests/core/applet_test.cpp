@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "applet_helpers.h"
-#include "core/qx_chunkname.h"
-#include "core/qx_errorreport.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
+#include "core/files/qx_chunkname.h"
+#include "platform/qx_tempfiles.h"
+#include "core/errors/qx_errorreport.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
 
 using namespace applettest;
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "core/qx_args.h"
-#include "core/qx_lists.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_args.h"
+#include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_startup.h"
 #include "platform/qx_memory.h"
 #include "testlib.h"
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/qx_chunkname.h"
-#include "core/qx_file.h"
+#include "core/files/qx_chunkname.h"
+#include "core/files/qx_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

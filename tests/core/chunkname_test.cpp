@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_chunkname.h"
-#include "core/qx_startup.h"
+#include "core/files/qx_chunkname.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "platform/qx_paths.h"

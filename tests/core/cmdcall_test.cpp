@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_errorreport.h"
-#include "core/qx_lists.h"
-#include "core/qx_options.h"
+#include "core/errors/qx_errorreport.h"
+#include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_options.h"
 #include "qxasm.h"
 #include "testlib.h"
 

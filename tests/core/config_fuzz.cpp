@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/qx_options.h"
+#include "core/runtime/qx_options.h"
 #include "platform/qx_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

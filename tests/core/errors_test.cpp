@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "core/qx_chunkname.h"
-#include "core/qx_errors.h"
-#include "core/qx_messages.h"
+#include "core/files/qx_chunkname.h"
+#include "core/errors/qx_errors.h"
+#include "core/errors/qx_messages.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Resets the process-wide error state between tests that share one process.
 #pragma once
-#include "core/qx_cmdcall.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/qx_vmregs.h"
 
 namespace teststate {

@@ -14,10 +14,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "platform/qx_memory.h"

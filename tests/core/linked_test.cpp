@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 
 #include "applet_helpers.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_plugins.h"
-#include "libs/qx_unpack.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/plugins/qx_plugins.h"
+#include "core/codecs/qx_unpack.h"
 
 using namespace applettest;
 

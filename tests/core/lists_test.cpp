@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/qx_lists.h"
-#include "core/qx_objreg.h"
-#include "core/qx_startup.h"
+#include "core/runtime/qx_lists.h"
+#include "core/commands/qx_objreg.h"
+#include "core/runtime/qx_startup.h"
 #include "platform/qx_memory.h"
 #include "testlib.h"
 

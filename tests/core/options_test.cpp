@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_messages.h"
-#include "core/qx_options.h"
+#include "core/errors/qx_messages.h"
+#include "core/runtime/qx_options.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_text.h"

@@ -7,9 +7,9 @@
 #include <map>
 
 #include "applet_helpers.h"
-#include "core/qx_cmdcall.h"
-#include "core/qx_file.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/files/qx_file.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/qx_vmregs.h"
 
 using namespace applettest;

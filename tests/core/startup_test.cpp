@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_applet.h"
-#include "core/qx_commands.h"
-#include "core/qx_crc32.h"
-#include "core/qx_linkrecord.h"
+#include "core/applet/qx_applet.h"
+#include "core/commands/qx_commands.h"
+#include "main/qx_libtable.h"
+#include "core/codecs/qx_crc32.h"
+#include "core/applet/qx_linkrecord.h"
 
 TEST(Crc32, MatchesZlib)
 {
@@ -133,8 +134,9 @@ TEST(LibraryTable, TwentyFourLibrariesInOpeningOrder)
 
 #include <unistd.h>
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 #include "platform/qx_paths.h"
+#include "platform/qx_tempfiles.h"
 
 TEST(TempFiles, EveryRegisteredFileIsDeleted)
 {

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "core/qx_lists.h"
-#include "core/qx_options.h"
-#include "core/qx_startup.h"
+#include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_options.h"
+#include "core/runtime/qx_startup.h"
 #include "libs/qx_corelibs.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_text.h"

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "errorstate.h"
-#include "core/qx_cmdcall.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "core/vm/qx_vmregs.h"

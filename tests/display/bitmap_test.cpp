@@ -8,8 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/qx_hosttable.h"
-#include "core/qx_plugins.h"
+#include "core/plugins/qx_hosttable.h"
+#include "main/qx_hosttable.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaphost.h"
 #include "display/qx_bitmapplanes.h"

@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 
 typedef struct {
     uint32_t tag;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/qx_crc32.h"
+#include "core/codecs/qx_crc32.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_gradient.h"
 #include "imaging/qx_lines.h"

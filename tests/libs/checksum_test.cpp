@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "core/qx_errors.h"
-#include "libs/qx_base64.h"
+#include "core/errors/qx_errors.h"
+#include "core/codecs/qx_base64.h"
 #include "libs/qx_dos.h"
-#include "libs/qx_md5.h"
+#include "core/codecs/qx_md5.h"
 
 namespace {
 
@@ -153,13 +153,11 @@ TEST_F(ChecksumTest, Base64EdgeCases) {
 TEST_F(ChecksumTest, Base64IntoFilesBreaksLines) {
     std::string data(111, 'x'); // 148 characters: breaks after 72 and 144
     for (int cr = 0; cr < 2; cr++) {
-        qxDosCarriageReturn = cr;
         qxFileHandle *h = qxOpen(path("b64").c_str(), QX_OPEN_WRITE, nullptr);
         ASSERT_NE(h, nullptr);
         uint64_t count = 0;
-        EXPECT_EQ(qxBase64Encode(h, nullptr, nullptr, data.data(), data.size(), &count, 0), 0);
+        EXPECT_EQ(qxBase64Encode(h, nullptr, nullptr, data.data(), data.size(), &count, cr ? QX_BASE64_CRLF : 0), 0);
         qxClose(h);
-        qxDosCarriageReturn = 0;
         std::string text = get("b64");
         EXPECT_EQ(count, cr ? 152u : 150u);
         EXPECT_EQ(text.size(), count);
@@ -173,7 +171,7 @@ TEST_F(ChecksumTest, Base64IntoFilesBreaksLines) {
     }
     qxFileHandle *h = qxOpen(path("b64").c_str(), QX_OPEN_WRITE, nullptr);
     uint64_t count = 0;
-    EXPECT_EQ(qxBase64Encode(h, nullptr, nullptr, data.data(), data.size(), &count, 1), 0);
+    EXPECT_EQ(qxBase64Encode(h, nullptr, nullptr, data.data(), data.size(), &count, QX_BASE64_NOBREAK), 0);
     qxClose(h);
     EXPECT_EQ(count, 148u);
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "libs/qx_unpack.h"
+#include "core/codecs/qx_unpack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "core/qx_chunkname.h"
-#include "core/qx_errors.h"
+#include "core/files/qx_chunkname.h"
+#include "core/errors/qx_errors.h"
 #include "libs/qx_dos.h"
 
 namespace {

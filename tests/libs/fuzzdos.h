@@ -1,6 +1,6 @@
 // A VM with the dos library for the fuzz targets, kept for the whole run.
 #pragma once
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "core/vm/lua.h"
 #include "libs/qx_corelibs.h"
 

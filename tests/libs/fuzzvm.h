@@ -3,7 +3,7 @@
 #include <cctype>
 #include <string>
 
-#include "core/qx_cmdcall.h"
+#include "core/commands/qx_cmdcall.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_vmregs.h"
 #include "libs/qx_corelibs.h"

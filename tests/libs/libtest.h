@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "../core/errorstate.h"
-#include "core/qx_cmdcall.h"
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
 #include "libs/qx_corelibs.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lua.h"
 #include "fuzzdos.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_serialize.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "core/qx_objreg.h"
+#include "core/commands/qx_objreg.h"
 #include "libtest.h"
 
 namespace {

@@ -9,8 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/qx_startup.h"
+#include "core/runtime/qx_startup.h"
 #include "platform/qx_paths.h"
+#include "platform/qx_tempfiles.h"
 #include "platform/qx_text.h"
 
 namespace {

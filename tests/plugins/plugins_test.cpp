@@ -11,16 +11,18 @@
 #include <fstream>
 #include <string>
 
-#include "core/qx_commands.h"
-#include "core/qx_errors.h"
-#include "core/qx_file.h"
-#include "core/qx_hosttable.h"
-#include "core/qx_options.h"
-#include "core/qx_plugins.h"
-#include "core/qx_preproc.h"
-#include "core/qx_startup.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/plugins/qx_hosttable.h"
+#include "core/runtime/qx_options.h"
+#include "core/plugins/qx_plugins.h"
+#include "core/applet/qx_preproc.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "main/qx_globals.h"
+#include "main/qx_hosttable.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 
@@ -50,6 +52,7 @@ struct PluginTest : ::testing::Test {
         fs::remove_all(dir);
         fs::create_directories(dir);
         qxSetTag(QX_TAG_QUIET, 1);
+        qxLinkLayers();
     }
     void TearDown() override
     {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/ldo.h"
 
 namespace {

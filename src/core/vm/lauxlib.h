@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "core/qx_commands.h"
+#include "core/commands/qx_commands.h"
 #include "core/vm/lua.h"
 
 typedef qxCommandDef luaL_reg;

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/qx_errors.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/ldo.h"
 #include "core/vm/lfunc.h"
 #include "core/vm/lopcodes.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "core/qx_cmdcall.h"
+#include "core/commands/qx_cmdcall.h"
 #include "core/vm/ldo.h"
 #include "core/vm/lfunc.h"
 #include "core/vm/lgc.h"

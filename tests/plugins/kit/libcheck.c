@@ -8,7 +8,7 @@
 #include FT_FREETYPE_H
 #include <jpeglib.h>
 
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 
 extern const qxPluginBase *kitHostTable;
 

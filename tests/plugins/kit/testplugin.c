@@ -8,7 +8,7 @@
 #include <time.h>
 #include <zlib.h> /* types only: the functions come from the host table */
 
-#include "core/qx_pluginapi.h"
+#include "core/plugins/qx_pluginapi.h"
 
 #ifndef KIT_NAME
 #define KIT_NAME "kitlib"
@@ -65,6 +65,29 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
     info->capabilities = KIT_CAPS;
     info->version = KIT_VERSION;
     info->revision = KIT_REVISION;
+#ifdef KIT_TEXTS_BY_POSITION
+    {
+        /* The record's head as a plug-in written from the documentation
+         * lays it out: every text names its own field. */
+        struct documentedHead {
+            uint32_t capabilities;
+            int32_t version, revision;
+            const char *name, *author, *description, *copyright, *url, *date, *settings, *helpFile,
+                *moduleName;
+            const qxPluginFileType *fileTypes;
+        } *head = (struct documentedHead *)info;
+        head->name = KIT_NAME;
+        head->author = "author";
+        head->description = "description";
+        head->copyright = "copyright";
+        head->url = "url";
+        head->date = "date";
+        head->settings = "settings";
+        head->helpFile = "helpfile";
+        head->moduleName = "modulename";
+        head->fileTypes = fileTypes;
+    }
+#else
     info->name = KIT_NAME;
     info->moduleName = "testplugin";
     info->author = "Kit author";
@@ -72,6 +95,7 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
     info->copyright = "none";
     info->url = NULL;
     info->fileTypes = fileTypes;
+#endif
 #ifdef KIT_ABI
     info->abiKind = KIT_ABI;
 #endif

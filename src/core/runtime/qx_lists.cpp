@@ -1,0 +1,242 @@
+// Doubly linked lists, bounded strings, paths, callbacks and the release of
+// the runtime lists.
+#include "core/runtime/qx_lists.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_cmdcall.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/commands/qx_objreg.h"
+#include "core/runtime/qx_startup.h"
+#include "core/vm/lauxlib.h"
+#include "core/runtime/qx_eventqueue.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+qxCallbackNode *callbacks;
+int64_t startTime;
+
+// Every capability list that received an item, so that shutdown frees it.
+constexpr int kMaxPluginLists = 32;
+qxPluginListNode **pluginLists[kMaxPluginLists];
+int pluginListCount;
+
+bool rememberPluginList(qxPluginListNode **list) {
+    for (int i = 0; i < pluginListCount; i++)
+        if (pluginLists[i] == list) return true;
+    if (pluginListCount == kMaxPluginLists) return false;
+    pluginLists[pluginListCount++] = list;
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+// Lists
+
+void qxNewList(qxList *list) {
+    list->head = reinterpret_cast<qxNode *>(&list->tail);
+    list->tail = nullptr;
+    list->tailPred = reinterpret_cast<qxNode *>(&list->head);
+}
+
+void qxAddHead(qxList *list, qxNode *node) {
+    node->succ = list->head;
+    node->pred = reinterpret_cast<qxNode *>(&list->head);
+    list->head->pred = node;
+    list->head = node;
+}
+
+void qxAddTail(qxList *list, qxNode *node) {
+    node->succ = reinterpret_cast<qxNode *>(&list->tail);
+    node->pred = list->tailPred;
+    list->tailPred->succ = node;
+    list->tailPred = node;
+}
+
+void qxRemove(qxNode *node) {
+    node->pred->succ = node->succ;
+    node->succ->pred = node->pred;
+}
+
+qxNode *qxRemHead(qxList *list) {
+    qxNode *node = list->head;
+    if (!node->succ) return nullptr;
+    qxRemove(node);
+    return node;
+}
+
+qxNode *qxRemTail(qxList *list) {
+    qxNode *node = list->tailPred;
+    if (!node->pred) return nullptr;
+    qxRemove(node);
+    return node;
+}
+
+void qxInsert(qxList *list, qxNode *node, qxNode *after) {
+    if (!after) {
+        qxAddHead(list, node);
+        return;
+    }
+    node->succ = after->succ;
+    node->pred = after;
+    after->succ->pred = node;
+    after->succ = node;
+}
+
+void *qxNodeData(qxNode *node) { return node + 1; }
+
+// Strings and paths
+
+int qxStrCopyN(char *destination, size_t size, const char *source) {
+    if (size == 0) return 0;
+    size_t len = std::strlen(source);
+    size_t n = len < size - 1 ? len : size - 1;
+    std::memmove(destination, source, n);
+    destination[n] = '\0';
+    return n == len;
+}
+
+int qxStrCatN(char *destination, size_t size, const char *source) {
+    if (size == 0) return 0;
+    size_t used = strnlen(destination, size);
+    if (used == size) return 0; // not terminated within size
+    return qxStrCopyN(destination + used, size - used, source);
+}
+
+int qxAddPart(char *path, const char *name, size_t size) {
+    if (size == 0) return 0;
+    size_t len = strnlen(path, size);
+    if (len == size) return 0;
+    bool slash = len > 0 && path[len - 1] != '/' && path[len - 1] != '\\';
+    size_t need = len + (slash ? 1 : 0) + std::strlen(name);
+    // A cut path would name another file: refuse instead.
+    if (need >= size) return 0;
+    if (slash) path[len++] = '/';
+    std::memcpy(path + len, name, need - len + 1);
+    return 1;
+}
+
+const char *qxFilePart(const char *path) {
+    const char *part = path;
+    for (const char *p = path; *p; p++)
+        if (*p == '/' || *p == '\\' || *p == ':') part = p + 1;
+    while (*part == '/') part++;
+    return part;
+}
+
+char *qxEscapePercent(const char *text) {
+    if (!text || !*text) return nullptr;
+    size_t percents = 0, len = 0;
+    for (; text[len]; len++)
+        if (text[len] == '%') percents++;
+    if (percents == 0) return nullptr;
+    size_t bytes;
+    if (!qxAddSize(len, percents + 1, &bytes)) return nullptr;
+    char *copy = static_cast<char *>(qxAlloc(bytes, 0));
+    if (!copy) return nullptr;
+    char *out = copy;
+    for (const char *p = text; *p; p++) {
+        *out++ = *p;
+        if (*p == '%') *out++ = '%';
+    }
+    *out = '\0';
+    return copy;
+}
+
+uint32_t qxMulAdd(uint32_t a, uint32_t b, uint32_t c) { return a * b + c; }
+
+// Plug-in lists and callbacks
+
+int qxAddToPluginList(qxPluginListNode **list, void *item) {
+    if (!qxRequireVersion(6, 0)) {
+        qxSetErrorString("6.0");
+        return ERR_OLDAPPLET;
+    }
+    if (!rememberPluginList(list)) return ERR_MEM;
+    auto *node = static_cast<qxPluginListNode *>(qxAlloc(sizeof(qxPluginListNode), 1));
+    if (!node) return ERR_MEM;
+    node->item = item;
+    while (*list) list = &(*list)->next;
+    *list = node;
+    return 0;
+}
+
+qxCallbackNode *qxAddCallback(uint32_t kind, qxCallbackFunc func, void *userData, uint32_t flags) {
+    if (kind >= QX_CALLBACK_KINDS) return nullptr;
+    auto *node = static_cast<qxCallbackNode *>(qxAlloc(sizeof(qxCallbackNode), 1));
+    if (!node) return nullptr;
+    node->kind = kind;
+    node->mode = flags;
+    node->userData = userData;
+    node->func[kind] = func;
+    qxCallbackNode **tail = &callbacks;
+    while (*tail) tail = &(*tail)->next;
+    *tail = node;
+    return node;
+}
+
+void qxSetCallbackDisabled(qxCallbackNode *node, int flag) {
+    for (qxCallbackNode *n = callbacks; n; n = n->next)
+        if (n == node) n->disabled = flag ? 1 : 0;
+}
+
+void qxRemoveCallback(qxCallbackNode *node) {
+    for (qxCallbackNode **p = &callbacks; *p; p = &(*p)->next) {
+        if (*p != node) continue;
+        *p = node->next;
+        qxFree(node);
+        return;
+    }
+}
+
+qxCallbackNode *qxFirstCallback(void) { return callbacks; }
+
+// Runtime
+
+int qxInitRuntime(void) {
+    int r = qxInitEventQueue();
+    if (r) return r;
+    startTime = static_cast<int64_t>(std::time(nullptr));
+    return 0;
+}
+
+int64_t qxRuntimeStartTime(void) { return startTime; }
+
+void qxFreeRuntimeLists(lua_State *L) {
+    qxFreeCommandRegistries();
+    qxFreeErrorMessages();
+    qxFreeObjectRegistry();
+    while (callbacks) {
+        qxCallbackNode *next = callbacks->next;
+        qxFree(callbacks);
+        callbacks = next;
+    }
+    for (int i = 0; i < pluginListCount; i++) {
+        qxPluginListNode **list = pluginLists[i];
+        while (*list) {
+            qxPluginListNode *next = (*list)->next;
+            qxFree(*list);
+            *list = next;
+        }
+    }
+    pluginListCount = 0;
+    qxFreeEventQueue();
+    qxFreeErrorState(L);
+}
+
+qxStartupInfo *qxGetCommandLineTable(lua_State *L) {
+    return static_cast<qxStartupInfo *>(luaL_getregptr(L, "clargs"));
+}
+
+qxAppletInfo *qxGetAppletRecord(lua_State *L) {
+    if (!L) return qxApplet;
+    return static_cast<qxAppletInfo *>(luaL_getregptr(L, "applet"));
+}
+
+} // extern "C"

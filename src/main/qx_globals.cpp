@@ -1,0 +1,208 @@
+#include "main/qx_globals.h"
+#include "main/qx_hosttable.h"
+#include "main/qx_libtable.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "core/commands/qx_commands.h"
+#include "core/codecs/qx_crc32.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
+#include "core/applet/qx_linkrecord.h"
+#include "core/runtime/qx_lists.h"
+#include "core/errors/qx_messages.h"
+#include "core/runtime/qx_options.h"
+#include "core/plugins/qx_plugins.h"
+#include "core/vm/lua.h"
+#include "display/qx_displaylibs.h"
+#include "display/qx_startdisplay.h"
+#include "draw/qx_drawlibs.h"
+#include "media/qx_medialibs.h"
+#include "platform/qx_catalog.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_paths.h"
+#include "platform/qx_platform.h"
+#include "platform/qx_text.h"
+#include "platform/qx_upcalls.h"
+#include "platform/requesters/qx_requesters.h"
+
+namespace {
+
+struct QxFree {
+    void operator()(void *p) const { qxFree(p); }
+};
+using QxText = std::unique_ptr<char, QxFree>;
+
+// Copies a path into a fixed field; a path that does not fit is refused
+// rather than cut, since a cut path names another file.
+int copyPath(char *dst, size_t size, const char *src)
+{
+    size_t n = std::strlen(src);
+    if (n >= size) {
+        qxSetErrorString(src);
+        return ERR_NAMETOOLONG;
+    }
+    std::memcpy(dst, src, n + 1);
+    return 0;
+}
+
+// Chooses the applet path from the parsed name or, when none was given and
+// nothing is linked, from the file requester.
+int chooseAppletPath(const char *name, qxStartupInfo *startup)
+{
+    if (name) {
+        int r = copyPath(startup->givenName, sizeof startup->givenName, name);
+        if (r)
+            return r;
+        return copyPath(startup->appletPath, sizeof startup->appletPath,
+                        qxLinked ? startup->programPath : name);
+    }
+    if (qxLinked)
+        return copyPath(startup->appletPath, sizeof startup->appletPath, startup->programPath);
+    return qxFileRequestPath(qxGetErrorText(QX_MSG_SELECTAPPLET), "qxa", startup->appletPath,
+                             sizeof startup->appletPath);
+}
+
+// Reads the configuration file over the option values; a missing file is
+// no error. The text must outlive vals.
+int readConfigFile(qxStartupInfo *startup, qxOptionValues *vals, QxText &text)
+{
+    char path[1100];
+    if (qxLinked)
+        qxLinkedConfigFilePath(startup->programPath, path, sizeof path);
+    else
+        qxConfigFilePath(startup->appletPath, path, sizeof path);
+    if (!path[0] || access(path, F_OK) != 0)
+        return 0;
+    char *raw = nullptr;
+    size_t length = 0;
+    int r = qxReadTextFile(path, &raw, &length);
+    if (r) {
+        qxSetErrorString(path);
+        return r;
+    }
+    text.reset(raw);
+    return qxParseConfigText(raw, vals, startup);
+}
+
+// Stores the run records in the registry and prepares the globals the
+// script expects.
+void registerRunRecords(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+{
+    lua_pushstring(L, "applet");
+    lua_pushlightuserdata(L, applet);
+    lua_settable(L, LUA_REGISTRYINDEX);
+    lua_pushstring(L, "clargs");
+    lua_pushlightuserdata(L, startup);
+    lua_settable(L, LUA_REGISTRYINDEX);
+    lua_pushstring(L, "inclevels");
+    lua_newtable(L);
+    lua_pushstring(L, "count");
+    lua_pushnumber(L, 0);
+    lua_settable(L, -3);
+    lua_settable(L, LUA_REGISTRYINDEX);
+    lua_pushstring(L, "_g");
+    lua_pushvalue(L, LUA_GLOBALSINDEX);
+    lua_settable(L, LUA_GLOBALSINDEX);
+}
+
+int openLibraries(lua_State *L)
+{
+    for (const qxLibraryDef *lib = qxLibraryTable; lib->name; lib++) {
+        lua_pushvalue(L, LUA_GLOBALSINDEX);
+        int r = lib->open(L);
+        lua_settop(L, 0);
+        if (r)
+            return r;
+    }
+    if (qxRegisterAttrSetter(qxGraphicsAttrSetter) || qxRegisterAttrSetter(qxSoundAttrSetter) ||
+        qxRegisterAttrGetter(qxGraphicsAttrGetter) || qxRegisterAttrGetter(qxSoundAttrGetter))
+        return 1000;
+    return 0;
+}
+
+// The virtual file layer's reader, offered to the platform's catalogs.
+int readWholeFileUpcall(const char *path, void **data, int64_t *length, size_t extra)
+{
+    return qxReadWholeFile(path, nullptr, nullptr, data, length, 1, extra);
+}
+
+} // namespace
+
+extern "C" {
+
+void qxLinkLayers(void)
+{
+    qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxSetHostTable(&qxPluginBaseTable);
+}
+
+void qxPrintBanner(void)
+{
+    std::printf("ZephyranePlayer %d.%d [Linux] [64-bit]\n", 8, 0);
+    std::printf("Runs Zephyrane applets. Written by the Zephyrane developers.\n");
+    std::fflush(stdout);
+}
+
+int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv)
+{
+    qxCrc32Init();
+    int r = qxInitPlatform();
+    if (r)
+        return r;
+    if ((r = copyPath(startup->programPath, sizeof startup->programPath, qxProgramPath)))
+        return r;
+    qxSetProgramPath(qxProgramPath);
+    qxLinkLayers();
+    qxOpenCatalog("Zephyrane.catalog");
+    qxInitDisplayDefaults(applet);
+
+    uint32_t offset = qxReadLinkOffset();
+    if (offset != QX_LINK_NOTHING) {
+        qxAppendedOffset = offset;
+        qxLinked = 1;
+    }
+
+    QxText line(qxJoinCommandLine(argc, argv));
+    if (!line)
+        return 1000;
+    qxOptionValues vals{};
+    if ((r = qxParseCommandLine(line.get(), &vals, startup)))
+        return r;
+    // HELP lists the options and ends the run before an applet is asked for.
+    if (vals.slot[QX_OPT_HELP]) {
+        qxPrintBanner();
+        qxPrintOptionHelp(stdout);
+        return QX_END_RUN;
+    }
+    if ((r = chooseAppletPath(vals.slot[0], startup)))
+        return r;
+    QxText config;
+    if ((r = readConfigFile(startup, &vals, config)))
+        return r;
+    if ((r = qxApplyOptions(&vals, startup, applet)))
+        return r;
+
+    if (qxLinked)
+        startup->quiet = 1;
+    qxSetTag(QX_TAG_QUIET, startup->quiet);
+    if (!startup->quiet)
+        qxPrintBanner();
+
+    if ((r = qxInitRuntime()))
+        return r;
+    registerRunRecords(L, startup, applet);
+    if ((r = openLibraries(L)))
+        return r;
+    qxInitRotationPresets();
+    qxSetTag(QX_TAG_NOSOUND, startup->noSound);
+    qxSetTag(QX_TAG_FORCESOUND, startup->forceSound);
+    qxSetTag(QX_TAG_SOUNDSETTING, 30);
+    startup->soundTag = 30;
+    return 0;
+}
+}

@@ -1,0 +1,196 @@
+#include "core/runtime/qx_startup.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/applet/qx_applet.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "main/qx_globals.h"
+#include "main/qx_libtable.h"
+#include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_options.h"
+#include "core/plugins/qx_plugins.h"
+#include "core/errors/qx_report.h"
+#include "core/vm/lua.h"
+#include "core/vm/qx_vmregs.h"
+#include "core/runtime/qx_eventqueue.h"
+#include "display/qx_startdisplay.h"
+#include "draw/qx_drawlibs.h"
+#include "media/qx_medialibs.h"
+#include "core/applet/qx_appicon.h"
+#include "platform/qx_catalog.h"
+#include "platform/qx_tempfiles.h"
+#include "platform/qx_files.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_platform.h"
+#include "platform/qx_timerthread.h"
+
+extern "C" {
+
+static void runMainChunkProtected(void *L)
+{
+    lua_pcall(static_cast<lua_State *>(L), 0, 0, 0);
+}
+
+int qxRunMainChunk(lua_State *L)
+{
+    if (qxAdapterMainLoopFunc loop = qxGetAdapterMainLoop())
+        return loop(L, runMainChunkProtected, L, nullptr, nullptr);
+    // Nothing to run until the applet loader leaves the main chunk.
+    if (lua_gettop(L) < 1 || !lua_isfunction(L, -1))
+        return 0;
+    return lua_pcall(L, 0, 0, 0);
+}
+
+int qxRunMainScript(lua_State *L)
+{
+    int r = qxStartTimerMessageThread();
+    if (r)
+        return r;
+    qxMainState = L;
+    r = qxRunMainChunk(L);
+    qxMainState = nullptr;
+    qxStopTimerMessageThread();
+    return r;
+}
+
+// Removes the directory of extracted linked plug-ins and everything in it.
+static void removeLinkedPluginDir(void)
+{
+    if (!qxLinkedPluginDir[0])
+        return;
+    if (DIR *d = opendir(qxLinkedPluginDir)) {
+        while (dirent *e = readdir(d)) {
+            if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
+                continue;
+            std::string path = std::string(qxLinkedPluginDir) + "/" + e->d_name;
+            unlink(path.c_str());
+        }
+        closedir(d);
+    }
+    rmdir(qxLinkedPluginDir);
+    qxLinkedPluginDir[0] = 0;
+}
+
+int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+{
+    qxQuitting = 1;
+    qxFreeIconSlots();
+    qxSetTag(QX_TAG_STORED, 0);
+    qxSetTag(QX_TAG_QUIET, startup ? startup->quiet : 0);
+
+    qxCloseCommandLibraries(L);
+    if (startup)
+        qxFreeNameValues(startup);
+    qxFreeOptionSettings();
+    qxFreeSavedDirectory();
+
+    if (code != 0 && code != 1003 && code >= 1)
+        qxReportFinalError(code, L, startup);
+
+    qxFreeRuntimeLists(L);
+    qxFreeAppletInfo(applet);
+    qxApplet = nullptr;
+    qxFreeLibraryPlugins(L);
+    if (L)
+        lua_close(L);
+    qxUnloadPlugins();
+    removeLinkedPluginDir();
+
+    qxDeleteEventQueueMutex();
+    qxFreeDrawBuffers();
+    qxFree(startup);
+    qxCloseCatalog();
+    qxFreeAudioOutput();
+    qxDeleteTempFiles();
+    qxExitPlatform();
+    return 0;
+}
+
+static int notEnoughMemory(void)
+{
+    std::puts("Not enough memory.");
+    return 1;
+}
+
+int qxStartup(int argc, char **argv)
+{
+    auto *startup = static_cast<qxStartupInfo *>(qxAlloc(sizeof(qxStartupInfo), 1));
+    auto *applet = static_cast<qxAppletInfo *>(qxAlloc(sizeof(qxAppletInfo), 1));
+    if (!startup || !applet) {
+        qxFree(startup);
+        qxFree(applet);
+        return notEnoughMemory();
+    }
+    applet->versionMajor = 8;
+    applet->versionMinor = 0;
+    qxApplet = applet;
+
+    lua_State *L = lua_open();
+    if (!L) {
+        qxFree(startup);
+        qxFree(applet);
+        qxApplet = nullptr;
+        return notEnoughMemory();
+    }
+
+    // A run that fails reports the error and tells the shell it failed.
+    auto fail = [&](int code) {
+        qxShutdown(code, L, startup, applet);
+        return code == 1003 ? 0 : 1;
+    };
+
+    int r = qxInitGlobals(L, startup, applet, argc, argv);
+    if (r == QX_END_RUN) {
+        qxShutdown(0, L, startup, applet);
+        return 0;
+    }
+    if (r)
+        return fail(r);
+
+    if (qxLinked) {
+        r = qxExtractLinkedPlugins(startup->programPath, qxAppendedOffset);
+        if (r)
+            return fail(r);
+    } else {
+        r = qxCheckAppletFile(startup, applet, startup->quiet);
+        if (r)
+            return fail(r);
+        if (!startup->quiet) {
+            // Progress is shown in steps of 20 shared by the plug-ins.
+            int plugins = qxCountPluginFiles(startup);
+            qxProgressStep = plugins > 0 ? 20 / plugins : 0;
+        }
+    }
+
+    if ((r = qxLoadAllPlugins(L, startup, applet)))
+        return fail(r);
+    if ((r = qxLoadApplet(L, startup, applet)))
+        return fail(r);
+    if ((r = qxPrepareMainChunk(L, startup, applet)))
+        return fail(r);
+    if ((r = qxSelectAppIcon(applet, startup)))
+        return fail(r);
+    lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
+    qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // the hook only polls events
+    if ((r = qxRunPreprocessorObjects(L, startup, applet, 0)))
+        return fail(r);
+    if ((r = qxOpenFirstDisplay(L, applet, startup)))
+        return fail(r);
+    qxSetTag(QX_TAG_MAINRUNNING, 1);
+
+    r = qxRunMainScript(L);
+    if (r == 1003 || r == 0) {
+        // End() and a user quit stop with 1003; End's value is the status.
+        uint32_t status = r == 1003 ? qxExitValue : 0;
+        qxShutdown(0, L, startup, applet);
+        return (int)status;
+    }
+    return fail(r);
+}
+}
