@@ -18,6 +18,8 @@
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lua.h"
+#include "core/plugins/qx_hosttable.h"
+#include "display/qx_bitmaphost.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
@@ -138,6 +140,7 @@ extern "C" {
 void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxInstallBitMapHostSlots(qxHostGraphics);
     qxSetHostTable(&qxPluginBaseTable);
 }
 

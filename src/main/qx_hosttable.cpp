@@ -81,7 +81,7 @@ extern "C" {
 
 // Graphics, audio, requesters and font lookup are filled by the layers that
 // provide them.
-const qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
+qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
     F(none), F(none), F(none), F(nothing), F(none), F(nothing), F(none), F(freeBlock), F(none), F(nothing),
     F(nothing), F(nothing), F(unsupported), F(cannotSetAdapter), F(none), F(nothing), F(none), F(nothing),
     F(minusOne), F(displayNotFound), F(none), F(nothing), F(nothing), F(nothing), F(nothing), F(none),
