@@ -36,6 +36,7 @@ ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
 # The cross-thread parts again under ThreadSanitizer (a build of their own).
 sh tests/platform/tsan.sh build-tsan
+sh tests/media/tsan.sh build-tsan-media
 
 # Fuzz targets: built with clang's libFuzzer; one fixed budget is shared
 # among them (at least 5 s each).

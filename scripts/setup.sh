@@ -5,7 +5,10 @@ set -e
 
 QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3 \
 zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev libpng-dev xvfb xauth lua5.1 \
-imagemagick netpbm libjpeg-turbo-progs libstb-dev python3-pil gdk-pixbuf-tests golang-1.19-src \
+socat nginx-light python3-pyftpdlib curl tinyproxy-bin \
+libasound2-dev libasound2-plugins alsa-utils sox sndfile-programs ffmpeg \
+libpixman-1-dev python3-pil pkg-config \
+imagemagick netpbm libjpeg-turbo-progs libstb-dev gdk-pixbuf-tests golang-1.19-src \
 golang-golang-x-image-dev"
 
 qx_missing=""

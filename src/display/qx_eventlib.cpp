@@ -2,6 +2,9 @@
 #include "display/qx_displaylibs.h"
 
 #include "core/commands/qx_commands.h"
+#include "platform/qx_sync.h"
+
+double qxEventStartTime;
 
 static const qxCommandDef eventCommands[] = {
     {nullptr, nullptr},
@@ -13,6 +16,7 @@ static const qxConstantDef eventConstants[] = {
 
 extern "C" int qxOpenEventLib(lua_State *L)
 {
+    qxEventStartTime = qxGetSeconds();
     return qxOpenCommandLibrary(L, "event", eventCommands, eventConstants);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "core/files/qx_file.h"
 #include "core/commands/qx_objreg.h"
@@ -34,6 +35,13 @@ struct qxMemCursor {
     uint8_t *end;
 };
 
+// A DirectoryItems userdata ("DIR*"): directory handle, scan state, spare.
+struct qxDirItemsState {
+    qxDirHandle *handle;
+    void *scan;
+    void *spare;
+};
+
 extern "C" {
 // Set by UseCarriageReturn: line ends written by this library are CR LF.
 extern int qxDosCarriageReturn;
@@ -56,6 +64,10 @@ void qxFreeDosObject(lua_State *L, qxDosFile *file);
 qxDosFile *qxDosFileArg(lua_State *L, int idx, int need);
 // Pushes the attribute table of a file or directory.
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info);
+// Reads that form: 1 with *out filled (local time fields; mktime gives
+// the time), 0 for any other text or an impossible date. Reads nothing past
+// the text's terminator.
+int qxParseDateTime(const char *text, struct tm *out);
 // Creates the "FILE*" and "DIR*" metatables.
 void qxDosCreateMetatables(lua_State *L);
 void qxDosCloseFiles(lua_State *L);

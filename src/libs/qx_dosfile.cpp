@@ -79,16 +79,9 @@ int fileUserdataGc(lua_State *L)
     return 0;
 }
 
-// A DirectoryItems userdata: directory handle, scan state, spare.
-struct DirItemsState {
-    qxDirHandle *handle;
-    void *scan;
-    void *spare;
-};
-
 int dirUserdataGc(lua_State *L)
 {
-    auto *state = static_cast<DirItemsState *>(lua_touserdata(L, 1));
+    auto *state = static_cast<qxDirItemsState *>(lua_touserdata(L, 1));
     if (state && state->handle) {
         qxCloseDir(state->handle);
         state->handle = nullptr;
@@ -194,7 +187,7 @@ void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info)
     if (!info->isDirectory) qxSetFieldNum(L, "size", static_cast<double>(info->size));
     qxSetFieldUInt(L, "flags", info->protection);
     char date[64];
-    qxFormatFileDate(info->changeTime, date, sizeof date);
+    qxFormatFileDate(info->modifyTime, date, sizeof date);
     qxSetFieldStr(L, "time", date);
     qxFormatFileDate(info->accessTime, date, sizeof date);
     qxSetFieldStr(L, "lastaccesstime", date);

@@ -3,6 +3,7 @@
 
 #include "core/commands/qx_commands.h"
 #include "libs/qx_dos.h"
+#include "libs/qx_dosfs.h"
 
 static const qxCommandDef dosCommands[] = {
     {"OpenFile", qxCmdOpenFile},
@@ -44,6 +45,7 @@ static const qxCommandDef dosCommands[] = {
     {"ReadTable", qxCmdReadTable},
     {"WriteFunction", qxCmdWriteFunction},
     {"ReadFunction", qxCmdReadFunction},
+    QX_DOSFS_COMMAND_ROWS,
     {nullptr, nullptr},
 };
 
@@ -95,10 +97,15 @@ static const qxConstantDef dosConstants[] = {
 extern "C" int qxOpenDosLib(lua_State *L)
 {
     qxDosCreateMetatables(L);
+    qxDosInstallVirtualFiles();
+    qxDosRegisterDirectories();
     return qxOpenCommandLibrary(L, "dos", dosCommands, dosConstants);
 }
 
 extern "C" void qxCloseDosLib(lua_State *L)
 {
     qxDosCloseFiles(L);
+    qxDosCloseDirectories(L);
+    qxDosFreePrograms(L);
+    qxDosFreeVirtualFiles(L);
 }

@@ -7,10 +7,10 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "libs/qx_dos.h"
+#include "platform/qx_upcalls.h"
 #include "platform/qx_memory.h"
 
 // The event poll of the display library; absent in builds without one.
-extern "C" int qxPollEvents(lua_State *L, int flags, int reserved, int *error) __attribute__((weak));
 
 namespace {
 
@@ -80,11 +80,9 @@ int qxCmdApplyPatch(lua_State *L)
             if (function)
                 if (int status = reportProgress(L, function, percent)) return status;
         }
-        if (qxPollEvents) {
-            int error = 0;
-            // A stop without an error is the user quitting.
-            if (qxPollEvents(L, 2, 0, &error)) return error ? error : ERR_USERABORT;
-        }
+        // The event library's poll, once it is installed; 1003 when the user quits.
+        if (qxUpcalls.pollEvents)
+            if (int status = qxUpcalls.pollEvents(L, 2)) return status;
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "core/vm/lauxlib.h"
 #include "libs/qx_corelibs.h"
 #include "libs/qx_plugincmds.h"
+#include "libs/qx_prefs.h"
 #include "libs/qx_tablecmds.h"
 #include "platform/qx_locale.h"
 
@@ -84,6 +85,45 @@ const qxCommandDef systemCommands[] = {
     {"PerformSelector", qxCmdNotSupported},
     {"Vibrate", qxCmdNotSupported},
     {"CallJavaMethod", qxCmdNotSupported},
+    // Dates and time
+    {"GetDate", qxCmdGetDate},
+    {"GetTime", qxCmdGetTime},
+    {"GetWeekday", qxCmdGetWeekday},
+    {"GetDateNum", qxCmdGetDateNum},
+    {"MakeDate", qxCmdMakeDate},
+    {"ParseDate", qxCmdParseDate},
+    {"ValidateDate", qxCmdValidateDate},
+    {"CompareDates", qxCmdCompareDates},
+    {"DateToTimestamp", qxCmdDateToTimestamp},
+    {"DateToUTC", qxCmdDateToUTC},
+    {"UTCToDate", qxCmdUTCToDate},
+    {"GetTimestamp", qxCmdGetTimestamp},
+    {"TimestampToDate", qxCmdTimestampToDate},
+    {"GetTimeZone", qxCmdGetTimeZone},
+    // Timers
+    {"StartTimer", qxCmdStartTimer},
+    {"StopTimer", qxCmdStopTimer},
+    {"PauseTimer", qxCmdPauseTimer},
+    {"ResumeTimer", qxCmdResumeTimer},
+    {"ResetTimer", qxCmdResetTimer},
+    {"GetTimer", qxCmdGetTimer},
+    {"WaitTimer", qxCmdWaitTimer},
+    // Preferences
+    {"LoadPrefs", qxCmdLoadPrefs},
+    {"SavePrefs", qxCmdSavePrefs},
+    {"DeletePrefs", qxCmdDeletePrefs},
+    // Requesters and clipboard
+    {"SystemRequest", qxCmdSystemRequest},
+    {"StringRequest", qxCmdStringRequest},
+    {"ListRequest", qxCmdListRequest},
+    {"PathRequest", qxCmdPathRequest},
+    {"FileRequest", qxCmdFileRequest},
+    {"FontRequest", qxCmdFontRequest},
+    {"ColorRequest", qxCmdColorRequest},
+    {"GetClipboard", qxCmdNotSupported},
+    {"SetClipboard", qxCmdSetClipboard},
+    {"PeekClipboard", qxCmdNotSupported},
+    {"ClearClipboard", qxCmdNotSupported},
     // Plug-ins
     {"HavePlugin", qxCmdHavePlugin},
     {"EnablePlugin", qxCmdEnablePlugin},
@@ -171,6 +211,8 @@ extern "C" int qxOpenSystemLib(lua_State *L)
     int r = qxOpenCommandLibrary(L, "system", systemCommands, systemConstants);
     if (r || !L)
         return r;
+    if ((r = qxSysRegisterTimers()))
+        return r;
     luaL_registerconstants(L, qxErrorConstants, 0);
     try {
         registerLanguages(L);
@@ -183,6 +225,7 @@ extern "C" int qxOpenSystemLib(lua_State *L)
 extern "C" void qxFreeSystemLib(lua_State *L)
 {
     qxSysFreeCatalog();
+    qxSysFreeTimers(L);
     if (L && qxErrorHandlerRef >= 0)
         luaL_unref(L, LUA_REGISTRYINDEX, qxErrorHandlerRef);
     qxErrorHandlerRef = -1;

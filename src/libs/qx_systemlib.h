@@ -64,3 +64,40 @@ int qxCmdCloseCatalog(lua_State *L);
 int qxCmdGetCatalogString(lua_State *L);
 int qxCmdNotSupported(lua_State *L);
 void qxSysFreeCatalog(void);
+
+// Dates and time (qx_sysdates.cpp).
+int qxCmdGetDate(lua_State *L);
+int qxCmdGetTime(lua_State *L);
+int qxCmdGetWeekday(lua_State *L);
+int qxCmdGetDateNum(lua_State *L);
+int qxCmdMakeDate(lua_State *L);
+int qxCmdParseDate(lua_State *L);
+int qxCmdValidateDate(lua_State *L);
+int qxCmdCompareDates(lua_State *L);
+int qxCmdDateToTimestamp(lua_State *L);
+int qxCmdDateToUTC(lua_State *L);
+int qxCmdUTCToDate(lua_State *L);
+int qxCmdGetTimestamp(lua_State *L);
+int qxCmdTimestampToDate(lua_State *L);
+int qxCmdGetTimeZone(lua_State *L);
+
+// Stop-watch timers (qx_stopwatch.cpp).
+int qxCmdStartTimer(lua_State *L);
+int qxCmdStopTimer(lua_State *L);
+int qxCmdPauseTimer(lua_State *L);
+int qxCmdResumeTimer(lua_State *L);
+int qxCmdResetTimer(lua_State *L);
+int qxCmdGetTimer(lua_State *L);
+int qxCmdWaitTimer(lua_State *L);
+int qxSysRegisterTimers(void);
+void qxSysFreeTimers(lua_State *L);
+
+// Requesters and clipboard (qx_sysrequest.cpp).
+int qxCmdSystemRequest(lua_State *L);
+int qxCmdStringRequest(lua_State *L);
+int qxCmdListRequest(lua_State *L);
+int qxCmdPathRequest(lua_State *L);
+int qxCmdFileRequest(lua_State *L);
+int qxCmdFontRequest(lua_State *L);
+int qxCmdColorRequest(lua_State *L);
+int qxCmdSetClipboard(lua_State *L);

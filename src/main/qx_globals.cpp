@@ -18,7 +18,10 @@
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lua.h"
+#include "core/plugins/qx_hosttable.h"
+#include "display/qx_bitmaphost.h"
 #include "display/qx_displaylibs.h"
+#include "objects/formats/qx_picformats.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "media/qx_medialibs.h"
@@ -138,6 +141,8 @@ extern "C" {
 void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxInstallBitMapHostSlots(qxHostGraphics);
+    qxInstallPictureHostSlots(qxHostGraphics);
     qxSetHostTable(&qxPluginBaseTable);
 }
 

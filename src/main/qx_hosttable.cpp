@@ -9,7 +9,6 @@
 #include "core/plugins/qx_hosttable.h"
 #include "core/plugins/qx_plugins.h"
 #include "main/qx_hosttable.h"
-#include "objects/formats/qx_picformats.h"
 #include "core/codecs/qx_base64.h"
 #include "core/codecs/qx_md5.h"
 #include "platform/qx_locale.h"
@@ -82,8 +81,8 @@ extern "C" {
 
 // Graphics, audio, requesters and font lookup are filled by the layers that
 // provide them.
-const qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
-    F(qxHostIdentifyPicture), F(qxHostLoadPicture), F(qxPictureFileHandle), F(qxFreePictureHeader), F(none), F(nothing), F(none), F(freeBlock), F(none), F(nothing),
+qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
+    F(none), F(none), F(none), F(nothing), F(none), F(nothing), F(none), F(freeBlock), F(none), F(nothing),
     F(nothing), F(nothing), F(unsupported), F(cannotSetAdapter), F(none), F(nothing), F(none), F(nothing),
     F(minusOne), F(displayNotFound), F(none), F(nothing), F(nothing), F(nothing), F(nothing), F(none),
     F(none), F(none), F(none), F(unsupported), F(none), F(nothing), F(none), F(none), F(nothing), F(none),

@@ -24,6 +24,11 @@ const char *qxGetTempDirectory(void);
 // 1 on success, 0 on failure (nothing is left behind).
 int qxTempFileName(char *buffer, size_t capacity);
 
+// The per-user preferences directory ("preferences" in ".zephyrane-kit"
+// in HOME), made when missing. 1, or 0 (buffer empty or partial) when HOME
+// is unset, the path does not fit or a directory cannot be made.
+int qxGetPrefsDir(char *buffer, size_t size);
+
 // Chunk names are copied unchanged; otherwise converted to UTF-8 when
 // convert is set and the mode is ISO-8859-1; every "\" becomes "/".
 // Returns buffer, or NULL when the result does not fit.

@@ -190,9 +190,9 @@ int qxExecute(const char *program, const char *arguments, int asynchronous, pid_
         if (document)
             command = "xdg-open " + shellQuote(native);
         else if (arguments)
-            command = std::string(native) + " " + arguments;
+            command = shellQuote(native) + " " + arguments;
         else
-            command = native;
+            command = shellQuote(native);
         int status = std::system(command.c_str());
         (void)status; // the exit status is not the caller's business
         return 0;

@@ -50,6 +50,19 @@ class DriverTest(unittest.TestCase):
         self.assertEqual(rc, 1)
         self.assertIn("qxasm succeeded", out)
 
+    def test_setup_and_check_commands(self):
+        rc, out = self.run_listing(";! setup: echo made > input.txt\n"
+                                   ";! check: grep -q made input.txt\n RETURN 0 1\n")
+        self.assertEqual(rc, 0, out)
+        rc, out = self.run_listing(";! setup: false\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("setup failed: false", out)
+        rc, out = self.run_listing(";! check: test -e never.txt\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("check failed: test -e never.txt", out)
+        rc, _ = self.run_listing(";! setup: no-such-tool-qx x\n RETURN 0 1\n")
+        self.assertEqual(rc, run_e2e.SKIP)
+
     def test_skip(self):
         rc, _ = self.run_listing(";! skip: not yet\n")
         self.assertEqual(rc, run_e2e.SKIP)

@@ -18,11 +18,14 @@ import subprocess
 import sys
 import tempfile
 
+import peers as netpeers
+
 SKIP = 77
 MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
-         "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build")
+         "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build", "peer",
+         "setup", "check")
 SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy")
 QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
@@ -205,6 +208,16 @@ def check(spec, result, subst):
 def run_test(listing, qxasm, player, workdir):
     with open(listing, encoding="utf-8", errors="replace") as f:
         text = f.read()
+    if ";! peer:" not in text:
+        return run_listing(listing, text, qxasm, player, workdir, None)
+    running = netpeers.Peers()
+    try:
+        return run_listing(listing, text, qxasm, player, workdir, running)
+    finally:
+        running.stop()
+
+
+def run_listing(listing, text, qxasm, player, workdir, running):
     try:
         spec = parse_spec(text, os.path.basename(listing))
     except SpecError as e:
@@ -217,6 +230,19 @@ def run_test(listing, qxasm, player, workdir):
         shutil.rmtree(workdir)
     os.makedirs(workdir)
     subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing))}
+    if running is not None:
+        # Peers listen on free ports; the listing is assembled with them filled in.
+        problem = running.start(spec["peer"], workdir)
+        if problem == "":
+            print("SKIP: a peer of %s is not installed" % ", ".join(spec["peer"]))
+            return SKIP
+        if problem:
+            print("FAIL: %s" % problem)
+            return 1
+        subst.update(running.subst)
+        listing = os.path.join(workdir, os.path.basename(listing))
+        with open(listing, "w", encoding="utf-8") as f:
+            f.write(expand(text, subst))
     for d in spec["make-dir"]:
         os.makedirs(os.path.join(workdir, expand(d, subst)), exist_ok=True)
     problem = build_plugins(spec, workdir, subst)
@@ -253,6 +279,18 @@ def run_test(listing, qxasm, player, workdir):
         os.makedirs(os.path.dirname(extra), exist_ok=True)
         with open(extra, "a", encoding="utf-8", newline="") as f:
             f.write(expand(line, subst) + "\n")
+    # "setup: COMMAND" runs a shell command in the scratch directory before the
+    # player (making inputs); "check: COMMAND" after it (comparing outputs).
+    # A setup whose first word is not installed skips the test.
+    for c in spec["setup"]:
+        c = expand(c, subst)
+        if not shutil.which(shlex.split(c)[0]):
+            print("SKIP: %s is not installed" % shlex.split(c)[0])
+            return SKIP
+        r = subprocess.run(c, shell=True, cwd=workdir, capture_output=True, text=True)
+        if r.returncode:
+            print("FAIL: setup failed: %s\n%s%s" % (c, r.stdout, r.stderr))
+            return 1
     args = []
     for a in spec["args"]:
         args += shlex.split(expand(a, subst))
@@ -284,6 +322,11 @@ def run_test(listing, qxasm, player, workdir):
         print("FAIL: cannot run the player: %s" % e)
         return 1
     fails = check(spec, result, subst)
+    for c in spec["check"]:
+        c = expand(c, subst)
+        r = subprocess.run(c, shell=True, cwd=workdir, env=env, capture_output=True, text=True)
+        if r.returncode:
+            fails.append("check failed: %s\n%s%s" % (c, r.stdout, r.stderr))
     for d in spec["empty-after"]:
         where = os.path.join(workdir, expand(d, subst))
         left = os.listdir(where) if os.path.isdir(where) else []

@@ -27,7 +27,8 @@ extern "C" {
 extern const qxHostFunc qxHostRuntime[QX_HOST_RUNTIME_SLOTS];
 extern const qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS];
 extern const qxHostFunc qxHostDos[QX_HOST_DOS_SLOTS];
-extern const qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS];
+// Writable: the graphics layers fill their slots at start-up.
+extern qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS];
 extern const qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS];
 extern const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS];
 extern const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS];

@@ -78,6 +78,8 @@ uint32_t *qxPictureFileHandle(qxPictureHandle *handle);
 int qxHostIdentifyPicture(const char *fileName, uint32_t *width, uint32_t *height, uint32_t *hasAlpha);
 qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, uint32_t *width, uint32_t *height,
                                    uint32_t *hasAlpha);
+// Puts slots 0 to 3 into the graphics sub-table.
+void qxInstallPictureHostSlots(void (**graphics)(void));
 
 // ---- Dispatch and probe ----
 int qxLoadPictureAny(const char *fileName, const char *loaders, const char *adapters, const uint32_t *paletteOverride,

@@ -1,6 +1,7 @@
 // Graphics host slots 0 to 3: pictures for plug-ins through the loading
 // dispatch, as 0xAABBGGRR unless the plug-in keeps our layout.
 #include "core/commands/qx_commands.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "objects/formats/qx_picformats.h"
 #include "platform/qx_memory.h"
 
@@ -62,5 +63,13 @@ qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, 
     if (height) *height = h;
     if (hasAlpha) *hasAlpha = a;
     return handle;
+}
+
+void qxInstallPictureHostSlots(qxHostFunc *g)
+{
+    g[0] = reinterpret_cast<qxHostFunc>(qxHostIdentifyPicture);
+    g[1] = reinterpret_cast<qxHostFunc>(qxHostLoadPicture);
+    g[2] = reinterpret_cast<qxHostFunc>(qxPictureFileHandle);
+    g[3] = reinterpret_cast<qxHostFunc>(qxFreePictureHeader);
 }
 }

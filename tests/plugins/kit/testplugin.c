@@ -342,6 +342,86 @@ KIT_STUB(FreeVideoPixels) KIT_STUB(DoVideoBitMapMethod) KIT_STUB(AllocBitMap) KI
 KIT_STUB(LockBitMap) KIT_STUB(UnLockBitMap) KIT_STUB(GetBitMapAttr)
 #endif
 
+#ifdef KIT_NETWORK
+/* A network adapter that talks plain TCP to 127.0.0.1 whatever the host
+ * (a stand-in for TLS), and answers address queries with what it was given. */
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+typedef struct KitConn {
+    int fd;
+    char seen[256];
+} KitConn;
+
+void *OpenConnection(const char *host, int port, const uint64_t *tags)
+{
+    uint64_t ssl = 9, timeout = 0;
+    for (; tags[0]; tags += 2) {
+        if (tags[0] == 1) ssl = tags[1];
+        if (tags[0] == 2) timeout = tags[1];
+    }
+    if (strcmp(host, "refuse") == 0) return NULL;
+    KitConn *c = calloc(1, sizeof *c);
+    if (!c) return NULL;
+    snprintf(c->seen, sizeof c->seen, "%s ssl=%d timeout=%d", host, (int)ssl, (int)timeout);
+    struct sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons((unsigned short)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    c->fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (c->fd < 0 || connect(c->fd, (struct sockaddr *)&a, sizeof a) != 0) {
+        if (c->fd >= 0) close(c->fd);
+        free(c);
+        return NULL;
+    }
+    return c;
+}
+
+void CloseConnection(void *handle)
+{
+    KitConn *c = handle;
+    close(c->fd);
+    free(c);
+}
+
+typedef struct { uint32_t what; void *answer; uint32_t zero; } KitInfoRequest;
+
+int GetConnectionInfo(void *handle, KitInfoRequest *req)
+{
+    KitConn *c = handle;
+    if (req->what == 3) snprintf(req->answer, 256, "%s", c->seen);
+    else if (req->what == 4) *(uint32_t *)req->answer = 4242;
+    else return 1288;
+    return 0;
+}
+
+int ReceiveData(void *handle, void *buffer, int size, int *count, void *reserved)
+{
+    (void)reserved;
+    KitConn *c = handle;
+    ssize_t n = recv(c->fd, buffer, (size_t)size, MSG_DONTWAIT);
+    *count = n > 0 ? (int)n : 0;
+    if (n > 0) return 0;
+    if (n == 0) return 1423;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 1422 : 1410;
+}
+
+int SendData(void *handle, const void *bytes, int size, int *count, void *reserved)
+{
+    (void)reserved;
+    KitConn *c = handle;
+    ssize_t n = send(c->fd, bytes, (size_t)size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    *count = n > 0 ? (int)n : 0;
+    if (n >= 0) return 0;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 1623 : 1410;
+}
+#endif
+
 #ifdef KIT_IMAGELOADER
 /* An image loader that recognises nothing: enough for the loader lists. */
 int IsImage(void) { return 0; }

@@ -1,0 +1,96 @@
+// Scaling of bitmap handles with their masks and alpha channels.
+#include "display/qx_bitmapscale.h"
+
+#include "core/errors/qx_errors.h"
+#include "core/plugins/qx_plugins.h"
+#include "display/qx_bitmapplanes.h"
+#include "imaging/qx_scale.h"
+
+namespace {
+// The program's scale tables: grown on demand, never shrunk.
+int32_t xCapacity, yCapacity;
+int32_t *xTable, *yTable;
+} // namespace
+
+extern "C" {
+
+int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, qxBitMap *destination,
+                  int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, uint32_t smooth,
+                  uint32_t extra, qxBitMap **outBitmap, qxBitMap **outMask, qxBitMap **outAlpha)
+{
+    if (bitmap && qxGetBitMapAttr(bitmap, 18) && qxPlatformHasCap(4)) {
+        qxBitMapTag tags[] = {{1, uint64_t(uintptr_t(bitmap->data))},
+                              {2, uint64_t(uint32_t(sourceWidth))},
+                              {3, uint64_t(uint32_t(sourceHeight))},
+                              {4, smooth},
+                              {5, extra},
+                              {0, 0}};
+        qxBitMap *v = width > 0 && height > 0 ? qxAllocBitMap(uint32_t(width), uint32_t(height), 8, tags) : nullptr;
+        if (v && v->video) {
+            if (outBitmap) *outBitmap = v;
+            if (outMask) *outMask = nullptr;
+            if (outAlpha) *outAlpha = nullptr;
+            return 0;
+        }
+        qxFreeBitMap(v);
+        if (qxDisplayAdapter && !(qxAdapterFlags() & 4)) return ERR_BITMAP;
+    }
+    if (width < 1 || height < 1) return 0;
+    if (!bitmap || sourceWidth < 1 || sourceHeight < 1) return 0;
+    if (int e = qxEnsureScaleTables(width, height, &xCapacity, &yCapacity, &xTable, &yTable)) return e;
+    qxBitMap *rb = destination, *rm = nullptr, *ra = nullptr;
+    auto fail = [&](int e) {
+        if (!destination) qxFreeBitMap(rb), qxFreeMaskBitMap(rm), qxFreeAlphaBitMap(ra);
+        return e;
+    };
+    if (!destination) {
+        if (!(rb = qxAllocBitMap(uint32_t(width), uint32_t(height), 0, nullptr))) return ERR_BITMAP;
+        if (mask && !(rm = qxAllocMaskBitMap(rb, uint32_t(width), uint32_t(height), 1, nullptr, 0)))
+            return fail(ERR_ALLOCMASK);
+        if (alpha && !(ra = qxAllocAlphaBitMap(uint32_t(width), uint32_t(height), 1, nullptr, 0)))
+            return fail(ERR_ALLOCALPHA);
+    }
+    qxBitMapLock s, d;
+    if (!qxLockBitMap(bitmap, 1, &s)) return fail(ERR_LOCKBMAP);
+    if (!qxLockBitMap(rb, 0, &d)) {
+        qxUnLockBitMap(&s);
+        return fail(ERR_LOCKBMAP);
+    }
+    // Only what lies inside both bitmaps is read and written.
+    bool inside = x >= 0 && y >= 0 && int64_t(x) + sourceWidth <= s.width && int64_t(y) + sourceHeight <= s.height &&
+                  uint32_t(width) <= d.width && uint32_t(height) <= d.height && s.bytesPerPixel == d.bytesPerPixel;
+    if (inside) {
+        qxScaleRecord r{};
+        r.sourcePixels = static_cast<const uint8_t *>(s.pixels) + (int64_t(y) * s.pixelsPerRow + x) * s.bytesPerPixel;
+        r.destPixels = d.pixels;
+        qxPlane sm = qxPlaneOf(mask), dm = qxPlaneOf(rm), sa = qxPlaneOf(alpha), da = qxPlaneOf(ra);
+        if (sm.bytes && dm.bytes && int64_t(x) + sourceWidth <= sm.width && int64_t(y) + sourceHeight <= sm.height &&
+            width <= dm.width && height <= dm.height) {
+            r.sourceMask = sm.bytes + int64_t(y) * sm.bytesPerRow, r.destMask = dm.bytes;
+            r.sourceMaskBytesPerRow = sm.bytesPerRow, r.destMaskBytesPerRow = dm.bytesPerRow;
+        }
+        if (sa.bytes && da.bytes && int64_t(x) + sourceWidth <= sa.width && int64_t(y) + sourceHeight <= sa.height &&
+            width <= da.width && height <= da.height) {
+            r.sourceAlpha = sa.bytes + int64_t(y) * sa.bytesPerRow + x, r.destAlpha = da.bytes;
+            r.sourceAlphaBytesPerRow = sa.bytesPerRow, r.destAlphaBytesPerRow = da.bytesPerRow;
+        }
+        r.sx = x, r.sy = y;
+        r.sourceWidth = sourceWidth, r.sourceHeight = sourceHeight, r.destWidth = width, r.destHeight = height;
+        r.sourcePitch = int32_t(s.pixelsPerRow), r.destPitch = int32_t(d.pixelsPerRow);
+        r.smooth = smooth, r.layout = d.pixelFormat, r.bytesPerPixel = d.bytesPerPixel;
+        r.xTable = xTable, r.yTable = yTable;
+        qxScaleBitmap(&r);
+    }
+    qxUnLockBitMap(&d);
+    qxUnLockBitMap(&s);
+    if (!destination) {
+        if (outBitmap) *outBitmap = rb;
+        else qxFreeBitMap(rb);
+        if (outMask) *outMask = rm;
+        else qxFreeMaskBitMap(rm);
+        if (outAlpha) *outAlpha = ra;
+        else qxFreeAlphaBitMap(ra);
+    }
+    return 0;
+}
+}

@@ -1,0 +1,401 @@
+// The native output: one ALSA playback PCM per busy channel, fed by one
+// mixer thread. ALSA is reached only through the run-time import table.
+#include <alsa/asoundlib.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "core/errors/qx_errors.h"
+#include "media/qx_sound.h"
+#include "platform/qx_libimports.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_threadevents.h"
+
+#define ALSA(name) reinterpret_cast<decltype(&::name)>(qxLibImports.name)
+
+namespace {
+
+constexpr uint32_t scratchBytes = 384000; // 96,000 frames of 4 bytes
+
+pthread_mutex_t alsaMutex;
+bool alsaMutexReady;
+pthread_t mixerThread;
+bool mixerRunning;
+std::atomic<bool> mixerQuit;
+uint8_t *scratch;
+
+// A loop notice waiting for the audible start of its pass. The record holds
+// copies, so a sample freed meanwhile leaves nothing dangling; notices still
+// pending when the mixer thread ends are dropped with it.
+struct LoopNotice {
+    qxObjectRef object;
+    uint32_t passMs;
+    uint32_t loop;
+    uint32_t lastMs;
+    double due; // qxGetSeconds() time
+};
+std::vector<LoopNotice> notices; // mixer thread only
+
+// Volume scalers, one per sample layout; written plainly so they vectorise.
+void scaleU8(uint8_t *d, const uint8_t *s, uint32_t n, uint32_t v)
+{
+    for (uint32_t i = 0; i < n; i++) d[i] = uint8_t((int(s[i]) - 128) * int(v) / 64 + 128);
+}
+void scaleS8(uint8_t *d, const uint8_t *s, uint32_t n, uint32_t v)
+{
+    for (uint32_t i = 0; i < n; i++) d[i] = uint8_t(int8_t(s[i]) * int(v) / 64);
+}
+void scaleS16(uint8_t *d, const uint8_t *s, uint32_t n, uint32_t v)
+{
+    for (uint32_t i = 0; i < n / 2; i++) {
+        int16_t x;
+        std::memcpy(&x, s + 2 * i, 2);
+        x = int16_t(x * int(v) / 64);
+        std::memcpy(d + 2 * i, &x, 2);
+    }
+}
+void scaleS16Swapped(uint8_t *d, const uint8_t *s, uint32_t n, uint32_t v)
+{
+    for (uint32_t i = 0; i < n / 2; i++) {
+        uint16_t u;
+        std::memcpy(&u, s + 2 * i, 2);
+        int16_t x = int16_t(__builtin_bswap16(u));
+        u = __builtin_bswap16(uint16_t(int16_t(x * int(v) / 64)));
+        std::memcpy(d + 2 * i, &u, 2);
+    }
+}
+
+typedef void (*ScaleFn)(uint8_t *, const uint8_t *, uint32_t, uint32_t);
+
+ScaleFn scalerFor(uint32_t bits, uint32_t flags)
+{
+    bool swapped = bool(flags & QX_SOUND_BIGENDIAN) != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
+    if (bits == 8) return flags & QX_SOUND_SIGNED ? scaleS8 : scaleU8;
+    return swapped ? scaleS16Swapped : scaleS16;
+}
+
+struct AlsaLock {
+    AlsaLock() { pthread_mutex_lock(&alsaMutex); }
+    ~AlsaLock() { pthread_mutex_unlock(&alsaMutex); }
+};
+
+// Writes n frames at the channel's volume; the frames taken (0 when the PCM
+// is full or failed).
+uint32_t writeFrames(qxChannel *c, const uint8_t *data, uint32_t n)
+{
+    auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
+    uint32_t bits, flags, bpf;
+    if (c->sound) {
+        bits = c->sound->bits, flags = c->sound->flags, bpf = c->sound->bytesPerFrame;
+    } else {
+        bits = c->stream->bits, flags = c->stream->flags, bpf = c->stream->frameBytes;
+    }
+    uint32_t v = c->volume.load(std::memory_order_relaxed);
+    const uint8_t *out = data;
+    if (v != 64) {
+        n = std::min(n, scratchBytes / bpf);
+        scalerFor(bits, flags)(scratch, data, n * bpf, v);
+        out = scratch;
+    }
+    snd_pcm_sframes_t r = ALSA(snd_pcm_writei)(pcm, out, n);
+    if (r >= 0) return uint32_t(r);
+    if (r == -EPIPE) {
+        ALSA(snd_pcm_prepare)(pcm);
+    } else if (r == -ESTRPIPE) {
+        int e;
+        while ((e = ALSA(snd_pcm_resume)(pcm)) == -EAGAIN) sleep(1);
+        if (e < 0) ALSA(snd_pcm_prepare)(pcm);
+    }
+    return 0;
+}
+
+// Frames the PCM still holds, or -1 when it cannot say.
+long heldFrames(qxChannel *c)
+{
+    if (!qxLibImports.snd_pcm_avail) return -1;
+    snd_pcm_sframes_t avail = ALSA(snd_pcm_avail)(static_cast<snd_pcm_t *>(c->pcm));
+    if (avail < 0) return -1;
+    return std::max<long>(0, long(c->pcmBufferFrames) - long(avail));
+}
+
+bool drained(qxChannel *c)
+{
+    if (qxLibImports.snd_pcm_avail) {
+        snd_pcm_sframes_t avail = ALSA(snd_pcm_avail)(static_cast<snd_pcm_t *>(c->pcm));
+        return avail < 0 || avail >= snd_pcm_sframes_t(c->pcmBufferFrames) - 25;
+    }
+    qxTimeVal now, due = c->drainStart;
+    qxTimeVal second{1, 0};
+    qxAddTime(&due, &second);
+    qxGetSysTime(&now);
+    return qxCmpTime(&now, &due) >= 0;
+}
+
+// Feeds one sample channel; true when anything was written.
+void postNoticesOf(const qxObjectRef &object);
+
+bool feedSample(qxChannel *c)
+{
+    if (c->ended) {
+        if (drained(c)) {
+            postNoticesOf(c->objectId); // a pass is never reported after the end
+            if (qxAudio.onSampleEnd)
+                qxPostThreadEvent(QX_THREADEVENT_SAMPLE_END, c->objectId, c->passMs, c->loop, c->lastMs, 1);
+            c->prevKind = QX_CH_SAMPLE;
+            c->kind.store(QX_CH_FINISHED, std::memory_order_release);
+        }
+        return false;
+    }
+    const qxSound *sound = c->sound;
+    bool wrote = false;
+    // At most one PCM buffer a walk: a PCM that never fills (null, file)
+    // must not keep the walk on one channel.
+    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    while (true) {
+        while (c->position < sound->frames) {
+            if (!budget) return wrote;
+            uint32_t n = writeFrames(c, sound->data + size_t(c->position) * sound->bytesPerFrame,
+                                     uint32_t(std::min<uint64_t>(sound->frames - c->position, budget)));
+            if (!n) return wrote;
+            budget -= n;
+            if (c->startPending) {
+                c->startPending = 0;
+                qxGetSysTime(&c->startTime);
+                if (qxAudio.onSampleLoop)
+                    qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, c->objectId, c->passMs, 1, 0, 1);
+            }
+            c->position += n;
+            c->framesWritten += n;
+            wrote = true;
+        }
+        if (c->loops && c->loop >= c->loops) {
+            qxGetSysTime(&c->drainStart);
+            c->ended = 1;
+            return wrote;
+        }
+        c->position = 0;
+        c->loop++;
+        if (qxAudio.onSampleLoop) {
+            // The new pass is heard once the PCM has played what it holds.
+            long held = heldFrames(c);
+            double delay = held > 0 && c->pcmRate ? double(held) / c->pcmRate : 0;
+            notices.push_back({c->objectId, c->passMs, c->loop, c->lastMs, qxGetSeconds() + delay});
+        }
+    }
+}
+
+// Feeds one stream channel from its playing half; true when anything was
+// written.
+bool feedStream(qxChannel *c)
+{
+    if (c->ended) {
+        if (drained(c)) {
+            if (qxAudio.onMusicEnd)
+                qxPostThreadEvent(QX_THREADEVENT_MUSIC_END, c->objectId, 0, 1, 0, 1);
+            c->prevKind = QX_CH_STREAM;
+            c->kind.store(QX_CH_FINISHED, std::memory_order_release);
+        }
+        return false;
+    }
+    bool wrote = false;
+    uint32_t bpf = c->stream->frameBytes;
+    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    while (budget) {
+        if (c->position >= c->bufferFrames) {
+            int next = qxNextStreamHalf(c);
+            if (next < 0) return wrote;
+            if (next == 0) {
+                qxGetSysTime(&c->drainStart);
+                c->ended = 1;
+                return wrote;
+            }
+            continue;
+        }
+        uint32_t n = writeFrames(c, c->streamData + size_t(c->position) * bpf,
+                                 uint32_t(std::min<uint64_t>(c->bufferFrames - c->position, budget)));
+        if (!n) return wrote;
+        if (c->startPending) {
+            c->startPending = 0;
+            qxGetSysTime(&c->startTime);
+        }
+        c->position += n;
+        budget -= n;
+        wrote = true;
+    }
+    return wrote;
+}
+
+// Posts the waiting notices of one object now, in order.
+void postNoticesOf(const qxObjectRef &object)
+{
+    auto mine = [&object](const LoopNotice &n) {
+        return n.object.number == object.number && n.object.automatic == object.automatic;
+    };
+    for (const LoopNotice &n : notices)
+        if (mine(n)) qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, n.object, n.passMs, n.loop, 0, 1);
+    notices.erase(std::remove_if(notices.begin(), notices.end(), mine), notices.end());
+}
+
+void postDueNotices()
+{
+    if (notices.empty()) return;
+    double now = qxGetSeconds();
+    auto due = std::stable_partition(notices.begin(), notices.end(),
+                                     [now](const LoopNotice &n) { return n.due <= now; });
+    for (auto it = notices.begin(); it != due; ++it)
+        qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, it->object, it->passMs, it->loop, 0, 1);
+    notices.erase(notices.begin(), due);
+}
+
+void *mixerMain(void *)
+{
+    while (!mixerQuit.load(std::memory_order_acquire)) {
+        bool wrote = false;
+        {
+            AlsaLock lock;
+            for (int i = 0; i < qxAudio.count; i++) {
+                qxChannel *c = &qxAudio.channels[i];
+                // Only playing kinds are ours to read; set-up kinds are still
+                // being filled by the script thread.
+                uint32_t kind = c->kind.load(std::memory_order_acquire);
+                if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
+                else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
+            }
+        }
+        postDueNotices();
+        if (!wrote) {
+            timespec ts{0, 500000};
+            nanosleep(&ts, nullptr);
+        }
+    }
+    notices.clear();
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+char qxAudioDeviceName[256] = "default";
+
+int qxAlsaAvailable(void)
+{
+    return qxLibImports.complete[QX_LIB_ALSA] != 0;
+}
+
+void qxAlsaLock(void)
+{
+    if (alsaMutexReady) pthread_mutex_lock(&alsaMutex);
+}
+
+void qxAlsaUnlock(void)
+{
+    if (alsaMutexReady) pthread_mutex_unlock(&alsaMutex);
+}
+
+int qxAlsaStart(void)
+{
+    if (mixerRunning) return 0;
+    if (!qxAlsaAvailable()) return ERR_OPENAUDIO;
+    if (!alsaMutexReady) {
+        if (qxInitRecursiveMutex(&alsaMutex)) return ERR_SEMAPHORE;
+        alsaMutexReady = true;
+    }
+    if (!scratch && !(scratch = static_cast<uint8_t *>(qxAlloc(scratchBytes, 0)))) return ERR_MEM;
+    mixerQuit.store(false);
+    mixerThread = qxCreateThread(mixerMain, nullptr, 25);
+    if (!mixerThread) return ERR_THREAD;
+    mixerRunning = true;
+    return 0;
+}
+
+void qxAlsaReleaseConfig(void)
+{
+    // libasound caches its parsed configuration for the process; it is
+    // given back before the library is unloaded at exit.
+    void *lib = qxLibImports.handle[QX_LIB_ALSA];
+    if (!lib) return;
+    if (auto freeGlobal = reinterpret_cast<int (*)(void)>(dlsym(lib, "snd_config_update_free_global")))
+        freeGlobal();
+}
+
+void qxAlsaStop(void)
+{
+    if (mixerRunning) {
+        mixerQuit.store(true, std::memory_order_release);
+        pthread_join(mixerThread, nullptr);
+        mixerRunning = false;
+    }
+    qxFree(scratch);
+    scratch = nullptr;
+}
+
+int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t channels,
+                      uint32_t flags, uint32_t rate)
+{
+    snd_pcm_t *pcm = nullptr;
+    if (ALSA(snd_pcm_open)(&pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return ERR_OPENAUDIO;
+    snd_pcm_hw_params_t *hw = nullptr;
+    if (ALSA(snd_pcm_hw_params_malloc)(&hw) < 0) {
+        ALSA(snd_pcm_close)(pcm);
+        return ERR_MEM;
+    }
+    bool isSigned = flags & QX_SOUND_SIGNED, big = flags & QX_SOUND_BIGENDIAN;
+    snd_pcm_format_t format = bits == 8 ? (isSigned ? SND_PCM_FORMAT_S8 : SND_PCM_FORMAT_U8)
+                              : isSigned ? (big ? SND_PCM_FORMAT_S16_BE : SND_PCM_FORMAT_S16_LE)
+                                         : (big ? SND_PCM_FORMAT_U16_BE : SND_PCM_FORMAT_U16_LE);
+    unsigned int rateNear = rate, bufferTime = 100000;
+    snd_pcm_uframes_t bufferFrames = 0;
+    int step = 0;
+    if (ALSA(snd_pcm_hw_params_any)(pcm, hw) < 0) step = 1;
+    else if (ALSA(snd_pcm_hw_params_set_access)(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0) step = 2;
+    else if (ALSA(snd_pcm_hw_params_set_format)(pcm, hw, format) < 0) step = 3;
+    else if (ALSA(snd_pcm_hw_params_set_rate_near)(pcm, hw, &rateNear, nullptr) < 0) step = 4;
+    else if (ALSA(snd_pcm_hw_params_set_channels)(pcm, hw, channels) < 0) step = 5;
+    else if (ALSA(snd_pcm_hw_params_set_buffer_time_near)(pcm, hw, &bufferTime, nullptr) < 0) step = 6;
+    else if (ALSA(snd_pcm_hw_params_get_buffer_size)(hw, &bufferFrames) < 0) step = 7;
+    else if (ALSA(snd_pcm_hw_params)(pcm, hw) < 0) step = 8;
+    ALSA(snd_pcm_hw_params_free)(hw);
+    if (step) {
+        ALSA(snd_pcm_close)(pcm);
+        qxSetErrorNumber(step);
+        return ERR_ALSAPCM;
+    }
+    ALSA(snd_pcm_prepare)(pcm);
+    c->pcm = pcm;
+    c->pcmBufferFrames = uint32_t(bufferFrames);
+    c->pcmRate = rateNear;
+    return 0;
+}
+
+void qxAlsaCloseChannel(qxChannel *c)
+{
+    if (c->halfBuffer) qxStopStreamChannel(c);
+    if (!c->pcm) return;
+    AlsaLock lock;
+    auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
+    ALSA(snd_pcm_drop)(pcm);
+    ALSA(snd_pcm_close)(pcm);
+    c->pcm = nullptr;
+}
+
+void qxAlsaReap(void)
+{
+    for (int i = 0; i < qxAudio.count; i++) {
+        qxChannel *c = &qxAudio.channels[i];
+        if (c->kind.load(std::memory_order_acquire) == QX_CH_FINISHED) qxFreeChannel(c);
+    }
+}
+
+void qxScaleSamples(uint8_t *data, uint32_t bytes, uint32_t bits, uint32_t flags, uint32_t volume)
+{
+    scalerFor(bits, flags)(data, data, bytes, volume);
+}
+
+} // extern "C"
