@@ -9,6 +9,8 @@
 #include "core/plugins/qx_pluginapi.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/runtime/qx_lists.h"
+#include "display/qx_bitmap.h"
+#include "imaging/qx_scale.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_errcodes.h"
@@ -16,6 +18,7 @@
 
 namespace {
 
+constexpr uint32_t kLayoutARGB = 10;
 const char *callerFileName = nullptr;
 
 template <typename F>
@@ -24,17 +27,12 @@ F entry(const qxPluginInfo *p, int which)
     return reinterpret_cast<F>(p->entry[which]);
 }
 
-// STAND-IN until the pixel kernels' qxConvertPixelBuffer is in the player:
-// a nearest-neighbour copy at the new size (smooth is not honoured yet).
-uint32_t *scalePixels(const uint32_t *src, uint32_t sw, uint32_t sh, uint32_t sp, uint32_t dw, uint32_t dh, int)
+// A scaled copy at the new size, or null (over the picture limit, no memory).
+uint32_t *scalePixels(const uint32_t *src, uint32_t sw, uint32_t sh, uint32_t sp, uint32_t dw, uint32_t dh, int smooth)
 {
-    uint32_t *out = qxAllocPicture(dw, dh, 0);
-    if (!out) return nullptr;
-    for (uint32_t y = 0; y < dh; ++y) {
-        const uint32_t *row = src + size_t(uint64_t(y) * sh / dh) * sp;
-        for (uint32_t x = 0; x < dw; ++x) out[size_t(y) * dw + x] = row[uint64_t(x) * sw / dw];
-    }
-    return out;
+    if (uint64_t(dw) * dh > qxPictureLimit() || dw > 0x7FFFFFFF || dh > 0x7FFFFFFF) return nullptr;
+    return static_cast<uint32_t *>(qxConvertPixelBuffer(src, 0, 0, int32_t(sw), int32_t(sh), nullptr, 0, 0, int32_t(dw),
+                                                        int32_t(dh), int32_t(sp), 0, kLayoutARGB, smooth != 0));
 }
 
 // The name a chunk of linked data gets for the old "svgimage" plug-in.
@@ -277,15 +275,17 @@ int qxOpenImage(const char *file, const char *loaders, const char *adapters, con
         width = newWidth, height = newHeight;
     }
 
+    qxBitMap *alpha = nullptr;
     if (alphaMode && hasAlpha) {
-        // STAND-IN until alpha handles (qxAlphaFromBuffer) are in the player:
-        // the caller gets no alpha handle yet; the alpha bytes stay in the pixels.
-        if (alphaOut) *alphaOut = nullptr;
+        alpha = qxAlphaFromBuffer(qxPicSourceBitMap(s), width, height, pitch / 4);
+        if (!alpha) return fail(ERR_MEM, false);
     } else if (alphaMode == 1) {
         return fail(ERR_NOALPHA, true);
     } else if (alphaMode == 0 && transparentWanted && transparent == 0xFFFFFFFF) {
         return fail(ERR_NOTRANSPARENCY, true);
     }
+    if (alphaOut) *alphaOut = alpha;
+    else qxFreeAlphaBitMap(alpha);
     if (sourceOut) *sourceOut = s;
     else qxPicSourceRelease(s);
     if (widthOut) *widthOut = width;

@@ -11,6 +11,7 @@
 #include "core/plugins/qx_pluginapi.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/runtime/qx_lists.h"
+#include "display/qx_bitmap.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_errcodes.h"
@@ -157,8 +158,14 @@ TEST_F(Sources, AlphaModesAndTransparentPens)
     EXPECT_EQ(std::string(qxGetErrorString()), opaque);
     ASSERT_EQ(open(opaque, "", 2, 0, 0, 0, &s, &w, &h), 0);
     qxPicSourceRelease(s);
-    ASSERT_EQ(open(alpha, "", 1, 0, 0, 0, &s, &w, &h, nullptr, &hasAlpha), 0);
+    void *alphaPlane = nullptr;
+    ASSERT_EQ(qxOpenImage(alpha.c_str(), "", nullptr, nullptr, 0xFFFFFFFF, 0, 1, 0, -200, 0, 1, &s, &alphaPlane,
+                          nullptr, nullptr, &w, &h, nullptr, &hasAlpha, nullptr, nullptr),
+              0);
     EXPECT_EQ(hasAlpha, 1u);
+    EXPECT_EQ(w, 20u);
+    ASSERT_NE(alphaPlane, nullptr);
+    qxFreeAlphaBitMap(static_cast<qxBitMap *>(alphaPlane));
     qxPicSourceRelease(s);
     EXPECT_EQ(open(opaque, "", 0, 1, 0, 0, &s, &w, &h), ERR_NOTRANSPARENCY);
     // A GIF's transparent index counts as an alpha channel.

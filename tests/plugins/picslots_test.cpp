@@ -39,7 +39,7 @@ TEST(PictureSlots, PluginLoadsIdentifiesAndFreesPictures)
         // Red and blue exchanged; a picture without alpha is opaque.
         EXPECT_EQ(out[4], alpha ? 0x80332211u : 0xFF332211u);
         EXPECT_EQ(out[5], alpha ? 0x80112233u : 0x00112233u);
-        EXPECT_EQ(out[6], 0u); // scaling waits for the pixel kernels
+        EXPECT_EQ(out[6], 6u); // the width at scale 2
         EXPECT_EQ(out[7], 0u); // a scale of 0 gives null
     }
     uint32_t out[8] = {};

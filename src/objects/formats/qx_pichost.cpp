@@ -1,7 +1,10 @@
 // Graphics host slots 0 to 3: pictures for plug-ins through the loading
 // dispatch, as 0xAABBGGRR unless the plug-in keeps our layout.
+#include <algorithm>
+
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_pluginapi.h"
+#include "imaging/qx_scale.h"
 #include "objects/formats/qx_picformats.h"
 #include "platform/qx_memory.h"
 
@@ -14,6 +17,12 @@ const qxTagItem *findTag(const qxTagItem *tags, uint32_t tag)
     for (; tags && tags->tag != QX_TAG_END; ++tags)
         if (tags->tag == tag) return tags;
     return nullptr;
+}
+
+bool flag(const qxTagItem *tags, uint32_t tag)
+{
+    const qxTagItem *t = findTag(tags, tag);
+    return t && t->data;
 }
 
 } // namespace
@@ -45,14 +54,24 @@ qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, 
         return nullptr;
     if (transparent == 0xFFFFFFFE) a = 1;
     uint32_t *pixels = qxPictureFileHandle(handle);
-    if (scale != 1.0 || !pixels) {
-        // STAND-IN until the pixel kernels (qxConvertPixelBuffer) are in the
-        // player: a scaled picture cannot be made yet, which the slot reports
-        // as a failed load.
+    if (pixels && scale != 1.0) {
+        uint32_t nw = std::max<uint32_t>(1, uint32_t(w * scale)), nh = std::max<uint32_t>(1, uint32_t(h * scale));
+        uint32_t *scaled = nullptr;
+        if (uint64_t(nw) * nh <= qxPictureLimit())
+            scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(pixels, 0, 0, int32_t(w), int32_t(h), nullptr, 0, 0,
+                                                                  int32_t(nw), int32_t(nh), int32_t(w), 0, 10,
+                                                                  flag(tags, TAG_SMOOTH)));
+        pixels = scaled;
+        if (scaled) {
+            qxWrapPicturePixels(handle, scaled);
+            w = nw, h = nh;
+        }
+    }
+    if (!pixels) {
         qxFreePictureHeader(handle);
         return nullptr;
     }
-    if (!findTag(tags, TAG_KEEPARGB)) {
+    if (!flag(tags, TAG_KEEPARGB)) {
         const uint32_t opaque = a ? 0 : 0xFF000000u;
         for (size_t i = 0, n = size_t(w) * h; i < n; ++i) {
             uint32_t v = pixels[i];

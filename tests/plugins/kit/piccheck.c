@@ -14,8 +14,8 @@ typedef struct {
 } KitTag;
 
 /* out: identified, width, height, has-alpha, first pixel as loaded,
- * first pixel with the ARGB tag, loaded with scale 2 (0/1), loaded with
- * scale 0 (0/1). */
+ * first pixel with the ARGB tag, the width loaded at scale 2 (0 when it
+ * failed), loaded with scale 0 (0/1). */
 void KitPictureSlots(const char *file, uint32_t out[8])
 {
     uint32_t w = 0, h = 0, a = 0;
@@ -35,8 +35,8 @@ void KitPictureSlots(const char *file, uint32_t out[8])
     }
     double two = 2.0, zero = 0.0;
     KitTag scaled[] = {{2, (uintptr_t)&two}, {0, 0}};
-    pic = GFX(1, void *(*)(const char *, const KitTag *, uint32_t *, uint32_t *, uint32_t *))(file, scaled, 0, 0, 0);
-    out[6] = pic != 0;
+    out[6] = 0;
+    pic = GFX(1, void *(*)(const char *, const KitTag *, uint32_t *, uint32_t *, uint32_t *))(file, scaled, &out[6], 0, 0);
     if (pic) GFX(3, void (*)(void *))(pic);
     KitTag none[] = {{2, (uintptr_t)&zero}, {0, 0}};
     out[7] = GFX(1, void *(*)(const char *, const KitTag *, uint32_t *, uint32_t *, uint32_t *))(file, none, 0, 0, 0) != 0;
