@@ -10,6 +10,7 @@
 #include "core/plugins/qx_plugins.h"
 #include "core/runtime/qx_lists.h"
 #include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
 #include "imaging/qx_scale.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_picsource.h"
@@ -186,10 +187,24 @@ int qxPicSourceTransform(lua_State *, qxPicSource *s, const double matrix[4], do
         if (pitchOut) *pitchOut = info.pitch ? info.pitch : uint32_t(width) * 4;
         return 0;
     }
-    // STAND-IN until bitmaps from pixels (the BGPic library) and alpha
-    // handles are in the player: only the raw-pixel form can be given.
-    (void)bitmapOut;
-    return ERR_TFIMAGE;
+    uint32_t pitch = info.pitch ? info.pitch / 4 : uint32_t(width);
+    qxBitMap *alpha = nullptr;
+    if (info.hasAlpha) {
+        alpha = qxAlphaFromBuffer(static_cast<uint32_t *>(buffer), uint32_t(width), uint32_t(height), pitch);
+        if (!alpha) return ERR_ALLOCALPHA;
+    }
+    qxBitMap *bitmap = nullptr;
+    if (int e = qxBitMapFromARGB(static_cast<uint32_t *>(buffer), 0xFFFFFFFF, width, height, int32_t(pitch), 0, 0,
+                                 maskSource, &bitmap, nullptr, nullptr)) {
+        qxFreeAlphaBitMap(alpha);
+        return e;
+    }
+    if (bitmapOut) *bitmapOut = bitmap;
+    else qxFreeBitMap(bitmap);
+    if (alphaOut) *alphaOut = alpha;
+    else qxFreeAlphaBitMap(alpha);
+    if (maskOut) *maskOut = nullptr;
+    return 0;
 }
 
 int qxOpenImage(const char *file, const char *loaders, const char *adapters, const uint32_t *reserved,

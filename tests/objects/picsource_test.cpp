@@ -209,6 +209,12 @@ TEST(CustomSources, RenderAgainAndCloseOnce)
     EXPECT_EQ(pitch, 32u);
     EXPECT_EQ(qxPicSourceTransform(nullptr, s, flat, 0, 0, 16, 16, nullptr, nullptr, &px, nullptr, nullptr, &pitch),
               ERR_TFIMAGE);
+    // As a bitmap of the rendered size.
+    void *bitmap = nullptr, *alpha = reinterpret_cast<void *>(1);
+    ASSERT_EQ(qxPicSourceTransform(nullptr, s, twice, 0, 0, 8, 8, nullptr, nullptr, nullptr, &bitmap, &alpha, nullptr), 0);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(alpha, nullptr); // the rendering reported no alpha
+    qxFreeBitMap(static_cast<qxBitMap *>(bitmap));
     qxPicSourceRelease(s);
     EXPECT_EQ(closes, 1);
     qxPicSource *plain = qxPicSourceNew(3, 3);
