@@ -147,6 +147,13 @@ static inline const TValue *indexstr(lua_State *L, Table *h, TString *key) {
     return ttistable(tm) ? luaH_getstr(hvalue(tm), key) : v;
 }
 
+// Whether stores into h's empty slots bypass __newindex, as far as the
+// metatable's absence cache knows (the slow path fills the cache).
+static inline bool nonewindex(const Table *h) {
+    const Table *mt = h->metatable;
+    return mt == nullptr || (mt->flags & (1u << TM_NEWINDEX));
+}
+
 #define RA(i) (base + GETARG_A(i))
 #define RB(i) (base + GETARG_B(i))
 #define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
@@ -159,6 +166,7 @@ static inline const TValue *indexstr(lua_State *L, Table *h, TString *key) {
     {                                                                              \
         if (qxVmAbort) return nullptr;                                             \
         i = *pc++;                                                                 \
+        pcmem = pc;                                                                \
         if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) { \
             hookbudget = traceexec(L, pc, tracked);                                \
             tracked = hookbudget == 1;                                             \
@@ -191,7 +199,11 @@ StkId luaV_execute(lua_State *L) {
     LClosure *cl;
     TValue *k;
     StkId base;
+    // pc stays in a register; pcmem, which debug and error code read through
+    // ci->pcp, follows it at every fetch (and wherever a handler moves pc
+    // before calling out).
     const Instruction *pc;
+    const Instruction *pcmem = nullptr;
     // Instructions left before the next hook check; whether ci->savedpc
     // holds the previous instruction.
     int hookbudget = 1;
@@ -216,7 +228,7 @@ StkId luaV_execute(lua_State *L) {
 callentry:
 retentry:
     L->ci->state = CI_HASFRAME;
-    L->ci->pcp = &pc;
+    L->ci->pcp = &pcmem;
     pc = L->ci->savedpc;
     cl = lclvalue(L->base - 1);
     k = cl->p->k;
@@ -262,10 +274,12 @@ retentry:
         L_OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); vmbreak;
         L_OP_SETTABLE: {
             TValue *rb = RKB(i);
-            if (ttistable(ra)) { // a slot in use takes the value directly
+            // A slot in use takes the value directly, and so does an empty
+            // array slot while no __newindex watches the table.
+            if (ttistable(ra)) {
                 Table *h = hvalue(ra);
                 TValue *slot = ttisstring(rb) ? const_cast<TValue *>(luaH_getstr(h, tsvalue(rb))) : luaH_arrayslot(h, rb);
-                if (slot != nullptr && !ttisnil(slot)) {
+                if (slot != nullptr && (!ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h)))) {
                     setobj(slot, RKC(i));
                     h->flags = 0;
                     vmbreak;
@@ -399,7 +413,7 @@ retentry:
             while (top < ftop) setnilvalue(top++);
             L->top = ftop;
             ci->state = CI_HASFRAME;
-            ci->pcp = &pc;
+            ci->pcp = &pcmem;
             pc = p->code;
             cl = lclvalue(ra);
             k = p->k;
@@ -481,7 +495,7 @@ retentry:
                 L->top = nresults >= 0 ? pci->top : res;
                 // back in the caller's frame, as at retentry
                 pci->state = CI_HASFRAME;
-                pci->pcp = &pc;
+                pci->pcp = &pcmem;
                 pc = pci->savedpc;
                 base = pci->base;
                 cl = lclvalue(base - 1);
@@ -562,6 +576,7 @@ retentry:
                 else ncl->upvals[j] = luaF_findupval(L, base + GETARG_B(*pc));
             }
             setclvalue(ra, ncl);
+            pcmem = pc;
             Protect(framegc(L));
             vmbreak;
         }

@@ -234,6 +234,57 @@ TEST_F(InterpTest, IndexMetamethods) {
     EXPECT_STREQ(lua_tostring(L, -1), "x");
 }
 
+int giveMetatable(lua_State *L) {
+    lua_newtable(L);
+    lua_setmetatable(L, 1);
+    return 0;
+}
+
+int newindexCalls = 0;
+double newindexKey = 0;
+
+int countNewindex(lua_State *L) {
+    newindexCalls++;
+    newindexKey = lua_tonumber(L, 2);
+    return 0;
+}
+
+int armNewindex(lua_State *L) {
+    lua_getmetatable(L, 1);
+    lua_pushstring(L, "__newindex");
+    lua_pushcfunction(L, countNewindex);
+    lua_settable(L, -3);
+    return 0;
+}
+
+TEST_F(InterpTest, NewindexAddedLaterWatchesEmptyArraySlots) {
+    // the metatable is known to lack __newindex while empty array slots are
+    // filled; once it gains one, an empty slot goes to it and a slot in use
+    // still takes the value
+    setglobal("givemeta", giveMetatable);
+    setglobal("arm", armNewindex);
+    newindexCalls = 0;
+    Func f;
+    f.k = {num(1), num(2), num(7), num(3), num(9), str("givemeta"), str("arm")};
+    f.code = {CREATE_ABC(OP_NEWTABLE, 0, 4, 0),
+              CREATE_ABx(OP_GETGLOBAL, 1, 5), CREATE_ABC(OP_MOVE, 2, 0, 0), CREATE_ABC(OP_CALL, 1, 2, 1),
+              CREATE_ABC(OP_SETTABLE, 0, K(0), K(0)), CREATE_ABC(OP_SETTABLE, 0, K(3), K(4)),
+              CREATE_ABx(OP_GETGLOBAL, 1, 6), CREATE_ABC(OP_MOVE, 2, 0, 0), CREATE_ABC(OP_CALL, 1, 2, 1),
+              CREATE_ABC(OP_SETTABLE, 0, K(1), K(2)), CREATE_ABC(OP_SETTABLE, 0, K(0), K(2)),
+              CREATE_ABC(OP_GETTABLE, 1, 0, K(0)), CREATE_ABC(OP_GETTABLE, 2, 0, K(3)),
+              CREATE_ABC(OP_MOVE, 3, 0, 0), CREATE_ABC(OP_RETURN, 1, 4, 0)};
+    ASSERT_EQ(run(f, 3), 0);
+    EXPECT_EQ(newindexCalls, 1);
+    EXPECT_EQ(newindexKey, 2);
+    EXPECT_EQ(lua_tonumber(L, 1), 7);
+    EXPECT_EQ(lua_tonumber(L, 2), 9);
+    ASSERT_TRUE(lua_istable(L, 3));
+    EXPECT_EQ(hvalue(L->base + 2)->sizearray, 4);
+    lua_pushnumber(L, 2);
+    lua_rawget(L, 3);
+    EXPECT_TRUE(lua_isnil(L, -1));
+}
+
 TEST_F(InterpTest, OperandsThatOnlyBadCodeProduces) {
     // SETLIST into a number and SELF with a number key stop the script with 1203
     Func f;
