@@ -1,4 +1,5 @@
 // The bytecode interpreter.
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -159,7 +160,20 @@ static inline bool nonewindex(const Table *h) {
 #define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
 #define RKC(i) (GETARG_C(i) < MAXSTACK ? base + GETARG_C(i) : k + (GETARG_C(i) - MAXSTACK))
 #define KBx(i) (k + GETARG_Bx(i))
-#define Protect(x) { x; base = L->base; }
+// Hooks can only be set or cleared while the interpreter calls out, so the
+// line and count masks are looked at after each call-out (hooksync) rather
+// than before every instruction; with them off the budget is a count that
+// only runs out after a billion instructions, which costs one more look.
+#define HOOK_IDLE (INT_MAX / 2)
+#define hooksync()                                                          \
+    {                                                                       \
+        bool on = (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) != 0;      \
+        if (on != hooked) {                                                 \
+            hooked = on;                                                    \
+            hookbudget = on ? 1 : HOOK_IDLE;                                \
+        }                                                                   \
+    }
+#define Protect(x) { x; base = L->base; hooksync(); }
 #define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
 // Abort flag, fetch, hooks, then on to the next instruction's handler.
 #define vmbreak                                                                    \
@@ -167,10 +181,15 @@ static inline bool nonewindex(const Table *h) {
         if (qxVmAbort) return nullptr;                                             \
         i = *pc++;                                                                 \
         pcmem = pc;                                                                \
-        if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) { \
-            hookbudget = traceexec(L, pc, tracked);                                \
-            tracked = hookbudget == 1;                                             \
-            base = L->base;                                                        \
+        if (--hookbudget <= 0) {                                                   \
+            if (hooked) {                                                          \
+                hookbudget = traceexec(L, pc, tracked);                            \
+                tracked = hookbudget == 1;                                         \
+                base = L->base;                                                    \
+                hooksync();                                                        \
+            } else {                                                               \
+                hookbudget = HOOK_IDLE;                                            \
+            }                                                                      \
         }                                                                          \
         ra = RA(i);                                                                \
         goto *dispatch[GET_OPCODE(i)];                                             \
@@ -204,9 +223,10 @@ StkId luaV_execute(lua_State *L) {
     // before calling out).
     const Instruction *pc;
     const Instruction *pcmem = nullptr;
-    // Instructions left before the next hook check; whether ci->savedpc
-    // holds the previous instruction.
-    int hookbudget = 1;
+    // Whether line or count hooks are on; instructions left before the next
+    // hook check; whether ci->savedpc holds the previous instruction.
+    bool hooked = false;
+    int hookbudget = HOOK_IDLE;
     bool tracked = true;
     const Instruction *startcode = ci_proto(L->ci)->code;
     Instruction i;
@@ -233,6 +253,7 @@ retentry:
     cl = lclvalue(L->base - 1);
     k = cl->p->k;
     base = L->base;
+    hooksync();
     for (;;) {
         vmbreak; // every handler ends by fetching and dispatching the next instruction
         {
@@ -454,6 +475,7 @@ retentry:
                 goto callentry;
             }
             base = L->base;
+            hooksync();
             if (r == PCRGOSUB1 || r == PCRGOSUB2) {
                 pushgosub(L, r == PCRGOSUB1 ? pc : pc - 2);
                 const Instruction *target = pc + qxVmLabelOffset;

@@ -649,6 +649,32 @@ TEST_F(InterpTest, LineHookRunsAndCanStopTheScript) {
     EXPECT_EQ(lua_gethookmask(L), 0);
 }
 
+int hookOn(lua_State *L) {
+    lua_sethook(L, countLines, LUA_MASKLINE, 0);
+    return 0;
+}
+
+int hookOff(lua_State *L) {
+    lua_sethook(L, nullptr, 0, 0);
+    return 0;
+}
+
+TEST_F(InterpTest, LineHookSetByACommandTakesEffectAtTheNextInstruction) {
+    setglobal("hookon", hookOn);
+    setglobal("hookoff", hookOff);
+    Func f;
+    f.k = {str("hookon"), str("hookoff")};
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_CALL, 0, 1, 1),
+              CREATE_ABC(OP_LOADNUM, 1, 1, 0), // initialises the hook state
+              CREATE_ABC(OP_LOADNUM, 1, 2, 0), CREATE_ABC(OP_LOADNUM, 1, 3, 0), CREATE_ABx(OP_GETGLOBAL, 0, 1),
+              CREATE_ABC(OP_CALL, 0, 1, 1), CREATE_ABC(OP_LOADNUM, 1, 4, 0), CREATE_ABC(OP_RETURN, 1, 2, 0)};
+    lineCount = 0;
+    ASSERT_EQ(run(f), 0);
+    EXPECT_EQ(lineCount, 4);
+    EXPECT_EQ(lua_tonumber(L, -1), 4);
+    EXPECT_EQ(lua_gethookmask(L), 0);
+}
+
 int setAbort(lua_State *) {
     qxVmAbort = 1;
     return 0;
