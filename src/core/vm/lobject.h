@@ -2,6 +2,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 #include "core/vm/lua.h"
 
@@ -175,6 +178,17 @@ inline bool l_isfalse(const TValue *o) {
     case LUA_TSTRING: return tsvalue(o)->len == 0;
     default: return false;
     }
+}
+
+// A number cut toward zero to 64 bits; NaN and values out of range give
+// INT64_MIN. One conversion serves the array index and the 32-bit integer
+// operations, which then only test the result's range.
+inline int64_t luaO_trunc64(lua_Number n) {
+#if defined(__x86_64__)
+    return _mm_cvttsd_si64(_mm_set_sd(n));
+#else
+    return (n >= -9223372036854775808.0 && n < 9223372036854775808.0) ? static_cast<int64_t>(n) : INT64_MIN;
+#endif
 }
 
 extern const TValue luaO_nilobject;

@@ -1,10 +1,5 @@
 // The hybrid array/hash table.
 #pragma once
-#include <cstdint>
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
 #include "core/vm/lstate.h"
 
 #define MAXBITS 24
@@ -28,22 +23,12 @@ int luaH_next(lua_State *L, Table *t, StkId key);
 // The node where a key's chain starts.
 Node *luaH_mainposition(const Table *t, const TValue *key);
 
-// A number cut toward zero to 64 bits; NaN and values out of range give
-// INT64_MIN, which no slot index equals.
-inline int64_t luaH_truncnum(lua_Number n) {
-#if defined(__x86_64__)
-    return _mm_cvttsd_si64(_mm_set_sd(n));
-#else
-    return (n > -9.2e18 && n < 9.2e18) ? static_cast<int64_t>(n) : INT64_MIN;
-#endif
-}
-
 // The array-part slot of a number key, or null when the key has none:
 // one conversion and its round trip instead of range tests on the double.
 inline TValue *luaH_arrayslot(Table *t, const TValue *key) {
     if (!ttisnumber(key)) return nullptr;
     lua_Number n = nvalue(key);
-    int64_t k = luaH_truncnum(n);
+    int64_t k = luaO_trunc64(n);
     uint64_t idx = static_cast<uint64_t>(k) - 1;
     if (idx >= static_cast<uint64_t>(t->sizearray) || static_cast<lua_Number>(k) != n) return nullptr;
     return &t->array[idx];

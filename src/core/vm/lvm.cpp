@@ -27,14 +27,16 @@ int qxVmLineHookStride = 1;
 // Truncation toward zero to 32 bits as the x86 conversion does it
 // (out-of-range values give the integer indefinite).
 static inline int32_t toint32(lua_Number x) {
-    if (!(x > -2147483649.0 && x < 2147483648.0)) return INT32_MIN;
-    return static_cast<int32_t>(x);
+    int64_t v = luaO_trunc64(x);
+    return v == static_cast<int32_t>(v) ? static_cast<int32_t>(v) : INT32_MIN;
 }
 
+// Negative: the 32-bit truncation's bits; otherwise the low 32 bits of the
+// 64-bit truncation (0 from 2^63 on, where trunc64 gives INT64_MIN).
 static inline uint32_t touint32(lua_Number x) {
-    if (x < 0) return static_cast<uint32_t>(toint32(x));
-    if (!(x < 9223372036854775808.0)) return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x)));
+    int64_t v = luaO_trunc64(x);
+    if (x < 0 && v != static_cast<int32_t>(v)) return 0x80000000u;
+    return static_cast<uint32_t>(v);
 }
 
 static inline lua_Number arithop(lua_State *L, TMS op, lua_Number b, lua_Number c) {

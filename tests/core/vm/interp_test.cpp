@@ -50,6 +50,18 @@ TEST_F(InterpTest, IntegerAndBitOperations) {
         {OP_BOR, 5, 10, 15}, {OP_BAND, 6, 3, 2}, {OP_BXOR, 6, 3, 5}, {OP_IDIV, -7, 2, -3},
         {OP_IDIV, -2147483648.0, -1, 2147483648.0}, {OP_MOD, -2147483648.0, -1, 0},
         {OP_POW, 2, 10, 1024}, {OP_DIV, 1, 4, 0.25}, {OP_SUB, 3, 5, -2},
+        // out of the 32-bit range: int32 gives the integer indefinite; uint32
+        // of a non-negative value keeps the low 32 bits of its 64-bit
+        // truncation, from 2^63 on 0
+        {OP_IDIV, 2147483648.0, 1, -2147483648.0}, {OP_IDIV, -2147483649.0, 1, -2147483648.0},
+        {OP_IDIV, -2147483648.9, 1, -2147483648.0}, {OP_IDIV, 2147483647.9, 1, 2147483647},
+        {OP_IDIV, 1e300, 1, -2147483648.0}, {OP_MOD, 7, 4294967299.0, 7},
+        {OP_BOR, 4294967301.0, 0, 5}, {OP_BOR, 9223372036854775808.0, 0, 0}, {OP_BOR, 9.2e18, 0, 2643984384.0},
+        {OP_BOR, 9223372036854774784.0, 0, 4294966272.0}, {OP_BOR, 4294967295.9, 0, 4294967295.0},
+        {OP_BOR, -1.5, 0, 4294967295.0}, {OP_BOR, -2147483649.0, 0, 2147483648.0},
+        {OP_BOR, -1e300, 0, 2147483648.0}, {OP_BOR, -0.0, 0, 0}, {OP_SHR, 1e300, 0, 0},
+        {OP_BOR, HUGE_VAL, 0, 0}, {OP_BOR, -HUGE_VAL, 0, 2147483648.0}, {OP_IDIV, NAN, 1, -2147483648.0},
+        {OP_BOR, NAN, 0, 0},
     };
     for (const Case &c : cases) {
         ASSERT_EQ(run(binop(c.op, num(c.a), num(c.b))), 0) << luaP_opnames[c.op];
