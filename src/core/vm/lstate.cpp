@@ -13,18 +13,80 @@
 
 #define MINSIZEARRAY 4
 
+// Small blocks come and go in bulk (the strings of a line loop, records,
+// closures; a collection frees hundreds at once), so freed blocks of up to
+// 256 bytes wait in per-thread lists, one per 16-byte size class, for the
+// next request of their class instead of going back to malloc. Every small
+// block is allocated at its class size, so any block of a class fits any
+// request of it. In the GC stress mode nothing is kept, so that a block
+// freed too early stays freed for the sanitizer.
+namespace {
+
+constexpr size_t kClassStep = 16;
+constexpr size_t kSmallLimit = 256;
+constexpr size_t kClassBytes = 64 * 1024; // kept per class
+
+struct FreeBlock {
+    FreeBlock *next;
+};
+
+struct SmallBlocks {
+    FreeBlock *list[kSmallLimit / kClassStep + 1] = {};
+    size_t bytes[kSmallLimit / kClassStep + 1] = {};
+    ~SmallBlocks() {
+        for (FreeBlock *b : list) {
+            while (b) {
+                FreeBlock *next = b->next;
+                qxFree(b);
+                b = next;
+            }
+        }
+    }
+};
+
+thread_local SmallBlocks smallBlocks;
+
+inline size_t sizeclass(size_t n) { return (n + kClassStep - 1) / kClassStep; }
+
+void *allocblock(size_t size) {
+    if (size > kSmallLimit) return qxAlloc(size, 0);
+    size_t c = sizeclass(size);
+    SmallBlocks &sb = smallBlocks;
+    if (FreeBlock *b = sb.list[c]) {
+        sb.list[c] = b->next;
+        sb.bytes[c] -= c * kClassStep;
+        return b;
+    }
+    return qxAlloc(c * kClassStep, 0);
+}
+
+void freeblock(void *block, size_t size) {
+    size_t c = sizeclass(size);
+    if (size == 0 || size > kSmallLimit || qxVmGcStress || smallBlocks.bytes[c] >= kClassBytes) {
+        qxFree(block);
+        return;
+    }
+    SmallBlocks &sb = smallBlocks;
+    FreeBlock *b = static_cast<FreeBlock *>(block);
+    b->next = sb.list[c];
+    sb.list[c] = b;
+    sb.bytes[c] += c * kClassStep;
+}
+
+} // namespace
+
 void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
     if (size == 0) {
-        if (block) qxFree(block);
+        if (block) freeblock(block, oldsize);
         block = nullptr;
     } else if (size >= static_cast<size_t>(-1) / 2) {
         luaD_throw(L, 1000);
     } else {
-        void *nb = qxAlloc(size, 0);
+        void *nb = allocblock(size);
         if (nb == nullptr) luaD_throw(L, 1000);
         if (block) {
             std::memcpy(nb, block, oldsize < size ? oldsize : size);
-            qxFree(block);
+            freeblock(block, oldsize);
         }
         block = nb;
     }
