@@ -1,6 +1,7 @@
 // Creating and closing states; the VM's memory accounting.
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "core/vm/ldo.h"
 #include "core/vm/qx_vmregs.h"
@@ -33,13 +34,17 @@ struct FreeBlock {
 struct SmallBlocks {
     FreeBlock *list[kSmallLimit / kClassStep + 1] = {};
     size_t bytes[kSmallLimit / kClassStep + 1] = {};
+    // At thread exit; a state closed later (from an exit handler) then
+    // finds every list full and frees its blocks directly.
     ~SmallBlocks() {
-        for (FreeBlock *b : list) {
-            while (b) {
+        for (size_t c = 0; c < std::size(list); c++) {
+            for (FreeBlock *b = list[c]; b;) {
                 FreeBlock *next = b->next;
                 qxFree(b);
                 b = next;
             }
+            list[c] = nullptr;
+            bytes[c] = kClassBytes;
         }
     }
 };
