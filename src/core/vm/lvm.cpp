@@ -26,9 +26,16 @@ int qxVmLineHookStride = 1;
 
 // Truncation toward zero to 32 bits as the x86 conversion does it
 // (out-of-range values give the integer indefinite).
+[[gnu::cold, gnu::noinline]] static int32_t outofrange() { return INT32_MIN; }
+
+// A branch rather than a select (the call keeps the compiler from turning
+// it into one): the test is predictable, and a select would put itself on
+// the path from the operand to the division.
 static inline int32_t toint32(lua_Number x) {
     int64_t v = luaO_trunc64(x);
-    return v == static_cast<int32_t>(v) ? static_cast<int32_t>(v) : INT32_MIN;
+    if (v != static_cast<int32_t>(v)) [[unlikely]]
+        return outofrange();
+    return static_cast<int32_t>(v);
 }
 
 // Negative: the 32-bit truncation's bits; otherwise the low 32 bits of the
