@@ -24,13 +24,12 @@ static const Instruction *gosubStack[QX_GOSUB_DEPTH];
 int qxVmGosubCount = 0;
 int qxVmLineHookStride = 1;
 
-// Truncation toward zero to 32 bits as the x86 conversion does it
-// (out-of-range values give the integer indefinite).
 [[gnu::cold, gnu::noinline]] static int32_t outofrange() { return INT32_MIN; }
 
-// A branch rather than a select (the call keeps the compiler from turning
-// it into one): the test is predictable, and a select would put itself on
-// the path from the operand to the division.
+// Truncation toward zero to 32 bits as the x86 conversion does it
+// (out-of-range values give the integer indefinite). The range test is a
+// branch, which predicts well; the call keeps the compiler from making it a
+// select, which would sit on the path from the operand to the division.
 static inline int32_t toint32(lua_Number x) {
     int64_t v = luaO_trunc64(x);
     if (v != static_cast<int32_t>(v)) [[unlikely]]
