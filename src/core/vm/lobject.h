@@ -2,6 +2,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 #include "core/vm/lua.h"
 
@@ -162,7 +165,12 @@ inline void setsvalue(TValue *o, TString *s) { setgcvalue(o, s, LUA_TSTRING); }
 inline void sethvalue(TValue *o, Table *t) { setgcvalue(o, t, LUA_TTABLE); }
 inline void setclvalue(TValue *o, Closure *c) { setgcvalue(o, c, LUA_TFUNCTION); }
 inline void setuvalue(TValue *o, Udata *u) { setgcvalue(o, u, LUA_TUSERDATA); }
-inline void setobj(TValue *dst, const TValue *src) { *dst = *src; }
+// Field by field: a value just written as a tag and a number forwards to
+// loads of the same sizes, where a 16-byte copy would wait for both stores.
+inline void setobj(TValue *dst, const TValue *src) {
+    dst->tt = src->tt;
+    dst->value = src->value;
+}
 
 inline bool iscfunction(const TValue *o) { return ttisfunction(o) && clvalue(o)->isC; }
 
@@ -175,6 +183,17 @@ inline bool l_isfalse(const TValue *o) {
     case LUA_TSTRING: return tsvalue(o)->len == 0;
     default: return false;
     }
+}
+
+// A number cut toward zero to 64 bits; NaN and values out of range give
+// INT64_MIN. One conversion serves the array index and the 32-bit integer
+// operations, which then only test the result's range.
+inline int64_t luaO_trunc64(lua_Number n) {
+#if defined(__x86_64__)
+    return _mm_cvttsd_si64(_mm_set_sd(n));
+#else
+    return (n >= -9223372036854775808.0 && n < 9223372036854775808.0) ? static_cast<int64_t>(n) : INT64_MIN;
+#endif
 }
 
 extern const TValue luaO_nilobject;

@@ -13,18 +13,92 @@
 
 #define MINSIZEARRAY 4
 
+// Small blocks come and go in bulk (the strings of a line loop, records,
+// closures; a collection frees hundreds at once), so freed blocks of up to
+// 256 bytes wait in per-thread lists, one per size class, for the next
+// request of their class instead of going back to malloc. Class c holds the
+// sizes 16c - 7 .. 16c + 8 and its blocks are allocated at 16c + 8 bytes,
+// so any block of a class fits any request of it, and malloc, which serves
+// 8 bytes less than a multiple of 16 in each chunk, gives the class's
+// largest size the same chunk as its smallest. In the GC stress mode
+// nothing is kept, so that a block freed too early stays freed for the
+// sanitizer.
+namespace {
+
+constexpr size_t kSmallLimit = 256;
+constexpr size_t kClasses = (kSmallLimit + 7) / 16 + 1;
+constexpr size_t kClassBytes = 64 * 1024; // kept per class
+
+struct FreeBlock {
+    FreeBlock *next;
+};
+
+struct SmallBlocks {
+    FreeBlock *list[kClasses] = {};
+    size_t bytes[kClasses] = {};
+    // At thread exit; a state closed later (from an exit handler) then
+    // finds every list full and frees its blocks directly.
+    ~SmallBlocks() {
+        for (size_t c = 0; c < kClasses; c++) {
+            for (FreeBlock *b = list[c]; b;) {
+                FreeBlock *next = b->next;
+                qxFree(b);
+                b = next;
+            }
+            list[c] = nullptr;
+            bytes[c] = kClassBytes;
+        }
+    }
+};
+
+thread_local SmallBlocks smallBlocks;
+
+inline size_t sizeclass(size_t n) { return (n + 7) / 16; }
+inline size_t classsize(size_t c) { return 16 * c + 8; }
+
+void *allocblock(size_t size) {
+    if (size > kSmallLimit) return qxAlloc(size, 0);
+    size_t c = sizeclass(size);
+    SmallBlocks &sb = smallBlocks;
+    if (FreeBlock *b = sb.list[c]) {
+        sb.list[c] = b->next;
+        sb.bytes[c] -= classsize(c);
+        return b;
+    }
+    return qxAlloc(classsize(c), 0);
+}
+
+void freeblock(void *block, size_t size) {
+    if (size == 0 || size > kSmallLimit || qxVmGcStress) {
+        qxFree(block);
+        return;
+    }
+    size_t c = sizeclass(size);
+    SmallBlocks &sb = smallBlocks;
+    if (sb.bytes[c] >= kClassBytes) {
+        qxFree(block);
+        return;
+    }
+    FreeBlock *b = static_cast<FreeBlock *>(block);
+    b->next = sb.list[c];
+    sb.list[c] = b;
+    sb.bytes[c] += classsize(c);
+}
+
+} // namespace
+
 void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
     if (size == 0) {
-        if (block) qxFree(block);
+        if (block) freeblock(block, oldsize);
         block = nullptr;
     } else if (size >= static_cast<size_t>(-1) / 2) {
         luaD_throw(L, 1000);
     } else {
-        void *nb = qxAlloc(size, 0);
+        void *nb = allocblock(size);
         if (nb == nullptr) luaD_throw(L, 1000);
         if (block) {
             std::memcpy(nb, block, oldsize < size ? oldsize : size);
-            qxFree(block);
+            freeblock(block, oldsize);
         }
         block = nb;
     }

@@ -10,9 +10,22 @@
 
 static inline Node *gnode(const Table *t, int i) { return &t->node[i]; }
 
+// n modulo ((size - 1) | 1) by multiplication: there is one divisor per
+// hash size, so its 64-bit reciprocal is fixed in advance (exact for every
+// 32-bit n; a divisor of 1 has the reciprocal 0 and gives 0).
+struct ModReciprocals {
+    uint64_t m[MAXBITS + 1];
+    constexpr ModReciprocals() : m() {
+        for (int k = 0; k <= MAXBITS; k++) m[k] = UINT64_MAX / (((1u << k) - 1) | 1u) + 1;
+    }
+};
+static constexpr ModReciprocals modrecip;
+
 static Node *hashmod(const Table *t, uint32_t n) {
-    uint32_t m = (static_cast<uint32_t>(sizenode(t)) - 1) | 1u;
-    return gnode(t, static_cast<int>(n % m));
+    uint32_t d = (static_cast<uint32_t>(sizenode(t)) - 1) | 1u;
+    uint64_t low = modrecip.m[t->lsizenode] * n;
+    auto r = static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
+    return gnode(t, static_cast<int>(r));
 }
 
 static Node *hashnum(const Table *t, lua_Number n) {

@@ -23,11 +23,13 @@ int luaH_next(lua_State *L, Table *t, StkId key);
 // The node where a key's chain starts.
 Node *luaH_mainposition(const Table *t, const TValue *key);
 
-// The array-part slot of a number key, or null when the key has none.
+// The array-part slot of a number key, or null when the key has none:
+// one conversion and its round trip instead of range tests on the double.
 inline TValue *luaH_arrayslot(Table *t, const TValue *key) {
     if (!ttisnumber(key)) return nullptr;
     lua_Number n = nvalue(key);
-    if (!(n >= 1 && n <= static_cast<lua_Number>(t->sizearray))) return nullptr;
-    int k = static_cast<int>(n);
-    return static_cast<lua_Number>(k) == n ? &t->array[k - 1] : nullptr;
+    int64_t k = luaO_trunc64(n);
+    uint64_t idx = static_cast<uint64_t>(k) - 1;
+    if (idx >= static_cast<uint64_t>(t->sizearray) || static_cast<lua_Number>(k) != n) return nullptr;
+    return &t->array[idx];
 }

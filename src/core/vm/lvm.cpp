@@ -1,4 +1,5 @@
 // The bytecode interpreter.
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -23,17 +24,25 @@ static const Instruction *gosubStack[QX_GOSUB_DEPTH];
 int qxVmGosubCount = 0;
 int qxVmLineHookStride = 1;
 
+[[gnu::cold, gnu::noinline]] static int32_t outofrange() { return INT32_MIN; }
+
 // Truncation toward zero to 32 bits as the x86 conversion does it
-// (out-of-range values give the integer indefinite).
+// (out-of-range values give the integer indefinite). The range test is a
+// branch, which predicts well; the call keeps the compiler from making it a
+// select, which would sit on the path from the operand to the division.
 static inline int32_t toint32(lua_Number x) {
-    if (!(x > -2147483649.0 && x < 2147483648.0)) return INT32_MIN;
-    return static_cast<int32_t>(x);
+    int64_t v = luaO_trunc64(x);
+    if (v != static_cast<int32_t>(v)) [[unlikely]]
+        return outofrange();
+    return static_cast<int32_t>(v);
 }
 
+// Negative: the 32-bit truncation's bits; otherwise the low 32 bits of the
+// 64-bit truncation (0 from 2^63 on, where trunc64 gives INT64_MIN).
 static inline uint32_t touint32(lua_Number x) {
-    if (x < 0) return static_cast<uint32_t>(toint32(x));
-    if (!(x < 9223372036854775808.0)) return 0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x)));
+    int64_t v = luaO_trunc64(x);
+    if (x < 0 && v != static_cast<int32_t>(v)) return 0x80000000u;
+    return static_cast<uint32_t>(v);
 }
 
 static inline lua_Number arithop(lua_State *L, TMS op, lua_Number b, lua_Number c) {
@@ -147,22 +156,48 @@ static inline const TValue *indexstr(lua_State *L, Table *h, TString *key) {
     return ttistable(tm) ? luaH_getstr(hvalue(tm), key) : v;
 }
 
+// Whether stores into h's empty slots bypass __newindex, as far as the
+// metatable's absence cache knows (the slow path fills the cache).
+static inline bool nonewindex(const Table *h) {
+    const Table *mt = h->metatable;
+    return mt == nullptr || (mt->flags & (1u << TM_NEWINDEX));
+}
+
 #define RA(i) (base + GETARG_A(i))
 #define RB(i) (base + GETARG_B(i))
 #define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
 #define RKC(i) (GETARG_C(i) < MAXSTACK ? base + GETARG_C(i) : k + (GETARG_C(i) - MAXSTACK))
 #define KBx(i) (k + GETARG_Bx(i))
-#define Protect(x) { x; base = L->base; }
+// Hooks can only be set or cleared while the interpreter calls out, so the
+// line and count masks are looked at after each call-out (hooksync) rather
+// than before every instruction; with them off the budget is a count that
+// only runs out after a billion instructions, which costs one more look.
+#define HOOK_IDLE (INT_MAX / 2)
+#define hooksync()                                                          \
+    {                                                                       \
+        bool on = (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) != 0;      \
+        if (on != hooked) {                                                 \
+            hooked = on;                                                    \
+            hookbudget = on ? 1 : HOOK_IDLE;                                \
+        }                                                                   \
+    }
+#define Protect(x) { x; base = L->base; hooksync(); }
 #define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
 // Abort flag, fetch, hooks, then on to the next instruction's handler.
 #define vmbreak                                                                    \
     {                                                                              \
         if (qxVmAbort) return nullptr;                                             \
         i = *pc++;                                                                 \
-        if ((L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) && --hookbudget <= 0) { \
-            hookbudget = traceexec(L, pc, tracked);                                \
-            tracked = hookbudget == 1;                                             \
-            base = L->base;                                                        \
+        pcmem = pc;                                                                \
+        if (--hookbudget <= 0) {                                                   \
+            if (hooked) {                                                          \
+                hookbudget = traceexec(L, pc, tracked);                            \
+                tracked = hookbudget == 1;                                         \
+                base = L->base;                                                    \
+                hooksync();                                                        \
+            } else {                                                               \
+                hookbudget = HOOK_IDLE;                                            \
+            }                                                                      \
         }                                                                          \
         ra = RA(i);                                                                \
         goto *dispatch[GET_OPCODE(i)];                                             \
@@ -191,10 +226,15 @@ StkId luaV_execute(lua_State *L) {
     LClosure *cl;
     TValue *k;
     StkId base;
+    // pc stays in a register; pcmem, which debug and error code read through
+    // ci->pcp, follows it at every fetch (and wherever a handler moves pc
+    // before calling out).
     const Instruction *pc;
-    // Instructions left before the next hook check; whether ci->savedpc
-    // holds the previous instruction.
-    int hookbudget = 1;
+    const Instruction *pcmem = nullptr;
+    // Whether line or count hooks are on; instructions left before the next
+    // hook check; whether ci->savedpc holds the previous instruction.
+    bool hooked = false;
+    int hookbudget = HOOK_IDLE;
     bool tracked = true;
     const Instruction *startcode = ci_proto(L->ci)->code;
     Instruction i;
@@ -216,11 +256,12 @@ StkId luaV_execute(lua_State *L) {
 callentry:
 retentry:
     L->ci->state = CI_HASFRAME;
-    L->ci->pcp = &pc;
+    L->ci->pcp = &pcmem;
     pc = L->ci->savedpc;
     cl = lclvalue(L->base - 1);
     k = cl->p->k;
     base = L->base;
+    hooksync();
     for (;;) {
         vmbreak; // every handler ends by fetching and dispatching the next instruction
         {
@@ -262,10 +303,12 @@ retentry:
         L_OP_SETUPVAL: setobj(cl->upvals[GETARG_B(i)]->v, ra); vmbreak;
         L_OP_SETTABLE: {
             TValue *rb = RKB(i);
-            if (ttistable(ra)) { // a slot in use takes the value directly
+            // A slot in use takes the value directly, and so does an empty
+            // array slot while no __newindex watches the table.
+            if (ttistable(ra)) {
                 Table *h = hvalue(ra);
                 TValue *slot = ttisstring(rb) ? const_cast<TValue *>(luaH_getstr(h, tsvalue(rb))) : luaH_arrayslot(h, rb);
-                if (slot != nullptr && !ttisnil(slot)) {
+                if (slot != nullptr && (!ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h)))) {
                     setobj(slot, RKC(i));
                     h->flags = 0;
                     vmbreak;
@@ -399,7 +442,7 @@ retentry:
             while (top < ftop) setnilvalue(top++);
             L->top = ftop;
             ci->state = CI_HASFRAME;
-            ci->pcp = &pc;
+            ci->pcp = &pcmem;
             pc = p->code;
             cl = lclvalue(ra);
             k = p->k;
@@ -440,6 +483,7 @@ retentry:
                 goto callentry;
             }
             base = L->base;
+            hooksync();
             if (r == PCRGOSUB1 || r == PCRGOSUB2) {
                 pushgosub(L, r == PCRGOSUB1 ? pc : pc - 2);
                 const Instruction *target = pc + qxVmLabelOffset;
@@ -481,7 +525,7 @@ retentry:
                 L->top = nresults >= 0 ? pci->top : res;
                 // back in the caller's frame, as at retentry
                 pci->state = CI_HASFRAME;
-                pci->pcp = &pc;
+                pci->pcp = &pcmem;
                 pc = pci->savedpc;
                 base = pci->base;
                 cl = lclvalue(base - 1);
@@ -562,6 +606,7 @@ retentry:
                 else ncl->upvals[j] = luaF_findupval(L, base + GETARG_B(*pc));
             }
             setclvalue(ra, ncl);
+            pcmem = pc;
             Protect(framegc(L));
             vmbreak;
         }

@@ -50,6 +50,18 @@ TEST_F(InterpTest, IntegerAndBitOperations) {
         {OP_BOR, 5, 10, 15}, {OP_BAND, 6, 3, 2}, {OP_BXOR, 6, 3, 5}, {OP_IDIV, -7, 2, -3},
         {OP_IDIV, -2147483648.0, -1, 2147483648.0}, {OP_MOD, -2147483648.0, -1, 0},
         {OP_POW, 2, 10, 1024}, {OP_DIV, 1, 4, 0.25}, {OP_SUB, 3, 5, -2},
+        // out of the 32-bit range: int32 gives the integer indefinite; uint32
+        // of a non-negative value keeps the low 32 bits of its 64-bit
+        // truncation, from 2^63 on 0
+        {OP_IDIV, 2147483648.0, 1, -2147483648.0}, {OP_IDIV, -2147483649.0, 1, -2147483648.0},
+        {OP_IDIV, -2147483648.9, 1, -2147483648.0}, {OP_IDIV, 2147483647.9, 1, 2147483647},
+        {OP_IDIV, 1e300, 1, -2147483648.0}, {OP_MOD, 7, 4294967299.0, 7},
+        {OP_BOR, 4294967301.0, 0, 5}, {OP_BOR, 9223372036854775808.0, 0, 0}, {OP_BOR, 9.2e18, 0, 2643984384.0},
+        {OP_BOR, 9223372036854774784.0, 0, 4294966272.0}, {OP_BOR, 4294967295.9, 0, 4294967295.0},
+        {OP_BOR, -1.5, 0, 4294967295.0}, {OP_BOR, -2147483649.0, 0, 2147483648.0},
+        {OP_BOR, -1e300, 0, 2147483648.0}, {OP_BOR, -0.0, 0, 0}, {OP_SHR, 1e300, 0, 0},
+        {OP_BOR, HUGE_VAL, 0, 0}, {OP_BOR, -HUGE_VAL, 0, 2147483648.0}, {OP_IDIV, NAN, 1, -2147483648.0},
+        {OP_BOR, NAN, 0, 0},
     };
     for (const Case &c : cases) {
         ASSERT_EQ(run(binop(c.op, num(c.a), num(c.b))), 0) << luaP_opnames[c.op];
@@ -232,6 +244,57 @@ TEST_F(InterpTest, IndexMetamethods) {
     lua_settable(L, LUA_GLOBALSINDEX);
     ASSERT_EQ(run(f), 0);
     EXPECT_STREQ(lua_tostring(L, -1), "x");
+}
+
+int giveMetatable(lua_State *L) {
+    lua_newtable(L);
+    lua_setmetatable(L, 1);
+    return 0;
+}
+
+int newindexCalls = 0;
+double newindexKey = 0;
+
+int countNewindex(lua_State *L) {
+    newindexCalls++;
+    newindexKey = lua_tonumber(L, 2);
+    return 0;
+}
+
+int armNewindex(lua_State *L) {
+    lua_getmetatable(L, 1);
+    lua_pushstring(L, "__newindex");
+    lua_pushcfunction(L, countNewindex);
+    lua_settable(L, -3);
+    return 0;
+}
+
+TEST_F(InterpTest, NewindexAddedLaterWatchesEmptyArraySlots) {
+    // the metatable is known to lack __newindex while empty array slots are
+    // filled; once it gains one, an empty slot goes to it and a slot in use
+    // still takes the value
+    setglobal("givemeta", giveMetatable);
+    setglobal("arm", armNewindex);
+    newindexCalls = 0;
+    Func f;
+    f.k = {num(1), num(2), num(7), num(3), num(9), str("givemeta"), str("arm")};
+    f.code = {CREATE_ABC(OP_NEWTABLE, 0, 4, 0),
+              CREATE_ABx(OP_GETGLOBAL, 1, 5), CREATE_ABC(OP_MOVE, 2, 0, 0), CREATE_ABC(OP_CALL, 1, 2, 1),
+              CREATE_ABC(OP_SETTABLE, 0, K(0), K(0)), CREATE_ABC(OP_SETTABLE, 0, K(3), K(4)),
+              CREATE_ABx(OP_GETGLOBAL, 1, 6), CREATE_ABC(OP_MOVE, 2, 0, 0), CREATE_ABC(OP_CALL, 1, 2, 1),
+              CREATE_ABC(OP_SETTABLE, 0, K(1), K(2)), CREATE_ABC(OP_SETTABLE, 0, K(0), K(2)),
+              CREATE_ABC(OP_GETTABLE, 1, 0, K(0)), CREATE_ABC(OP_GETTABLE, 2, 0, K(3)),
+              CREATE_ABC(OP_MOVE, 3, 0, 0), CREATE_ABC(OP_RETURN, 1, 4, 0)};
+    ASSERT_EQ(run(f, 3), 0);
+    EXPECT_EQ(newindexCalls, 1);
+    EXPECT_EQ(newindexKey, 2);
+    EXPECT_EQ(lua_tonumber(L, 1), 7);
+    EXPECT_EQ(lua_tonumber(L, 2), 9);
+    ASSERT_TRUE(lua_istable(L, 3));
+    EXPECT_EQ(hvalue(L->base + 2)->sizearray, 4);
+    lua_pushnumber(L, 2);
+    lua_rawget(L, 3);
+    EXPECT_TRUE(lua_isnil(L, -1));
 }
 
 TEST_F(InterpTest, OperandsThatOnlyBadCodeProduces) {
@@ -595,6 +658,32 @@ TEST_F(InterpTest, LineHookRunsAndCanStopTheScript) {
     }, LUA_MASKLINE, 0);
     EXPECT_EQ(run(f), 1003);
     lua_sethook(L, nullptr, 0, 0);
+    EXPECT_EQ(lua_gethookmask(L), 0);
+}
+
+int hookOn(lua_State *L) {
+    lua_sethook(L, countLines, LUA_MASKLINE, 0);
+    return 0;
+}
+
+int hookOff(lua_State *L) {
+    lua_sethook(L, nullptr, 0, 0);
+    return 0;
+}
+
+TEST_F(InterpTest, LineHookSetByACommandTakesEffectAtTheNextInstruction) {
+    setglobal("hookon", hookOn);
+    setglobal("hookoff", hookOff);
+    Func f;
+    f.k = {str("hookon"), str("hookoff")};
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABC(OP_CALL, 0, 1, 1),
+              CREATE_ABC(OP_LOADNUM, 1, 1, 0), // initialises the hook state
+              CREATE_ABC(OP_LOADNUM, 1, 2, 0), CREATE_ABC(OP_LOADNUM, 1, 3, 0), CREATE_ABx(OP_GETGLOBAL, 0, 1),
+              CREATE_ABC(OP_CALL, 0, 1, 1), CREATE_ABC(OP_LOADNUM, 1, 4, 0), CREATE_ABC(OP_RETURN, 1, 2, 0)};
+    lineCount = 0;
+    ASSERT_EQ(run(f), 0);
+    EXPECT_EQ(lineCount, 4);
+    EXPECT_EQ(lua_tonumber(L, -1), 4);
     EXPECT_EQ(lua_gethookmask(L), 0);
 }
 

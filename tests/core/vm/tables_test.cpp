@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -134,6 +135,34 @@ TEST_F(TableTest, StringHashFollowsTheRule) {
     size_t step = (s.size() >> 5) + 1;
     for (size_t l1 = s.size(); l1 >= step; l1 -= step) h = h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(s[l1 - 1]));
     EXPECT_EQ(luaS_newlstr(L, s.data(), s.size())->hash, h);
+}
+
+TEST_F(TableTest, NumberKeysStartAtTheRuleMainPosition) {
+    // the 64 bits of x + 1.0, low half plus high half, modulo ((n - 1) | 1):
+    // the main position decides the traversal order scripts see
+    std::mt19937_64 rng(11);
+    for (int lsize = 0; lsize <= 16; lsize++) {
+        lua_settop(L, 0);
+        Table *t = luaH_new(L, 0, lsize);
+        sethvalue(L->top, t);
+        L->top++;
+        uint32_t n = 1u << lsize;
+        for (int i = 0; i < 2000; i++) {
+            double x;
+            uint64_t raw = rng();
+            if (i < 2) x = i == 0 ? -1.0 : 4294967295.0; // sums of 0 and of the largest halves
+            else if (i % 2) x = static_cast<double>(static_cast<int64_t>(raw % 2000000) - 1000000);
+            else std::memcpy(&x, &raw, sizeof x);
+            if (std::isnan(x)) continue;
+            double x1 = x + 1.0;
+            uint64_t bits;
+            std::memcpy(&bits, &x1, sizeof bits);
+            uint32_t sum = static_cast<uint32_t>(bits) + static_cast<uint32_t>(bits >> 32);
+            TValue key = number(x);
+            EXPECT_EQ(luaH_mainposition(t, &key) - t->node, static_cast<ptrdiff_t>(sum % ((n - 1) | 1)))
+                << "x " << x << " size " << n;
+        }
+    }
 }
 
 TEST(Conversions, NumberParsing) {
