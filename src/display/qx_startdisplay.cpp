@@ -4,9 +4,6 @@
 #include "display/qx_startdisplay.h"
 
 #include "core/qx_cmdcall.h"
-#include "platform/qx_sync.h"
-
-static qxMutex *eventQueueMutex;
 
 extern "C" {
 
@@ -17,19 +14,5 @@ void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *)
     // DisableLineHook keeps the hook from polling; there is nothing to poll yet.
     if (qxLineHookDisabled)
         return;
-}
-
-int qxInitEventQueue(void)
-{
-    eventQueueMutex = qxCreateMutex();
-    return eventQueueMutex ? 0 : 1298;
-}
-
-void qxFreeEventQueue(void) {}
-
-void qxDeleteEventQueueMutex(void)
-{
-    qxDeleteMutex(eventQueueMutex);
-    eventQueueMutex = nullptr;
 }
 }
