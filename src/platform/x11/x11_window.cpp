@@ -374,10 +374,11 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
         setShape(d, win, 0 /* ShapeBounding */, 0, 0, x->shape);
         setShape(d, win, 2 /* ShapeInput */, 0, 0, x->shape);
     }
+    // WM_DELETE_WINDOW is made even before any manager has made it: a
+    // manager started later would otherwise kill the player on close.
     for (int i = 0; i < X11_ATOM_COUNT; i++)
-        x->atoms[i] = XInternAtom(d, atomNames[i], i == X11_WM_DELETE_WINDOW ? True : False);
-    if (x->atoms[X11_WM_DELETE_WINDOW])
-        XSetWMProtocols(d, win, &x->atoms[X11_WM_DELETE_WINDOW], 1);
+        x->atoms[i] = XInternAtom(d, atomNames[i], False);
+    XSetWMProtocols(d, win, &x->atoms[X11_WM_DELETE_WINDOW], 1);
 
     XGCValues gcv{};
     gcv.function = GXcopy;
