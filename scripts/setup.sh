@@ -4,7 +4,10 @@
 set -e
 
 QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3 \
-zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev xvfb xauth lua5.1"
+zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev xvfb xauth lua5.1 \
+libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev libxtst-dev \
+libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 \
+openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy"
 
 qx_missing=""
 for p in $QX_PACKAGES; do
