@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 args.pointer = std::malloc(8);
             else if (c == 1 && (flags & 2))
                 args.pointer = guard;
-            else if (c == 11 || c >= 32)
+            else if (c == 1 || c == 11 || c >= 32)
                 args.pointer = nullptr; // a pointer code always carries a real pointer
             else {
                 args.v.c = a ^ b;
