@@ -20,6 +20,7 @@ void (*qxFreeCustomEventData)(uint32_t type, void *payload);
 namespace {
 
 qxMutex *queueMutex;
+qxQueuedEvent *queueTail; // last node, so that posting does not walk the list
 bool queueOn;
 uint64_t clockSkew;
 
@@ -93,12 +94,13 @@ int qxPostEvent(qxDisplay *display, uint32_t type, uint32_t param1, uint32_t par
         qxUnlockMutex(queueMutex);
         return 0;
     }
-    qxQueuedEvent **tail = &qxEventQueue;
-    for (qxQueuedEvent *n = qxEventQueue; n; n = n->next) {
+    if (!qxEventQueue)
+        queueTail = nullptr;
+    if (type == 5) {
         // Only the newest size event of a display survives.
-        if (type == 5 && n->type == 5 && n->display == display)
-            n->type = 0;
-        tail = &n->next;
+        for (qxQueuedEvent *n = qxEventQueue; n; n = n->next)
+            if (n->type == 5 && n->display == display)
+                n->type = 0;
     }
     auto *node = static_cast<qxQueuedEvent *>(std::calloc(1, sizeof(qxQueuedEvent)));
     if (!node) {
@@ -114,7 +116,8 @@ int qxPostEvent(qxDisplay *display, uint32_t type, uint32_t param1, uint32_t par
     node->seconds = qxGetSeconds();
     qxGetSysTime(&node->posted);
     node->postedMs = monotonicMs();
-    *tail = node;
+    (queueTail ? queueTail->next : qxEventQueue) = node;
+    queueTail = node;
     qxUnlockMutex(queueMutex);
     return 1;
 }
@@ -180,6 +183,8 @@ void qxFlushEvents(lua_State *, uint32_t n, int lock)
         qxEventQueue = node->next;
         freeNode(node);
     }
+    if (!qxEventQueue)
+        queueTail = nullptr;
     if (lock && queueMutex)
         qxUnlockMutex(queueMutex);
 }

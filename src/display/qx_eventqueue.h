@@ -46,6 +46,8 @@ enum : uint32_t { QX_EVENT_TIMEOUT_NEVER = 0xFFFFFFFFu, QX_FIRST_CUSTOM_EVENT = 
 
 extern "C" {
 extern uint32_t qxEventTimeout; // milliseconds, 60000 at start
+// The oldest node; read it under the mutex, change the list only through
+// the functions below.
 extern qxQueuedEvent *qxEventQueue;
 // Frees the payload of a custom event (code 32 and up); set by the event
 // library. NULL: free().

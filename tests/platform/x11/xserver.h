@@ -19,9 +19,9 @@ public:
     ~XServer() { stop(); }
 
     // Xvfb with one screen of the given depth.
-    bool startXvfb(int depth, bool manager)
+    bool startXvfb(int depth, bool manager, const char *size = "1024x768")
     {
-        std::string screen = "1024x768x" + std::to_string(depth);
+        std::string screen = std::string(size) + "x" + std::to_string(depth);
         return start({"Xvfb", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, manager);
     }
 
