@@ -114,3 +114,40 @@ TEST(X11Connection, UnreachableServerAndMissingWindows)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(X11Test, DepthEightServerIsRefused)
+{
+    qxScreenPixelFormat = -1;
+    x11NoMouseHook = 1;
+    ASSERT_TRUE(server.startXvfb(8, false));
+    setup();
+    x11Connection *c = nullptr;
+    EXPECT_EQ(x11OpenConnection(nullptr, &c), 1171);
+    qxDisplay *d = qxNewDisplayRecord(1);
+    EXPECT_EQ(x11InitPixelFormat(d), 0); // falls back to native ARGB
+    EXPECT_EQ(qxScreenPixelFormat, 10);
+    std::free(d);
+}
+
+TEST_F(X11Test, ScaleFactorFromTheServersResources)
+{
+    startServer(24, false);
+    std::string file = ::testing::TempDir() + "qxres" + std::to_string(getpid());
+    FILE *f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("Xft.dpi: 144\n", f);
+    std::fclose(f);
+    server.run("xrdb -nocpp -merge " + file);
+    unlink(file.c_str());
+    ASSERT_EQ(x11InitPlatform(), 0);
+    double factor = 0;
+    qxGetScaleFactor(&factor);
+    EXPECT_DOUBLE_EQ(factor, 1.5);
+    int dx = 0, dy = 0;
+    x11GetDPI(&dx, &dy);
+    EXPECT_EQ(dx, 72);
+}
+
+} // namespace
