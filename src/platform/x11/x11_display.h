@@ -295,4 +295,8 @@ int x11OpenURL(const char *text);
 uint32_t x11GetFreeMemory(void);
 uint32_t x11ParseFreeMemory(const char *text, size_t length);
 int x11GetSystemDir(int kind, char *buffer, size_t size);
+// HOME/.zephyrane-kit/preferences, made when missing.
+void qxGetPrefsDir(char *buffer, size_t size);
+// The program's directory; ISO-8859-1 unless raw or in UTF-8 text mode.
+void qxMakeSystemPath(char *buffer, size_t size, int raw);
 }

@@ -5,7 +5,11 @@
 
 #include <X11/keysym.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 #include <cstring>
 
 #include "platform/x11/x11_display.h"
@@ -158,6 +162,17 @@ TEST(X11Platform, FreeMemoryReader)
     EXPECT_STREQ(dir, "/tmp");
     EXPECT_EQ(x11GetSystemDir(99, dir, sizeof dir), 0);
     EXPECT_STREQ(dir, "");
+    std::string home = ::testing::TempDir() + "qxhome" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+    setenv("HOME", home.c_str(), 1);
+    char prefs[512];
+    qxGetPrefsDir(prefs, sizeof prefs);
+    EXPECT_EQ(std::string(prefs), home + "/.zephyrane-kit/preferences");
+    struct stat st;
+    EXPECT_EQ(stat(prefs, &st), 0);
+    rmdir(prefs);
+    rmdir((home + "/.zephyrane-kit").c_str());
+    rmdir(home.c_str());
 }
 
 } // namespace

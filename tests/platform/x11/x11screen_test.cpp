@@ -129,8 +129,9 @@ TEST_F(X11Dummy, ModesNearest60HzAndSmallestFit)
             eight++;
             EXPECT_EQ(modes[i].refresh, 60u);
         }
-        if (modes[i].width == 1024 && modes[i].height == 768 && modes[i].refresh == 60)
+        if (modes[i].width == 1024 && modes[i].height == 768 && modes[i].refresh == 60) {
             EXPECT_EQ(modes[i].current, 1u);
+        }
     }
     EXPECT_EQ(eight, 1);
     EXPECT_EQ(geometry("DUMMY0"), "1024x768+0+0");
