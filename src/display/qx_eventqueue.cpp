@@ -42,6 +42,18 @@ void freeNode(qxQueuedEvent *node)
     std::free(node);
 }
 
+bool held(const qxDisplay *d, uint32_t code)
+{
+    return d->input.keys[code] || d->input.keys[QX_RAWKEY_BASE + code];
+}
+
+// A quit request from the host path: the flag and a type-23 event.
+void requestQuit(qxDisplay *d)
+{
+    qxQuitRequested = 1;
+    qxPostEvent(d, 23, 0, 0, 0, nullptr);
+}
+
 bool scalesWithoutSystemScaling(const qxDisplay *d)
 {
     return (d->autoScale || d->layerScale) && !d->systemScale;
@@ -249,17 +261,24 @@ int qxHostEventL(lua_State *, uint32_t code, qxHostEventArgs *args)
         }
         (button == 1 ? d->input.leftButton : button == 2 ? d->input.rightButton
                                                          : d->input.middleButton) = pressed;
-        if (button == 1 && pressed && x11QuitLeftMouse)
-            qxQuitRequested = 1;
         posted = qxPostEvent(d, type, a, b, pressed, nullptr);
+        if (button == 1 && pressed && x11QuitLeftMouse)
+            requestQuit(d);
         break;
     }
     case 4:
         if (a < QX_RAWKEY_BASE)
             d->input.keys[a] = (uint8_t)(b != 0);
-        if (a == QX_KEY_ESC && b && x11QuitEscape)
-            qxQuitRequested = 1;
         posted = qxPostEvent(d, 3, b, args->v.c, a, nullptr);
+        if (!b)
+            break;
+        if ((a == QX_KEY_ESC && x11QuitEscape) ||
+            ((a == 'c' || a == 'C') && x11QuitCtrlC && (held(d, 312) || held(d, 313))))
+            requestQuit(d);
+        if (a == QX_KEY_RETURN && (held(d, 308) || held(d, 309)) &&
+            d->state == QX_DISPSTATE_OPEN && !(d->flags & QX_DISP_NOMODESWITCH) &&
+            !(qxUpcalls.requesterOpenOn && qxUpcalls.requesterOpenOn(d)))
+            qxPostEvent(d, 13, 0, 0, 0, nullptr);
         break;
     case 5: posted = qxPostEvent(d, 7, 0, 0, 0, nullptr); break;
     case 6:

@@ -20,6 +20,7 @@ protected:
         ASSERT_EQ(qxInitEventQueue(), 0);
         ASSERT_EQ(qxInitDisplayList(), 0);
         qxEventTimeout = 60000;
+        x11QuitCtrlC = 0;
         display = qxNewDisplayRecord(1);
         display->window = &handle; // stands in for an adapter's handle
         qxAppendDisplay(display);
@@ -141,6 +142,24 @@ TEST_F(Queue, HostEventCodes)
     EXPECT_NE(guard, 1);
     EXPECT_EQ(host(0), 0);
     EXPECT_EQ(qxQuitRequested, 1u);
+}
+
+TEST_F(Queue, HostQuitKeysAndAltReturn)
+{
+    display->state = QX_DISPSTATE_OPEN;
+    EXPECT_EQ(host(4, 308, 1), 0); // LALT held
+    EXPECT_EQ(host(4, 274, 1), 0);
+    EXPECT_EQ(types(), (std::vector<uint32_t>{3, 3, 13}));
+    display->flags |= QX_DISP_NOMODESWITCH;
+    EXPECT_EQ(host(4, 274, 1), 0);
+    EXPECT_EQ(types().back(), 3u);
+    EXPECT_EQ(host(4, 312, 1), 0); // LCONTROL
+    EXPECT_EQ(host(4, 'C', 1), 0);
+    EXPECT_EQ(qxQuitRequested, 0u); // Ctrl-C quit is off
+    x11QuitCtrlC = 1;
+    EXPECT_EQ(host(4, 'c', 1), 0);
+    EXPECT_EQ(qxQuitRequested, 1u);
+    EXPECT_EQ(types().back(), 23u);
 }
 
 TEST_F(Queue, HostEventRejectsUnknownHandlesAndCodes)
