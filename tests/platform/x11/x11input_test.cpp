@@ -150,3 +150,68 @@ TEST_F(X11Test, BorderlessDragAndResize)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(X11Test, QuitKeysAndGrabFocus)
+{
+    startServer(24, false);
+    qxDisplay *d = open(0, 0, 100, 100);
+    ASSERT_NE(d, nullptr);
+    server.run("xdotool mousemove --window " + id(d) + " 10 10");
+    settle();
+    // A grab moves focus with a mode other than NotifyNormal: no event, the
+    // key states stay.
+    d->input.keys[97] = 1;
+    x11GrabInput(x11Data(d)->conn, x11Data(d)->window);
+    pump(1000, 0.3);
+    XUngrabKeyboard(x11Data(d)->display, CurrentTime);
+    XUngrabPointer(x11Data(d)->display, CurrentTime);
+    pump(1000, 0.3);
+    for (auto &e : queued())
+        EXPECT_TRUE(e.type != 6 && e.type != 8) << e;
+    EXPECT_EQ(d->input.keys[97], 1);
+    int error = 0;
+    x11SetQuitKey(d, 10, 1);
+    server.run("xdotool key Escape");
+    int stop = 0;
+    for (int i = 0; i < 100 && !stop; i++, usleep(5000))
+        stop = x11HandleEvents(nullptr, &error);
+    EXPECT_EQ(stop, 1);
+    EXPECT_EQ(x11GetAttribute(d, 10), 1);
+    qxQuitRequested = 0;
+    x11SetQuitKey(d, 10, 0);
+    settle();
+    server.run("xdotool key ctrl+c");
+    stop = 0;
+    for (int i = 0; i < 100 && !stop; i++, usleep(5000))
+        stop = x11HandleEvents(nullptr, &error);
+    EXPECT_EQ(stop, 1);
+}
+
+TEST_F(X11Test, FloodStopsAfterTheBudget)
+{
+    startServer(24, false);
+    qxDisplay *d = open(0, 0, 100, 100);
+    ASSERT_NE(d, nullptr);
+    settle();
+    Display *other = XOpenDisplay(server.name().c_str());
+    ASSERT_NE(other, nullptr);
+    XEvent ev{};
+    ev.xkey.type = KeyPress;
+    ev.xkey.window = window(d);
+    ev.xkey.keycode = XKeysymToKeycode(other, 'a');
+    for (int i = 0; i < 60000; i++)
+        XSendEvent(other, window(d), False, 0, &ev);
+    XSync(other, False);
+    XCloseDisplay(other);
+    int error = 0;
+    double start = qxGetSeconds();
+    x11HandleEvents(nullptr, &error);
+    EXPECT_LT(qxGetSeconds() - start, 0.5);
+    EXPECT_EQ(x11MoreEventsPending, 1u);
+    x11WaitEvents(); // returns at once and clears the flag
+    EXPECT_EQ(x11MoreEventsPending, 0u);
+}
+
+} // namespace
