@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "core/qx_errors.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_joystick.h"
 #include "platform/qx_libimports.h"
 #include "platform/qx_sync.h"
@@ -292,7 +293,8 @@ int x11OpenConnection(const char *name, x11Connection **out)
     for (x11Connection *c = x11Connections; c; c = c->next) {
         if (!std::strcmp(c->name, wanted)) {
             *out = c;
-            return 0;
+            // A server refused once stays refused.
+            return c->refused ? ERR_PIXELFORMAT : 0;
         }
         tail = &c->next;
     }
@@ -316,9 +318,10 @@ int x11OpenConnection(const char *name, x11Connection **out)
     *out = c;
     if (qxDisplayAdapterActive())
         return 0;
-    extern int qxScreenPixelFormat;
-    if (c->pixelFormat < 0 || (qxScreenPixelFormat != -1 && qxScreenPixelFormat != c->pixelFormat))
+    if (c->pixelFormat < 0 || (qxScreenPixelFormat != -1 && qxScreenPixelFormat != c->pixelFormat)) {
+        c->refused = 1;
         return ERR_PIXELFORMAT;
+    }
     if (qxLibImports.complete[QX_LIB_XFIXES]) {
         int errorBase = 0;
         auto query = reinterpret_cast<Bool (*)(Display *, int *, int *)>(
@@ -346,7 +349,6 @@ int x11OpenConnection(const char *name, x11Connection **out)
 
 int x11InitPixelFormat(qxDisplay *display)
 {
-    extern int qxScreenPixelFormat;
     x11Connection *c = nullptr;
     if (x11OpenConnection(display ? display->xServer : nullptr, &c) || !c)
         qxScreenPixelFormat = 10;

@@ -38,6 +38,7 @@ struct x11Connection {
     int32_t watchX, watchY;
     // Cached extension answers: 0 not asked, 1 usable, 2 not usable.
     uint32_t randr13, vidMode;
+    uint32_t refused; // its pixel format cannot be served
 };
 
 // Atoms of a display's window, in a fixed order.

@@ -264,6 +264,8 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
     x11DisplayData *x = x11Data(display);
     if (!x)
         return ERR_MEM;
+    if (x->window)
+        x11CloseDisplay(display); // reopened (a mode switch): never two windows
     x11Connection *c = nullptr;
     if (int r = x11OpenConnection(display->xServer, &c))
         return r;

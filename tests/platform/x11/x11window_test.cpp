@@ -125,6 +125,7 @@ TEST_F(X11Test, DepthEightServerIsRefused)
     setup();
     x11Connection *c = nullptr;
     EXPECT_EQ(x11OpenConnection(nullptr, &c), 1171);
+    EXPECT_EQ(x11OpenConnection(nullptr, &c), 1171);
     qxDisplay *d = qxNewDisplayRecord(1);
     EXPECT_EQ(x11InitPixelFormat(d), 0); // falls back to native ARGB
     EXPECT_EQ(qxScreenPixelFormat, 10);
