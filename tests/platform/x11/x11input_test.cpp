@@ -99,7 +99,7 @@ TEST_P(X11Input, CloseWithAndWithoutHandler)
     int stop = 0;
     for (double end = qxGetSeconds() + 3; !stop && qxGetSeconds() < end; usleep(5000))
         stop = x11HandleEvents(nullptr, &error);
-    EXPECT_EQ(stop, 1);
+    EXPECT_EQ(stop, 1) << "state " << d->state << ", queued " << ::testing::PrintToString(queued());
     EXPECT_EQ(qxQuitRequested, 1u);
     EXPECT_EQ(error, 0);
 }
