@@ -33,4 +33,7 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
 // Frees a display with the refusals of FreeDisplay (1346, 1504); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);
+// Shutdown: closes every window but those of backfill displays and frees
+// every record (BGPics are the BGPic library's); the list ends empty.
+void qxFreeAllDisplays(lua_State *L);
 }

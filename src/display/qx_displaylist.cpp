@@ -199,4 +199,18 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
     std::free(display);
     return 0;
 }
+
+void qxFreeAllDisplays(lua_State *L)
+{
+    if (qxDisplayListMutex)
+        qxLockMutex(qxDisplayListMutex);
+    for (qxDisplay *d = qxDisplays; d; d = next(d))
+        if (!d->backfill && x11Data(d) && d->state != QX_DISPSTATE_CLOSED)
+            x11CloseDisplay(d);
+    qxCurrentDisplay = nullptr;
+    while (qxDisplays)
+        qxFreeDisplay(L, qxDisplays);
+    if (qxDisplayListMutex)
+        qxUnlockMutex(qxDisplayListMutex);
+}
 }

@@ -283,6 +283,16 @@ void x11SuspendBlanker(x11DisplayData *data, int enable);
 void *x11GrabScreen(qxDisplay *display, int x, int y, int width, int height,
                     uint32_t *bytesPerPixel);
 
+// Dispatch hooks with nothing to do here.
+int x11ReturnZero(void);
+int x11ReturnZero3(void *, intptr_t, intptr_t);
+int x11ReturnOne(void);
+void x11NoOp(void);
+int x11PrepareDisplay(qxDisplay *display); // 0
+// The attribute query on a display's work buffer: 21 width, 23 the pixel
+// pointer, 13 the row length in pixels; 0 otherwise.
+uintptr_t x11BitMapBufferAttr(const struct qxPlatformBitMap *buffer, int attribute);
+
 // Pointers and desktop services.
 int x11CreatePointer(const uint32_t *argb, int hotX, int hotY, x11PointerImage **out, int width,
                      int height);

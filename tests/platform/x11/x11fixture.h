@@ -52,10 +52,7 @@ protected:
     }
     void TearDown() override
     {
-        while (qxDisplays) {
-            qxCurrentDisplay = nullptr;
-            qxFreeDisplay(nullptr, qxDisplays);
-        }
+        qxFreeAllDisplays(nullptr);
         x11ExitPlatform();
         qxFreeEventQueue();
         qxDeleteEventQueueMutex();
