@@ -134,6 +134,8 @@ void handleKey(qxDisplay *d, x11DisplayData *x, XKeyEvent *ev, PollState &poll)
     KeySym ignored;
     Status status;
     int n = XwcLookupString(x->ic, ev, chars, 16, &ignored, &status);
+    if (status != XLookupChars && status != XLookupBoth)
+        return; // nothing, or more than the buffer holds: nothing was stored
     for (int i = 0; i < n && i < 16; i++)
         if ((uint32_t)chars[i] > 31)
             post(d, EV_CHAR, 0, 0, (uint32_t)chars[i]);
