@@ -152,3 +152,56 @@ TEST_F(X11Test, ScaleFactorFromTheServersResources)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(X11Test, GrabsHandedBetweenFullScreenDisplays)
+{
+    startServer(24, false);
+    qxDisplay *first = qxNewDisplayRecord(1);
+    first->width = 1024;
+    first->height = 768;
+    first->fullScreen = 1;
+    first->flags = QX_DISP_BORDERLESS;
+    qxAppendDisplay(first);
+    ASSERT_EQ(x11AllocDisplayData(first), 0);
+    ASSERT_EQ(x11OpenDisplay(first, 1, nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(x11Data(first)->grabbed, 1u);
+    EXPECT_NE(server.run("xwininfo -id " + id(first)).find("Override Redirect State: yes"),
+              std::string::npos);
+    qxDisplay *second = qxNewDisplayRecord(2);
+    *second = *first;
+    second->header = {QX_TYPE_DISPLAY, 2, nullptr, nullptr, nullptr};
+    second->window = nullptr;
+    qxAppendDisplay(second);
+    ASSERT_EQ(x11AllocDisplayData(second), 0);
+    ASSERT_EQ(x11OpenDisplay(second, 1, nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(x11Data(first)->grabbed, 0u);
+    EXPECT_EQ(x11Data(second)->grabbed, 0u);
+}
+
+TEST_F(X11Test, FrameExtentsOfWrongTypeOrLength)
+{
+    startServer(24, false);
+    qxDisplay *d = open(0, 0, 50, 50);
+    ASSERT_NE(d, nullptr);
+    Display *dpy = x11Data(d)->display;
+    uint32_t l, t, w, h;
+    server.run("xprop -id " + id(d) + " -f _NET_FRAME_EXTENTS 32c -set _NET_FRAME_EXTENTS '1,2,3'");
+    x11GetFrameExtents(dpy, window(d), &l, &t, &w, &h);
+    EXPECT_EQ(l + t + w + h, 0u);
+    server.run("xprop -id " + id(d) + " -f _NET_FRAME_EXTENTS 8s -set _NET_FRAME_EXTENTS abcd");
+    x11GetFrameExtents(dpy, window(d), &l, &t, &w, &h);
+    EXPECT_EQ(l + t + w + h, 0u);
+    server.run("xprop -id " + id(d) + " -f _NET_FRAME_EXTENTS 32c -set _NET_FRAME_EXTENTS '4,6,20,2'");
+    x11GetFrameExtents(dpy, window(d), &l, &t, &w, &h);
+    EXPECT_EQ(l, 4u);
+    EXPECT_EQ(t, 20u);
+    EXPECT_EQ(w, 10u);
+    EXPECT_EQ(h, 22u);
+    x11GetFrameExtents(dpy, 0x7FFFFF, &l, &t, &w, &h); // a dead window
+    EXPECT_EQ(l + t + w + h, 0u);
+    x11CheckErrors(dpy);
+}
+
+} // namespace
