@@ -2,6 +2,7 @@
 // by display adapter plug-ins through the host event function and by the
 // display library, held until the event step turns them into callbacks.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/qx_displayrecord.h"
@@ -41,6 +42,9 @@ struct qxHostEventArgs {
         void *pointer; // a list, a function record or custom data
     };
 };
+
+// Plug-ins build this record: its layout is the interface.
+static_assert(sizeof(qxHostEventArgs) == 24 && offsetof(qxHostEventArgs, pointer) == 16);
 
 enum : uint32_t { QX_EVENT_TIMEOUT_NEVER = 0xFFFFFFFFu, QX_FIRST_CUSTOM_EVENT = 32 };
 

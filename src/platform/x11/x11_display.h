@@ -155,6 +155,7 @@ struct qxIconNode {
     uint32_t *pixels;
     uint32_t width, height, flags;
 };
+static_assert(offsetof(qxIconNode, width) == 16 && sizeof(qxIconNode) == 32);
 
 extern "C" {
 extern x11Connection *x11Connections;
