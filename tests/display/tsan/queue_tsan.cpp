@@ -14,7 +14,7 @@ extern "C" {
 volatile uint32_t qxQuitting;
 lua_State *qxMainState;
 volatile uint32_t qxQuitRequested;
-uint32_t x11QuitLeftMouse, x11QuitEscape;
+uint32_t x11QuitLeftMouse, x11QuitEscape, x11QuitCtrlC;
 qxPlatformUpcalls qxUpcalls;
 qxDisplay *qxFindDisplayByHandle(const void *) { return nullptr; }
 void qxSetErrorNumber(int) {}
