@@ -168,3 +168,32 @@ TEST_F(X11Test, AlphaWindowGetsPremultipliedFrames)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(X11Test, ExposeRedrawsWholeAndAlphaNeedsDepth24)
+{
+    startServer(16, false);
+    static int refreshMode;
+    refreshMode = 0;
+    qxUpcalls.refreshWholeDisplay = [](qxDisplay *, int mode) {
+        refreshMode = mode;
+        return 0;
+    };
+    qxDisplay *d = open(0, 0, 40, 30);
+    ASSERT_NE(d, nullptr);
+    XClearArea(x11Data(d)->display, window(d), 0, 0, 0, 0, True); // an Expose
+    pump(1000, 0.3);
+    EXPECT_EQ(refreshMode, 2);
+    std::vector<uint8_t> alpha(40 * 30, 255);
+    qxDisplay *shaped = qxNewDisplayRecord(9);
+    shaped->width = 40;
+    shaped->height = 30;
+    qxAppendDisplay(shaped);
+    ASSERT_EQ(x11AllocDisplayData(shaped), 0);
+    int r = x11OpenDisplay(shaped, 1, nullptr, 0, alpha.data(), 40);
+    EXPECT_TRUE(r == 1435 || r == 1436) << r;
+    EXPECT_EQ(x11Data(shaped)->window, 0u);
+}
+
+} // namespace
