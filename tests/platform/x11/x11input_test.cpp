@@ -88,9 +88,9 @@ TEST_P(X11Input, CloseWithAndWithoutHandler)
                        " WM_PROTOCOLS WM_DELETE_WINDOW";
     d->handlers[QX_SLOT_CLOSEWINDOW].function = 7; // a handler: only the event
     settle();
-    server.run(send);
+    std::string said = server.run(send, true);
     int error = 0;
-    EXPECT_EQ(pump(1).size(), 1u);
+    EXPECT_EQ(pump(1).size(), 1u) << said;
     EXPECT_EQ(queued()[0].type, 7u);
     EXPECT_EQ(qxQuitRequested, 0u);
     d->handlers[QX_SLOT_CLOSEWINDOW].function = QX_NO_REF;

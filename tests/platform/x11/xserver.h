@@ -35,10 +35,14 @@ public:
 
     const std::string &name() const { return name_; }
 
-    // Runs a shell command against the server; its standard output.
-    std::string run(const std::string &command) const
+    // Runs a shell command against the server; its standard output (and
+    // standard error when asked).
+    std::string run(const std::string &command, bool withErrors = false) const
     {
-        std::string full = "DISPLAY=" + name_ + " " + command + " 2>/dev/null";
+        // A peer that waits for something that never comes must not hang
+        // the test (xdotool --sync waits for the manager, for one).
+        std::string full = "DISPLAY=" + name_ + " timeout 20 " + command +
+                           (withErrors ? " 2>&1" : " 2>/dev/null");
         std::string out;
         if (FILE *p = popen(full.c_str(), "r")) {
             char buffer[4096];
