@@ -25,7 +25,7 @@ def main():
     data += [0] * (5 - len(data))
     ev = event.ClientMessage(window=win, client_type=value(sys.argv[2]), data=(32, data))
     win.send_event(ev, event_mask=X.NoEventMask)
-    d.flush()
+    d.sync()  # a round trip: the server has handled the event before we leave
     d.close()
 
 
