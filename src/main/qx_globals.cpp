@@ -21,6 +21,7 @@
 #include "core/plugins/qx_hosttable.h"
 #include "display/qx_bitmaphost.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "media/qx_medialibs.h"
@@ -198,7 +199,7 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     if (!startup->quiet)
         qxPrintBanner();
 
-    if ((r = qxInitRuntime()))
+    if ((r = qxInitRuntime()) || (r = qxInitEventQueue()))
         return r;
     registerRunRecords(L, startup, applet);
     if ((r = openLibraries(L)))

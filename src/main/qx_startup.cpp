@@ -18,7 +18,7 @@
 #include "core/errors/qx_report.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_vmregs.h"
-#include "core/runtime/qx_eventqueue.h"
+#include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "media/qx_medialibs.h"
@@ -94,6 +94,7 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
         qxReportFinalError(code, L, startup);
 
     qxFreeRuntimeLists(L);
+    qxFreeEventQueue();
     qxFreeAppletInfo(applet);
     qxApplet = nullptr;
     qxFreeLibraryPlugins(L);

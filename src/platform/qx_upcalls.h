@@ -7,6 +7,7 @@
 #include <cstdint>
 
 typedef struct lua_State lua_State;
+struct qxDisplay;
 
 struct qxPlatformUpcalls {
     // 1 while a display adapter plug-in is installed. NULL: none.
@@ -41,6 +42,36 @@ struct qxPlatformUpcalls {
     // chunk names included) into a qxAlloc'd buffer with extra zero bytes
     // after the data; 0 or an error code. NULL: the native file is read.
     int (*readWholeFile)(const char *path, void **data, int64_t *length, size_t extra);
+
+    // What the X11 event pump needs of the display and event libraries.
+    // The head of the display list. NULL: no displays.
+    qxDisplay *(*displayList)(void);
+    // Queues a runtime event; 1 queued, 0 not, -1 out of memory.
+    // NULL: the event is dropped.
+    int (*postEvent)(qxDisplay *display, uint32_t type, uint32_t param1, uint32_t param2,
+                     uint32_t param3, void *payload);
+    // 1 unless a full-screen display hides this one. NULL: 1.
+    int (*displayIsVisible)(qxDisplay *display);
+    // Redraws the whole display (mode 2 from the pump). NULL: nothing.
+    int (*refreshWholeDisplay)(qxDisplay *display, int mode);
+    // Rescales the display to a new window size. NULL: the size is stored.
+    int (*displayRescale)(qxDisplay *display, int width, int height, int x, int y);
+    // Reopens the display's window (mode switch, option 5). NULL: 0.
+    int (*openDisplayWindow)(qxDisplay *display, int option);
+    // Puts the video frames queued by other threads. NULL: nothing.
+    void (*flushPendingDisplayUpdates)(void);
+    // 1 while a requester is open on the display. NULL: 0.
+    int (*requesterOpenOn)(qxDisplay *display);
+    // Lets the audio layer reap finished channels. NULL: nothing.
+    void (*reapChannels)(void);
+    // Fills up to max rectangles {x, y, width, height} in which videos are
+    // shown directly on the display; returns their count. NULL: none.
+    int (*videoRects)(qxDisplay *display, int32_t (*rects)[4], int max);
+    // Removes the temporary files before a lost X connection ends the
+    // process. NULL: nothing.
+    void (*deleteTempFiles)(void);
+    // The display adapter's ForceEventLoopIteration. NULL: none.
+    void (*adapterForceEventLoop)(void);
 };
 
 extern "C" {

@@ -14,3 +14,11 @@ ${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -W
     "$SRC/qx_libimports.cpp" "$ROOT/tests/platform/timers_test.cpp" \
     -lgtest -lgtest_main -lpthread -ldl -o "$OUT/test_platform_tsan"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_platform_tsan"
+
+# The runtime event queue with eight posting threads.
+${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -Wextra \
+    -I"$ROOT/src" \
+    "$SRC/qx_sync.cpp" "$SRC/qx_memory.cpp" "$ROOT/src/display/qx_eventqueue.cpp" \
+    "$ROOT/tests/display/tsan/queue_tsan.cpp" \
+    -lgtest -lgtest_main -lpthread -o "$OUT/test_queue_tsan"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_queue_tsan"

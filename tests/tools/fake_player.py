@@ -10,6 +10,8 @@ for a in args:
         with open(a, "rb") as f:
             print("magic: " + f.read(4).hex())
 print("env: " + os.environ.get("QX_FAKE", "<unset>"))
+if "QX_FAKE_DISPLAY" in os.environ:
+    print("display: " + os.environ.get("DISPLAY", "<unset>"))
 print(("stdin: " + sys.stdin.read()).strip())
 sys.stderr.write("fake player done\n")
 sys.exit(int(os.environ.get("QX_FAKE_EXIT", "0")))

@@ -3,6 +3,7 @@
 import contextlib
 import io
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -66,6 +67,17 @@ class DriverTest(unittest.TestCase):
     def test_skip(self):
         rc, _ = self.run_listing(";! skip: not yet\n")
         self.assertEqual(rc, run_e2e.SKIP)
+
+    def test_private_x_server_and_window_manager(self):
+        if not shutil.which("Xvfb") or not shutil.which("openbox"):
+            self.skipTest("no Xvfb or openbox")
+        rc, out = self.run_listing(";! mode: none\n;! xserver: 24\n;! wm: openbox\n"
+                                   ";! env: QX_FAKE_DISPLAY=1\n;! xdotool: key a\n"
+                                   ";! stdout-contains: display: :\n")
+        self.assertEqual(rc, 0, out)
+        rc, out = self.run_listing(";! xserver: 12\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("depth", out)
 
     def test_bad_expectation_lines(self):
         for bad in (";! stdot: x\n", ";! mode: tape\n", ";! exit: many\n", ";! stdout\n"):

@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 import peers as netpeers
 
@@ -25,8 +26,9 @@ MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
          "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build", "peer",
-         "setup", "check")
-SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy")
+         "setup", "check", "xdotool")
+SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy",
+          "xserver", "wm")
 QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
 
@@ -39,7 +41,8 @@ def parse_spec(text, name="test"):
     """Collects the ";!" lines of a listing into a dict of lists/values."""
     spec = {k: [] for k in MULTI}
     spec.update({"mode": "applet", "exit": 0, "timeout": 30.0, "skip": None,
-                 "asm-error": None, "file": None, "link-applet": "applet", "player-copy": None})
+                 "asm-error": None, "file": None, "link-applet": "applet", "player-copy": None,
+                 "xserver": None, "wm": None})
     spec.update({k: False for k in FLAGS})
     for lineno, line in enumerate(text.splitlines(), 1):
         stripped = line.lstrip()
@@ -73,6 +76,14 @@ def parse_spec(text, name="test"):
                     value = int(value.strip(), 0)
                 except ValueError:
                     raise SpecError("%s: exit needs a number" % where)
+            elif key == "xserver":
+                if value.strip() not in ("8", "16", "24"):
+                    raise SpecError("%s: xserver needs a depth of 8, 16 or 24" % where)
+                value = value.strip()
+            elif key == "wm":
+                value = value.strip()
+                if value != "openbox":
+                    raise SpecError("%s: wm must be openbox" % where)
             elif key == "timeout":
                 try:
                     value = float(value.strip())
@@ -205,19 +216,94 @@ def check(spec, result, subst):
     return fails
 
 
+class XSession:
+    """A private Xvfb (display number chosen by the server), an optional
+    window manager, both stopped on exit."""
+
+    def __init__(self, depth, wm):
+        self.procs = []
+        read, write = os.pipe()
+        self.procs.append(subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x" + depth,
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        os.close(write)
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        if not number:
+            self.close()
+            raise OSError("Xvfb did not start")
+        self.display = ":" + number
+        if wm:
+            env = dict(os.environ, DISPLAY=self.display)
+            self.procs.append(subprocess.Popen([wm, "--sm-disable"], env=env,
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            for _ in range(500):  # ready once it announces itself
+                probe = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
+                                       capture_output=True, text=True)
+                if "window id" in probe.stdout:
+                    break
+                time.sleep(0.01)
+
+    def close(self):
+        for p in reversed(self.procs):
+            p.terminate()
+            p.wait()
+
+
+def run_player(cmd, env, workdir, stdin, spec, subst):
+    """Runs the player; with xdotool steps, each runs 0.3 s after the last
+    while the player runs."""
+    if not spec["xdotool"]:
+        return subprocess.run(cmd, capture_output=True, text=True, errors="replace", env=env,
+                              cwd=workdir, input=stdin, timeout=spec["timeout"])
+    proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, errors="replace", env=env, cwd=workdir)
+    for step in spec["xdotool"]:
+        time.sleep(0.3)
+        subprocess.run(["xdotool"] + shlex.split(expand(step, subst)), env=env,
+                       capture_output=True)
+    try:
+        out, err = proc.communicate(stdin, timeout=spec["timeout"])
+    except subprocess.TimeoutExpired as e:
+        proc.kill()
+        proc.communicate()
+        raise e
+    return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
+
+
 def run_test(listing, qxasm, player, workdir):
+    session = None
+    try:
+        with open(listing, encoding="utf-8", errors="replace") as f:
+            spec = parse_spec(f.read(), os.path.basename(listing))
+        if spec["xserver"] and spec["skip"] is None:
+            session = XSession(spec["xserver"], spec["wm"])
+    except SpecError:
+        pass  # reported by the run itself
+    except OSError as e:
+        print("SKIP: %s" % e)
+        return SKIP
+    try:
+        return run_one(listing, qxasm, player, workdir, session)
+    finally:
+        if session:
+            session.close()
+
+
+def run_one(listing, qxasm, player, workdir, session):
     with open(listing, encoding="utf-8", errors="replace") as f:
         text = f.read()
     if ";! peer:" not in text:
-        return run_listing(listing, text, qxasm, player, workdir, None)
+        return run_listing(listing, text, qxasm, player, workdir, None, session)
     running = netpeers.Peers()
     try:
-        return run_listing(listing, text, qxasm, player, workdir, running)
+        return run_listing(listing, text, qxasm, player, workdir, running, session)
     finally:
         running.stop()
 
 
-def run_listing(listing, text, qxasm, player, workdir, running):
+def run_listing(listing, text, qxasm, player, workdir, running, session):
     try:
         spec = parse_spec(text, os.path.basename(listing))
     except SpecError as e:
@@ -307,11 +393,12 @@ def run_listing(listing, text, qxasm, player, workdir, running):
         env[k.strip()] = v
     for k in spec["unset-env"]:
         env.pop(k.strip(), None)
+    if session:
+        env["DISPLAY"] = session.display
     stdin = "".join(expand(s, subst) + "\n" for s in spec["stdin"])
     shown = " ".join(shlex.quote(c) for c in cmd)
     try:
-        result = subprocess.run(cmd, capture_output=True, text=True, errors="replace", env=env,
-                                cwd=workdir, input=stdin, timeout=spec["timeout"])
+        result = run_player(cmd, env, workdir, stdin, spec, subst)
     except subprocess.TimeoutExpired as e:
         print("FAIL: timed out after %gs: %s" % (spec["timeout"], shown))
         for label, data in (("stdout", e.stdout), ("stderr", e.stderr)):

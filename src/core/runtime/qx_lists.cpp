@@ -12,7 +12,6 @@
 #include "core/commands/qx_objreg.h"
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
-#include "core/runtime/qx_eventqueue.h"
 #include "platform/qx_memory.h"
 
 namespace {
@@ -200,8 +199,6 @@ qxCallbackNode *qxFirstCallback(void) { return callbacks; }
 // Runtime
 
 int qxInitRuntime(void) {
-    int r = qxInitEventQueue();
-    if (r) return r;
     startTime = static_cast<int64_t>(std::time(nullptr));
     return 0;
 }
@@ -226,7 +223,6 @@ void qxFreeRuntimeLists(lua_State *L) {
         }
     }
     pluginListCount = 0;
-    qxFreeEventQueue();
     qxFreeErrorState(L);
 }
 

@@ -78,7 +78,7 @@ void qxSetCallbackDisabled(qxCallbackNode *node, int flag);
 void qxRemoveCallback(qxCallbackNode *node);
 qxCallbackNode *qxFirstCallback(void);
 
-// Creates the event-queue mutex (1298) and records the start time.
+// Records the start time of the run.
 int qxInitRuntime(void);
 // The time qxInitRuntime ran.
 int64_t qxRuntimeStartTime(void);

@@ -1,0 +1,39 @@
+// The display list: every display record in creation order, the current
+// display, lookup by identifier or window handle, visibility, and freeing.
+#pragma once
+#include <cstdint>
+
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_sync.h"
+
+typedef struct lua_State lua_State;
+
+extern "C" {
+extern qxDisplay *qxDisplays;
+extern qxDisplay *qxCurrentDisplay;
+extern qxMutex *qxDisplayListMutex;
+
+// Creates the display-list mutex (1298) and fills the pump's up-calls for
+// the list and visibility.
+int qxInitDisplayList(void);
+void qxExitDisplayList(void);
+// A zero-filled record with the defaults of a new display (handler slots
+// empty, title "Zephyrane", scale 1.0, windowed); NULL out of memory.
+qxDisplay *qxNewDisplayRecord(uint32_t id);
+void qxAppendDisplay(qxDisplay *display);
+// 0, 1041 (automatic identifier) or 1344 with the number stored.
+int qxFindDisplay(qxObjectRef ref, qxDisplay **out);
+qxDisplay *qxFindDisplayByHandle(const void *handle);
+qxDisplay *qxFindDisplayForBGPic(const qxBGPic *bgpic);
+int qxDisplayIsVisible(qxDisplay *display);
+// 0 or 1558.
+int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height);
+void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,
+                        int *scaleHeight);
+// Frees a display with the refusals of FreeDisplay (1346, 1504); the
+// window is closed first. L may be NULL when no references are held.
+int qxFreeDisplay(lua_State *L, qxDisplay *display);
+// Shutdown: closes every window but those of backfill displays and frees
+// every record (BGPics are the BGPic library's); the list ends empty.
+void qxFreeAllDisplays(lua_State *L);
+}

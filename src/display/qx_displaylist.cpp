@@ -1,0 +1,216 @@
+#include "display/qx_display.h"
+
+#include <cstdlib>
+#include <initializer_list>
+#include <cstring>
+
+#include "core/errors/qx_errors.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_eventqueue.h"
+#include "platform/qx_upcalls.h"
+#include "platform/x11/x11_display.h"
+
+extern "C" {
+qxDisplay *qxDisplays;
+qxDisplay *qxCurrentDisplay;
+qxMutex *qxDisplayListMutex;
+}
+
+namespace {
+
+qxDisplay *next(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
+
+qxDisplay *listHead() { return qxDisplays; }
+
+bool overlaps(const x11Monitor &m, const qxDisplay &d)
+{
+    int64_t mx = m.x, my = m.y;
+    return d.x < mx + m.width && mx < (int64_t)d.x + d.width && d.y < my + m.height &&
+           my < (int64_t)d.y + d.height;
+}
+
+// The last monitor by index that the window overlaps; 0 when none.
+uint32_t monitorOf(const qxDisplay *d, const x11Monitor *list)
+{
+    uint32_t found = 0, i = 0;
+    for (const x11Monitor *m = list; m; m = m->next, i++)
+        if (overlaps(*m, *d))
+            found = i;
+    return found;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxInitDisplayList(void)
+{
+    if (!qxDisplayListMutex && !(qxDisplayListMutex = qxCreateMutex()))
+        return ERR_SEMAPHORE;
+    qxUpcalls.displayList = listHead;
+    qxUpcalls.postEvent = qxPostEvent;
+    qxUpcalls.displayIsVisible = qxDisplayIsVisible;
+    return 0;
+}
+
+void qxExitDisplayList(void)
+{
+    qxDeleteMutex(qxDisplayListMutex);
+    qxDisplayListMutex = nullptr;
+}
+
+qxDisplay *qxNewDisplayRecord(uint32_t id)
+{
+    auto *d = static_cast<qxDisplay *>(std::calloc(1, sizeof(qxDisplay)));
+    if (!d)
+        return nullptr;
+    d->header.type = QX_TYPE_DISPLAY;
+    d->header.id = id;
+    d->targetType = QX_TYPE_DISPLAY;
+    std::strcpy(d->title, "Zephyrane");
+    for (qxHandlerRef &h : d->handlers)
+        h = {QX_NO_REF, QX_NO_REF};
+    d->scaleX = d->scaleY = 1.0;
+    d->mode = QX_WINMODE_WINDOWED;
+    d->width = d->height = 1;
+    return d;
+}
+
+void qxAppendDisplay(qxDisplay *display)
+{
+    if (qxDisplayListMutex)
+        qxLockMutex(qxDisplayListMutex);
+    qxDisplay **tail = &qxDisplays;
+    while (*tail)
+        tail = reinterpret_cast<qxDisplay **>(&(*tail)->header.next);
+    display->header.next = nullptr;
+    *tail = display;
+    if (qxDisplayListMutex)
+        qxUnlockMutex(qxDisplayListMutex);
+}
+
+int qxFindDisplay(qxObjectRef ref, qxDisplay **out)
+{
+    *out = nullptr;
+    for (qxDisplay *d = qxDisplays; d; d = next(d)) {
+        if (d->header.automatic == ref.automatic && d->header.id == ref.number) {
+            *out = d;
+            return 0;
+        }
+    }
+    if (ref.automatic)
+        return ERR_FINDARRAY;
+    qxSetErrorNumber((int)ref.number);
+    return ERR_FINDDISPLAY;
+}
+
+qxDisplay *qxFindDisplayByHandle(const void *handle)
+{
+    if (!handle)
+        return nullptr;
+    for (qxDisplay *d = qxDisplays; d; d = next(d))
+        if (d->window == handle)
+            return d;
+    return nullptr;
+}
+
+qxDisplay *qxFindDisplayForBGPic(const qxBGPic *bgpic)
+{
+    for (qxDisplay *d = qxDisplays; d; d = next(d))
+        if (bgpic && d->bgpic == bgpic)
+            return d;
+    return nullptr;
+}
+
+int qxDisplayIsVisible(qxDisplay *display)
+{
+    if (display->backfill || display->resourceMonitor)
+        return 0;
+    if (display->fullScreen)
+        return 1;
+    x11Monitor *monitors = x11GetMonitors(display);
+    uint32_t mine = monitorOf(display, monitors);
+    x11FreeMonitors(monitors);
+    for (qxDisplay *d = qxDisplays; d; d = next(d))
+        if (d != display && d->fullScreen && d->state != QX_DISPSTATE_CLOSED &&
+            d->monitor == mine)
+            return 0;
+    return 1;
+}
+
+int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height)
+{
+    x11Monitor *monitors = x11GetMonitors(display);
+    const x11Monitor *m = monitors;
+    for (uint32_t i = 0; m && i < display->monitor; i++)
+        m = m->next;
+    if (!m) {
+        x11FreeMonitors(monitors);
+        return ERR_GETMONITORINFO;
+    }
+    *x = (int)m->x;
+    *y = (int)m->y;
+    *width = (int)m->width;
+    *height = (int)m->height;
+    x11FreeMonitors(monitors);
+    return 0;
+}
+
+void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,
+                        int *scaleHeight)
+{
+    if (!display->systemScale)
+        return;
+    for (int *v : {width, height, scaleWidth, scaleHeight})
+        if (v && *v >= 1 && *v != 100000 && *v != 200000)
+            *v = (int)(*v * display->systemScaleFactor);
+}
+
+int qxFreeDisplay(lua_State *L, qxDisplay *display)
+{
+    if (display == qxCurrentDisplay)
+        return ERR_FREEADISPLAY;
+    if (display->satellites)
+        return ERR_SATFREEDISP;
+    if (x11Data(display) && display->state != QX_DISPSTATE_CLOSED)
+        x11CloseDisplay(display);
+    display->state = QX_DISPSTATE_CLOSED;
+    if (qxDisplayListMutex)
+        qxLockMutex(qxDisplayListMutex);
+    for (qxDisplay **p = &qxDisplays; *p; p = reinterpret_cast<qxDisplay **>(&(*p)->header.next)) {
+        if (*p == display) {
+            *p = next(display);
+            break;
+        }
+    }
+    if (qxDisplayListMutex)
+        qxUnlockMutex(qxDisplayListMutex);
+    std::free(display->placement);
+    if (!qxDisplayAdapterActive())
+        x11FreeDisplayData(display);
+    for (qxHandlerRef &h : display->handlers) {
+        if (L && h.function != QX_NO_REF)
+            luaL_unref(L, LUA_REGISTRYINDEX, (int)h.function);
+        if (L && h.userData != QX_NO_REF)
+            luaL_unref(L, LUA_REGISTRYINDEX, (int)h.userData);
+    }
+    std::free(display->dirtyRects);
+    qxForgetEventsOf(display);
+    std::free(display);
+    return 0;
+}
+
+void qxFreeAllDisplays(lua_State *L)
+{
+    if (qxDisplayListMutex)
+        qxLockMutex(qxDisplayListMutex);
+    for (qxDisplay *d = qxDisplays; d; d = next(d))
+        if (!d->backfill && x11Data(d) && d->state != QX_DISPSTATE_CLOSED)
+            x11CloseDisplay(d);
+    qxCurrentDisplay = nullptr;
+    while (qxDisplays)
+        qxFreeDisplay(L, qxDisplays);
+    if (qxDisplayListMutex)
+        qxUnlockMutex(qxDisplayListMutex);
+}
+}

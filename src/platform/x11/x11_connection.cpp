@@ -1,0 +1,405 @@
+// Platform start and exit of the X11 layer, the X error handlers, and the
+// connection records (one per X server) with their frame probe, cursors,
+// input method and pointer-watch thread.
+#include <X11/Xatom.h>
+#include <X11/Xresource.h>
+#include <X11/cursorfont.h>
+#include <X11/extensions/Xfixes.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/qx_errcodes.h"
+#include "platform/qx_hooks.h"
+#include "platform/qx_joystick.h"
+#include "platform/qx_libimports.h"
+#include "platform/qx_sync.h"
+#include "platform/qx_upcalls.h"
+#include "platform/qx_wakepipe.h"
+#include "platform/x11/x11_display.h"
+
+extern "C" {
+x11Connection *x11Connections;
+double x11ScaleFactor = 1.0;
+char x11DefaultServer[256];
+uint32_t x11NoMouseHook;
+}
+
+namespace {
+
+std::atomic<int> lastXError{0};
+
+int recordXError(Display *, XErrorEvent *event)
+{
+    // A vanished window or a refused request must not end the player:
+    // the caller that needs to know checks x11CheckErrors.
+    lastXError.store(event->error_code ? event->error_code : 1);
+    return 0;
+}
+
+int lostConnection(Display *)
+{
+    std::fputs("Zephyrane: lost the connection to the X server.\n", stderr);
+    if (qxUpcalls.deleteTempFiles)
+        qxUpcalls.deleteTempFiles();
+    std::_Exit(1);
+}
+
+void probeFrame(x11Connection *c)
+{
+    Display *d = c->display;
+    XSetWindowAttributes attrs{};
+    attrs.event_mask = PropertyChangeMask | StructureNotifyMask;
+    Window probe = XCreateWindow(d, c->root, 0, 0, 640, 480, 0, CopyFromParent, InputOutput,
+                                 CopyFromParent, CWEventMask, &attrs);
+    Atom request = XInternAtom(d, "_NET_REQUEST_FRAME_EXTENTS", False);
+    Atom extents = XInternAtom(d, "_NET_FRAME_EXTENTS", False);
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = probe;
+    ev.xclient.message_type = request;
+    ev.xclient.format = 32;
+    XSendEvent(d, c->root, False, SubstructureNotifyMask | SubstructureRedirectMask, &ev);
+    XFlush(d);
+    double end = qxGetSeconds() + 0.1;
+    for (;;) {
+        while (XCheckTypedWindowEvent(d, probe, PropertyNotify, &ev)) {
+            if (ev.xproperty.atom == extents) {
+                x11GetFrameExtents(d, probe, &c->frameLeft, &c->frameTop, &c->frameWidth,
+                                   &c->frameHeight);
+                XDestroyWindow(d, probe);
+                return;
+            }
+        }
+        double left = end - qxGetSeconds();
+        if (left <= 0)
+            break;
+        pollfd p{(int)c->fd, POLLIN, 0};
+        poll(&p, 1, (int)(left * 1000) + 1);
+    }
+    XDestroyWindow(d, probe);
+}
+
+void makeCursors(x11Connection *c)
+{
+    Display *d = c->display;
+    Pixmap pm = XCreatePixmap(d, c->root, 1, 1, 1);
+    GC gc = XCreateGC(d, pm, 0, nullptr);
+    XSetForeground(d, gc, 0);
+    XFillRectangle(d, pm, gc, 0, 0, 1, 1);
+    XColor black{};
+    c->blankCursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
+    XFreeGC(d, gc);
+    XFreePixmap(d, pm);
+    c->busyCursor = XCreateFontCursor(d, XC_watch);
+    c->moveCursor = XCreateFontCursor(d, XC_fleur);
+    const unsigned shapes[8] = {XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner,
+                                XC_bottom_right_corner, XC_left_side, XC_right_side,
+                                XC_top_side, XC_bottom_side};
+    for (int i = 0; i < 8; i++)
+        c->resizeCursors[i] = XCreateFontCursor(d, shapes[i]);
+}
+
+void openInputMethod(x11Connection *c)
+{
+    if (!XSupportsLocale())
+        return;
+    XSetLocaleModifiers("@im=none");
+    c->im = XOpenIM(c->display, nullptr, nullptr, nullptr);
+    if (!c->im)
+        return;
+    XIMStyles *styles = nullptr;
+    bool keep = false;
+    if (!XGetIMValues(c->im, XNQueryInputStyle, &styles, nullptr) && styles) {
+        for (unsigned i = 0; i < styles->count_styles; i++)
+            if (styles->supported_styles[i] == (XIMPreeditNothing | XIMStatusNothing))
+                keep = true;
+        XFree(styles);
+    }
+    if (!keep) {
+        XCloseIM(c->im);
+        c->im = nullptr;
+    }
+}
+
+void findArgbVisual(x11Connection *c)
+{
+    XVisualInfo tmpl{};
+    tmpl.screen = (int)c->screen;
+    tmpl.depth = 32;
+    tmpl.c_class = TrueColor;
+    tmpl.red_mask = 0xFF0000;
+    tmpl.green_mask = 0xFF00;
+    tmpl.blue_mask = 0xFF;
+    tmpl.bits_per_rgb = 8;
+    int n = 0;
+    c->visualList = XGetVisualInfo(c->display,
+                                   VisualScreenMask | VisualDepthMask | VisualClassMask |
+                                       VisualRedMaskMask | VisualGreenMaskMask |
+                                       VisualBlueMaskMask | VisualBitsPerRGBMask,
+                                   &tmpl, &n);
+    for (int i = 0; c->visualList && i < n; i++) {
+        if (c->visualList[i].depth == 32) {
+            c->argbVisual = c->visualList[i].visual;
+            c->argbColormap = XCreateColormap(c->display, c->root, c->argbVisual, AllocNone);
+            XInstallColormap(c->display, c->argbColormap);
+            break;
+        }
+    }
+}
+
+int defaultPixelFormat(Display *d, int screen, uint32_t depth)
+{
+    XVisualInfo tmpl{};
+    tmpl.screen = screen;
+    int n = 0;
+    XVisualInfo *list = XGetVisualInfo(d, VisualScreenMask, &tmpl, &n);
+    int format = -1;
+    for (int i = 0; list && i < n; i++) {
+        if ((uint32_t)list[i].depth == depth && list[i].c_class == TrueColor) {
+            format = x11PixelFormatOf(&list[i]);
+            break;
+        }
+    }
+    if (list)
+        XFree(list);
+    return format;
+}
+
+void closeConnection(x11Connection *c)
+{
+    if (c->im)
+        XCloseIM(c->im);
+    if (c->watchRunning) {
+        __atomic_store_n(&c->watchStop, 1u, __ATOMIC_RELEASE);
+        pthread_join(c->watchThread, nullptr);
+    }
+    Display *d = c->display;
+    if (c->busyCursor)
+        XFreeCursor(d, c->busyCursor);
+    if (c->moveCursor)
+        XFreeCursor(d, c->moveCursor);
+    if (c->blankCursor)
+        XFreeCursor(d, c->blankCursor);
+    for (Cursor cur : c->resizeCursors)
+        if (cur)
+            XFreeCursor(d, cur);
+    if (c->visualList)
+        XFree(c->visualList);
+    if (c->argbColormap)
+        XFreeColormap(d, c->argbColormap);
+    XCloseDisplay(d);
+    std::free(c);
+}
+
+} // namespace
+
+extern "C" {
+
+void x11InstallErrorHandlers(void)
+{
+    XSetErrorHandler(recordXError);
+    XSetIOErrorHandler(lostConnection);
+}
+
+int x11CheckErrors(Display *display)
+{
+    if (display)
+        XSync(display, False);
+    return lastXError.exchange(0);
+}
+
+int x11PixelFormatOf(const XVisualInfo *v)
+{
+    struct Row {
+        unsigned long r, g, b;
+        int format;
+    };
+    static const Row rows[] = {{0x00FF0000, 0x0000FF00, 0x000000FF, 10},
+                               {0x0000FF00, 0x00FF0000, 0xFF000000, 11},
+                               {0xFF000000, 0x00FF0000, 0x0000FF00, 12},
+                               {0xF800, 0x07E0, 0x001F, 4}};
+    for (const Row &row : rows)
+        if (v->red_mask == row.r && v->green_mask == row.g && v->blue_mask == row.b)
+            return row.format;
+    return -1;
+}
+
+double x11ScaleFromResources(const char *resources)
+{
+    double dpi = 96.0;
+    if (!resources)
+        return 1.0;
+    XrmInitialize();
+    XrmDatabase db = XrmGetStringDatabase(resources);
+    if (!db)
+        return 1.0;
+    char *type = nullptr;
+    XrmValue value{};
+    if (XrmGetResource(db, "Xft.dpi", "String", &type, &value) && value.addr && value.size) {
+        char text[64];
+        size_t n = value.size < sizeof text ? value.size : sizeof text - 1;
+        std::memcpy(text, value.addr, n);
+        text[n] = 0;
+        double v = std::strtod(text, nullptr);
+        if (v > 0 && v < 10000)
+            dpi = v;
+    }
+    XrmDestroyDatabase(db);
+    return dpi / 96.0;
+}
+
+int x11InitPlatform(void)
+{
+    // The platform's own start-up (locale, imports, timers) runs first in
+    // qxInitPlatform; here only what the X layer adds.
+    x11InstallErrorHandlers();
+    x11ScaleFactor = 1.0;
+    if (Display *d = XOpenDisplay(x11DefaultServer[0] ? x11DefaultServer : nullptr)) {
+        x11ScaleFactor = x11ScaleFromResources(XResourceManagerString(d));
+        XCloseDisplay(d);
+    }
+    return 0;
+}
+
+void x11ExitPlatform(void)
+{
+    x11FreeIconBuffer();
+    joyCloseAll();
+    while (x11Connections) {
+        x11Connection *c = x11Connections;
+        x11Connections = c->next;
+        closeConnection(c);
+    }
+}
+
+void qxGetScaleFactor(double *factor) { *factor = x11ScaleFactor; }
+
+void x11GetDPI(int *x, int *y)
+{
+    *x = 72;
+    *y = 72;
+}
+
+int x11OpenConnection(const char *name, x11Connection **out)
+{
+    const char *wanted = name && name[0] ? name : x11DefaultServer;
+    x11Connection **tail = &x11Connections;
+    for (x11Connection *c = x11Connections; c; c = c->next) {
+        if (!std::strcmp(c->name, wanted)) {
+            *out = c;
+            // A server refused once stays refused.
+            return c->refused ? ERR_PIXELFORMAT : 0;
+        }
+        tail = &c->next;
+    }
+    auto *c = static_cast<x11Connection *>(std::calloc(1, sizeof(x11Connection)));
+    if (!c)
+        return ERR_MEM;
+    x11InstallErrorHandlers();
+    c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
+    if (!c->display) {
+        std::free(c);
+        return ERR_XDISPLAY;
+    }
+    *tail = c;
+    std::snprintf(c->name, sizeof c->name, "%s", wanted);
+    Display *d = c->display;
+    c->screen = (uint32_t)DefaultScreen(d);
+    c->root = RootWindow(d, (int)c->screen);
+    c->depth = (uint32_t)DefaultDepth(d, (int)c->screen);
+    c->pixelFormat = defaultPixelFormat(d, (int)c->screen, c->depth);
+    c->fd = (uint32_t)ConnectionNumber(d);
+    *out = c;
+    if (qxDisplayAdapterActive())
+        return 0;
+    if (c->pixelFormat < 0 || (qxScreenPixelFormat != -1 && qxScreenPixelFormat != c->pixelFormat)) {
+        c->refused = 1;
+        return ERR_PIXELFORMAT;
+    }
+    if (qxLibImports.complete[QX_LIB_XFIXES]) {
+        int errorBase = 0;
+        auto query = reinterpret_cast<Bool (*)(Display *, int *, int *)>(
+            qxLibImports.XFixesQueryExtension);
+        auto version = reinterpret_cast<Status (*)(Display *, int *, int *)>(
+            qxLibImports.XFixesQueryVersion);
+        if (query(d, &c->xfixesEventBase, &errorBase))
+            version(d, &c->xfixesMajor, &c->xfixesMinor);
+        else
+            c->xfixesEventBase = -1;
+    }
+    probeFrame(c);
+    if (!x11NoMouseHook) {
+        c->watchX = c->watchY = -1;
+        c->watchThread = qxCreateThread(x11PointerWatchThread, c, 0);
+        if (!c->watchThread)
+            return ERR_THREAD;
+        c->watchRunning = 1;
+    }
+    findArgbVisual(c);
+    makeCursors(c);
+    openInputMethod(c);
+    return 0;
+}
+
+int x11InitPixelFormat(qxDisplay *display)
+{
+    x11Connection *c = nullptr;
+    if (x11OpenConnection(display ? display->xServer : nullptr, &c) || !c)
+        qxScreenPixelFormat = 10;
+    else
+        qxScreenPixelFormat = c->pixelFormat < 0 ? 10 : c->pixelFormat;
+    return 0;
+}
+
+int x11AllocDisplayData(qxDisplay *display)
+{
+    auto *data = static_cast<x11DisplayData *>(std::calloc(1, sizeof(x11DisplayData)));
+    if (!data)
+        return ERR_MEM;
+    data->lastKey = -1;
+    data->modeSwitchRequest = -1;
+    display->window = data;
+    return 0;
+}
+
+void x11FreeDisplayData(qxDisplay *display)
+{
+    std::free(display->window);
+    display->window = nullptr;
+}
+
+x11DisplayData *x11Data(const qxDisplay *display)
+{
+    return display && !qxDisplayAdapterActive() ? static_cast<x11DisplayData *>(display->window)
+                                                : nullptr;
+}
+
+void *x11PointerWatchThread(void *arg)
+{
+    auto *c = static_cast<x11Connection *>(arg);
+    Display *d = XOpenDisplay(c->name[0] ? c->name : nullptr);
+    if (!d)
+        return nullptr;
+    Window root = DefaultRootWindow(d);
+    while (!__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE)) {
+        Window r, child;
+        int rx, ry, wx, wy;
+        unsigned mask;
+        if (XQueryPointer(d, root, &r, &child, &rx, &ry, &wx, &wy, &mask) &&
+            (rx != c->watchX || ry != c->watchY)) {
+            c->watchX = rx;
+            c->watchY = ry;
+            qxSendWakeMessage(QX_WAKE_POINTER, (uint64_t)(uintptr_t)c);
+        }
+        usleep(20000);
+    }
+    XCloseDisplay(d);
+    return nullptr;
+}
+}

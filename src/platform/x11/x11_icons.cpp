@@ -1,0 +1,128 @@
+// The window icons: a reserved data area that the linker fills with icon
+// records {width, height, ARGB pixels}, widened for _NET_WM_ICON.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/qx_errcodes.h"
+#include "platform/qx_wakepipe.h"
+#include "platform/x11/x11_display.h"
+
+namespace {
+
+constexpr uint32_t areaSize = 278844;
+constexpr uint32_t markerSize = 20;
+
+// Writable and kept whole: the linker patches the records in after the marker.
+alignas(8) uint8_t iconArea[areaSize] = "___QXSICONRESERVED__";
+unsigned long *iconBuffer;
+
+// Calls f(offset of pixels, width, height) for each whole record.
+template <typename F> void walkRecords(F f)
+{
+    uint64_t at = markerSize;
+    while (at + 8 <= areaSize) {
+        uint32_t w, h;
+        std::memcpy(&w, iconArea + at, 4);
+        std::memcpy(&h, iconArea + at + 4, 4);
+        uint64_t bytes = (uint64_t)w * h * 4;
+        // An empty record ends the list; one claiming more than the area
+        // is not an icon.
+        if (!w || !h || at + 8 + bytes > areaSize)
+            break;
+        f(at + 8, w, h);
+        at += 8 + bytes;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+uint8_t *x11IconArea(uint32_t *size)
+{
+    *size = areaSize;
+    return iconArea;
+}
+
+void qxFreeIconList(qxIconNode *list)
+{
+    while (list) {
+        qxIconNode *next = list->next;
+        std::free(list->pixels);
+        std::free(list);
+        list = next;
+    }
+}
+
+qxIconNode *x11ApplyIcons(const qxIconNode *replacements)
+{
+    qxIconNode *head = nullptr, **tail = &head;
+    bool failed = false;
+    walkRecords([&](uint64_t at, uint32_t w, uint32_t h) {
+        if (failed)
+            return;
+        uint32_t *area = reinterpret_cast<uint32_t *>(iconArea + at);
+        size_t bytes = (size_t)w * h * 4;
+        auto *node = static_cast<qxIconNode *>(std::calloc(1, sizeof(qxIconNode)));
+        void *pixels = node ? std::malloc(bytes) : nullptr;
+        if (!pixels) {
+            std::free(node);
+            failed = true;
+            return;
+        }
+        node->pixels = static_cast<uint32_t *>(pixels);
+        node->width = w;
+        node->height = h;
+        std::memcpy(node->pixels, area, bytes);
+        for (const qxIconNode *r = replacements; r; r = r->next) {
+            if (r->width == w && r->height == h && r->pixels) {
+                std::memcpy(node->pixels, r->pixels, bytes);
+                std::memcpy(area, r->pixels, bytes);
+                break;
+            }
+        }
+        *tail = node;
+        tail = &node->next;
+    });
+    if (failed) {
+        qxFreeIconList(head);
+        return nullptr;
+    }
+    return head;
+}
+
+int x11InitWindowing(const qxIconNode *replacements)
+{
+    if (!qxCreateWakePipe())
+        return ERR_PIPE;
+    if (replacements)
+        qxFreeIconList(x11ApplyIcons(replacements));
+    if (!iconBuffer) {
+        iconBuffer = static_cast<unsigned long *>(std::malloc(areaSize / 4 * sizeof(unsigned long)));
+        if (!iconBuffer)
+            return ERR_MEM;
+    }
+    for (uint32_t i = 0; i < areaSize / 4; i++) {
+        uint32_t word;
+        std::memcpy(&word, iconArea + i * 4, 4);
+        iconBuffer[i] = word;
+    }
+    return 0;
+}
+
+const unsigned long *x11IconItems(uint32_t *count)
+{
+    *count = iconBuffer ? areaSize / 4 - markerSize / 4 : 0;
+    return iconBuffer ? iconBuffer + markerSize / 4 : nullptr;
+}
+
+void x11FreeIconBuffer(void)
+{
+    std::free(iconBuffer);
+    iconBuffer = nullptr;
+}
+
+qxIconNode *qxHostGetIcons(void) { return x11ApplyIcons(nullptr); }
+
+void qxHostFreeIcons(qxIconNode *list) { qxFreeIconList(list); }
+}

@@ -1,0 +1,519 @@
+// A display's X window: creation with its hints, states, icon, shape and
+// GC; mapping; closing; moving, sizing, titling and iconifying.
+#include <X11/Xatom.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/qx_errcodes.h"
+#include "platform/qx_libimports.h"
+#include "platform/qx_sync.h"
+#include "platform/qx_text.h"
+#include "platform/qx_upcalls.h"
+#include "platform/qx_wakepipe.h"
+#include "platform/x11/x11_display.h"
+
+namespace {
+
+const char *const atomNames[X11_ATOM_COUNT] = {
+    "WM_DELETE_WINDOW", "XdndEnter",     "XdndLeave",   "XdndPosition", "XdndStatus",
+    "XdndDrop",         "XdndSelection", "XdndFinished", "XdndActionCopy", "XdndTypeList",
+    "PRIMARY",          "CLIPBOARD",     "TARGETS",     "XCLIP_OUT",    "text/plain",
+    "UTF8_STRING",      "image/png",     "INCR",        "text/uri-list",
+};
+
+template <typename F> F imported(qxImportFunc f) { return reinterpret_cast<F>(f); }
+
+bool xfixes2(const x11Connection *c)
+{
+    return qxLibImports.complete[QX_LIB_XFIXES] && c->xfixesMajor >= 2;
+}
+
+void setAtomProperty(Display *d, Window w, const char *name, const Atom *atoms, int count)
+{
+    XChangeProperty(d, w, XInternAtom(d, name, False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(atoms), count);
+}
+
+void setTitle(qxDisplay *display, x11DisplayData *x)
+{
+    char title[sizeof display->title];
+    std::memcpy(title, display->title, sizeof title);
+    title[sizeof title - 1] = 0;
+    if (qxTextModeUtf8)
+        Xutf8SetWMProperties(x->display, x->window, title, title, nullptr, 0, nullptr, nullptr,
+                             nullptr);
+    else
+        XStoreName(x->display, x->window, title);
+}
+
+void setInputHint(x11DisplayData *x, Bool input)
+{
+    XWMHints hints{};
+    hints.flags = InputHint;
+    hints.input = input;
+    XSetWMHints(x->display, x->window, &hints);
+}
+
+void freeShapeState(x11DisplayData *x)
+{
+    if (x->shape && qxLibImports.complete[QX_LIB_XFIXES])
+        imported<void (*)(Display *, unsigned long)>(qxLibImports.XFixesDestroyRegion)(x->display,
+                                                                                      x->shape);
+    x->shape = 0;
+    std::free(x->alphaCopy);
+    std::free(x->scratch);
+    x->alphaCopy = nullptr;
+    x->scratch = nullptr;
+}
+
+bool isGrabbingFullScreen(const qxDisplay *d)
+{
+    return d->fullScreen && !d->backfill && !d->resourceMonitor;
+}
+
+void handGrabs(qxDisplay *display, x11DisplayData *x)
+{
+    x->grabbed = 0;
+    if (!isGrabbingFullScreen(display))
+        return;
+    bool other = false;
+    for (qxDisplay *d = qxUpcalls.displayList ? qxUpcalls.displayList() : nullptr; d;
+         d = static_cast<qxDisplay *>(d->header.next)) {
+        x11DisplayData *o = x11Data(d);
+        if (d == display || !o || !o->window || !isGrabbingFullScreen(d))
+            continue;
+        other = true;
+        if (o->grabbed) {
+            XUngrabPointer(o->display, CurrentTime);
+            XUngrabKeyboard(o->display, CurrentTime);
+            o->grabbed = 0;
+        }
+    }
+    if (!other) {
+        x11GrabInput(x->conn, x->window);
+        x->grabbed = 1;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void x11GetFrameExtents(Display *d, Window w, uint32_t *left, uint32_t *top, uint32_t *width,
+                        uint32_t *height)
+{
+    *left = *top = *width = *height = 0;
+    Atom prop = XInternAtom(d, "_NET_FRAME_EXTENTS", False);
+    XSync(d, False);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(d, w, prop, 0, 4, False, XA_CARDINAL, &type, &format, &items, &after,
+                           &data) != Success)
+        return;
+    if (type == XA_CARDINAL && format == 32 && items == 4 && data) {
+        // Format-32 items arrive as longs; a hostile value is clamped.
+        const long *v = reinterpret_cast<const long *>(data);
+        auto clamp = [](long n) { return (uint32_t)(n < 0 ? 0 : n > 10000 ? 10000 : n); };
+        *left = clamp(v[0]);
+        *top = clamp(v[2]);
+        *width = clamp(v[0]) + clamp(v[1]);
+        *height = clamp(v[2]) + clamp(v[3]);
+    }
+    if (data)
+        XFree(data);
+}
+
+int x11GetBorderSizes(qxDisplay *display)
+{
+    if (display->flags & QX_DISP_BORDERLESS) {
+        display->borderLeft = display->borderTop = display->borderWidth = display->borderHeight = 0;
+        return 0;
+    }
+    x11Connection *c = nullptr;
+    if (int r = x11OpenConnection(display->xServer, &c))
+        return r;
+    display->borderLeft = (int32_t)c->frameLeft;
+    display->borderTop = (int32_t)c->frameTop;
+    display->borderWidth = (int32_t)c->frameWidth;
+    display->borderHeight = (int32_t)c->frameHeight;
+    return 0;
+}
+
+void x11SetSizeHints(qxDisplay *display, long flags)
+{
+    x11DisplayData *x = x11Data(display);
+    if (!x || !x->window)
+        return;
+    XSizeHints hints{};
+    hints.flags = flags;
+    hints.x = display->x;
+    hints.y = display->y;
+    hints.min_width = hints.max_width = display->width;
+    hints.min_height = hints.max_height = display->height;
+    XSetWMNormalHints(x->display, x->window, &hints);
+}
+
+void x11GrabInput(x11Connection *conn, Window window)
+{
+    XGrabPointer(conn->display, window, True,
+                 ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+                 GrabModeAsync, None, None, CurrentTime);
+    XGrabKeyboard(conn->display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+}
+
+void x11WaitMapped(x11Connection *conn, Window window)
+{
+    // A window manager may never map the window: wait a bounded time.
+    double end = qxGetSeconds() + 2.0;
+    while (qxGetSeconds() < end) {
+        XWindowAttributes attrs;
+        if (!XGetWindowAttributes(conn->display, window, &attrs))
+            return;
+        if (attrs.map_state == IsViewable)
+            return;
+        usleep(1000);
+    }
+}
+
+void x11MotifHints(uint32_t flags, long hints[5])
+{
+    hints[0] = (flags & QX_DISP_BORDERLESS) ? 3 : 1;
+    long functions = (flags & QX_DISP_NOHIDE) ? 9 : 1;
+    if (flags & QX_DISP_NOCLOSE)
+        functions += 32;
+    if (flags & QX_DISP_FIXED)
+        functions += 4;
+    if (!(flags & QX_DISP_SIZEABLE))
+        functions += 18;
+    hints[1] = functions;
+    hints[2] = 0;
+    hints[3] = 0;
+    hints[4] = 0;
+}
+
+XRectangle *x11ShapeRects(const uint8_t *mask, uint32_t maskBytesPerRow, const uint8_t *alpha,
+                          uint32_t alphaBytesPerRow, uint32_t width, uint32_t height,
+                          uint32_t *count, int *failed)
+{
+    *count = 0;
+    *failed = 0;
+    struct Run {
+        int x1, x2, y1, y2;
+    };
+    std::vector<Run> runs;
+    try {
+        for (uint32_t y = 0; y < height; y++) {
+            auto set = [&](uint32_t x) {
+                if (mask)
+                    return (mask[(size_t)y * maskBytesPerRow + x / 8] & (0x80 >> (x & 7))) != 0;
+                return alpha[(size_t)y * alphaBytesPerRow + x] != 0;
+            };
+            for (uint32_t x = 0; x < width;) {
+                if (!set(x)) {
+                    x++;
+                    continue;
+                }
+                uint32_t start = x;
+                while (x < width && set(x))
+                    x++;
+                runs.push_back({(int)start, (int)x - 1, (int)y, (int)y});
+            }
+        }
+    } catch (...) {
+        *failed = 1;
+        return nullptr;
+    }
+    std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) {
+        return a.x1 != b.x1 ? a.x1 < b.x1 : a.x2 != b.x2 ? a.x2 < b.x2 : a.y1 < b.y1;
+    });
+    size_t kept = 0;
+    for (size_t i = 0; i < runs.size(); i++) {
+        if (kept && runs[kept - 1].x1 == runs[i].x1 && runs[kept - 1].x2 == runs[i].x2 &&
+            runs[kept - 1].y2 + 1 == runs[i].y1)
+            runs[kept - 1].y2 = runs[i].y2;
+        else
+            runs[kept++] = runs[i];
+    }
+    if (!kept)
+        return nullptr;
+    auto *rects = static_cast<XRectangle *>(std::malloc(kept * sizeof(XRectangle)));
+    if (!rects) {
+        *failed = 1;
+        return nullptr;
+    }
+    for (size_t i = 0; i < kept; i++) {
+        rects[i].x = (short)runs[i].x1;
+        rects[i].y = (short)runs[i].y1;
+        rects[i].width = (unsigned short)(runs[i].x2 - runs[i].x1 + 1);
+        rects[i].height = (unsigned short)(runs[i].y2 - runs[i].y1 + 1);
+    }
+    *count = (uint32_t)kept;
+    return rects;
+}
+
+int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t maskBytesPerRow,
+                   const uint8_t *alpha, uint32_t alphaBytesPerRow)
+{
+    x11DisplayData *x = x11Data(display);
+    if (!x)
+        return ERR_MEM;
+    if (x->window)
+        x11CloseDisplay(display); // reopened (a mode switch): never two windows
+    x11Connection *c = nullptr;
+    if (int r = x11OpenConnection(display->xServer, &c))
+        return r;
+    x->conn = c;
+    x->display = c->display;
+    x->screen = c->screen;
+    x->root = c->root;
+    Display *d = c->display;
+    const uint32_t w = display->width > 0 ? (uint32_t)display->width : 1;
+    const uint32_t h = display->height > 0 ? (uint32_t)display->height : 1;
+
+    XSetWindowAttributes attrs{};
+    unsigned long valueMask = CWEventMask;
+    if (alpha) {
+        if (!c->argbVisual || !c->argbColormap)
+            return ERR_NOARGBVISUAL;
+        if (c->depth < 24)
+            return ERR_NEEDCOMPOSITE;
+        x->visual = c->argbVisual;
+        x->depth = 32;
+        attrs.colormap = c->argbColormap;
+        valueMask = CWBackPixel | CWBorderPixel | CWEventMask | CWColormap;
+    } else {
+        x->visual = DefaultVisual(d, (int)c->screen);
+        x->depth = c->depth;
+    }
+    if (alpha || mask) {
+        if (!xfixes2(c))
+            return ERR_XFIXES;
+        uint32_t count = 0;
+        int failed = 0;
+        XRectangle *rects = x11ShapeRects(mask, maskBytesPerRow, mask ? nullptr : alpha,
+                                          alphaBytesPerRow, w, h, &count, &failed);
+        if (failed)
+            return ERR_MEM;
+        x->shape = imported<unsigned long (*)(Display *, XRectangle *, int)>(
+            qxLibImports.XFixesCreateRegion)(d, rects, (int)count);
+        std::free(rects);
+        if (alpha) {
+            size_t pixels = (size_t)w * h;
+            x->alphaCopy = static_cast<uint8_t *>(std::malloc(pixels));
+            if (!x->alphaCopy) {
+                freeShapeState(x);
+                return ERR_ALLOCALPHA;
+            }
+            for (uint32_t y = 0; y < h; y++)
+                std::memcpy(x->alphaCopy + (size_t)y * w, alpha + (size_t)y * alphaBytesPerRow, w);
+            x->alphaWidth = w;
+            x->alphaHeight = h;
+            x->scratch = static_cast<uint32_t *>(std::malloc(pixels * 4));
+            if (!x->scratch) {
+                freeShapeState(x);
+                return ERR_BITMAP;
+            }
+        }
+    }
+    attrs.event_mask = StructureNotifyMask;
+    if (display->backfill || display->fullScreen) {
+        attrs.override_redirect = True;
+        valueMask |= CWOverrideRedirect;
+    }
+    x->window = XCreateWindow(d, c->root, display->x, display->y, w, h, 0, (int)x->depth,
+                              InputOutput, x->visual, valueMask, &attrs);
+    if (!x->window || x11CheckErrors(d)) {
+        x->window = 0;
+        freeShapeState(x);
+        return ERR_WINDOW;
+    }
+    Window win = x->window;
+    long version = 5;
+    XChangeProperty(d, win, XInternAtom(d, "XdndAware", False), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char *>(&version), 1);
+    uint32_t iconItems = 0;
+    if (const unsigned long *icons = x11IconItems(&iconItems))
+        XChangeProperty(d, win, XInternAtom(d, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(icons),
+                        (int)iconItems);
+
+    x11Monitor *monitors = x11GetMonitors(display);
+    if (!monitors) {
+        x11CloseDisplay(display);
+        return ERR_GETMONITORINFO;
+    }
+    const x11Monitor *mon = monitors;
+    for (uint32_t i = 0; i < display->monitor && mon->next; i++)
+        mon = mon->next;
+    Atom above = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
+    if ((display->flags & QX_DISP_BORDERLESS) && w == mon->width && h == mon->height) {
+        Atom states[2] = {XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False), above};
+        setAtomProperty(d, win, "_NET_WM_STATE", states,
+                        (display->flags & QX_DISP_ALWAYSONTOP) ? 2 : 1);
+    } else if (display->flags & QX_DISP_ALWAYSONTOP) {
+        setAtomProperty(d, win, "_NET_WM_STATE", &above, 1);
+    }
+    x11FreeMonitors(monitors);
+
+    setTitle(display, x);
+    x11SetSizeHints(display, (display->flags & QX_DISP_SIZEABLE) ? PPosition
+                                                                  : PPosition | PMinSize | PMaxSize);
+    long motif[5];
+    x11MotifHints(display->flags, motif);
+    Atom motifAtom = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+    XChangeProperty(d, win, motifAtom, motifAtom, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char *>(motif), 5);
+    if (x->shape) {
+        auto setShape = imported<void (*)(Display *, Window, int, int, int, unsigned long)>(
+            qxLibImports.XFixesSetWindowShapeRegion);
+        setShape(d, win, 0 /* ShapeBounding */, 0, 0, x->shape);
+        setShape(d, win, 2 /* ShapeInput */, 0, 0, x->shape);
+    }
+    // WM_DELETE_WINDOW is made even before any manager has made it: a
+    // manager started later would otherwise kill the player on close.
+    for (int i = 0; i < X11_ATOM_COUNT; i++)
+        x->atoms[i] = XInternAtom(d, atomNames[i], False);
+    XSetWMProtocols(d, win, &x->atoms[X11_WM_DELETE_WINDOW], 1);
+
+    XGCValues gcv{};
+    gcv.function = GXcopy;
+    gcv.fill_style = FillSolid;
+    gcv.graphics_exposures = False;
+    if (alpha) {
+        gcv.plane_mask = AllPlanes;
+        gcv.clip_mask = None;
+        x->gc = XCreateGC(d, win,
+                          GCFunction | GCPlaneMask | GCForeground | GCBackground | GCFillStyle |
+                              GCGraphicsExposures | GCClipMask,
+                          &gcv);
+    } else {
+        x->gc = XCreateGC(d, win, GCFunction | GCFillStyle | GCGraphicsExposures, &gcv);
+        XCopyGC(d, DefaultGC(d, (int)c->screen), GCForeground | GCBackground, x->gc);
+    }
+
+    XMoveWindow(d, win, display->x, display->y);
+    if (show) {
+        XMapRaised(d, win);
+        x11WaitMapped(c, win);
+        XSetInputFocus(d, win, RevertToNone, CurrentTime);
+    } else {
+        setInputHint(x, False);
+        XMapWindow(d, win);
+        x11WaitMapped(c, win);
+        setInputHint(x, True);
+    }
+    x11CheckErrors(d); // a refused focus is not a failure
+    uint32_t left, top, bw, bh;
+    x11GetFrameExtents(d, win, &left, &top, &bw, &bh);
+    display->borderLeft = (int32_t)left;
+    display->borderTop = (int32_t)top;
+    display->borderWidth = (int32_t)bw;
+    display->borderHeight = (int32_t)bh;
+    display->bordersKnown = 1;
+
+    XSelectInput(d, win,
+                 KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                     EnterWindowMask | LeaveWindowMask | PointerMotionMask | ButtonMotionMask |
+                     ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
+                     PropertyChangeMask | OwnerGrabButtonMask);
+    if (qxLibImports.complete[QX_LIB_XFIXES] && c->xfixesEventBase > 0)
+        imported<void (*)(Display *, Window, Atom, unsigned long)>(
+            qxLibImports.XFixesSelectSelectionInput)(d, win, x->atoms[X11_CLIPBOARD], 7);
+    if (c->im)
+        x->ic = XCreateIC(c->im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing,
+                          XNClientWindow, win, XNFocusWindow, win, nullptr);
+    handGrabs(display, x);
+    x->ownedType = 0;
+    if (display->flags & QX_DISP_DISABLEBLANKER)
+        x11SuspendBlanker(x, 0);
+    std::memset(&display->input, 0, sizeof display->input);
+    x->dragging = x->resizing = 0;
+    x->lastKey = -1;
+    x->modeSwitchRequest = -1;
+    display->state = QX_DISPSTATE_OPEN;
+    return 0;
+}
+
+void x11CloseDisplay(qxDisplay *display)
+{
+    x11DisplayData *x = x11Data(display);
+    if (!x || !x->window)
+        return;
+    Display *d = x->display;
+    if (display->flags & QX_DISP_DISABLEBLANKER)
+        x11SuspendBlanker(x, 1);
+    if (x->grabbed) {
+        XUngrabPointer(d, CurrentTime);
+        XUngrabKeyboard(d, CurrentTime);
+        x->grabbed = 0;
+    }
+    if (x->ic)
+        XDestroyIC(x->ic);
+    x->ic = nullptr;
+    XUnmapWindow(d, x->window);
+    if (x->gc)
+        XFreeGC(d, x->gc);
+    x->gc = nullptr;
+    XDestroyWindow(d, x->window);
+    x->window = 0;
+    freeShapeState(x);
+    std::free(x->ownedData);
+    x->ownedData = nullptr;
+    x->ownedType = 0;
+    XFlush(d);
+    x->display = nullptr;
+}
+
+void x11MoveSizeWindow(qxDisplay *display)
+{
+    x11DisplayData *x = x11Data(display);
+    if (!x || !x->window)
+        return;
+    if (!(display->flags & QX_DISP_SIZEABLE))
+        x11SetSizeHints(display, PMinSize | PMaxSize);
+    XMoveResizeWindow(x->display, x->window, display->x, display->y,
+                      (unsigned)std::max(display->width, 1), (unsigned)std::max(display->height, 1));
+}
+
+void x11MoveWindow(qxDisplay *display)
+{
+    if (x11DisplayData *x = x11Data(display); x && x->window)
+        XMoveWindow(x->display, x->window, display->x, display->y);
+}
+
+void x11SetTitle(qxDisplay *display)
+{
+    if (x11DisplayData *x = x11Data(display); x && x->window)
+        setTitle(display, x);
+}
+
+void x11ActivateWindow(qxDisplay *display)
+{
+    if (x11DisplayData *x = x11Data(display); x && x->window) {
+        XSetInputFocus(x->display, x->window, RevertToNone, CurrentTime);
+        x11CheckErrors(x->display);
+    }
+}
+
+void x11ShowWindow(qxDisplay *display, int iconify)
+{
+    x11DisplayData *x = x11Data(display);
+    if (!x || !x->window || display->fullScreen)
+        return;
+    if (iconify) {
+        XIconifyWindow(x->display, x->window, (int)x->screen);
+        return;
+    }
+    XMapRaised(x->display, x->window);
+    x11WaitMapped(x->conn, x->window);
+    XSetInputFocus(x->display, x->window, RevertToNone, CurrentTime);
+    x11CheckErrors(x->display);
+}
+}
