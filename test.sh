@@ -55,7 +55,7 @@ for f in "$FUZZ"/tests/fuzz/fuzz_*; do
     corpus="$FUZZ/corpus/$(basename "$f")"
     mkdir -p "$corpus"
     echo "fuzzing $(basename "$f") for ${FUZZ_SECONDS}s"
-    "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \
+    "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=20 -print_final_stats=0 \
         "$corpus" >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
 done
 echo "all tests passed"

@@ -13,6 +13,7 @@
 #include "imaging/qx_coloreffects.h"
 #include "imaging/qx_colorkeys.h"
 #include "imaging/qx_convolve.h"
+#include "imaging/qx_displace.h"
 #include "imaging/qx_transform.h"
 
 namespace {
@@ -445,5 +446,90 @@ int qxOilPaintBitmap(qxBitMap *bitmap, int32_t width, int32_t height, double rad
     if (!std::isfinite(radius)) return 0;
     OilPaint o{{width, height}, std::max(radius, 0.0)};
     return qxRunKernel(bitmap, 0, nullptr, oilPaint32, oilPaint16, &o);
+}
+
+int qxPixelateBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, int32_t size)
+{
+    if (size < 2) return 0;
+    qxBitMapLock l;
+    if (!qxLockBitMap(bitmap, 0, &l)) return ERR_LOCKBMAP;
+    qxPlane m = qxPlaneOf(mask), a = qxPlaneOf(alpha);
+    Area ar = areaOf(&l, width, height);
+    if (m.bytes) ar.w = std::min(ar.w, m.width), ar.h = std::min(ar.h, m.height);
+    if (a.bytes) ar.w = std::min(ar.w, a.width), ar.h = std::min(ar.h, a.height);
+    if (l.bytesPerPixel == 4)
+        qxPixelate32(pixelsOf<uint32_t>(&l), int32_t(l.pixelsPerRow), m.bytes, m.bytesPerRow, a.bytes, a.bytesPerRow,
+                     ar.w, ar.h, size);
+    else if (l.bytesPerPixel == 2)
+        qxPixelate16(pixelsOf<uint16_t>(&l), int32_t(l.pixelsPerRow), m.bytes, m.bytesPerRow, a.bytes, a.bytesPerRow,
+                     ar.w, ar.h, size);
+    qxUnLockBitMap(&l);
+    return 0;
+}
+
+namespace {
+// Locks the bitmap and fills the destination side of a displacement record
+// with it and its own planes; the area is cut to what all of them hold.
+bool displaceTarget(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height,
+                    qxBitMapLock *l, qxDisplaceRecord *r)
+{
+    if (!qxLockBitMap(bitmap, 0, l)) return false;
+    qxPlane m = qxPlaneOf(mask), a = qxPlaneOf(alpha);
+    Area ar = areaOf(l, width, height);
+    if (m.bytes) ar.w = std::min(ar.w, m.width), ar.h = std::min(ar.h, m.height);
+    if (a.bytes) ar.w = std::min(ar.w, a.width), ar.h = std::min(ar.h, a.height);
+    r->destination = l->pixels, r->destPitch = int32_t(l->pixelsPerRow);
+    r->width = ar.w, r->height = ar.h, r->layout = l->pixelFormat;
+    r->destMask = m.bytes, r->destMaskBytesPerRow = m.bytesPerRow;
+    r->destAlpha = a.bytes, r->destAlphaBytesPerRow = a.bytesPerRow;
+    return true;
+}
+} // namespace
+
+int qxSwirlBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, double degrees)
+{
+    if (!std::isfinite(degrees)) return 0;
+    degrees = std::clamp(degrees, -359.0, 359.0);
+    std::unique_ptr<double[]> sine(new (std::nothrow) double[QX_TRIG_ENTRIES]),
+        cosine(new (std::nothrow) double[QX_TRIG_ENTRIES]);
+    if (!sine || !cosine) return ERR_MEM;
+    qxSwirlSetup(sine.get(), cosine.get());
+    qxDisplaceRecord r{};
+    r.table1 = sine.get(), r.table2 = cosine.get();
+    qxBitMapLock l;
+    if (!displaceTarget(bitmap, mask, alpha, width, height, &l, &r)) return ERR_LOCKBMAP;
+    if (l.bytesPerPixel == 4) qxSwirl32(&r, degrees);
+    else if (l.bytesPerPixel == 2) qxSwirl16(&r, degrees);
+    qxUnLockBitMap(&l);
+    return 0;
+}
+
+int qxWaterRippleBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height,
+                        double wavelength, double amplitude, double phase, double centreX, double centreY)
+{
+    if (!std::isfinite(wavelength) || !std::isfinite(amplitude) || !std::isfinite(phase) || !std::isfinite(centreX) ||
+        !std::isfinite(centreY) || width < 1 || height < 1)
+        return 0;
+    qxDisplaceRecord r{};
+    qxBitMapLock l;
+    if (!displaceTarget(bitmap, mask, alpha, width, height, &l, &r)) return ERR_LOCKBMAP;
+    int32_t w = r.width, h = r.height;
+    r.cx = int32_t(w * std::clamp(centreX, 0.0, 1.0)), r.cy = int32_t(h * std::clamp(centreY, 0.0, 1.0));
+    r.radius = std::max(r.cx, r.cy);
+    r.wavelength = std::max(1.0, wavelength), r.amplitude = amplitude, r.frames = 1, r.phase = phase;
+    std::unique_ptr<int32_t[]> dist(w > 0 && h > 0 ? new (std::nothrow) int32_t[size_t(w) * size_t(h)] : nullptr);
+    std::unique_ptr<double[]> sine(new (std::nothrow) double[QX_TRIG_ENTRIES]);
+    if ((w > 0 && h > 0 && !dist) || !sine) {
+        qxUnLockBitMap(&l);
+        return ERR_MEM;
+    }
+    if (w > 0 && h > 0) {
+        qxWaterRippleSetup(dist.get(), sine.get(), w, h, r.cx, r.cy);
+        r.distance = dist.get(), r.table2 = sine.get();
+        if (l.bytesPerPixel == 4) qxWaterRipple32(&r, -1);
+        else if (l.bytesPerPixel == 2) qxWaterRipple16(&r, -1);
+    }
+    qxUnLockBitMap(&l);
+    return 0;
 }
 }

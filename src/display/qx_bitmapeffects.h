@@ -39,4 +39,8 @@ int qxFlipBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t widt
 // A new mask, bits clear where the pixel is the colour, or none.
 qxBitMap *qxSetBitmapTransparency(qxBitMap *bitmap, int32_t width, int32_t height, uint32_t colour);
 int qxOilPaintBitmap(qxBitMap *bitmap, int32_t width, int32_t height, double radius);
+int qxPixelateBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, int32_t size);
+int qxSwirlBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, double degrees);
+int qxWaterRippleBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height,
+                        double wavelength, double amplitude, double phase, double centreX, double centreY);
 }

@@ -72,6 +72,34 @@ void oilPaint(T *pixels, int32_t w, int32_t h, int32_t pitch, uint32_t layout, d
         }
 }
 
+// Each block's corner is read before the block is written and belongs to
+// no other block, so the planes are worked in place.
+template <class T>
+void pixelate(T *px, int32_t pitch, uint8_t *mask, int32_t mbpr, uint8_t *alpha, int32_t abpr, int32_t w, int32_t h,
+              int32_t size)
+{
+    if (!px || w < 1 || h < 1 || size < 2) return;
+    int32_t b = size < h ? size : h;
+    b = b < w ? b : w;
+    for (int32_t by = 0; by < h; by += b)
+        for (int32_t bx = 0; bx < w; bx += b) {
+            T p = px[int64_t(by) * pitch + bx];
+            bool drawn = true;
+            uint8_t a = 0;
+            if (mask) drawn = mask[int64_t(by) * mbpr + (bx >> 3)] & (0x80 >> (bx & 7));
+            else if (alpha) drawn = (a = alpha[int64_t(by) * abpr + bx]) != 0;
+            int32_t ex = bx + b < w ? bx + b : w, ey = by + b < h ? by + b : h;
+            for (int32_t y = by; y < ey; ++y)
+                for (int32_t x = bx; x < ex; ++x) {
+                    if (drawn) px[int64_t(y) * pitch + x] = p;
+                    if (mask) {
+                        uint8_t &m = mask[int64_t(y) * mbpr + (x >> 3)];
+                        m = drawn ? uint8_t(m | (0x80 >> (x & 7))) : uint8_t(m & ~(0x80 >> (x & 7)));
+                    } else if (alpha) alpha[int64_t(y) * abpr + x] = drawn ? a : 0;
+                }
+        }
+}
+
 } // namespace
 
 extern "C" {
@@ -110,5 +138,16 @@ void qxOilPaint32(uint32_t *p, int32_t w, int32_t h, int32_t pitch, uint32_t lay
 void qxOilPaint16(uint16_t *p, int32_t w, int32_t h, int32_t pitch, uint32_t layout, double radius)
 {
     oilPaint<qxPx16>(p, w, h, pitch, layout, radius);
+}
+
+void qxPixelate32(uint32_t *p, int32_t pitch, uint8_t *m, int32_t mbpr, uint8_t *a, int32_t abpr, int32_t w, int32_t h,
+                  int32_t size)
+{
+    pixelate(p, pitch, m, mbpr, a, abpr, w, h, size);
+}
+void qxPixelate16(uint16_t *p, int32_t pitch, uint8_t *m, int32_t mbpr, uint8_t *a, int32_t abpr, int32_t w, int32_t h,
+                  int32_t size)
+{
+    pixelate(p, pitch, m, mbpr, a, abpr, w, h, size);
 }
 }

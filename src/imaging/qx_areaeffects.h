@@ -21,4 +21,12 @@ uint8_t *qxPadBytePlane(const uint8_t *plane, int32_t width, int32_t height, int
 // Each pixel takes the word of the most frequent intensity of its window.
 void qxOilPaint32(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, uint32_t layout, double radius);
 void qxOilPaint16(uint16_t *pixels, int32_t width, int32_t height, int32_t pitch, uint32_t layout, double radius);
+
+// Blocks of size x size (cut at the right and bottom) take their top-left
+// pixel; a mask or alpha plane (either may be none) decides which blocks
+// are drawn and which cleared.
+void qxPixelate32(uint32_t *pixels, int32_t pitch, uint8_t *mask, int32_t maskBytesPerRow, uint8_t *alpha,
+                  int32_t alphaBytesPerRow, int32_t width, int32_t height, int32_t size);
+void qxPixelate16(uint16_t *pixels, int32_t pitch, uint8_t *mask, int32_t maskBytesPerRow, uint8_t *alpha,
+                  int32_t alphaBytesPerRow, int32_t width, int32_t height, int32_t size);
 }
