@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/qx_channels.h"
+#include "imaging/qx_convolverows.h"
 
 namespace {
 
@@ -74,56 +75,52 @@ template <class P> void joinChannels(const qxConvolveRecord *r, const uint8_t *p
 // what the image itself would keep of each written value.
 void blurPlane(uint8_t *plane, int32_t w, int32_t h, const double *k, int32_t kw, uint8_t keep)
 {
+    const qxConvolveRows &fn = qxConvolveRowFunctions();
     int32_t half = kw / 2;
-    std::vector<double> acc(static_cast<size_t>(w));
-    std::vector<uint8_t> row(size_t(w) + size_t(kw));
+    std::vector<double> row(static_cast<size_t>(w) + static_cast<size_t>(kw));
     for (int32_t y = 0; y < h; ++y) {
         uint8_t *p = plane + int64_t(y) * w;
-        for (int32_t c = 0; c < w + kw; ++c) row[size_t(c)] = p[clampIndex(int64_t(c) - half, w)];
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int32_t j = 0; j < kw; ++j) {
-            double kj = k[j];
-            const uint8_t *s = row.data() + j;
-            for (int32_t x = 0; x < w; ++x) acc[size_t(x)] += kj * s[x];
+        // Edges replicated, the middle converted straight.
+        for (int32_t c = 0; c < w + kw; ++c) {
+            int64_t sc = int64_t(c) - half;
+            row[size_t(c)] = p[sc < 0 ? 0 : sc >= w ? w - 1 : sc];
         }
-        for (int32_t x = 0; x < w; ++x) p[x] = uint8_t(qxClampTrunc(acc[size_t(x)]) & keep);
+        fn.taps(row.data(), k, kw, p, w, keep);
     }
-    // The vertical pass reads the horizontal result, so it needs its own copy.
-    std::vector<uint8_t> src(plane, plane + int64_t(w) * h);
+    // The vertical pass reads the horizontal result, kept as doubles.
+    auto mid = alloc<double>(int64_t(w) * h);
+    if (!mid) return;
+    for (int64_t i = 0; i < int64_t(w) * h; ++i) mid[size_t(i)] = plane[i];
+    std::vector<const double *> rows(static_cast<size_t>(kw));
     for (int32_t y = 0; y < h; ++y) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int32_t j = 0; j < kw; ++j) {
-            double kj = k[j];
-            const uint8_t *s = src.data() + int64_t(clampIndex(int64_t(y) + j - half, h)) * w;
-            for (int32_t x = 0; x < w; ++x) acc[size_t(x)] += kj * s[x];
-        }
-        uint8_t *p = plane + int64_t(y) * w;
-        for (int32_t x = 0; x < w; ++x) p[x] = uint8_t(qxClampTrunc(acc[size_t(x)]) & keep);
+        for (int32_t j = 0; j < kw; ++j) rows[size_t(j)] = mid.get() + int64_t(clampIndex(int64_t(y) + j - half, h)) * w;
+        fn.column(rows.data(), k, kw, plane + int64_t(y) * w, w, keep);
     }
 }
 
 // A kw x kw kernel over one byte plane, every read from the unfiltered copy.
 void convolvePlane(uint8_t *plane, int32_t w, int32_t h, const double *k, int32_t kw)
 {
+    const qxConvolveRows &fn = qxConvolveRowFunctions();
     int32_t half = kw / 2, pw = w + kw;
     auto pad = alloc<uint8_t>(int64_t(pw) * (h + kw));
-    if (!pad) return;
+    auto dbl = alloc<double>(int64_t(pw) * kw);
+    if (!pad || !dbl) return;
     for (int32_t r = 0; r < h + kw; ++r) {
         const uint8_t *s = plane + int64_t(clampIndex(int64_t(r) - half, h)) * w;
         uint8_t *d = pad.get() + int64_t(r) * pw;
         for (int32_t c = 0; c < pw; ++c) d[c] = s[clampIndex(int64_t(c) - half, w)];
     }
-    std::vector<double> acc(static_cast<size_t>(w));
+    std::vector<const double *> rows(static_cast<size_t>(kw));
     for (int32_t y = 0; y < h; ++y) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int32_t v = 0; v < kw; ++v)
-            for (int32_t u = 0; u < kw; ++u) {
-                double kk = k[int64_t(v) * kw + u];
-                const uint8_t *s = pad.get() + int64_t(y + v) * pw + u;
-                for (int32_t x = 0; x < w; ++x) acc[size_t(x)] += kk * s[x];
-            }
-        uint8_t *p = plane + int64_t(y) * w;
-        for (int32_t x = 0; x < w; ++x) p[x] = uint8_t(qxClampTrunc(acc[size_t(x)]));
+        // The kw padded rows of this output row, as doubles.
+        for (int32_t v = 0; v < kw; ++v) {
+            const uint8_t *s = pad.get() + int64_t(y + v) * pw;
+            double *d = dbl.get() + int64_t(v) * pw;
+            for (int32_t c = 0; c < pw; ++c) d[c] = s[c];
+            rows[size_t(v)] = d;
+        }
+        fn.square(rows.data(), k, kw, plane + int64_t(y) * w, w);
     }
 }
 

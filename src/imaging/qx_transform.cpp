@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -21,15 +22,37 @@ void reverse3(uint8_t *row, int32_t w)
         for (int k = 0; k < 3; ++k) std::swap(row[3 * i + k], row[3 * j + k]);
 }
 
+// Square tiles keep both the rows read and the rows written in the cache.
 template <size_t N> void turn(const qxResampleRecord *r)
 {
+    using Px = std::conditional_t<N == 4, uint32_t, std::conditional_t<N == 2, uint16_t, void>>;
     auto *s = static_cast<const uint8_t *>(r->source);
     auto *d = static_cast<uint8_t *>(r->result);
-    int32_t W = r->width, H = r->height;
-    for (int32_t y = 0; y < W; ++y)
-        for (int32_t x = 0; x < H; ++x) {
-            int32_t sx = r->quarterKind == 1 ? W - 1 - y : y, sy = r->quarterKind == 1 ? x : H - 1 - x;
-            std::memcpy(d + (int64_t(y) * r->resultPitch + x) * N, s + (int64_t(sy) * r->sourcePitch + sx) * N, N);
+    const int32_t W = r->width, H = r->height, T = 64;
+    for (int32_t ty = 0; ty < W; ty += T)
+        for (int32_t tx = 0; tx < H; tx += T) {
+            int32_t ey = ty + T < W ? ty + T : W, ex = tx + T < H ? tx + T : H;
+            for (int32_t y = ty; y < ey; ++y) {
+                uint8_t *drow = d + int64_t(y) * r->resultPitch * N;
+                if (r->quarterKind == 1) {
+                    // result(x, y) = source(W - 1 - y, x): down a source column.
+                    const uint8_t *col = s + int64_t(W - 1 - y) * N;
+                    for (int32_t x = tx; x < ex; ++x) {
+                        if constexpr (!std::is_void_v<Px>)
+                            reinterpret_cast<Px *>(drow)[x] = *reinterpret_cast<const Px *>(col + int64_t(x) * r->sourcePitch * N);
+                        else std::memcpy(drow + int64_t(x) * N, col + int64_t(x) * r->sourcePitch * N, N);
+                    }
+                } else {
+                    // result(x, y) = source(y, H - 1 - x): up a source column.
+                    const uint8_t *col = s + int64_t(y) * N;
+                    for (int32_t x = tx; x < ex; ++x) {
+                        int64_t o = int64_t(H - 1 - x) * r->sourcePitch * N;
+                        if constexpr (!std::is_void_v<Px>)
+                            reinterpret_cast<Px *>(drow)[x] = *reinterpret_cast<const Px *>(col + o);
+                        else std::memcpy(drow + int64_t(x) * N, col + o, N);
+                    }
+                }
+            }
         }
 }
 
