@@ -114,3 +114,74 @@ TEST(EffectFrontEnds, AreaEffectsAndTransparency)
     EXPECT_EQ(sp.bytes[5 * sp.bytesPerRow + 5], 255);
     qxFreeAlphaBitMap(s);
 }
+
+#include <cstring>
+
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_gfxgeom.h"
+
+TEST(Transforms, RoadsAndBadMatrices)
+{
+    Pic p(3, 2);
+    auto px = p.pixels();
+    double m[4];
+    qxSetupTransform(m, 0, 0, 0, 0, 1, 1, 90);
+    qxBitMap *b = nullptr, *mk = nullptr, *al = nullptr;
+    int32_t w = 0, h = 0;
+    ASSERT_EQ(qxTransformPixels(p.bm, nullptr, nullptr, 0, 0, 3, 2, m, 0, 0, &b, &mk, &al, &w, &h), 0);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 3);
+    EXPECT_EQ(mk, nullptr); // quarter turns make a mask only for a mask
+    qxFreeBitMap(b);
+    // The half turn, and a matrix one bit away from it on the general road:
+    // the same pixels, the general road with a full mask.
+    double half[4];
+    qxSetupTransform(half, 0, 0, 0, 0, 1, 1, 180);
+    Pic q(6, 5);
+    auto qp = q.pixels();
+    qxBitMap *h1 = nullptr, *h2 = nullptr, *m2 = nullptr;
+    ASSERT_EQ(qxTransformPixels(q.bm, nullptr, nullptr, 0, 0, 6, 5, half, 0, 0, &h1, nullptr, nullptr, &w, &h), 0);
+    double nudged[4];
+    std::memcpy(nudged, half, sizeof half);
+    uint64_t bits;
+    std::memcpy(&bits, &nudged[0], 8);
+    bits ^= 1;
+    std::memcpy(&nudged[0], &bits, 8);
+    ASSERT_EQ(qxTransformPixels(q.bm, nullptr, nullptr, 0, 0, 6, 5, nudged, 0, 0, &h2, &m2, nullptr, &w, &h), 0);
+    ASSERT_NE(m2, nullptr);
+    EXPECT_EQ(w, 6);
+    EXPECT_EQ(h, 5);
+    qxBitMapLock l1, l2;
+    ASSERT_TRUE(qxLockBitMap(h1, 1, &l1) && qxLockBitMap(h2, 1, &l2));
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) {
+            EXPECT_EQ(qxReadPixelRGB(&l1, x, y), qp[size_t((4 - y) * 6 + (5 - x))]);
+            EXPECT_EQ(qxReadPixelRGB(&l2, x, y), qp[size_t((4 - y) * 6 + (5 - x))]) << x << "," << y;
+        }
+    qxUnLockBitMap(&l1), qxUnLockBitMap(&l2);
+    qxPlane mp = qxPlaneOf(m2);
+    EXPECT_EQ(mp.bytes[0] & 0xFC, 0xFC);
+    qxFreeBitMap(h1), qxFreeBitMap(h2), qxFreeMaskBitMap(m2);
+    // A rotation by 30 degrees, smooth, with an alpha plane: every visible
+    // result pixel is sampled, nothing breaks.
+    double r30[4];
+    qxSetupTransform(r30, 0, 0, 0, 0, 1.5, 0.7, 30);
+    qxBitMap *alpha = qxAllocAlphaBitMap(6, 5, 0, nullptr, 0);
+    qxFillBitMapRect(alpha, 0, 0, 6, 5, 200);
+    qxBitMap *rb = nullptr, *ra = nullptr;
+    ASSERT_EQ(qxTransformPixels(q.bm, nullptr, alpha, 0, 0, 6, 5, r30, 1, 0, &rb, nullptr, &ra, &w, &h), 0);
+    EXPECT_GT(w, 6);
+    qxPlane ap = qxPlaneOf(ra);
+    int visible = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) visible += ap.bytes[y * ap.bytesPerRow + x] == 200;
+    EXPECT_GT(visible, 20);
+    qxFreeBitMap(rb), qxFreeAlphaBitMap(ra), qxFreeAlphaBitMap(alpha);
+    // Matrices that cannot be inverted or hold NaN: 1055.
+    double zero[4] = {1, 2, 2, 4}, nan[4] = {NAN, 0, 0, 1};
+    EXPECT_EQ(qxTransformPixels(q.bm, nullptr, nullptr, 0, 0, 6, 5, zero, 0, 0, &rb, nullptr, nullptr, &w, &h),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(qxTransformPixels(q.bm, nullptr, nullptr, 0, 0, 6, 5, nan, 1, 0, &rb, nullptr, nullptr, &w, &h),
+              ERR_WRONGUSAGE);
+    (void)px;
+}

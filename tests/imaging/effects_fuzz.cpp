@@ -11,6 +11,7 @@
 
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
+#include "display/qx_bitmaptransform.h"
 #include "imaging/qx_areaeffects.h"
 #include "imaging/qx_colorkeys.h"
 #include "imaging/qx_floodfill.h"
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Set a;
     a.make(r);
     int32_t w = r.small(), h = r.small();
-    switch (r.u8() % 23) {
+    switch (r.u8() % 24) {
     case 0: qxGrayBitmap(a.pix, w, h, int(r.u8() & 1), nullptr); break;
     case 1: qxInvertBitmap(a.pix, w, h, nullptr); break;
     case 2: qxSolarizeBitmap(a.pix, w, h, r.i32()); break;
@@ -141,6 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qxWaterRippleBitmap(a.pix, r.u8() & 1 ? a.mask : nullptr, r.u8() & 1 ? a.alpha : nullptr, w, h, r.number(),
                             r.number(), r.number(), r.number(), r.number());
         break;
+    case 22: {
+        double m[4] = {r.number(), r.number(), r.number(), r.number()};
+        for (double &v : m)
+            if (std::isfinite(v)) v = std::fmod(v, 8.0); // results stay small
+        qxBitMap *b = nullptr, *mk = nullptr, *al = nullptr;
+        int32_t ow = 0, oh = 0;
+        qxTransformPixels(a.pix, r.u8() & 1 ? a.mask : nullptr, r.u8() & 1 ? a.alpha : nullptr, r.small(), r.small(),
+                          w, h, m, r.u8() & 1, 0, &b, &mk, &al, &ow, &oh);
+        qxFreeBitMap(b), qxFreeMaskBitMap(mk), qxFreeAlphaBitMap(al);
+        break;
+    }
     default: qxIntSqrt(int64_t(r.i32())); break;
     }
     return 0;
