@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/errors/qx_errors.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_gfxgeom.h"
+#include "imaging/qx_distort.h"
 #include "imaging/qx_transform.h"
 
 namespace {
@@ -165,6 +168,91 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
     else qxFreeAlphaBitMap(ra);
     if (outWidth) *outWidth = rw;
     if (outHeight) *outHeight = rh;
+    return 0;
+}
+
+int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, uint32_t method,
+                    uint32_t argumentCount, const double *arguments, uint32_t smooth, qxBitMap **outBitmap,
+                    qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight)
+{
+    if (!bitmap) return ERR_LOCKBMAP;
+    qxBitMapLock s;
+    if (!qxLockBitMap(bitmap, 1, &s)) return ERR_LOCKBMAP;
+    int32_t x = 0, y = 0;
+    if (!qxClipToSize(&x, &y, &width, &height, int32_t(s.width), int32_t(s.height))) {
+        qxUnLockBitMap(&s);
+        return ERR_WRONGUSAGE;
+    }
+    qxDistortRequest req{};
+    req.method = method, req.argumentCount = argumentCount, req.arguments = arguments;
+    req.sourceWidth = width, req.sourceHeight = height, req.smooth = smooth;
+    qxDistortFit(&req);
+    if (req.error) {
+        qxUnLockBitMap(&s);
+        return int(req.error == 1055 ? ERR_WRONGUSAGE : ERR_MEM);
+    }
+    // The source as R, G, B, A with its mask or alpha folded in.
+    std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 4]);
+    if (!rgba) {
+        qxUnLockBitMap(&s);
+        return ERR_MEM;
+    }
+    qxPlane sm = qxPlaneOf(mask), sa = qxPlaneOf(alpha);
+    bool hasMask = sm.bytes && sm.width >= width && sm.height >= height;
+    bool hasAlpha = !hasMask && sa.bytes && sa.width >= width && sa.height >= height;
+    uint32_t bpp = s.bytesPerPixel, f = s.pixelFormat;
+    for (int32_t j = 0; j < height; ++j)
+        for (int32_t i = 0; i < width; ++i) {
+            const uint8_t *p = static_cast<const uint8_t *>(s.pixels) + (int64_t(j) * s.pixelsPerRow + i) * bpp;
+            uint8_t *o = rgba.get() + (int64_t(j) * width + i) * 4;
+            int32_t c[4] = {0, 0, 0, 255};
+            if (f == 8 || f == 9) c[f == 8 ? 0 : 2] = p[0], c[1] = p[1], c[f == 8 ? 2 : 0] = p[2];
+            else qxUnpackPixel(p, f, c);
+            o[0] = uint8_t(c[0]), o[1] = uint8_t(c[1]), o[2] = uint8_t(c[2]), o[3] = 255;
+            if (hasMask) o[3] = (sm.bytes[int64_t(j) * sm.bytesPerRow + (i >> 3)] & (0x80 >> (i & 7))) ? 255 : 0;
+            else if (hasAlpha) o[3] = sa.bytes[int64_t(j) * sa.bytesPerRow + i];
+        }
+    qxUnLockBitMap(&s);
+    int32_t ow = req.outputWidth, oh = req.outputHeight;
+    qxBitMap *rb = qxAllocBitMap(uint32_t(ow), uint32_t(oh), 0, nullptr), *rm = nullptr, *ra = nullptr;
+    if (!rb) return ERR_BITMAP;
+    bool maskOut = hasMask || (!hasAlpha && !smooth);
+    if (maskOut && !(rm = qxAllocMaskBitMap(rb, uint32_t(ow), uint32_t(oh), 1, nullptr, 0))) {
+        freeAll(rb, rm, ra);
+        return ERR_ALLOCMASK;
+    }
+    if (!maskOut && !(ra = qxAllocAlphaBitMap(uint32_t(ow), uint32_t(oh), 1, nullptr, 0))) {
+        freeAll(rb, rm, ra);
+        return ERR_ALLOCALPHA;
+    }
+    qxBitMapLock d;
+    if (!qxLockBitMap(rb, 0, &d)) {
+        freeAll(rb, rm, ra);
+        return ERR_LOCKBMAP;
+    }
+    qxPlane dm = qxPlaneOf(rm), da = qxPlaneOf(ra);
+    qxDistortSource src{rgba.get(), width, height};
+    uint32_t dbpp = d.bytesPerPixel, df = d.pixelFormat;
+    for (int32_t j = 0; j < oh && uint32_t(j) < d.height; ++j)
+        for (int32_t i = 0; i < ow && uint32_t(i) < d.width; ++i) {
+            uint8_t px[4];
+            qxDistortSample(&req, &src, i, j, px);
+            uint8_t *p = static_cast<uint8_t *>(d.pixels) + (int64_t(j) * d.pixelsPerRow + i) * dbpp;
+            int32_t c[4] = {px[0], px[1], px[2], 0};
+            if (df == 8 || df == 9) p[0] = px[df == 8 ? 0 : 2], p[1] = px[1], p[2] = px[df == 8 ? 2 : 0];
+            else qxPackPixel(p, df, c);
+            if (dm.bytes && px[3]) dm.bytes[int64_t(j) * dm.bytesPerRow + (i >> 3)] |= uint8_t(0x80 >> (i & 7));
+            if (da.bytes) da.bytes[int64_t(j) * da.bytesPerRow + i] = px[3];
+        }
+    qxUnLockBitMap(&d);
+    if (outBitmap) *outBitmap = rb;
+    else qxFreeBitMap(rb);
+    if (outMask) *outMask = rm;
+    else qxFreeMaskBitMap(rm);
+    if (outAlpha) *outAlpha = ra;
+    else qxFreeAlphaBitMap(ra);
+    if (outWidth) *outWidth = ow;
+    if (outHeight) *outHeight = oh;
     return 0;
 }
 }

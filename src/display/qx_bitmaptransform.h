@@ -16,4 +16,11 @@ int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x
 int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, int32_t width,
                       int32_t height, const double matrix[4], uint32_t smooth, uint32_t extra, qxBitMap **outBitmap,
                       qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
+// Distorts the bitmap (method 4 perspective, 9 arc, 10 polar, 12 barrel)
+// into new handles: a mask when the source has one, or has neither mask nor
+// alpha and smooth is off; an alpha channel otherwise. 0, 1000, 1055, 1152,
+// 1522, 1564 or 1565.
+int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, uint32_t method,
+                    uint32_t argumentCount, const double *arguments, uint32_t smooth, qxBitMap **outBitmap,
+                    qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
 }

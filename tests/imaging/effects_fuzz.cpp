@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Set a;
     a.make(r);
     int32_t w = r.small(), h = r.small();
-    switch (r.u8() % 24) {
+    switch (r.u8() % 25) {
     case 0: qxGrayBitmap(a.pix, w, h, int(r.u8() & 1), nullptr); break;
     case 1: qxInvertBitmap(a.pix, w, h, nullptr); break;
     case 2: qxSolarizeBitmap(a.pix, w, h, r.i32()); break;
@@ -150,6 +150,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int32_t ow = 0, oh = 0;
         qxTransformPixels(a.pix, r.u8() & 1 ? a.mask : nullptr, r.u8() & 1 ? a.alpha : nullptr, r.small(), r.small(),
                           w, h, m, r.u8() & 1, 0, &b, &mk, &al, &ow, &oh);
+        qxFreeBitMap(b), qxFreeMaskBitMap(mk), qxFreeAlphaBitMap(al);
+        break;
+    }
+    case 23: {
+        static const uint32_t methods[] = {4, 9, 10, 12, 0};
+        uint32_t n = r.u8() % 18;
+        std::vector<double> args(n);
+        // Large finite values make legitimately large outputs (up to 2^26
+        // pixels): slow, not wrong. NaN and infinities still go through.
+        for (auto &v : args)
+            if (std::fabs(v = r.number()) > 300) v = std::fmod(v, 300.0);
+        qxBitMap *b = nullptr, *mk = nullptr, *al = nullptr;
+        int32_t ow = 0, oh = 0;
+        qxDistortBitmap(a.pix, r.u8() & 1 ? a.mask : nullptr, r.u8() & 1 ? a.alpha : nullptr, w, h,
+                        methods[r.u8() % 5], n, args.data(), r.u8() & 1, &b, &mk, &al, &ow, &oh);
         qxFreeBitMap(b), qxFreeMaskBitMap(mk), qxFreeAlphaBitMap(al);
         break;
     }
