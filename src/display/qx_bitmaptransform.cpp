@@ -42,6 +42,17 @@ Road classify(const double matrix[4])
 
 void freeAll(qxBitMap *b, qxBitMap *m, qxBitMap *a) { qxFreeBitMap(b), qxFreeMaskBitMap(m), qxFreeAlphaBitMap(a); }
 
+// New handles go to the out pointers given; the others are freed.
+void handOver(qxBitMap *b, qxBitMap *m, qxBitMap *a, qxBitMap **ob, qxBitMap **om, qxBitMap **oa)
+{
+    if (ob) *ob = b;
+    else qxFreeBitMap(b);
+    if (om) *om = m;
+    else qxFreeMaskBitMap(m);
+    if (oa) *oa = a;
+    else qxFreeAlphaBitMap(a);
+}
+
 } // namespace
 
 extern "C" {
@@ -68,12 +79,7 @@ int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x
         qxBltAlpha(alpha, x, y, a, 0, 0, width, height, 0, 0);
     }
     if (bitmap) qxBltBitMapDirect(bitmap, x, y, b, 0, 0, width, height);
-    if (outBitmap) *outBitmap = b;
-    else qxFreeBitMap(b);
-    if (outMask) *outMask = m;
-    else qxFreeMaskBitMap(m);
-    if (outAlpha) *outAlpha = a;
-    else qxFreeAlphaBitMap(a);
+    handOver(b, m, a, outBitmap, outMask, outAlpha);
     return 0;
 }
 
@@ -160,12 +166,7 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
         qxUnLockBitMap(&d);
         qxUnLockBitMap(&s);
     }
-    if (outBitmap) *outBitmap = rb;
-    else qxFreeBitMap(rb);
-    if (outMask) *outMask = rm;
-    else qxFreeMaskBitMap(rm);
-    if (outAlpha) *outAlpha = ra;
-    else qxFreeAlphaBitMap(ra);
+    handOver(rb, rm, ra, outBitmap, outMask, outAlpha);
     if (outWidth) *outWidth = rw;
     if (outHeight) *outHeight = rh;
     return 0;
@@ -245,12 +246,7 @@ int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t w
             if (da.bytes) da.bytes[int64_t(j) * da.bytesPerRow + i] = px[3];
         }
     qxUnLockBitMap(&d);
-    if (outBitmap) *outBitmap = rb;
-    else qxFreeBitMap(rb);
-    if (outMask) *outMask = rm;
-    else qxFreeMaskBitMap(rm);
-    if (outAlpha) *outAlpha = ra;
-    else qxFreeAlphaBitMap(ra);
+    handOver(rb, rm, ra, outBitmap, outMask, outAlpha);
     if (outWidth) *outWidth = ow;
     if (outHeight) *outHeight = oh;
     return 0;

@@ -9,9 +9,37 @@
 
 namespace {
 
+// Native ARGB rows in a loop the compiler can vectorise: the same double
+// sums as qxIntensity, without fused multiply-adds on any level.
+__attribute__((always_inline)) inline void grayNativeBody(uint32_t *row, int32_t w)
+{
+    for (int32_t x = 0; x < w; ++x) {
+        uint32_t p = row[x];
+        double d = 0.299 * double(p >> 16 & 0xFF) + 0.587 * double(p >> 8 & 0xFF) + 0.114 * double(p & 0xFF);
+        uint32_t g = uint32_t(int32_t(d));
+        row[x] = g << 16 | g << 8 | g;
+    }
+}
+void grayNativeBase(uint32_t *row, int32_t w) { grayNativeBody(row, w); }
+__attribute__((target("avx2"))) void grayNativeAvx2(uint32_t *row, int32_t w) { grayNativeBody(row, w); }
+
+void grayNative(uint32_t *row, int32_t w)
+{
+    static void (*const fn)(uint32_t *, int32_t) = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? grayNativeAvx2 : grayNativeBase;
+    }();
+    fn(row, w);
+}
+
 template <class P> void gray(typename P::T *pixels, int32_t w, int32_t h, int32_t pitch, uint32_t layout, int mono)
 {
     if (!pixels || w < 1 || h < 1) return;
+    if constexpr (sizeof(typename P::T) == 4)
+        if (layout == QX_PIXFMT_ARGB32 && !mono) {
+            for (int32_t y = 0; y < h; ++y) grayNative(pixels + int64_t(y) * pitch, w);
+            return;
+        }
     for (int32_t y = 0; y < h; ++y) {
         typename P::T *row = pixels + int64_t(y) * pitch;
         for (int32_t x = 0; x < w; ++x) {

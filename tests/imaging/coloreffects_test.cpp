@@ -205,3 +205,15 @@ TEST(Flip, MaskPadBitsAndOddHeight)
     EXPECT_EQ(col[1], 2u);
     EXPECT_EQ(col[2], 1u);
 }
+
+TEST(ColourEffects, NativeGrayEqualsTheRuleForEveryColour)
+{
+    // The vectorised native road against qxIntensity on all 2^24 colours.
+    std::vector<uint32_t> all(1u << 24);
+    for (uint32_t c = 0; c < all.size(); ++c) all[c] = c | 0xAB000000u;
+    qxGrayPixels32(all.data(), 4096, 4096, 4096, 10, 0);
+    for (uint32_t c = 0; c < all.size(); ++c) {
+        uint32_t g = uint32_t(qxIntensity(int32_t(c >> 16), int32_t(c >> 8 & 255), int32_t(c & 255)));
+        ASSERT_EQ(all[c], g << 16 | g << 8 | g) << c;
+    }
+}
