@@ -251,4 +251,38 @@ int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t w
     if (outHeight) *outHeight = oh;
     return 0;
 }
+
+int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t *outSynced,
+                       uint32_t **outBuffer)
+{
+    if (!bitmap || width < 1 || height < 1 || int64_t(width) * height > (int64_t(1) << 28)) return ERR_MEM;
+    std::unique_ptr<uint32_t[]> buf(new (std::nothrow) uint32_t[size_t(width) * size_t(height)]());
+    if (!buf) return ERR_MEM;
+    if (bitmap->video && !qxGetBitMapAttr(bitmap, 22)) return ERR_READVIDEOPIXELS;
+    qxBitMapLock l;
+    if (!qxLockBitMap(bitmap, 1, &l)) return ERR_LOCKBMAP;
+    uint32_t synced = uint32_t(qxGetBitMapAttr(bitmap, 19));
+    // Only pixels inside the bitmap are read; the rest stay 0.
+    for (int32_t j = 0; j < height; ++j) {
+        int64_t sy = int64_t(y) + j;
+        if (l.bytesPerPixel != 4 || sy < 0 || sy >= l.height) continue;
+        const uint32_t *row = static_cast<const uint32_t *>(l.pixels) + sy * l.pixelsPerRow;
+        for (int32_t i = 0; i < width; ++i) {
+            int64_t sx = int64_t(x) + i;
+            if (sx < 0 || sx >= l.width) continue;
+            uint32_t p = row[sx], &o = buf[size_t(j) * size_t(width) + size_t(i)];
+            switch (l.pixelFormat) {
+            case 10: o = p; break;
+            case 11: o = __builtin_bswap32(p); break;
+            case 12: o = p >> 8 | p << 24; break;
+            case 13: { uint32_t b = __builtin_bswap32(p); o = b >> 8 | b << 24; break; }
+            default: break;
+            }
+        }
+    }
+    qxUnLockBitMap(&l);
+    if (outSynced) *outSynced = synced;
+    if (outBuffer) *outBuffer = buf.release();
+    return 0;
+}
 }

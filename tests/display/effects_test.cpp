@@ -281,3 +281,17 @@ TEST(Distort, FitsEdgeCasesAndImageMagick)
         qxFreeBitMap(b), qxFreeMaskBitMap(mk);
     }
 }
+
+TEST(ReadBack, RowsBecomeNativeArgb)
+{
+    for (uint32_t format : {10u, 11u, 12u, 13u}) {
+        Pic p(5, 3, format);
+        auto px = p.pixels();
+        uint32_t *buf = nullptr, synced = 9;
+        ASSERT_EQ(qxReadBitmapPixels(p.bm, 1, 1, 4, 3, &synced, &buf), 0);
+        ASSERT_NE(buf, nullptr);
+        for (int j = 0; j < 2; ++j)
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(buf[j * 4 + i] & 0xFFFFFF, px[size_t((j + 1) * 5 + i + 1)]) << format;
+        delete[] buf;
+    }
+}
