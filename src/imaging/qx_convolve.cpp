@@ -98,28 +98,22 @@ void blurPlane(uint8_t *plane, int32_t w, int32_t h, const double *k, int32_t kw
     }
 }
 
-// A kw x kw kernel over one byte plane, every read from the unfiltered copy.
+// A kw x kw kernel over one byte plane, every read from the unfiltered
+// padded copy (held as doubles so each tap is one multiply and add).
 void convolvePlane(uint8_t *plane, int32_t w, int32_t h, const double *k, int32_t kw)
 {
     const qxConvolveRows &fn = qxConvolveRowFunctions();
     int32_t half = kw / 2, pw = w + kw;
-    auto pad = alloc<uint8_t>(int64_t(pw) * (h + kw));
-    auto dbl = alloc<double>(int64_t(pw) * kw);
-    if (!pad || !dbl) return;
+    auto pad = alloc<double>(int64_t(pw) * (h + kw));
+    if (!pad) return;
     for (int32_t r = 0; r < h + kw; ++r) {
         const uint8_t *s = plane + int64_t(clampIndex(int64_t(r) - half, h)) * w;
-        uint8_t *d = pad.get() + int64_t(r) * pw;
+        double *d = pad.get() + int64_t(r) * pw;
         for (int32_t c = 0; c < pw; ++c) d[c] = s[clampIndex(int64_t(c) - half, w)];
     }
     std::vector<const double *> rows(static_cast<size_t>(kw));
     for (int32_t y = 0; y < h; ++y) {
-        // The kw padded rows of this output row, as doubles.
-        for (int32_t v = 0; v < kw; ++v) {
-            const uint8_t *s = pad.get() + int64_t(y + v) * pw;
-            double *d = dbl.get() + int64_t(v) * pw;
-            for (int32_t c = 0; c < pw; ++c) d[c] = s[c];
-            rows[size_t(v)] = d;
-        }
+        for (int32_t v = 0; v < kw; ++v) rows[size_t(v)] = pad.get() + int64_t(y + v) * pw;
         fn.square(rows.data(), k, kw, plane + int64_t(y) * w, w);
     }
 }
