@@ -12,7 +12,8 @@ imagemagick netpbm libjpeg-turbo-progs libstb-dev gdk-pixbuf-tests golang-1.19-s
 golang-golang-x-image-dev \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev libxtst-dev \
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 \
-openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy"
+openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
+libopencv-imgproc-dev"
 
 qx_missing=""
 for p in $QX_PACKAGES; do
