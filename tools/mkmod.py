@@ -137,7 +137,7 @@ def tone():
     return m
 
 
-def busy(patterns=4, seed=1):
+def busy(patterns=4, seed=1, tempos=True):
     m = Module("busy")
     smps = [m.sample(sine(64, 90), volume=50, loop=(0, 64)),
             m.sample(bytes(((i * 37) ^ (i >> 3) * 11) & 255 for i in range(3000)), volume=40),
@@ -151,6 +151,8 @@ def busy(patterns=4, seed=1):
         return (state >> 8) % n
     effects = [(0, 0), (0, 0), (0, 0x37), (0xA, 0x02), (0xA, 0x20), (0x1, 2), (0x2, 2), (0x4, 0x46),
                (0xC, 40), (0x7, 0x34), (0xE, 0x93), (0x9, 2), (0x6, 0x01), (0xE, 0xC4)]
+    if tempos:  # tempos whose tick is not a whole number of samples
+        effects += [(0xF, 126), (0xF, 139), (0xF, 97), (0xE, 0x00), (0xE, 0x01)]
     for _ in range(patterns):
         p = m.pattern()
         for r in range(64):
@@ -170,7 +172,7 @@ def busy(patterns=4, seed=1):
 
 def long_module():
     # 6 ticks of 20 ms per row: 7.68 s per pattern; 32 positions ~ 4 minutes.
-    m = busy(patterns=16, seed=7)
+    m = busy(patterns=16, seed=7, tempos=False)
     m.name = "long"
     m.order = [i % 16 for i in range(32)]
     return m

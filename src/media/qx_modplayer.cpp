@@ -421,16 +421,88 @@ void renderChannel(qxModPlayer *p, qxModChannel &c, int32_t *left, int32_t *righ
             int32_t vr = c.currentVolume * int32_t(255 - c.panning);
             uint32_t at = uint32_t(pos), step = c.step;
             int32_t *l = left + j, *r = right + j;
-            if (vl | vr) {
+            // Hard-panned channels (the usual case) feed one side only.
+            if (vl && vr) {
                 for (uint32_t t = 0; t < n; t++, at += step) {
                     int32_t b = data[at >> 14];
                     l[t] += b * vl;
                     r[t] += b * vr;
                 }
+            } else if (vl | vr) {
+                int32_t *d = vl ? l : r;
+                int32_t v = vl | vr;
+                for (uint32_t t = 0; t < n; t++, at += step) d[t] += data[at >> 14] * v;
             }
         }
         c.position = int64_t(pos + uint64_t(n) * c.step);
         j += n;
+    }
+}
+
+// Counts the samples until the next tick as adding 1 to the float counter
+// per sample would, and leaves the counter there. Inside one binade (at
+// most 2^23) adding m at once is exact; the steps that cross a binade
+// boundary, and may round, are taken one at a time.
+uint32_t countRun(float &counter, float samplesPerTick, uint32_t most)
+{
+    float c = counter;
+    uint32_t run = 0;
+    for (;;) {
+        c += 1;
+        run++;
+        if (run >= most || c - samplesPerTick >= 0) break;
+        if (c >= 1 && c < 8388608.0f) {
+            int e;
+            std::frexp(c, &e);
+            double top = std::min(std::ldexp(1.0, e), double(samplesPerTick));
+            double m = std::ceil(top - double(c)) - 1;
+            m = std::min(m, double(most - run));
+            if (m > 0) {
+                c = float(double(c) + m);
+                run += uint32_t(m);
+                if (run >= most) break;
+            }
+        }
+    }
+    counter = c;
+    return run;
+}
+
+// The two cascaded first-order stages, per side, in place on the sums
+// (which leave it as values already shifted by 7).
+void filterBlock(qxModPlayer *p, int32_t *sumL, int32_t *sumR, uint32_t n)
+{
+    double a = p->filterA, b = p->filterB;
+    int32_t *sides[2] = {sumL, sumR};
+    for (int side = 0; side < 2; side++) {
+        double *st = p->filterState[side];
+        double x1 = st[0], y1p = st[1], y2p = st[2];
+        int32_t *v = sides[side];
+        for (uint32_t i = 0; i < n; i++) {
+            double x = v[i] >> 7;
+            double y1 = b * (x + x1) + a * y1p;
+            double y2 = b * (y1 + y1p) + a * y2p;
+            x1 = x, y1p = y1, y2p = y2;
+            v[i] = int32_t(std::clamp(y2, -32768.0, 32767.0)) * 128;
+        }
+        st[0] = x1, st[1] = y1p, st[2] = y2p;
+    }
+}
+
+// Clamps each internal sample, sums OS of them per side and scales by the
+// master level into interleaved frames.
+template <uint32_t OS>
+void downmix(const int32_t *sumL, const int32_t *sumR, uint32_t frames, int32_t master, int16_t *out)
+{
+    constexpr int shift = OS == 2 ? 9 : 8;
+    for (uint32_t f = 0; f < frames; f++) {
+        int32_t l = 0, r = 0;
+        for (uint32_t k = 0; k < OS; k++) {
+            l += std::clamp(sumL[f * OS + k] >> 7, -32768, 32767);
+            r += std::clamp(sumR[f * OS + k] >> 7, -32768, 32767);
+        }
+        out[2 * f] = int16_t(std::clamp((l * master) >> shift, -32768, 32767));
+        out[2 * f + 1] = int16_t(std::clamp((r * master) >> shift, -32768, 32767));
     }
 }
 
@@ -583,52 +655,35 @@ void qxModMix(qxModPlayer *p, void *left, void *right, uint32_t stride, uint32_t
             }
             // The samples until the next tick, counted as the per-sample
             // counter would count them.
-            uint32_t run = 0;
             float counter = p->sampleCounter;
-            do {
-                counter += 1;
-                run++;
-            } while (i + run < n && counter - p->samplesPerTick < 0);
+            uint32_t run = countRun(counter, p->samplesPerTick, n - i);
             for (qxModChannel &c : p->channels)
                 renderChannel(p, c, audible ? sumL + i : nullptr, audible ? sumR + i : nullptr, run);
             p->sampleCounter = counter;
             i += run;
         }
         if (audible) {
-            double a = p->filterA, b = p->filterB;
-            for (uint32_t f = 0; f < outFrames; f++) {
-                int32_t acc[2] = {0, 0};
-                for (uint32_t k = 0; k < os; k++) {
-                    int32_t in[2] = {sumL[f * os + k] >> 7, sumR[f * os + k] >> 7};
-                    for (int side = 0; side < 2; side++) {
-                        int32_t v = in[side];
-                        if (p->filterOn) {
-                            double *st = p->filterState[side];
-                            double y1 = b * (v + st[0]) + a * st[1];
-                            double y2 = b * (y1 + st[1]) + a * st[2];
-                            st[0] = v;
-                            st[1] = y1;
-                            st[2] = y2;
-                            v = int32_t(std::clamp(y2, -32768.0, 32767.0));
-                        }
-                        acc[side] += std::clamp(v, -32768, 32767);
+            alignas(32) int16_t frame[BLOCK * 2];
+            if (p->filterOn) filterBlock(p, sumL, sumR, n);
+            if (os == 2) downmix<2>(sumL, sumR, outFrames, int32_t(p->masterLevel), frame);
+            else downmix<1>(sumL, sumR, outFrames, int32_t(p->masterLevel), frame);
+            auto *l16 = static_cast<int16_t *>(left);
+            if (bits == 16 && stereo && stride == 4 && right == l16 + 1) {
+                std::memcpy(l16 + size_t(done) * 2, frame, size_t(outFrames) * 4);
+            } else {
+                for (uint32_t f = 0; f < outFrames; f++) {
+                    int32_t l = frame[2 * f], r = frame[2 * f + 1];
+                    if (!stereo || !right) {
+                        int32_t m = (l + r) / 2;
+                        if (bits == 16) writeOut<int16_t>(left, stride, done + f, m);
+                        else writeOut<uint8_t>(left, stride, done + f, m);
+                    } else if (bits == 16) {
+                        writeOut<int16_t>(left, stride, done + f, l);
+                        writeOut<int16_t>(right, stride, done + f, r);
+                    } else {
+                        writeOut<uint8_t>(left, stride, done + f, l);
+                        writeOut<uint8_t>(right, stride, done + f, r);
                     }
-                }
-                int32_t shift = os == 2 ? 9 : 8;
-                int32_t l = (acc[0] * int32_t(p->masterLevel)) >> shift;
-                int32_t r = (acc[1] * int32_t(p->masterLevel)) >> shift;
-                l = std::clamp(l, -32768, 32767);
-                r = std::clamp(r, -32768, 32767);
-                if (!stereo || !right) {
-                    int32_t m = (l + r) / 2;
-                    if (bits == 16) writeOut<int16_t>(left, stride, done + f, m);
-                    else writeOut<uint8_t>(left, stride, done + f, m);
-                } else if (bits == 16) {
-                    writeOut<int16_t>(left, stride, done + f, l);
-                    writeOut<int16_t>(right, stride, done + f, r);
-                } else {
-                    writeOut<uint8_t>(left, stride, done + f, l);
-                    writeOut<uint8_t>(right, stride, done + f, r);
                 }
             }
         }

@@ -117,9 +117,8 @@ TEST(ModPlayer, PositionsLoopForeverAndFollowerKeepsStep)
     auto mod = makeModule(dir, "busy");
     Player audible(mod), follower(mod);
     ASSERT_TRUE(audible.p && follower.p);
-    // Four patterns at speed 6: 4 x 64 x 6 ticks; then position 0 again.
-    uint32_t song = 4 * 64 * 6 * 960;
-    for (uint32_t done = 0; done < song + 5000; done += 7001) {
+    // Through the song's end (it changes speed and tempo) to position 0 again.
+    for (uint32_t done = 0; !audible.p->endCount && done < 48000 * 600; done += 7001) {
         audible.render(7001);
         qxModMix(follower.p, nullptr, nullptr, 4, 7001, 1, 16, 2);
         ASSERT_EQ(qxModPosition(audible.p, 2, 0), qxModPosition(follower.p, 2, 0));
