@@ -643,10 +643,8 @@ void qxModMix(qxModPlayer *p, void *left, void *right, uint32_t stride, uint32_t
             done += outFrames;
             continue;
         }
-        if (audible) {
-            std::memset(sumL, 0, n * 4);
-            std::memset(sumR, 0, n * 4);
-        }
+        std::memset(sumL, 0, n * 4);
+        std::memset(sumR, 0, n * 4);
         uint32_t i = 0;
         while (i < n) {
             while (p->sampleCounter - p->samplesPerTick >= 0) {
@@ -657,14 +655,18 @@ void qxModMix(qxModPlayer *p, void *left, void *right, uint32_t stride, uint32_t
             // counter would count them.
             float counter = p->sampleCounter;
             uint32_t run = countRun(counter, p->samplesPerTick, n - i);
+            // A follower renders while the filter runs too, so that its
+            // filter state stays the audible one's (a resume starts from it).
+            // The filter is switched at ticks only: a run is filtered whole.
+            bool sums = audible || p->filterOn;
             for (qxModChannel &c : p->channels)
-                renderChannel(p, c, audible ? sumL + i : nullptr, audible ? sumR + i : nullptr, run);
+                renderChannel(p, c, sums ? sumL + i : nullptr, sums ? sumR + i : nullptr, run);
+            if (p->filterOn) filterBlock(p, sumL + i, sumR + i, run);
             p->sampleCounter = counter;
             i += run;
         }
         if (audible) {
             alignas(32) int16_t frame[BLOCK * 2];
-            if (p->filterOn) filterBlock(p, sumL, sumR, n);
             if (os == 2) downmix<2>(sumL, sumR, outFrames, int32_t(p->masterLevel), frame);
             else downmix<1>(sumL, sumR, outFrames, int32_t(p->masterLevel), frame);
             auto *l16 = static_cast<int16_t *>(left);

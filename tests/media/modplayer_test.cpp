@@ -145,6 +145,23 @@ TEST(ModPlayer, PositionsLoopForeverAndFollowerKeepsStep)
     EXPECT_EQ(qxModPosition(audible.p, 1, 0), -1);
 }
 
+TEST(ModPlayer, OutputDoesNotDependOnCallSizes)
+{
+    // The busy module switches the filter and the tempo inside calls.
+    ScratchDir dir;
+    auto mod = makeModule(dir, "busy");
+    Player whole(mod), pieces(mod);
+    uint32_t frames = 48000 * 12;
+    auto expect = whole.render(frames);
+    std::vector<int16_t> got;
+    srand(5);
+    while (got.size() < expect.size()) {
+        auto part = pieces.render(std::min<uint32_t>(1 + rand() % 6000, frames - uint32_t(got.size() / 2)));
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_TRUE(got == expect);
+}
+
 TEST(ModPlayer, DamagedModulesStayInBounds)
 {
     // Song length 200, B with 200, sample 40, period 5000, 9FF past the
