@@ -237,6 +237,16 @@ bool feedModule(qxChannel *c)
 {
     bool wrote = false;
     uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    if (!c->startPending) {
+        // At most one ring ahead of the clock: a device that takes frames
+        // at any speed (null, file) does not make this thread spin.
+        qxTimeVal now;
+        qxGetSysTime(&now);
+        qxSubTime(&now, &c->startTime);
+        uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * QX_MODULE_RATE / 1000000;
+        uint64_t allowed = due + QX_MODULE_RING > c->framesWritten ? due + QX_MODULE_RING - c->framesWritten : 0;
+        budget = std::min(budget, allowed);
+    }
     while (budget) {
         uint32_t n = uint32_t(std::min<uint64_t>(QX_MODULE_RING - c->position, budget));
         n = writeFrames(c, reinterpret_cast<const uint8_t *>(c->ring + size_t(c->position) * 2), n);

@@ -140,8 +140,7 @@ int startMusic(qxMusic *m)
         qxSoundStream *s = soundStream(m);
         c->loops = m->times ? (m->times > m->pass ? m->times - m->pass + 1 : 1) : 0;
         c->loop = 1;
-        r = qxAlsaOpenChannel(c, "default", s->bits, s->channels, s->flags, s->frequency);
-        if (!r) r = qxStartStreamChannel(c, s);
+        r = qxStartStreamChannel(c, s); // opens its own PCM
     }
     if (r) {
         qxFreeChannel(c);
