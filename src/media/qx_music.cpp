@@ -427,6 +427,25 @@ int qxCmdPlaySubsong(lua_State *L)
     return 0;
 }
 
+int qxCmdSeekMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    double ms = luaL_checknumber(L, 2);
+    if (m->kind != KIND_STREAM || !m->seekable) return ERR_SEEKFORMAT;
+    qxSoundStream *s = soundStream(m);
+    if (!(ms >= 0) || ms >= double(qxFramesToMs(s->totalFrames, s->frequency))) return ERR_SEEKRANGE;
+    qxReapChannels();
+    refreshState(m);
+    bool playing = m->state == PLAYING;
+    if (playing) haltMusic(m, true);
+    uint32_t frame = uint32_t(uint64_t(ms) * s->frequency / 1000);
+    if (int r = qxSeekSoundStream(s, frame)) return r;
+    m->position = frame;
+    m->baseMs = uint64_t(ms);
+    return playing ? startMusic(m) : 0;
+}
+
 int qxCmdIsMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
@@ -521,6 +540,7 @@ const qxCommandDef qxMusicCommands[] = {
     {"WaitSongPosition", qxCmdWaitSongPosition},
     {"WaitPatternPosition", qxCmdWaitPatternPosition},
     {"PlaySubsong", qxCmdPlaySubsong},
+    {"SeekMusic", qxCmdSeekMusic},
     {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
     {nullptr, nullptr},
 };
