@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <strings.h>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
@@ -13,6 +15,7 @@
 #include "core/vm/ldo.h"
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
+#include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_upcalls.h"
@@ -116,7 +119,21 @@ void haltMusic(qxMusic *m, bool pause)
             m->position = 0;
             m->baseMs = 0;
         }
-        qxSeekSoundStream(s, m->position);
+        if (m->scriptFed) {
+            if (!pause) {
+                // Stopped: the queue goes, and the next start asks afresh.
+                pthread_mutex_lock(&s->queueMutex);
+                while (s->queue) {
+                    qxQueuedBuffer *next = s->queue->next;
+                    qxFree(s->queue);
+                    s->queue = next;
+                }
+                pthread_mutex_unlock(&s->queueMutex);
+                m->requestFrames = 2 * s->frequency;
+            }
+        } else {
+            qxSeekSoundStream(s, m->position);
+        }
     }
     m->state = pause ? PAUSED : STOPPED;
     if (pause) pausedLast = m;
@@ -446,6 +463,121 @@ int qxCmdSeekMusic(lua_State *L)
     return playing ? startMusic(m) : 0;
 }
 
+int qxCmdCreateMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    if (!qxAudio.onFillMusicBuffer) return ERR_NOFMBHANDLER;
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    double frequency = luaL_checknumber(L, 2);
+    int code = qxScriptFormatToCode(luaL_checkint(L, 3));
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (!(frequency >= 256) || frequency > 1e6) return ERR_LOWFREQ;
+    qxMusic *old = nullptr;
+    if (!automatic && qxFindMusic({number, nullptr}, &old) == 0) freeMusic(old, L);
+    auto *m = static_cast<qxMusic *>(qxAlloc(sizeof(qxMusic), 1));
+    if (!m) return ERR_MEM;
+    qxSoundStream *s = nullptr;
+    if (int r = qxNewCustomStream(m, uint32_t(frequency), uint32_t(code), &s)) {
+        qxFree(m);
+        return r;
+    }
+    m->header.type = QX_TYPE_MUSIC;
+    m->header.id = automatic ? 0 : number;
+    m->header.automatic = automatic ? m : nullptr;
+    m->stream = s;
+    m->kind = KIND_STREAM;
+    m->scriptFed = 1;
+    m->volume = 64;
+    m->times = 1;
+    m->pass = 1;
+    m->subsongs = m->subsong = 1;
+    m->requestFrames = 2 * s->frequency; // asked for at once
+    appendMusic(m);
+    if (!automatic) return 0;
+    lua_pushlightuserdata(L, m);
+    return 1;
+}
+
+// The values of a "pcm" buffer: channels values a frame from data[0].
+int pcmBuffer(lua_State *L, int t, const qxSoundStream *s, uint32_t frames, std::vector<uint8_t> &out)
+{
+    lua_pushstring(L, "data");
+    lua_gettable(L, t);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return ERR_WRONGUSAGE;
+    }
+    int data = lua_gettop(L);
+    uint64_t count = uint64_t(frames) * s->channels;
+    bool eight = s->bits == 8, isSigned = s->flags & QX_SOUND_SIGNED;
+    for (uint64_t i = 0; i < count; i++) {
+        lua_rawgeti(L, data, int(i));
+        bool ok = lua_isnumber(L, -1);
+        double v = ok ? lua_tonumber(L, -1) : 0;
+        lua_pop(L, 1);
+        if (!ok) {
+            lua_pop(L, 1);
+            return ERR_WRONGUSAGE;
+        }
+        if (eight ? (v < -128 || v > 127) : (v < -32768 || v > 32767)) {
+            lua_pop(L, 1);
+            return ERR_SMPRANGE;
+        }
+        if (eight) {
+            out[i] = uint8_t(int(v) + (isSigned ? 0 : 128));
+        } else {
+            int16_t x = int16_t(v);
+            std::memcpy(&out[2 * i], &x, 2);
+        }
+    }
+    lua_pop(L, 1);
+    return 0;
+}
+
+int qxCmdFillMusicBuffer(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    if (!qxAudio.inMusicCallback) return ERR_NOMUSICCB;
+    qxMusic *m = musicArg(L, 1);
+    if (!m->scriptFed) return ERR_WRONGUSAGE;
+    qxSoundStream *s = soundStream(m);
+    const char *kind = luaL_checkstring(L, 2);
+    double framesArg = luaL_checknumber(L, 3);
+    // One buffer holds at most a minute (and 64 MB).
+    if (!(framesArg >= 0) || framesArg > 60.0 * s->frequency ||
+        framesArg * s->bytesPerFrame > 64.0 * 1024 * 1024)
+        return ERR_WRONGUSAGE;
+    uint32_t frames = uint32_t(framesArg);
+    if (!strcasecmp(kind, "end")) return qxQueueStreamData(s, nullptr, 0);
+    std::vector<uint8_t> buffer(size_t(frames) * s->bytesPerFrame);
+    bool unsigned8 = s->bits == 8 && !(s->flags & QX_SOUND_SIGNED);
+    if (!strcasecmp(kind, "mute")) {
+        std::memset(buffer.data(), unsigned8 ? 0x80 : 0, buffer.size());
+    } else if (!strcasecmp(kind, "pcm")) {
+        luaL_checktable(L, 4);
+        if (int r = pcmBuffer(L, 4, s, frames, buffer)) return r;
+    } else if (!strcasecmp(kind, "sample")) {
+        luaL_checktable(L, 4);
+        qxObjectRef ref{};
+        qxGetFieldID(L, 4, "id", &ref, nullptr);
+        qxSample *sample = nullptr;
+        if (int r = qxFindSample(ref, &sample)) return r;
+        qxRangeOptions range;
+        if (int r = qxReadRangeOptions(L, 4, sample->sound, &range)) return r;
+        qxReadSampleRange(sample->sound, range, buffer.data(), s->bits, s->channels, frames);
+        // The reader writes 8-bit data unsigned.
+        if (s->bits == 8 && !unsigned8)
+            for (uint8_t &b : buffer) b = uint8_t(b - 128);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    if (int r = qxQueueStreamData(s, buffer.data(), frames)) return r;
+    m->framesFed += frames;
+    return 0;
+}
+
 int qxCmdIsMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
@@ -541,6 +673,8 @@ const qxCommandDef qxMusicCommands[] = {
     {"WaitPatternPosition", qxCmdWaitPatternPosition},
     {"PlaySubsong", qxCmdPlaySubsong},
     {"SeekMusic", qxCmdSeekMusic},
+    {"CreateMusic", qxCmdCreateMusic},
+    {"FillMusicBuffer", qxCmdFillMusicBuffer},
     {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
     {nullptr, nullptr},
 };
@@ -562,6 +696,31 @@ void qxFreeMusicObjects(lua_State *L)
 }
 
 extern "C" {
+
+int qxFindMusicNeedingData(qxObjectRef *id, uint32_t *frames, uint64_t *fed)
+{
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h; h = h->next) {
+        auto *m = reinterpret_cast<qxMusic *>(h);
+        if (!m->scriptFed) continue;
+        qxSoundStream *s = soundStream(m);
+        uint32_t ask = m->requestFrames;
+        if (!ask && m->state == PLAYING) {
+            uint64_t queued = 0;
+            pthread_mutex_lock(&s->queueMutex);
+            for (qxQueuedBuffer *b = s->queue; b; b = b->next)
+                if (b->data && !b->done) queued += b->frames - b->used;
+            pthread_mutex_unlock(&s->queueMutex);
+            if (queued < s->frequency) ask = uint32_t(s->frequency - queued);
+        }
+        if (!ask) continue;
+        m->requestFrames = 0;
+        *id = refOf(m);
+        *frames = ask;
+        *fed = m->framesFed;
+        return 1;
+    }
+    return 0;
+}
 
 void qxRestartModuleRing(qxChannel *c, const qxModPlayer *state)
 {

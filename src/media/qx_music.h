@@ -31,6 +31,10 @@ struct qxMusic {
     uint8_t *fileData;
     uint32_t fileSize;
     uint64_t baseMs; // streams: the playing time before the current start
+    // Script-fed music: frames asked for at the next poll (0 none) and the
+    // frames fed so far.
+    uint32_t requestFrames;
+    uint64_t framesFed;
 };
 
 extern const qxCommandDef qxMusicCommands[];
@@ -46,6 +50,11 @@ void qxCloseMusicObject(qxMusic *m);
 int qxMusicPosition(qxMusic *m, int request);
 
 extern "C" {
+// The event loop's poll for script-fed music: the next music that asks
+// for data (a pending request, or a playing music holding less than a
+// second queued), the frames it asks for and those fed so far; 1 when
+// found. The request is taken.
+int qxFindMusicNeedingData(qxObjectRef *id, uint32_t *frames, uint64_t *fed);
 // Renders the ring ahead of the channel's write position again from state
 // (after a jump); call under the ALSA lock.
 void qxRestartModuleRing(qxChannel *c, const qxModPlayer *state);

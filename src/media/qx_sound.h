@@ -149,6 +149,9 @@ struct qxAudioState {
     uint32_t forceSound;
     uint32_t soundSetting;
     uint32_t onSampleLoop, onSampleEnd, onMusicEnd, onVideoEnd;
+    // Script-fed music: a FillMusicBuffer handler is installed, and one runs
+    // now (both set by the event dispatch).
+    uint32_t onFillMusicBuffer, inMusicCallback;
     pthread_mutex_t channelMutex;
     uint32_t mutexReady;
 };
