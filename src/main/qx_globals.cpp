@@ -23,6 +23,7 @@
 #include "display/qx_displaylibs.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
+#include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
@@ -141,6 +142,7 @@ void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxInstallBitMapHostSlots(qxHostGraphics);
+    qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
 }
 
