@@ -646,6 +646,7 @@ int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out)
     return 0;
 }
 
+void qxAddMusicObject(qxMusic *m) { appendMusic(m); }
 int qxStartMusic(qxMusic *m) { return startMusic(m); }
 void qxHaltMusic(qxMusic *m, int pause) { haltMusic(m, pause != 0); }
 void qxCloseMusicObject(qxMusic *m) { freeMusic(m, nullptr); }

@@ -43,6 +43,8 @@ int qxFindMusic(qxObjectRef ref, qxMusic **out);
 void qxFreeMusicObjects(lua_State *L);
 // A music object for a file (not yet listed as a script object).
 int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out);
+// Lists it as a script object under its header's identifier.
+void qxAddMusicObject(qxMusic *m);
 int qxStartMusic(qxMusic *m);
 void qxHaltMusic(qxMusic *m, int pause);
 void qxCloseMusicObject(qxMusic *m);

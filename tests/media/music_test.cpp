@@ -6,6 +6,7 @@
 
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
+#include "media/qx_soundattrs.h"
 #include "platform/qx_libimports.h"
 #include "soundtest.h"
 
@@ -110,4 +111,35 @@ TEST_F(ModuleDevice, PositionFollowsThePlayedFrames)
     EXPECT_EQ(follower->songPosition, p->songPosition);
     EXPECT_EQ(follower->row, p->row);
     qxCloseMusicObject(m);
+}
+
+TEST(MusicAttributes, ModuleAndStreamAnswers)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(dir.run("python3 " QX_SOURCE_DIR "/tools/mkmod.py tone song.mod"));
+    if (!have("sox")) GTEST_SKIP() << "sox is not installed";
+    ASSERT_TRUE(dir.run("sox -n -r 8000 -b 16 -c 2 in.wav synth 0.5 sine 300"));
+    qxMusic *module = nullptr, *stream = nullptr;
+    ASSERT_EQ(qxOpenMusicFile((dir / "song.mod").c_str(), nullptr, &module), 0);
+    ASSERT_EQ(qxOpenMusicFile((dir / "in.wav").c_str(), nullptr, &stream), 0);
+    module->header.id = 5;
+    stream->header.id = 6;
+    qxAddMusicObject(module);
+    qxAddMusicObject(stream);
+    qxAttributeValue v;
+    ASSERT_EQ(qxSoundAttribute(17, {5, nullptr}, &v), 1);
+    EXPECT_STREQ(v.text, "Protracker");
+    ASSERT_EQ(qxSoundAttribute(20, {5, nullptr}, &v), 1);
+    EXPECT_EQ(v.number, 48000);
+    ASSERT_EQ(qxSoundAttribute(25, {5, nullptr}, &v), 1);
+    EXPECT_EQ(v.number, 0); // modules do not seek
+    ASSERT_EQ(qxSoundAttribute(14, {6, nullptr}, &v), 1);
+    EXPECT_EQ(v.number, 500);
+    ASSERT_EQ(qxSoundAttribute(21, {6, nullptr}, &v), 1);
+    EXPECT_EQ(v.number, 3); // STEREO16
+    ASSERT_EQ(qxSoundAttribute(28, {6, nullptr}, &v), 1);
+    EXPECT_EQ(v.number, 0);
+    EXPECT_EQ(qxSoundAttribute(28, {7, nullptr}, &v), 0); // no such music
+    EXPECT_EQ(qxSoundAttribute(40, {6, nullptr}, &v), 0); // not ours
+    qxFreeMusicObjects(nullptr);
 }
