@@ -283,6 +283,7 @@ int qxCmdOpenMusic(lua_State *L)
 int qxCmdPlayMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxMusic *m = musicArg(L, 1);
     qxReapChannels();
@@ -319,6 +320,7 @@ int qxCmdPlayMusic(lua_State *L)
 int qxCmdStopMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
     haltMusic(optionalMusic(L, 1, playingNow), false);
     return 0;
@@ -327,6 +329,7 @@ int qxCmdStopMusic(lua_State *L)
 int qxCmdPauseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
     haltMusic(optionalMusic(L, 1, playingNow), true);
     return 0;
@@ -335,6 +338,7 @@ int qxCmdPauseMusic(lua_State *L)
 int qxCmdResumeMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxMusic *m = optionalMusic(L, 1, pausedLast);
     if (m->state != PAUSED) return ERR_MUSNOTPAUSED;
@@ -355,7 +359,9 @@ int qxCmdIsMusicPlaying(lua_State *L)
 int qxCmdCloseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    freeMusic(musicArg(L, 1), L);
+    qxMusic *m = musicArg(L, 1);
+    if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
+    freeMusic(m, L);
     return 0;
 }
 
