@@ -7,7 +7,7 @@ QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3
 zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev xvfb xauth lua5.1 \
 socat nginx-light python3-pyftpdlib curl tinyproxy-bin \
 libasound2-dev libasound2-plugins alsa-utils sox sndfile-programs ffmpeg \
-libpixman-1-dev python3-pil pkg-config"
+libpixman-1-dev python3-pil pkg-config openmpt123 xmp"
 
 qx_missing=""
 for p in $QX_PACKAGES; do
