@@ -1,10 +1,11 @@
-// Anim and video files read frame by frame: IFF ANIM. Frames are width x
+// Anim and video files read frame by frame: IFF ANIM, AVI. Frames are width x
 // height words 0xAARRGGBB in machine order, top row first, qxAlloc'd.
 #pragma once
 #include <cstdint>
 
 struct qxFileHandle;
 struct qxAnimIff;
+struct qxAvi;
 
 extern "C" {
 // ---- IFF ANIM ----
@@ -17,4 +18,11 @@ uint32_t *qxAnimIffGetFrame(qxAnimIff *state, uint32_t frame, uint32_t *transpar
 // Milliseconds; 0 until the frame has been decoded.
 uint32_t qxAnimIffFrameDelay(qxAnimIff *state, uint32_t frame);
 void qxAnimIffClose(qxAnimIff *state);
+
+// ---- AVI (uncompressed 24-bit or Motion-JPEG video) ----
+// Takes the file (closed on failure); none when it cannot be read.
+qxAvi *qxAviOpen(qxFileHandle *file, uint32_t *width, uint32_t *height, uint32_t *frameCount);
+// A new frame of 0x00RRGGBB words, or none.
+uint32_t *qxAviGetFrame(qxAvi *state, uint32_t frame);
+void qxAviClose(qxAvi *state);
 }

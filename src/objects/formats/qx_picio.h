@@ -31,4 +31,9 @@ void planesToChunky(const uint8_t *row, size_t planeStride, uint32_t planes, uin
 // One row of HAM6 (bits 6) or HAM8 (bits 8) codes to 0x00RRGGBB.
 void hamRow(const uint8_t *codes, uint32_t width, const uint32_t *palette, int bits, uint32_t *dst);
 
+// The 420-byte DHT segment (marker included) of the four standard Huffman
+// tables (defined with the JPEG glue).
+constexpr size_t kStandardDhtSize = 420;
+const uint8_t *standardHuffmanSegment();
+
 } // namespace qxpic
