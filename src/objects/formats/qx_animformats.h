@@ -1,4 +1,4 @@
-// Anim and video files read frame by frame: IFF ANIM, AVI. Frames are width x
+// Anim and video files read frame by frame: IFF ANIM, AVI, CDXL video. Frames are width x
 // height words 0xAARRGGBB in machine order, top row first, qxAlloc'd.
 #pragma once
 #include <cstdint>
@@ -6,6 +6,32 @@
 struct qxFileHandle;
 struct qxAnimIff;
 struct qxAvi;
+struct qxCdxl;
+
+struct qxCdxlVideoInfo {
+    uint32_t width, height;
+    uint32_t durationMs;
+    uint32_t audioRate;
+    uint32_t hasAudio;
+    uint32_t reserved[3];
+    uint32_t one;
+    uint32_t seekable;
+};
+
+// A packet's data is qxAlloc'd: 1024 bytes of palette words then the
+// bitplanes (kind 0, video), or the 8-bit samples (kind 1, audio).
+struct qxCdxlPacket {
+    uint32_t kind;
+    uint8_t *data;
+    uint32_t size;
+    double time; // seconds
+};
+
+struct qxCdxlFrame {
+    uint32_t *pixels; // owned by the decoder until the next frame; bytes 0, R, G, B
+    int32_t pitch;
+    double time;
+};
 
 extern "C" {
 // ---- IFF ANIM ----
@@ -25,4 +51,20 @@ qxAvi *qxAviOpen(qxFileHandle *file, uint32_t *width, uint32_t *height, uint32_t
 // A new frame of 0x00RRGGBB words, or none.
 uint32_t *qxAviGetFrame(qxAvi *state, uint32_t frame);
 void qxAviClose(qxAvi *state);
+
+// ---- CDXL video ----
+qxCdxl *qxCdxlOpen(const char *fileName, qxCdxlVideoInfo *info);
+// 0, -1 at the end, a short read or a chunk laid out otherwise, -2 out of memory.
+int qxCdxlReadPacket(qxCdxl *decoder, qxCdxlPacket *packet);
+void qxCdxlFreePacket(qxCdxlPacket *packet);
+int qxCdxlDecodeVideo(qxCdxl *decoder, const qxCdxlPacket *packet, qxCdxlFrame *frame);
+// At most capacity 16-bit mono samples; their number into count.
+int qxCdxlDecodeAudio(qxCdxl *decoder, const qxCdxlPacket *packet, int16_t *samples, uint32_t capacity,
+                      uint32_t *count);
+// To the frame at that time, clamped to the last frame.
+int qxCdxlSeek(qxCdxl *decoder, uint32_t milliseconds);
+uint32_t qxCdxlFrameCount(qxCdxl *decoder);
+double qxCdxlFramesPerSecond(qxCdxl *decoder);
+const char *qxCdxlName(void);
+void qxCdxlClose(qxCdxl *decoder);
 }
