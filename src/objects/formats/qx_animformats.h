@@ -4,6 +4,8 @@
 #include <cstdint>
 
 struct qxFileHandle;
+struct qxPluginInfo;
+struct qxGifReader;
 struct qxAnimIff;
 struct qxAvi;
 struct qxCdxl;
@@ -33,7 +35,55 @@ struct qxCdxlFrame {
     double time;
 };
 
+// Kinds of an anim reader handle.
+enum : uint32_t {
+    QX_ANIMREADER_IFF = 1,
+    QX_ANIMREADER_GIF = 2,
+    QX_ANIMREADER_AVI = 3,
+    QX_ANIMREADER_NATIVE = 4,
+    QX_ANIMREADER_PLUGIN = 5,
+};
+
+struct qxAnimReader {
+    void *state;
+    uint32_t kind;
+    uint32_t loadAlpha; // handed to a plug-in's LoadFrame; set by the handle's owner
+    qxPluginInfo *plugin;
+};
+
+// What an anim loader plug-in's OpenAnim fills in.
+struct qxAnimLoaderRequest {
+    uint32_t width, height;
+    uint32_t reserved;
+    uint32_t frameCount;
+    uint32_t pluginValue;
+    uint32_t openFlags;
+    uint32_t loadAlpha;
+};
+
+// Handed to a plug-in's LoadFrame, zero-filled.
+struct qxAnimFrameRequest {
+    uint32_t argument;
+    uint32_t loadAlpha;
+    uint32_t transparency; // set by the plug-in
+};
+
 extern "C" {
+// ---- Dispatch ----
+// 0, 1000, 1009 (under 12 bytes), 1045, 1356 (name stored) or 1529. pluginOut
+// receives the plug-in, none for an inbuilt reader, 1 for the native one.
+int qxOpenAnimReader(const char *fileName, const char *loaders, uint32_t openFlags, uint32_t interlace,
+                     uint32_t loadAlpha, qxAnimReader **readerOut, uint32_t *width, uint32_t *height,
+                     uint32_t *frameCount, uint32_t *pluginValue, qxPluginInfo **pluginOut);
+uint32_t *qxAnimReaderFrame(qxAnimReader *reader, int32_t frame, uint32_t pluginArgument, uint32_t *transparency);
+void qxAnimReaderFreeFrame(qxAnimReader *reader, uint32_t *pixels);
+// Milliseconds, 0 when the reader does not know.
+uint32_t qxAnimReaderDelay(qxAnimReader *reader, int32_t frame);
+void qxCloseAnimReader(qxAnimReader *reader);
+// 1 for an anim of more than one frame or any non-GIF anim; a still GIF is a picture.
+int qxIsAnimFile(const char *fileName, const char *loaders, uint32_t openFlags);
+int qxAnimReaderIsIff(const qxAnimReader *reader);
+
 // ---- IFF ANIM ----
 // Takes the file (closed on failure); none when it cannot be read.
 qxAnimIff *qxAnimIffOpen(qxFileHandle *file, uint32_t interlace, uint32_t *width, uint32_t *height,

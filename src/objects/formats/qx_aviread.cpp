@@ -72,13 +72,9 @@ bool sameFourcc(const char *a, const char *b)
     return true;
 }
 
+// Entries grow with what the file holds, never with the counts it claims.
 bool readIndex(qxAvi *a, uint32_t size)
 {
-    try {
-        for (uint32_t s = 0; s < a->streamCount; ++s) a->streams[s].index.reserve(a->totalFrames);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
     for (uint32_t n = 0; n < size / 16; ++n) {
         uint8_t e[16];
         if (!readAll(a->file, e, 16)) break;
@@ -95,7 +91,11 @@ bool readIndex(qxAvi *a, uint32_t size)
         }
         // Streams with more chunks than video frames keep only as many entries.
         auto &index = a->streams[stream].index;
-        if (index.size() < a->totalFrames) index.push_back({le32(e + 8), le32(e + 12), 0});
+        try {
+            if (index.size() < a->totalFrames) index.push_back({le32(e + 8), le32(e + 12), 0});
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
     }
     return true;
 }
