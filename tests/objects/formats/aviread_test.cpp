@@ -36,17 +36,6 @@ size_t find(const std::vector<uint8_t> &d, const char *what, size_t from = 0)
     return std::string::npos;
 }
 
-// Mean channel difference: the decoders upsample chroma differently, which
-// moves single pixels at sharp colour edges a long way.
-double meanDiff(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
-{
-    if (a.size() != b.size() || a.empty()) return 1000;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        for (int s = 0; s < 24; s += 8) sum += std::abs(int(a[i] >> s & 255) - int(b[i] >> s & 255));
-    return sum / (3.0 * a.size());
-}
-
 class AviRead : public Scratch {
   protected:
     std::string ffmpeg(const std::string &name, const std::string &codec, int w = 64, int h = 48)
