@@ -250,11 +250,6 @@ extern "C" qxAvi *qxAviOpen(qxFileHandle *file, uint32_t *width, uint32_t *heigh
         !std::memcmp(idx, "idx1", 4) && !readIndex(a, le32(idx + 4)))
         return fail();
     if (!seekTo(file, int64_t(a->movi))) return fail();
-    try {
-        a->frame.reserve(size_t(a->width) * a->height * 3);
-    } catch (const std::bad_alloc &) {
-        return fail();
-    }
     *width = a->width;
     *height = a->height;
     *frameCount = a->totalFrames;
