@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes an IFF ANIM from frames of palette indices, for the reader tests.
 
-make_anim.py OUT MODE INTERLEAVE LONG WIDTH HEIGHT PLANES FRAMES SEED [ehb]
+make_anim.py OUT MODE INTERLEAVE LONG WIDTH HEIGHT PLANES FRAMES SEED [ehb] [dpan=N] [mask=T]
 MODE is 5, 7, 8, 100 or 101; LONG 1 uses long items in modes 7 and 8.
 The frames are random blocks over a moving bar; the indices of every frame
 go to OUT.frames (width x height bytes each) for comparison.
@@ -161,7 +161,10 @@ def encode_plane(mode, new, old, rb, h, long_items, xor):
 def main():
     out, mode, interleave, long_items, w, h, planes, nframes, seed = sys.argv[1:10]
     mode, interleave, long_items, w, h, planes, nframes, seed = map(int, (mode, interleave, long_items, w, h, planes, nframes, seed))
-    ehb = len(sys.argv) > 10 and sys.argv[10] == 'ehb'
+    extra = sys.argv[10:]
+    ehb = 'ehb' in extra
+    dpan = [int(a[5:]) for a in extra if a.startswith('dpan=')]
+    mask = [int(a[5:]) for a in extra if a.startswith('mask=')]
     rnd = random.Random(seed)
     colours = 1 << planes
     frames = []
@@ -179,7 +182,7 @@ def main():
     rb = ((w + 15) >> 4) * 2
     ncol = 32 if ehb else min(colours, 256)
     cmap = bytes(rnd.randrange(256) for _ in range(ncol * 3))
-    bmhd = struct.pack('>HHhhBBBBHBBhh', w, h, 0, 0, planes, 0, 1, 0, 0, 10, 11, w, h)
+    bmhd = struct.pack('>HHhhBBBBHBBhh', w, h, 0, 0, planes, 2 if mask else 0, 1, 0, mask[0] if mask else 0, 10, 11, w, h)
     p0 = to_planes(frames[0], w, h, planes)
     body = bytearray()
     for y in range(h):
@@ -187,7 +190,8 @@ def main():
             body += byterun1(p0[p][y * rb:(y + 1) * rb])
     anhd0 = struct.pack('>BBHHhhIIBBI16x', 0, 0, w, h, 0, 0, 0, 3, 0, 0, 0)
     first = b'ILBM' + chunk(b'BMHD', bmhd) + chunk(b'ANHD', anhd0) + chunk(b'CMAP', cmap) + \
-        chunk(b'CAMG', struct.pack('>I', 0x80 if ehb else 0)) + chunk(b'BODY', bytes(body))
+        chunk(b'CAMG', struct.pack('>I', 0x80 if ehb else 0)) + \
+        (chunk(b'DPAN', struct.pack('>HHI', 4, dpan[0], 0)) if dpan else b'') + chunk(b'BODY', bytes(body))
     forms = [chunk(b'FORM', first)]
     bufs = [p0, [bytearray(p) for p in p0]]
     nxt = 0

@@ -98,6 +98,31 @@ TEST_F(AnimIff, DelaysAndExtraHalfBrite)
     EXPECT_EQ(qxAnimIffFrameDelay(a.state, 9999), 0u);
 }
 
+TEST_F(AnimIff, DpanCountAndTransparentIndex)
+{
+    std::string path = make("t.anim", 7, 0, 0, 32, 6, 3, 5, "dpan=3 mask=2");
+    auto want = expected(path, 32, 6);
+    std::vector<uint8_t> ix = readFile(path + ".frames");
+    Anim plain(path);
+    ASSERT_NE(plain.state, nullptr);
+    EXPECT_EQ(plain.frames, 3u); // DPAN wins over the five FORMs
+    EXPECT_EQ(plain.frame(1)[0] >> 24, 0u); // no alpha unless asked
+    Anim a(path, 1);
+    ASSERT_NE(a.state, nullptr);
+    for (uint32_t k = 0; k < 3; ++k) {
+        uint32_t t = 0;
+        uint32_t *px = qxAnimIffGetFrame(a.state, k, &t);
+        ASSERT_NE(px, nullptr);
+        EXPECT_EQ(t, 1u);
+        for (size_t i = 0; i < 32 * 6; ++i) {
+            EXPECT_EQ(px[i] & 0xFFFFFF, want[k][i]);
+            ASSERT_EQ(px[i] >> 24, ix[k * 192 + i] == 2 ? 0u : 0xFFu) << "frame " << k << " pixel " << i;
+        }
+        qxFree(px);
+    }
+    EXPECT_EQ(Anim(make("z.anim", 5, 0, 0, 16, 4, 2, 3, "dpan=0")).state, nullptr); // no frames
+}
+
 TEST_F(AnimIff, DamagedFilesFail)
 {
     std::string path = make("d.anim", 8, 0, 0, 32, 16, 3, 5);
