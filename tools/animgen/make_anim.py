@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes an IFF ANIM from frames of palette indices, for the reader tests.
 
-make_anim.py OUT MODE INTERLEAVE LONG WIDTH HEIGHT PLANES FRAMES SEED [ehb] [dpan=N] [mask=T]
+make_anim.py OUT MODE INTERLEAVE LONG WIDTH HEIGHT PLANES FRAMES SEED [ehb] [dpan=N] [mask=T] [ilace]
+ilace marks the deltas of modes 100 and 101 interlaced (rows two apart).
 MODE is 5, 7, 8, 100 or 101; LONG 1 uses long items in modes 7 and 8.
 The frames are random blocks over a moving bar; the indices of every frame
 go to OUT.frames (width x height bytes each) for comparison.
@@ -76,7 +77,7 @@ def column_ops(new, old, limit):
     return ops
 
 
-def encode_plane(mode, new, old, rb, h, long_items, xor):
+def encode_plane(mode, new, old, rb, h, long_items, xor, ilace=False):
     if mode == 5:
         out = bytearray()
         for col in range(rb):
@@ -136,24 +137,28 @@ def encode_plane(mode, new, old, rb, h, long_items, xor):
             columns(2, 0, rb // 2)
         return out, None
     size = 4 if mode == 100 else 2
+    step = 2 if ilace else 1
     entries = []
     for col in range(rb // size):
         nv, ov = items(new, rb, h, col, size), items(old, rb, h, col, size)
-        y = 0
-        while y < h:
-            if nv[y] == ov[y]:
-                y += 1
-                continue
-            n = 1
-            while y + n < h and nv[y + n] != ov[y + n]:
-                n += 1
-            run = nv[y:y + n]
-            off = y * rb + col * size
-            if len(set(run)) == 1 and n > 1:
-                entries.append(struct.pack('>i' if size == 4 else '>h', n) + struct.pack('>I', off) + run[0].to_bytes(size, 'big'))
-            else:
-                entries.append(struct.pack('>i' if size == 4 else '>h', -n) + struct.pack('>I', off) + b''.join(v.to_bytes(size, 'big') for v in run))
-            y += n
+        for first in range(step):
+            rows = list(range(first, h, step))
+            i = 0
+            while i < len(rows):
+                if nv[rows[i]] == ov[rows[i]]:
+                    i += 1
+                    continue
+                n = 1
+                while i + n < len(rows) and nv[rows[i + n]] != ov[rows[i + n]]:
+                    n += 1
+                run = [nv[y] for y in rows[i:i + n]]
+                off = rows[i] * rb + col * size
+                fmt = '>i' if size == 4 else '>h'
+                if len(set(run)) == 1 and n > 1:
+                    entries.append(struct.pack(fmt, n) + struct.pack('>I', off) + run[0].to_bytes(size, 'big'))
+                else:
+                    entries.append(struct.pack(fmt, -n) + struct.pack('>I', off) + b''.join(v.to_bytes(size, 'big') for v in run))
+                i += n
     head = struct.pack('>I' if size == 4 else '>H', len(entries))
     return head + b''.join(entries), None
 
@@ -165,6 +170,7 @@ def main():
     ehb = 'ehb' in extra
     dpan = [int(a[5:]) for a in extra if a.startswith('dpan=')]
     mask = [int(a[5:]) for a in extra if a.startswith('mask=')]
+    ilace = 'ilace' in extra
     rnd = random.Random(seed)
     colours = 1 << planes
     frames = []
@@ -204,14 +210,14 @@ def main():
         for p in range(planes):
             if newp[p] == ref[p]:
                 continue
-            a, b = encode_plane(mode, newp[p], ref[p], rb, h, long_items, mode == 5 and interleave == 1)
+            a, b = encode_plane(mode, newp[p], ref[p], rb, h, long_items, mode == 5 and interleave == 1, ilace)
             offsets[p] = len(data)
             data += a
             if b is not None:
                 offsets[p + 8] = len(data)
                 data += b
         data[0:64] = struct.pack('>16I', *offsets)
-        bits = 1 if long_items else 0
+        bits = (1 if long_items else 0) | (0x40 if ilace else 0)
         anhd = struct.pack('>BBHHhhIIBBI16x', mode, 0, w, h, 0, 0, 0, i + 2, interleave, 0, bits)
         forms.append(chunk(b'FORM', b'ILBM' + chunk(b'ANHD', anhd) + chunk(b'DLTA', bytes(data))))
         bufs[target] = newp

@@ -28,6 +28,13 @@ struct qxAnimIff {
     std::vector<uint32_t> delays; // sixtieths, 0 until the frame is decoded; grows past any count
     uint32_t interlaceOption = 0, loadAlpha = 0;
     size_t rowBytes = 0, planeSize = 0;
+    // Interlaced deltas: which rows the deltas change (field 1 odd, 2 even,
+    // 0 unknown), the parity of the frames that change them, and the planes
+    // of the frame before the last delta (without the interlace option).
+    uint32_t field = 0, parity = 0;
+    bool interlaced = false;
+    const std::vector<uint8_t> *last = nullptr; // the planes of the last frame produced
+    std::vector<uint8_t> previousField, previousChunky;
 };
 
 namespace {
@@ -215,10 +222,11 @@ void rewind(qxAnimIff *s)
     s->nextBuffer = 0;
     std::memcpy(s->palette, s->firstPalette, sizeof s->palette);
     seekTo(s->file, s->firstDelta);
+    s->last = &s->first;
 }
 
 // Applies the next delta FORM; the index of the buffer it changed, or -1.
-int applyDelta(qxAnimIff *s, uint32_t frame, uint32_t *operationOut = nullptr)
+int applyDelta(qxAnimIff *s, uint32_t frame, uint32_t *operationOut = nullptr, uint32_t *bitsOut = nullptr)
 {
     ChunkHeader c;
     bool haveHeader = false;
@@ -245,6 +253,7 @@ int applyDelta(qxAnimIff *s, uint32_t frame, uint32_t *operationOut = nullptr)
     }
     if (!haveHeader) return -1;
     if (operationOut) *operationOut = operation;
+    if (bitsOut) *bitsOut = bits;
     if (c.size > s->fileSize - tell(s->file)) return -1;
     std::vector<uint8_t> data;
     try {
@@ -257,6 +266,7 @@ int applyDelta(qxAnimIff *s, uint32_t frame, uint32_t *operationOut = nullptr)
     if (c.size < 64) return -1;
 
     const int target = s->nextBuffer;
+    if (s->interlaced && s->field && !s->interlaceOption && s->last) s->previousField = *s->last;
     if (interleave == 0) s->nextBuffer ^= 1;
     const bool interlaced = (operation == 100 || operation == 101) && (bits & 0x40);
     const size_t stride = s->rowBytes * (interlaced ? 2 : 1);
@@ -292,7 +302,51 @@ int applyDelta(qxAnimIff *s, uint32_t frame, uint32_t *operationOut = nullptr)
         }
         if (!ok) return -1;
     }
+    s->last = &s->delta[target];
     return target;
+}
+
+// Finds which rows interlaced deltas change: the first row a delta alters.
+void findField(qxAnimIff *s)
+{
+    for (uint32_t applied = 0; applied + 1 < s->frameCount && !s->field; ++applied) {
+        std::vector<uint8_t> before = s->delta[s->nextBuffer];
+        int target = applyDelta(s, applied + 1);
+        if (target < 0) break;
+        const std::vector<uint8_t> &after = s->delta[target];
+        for (uint32_t r = 0; r < s->height && !s->field; ++r)
+            for (uint32_t p = 0; p < s->planes; ++p) {
+                size_t at = p * s->planeSize + r * s->rowBytes;
+                if (std::memcmp(&before[at], &after[at], s->rowBytes)) {
+                    s->field = (r & 1) ? 1 : 2;
+                    s->parity = (applied % 2) ^ (s->field == 1 ? 1 : 0);
+                    break;
+                }
+            }
+    }
+}
+
+// Replaces the rows of the other field: by their neighbours with the
+// interlace option, else by the frame before.
+void mergeFields(qxAnimIff *s, uint32_t frame)
+{
+    const uint32_t w = s->width, h = s->height;
+    const uint32_t odd = s->parity ? frame % 2 : 1 - frame % 2;
+    if (!s->interlaceOption) {
+        if (s->previousField.size() != s->first.size()) return;
+        for (uint32_t y = 0; y < h; ++y)
+            planesToChunky(s->previousField.data() + y * s->rowBytes, s->planeSize, s->planes, w,
+                           s->previousChunky.data() + size_t(y) * w);
+    }
+    for (uint32_t r = odd ? 1 : 0; r < h; r += 2) {
+        uint8_t *row = s->chunky.data() + size_t(r) * w;
+        if (!s->interlaceOption)
+            std::memcpy(row, s->previousChunky.data() + size_t(r) * w, w);
+        else if (odd)
+            std::memcpy(row, row - w, w);
+        else if (r + 1 < h)
+            std::memcpy(row, row + w, w);
+    }
 }
 
 } // namespace
@@ -416,9 +470,9 @@ extern "C" qxAnimIff *qxAnimIffOpen(qxFileHandle *file, uint32_t interlace, uint
         return fail();
 
     // Frame count: DPAN wins; else the FORMs that follow back to back.
-    uint32_t operation = 0;
+    uint32_t operation = 0, bits = 0;
     rewind(s);
-    if (applyDelta(s, 1, &operation) < 0) return fail();
+    if (applyDelta(s, 1, &operation, &bits) < 0) return fail();
     if (operation != 5 && operation != 7 && operation != 8 && operation != 100 && operation != 101) return fail();
     int64_t count = 0;
     if (haveDpan) {
@@ -438,7 +492,19 @@ extern "C" qxAnimIff *qxAnimIffOpen(qxFileHandle *file, uint32_t interlace, uint
     }
     if (count < 1) return fail();
     s->frameCount = uint32_t(count);
-    s->delays[1] = 0;
+    if ((operation == 100 || operation == 101) && (bits & 0x40)) {
+        s->interlaced = true;
+        if (!interlace) {
+            try {
+                s->previousChunky.assign(s->chunky.size(), 0);
+            } catch (const std::bad_alloc &) {
+                return fail();
+            }
+        }
+        rewind(s);
+        findField(s);
+    }
+    std::fill(s->delays.begin() + 1, s->delays.end(), 0);
     rewind(s);
     s->current = 0;
     *width = s->width;
@@ -475,6 +541,7 @@ extern "C" uint32_t *qxAnimIffGetFrame(qxAnimIff *s, uint32_t frame, uint32_t *t
     if (!out) return nullptr;
     for (uint32_t y = 0; y < h; ++y)
         planesToChunky(planes->data() + y * s->rowBytes, s->planeSize, s->planes, w, s->chunky.data() + size_t(y) * w);
+    if (s->interlaced && s->field && frame > 0) mergeFields(s, frame);
     if (s->ham6 || s->ham8) {
         for (uint32_t y = 0; y < h; ++y)
             hamRow(s->chunky.data() + size_t(y) * w, w, s->palette, s->ham8 ? 8 : 6, out + size_t(y) * w);

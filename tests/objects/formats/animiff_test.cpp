@@ -2,6 +2,7 @@
 // rules, in every delta mode, and against ffmpeg's decoding of the same files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "objects/formats/qx_animformats.h"
@@ -121,6 +122,55 @@ TEST_F(AnimIff, DpanCountAndTransparentIndex)
         qxFree(px);
     }
     EXPECT_EQ(Anim(make("z.anim", 5, 0, 0, 16, 4, 2, 3, "dpan=0")).state, nullptr); // no frames
+}
+
+// Interlaced deltas change every second row; with the interlace option the
+// rows of the other field repeat their neighbours, without it they come from
+// the frame before.
+TEST_F(AnimIff, InterlacedDeltas)
+{
+    const int w = 32, h = 10, frames = 6;
+    for (int mode : {100, 101}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        std::string path = make("i.anim", mode, 1, 0, w, h, 3, frames, "ilace");
+        auto want = expected(path, w, h);
+        for (uint32_t option : {1u, 0u}) {
+            SCOPED_TRACE("option " + std::to_string(option));
+            uint32_t width = 0, height = 0, n = 0;
+            qxAnimIff *a = qxAnimIffOpen(qxOpen(path.c_str(), 1, nullptr), option, &width, &height, &n, 0);
+            ASSERT_NE(a, nullptr);
+            ASSERT_EQ(n, uint32_t(frames));
+            std::vector<uint32_t> before;
+            for (uint32_t k = 0; k < n; ++k) {
+                uint32_t t = 0;
+                uint32_t *px = qxAnimIffGetFrame(a, k, &t);
+                ASSERT_NE(px, nullptr);
+                std::vector<uint32_t> got = rgbOnly(std::vector<uint32_t>(px, px + w * h));
+                qxFree(px);
+                if (k == 0) {
+                    EXPECT_EQ(got, want[0]);
+                } else {
+                    // One field is the frame's own, the other is replaced.
+                    int kept = -1;
+                    for (int field = 0; field < 2 && kept < 0; ++field) {
+                        bool same = true;
+                        for (int y = field; y < h; y += 2)
+                            same = same && std::equal(&got[y * w], &got[y * w] + w, &want[k][y * w]);
+                        if (same) kept = field;
+                    }
+                    ASSERT_GE(kept, 0) << "frame " << k;
+                    for (int y = 1 - kept; y < h; y += 2) {
+                        int from = option ? (y & 1 ? y - 1 : y + 1) : y;
+                        if (from >= h) continue;
+                        const std::vector<uint32_t> &source = option ? got : before;
+                        EXPECT_TRUE(std::equal(&got[y * w], &got[y * w] + w, &source[from * w])) << "frame " << k << " row " << y;
+                    }
+                }
+                before = want[k];
+            }
+            qxAnimIffClose(a);
+        }
+    }
 }
 
 TEST_F(AnimIff, DamagedFilesFail)
