@@ -126,7 +126,6 @@ uint32_t *decodeMjpeg(qxAvi *a, uint32_t size)
         qxFree(pixels);
         return nullptr;
     }
-    for (size_t i = 0; i < size_t(w) * h; ++i) pixels[i] &= 0xFFFFFF;
     return pixels;
 }
 
