@@ -120,6 +120,17 @@ TEST_F(AviWrite, RatesAndRefusals)
     size_t blocks = 0;
     for (size_t i = 0; i + 8 <= bytes.size(); ++i) blocks += !std::memcmp(&bytes[i], "00wb", 4) && le32at(bytes, i + 4) == 5512 * 4;
     EXPECT_EQ(blocks, 2u);
+    // A full disk is reported, not taken for success.
+    if (fs::exists("/dev/full")) {
+        int err = qxAviWriterOpen("/dev/full", 25, 0, 64, 48, 80, 0, "", &w);
+        if (!err) {
+            std::vector<uint32_t> px = picture(64, 48, 0);
+            for (int k = 0; k < 200 && !err; ++k) err = qxAviWriteFrame(w, px.data(), 64 * 4, 0);
+            int closed = qxAviWriterClose(w);
+            if (!err) err = closed;
+        }
+        EXPECT_EQ(err, 1005);
+    }
     // No frame written: a valid, empty file.
     ASSERT_EQ(qxAviWriterOpen(at("z.avi").c_str(), 25, 0, 8, 8, 80, 0, "", &w), 0);
     EXPECT_EQ(qxAviWriteFrame(w, nullptr, 0, 0), 1055); // nothing to repeat yet
