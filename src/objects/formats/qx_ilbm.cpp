@@ -25,8 +25,10 @@ const std::array<uint64_t, 256> spread = [] {
     return t;
 }();
 
+} // namespace
+
 // One ByteRun1 stream of n bytes from src; false when the data runs out.
-bool unpackRow(const uint8_t *&src, const uint8_t *end, uint8_t *out, size_t n)
+bool qxpic::unpackByteRun1(const uint8_t *&src, const uint8_t *end, uint8_t *out, size_t n)
 {
     size_t done = 0;
     while (done < n) {
@@ -48,6 +50,36 @@ bool unpackRow(const uint8_t *&src, const uint8_t *end, uint8_t *out, size_t n)
     }
     return true;
 }
+
+void qxpic::planesToChunky(const uint8_t *row, size_t planeStride, uint32_t planes, uint32_t width, uint8_t *dst)
+{
+    const size_t groups = (size_t(width) + 7) / 8;
+    for (size_t g = 0; g < groups; ++g) {
+        uint64_t v = 0;
+        for (uint32_t p = 0; p < planes; ++p) v |= spread[row[p * planeStride + g]] << p;
+        size_t n = std::min<size_t>(8, width - g * 8);
+        for (size_t i = 0; i < n; ++i) dst[g * 8 + i] = uint8_t(v >> (8 * i));
+    }
+}
+
+void qxpic::hamRow(const uint8_t *codes, uint32_t width, const uint32_t *palette, int bits, uint32_t *dst)
+{
+    const int shift = bits - 2;
+    const uint32_t low = (1u << shift) - 1, scale = bits == 8 ? 4 : 16;
+    uint32_t colour = 0;
+    for (uint32_t x = 0; x < width; ++x) {
+        uint32_t v = codes[x] & low, value = (v * scale) & 0xFF;
+        switch ((codes[x] >> shift) & 3) {
+        case 0: colour = palette[v]; break;
+        case 1: colour = (colour & 0xFFFF00) | value; break;
+        case 2: colour = (colour & 0x00FFFF) | value << 16; break;
+        default: colour = (colour & 0xFF00FF) | value << 8; break;
+        }
+        dst[x] = colour;
+    }
+}
+
+namespace {
 
 // Reads the rest of a chunk of declared size (at most what the file holds).
 bool readBody(qxFileHandle *f, uint32_t size, std::vector<uint8_t> &out)
@@ -155,10 +187,10 @@ extern "C" int qxLoadILBM(qxFileHandle *file, int headerOnly, const uint32_t *pa
             std::memcpy(line.data(), src, line.size());
             src += line.size();
         } else if (planes == 24) {
-            if (!unpackRow(src, end, line.data(), line.size())) return fail(ERR_LOADPICTURE2);
+            if (!unpackByteRun1(src, end, line.data(), line.size())) return fail(ERR_LOADPICTURE2);
         } else {
             for (size_t p = 0; p < rowsPerLine; ++p)
-                if (!unpackRow(src, end, line.data() + p * rowBytes, rowBytes)) return fail(ERR_LOADPICTURE2);
+                if (!unpackByteRun1(src, end, line.data() + p * rowBytes, rowBytes)) return fail(ERR_LOADPICTURE2);
         }
         if (planes == 24) {
             std::fill(acc.begin(), acc.end(), 0);
@@ -174,13 +206,7 @@ extern "C" int qxLoadILBM(qxFileHandle *file, int headerOnly, const uint32_t *pa
                          uint32_t((acc[2 * groups + g] >> s) & 0xFF);
             }
         } else {
-            uint8_t *dst = chunky.data() + size_t(y) * w;
-            for (size_t g = 0; g < groups; ++g) {
-                uint64_t v = 0;
-                for (uint32_t p = 0; p < planes; ++p) v |= spread[line[p * rowBytes + g]] << p;
-                size_t n = std::min<size_t>(8, w - g * 8);
-                for (size_t i = 0; i < n; ++i) dst[g * 8 + i] = uint8_t(v >> (8 * i));
-            }
+            planesToChunky(line.data(), rowBytes, planes, w, chunky.data() + size_t(y) * w);
         }
     }
     uint32_t transparent = 0xFFFFFFFF;
@@ -204,23 +230,9 @@ extern "C" int qxLoadILBM(qxFileHandle *file, int headerOnly, const uint32_t *pa
     }
 
     if (ham) {
-        const int bits = planes > 6 ? 8 : 6, shift = bits - 2;
-        const uint32_t low = (1u << shift) - 1, scale = bits == 8 ? 4 : 16;
-        for (uint32_t y = 0; y < h; ++y) {
-            uint32_t colour = 0;
-            const uint8_t *s = chunky.data() + size_t(y) * w;
-            uint32_t *dst = out + size_t(y) * w;
-            for (uint32_t x = 0; x < w; ++x) {
-                uint32_t v = s[x] & low, value = (v * scale) & 0xFF;
-                switch ((s[x] >> shift) & 3) {
-                case 0: colour = palette[v]; break;
-                case 1: colour = (colour & 0xFFFF00) | value; break;
-                case 2: colour = (colour & 0x00FFFF) | value << 16; break;
-                default: colour = (colour & 0xFF00FF) | value << 8; break;
-                }
-                dst[x] = colour;
-            }
-        }
+        const int bits = planes > 6 ? 8 : 6;
+        for (uint32_t y = 0; y < h; ++y)
+            hamRow(chunky.data() + size_t(y) * w, w, palette, bits, out + size_t(y) * w);
         *transparentOut = transparent;
         *width = w, *height = h, *pixels = out;
         return 0;

@@ -2,6 +2,7 @@
 // growing memory destination, a silent error manager that long-jumps back,
 // EXIF orientation applied while rows are stored, and Adobe CMYK.
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -318,4 +319,34 @@ extern "C" void qxSaveJPEG(qxJpegSaveRequest *request)
         qxFree(result);
     }
     jpeg_destroy_compress(&c);
+}
+
+// The DHT segment of the four standard tables, taken from the tables libjpeg
+// installs by default, for Motion-JPEG frames that carry none.
+const uint8_t *qxpic::standardHuffmanSegment()
+{
+    static const std::array<uint8_t, kStandardDhtSize> segment = [] {
+        std::array<uint8_t, kStandardDhtSize> s{};
+        jpeg_compress_struct c;
+        jpeg_error_mgr e;
+        c.err = jpeg_std_error(&e);
+        jpeg_create_compress(&c);
+        c.in_color_space = JCS_RGB;
+        c.input_components = 3;
+        jpeg_set_defaults(&c);
+        size_t at = 0;
+        s[at++] = 0xFF, s[at++] = 0xC4, s[at++] = 0x01, s[at++] = 0xA2;
+        const JHUFF_TBL *tables[4] = {c.dc_huff_tbl_ptrs[0], c.ac_huff_tbl_ptrs[0], c.dc_huff_tbl_ptrs[1],
+                                      c.ac_huff_tbl_ptrs[1]};
+        const uint8_t classes[4] = {0x00, 0x10, 0x01, 0x11};
+        for (int t = 0; t < 4; ++t) {
+            s[at++] = classes[t];
+            size_t count = 0;
+            for (int i = 1; i <= 16; ++i) count += s[at++] = tables[t]->bits[i];
+            for (size_t i = 0; i < count && at < s.size(); ++i) s[at++] = tables[t]->huffval[i];
+        }
+        jpeg_destroy_compress(&c);
+        return s;
+    }();
+    return segment.data();
 }

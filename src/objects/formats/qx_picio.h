@@ -1,5 +1,6 @@
 // Small byte helpers shared by the picture readers and writers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -21,5 +22,18 @@ inline bool readAll(qxFileHandle *f, void *buffer, int64_t n) { return n == 0 ||
 inline bool writeAll(qxFileHandle *f, const void *buffer, int64_t n) { return n == 0 || qxWrite(f, buffer, n) == n; }
 // qxSeek from the start of the file; false when it fails.
 inline bool seekTo(qxFileHandle *f, int64_t offset) { return qxSeek(f, offset, 1) >= 0; }
+
+// Shared by the IFF readers (defined with the ILBM reader).
+// One ByteRun1 stream of n bytes from src; false when the data runs out.
+bool unpackByteRun1(const uint8_t *&src, const uint8_t *end, uint8_t *out, size_t n);
+// One row of bitplanes (plane p at row + p * planeStride) to width indices.
+void planesToChunky(const uint8_t *row, size_t planeStride, uint32_t planes, uint32_t width, uint8_t *dst);
+// One row of HAM6 (bits 6) or HAM8 (bits 8) codes to 0x00RRGGBB.
+void hamRow(const uint8_t *codes, uint32_t width, const uint32_t *palette, int bits, uint32_t *dst);
+
+// The 420-byte DHT segment (marker included) of the four standard Huffman
+// tables (defined with the JPEG glue).
+constexpr size_t kStandardDhtSize = 420;
+const uint8_t *standardHuffmanSegment();
 
 } // namespace qxpic

@@ -128,6 +128,17 @@ inline int maxDiff(const std::vector<uint32_t> &a, const std::vector<uint32_t> &
     return worst;
 }
 
+// Mean channel difference (top byte ignored): decoders that differ at sharp
+// colour edges agree on this much more closely than on single pixels.
+inline double meanDiff(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
+{
+    if (a.size() != b.size() || a.empty()) return 1000;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int s = 0; s < 24; s += 8) sum += std::abs(int(a[i] >> s & 255) - int(b[i] >> s & 255));
+    return sum / (3.0 * double(a.size()));
+}
+
 inline std::vector<uint32_t> rgbOnly(std::vector<uint32_t> v)
 {
     for (auto &x : v) x &= 0xFFFFFF;
