@@ -1,0 +1,77 @@
+// Font handles and the bitmap ".font" back-end: the records every text
+// operation draws through, whatever the font's kind.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct qxBitMap;
+
+// Font kinds.
+constexpr int32_t QX_FONT_BITMAP = 1, QX_FONT_COLORBITMAP = 2, QX_FONT_NATIVE = 3, QX_FONT_TRUETYPE = 4;
+
+// Transparent key colour of colour bitmap fonts.
+constexpr uint32_t QX_FONT_KEYCOLOR = 0xEEE6D2;
+
+// Error codes of the font layer.
+constexpr int QX_ERR_MEMORY = 1000, QX_ERR_UTF8 = 1003;
+
+// One size of a bitmap font, tables in host order.
+struct qxBitmapFont {
+    int32_t ySize;
+    uint32_t style, flags;
+    int32_t xSize, baseline, boldSmear, accessors;
+    uint32_t lowChar, highChar;
+    uint8_t *strip; // ySize rows of modulo bytes, MSB first
+    int32_t modulo;
+    uint32_t *location; // high 16 bits first bit, low 16 bits width
+    int16_t *space;     // or none
+    int16_t *kern;      // or none
+    uint32_t count;     // highChar - lowChar + 2
+    qxBitMap *mask;     // kind 1: made from the strip once bitmaps exist
+};
+
+struct qxFontHandle {
+    char name[1024];
+    char path[1024];
+    int32_t size;
+    int32_t height, baseline;
+    int32_t baseHeight, baseBaseline;
+    int32_t kind;
+    uint32_t scalable, antialias, usepoints, native;
+    double xScale, yScale;
+    void *backend; // qxBitmapFont for kinds 1 and 2
+    qxBitMap *colorImage, *colorMask;
+    uint32_t *pendingPixels; // colour glyph strip, ARGB
+    int32_t pendingWidth, pendingHeight;
+    void *vectorFonts;
+};
+
+// First six fields of the text extent record.
+struct qxTextExtent {
+    int32_t width, height, minX, minY, maxX, maxY;
+};
+
+// Style flags of the bitmap font header.
+constexpr uint32_t QX_FSF_COLORFONT = 0x40;
+constexpr uint32_t QX_FPF_PROPORTIONAL = 0x20, QX_FPF_DESIGNED = 0x40;
+
+extern "C" {
+// Decodes UTF-8 into code points; 0, or QX_ERR_UTF8 for a bad sequence or
+// a clear utf8 flag.
+int qxUtf8ToCodePoints(const char *text, size_t length, int utf8, uint32_t *buffer, size_t bufferBytes,
+                       uint32_t **out, size_t *count, int *allocated);
+
+// Finds the size file name for ySize in a contents file image; 1 and the
+// entry's name, or 0.
+int qxParseFontContents(const uint8_t *data, size_t size, int32_t ySize, char *name, size_t nameBytes);
+// Reads a size file image into a fresh record (and, for colour fonts, the
+// handle's pending pixels); 1 or 0. Every offset is checked against size.
+int qxParseBitmapFontSize(const uint8_t *data, size_t size, qxFontHandle *handle);
+// Opens contentsPath (".font" appended when missing) at the given size.
+int qxLoadBitmapFont(const char *contentsPath, int32_t size, qxFontHandle *handle, const char *displayName);
+void qxFreeBitmapFont(qxFontHandle *handle);
+int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
+                            qxTextExtent *extent);
+// Index into the tables for a character.
+uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch);
+}
