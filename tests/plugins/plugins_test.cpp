@@ -349,10 +349,16 @@ TEST_F(PluginTest, PluginWorksTheVmAndTheLibrariesThroughTheTable)
 
 TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
 {
-    // Sub-table 9: three font pointers and three sizes, none while the
-    // player carries no built-in fonts.
+    // Sub-table 9: the stored Vera Sans, Sans Mono and Serif and their sizes.
     EXPECT_EQ(offsetof(qxHostFontData, size), 3 * sizeof(void *));
-    for (int i = 0; i < 3; i++) EXPECT_EQ(qxHostFonts.font[i] == nullptr, qxHostFonts.size[i] == 0);
+    const uint32_t fontSizes[3] = {65932, 49224, 60280};
+    for (int i = 0; i < 3; i++) {
+        ASSERT_NE(qxHostFonts.font[i], nullptr);
+        EXPECT_EQ(qxHostFonts.size[i], fontSizes[i]);
+        EXPECT_EQ(memcmp(static_cast<const char *>(qxHostFonts.font[i]) + 12, "OS/2", 4) == 0 ||
+                      memcmp(static_cast<const char *>(qxHostFonts.font[i]), "\0\1\0\0", 4) == 0,
+                  true);
+    }
     using Ptr0 = void *(*)(...);
     // Graphics: picture, brush, satellite, icon and conversion slots give null or 0.
     for (int slot : {0, 1, 2, 4, 6, 8, 14, 16, 20, 25, 30, 32, 33, 35})

@@ -75,3 +75,63 @@ int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, size_t lengt
 // Index into the tables for a character.
 uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch);
 }
+
+// ---- TrueType back-end ----
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+
+struct qxFileHandle;
+
+// Sizes of the stored fonts, fixed by the plug-in interface.
+constexpr uint32_t QX_VERA_SANS_BYTES = 65932, QX_VERA_SANSMONO_BYTES = 49224, QX_VERA_SERIF_BYTES = 60280;
+
+constexpr int QX_ERR_FREETYPE = 1386;
+
+// Text styles the back-ends honour.
+constexpr uint32_t QX_STYLE_BOLD = 1, QX_STYLE_ITALIC = 2, QX_STYLE_ANTIALIAS = 8;
+
+struct qxFtStreamDesc {
+    qxFileHandle *file;
+    int64_t start, size;
+};
+
+struct qxGlyphCacheEntry {
+    FT_Glyph glyph;
+    FT_Pos advance;
+    FT_Int left, top;
+};
+
+struct qxTrueTypeFont {
+    FT_StreamRec stream;
+    qxFtStreamDesc desc;
+    FT_Face face;
+    qxFileHandle *file;
+    void *memory;
+    int32_t resX, resY;
+    int32_t pixelSize;
+    char path[1024];
+    uint32_t deletePath;
+    uint32_t cache;
+    qxGlyphCacheEntry glyphs[2][256]; // anti-aliased, monochrome
+};
+
+extern "C" {
+extern const uint8_t qxVeraSans[QX_VERA_SANS_BYTES];
+extern const uint8_t qxVeraSansMono[QX_VERA_SANSMONO_BYTES];
+extern const uint8_t qxVeraSerif[QX_VERA_SERIF_BYTES];
+
+int qxFtInit(void);
+void qxFtDone(void);
+int qxFtOpenFont(const char *name, int32_t size, uint32_t cache, qxFontHandle *handle);
+int qxFtComputeBaseline(FT_Face face, int32_t h);
+// 0, or -1 when the glyph cannot be loaded or rendered. The bitmap stays
+// valid until the next load or the cache is emptied.
+int qxFtLoadGlyph(qxTrueTypeFont *font, uint32_t code, FT_UInt index, uint32_t style, int *left, int *top,
+                  FT_Pos *advance, FT_Bitmap *bitmap);
+int qxFtMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
+                    qxTextExtent *extent);
+int qxFtGetKerning(qxFontHandle *handle, const char *pair, size_t length, uint32_t style, int encoding);
+void qxFtFreeGlyphCache(qxFontHandle *handle);
+void qxFtFreeFace(qxFontHandle *handle);
+}
