@@ -135,3 +135,44 @@ int qxFtGetKerning(qxFontHandle *handle, const char *pair, size_t length, uint32
 void qxFtFreeGlyphCache(qxFontHandle *handle);
 void qxFtFreeFace(qxFontHandle *handle);
 }
+
+// ---- Font directories and the font database ----
+constexpr int QX_ERR_LOCK = 1286;
+
+struct qxFontDbEntry {
+    qxFontDbEntry *next;
+    char name[1024];
+    char family[512];
+    char path[1024];
+    uint32_t weight, slant;
+    uint32_t offset, size;  // a "dfont" face inside its file
+    uint32_t tableOffset;   // a collection face's table directory
+    uint32_t bitmap;
+    uint8_t *sizes;
+    uint32_t sizeCount;
+};
+
+// Random access to a font file's bytes: 1 when all n bytes were read.
+struct qxFontSource {
+    int (*read)(void *context, uint64_t offset, void *buffer, size_t n);
+    void *context;
+};
+
+extern "C" {
+int qxAddFontPath(const char *path);   // 0 or QX_ERR_LOCK
+void qxClearFontPaths(void);
+int qxScanFontDirectories(int listing);
+int qxScanFontDirectory(const char *dir, int listing); // 0 or QX_ERR_LOCK
+// Adds the faces of one file (by its name's ending) read through source.
+void qxScanFontSource(const char *path, const qxFontSource *source, int listing);
+// The table directory at directory; table offsets count from base (0 in a
+// collection, whose offsets count from the file's start).
+int qxReadFontNames(const qxFontSource *source, uint64_t directory, uint64_t base, char *family, char *style);
+void qxStyleWeightSlant(const char *style, uint32_t *weight, uint32_t *slant);
+const qxFontDbEntry *qxFontDbFirst(void);
+// The path to open, with offset and size (0: whole file) and whether it is
+// a temporary extracted file; null when not found or extraction fails.
+const char *qxFontDbFind(const char *name, int32_t weight, int32_t slant, int wantBitmap, uint32_t *offset,
+                         uint32_t *size, int *temporary, char *buffer, size_t capacity);
+void qxFreeFontDb(void);
+}

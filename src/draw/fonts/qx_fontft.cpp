@@ -57,6 +57,7 @@ struct Codes {
 void freeRecord(qxTrueTypeFont *t) {
     if (t->face) FT_Done_Face(t->face);
     if (t->file) qxClose(t->file);
+    if (t->deletePath) remove(t->path);
     free(t->memory);
     free(t);
 }
@@ -103,17 +104,23 @@ extern "C" int qxFtOpenFont(const char *name, int32_t size, uint32_t cache, qxFo
     if (stored) {
         err = FT_New_Memory_Face(library, stored, FT_Long(storedBytes), 0, &t->face);
     } else {
+        const char *path = name;
+        uint32_t offset = 0, faceSize = 0;
         if (!qxIsChunkName(name) && !endsWith(name, ".ttf") && !endsWith(name, ".otf")) {
-            // Family names go through the font database. LEAST BODY: no
-            // database yet, so the name is not found.
-            freeRecord(t);
-            return 0;
+            int temporary = 0;
+            path = qxFontDbFind(name, -1, 0, 0, &offset, &faceSize, &temporary, t->path, sizeof t->path);
+            if (!path) { freeRecord(t); return 0; }
+            t->deletePath = uint32_t(temporary);
         }
-        t->file = qxOpen(name, 1, nullptr);
+        t->file = qxOpen(path, 1, nullptr);
         if (!t->file) { freeRecord(t); return 0; }
         int64_t bytes = qxFileSize(t->file);
+        if (faceSize) {
+            if (bytes < 0 || uint64_t(offset) + faceSize > uint64_t(bytes)) { freeRecord(t); return 0; }
+            bytes = faceSize;
+        }
         if (bytes <= 0 || bytes > 0x7FFFFFFF) { freeRecord(t); return 0; }
-        t->desc = {t->file, 0, bytes};
+        t->desc = {t->file, int64_t(offset), bytes};
         t->stream.size = static_cast<unsigned long>(bytes);
         t->stream.descriptor.pointer = &t->desc;
         t->stream.read = streamRead;
@@ -283,7 +290,6 @@ extern "C" void qxFtFreeFace(qxFontHandle *h) {
     auto *t = static_cast<qxTrueTypeFont *>(h->backend);
     if (!t) return;
     qxFtFreeGlyphCache(h);
-    if (t->deletePath) remove(t->path);
     freeRecord(t);
     h->backend = nullptr;
 }
