@@ -90,7 +90,7 @@ qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
 };
 qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS] = {F(none), F(nothing), F(cannotSetAdapter)};
 const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS] = {F(none), F(none), F(none), F(cannotSetAdapter)};
-const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(none)};
+const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(qxHostFindFontFile)};
 const qxHostFontData qxHostFonts = {{qxVeraSans, qxVeraSansMono, qxVeraSerif},
                                     {QX_VERA_SANS_BYTES, QX_VERA_SANSMONO_BYTES, QX_VERA_SERIF_BYTES}};
 

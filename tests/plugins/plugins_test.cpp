@@ -14,6 +14,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_file.h"
+#include "draw/fonts/qx_font.h"
 #include "core/plugins/qx_hosttable.h"
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
@@ -376,7 +377,17 @@ TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[1])("t", nullptr, 0), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[2])("t", nullptr, 0), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[3])(nullptr, 0), ERR_SETADAPTER);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), 0);
+    // Font lookup: the font database by full name (weight ~0) or by family.
+    using Lookup = const char *(*)(const char *, uint32_t, uint32_t, uint32_t, uint32_t *, uint32_t *, uint32_t *);
+    EXPECT_EQ(reinterpret_cast<Lookup>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), nullptr);
+    uint32_t fontOffset = 1, fontSize = 1, fontTemporary = 1;
+    ASSERT_EQ(qxAddFontPath("/usr/share/fonts/truetype/ttf-bitstream-vera"), 0);
+    const char *vera = reinterpret_cast<Lookup>(qxHostFontLookup[0])("Bitstream Vera Sans Bold", ~0u, 0, 0,
+                                                                      &fontOffset, &fontSize, &fontTemporary);
+    ASSERT_NE(vera, nullptr);
+    EXPECT_NE(strstr(vera, "VeraBd.ttf"), nullptr);
+    EXPECT_EQ(fontOffset + fontSize + fontTemporary, 0u);
+    qxClearFontPaths();
     // System slots of the event layer: no custom events, no handler.
     EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[14])("x", nullptr), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[36])("x", 0, nullptr), 0);

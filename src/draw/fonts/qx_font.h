@@ -176,3 +176,41 @@ const char *qxFontDbFind(const char *name, int32_t weight, int32_t slant, int wa
                          uint32_t *size, int *temporary, char *buffer, size_t capacity);
 void qxFreeFontDb(void);
 }
+
+// ---- The font system: handles, the open-font cache, dispatch ----
+constexpr int32_t QX_FONTENGINE_NATIVE = 0, QX_FONTENGINE_INBUILT = 4;
+
+struct qxFontCacheEntry {
+    qxFontCacheEntry *next;
+    char name[1024];
+    int32_t size;
+    int32_t engine;
+    uint32_t cache;
+    uint32_t usepoints;
+    qxFontHandle *handle;
+};
+
+extern "C" {
+int qxForEachFontPath(int (*visit)(const char *dir, void *context), void *context);
+int qxInitFontSystem(qxFontHandle **topaz);
+void qxCloseFontSystem(void);
+int qxOpenTopazFont(qxFontHandle **out);
+int qxFindFontFile(const char *name, char *path, size_t size); // 1 when found
+int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints, int linked,
+               qxFontHandle **out);
+int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                     int linked, qxFontHandle **out);
+void qxCloseFontHandle(qxFontHandle *handle);
+int qxFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
+                      qxTextExtent *extent);
+int qxFontHasNativeStyle(qxFontHandle *handle, uint32_t style);
+void qxFontSetScale(qxFontHandle *handle, double xScale, double yScale);
+int qxFontGetKerning(qxFontHandle *handle, const char *pair, size_t length, uint32_t style, int encoding);
+void qxFontFreeGlyphCache(qxFontHandle *handle);
+FT_Face qxFtGetFace(qxFontHandle *handle);
+const qxFontCacheEntry *qxFontCacheFirst(void);
+// Host sub-table 6: the font file for a name (weight 0xFFFFFFFF: by full
+// name); the path stays valid until the next call.
+const char *qxHostFindFontFile(const char *name, uint32_t weight, uint32_t slant, uint32_t bitmap,
+                               uint32_t *offset, uint32_t *size, uint32_t *temporary);
+}

@@ -335,3 +335,22 @@ extern "C" void qxFreeFontDb(void) {
     }
     scanned = false;
 }
+
+extern "C" int qxForEachFontPath(int (*visit)(const char *dir, void *context), void *context) {
+    for (PathNode *p = fontPaths; p; p = p->next)
+        if (visit(p->name.c_str(), context)) return 1;
+    return 0;
+}
+
+extern "C" const char *qxHostFindFontFile(const char *name, uint32_t weight, uint32_t slant, uint32_t bitmap,
+                                          uint32_t *offset, uint32_t *size, uint32_t *temporary) {
+    static thread_local char path[1024];
+    uint32_t off = 0, bytes = 0;
+    int temp = 0;
+    const char *found = qxFontDbFind(name, int32_t(weight), int32_t(slant), int(bitmap), &off, &bytes, &temp, path,
+                                     sizeof path);
+    if (offset) *offset = off;
+    if (size) *size = bytes;
+    if (temporary) *temporary = uint32_t(temp);
+    return found;
+}
