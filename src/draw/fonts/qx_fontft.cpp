@@ -223,7 +223,10 @@ int32_t step(const qxFontHandle *h, const qxTrueTypeFont *t, FT_Pos advance, FT_
     int64_t upem = std::max<int64_t>(1, face->units_per_EM);
     int64_t v = (int64_t(advance) * 1024) / ppem - (-int64_t(kern) * 65536) / upem;
     v = v * (int64_t(t->pixelSize) * t->resX / 72) / 65536;
-    return int32_t(double(v) * h->xScale);
+    // The face's transform already scales the advance: scaling it by the
+    // handle's x scale again would space scaled text twice as wide.
+    (void)h;
+    return int32_t(v);
 }
 
 FT_Pos kerning(FT_Face face, FT_UInt left, FT_UInt right) {

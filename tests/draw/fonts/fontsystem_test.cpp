@@ -98,3 +98,22 @@ TEST_F(FontSystem, FailuresAndBitmapFontFiles) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FontSystem, ScaledTextIsScaledOnce) {
+    qxFontHandle *h = open(":::default_sans", 20);
+    ASSERT_TRUE(h);
+    qxTextExtent one, two;
+    qxFontMeasureText(h, "HHHH", 4, QX_STYLE_ANTIALIAS, 0, &one);
+    qxFontSetScale(h, 2.0, 2.0);
+    qxFontMeasureText(h, "HHHH", 4, QX_STYLE_ANTIALIAS, 0, &two);
+    EXPECT_NEAR(two.width, one.width * 2, 4);
+    EXPECT_NEAR(two.maxX - two.minX, (one.maxX - one.minX) * 2, 4);
+    EXPECT_NEAR(two.maxY - two.minY, (one.maxY - one.minY) * 2, 3);
+    qxFontSetScale(h, 1.0, 1.0);
+    qxFontMeasureText(h, "HHHH", 4, QX_STYLE_ANTIALIAS, 0, &two);
+    EXPECT_EQ(memcmp(&one, &two, sizeof one), 0);
+}
+
+} // namespace
