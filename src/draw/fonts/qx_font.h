@@ -214,3 +214,31 @@ const qxFontCacheEntry *qxFontCacheFirst(void);
 const char *qxHostFindFontFile(const char *name, uint32_t weight, uint32_t slant, uint32_t bitmap,
                                uint32_t *offset, uint32_t *size, uint32_t *temporary);
 }
+
+// ---- Glyph drawing onto locked pixels ----
+// A locked ARGB target and its 8-bit coverage plane (either may be absent).
+struct qxGlyphTarget {
+    uint32_t *pixels;
+    int32_t pixelsPerRow;
+    uint8_t *coverage;
+    int32_t coverageBytesPerRow;
+    int32_t width, height;
+};
+struct qxClipRect {
+    int32_t x0, y0, x1, y1; // x1, y1 exclusive
+};
+
+extern "C" {
+// 8-bit coverage glyph: colour -1 writes non-zero coverage into the plane,
+// any other colour blends it into the pixels.
+void qxBlitGlyphA8(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y, const uint8_t *src,
+                   int32_t pitch, int32_t w, int32_t h, int64_t colour);
+// 1-bit glyph starting at bit firstBit of each row: colour -1 sets the
+// plane to 255 under set bits, any other colour paints them.
+void qxBlitGlyphMono(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y, const uint8_t *src,
+                     int32_t pitch, int32_t firstBit, int32_t w, int32_t h, int64_t colour);
+int qxFtDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
+                 size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour);
+int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
+                         size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour);
+}

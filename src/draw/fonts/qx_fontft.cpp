@@ -296,3 +296,25 @@ extern "C" void qxFtFreeFace(qxFontHandle *h) {
     freeRecord(t);
     h->backend = nullptr;
 }
+
+extern "C" int qxFtDrawText(qxFontHandle *h, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
+                            size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour) {
+    auto *t = static_cast<qxTrueTypeFont *>(h->backend);
+    Codes codes(text, length, encoding);
+    int32_t pen = 0;
+    for (size_t i = 0; i < codes.n; ++i) {
+        FT_UInt index = FT_Get_Char_Index(t->face, codes[i]);
+        FT_Pos k = i + 1 < codes.n ? kerning(t->face, index, FT_Get_Char_Index(t->face, codes[i + 1])) : 0;
+        int left, top;
+        FT_Pos advance;
+        FT_Bitmap bm;
+        if (qxFtLoadGlyph(t, codes[i], index, style, &left, &top, &advance, &bm)) continue;
+        int32_t gx = x + pen + left, gy = y + h->baseline - top;
+        if (bm.pixel_mode == FT_PIXEL_MODE_GRAY)
+            qxBlitGlyphA8(target, clip, gx, gy, bm.buffer, bm.pitch, int32_t(bm.width), int32_t(bm.rows), colour);
+        else if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
+            qxBlitGlyphMono(target, clip, gx, gy, bm.buffer, bm.pitch, 0, int32_t(bm.width), int32_t(bm.rows), colour);
+        pen += step(h, t, advance, k);
+    }
+    return 0;
+}
