@@ -128,7 +128,9 @@ extern "C" int qxParseBitmapFontSize(const uint8_t *data, size_t size, qxFontHan
         if (!f->strip) { freeRecord(f); return 0; }
         memcpy(f->strip, strip, stripBytes);
     } else {
-        if (size < kColorHeaderEnd) { freeRecord(f); return 0; }
+        // A strip larger than the file holds no real planes: refuse it
+        // rather than expand it into an unbounded pixel array.
+        if (size < kColorHeaderEnd || stripBytes > size) { freeRecord(f); return 0; }
         uint32_t depth = std::min<uint32_t>(data[144], 8), pick = data[148];
         const uint8_t *planes[8] = {};
         uint32_t k = 0;
