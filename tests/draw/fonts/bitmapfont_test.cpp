@@ -101,3 +101,26 @@ TEST(Utf8, DecodesAndRejectsMalformedSequences) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BitmapFont, ColourFontReadsPickedPlanes) {
+    Handle h;
+    ASSERT_EQ(qxLoadBitmapFont(makeFont("colour", 7, "--color").c_str(), 7, &h, nullptr), 1);
+    EXPECT_EQ(h.kind, QX_FONT_COLORBITMAP);
+    ASSERT_TRUE(h.pendingPixels);
+    auto *f = static_cast<qxBitmapFont *>(h.backend);
+    EXPECT_EQ(h.pendingWidth, f->modulo * 8);
+    EXPECT_EQ(h.pendingHeight, 7);
+    // The one plane is bit 0 of the index: glyph pixels take colour 1, the
+    // rest colour 0, each nibble repeated.
+    uint32_t loc = f->location['A' - 32], first = loc >> 16, width = loc & 0xFFFF;
+    for (int y = 0; y < 7; ++y) {
+        EXPECT_EQ(h.pendingPixels[y * h.pendingWidth + first] & 0xFFFFFF, 0x00FF00u);
+        EXPECT_EQ(h.pendingPixels[y * h.pendingWidth + first + width - 1] & 0xFFFFFF, 0x00FF00u);
+    }
+    uint32_t end = f->location[f->count - 1];
+    EXPECT_EQ(h.pendingPixels[(end >> 16) + (end & 0xFFFF)] & 0xFFFFFF, 0xFF0000u);
+}
+
+} // namespace
