@@ -89,7 +89,7 @@ constexpr uint32_t QX_VERA_SANS_BYTES = 65932, QX_VERA_SANSMONO_BYTES = 49224, Q
 constexpr int QX_ERR_FREETYPE = 1386;
 
 // Text styles the back-ends honour.
-constexpr uint32_t QX_STYLE_BOLD = 1, QX_STYLE_ITALIC = 2, QX_STYLE_ANTIALIAS = 8;
+constexpr uint32_t QX_STYLE_BOLD = 2, QX_STYLE_ITALIC = 4, QX_STYLE_ANTIALIAS = 16;
 
 struct qxFtStreamDesc {
     qxFileHandle *file;
