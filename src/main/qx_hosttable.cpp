@@ -11,6 +11,7 @@
 #include "main/qx_hosttable.h"
 #include "core/codecs/qx_base64.h"
 #include "core/codecs/qx_md5.h"
+#include "draw/fonts/qx_font.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"
@@ -89,8 +90,9 @@ qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
 };
 qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS] = {F(none), F(nothing), F(cannotSetAdapter)};
 const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS] = {F(none), F(none), F(none), F(cannotSetAdapter)};
-const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(none)};
-const qxHostFontData qxHostFonts = {{nullptr, nullptr, nullptr}, {0, 0, 0}};
+const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(qxHostFindFontFile)};
+const qxHostFontData qxHostFonts = {{qxVeraSans, qxVeraSansMono, qxVeraSerif},
+                                    {QX_VERA_SANS_BYTES, QX_VERA_SANSMONO_BYTES, QX_VERA_SERIF_BYTES}};
 
 const qxHostFunc qxHostPluginList[QX_HOST_PLUGINLIST_SLOTS] = {
     F(qxGetPluginList), F(qxFreePluginList), F(qxSetPluginDisabled), F(qxSetPluginUserValue),

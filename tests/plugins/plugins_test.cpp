@@ -14,6 +14,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_file.h"
+#include "draw/fonts/qx_font.h"
 #include "core/plugins/qx_hosttable.h"
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
@@ -349,10 +350,16 @@ TEST_F(PluginTest, PluginWorksTheVmAndTheLibrariesThroughTheTable)
 
 TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
 {
-    // Sub-table 9: three font pointers and three sizes, none while the
-    // player carries no built-in fonts.
+    // Sub-table 9: the stored Vera Sans, Sans Mono and Serif and their sizes.
     EXPECT_EQ(offsetof(qxHostFontData, size), 3 * sizeof(void *));
-    for (int i = 0; i < 3; i++) EXPECT_EQ(qxHostFonts.font[i] == nullptr, qxHostFonts.size[i] == 0);
+    const uint32_t fontSizes[3] = {65932, 49224, 60280};
+    for (int i = 0; i < 3; i++) {
+        ASSERT_NE(qxHostFonts.font[i], nullptr);
+        EXPECT_EQ(qxHostFonts.size[i], fontSizes[i]);
+        EXPECT_EQ(memcmp(static_cast<const char *>(qxHostFonts.font[i]) + 12, "OS/2", 4) == 0 ||
+                      memcmp(static_cast<const char *>(qxHostFonts.font[i]), "\0\1\0\0", 4) == 0,
+                  true);
+    }
     using Ptr0 = void *(*)(...);
     // Graphics: picture, brush, satellite, icon and conversion slots give null or 0.
     for (int slot : {0, 1, 2, 4, 6, 8, 14, 16, 20, 25, 30, 32, 33, 35})
@@ -370,7 +377,17 @@ TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[1])("t", nullptr, 0), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[2])("t", nullptr, 0), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[3])(nullptr, 0), ERR_SETADAPTER);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), 0);
+    // Font lookup: the font database by full name (weight ~0) or by family.
+    using Lookup = const char *(*)(const char *, uint32_t, uint32_t, uint32_t, uint32_t *, uint32_t *, uint32_t *);
+    EXPECT_EQ(reinterpret_cast<Lookup>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), nullptr);
+    uint32_t fontOffset = 1, fontSize = 1, fontTemporary = 1;
+    ASSERT_EQ(qxAddFontPath("/usr/share/fonts/truetype/ttf-bitstream-vera"), 0);
+    const char *vera = reinterpret_cast<Lookup>(qxHostFontLookup[0])("Bitstream Vera Sans Bold", ~0u, 0, 0,
+                                                                      &fontOffset, &fontSize, &fontTemporary);
+    ASSERT_NE(vera, nullptr);
+    EXPECT_NE(strstr(vera, "VeraBd.ttf"), nullptr);
+    EXPECT_EQ(fontOffset + fontSize + fontTemporary, 0u);
+    qxClearFontPaths();
     // System slots of the event layer: no custom events, no handler.
     EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[14])("x", nullptr), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[36])("x", 0, nullptr), 0);

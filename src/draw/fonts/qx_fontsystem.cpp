@@ -1,0 +1,289 @@
+// The font system: the shared "topaz" handle, opening fonts by name with
+// the default aliases and the fall-back between kinds, the open-font cache
+// and the operations dispatched by kind.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+
+#include "core/files/qx_file.h"
+#include "draw/fonts/qx_font.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+qxFontHandle *topaz;
+qxFontCacheEntry *cacheList;
+
+// The start-up font's 188 cells of 8 x 8: cell 0 is blank (the space, the
+// control range 127-160 and the fall-back), then 33-126 and 161-253; drawn
+// once from the stored monospaced face.
+uint32_t topazCell(uint32_t c) {
+    if (c >= 33 && c <= 126) return c - 32;
+    if (c >= 161 && c <= 253) return c - 161 + 95;
+    return 0;
+}
+
+bool renderTopazStrip(qxBitmapFont *f) {
+    FT_Library lib;
+    if (FT_Init_FreeType(&lib)) return false;
+    FT_Face face;
+    bool ok = !FT_New_Memory_Face(lib, qxVeraSansMono, sizeof qxVeraSansMono, 0, &face);
+    if (ok) {
+        ok = !FT_Set_Pixel_Sizes(face, 0, 8);
+        for (uint32_t c = 33; ok && c <= 253; ++c) {
+            uint32_t cell = topazCell(c);
+            FT_UInt index = FT_Get_Char_Index(face, c);
+            if (!cell || !index || FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO)) continue;
+            const FT_Bitmap &bm = face->glyph->bitmap;
+            int cellLeft = int(cell) * 8;
+            int x0 = cellLeft + std::max(0, face->glyph->bitmap_left);
+            int y0 = f->baseline - face->glyph->bitmap_top;
+            for (int y = 0; y < int(bm.rows); ++y)
+                for (int x = 0; x < int(bm.width); ++x) {
+                    int px = x0 + x, py = y0 + y;
+                    if (py < 0 || py >= 8 || px >= cellLeft + 8) continue;
+                    if (bm.buffer[y * bm.pitch + x / 8] & (0x80 >> (x & 7)))
+                        f->strip[py * f->modulo + px / 8] |= uint8_t(0x80 >> (px & 7));
+                }
+        }
+        FT_Done_Face(face);
+    }
+    FT_Done_FreeType(lib);
+    return ok;
+}
+
+bool endsWithFont(const std::string &s) {
+    return s.size() >= 5 && strcasecmp(s.c_str() + s.size() - 5, ".font") == 0;
+}
+
+bool canOpen(const std::string &path) {
+    qxFileHandle *h = qxOpen(path.c_str(), 1, nullptr);
+    if (h) qxClose(h);
+    return h != nullptr;
+}
+
+void freeHandle(qxFontHandle *h) {
+    if (!h) return;
+    if (h->kind == QX_FONT_TRUETYPE) qxFtFreeFace(h);
+    else if (h->kind == QX_FONT_BITMAP || h->kind == QX_FONT_COLORBITMAP) qxFreeBitmapFont(h);
+    free(h);
+}
+
+int openFailed(const char *name, int32_t size) {
+    qxSetErrorString(name);
+    qxSetErrorNumber(size);
+    return ERR_OPENFONT;
+}
+
+} // namespace
+
+extern "C" int qxOpenTopazFont(qxFontHandle **out) {
+    auto *h = static_cast<qxFontHandle *>(calloc(1, sizeof(qxFontHandle)));
+    auto *f = static_cast<qxBitmapFont *>(calloc(1, sizeof(qxBitmapFont)));
+    if (f) {
+        f->ySize = 8, f->xSize = 8, f->baseline = 6, f->boldSmear = 1, f->flags = QX_FPF_DESIGNED;
+        f->lowChar = 32, f->highChar = 255, f->count = 225, f->modulo = 188;
+        f->strip = static_cast<uint8_t *>(calloc(8, 188));
+        f->location = static_cast<uint32_t *>(malloc(225 * 4));
+    }
+    if (!h || !f || !f->strip || !f->location || !renderTopazStrip(f)) {
+        if (f) free(f->strip), free(f->location);
+        free(f);
+        free(h);
+        return ERR_MEM;
+    }
+    for (uint32_t i = 0; i < 225; ++i) f->location[i] = (topazCell(i + 32) * 8) << 16 | 8;
+    h->backend = f;
+    h->kind = QX_FONT_BITMAP;
+    h->size = 8, h->height = 8, h->baseline = 6, h->baseHeight = 8, h->baseBaseline = 6;
+    h->xScale = h->yScale = 1.0;
+    strcpy(h->name, "topaz");
+    strcpy(h->path, "topaz");
+    *out = h;
+    return 0;
+}
+
+extern "C" int qxInitFontSystem(qxFontHandle **out) {
+    if (!topaz) {
+        if (qxFtInit()) return ERR_FT2;
+        if (int err = qxOpenTopazFont(&topaz)) return err;
+    }
+    if (out) *out = topaz;
+    return 0;
+}
+
+extern "C" void qxCloseFontSystem(void) {
+    while (cacheList) {
+        qxFontCacheEntry *next = cacheList->next;
+        if (cacheList->handle != topaz) freeHandle(cacheList->handle);
+        free(cacheList);
+        cacheList = next;
+    }
+    freeHandle(topaz);
+    topaz = nullptr;
+    qxFtDone();
+    qxFreeFontDb();
+}
+
+extern "C" int qxFindFontFile(const char *name, char *path, size_t size) {
+    if (qxIsChunkName(name)) {
+        snprintf(path, size, "%s", name);
+        return 1;
+    }
+    std::string file = name;
+    if (!endsWithFont(file)) file += ".font";
+    struct Search {
+        std::string file, found;
+    } search = {file, ""};
+    auto inDir = [](const char *dir, void *context) -> int {
+        auto *s = static_cast<Search *>(context);
+        std::string p = std::string(dir) + "/" + s->file;
+        if (!canOpen(p)) return 0;
+        s->found = p;
+        return 1;
+    };
+    if (!qxForEachFontPath(inDir, &search)) {
+        for (const char *form : {"%s", "Fonts/%s", "FONTS/%s", "fonts/%s"}) {
+            char p[1100];
+            snprintf(p, sizeof p, form, file.c_str());
+            if (canOpen(p)) { search.found = p; break; }
+        }
+    }
+    if (search.found.empty() || search.found.size() >= size) return 0;
+    memcpy(path, search.found.c_str(), search.found.size() + 1);
+    return 1;
+}
+
+extern "C" int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                          int linked, qxFontHandle **out) {
+    if (int err = qxInitFontSystem(nullptr)) return err;
+    // LEAST BODY: linked fonts need the applet's link records.
+    if (linked) return openFailed(name, size);
+    if (engine == QX_FONTENGINE_NATIVE && !strcasecmp(name, "topaz") && size == 8) {
+        *out = topaz;
+        return 0;
+    }
+    auto *h = static_cast<qxFontHandle *>(calloc(1, sizeof(qxFontHandle)));
+    if (!h) return ERR_MEM;
+    h->usepoints = usepoints;
+    h->xScale = h->yScale = 1.0;
+    bool ok = false;
+    if (engine == QX_FONTENGINE_NATIVE) {
+        char path[1024];
+        if (!usepoints && qxFindFontFile(name, path, sizeof path)) ok = qxLoadBitmapFont(path, size, h, name);
+        if (!ok) ok = qxFtOpenFont(name, size, cache, h);
+    } else if (engine == QX_FONTENGINE_INBUILT) {
+        ok = qxFtOpenFont(name, size, cache, h);
+    }
+    if (!ok) {
+        free(h);
+        return openFailed(name, size);
+    }
+    *out = h;
+    return 0;
+}
+
+extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                                int linked, qxFontHandle **out) {
+    std::string n = name;
+    if (!strcmp(name, ":::default_bitmap")) {
+        if (usepoints) return ERR_WRONGUSAGE;
+        n = "topaz";
+        engine = QX_FONTENGINE_NATIVE;
+    } else if (!strcmp(name, ":::default_truetype") || !strcmp(name, ":::default_sans")) {
+        n = "Bitstream Vera Sans", engine = QX_FONTENGINE_INBUILT;
+    } else if (!strcmp(name, ":::default_serif")) {
+        n = "Bitstream Vera Serif", engine = QX_FONTENGINE_INBUILT;
+    } else if (!strcmp(name, ":::default_mono")) {
+        n = "Bitstream Vera Sans Mono", engine = QX_FONTENGINE_INBUILT;
+    } else if (!linked && !qxIsChunkName(name)) {
+        const char *slash = strrchr(name, '/');
+        if (engine != QX_FONTENGINE_INBUILT && slash) return ERR_FONTPATH;
+        if (n.size() > 511) n.resize(511);
+        if (endsWithFont(n)) n.resize(n.size() - 5);
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (qxFontCacheEntry *e = cacheList; e; e = e->next)
+            if (e->cache == cache && e->engine == engine && e->size == size && e->usepoints == usepoints &&
+                !strcasecmp(e->name, n.c_str())) {
+                e->handle->xScale = e->handle->yScale = 1.0;
+                *out = e->handle;
+                return 0;
+            }
+        qxFontHandle *h = nullptr;
+        int err = qxOpenFont(n.c_str(), size, engine, cache, usepoints, linked, &h);
+        if (err) {
+            if (engine == QX_FONTENGINE_INBUILT && err == ERR_OPENFONT) {
+                engine = QX_FONTENGINE_NATIVE;
+                continue;
+            }
+            return err;
+        }
+        auto *e = static_cast<qxFontCacheEntry *>(calloc(1, sizeof(qxFontCacheEntry)));
+        if (!e) {
+            if (h != topaz) freeHandle(h);
+            return ERR_MEM;
+        }
+        snprintf(e->name, sizeof e->name, "%s", n.c_str());
+        e->size = size, e->engine = engine, e->cache = cache, e->usepoints = usepoints, e->handle = h;
+        qxFontCacheEntry **tail = &cacheList;
+        while (*tail) tail = &(*tail)->next;
+        *tail = e;
+        if (h != topaz) snprintf(h->path, sizeof h->path, "%s", n.c_str());
+        *out = h;
+        return 0;
+    }
+    return openFailed(name, size);
+}
+
+extern "C" const qxFontCacheEntry *qxFontCacheFirst(void) { return cacheList; }
+
+extern "C" void qxCloseFontHandle(qxFontHandle *h) {
+    if (h && h != topaz) freeHandle(h);
+}
+
+extern "C" int qxFontMeasureText(qxFontHandle *h, const char *text, size_t length, uint32_t style, int encoding,
+                                 qxTextExtent *extent) {
+    if (!h) h = topaz;
+    if (!h) return 0;
+    switch (h->kind) {
+    case QX_FONT_TRUETYPE: return qxFtMeasureText(h, text, length, style, encoding, extent);
+    case QX_FONT_BITMAP:
+    case QX_FONT_COLORBITMAP:
+        if (h->native) return 0;
+        return qxBitmapFontMeasureText(h, text, length, style, encoding, extent);
+    default: return 0;
+    }
+}
+
+extern "C" int qxFontHasNativeStyle(qxFontHandle *h, uint32_t) { return h && h->kind == QX_FONT_NATIVE ? 1 : 0; }
+
+extern "C" void qxFontSetScale(qxFontHandle *h, double xs, double ys) {
+    if (!h || !h->scalable || (h->xScale == xs && h->yScale == ys)) return;
+    h->xScale = xs, h->yScale = ys;
+    h->height = int32_t(std::ceil(h->baseHeight * ys));
+    h->baseline = int32_t(std::ceil(h->baseBaseline * ys));
+    if (h->kind == QX_FONT_TRUETYPE) {
+        qxFtFreeGlyphCache(h);
+        auto *t = static_cast<qxTrueTypeFont *>(h->backend);
+        FT_Matrix m = {FT_Fixed(xs * 65536), 0, 0, FT_Fixed(ys * 65536)};
+        FT_Set_Transform(t->face, &m, nullptr);
+        h->baseline = qxFtComputeBaseline(t->face, h->height);
+    }
+}
+
+extern "C" int qxFontGetKerning(qxFontHandle *h, const char *pair, size_t length, uint32_t style, int encoding) {
+    if (h && h->kind == QX_FONT_TRUETYPE) return qxFtGetKerning(h, pair, length, style, encoding);
+    return 0;
+}
+
+extern "C" void qxFontFreeGlyphCache(qxFontHandle *h) {
+    if (h && h->kind == QX_FONT_TRUETYPE) qxFtFreeGlyphCache(h);
+}
+
+extern "C" FT_Face qxFtGetFace(qxFontHandle *h) {
+    return h && h->kind == QX_FONT_TRUETYPE ? static_cast<qxTrueTypeFont *>(h->backend)->face : nullptr;
+}

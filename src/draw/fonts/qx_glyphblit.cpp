@@ -1,0 +1,93 @@
+// Glyph blitting kernels: one small loop per source format, written so the
+// compiler vectorises the row bodies; clipping is done once per glyph.
+#include <algorithm>
+#include <cstdlib>
+
+#include "draw/fonts/qx_font.h"
+#include "imaging/qx_blendrows.h"
+
+namespace {
+
+// Trims the glyph rectangle to the clip rectangle and the target; false
+// when nothing is left. sx, sy: the source offsets moved by the trims.
+bool clipGlyph(const qxGlyphTarget *t, const qxClipRect *c, int32_t &x, int32_t &y, int32_t &w, int32_t &h,
+               int32_t &sx, int32_t &sy) {
+    int32_t x0 = std::max(c ? c->x0 : 0, 0), y0 = std::max(c ? c->y0 : 0, 0);
+    int32_t x1 = std::min(c ? c->x1 : t->width, t->width), y1 = std::min(c ? c->y1 : t->height, t->height);
+    sx = sy = 0;
+    if (x < x0) sx = x0 - x, w -= sx, x = x0;
+    if (y < y0) sy = y0 - y, h -= sy, y = y0;
+    w = std::min(w, x1 - x);
+    h = std::min(h, y1 - y);
+    return w > 0 && h > 0;
+}
+
+void coverRow(uint8_t *__restrict d, const uint8_t *__restrict s, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) d[i] = s[i] ? s[i] : d[i];
+}
+
+} // namespace
+
+extern "C" void qxBlitGlyphA8(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y,
+                              const uint8_t *src, int32_t pitch, int32_t w, int32_t h, int64_t colour) {
+    int32_t sx, sy;
+    if (!clipGlyph(t, clip, x, y, w, h, sx, sy)) return;
+    if (colour == -1) {
+        if (!t->coverage) return;
+        for (int32_t r = 0; r < h; ++r)
+            coverRow(t->coverage + int64_t(y + r) * t->coverageBytesPerRow + x, src + int64_t(sy + r) * pitch + sx, w);
+        return;
+    }
+    if (!t->pixels) return;
+    uint32_t solid[256];
+    std::fill_n(solid, 256, 0xFF000000u | uint32_t(colour));
+    for (int32_t r = 0; r < h; ++r)
+        for (int32_t done = 0; done < w; done += 256)
+            qxBlendRow32(t->pixels + int64_t(y + r) * t->pixelsPerRow + x + done, solid,
+                         src + int64_t(sy + r) * pitch + sx + done, std::min(256, w - done));
+}
+
+extern "C" void qxBlitGlyphMono(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y,
+                                const uint8_t *src, int32_t pitch, int32_t firstBit, int32_t w, int32_t h,
+                                int64_t colour) {
+    int32_t sx, sy;
+    if (!clipGlyph(t, clip, x, y, w, h, sx, sy)) return;
+    if (colour == -1 ? !t->coverage : !t->pixels) return;
+    for (int32_t r = 0; r < h; ++r) {
+        const uint8_t *row = src + int64_t(sy + r) * pitch;
+        for (int32_t i = 0; i < w; ++i) {
+            int32_t bit = firstBit + sx + i;
+            if (!(row[bit >> 3] & (0x80 >> (bit & 7)))) continue;
+            if (colour == -1) t->coverage[int64_t(y + r) * t->coverageBytesPerRow + x + i] = 255;
+            else t->pixels[int64_t(y + r) * t->pixelsPerRow + x + i] = 0xFF000000u | uint32_t(colour);
+        }
+    }
+}
+
+extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y,
+                                    const char *text, size_t length, uint32_t, int encoding, const qxClipRect *clip,
+                                    int64_t colour) {
+    const auto *f = static_cast<const qxBitmapFont *>(handle->backend);
+    // LEAST BODY: colour bitmap fonts draw from their colour glyph image,
+    // which needs display bitmaps.
+    if (handle->kind != QX_FONT_BITMAP || !f->strip) return 0;
+    uint32_t local[256], *codes = nullptr;
+    size_t n = length;
+    int allocated = 0;
+    if (encoding && qxUtf8ToCodePoints(text, length, 1, local, sizeof local, &codes, &n, &allocated) != 0) {
+        codes = nullptr;
+        n = length;
+    }
+    int32_t pen = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t ch = codes ? (codes[i] > 255 ? '?' : codes[i]) : uint8_t(text[i]);
+        uint32_t g = qxBitmapFontGlyph(f, ch);
+        pen += f->kern ? f->kern[g] : 0;
+        uint32_t loc = f->location[g];
+        qxBlitGlyphMono(target, clip, x + pen, y, f->strip, f->modulo, int32_t(loc >> 16), int32_t(loc & 0xFFFF),
+                        f->ySize, colour);
+        pen += f->space ? f->space[g] : f->xSize;
+    }
+    if (allocated) free(codes);
+    return 0;
+}
