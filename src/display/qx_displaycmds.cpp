@@ -447,8 +447,8 @@ int qxPlaceDisplay(qxDisplay *d)
     int mx, my, mw, mh;
     if (int r = monitorRect(d, &mx, &my, &mw, &mh))
         return r;
-    if (!d->bordersKnown && x11Data(d) && x11Data(d)->window)
-        x11GetBorderSizes(d);
+    if (int r = x11GetBorderSizes(d))
+        return r;
     int fw = d->width + d->borderWidth, fh = d->height + d->borderHeight;
     if (d->monitorRelativeX || d->x < -1000)
         d->x = resolveAxis(d->x, fw, mw) + mx;
