@@ -893,6 +893,127 @@ int cmdMoveDisplay(lua_State *L)
     return 0;
 }
 
+// Replaces an unscaled display's BGPic pixels by a new size or fill.
+int refillBGPic(qxBGPic *b, int width, int height, uint32_t colour)
+{
+    qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
+    if (!bm)
+        return ERR_BITMAP;
+    if (int r = qxFillBitMapColour(bm, colour)) {
+        qxFreeBitMap(bm);
+        return r;
+    }
+    qxFreeBitMap(b->bitmap);
+    b->bitmap = bm;
+    b->width = width;
+    b->height = height;
+    b->fillColor = colour;
+    return 0;
+}
+
+constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOHIDE |
+                                  QX_DISP_USEQUARTZ | QX_DISP_NOCLOSE | QX_DISP_KEEPPROPORTIONS |
+                                  QX_DISP_FITSCALE | QX_DISP_KEEPSCREENON |
+                                  QX_DISP_HIDEFROMTASKBAR | QX_DISP_HIDEOPTIONSMENU |
+                                  QX_DISP_NOHARDWARESCALE | QX_DISP_MAXIMIZED | QX_DISP_BORDERLESS;
+
+int cmdSetDisplayAttributes(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = current();
+    if (!lua_istable(L, 1) || !d || !d->bgpic)
+        return ERR_WRONGUSAGE;
+    // Tags go into a copy first: an error changes nothing.
+    auto *copy = static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay)));
+    if (!copy)
+        return ERR_MEM;
+    std::memcpy(copy, d, sizeof *copy);
+    copy->width = d->bgpic->width;
+    copy->height = d->bgpic->height;
+    const int oldX = d->x, oldY = d->y;
+    copy->x = copy->y = 200000; // not given
+    if (int r = qxReadDisplayTags(L, 1, copy, 0)) {
+        std::free(copy);
+        return r;
+    }
+    qxDisplay &c = *copy;
+    const bool moved = c.x != 200000 || c.y != 200000;
+    const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
+    const bool refill = c.fillColor != d->bgpic->fillColor;
+    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
+    const bool retitle = std::strcmp(c.title, d->title) != 0;
+    if (resized || refill) {
+        if (int r = refillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+            std::free(copy);
+            return r;
+        }
+    }
+    const int bgW = c.width, bgH = c.height;
+    int winW = d->width, winH = d->height;
+    if (c.x == 200000)
+        c.x = oldX;
+    if (c.y == 200000)
+        c.y = oldY;
+    c.width = d->width;
+    c.height = d->height;
+    const uint32_t oldFlags = d->flags;
+    std::memcpy(d, copy, sizeof *d);
+    std::free(copy);
+    if (d->scaledWidth && !d->autoScale && !d->layerScale)
+        d->autoScale = 1;
+    if (d->autoScale) {
+        if (d->scaledWidth && d->scaledHeight) {
+            winW = (int)d->scaledWidth + d->marginLeft + d->marginRight;
+            winH = (int)d->scaledHeight + d->marginTop + d->marginBottom;
+        }
+        qxLetterbox(d, winW, winH, bgW, bgH);
+    } else {
+        d->scaledWidth = d->scaledHeight = 0;
+        d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+        d->scaleX = d->scaleY = 1.0;
+        winW = bgW;
+        winH = bgH;
+    }
+    const bool sizeChanged = winW != d->width || winH != d->height;
+    d->width = winW;
+    d->height = winH;
+    if (resized && !moved)
+        d->x = d->y = kCenter, d->monitorRelativeX = d->monitorRelativeY = 1;
+    else if (moved)
+        d->monitorRelativeX = d->x < -1000, d->monitorRelativeY = d->y < -1000;
+    qxResetRegions(d);
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return 0;
+    if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved && !(resized)) {
+        // The client area stays where it was.
+        if (d->flags & QX_DISP_BORDERLESS) {
+            d->x += d->borderLeft;
+            d->y += d->borderTop;
+        } else {
+            x11GetBorderSizes(d);
+            d->x -= d->borderLeft;
+            d->y -= d->borderTop;
+        }
+    }
+    if (reopen) {
+        const uint32_t activation = d->activation;
+        qxCloseDisplayWindow(d);
+        return qxRealiseDisplay(d, (int)activation);
+    }
+    if (int r = qxPlaceDisplay(d))
+        return r;
+    if (sizeChanged)
+        x11MoveSizeWindow(d);
+    else if (moved)
+        x11MoveWindow(d);
+    if (retitle) {
+        x11SetTitle(d);
+        if (x11Data(d) && x11Data(d)->display)
+            XFlush(x11Data(d)->display);
+    }
+    return qxRefreshWholeDisplay(d, 0);
+}
+
 int cmdGetMonitors(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
@@ -949,6 +1070,7 @@ const qxCommandDef qxDisplayCommandTable[] = {
     {"MoveDisplay", cmdMoveDisplay},
     {"HideDisplay", cmdHideDisplay},
     {"ShowDisplay", cmdShowDisplay},
+    {"SetDisplayAttributes", cmdSetDisplayAttributes},
     {"CreateDisplay", cmdCreateDisplay},
     {"FreeDisplay", cmdFreeDisplay},
     {"OpenDisplay", cmdOpenDisplay},
