@@ -355,6 +355,11 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
 void qxResetRegions(qxDisplay *d)
 {
     auto clip = [&](qxRegion &g) {
+        // A display smaller than the default corner region starts it at 0.
+        if (g.x < 0)
+            g.width += g.x, g.x = 0;
+        if (g.y < 0)
+            g.height += g.y, g.y = 0;
         if (g.x >= d->width)
             g.x = d->width - 1;
         if (g.y >= d->height)
