@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/commands/qx_args.h"
@@ -21,6 +22,7 @@
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
+#include "platform/requesters/qx_requesters.h"
 #include "platform/x11/x11_display.h"
 
 namespace {
@@ -481,10 +483,6 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
-    if (d->mode == 6) {
-        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
-        d->fakeFullScreen = 1;
-    }
     if (!x11Data(d))
         if (int r = x11AllocDisplayData(d))
             return r;
@@ -511,6 +509,8 @@ void qxCloseDisplayWindow(qxDisplay *d)
         return;
     if (x11Data(d))
         x11CloseDisplay(d);
+    if (d->fullScreen && !d->backfill)
+        x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
     d->state = QX_DISPSTATE_CLOSED;
     d->activation = 0;
@@ -556,6 +556,122 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
 static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 {
     return qxDisplayRescale(d, width, height, x, y);
+}
+
+// Full screen: borderless and fixed, centred on its monitor, with the
+// smallest screen mode that holds the window.
+static int enterFullScreen(qxDisplay *d)
+{
+    for (qxDisplay *o = qxDisplays; o; o = static_cast<qxDisplay *>(o->header.next))
+        if (o != d && o->fullScreen && !o->backfill && o->state != QX_DISPSTATE_CLOSED &&
+            o->monitor == d->monitor) {
+            qxSetErrorNumber((int)d->monitor + 1);
+            return ERR_MONITORFULLSCREEN;
+        }
+    if (!d->fullScreen) {
+        d->savedX = d->x;
+        d->savedY = d->y;
+        d->savedFlags = d->flags;
+        d->restorePosition = 1;
+    }
+    d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+    const int w = d->screenWidth ? (int)d->screenWidth : d->width;
+    const int h = d->screenHeight ? (int)d->screenHeight : d->height;
+    if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
+        return r;
+    d->fullScreen = 1;
+    d->x = d->y = kCenter;
+    d->monitorRelativeX = d->monitorRelativeY = 1;
+    return 0;
+}
+
+static void leaveFullScreen(qxDisplay *d)
+{
+    x11RestoreDesktopMode(d);
+    d->fullScreen = 0;
+    if (d->restorePosition) {
+        d->x = d->savedX;
+        d->y = d->savedY;
+        d->flags = d->savedFlags;
+        d->restorePosition = 0;
+    }
+}
+
+int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
+{
+    if (d->mode == 3) {
+        int choice = 0;
+        if (int r = qxPlatformMessageBox(L, d->title, "Please select desired display mode!",
+                                         "Full screen (best fit)|Windowed|Full screen (manual "
+                                         "select)|Cancel",
+                                         4, &choice))
+            return r;
+        if (choice == 0)
+            return ERR_USERABORT;
+        d->mode = choice == 1 ? 2 : choice == 2 ? 1 : 4;
+    }
+    if (d->mode == 4) {
+        std::vector<x11ScreenMode> modes(256);
+        int n = std::clamp(x11GetScreenModes(d, modes.data()), 0, 256);
+        modes.resize((size_t)n);
+        std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
+            return a.width != b.width ? a.width < b.width : a.height < b.height;
+        });
+        std::string entries;
+        int pre = -1;
+        for (int i = 0; i < n; i++) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%ux%u", modes[i].width, modes[i].height);
+            entries.append(text).push_back('\0');
+            if (pre < 0 && (int)modes[i].width >= d->width && (int)modes[i].height >= d->height)
+                pre = i;
+        }
+        entries.push_back('\0');
+        int index = -1;
+        if (int r = qxPlatformListRequest(L, d->title, "Please select desired display mode!",
+                                          entries.c_str(), pre < 0 ? 0 : pre, &index))
+            return r;
+        if (index < 0 || index >= n)
+            return ERR_USERABORT;
+        d->screenWidth = modes[(size_t)index].width;
+        d->screenHeight = modes[(size_t)index].height;
+        d->mode = 2;
+    }
+    if (d->mode == 6) {
+        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+        d->fakeFullScreen = 1;
+    }
+    if (d->mode == 2)
+        if (int r = enterFullScreen(d))
+            return r;
+    int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
+    if (r && d->fullScreen)
+        leaveFullScreen(d);
+    return r;
+}
+
+int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int height)
+{
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return ERR_CLOSEDDISPLAY;
+    if (mode != 1 && mode != 2)
+        return ERR_WRONGUSAGE;
+    if (mode == 1 && !d->fullScreen)
+        return 0;
+    if (mode == 2) {
+        if (width < 1 || height < 1 || width < d->width || height < d->height)
+            return ERR_WRONGUSAGE;
+        d->screenWidth = (uint32_t)width;
+        d->screenHeight = (uint32_t)height;
+    }
+    const uint32_t activation = d->activation;
+    qxCloseDisplayWindow(d);
+    if (mode == 1)
+        leaveFullScreen(d);
+    d->mode = (uint32_t)mode;
+    if (mode == 2)
+        return qxOpenDisplayWindow(L, d, 4);
+    return qxRealiseDisplay(d, (int)activation);
 }
 
 int qxInitDisplays(void)
@@ -707,9 +823,7 @@ int cmdOpenDisplay(lua_State *L)
     } else if (lua_gettop(L) >= 2) {
         noselect = luaL_checknumber(L, 2) != 0;
     }
-    if (d->mode != 1 && d->mode != 6)
-        return ERR_UNSUPPORTEDFEAT;
-    if (int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0))
+    if (int r = qxOpenDisplayWindow(L, d, 0))
         return r;
     if (!noselect)
         qxCurrentDisplay = d;
@@ -1019,6 +1133,31 @@ int cmdSetDisplayAttributes(lua_State *L)
     return qxRefreshWholeDisplay(d, 0);
 }
 
+int cmdChangeDisplayMode(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    qxDisplay *d = current();
+    if (!d)
+        return ERR_WRONGUSAGE;
+    int mode = 0;
+    if (lua_type(L, 1) == LUA_TSTRING) {
+        uint32_t m = 0;
+        if (int r = qxLookupDisplayMode(lua_tostring(L, 1), &m))
+            return r;
+        mode = (int)m;
+    } else {
+        mode = (int)luaL_checknumber(L, 1);
+    }
+    int w = d->width, h = d->height;
+    if (lua_gettop(L) >= 3 && !lua_istable(L, 2)) {
+        if (int r = sizeArg(L, 2, d->width, nativeSize(d, true), &w))
+            return r;
+        if (int r = sizeArg(L, 3, d->height, nativeSize(d, false), &h))
+            return r;
+    }
+    return qxChangeDisplayMode(L, d, mode, w, h);
+}
+
 int cmdGetMonitors(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
@@ -1082,6 +1221,7 @@ const qxCommandDef qxDisplayCommandTable[] = {
     {"CloseDisplay", cmdCloseDisplay},
     {"SelectDisplay", cmdSelectDisplay},
     {"ActivateDisplay", cmdActivateDisplay},
+    {"ChangeDisplayMode", cmdChangeDisplayMode},
     {"GetDisplayModes", cmdGetDisplayModes},
     {"GetMonitors", cmdGetMonitors},
     {"GetPubScreens", cmdScreenStub},

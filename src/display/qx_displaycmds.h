@@ -22,6 +22,11 @@ void qxResetRegions(qxDisplay *display);
 int qxPlaceDisplay(qxDisplay *display);
 // Makes the wake-up pipe and window icon before the first window.
 int qxEnsureWindowing(void);
+// Opens a closed display's window in its mode (asking the user for modes 3
+// and 4); 1003 when the user cancels.
+int qxOpenDisplayWindow(lua_State *L, qxDisplay *display, int options);
+// Switches an open display between windowed (1) and full screen (2).
+int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, int height);
 int qxRealiseDisplay(qxDisplay *display, int activate);
 void qxCloseDisplayWindow(qxDisplay *display);
 int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);

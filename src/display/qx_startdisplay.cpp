@@ -26,7 +26,7 @@ qxDisplay *nextOf(const qxDisplay *d) { return static_cast<qxDisplay *>(d->heade
 
 extern "C" {
 
-int qxOpenFirstDisplay(lua_State *, qxAppletInfo *applet, qxStartupInfo *startup)
+int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startup)
 {
     if (applet)
         std::snprintf(x11DefaultServer, sizeof x11DefaultServer, "%s", applet->xServer);
@@ -46,9 +46,7 @@ int qxOpenFirstDisplay(lua_State *, qxAppletInfo *applet, qxStartupInfo *startup
             if (d->state != QX_DISPSTATE_CLOSED || (d->flags & QX_DISP_HIDDEN) || d->backfill ||
                 isImplicit(applet, d))
                 continue;
-            if (d->mode != 1 && d->mode != 6)
-                return ERR_UNSUPPORTEDFEAT;
-            if (int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0))
+            if (int r = qxOpenDisplayWindow(L, d, 2))
                 return r;
         }
         if (!quiet)
