@@ -66,7 +66,7 @@ int qxAllocBGPic(uint32_t id, int automatic, int32_t width, int32_t height, uint
         return r;
     }
     b->automatic = automatic ? b : nullptr;
-    b->id = automatic ? (uint32_t)(uintptr_t)b : id;
+    b->id = automatic ? 0 : id;
     qxBGPic **tail = &qxBGPics;
     while (*tail)
         tail = &(*tail)->next;

@@ -19,6 +19,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
+#include "display/qx_menu.h"
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -350,7 +351,23 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
             return r;
     }
     qxGetFieldInt(L, t, "orientation", reinterpret_cast<int *>(&d->orientation), &found2);
-    return 0;
+    getField(L, t, "menu");
+    if (!lua_isnil(L, -1)) {
+        qxObjectRef ref{0, nullptr};
+        if (lua_type(L, -1) == LUA_TLIGHTUSERDATA)
+            ref.automatic = lua_touserdata(L, -1);
+        else if (lua_isnumber(L, -1))
+            ref.number = (uint32_t)(int64_t)lua_tonumber(L, -1);
+        else
+            r = ERR_WRONGUSAGE;
+        qxMenu *m = nullptr;
+        if (!r && qxDisplayAdapterActive())
+            r = ERR_DISPLAYADAPTERSUPPORT;
+        if (!r && !(r = qxFindMenu(ref, &m)))
+            d->menu = m;
+    }
+    lua_pop(L, 1);
+    return r;
 }
 
 // The default and given regions clipped to the display size.
@@ -754,7 +771,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     }
     if (automatic) {
         d->header.automatic = d;
-        d->header.id = (uint32_t)(uintptr_t)d;
+        d->header.id = 0;
     }
     qxAppendDisplay(d);
     *out = d;
@@ -790,7 +807,7 @@ int cmdCreateDisplay(lua_State *L)
     if (!qxCurrentDisplay)
         qxCurrentDisplay = d;
     if (automatic)
-        return qxPushObjectID(L, {d->header.id, d});
+        return qxPushObjectID(L, {0, d});
     return 0;
 }
 

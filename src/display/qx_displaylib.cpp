@@ -4,6 +4,12 @@
 #include "core/commands/qx_commands.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_menu.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/commands/qx_objreg.h"
 
 static const qxConstantDef displayConstants[] = {
     {"DISPSTATE_OPEN", nullptr, 1},
@@ -36,11 +42,31 @@ static const qxConstantDef displayConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+// The display commands with the menu commands after GetMonitors.
+static const qxCommandDef *commandTable()
+{
+    static std::vector<qxCommandDef> table;
+    if (table.empty()) {
+        for (const qxCommandDef *c = qxDisplayCommandTable; c->name; c++) {
+            table.push_back(*c);
+            if (!std::strcmp(c->name, "GetMonitors"))
+                for (const qxCommandDef *m = qxMenuCommandTable; m->name; m++)
+                    table.push_back(*m);
+        }
+        table.push_back({nullptr, nullptr});
+    }
+    return table.data();
+}
+
 extern "C" int qxOpenDisplayLib(lua_State *L)
 {
     if (int r = qxInitDisplays())
         return r;
-    return qxOpenCommandLibrary(L, "display", qxDisplayCommandTable, displayConstants);
+    if (int r = qxRegisterObjectList(&qxDisplays, QX_TYPE_DISPLAY))
+        return r;
+    if (int r = qxRegisterObjectList(&qxMenus, QX_TYPE_MENU))
+        return r;
+    return qxOpenCommandLibrary(L, "display", commandTable(), displayConstants);
 }
 
 extern "C" void qxCloseDisplayLib(lua_State *L)
@@ -49,6 +75,7 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
         qxFreeBitMap(d->scaledBitMap);
         d->scaledBitMap = nullptr;
     }
+    qxFreeAllMenus(L);
     qxFreeAllDisplays(L);
     qxFreeAllBGPicRecords();
 }
