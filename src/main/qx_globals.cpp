@@ -30,6 +30,8 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_platform.h"
+#include "display/qx_reqdispatch.h"
+#include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
 #include "platform/qx_upcalls.h"
@@ -146,6 +148,14 @@ void qxLinkLayers(void)
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxSetHostTable(&qxPluginBaseTable);
+    // The system library's requesters go through the display's dispatch.
+    qxRequesters.system = qxSystemRequest;
+    qxRequesters.path = qxPathRequest;
+    qxRequesters.file = qxFileRequest;
+    qxRequesters.string = qxStringRequest;
+    qxRequesters.list = qxListRequest;
+    qxRequesters.color = qxColorRequest;
+    qxRequesters.requesterOpen = qxRequesterOpen;
 }
 
 void qxPrintBanner(void)
