@@ -20,6 +20,7 @@
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_menu.h"
+#include "display/qx_satellite.h"
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -418,9 +419,31 @@ void qxResetRegions(qxDisplay *d)
     }
 }
 
-int qxRefreshWholeDisplay(qxDisplay *d, int)
+namespace {
+
+qxSatelliteBlit blitBlock(const qxBitMapLock &lock, const qxBitMap *bm)
 {
-    if (!d || d->state == QX_DISPSTATE_CLOSED || !d->bgpic || !x11Data(d))
+    qxSatelliteBlit b{};
+    b.kind = 1;
+    b.bitmap = lock.pixels;
+    b.width = bm->width;
+    b.height = bm->height;
+    b.bytesPerRow = lock.pixelsPerRow * lock.bytesPerPixel;
+    b.pixelFormat = lock.pixelFormat;
+    b.blitWidth = (int32_t)bm->width;
+    b.blitHeight = (int32_t)bm->height;
+    return b;
+}
+
+} // namespace
+
+int qxRefreshWholeDisplay(qxDisplay *d, int flags)
+{
+    if (!d || !d->bgpic)
+        return 0;
+    const bool open = d->state != QX_DISPSTATE_CLOSED && x11Data(d);
+    const bool tell = d->satellites && !(flags & 64);
+    if (!open && !tell)
         return 0;
     qxBGPic *b = d->bgpic;
     qxBitMap *src = b->bitmap;
@@ -429,14 +452,16 @@ int qxRefreshWholeDisplay(qxDisplay *d, int)
         // picture's origin, the odd pixel goes right or down.
         const int mL = d->marginLeft, mT = d->marginTop;
         const int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
-        if (mL)
-            x11FillRect(d, -mL, -mT, mL, d->height, 0);
-        if (d->marginRight)
-            x11FillRect(d, sw, -mT, d->marginRight, d->height, 0);
-        if (mT)
-            x11FillRect(d, -mL, -mT, d->width, mT, 0);
-        if (d->marginBottom)
-            x11FillRect(d, -mL, sh, d->width, d->marginBottom, 0);
+        if (open) {
+            if (mL)
+                x11FillRect(d, -mL, -mT, mL, d->height, 0);
+            if (d->marginRight)
+                x11FillRect(d, sw, -mT, d->marginRight, d->height, 0);
+            if (mT)
+                x11FillRect(d, -mL, -mT, d->width, mT, 0);
+            if (d->marginBottom)
+                x11FillRect(d, -mL, sh, d->width, d->marginBottom, 0);
+        }
         if (d->scaledWidth != (uint32_t)b->width || d->scaledHeight != (uint32_t)b->height) {
             if (!d->scaledBitMap || d->scaledBitMap->width != d->scaledWidth ||
                 d->scaledBitMap->height != d->scaledHeight) {
@@ -457,9 +482,24 @@ int qxRefreshWholeDisplay(qxDisplay *d, int)
     qxBitMapLock lock;
     if (!qxLockBitMap(src, 1, &lock))
         return ERR_LOCKBMAP;
-    int r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, src->width,
+    int r = 0;
+    if (open)
+        r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, src->width,
                          src->height, (int)lock.pixelFormat, 0, 0, d, 0, 0, (int)src->width,
                          (int)src->height, 0);
+    if (tell) {
+        qxSatelliteBlit scaled = blitBlock(lock, src);
+        if (src == b->bitmap) {
+            qxNotifySatellites(d, QX_SATOP_BLIT, &scaled);
+        } else {
+            qxBitMapLock own;
+            if (qxLockBitMap(b->bitmap, 1, &own)) {
+                qxSatelliteBlit source = blitBlock(own, b->bitmap);
+                qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, &source);
+                qxUnLockBitMap(&own);
+            }
+        }
+    }
     qxUnLockBitMap(&lock);
     return r;
 }
@@ -566,6 +606,10 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     qxResetRegions(d);
     if (changed && d->state != QX_DISPSTATE_CLOSED)
         qxRefreshWholeDisplay(d, 0);
+    if (changed && d->satellites) {
+        int32_t size[2] = {width, height};
+        qxNotifySatellites(d, QX_SATOP_SIZE, size);
+    }
     return 0;
 }
 

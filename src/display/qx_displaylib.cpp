@@ -5,6 +5,7 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_menu.h"
+#include "display/qx_satellite.h"
 
 #include <cstring>
 #include <vector>
@@ -74,6 +75,7 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
         qxFreeBitMap(d->scaledBitMap);
         d->scaledBitMap = nullptr;
+        qxFreeSatellites(d); // left by plug-ins
     }
     qxFreeAllMenus(L);
     qxFreeAllDisplays(L);

@@ -31,6 +31,7 @@
 #include "platform/qx_paths.h"
 #include "platform/qx_platform.h"
 #include "display/qx_reqdispatch.h"
+#include "display/qx_satellite.h"
 #include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
@@ -147,6 +148,7 @@ void qxLinkLayers(void)
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallDisplayHostSlots(qxHostGraphics);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.
     qxRequesters.system = qxSystemRequest;
