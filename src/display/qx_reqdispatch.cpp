@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/runtime/qx_lists.h"
 #include "display/qx_display.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -228,5 +231,57 @@ void qxRequesterOpen(lua_State *, int open)
     if (requesterDisplay)
         std::memset(&requesterDisplay->input, 0, sizeof requesterDisplay->input);
     requesterDisplay = nullptr;
+}
+}
+
+extern "C" {
+
+int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags)
+{
+    if (!qxRequireVersion(6, 0))
+        return ERR_OLDAPPLET;
+    if (!info || !(info->capabilities & QX_CAP_REQUESTERADAPTER))
+        return ERR_WRONGUSAGE;
+    if (!qxGetTag(QX_TAG_STORED))
+        return ERR_SETADAPTER; // before start-up makes the declared objects
+    if (qxRequesterAdapter && qxRequesterAdapter != info &&
+        (qxRequesterAdapter->requesterAdapterFlags & QX_REQADAPTER_EXCLUSIVE))
+        return ERR_SETADAPTER;
+    info->requesterAdapterFlags = flags;
+    qxRequesterAdapter = info;
+    return 0;
+}
+
+int qxHostSystemRequest(const char *title, const char *body, const char *buttons)
+{
+    int choice = 0;
+    qxSystemRequest(nullptr, title, body, buttons, 1, &choice);
+    return choice;
+}
+
+int qxHostFileRequest(const char *title, char *buffer, uint32_t capacity)
+{
+    qxFileRequestResult r{};
+    if (!buffer || !capacity || qxFileRequest(nullptr, title, "#?", 0, "", "", 0, &r))
+        return 0;
+    int ok = 0;
+    if (r.completed && r.path && r.file && std::strlen(r.path) < capacity) {
+        std::memcpy(buffer, r.path, std::strlen(r.path) + 1);
+        ok = qxAddPart(buffer, r.file, capacity) ? 1 : 0;
+    }
+    qxFreeFileResult(&r);
+    return ok;
+}
+
+int qxHostPathRequest(const char *title, char *buffer, uint32_t capacity)
+{
+    char *path = nullptr;
+    if (!buffer || !capacity || qxPathRequest(nullptr, title, 0, "", &path) || !path)
+        return 0;
+    int ok = std::strlen(path) < capacity;
+    if (ok)
+        std::memcpy(buffer, path, std::strlen(path) + 1);
+    std::free(path);
+    return ok;
 }
 }

@@ -45,6 +45,13 @@ int qxStringRequest(lua_State *L, const char *title, const char *body, const cha
 int qxListRequest(lua_State *L, const char *title, const char *body, const char *entries,
                   int preselected, int *index);
 int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color);
+// Requester host slots 0-3: a message box with the information icon, a
+// file and a path copied into the caller's buffer (1, or 0 when nothing
+// was chosen), and installing the requester adapter (0, 1055, 1518, 1566).
+int qxHostSystemRequest(const char *title, const char *body, const char *buttons);
+int qxHostFileRequest(const char *title, char *buffer, uint32_t capacity);
+int qxHostPathRequest(const char *title, char *buffer, uint32_t capacity);
+int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags);
 // Flags the current display while a requester is open (open 1); when it
 // closes, its input state is reset.
 void qxRequesterOpen(lua_State *L, int open);

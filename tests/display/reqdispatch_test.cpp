@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/commands/qx_commands.h"
 #include "display/qx_reqdispatch.h"
+#include "platform/qx_errcodes.h"
 
 namespace {
 
@@ -113,6 +115,27 @@ TEST_F(Dispatch, ListPreselection)
     EXPECT_EQ(seen.tags, std::vector<uint32_t>{1});
     qxListRequest(nullptr, "T", "B", "a\0b\0", 0, &index);
     EXPECT_EQ(seen.tags, (std::vector<uint32_t>{1, 2}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RequesterAdapter, Installation)
+{
+    qxPluginInfo a{}, b{};
+    a.capabilities = b.capabilities = QX_CAP_REQUESTERADAPTER;
+    qxSetTag(QX_TAG_STORED, 0);
+    EXPECT_EQ(qxInstallRequesterAdapter(&a, 0), ERR_SETADAPTER); // too early
+    qxSetTag(QX_TAG_STORED, 1);
+    qxPluginInfo none{};
+    EXPECT_EQ(qxInstallRequesterAdapter(&none, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(qxInstallRequesterAdapter(&a, 0), 0);
+    EXPECT_EQ(qxInstallRequesterAdapter(&b, QX_REQADAPTER_EXCLUSIVE), 0); // a was not exclusive
+    EXPECT_EQ(qxRequesterAdapter, &b);
+    EXPECT_EQ(qxInstallRequesterAdapter(&a, 0), ERR_SETADAPTER);
+    qxRequesterAdapter = nullptr;
+    qxSetTag(QX_TAG_STORED, 0);
 }
 
 } // namespace
