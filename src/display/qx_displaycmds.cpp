@@ -827,6 +827,13 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
 // Commands.
 namespace {
 
+// Window requests that nothing else follows must reach the server now.
+void flushWindow(qxDisplay *d)
+{
+    if (x11Data(d) && x11Data(d)->display)
+        XFlush(x11Data(d)->display);
+}
+
 int argDisplay(lua_State *L, int n, qxDisplay **out)
 {
     return qxFindDisplay(qxGetObjectIDArg(L, n), out);
@@ -955,6 +962,7 @@ int cmdShowDisplay(lua_State *L)
     if (!d || d->state != QX_DISPSTATE_MINIMIZED)
         return ERR_WRONGUSAGE;
     x11ShowWindow(d, 0);
+    flushWindow(d);
     d->state = QX_DISPSTATE_OPEN;
     return 0;
 }
@@ -966,6 +974,7 @@ int cmdHideDisplay(lua_State *L)
     if (!d || d->state != QX_DISPSTATE_OPEN)
         return ERR_WRONGUSAGE;
     x11ShowWindow(d, 1);
+    flushWindow(d);
     d->state = QX_DISPSTATE_MINIMIZED;
     return 0;
 }
@@ -978,9 +987,9 @@ int cmdSetTitle(lua_State *L)
     if (!d)
         return ERR_WRONGUSAGE;
     std::snprintf(d->title, sizeof d->title, "%s", t);
-    if (d->state != QX_DISPSTATE_CLOSED && x11Data(d) && x11Data(d)->display) {
+    if (d->state != QX_DISPSTATE_CLOSED) {
         x11SetTitle(d);
-        XFlush(x11Data(d)->display); // nothing else may follow to send it
+        flushWindow(d);
     }
     return 0;
 }
@@ -1068,8 +1077,10 @@ int cmdMoveDisplay(lua_State *L)
     d->monitorRelativeY = d->y < -1000;
     if (int r = qxPlaceDisplay(d))
         return r;
-    if (d->state != QX_DISPSTATE_CLOSED)
+    if (d->state != QX_DISPSTATE_CLOSED) {
         x11MoveWindow(d);
+        flushWindow(d);
+    }
     return 0;
 }
 
