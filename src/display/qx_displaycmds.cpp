@@ -621,7 +621,7 @@ static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 
 // Full screen: borderless and fixed, centred on its monitor, with the
 // smallest screen mode that holds the window.
-static int enterFullScreen(qxDisplay *d)
+static int monitorTaken(const qxDisplay *d)
 {
     for (qxDisplay *o = qxDisplays; o; o = static_cast<qxDisplay *>(o->header.next))
         if (o != d && o->fullScreen && !o->backfill && o->state != QX_DISPSTATE_CLOSED &&
@@ -629,6 +629,13 @@ static int enterFullScreen(qxDisplay *d)
             qxSetErrorNumber((int)d->monitor + 1);
             return ERR_MONITORFULLSCREEN;
         }
+    return 0;
+}
+
+static int enterFullScreen(qxDisplay *d)
+{
+    if (int r = monitorTaken(d))
+        return r;
     if (!d->fullScreen) {
         d->savedX = d->x;
         d->savedY = d->y;
@@ -722,6 +729,8 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int hei
     if (mode == 2) {
         if (width < 1 || height < 1 || width < d->width || height < d->height)
             return ERR_WRONGUSAGE;
+        if (int r = monitorTaken(d))
+            return r; // checked before the window closes
         d->screenWidth = (uint32_t)width;
         d->screenHeight = (uint32_t)height;
     }
