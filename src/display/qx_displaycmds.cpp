@@ -897,6 +897,23 @@ int cmdOpenDisplay(lua_State *L)
         lua_pop(L, 1);
         if (r)
             return r;
+        int mon = 0;
+        if (qxGetFieldInt(L, 2, "monitor", &mon, &f)) {
+            if (mon > 1 && !qxRequireVersion(6, 0))
+                return ERR_OLDAPPLET;
+            if (mon < 1 || mon > monitorCount(d))
+                return ERR_MONITORRANGE;
+            if ((uint32_t)(mon - 1) != d->monitor) {
+                d->monitor = (uint32_t)(mon - 1);
+                d->x = d->y = kCenter; // centred on the new monitor
+                d->monitorRelativeX = d->monitorRelativeY = 1;
+            }
+        }
+        getField(L, 2, "xserver");
+        if (!lua_isnil(L, -1))
+            std::snprintf(d->xServer, sizeof d->xServer, "%s",
+                          lua_tostring(L, -1) ? lua_tostring(L, -1) : "");
+        lua_pop(L, 1);
     } else if (lua_gettop(L) >= 2) {
         noselect = luaL_checknumber(L, 2) != 0;
     }
@@ -915,6 +932,9 @@ int cmdCloseDisplay(lua_State *L)
         return r;
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_WRONGUSAGE;
+    if (d->hardwareDoubleBuffer ||
+        (qxCurrentDisplay && (qxCurrentDisplay->doubleBufferState & 2)))
+        return ERR_HWDBFREEDISP;
     qxCloseDisplayWindow(d);
     return 0;
 }
