@@ -46,6 +46,7 @@ struct Satellites : ::testing::Test {
         qxFreeAllDisplays(nullptr);
         qxFreeAllBGPicRecords();
         qxFreeEventQueue();
+        qxDeleteEventQueueMutex();
     }
 };
 
