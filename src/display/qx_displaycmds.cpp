@@ -1288,8 +1288,8 @@ int cmdGetDisplayModes(lua_State *L)
         return ERR_MONITORRANGE;
     std::vector<x11ScreenMode> modes(256);
     int n = x11GetScreenModes(d, modes.data());
-    if (n < 0)
-        n = 0;
+    if (n <= 0)
+        return ERR_NODISPMODES;
     modes.resize((size_t)std::min(n, 256));
     std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
         return a.width != b.width ? a.width < b.width : a.height < b.height;
