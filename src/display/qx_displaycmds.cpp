@@ -679,8 +679,11 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
         d->mode = choice == 1 ? 2 : choice == 2 ? 1 : 4;
     }
     if (d->mode == 4) {
-        std::vector<x11ScreenMode> modes(256);
-        int n = std::clamp(x11GetScreenModes(d, modes.data()), 0, 256);
+        // The count first: the list is written without a bound.
+        int n = std::max(x11GetScreenModes(d, nullptr), 0);
+        std::vector<x11ScreenMode> modes((size_t)n);
+        if (n)
+            n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
         modes.resize((size_t)n);
         std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
             return a.width != b.width ? a.width < b.width : a.height < b.height;
@@ -1286,11 +1289,20 @@ int cmdGetDisplayModes(lua_State *L)
     qxDisplay *d = current();
     if (mon < 1 || mon > monitorCount(d))
         return ERR_MONITORRANGE;
-    std::vector<x11ScreenMode> modes(256);
-    int n = x11GetScreenModes(d, modes.data());
+    // The modes of the asked monitor, read through the current display.
+    const uint32_t savedMonitor = d ? d->monitor : 0;
+    if (d)
+        d->monitor = (uint32_t)(mon - 1);
+    // The count first: the list is written without a bound.
+    int n = std::max(x11GetScreenModes(d, nullptr), 0);
+    std::vector<x11ScreenMode> modes((size_t)n);
+    if (n)
+        n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
+    if (d)
+        d->monitor = savedMonitor;
     if (n <= 0)
         return ERR_NODISPMODES;
-    modes.resize((size_t)std::min(n, 256));
+    modes.resize((size_t)n);
     std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
         return a.width != b.width ? a.width < b.width : a.height < b.height;
     });
