@@ -76,6 +76,8 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
         qxFreeBitMap(d->scaledBitMap);
         d->scaledBitMap = nullptr;
         qxFreeSatellites(d); // left by plug-ins
+        if (!d->backfill)
+            qxCloseDisplayWindow(d); // full-screen modes are restored
     }
     qxFreeAllMenus(L);
     qxFreeAllDisplays(L);
