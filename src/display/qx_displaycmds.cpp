@@ -747,12 +747,29 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int hei
     return qxRealiseDisplay(d, (int)activation);
 }
 
+// The pump's mode switch (a key of the window): it has set the mode.
+static int switchFromPump(qxDisplay *d, int option)
+{
+    if (d->mode == 2)
+        if (int r = monitorTaken(d))
+            return r;
+    const uint32_t activation = d->activation;
+    qxCloseDisplayWindow(d);
+    if (d->mode != 2) {
+        if (d->fullScreen)
+            leaveFullScreen(d);
+        return qxRealiseDisplay(d, (int)activation);
+    }
+    return qxOpenDisplayWindow(nullptr, d, option);
+}
+
 int qxInitDisplays(void)
 {
     if (int r = qxInitDisplayList())
         return r;
     qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
     qxUpcalls.displayRescale = rescaleFromWindow;
+    qxUpcalls.openDisplayWindow = switchFromPump;
     return 0;
 }
 
