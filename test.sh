@@ -58,7 +58,7 @@ for f in "$FUZZ"/tests/fuzz/fuzz_*; do
     # Seed files, where a target has them, start its corpus.
     seeds="tests/seeds/$(basename "$f" | sed 's/^fuzz_//')"
     [ -d "$seeds" ] || seeds=
-    "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -print_final_stats=0 \
+    "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=20 -print_final_stats=0 \
         "$corpus" $seeds >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
 done
 echo "all tests passed"

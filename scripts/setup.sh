@@ -7,12 +7,13 @@ QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3
 zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev libpng-dev xvfb xauth lua5.1 \
 socat nginx-light python3-pyftpdlib curl tinyproxy-bin \
 libasound2-dev libasound2-plugins alsa-utils sox sndfile-programs ffmpeg \
-libpixman-1-dev python3-pil pkg-config \
+libpixman-1-dev python3-pil pkg-config openmpt123 xmp \
 imagemagick netpbm libjpeg-turbo-progs libstb-dev gdk-pixbuf-tests golang-1.19-src \
 golang-golang-x-image-dev \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev libxtst-dev \
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 \
-openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy"
+openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
+libopencv-imgproc-dev"
 
 qx_missing=""
 for p in $QX_PACKAGES; do

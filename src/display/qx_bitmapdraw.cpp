@@ -8,34 +8,11 @@
 #include "core/plugins/qx_pluginapi.h"
 #include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapplanes.h"
+#include "imaging/qx_coloreffects.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_lines.h"
 
 namespace {
-
-// Tint towards a colour at a level (colour effects' rule).
-template <typename P> void tintRect(P *d, int32_t w, int32_t h, int32_t pitch, uint32_t colour, int32_t level,
-                                    uint32_t layout)
-{
-    int32_t cr, cg, cb;
-    if (sizeof(P) == 4) cr = int32_t((colour >> 16) & 0xFF), cg = int32_t((colour >> 8) & 0xFF), cb = int32_t(colour & 0xFF);
-    else cr = int32_t(qxRed16(colour)), cg = int32_t(qxGreen16(colour)), cb = int32_t(qxBlue16(colour));
-    for (int32_t y = 0; y < h; ++y, d += pitch)
-        for (int32_t x = 0; x < w; ++x) {
-            if (sizeof(P) == 4) {
-                uint32_t n = qxFromLayout32(layout, d[x]);
-                uint32_t r = uint32_t(qxBlendChannel(cr, int32_t((n >> 16) & 0xFF), level)) & 0xFF;
-                uint32_t g = uint32_t(qxBlendChannel(cg, int32_t((n >> 8) & 0xFF), level)) & 0xFF;
-                uint32_t b = uint32_t(qxBlendChannel(cb, int32_t(n & 0xFF), level)) & 0xFF;
-                d[x] = P(qxToLayout32(layout, r << 16 | g << 8 | b));
-            } else {
-                uint32_t n = qxFromLayout16(layout, d[x]);
-                d[x] = P(qxToLayout16(layout, qxPack16(uint32_t(qxBlendChannel(cr, int32_t(qxRed16(n)), level)),
-                                                       uint32_t(qxBlendChannel(cg, int32_t(qxGreen16(n)), level)),
-                                                       uint32_t(qxBlendChannel(cb, int32_t(qxBlue16(n)), level)))));
-            }
-        }
-}
 
 // The adapter road of a pixel operation: 0 none, else the flags to pass.
 uint32_t adapterRoad(qxBitMap *bm, uint32_t drawFlag)
@@ -73,12 +50,10 @@ void qxSoftRectFill(void *pixels, int32_t x, int32_t y, int32_t w, int32_t h, ui
         else qxFillRect16(&r);
         return;
     }
-    int64_t off = int64_t(y) * pitch + x;
-    if (bpp == 4)
-        tintRect(static_cast<uint32_t *>(pixels) + off, w, h, pitch, colour & 0xFFFFFF, int32_t(opacity), format);
-    else
-        tintRect(static_cast<uint16_t *>(pixels) + off, w, h, pitch, qxColorToPixel(colour, 4, 0), int32_t(opacity),
-                 format);
+    qxTintRecord r{pixels, x, y, w, h, bpp == 4 ? colour & 0xFFFFFF : qxColorToPixel(colour, 4, 0), int32_t(opacity),
+                   pitch, format};
+    if (bpp == 4) qxTintRect32(&r);
+    else qxTintRect16(&r);
 }
 
 void qxRectFill(qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour)

@@ -556,6 +556,16 @@ const qxConstantDef memblockConstants[] = {
 
 } // namespace
 
+extern "C" int qxMemBlockRange(lua_State *L, qxObjectRef ref, int64_t offset, int64_t length, const uint8_t **out)
+{
+    qxMemBlock *b = nullptr;
+    if (int r = findBlock(ref, &b)) return r;
+    View v = viewOf(L, b);
+    if (!v.fits(offset, length)) return ERR_MEMRANGE;
+    *out = v.p + offset;
+    return 0;
+}
+
 extern "C" int qxOpenMemBlockLib(lua_State *L)
 {
     if (!registered && qxRegisterObjectList(&blocks, QX_TYPE_MEMORY) == 0) registered = true;

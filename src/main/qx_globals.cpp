@@ -24,6 +24,7 @@
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
+#include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
 #include "platform/qx_catalog.h"
@@ -149,6 +150,7 @@ void qxLinkLayers(void)
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
+    qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.
     qxRequesters.system = qxSystemRequest;

@@ -88,7 +88,7 @@ qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
     F(minusOne), F(displayNotFound), F(none), F(nothing), F(nothing), F(nothing), F(nothing), F(none),
     F(none), F(none), F(none), F(unsupported), F(none), F(nothing), F(none), F(none), F(nothing), F(none),
 };
-const qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS] = {F(none), F(nothing), F(cannotSetAdapter)};
+qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS] = {F(none), F(nothing), F(cannotSetAdapter)};
 const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS] = {F(qxHostSystemRequest), F(qxHostFileRequest),
                                                              F(qxHostPathRequest), F(qxInstallRequesterAdapter)};
 const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(none)};

@@ -90,7 +90,9 @@ uint32_t writeFrames(qxChannel *c, const uint8_t *data, uint32_t n)
 {
     auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
     uint32_t bits, flags, bpf;
-    if (c->sound) {
+    if (c->ring) {
+        bits = 16, flags = QX_SOUND_SIGNED, bpf = 4;
+    } else if (c->sound) {
         bits = c->sound->bits, flags = c->sound->flags, bpf = c->sound->bytesPerFrame;
     } else {
         bits = c->stream->bits, flags = c->stream->flags, bpf = c->stream->frameBytes;
@@ -230,6 +232,39 @@ bool feedStream(qxChannel *c)
     return wrote;
 }
 
+// Feeds one module channel from its ring; modules never end by themselves.
+bool feedModule(qxChannel *c)
+{
+    bool wrote = false;
+    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    if (!c->startPending) {
+        // At most one ring ahead of the clock: a device that takes frames
+        // at any speed (null, file) does not make this thread spin.
+        qxTimeVal now;
+        qxGetSysTime(&now);
+        qxSubTime(&now, &c->startTime);
+        uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * QX_MODULE_RATE / 1000000;
+        uint64_t allowed = due + QX_MODULE_RING > c->framesWritten ? due + QX_MODULE_RING - c->framesWritten : 0;
+        budget = std::min(budget, allowed);
+    }
+    while (budget) {
+        uint32_t n = uint32_t(std::min<uint64_t>(QX_MODULE_RING - c->position, budget));
+        n = writeFrames(c, reinterpret_cast<const uint8_t *>(c->ring + size_t(c->position) * 2), n);
+        if (!n) break;
+        if (c->startPending) {
+            c->startPending = 0;
+            qxGetSysTime(&c->startTime);
+        }
+        c->framesWritten += n;
+        qxModuleWritten(c, n, heldFrames(c));
+        c->position += n;
+        if (c->position >= QX_MODULE_RING) c->position = 0;
+        budget -= n;
+        wrote = true;
+    }
+    return wrote;
+}
+
 // Posts the waiting notices of one object now, in order.
 void postNoticesOf(const qxObjectRef &object)
 {
@@ -265,6 +300,7 @@ void *mixerMain(void *)
                 uint32_t kind = c->kind.load(std::memory_order_acquire);
                 if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
                 else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
+                else if (kind == QX_CH_MODULE && c->pcm) wrote |= feedModule(c);
             }
         }
         postDueNotices();
@@ -377,8 +413,12 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
 void qxAlsaCloseChannel(qxChannel *c)
 {
     if (c->halfBuffer) qxStopStreamChannel(c);
-    if (!c->pcm) return;
     AlsaLock lock;
+    qxFree(c->ring);
+    qxFree(c->module);
+    c->ring = nullptr;
+    c->module = nullptr;
+    if (!c->pcm) return;
     auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
     ALSA(snd_pcm_drop)(pcm);
     ALSA(snd_pcm_close)(pcm);
@@ -391,6 +431,11 @@ void qxAlsaReap(void)
         qxChannel *c = &qxAudio.channels[i];
         if (c->kind.load(std::memory_order_acquire) == QX_CH_FINISHED) qxFreeChannel(c);
     }
+}
+
+long qxAlsaHeldFrames(qxChannel *c)
+{
+    return c->pcm ? std::max<long>(heldFrames(c), 0) : 0;
 }
 
 void qxScaleSamples(uint8_t *data, uint32_t bytes, uint32_t bits, uint32_t flags, uint32_t volume)

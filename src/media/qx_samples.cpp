@@ -12,6 +12,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "libs/qx_corelibs.h"
 #include "libs/qx_dos.h"
 #include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
@@ -181,8 +182,18 @@ int qxCmdCreateSample(lua_State *L)
         if (swap && (code == QX_SMP_S16MONO || code == QX_SMP_S16STEREO))
             for (size_t i = 0; i + 1 < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
     } else if (!strcasecmp(source, "memory")) {
-        // Memory blocks come with the memory-block library.
-        return ERR_UNSUPPORTEDFEAT;
+        qxObjectRef ref{};
+        int swap = 0;
+        double offset = 0;
+        qxGetFieldID(L, 2, "id", &ref, nullptr);
+        qxGetFieldInt(L, 2, "swap", &swap, nullptr);
+        qxGetFieldNum(L, 2, "offset", &offset, nullptr);
+        if (offset < 0 || offset > 9007199254740992.0) return ERR_WRONGUSAGE;
+        const uint8_t *bytes = nullptr;
+        if (int r = qxMemBlockRange(L, ref, int64_t(offset), int64_t(uint64_t(frames) * bpf), &bytes)) return r;
+        raw.assign(bytes, bytes + size_t(frames) * bpf);
+        if (swap && (code == QX_SMP_S16MONO || code == QX_SMP_S16STEREO))
+            for (size_t i = 0; i + 1 < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
     } else {
         return ERR_WRONGUSAGE;
     }

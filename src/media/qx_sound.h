@@ -129,7 +129,14 @@ struct qxChannel {
     uint32_t nextBytes;
     uint32_t endState; // 0 running, 1 end in the half just filled, 2 end consumed
     void *video;
+    // Module channels: the one-second ring rendered ahead from the private
+    // player copy (module), and the frames the music's own state followed.
+    int16_t *ring;
+    uint64_t followedFrames;
 };
+
+// Module output: 48,000 Hz, 16-bit stereo, rendered one second ahead.
+constexpr uint32_t QX_MODULE_RATE = 48000, QX_MODULE_RING = 48000;
 
 // Device and library state (qx_channels.cpp).
 struct qxAudioState {
@@ -142,6 +149,9 @@ struct qxAudioState {
     uint32_t forceSound;
     uint32_t soundSetting;
     uint32_t onSampleLoop, onSampleEnd, onMusicEnd, onVideoEnd;
+    // Script-fed music: a FillMusicBuffer handler is installed, and one runs
+    // now (both set by the event dispatch).
+    uint32_t onFillMusicBuffer, inMusicCallback;
     pthread_mutex_t channelMutex;
     uint32_t mutexReady;
 };
@@ -216,6 +226,14 @@ void qxFreeCustomStream(qxSoundStream *s);
 // the start stamp while playing, or -1 while stopped.
 int64_t qxStreamInfo(const qxSoundStream *s, int request, int64_t playingMs);
 
+// ---- Module channels (qx_music.cpp) ----
+// Starts a module on a channel allocated with kind 6: a private copy of the
+// player state renders the ring; the channel becomes kind 3.
+int qxStartModuleChannel(qxChannel *c, struct qxModPlayer *state, void *music);
+// Output side: after n ring frames went out, renders them again and moves
+// the music's own state (followed) up to what the PCM has played.
+void qxModuleWritten(qxChannel *c, uint32_t n, long heldFrames);
+
 // ---- Native output (qx_alsaout.cpp) ----
 extern char qxAudioDeviceName[256];
 int qxAlsaAvailable(void);
@@ -227,6 +245,8 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
                       uint32_t flags, uint32_t rate);
 void qxAlsaCloseChannel(qxChannel *c);
 void qxAlsaReap(void);
+// Frames the channel's PCM still holds (0 when it cannot say).
+long qxAlsaHeldFrames(qxChannel *c);
 void qxAlsaLock(void);
 void qxAlsaUnlock(void);
 // Volume scaling of n samples in place by format; exposed for tests.

@@ -13,6 +13,7 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "media/qx_medialibs.h"
+#include "media/qx_music.h"
 #include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
 
@@ -182,7 +183,7 @@ const qxCommandDef *soundCommands()
 {
     static std::vector<qxCommandDef> all = [] {
         std::vector<qxCommandDef> v;
-        for (const qxCommandDef *d : {channelCommands, qxSampleCommands})
+        for (const qxCommandDef *d : {channelCommands, qxSampleCommands, qxMusicCommands})
             for (; d->name; d++) v.push_back(*d);
         v.push_back({nullptr, nullptr});
         return v;
@@ -207,6 +208,7 @@ extern "C" void qxCloseSoundLib(lua_State *)
 
 extern "C" void qxFreeAllMusic(lua_State *L)
 {
+    qxFreeMusicObjects(L);
     qxFreeAllSamples(L);
 }
 

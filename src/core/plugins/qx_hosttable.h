@@ -29,7 +29,7 @@ extern const qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS];
 extern const qxHostFunc qxHostDos[QX_HOST_DOS_SLOTS];
 // Writable: the graphics layers fill their slots at start-up.
 extern qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS];
-extern const qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS];
+extern qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS];
 extern const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS];
 extern const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS];
 extern const qxHostFunc qxHostFreeType[QX_HOST_FREETYPE_SLOTS];

@@ -477,8 +477,32 @@ static int kitSelfTest(lua_State *L)
     return 2;
 }
 
+/* Negates the 16-bit data of sample number arg 1 through audio slots 0 and
+ * 1 on a private copy; the frames, or -1 when slot 0 refuses (a sample
+ * that plays or does not exist). */
+static int kitSampleNegate(lua_State *L)
+{
+    struct { uint32_t number; void *automatic; } ref;
+    struct { int16_t *data; uint32_t bytes, frames, channels, bits, frequency, flags; } rec;
+    void *handle;
+    uint32_t i;
+    ref.number = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    ref.automatic = NULL;
+    handle = HOST(audio, 0, void *(*)(void *, uint32_t, void *, void *))(&ref, 0, NULL, &rec);
+    if (!handle || rec.bits != 16) {
+        if (handle) HOST(audio, 1, void (*)(void *))(handle);
+        VM(21, void (*)(lua_State *, double))(L, -1);
+        return 1;
+    }
+    for (i = 0; i < rec.frames * rec.channels; i++) rec.data[i] = (int16_t)-rec.data[i];
+    HOST(audio, 1, void (*)(void *))(handle);
+    VM(21, void (*)(lua_State *, double))(L, rec.frames);
+    return 1;
+}
+
 static const qxPluginCommand commands[] = {
     {"KitAdd", kitAdd},
+    {"KitSampleNegate", kitSampleNegate},
     {"KitRequired", kitRequired},
     {"KitSelfTest", kitSelfTest},
     {NULL, NULL},

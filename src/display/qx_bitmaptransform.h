@@ -1,0 +1,31 @@
+// Copies, rotations and transforms of a bitmap rectangle with its mask and
+// alpha channel into new handles.
+#pragma once
+#include <cstdint>
+
+#include "display/qx_bitmap.h"
+
+extern "C" {
+// Copies the rectangle into a new bitmap (and mask and alpha channel when
+// given). 0, 1522, 1564 or 1565. Only the software road is taken.
+int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, int32_t width,
+                    int32_t height, uint32_t hardware, uint32_t videoFlag, uint32_t sourceTag, uint32_t targetTag,
+                    qxBitMap **outBitmap, qxBitMap **outMask, qxBitMap **outAlpha);
+// matrix: the 2 x 2 matrix m0..m3. 0, 1000, 1055 (a matrix that cannot be
+// inverted or has entries that are not finite), 1152, 1522, 1564, 1565.
+int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, int32_t width,
+                      int32_t height, const double matrix[4], uint32_t smooth, uint32_t extra, qxBitMap **outBitmap,
+                      qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
+// Distorts the bitmap (method 4 perspective, 9 arc, 10 polar, 12 barrel)
+// into new handles: a mask when the source has one, or has neither mask nor
+// alpha and smooth is off; an alpha channel otherwise. 0, 1000, 1055, 1152,
+// 1522, 1564 or 1565.
+int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, uint32_t method,
+                    uint32_t argumentCount, const double *arguments, uint32_t smooth, qxBitMap **outBitmap,
+                    qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
+// Reads a rectangle of a video bitmap back as native ARGB words (alpha byte
+// kept) into a new buffer (free with delete[]). 0, 1000, 1152, or 1524 when
+// the pixels live in a display adapter, which offers no reading here.
+int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t *outSynced,
+                       uint32_t **outBuffer);
+}

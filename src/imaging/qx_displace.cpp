@@ -1,0 +1,209 @@
+// Swirl and water ripple with their three output modes.
+#include "imaging/qx_displace.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "imaging/qx_areaeffects.h"
+#include "imaging/qx_channels.h"
+
+namespace {
+
+constexpr double kTwoPi = 6.28318530717959;
+
+int32_t clampTo(double v, int32_t size)
+{
+    if (!(v >= 0)) return 0; // negative or NaN
+    if (v >= double(size - 1)) return size - 1;
+    return int32_t(v);
+}
+
+inline bool bitAt(const uint8_t *plane, int32_t bpr, int32_t x, int32_t y)
+{
+    return plane[int64_t(y) * bpr + (x >> 3)] & (0x80 >> (x & 7));
+}
+
+// The shared output stage; source(x, y, &sx, &sy) gives each source position.
+template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F source)
+{
+    using T = typename P::T;
+    int32_t w = r->width, h = r->height;
+    if (!r->destination || w < 1 || h < 1) return;
+    auto *dst = static_cast<T *>(r->destination);
+    if (r->sourceAlpha) {
+        // Fade mode: the transition road.
+        const T *src = static_cast<const T *>(r->source ? r->source : r->destination);
+        int32_t sp = r->source ? r->sourcePitch : r->destPitch;
+        int32_t f = r->reverse ? 255 - level : level;
+        f = f < 0 ? 0 : f > 255 ? 255 : f;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                int32_t sx, sy;
+                source(x, y, sx, sy);
+                uint8_t a = r->sourceAlpha[int64_t(sy) * r->sourceAlphaBytesPerRow + sx];
+                uint8_t *da = r->destAlpha ? r->destAlpha + int64_t(y) * r->destAlphaBytesPerRow + x : nullptr;
+                if (!a) {
+                    if (da) *da = 0;
+                    continue;
+                }
+                dst[int64_t(y) * r->destPitch + x] = src[int64_t(sy) * sp + sx];
+                if (da) *da = uint8_t(a * f / 255);
+            }
+        return;
+    }
+    // Normal mode: read from copies of whatever the destination is also.
+    std::unique_ptr<T[]> pixCopy;
+    std::unique_ptr<uint8_t[]> maskCopy, alphaCopy;
+    const T *src = static_cast<const T *>(r->source);
+    int32_t sp = r->sourcePitch;
+    if (!src) {
+        pixCopy.reset(new (std::nothrow) T[size_t(w) * size_t(h)]);
+        if (!pixCopy) return;
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(pixCopy.get() + int64_t(y) * w, dst + int64_t(y) * r->destPitch, size_t(w) * sizeof(T));
+        src = pixCopy.get(), sp = w;
+    }
+    const uint8_t *smask = r->sourceMask;
+    int32_t smbpr = r->sourceMaskBytesPerRow;
+    if (!smask && r->destMask) {
+        size_t n = size_t(r->destMaskBytesPerRow) * size_t(h);
+        maskCopy.reset(new (std::nothrow) uint8_t[n]);
+        if (!maskCopy) return;
+        std::memcpy(maskCopy.get(), r->destMask, n);
+        smask = maskCopy.get(), smbpr = r->destMaskBytesPerRow;
+    }
+    const uint8_t *salpha = nullptr;
+    if (r->destAlpha) {
+        size_t n = size_t(r->destAlphaBytesPerRow) * size_t(h);
+        alphaCopy.reset(new (std::nothrow) uint8_t[n]);
+        if (!alphaCopy) return;
+        std::memcpy(alphaCopy.get(), r->destAlpha, n);
+        salpha = alphaCopy.get();
+    }
+    const T *blend = static_cast<const T *>(r->blend);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            int32_t sx, sy;
+            source(x, y, sx, sy);
+            T c = src[int64_t(sy) * sp + sx];
+            T &d = dst[int64_t(y) * r->destPitch + x];
+            if (blend) {
+                int32_t cr, cg, cb, br, bg, bb;
+                P::get(r->layout, c, cr, cg, cb);
+                P::get(r->layout, blend[int64_t(sy) * r->blendPitch + sx], br, bg, bb);
+                d = P::put(r->layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
+                           bb + (((cb - bb) * level) >> 8));
+                continue;
+            }
+            d = c;
+            if (r->destMask && smask) {
+                uint8_t *m = r->destMask + int64_t(y) * r->destMaskBytesPerRow + (x >> 3);
+                if (bitAt(smask, smbpr, sx, sy)) *m |= uint8_t(0x80 >> (x & 7));
+                else *m &= uint8_t(~(0x80 >> (x & 7)));
+            }
+            if (salpha)
+                r->destAlpha[int64_t(y) * r->destAlphaBytesPerRow + x] =
+                    salpha[int64_t(sy) * r->destAlphaBytesPerRow + sx];
+        }
+}
+
+template <class P> void swirl(qxDisplaceRecord *r, double p)
+{
+    if (!r || !std::isfinite(p) || r->width < 1 || r->height < 1) return;
+    int32_t level = int32_t(std::fmax(-1e9, std::fmin(1e9, p * 255 / 360)));
+    double angle = p > 359 ? 720 - p : p;
+    double theta = angle * 0.017453292519943295;
+    double cx = r->width / 2.0, cy = r->height / 2.0;
+    double R = cx > cy ? cx : cy, sx = 1, sy = 1;
+    if (r->width <= r->height) sx = double(r->height) / r->width;
+    else sy = double(r->width) / r->height;
+    const double *sine = r->table1, *cosine = r->table2;
+    bool tables = angle >= 0 && sine && cosine;
+    displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
+        double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
+        if (!(d2 < R * R)) {
+            ox = x, oy = y;
+            return;
+        }
+        double d = qxIntSqrt(int64_t(d2)), f = 1 - d / R, phi = theta * f * f, s, c;
+        if (tables) {
+            double k = phi / 0.001;
+            int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
+            s = sine[i], c = cosine[i];
+        } else s = std::sin(phi), c = std::cos(phi);
+        ox = clampTo((c * dx - s * dy) / sx + cx, r->width);
+        oy = clampTo((s * dx + c * dy) / sy + cy, r->height);
+    });
+    r->sx = 0, r->sy = 0;
+}
+
+template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
+{
+    if (!r || !r->distance || !r->table2 || r->width < 1 || r->height < 1) return;
+    int32_t frames = r->frames > 0 ? r->frames : 1;
+    int32_t level = int32_t(int64_t(frame) * 255 / (2 * int64_t(frames)));
+    double phase = r->phase;
+    if (frame != -1) {
+        phase = frame;
+        r->amplitude = frame < frames ? frame * r->amplitudeStep : (2.0 * frames - frame) * r->amplitudeStep;
+    }
+    if (!std::isfinite(phase) || !std::isfinite(r->amplitude) || !std::isfinite(r->wavelength)) return;
+    const int32_t *dist = r->distance;
+    displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
+        qxRippleSource(phase, x, y, r, dist + int64_t(y) * r->width + x);
+        ox = r->sx, oy = r->sy;
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+void qxSwirlSetup(double *sine, double *cosine)
+{
+    double x = 0;
+    for (int32_t k = 0; k < QX_TRIG_ENTRIES; ++k, x += 0.001) {
+        if (sine) sine[k] = k ? std::sin(x) : 0.0;
+        if (cosine) cosine[k] = k ? std::cos(x) : 1.0;
+    }
+}
+
+void qxWaterRippleSetup(int32_t *distance, double *sine, int32_t w, int32_t h, int32_t cx, int32_t cy)
+{
+    if (distance)
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                int64_t dx = x - int64_t(cx), dy = y - int64_t(cy);
+                distance[int64_t(y) * w + x] = qxIntSqrt(dx * dx + dy * dy);
+            }
+    qxSwirlSetup(sine, nullptr);
+}
+
+void qxRippleSource(double phase, int32_t x, int32_t y, qxDisplaceRecord *r, const int32_t *distance)
+{
+    double d = *distance;
+    double a = d / r->wavelength * kTwoPi - phase;
+    // Huge angles are brought near the range first, so the loops below stay
+    // short; ordinary angles take the loops alone.
+    if (std::fabs(a) > 1e6) a = std::fmod(a, kTwoPi);
+    while (a > kTwoPi) a -= kTwoPi;
+    while (a < 0) a += kTwoPi;
+    int32_t i = int32_t(a / 0.001);
+    if (i >= QX_TRIG_ENTRIES) i = QX_TRIG_ENTRIES - 1;
+    double v = 0;
+    // No radius (the centre in the top-left corner): no displacement.
+    if (r->radius != 0) {
+        v = r->amplitude * r->table2[i] * (r->radius - d) / r->radius;
+        if (d != 0) v = v * r->wavelength / d;
+    }
+    r->sx = clampTo(x + (x - r->cx) * v, r->width);
+    r->sy = clampTo(y + (y - r->cy) * v, r->height);
+}
+
+void qxSwirl32(qxDisplaceRecord *r, double angle) { swirl<qxPx32>(r, angle); }
+void qxSwirl16(qxDisplaceRecord *r, double angle) { swirl<qxPx16>(r, angle); }
+void qxWaterRipple32(qxDisplaceRecord *r, int32_t frame) { ripple<qxPx32>(r, frame); }
+void qxWaterRipple16(qxDisplaceRecord *r, int32_t frame) { ripple<qxPx16>(r, frame); }
+}

@@ -1,0 +1,86 @@
+// Audio host slots 0 and 1. The handle keeps the sample's identifier, not
+// its record: by slot 1 the sample may have been freed, or started playing.
+#include "media/qx_audiohost.h"
+
+#include <cstring>
+
+#include "media/qx_sample.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+struct SampleHandle {
+    qxObjectRef ref;
+    uint8_t *copy; // flags 0: the private copy, else null
+    uint32_t format;
+    uint32_t bytes;
+    uint32_t frequency;
+    uint32_t flags;
+    uint32_t frames;
+};
+
+} // namespace
+
+extern "C" {
+
+void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *, qxAudioSampleRecord *out)
+{
+    qxSample *s = nullptr;
+    if (!ref || !out || qxFindSample(*ref, &s) || qxIsSoundPlaying(s->sound)) return nullptr;
+    const qxSound *sound = s->sound;
+    uint32_t bytes = sound->frames * sound->bytesPerFrame;
+    auto *h = static_cast<SampleHandle *>(qxAlloc(sizeof(SampleHandle), 1));
+    if (!h) return nullptr;
+    if (!flags) {
+        h->copy = static_cast<uint8_t *>(qxAlloc(bytes ? bytes : 1, 0));
+        if (!h->copy) {
+            qxFree(h);
+            return nullptr;
+        }
+        std::memcpy(h->copy, sound->data, bytes);
+    }
+    h->ref = *ref;
+    h->format = sound->format;
+    h->bytes = bytes;
+    h->frequency = s->pitch;
+    h->flags = flags;
+    h->frames = sound->frames;
+    uint32_t code = sound->format;
+    out->data = h->copy ? h->copy : sound->data;
+    out->bytes = bytes;
+    out->frames = sound->frames;
+    out->channels = code == QX_SMP_U8STEREO || code == QX_SMP_S8STEREO || code == QX_SMP_S16STEREO ? 2 : 1;
+    out->bits = code >= QX_SMP_S16MONO ? 16 : 8;
+    out->frequency = s->pitch;
+    out->flags = (code >= QX_SMP_S8MONO ? 2u : 0u) | (sound->flags & 1u);
+    return h;
+}
+
+void qxAudioUnlockSample(void *handle)
+{
+    auto *h = static_cast<SampleHandle *>(handle);
+    if (!h) return;
+    qxSample *s = nullptr;
+    if (h->copy && qxFindSample(h->ref, &s) == 0) {
+        // The copy replaces the data; channels still reading the old data
+        // are stopped first.
+        qxStopSound(s->sound, -1);
+        qxFree(s->sound->data);
+        s->sound->data = h->copy;
+        s->sound->frames = h->frames;
+        s->sound->frequency = h->frequency;
+        s->pitch = h->frequency;
+        s->bytes = h->bytes;
+        h->copy = nullptr;
+    }
+    qxFree(h->copy); // the sample is gone
+    qxFree(h);
+}
+
+void qxInstallAudioHostSlots(void (**table)(void))
+{
+    table[0] = reinterpret_cast<void (*)(void)>(qxAudioLockSample);
+    table[1] = reinterpret_cast<void (*)(void)>(qxAudioUnlockSample);
+}
+
+} // extern "C"

@@ -1,0 +1,781 @@
+// Music objects of the "sound" library: sound streams decoded while they
+// play and Protracker modules rendered on the output thread. A module's own
+// player state follows what the PCM has played (positions are read from
+// it); the channel renders from a private copy one second ahead.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_chunkname.h"
+#include "core/vm/lauxlib.h"
+#include "core/vm/ldo.h"
+#include "media/qx_modplayer.h"
+#include "media/qx_music.h"
+#include "media/qx_sample.h"
+#include "media/qx_soundcmds.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_upcalls.h"
+
+namespace {
+
+constexpr uint32_t KIND_STREAM = 1, KIND_MODULE = 2;
+constexpr uint32_t STOPPED = 0, PLAYING = 1, PAUSED = 2;
+
+qxMusic *musicList;
+bool listRegistered;
+qxMusic *playingNow, *pausedLast;
+
+qxModPlayer *moduleState(const qxMusic *m) { return static_cast<qxModPlayer *>(m->stream); }
+qxSoundStream *soundStream(const qxMusic *m) { return static_cast<qxSoundStream *>(m->stream); }
+
+qxObjectRef refOf(const qxMusic *m) { return {m->header.id, m->header.automatic}; }
+
+bool sameRef(const qxObjectRef &a, const qxObjectRef &b)
+{
+    return a.number == b.number && a.automatic == b.automatic;
+}
+
+// The channel playing the music; null when none (it may have ended).
+qxChannel *channelOf(const qxMusic *m)
+{
+    for (int i = 0; i < qxAudio.count; i++) {
+        qxChannel *c = &qxAudio.channels[i];
+        uint32_t kind = c->kind.load(std::memory_order_acquire);
+        if ((kind == QX_CH_MODULE || kind == QX_CH_STREAM || kind == QX_CH_MUSICSETUP) && c->music == m)
+            return c;
+    }
+    return nullptr;
+}
+
+// A music whose channel has ended (or was taken by StopChannel) is stopped.
+void refreshState(qxMusic *m)
+{
+    if (m->state != PLAYING || channelOf(m)) return;
+    m->state = STOPPED;
+    if (m->kind == KIND_MODULE) {
+        qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
+    } else {
+        qxSeekSoundStream(soundStream(m), 0);
+        m->baseMs = 0;
+    }
+    if (playingNow == m) playingNow = nullptr;
+}
+
+void appendMusic(qxMusic *m)
+{
+    if (!listRegistered && qxRegisterObjectList(&musicList, QX_TYPE_MUSIC) == 0) listRegistered = true;
+    qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&musicList);
+    while (*p) p = &(*p)->next;
+    *p = &m->header;
+}
+
+// Stops (keeping the position when pausing) the channel of the music.
+void haltMusic(qxMusic *m, bool pause)
+{
+    qxReapChannels();
+    refreshState(m);
+    if (m->state != PLAYING) return;
+    if (qxChannel *c = channelOf(m)) {
+        if (m->kind == KIND_STREAM && !c->startPending) {
+            qxTimeVal now;
+            qxGetSysTime(&now);
+            qxTimeVal since = now;
+            qxSubTime(&since, &c->startTime);
+            m->baseMs += uint64_t(since.seconds) * 1000 + since.microseconds / 1000;
+        }
+        if (m->kind == KIND_MODULE && pause) {
+            // Writing stops and what the PCM holds (its 100 ms buffer) plays
+            // out, so that the resumed music joins without a gap or repeat.
+            qxAlsaLock();
+            c->kind.store(QX_CH_MUSICSETUP, std::memory_order_release);
+            qxAlsaUnlock();
+            for (int i = 0; i < 40 && qxAlsaHeldFrames(c) > 0; i++) qxDelay(5);
+            qxAlsaLock();
+            qxModuleWritten(c, 0, qxAlsaHeldFrames(c));
+            qxAlsaUnlock();
+        }
+        qxFreeChannel(c);
+    }
+    if (m->kind == KIND_MODULE) {
+        qxAlsaLock();
+        if (!pause) qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
+        moduleState(m)->playing = 0;
+        qxAlsaUnlock();
+    } else {
+        qxSoundStream *s = soundStream(m);
+        uint32_t durationMs = qxFramesToMs(s->totalFrames, s->frequency);
+        if (pause && durationMs) {
+            // Whole passes are counted in frames, so that streams shorter
+            // than a millisecond are handled as well.
+            uint64_t frames = m->baseMs * s->frequency / 1000;
+            m->pass = uint32_t(std::min<uint64_t>(frames / std::max(s->totalFrames, 1u) + 1, 0xFFFFFFFFu));
+            m->position = uint32_t(frames % std::max(s->totalFrames, 1u));
+        } else {
+            m->pass = 1;
+            m->position = 0;
+            m->baseMs = 0;
+        }
+        if (m->scriptFed) {
+            if (!pause) {
+                // Stopped: the queue goes, and the next start asks afresh.
+                pthread_mutex_lock(&s->queueMutex);
+                while (s->queue) {
+                    qxQueuedBuffer *next = s->queue->next;
+                    qxFree(s->queue);
+                    s->queue = next;
+                }
+                pthread_mutex_unlock(&s->queueMutex);
+                m->requestFrames = 2 * s->frequency;
+            }
+        } else {
+            qxSeekSoundStream(s, m->position);
+        }
+    }
+    m->state = pause ? PAUSED : STOPPED;
+    if (pause) pausedLast = m;
+    if (playingNow == m) playingNow = nullptr;
+}
+
+int startMusic(qxMusic *m)
+{
+    qxChannel *c = nullptr;
+    int index = m->channel ? int(m->channel) - 1 : -1;
+    if (int r = qxAllocChannel(QX_CH_MUSICSETUP, refOf(m), &index, &c)) return r;
+    c->music = m;
+    c->volume.store(m->volume);
+    c->startPending = 1;
+    int r;
+    if (m->kind == KIND_MODULE) {
+        uint32_t flags = QX_SOUND_SIGNED | (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? QX_SOUND_BIGENDIAN : 0);
+        r = qxAlsaOpenChannel(c, "default", 16, 2, flags, QX_MODULE_RATE);
+        if (!r) r = qxStartModuleChannel(c, moduleState(m), m);
+    } else {
+        qxSoundStream *s = soundStream(m);
+        c->loops = m->times ? (m->times > m->pass ? m->times - m->pass + 1 : 1) : 0;
+        c->loop = 1;
+        r = qxStartStreamChannel(c, s); // opens its own PCM
+    }
+    if (r) {
+        qxFreeChannel(c);
+        return r;
+    }
+    m->state = PLAYING;
+    playingNow = m;
+    return 0;
+}
+
+qxMusic *musicArg(lua_State *L, int idx)
+{
+    qxMusic *m = nullptr;
+    if (int r = qxFindMusic(qxGetObjectIDArg(L, idx), &m)) luaG_raisecode(L, r);
+    return m;
+}
+
+// The music of an optional argument; without one, fallback (1055 when none).
+qxMusic *optionalMusic(lua_State *L, int idx, qxMusic *fallback)
+{
+    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) return musicArg(L, idx);
+    if (!fallback) luaG_raisecode(L, ERR_WRONGUSAGE);
+    return fallback;
+}
+
+void freeMusic(qxMusic *m, lua_State *L)
+{
+    haltMusic(m, false);
+    for (qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&musicList); *p; p = &(*p)->next) {
+        if (*p == &m->header) {
+            *p = m->header.next;
+            break;
+        }
+    }
+    if (playingNow == m) playingNow = nullptr;
+    if (pausedLast == m) pausedLast = nullptr;
+    if (L) qxFreeRefList(L, &m->header.data);
+    if (m->kind == KIND_MODULE) qxFree(m->stream);
+    else if (m->stream) qxCloseSoundStream(soundStream(m));
+    qxFree(m->fileData);
+    qxFree(m->fileName);
+    qxFree(m);
+}
+
+// Reads a whole module file; 0 with the data, or an error code. A file that
+// carries the signature but is too short for its patterns is refused with
+// the code of an unreadable sound file.
+int loadModule(const char *name, const char *adapter, uint8_t **data, uint32_t *size, bool *isModule)
+{
+    *isModule = false;
+    qxFileHandle *h = qxOpen(name, QX_OPEN_READ | QX_OPEN_ADAPTERS, adapter);
+    if (!h) {
+        qxSetErrorString(name);
+        return ERR_READFILE;
+    }
+    uint8_t head[1084];
+    int64_t got = qxRead(h, head, sizeof head);
+    if (got < int64_t(sizeof head) || !qxIsModule(head, sizeof head) || qxIsStreamHandle(h)) {
+        qxClose(h);
+        return 0;
+    }
+    *isModule = true;
+    int64_t total = qxFileSize(h);
+    if (total < 1084 || total > 64 * 1024 * 1024) {
+        qxClose(h);
+        qxSetErrorString(name);
+        return ERR_OPENSOUND2;
+    }
+    auto *buf = static_cast<uint8_t *>(qxAlloc(size_t(total), 0));
+    if (!buf) {
+        qxClose(h);
+        return ERR_MEM;
+    }
+    std::memcpy(buf, head, sizeof head);
+    int64_t rest = qxRead(h, buf + sizeof head, total - int64_t(sizeof head));
+    qxClose(h);
+    if (rest != total - int64_t(sizeof head) || !qxModSetup(nullptr, buf, uint32_t(total), QX_MODULE_RATE)) {
+        qxFree(buf);
+        qxSetErrorString(name);
+        return ERR_OPENSOUND2;
+    }
+    *data = buf;
+    *size = uint32_t(total);
+    return 0;
+}
+
+void readLoaderOptions(lua_State *L, int idx, char *adapter, size_t size, int *have)
+{
+    *have = 0;
+    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) {
+        luaL_checktable(L, idx);
+        qxGetFieldStr(L, idx, "adapter", adapter, size, have);
+    }
+}
+
+int qxCmdOpenMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
+    char adapter[257] = "";
+    int haveAdapter = 0;
+    readLoaderOptions(L, 3, adapter, sizeof adapter, &haveAdapter);
+    qxMusic *old = nullptr;
+    if (!automatic && qxFindMusic({number, nullptr}, &old) == 0) freeMusic(old, L);
+    qxDebugPrintLine("Loading music %s", name.c_str(), 1);
+    qxMusic *m = nullptr;
+    if (int r = qxOpenMusicFile(name.c_str(), haveAdapter ? adapter : nullptr, &m)) {
+        qxPrintFailed();
+        return r;
+    }
+    qxPrintDone();
+    m->header.id = automatic ? 0 : number;
+    m->header.automatic = automatic ? m : nullptr;
+    appendMusic(m);
+    if (!automatic) return 0;
+    lua_pushlightuserdata(L, m);
+    return 1;
+}
+
+int qxCmdPlayMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    qxMusic *m = musicArg(L, 1);
+    qxReapChannels();
+    refreshState(m);
+    if (m->state == PLAYING) return ERR_MUSPLAYING;
+    if (m->state == PAUSED) return ERR_MUSPAUSED;
+    uint32_t times = 1, volume = m->volume, channel = 0;
+    if (lua_isnumber(L, 2)) {
+        double n = lua_tonumber(L, 2);
+        if (n < 0) return ERR_WRONGUSAGE;
+        times = uint32_t(std::min(n, 4294967295.0));
+    } else if (lua_istable(L, 2)) {
+        double v;
+        if (qxGetFieldNum(L, 2, "times", &v, nullptr)) {
+            if (v < 0) return ERR_WRONGUSAGE;
+            times = uint32_t(std::min(v, 4294967295.0));
+        }
+        if (qxGetFieldNumOrPercent(L, 2, "volume", 64, 0, &v, nullptr, nullptr))
+            volume = uint32_t(std::clamp(v, 0.0, 64.0));
+        int ch = 0;
+        if (qxGetFieldInt(L, 2, "channel", &ch, nullptr)) {
+            if (ch < 1) return ERR_CHANNELRANGE;
+            channel = uint32_t(ch);
+        }
+    } else if (!lua_isnoneornil(L, 2)) {
+        return ERR_WRONGUSAGE;
+    }
+    m->times = times;
+    m->volume = volume;
+    m->channel = channel;
+    return startMusic(m);
+}
+
+int qxCmdStopMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    qxReapChannels();
+    haltMusic(optionalMusic(L, 1, playingNow), false);
+    return 0;
+}
+
+int qxCmdPauseMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    qxReapChannels();
+    haltMusic(optionalMusic(L, 1, playingNow), true);
+    return 0;
+}
+
+int qxCmdResumeMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    qxMusic *m = optionalMusic(L, 1, pausedLast);
+    if (m->state != PAUSED) return ERR_MUSNOTPAUSED;
+    if (pausedLast == m) pausedLast = nullptr;
+    return startMusic(m);
+}
+
+int qxCmdIsMusicPlaying(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    qxReapChannels();
+    refreshState(m);
+    lua_pushnumber(L, m->state == PLAYING ? 1 : 0);
+    return 1;
+}
+
+int qxCmdCloseMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
+    freeMusic(m, L);
+    return 0;
+}
+
+int qxCmdSetMusicVolume(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    m->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
+    if (qxChannel *c = channelOf(m)) c->volume.store(m->volume);
+    return 0;
+}
+
+// The playing module's song position (request 2) or row (1); -1 when no
+// module plays.
+int playingPosition(int request)
+{
+    qxReapChannels();
+    if (playingNow) refreshState(playingNow);
+    if (!playingNow || playingNow->kind != KIND_MODULE) return -1;
+    qxAlsaLock();
+    int v = qxModPosition(moduleState(playingNow), request, 0);
+    qxAlsaUnlock();
+    return v;
+}
+
+int qxCmdGetSongPosition(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, playingPosition(2));
+    return 1;
+}
+
+int qxCmdGetPatternPosition(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, playingPosition(1));
+    return 1;
+}
+
+// Waits while the playing module is below the value. Returns at once when
+// the value cannot be reached (past the song or the pattern) or no module
+// plays, and when the music stops or ends meanwhile.
+int waitPosition(lua_State *L, int request)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    int target = luaL_checkint(L, 1);
+    for (;;) {
+        int now = playingPosition(request);
+        if (now < 0 || now >= target) return 0;
+        uint32_t limit = request == 2 ? moduleState(playingNow)->songLength : 64;
+        if (target >= int(limit)) return 0;
+        if (qxUpcalls.pollEvents)
+            if (int r = qxUpcalls.pollEvents(L, 2)) return r;
+        qxDelay(10);
+    }
+}
+
+int qxCmdWaitSongPosition(lua_State *L) { return waitPosition(L, 2); }
+int qxCmdWaitPatternPosition(lua_State *L) { return waitPosition(L, 1); }
+
+int qxCmdPlaySubsong(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 3, 0, 0);
+    int n = luaL_checkint(L, 1);
+    qxReapChannels();
+    qxMusic *m = optionalMusic(L, 2, playingNow);
+    refreshState(m);
+    if (m->kind != KIND_MODULE) {
+        // Stream subsongs need a reader that reports them; ours have one.
+        if (n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
+        if (uint32_t(n) == m->subsong) haltMusic(m, false);
+        return 0;
+    }
+    qxAlsaLock();
+    qxModPlayer *state = moduleState(m);
+    qxModPosition(state, 0, n);
+    if (qxChannel *c = channelOf(m); c && c->module) qxRestartModuleRing(c, state);
+    qxAlsaUnlock();
+    if (m->state == STOPPED) {
+        double v;
+        if (lua_gettop(L) >= 3 && lua_istable(L, 3) &&
+            qxGetFieldNumOrPercent(L, 3, "volume", 64, 0, &v, nullptr, nullptr))
+            m->volume = uint32_t(std::clamp(v, 0.0, 64.0));
+        return startMusic(m);
+    }
+    return 0;
+}
+
+int qxCmdSeekMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    double ms = luaL_checknumber(L, 2);
+    if (m->kind != KIND_STREAM || !m->seekable) return ERR_SEEKFORMAT;
+    qxSoundStream *s = soundStream(m);
+    if (!(ms >= 0) || ms >= double(qxFramesToMs(s->totalFrames, s->frequency))) return ERR_SEEKRANGE;
+    qxReapChannels();
+    refreshState(m);
+    bool playing = m->state == PLAYING;
+    if (playing) haltMusic(m, true);
+    uint32_t frame = uint32_t(uint64_t(ms) * s->frequency / 1000);
+    if (int r = qxSeekSoundStream(s, frame)) return r;
+    m->position = frame;
+    m->baseMs = uint64_t(ms);
+    return playing ? startMusic(m) : 0;
+}
+
+int qxCmdCreateMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    if (!qxAudio.onFillMusicBuffer) return ERR_NOFMBHANDLER;
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    double frequency = luaL_checknumber(L, 2);
+    int code = qxScriptFormatToCode(luaL_checkint(L, 3));
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (!(frequency >= 256) || frequency > 1e6) return ERR_LOWFREQ;
+    qxMusic *old = nullptr;
+    if (!automatic && qxFindMusic({number, nullptr}, &old) == 0) freeMusic(old, L);
+    auto *m = static_cast<qxMusic *>(qxAlloc(sizeof(qxMusic), 1));
+    if (!m) return ERR_MEM;
+    qxSoundStream *s = nullptr;
+    if (int r = qxNewCustomStream(m, uint32_t(frequency), uint32_t(code), &s)) {
+        qxFree(m);
+        return r;
+    }
+    m->header.type = QX_TYPE_MUSIC;
+    m->header.id = automatic ? 0 : number;
+    m->header.automatic = automatic ? m : nullptr;
+    m->stream = s;
+    m->kind = KIND_STREAM;
+    m->scriptFed = 1;
+    m->volume = 64;
+    m->times = 1;
+    m->pass = 1;
+    m->subsongs = m->subsong = 1;
+    m->requestFrames = 2 * s->frequency; // asked for at once
+    appendMusic(m);
+    if (!automatic) return 0;
+    lua_pushlightuserdata(L, m);
+    return 1;
+}
+
+// The values of a "pcm" buffer: channels values a frame from data[0].
+int pcmBuffer(lua_State *L, int t, const qxSoundStream *s, uint32_t frames, std::vector<uint8_t> &out)
+{
+    lua_pushstring(L, "data");
+    lua_gettable(L, t);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return ERR_WRONGUSAGE;
+    }
+    int data = lua_gettop(L);
+    uint64_t count = uint64_t(frames) * s->channels;
+    bool eight = s->bits == 8, isSigned = s->flags & QX_SOUND_SIGNED;
+    for (uint64_t i = 0; i < count; i++) {
+        lua_rawgeti(L, data, int(i));
+        bool ok = lua_isnumber(L, -1);
+        double v = ok ? lua_tonumber(L, -1) : 0;
+        lua_pop(L, 1);
+        if (!ok) {
+            lua_pop(L, 1);
+            return ERR_WRONGUSAGE;
+        }
+        if (eight ? (v < -128 || v > 127) : (v < -32768 || v > 32767)) {
+            lua_pop(L, 1);
+            return ERR_SMPRANGE;
+        }
+        if (eight) {
+            out[i] = uint8_t(int(v) + (isSigned ? 0 : 128));
+        } else {
+            int16_t x = int16_t(v);
+            std::memcpy(&out[2 * i], &x, 2);
+        }
+    }
+    lua_pop(L, 1);
+    return 0;
+}
+
+int qxCmdFillMusicBuffer(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    if (!qxAudio.inMusicCallback) return ERR_NOMUSICCB;
+    qxMusic *m = musicArg(L, 1);
+    if (!m->scriptFed) return ERR_WRONGUSAGE;
+    qxSoundStream *s = soundStream(m);
+    const char *kind = luaL_checkstring(L, 2);
+    double framesArg = luaL_checknumber(L, 3);
+    // One buffer holds at most a minute (and 64 MB).
+    if (!(framesArg >= 0) || framesArg > 60.0 * s->frequency ||
+        framesArg * s->bytesPerFrame > 64.0 * 1024 * 1024)
+        return ERR_WRONGUSAGE;
+    uint32_t frames = uint32_t(framesArg);
+    if (!strcasecmp(kind, "end")) return qxQueueStreamData(s, nullptr, 0);
+    std::vector<uint8_t> buffer(size_t(frames) * s->bytesPerFrame);
+    bool unsigned8 = s->bits == 8 && !(s->flags & QX_SOUND_SIGNED);
+    if (!strcasecmp(kind, "mute")) {
+        std::memset(buffer.data(), unsigned8 ? 0x80 : 0, buffer.size());
+    } else if (!strcasecmp(kind, "pcm")) {
+        luaL_checktable(L, 4);
+        if (int r = pcmBuffer(L, 4, s, frames, buffer)) return r;
+    } else if (!strcasecmp(kind, "sample")) {
+        luaL_checktable(L, 4);
+        qxObjectRef ref{};
+        qxGetFieldID(L, 4, "id", &ref, nullptr);
+        qxSample *sample = nullptr;
+        if (int r = qxFindSample(ref, &sample)) return r;
+        qxRangeOptions range;
+        if (int r = qxReadRangeOptions(L, 4, sample->sound, &range)) return r;
+        qxReadSampleRange(sample->sound, range, buffer.data(), s->bits, s->channels, frames);
+        // The reader writes 8-bit data unsigned.
+        if (s->bits == 8 && !unsigned8)
+            for (uint8_t &b : buffer) b = uint8_t(b - 128);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    if (int r = qxQueueStreamData(s, buffer.data(), frames)) return r;
+    m->framesFed += frames;
+    return 0;
+}
+
+int qxCmdIsMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
+    char adapter[257] = "";
+    int haveAdapter = 0;
+    readLoaderOptions(L, 2, adapter, sizeof adapter, &haveAdapter);
+    uint8_t *data = nullptr;
+    uint32_t size = 0;
+    bool isModule = false;
+    int r = loadModule(name.c_str(), haveAdapter ? adapter : nullptr, &data, &size, &isModule);
+    qxFree(data);
+    if (isModule) {
+        lua_pushnumber(L, r == 0);
+        lua_pushstring(L, r == 0 ? "Protracker" : "Unknown");
+        return 2;
+    }
+    qxSoundStream *s = nullptr;
+    if (r == 0 && qxOpenSoundStream(name.c_str(), haveAdapter ? adapter : nullptr, 1, &s) == 0) {
+        lua_pushnumber(L, 1);
+        lua_pushstring(L, qxSoundStreamName(s));
+        qxCloseSoundStream(s);
+        return 2;
+    }
+    lua_pushnumber(L, 0);
+    lua_pushstring(L, "Unknown");
+    return 2;
+}
+
+} // namespace
+
+int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out)
+{
+    auto *m = static_cast<qxMusic *>(qxAlloc(sizeof(qxMusic), 1));
+    if (!m) return ERR_MEM;
+    bool isModule = false;
+    int r = loadModule(name, adapter, &m->fileData, &m->fileSize, &isModule);
+    if (!r && isModule) {
+        uint32_t bytes = qxModSetup(nullptr, m->fileData, m->fileSize, QX_MODULE_RATE);
+        m->stream = qxAlloc(bytes, 0);
+        if (!m->stream) r = ERR_MEM;
+        else qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
+        m->kind = KIND_MODULE;
+    } else if (!r) {
+        qxSoundStream *s = nullptr;
+        r = qxOpenSoundStream(name, adapter, 1, &s);
+        m->stream = s;
+        m->kind = KIND_STREAM;
+        if (s) m->seekable = s->seekable;
+    }
+    if (r) {
+        qxFree(m->stream);
+        qxFree(m->fileData);
+        qxFree(m);
+        return r;
+    }
+    m->header.type = QX_TYPE_MUSIC;
+    size_t len = std::strlen(name);
+    m->fileName = static_cast<char *>(qxAlloc(len + 1, 1));
+    if (m->fileName) std::memcpy(m->fileName, name, len);
+    m->volume = 64;
+    m->times = 1;
+    m->pass = 1;
+    m->subsongs = m->subsong = 1;
+    *out = m;
+    return 0;
+}
+
+void qxAddMusicObject(qxMusic *m) { appendMusic(m); }
+int qxStartMusic(qxMusic *m) { return startMusic(m); }
+void qxHaltMusic(qxMusic *m, int pause) { haltMusic(m, pause != 0); }
+void qxCloseMusicObject(qxMusic *m) { freeMusic(m, nullptr); }
+int qxMusicPosition(qxMusic *m, int request)
+{
+    if (m->kind != KIND_MODULE) return -1;
+    qxAlsaLock();
+    int v = qxModPosition(moduleState(m), request, 0);
+    qxAlsaUnlock();
+    return v;
+}
+
+const qxCommandDef qxMusicCommands[] = {
+    {"OpenMusic", qxCmdOpenMusic},       {"LoadModule", qxCmdOpenMusic},
+    {"PlayMusic", qxCmdPlayMusic},       {"PlayModule", qxCmdPlayMusic},
+    {"StopMusic", qxCmdStopMusic},       {"StopModule", qxCmdStopMusic},
+    {"PauseMusic", qxCmdPauseMusic},     {"PauseModule", qxCmdPauseMusic},
+    {"ResumeMusic", qxCmdResumeMusic},   {"ResumeModule", qxCmdResumeMusic},
+    {"IsMusicPlaying", qxCmdIsMusicPlaying},
+    {"CloseMusic", qxCmdCloseMusic},     {"FreeModule", qxCmdCloseMusic},
+    {"SetMusicVolume", qxCmdSetMusicVolume},
+    {"GetSongPosition", qxCmdGetSongPosition},
+    {"GetPatternPosition", qxCmdGetPatternPosition},
+    {"WaitSongPosition", qxCmdWaitSongPosition},
+    {"WaitPatternPosition", qxCmdWaitPatternPosition},
+    {"PlaySubsong", qxCmdPlaySubsong},
+    {"SeekMusic", qxCmdSeekMusic},
+    {"CreateMusic", qxCmdCreateMusic},
+    {"FillMusicBuffer", qxCmdFillMusicBuffer},
+    {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
+    {nullptr, nullptr},
+};
+
+int qxFindMusic(qxObjectRef ref, qxMusic **out)
+{
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h; h = h->next) {
+        if (sameRef({h->id, h->automatic}, ref)) {
+            *out = reinterpret_cast<qxMusic *>(h);
+            return 0;
+        }
+    }
+    return ref.automatic ? ERR_FINDARRAY : ERR_FINDMUSIC;
+}
+
+void qxFreeMusicObjects(lua_State *L)
+{
+    while (musicList) freeMusic(musicList, L);
+}
+
+extern "C" {
+
+int qxFindMusicNeedingData(qxObjectRef *id, uint32_t *frames, uint64_t *fed)
+{
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h; h = h->next) {
+        auto *m = reinterpret_cast<qxMusic *>(h);
+        if (!m->scriptFed) continue;
+        qxSoundStream *s = soundStream(m);
+        uint32_t ask = m->requestFrames;
+        if (!ask && m->state == PLAYING) {
+            uint64_t queued = 0;
+            pthread_mutex_lock(&s->queueMutex);
+            for (qxQueuedBuffer *b = s->queue; b; b = b->next)
+                if (b->data && !b->done) queued += b->frames - b->used;
+            pthread_mutex_unlock(&s->queueMutex);
+            if (queued < s->frequency) ask = uint32_t(s->frequency - queued);
+        }
+        if (!ask) continue;
+        m->requestFrames = 0;
+        *id = refOf(m);
+        *frames = ask;
+        *fed = m->framesFed;
+        return 1;
+    }
+    return 0;
+}
+
+void qxRestartModuleRing(qxChannel *c, const qxModPlayer *state)
+{
+    // The ring ahead of the write position is rendered again from the
+    // music's state; what the PCM already holds plays out.
+    auto *priv = static_cast<qxModPlayer *>(c->module);
+    std::memcpy(static_cast<void *>(priv), state, state->stateSize);
+    uint32_t at = c->position;
+    for (uint32_t done = 0; done < QX_MODULE_RING;) {
+        uint32_t n = std::min(QX_MODULE_RING - at, QX_MODULE_RING - done);
+        qxModMix(priv, c->ring + size_t(at) * 2, c->ring + size_t(at) * 2 + 1, 4, n, 1, 16, 2);
+        done += n;
+        at = (at + n) % QX_MODULE_RING;
+    }
+    c->followedFrames = c->framesWritten;
+}
+
+int qxStartModuleChannel(qxChannel *c, qxModPlayer *state, void *music)
+{
+    c->ring = static_cast<int16_t *>(qxAlloc(size_t(QX_MODULE_RING) * 4, 0));
+    c->module = qxAlloc(state->stateSize, 0);
+    if (!c->ring || !c->module) return ERR_MEM;
+    c->music = music;
+    c->position = 0;
+    c->framesWritten = 0;
+    state->playing = 1;
+    qxRestartModuleRing(c, state);
+    static_cast<qxModPlayer *>(c->module)->playing = 1;
+    c->kind.store(QX_CH_MODULE, std::memory_order_release);
+    return 0;
+}
+
+void qxModuleWritten(qxChannel *c, uint32_t n, long heldFrames)
+{
+    auto *priv = static_cast<qxModPlayer *>(c->module);
+    qxModMix(priv, c->ring + size_t(c->position) * 2, c->ring + size_t(c->position) * 2 + 1, 4, n, 1, 16, 2);
+    // The music's own state follows what has been played out.
+    uint64_t played = c->framesWritten - uint64_t(std::max<long>(heldFrames, 0));
+    if (played > c->followedFrames) {
+        qxModPlayer *follower = moduleState(static_cast<qxMusic *>(c->music));
+        uint64_t due = played - c->followedFrames;
+        while (due) {
+            uint32_t step = uint32_t(std::min<uint64_t>(due, 1u << 20));
+            qxModMix(follower, nullptr, nullptr, 4, step, 1, 16, 2);
+            due -= step;
+        }
+        c->followedFrames = played;
+    }
+}
+
+} // extern "C"
