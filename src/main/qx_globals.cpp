@@ -31,6 +31,10 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_platform.h"
+#include "display/qx_reqdispatch.h"
+#include "display/qx_satellite.h"
+#include "libs/qx_requestdispatch.h"
+#include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
 #include "platform/qx_upcalls.h"
 #include "platform/requesters/qx_requesters.h"
@@ -145,8 +149,17 @@ void qxLinkLayers(void)
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallDisplayHostSlots(qxHostGraphics);
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
+    // The system library's requesters go through the display's dispatch.
+    qxRequesters.system = qxSystemRequest;
+    qxRequesters.path = qxPathRequest;
+    qxRequesters.file = qxFileRequest;
+    qxRequesters.string = qxStringRequest;
+    qxRequesters.list = qxListRequest;
+    qxRequesters.color = qxColorRequest;
+    qxRequesters.requesterOpen = qxRequesterOpen;
 }
 
 void qxPrintBanner(void)
@@ -161,6 +174,8 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     qxCrc32Init();
     int r = qxInitPlatform();
     if (r)
+        return r;
+    if ((r = x11InitPlatform()))
         return r;
     if ((r = copyPath(startup->programPath, sizeof startup->programPath, qxProgramPath)))
         return r;

@@ -8,6 +8,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_hosttable.h"
 #include "core/plugins/qx_plugins.h"
+#include "display/qx_reqdispatch.h"
 #include "main/qx_hosttable.h"
 #include "core/codecs/qx_base64.h"
 #include "core/codecs/qx_md5.h"
@@ -89,7 +90,8 @@ qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS] = {
     F(none), F(none), F(none), F(unsupported), F(none), F(nothing), F(none), F(none), F(nothing), F(none),
 };
 qxHostFunc qxHostAudio[QX_HOST_AUDIO_SLOTS] = {F(none), F(nothing), F(cannotSetAdapter)};
-const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS] = {F(none), F(none), F(none), F(cannotSetAdapter)};
+const qxHostFunc qxHostRequesters[QX_HOST_REQUESTER_SLOTS] = {F(qxHostSystemRequest), F(qxHostFileRequest),
+                                                             F(qxHostPathRequest), F(qxInstallRequesterAdapter)};
 const qxHostFunc qxHostFontLookup[QX_HOST_FONTLOOKUP_SLOTS] = {F(qxHostFindFontFile)};
 const qxHostFontData qxHostFonts = {{qxVeraSans, qxVeraSansMono, qxVeraSerif},
                                     {QX_VERA_SANS_BYTES, QX_VERA_SANSMONO_BYTES, QX_VERA_SERIF_BYTES}};

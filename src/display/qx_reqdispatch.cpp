@@ -1,0 +1,287 @@
+#include "display/qx_reqdispatch.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/runtime/qx_lists.h"
+#include "display/qx_display.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
+#include "platform/x11/x11_display.h"
+
+extern "C" {
+qxPluginInfo *qxRequesterAdapter;
+}
+
+namespace {
+
+typedef int (*SystemFn)(void *, const char *, const char *, uint32_t, int *, const qxReqTag *);
+typedef int (*PathFn)(void *, const char *, int, char **, const qxReqTag *);
+typedef int (*FileFn)(void *, const char *, int, char **, const qxReqTag *);
+typedef int (*StringFn)(void *, const char *, const char *, uint32_t, char **, const qxReqTag *);
+typedef int (*ListFn)(void *, const char *, const char *, const char *, int, int *, const qxReqTag *);
+typedef int (*ColorFn)(void *, const char *, int, int32_t *, const qxReqTag *);
+typedef void (*FreeFn)(int, void *);
+
+qxDisplay *requesterDisplay;
+
+void *entry(uint32_t flag, int slot)
+{
+    const qxPluginInfo *a = qxRequesterAdapter;
+    if (!a || a->abiKind == 2 || !(a->requesterAdapterFlags & flag))
+        return nullptr;
+    return a->entry[slot];
+}
+
+void giveBack(int kind, void *result)
+{
+    if (auto fn = reinterpret_cast<FreeFn>(entry(~0u, QX_EP_FreeRequest)); fn && result)
+        fn(kind, result);
+}
+
+// The window handle of the current display for the adapter.
+void *handle()
+{
+    return qxCurrentDisplay && qxCurrentDisplay->state != QX_DISPSTATE_CLOSED
+               ? qxCurrentDisplay->window
+               : nullptr;
+}
+
+char *copyOf(const char *s)
+{
+    size_t n = std::strlen(s) + 1;
+    auto *c = static_cast<char *>(std::malloc(n));
+    if (c)
+        std::memcpy(c, s, n);
+    return c;
+}
+
+int requesterOpenOn(qxDisplay *d) { return d && d == requesterDisplay; }
+
+} // namespace
+
+extern "C" {
+
+uint32_t qxMessageBoxFlags(const char *buttons, int icon)
+{
+    uint32_t f;
+    if (!buttons || !*buttons || !strcasecmp(buttons, "OK"))
+        f = 1;
+    else if (!strcasecmp(buttons, "OK|Cancel"))
+        f = 2;
+    else if (!strcasecmp(buttons, "Yes|No"))
+        f = 4;
+    else if (!strcasecmp(buttons, "Yes|No|Cancel"))
+        f = 8;
+    else
+        f = 16;
+    static const uint32_t icons[5] = {32, 64, 128, 0x100, 0x200};
+    if (icon >= 0 && icon < 5)
+        f |= icons[icon];
+    return f;
+}
+
+int qxSplitFileAnswer(const char *answer, int multi, qxFileRequestResult *result)
+{
+    *result = {};
+    if (!answer) // cancelled
+        return 0;
+    const char *first = answer;
+    const char *slash = std::strrchr(first, '/');
+    std::string dir = slash ? std::string(first, (size_t)(slash - first + 1)) : std::string();
+    std::string names;
+    uint32_t count = 0;
+    if (!multi) {
+        names = slash ? slash + 1 : first;
+        count = 1;
+    } else {
+        for (const char *p = answer; *p; p += std::strlen(p) + 1) {
+            const char *s = std::strrchr(p, '/');
+            names.append(s ? s + 1 : p).push_back('\0');
+            count++;
+        }
+    }
+    result->path = copyOf(dir.c_str());
+    result->file = static_cast<char *>(std::malloc(names.size() + 1));
+    if (!result->path || !result->file) {
+        std::free(result->path);
+        std::free(result->file);
+        *result = {};
+        return ERR_MEM;
+    }
+    std::memcpy(result->file, names.data(), names.size());
+    result->file[names.size()] = '\0';
+    result->count = count;
+    result->completed = 1;
+    return 0;
+}
+
+int qxSystemRequest(lua_State *L, const char *title, const char *body, const char *buttons,
+                    int icon, int *choice)
+{
+    if (auto fn = reinterpret_cast<SystemFn>(entry(QX_REQADAPTER_MESSAGE, QX_EP_SystemRequest))) {
+        uint32_t flags = qxMessageBoxFlags(buttons, icon);
+        qxReqTag tags[3] = {{1, 0}, {0, 0}, {0, 0}};
+        if (flags & 16)
+            tags[1] = {2, reinterpret_cast<uintptr_t>(buttons)};
+        return fn(handle(), title, body, flags, choice, tags);
+    }
+    return qxPlatformMessageBox(L, title, body, buttons, icon, choice);
+}
+
+int qxPathRequest(lua_State *L, const char *title, int mode, const char *defaultPath, char **path)
+{
+    if (auto fn = reinterpret_cast<PathFn>(entry(QX_REQADAPTER_PATH, QX_EP_PathRequest))) {
+        *path = nullptr;
+        char *answer = nullptr;
+        qxReqTag tags[3] = {{1, 0}, {2, reinterpret_cast<uintptr_t>(defaultPath)}, {0, 0}};
+        if (int r = fn(handle(), title, mode == 2, &answer, tags))
+            return r;
+        int r = 0;
+        if (answer && !(*path = copyOf(answer)))
+            r = ERR_MEM;
+        giveBack(1, answer);
+        return r;
+    }
+    return qxPlatformPathRequest(L, title, mode, defaultPath, path);
+}
+
+int qxFileRequest(lua_State *L, const char *title, const char *pattern, int mode,
+                  const char *defaultDir, const char *defaultFile, int,
+                  qxFileRequestResult *result)
+{
+    if (auto fn = reinterpret_cast<FileFn>(entry(QX_REQADAPTER_FILE, QX_EP_FileRequest))) {
+        *result = {};
+        qxReqTag tags[5] = {{1, 0}};
+        int n = 1;
+        if (pattern && *pattern && std::strcmp(pattern, "*") && std::strcmp(pattern, "#?"))
+            tags[n++] = {2, reinterpret_cast<uintptr_t>(pattern)};
+        tags[n++] = {3, reinterpret_cast<uintptr_t>(defaultDir)};
+        tags[n++] = {4, reinterpret_cast<uintptr_t>(defaultFile)};
+        tags[n] = {0, 0};
+        char *answer = nullptr;
+        if (int r = fn(handle(), title, mode, &answer, tags))
+            return r;
+        int r = qxSplitFileAnswer(answer, mode == 1, result);
+        giveBack(0, answer);
+        return r;
+    }
+    return qxPlatformFileRequest(L, title, pattern, mode, defaultDir, defaultFile, result);
+}
+
+int qxStringRequest(lua_State *L, const char *title, const char *body, const char *defaultText,
+                    int inputKind, int maxLength, int password, char **text)
+{
+    if (auto fn = reinterpret_cast<StringFn>(entry(QX_REQADAPTER_STRING, QX_EP_StringRequest))) {
+        *text = nullptr;
+        static const uint32_t kinds[5] = {0, 1, 2, 4, 8};
+        uint32_t flags = inputKind >= 1 && inputKind <= 4 ? kinds[inputKind] : 0;
+        if (password)
+            flags |= 16;
+        qxReqTag tags[4] = {{1, 0},
+                            {2, reinterpret_cast<uintptr_t>(defaultText)},
+                            {3, (uintptr_t)(intptr_t)maxLength},
+                            {0, 0}};
+        char *answer = nullptr;
+        if (int r = fn(handle(), title, body, flags, &answer, tags))
+            return r;
+        int r = 0;
+        if (answer && !(*text = copyOf(answer)))
+            r = ERR_MEM;
+        giveBack(2, answer);
+        return r;
+    }
+    return qxPlatformStringRequest(L, title, body, defaultText, inputKind, maxLength, password,
+                                   text);
+}
+
+int qxListRequest(lua_State *L, const char *title, const char *body, const char *entries,
+                  int preselected, int *index)
+{
+    if (auto fn = reinterpret_cast<ListFn>(entry(QX_REQADAPTER_LIST, QX_EP_ListRequest))) {
+        qxReqTag tags[3] = {{1, 0}, {0, 0}, {0, 0}};
+        if (preselected >= 0)
+            tags[1] = {2, (uintptr_t)preselected};
+        return fn(handle(), title, body, entries, 0, index, tags);
+    }
+    return qxPlatformListRequest(L, title, body, entries, preselected, index);
+}
+
+int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color)
+{
+    if (auto fn = reinterpret_cast<ColorFn>(entry(QX_REQADAPTER_COLOR, QX_EP_ColorRequest))) {
+        qxReqTag tags[3] = {{1, 0}, {2, (uintptr_t)(uint32_t)defaultColor}, {0, 0}};
+        return fn(handle(), title, 0, color, tags);
+    }
+    return qxPlatformColorRequest(L, title, defaultColor, color);
+}
+
+void qxRequesterOpen(lua_State *, int open)
+{
+    qxUpcalls.requesterOpenOn = requesterOpenOn;
+    if (open) {
+        requesterDisplay = qxCurrentDisplay;
+        return;
+    }
+    if (requesterDisplay)
+        std::memset(&requesterDisplay->input, 0, sizeof requesterDisplay->input);
+    requesterDisplay = nullptr;
+}
+}
+
+extern "C" {
+
+int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags)
+{
+    if (!qxRequireVersion(6, 0))
+        return ERR_OLDAPPLET;
+    if (!info || !(info->capabilities & QX_CAP_REQUESTERADAPTER))
+        return ERR_WRONGUSAGE;
+    if (!qxGetTag(QX_TAG_STORED))
+        return ERR_SETADAPTER; // before start-up makes the declared objects
+    if (qxRequesterAdapter && qxRequesterAdapter != info &&
+        (qxRequesterAdapter->requesterAdapterFlags & QX_REQADAPTER_EXCLUSIVE))
+        return ERR_SETADAPTER;
+    info->requesterAdapterFlags = flags;
+    qxRequesterAdapter = info;
+    return 0;
+}
+
+int qxHostSystemRequest(const char *title, const char *body, const char *buttons)
+{
+    int choice = 0;
+    qxSystemRequest(nullptr, title, body, buttons, 1, &choice);
+    return choice;
+}
+
+int qxHostFileRequest(const char *title, char *buffer, uint32_t capacity)
+{
+    qxFileRequestResult r{};
+    if (!buffer || !capacity || qxFileRequest(nullptr, title, "#?", 0, "", "", 0, &r))
+        return 0;
+    int ok = 0;
+    if (r.completed && r.path && r.file && std::strlen(r.path) < capacity) {
+        std::memcpy(buffer, r.path, std::strlen(r.path) + 1);
+        ok = qxAddPart(buffer, r.file, capacity) ? 1 : 0;
+    }
+    qxFreeFileResult(&r);
+    return ok;
+}
+
+int qxHostPathRequest(const char *title, char *buffer, uint32_t capacity)
+{
+    char *path = nullptr;
+    if (!buffer || !capacity || qxPathRequest(nullptr, title, 0, "", &path) || !path)
+        return 0;
+    int ok = std::strlen(path) < capacity;
+    if (ok)
+        std::memcpy(buffer, path, std::strlen(path) + 1);
+    std::free(path);
+    return ok;
+}
+}
