@@ -349,6 +349,15 @@ int cmdInstallEventHandler(lua_State *L)
     for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
         if (int r = fillSlotNamed(L, qxObjectHandlers[i], qxObjectEventNames[i], userData, &changed))
             return r;
+    for (qxCustomEvent *e = qxCustomEvents; e; e = e->next) {
+        char lower[256];
+        size_t n = 0;
+        for (; e->name[n] && n < sizeof lower - 1; n++)
+            lower[n] = (char)std::tolower((unsigned char)e->name[n]);
+        lower[n] = 0;
+        if (int r = fillSlotNamed(L, e->slot, lower, userData, &changed))
+            return r;
+    }
     bool hasNetwork = anyNetworkSlot();
     if (hasNetwork && !hadNetwork) {
         if (int r = qxAddTimerUser(L, QX_TIMER_USER_EVENTS))
@@ -520,6 +529,11 @@ const qxConstantDef eventConstants[] = {
 
 extern "C" {
 
+int qxCmdInstallEventHandler(lua_State *L)
+{
+    return cmdInstallEventHandler(L);
+}
+
 uint32_t qxKeyNameToCode(const char *name)
 {
     if (!name || !*name)
@@ -566,6 +580,7 @@ int qxOpenEventLib(lua_State *L)
     if (int r = qxInitEventState(L))
         return r;
     qxInstallEventUpcalls();
+    qxInstallCustomEventSlots();
     return qxOpenCommandLibrary(L, "event", eventCommands, eventConstants);
 }
 

@@ -43,7 +43,38 @@ struct qxEventBinding {
     uint32_t enabled;
 };
 
+// Functions a plug-in gives with a custom event; its ABI. Kind 0 uses
+// fields (adds fields to the message table on the stack top); kind 1 uses
+// push (pushes the function to call and then its arguments, returns the
+// number of arguments or a negated error code), afterCall and freeData
+// (releases the data of a queued event).
+struct qxCustomEventFuncs {
+    typedef void (*Fields)(lua_State *L, void *data);
+    Fields fields;
+    int (*push)(lua_State *L, void *data);
+    void (*afterCall)(lua_State *L, void *data);
+    void (*freeData)(void *data);
+};
+
+struct qxCustomEvent {
+    qxCustomEvent *next;
+    char *name; // stored behind the record
+    uint32_t code;
+    uint32_t kind;
+    qxHandlerRef slot;
+    qxCustomEventFuncs funcs;
+    uint32_t abi;
+};
+
 extern "C" {
+extern qxCustomEvent *qxCustomEvents;
+qxCustomEvent *qxFindCustomEvent(const char *name);
+qxCustomEvent *qxCustomEventOfCode(uint32_t code);
+void qxInstallCustomEventSlots(void);
+void qxFreeCustomEvents(lua_State *L);
+// Runs the handler of a custom event at once; 0 or the handler's error.
+int qxDispatchCustomEvent(lua_State *L, uint32_t code, void *data);
+
 extern qxHandlerRef qxObjectHandlers[QX_OBJECT_SLOTS];
 extern const char *const qxDisplayEventNames[QX_HANDLER_SLOTS];
 extern const char *const qxObjectEventNames[QX_OBJECT_SLOTS];

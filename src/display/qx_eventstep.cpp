@@ -48,7 +48,7 @@ namespace {
 // Message kinds of the runner.
 enum : uint32_t {
     MSG_KEY = 2, MSG_PLAIN = 3, MSG_SIZE = 4, MSG_MOVE = 5, MSG_INTERVAL = 6, MSG_TIMEOUT = 7,
-    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_RUNFINISHED = 25,
+    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
     MSG_DIRECTORY = 26,
 };
 
@@ -65,6 +65,8 @@ struct qxEventMsg {
     char key[32];
     uint32_t time, starts, sampleEvent;
     double seconds;
+    qxCustomEvent *custom;
+    void *data;
 };
 
 // Where the mapper stopped.
@@ -144,8 +146,9 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
         qxSetFieldInt(L, "height", m.display ? m.display->height : 0);
         qxSetFieldID(L, "id", m.id);
         break;
-    case MSG_DIRECTORY:
-        qxSetFieldID(L, "id", m.id);
+    case MSG_CUSTOM:
+        if (m.custom && m.custom->funcs.fields)
+            m.custom->funcs.fields(L, m.data);
         break;
     default:
         qxSetFieldID(L, "id", m.id);
@@ -161,16 +164,29 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
 int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nresults)
 {
     *nresults = 0;
-    lua_rawgeti(L, LUA_REGISTRYINDEX, (int)m.function);
-    if (!lua_isfunction(L, -1)) {
-        lua_settop(L, base);
-        return 0;
+    int nargs = 1;
+    if (m.custom && m.custom->kind == 1) {
+        // The plug-in pushes what to call and its arguments.
+        int n = m.custom->funcs.push(L, m.data);
+        if (n < 0 || lua_gettop(L) < base + 1 + n) {
+            lua_settop(L, base);
+            return n < 0 ? -n : ERR_WRONGUSAGE;
+        }
+        nargs = n;
+    } else {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, (int)m.function);
+        if (!lua_isfunction(L, -1)) {
+            lua_settop(L, base);
+            return 0;
+        }
+        pushMessage(L, m);
     }
-    pushMessage(L, m);
     uintptr_t outer = qxGetTag(QX_TAG_CALLBACKNEST);
     qxSetTag(QX_TAG_CALLBACKNEST, 1);
-    int status = lua_pcall(L, 1, quiet ? 0 : LUA_MULTRET, 0);
+    int status = lua_pcall(L, nargs, quiet ? 0 : LUA_MULTRET, 0);
     qxSetTag(QX_TAG_CALLBACKNEST, outer);
+    if (m.custom && m.custom->kind == 1 && m.custom->funcs.afterCall)
+        m.custom->funcs.afterCall(L, m.data);
     if (status) {
         lua_settop(L, base);
         return status;
@@ -245,9 +261,24 @@ void freePayload(uint32_t type, void *payload)
         std::free(payload);
 }
 
+bool mapCustom(qxCustomEvent *c, void *data, qxEventMsg &m)
+{
+    if (!c || (c->kind != 1 && c->slot.function == QX_NO_REF))
+        return false;
+    m.kind = MSG_CUSTOM;
+    m.custom = c;
+    m.data = data;
+    m.function = c->slot.function;
+    m.userData = c->slot.userData;
+    std::strncpy(m.action, c->name, sizeof m.action - 1);
+    return true;
+}
+
 // Fills the record for a queued event; false when nobody handles it.
 bool mapQueued(const qxEventCopy &e, qxEventMsg &m)
 {
+    if (e.type >= QX_FIRST_CUSTOM_EVENT)
+        return mapCustom(qxCustomEventOfCode(e.type), e.payload, m);
     qxDisplay *d = e.display;
     if (!d || !displayListed(d))
         return false;
@@ -315,6 +346,10 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             continue;
         }
         bool handled = mapQueued(e, m);
+        if (handled && m.custom) {
+            m.data = e.payload; // freed after the call
+            return 1;
+        }
         freePayload(e.type, e.payload);
         if (handled)
             return 1;
@@ -519,6 +554,8 @@ int qxEventStep(lua_State *L, int wait, int quiet, int, int *handled)
         if (r > 0) {
             int nresults = 0;
             int status = runCallback(L, m, quiet, base, &nresults);
+            if (m.custom && m.data)
+                freePayload(m.custom->code, m.data);
             if (releaseTimer) {
                 luaL_unref(L, LUA_REGISTRYINDEX, (int)m.function);
                 if (m.userData != QX_NO_REF)
@@ -571,6 +608,19 @@ int qxEventStep(lua_State *L, int wait, int quiet, int, int *handled)
     return 0;
 }
 
+int qxDispatchCustomEvent(lua_State *L, uint32_t code, void *data)
+{
+    qxEventMsg m;
+    std::memset(&m, 0, sizeof m);
+    m.function = m.userData = QX_NO_REF;
+    if (!L || !mapCustom(qxCustomEventOfCode(code), data, m))
+        return 0;
+    int base = lua_gettop(L), nresults = 0;
+    int r = runCallback(L, m, 1, base, &nresults);
+    lua_settop(L, base);
+    return r;
+}
+
 int qxWaitEventsUntilHandled(lua_State *L)
 {
     for (;;) {
@@ -600,6 +650,7 @@ int qxInitEventState(lua_State *)
 
 void qxFreeEventState(lua_State *L)
 {
+    qxFreeCustomEvents(L);
     qxFreeBindings();
     qxFreeAllTimers(L);
     for (auto &slot : qxObjectHandlers) {

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 0:
         case 1:
         case 2:
-            qxPostEvent(d, a % 40, b, c, (uint32_t)b << 1, a >= 32 ? std::malloc(8) : nullptr);
+            qxPostEvent(d, a % 40, b, c, (uint32_t)b << 1, a % 40 >= 32 ? std::malloc(8) : nullptr);
             break;
         case 3: d->handlers[a % QX_HANDLER_SLOTS].function = b & 1 ? (uint32_t)ref : QX_NO_REF; break;
         case 4:

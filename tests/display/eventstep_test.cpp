@@ -12,10 +12,14 @@
 #include "display/qx_displaylibs.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/plugins/qx_hosttable.h"
 #include "platform/qx_threadevents.h"
 #include "platform/x11/x11_display.h"
 
 extern "C" int qxCmdCreateKeyDown(lua_State *L);
+extern "C" int qxCmdInstallEventHandler(lua_State *L);
 
 namespace {
 
@@ -174,6 +178,80 @@ TEST_F(Step, UnhandledThreadNoticesDoNotPileUp)
         qxPostThreadEvent(QX_THREADEVENT_SAMPLE_END, qxObjectRef{1, nullptr}, 1, 1, 0, 0);
     EXPECT_EQ(drain(), 0);
     EXPECT_EQ(qxThreadEventQueue, nullptr);
+}
+
+int freed;
+
+void addFields(lua_State *L, void *data)
+{
+    qxSetFieldInt(L, "x", *static_cast<int *>(data));
+}
+
+int pushCall(lua_State *L, void *data)
+{
+    lua_pushcfunction(L, record);
+    lua_newtable(L);
+    qxSetFieldStr(L, "action", "pushed");
+    qxSetFieldInt(L, "x", *static_cast<int *>(data));
+    return 1;
+}
+
+int refusePush(lua_State *, void *) { return -1055; }
+
+void freeData(void *data)
+{
+    freed++;
+    std::free(data);
+}
+
+TEST_F(Step, CustomEventsOfBothKinds)
+{
+    using Simple = uint32_t (*)(const char *, void *);
+    using Full = uint32_t (*)(const char *, uint32_t, const qxCustomEventFuncs *);
+    using Dispatch = int (*)(lua_State *, uint32_t, void *);
+    using HandlerOf = int (*)(const char *, qxTagItem *);
+    auto simple = reinterpret_cast<Simple>(qxHostSystem[14]);
+    auto full = reinterpret_cast<Full>(qxHostSystem[36]);
+    uint32_t first = simple("MyEvent", reinterpret_cast<void *>(addFields));
+    EXPECT_EQ(first, 32u);
+    EXPECT_EQ(simple("myevent", reinterpret_cast<void *>(addFields)), 0u); // taken
+    EXPECT_EQ(simple("OnKeyDown", reinterpret_cast<void *>(addFields)), 0u);
+    qxCustomEventFuncs funcs{nullptr, pushCall, nullptr, freeData};
+    uint32_t second = full("Pushed", 1, &funcs);
+    EXPECT_EQ(second, 33u);
+    qxCustomEventFuncs bad{nullptr, refusePush, nullptr, freeData};
+    uint32_t third = full("Refused", 1, &bad);
+
+    // InstallEventHandler({myevent = f}, "ud") by the lower-case name.
+    lua_settop(L, 0);
+    lua_newtable(L);
+    lua_pushstring(L, "myevent");
+    lua_pushcfunction(L, record);
+    lua_settable(L, 1);
+    lua_pushstring(L, "ud");
+    ASSERT_EQ(qxCmdInstallEventHandler(L), 0);
+    lua_settop(L, 0);
+    uint32_t userData = QX_NO_REF;
+    qxTagItem tags[] = {{1, reinterpret_cast<uintptr_t>(&userData)}, {0, 0}};
+    EXPECT_GE(reinterpret_cast<HandlerOf>(qxHostSystem[48])("MYEVENT", tags), 0);
+    EXPECT_NE(userData, QX_NO_REF);
+    EXPECT_EQ(reinterpret_cast<HandlerOf>(qxHostSystem[48])("nothing", nullptr), -1);
+
+    static int value = 5;
+    qxPostEvent(display, first, 0, 0, 0, &value); // kind 0: the plug-in keeps it
+    int *owned = static_cast<int *>(std::malloc(sizeof(int)));
+    *owned = 9;
+    qxPostEvent(display, second, 0, 0, 0, owned);
+    EXPECT_EQ(drain(), 0);
+    std::vector<std::string> want = {"MyEvent|5", "pushed|9"};
+    EXPECT_EQ(seen, want);
+    EXPECT_EQ(freed, 1);
+    EXPECT_EQ(reinterpret_cast<Dispatch>(qxHostSystem[46])(L, first, &value), 0);
+    EXPECT_EQ(seen.size(), 3u);
+    int *refused = static_cast<int *>(std::malloc(sizeof(int)));
+    qxPostEvent(display, third, 0, 0, 0, refused);
+    EXPECT_EQ(drain(), 1055);
+    EXPECT_EQ(freed, 2);
 }
 
 } // namespace
