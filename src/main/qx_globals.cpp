@@ -30,6 +30,7 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_platform.h"
+#include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
 #include "platform/qx_upcalls.h"
 #include "platform/requesters/qx_requesters.h"
@@ -159,6 +160,8 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     qxCrc32Init();
     int r = qxInitPlatform();
     if (r)
+        return r;
+    if ((r = x11InitPlatform()))
         return r;
     if ((r = copyPath(startup->programPath, sizeof startup->programPath, qxProgramPath)))
         return r;

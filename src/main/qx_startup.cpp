@@ -28,6 +28,7 @@
 #include "platform/qx_files.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_platform.h"
+#include "platform/x11/x11_display.h"
 #include "platform/qx_timerthread.h"
 
 extern "C" {
@@ -109,6 +110,7 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     qxCloseCatalog();
     qxFreeAudioOutput();
     qxDeleteTempFiles();
+    x11ExitPlatform();
     qxExitPlatform();
     return 0;
 }

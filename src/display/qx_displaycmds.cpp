@@ -1,0 +1,1095 @@
+// Creating, opening, sizing, scaling and closing displays, and the display
+// library's commands that act on them.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/runtime/qx_lists.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmapscale.h"
+#include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
+#include "display/qx_eventqueue.h"
+#include "display/qx_startdisplay.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
+#include "platform/x11/x11_display.h"
+
+namespace {
+
+constexpr int32_t kCenter = -100000, kNative = -110000, kKeep = 100000;
+
+struct FlagName {
+    const char *name;
+    uint32_t flag;
+};
+const FlagName kFlags[] = {
+    {"borderless", QX_DISP_BORDERLESS}, {"sizeable", QX_DISP_SIZEABLE}, {"fixed", QX_DISP_FIXED},
+    {"nohide", QX_DISP_NOHIDE}, {"nomodeswitch", QX_DISP_NOMODESWITCH},
+    {"smoothscale", QX_DISP_SMOOTHSCALE}, {"active", QX_DISP_ACTIVE},
+    {"hidepointer", QX_DISP_HIDEPOINTER}, {"usequartz", QX_DISP_USEQUARTZ},
+    {"noclose", QX_DISP_NOCLOSE}, {"keepproportions", QX_DISP_KEEPPROPORTIONS},
+    {"fitscale", QX_DISP_FITSCALE}, {"keepscreenon", QX_DISP_KEEPSCREENON},
+    {"hidefromtaskbar", QX_DISP_HIDEFROMTASKBAR}, {"hideoptionsmenu", QX_DISP_HIDEOPTIONSMENU},
+    {"nohardwarescale", QX_DISP_NOHARDWARESCALE}, {"disableblanker", QX_DISP_DISABLEBLANKER},
+    {"rememberposition", QX_DISP_REMEMBERPOSITION}, {"maximized", QX_DISP_MAXIMIZED},
+    {"traprmb", QX_DISP_TRAPRMB}, {"noscaleengine", QX_DISP_NOSCALEENGINE},
+    {"nativeunits", QX_DISP_NATIVEUNITS}, {"noliveresize", QX_DISP_NOLIVERESIZE},
+    {"alwaysontop", QX_DISP_ALWAYSONTOP}, {"singlemenu", QX_DISP_SINGLEMENU},
+    {"hidden", QX_DISP_HIDDEN}, {"layers", QX_DISP_LAYERS},
+};
+
+struct ModeName {
+    const char *name;
+    uint32_t mode;
+};
+const ModeName kModes[] = {{"windowed", 1}, {"fullscreen", 2}, {"ask", 3}, {"moderequester", 4},
+                           {"fakefullscreen", 6}, {"fullscreenscale", 7}, {"systemscale", 8}};
+
+void getField(lua_State *L, int t, const char *key)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, t);
+}
+
+int monitorRect(qxDisplay *d, int *x, int *y, int *w, int *h)
+{
+    return qxGetDisplayGeometry(d, x, y, w, h);
+}
+
+int resolveAxis(int32_t v, int size, int screen)
+{
+    if (v >= kCenter - 10000 && v < kCenter + 10000)
+        return (screen - size) / 2 + (v - kCenter);
+    if (v >= -95000 && v < -85000) // #LEFT, #TOP
+        return v + 90000;
+    if (v >= -85000 && v < -75000) // #RIGHT
+        return screen - size + (v + 80000);
+    if (v >= -75000 && v < -65000)
+        return v + 70000;
+    if (v >= -65000 && v < -55000) // #BOTTOM
+        return screen - size + (v + 60000);
+    return v;
+}
+
+// Regions {type, x, y, width, height} up to the first nil; at most 64.
+int readRegions(lua_State *L, int t, const char *key, qxRegion *out, uint32_t *count, bool *given)
+{
+    getField(L, t, key);
+    if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return ERR_WRONGUSAGE;
+    }
+    int list = lua_gettop(L);
+    uint32_t n = 0;
+    int r = 0;
+    for (int i = 0;; i++) {
+        lua_rawgeti(L, list, i);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            if (i == 0) { // lists written from 1
+                lua_rawgeti(L, list, 1);
+                bool one = !lua_isnil(L, -1);
+                lua_pop(L, 1);
+                if (one)
+                    continue;
+            }
+            break;
+        }
+        if (!lua_istable(L, -1) || n >= QX_MAX_REGIONS) {
+            lua_pop(L, 1);
+            r = ERR_WRONGUSAGE;
+            break;
+        }
+        int e = lua_gettop(L);
+        static const char *const names[5] = {"type", "x", "y", "width", "height"};
+        double v[5];
+        for (int k = 0; k < 5 && !r; k++) {
+            getField(L, e, names[k]);
+            if (lua_isnil(L, -1))
+                r = ERR_MISSINGPARAMTR;
+            else if (!lua_isnumber(L, -1))
+                r = ERR_WRONGUSAGE;
+            else
+                v[k] = lua_tonumber(L, -1);
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+        if (r)
+            break;
+        if (v[0] != 14 || v[1] < 0 || v[2] < 0 || v[3] < 1 || v[4] < 1 || v[1] > 1e9 ||
+            v[2] > 1e9 || v[3] > 1e9 || v[4] > 1e9) {
+            r = ERR_WRONGUSAGE;
+            break;
+        }
+        out[n++] = {14, (int32_t)v[1], (int32_t)v[2], (int32_t)v[3], (int32_t)v[4]};
+    }
+    lua_pop(L, 1);
+    if (!r) {
+        *count = n;
+        *given = true;
+    }
+    return r;
+}
+
+// "N%" of base, a number, or #NATIVE; 0 and below are refused by callers.
+int readSize(lua_State *L, int t, const char *key, int base, int native, int *out, bool *found)
+{
+    getField(L, t, key);
+    int r = 0;
+    if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    if (lua_type(L, -1) == LUA_TSTRING) {
+        const char *s = lua_tostring(L, -1);
+        char *end = nullptr;
+        double v = std::strtod(s, &end);
+        if (end == s || *end != '%' || end[1] || v <= 0 || v > 100000)
+            r = ERR_WRONGUSAGE;
+        else
+            *out = (int)(base * v / 100);
+    } else if (lua_isnumber(L, -1)) {
+        double v = lua_tonumber(L, -1);
+        *out = v == kNative ? native : (v > 1e7 || v < -1e7 ? 0 : (int)v);
+    } else {
+        r = ERR_WRONGUSAGE;
+    }
+    lua_pop(L, 1);
+    if (!r)
+        *found = true;
+    return r;
+}
+
+int monitorCount(qxDisplay *d)
+{
+    x11Monitor *list = x11GetMonitors(d);
+    int n = 0;
+    for (x11Monitor *m = list; m; m = m->next)
+        n++;
+    x11FreeMonitors(list);
+    return n;
+}
+
+int nativeSize(qxDisplay *d, bool width)
+{
+    int x, y, w, h;
+    if (monitorRect(d, &x, &y, &w, &h))
+        return 0;
+    return width ? w : h;
+}
+
+} // namespace
+
+extern "C" {
+
+qxDisplay *qxImplicitDisplay;
+
+int qxLookupDisplayMode(const char *name, uint32_t *mode)
+{
+    for (const ModeName &m : kModes)
+        if (!strcasecmp(m.name, name)) {
+            *mode = m.mode;
+            return 0;
+        }
+    return ERR_WRONGUSAGE;
+}
+
+void qxLetterbox(qxDisplay *d, int W, int H, int bw, int bh)
+{
+    d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+    if (!(d->flags & QX_DISP_KEEPPROPORTIONS) || bw < 1 || bh < 1) {
+        d->scaledWidth = (uint32_t)W;
+        d->scaledHeight = (uint32_t)H;
+    } else {
+        int sh = (int)((double)bh / bw * W);
+        if (sh <= H) {
+            d->scaledWidth = (uint32_t)W;
+            d->scaledHeight = (uint32_t)sh;
+            d->marginTop = (H - sh) / 2;
+            d->marginBottom = H - sh - d->marginTop;
+        } else {
+            int sw = (int)((double)bw / bh * H);
+            d->scaledWidth = (uint32_t)sw;
+            d->scaledHeight = (uint32_t)H;
+            d->marginLeft = (W - sw) / 2;
+            d->marginRight = W - sw - d->marginLeft;
+        }
+    }
+    d->scaleX = (double)d->scaledWidth / (bw > 0 ? bw : 1);
+    d->scaleY = (double)d->scaledHeight / (bh > 0 ? bh : 1);
+}
+
+int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
+{
+    int r = 0;
+    for (const FlagName &f : kFlags) {
+        getField(L, t, f.name);
+        if (!lua_isnil(L, -1)) {
+            if (lua_toboolean(L, -1) && !(lua_isnumber(L, -1) && lua_tonumber(L, -1) == 0))
+                d->flags |= f.flag;
+            else
+                d->flags &= ~f.flag;
+        }
+        lua_pop(L, 1);
+    }
+    bool found = false, dragGiven = false, sizeGiven = false;
+    if ((r = readRegions(L, t, "dragregion", d->dragRegionsCopy, &d->dragRegionCount, &dragGiven)))
+        return r;
+    if ((r = readRegions(L, t, "sizeregion", d->sizeRegionsCopy, &d->sizeRegionCount, &sizeGiven)))
+        return r;
+    d->dragRegionsGiven |= dragGiven;
+    d->sizeRegionsGiven |= sizeGiven;
+    int v;
+    int found2 = 0;
+    if (qxGetFieldInt(L, t, "x", &v, &found2))
+        d->x = v;
+    if (qxGetFieldInt(L, t, "y", &v, &found2))
+        d->y = v;
+    int mon = (int)d->monitor + 1;
+    if (qxGetFieldInt(L, t, "monitor", &mon, &found2) && mon != 1) {
+        if (mon > 1 && !qxRequireVersion(6, 0))
+            return ERR_OLDAPPLET;
+        if (mon < 1 || mon > monitorCount(d))
+            return ERR_MONITORRANGE;
+        d->monitor = (uint32_t)(mon - 1);
+    }
+    getField(L, t, "title");
+    if (!lua_isnil(L, -1) && lua_type(L, -1) != LUA_TSTRING && !lua_isnumber(L, -1)) {
+        lua_pop(L, 1);
+        return ERR_WRONGUSAGE;
+    }
+    if (!lua_isnil(L, -1))
+        std::snprintf(d->title, sizeof d->title, "%s", lua_tostring(L, -1));
+    lua_pop(L, 1);
+    getField(L, t, "xserver");
+    if (!lua_isnil(L, -1)) {
+        if (lua_type(L, -1) != LUA_TSTRING && !lua_isnumber(L, -1)) {
+            lua_pop(L, 1);
+            return ERR_WRONGUSAGE;
+        }
+        const char *s = lua_tostring(L, -1);
+        if (s[0] && !qxRequireVersion(6, 0)) {
+            lua_pop(L, 1);
+            return ERR_OLDAPPLET;
+        }
+        std::snprintf(d->xServer, sizeof d->xServer, "%s", s);
+    }
+    lua_pop(L, 1);
+    int w = d->width, h = d->height;
+    found = false;
+    if ((r = readSize(L, t, "width", w, kNative, &w, &found)))
+        return r;
+    if (found && w == kNative)
+        w = nativeSize(d, true);
+    bool foundH = false;
+    if ((r = readSize(L, t, "height", h, kNative, &h, &foundH)))
+        return r;
+    if (foundH && h == kNative)
+        h = nativeSize(d, false);
+    if ((found && w < 1) || (foundH && h < 1))
+        return ERR_WRONGUSAGE;
+    d->width = w;
+    d->height = h;
+    int fill = (int)(d->fillStyle ? d->fillStyle : 1);
+    if (qxGetFieldInt(L, t, "fillstyle", &fill, &found2)) {
+        if (fill < 0 || fill > 3)
+            return ERR_WRONGUSAGE;
+        d->fillStyle = fill ? (uint32_t)fill : 1;
+    }
+    int colour = (int)d->fillColor;
+    if (qxGetFieldColor(L, t, "color", &colour, &found2))
+        d->fillColor = (uint32_t)colour & 0xFFFFFF;
+    int sm;
+    if (qxGetFieldInt(L, t, "scalemode", &sm, &found2)) {
+        if (sm < 0 || sm > 2)
+            return ERR_WRONGUSAGE;
+        d->autoScale = sm == 1;
+        d->layerScale = sm == 2;
+        if (!sm)
+            d->scaledWidth = d->scaledHeight = 0;
+    }
+    int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
+    bool fw = false, fh = false;
+    if ((r = readSize(L, t, "scalewidth", d->width, kNative, &sw, &fw)))
+        return r;
+    if ((r = readSize(L, t, "scaleheight", d->height, kNative, &sh, &fh)))
+        return r;
+    if (fw && sw == kNative)
+        sw = nativeSize(d, true);
+    if (fh && sh == kNative)
+        sh = nativeSize(d, false);
+    if ((fw && sw < 1) || (fh && sh < 1))
+        return ERR_WRONGUSAGE;
+    if (fw)
+        d->scaledWidth = (uint32_t)sw;
+    if (fh)
+        d->scaledHeight = (uint32_t)sh;
+    if (create) {
+        getField(L, t, "mode");
+        if (!lua_isnil(L, -1)) {
+            const char *m = lua_tostring(L, -1);
+            r = m ? qxLookupDisplayMode(m, &d->mode) : ERR_WRONGUSAGE;
+        }
+        lua_pop(L, 1);
+        if (r)
+            return r;
+    }
+    qxGetFieldInt(L, t, "orientation", reinterpret_cast<int *>(&d->orientation), &found2);
+    return 0;
+}
+
+// The default and given regions clipped to the display size.
+void qxResetRegions(qxDisplay *d)
+{
+    auto clip = [&](qxRegion &g) {
+        // A display smaller than the default corner region starts it at 0.
+        if (g.x < 0)
+            g.width += g.x, g.x = 0;
+        if (g.y < 0)
+            g.height += g.y, g.y = 0;
+        if (g.x >= d->width)
+            g.x = d->width - 1;
+        if (g.y >= d->height)
+            g.y = d->height - 1;
+        if (g.x + g.width > d->width)
+            g.width = d->width - g.x;
+        if (g.y + g.height > d->height)
+            g.height = d->height - g.y;
+        g.width = std::max(g.width, 1);
+        g.height = std::max(g.height, 1);
+    };
+    if (!d->dragRegionsGiven) {
+        d->dragRegionCount = 1;
+        d->dragRegionsCopy[0] = {14, 0, 0, d->width, 15};
+    }
+    if (!d->sizeRegionsGiven) {
+        d->sizeRegionCount = 1;
+        d->sizeRegionsCopy[0] = {14, d->width - 10, d->height - 10, 10, 10};
+    }
+    double fx = d->autoScale && d->dragRegionsGiven ? d->scaleX : 1.0;
+    double fy = d->autoScale && d->dragRegionsGiven ? d->scaleY : 1.0;
+    for (uint32_t i = 0; i < d->dragRegionCount; i++) {
+        qxRegion g = d->dragRegionsCopy[i];
+        g = {14, (int32_t)(g.x * fx), (int32_t)(g.y * fy), (int32_t)(g.width * fx),
+             (int32_t)(g.height * fy)};
+        clip(g);
+        d->dragRegions[i] = g;
+    }
+    fx = d->autoScale && d->sizeRegionsGiven ? d->scaleX : 1.0;
+    fy = d->autoScale && d->sizeRegionsGiven ? d->scaleY : 1.0;
+    for (uint32_t i = 0; i < d->sizeRegionCount; i++) {
+        qxRegion g = d->sizeRegionsCopy[i];
+        g = {14, (int32_t)(g.x * fx), (int32_t)(g.y * fy), (int32_t)(g.width * fx),
+             (int32_t)(g.height * fy)};
+        clip(g);
+        d->sizeRegions[i] = g;
+    }
+}
+
+int qxRefreshWholeDisplay(qxDisplay *d, int)
+{
+    if (!d || d->state == QX_DISPSTATE_CLOSED || !d->bgpic || !x11Data(d))
+        return 0;
+    qxBGPic *b = d->bgpic;
+    qxBitMap *src = b->bitmap;
+    if (d->autoScale && d->scaledWidth && d->scaledHeight) {
+        // Margins are filled with 0 (black); coordinates count from the
+        // picture's origin, the odd pixel goes right or down.
+        const int mL = d->marginLeft, mT = d->marginTop;
+        const int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
+        if (mL)
+            x11FillRect(d, -mL, -mT, mL, d->height, 0);
+        if (d->marginRight)
+            x11FillRect(d, sw, -mT, d->marginRight, d->height, 0);
+        if (mT)
+            x11FillRect(d, -mL, -mT, d->width, mT, 0);
+        if (d->marginBottom)
+            x11FillRect(d, -mL, sh, d->width, d->marginBottom, 0);
+        if (d->scaledWidth != (uint32_t)b->width || d->scaledHeight != (uint32_t)b->height) {
+            if (!d->scaledBitMap || d->scaledBitMap->width != d->scaledWidth ||
+                d->scaledBitMap->height != d->scaledHeight) {
+                qxFreeBitMap(d->scaledBitMap);
+                d->scaledBitMap = qxAllocBitMap(d->scaledWidth, d->scaledHeight, 0, nullptr);
+                if (!d->scaledBitMap)
+                    return ERR_BITMAP;
+            }
+            if (int r = qxScalePixels(src, nullptr, nullptr, 0, 0, d->scaledBitMap, b->width,
+                                      b->height, (int32_t)d->scaledWidth,
+                                      (int32_t)d->scaledHeight,
+                                      (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr,
+                                      nullptr, nullptr))
+                return r;
+            src = d->scaledBitMap;
+        }
+    }
+    qxBitMapLock lock;
+    if (!qxLockBitMap(src, 1, &lock))
+        return ERR_LOCKBMAP;
+    int r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, src->width,
+                         src->height, (int)lock.pixelFormat, 0, 0, d, 0, 0, (int)src->width,
+                         (int)src->height, 0);
+    qxUnLockBitMap(&lock);
+    return r;
+}
+
+// Puts the display in window coordinates: position constants resolved
+// against the monitor, the monitor's origin added.
+int qxPlaceDisplay(qxDisplay *d)
+{
+    int mx, my, mw, mh;
+    if (int r = monitorRect(d, &mx, &my, &mw, &mh))
+        return r;
+    if (int r = x11GetBorderSizes(d))
+        return r;
+    int fw = d->width + d->borderWidth, fh = d->height + d->borderHeight;
+    if (d->monitorRelativeX || d->x < -1000)
+        d->x = resolveAxis(d->x, fw, mw) + mx;
+    if (d->monitorRelativeY || d->y < -1000)
+        d->y = resolveAxis(d->y, fh, mh) + my;
+    d->monitorRelativeX = d->monitorRelativeY = 0;
+    return 0;
+}
+
+int qxEnsureWindowing(void)
+{
+    static bool ready;
+    if (ready)
+        return 0;
+    if (int r = x11InitWindowing(nullptr))
+        return r;
+    ready = true;
+    return 0;
+}
+
+int qxRealiseDisplay(qxDisplay *d, int activate)
+{
+    if (int r = qxEnsureWindowing())
+        return r;
+    if (int r = qxPlaceDisplay(d))
+        return r;
+    qxResetRegions(d);
+    if (d->mode == 6) {
+        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+        d->fakeFullScreen = 1;
+    }
+    if (!x11Data(d))
+        if (int r = x11AllocDisplayData(d))
+            return r;
+    int r = x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0);
+    if (r == ERR_WINDOW || r == ERR_DISPLAYSIZE) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
+        qxSetErrorString(size);
+        return ERR_DISPLAYSIZE;
+    }
+    if (r)
+        return r;
+    d->state = QX_DISPSTATE_OPEN;
+    d->activation = (uint32_t)activate;
+    if (!(d->flags & QX_DISP_HIDEPOINTER))
+        x11ShowPointer(d);
+    qxRefreshWholeDisplay(d, 0);
+    return 0;
+}
+
+void qxCloseDisplayWindow(qxDisplay *d)
+{
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return;
+    if (x11Data(d))
+        x11CloseDisplay(d);
+    std::memset(&d->input, 0, sizeof d->input);
+    d->state = QX_DISPSTATE_CLOSED;
+    d->activation = 0;
+    d->fullScreen = 0;
+}
+
+// Resizes the display to a window of width x height: the BGPic follows an
+// unscaled display (refilled), an autoscaled one keeps its picture.
+int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
+{
+    if (width < 1 || height < 1)
+        return ERR_WRONGUSAGE;
+    if (d->autoScale) {
+        qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
+                    d->bgpic ? d->bgpic->height : height);
+    } else if (d->bgpic && (d->bgpic->width != width || d->bgpic->height != height)) {
+        qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
+        if (!bm)
+            return ERR_BITMAP;
+        if (int r = qxFillBitMapColour(bm, d->bgpic->fillColor)) {
+            qxFreeBitMap(bm);
+            return r;
+        }
+        qxFreeBitMap(d->bgpic->bitmap);
+        d->bgpic->bitmap = bm;
+        d->bgpic->width = width;
+        d->bgpic->height = height;
+    }
+    bool changed = d->width != width || d->height != height;
+    d->width = width;
+    d->height = height;
+    if (x != kKeep)
+        d->x = x;
+    if (y != kKeep)
+        d->y = y;
+    qxResetRegions(d);
+    if (changed && d->state != QX_DISPSTATE_CLOSED)
+        qxRefreshWholeDisplay(d, 0);
+    return 0;
+}
+
+// The pump's up-call: the window already has the new size.
+static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
+{
+    return qxDisplayRescale(d, width, height, x, y);
+}
+
+int qxInitDisplays(void)
+{
+    if (int r = qxInitDisplayList())
+        return r;
+    qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
+    qxUpcalls.displayRescale = rescaleFromWindow;
+    return 0;
+}
+
+int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qxDisplay **out)
+{
+    *out = nullptr;
+    if (!automatic) {
+        qxDisplay *old = nullptr;
+        if (!qxFindDisplay({id, nullptr}, &old) && old) {
+            if (qxCurrentDisplay == old && old->state == QX_DISPSTATE_CLOSED)
+                qxCurrentDisplay = nullptr;
+            qxBGPic *b = old->bgpicOwned ? old->bgpic : nullptr;
+            qxBitMap *scaled = old->scaledBitMap;
+            if (int r = qxFreeDisplay(L, old))
+                return r;
+            if (qxImplicitDisplay == old)
+                qxImplicitDisplay = nullptr;
+            qxFreeBGPicRecord(b);
+            qxFreeBitMap(scaled);
+        }
+    }
+    qxDisplay *d = qxNewDisplayRecord(id);
+    if (!d)
+        return ERR_MEM;
+    d->x = d->y = kCenter;
+    d->width = 640;
+    d->height = 480;
+    d->fillStyle = 1;
+    d->monitorRelativeX = d->monitorRelativeY = 1;
+    d->systemScaleFactor = d->scriptScaleFactor = 1.0;
+    if (tags) {
+        if (int r = qxReadDisplayTags(L, tags, d, 1)) {
+            std::free(d);
+            return r;
+        }
+    }
+    if (d->mode == 7) {
+        int mw = nativeSize(d, true), mh = nativeSize(d, false);
+        d->scaledWidth = (uint32_t)mw;
+        d->scaledHeight = (uint32_t)mh;
+        d->autoScale = 1;
+        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+        d->mode = 1;
+    }
+    if (d->mode == 8)
+        d->mode = 1;
+    if (d->scaledWidth && !d->autoScale && !d->layerScale)
+        d->autoScale = 1;
+    if (d->autoScale)
+        d->flags |= QX_DISP_AUTOSCALE;
+    if (!d->autoScale && !d->layerScale)
+        d->scaledWidth = d->scaledHeight = 0;
+    qxBGPic *b = nullptr;
+    if (int r = qxAllocBGPic(0, 1, d->width, d->height, d->fillColor, &b)) {
+        std::free(d);
+        return r;
+    }
+    d->bgpic = b;
+    d->bgpicOwned = 1;
+    if (d->autoScale) {
+        int W = d->scaledWidth ? (int)d->scaledWidth : d->width;
+        int H = d->scaledHeight ? (int)d->scaledHeight : d->height;
+        qxLetterbox(d, W, H, d->width, d->height);
+        d->width = W;
+        d->height = H;
+    }
+    d->cursorRightMargin = b->width - 1;
+    if (int r = x11AllocDisplayData(d)) {
+        qxFreeBGPicRecord(b);
+        std::free(d);
+        return r;
+    }
+    if (automatic) {
+        d->header.automatic = d;
+        d->header.id = (uint32_t)(uintptr_t)d;
+    }
+    qxAppendDisplay(d);
+    *out = d;
+    return 0;
+}
+
+}
+
+// Commands.
+namespace {
+
+int argDisplay(lua_State *L, int n, qxDisplay **out)
+{
+    return qxFindDisplay(qxGetObjectIDArg(L, n), out);
+}
+
+int cmdCreateDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    int automatic = 0;
+    uint32_t id = qxGetNewIDArg(L, 1, &automatic);
+    int tags = 0;
+    if (lua_gettop(L) >= 2 && !lua_isnil(L, 2)) {
+        if (!lua_istable(L, 2))
+            return ERR_WRONGUSAGE;
+        tags = 2;
+    }
+    qxDisplay *d = nullptr;
+    if (int r = qxCreateDisplayRecord(L, id, automatic, tags, &d))
+        return r;
+    if (!automatic && qxImplicitDisplayId(qxGetAppletRecord(L)) == (int64_t)id)
+        qxImplicitDisplay = d;
+    if (!qxCurrentDisplay)
+        qxCurrentDisplay = d;
+    if (automatic)
+        return qxPushObjectID(L, {d->header.id, d});
+    return 0;
+}
+
+int cmdOpenDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxDisplay *d;
+    if (int r = argDisplay(L, 1, &d))
+        return r;
+    if (d->state != QX_DISPSTATE_CLOSED)
+        return ERR_WRONGUSAGE;
+    bool noselect = false;
+    if (lua_istable(L, 2)) {
+        int v = 0, f = 0;
+        if (qxGetFieldInt(L, 2, "noselect", &v, &f))
+            noselect = v != 0;
+        int x = d->x, y = d->y;
+        if (qxGetFieldInt(L, 2, "x", &x, &f))
+            d->x = x, d->monitorRelativeX = 1;
+        if (qxGetFieldInt(L, 2, "y", &y, &f))
+            d->y = y, d->monitorRelativeY = 1;
+        getField(L, 2, "mode");
+        int r = 0;
+        if (!lua_isnil(L, -1))
+            r = lua_tostring(L, -1) ? qxLookupDisplayMode(lua_tostring(L, -1), &d->mode)
+                                    : ERR_WRONGUSAGE;
+        lua_pop(L, 1);
+        if (r)
+            return r;
+    } else if (lua_gettop(L) >= 2) {
+        noselect = luaL_checknumber(L, 2) != 0;
+    }
+    if (d->mode != 1 && d->mode != 6)
+        return ERR_UNSUPPORTEDFEAT;
+    if (int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0))
+        return r;
+    if (!noselect)
+        qxCurrentDisplay = d;
+    return 0;
+}
+
+int cmdCloseDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d;
+    if (int r = argDisplay(L, 1, &d))
+        return r;
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return ERR_WRONGUSAGE;
+    qxCloseDisplayWindow(d);
+    return 0;
+}
+
+int cmdFreeDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d;
+    if (int r = argDisplay(L, 1, &d))
+        return r;
+    if (d == qxCurrentDisplay)
+        return ERR_FREEADISPLAY;
+    qxBGPic *b = d->bgpicOwned ? d->bgpic : nullptr;
+    qxBitMap *scaled = d->scaledBitMap;
+    if (int r = qxFreeDisplay(L, d))
+        return r;
+    if (qxImplicitDisplay == d)
+        qxImplicitDisplay = nullptr;
+    qxFreeBGPicRecord(b);
+    qxFreeBitMap(scaled);
+    return 0;
+}
+
+int cmdSelectDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxDisplay *d;
+    if (int r = argDisplay(L, 1, &d))
+        return r;
+    qxCurrentDisplay = d;
+    if (d->state == QX_DISPSTATE_OPEN && !(lua_gettop(L) >= 2 && lua_toboolean(L, 2)))
+        x11ActivateWindow(d);
+    return 0;
+}
+
+int cmdActivateDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxDisplay *d;
+    if (int r = argDisplay(L, 1, &d))
+        return r;
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return ERR_CLOSEDDISPLAY;
+    x11ActivateWindow(d);
+    return 0;
+}
+
+qxDisplay *current() { return qxCurrentDisplay; }
+
+int cmdShowDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxDisplay *d = current();
+    if (!d || d->state != QX_DISPSTATE_MINIMIZED)
+        return ERR_WRONGUSAGE;
+    x11ShowWindow(d, 0);
+    d->state = QX_DISPSTATE_OPEN;
+    return 0;
+}
+
+int cmdHideDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    qxDisplay *d = current();
+    if (!d || d->state != QX_DISPSTATE_OPEN)
+        return ERR_WRONGUSAGE;
+    x11ShowWindow(d, 1);
+    d->state = QX_DISPSTATE_MINIMIZED;
+    return 0;
+}
+
+int cmdSetTitle(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = current();
+    const char *t = luaL_checkstring(L, 1);
+    if (!d)
+        return ERR_WRONGUSAGE;
+    std::snprintf(d->title, sizeof d->title, "%s", t);
+    if (d->state != QX_DISPSTATE_CLOSED && x11Data(d) && x11Data(d)->display) {
+        x11SetTitle(d);
+        XFlush(x11Data(d)->display); // nothing else may follow to send it
+    }
+    return 0;
+}
+
+// A size argument: number, "N%" of base, #NATIVE or #KEEPASPRAT (kept as 100000).
+int sizeArg(lua_State *L, int n, int base, int native, int *out)
+{
+    if (lua_type(L, n) == LUA_TSTRING) {
+        const char *s = lua_tostring(L, n);
+        char *end = nullptr;
+        double v = std::strtod(s, &end);
+        if (end == s || *end != '%' || end[1] || v <= 0 || v > 100000)
+            return ERR_WRONGUSAGE;
+        *out = (int)(base * v / 100);
+        return 0;
+    }
+    double v = luaL_checknumber(L, n);
+    *out = v == kNative ? native : (v > 1e7 || v < -1e7) ? 0 : (int)v;
+    return 0;
+}
+
+int cmdChangeDisplaySize(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    qxDisplay *d = current();
+    if (!d || !d->bgpic)
+        return ERR_WRONGUSAGE;
+    int bw = d->bgpic->width, bh = d->bgpic->height, w, h;
+    if (int r = sizeArg(L, 1, bw, nativeSize(d, true), &w))
+        return r;
+    if (int r = sizeArg(L, 2, bh, nativeSize(d, false), &h))
+        return r;
+    if (w == kKeep && h == kKeep)
+        return ERR_WRONGUSAGE;
+    if (w == kKeep)
+        w = (int)((double)bw / bh * h);
+    else if (h == kKeep)
+        h = (int)((double)bh / bw * w);
+    if (w < 1 || h < 1)
+        return ERR_BADDIMENSIONS;
+    int x = kCenter, y = kCenter;
+    if (lua_istable(L, 3)) {
+        int f = 0, s = 0;
+        qxGetFieldInt(L, 3, "x", &x, &f);
+        qxGetFieldInt(L, 3, "y", &y, &f);
+        if (qxGetFieldInt(L, 3, "smooth", &s, &f))
+            d->flags = s ? d->flags | QX_DISP_SMOOTHSCALE : d->flags & ~QX_DISP_SMOOTHSCALE;
+    } else if (lua_gettop(L) >= 3) {
+        d->flags = luaL_checknumber(L, 3) != 0 ? d->flags | QX_DISP_SMOOTHSCALE
+                                              : d->flags & ~QX_DISP_SMOOTHSCALE;
+    }
+    int oldX = d->x, oldY = d->y;
+    if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))
+        return r;
+    d->x = x == kKeep ? oldX : x;
+    d->y = y == kKeep ? oldY : y;
+    d->monitorRelativeX = x != kKeep;
+    d->monitorRelativeY = y != kKeep;
+    if (d->state != QX_DISPSTATE_CLOSED) {
+        d->monitorRelativeX = d->monitorRelativeX && x != kKeep;
+        if (d->x < -1000 || d->y < -1000) {
+            // Centring is relative to the monitor.
+            d->monitorRelativeX = d->x < -1000;
+            d->monitorRelativeY = d->y < -1000;
+        } else {
+            d->monitorRelativeX = d->monitorRelativeY = 0;
+        }
+        if (int r = qxPlaceDisplay(d))
+            return r;
+        x11MoveSizeWindow(d);
+        qxRefreshWholeDisplay(d, 0);
+    }
+    return 0;
+}
+
+int cmdMoveDisplay(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxDisplay *d = current();
+    if (!d)
+        return ERR_WRONGUSAGE;
+    d->x = (int)luaL_checknumber(L, 1);
+    d->y = (int)luaL_checknumber(L, 2);
+    d->monitorRelativeX = d->x < -1000;
+    d->monitorRelativeY = d->y < -1000;
+    if (int r = qxPlaceDisplay(d))
+        return r;
+    if (d->state != QX_DISPSTATE_CLOSED)
+        x11MoveWindow(d);
+    return 0;
+}
+
+// Replaces an unscaled display's BGPic pixels by a new size or fill.
+int refillBGPic(qxBGPic *b, int width, int height, uint32_t colour)
+{
+    qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
+    if (!bm)
+        return ERR_BITMAP;
+    if (int r = qxFillBitMapColour(bm, colour)) {
+        qxFreeBitMap(bm);
+        return r;
+    }
+    qxFreeBitMap(b->bitmap);
+    b->bitmap = bm;
+    b->width = width;
+    b->height = height;
+    b->fillColor = colour;
+    return 0;
+}
+
+constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOHIDE |
+                                  QX_DISP_USEQUARTZ | QX_DISP_NOCLOSE | QX_DISP_KEEPPROPORTIONS |
+                                  QX_DISP_FITSCALE | QX_DISP_KEEPSCREENON |
+                                  QX_DISP_HIDEFROMTASKBAR | QX_DISP_HIDEOPTIONSMENU |
+                                  QX_DISP_NOHARDWARESCALE | QX_DISP_MAXIMIZED | QX_DISP_BORDERLESS;
+
+int cmdSetDisplayAttributes(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = current();
+    if (!lua_istable(L, 1) || !d || !d->bgpic)
+        return ERR_WRONGUSAGE;
+    // Tags go into a copy first: an error changes nothing.
+    auto *copy = static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay)));
+    if (!copy)
+        return ERR_MEM;
+    std::memcpy(copy, d, sizeof *copy);
+    copy->width = d->bgpic->width;
+    copy->height = d->bgpic->height;
+    const int oldX = d->x, oldY = d->y;
+    copy->x = copy->y = 200000; // not given
+    if (int r = qxReadDisplayTags(L, 1, copy, 0)) {
+        std::free(copy);
+        return r;
+    }
+    qxDisplay &c = *copy;
+    const bool moved = c.x != 200000 || c.y != 200000;
+    const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
+    const bool refill = c.fillColor != d->bgpic->fillColor;
+    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
+    const bool retitle = std::strcmp(c.title, d->title) != 0;
+    if (resized || refill) {
+        if (int r = refillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+            std::free(copy);
+            return r;
+        }
+    }
+    const int bgW = c.width, bgH = c.height;
+    int winW = d->width, winH = d->height;
+    if (c.x == 200000)
+        c.x = oldX;
+    if (c.y == 200000)
+        c.y = oldY;
+    c.width = d->width;
+    c.height = d->height;
+    const uint32_t oldFlags = d->flags;
+    std::memcpy(d, copy, sizeof *d);
+    std::free(copy);
+    if (d->scaledWidth && !d->autoScale && !d->layerScale)
+        d->autoScale = 1;
+    if (d->autoScale) {
+        if (d->scaledWidth && d->scaledHeight) {
+            winW = (int)d->scaledWidth + d->marginLeft + d->marginRight;
+            winH = (int)d->scaledHeight + d->marginTop + d->marginBottom;
+        }
+        qxLetterbox(d, winW, winH, bgW, bgH);
+    } else {
+        d->scaledWidth = d->scaledHeight = 0;
+        d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+        d->scaleX = d->scaleY = 1.0;
+        winW = bgW;
+        winH = bgH;
+    }
+    const bool sizeChanged = winW != d->width || winH != d->height;
+    d->width = winW;
+    d->height = winH;
+    if (resized && !moved)
+        d->x = d->y = kCenter, d->monitorRelativeX = d->monitorRelativeY = 1;
+    else if (moved)
+        d->monitorRelativeX = d->x < -1000, d->monitorRelativeY = d->y < -1000;
+    qxResetRegions(d);
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return 0;
+    if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved && !(resized)) {
+        // The client area stays where it was.
+        if (d->flags & QX_DISP_BORDERLESS) {
+            d->x += d->borderLeft;
+            d->y += d->borderTop;
+        } else {
+            x11GetBorderSizes(d);
+            d->x -= d->borderLeft;
+            d->y -= d->borderTop;
+        }
+    }
+    if (reopen) {
+        const uint32_t activation = d->activation;
+        qxCloseDisplayWindow(d);
+        return qxRealiseDisplay(d, (int)activation);
+    }
+    if (int r = qxPlaceDisplay(d))
+        return r;
+    if (sizeChanged)
+        x11MoveSizeWindow(d);
+    else if (moved)
+        x11MoveWindow(d);
+    if (retitle) {
+        x11SetTitle(d);
+        if (x11Data(d) && x11Data(d)->display)
+            XFlush(x11Data(d)->display);
+    }
+    return qxRefreshWholeDisplay(d, 0);
+}
+
+int cmdGetMonitors(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    x11Monitor *list = x11GetMonitors(current());
+    if (!list)
+        return ERR_MEM;
+    lua_newtable(L);
+    int i = 0;
+    for (x11Monitor *m = list; m; m = m->next, i++) {
+        lua_newtable(L);
+        qxSetFieldInt(L, "x", (int)m->x);
+        qxSetFieldInt(L, "y", (int)m->y);
+        qxSetFieldInt(L, "width", (int)m->width);
+        qxSetFieldInt(L, "height", (int)m->height);
+        lua_rawseti(L, -2, i);
+    }
+    x11FreeMonitors(list);
+    return 1;
+}
+
+int cmdGetDisplayModes(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    int mon = lua_gettop(L) >= 1 ? (int)luaL_checknumber(L, 1) : 1;
+    qxDisplay *d = current();
+    if (mon < 1 || mon > monitorCount(d))
+        return ERR_MONITORRANGE;
+    std::vector<x11ScreenMode> modes(256);
+    int n = x11GetScreenModes(d, modes.data());
+    if (n < 0)
+        n = 0;
+    modes.resize((size_t)std::min(n, 256));
+    std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
+        return a.width != b.width ? a.width < b.width : a.height < b.height;
+    });
+    lua_newtable(L);
+    for (size_t i = 0; i < modes.size(); i++) {
+        lua_newtable(L);
+        qxSetFieldInt(L, "width", (int)modes[i].width);
+        qxSetFieldInt(L, "height", (int)modes[i].height);
+        lua_rawseti(L, -2, (int)i);
+    }
+    return 1;
+}
+
+int cmdScreenStub(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
+
+} // namespace
+
+extern "C" {
+const qxCommandDef qxDisplayCommandTable[] = {
+    {"ChangeDisplaySize", cmdChangeDisplaySize},
+    {"SetTitle", cmdSetTitle},
+    {"MoveDisplay", cmdMoveDisplay},
+    {"HideDisplay", cmdHideDisplay},
+    {"ShowDisplay", cmdShowDisplay},
+    {"SetDisplayAttributes", cmdSetDisplayAttributes},
+    {"CreateDisplay", cmdCreateDisplay},
+    {"FreeDisplay", cmdFreeDisplay},
+    {"OpenDisplay", cmdOpenDisplay},
+    {"CloseDisplay", cmdCloseDisplay},
+    {"SelectDisplay", cmdSelectDisplay},
+    {"ActivateDisplay", cmdActivateDisplay},
+    {"GetDisplayModes", cmdGetDisplayModes},
+    {"GetMonitors", cmdGetMonitors},
+    {"GetPubScreens", cmdScreenStub},
+    {"ShowScreen", cmdScreenStub},
+    {"HideScreen", cmdScreenStub},
+    {"SetScreenTitle", cmdScreenStub},
+    {"GetFrontScreen", cmdScreenStub},
+    {"SetSubtitle", cmdScreenStub},
+    {nullptr, nullptr},
+};
+}

@@ -1,0 +1,29 @@
+// Display creation, windows, sizing and refresh shared by the display
+// library and start-up.
+#pragma once
+#include <cstdint>
+
+#include "core/commands/qx_commands.h"
+#include "display/qx_display.h"
+
+extern "C" {
+extern const qxCommandDef qxDisplayCommandTable[];
+// The default display start-up added for an applet that declares none.
+extern qxDisplay *qxImplicitDisplay;
+// The display list and the pump's up-calls for refresh and rescale.
+int qxInitDisplays(void);
+// A new display from the tag table at index tags (0: none); 0 or its error.
+int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qxDisplay **out);
+int qxReadDisplayTags(lua_State *L, int t, qxDisplay *display, int create);
+int qxLookupDisplayMode(const char *name, uint32_t *mode);
+// Scaled size and margins of an autoscaled display in a W x H window.
+void qxLetterbox(qxDisplay *display, int W, int H, int bgpicWidth, int bgpicHeight);
+void qxResetRegions(qxDisplay *display);
+int qxPlaceDisplay(qxDisplay *display);
+// Makes the wake-up pipe and window icon before the first window.
+int qxEnsureWindowing(void);
+int qxRealiseDisplay(qxDisplay *display, int activate);
+void qxCloseDisplayWindow(qxDisplay *display);
+int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
+int qxRefreshWholeDisplay(qxDisplay *display, int flags);
+}
