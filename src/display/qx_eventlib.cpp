@@ -126,18 +126,46 @@ uint32_t *buttonFlag(qxDisplay *d, int which)
                                                           : &d->input.middleButton;
 }
 
+// A press of this kind waiting in the runtime queue for the display. A
+// click can be pressed and released within one poll, so the held flags
+// alone may never show it.
+bool queuedPress(qxDisplay *d, uint32_t type, uint32_t code)
+{
+    bool found = false;
+    if (qxLockEventQueue() != 0)
+        return false;
+    for (qxQueuedEvent *n = qxEventQueue; n && !found; n = n->next) {
+        if (n->display != d || n->type != type)
+            continue;
+        if (type == 1 || type == 2 || type == 16)
+            found = n->param3 != 0;
+        else
+            found = n->param1 != 0 && (code == 0 || n->param3 == code);
+    }
+    qxUnlockEventQueue();
+    return found;
+}
+
+// Waits until the state is held (or a press is queued), then until it is
+// released; the queue is emptied afterwards.
+template <typename Held> int waitPressRelease(lua_State *L, qxDisplay *d, uint32_t type, uint32_t code, Held held)
+{
+    if (int r = waitUntil(L, [&] { return qxCurrentDisplay != d || held() || queuedPress(d, type, code); }))
+        return r;
+    if (int r = waitUntil(L, [&] { return qxCurrentDisplay != d || !held(); }))
+        return r;
+    qxFlushEvents(L, 0xFFFFFFFFu, 1);
+    return 0;
+}
+
 int waitMouse(lua_State *L, int which)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
     qxDisplay *d = qxCurrentDisplay;
     if (!d)
         return ERR_WRONGUSAGE;
-    if (int r = waitUntil(L, [&] { return qxCurrentDisplay != d || *buttonFlag(d, which) != 0; }))
-        return r;
-    if (int r = waitUntil(L, [&] { return qxCurrentDisplay != d || *buttonFlag(d, which) == 0; }))
-        return r;
-    qxFlushEvents(L, 0xFFFFFFFFu, 1);
-    return 0;
+    const uint32_t types[3] = {1, 2, 16};
+    return waitPressRelease(L, d, types[which], 0, [&] { return *buttonFlag(d, which) != 0; });
 }
 
 int whileMouse(lua_State *L, int which)
@@ -242,13 +270,9 @@ int cmdWaitKeyDown(lua_State *L)
         return -held;
     if (!d)
         return ERR_WRONGUSAGE;
-    auto isHeld = [&] { return qxCurrentDisplay != d || keyHeld(L, d, raw) == 1; };
-    if (int r = waitUntil(L, isHeld))
-        return r;
-    if (int r = waitUntil(L, [&] { return qxCurrentDisplay != d || keyHeld(L, d, raw) == 0; }))
-        return r;
-    qxFlushEvents(L, 0xFFFFFFFFu, 1);
-    return 0;
+    const char *name = luaL_checkstring(L, 1);
+    uint32_t code = strcasecmp(name, "any") ? qxKeyNameToCode(name) : 0;
+    return waitPressRelease(L, d, raw ? 29 : 3, code, [&] { return keyHeld(L, d, raw) == 1; });
 }
 
 int cmdIsKeyDown(lua_State *L)
