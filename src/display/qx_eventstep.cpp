@@ -446,8 +446,14 @@ int takeMouseMove(qxEventMsg &m)
             continue;
         d->input.pointerMoved = 0;
         double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-        int x = (int)((d->input.mouseX - d->marginLeft) / sx);
-        int y = (int)((d->input.mouseY - d->marginTop) / sy);
+        int px = d->input.mouseX, py = d->input.mouseY;
+        if (x11DisplayData *xd = x11Data(d); xd && xd->window) {
+            // The pump only flags moves; the position is asked for now.
+            px = (int)x11GetAttribute(d, 6);
+            py = (int)x11GetAttribute(d, 7);
+        }
+        int x = (int)((px - d->marginLeft) / sx);
+        int y = (int)((py - d->marginTop) / sy);
         m.display = d;
         m.kind = MSG_MOUSEMOVE;
         std::strcpy(m.action, "OnMouseMove");
