@@ -605,6 +605,7 @@ int qxOpenEventLib(lua_State *L)
         return r;
     qxInstallEventUpcalls();
     qxInstallCustomEventSlots();
+    qxInstallTimerAdapterSlots(L);
     return qxOpenCommandLibrary(L, "event", eventCommands, eventConstants);
 }
 

@@ -102,6 +102,12 @@ void qxInstallEventUpcalls(void);
 int qxAddInterval(lua_State *L, qxObjectRef id, uint32_t ms, int noReferences);
 int qxClearTimer(lua_State *L, uint32_t type, qxObjectRef id);
 void qxFreeAllTimers(lua_State *L);
+// Runs a timer's function at once (timer adapter path); a timeout is
+// unlinked and freed first. Returns the handler's error.
+int qxDispatchTimerNow(lua_State *L, qxTimer *timer);
+// System slots 38 and 39; removal restores the stand-ins (library close).
+void qxInstallTimerAdapterSlots(lua_State *L);
+void qxRemoveTimerAdapter(void);
 // The step's walk over fired timers must skip a timer that goes away.
 void qxEventStepForgetTimer(uint32_t kind, qxObjectRef id);
 

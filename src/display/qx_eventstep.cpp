@@ -627,6 +627,39 @@ int qxDispatchCustomEvent(lua_State *L, uint32_t code, void *data)
     return r;
 }
 
+int qxDispatchTimerNow(lua_State *L, qxTimer *t)
+{
+    if (!L || !t || t->function == QX_NO_REF)
+        return 0;
+    qxEventMsg m;
+    std::memset(&m, 0, sizeof m);
+    bool timeout = t->type == QX_TYPE_TIMEOUT;
+    m.kind = timeout ? MSG_TIMEOUT : MSG_INTERVAL;
+    std::strcpy(m.action, timeout ? "Timeout" : "Interval");
+    m.function = t->function;
+    m.userData = t->userData;
+    m.id = qxObjectRef{t->id, t->automatic};
+    if (timeout) {
+        // Gone before its function runs, as on the platform path.
+        for (qxTimer **p = &qxTimeouts; *p; p = &(*p)->next) {
+            if (*p == t) {
+                *p = t->next;
+                break;
+            }
+        }
+        qxFree(t);
+    }
+    int base = lua_gettop(L), nresults = 0;
+    int r = runCallback(L, m, 1, base, &nresults);
+    lua_settop(L, base);
+    if (timeout) {
+        luaL_unref(L, LUA_REGISTRYINDEX, (int)m.function);
+        if (m.userData != QX_NO_REF)
+            luaL_unref(L, LUA_REGISTRYINDEX, (int)m.userData);
+    }
+    return r;
+}
+
 int qxWaitEventsUntilHandled(lua_State *L)
 {
     for (;;) {
@@ -659,6 +692,7 @@ void qxFreeEventState(lua_State *L)
     qxFreeCustomEvents(L);
     qxFreeBindings();
     qxFreeAllTimers(L);
+    qxRemoveTimerAdapter();
     for (auto &slot : qxObjectHandlers) {
         if (L && slot.function != QX_NO_REF)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)slot.function);

@@ -5,6 +5,8 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_objreg.h"
+#include "core/plugins/qx_hosttable.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "core/vm/lua.h"
@@ -20,6 +22,36 @@ qxTimer *qxIntervals, *qxTimeouts;
 namespace {
 
 bool registered;
+qxPluginInfo *timerAdapter;
+uint32_t timerAdapterFlags;
+lua_State *adapterState;
+
+using RegisterTimer = void *(*)(lua_State *L, uint32_t ms, uint32_t oneShot);
+using FreeTimer = void (*)(void *handle);
+
+void *adapterRegister(lua_State *L, uint32_t ms, uint32_t oneShot)
+{
+    auto f = reinterpret_cast<RegisterTimer>(timerAdapter->entry[QX_EP_RegisterTimer]);
+    return f ? f(L, ms, oneShot) : nullptr;
+}
+
+void adapterFree(void *handle)
+{
+    auto f = reinterpret_cast<FreeTimer>(timerAdapter->entry[QX_EP_FreeTimer]);
+    if (f && handle)
+        f(handle);
+}
+
+// Starts the timer on the adapter or the platform; 0 or an error code.
+int startTimer(lua_State *L, qxTimer *t)
+{
+    if (timerAdapter) {
+        t->adapterTimer = adapterRegister(L, t->period, t->type == QX_TYPE_TIMEOUT);
+        return t->adapterTimer ? 0 : ERR_TIMER;
+    }
+    return qxTimerControl(t->type == QX_TYPE_INTERVAL ? QX_TIMER_NEW_INTERVAL : QX_TIMER_NEW_TIMEOUT,
+                          qxObjectRef{t->id, t->automatic}, t->period);
+}
 
 qxTimer **listOf(uint32_t type) { return type == QX_TYPE_INTERVAL ? &qxIntervals : &qxTimeouts; }
 
@@ -83,8 +115,7 @@ int addTimer(lua_State *L, uint32_t type, qxObjectRef id, int automatic, uint32_
     while (*tail)
         tail = &(*tail)->next;
     *tail = t;
-    int r = qxTimerControl(type == QX_TYPE_INTERVAL ? QX_TIMER_NEW_INTERVAL : QX_TIMER_NEW_TIMEOUT,
-                           refOf(t), ms);
+    int r = startTimer(L, t);
     if (r) {
         releaseRefs(L, t);
         unlinkTimer(t);
@@ -157,10 +188,15 @@ int qxClearTimer(lua_State *L, uint32_t type, qxObjectRef id)
         return notFound(type, id);
     unlinkTimer(t);
     releaseRefs(L, t);
-    uint32_t kind = type == QX_TYPE_INTERVAL ? QX_SYSTIMER_INTERVAL : QX_SYSTIMER_TIMEOUT;
-    qxEventStepForgetTimer(kind, id);
-    qxTimerControl(type == QX_TYPE_INTERVAL ? QX_TIMER_DELETE_INTERVAL : QX_TIMER_DELETE_TIMEOUT,
-                   id, 0);
+    if (t->adapterTimer) {
+        if (timerAdapter)
+            adapterFree(t->adapterTimer);
+    } else {
+        uint32_t kind = type == QX_TYPE_INTERVAL ? QX_SYSTIMER_INTERVAL : QX_SYSTIMER_TIMEOUT;
+        qxEventStepForgetTimer(kind, id);
+        qxTimerControl(type == QX_TYPE_INTERVAL ? QX_TIMER_DELETE_INTERVAL : QX_TIMER_DELETE_TIMEOUT,
+                       id, 0);
+    }
     qxFree(t);
     return 0;
 }
@@ -189,8 +225,15 @@ int qxCmdChangeInterval(lua_State *L)
     if (!(ms >= 1) || ms > 4294967295.0)
         return ERR_WRONGUSAGE;
     // The old period stays when the new one cannot be set.
-    if (int r = qxTimerControl(QX_TIMER_CHANGE_INTERVAL, id, (uint32_t)ms))
+    if (timerAdapter && t->adapterTimer) {
+        void *replacement = adapterRegister(L, (uint32_t)ms, 0);
+        if (!replacement)
+            return ERR_TIMER;
+        adapterFree(t->adapterTimer);
+        t->adapterTimer = replacement;
+    } else if (int r = qxTimerControl(QX_TIMER_CHANGE_INTERVAL, id, (uint32_t)ms)) {
         return r;
+    }
     t->period = (uint32_t)ms;
     return 0;
 }
@@ -217,5 +260,68 @@ int qxCmdSendMessage(lua_State *L)
         luaL_checkstring(L, i);
     qxSetErrorString(port);
     return ERR_FINDPORT;
+}
+}
+
+namespace {
+
+// System slot 39: the plug-in becomes the timer adapter.
+int hostSetTimerAdapter(qxPluginInfo *plugin, uint32_t flags)
+{
+    if (!qxRequireVersion(6, 0))
+        return ERR_OLDAPPLET;
+    if (!plugin || !(plugin->capabilities & QX_CAP_TIMERADAPTER))
+        return ERR_WRONGUSAGE;
+    if (timerAdapter && (timerAdapterFlags & 1))
+        return ERR_SETADAPTER;
+    timerAdapter = plugin;
+    timerAdapterFlags = flags;
+    return 0;
+}
+
+// System slot 38: an adapter timer fired; unknown handles are ignored.
+void hostTimerFired(lua_State *L, void *handle)
+{
+    if (qxQuitting || !handle || !timerAdapter)
+        return;
+    for (uint32_t type : {QX_TYPE_INTERVAL, QX_TYPE_TIMEOUT}) {
+        for (qxTimer *t = *listOf(type); t; t = t->next) {
+            if (t->adapterTimer != handle)
+                continue;
+            qxDispatchTimerNow(L ? L : adapterState, t);
+            return;
+        }
+    }
+}
+
+qxHostFunc savedAdapterSlots[2];
+bool adapterSlotsInstalled;
+
+} // namespace
+
+extern "C" {
+
+void qxInstallTimerAdapterSlots(lua_State *L)
+{
+    adapterState = L;
+    if (!adapterSlotsInstalled) {
+        savedAdapterSlots[0] = qxHostSystem[38];
+        savedAdapterSlots[1] = qxHostSystem[39];
+        adapterSlotsInstalled = true;
+    }
+    qxHostSystem[38] = reinterpret_cast<qxHostFunc>(hostTimerFired);
+    qxHostSystem[39] = reinterpret_cast<qxHostFunc>(hostSetTimerAdapter);
+}
+
+void qxRemoveTimerAdapter(void)
+{
+    timerAdapter = nullptr;
+    timerAdapterFlags = 0;
+    adapterState = nullptr;
+    if (adapterSlotsInstalled) {
+        qxHostSystem[38] = savedAdapterSlots[0];
+        qxHostSystem[39] = savedAdapterSlots[1];
+        adapterSlotsInstalled = false;
+    }
 }
 }

@@ -15,11 +15,15 @@
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_hosttable.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "platform/qx_threadevents.h"
 #include "platform/x11/x11_display.h"
 
 extern "C" int qxCmdCreateKeyDown(lua_State *L);
 extern "C" int qxCmdInstallEventHandler(lua_State *L);
+extern "C" int qxCmdSetInterval(lua_State *L);
+extern "C" int qxCmdSetTimeout(lua_State *L);
+extern "C" int qxCmdChangeInterval(lua_State *L);
 
 namespace {
 
@@ -252,6 +256,73 @@ TEST_F(Step, CustomEventsOfBothKinds)
     qxPostEvent(display, third, 0, 0, 0, refused);
     EXPECT_EQ(drain(), 1055);
     EXPECT_EQ(freed, 2);
+}
+
+} // namespace
+
+namespace {
+
+std::vector<int> adapterTimers; // 1 live, 0 freed, by handle - 1
+int failRegister;
+
+void *registerTimer(lua_State *, uint32_t, uint32_t)
+{
+    if (failRegister)
+        return nullptr;
+    adapterTimers.push_back(1);
+    return reinterpret_cast<void *>((uintptr_t)adapterTimers.size());
+}
+
+void freeTimer(void *handle)
+{
+    adapterTimers[(uintptr_t)handle - 1] = 0;
+}
+
+TEST_F(Step, TimerAdapterRunsTimersAndRefusesAReplacement)
+{
+    adapterTimers.clear();
+    failRegister = 0;
+    using SetAdapter = int (*)(qxPluginInfo *, uint32_t);
+    using Fired = void (*)(lua_State *, void *);
+    auto setAdapter = reinterpret_cast<SetAdapter>(qxHostSystem[39]);
+    auto fired = reinterpret_cast<Fired>(qxHostSystem[38]);
+    static qxPluginInfo plain{}, adapter{}, second{};
+    EXPECT_EQ(setAdapter(&plain, 0), 1055);
+    adapter.capabilities = second.capabilities = QX_CAP_TIMERADAPTER;
+    adapter.entry[QX_EP_RegisterTimer] = reinterpret_cast<void *>(registerTimer);
+    adapter.entry[QX_EP_FreeTimer] = reinterpret_cast<void *>(freeTimer);
+    ASSERT_EQ(setAdapter(&adapter, 1), 0);
+    EXPECT_EQ(setAdapter(&second, 0), 1518); // exclusive
+
+    auto start = [&](int id, lua_CFunction cmd) {
+        lua_settop(L, 0);
+        lua_pushnumber(L, id);
+        lua_pushcfunction(L, record);
+        lua_pushnumber(L, 50);
+        int r = cmd(L);
+        lua_settop(L, 0);
+        return r;
+    };
+    ASSERT_EQ(start(1, qxCmdSetInterval), 0);
+    ASSERT_EQ(start(2, qxCmdSetTimeout), 0);
+    ASSERT_EQ(adapterTimers.size(), 2u);
+    fired(L, reinterpret_cast<void *>(1));
+    fired(L, reinterpret_cast<void *>(1));
+    fired(L, reinterpret_cast<void *>(2));
+    fired(L, reinterpret_cast<void *>(2));    // the timeout is gone
+    fired(L, reinterpret_cast<void *>(0x99)); // unknown
+    std::vector<std::string> want = {"Interval", "Interval", "Timeout"};
+    EXPECT_EQ(seen, want);
+    failRegister = 1;
+    lua_settop(L, 0);
+    lua_pushnumber(L, 1);
+    lua_pushnumber(L, 20);
+    EXPECT_EQ(qxCmdChangeInterval(L), 1297);
+    EXPECT_EQ(adapterTimers[0], 1); // the old timer keeps running
+    failRegister = 0;
+    EXPECT_EQ(qxCmdChangeInterval(L), 0);
+    EXPECT_EQ(adapterTimers[0], 0);
+    lua_settop(L, 0);
 }
 
 } // namespace
