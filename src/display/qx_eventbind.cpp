@@ -15,6 +15,7 @@
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
+#include "platform/x11/x11_display.h"
 
 extern "C" {
 qxEventBinding *qxBindings;
@@ -132,6 +133,19 @@ int gosubTo(lua_State *L, const char *label)
 bool inArea(const qxEventBinding *b, int x, int y)
 {
     return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+}
+
+// The pointer on the display, divided by its scale factors.
+void pointerOf(qxDisplay *d, int *x, int *y)
+{
+    int px = d->input.mouseX, py = d->input.mouseY;
+    if (x11DisplayData *xd = x11Data(d); xd && xd->window) {
+        px = (int)x11GetAttribute(d, 6);
+        py = (int)x11GetAttribute(d, 7);
+    }
+    double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
+    *x = (int)((px - d->marginLeft) / sx);
+    *y = (int)((py - d->marginTop) / sy);
 }
 
 } // namespace
@@ -304,6 +318,38 @@ int qxCmdGetEventCode(lua_State *L)
     return 1;
 }
 
+int qxSkipHover;
+
+int qxHoverBindings(lua_State *L)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (qxSkipHover || !d || d->state != QX_DISPSTATE_OPEN || (d->flags & QX_DISP_HIDDEN))
+        return 0;
+    bool any = false;
+    for (qxEventBinding *b = qxBindings; b && !any; b = b->next)
+        any = b->kind == BIND_OVER && b->enabled;
+    if (!any) {
+        mouseOn = nullptr;
+        return 0;
+    }
+    int x, y;
+    pointerOf(d, &x, &y);
+    qxEventBinding *hit = nullptr;
+    for (qxEventBinding *b = qxBindings; b && !hit; b = b->next)
+        if (b->kind == BIND_OVER && b->enabled && inArea(b, x, y))
+            hit = b;
+    // Only entering an area calls its label.
+    if (hit == mouseOn)
+        return 0;
+    mouseOn = hit;
+    if (!hit)
+        return 0;
+    char label[64];
+    std::snprintf(label, sizeof label, qxOverAll ? "ONBUTTONOVERALL" : "ONBUTTONOVER%u", hit->id);
+    qxEventCode = hit->id;
+    return gosubTo(L, label);
+}
+
 int qxCmdBreakWhileMouseOn(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
@@ -314,9 +360,28 @@ int qxCmdBreakWhileMouseOn(lua_State *L)
 int qxCmdWhileMouseOn(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    // Hover bindings come with the hover stage; nothing can be under the
-    // pointer before that.
-    (void)mouseOn;
+    qxDisplay *d = qxCurrentDisplay;
+    while (mouseOn && d && qxCurrentDisplay == d) {
+        int x, y;
+        pointerOf(d, &x, &y);
+        if (!inArea(mouseOn, x, y))
+            break;
+        int handled = 1;
+        qxSkipHover = 1;
+        int r = qxEventStep(L, 0, 1, 0, &handled);
+        qxSkipHover = 0;
+        if (r == -1)
+            return -2; // the label runs, then WhileMouseOn again
+        if (r)
+            return r;
+        if (handled) {
+            int out = 0, error = 0;
+            if (int e = qxWaitEvents(L, 1, 0, &out))
+                return e;
+            if (qxPollEvents(L, 2, 0, &error))
+                return error ? error : ERR_USERABORT;
+        }
+    }
     return 0;
 }
 }

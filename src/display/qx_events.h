@@ -116,6 +116,9 @@ void qxFreeBindings(void);
 // Looks for a binding of the queued events; -1 after it set up a Gosub
 // (the queue mutex is then released), else 0. Called with the queue mutex.
 int qxMatchBindings(lua_State *L);
+// Hover stage: calls the label of the ONBUTTONOVER binding the pointer
+// enters; -1 after it set up a Gosub, else 0.
+int qxHoverBindings(lua_State *L);
 // Key names: 0 when the name has no code.
 uint32_t qxKeyNameToCode(const char *name);
 // Writes the name of a key code into out (at least 32 bytes); firstRow is

@@ -480,6 +480,10 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
             case SRC_THREAD: r = takeThreadEvent(m); break;
             case SRC_MOUSEMOVE: r = takeMouseMove(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
+            case SRC_HOVER:
+                if (qxHoverBindings(L) < 0)
+                    *gosub = 1;
+                break;
             default: break;
             }
             if (*gosub) {
