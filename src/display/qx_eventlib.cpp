@@ -43,6 +43,11 @@ int qxCmdGetEventCode(lua_State *L);
 int qxCmdWhileMouseOn(lua_State *L);
 int qxCmdBreakWhileMouseOn(lua_State *L);
 int qxEventStepReset(void);
+int qxCmdMakeButton(lua_State *L);
+int qxCmdDeleteButton(lua_State *L);
+int qxCmdEnableButton(lua_State *L);
+int qxCmdDisableButton(lua_State *L);
+int qxCmdDumpButtons(lua_State *L);
 }
 
 namespace {
@@ -351,13 +356,6 @@ int cmdBreakEventHandler(lua_State *L)
 int cmdMouseX(lua_State *L) { return mouseAxis(L, 0); }
 int cmdMouseY(lua_State *L) { return mouseAxis(L, 1); }
 
-// Buttons belong to BGPics, which this player does not have yet.
-int cmdNoBGPic(lua_State *L)
-{
-    (void)L;
-    return ERR_BGPICBUTTON;
-}
-
 int cmdInstallEventHandler(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
@@ -404,6 +402,8 @@ int cmdResetKeyStates(lua_State *L)
     if (qxDisplay *d = qxCurrentDisplay) {
         std::memset(d->input.keys, 0, sizeof d->input.keys);
         d->input.leftButton = d->input.rightButton = d->input.middleButton = 0;
+        if (d->bgpic)
+            qxResetButtonStates(d->bgpic);
     }
     return 0;
 }
@@ -487,17 +487,17 @@ const qxCommandDef eventCommands[] = {
     {"WaitEvent", cmdWaitEvent},
     {"MouseX", cmdMouseX},
     {"MouseY", cmdMouseY},
-    {"MakeButton", cmdNoBGPic},
-    {"DeleteButton", cmdNoBGPic},
-    {"DisableButton", cmdNoBGPic},
-    {"EnableButton", cmdNoBGPic},
+    {"MakeButton", qxCmdMakeButton},
+    {"DeleteButton", qxCmdDeleteButton},
+    {"DisableButton", qxCmdDisableButton},
+    {"EnableButton", qxCmdEnableButton},
     {"InstallEventHandler", cmdInstallEventHandler},
     {"SetInterval", qxCmdSetInterval},
     {"SetTimeout", qxCmdSetTimeout},
     {"ClearInterval", qxCmdClearInterval},
     {"ClearTimeout", qxCmdClearTimeout},
     {"ChangeInterval", qxCmdChangeInterval},
-    {"DumpButtons", cmdNoBGPic},
+    {"DumpButtons", qxCmdDumpButtons},
     {"WaitMidMouse", cmdWaitMidMouse},
     {"IsMidMouse", cmdIsMidMouse},
     {"ResetKeyStates", cmdResetKeyStates},

@@ -66,7 +66,34 @@ struct qxCustomEvent {
     uint32_t abi;
 };
 
+enum : uint32_t { QX_BUTTON_SLOTS = 8 };
+
+struct qxBGPic;
+
+// A button of a BGPic (new buttons at the head of its list).
+struct qxBGPicButton {
+    qxBGPicButton *next;
+    qxObjectRef identifier;
+    uint32_t type; // 0 simple, 1 layer
+    int32_t x1, y1, x2, y2;
+    uint32_t enabled;
+    uint32_t leftDown, rightDown, midDown;
+    uint32_t over;
+    uint32_t callbacks[QX_BUTTON_SLOTS]; // onmouseover ... onmidmouseup
+    void *layer;
+    uint32_t exact, noAutoHide;
+    uint32_t userData;
+};
+
 extern "C" {
+extern const char *const qxButtonEventNames[QX_BUTTON_SLOTS];
+extern const char *const qxButtonActions[QX_BUTTON_SLOTS];
+qxBGPicButton *qxButtonsOf(const qxBGPic *bgpic);
+void qxFreeAllButtons(lua_State *L);
+void qxResetButtonStates(const qxBGPic *bgpic);
+// The step forgets a button that is deleted.
+void qxForgetButton(qxBGPicButton *button);
+
 extern qxCustomEvent *qxCustomEvents;
 qxCustomEvent *qxFindCustomEvent(const char *name);
 qxCustomEvent *qxCustomEventOfCode(uint32_t code);

@@ -47,7 +47,7 @@ namespace {
 
 // Message kinds of the runner.
 enum : uint32_t {
-    MSG_KEY = 2, MSG_PLAIN = 3, MSG_SIZE = 4, MSG_MOVE = 5, MSG_INTERVAL = 6, MSG_TIMEOUT = 7,
+    MSG_BUTTON = 1, MSG_KEY = 2, MSG_PLAIN = 3, MSG_SIZE = 4, MSG_MOVE = 5, MSG_INTERVAL = 6, MSG_TIMEOUT = 7,
     MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
     MSG_DIRECTORY = 26,
 };
@@ -67,6 +67,7 @@ struct qxEventMsg {
     double seconds;
     qxCustomEvent *custom;
     void *data;
+    qxBGPicButton *button;
 };
 
 // Where the mapper stopped.
@@ -74,6 +75,10 @@ struct StepState {
     uint32_t resume;
     qxSysTimer *timerPos;
     int timerWalking;
+    // A mouse button event the display's slot has served; the buttons of
+    // its BGPic get it on the next step.
+    qxEventCopy pendingButton;
+    int hasPendingButton;
 };
 
 StepState *state;
@@ -110,6 +115,19 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
     lua_newtable(L);
     qxSetFieldStr(L, "action", m.action);
     switch (m.kind) {
+    case MSG_BUTTON: {
+        const qxBGPicButton *b = m.button;
+        qxSetFieldID(L, "id", b->identifier);
+        qxSetFieldInt(L, "x", b->x1);
+        qxSetFieldInt(L, "y", b->y1);
+        qxSetFieldInt(L, "width", b->x2 - b->x1 + 1);
+        qxSetFieldInt(L, "height", b->y2 - b->y1 + 1);
+        qxSetFieldInt(L, "mousedown", (int)b->leftDown);
+        qxSetFieldInt(L, "rightmousedown", (int)b->rightDown);
+        qxSetFieldInt(L, "midmousedown", (int)b->midDown);
+        qxSetFieldID(L, "display", m.id);
+        break;
+    }
     case MSG_KEY:
         qxSetFieldStr(L, "key", m.key);
         qxSetFieldID(L, "id", m.id);
@@ -309,10 +327,118 @@ bool mapQueued(const qxEventCopy &e, qxEventMsg &m)
     return false;
 }
 
+void pointerOn(qxDisplay *d, int *x, int *y)
+{
+    int px = d->input.mouseX, py = d->input.mouseY;
+    if (x11DisplayData *xd = x11Data(d); xd && xd->window) {
+        px = (int)x11GetAttribute(d, 6);
+        py = (int)x11GetAttribute(d, 7);
+    }
+    double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
+    *x = (int)((px - d->marginLeft) / sx);
+    *y = (int)((py - d->marginTop) / sy);
+}
+
+bool buttonHit(const qxBGPicButton *b, int x, int y)
+{
+    return b->enabled && x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+}
+
+bool fillButton(qxDisplay *d, qxBGPicButton *b, int slot, qxEventMsg &m)
+{
+    if (b->callbacks[slot] == QX_NO_REF)
+        return false;
+    m.display = d;
+    m.kind = MSG_BUTTON;
+    m.button = b;
+    m.function = b->callbacks[slot];
+    m.userData = b->userData;
+    m.id = displayRef(d);
+    std::strcpy(m.action, qxButtonActions[slot]);
+    return true;
+}
+
+// A mouse button event offered to the buttons of the display's BGPic.
+bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
+{
+    qxDisplay *d = e.display;
+    int which = e.type == 1 ? 0 : e.type == 2 ? 1 : e.type == 16 ? 2 : -1;
+    if (which < 0 || !d || !displayListed(d) || !d->bgpic)
+        return false;
+    qxBGPicButton *list = qxButtonsOf(d->bgpic);
+    double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
+    int x = (int)(((int32_t)e.param1 - d->marginLeft) / sx);
+    int y = (int)(((int32_t)e.param2 - d->marginTop) / sy);
+    bool pressed = e.param3 != 0;
+    auto flagOf = [which](qxBGPicButton *b) -> uint32_t & {
+        return which == 0 ? b->leftDown : which == 1 ? b->rightDown : b->midDown;
+    };
+    for (qxBGPicButton *b = list; b; b = b->next) {
+        if (!buttonHit(b, x, y))
+            continue;
+        uint32_t &flag = flagOf(b);
+        int slot;
+        if (pressed) {
+            flag = 1;
+            slot = 2 + 2 * which;
+        } else if (flag) {
+            flag = 0;
+            slot = 3 + 2 * which;
+        } else {
+            return false;
+        }
+        return fillButton(d, b, slot, m); // no function: used up
+    }
+    if (!pressed)
+        for (qxBGPicButton *b = list; b; b = b->next)
+            if (b->enabled)
+                flagOf(b) = 0;
+    return false;
+}
+
+// Mouse-over state of buttons: one "OnMouseOut" or "OnMouseOver" per call.
+bool buttonHover(qxEventMsg &m)
+{
+    for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
+        qxBGPicButton *list = d->bgpic ? qxButtonsOf(d->bgpic) : nullptr;
+        if (!list || d->state != QX_DISPSTATE_OPEN)
+            continue;
+        int x, y;
+        pointerOn(d, &x, &y);
+        qxBGPicButton *captured = nullptr, *hit = nullptr;
+        for (qxBGPicButton *b = list; b; b = b->next) {
+            if (!captured && (b->leftDown || b->rightDown || b->midDown))
+                captured = b;
+            if (!hit && buttonHit(b, x, y))
+                hit = b;
+        }
+        for (qxBGPicButton *b = list; b; b = b->next) {
+            if (captured && b != captured)
+                continue;
+            if (b != hit && b->over) {
+                b->over = 0;
+                if (fillButton(d, b, 1, m))
+                    return true;
+            }
+        }
+        if (hit && !hit->over && (!captured || captured == hit)) {
+            hit->over = 1;
+            if (fillButton(d, hit, 0, m))
+                return true;
+        }
+    }
+    return false;
+}
+
 // Runtime queue: the oldest event that somebody handles. 1 dispatched into
 // m, 0 queue empty, or -code.
 int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
 {
+    if (state->hasPendingButton) {
+        state->hasPendingButton = 0;
+        if (offerToButtons(state->pendingButton, m))
+            return 1;
+    }
     qxExpireEvents(L);
     for (;;) {
         if (qxLockEventQueue() != 0)
@@ -351,7 +477,16 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             return 1;
         }
         freePayload(e.type, e.payload);
-        if (handled)
+        bool mouseButton = e.type == 1 || e.type == 2 || e.type == 16;
+        if (handled) {
+            if (mouseButton) {
+                state->pendingButton = e;
+                state->pendingButton.payload = nullptr;
+                state->hasPendingButton = 1;
+            }
+            return 1;
+        }
+        if (mouseButton && offerToButtons(e, m))
             return 1;
     }
 }
@@ -481,7 +616,9 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
             case SRC_MOUSEMOVE: r = takeMouseMove(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
             case SRC_HOVER:
-                if (qxHoverBindings(L) < 0)
+                if (buttonHover(m))
+                    r = 1;
+                else if (qxHoverBindings(L) < 0)
                     *gosub = 1;
                 break;
             default: break;
@@ -694,6 +831,7 @@ int qxInitEventState(lua_State *)
 void qxFreeEventState(lua_State *L)
 {
     qxFreeCustomEvents(L);
+    qxFreeAllButtons(L);
     qxFreeBindings();
     qxFreeAllTimers(L);
     qxRemoveTimerAdapter();
@@ -706,6 +844,11 @@ void qxFreeEventState(lua_State *L)
     }
     qxFree(state);
     state = nullptr;
+}
+
+void qxForgetButton(qxBGPicButton *)
+{
+    // The step keeps no button between calls; nothing to clear.
 }
 
 void qxEventStepForgetTimer(uint32_t kind, qxObjectRef id)
