@@ -3,9 +3,11 @@
 // list while its events wait.
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_eventqueue.h"
@@ -13,6 +15,7 @@
 #include "platform/x11/x11_display.h"
 
 extern "C" int qxCmdCreateKeyDown(lua_State *L);
+extern "C" int qxCmdMakeButton(lua_State *L);
 
 namespace {
 
@@ -41,6 +44,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qxCurrentDisplay = displays[0];
     lua_pushcfunction(L, handler);
     int ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    qxBGPic *bgpic = nullptr;
+    if (size && qxAllocBGPic(1, 0, 64, 64, 0, &bgpic) == 0) {
+        displays[0]->bgpic = bgpic;
+        // Two buttons that overlap, with functions for a few actions.
+        for (int id = 1; id <= 2; id++) {
+            lua_settop(L, 0);
+            lua_pushnumber(L, id);
+            lua_pushnumber(L, 0);
+            lua_pushnumber(L, 4 * id);
+            lua_pushnumber(L, 4 * id);
+            lua_pushnumber(L, 40);
+            lua_pushnumber(L, 40);
+            lua_newtable(L);
+            for (const char *name : {"onmousedown", "onmouseup", "onmouseout"}) {
+                lua_pushstring(L, name);
+                lua_pushcfunction(L, handler);
+                lua_settable(L, 7);
+            }
+            qxCmdMakeButton(L);
+        }
+        lua_settop(L, 0);
+    }
     for (size_t i = 0; i + 4 <= size; i += 4) {
         uint8_t op = data[i], a = data[i + 1], b = data[i + 2], c = data[i + 3];
         qxDisplay *d = displays[op & 1];
@@ -81,6 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     qxFlushEvents(L, 0xFFFFFFFFu, 1);
     qxFreeBindings();
+    qxFreeAllButtons(L);
+    if (bgpic)
+        qxFreeBGPicRecord(bgpic);
     luaL_unref(L, LUA_REGISTRYINDEX, ref);
     qxDisplays = nullptr;
     qxCurrentDisplay = nullptr;
