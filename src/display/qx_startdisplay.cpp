@@ -8,6 +8,7 @@
 #include "core/commands/qx_cmdcall.h"
 #include "core/runtime/qx_options.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
 #include "platform/x11/x11_display.h"
 
@@ -64,10 +65,13 @@ int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startu
     return 0;
 }
 
-void qxPollEventsIfAllowed(lua_State *, lua_Debug *, int *, CallInfo *)
+void qxPollEventsIfAllowed(lua_State *L, lua_Debug *, int *result, CallInfo *)
 {
-    // DisableLineHook keeps the hook from polling; the event library polls.
+    // DisableLineHook keeps the hook from polling.
     if (qxLineHookDisabled)
         return;
+    int error = 0;
+    if (qxPollEvents(L, 1, 0, &error))
+        *result = error ? error : ERR_USERABORT;
 }
 }

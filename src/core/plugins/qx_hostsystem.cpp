@@ -348,7 +348,8 @@ void qxFreeCallWrappers(void)
 
 #define F(x) reinterpret_cast<qxHostFunc>(x)
 
-extern "C" const qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS] = {
+extern "C" {
+qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS] = {
     F(hostAttributes), F(qxRegisterErrorMessage), F(qxSetErrorString), F(qxSetErrorNumber), F(qxFormatErrorCode),
     F(qxGetSysTime), F(qxSubTime), F(qxAddTime), F(qxCmpTime), F(qxDelay),
     F(hostDateTimeString), F(hostAlloc), F(hostFree), F(hostAddCallback),
@@ -365,3 +366,4 @@ extern "C" const qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS] = {
     F(cannotPost), F(hostReportLine), F(noHandler), F(hostUtf8Mode), F(hostCallErrorHandler),
     F(hostStrCompare), F(qxRandomBytes), F(noSpecialPath), F(hostFindObject),
 };
+}

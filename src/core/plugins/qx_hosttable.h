@@ -25,7 +25,8 @@ struct qxCallWrapper {
 
 extern "C" {
 extern const qxHostFunc qxHostRuntime[QX_HOST_RUNTIME_SLOTS];
-extern const qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS];
+// Writable: the event library fills its custom-event slots when it opens.
+extern qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS];
 extern const qxHostFunc qxHostDos[QX_HOST_DOS_SLOTS];
 // Writable: the graphics layers fill their slots at start-up.
 extern qxHostFunc qxHostGraphics[QX_HOST_GRAPHICS_SLOTS];

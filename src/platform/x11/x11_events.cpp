@@ -263,6 +263,9 @@ void handleMotion(qxDisplay *d, x11DisplayData *x, XMotionEvent *ev)
         XMoveResizeWindow(x->display, x->window, left, top, w, h);
         return;
     }
+    // Moves over a window without the focus reach the script too.
+    d->input.pointerMoved = 1;
+    d->input.pointerMovedAt = qxGetSeconds();
     if (!(d->flags & QX_DISP_BORDERLESS))
         return;
     x11Connection *c = x->conn;
