@@ -118,17 +118,17 @@ struct Builder {
 
 // One cubic per piece of at most half a turn; angles in radians.
 void arcSegments(Builder &b, bool clockwise, double xc, double yc, double ra, double rb, double a, double bb,
-                 double *outX, double *outY)
+                 double *outX, double *outY, int depth = 0)
 {
-    if (bb - a > 4 * M_PI) bb = a + 2 * M_PI + std::fmod(bb - a, 2 * M_PI);
-    if (bb - a > M_PI) {
+    if (bb - a > 4 * M_PI) bb -= 2 * M_PI * std::ceil((bb - a - 4 * M_PI) / (2 * M_PI));
+    if (bb - a > M_PI && depth < 8) {
         double mid = (a + bb) / 2;
         if (clockwise) {
-            arcSegments(b, clockwise, xc, yc, ra, rb, a, mid, outX, outY);
-            arcSegments(b, clockwise, xc, yc, ra, rb, mid, bb, outX, outY);
+            arcSegments(b, clockwise, xc, yc, ra, rb, a, mid, outX, outY, depth + 1);
+            arcSegments(b, clockwise, xc, yc, ra, rb, mid, bb, outX, outY, depth + 1);
         } else {
-            arcSegments(b, clockwise, xc, yc, ra, rb, mid, bb, outX, outY);
-            arcSegments(b, clockwise, xc, yc, ra, rb, a, mid, outX, outY);
+            arcSegments(b, clockwise, xc, yc, ra, rb, mid, bb, outX, outY, depth + 1);
+            arcSegments(b, clockwise, xc, yc, ra, rb, a, mid, outX, outY, depth + 1);
         }
         return;
     }
@@ -157,6 +157,13 @@ void ftArc(Builder &b, bool fromCentre, bool clockwise, bool begin, bool join, d
     } else if (e > s) {
         e -= 2 * M_PI * std::ceil((e - s) / (2 * M_PI));
     }
+    // Huge angles keep their span but lose the turns that doubles cannot tell apart.
+    double span = e - s;
+    if (!std::isfinite(span)) span = clockwise ? 4 * M_PI : -4 * M_PI;
+    if (std::fabs(span) > 4 * M_PI)
+        span -= std::copysign(2 * M_PI * std::ceil((std::fabs(span) - 4 * M_PI) / (2 * M_PI)), span);
+    s = std::fmod(s, 2 * M_PI);
+    e = s + span;
     double sx = xc + ra * std::cos(s), sy = yc + rb * std::sin(s);
     bool pie = fromCentre && !full;
     double fx = pie ? xc : sx, fy = pie ? yc : sy;

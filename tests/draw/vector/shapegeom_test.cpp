@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "core/commands/qx_commands.h"
+#include "draw/vector/qx_drawhost.h"
 #include "draw/vector/qx_shapegeom.h"
 
 namespace {
@@ -108,4 +110,25 @@ TEST_F(Tables, BorderPolygonsAreMitredOrRectangular)
     EXPECT_EQ(out[2].x, 23 + 3 - 0); // rectangle from -b to b + 20, moved to 0,0
     EXPECT_EQ(out[2].y, 26);
     EXPECT_EQ(qxBorderPolygon(line, 1, 3, out), 0);
+}
+
+// Graphics host slot 31: the polyline is drawn at the top-left of the buffer
+// after its points were moved there in the caller's array.
+TEST(DrawHost, PolylineSlotMovesPointsAndDraws)
+{
+    qxHostFunc g[64] = {};
+    qxInstallDrawHostSlots(g);
+    ASSERT_NE(g[31], nullptr);
+    auto slot = reinterpret_cast<void (*)(void *, qxPoint *, uint32_t, uint32_t, uint32_t, const qxTagItem *)>(g[31]);
+    std::vector<uint32_t> px(16 * 16, 0);
+    qxPoint pts[3] = {{105, 50}, {110, 50}, {110, 58}};
+    const qxTagItem tags[] = {{2, 16}, {0, 0}};
+    slot(px.data(), pts, 3, 0xFF0000, 0, tags);
+    EXPECT_EQ(pts[0].x, 0);
+    EXPECT_EQ(pts[2].y, 8);
+    EXPECT_EQ(px[0] & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(px[5 + 8 * 16] & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(px[1 + 16] & 0xFFFFFF, 0u);
+    slot(px.data(), pts, 3, 0xFF0000, 0, nullptr); // no pixels per row: nothing, no crash
+    slot(px.data(), pts, 0, 0xFF0000, 0, tags);
 }
