@@ -21,8 +21,10 @@ struct Edge {
     int dir;
 };
 
-// Adds the horizontal span [xa, xb) with weight wgt to the row accumulator.
-inline void addSpan(float *acc, int32_t w, double xa, double xb, float wgt)
+// Adds the horizontal span [xa, xb) with weight wgt to the row: partly
+// covered end pixels go to acc, the whole pixels between them to the
+// running sum of delta, so a span costs the same at any length.
+inline void addSpan(float *acc, float *delta, int32_t w, double xa, double xb, float wgt)
 {
     xa = std::max(xa, 0.0);
     xb = std::min(xb, double(w));
@@ -33,7 +35,8 @@ inline void addSpan(float *acc, int32_t w, double xa, double xb, float wgt)
         return;
     }
     acc[ia] += float(ia + 1 - xa) * wgt;
-    for (int32_t i = ia + 1; i < ib; i++) acc[i] += wgt;
+    delta[ia + 1] += wgt;
+    delta[ib] -= wgt;
     if (ib < w) acc[ib] += float(xb - ib) * wgt;
 }
 
@@ -83,7 +86,7 @@ int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRa
     int32_t row1 = int32_t(std::clamp(std::ceil(bottom), 0.0, double(h)));
     const int sub = antialias ? kSubScanlines : 1;
     const float wgt = 1.0f / float(sub);
-    std::vector<float> acc;
+    std::vector<float> acc, delta;
     std::vector<const Edge *> active;
     struct Crossing {
         double x;
@@ -91,7 +94,7 @@ int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRa
     };
     std::vector<Crossing> xs;
     try {
-        if (antialias) acc.assign(size_t(w) + 1, 0.0f);
+        if (antialias) acc.assign(size_t(w) + 1, 0.0f), delta.assign(size_t(w) + 2, 0.0f);
         active.reserve(edges.size());
         xs.reserve(edges.size());
     } catch (const std::bad_alloc &) {
@@ -117,17 +120,22 @@ int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRa
                 if (!inside || !(xs[i].x < xs[i + 1].x)) continue;
                 any = true;
                 if (antialias)
-                    addSpan(acc.data(), w, xs[i].x, xs[i + 1].x, wgt);
+                    addSpan(acc.data(), delta.data(), w, xs[i].x, xs[i + 1].x, wgt);
                 else
                     setSpan(row, w, xs[i].x, xs[i + 1].x);
             }
         }
         if (antialias && any) {
+            float run = 0.0f;
             for (int32_t x = 0; x < w; x++) {
-                int v = int(std::min(acc[size_t(x)], 1.0f) * 255.0f + 0.5f);
+                run += delta[size_t(x)];
+                float c = std::clamp(acc[size_t(x)] + run, 0.0f, 1.0f);
+                int v = int(c * 255.0f + 0.5f);
                 row[x] = uint8_t(std::max(int(row[x]), v));
                 acc[size_t(x)] = 0.0f;
+                delta[size_t(x)] = 0.0f;
             }
+            delta[size_t(w)] = delta[size_t(w) + 1] = 0.0f;
         }
     }
     return QX_MASK_OK;
