@@ -218,3 +218,33 @@ TEST(VectorEngine, BadInputDrawsNothing)
     d.stride = 3;     // narrower than a row
     EXPECT_EQ(qxFtDrawPath(&d), 0);
 }
+
+// Without anti-aliasing the plane holds only 0 and 255; a stroke is half its width on each side.
+TEST(VectorEngine, HardEdgesAndStrokeWidth)
+{
+    qxEngineState s = state();
+    s.antialias = 0;
+    TestPath p;
+    p.box(0, 0, 10, 6, 0);
+    std::vector<uint8_t> plane(16 * 8);
+    qxPathDrawRequest d{};
+    d.items = p.buf.items, d.state = &s, d.fill = 1, d.lineWidth = 1, d.target = plane.data();
+    d.stride = 16, d.width = 12, d.height = 8, d.matrix = kIdentity;
+    ASSERT_EQ(qxFtDrawPath(&d), 1);
+    int on = 0;
+    for (uint8_t v : plane) {
+        EXPECT_TRUE(v == 0 || v == 255);
+        on += v == 255;
+    }
+    EXPECT_EQ(on, 60);
+
+    TestPath l;
+    l.move(0, 10);
+    l.line(20, 10);
+    qxPathExtentsRequest r = extents(l, state(), false, 3);
+    EXPECT_NEAR(r.y1, 8.5, 0.02);
+    EXPECT_NEAR(r.y2, 11.5, 0.02);
+    EXPECT_NEAR(r.x1, 0, 0.02);
+    r = extents(l, state(0, 2), false, 3); // square caps reach out by half the width
+    EXPECT_NEAR(r.x1, -1.5, 0.02);
+}
