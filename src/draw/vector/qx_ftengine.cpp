@@ -460,3 +460,92 @@ void qxFtCloseVectorFont(void *face)
 {
     if (face) FT_Done_Face(static_cast<FT_Face>(face));
 }
+
+namespace {
+
+bool shapeOutline(const qxFtShape &s, int32_t start, int32_t end, bool clockwise, Outline &out)
+{
+    FT_Library lib = ftLibrary();
+    if (!lib) return false;
+    Builder b;
+    const double g = s.grow;
+    double ex = 0, ey = 0;
+    try {
+        if (s.type == 14) {
+            static const int32_t square[4] = {0, 0, 0, 0};
+            roundBox(b, s.corners ? s.corners : square, true, 0, 0, s.width + 2 * g, s.height + 2 * g, &ex, &ey);
+        } else {
+            double rx = s.rx + g, ry = s.ry + g;
+            ftArc(b, true, clockwise, true, false, rx, ry, rx, ry, start, end, &ex, &ey);
+        }
+        b.end(true);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (b.bad || !b.outline(lib, true, &out.o)) return false;
+    out.made = true;
+    transform(out, s.matrix);
+    if (s.filled) return true;
+    FT_Stroker stroker = nullptr;
+    if (FT_Stroker_New(lib, &stroker)) return false;
+    FT_Stroker_Set(stroker, FT_Fixed(std::min<uint32_t>(s.lineWidth, 1u << 16)) * 32, FT_STROKER_LINECAP_ROUND,
+                   FT_STROKER_LINEJOIN_ROUND, 0);
+    FT_UInt np = 0, nc = 0;
+    bool ok = FT_Stroker_ParseOutline(stroker, &out.o, false) == 0 && FT_Stroker_GetCounts(stroker, &np, &nc) == 0 &&
+              np <= FT_UInt(std::numeric_limits<short>::max());
+    if (ok) {
+        FT_Outline_Done(lib, &out.o);
+        out.made = false;
+        ok = FT_Outline_New(lib, np, FT_Int(nc), &out.o) == 0;
+        if (ok) {
+            out.made = true;
+            out.o.n_points = 0, out.o.n_contours = 0;
+            FT_Stroker_Export(stroker, &out.o);
+        }
+    }
+    FT_Stroker_Done(stroker);
+    return ok;
+}
+
+} // namespace
+
+int32_t qxFtRenderShape(qxFtShape *s)
+{
+    if (!s) return 0;
+    int32_t start = s->start, end = s->end;
+    bool cw = s->clockwise != 0;
+    Outline o;
+    FT_BBox box{};
+    if (s->type != 31 && s->type != 14) {
+        start = 0, end = 360, cw = true; // circles and ellipses are whole
+    } else if (s->type == 31) {
+        if (cw && end < start) std::swap(start, end), cw = false;
+        else if (!cw && start < end) std::swap(start, end), cw = true;
+    }
+    if (s->type == 31 && !(start == 0 && end == 360)) {
+        // The arc keeps its place inside the full ellipse.
+        Outline full;
+        if (!shapeOutline(*s, 0, 360, true, full) || FT_Outline_Get_BBox(&full.o, &box)) return 0;
+        if (!shapeOutline(*s, start, end, cw, o)) return 0;
+        FT_Outline_Translate(&o.o, -box.xMin, -box.yMin);
+    } else {
+        if (!shapeOutline(*s, start, end, cw, o) || FT_Outline_Get_BBox(&o.o, &box)) return 0;
+        FT_Outline_Translate(&o.o, -box.xMin, -box.yMin);
+    }
+    if (FT_Outline_Get_BBox(&o.o, &box)) return 0;
+    if (!s->target) {
+        s->planeWidth = uint32_t(std::max<FT_Pos>(0, ((box.xMax + 63) >> 6) - (box.xMin >> 6)));
+        s->planeHeight = uint32_t(std::max<FT_Pos>(0, ((box.yMax + 63) >> 6) - (box.yMin >> 6)));
+        return 1;
+    }
+    if (s->stride < s->planeWidth || s->stride > uint32_t(INT32_MAX) || s->planeHeight > uint32_t(INT32_MAX)) return 0;
+    if (!s->planeWidth || !s->planeHeight) return 1;
+    FT_Bitmap bm{};
+    bm.rows = s->planeHeight;
+    bm.width = s->planeWidth;
+    bm.pitch = -int(s->stride);
+    bm.buffer = s->target;
+    bm.pixel_mode = FT_PIXEL_MODE_GRAY;
+    bm.num_grays = 256;
+    return FT_Outline_Get_Bitmap(ftLibrary(), &o.o, &bm) == 0 ? 1 : 0;
+}

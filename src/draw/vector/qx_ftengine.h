@@ -86,3 +86,25 @@ static_assert(offsetof(qxPathDrawRequest, target) == 32 && offsetof(qxPathDrawRe
               offsetof(qxPathDrawRequest, height) == 48 && offsetof(qxPathDrawRequest, ax) == 56 &&
               offsetof(qxPathDrawRequest, bx) == 72 && offsetof(qxPathDrawRequest, matrix) == 88);
 static_assert(offsetof(qxPathTranslateRequest, dx) == 16);
+
+extern "C" {
+// A draw-library shape for the inbuilt engine: anti-aliased boxes, ellipses, arcs and pies.
+struct qxFtShape {
+    uint8_t *target; // 8-bit plane, or none to measure only
+    uint32_t stride;
+    uint32_t type; // 14 box, 31 arc or pie, else an ellipse
+    int32_t rx, ry;
+    int32_t start, end; // degrees
+    int32_t width, height;
+    uint32_t clockwise;
+    uint32_t planeWidth, planeHeight; // given for drawing, returned by measuring
+    uint32_t grow;                    // pixels added around the shape
+    const double *matrix;
+    const int32_t *corners; // four levels: top-left, bottom-left, bottom-right, top-right
+    uint32_t filled;
+    uint32_t lineWidth;
+};
+
+// Renders (or measures) the shape: 1, or 0 when it could not be outlined.
+int32_t qxFtRenderShape(qxFtShape *shape);
+}

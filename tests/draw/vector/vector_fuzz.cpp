@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "draw/vector/qx_ftengine.h"
@@ -75,5 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qxPathTranslateRequest t{path.items, 0, r.real(), r.real()};
     qxFtTranslatePath(&t);
     qxPathClear(&path);
+
+    // A draw-library shape, measured and then drawn into a plane of at most 40 x 40.
+    int32_t levels[4] = {int32_t(r.u32()), int32_t(r.u8()), int32_t(r.u8()) - 20, 100};
+    qxFtShape sh{};
+    sh.type = (r.u8() & 1) ? 14 : (r.u8() & 1) ? 31 : 15;
+    sh.rx = int32_t(r.u8() % 30), sh.ry = int32_t(r.u8() % 30), sh.start = int32_t(r.u32()), sh.end = int32_t(r.u32());
+    sh.width = int32_t(r.u8() % 50), sh.height = int32_t(r.u8() % 50), sh.clockwise = r.u8() & 1, sh.grow = r.u8() % 8;
+    sh.matrix = m, sh.corners = levels, sh.filled = r.u8() & 1, sh.lineWidth = r.u8() % 10;
+    if (qxFtRenderShape(&sh)) {
+        sh.planeWidth = std::min(sh.planeWidth, w), sh.planeHeight = std::min(sh.planeHeight, h);
+        sh.target = plane.data(), sh.stride = w;
+        qxFtRenderShape(&sh);
+    }
     return 0;
 }

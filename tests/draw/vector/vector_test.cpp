@@ -248,3 +248,40 @@ TEST(VectorEngine, HardEdgesAndStrokeWidth)
     r = extents(l, state(0, 2), false, 3); // square caps reach out by half the width
     EXPECT_NEAR(r.x1, -1.5, 0.02);
 }
+
+// Draw-library shapes: measured, then rendered into a plane of that size.
+TEST(VectorEngine, ShapesMeasureAndRender)
+{
+    const int32_t round[4] = {100, 100, 100, 100};
+    qxFtShape e{};
+    e.type = 16, e.rx = 20, e.ry = 10, e.matrix = kIdentity, e.filled = 1, e.lineWidth = 1;
+    ASSERT_EQ(qxFtRenderShape(&e), 1);
+    EXPECT_EQ(e.planeWidth, 40u);
+    EXPECT_EQ(e.planeHeight, 20u);
+    std::vector<uint8_t> plane(size_t(e.planeWidth) * e.planeHeight);
+    e.target = plane.data(), e.stride = e.planeWidth;
+    ASSERT_EQ(qxFtRenderShape(&e), 1);
+    double area = 0;
+    for (uint8_t v : plane) area += v / 255.0;
+    EXPECT_NEAR(area, M_PI * 20 * 10, M_PI * 20 * 10 * 0.02);
+    EXPECT_EQ(plane[10 * 40 + 20], 255);
+    EXPECT_EQ(plane[0], 0);
+
+    qxFtShape b{};
+    b.type = 14, b.width = 40, b.height = 20, b.grow = 2, b.corners = round, b.matrix = kIdentity, b.filled = 1;
+    ASSERT_EQ(qxFtRenderShape(&b), 1);
+    EXPECT_EQ(b.planeWidth, 44u);
+    EXPECT_EQ(b.planeHeight, 24u);
+
+    // A quarter pie keeps its place inside the full ellipse's box.
+    qxFtShape a{};
+    a.type = 31, a.rx = a.ry = 10, a.start = 0, a.end = 90, a.clockwise = 1, a.matrix = kIdentity, a.filled = 1;
+    ASSERT_EQ(qxFtRenderShape(&a), 1);
+    EXPECT_NEAR(a.planeWidth, 10, 1); // the moved pie's own extent: it starts at the ellipse's middle
+    EXPECT_NEAR(a.planeHeight, 10, 1);
+    std::vector<uint8_t> pie(400);
+    a.target = pie.data(), a.stride = 20, a.planeWidth = 20, a.planeHeight = 20;
+    ASSERT_EQ(qxFtRenderShape(&a), 1);
+    EXPECT_EQ(pie[15 * 20 + 15], 255); // lower right quarter: angles grow downwards on screen
+    EXPECT_EQ(pie[5 * 20 + 5], 0);
+}
