@@ -20,10 +20,3 @@ extern "C" void qxFreeDrawLibrary(void)
 {
 }
 
-extern "C" void qxFreeDrawBuffers(void)
-{
-}
-
-extern "C" void qxInitRotationPresets(void)
-{
-}

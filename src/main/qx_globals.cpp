@@ -24,6 +24,7 @@
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
+#include "draw/vector/qx_drawhost.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
@@ -148,6 +149,7 @@ void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxInstallBitMapHostSlots(qxHostGraphics);
+    qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     qxInstallAudioHostSlots(qxHostAudio);

@@ -1,0 +1,317 @@
+#include "draw/vector/qx_mask.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/qx_memory.h"
+
+int qxMaskStatus = 0;
+
+namespace {
+
+constexpr int kSubScanlines = 16;
+constexpr int32_t kMaxThickness = 255;
+
+struct Edge {
+    double x0, y0, dxdy, ymax;
+    int dir;
+};
+
+// Adds the horizontal span [xa, xb) with weight wgt to the row: partly
+// covered end pixels go to acc, the whole pixels between them to the
+// running sum of delta, so a span costs the same at any length.
+inline void addSpan(float *acc, float *delta, int32_t w, double xa, double xb, float wgt)
+{
+    xa = std::max(xa, 0.0);
+    xb = std::min(xb, double(w));
+    if (!(xa < xb)) return;
+    int32_t ia = int32_t(xa), ib = int32_t(xb);
+    if (ia == ib) {
+        acc[ia] += float(xb - xa) * wgt;
+        return;
+    }
+    acc[ia] += float(ia + 1 - xa) * wgt;
+    delta[ia + 1] += wgt;
+    delta[ib] -= wgt;
+    if (ib < w) acc[ib] += float(xb - ib) * wgt;
+}
+
+inline void setSpan(uint8_t *row, int32_t w, double xa, double xb)
+{
+    // Pixels whose centre i + 0.5 lies in [xa, xb).
+    double fa = std::ceil(xa - 0.5), fb = std::ceil(xb - 0.5);
+    fa = std::max(fa, 0.0);
+    fb = std::min(fb, double(w));
+    if (!(fa < fb)) return;
+    std::memset(row + int32_t(fa), 255, size_t(int32_t(fb) - int32_t(fa)));
+}
+
+} // namespace
+
+int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
+                 const int32_t *counts, int32_t contours, QxFillRule rule, bool antialias)
+{
+    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
+    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
+    std::vector<Edge> edges;
+    double top = INFINITY, bottom = -INFINITY;
+    try {
+        const QxRasterPoint *p = points;
+        for (int32_t c = 0; c < contours; p += std::max(counts[c], 0), c++) {
+            int32_t n = counts[c];
+            for (int32_t i = 0; i < n; i++)
+                if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y)) return QX_MASK_BAD_ARGUMENT;
+            for (int32_t i = 0; i < n; i++) {
+                QxRasterPoint a = p[i], b = p[i + 1 == n ? 0 : i + 1];
+                if (a.y == b.y) continue;
+                int dir = 1;
+                if (a.y > b.y) std::swap(a, b), dir = -1;
+                double dxdy = (b.x - a.x) / (b.y - a.y);
+                if (!std::isfinite(dxdy)) continue; // too flat to cross a sample line apart from its neighbours
+                edges.push_back({a.x, a.y, dxdy, b.y, dir});
+                top = std::min(top, a.y);
+                bottom = std::max(bottom, b.y);
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        return QX_MASK_NO_MEMORY;
+    }
+    if (edges.empty()) return QX_MASK_OK;
+    std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.y0 < b.y0; });
+    int32_t row0 = int32_t(std::clamp(std::floor(top), 0.0, double(h)));
+    int32_t row1 = int32_t(std::clamp(std::ceil(bottom), 0.0, double(h)));
+    const int sub = antialias ? kSubScanlines : 1;
+    const float wgt = 1.0f / float(sub);
+    std::vector<float> acc, delta;
+    std::vector<const Edge *> active;
+    struct Crossing {
+        double x;
+        int dir;
+    };
+    std::vector<Crossing> xs;
+    try {
+        if (antialias) acc.assign(size_t(w) + 1, 0.0f), delta.assign(size_t(w) + 2, 0.0f);
+        active.reserve(edges.size());
+        xs.reserve(edges.size());
+    } catch (const std::bad_alloc &) {
+        return QX_MASK_NO_MEMORY;
+    }
+    size_t next = 0;
+    for (int32_t y = row0; y < row1; y++) {
+        uint8_t *row = data + size_t(y) * size_t(stride);
+        bool any = false;
+        for (int s = 0; s < sub; s++) {
+            double sy = y + (s + 0.5) / sub;
+            while (next < edges.size() && edges[next].y0 <= sy) active.push_back(&edges[next++]);
+            std::erase_if(active, [sy](const Edge *e) { return e->ymax <= sy; });
+            xs.clear();
+            for (const Edge *e : active)
+                if (e->y0 <= sy) xs.push_back({e->x0 + (sy - e->y0) * e->dxdy, e->dir});
+            if (xs.size() < 2) continue;
+            std::sort(xs.begin(), xs.end(), [](const Crossing &a, const Crossing &b) { return a.x < b.x; });
+            int winding = 0;
+            for (size_t i = 0; i + 1 < xs.size(); i++) {
+                winding += xs[i].dir;
+                bool inside = rule == QX_FILL_EVENODD ? (winding & 1) != 0 : winding != 0;
+                if (!inside || !(xs[i].x < xs[i + 1].x)) continue;
+                any = true;
+                if (antialias)
+                    addSpan(acc.data(), delta.data(), w, xs[i].x, xs[i + 1].x, wgt);
+                else
+                    setSpan(row, w, xs[i].x, xs[i + 1].x);
+            }
+        }
+        if (antialias && any) {
+            float run = 0.0f;
+            for (int32_t x = 0; x < w; x++) {
+                run += delta[size_t(x)];
+                float c = std::clamp(acc[size_t(x)] + run, 0.0f, 1.0f);
+                int v = int(c * 255.0f + 0.5f);
+                row[x] = uint8_t(std::max(int(row[x]), v));
+                acc[size_t(x)] = 0.0f;
+                delta[size_t(x)] = 0.0f;
+            }
+            delta[size_t(w)] = delta[size_t(w) + 1] = 0.0f;
+        }
+    }
+    return QX_MASK_OK;
+}
+
+namespace {
+
+// Appends the outline of a segment of width t with round ends, clockwise on
+// screen, so that the union of several is their nonzero fill.
+void appendCapsule(std::vector<QxRasterPoint> &pts, std::vector<int32_t> &counts, double x1, double y1, double x2,
+                   double y2, double t)
+{
+    double r = t / 2.0;
+    double dx = x2 - x1, dy = y2 - y1, len = std::hypot(dx, dy);
+    double a0 = len > 0 ? std::atan2(dy, dx) : 0.0;
+    int steps = std::clamp(int(std::ceil(r * 2.0)), 2, 64);
+    size_t start = pts.size();
+    // End cap at (x2, y2), from -90 to +90 degrees around the direction, then the start cap.
+    for (int i = 0; i <= steps; i++) {
+        double a = a0 - M_PI / 2 + M_PI * i / steps;
+        pts.push_back({x2 + r * std::cos(a), y2 + r * std::sin(a)});
+    }
+    for (int i = 0; i <= steps; i++) {
+        double a = a0 + M_PI / 2 + M_PI * i / steps;
+        pts.push_back({x1 + r * std::cos(a), y1 + r * std::sin(a)});
+    }
+    counts.push_back(int32_t(pts.size() - start));
+}
+
+// One-pixel 8-connected line, clipped to the mask first so huge coordinates cost nothing.
+void thinLine(QxMaskImage *m, double x1, double y1, double x2, double y2)
+{
+    double t0 = 0, t1 = 1, dx = x2 - x1, dy = y2 - y1;
+    const double lo[2] = {-1, -1}, hi[2] = {double(m->width), double(m->height)};
+    const double p0[2] = {x1, y1}, d[2] = {dx, dy};
+    for (int k = 0; k < 2; k++) {
+        if (d[k] == 0) {
+            if (p0[k] < lo[k] || p0[k] > hi[k]) return;
+            continue;
+        }
+        double ta = (lo[k] - p0[k]) / d[k], tb = (hi[k] - p0[k]) / d[k];
+        if (ta > tb) std::swap(ta, tb);
+        t0 = std::max(t0, ta);
+        t1 = std::min(t1, tb);
+        if (t0 > t1) return;
+    }
+    double ax = std::round(x1 + t0 * dx), ay = std::round(y1 + t0 * dy);
+    double bx = std::round(x1 + t1 * dx), by = std::round(y1 + t1 * dy);
+    long n = long(std::max(std::fabs(bx - ax), std::fabs(by - ay)));
+    for (long i = 0; i <= n; i++) {
+        double f = n ? double(i) / double(n) : 0.0;
+        long x = std::lround(ax + (bx - ax) * f), y = std::lround(ay + (by - ay) * f);
+        if (x >= 0 && y >= 0 && x < m->width && y < m->height) m->data[size_t(y) * size_t(m->stride) + size_t(x)] = 255;
+    }
+}
+
+// Segments between pixel centres: thickness 1 without anti-aliasing is the
+// 8-connected line, anything else a filled round-ended stroke.
+int drawSegments(QxMaskImage *m, const QxMaskPoint *p, int32_t count, bool closed, bool aa, int32_t thickness)
+{
+    if (!aa && thickness <= 1) {
+        for (int32_t i = closed ? 0 : 1; i < count; i++) {
+            const QxMaskPoint &a = p[i == 0 ? count - 1 : i - 1], &b = p[i];
+            thinLine(m, a.x, a.y, b.x, b.y);
+        }
+        return QX_MASK_OK;
+    }
+    try {
+        std::vector<QxRasterPoint> pts;
+        std::vector<int32_t> counts;
+        // Without anti-aliasing the pixels on the stroke's edge belong to it, as the outline of a
+        // solid polygon does: half a pixel more on each side, and a hair to settle exact ties.
+        double width = aa ? std::max(thickness, 1) : thickness + 1 + 1.0 / 32;
+        for (int32_t i = closed ? 0 : 1; i < count; i++) {
+            const QxMaskPoint &a = p[i == 0 ? count - 1 : i - 1], &b = p[i];
+            appendCapsule(pts, counts, a.x + 0.5, a.y + 0.5, b.x + 0.5, b.y + 0.5, width);
+        }
+        return qxRasterFill(m->data, m->stride, m->width, m->height, pts.data(), counts.data(),
+                            int32_t(counts.size()), QX_FILL_NONZERO, aa);
+    } catch (const std::bad_alloc &) {
+        return QX_MASK_NO_MEMORY;
+    }
+}
+
+} // namespace
+
+void qxMaskCreate(int32_t width, int32_t height, QxMaskImage **image, uint8_t **data, int32_t *stride)
+{
+    if (!image) {
+        qxMaskStatus = QX_MASK_NULL_POINTER;
+        return;
+    }
+    *image = nullptr;
+    if (width < 1 || height < 1 || width > INT32_MAX - 3) {
+        qxMaskStatus = QX_MASK_BAD_SIZE;
+        return;
+    }
+    int32_t st = (width + 3) & ~3;
+    size_t bytes = 0;
+    if (!qxMulSize(size_t(st), size_t(height), &bytes)) {
+        qxMaskStatus = QX_MASK_NO_MEMORY;
+        return;
+    }
+    auto *m = static_cast<QxMaskImage *>(qxAlloc(sizeof(QxMaskImage), 1));
+    void *buf = nullptr;
+    if (!m || posix_memalign(&buf, 32, std::max<size_t>(bytes, 32)) != 0) {
+        qxFree(m);
+        qxMaskStatus = QX_MASK_NO_MEMORY;
+        return;
+    }
+    std::memset(buf, 0, bytes);
+    *m = {width, height, st, static_cast<uint8_t *>(buf)};
+    *image = m;
+    if (data) *data = m->data;
+    if (stride) *stride = st;
+}
+
+void qxMaskFree(QxMaskImage *image)
+{
+    qxMaskStatus = QX_MASK_OK;
+    if (!image) return;
+    std::free(image->data);
+    qxFree(image);
+}
+
+void qxMaskFillPolygon(QxMaskImage *image, const QxMaskPoint *points, int32_t count, int antialias, int32_t thickness)
+{
+    qxMaskStatus = QX_MASK_OK;
+    if (!image || !points) {
+        qxMaskStatus = QX_MASK_NULL_POINTER;
+        return;
+    }
+    if (count <= 0) return;
+    if (thickness < 0 || thickness > kMaxThickness) {
+        qxMaskStatus = QX_MASK_OUT_OF_RANGE;
+        return;
+    }
+    size_t bytes = 0;
+    QxMaskPoint *copy = nullptr;
+    if (!qxMulSize(size_t(count), sizeof(QxMaskPoint), &bytes) ||
+        !(copy = static_cast<QxMaskPoint *>(qxAlloc(bytes, 0)))) {
+        qxMaskStatus = QX_MASK_NO_MEMORY;
+        return;
+    }
+    std::memcpy(copy, points, bytes);
+    bool aa = antialias != 0;
+    int status = QX_MASK_OK;
+    if (thickness == 0) {
+        // The interior between edge crossings, then the edges themselves as lines.
+        try {
+            std::vector<QxRasterPoint> pts(static_cast<size_t>(count));
+            for (int32_t i = 0; i < count; i++) pts[size_t(i)] = {copy[i].x + 0.5, copy[i].y + 0.5};
+            status = qxRasterFill(image->data, image->stride, image->width, image->height, pts.data(), &count, 1,
+                                  QX_FILL_EVENODD, aa);
+        } catch (const std::bad_alloc &) {
+            status = QX_MASK_NO_MEMORY;
+        }
+        if (status == QX_MASK_OK) status = drawSegments(image, copy, count, true, aa, 1);
+    } else {
+        status = drawSegments(image, copy, count, true, aa, thickness);
+    }
+    qxFree(copy);
+    qxMaskStatus = status;
+}
+
+void qxMaskDraw(QxMaskImage *image, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int antialias, int32_t thickness)
+{
+    qxMaskStatus = QX_MASK_OK;
+    if (!image) {
+        qxMaskStatus = QX_MASK_NULL_POINTER;
+        return;
+    }
+    if (uint32_t(thickness) > uint32_t(kMaxThickness) || thickness == 0) {
+        qxMaskStatus = QX_MASK_OUT_OF_RANGE;
+        return;
+    }
+    const QxMaskPoint p[2] = {{x1, y1}, {x2, y2}};
+    qxMaskStatus = drawSegments(image, p, 2, false, antialias != 0, thickness);
+}
