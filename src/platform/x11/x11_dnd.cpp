@@ -126,8 +126,11 @@ char *x11DecodeUriList(const char *data, size_t length, int latin1, size_t *size
     size_t i = 0;
     bool lineStart = true;
     while (i < length) {
-        if (lineStart && length - i >= 7 && std::memcmp(data + i, "file://", 7) == 0)
+        if (lineStart && length - i >= 7 && std::memcmp(data + i, "file://", 7) == 0) {
             i += 7;
+            lineStart = false;
+            continue;
+        }
         lineStart = false;
         const char c = data[i];
         if (c == '\n') {

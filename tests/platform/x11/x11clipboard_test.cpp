@@ -240,7 +240,8 @@ TEST_F(X11Drop, FileNamesReachTheQueue)
 std::vector<std::string> decode(const std::string &in, int latin1 = 0)
 {
     size_t size = 0;
-    char *list = x11DecodeUriList(in.data(), in.size(), latin1, &size);
+    const std::vector<char> exact(in.begin(), in.end()); // no terminator to lean on
+    char *list = x11DecodeUriList(exact.data(), exact.size(), latin1, &size);
     std::vector<std::string> out;
     if (!list) return {"<null>"};
     const char *p = list;
