@@ -60,3 +60,35 @@ TEST(QuantizeBitmap, WritesPaletteColoursBack)
     EXPECT_EQ(qxQuantizeBitmap(nullptr, 4, 4, 16, 0), ERR_LOCKBMAP);
     qxFreeBitMap(bm);
 }
+
+TEST(QuantizeBitmap, MonochromeKeepsBrightnessOrder)
+{
+    for (uint32_t format : {10u, 4u}) {
+        // White first: the exact palette lists white as entry 0, and white
+        // must still come out white.
+        qxBitMap *bm = makeBitmap(8, 8, format);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) qxWritePixel(bm, x, y, x < 4 ? 0xFFFFFF : 0x000000, 0);
+        ASSERT_EQ(qxMonochromeBitmap(bm, 8, 8, 1), 0);
+        auto px = colours(bm, 8, 8);
+        EXPECT_EQ(px[0], 0xFFFFFFu & (format == 4 ? 0xF8FCF8u : 0xFFFFFFu)) << format;
+        EXPECT_EQ(px[7], 0u);
+        qxFreeBitMap(bm);
+
+        // A grey ramp dithered to two colours keeps its mean brightness.
+        const int w = 64, h = 16;
+        bm = makeBitmap(w, h, format);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) qxWritePixel(bm, x, y, uint32_t(x * 4) * 0x010101u, 0);
+        ASSERT_EQ(qxMonochromeBitmap(bm, w, h, 1), 0);
+        px = colours(bm, w, h);
+        double mean = 0;
+        for (uint32_t p : px) {
+            ASSERT_TRUE(p == 0 || (p & 0xFF) >= 0xF8) << std::hex << p;
+            mean += p ? 255 : 0;
+        }
+        EXPECT_NEAR(mean / px.size(), 126, 20) << format;
+        qxFreeBitMap(bm);
+    }
+    EXPECT_EQ(qxMonochromeBitmap(nullptr, 4, 4, 1), ERR_LOCKBMAP);
+}
