@@ -131,6 +131,15 @@ TEST_F(X11Clipboard, LargeTextBothWays)
 
     ASSERT_EQ(setText(big.c_str()), 0);
     EXPECT_TRUE(serveWhile("xclip -selection clipboard -o -t UTF8_STRING") == big);
+
+    // Beyond the server's largest request the data cannot go in one piece:
+    // refused (property None) instead of a reported success with nothing.
+    const long limit = XExtendedMaxRequestSize(x11Data(d)->display) * 4;
+    ASSERT_GT(limit, 0);
+    std::string huge(size_t(limit) + 16, 'h');
+    ASSERT_EQ(setText(huge.c_str()), 0);
+    EXPECT_EQ(serveWhile("xclip -selection clipboard -o -t UTF8_STRING"), "");
+    EXPECT_EQ(get(&text, &type), 1365);
 }
 
 TEST_F(X11Clipboard, OwnersWithoutTextOrWithoutAnswers)
