@@ -68,6 +68,17 @@ protected:
                    "/in >/dev/null 2>&1");
         usleep(100000);
     }
+    // Starts an owner tool in the background; true once it holds CLIPBOARD.
+    bool startOwner(const std::string &command)
+    {
+        const std::string flag = dir + "/owner";
+        unlink(flag.c_str());
+        const std::string cmd = "(DISPLAY=" + server.name() + " " + command + " > " + flag + ") &";
+        if (system(cmd.c_str()) != 0)
+            return false;
+        for (int i = 0; i < 300 && slurp(flag).empty(); ++i) usleep(10000);
+        return slurp(flag) == "owner\n";
+    }
     int get(std::string *text, int *type)
     {
         qxClipboardData data{};
@@ -152,13 +163,18 @@ TEST_F(X11Clipboard, OwnersWithoutTextOrWithoutAnswers)
     EXPECT_EQ(type, 0);
     EXPECT_EQ(text, "unchanged");
 
+    // An INCR chunk of 32-bit items is refused (1000), not copied.
+    ASSERT_TRUE(startOwner(tool("xincrowner.py") + " odd 10"));
+    EXPECT_EQ(get(&text, &type), 1000);
+    // An INCR transfer that stalls after a chunk gives up like a silent owner.
+    ASSERT_TRUE(startOwner(tool("xincrowner.py") + " stall 10"));
+    double start = qxGetSeconds();
+    EXPECT_EQ(get(&text, &type), 1365);
+    EXPECT_LT(qxGetSeconds() - start, X11_CLIPBOARD_TIMEOUT + 2);
+
     // An owner that never answers: 1365 after the timeout, not a hang.
-    const std::string flag = dir + "/owner";
-    const std::string cmd = "(DISPLAY=" + server.name() + " " + tool("xsilentowner.py") + " 12 > " + flag + ") &";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-    for (int i = 0; i < 300 && slurp(flag).empty(); ++i) usleep(10000);
-    ASSERT_EQ(slurp(flag), "owner\n");
-    const double start = qxGetSeconds();
+    ASSERT_TRUE(startOwner(tool("xsilentowner.py") + " 12"));
+    start = qxGetSeconds();
     EXPECT_EQ(get(&text, &type), 1365);
     const double waited = qxGetSeconds() - start;
     EXPECT_GT(waited, X11_CLIPBOARD_TIMEOUT - 0.5);
