@@ -16,7 +16,8 @@
 
 namespace {
 
-enum : int { CLIP_OPEN_FAILED = 1364, CLIP_READ_FAILED = 1365, CLIP_NO_MEMORY = 1000 };
+// Images need the PNG writer; until then they are refused, not dropped.
+enum : int { CLIP_OPEN_FAILED = 1364, CLIP_READ_FAILED = 1365, CLIP_NO_MEMORY = 1000, CLIP_NO_IMAGES = 1288 };
 
 // Bumped by every answer of the owner, so a read can tell a slow owner
 // from a silent one.
@@ -317,6 +318,8 @@ int x11SetClipboard(int type, const qxClipboardData *data)
     x11DisplayData *x = clipboardWindow();
     if (!x)
         return CLIP_OPEN_FAILED;
+    if (type == 2)
+        return CLIP_NO_IMAGES;
     if (type != 1)
         return 0;
     if (!data || !data->text)

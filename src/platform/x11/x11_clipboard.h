@@ -26,8 +26,8 @@ constexpr size_t X11_MAX_SELECTION_BYTES = size_t(256) << 20;
 constexpr double X11_CLIPBOARD_TIMEOUT = 5.0;
 
 extern "C" {
-// type 1 text; type 2 (image) is not served yet and, like any other type,
-// does nothing and returns 0.
+// type 1 text; type 2 (image) gives 1288 until PNG can be written; any
+// other type does nothing and returns 0.
 int x11SetClipboard(int type, const qxClipboardData *data);
 // out type 1 text, 2 image, 0 nothing usable.
 int x11GetClipboard(lua_State *L, qxClipboardData *data, int *type);

@@ -204,8 +204,9 @@ TEST_F(X11Clipboard, LosingClearingAndChangeNotices)
     int type = -1;
     EXPECT_EQ(get(&text, &type), 0);
     EXPECT_EQ(type, 0);
-    // Other types do nothing.
+    // Other types do nothing; images are refused until PNG can be written.
     EXPECT_EQ(x11SetClipboard(7, nullptr), 0);
+    EXPECT_EQ(x11SetClipboard(2, nullptr), 1288);
 }
 
 TEST_F(X11Clipboard, NoWindowIsRefused)
