@@ -13,7 +13,7 @@ golang-golang-x-image-dev ttf-bitstream-vera \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev libxtst-dev \
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 \
 openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
-libopencv-imgproc-dev \
+libopencv-imgproc-dev xclip \
 libcairo2-dev"
 
 qx_missing=""

@@ -1,5 +1,4 @@
-// System library: the requester commands, and the clipboard commands that
-// wait for the display's clipboard.
+// System library: the requester commands.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +18,6 @@
 namespace {
 
 enum { REQ_NORMAL = 0, REQ_MULTISELECT = 1, REQ_SAVEMODE = 2, REQ_HIDEICONS = 65536 };
-enum { CLIPBOARD_TEXT = 1, CLIPBOARD_IMAGE = 2 };
 constexpr size_t LAST_CHOICE_SIZE = 1025;
 
 char lastDirectory[LAST_CHOICE_SIZE];
@@ -294,11 +292,3 @@ int qxCmdColorRequest(lua_State *L) {
     return 1;
 }
 
-// The clipboard needs the display's X11 selection and brushes; until they
-// exist the commands check their arguments and report the missing feature.
-int qxCmdSetClipboard(lua_State *L) {
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    int type = luaL_checkint(L, 1);
-    if (type != CLIPBOARD_TEXT && type != CLIPBOARD_IMAGE) return ERR_WRONGUSAGE;
-    return ERR_UNSUPPORTEDFEAT;
-}

@@ -120,10 +120,10 @@ const qxCommandDef systemCommands[] = {
     {"FileRequest", qxCmdFileRequest},
     {"FontRequest", qxCmdFontRequest},
     {"ColorRequest", qxCmdColorRequest},
-    {"GetClipboard", qxCmdNotSupported},
+    {"GetClipboard", qxCmdGetClipboard},
     {"SetClipboard", qxCmdSetClipboard},
-    {"PeekClipboard", qxCmdNotSupported},
-    {"ClearClipboard", qxCmdNotSupported},
+    {"PeekClipboard", qxCmdPeekClipboard},
+    {"ClearClipboard", qxCmdClearClipboard},
     // Plug-ins
     {"HavePlugin", qxCmdHavePlugin},
     {"EnablePlugin", qxCmdEnablePlugin},

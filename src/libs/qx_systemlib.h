@@ -101,3 +101,6 @@ int qxCmdFileRequest(lua_State *L);
 int qxCmdFontRequest(lua_State *L);
 int qxCmdColorRequest(lua_State *L);
 int qxCmdSetClipboard(lua_State *L);
+int qxCmdGetClipboard(lua_State *L);
+int qxCmdPeekClipboard(lua_State *L);
+int qxCmdClearClipboard(lua_State *L);

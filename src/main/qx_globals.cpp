@@ -1,6 +1,7 @@
 #include "main/qx_globals.h"
 #include "main/qx_hosttable.h"
 #include "main/qx_libtable.h"
+#include "main/qx_clipboardlink.h"
 
 #include <unistd.h>
 
@@ -148,6 +149,7 @@ extern "C" {
 void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxLinkClipboard();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);

@@ -17,6 +17,7 @@
 #include "platform/qx_upcalls.h"
 #include "platform/qx_wakepipe.h"
 #include "platform/x11/x11_display.h"
+#include "platform/x11/x11_clipboard.h"
 
 extern "C" {
 uint32_t x11QuitCtrlC = 1, x11QuitLeftMouse, x11QuitEscape;
@@ -345,7 +346,18 @@ void handleEvent(qxDisplay *d, x11DisplayData *x, XEvent *ev, PollState &poll)
         }
         break;
     }
+    case SelectionRequest:
+    case SelectionClear:
+    case PropertyNotify:
+        x11HandleSelectionEvent(d, x, ev);
+        break;
+    case SelectionNotify:
+        if (!x11HandleSelectionEvent(d, x, ev))
+            x11HandleDropData(d, x, &ev->xselection);
+        break;
     case ClientMessage:
+        if (x11HandleDndMessage(d, x, &ev->xclient))
+            break;
         if (ev->xclient.format == 32 && x->atoms[X11_WM_DELETE_WINDOW] &&
             (Atom)ev->xclient.data.l[0] == x->atoms[X11_WM_DELETE_WINDOW]) {
             x->closeRequest = 1;

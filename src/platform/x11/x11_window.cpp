@@ -467,6 +467,9 @@ void x11CloseDisplay(qxDisplay *display)
     std::free(x->ownedData);
     x->ownedData = nullptr;
     x->ownedType = 0;
+    std::free(x->incrBuffer);
+    x->incrBuffer = nullptr;
+    x->incrLength = x->incrActive = x->readPending = 0;
     XFlush(d);
     x->display = nullptr;
 }
