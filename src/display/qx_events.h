@@ -2,6 +2,7 @@
 // turns queued events, fired timers and thread notices into script
 // callbacks, script timers and the input-state helpers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/qx_displayrecord.h"
@@ -170,6 +171,11 @@ struct qxEventSourceHooks {
     // of the four network slots); 1 with *slot, *id and, for a connect,
     // *client filled.
     int (*pollNetwork)(uint32_t wanted, uint32_t *slot, qxObjectRef *id, qxObjectRef *client);
+    // Ends the Run whose record a program-end notice carries: copies its
+    // program and arguments (truncated to the sizes), gives the registry
+    // reference of its user data (-1: none) and frees it; 0 when unknown.
+    int (*endProgram)(void *record, char *program, size_t programSize, char *arguments,
+                      size_t argumentsSize, int *userRef);
 };
 extern qxEventSourceHooks qxEventSources;
 

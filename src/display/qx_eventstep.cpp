@@ -69,6 +69,7 @@ struct qxEventMsg {
     uint32_t samples;
     uint64_t count;
     qxObjectRef client;
+    uint32_t runUserData;
     double seconds;
     qxCustomEvent *custom;
     void *data;
@@ -88,6 +89,8 @@ struct StepState {
 
 StepState *state;
 double lastSweep;
+// The program and arguments of the RunFinished under work.
+char runProgram[4096], runArguments[4096];
 
 enum : uint32_t {
     SRC_MUSIC = 0, SRC_TIMERS, SRC_THREAD, SRC_MOUSEMOVE, SRC_NETWORK, SRC_MESSAGES, SRC_QUEUE,
@@ -168,6 +171,12 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
         qxSetFieldInt(L, "width", m.display ? m.display->width : 0);
         qxSetFieldInt(L, "height", m.display ? m.display->height : 0);
         qxSetFieldID(L, "id", m.id);
+        break;
+    case MSG_RUNFINISHED:
+        qxSetFieldStr(L, "program", runProgram);
+        qxSetFieldStr(L, "args", runArguments);
+        if (m.runUserData != QX_NO_REF)
+            setOptRef(L, "runuserdata", m.runUserData);
         break;
     case MSG_CONNECT:
         qxSetFieldID(L, "serverid", m.id);
@@ -613,7 +622,7 @@ int takeNetwork(qxEventMsg &m)
     return 1;
 }
 
-int takeThreadEvent(qxEventMsg &m)
+int takeThreadEvent(lua_State *L, qxEventMsg &m)
 {
     uint32_t type, a1, a2;
     qxObjectRef id{};
@@ -627,10 +636,29 @@ int takeThreadEvent(qxEventMsg &m)
         case QX_THREADEVENT_SAMPLE_LOOP: slot = QX_OBJ_SAMPLELOOP; action = "OnSampleLoop"; break;
         case QX_THREADEVENT_MUSIC_END: slot = QX_OBJ_MUSICEND; action = "OnMusicEnd"; break;
         case QX_THREADEVENT_VIDEO_END: slot = QX_OBJ_VIDEOEND; action = "OnVideoEnd"; break;
+        case QX_THREADEVENT_PROGRAM_END: {
+            // The record is freed whether anybody listens or not.
+            int userRef = -1;
+            if (!qxEventSources.endProgram ||
+                !qxEventSources.endProgram(id.automatic, runProgram, sizeof runProgram, runArguments,
+                                           sizeof runArguments, &userRef))
+                continue;
+            if (qxObjectHandlers[QX_OBJ_RUNFINISHED].function == QX_NO_REF) {
+                if (userRef >= 0)
+                    luaL_unref(L, LUA_REGISTRYINDEX, userRef);
+                continue;
+            }
+            m.kind = MSG_RUNFINISHED;
+            std::strcpy(m.action, "RunFinished");
+            m.function = qxObjectHandlers[QX_OBJ_RUNFINISHED].function;
+            m.userData = qxObjectHandlers[QX_OBJ_RUNFINISHED].userData;
+            m.runUserData = userRef >= 0 ? (uint32_t)userRef : QX_NO_REF;
+            return 1;
+        }
         case QX_THREADEVENT_DIRECTORY:
             slot = QX_OBJ_DIRCHANGED; action = "DirectoryChanged"; kind = MSG_DIRECTORY;
             break;
-        default: continue; // program ends are the dos library's
+        default: continue;
         }
         if (qxObjectHandlers[slot].function == QX_NO_REF)
             continue;
@@ -686,7 +714,7 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
             switch (src) {
             case SRC_MUSIC: r = takeMusic(m); break;
             case SRC_TIMERS: r = takeTimer(L, m, releaseTimer); break;
-            case SRC_THREAD: r = takeThreadEvent(m); break;
+            case SRC_THREAD: r = takeThreadEvent(L, m); break;
             case SRC_MOUSEMOVE: r = takeMouseMove(m); break;
             case SRC_NETWORK: r = takeNetwork(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
@@ -778,6 +806,8 @@ int qxEventStep(lua_State *L, int wait, int quiet, int, int *handled)
             int status = runCallback(L, m, quiet, base, &nresults);
             if (m.custom && m.data)
                 freePayload(m.custom->code, m.data);
+            if (m.kind == MSG_RUNFINISHED && m.runUserData != QX_NO_REF)
+                luaL_unref(L, LUA_REGISTRYINDEX, (int)m.runUserData);
             if (releaseTimer) {
                 luaL_unref(L, LUA_REGISTRYINDEX, (int)m.function);
                 if (m.userData != QX_NO_REF)

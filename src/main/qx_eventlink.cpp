@@ -68,6 +68,11 @@ int pollNetwork(uint32_t wanted, uint32_t *slot, qxObjectRef *id, qxObjectRef *c
     return 0;
 }
 
+int runFinishedInstalled(lua_State *)
+{
+    return qxObjectHandlers[QX_OBJ_RUNFINISHED].function != QX_NO_REF;
+}
+
 } // namespace
 
 extern "C" void qxLinkEventSources(void)
@@ -76,4 +81,6 @@ extern "C" void qxLinkEventSources(void)
     qxEventSources.setFillMusicHandler = setFillMusicHandler;
     qxEventSources.setInMusicCallback = setInMusicCallback;
     qxEventSources.pollNetwork = pollNetwork;
+    qxEventSources.endProgram = qxEventEndProgram;
+    qxSetRunFinishedQuery(runFinishedInstalled);
 }
