@@ -152,6 +152,8 @@ void qxLinkLayers(void)
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxLinkClipboard();
     qxLinkEventSources();
+    // Input a satellite feeds in goes to its display's event queue.
+    qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
