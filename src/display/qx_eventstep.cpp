@@ -947,6 +947,9 @@ void qxFreeEventState(lua_State *L)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)slot.userData);
         slot = {QX_NO_REF, QX_NO_REF};
     }
+    // Script-fed music cannot be made once its handler is gone.
+    if (qxEventSources.setFillMusicHandler)
+        qxEventSources.setFillMusicHandler(0);
     qxFree(state);
     state = nullptr;
 }
