@@ -10,6 +10,7 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_framepacing.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -201,9 +202,9 @@ static const qxCommandDef graphicsCommands[] = {
     {"ShowPointer", cmdNotYet},
     {"GetAttribute", cmdNotYet},
     {"GetPen", cmdNotYet},
-    {"VWait", cmdNotYet},
-    {"SetFPSLimit", cmdNotYet},
-    {"GetFPSLimit", cmdNotYet},
+    {"VWait", qxCmdVWait},
+    {"SetFPSLimit", qxCmdSetFPSLimit},
+    {"GetFPSLimit", qxCmdGetFPSLimit},
     {"IsPicture", cmdNotYet},
     {"GetRealColor", cmdGetRealColor},
     {"SaveSnapshot", cmdNotYet},
@@ -216,11 +217,11 @@ static const qxCommandDef graphicsCommands[] = {
     {"AsyncDrawFrame", cmdNotYet},
     {"CancelAsyncDraw", cmdNotYet},
     {"FinishAsyncDraw", cmdNotYet},
-    {"DumpVideoTime", cmdNotYet},
+    {"DumpVideoTime", qxCmdDumpVideoTime},
     {"GetRandomColor", cmdGetRandomColor},
     {"SetDrawTagsDefault", cmdNotYet},
-    {"BeginRefresh", cmdNotYet},
-    {"EndRefresh", cmdNotYet},
+    {"BeginRefresh", qxCmdBeginRefresh},
+    {"EndRefresh", qxCmdEndRefresh},
     {"Intersection", cmdIntersection},
     {nullptr, nullptr},
 };
