@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
+#include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -207,7 +208,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"GetFPSLimit", qxCmdGetFPSLimit},
     {"IsPicture", cmdNotYet},
     {"GetRealColor", cmdGetRealColor},
-    {"SaveSnapshot", cmdNotYet},
+    {"SaveSnapshot", qxCmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},
     {"CreateClipRegion", cmdNotYet},
     {"SetClipRegion", cmdNotYet},

@@ -2,6 +2,7 @@
 #include "main/qx_hosttable.h"
 #include "main/qx_libtable.h"
 #include "main/qx_clipboardlink.h"
+#include "main/qx_picturelink.h"
 
 #include <unistd.h>
 
@@ -150,6 +151,7 @@ void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxLinkClipboard();
+    qxLinkPictureWriters();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);

@@ -1,6 +1,7 @@
 // The graphics library's tables, attribute tags and colour helpers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -88,6 +89,39 @@ TEST(GraphicsLib, ColourHelpers)
     EXPECT_EQ(r[2], 5);
     EXPECT_EQ(qxIntersectRects(0x7FFFFFF0, 0, 0x7FFFFFFF, 1, 0x7FFFFFF8, 0, 100, 1, r), 1);
     EXPECT_EQ(r[0], 0x7FFFFFF8);
+}
+
+} // namespace
+
+#include "display/qx_snapshot.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+TEST(GraphicsSavers, FormatDispatch)
+{
+    uint32_t px = 0x123456;
+    qxSaveOptions o{0, 90, 256, 0};
+    EXPECT_EQ(qxSaveImageFormat(9, &px, 1, 1, "/nonexistent/x", 0xFFFFFFFFu, &o),
+              ERR_UNKNOWNIMGOUT);
+    EXPECT_EQ(qxSaveImageFormat(0, nullptr, 1, 1, "x", 0xFFFFFFFFu, &o), ERR_WRONGUSAGE);
+    EXPECT_EQ(qxSaveImageFormat(0, &px, 0, 1, "x", 0xFFFFFFFFu, &o), ERR_WRONGUSAGE);
+}
+
+TEST(GraphicsSavers, GrabsWidenToARGB)
+{
+    const uint16_t g16[2] = {0xF800, 0x07FF};
+    uint32_t *a = qxGrabToARGB(g16, 2, 2, 1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a[0], 0xFFF80000u);
+    EXPECT_EQ(a[1], 0xFF00FCF8u);
+    std::free(a);
+    const uint32_t g32[1] = {0x00ABCDEF};
+    a = qxGrabToARGB(g32, 4, 1, 1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a[0], 0xFFABCDEFu);
+    std::free(a);
+    EXPECT_EQ(qxGrabToARGB(g32, 4, 0, 1), nullptr);
 }
 
 } // namespace
