@@ -201,7 +201,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"HidePointer", cmdNotYet},
     {"SetPointer", cmdNotYet},
     {"ShowPointer", cmdNotYet},
-    {"GetAttribute", cmdNotYet},
+    {"GetAttribute", qxCmdGetAttribute},
     {"GetPen", cmdNotYet},
     {"VWait", qxCmdVWait},
     {"SetFPSLimit", qxCmdSetFPSLimit},
