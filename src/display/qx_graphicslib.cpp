@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
+#include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -197,10 +198,10 @@ static const qxCommandDef graphicsCommands[] = {
     {"Blue", cmdBlue},
     {"RGB", cmdRGB},
     {"ARGB", cmdARGB},
-    {"MovePointer", cmdNotYet},
-    {"HidePointer", cmdNotYet},
+    {"MovePointer", qxCmdMovePointer},
+    {"HidePointer", qxCmdHidePointer},
     {"SetPointer", cmdNotYet},
-    {"ShowPointer", cmdNotYet},
+    {"ShowPointer", qxCmdShowPointer},
     {"GetAttribute", qxCmdGetAttribute},
     {"GetPen", cmdNotYet},
     {"VWait", qxCmdVWait},
