@@ -184,6 +184,16 @@ int cmdIntersection(lua_State *L)
     return 4;
 }
 
+// No output target carries a pen table on this platform yet.
+int cmdGetPen(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (lua_gettop(L) >= 1)
+        luaL_checknumber(L, 1);
+    lua_pushnumber(L, 4294967295.0);
+    return 1;
+}
+
 // Commands whose machinery has not landed yet refuse cleanly.
 int cmdNotYet(lua_State *)
 {
@@ -203,7 +213,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"SetPointer", cmdNotYet},
     {"ShowPointer", qxCmdShowPointer},
     {"GetAttribute", qxCmdGetAttribute},
-    {"GetPen", cmdNotYet},
+    {"GetPen", cmdGetPen},
     {"VWait", qxCmdVWait},
     {"SetFPSLimit", qxCmdSetFPSLimit},
     {"GetFPSLimit", qxCmdGetFPSLimit},
