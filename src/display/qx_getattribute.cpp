@@ -5,6 +5,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "platform/qx_displayrecord.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kAttrCount = 60;
+constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kAttrCount = 60;
 
 int push(lua_State *L, double v)
 {
@@ -154,6 +155,25 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
             return ERR_FINDDISPLAY;
         int r = qxDisplayAttribute(L, d, attr);
         return r < 0 ? -r : r;
+    }
+    if (type == kTypeClipRegion) {
+        if (attr == kAttrCount)
+            return push(L, qxClipRegionCount());
+        qxClipRegion *r;
+        if (int e = qxFindClipRegion(qxGetObjectIDArg(L, 2), &r))
+            return e;
+        switch (attr) {
+        case 0:
+            return push(L, r->width);
+        case 1:
+            return push(L, r->height);
+        case 7:
+            return push(L, r->x);
+        case 8:
+            return push(L, r->y);
+        default:
+            return ERR_UNKNOWNATTR;
+        }
     }
     return ERR_UNSUPPORTEDFEAT;
 }

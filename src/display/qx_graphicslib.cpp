@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
@@ -221,9 +222,9 @@ static const qxCommandDef graphicsCommands[] = {
     {"GetRealColor", cmdGetRealColor},
     {"SaveSnapshot", qxCmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},
-    {"CreateClipRegion", cmdNotYet},
-    {"SetClipRegion", cmdNotYet},
-    {"FreeClipRegion", cmdNotYet},
+    {"CreateClipRegion", qxCmdCreateClipRegion},
+    {"SetClipRegion", qxCmdSetClipRegion},
+    {"FreeClipRegion", qxCmdFreeClipRegion},
     {"CreatePointer", cmdNotYet},
     {"FreePointer", cmdNotYet},
     {"AsyncDrawFrame", cmdNotYet},
@@ -461,6 +462,7 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
 
 extern "C" void qxGraphicsLibFree(lua_State *)
 {
+    qxFreeAllClipRegions();
     std::free(gSpareDisplay);
     gSpareDisplay = nullptr;
 }

@@ -162,4 +162,6 @@ struct qxDisplay {
     // and the BeginRefresh flag.
     int64_t lastFrameNs;
     uint32_t refreshMode;
+    // The output's clip region (a qxClipRegion of the graphics library).
+    void *clipRegion;
 };

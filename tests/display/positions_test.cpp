@@ -43,3 +43,19 @@ TEST(Positions, KeepAspectRoundsHalfUp)
 }
 
 } // namespace
+
+#include "display/qx_clipregion.h"
+
+namespace {
+
+TEST(ClipRegions, MissingRegionsGiveFindErrors)
+{
+    qxClipRegion *r = nullptr;
+    EXPECT_EQ(qxFindClipRegion({9, nullptr}, &r), ERR_FINDCLIPREGION);
+    EXPECT_EQ(r, nullptr);
+    int dummy;
+    EXPECT_EQ(qxFindClipRegion({0, &dummy}, &r), ERR_FINDARRAY);
+    EXPECT_EQ(qxClipRegionCount(), 0u);
+}
+
+} // namespace
