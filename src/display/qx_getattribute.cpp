@@ -6,6 +6,7 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_clipregion.h"
+#include "display/qx_pointer.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "platform/qx_displayrecord.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kAttrCount = 60;
+constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kAttrCount = 60;
 
 int push(lua_State *L, double v)
 {
@@ -32,7 +33,7 @@ bool pendingDisplayRow(int attr)
 {
     switch (attr) {
     case 2: case 3: case 4: case 6: case 30: case 31: case 32: case 33: case 34: case 35:
-    case 38: case 54: case 70: case 71: case 77: case 78: case 79: case 86: case 88: case 89:
+    case 54: case 70: case 71: case 77: case 78: case 79: case 86: case 88: case 89:
     case 94: case 95: case 96: case 97: case 100:
         return true;
     default:
@@ -70,6 +71,10 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, d->screenWidth);
     case 29:
         return push(L, d->screenHeight);
+    case 38:
+        if (!d->pointer || d->pointer->orphaned)
+            return push(L, -1);
+        return qxPushObjectID(L, d->pointer->id);
     case 40:
         return push(L, d->state);
     case 41:
@@ -171,6 +176,23 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
             return push(L, r->x);
         case 8:
             return push(L, r->y);
+        default:
+            return ERR_UNKNOWNATTR;
+        }
+    }
+    if (type == kTypePointer) {
+        if (attr == kAttrCount)
+            return push(L, qxPointerCount());
+        qxPointer *p;
+        if (int e = qxFindPointer(qxGetObjectIDArg(L, 2), &p))
+            return e;
+        switch (attr) {
+        case 0:
+            return push(L, p->width);
+        case 1:
+            return push(L, p->height);
+        case 9:
+            return push(L, p->kind);
         default:
             return ERR_UNKNOWNATTR;
         }

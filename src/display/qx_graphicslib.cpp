@@ -12,6 +12,7 @@
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
 #include "display/qx_clipregion.h"
+#include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
@@ -211,7 +212,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"ARGB", cmdARGB},
     {"MovePointer", qxCmdMovePointer},
     {"HidePointer", qxCmdHidePointer},
-    {"SetPointer", cmdNotYet},
+    {"SetPointer", qxCmdSetPointer},
     {"ShowPointer", qxCmdShowPointer},
     {"GetAttribute", qxCmdGetAttribute},
     {"GetPen", cmdGetPen},
@@ -225,8 +226,8 @@ static const qxCommandDef graphicsCommands[] = {
     {"CreateClipRegion", qxCmdCreateClipRegion},
     {"SetClipRegion", qxCmdSetClipRegion},
     {"FreeClipRegion", qxCmdFreeClipRegion},
-    {"CreatePointer", cmdNotYet},
-    {"FreePointer", cmdNotYet},
+    {"CreatePointer", qxCmdCreatePointer},
+    {"FreePointer", qxCmdFreePointer},
     {"AsyncDrawFrame", cmdNotYet},
     {"CancelAsyncDraw", cmdNotYet},
     {"FinishAsyncDraw", cmdNotYet},
@@ -463,6 +464,7 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
 extern "C" void qxGraphicsLibFree(lua_State *)
 {
     qxFreeAllClipRegions();
+    qxFreeAllPointers();
     std::free(gSpareDisplay);
     gSpareDisplay = nullptr;
 }
