@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_pointer.h"
 #include "display/qx_positions.h"
@@ -228,9 +229,9 @@ static const qxCommandDef graphicsCommands[] = {
     {"FreeClipRegion", qxCmdFreeClipRegion},
     {"CreatePointer", qxCmdCreatePointer},
     {"FreePointer", qxCmdFreePointer},
-    {"AsyncDrawFrame", cmdNotYet},
-    {"CancelAsyncDraw", cmdNotYet},
-    {"FinishAsyncDraw", cmdNotYet},
+    {"AsyncDrawFrame", qxCmdAsyncDrawFrame},
+    {"CancelAsyncDraw", qxCmdCancelAsyncDraw},
+    {"FinishAsyncDraw", qxCmdFinishAsyncDraw},
     {"DumpVideoTime", qxCmdDumpVideoTime},
     {"GetRandomColor", cmdGetRandomColor},
     {"SetDrawTagsDefault", cmdNotYet},
@@ -463,6 +464,7 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
 
 extern "C" void qxGraphicsLibFree(lua_State *)
 {
+    qxFreeAllAsyncDraws();
     qxFreeAllClipRegions();
     qxFreeAllPointers();
     std::free(gSpareDisplay);
