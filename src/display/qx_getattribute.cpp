@@ -4,6 +4,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_pointer.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kAttrCount = 60;
+constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37, kAttrCount = 60;
 
 int push(lua_State *L, double v)
 {
@@ -196,6 +197,20 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
         default:
             return ERR_UNKNOWNATTR;
         }
+    }
+    if (type == kTypeAsyncDraw) {
+        if (attr == kAttrCount)
+            return push(L, qxAsyncDrawCount());
+        qxAsyncDraw *o;
+        if (int e = qxFindAsyncDraw(qxGetObjectIDArg(L, 2), &o))
+            return e;
+        if (attr == 9)
+            return push(L, o->kind);
+        if (attr == 11 || attr == 12) {
+            const int op = attr == 11 ? QX_ADOP_COUNT : QX_ADOP_CURRENT;
+            return push(L, o->method ? (double)o->method(op, nullptr, o->userData) : -1.0);
+        }
+        return ERR_UNKNOWNATTR;
     }
     return ERR_UNSUPPORTEDFEAT;
 }
