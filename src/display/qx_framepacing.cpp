@@ -53,7 +53,7 @@ extern "C" int64_t qxFrameDelayNs(int64_t elapsedNs, uint32_t fps)
     return elapsedNs < period ? period - elapsedNs : 0;
 }
 
-// The clock is read again after sleeping, so the next frame's elapsed time
+// The frame time is taken after sleeping, so the next frame's elapsed time
 // does not include this sleep and periods stay even; the monotonic clock
 // keeps a wall-clock step from stalling the loop.
 extern "C" int qxFrameLimit(lua_State *, qxDisplay *display, int force)
@@ -66,8 +66,13 @@ extern "C" int qxFrameLimit(lua_State *, qxDisplay *display, int force)
     if (display->lastFrameNs) {
         int64_t delay = qxFrameDelayNs(now - display->lastFrameNs, gFrameLimit);
         if (delay > 0) {
-            sleepUntil(display->lastFrameNs + (now - display->lastFrameNs) + delay);
+            const int64_t deadline = now + delay;
+            sleepUntil(deadline);
+            // The frame starts at the deadline, not at the late wake-up, so
+            // wake-up latency does not pile up over the frames.
             now = monotonicNs();
+            if (now - deadline < delay)
+                now = deadline;
         }
     }
     display->lastFrameNs = now;
