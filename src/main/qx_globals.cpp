@@ -3,6 +3,7 @@
 #include "main/qx_libtable.h"
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
+#include "main/qx_picturelink.h"
 
 #include <unistd.h>
 
@@ -154,6 +155,7 @@ void qxLinkLayers(void)
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
+    qxLinkPictureWriters();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
