@@ -14,6 +14,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/runtime/qx_lists.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
@@ -179,7 +180,7 @@ int readSize(lua_State *L, int t, const char *key, int base, int native, int *ou
 
 int monitorCount(qxDisplay *d)
 {
-    x11Monitor *list = x11GetMonitors(d);
+    x11Monitor *list = qxDispGetMonitors(d);
     int n = 0;
     for (x11Monitor *m = list; m; m = m->next)
         n++;
@@ -419,89 +420,33 @@ void qxResetRegions(qxDisplay *d)
     }
 }
 
-namespace {
-
-qxSatelliteBlit blitBlock(const qxBitMapLock &lock, const qxBitMap *bm)
-{
-    qxSatelliteBlit b{};
-    b.kind = 1;
-    b.bitmap = lock.pixels;
-    b.width = bm->width;
-    b.height = bm->height;
-    b.bytesPerRow = lock.pixelsPerRow * lock.bytesPerPixel;
-    b.pixelFormat = lock.pixelFormat;
-    b.blitWidth = (int32_t)bm->width;
-    b.blitHeight = (int32_t)bm->height;
-    return b;
-}
-
-} // namespace
 
 int qxRefreshWholeDisplay(qxDisplay *d, int flags)
 {
     if (!d || !d->bgpic)
         return 0;
-    const bool open = d->state != QX_DISPSTATE_CLOSED && x11Data(d);
     const bool tell = d->satellites && !(flags & 64);
-    if (!open && !tell)
+    if (d->state == QX_DISPSTATE_CLOSED && !tell && !(qxDisplayAdapterActive() && d->window))
         return 0;
     qxBGPic *b = d->bgpic;
-    qxBitMap *src = b->bitmap;
+    int32_t sw = 0, sh = 0;
     if (d->autoScale && d->scaledWidth && d->scaledHeight) {
         // Margins are filled with 0 (black); coordinates count from the
         // picture's origin, the odd pixel goes right or down.
         const int mL = d->marginLeft, mT = d->marginTop;
-        const int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
-        if (open) {
-            if (mL)
-                x11FillRect(d, -mL, -mT, mL, d->height, 0);
-            if (d->marginRight)
-                x11FillRect(d, sw, -mT, d->marginRight, d->height, 0);
-            if (mT)
-                x11FillRect(d, -mL, -mT, d->width, mT, 0);
-            if (d->marginBottom)
-                x11FillRect(d, -mL, sh, d->width, d->marginBottom, 0);
-        }
-        if (d->scaledWidth != (uint32_t)b->width || d->scaledHeight != (uint32_t)b->height) {
-            if (!d->scaledBitMap || d->scaledBitMap->width != d->scaledWidth ||
-                d->scaledBitMap->height != d->scaledHeight) {
-                qxFreeBitMap(d->scaledBitMap);
-                d->scaledBitMap = qxAllocBitMap(d->scaledWidth, d->scaledHeight, 0, nullptr);
-                if (!d->scaledBitMap)
-                    return ERR_BITMAP;
-            }
-            if (int r = qxScalePixels(src, nullptr, nullptr, 0, 0, d->scaledBitMap, b->width,
-                                      b->height, (int32_t)d->scaledWidth,
-                                      (int32_t)d->scaledHeight,
-                                      (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr,
-                                      nullptr, nullptr))
-                return r;
-            src = d->scaledBitMap;
-        }
+        sw = (int32_t)d->scaledWidth;
+        sh = (int32_t)d->scaledHeight;
+        if (mL)
+            qxDispRectFill(d, -mL, -mT, mL, d->height, 0);
+        if (d->marginRight)
+            qxDispRectFill(d, sw, -mT, d->marginRight, d->height, 0);
+        if (mT)
+            qxDispRectFill(d, -mL, -mT, d->width, mT, 0);
+        if (d->marginBottom)
+            qxDispRectFill(d, -mL, sh, d->width, d->marginBottom, 0);
     }
-    qxBitMapLock lock;
-    if (!qxLockBitMap(src, 1, &lock))
-        return ERR_LOCKBMAP;
-    int r = 0;
-    if (open)
-        r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, src->width,
-                         src->height, (int)lock.pixelFormat, 0, 0, d, 0, 0, (int)src->width,
-                         (int)src->height, 0);
-    if (tell) {
-        qxSatelliteBlit scaled = blitBlock(lock, src);
-        if (src == b->bitmap) {
-            qxNotifySatellites(d, QX_SATOP_BLIT, &scaled);
-        } else {
-            qxBitMapLock own;
-            if (qxLockBitMap(b->bitmap, 1, &own)) {
-                qxSatelliteBlit source = blitBlock(own, b->bitmap);
-                qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, &source);
-                qxUnLockBitMap(&own);
-            }
-        }
-    }
-    qxUnLockBitMap(&lock);
-    return r;
+    return qxBltToWindow(b->bitmap, 0, 0, d, 0, 0, b->width, b->height, sw, sh, flags & 64, nullptr, nullptr,
+                         nullptr);
 }
 
 // Puts the display in window coordinates: position constants resolved
@@ -511,7 +456,7 @@ int qxPlaceDisplay(qxDisplay *d)
     int mx, my, mw, mh;
     if (int r = monitorRect(d, &mx, &my, &mw, &mh))
         return r;
-    if (int r = x11GetBorderSizes(d))
+    if (int r = qxDispBorderSizes(d))
         return r;
     int fw = d->width + d->borderWidth, fh = d->height + d->borderHeight;
     if (d->monitorRelativeX || d->x < -1000)
@@ -525,7 +470,7 @@ int qxPlaceDisplay(qxDisplay *d)
 int qxEnsureWindowing(void)
 {
     static bool ready;
-    if (ready)
+    if (ready || qxDisplayAdapterActive())
         return 0;
     if (int r = x11InitWindowing(nullptr))
         return r;
@@ -540,11 +485,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
-    if (!x11Data(d))
-        if (int r = x11AllocDisplayData(d))
-            return r;
-    int r = x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0);
-    if (r == ERR_WINDOW || r == ERR_DISPLAYSIZE) {
+    int r = qxDispOpenWindow(d);
+    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
         char size[32];
         std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
         qxSetErrorString(size);
@@ -555,7 +497,7 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     d->state = QX_DISPSTATE_OPEN;
     d->activation = (uint32_t)activate;
     if (!(d->flags & QX_DISP_HIDEPOINTER))
-        x11ShowPointer(d);
+        qxDispShowPointer(d, 1);
     qxRefreshWholeDisplay(d, 0);
     return 0;
 }
@@ -564,9 +506,9 @@ void qxCloseDisplayWindow(qxDisplay *d)
 {
     if (d->state == QX_DISPSTATE_CLOSED)
         return;
-    if (x11Data(d))
-        x11CloseDisplay(d);
-    if (d->fullScreen && !d->backfill)
+    if (qxDispCloseWindow(d))
+        return;
+    if (d->fullScreen && !d->backfill && !qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
     d->state = QX_DISPSTATE_CLOSED;
@@ -623,6 +565,8 @@ static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 // smallest screen mode that holds the window.
 static int monitorTaken(const qxDisplay *d)
 {
+    if (qxDisplayAdapterActive())
+        return 0; // the adapter's own business
     for (qxDisplay *o = qxDisplays; o; o = static_cast<qxDisplay *>(o->header.next))
         if (o != d && o->fullScreen && !o->backfill && o->state != QX_DISPSTATE_CLOSED &&
             o->monitor == d->monitor) {
@@ -645,8 +589,9 @@ static int enterFullScreen(qxDisplay *d)
     d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
     const int w = d->screenWidth ? (int)d->screenWidth : d->width;
     const int h = d->screenHeight ? (int)d->screenHeight : d->height;
-    if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
-        return r;
+    if (!qxDisplayAdapterActive())
+        if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
+            return r;
     d->fullScreen = 1;
     d->x = d->y = kCenter;
     d->monitorRelativeX = d->monitorRelativeY = 1;
@@ -655,7 +600,8 @@ static int enterFullScreen(qxDisplay *d)
 
 static void leaveFullScreen(qxDisplay *d)
 {
-    x11RestoreDesktopMode(d);
+    if (!qxDisplayAdapterActive())
+        x11RestoreDesktopMode(d);
     d->fullScreen = 0;
     if (d->restorePosition) {
         d->x = d->savedX;
@@ -680,10 +626,10 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     }
     if (d->mode == 4) {
         // The count first: the list is written without a bound.
-        int n = std::max(x11GetScreenModes(d, nullptr), 0);
+        int n = std::max(qxDispGetScreenModes(d, nullptr), 0);
         std::vector<x11ScreenMode> modes((size_t)n);
         if (n)
-            n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
+            n = std::clamp(qxDispGetScreenModes(d, modes.data()), 0, n);
         modes.resize((size_t)n);
         std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
             return a.width != b.width ? a.width < b.width : a.height < b.height;
@@ -837,10 +783,18 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->height = H;
     }
     d->cursorRightMargin = b->width - 1;
-    if (int r = x11AllocDisplayData(d)) {
+    if (!qxDisplayAdapterActive())
+        if (int r = x11AllocDisplayData(d)) {
+            qxFreeBGPicRecord(b);
+            std::free(d);
+            return r;
+        }
+    d->pendingMutex = qxCreateMutex();
+    if (!d->pendingMutex) {
+        x11FreeDisplayData(d);
         qxFreeBGPicRecord(b);
         std::free(d);
-        return r;
+        return ERR_SEMAPHORE;
     }
     if (automatic) {
         d->header.automatic = d;
@@ -986,7 +940,7 @@ int cmdSelectDisplay(lua_State *L)
         return r;
     qxCurrentDisplay = d;
     if (d->state == QX_DISPSTATE_OPEN && !(lua_gettop(L) >= 2 && lua_toboolean(L, 2)))
-        x11ActivateWindow(d);
+        qxDispActivate(d, 1);
     return 0;
 }
 
@@ -998,7 +952,7 @@ int cmdActivateDisplay(lua_State *L)
         return r;
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_CLOSEDDISPLAY;
-    x11ActivateWindow(d);
+    qxDispActivate(d, lua_gettop(L) >= 2 ? lua_toboolean(L, 2) : 0);
     return 0;
 }
 
@@ -1010,7 +964,7 @@ int cmdShowDisplay(lua_State *L)
     qxDisplay *d = current();
     if (!d || d->state != QX_DISPSTATE_MINIMIZED)
         return ERR_WRONGUSAGE;
-    x11ShowWindow(d, 0);
+    qxDispShowHide(d, 0);
     flushWindow(d);
     d->state = QX_DISPSTATE_OPEN;
     return 0;
@@ -1022,7 +976,7 @@ int cmdHideDisplay(lua_State *L)
     qxDisplay *d = current();
     if (!d || d->state != QX_DISPSTATE_OPEN)
         return ERR_WRONGUSAGE;
-    x11ShowWindow(d, 1);
+    qxDispShowHide(d, 1);
     flushWindow(d);
     d->state = QX_DISPSTATE_MINIMIZED;
     return 0;
@@ -1037,7 +991,7 @@ int cmdSetTitle(lua_State *L)
         return ERR_WRONGUSAGE;
     std::snprintf(d->title, sizeof d->title, "%s", t);
     if (d->state != QX_DISPSTATE_CLOSED) {
-        x11SetTitle(d);
+        qxDispSetTitle(d);
         flushWindow(d);
     }
     return 0;
@@ -1108,7 +1062,7 @@ int cmdChangeDisplaySize(lua_State *L)
         }
         if (int r = qxPlaceDisplay(d))
             return r;
-        x11MoveSizeWindow(d);
+        qxDispMoveSize(d);
         qxRefreshWholeDisplay(d, 0);
     }
     return 0;
@@ -1127,7 +1081,7 @@ int cmdMoveDisplay(lua_State *L)
     if (int r = qxPlaceDisplay(d))
         return r;
     if (d->state != QX_DISPSTATE_CLOSED) {
-        x11MoveWindow(d);
+        qxDispMove(d);
         flushWindow(d);
     }
     return 0;
@@ -1230,7 +1184,7 @@ int cmdSetDisplayAttributes(lua_State *L)
             d->x += d->borderLeft;
             d->y += d->borderTop;
         } else {
-            x11GetBorderSizes(d);
+            qxDispBorderSizes(d);
             d->x -= d->borderLeft;
             d->y -= d->borderTop;
         }
@@ -1243,11 +1197,11 @@ int cmdSetDisplayAttributes(lua_State *L)
     if (int r = qxPlaceDisplay(d))
         return r;
     if (sizeChanged)
-        x11MoveSizeWindow(d);
+        qxDispMoveSize(d);
     else if (moved)
-        x11MoveWindow(d);
+        qxDispMove(d);
     if (retitle) {
-        x11SetTitle(d);
+        qxDispSetTitle(d);
         if (x11Data(d) && x11Data(d)->display)
             XFlush(x11Data(d)->display);
     }
@@ -1282,7 +1236,7 @@ int cmdChangeDisplayMode(lua_State *L)
 int cmdGetMonitors(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    x11Monitor *list = x11GetMonitors(current());
+    x11Monitor *list = qxDispGetMonitors(current());
     if (!list)
         return ERR_MEM;
     lua_newtable(L);
@@ -1311,10 +1265,10 @@ int cmdGetDisplayModes(lua_State *L)
     if (d)
         d->monitor = (uint32_t)(mon - 1);
     // The count first: the list is written without a bound.
-    int n = std::max(x11GetScreenModes(d, nullptr), 0);
+    int n = std::max(qxDispGetScreenModes(d, nullptr), 0);
     std::vector<x11ScreenMode> modes((size_t)n);
     if (n)
-        n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
+        n = std::clamp(qxDispGetScreenModes(d, modes.data()), 0, n);
     if (d)
         d->monitor = savedMonitor;
     if (n <= 0)

@@ -13,6 +13,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_adapter.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
@@ -765,6 +766,14 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
             qxExpireEvents(L);
         }
     }
+    if (int r = qxAdapterHandleEvents(L, flags); r >= 0) {
+        // The adapter's quit is no error.
+        if (r == ERR_USERABORT)
+            qxQuitRequested = 1;
+        else if (r)
+            *error = r;
+        return r || qxQuitRequested ? 1 : 0;
+    }
     int err = 0;
     if (x11HandleEvents(L, &err)) {
         *error = err == ERR_USERABORT ? 0 : err;
@@ -775,10 +784,12 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
     return qxQuitRequested ? 1 : 0;
 }
 
-int qxWaitEvents(lua_State *, int, int, int *out)
+int qxWaitEvents(lua_State *L, int mode, int, int *out)
 {
     if (out)
         *out = 0;
+    if (int r = qxAdapterWaitEvents(L, mode); r >= 0)
+        return r;
     return x11WaitEvents();
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/plugins/qx_hosttable.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
@@ -176,15 +177,7 @@ intptr_t qxSatelliteDisplayAttrs(void *handle, qxSatelliteTag *tags)
         case 2: t->value = (uintptr_t)d->height; break;
         case 3: t->value = d->bgpic ? (uintptr_t)d->bgpic->width : 0; break;
         case 4: t->value = d->bgpic ? (uintptr_t)d->bgpic->height : 0; break;
-        case 5:
-            t->value = (d->flags & 7) | ((d->flags & QX_DISP_NOHIDE) ? 0x8 : 0) |
-                       ((d->flags & QX_DISP_NOCLOSE) ? 0x10 : 0) | (d->autoScale ? 0x20 : 0) |
-                       (d->layerScale ? 0x40 : 0) | (d->layersEnabled ? 0x80 : 0) |
-                       (d->doubleBuffer ? 0x100 : 0) | (d->hardwareDoubleBuffer ? 0x200 : 0) |
-                       (d->fullScreen ? 0x400 : 0) |
-                       ((d->flags & QX_DISP_DISABLEBLANKER) ? 0x800 : 0) |
-                       ((d->flags & QX_DISP_ALWAYSONTOP) ? 0x1000 : 0);
-            break;
+        case 5: t->value = qxAdapterDisplayFlags(d); break;
         case 6: t->value = d->scaledWidth; break;
         case 7: t->value = d->scaledHeight; break;
         case 8: t->value = (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0; break;
@@ -295,6 +288,7 @@ extern "C" void qxInstallDisplayHostSlots(qxHostFunc *g)
     g[9] = reinterpret_cast<qxHostFunc>(qxDetachSatellite);
     g[10] = reinterpret_cast<qxHostFunc>(qxRedrawSatellite);
     g[11] = reinterpret_cast<qxHostFunc>(qxResizeSatellite);
+    g[13] = reinterpret_cast<qxHostFunc>(qxInstallDisplayAdapter);
     g[18] = reinterpret_cast<qxHostFunc>(qxSatelliteDisplayAttrs);
     g[19] = reinterpret_cast<qxHostFunc>(qxRefreshDisplayOfHandle);
     g[20] = reinterpret_cast<qxHostFunc>(qxDisplayHandle);

@@ -1,0 +1,114 @@
+// Display adapter installation rules, the main loop handed to an adapter,
+// and the flush of video frames queued onto a display.
+#include <gtest/gtest.h>
+
+#include "core/commands/qx_commands.h"
+#include "core/plugins/qx_plugins.h"
+#include "display/qx_adapter.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_displaycmds.h"
+#include "display/qx_eventqueue.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+int loops;
+int mainLoop(lua_State *, void (*run)(void *), void *arg, void *, void *)
+{
+    loops++;
+    run(arg);
+    return 0;
+}
+
+struct Adapters : ::testing::Test {
+    qxPluginInfo first{}, second{};
+    void SetUp() override
+    {
+        first.capabilities = second.capabilities = QX_CAP_DISPLAYADAPTER;
+        qxSetTag(QX_TAG_STORED, 1);
+    }
+    void TearDown() override
+    {
+        qxSetTag(QX_TAG_STORED, 0);
+        qxRemoveDisplayAdapter();
+    }
+};
+
+TEST_F(Adapters, InstallationCodes)
+{
+    qxPluginInfo plain{};
+    EXPECT_EQ(qxInstallDisplayAdapter(&plain, 0, nullptr), ERR_WRONGUSAGE);
+    qxSetTag(QX_TAG_STORED, 0);
+    EXPECT_EQ(qxInstallDisplayAdapter(&first, 0, nullptr), ERR_SETADAPTER);
+    EXPECT_EQ(qxDisplayAdapter, nullptr);
+    qxSetTag(QX_TAG_STORED, 1);
+
+    // A non-exclusive adapter is replaced silently; tags set the pixel
+    // format of the bitmap layer and the drawing flags.
+    const qxHostTag tags[] = {{1, 12}, {2, 8 | 32}, {3, 99}, {0, 0}};
+    ASSERT_EQ(qxInstallDisplayAdapter(&first, 0x80, tags), 0);
+    EXPECT_EQ(qxAdapterInfo.pixelFormat, 12u);
+    EXPECT_EQ(qxAdapterInfo.drawFlags, 40u);
+    ASSERT_EQ(qxInstallDisplayAdapter(&second, QX_ADAPTER_EXCLUSIVE, nullptr), 0);
+    EXPECT_EQ(qxDisplayAdapter, &second);
+    EXPECT_EQ(qxAdapterInfo.pixelFormat, 10u) << "the default format";
+    EXPECT_EQ(qxInstallDisplayAdapter(&first, 0, nullptr), ERR_SETADAPTER);
+    EXPECT_EQ(qxDisplayAdapter, &second);
+}
+
+TEST_F(Adapters, MainChunkRunsInsideTheAdaptersLoop)
+{
+    static int direct;
+    auto run = [](void *) {};
+    auto ownPath = [](lua_State *) { return ++direct, 5; };
+    direct = loops = 0;
+    EXPECT_EQ(qxRunMainLoop(nullptr, run, nullptr, ownPath), 5) << "no adapter: the protected call";
+    ASSERT_EQ(qxInstallDisplayAdapter(&first, 0, nullptr), 0);
+    EXPECT_EQ(qxRunMainLoop(nullptr, run, nullptr, ownPath), 5) << "an adapter without a main loop";
+    first.entry[QX_EP_AdapterMainLoop] = reinterpret_cast<void *>(mainLoop);
+    EXPECT_EQ(qxRunMainLoop(nullptr, run, nullptr, ownPath), 0);
+    EXPECT_EQ(loops, 1);
+    EXPECT_EQ(direct, 2);
+    first.abiKind = 2; // the other calling convention is not run here
+    EXPECT_EQ(qxRunMainLoop(nullptr, run, nullptr, ownPath), 5);
+}
+
+// Frames queued by video threads: a failing layer rebuild stops the run,
+// and every node behind it is freed with its bitmap (the leak checker of
+// the sanitizer build sees the rest).
+int rebuilds;
+int failSecond(qxDisplay *, void *, uint32_t *) { return ++rebuilds == 2 ? ERR_BITMAP : 0; }
+
+TEST(PendingUpdates, ErrorFreesTheRestOfTheQueue)
+{
+    qxInitEventQueue();
+    ASSERT_EQ(qxInitDisplays(), 0);
+    qxDisplay *d = nullptr;
+    ASSERT_EQ(qxCreateDisplayRecord(nullptr, 4, 0, 0, &d), 0);
+    ASSERT_NE(d->pendingMutex, nullptr);
+    static uint32_t transform[1] = {1};
+    for (int i = 0; i < 4; i++) {
+        auto *n = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
+        n->bitmap = qxAllocBitMap(8, 8, 0, nullptr);
+        n->layerTransform = transform;
+        qxQueueDisplayUpdate(d, n);
+    }
+    qxDisplayVideo.rebuildLayer = failSecond;
+    rebuilds = 0;
+    EXPECT_EQ(qxFlushPendingDisplayUpdates(), ERR_BITMAP);
+    EXPECT_EQ(rebuilds, 2);
+    EXPECT_EQ(d->pendingUpdates, nullptr);
+    EXPECT_EQ(qxFlushPendingDisplayUpdates(), 0) << "nothing left to run";
+    qxDisplayVideo = {};
+
+    // Left-over frames go with the display.
+    auto *n = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
+    n->bitmap = qxAllocBitMap(8, 8, 0, nullptr);
+    qxQueueDisplayUpdate(d, n);
+    qxFreeAllDisplays(nullptr);
+    qxFreeAllBGPicRecords();
+    qxFreeEventQueue();
+    qxDeleteEventQueueMutex();
+}
+
+} // namespace
