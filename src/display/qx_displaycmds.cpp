@@ -716,6 +716,9 @@ int qxInitDisplays(void)
     qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
     qxUpcalls.displayRescale = rescaleFromWindow;
     qxUpcalls.openDisplayWindow = switchFromPump;
+    qxUpcalls.flushPendingDisplayUpdates = [] { qxFlushPendingDisplayUpdates(); };
+    qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
+    qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;
 }
 
