@@ -31,12 +31,17 @@ typedef int (*AdSizeMove)(void *handle, int32_t x, int32_t y, int32_t w, int32_t
 typedef int (*AdTitle)(void *handle, const char *title);
 typedef int (*AdActivate)(void *handle, int flag);
 typedef int (*AdShowPointer)(void *handle, int show);
+typedef void *(*AdCreatePointer)(const uint32_t *argb, int32_t hotX, int32_t hotY, int32_t *w, int32_t *h);
+typedef int (*AdFreePointer)(void *pointer, void *reserved);
+typedef int (*AdSetPointer)(void *handle, int kind, void *pointer, int kind2);
 typedef int (*AdMovePointer)(void *handle, int32_t x, int32_t y);
 typedef int (*AdMousePos)(void *handle, int32_t *x, int32_t *y);
 typedef uint32_t (*AdQualifiers)(void *handle);
 typedef int (*AdCls)(void *handle, uint32_t colour, void *reserved);
 typedef int (*AdMonitorInfo)(uint32_t kind, uint32_t monitor, void **out, void *reserved);
 typedef void (*AdFreeMonitorInfo)(uint32_t kind, void *array);
+typedef const uint32_t *(*AdGrab)(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, void *r1, void *r2);
+typedef void (*AdFreeGrab)(const uint32_t *pixels);
 typedef int (*AdMainLoop)(lua_State *L, void (*run)(void *), void *arg, void *r1, void *r2);
 }
 
@@ -254,6 +259,39 @@ void qxDispShowPointer(qxDisplay *d, int show)
     }
 }
 
+int qxDispCreatePointer(const uint32_t *argb, int hotX, int hotY, int width, int height, void **out)
+{
+    *out = nullptr;
+    if (!adapter()) {
+        x11PointerImage *p = nullptr;
+        int r = x11CreatePointer(argb, hotX, hotY, &p, width, height);
+        *out = p;
+        return r ? r : p ? 0 : ERR_POINTERIMG;
+    }
+    int32_t w = width, h = height;
+    auto f = entry<AdCreatePointer>(QX_EP_CreatePointer);
+    *out = f ? f(argb, hotX, hotY, &w, &h) : nullptr;
+    return *out ? 0 : ERR_POINTERIMG;
+}
+
+void qxDispFreePointer(void *pointer)
+{
+    if (!pointer)
+        return;
+    if (!adapter())
+        x11FreePointer(static_cast<x11PointerImage *>(pointer));
+    else if (auto f = entry<AdFreePointer>(QX_EP_FreePointer))
+        f(pointer, nullptr);
+}
+
+void qxDispSetPointer(qxDisplay *d, void *pointer, int kind)
+{
+    if (!adapter())
+        x11SetPointer(d, static_cast<x11PointerImage *>(pointer), kind);
+    else if (auto f = entry<AdSetPointer>(QX_EP_SetPointer))
+        f(d->window, kind, pointer, kind);
+}
+
 void qxDispMovePointer(qxDisplay *d, int x, int y)
 {
     if (!adapter())
@@ -305,8 +343,8 @@ void qxDispActivate(qxDisplay *d, int flag)
 void qxDispMousePos(qxDisplay *d, int *x, int *y)
 {
     if (!adapter()) {
-        *x = d->input.mouseX;
-        *y = d->input.mouseY;
+        *x = int(x11GetAttribute(d, 6));
+        *y = int(x11GetAttribute(d, 7));
         return;
     }
     *x = d->satelliteMouseX;
@@ -430,6 +468,26 @@ int qxDispGetScreenModes(qxDisplay *d, x11ScreenMode *modes)
     if (release)
         release(1, array);
     return n;
+}
+
+int qxAdapterGrabPixels(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
+{
+    *out = nullptr;
+    if (!adapter() || !(qxAdapterFlags() & QX_ADAPTER_GRAB))
+        return -1;
+    if (w < 1 || h < 1 || uint64_t(w) * uint64_t(h) > (uint64_t(1) << 28))
+        return ERR_WRONGUSAGE;
+    auto grab = entry<AdGrab>(QX_EP_GrabScreenPixels);
+    const uint32_t *pixels = grab ? grab(d ? d->window : nullptr, x, y, w, h, nullptr, nullptr) : nullptr;
+    if (!pixels)
+        return ERR_GRABSCREEN;
+    const size_t bytes = size_t(w) * size_t(h) * 4;
+    *out = static_cast<uint32_t *>(std::malloc(bytes));
+    if (*out)
+        std::memcpy(*out, pixels, bytes);
+    if (auto release = entry<AdFreeGrab>(QX_EP_FreeGrabScreenPixels))
+        release(pixels);
+    return *out ? 0 : ERR_MEM;
 }
 
 // The window blit.

@@ -76,6 +76,11 @@ int qxDispBorderSizes(qxDisplay *display);
 int qxDispOpenWindow(qxDisplay *display);
 int qxDispCloseWindow(qxDisplay *display);
 void qxDispShowPointer(qxDisplay *display, int show);
+// Pointer images: the adapter's own or X11 cursors, behind one handle.
+// 1321 when the image cannot be made.
+int qxDispCreatePointer(const uint32_t *argb, int hotX, int hotY, int width, int height, void **out);
+void qxDispFreePointer(void *pointer);
+void qxDispSetPointer(qxDisplay *display, void *pointer, int kind);
 void qxDispMovePointer(qxDisplay *display, int x, int y);
 void qxDispSetTitle(qxDisplay *display);
 void qxDispShowHide(qxDisplay *display, int hide);
@@ -91,6 +96,9 @@ void qxDispCls(qxDisplay *display, uint32_t colour);
 // Monitors (freed with x11FreeMonitors) and the modes of the display's
 // monitor (the count when modes is NULL), from the adapter under its
 // flag 0x400, else from the X11 back-end.
+// The adapter's screen pixels (flag 0x800) as a malloc'd ARGB copy: 0,
+// 1561 when it has none, -1 when the X11 back-end must grab.
+int qxAdapterGrabPixels(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 struct x11Monitor *qxDispGetMonitors(qxDisplay *display);
 int qxDispGetScreenModes(qxDisplay *display, struct x11ScreenMode *modes);
 

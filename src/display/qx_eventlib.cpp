@@ -9,6 +9,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_eventqueue.h"
@@ -195,7 +196,9 @@ int mouseAxis(lua_State *L, int axis)
     qxDisplay *d = qxCurrentDisplay;
     if (!d)
         return pushNumber(L, 0);
-    int pos = (int)x11GetAttribute(d, axis ? 7 : 6);
+    int x = 0, y = 0;
+    qxDispMousePos(d, &x, &y);
+    const int pos = axis ? y : x;
     double scale = axis ? d->scaleY : d->scaleX;
     if (!(scale > 0))
         scale = 1.0;

@@ -6,6 +6,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
@@ -61,6 +62,8 @@ namespace {
 
 int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
 {
+    if (int r = qxAdapterGrabPixels(d, x, y, w, h, out); r >= 0)
+        return r;
     uint32_t bpp = 0;
     void *raw = x11GrabScreen(d, x, y, w, h, &bpp);
     if (!raw)
