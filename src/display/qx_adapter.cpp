@@ -30,6 +30,7 @@ typedef int (*AdShowHide)(void *handle, int show, void *reserved);
 typedef int (*AdSizeMove)(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, void *r1, void *r2);
 typedef int (*AdTitle)(void *handle, const char *title);
 typedef int (*AdActivate)(void *handle, int flag);
+typedef int (*AdAttributes)(void *handle, const qxHostTag *tags);
 typedef int (*AdShowPointer)(void *handle, int show);
 typedef void *(*AdCreatePointer)(const uint32_t *argb, int32_t hotX, int32_t hotY, int32_t *w, int32_t *h);
 typedef int (*AdFreePointer)(void *pointer, void *reserved);
@@ -338,6 +339,15 @@ void qxDispActivate(qxDisplay *d, int flag)
         x11ActivateWindow(d);
     else if (auto f = entry<AdActivate>(QX_EP_ActivateDisplay))
         f(d->window, flag != 0);
+}
+
+void qxDispCloseHandlerChanged(qxDisplay *d)
+{
+    if (!adapter() || !d->window)
+        return;
+    const qxHostTag tags[] = {{1, d->handlers[QX_SLOT_CLOSEWINDOW].function != QX_NO_REF}, {0, 0}};
+    if (auto f = entry<AdAttributes>(QX_EP_SetDisplayAttributes))
+        f(d->window, tags);
 }
 
 void qxDispMousePos(qxDisplay *d, int *x, int *y)

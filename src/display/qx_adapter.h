@@ -87,6 +87,8 @@ void qxDispShowHide(qxDisplay *display, int hide);
 void qxDispMove(qxDisplay *display);
 void qxDispMoveSize(qxDisplay *display);
 void qxDispActivate(qxDisplay *display, int flag);
+// Tells the adapter whether the display has a close handler (tag 1).
+void qxDispCloseHandlerChanged(qxDisplay *display);
 void qxDispMousePos(qxDisplay *display, int *x, int *y);
 uint32_t qxDispQualifiers(qxDisplay *display);
 void qxDispRectFill(qxDisplay *display, int x, int y, int w, int h, uint32_t colour);

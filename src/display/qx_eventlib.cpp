@@ -370,6 +370,7 @@ int cmdInstallEventHandler(lua_State *L)
         for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
             if (int r = fillSlotNamed(L, d->handlers[i], qxDisplayEventNames[i], userData, &changed))
                 return r;
+        qxDispCloseHandlerChanged(d);
     }
     for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
         if (int r = fillSlotNamed(L, qxObjectHandlers[i], qxObjectEventNames[i], userData, &changed))

@@ -144,7 +144,13 @@ int ActivateDisplay(void *handle, int flag)
     say("ActivateDisplay %d %d\n", (int)(intptr_t)handle, flag);
     return 0;
 }
-int SetDisplayAttributes(void) { return 0; }
+int SetDisplayAttributes(void *handle, const Tag *tags)
+{
+    say("SetDisplayAttributes %d", (int)(intptr_t)handle);
+    for (; tags->tag; tags++) say(" %u=%u", tags->tag, (unsigned)tags->value);
+    say("\n");
+    return 0;
+}
 int CreatePointer(void) { return 0; }
 int FreePointer(void) { return 0; }
 int SetPointer(void) { return 0; }
