@@ -555,6 +555,22 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     return 0;
 }
 
+int qxApplyFitScale(qxDisplay *d)
+{
+    if (!(d->flags & QX_DISP_FITSCALE) || !(d->autoScale || d->layerScale))
+        return 0;
+    int mx, my, mw, mh;
+    if (int r = monitorRect(d, &mx, &my, &mw, &mh))
+        return r;
+    if (!d->bordersKnown)
+        if (int r = qxDispBorderSizes(d))
+            return r;
+    d->x = mx;
+    d->y = my;
+    d->monitorRelativeX = d->monitorRelativeY = 0;
+    return qxDisplayRescale(d, mw - d->borderWidth, mh - d->borderHeight, kKeep, kKeep);
+}
+
 // The pump's up-call: the window already has the new size.
 static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 {
@@ -793,11 +809,18 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
             return r;
         }
     d->pendingMutex = qxCreateMutex();
-    if (!d->pendingMutex) {
-        x11FreeDisplayData(d);
+    int r = d->pendingMutex ? 0 : ERR_SEMAPHORE;
+    // Declared displays fit their monitors when the first window opens.
+    if (!r && !qxGetTag(QX_TAG_STORED))
+        r = qxApplyFitScale(d);
+    if (r) {
+        if (d->pendingMutex)
+            qxDeleteMutex(static_cast<qxMutex *>(d->pendingMutex));
+        if (!qxDisplayAdapterActive())
+            x11FreeDisplayData(d);
         qxFreeBGPicRecord(b);
         std::free(d);
-        return ERR_SEMAPHORE;
+        return r;
     }
     if (automatic) {
         d->header.automatic = d;

@@ -30,5 +30,7 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, i
 int qxRealiseDisplay(qxDisplay *display, int activate);
 void qxCloseDisplayWindow(qxDisplay *display);
 int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
+// "fitscale": a scaled display fills its monitor, frame included.
+int qxApplyFitScale(qxDisplay *display);
 int qxRefreshWholeDisplay(qxDisplay *display, int flags);
 }

@@ -12,6 +12,7 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_adapter.h"
 #include "display/qx_eventqueue.h"
@@ -499,6 +500,13 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             if (r)
                 return -r;
             continue;
+        }
+        if (e.type == 13 && e.display && qxDisplayAdapterActive() && (e.param1 == 1 || e.param1 == 2) &&
+            e.param1 != (e.display->fullScreen ? 2u : 1u)) {
+            // The adapter reports a switch it made: the display follows.
+            const int w = e.param2 ? (int)e.param2 : e.display->width;
+            const int h = e.param3 ? (int)e.param3 : e.display->height;
+            qxChangeDisplayMode(L, e.display, (int)e.param1, w, h);
         }
         bool handled = mapQueued(e, m);
         if (handled && m.custom) {

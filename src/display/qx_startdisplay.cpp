@@ -44,6 +44,9 @@ int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startu
         const bool quiet = startup && startup->quiet;
         if (!quiet)
             std::printf("Preparing display\n");
+        for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
+            if (int r = qxApplyFitScale(d))
+                return r;
         for (qxDisplay *d = qxDisplays; d; d = nextOf(d)) {
             if (d->state != QX_DISPSTATE_CLOSED || (d->flags & QX_DISP_HIDDEN) || d->backfill ||
                 isImplicit(applet, d))
