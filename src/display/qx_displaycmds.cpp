@@ -13,6 +13,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
@@ -502,12 +503,66 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     return 0;
 }
 
+qxDisplayPrefsHooks qxDisplayPrefs;
+
+// "rememberposition": the placement of a numbered display goes into the
+// preferences table "__placement" under its number. A file that cannot be
+// written leaves the close alone.
+static void rememberPlacement(qxDisplay *d)
+{
+    lua_State *L = qxMainState;
+    if (!L || !(d->flags & QX_DISP_REMEMBERPOSITION) || d->header.automatic || !qxDisplayPrefs.load ||
+        !qxDisplayPrefs.save)
+        return;
+    const int top = lua_gettop(L);
+    if (qxDisplayPrefs.load(L, 0)) {
+        lua_settop(L, top);
+        lua_newtable(L);
+    }
+    const int t = lua_gettop(L);
+    getField(L, t, "__placement");
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_newtable(L);
+        lua_pushstring(L, "__placement");
+        lua_pushvalue(L, -2);
+        lua_settable(L, t);
+    }
+    const int p = lua_gettop(L);
+    lua_newtable(L);
+    const bool windowed = !d->fullScreen;
+    qxSetFieldInt(L, "active", windowed ? 1 : 0);
+    if (windowed) {
+        qxSetFieldInt(L, "x", d->x);
+        qxSetFieldInt(L, "y", d->y);
+        qxSetFieldInt(L, "width", d->width);
+        qxSetFieldInt(L, "height", d->height);
+        qxSetFieldNum(L, "scalefactor", d->scriptScaleFactor);
+        qxSetFieldInt(L, "scalewidth",
+                      d->scaledWidth ? (int)d->scaledWidth + d->marginLeft + d->marginRight : 0);
+        qxSetFieldInt(L, "scaleheight",
+                      d->scaledHeight ? (int)d->scaledHeight + d->marginTop + d->marginBottom : 0);
+        qxSetFieldInt(L, "autoscale", d->autoScale ? 1 : 0);
+        qxSetFieldInt(L, "layerscale", d->layerScale ? 1 : 0);
+        qxSetFieldInt(L, "sizeable", (d->flags & QX_DISP_SIZEABLE) ? 1 : 0);
+        lua_pushstring(L, "osdata");
+        lua_pushlstring(L, d->placement ? d->placement : "", d->placement ? d->placementLength : 0);
+        lua_settable(L, -3);
+    }
+    lua_rawseti(L, p, (int)d->header.id);
+    qxDisplayPrefs.save(L, t);
+    lua_settop(L, top);
+    d->restoreWidth = (uint32_t)d->width;
+    d->restoreHeight = (uint32_t)d->height;
+}
+
 void qxCloseDisplayWindow(qxDisplay *d)
 {
     if (d->state == QX_DISPSTATE_CLOSED)
         return;
     if (qxDispCloseWindow(d))
         return;
+    rememberPlacement(d);
     if (d->fullScreen && !d->backfill && !qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
@@ -677,6 +732,12 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     if (d->mode == 2)
         if (int r = enterFullScreen(d))
             return r;
+    if (!d->fullScreen && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
+        ((int)d->restoreWidth != d->width || (int)d->restoreHeight != d->height)) {
+        if (int r = qxDisplayRescale(d, (int)d->restoreWidth, (int)d->restoreHeight, kKeep, kKeep))
+            return r;
+        qxPostEvent(d, 5, 0, 0, 0, nullptr);
+    }
     int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
     if (r && d->fullScreen)
         leaveFullScreen(d);
@@ -766,7 +827,27 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     d->monitorRelativeX = d->monitorRelativeY = 1;
     d->systemScaleFactor = d->scriptScaleFactor = 1.0;
     if (tags) {
-        if (int r = qxReadDisplayTags(L, tags, d, 1)) {
+        int r = qxReadDisplayTags(L, tags, d, 1);
+        // Internal tags of start-up: the remembered size (negative: a
+        // percentage) and the placement text handed back on close.
+        int v = 0, found = 0;
+        if (!r && qxGetFieldInt(L, tags, "__restorewidth", &v, &found))
+            d->restoreWidth = (uint32_t)(v < 0 ? (int64_t)d->width * -v / 100 : v);
+        if (!r && qxGetFieldInt(L, tags, "__restoreheight", &v, &found))
+            d->restoreHeight = (uint32_t)(v < 0 ? (int64_t)d->height * -v / 100 : v);
+        getField(L, tags, "__placement");
+        if (!r && lua_type(L, -1) == LUA_TSTRING) {
+            size_t n = lua_strlen(L, -1);
+            d->placement = static_cast<char *>(std::malloc(n + 1));
+            if (!d->placement)
+                r = ERR_MEM;
+            else
+                std::memcpy(d->placement, lua_tostring(L, -1), n + 1);
+            d->placementLength = (uint32_t)n;
+        }
+        lua_pop(L, 1);
+        if (r) {
+            std::free(d->placement);
             std::free(d);
             return r;
         }
@@ -789,6 +870,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->scaledWidth = d->scaledHeight = 0;
     qxBGPic *b = nullptr;
     if (int r = qxAllocBGPic(0, 1, d->width, d->height, d->fillColor, &b)) {
+        std::free(d->placement);
         std::free(d);
         return r;
     }
@@ -805,6 +887,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     if (!qxDisplayAdapterActive())
         if (int r = x11AllocDisplayData(d)) {
             qxFreeBGPicRecord(b);
+            std::free(d->placement);
             std::free(d);
             return r;
         }
@@ -819,6 +902,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         if (!qxDisplayAdapterActive())
             x11FreeDisplayData(d);
         qxFreeBGPicRecord(b);
+        std::free(d->placement);
         std::free(d);
         return r;
     }

@@ -37,6 +37,8 @@
 #include "platform/qx_platform.h"
 #include "display/qx_reqdispatch.h"
 #include "display/qx_satellite.h"
+#include "display/qx_displaycmds.h"
+#include "libs/qx_prefs.h"
 #include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
@@ -160,6 +162,8 @@ void qxLinkLayers(void)
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
+    // Displays keep their remembered placement in the preferences file.
+    qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.
