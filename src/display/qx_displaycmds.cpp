@@ -17,12 +17,14 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_menu.h"
 #include "display/qx_satellite.h"
+#include "display/qx_snapshot.h"
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -344,6 +346,9 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
     if (fh)
         d->scaledHeight = (uint32_t)sh;
     if (create) {
+        int desktop = 0;
+        if (qxGetFieldInt(L, t, "desktop", &desktop, &found2))
+            d->desktop = desktop != 0;
         getField(L, t, "mode");
         if (!lua_isnil(L, -1)) {
             const char *m = lua_tostring(L, -1);
@@ -682,8 +687,38 @@ static void leaveFullScreen(qxDisplay *d)
     }
 }
 
+// A desktop display: borderless, fixed, on top, showing a grab of its
+// monitor taken before its own window exists.
+static int prepareDesktop(qxDisplay *d)
+{
+    if (qxDisplayAdapterActive())
+        return ERR_DISPLAYADAPTERSUPPORT;
+    if (d->autoScale || d->layerScale)
+        return ERR_DDAUTOSCALE;
+    d->mode = 1;
+    d->flags = 0x40042D | (d->flags & (QX_DISP_DISABLEBLANKER | QX_DISP_USEQUARTZ));
+    int mx, my, mw, mh;
+    if (int r = monitorRect(d, &mx, &my, &mw, &mh))
+        return r;
+    if (!d->bgpic || !d->bgpic->bitmap)
+        return 0;
+    const int w = std::min(mw, d->bgpic->width), h = std::min(mh, d->bgpic->height);
+    uint32_t *pixels = nullptr;
+    if (int r = qxGrabScreenARGB(d, mx, my, w, h, &pixels))
+        return r;
+    qxARGBToBitMap(pixels, 0, 0, w * 4, d->bgpic->bitmap, 0, 0, w, h);
+    std::free(pixels);
+    d->x = mx;
+    d->y = my;
+    d->monitorRelativeX = d->monitorRelativeY = 0;
+    return 0;
+}
+
 int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
 {
+    if (d->desktop)
+        if (int r = prepareDesktop(d))
+            return r;
     if (d->mode == 3) {
         int choice = 0;
         if (int r = qxPlatformMessageBox(L, d->title, "Please select desired display mode!",
@@ -862,6 +897,12 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     }
     if (d->mode == 8)
         d->mode = 1;
+    if (d->desktop) {
+        // The desktop's picture fills the monitor.
+        int mw = nativeSize(d, true), mh = nativeSize(d, false);
+        if (mw > 0 && mh > 0)
+            d->width = mw, d->height = mh;
+    }
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
     if (d->autoScale)

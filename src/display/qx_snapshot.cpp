@@ -58,9 +58,7 @@ uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int 
     return out;
 }
 
-namespace {
-
-int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
+int qxGrabScreenARGB(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
 {
     if (int r = qxAdapterGrabPixels(d, x, y, w, h, out); r >= 0)
         return r;
@@ -73,7 +71,6 @@ int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
     return *out ? 0 : ERR_MEM;
 }
 
-} // namespace
 
 int qxCmdSaveSnapshot(lua_State *L)
 {
@@ -107,7 +104,7 @@ int qxCmdSaveSnapshot(lua_State *L)
             return ERR_CLOSEDDISPLAY;
         w = d->width + d->borderWidth;
         h = d->height + d->borderHeight;
-        if (int r = grab(d, d->x - d->borderLeft, d->y - d->borderTop, w, h, &pixels))
+        if (int r = qxGrabScreenARGB(d, d->x - d->borderLeft, d->y - d->borderTop, w, h, &pixels))
             return r;
     } else if (type == 1) {
         if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
@@ -128,7 +125,7 @@ int qxCmdSaveSnapshot(lua_State *L)
         h = (int)d->screenHeight;
         if (w < 1 || h < 1)
             return ERR_WRONGUSAGE;
-        if (int r = grab(d, 0, 0, w, h, &pixels))
+        if (int r = qxGrabScreenARGB(d, 0, 0, w, h, &pixels))
             return r;
     }
     int r = qxSaveImageFormat(format, pixels, w, h, file, 0xFFFFFFFFu, &opts);

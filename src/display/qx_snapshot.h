@@ -3,6 +3,7 @@
 #include <cstdint>
 
 struct lua_State;
+struct qxDisplay;
 
 extern "C" {
 // The picture writers live above this folder; the top fills this table.
@@ -23,5 +24,8 @@ int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
                       const qxSaveOptions *options);
 // Native grabs (2 bytes 5/6/5 at depth 16, else 4 bytes) to 0xFFRRGGBB.
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height);
+// The screen's pixels in a rectangle as a malloc'd 0xFFRRGGBB copy (the
+// adapter's when it supplies them); 0 or an error code.
+int qxGrabScreenARGB(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 int qxCmdSaveSnapshot(lua_State *L);
 }
