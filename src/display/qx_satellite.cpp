@@ -81,6 +81,10 @@ qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callb
     qxDisplay *d = nullptr;
     if (!ref || qxFindDisplay(*ref, &d) || !d->bgpic || d->hardwareDoubleBuffer)
         return nullptr;
+    // Not while a video plays straight onto the display.
+    int32_t rect[1][4];
+    if (qxUpcalls.videoRects && qxUpcalls.videoRects(d, rect, 1) > 0)
+        return nullptr;
     auto *s = static_cast<qxSatellite *>(std::calloc(1, sizeof(qxSatellite)));
     if (!s)
         return nullptr;
