@@ -15,6 +15,7 @@
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
 #include "platform/qx_joystick.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_systimers.h"
@@ -341,7 +342,16 @@ int stepCommand(lua_State *L, int wait)
     return 1;
 }
 
-int cmdCheckEvent(lua_State *L) { return stepCommand(L, 0); }
+int cmdCheckEvent(lua_State *L)
+{
+    // An adapter's events are only fetched by its own poll.
+    if (qxDisplayAdapterActive()) {
+        int error = 0;
+        if (qxPollEvents(L, 0, 0, &error) && error)
+            return error;
+    }
+    return stepCommand(L, 0);
+}
 int cmdWaitEvent(lua_State *L) { return stepCommand(L, 1); }
 
 int cmdCheckEvents(lua_State *L)
