@@ -92,7 +92,7 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
         (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_EXCLUSIVE))
         return ERR_SETADAPTER;
     // An open window belongs to whoever opened it and cannot change hands.
-    for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
+    for (qxDisplay *d = qxDisplays; d && qxDisplayAdapter != info; d = nextOf(d))
         if (open(d))
             return ERR_SETADAPTER;
     if (!qxDisplayAdapter)

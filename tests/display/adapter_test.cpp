@@ -56,6 +56,28 @@ TEST_F(Adapters, InstallationCodes)
     EXPECT_EQ(qxDisplayAdapter, &second);
 }
 
+TEST_F(Adapters, OpenWindowsKeepTheirOwner)
+{
+    qxInitEventQueue();
+    ASSERT_EQ(qxInitDisplays(), 0);
+    qxDisplay *d = nullptr;
+    ASSERT_EQ(qxCreateDisplayRecord(nullptr, 5, 0, 0, &d), 0);
+    ASSERT_NE(d->window, nullptr) << "the X11 record";
+    d->state = QX_DISPSTATE_OPEN;
+    EXPECT_EQ(qxInstallDisplayAdapter(&first, 0, nullptr), ERR_SETADAPTER);
+    d->state = QX_DISPSTATE_CLOSED;
+    ASSERT_EQ(qxInstallDisplayAdapter(&first, 0, nullptr), 0);
+    EXPECT_EQ(d->window, nullptr) << "a closed display's X11 record goes";
+    d->state = QX_DISPSTATE_OPEN;
+    EXPECT_EQ(qxInstallDisplayAdapter(&first, 0x80, nullptr), 0) << "the owner may change its flags";
+    EXPECT_EQ(qxInstallDisplayAdapter(&second, 0, nullptr), ERR_SETADAPTER);
+    d->state = QX_DISPSTATE_CLOSED;
+    qxFreeAllDisplays(nullptr);
+    qxFreeAllBGPicRecords();
+    qxFreeEventQueue();
+    qxDeleteEventQueueMutex();
+}
+
 TEST_F(Adapters, MainChunkRunsInsideTheAdaptersLoop)
 {
     static int direct;
