@@ -60,6 +60,7 @@ void qxNotifySatellites(qxDisplay *d, uint32_t operation, void *params)
 
 void qxNotifySatellitesSplit(qxDisplay *d, uint32_t operation, void *params, void *sourceParams)
 {
+    lockList();
     for (qxSatellite *s = d->satellites; s; s = s->next)
         s->visited = 0;
     for (;;) {
@@ -67,12 +68,19 @@ void qxNotifySatellitesSplit(qxDisplay *d, uint32_t operation, void *params, voi
         while (s && (s->visited || (d->redrawingSatellite && s != d->redrawingSatellite)))
             s = s->next;
         if (!s)
-            return;
-        // Marked first: the callback may detach (and free) this satellite.
+            break;
+        // Marked and read under the list lock: plug-in threads may detach
+        // (and free) satellites, the callback this one too.
         s->visited = 1;
-        if (s->callback && !s->kind2)
-            s->callback(s, operation, s->useSource ? sourceParams : params, s->userData);
+        const qxSatelliteCallback callback = s->kind2 ? nullptr : s->callback;
+        void *const userData = s->userData;
+        void *const p = s->useSource ? sourceParams : params;
+        unlockList();
+        if (callback)
+            callback(s, operation, p, userData);
+        lockList();
     }
+    unlockList();
 }
 
 qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callback,
