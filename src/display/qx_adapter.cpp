@@ -118,7 +118,10 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
     // Installed from the running script: the adapter's loop needs the
     // timer messages from now on.
     if (qxGetTag(QX_TAG_MAINRUNNING) && !qxGetTag(QX_TAG_STORED))
-        return qxStartTimerMessageThread();
+        if (int r = qxStartTimerMessageThread()) {
+            qxRemoveDisplayAdapter();
+            return r;
+        }
     return 0;
 }
 
