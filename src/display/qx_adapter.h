@@ -54,6 +54,9 @@ extern qxDisplayVideoHooks qxDisplayVideo;
 int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag *tags);
 // Forgets the adapter at shutdown.
 void qxRemoveDisplayAdapter(void);
+// Whether the adapter draws into the display: open, or under flag 0x1000
+// any display with a handle.
+int qxAdapterDrawable(const qxDisplay *display);
 // The display's flags as adapters see them.
 uint32_t qxAdapterDisplayFlags(const qxDisplay *display);
 
