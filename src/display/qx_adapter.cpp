@@ -11,6 +11,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_satellite.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_timerthread.h"
 #include "platform/x11/x11_display.h"
 
@@ -57,6 +58,7 @@ bool open(const qxDisplay *d) { return d->state != QX_DISPSTATE_CLOSED; }
 qxDisplay *nextOf(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
 
 uint32_t installExtra;
+int formatBefore = -2; // the bitmap layer's format before the first adapter
 
 } // namespace
 
@@ -108,6 +110,10 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
     }
     info->displayAdapterFlags = flags;
     qxAdapterInfo = drawInfo;
+    // Bitmaps made from now on take the adapter's pixel format.
+    if (formatBefore == -2)
+        formatBefore = qxScreenPixelFormat;
+    qxScreenPixelFormat = int(drawInfo.pixelFormat);
     installExtra = extra;
     qxDisplayAdapter = info;
     // Installed from the running script: the adapter's loop needs the
@@ -125,6 +131,9 @@ void qxRemoveDisplayAdapter(void)
     qxDisplayAdapter = nullptr;
     qxAdapterInfo = {10, 0};
     installExtra = 0;
+    if (formatBefore != -2)
+        qxScreenPixelFormat = formatBefore;
+    formatBefore = -2;
 }
 
 int qxRunMainLoop(lua_State *L, void (*run)(void *), void *arg, int (*direct)(lua_State *))

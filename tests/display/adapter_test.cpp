@@ -49,6 +49,10 @@ TEST_F(Adapters, InstallationCodes)
     ASSERT_EQ(qxInstallDisplayAdapter(&first, 0x80, tags), 0);
     EXPECT_EQ(qxAdapterInfo.pixelFormat, 12u);
     EXPECT_EQ(qxAdapterInfo.drawFlags, 40u);
+    qxBitMap *bm = qxAllocBitMap(4, 4, 0, nullptr);
+    ASSERT_NE(bm, nullptr);
+    EXPECT_EQ(qxGetBitMapAttr(bm, 21), 12u) << "the whole bitmap layer takes the format";
+    qxFreeBitMap(bm);
     ASSERT_EQ(qxInstallDisplayAdapter(&second, QX_ADAPTER_EXCLUSIVE, nullptr), 0);
     EXPECT_EQ(qxDisplayAdapter, &second);
     EXPECT_EQ(qxAdapterInfo.pixelFormat, 10u) << "the default format";
