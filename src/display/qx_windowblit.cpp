@@ -7,6 +7,7 @@
 #include "core/plugins/qx_plugins.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_satellite.h"
 #include "platform/qx_errcodes.h"
@@ -137,6 +138,52 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
     if (shown != src && haveSource && source.kind == 1)
         qxUnLockBitMap(&l2);
     return r;
+}
+
+void *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
+                                const qxVideoBitMapSource *src)
+{
+    if (hasMask)
+        *hasMask = 0;
+    auto alloc = reinterpret_cast<qxAdapterAllocVideoBitMapFn>(qxAdapterEntry(QX_EP_AllocVideoBitMap));
+    if (!alloc || !src)
+        return nullptr;
+    qxBitMapTag tags[8];
+    int n = 0;
+    uint32_t *copy = nullptr;
+    bool withMask = false;
+    if (src->display && src->display->window)
+        tags[n++] = {6, uint64_t(uintptr_t(src->display->window))};
+    uint64_t pixels = uint64_t(uintptr_t(src->argb));
+    if (!src->argb && src->bitmap) {
+        if (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) {
+            pixels = uint64_t(uintptr_t(src->bitmap->data));
+            flags |= 2;
+        } else {
+            copy = qxBitMapToARGBMasked(src->bitmap, 0, 0, int32_t(src->bitmap->width),
+                                        int32_t(src->bitmap->height), src->mask, src->alpha, uint32_t(-1), 1, 2);
+            if (!copy)
+                return nullptr;
+            pixels = uint64_t(uintptr_t(copy));
+            withMask = src->mask || src->alpha;
+            if (withMask)
+                flags |= 1;
+        }
+    }
+    tags[n++] = {1, pixels};
+    if (src->scale == 1 || src->scale == 2) {
+        tags[n++] = {2, src->a};
+        tags[n++] = {3, src->b};
+        if (src->scale == 2)
+            tags[n++] = {5, uint64_t(uintptr_t(src->transform))};
+        tags[n++] = {4, src->c};
+    }
+    tags[n] = {0, 0};
+    void *handle = alloc(width, height, flags, tags);
+    std::free(copy);
+    if (handle && withMask && hasMask)
+        *hasMask = 1;
+    return handle;
 }
 
 // Pending video frames.

@@ -2,6 +2,8 @@
 // and the flush of video frames queued onto a display.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_plugins.h"
 #include "display/qx_adapter.h"
@@ -97,6 +99,43 @@ TEST_F(Adapters, MainChunkRunsInsideTheAdaptersLoop)
     EXPECT_EQ(direct, 2);
     first.abiKind = 2; // the other calling convention is not run here
     EXPECT_EQ(qxRunMainLoop(nullptr, run, nullptr, ownPath), 5);
+}
+
+std::vector<uint32_t> videoTags;
+uint32_t videoFlags;
+void *recordVideoBitMap(uint32_t, uint32_t, uint32_t flags, const qxBitMapTag *tags)
+{
+    videoFlags = flags;
+    videoTags.clear();
+    for (; tags->tag; tags++)
+        videoTags.push_back(tags->tag);
+    return &videoFlags;
+}
+
+TEST_F(Adapters, VideoBitMapTagLists)
+{
+    first.entry[QX_EP_AllocVideoBitMap] = reinterpret_cast<void *>(recordVideoBitMap);
+    ASSERT_EQ(qxInstallDisplayAdapter(&first, QX_ADAPTER_VIDEOBITMAPS, nullptr), 0);
+    uint32_t argb[4] = {};
+    qxDisplay shown{};
+    shown.window = argb;
+    const double transform[4] = {1, 0, 0, 1};
+    qxVideoBitMapSource src{argb, nullptr, nullptr, nullptr, &shown, 2, 1, 2, 3, transform};
+    uint32_t hasMask = 9;
+    EXPECT_NE(qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &src), nullptr);
+    EXPECT_EQ(videoTags, (std::vector<uint32_t>{6, 1, 2, 3, 5, 4}));
+    EXPECT_EQ(hasMask, 0u);
+
+    // A bitmap of ours with a mask goes as an ARGB copy, flag 1.
+    qxBitMap *bm = qxAllocBitMap(2, 2, 0, nullptr);
+    qxBitMap *mask = qxAllocMaskBitMap(bm, 2, 2, 1, nullptr, 0);
+    qxVideoBitMapSource copied{nullptr, bm, mask, nullptr, nullptr, 1, 1, 2, 3, nullptr};
+    EXPECT_NE(qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &copied), nullptr);
+    EXPECT_EQ(videoTags, (std::vector<uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(videoFlags, 1u);
+    EXPECT_EQ(hasMask, 1u);
+    qxFreeMaskBitMap(mask);
+    qxFreeBitMap(bm);
 }
 
 // Frames queued by video threads: a failing layer rebuild stops the run,
