@@ -108,6 +108,9 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
         default: break;
         }
     }
+    // Every bitmap made afterwards takes the format: it must be one we know.
+    if (!qxBytesPerPixel(drawInfo.pixelFormat))
+        return ERR_WRONGUSAGE;
     info->displayAdapterFlags = flags;
     qxAdapterInfo = drawInfo;
     // Bitmaps made from now on take the adapter's pixel format.

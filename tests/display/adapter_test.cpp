@@ -45,6 +45,9 @@ TEST_F(Adapters, InstallationCodes)
     EXPECT_EQ(qxDisplayAdapter, nullptr);
     qxSetTag(QX_TAG_STORED, 1);
 
+    const qxHostTag unknownFormat[] = {{1, 99}, {0, 0}};
+    EXPECT_EQ(qxInstallDisplayAdapter(&first, 0, unknownFormat), ERR_WRONGUSAGE);
+    EXPECT_EQ(qxDisplayAdapter, nullptr);
     // A non-exclusive adapter is replaced silently; tags set the pixel
     // format of the bitmap layer and the drawing flags.
     const qxHostTag tags[] = {{1, 12}, {2, 8 | 32}, {3, 99}, {0, 0}};
