@@ -31,6 +31,7 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_objectlink.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -156,6 +157,7 @@ void qxLinkLayers(void)
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
+    qxLinkObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
