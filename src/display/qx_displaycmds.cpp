@@ -587,14 +587,11 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
         qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
         if (!bm)
             return ERR_BITMAP;
-        if (int r = qxFillBitMapColour(bm, d->bgpic->fillColor)) {
+        if (int r = qxFillBitMapColour(bm, d->bgpic->fill.colour)) {
             qxFreeBitMap(bm);
             return r;
         }
-        qxFreeBitMap(d->bgpic->bitmap);
-        d->bgpic->bitmap = bm;
-        d->bgpic->width = width;
-        d->bgpic->height = height;
+        qxReplaceBGPicPlanes(d->bgpic, bm, width, height);
     }
     bool changed = d->width != width || d->height != height;
     d->width = width;
@@ -823,7 +820,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     if (!d->autoScale && !d->layerScale)
         d->scaledWidth = d->scaledHeight = 0;
     qxBGPic *b = nullptr;
-    if (int r = qxAllocBGPic(0, 1, d->width, d->height, d->fillColor, &b)) {
+    qxObjectRef bref{0, QX_NEW_AUTOMATIC};
+    if (int r = qxCreateBGPicFromBitmap(&bref, d->width, d->height, d->fillColor, &b)) {
         std::free(d);
         return r;
     }
@@ -1143,11 +1141,8 @@ int refillBGPic(qxBGPic *b, int width, int height, uint32_t colour)
         qxFreeBitMap(bm);
         return r;
     }
-    qxFreeBitMap(b->bitmap);
-    b->bitmap = bm;
-    b->width = width;
-    b->height = height;
-    b->fillColor = colour;
+    qxReplaceBGPicPlanes(b, bm, width, height);
+    b->fill.colour = colour;
     return 0;
 }
 
@@ -1179,7 +1174,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     qxDisplay &c = *copy;
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool refill = c.fillColor != d->bgpic->fillColor;
+    const bool refill = c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
     if (resized || refill) {

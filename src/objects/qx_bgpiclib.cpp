@@ -15,7 +15,3 @@ extern "C" int qxOpenBGPicLib(lua_State *L)
 {
     return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
 }
-
-extern "C" void qxFreeAllBGPics(lua_State *)
-{
-}

@@ -15,7 +15,3 @@ extern "C" int qxOpenBrushLib(lua_State *L)
 {
     return qxOpenCommandLibrary(L, "brush", brushCommands, brushConstants);
 }
-
-extern "C" void qxFreeAllBrushes(lua_State *)
-{
-}
