@@ -2,8 +2,11 @@
 #include "objects/qx_objectlibs.h"
 
 #include "core/commands/qx_commands.h"
+#include "objects/qx_selection.h"
 
 static const qxCommandDef bgpicCommands[] = {
+    {"SelectBGPic", qxCmdSelectBGPic},
+    {"EndSelect", qxCmdEndSelect},
     {nullptr, nullptr},
 };
 

@@ -142,9 +142,9 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
     }
     s->dirtyCapacity = QX_DIRTY_CAPACITY;
     s->dirtyCount = 0;
-    s->record = {};
-    s->record.width = bw, s->record.height = bh, s->record.prepared = 1;
-    qxCurrentOutputRecord = &s->record;
+    s->record = qxBGPic{};
+    s->record.width = bw, s->record.height = bh, s->prepared = 1;
+    qxCurrentOutput = &s->record;
     d->targetType = QX_OUT_BRUSH;
     d->doubleBuffer = 1;
     s->bitmap = s->backBuffer;
@@ -205,7 +205,7 @@ int qxEndDoubleBufferCore(lua_State *L, qxDisplay *d)
     d->hardwareDoubleBuffer = 0;
     d->doubleBufferState &= ~QX_DBSTATE_ADAPTER;
     s->bitmap = s->mask = s->alpha = nullptr;
-    qxCurrentOutputRecord = nullptr;
+    qxCurrentOutput = d->bgpic;
     qxRefreshWholeDisplay(d, 0);
     return 0;
 }

@@ -13,7 +13,6 @@
 
 extern "C" {
 uint32_t qxSelectMode, qxSelectCombo;
-qxOutputRecord *qxCurrentOutputRecord;
 }
 
 namespace {
@@ -61,8 +60,8 @@ void qxFreeOutputState(qxDisplay *d)
 {
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s) return;
-    if (qxCurrentOutputRecord == &s->record || qxCurrentOutputRecord == &s->savedRecord)
-        qxCurrentOutputRecord = nullptr;
+    if (qxCurrentOutput == &s->record || qxCurrentOutput == &s->savedRecord)
+        qxCurrentOutput = d->bgpic;
     qxFreeBitMap(s->backBuffer);
     qxFreeBitMap(s->windowBuffer);
     std::free(s->dirty);

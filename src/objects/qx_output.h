@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "platform/qx_objectref.h"
 
@@ -20,16 +21,6 @@ enum : uint32_t { QX_SELMODE_NORMAL = 0, QX_SELMODE_COMBO = 1, QX_SELMODE_LAYERS
 // doubleBufferState bit kept while a display adapter double-buffers.
 enum : uint32_t { QX_DBSTATE_ADAPTER = 2 };
 
-// What the current output record tells of the selected object.
-struct qxOutputRecord {
-    uint32_t selectedType; // 1 BGPic, 3 brush, 4 anim, 22 layer; 0 the double buffer
-    qxObjectRef id;
-    uint32_t frame;
-    int32_t width, height;
-    uint32_t prepared;
-    uint32_t modified;
-};
-
 struct qxRectI {
     int32_t left, top, right, bottom; // inclusive corners
 };
@@ -38,7 +29,9 @@ struct qxRectI {
 struct qxOutputState {
     qxBitMap *bitmap, *mask, *alpha; // target handles
     uint32_t hardware;
-    qxOutputRecord record;
+    // The display's output record (BGPic layout): what is selected.
+    qxBGPic record;
+    uint32_t prepared;
     // Double buffer: drawing goes to the back buffer, Flip shows the
     // window buffer.
     qxBitMap *backBuffer, *windowBuffer;
@@ -46,7 +39,7 @@ struct qxOutputState {
     uint32_t dirtyCount, dirtyCapacity;
     // A selection made while double buffering: what EndSelect restores.
     uint32_t nested;
-    qxOutputRecord savedRecord;
+    qxBGPic savedRecord;
     qxBitMap *savedBitmap;
 };
 
@@ -55,8 +48,6 @@ enum : uint32_t { QX_DIRTY_CAPACITY = 1024 };
 extern "C" {
 // SELMODE of the last selection and its third argument.
 extern uint32_t qxSelectMode, qxSelectCombo;
-// The record drawing goes to; NULL while output goes to the display.
-extern qxOutputRecord *qxCurrentOutputRecord;
 
 // The display's output state, made when create is set (NULL out of memory
 // or without create).
