@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr uint64_t kMaxPixels = uint64_t(1) << 30;
+
 constexpr qxTransformOptions kTransformStart = {1, 0, 0, 1, 1.0, 1.0, 0, 0, 0, {0, 0, 0, 0}, 0, 0, 0, 0, 0, 0, 0};
 
 qxObjectStyle styleStart()
@@ -319,6 +321,8 @@ int qxTransformImage(lua_State *L, uint32_t mode, qxPicSource *source, qxBitMap 
     if (ow) *ow = tw;
     if (oh) *oh = th;
     if (mode == 2) return 0;
+    // Script scales of any size end here rather than in a wrapped size.
+    if (uint64_t(tw) * uint64_t(th) > kMaxPixels) return ERR_BITMAP;
     const bool identity = m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0;
     if (mode == 1 && source && !identity) {
         double minX = 0, minY = 0;
