@@ -4,8 +4,12 @@
 #include <cstdlib>
 
 #include "objects/qx_objectuse.h"
+#include "display/qx_bitmaptransform.h"
 #include "objects/qx_picsource.h"
+#include "platform/qx_hooks.h"
+#include "objects/qx_brushinternal.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
 
 extern "C" {
 qxBrush *qxBrushes;
@@ -90,9 +94,61 @@ int qxCopyBrushCallback(lua_State *L, void *brush, qxObjectRef *newRef)
     return qxCopyBrush(L, static_cast<qxBrush *>(brush), newRef, 0, 0, nullptr);
 }
 
-int qxCopyBrush(lua_State *, qxBrush *, qxObjectRef *, int, int, const qxObjectRef *)
+int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware, int smooth,
+                const qxObjectRef *display)
 {
-    return ERR_MEM;
+    const bool hw = hardware && qxPlatformHasCap(8);
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    if (brush->bitmap) {
+        if (int r = qxCopyImageRect(brush->bitmap, brush->mask, brush->alpha, 0, 0, int32_t(brush->width),
+                                    int32_t(brush->height), hw, 0, 0, 0, &bm, brush->mask ? &m : nullptr,
+                                    brush->alpha ? &a : nullptr))
+            return r;
+    } else if (brush->alpha) {
+        // Not realised yet: the alpha plane still covers the whole picture.
+        a = qxCopyAlphaBitMap(brush->alpha, brush->alpha->width, brush->alpha->height);
+        if (!a)
+            return ERR_ALLOCALPHA;
+    }
+    auto release = [&](int code) {
+        qxFreeBitMap(bm);
+        if (m)
+            qxFreeMaskBitMap(m);
+        if (a)
+            qxFreeAlphaBitMap(a);
+        return code;
+    };
+    qxObjectDataItem *data = nullptr;
+    if (L && brush->data)
+        if (int r = qxCopyNameList(L, brush->data, &data))
+            return release(r);
+    uint32_t kind = brush->kind;
+    qxPicSource *source = brush->source;
+    const bool video = bm && bm->video;
+    if (hw && video && kind == QX_BRUSH_VECTOR)
+        kind = QX_BRUSH_PIXELS, source = nullptr;
+    qxBrush *copy = nullptr;
+    if (int r = qxAddBrush(newRef, kind, brush->width, brush->height, brush->pitch, brush->scaled, source, bm,
+                           brush->transparentColour, m, a, display ? display : &brush->hardwareDisplay, &copy)) {
+        if (L)
+            qxFreeRefList(L, &data);
+        return release(r);
+    }
+    if (source)
+        qxPicSourceRetain(source);
+    copy->data = data;
+    copy->smooth = smooth != 0;
+    copy->loader = brush->loader;
+    copy->cropX = brush->cropX, copy->cropY = brush->cropY;
+    copy->cropWidth = brush->cropWidth, copy->cropHeight = brush->cropHeight;
+    copy->globalAlpha = brush->globalAlpha;
+    if (video) {
+        copy->hardware = 1;
+        copy->display = brush->display;
+        copy->hardwareFlags = brush->hardware ? brush->hardwareFlags
+                                              : (m ? QX_HWBRUSH_MASK : 0) | (a ? QX_HWBRUSH_ALPHA : 0);
+    }
+    return 0;
 }
 
 void qxFreeBrushData(lua_State *L, qxBrush *b)
@@ -104,7 +160,7 @@ void qxFreeBrushData(lua_State *L, qxBrush *b)
         qxFreeMaskBitMap(b->mask);
     if (b->alpha && !b->alphaFromCache)
         qxFreeAlphaBitMap(b->alpha);
-    std::free(b->pixelBackup);
+    qxFree(b->pixelBackup);
     if (L && b->data)
         qxFreeRefList(L, &b->data);
     b->source = nullptr;
@@ -112,13 +168,15 @@ void qxFreeBrushData(lua_State *L, qxBrush *b)
     b->pixelBackup = nullptr;
 }
 
-static void unlinkBrush(qxBrush *brush)
+void qxUnlinkBrushRecord(lua_State *L, qxBrush *brush)
 {
     for (qxBrush **p = &qxBrushes; *p; p = &(*p)->next)
         if (*p == brush) {
             *p = brush->next;
-            return;
+            break;
         }
+    qxFreeBrushData(L, brush);
+    std::free(brush);
 }
 
 int qxUnlinkBrush(lua_State *L, qxObjectRef ref)
@@ -126,9 +184,7 @@ int qxUnlinkBrush(lua_State *L, qxObjectRef ref)
     qxBrush *b = nullptr;
     if (int r = qxFindBrush(L, ref, &b, QX_FIND_PENDING | QX_FIND_HARDWARE))
         return r;
-    unlinkBrush(b);
-    qxFreeBrushData(L, b);
-    std::free(b);
+    qxUnlinkBrushRecord(L, b);
     return 0;
 }
 
@@ -145,9 +201,7 @@ int qxFreeBrush(lua_State *L, qxObjectRef ref, int strict)
         b->pendingDeletion = 1;
         return 0;
     }
-    unlinkBrush(b);
-    qxFreeBrushData(L, b);
-    std::free(b);
+    qxUnlinkBrushRecord(L, b);
     return 0;
 }
 
@@ -156,9 +210,7 @@ void qxFlushDeletedBrushes(lua_State *L)
     for (qxBrush *b = qxBrushes, *next; b; b = next) {
         next = b->next;
         if (b->pendingDeletion && !qxFindLayerUsing(QX_TYPE_BRUSH, {b->id, b->automatic}, nullptr, nullptr, nullptr)) {
-            unlinkBrush(b);
-            qxFreeBrushData(L, b);
-            std::free(b);
+            qxUnlinkBrushRecord(L, b);
         }
     }
 }
