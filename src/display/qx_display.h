@@ -30,6 +30,9 @@ int qxDisplayIsVisible(qxDisplay *display);
 int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height);
 void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,
                         int *scaleHeight);
+// What the layers above keep per display (output state, double buffer),
+// freed with the record; filled by them. NULL: nothing.
+extern void (*qxFreeDisplayExtras)(qxDisplay *display);
 // Frees a display with the refusals of FreeDisplay (1346, 1504); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);

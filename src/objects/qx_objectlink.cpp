@@ -2,6 +2,7 @@
 #include "objects/qx_objectlink.h"
 
 #include "display/qx_bitmap.h"
+#include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -9,5 +10,6 @@
 extern "C" void qxLinkObjects(void)
 {
     qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
+    qxFreeDisplayExtras = qxFreeOutputState;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
 }

@@ -61,7 +61,7 @@ void qxFreeOutputState(qxDisplay *d)
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s) return;
     if (qxCurrentOutput == &s->record || qxCurrentOutput == &s->savedRecord)
-        qxCurrentOutput = d->bgpic;
+        qxCurrentOutput = nullptr;
     qxFreeBitMap(s->backBuffer);
     qxFreeBitMap(s->windowBuffer);
     std::free(s->dirty);
