@@ -13,6 +13,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
@@ -83,21 +84,13 @@ int main()
     qxBitMap *cb = qxAllocBitMap(W, H, 0, nullptr);
     qxFillBitMapColour(cb, 0x204060);
     qxAddBrush(&canvas, 0, W, H, W, 0, nullptr, cb, 0xFFFFFFFFu, nullptr, nullptr, nullptr, nullptr);
-    qxBitMap *sb = nullptr, *sm = nullptr, *sa = qxAlphaFromBuffer(sprite.pixels.data(), S, S, S);
+    qxBitMap *sb = nullptr, *sm = nullptr;
     qxBitMapFromARGB(sprite.pixels.data(), 0xFFFFFFFFu, S, S, S, 0, 0, nullptr, &sb, &sm, nullptr);
-    {
-        qxBitMapLock lock;
-        // The alpha plane: the sprite's coverage.
-        qxFreeAlphaBitMap(sa);
-        sa = qxAllocAlphaBitMap(S, S, 0, nullptr, 0);
-        if (qxLockBitMap(sa, 0, &lock)) {
-            for (int y = 0; y < S; ++y)
-                for (int x = 0; x < S; ++x)
-                    static_cast<uint8_t *>(lock.pixels)[size_t(y) * lock.pixelsPerRow * lock.bytesPerPixel + x] =
-                        sprite.alpha[y * S + x];
-            qxUnLockBitMap(&lock);
-        }
-    }
+    // The alpha plane: the sprite's coverage.
+    qxBitMap *sa = qxAllocAlphaBitMap(S, S, 0, nullptr, 0);
+    const qxPlane plane = qxPlaneOf(sa);
+    for (int y = 0; y < S; ++y)
+        for (int x = 0; x < S; ++x) plane.bytes[size_t(y) * plane.bytesPerRow + x] = sprite.alpha[y * S + x];
     qxAddBrush(&spriteRef, 0, S, S, S, 0, nullptr, sb, 0xFFFFFFFFu, nullptr, sa, nullptr, nullptr);
     if (call(L, qxCmdSelectBrush, {1})) {
         std::puts("SelectBrush failed");
@@ -107,6 +100,17 @@ int main()
         for (auto [x, y] : at) call(L, qxCmdDisplayBrush, {2, double(x), double(y)});
     });
 
+    {
+        // Both sides must have drawn the same sprite centre.
+        qxBitMapLock lock;
+        auto [x, y] = at.back();
+        if (qxLockBitMap(cb, 1, &lock)) {
+            uint32_t got = static_cast<uint32_t *>(lock.pixels)[size_t(y + S / 2) * lock.pixelsPerRow + x + S / 2];
+            uint32_t want = sprite.pixels[S / 2 * S + S / 2];
+            if ((got & 0xFFFFFF) != (want & 0xFFFFFF)) std::printf("canvas pixel %08x, sprite %08x\n", got, want);
+            qxUnLockBitMap(&lock);
+        }
+    }
     // pixman: the same pixels with the coverage as an a8 mask.
     std::vector<uint32_t> dst(size_t(W) * H, 0xFF204060u), spix = sprite.pixels;
     std::vector<uint8_t> amask(S * S);
