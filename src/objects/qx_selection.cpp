@@ -2,11 +2,14 @@
 // layers and BGPics, and EndSelect.
 #include "objects/qx_selection.h"
 
+#include <initializer_list>
+
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_bgpicobj.h"
@@ -42,13 +45,57 @@ struct Planes {
     uint32_t hardware = 0;
 };
 
-int findBGPicPlanes(lua_State *L, qxObjectRef ref, Planes *p, qxBGPic **out)
+// A BGPic is drawn into through its base planes; EndSelect then rebuilds
+// the working and current planes from them.
+int findBGPicPlanes(lua_State *L, qxObjectRef ref, Planes *p, qxBGPic **out, uint32_t flags = 0)
 {
     qxBGPic *b = nullptr;
-    if (int r = qxFindBGPic(L, ref, &b, 0)) return r;
-    p->bitmap = b->bitmap, p->mask = b->mask, p->alpha = b->alpha;
-    p->width = b->width, p->height = b->height;
+    if (int r = qxFindBGPic(L, ref, &b, flags)) return r;
+    p->bitmap = b->baseBitmap, p->mask = b->baseMask, p->alpha = b->baseAlpha;
+    p->width = b->baseWidth, p->height = b->baseHeight;
     if (out) *out = b;
+    return 0;
+}
+
+// Drops a base mask or alpha plane and every working or current pointer
+// that shared it.
+void dropBasePlane(qxBGPic *b, bool alpha)
+{
+    qxBitMap *old = alpha ? b->baseAlpha : b->baseMask;
+    if (!old) return;
+    for (qxBitMap **p : {alpha ? &b->alpha : &b->mask, alpha ? &b->curAlpha : &b->curMask})
+        if (*p == old) *p = nullptr;
+    if (alpha) qxFreeAlphaBitMap(old), b->baseAlpha = nullptr;
+    else qxFreeMaskBitMap(old), b->baseMask = nullptr;
+}
+
+// Working and current planes made again from the drawn base planes.
+int rebuildBGPicPlanes(qxBGPic *b)
+{
+    const int32_t ww = b->width, wh = b->height, cw = b->curWidth, ch = b->curHeight;
+    qxBitMap *planes[2][3] = {};
+    const int32_t sizes[2][2] = {{ww, wh}, {cw, ch}};
+    for (int k = 0; k < 2; ++k) {
+        if (sizes[k][0] == b->baseWidth && sizes[k][1] == b->baseHeight) continue;
+        if (k == 1 && cw == ww && ch == wh) continue;
+        if (int r = qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth,
+                                  b->baseHeight, sizes[k][0], sizes[k][1], 0, 0, &planes[k][0],
+                                  b->baseMask ? &planes[k][1] : nullptr, b->baseAlpha ? &planes[k][2] : nullptr)) {
+            for (auto &set : planes) qxFreeBitMap(set[0]), qxFreeMaskBitMap(set[1]), qxFreeAlphaBitMap(set[2]);
+            return r;
+        }
+    }
+    qxFreeBGPicWorkBitmaps(b);
+    if (planes[0][0]) {
+        b->bitmap = planes[0][0], b->mask = planes[0][1], b->alpha = planes[0][2];
+        b->width = ww, b->height = wh;
+    }
+    if (planes[1][0]) {
+        b->curBitmap = planes[1][0], b->curMask = planes[1][1], b->curAlpha = planes[1][2];
+    } else {
+        b->curBitmap = b->bitmap, b->curMask = b->mask, b->curAlpha = b->alpha;
+    }
+    b->curWidth = cw, b->curHeight = ch;
     return 0;
 }
 
@@ -96,7 +143,7 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
     case QX_OUT_BGPIC: {
         qxBGPic *b = nullptr;
         if (int r = findBGPicPlanes(L, ref, &p, &b)) return r;
-        if (qxFindDisplayForBGPic(b)) return ERR_SELECTBGPIC2;
+        if (b == d->bgpic || qxFindDisplayForBGPic(b)) return ERR_SELECTBGPIC2;
         break;
     }
     case QX_OUT_ANIM:
@@ -185,7 +232,33 @@ int qxPrepareOutputTarget(lua_State *L)
         s->bitmap = target == QX_OUT_BRUSH ? p.bitmap : nullptr;
         if (target == QX_OUT_MASK) s->mask = p.mask;
         if (target == QX_OUT_ALPHA) s->alpha = p.alpha;
-    } else if (rec.selectedType != QX_OUT_BGPIC) {
+    } else if (rec.selectedType == QX_OUT_BGPIC) {
+        Planes p;
+        qxBGPic *b = nullptr;
+        if (int r = findBGPicPlanes(L, rec.selectedRef, &p, &b, 1)) return r;
+        if (target == QX_OUT_ALPHA) {
+            if (!b->baseAlpha) {
+                qxBitMap *a = qxAllocAlphaBitMap(uint32_t(p.width), uint32_t(p.height), 0, nullptr, 0);
+                if (!a) return ERR_ALLOCALPHA;
+                qxFillBitMapRect(a, 0, 0, p.width, p.height, 255);
+                b->baseAlpha = a;
+            }
+            dropBasePlane(b, false);
+            s->alpha = b->baseAlpha;
+        } else if (target == QX_OUT_MASK) {
+            if (!b->baseMask) {
+                qxBitMap *m = qxAllocMaskBitMap(b->baseBitmap, uint32_t(p.width), uint32_t(p.height), 0, nullptr, 0);
+                if (!m) return ERR_ALLOCMASK;
+                qxMaskRowOp(m, 0, 0, p.width, p.height, 0);
+                b->baseMask = m;
+            }
+            dropBasePlane(b, true);
+            s->mask = b->baseMask;
+        } else {
+            s->bitmap = b->baseBitmap;
+            if (qxSelectMode == QX_SELMODE_COMBO) s->mask = b->baseMask, s->alpha = b->baseAlpha;
+        }
+    } else {
         return ERR_WRONGUSAGE;
     }
     s->prepared = 1;
@@ -211,6 +284,11 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
     const uint32_t ended = d->targetType;
     d->targetType = QX_OUT_DISPLAY;
     qxCurrentOutput = d->bgpic;
+    int result = 0;
+    if (s && (ended == QX_OUT_BRUSH || ended == QX_OUT_MASK || ended == QX_OUT_ALPHA) &&
+        s->record.selectedType == QX_OUT_BGPIC && s->record.modified) {
+        if (qxBGPic *b = qxFindBGPicRecord(s->record.selectedRef)) result = rebuildBGPicPlanes(b);
+    }
     if (s) {
         s->bitmap = s->mask = s->alpha = nullptr;
         // 5.
@@ -218,7 +296,7 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
             qxSelectionHook.refreshCollected(L, d);
         s->record = qxBGPic{};
     }
-    return 0;
+    return result;
 }
 
 int qxCmdSelectBrush(lua_State *L)

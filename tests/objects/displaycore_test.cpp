@@ -12,6 +12,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
@@ -266,6 +267,39 @@ TEST_F(DisplayCore, DoubleBufferDirtyRectangles)
     EXPECT_EQ(shown(10, 10), 0xFF00FFu);
     EXPECT_EQ(shown(30, 30), 0x000000u);
     EXPECT_EQ(d->targetType, uint32_t(QX_OUT_DISPLAY));
+}
+
+TEST_F(DisplayCore, SelectedBGPicRebuildsItsScaledPlanes)
+{
+    // BGPic 7: 10 x 10 base planes shown to the script at 20 x 20.
+    qxObjectRef ref{7, nullptr};
+    qxBGPic *b = nullptr;
+    ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, 10, 10, 0x000000, &b), 0);
+    qxBitMap *scaled = nullptr;
+    ASSERT_EQ(qxScalePixels(b->baseBitmap, nullptr, nullptr, 0, 0, nullptr, 10, 10, 20, 20, 0, 0, &scaled, nullptr,
+                            nullptr),
+              0);
+    b->bitmap = b->curBitmap = scaled;
+    b->width = b->curWidth = b->height = b->curHeight = 20;
+    brush(1, 2, 2, 0x00FFFF);
+    // The display's own BGPic cannot be selected this way.
+    EXPECT_EQ(run(qxCmdSelectBGPic, [](lua_State *S) { lua_pushnil(S), lua_pushnumber(S, 0); }),
+              ERR_SELECTBGPIC2);
+    ASSERT_EQ(run(qxCmdSelectBGPic, [](lua_State *S) { lua_pushnumber(S, 7), lua_pushnumber(S, 0); }), 0);
+    ASSERT_EQ(displayBrush(1, 4, 4), 0);
+    ASSERT_EQ(run(qxCmdEndSelect, [](lua_State *) {}), 0);
+    EXPECT_EQ(pixel(b->baseBitmap, 4, 4), 0x00FFFFu);
+    EXPECT_NE(b->bitmap, scaled);
+    EXPECT_EQ(b->width, 20);
+    EXPECT_EQ(pixel(b->bitmap, 9, 9), 0x00FFFFu);
+    EXPECT_EQ(pixel(b->bitmap, 12, 12), 0x000000u);
+    // A mask drawn into the base plane reaches the working planes too.
+    ASSERT_EQ(run(qxCmdSelectMask, [](lua_State *S) { lua_pushnumber(S, 7), lua_pushnumber(S, 1); }), 0);
+    ASSERT_EQ(displayBrush(1, 0, 0), 0);
+    ASSERT_EQ(run(qxCmdEndSelect, [](lua_State *) {}), 0);
+    ASSERT_NE(b->baseMask, nullptr);
+    ASSERT_NE(b->mask, nullptr);
+    EXPECT_NE(b->mask, b->baseMask);
 }
 
 } // namespace
