@@ -14,6 +14,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
+#include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_output.h"
@@ -267,6 +268,63 @@ TEST_F(DisplayCore, DoubleBufferDirtyRectangles)
     EXPECT_EQ(shown(10, 10), 0xFF00FFu);
     EXPECT_EQ(shown(30, 30), 0x000000u);
     EXPECT_EQ(d->targetType, uint32_t(QX_OUT_DISPLAY));
+}
+
+TEST_F(DisplayCore, RenderTargetsAndDrawTargets)
+{
+    brush(1, 4, 4, 0xFFFFFF);
+    brush(2, 8, 8, 0x000000);
+    ASSERT_EQ(run(qxCmdSelectBrush, [](lua_State *S) { lua_pushnumber(S, 2); }), 0);
+    qxRenderTargetSave saved;
+    qxSaveRenderTarget(d, &saved);
+    ASSERT_EQ(displayBrush(1, 0, 0), 0); // onto the display meanwhile
+    EXPECT_EQ(shown(0, 0), 0xFFFFFFu);
+    qxRestoreRenderTarget(d, &saved);
+    EXPECT_EQ(d->targetType, uint32_t(QX_OUT_BRUSH));
+    ASSERT_EQ(run(qxCmdEndSelect, [](lua_State *) {}), 0);
+    // The shown BGPic is its own draw target; another one is copied.
+    qxBitMap *bm = nullptr;
+    uint32_t owned = 9;
+    ASSERT_EQ(qxGetBGPicDrawTarget(L, bgpic, 0, 0, 10, 10, &bm, &owned), 0);
+    EXPECT_EQ(bm, bgpic->bitmap);
+    EXPECT_EQ(owned, 0u);
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    qxBGPic *other = nullptr;
+    ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, 30, 30, 0x123456, &other), 0);
+    ASSERT_EQ(qxGetBGPicDrawTarget(L, other, 5, 5, 10, 10, &bm, &owned), 0);
+    EXPECT_EQ(owned, 1u);
+    EXPECT_EQ(pixel(bm, 6, 6), 0x123456u);
+    qxFreeBitMap(bm);
+}
+
+TEST_F(DisplayCore, LayersGetTheObjectItself)
+{
+    brush(1, 4, 4, 0xFFFFFF);
+    d->layersEnabled = 1;
+    EXPECT_EQ(displayBrush(1, 0, 0), ERR_NOLAYERS); // no layer engine yet
+    static int calls;
+    static uint32_t seenType, seenFlags;
+    static qxBitMap *seenBitmap;
+    calls = 0;
+    auto saved = qxDisplayCoreHook.addLayer;
+    qxDisplayCoreHook.addLayer = [](lua_State *, uint32_t type, qxObjectRef, int32_t, int32_t, int32_t, int32_t,
+                                    int32_t, int32_t, const qxTransformOptions *, const qxObjectStyle *,
+                                    qxBitMap *bitmap, qxBitMap *, qxBitMap *, int32_t, uint32_t flags, void *) {
+        ++calls, seenType = type, seenFlags = flags, seenBitmap = bitmap;
+        return 0;
+    };
+    // A plain top layer is also drawn at once; a transformed one is not.
+    ASSERT_EQ(displayBrush(1, 1, 1), 0);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(seenType, uint32_t(QX_OBJ_BRUSH));
+    EXPECT_EQ(seenBitmap, nullptr);
+    EXPECT_TRUE(seenFlags & 2);
+    EXPECT_EQ(shown(1, 1), 0xFFFFFFu);
+    ASSERT_EQ(displayBrush(1, 20, 20, [](lua_State *S) { num(S, "scalex", 2); }), 0);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(shown(20, 20), 0x000080u);
+    qxDisplayCoreHook.addLayer = saved;
+    d->layersEnabled = 0;
 }
 
 TEST_F(DisplayCore, SelectedBGPicRebuildsItsScaledPlanes)
