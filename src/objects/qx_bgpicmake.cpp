@@ -249,4 +249,29 @@ int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *hei
     }
     return 0;
 }
+
+int qxRealizeBGPics(lua_State *L)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next) {
+        if (!b->deferred || b->baseBitmap || !b->source)
+            continue;
+        const uint32_t *pixels = qxPicSourceBitMap(b->source);
+        if (!pixels)
+            return ERR_BITMAP;
+        qxBitMap *bm = nullptr, *mask = nullptr, *alpha = b->baseAlpha;
+        if (int r = qxRenderBGPicImage(L, pixels, &b->fill, b->transparentColour, b->baseWidth, b->baseHeight,
+                                       b->rowLength, &bm, &mask, &alpha)) {
+            b->baseAlpha = b->alpha = b->curAlpha = nullptr; // the renderer freed it
+            return r;
+        }
+        qxInitBGPicRecord(b, b->selectedType, b->selectedRecord, b->selectedFrame, nullptr, bm, mask, alpha,
+                          b->baseWidth, b->baseHeight, 0);
+        b->deferred = 0;
+        if (b->kind == 0) {
+            qxPicSourceRelease(b->source);
+            b->source = nullptr;
+        }
+    }
+    return 0;
+}
 }
