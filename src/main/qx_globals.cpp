@@ -31,6 +31,7 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
@@ -161,6 +162,7 @@ void qxLinkLayers(void)
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);

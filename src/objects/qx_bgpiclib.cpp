@@ -1,20 +1,473 @@
-// The "bgpic" command library.
+// The "bgpic" command library: creating, loading, copying, converting,
+// scaling and freeing BGPics.
 #include "objects/qx_objectlibs.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
 #include "objects/qx_selection.h"
+#include "core/files/qx_chunkname.h"
+#include "core/files/qx_file.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bitmapscale.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_gradientopts.h"
+#include "objects/qx_objargs.h"
+#include "objects/qx_objectuse.h"
+#include "objects/qx_picsource.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
 
-static const qxCommandDef bgpicCommands[] = {
+namespace {
+
+bool listRegistered;
+
+void sourceRef(qxPicSource *source, int delta)
+{
+    if (delta > 0)
+        qxPicSourceRetain(source);
+    else
+        qxPicSourceRelease(source);
+}
+
+void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
+{
+    qxFreeBitMap(bitmap);
+    if (mask)
+        qxFreeMaskBitMap(mask);
+    if (alpha)
+        qxFreeAlphaBitMap(alpha);
+}
+
+qxObjectRef newRef(lua_State *L, int index)
+{
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, index, &automatic);
+    return automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
+}
+
+int freeOld(lua_State *L, const qxObjectRef &ref)
+{
+    return ref.automatic ? 0 : qxFreeBGPic(L, ref, 0);
+}
+
+int result(lua_State *L, const qxObjectRef &ref)
+{
+    if (!ref.automatic)
+        return 0;
+    lua_pushlightuserdata(L, ref.automatic);
+    return 1;
+}
+
+// Makes a BGPic owning bitmap (freed on failure).
+int addBGPic(lua_State *L, qxObjectRef &ref, uint32_t kind, int32_t width, int32_t height, qxBitMap *bitmap,
+             const qxFillRecord *fill)
+{
+    if (int r = freeOld(L, ref)) {
+        qxFreeBitMap(bitmap);
+        return r;
+    }
+    if (int r = qxAllocBGPic(&ref, kind, width, height, uint32_t(width), nullptr, bitmap, nullptr, 0xFFFFFFFFu,
+                             nullptr, nullptr, fill, nullptr)) {
+        qxFreeBitMap(bitmap);
+        return r;
+    }
+    return result(L, ref);
+}
+
+int cmdCreateBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    qxObjectRef ref = newRef(L, 1);
+    int64_t width = 0, height = 0;
+    qxSizeArg(L, 2, &width);
+    qxSizeArg(L, 3, &height);
+    const uint32_t colour = uint32_t(qxTruncToInt64(luaL_optnumber(L, 4, 0))) & 0xFFFFFF;
+    if (width < 1 || height < 1)
+        return ERR_WRONGUSAGE;
+    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || width * height > int64_t(0x7FFFFFFF) / 4)
+        return ERR_BITMAP;
+    if (int r = freeOld(L, ref))
+        return r;
+    if (int r = qxCreateBGPicFromBitmap(&ref, int32_t(width), int32_t(height), colour, nullptr))
+        return r;
+    return result(L, ref);
+}
+
+int cmdCreateGradientBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 4, 8, 0, 0);
+    qxObjectRef ref = newRef(L, 1);
+    int32_t width = 0, height = 0;
+    qxFillRecord fill;
+    qxBitMap *bm = nullptr;
+    if (int r = qxCreateGradientObject(L, 2, &width, &height, &fill, &bm))
+        return r;
+    return addBGPic(L, ref, 1, width, height, bm, &fill);
+}
+
+int cmdCreateTexturedBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 6, 0, 0);
+    qxObjectRef ref = newRef(L, 1);
+    int32_t width = 0, height = 0;
+    qxFillRecord fill;
+    qxBitMap *bm = nullptr;
+    if (int r = qxCreateTexturedObject(L, 2, &width, &height, &fill, &bm)) {
+        qxFreeBitMap(fill.textureBitmap);
+        return r;
+    }
+    qxBitMap *texture = fill.textureBitmap;
+    const int r = addBGPic(L, ref, 1, width, height, bm, &fill);
+    if (r > 1) {
+        qxFreeBitMap(texture);
+        return r;
+    }
+    if (qxBGPic *b = qxFindBGPicRecord(ref))
+        b->fill.textureBitmap = texture;
+    else
+        qxFreeBitMap(texture);
+    return r;
+}
+
+int cmdFreeBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    return qxFreeBGPic(L, qxGetObjectIDArg(L, 1), 1);
+}
+
+int cmdCopyBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    const qxObjectRef src = qxGetObjectIDArg(L, 1);
+    qxObjectRef ref = newRef(L, 2);
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, src, &b, 0))
+        return r;
+    if (!ref.automatic && !src.automatic && ref.number == src.number)
+        return ERR_WRONGUSAGE;
+    if (int r = freeOld(L, ref))
+        return r;
+    if (int r = qxCopyBGPicData(L, b, &ref))
+        return r;
+    return result(L, ref);
+}
+
+int cmdBrushToBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    const qxObjectRef brushRef = qxGetObjectIDArg(L, 1);
+    qxObjectRef ref = newRef(L, 2);
+    qxBrush *brush = nullptr;
+    if (int r = qxFindBrush(L, brushRef, &brush, 0))
+        return r;
+    if (brush->kind == QX_BRUSH_VECTOR && brush->scaled)
+        return ERR_TFVBRUSHBGPIC;
+    if (!brush->bitmap)
+        return ERR_BITMAP;
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    if (int r = qxCopyImageRect(brush->bitmap, brush->mask, brush->alpha, 0, 0, int32_t(brush->width),
+                                int32_t(brush->height), 0, 0, 0, 0, &bm, brush->mask ? &m : nullptr,
+                                brush->alpha ? &a : nullptr))
+        return r;
+    if (int r = freeOld(L, ref)) {
+        freePlanes(bm, m, a);
+        return r;
+    }
+    qxPicSource *source = brush->kind == QX_BRUSH_VECTOR ? brush->source : nullptr;
+    if (int r = qxAllocBGPic(&ref, brush->kind, int32_t(brush->width), int32_t(brush->height), brush->width, source,
+                             bm, nullptr, brush->transparentColour, m, a, nullptr, nullptr)) {
+        freePlanes(bm, m, a);
+        return r;
+    }
+    if (source)
+        qxPicSourceRetain(source);
+    return result(L, ref);
+}
+
+int cmdBGPicToBrush(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    const qxObjectRef id = qxGetObjectIDArg(L, 1);
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 2, &automatic);
+    qxObjectRef ref = automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, id, &b, 0))
+        return r;
+    if (b->kind == 1 && (b->width != b->baseWidth || b->height != b->baseHeight))
+        return ERR_TFVBGPICBRUSH;
+    if (!b->bitmap)
+        return ERR_BITMAP;
+    if (!automatic)
+        if (int r = qxFreeBrush(L, ref, 0))
+            return r;
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    if (int r = qxCopyImageRect(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, 0, 0, 0, 0, &bm,
+                                b->mask ? &m : nullptr, b->alpha ? &a : nullptr))
+        return r;
+    const bool vector = b->kind == 1 && b->source;
+    qxPicSource *source = vector ? b->source : nullptr;
+    if (int r = qxAddBrush(&ref, vector ? QX_BRUSH_VECTOR : QX_BRUSH_PIXELS, uint32_t(b->width), uint32_t(b->height),
+                           uint32_t(b->width), 0, source, bm, b->transparentColour, m, a, nullptr, nullptr)) {
+        freePlanes(bm, m, a);
+        return r;
+    }
+    if (source)
+        qxPicSourceRetain(source);
+    return result(L, ref);
+}
+
+// New planes of a BGPic at width x height made from its base planes: pixel
+// scaling, or re-rendering for a re-renderable BGPic.
+int renderAtSize(lua_State *L, qxBGPic *b, int32_t width, int32_t height, int smooth, qxBitMap **bm,
+                 qxBitMap **mask, qxBitMap **alpha)
+{
+    *bm = *mask = *alpha = nullptr;
+    if (b->kind == 1 && !b->source && b->fill.style >= QX_FILL_GRADIENT) {
+        *bm = qxAllocBitMap(uint32_t(width), uint32_t(height), 0, nullptr);
+        if (!*bm)
+            return ERR_BITMAP;
+        if (int r = qxFillBitMapFromRecord(L, *bm, &b->fill, width, height)) {
+            qxFreeBitMap(*bm);
+            *bm = nullptr;
+            return r;
+        }
+        return 0;
+    }
+    if (b->kind == 1 && b->source) {
+        const double matrix[4] = {double(width) / b->baseWidth, 0, 0, double(height) / b->baseHeight};
+        uint32_t *pixels = nullptr, pitch = 0;
+        if (qxPicSourceTransform(L, b->source, matrix, 0, 0, width, height, nullptr, nullptr, &pixels, nullptr,
+                                 nullptr, &pitch) == 0 &&
+            pixels) {
+            // The rendered pixels stay the source's.
+            return qxRenderBGPicImage(L, pixels, &b->fill, b->transparentColour, width, height,
+                                      pitch ? pitch / 4 : uint32_t(width), bm, mask, alpha);
+        }
+    }
+    return qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth, b->baseHeight, width,
+                         height, smooth ? 1 : 0, 0, bm, b->baseMask ? mask : nullptr, b->baseAlpha ? alpha : nullptr);
+}
+
+int cmdScaleBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    const qxObjectRef id = qxGetObjectIDArg(L, 1);
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, id, &b, 1))
+        return r;
+    if (qxFindDisplayForBGPic(b))
+        return ERR_SCALEBGPIC;
+    if (qxIsCurrentOutputObject(QX_TYPE_BGPIC, id))
+        return ERR_MODIFYABGPIC;
+    const double w = qxGetNumberOrPercentArg(L, 2, b->width, 1, nullptr);
+    const double h = qxGetNumberOrPercentArg(L, 3, b->height, 1, nullptr);
+    const int smooth = luaL_optint(L, 4, 0);
+    const int64_t wi = qxTruncToInt64(w), hi = qxTruncToInt64(h);
+    if (wi > 0x7FFFFFFF || hi > 0x7FFFFFFF || wi < -0x7FFFFFFF || hi < -0x7FFFFFFF)
+        return ERR_BITMAP;
+    int width = int(wi), height = int(hi);
+    if (int r = qxComputeScaledSize(b->width, b->height, &width, &height))
+        return r;
+    if (width == b->width && height == b->height)
+        return 0;
+    if (int64_t(width) * height > int64_t(0x7FFFFFFF) / 4)
+        return ERR_BITMAP;
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    if (int r = renderAtSize(L, b, width, height, smooth, &bm, &m, &a))
+        return r;
+    qxFreeBGPicWorkBitmaps(b);
+    b->bitmap = b->curBitmap = bm;
+    b->mask = b->curMask = m;
+    b->alpha = b->curAlpha = a;
+    b->width = b->curWidth = width;
+    b->height = b->curHeight = height;
+    return 0;
+}
+
+struct LoadOptions {
+    uint32_t transparent = 0xFFFFFFFFu;
+    int loadAlpha = 0, loadTransparency = 0, smooth = 0;
+    int32_t scaleWidth = 0, scaleHeight = 0;
+    char loader[257] = "", adapter[257] = "";
+    qxFillRecord fill{};
+};
+
+int readLoadOptions(lua_State *L, int t, LoadOptions &o)
+{
+    int v = 0;
+    if (qxGetFieldColor(L, t, "transparency", &v, nullptr))
+        o.transparent = uint32_t(v) & 0xFFFFFF;
+    qxFlagField(L, t, "loadalpha", &o.loadAlpha);
+    qxFlagField(L, t, "loadtransparency", &o.loadTransparency);
+    int style = 0, haveStyle = 0;
+    qxGetFieldInt(L, t, "fillstyle", &style, &haveStyle);
+    if (qxGetFieldColor(L, t, "fillcolor", &v, nullptr)) {
+        o.fill.colour = uint32_t(v) & 0xFFFFFF;
+        if (!haveStyle)
+            style = QX_FILL_COLOR;
+    }
+    if (style < 0 || style > 3)
+        return ERR_WRONGUSAGE;
+    o.fill.style = uint32_t(style);
+    if (style == QX_FILL_GRADIENT)
+        if (int r = qxReadGradientFields(L, t, &o.fill.gradient, 0, 1))
+            return r;
+    qxGetFieldID(L, t, "texturebrush", &o.fill.textureBrush, nullptr);
+    qxGetFieldInt(L, t, "texturex", &o.fill.textureX, nullptr);
+    qxGetFieldInt(L, t, "texturey", &o.fill.textureY, nullptr);
+    if (int r = qxScaleField(L, t, "scalewidth", &o.scaleWidth))
+        return r;
+    if (int r = qxScaleField(L, t, "scaleheight", &o.scaleHeight))
+        return r;
+    qxFlagField(L, t, "smoothscale", &o.smooth);
+    qxGetFieldStr(L, t, "loader", o.loader, sizeof o.loader, nullptr);
+    qxGetFieldStr(L, t, "adapter", o.adapter, sizeof o.adapter, nullptr);
+    return 0;
+}
+
+// The palette argument: colours from index 0 until -1 or 256 entries; an
+// end mark always follows, so readers never run past the table.
+int readPalette(lua_State *L, int index, uint32_t **out)
+{
+    luaL_checktable(L, index);
+    auto *palette = static_cast<uint32_t *>(std::malloc(257 * sizeof(uint32_t)));
+    if (!palette)
+        return ERR_MEM;
+    int count = 0;
+    for (; count < 256; count++) {
+        lua_rawgeti(L, index, count);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            break;
+        }
+        const uint32_t c = uint32_t(qxTruncToInt64(luaL_checknumber(L, -1)));
+        lua_pop(L, 1);
+        if (c == 0xFFFFFFFFu)
+            break;
+        palette[count] = c & 0xFFFFFF;
+    }
+    for (int i = count; i < 257; i++)
+        palette[i] = 0xFFFFFFFFu;
+    *out = palette;
+    return 0;
+}
+
+int cmdLoadBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 4, 0, 0);
+    const int n = lua_gettop(L);
+    qxObjectRef ref = newRef(L, 1);
+    std::string file = qxGetFileNameArg(L, 2, 0, nullptr);
+    LoadOptions o;
+    uint32_t *palette = nullptr;
+    if (n == 3) {
+        if (lua_istable(L, 3)) {
+            if (int r = readLoadOptions(L, 3, o))
+                return r;
+        } else {
+            const double c = luaL_checknumber(L, 3);
+            o.transparent = c < 0 ? 0xFFFFFFFFu : uint32_t(qxTruncToInt64(c)) & 0xFFFFFF;
+        }
+    } else if (n == 4) {
+        if (int r = readPalette(L, 4, &palette))
+            return r;
+    }
+    auto fail = [&](int code) {
+        std::free(palette);
+        return code;
+    };
+    if (o.loadAlpha && o.loadTransparency)
+        return fail(ERR_WRONGUSAGE);
+    if (o.loadTransparency && o.transparent != 0xFFFFFFFFu)
+        return fail(ERR_WRONGUSAGE);
+    if (o.loadAlpha && o.transparent != 0xFFFFFFFFu)
+        return fail(ERR_MASKNALPHA);
+    if (int r = freeOld(L, ref))
+        return fail(r);
+    qxDebugPrintLine("Loading BGPic %s", file.c_str(), 1);
+    qxPicSource *source = nullptr;
+    qxBitMap *alpha = nullptr;
+    uint32_t width = 0, height = 0, pitch = 0, hasAlpha = 0, scalable = 0, found = 0xFFFFFFFFu;
+    qxPluginInfo *loader = nullptr;
+    if (int r = qxOpenImage(file.c_str(), o.loader[0] ? o.loader : nullptr, o.adapter[0] ? o.adapter : nullptr,
+                            palette, 0xFFFFFFFFu, 0, o.loadAlpha, o.loadTransparency, o.scaleWidth, o.scaleHeight,
+                            o.smooth, &source, reinterpret_cast<void **>(&alpha), nullptr, &found, &width, &height,
+                            &pitch, &hasAlpha, &scalable, &loader)) {
+        qxPrintFailed();
+        return fail(r);
+    }
+    uint32_t transparent = scalable ? 0xFFFFFFFFu : o.transparent;
+    if (!scalable && found != 0xFFFFFFFFu && (o.loadTransparency || o.transparent != 0xFFFFFFFFu))
+        transparent = found & 0xFFFFFF;
+    const uint32_t rowLength = pitch ? pitch / 4 : width;
+    qxBitMap *bm = nullptr, *mask = nullptr;
+    const bool deferred = qxGetTag(QX_TAG_STORED) != 0;
+    auto failLoad = [&](int code) {
+        freePlanes(bm, mask, alpha);
+        qxPicSourceRelease(source);
+        qxPrintFailed();
+        return fail(code);
+    };
+    if (!deferred) {
+        const uint32_t *pixels = qxPicSourceBitMap(source);
+        if (!pixels)
+            return failLoad(ERR_BITMAP);
+        if (int r = qxRenderBGPicImage(L, pixels, &o.fill, transparent, int32_t(width), int32_t(height), rowLength,
+                                       &bm, &mask, &alpha)) {
+            alpha = nullptr; // freed by the renderer
+            return failLoad(r);
+        }
+        if (!scalable) {
+            qxPicSourceRelease(source);
+            source = nullptr;
+        }
+    }
+    qxBGPic *b = nullptr;
+    if (int r = qxAllocBGPic(&ref, scalable ? 1 : 0, int32_t(width), int32_t(height), rowLength, source, bm,
+                             palette, transparent, mask, alpha, &o.fill, &b))
+        return failLoad(r);
+    b->loader = loader;
+    b->deferred = deferred;
+    qxPrintDone();
+    return result(L, ref);
+}
+
+const qxCommandDef bgpicCommands[] = {
+    {"ScaleBGPic", cmdScaleBGPic},
+    {"CreateGradientBGPic", cmdCreateGradientBGPic},
+    {"CreateRainbowBGPic", cmdCreateGradientBGPic},
+    {"CreateTexturedBGPic", cmdCreateTexturedBGPic},
+    {"BrushToBGPic", cmdBrushToBGPic},
+    {"BGPicToBrush", cmdBGPicToBrush},
+    {"CreateBGPic", cmdCreateBGPic},
+    {"FreeBGPic", cmdFreeBGPic},
+    {"LoadBGPic", cmdLoadBGPic},
+    {"CopyBGPic", cmdCopyBGPic},
     {"SelectBGPic", qxCmdSelectBGPic},
     {"EndSelect", qxCmdEndSelect},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef bgpicConstants[] = {
+const qxConstantDef bgpicConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+} // namespace
+
 extern "C" int qxOpenBGPicLib(lua_State *L)
 {
+    if (!listRegistered && qxRegisterObjectList(&qxBGPics, QX_TYPE_BGPIC) == 0)
+        listRegistered = true;
+    if (!qxPicSourceRef)
+        qxPicSourceRef = sourceRef;
     return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
 }

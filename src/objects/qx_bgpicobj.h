@@ -27,6 +27,8 @@ int qxCreateGradientObject(lua_State *L, int first, int32_t *width, int32_t *hei
                            qxBitMap **bitmapOut);
 int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *height, qxFillRecord *fill,
                            qxBitMap **bitmapOut);
+// Renders the BGPics loaded before a display existed from their sources.
+int qxRealizeBGPics(lua_State *L);
 int qxCountAllLayers(void);
 void qxFreeAllBGPics(lua_State *L);
 }
