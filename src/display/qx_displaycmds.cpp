@@ -437,6 +437,8 @@ qxSatelliteBlit blitBlock(const qxBitMapLock &lock, const qxBitMap *bm)
 
 } // namespace
 
+qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
+
 int qxRefreshWholeDisplay(qxDisplay *d, int flags)
 {
     if (!d || !d->bgpic)
@@ -446,7 +448,9 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
     if (!open && !tell)
         return 0;
     qxBGPic *b = d->bgpic;
-    qxBitMap *src = b->bitmap;
+    qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
+    qxBitMap *const picture = shown ? shown : b->bitmap;
+    qxBitMap *src = picture;
     if (d->autoScale && d->scaledWidth && d->scaledHeight) {
         // Margins are filled with 0 (black); coordinates count from the
         // picture's origin, the odd pixel goes right or down.
@@ -489,12 +493,12 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
                          (int)src->height, 0);
     if (tell) {
         qxSatelliteBlit scaled = blitBlock(lock, src);
-        if (src == b->bitmap) {
+        if (src == picture) {
             qxNotifySatellites(d, QX_SATOP_BLIT, &scaled);
         } else {
             qxBitMapLock own;
-            if (qxLockBitMap(b->bitmap, 1, &own)) {
-                qxSatelliteBlit source = blitBlock(own, b->bitmap);
+            if (qxLockBitMap(picture, 1, &own)) {
+                qxSatelliteBlit source = blitBlock(own, picture);
                 qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, &source);
                 qxUnLockBitMap(&own);
             }

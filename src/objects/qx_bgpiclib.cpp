@@ -8,6 +8,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "objects/qx_displaycore.h"
 #include "objects/qx_selection.h"
 #include "core/files/qx_chunkname.h"
 #include "core/files/qx_file.h"
@@ -452,6 +453,7 @@ const qxCommandDef bgpicCommands[] = {
     {"FreeBGPic", cmdFreeBGPic},
     {"LoadBGPic", cmdLoadBGPic},
     {"CopyBGPic", cmdCopyBGPic},
+    {"DisplayBGPicPart", qxCmdDisplayBGPicPart},
     {"SelectBGPic", qxCmdSelectBGPic},
     {"EndSelect", qxCmdEndSelect},
     {nullptr, nullptr},

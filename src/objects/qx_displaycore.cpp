@@ -13,6 +13,7 @@
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
+#include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
@@ -225,6 +226,16 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         if (outOwned) *outOwned = 1;
         return 0;
     }
+    // A part with its layers comes from the BGPic as shown.
+    if (type == QX_OBJ_BGPICPART && partMode != 0) {
+        qxBitMap *bm = nullptr;
+        uint32_t owned = 0;
+        if (int r = qxGetBGPicDrawTarget(L, bgpic, sx, sy, w, h, &bm, &owned)) return r;
+        if (owned)
+            im.adopt(bm, nullptr, nullptr, objW, objH);
+        else
+            im.bitmap = bm, im.mask = im.alpha = nullptr;
+    }
     const bool transformed = !qxMatrixIsIdentity(options) || (flags & QX_DO_TRANSFORMED);
     // 7. Layers: the layer shows the object itself.
     if (d->layersEnabled) {
@@ -305,6 +316,29 @@ int qxCmdDisplayBrush(lua_State *L)
     qxObjectRef ref = qxGetObjectIDArg(L, 1);
     const int32_t x = luaL_checkint(L, 2), y = luaL_checkint(L, 3);
     return qxDisplayBrushCore(L, ref, x, y, lua_gettop(L) >= 4 ? 4 : 0);
+}
+
+int qxCmdDisplayBGPicPart(lua_State *L)
+{
+    qxCheckArgCount(L, 5, 8, 0, 0);
+    qxObjectRef ref = qxGetObjectIDArg(L, 1);
+    int32_t v[4];
+    for (int i = 0; i < 4; ++i) v[i] = luaL_checkint(L, i + 2);
+    const int n = lua_gettop(L);
+    const int32_t dx = n >= 6 ? luaL_checkint(L, 6) : v[0];
+    const int32_t dy = n >= 7 ? luaL_checkint(L, 7) : v[1];
+    uint32_t layers = 0;
+    if (n >= 8) {
+        if (lua_istable(L, 8)) {
+            int value = 0;
+            qxGetFieldInt(L, 8, "layers", &value, nullptr);
+            layers = value != 0;
+        } else {
+            layers = uint32_t(luaL_checkint(L, 8));
+        }
+    }
+    return qxDisplayObject(L, nullptr, nullptr, QX_OBJ_BGPICPART, ref, nullptr, 0, v[0], v[1], dx, dy, v[2], v[3],
+                           layers, n >= 8 ? 8 : 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
 }
 
 int qxCmdDisplayBrushPart(lua_State *L)

@@ -50,4 +50,5 @@ int qxDisplayBrushCore(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, int 
 
 int qxCmdDisplayBrush(lua_State *L);
 int qxCmdDisplayBrushPart(lua_State *L);
+int qxCmdDisplayBGPicPart(lua_State *L);
 }

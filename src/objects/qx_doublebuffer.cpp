@@ -197,8 +197,10 @@ int qxEndDoubleBufferCore(lua_State *L, qxDisplay *d)
     if (s && s->nested)
         if (int r = qxDisplayBGPicCore(L, d, 0)) return r;
     if (!d || !d->doubleBuffer || !s) return ERR_NODOUBLEBUFFER;
-    if (s->backBuffer && d->bgpic && d->bgpic->bitmap)
-        qxBltBitMapDirect(s->backBuffer, 0, 0, d->bgpic->bitmap, 0, 0, d->bgpic->width, d->bgpic->height);
+    d->targetType = QX_OUT_DISPLAY;
+    int32_t w = 0, h = 0;
+    if (qxBitMap *shown = qxOutputBitmap(d, &w, &h); shown && s->backBuffer)
+        qxBltBitMapDirect(s->backBuffer, 0, 0, shown, 0, 0, w, h);
     freeBuffers(s);
     d->targetType = QX_OUT_DISPLAY;
     d->doubleBuffer = 0;

@@ -64,9 +64,28 @@ void qxFreeOutputState(qxDisplay *d)
         qxCurrentOutput = nullptr;
     qxFreeBitMap(s->backBuffer);
     qxFreeBitMap(s->windowBuffer);
+    qxFreeBitMap(s->work);
     std::free(s->dirty);
     std::free(s);
     d->selectBuffer = nullptr;
+}
+
+qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
+{
+    qxOutputState *s = qxOutputOf(d, create);
+    const qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!s || !b || !b->bitmap) return nullptr;
+    if (s->work && s->workFor == b && s->workFrom == b->bitmap && s->work->width == uint32_t(b->width) &&
+        s->work->height == uint32_t(b->height))
+        return s->work;
+    qxFreeBitMap(s->work);
+    s->work = nullptr;
+    if (!create) return nullptr;
+    s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    if (!s->work) return nullptr;
+    qxBltBitMapDirect(b->bitmap, 0, 0, s->work, 0, 0, b->width, b->height);
+    s->workFor = b, s->workFrom = b->bitmap;
+    return s->work;
 }
 
 qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
@@ -80,7 +99,8 @@ qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
     }
     if (!d->bgpic) return nullptr;
     *w = d->bgpic->width, *h = d->bgpic->height;
-    return d->bgpic->bitmap;
+    qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    return work ? work : d->bgpic->bitmap;
 }
 
 int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
@@ -92,7 +112,8 @@ int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
     v->outputType = d->targetType;
     v->layersOn = d->layersEnabled;
     v->doubleBufferShown = (d->doubleBufferState & QX_DBSTATE_ADAPTER) ? 1 : 0;
-    v->work1 = d->bgpic ? d->bgpic->bitmap : nullptr;
+    int32_t w = 0, h = 0;
+    v->work1 = d->targetType == QX_OUT_DISPLAY ? qxOutputBitmap(d, &w, &h) : nullptr;
     v->alphaIntensity = 0xFFFFFFFFu;
     if (qxOutputState *s = qxOutputOf(d, 0)) {
         if (d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_BRUSH) v->targetMask = s->mask;

@@ -41,6 +41,11 @@ struct qxOutputState {
     uint32_t nested;
     qxBGPic savedRecord;
     qxBitMap *savedBitmap;
+    // With layers off drawing goes into a copy of the shown BGPic, so that
+    // the BGPic itself stays as it was (DisplayBGPicPart restores from it).
+    qxBitMap *work;
+    const qxBGPic *workFor;
+    const qxBitMap *workFrom;
 };
 
 enum : uint32_t { QX_DIRTY_CAPACITY = 1024 };
@@ -53,6 +58,9 @@ extern uint32_t qxSelectMode, qxSelectCombo;
 // or without create).
 qxOutputState *qxOutputOf(qxDisplay *display, int create);
 void qxFreeOutputState(qxDisplay *display);
+// The display's drawn-on copy of its BGPic, made (create) from the BGPic's
+// picture; dropped when the BGPic or its picture changed.
+qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);
 // The bitmap drawing goes to on the current display and its size: the
 // shown picture, the back buffer or the selected object (none for a mask
 // or alpha target).

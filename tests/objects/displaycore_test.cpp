@@ -90,7 +90,8 @@ struct DisplayCore : ::testing::Test {
         qxFree(p);
         return v;
     }
-    uint32_t shown(int32_t x, int32_t y) { return pixel(bgpic->bitmap, x, y); }
+    // What the display shows (its drawn-on copy of the BGPic).
+    uint32_t shown(int32_t x, int32_t y) { return pixel(qxDisplayWorkBitmap(d, 1), x, y); }
 };
 
 void num(lua_State *L, const char *k, double v)
@@ -268,6 +269,25 @@ TEST_F(DisplayCore, DoubleBufferDirtyRectangles)
     EXPECT_EQ(shown(10, 10), 0xFF00FFu);
     EXPECT_EQ(shown(30, 30), 0x000000u);
     EXPECT_EQ(d->targetType, uint32_t(QX_OUT_DISPLAY));
+}
+
+TEST_F(DisplayCore, BGPicPartsRestoreTheBackground)
+{
+    brush(1, 10, 10, 0xFFFFFF);
+    ASSERT_EQ(displayBrush(1, 0, 0), 0);
+    EXPECT_EQ(pixel(bgpic->bitmap, 2, 2), 0x000080u); // the BGPic itself is kept
+    auto part = [&](std::initializer_list<double> v) {
+        return run(qxCmdDisplayBGPicPart, [&](lua_State *S) {
+            for (double a : v) lua_pushnumber(S, a);
+        });
+    };
+    ASSERT_EQ(part({-1, 0, 0, 4, 4}), 0);
+    EXPECT_EQ(shown(2, 2), 0x000080u);
+    EXPECT_EQ(shown(5, 5), 0xFFFFFFu);
+    ASSERT_EQ(part({-1, 0, 0, 4, 4, 6, 6}), 0);
+    EXPECT_EQ(shown(7, 7), 0x000080u);
+    EXPECT_EQ(part({-1, 100, 0, 4, 4}), ERR_COORDSRANGE);
+    EXPECT_EQ(part({5, 0, 0, 4, 4}), ERR_FINDBGPIC);
 }
 
 TEST_F(DisplayCore, RenderTargetsAndDrawTargets)
