@@ -8,7 +8,7 @@
 
 namespace {
 
-bool plain(const qxBGPic *b) { return !qxSelectionHook.bgpicLayerCount(b) && !b->sprites; }
+bool plain(const qxBGPic *b) { return !b->layers.count && !b->sprites; }
 
 bool scalesItsBGPic(const qxDisplay *d) { return d->layerScale && d->scaledWidth && d->scaledHeight; }
 

@@ -93,6 +93,14 @@ int applyTransparency(Image &im, uint32_t transparency, qxBitMap **own)
     return 0;
 }
 
+// The top-left corner of an object whose anchor point is at v; positions
+// far outside the output stay far outside instead of wrapping.
+int32_t placed(int32_t v, int32_t size, double anchor)
+{
+    int64_t p = int64_t(v) - int64_t(std::trunc(size * anchor));
+    return int32_t(std::clamp<int64_t>(p, INT32_MIN, INT32_MAX));
+}
+
 } // namespace
 
 extern "C" {
@@ -298,8 +306,8 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         if (qxSelectionHook.markTopLayerDirty) qxSelectionHook.markTopLayerDirty(L, d->bgpic);
         return 0;
     }
-    x = qxResolvePosX(x, w, areaW, options->anchorx) - int32_t(std::trunc(w * options->anchorx));
-    y = qxResolvePosY(y, h, areaH, options->anchory) - int32_t(std::trunc(h * options->anchory));
+    x = placed(qxResolvePosX(x, w, areaW, options->anchorx), w, options->anchorx);
+    y = placed(qxResolvePosY(y, h, areaH, options->anchory), h, options->anchory);
     qxBlitToOutput(L, im.bitmap, sx, sy, x, y, w, h, im.width, im.height, im.alpha ? nullptr : im.mask, im.alpha);
     return 0;
 }

@@ -112,10 +112,10 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
     case QX_OUT_ALPHA: return ERR_SELECTALPHACHANNEL;
     default: break;
     }
-    if (d->layersEnabled || qxSelectionHook.bgpicLayerCount(d->bgpic)) return ERR_LAYERSOFF;
+    if (d->layersEnabled || d->bgpic->layers.count) return ERR_LAYERSOFF;
     if (d->refreshMode) return ERR_BEGINREFRESH;
-    if (qxSelectionHook.spritesOnScreen(d)) return ERR_NOSPRITES;
-    if (qxSelectionHook.bgpicTransparent(d->bgpic)) return ERR_DBTRANSWIN;
+    if (d->bgpic->sprites) return ERR_NOSPRITES;
+    if (d->bgpic->baseMask || d->bgpic->baseAlpha) return ERR_DBTRANSWIN;
     if (qxUpcalls.videoRects) {
         int32_t rects[1][4];
         if (qxUpcalls.videoRects(d, rects, 1) > 0) return ERR_VIDATTACHED;

@@ -20,10 +20,6 @@
 
 namespace {
 
-uint32_t noLayers(const qxBGPic *) { return 0; }
-int noSprites(const qxDisplay *) { return 0; }
-int opaque(const qxBGPic *) { return 0; }
-
 int noAnim(lua_State *, qxObjectRef ref, uint32_t, int, qxBitMap **, qxBitMap **, qxBitMap **, int32_t *, int32_t *)
 {
     if (ref.automatic) return ERR_FINDARRAY;
@@ -103,7 +99,7 @@ int rebuildBGPicPlanes(qxBGPic *b)
 
 extern "C" {
 
-qxSelectionHooks qxSelectionHook = {noLayers, noSprites, opaque, noAnim, noLayer, nullptr, nullptr};
+qxSelectionHooks qxSelectionHook = {noAnim, noLayer, nullptr, nullptr};
 
 int qxOutputIsBrush(const qxDisplay *d, qxObjectRef ref)
 {

@@ -11,12 +11,9 @@ typedef struct lua_State lua_State;
 struct qxDisplay;
 struct qxBGPic;
 
-// Questions about layers, sprites, anims and the layer engine's objects
-// that their own issues answer; the defaults say "none" or "not found".
+// What selections need of anims, layers and the layer engine, answered by
+// their own issues; the defaults say "not found" or do nothing.
 struct qxSelectionHooks {
-    uint32_t (*bgpicLayerCount)(const qxBGPic *bgpic);
-    int (*spritesOnScreen)(const qxDisplay *display);
-    int (*bgpicTransparent)(const qxBGPic *bgpic);
     // An anim frame (1-based) or a layer's planes for a selection; an
     // error code (1176 / 1081 by default).
     int (*findAnimFrame)(lua_State *L, qxObjectRef ref, uint32_t frame, int modify, qxBitMap **bitmap,

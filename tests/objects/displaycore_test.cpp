@@ -145,6 +145,9 @@ TEST_F(DisplayCore, PositionsAnchorsAndParts)
     EXPECT_EQ(shown(72, 6), 0x000080u);
     EXPECT_EQ(shown(71, 7), 0x000080u);
     EXPECT_EQ(displayBrush(9, 0, 0), ERR_FINDBRUSH);
+    // Far outside, with an anchor: nothing drawn, nothing wrapped.
+    for (double far : {-1e12, 1e12, 2147483647.0})
+        EXPECT_EQ(displayBrush(1, far, far, [](lua_State *S) { num(S, "anchorx", 1), num(S, "anchory", 1); }), 0);
     EXPECT_EQ(displayBrush(1, 0, 0, [](lua_State *S) { num(S, "scalex", 0); }), ERR_WRONGUSAGE);
 }
 
