@@ -306,6 +306,10 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         if (qxSelectionHook.markTopLayerDirty) qxSelectionHook.markTopLayerDirty(L, d->bgpic);
         return 0;
     }
+    // A layer on a scaled display has been drawn by the layer constructor.
+    if (d->layersEnabled && d->targetType == QX_OUT_DISPLAY && d->scaledWidth && d->scaledHeight &&
+        (d->scaleX != 1.0 || d->scaleY != 1.0))
+        return 0;
     x = placed(qxResolvePosX(x, w, areaW, options->anchorx), w, options->anchorx);
     y = placed(qxResolvePosY(y, h, areaH, options->anchory), h, options->anchory);
     qxBlitToOutput(L, im.bitmap, sx, sy, x, y, w, h, im.width, im.height, im.alpha ? nullptr : im.mask, im.alpha);
