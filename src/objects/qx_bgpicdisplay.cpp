@@ -1,6 +1,7 @@
 // BGPic composites, draw targets and the saved render target.
 #include "objects/qx_bgpicdisplay.h"
 
+#include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -75,6 +76,55 @@ void qxRestoreRenderTarget(qxDisplay *d, const qxRenderTargetSave *saved)
     d->targetType = saved->targetType;
     d->doubleBuffer = saved->doubleBuffer;
     qxCurrentOutput = saved->output;
+}
+
+int qxScaleBGPicToDisplay(lua_State *, qxDisplay *d, qxBGPic *b, int)
+{
+    if (!d || !b || !d->scaledWidth || !d->scaledHeight || !b->baseBitmap) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    qxBitMap *nb = nullptr, *nm = nullptr, *na = nullptr;
+    if (int r = qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth, b->baseHeight,
+                              sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &nb, b->baseMask ? &nm : nullptr,
+                              b->baseAlpha ? &na : nullptr))
+        return r;
+    auto separate = [&](qxBitMap *p, qxBitMap *working, qxBitMap *base) { return p && p != working && p != base; };
+    if (separate(b->curBitmap, b->bitmap, b->baseBitmap)) qxFreeBitMap(b->curBitmap);
+    if (separate(b->curMask, b->mask, b->baseMask)) qxFreeMaskBitMap(b->curMask);
+    if (separate(b->curAlpha, b->alpha, b->baseAlpha)) qxFreeAlphaBitMap(b->curAlpha);
+    b->curBitmap = nb, b->curMask = nm, b->curAlpha = na;
+    b->curWidth = sw, b->curHeight = sh;
+    d->scaleX = double(sw) / b->width;
+    d->scaleY = double(sh) / b->height;
+    return 0;
+}
+
+int qxComputeDisplayScale(lua_State *L, qxDisplay *d, qxBGPic *b, qxBitMap **mask, qxBitMap **alpha)
+{
+    if (mask) *mask = nullptr;
+    if (alpha) *alpha = nullptr;
+    if (!d || !b) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (d->layerScale && sw && sh) {
+        if (b->curWidth == sw && b->curHeight == sh) {
+            d->scaleX = double(sw) / b->width;
+            d->scaleY = double(sh) / b->height;
+            return 0;
+        }
+        return qxScaleBGPicToDisplay(L, d, b, 0);
+    }
+    if (d->autoScale && sw && sh) {
+        d->scaleX = double(sw) / b->width;
+        d->scaleY = double(sh) / b->height;
+        if (!b->baseMask && !b->baseAlpha) return 0;
+        qxBitMap *nb = nullptr;
+        int r = qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth, b->baseHeight,
+                              sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &nb, b->baseMask ? mask : nullptr,
+                              b->baseAlpha ? alpha : nullptr);
+        qxFreeBitMap(nb);
+        return r;
+    }
+    d->scaleX = d->scaleY = 1.0;
+    return 0;
 }
 
 int qxIsAreaDirty(qxBGPic *b, int32_t x, int32_t y, int32_t w, int32_t h)

@@ -11,6 +11,6 @@ extern "C" void qxLinkObjects(void)
 {
     qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
     qxFreeDisplayExtras = qxFreeOutputState;
-    qxDisplayShownBitmap = [](qxDisplay *d) { return qxDisplayWorkBitmap(d, 0); };
+    qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
 }

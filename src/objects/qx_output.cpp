@@ -88,6 +88,15 @@ qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
     return s->work;
 }
 
+qxBitMap *qxShownBitmap(qxDisplay *d)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (s && s->windowBuffer && d->bgpic && s->windowBuffer->width == uint32_t(d->bgpic->width) &&
+        s->windowBuffer->height == uint32_t(d->bgpic->height))
+        return s->windowBuffer;
+    return qxDisplayWorkBitmap(d, 0);
+}
+
 qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
 {
     *w = *h = 0;

@@ -61,6 +61,9 @@ void qxFreeOutputState(qxDisplay *display);
 // The display's drawn-on copy of its BGPic, made (create) from the BGPic's
 // picture; dropped when the BGPic or its picture changed.
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);
+// What the display's refresh shows: the last flipped frame while double
+// buffering (unscaled), else the drawn-on copy; NULL: the BGPic itself.
+qxBitMap *qxShownBitmap(qxDisplay *display);
 // The bitmap drawing goes to on the current display and its size: the
 // shown picture, the back buffer or the selected object (none for a mask
 // or alpha target).

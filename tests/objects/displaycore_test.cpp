@@ -318,6 +318,18 @@ TEST_F(DisplayCore, RenderTargetsAndDrawTargets)
     EXPECT_EQ(owned, 1u);
     EXPECT_EQ(pixel(bm, 6, 6), 0x123456u);
     qxFreeBitMap(bm);
+    // Scaled to a display of 60 x 45: current planes at that size.
+    d->layerScale = 1, d->scaledWidth = 60, d->scaledHeight = 45;
+    ASSERT_EQ(qxComputeDisplayScale(L, d, other, nullptr, nullptr), 0);
+    EXPECT_EQ(other->curWidth, 60);
+    EXPECT_EQ(other->width, 30);
+    EXPECT_EQ(d->scaleX, 2.0);
+    EXPECT_EQ(d->scaleY, 1.5);
+    EXPECT_EQ(pixel(other->curBitmap, 59, 44), 0x123456u);
+    qxBitMap *before = other->curBitmap;
+    ASSERT_EQ(qxComputeDisplayScale(L, d, other, nullptr, nullptr), 0); // already that size
+    EXPECT_EQ(other->curBitmap, before);
+    d->layerScale = 0, d->scaledWidth = d->scaledHeight = 0;
 }
 
 TEST_F(DisplayCore, LayersGetTheObjectItself)
