@@ -47,15 +47,6 @@ void freeBuffers(qxOutputState *s)
     s->dirtyCount = 0;
 }
 
-void putRect(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
-{
-    qxBitMapLock lock;
-    if (!qxLockBitMap(bm, 1, &lock)) return;
-    x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, bm->width, bm->height, int(lock.pixelFormat), x,
-                 y, d, x, y, w, h, 0);
-    qxUnLockBitMap(&lock);
-}
-
 } // namespace
 
 extern "C" {
@@ -82,11 +73,11 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
     if (whole || scaledWindow(d) || s->dirtyCount >= s->dirtyCapacity) {
         int32_t w = int32_t(wb->width), h = int32_t(wb->height);
         if (!scaledWindow(d)) w = std::min(w, d->width), h = std::min(h, d->height);
-        putRect(d, wb, 0, 0, w, h);
+        qxPutToWindow(d, wb, 0, 0, w, h);
     } else {
         for (uint32_t i = 0; i < s->dirtyCount; ++i) {
             const qxRectI &r = s->dirty[i];
-            putRect(d, wb, r.left, r.top, r.right - r.left + 1, r.bottom - r.top + 1);
+            qxPutToWindow(d, wb, r.left, r.top, r.right - r.left + 1, r.bottom - r.top + 1);
         }
     }
     // The strips a larger window shows beside the picture.

@@ -34,16 +34,21 @@ void showRect(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32
         qxRefreshWholeDisplay(d, 0);
         return;
     }
+    qxPutToWindow(d, bm, x, y, w, h);
+}
+
+} // namespace
+
+extern "C" {
+
+void qxPutToWindow(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
+{
     qxBitMapLock lock;
     if (!qxLockBitMap(bm, 1, &lock)) return;
     x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, bm->width, bm->height, int(lock.pixelFormat), x,
                  y, d, x, y, w, h, 0);
     qxUnLockBitMap(&lock);
 }
-
-} // namespace
-
-extern "C" {
 
 qxOutputState *qxOutputOf(qxDisplay *d, int create)
 {

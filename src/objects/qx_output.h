@@ -70,6 +70,8 @@ qxBitMap *qxShownBitmap(qxDisplay *display);
 qxBitMap *qxOutputBitmap(qxDisplay *display, int32_t *width, int32_t *height);
 // Fills the blit view of the current display (the bitmap layer's hook).
 int qxOutputView(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
+// Puts a rectangle of a bitmap into the display's window at the same place.
+void qxPutToWindow(qxDisplay *display, qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
 // Adds a rectangle to the double buffer's dirty list (full: dropped).
 void qxAddDirtyRect(qxDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Puts an object with its mask or alpha onto the current output and shows
