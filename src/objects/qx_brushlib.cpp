@@ -453,8 +453,13 @@ int cmdGrabDesktop(lua_State *L)
     qxCheckArgCount(L, 1, 2, 0, 0);
     qxObjectRef ref;
     newBrushRef(L, 1, &ref);
+    // The desktop is the monitor of the current display.
     qxDisplay *d = qxCurrentDisplay;
-    const int64_t dw = d ? d->screenWidth : 0, dh = d ? d->screenHeight : 0;
+    int mx = 0, my = 0, mw = 0, mh = 0;
+    if (d)
+        if (int r = qxGetDisplayGeometry(d, &mx, &my, &mw, &mh))
+            return r;
+    const int64_t dw = mw, dh = mh;
     int64_t x = 0, y = 0, w = dw, h = dh;
     if (lua_gettop(L) >= 2 && !lua_isnil(L, 2)) {
         luaL_checktable(L, 2);
@@ -475,7 +480,7 @@ int cmdGrabDesktop(lua_State *L)
     if (!d || w < 1 || h < 1)
         return ERR_WRONGUSAGE;
     uint32_t bpp = 0;
-    void *raw = x11GrabScreen(d, int(x), int(y), int(w), int(h), &bpp);
+    void *raw = x11GrabScreen(d, int(mx + x), int(my + y), int(w), int(h), &bpp);
     if (!raw)
         return ERR_MEM;
     uint32_t *argb = qxGrabToARGB(raw, bpp, int(w), int(h));
