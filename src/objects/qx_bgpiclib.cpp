@@ -28,14 +28,6 @@ namespace {
 
 bool listRegistered;
 
-void sourceRef(qxPicSource *source, int delta)
-{
-    if (delta > 0)
-        qxPicSourceRetain(source);
-    else
-        qxPicSourceRelease(source);
-}
-
 void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
 {
     qxFreeBitMap(bitmap);
@@ -464,7 +456,6 @@ extern "C" int qxOpenBGPicLib(lua_State *L)
 {
     if (!listRegistered && qxRegisterObjectList(&qxBGPics, QX_TYPE_BGPIC) == 0)
         listRegistered = true;
-    if (!qxPicSourceRef)
-        qxPicSourceRef = sourceRef;
+    qxLinkPicSourceCounting();
     return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
 }

@@ -195,11 +195,10 @@ int cmdLoadBrush(lua_State *L)
     const bool deferred = qxGetTag(QX_TAG_STORED) != 0;
     qxPicSource *source = nullptr;
     qxBitMap *alpha = nullptr;
-    bool alphaFromCache = false;
     uint32_t width = 0, height = 0, pitch = 0, hasAlpha = 0, scalable = 0, transparentFound = 0xFFFFFFFFu;
     qxPluginInfo *loader = nullptr;
     auto fail = [&](int code) {
-        if (alpha && !alphaFromCache)
+        if (alpha)
             qxFreeAlphaBitMap(alpha);
         if (source)
             qxPicSourceRelease(source);
@@ -208,10 +207,9 @@ int cmdLoadBrush(lua_State *L)
     };
     if (deferred && o.cachedLoad[0]) {
         uint32_t flags = 0, extra = 0;
+        // The cache hands out a reference on the source and a copy of its alpha channel.
         if (int r = qxFindGfxCacheEntry(o.cachedLoad, o.loadAlpha, &width, &height, &flags, &source, &alpha, &extra))
             return fail(r);
-        qxPicSourceRetain(source);
-        alphaFromCache = alpha != nullptr;
         pitch = extra ? extra : width * 4;
         scalable = flags & 1;
     } else {
@@ -222,11 +220,13 @@ int cmdLoadBrush(lua_State *L)
                                 &transparentFound, &width, &height, &pitch, &hasAlpha, &scalable, &loader))
             return fail(r);
         if (deferred && o.cache[0]) {
+            // The entry takes its own reference and copy of the alpha channel.
             if (int r = qxAddGfxCacheEntry(o.cache, width, height, scalable ? 1 : 0, source, alpha, pitch))
                 return fail(r);
-            qxPicSourceRetain(source);
-            if (o.cacheAlpha)
-                alphaFromCache = alpha != nullptr;
+            if (o.cacheAlpha && alpha) {
+                qxFreeAlphaBitMap(alpha);
+                alpha = nullptr;
+            }
         }
     }
     const uint32_t rowPixels = pitch / 4;
@@ -234,13 +234,6 @@ int cmdLoadBrush(lua_State *L)
     if (!scalable && transparentFound != 0xFFFFFFFFu && (o.loadTransparency || o.transparent != 0xFFFFFFFFu))
         transparent = transparentFound & 0xFFFFFF; // the file's own pen wins
     if (o.globalAlpha >= 0) {
-        if (alphaFromCache) {
-            qxBitMap *own = qxCopyAlphaBitMap(alpha, alpha->width, alpha->height);
-            if (!own)
-                return fail(ERR_ALLOCALPHA);
-            alpha = own;
-            alphaFromCache = false;
-        }
         if (int r = applyGlobalAlpha(&alpha, width, height, o.globalAlpha))
             return fail(r);
     }
@@ -273,10 +266,8 @@ int cmdLoadBrush(lua_State *L)
                     qxFreeMaskBitMap(mask);
                 return fail(ERR_ALLOCALPHA);
             }
-            if (!alphaFromCache)
-                qxFreeAlphaBitMap(alpha);
+            qxFreeAlphaBitMap(alpha);
             alpha = cut;
-            alphaFromCache = false;
         }
         const bool hardware = o.hardware && bm->video;
         if (!scalable || hardware) {
@@ -295,7 +286,6 @@ int cmdLoadBrush(lua_State *L)
     }
     b->loader = loader;
     b->smooth = o.smooth != 0;
-    b->alphaFromCache = alphaFromCache;
     b->hardware = o.hardware && bm && bm->video;
     if (b->hardware)
         b->hardwareFlags = (transparent != 0xFFFFFFFFu ? QX_HWBRUSH_MASK : 0) | (alpha ? QX_HWBRUSH_ALPHA : 0);
@@ -620,5 +610,6 @@ const qxConstantDef brushConstants[] = {
 extern "C" int qxOpenBrushLib(lua_State *L)
 {
     registerList();
+    qxLinkPicSourceCounting();
     return qxOpenCommandLibrary(L, "brush", brushCommands, brushConstants);
 }
