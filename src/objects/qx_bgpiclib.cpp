@@ -352,6 +352,29 @@ int readPalette(lua_State *L, int index, uint32_t **out)
     return 0;
 }
 
+// #KEEPASPRAT in "scalewidth" or "scaleheight" needs the picture's own size
+// first; the other size may be a percentage of it.
+int resolveKeepAspect(const char *file, LoadOptions &o)
+{
+    constexpr int32_t keep = 100000;
+    if (o.scaleWidth != keep && o.scaleHeight != keep)
+        return 0;
+    uint32_t width = 0, height = 0;
+    if (int r = qxOpenImage(file, o.loader[0] ? o.loader : nullptr, o.adapter[0] ? o.adapter : nullptr, nullptr,
+                            0xFFFFFFFFu, 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, &width, &height, nullptr,
+                            nullptr, nullptr, nullptr))
+        return r;
+    auto absolute = [](int32_t v, uint32_t natural) {
+        return v < 0 ? int(int64_t(natural) * -v / 100) : v == 0 ? int(natural) : int(v);
+    };
+    int w = o.scaleWidth == keep ? keep : absolute(o.scaleWidth, width);
+    int h = o.scaleHeight == keep ? keep : absolute(o.scaleHeight, height);
+    if (int r = qxComputeScaledSize(int(width), int(height), &w, &h))
+        return r;
+    o.scaleWidth = w, o.scaleHeight = h;
+    return 0;
+}
+
 int cmdLoadBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
@@ -383,6 +406,8 @@ int cmdLoadBGPic(lua_State *L)
     if (o.loadAlpha && o.transparent != 0xFFFFFFFFu)
         return fail(ERR_MASKNALPHA);
     if (int r = freeOld(L, ref))
+        return fail(r);
+    if (int r = resolveKeepAspect(file.c_str(), o))
         return fail(r);
     qxDebugPrintLine("Loading BGPic %s", file.c_str(), 1);
     qxPicSource *source = nullptr;
