@@ -292,6 +292,32 @@ struct LoadOptions {
     qxFillRecord fill{};
 };
 
+// The "gradient" key as start-up declarations give it: a table with the
+// gradient's fields without the prefix.
+int readGradientTable(lua_State *L, int t, qxGradient *g)
+{
+    if (t < 0)
+        t = lua_gettop(L) + t + 1;
+    lua_pushstring(L, "gradient");
+    lua_gettable(L, t);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    const int sub = lua_gettop(L);
+    int v = 0;
+    if (qxGetFieldInt(L, sub, "style", &v, nullptr))
+        g->type = v;
+    if (qxGetFieldColor(L, sub, "startcolor", &v, nullptr))
+        g->startColour = uint32_t(v) & 0xFFFFFF;
+    if (qxGetFieldColor(L, sub, "endcolor", &v, nullptr))
+        g->endColour = uint32_t(v) & 0xFFFFFF;
+    qxGetFieldInt(L, sub, "angle", &g->angle, nullptr);
+    const int r = qxReadGradientOptions(L, sub, g, "centerx", "centery", "balance", "border", "colors", nullptr);
+    lua_settop(L, sub - 1);
+    return r;
+}
+
 int readLoadOptions(lua_State *L, int t, LoadOptions &o)
 {
     int v = 0;
@@ -309,9 +335,12 @@ int readLoadOptions(lua_State *L, int t, LoadOptions &o)
     if (style < 0 || style > 3)
         return ERR_WRONGUSAGE;
     o.fill.style = uint32_t(style);
-    if (style == QX_FILL_GRADIENT)
+    if (style == QX_FILL_GRADIENT) {
         if (int r = qxReadGradientFields(L, t, &o.fill.gradient, 0, 1))
             return r;
+        if (int r = readGradientTable(L, t, &o.fill.gradient))
+            return r;
+    }
     qxGetFieldID(L, t, "texturebrush", &o.fill.textureBrush, nullptr);
     qxGetFieldInt(L, t, "texturex", &o.fill.textureX, nullptr);
     qxGetFieldInt(L, t, "texturey", &o.fill.textureY, nullptr);
