@@ -14,6 +14,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_positions.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -23,6 +24,7 @@
 #include "objects/qx_picsource.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -215,6 +217,70 @@ int cmdBGPicToBrush(lua_State *L)
         qxPicSourceRetain(source);
     return result(L, ref);
 }
+
+// A copy of what a BGPic shows, for the transition engine.
+int copyShown(const qxBGPic *b, qxBitMap **out)
+{
+    if (!out)
+        return 0;
+    *out = nullptr;
+    if (!b || !b->curBitmap)
+        return ERR_BITMAP;
+    return qxCopyImageRect(b->curBitmap, nullptr, nullptr, 0, 0, b->curWidth, b->curHeight, 0, 0, 0, 0, out,
+                           nullptr, nullptr);
+}
+
+} // namespace
+
+extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int forTransition, qxBitMap **outNew,
+                                 qxBitMap **outOld)
+{
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, id, &b, 0))
+        return r;
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    if (!b->curBitmap)
+        return ERR_BITMAP;
+    if (forTransition)
+        if (int r = copyShown(d->bgpic, outOld))
+            return r;
+    if (d->bgpic != b) {
+        qxBGPic *own = d->bgpicOwned ? d->bgpic : nullptr;
+        d->bgpic = b;
+        d->bgpicOwned = 0;
+        if (qxCurrentOutput == own)
+            qxCurrentOutput = b;
+        qxFreeBGPicRecord(own);
+        qxFlushDeletedBGPics(L); // a freed BGPic this display kept alive
+    }
+    constexpr int keep = 100000;
+    if (d->width != b->width || d->height != b->height)
+        if (int r = qxDisplayRescale(d, b->width, b->height, keep, keep))
+            return r;
+    if (x != 200000)
+        d->x = x;
+    if (y != 200000)
+        d->y = y;
+    if (d->state != QX_DISPSTATE_CLOSED) {
+        if (int r = qxPlaceDisplay(d))
+            return r;
+        x11MoveSizeWindow(d);
+        qxRefreshWholeDisplay(d, 0);
+    }
+    if (forTransition)
+        if (int r = copyShown(b, outNew)) {
+            if (outOld) {
+                qxFreeBitMap(*outOld);
+                *outOld = nullptr;
+            }
+            return r;
+        }
+    return 0;
+}
+
+namespace {
 
 // New planes of a BGPic at width x height made from its base planes: pixel
 // scaling, or re-rendering for a re-renderable BGPic.
@@ -486,7 +552,22 @@ int cmdLoadBGPic(lua_State *L)
     return result(L, ref);
 }
 
+int cmdDisplayBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const qxObjectRef id = qxGetObjectIDArg(L, 1);
+    int x = 200000, y = 200000; // not given: the display stays where it is
+    if (lua_gettop(L) == 2 && lua_istable(L, 2)) {
+        qxGetFieldInt(L, 2, "x", &x, nullptr);
+        qxGetFieldInt(L, 2, "y", &y, nullptr);
+        if (qxCurrentDisplay)
+            qxDisplayScaleSize(qxCurrentDisplay, &x, &y, nullptr, nullptr);
+    }
+    return qxDisplayBGPicCmd(L, id, x, y, 0, nullptr, nullptr);
+}
+
 const qxCommandDef bgpicCommands[] = {
+    {"DisplayBGPic", cmdDisplayBGPic},
     {"ScaleBGPic", cmdScaleBGPic},
     {"CreateGradientBGPic", cmdCreateGradientBGPic},
     {"CreateRainbowBGPic", cmdCreateGradientBGPic},
