@@ -587,7 +587,8 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     if (d->autoScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
-    } else if (d->bgpic && (d->bgpic->width != width || d->bgpic->height != height)) {
+    } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
+        // Only the display's own BGPic follows the window; a script's keeps its picture.
         qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
         if (!bm)
             return ERR_BITMAP;
@@ -1181,7 +1182,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     const bool refill = c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
-    if (resized || refill) {
+    if ((resized || refill) && d->bgpicOwned) {
         if (int r = refillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
             std::free(copy);
             return r;

@@ -186,6 +186,7 @@ void qxPrintBanner(void)
 int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv)
 {
     qxCrc32Init();
+    qxTuneHeap();
     int r = qxInitPlatform();
     if (r)
         return r;

@@ -16,6 +16,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_positions.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -25,18 +26,11 @@
 #include "objects/qx_picsource.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
 bool listRegistered;
-
-void sourceRef(qxPicSource *source, int delta)
-{
-    if (delta > 0)
-        qxPicSourceRetain(source);
-    else
-        qxPicSourceRelease(source);
-}
 
 void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
 {
@@ -226,6 +220,70 @@ int cmdBGPicToBrush(lua_State *L)
     return result(L, ref);
 }
 
+// A copy of what a BGPic shows, for the transition engine.
+int copyShown(const qxBGPic *b, qxBitMap **out)
+{
+    if (!out)
+        return 0;
+    *out = nullptr;
+    if (!b || !b->curBitmap)
+        return ERR_BITMAP;
+    return qxCopyImageRect(b->curBitmap, nullptr, nullptr, 0, 0, b->curWidth, b->curHeight, 0, 0, 0, 0, out,
+                           nullptr, nullptr);
+}
+
+} // namespace
+
+extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int forTransition, qxBitMap **outNew,
+                                 qxBitMap **outOld)
+{
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, id, &b, 0))
+        return r;
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    if (!b->curBitmap)
+        return ERR_BITMAP;
+    if (forTransition)
+        if (int r = copyShown(d->bgpic, outOld))
+            return r;
+    if (d->bgpic != b) {
+        qxBGPic *own = d->bgpicOwned ? d->bgpic : nullptr;
+        d->bgpic = b;
+        d->bgpicOwned = 0;
+        if (qxCurrentOutput == own)
+            qxCurrentOutput = b;
+        qxFreeBGPicRecord(own);
+        qxFlushDeletedBGPics(L); // a freed BGPic this display kept alive
+    }
+    constexpr int keep = 100000;
+    if (d->width != b->width || d->height != b->height)
+        if (int r = qxDisplayRescale(d, b->width, b->height, keep, keep))
+            return r;
+    if (x != 200000)
+        d->x = x;
+    if (y != 200000)
+        d->y = y;
+    if (d->state != QX_DISPSTATE_CLOSED) {
+        if (int r = qxPlaceDisplay(d))
+            return r;
+        x11MoveSizeWindow(d);
+        qxRefreshWholeDisplay(d, 0);
+    }
+    if (forTransition)
+        if (int r = copyShown(b, outNew)) {
+            if (outOld) {
+                qxFreeBitMap(*outOld);
+                *outOld = nullptr;
+            }
+            return r;
+        }
+    return 0;
+}
+
+namespace {
+
 // New planes of a BGPic at width x height made from its base planes: pixel
 // scaling, or re-rendering for a re-renderable BGPic.
 int renderAtSize(lua_State *L, qxBGPic *b, int32_t width, int32_t height, int smooth, qxBitMap **bm,
@@ -302,6 +360,32 @@ struct LoadOptions {
     qxFillRecord fill{};
 };
 
+// The "gradient" key as start-up declarations give it: a table with the
+// gradient's fields without the prefix.
+int readGradientTable(lua_State *L, int t, qxGradient *g)
+{
+    if (t < 0)
+        t = lua_gettop(L) + t + 1;
+    lua_pushstring(L, "gradient");
+    lua_gettable(L, t);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    const int sub = lua_gettop(L);
+    int v = 0;
+    if (qxGetFieldInt(L, sub, "style", &v, nullptr))
+        g->type = v;
+    if (qxGetFieldColor(L, sub, "startcolor", &v, nullptr))
+        g->startColour = uint32_t(v) & 0xFFFFFF;
+    if (qxGetFieldColor(L, sub, "endcolor", &v, nullptr))
+        g->endColour = uint32_t(v) & 0xFFFFFF;
+    qxGetFieldInt(L, sub, "angle", &g->angle, nullptr);
+    const int r = qxReadGradientOptions(L, sub, g, "centerx", "centery", "balance", "border", "colors", nullptr);
+    lua_settop(L, sub - 1);
+    return r;
+}
+
 int readLoadOptions(lua_State *L, int t, LoadOptions &o)
 {
     int v = 0;
@@ -319,9 +403,12 @@ int readLoadOptions(lua_State *L, int t, LoadOptions &o)
     if (style < 0 || style > 3)
         return ERR_WRONGUSAGE;
     o.fill.style = uint32_t(style);
-    if (style == QX_FILL_GRADIENT)
+    if (style == QX_FILL_GRADIENT) {
         if (int r = qxReadGradientFields(L, t, &o.fill.gradient, 0, 1))
             return r;
+        if (int r = readGradientTable(L, t, &o.fill.gradient))
+            return r;
+    }
     qxGetFieldID(L, t, "texturebrush", &o.fill.textureBrush, nullptr);
     qxGetFieldInt(L, t, "texturex", &o.fill.textureX, nullptr);
     qxGetFieldInt(L, t, "texturey", &o.fill.textureY, nullptr);
@@ -362,6 +449,29 @@ int readPalette(lua_State *L, int index, uint32_t **out)
     return 0;
 }
 
+// #KEEPASPRAT in "scalewidth" or "scaleheight" needs the picture's own size
+// first; the other size may be a percentage of it.
+int resolveKeepAspect(const char *file, LoadOptions &o)
+{
+    constexpr int32_t keep = 100000;
+    if (o.scaleWidth != keep && o.scaleHeight != keep)
+        return 0;
+    uint32_t width = 0, height = 0;
+    if (int r = qxOpenImage(file, o.loader[0] ? o.loader : nullptr, o.adapter[0] ? o.adapter : nullptr, nullptr,
+                            0xFFFFFFFFu, 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, &width, &height, nullptr,
+                            nullptr, nullptr, nullptr))
+        return r;
+    auto absolute = [](int32_t v, uint32_t natural) {
+        return v < 0 ? int(int64_t(natural) * -v / 100) : v == 0 ? int(natural) : int(v);
+    };
+    int w = o.scaleWidth == keep ? keep : absolute(o.scaleWidth, width);
+    int h = o.scaleHeight == keep ? keep : absolute(o.scaleHeight, height);
+    if (int r = qxComputeScaledSize(int(width), int(height), &w, &h))
+        return r;
+    o.scaleWidth = w, o.scaleHeight = h;
+    return 0;
+}
+
 int cmdLoadBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
@@ -393,6 +503,8 @@ int cmdLoadBGPic(lua_State *L)
     if (o.loadAlpha && o.transparent != 0xFFFFFFFFu)
         return fail(ERR_MASKNALPHA);
     if (int r = freeOld(L, ref))
+        return fail(r);
+    if (int r = resolveKeepAspect(file.c_str(), o))
         return fail(r);
     qxDebugPrintLine("Loading BGPic %s", file.c_str(), 1);
     qxPicSource *source = nullptr;
@@ -442,7 +554,22 @@ int cmdLoadBGPic(lua_State *L)
     return result(L, ref);
 }
 
+int cmdDisplayBGPic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const qxObjectRef id = qxGetObjectIDArg(L, 1);
+    int x = 200000, y = 200000; // not given: the display stays where it is
+    if (lua_gettop(L) == 2 && lua_istable(L, 2)) {
+        qxGetFieldInt(L, 2, "x", &x, nullptr);
+        qxGetFieldInt(L, 2, "y", &y, nullptr);
+        if (qxCurrentDisplay)
+            qxDisplayScaleSize(qxCurrentDisplay, &x, &y, nullptr, nullptr);
+    }
+    return qxDisplayBGPicCmd(L, id, x, y, 0, nullptr, nullptr);
+}
+
 const qxCommandDef bgpicCommands[] = {
+    {"DisplayBGPic", cmdDisplayBGPic},
     {"ScaleBGPic", cmdScaleBGPic},
     {"CreateGradientBGPic", cmdCreateGradientBGPic},
     {"CreateRainbowBGPic", cmdCreateGradientBGPic},
@@ -469,7 +596,6 @@ extern "C" int qxOpenBGPicLib(lua_State *L)
 {
     if (!listRegistered && qxRegisterObjectList(&qxBGPics, QX_TYPE_BGPIC) == 0)
         listRegistered = true;
-    if (!qxPicSourceRef)
-        qxPicSourceRef = sourceRef;
+    qxLinkPicSourceCounting();
     return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
 }

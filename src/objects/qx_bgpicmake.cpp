@@ -10,6 +10,8 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_gradientopts.h"
 #include "objects/qx_objargs.h"
@@ -35,7 +37,10 @@ void defaultSize(lua_State *L, int index, int32_t *size, bool width)
         *size = v > 0x7FFFFFFF ? 0x7FFFFFFF : v < 0 ? 0 : int32_t(v);
         return;
     }
-    *size = qxCurrentOutput ? (width ? qxCurrentOutput->width : qxCurrentOutput->height) : 0;
+    const qxBGPic *out = qxCurrentOutput;
+    if (!out && qxCurrentDisplay)
+        out = qxCurrentDisplay->bgpic;
+    *size = out ? (width ? out->width : out->height) : 0;
 }
 
 int allocCanvas(int32_t width, int32_t height, qxBitMap **out)

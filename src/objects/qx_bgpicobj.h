@@ -27,6 +27,10 @@ int qxCreateGradientObject(lua_State *L, int first, int32_t *width, int32_t *hei
                            qxBitMap **bitmapOut);
 int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *height, qxFillRecord *fill,
                            qxBitMap **bitmapOut);
+// Makes the BGPic the current display's and shows it; x and y 200000 keep
+// the position. For a transition, copies of the old and the new picture.
+int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int forTransition, qxBitMap **outNew,
+                      qxBitMap **outOld);
 // Renders the BGPics loaded before a display existed from their sources.
 int qxRealizeBGPics(lua_State *L);
 int qxCountAllLayers(void);

@@ -158,7 +158,7 @@ void qxFreeBrushData(lua_State *L, qxBrush *b)
     qxFreeBitMap(b->bitmap);
     if (b->mask)
         qxFreeMaskBitMap(b->mask);
-    if (b->alpha && !b->alphaFromCache)
+    if (b->alpha)
         qxFreeAlphaBitMap(b->alpha);
     qxFree(b->pixelBackup);
     if (L && b->data)

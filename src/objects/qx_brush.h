@@ -56,7 +56,6 @@ struct qxBrush {
     uint32_t *pixelBackup; // ARGB of a hardware brush while its display is closed
     qxPluginInfo *loader;
     qxBrushPathEntry *paths;
-    uint32_t alphaFromCache; // the alpha plane belongs to the picture cache
     uint32_t globalAlpha;    // "globalalpha" waiting for realisation; 0xFFFFFFFF none
 };
 

@@ -198,11 +198,10 @@ int cmdLoadBrush(lua_State *L)
     const bool deferred = qxGetTag(QX_TAG_STORED) != 0;
     qxPicSource *source = nullptr;
     qxBitMap *alpha = nullptr;
-    bool alphaFromCache = false;
     uint32_t width = 0, height = 0, pitch = 0, hasAlpha = 0, scalable = 0, transparentFound = 0xFFFFFFFFu;
     qxPluginInfo *loader = nullptr;
     auto fail = [&](int code) {
-        if (alpha && !alphaFromCache)
+        if (alpha)
             qxFreeAlphaBitMap(alpha);
         if (source)
             qxPicSourceRelease(source);
@@ -211,10 +210,9 @@ int cmdLoadBrush(lua_State *L)
     };
     if (deferred && o.cachedLoad[0]) {
         uint32_t flags = 0, extra = 0;
+        // The cache hands out a reference on the source and a copy of its alpha channel.
         if (int r = qxFindGfxCacheEntry(o.cachedLoad, o.loadAlpha, &width, &height, &flags, &source, &alpha, &extra))
             return fail(r);
-        qxPicSourceRetain(source);
-        alphaFromCache = alpha != nullptr;
         pitch = extra ? extra : width * 4;
         scalable = flags & 1;
     } else {
@@ -225,11 +223,13 @@ int cmdLoadBrush(lua_State *L)
                                 &transparentFound, &width, &height, &pitch, &hasAlpha, &scalable, &loader))
             return fail(r);
         if (deferred && o.cache[0]) {
+            // The entry takes its own reference and copy of the alpha channel.
             if (int r = qxAddGfxCacheEntry(o.cache, width, height, scalable ? 1 : 0, source, alpha, pitch))
                 return fail(r);
-            qxPicSourceRetain(source);
-            if (o.cacheAlpha)
-                alphaFromCache = alpha != nullptr;
+            if (o.cacheAlpha && alpha) {
+                qxFreeAlphaBitMap(alpha);
+                alpha = nullptr;
+            }
         }
     }
     const uint32_t rowPixels = pitch / 4;
@@ -237,13 +237,6 @@ int cmdLoadBrush(lua_State *L)
     if (!scalable && transparentFound != 0xFFFFFFFFu && (o.loadTransparency || o.transparent != 0xFFFFFFFFu))
         transparent = transparentFound & 0xFFFFFF; // the file's own pen wins
     if (o.globalAlpha >= 0) {
-        if (alphaFromCache) {
-            qxBitMap *own = qxCopyAlphaBitMap(alpha, alpha->width, alpha->height);
-            if (!own)
-                return fail(ERR_ALLOCALPHA);
-            alpha = own;
-            alphaFromCache = false;
-        }
         if (int r = applyGlobalAlpha(&alpha, width, height, o.globalAlpha))
             return fail(r);
     }
@@ -276,10 +269,8 @@ int cmdLoadBrush(lua_State *L)
                     qxFreeMaskBitMap(mask);
                 return fail(ERR_ALLOCALPHA);
             }
-            if (!alphaFromCache)
-                qxFreeAlphaBitMap(alpha);
+            qxFreeAlphaBitMap(alpha);
             alpha = cut;
-            alphaFromCache = false;
         }
         const bool hardware = o.hardware && bm->video;
         if (!scalable || hardware) {
@@ -298,7 +289,6 @@ int cmdLoadBrush(lua_State *L)
     }
     b->loader = loader;
     b->smooth = o.smooth != 0;
-    b->alphaFromCache = alphaFromCache;
     b->hardware = o.hardware && bm && bm->video;
     if (b->hardware)
         b->hardwareFlags = (transparent != 0xFFFFFFFFu ? QX_HWBRUSH_MASK : 0) | (alpha ? QX_HWBRUSH_ALPHA : 0);
@@ -456,8 +446,13 @@ int cmdGrabDesktop(lua_State *L)
     qxCheckArgCount(L, 1, 2, 0, 0);
     qxObjectRef ref;
     newBrushRef(L, 1, &ref);
+    // The desktop is the monitor of the current display.
     qxDisplay *d = qxCurrentDisplay;
-    const int64_t dw = d ? d->screenWidth : 0, dh = d ? d->screenHeight : 0;
+    int mx = 0, my = 0, mw = 0, mh = 0;
+    if (d)
+        if (int r = qxGetDisplayGeometry(d, &mx, &my, &mw, &mh))
+            return r;
+    const int64_t dw = mw, dh = mh;
     int64_t x = 0, y = 0, w = dw, h = dh;
     if (lua_gettop(L) >= 2 && !lua_isnil(L, 2)) {
         luaL_checktable(L, 2);
@@ -478,7 +473,7 @@ int cmdGrabDesktop(lua_State *L)
     if (!d || w < 1 || h < 1)
         return ERR_WRONGUSAGE;
     uint32_t bpp = 0;
-    void *raw = x11GrabScreen(d, int(x), int(y), int(w), int(h), &bpp);
+    void *raw = x11GrabScreen(d, int(mx + x), int(my + y), int(w), int(h), &bpp);
     if (!raw)
         return ERR_MEM;
     uint32_t *argb = qxGrabToARGB(raw, bpp, int(w), int(h));
@@ -626,5 +621,6 @@ const qxConstantDef brushConstants[] = {
 extern "C" int qxOpenBrushLib(lua_State *L)
 {
     registerList();
+    qxLinkPicSourceCounting();
     return qxOpenCommandLibrary(L, "brush", brushCommands, brushConstants);
 }

@@ -247,10 +247,8 @@ int qxRealizeBrush(qxBrush *b, int forceSoftware)
             freePlanes(bm, m, nullptr);
             return ERR_ALLOCALPHA;
         }
-        if (!b->alphaFromCache)
-            qxFreeAlphaBitMap(b->alpha);
+        qxFreeAlphaBitMap(b->alpha);
         b->alpha = cut;
-        b->alphaFromCache = 0;
     }
     b->bitmap = bm;
     b->mask = m;

@@ -5,6 +5,8 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_bitmap.h"
+#include "objects/qx_picsource.h"
 #include "platform/qx_errcodes.h"
 
 extern "C" {
@@ -55,5 +57,18 @@ int qxScaleField(lua_State *L, int t, const char *key, int32_t *out)
         return ERR_BITMAP;
     *out = v;
     return 0;
+}
+
+static void countSource(qxPicSource *source, int delta)
+{
+    if (delta > 0)
+        qxPicSourceRetain(source);
+    else
+        qxPicSourceRelease(source);
+}
+
+void qxLinkPicSourceCounting(void)
+{
+    qxPicSourceRef = countSource;
 }
 }

@@ -18,4 +18,7 @@ int qxFlagField(lua_State *L, int t, const char *key, int *out);
 // opener's percentage convention). 0, or 1522 for a size no bitmap can have;
 // a malformed text raises 1502.
 int qxScaleField(lua_State *L, int t, const char *key, int32_t *out);
+// Lets the bitmap layer (picture cache, BGPic records) count references on
+// image sources; the image-object libraries call it when they open.
+void qxLinkPicSourceCounting(void);
 }
