@@ -19,6 +19,7 @@
 #include "display/qx_displaycmds.h"
 #include "display/qx_positions.h"
 #include "objects/qx_bgpicobj.h"
+#include "objects/qx_output.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_gradientopts.h"
 #include "objects/qx_objargs.h"
@@ -265,6 +266,7 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
         d->x = x;
     if (y != 200000)
         d->y = y;
+    qxForgetDisplayWork(d); // drawings on the old picture go
     if (d->state != QX_DISPSTATE_CLOSED) {
         if (int r = qxPlaceDisplay(d))
             return r;

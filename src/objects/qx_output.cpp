@@ -93,6 +93,14 @@ qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
     return s->work;
 }
 
+void qxForgetDisplayWork(qxDisplay *d)
+{
+    if (qxOutputState *s = qxOutputOf(d, 0)) {
+        qxFreeBitMap(s->work);
+        s->work = nullptr;
+    }
+}
+
 qxBitMap *qxShownBitmap(qxDisplay *d)
 {
     qxOutputState *s = qxOutputOf(d, 0);

@@ -61,6 +61,8 @@ void qxFreeOutputState(qxDisplay *display);
 // The display's drawn-on copy of its BGPic, made (create) from the BGPic's
 // picture; dropped when the BGPic or its picture changed.
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);
+// Drops the drawn-on copy: the display shows its BGPic as it is again.
+void qxForgetDisplayWork(qxDisplay *display);
 // What the display's refresh shows: the last flipped frame while double
 // buffering (unscaled), else the drawn-on copy; NULL: the BGPic itself.
 qxBitMap *qxShownBitmap(qxDisplay *display);
