@@ -139,6 +139,7 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
     case QX_OUT_BGPIC: {
         qxBGPic *b = nullptr;
         if (int r = findBGPicPlanes(L, ref, &p, &b)) return r;
+        if (b->kind == 1 && b->source) return ERR_BGPICTYPE; // a vector picture has no pixels to draw into
         if (b == d->bgpic || qxFindDisplayForBGPic(b)) return ERR_SELECTBGPIC2;
         break;
     }
