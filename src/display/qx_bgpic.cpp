@@ -233,8 +233,18 @@ void qxFreeBGPicRecord(qxBGPic *bgpic)
 
 void qxFreeAllBGPicRecords(void)
 {
-    while (qxBGPics)
-        qxFreeBGPicRecord(qxBGPics);
+    qxFreeBGPicList(nullptr);
+}
+
+void qxFreeBGPicList(lua_State *L)
+{
+    while (qxBGPics) {
+        qxBGPic *b = qxBGPics;
+        qxBGPics = b->next;
+        qxFreeBGPicContents(L, b, 0);
+        std::free(b);
+    }
+    qxCurrentOutput = nullptr;
 }
 
 void qxGetBGPicSize(const qxBGPic *b, int32_t *width, int32_t *height)

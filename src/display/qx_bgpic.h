@@ -151,6 +151,8 @@ void qxFreeBGPicContents(lua_State *L, qxBGPic *bgpic, int dropReferences);
 // Unlinks and frees a record at once.
 void qxFreeBGPicRecord(qxBGPic *bgpic);
 void qxFreeAllBGPicRecords(void);
+// Frees every record, its named values included (with L), and empties the list.
+void qxFreeBGPicList(lua_State *L);
 void qxGetBGPicSize(const qxBGPic *bgpic, int32_t *width, int32_t *height);
 // Fills a pixel bitmap with 0xRRGGBB (opaque); 1152 when it cannot be locked.
 int qxFillBitMapColour(qxBitMap *bitmap, uint32_t colour);
