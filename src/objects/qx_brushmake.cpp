@@ -227,7 +227,7 @@ int qxRealizeBrush(qxBrush *b, int forceSoftware)
     if (forceSoftware || !hardwareAvailable())
         b->hardware = 0;
     const uint32_t *start = pixels + size_t(b->cropY) * b->pitch + b->cropX;
-    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    qxBitMap *bm = nullptr, *m = nullptr;
     if (int r = qxBitMapFromARGB(start, b->transparentColour, int32_t(b->width), int32_t(b->height),
                                  int32_t(b->pitch), 0, b->smooth ? 16 : 0, nullptr, &bm, &m, nullptr))
         return r;
