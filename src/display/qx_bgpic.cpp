@@ -30,12 +30,17 @@ void fillRows(const qxBitMapLock &lock, uint32_t colour)
     }
 }
 
-void freeMaskOrAlpha(qxBitMap *mask, qxBitMap *alpha)
+int allocFilled(int32_t width, int32_t height, uint32_t colour, qxBitMap **out)
 {
-    if (mask)
-        qxFreeMaskBitMap(mask);
-    if (alpha)
-        qxFreeAlphaBitMap(alpha);
+    *out = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
+    if (!*out)
+        return ERR_BITMAP;
+    if (int r = qxFillBitMapColour(*out, colour)) {
+        qxFreeBitMap(*out);
+        *out = nullptr;
+        return r;
+    }
+    return 0;
 }
 
 } // namespace
@@ -111,13 +116,9 @@ int qxCreateBGPicFromBitmap(qxObjectRef *ref, int32_t width, int32_t height, uin
         *out = nullptr;
     if (width < 1 || height < 1)
         return ERR_BADDIMENSIONS;
-    qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
-    if (!bm)
-        return ERR_BITMAP;
-    if (int r = qxFillBitMapColour(bm, colour)) {
-        qxFreeBitMap(bm);
+    qxBitMap *bm = nullptr;
+    if (int r = allocFilled(width, height, colour, &bm))
         return r;
-    }
     qxFillRecord fill{};
     fill.style = QX_FILL_COLOR;
     fill.colour = colour & 0xFFFFFF;
@@ -158,10 +159,29 @@ void qxReplaceBGPicPlanes(qxBGPic *b, qxBitMap *bitmap, int32_t width, int32_t h
 {
     qxFreeBGPicWorkBitmaps(b);
     qxFreeBitMap(b->baseBitmap);
-    freeMaskOrAlpha(b->baseMask, b->baseAlpha);
+    qxFreeImagePlanes(nullptr, b->baseMask, b->baseAlpha);
     qxInitBGPicRecord(b, b->selectedType, b->selectedRecord, b->selectedFrame, nullptr, bitmap, nullptr, nullptr,
                       width, height, 0);
     b->rowLength = (uint32_t)width;
+}
+
+int qxRefillBGPic(qxBGPic *b, int32_t width, int32_t height, uint32_t colour)
+{
+    qxBitMap *bm = nullptr;
+    if (int r = allocFilled(width, height, colour, &bm))
+        return r;
+    qxReplaceBGPicPlanes(b, bm, width, height);
+    b->fill.colour = colour & 0xFFFFFF;
+    return 0;
+}
+
+void qxFreeImagePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
+{
+    qxFreeBitMap(bitmap);
+    if (mask)
+        qxFreeMaskBitMap(mask);
+    if (alpha)
+        qxFreeAlphaBitMap(alpha);
 }
 
 qxBGPic *qxFindBGPicRecord(qxObjectRef ref)
@@ -183,7 +203,7 @@ void qxFreeBGPicContents(lua_State *L, qxBGPic *b, int dropReferences)
     b->source = nullptr;
     qxFreeBGPicWorkBitmaps(b);
     qxFreeBitMap(b->baseBitmap);
-    freeMaskOrAlpha(b->baseMask, b->baseAlpha);
+    qxFreeImagePlanes(nullptr, b->baseMask, b->baseAlpha);
     b->bitmap = b->curBitmap = b->baseBitmap = nullptr;
     b->mask = b->curMask = b->baseMask = nullptr;
     b->alpha = b->curAlpha = b->baseAlpha = nullptr;
@@ -213,8 +233,18 @@ void qxFreeBGPicRecord(qxBGPic *bgpic)
 
 void qxFreeAllBGPicRecords(void)
 {
-    while (qxBGPics)
-        qxFreeBGPicRecord(qxBGPics);
+    qxFreeBGPicList(nullptr);
+}
+
+void qxFreeBGPicList(lua_State *L)
+{
+    while (qxBGPics) {
+        qxBGPic *b = qxBGPics;
+        qxBGPics = b->next;
+        qxFreeBGPicContents(L, b, 0);
+        std::free(b);
+    }
+    qxCurrentOutput = nullptr;
 }
 
 void qxGetBGPicSize(const qxBGPic *b, int32_t *width, int32_t *height)

@@ -137,6 +137,11 @@ int qxCreateBGPicFromBitmap(qxObjectRef *ref, int32_t width, int32_t height, uin
 // Replaces all three plane sets with one new bitmap (display-made BGPics
 // that follow the display's size); the old planes are freed.
 void qxReplaceBGPicPlanes(qxBGPic *bgpic, qxBitMap *bitmap, int32_t width, int32_t height);
+// Replaces all planes with a new width x height bitmap of one colour
+// (0xRRGGBB), the BGPic's fill colour from then on. 0, 1152 or 1522.
+int qxRefillBGPic(qxBGPic *bgpic, int32_t width, int32_t height, uint32_t colour);
+// Frees a pixel bitmap with its mask and alpha channel; each may be none.
+void qxFreeImagePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha);
 // The record with this identifier, pending deletion or not; no rules.
 qxBGPic *qxFindBGPicRecord(qxObjectRef ref);
 // Frees the separate working and current planes (those that are not the base ones).
@@ -146,6 +151,8 @@ void qxFreeBGPicContents(lua_State *L, qxBGPic *bgpic, int dropReferences);
 // Unlinks and frees a record at once.
 void qxFreeBGPicRecord(qxBGPic *bgpic);
 void qxFreeAllBGPicRecords(void);
+// Frees every record, its named values included (with L), and empties the list.
+void qxFreeBGPicList(lua_State *L);
 void qxGetBGPicSize(const qxBGPic *bgpic, int32_t *width, int32_t *height);
 // Fills a pixel bitmap with 0xRRGGBB (opaque); 1152 when it cannot be locked.
 int qxFillBitMapColour(qxBitMap *bitmap, uint32_t colour);

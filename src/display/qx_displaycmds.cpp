@@ -589,14 +589,8 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
                     d->bgpic ? d->bgpic->height : height);
     } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
         // Only the display's own BGPic follows the window; a script's keeps its picture.
-        qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
-        if (!bm)
-            return ERR_BITMAP;
-        if (int r = qxFillBitMapColour(bm, d->bgpic->fill.colour)) {
-            qxFreeBitMap(bm);
+        if (int r = qxRefillBGPic(d->bgpic, width, height, d->bgpic->fill.colour))
             return r;
-        }
-        qxReplaceBGPicPlanes(d->bgpic, bm, width, height);
     }
     bool changed = d->width != width || d->height != height;
     d->width = width;
@@ -1136,21 +1130,6 @@ int cmdMoveDisplay(lua_State *L)
     return 0;
 }
 
-// Replaces an unscaled display's BGPic pixels by a new size or fill.
-int refillBGPic(qxBGPic *b, int width, int height, uint32_t colour)
-{
-    qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
-    if (!bm)
-        return ERR_BITMAP;
-    if (int r = qxFillBitMapColour(bm, colour)) {
-        qxFreeBitMap(bm);
-        return r;
-    }
-    qxReplaceBGPicPlanes(b, bm, width, height);
-    b->fill.colour = colour;
-    return 0;
-}
-
 constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOHIDE |
                                   QX_DISP_USEQUARTZ | QX_DISP_NOCLOSE | QX_DISP_KEEPPROPORTIONS |
                                   QX_DISP_FITSCALE | QX_DISP_KEEPSCREENON |
@@ -1183,7 +1162,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
     if ((resized || refill) && d->bgpicOwned) {
-        if (int r = refillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+        if (int r = qxRefillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
             std::free(copy);
             return r;
         }

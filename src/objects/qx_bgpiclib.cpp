@@ -33,33 +33,9 @@ namespace {
 
 bool listRegistered;
 
-void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
-{
-    qxFreeBitMap(bitmap);
-    if (mask)
-        qxFreeMaskBitMap(mask);
-    if (alpha)
-        qxFreeAlphaBitMap(alpha);
-}
-
-qxObjectRef newRef(lua_State *L, int index)
-{
-    int automatic = 0;
-    const uint32_t number = qxGetNewIDArg(L, index, &automatic);
-    return automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
-}
-
 int freeOld(lua_State *L, const qxObjectRef &ref)
 {
     return ref.automatic ? 0 : qxFreeBGPic(L, ref, 0);
-}
-
-int result(lua_State *L, const qxObjectRef &ref)
-{
-    if (!ref.automatic)
-        return 0;
-    lua_pushlightuserdata(L, ref.automatic);
-    return 1;
 }
 
 // Makes a BGPic owning bitmap (freed on failure).
@@ -75,13 +51,13 @@ int addBGPic(lua_State *L, qxObjectRef &ref, uint32_t kind, int32_t width, int32
         qxFreeBitMap(bitmap);
         return r;
     }
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdCreateBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    qxObjectRef ref = newRef(L, 1);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     int64_t width = 0, height = 0;
     qxSizeArg(L, 2, &width);
     qxSizeArg(L, 3, &height);
@@ -94,13 +70,13 @@ int cmdCreateBGPic(lua_State *L)
         return r;
     if (int r = qxCreateBGPicFromBitmap(&ref, int32_t(width), int32_t(height), colour, nullptr))
         return r;
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdCreateGradientBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 4, 8, 0, 0);
-    qxObjectRef ref = newRef(L, 1);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     int32_t width = 0, height = 0;
     qxFillRecord fill;
     qxBitMap *bm = nullptr;
@@ -112,7 +88,7 @@ int cmdCreateGradientBGPic(lua_State *L)
 int cmdCreateTexturedBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 6, 0, 0);
-    qxObjectRef ref = newRef(L, 1);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     int32_t width = 0, height = 0;
     qxFillRecord fill;
     qxBitMap *bm = nullptr;
@@ -143,7 +119,7 @@ int cmdCopyBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     const qxObjectRef src = qxGetObjectIDArg(L, 1);
-    qxObjectRef ref = newRef(L, 2);
+    qxObjectRef ref = qxNewIDRef(L, 2);
     qxBGPic *b = nullptr;
     if (int r = qxFindBGPic(L, src, &b, 0))
         return r;
@@ -153,14 +129,14 @@ int cmdCopyBGPic(lua_State *L)
         return r;
     if (int r = qxCopyBGPicData(L, b, &ref))
         return r;
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdBrushToBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     const qxObjectRef brushRef = qxGetObjectIDArg(L, 1);
-    qxObjectRef ref = newRef(L, 2);
+    qxObjectRef ref = qxNewIDRef(L, 2);
     qxBrush *brush = nullptr;
     if (int r = qxFindBrush(L, brushRef, &brush, 0))
         return r;
@@ -174,27 +150,25 @@ int cmdBrushToBGPic(lua_State *L)
                                 brush->alpha ? &a : nullptr))
         return r;
     if (int r = freeOld(L, ref)) {
-        freePlanes(bm, m, a);
+        qxFreeImagePlanes(bm, m, a);
         return r;
     }
     qxPicSource *source = brush->kind == QX_BRUSH_VECTOR ? brush->source : nullptr;
     if (int r = qxAllocBGPic(&ref, brush->kind, int32_t(brush->width), int32_t(brush->height), brush->width, source,
                              bm, nullptr, brush->transparentColour, m, a, nullptr, nullptr)) {
-        freePlanes(bm, m, a);
+        qxFreeImagePlanes(bm, m, a);
         return r;
     }
     if (source)
         qxPicSourceRetain(source);
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdBGPicToBrush(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     const qxObjectRef id = qxGetObjectIDArg(L, 1);
-    int automatic = 0;
-    const uint32_t number = qxGetNewIDArg(L, 2, &automatic);
-    qxObjectRef ref = automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
+    qxObjectRef ref = qxNewIDRef(L, 2);
     qxBGPic *b = nullptr;
     if (int r = qxFindBGPic(L, id, &b, 0))
         return r;
@@ -202,7 +176,7 @@ int cmdBGPicToBrush(lua_State *L)
         return ERR_TFVBGPICBRUSH;
     if (!b->bitmap)
         return ERR_BITMAP;
-    if (!automatic)
+    if (!ref.automatic)
         if (int r = qxFreeBrush(L, ref, 0))
             return r;
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
@@ -213,12 +187,12 @@ int cmdBGPicToBrush(lua_State *L)
     qxPicSource *source = vector ? b->source : nullptr;
     if (int r = qxAddBrush(&ref, vector ? QX_BRUSH_VECTOR : QX_BRUSH_PIXELS, uint32_t(b->width), uint32_t(b->height),
                            uint32_t(b->width), 0, source, bm, b->transparentColour, m, a, nullptr, nullptr)) {
-        freePlanes(bm, m, a);
+        qxFreeImagePlanes(bm, m, a);
         return r;
     }
     if (source)
         qxPicSourceRetain(source);
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 // A copy of what a BGPic shows, for the transition engine.
@@ -478,7 +452,7 @@ int cmdLoadBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
     const int n = lua_gettop(L);
-    qxObjectRef ref = newRef(L, 1);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     std::string file = qxGetFileNameArg(L, 2, 0, nullptr);
     LoadOptions o;
     uint32_t *palette = nullptr;
@@ -527,7 +501,7 @@ int cmdLoadBGPic(lua_State *L)
     qxBitMap *bm = nullptr, *mask = nullptr;
     const bool deferred = qxGetTag(QX_TAG_STORED) != 0;
     auto failLoad = [&](int code) {
-        freePlanes(bm, mask, alpha);
+        qxFreeImagePlanes(bm, mask, alpha);
         qxPicSourceRelease(source);
         qxPrintFailed();
         return fail(code);
@@ -553,7 +527,7 @@ int cmdLoadBGPic(lua_State *L)
     b->loader = loader;
     b->deferred = deferred;
     qxPrintDone();
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdDisplayBGPic(lua_State *L)

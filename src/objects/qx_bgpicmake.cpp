@@ -20,15 +20,6 @@
 
 namespace {
 
-void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
-{
-    qxFreeBitMap(bitmap);
-    if (mask)
-        qxFreeMaskBitMap(mask);
-    if (alpha)
-        qxFreeAlphaBitMap(alpha);
-}
-
 // The default size of a created object: the current output's working size.
 void defaultSize(lua_State *L, int index, int32_t *size, bool width)
 {
@@ -108,13 +99,13 @@ int qxRenderBGPicImage(lua_State *L, const uint32_t *pixels, qxFillRecord *fill,
     }
     qxBitMap *canvas = nullptr;
     if (int r = allocCanvas(width, height, &canvas)) {
-        freePlanes(bm, mask, *alpha);
+        qxFreeImagePlanes(bm, mask, *alpha);
         *alpha = nullptr;
         return r == ERR_BADDIMENSIONS ? r : ERR_BITMAP;
     }
     if (int r = qxFillBitMapFromRecord(L, canvas, fill, width, height)) {
-        freePlanes(canvas, nullptr, nullptr);
-        freePlanes(bm, mask, *alpha);
+        qxFreeImagePlanes(canvas, nullptr, nullptr);
+        qxFreeImagePlanes(bm, mask, *alpha);
         *alpha = nullptr;
         return r;
     }
@@ -124,7 +115,7 @@ int qxRenderBGPicImage(lua_State *L, const uint32_t *pixels, qxFillRecord *fill,
             qxBltBitMapThroughAlpha(bm, 0, 0, canvas, 0, 0, width, height, *alpha);
         else
             qxBltBitMapMasked(bm, 0, 0, canvas, 0, 0, width, height, mask);
-        freePlanes(bm, mask, *alpha);
+        qxFreeImagePlanes(bm, mask, *alpha);
         *alpha = nullptr;
     }
     *bitmapOut = canvas;
@@ -142,7 +133,7 @@ int qxCopyBGPicData(lua_State *L, void *record, qxObjectRef *newRef)
     qxObjectDataItem *data = nullptr;
     auto release = [&](int code) {
         for (Planes *p : {&base, &work, &cur})
-            freePlanes(p->bitmap, p->mask, p->alpha);
+            qxFreeImagePlanes(p->bitmap, p->mask, p->alpha);
         qxFreeBitMap(texture);
         std::free(palette);
         if (L && data)

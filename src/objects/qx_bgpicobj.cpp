@@ -114,13 +114,7 @@ void qxFlushDeletedBGPics(lua_State *L)
 
 void qxFreeAllBGPics(lua_State *L)
 {
-    while (qxBGPics) {
-        qxBGPic *b = qxBGPics;
-        qxBGPics = b->next;
-        qxFreeBGPicContents(L, b, 0);
-        std::free(b);
-    }
-    qxCurrentOutput = nullptr;
+    qxFreeBGPicList(L);
 }
 
 int qxCountAllLayers(void)

@@ -111,11 +111,7 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
             return ERR_ALLOCALPHA;
     }
     auto release = [&](int code) {
-        qxFreeBitMap(bm);
-        if (m)
-            qxFreeMaskBitMap(m);
-        if (a)
-            qxFreeAlphaBitMap(a);
+        qxFreeImagePlanes(bm, m, a);
         return code;
     };
     qxObjectDataItem *data = nullptr;

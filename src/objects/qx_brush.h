@@ -26,7 +26,7 @@ enum : uint32_t {
 };
 
 // Hardware flags of a brush.
-enum : uint32_t { QX_HWBRUSH_MASK = 1, QX_HWBRUSH_ALPHA = 2 };
+constexpr uint32_t QX_HWBRUSH_MASK = 1, QX_HWBRUSH_ALPHA = 2;
 
 struct qxBrushPathEntry; // vector path conversions
 

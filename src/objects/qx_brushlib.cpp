@@ -41,15 +41,6 @@ void registerList()
         listRegistered = true;
 }
 
-// The identifier argument of a creator; a number frees its old brush first.
-int newBrushRef(lua_State *L, int index, qxObjectRef *ref)
-{
-    int automatic = 0;
-    uint32_t number = qxGetNewIDArg(L, index, &automatic);
-    *ref = automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
-    return 0;
-}
-
 int freeOld(lua_State *L, const qxObjectRef &ref)
 {
     if (ref.automatic)
@@ -57,19 +48,10 @@ int freeOld(lua_State *L, const qxObjectRef &ref)
     return qxFreeBrush(L, ref, 0);
 }
 
-int result(lua_State *L, const qxObjectRef &ref)
-{
-    if (!ref.automatic)
-        return 0;
-    lua_pushlightuserdata(L, ref.automatic);
-    return 1;
-}
-
 int cmdCreateBrush(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxObjectRef ref;
-    newBrushRef(L, 1, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     int64_t width = 0, height = 0;
     if (int r = qxSizeArg(L, 2, &width))
         return r;
@@ -98,7 +80,7 @@ int cmdCreateBrush(lua_State *L)
     if (int r = qxFillBrushPixels(&ref, int32_t(width), int32_t(height), colour, mask, alpha, clear, 0, hardware,
                                   smooth, haveDisplay ? &display : nullptr))
         return r;
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 struct LoadOptions {
@@ -171,8 +153,7 @@ int cmdLoadBrush(lua_State *L)
 {
     qxCheckArgCount(L, 2, 5, 0, 0);
     const int n = lua_gettop(L);
-    qxObjectRef ref;
-    newBrushRef(L, 1, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     std::string file = qxGetFileNameArg(L, 2, 0, nullptr);
     LoadOptions o;
     if (n == 5) {
@@ -264,9 +245,7 @@ int cmdLoadBrush(lua_State *L)
         if (alpha && !whole) {
             qxBitMap *cut = qxCutAlpha(alpha, uint32_t(o.x), uint32_t(o.y), uint32_t(pw), uint32_t(ph));
             if (!cut) {
-                qxFreeBitMap(bm);
-                if (mask)
-                    qxFreeMaskBitMap(mask);
+                qxFreeImagePlanes(bm, mask, nullptr);
                 return fail(ERR_ALLOCALPHA);
             }
             qxFreeAlphaBitMap(alpha);
@@ -282,9 +261,7 @@ int cmdLoadBrush(lua_State *L)
     const uint32_t kind = scalable ? QX_BRUSH_VECTOR : QX_BRUSH_PIXELS;
     if (int r = qxAddBrush(&ref, kind, uint32_t(pw), uint32_t(ph), rowPixels, 0, source, bm, transparent, mask,
                            alpha, o.haveDisplay ? &o.display : nullptr, &b)) {
-        qxFreeBitMap(bm);
-        if (mask)
-            qxFreeMaskBitMap(mask);
+        qxFreeImagePlanes(bm, mask, nullptr);
         return fail(r);
     }
     b->loader = loader;
@@ -299,15 +276,14 @@ int cmdLoadBrush(lua_State *L)
         b->hardware = o.hardware; // decided when realised
     }
     qxPrintDone();
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdCopyBrush(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
     const qxObjectRef src = qxGetObjectIDArg(L, 1);
-    qxObjectRef ref;
-    newBrushRef(L, 2, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 2);
     int hardware = -1, smooth = 0, haveDisplay = 0;
     qxObjectRef display{0, nullptr};
     if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
@@ -333,7 +309,7 @@ int cmdCopyBrush(lua_State *L)
     const bool hw = hardware == 1 || b->hardware;
     if (int r = qxCopyBrush(L, b, &ref, hw, smooth, haveDisplay ? &display : nullptr))
         return r;
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdFreeBrush(lua_State *L)
@@ -384,8 +360,7 @@ int cmdSaveBrush(lua_State *L)
 int shadowBrush(lua_State *L, bool border)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxObjectRef ref;
-    newBrushRef(L, 1, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     const qxObjectRef src = qxGetObjectIDArg(L, 2);
     const uint32_t colour = uint32_t(qxTruncToInt64(luaL_checknumber(L, 3)));
     const double radius = luaL_optnumber(L, 4, 5.0);
@@ -412,15 +387,11 @@ int shadowBrush(lua_State *L, bool border)
     }
     qxBitMap *bm = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
     if (!bm || qxFillBitMapColour(bm, colour & 0xFFFFFF)) {
-        qxFreeBitMap(bm);
-        if (alpha)
-            qxFreeAlphaBitMap(alpha);
+        qxFreeImagePlanes(bm, nullptr, alpha);
         return ERR_BITMAP;
     }
     auto release = [&](int code) {
-        qxFreeBitMap(bm);
-        if (alpha)
-            qxFreeAlphaBitMap(alpha);
+        qxFreeImagePlanes(bm, nullptr, alpha);
         return code;
     };
     if (int e = freeOld(L, ref))
@@ -428,7 +399,7 @@ int shadowBrush(lua_State *L, bool border)
     if (int e = qxAddBrush(&ref, QX_BRUSH_PIXELS, uint32_t(w), uint32_t(h), uint32_t(w), 0, nullptr, bm, 0xFFFFFFFFu,
                            nullptr, alpha, nullptr, nullptr))
         return release(e);
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdCreateBorderBrush(lua_State *L)
@@ -444,8 +415,7 @@ int cmdCreateShadowBrush(lua_State *L)
 int cmdGrabDesktop(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxObjectRef ref;
-    newBrushRef(L, 1, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     // The desktop is the monitor of the current display.
     qxDisplay *d = qxCurrentDisplay;
     int mx = 0, my = 0, mw = 0, mh = 0;
@@ -491,14 +461,13 @@ int cmdGrabDesktop(lua_State *L)
         qxFreeBitMap(bm);
         return r;
     }
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdRGBArrayToBrush(lua_State *L)
 {
     qxCheckArgCount(L, 4, 6, 0, 0);
-    qxObjectRef ref;
-    newBrushRef(L, 1, &ref);
+    qxObjectRef ref = qxNewIDRef(L, 1);
     luaL_checktable(L, 2);
     int64_t width = 0, height = 0;
     if (int r = qxSizeArg(L, 3, &width))
@@ -538,9 +507,7 @@ int cmdRGBArrayToBrush(lua_State *L)
         m = qxAllocMaskBitMap(bm, uint32_t(width), uint32_t(height), 1, nullptr, 0);
         qxPlane p = qxPlaneOf(m);
         if (!p.bytes) {
-            qxFreeBitMap(bm);
-            if (m)
-                qxFreeMaskBitMap(m);
+            qxFreeImagePlanes(bm, m, nullptr);
             return ERR_ALLOCMASK;
         }
         for (int64_t y = 0; y < height; y++)
@@ -549,11 +516,7 @@ int cmdRGBArrayToBrush(lua_State *L)
         transparent = 0xAFC0DE;
     }
     auto release = [&](int code) {
-        qxFreeBitMap(bm);
-        if (m)
-            qxFreeMaskBitMap(m);
-        if (a)
-            qxFreeAlphaBitMap(a);
+        qxFreeImagePlanes(bm, m, a);
         return code;
     };
     if (int r = freeOld(L, ref))
@@ -561,7 +524,7 @@ int cmdRGBArrayToBrush(lua_State *L)
     if (int r = qxAddBrush(&ref, QX_BRUSH_PIXELS, uint32_t(width), uint32_t(height), uint32_t(width), 0, nullptr, bm,
                            transparent, m, a, nullptr, nullptr))
         return release(r);
-    return result(L, ref);
+    return qxPushNewID(L, ref);
 }
 
 int cmdIsBrushEmpty(lua_State *L)

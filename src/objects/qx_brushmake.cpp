@@ -22,15 +22,6 @@ bool hardwareAvailable()
     return qxPlatformHasCap(8) != 0;
 }
 
-void freePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha)
-{
-    qxFreeBitMap(bitmap);
-    if (mask)
-        qxFreeMaskBitMap(mask);
-    if (alpha)
-        qxFreeAlphaBitMap(alpha);
-}
-
 void fillPlane(qxBitMap *plane, uint8_t value)
 {
     qxPlane p = qxPlaneOf(plane);
@@ -108,7 +99,7 @@ int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t 
     qxBrush *b = nullptr;
     if (int r = qxAddBrush(ref, QX_BRUSH_PIXELS, uint32_t(width), uint32_t(height), uint32_t(width), 0, nullptr, bm,
                            transparent, m, a, hardwareDisplay, &b)) {
-        freePlanes(bm, m, a);
+        qxFreeImagePlanes(bm, m, a);
         return r;
     }
     b->smooth = smooth != 0;
@@ -157,7 +148,7 @@ int qxBrushFromLayer(lua_State *L, qxObjectRef *ref, uint32_t width, uint32_t he
         }
         if ((r = qxAddBrush(ref, QX_BRUSH_VECTOR, width, height, width, 0, s, bm, transparent, m, a, nullptr,
                             nullptr))) {
-            freePlanes(bm, m, a);
+            qxFreeImagePlanes(bm, m, a);
             qxPicSourceRelease(s);
         }
         return r;
@@ -171,7 +162,7 @@ int qxBrushFromLayer(lua_State *L, qxObjectRef *ref, uint32_t width, uint32_t he
                                      (record->flags & QX_BRUSHPIX_ALPHA) ? 8 : 0, nullptr, &bm, &m, &a))
             return r == ERR_ALLOCALPHA ? ERR_ALLOCALPHA : r;
         if ((record->flags & QX_BRUSHPIX_ALPHA) && !a) {
-            freePlanes(bm, m, a);
+            qxFreeImagePlanes(bm, m, a);
             return ERR_ALLOCALPHA;
         }
     } else {
@@ -181,7 +172,7 @@ int qxBrushFromLayer(lua_State *L, qxObjectRef *ref, uint32_t width, uint32_t he
     }
     if (int r = qxAddBrush(ref, QX_BRUSH_PIXELS, width, height, width, 0, nullptr, bm, transparent, m, a, nullptr,
                            nullptr)) {
-        freePlanes(bm, m, a);
+        qxFreeImagePlanes(bm, m, a);
         return r;
     }
     return 0;
@@ -236,7 +227,7 @@ int qxRealizeBrush(qxBrush *b, int forceSoftware)
     if (forceSoftware || !hardwareAvailable())
         b->hardware = 0;
     const uint32_t *start = pixels + size_t(b->cropY) * b->pitch + b->cropX;
-    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    qxBitMap *bm = nullptr, *m = nullptr;
     if (int r = qxBitMapFromARGB(start, b->transparentColour, int32_t(b->width), int32_t(b->height),
                                  int32_t(b->pitch), 0, b->smooth ? 16 : 0, nullptr, &bm, &m, nullptr))
         return r;
@@ -244,7 +235,7 @@ int qxRealizeBrush(qxBrush *b, int forceSoftware)
     if (b->alpha && (b->alpha->width != b->width || b->alpha->height != b->height)) {
         qxBitMap *cut = qxCutAlpha(b->alpha, b->cropX, b->cropY, b->width, b->height);
         if (!cut) {
-            freePlanes(bm, m, nullptr);
+            qxFreeImagePlanes(bm, m, nullptr);
             return ERR_ALLOCALPHA;
         }
         qxFreeAlphaBitMap(b->alpha);

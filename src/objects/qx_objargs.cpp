@@ -5,6 +5,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_errcodes.h"
@@ -65,6 +66,21 @@ static void countSource(qxPicSource *source, int delta)
         qxPicSourceRetain(source);
     else
         qxPicSourceRelease(source);
+}
+
+qxObjectRef qxNewIDRef(lua_State *L, int index)
+{
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, index, &automatic);
+    return automatic ? qxObjectRef{0, QX_NEW_AUTOMATIC} : qxObjectRef{number, nullptr};
+}
+
+int qxPushNewID(lua_State *L, qxObjectRef ref)
+{
+    if (!ref.automatic)
+        return 0;
+    lua_pushlightuserdata(L, ref.automatic);
+    return 1;
 }
 
 void qxLinkPicSourceCounting(void)

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/qx_objectref.h"
+
 struct lua_State;
 
 extern "C" {
@@ -18,6 +20,11 @@ int qxFlagField(lua_State *L, int t, const char *key, int *out);
 // opener's percentage convention). 0, or 1522 for a size no bitmap can have;
 // a malformed text raises 1502.
 int qxScaleField(lua_State *L, int t, const char *key, int32_t *out);
+// The identifier argument of a creator: Nil asks for an automatic
+// identifier ({0, QX_NEW_AUTOMATIC}), a number is kept.
+qxObjectRef qxNewIDRef(lua_State *L, int index);
+// A creator's result: the automatic identifier it made (1 result), or none.
+int qxPushNewID(lua_State *L, qxObjectRef ref);
 // Lets the bitmap layer (picture cache, BGPic records) count references on
 // image sources; the image-object libraries call it when they open.
 void qxLinkPicSourceCounting(void);
