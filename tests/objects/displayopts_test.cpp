@@ -8,6 +8,7 @@
 
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_bitmapplanes.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_errcodes.h"
 
@@ -192,6 +193,24 @@ TEST_F(DisplayOptsTest, TransformedSizes)
     const double huge[4] = {1e12, 0, 0, 1};
     qxTransformedSize(huge, 30, 20, &w, &h);
     EXPECT_EQ(w, INT32_MAX);
+}
+
+TEST_F(DisplayOptsTest, BlendMultipliesOrMakesTheAlphaChannel)
+{
+    qxObjectStyle style;
+    qxInitObjectStyle(&style);
+    style.transparency = 100;
+    qxBitMap *bm = qxAllocBitMap(4, 4, 0, nullptr), *alpha = nullptr;
+    ASSERT_EQ(qxBlendWithOptions(&style, L, &bm, &alpha, 4, 4), 0);
+    ASSERT_NE(alpha, nullptr);
+    auto at = [](qxBitMap *a) { return qxPlaneOf(a).bytes[qxPlaneOf(a).bytesPerRow + 1]; };
+    EXPECT_EQ(at(alpha), 155);
+    ASSERT_EQ(qxBlendWithOptions(&style, L, &bm, &alpha, 4, 4), 0);
+    EXPECT_EQ(at(alpha), 155 * 155 / 255);
+    style.filters.filter[0].enabled = 1; // filters need the layer engine
+    EXPECT_EQ(qxBlendWithOptions(&style, L, &bm, &alpha, 4, 4), ERR_NOLAYERS);
+    qxFreeAlphaBitMap(alpha);
+    qxFreeBitMap(bm);
 }
 
 } // namespace
