@@ -152,7 +152,14 @@ int qxCmdFlip(lua_State *L)
     qxOutputState *s = qxOutputOf(d, 0);
     if (!d || !d->doubleBuffer || !s || !s->backBuffer) return ERR_NODOUBLEBUFFER;
     const int32_t bw = int32_t(s->backBuffer->width), bh = int32_t(s->backBuffer->height);
-    const bool full = s->dirtyCount >= s->dirtyCapacity;
+    // The window buffer follows the window's scaled size (or the picture's).
+    const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
+    const int32_t wh = scaledWindow(d) ? int32_t(d->scaledHeight) : bh;
+    bool full = s->dirtyCount >= s->dirtyCapacity;
+    if (s->windowBuffer->width != uint32_t(ww) || s->windowBuffer->height != uint32_t(wh)) {
+        if (int r = qxAllocDoubleBufferBitmap(d, ww, wh)) return r;
+        full = true;
+    }
     if (scaledWindow(d)) {
         if (int r = qxScalePixels(s->backBuffer, nullptr, nullptr, 0, 0, s->windowBuffer, bw, bh,
                                   int32_t(s->windowBuffer->width), int32_t(s->windowBuffer->height),
