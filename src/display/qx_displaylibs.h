@@ -6,6 +6,7 @@ struct qxTagItem;
 struct qxDisplay;
 struct qxCommandDef;
 struct qxConstantDef;
+typedef int (*lua_CFunction)(lua_State *L);
 #include <cstdint>
 
 extern "C" {
@@ -25,6 +26,8 @@ const qxCommandDef *qxGraphicsCommandTable(void);
 const qxConstantDef *qxGraphicsConstantTable(void);
 // The zero-filled display record SafeBlt uses while no display exists.
 qxDisplay *qxGraphicsSpareDisplay(void);
+// SetDrawTagsDefault, filled by the image objects' linking; NULL refuses.
+extern lua_CFunction qxGraphicsSetDrawTagsDefault;
 // Per channel c1 + (((c2 - c1) * ratio) >> 8); the alpha byte is dropped.
 uint32_t qxMixColor(uint32_t c1, uint32_t c2, int ratio);
 // The colour as a display of this depth stores it (15: 5/5/5, 16: 5/6/5).

@@ -167,6 +167,8 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
             *v = (int)(*v * display->systemScaleFactor);
 }
 
+void (*qxFreeDisplayExtras)(qxDisplay *display);
+
 int qxFreeDisplay(lua_State *L, qxDisplay *display)
 {
     if (display == qxCurrentDisplay)
@@ -199,6 +201,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
     qxFreePendingUpdates(display->pendingUpdates);
     if (display->pendingMutex)
         qxDeleteMutex(static_cast<qxMutex *>(display->pendingMutex));
+    if (qxFreeDisplayExtras)
+        qxFreeDisplayExtras(display);
     qxForgetEventsOf(display);
     std::free(display);
     return 0;

@@ -25,6 +25,10 @@ static uint32_t gMaskMode = 0;
 static uint32_t gAlphaIntensity = 0xFFFFFFFFu;
 static qxDisplay *gSpareDisplay = nullptr;
 
+extern "C" {
+lua_CFunction qxGraphicsSetDrawTagsDefault;
+}
+
 extern "C" qxDisplay *qxGraphicsSpareDisplay(void)
 {
     return gSpareDisplay;
@@ -203,6 +207,12 @@ int cmdNotYet(lua_State *)
     return ERR_UNSUPPORTEDFEAT;
 }
 
+// The draw-tag templates belong to the image objects above this layer.
+int cmdSetDrawTagsDefault(lua_State *L)
+{
+    return qxGraphicsSetDrawTagsDefault ? qxGraphicsSetDrawTagsDefault(L) : ERR_UNSUPPORTEDFEAT;
+}
+
 } // namespace
 
 static const qxCommandDef graphicsCommands[] = {
@@ -234,7 +244,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"FinishAsyncDraw", qxCmdFinishAsyncDraw},
     {"DumpVideoTime", qxCmdDumpVideoTime},
     {"GetRandomColor", cmdGetRandomColor},
-    {"SetDrawTagsDefault", cmdNotYet},
+    {"SetDrawTagsDefault", cmdSetDrawTagsDefault},
     {"BeginRefresh", qxCmdBeginRefresh},
     {"EndRefresh", qxCmdEndRefresh},
     {"Intersection", cmdIntersection},

@@ -111,7 +111,8 @@ int qxCmdSaveSnapshot(lua_State *L)
             return ERR_WRONGUSAGE;
         w = d->bgpic->width;
         h = d->bgpic->height;
-        uint32_t *argb = qxBitMapToARGB(d->bgpic->bitmap, 0, 0, w, h, 0);
+        qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
+        uint32_t *argb = qxBitMapToARGB(shown ? shown : d->bgpic->bitmap, 0, 0, w, h, 0);
         if (!argb)
             return ERR_MEM;
         pixels = argb;

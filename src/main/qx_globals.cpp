@@ -31,6 +31,8 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_brushhost.h"
+#include "objects/qx_objectlink.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -158,9 +160,11 @@ void qxLinkLayers(void)
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
+    qxLinkObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     // Displays keep their remembered placement in the preferences file.
     qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
@@ -186,6 +190,7 @@ void qxPrintBanner(void)
 int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv)
 {
     qxCrc32Init();
+    qxTuneHeap();
     int r = qxInitPlatform();
     if (r)
         return r;
