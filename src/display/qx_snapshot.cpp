@@ -14,27 +14,6 @@
 #include "platform/qx_memory.h"
 #include "platform/x11/x11_display.h"
 
-qxPictureWriters qxPictureWriterTable = {};
-
-namespace {
-constexpr int kFormatBMP = 0, kLastInbuilt = 4;
-}
-
-int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
-                      const char *fileName, uint32_t, const qxSaveOptions *)
-{
-    if (!pixels || width < 1 || height < 1 || !fileName)
-        return ERR_WRONGUSAGE;
-    if (format == kFormatBMP) {
-        if (!qxPictureWriterTable.saveBMP)
-            return ERR_UNSUPPORTEDFEAT;
-        return qxPictureWriterTable.saveBMP(fileName, pixels, (uint32_t)width, (uint32_t)height);
-    }
-    if (format > kFormatBMP && format <= kLastInbuilt)
-        return ERR_UNSUPPORTEDFEAT;
-    return ERR_UNKNOWNIMGOUT;
-}
-
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height)
 {
     if (!grab || width < 1 || height < 1)
@@ -79,19 +58,7 @@ int qxCmdSaveSnapshot(lua_State *L)
     const int type = lua_gettop(L) >= 2 ? (int)luaL_checknumber(L, 2) : 0;
     const int format = lua_gettop(L) >= 3 ? (int)luaL_checknumber(L, 3) : 0;
     qxSaveOptions opts{0, 90, 256, 0};
-    if (lua_gettop(L) == 4) {
-        if (lua_istable(L, 4)) {
-            int v, found;
-            if (qxGetFieldInt(L, 4, "quality", &v, &found) == 0 && found)
-                opts.quality = v;
-            if (qxGetFieldInt(L, 4, "colors", &v, &found) == 0 && found)
-                opts.colors = v;
-            if (qxGetFieldInt(L, 4, "dither", &v, &found) == 0 && found)
-                opts.dither = v;
-        } else {
-            opts.quality = (int)luaL_checknumber(L, 4);
-        }
-    }
+    qxGetSaveOptions(L, 4, &opts);
     if (type < 0 || type > 2)
         return ERR_WRONGUSAGE;
     qxDisplay *d = qxCurrentDisplay;
