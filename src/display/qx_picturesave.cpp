@@ -62,7 +62,8 @@ int saveJPEG(const uint32_t *pixels, int width, int height, const char *fileName
     uint8_t *data = nullptr;
     uint32_t size = 0;
     int err = qxPictureWriterTable.encodeJPEG(pixels, uint32_t(width), uint32_t(height), quality, &data, &size);
-    if (!err && !writeAll(f, data, size)) err = ERR_WRITE;
+    // Flushed here: a full disk is a short write, not a failing close.
+    if (!err && (!writeAll(f, data, size) || !qxFlush(f))) err = ERR_WRITE;
     qxFree(data);
     if (!qxClose(f) && !err) err = ERR_CLOSEFILE;
     return err;
@@ -205,5 +206,5 @@ int qxWriteIconImage(const uint32_t *pixels, int width, int height, int pixelsPe
         std::memcpy(out, mask.get(), maskRow * size_t(height));
         return 0;
     }
-    return writeAll(file, mask.get(), maskRow * size_t(height)) ? 0 : ERR_WRITE;
+    return writeAll(file, mask.get(), maskRow * size_t(height)) && qxFlush(file) ? 0 : ERR_WRITE;
 }
