@@ -35,4 +35,9 @@ int qxIntersectRects(int x1, int y1, int w1, int h1, int x2, int y2, int w2, int
 // negative code.
 int qxCmdGetAttribute(lua_State *L);
 int qxDisplayAttribute(lua_State *L, const qxDisplay *display, int attribute);
+// GetAttribute's answer for an object of a type whose records live above
+// this folder: pushes and returns the value count, or returns -code (1080
+// for an attribute the type does not know). The owning layer fills its slot.
+typedef int (*qxObjectAttributeFunc)(lua_State *L, void *object, int attribute);
+extern qxObjectAttributeFunc qxObjectAttributes[61];
 }

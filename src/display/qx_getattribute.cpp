@@ -1,8 +1,10 @@
-// GetAttribute: the properties scripts ask of displays. Other object types
-// answer through their own libraries as those land.
+// GetAttribute: the properties scripts ask of displays, clip regions,
+// pointers, async draws, event handlers and timers. Types whose records live
+// above this folder answer through qxObjectAttributes.
 #include <cstdint>
 
 #include "core/commands/qx_args.h"
+#include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
@@ -10,12 +12,18 @@
 #include "display/qx_pointer.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_events.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_text.h"
+
+qxObjectAttributeFunc qxObjectAttributes[61] = {};
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37, kAttrCount = 60;
+constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
+              kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45;
+constexpr int kAttrDuration = 14, kAttrFunction = 58, kAttrUserData = 59, kAttrCount = 60;
 
 int push(lua_State *L, double v)
 {
@@ -39,6 +47,100 @@ bool pendingDisplayRow(int attr)
         return true;
     default:
         return false;
+    }
+}
+
+// A registry reference's value, or the fallback for none.
+int pushRef(lua_State *L, uint32_t ref, bool nilWhenNone)
+{
+    if (ref == QX_NO_REF) {
+        if (nilWhenNone)
+            lua_pushnil(L);
+        else
+            lua_pushnumber(L, 0);
+    } else {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, (int)ref);
+    }
+    return 1;
+}
+
+// The handler slot named by a window, object or custom event name.
+const qxHandlerRef *findHandlerSlot(const char *name, bool *known)
+{
+    static const qxHandlerRef none{QX_NO_REF, QX_NO_REF};
+    *known = true;
+    for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
+        if (!qxStrICmp(name, qxDisplayEventNames[i]))
+            return qxCurrentDisplay ? &qxCurrentDisplay->handlers[i] : &none;
+    for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
+        if (!qxStrICmp(name, qxObjectEventNames[i]))
+            return &qxObjectHandlers[i];
+    for (qxCustomEvent *e = qxCustomEvents; e; e = e->next)
+        if (!qxStrICmp(name, e->name))
+            return &e->slot;
+    *known = false;
+    return nullptr;
+}
+
+int eventHandlerAttribute(lua_State *L, int attr)
+{
+    if (attr == kAttrCount) {
+        int n = 0;
+        if (qxCurrentDisplay)
+            for (const qxHandlerRef &h : qxCurrentDisplay->handlers)
+                n += h.function != QX_NO_REF;
+        for (const qxHandlerRef &h : qxObjectHandlers)
+            n += h.function != QX_NO_REF;
+        for (qxCustomEvent *e = qxCustomEvents; e; e = e->next)
+            n += e->slot.function != QX_NO_REF;
+        return push(L, n);
+    }
+    const char *name = luaL_checkstring(L, 2);
+    bool known;
+    const qxHandlerRef *slot = findHandlerSlot(name, &known);
+    if (!known) {
+        qxSetErrorString(name);
+        return ERR_UNKNOWNTAG;
+    }
+    if (attr == kAttrFunction)
+        return pushRef(L, slot->function, true);
+    if (attr == kAttrUserData)
+        return pushRef(L, slot->userData, false);
+    return ERR_UNKNOWNATTR;
+}
+
+// The find error of a type answered through the object registry.
+int notFound(int type, qxObjectRef ref)
+{
+    if (ref.automatic)
+        return ERR_FINDARRAY;
+    qxSetErrorNumber((int)ref.number);
+    switch (type) {
+    case QX_TYPE_INTERVAL: return ERR_FINDINTERVAL;
+    case QX_TYPE_TIMEOUT: return ERR_FINDTIMEOUT;
+    case kTypeMemory: return ERR_FINDMEMBLK;
+    case kTypeFile: return ERR_FINDFILE;
+    case kTypeDirectory: return ERR_FINDDIR;
+    default: return ERR_FINDARRAY;
+    }
+}
+
+int timerAttribute(lua_State *L, const qxTimer *t, int attr)
+{
+    switch (attr) {
+    case kAttrDuration: return push(L, t->period);
+    case kAttrFunction: return pushRef(L, t->function, true);
+    case kAttrUserData: return pushRef(L, t->userData, false);
+    default: return ERR_UNKNOWNATTR;
+    }
+}
+
+// Types that answer nothing but ATTRCOUNT.
+bool countOnly(int type)
+{
+    switch (type) {
+    case 49: case 51: case 52: case 53: case 55: case 56: case 57: case 60: return true;
+    default: return false;
     }
 }
 
@@ -211,6 +313,23 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
             return push(L, o->method ? (double)o->method(op, nullptr, o->userData) : -1.0);
         }
         return ERR_UNKNOWNATTR;
+    }
+    if (type == kTypeEventHandler)
+        return eventHandlerAttribute(L, attr);
+    if (attr == kAttrCount)
+        return push(L, type < 0 ? 0 : qxCountObjectsOfType((uint32_t)type));
+    if (countOnly(type))
+        return ERR_UNKNOWNATTR;
+    const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;
+    if (timer || (type >= 0 && type < 61 && qxObjectAttributes[type])) {
+        qxObjectRef ref = qxGetObjectIDArg(L, 2);
+        qxObjectHeader *h = qxFindObjectData((uint32_t)type, ref);
+        if (!h)
+            return notFound(type, ref);
+        if (timer)
+            return timerAttribute(L, reinterpret_cast<const qxTimer *>(h), attr);
+        int r = qxObjectAttributes[type](L, h, attr);
+        return r < 0 ? -r : r;
     }
     return ERR_UNSUPPORTEDFEAT;
 }

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_attributelink.h"
 
 #include <unistd.h>
 
@@ -156,6 +157,7 @@ void qxLinkLayers(void)
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
+    qxLinkObjectAttributes();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
