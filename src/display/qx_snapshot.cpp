@@ -1,6 +1,7 @@
 // SaveSnapshot: the window, the display's contents or the desktop to a file.
 #include "display/qx_snapshot.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,7 +72,11 @@ int qxCmdSaveSnapshot(lua_State *L)
             return ERR_CLOSEDDISPLAY;
         w = d->width + d->borderWidth;
         h = d->height + d->borderHeight;
-        if (int r = grab(d, d->x - d->borderLeft, d->y - d->borderTop, w, h, &pixels))
+        // The record keeps the frame's position; the server knows it best.
+        int x = d->x, y = d->y;
+        if (x11WindowOrigin(d, &x, &y))
+            x -= d->borderLeft, y -= d->borderTop;
+        if (int r = grab(d, x, y, w, h, &pixels))
             return r;
     } else if (type == 1) {
         if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
@@ -88,8 +93,13 @@ int qxCmdSaveSnapshot(lua_State *L)
         qxFree(argb);
         return r;
     } else {
-        w = (int)d->screenWidth;
-        h = (int)d->screenHeight;
+        // The desktop spans every monitor.
+        x11Monitor *monitors = x11GetMonitors(d);
+        for (const x11Monitor *m = monitors; m; m = m->next) {
+            w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
+            h = std::max<int64_t>(h, std::min<int64_t>(int64_t(m->y) + m->height, 32767));
+        }
+        x11FreeMonitors(monitors);
         if (w < 1 || h < 1)
             return ERR_WRONGUSAGE;
         if (int r = grab(d, 0, 0, w, h, &pixels))
