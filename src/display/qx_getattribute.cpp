@@ -13,9 +13,11 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_events.h"
+#include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_text.h"
+#include "platform/x11/x11_display.h"
 
 qxObjectAttributeFunc qxObjectAttributes[61] = {};
 
@@ -41,12 +43,28 @@ int bit(const qxDisplay *d, uint32_t flag)
 bool pendingDisplayRow(int attr)
 {
     switch (attr) {
-    case 2: case 3: case 4: case 6: case 30: case 31: case 32: case 33: case 34: case 35:
-    case 54: case 70: case 71: case 77: case 78: case 79: case 86: case 88: case 89:
-    case 94: case 95: case 96: case 97: case 100:
+    case 4: case 6: case 30: case 31: case 32: case 33: case 34: case 35:
+    case 54: case 70: case 71: case 77: case 88: case 95:
         return true;
     default:
         return false;
+    }
+}
+
+// The host screen: the mode's size while full screen, else the desktop.
+int hostAttribute(lua_State *L, qxDisplay *d, int attr)
+{
+    int w = 0, h = 0, monitor = 1;
+    const int monitors = qxDesktopArea(d, &w, &h, &monitor);
+    if (d->mode == QX_WINMODE_FULLSCREEN && d->screenWidth && d->screenHeight)
+        w = (int)d->screenWidth, h = (int)d->screenHeight;
+    switch (attr) {
+    case 2: return push(L, w - d->borderWidth);
+    case 3: return push(L, h - d->borderHeight);
+    case 28: return push(L, w);
+    case 29: return push(L, h);
+    case 86: return push(L, monitor);
+    default: return push(L, monitors);
     }
 }
 
@@ -170,10 +188,6 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, d->borderWidth - d->borderLeft);
     case 27:
         return push(L, d->borderHeight - d->borderTop);
-    case 28:
-        return push(L, d->screenWidth);
-    case 29:
-        return push(L, d->screenHeight);
     case 38:
         if (!d->pointer || d->pointer->orphaned)
             return push(L, -1);
@@ -236,6 +250,22 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
     case 92:
     case 93:
         return push(L, 0);
+    case 2: case 3: case 28: case 29: case 86: case 89:
+        return hostAttribute(L, const_cast<qxDisplay *>(d), attr);
+    case 78: case 79: {
+        int x = 0, y = 0;
+        x11GetDPI(&x, &y);
+        return push(L, attr == 78 ? x : y);
+    }
+    case 94:
+        for (int i = 0; i < 5; i++)
+            lua_pushnumber(L, 0);
+        return 5;
+    case 96: case 97: case 100: {
+        double f = 1;
+        qxGetScaleFactor(&f);
+        return push(L, f);
+    }
     default:
         return pendingDisplayRow(attr) ? -ERR_UNSUPPORTEDFEAT : -ERR_UNKNOWNATTR;
     }

@@ -52,6 +52,28 @@ int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
 
 } // namespace
 
+int qxDesktopArea(qxDisplay *d, int *width, int *height, int *monitor)
+{
+    int64_t w = 0, h = 0;
+    int count = 0;
+    const int64_t cx = int64_t(d->x) + (d->width + d->borderWidth) / 2;
+    const int64_t cy = int64_t(d->y) + (d->height + d->borderHeight) / 2;
+    if (monitor)
+        *monitor = 1;
+    x11Monitor *monitors = x11GetMonitors(d);
+    for (const x11Monitor *m = monitors; m; m = m->next) {
+        ++count;
+        w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
+        h = std::max<int64_t>(h, std::min<int64_t>(int64_t(m->y) + m->height, 32767));
+        if (monitor && cx >= m->x && cx < int64_t(m->x) + m->width && cy >= m->y && cy < int64_t(m->y) + m->height)
+            *monitor = count;
+    }
+    x11FreeMonitors(monitors);
+    *width = int(w);
+    *height = int(h);
+    return count;
+}
+
 int qxCmdSaveSnapshot(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
@@ -93,13 +115,7 @@ int qxCmdSaveSnapshot(lua_State *L)
         qxFree(argb);
         return r;
     } else {
-        // The desktop spans every monitor.
-        x11Monitor *monitors = x11GetMonitors(d);
-        for (const x11Monitor *m = monitors; m; m = m->next) {
-            w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
-            h = std::max<int64_t>(h, std::min<int64_t>(int64_t(m->y) + m->height, 32767));
-        }
-        x11FreeMonitors(monitors);
+        qxDesktopArea(d, &w, &h, nullptr);
         if (w < 1 || h < 1)
             return ERR_WRONGUSAGE;
         if (int r = grab(d, 0, 0, w, h, &pixels))

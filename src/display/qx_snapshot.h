@@ -5,9 +5,14 @@
 #include "display/qx_picturesave.h"
 
 struct lua_State;
+struct qxDisplay;
 
 extern "C" {
 // Native grabs (2 bytes 5/6/5 at depth 16, else 4 bytes) to 0xFFRRGGBB.
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height);
 int qxCmdSaveSnapshot(lua_State *L);
+// The desktop spanning every monitor of the display's screen: its size, the
+// 1-based monitor holding the display's centre (1 when none does); returns
+// the number of monitors, 0 without a connection.
+int qxDesktopArea(qxDisplay *display, int *width, int *height, int *monitor);
 }
