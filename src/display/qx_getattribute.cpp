@@ -13,6 +13,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_events.h"
+#include "display/qx_menu.h"
 #include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -43,8 +44,8 @@ int bit(const qxDisplay *d, uint32_t flag)
 bool pendingDisplayRow(int attr)
 {
     switch (attr) {
-    case 4: case 6: case 30: case 31: case 32: case 33: case 34: case 35:
-    case 54: case 70: case 71: case 77: case 88: case 95:
+    case 6: case 30: case 31: case 32: case 33: case 34: case 35:
+    case 54: case 77: case 95:
         return true;
     default:
         return false;
@@ -188,6 +189,18 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, d->borderWidth - d->borderLeft);
     case 27:
         return push(L, d->borderHeight - d->borderTop);
+    case 4:
+        if (!d->bgpic)
+            return push(L, -1);
+        return qxPushObjectID(L, qxObjectRef{d->bgpic->id, d->bgpic->automatic});
+    case 88:
+        if (!d->menu)
+            return push(L, -1);
+        return qxPushObjectID(L, qxObjectRef{d->menu->id, d->menu->automatic});
+    case 70:
+        return push(L, d->orientation);
+    case 71: // no on-screen keyboard on a desktop
+        return push(L, 0);
     case 38:
         if (!d->pointer || d->pointer->orphaned)
             return push(L, -1);
