@@ -16,7 +16,9 @@
 #include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
+#include "imaging/qx_pixelformat.h"
 #include "platform/qx_displayrecord.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_errcodes.h"
 
 // Mask mode and alpha intensity used when drawing into the mask or alpha
@@ -168,9 +170,9 @@ int cmdGetRealColor(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     uint32_t colour = (uint32_t)intArg(L, 1);
-    qxDisplay *d = qxCurrentDisplay;
-    uint32_t depth = d && d->screenDepth ? d->screenDepth : 32;
-    lua_pushnumber(L, (double)qxRealColorForDepth(colour, depth));
+    // The depth the display's pixels are stored in, not a screen mode's.
+    uint32_t depth = qxScreenPixelFormat >= 0 ? qxPixelFormatDepth((uint32_t)qxScreenPixelFormat) : 0;
+    lua_pushnumber(L, (double)qxRealColorForDepth(colour, depth ? depth : 32));
     return 1;
 }
 
