@@ -199,6 +199,44 @@ int cmdGetPen(lua_State *L)
     return 1;
 }
 
+// IsPicture(file$ [, {loader, adapter}]): whether a loader knows the file,
+// and what it is.
+int cmdIsPicture(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const char *file = luaL_checkstring(L, 1);
+    char loader[256] = "", adapter[256] = "";
+    if (lua_gettop(L) >= 2 && lua_istable(L, 2)) {
+        int found;
+        if (int r = qxGetFieldStr(L, 2, "loader", loader, sizeof loader, &found))
+            return r;
+        if (int r = qxGetFieldStr(L, 2, "adapter", adapter, sizeof adapter, &found))
+            return r;
+    }
+    uint32_t format = 8, w = 0, h = 0, alpha = 0, transparency = 0;
+    int known = 0;
+    if (qxPictureWriterTable.identify) {
+        uint32_t f = 8, pw = 0, ph = 0, pa = 0, pt = 0;
+        if (qxPictureWriterTable.identify(file, loader, *adapter ? adapter : nullptr, &f, &pw, &ph, &pa, &pt) == 0) {
+            known = 1;
+            format = f, w = pw, h = ph, alpha = pa, transparency = pt;
+        }
+    }
+    lua_pushnumber(L, known);
+    lua_newtable(L);
+    const struct {
+        const char *key;
+        uint32_t value;
+    } fields[] = {{"format", format}, {"width", w}, {"height", h}, {"alpha", alpha}, {"vector", 0},
+                  {"transparency", transparency}};
+    for (const auto &f : fields) {
+        lua_pushstring(L, f.key);
+        lua_pushnumber(L, f.value);
+        lua_settable(L, -3);
+    }
+    return 2;
+}
+
 // Commands whose machinery has not landed yet refuse cleanly.
 int cmdNotYet(lua_State *)
 {
@@ -222,7 +260,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"VWait", qxCmdVWait},
     {"SetFPSLimit", qxCmdSetFPSLimit},
     {"GetFPSLimit", qxCmdGetFPSLimit},
-    {"IsPicture", cmdNotYet},
+    {"IsPicture", cmdIsPicture},
     {"GetRealColor", cmdGetRealColor},
     {"SaveSnapshot", qxCmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},

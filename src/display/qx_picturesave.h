@@ -24,6 +24,10 @@ struct qxPictureWriters {
     int (*saveGIF)(const char *fileName, uint8_t *pens, uint32_t width, uint32_t height, uint32_t *palette,
                    uint32_t colours, uint32_t transparentPen);
     int (*saveILBM)(const char *fileName, const uint32_t *pixels, uint32_t width, uint32_t height);
+    // The kind and size of a picture file, by the loaders and adapters the
+    // lists admit (null or "" for the defaults); 0 when a loader knows it.
+    int (*identify)(const char *fileName, const char *loaders, const char *adapters, uint32_t *format,
+                    uint32_t *width, uint32_t *height, uint32_t *hasAlpha, uint32_t *transparency);
 };
 extern qxPictureWriters qxPictureWriterTable;
 

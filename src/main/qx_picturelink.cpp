@@ -41,9 +41,19 @@ int saveGIF(const char *fileName, uint8_t *pens, uint32_t width, uint32_t height
     return err ? err : closed;
 }
 
+int identify(const char *fileName, const char *loaders, const char *adapters, uint32_t *format, uint32_t *width,
+             uint32_t *height, uint32_t *hasAlpha, uint32_t *transparency)
+{
+    uint32_t transparent = 0xFFFFFFFF;
+    int err = qxLoadPictureAny(fileName, loaders ? loaders : "", adapters, nullptr, 0xFFFFFFFF, 0, nullptr, nullptr,
+                               &transparent, width, height, hasAlpha, nullptr, format);
+    *transparency = transparent != 0xFFFFFFFF;
+    return err;
+}
+
 } // namespace
 
 extern "C" void qxLinkPictureWriters(void)
 {
-    qxPictureWriterTable = {qxSaveBMP, savePNG, encodeJPEG, saveGIF, qxSaveILBM};
+    qxPictureWriterTable = {qxSaveBMP, savePNG, encodeJPEG, saveGIF, qxSaveILBM, identify};
 }
