@@ -1,6 +1,7 @@
 // The graphics library's tables, attribute tags and colour helpers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "core/commands/qx_commands.h"
+#include "core/commands/qx_objreg.h"
 #include "display/qx_displaylibs.h"
 
 namespace {
@@ -75,6 +77,19 @@ TEST(GraphicsLib, MaskModeAndAlphaIntensityTags)
     EXPECT_EQ(qxGraphicsAttrSetter(&other), 0);
     mask.data = 0;
     qxGraphicsAttrSetter(&mask);
+}
+
+TEST(GraphicsLib, ObjectStatisticsInColumns)
+{
+    char text[2048];
+    qxObjectStatistics(text, sizeof text);
+    std::string all = text;
+    EXPECT_EQ(all.rfind("Anims               0\nAsync draws         0\nBGPics              0\n", 0), 0u);
+    EXPECT_NE(all.find("\nSprites (on screen) 0\nSprites (total)     0\n"), std::string::npos);
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 24 + qxCountCustomObjectTypes());
+    char small[8];
+    qxObjectStatistics(small, sizeof small);
+    EXPECT_STREQ(small, "Anims  ");
 }
 
 TEST(GraphicsLib, ColourHelpers)
