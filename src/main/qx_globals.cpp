@@ -32,6 +32,7 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_brushhost.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -161,6 +162,7 @@ void qxLinkLayers(void)
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
@@ -184,6 +186,7 @@ void qxPrintBanner(void)
 int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv)
 {
     qxCrc32Init();
+    qxTuneHeap();
     int r = qxInitPlatform();
     if (r)
         return r;
