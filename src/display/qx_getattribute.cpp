@@ -5,6 +5,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_objreg.h"
+#include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
@@ -25,7 +26,8 @@ qxObjectAttributeFunc qxObjectAttributes[61] = {};
 namespace {
 
 constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
-              kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45;
+              kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45,
+              kTypeClient = 54;
 constexpr int kAttrDuration = 14, kAttrFunction = 58, kAttrUserData = 59, kAttrCount = 60;
 
 int push(lua_State *L, double v)
@@ -140,6 +142,7 @@ int notFound(int type, qxObjectRef ref)
     case kTypeMemory: return ERR_FINDMEMBLK;
     case kTypeFile: return ERR_FINDFILE;
     case kTypeDirectory: return ERR_FINDDIR;
+    case kTypeClient: return ERR_FINDCLIENT;
     default: return ERR_FINDARRAY;
     }
 }
@@ -255,7 +258,7 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
     case 69:
         return push(L, d->layersEnabled ? 1 : 0);
     case 87:
-        lua_pushstring(L, "inbuilt");
+        lua_pushstring(L, qxDisplayAdapter && qxDisplayAdapter->name ? qxDisplayAdapter->name : "inbuilt");
         return 1;
     case 90:
         lua_pushstring(L, d->xServer);

@@ -5,6 +5,7 @@
 #include "display/qx_displaylibs.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
+#include "net/qx_net.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -37,10 +38,21 @@ int directoryAttribute(lua_State *L, void *object, int attribute)
     return pushAdapter(L, d->handle ? d->handle->dirAdapter : nullptr);
 }
 
+int clientAttribute(lua_State *L, void *object, int attribute)
+{
+    if (attribute != kAttrAdapter) return -ERR_UNKNOWNATTR;
+    const auto *h = static_cast<const qxObjectHeader *>(object);
+    char name[256];
+    qxNetAdapterName(qxObjectRef{h->id, h->automatic}, name, sizeof name);
+    lua_pushstring(L, name);
+    return 1;
+}
+
 } // namespace
 
 extern "C" void qxLinkObjectAttributes(void)
 {
+    qxObjectAttributes[QX_TYPE_CLIENT] = clientAttribute;
     qxObjectAttributes[QX_TYPE_FILE] = fileAttribute;
     qxObjectAttributes[QX_TYPE_DIRECTORY] = directoryAttribute;
 }
