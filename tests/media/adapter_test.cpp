@@ -5,10 +5,14 @@
 #include <cstring>
 #include <thread>
 
+#include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
+#include "core/runtime/qx_startup.h"
 #include "media/qx_audioadapter.h"
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
+#include "media/qx_videosound.h"
+#include "platform/qx_libimports.h"
 #include "soundtest.h"
 
 using namespace soundtest;
@@ -170,6 +174,93 @@ TEST_F(Adapter, VolumeReachesTheAdapterAndRefusals)
     EXPECT_EQ(qxStartMusic(m), ERR_ALLOCCHANNEL);
     EXPECT_EQ(qxAudio.channels[0].kind.load(), QX_CH_FREE);
     qxCloseMusicObject(m);
+}
+
+TEST_F(Adapter, VideoSoundStartsAtTheFirstChunk)
+{
+    qxVideoSoundFifo f;
+    int video;
+    ASSERT_EQ(qxVideoSoundOpen(&f, &video, {7, nullptr}, -1, 50, 2, 44100, 4096), 0);
+    EXPECT_EQ(qxAudio.channels[0].kind.load(), QX_CH_VIDEOSETUP);
+    EXPECT_TRUE(fakeChannels.empty()); // nothing to pull before the decoder has sound
+    std::vector<uint8_t> chunk(4000);
+    for (size_t i = 0; i < chunk.size(); i++) chunk[i] = uint8_t(i * 7 + 1);
+    ASSERT_EQ(qxVideoFifoAppend(&f, chunk.data(), uint32_t(chunk.size())), 0);
+    ASSERT_EQ(fakeChannels.size(), 1u);
+    EXPECT_EQ(fakeChannels[0]->format, 5u);
+    EXPECT_EQ(fakeChannels[0]->frequency, 44100u);
+    EXPECT_EQ(fakeChannels[0]->volume, 50u);
+    // What the FIFO holds, then silence: the callback never starves the adapter.
+    std::vector<uint8_t> got = pull(1500, 4);
+    ASSERT_EQ(got.size(), 6000u);
+    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), got.begin()));
+    EXPECT_TRUE(std::all_of(got.begin() + 4000, got.end(), [](uint8_t b) { return b == 0; }));
+    qxVideoSoundClose(&f);
+    EXPECT_EQ(freed, 1);
+    EXPECT_EQ(qxAudio.channels[0].kind.load(), QX_CH_FREE);
+}
+
+TEST(AdapterInstall, Codes)
+{
+    qxPluginInfo plain{}, adapter{}, other{};
+    adapter.capabilities = other.capabilities = QX_CAP_AUDIOADAPTER;
+    const uint32_t none[] = {0};
+    EXPECT_EQ(qxInstallAudioAdapter(&plain, 0, none), ERR_WRONGUSAGE);
+    // Before start-up makes the applet's objects.
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, none), ERR_SETADAPTER);
+    qxSetTag(QX_TAG_MAINRUNNING, 1);
+    const uint32_t noChannels[] = {QX_AUDIOTAG_CHANNELS, 0, 0};
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, noChannels), ERR_SETADAPTER);
+    EXPECT_EQ(qxAudioAdapter.plugin, nullptr);
+    const uint32_t five[] = {QX_AUDIOTAG_CHANNELS, 5, 0};
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, QX_AUDIOADAPTER_EXCLUSIVE, five), 0);
+    EXPECT_EQ(qxAudioAdapter.channels, 5);
+    EXPECT_EQ(qxAudioAdapter.bufferSize, 2048u);
+    EXPECT_EQ(qxInstallAudioAdapter(&other, 0, none), ERR_SETADAPTER);
+    const uint32_t buffer[] = {QX_AUDIOTAG_BUFFERSIZE, 4096, QX_AUDIOTAG_CHANNELS, 2, 0};
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, QX_AUDIOADAPTER_UPDATE, buffer), 0);
+    EXPECT_EQ(qxAudioAdapter.bufferSize, 4096u);
+    EXPECT_EQ(qxAudioAdapter.channels, 5); // flag 2 reads the buffer size alone
+    qxResetAudioAdapter();
+    // Applets made before 6.0.
+    qxAppletInfo old{};
+    old.versionMajor = 5;
+    old.versionMinor = 9;
+    qxApplet = &old;
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, none), ERR_OLDAPPLET);
+    qxApplet = nullptr;
+    qxSetTag(QX_TAG_MAINRUNNING, 0);
+}
+
+// The native output drains the FIFO into the channel's PCM in order.
+TEST(NativeVideoSound, ReachesThePcm)
+{
+    ScratchDir home;
+    std::string rc = "pcm.!default { type file; slave.pcm \"null\"; file \"" + home.path +
+                     "/out.raw\"; format \"raw\" }\n";
+    writeFile(home / ".asoundrc", std::vector<uint8_t>(rc.begin(), rc.end()));
+    setenv("HOME", home.path.c_str(), 1);
+    qxImportLibraries();
+    if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
+    ASSERT_EQ(qxCreateAudioLocks(), 0);
+    ASSERT_EQ(qxOpenAudioDevice(2), 0);
+    qxVideoSoundFifo f;
+    int video;
+    ASSERT_EQ(qxVideoSoundOpen(&f, &video, {3, nullptr}, 1, 64, 2, 48000, 0x40000), 0);
+    std::vector<uint8_t> data(2 * 0x40000);
+    for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t((i * 13) >> 2);
+    for (size_t at = 0; at < data.size(); at += 0x40000) ASSERT_EQ(qxVideoFifoAppend(&f, &data[at], 0x40000), 0);
+    auto fill = [&f] {
+        pthread_mutex_lock(&f.mutex);
+        uint32_t n = f.fill;
+        pthread_mutex_unlock(&f.mutex);
+        return n;
+    };
+    for (int i = 0; i < 1000 && fill(); i++) qxDelay(10);
+    qxDelay(300); // what the PCM holds plays out
+    qxVideoSoundClose(&f);
+    qxCloseAudioDevice();
+    EXPECT_TRUE(readFile(home / "out.raw") == data);
 }
 
 } // namespace
