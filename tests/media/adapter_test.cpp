@@ -260,6 +260,7 @@ TEST(NativeVideoSound, ReachesThePcm)
     qxDelay(300); // what the PCM holds plays out
     qxVideoSoundClose(&f);
     qxCloseAudioDevice();
+    qxAlsaReleaseConfig(); // the next test reads its own configuration
     EXPECT_TRUE(readFile(home / "out.raw") == data);
 }
 
