@@ -2,6 +2,7 @@
 // feeds a module bit for bit as the direct render, a WAVE stream as sox
 // decodes it; sizes asked by an adapter are bounded, and a stream ends one
 // second after its last frame and is then reaped.
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -25,6 +26,10 @@ struct FakeChannel {
     qxAudioFillFunc fill;
     void *record;
     std::vector<uint32_t> attrs;
+    // An adapter thread of its own, which FreeAudioChannel waits for.
+    std::thread puller;
+    std::atomic<bool> quit{false};
+    std::atomic<uint64_t> pulled{0};
 };
 std::vector<FakeChannel *> fakeChannels;
 int freed;
@@ -35,11 +40,18 @@ void fakeClose(void *) {}
 void *fakeAlloc(void *, uint32_t format, uint32_t frequency, uint32_t volume, qxAudioFillFunc fill, uintptr_t,
                 void *record, uintptr_t)
 {
-    auto *c = new FakeChannel{format, frequency, volume, fill, record, {}};
+    auto *c = new FakeChannel{format, frequency, volume, fill, record, {}, {}, {}, {}};
     fakeChannels.push_back(c);
     return c;
 }
-void fakeFree(void *, void *ch) { freed++, delete static_cast<FakeChannel *>(ch); }
+void fakeFree(void *, void *ch)
+{
+    auto *c = static_cast<FakeChannel *>(ch);
+    c->quit = true;
+    if (c->puller.joinable()) c->puller.join();
+    freed++;
+    delete c;
+}
 void fakeAttrs(void *, void *ch, const uint32_t *list)
 {
     for (; *list; list += 2) static_cast<FakeChannel *>(ch)->attrs.insert(static_cast<FakeChannel *>(ch)->attrs.end(), {list[0], list[1]});
@@ -198,6 +210,34 @@ TEST_F(Adapter, VideoSoundStartsAtTheFirstChunk)
     qxVideoSoundClose(&f);
     EXPECT_EQ(freed, 1);
     EXPECT_EQ(qxAudio.channels[0].kind.load(), QX_CH_FREE);
+}
+
+// The adapter pulls on its own thread while the script jumps, changes the
+// volume and pauses: FreeAudioChannel may wait for that thread.
+TEST_F(Adapter, PullingThreadAndScriptThread)
+{
+    ASSERT_TRUE(home.run("python3 " QX_SOURCE_DIR "/tools/mkmod.py busy song.mod"));
+    qxMusic *m = nullptr;
+    ASSERT_EQ(qxOpenMusicFile((home / "song.mod").c_str(), nullptr, &m), 0);
+    qxAddMusicObject(m);
+    for (int round = 0; round < 3; round++) {
+        ASSERT_EQ(qxStartMusic(m), 0);
+        FakeChannel *c = fakeChannels.back();
+        c->puller = std::thread([c] {
+            std::vector<uint8_t> buf(4096 * 4);
+            while (!c->quit) c->pulled += c->fill(0, 0, buf.data(), 4096, c->record);
+        });
+        while (c->pulled < 48000) std::this_thread::yield();
+        EXPECT_GE(qxMusicPosition(m, 1), 0);
+        qxAlsaLock();
+        qxModPosition(static_cast<qxModPlayer *>(m->stream), 0, round);
+        qxAlsaUnlock();
+        qxAdapterSetAttributes(&qxAudio.channels[0], 30, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
+        qxHaltMusic(m, round & 1);
+        if (round & 1) m->state = 0;
+    }
+    EXPECT_EQ(freed, 3);
+    qxCloseMusicObject(m);
 }
 
 TEST(AdapterInstall, Codes)
