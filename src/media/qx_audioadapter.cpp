@@ -68,6 +68,10 @@ uint32_t fillSample(qxChannel *c, uint8_t *out, uint32_t frames)
 {
     const qxSound *sound = c->sound;
     if (c->ended || !sound) return 0;
+    if (!sound->frames) {
+        endChannel(c); // an empty sound would pass its passes for ever
+        return 0;
+    }
     uint32_t bpf = sound->bytesPerFrame, done = 0;
     if (c->startPending) {
         c->startPending = 0;
@@ -87,7 +91,6 @@ uint32_t fillSample(qxChannel *c, uint8_t *out, uint32_t frames)
             c->loop++;
             if (qxAudio.onSampleLoop)
                 qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, c->objectId, c->passMs, c->loop, 0, 1);
-            if (!sound->frames) continue;
         }
         uint32_t n = std::min(frames - done, sound->frames - c->position);
         std::memcpy(out + size_t(done) * bpf, sound->data + size_t(c->position) * bpf, size_t(n) * bpf);
@@ -173,6 +176,7 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const uint32_t *
     };
     if ((flags & QX_AUDIOADAPTER_UPDATE) && qxAudioAdapter.plugin == plugin) {
         readTags(&qxAudioAdapter.bufferSize, nullptr);
+        plugin->audioSetting = qxAudioAdapter.bufferSize;
         return 0;
     }
     // Start-up has begun making the applet's declared objects when it
@@ -189,7 +193,7 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const uint32_t *
         return ERR_SETADAPTER;
     }
     qxAudioAdapter = {plugin, flags, bufferSize, channels, nullptr};
-    plugin->audioSetting = flags;
+    plugin->audioSetting = bufferSize; // the record shows the setting of its tags
     return 0;
 }
 

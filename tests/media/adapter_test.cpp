@@ -260,6 +260,7 @@ TEST(AdapterInstall, Codes)
     const uint32_t buffer[] = {QX_AUDIOTAG_BUFFERSIZE, 4096, QX_AUDIOTAG_CHANNELS, 2, 0};
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, QX_AUDIOADAPTER_UPDATE, buffer), 0);
     EXPECT_EQ(qxAudioAdapter.bufferSize, 4096u);
+    EXPECT_EQ(adapter.audioSetting, 4096u);
     EXPECT_EQ(qxAudioAdapter.channels, 5); // flag 2 reads the buffer size alone
     qxResetAudioAdapter();
     // Applets made before 6.0.
