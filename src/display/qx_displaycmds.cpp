@@ -922,6 +922,9 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->height = H;
     }
     d->cursorRightMargin = b->width - 1;
+    // The first display prepared learns the screen's pixel format.
+    if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
+        x11InitPixelFormat(d);
     if (!qxDisplayAdapterActive())
         if (int r = x11AllocDisplayData(d)) {
             qxFreeBGPicRecord(b);

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_attributelink.h"
 
 #include <unistd.h>
 
@@ -161,6 +162,7 @@ void qxLinkLayers(void)
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
     qxLinkObjects();
+    qxLinkObjectAttributes();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
