@@ -10,6 +10,7 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_upcalls.h"
+#include "platform/requesters/qx_gtk.h"
 #include "platform/requesters/qx_requesters.h"
 
 namespace {
@@ -96,9 +97,11 @@ int qxStandardButtons(const char *buttons)
 
 int qxStartGtk(void)
 {
-    if (!qxLibImports.gtkAvailable || !qxUpcalls.startGtkThread)
+    if (!qxLibImports.gtkAvailable)
         return 0;
-    return qxUpcalls.startGtkThread() ? 1 : 0;
+    if (qxUpcalls.startGtkThread)
+        return qxUpcalls.startGtkThread() ? 1 : 0;
+    return qxGtkStartThread();
 }
 
 void qxPostRequest(lua_State *L, uint32_t kind)
@@ -107,8 +110,8 @@ void qxPostRequest(lua_State *L, uint32_t kind)
     bool grabs = !qxDisplayAdapterActive() && qxUpcalls.setInputGrabs;
     if (grabs)
         qxUpcalls.setInputGrabs(0);
-    qxRequest.kind.store(kind);
-    while (qxRequest.kind.load() == kind) {
+    qxRequest.kind.store(kind, std::memory_order_release);
+    while (qxRequest.kind.load(std::memory_order_acquire) == kind) {
         if (L && qxUpcalls.pollEvents)
             qxUpcalls.pollEvents(L, 2);
         else if (!L && qxUpcalls.drainDisplayEvents)
