@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -338,6 +339,80 @@ void fileOrPath(bool path)
     gFree(t8);
 }
 
+struct GColor {
+    uint32_t pixel;
+    uint16_t red, green, blue;
+};
+
+void colorRequester(void)
+{
+    char *t8 = qxGtkToUtf8(qxRequest.title);
+    W dialog = QXG(gtk_color_selection_dialog_new, W (*)(const char *))(t8 ? t8 : "");
+    gFree(t8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    W selection = qxLibImports.gtk_color_selection_dialog_get_color_selection
+                      ? QXG(gtk_color_selection_dialog_get_color_selection, W (*)(W))(dialog)
+                      : nullptr;
+    qxRequest.status = 0;
+    if (selection) {
+        uint32_t initial = (uint32_t)qxRequest.defaultNumber;
+        if (initial != 0xFFFFFFFFu) {
+            GColor c{0, (uint16_t)(((initial >> 16) & 255) << 8), (uint16_t)(((initial >> 8) & 255) << 8),
+                     (uint16_t)((initial & 255) << 8)};
+            QXG(gtk_color_selection_set_current_color, void (*)(W, const GColor *))(selection, &c);
+        }
+        if (runDialog(dialog) == RESP_OK) {
+            GColor c{};
+            QXG(gtk_color_selection_get_current_color, void (*)(W, GColor *))(selection, &c);
+            qxRequest.color = (int32_t)(((c.red >> 8) << 16) | ((c.green >> 8) << 8) | (c.blue >> 8));
+            qxRequest.status = 1;
+        }
+    } else {
+        qxRequest.status = -1;
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+}
+
+void fontRequester(void)
+{
+    char *t8 = qxGtkToUtf8(qxRequest.title);
+    W dialog = QXG(gtk_font_selection_dialog_new, W (*)(const char *))(t8 ? t8 : "");
+    gFree(t8);
+    qxRequest.result = nullptr;
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    if (qxRequest.defaultText && *qxRequest.defaultText) {
+        char start[300];
+        std::snprintf(start, sizeof start, "%.255s %d", qxRequest.defaultText, qxRequest.defaultNumber);
+        QXG(gtk_font_selection_dialog_set_font_name, int (*)(W, const char *))(dialog, start);
+    }
+    int response = runDialog(dialog);
+    qxRequest.status = 0;
+    if (response == RESP_OK || response == RESP_APPLY) {
+        char *name = QXG(gtk_font_selection_dialog_get_font_name, char *(*)(W))(dialog);
+        qxRequest.status = -1;
+        if (name && qxLibImports.complete[QX_LIB_PANGO]) {
+            void *desc = QXG(pango_font_description_from_string, void *(*)(const char *))(name);
+            const char *family = desc ? QXG(pango_font_description_get_family, const char *(*)(void *))(desc) : nullptr;
+            if (family) {
+                qxRequest.result = qxAllocCopy(family, strnlen(family, 255));
+                const char *blank = std::strrchr(name, ' ');
+                qxRequest.number = blank ? std::atoi(blank + 1) : 0;
+                qxRequest.status = qxRequest.result ? 1 : -1;
+            }
+            if (desc)
+                QXG(pango_font_description_free, void (*)(void *))(desc);
+        }
+        gFree(name);
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+}
+
 void *requesterThread(void *)
 {
     QXG(g_main_loop_new, void *(*)(void *, int))(nullptr, 0);
@@ -350,6 +425,8 @@ void *requesterThread(void *)
         case QX_REQ_FILE: fileOrPath(false); break;
         case QX_REQ_PATH: fileOrPath(true); break;
         case QX_REQ_STRING: stringRequester(); break;
+        case QX_REQ_FONT: fontRequester(); break;
+        case QX_REQ_COLOR: colorRequester(); break;
         default: usleep(20000); continue;
         }
         qxRequest.kind.store(QX_REQ_IDLE, std::memory_order_release);

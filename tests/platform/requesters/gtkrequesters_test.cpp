@@ -157,3 +157,27 @@ extern "C" const char *__lsan_default_suppressions()
     return "leak:libfontconfig\nleak:libgtk-x11\nleak:libgdk-x11\nleak:libglib-2.0\n"
            "leak:libgobject-2.0\nleak:libpango\nleak:libcairo\nleak:libgio\nleak:libX11\n";
 }
+
+TEST_F(Gtk, ColourRoundTrip)
+{
+    int32_t color = 0;
+    auto t = answer("Colour", "xdotool key Return");
+    qxPlatformColorRequest(nullptr, "Colour", 0xFF8000, &color);
+    t.join();
+    EXPECT_EQ(color, 0xFF8000);
+    t = answer("No colour", "xdotool key Escape");
+    qxPlatformColorRequest(nullptr, "No colour", 0xFF8000, &color);
+    t.join();
+    EXPECT_EQ(color, -1);
+}
+
+TEST_F(Gtk, FontRoundTrip)
+{
+    char name[256];
+    int size = 0;
+    auto t = answer("Font", "xdotool key Return");
+    qxPlatformFontRequest(nullptr, "Font", "Sans", 14, name, &size);
+    t.join();
+    EXPECT_STREQ(name, "Sans");
+    EXPECT_EQ(size, 14);
+}
