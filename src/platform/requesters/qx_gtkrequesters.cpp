@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -339,6 +340,78 @@ void fileOrPath(bool path)
     gFree(t8);
 }
 
+struct TreeIter {
+    int stamp;
+    void *data[3];
+};
+
+void listRequester(void)
+{
+    W store = QXG(gtk_list_store_newv, W (*)(int, unsigned long *))(
+        1, std::array<unsigned long, 1>{16 << 2}.data()); // G_TYPE_STRING
+    W view = QXG(gtk_tree_view_new, W (*)(void))();
+    QXG(gtk_tree_view_set_model, void (*)(W, W))(view, store);
+    QXG(g_object_unref, VoidW)(store);
+    QXG(gtk_tree_view_set_headers_visible, VoidWI)(view, 0);
+    QXG(gtk_widget_set_size_request, void (*)(W, int, int))(view, 250, 200);
+    W renderer = QXG(gtk_cell_renderer_text_new, W (*)(void))();
+    W column = QXG(gtk_tree_view_column_new_with_attributes,
+                   W (*)(const char *, W, ...))("unnamed", renderer, "markup", 0, nullptr);
+    QXG(gtk_tree_view_append_column, int (*)(W, W))(view, column);
+    auto escape = QXG(g_markup_escape_text, char *(*)(const char *, long));
+    int index = 0;
+    for (const char *e = qxRequest.entries; e && *e; e += std::strlen(e) + 1, index++) {
+        char *u = qxGtkToUtf8(e);
+        char *m = escape(u ? u : e, -1);
+        TreeIter iter{};
+        QXG(gtk_list_store_insert, void (*)(W, TreeIter *, int))(store, &iter, index);
+        QXG(gtk_list_store_set, void (*)(W, TreeIter *, ...))(store, &iter, 0, m ? m : "", -1);
+        gFree(m);
+        gFree(u);
+    }
+    W selection = QXG(gtk_tree_view_get_selection, W (*)(W))(view);
+    int initial = qxRequest.defaultNumber;
+    if (initial < 0 || initial >= index) {
+        QXG(gtk_tree_selection_unselect_all, VoidW)(selection);
+    } else {
+        void *path = QXG(gtk_tree_path_new_from_indices, void *(*)(int, ...))(initial, -1);
+        QXG(gtk_tree_selection_select_path, void (*)(W, void *))(selection, path);
+        QXG(gtk_tree_view_scroll_to_cell, void (*)(W, void *, W, int, float, float))(
+            view, path, nullptr, 0, 0, 0);
+        QXG(gtk_tree_path_free, void (*)(void *))(path);
+    }
+    W scrolled = QXG(gtk_scrolled_window_new, W (*)(W, W))(nullptr, nullptr);
+    QXG(gtk_scrolled_window_set_policy, void (*)(W, int, int))(scrolled, 1, 0);
+    QXG(gtk_container_add, void (*)(W, W))(scrolled, view);
+    char *t8 = nullptr, *b8 = nullptr;
+    W dialog = buildFrame(qxRequest.title, qxRequest.body, 0, scrolled, &t8, &b8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    addButton(dialog, "gtk-ok", 1);
+    addButton(dialog, "gtk-cancel", 0);
+    QXG(gtk_dialog_set_default_response, VoidWI)(dialog, 1);
+    int response = normalise(runDialog(dialog));
+    qxRequest.number = -1;
+    TreeIter iter{};
+    W model = nullptr;
+    if (response == 1 &&
+        QXG(gtk_tree_selection_get_selected, int (*)(W, W *, TreeIter *))(selection, &model, &iter)) {
+        void *path = QXG(gtk_tree_model_get_path, void *(*)(W, TreeIter *))(model, &iter);
+        if (path) {
+            int *indices = QXG(gtk_tree_path_get_indices, int *(*)(void *))(path);
+            if (indices)
+                qxRequest.number = indices[0];
+            QXG(gtk_tree_path_free, void (*)(void *))(path);
+        }
+    }
+    qxRequest.status = response;
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+    gFree(t8);
+    gFree(b8);
+}
+
 struct GColor {
     uint32_t pixel;
     uint16_t red, green, blue;
@@ -425,6 +498,7 @@ void *requesterThread(void *)
         case QX_REQ_FILE: fileOrPath(false); break;
         case QX_REQ_PATH: fileOrPath(true); break;
         case QX_REQ_STRING: stringRequester(); break;
+        case QX_REQ_LIST: listRequester(); break;
         case QX_REQ_FONT: fontRequester(); break;
         case QX_REQ_COLOR: colorRequester(); break;
         default: usleep(20000); continue;

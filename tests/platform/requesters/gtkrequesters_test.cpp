@@ -181,3 +181,17 @@ TEST_F(Gtk, FontRoundTrip)
     EXPECT_STREQ(name, "Sans");
     EXPECT_EQ(size, 14);
 }
+
+TEST_F(Gtk, ListIndexAndClose)
+{
+    int index = 5;
+    const char entries[] = "zero\0one & two\0three\0";
+    auto t = answer("List", "xdotool key Down; sleep 0.3; xdotool key Tab key Return");
+    qxPlatformListRequest(nullptr, "List", "Pick", entries, 1, &index);
+    t.join();
+    EXPECT_EQ(index, 2);
+    t = answer("List closed", "xdotool key Escape");
+    qxPlatformListRequest(nullptr, "List closed", "Pick", entries, 0, &index);
+    t.join();
+    EXPECT_EQ(index, -1);
+}
