@@ -195,3 +195,17 @@ TEST_F(Gtk, ListIndexAndClose)
     t.join();
     EXPECT_EQ(index, -1);
 }
+
+TEST_F(Gtk, PathRequesterStartsInTheFolder)
+{
+    char dir[] = "/tmp/qxgtkpathXXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    char *path = nullptr;
+    auto t = answer("Folder", "xdotool key Tab; sleep 0.3; xdotool key Return");
+    qxPlatformPathRequest(nullptr, "Folder", QX_REQMODE_NORMAL, dir, &path);
+    t.join();
+    ASSERT_NE(path, nullptr);
+    EXPECT_STREQ(path, dir);
+    qxFree(path);
+    rmdir(dir);
+}
