@@ -209,3 +209,23 @@ TEST_F(Gtk, PathRequesterStartsInTheFolder)
     qxFree(path);
     rmdir(dir);
 }
+
+TEST_F(Gtk, ThreeFilesAtOnce)
+{
+    char dir[] = "/tmp/qxgtkmultiXXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        std::ofstream(std::string(dir) + "/" + name) << "x";
+    qxFileRequestResult result;
+    auto t = answer("Three", "sleep 1; xdotool search --name '^Three$' mousemove --window %1 300 160 click 1; sleep 0.3; xdotool key ctrl+a; sleep 0.3; xdotool key Return");
+    ASSERT_EQ(qxPlatformFileRequest(nullptr, "Three", nullptr, QX_REQMODE_MULTISELECT, dir, "a.txt",
+                                    &result),
+              0);
+    t.join();
+    EXPECT_EQ(result.count, 3u);
+    EXPECT_EQ(std::string(result.path ? result.path : ""), std::string(dir) + "/");
+    if (result.file && result.count == 3)
+        EXPECT_EQ(std::string(result.file, 18), std::string("a.txt\0b.txt\0c.txt\0", 18));
+    qxFreeFileResult(&result);
+    std::system(("rm -rf " + std::string(dir)).c_str());
+}
