@@ -16,3 +16,11 @@ void *qxGtkDialogActionArea(void *dialog);
 // "insert_text" handler keeping only digits, "-" and ".".
 void qxGtkNumericFilter(void *editable, const char *text, int length, int *position, void *data);
 }
+
+extern "C" {
+// A desktop notification through libnotify: kind 1 information, 2 error,
+// 3 warning; timeout 0 for the server's default. 0 (also when libnotify or
+// GTK is missing) or 1000.
+int qxShowNotification(const char *title, const char *text, int kind, int timeout,
+                       const char *appName);
+}

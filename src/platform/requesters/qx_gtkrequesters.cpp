@@ -583,3 +583,35 @@ void qxGtkStopThread(void)
     gtkRunning.store(0);
 }
 }
+
+extern "C" int qxShowNotification(const char *title, const char *text, int kind, int timeout,
+                                  const char *appName)
+{
+    static std::atomic<int> initialised{0};
+    if (!qxLibImports.gtkAvailable || !qxLibImports.complete[QX_LIB_NOTIFY])
+        return 0;
+    if (!initialised.load()) {
+        if (!QXG(notify_init, int (*)(const char *))(appName && *appName ? appName : "Zephyrane"))
+            return 1000;
+        initialised.store(1);
+    }
+    char *t8 = qxGtkToUtf8(title);
+    char *b8 = qxGtkToUtf8(text);
+    static const char *const icons[] = {nullptr, "dialog-information", "dialog-error",
+                                        "dialog-warning"};
+    static const int urgency[] = {0, 0, 2, 1};
+    bool known = kind >= 1 && kind <= 3;
+    W note = QXG(notify_notification_new, W (*)(const char *, const char *, const char *))(
+        t8 ? t8 : (title ? title : ""), b8 ? b8 : (text ? text : ""), known ? icons[kind] : nullptr);
+    int r = 1000;
+    if (note) {
+        QXG(notify_notification_set_timeout, VoidWI)(note, timeout ? timeout : -1);
+        QXG(notify_notification_set_urgency, VoidWI)(note, known ? urgency[kind] : 0);
+        QXG(notify_notification_show, int (*)(W, void **))(note, nullptr);
+        QXG(g_object_unref, VoidW)(note);
+        r = 0;
+    }
+    gFree(t8);
+    gFree(b8);
+    return r;
+}
