@@ -387,6 +387,8 @@ int cmdInstallEventHandler(lua_State *L)
     } else if (!hasNetwork && hadNetwork) {
         qxRemTimerUser(L, QX_TIMER_USER_EVENTS);
     }
+    if (qxEventSources.setFillMusicHandler)
+        qxEventSources.setFillMusicHandler(qxObjectHandlers[QX_OBJ_FILLMUSIC].function != QX_NO_REF);
     // Tell the sound library which of its notices are wanted.
     const uint32_t tags[4] = {12, 13, 18, 23};
     const uint32_t slots[4] = {QX_OBJ_SAMPLELOOP, QX_OBJ_SAMPLEEND, QX_OBJ_MUSICEND,

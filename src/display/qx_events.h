@@ -2,6 +2,7 @@
 // turns queued events, fired timers and thread notices into script
 // callbacks, script timers and the input-state helpers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/qx_displayrecord.h"
@@ -156,6 +157,27 @@ enum { QX_KEYROW_TAB = 0, QX_KEYROW_RETURN = 1, QX_KEYROW_ESC = 4, QX_KEYROW_LSH
        QX_KEYROWS = 58 };
 // The modifier bits (#MOD constants) of the display's held keys.
 uint32_t qxModifierBits(const qxDisplay *display);
+
+// Sources of libraries above the display layer; main fills them at link
+// time, an empty entry is a source with nothing to give.
+struct qxEventSourceHooks {
+    // The next script-fed music asking for frames; 1 when found.
+    int (*findMusicNeedingData)(qxObjectRef *id, uint32_t *frames, uint64_t *fed);
+    // Whether a fillmusicbuffer handler is installed.
+    void (*setFillMusicHandler)(int installed);
+    // Set while a FillMusicBuffer handler runs.
+    void (*setInMusicCallback)(int inside);
+    // The next network condition among the wanted ones (bits 1 << QX_OBJ_*
+    // of the four network slots); 1 with *slot, *id and, for a connect,
+    // *client filled.
+    int (*pollNetwork)(uint32_t wanted, uint32_t *slot, qxObjectRef *id, qxObjectRef *client);
+    // Ends the Run whose record a program-end notice carries: copies its
+    // program and arguments (truncated to the sizes), gives the registry
+    // reference of its user data (-1: none) and frees it; 0 when unknown.
+    int (*endProgram)(void *record, char *program, size_t programSize, char *arguments,
+                      size_t argumentsSize, int *userRef);
+};
+extern qxEventSourceHooks qxEventSources;
 
 // The last bound key, the event code and the binding the mouse is on.
 extern uint32_t qxEventCode, qxBoundKeyCode;

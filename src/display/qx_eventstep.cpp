@@ -43,12 +43,14 @@ const char *const qxObjectEventNames[QX_OBJECT_SLOTS] = {
 };
 }
 
+qxEventSourceHooks qxEventSources;
+
 namespace {
 
 // Message kinds of the runner.
 enum : uint32_t {
     MSG_BUTTON = 1, MSG_KEY = 2, MSG_PLAIN = 3, MSG_SIZE = 4, MSG_MOVE = 5, MSG_INTERVAL = 6, MSG_TIMEOUT = 7,
-    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
+    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_CONNECT = 14, MSG_FILLMUSIC = 20, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
     MSG_DIRECTORY = 26,
 };
 
@@ -64,6 +66,10 @@ struct qxEventMsg {
     char action[64];
     char key[32];
     uint32_t time, starts, sampleEvent;
+    uint32_t samples;
+    uint64_t count;
+    qxObjectRef client;
+    uint32_t runUserData;
     double seconds;
     qxCustomEvent *custom;
     void *data;
@@ -83,6 +89,8 @@ struct StepState {
 
 StepState *state;
 double lastSweep;
+// The program and arguments of the RunFinished under work.
+char runProgram[4096], runArguments[4096];
 
 enum : uint32_t {
     SRC_MUSIC = 0, SRC_TIMERS, SRC_THREAD, SRC_MOUSEMOVE, SRC_NETWORK, SRC_MESSAGES, SRC_QUEUE,
@@ -164,6 +172,21 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
         qxSetFieldInt(L, "height", m.display ? m.display->height : 0);
         qxSetFieldID(L, "id", m.id);
         break;
+    case MSG_RUNFINISHED:
+        qxSetFieldStr(L, "program", runProgram);
+        qxSetFieldStr(L, "args", runArguments);
+        if (m.runUserData != QX_NO_REF)
+            setOptRef(L, "runuserdata", m.runUserData);
+        break;
+    case MSG_CONNECT:
+        qxSetFieldID(L, "serverid", m.id);
+        qxSetFieldID(L, "clientid", m.client);
+        break;
+    case MSG_FILLMUSIC:
+        qxSetFieldID(L, "id", m.id);
+        qxSetFieldUInt(L, "samples", m.samples);
+        qxSetFieldNum(L, "count", (double)m.count);
+        break;
     case MSG_CUSTOM:
         if (m.custom && m.custom->funcs.fields)
             m.custom->funcs.fields(L, m.data);
@@ -201,7 +224,12 @@ int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nre
     }
     uintptr_t outer = qxGetTag(QX_TAG_CALLBACKNEST);
     qxSetTag(QX_TAG_CALLBACKNEST, 1);
+    bool music = m.kind == MSG_FILLMUSIC && qxEventSources.setInMusicCallback;
+    if (music)
+        qxEventSources.setInMusicCallback(1);
     int status = lua_pcall(L, nargs, quiet ? 0 : LUA_MULTRET, 0);
+    if (music)
+        qxEventSources.setInMusicCallback(0);
     qxSetTag(QX_TAG_CALLBACKNEST, outer);
     if (m.custom && m.custom->kind == 1 && m.custom->funcs.afterCall)
         m.custom->funcs.afterCall(L, m.data);
@@ -540,7 +568,61 @@ int takeTimer(lua_State *L, qxEventMsg &m, uint32_t *releaseFunction)
     }
 }
 
-int takeThreadEvent(qxEventMsg &m)
+// Script-fed music asking for frames; the request is taken even when no
+// handler is set, so that it does not come back at every step.
+int takeMusic(qxEventMsg &m)
+{
+    if (!qxEventSources.findMusicNeedingData)
+        return 0;
+    qxObjectRef id{};
+    uint32_t frames = 0;
+    uint64_t fed = 0;
+    if (!qxEventSources.findMusicNeedingData(&id, &frames, &fed))
+        return 0;
+    const qxHandlerRef &slot = qxObjectHandlers[QX_OBJ_FILLMUSIC];
+    if (slot.function == QX_NO_REF)
+        return 0;
+    m.kind = MSG_FILLMUSIC;
+    std::strcpy(m.action, "FillMusicBuffer");
+    m.function = slot.function;
+    m.userData = slot.userData;
+    m.id = id;
+    m.samples = frames;
+    m.count = fed;
+    return 1;
+}
+
+// Datagrams, connects, data and lost peers, each only while its slot is set.
+int takeNetwork(qxEventMsg &m)
+{
+    if (!qxEventSources.pollNetwork)
+        return 0;
+    static const uint32_t slots[4] = {QX_OBJ_RECEIVEUDP, QX_OBJ_CONNECT, QX_OBJ_RECEIVEDATA,
+                                      QX_OBJ_DISCONNECT};
+    uint32_t wanted = 0;
+    for (uint32_t s : slots)
+        if (qxObjectHandlers[s].function != QX_NO_REF)
+            wanted |= 1u << s;
+    if (!wanted)
+        return 0;
+    uint32_t slot = 0;
+    qxObjectRef id{}, client{};
+    if (!qxEventSources.pollNetwork(wanted, &slot, &id, &client) || slot >= QX_OBJECT_SLOTS ||
+        !(wanted & (1u << slot)))
+        return 0;
+    m.kind = slot == QX_OBJ_CONNECT ? MSG_CONNECT : MSG_PLAIN;
+    std::strcpy(m.action, slot == QX_OBJ_CONNECT      ? "OnConnect"
+                          : slot == QX_OBJ_RECEIVEUDP ? "OnReceiveUDPData"
+                          : slot == QX_OBJ_RECEIVEDATA ? "OnReceiveData"
+                                                       : "OnDisconnect");
+    m.function = qxObjectHandlers[slot].function;
+    m.userData = qxObjectHandlers[slot].userData;
+    m.id = id;
+    m.client = client;
+    return 1;
+}
+
+int takeThreadEvent(lua_State *L, qxEventMsg &m)
 {
     uint32_t type, a1, a2;
     qxObjectRef id{};
@@ -554,10 +636,29 @@ int takeThreadEvent(qxEventMsg &m)
         case QX_THREADEVENT_SAMPLE_LOOP: slot = QX_OBJ_SAMPLELOOP; action = "OnSampleLoop"; break;
         case QX_THREADEVENT_MUSIC_END: slot = QX_OBJ_MUSICEND; action = "OnMusicEnd"; break;
         case QX_THREADEVENT_VIDEO_END: slot = QX_OBJ_VIDEOEND; action = "OnVideoEnd"; break;
+        case QX_THREADEVENT_PROGRAM_END: {
+            // The record is freed whether anybody listens or not.
+            int userRef = -1;
+            if (!qxEventSources.endProgram ||
+                !qxEventSources.endProgram(id.automatic, runProgram, sizeof runProgram, runArguments,
+                                           sizeof runArguments, &userRef))
+                continue;
+            if (qxObjectHandlers[QX_OBJ_RUNFINISHED].function == QX_NO_REF) {
+                if (userRef >= 0)
+                    luaL_unref(L, LUA_REGISTRYINDEX, userRef);
+                continue;
+            }
+            m.kind = MSG_RUNFINISHED;
+            std::strcpy(m.action, "RunFinished");
+            m.function = qxObjectHandlers[QX_OBJ_RUNFINISHED].function;
+            m.userData = qxObjectHandlers[QX_OBJ_RUNFINISHED].userData;
+            m.runUserData = userRef >= 0 ? (uint32_t)userRef : QX_NO_REF;
+            return 1;
+        }
         case QX_THREADEVENT_DIRECTORY:
             slot = QX_OBJ_DIRCHANGED; action = "DirectoryChanged"; kind = MSG_DIRECTORY;
             break;
-        default: continue; // program ends are the dos library's
+        default: continue;
         }
         if (qxObjectHandlers[slot].function == QX_NO_REF)
             continue;
@@ -611,9 +712,11 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
         for (uint32_t src = pass ? 0 : start; src < (pass ? start : SRC_COUNT); src++) {
             int r = 0;
             switch (src) {
+            case SRC_MUSIC: r = takeMusic(m); break;
             case SRC_TIMERS: r = takeTimer(L, m, releaseTimer); break;
-            case SRC_THREAD: r = takeThreadEvent(m); break;
+            case SRC_THREAD: r = takeThreadEvent(L, m); break;
             case SRC_MOUSEMOVE: r = takeMouseMove(m); break;
+            case SRC_NETWORK: r = takeNetwork(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
             case SRC_HOVER:
                 if (buttonHover(m))
@@ -703,6 +806,8 @@ int qxEventStep(lua_State *L, int wait, int quiet, int, int *handled)
             int status = runCallback(L, m, quiet, base, &nresults);
             if (m.custom && m.data)
                 freePayload(m.custom->code, m.data);
+            if (m.kind == MSG_RUNFINISHED && m.runUserData != QX_NO_REF)
+                luaL_unref(L, LUA_REGISTRYINDEX, (int)m.runUserData);
             if (releaseTimer) {
                 luaL_unref(L, LUA_REGISTRYINDEX, (int)m.function);
                 if (m.userData != QX_NO_REF)
@@ -842,6 +947,9 @@ void qxFreeEventState(lua_State *L)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)slot.userData);
         slot = {QX_NO_REF, QX_NO_REF};
     }
+    // Script-fed music cannot be made once its handler is gone.
+    if (qxEventSources.setFillMusicHandler)
+        qxEventSources.setFillMusicHandler(0);
     qxFree(state);
     state = nullptr;
 }

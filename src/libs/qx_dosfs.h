@@ -74,9 +74,12 @@ void qxDosFreePrograms(lua_State *L);
 // registry reference of its user data (-1 for none; the caller releases
 // it). 0 when the record is unknown.
 int qxDosEndProgram(void *record, int *userRef);
+// The program path and arguments (null for none) of a running Run's
+// record; 0 when the record is unknown.
+int qxDosProgramOf(void *record, const char **program, const char **arguments);
 
-// Stand-in until the event library lands: answers whether a "RunFinished"
-// handler is installed. Null: none.
+// Answers whether a "RunFinished" handler is installed; main points it at
+// the event library. Null: none.
 extern int (*qxRunFinishedHandlerInstalled)(lua_State *L);
 }
 

@@ -1,6 +1,7 @@
 // The wildcard matcher of MatchPattern and of the copy and delete filters,
 // and the reader of the date text.
 #include "libs/qx_dos.h"
+#include "libs/qx_datetext.h"
 #include "libs/qx_dosfs.h"
 
 #include <cstring>
@@ -90,9 +91,6 @@ bool matchOne(std::string_view s, std::string_view p)
     return pi == p.size();
 }
 
-const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 // Digits at text[from, from + n); -1 when any is not a digit.
 int digits(const char *text, int from, int n)
 {
@@ -143,15 +141,10 @@ int qxParseDateTime(const char *text, struct tm *out)
     if (second >= 0 && text[19] >= '0' && text[19] <= '9') second = second * 10 + (text[19] - '0');
     int month = -1;
     for (int m = 0; m < 12; m++)
-        if (sameLetters(text[3], kMonths[m][0]) && sameLetters(text[4], kMonths[m][1]) &&
-            sameLetters(text[5], kMonths[m][2]))
+        if (sameLetters(text[3], qxMonthNames[m][0]) && sameLetters(text[4], qxMonthNames[m][1]) &&
+            sameLetters(text[5], qxMonthNames[m][2]))
             month = m;
-    if (day < 1 || day > 31 || month < 0 || year < 1 || year > 2999 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 59)
-        return 0;
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day > kDays[month] + (month == 1 && leap ? 1 : 0)) return 0;
+    if (month < 0 || !qxIsValidDay(year, month + 1, day) || !qxIsValidTime(hour, minute, second)) return 0;
     std::memset(out, 0, sizeof *out);
     out->tm_mday = day;
     out->tm_mon = month;

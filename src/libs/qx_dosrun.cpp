@@ -205,6 +205,17 @@ extern "C" int qxDosEndProgram(void *record, int *userRef)
     return 0;
 }
 
+extern "C" int qxDosProgramOf(void *record, const char **program, const char **arguments)
+{
+    for (ExternalProgram *p = programs; p; p = p->next) {
+        if (p != record) continue;
+        *program = p->program.c_str();
+        *arguments = p->arguments.empty() ? nullptr : p->arguments.c_str();
+        return 1;
+    }
+    return 0;
+}
+
 int qxCmdRun(lua_State *L) { return startProgram(L, false); }
 
 int qxCmdExecute(lua_State *L) { return startProgram(L, true); }

@@ -2,6 +2,8 @@
 #include "main/qx_hosttable.h"
 #include "main/qx_libtable.h"
 #include "main/qx_clipboardlink.h"
+#include "main/qx_eventlink.h"
+#include "main/qx_picturelink.h"
 
 #include <unistd.h>
 
@@ -150,6 +152,10 @@ void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxLinkClipboard();
+    qxLinkEventSources();
+    // Input a satellite feeds in goes to its display's event queue.
+    qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
+    qxLinkPictureWriters();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);

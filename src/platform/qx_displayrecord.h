@@ -158,4 +158,10 @@ struct qxDisplay {
     char xServer[256];
     uint32_t adapterFlags[2];
     void *window; // adapter handle, or the x11DisplayData without an adapter
+    // Frame pacing: the monotonic time of the last frame (ns, 0 none yet)
+    // and the BeginRefresh flag.
+    int64_t lastFrameNs;
+    uint32_t refreshMode;
+    // The output's clip region (a qxClipRegion of the graphics library).
+    void *clipRegion;
 };

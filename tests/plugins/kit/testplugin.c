@@ -500,7 +500,25 @@ static int kitSampleNegate(lua_State *L)
     return 1;
 }
 
+#ifdef KIT_SATELLITE
+/* Presses key arg 1 on the first display as a satellite would (system
+ * slot 16, operation 5); the slot's result. */
+static int kitSatelliteKey(lua_State *L)
+{
+    int32_t params[3];
+    params[0] = (int32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    params[1] = 1;
+    params[2] = 0;
+    int r = HOST(system, 16, int (*)(void *, uint32_t, const int32_t *, void *))(NULL, 5, params, NULL);
+    VM(21, void (*)(lua_State *, double))(L, r);
+    return 1;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
+#ifdef KIT_SATELLITE
+    {"KitSatelliteKey", kitSatelliteKey},
+#endif
     {"KitAdd", kitAdd},
     {"KitSampleNegate", kitSampleNegate},
     {"KitRequired", kitRequired},

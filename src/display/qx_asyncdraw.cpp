@@ -1,0 +1,187 @@
+// The graphics library's async-draw objects and their three commands.
+#include "display/qx_asyncdraw.h"
+
+#include <cstdlib>
+
+#include "core/commands/qx_args.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+constexpr uint32_t kTypeAsyncDraw = 37, kTypeBrush = 3, kTypeMask = 28, kTypeAlpha = 30;
+
+qxAsyncDraw *gDraws = nullptr;
+
+intptr_t ask(qxAsyncDraw *o, int op, void *arg)
+{
+    return o->method ? o->method(op, arg, o->userData) : -1;
+}
+
+int step(qxAsyncDraw *o, int finishNow)
+{
+    if (finishNow) {
+        if (o->finish)
+            o->finish(o->userData, 1, 1);
+        qxRemoveAsyncDraw(o, 1);
+        return 0;
+    }
+    return o->drawFrame ? o->drawFrame(o->userData, &o->finished) : 0;
+}
+
+int targetError(const qxDisplay *d)
+{
+    switch (d->targetType) {
+    case kTypeMask:
+        return ERR_SELECTMASK;
+    case kTypeAlpha:
+        return ERR_SELECTALPHACHANNEL;
+    case kTypeBrush:
+        return d->doubleBuffer ? ERR_ENDDOUBLEBUFFER : ERR_SELECTBRUSH;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+int qxAddAsyncDraw(uint32_t kind, int (*drawFrame)(void *, uint32_t *), void *second,
+                   void (*finish)(void *, uint32_t, uint32_t), void (*free)(void *, int),
+                   intptr_t (*method)(int, void *, void *), void *userData, qxAsyncDraw **out)
+{
+    auto *o = static_cast<qxAsyncDraw *>(std::calloc(1, sizeof(qxAsyncDraw)));
+    if (!o)
+        return ERR_MEM;
+    *o = {kTypeAsyncDraw, {0, o}, nullptr, qxCurrentDisplay, kind, 0, drawFrame, second,
+          finish, free, method, userData};
+    qxAsyncDraw **tail = &gDraws;
+    while (*tail)
+        tail = &(*tail)->next;
+    *tail = o;
+    if (out)
+        *out = o;
+    return 0;
+}
+
+int qxFindAsyncDraw(qxObjectRef id, qxAsyncDraw **out)
+{
+    *out = nullptr;
+    for (qxAsyncDraw *o = gDraws; o; o = o->next)
+        if (o->id.automatic == id.automatic && o->id.number == id.number) {
+            *out = o;
+            return 0;
+        }
+    if (id.automatic)
+        return ERR_FINDARRAY;
+    qxSetErrorNumber((int)id.number);
+    return ERR_FINDASYNCDRAW;
+}
+
+int qxRemoveAsyncDraw(qxAsyncDraw *object, int code)
+{
+    for (qxAsyncDraw **p = &gDraws; *p; p = &(*p)->next)
+        if (*p == object) {
+            *p = object->next;
+            if (object->free)
+                object->free(object->userData, code);
+            std::free(object);
+            return 0;
+        }
+    return ERR_FINDASYNCDRAW;
+}
+
+void qxFreeAllAsyncDraws(void)
+{
+    while (gDraws)
+        qxRemoveAsyncDraw(gDraws, 0);
+}
+
+uint32_t qxAsyncDrawCount(void)
+{
+    uint32_t n = 0;
+    for (qxAsyncDraw *o = gDraws; o; o = o->next)
+        n++;
+    return n;
+}
+
+int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
+{
+    *pushed = 0;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    if (int e = targetError(d))
+        return e;
+    if (o->display != d)
+        return ERR_ADFWRONGDISP;
+    if (frame < 0) {
+        const uint32_t was = o->finished;
+        *pushed = was ? 1 : 0;
+        return step(o, (int)was);
+    }
+    if (!d->layersEnabled)
+        return ERR_NOLAYERS;
+    const int64_t cur = ask(o, QX_ADOP_CURRENT, nullptr), count = ask(o, QX_ADOP_COUNT, nullptr);
+    if (count < frame || frame == 0) {
+        if (o->finished) {
+            *pushed = 1;
+            return step(o, 1);
+        }
+        if (count < frame)
+            return ERR_ANIMFRAME;
+    }
+    // 0 asks for the next frame; before the first frame cur is 0 as well,
+    // and answering "already there" would stall the script's loop for ever.
+    if (frame != 0 && frame == cur)
+        return 0;
+    if (frame != cur + 1 && frame != 0) {
+        int target = (int)frame;
+        if (intptr_t e = ask(o, QX_ADOP_SEEK, &target))
+            return (int)e;
+        ask(o, QX_ADOP_SHOW, nullptr);
+        o->finished = frame == count;
+        *pushed = o->finished ? 1 : 0;
+        return 0;
+    }
+    return step(o, 0);
+}
+
+int qxCmdAsyncDrawFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxAsyncDraw *o;
+    if (int e = qxFindAsyncDraw(qxGetObjectIDArg(L, 1), &o))
+        return e;
+    int64_t frame = -1;
+    if (lua_gettop(L) >= 2) {
+        double v = luaL_checknumber(L, 2);
+        frame = v < 1 || v != v ? 0 : v > 2e9 ? 2000000000 : (int64_t)v;
+    }
+    int pushed;
+    if (int e = qxAsyncDrawFrameOn(qxCurrentDisplay, o, frame, &pushed))
+        return e;
+    lua_pushnumber(L, pushed);
+    return 1;
+}
+
+int qxCmdFinishAsyncDraw(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxAsyncDraw *o;
+    if (int e = qxFindAsyncDraw(qxGetObjectIDArg(L, 1), &o))
+        return e;
+    const uint32_t f = o->finished;
+    if (o->finish)
+        o->finish(o->userData, f, f);
+    return qxRemoveAsyncDraw(o, (int)f);
+}
+
+int qxCmdCancelAsyncDraw(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxAsyncDraw *o;
+    if (int e = qxFindAsyncDraw(qxGetObjectIDArg(L, 1), &o))
+        return e;
+    return qxRemoveAsyncDraw(o, 0);
+}

@@ -1,0 +1,43 @@
+// Async drawing: effects drawn one frame per AsyncDrawFrame call.
+#pragma once
+#include <cstdint>
+
+#include "platform/qx_objectref.h"
+
+struct lua_State;
+struct qxDisplay;
+
+extern "C" {
+struct qxAsyncDraw {
+    uint32_t type; // 37
+    qxObjectRef id;
+    qxAsyncDraw *next;
+    qxDisplay *display;
+    uint32_t kind; // 0 fx, 1 move-object, 2 anim
+    uint32_t finished;
+    int (*drawFrame)(void *userData, uint32_t *finished);
+    void *second;
+    void (*finish)(void *userData, uint32_t finished, uint32_t finished2);
+    void (*free)(void *userData, int code);
+    intptr_t (*method)(int op, void *arg, void *userData);
+    void *userData;
+};
+
+enum : int { QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5 };
+
+// 0 or 1000; the object belongs to the current display.
+int qxAddAsyncDraw(uint32_t kind, int (*drawFrame)(void *, uint32_t *), void *second,
+                   void (*finish)(void *, uint32_t, uint32_t), void (*free)(void *, int),
+                   intptr_t (*method)(int, void *, void *), void *userData, qxAsyncDraw **out);
+// 0, 1041 (automatic identifier) or 1326.
+int qxFindAsyncDraw(qxObjectRef id, qxAsyncDraw **out);
+int qxRemoveAsyncDraw(qxAsyncDraw *object, int code);
+void qxFreeAllAsyncDraws(void);
+uint32_t qxAsyncDrawCount(void);
+// One AsyncDrawFrame on display d: frame < 0 when not given; *pushed is the
+// result. The object may be gone afterwards.
+int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *object, int64_t frame, int *pushed);
+int qxCmdAsyncDrawFrame(lua_State *L);
+int qxCmdFinishAsyncDraw(lua_State *L);
+int qxCmdCancelAsyncDraw(lua_State *L);
+}

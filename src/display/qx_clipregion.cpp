@@ -1,0 +1,174 @@
+// CreateClipRegion, SetClipRegion and FreeClipRegion for box regions.
+#include "display/qx_clipregion.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "core/commands/qx_args.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+constexpr uint32_t kTypeClipRegion = 35;
+constexpr int kBox = 14, kShape = 28, kTypeMask = 28, kTypeAlpha = 30;
+
+qxClipRegion *gRegions = nullptr;
+
+void outputSize(const qxDisplay *d, int *w, int *h)
+{
+    *w = d ? (d->bgpic ? d->bgpic->width : d->width) : 0;
+    *h = d ? (d->bgpic ? d->bgpic->height : d->height) : 0;
+}
+
+void detach(qxClipRegion *r)
+{
+    for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
+        if (d->clipRegion == r)
+            d->clipRegion = nullptr;
+    for (qxClipRegion **p = &gRegions; *p; p = &(*p)->next)
+        if (*p == r) {
+            *p = r->next;
+            break;
+        }
+    std::free(r->mask);
+    std::free(r);
+}
+
+bool argInt(lua_State *L, int n, int *out)
+{
+    double v = luaL_checknumber(L, n);
+    if (!std::isfinite(v) || std::fabs(v) > 2e9)
+        return false;
+    *out = (int)v;
+    return true;
+}
+
+} // namespace
+
+int qxFindClipRegion(qxObjectRef id, qxClipRegion **out)
+{
+    *out = nullptr;
+    for (qxClipRegion *r = gRegions; r; r = r->next)
+        if (!r->orphaned && r->id.automatic == id.automatic && r->id.number == id.number) {
+            *out = r;
+            return 0;
+        }
+    if (id.automatic)
+        return ERR_FINDARRAY;
+    qxSetErrorNumber((int)id.number);
+    return ERR_FINDCLIPREGION;
+}
+
+uint32_t qxClipRegionCount(void)
+{
+    uint32_t n = 0;
+    for (qxClipRegion *r = gRegions; r; r = r->next)
+        n += r->orphaned ? 0 : 1;
+    return n;
+}
+
+void qxFreeAllClipRegions(void)
+{
+    while (gRegions)
+        detach(gRegions);
+}
+
+int qxCmdCreateClipRegion(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 6, 0, 0);
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    int type = 0;
+    if (!argInt(L, 2, &type))
+        return ERR_WRONGUSAGE;
+    if (type == kShape)
+        return ERR_UNSUPPORTEDFEAT; // shape regions come with brushes
+    if (type != kBox || lua_gettop(L) < 6)
+        return ERR_WRONGUSAGE;
+    int x, y, w, h;
+    if (!argInt(L, 3, &x) || !argInt(L, 4, &y) || !argInt(L, 5, &w) || !argInt(L, 6, &h))
+        return ERR_WRONGUSAGE;
+    if (w < 1 || h < 1)
+        return ERR_BADDIMENSIONS;
+    int ow, oh;
+    outputSize(qxCurrentDisplay, &ow, &oh);
+    x = qxResolvePosX(x, w, ow, 0.0);
+    y = qxResolvePosY(y, h, oh, 0.0);
+    if ((int64_t)x + w < 1 || (int64_t)y + h < 1)
+        return ERR_WRONGUSAGE;
+    if (x < 0) {
+        w += x;
+        x = 0;
+    }
+    if (y < 0) {
+        h += y;
+        y = 0;
+    }
+    auto *r = static_cast<qxClipRegion *>(std::calloc(1, sizeof(qxClipRegion)));
+    if (!r)
+        return ERR_MEM;
+    if (!automatic) {
+        qxClipRegion *old;
+        if (qxFindClipRegion({number, nullptr}, &old) == 0)
+            detach(old);
+        r->id = {number, nullptr};
+    } else {
+        r->id = {0, r};
+    }
+    r->type = kTypeClipRegion;
+    r->x = x;
+    r->y = y;
+    r->width = w;
+    r->height = h;
+    r->next = gRegions;
+    gRegions = r;
+    if (automatic)
+        return qxPushObjectID(L, r->id);
+    return 0;
+}
+
+int qxCmdSetClipRegion(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    if (d->targetType == kTypeMask || d->targetType == kTypeAlpha)
+        return ERR_WRONGUSAGE;
+    int ow, oh;
+    outputSize(d, &ow, &oh);
+    qxObjectRef id = qxGetObjectIDArg(L, 1);
+    if (!id.automatic && (id.number == 0 || (int32_t)id.number == -1)) {
+        d->clipRegion = nullptr;
+        d->cursorX = d->cursorY = 0;
+        d->cursorLeftMargin = 0;
+        d->cursorRightMargin = ow - 1;
+        return 0;
+    }
+    qxClipRegion *r;
+    if (int e = qxFindClipRegion(id, &r))
+        return e;
+    if ((int64_t)r->x + r->width > ow || (int64_t)r->y + r->height > oh)
+        return ERR_WRONGCLIPREG;
+    d->clipRegion = r;
+    d->cursorX = r->x;
+    d->cursorY = 0;
+    d->cursorLeftMargin = r->x;
+    d->cursorRightMargin = r->x + r->width - 1;
+    return 0;
+}
+
+int qxCmdFreeClipRegion(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxClipRegion *r;
+    if (int e = qxFindClipRegion(qxGetObjectIDArg(L, 1), &r))
+        return e;
+    detach(r);
+    return 0;
+}

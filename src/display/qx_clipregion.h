@@ -1,0 +1,27 @@
+// Clip regions: rectangles that limit drawing on the current output.
+#pragma once
+#include <cstdint>
+
+#include "platform/qx_objectref.h"
+
+struct lua_State;
+
+extern "C" {
+struct qxClipRegion {
+    uint32_t type; // 35
+    qxObjectRef id;
+    qxClipRegion *next;
+    int32_t x, y, width, height;
+    void *mask; // shape regions only
+    uint32_t maskBytesPerRow;
+    uint32_t orphaned, locked, isCopy;
+};
+
+// 0, 1041 (automatic identifier) or 1215 with the number stored.
+int qxFindClipRegion(qxObjectRef id, qxClipRegion **out);
+uint32_t qxClipRegionCount(void);
+void qxFreeAllClipRegions(void);
+int qxCmdCreateClipRegion(lua_State *L);
+int qxCmdSetClipRegion(lua_State *L);
+int qxCmdFreeClipRegion(lua_State *L);
+}

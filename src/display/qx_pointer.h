@@ -1,0 +1,28 @@
+// Pointer images a script makes for the mouse pointer of a display.
+#pragma once
+#include <cstdint>
+
+#include "platform/qx_objectref.h"
+
+struct lua_State;
+struct x11PointerImage;
+
+extern "C" {
+struct qxPointer {
+    uint32_t type; // 36
+    qxObjectRef id;
+    qxPointer *next;
+    uint32_t width, height;
+    x11PointerImage *handle; // custom images only
+    uint32_t kind;           // 0 system, 1 busy, 2 custom image
+    uint32_t orphaned;       // freed while a display still shows it
+};
+
+// 0, 1041 (automatic identifier) or 1320 with the number stored.
+int qxFindPointer(qxObjectRef id, qxPointer **out);
+uint32_t qxPointerCount(void);
+void qxFreeAllPointers(void);
+int qxCmdCreatePointer(lua_State *L);
+int qxCmdSetPointer(lua_State *L);
+int qxCmdFreePointer(lua_State *L);
+}

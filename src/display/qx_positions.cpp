@@ -1,0 +1,127 @@
+// Position constants, #KEEPASPRAT sizes and the pointer commands that move,
+// show and hide the current display's pointer.
+#include "display/qx_positions.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "core/commands/qx_args.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+#include "platform/x11/x11_display.h"
+
+namespace {
+
+constexpr int kKeepAspect = 100000;
+
+bool within(int64_t v, int64_t constant)
+{
+    return v >= constant - 4999 && v <= constant + 4999;
+}
+
+void outputArea(int *w, int *h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    *w = d ? (d->bgpic ? d->bgpic->width : d->width) : 0;
+    *h = d ? (d->bgpic ? d->bgpic->height : d->height) : 0;
+}
+
+// The same table on both axes: near/far edge and the two outside positions.
+int resolve(int v, int size, int area, double anchor, int64_t nearC, int64_t farC,
+            int64_t beforeC, int64_t afterC)
+{
+    const int64_t t = (int64_t)std::trunc(size * anchor);
+    const int64_t x = v, a = area, s = size;
+    int64_t r;
+    if (within(x, -100000))
+        r = x + 100000 + (a - s) / 2 + t;
+    else if (within(x, nearC))
+        r = x - nearC + t;
+    else if (within(x, farC))
+        r = x - farC + (a - s) + t;
+    else if (within(x, beforeC))
+        r = x - beforeC + t - s;
+    else if (within(x, afterC))
+        r = x - afterC + a + t;
+    else
+        return v;
+    return (int)r;
+}
+
+} // namespace
+
+int qxResolvePosX(int x, int width, int areaWidth, double anchor)
+{
+    if (areaWidth == 0) {
+        int h;
+        outputArea(&areaWidth, &h);
+    }
+    return resolve(x, width, areaWidth, anchor, -90000, -80000, -50000, -40000);
+}
+
+int qxResolvePosY(int y, int height, int areaHeight, double anchor)
+{
+    if (areaHeight == 0) {
+        int w;
+        outputArea(&w, &areaHeight);
+    }
+    return resolve(y, height, areaHeight, anchor, -70000, -60000, -30000, -20000);
+}
+
+int qxComputeScaledSize(int sourceWidth, int sourceHeight, int *width, int *height)
+{
+    if (*width < 1 || *height < 1 || sourceWidth < 1 || sourceHeight < 1)
+        return ERR_BADDIMENSIONS;
+    if (*width == kKeepAspect && *height == kKeepAspect)
+        return ERR_WRONGUSAGE;
+    if (*width == kKeepAspect)
+        *width = (int)std::floor((double)*height * sourceWidth / sourceHeight + 0.5);
+    else if (*height == kKeepAspect)
+        *height = (int)std::floor((double)*width / ((double)sourceWidth / sourceHeight) + 0.5);
+    return 0;
+}
+
+int qxCmdShowPointer(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return 0;
+    d->pointerHidden = 0;
+    if (d->state == QX_DISPSTATE_OPEN)
+        x11ShowPointer(d);
+    return 0;
+}
+
+int qxCmdHidePointer(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return 0;
+    d->pointerHidden = 1;
+    if (d->state == QX_DISPSTATE_OPEN)
+        x11HidePointer(d);
+    return 0;
+}
+
+int qxCmdMovePointer(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    double fx = luaL_checknumber(L, 1), fy = luaL_checknumber(L, 2);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || !std::isfinite(fx) || !std::isfinite(fy) || std::fabs(fx) > 2e9 ||
+        std::fabs(fy) > 2e9)
+        return d ? ERR_WRONGUSAGE : 0;
+    // The platform pointer size stands in until pointer images carry theirs.
+    const int pw = 32, ph = 32;
+    int x = qxResolvePosX((int)fx, pw, 0, 0.0), y = qxResolvePosY((int)fy, ph, 0, 0.0);
+    if (d->state == QX_DISPSTATE_OPEN) {
+        double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
+        x11MovePointer(d, (int)(x * sx), (int)(y * sy));
+    }
+    return 0;
+}

@@ -1,0 +1,15 @@
+// Position constants (#CENTER, #RIGHT ... with offsets) and #KEEPASPRAT sizes.
+#pragma once
+
+struct lua_State;
+
+extern "C" {
+// area 0: the current output's width (height).
+int qxResolvePosX(int x, int width, int areaWidth, double anchor);
+int qxResolvePosY(int y, int height, int areaHeight, double anchor);
+// 0, 1218 for a size below 1, 1055 when both keep the aspect ratio.
+int qxComputeScaledSize(int sourceWidth, int sourceHeight, int *width, int *height);
+int qxCmdShowPointer(lua_State *L);
+int qxCmdHidePointer(lua_State *L);
+int qxCmdMovePointer(lua_State *L);
+}

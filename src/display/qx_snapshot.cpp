@@ -1,0 +1,134 @@
+// SaveSnapshot: the window, the display's contents or the desktop to a file.
+#include "display/qx_snapshot.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/commands/qx_args.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
+#include "platform/x11/x11_display.h"
+
+qxPictureWriters qxPictureWriterTable = {};
+
+namespace {
+constexpr int kFormatBMP = 0, kLastInbuilt = 4;
+}
+
+int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
+                      const char *fileName, uint32_t, const qxSaveOptions *)
+{
+    if (!pixels || width < 1 || height < 1 || !fileName)
+        return ERR_WRONGUSAGE;
+    if (format == kFormatBMP) {
+        if (!qxPictureWriterTable.saveBMP)
+            return ERR_UNSUPPORTEDFEAT;
+        return qxPictureWriterTable.saveBMP(fileName, pixels, (uint32_t)width, (uint32_t)height);
+    }
+    if (format > kFormatBMP && format <= kLastInbuilt)
+        return ERR_UNSUPPORTEDFEAT;
+    return ERR_UNKNOWNIMGOUT;
+}
+
+uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height)
+{
+    if (!grab || width < 1 || height < 1)
+        return nullptr;
+    size_t n = (size_t)width * (size_t)height;
+    auto *out = static_cast<uint32_t *>(std::malloc(n * 4));
+    if (!out)
+        return nullptr;
+    if (bytesPerPixel == 2) {
+        const auto *p = static_cast<const uint16_t *>(grab);
+        for (size_t i = 0; i < n; i++) {
+            uint32_t v = p[i];
+            out[i] = 0xFF000000u | ((v >> 11) & 31) << 19 | ((v >> 5) & 63) << 10 | (v & 31) << 3;
+        }
+    } else {
+        const auto *p = static_cast<const uint32_t *>(grab);
+        for (size_t i = 0; i < n; i++)
+            out[i] = 0xFF000000u | (p[i] & 0xFFFFFF);
+    }
+    return out;
+}
+
+namespace {
+
+int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
+{
+    uint32_t bpp = 0;
+    void *raw = x11GrabScreen(d, x, y, w, h, &bpp);
+    if (!raw)
+        return ERR_MEM;
+    *out = qxGrabToARGB(raw, bpp, w, h);
+    std::free(raw);
+    return *out ? 0 : ERR_MEM;
+}
+
+} // namespace
+
+int qxCmdSaveSnapshot(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    const char *file = luaL_checkstring(L, 1);
+    const int type = lua_gettop(L) >= 2 ? (int)luaL_checknumber(L, 2) : 0;
+    const int format = lua_gettop(L) >= 3 ? (int)luaL_checknumber(L, 3) : 0;
+    qxSaveOptions opts{0, 90, 256, 0};
+    if (lua_gettop(L) == 4) {
+        if (lua_istable(L, 4)) {
+            int v, found;
+            if (qxGetFieldInt(L, 4, "quality", &v, &found) == 0 && found)
+                opts.quality = v;
+            if (qxGetFieldInt(L, 4, "colors", &v, &found) == 0 && found)
+                opts.colors = v;
+            if (qxGetFieldInt(L, 4, "dither", &v, &found) == 0 && found)
+                opts.dither = v;
+        } else {
+            opts.quality = (int)luaL_checknumber(L, 4);
+        }
+    }
+    if (type < 0 || type > 2)
+        return ERR_WRONGUSAGE;
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    uint32_t *pixels = nullptr;
+    int w = 0, h = 0;
+    if (type == 0) {
+        if (d->state != QX_DISPSTATE_OPEN)
+            return ERR_CLOSEDDISPLAY;
+        w = d->width + d->borderWidth;
+        h = d->height + d->borderHeight;
+        if (int r = grab(d, d->x - d->borderLeft, d->y - d->borderTop, w, h, &pixels))
+            return r;
+    } else if (type == 1) {
+        if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
+            return ERR_WRONGUSAGE;
+        w = d->bgpic->width;
+        h = d->bgpic->height;
+        uint32_t *argb = qxBitMapToARGB(d->bgpic->bitmap, 0, 0, w, h, 0);
+        if (!argb)
+            return ERR_MEM;
+        pixels = argb;
+        for (size_t i = 0, n = (size_t)w * h; i < n; i++)
+            pixels[i] |= 0xFF000000u;
+        int r = qxSaveImageFormat(format, pixels, w, h, file, 0xFFFFFFFFu, &opts);
+        qxFree(argb);
+        return r;
+    } else {
+        w = (int)d->screenWidth;
+        h = (int)d->screenHeight;
+        if (w < 1 || h < 1)
+            return ERR_WRONGUSAGE;
+        if (int r = grab(d, 0, 0, w, h, &pixels))
+            return r;
+    }
+    int r = qxSaveImageFormat(format, pixels, w, h, file, 0xFFFFFFFFu, &opts);
+    std::free(pixels);
+    return r;
+}
