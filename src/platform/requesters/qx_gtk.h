@@ -11,6 +11,9 @@ void qxGtkStopThread(void);
 // New texts for and from GTK (g_free); NULL when the conversion fails.
 char *qxGtkToUtf8(const char *text);
 char *qxGtkFromUtf8(const char *text);
+// "map-event" handler: makes the dialog transient for the request's parent
+// window; 0 so that GTK goes on.
+int qxGtkOnMap(void *widget, void *event, void *data);
 void *qxGtkDialogContentArea(void *dialog);
 void *qxGtkDialogActionArea(void *dialog);
 // "insert_text" handler keeping only digits, "-" and ".".

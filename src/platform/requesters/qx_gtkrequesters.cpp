@@ -40,6 +40,10 @@ enum {
 };
 
 std::atomic<uint32_t> gtkQuit{0};
+// The requester thread's own X connection for the transient hint: the
+// parent's connection belongs to the script thread (Xlib is not set up for
+// sharing a connection between threads).
+Display *hintDisplay = nullptr;
 std::atomic<int> gtkRunning{0};
 pthread_t gtkThread;
 
@@ -138,8 +142,12 @@ W buildFrame(const char *title, const char *body, int icon, W extra, char **t8, 
 
 int runDialog(W dialog)
 {
-    int response = QXG(gtk_dialog_run, int (*)(W))(dialog);
-    return response;
+    if (qxRequest.parentWindow)
+        QXG(g_signal_connect_data, unsigned long (*)(W, const char *, void (*)(void), void *,
+                                                     void *, int))(
+            dialog, "map-event", reinterpret_cast<void (*)(void)>(qxGtkOnMap), nullptr, nullptr,
+            0);
+    return QXG(gtk_dialog_run, int (*)(W))(dialog);
 }
 
 void messageBox(void)
@@ -505,6 +513,9 @@ void *requesterThread(void *)
         }
         qxRequest.kind.store(QX_REQ_IDLE, std::memory_order_release);
     }
+    if (hintDisplay)
+        XCloseDisplay(hintDisplay);
+    hintDisplay = nullptr;
     return nullptr;
 }
 
@@ -514,6 +525,29 @@ extern "C" {
 
 char *qxGtkToUtf8(const char *text) { return convert(text, "UTF-8", "ISO-8859-1"); }
 char *qxGtkFromUtf8(const char *text) { return convert(text, "ISO-8859-1", "UTF-8"); }
+
+int qxGtkOnMap(void *widget, void *event, void *data)
+{
+    (void)widget;
+    (void)data;
+    // GdkEventAny: the event type, then the GdkWindow of the mapped widget.
+    struct MapEvent {
+        int type;
+        void *window;
+    };
+    void *gdkWindow = event ? static_cast<MapEvent *>(event)->window : nullptr;
+    if (!gdkWindow || !qxRequest.parentDisplay || !qxRequest.parentWindow)
+        return 0;
+    unsigned long xid = QXG(gdk_x11_drawable_get_xid, unsigned long (*)(void *))(gdkWindow);
+    // The server GTK itself talks to (window ids are server-wide).
+    if (!hintDisplay)
+        hintDisplay = XOpenDisplay(nullptr);
+    if (xid && hintDisplay) {
+        XSetTransientForHint(hintDisplay, xid, qxRequest.parentWindow);
+        XFlush(hintDisplay);
+    }
+    return 0;
+}
 
 void *qxGtkDialogContentArea(void *dialog)
 {

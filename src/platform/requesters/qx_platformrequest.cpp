@@ -12,6 +12,7 @@
 #include "platform/qx_upcalls.h"
 #include "platform/requesters/qx_gtk.h"
 #include "platform/requesters/qx_requesters.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -106,8 +107,22 @@ int qxStartGtk(void)
 
 void qxPostRequest(lua_State *L, uint32_t kind)
 {
+    // The dialog is made transient for the first active display.
+    qxRequest.parentDisplay = nullptr;
+    qxRequest.parentWindow = 0;
+    bool adapter = qxDisplayAdapterActive();
+    if (!adapter)
+        for (qxDisplay *d = qxUpcalls.displayList ? qxUpcalls.displayList() : nullptr; d;
+             d = static_cast<qxDisplay *>(d->header.next)) {
+            x11DisplayData *x = x11Data(d);
+            if (d->input.active && x && x->window) {
+                qxRequest.parentDisplay = x->display;
+                qxRequest.parentWindow = x->window;
+                break;
+            }
+        }
     // A display adapter keeps its own grabs.
-    bool grabs = !qxDisplayAdapterActive() && qxUpcalls.setInputGrabs;
+    bool grabs = !adapter && qxUpcalls.setInputGrabs;
     if (grabs)
         qxUpcalls.setInputGrabs(0);
     qxRequest.kind.store(kind, std::memory_order_release);
