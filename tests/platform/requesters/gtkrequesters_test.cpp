@@ -19,6 +19,7 @@
 namespace {
 
 pid_t xvfb = 0;
+pid_t busDaemon = 0; // a private session bus
 
 // Starts Xvfb on a free display number and loads the libraries; false when
 // GTK, Xvfb or xdotool is missing.
@@ -143,6 +144,8 @@ class GtkEnvironment : public testing::Environment {
     void TearDown() override
     {
         qxGtkStopThread();
+        if (busDaemon > 0)
+            kill(busDaemon, SIGTERM);
         if (xvfb > 0) {
             kill(xvfb, SIGTERM);
             waitpid(xvfb, nullptr, 0);
@@ -228,6 +231,62 @@ TEST_F(Gtk, ThreeFilesAtOnce)
         EXPECT_EQ(std::string(result.file, 18), std::string("a.txt\0b.txt\0c.txt\0", 18));
     qxFreeFileResult(&result);
     std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+namespace {
+
+std::string run(const std::string &command)
+{
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (size_t n = fread(buf, 1, sizeof buf, p))
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+} // namespace
+
+// On a private session bus python3-dbusmock's notification daemon records
+// the call: title, text, the error icon, critical urgency and the timeout.
+TEST_F(Gtk, NotificationReachesTheDaemon)
+{
+    if (!qxLibImports.complete[QX_LIB_NOTIFY] ||
+        system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null && command -v dbus-daemon "
+               ">/dev/null && command -v gdbus >/dev/null") != 0)
+        GTEST_SKIP() << "libnotify, python3-dbusmock or dbus not available";
+    std::string bus = run("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+    size_t newline = bus.find('\n');
+    ASSERT_NE(newline, std::string::npos);
+    std::string address = bus.substr(0, newline);
+    long daemon = std::atol(bus.c_str() + newline + 1);
+    ASSERT_GT(daemon, 0);
+    busDaemon = (pid_t)daemon;
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    std::string mock = run("/usr/bin/python3 -m dbusmock --template notification_daemon "
+                           ">/dev/null 2>&1 & echo $!");
+    const std::string calls = "gdbus call --session --dest org.freedesktop.Notifications "
+                              "--object-path /org/freedesktop/Notifications --method "
+                              "org.freedesktop.DBus.Mock.GetCalls 2>/dev/null";
+    for (int i = 0; i < 50 && run(calls).empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(qxShowNotification("Title", "Text", 2, 500, nullptr), 0);
+    std::string seen;
+    for (int i = 0; i < 30 && seen.find("Notify") == std::string::npos; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        seen = run(calls);
+    }
+    EXPECT_NE(seen.find("'Title'"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("'Text'"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("'dialog-error'"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("<byte 0x02>"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("<500>"), std::string::npos) << seen;
+    // The bus stays up (libnotify keeps its connection for the process);
+    // the environment stops it after all tests.
+    if (long pid = std::atol(mock.c_str()); pid > 0)
+        kill((pid_t)pid, SIGTERM);
 }
 
 TEST_F(Gtk, NotificationWithoutADaemonStillReturns)
