@@ -233,8 +233,13 @@ int qxRunKernel(qxBitMap *bitmap, uint32_t lockFlags, const qxBitMapLock *given,
 
 void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                    int32_t w, int32_t h);
+// Skipped while the display (a qxDisplay) is in refresh mode, unless flags
+// carry QX_BLT_FORCE.
+#define QX_BLT_FORCE 0x80u
 void qxBltBitMapToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                           int32_t w, int32_t h, uint32_t flags);
+void qxBltMaskedToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
+                          int32_t w, int32_t h, uint32_t flags, qxBitMap *mask);
 void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx, int32_t dy,
              int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
              int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha, void *clipRegion);

@@ -30,6 +30,12 @@ int qxDisplayIsVisible(qxDisplay *display);
 int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height);
 void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,
                         int *scaleHeight);
+// The picture a display shows when the layers above draw into a copy of
+// its BGPic (layers off); NULL or a NULL answer: the BGPic's own bitmap.
+extern struct qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
+// What the layers above keep per display (output state, double buffer),
+// freed with the record; filled by them. NULL: nothing.
+extern void (*qxFreeDisplayExtras)(qxDisplay *display);
 // Frees a display with the refusals of FreeDisplay (1346, 1504); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);

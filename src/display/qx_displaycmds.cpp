@@ -437,6 +437,8 @@ qxSatelliteBlit blitBlock(const qxBitMapLock &lock, const qxBitMap *bm)
 
 } // namespace
 
+qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
+
 int qxRefreshWholeDisplay(qxDisplay *d, int flags)
 {
     if (!d || !d->bgpic)
@@ -446,7 +448,9 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
     if (!open && !tell)
         return 0;
     qxBGPic *b = d->bgpic;
-    qxBitMap *src = b->bitmap;
+    qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
+    qxBitMap *const picture = shown ? shown : b->bitmap;
+    qxBitMap *src = picture;
     if (d->autoScale && d->scaledWidth && d->scaledHeight) {
         // Margins are filled with 0 (black); coordinates count from the
         // picture's origin, the odd pixel goes right or down.
@@ -489,12 +493,12 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
                          (int)src->height, 0);
     if (tell) {
         qxSatelliteBlit scaled = blitBlock(lock, src);
-        if (src == b->bitmap) {
+        if (src == picture) {
             qxNotifySatellites(d, QX_SATOP_BLIT, &scaled);
         } else {
             qxBitMapLock own;
-            if (qxLockBitMap(b->bitmap, 1, &own)) {
-                qxSatelliteBlit source = blitBlock(own, b->bitmap);
+            if (qxLockBitMap(picture, 1, &own)) {
+                qxSatelliteBlit source = blitBlock(own, picture);
                 qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, &source);
                 qxUnLockBitMap(&own);
             }
@@ -583,18 +587,10 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     if (d->autoScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
-    } else if (d->bgpic && (d->bgpic->width != width || d->bgpic->height != height)) {
-        qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
-        if (!bm)
-            return ERR_BITMAP;
-        if (int r = qxFillBitMapColour(bm, d->bgpic->fillColor)) {
-            qxFreeBitMap(bm);
+    } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
+        // Only the display's own BGPic follows the window; a script's keeps its picture.
+        if (int r = qxRefillBGPic(d->bgpic, width, height, d->bgpic->fill.colour))
             return r;
-        }
-        qxFreeBitMap(d->bgpic->bitmap);
-        d->bgpic->bitmap = bm;
-        d->bgpic->width = width;
-        d->bgpic->height = height;
     }
     bool changed = d->width != width || d->height != height;
     d->width = width;
@@ -823,7 +819,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     if (!d->autoScale && !d->layerScale)
         d->scaledWidth = d->scaledHeight = 0;
     qxBGPic *b = nullptr;
-    if (int r = qxAllocBGPic(0, 1, d->width, d->height, d->fillColor, &b)) {
+    qxObjectRef bref{0, QX_NEW_AUTOMATIC};
+    if (int r = qxCreateBGPicFromBitmap(&bref, d->width, d->height, d->fillColor, &b)) {
         std::free(d);
         return r;
     }
@@ -837,6 +834,9 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->height = H;
     }
     d->cursorRightMargin = b->width - 1;
+    // The first display prepared learns the screen's pixel format.
+    if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
+        x11InitPixelFormat(d);
     if (int r = x11AllocDisplayData(d)) {
         qxFreeBGPicRecord(b);
         std::free(d);
@@ -1133,24 +1133,6 @@ int cmdMoveDisplay(lua_State *L)
     return 0;
 }
 
-// Replaces an unscaled display's BGPic pixels by a new size or fill.
-int refillBGPic(qxBGPic *b, int width, int height, uint32_t colour)
-{
-    qxBitMap *bm = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
-    if (!bm)
-        return ERR_BITMAP;
-    if (int r = qxFillBitMapColour(bm, colour)) {
-        qxFreeBitMap(bm);
-        return r;
-    }
-    qxFreeBitMap(b->bitmap);
-    b->bitmap = bm;
-    b->width = width;
-    b->height = height;
-    b->fillColor = colour;
-    return 0;
-}
-
 constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOHIDE |
                                   QX_DISP_USEQUARTZ | QX_DISP_NOCLOSE | QX_DISP_KEEPPROPORTIONS |
                                   QX_DISP_FITSCALE | QX_DISP_KEEPSCREENON |
@@ -1179,11 +1161,11 @@ int cmdSetDisplayAttributes(lua_State *L)
     qxDisplay &c = *copy;
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool refill = c.fillColor != d->bgpic->fillColor;
+    const bool refill = c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
-    if (resized || refill) {
-        if (int r = refillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+    if ((resized || refill) && d->bgpicOwned) {
+        if (int r = qxRefillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
             std::free(copy);
             return r;
         }

@@ -81,5 +81,5 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
     }
     qxFreeAllMenus(L);
     qxFreeAllDisplays(L);
-    qxFreeAllBGPicRecords();
+    qxFreeBGPicList(L);
 }

@@ -166,6 +166,8 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
             *v = (int)(*v * display->systemScaleFactor);
 }
 
+void (*qxFreeDisplayExtras)(qxDisplay *display);
+
 int qxFreeDisplay(lua_State *L, qxDisplay *display)
 {
     if (display == qxCurrentDisplay)
@@ -195,6 +197,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)h.userData);
     }
     std::free(display->dirtyRects);
+    if (qxFreeDisplayExtras)
+        qxFreeDisplayExtras(display);
     qxForgetEventsOf(display);
     std::free(display);
     return 0;

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_attributelink.h"
 
 #include <unistd.h>
 
@@ -31,6 +32,8 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_brushhost.h"
+#include "objects/qx_objectlink.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -158,9 +161,12 @@ void qxLinkLayers(void)
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
+    qxLinkObjects();
+    qxLinkObjectAttributes();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
+    qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
@@ -184,6 +190,7 @@ void qxPrintBanner(void)
 int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int argc, char **argv)
 {
     qxCrc32Init();
+    qxTuneHeap();
     int r = qxInitPlatform();
     if (r)
         return r;

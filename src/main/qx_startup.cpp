@@ -22,6 +22,8 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "media/qx_medialibs.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
 #include "core/applet/qx_appicon.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_tempfiles.h"
@@ -184,6 +186,9 @@ int qxStartup(int argc, char **argv)
     if ((r = qxRunPreprocessorObjects(L, startup, applet, 0)))
         return fail(r);
     if ((r = qxOpenFirstDisplay(L, applet, startup)))
+        return fail(r);
+    // Brushes and BGPics the applet declared were only opened so far.
+    if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)))
         return fail(r);
     qxSetTag(QX_TAG_MAINRUNNING, 1);
 

@@ -6,6 +6,8 @@
 extern "C" {
 void *qxAlloc(size_t size, int zero);
 void qxFree(void *block);
+// Keeps large blocks in the heap between uses; called once at start-up.
+void qxTuneHeap(void);
 }
 
 // Checked size arithmetic for allocations: false when the result would overflow.

@@ -45,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     lua_pushcfunction(L, handler);
     int ref = luaL_ref(L, LUA_REGISTRYINDEX);
     qxBGPic *bgpic = nullptr;
-    if (size && qxAllocBGPic(1, 0, 64, 64, 0, &bgpic) == 0) {
+    qxObjectRef bgpicRef{1, nullptr};
+    qxObjectRef bref{1, nullptr};
+    if (size && qxCreateBGPicFromBitmap(&bref, 64, 64, 0, &bgpic) == 0) {
         displays[0]->bgpic = bgpic;
         // Two buttons that overlap, with functions for a few actions.
         for (int id = 1; id <= 2; id++) {

@@ -64,6 +64,26 @@ class DriverTest(unittest.TestCase):
         rc, _ = self.run_listing(";! setup: no-such-tool-qx x\n RETURN 0 1\n")
         self.assertEqual(rc, run_e2e.SKIP)
 
+    def test_picture_against_reference_command(self):
+        if not os.path.exists(run_e2e.PIL_PYTHON):
+            self.skipTest("no Debian Python")
+        make = run_e2e.PIL_PYTHON + " -c 'import sys; from PIL import Image; " \
+            "Image.new(\"RGB\", (int(sys.argv[2]), 3), (int(sys.argv[3]), 20, 30)).save(sys.argv[1])'"
+        head = ";! setup: %s a.png 4 10\n" % make
+        rc, out = self.run_listing(head + ";! picture: a.png 1 = %s {ref} 4 11\n RETURN 0 1\n" % make)
+        if rc == run_e2e.SKIP:
+            self.skipTest("no PIL")
+        self.assertEqual(rc, 0, out)
+        rc, out = self.run_listing(head + ";! picture: a.png = %s {ref} 4 13\n RETURN 0 1\n" % make)
+        self.assertEqual(rc, 1)
+        self.assertIn("12 pixels differ by more than 0 (worst 3)", out)
+        rc, out = self.run_listing(head + ";! picture: a.png = %s {ref} 5 10\n RETURN 0 1\n" % make)
+        self.assertEqual(rc, 1)
+        self.assertIn("sizes differ", out)
+        rc, out = self.run_listing(head + ";! picture: a.png = false\n RETURN 0 1\n")
+        self.assertEqual(rc, 1)
+        self.assertIn("reference command failed", out)
+
     def test_skip(self):
         rc, _ = self.run_listing(";! skip: not yet\n")
         self.assertEqual(rc, run_e2e.SKIP)

@@ -26,11 +26,14 @@ MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
 MULTI = ("stdout", "stderr", "stdout-contains", "stderr-contains", "output-contains",
          "not-output", "env", "unset-env", "text", "raw", "args", "args-after", "qxasm",
          "stdin", "write", "plugin", "link", "make-dir", "empty-after", "plugin-build", "peer",
-         "setup", "check", "xdotool")
+         "setup", "check", "xdotool", "picture")
 SINGLE = ("mode", "exit", "timeout", "skip", "asm-error", "file", "link-applet", "player-copy",
           "xserver", "wm", "report", "gtk")
 QXLINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "qxlink", "qxlink.py")
 FLAGS = ("stdout-empty", "stderr-empty")
+PICDIFF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "picdiff.py")
+# Debian's Python has PIL; the first python3 on PATH may not.
+PIL_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
 
 
 class SpecError(Exception):
@@ -209,6 +212,29 @@ def hide_gtk(workdir):
     if proc.returncode != 0:
         return ("stub GTK build failed:\n%s" % proc.stderr.strip(),)
     return where
+
+
+def compare_picture(item, workdir, env, subst):
+    """ "picture: FILE [TOLERANCE] = COMMAND": COMMAND makes the reference
+    {ref} in the scratch directory after the run; FILE must match it within
+    TOLERANCE per channel. Returns a failure text, "" to skip, or None."""
+    left, sep, command = item.partition("=")
+    words = shlex.split(expand(left, subst))
+    if not sep or not command.strip() or len(words) not in (1, 2):
+        return "picture needs FILE [TOLERANCE] = COMMAND"
+    actual = os.path.join(workdir, words[0])
+    tolerance = words[1] if len(words) == 2 else "0"
+    ref = actual + ".ref.png"
+    command = expand(command.strip(), dict(subst, ref=ref))
+    r = subprocess.run(command, shell=True, cwd=workdir, env=env, capture_output=True, text=True)
+    if r.returncode:
+        return "reference command failed: %s\n%s%s" % (command, r.stdout, r.stderr)
+    r = subprocess.run([PIL_PYTHON, PICDIFF, actual, ref, tolerance], capture_output=True, text=True)
+    if r.returncode == SKIP:
+        return ""
+    if r.returncode:
+        return "picture %s differs from %s:\n%s%s" % (words[0], command, r.stdout, r.stderr)
+    return None
 
 
 def diff(expected, actual, label):
@@ -465,6 +491,13 @@ def run_listing(listing, text, qxasm, player, workdir, running, session):
         r = subprocess.run(c, shell=True, cwd=workdir, env=env, capture_output=True, text=True)
         if r.returncode:
             fails.append("check failed: %s\n%s%s" % (c, r.stdout, r.stderr))
+    for item in spec["picture"]:
+        problem = compare_picture(item, workdir, env, subst)
+        if problem == "":
+            print("SKIP: PIL is not installed for the picture comparison")
+            return SKIP
+        if problem:
+            fails.append(problem)
     for d in spec["empty-after"]:
         where = os.path.join(workdir, expand(d, subst))
         left = os.listdir(where) if os.path.isdir(where) else []

@@ -723,14 +723,27 @@ int RequirePlugin(lua_State *L, int version, int revision, uint32_t flags, qxReq
     return 0;
 }
 
-/* An image saver with two formats; the more-bit (8) asks for the next. */
+/* An image saver with two formats; the more-bit (8) asks for the next.
+ * "xyz" takes ARGB with alpha, "abc" pens with a palette. */
 int RegisterImageSaver(qxSaverRegistration *record)
 {
     static const char *const names[] = {"xyz", "abc"};
     int next = (record->flags & 8) ? 1 : 0;
     record->identifier = (uint32_t)(7 + 2 * next);
     record->name = names[next];
-    record->flags = next == 0 ? 8 : 0;
+    record->flags = next == 0 ? 8 | QX_SAVER_ARGB | QX_SAVER_ALPHA : 0;
     return 1;
 }
-int SaveImage(void) { return 0; }
+
+/* The last SaveImage call: its record and the first pixel or pen. */
+qxImageSaveRecord KitSaved;
+uint32_t KitSavedFirst;
+int KitSaveCalls;
+
+int SaveImage(const char *fileName, qxImageSaveRecord *record)
+{
+    KitSaveCalls++;
+    KitSaved = *record;
+    KitSavedFirst = record->palette ? ((const uint8_t *)record->pixels)[0] : ((const uint32_t *)record->pixels)[0];
+    return strstr(fileName, "fail") == NULL;
+}

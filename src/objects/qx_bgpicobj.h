@@ -1,0 +1,38 @@
+// BGPic lookup and lifetime, copies and conversions, and the image a
+// BGPic is rendered from (picture composed over its fill).
+#pragma once
+#include <cstdint>
+
+#include "display/qx_bgpic.h"
+#include "platform/qx_objectref.h"
+
+struct lua_State;
+
+extern "C" {
+int qxFindBGPic(lua_State *L, qxObjectRef ref, qxBGPic **out, uint32_t flags);
+int qxFreeBGPic(lua_State *L, qxObjectRef ref, int reportMissing);
+int qxUnlinkBGPic(lua_State *L, qxObjectRef ref);
+void qxFlushDeletedBGPics(lua_State *L);
+int qxCopyBGPicData(lua_State *L, void *record, qxObjectRef *newRef);
+// Planes from ARGB pixels composed over fill (see the BGPic library); with
+// no pixels the fill alone. *alpha may hold the loader's alpha plane.
+int qxRenderBGPicImage(lua_State *L, const uint32_t *pixels, qxFillRecord *fill, uint32_t transparentColour,
+                       int32_t width, int32_t height, uint32_t rowLength, qxBitMap **bitmapOut, qxBitMap **maskOut,
+                       qxBitMap **alpha);
+// Fills a bitmap from a fill record (colour, gradient or texture).
+int qxFillBitMapFromRecord(lua_State *L, qxBitMap *bitmap, qxFillRecord *fill, int32_t width, int32_t height);
+// CreateGradientBGPic's and CreateTexturedBGPic's back-ends on argument
+// positions starting at first (the brush library reuses them).
+int qxCreateGradientObject(lua_State *L, int first, int32_t *width, int32_t *height, qxFillRecord *fill,
+                           qxBitMap **bitmapOut);
+int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *height, qxFillRecord *fill,
+                           qxBitMap **bitmapOut);
+// Makes the BGPic the current display's and shows it; x and y 200000 keep
+// the position. For a transition, copies of the old and the new picture.
+int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int forTransition, qxBitMap **outNew,
+                      qxBitMap **outOld);
+// Renders the BGPics loaded before a display existed from their sources.
+int qxRealizeBGPics(lua_State *L);
+int qxCountAllLayers(void);
+void qxFreeAllBGPics(lua_State *L);
+}

@@ -1,0 +1,16 @@
+// The image objects' entries in the hook tables of the display layer.
+#include "objects/qx_objectlink.h"
+
+#include "display/qx_bitmap.h"
+#include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
+#include "objects/qx_displayopts.h"
+#include "objects/qx_output.h"
+
+extern "C" void qxLinkObjects(void)
+{
+    qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
+    qxFreeDisplayExtras = qxFreeOutputState;
+    qxDisplayShownBitmap = qxShownBitmap;
+    if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
+}

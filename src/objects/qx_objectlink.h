@@ -1,0 +1,6 @@
+// Fills the tables through which lower layers reach the image objects.
+#pragma once
+
+extern "C" {
+void qxLinkObjects(void);
+}

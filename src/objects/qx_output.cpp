@@ -1,0 +1,208 @@
+// Output state of a display, the blit view SafeBlt draws through, and the
+// put-and-show of one object onto the current output.
+#include "objects/qx_output.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_clipregion.h"
+#include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
+#include "platform/x11/x11_display.h"
+
+extern "C" {
+uint32_t qxSelectMode, qxSelectCombo;
+}
+
+namespace {
+
+bool windowOpen(const qxDisplay *d) { return d->state != QX_DISPSTATE_CLOSED && x11Data(d); }
+
+bool scaledDisplay(const qxDisplay *d)
+{
+    return d->autoScale && d->scaledWidth && d->scaledHeight && d->bgpic &&
+           (d->scaledWidth != uint32_t(d->bgpic->width) || d->scaledHeight != uint32_t(d->bgpic->height));
+}
+
+// Puts a rectangle of the shown picture into the window; a scaled display
+// is refreshed whole so that its scaled copy follows.
+void showRect(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    if (!windowOpen(d)) return;
+    if (scaledDisplay(d)) {
+        qxRefreshWholeDisplay(d, 0);
+        return;
+    }
+    qxPutToWindow(d, bm, x, y, w, h);
+}
+
+} // namespace
+
+extern "C" {
+
+void qxPutToWindow(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxBitMapLock lock;
+    if (!qxLockBitMap(bm, 1, &lock)) return;
+    x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, bm->width, bm->height, int(lock.pixelFormat), x,
+                 y, d, x, y, w, h, 0);
+    qxUnLockBitMap(&lock);
+}
+
+qxOutputState *qxOutputOf(qxDisplay *d, int create)
+{
+    if (!d) return nullptr;
+    auto *s = static_cast<qxOutputState *>(d->selectBuffer);
+    if (!s && create) {
+        s = static_cast<qxOutputState *>(std::calloc(1, sizeof(qxOutputState)));
+        d->selectBuffer = s;
+    }
+    return s;
+}
+
+void qxFreeOutputState(qxDisplay *d)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (!s) return;
+    if (qxCurrentOutput == &s->record || qxCurrentOutput == &s->savedRecord)
+        qxCurrentOutput = nullptr;
+    qxFreeBitMap(s->backBuffer);
+    qxFreeBitMap(s->windowBuffer);
+    qxFreeBitMap(s->work);
+    std::free(s->dirty);
+    std::free(s);
+    d->selectBuffer = nullptr;
+}
+
+qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
+{
+    qxOutputState *s = qxOutputOf(d, create);
+    const qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!s || !b || !b->bitmap) return nullptr;
+    if (s->work && s->workFor == b && s->workFrom == b->bitmap && s->work->width == uint32_t(b->width) &&
+        s->work->height == uint32_t(b->height))
+        return s->work;
+    qxFreeBitMap(s->work);
+    s->work = nullptr;
+    if (!create) return nullptr;
+    s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    if (!s->work) return nullptr;
+    qxBltBitMapDirect(b->bitmap, 0, 0, s->work, 0, 0, b->width, b->height);
+    s->workFor = b, s->workFrom = b->bitmap;
+    return s->work;
+}
+
+void qxForgetDisplayWork(qxDisplay *d)
+{
+    if (qxOutputState *s = qxOutputOf(d, 0)) {
+        qxFreeBitMap(s->work);
+        s->work = nullptr;
+    }
+}
+
+qxBitMap *qxShownBitmap(qxDisplay *d)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (s && s->windowBuffer && d->bgpic && s->windowBuffer->width == uint32_t(d->bgpic->width) &&
+        s->windowBuffer->height == uint32_t(d->bgpic->height))
+        return s->windowBuffer;
+    return qxDisplayWorkBitmap(d, 0);
+}
+
+qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
+{
+    *w = *h = 0;
+    if (!d) return nullptr;
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (d->targetType != QX_OUT_DISPLAY && s) {
+        *w = s->record.width, *h = s->record.height;
+        return d->targetType == QX_OUT_BRUSH ? s->bitmap : nullptr;
+    }
+    if (!d->bgpic) return nullptr;
+    *w = d->bgpic->width, *h = d->bgpic->height;
+    qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    return work ? work : d->bgpic->bitmap;
+}
+
+int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return 0;
+    *v = {};
+    v->display = d;
+    v->outputType = d->targetType;
+    v->layersOn = d->layersEnabled;
+    v->doubleBufferShown = (d->doubleBufferState & QX_DBSTATE_ADAPTER) ? 1 : 0;
+    int32_t w = 0, h = 0;
+    v->work1 = d->targetType == QX_OUT_DISPLAY ? qxOutputBitmap(d, &w, &h) : nullptr;
+    v->alphaIntensity = 0xFFFFFFFFu;
+    if (qxOutputState *s = qxOutputOf(d, 0)) {
+        if (d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_BRUSH) v->targetMask = s->mask;
+        if (d->targetType == QX_OUT_ALPHA || d->targetType == QX_OUT_BRUSH) v->targetAlpha = s->alpha;
+    }
+    auto *clip = static_cast<qxClipRegion *>(clipRegion ? clipRegion : d->clipRegion);
+    if (clip) {
+        v->hasClip = 1;
+        v->clip = {clip->x, clip->y, clip->width, clip->height};
+    }
+    return 1;
+}
+
+void qxAddDirtyRect(qxDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (!s || !s->dirty || w < 1 || h < 1) return;
+    if (s->dirtyCount >= s->dirtyCapacity) return;
+    s->dirty[s->dirtyCount++] = {x, y, int32_t(std::min<int64_t>(int64_t(x) + w - 1, INT32_MAX)),
+                                 int32_t(std::min<int64_t>(int64_t(y) + h - 1, INT32_MAX))};
+}
+
+uint32_t qxMergeRects(qxRectI *r, uint32_t n)
+{
+    auto touch = [](const qxRectI &a, const qxRectI &b) {
+        return int64_t(a.left) <= int64_t(b.right) + 1 && int64_t(b.left) <= int64_t(a.right) + 1 &&
+               int64_t(a.top) <= int64_t(b.bottom) + 1 && int64_t(b.top) <= int64_t(a.bottom) + 1;
+    };
+    bool merged = true;
+    while (merged) {
+        merged = false;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (r[i].left == 100000) continue;
+            for (uint32_t j = i + 1; j < n; ++j) {
+                if (r[j].left == 100000 || !touch(r[i], r[j])) continue;
+                r[i] = {std::min(r[i].left, r[j].left), std::min(r[i].top, r[j].top),
+                        std::max(r[i].right, r[j].right), std::max(r[i].bottom, r[j].bottom)};
+                r[j].left = 100000;
+                merged = true;
+            }
+        }
+    }
+    uint32_t k = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        if (r[i].left != 100000) r[k++] = r[i];
+    return k;
+}
+
+void qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t w, int32_t h,
+                    int32_t ow, int32_t oh, qxBitMap *mask, qxBitMap *alpha)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return;
+    int32_t tw = 0, th = 0;
+    qxBitMap *target = qxOutputBitmap(d, &tw, &th);
+    const bool onDisplay = d->targetType == QX_OUT_DISPLAY;
+    if (!target && (onDisplay || d->targetType == QX_OUT_BRUSH)) return;
+    // The visible part decides what the dirty list and the window get.
+    int32_t cx = x, cy = y, cw = w, ch = h;
+    qxClipRect bounds{0, 0, tw, th};
+    if (!qxClipRectToBounds(&bounds, &cx, &cy, &cw, &ch, nullptr, nullptr)) return;
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (d->doubleBuffer && d->targetType == QX_OUT_BRUSH && s && target == s->backBuffer &&
+        !(d->doubleBufferState & QX_DBSTATE_ADAPTER))
+        qxAddDirtyRect(d, cx, cy, cw, ch);
+    SafeBlt(L, bm, sx, sy, target, x, y, w, h, ow, oh, tw, th, 0x8C, mask, alpha, nullptr);
+    if (s && !onDisplay) s->record.modified = 1;
+    if (onDisplay) showRect(d, target, cx, cy, cw, ch);
+}
+}

@@ -1,0 +1,93 @@
+// The current output of a display: the display itself, or a brush, mask,
+// alpha channel, anim frame or BGPic that a Select command chose, or the
+// back buffer while double buffering; and the blit that puts an object onto
+// whichever it is.
+#pragma once
+#include <cstdint>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmap.h"
+#include "platform/qx_objectref.h"
+
+typedef struct lua_State lua_State;
+struct qxDisplay;
+
+// Output-target types.
+enum : uint32_t {
+    QX_OUT_BGPIC = 1, QX_OUT_BRUSH = 3, QX_OUT_ANIM = 4, QX_OUT_DISPLAY = 21, QX_OUT_LAYER = 22, QX_OUT_MASK = 28,
+    QX_OUT_ALPHA = 30,
+};
+enum : uint32_t { QX_SELMODE_NORMAL = 0, QX_SELMODE_COMBO = 1, QX_SELMODE_LAYERS = 2 };
+// doubleBufferState bit kept while a display adapter double-buffers.
+enum : uint32_t { QX_DBSTATE_ADAPTER = 2 };
+
+struct qxRectI {
+    int32_t left, top, right, bottom; // inclusive corners
+};
+
+// Per display, made at its first selection or double buffer.
+struct qxOutputState {
+    qxBitMap *bitmap, *mask, *alpha; // target handles
+    uint32_t hardware;
+    // The display's output record (BGPic layout): what is selected.
+    qxBGPic record;
+    uint32_t prepared;
+    // Double buffer: drawing goes to the back buffer, Flip shows the
+    // window buffer.
+    qxBitMap *backBuffer, *windowBuffer;
+    qxRectI *dirty;
+    uint32_t dirtyCount, dirtyCapacity;
+    // A selection made while double buffering: what EndSelect restores.
+    uint32_t nested;
+    qxBGPic savedRecord;
+    qxBitMap *savedBitmap;
+    // With layers off drawing goes into a copy of the shown BGPic, so that
+    // the BGPic itself stays as it was (DisplayBGPicPart restores from it).
+    qxBitMap *work;
+    const qxBGPic *workFor;
+    const qxBitMap *workFrom;
+};
+
+enum : uint32_t { QX_DIRTY_CAPACITY = 1024 };
+
+extern "C" {
+// SELMODE of the last selection and its third argument.
+extern uint32_t qxSelectMode, qxSelectCombo;
+
+// The display's output state, made when create is set (NULL out of memory
+// or without create).
+qxOutputState *qxOutputOf(qxDisplay *display, int create);
+void qxFreeOutputState(qxDisplay *display);
+// The display's drawn-on copy of its BGPic, made (create) from the BGPic's
+// picture; dropped when the BGPic or its picture changed.
+qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);
+// Drops the drawn-on copy: the display shows its BGPic as it is again.
+void qxForgetDisplayWork(qxDisplay *display);
+// What the display's refresh shows: the last flipped frame while double
+// buffering (unscaled), else the drawn-on copy; NULL: the BGPic itself.
+qxBitMap *qxShownBitmap(qxDisplay *display);
+// The bitmap drawing goes to on the current display and its size: the
+// shown picture, the back buffer or the selected object (none for a mask
+// or alpha target).
+qxBitMap *qxOutputBitmap(qxDisplay *display, int32_t *width, int32_t *height);
+// Fills the blit view of the current display (the bitmap layer's hook).
+int qxOutputView(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
+// Puts a rectangle of a bitmap into the display's window at the same place.
+void qxPutToWindow(qxDisplay *display, qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
+// Adds a rectangle to the double buffer's dirty list (full: dropped).
+void qxAddDirtyRect(qxDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// Puts an object with its mask or alpha onto the current output and shows
+// what changed on screen.
+void qxBlitToOutput(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t width,
+                    int32_t height, int32_t objectWidth, int32_t objectHeight, qxBitMap *mask, qxBitMap *alpha);
+
+// Double buffer.
+int qxCmdBeginDoubleBuffer(lua_State *L);
+int qxCmdFlip(lua_State *L);
+int qxCmdEndDoubleBuffer(lua_State *L);
+int qxEndDoubleBufferCore(lua_State *L, qxDisplay *display);
+int qxAllocDoubleBufferBitmap(qxDisplay *display, int32_t width, int32_t height);
+void qxPresentDoubleBuffer(qxDisplay *display, int whole, uint32_t flags);
+// Merges overlapping and touching rectangles of the list in place.
+uint32_t qxMergeRects(qxRectI *rects, uint32_t count);
+}
