@@ -511,6 +511,11 @@ void *requesterThread(void *)
         case QX_REQ_COLOR: colorRequester(); break;
         default: usleep(20000); continue;
         }
+        // The destroyed dialog leaves the screen before the answer is handed
+        // back (each pass flushes GTK's connection), so the script never
+        // meets it after its requester returned.
+        for (int i = 0; i < 100 && iterate(nullptr, 0); i++) {
+        }
         qxRequest.kind.store(QX_REQ_IDLE, std::memory_order_release);
     }
     if (hintDisplay)

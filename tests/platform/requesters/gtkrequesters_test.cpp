@@ -64,8 +64,17 @@ std::thread answer(const std::string &title, const std::string &keys)
         std::string wait = "timeout 5 xdotool search --sync --onlyvisible --name '^" + title + "$' windowfocus %1 >/dev/null 2>&1";
         for (int i = 0; i < 4 && system(wait.c_str()) != 0; i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // A loaded machine needs time before a fresh dialog takes keys.
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
         system(keys.c_str());
+        // Keys lost all the same: close the dialog so the test fails on its
+        // checks instead of hanging.
+        std::string shown = "xdotool search --onlyvisible --name '^" + title + "$' >/dev/null 2>&1";
+        for (int i = 0; i < 150 && system(shown.c_str()) == 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::string close = "xdotool search --onlyvisible --name '^" + title +
+                            "$' windowfocus %1 key Escape >/dev/null 2>&1";
+        system(close.c_str());
     });
 }
 
