@@ -156,6 +156,8 @@ extern "C" {
 void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxUpcalls.setInputGrabs = x11RequesterGrabs;
+    qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
     qxLinkClipboard();
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
