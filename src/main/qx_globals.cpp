@@ -28,6 +28,7 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/vector/qx_drawhost.h"
+#include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
@@ -159,6 +160,7 @@ void qxLinkLayers(void)
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
     qxLinkObjects();
+    qxLinkLayerEngine();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);

@@ -1,0 +1,315 @@
+// Dirty rectangles and the redraw that composes a rectangle of a BGPic with
+// its visible layers into the display's work bitmap.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "core/files/qx_file.h"
+#include "display/qx_bitmapeffects.h"
+#include "display/qx_display.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_output.h"
+
+namespace {
+
+int32_t clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+// Intersects (x, y, w, h) with (bx, by, bw, bh); false when nothing is left.
+bool intersect(int64_t bx, int64_t by, int64_t bw, int64_t bh, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    const int64_t x1 = std::max<int64_t>(*x, bx), y1 = std::max<int64_t>(*y, by);
+    const int64_t x2 = std::min<int64_t>(int64_t(*x) + *w, bx + bw), y2 = std::min<int64_t>(int64_t(*y) + *h, by + bh);
+    if (x2 <= x1 || y2 <= y1) {
+        *w = *h = 0;
+        return false;
+    }
+    *x = int32_t(x1), *y = int32_t(y1), *w = int32_t(x2 - x1), *h = int32_t(y2 - y1);
+    return true;
+}
+
+struct Background {
+    qxDisplay *display;
+    qxBGPic *bgpic;
+    qxBitMap *bitmap;
+};
+std::vector<Background> gBackgrounds;
+
+// Draws one layer's picture where it meets the rectangle (x, y, w, h).
+void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    const qxLayerData *d = l->onscreen;
+    int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    qxBitMap *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+    int32_t sx = 0, sy = 0;
+    if (!bitmap) {
+        const qxLayerTypeOps *ops = qxLayerType(l->type);
+        if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, &bitmap, &mask, &alpha, &sx, &sy) || !bitmap)
+            return;
+    }
+    sx = clamp32(int64_t(sx) + ix - d->left), sy = clamp32(int64_t(sy) + iy - d->top);
+    // Never read beyond the source planes.
+    int32_t cx = sx, cy = sy;
+    if (!intersect(0, 0, bitmap->width, bitmap->height, &cx, &cy, &iw, &ih)) return;
+    ix += cx - sx, iy += cy - sy, sx = cx, sy = cy;
+    if (l->transparency) {
+        qxMixBitmaps(dest, bitmap, mask, ix, iy, sx, sy, iw, ih, int32_t(255 - std::min(l->transparency, 255u)),
+                     alpha, alpha ? int32_t(bitmap->width) : 0, alpha ? int32_t(bitmap->height) : 0);
+    } else if (mask) {
+        qxBltBitMapMasked(bitmap, sx, sy, dest, ix, iy, iw, ih, mask);
+    } else if (alpha) {
+        qxBltBitMapThroughAlpha(bitmap, sx, sy, dest, ix, iy, iw, ih, alpha);
+    } else {
+        qxBltBitMapDirect(bitmap, sx, sy, dest, ix, iy, iw, ih);
+    }
+}
+
+qxDisplay *shownDisplay(const qxBGPic *b)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    return d && d->bgpic == b ? d : nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+qxRectList qxLayerCmdRects;
+
+int qxRectsOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t a1, int32_t b1, int32_t a2, int32_t b2)
+{
+    return !(y2 < b1 || y1 > b2 || x2 < a1 || x1 > a2);
+}
+
+int qxRectsOverlapWH(int32_t x, int32_t y, int32_t w, int32_t h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    return int64_t(x) < int64_t(x2) + w2 && int64_t(x2) < int64_t(x) + w && int64_t(y) < int64_t(y2) + h2 &&
+           int64_t(y2) < int64_t(y) + h;
+}
+
+void qxUnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    if (w2 < 1 || h2 < 1) return;
+    if (*w < 1 || *h < 1) {
+        *x = x2, *y = y2, *w = w2, *h = h2;
+        return;
+    }
+    const int64_t l = std::min(*x, x2), t = std::min(*y, y2);
+    const int64_t r = std::max(int64_t(*x) + *w, int64_t(x2) + w2), b = std::max(int64_t(*y) + *h, int64_t(y2) + h2);
+    *x = int32_t(l), *y = int32_t(t), *w = clamp32(r - l), *h = clamp32(b - t);
+}
+
+void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t w, int32_t h, int grow)
+{
+    if (w < 1 || h < 1) return;
+    if (list->count >= list->capacity) {
+        if (!grow || list->capacity > INT32_MAX - 1024) return;
+        auto *bigger = static_cast<qxLayerRect *>(std::malloc(sizeof(qxLayerRect) * size_t(list->capacity + 1024)));
+        if (!bigger) return;
+        std::copy(list->entries, list->entries + list->count, bigger);
+        std::free(list->entries);
+        list->entries = bigger;
+        list->capacity += 1024;
+    }
+    list->entries[list->count++] = {x, y, clamp32(int64_t(x) + w - 1), clamp32(int64_t(y) + h - 1)};
+}
+
+void qxMergeRectList(qxRectList *list)
+{
+    qxLayerRect *r = list->entries;
+    for (int32_t i = 0; i < list->count; ++i) {
+        if (r[i].x1 == QX_RECT_MERGED) continue;
+        for (int32_t j = 0; j < list->count; ++j) {
+            if (i == j || r[j].x1 == QX_RECT_MERGED) continue;
+            if (int64_t(r[j].x1) - r[i].x2 > 1 || int64_t(r[i].x1) - r[j].x2 > 1 || int64_t(r[j].y1) - r[i].y2 > 1 ||
+                int64_t(r[i].y1) - r[j].y2 > 1)
+                continue;
+            r[i] = {std::min(r[i].x1, r[j].x1), std::min(r[i].y1, r[j].y1), std::max(r[i].x2, r[j].x2),
+                    std::max(r[i].y2, r[j].y2)};
+            r[j].x1 = QX_RECT_MERGED;
+        }
+    }
+}
+
+void qxRefreshRectList(lua_State *L, qxRectList *list)
+{
+    for (int32_t i = 0; i < list->count; ++i) {
+        const qxLayerRect &r = list->entries[i];
+        if (r.x1 == QX_RECT_MERGED) continue;
+        qxRefreshDisplay(L, r.x1, r.y1, clamp32(int64_t(r.x2) - r.x1 + 1), clamp32(int64_t(r.y2) - r.y1 + 1), 0);
+    }
+}
+
+qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *b)
+{
+    for (const Background &g : gBackgrounds)
+        if (g.display == display && g.bgpic == b && g.bitmap && int32_t(g.bitmap->width) == b->width &&
+            int32_t(g.bitmap->height) == b->height)
+            return g.bitmap;
+    return b->bitmap;
+}
+
+void qxSetLayerBackground(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap)
+{
+    for (auto it = gBackgrounds.begin(); it != gBackgrounds.end();) {
+        if (it->display == display) {
+            qxFreeBitMap(it->bitmap);
+            it = gBackgrounds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (bitmap) gBackgrounds.push_back({display, b, bitmap});
+}
+
+void qxFreeLayerBackgrounds(void)
+{
+    for (Background &g : gBackgrounds) qxFreeBitMap(g.bitmap);
+    gBackgrounds.clear();
+}
+
+void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_t x, int32_t y, int32_t w,
+            int32_t h, uint32_t flags)
+{
+    if (w < 1 || h < 1) {
+        qxPrintF("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
+        return;
+    }
+    if (x < 0 || y < 0) {
+        qxPrintF("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
+        return;
+    }
+    if (!dest) {
+        qxPrintF("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
+        return;
+    }
+    if (!b) return;
+    if (!intersect(0, 0, std::min<int64_t>(b->width, dest->width), std::min<int64_t>(b->height, dest->height), &x, &y,
+                   &w, &h))
+        return;
+    if (flags & (QX_RD_SPRITESONLY | QX_RD_ACTIVESPRITES)) return; // sprites are off while layers are on
+    qxBitMap *background = (flags & QX_RD_BGPICBITMAP) ? b->bitmap : qxLayerBackground(display, b);
+    if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
+    if (flags & QX_RD_BACKGROUNDONLY) return;
+    for (const qxLayer *l = b->layers.first; l; l = l->next) {
+        if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
+        drawImage(L, l, dest, x, y, w, h);
+    }
+}
+
+void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b || !intersect(0, 0, b->width, b->height, &x, &y, &w, &h)) return;
+    qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    if (!work) return;
+    Redraw(L, d, b, work, x, y, w, h, flags);
+    qxPutToWindow(d, work, x, y, w, h);
+}
+
+void qxInvalidateRect(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || w < 1 || h < 1) return;
+    if (d->targetType == QX_OUT_DISPLAY) {
+        qxRefreshDisplay(L, x, y, w, h, 0);
+    } else if (d->targetType == QX_OUT_BGPIC && qxLayerBGPic() == d->bgpic) {
+        qxOutputState *s = qxOutputOf(d, 0);
+        // Without a list to collect into, the change shows at once.
+        if (s && s->dirty) qxAddDirtyRect(d, x, y, w, h);
+        else qxRefreshDisplay(L, x, y, w, h, 0);
+    }
+}
+
+void qxRefreshDirtyRects(lua_State *L)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    if (!s || !s->dirty || !d->bgpic) return;
+    if (s->dirtyCount >= s->dirtyCapacity) {
+        qxRefreshDisplay(L, 0, 0, d->bgpic->width, d->bgpic->height, 0);
+    } else {
+        const uint32_t n = qxMergeRects(s->dirty, s->dirtyCount);
+        for (uint32_t i = 0; i < n; ++i) {
+            const qxRectI &r = s->dirty[i];
+            if (r.left == QX_RECT_MERGED) continue;
+            qxRefreshDisplay(L, r.left, r.top, clamp32(int64_t(r.right) - r.left + 1),
+                             clamp32(int64_t(r.bottom) - r.top + 1), 0);
+        }
+    }
+    s->dirtyCount = 0;
+}
+
+void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    if (!s || !s->dirty || s->dirtyCount >= s->dirtyCapacity) return;
+    const qxRectI gone{x, y, clamp32(int64_t(x) + w - 1), clamp32(int64_t(y) + h - 1)};
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < s->dirtyCount; ++i) {
+        const qxRectI &r = s->dirty[i];
+        if (r.left == gone.left && r.top == gone.top && r.right == gone.right && r.bottom == gone.bottom) continue;
+        s->dirty[kept++] = r;
+    }
+    s->dirtyCount = kept;
+}
+
+void qxLayerScreenRect(const qxLayer *, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
+}
+
+int qxLayerIsUncovered(const qxLayer *layer)
+{
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = layer->next; l; l = l->next) {
+        if (l->hidden || l->type == QX_TYPE_NOOBJECT) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return 0;
+    }
+    return 1;
+}
+
+void qxDrawLayer(lua_State *L, qxLayer *layer, int)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(layer, layer->onscreen, &x, &y, &w, &h);
+    qxInvalidateRect(L, x, y, w, h);
+}
+
+void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t y, int noInvalidate, uint32_t flags,
+                 qxRectList *list)
+{
+    qxLayerData *d = layer->base;
+    int32_t ax, ay, aw, ah;
+    qxLayerScreenRect(layer, layer->onscreen, &ax, &ay, &aw, &ah);
+    if (!(x == 100000 && y == 100000)) {
+        auto resolve = [](int32_t v, int32_t current, bool relative) -> int64_t {
+            if (relative) return int64_t(current) + v;
+            if (v >= 95001 && v <= 104999) return int64_t(current) + (v - 100000);
+            return v;
+        };
+        const int64_t nx = resolve(x, d->x, flags & 1), ny = resolve(y, d->y, flags & 2);
+        const int64_t dx = nx - d->x, dy = ny - d->y;
+        qxLayerData *renditions[3] = {layer->base, layer->intermediate, layer->onscreen};
+        for (int i = 0; i < 3; ++i) {
+            qxLayerData *r = renditions[i];
+            if (i > 0 && (r == renditions[0] || r == renditions[i - 1])) continue;
+            r->x = clamp32(r->x + dx), r->y = clamp32(r->y + dy);
+            r->left = clamp32(r->left + dx), r->top = clamp32(r->top + dy);
+            r->ox = clamp32(r->ox + dx), r->oy = clamp32(r->oy + dy);
+        }
+        int32_t bx, by, bw, bh;
+        qxLayerScreenRect(layer, layer->onscreen, &bx, &by, &bw, &bh);
+        qxUnionRect(&ax, &ay, &aw, &ah, bx, by, bw, bh);
+    }
+    if (noInvalidate) return;
+    if (acc) qxUnionRect(&acc[0], &acc[1], &acc[2], &acc[3], ax, ay, aw, ah);
+    else if (list) qxRectListAdd(list, ax, ay, aw, ah, 1);
+    else qxInvalidateRect(L, ax, ay, aw, ah);
+}
+
+} // extern "C"
