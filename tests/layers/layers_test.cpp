@@ -1,0 +1,231 @@
+// The layer engine against a full redraw: random layers with masks, alpha
+// channels and transparency are added, moved, hidden, restacked and removed;
+// after each refresh the work bitmap must equal a full Redraw bit for bit,
+// so a missed dirty rectangle shows at once. The composite of opaque and
+// alpha layers is checked against pixman's OVER.
+#include <gtest/gtest.h>
+#include <pixman.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_output.h"
+
+namespace {
+
+constexpr int W = 160, H = 120;
+
+struct Free {
+    void operator()(uint32_t *p) const { std::free(p); }
+};
+using Pixels = std::unique_ptr<uint32_t, Free>;
+
+struct Engine : ::testing::Test {
+    qxDisplay *d = nullptr;
+    void SetUp() override
+    {
+        qxLinkLayerEngine();
+        d = qxNewDisplayRecord(1);
+        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+        ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, W, H, 0x204060, &d->bgpic), 0);
+        d->targetType = QX_OUT_DISPLAY;
+        d->layersEnabled = 1;
+        qxCurrentDisplay = d;
+    }
+    void TearDown() override
+    {
+        qxFreeBGPicLayers(nullptr, d->bgpic, 0, 0);
+        qxFreeOutputState(d);
+        qxFreeBGPicRecord(d->bgpic);
+        qxFreeLayerBackgrounds();
+        qxCurrentDisplay = nullptr;
+        std::free(d);
+    }
+
+    // A w x h layer at (x, y): kind 0 plain, 1 masked (a disc), 2 alpha.
+    qxLayer *add(std::mt19937 &rng, int kind, int32_t x, int32_t y, int32_t w, int32_t h, int32_t position)
+    {
+        std::vector<uint32_t> px(size_t(w) * h);
+        const uint32_t colour = rng() & 0xFFFFFF;
+        for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i) {
+                const int dx = 2 * i - w, dy = 2 * j - h;
+                const bool inside = dx * dx + dy * dy <= w * h;
+                uint32_t a = kind == 2 ? uint32_t(255 * i / std::max(1, w - 1)) << 24 : 0xFF000000u;
+                px[size_t(j) * w + i] = kind == 1 && !inside ? 0x00FF00FFu : a | (colour ^ uint32_t(i * 7 + j * 13));
+            }
+        qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+        const uint32_t key = kind == 1 ? 0xFF00FFu : kind == 2 ? 0xFFFFFFFEu : 0xFFFFFFFFu;
+        EXPECT_EQ(qxBitMapFromARGB(px.data(), key, w, h, w, 0, 0, nullptr, &b, kind == 1 ? &m : nullptr,
+                                   kind == 2 ? &a : nullptr),
+                  0);
+        auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+        data->x = x, data->y = y, data->width = w, data->height = h;
+        qxLayer *l = nullptr;
+        EXPECT_EQ(qxAddLayer(nullptr, QX_TYPE_BRUSH, nullptr, x, y, w, h, nullptr, nullptr, b, m, a, data, position,
+                             0, &l),
+                  0);
+        return l;
+    }
+
+    // The work bitmap must equal a full redraw.
+    void expectConsistent(const char *step, int i)
+    {
+        qxBitMap *work = qxDisplayWorkBitmap(d, 0);
+        ASSERT_NE(work, nullptr);
+        qxBitMap *full = qxAllocBitMap(W, H, 0, nullptr);
+        Redraw(nullptr, d, d->bgpic, full, 0, 0, W, H, QX_RD_NOSPRITES);
+        Pixels a(qxBitMapToARGB(work, 0, 0, W, H, 0)), b(qxBitMapToARGB(full, 0, 0, W, H, 0));
+        for (int p = 0; p < W * H; ++p)
+            if (a.get()[p] != b.get()[p]) {
+                ADD_FAILURE() << step << " " << i << ": pixel " << p % W << "," << p / W << " " << std::hex
+                              << a.get()[p] << " != " << b.get()[p];
+                break;
+            }
+        qxFreeBitMap(full);
+    }
+
+    void randomRun(unsigned seed, int steps)
+    {
+        std::mt19937 rng(seed);
+        qxBGPic *b = d->bgpic;
+        qxDisplayWorkBitmap(d, 1);
+        for (int i = 0; i < steps; ++i) {
+            const int32_t n = qxCountLayers(b);
+            const int op = n < 3 ? 0 : int(rng() % 6);
+            qxLayer *l = n ? qxGetLayerByIndex(b, 1 + int32_t(rng() % uint32_t(n))) : nullptr;
+            switch (op) {
+            case 0: {
+                qxLayer *added = add(rng, int(rng() % 3), int32_t(rng() % (W + 40)) - 20,
+                                     int32_t(rng() % (H + 40)) - 20, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40),
+                                     int32_t(rng() % uint32_t(n + 3)) - 1);
+                if (rng() % 3 == 0) added->transparency = rng() % 256;
+                if (added->transparency) qxDrawLayer(nullptr, added, 0);
+                break;
+            }
+            case 1: qxMoveLayer(nullptr, l, nullptr, int32_t(rng() % 41) - 20, int32_t(rng() % 41) - 20, 0, 3, nullptr); break;
+            case 2:
+                l->hidden = !l->hidden;
+                qxDrawLayer(nullptr, l, 0);
+                break;
+            case 3:
+                if (qxSetLayerZ(b, l, int32_t(rng() % uint32_t(n + 1)))) qxDrawLayer(nullptr, l, 0);
+                break;
+            case 4: qxRemoveLayerRecord(nullptr, b, l, 0, nullptr); break;
+            case 5: qxMoveLayer(nullptr, l, nullptr, 100000 + int32_t(rng() % 21) - 10, int32_t(rng() % H), 0, 0, nullptr); break;
+            }
+            if (d->targetType == QX_OUT_BGPIC && rng() % 4 == 0) qxRefreshDirtyRects(nullptr);
+            if (d->targetType == QX_OUT_DISPLAY) expectConsistent("step", i);
+        }
+        qxRefreshDirtyRects(nullptr);
+        expectConsistent("end", steps);
+    }
+};
+
+TEST_F(Engine, RefreshAtOnceEqualsFullRedraw)
+{
+    for (unsigned seed : {1u, 2u, 3u}) randomRun(seed, 300);
+}
+
+TEST_F(Engine, CollectedDirtyRectanglesEqualFullRedraw)
+{
+    // Output to the shown BGPic: changes are collected and refreshed later.
+    d->targetType = QX_OUT_BGPIC;
+    qxCurrentOutput = d->bgpic;
+    qxOutputState *s = qxOutputOf(d, 1);
+    s->dirty = static_cast<qxRectI *>(std::calloc(64, sizeof(qxRectI)));
+    s->dirtyCapacity = 64; // small, so that it fills and means "everything"
+    for (unsigned seed : {4u, 5u}) randomRun(seed, 400);
+    qxCurrentOutput = nullptr;
+}
+
+TEST_F(Engine, PositionsNamesAndRectangles)
+{
+    std::mt19937 rng(9);
+    qxBGPic *b = d->bgpic;
+    qxLayer *a = add(rng, 0, 0, 0, 4, 4, 1);   // empty list: a single layer
+    qxLayer *c = add(rng, 0, 0, 0, 4, 4, 5);   // beyond the count: top
+    qxLayer *m = add(rng, 0, 0, 0, 4, 4, 2);   // before the second
+    EXPECT_EQ(qxLayerPosition(b, a), 1);
+    EXPECT_EQ(qxLayerPosition(b, m), 2);
+    EXPECT_EQ(qxLayerPosition(b, c), 3);
+    qxObjectStyle style{};
+    style.insertpos = 9;
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    ASSERT_EQ(qxAddLayer(nullptr, QX_TYPE_BRUSH, nullptr, 0, 0, 1, 1, nullptr, &style, nullptr, nullptr, nullptr, data,
+                         -1, 0, nullptr),
+              0);
+    EXPECT_EQ(style.insertpos, 4);
+    char *name = nullptr;
+    ASSERT_EQ(qxAssignLayerName(b, &name, "Ship"), 0);
+    a->name = name;
+    EXPECT_EQ(qxAssignLayerName(b, &name, "SHIP"), 1161);
+    std::snprintf(c->group, sizeof c->group, "fleet");
+    EXPECT_EQ(qxAssignLayerName(b, &name, "Fleet"), 1161);
+    EXPECT_EQ(qxAssignLayerName(b, &name, std::string(256, 'x').c_str()), 1373);
+    EXPECT_EQ(qxFindLayerByName(b, "sHIP"), 1);
+    EXPECT_EQ(qxSetLayerZ(b, a, 0), 1);
+    EXPECT_EQ(qxLayerPosition(b, a), 4);
+    EXPECT_EQ(qxSetLayerZ(b, a, 4), 0);
+
+    qxRectList list{static_cast<qxLayerRect *>(std::calloc(2, sizeof(qxLayerRect))), 0, 2};
+    qxRectListAdd(&list, 0, 0, 10, 10, 0);
+    qxRectListAdd(&list, 10, 0, 10, 10, 0);
+    qxRectListAdd(&list, 30, 0, 1, 1, 0); // full, no growth: dropped
+    EXPECT_EQ(list.count, 2);
+    qxMergeRectList(&list);
+    EXPECT_EQ(list.entries[0].x2, 19);
+    EXPECT_EQ(list.entries[1].x1, QX_RECT_MERGED);
+    qxRectListAdd(&list, 11, 20, 1, 1, 1); // grows
+    qxRectListAdd(&list, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX, INT32_MAX, 1);
+    EXPECT_EQ(list.capacity, 1026);
+    EXPECT_EQ(list.entries[3].x2, INT32_MAX);
+    std::free(list.entries);
+}
+
+TEST_F(Engine, CompositeMatchesPixmanOver)
+{
+    std::mt19937 rng(7);
+    std::vector<qxLayer *> layers;
+    for (int i = 0; i < 20; ++i)
+        layers.push_back(add(rng, i % 2 ? 2 : 0, int32_t(rng() % W) - 10, int32_t(rng() % H) - 10,
+                             4 + int32_t(rng() % 30), 4 + int32_t(rng() % 30), -1));
+    qxBitMap *ours = qxAllocBitMap(W, H, 0, nullptr);
+    Redraw(nullptr, d, d->bgpic, ours, 0, 0, W, H, QX_RD_NOSPRITES);
+    Pixels got(qxBitMapToARGB(ours, 0, 0, W, H, 0));
+    qxFreeBitMap(ours);
+
+    std::vector<uint32_t> want(size_t(W) * H, 0xFF204060u);
+    pixman_image_t *dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, W, H, want.data(), W * 4);
+    for (qxLayer *l : layers) {
+        const qxLayerData *r = l->base;
+        Pixels px(qxBitMapToARGBMasked(r->bitmap, 0, 0, r->width, r->height, nullptr, r->alpha, 0xFFFFFFFFu, 0, 0));
+        ASSERT_TRUE(px);
+        pixman_image_t *src = pixman_image_create_bits(r->alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, r->width,
+                                                       r->height, px.get(), r->width * 4);
+        // Our pixels are straight alpha; pixman wants them premultiplied.
+        if (r->alpha)
+            for (int p = 0; p < r->width * r->height; ++p) {
+                uint32_t v = px.get()[p], a = v >> 24;
+                auto mul = [&](int s) { return (((v >> s) & 255) * a + 127) / 255 << s; };
+                px.get()[p] = (a << 24) | mul(16) | mul(8) | mul(0);
+            }
+        pixman_image_composite32(PIXMAN_OP_OVER, src, nullptr, dst, 0, 0, 0, 0, r->left, r->top, r->width,
+                                 r->height);
+        pixman_image_unref(src);
+    }
+    pixman_image_unref(dst);
+    int worst = 0;
+    for (int p = 0; p < W * H; ++p)
+        for (int s : {0, 8, 16})
+            worst = std::max(worst, std::abs(int((got.get()[p] >> s) & 255) - int((want[p] >> s) & 255)));
+    EXPECT_LE(worst, 2);
+}
+
+} // namespace
