@@ -112,6 +112,11 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
                int32_t height, const qxTransformOptions *transform, qxObjectStyle *style, qxBitMap *bitmap,
                qxBitMap *mask, qxBitMap *alpha, qxLayerData *data, int32_t position, uint32_t flags,
                qxLayer **out);
+// An image layer (brush, part, anim frame, video) at anchor point (x, y)
+// showing the part (a, b) of its source, or the frame a of an anim.
+int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
+                    int32_t width, int32_t height, const qxTransformOptions *options, const qxObjectStyle *style,
+                    qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t position, uint32_t flags);
 int qxAssignLayerName(qxBGPic *bgpic, char **nameOut, const char *text);
 qxLayer *qxGetLayerByIndex(const qxBGPic *bgpic, int32_t n);
 int32_t qxCountLayers(const qxBGPic *bgpic);

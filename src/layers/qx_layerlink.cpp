@@ -36,9 +36,26 @@ const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr};
 // Anim frames and videos hand their planes to the layer.
 const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr};
 
+// The display core's flags are its own; of the layer flags it asks only
+// for the display-scaled rendition.
 int addLayerNode(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
                  int32_t width, int32_t height, const qxTransformOptions *options, const qxObjectStyle *style,
                  qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t position, uint32_t flags, void *)
+{
+    return qxAddImageLayer(L, type, ref, a, b, x, y, width, height, options, style, bitmap, mask, alpha, position,
+                           flags & QX_AL_SCALED);
+}
+
+void freeLayersOf(lua_State *L, qxBGPic *b, int) { qxFreeBGPicLayers(L, b, 0, 1); }
+
+uint32_t currentLayerCount(void) { return uint32_t(qxCountLayers(qxLayerBGPic())); }
+
+} // namespace
+
+extern "C" int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x,
+                               int32_t y, int32_t width, int32_t height, const qxTransformOptions *options,
+                               const qxObjectStyle *style, qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha,
+                               int32_t position, uint32_t flags)
 {
     auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
     if (data) {
@@ -52,12 +69,6 @@ int addLayerNode(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_
     return qxAddLayer(L, type, &ref, x - int32_t(width * ax), y - int32_t(height * ay), width, height, options,
                       style ? &copy : nullptr, bitmap, mask, alpha, data, position, flags, nullptr);
 }
-
-void freeLayersOf(lua_State *L, qxBGPic *b, int) { qxFreeBGPicLayers(L, b, 0, 1); }
-
-uint32_t currentLayerCount(void) { return uint32_t(qxCountLayers(qxLayerBGPic())); }
-
-} // namespace
 
 extern "C" void qxLinkLayerEngine(void)
 {

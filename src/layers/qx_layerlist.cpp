@@ -348,9 +348,10 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
         if (flags & QX_AL_KEEPFILTERS) l->filters = replaced->filters, l->geometric = replaced->geometric;
         qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
     }
-    // 11. A layer that only needs its own pixels still goes into the work
+    // 11. Internal layers are drawn by their caller. A layer that only needs
+    // its own pixels still goes into the work
     // bitmap here, so that the picture a refresh shows always has it.
-    if (!l->hidden && !replaced) qxDrawLayer(L, l, 0);
+    if (!l->hidden && !replaced && !(flags & QX_AL_INTERNAL)) qxDrawLayer(L, l, 0);
     if (out) *out = l;
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_movelist.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_output.h"
@@ -428,6 +429,13 @@ int cmdSetLayerTransparency(lua_State *L)
     return 0;
 }
 
+int cmdDoMove(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    if (int r = guard()) return r;
+    return qxDoMove(L);
+}
+
 const qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
@@ -437,6 +445,9 @@ const qxCommandDef layersCommands[] = {
     {"HideLayer", cmdHideLayer},
     {"RemoveLayer", cmdRemoveLayer},
     {"SetLayerTransparency", cmdSetLayerTransparency},
+    {"AddMove", qxCmdAddMove},
+    {"ClearMove", qxCmdClearMove},
+    {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
     {"DumpLayers", cmdDumpLayers},
@@ -482,12 +493,18 @@ extern "C" int qxOpenLayersLib(lua_State *L)
         qxLayerCmdRects.capacity = QX_LAYER_CMD_RECTS;
     }
     qxLayerCmdRects.count = 0;
+    static bool registered = false;
+    if (!registered) {
+        if (int r = qxRegisterMoveLists()) return r;
+        registered = true;
+    }
     return qxOpenCommandLibrary(L, "layers", layersCommands, layersConstants);
 }
 
 extern "C" void qxLayerLibClose(void)
 {
     qxFreeLayerBackgrounds();
+    qxFreeMoveLists();
     std::free(qxLayerCmdRects.entries);
     qxLayerCmdRects = {};
 }

@@ -64,12 +64,6 @@ void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_
     }
 }
 
-qxDisplay *shownDisplay(const qxBGPic *b)
-{
-    qxDisplay *d = qxCurrentDisplay;
-    return d && d->bgpic == b ? d : nullptr;
-}
-
 } // namespace
 
 extern "C" {
