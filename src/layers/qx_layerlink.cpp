@@ -65,8 +65,8 @@ extern "C" int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int
     }
     qxObjectStyle copy;
     if (style) copy = *style;
-    const double ax = options ? options->anchorx : 0.0, ay = options ? options->anchory : 0.0;
-    return qxAddLayer(L, type, &ref, x - int32_t(width * ax), y - int32_t(height * ay), width, height, options,
+    // The anchor moves the drawn rectangle when the layer is made.
+    return qxAddLayer(L, type, &ref, x, y, width, height, options,
                       style ? &copy : nullptr, bitmap, mask, alpha, data, position, flags, nullptr);
 }
 

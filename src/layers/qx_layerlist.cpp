@@ -4,11 +4,13 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/vm/lua.h"
+#include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
@@ -59,6 +61,61 @@ void dropHandedOver(lua_State *L, uint32_t type, qxBitMap *bitmap, qxBitMap *mas
         std::free(data);
     }
     qxFreeImagePlanes(bitmap, mask, alpha);
+}
+
+// The intermediate rendition of a transformed layer: a record of its own
+// holding the transformed picture, placed by the anchor. 0, 1000 or the
+// transform's error.
+int buildTransformed(lua_State *L, qxLayer *l)
+{
+    qxLayerData *base = l->base;
+    qxBitMap *bitmap = base->bitmap, *mask = base->mask, *alpha = base->alpha;
+    int32_t sx = 0, sy = 0;
+    if (!bitmap) {
+        const qxLayerTypeOps *ops = qxLayerType(l->type);
+        if (!ops || !ops->sourceImage) return ERR_WRONGUSAGE;
+        if (int r = ops->sourceImage(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
+    }
+    if (!bitmap) return ERR_WRONGUSAGE;
+    // A part becomes an image of its own first.
+    qxBitMap *pb = nullptr, *pm = nullptr, *pa = nullptr;
+    if (sx || sy || int32_t(bitmap->width) != base->width || int32_t(bitmap->height) != base->height) {
+        if (int r = qxCopyImageRect(bitmap, mask, alpha, sx, sy, base->width, base->height, 0, 0, 0, 0, &pb,
+                                    mask ? &pm : nullptr, alpha ? &pa : nullptr))
+            return r;
+        bitmap = pb, mask = pm, alpha = pa;
+    }
+    const qxTransformOptions &t = l->transform;
+    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
+    int32_t tw = 0, th = 0;
+    int r = qxTransformImage(L, 0, nullptr, bitmap, mask, alpha, 0, 0, base->width, base->height, l->anchorx,
+                             l->anchory, m, t.smooth, &tb, &tm, &ta, nullptr, nullptr, &tw, &th);
+    qxFreeImagePlanes(pb, pm, pa);
+    if (r) return r;
+    auto *d = static_cast<qxLayerData *>(std::malloc(sizeof(qxLayerData)));
+    if (!d) {
+        qxFreeImagePlanes(tb, tm, ta);
+        return ERR_MEM;
+    }
+    *d = *base;
+    d->bitmap = d->mask = d->alpha = nullptr;
+    d->filtbitmap = d->filtmask = d->filtalpha = nullptr;
+    d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
+    d->typedata = nullptr;
+    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->cloneTypeData && base->typedata) {
+        if (int e = ops->cloneTypeData(base, d)) {
+            qxFreeImagePlanes(tb, tm, ta);
+            std::free(d);
+            return e;
+        }
+    }
+    d->xformbitmap = tb, d->xformmask = tm, d->xformalpha = ta;
+    d->dwidth = tw, d->dheight = th;
+    d->left = int32_t(std::clamp<int64_t>(int64_t(d->x) - int64_t(std::trunc(tw * l->anchorx)), INT32_MIN, INT32_MAX));
+    d->top = int32_t(std::clamp<int64_t>(int64_t(d->y) - int64_t(std::trunc(th * l->anchory)), INT32_MIN, INT32_MAX));
+    l->intermediate = l->onscreen = d;
+    return 0;
 }
 
 } // namespace
@@ -337,6 +394,15 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
         }
     } else {
         qxInsertLayerAfter(b, b->layers.last, l);
+    }
+    // 9. A transformed layer keeps its transformed picture apart.
+    if (!qxMatrixIsIdentity(&l->transform)) {
+        if (int r = buildTransformed(L, l)) {
+            qxUnlinkLayer(b, l);
+            qxFreeLayerContents(L, l);
+            std::free(l);
+            return r;
+        }
     }
     // 10.
     if (replaced) {

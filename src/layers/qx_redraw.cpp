@@ -42,7 +42,9 @@ void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_
     if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
     qxBitMap *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
     int32_t sx = 0, sy = 0;
-    if (!bitmap) {
+    if (d->xformbitmap) {
+        bitmap = d->xformbitmap, mask = d->xformmask, alpha = d->xformalpha;
+    } else if (!bitmap) {
         const qxLayerTypeOps *ops = qxLayerType(l->type);
         if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, &bitmap, &mask, &alpha, &sx, &sy) || !bitmap)
             return;
