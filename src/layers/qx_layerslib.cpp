@@ -429,6 +429,17 @@ int cmdSetLayerTransparency(lua_State *L)
     return 0;
 }
 
+int cmdInsertLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 5, 6, 0, 0);
+    if (int r = guard()) return r;
+    const int32_t position = luaL_checkint(L, 1);
+    const uint32_t type = uint32_t(luaL_checkint(L, 2));
+    const qxObjectRef ref = qxGetObjectIDArg(L, 3);
+    const int32_t x = luaL_checkint(L, 4), y = luaL_checkint(L, 5);
+    return qxInsertLayer(L, position, type, ref, x, y, 0, optInt(L, 6, 0) != 0, nullptr);
+}
+
 int cmdDoMove(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -441,6 +452,7 @@ const qxCommandDef layersCommands[] = {
     {"EnableLayers", cmdEnableLayers},
     {"DisableLayers", cmdDisableLayers},
     {"SwapLayers", cmdSwapLayers},
+    {"InsertLayer", cmdInsertLayer},
     {"ShowLayer", cmdShowLayer},
     {"HideLayer", cmdHideLayer},
     {"RemoveLayer", cmdRemoveLayer},

@@ -41,27 +41,6 @@ void storeRect(qxMoveEntry &e, int32_t x, int32_t y, int32_t w, int32_t h)
     e.y2 = int32_t(std::min<int64_t>(int64_t(y) + h - 1, INT32_MAX));
 }
 
-// A brush as a new layer at (x, y), not drawn yet.
-int addBrushLayer(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, int32_t position, qxLayer **out)
-{
-    qxBrush *brush = nullptr;
-    if (int r = qxFindBrush(L, ref, &brush, QX_FIND_NOCOPY)) return r;
-    qxBGPic *b = qxLayerBGPic();
-    const int32_t w = int32_t(brush->width), h = int32_t(brush->height);
-    qxTransformOptions options = qxTransformTemplate;
-    qxObjectStyle style = qxStyleTemplate;
-    style.insertpos = 0;
-    x = qxResolvePosX(x, w, b->width, options.anchorx);
-    y = qxResolvePosY(y, h, b->height, options.anchory);
-    const int32_t count = qxCountLayers(b);
-    if (position <= 0 || position > count + 1) position = count + 1;
-    if (int r = qxAddImageLayer(L, QX_TYPE_BRUSH, ref, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr, nullptr,
-                                position, QX_AL_INTERNAL | QX_AL_SCALED))
-        return r;
-    *out = qxGetLayerByIndex(b, position);
-    return *out ? 0 : ERR_LAYERRANGE;
-}
-
 void storeLayerRect(qxMoveEntry &e, const qxBGPic *b, const qxLayer *l)
 {
     int32_t x, y, w, h;
@@ -105,7 +84,7 @@ int firstPass(lua_State *L, qxBGPic *b, qxMoveEntry &e)
     }
     case K_INSERTBRUSH: {
         qxLayer *l = nullptr;
-        if (int r = addBrushLayer(L, e.target, e.x, e.y, e.extra, &l)) return r;
+        if (int r = qxInsertLayer(L, e.extra, QX_TYPE_BRUSH, e.target, e.x, e.y, 1, 0, &l)) return r;
         storeLayerRect(e, b, l);
         return 0;
     }
@@ -117,6 +96,33 @@ int firstPass(lua_State *L, qxBGPic *b, qxMoveEntry &e)
 } // namespace
 
 extern "C" {
+
+int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref, int32_t x, int32_t y, int noRedraw,
+                  int hidden, qxLayer **out)
+{
+    qxBGPic *b = qxLayerBGPic();
+    if (!b) return ERR_NOLAYERS;
+    if (position < 0) return ERR_INVINSERT;
+    const int32_t count = qxCountLayers(b);
+    if (position == 0 || position > count + 1) position = count + 1;
+    if (type != QX_TYPE_BRUSH) return ERR_WRONGUSAGE; // other types come with their libraries
+    qxBrush *brush = nullptr;
+    if (int r = qxFindBrush(L, ref, &brush, QX_FIND_NOCOPY)) return r;
+    const int32_t w = int32_t(brush->width), h = int32_t(brush->height);
+    qxTransformOptions options = qxTransformTemplate;
+    qxObjectStyle style = qxStyleTemplate;
+    style.insertpos = 0;
+    x = qxResolvePosX(x, w, b->width, options.anchorx);
+    y = qxResolvePosY(y, h, b->height, options.anchory);
+    if (int r = qxAddImageLayer(L, QX_TYPE_BRUSH, ref, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr, nullptr,
+                                position, QX_AL_INTERNAL | QX_AL_SCALED | (hidden ? QX_AL_HIDDEN : 0)))
+        return r;
+    qxLayer *l = qxGetLayerByIndex(b, position);
+    if (!l) return ERR_LAYERRANGE;
+    if (!hidden && !noRedraw) qxDrawLayer(L, l, 0);
+    if (out) *out = l;
+    return 0;
+}
 
 void qxMoveListMoveLayer(lua_State *L, qxBGPic *b, qxLayer *l, qxMoveEntry *e, int useVisibility)
 {
@@ -255,7 +261,7 @@ int qxDoMove(lua_State *L)
             break;
         }
         qxLayer *l = nullptr;
-        if ((error = addBrushLayer(L, e.target, e.x, e.y, 0, &l))) break;
+        if ((error = qxInsertLayer(L, 0, QX_TYPE_BRUSH, e.target, e.x, e.y, 1, 0, &l))) break;
         storeLayerRect(e, b, l);
     }
     // Every change made so far shows, also when a pass failed.

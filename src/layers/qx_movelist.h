@@ -29,6 +29,10 @@ struct qxMoveList {
 };
 
 extern "C" {
+// A new layer of an object at (x, y) at a position (0: on top); hidden
+// layers and those told not to redraw are not drawn.
+int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref, int32_t x, int32_t y, int noRedraw,
+                  int hidden, qxLayer **out);
 int qxFindMoveList(qxObjectRef ref, qxMoveList **out);
 // Moves a layer to the entry's position and stores the area it touched.
 void qxMoveListMoveLayer(lua_State *L, qxBGPic *bgpic, qxLayer *layer, qxMoveEntry *entry, int useVisibility);
