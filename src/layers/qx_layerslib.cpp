@@ -440,6 +440,109 @@ int cmdInsertLayer(lua_State *L)
     return qxInsertLayer(L, position, type, ref, x, y, 0, optInt(L, 6, 0) != 0, nullptr);
 }
 
+const char *const kFilterNames[QX_FILTER_COUNT] = {
+    "blur", "charcoal", "contrast", "edge", "emboss", "gamma", "grayscale", "invert", "modulate", "monochrome",
+    "oilpaint", "pixelate", "sepiatone", "sharpen", "solarize", "swirl", "tint", "waterripple", "xflip", "yflip",
+    "quantize",
+};
+const uint8_t kFilterArgs[QX_FILTER_COUNT] = {1, 1, 2, 1, 1, 3, 0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 2, 4, 0, 0, 2};
+
+// t[key] := {v0, v1, ...} from element 0.
+void setList(lua_State *L, const char *key, const double *values, int n)
+{
+    lua_pushstring(L, key);
+    lua_newtable(L);
+    for (int i = 0; i < n; ++i) {
+        lua_pushnumber(L, values[i]);
+        lua_rawseti(L, -2, i);
+    }
+    lua_settable(L, -3);
+}
+
+int cmdGetLayerStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || !d->layersEnabled) return ERR_NOLAYERS;
+    const bool object = d->targetType == QX_OUT_BRUSH || d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_ALPHA;
+    qxBGPic *b = object ? d->bgpic : qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    const qxLayerData *base = l->base;
+    lua_newtable(L);
+    switch (l->type) {
+    case QX_TYPE_BRUSH:
+    case QX_TYPE_BRUSHPART:
+    case QX_TYPE_BGPICPART:
+    case QX_LAYER_VIDEO:
+        qxSetFieldID(L, "id", l->layerid);
+        qxSetFieldInt(L, "partx", base->partx);
+        qxSetFieldInt(L, "party", base->party);
+        qxSetFieldInt(L, "partwidth", base->width);
+        qxSetFieldInt(L, "partheight", base->height);
+        break;
+    case QX_TYPE_ANIM:
+        qxSetFieldInt(L, "frame", base->frame + 1);
+        qxSetFieldID(L, "id", l->layerid);
+        break;
+    default:
+        if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->pushStyleKeys) ops->pushStyleKeys(L, l);
+        break;
+    }
+    const qxTransformOptions &t = l->transform;
+    qxSetFieldUInt(L, "type", l->type);
+    qxSetFieldInt(L, "x", base->x);
+    qxSetFieldInt(L, "y", base->y);
+    qxSetFieldInt(L, "width", base->width);
+    qxSetFieldInt(L, "height", base->height);
+    qxSetFieldNum(L, "rotate", t.rotate);
+    qxSetFieldNum(L, "scalex", t.scalex);
+    qxSetFieldNum(L, "scaley", t.scaley);
+    qxSetFieldNum(L, "anchorx", l->anchorx);
+    qxSetFieldNum(L, "anchory", l->anchory);
+    qxSetFieldUInt(L, "smoothscale", t.smooth);
+    const double identity[4] = {1, 0, 0, 1};
+    setList(L, "transform", t.transformed ? t.transform : identity, 4);
+    qxSetFieldUInt(L, "transparency", l->transparency);
+    const qxFilterEntry &tint = l->filters.filter[QX_FILTER_TINT];
+    qxSetFieldNum(L, "tint", tint.enabled ? tint.strength : 0);
+    qxSetFieldUInt(L, "tintcolor", tint.colour);
+    qxSetFieldUInt(L, "hidden", l->hidden);
+    qxSetFieldInt(L, "clipregion", l->onscreen->clip ? 1 : -1);
+    qxSetFieldUInt(L, "shadow", l->shadow);
+    if (l->shadow) {
+        qxSetFieldUInt(L, "shadowcolor", l->shadowcolor);
+        qxSetFieldUInt(L, "shadowdir", l->shadowdir);
+        qxSetFieldUInt(L, "shadowsize", l->shadowsize);
+        qxSetFieldNum(L, "shadowradius", l->shadowradius);
+        qxSetFieldNum(L, "shadowsigma", l->shadowsigma);
+    }
+    qxSetFieldUInt(L, "border", l->border);
+    qxSetFieldUInt(L, "bordercolor", l->bordercolor);
+    qxSetFieldUInt(L, "bordersize", l->bordersize);
+    qxSetFieldUInt(L, "outlinethickness", l->bordersize);
+    qxSetFieldUInt(L, "edgecolor", l->bordercolor);
+    qxSetFieldUInt(L, "edgesize", l->bordersize);
+    lua_pushstring(L, "filters");
+    lua_newtable(L);
+    int n = 0;
+    for (int i = 0; i < int(QX_FILTER_COUNT); ++i) {
+        const qxFilterEntry &f = l->filters.filter[i];
+        if (!f.enabled) continue;
+        lua_newtable(L);
+        qxSetFieldStr(L, "name", kFilterNames[i]);
+        qxSetFieldInt(L, "priority", 0);
+        setList(L, "args", f.args, kFilterArgs[i]);
+        lua_rawseti(L, -2, n++);
+    }
+    lua_settable(L, -3);
+    qxSetFieldStr(L, "group", l->group);
+    qxSetFieldStr(L, "name", l->name ? l->name : "");
+    qxSetFieldInt(L, "z", qxLayerPosition(b, l));
+    return 1;
+}
+
 int cmdDoMove(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -463,6 +566,7 @@ const qxCommandDef layersCommands[] = {
     {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
     {"DumpLayers", cmdDumpLayers},
+    {"GetLayerStyle", cmdGetLayerStyle},
     {"LayerExists", cmdLayerExists},
     {"SetLayerZPos", cmdSetLayerZPos},
     {"TranslateLayer", cmdTranslateLayer},
