@@ -143,6 +143,10 @@ void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t width, int32_
 void qxMergeRectList(qxRectList *list);
 void qxRefreshRectList(lua_State *L, qxRectList *list);
 
+// Where a layer's shadow lies: its drawn rectangle grown by the blur
+// radius and moved by the shadow's size in its direction.
+void qxLayerShadowRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
+                       int32_t *h);
 // The screen rectangle of a layer: drawn rectangle with its effects.
 void qxLayerScreenRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
                        int32_t *h);

@@ -550,6 +550,42 @@ int cmdDoMove(lua_State *L)
     return qxDoMove(L);
 }
 
+// Drops the cached shadow pictures of every rendition.
+void dropShadowCache(qxLayer *l)
+{
+    for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
+        qxFreeAlphaBitMap(d->shadowalpha);
+        d->shadowalpha = nullptr;
+    }
+}
+
+int cmdSetLayerShadow(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 7, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
+    auto num = [&](int arg, double def) { return lua_gettop(L) >= arg && !lua_isnil(L, arg) ? luaL_checknumber(L, arg) : def; };
+    const uint32_t colour = uint32_t(int64_t(num(3, double(0x80000000u))));
+    const double radius = num(4, 5.0), size = num(5, 4), direction = num(6, 3), sigma = num(7, radius / 3);
+    if (!(radius >= 1.0) || !(size >= 0) || !(sigma > 0) || radius > 1e4 || size > 1e6) return ERR_WRONGUSAGE;
+    if (!enable && !l->shadow) return 0;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    dropShadowCache(l);
+    l->shadow = enable;
+    if (enable) {
+        l->shadowcolor = colour, l->shadowradius = radius, l->shadowsize = uint32_t(size);
+        l->shadowdir = uint32_t(int32_t(direction)), l->shadowsigma = sigma;
+        int32_t x2, y2, w2, h2;
+        qxLayerScreenRect(l, l->onscreen, &x2, &y2, &w2, &h2);
+        qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
+    }
+    qxInvalidateRect(L, x, y, w, h);
+    return 0;
+}
+
 const qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
@@ -572,6 +608,7 @@ const qxCommandDef layersCommands[] = {
     {"TranslateLayer", cmdTranslateLayer},
     {"CreateLayer", cmdCreateLayer},
     {"GetLayerAtPos", cmdGetLayerAtPos},
+    {"SetLayerShadow", cmdSetLayerShadow},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
     {"RemoveLayers", cmdRemoveLayers},

@@ -1,11 +1,13 @@
 // Dirty rectangles and the redraw that composes a rectangle of a BGPic with
 // its visible layers into the display's work bitmap.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
 #include "core/files/qx_file.h"
 #include "display/qx_bitmapeffects.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_output.h"
@@ -34,21 +36,75 @@ struct Background {
 };
 std::vector<Background> gBackgrounds;
 
+// The planes a rendition shows and where its picture starts in them.
+bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap, qxBitMap **mask,
+                    qxBitMap **alpha, int32_t *sx, int32_t *sy)
+{
+    *sx = *sy = 0;
+    if (d->xformbitmap) {
+        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+        return true;
+    }
+    *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+    if (*bitmap) return true;
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    return ops && ops->sourceImage && !ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) && *bitmap;
+}
+
+// colour (0xRRGGBB) painted through an alpha plane from (sx, sy).
+void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
+                       int32_t h, uint32_t colour)
+{
+    const qxPlane a = qxPlaneOf(alpha);
+    if (!a.bytes || !intersect(0, 0, a.width, a.height, &sx, &sy, &w, &h)) return;
+    qxBitMapLock lock;
+    if (!qxLockBitMap(dest, 0, &lock)) return;
+    if (lock.bytesPerPixel == 4) {
+        const uint32_t cr = (colour >> 16) & 255, cg = (colour >> 8) & 255, cb = colour & 255;
+        for (int32_t j = 0; j < h; ++j) {
+            const uint8_t *src = a.bytes + int64_t(sy + j) * a.bytesPerRow + sx;
+            auto *row = static_cast<uint32_t *>(lock.pixels) + int64_t(dy + j) * lock.pixelsPerRow + dx;
+            for (int32_t i = 0; i < w; ++i) {
+                const uint32_t o = src[i], k = 255 - o, p = row[i];
+                const uint32_t r = (cr * o + ((p >> 16) & 255) * k + 127) / 255;
+                const uint32_t g = (cg * o + ((p >> 8) & 255) * k + 127) / 255;
+                const uint32_t b = (cb * o + (p & 255) * k + 127) / 255;
+                row[i] = (p & 0xFF000000u) | r << 16 | g << 8 | b;
+            }
+        }
+    }
+    qxUnLockBitMap(&lock);
+}
+
+void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxLayerData *d = l->onscreen;
+    int32_t sx, sy, sw, sh;
+    qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
+    int32_t ix = sx, iy = sy, iw = sw, ih = sh;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    if (!d->shadowalpha) {
+        uint32_t opacity = 255 - (l->shadowcolor >> 24);
+        if (l->shadowfade) opacity = uint32_t(opacity * (l->shadowfade - 1) / 255.0);
+        qxBitMap *bitmap, *mask, *alpha;
+        int32_t px, py;
+        if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return;
+        d->shadowalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, opacity, 0, 0,
+                                            l->shadowradius, l->shadowsigma);
+        if (!d->shadowalpha) return;
+    }
+    paintThroughAlpha(d->shadowalpha, ix - sx, iy - sy, dest, ix, iy, iw, ih, l->shadowcolor & 0xFFFFFF);
+}
+
 // Draws one layer's picture where it meets the rectangle (x, y, w, h).
 void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
 {
     const qxLayerData *d = l->onscreen;
     int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
     if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
-    qxBitMap *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
-    int32_t sx = 0, sy = 0;
-    if (d->xformbitmap) {
-        bitmap = d->xformbitmap, mask = d->xformmask, alpha = d->xformalpha;
-    } else if (!bitmap) {
-        const qxLayerTypeOps *ops = qxLayerType(l->type);
-        if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, &bitmap, &mask, &alpha, &sx, &sy) || !bitmap)
-            return;
-    }
+    qxBitMap *bitmap, *mask, *alpha;
+    int32_t sx, sy;
+    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &sx, &sy)) return;
     sx = clamp32(int64_t(sx) + ix - d->left), sy = clamp32(int64_t(sy) + iy - d->top);
     // Never read beyond the source planes.
     int32_t cx = sx, cy = sy;
@@ -187,8 +243,9 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
     qxBitMap *background = (flags & QX_RD_BGPICBITMAP) ? b->bitmap : qxLayerBackground(display, b);
     if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
     if (flags & QX_RD_BACKGROUNDONLY) return;
-    for (const qxLayer *l = b->layers.first; l; l = l->next) {
+    for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
+        if (l->shadow) drawShadow(L, l, dest, x, y, w, h);
         drawImage(L, l, dest, x, y, w, h);
     }
 }
@@ -252,9 +309,38 @@ void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h)
     s->dirtyCount = kept;
 }
 
-void qxLayerScreenRect(const qxLayer *, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    const double radius = std::isfinite(l->shadowradius) ? std::clamp(l->shadowradius, 0.0, 1e6) : 0.0;
+    const int64_t r = int64_t(radius);
+    qxDisplay *disp = qxCurrentDisplay;
+    const double scaleX = disp && disp->layerScale ? disp->scaleX : 1.0, scaleY = disp && disp->layerScale ? disp->scaleY : 1.0;
+    const int64_t dx = int64_t(std::clamp(l->shadowsize * scaleX, 0.0, 1e9));
+    const int64_t dy = int64_t(std::clamp(l->shadowsize * scaleY, 0.0, 1e9));
+    int64_t sx = int64_t(d->left) - r, sy = int64_t(d->top) - r;
+    switch (l->shadowdir) {
+    case 0: sy -= dy; break;
+    case 1: sy -= dy, sx += dx; break;
+    case 2: sx += dx; break;
+    case 3: sy += dy, sx += dx; break;
+    case 4: sy += dy; break;
+    case 5: sy += dy, sx -= dx; break;
+    case 6: sx -= dx; break;
+    case 7: sy -= dy, sx -= dx; break;
+    default: break;
+    }
+    *x = clamp32(sx), *y = clamp32(sy);
+    *w = clamp32(int64_t(d->dwidth) + 2 * r), *h = clamp32(int64_t(d->dheight) + 2 * r);
+}
+
+void qxLayerScreenRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
+    if (l->shadow) {
+        int32_t sx, sy, sw, sh;
+        qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
+        qxUnionRect(x, y, w, h, sx, sy, sw, sh);
+    }
 }
 
 int qxLayerIsUncovered(const qxLayer *layer)

@@ -1,5 +1,5 @@
 // The layer engine against a full redraw: random layers with masks, alpha
-// channels and transparency are added, moved, hidden, restacked and removed;
+// channels, transparency and shadows are added, moved, hidden, restacked and removed;
 // after each refresh the work bitmap must equal a full Redraw bit for bit,
 // so a missed dirty rectangle shows at once. The composite of opaque and
 // alpha layers is checked against pixman's OVER.
@@ -106,7 +106,15 @@ struct Engine : ::testing::Test {
                                      int32_t(rng() % (H + 40)) - 20, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40),
                                      int32_t(rng() % uint32_t(n + 3)) - 1);
                 if (rng() % 3 == 0) added->transparency = rng() % 256;
-                if (added->transparency) qxDrawLayer(nullptr, added, 0);
+                if (rng() % 3 == 0) {
+                    added->shadow = 1;
+                    added->shadowdir = rng() % 8;
+                    added->shadowsize = rng() % 6;
+                    added->shadowradius = 1 + rng() % 4;
+                    added->shadowsigma = added->shadowradius / 3;
+                    added->shadowcolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
+                }
+                if (added->transparency || added->shadow) qxDrawLayer(nullptr, added, 0);
                 break;
             }
             case 1: qxMoveLayer(nullptr, l, nullptr, int32_t(rng() % 41) - 20, int32_t(rng() % 41) - 20, 0, 3, nullptr); break;
