@@ -12,6 +12,8 @@
 #include "core/vm/lua.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -276,13 +278,20 @@ void qxFreeLayerContents(lua_State *L, qxLayer *l)
     l->name = nullptr;
 }
 
-void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int, int)
+void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
+{
+    if (kinds & 1) qxFlushDeletedBrushes(L);
+    if (kinds & 8) qxFlushDeletedBGPics(L);
+}
+
+void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int)
 {
     while (qxLayer *l = b->layers.first) {
         qxUnlinkLayer(b, l);
         if (l->type != QX_TYPE_NOOBJECT) qxFreeLayerContents(L, l);
         std::free(l);
     }
+    if (flush) qxFlushDeletedObjects(L, 31);
 }
 
 int qxFindLayerShowing(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut)

@@ -355,6 +355,7 @@ int cmdRemoveLayer(lua_State *L)
     if (collect) qxLayerCmdRects.count = 0;
     for (qxLayer *l : layers) qxRemoveLayerRecord(L, b, l, 0, collect ? &qxLayerCmdRects : nullptr);
     if (collect) flushCmdRects(L);
+    qxFlushDeletedObjects(L, 31);
     return 0;
 }
 
@@ -381,7 +382,10 @@ int cmdUndo(lua_State *L)
     qxBGPic *b = qxLayerBGPic();
     for (qxLayer *l = b ? b->layers.last : nullptr; l; l = l->previous) {
         if (l->type != type || l->sourceid.number != id.number || l->sourceid.automatic != id.automatic) continue;
-        if (--level == 0) return qxRemoveLayerRecord(L, b, l, noRedraw, nullptr);
+        if (--level) continue;
+        qxRemoveLayerRecord(L, b, l, noRedraw, nullptr);
+        qxFlushDeletedObjects(L, 31);
+        return 0;
     }
     return 0;
 }
