@@ -117,6 +117,9 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
 int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
                     int32_t width, int32_t height, const qxTransformOptions *options, const qxObjectStyle *style,
                     qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t position, uint32_t flags);
+// Builds the transformed rendition again after the layer's transform or
+// anchor changed (or drops it for the identity); on failure the old stays.
+int qxRebuildLayerTransform(lua_State *L, qxLayer *layer);
 int qxAssignLayerName(qxBGPic *bgpic, char **nameOut, const char *text);
 qxLayer *qxGetLayerByIndex(const qxBGPic *bgpic, int32_t n);
 int32_t qxCountLayers(const qxBGPic *bgpic);

@@ -124,6 +124,31 @@ int buildTransformed(lua_State *L, qxLayer *l)
 
 extern "C" {
 
+int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
+{
+    qxLayerData *b = l->base;
+    b->ox = int32_t(std::clamp<int64_t>(int64_t(b->x) - int64_t(std::trunc(b->width * l->anchorx)), INT32_MIN, INT32_MAX));
+    b->oy = int32_t(std::clamp<int64_t>(int64_t(b->y) - int64_t(std::trunc(b->height * l->anchory)), INT32_MIN, INT32_MAX));
+    b->left = b->ox, b->top = b->oy;
+    qxLayerData *old = l->intermediate != l->base ? l->intermediate : nullptr;
+    qxLayerData *oldScreen = l->onscreen != l->base && l->onscreen != old ? l->onscreen : nullptr;
+    if (!qxMatrixIsIdentity(&l->transform)) {
+        if (int r = buildTransformed(L, l)) {
+            l->intermediate = old ? old : l->base;
+            l->onscreen = oldScreen ? oldScreen : l->intermediate;
+            return r;
+        }
+    } else {
+        l->intermediate = l->onscreen = l->base;
+    }
+    for (qxLayerData *d : {old, oldScreen})
+        if (d) {
+            qxFreeLayerData(L, l->type, d);
+            std::free(d);
+        }
+    return 0;
+}
+
 void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops)
 {
     if (type < kTypeSlots) gTypes[type] = ops;

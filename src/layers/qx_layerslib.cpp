@@ -17,6 +17,7 @@
 #include "layers/qx_movelist.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
+#include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -590,6 +591,153 @@ int cmdSetLayerShadow(lua_State *L)
     return 0;
 }
 
+// Reads a style table completely, then applies it to the layer: the layer
+// stays unchanged when the table is refused.
+int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
+{
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, layerArgIndex, b, &l)) return r;
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    if (!lua_istable(L, table)) {
+        qxSetErrorNumber(table);
+        return ERR_TABEXPECTED;
+    }
+    qxLayerData *base = l->base;
+    qxTransformOptions o = l->transform;
+    qxObjectStyle s{};
+    s.hidden = l->hidden;
+    s.transparency = l->transparency;
+    s.shadow = {l->shadow, l->shadowcolor, l->shadowsize, l->shadowdir, l->shadowradius, l->shadowsigma};
+    s.border = {l->border, l->bordercolor, l->bordersize};
+    s.filters = l->filters;
+    if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
+    int x = base->x, y = base->y, z = 0;
+    qxGetFieldInt(L, table, "x", &x, nullptr);
+    qxGetFieldInt(L, table, "y", &y, nullptr);
+    const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
+    char group[256];
+    std::strcpy(group, l->group);
+    if (int r = qxGetFieldStr(L, table, "group", group, sizeof group, nullptr); r > 1) return r;
+    char *name = nullptr;
+    if (s.name[0] && !(l->name && std::strcmp(l->name, s.name) == 0)) {
+        char *own = l->name;
+        l->name = nullptr; // the layer may take another spelling of its own name
+        const int r = qxAssignLayerName(b, &name, s.name);
+        l->name = own;
+        if (r) return r;
+    }
+    // Apply.
+    int32_t ax, ay, aw, ah;
+    qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
+    const bool reshape = std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
+                         o.anchorx != l->anchorx || o.anchory != l->anchory;
+    const qxTransformOptions before = l->transform;
+    const double beforeAx = l->anchorx, beforeAy = l->anchory;
+    l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
+    if (reshape) {
+        if (int r = qxRebuildLayerTransform(L, l)) {
+            l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy;
+            std::free(name);
+            return r;
+        }
+    }
+    if (name) {
+        std::free(l->name);
+        l->name = name;
+    }
+    std::strcpy(l->group, group);
+    if (reshape || s.shadow.shadowradius != l->shadowradius || s.shadow.shadowsigma != l->shadowsigma ||
+        s.shadow.shadowcolor != l->shadowcolor)
+        dropShadowCache(l);
+    l->hidden = s.hidden, l->transparency = s.transparency;
+    l->shadow = s.shadow.shadow, l->shadowcolor = s.shadow.shadowcolor, l->shadowsize = s.shadow.shadowsize;
+    l->shadowdir = s.shadow.shadowdir, l->shadowradius = s.shadow.shadowradius, l->shadowsigma = s.shadow.shadowsigma;
+    l->border = s.border.border, l->bordercolor = s.border.bordercolor, l->bordersize = s.border.bordersize;
+    l->filters = s.filters;
+    if (x != base->x || y != base->y) qxMoveLayer(L, l, nullptr, x, y, 1, 0, nullptr);
+    if (zGiven && z >= 0) qxSetLayerZ(b, l, z);
+    int32_t nx, ny, nw, nh;
+    qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
+    qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
+    qxInvalidateRect(L, ax, ay, aw, ah);
+    return 0;
+}
+
+int cmdSetLayerStyle(lua_State *L)
+{
+    const int n = lua_gettop(L);
+    qxCheckArgCount(L, 2, 0, 0, 0);
+    if (n % 2) return ERR_WRONGUSAGE;
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    for (int i = 1; i < n; i += 2)
+        if (int r = applyStyle(L, b, i, i + 1)) return r;
+    return 0;
+}
+
+// The commands that set a few style keys: the layer, then the table the
+// handler filled.
+int styleCommand(lua_State *L, void (*fill)(lua_State *L))
+{
+    if (int r = guard()) return r;
+    lua_newtable(L);
+    fill(L);
+    const int r = applyStyle(L, qxLayerBGPic(), 1, lua_gettop(L));
+    lua_pop(L, 1);
+    return r;
+}
+
+void setFromArg(lua_State *L, const char *key, int arg)
+{
+    if (lua_gettop(L) - 1 < arg) return; // the table stands on top
+    lua_pushstring(L, key);
+    lua_pushvalue(L, arg);
+    lua_settable(L, -3);
+}
+
+int cmdRotateLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "rotate", 2);
+        setFromArg(S, "smoothscale", 3);
+    });
+}
+
+int cmdScaleLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "width", 2);
+        setFromArg(S, "height", 3);
+        setFromArg(S, "smoothscale", 4);
+    });
+}
+
+int cmdTransformLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 5, 6, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        lua_pushstring(S, "transform");
+        lua_newtable(S);
+        for (int i = 0; i < 4; ++i) {
+            lua_pushvalue(S, 2 + i);
+            lua_rawseti(S, -2, i);
+        }
+        lua_settable(S, -3);
+        setFromArg(S, "smoothscale", 6);
+    });
+}
+
+int cmdSetLayerAnchor(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "anchorx", 2);
+        setFromArg(S, "anchory", 3);
+    });
+}
+
 const qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
@@ -606,7 +754,12 @@ const qxCommandDef layersCommands[] = {
     {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
     {"DumpLayers", cmdDumpLayers},
+    {"ScaleLayer", cmdScaleLayer},
+    {"RotateLayer", cmdRotateLayer},
+    {"SetLayerStyle", cmdSetLayerStyle},
     {"GetLayerStyle", cmdGetLayerStyle},
+    {"TransformLayer", cmdTransformLayer},
+    {"SetLayerAnchor", cmdSetLayerAnchor},
     {"LayerExists", cmdLayerExists},
     {"SetLayerZPos", cmdSetLayerZPos},
     {"TranslateLayer", cmdTranslateLayer},

@@ -115,7 +115,7 @@ int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref
     x = qxResolvePosX(x, w, b->width, options.anchorx);
     y = qxResolvePosY(y, h, b->height, options.anchory);
     if (int r = qxAddImageLayer(L, QX_TYPE_BRUSH, ref, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr, nullptr,
-                                position, QX_AL_INTERNAL | QX_AL_SCALED | (hidden ? QX_AL_HIDDEN : 0)))
+                                position, QX_AL_INTERNAL | QX_AL_SCALED | (hidden ? uint32_t(QX_AL_HIDDEN) : 0u)))
         return r;
     qxLayer *l = qxGetLayerByIndex(b, position);
     if (!l) return ERR_LAYERRANGE;
