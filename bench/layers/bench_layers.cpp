@@ -63,7 +63,8 @@ void run(int W, int H)
     d->targetType = QX_OUT_BRUSH;
     for (int i = 0; i < LAYERS; ++i) {
         qxBitMap *b = nullptr, *a = nullptr;
-        qxBitMapFromARGB(px.data(), 0xFFFFFFFEu, S, S, S, 0, 0, nullptr, &b, nullptr, &a);
+        qxBitMapFromARGB(px.data(), 0xFFFFFFFFu, S, S, S, 0, 0, nullptr, &b, nullptr, nullptr);
+        a = qxAlphaFromBuffer(px.data(), S, S, S);
         auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
         const int32_t x = int32_t(rng() % uint32_t(W - S)), y = int32_t(rng() % uint32_t(H - S));
         data->x = x, data->y = y, data->width = S, data->height = S;

@@ -149,6 +149,16 @@ void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t width, int32_
 void qxMergeRectList(qxRectList *list);
 void qxRefreshRectList(lua_State *L, qxRectList *list);
 
+// The picture a layer shows now (transformed when it is) and where it
+// starts in the planes; 0, or 1055 for a layer being removed or without a
+// source.
+int qxGetLayerImage(lua_State *L, const qxLayer *layer, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                    int32_t *sx, int32_t *sy);
+int qxHasActiveFilters(const qxFilterBlock *filters);
+// Adds a layer's screen rectangle to a list (growing it).
+void qxMarkLayerDirty(qxRectList *list, const qxLayer *layer, const qxLayerData *data);
+// Cuts (x, y, w, h) to the second rectangle; 0 when nothing is left.
+int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 // Where a layer's shadow lies: its drawn rectangle grown by the blur
 // radius and moved by the shadow's size in its direction.
 void qxLayerShadowRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,

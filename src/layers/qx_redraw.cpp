@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
 
 namespace {
 
@@ -146,9 +147,16 @@ void qxUnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int
         *x = x2, *y = y2, *w = w2, *h = h2;
         return;
     }
-    const int64_t l = std::min(*x, x2), t = std::min(*y, y2);
-    const int64_t r = std::max(int64_t(*x) + *w, int64_t(x2) + w2), b = std::max(int64_t(*y) + *h, int64_t(y2) + h2);
-    *x = int32_t(l), *y = int32_t(t), *w = clamp32(r - l), *h = clamp32(b - t);
+    // Cut to +-2^30, far beyond any screen, so that the size always fits.
+    constexpr int64_t kLimit = (int64_t(1) << 30) - 1;
+    const int64_t l = std::max<int64_t>(std::min(*x, x2), -kLimit), t = std::max<int64_t>(std::min(*y, y2), -kLimit);
+    const int64_t r = std::min(std::max(int64_t(*x) + *w, int64_t(x2) + w2), kLimit);
+    const int64_t b = std::min(std::max(int64_t(*y) + *h, int64_t(y2) + h2), kLimit);
+    if (r <= l || b <= t) {
+        *w = *h = 0;
+        return;
+    }
+    *x = int32_t(l), *y = int32_t(t), *w = int32_t(r - l), *h = int32_t(b - t);
 }
 
 void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t w, int32_t h, int grow)
@@ -307,6 +315,27 @@ void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h)
         s->dirty[kept++] = r;
     }
     s->dirtyCount = kept;
+}
+
+int qxGetLayerImage(lua_State *L, const qxLayer *l, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                    int32_t *sx, int32_t *sy)
+{
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    return displayedImage(L, l, l->onscreen, bitmap, mask, alpha, sx, sy) ? 0 : ERR_WRONGUSAGE;
+}
+
+int qxHasActiveFilters(const qxFilterBlock *filters) { return qxFiltersActive(filters); }
+
+void qxMarkLayerDirty(qxRectList *list, const qxLayer *l, const qxLayerData *d)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, d ? d : l->onscreen, &x, &y, &w, &h);
+    qxRectListAdd(list, x, y, w, h, 1);
+}
+
+int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    return intersect(x2, y2, w2, h2, x, y, w, h) ? 1 : 0;
 }
 
 void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
