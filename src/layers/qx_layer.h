@@ -125,7 +125,8 @@ qxLayer *qxGetLayerByIndex(const qxBGPic *bgpic, int32_t n);
 int32_t qxCountLayers(const qxBGPic *bgpic);
 int32_t qxLayerPosition(const qxBGPic *bgpic, const qxLayer *layer);
 int32_t qxFindLayerByName(const qxBGPic *bgpic, const char *name);
-int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *bgpic);
+// The position a number or a layer name names; 0, 1183 or 1369.
+int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *bgpic, int32_t *position);
 int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *bgpic, qxLayer **out, int32_t *index, int *group);
 int qxSetLayerZ(qxBGPic *bgpic, qxLayer *layer, int32_t position);
 void qxUnlinkLayer(qxBGPic *bgpic, qxLayer *layer);

@@ -221,20 +221,24 @@ int qxAssignLayerName(qxBGPic *b, char **out, const char *text)
     return 0;
 }
 
-int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *b)
+int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *b, int32_t *position)
 {
-    if (lua_type(L, arg) == LUA_TNUMBER) return int(lua_tonumber(L, arg));
+    if (lua_type(L, arg) == LUA_TNUMBER) {
+        const double v = lua_tonumber(L, arg);
+        *position = v >= 2147483647.0 ? INT32_MAX : v <= -2147483648.0 ? INT32_MIN : int32_t(v);
+        return 0;
+    }
     if (lua_type(L, arg) != LUA_TSTRING) {
         qxSetErrorNumber(arg);
-        return -ERR_STRORNUM;
+        return ERR_STRORNUM;
     }
     const char *name = lua_tostring(L, arg);
-    int32_t n = qxFindLayerByName(b, name);
-    if (!n) {
+    *position = qxFindLayerByName(b, name);
+    if (!*position) {
         qxSetErrorString(name);
-        return -ERR_FINDLAYER;
+        return ERR_FINDLAYER;
     }
-    return n;
+    return 0;
 }
 
 int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *b, qxLayer **out, int32_t *index, int *group)
@@ -259,8 +263,8 @@ int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *b, qxLayer **out, i
         *index = -1;
         return 0;
     }
-    int n = qxGetLayerArg(L, arg, b);
-    if (n < 0) return -n;
+    int32_t n = 0;
+    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
     *out = qxGetLayerByIndex(b, n);
     *index = -1;
     return *out ? 0 : ERR_LAYERRANGE;

@@ -42,8 +42,8 @@ int guard(qxDisplay **out = nullptr)
 // A single layer argument: position or name.
 int layerArg(lua_State *L, int arg, qxBGPic *b, qxLayer **out)
 {
-    int n = qxGetLayerArg(L, arg, b);
-    if (n < 0) return -n;
+    int32_t n = 0;
+    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
     *out = qxGetLayerByIndex(b, n);
     return *out ? 0 : ERR_LAYERRANGE;
 }

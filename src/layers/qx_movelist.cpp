@@ -183,8 +183,8 @@ int qxCmdAddMove(lua_State *L)
     qxMoveEntry e{};
     e.kind = kind;
     if (layerKind(kind)) {
-        const int n = qxGetLayerArg(L, 3, qxLayerBGPic());
-        if (n < 0) return -n;
+        int32_t n = 0;
+        if (int r = qxGetLayerArg(L, 3, qxLayerBGPic(), &n)) return r;
         e.target = {uint32_t(n), nullptr};
         e.x = opt(4), e.y = opt(5), e.extra = opt(6);
     } else if (kind == K_UNDO) {
@@ -195,8 +195,8 @@ int qxCmdAddMove(lua_State *L)
         e.target = qxGetObjectIDArg(L, 3);
         e.x = opt(4), e.y = opt(5);
         if (kind == K_INSERTBRUSH && lua_gettop(L) >= 6) {
-            const int n = qxGetLayerArg(L, 6, qxLayerBGPic());
-            if (n < 0) return -n;
+            int32_t n = 0;
+            if (int r = qxGetLayerArg(L, 6, qxLayerBGPic(), &n)) return r;
             e.extra = n;
         } else {
             e.extra = opt(6);
