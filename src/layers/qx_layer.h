@@ -185,6 +185,15 @@ qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *bgpic);
 void qxSetLayerBackground(qxDisplay *display, qxBGPic *bgpic, qxBitMap *bitmap);
 void qxFreeLayerBackgrounds(void);
 
+// 1 when two rectangles touch where both images are solid (every plane an
+// image has is set) and both clip regions' masks let them through; images
+// without planes are solid everywhere. offx, offy: where each rectangle
+// starts in its image.
+int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *mask1, qxBitMap *alpha1, int32_t offx1,
+                    int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2, qxBitMap *mask2, qxBitMap *alpha2,
+                    int32_t offx2, int32_t offy2, void *clip1, void *clip2);
+int qxCmdCollision(lua_State *L);
+
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);
 }

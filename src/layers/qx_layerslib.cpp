@@ -753,6 +753,7 @@ const qxCommandDef layersCommands[] = {
     {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
+    {"Collision", qxCmdCollision},
     {"DumpLayers", cmdDumpLayers},
     {"ScaleLayer", cmdScaleLayer},
     {"RotateLayer", cmdRotateLayer},

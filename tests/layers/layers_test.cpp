@@ -13,6 +13,7 @@
 
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_output.h"
@@ -245,6 +246,102 @@ TEST_F(Engine, CompositeMatchesPixmanOver)
         for (int s : {0, 8, 16})
             worst = std::max(worst, std::abs(int((got.get()[p] >> s) & 255) - int((want[p] >> s) & 255)));
     EXPECT_LE(worst, 3); // the blend kernel rounds unlike pixman
+}
+
+} // namespace
+
+namespace {
+
+// A plane of random sparse coverage: a mask (1 bit) or an alpha channel, and
+// the same coverage as 8-bit values for pixman.
+struct Plane {
+    qxBitMap *plane = nullptr;
+    bool isMask = false;
+    std::vector<uint8_t> a8; // row length rounded up to 4 bytes
+    int stride = 0;
+};
+
+Plane randomPlane(std::mt19937 &rng, int w, int h, bool mask, unsigned density)
+{
+    Plane p;
+    p.isMask = mask;
+    p.stride = (w + 3) & ~3;
+    p.a8.assign(size_t(p.stride) * h, 0);
+    qxBitMap *owner = mask ? qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr) : nullptr;
+    p.plane = mask ? qxAllocMaskBitMap(owner, uint32_t(w), uint32_t(h), 1, nullptr, 0)
+                   : qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 1, nullptr, 0);
+    qxFreeBitMap(owner);
+    const qxPlane q = qxPlaneOf(p.plane);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (rng() % 1000 >= density) continue;
+            const uint8_t v = uint8_t(1 + rng() % 255);
+            p.a8[size_t(y) * p.stride + x] = mask ? 255 : v;
+            if (mask) q.bytes[size_t(y) * q.bytesPerRow + x / 8] |= uint8_t(0x80 >> (x & 7));
+            else q.bytes[size_t(y) * q.bytesPerRow + x] = v;
+        }
+    return p;
+}
+
+void freePlane(Plane &p)
+{
+    if (p.isMask) qxFreeMaskBitMap(p.plane);
+    else qxFreeAlphaBitMap(p.plane);
+}
+
+TEST(Collision, PixelsMatchPixmanIn)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        const int w1 = 1 + int(rng() % 40), h1 = 1 + int(rng() % 40), w2 = 1 + int(rng() % 40), h2 = 1 + int(rng() % 40);
+        const int x1 = int(rng() % 40), y1 = int(rng() % 40), x2 = int(rng() % 40), y2 = int(rng() % 40);
+        const unsigned density = 5 + rng() % 60;
+        Plane a = randomPlane(rng, w1, h1, rng() % 2, density), b = randomPlane(rng, w2, h2, rng() % 2, density);
+        // pixman: b's coverage IN a's over a's rectangle; any non-zero pixel collides.
+        std::vector<uint8_t> dst(a.a8);
+        pixman_image_t *pd = pixman_image_create_bits(PIXMAN_a8, w1, h1, reinterpret_cast<uint32_t *>(dst.data()), a.stride);
+        pixman_image_t *ps = pixman_image_create_bits(PIXMAN_a8, w2, h2, reinterpret_cast<uint32_t *>(b.a8.data()), b.stride);
+        // Outside b everything is clear: clear dst first where b does not reach.
+        std::vector<uint8_t> cover(size_t(a.stride) * h1, 0);
+        for (int y = 0; y < h1; ++y)
+            for (int x = 0; x < w1; ++x) {
+                const int bx = x1 + x - x2, by = y1 + y - y2;
+                if (bx >= 0 && by >= 0 && bx < w2 && by < h2) cover[size_t(y) * a.stride + x] = 255;
+            }
+        pixman_image_t *pc = pixman_image_create_bits(PIXMAN_a8, w1, h1, reinterpret_cast<uint32_t *>(cover.data()), a.stride);
+        pixman_image_composite32(PIXMAN_OP_IN, pc, nullptr, pd, 0, 0, 0, 0, 0, 0, w1, h1);
+        pixman_image_composite32(PIXMAN_OP_IN, ps, nullptr, pd, x1 - x2, y1 - y2, 0, 0, 0, 0, w1, h1);
+        bool want = false;
+        for (int y = 0; y < h1 && !want; ++y)
+            for (int x = 0; x < w1; ++x) want |= dst[size_t(y) * a.stride + x] != 0;
+        const int got = qxCollidePixels(x1, y1, w1, h1, a.isMask ? a.plane : nullptr, a.isMask ? nullptr : a.plane, 0, 0,
+                                        x2, y2, w2, h2, b.isMask ? b.plane : nullptr, b.isMask ? nullptr : b.plane, 0, 0,
+                                        nullptr, nullptr);
+        EXPECT_EQ(got, want ? 1 : 0) << "round " << round;
+        pixman_image_unref(pd);
+        pixman_image_unref(ps);
+        pixman_image_unref(pc);
+        freePlane(a);
+        freePlane(b);
+    }
+    // Boxes: touching edges do not collide, one pixel of overlap does.
+    EXPECT_EQ(qxCollidePixels(0, 0, 10, 10, nullptr, nullptr, 0, 0, 10, 0, 10, 10, nullptr, nullptr, 0, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(qxCollidePixels(0, 0, 10, 10, nullptr, nullptr, 0, 0, 9, 0, 10, 10, nullptr, nullptr, 0, 0, nullptr, nullptr), 1);
+}
+
+TEST(Collision, ImageWithMaskAndAlphaIsSolidOnlyWhereBothAre)
+{
+    // Only the mask is set at (0, 0), only the alpha at (1, 0): neither is solid.
+    qxBitMap *owner = qxAllocBitMap(2, 1, 0, nullptr);
+    qxBitMap *mask = qxAllocMaskBitMap(owner, 2, 1, 1, nullptr, 0), *alpha = qxAllocAlphaBitMap(2, 1, 1, nullptr, 0);
+    qxPlaneOf(mask).bytes[0] = 0x80;
+    qxPlaneOf(alpha).bytes[1] = 200;
+    EXPECT_EQ(qxCollidePixels(0, 0, 2, 1, mask, alpha, 0, 0, 0, 0, 2, 1, nullptr, nullptr, 0, 0, nullptr, nullptr), 0);
+    qxPlaneOf(alpha).bytes[0] = 1;
+    EXPECT_EQ(qxCollidePixels(0, 0, 2, 1, mask, alpha, 0, 0, 0, 0, 2, 1, nullptr, nullptr, 0, 0, nullptr, nullptr), 1);
+    qxFreeMaskBitMap(mask);
+    qxFreeAlphaBitMap(alpha);
+    qxFreeBitMap(owner);
 }
 
 } // namespace
