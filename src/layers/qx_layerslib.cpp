@@ -555,13 +555,39 @@ int cmdDoMove(lua_State *L)
     return qxDoMove(L);
 }
 
-// Drops the cached shadow pictures of every rendition.
+// Drops the cached shadow and border pictures of every rendition.
 void dropShadowCache(qxLayer *l)
 {
     for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
         qxFreeAlphaBitMap(d->shadowalpha);
-        d->shadowalpha = nullptr;
+        qxFreeAlphaBitMap(d->borderalpha);
+        d->shadowalpha = d->borderalpha = nullptr;
     }
+}
+
+int cmdSetLayerBorder(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
+    const uint32_t colour = lua_gettop(L) >= 3 ? uint32_t(int64_t(luaL_checknumber(L, 3))) : 0;
+    const double size = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 2;
+    if (!(size >= 1) || size > 65536) return ERR_WRONGUSAGE;
+    if (!enable && !l->border) return 0;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    dropShadowCache(l);
+    l->border = enable;
+    if (enable) {
+        l->bordercolor = colour, l->bordersize = uint32_t(size);
+        int32_t x2, y2, w2, h2;
+        qxLayerScreenRect(l, l->onscreen, &x2, &y2, &w2, &h2);
+        qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
+    }
+    qxInvalidateRect(L, x, y, w, h);
+    return 0;
 }
 
 int cmdSetLayerShadow(lua_State *L)
@@ -647,7 +673,8 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
     }
     std::strcpy(l->group, group);
     if (reshape || s.shadow.shadowradius != l->shadowradius || s.shadow.shadowsigma != l->shadowsigma ||
-        s.shadow.shadowcolor != l->shadowcolor)
+        s.shadow.shadowcolor != l->shadowcolor || s.border.border != l->border ||
+        s.border.bordercolor != l->bordercolor || s.border.bordersize != l->bordersize)
         dropShadowCache(l);
     l->hidden = s.hidden, l->transparency = s.transparency;
     l->shadow = s.shadow.shadow, l->shadowcolor = s.shadow.shadowcolor, l->shadowsize = s.shadow.shadowsize;
@@ -767,6 +794,7 @@ const qxCommandDef layersCommands[] = {
     {"CreateLayer", cmdCreateLayer},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
+    {"SetLayerBorder", cmdSetLayerBorder},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
     {"RemoveLayers", cmdRemoveLayers},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/files/qx_file.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
@@ -54,7 +55,7 @@ bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitM
 
 // colour (0xRRGGBB) painted through an alpha plane from (sx, sy).
 void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
-                       int32_t h, uint32_t colour)
+                       int32_t h, uint32_t colour, uint32_t factor = 255)
 {
     const qxPlane a = qxPlaneOf(alpha);
     if (!a.bytes || !intersect(0, 0, a.width, a.height, &sx, &sy, &w, &h)) return;
@@ -66,7 +67,7 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
             const uint8_t *src = a.bytes + int64_t(sy + j) * a.bytesPerRow + sx;
             auto *row = static_cast<uint32_t *>(lock.pixels) + int64_t(dy + j) * lock.pixelsPerRow + dx;
             for (int32_t i = 0; i < w; ++i) {
-                const uint32_t o = src[i], k = 255 - o, p = row[i];
+                const uint32_t o = factor == 255 ? src[i] : (src[i] * factor + 127) / 255, k = 255 - o, p = row[i];
                 const uint32_t r = (cr * o + ((p >> 16) & 255) * k + 127) / 255;
                 const uint32_t g = (cg * o + ((p >> 8) & 255) * k + 127) / 255;
                 const uint32_t b = (cb * o + (p & 255) * k + 127) / 255;
@@ -75,6 +76,45 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
         }
     }
     qxUnLockBitMap(&lock);
+}
+
+// How far a border reaches around the picture.
+int32_t borderReach(const qxLayer *l) { return int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)); }
+
+// The border's coverage: the picture's silhouette widened by the border
+// size (a full rectangle for pictures without mask or alpha), its opacity
+// scaled by the border colour's transparency.
+bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
+{
+    qxBitMap *bitmap, *mask, *alpha;
+    int32_t px, py;
+    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return false;
+    const int32_t r = borderReach(l);
+    const uint32_t level = 255 - (l->bordercolor >> 24);
+    if (mask || alpha) {
+        d->borderalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, level, 1, r >= 4, r, r / 3.0);
+    } else {
+        const int64_t bw = int64_t(d->dwidth) + 2 * r, bh = int64_t(d->dheight) + 2 * r;
+        if (bw > INT32_MAX || bh > INT32_MAX || bw * bh > (int64_t(1) << 31)) return false;
+        d->borderalpha = qxAllocAlphaBitMap(uint32_t(bw), uint32_t(bh), 1, nullptr, 0);
+        if (d->borderalpha) qxFillBitMapRect(d->borderalpha, 0, 0, int32_t(bw), int32_t(bh), level);
+    }
+    if (!d->borderalpha) return false;
+    d->borderdx = d->borderdy = r;
+    d->borderwidth = int32_t(d->borderalpha->width), d->borderheight = int32_t(d->borderalpha->height);
+    return true;
+}
+
+void drawBorder(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxLayerData *d = l->onscreen;
+    if (!d->borderalpha && !buildBorder(L, l, d)) return;
+    const int32_t bx = int32_t(int64_t(d->left) - d->borderdx), by = int32_t(int64_t(d->top) - d->borderdy);
+    int32_t ix = bx, iy = by, iw = d->borderwidth, ih = d->borderheight;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    uint32_t o = 255 - std::min(l->transparency, 255u);
+    if (l->borderfade) o = (l->borderfade - 1) * o / 255;
+    paintThroughAlpha(d->borderalpha, ix - bx, iy - by, dest, ix, iy, iw, ih, l->bordercolor & 0xFFFFFF, o);
 }
 
 void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
@@ -89,9 +129,14 @@ void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, 
         if (l->shadowfade) opacity = uint32_t(opacity * (l->shadowfade - 1) / 255.0);
         qxBitMap *bitmap, *mask, *alpha;
         int32_t px, py;
-        if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return;
-        d->shadowalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, opacity, 0, 0,
-                                            l->shadowradius, l->shadowsigma);
+        if (l->border && d->borderalpha) {
+            d->shadowalpha = qxMakeShadowBitmap(d->borderalpha, nullptr, 0, 0, d->borderwidth, d->borderheight, opacity,
+                                                0, 0, l->shadowradius, l->shadowsigma);
+        } else {
+            if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return;
+            d->shadowalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, opacity, 0, 0,
+                                                l->shadowradius, l->shadowsigma);
+        }
         if (!d->shadowalpha) return;
     }
     paintThroughAlpha(d->shadowalpha, ix - sx, iy - sy, dest, ix, iy, iw, ih, l->shadowcolor & 0xFFFFFF);
@@ -253,7 +298,9 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
     if (flags & QX_RD_BACKGROUNDONLY) return;
     for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
+        if (l->border && !l->onscreen->borderalpha) buildBorder(L, l, l->onscreen);
         if (l->shadow) drawShadow(L, l, dest, x, y, w, h);
+        if (l->border) drawBorder(L, l, dest, x, y, w, h);
         drawImage(L, l, dest, x, y, w, h);
     }
 }
@@ -346,7 +393,8 @@ void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
     const double scaleX = disp && disp->layerScale ? disp->scaleX : 1.0, scaleY = disp && disp->layerScale ? disp->scaleY : 1.0;
     const int64_t dx = int64_t(std::clamp(l->shadowsize * scaleX, 0.0, 1e9));
     const int64_t dy = int64_t(std::clamp(l->shadowsize * scaleY, 0.0, 1e9));
-    int64_t sx = int64_t(d->left) - r, sy = int64_t(d->top) - r;
+    const int64_t b = l->border ? borderReach(l) : 0;
+    int64_t sx = int64_t(d->left) - r - b, sy = int64_t(d->top) - r - b;
     switch (l->shadowdir) {
     case 0: sy -= dy; break;
     case 1: sy -= dy, sx += dx; break;
@@ -359,12 +407,18 @@ void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
     default: break;
     }
     *x = clamp32(sx), *y = clamp32(sy);
-    *w = clamp32(int64_t(d->dwidth) + 2 * r), *h = clamp32(int64_t(d->dheight) + 2 * r);
+    *w = clamp32(int64_t(d->dwidth) + 2 * (r + b));
+    *h = clamp32(int64_t(d->dheight) + 2 * (r + b));
 }
 
 void qxLayerScreenRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
+    if (l->border) {
+        const int64_t b = borderReach(l);
+        qxUnionRect(x, y, w, h, clamp32(d->left - b), clamp32(d->top - b), clamp32(d->dwidth + 2 * b),
+                    clamp32(d->dheight + 2 * b));
+    }
     if (l->shadow) {
         int32_t sx, sy, sw, sh;
         qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);

@@ -1,5 +1,5 @@
 // The layer engine against a full redraw: random layers with masks, alpha
-// channels, transparency and shadows are added, moved, hidden, restacked and removed;
+// channels, transparency, shadows and borders are added, moved, hidden, restacked and removed;
 // after each refresh the work bitmap must equal a full Redraw bit for bit,
 // so a missed dirty rectangle shows at once. The composite of opaque and
 // alpha layers is checked against pixman's OVER.
@@ -116,7 +116,12 @@ struct Engine : ::testing::Test {
                     added->shadowsigma = added->shadowradius / 3;
                     added->shadowcolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
                 }
-                if (added->transparency || added->shadow) qxDrawLayer(nullptr, added, 0);
+                if (rng() % 4 == 0) {
+                    added->border = 1;
+                    added->bordersize = 1 + rng() % 5;
+                    added->bordercolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
+                }
+                if (added->transparency || added->shadow || added->border) qxDrawLayer(nullptr, added, 0);
                 break;
             }
             case 1: qxMoveLayer(nullptr, l, nullptr, int32_t(rng() % 41) - 20, int32_t(rng() % 41) - 20, 0, 3, nullptr); break;
