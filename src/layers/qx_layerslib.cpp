@@ -11,6 +11,7 @@
 #include "core/files/qx_file.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
@@ -514,7 +515,8 @@ int cmdGetLayerStyle(lua_State *L)
     qxSetFieldNum(L, "tint", tint.enabled ? tint.strength : 0);
     qxSetFieldUInt(L, "tintcolor", tint.colour);
     qxSetFieldUInt(L, "hidden", l->hidden);
-    qxSetFieldInt(L, "clipregion", l->onscreen->clip ? 1 : -1);
+    if (const auto *clip = static_cast<const qxClipRegion *>(l->onscreen->clip)) qxSetFieldID(L, "clipregion", clip->id);
+    else qxSetFieldInt(L, "clipregion", -1);
     qxSetFieldUInt(L, "shadow", l->shadow);
     if (l->shadow) {
         qxSetFieldUInt(L, "shadowcolor", l->shadowcolor);
