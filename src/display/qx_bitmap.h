@@ -56,10 +56,15 @@ static_assert(sizeof(qxAdapterLockRecord) == 32);
 // The record an adapter's BltBitMap receives (88 bytes).
 struct qxAdapterBlitRecord {
     uint32_t sx, sy, dx, dy, width, height;
-    uint8_t reserved[16];
+    uint32_t scaledWidth, scaledHeight; // window blits: the size to show
+    uint32_t smooth;
+    uint32_t reserved;
     void *mask;  // byte 40
     void *alpha; // byte 48
-    uint8_t reserved2[32];
+    const void *clipRects; // window blits: {x, y, width, height} each
+    uint32_t clipCount;
+    int32_t clipX, clipY;  // -1 without a clip
+    uint8_t reserved2[12];
 };
 static_assert(sizeof(qxAdapterBlitRecord) == 88 && __builtin_offsetof(qxAdapterBlitRecord, mask) == 40 &&
               __builtin_offsetof(qxAdapterBlitRecord, alpha) == 48);
@@ -233,8 +238,13 @@ int qxRunKernel(qxBitMap *bitmap, uint32_t lockFlags, const qxBitMapLock *given,
 
 void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                    int32_t w, int32_t h);
+// Skipped while the display (a qxDisplay) is in refresh mode, unless flags
+// carry QX_BLT_FORCE.
+#define QX_BLT_FORCE 0x80u
 void qxBltBitMapToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                           int32_t w, int32_t h, uint32_t flags);
+void qxBltMaskedToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
+                          int32_t w, int32_t h, uint32_t flags, qxBitMap *mask);
 void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx, int32_t dy,
              int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
              int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha, void *clipRegion);

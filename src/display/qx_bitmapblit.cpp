@@ -8,6 +8,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapplanes.h"
 #include "imaging/qx_blit.h"
+#include "platform/qx_displayrecord.h"
 
 namespace {
 
@@ -282,10 +283,18 @@ void qxBltToScreen(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, void 
     if (qxBitMapDisplay.bltToScreen) qxBitMapDisplay.bltToScreen(L, bitmap, sx, sy, display, dx, dy, w, h);
 }
 
+void qxBltMaskedToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
+                          int32_t w, int32_t h, uint32_t flags, qxBitMap *mask)
+{
+    // EndRefresh shows the whole display at once.
+    if (display && static_cast<qxDisplay *>(display)->refreshMode && !(flags & QX_BLT_FORCE)) return;
+    if (qxBitMapDisplay.bltToDisplay)
+        qxBitMapDisplay.bltToDisplay(bitmap, sx, sy, display, dx, dy, w, h, flags, mask);
+}
+
 void qxBltBitMapToDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
                           int32_t w, int32_t h, uint32_t flags)
 {
-    if (qxBitMapDisplay.bltToDisplay)
-        qxBitMapDisplay.bltToDisplay(bitmap, sx, sy, display, dx, dy, w, h, flags, nullptr);
+    qxBltMaskedToDisplay(bitmap, sx, sy, display, dx, dy, w, h, flags, nullptr);
 }
 }

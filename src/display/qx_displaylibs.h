@@ -7,6 +7,7 @@ struct qxDisplay;
 struct qxCommandDef;
 struct qxConstantDef;
 typedef int (*lua_CFunction)(lua_State *L);
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
@@ -34,8 +35,16 @@ uint32_t qxMixColor(uint32_t c1, uint32_t c2, int ratio);
 uint32_t qxRealColorForDepth(uint32_t colour, uint32_t depth);
 // The overlap of two rectangles into out (x, y, w, h); zeros and 0 when none.
 int qxIntersectRects(int x1, int y1, int w1, int h1, int x2, int y2, int w2, int h2, int out[4]);
+// The object counts as lines "Name                %d\n" (names padded to 20
+// columns), the run-time types last; the text is cut to fit size.
+void qxObjectStatistics(char *buffer, size_t size);
 // GetAttribute, and one display attribute pushed (1) or an error as a
 // negative code.
 int qxCmdGetAttribute(lua_State *L);
 int qxDisplayAttribute(lua_State *L, const qxDisplay *display, int attribute);
+// GetAttribute's answer for an object of a type whose records live above
+// this folder: pushes and returns the value count, or returns -code (1080
+// for an attribute the type does not know). The owning layer fills its slot.
+typedef int (*qxObjectAttributeFunc)(lua_State *L, void *object, int attribute);
+extern qxObjectAttributeFunc qxObjectAttributes[61];
 }

@@ -1,8 +1,11 @@
-// GetAttribute: the properties scripts ask of displays. Other object types
-// answer through their own libraries as those land.
+// GetAttribute: the properties scripts ask of displays, clip regions,
+// pointers, async draws, event handlers and timers. Types whose records live
+// above this folder answer through qxObjectAttributes.
 #include <cstdint>
 
 #include "core/commands/qx_args.h"
+#include "core/commands/qx_objreg.h"
+#include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
@@ -10,12 +13,22 @@
 #include "display/qx_pointer.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_events.h"
+#include "display/qx_menu.h"
+#include "display/qx_snapshot.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_text.h"
+#include "platform/x11/x11_display.h"
+
+qxObjectAttributeFunc qxObjectAttributes[61] = {};
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37, kAttrCount = 60;
+constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
+              kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45,
+              kTypeClient = 54;
+constexpr int kAttrDuration = 14, kAttrFunction = 58, kAttrUserData = 59, kAttrCount = 60;
 
 int push(lua_State *L, double v)
 {
@@ -33,12 +46,123 @@ int bit(const qxDisplay *d, uint32_t flag)
 bool pendingDisplayRow(int attr)
 {
     switch (attr) {
-    case 2: case 3: case 4: case 6: case 30: case 31: case 32: case 33: case 34: case 35:
-    case 54: case 70: case 71: case 77: case 78: case 79: case 86: case 88: case 89:
-    case 94: case 95: case 96: case 97: case 100:
+    case 6: case 30: case 31: case 32: case 33: case 34: case 35:
+    case 54: case 77: case 95:
         return true;
     default:
         return false;
+    }
+}
+
+// The host screen: the mode's size while full screen, else the desktop.
+int hostAttribute(lua_State *L, qxDisplay *d, int attr)
+{
+    int w = 0, h = 0, monitor = 1;
+    const int monitors = qxDesktopArea(d, &w, &h, &monitor);
+    if (d->mode == QX_WINMODE_FULLSCREEN && d->screenWidth && d->screenHeight)
+        w = (int)d->screenWidth, h = (int)d->screenHeight;
+    switch (attr) {
+    case 2: return push(L, w - d->borderWidth);
+    case 3: return push(L, h - d->borderHeight);
+    case 28: return push(L, w);
+    case 29: return push(L, h);
+    case 86: return push(L, monitor);
+    default: return push(L, monitors);
+    }
+}
+
+// A registry reference's value, or the fallback for none.
+int pushRef(lua_State *L, uint32_t ref, bool nilWhenNone)
+{
+    if (ref == QX_NO_REF) {
+        if (nilWhenNone)
+            lua_pushnil(L);
+        else
+            lua_pushnumber(L, 0);
+    } else {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, (int)ref);
+    }
+    return 1;
+}
+
+// The handler slot named by a window, object or custom event name.
+const qxHandlerRef *findHandlerSlot(const char *name, bool *known)
+{
+    static const qxHandlerRef none{QX_NO_REF, QX_NO_REF};
+    *known = true;
+    for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
+        if (!qxStrICmp(name, qxDisplayEventNames[i]))
+            return qxCurrentDisplay ? &qxCurrentDisplay->handlers[i] : &none;
+    for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
+        if (!qxStrICmp(name, qxObjectEventNames[i]))
+            return &qxObjectHandlers[i];
+    for (qxCustomEvent *e = qxCustomEvents; e; e = e->next)
+        if (!qxStrICmp(name, e->name))
+            return &e->slot;
+    *known = false;
+    return nullptr;
+}
+
+int eventHandlerAttribute(lua_State *L, int attr)
+{
+    if (attr == kAttrCount) {
+        int n = 0;
+        if (qxCurrentDisplay)
+            for (const qxHandlerRef &h : qxCurrentDisplay->handlers)
+                n += h.function != QX_NO_REF;
+        for (const qxHandlerRef &h : qxObjectHandlers)
+            n += h.function != QX_NO_REF;
+        for (qxCustomEvent *e = qxCustomEvents; e; e = e->next)
+            n += e->slot.function != QX_NO_REF;
+        return push(L, n);
+    }
+    const char *name = luaL_checkstring(L, 2);
+    bool known;
+    const qxHandlerRef *slot = findHandlerSlot(name, &known);
+    if (!known) {
+        qxSetErrorString(name);
+        return ERR_UNKNOWNTAG;
+    }
+    if (attr == kAttrFunction)
+        return pushRef(L, slot->function, true);
+    if (attr == kAttrUserData)
+        return pushRef(L, slot->userData, false);
+    return ERR_UNKNOWNATTR;
+}
+
+// The find error of a type answered through the object registry.
+int notFound(int type, qxObjectRef ref)
+{
+    if (ref.automatic)
+        return ERR_FINDARRAY;
+    qxSetErrorNumber((int)ref.number);
+    switch (type) {
+    case QX_TYPE_INTERVAL: return ERR_FINDINTERVAL;
+    case QX_TYPE_TIMEOUT: return ERR_FINDTIMEOUT;
+    case kTypeMemory: return ERR_FINDMEMBLK;
+    case kTypeFile: return ERR_FINDFILE;
+    case kTypeDirectory: return ERR_FINDDIR;
+    case kTypeClient: return ERR_FINDCLIENT;
+    default: return ERR_FINDARRAY;
+    }
+}
+
+int timerAttribute(lua_State *L, const qxTimer *t, int attr)
+{
+    switch (attr) {
+    case kAttrDuration: return push(L, t->period);
+    case kAttrFunction: return pushRef(L, t->function, true);
+    case kAttrUserData: return pushRef(L, t->userData, false);
+    default: return ERR_UNKNOWNATTR;
+    }
+}
+
+// Types that answer nothing but ATTRCOUNT.
+bool countOnly(int type)
+{
+    switch (type) {
+    case 49: case 51: case 52: case 53: case 55: case 56: case 57: case 60: return true;
+    default: return false;
     }
 }
 
@@ -68,10 +192,18 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, d->borderWidth - d->borderLeft);
     case 27:
         return push(L, d->borderHeight - d->borderTop);
-    case 28:
-        return push(L, d->screenWidth);
-    case 29:
-        return push(L, d->screenHeight);
+    case 4:
+        if (!d->bgpic)
+            return push(L, -1);
+        return qxPushObjectID(L, qxObjectRef{d->bgpic->id, d->bgpic->automatic});
+    case 88:
+        if (!d->menu)
+            return push(L, -1);
+        return qxPushObjectID(L, qxObjectRef{d->menu->id, d->menu->automatic});
+    case 70:
+        return push(L, d->orientation);
+    case 71: // no on-screen keyboard on a desktop
+        return push(L, 0);
     case 38:
         if (!d->pointer || d->pointer->orphaned)
             return push(L, -1);
@@ -126,7 +258,7 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
     case 69:
         return push(L, d->layersEnabled ? 1 : 0);
     case 87:
-        lua_pushstring(L, "inbuilt");
+        lua_pushstring(L, qxDisplayAdapter && qxDisplayAdapter->name ? qxDisplayAdapter->name : "inbuilt");
         return 1;
     case 90:
         lua_pushstring(L, d->xServer);
@@ -134,6 +266,22 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
     case 92:
     case 93:
         return push(L, 0);
+    case 2: case 3: case 28: case 29: case 86: case 89:
+        return hostAttribute(L, const_cast<qxDisplay *>(d), attr);
+    case 78: case 79: {
+        int x = 0, y = 0;
+        x11GetDPI(&x, &y);
+        return push(L, attr == 78 ? x : y);
+    }
+    case 94:
+        for (int i = 0; i < 5; i++)
+            lua_pushnumber(L, 0);
+        return 5;
+    case 96: case 97: case 100: {
+        double f = 1;
+        qxGetScaleFactor(&f);
+        return push(L, f);
+    }
     default:
         return pendingDisplayRow(attr) ? -ERR_UNSUPPORTEDFEAT : -ERR_UNKNOWNATTR;
     }
@@ -211,6 +359,23 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
             return push(L, o->method ? (double)o->method(op, nullptr, o->userData) : -1.0);
         }
         return ERR_UNKNOWNATTR;
+    }
+    if (type == kTypeEventHandler)
+        return eventHandlerAttribute(L, attr);
+    if (attr == kAttrCount)
+        return push(L, type < 0 ? 0 : qxCountObjectsOfType((uint32_t)type));
+    if (countOnly(type))
+        return ERR_UNKNOWNATTR;
+    const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;
+    if (timer || (type >= 0 && type < 61 && qxObjectAttributes[type])) {
+        qxObjectRef ref = qxGetObjectIDArg(L, 2);
+        qxObjectHeader *h = qxFindObjectData((uint32_t)type, ref);
+        if (!h)
+            return notFound(type, ref);
+        if (timer)
+            return timerAttribute(L, reinterpret_cast<const qxTimer *>(h), attr);
+        int r = qxObjectAttributes[type](L, h, attr);
+        return r < 0 ? -r : r;
     }
     return ERR_UNSUPPORTEDFEAT;
 }

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
@@ -16,7 +18,9 @@
 #include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
+#include "imaging/qx_pixelformat.h"
 #include "platform/qx_displayrecord.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_errcodes.h"
 
 // Mask mode and alpha intensity used when drawing into the mask or alpha
@@ -172,9 +176,9 @@ int cmdGetRealColor(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     uint32_t colour = (uint32_t)intArg(L, 1);
-    qxDisplay *d = qxCurrentDisplay;
-    uint32_t depth = d && d->screenDepth ? d->screenDepth : 32;
-    lua_pushnumber(L, (double)qxRealColorForDepth(colour, depth));
+    // The depth the display's pixels are stored in, not a screen mode's.
+    uint32_t depth = qxScreenPixelFormat >= 0 ? qxPixelFormatDepth((uint32_t)qxScreenPixelFormat) : 0;
+    lua_pushnumber(L, (double)qxRealColorForDepth(colour, depth ? depth : 32));
     return 1;
 }
 
@@ -201,6 +205,60 @@ int cmdGetPen(lua_State *L)
     return 1;
 }
 
+// Objects shown on screen are counted by their own layers once those land.
+uint32_t onScreen(int)
+{
+    return 0;
+}
+
+uint32_t countOf(int type)
+{
+    switch (type) {
+    case 35: return qxClipRegionCount();
+    case 36: return qxPointerCount();
+    case 37: return qxAsyncDrawCount();
+    default: return (uint32_t)std::max(0, qxCountObjectsOfType((uint32_t)type));
+    }
+}
+
+// IsPicture(file$ [, {loader, adapter}]): whether a loader knows the file,
+// and what it is.
+int cmdIsPicture(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const char *file = luaL_checkstring(L, 1);
+    char loader[256] = "", adapter[256] = "";
+    if (lua_gettop(L) >= 2 && lua_istable(L, 2)) {
+        int found;
+        if (int r = qxGetFieldStr(L, 2, "loader", loader, sizeof loader, &found))
+            return r;
+        if (int r = qxGetFieldStr(L, 2, "adapter", adapter, sizeof adapter, &found))
+            return r;
+    }
+    uint32_t format = 8, w = 0, h = 0, alpha = 0, transparency = 0;
+    int known = 0;
+    if (qxPictureWriterTable.identify) {
+        uint32_t f = 8, pw = 0, ph = 0, pa = 0, pt = 0;
+        if (qxPictureWriterTable.identify(file, loader, *adapter ? adapter : nullptr, &f, &pw, &ph, &pa, &pt) == 0) {
+            known = 1;
+            format = f, w = pw, h = ph, alpha = pa, transparency = pt;
+        }
+    }
+    lua_pushnumber(L, known);
+    lua_newtable(L);
+    const struct {
+        const char *key;
+        uint32_t value;
+    } fields[] = {{"format", format}, {"width", w}, {"height", h}, {"alpha", alpha}, {"vector", 0},
+                  {"transparency", transparency}};
+    for (const auto &f : fields) {
+        lua_pushstring(L, f.key);
+        lua_pushnumber(L, f.value);
+        lua_settable(L, -3);
+    }
+    return 2;
+}
+
 // Commands whose machinery has not landed yet refuse cleanly.
 int cmdNotYet(lua_State *)
 {
@@ -214,6 +272,45 @@ int cmdSetDrawTagsDefault(lua_State *L)
 }
 
 } // namespace
+
+void qxObjectStatistics(char *buffer, size_t size)
+{
+    if (!buffer || !size)
+        return;
+    // Type code, or -1 / -2 for layers / sprites on screen; less is what the
+    // count leaves out (the implicit display with its BGPic and layer).
+    static const struct {
+        const char *name;
+        int type, less;
+    } rows[] = {
+        {"Anims", 4, 0},         {"Async draws", 37, 0},     {"BGPics", 1, 1},
+        {"Brushes", 3, 0},       {"Clip regions", 35, 0},    {"Directories", 45, 0},
+        {"Displays", 21, 1},     {"Files", 44, 0},           {"Fonts", 43, 0},
+        {"Icons", 59, 0},        {"Layers (on screen)", -1, 0}, {"Layers (total)", 22, 1},
+        {"Memory blocks", 39, 0}, {"Menus", 57, 0},           {"Musics", 33, 0},
+        {"Pointer images", 36, 0}, {"Samples", 2, 0},         {"Serial I/O", 60, 0},
+        {"Sprites (on screen)", -2, 0}, {"Sprites (total)", 32, 0}, {"Text objects", 8, 0},
+        {"Timers", 53, 0},       {"Vector paths", 49, 0},    {"Videos", 50, 0},
+    };
+    size_t used = 0;
+    buffer[0] = 0;
+    auto line = [&](const char *name, uint32_t count) {
+        if (used < size) {
+            int n = std::snprintf(buffer + used, size - used, "%-20.20s%u\n", name, count);
+            used = n < 0 ? size : std::min(size, used + (size_t)n);
+        }
+    };
+    for (const auto &r : rows) {
+        uint32_t n = r.type < 0 ? onScreen(r.type) : countOf(r.type);
+        line(r.name, n > (uint32_t)r.less ? n - r.less : 0);
+    }
+    const int custom = qxCountCustomObjectTypes();
+    for (int i = 0; i < custom; i++) {
+        const uint32_t type = 61 + (uint32_t)i;
+        const char *name = qxGetCustomTypeName(type);
+        line(name ? name : "", countOf((int)type));
+    }
+}
 
 static const qxCommandDef graphicsCommands[] = {
     {"Red", cmdRed},
@@ -230,7 +327,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"VWait", qxCmdVWait},
     {"SetFPSLimit", qxCmdSetFPSLimit},
     {"GetFPSLimit", qxCmdGetFPSLimit},
-    {"IsPicture", cmdNotYet},
+    {"IsPicture", cmdIsPicture},
     {"GetRealColor", cmdGetRealColor},
     {"SaveSnapshot", qxCmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},

@@ -117,7 +117,7 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
     if (w < 1 || h < 1) return;
     // 5. Straight into the window in double-buffer state.
     if ((flags & DIRECT) && v.doubleBufferShown) {
-        if (hk.bltToDisplay) hk.bltToDisplay(source, sx, sy, v.display, dx, dy, w, h, 1, flags & NO_CLIPPING ? nullptr : mask);
+        qxBltMaskedToDisplay(source, sx, sy, v.display, dx, dy, w, h, 1, flags & NO_CLIPPING ? nullptr : mask);
         return;
     }
     // 6. Sprites stay above the new pixels.

@@ -1,11 +1,13 @@
 // SaveSnapshot: the window, the display's contents or the desktop to a file.
 #include "display/qx_snapshot.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
@@ -13,27 +15,6 @@
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 #include "platform/x11/x11_display.h"
-
-qxPictureWriters qxPictureWriterTable = {};
-
-namespace {
-constexpr int kFormatBMP = 0, kLastInbuilt = 4;
-}
-
-int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
-                      const char *fileName, uint32_t, const qxSaveOptions *)
-{
-    if (!pixels || width < 1 || height < 1 || !fileName)
-        return ERR_WRONGUSAGE;
-    if (format == kFormatBMP) {
-        if (!qxPictureWriterTable.saveBMP)
-            return ERR_UNSUPPORTEDFEAT;
-        return qxPictureWriterTable.saveBMP(fileName, pixels, (uint32_t)width, (uint32_t)height);
-    }
-    if (format > kFormatBMP && format <= kLastInbuilt)
-        return ERR_UNSUPPORTEDFEAT;
-    return ERR_UNKNOWNIMGOUT;
-}
 
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height)
 {
@@ -57,10 +38,10 @@ uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int 
     return out;
 }
 
-namespace {
-
-int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
+int qxGrabScreenARGB(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
 {
+    if (int r = qxAdapterGrabPixels(d, x, y, w, h, out); r >= 0)
+        return r;
     uint32_t bpp = 0;
     void *raw = x11GrabScreen(d, x, y, w, h, &bpp);
     if (!raw)
@@ -70,7 +51,27 @@ int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
     return *out ? 0 : ERR_MEM;
 }
 
-} // namespace
+int qxDesktopArea(qxDisplay *d, int *width, int *height, int *monitor)
+{
+    int64_t w = 0, h = 0;
+    int count = 0;
+    const int64_t cx = int64_t(d->x) + (d->width + d->borderWidth) / 2;
+    const int64_t cy = int64_t(d->y) + (d->height + d->borderHeight) / 2;
+    if (monitor)
+        *monitor = 1;
+    x11Monitor *monitors = qxDispGetMonitors(d);
+    for (const x11Monitor *m = monitors; m; m = m->next) {
+        ++count;
+        w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
+        h = std::max<int64_t>(h, std::min<int64_t>(int64_t(m->y) + m->height, 32767));
+        if (monitor && cx >= m->x && cx < int64_t(m->x) + m->width && cy >= m->y && cy < int64_t(m->y) + m->height)
+            *monitor = count;
+    }
+    x11FreeMonitors(monitors);
+    *width = int(w);
+    *height = int(h);
+    return count;
+}
 
 int qxCmdSaveSnapshot(lua_State *L)
 {
@@ -79,19 +80,7 @@ int qxCmdSaveSnapshot(lua_State *L)
     const int type = lua_gettop(L) >= 2 ? (int)luaL_checknumber(L, 2) : 0;
     const int format = lua_gettop(L) >= 3 ? (int)luaL_checknumber(L, 3) : 0;
     qxSaveOptions opts{0, 90, 256, 0};
-    if (lua_gettop(L) == 4) {
-        if (lua_istable(L, 4)) {
-            int v, found;
-            if (qxGetFieldInt(L, 4, "quality", &v, &found) == 0 && found)
-                opts.quality = v;
-            if (qxGetFieldInt(L, 4, "colors", &v, &found) == 0 && found)
-                opts.colors = v;
-            if (qxGetFieldInt(L, 4, "dither", &v, &found) == 0 && found)
-                opts.dither = v;
-        } else {
-            opts.quality = (int)luaL_checknumber(L, 4);
-        }
-    }
+    qxGetSaveOptions(L, 4, &opts);
     if (type < 0 || type > 2)
         return ERR_WRONGUSAGE;
     qxDisplay *d = qxCurrentDisplay;
@@ -104,7 +93,11 @@ int qxCmdSaveSnapshot(lua_State *L)
             return ERR_CLOSEDDISPLAY;
         w = d->width + d->borderWidth;
         h = d->height + d->borderHeight;
-        if (int r = grab(d, d->x - d->borderLeft, d->y - d->borderTop, w, h, &pixels))
+        // The record keeps the frame's position; the server knows it best.
+        int x = d->x, y = d->y;
+        if (x11WindowOrigin(d, &x, &y))
+            x -= d->borderLeft, y -= d->borderTop;
+        if (int r = qxGrabScreenARGB(d, x, y, w, h, &pixels))
             return r;
     } else if (type == 1) {
         if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
@@ -122,11 +115,10 @@ int qxCmdSaveSnapshot(lua_State *L)
         qxFree(argb);
         return r;
     } else {
-        w = (int)d->screenWidth;
-        h = (int)d->screenHeight;
+        qxDesktopArea(d, &w, &h, nullptr);
         if (w < 1 || h < 1)
             return ERR_WRONGUSAGE;
-        if (int r = grab(d, 0, 0, w, h, &pixels))
+        if (int r = qxGrabScreenARGB(d, 0, 0, w, h, &pixels))
             return r;
     }
     int r = qxSaveImageFormat(format, pixels, w, h, file, 0xFFFFFFFFu, &opts);

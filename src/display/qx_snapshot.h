@@ -1,27 +1,21 @@
-// Saving pictures by image format, and SaveSnapshot.
+// SaveSnapshot: the window, the display's contents or the desktop to a file.
 #pragma once
 #include <cstdint>
 
+#include "display/qx_picturesave.h"
+
 struct lua_State;
+struct qxDisplay;
 
 extern "C" {
-// The picture writers live above this folder; the top fills this table.
-struct qxPictureWriters {
-    // 24-bit BMP of 0xAARRGGBB pixels: 0, 1000, 1005, 1052 or 1530.
-    int (*saveBMP)(const char *fileName, const uint32_t *pixels, uint32_t width, uint32_t height);
-};
-extern qxPictureWriters qxPictureWriterTable;
-
-struct qxSaveOptions {
-    int hasAlpha, quality, colors, dither;
-};
-
-// Writes ARGB pixels in the format; 1288 for a writer not linked in, 1486
-// for a format no writer knows.
-int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
-                      const char *fileName, uint32_t transparentColour,
-                      const qxSaveOptions *options);
 // Native grabs (2 bytes 5/6/5 at depth 16, else 4 bytes) to 0xFFRRGGBB.
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height);
+// The screen's pixels in a rectangle as a malloc'd 0xFFRRGGBB copy (the
+// adapter's when it supplies them); 0 or an error code.
+int qxGrabScreenARGB(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 int qxCmdSaveSnapshot(lua_State *L);
+// The desktop spanning every monitor of the display's screen: its size, the
+// 1-based monitor holding the display's centre (1 when none does); returns
+// the number of monitors, 0 without a connection.
+int qxDesktopArea(qxDisplay *display, int *width, int *height, int *monitor);
 }

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_attributelink.h"
 
 #include <unistd.h>
 
@@ -40,6 +41,8 @@
 #include "platform/qx_platform.h"
 #include "display/qx_reqdispatch.h"
 #include "display/qx_satellite.h"
+#include "display/qx_displaycmds.h"
+#include "libs/qx_prefs.h"
 #include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
@@ -160,12 +163,15 @@ void qxLinkLayers(void)
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
     qxLinkPictureWriters();
     qxLinkObjects();
+    qxLinkObjectAttributes();
     qxLinkLayerEngine();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
+    // Displays keep their remembered placement in the preferences file.
+    qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.

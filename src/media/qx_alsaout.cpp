@@ -12,6 +12,7 @@
 
 #include "core/errors/qx_errors.h"
 #include "media/qx_sound.h"
+#include "media/qx_videosound.h"
 #include "platform/qx_libimports.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_threadevents.h"
@@ -92,6 +93,9 @@ uint32_t writeFrames(qxChannel *c, const uint8_t *data, uint32_t n)
     uint32_t bits, flags, bpf;
     if (c->ring) {
         bits = 16, flags = QX_SOUND_SIGNED, bpf = 4;
+    } else if (c->video) {
+        bits = 16, bpf = static_cast<qxVideoSoundFifo *>(c->video)->frameBytes;
+        flags = QX_SOUND_SIGNED | (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? QX_SOUND_BIGENDIAN : 0);
     } else if (c->sound) {
         bits = c->sound->bits, flags = c->sound->flags, bpf = c->sound->bytesPerFrame;
     } else {
@@ -265,6 +269,19 @@ bool feedModule(qxChannel *c)
     return wrote;
 }
 
+// Writes what the video sound FIFO holds and removes it from the front.
+bool feedVideo(qxChannel *c)
+{
+    auto *f = static_cast<qxVideoSoundFifo *>(c->video);
+    pthread_mutex_lock(&f->mutex);
+    uint32_t n = writeFrames(c, f->data, f->fill / f->frameBytes);
+    uint32_t bytes = n * f->frameBytes;
+    std::memmove(f->data, f->data + bytes, f->fill - bytes);
+    f->fill -= bytes;
+    pthread_mutex_unlock(&f->mutex);
+    return n > 0;
+}
+
 // Posts the waiting notices of one object now, in order.
 void postNoticesOf(const qxObjectRef &object)
 {
@@ -301,6 +318,7 @@ void *mixerMain(void *)
                 if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
                 else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
                 else if (kind == QX_CH_MODULE && c->pcm) wrote |= feedModule(c);
+                else if (kind == QX_CH_VIDEO && c->pcm && c->video) wrote |= feedVideo(c);
             }
         }
         postDueNotices();
@@ -334,14 +352,20 @@ void qxAlsaUnlock(void)
     if (alsaMutexReady) pthread_mutex_unlock(&alsaMutex);
 }
 
-int qxAlsaStart(void)
+int qxCreateOutputLock(void)
 {
-    if (mixerRunning) return 0;
-    if (!qxAlsaAvailable()) return ERR_OPENAUDIO;
     if (!alsaMutexReady) {
         if (qxInitRecursiveMutex(&alsaMutex)) return ERR_SEMAPHORE;
         alsaMutexReady = true;
     }
+    return 0;
+}
+
+int qxAlsaStart(void)
+{
+    if (mixerRunning) return 0;
+    if (!qxAlsaAvailable()) return ERR_OPENAUDIO;
+    if (int r = qxCreateOutputLock()) return r;
     if (!scratch && !(scratch = static_cast<uint8_t *>(qxAlloc(scratchBytes, 0)))) return ERR_MEM;
     mixerQuit.store(false);
     mixerThread = qxCreateThread(mixerMain, nullptr, 25);

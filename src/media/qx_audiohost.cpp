@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "media/qx_audioadapter.h"
 #include "media/qx_sample.h"
 #include "platform/qx_memory.h"
 
@@ -81,6 +82,7 @@ void qxInstallAudioHostSlots(void (**table)(void))
 {
     table[0] = reinterpret_cast<void (*)(void)>(qxAudioLockSample);
     table[1] = reinterpret_cast<void (*)(void)>(qxAudioUnlockSample);
+    table[2] = reinterpret_cast<void (*)(void)>(qxInstallAudioAdapter);
 }
 
 } // extern "C"

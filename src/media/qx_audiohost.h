@@ -22,6 +22,7 @@ struct qxAudioSampleRecord {
 void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *unused, qxAudioSampleRecord *out);
 // Slot 1: ends the handle.
 void qxAudioUnlockSample(void *handle);
-// Puts slots 0 and 1 into the audio sub-table.
+// Puts slots 0 to 2 (2: the audio adapter installation) into the audio
+// sub-table.
 void qxInstallAudioHostSlots(void (**table)(void));
 }

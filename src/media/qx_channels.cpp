@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors/qx_errors.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_sound.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_threadevents.h"
@@ -28,14 +29,18 @@ int qxOpenAudioDevice(int32_t numChannels)
 {
     if (qxAudio.deviceOpen) return 0;
     if (int r = qxCreateAudioLocks()) return r;
-    int32_t n = numChannels ? numChannels : (qxAudio.count ? qxAudio.count : 8);
+    bool adapter = qxAudioAdapter.plugin != nullptr;
+    int32_t n = adapter ? qxAudioAdapter.channels
+                        : numChannels ? numChannels : (qxAudio.count ? qxAudio.count : 8);
     if (n <= 0) return ERR_OPENAUDIO;
-    if (!qxAlsaAvailable()) return ERR_OPENAUDIO;
+    if (!adapter && !qxAlsaAvailable()) return ERR_OPENAUDIO;
+    if (adapter)
+        if (int r = qxCreateOutputLock()) return r;
     auto *table = static_cast<qxChannel *>(qxAlloc(sizeof(qxChannel) * size_t(n), 1));
     if (!table) return ERR_MEM;
     qxAudio.channels = table;
     qxAudio.count = n;
-    if (int r = qxAlsaStart()) {
+    if (int r = adapter ? qxAdapterOpen() : qxAlsaStart()) {
         qxAudio.channels = nullptr;
         qxFree(table);
         return r;
@@ -48,7 +53,8 @@ void qxCloseAudioDevice(void)
 {
     if (!qxAudio.deviceOpen) return;
     qxStopAllChannels();
-    qxAlsaStop();
+    if (qxAudioAdapter.plugin) qxAdapterClose();
+    else qxAlsaStop();
     qxFree(qxAudio.channels);
     qxAudio.channels = nullptr;
     qxAudio.deviceOpen = 0;
@@ -69,6 +75,9 @@ int qxNeedSound(int32_t numChannels)
 
 void qxFreeChannel(qxChannel *c)
 {
+    // The adapter may wait for its own thread, which may be waiting for
+    // the output mutex: the channel is let go of without holding it.
+    qxAdapterFreeChannel(c);
     qxAlsaLock();
     qxAlsaCloseChannel(c);
     std::memset(static_cast<void *>(c), 0, sizeof *c);
@@ -191,7 +200,23 @@ void qxSetSoundVolume(const qxSound *sound, uint32_t volume, int index)
     if (!qxAudio.deviceOpen) return;
     qxLockChannels();
     if (index == -1) index = findSound(sound);
-    if (index >= 0 && index < qxAudio.count) qxAudio.channels[index].volume.store(volume);
+    if (index >= 0 && index < qxAudio.count) {
+        qxAudio.channels[index].volume.store(volume);
+        qxAdapterSetAttributes(&qxAudio.channels[index], volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
+    }
+    qxUnlockChannels();
+}
+
+void qxSetSoundAttributes(const qxSound *sound, uint32_t pitch, uint32_t volume, uint32_t panning, int index)
+{
+    if (!qxAudio.deviceOpen) return;
+    qxLockChannels();
+    if (index == -1) index = findSound(sound);
+    if (index >= 0 && index < qxAudio.count) {
+        qxChannel *c = &qxAudio.channels[index];
+        if (volume != QX_AUDIOATTR_UNSET) c->volume.store(volume);
+        qxAdapterSetAttributes(c, volume, panning, pitch);
+    }
     qxUnlockChannels();
 }
 
@@ -206,7 +231,9 @@ void qxStartPrepared(void)
 
 void qxReapChannels(void)
 {
-    if (qxAudio.deviceOpen) qxAlsaReap();
+    if (!qxAudio.deviceOpen) return;
+    if (qxAudioAdapter.plugin) qxAdapterReap();
+    else qxAlsaReap();
 }
 
 void qxStopAllChannels(void)

@@ -13,6 +13,7 @@
 #include "core/files/qx_chunkname.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
 #include "media/qx_sample.h"
@@ -87,7 +88,7 @@ void haltMusic(qxMusic *m, bool pause)
             qxSubTime(&since, &c->startTime);
             m->baseMs += uint64_t(since.seconds) * 1000 + since.microseconds / 1000;
         }
-        if (m->kind == KIND_MODULE && pause) {
+        if (m->kind == KIND_MODULE && pause && c->module) {
             // Writing stops and what the PCM holds (its 100 ms buffer) plays
             // out, so that the resumed music joins without a gap or repeat.
             qxAlsaLock();
@@ -150,9 +151,16 @@ int startMusic(qxMusic *m)
     c->startPending = 1;
     int r;
     if (m->kind == KIND_MODULE) {
-        uint32_t flags = QX_SOUND_SIGNED | (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? QX_SOUND_BIGENDIAN : 0);
-        r = qxAlsaOpenChannel(c, "default", 16, 2, flags, QX_MODULE_RATE);
-        if (!r) r = qxStartModuleChannel(c, moduleState(m), m);
+        if (qxAudioAdapter.plugin) {
+            // The adapter pulls the music's own state: positions follow it.
+            moduleState(m)->playing = 1;
+            r = qxAdapterAllocChannel(c, QX_SMP_S16STEREO, QX_MODULE_RATE);
+            if (!r) c->kind.store(QX_CH_MODULE, std::memory_order_release);
+        } else {
+            uint32_t flags = QX_SOUND_SIGNED | (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? QX_SOUND_BIGENDIAN : 0);
+            r = qxAlsaOpenChannel(c, "default", 16, 2, flags, QX_MODULE_RATE);
+            if (!r) r = qxStartModuleChannel(c, moduleState(m), m);
+        }
     } else {
         qxSoundStream *s = soundStream(m);
         c->loops = m->times ? (m->times > m->pass ? m->times - m->pass + 1 : 1) : 0;
@@ -370,7 +378,10 @@ int qxCmdSetMusicVolume(lua_State *L)
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxMusic *m = musicArg(L, 1);
     m->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    if (qxChannel *c = channelOf(m)) c->volume.store(m->volume);
+    if (qxChannel *c = channelOf(m)) {
+        c->volume.store(m->volume);
+        qxAdapterSetAttributes(c, m->volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
+    }
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
 #include "platform/qx_upcalls.h"
@@ -104,8 +105,10 @@ int qxCmdPlaySample(lua_State *L)
         c->volume.store(p.volume);
         c->startPending = 1;
         qxSetupPasses(c, s->sound->frames, p.pitch, p.passes, p.time);
-        error = qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels,
-                                  s->sound->flags, p.pitch);
+        error = qxAudioAdapter.plugin
+                    ? qxAdapterAllocChannel(c, s->sound->format, p.pitch)
+                    : qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels,
+                                        s->sound->flags, p.pitch);
         prepared[count++] = index;
     }
     if (error) {
@@ -131,7 +134,9 @@ int qxCmdWaitSampleEnd(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxSample *s = qxSampleArg(L, 1);
-    while (qxIsSoundPlaying(s->sound)) {
+    // An ended channel on the adapter path is let go a second after its
+    // last frame; nothing else reaps it while no display runs.
+    while (qxReapChannels(), qxIsSoundPlaying(s->sound)) {
         if (qxUpcalls.pollEvents)
             if (int r = qxUpcalls.pollEvents(L, 2)) return r;
         qxDelay(10);
@@ -166,6 +171,7 @@ int qxCmdSetPitch(lua_State *L)
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 2));
     if (!pitch) return ERR_LOWFREQ;
     s->pitch = pitch;
+    if (qxAudio.deviceOpen) qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
     return 0;
 }
 
@@ -174,5 +180,6 @@ int qxCmdSetPanning(lua_State *L)
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = qxSampleArg(L, 1);
     s->panning = qxClampPanning(luaL_checknumber(L, 2));
+    if (qxAudio.deviceOpen) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
     return 0;
 }

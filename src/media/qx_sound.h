@@ -129,6 +129,8 @@ struct qxChannel {
     uint32_t nextBytes;
     uint32_t endState; // 0 running, 1 end in the half just filled, 2 end consumed
     void *video;
+    // Adapter path: the adapter's handle of this channel.
+    void *adapterChannel;
     // Module channels: the one-second ring rendered ahead from the private
     // player copy (module), and the frames the music's own state followed.
     int16_t *ring;
@@ -196,6 +198,10 @@ int qxIsSoundPlaying(const qxSound *sound);
 int qxSoundPosition(const qxSound *sound, uint32_t *ms, uint32_t *pass);
 void qxStopSound(const qxSound *sound, int index);
 void qxSetSoundVolume(const qxSound *sound, uint32_t volume, int index);
+// Pitch, volume and panning of a channel playing the sound (index -1: the
+// first); values 0xFFFFFFFF are left as they are. Only an adapter hears
+// pitch and panning.
+void qxSetSoundAttributes(const qxSound *sound, uint32_t pitch, uint32_t volume, uint32_t panning, int index);
 void qxStartPrepared(void);
 void qxReapChannels(void);
 void qxStopAllChannels(void);
@@ -247,6 +253,9 @@ void qxAlsaCloseChannel(qxChannel *c);
 void qxAlsaReap(void);
 // Frames the channel's PCM still holds (0 when it cannot say).
 long qxAlsaHeldFrames(qxChannel *c);
+// The output mutex: the mixer thread or the adapter's fill callback holds
+// it while reading channels and module states.
+int qxCreateOutputLock(void);
 void qxAlsaLock(void);
 void qxAlsaUnlock(void);
 // Volume scaling of n samples in place by format; exposed for tests.

@@ -15,6 +15,7 @@
 #include "media/qx_medialibs.h"
 #include "media/qx_music.h"
 #include "media/qx_sample.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_soundcmds.h"
 
 #include "core/commands/qx_commands.h"
@@ -141,6 +142,7 @@ int qxCmdSetChannelVolume(lua_State *L)
     uint32_t kind = c.kind.load(std::memory_order_acquire);
     if (kind == QX_CH_PREPARED || kind == QX_CH_SAMPLE) {
         c.volume.store(volume);
+        qxAdapterSetAttributes(&c, volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
         qxSample *sample = nullptr;
         if (qxFindSample(c.objectId, &sample) == 0) sample->volume = volume;
     }
@@ -210,6 +212,11 @@ extern "C" void qxFreeAllMusic(lua_State *L)
 {
     qxFreeMusicObjects(L);
     qxFreeAllSamples(L);
+    // An adapter's device is closed while its plug-in is still loaded.
+    if (qxAudioAdapter.plugin) {
+        qxCloseAudioDevice();
+        qxResetAudioAdapter();
+    }
 }
 
 extern "C" void qxFreeAudioOutput(void)

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors/qx_errors.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_sound.h"
 #include "platform/qx_memory.h"
 
@@ -104,7 +105,10 @@ extern "C" {
 
 int qxStartStreamChannel(qxChannel *c, qxSoundStream *s)
 {
-    if (int r = qxAlsaOpenChannel(c, "default", s->bits, s->channels, s->flags, s->frequency)) return r;
+    // On the adapter path the decoding thread is its server thread.
+    bool adapter = qxAudioAdapter.plugin != nullptr;
+    if (!adapter)
+        if (int r = qxAlsaOpenChannel(c, "default", s->bits, s->channels, s->flags, s->frequency)) return r;
     uint32_t unit = s->unit ? s->unit : 1;
     c->stream = s;
     c->loop = c->loop ? c->loop : 1;
@@ -148,8 +152,14 @@ int qxStartStreamChannel(qxChannel *c, qxSoundStream *s)
             return ERR_THREAD;
         }
         c->fillHalf = 0;
-        signalDecoder(c);
     }
+    if (adapter) {
+        if (int r = qxAdapterAllocChannel(c, s->format, s->frequency)) {
+            qxStopStreamChannel(c);
+            return r;
+        }
+    }
+    if (c->thread) signalDecoder(c);
     c->kind.store(QX_CH_STREAM, std::memory_order_release);
     return 0;
 }

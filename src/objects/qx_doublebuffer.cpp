@@ -6,6 +6,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
@@ -66,7 +67,7 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
 {
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s || !s->windowBuffer || (d->doubleBufferState & QX_DBSTATE_ADAPTER)) return;
-    if (d->state == QX_DISPSTATE_CLOSED || !x11Data(d)) return;
+    if (qxDisplayAdapterActive() ? !qxAdapterDrawable(d) : d->state == QX_DISPSTATE_CLOSED || !x11Data(d)) return;
     qxBitMap *wb = s->windowBuffer;
     const int32_t bw = d->bgpic ? d->bgpic->width : int32_t(wb->width);
     const int32_t bh = d->bgpic ? d->bgpic->height : int32_t(wb->height);
@@ -82,8 +83,8 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
     }
     // The strips a larger window shows beside the picture.
     if (!scaledWindow(d)) {
-        if (d->width > bw) x11FillRect(d, bw, 0, d->width - bw, d->height, 0);
-        if (d->height > bh) x11FillRect(d, 0, bh, std::min(d->width, bw), d->height - bh, 0);
+        if (d->width > bw) qxDispRectFill(d, bw, 0, d->width - bw, d->height, 0);
+        if (d->height > bh) qxDispRectFill(d, 0, bh, std::min(d->width, bw), d->height - bh, 0);
     }
 }
 
@@ -152,7 +153,14 @@ int qxCmdFlip(lua_State *L)
     qxOutputState *s = qxOutputOf(d, 0);
     if (!d || !d->doubleBuffer || !s || !s->backBuffer) return ERR_NODOUBLEBUFFER;
     const int32_t bw = int32_t(s->backBuffer->width), bh = int32_t(s->backBuffer->height);
-    const bool full = s->dirtyCount >= s->dirtyCapacity;
+    // The window buffer follows the window's scaled size (or the picture's).
+    const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
+    const int32_t wh = scaledWindow(d) ? int32_t(d->scaledHeight) : bh;
+    bool full = s->dirtyCount >= s->dirtyCapacity;
+    if (s->windowBuffer->width != uint32_t(ww) || s->windowBuffer->height != uint32_t(wh)) {
+        if (int r = qxAllocDoubleBufferBitmap(d, ww, wh)) return r;
+        full = true;
+    }
     if (scaledWindow(d)) {
         if (int r = qxScalePixels(s->backBuffer, nullptr, nullptr, 0, 0, s->windowBuffer, bw, bh,
                                   int32_t(s->windowBuffer->width), int32_t(s->windowBuffer->height),

@@ -270,8 +270,7 @@ int qxNativePutC(qxNativeFile *h, int byte)
 
 int qxNativeFlush(qxNativeFile *h)
 {
-    if (h->stream) fflush(h->stream);
-    return 1;
+    return !h->stream || fflush(h->stream) == 0;
 }
 
 int qxNativeEOF(qxNativeFile *h) { return h->position >= h->size; }

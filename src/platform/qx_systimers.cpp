@@ -305,6 +305,8 @@ int qxSleepWithEvents(lua_State *L, uint32_t ms)
 {
     if (ms == 0)
         return 0;
+    if (qxUpcalls.adapterSleep && qxUpcalls.adapterSleep(L, ms))
+        return 0;
     // Without the handler SIGRTMIN would end the process.
     if (!handlerInstalled || (!qxUpcalls.waitEvents && !qxCreateWakePipe()))
         return 0;

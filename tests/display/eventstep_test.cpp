@@ -64,6 +64,7 @@ protected:
     {
         qxFreeEventLib(L);
         qxFreeEventQueue();
+        qxDeleteEventQueueMutex();
         qxDisplays = nullptr;
         qxCurrentDisplay = nullptr;
         std::free(display);

@@ -1,6 +1,7 @@
 // The frame limiter's arithmetic and the refresh grouping rules.
 #include <gtest/gtest.h>
 
+#include "display/qx_bitmap.h"
 #include "display/qx_framepacing.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -67,6 +68,29 @@ TEST(FramePacing, BeginRefreshOnlyWhenWanted)
     t.targetType = 30;
     EXPECT_EQ(qxBeginRefresh(&t, 1), ERR_SELECTALPHACHANNEL);
     EXPECT_EQ(t.refreshMode, 0u);
+}
+
+int windowBlits;
+void countBlit(qxBitMap *, int32_t, int32_t, void *, int32_t, int32_t, int32_t, int32_t, uint32_t, qxBitMap *)
+{
+    ++windowBlits;
+}
+
+TEST(FramePacing, WindowBlitsWaitForEndRefreshUnlessForced)
+{
+    const qxBitMapDisplayHooks saved = qxBitMapDisplay;
+    qxBitMapDisplay.bltToDisplay = countBlit;
+    qxDisplay d{};
+    d.targetType = 21;
+    windowBlits = 0;
+    qxBltBitMapToDisplay(nullptr, 0, 0, &d, 0, 0, 1, 1, 1);
+    ASSERT_EQ(qxBeginRefresh(&d, 1), 0);
+    qxBltBitMapToDisplay(nullptr, 0, 0, &d, 0, 0, 1, 1, 1);
+    qxBltMaskedToDisplay(nullptr, 0, 0, &d, 0, 0, 1, 1, 1, nullptr);
+    EXPECT_EQ(windowBlits, 1);
+    qxBltBitMapToDisplay(nullptr, 0, 0, &d, 0, 0, 1, 1, 1 | QX_BLT_FORCE);
+    EXPECT_EQ(windowBlits, 2);
+    qxBitMapDisplay = saved;
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 // The graphics library's tables, attribute tags and colour helpers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/commands/qx_commands.h"
+#include "core/commands/qx_objreg.h"
 #include "display/qx_displaylibs.h"
 
 namespace {
@@ -76,6 +79,19 @@ TEST(GraphicsLib, MaskModeAndAlphaIntensityTags)
     qxGraphicsAttrSetter(&mask);
 }
 
+TEST(GraphicsLib, ObjectStatisticsInColumns)
+{
+    char text[2048];
+    qxObjectStatistics(text, sizeof text);
+    std::string all = text;
+    EXPECT_EQ(all.rfind("Anims               0\nAsync draws         0\nBGPics              0\n", 0), 0u);
+    EXPECT_NE(all.find("\nSprites (on screen) 0\nSprites (total)     0\n"), std::string::npos);
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 24 + qxCountCustomObjectTypes());
+    char small[8];
+    qxObjectStatistics(small, sizeof small);
+    EXPECT_STREQ(small, "Anims  ");
+}
+
 TEST(GraphicsLib, ColourHelpers)
 {
     EXPECT_EQ(qxRealColorForDepth(0x123456, 16), 0x103450u);
@@ -93,7 +109,9 @@ TEST(GraphicsLib, ColourHelpers)
 
 } // namespace
 
+#include "core/files/qx_file.h"
 #include "display/qx_snapshot.h"
+#include "main/qx_picturelink.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -106,6 +124,43 @@ TEST(GraphicsSavers, FormatDispatch)
               ERR_UNKNOWNIMGOUT);
     EXPECT_EQ(qxSaveImageFormat(0, nullptr, 1, 1, "x", 0xFFFFFFFFu, &o), ERR_WRONGUSAGE);
     EXPECT_EQ(qxSaveImageFormat(0, &px, 0, 1, "x", 0xFFFFFFFFu, &o), ERR_WRONGUSAGE);
+}
+
+TEST(GraphicsSavers, WritersReportUnwritablePathsAndFullDisks)
+{
+    qxLinkPictureWriters();
+    std::vector<uint32_t> px(64 * 64, 0xFF123456);
+    qxSaveOptions o{0, 90, 256, 0};
+    for (int format = 0; format <= 4; format++)
+        EXPECT_EQ(qxSaveImageFormat(format, px.data(), 64, 64, "/nonexistent/dir/x", 0xFFFFFFFFu, &o),
+                  ERR_WRITEFILE) << format;
+    for (int format : {0, 2})
+        EXPECT_EQ(qxSaveImageFormat(format, px.data(), 64, 64, "/dev/full", 0xFFFFFFFFu, &o), ERR_WRITE) << format;
+}
+
+TEST(GraphicsSavers, IconBodyRowsLastFirstThenPaddedMask)
+{
+    // 33 x 2: mask rows of ((33 + 31) >> 3) & ~3 = 8 bytes.
+    std::vector<uint32_t> px(40 * 2, 0xFF000000u);
+    px[0] = 0x00ABCDEF; // top left transparent
+    px[40 + 32] = 0x00000001;
+    std::vector<uint8_t> mem(40 + 33 * 4 * 2 + 16, 0xEE);
+    ASSERT_EQ(qxWriteIconImage(px.data(), 33, 2, 40, mem.data(), nullptr), 0);
+    uint32_t first;
+    std::memcpy(&first, mem.data() + 40, 4);
+    EXPECT_EQ(first, 0xFF000000u); // the bottom row comes first
+    std::memcpy(&first, mem.data() + 40 + 33 * 4, 4);
+    EXPECT_EQ(first, 0x00ABCDEFu);
+    const uint8_t *mask = mem.data() + 40 + 33 * 4 * 2;
+    const uint8_t bottom[8] = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    const uint8_t top[8] = {0x80, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(std::memcmp(mask, bottom, 8), 0);
+    EXPECT_EQ(std::memcmp(mask + 8, top, 8), 0);
+    EXPECT_EQ(mem[39], 0xEE); // the header space is left alone
+    qxFileHandle *f = qxOpen("/dev/full", 10, nullptr);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(qxWriteIconImage(px.data(), 33, 2, 40, nullptr, f), ERR_WRITE);
+    qxClose(f);
 }
 
 TEST(GraphicsSavers, GrabsWidenToARGB)

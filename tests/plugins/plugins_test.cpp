@@ -22,6 +22,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "display/qx_picturesave.h"
 #include "main/qx_globals.h"
 #include "main/qx_hosttable.h"
 #include "platform/qx_locale.h"
@@ -280,8 +281,9 @@ TEST_F(PluginTest, HostTableFrameAndSlotCounts)
     EXPECT_EQ(reinterpret_cast<void *>(qxHostZlib[12]), reinterpret_cast<void *>(crc32));
     EXPECT_EQ(reinterpret_cast<void *>(qxHostSystem[2]), reinterpret_cast<void *>(qxSetErrorString));
     // Services that are not there yet answer with failure results.
+    // Installing a display adapter without a plug-in is a usage error.
     EXPECT_EQ(reinterpret_cast<int (*)(void *, uint32_t, void *)>(qxHostGraphics[13])(nullptr, 0, nullptr),
-              ERR_SETADAPTER);
+              ERR_WRONGUSAGE);
     EXPECT_EQ(reinterpret_cast<intptr_t (*)(void *, void *)>(qxHostGraphics[18])(nullptr, nullptr), -1);
 }
 
@@ -366,7 +368,8 @@ TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
         EXPECT_EQ(reinterpret_cast<Ptr0>(qxHostGraphics[slot])(nullptr, nullptr, nullptr, nullptr, nullptr), nullptr)
             << "graphics " << slot;
     using Code = int (*)(...);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[13])(nullptr, 0, nullptr), ERR_SETADAPTER);
+    // Refused whether the display layer has filled the slot yet or not.
+    EXPECT_NE(reinterpret_cast<Code>(qxHostGraphics[13])(nullptr, 0, nullptr), 0);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[18])(nullptr, nullptr), -1);
     EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[19])(nullptr), ERR_FINDDISPLAY);
     EXPECT_NE(reinterpret_cast<Code>(qxHostGraphics[29])(nullptr, nullptr), 0);
@@ -575,6 +578,40 @@ TEST_F(PluginTest, SaverFormatsBecomeConstants)
     EXPECT_STREQ(f[0].name, "imgfmt_xyz");
     EXPECT_STREQ(f[1].name, "imgfmt_abc");
     EXPECT_EQ(f[2].name, nullptr);
+}
+
+TEST_F(PluginTest, ImageSaversGetArgbOrPensWithPalette)
+{
+    qxPluginNode *node = nullptr;
+    ASSERT_EQ(qxLoadPluginFile(kit("kitsaver.qxp").c_str(), 0, &node), 0);
+    ASSERT_EQ(qxActivatePlugin(L, node), 0);
+    void *lib = node->handle->library;
+    auto *saved = static_cast<qxImageSaveRecord *>(dlsym(lib, "KitSaved"));
+    auto *first = static_cast<uint32_t *>(dlsym(lib, "KitSavedFirst"));
+    ASSERT_TRUE(saved && first);
+    // Three colours, the last one transparent.
+    const uint32_t px[6] = {0x80112233, 0xFF445566, 0xFF445566, 0xFF778899, 0xFF778899, 0xFF778899};
+    qxSaveOptions o{1, 70, 256, 0};
+    ASSERT_EQ(qxSaveImageFormat(7, px, 3, 2, "out.xyz", 0x778899, &o), 0);
+    EXPECT_EQ(saved->pixels, static_cast<const void *>(px));
+    EXPECT_EQ(*first, 0x80112233u);
+    EXPECT_EQ(saved->bytesPerRow, 12u);
+    EXPECT_EQ(saved->flags, 1u); // alpha asked for and taken
+    EXPECT_EQ(saved->palette, nullptr);
+    EXPECT_EQ(saved->quality, 70);
+    EXPECT_EQ(saved->format, 7u);
+    ASSERT_EQ(qxSaveImageFormat(9, px, 3, 2, "out.abc", 0x778899, &o), 0);
+    EXPECT_EQ(saved->width, 3u);
+    EXPECT_EQ(saved->height, 2u);
+    EXPECT_EQ(saved->bytesPerRow, 3u);
+    EXPECT_EQ(saved->flags, 2u); // no alpha on the pen road
+    EXPECT_EQ(saved->colours, 3u);
+    EXPECT_EQ(saved->transparentPen, 2u); // the transparent colour comes last
+    EXPECT_EQ(*first, 0u);
+    EXPECT_EQ(qxSaveImageFormat(9, px, 3, 2, "out.abc", 0xFFFFFFFF, &o), 0);
+    EXPECT_EQ(saved->flags, 0u);
+    EXPECT_EQ(qxSaveImageFormat(7, px, 3, 2, "fail.xyz", 0xFFFFFFFF, &o), ERR_SAVEIMAGE);
+    EXPECT_EQ(qxSaveImageFormat(11, px, 3, 2, "out.x", 0xFFFFFFFF, &o), ERR_UNKNOWNIMGOUT);
 }
 
 // ---- Discovery and requirements ----

@@ -131,7 +131,7 @@ int qxRegisterFormatNames(lua_State *L, const char *prefix, qxRegisterSaverFunc 
             break;
         }
         std::memcpy(copy, full.c_str(), full.size() + 1);
-        formats[n] = {f.flags, copy};
+        formats[n] = {f.flags, copy, f.identifier};
         rows[n] = {copy, nullptr, double(f.identifier)};
         n++;
     }

@@ -157,11 +157,33 @@ typedef struct qxSaverRegistration {
     const char *name;
 } qxSaverRegistration;
 
-/* A kept saver format: an array of these ends with a null name. */
+/* A kept saver format: an array of these ends with a null name. The format
+ * number is the registration's identifier, which the savers look up. */
 typedef struct qxSaverFormat {
     uint32_t flags;
     char *name;
+    uint32_t format;
 } qxSaverFormat;
+
+/* Image saver format flags: 1 takes 32-bit ARGB words (else pens with a
+ * palette), 4 can store the alpha byte. */
+#define QX_SAVER_ARGB 0x1u
+#define QX_SAVER_ALPHA 0x4u
+
+/* What SaveImage(fileName, record) receives; non-zero is success. */
+typedef struct qxImageSaveRecord {
+    const void *pixels;      /* ARGB words, or one pen byte per pixel */
+    uint32_t width;
+    uint32_t height;
+    uint32_t bytesPerRow;
+    uint32_t flags;          /* 1: the alpha byte is meant; 2: transparentPen holds */
+    const uint32_t *palette; /* 0xRRGGBB per pen, or null for ARGB input */
+    uint32_t colours;        /* palette entries */
+    uint32_t transparentPen;
+    int32_t quality;
+    uint32_t format;
+} qxImageSaveRecord;
+typedef int (*qxSaveImageFunc)(const char *fileName, qxImageSaveRecord *record);
 
 typedef struct qxPluginHandle {
     uint32_t capabilities;

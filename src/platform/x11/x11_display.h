@@ -199,6 +199,9 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
 void x11CloseDisplay(qxDisplay *display);
 void x11MoveSizeWindow(qxDisplay *display);
 void x11MoveWindow(qxDisplay *display);
+// Where the client area is on the root now (the record may not have seen
+// the manager's placement yet); 0 without a window.
+int x11WindowOrigin(qxDisplay *display, int *x, int *y);
 void x11SetTitle(qxDisplay *display);
 void x11ShowWindow(qxDisplay *display, int iconify);
 void x11ActivateWindow(qxDisplay *display);

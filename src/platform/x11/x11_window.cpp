@@ -491,6 +491,15 @@ void x11MoveWindow(qxDisplay *display)
         XMoveWindow(x->display, x->window, display->x, display->y);
 }
 
+int x11WindowOrigin(qxDisplay *display, int *x, int *y)
+{
+    x11DisplayData *d = x11Data(display);
+    if (!d || !d->window)
+        return 0;
+    Window child;
+    return XTranslateCoordinates(d->display, d->window, d->root, 0, 0, x, y, &child) ? 1 : 0;
+}
+
 void x11SetTitle(qxDisplay *display)
 {
     if (x11DisplayData *x = x11Data(display); x && x->window)

@@ -43,6 +43,11 @@ int KitClosePluginCalls;
 int KitFreeLibraryCalls;
 static int requireCalls;
 static char firstTag[64];
+#ifdef KIT_AUDIO
+/* The result of installing the audio adapter from InitPlugin, before the
+ * applet's objects exist. */
+static int earlyInstall = -1;
+#endif
 static double firstTagNumber;
 
 /* Host calls by sub-table and slot. */
@@ -98,6 +103,9 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
 #endif
 #ifdef KIT_ABI
     info->abiKind = KIT_ABI;
+#endif
+#ifdef KIT_AUDIO
+    earlyInstall = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const uint32_t *))(info, 0, NULL);
 #endif
 #ifdef KIT_INIT_FAILS
     return 0;
@@ -515,7 +523,40 @@ static int kitSatelliteKey(lua_State *L)
 }
 #endif
 
+#ifdef KIT_AUDIO
+/* Installs this plug-in as the audio adapter with flags arg 1 and, when
+ * given, buffer size arg 2 and channel count arg 3 as tags; the result. */
+static int kitAudioInstall(lua_State *L)
+{
+    uint32_t tags[5];
+    int n = 0, top = VM(0, int (*)(lua_State *))(L);
+    uint32_t flags = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    if (top >= 2 && VM(10, int (*)(lua_State *, int))(L, 2) == 3) {
+        tags[n++] = 1;
+        tags[n++] = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 2);
+    }
+    if (top >= 3 && VM(10, int (*)(lua_State *, int))(L, 3) == 3) {
+        tags[n++] = 2;
+        tags[n++] = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 3);
+    }
+    tags[n] = 0;
+    int r = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const uint32_t *))(self, flags, tags);
+    VM(21, void (*)(lua_State *, double))(L, r);
+    return 1;
+}
+
+static int kitAudioEarly(lua_State *L)
+{
+    VM(21, void (*)(lua_State *, double))(L, earlyInstall);
+    return 1;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
+#ifdef KIT_AUDIO
+    {"KitAudioInstall", kitAudioInstall},
+    {"KitAudioEarly", kitAudioEarly},
+#endif
 #ifdef KIT_SATELLITE
     {"KitSatelliteKey", kitSatelliteKey},
 #endif
@@ -587,14 +628,27 @@ int RequirePlugin(lua_State *L, int version, int revision, uint32_t flags, qxReq
     return 0;
 }
 
-/* An image saver with two formats; the more-bit (8) asks for the next. */
+/* An image saver with two formats; the more-bit (8) asks for the next.
+ * "xyz" takes ARGB with alpha, "abc" pens with a palette. */
 int RegisterImageSaver(qxSaverRegistration *record)
 {
     static const char *const names[] = {"xyz", "abc"};
     int next = (record->flags & 8) ? 1 : 0;
     record->identifier = (uint32_t)(7 + 2 * next);
     record->name = names[next];
-    record->flags = next == 0 ? 8 : 0;
+    record->flags = next == 0 ? 8 | QX_SAVER_ARGB | QX_SAVER_ALPHA : 0;
     return 1;
 }
-int SaveImage(void) { return 0; }
+
+/* The last SaveImage call: its record and the first pixel or pen. */
+qxImageSaveRecord KitSaved;
+uint32_t KitSavedFirst;
+int KitSaveCalls;
+
+int SaveImage(const char *fileName, qxImageSaveRecord *record)
+{
+    KitSaveCalls++;
+    KitSaved = *record;
+    KitSavedFirst = record->palette ? ((const uint8_t *)record->pixels)[0] : ((const uint32_t *)record->pixels)[0];
+    return strstr(fileName, "fail") == NULL;
+}
