@@ -23,6 +23,7 @@
 #include "objects/qx_anim.h"
 #include "objects/qx_animstream.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_brushimage.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_objargs.h"
 #include "objects/qx_objectuse.h"
@@ -704,6 +705,19 @@ int cmdSelectAnim(lua_State *L)
     return qxSelectTarget(L, QX_OUT_ANIM, ref, QX_OUT_BRUSH, uint32_t(frame), mode, combo);
 }
 
+// ConvertToBrush and GetBrushLink of an anim frame (1-based).
+int animSource(lua_State *L, int sourceArg, uint32_t frame, int, qxBitMap **bm, qxBitMap **m, qxBitMap **al,
+               uint32_t *w, uint32_t *h, uint32_t *transparent)
+{
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(L, qxGetObjectIDArg(L, sourceArg), &a, 0))
+        return r;
+    if (frame < 1 || frame > a->frameCount)
+        return ERR_ANIMFRAME;
+    *w = a->width, *h = a->height, *transparent = a->transparentColour;
+    return qxGetAnimFrameBitmap(a, frame - 1, 1, 0, bm, m, al);
+}
+
 const qxCommandDef animCommands[] = {
     {"PlayAnim", cmdPlayAnim},
     {"FreeAnim", cmdFreeAnim},
@@ -739,6 +753,7 @@ extern "C" int qxOpenAnimLib(lua_State *L)
     if (!listRegistered && qxRegisterObjectList(&qxAnims, QX_TYPE_ANIM) == 0)
         listRegistered = true;
     qxLinkAnimHooks();
+    qxRegisterBrushSource(QX_TYPE_ANIM, animSource);
     return qxOpenCommandLibrary(L, "anim", animCommands, animConstants);
 }
 
