@@ -13,6 +13,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_appicon.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_brushimage.h"
 #include "objects/qx_icon.h"
@@ -400,4 +401,5 @@ extern "C" void qxFreeIcons(lua_State *L)
 {
     while (qxIcons)
         freeIcon(L, qxIcons);
+    qxFreeAppIcons();
 }
