@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool marked = data[1] & 1;
     data += 2, size -= 2;
     std::vector<uint32_t> pixels(size / 4 + (marked ? 3 : 0));
+    if (pixels.empty())
+        return 0;
     if (marked)
         pixels[0] = 0x005A4550u, pixels[1] = 0x00485952u, pixels[2] = 0x00414E45u;
     std::memcpy(pixels.data() + (marked ? 3 : 0), data, (size / 4) * 4);
