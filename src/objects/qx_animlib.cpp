@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <new>
 #include <thread>
 
 #include "core/commands/qx_args.h"
@@ -14,6 +15,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
@@ -482,8 +484,70 @@ uint32_t speedDelay(int64_t speed, qxAnim *a, uint32_t frame)
     }
 }
 
-// Plays frames synchronously through the display core; events are polled
-// before each frame and end the playback.
+// One playback: frames numbered from 1, passes counted from 1; the anim
+// stays locked until the record goes.
+struct Playback {
+    lua_State *L;
+    qxObjectRef ref;
+    int32_t x, y;
+    int64_t speed, times, pass = 1;
+    uint32_t frame = 0; // 0-based next frame
+    std::chrono::steady_clock::time_point next{};
+};
+
+void unlockAnim(Playback *p)
+{
+    qxAnim *a = nullptr;
+    if (qxFindAnim(p->L, p->ref, &a, QX_FIND_PENDING) == 0 && a->locked)
+        a->locked--;
+}
+
+// One frame step: draws the frame when its time has come. 1 when the last
+// pass ended.
+int playStep(Playback *p, int *finished)
+{
+    *finished = 0;
+    if (std::chrono::steady_clock::now() < p->next)
+        return 0;
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(p->L, p->ref, &a, QX_FIND_PENDING))
+        return r;
+    if (p->frame >= a->frameCount)
+        p->frame = 0;
+    const uint32_t f = p->frame;
+    if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0, 0, 0,
+                                nullptr, nullptr, nullptr, nullptr, nullptr, 0))
+        return r;
+    p->next = std::max(p->next, std::chrono::steady_clock::now() - std::chrono::milliseconds(100)) +
+              std::chrono::milliseconds(speedDelay(p->speed, a, f));
+    if (++p->frame >= a->frameCount) {
+        p->frame = 0;
+        if (p->times != 0 && p->pass >= p->times)
+            *finished = 1;
+        p->pass++;
+    }
+    return 0;
+}
+
+int asyncStep(void *data, uint32_t *finished)
+{
+    int done = 0;
+    const int r = playStep(static_cast<Playback *>(data), &done);
+    if (done)
+        *finished = 1;
+    return r;
+}
+
+void asyncFree(void *data, int)
+{
+    auto *p = static_cast<Playback *>(data);
+    unlockAnim(p);
+    delete p;
+}
+
+// PlayAnim's body after the identifier: synchronously, events are polled
+// before each frame and end the playback; with "async" an async-draw
+// object steps it instead.
 int playAnim(lua_State *L, qxObjectRef ref, int argBase)
 {
     const int n = lua_gettop(L);
@@ -504,8 +568,6 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase)
         if (n >= argBase + 4)
             times = qxTruncToInt64(luaL_checknumber(L, argBase + 4));
     }
-    if (async)
-        return ERR_WRONGUSAGE; // asynchronous playback comes with anim layers
     qxDisplay *d = qxCurrentDisplay;
     if (d && qxIsCurrentOutputObject(QX_TYPE_ANIM, ref))
         if (int r = qxDisplayBGPicCore(L, d, 0))
@@ -515,28 +577,34 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase)
     qxAnim *a = nullptr;
     if (int r = qxFindAnim(L, ref, &a, 0))
         return r;
+    auto *p = new (std::nothrow) Playback{L, ref, x, y, speed, times};
+    if (!p)
+        return ERR_MEM;
+    p->next = std::chrono::steady_clock::now();
     a->locked++;
-    int result = 0;
-    using clock = std::chrono::steady_clock;
-    auto next = clock::now();
-    for (int64_t pass = 1; !result; pass++) {
-        for (uint32_t f = 0; f < a->frameCount && !result; f++) {
-            int error = 0;
-            if (qxPollEvents(L, 0, 0, &error)) {
-                result = error ? error : -1;
-                break;
-            }
-            std::this_thread::sleep_until(next);
-            next = clock::now() + std::chrono::milliseconds(speedDelay(speed, a, f));
-            result = qxDisplayObject(L, nullptr, nullptr, QX_OBJ_ANIM, ref, nullptr, f, 0, 0, x, y, 0, 0, 0, 0,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, 0);
+    if (async) {
+        qxAsyncDraw *o = nullptr;
+        if (int r = qxAddAsyncDraw(2, asyncStep, nullptr, nullptr, asyncFree, nullptr, p, &o)) {
+            asyncFree(p, 0);
+            return r;
         }
-        if (times != 0 && pass >= times)
-            break;
+        lua_pushlightuserdata(L, o);
+        return 1;
     }
-    std::this_thread::sleep_until(next);
-    a->locked--;
-    return result == -1 ? 0 : result;
+    int result = 0, finished = 0;
+    while (!result && !finished) {
+        int error = 0;
+        if (qxPollEvents(L, 0, 0, &error)) {
+            result = error;
+            break;
+        }
+        std::this_thread::sleep_until(p->next);
+        result = playStep(p, &finished);
+    }
+    std::this_thread::sleep_until(p->next);
+    unlockAnim(p);
+    delete p;
+    return result;
 }
 
 int cmdPlayAnim(lua_State *L)
