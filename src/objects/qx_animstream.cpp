@@ -11,6 +11,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/files/qx_chunkname.h"
+#include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_positions.h"
@@ -29,6 +30,11 @@ namespace {
 constexpr uint32_t TYPE_ANIMSTREAM = 52;
 enum : uint32_t { FORMAT_GIF = 0, FORMAT_MJPEG = 1 };
 
+using BeginFn = void *(*)(const char *file, int32_t width, int32_t height, uint32_t mode, int32_t quality,
+                         int32_t fps);
+using WriteFn = int (*)(void *handle, const qxAnimFrameRecord *frame);
+using FinishFn = int (*)(void *handle);
+
 struct Stream {
     uint32_t type, number;
     void *automatic;
@@ -36,7 +42,34 @@ struct Stream {
     uint32_t width, height, format, palette, useAlpha;
     qxGifWriter *gif;
     qxAviWriter *avi;
+    void *handle; // a saver plug-in's stream
+    qxPluginInfo *saver;
+    uint32_t formatFlags;
 };
+
+// The active anim saver offering the format number (its #ANMFMT_ constant).
+qxPluginInfo *findSaver(lua_State *L, uint32_t format, uint32_t *flags)
+{
+    for (qxPluginNode *n = qxPluginList; n; n = n->next) {
+        qxPluginInfo *info = n->handle ? n->handle->info : nullptr;
+        if (!info || info->disabled || info->abiKind == 2 || !(n->capabilities & QX_CAP_ANIMSAVER) ||
+            !info->animFormats || !info->entry[QX_EP_BeginAnimStream] || !info->entry[QX_EP_WriteAnimFrame] ||
+            !info->entry[QX_EP_FinishAnimStream])
+            continue;
+        for (const qxSaverFormat *f = info->animFormats; f->name; f++) {
+            const std::string name = std::string("#") + f->name;
+            int consumed = 0;
+            const char *text = nullptr;
+            double number = 0;
+            if (qxParseConstantName(L, name.c_str(), &consumed, &text, &number) == 0 && !text &&
+                number == double(format)) {
+                *flags = f->flags;
+                return info;
+            }
+        }
+    }
+    return nullptr;
+}
 
 Stream *streams;
 
@@ -74,7 +107,7 @@ int readFrameOptions(lua_State *L, int t, FrameOptions &o)
     return 0;
 }
 
-int openStream(Stream &s, const char *file, uint32_t fps, uint32_t quality)
+int openStream(lua_State *L, Stream &s, const char *file, uint32_t fps, uint32_t quality)
 {
     if (s.format == FORMAT_GIF) {
         // GIF sides are 16 bits: refuse rather than wrap the header.
@@ -90,7 +123,16 @@ int openStream(Stream &s, const char *file, uint32_t fps, uint32_t quality)
             title = title.substr(slash + 1);
         return qxAviWriterOpen(file, fps, 0, s.width, s.height, quality, 0, title.c_str(), &s.avi);
     }
-    return ERR_UNKNOWNANMOUT; // saver plug-ins are not offered on this platform yet
+    s.saver = findSaver(L, s.format, &s.formatFlags);
+    if (!s.saver)
+        return ERR_UNKNOWNANMOUT;
+    if (s.useAlpha && !(s.formatFlags & 4))
+        return ERR_SAVERALPHA;
+    s.palette = (s.formatFlags & 1) ? 0 : 1;
+    const uint32_t mode = (s.palette ? 1 : 0) | (s.useAlpha ? 4 : 0);
+    s.handle = reinterpret_cast<BeginFn>(s.saver->entry[QX_EP_BeginAnimStream])(
+        file, int32_t(s.width), int32_t(s.height), mode, int32_t(quality), int32_t(fps));
+    return s.handle ? 0 : ERR_SAVEANIM;
 }
 
 int closeStream(Stream &s)
@@ -100,7 +142,9 @@ int closeStream(Stream &s)
         r = qxGifWriterClose(s.gif);
     if (s.avi)
         r = qxAviWriterClose(s.avi);
-    s.gif = nullptr, s.avi = nullptr;
+    if (s.handle && !reinterpret_cast<FinishFn>(s.saver->entry[QX_EP_FinishAnimStream])(s.handle))
+        r = ERR_SAVEANIM;
+    s.gif = nullptr, s.avi = nullptr, s.handle = nullptr;
     return r;
 }
 
@@ -110,7 +154,19 @@ int writeCanvas(Stream &s, uint32_t *canvas, const FrameOptions &o)
     const size_t count = size_t(s.width) * s.height;
     if (s.format == FORMAT_MJPEG)
         return qxAviWriteFrame(s.avi, canvas, int32_t(s.width * 4), 0);
-    if (o.delay / 10 > 65535)
+    auto write = [&](qxAnimFrameRecord &record) {
+        record.delay = o.delay, record.format = s.format;
+        return reinterpret_cast<WriteFn>(s.saver->entry[QX_EP_WriteAnimFrame])(s.handle, &record) ? 0
+                                                                                              : int(ERR_SAVEANIM);
+    };
+    if (s.handle && !s.palette) {
+        qxAnimFrameRecord record{canvas, nullptr, s.width * 4, 0, 0, 0, s.useAlpha ? 1u : 0u, 0};
+        if (!s.useAlpha)
+            for (size_t i = 0; i < count; i++)
+                canvas[i] |= 0xFF000000u;
+        return write(record);
+    }
+    if (s.gif && o.delay / 10 > 65535)
         return ERR_WRONGUSAGE;
     std::unique_ptr<uint8_t[]> indices(new (std::nothrow) uint8_t[count]);
     if (!indices)
@@ -127,6 +183,11 @@ int writeCanvas(Stream &s, uint32_t *canvas, const FrameOptions &o)
         return ERR_LOCKBMAP;
     const uint32_t tIndex = o.transparent != 0xFFFFFFFFu && transparentIndex >= 0 ? uint32_t(transparentIndex)
                                                                                   : 0xFFFFFFFFu;
+    if (s.handle) {
+        qxAnimFrameRecord record{indices.get(), palette, s.width, uint32_t(colours),
+                                 tIndex == 0xFFFFFFFFu ? 0 : tIndex, 0, tIndex == 0xFFFFFFFFu ? 0u : 2u, 0};
+        return write(record);
+    }
     return qxGifWriteFrame(s.gif, indices.get(), s.width, s.height, o.delay, palette, uint32_t(colours), tIndex,
                            o.optimize, 0);
 }
@@ -219,7 +280,8 @@ int qxCmdBeginAnimStream(lua_State *L)
     s->type = TYPE_ANIMSTREAM;
     s->width = uint32_t(w), s->height = uint32_t(h);
     s->format = format < 0 || format > 0xFFFFFFFLL ? 0xFFFFFFFFu : uint32_t(format);
-    if (int r = openStream(*s, file.c_str(), uint32_t(std::clamp(fps, 0, 1000000)),
+    s->useAlpha = useAlpha != 0;
+    if (int r = openStream(L, *s, file.c_str(), uint32_t(std::clamp(fps, 0, 1000000)),
                            uint32_t(std::clamp(quality, 0, 100)))) {
         std::free(s);
         return r;
@@ -292,7 +354,8 @@ int qxCmdSaveAnim(lua_State *L)
     Stream s{};
     s.width = a->width, s.height = a->height;
     s.format = format < 0 || format > 0xFFFFFFFLL ? 0xFFFFFFFFu : uint32_t(format);
-    if (int r = openStream(s, file.c_str(), uint32_t(std::clamp(fps, 0, 1000000)),
+    s.useAlpha = useAlpha != 0;
+    if (int r = openStream(L, s, file.c_str(), uint32_t(std::clamp(fps, 0, 1000000)),
                            uint32_t(std::clamp(quality, 0, 100))))
         return r;
     int r = 0;
