@@ -63,7 +63,7 @@ int selectFrame(lua_State *L, qxObjectRef ref, uint32_t frame, int modify, qxBit
                 qxBitMap **alpha, int32_t *width, int32_t *height)
 {
     qxAnim *a = nullptr;
-    if (int r = qxFindAnim(L, ref, &a, modify ? QX_FIND_MODIFY : 0))
+    if (int r = qxFindAnim(L, ref, &a, modify ? uint32_t(QX_FIND_MODIFY) : 0u))
         return r;
     if (a->disk)
         return ERR_ANIMDISK;
@@ -353,37 +353,5 @@ uint32_t qxGetAnimFrameDelay(qxAnim *a, uint32_t frame)
     if (a->delays && a->delays[frame] != 0xFFFFFFFFu)
         return a->delays[frame];
     return a->disk ? qxAnimReaderDelay(a->reader, int32_t(frame)) : 0;
-}
-
-int qxRealizeAnims(void)
-{
-    for (qxAnim *a = qxAnims; a; a = a->next) {
-        if (a->disk || !a->rawFrames)
-            continue;
-        for (uint32_t i = 0; i < a->frameCount; i++) {
-            if (!a->rawFrames[i])
-                continue;
-            qxBitMap *bm = nullptr, *m = nullptr, *al = nullptr;
-            if (int r = qxAnimPlanesFromARGB(a->rawFrames[i], a->baseWidth, a->baseHeight, a->transparentColour,
-                                             a->loadAlpha != 0, 0, &bm, &m, &al))
-                return r;
-            a->bitmaps[i] = bm;
-            if (a->masks)
-                a->masks[i] = m;
-            else if (m)
-                qxFreeMaskBitMap(m);
-            if (a->alphas)
-                a->alphas[i] = al;
-            else if (al)
-                qxFreeAlphaBitMap(al);
-            qxAnimReaderFreeFrame(a->reader, a->rawFrames[i]);
-            a->rawFrames[i] = nullptr;
-        }
-        qxFree(a->rawFrames);
-        a->rawFrames = nullptr;
-        qxCloseAnimReader(a->reader);
-        a->reader = nullptr;
-    }
-    return 0;
 }
 }

@@ -66,8 +66,6 @@ uint32_t qxGetAnimFrameDelay(qxAnim *anim, uint32_t frame);
 // colour, or from the alpha byte with loadTransparency; alpha when asked.
 int qxAnimPlanesFromARGB(const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t transparentColour,
                          int alpha, int transparencyMask, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alphaOut);
-// Turns raw frames read before the first display into bitmaps.
-int qxRealizeAnims(void);
 void qxFreeAnimRecord(lua_State *L, qxAnim *anim);
 // Fills the display core's and the selection's anim hooks.
 void qxLinkAnimHooks(void);

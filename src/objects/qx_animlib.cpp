@@ -131,7 +131,8 @@ int readLoadOptions(lua_State *L, int arg, LoadOptions &o)
     for (auto &i : ints)
         if (qxGetFieldNum(L, arg, i.key, &d, nullptr))
             *i.out = qxTruncToInt64(d);
-    if (qxGetFieldNum(L, arg, "frames", &d, nullptr))
+    // Start-up declarations always carry "frames"; 0 there means none given.
+    if (qxGetFieldNum(L, arg, "frames", &d, nullptr) && qxTruncToInt64(d) >= 1)
         o.frames = qxTruncToInt64(d), o.haveFrames = 1;
     qxGetFieldStr(L, arg, "loader", o.loader, sizeof o.loader, nullptr);
     qxGetFieldStr(L, arg, "adapter", o.adapter, sizeof o.adapter, nullptr);
