@@ -494,6 +494,10 @@ struct Playback {
     int64_t speed, times, pass = 1;
     uint32_t frame = 0; // 0-based next frame
     std::chrono::steady_clock::time_point next{};
+    // Without layers: the area under the anim, put back before every frame
+    // that has transparent parts.
+    qxBitMap *background = nullptr;
+    int32_t bx = 0, by = 0, bw = 0, bh = 0;
 };
 
 void unlockAnim(Playback *p)
@@ -501,6 +505,27 @@ void unlockAnim(Playback *p)
     qxAnim *a = nullptr;
     if (qxFindAnim(p->L, p->ref, &a, QX_FIND_PENDING) == 0 && a->locked)
         a->locked--;
+    qxFreeBitMap(p->background);
+    p->background = nullptr;
+}
+
+// Resolves the position against the output and keeps a copy of what lies
+// under the anim there.
+int saveBackground(Playback *p, qxDisplay *d, const qxAnim *a)
+{
+    int32_t areaW = 0, areaH = 0;
+    qxBitMap *out = qxOutputBitmap(d, &areaW, &areaH);
+    p->x = qxResolvePosX(p->x, int(a->width), areaW, 0.0);
+    p->y = qxResolvePosY(p->y, int(a->height), areaH, 0.0);
+    if (d->layersEnabled || !out)
+        return 0;
+    int32_t x = p->x, y = p->y, w = int32_t(a->width), h = int32_t(a->height);
+    if (!qxClipToSize(&x, &y, &w, &h, areaW, areaH))
+        return ERR_WRONGUSAGE;
+    if (int r = qxCopyImageRect(out, nullptr, nullptr, x, y, w, h, 0, 0, 0, 0, &p->background, nullptr, nullptr))
+        return r;
+    p->bx = x, p->by = y, p->bw = w, p->bh = h;
+    return 0;
 }
 
 // One frame step: draws the frame when its time has come. 1 when the last
@@ -516,6 +541,10 @@ int playStep(Playback *p, int *finished)
     if (p->frame >= a->frameCount)
         p->frame = 0;
     const uint32_t f = p->frame;
+    const bool transparent = a->disk ? (a->loadAlpha || a->loadTransparency || a->transparentColour != 0xFFFFFFFFu)
+                                     : ((a->masks && a->masks[f]) || (a->alphas && a->alphas[f]));
+    if (p->background && transparent)
+        qxBlitToOutput(p->L, p->background, 0, 0, p->bx, p->by, p->bw, p->bh, p->bw, p->bh, nullptr, nullptr);
     if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0, 0, 0,
                                 nullptr, nullptr, nullptr, nullptr, nullptr, 0))
         return r;
@@ -582,6 +611,10 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase)
     if (!p)
         return ERR_MEM;
     p->next = std::chrono::steady_clock::now();
+    if (int r = saveBackground(p, d, a)) {
+        delete p;
+        return r;
+    }
     a->locked++;
     if (async) {
         qxAsyncDraw *o = nullptr;
