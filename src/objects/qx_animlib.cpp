@@ -102,7 +102,8 @@ struct LoadOptions {
     uint32_t transparent = 0xFFFFFFFFu;
     int loadAlpha = 0, loadTransparency = 0, fromDisk = 0, skipLoop = 0, deinterlace = 0, haveFrames = 0;
     int64_t x = 0, y = 0, width = 0, height = 0, fpr = 0, frames = 0;
-    char loader[256] = "", adapter[256] = "";
+    int cacheAlpha = 0;
+    char loader[256] = "", adapter[256] = "", cache[512] = "", cachedLoad[512] = "";
 };
 
 int readLoadOptions(lua_State *L, int arg, LoadOptions &o)
@@ -136,6 +137,9 @@ int readLoadOptions(lua_State *L, int arg, LoadOptions &o)
         o.frames = qxTruncToInt64(d), o.haveFrames = 1;
     qxGetFieldStr(L, arg, "loader", o.loader, sizeof o.loader, nullptr);
     qxGetFieldStr(L, arg, "adapter", o.adapter, sizeof o.adapter, nullptr);
+    qxGetFieldStr(L, arg, "cache", o.cache, sizeof o.cache, nullptr);
+    qxGetFieldStr(L, arg, "cachedload", o.cachedLoad, sizeof o.cachedLoad, nullptr);
+    qxFlagField(L, arg, "cachealpha", &o.cacheAlpha);
     if (o.loadAlpha && o.loadTransparency)
         return ERR_WRONGUSAGE;
     if (o.loadAlpha && o.transparent != 0xFFFFFFFFu)
@@ -191,12 +195,32 @@ int framesFromPicture(const std::string &file, const LoadOptions &o, Frames &out
     qxPicSource *source = nullptr;
     qxBitMap *alpha = nullptr;
     uint32_t pw = 0, ph = 0, pitch = 0, hasAlpha = 0, scalable = 0, found = 0xFFFFFFFFu;
-    int r = qxOpenImage(file.c_str(), o.loader[0] ? o.loader : nullptr, o.adapter[0] ? o.adapter : nullptr, nullptr,
-                        0xFFFFFFFFu, 0, o.loadAlpha ? 1 : 0, o.loadTransparency, 0, 0, 0, &source,
+    int r = 0;
+    if (o.cachedLoad[0]) {
+        // The named cache hands out a reference on its picture and a copy of its alpha channel.
+        uint32_t flags = 0, extra = 0;
+        if ((r = qxFindGfxCacheEntry(o.cachedLoad, o.loadAlpha, &pw, &ph, &flags, &source, &alpha, &extra)))
+            return r;
+        pitch = extra ? extra : pw * 4;
+    } else {
+        const int alphaMode = (o.loadAlpha || (o.cache[0] && o.cacheAlpha)) ? 1 : 0;
+        r = qxOpenImage(file.c_str(), o.loader[0] ? o.loader : nullptr, o.adapter[0] ? o.adapter : nullptr, nullptr,
+                        0xFFFFFFFFu, 0, alphaMode, o.loadTransparency, 0, 0, 0, &source,
                         reinterpret_cast<void **>(&alpha), nullptr, &found, &pw, &ph, &pitch, &hasAlpha, &scalable,
                         nullptr);
-    if (r)
-        return r == ERR_LOADPICTURE2 ? ERR_OPENANIM2 : r;
+        if (r)
+            return r == ERR_LOADPICTURE2 ? ERR_OPENANIM2 : r;
+        if (o.cache[0] && (r = qxAddGfxCacheEntry(o.cache, pw, ph, scalable ? 1 : 0, source, alpha, pitch))) {
+            if (alpha)
+                qxFreeAlphaBitMap(alpha);
+            qxPicSourceRelease(source);
+            return r;
+        }
+        if (o.cacheAlpha && !o.loadAlpha && alpha) {
+            qxFreeAlphaBitMap(alpha); // only the cache keeps it
+            alpha = nullptr;
+        }
+    }
     *transparent = o.transparent;
     if (found != 0xFFFFFFFFu && (o.loadTransparency || o.transparent != 0xFFFFFFFFu))
         *transparent = found & 0xFFFFFF;
@@ -233,7 +257,7 @@ int cmdLoadAnim(lua_State *L)
     qxAnimReader *reader = nullptr;
     uint32_t w = 0, h = 0, count = 0;
     qxPluginInfo *plugin = nullptr;
-    int r = o.haveFrames ? ERR_OPENANIM2
+    int r = o.haveFrames || o.cachedLoad[0] ? ERR_OPENANIM2
                          : qxOpenAnimReader(file.c_str(), o.loader[0] ? o.loader : nullptr, 0, uint32_t(o.deinterlace),
                                             o.loadAlpha, &reader, &w, &h, &count, nullptr, &plugin);
     if (r && r != ERR_OPENANIM2)
