@@ -710,7 +710,9 @@ int cmdScaleAnim(lua_State *L)
     qxAnim *a = nullptr;
     if (int r = qxFindAnim(L, ref, &a, QX_FIND_MODIFY))
         return r;
-    int w = int(qxTruncToInt64(luaL_checknumber(L, 2))), h = int(qxTruncToInt64(luaL_checknumber(L, 3)));
+    // Numbers, or texts relative to the current size ("50%").
+    int w = int(std::clamp(qxGetNumberOrPercentArg(L, 2, a->width, 1, nullptr), -2e9, 2e9));
+    int h = int(std::clamp(qxGetNumberOrPercentArg(L, 3, a->height, 1, nullptr), -2e9, 2e9));
     const int smooth = lua_toboolean(L, 4) || (lua_isnumber(L, 4) && lua_tonumber(L, 4) != 0);
     if (int r = qxComputeScaledSize(int(a->width), int(a->height), &w, &h))
         return r;
