@@ -721,19 +721,18 @@ int cmdScaleAnim(lua_State *L)
     if (uint32_t(w) == a->width && uint32_t(h) == a->height)
         return 0;
     if (!a->disk) {
+        // All frames are scaled before any is replaced, so a failure leaves the anim as it was.
+        Frames f;
+        if (int r = f.alloc(a->frameCount, a->masks != nullptr, a->alphas != nullptr))
+            return r;
         for (uint32_t i = 0; i < a->frameCount; i++) {
             qxBitMap *m = a->masks ? a->masks[i] : nullptr, *al = a->alphas ? a->alphas[i] : nullptr;
-            qxBitMap *sb = nullptr, *sm = nullptr, *sa = nullptr;
             if (int r = qxScalePixels(a->bitmaps[i], m, al, 0, 0, nullptr, int32_t(a->width), int32_t(a->height), w,
-                                      h, smooth, 0, &sb, m ? &sm : nullptr, al ? &sa : nullptr))
-                return r; // frames before this one are scaled already; keep sizes consistent below
-            qxFreeImagePlanes(a->bitmaps[i], m, al);
-            a->bitmaps[i] = sb;
-            if (a->masks)
-                a->masks[i] = sm;
-            if (a->alphas)
-                a->alphas[i] = sa;
+                                      h, smooth, 0, &f.bitmaps[i], m ? &f.masks[i] : nullptr,
+                                      al ? &f.alphas[i] : nullptr))
+                return r;
         }
+        std::swap(f.bitmaps, a->bitmaps), std::swap(f.masks, a->masks), std::swap(f.alphas, a->alphas);
     }
     a->width = uint32_t(w), a->height = uint32_t(h);
     a->smooth = smooth;
