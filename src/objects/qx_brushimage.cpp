@@ -696,6 +696,48 @@ int cmdToRGBArray(lua_State *L)
     return 1;
 }
 
+int cmdSetAlphaIntensity(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const double level = lua_isnumber(L, 1) && lua_tonumber(L, 1) == -1 ? -1 : percentArg(L, 1, 255);
+    if (!(level < 256) || (level < 0 && level != -1))
+        return ERR_WRONGUSAGE;
+    qxTagItem tags[] = {{6, level < 0 ? uintptr_t(0xFFFFFFFFu) : uintptr_t(level)}, {QX_TAG_END, 0}};
+    qxSetTags(tags);
+    return 0;
+}
+
+int cmdSetMaskMode(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxTagItem tags[] = {{4, uintptr_t(uint32_t(luaL_checkint(L, 1)))}, {QX_TAG_END, 0}};
+    qxSetTags(tags);
+    return 0;
+}
+
+// Tags 4 and 6 of qxSetTags and qxGetTags.
+int setAttribute(qxTagItem *item)
+{
+    if (item->tag == 4)
+        qxMaskDrawMode = int32_t(uint32_t(item->data));
+    else if (item->tag == 6)
+        qxAlphaIntensity = uint32_t(item->data);
+    else
+        return 0;
+    return 1;
+}
+
+int getAttribute(qxTagItem *item)
+{
+    if (item->tag == 4)
+        item->data = uintptr_t(uint32_t(qxMaskDrawMode));
+    else if (item->tag == 6)
+        item->data = qxAlphaIntensity;
+    else
+        return 0;
+    return 1;
+}
+
 // ---- Conversions of other objects into brushes ----
 
 int brushSource(lua_State *L, int sourceArg, uint32_t, int, qxBitMap **bm, qxBitMap **m, qxBitMap **a, uint32_t *w,
@@ -833,14 +875,23 @@ const qxCommandDef qxBrushImageCommands[] = {
     {"WriteBrushPixel", cmdWritePixel},
     {"ReadBrushPixel", cmdReadPixel},
     {"BrushToRGBArray", cmdToRGBArray},
+    {"SetAlphaIntensity", cmdSetAlphaIntensity},
+    {"SetMaskMode", cmdSetMaskMode},
     {"ConvertToBrush", cmdConvertToBrush},
     {"GetBrushLink", cmdGetBrushLink},
     {nullptr, nullptr},
 };
 
-// Brushes and BGPics are sources from the start.
+int32_t qxMaskDrawMode = 0;
+uint32_t qxAlphaIntensity = 0xFFFFFFFFu;
+
+// Brushes and BGPics are sources from the start; the drawing attributes
+// answer qxSetTags and qxGetTags.
 void qxLinkBrushSources(void)
 {
+    static bool attributes;
+    if (!attributes && qxRegisterAttrSetter(setAttribute) == 0 && qxRegisterAttrGetter(getAttribute) == 0)
+        attributes = true;
     qxRegisterBrushSource(QX_TYPE_BRUSH, brushSource);
     qxRegisterBrushSource(QX_TYPE_BGPIC, bgpicSource);
 }
