@@ -696,6 +696,46 @@ int cmdToRGBArray(lua_State *L)
     return 1;
 }
 
+// A brush from a canvas the BGPic library's gradient or texture creator made.
+int brushFromCanvas(lua_State *L, qxObjectRef ref, int32_t width, int32_t height, qxBitMap *bm)
+{
+    if (!ref.automatic)
+        if (int r = qxFreeBrush(L, ref, 0)) {
+            qxFreeBitMap(bm);
+            return r;
+        }
+    if (int r = qxAddBrush(&ref, QX_BRUSH_PIXELS, uint32_t(width), uint32_t(height), uint32_t(width), 0, nullptr, bm,
+                           0xFFFFFFFFu, nullptr, nullptr, nullptr, nullptr)) {
+        qxFreeBitMap(bm);
+        return r;
+    }
+    return qxPushNewID(L, ref);
+}
+
+int cmdCreateGradientBrush(lua_State *L)
+{
+    qxCheckArgCount(L, 6, 8, 0, 0);
+    const qxObjectRef ref = qxNewIDRef(L, 1);
+    int32_t width = 0, height = 0;
+    qxFillRecord fill;
+    qxBitMap *bm = nullptr;
+    if (int r = qxCreateGradientObject(L, 2, &width, &height, &fill, &bm))
+        return r;
+    return brushFromCanvas(L, ref, width, height, bm);
+}
+
+int cmdCreateTexturedBrush(lua_State *L)
+{
+    qxCheckArgCount(L, 4, 6, 0, 0);
+    const qxObjectRef ref = qxNewIDRef(L, 1);
+    int32_t width = 0, height = 0;
+    qxFillRecord fill;
+    qxBitMap *bm = nullptr;
+    const int r = qxCreateTexturedObject(L, 2, &width, &height, &fill, &bm);
+    qxFreeBitMap(fill.textureBitmap); // a brush keeps no fill
+    return r ? r : brushFromCanvas(L, ref, width, height, bm);
+}
+
 int cmdSetAlphaIntensity(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -879,6 +919,8 @@ const qxCommandDef qxBrushImageCommands[] = {
     {"SetMaskMode", cmdSetMaskMode},
     {"ConvertToBrush", cmdConvertToBrush},
     {"GetBrushLink", cmdGetBrushLink},
+    {"CreateGradientBrush", cmdCreateGradientBrush},
+    {"CreateTexturedBrush", cmdCreateTexturedBrush},
     {nullptr, nullptr},
 };
 
