@@ -265,7 +265,7 @@ int cmdLoadAnim(lua_State *L)
     if (reader)
         reader->loadAlpha = o.loadAlpha;
     Frames frames;
-    uint32_t transparent = o.transparent, first = 0;
+    uint32_t transparent = o.transparent;
     qxAnim *anim = nullptr;
     if (reader) {
         if (o.skipLoop && qxAnimReaderIsIff(reader)) {
@@ -296,7 +296,7 @@ int cmdLoadAnim(lua_State *L)
             return qxPushNewID(L, ref);
         }
         auto *delays = static_cast<uint32_t *>(qxAlloc(size_t(count) * 4, 1));
-        r = delays ? framesFromReader(reader, file.c_str(), w, h, count, o, first, frames, delays) : ERR_MEM;
+        r = delays ? framesFromReader(reader, file.c_str(), w, h, count, o, 0, frames, delays) : ERR_MEM;
         qxCloseAnimReader(reader);
         if (!r)
             r = frames.add(&ref, w, h, transparent, o.loadAlpha, &anim);
@@ -522,13 +522,14 @@ struct Playback {
     // that has transparent parts.
     qxBitMap *background = nullptr;
     int32_t bx = 0, by = 0, bw = 0, bh = 0;
+    bool ownsAnim = false; // PlayAnimDisk's anim goes with its playback
 };
 
 void unlockAnim(Playback *p)
 {
     qxAnim *a = nullptr;
-    if (qxFindAnim(p->L, p->ref, &a, QX_FIND_PENDING) == 0 && a->locked)
-        a->locked--;
+    if (qxFindAnim(p->L, p->ref, &a, QX_FIND_PENDING) == 0 && a->locked && !--a->locked && p->ownsAnim)
+        qxFreeAnimRecord(p->L, a);
     qxFreeBitMap(p->background);
     p->background = nullptr;
 }
@@ -602,7 +603,7 @@ void asyncFree(void *data, int)
 // PlayAnim's body after the identifier: synchronously, events are polled
 // before each frame and end the playback; with "async" an async-draw
 // object steps it instead.
-int playAnim(lua_State *L, qxObjectRef ref, int argBase)
+int playAnim(lua_State *L, qxObjectRef ref, int argBase, bool ownsAnim = false)
 {
     const int n = lua_gettop(L);
     int32_t x = n >= argBase + 1 ? luaL_checkint(L, argBase + 1) : 0;
@@ -635,6 +636,7 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase)
     if (!p)
         return ERR_MEM;
     p->next = std::chrono::steady_clock::now();
+    p->ownsAnim = ownsAnim;
     if (int r = saveBackground(p, d, a)) {
         delete p;
         return r;
@@ -675,29 +677,36 @@ int cmdPlayAnimDisk(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
     std::string file = qxGetFileNameArg(L, 1, 0, nullptr);
+    LoadOptions o;
+    if (lua_gettop(L) >= 4 && lua_istable(L, 4))
+        if (int r = readLoadOptions(L, 4, o))
+            return r;
     qxAnimReader *reader = nullptr;
     uint32_t w = 0, h = 0, count = 0;
-    if (int r = qxOpenAnimReader(file.c_str(), nullptr, 0, 0, 0, &reader, &w, &h, &count, nullptr, nullptr))
+    if (int r = qxOpenAnimReader(file.c_str(), o.loader[0] ? o.loader : nullptr, 0, uint32_t(o.deinterlace),
+                                 o.loadAlpha, &reader, &w, &h, &count, nullptr, nullptr))
         return r;
+    reader->loadAlpha = o.loadAlpha;
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     qxAnim *a = nullptr;
     char *name = strdup(file.c_str());
-    if (count < 1 || !name || qxAddAnim(&ref, w, h, nullptr, nullptr, nullptr, count, 0xFFFFFFFFu, 0, 1, &a)) {
+    if (count < 1 || !name || qxAddAnim(&ref, w, h, nullptr, nullptr, nullptr, count, o.transparent, o.loadAlpha, 1, &a)) {
         std::free(name);
         qxCloseAnimReader(reader);
         return count < 1 ? ERR_OPENANIM2 : ERR_MEM;
     }
     a->reader = reader;
     a->fileName = name;
-    // The player's own arguments move down one: x and y then the table.
-    int r = 0;
+    a->loadTransparency = o.loadTransparency;
+    // PlayAnim's arguments after the identifier: x, y and the table.
     const int n = lua_gettop(L);
     lua_pushnil(L);
     for (int i = 2; i <= n; i++)
         lua_pushvalue(L, i);
-    const int base = n + 1;
-    r = playAnim(L, ref, base);
-    qxFreeAnimRecord(L, a);
+    const int r = playAnim(L, ref, n + 1, true);
+    // Unless an async playback holds it now, the anim is done with.
+    if (qxFindAnim(L, ref, &a, QX_FIND_PENDING) == 0 && !a->locked)
+        qxFreeAnimRecord(L, a);
     return r;
 }
 
