@@ -21,7 +21,7 @@ if command -v Xvfb >/dev/null 2>&1; then
     # -displayfd picks a free display number, so parallel runs do not collide.
     XVFB_FIFO=$(mktemp -u)
     mkfifo "$XVFB_FIFO"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$XVFB_FIFO" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$XVFB_FIFO" >/dev/null 2>&1 &
     XVFB_PID=$!
     read -r XVFB_NUM <"$XVFB_FIFO"
     rm -f "$XVFB_FIFO"

@@ -33,6 +33,7 @@
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
+#include "objects/qx_appicon.h"
 #include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
 #include "platform/qx_catalog.h"
@@ -171,6 +172,7 @@ void qxLinkLayers(void)
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallBrushHostSlots(qxHostGraphics);
+    qxInstallIconHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
     // Displays keep their remembered placement in the preferences file.
     qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};

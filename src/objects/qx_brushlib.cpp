@@ -20,6 +20,7 @@
 #include "display/qx_snapshot.h"
 #include "imaging/qx_blit.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_brushimage.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -585,5 +586,15 @@ extern "C" int qxOpenBrushLib(lua_State *L)
 {
     registerList();
     qxLinkPicSourceCounting();
-    return qxOpenCommandLibrary(L, "brush", brushCommands, brushConstants);
+    qxLinkBrushSources();
+    // One table for the library: these commands, then the image commands.
+    static std::vector<qxCommandDef> all;
+    if (all.empty()) {
+        for (const qxCommandDef *c = brushCommands; c->name; c++)
+            all.push_back(*c);
+        for (const qxCommandDef *c = qxBrushImageCommands; c->name; c++)
+            all.push_back(*c);
+        all.push_back({nullptr, nullptr});
+    }
+    return qxOpenCommandLibrary(L, "brush", all.data(), brushConstants);
 }

@@ -2,6 +2,8 @@
 // put-and-show of one object onto the current output.
 #include "objects/qx_output.h"
 
+#include "objects/qx_brushimage.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -140,7 +142,8 @@ int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
     v->doubleBufferShown = (d->doubleBufferState & QX_DBSTATE_ADAPTER) ? 1 : 0;
     int32_t w = 0, h = 0;
     v->work1 = d->targetType == QX_OUT_DISPLAY ? qxOutputBitmap(d, &w, &h) : nullptr;
-    v->alphaIntensity = 0xFFFFFFFFu;
+    v->alphaIntensity = qxAlphaIntensity;
+    v->maskMode = qxMaskDrawMode;
     if (qxOutputState *s = qxOutputOf(d, 0)) {
         if (d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_BRUSH) v->targetMask = s->mask;
         if (d->targetType == QX_OUT_ALPHA || d->targetType == QX_OUT_BRUSH) v->targetAlpha = s->alpha;

@@ -1,5 +1,5 @@
-// The icon slots are filled by the applet loader's icon block; choosing the
-// application icon among them is still to come.
+// The icon slots, filled by the applet loader's icon block; the image
+// objects build the application icon set from them (qxSelectAppIcon).
 #include "core/applet/qx_appicon.h"
 
 #include <cstring>
@@ -36,8 +36,6 @@ int qxFillIconSlot(uint32_t width, uint32_t height, uint32_t flags, const char *
     }
     return 1;
 }
-
-int qxSelectAppIcon(qxAppletInfo *, qxStartupInfo *) { return 0; }
 
 void qxFreeIconSlots(void)
 {

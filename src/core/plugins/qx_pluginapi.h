@@ -157,6 +157,19 @@ typedef struct qxSaverRegistration {
     const char *name;
 } qxSaverRegistration;
 
+/* One frame handed to an anim saver's WriteAnimFrame. Flags: 1 the ARGB
+ * pixels carry alpha, 2 a transparent index is set. */
+typedef struct qxAnimFrameRecord {
+    void *pixels;      /* palette indices (one byte each) or ARGB words */
+    uint32_t *palette; /* palette streams, else null */
+    uint32_t bytesPerRow;
+    uint32_t colourCount;
+    uint32_t transparentIndex;
+    uint32_t delay;
+    uint32_t flags;
+    uint32_t format;
+} qxAnimFrameRecord;
+
 /* A kept saver format: an array of these ends with a null name. The format
  * number is the registration's identifier, which the savers look up. */
 typedef struct qxSaverFormat {

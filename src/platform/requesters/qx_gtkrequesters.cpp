@@ -599,12 +599,14 @@ int qxGtkStartThread(void)
     Display *probe = XOpenDisplay(nullptr);
     if (!probe)
         return 0;
-    XCloseDisplay(probe);
     QXG(gtk_disable_setlocale, void (*)(void))();
     static int argc = 0;
     static char *args[] = {nullptr};
     static char **argv = args;
+    // The probe stays connected until GTK has its own connection: a server
+    // that resets when its last client leaves would refuse GTK meanwhile.
     QXG(gtk_init, void (*)(int *, char ***))(&argc, &argv);
+    XCloseDisplay(probe);
     gtkQuit.store(0);
     gtkThread = qxCreateThread(requesterThread, nullptr, 0);
     if (!gtkThread)

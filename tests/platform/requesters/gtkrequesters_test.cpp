@@ -47,7 +47,7 @@ bool startGtk()
             close(fds[0]);
             std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", number.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-                   "1024x768x24", "-nolisten", "tcp", (char *)nullptr);
+                   "1024x768x24", "-nolisten", "tcp", "-noreset", (char *)nullptr);
             _exit(127);
         }
         close(fds[1]);

@@ -440,6 +440,33 @@ int FreeImage(void) { return 0; }
 int TransformImage(void) { return 0; }
 #endif
 
+#ifdef KIT_ANIMSAVER
+/* An anim saver with a palette format (70) and a true-colour format with
+ * alpha (71); each frame becomes one text line describing its record. */
+int RegisterAnimSaver(qxSaverRegistration *record)
+{
+    int next = (record->flags & 0x10) ? 1 : 0;
+    record->identifier = (uint32_t)(70 + next);
+    record->name = next ? "kitrgb" : "kitpal";
+    record->flags = next ? (1 | 4) : 0x10;
+    return 1;
+}
+void *BeginAnimStream(const char *file, int32_t width, int32_t height, uint32_t mode, int32_t quality, int32_t fps)
+{
+    FILE *f = fopen(file, "w");
+    if (f) fprintf(f, "begin %d %d mode=%u quality=%d fps=%d\n", width, height, mode, quality, fps);
+    return f;
+}
+int WriteAnimFrame(void *handle, const qxAnimFrameRecord *r)
+{
+    uint32_t first = r->palette ? r->palette[((const uint8_t *)r->pixels)[0]] : ((const uint32_t *)r->pixels)[0];
+    fprintf((FILE *)handle, "frame row=%u colours=%u index=%u delay=%u flags=%u format=%u first=%08x\n",
+            r->bytesPerRow, r->colourCount, r->transparentIndex, r->delay, r->flags, r->format, first);
+    return 1;
+}
+int FinishAnimStream(void *handle) { return fclose((FILE *)handle) == 0; }
+#endif
+
 /* The interface records as a C compiler lays them out: natural alignment. */
 _Static_assert(sizeof(qxPluginBase) == 8 + 16 * sizeof(void *), "host table frame");
 _Static_assert(offsetof(qxPluginBase, runtime) == 8, "first sub-table pointer");
