@@ -1,0 +1,3 @@
+// Step functions of the wipe effects.
+#pragma once
+#include "fx/qx_transitionfx.h"
