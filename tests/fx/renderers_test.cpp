@@ -35,7 +35,7 @@ TEST_P(EveryRenderer, EndsOnTheNewPictureAfterItsFrames)
     const int32_t id = GetParam();
     const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 3}, {7, 5}, {33, 17}, {200, 12}, {97, 61}, {640, 480},
                                                  {641, 481}};
-    const int32_t speeds[] = {-1, -2, -3, 1, 7, 30, 500};
+    const int32_t speeds[] = {-1, -2, -3, 1, 7, 30, 500, 0, -4, INT32_MAX, INT32_MIN};
     for (auto [w, h] : sizes)
         for (int32_t speed : speeds)
             for (Planes planes : {Planes::Opaque, Planes::Masked, Planes::Alpha})
