@@ -28,6 +28,15 @@ int32_t allowedExtra(int32_t id)
     return id == 107 ? 1 : 0;
 }
 
+// Wipes only ever add pixels of the new picture; moving and blending
+// effects may match a pixel by chance and lose it again.
+bool isWipe(int32_t id)
+{
+    for (size_t i = 0; i < qxFXEffectsI.count; i++)
+        if (qxFXEffectsI.entries[i].id == id) return true;
+    return false;
+}
+
 class EveryRenderer : public testing::TestWithParam<int32_t> {};
 
 TEST_P(EveryRenderer, EndsOnTheNewPictureAfterItsFrames)
@@ -42,7 +51,7 @@ TEST_P(EveryRenderer, EndsOnTheNewPictureAfterItsFrames)
                 for (bool reverse : {false, true}) {
                     if (w * h > 100000 && (planes != Planes::Opaque || (speed != -1 && speed != 500))) continue;
                     FxRun run(id, w, h, speed, planes, reverse);
-                    const bool small = w * h <= 1000;
+                    const bool small = w * h <= 1000 && isWipe(run.fx.effect);
                     size_t covered = 0;
                     bool monotone = true;
                     const bool done = run.play(1 << 20, [&](int32_t) {
