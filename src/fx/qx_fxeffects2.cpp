@@ -1,4 +1,28 @@
 // The effect table's second list: every effect that is not a wipe.
+#include "fx/qx_fxrenderers.h"
 #include "fx/qx_transitionfx.h"
 
-const qxFXEffectList qxFXEffectsII = {nullptr, 0};
+namespace {
+
+#define QX_FX4(first, step, cleanup)                                                                                 \
+    {first, step, cleanup}, {first + 1, step, cleanup}, {first + 2, step, cleanup}, {first + 3, step, cleanup}
+
+const qxFXEffect others[] = {
+    QX_FX4(70, qxFXFlowStep, qxFXFlowCleanup),
+    QX_FX4(74, qxFXGateStep, nullptr),
+    QX_FX4(78, qxFXPushStep, nullptr),
+    QX_FX4(101, qxFXSlideStep, nullptr),
+    {111, qxFXCardStep, nullptr},
+    {112, qxFXCardStep, nullptr},
+    {115, qxFXCrossfadeStep, qxFXCrossfadeCleanup},
+    {116, qxFXFadeStep, qxFXFadeCleanup},
+    {117, qxFXFadeStep, qxFXFadeCleanup},
+    QX_FX4(134, qxFXWaterStep, qxFXWaterCleanup),
+    {138, qxFXStrudelStep, qxFXStrudelCleanup},
+};
+
+#undef QX_FX4
+
+} // namespace
+
+const qxFXEffectList qxFXEffectsII = {others, sizeof(others) / sizeof(others[0])};
