@@ -17,11 +17,14 @@ const qxFXEffect others[] = {
     QX_FX4(70, qxFXFlowStep, qxFXFlowCleanup),
     QX_FX4(74, qxFXGateStep, nullptr),
     QX_FX4(78, qxFXPushStep, nullptr),
+    {97, qxFXClockWipeStep, qxFXClockWipeCleanup},
+    {98, qxFXStarStep, qxFXStarCleanup},
     {99, qxFXStrangePushStep, qxFXStrangePushCleanup},
     {100, qxFXStrangePushStep, qxFXStrangePushCleanup},
     QX_FX4(101, qxFXSlideStep, nullptr),
     {111, qxFXCardStep, nullptr},
     {112, qxFXCardStep, nullptr},
+    {114, qxFXSunStep, qxFXSunCleanup},
     {115, qxFXCrossfadeStep, qxFXCrossfadeCleanup},
     {116, qxFXFadeStep, qxFXFadeCleanup},
     {117, qxFXFadeStep, qxFXFadeCleanup},
@@ -31,7 +34,10 @@ const qxFXEffect others[] = {
     QX_FX4(124, qxFXFlipCoinStep, nullptr),
     QX_FX4(128, qxFXTurnDownStep, nullptr),
     QX_FX4(134, qxFXWaterStep, qxFXWaterCleanup),
+    {132, qxFXPixelZoomStep, qxFXPixelZoomCleanup},
+    {133, qxFXPixelZoomStep, qxFXPixelZoomCleanup},
     {138, qxFXStrudelStep, qxFXStrudelCleanup},
+    {139, qxFXDissolveStep, qxFXDissolveCleanup},
 };
 
 #undef QX_FX4
