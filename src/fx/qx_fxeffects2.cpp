@@ -17,6 +17,7 @@ const qxFXEffect others[] = {
     QX_FX4(70, qxFXFlowStep, qxFXFlowCleanup),
     QX_FX4(74, qxFXGateStep, nullptr),
     QX_FX4(78, qxFXPushStep, nullptr),
+    QX_FX4(84, qxFXRollStep, qxFXRollCleanup),
     {97, qxFXClockWipeStep, qxFXClockWipeCleanup},
     {98, qxFXStarStep, qxFXStarCleanup},
     {99, qxFXStrangePushStep, qxFXStrangePushCleanup},
