@@ -152,6 +152,9 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
             else if (d->bandStart != kNone) flatLines(fx, d, d->bandStart, first + 1);
             bandLines(fx, d, first, first + count);
             d->bandStart = d->bandEnd = first, d->bandCount = count;
+        } else if (seek) {
+            flatLines(fx, d, 0, p + 1);
+            d->bandEnd = p, d->bandStart = kNone;
         } else if (d->bandEnd != kNone && d->bandEnd < D) {
             flatLines(fx, d, d->bandEnd, p + 1);
             d->bandEnd = p, d->bandStart = kNone;
