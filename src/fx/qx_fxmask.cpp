@@ -524,7 +524,12 @@ int qxFXSunStep(qxTransitionFX *fx, int *done)
         qxFXFrameStart(fx);
         covers = sunShape(fx, d, d->size, true);
     }
-    if (covers && done) *done = 1;
+    if (covers) {
+        if (done) *done = 1;
+        // A covering ellipse is the whole area, also where the clipped
+        // outline is too thin to fill (one-line areas).
+        qxMaskRowOp(r.mask, 0, 0, W, H, 0);
+    }
     combinePlanes(fx, r);
     drawRevealed(fx, r, 0, 0, W, H, REGION_COMPOSE | (fx->phase == 2 ? REGION_NOSHOW : 0));
     d->size = clampI32(int64_t(d->size) + fx->speed);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "display/qx_bitmapdraw.h"
@@ -185,13 +186,161 @@ std::vector<Case> allCases()
     for (int id = 55; id <= 81; ++id) ids.push_back(id);
     for (int id = 84; id <= 139; ++id)
         if (qxFXFindEffect(id) && !(id >= 105 && id <= 110) && !(id >= 88 && id <= 96)) ids.push_back(id);
-    for (int id : ids)
-        for (auto [w, h] : {std::pair{97, 61}, std::pair{61, 97}})
-            for (int s : {-1, -2, -3, 7}) v.push_back({id, w, h, s});
-    for (int id : ids) v.push_back({id, 640, 480, -1});
+    for (int id : ids) {
+        for (int s : {-1, -2, -3, 7}) v.push_back({id, 97, 61, s});
+        v.push_back({id, 61, 97, -1});
+        v.push_back({id, 61, 97, 1000});
+    }
+    for (int id : {61, 78, 97, 114, 115, 120, 124, 128, 139}) v.push_back({id, 640, 480, -2});
     return v;
 }
 
 INSTANTIATE_TEST_SUITE_P(Effects, Renderer, testing::ValuesIn(allCases()), caseName);
+
+} // namespace
+
+namespace {
+
+int framesOf(int id, int w, int h, int speed, bool reverse = false)
+{
+    FxRun r(id, w, h, speed);
+    r.fx.reverse = reverse;
+    if (r.setUp()) return -1;
+    return r.fx.frames;
+}
+
+TEST(RendererCounts, FramesFollowTheFormulas)
+{
+    EXPECT_EQ(framesOf(116, 64, 48, -1), 52);
+    EXPECT_EQ(framesOf(116, 64, 48, 255), 3);
+    EXPECT_EQ(framesOf(115, 64, 48, -2), 26);
+    EXPECT_EQ(framesOf(115, 64, 48, 200), 3);
+    EXPECT_EQ(framesOf(135, 64, 48, -1), 50);
+    EXPECT_EQ(framesOf(135, 64, 48, 200), 200);
+    EXPECT_EQ(framesOf(138, 64, 48, -1), 90);
+    EXPECT_EQ(framesOf(138, 64, 48, -2), 45);
+    EXPECT_EQ(framesOf(138, 64, 48, -3), 180);
+    EXPECT_EQ(framesOf(138, 64, 48, 1), 360);
+    EXPECT_EQ(framesOf(84, 640, 480, -1), 240);
+    EXPECT_EQ(framesOf(70, 640, 480, -1), 54);
+    EXPECT_EQ(framesOf(78, 640, 480, -1), 40);
+    EXPECT_EQ(framesOf(78, 640, 480, 500), 2);
+    EXPECT_EQ(framesOf(102, 640, 480, -1), 128);
+    EXPECT_EQ(framesOf(74, 640, 480, -1), 40);
+    EXPECT_EQ(framesOf(77, 640, 480, -2), 16);
+    EXPECT_EQ(framesOf(111, 640, 480, -1), 48);
+    EXPECT_EQ(framesOf(61, 400, 300, -1), 31);
+    EXPECT_EQ(framesOf(139, 64, 48, -1), 64);
+    EXPECT_EQ(framesOf(139, 64, 48, 100), 32);
+    EXPECT_EQ(framesOf(132, 64, 48, -1), 25);
+    EXPECT_EQ(framesOf(133, 64, 48, 9), 49);
+    // A reversed PIXELZOOM2 reports 49 frames and ends with its 25th.
+    FxRun r(133, 64, 48, -1);
+    r.fx.reverse = 1;
+    ASSERT_EQ(r.setUp(), 0);
+    EXPECT_EQ(r.fx.frames, 49);
+    EXPECT_EQ(r.play(), 25);
+}
+
+// Key frames against pictures computed here from the formulas.
+TEST(RendererFrames, CrossfadePushAndDissolveMatchTheirFormulas)
+{
+    qxScreenPixelFormat = 10;
+    const int W = 97, H = 61;
+    {
+        FxRun r(115, W, H, 30);
+        ASSERT_EQ(r.setUp(), 0);
+        int done = 0;
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(r.fx.step(&r.fx, &done), 0);
+        const int v = 120;
+        EXPECT_EQ(r.fx.level, v);
+        std::vector<uint32_t> want = pixels(r.target.bm);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                uint32_t o = oldColour(x + r.ax, y + r.ay), n = newColour(x, y), m = 0;
+                for (int sh = 0; sh < 24; sh += 8) {
+                    int oc = int(o >> sh & 255), nc = int(n >> sh & 255);
+                    m |= uint32_t(oc + (((nc - oc) * v) >> 8)) << sh;
+                }
+                want[size_t(y + r.ay) * r.tw + x + r.ax] = m;
+            }
+        EXPECT_EQ(firstDifference(pixels(r.target.bm), want, r.tw), "same");
+    }
+    {
+        FxRun r(78, W, H, 10);
+        ASSERT_EQ(r.setUp(), 0);
+        int done = 0;
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r.fx.step(&r.fx, &done), 0);
+        const int p = 30;
+        std::vector<uint32_t> want(size_t(W) * H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                want[size_t(y) * W + x] = (x < p ? newColour(x + W - p, y) : oldColour(x - p, y)) & 0xFFFFFF;
+        EXPECT_EQ(firstDifference(pixels(r.target.bm), want, W), "same");
+    }
+    {
+        FxRun r(139, W, H, 4);
+        ASSERT_EQ(r.setUp(), 0);
+        srand(20261207);
+        std::vector<uint8_t> map(size_t(W) * H);
+        for (auto &t : map) t = uint8_t(rand() % 255);
+        int done = 0;
+        for (int k = 0; k < 20; ++k) ASSERT_EQ(r.fx.step(&r.fx, &done), 0);
+        std::vector<uint32_t> want = r.finalPicture();
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                if (map[size_t(y) * W + x] >= 80)
+                    want[size_t(y + r.ay) * r.tw + x + r.ax] = oldColour(x + r.ax, y + r.ay) & 0xFFFFFF;
+        EXPECT_EQ(firstDifference(pixels(r.target.bm), want, r.tw), "same");
+    }
+}
+
+// Sizes, speeds and pictures at the edges of what the renderers take.
+TEST(RendererEdges, ThinAreasHugeSpeedsSixteenBitsAndMasks)
+{
+    std::vector<int> ids;
+    for (int id = 55; id <= 139; ++id)
+        if (qxFXFindEffect(id) && !(id >= 88 && id <= 96) && !(id >= 105 && id <= 110)) ids.push_back(id);
+    for (int id : ids)
+        for (auto [w, h, s] : {std::tuple{1, 1, -1}, std::tuple{1, 17, -2}, std::tuple{23, 1, 3},
+                               std::tuple{9, 5, 2147483647}}) {
+            FxRun r(id, w, h, s);
+            ASSERT_EQ(r.setUp(), 0) << id;
+            EXPECT_EQ(r.play(), r.fx.frames) << id << " " << w << "x" << h << " speed " << s;
+            EXPECT_EQ(firstDifference(pixels(r.target.bm), r.finalPicture(), r.tw), "same")
+                << id << " " << w << "x" << h << " speed " << s;
+        }
+    // 16-bit pixels: the kernels run on their 16-bit members.
+    qxScreenPixelFormat = 4;
+    for (int id : {61, 84, 115, 116, 124, 132, 135, 138, 139}) {
+        FxRun r(id, 33, 21, -2);
+        std::vector<uint32_t> want = pixels(r.newPic.bm);
+        ASSERT_EQ(r.setUp(), 0);
+        r.play();
+        std::vector<uint32_t> got = pixels(r.target.bm), area;
+        for (int y = 0; y < 21; ++y)
+            for (int x = 0; x < 33; ++x) area.push_back(got[size_t(y + r.ay) * r.tw + x + r.ax]);
+        EXPECT_EQ(firstDifference(area, want, 33), "same") << id;
+    }
+    qxScreenPixelFormat = 10;
+    // A masked new picture ends over the old one where its mask is clear.
+    for (int id : {55, 61, 70, 73, 84, 99, 116, 132}) {
+        qxBitMap *mask = qxAllocMaskBitMap(nullptr, 40, 30, 1, nullptr, 0);
+        qxMaskRowOp(mask, 0, 0, 40, 30, 0);
+        qxMaskRowOp(mask, 10, 5, 12, 9, 1);
+        {
+        FxRun r(id, 40, 30, -2);
+        r.fx.newMask = mask;
+        ASSERT_EQ(r.setUp(), 0);
+        EXPECT_EQ(r.play(), r.fx.frames) << id;
+        std::vector<uint32_t> want = r.finalPicture();
+        for (int y = 5; y < 14; ++y)
+            for (int x = 10; x < 22; ++x)
+                want[size_t(y + r.ay) * r.tw + x + r.ax] = oldColour(x + r.ax, y + r.ay) & 0xFFFFFF;
+        EXPECT_EQ(firstDifference(pixels(r.target.bm), want, r.tw), "same") << id;
+        }
+        qxFreeMaskBitMap(mask);
+    }
+}
 
 } // namespace
