@@ -34,6 +34,46 @@ int qxFXIsLayerOnly(int32_t id)
            id == 133;
 }
 
+namespace {
+
+bool in(int32_t id, int32_t lo, int32_t hi)
+{
+    return id >= lo && id <= hi;
+}
+
+} // namespace
+
+int qxFXKeepsPlanes(int32_t id)
+{
+    return in(id, 47, 73) || in(id, 84, 87) || id == 99 || id == 100 || id == 116 || id == 117 || id == 132 ||
+           id == 133;
+}
+
+int qxFXNeedsOldImage(int32_t id, int realtime)
+{
+    const bool always = id == 74 || id == 76 || in(id, 78, 81) || in(id, 101, 104) || id == 111 || id == 112 ||
+                        id == 115 || in(id, 118, 131) || id == 133;
+    const bool unlessRealtime = in(id, 55, 73) || in(id, 84, 87) || in(id, 97, 100) || id == 114 || id == 116 ||
+                                id == 117 || id == 132 || in(id, 134, 139);
+    return always || (unlessRealtime && !realtime) || ((id == 75 || id == 77) && realtime);
+}
+
+int qxFXIsFadeFamily(int32_t id)
+{
+    return in(id, 115, 117) || in(id, 134, 138);
+}
+
+int qxFXReverseNeedsRealtime(int32_t id)
+{
+    return in(id, 55, 73) || in(id, 84, 87) || id == 99 || id == 100 || id == 116 || id == 117 || id == 132 ||
+           id == 133;
+}
+
+int qxFXSeeksDirectly(int32_t id)
+{
+    return in(id, 55, 81) || in(id, 84, 87) || in(id, 97, 104) || id == 111 || id == 112 || in(id, 114, 139);
+}
+
 int32_t qxFXRandomEffect(int restricted)
 {
     for (;;) {

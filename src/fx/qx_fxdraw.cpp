@@ -72,7 +72,9 @@ void qxFXFrameStart(qxTransitionFX *fx)
 
 void qxFXBlitPiece(qxTransitionFX *fx, int32_t sx, int32_t sy, int32_t w, int32_t h)
 {
-    if (w < 1 || h < 1) return;
+    // Pieces are cut to the area first: a piece reaching left of or above
+    // it keeps its part inside rather than being dropped whole.
+    if (!qxClipToSize(&sx, &sy, &w, &h, fx->width, fx->height)) return;
     if (fx->realtime) {
         qxBitMap *img = nullptr, *m = nullptr, *a = nullptr;
         int32_t lw = 0, lh = 0;

@@ -1,16 +1,352 @@
-// The transition driver.
+// The transition driver: checks the display, resolves the effect, prepares
+// the new and old pictures, runs the renderer synchronously or as an
+// async-draw object, and ends and frees the transition.
+#include <cstring>
+
+#include "core/vm/lua.h"
+#include "display/qx_asyncdraw.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_display.h"
+#include "display/qx_events.h"
+#include "display/qx_framepacing.h"
 #include "fx/qx_fxhooks.h"
+#include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
 
 uint32_t qxFXBGPicTransition;
 
-int qxFXRun(qxTransitionFX *)
+namespace {
+
+constexpr uint32_t kOutputDisplay = 21, kOutputBGPic = 1, kOutputBrush = 3, kOutputMask = 28, kOutputAlpha = 30;
+
+bool displayAlive(const qxDisplay *d)
 {
-    return ERR_WRONGUSAGE;
+    for (const qxDisplay *o = qxDisplays; o; o = static_cast<const qxDisplay *>(o->header.next))
+        if (o == d) return true;
+    return false;
 }
-void qxFXFinish(qxTransitionFX *, int) {}
-void qxFXFree(qxTransitionFX *, int) {}
-int qxFXSeek(qxTransitionFX *, int32_t, int)
+
+int objectMissing(const qxTransitionFX *fx, int code)
 {
+    if (fx->object.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(fx->object.number));
+    return code;
+}
+
+int targetRefusal(const qxDisplay *d)
+{
+    switch (d->targetType) {
+    case kOutputBrush: return d->doubleBuffer ? ERR_ENDDOUBLEBUFFER : ERR_SELECTBRUSH;
+    case kOutputBGPic: return ERR_SELECTBG;
+    case kOutputMask: return ERR_SELECTMASK;
+    case kOutputAlpha: return ERR_SELECTALPHACHANNEL;
+    default: return d->refreshMode ? ERR_BEGINREFRESH : 0;
+    }
+}
+
+// What the display shows in a rectangle of the BGPic, into bitmap at the
+// matching offset: with layers the BGPic and its layers are redrawn, else
+// the work bitmap already holds it.
+void grabScreen(qxTransitionFX *fx, qxBitMap *bitmap, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxSafeBltView v{};
+    const bool view = qxBitMapDisplay.currentView && qxBitMapDisplay.currentView(nullptr, nullptr, &v);
+    qxBitMap *from = nullptr, *temp = nullptr;
+    if (view && v.layersOn && qxBitMapDisplay.redraw && fx->bgWidth > 0 && fx->bgHeight > 0) {
+        temp = qxAllocBitMap(uint32_t(fx->bgWidth), uint32_t(fx->bgHeight), 0, nullptr);
+        if (temp) qxBitMapDisplay.redraw(fx->L, temp, 0, 0, fx->bgWidth, fx->bgHeight, 0);
+        from = temp;
+    } else if (view && v.work1) {
+        from = v.work1;
+    } else if (qxCurrentDisplay && qxCurrentDisplay->bgpic) {
+        from = qxCurrentDisplay->bgpic->bitmap;
+    }
+    if (from) qxFXBlitClipped(from, x, y, bitmap, 0, 0, w, h, fx->bgWidth, fx->bgHeight, w, h);
+    if (temp) qxFreeBitMap(temp);
+}
+
+// A masked or translucent new picture drawn over what is shown, so that
+// renderers copy plain rectangles.
+int flatten(qxTransitionFX *fx, bool visible)
+{
+    qxBitMap *flat = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
+    if (!flat) return ERR_BITMAP;
+    if (visible) grabScreen(fx, flat, fx->x, fx->y, fx->width, fx->height);
+    if (fx->newMask) qxBltBitMapMasked(fx->newImage, 0, 0, flat, 0, 0, fx->width, fx->height, fx->newMask);
+    else qxBltBitMapThroughAlpha(fx->newImage, 0, 0, flat, 0, 0, fx->width, fx->height, fx->newAlpha);
+    if (fx->ownsNewImage) qxFreeBitMap(fx->newImage);
+    if (fx->ownsNewMask) qxFreeMaskBitMap(fx->newMask);
+    if (fx->ownsNewAlpha) qxFreeAlphaBitMap(fx->newAlpha);
+    fx->newImage = flat, fx->ownsNewImage = 1;
+    fx->newMask = fx->newAlpha = nullptr;
+    fx->ownsNewMask = fx->ownsNewAlpha = 0;
+    return 0;
+}
+
+int prepareSources(qxTransitionFX *fx, qxDisplay *d)
+{
+    const bool visible = fx->x + fx->width > 0 && fx->y + fx->height > 0 && fx->x < fx->bgWidth && fx->y < fx->bgHeight;
+    if (!fx->realtime && fx->mode != QX_FXMODE_BGPIC && (fx->newMask || fx->newAlpha) && !qxFXKeepsPlanes(fx->effect))
+        if (int e = flatten(fx, visible)) return e;
+    if (qxFXNeedsOldImage(fx->effect, int(fx->realtime)) && !fx->oldImage) {
+        if (fx->mode == QX_FXMODE_BGPIC) {
+            fx->oldImage = fx->bgpicImage;
+            fx->bgpicImage = nullptr;
+        } else {
+            fx->oldImage = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
+            if (!fx->oldImage) return ERR_BITMAP;
+            if (visible) grabScreen(fx, fx->oldImage, fx->x, fx->y, fx->width, fx->height);
+        }
+    }
+    fx->target = nullptr;
+    if (d->bgpic) fx->bgWidth = d->bgpic->width, fx->bgHeight = d->bgpic->height;
+    if (d->autoScale && d->scaledWidth && d->scaledHeight) {
+        fx->toBackBuffer = 1;
+        fx->blitFlags = 0x24;
+    } else {
+        fx->blitFlags = 4;
+    }
+    if (fx->mode == QX_FXMODE_BGPIC && d->layersEnabled) fx->blitFlags |= 0x40;
+    return 0;
+}
+
+int asyncFrame(void *user, uint32_t *finished)
+{
+    auto *fx = static_cast<qxTransitionFX *>(user);
+    if (fx->realtime && fx->layer && qxFXHook.layerMethod) qxFXHook.layerMethod(fx, -1, nullptr);
+    int done = 0;
+    int e = fx->step(fx, &done);
+    if (done) *finished = 1;
+    return e;
+}
+
+void asyncFinish(void *user, uint32_t shown, uint32_t)
+{
+    qxFXFinish(static_cast<qxTransitionFX *>(user), int(shown));
+}
+
+void asyncFree(void *user, int completed)
+{
+    qxFXFree(static_cast<qxTransitionFX *>(user), completed);
+}
+
+intptr_t asyncMethod(int op, void *argument, void *user)
+{
+    auto *fx = static_cast<qxTransitionFX *>(user);
+    switch (op) {
+    case 0:
+    case 1:
+    case 5: return qxFXHook.layerMethod ? qxFXHook.layerMethod(fx, op, argument) : 0;
+    case 2: return fx->frames;
+    case 3: return fx->frame;
+    case 4: return argument ? qxFXSeek(fx, *static_cast<int *>(argument), 0) : 0;
+    case 6:
+        if (argument) *static_cast<qxLayer **>(argument) = fx->layer;
+        return 0;
+    case 7:
+        if (argument && fx->bgpicEmu) *static_cast<qxBGPic **>(argument) = fx->emuBGPic;
+        return 0;
+    case 8: fx->drawing = argument != nullptr; return 0;
+    default: return 0;
+    }
+}
+
+// The synchronous loop; 0 or an error. The display may go away in a
+// callback between frames: the run then ends with 1055.
+int runFrames(qxTransitionFX *fx, qxTransitionFX *caller, qxDisplay *d, int *done)
+{
+    int32_t bgW = d->bgpic ? d->bgpic->width : 0, bgH = d->bgpic ? d->bgpic->height : 0;
+    for (;;) {
+        int error = 0;
+        if (qxPollEvents(fx->L, 2, 0, &error)) return error;
+        if (!displayAlive(d) || qxCurrentDisplay != d) return ERR_WRONGUSAGE;
+        const int32_t w = d->bgpic ? d->bgpic->width : 0, h = d->bgpic ? d->bgpic->height : 0;
+        if (w != bgW || h != bgH) {
+            if (d->autoScale) {
+                bgW = w, bgH = h;
+            } else {
+                fx->stopped = 1;
+                if (fx->mode != QX_FXMODE_BGPIC) caller->again = 1;
+                if (fx->layer && d->layerScale && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 3, 0);
+                return 0;
+            }
+        }
+        if (int e = fx->step(fx, done)) return e;
+        if (int e = qxVWaitCurrentDisplay(fx->L, 0)) return e;
+        if (*done) return 0;
+    }
+}
+
+} // namespace
+
+int qxFXRun(qxTransitionFX *request)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_WRONGUSAGE;
+    auto *fx = static_cast<qxTransitionFX *>(qxAlloc(sizeof(qxTransitionFX), 0));
+    if (!fx) return ERR_MEM;
+    *fx = *request;
+    fx->requestedSpeed = fx->speed;
+    if (fx->effect == QX_FX_NOEFFECT) fx->effect = QX_FX_RANDOMEFFECT;
+    bool switched = false;
+    const uint32_t flagBefore = qxFXBGPicTransition;
+    auto fail = [&](int code) {
+        qxFXBGPicTransition = flagBefore;
+        // A display switched to the new BGPic goes back to the old one.
+        if (switched && qxFXHook.bgpicSwitch) qxFXHook.bgpicSwitch(fx, 2);
+        qxFXFree(fx, 0);
+        return code;
+    };
+    // The display must be able to take a transition.
+    if (d->doubleBuffer) {
+        if (!qxFXHook.endDoubleBuffer) return fail(ERR_ENDDOUBLEBUFFER);
+        if (int e = qxFXHook.endDoubleBuffer(fx->L)) return fail(e);
+    }
+    const bool selected = d->targetType != kOutputDisplay && qxFXHook.selectedTarget && qxFXHook.selectedTarget(fx);
+    if (d->targetType != kOutputDisplay && !selected) {
+        if (int e = targetRefusal(d)) return fail(e);
+        return fail(0);
+    }
+    if (fx->effect == QX_FX_RANDOMEFFECT)
+        fx->effect = qxFXRandomEffect(fx->mode == QX_FXMODE_BGPIC ? 0 : fx->bgpicEmu == 0);
+    if (fx->mode != QX_FXMODE_BGPIC && qxFXIsLayerOnly(fx->effect) &&
+        !(fx->mode == QX_FXMODE_SHOWLAYER && fx->bgpicEmu))
+        fx->effect = 0;
+    if (fx->reverse) fx->effect = qxFXReverseEffect(fx->effect);
+    if (d->bgpic) fx->bgWidth = d->bgpic->width, fx->bgHeight = d->bgpic->height;
+
+    // The object of the request becomes the new picture (or a layer).
+    switch (fx->mode) {
+    case QX_FXMODE_BRUSH:
+    case QX_FXMODE_TEXTOBJECT:
+    case QX_FXMODE_BGPICPART: {
+        if (!qxFXHook.objectSource)
+            return fail(objectMissing(fx, fx->mode == QX_FXMODE_BRUSH        ? ERR_FINDBRUSH
+                                          : fx->mode == QX_FXMODE_TEXTOBJECT ? ERR_FINDTEXTOBJECT
+                                                                             : ERR_FINDBGPIC));
+        if (int e = qxFXHook.objectSource(fx)) return fail(e);
+        break;
+    }
+    case QX_FXMODE_BGPIC: {
+        if (!qxFindBGPicRecord(fx->object)) return fail(objectMissing(fx, ERR_FINDBGPIC));
+        if (!qxFXHook.bgpicSwitch) return fail(ERR_UNSUPPORTEDFEAT);
+        if (int e = qxFXHook.bgpicSwitch(fx, 0)) return fail(e);
+        switched = true;
+        break;
+    }
+    default: break;
+    }
+    if (fx->mode == QX_FXMODE_SHOWLAYER || fx->mode == QX_FXMODE_HIDELAYER || fx->mode == QX_FXMODE_REMOVELAYER) {
+        if (!d->layersEnabled || !qxFXHook.layerSetup) return fail(ERR_NOLAYERS);
+        if (int e = qxFXHook.layerSetup(fx)) return fail(e);
+    }
+    if (!fx->newImage || fx->width < 1 || fx->height < 1) return fail(ERR_WRONGUSAGE);
+    if (int e = prepareSources(fx, d)) return fail(e);
+    const qxFXEffect *entry = qxFXFindEffect(fx->effect);
+    if (!entry) return fail(ERR_WRONGUSAGE);
+    fx->step = entry->step, fx->cleanup = entry->cleanup;
+    fx->phase = 0;
+    if (int e = fx->step(fx, nullptr)) return fail(e);
+    fx->phase = 1;
+
+    if (fx->async) {
+        qxAsyncDraw *object = nullptr;
+        if (int e = qxAddAsyncDraw(0, asyncFrame, nullptr, asyncFinish, asyncFree, asyncMethod, fx, &object))
+            return fail(e);
+        if (!fx->selfDriven) {
+            lua_pushlightuserdata(fx->L, object);
+            return 1;
+        }
+        for (;;) {
+            int error = 0;
+            if (qxPollEvents(fx->L, 2, 0, &error)) {
+                qxRemoveAsyncDraw(object, 0);
+                return error;
+            }
+            int pushed = 0;
+            const uint32_t finished = object->finished;
+            if (int e = qxAsyncDrawFrameOn(d, object, -1, &pushed)) {
+                qxRemoveAsyncDraw(object, 0);
+                return e;
+            }
+            if (finished) return 0; // finished and freed by the step
+            if (int e = qxVWaitCurrentDisplay(fx->L, 0)) return e;
+        }
+    }
+    if (fx->mode == QX_FXMODE_BGPIC) qxFXBGPicTransition = 1;
+    int done = 0;
+    if (int e = runFrames(fx, request, d, &done)) return fail(e);
+    if (done) qxFXFinish(fx, 1);
+    qxFXBGPicTransition = flagBefore;
+    if (fx->mode == QX_FXMODE_BGPIC && !fx->stopped && qxFXHook.bgpicSwitch) qxFXHook.bgpicSwitch(fx, 1);
+    qxFXFree(fx, 1);
+    return 0;
+}
+
+void qxFXFinish(qxTransitionFX *fx, int shown)
+{
+    if (fx->layerPrepared) {
+        if (qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 2, shown);
+        fx->layerPrepared = 0;
+    }
+    if (fx->inUse) {
+        --*fx->inUse;
+        fx->inUse = nullptr;
+    }
+    if ((fx->mode == QX_FXMODE_HIDELAYER || fx->mode == QX_FXMODE_REMOVELAYER) && fx->layer && qxFXHook.layerEnd)
+        qxFXHook.layerEnd(fx, 0, shown);
+    fx->finished = 1;
+}
+
+void qxFXFree(qxTransitionFX *fx, int completed)
+{
+    if (fx->inUse) {
+        --*fx->inUse;
+        fx->inUse = nullptr;
+    }
+    if (fx->layerPrepared && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 2, completed);
+    fx->layerPrepared = 0;
+    if (fx->data) {
+        if (fx->cleanup) fx->cleanup(fx);
+        qxFree(fx->data);
+        fx->data = nullptr;
+    }
+    if (fx->ownsNewImage) qxFreeBitMap(fx->newImage);
+    if (fx->ownsNewAlpha) qxFreeAlphaBitMap(fx->newAlpha);
+    if (fx->ownsNewMask) qxFreeMaskBitMap(fx->newMask);
+    qxFreeBitMap(fx->oldImage);
+    qxFreeBitMap(fx->bgpicImage);
+    qxFreeMaskBitMap(fx->workMask);
+    qxFreeAlphaBitMap(fx->workAlpha);
+    if (fx->layer && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 1, completed);
+    qxFree(fx);
+}
+
+int qxFXSeek(qxTransitionFX *fx, int32_t n, int force)
+{
+    if (qxFXSeeksDirectly(fx->effect)) {
+        fx->phase = 2, fx->frame = n;
+        int done = 0;
+        int e = fx->step(fx, &done);
+        fx->phase = 1;
+        return e;
+    }
+    if (n == fx->frame && !force) return 0;
+    if (fx->realtime && qxFXHook.layerImages && fx->layer) {
+        qxBitMap *img = nullptr, *m = nullptr, *a = nullptr;
+        int32_t w = 0, h = 0;
+        if (!qxFXHook.layerImages(fx->layer, &img, &m, &a, &w, &h))
+            qxFXDrawRect(fx->newImage, 0, 0, img, m, a, 0, 0, w, h, w, h, w, h, nullptr, nullptr, fx,
+                         fx->reverse ? 76 : 12);
+    }
+    fx->phase = 1, fx->drawing = 1, fx->frame = 0;
+    int done = 0;
+    for (int32_t i = 0; i < n && !done; i++)
+        if (int e = fx->step(fx, &done)) {
+            fx->drawing = 0;
+            return e;
+        }
+    fx->frame = n, fx->drawing = 0;
     return 0;
 }

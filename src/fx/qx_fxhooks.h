@@ -40,6 +40,14 @@ struct qxFXHooks {
     void (*layerEnd)(qxTransitionFX *fx, int op, int shown);
     // qxFXRefreshSources of the layer code.
     uint32_t (*refreshSources)(qxTransitionFX *fx, uint32_t which);
+    // 1 when a display whose output is a Select target may run this request
+    // (it targets the very object that is selected).
+    int (*selectedTarget)(qxTransitionFX *fx);
+    // Ends double buffering of the current display; 0 or an error.
+    int (*endDoubleBuffer)(lua_State *L);
+    // The async-draw method ops 0, 1 and 5 (layer replaced, picture
+    // changed, redraw) for a layer transition.
+    intptr_t (*layerMethod)(qxTransitionFX *fx, int op, void *argument);
 };
 extern qxFXHooks qxFXHook;
 }

@@ -121,6 +121,12 @@ int32_t qxFXFrameCount(int32_t total, int32_t step, int exact);
 // that need the picture under a layer.
 int32_t qxFXRandomEffect(int restricted);
 int qxFXIsLayerOnly(int32_t id);
+// Effect families that decide how the driver prepares the images.
+int qxFXKeepsPlanes(int32_t id);
+int qxFXNeedsOldImage(int32_t id, int realtime);
+int qxFXIsFadeFamily(int32_t id);
+int qxFXReverseNeedsRealtime(int32_t id);
+int qxFXSeeksDirectly(int32_t id);
 // The partner of an effect when it runs backwards.
 int32_t qxFXReverseEffect(int32_t id);
 // Fills the request from an options table at index t.

@@ -1,0 +1,177 @@
+// The request helpers and the driver on a display record of the test's own,
+// with the object and BGPic back-ends played by hooks written here.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_display.h"
+#include "fx/qx_fxhooks.h"
+#include "fxharness.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+TEST(FxRequest, StepSizesFrameCountsRandomAndReverse)
+{
+    struct Step {
+        int32_t speed, total, want;
+    };
+    for (const Step &c : {Step{-1, 100, 10}, Step{-2, 100, 20}, Step{-3, 100, 5}, Step{-1, 5, 1}, Step{7, 3, 7},
+                          Step{0, 100, 1}, Step{-4, 100, 1}, Step{INT32_MIN, 100, 1}, Step{INT32_MAX, 1, INT32_MAX}})
+        EXPECT_EQ(qxFXStepSize(c.speed, c.total, 10, 5, 20), c.want) << c.speed << " " << c.total;
+    EXPECT_EQ(qxFXFrameCount(100, 10, 1), 10);
+    EXPECT_EQ(qxFXFrameCount(101, 10, 1), 11);
+    EXPECT_EQ(qxFXFrameCount(100, 10, 0), 11);
+    EXPECT_EQ(qxFXFrameCount(0, 10, 0), 1);
+    EXPECT_EQ(qxFXFrameCount(-5, 3, 1), 1);
+    EXPECT_EQ(qxFXFrameCount(INT32_MAX, 1, 0), INT32_MAX);
+    srand48(3);
+    std::vector<int> seen(141);
+    for (int i = 0; i < 20000; i++) {
+        const int32_t any = qxFXRandomEffect(0), restricted = qxFXRandomEffect(1);
+        ASSERT_TRUE(any >= 0 && any < 140 && any != 113) << any;
+        ASSERT_FALSE(qxFXIsLayerOnly(restricted)) << restricted;
+        seen[size_t(any)]++;
+    }
+    for (int id = 0; id < 140; id++) EXPECT_EQ(seen[size_t(id)] > 0, id != 113) << id;
+    const std::pair<int32_t, int32_t> pairs[] = {{24, 25}, {26, 27}, {30, 31}, {32, 33}, {38, 88}, {46, 96}};
+    for (auto [a, b] : pairs) {
+        EXPECT_EQ(qxFXReverseEffect(a), b);
+        EXPECT_EQ(qxFXReverseEffect(b), a);
+    }
+    EXPECT_EQ(qxFXReverseEffect(82), 82);
+    EXPECT_EQ(qxFXFindEffect(-1), nullptr);
+    EXPECT_EQ(qxFXFindEffect(113), nullptr);
+    EXPECT_EQ(qxFXFindEffect(140), nullptr);
+}
+
+// A display of 80x60 whose work bitmap stands for the window.
+struct Driver : ::testing::Test {
+    qxDisplay display{};
+    qxDisplay *savedDisplay = nullptr, *savedList = nullptr;
+    qxBitMapDisplayHooks savedHooks{};
+    qxFXHooks savedFx{};
+    qxBGPic *bgpic = nullptr;
+    static inline qxBitMap *work = nullptr, *brush = nullptr, *brushMask = nullptr;
+    static inline uint32_t inUse = 0;
+    static inline std::vector<int> switchOps;
+
+    static int view(qxBitMap *, void *, qxSafeBltView *v)
+    {
+        *v = {};
+        v->display = qxCurrentDisplay;
+        v->outputType = 21;
+        v->work1 = work;
+        v->alphaIntensity = 0xFFFFFFFFu;
+        return qxCurrentDisplay != nullptr;
+    }
+    static int source(qxTransitionFX *fx)
+    {
+        fx->newImage = brush, fx->newMask = brushMask;
+        fx->width = 30, fx->height = 20;
+        fx->inUse = &inUse;
+        ++inUse;
+        return 0;
+    }
+    static int bgpicSwitch(qxTransitionFX *fx, int op)
+    {
+        switchOps.push_back(op);
+        if (op == 0) {
+            fx->newImage = fxtest::noiseBitMap(80, 60, 3), fx->ownsNewImage = 1;
+            fx->width = 80, fx->height = 60;
+        }
+        return 0;
+    }
+    void SetUp() override
+    {
+        savedDisplay = qxCurrentDisplay, savedList = qxDisplays;
+        savedHooks = qxBitMapDisplay, savedFx = qxFXHook;
+        ASSERT_EQ(qxAllocBGPic(0, 1, 80, 60, 0x102030, &bgpic), 0);
+        display.targetType = 21;
+        display.bgpic = bgpic;
+        qxDisplays = qxCurrentDisplay = &display;
+        work = fxtest::noiseBitMap(80, 60, 1);
+        brush = fxtest::noiseBitMap(30, 20, 2);
+        brushMask = qxAllocMaskBitMap(brush, 30, 20, 1, nullptr, 0);
+        qxMaskRowOp(brushMask, 0, 0, 15, 20, 0);
+        qxBitMapDisplay.currentView = view;
+        qxFXHook.objectSource = source;
+        qxFXHook.bgpicSwitch = bgpicSwitch;
+        switchOps.clear();
+        inUse = 0;
+    }
+    void TearDown() override
+    {
+        qxCurrentDisplay = savedDisplay, qxDisplays = savedList;
+        qxBitMapDisplay = savedHooks, qxFXHook = savedFx;
+        qxFreeBitMap(work);
+        qxFreeBitMap(brush);
+        qxFreeMaskBitMap(brushMask);
+        qxFreeBGPicRecord(bgpic);
+    }
+    static qxTransitionFX request(uint32_t mode, int32_t effect)
+    {
+        qxTransitionFX fx{};
+        fx.mode = mode, fx.effect = effect, fx.speed = 20, fx.parameter = -1;
+        fx.object = {1, nullptr};
+        fx.x = 55, fx.y = 50; // partly off the 80x60 picture
+        return fx;
+    }
+};
+
+TEST_F(Driver, BrushEndsOnTheFlattenedPictureAndReleasesItsObject)
+{
+    // The expected window: the left half of the brush over what was there.
+    qxBitMap *exp = qxAllocBitMap(80, 60, 0, nullptr);
+    qxBltBitMapDirect(work, 0, 0, exp, 0, 0, 80, 60);
+    qxFXBlitClipped(brush, 0, 0, exp, 55, 50, 15, 10, 30, 20, 80, 60);
+    auto expected = fxtest::readPixels(exp);
+    qxFreeBitMap(exp);
+    for (int32_t effect : {28, 82, 107, 78}) { // 78 needs a layer: runs as effect 0
+        qxTransitionFX fx = request(QX_FXMODE_BRUSH, effect);
+        ASSERT_EQ(qxFXRun(&fx), 0) << effect;
+        EXPECT_TRUE(fxtest::readPixels(work) == expected) << effect;
+        EXPECT_EQ(inUse, 0u);
+    }
+}
+
+TEST_F(Driver, RefusesUnknownEffectsAndSelectTargets)
+{
+    for (int32_t effect : {-1, -5, 141, 1000}) {
+        qxTransitionFX fx = request(QX_FXMODE_BRUSH, effect);
+        EXPECT_EQ(qxFXRun(&fx), ERR_WRONGUSAGE) << effect;
+        EXPECT_EQ(inUse, 0u);
+    }
+    const std::pair<uint32_t, int> targets[] = {{1, ERR_SELECTBG}, {3, ERR_SELECTBRUSH}, {28, ERR_SELECTMASK},
+                                                {30, ERR_SELECTALPHACHANNEL}};
+    for (auto [type, code] : targets) {
+        display.targetType = type;
+        qxTransitionFX fx = request(QX_FXMODE_BRUSH, 0);
+        EXPECT_EQ(qxFXRun(&fx), code);
+    }
+    display.targetType = 40;
+    display.refreshMode = 1;
+    qxTransitionFX fx = request(QX_FXMODE_BRUSH, 0);
+    EXPECT_EQ(qxFXRun(&fx), ERR_BEGINREFRESH);
+}
+
+TEST_F(Driver, AFailedBGPicTransitionPutsTheOldBGPicBack)
+{
+    qxTransitionFX bad = request(QX_FXMODE_BGPIC, 141);
+    bad.object = {0, bgpic->automatic};
+    bad.x = bad.y = 0;
+    EXPECT_EQ(qxFXRun(&bad), ERR_WRONGUSAGE);
+    EXPECT_EQ(switchOps, (std::vector<int>{0, 2}));
+    switchOps.clear();
+    qxTransitionFX good = bad;
+    good.effect = 28;
+    EXPECT_EQ(qxFXRun(&good), 0);
+    EXPECT_EQ(switchOps, (std::vector<int>{0, 1}));
+    qxTransitionFX missing = good;
+    missing.object = {77, nullptr};
+    EXPECT_EQ(qxFXRun(&missing), ERR_FINDBGPIC);
+}
+
+} // namespace
