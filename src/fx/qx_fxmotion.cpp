@@ -18,7 +18,7 @@ enum : int32_t {
 int32_t clampI32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // Lines [a, b) of a picture at line r, full width (rows) or height
-// (columns), placed from the target's origin.
+// (columns), in area coordinates.
 void paintLines(qxTransitionFX *fx, qxBitMap *picture, bool columns, int64_t a, int64_t b, int64_t r)
 {
     if (a < 0) r -= a, a = 0;
@@ -27,8 +27,8 @@ void paintLines(qxTransitionFX *fx, qxBitMap *picture, bool columns, int64_t a, 
     b = std::min(b, limit);
     if (b <= a) return;
     int32_t n = int32_t(b - a);
-    if (columns) qxFXPaint(fx, picture, int32_t(a), 0, n, fx->height, clampI32(r), 0, nullptr, nullptr, false);
-    else qxFXPaint(fx, picture, 0, int32_t(a), fx->width, n, 0, clampI32(r), nullptr, nullptr, false);
+    if (columns) qxFXPaint(fx, picture, int32_t(a), 0, n, fx->height, clampI32(r), 0, nullptr, nullptr, true);
+    else qxFXPaint(fx, picture, 0, int32_t(a), fx->width, n, 0, clampI32(r), nullptr, nullptr, true);
 }
 
 struct FlowData {
@@ -173,8 +173,8 @@ int qxFXPushStep(qxTransitionFX *fx, int *done)
     case PUSHTOP: ny = q - H, oy = q; break;
     default: ny = H - q, oy = -q; break;
     }
-    qxFXPaint(fx, fx->newImage, 0, 0, W, H, nx, ny, nullptr, nullptr, false);
-    qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, false);
+    qxFXPaint(fx, fx->newImage, 0, 0, W, H, nx, ny, nullptr, nullptr, true);
+    qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, true);
     *p = clampI32(int64_t(q) + s);
     if (fx->phase == 1) {
         qxFXShowBackBuffer(fx);
@@ -208,7 +208,7 @@ extern "C" int qxFXSlideStep(qxTransitionFX *fx, int *done)
     const int32_t s = fx->speed;
     const uint32_t colour = uint32_t(fx->parameter);
     if (fx->phase == 2) {
-        qxFXFillRect(fx, 0, 0, W, H, colour, 8);
+        qxFXAreaFill(fx, 0, 0, W, H, colour, 8);
         d->p = clampI32(int64_t(s) * fx->frame);
     } else {
         qxFXFrameStart(fx);
@@ -240,22 +240,22 @@ extern "C" int qxFXSlideStep(qxTransitionFX *fx, int *done)
         break;
     }
     if (last) {
-        qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, nullptr, nullptr, false);
+        qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
     } else if (!first) {
         // When the step does not divide the side, the old picture was not
         // wholly out yet: the first frame of the second half clears it.
-        if (fx->phase == 1 && p - s <= L) qxFXFillRect(fx, 0, 0, W, H, colour, 0);
-        if (vw > 0 && vh > 0) qxFXPaint(fx, fx->newImage, 0, 0, W, H, ox, oy, nullptr, nullptr, false);
+        if (fx->phase == 1 && p - s <= L) qxFXAreaFill(fx, 0, 0, W, H, colour, 0);
+        if (vw > 0 && vh > 0) qxFXPaint(fx, fx->newImage, 0, 0, W, H, ox, oy, nullptr, nullptr, true);
     } else {
         if (fx->phase == 1) {
             switch (fx->effect) {
-            case SLIDELEFT: qxFXFillRect(fx, d->px, d->py, s, H, colour, 0); break;
-            case SLIDERIGHT: qxFXFillRect(fx, vw, oy, s, H, colour, 0); break;
-            case SLIDETOP: qxFXFillRect(fx, d->px, d->py, W, s, colour, 0); break;
-            default: qxFXFillRect(fx, ox, vh, W, s, colour, 0); break;
+            case SLIDELEFT: qxFXAreaFill(fx, d->px, d->py, s, H, colour, 0); break;
+            case SLIDERIGHT: qxFXAreaFill(fx, vw, oy, s, H, colour, 0); break;
+            case SLIDETOP: qxFXAreaFill(fx, d->px, d->py, W, s, colour, 0); break;
+            default: qxFXAreaFill(fx, ox, vh, W, s, colour, 0); break;
             }
         }
-        if (vw > 0 && vh > 0) qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, false);
+        if (vw > 0 && vh > 0) qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, true);
     }
     d->px = ox, d->py = oy, d->p = clampI32(int64_t(p) + s);
     if (fx->phase == 1) qxFXFrameEnd(fx);

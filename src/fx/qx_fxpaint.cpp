@@ -2,6 +2,7 @@
 #include "fx/qx_fxpaint.h"
 
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -44,8 +45,13 @@ void qxFXPaint(qxTransitionFX *fx, qxBitMap *source, int32_t sx, int32_t sy, int
                int32_t dy, qxBitMap *mask, qxBitMap *alpha, bool atArea)
 {
     if (!source || w < 1 || h < 1 || sx < 0 || sy < 0) return;
-    if (atArea) dx += fx->x, dy += fx->y;
     const int32_t sw = int32_t(source->width), sh = int32_t(source->height);
+    if (atArea) {
+        // Pieces that move stay inside the area.
+        qxClipRect area{0, 0, fx->width, fx->height};
+        if (!qxClipBltRect(&area, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->width, fx->height, 1)) return;
+        dx += fx->x, dy += fx->y;
+    }
     if (fx->target) {
         if (!qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->bgWidth, fx->bgHeight, 0)) return;
         qxFXCompose(source, sx, sy, fx->target, dx, dy, w, h, mask, alpha);
@@ -67,4 +73,17 @@ void qxFXShowBackBuffer(qxTransitionFX *fx)
     }
 }
 
-int qxFXDisplayOnly(const qxTransitionFX *fx) { return fx->realtime ? ERR_NOLAYERS : 0; }
+int qxFXDisplayOnly(qxTransitionFX *fx)
+{
+    if (fx->realtime) return ERR_NOLAYERS;
+    // These effects run backwards only on a real-time layer (the driver
+    // sees to it); on the display they bring the new picture in.
+    if (qxFXReverseNeedsRealtime(fx->effect)) fx->reverse = 0;
+    return 0;
+}
+
+void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags)
+{
+    if (!qxClipToSize(&x, &y, &w, &h, fx->width, fx->height)) return;
+    qxFXFillRect(fx, fx->x + x, fx->y + y, w, h, colour, flags);
+}

@@ -21,8 +21,8 @@ void qxFXDrop(qxBitMap *&bitmap);
 void qxFXDropMask(qxBitMap *&mask);
 void qxFXDropAlpha(qxBitMap *&alpha);
 
-// A rectangle of a picture onto the display (or target) at (dx, dy),
-// offset by the area's corner when atArea is set; clipped to the BGPic;
+// A rectangle of a picture onto the display (or target) at (dx, dy); with
+// atArea in area coordinates and cut to the area; clipped to the BGPic;
 // through the mask or alpha plane when given.
 void qxFXPaint(qxTransitionFX *fx, qxBitMap *source, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t dx,
                int32_t dy, qxBitMap *mask, qxBitMap *alpha, bool atArea);
@@ -42,4 +42,6 @@ void qxFXShowBackBuffer(qxTransitionFX *fx);
 
 // Real-time layer work comes with the layer engine; until then these
 // renderers refuse it in phase 0 rather than draw on the wrong surface.
-int qxFXDisplayOnly(const qxTransitionFX *fx);
+int qxFXDisplayOnly(qxTransitionFX *fx);
+// qxFXFillRect of a rectangle in area coordinates, cut to the area.
+void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags);

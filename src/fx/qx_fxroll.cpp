@@ -148,8 +148,10 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
         if (count > 0) {
             // Everything above the band lies flat: at once when seeking,
             // else the lines the band left since the previous frame.
-            if (seek) flatLines(fx, d, 0, first);
-            else if (d->bandStart != kNone) flatLines(fx, d, d->bandStart, first + 1);
+            // The first band may start below the top when its upper lines
+            // would show paper beyond the far edge.
+            if (seek || d->bandStart == kNone) flatLines(fx, d, 0, first);
+            else flatLines(fx, d, d->bandStart, first + 1);
             bandLines(fx, d, first, first + count);
             d->bandStart = d->bandEnd = first, d->bandCount = count;
         } else if (seek) {

@@ -369,10 +369,10 @@ Rect centred(int32_t W, int32_t H, int64_t k)
 // with the colour.
 void fillBands(qxTransitionFX *fx, Rect o, Rect n, uint32_t colour)
 {
-    qxFXFillRect(fx, o.x, o.y, n.x - o.x + 1, o.h, colour, 0);
-    qxFXFillRect(fx, o.x, o.y, o.w, n.y - o.y + 1, colour, 0);
-    qxFXFillRect(fx, n.w + n.x - 1, o.y, o.x + o.w - (n.w + n.x) + 1, o.h, colour, 0);
-    qxFXFillRect(fx, o.x, n.h + n.y - 1, o.w, o.y + o.h - (n.h + n.y) + 1, colour, 0);
+    qxFXAreaFill(fx, o.x, o.y, n.x - o.x + 1, o.h, colour, 0);
+    qxFXAreaFill(fx, o.x, o.y, o.w, n.y - o.y + 1, colour, 0);
+    qxFXAreaFill(fx, n.w + n.x - 1, o.y, o.x + o.w - (n.w + n.x) + 1, o.h, colour, 0);
+    qxFXAreaFill(fx, o.x, n.h + n.y - 1, o.w, o.y + o.h - (n.h + n.y) + 1, colour, 0);
 }
 
 } // namespace
@@ -395,7 +395,7 @@ int qxFXZoomInOutStep(qxTransitionFX *fx, int *done)
     const uint32_t colour = uint32_t(fx->parameter) & 0xFFFFFF;
     if (fx->phase == 2) {
         d->p = clampI32(int64_t(fx->frame) * fx->speed);
-        if (fx->effect == ZOOMIN) qxFXFillRect(fx, 0, 0, W, H, colour, 8);
+        if (fx->effect == ZOOMIN) qxFXAreaFill(fx, 0, 0, W, H, colour, 8);
     } else {
         qxFXFrameStart(fx);
     }
@@ -417,7 +417,7 @@ int qxFXZoomInOutStep(qxTransitionFX *fx, int *done)
         // shrank to a point: the first frame of the new one clears it.
         if (!oldShown && fx->phase == 1 && d->p - fx->speed <= D) {
             const Rect o = d->previous;
-            qxFXFillRect(fx, o.x, o.y, o.w, o.h, colour, 0);
+            qxFXAreaFill(fx, o.x, o.y, o.w, o.h, colour, 0);
         }
         if (int e = scaleAndPaint(fx, picture, nullptr, nullptr, {0, 0, W, H}, r, true)) return e;
         d->previous = r;
@@ -455,7 +455,7 @@ int qxFXFlipCoinStep(qxTransitionFX *fx, int *done)
     const uint32_t colour = uint32_t(fx->parameter) & 0xFFFFFF;
     if (fx->phase == 2) {
         d->p = clampI32(int64_t(fx->frame) * fx->speed);
-        qxFXFillRect(fx, 0, 0, W, H, colour, 8);
+        qxFXAreaFill(fx, 0, 0, W, H, colour, 8);
     } else {
         qxFXFrameStart(fx);
     }
@@ -479,23 +479,23 @@ int qxFXFlipCoinStep(qxTransitionFX *fx, int *done)
     if (oldShown && fx->phase == 1) {
         const Rect o = d->previous;
         switch (id) {
-        case VLOWFLIPCOIN: qxFXFillRect(fx, 0, o.y, o.w, o.h - s, colour, 0); break;
+        case VLOWFLIPCOIN: qxFXAreaFill(fx, 0, o.y, o.w, o.h - s, colour, 0); break;
         case VFLIPCOIN:
-            qxFXFillRect(fx, o.x, o.y, o.w, r.y - o.y + 1, colour, 0);
-            qxFXFillRect(fx, o.x, s + r.y - 1, o.w, o.y + o.h - (s + r.y) + 1, colour, 0);
+            qxFXAreaFill(fx, o.x, o.y, o.w, r.y - o.y + 1, colour, 0);
+            qxFXAreaFill(fx, o.x, s + r.y - 1, o.w, o.y + o.h - (s + r.y) + 1, colour, 0);
             break;
         case HFLIPCOIN:
-            qxFXFillRect(fx, o.x, o.y, r.x - o.x + 1, o.h, colour, 0);
-            qxFXFillRect(fx, r.x + s - 1, o.y, o.x + o.w - (r.x + s) + 1, o.h, colour, 0);
+            qxFXAreaFill(fx, o.x, o.y, r.x - o.x + 1, o.h, colour, 0);
+            qxFXAreaFill(fx, r.x + s - 1, o.y, o.x + o.w - (r.x + s) + 1, o.h, colour, 0);
             break;
-        default: qxFXFillRect(fx, o.x, 0, o.w - s, o.h, colour, 0); break;
+        default: qxFXAreaFill(fx, o.x, 0, o.w - s, o.h, colour, 0); break;
         }
         d->previous = r;
     } else if (fx->phase == 1 && p - fx->speed <= dist) {
         // The old picture never became a line when the step does not
         // divide the side: the first frame of the new one clears it.
         const Rect o = d->previous;
-        qxFXFillRect(fx, o.x, o.y, o.w, o.h, colour, 0);
+        qxFXAreaFill(fx, o.x, o.y, o.w, o.h, colour, 0);
     }
     if (int e = scaleAndPaint(fx, oldShown ? fx->oldImage : fx->newImage, nullptr, nullptr, {0, 0, W, H}, r, true))
         return e;
