@@ -83,9 +83,13 @@ int qxFXFadeStep(qxTransitionFX *fx, int *done)
         if (int e = qxTintBitmap(d->tinted, 0, 0, w, h, uint32_t(fx->parameter) & 0xFFFFFF, uint32_t(shade)))
             return e;
     }
-    qxFXCompose(fx->oldImage, 0, 0, d->composed, 0, 0, w, h, nullptr, nullptr);
-    qxFXCompose(d->tinted, 0, 0, d->composed, 0, 0, w, h, fx->newMask, fx->newAlpha);
-    qxFXPaintWhole(fx, d->composed);
+    if (fx->newMask || fx->newAlpha) {
+        qxFXCompose(fx->oldImage, 0, 0, d->composed, 0, 0, w, h, nullptr, nullptr);
+        qxFXCompose(d->tinted, 0, 0, d->composed, 0, 0, w, h, fx->newMask, fx->newAlpha);
+        qxFXPaintWhole(fx, d->composed);
+    } else {
+        qxFXPaintWhole(fx, d->tinted); // opaque: nothing of the old picture shows
+    }
     if (fx->phase == 1) {
         d->level += step;
         d->source = d->level > 255 ? fx->newImage : d->source;
