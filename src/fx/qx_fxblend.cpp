@@ -1,0 +1,302 @@
+// The fade family on the display: FADE and BLEND through the tint,
+// CROSSFADE through the mix, WATER and STRUDEL through the ripple and
+// swirl kernels.
+#include <algorithm>
+#include <cstdlib>
+
+#include "display/qx_bitmapeffects.h"
+#include "fx/qx_fxmix.h"
+#include "fx/qx_fxpaint.h"
+#include "fx/qx_fxrenderers.h"
+#include "imaging/qx_displace.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_hooks.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+enum : int32_t { FADE = 116, BLEND = 117, WATER1 = 134, WATER2, WATER3, WATER4 };
+
+struct FadeData {
+    qxBitMap *composed, *tinted, *alpha;
+    qxBitMap *source;
+    int32_t level;
+};
+
+struct CrossfadeData {
+    int32_t level;
+    uint32_t fast;
+    int32_t x0, y0;
+    qxBitMap *mix, *oldCopy, *final;
+    qxBitMap *alpha;
+    int32_t overlaps;
+    void *list1, *list2;
+};
+
+// Shared by water and strudel.
+struct DisplaceData {
+    qxBitMap *work, *alpha;
+    int32_t position;
+    qxDisplaceRecord record;
+    int32_t *distance;
+    double *table1, *table2;
+    int32_t end, step;
+};
+
+} // namespace
+
+extern "C" {
+
+int qxFXFadeStep(qxTransitionFX *fx, int *done)
+{
+    if (fx->phase == 0) {
+        if (int e = qxFXDisplayOnly(fx)) return e;
+        auto *d = qxFXNewData<FadeData>(fx);
+        if (!d) return ERR_MEM;
+        int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 255);
+        fx->speed = step;
+        if (fx->parameter == -1) fx->parameter = int32_t(rand() % 16777216);
+        d->level = step;
+        if (!(d->composed = qxFXNewWork(fx)) || !(d->tinted = qxFXNewWork(fx))) return ERR_BITMAP;
+        d->source = fx->effect == FADE ? fx->oldImage : fx->newImage;
+        fx->frames = qxFXFrameCount(511 - step, step, 0);
+        return 0;
+    }
+    auto *d = static_cast<FadeData *>(fx->data);
+    const int32_t step = fx->speed;
+    int32_t v;
+    if (fx->phase == 2) v = d->level = step * fx->frame;
+    else {
+        qxFXFrameStart(fx);
+        v = d->level;
+    }
+    int32_t shade;
+    if (v < 511) shade = v <= 255 ? v : 511 - v;
+    else {
+        if (done) *done = 1;
+        v = 511, shade = 0;
+    }
+    qxBitMap *source = fx->effect == FADE && v <= 255 ? fx->oldImage : fx->newImage;
+    const int32_t w = fx->width, h = fx->height;
+    qxFXCompose(source, 0, 0, d->tinted, 0, 0, w, h, nullptr, nullptr);
+    if (shade > 0) {
+        if (int e = qxTintBitmap(d->tinted, 0, 0, w, h, uint32_t(fx->parameter) & 0xFFFFFF, uint32_t(shade)))
+            return e;
+    }
+    if (fx->newMask || fx->newAlpha) {
+        qxFXCompose(fx->oldImage, 0, 0, d->composed, 0, 0, w, h, nullptr, nullptr);
+        qxFXCompose(d->tinted, 0, 0, d->composed, 0, 0, w, h, fx->newMask, fx->newAlpha);
+        qxFXPaintWhole(fx, d->composed);
+    } else {
+        qxFXPaintWhole(fx, d->tinted); // opaque: nothing of the old picture shows
+    }
+    if (fx->phase == 1) {
+        d->level += step;
+        d->source = d->level > 255 ? fx->newImage : d->source;
+        qxFXShowBackBuffer(fx);
+        fx->frame++;
+    }
+    return 0;
+}
+
+void qxFXFadeCleanup(qxTransitionFX *fx)
+{
+    auto *d = static_cast<FadeData *>(fx->data);
+    qxFXDrop(d->composed), qxFXDrop(d->tinted), qxFXDropAlpha(d->alpha);
+}
+
+int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
+{
+    if (fx->phase == 0) {
+        if (int e = qxFXDisplayOnly(fx)) return e;
+        auto *d = qxFXNewData<CrossfadeData>(fx);
+        if (!d) return ERR_MEM;
+        int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 120);
+        fx->speed = step;
+        // The adapter mixes on its own when it can; we then hand it the
+        // final picture every frame.
+        d->fast = qxPlatformHasCap(2) && !fx->toBackBuffer;
+        if (d->fast) {
+            if (!(d->mix = qxFXNewWork(fx)) || !(d->oldCopy = qxFXNewWork(fx)) || !(d->final = qxFXNewWork(fx)))
+                return ERR_MEM;
+            qxFXCompose(fx->oldImage, 0, 0, d->oldCopy, 0, 0, fx->width, fx->height, nullptr, nullptr);
+            qxFXCompose(fx->oldImage, 0, 0, d->final, 0, 0, fx->width, fx->height, nullptr, nullptr);
+            qxFXCompose(fx->newImage, 0, 0, d->final, 0, 0, fx->width, fx->height, fx->newMask, fx->newAlpha);
+            fx->blitFlags = 3;
+        } else if (!(d->mix = qxFXNewWork(fx))) {
+            return ERR_BITMAP;
+        }
+        fx->frames = qxFXFrameCount(255, step, 1);
+        return 0;
+    }
+    auto *d = static_cast<CrossfadeData *>(fx->data);
+    int32_t v;
+    if (fx->phase == 2) {
+        d->fast = 0;
+        v = d->level = fx->frame * fx->speed;
+    } else {
+        qxFXFrameStart(fx);
+        v = d->level += fx->speed;
+    }
+    bool last = v >= 255;
+    if (last) {
+        if (done) *done = 1;
+        v = 255;
+    }
+    fx->level = fx->reverse ? 255 - v : v;
+    qxBitMap *M;
+    if (d->fast) {
+        M = d->final;
+        if (last) fx->blitFlags = 4;
+    } else if (last) {
+        M = fx->newImage;
+    } else {
+        if (int e = qxFXMixInto(d->mix, fx->oldImage, fx->newImage, fx->width, fx->height, v)) return e;
+        M = d->mix;
+    }
+    qxFXPaintWhole(fx, M);
+    if (fx->phase == 1) {
+        if (!d->fast) qxFXShowBackBuffer(fx);
+        fx->frame++;
+    }
+    return 0;
+}
+
+void qxFXCrossfadeCleanup(qxTransitionFX *fx)
+{
+    auto *d = static_cast<CrossfadeData *>(fx->data);
+    qxFXDrop(d->mix), qxFXDrop(d->oldCopy), qxFXDrop(d->final), qxFXDropAlpha(d->alpha);
+    qxFree(d->list1), qxFree(d->list2);
+    d->list1 = d->list2 = nullptr;
+}
+
+} // extern "C"
+
+namespace {
+
+// One frame of water or strudel at position p of end.
+int displaceFrame(qxTransitionFX *fx, DisplaceData *d, int *done, bool water)
+{
+    int32_t p = std::min(d->position, d->end);
+    int32_t lv = int32_t(int64_t(p) * 255 / d->end);
+    fx->level = fx->reverse ? 255 - lv : lv;
+    qxBitMap *picture = nullptr;
+    if (p == d->end) {
+        if (done) *done = 1;
+        picture = fx->newImage;
+    } else {
+        qxBitMapLock ln, lo, lw;
+        if (qxLockBitMap(fx->newImage, 1, &ln)) {
+            if (qxLockBitMap(fx->oldImage, 1, &lo)) {
+                if (qxLockBitMap(d->work, 0, &lw)) {
+                    const bool fits = ln.bytesPerPixel == lw.bytesPerPixel && lo.bytesPerPixel == lw.bytesPerPixel &&
+                                      ln.width >= uint32_t(fx->width) && lo.width >= uint32_t(fx->width) &&
+                                      ln.height >= uint32_t(fx->height) && lo.height >= uint32_t(fx->height);
+                    qxDisplaceRecord &r = d->record;
+                    r.source = ln.pixels, r.blend = lo.pixels, r.destination = lw.pixels;
+                    r.sourcePitch = int32_t(ln.pixelsPerRow), r.blendPitch = int32_t(lo.pixelsPerRow);
+                    r.destPitch = int32_t(lw.pixelsPerRow), r.layout = lw.pixelFormat;
+                    // Other depths keep the picture until the last frame.
+                    if (fits && lw.bytesPerPixel == 4) {
+                        if (water) qxWaterRipple32(&r, p);
+                        else qxSwirl32(&r, p);
+                        picture = d->work;
+                    } else if (fits && lw.bytesPerPixel == 2) {
+                        if (water) qxWaterRipple16(&r, p);
+                        else qxSwirl16(&r, p);
+                        picture = d->work;
+                    }
+                    qxUnLockBitMap(&lw);
+                }
+                qxUnLockBitMap(&lo);
+            }
+            qxUnLockBitMap(&ln);
+        }
+    }
+    if (picture) qxFXPaintWhole(fx, picture);
+    if (fx->phase == 1) {
+        qxFXShowBackBuffer(fx);
+        fx->frame++;
+    }
+    return 0;
+}
+
+void dropDisplace(DisplaceData *d)
+{
+    qxFree(d->distance), qxFree(d->table1), qxFree(d->table2);
+    d->distance = nullptr, d->table1 = d->table2 = nullptr;
+    qxFXDrop(d->work), qxFXDropAlpha(d->alpha);
+}
+
+} // namespace
+
+extern "C" {
+
+int qxFXWaterStep(qxTransitionFX *fx, int *done)
+{
+    if (fx->phase == 0) {
+        if (int e = qxFXDisplayOnly(fx)) return e;
+        auto *d = qxFXNewData<DisplaceData>(fx);
+        if (!d) return ERR_MEM;
+        int32_t n = fx->speed == -2 ? 10 : fx->speed == -1 ? 25 : fx->speed == -3 ? 50 : std::clamp(fx->speed, 5, 100);
+        fx->speed = n;
+        static const double amplitude[4] = {32.0, 64.0, 16.0, 8.0};
+        qxDisplaceRecord &r = d->record;
+        r.wavelength = amplitude[std::clamp(fx->effect - WATER1, 0, 3)];
+        r.amplitudeStep = 0.05;
+        r.frames = n, r.width = fx->width, r.height = fx->height;
+        r.cx = fx->width / 2, r.cy = fx->height / 2, r.radius = std::max(r.cx, r.cy);
+        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+        size_t cells;
+        if (!qxMulSize(size_t(fx->width), size_t(fx->height), &cells) || !qxMulSize(cells, 4, &cells)) return ERR_MEM;
+        d->distance = static_cast<int32_t *>(qxAlloc(cells, 0));
+        d->table2 = static_cast<double *>(qxAlloc(sizeof(double) * QX_TRIG_ENTRIES, 0));
+        if (!d->distance || !d->table2) return ERR_MEM;
+        qxWaterRippleSetup(d->distance, d->table2, fx->width, fx->height, r.cx, r.cy);
+        r.distance = d->distance, r.table2 = d->table2;
+        d->end = 2 * n;
+        fx->frames = qxFXFrameCount(2 * n, 1, 1);
+        return 0;
+    }
+    auto *d = static_cast<DisplaceData *>(fx->data);
+    if (fx->phase == 2) d->position = fx->frame;
+    else {
+        qxFXFrameStart(fx);
+        d->position++;
+    }
+    return displaceFrame(fx, d, done, true);
+}
+
+void qxFXWaterCleanup(qxTransitionFX *fx) { dropDisplace(static_cast<DisplaceData *>(fx->data)); }
+
+int qxFXStrudelStep(qxTransitionFX *fx, int *done)
+{
+    if (fx->phase == 0) {
+        if (int e = qxFXDisplayOnly(fx)) return e;
+        auto *d = qxFXNewData<DisplaceData>(fx);
+        if (!d) return ERR_MEM;
+        d->record.width = fx->width, d->record.height = fx->height;
+        int32_t step = fx->speed == -2 ? 16 : fx->speed == -1 ? 8 : fx->speed == -3 ? 4 : std::clamp(fx->speed, 2, 16);
+        fx->speed = d->step = step;
+        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+        d->table1 = static_cast<double *>(qxAlloc(sizeof(double) * QX_TRIG_ENTRIES, 0));
+        d->table2 = static_cast<double *>(qxAlloc(sizeof(double) * QX_TRIG_ENTRIES, 0));
+        if (!d->table1 || !d->table2) return ERR_MEM;
+        qxSwirlSetup(d->table1, d->table2);
+        d->record.table1 = d->table1, d->record.table2 = d->table2;
+        d->end = 720;
+        fx->frames = qxFXFrameCount(720, step, 1);
+        return 0;
+    }
+    auto *d = static_cast<DisplaceData *>(fx->data);
+    if (fx->phase == 2) d->position = d->step * fx->frame;
+    else {
+        qxFXFrameStart(fx);
+        d->position += d->step;
+    }
+    return displaceFrame(fx, d, done, false);
+}
+
+void qxFXStrudelCleanup(qxTransitionFX *fx) { dropDisplace(static_cast<DisplaceData *>(fx->data)); }
+
+} // extern "C"

@@ -1,0 +1,89 @@
+// Drawing helpers of the moving, scaling, blending and mask renderers.
+#include "fx/qx_fxpaint.h"
+
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+qxBitMap *qxFXNewWork(const qxTransitionFX *fx)
+{
+    if (fx->width < 1 || fx->height < 1) return nullptr;
+    return qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
+}
+
+void qxFXDrop(qxBitMap *&b)
+{
+    if (b) qxFreeBitMap(b);
+    b = nullptr;
+}
+void qxFXDropMask(qxBitMap *&b)
+{
+    if (b) qxFreeMaskBitMap(b);
+    b = nullptr;
+}
+void qxFXDropAlpha(qxBitMap *&b)
+{
+    if (b) qxFreeAlphaBitMap(b);
+    b = nullptr;
+}
+
+void qxFXCompose(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
+                 int32_t h, qxBitMap *mask, qxBitMap *alpha)
+{
+    if (!source || !dest || sx < 0 || sy < 0) return;
+    if (!qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, int32_t(source->width), int32_t(source->height),
+                       int32_t(dest->width), int32_t(dest->height), 0))
+        return;
+    if (mask) qxBltBitMapMasked(source, sx, sy, dest, dx, dy, w, h, mask);
+    else if (alpha) qxBltBitMapThroughAlpha(source, sx, sy, dest, dx, dy, w, h, alpha);
+    else qxBltBitMapDirect(source, sx, sy, dest, dx, dy, w, h);
+}
+
+void qxFXPaint(qxTransitionFX *fx, qxBitMap *source, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t dx,
+               int32_t dy, qxBitMap *mask, qxBitMap *alpha, bool atArea)
+{
+    if (!source || w < 1 || h < 1 || sx < 0 || sy < 0) return;
+    const int32_t sw = int32_t(source->width), sh = int32_t(source->height);
+    if (atArea) {
+        // Pieces that move stay inside the area.
+        qxClipRect area{0, 0, fx->width, fx->height};
+        if (!qxClipBltRect(&area, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->width, fx->height, 1)) return;
+        dx += fx->x, dy += fx->y;
+    }
+    if (fx->target) {
+        if (!qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->bgWidth, fx->bgHeight, 0)) return;
+        qxFXCompose(source, sx, sy, fx->target, dx, dy, w, h, mask, alpha);
+        return;
+    }
+    SafeBlt(fx->L, source, sx, sy, nullptr, dx, dy, w, h, sw, sh, fx->bgWidth, fx->bgHeight, fx->blitFlags, mask,
+            alpha, qxCurrentDisplay ? qxCurrentDisplay->clipRegion : nullptr);
+}
+
+void qxFXShowBackBuffer(qxTransitionFX *fx)
+{
+    if (fx->drawing || fx->target || fx->realtime) return;
+    qxSafeBltView v{};
+    if (!qxBitMapDisplay.currentView || !qxBitMapDisplay.currentView(nullptr, nullptr, &v)) return;
+    if (fx->toBackBuffer) {
+        if (v.work1) qxBltBitMapToDisplay(v.work1, 0, 0, v.display, 0, 0, fx->bgWidth, fx->bgHeight, 1);
+    } else if (fx->viaBackBuffer) {
+        qxBltToScreen(fx->L, nullptr, fx->x, fx->y, v.display, fx->x, fx->y, fx->width, fx->height);
+    }
+}
+
+int qxFXDisplayOnly(qxTransitionFX *fx)
+{
+    if (fx->realtime) return ERR_NOLAYERS;
+    // These effects run backwards only on a real-time layer (the driver
+    // sees to it); on the display they bring the new picture in.
+    if (qxFXReverseNeedsRealtime(fx->effect)) fx->reverse = 0;
+    return 0;
+}
+
+void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags)
+{
+    if (!qxClipToSize(&x, &y, &w, &h, fx->width, fx->height)) return;
+    qxFXFillRect(fx, fx->x + x, fx->y + y, w, h, colour, flags);
+}
