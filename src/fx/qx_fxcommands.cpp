@@ -198,7 +198,8 @@ int qxCmdClearScreen(lua_State *L)
     if (!d || !d->bgpic) return ERR_WRONGUSAGE;
     const uint32_t colour = uint32_t(intArg(L, 2, 0)) & 0xFFFFFF;
     qxBGPic *temporary = nullptr;
-    if (int e = qxAllocBGPic(0, 1, d->bgpic->width, d->bgpic->height, colour, &temporary)) return e;
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    if (int e = qxCreateBGPicFromBitmap(&ref, d->bgpic->width, d->bgpic->height, colour, &temporary)) return e;
     const int r = layerCommand(L, QX_FXMODE_BGPIC, temporary);
     // The display core keeps what it shows; the temporary record goes
     // unless a display still holds it.

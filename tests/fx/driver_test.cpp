@@ -88,7 +88,8 @@ struct Driver : ::testing::Test {
     {
         savedDisplay = qxCurrentDisplay, savedList = qxDisplays;
         savedHooks = qxBitMapDisplay, savedFx = qxFXHook;
-        ASSERT_EQ(qxAllocBGPic(0, 1, 80, 60, 0x102030, &bgpic), 0);
+        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+        ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, 80, 60, 0x102030, &bgpic), 0);
         display.targetType = 21;
         display.bgpic = bgpic;
         qxDisplays = qxCurrentDisplay = &display;
