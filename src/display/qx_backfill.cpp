@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/commands/qx_args.h"
+#include "core/commands/qx_cmdcall.h"
 #include "core/errors/qx_errors.h"
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
@@ -58,6 +59,9 @@ int callCommand(lua_State *L, const char *name, Push push, qxObjectRef *made = n
     push();
     const int nargs = lua_gettop(L) - top - 1;
     int r = lua_pcall(L, nargs, made ? 1 : 0, 0);
+    // Without raising, a failing command only leaves its code behind.
+    if (!r && qxLastError)
+        r = qxLastError;
     if (!r && made) {
         *made = refAt(L, -1);
         if (!isSet(*made))
@@ -127,7 +131,10 @@ int makePicture(lua_State *L, const qxBackfill &bf, int w, int h, qxObjectRef br
                                                    : makePlain(L, bf.startColor, w, h, bgpic);
     if (r)
         return r;
-    if ((r = callCommand(L, "selectbgpic", [&] { pushRef(L, *bgpic); })))
+    if ((r = callCommand(L, "selectbgpic", [&] {
+             pushRef(L, *bgpic);
+             lua_pushnumber(L, 0); // drawn into its pixels, not its layers
+         })))
         return r;
     r = callCommand(L, "displaybrush", [&] {
         pushRef(L, brush);
@@ -221,9 +228,8 @@ int qxReadBackfillTag(lua_State *L, int t, qxDisplay *d)
         lua_gettable(L, b);
         if (!lua_isnil(L, -1)) {
             // A cut path would name another file: refuse it instead.
-            size_t n = 0;
             const char *s = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
-            n = s ? lua_strlen(L, -1) : 0;
+            const size_t n = s ? lua_strlen(L, -1) : 0;
             if (!s || n >= sizeof bf.imagePath)
                 r = ERR_WRONGUSAGE;
             else
