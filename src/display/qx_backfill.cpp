@@ -71,6 +71,22 @@ int callCommand(lua_State *L, const char *name, Push push, qxObjectRef *made = n
     return r;
 }
 
+// A colour of the backfill table; -1 (start-up passes it, also as an
+// unsigned word, for a colour not given) leaves it unset.
+void colourField(lua_State *L, int t, const char *key, int32_t *out)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, t);
+    const bool unset = lua_isnumber(L, -1) &&
+                       (lua_tonumber(L, -1) < 0 || lua_tonumber(L, -1) == 4294967295.0);
+    lua_pop(L, 1);
+    int v = 0, found = 0;
+    if (unset)
+        *out = -1;
+    else if (qxGetFieldColor(L, t, key, &v, &found))
+        *out = v & 0xFFFFFF;
+}
+
 void setField(lua_State *L, const char *key, double v)
 {
     lua_pushstring(L, key);
@@ -209,12 +225,9 @@ int qxReadBackfillTag(lua_State *L, int t, qxDisplay *d)
     lua_pop(L, 1);
     if (!r) {
         // "color" and "startcolor" name the same colour.
-        if (qxGetFieldColor(L, b, "color", &v, &found))
-            bf.startColor = v & 0xFFFFFF;
-        if (qxGetFieldColor(L, b, "startcolor", &v, &found))
-            bf.startColor = v & 0xFFFFFF;
-        if (qxGetFieldColor(L, b, "endcolor", &v, &found))
-            bf.endColor = v & 0xFFFFFF;
+        colourField(L, b, "color", &bf.startColor);
+        colourField(L, b, "startcolor", &bf.startColor);
+        colourField(L, b, "endcolor", &bf.endColor);
         qxGetFieldInt(L, b, "x", &bf.x, &found);
         qxGetFieldInt(L, b, "y", &bf.y, &found);
         qxGetFieldInt(L, b, "brush", &bf.brushId, &found);
