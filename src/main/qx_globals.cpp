@@ -29,6 +29,7 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/vector/qx_drawhost.h"
+#include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
@@ -165,6 +166,7 @@ void qxLinkLayers(void)
     qxLinkPictureWriters();
     qxLinkObjects();
     qxLinkObjectAttributes();
+    qxLinkLayerEngine();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
