@@ -16,6 +16,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_backfill.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
@@ -572,6 +573,7 @@ void qxCloseDisplayWindow(qxDisplay *d)
     if (qxDispCloseWindow(d))
         return;
     rememberPlacement(d);
+    qxFreeBackfill(qxMainState, d);
     if (d->fullScreen && !d->backfill && !qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
@@ -769,9 +771,16 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
             return r;
         qxPostEvent(d, 5, 0, 0, 0, nullptr);
     }
-    int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
-    if (r && d->fullScreen)
-        leaveFullScreen(d);
+    int r = 0;
+    if (d->fullScreen && !d->backfill)
+        r = qxMakeBackfill(L ? L : qxMainState, d);
+    if (!r)
+        r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
+    if (r) {
+        qxFreeBackfill(L ? L : qxMainState, d);
+        if (d->fullScreen)
+            leaveFullScreen(d);
+    }
     return r;
 }
 
@@ -840,6 +849,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
                 qxCurrentDisplay = nullptr;
             qxBGPic *b = old->bgpicOwned ? old->bgpic : nullptr;
             qxBitMap *scaled = old->scaledBitMap;
+            if (old != qxCurrentDisplay)
+                qxFreeBackfill(L, old);
             if (int r = qxFreeDisplay(L, old))
                 return r;
             if (qxImplicitDisplay == old)
@@ -866,6 +877,12 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
             d->restoreWidth = (uint32_t)(v < 0 ? (int64_t)d->width * -v / 100 : v);
         if (!r && qxGetFieldInt(L, tags, "__restoreheight", &v, &found))
             d->restoreHeight = (uint32_t)(v < 0 ? (int64_t)d->height * -v / 100 : v);
+        if (!r && qxGetFieldInt(L, tags, "__backfill", &v, &found) && v) {
+            d->backfill = 1;
+            d->flags |= QX_DISP_HIDEFROMTASKBAR;
+        }
+        if (!r)
+            r = qxReadBackfillTag(L, tags, d);
         getField(L, tags, "__placement");
         if (!r && lua_type(L, -1) == LUA_TSTRING) {
             size_t n = lua_strlen(L, -1);
@@ -879,6 +896,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         lua_pop(L, 1);
         if (r) {
             std::free(d->placement);
+            std::free(d->backfillDescription);
             std::free(d);
             return r;
         }
@@ -909,6 +927,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     qxObjectRef bref{0, QX_NEW_AUTOMATIC};
     if (int r = qxCreateBGPicFromBitmap(&bref, d->width, d->height, d->fillColor, &b)) {
         std::free(d->placement);
+        std::free(d->backfillDescription);
         std::free(d);
         return r;
     }
@@ -929,6 +948,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         if (int r = x11AllocDisplayData(d)) {
             qxFreeBGPicRecord(b);
             std::free(d->placement);
+            std::free(d->backfillDescription);
             std::free(d);
             return r;
         }
@@ -944,6 +964,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
             x11FreeDisplayData(d);
         qxFreeBGPicRecord(b);
         std::free(d->placement);
+        std::free(d->backfillDescription);
         std::free(d);
         return r;
     }
@@ -1034,6 +1055,8 @@ int cmdOpenDisplay(lua_State *L)
                 d->monitorRelativeX = d->monitorRelativeY = 1;
             }
         }
+        if (int r = qxReadBackfillTag(L, 2, d))
+            return r;
         getField(L, 2, "xserver");
         if (!lua_isnil(L, -1))
             std::snprintf(d->xServer, sizeof d->xServer, "%s",
@@ -1074,6 +1097,8 @@ int cmdFreeDisplay(lua_State *L)
         return ERR_FREEADISPLAY;
     qxBGPic *b = d->bgpicOwned ? d->bgpic : nullptr;
     qxBitMap *scaled = d->scaledBitMap;
+    if (!d->satellites)
+        qxFreeBackfill(L, d);
     if (int r = qxFreeDisplay(L, d))
         return r;
     if (qxImplicitDisplay == d)
@@ -1356,6 +1381,10 @@ int cmdChangeDisplayMode(lua_State *L)
     } else {
         mode = (int)luaL_checknumber(L, 1);
     }
+    const int tags = lua_istable(L, lua_gettop(L)) ? lua_gettop(L) : 0;
+    if (tags > 1)
+        if (int r = qxReadBackfillTag(L, tags, d))
+            return r;
     int w = d->width, h = d->height;
     if (lua_gettop(L) >= 3 && !lua_istable(L, 2)) {
         if (int r = sizeArg(L, 2, d->width, nativeSize(d, true), &w))

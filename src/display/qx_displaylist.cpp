@@ -189,6 +189,7 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
     if (qxDisplayListMutex)
         qxUnlockMutex(qxDisplayListMutex);
     std::free(display->placement);
+    std::free(display->backfillDescription);
     if (!qxDisplayAdapterActive())
         x11FreeDisplayData(display);
     for (qxHandlerRef &h : display->handlers) {

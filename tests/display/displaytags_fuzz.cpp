@@ -1,11 +1,15 @@
-// The display-tag reader on tag tables built from the input: known keys
-// with numbers, texts, tables and nested region lists of any shape. Error
-// codes only, never more regions than the record holds.
+// The display-tag and backfill readers on tag tables built from the input:
+// known keys with numbers, texts, tables and nested region lists of any
+// shape. Error codes only, never more regions than the record holds, a
+// known backfill type and a terminated brush file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/vm/lauxlib.h"
+#include "core/runtime/qx_startup.h"
+#include "display/qx_backfill.h"
 #include "display/qx_displaycmds.h"
 
 namespace {
@@ -13,7 +17,7 @@ namespace {
 const char *const kKeys[] = {"dragregion", "sizeregion", "width", "height", "scalewidth",
                              "scaleheight", "scalemode", "title", "mode", "x", "y", "color",
                              "fillstyle", "borderless", "keepproportions", "orientation",
-                             "xserver", "sizeable"};
+                             "xserver", "sizeable", "backfill"};
 
 struct Reader {
     const uint8_t *p;
@@ -44,9 +48,10 @@ void pushValue(lua_State *L, Reader &r, int depth)
         if (depth < 3) {
             int count = r.byte() % 80;
             for (int i = 0; i < count && r.n; i++) {
-                static const char *const fields[] = {"type", "x", "y", "width", "height"};
+                static const char *const fields[] = {"type", "x", "y", "width", "height",
+                                                     "color", "endcolor", "brushfile"};
                 if (r.byte() & 1) {
-                    lua_pushstring(L, fields[r.byte() % 5]);
+                    lua_pushstring(L, fields[r.byte() % 8]);
                     pushValue(L, r, depth + 1);
                     lua_settable(L, -3);
                 } else {
@@ -60,7 +65,7 @@ void pushValue(lua_State *L, Reader &r, int depth)
 
 struct Run {
     Reader r;
-    int code;
+    int code, backfillCode;
     qxDisplay *d;
 };
 
@@ -77,6 +82,7 @@ int readTags(lua_State *L)
         lua_settable(L, t);
     }
     run->code = qxReadDisplayTags(L, t, run->d, 1);
+    run->backfillCode = qxReadBackfillTag(L, t, run->d);
     return 0;
 }
 
@@ -89,9 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qxDisplay *d = qxNewDisplayRecord(1);
     d->width = 640;
     d->height = 480;
-    Run run{{data, size}, 0, d};
+    Run run{{data, size}, 0, 0, d};
     int status = lua_cpcall(L, readTags, &run);
-    if (run.code < 0 || d->dragRegionCount > QX_MAX_REGIONS || d->sizeRegionCount > QX_MAX_REGIONS)
+    const auto *bf = static_cast<const qxBackfill *>(d->backfillDescription);
+    if (bf && (bf->mode > 4 || !std::memchr(bf->imagePath, 0, sizeof bf->imagePath)))
+        std::abort();
+    if (run.code < 0 || run.backfillCode < 0 || d->dragRegionCount > QX_MAX_REGIONS || d->sizeRegionCount > QX_MAX_REGIONS)
         std::abort();
     if (!status && !run.code) {
         qxResetRegions(d);
@@ -99,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (d->dragRegions[i].width < 1 || d->dragRegions[i].x < 0)
                 std::abort();
     }
+    std::free(d->backfillDescription);
     std::free(d);
     return 0;
 }
