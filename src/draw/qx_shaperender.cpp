@@ -261,6 +261,21 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
+    qxShapeImage im;
+    if (int e = qxRenderShapeImage(L, rec, &s, &im)) return e;
+    if (im.w < 1) return 0;
+    const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
+    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc(rec->width * ax));
+    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc(rec->height * ay));
+    const double tx = double(x) + im.x, ty = double(y) + im.y;
+    if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
+}
+
+int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+{
+    const qxDrawState &s = *state;
+    const qxTransformOptions *t = rec->transform;
     const bool aa = s.formStyle & QX_FORM_ANTIALIAS;
     const bool filled = s.fillStyle != QX_FILLNONE;
     const bool border = filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0;
@@ -286,7 +301,8 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     const double margin = aa ? 1 : 0;
     const double ox = std::floor(b.x0 - margin) - sl, oy = std::floor(b.y0 - margin) - st;
     const double wd = std::ceil(b.x1 + margin) + sr - ox, hd = std::ceil(b.y1 + margin) + sb - oy;
-    if (!std::isfinite(ox) || !std::isfinite(oy) || !sizeOk(wd, hd)) return wd >= 1 && hd >= 1 ? ERR_BITMAP : 0;
+    if (!std::isfinite(ox) || !std::isfinite(oy) || std::fabs(ox) > 1e9 || std::fabs(oy) > 1e9 || !sizeOk(wd, hd))
+        return wd >= 1 && hd >= 1 ? ERR_BITMAP : 0;
     const int32_t w = int32_t(wd), h = int32_t(hd);
 
     Plane fillCov{w, h, {}}, outerCov{w, h, {}};
@@ -301,8 +317,10 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa)) return ERR_MEM;
     }
 
-    std::vector<uint32_t> px(size_t(w) * h, 0);
-    std::vector<uint8_t> al(size_t(w) * h, 0);
+    std::vector<uint32_t> &px = out->pixels;
+    std::vector<uint8_t> &al = out->alpha;
+    px.assign(size_t(w) * h, 0);
+    al.assign(size_t(w) * h, 0);
     const uint32_t fillOpacity = 255 - (rec->colour >> 24);
     if (shadow)
         paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
@@ -322,12 +340,8 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         paint(px, al, w, h, fillCov, 0, 0, rec->colour, fillOpacity, nullptr, 0, 0, 0, 0);
     }
 
-    const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
-    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc(rec->width * ax));
-    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc(rec->height * ay));
-    const double tx = x + ox, ty = y + oy;
-    if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
-    return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), rec->style);
+    out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+    return 0;
 }
 
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,

@@ -2,6 +2,7 @@
 // outline, border and shadow coverage, composed in colour and blitted.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "draw/qx_drawstate.h"
 
@@ -26,6 +27,19 @@ struct qxShapeRecord {
     const qxTransformOptions *transform;
     const qxObjectStyle *style;
 };
+
+// A rendered shape: ARGB colours and their alpha plane, w x h, to be put at
+// (x, y) relative to the shape's top-left corner.
+struct qxShapeImage {
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    std::vector<uint32_t> pixels;
+    std::vector<uint8_t> alpha;
+};
+
+// Renders the shape with the draw state (already copied and adjusted by the
+// caller) into image; L is needed only for a texture brush. An empty image
+// (w = 0) means nothing to draw.
+int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
 
 extern "C" {
 int qxRenderShape(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state);
