@@ -118,6 +118,15 @@ Contour offset(const Contour &c, double d)
     return out;
 }
 
+struct Box {
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    void add(const Contour &c)
+    {
+        for (const QxRasterPoint &p : c)
+            x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+    }
+};
+
 void transform(Contour &c, const qxTransformOptions *t, double w, double h)
 {
     if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return;
@@ -129,21 +138,30 @@ void transform(Contour &c, const qxTransformOptions *t, double w, double h)
     }
 }
 
-struct Box {
-    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-    void add(const Contour &c)
-    {
-        for (const QxRasterPoint &p : c)
-            x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
-    }
-};
-
 // One coverage plane of the whole image.
 struct Plane {
     int32_t w = 0, h = 0;
     std::vector<uint8_t> data;
+    // An upright rectangle on whole pixels covers them fully, with or without anti-aliasing.
+    bool fillRect(const Contour &c, double dx, double dy)
+    {
+        if (c.size() != 4) return false;
+        Box b;
+        b.add(c);
+        for (const QxRasterPoint &p : c)
+            if ((p.x != b.x0 && p.x != b.x1) || (p.y != b.y0 && p.y != b.y1)) return false;
+        for (size_t i = 0; i < 4; i++) // each edge horizontal or vertical
+            if (c[i].x != c[(i + 1) % 4].x && c[i].y != c[(i + 1) % 4].y) return false;
+        const double x0 = b.x0 + dx, x1 = b.x1 + dx, y0 = b.y0 + dy, y1 = b.y1 + dy;
+        if (x0 != std::floor(x0) || x1 != std::floor(x1) || y0 != std::floor(y0) || y1 != std::floor(y1)) return false;
+        const int32_t l = int32_t(std::clamp(x0, 0.0, double(w))), r = int32_t(std::clamp(x1, 0.0, double(w)));
+        const int32_t t = int32_t(std::clamp(y0, 0.0, double(h))), bt = int32_t(std::clamp(y1, 0.0, double(h)));
+        for (int32_t y = t; y < bt; y++) std::fill_n(&data[size_t(y) * w + l], r - l, uint8_t(255));
+        return true;
+    }
     int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa)
     {
+        if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
         std::vector<QxRasterPoint> pts;
         std::vector<int32_t> counts;
         for (const Contour *c : contours) {
@@ -154,7 +172,12 @@ struct Plane {
     }
 };
 
-inline uint8_t mul255(uint32_t a, uint32_t b) { return uint8_t((a * b + 127) / 255); }
+// a * b / 255, rounded, for a and b up to 255.
+inline uint8_t mul255(uint32_t a, uint32_t b)
+{
+    const uint32_t v = a * b + 128;
+    return uint8_t((v + (v >> 8)) >> 8);
+}
 
 // Straight-alpha "over" of a colour at coverage a onto one pixel.
 inline void over(uint32_t &px, uint8_t &alpha, uint32_t colour, uint32_t a)
@@ -177,8 +200,20 @@ inline void over(uint32_t &px, uint8_t &alpha, uint32_t colour, uint32_t a)
 // Paints colour (or the fill image, positioned at fx, fy) through the coverage plane shifted by sx, sy.
 void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, const Plane &cov, int32_t sx,
            int32_t sy, uint32_t colour, uint32_t opacity, const std::vector<uint32_t> *image, int32_t fx, int32_t fy,
-           int32_t iw, int32_t ih)
+           int32_t iw, int32_t ih, bool first = false)
 {
+    if (first && !image && !sx && !sy) {
+        // Nothing below yet: the colour everywhere, the coverage as the alpha plane.
+        const size_t n = size_t(w) * h;
+        const uint32_t rgb = colour & 0xFFFFFF;
+        uint32_t *p = px.data();
+        uint8_t *a = al.data();
+        const uint8_t *c = cov.data.data();
+        for (size_t i = 0; i < n; i++) p[i] = rgb;
+        if (opacity == 255) std::copy_n(c, n, a);
+        else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
+        return;
+    }
     for (int32_t y = std::max(0, sy); y < std::min(h, h + sy); y++) {
         const uint8_t *c = &cov.data[size_t(y - sy) * w];
         for (int32_t x = std::max(0, sx); x < std::min(w, w + sx); x++) {
@@ -319,8 +354,13 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
 
     std::vector<uint32_t> &px = out->pixels;
     std::vector<uint8_t> &al = out->alpha;
-    px.assign(size_t(w) * h, 0);
-    al.assign(size_t(w) * h, 0);
+    const bool plain = !shadow && !border && s.fillStyle <= QX_FILLCOLOR;
+    px.resize(size_t(w) * h); // the plain fill writes every pixel
+    al.resize(size_t(w) * h);
+    if (!plain) {
+        std::fill(px.begin(), px.end(), 0);
+        std::fill(al.begin(), al.end(), 0);
+    }
     const uint32_t fillOpacity = 255 - (rec->colour >> 24);
     if (shadow)
         paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
@@ -337,7 +377,7 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
         if (int e = fillImage(L, s, *rec, fw, fh, image)) return e;
         paint(px, al, w, h, fillCov, 0, 0, 0, fillOpacity, &image, fx, fy, fw, fh);
     } else {
-        paint(px, al, w, h, fillCov, 0, 0, rec->colour, fillOpacity, nullptr, 0, 0, 0, 0);
+        paint(px, al, w, h, fillCov, 0, 0, rec->colour, fillOpacity, nullptr, 0, 0, 0, 0, plain);
     }
 
     out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
@@ -381,7 +421,7 @@ int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, u
     if (status) return status == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     std::vector<uint32_t> px(size_t(w) * h, 0);
     std::vector<uint8_t> al(size_t(w) * h, 0);
-    paint(px, al, w, h, cov, 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0);
+    paint(px, al, w, h, cov, 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
     const double tx = left + minX - pad, ty = top + minY - pad;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
