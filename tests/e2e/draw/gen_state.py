@@ -41,6 +41,18 @@ L.check("polyshort", "Polygon", 0, 0, [0, 0, 10, 0], 3)
 L.check("polynotable", "Polygon", 0, 0, 5, 3)
 L.check("plotout", "Plot", -5, -5)
 L.check("readout", "ReadPixel", -5, -5)
+L.call("CreateBrush", 3, 20, 20, 0xFFFFFF, {"mask": 1, "clear": 1})
+L.check("selmask", "SelectMask", 3)
+L.value("maskbefore", "ReadPixel", 2, 2)
+L.check("maskfill", "SetFillStyle", 1)
+L.check("maskbox", "Box", 0, 0, 5, 5, 0)
+L.value("maskin", "ReadPixel", 2, 2)
+L.value("maskout", "ReadPixel", 10, 10)
+L.check("maskend", "EndSelect")
+L.check("selbrush", "SelectBrush", 3)
+L.check("cls", "Cls", 0x7F12FF00)  # only the low 24 bits count
+L.value("clsread", "ReadPixel", 19, 19)
+L.check("brushend", "EndSelect")
 header = """; The draw state: defaults, the clamps of SetFormStyle and SetFillStyle,
 ; refused styles kept for the renderer's clamp, and the argument refusals of
 ; the draw commands. Written by gen_state.py.
@@ -104,6 +116,17 @@ polyshort=1189
 polynotable=1140
 plotout=0
 readout=1168
+selmask=0
+maskbefore=0
+maskfill=0
+maskbox=0
+maskin=1
+maskout=0
+maskend=0
+selbrush=0
+cls=0
+clsread=1244928
+brushend=0
 """
 body = L.text()
 with open("draw_state.qxs", "w") as f:
