@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <functional>
+#include <vector>
+
+#include "imaging/qx_pixelformat.h"
 
 #include "draw/qx_shaperender.h"
 #include "draw/vector/qx_shapegeom.h"
@@ -115,6 +118,24 @@ TEST_F(ShapeRender, CurvesAndPolygonsFollowCairo)
     });
     EXPECT_LE(ad.max, 32);
     EXPECT_LT(ad.mean, 0.5);
+}
+
+TEST_F(ShapeRender, GradientFillIsTheGradientOfTheBox)
+{
+    qxShapeRecord s{};
+    s.type = QX_SHAPE_BOX, s.width = 40, s.height = 30, s.transform = &ident;
+    qxDrawState st = filled(1);
+    st.fillStyle = QX_FILLGRADIENT;
+    st.gradient.type = 2, st.gradient.angle = 90, st.gradient.startColour = 0xFF0000, st.gradient.endColour = 0x0000FF;
+    st.gradient.centreX = st.gradient.centreY = st.gradient.middle = 0.5;
+    qxShapeImage im;
+    ASSERT_EQ(qxRenderShapeImage(nullptr, &s, &st, &im), 0);
+    ASSERT_EQ(im.w, 40);
+    std::vector<uint32_t> ref(40 * 30);
+    qxGradientRender g{ref.data(), 4, QX_PIXFMT_ARGB32, 0, 0, 40, 30, 40, &st.gradient};
+    qxDrawGradient(&g);
+    for (size_t i = 0; i < ref.size(); i++) ASSERT_EQ(im.pixels[i] & 0xFFFFFF, ref[i] & 0xFFFFFF) << i;
+    EXPECT_NE(ref[0] & 0xFFFFFF, ref[39] & 0xFFFFFF); // the gradient runs across the box
 }
 
 TEST_F(ShapeRender, HugeAndBrokenInputIsRefused)
