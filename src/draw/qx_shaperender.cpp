@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "core/errors/qx_errors.h"
@@ -307,7 +308,22 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
 }
 
+namespace {
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out);
+}
+
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+{
+    try {
+        return renderImage(L, rec, state, out);
+    } catch (const std::bad_alloc &) {
+        *out = qxShapeImage();
+        return ERR_BITMAP;
+    }
+}
+
+namespace {
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
 {
     const qxDrawState &s = *state;
     const qxTransformOptions *t = rec->transform;
@@ -383,9 +399,26 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
     out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
     return 0;
 }
+} // namespace
+
+namespace {
+int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
+               int antialias, const qxTransformOptions *t, const qxObjectStyle *style);
+}
 
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                  int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
+{
+    try {
+        return renderLine(L, x1, y1, x2, y2, colour, thickness, antialias, t, style);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+}
+
+namespace {
+int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
+               int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
     const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
@@ -426,3 +459,4 @@ int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, u
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
 }
+} // namespace
