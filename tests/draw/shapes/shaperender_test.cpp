@@ -10,6 +10,7 @@
 
 #include "imaging/qx_pixelformat.h"
 
+#include "display/qx_gfxgeom.h"
 #include "draw/qx_shaperender.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "objects/qx_displayopts.h"
@@ -118,6 +119,25 @@ TEST_F(ShapeRender, CurvesAndPolygonsFollowCairo)
     });
     EXPECT_LE(ad.max, 32);
     EXPECT_LT(ad.mean, 0.5);
+}
+
+TEST_F(ShapeRender, RotationTurnsAboutTheAnchor)
+{
+    // A 40 x 40 square turned by 45 degrees about its centre, either way round: a diamond.
+    qxTransformOptions turn{};
+    double m[4];
+    qxSetupTransform(m, 40, 40, 40, 40, 1.0, 1.0, 45);
+    turn.m11 = m[0], turn.m12 = m[1], turn.m21 = m[2], turn.m22 = m[3];
+    turn.anchorx = turn.anchory = 0.5;
+    qxShapeRecord s{};
+    s.type = QX_SHAPE_BOX, s.width = s.height = 40, s.transform = &turn;
+    Diff d = compare(s, filled(17), [](cairo_t *cr) {
+        cairo_translate(cr, 20, 20);
+        cairo_rotate(cr, M_PI / 4);
+        cairo_rectangle(cr, -20, -20, 40, 40);
+    });
+    EXPECT_LE(d.max, 16);
+    EXPECT_LT(d.mean, 0.2);
 }
 
 TEST_F(ShapeRender, GradientFillIsTheGradientOfTheBox)
