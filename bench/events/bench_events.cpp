@@ -1,6 +1,7 @@
 // Timer jitter and idle wake-ups of the event step against bare POSIX
 // peers in one run: SetInterval(10) dispatched through qxEventStep against
-// a timerfd read loop (99th-percentile deviation from the period), and the
+// a timerfd read loop running at the same time in a thread of its own
+// (99th-percentile deviation from the period), and the
 // voluntary context switches per second of a thread waiting with one
 // interval of 1 s against the same bare loop.
 // Usage: bench_events [periods (1000)]
@@ -13,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "core/vm/lauxlib.h"
@@ -113,15 +116,18 @@ int main(int argc, char **argv)
     if (qxOpenEventLib(L))
         return 2;
 
+    // Both loops run at the same time: on a shared machine, run one after
+    // the other they meet different loads, and that difference alone was
+    // larger than the target.
+    std::vector<double> bare;
+    int fd = timerFd(10);
+    std::thread peerThread(bareLoop, fd, periods, std::ref(bare));
     setInterval(L, 1, 10);
     stamps.clear();
     runSteps(L, periods);
     double ours = p99Deviation(stamps, 0.010);
     qxClearTimer(L, QX_TYPE_INTERVAL, qxObjectRef{1, nullptr});
-
-    std::vector<double> bare;
-    int fd = timerFd(10);
-    bareLoop(fd, periods, bare);
+    peerThread.join();
     close(fd);
     double peer = p99Deviation(bare, 0.010);
     std::printf("SetInterval(10) p99 deviation: %.3f ms, bare timerfd %.3f ms, difference %.3f ms "

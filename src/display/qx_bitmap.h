@@ -56,10 +56,15 @@ static_assert(sizeof(qxAdapterLockRecord) == 32);
 // The record an adapter's BltBitMap receives (88 bytes).
 struct qxAdapterBlitRecord {
     uint32_t sx, sy, dx, dy, width, height;
-    uint8_t reserved[16];
+    uint32_t scaledWidth, scaledHeight; // window blits: the size to show
+    uint32_t smooth;
+    uint32_t reserved;
     void *mask;  // byte 40
     void *alpha; // byte 48
-    uint8_t reserved2[32];
+    const void *clipRects; // window blits: {x, y, width, height} each
+    uint32_t clipCount;
+    int32_t clipX, clipY;  // -1 without a clip
+    uint8_t reserved2[12];
 };
 static_assert(sizeof(qxAdapterBlitRecord) == 88 && __builtin_offsetof(qxAdapterBlitRecord, mask) == 40 &&
               __builtin_offsetof(qxAdapterBlitRecord, alpha) == 48);

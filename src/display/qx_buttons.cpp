@@ -9,6 +9,7 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_positions.h"
 #include "display/qx_display.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
@@ -173,10 +174,12 @@ int qxCmdMakeButton(lua_State *L)
         return ERR_LAYERRANGE; // no layers yet: no layer can be named
     if (type != 0)
         return ERR_WRONGUSAGE;
-    int x = luaL_checkint(L, 3), y = luaL_checkint(L, 4);
     int width = luaL_checkint(L, 5), height = luaL_checkint(L, 6);
     if (width < 1 || height < 1)
         return ERR_WRONGUSAGE;
+    // #CENTER and the other position constants place the area on the BGPic.
+    int x = qxResolvePosX(luaL_checkint(L, 3), width, bgpic->width, 0.0);
+    int y = qxResolvePosY(luaL_checkint(L, 4), height, bgpic->height, 0.0);
     luaL_checktable(L, 7);
     int any = 0;
     for (const char *name : qxButtonEventNames) {

@@ -13,14 +13,18 @@
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "core/runtime/qx_lists.h"
+#include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_menu.h"
 #include "display/qx_satellite.h"
+#include "display/qx_snapshot.h"
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -179,7 +183,7 @@ int readSize(lua_State *L, int t, const char *key, int base, int native, int *ou
 
 int monitorCount(qxDisplay *d)
 {
-    x11Monitor *list = x11GetMonitors(d);
+    x11Monitor *list = qxDispGetMonitors(d);
     int n = 0;
     for (x11Monitor *m = list; m; m = m->next)
         n++;
@@ -342,6 +346,9 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
     if (fh)
         d->scaledHeight = (uint32_t)sh;
     if (create) {
+        int desktop = 0;
+        if (qxGetFieldInt(L, t, "desktop", &desktop, &found2))
+            d->desktop = desktop != 0;
         getField(L, t, "mode");
         if (!lua_isnil(L, -1)) {
             const char *m = lua_tostring(L, -1);
@@ -419,23 +426,6 @@ void qxResetRegions(qxDisplay *d)
     }
 }
 
-namespace {
-
-qxSatelliteBlit blitBlock(const qxBitMapLock &lock, const qxBitMap *bm)
-{
-    qxSatelliteBlit b{};
-    b.kind = 1;
-    b.bitmap = lock.pixels;
-    b.width = bm->width;
-    b.height = bm->height;
-    b.bytesPerRow = lock.pixelsPerRow * lock.bytesPerPixel;
-    b.pixelFormat = lock.pixelFormat;
-    b.blitWidth = (int32_t)bm->width;
-    b.blitHeight = (int32_t)bm->height;
-    return b;
-}
-
-} // namespace
 
 qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
 
@@ -443,69 +433,30 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
 {
     if (!d || !d->bgpic)
         return 0;
-    const bool open = d->state != QX_DISPSTATE_CLOSED && x11Data(d);
     const bool tell = d->satellites && !(flags & 64);
-    if (!open && !tell)
+    if (d->state == QX_DISPSTATE_CLOSED && !tell && !(qxDisplayAdapterActive() && d->window))
         return 0;
     qxBGPic *b = d->bgpic;
     qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
     qxBitMap *const picture = shown ? shown : b->bitmap;
-    qxBitMap *src = picture;
+    int32_t sw = 0, sh = 0;
     if (d->autoScale && d->scaledWidth && d->scaledHeight) {
         // Margins are filled with 0 (black); coordinates count from the
         // picture's origin, the odd pixel goes right or down.
         const int mL = d->marginLeft, mT = d->marginTop;
-        const int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
-        if (open) {
-            if (mL)
-                x11FillRect(d, -mL, -mT, mL, d->height, 0);
-            if (d->marginRight)
-                x11FillRect(d, sw, -mT, d->marginRight, d->height, 0);
-            if (mT)
-                x11FillRect(d, -mL, -mT, d->width, mT, 0);
-            if (d->marginBottom)
-                x11FillRect(d, -mL, sh, d->width, d->marginBottom, 0);
-        }
-        if (d->scaledWidth != (uint32_t)b->width || d->scaledHeight != (uint32_t)b->height) {
-            if (!d->scaledBitMap || d->scaledBitMap->width != d->scaledWidth ||
-                d->scaledBitMap->height != d->scaledHeight) {
-                qxFreeBitMap(d->scaledBitMap);
-                d->scaledBitMap = qxAllocBitMap(d->scaledWidth, d->scaledHeight, 0, nullptr);
-                if (!d->scaledBitMap)
-                    return ERR_BITMAP;
-            }
-            if (int r = qxScalePixels(src, nullptr, nullptr, 0, 0, d->scaledBitMap, b->width,
-                                      b->height, (int32_t)d->scaledWidth,
-                                      (int32_t)d->scaledHeight,
-                                      (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr,
-                                      nullptr, nullptr))
-                return r;
-            src = d->scaledBitMap;
-        }
+        sw = (int32_t)d->scaledWidth;
+        sh = (int32_t)d->scaledHeight;
+        if (mL)
+            qxDispRectFill(d, -mL, -mT, mL, d->height, 0);
+        if (d->marginRight)
+            qxDispRectFill(d, sw, -mT, d->marginRight, d->height, 0);
+        if (mT)
+            qxDispRectFill(d, -mL, -mT, d->width, mT, 0);
+        if (d->marginBottom)
+            qxDispRectFill(d, -mL, sh, d->width, d->marginBottom, 0);
     }
-    qxBitMapLock lock;
-    if (!qxLockBitMap(src, 1, &lock))
-        return ERR_LOCKBMAP;
-    int r = 0;
-    if (open)
-        r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, src->width,
-                         src->height, (int)lock.pixelFormat, 0, 0, d, 0, 0, (int)src->width,
-                         (int)src->height, 0);
-    if (tell) {
-        qxSatelliteBlit scaled = blitBlock(lock, src);
-        if (src == picture) {
-            qxNotifySatellites(d, QX_SATOP_BLIT, &scaled);
-        } else {
-            qxBitMapLock own;
-            if (qxLockBitMap(picture, 1, &own)) {
-                qxSatelliteBlit source = blitBlock(own, picture);
-                qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, &source);
-                qxUnLockBitMap(&own);
-            }
-        }
-    }
-    qxUnLockBitMap(&lock);
-    return r;
+    return qxBltToWindow(picture, 0, 0, d, 0, 0, b->width, b->height, sw, sh, flags & 64, nullptr, nullptr,
+                         nullptr);
 }
 
 // Puts the display in window coordinates: position constants resolved
@@ -515,7 +466,7 @@ int qxPlaceDisplay(qxDisplay *d)
     int mx, my, mw, mh;
     if (int r = monitorRect(d, &mx, &my, &mw, &mh))
         return r;
-    if (int r = x11GetBorderSizes(d))
+    if (int r = qxDispBorderSizes(d))
         return r;
     int fw = d->width + d->borderWidth, fh = d->height + d->borderHeight;
     if (d->monitorRelativeX || d->x < -1000)
@@ -529,7 +480,7 @@ int qxPlaceDisplay(qxDisplay *d)
 int qxEnsureWindowing(void)
 {
     static bool ready;
-    if (ready)
+    if (ready || qxDisplayAdapterActive())
         return 0;
     if (int r = x11InitWindowing(nullptr))
         return r;
@@ -544,11 +495,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
-    if (!x11Data(d))
-        if (int r = x11AllocDisplayData(d))
-            return r;
-    int r = x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0);
-    if (r == ERR_WINDOW || r == ERR_DISPLAYSIZE) {
+    int r = qxDispOpenWindow(d);
+    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
         char size[32];
         std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
         qxSetErrorString(size);
@@ -559,18 +507,72 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     d->state = QX_DISPSTATE_OPEN;
     d->activation = (uint32_t)activate;
     if (!(d->flags & QX_DISP_HIDEPOINTER))
-        x11ShowPointer(d);
+        qxDispShowPointer(d, 1);
     qxRefreshWholeDisplay(d, 0);
     return 0;
+}
+
+qxDisplayPrefsHooks qxDisplayPrefs;
+
+// "rememberposition": the placement of a numbered display goes into the
+// preferences table "__placement" under its number. A file that cannot be
+// written leaves the close alone.
+static void rememberPlacement(qxDisplay *d)
+{
+    lua_State *L = qxMainState;
+    if (!L || !(d->flags & QX_DISP_REMEMBERPOSITION) || d->header.automatic || !qxDisplayPrefs.load ||
+        !qxDisplayPrefs.save)
+        return;
+    const int top = lua_gettop(L);
+    if (qxDisplayPrefs.load(L, 0)) {
+        lua_settop(L, top);
+        lua_newtable(L);
+    }
+    const int t = lua_gettop(L);
+    getField(L, t, "__placement");
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_newtable(L);
+        lua_pushstring(L, "__placement");
+        lua_pushvalue(L, -2);
+        lua_settable(L, t);
+    }
+    const int p = lua_gettop(L);
+    lua_newtable(L);
+    const bool windowed = !d->fullScreen;
+    qxSetFieldInt(L, "active", windowed ? 1 : 0);
+    if (windowed) {
+        qxSetFieldInt(L, "x", d->x);
+        qxSetFieldInt(L, "y", d->y);
+        qxSetFieldInt(L, "width", d->width);
+        qxSetFieldInt(L, "height", d->height);
+        qxSetFieldNum(L, "scalefactor", d->scriptScaleFactor);
+        qxSetFieldInt(L, "scalewidth",
+                      d->scaledWidth ? (int)d->scaledWidth + d->marginLeft + d->marginRight : 0);
+        qxSetFieldInt(L, "scaleheight",
+                      d->scaledHeight ? (int)d->scaledHeight + d->marginTop + d->marginBottom : 0);
+        qxSetFieldInt(L, "autoscale", d->autoScale ? 1 : 0);
+        qxSetFieldInt(L, "layerscale", d->layerScale ? 1 : 0);
+        qxSetFieldInt(L, "sizeable", (d->flags & QX_DISP_SIZEABLE) ? 1 : 0);
+        lua_pushstring(L, "osdata");
+        lua_pushlstring(L, d->placement ? d->placement : "", d->placement ? d->placementLength : 0);
+        lua_settable(L, -3);
+    }
+    lua_rawseti(L, p, (int)d->header.id);
+    qxDisplayPrefs.save(L, t);
+    lua_settop(L, top);
+    d->restoreWidth = (uint32_t)d->width;
+    d->restoreHeight = (uint32_t)d->height;
 }
 
 void qxCloseDisplayWindow(qxDisplay *d)
 {
     if (d->state == QX_DISPSTATE_CLOSED)
         return;
-    if (x11Data(d))
-        x11CloseDisplay(d);
-    if (d->fullScreen && !d->backfill)
+    if (qxDispCloseWindow(d))
+        return;
+    rememberPlacement(d);
+    if (d->fullScreen && !d->backfill && !qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
     d->state = QX_DISPSTATE_CLOSED;
@@ -609,6 +611,22 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     return 0;
 }
 
+int qxApplyFitScale(qxDisplay *d)
+{
+    if (!(d->flags & QX_DISP_FITSCALE) || !(d->autoScale || d->layerScale))
+        return 0;
+    int mx, my, mw, mh;
+    if (int r = monitorRect(d, &mx, &my, &mw, &mh))
+        return r;
+    if (!d->bordersKnown)
+        if (int r = qxDispBorderSizes(d))
+            return r;
+    d->x = mx;
+    d->y = my;
+    d->monitorRelativeX = d->monitorRelativeY = 0;
+    return qxDisplayRescale(d, mw - d->borderWidth, mh - d->borderHeight, kKeep, kKeep);
+}
+
 // The pump's up-call: the window already has the new size.
 static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 {
@@ -619,6 +637,8 @@ static int rescaleFromWindow(qxDisplay *d, int width, int height, int x, int y)
 // smallest screen mode that holds the window.
 static int monitorTaken(const qxDisplay *d)
 {
+    if (qxDisplayAdapterActive())
+        return 0; // the adapter's own business
     for (qxDisplay *o = qxDisplays; o; o = static_cast<qxDisplay *>(o->header.next))
         if (o != d && o->fullScreen && !o->backfill && o->state != QX_DISPSTATE_CLOSED &&
             o->monitor == d->monitor) {
@@ -641,8 +661,9 @@ static int enterFullScreen(qxDisplay *d)
     d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
     const int w = d->screenWidth ? (int)d->screenWidth : d->width;
     const int h = d->screenHeight ? (int)d->screenHeight : d->height;
-    if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
-        return r;
+    if (!qxDisplayAdapterActive())
+        if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
+            return r;
     d->fullScreen = 1;
     d->x = d->y = kCenter;
     d->monitorRelativeX = d->monitorRelativeY = 1;
@@ -651,7 +672,8 @@ static int enterFullScreen(qxDisplay *d)
 
 static void leaveFullScreen(qxDisplay *d)
 {
-    x11RestoreDesktopMode(d);
+    if (!qxDisplayAdapterActive())
+        x11RestoreDesktopMode(d);
     d->fullScreen = 0;
     if (d->restorePosition) {
         d->x = d->savedX;
@@ -661,8 +683,38 @@ static void leaveFullScreen(qxDisplay *d)
     }
 }
 
+// A desktop display: borderless, fixed, on top, showing a grab of its
+// monitor taken before its own window exists.
+static int prepareDesktop(qxDisplay *d)
+{
+    if (qxDisplayAdapterActive())
+        return ERR_DISPLAYADAPTERSUPPORT;
+    if (d->autoScale || d->layerScale)
+        return ERR_DDAUTOSCALE;
+    d->mode = 1;
+    d->flags = 0x40042D | (d->flags & (QX_DISP_DISABLEBLANKER | QX_DISP_USEQUARTZ));
+    int mx, my, mw, mh;
+    if (int r = monitorRect(d, &mx, &my, &mw, &mh))
+        return r;
+    if (!d->bgpic || !d->bgpic->bitmap)
+        return 0;
+    const int w = std::min(mw, d->bgpic->width), h = std::min(mh, d->bgpic->height);
+    uint32_t *pixels = nullptr;
+    if (int r = qxGrabScreenARGB(d, mx, my, w, h, &pixels))
+        return r;
+    qxARGBToBitMap(pixels, 0, 0, w * 4, d->bgpic->bitmap, 0, 0, w, h);
+    std::free(pixels);
+    d->x = mx;
+    d->y = my;
+    d->monitorRelativeX = d->monitorRelativeY = 0;
+    return 0;
+}
+
 int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
 {
+    if (d->desktop)
+        if (int r = prepareDesktop(d))
+            return r;
     if (d->mode == 3) {
         int choice = 0;
         if (int r = qxPlatformMessageBox(L, d->title, "Please select desired display mode!",
@@ -676,10 +728,10 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     }
     if (d->mode == 4) {
         // The count first: the list is written without a bound.
-        int n = std::max(x11GetScreenModes(d, nullptr), 0);
+        int n = std::max(qxDispGetScreenModes(d, nullptr), 0);
         std::vector<x11ScreenMode> modes((size_t)n);
         if (n)
-            n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
+            n = std::clamp(qxDispGetScreenModes(d, modes.data()), 0, n);
         modes.resize((size_t)n);
         std::sort(modes.begin(), modes.end(), [](const x11ScreenMode &a, const x11ScreenMode &b) {
             return a.width != b.width ? a.width < b.width : a.height < b.height;
@@ -711,6 +763,12 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     if (d->mode == 2)
         if (int r = enterFullScreen(d))
             return r;
+    if (!d->fullScreen && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
+        ((int)d->restoreWidth != d->width || (int)d->restoreHeight != d->height)) {
+        if (int r = qxDisplayRescale(d, (int)d->restoreWidth, (int)d->restoreHeight, kKeep, kKeep))
+            return r;
+        qxPostEvent(d, 5, 0, 0, 0, nullptr);
+    }
     int r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
     if (r && d->fullScreen)
         leaveFullScreen(d);
@@ -766,6 +824,9 @@ int qxInitDisplays(void)
     qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
     qxUpcalls.displayRescale = rescaleFromWindow;
     qxUpcalls.openDisplayWindow = switchFromPump;
+    qxUpcalls.flushPendingDisplayUpdates = [] { qxFlushPendingDisplayUpdates(); };
+    qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
+    qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;
 }
 
@@ -797,7 +858,27 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     d->monitorRelativeX = d->monitorRelativeY = 1;
     d->systemScaleFactor = d->scriptScaleFactor = 1.0;
     if (tags) {
-        if (int r = qxReadDisplayTags(L, tags, d, 1)) {
+        int r = qxReadDisplayTags(L, tags, d, 1);
+        // Internal tags of start-up: the remembered size (negative: a
+        // percentage) and the placement text handed back on close.
+        int v = 0, found = 0;
+        if (!r && qxGetFieldInt(L, tags, "__restorewidth", &v, &found))
+            d->restoreWidth = (uint32_t)(v < 0 ? (int64_t)d->width * -v / 100 : v);
+        if (!r && qxGetFieldInt(L, tags, "__restoreheight", &v, &found))
+            d->restoreHeight = (uint32_t)(v < 0 ? (int64_t)d->height * -v / 100 : v);
+        getField(L, tags, "__placement");
+        if (!r && lua_type(L, -1) == LUA_TSTRING) {
+            size_t n = lua_strlen(L, -1);
+            d->placement = static_cast<char *>(std::malloc(n + 1));
+            if (!d->placement)
+                r = ERR_MEM;
+            else
+                std::memcpy(d->placement, lua_tostring(L, -1), n + 1);
+            d->placementLength = (uint32_t)n;
+        }
+        lua_pop(L, 1);
+        if (r) {
+            std::free(d->placement);
             std::free(d);
             return r;
         }
@@ -812,6 +893,12 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     }
     if (d->mode == 8)
         d->mode = 1;
+    if (d->desktop) {
+        // The desktop's picture fills the monitor.
+        int mw = nativeSize(d, true), mh = nativeSize(d, false);
+        if (mw > 0 && mh > 0)
+            d->width = mw, d->height = mh;
+    }
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
     if (d->autoScale)
@@ -821,6 +908,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     qxBGPic *b = nullptr;
     qxObjectRef bref{0, QX_NEW_AUTOMATIC};
     if (int r = qxCreateBGPicFromBitmap(&bref, d->width, d->height, d->fillColor, &b)) {
+        std::free(d->placement);
         std::free(d);
         return r;
     }
@@ -837,8 +925,25 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     // The first display prepared learns the screen's pixel format.
     if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
         x11InitPixelFormat(d);
-    if (int r = x11AllocDisplayData(d)) {
+    if (!qxDisplayAdapterActive())
+        if (int r = x11AllocDisplayData(d)) {
+            qxFreeBGPicRecord(b);
+            std::free(d->placement);
+            std::free(d);
+            return r;
+        }
+    d->pendingMutex = qxCreateMutex();
+    int r = d->pendingMutex ? 0 : ERR_SEMAPHORE;
+    // Declared displays fit their monitors when the first window opens.
+    if (!r && !qxGetTag(QX_TAG_STORED))
+        r = qxApplyFitScale(d);
+    if (r) {
+        if (d->pendingMutex)
+            qxDeleteMutex(static_cast<qxMutex *>(d->pendingMutex));
+        if (!qxDisplayAdapterActive())
+            x11FreeDisplayData(d);
         qxFreeBGPicRecord(b);
+        std::free(d->placement);
         std::free(d);
         return r;
     }
@@ -986,7 +1091,7 @@ int cmdSelectDisplay(lua_State *L)
         return r;
     qxCurrentDisplay = d;
     if (d->state == QX_DISPSTATE_OPEN && !(lua_gettop(L) >= 2 && lua_toboolean(L, 2)))
-        x11ActivateWindow(d);
+        qxDispActivate(d, 1);
     return 0;
 }
 
@@ -998,7 +1103,7 @@ int cmdActivateDisplay(lua_State *L)
         return r;
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_CLOSEDDISPLAY;
-    x11ActivateWindow(d);
+    qxDispActivate(d, lua_gettop(L) >= 2 ? lua_toboolean(L, 2) : 0);
     return 0;
 }
 
@@ -1010,7 +1115,7 @@ int cmdShowDisplay(lua_State *L)
     qxDisplay *d = current();
     if (!d || d->state != QX_DISPSTATE_MINIMIZED)
         return ERR_WRONGUSAGE;
-    x11ShowWindow(d, 0);
+    qxDispShowHide(d, 0);
     flushWindow(d);
     d->state = QX_DISPSTATE_OPEN;
     return 0;
@@ -1022,7 +1127,7 @@ int cmdHideDisplay(lua_State *L)
     qxDisplay *d = current();
     if (!d || d->state != QX_DISPSTATE_OPEN)
         return ERR_WRONGUSAGE;
-    x11ShowWindow(d, 1);
+    qxDispShowHide(d, 1);
     flushWindow(d);
     d->state = QX_DISPSTATE_MINIMIZED;
     return 0;
@@ -1037,7 +1142,7 @@ int cmdSetTitle(lua_State *L)
         return ERR_WRONGUSAGE;
     std::snprintf(d->title, sizeof d->title, "%s", t);
     if (d->state != QX_DISPSTATE_CLOSED) {
-        x11SetTitle(d);
+        qxDispSetTitle(d);
         flushWindow(d);
     }
     return 0;
@@ -1108,7 +1213,7 @@ int cmdChangeDisplaySize(lua_State *L)
         }
         if (int r = qxPlaceDisplay(d))
             return r;
-        x11MoveSizeWindow(d);
+        qxDispMoveSize(d);
         qxRefreshWholeDisplay(d, 0);
     }
     return 0;
@@ -1127,7 +1232,7 @@ int cmdMoveDisplay(lua_State *L)
     if (int r = qxPlaceDisplay(d))
         return r;
     if (d->state != QX_DISPSTATE_CLOSED) {
-        x11MoveWindow(d);
+        qxDispMove(d);
         flushWindow(d);
     }
     return 0;
@@ -1212,7 +1317,7 @@ int cmdSetDisplayAttributes(lua_State *L)
             d->x += d->borderLeft;
             d->y += d->borderTop;
         } else {
-            x11GetBorderSizes(d);
+            qxDispBorderSizes(d);
             d->x -= d->borderLeft;
             d->y -= d->borderTop;
         }
@@ -1225,11 +1330,11 @@ int cmdSetDisplayAttributes(lua_State *L)
     if (int r = qxPlaceDisplay(d))
         return r;
     if (sizeChanged)
-        x11MoveSizeWindow(d);
+        qxDispMoveSize(d);
     else if (moved)
-        x11MoveWindow(d);
+        qxDispMove(d);
     if (retitle) {
-        x11SetTitle(d);
+        qxDispSetTitle(d);
         if (x11Data(d) && x11Data(d)->display)
             XFlush(x11Data(d)->display);
     }
@@ -1264,7 +1369,7 @@ int cmdChangeDisplayMode(lua_State *L)
 int cmdGetMonitors(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    x11Monitor *list = x11GetMonitors(current());
+    x11Monitor *list = qxDispGetMonitors(current());
     if (!list)
         return ERR_MEM;
     lua_newtable(L);
@@ -1293,10 +1398,10 @@ int cmdGetDisplayModes(lua_State *L)
     if (d)
         d->monitor = (uint32_t)(mon - 1);
     // The count first: the list is written without a bound.
-    int n = std::max(x11GetScreenModes(d, nullptr), 0);
+    int n = std::max(qxDispGetScreenModes(d, nullptr), 0);
     std::vector<x11ScreenMode> modes((size_t)n);
     if (n)
-        n = std::clamp(x11GetScreenModes(d, modes.data()), 0, n);
+        n = std::clamp(qxDispGetScreenModes(d, modes.data()), 0, n);
     if (d)
         d->monitor = savedMonitor;
     if (n <= 0)

@@ -6,7 +6,15 @@
 #include "core/commands/qx_commands.h"
 #include "display/qx_display.h"
 
+// The preferences file of the core libraries, filled by the top: load
+// (mode 0 pushes the table; 0 when read) and save (the table at idx).
+struct qxDisplayPrefsHooks {
+    int (*load)(lua_State *L, int mode);
+    int (*save)(lua_State *L, int idx);
+};
+
 extern "C" {
+extern qxDisplayPrefsHooks qxDisplayPrefs;
 extern const qxCommandDef qxDisplayCommandTable[];
 // The default display start-up added for an applet that declares none.
 extern qxDisplay *qxImplicitDisplay;
@@ -30,5 +38,7 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, i
 int qxRealiseDisplay(qxDisplay *display, int activate);
 void qxCloseDisplayWindow(qxDisplay *display);
 int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
+// "fitscale": a scaled display fills its monitor, frame included.
+int qxApplyFitScale(qxDisplay *display);
 int qxRefreshWholeDisplay(qxDisplay *display, int flags);
 }

@@ -6,6 +6,7 @@
 
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_eventqueue.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
@@ -128,7 +129,7 @@ int qxDisplayIsVisible(qxDisplay *display)
         return 0;
     if (display->fullScreen)
         return 1;
-    x11Monitor *monitors = x11GetMonitors(display);
+    x11Monitor *monitors = qxDispGetMonitors(display);
     uint32_t mine = monitorOf(display, monitors);
     x11FreeMonitors(monitors);
     for (qxDisplay *d = qxDisplays; d; d = next(d))
@@ -140,7 +141,7 @@ int qxDisplayIsVisible(qxDisplay *display)
 
 int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height)
 {
-    x11Monitor *monitors = x11GetMonitors(display);
+    x11Monitor *monitors = qxDispGetMonitors(display);
     const x11Monitor *m = monitors;
     for (uint32_t i = 0; m && i < display->monitor; i++)
         m = m->next;
@@ -174,8 +175,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         return ERR_FREEADISPLAY;
     if (display->satellites)
         return ERR_SATFREEDISP;
-    if (x11Data(display) && display->state != QX_DISPSTATE_CLOSED)
-        x11CloseDisplay(display);
+    if (display->state != QX_DISPSTATE_CLOSED)
+        qxDispCloseWindow(display);
     display->state = QX_DISPSTATE_CLOSED;
     if (qxDisplayListMutex)
         qxLockMutex(qxDisplayListMutex);
@@ -197,6 +198,9 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)h.userData);
     }
     std::free(display->dirtyRects);
+    qxFreePendingUpdates(display->pendingUpdates);
+    if (display->pendingMutex)
+        qxDeleteMutex(static_cast<qxMutex *>(display->pendingMutex));
     if (qxFreeDisplayExtras)
         qxFreeDisplayExtras(display);
     qxForgetEventsOf(display);
@@ -209,8 +213,8 @@ void qxFreeAllDisplays(lua_State *L)
     if (qxDisplayListMutex)
         qxLockMutex(qxDisplayListMutex);
     for (qxDisplay *d = qxDisplays; d; d = next(d))
-        if (!d->backfill && x11Data(d) && d->state != QX_DISPSTATE_CLOSED)
-            x11CloseDisplay(d);
+        if (!d->backfill && d->state != QX_DISPSTATE_CLOSED)
+            qxDispCloseWindow(d);
     qxCurrentDisplay = nullptr;
     while (qxDisplays)
         qxFreeDisplay(L, qxDisplays);

@@ -152,6 +152,28 @@ void pointerOf(qxDisplay *d, int *x, int *y)
 
 extern "C" {
 
+int qxAddNamedBinding(const char *name, uint32_t id)
+{
+    static const struct {
+        const char *name;
+        uint32_t kind;
+    } names[] = {{"MOVEWINDOW", BIND_MOVE},         {"SIZEWINDOW", BIND_SIZE},
+                 {"INACTIVEWINDOW", BIND_INACTIVE}, {"ACTIVEWINDOW", BIND_ACTIVE},
+                 {"CLOSEWINDOW", BIND_CLOSE},       {"ONBUTTONCLICKALL", 11},
+                 {"ONBUTTONRIGHTCLICKALL", 12},     {"ONBUTTONOVERALL", 13},
+                 {"ONKEYDOWNALL", 14}};
+    for (const auto &n : names) {
+        if (!name || strcasecmp(name, n.name))
+            continue;
+        if (int r = addBinding(n.kind, id, nullptr, nullptr))
+            return r;
+        if (uint32_t *s = switchOf(n.kind))
+            *s = 1;
+        return 0;
+    }
+    return ERR_WRONGUSAGE;
+}
+
 void qxFreeBindings(void)
 {
     while (qxEventBinding *b = qxBindings) {

@@ -9,11 +9,13 @@
 #include "core/commands/qx_commands.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
 #include "platform/qx_joystick.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_systimers.h"
@@ -195,7 +197,9 @@ int mouseAxis(lua_State *L, int axis)
     qxDisplay *d = qxCurrentDisplay;
     if (!d)
         return pushNumber(L, 0);
-    int pos = (int)x11GetAttribute(d, axis ? 7 : 6);
+    int x = 0, y = 0;
+    qxDispMousePos(d, &x, &y);
+    const int pos = axis ? y : x;
     double scale = axis ? d->scaleY : d->scaleX;
     if (!(scale > 0))
         scale = 1.0;
@@ -338,7 +342,16 @@ int stepCommand(lua_State *L, int wait)
     return 1;
 }
 
-int cmdCheckEvent(lua_State *L) { return stepCommand(L, 0); }
+int cmdCheckEvent(lua_State *L)
+{
+    // An adapter's events are only fetched by its own poll.
+    if (qxDisplayAdapterActive()) {
+        int error = 0;
+        if (qxPollEvents(L, 0, 0, &error) && error)
+            return error;
+    }
+    return stepCommand(L, 0);
+}
 int cmdWaitEvent(lua_State *L) { return stepCommand(L, 1); }
 
 int cmdCheckEvents(lua_State *L)
@@ -367,6 +380,7 @@ int cmdInstallEventHandler(lua_State *L)
         for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
             if (int r = fillSlotNamed(L, d->handlers[i], qxDisplayEventNames[i], userData, &changed))
                 return r;
+        qxDispCloseHandlerChanged(d);
     }
     for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
         if (int r = fillSlotNamed(L, qxObjectHandlers[i], qxObjectEventNames[i], userData, &changed))

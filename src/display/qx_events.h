@@ -141,6 +141,10 @@ void qxEventStepForgetTimer(uint32_t kind, qxObjectRef id);
 
 // Bindings.
 void qxFreeBindings(void);
+// Adds the window-event or ALL binding of a preprocessor object by its
+// constant name (any case; the ALL kinds also switch on); 0, 1000, or 1055
+// for an unknown name.
+int qxAddNamedBinding(const char *name, uint32_t id);
 // Looks for a binding of the queued events; -1 after it set up a Gosub
 // (the queue mutex is then released), else 0. Called with the queue mutex.
 int qxMatchBindings(lua_State *L);

@@ -12,7 +12,9 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_adapter.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
@@ -499,6 +501,13 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
                 return -r;
             continue;
         }
+        if (e.type == 13 && e.display && qxDisplayAdapterActive() && (e.param1 == 1 || e.param1 == 2) &&
+            e.param1 != (e.display->fullScreen ? 2u : 1u)) {
+            // The adapter reports a switch it made: the display follows.
+            const int w = e.param2 ? (int)e.param2 : e.display->width;
+            const int h = e.param3 ? (int)e.param3 : e.display->height;
+            qxChangeDisplayMode(L, e.display, (int)e.param1, w, h);
+        }
         bool handled = mapQueued(e, m);
         if (handled && m.custom) {
             m.data = e.payload; // freed after the call
@@ -765,6 +774,14 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
             qxExpireEvents(L);
         }
     }
+    if (int r = qxAdapterHandleEvents(L, flags); r >= 0) {
+        // The adapter's quit is no error.
+        if (r == ERR_USERABORT)
+            qxQuitRequested = 1;
+        else if (r)
+            *error = r;
+        return r || qxQuitRequested ? 1 : 0;
+    }
     int err = 0;
     if (x11HandleEvents(L, &err)) {
         *error = err == ERR_USERABORT ? 0 : err;
@@ -775,10 +792,12 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
     return qxQuitRequested ? 1 : 0;
 }
 
-int qxWaitEvents(lua_State *, int, int, int *out)
+int qxWaitEvents(lua_State *L, int mode, int, int *out)
 {
     if (out)
         *out = 0;
+    if (int r = qxAdapterWaitEvents(L, mode); r >= 0)
+        return r;
     return x11WaitEvents();
 }
 

@@ -6,11 +6,14 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_framepacing.h"
+#include "display/qx_satellite.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
 
 namespace {
 
@@ -79,9 +82,24 @@ extern "C" int qxFrameLimit(lua_State *, qxDisplay *display, int force)
     return 0;
 }
 
-extern "C" int qxVWaitCurrentDisplay(lua_State *L, int)
+extern "C" int qxVWaitCurrentDisplay(lua_State *L, int argument)
 {
-    return qxFrameLimit(L, qxCurrentDisplay, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return 0;
+    if (!qxAdapterVWait(d, (uint32_t)argument))
+        qxFrameLimit(L, d, 0);
+    if (!d->satellites)
+        return 0;
+    qxNotifySatellites(d, QX_SATOP_VWAIT, nullptr);
+    // Satellites drawing a closed display without an adapter still need
+    // the frame pace.
+    bool plain = false;
+    for (qxSatellite *s = d->satellites; s; s = s->next)
+        plain |= s->options == 0;
+    if (plain && !qxDisplayAdapterActive() && d->state == QX_DISPSTATE_CLOSED)
+        qxFrameLimit(L, d, 1);
+    return 0;
 }
 
 extern "C" int qxRefreshWanted(const qxDisplay *d, int force)

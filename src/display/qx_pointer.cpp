@@ -6,6 +6,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -34,8 +35,7 @@ void release(qxPointer *p)
             *q = p->next;
             break;
         }
-    if (p->handle)
-        x11FreePointer(p->handle);
+    qxDispFreePointer(p->handle);
     std::free(p);
 }
 
@@ -128,9 +128,9 @@ int qxCmdSetPointer(lua_State *L)
         return ERR_WRONGUSAGE;
     d->pointer = p;
     if (d->state == QX_DISPSTATE_OPEN) {
-        x11SetPointer(d, p->handle, (int)p->kind);
+        qxDispSetPointer(d, p->handle, (int)p->kind);
         if (!d->pointerHidden)
-            x11ShowPointer(d);
+            qxDispShowPointer(d, 1);
     }
     freeOrphans();
     return 0;

@@ -7,6 +7,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
@@ -92,7 +93,7 @@ int qxCmdShowPointer(lua_State *L)
         return 0;
     d->pointerHidden = 0;
     if (d->state == QX_DISPSTATE_OPEN)
-        x11ShowPointer(d);
+        qxDispShowPointer(d, 1);
     return 0;
 }
 
@@ -104,7 +105,7 @@ int qxCmdHidePointer(lua_State *L)
         return 0;
     d->pointerHidden = 1;
     if (d->state == QX_DISPSTATE_OPEN)
-        x11HidePointer(d);
+        qxDispShowPointer(d, 0);
     return 0;
 }
 
@@ -121,7 +122,7 @@ int qxCmdMovePointer(lua_State *L)
     int x = qxResolvePosX((int)fx, pw, 0, 0.0), y = qxResolvePosY((int)fy, ph, 0, 0.0);
     if (d->state == QX_DISPSTATE_OPEN) {
         double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-        x11MovePointer(d, (int)(x * sx), (int)(y * sy));
+        qxDispMovePointer(d, (int)(x * sx), (int)(y * sy));
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/plugins/qx_hosttable.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
@@ -59,6 +60,7 @@ void qxNotifySatellites(qxDisplay *d, uint32_t operation, void *params)
 
 void qxNotifySatellitesSplit(qxDisplay *d, uint32_t operation, void *params, void *sourceParams)
 {
+    lockList();
     for (qxSatellite *s = d->satellites; s; s = s->next)
         s->visited = 0;
     for (;;) {
@@ -66,12 +68,19 @@ void qxNotifySatellitesSplit(qxDisplay *d, uint32_t operation, void *params, voi
         while (s && (s->visited || (d->redrawingSatellite && s != d->redrawingSatellite)))
             s = s->next;
         if (!s)
-            return;
-        // Marked first: the callback may detach (and free) this satellite.
+            break;
+        // Marked and read under the list lock: plug-in threads may detach
+        // (and free) satellites, the callback this one too.
         s->visited = 1;
-        if (s->callback && !s->kind2)
-            s->callback(s, operation, s->useSource ? sourceParams : params, s->userData);
+        const qxSatelliteCallback callback = s->kind2 ? nullptr : s->callback;
+        void *const userData = s->userData;
+        void *const p = s->useSource ? sourceParams : params;
+        unlockList();
+        if (callback)
+            callback(s, operation, p, userData);
+        lockList();
     }
+    unlockList();
 }
 
 qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callback,
@@ -79,6 +88,10 @@ qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callb
 {
     qxDisplay *d = nullptr;
     if (!ref || qxFindDisplay(*ref, &d) || !d->bgpic || d->hardwareDoubleBuffer)
+        return nullptr;
+    // Not while a video plays straight onto the display.
+    int32_t rect[1][4];
+    if (qxUpcalls.videoRects && qxUpcalls.videoRects(d, rect, 1) > 0)
         return nullptr;
     auto *s = static_cast<qxSatellite *>(std::calloc(1, sizeof(qxSatellite)));
     if (!s)
@@ -176,15 +189,7 @@ intptr_t qxSatelliteDisplayAttrs(void *handle, qxSatelliteTag *tags)
         case 2: t->value = (uintptr_t)d->height; break;
         case 3: t->value = d->bgpic ? (uintptr_t)d->bgpic->width : 0; break;
         case 4: t->value = d->bgpic ? (uintptr_t)d->bgpic->height : 0; break;
-        case 5:
-            t->value = (d->flags & 7) | ((d->flags & QX_DISP_NOHIDE) ? 0x8 : 0) |
-                       ((d->flags & QX_DISP_NOCLOSE) ? 0x10 : 0) | (d->autoScale ? 0x20 : 0) |
-                       (d->layerScale ? 0x40 : 0) | (d->layersEnabled ? 0x80 : 0) |
-                       (d->doubleBuffer ? 0x100 : 0) | (d->hardwareDoubleBuffer ? 0x200 : 0) |
-                       (d->fullScreen ? 0x400 : 0) |
-                       ((d->flags & QX_DISP_DISABLEBLANKER) ? 0x800 : 0) |
-                       ((d->flags & QX_DISP_ALWAYSONTOP) ? 0x1000 : 0);
-            break;
+        case 5: t->value = qxAdapterDisplayFlags(d); break;
         case 6: t->value = d->scaledWidth; break;
         case 7: t->value = d->scaledHeight; break;
         case 8: t->value = (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0; break;
@@ -295,6 +300,7 @@ extern "C" void qxInstallDisplayHostSlots(qxHostFunc *g)
     g[9] = reinterpret_cast<qxHostFunc>(qxDetachSatellite);
     g[10] = reinterpret_cast<qxHostFunc>(qxRedrawSatellite);
     g[11] = reinterpret_cast<qxHostFunc>(qxResizeSatellite);
+    g[13] = reinterpret_cast<qxHostFunc>(qxInstallDisplayAdapter);
     g[18] = reinterpret_cast<qxHostFunc>(qxSatelliteDisplayAttrs);
     g[19] = reinterpret_cast<qxHostFunc>(qxRefreshDisplayOfHandle);
     g[20] = reinterpret_cast<qxHostFunc>(qxDisplayHandle);

@@ -7,6 +7,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
@@ -37,10 +38,10 @@ uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int 
     return out;
 }
 
-namespace {
-
-int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
+int qxGrabScreenARGB(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
 {
+    if (int r = qxAdapterGrabPixels(d, x, y, w, h, out); r >= 0)
+        return r;
     uint32_t bpp = 0;
     void *raw = x11GrabScreen(d, x, y, w, h, &bpp);
     if (!raw)
@@ -50,8 +51,6 @@ int grab(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
     return *out ? 0 : ERR_MEM;
 }
 
-} // namespace
-
 int qxDesktopArea(qxDisplay *d, int *width, int *height, int *monitor)
 {
     int64_t w = 0, h = 0;
@@ -60,7 +59,7 @@ int qxDesktopArea(qxDisplay *d, int *width, int *height, int *monitor)
     const int64_t cy = int64_t(d->y) + (d->height + d->borderHeight) / 2;
     if (monitor)
         *monitor = 1;
-    x11Monitor *monitors = x11GetMonitors(d);
+    x11Monitor *monitors = qxDispGetMonitors(d);
     for (const x11Monitor *m = monitors; m; m = m->next) {
         ++count;
         w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
@@ -98,7 +97,7 @@ int qxCmdSaveSnapshot(lua_State *L)
         int x = d->x, y = d->y;
         if (x11WindowOrigin(d, &x, &y))
             x -= d->borderLeft, y -= d->borderTop;
-        if (int r = grab(d, x, y, w, h, &pixels))
+        if (int r = qxGrabScreenARGB(d, x, y, w, h, &pixels))
             return r;
     } else if (type == 1) {
         if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
@@ -119,7 +118,7 @@ int qxCmdSaveSnapshot(lua_State *L)
         qxDesktopArea(d, &w, &h, nullptr);
         if (w < 1 || h < 1)
             return ERR_WRONGUSAGE;
-        if (int r = grab(d, 0, 0, w, h, &pixels))
+        if (int r = qxGrabScreenARGB(d, 0, 0, w, h, &pixels))
             return r;
     }
     int r = qxSaveImageFormat(format, pixels, w, h, file, 0xFFFFFFFFu, &opts);

@@ -10,6 +10,9 @@ struct qxDisplay;
 extern "C" {
 // Native grabs (2 bytes 5/6/5 at depth 16, else 4 bytes) to 0xFFRRGGBB.
 uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int height);
+// The screen's pixels in a rectangle as a malloc'd 0xFFRRGGBB copy (the
+// adapter's when it supplies them); 0 or an error code.
+int qxGrabScreenARGB(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 int qxCmdSaveSnapshot(lua_State *L);
 // The desktop spanning every monitor of the display's screen: its size, the
 // 1-based monitor holding the display's centre (1 when none does); returns

@@ -7,6 +7,7 @@
 
 #include "core/commands/qx_cmdcall.h"
 #include "core/runtime/qx_options.h"
+#include "display/qx_adapter.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_events.h"
 #include "platform/qx_errcodes.h"
@@ -43,6 +44,9 @@ int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startu
         const bool quiet = startup && startup->quiet;
         if (!quiet)
             std::printf("Preparing display\n");
+        for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
+            if (int r = qxApplyFitScale(d))
+                return r;
         for (qxDisplay *d = qxDisplays; d; d = nextOf(d)) {
             if (d->state != QX_DISPSTATE_CLOSED || (d->flags & QX_DISP_HIDDEN) || d->backfill ||
                 isImplicit(applet, d))
@@ -58,7 +62,7 @@ int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startu
         if ((d->flags & QX_DISP_ACTIVE) && !(d->flags & QX_DISP_HIDDEN) &&
             d->state != QX_DISPSTATE_CLOSED) {
             qxCurrentDisplay = d;
-            x11ActivateWindow(d);
+            qxDispActivate(d, 1);
         }
     if (!qxCurrentDisplay)
         qxFindDisplay({1, nullptr}, &qxCurrentDisplay);

@@ -1,21 +1,851 @@
 // The "layers" command library.
 #include "layers/qx_layerlibs.h"
 
-#include "core/commands/qx_commands.h"
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
-static const qxCommandDef layersCommands[] = {
+#include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
+#include "core/files/qx_file.h"
+#include "core/vm/lauxlib.h"
+#include "core/vm/lua.h"
+#include "display/qx_clipregion.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "layers/qx_layer.h"
+#include "layers/qx_movelist.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_displaycore.h"
+#include "objects/qx_displayopts.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+constexpr int kMaxRemove = 256;
+
+// The layer-mode guard of the layer commands.
+int guard(qxDisplay **out = nullptr)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_NOLAYERS;
+    if (d->targetType == QX_OUT_BRUSH)
+        return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    if (d->targetType == QX_OUT_MASK) return ERR_SELECTMASK;
+    if (d->targetType == QX_OUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+    if (!d->layersEnabled) return ERR_NOLAYERS;
+    if (out) *out = d;
+    return 0;
+}
+
+// A single layer argument: position or name.
+int layerArg(lua_State *L, int arg, qxBGPic *b, qxLayer **out)
+{
+    int32_t n = 0;
+    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
+    *out = qxGetLayerByIndex(b, n);
+    return *out ? 0 : ERR_LAYERRANGE;
+}
+
+// Every layer a layer, name or group argument names.
+int layersArg(lua_State *L, int arg, qxBGPic *b, std::vector<qxLayer *> &out, int *group)
+{
+    int32_t index = 0;
+    do {
+        qxLayer *l = nullptr;
+        if (int r = qxGetLayerArgMulti(L, arg, b, &l, &index, group)) return r;
+        out.push_back(l);
+    } while (index != -1);
+    return 0;
+}
+
+int32_t optInt(lua_State *L, int arg, int32_t def) { return lua_gettop(L) >= arg && !lua_isnil(L, arg) ? luaL_checkint(L, arg) : def; }
+
+void redrawArea(lua_State *L, const qxLayer *l)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    qxInvalidateRect(L, x, y, w, h);
+}
+
+// Refreshes what a command collected, merged, when output goes to the display.
+void flushCmdRects(lua_State *L)
+{
+    qxMergeRectList(&qxLayerCmdRects);
+    qxRefreshRectList(L, &qxLayerCmdRects);
+    qxLayerCmdRects.count = 0;
+}
+
+const char *typeName(uint32_t type)
+{
+    switch (type) {
+    case 3: return "BRUSH";
+    case 4: return "ANIM";
+    case 7: return "NOOBJECT";
+    case 8: return "TEXTOBJECT";
+    case 9: return "TEXTOUT";
+    case 11: return "PRINT";
+    case 12: return "BRUSHPART";
+    case 13: return "BGPICPART";
+    case 14: return "BOX";
+    case 15: return "CIRCLE";
+    case 16: return "ELLIPSE";
+    case 17: return "LINE";
+    case 27: return "POLYGON";
+    case 31: return "ARC";
+    case 49: return "VECTORPATH";
+    case 50: return "VIDEO";
+    default: return "UNKNOWN";
+    }
+}
+
+int swapPositions(lua_State *L, qxBGPic *b, int32_t p1, int32_t p2)
+{
+    qxLayer *a = qxGetLayerByIndex(b, std::min(p1, p2)), *c = qxGetLayerByIndex(b, std::max(p1, p2));
+    if (!a || !c) return ERR_LAYERRANGE;
+    qxSetLayerZ(b, c, std::min(p1, p2));
+    qxSetLayerZ(b, a, std::max(p1, p2));
+    int32_t x, y, w, h, x2, y2, w2, h2;
+    qxLayerScreenRect(a, a->onscreen, &x, &y, &w, &h);
+    qxLayerScreenRect(c, c->onscreen, &x2, &y2, &w2, &h2);
+    if (qxRectsOverlapWH(x, y, w, h, 0, 0, b->width, b->height) &&
+        qxRectsOverlapWH(x2, y2, w2, h2, 0, 0, b->width, b->height)) {
+        qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
+        qxInvalidateRect(L, x, y, w, h);
+    }
+    return 0;
+}
+
+int removeAll(lua_State *L, int keep)
+{
+    qxDisplay *d = nullptr;
+    if (int r = guard(&d)) return r;
+    qxBGPic *b = qxLayerBGPic();
+    if (!b) return ERR_NOLAYERS;
+    if (b != d->bgpic) {
+        if (keep) return ERR_WRONGUSAGE;
+        qxFreeBGPicLayers(L, b, 1, 1);
+        return 0;
+    }
+    qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    if (keep && work) {
+        // The layers' pixels become part of the background.
+        Redraw(L, d, b, work, 0, 0, b->width, b->height, QX_RD_NOSPRITES);
+        qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+        if (!bg) return ERR_BITMAP;
+        qxBltBitMapDirect(work, 0, 0, bg, 0, 0, b->width, b->height);
+        qxSetLayerBackground(d, b, bg);
+    }
+    qxFreeBGPicLayers(L, b, 1, 1);
+    if (!keep) qxRefreshDisplay(L, 0, 0, b->width, b->height, 0);
+    return 0;
+}
+
+int cmdEnableLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_NOLAYERS;
+    if (d->layersEnabled) return 0;
+    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
+    if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
+    // What the display shows now lies below every layer.
+    if (qxBGPic *b = d->bgpic; b && qxLayerBackground(d, b) == b->bitmap) {
+        if (qxBitMap *shown = qxDisplayWorkBitmap(d, 1)) {
+            qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+            if (!bg) return ERR_BITMAP;
+            qxBltBitMapDirect(shown, 0, 0, bg, 0, 0, b->width, b->height);
+            qxSetLayerBackground(d, b, bg);
+        }
+    }
+    d->layersEnabled = 1;
+    return 0;
+}
+
+int cmdDisableLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_NOLAYERS;
+    if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
+    if (d->layerScale) return ERR_NODISLAYERS;
+    d->layersEnabled = 0;
+    return 0;
+}
+
+int cmdGetLayerAtPos(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxDisplay *d = nullptr;
+    if (int r = guard(&d)) return r;
+    int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
+    if (d->layerScale) x = int32_t(x * d->scaleX), y = int32_t(y * d->scaleY);
+    qxBGPic *b = qxLayerBGPic();
+    int32_t found = 0, n = 1;
+    const char *name = "";
+    for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next, ++n) {
+        const qxLayerData *r = l->onscreen;
+        if (qxRectsOverlapWH(x, y, 1, 1, r->left, r->top, r->dwidth, r->dheight))
+            found = n, name = l->name ? l->name : "";
+    }
+    lua_pushnumber(L, found);
+    lua_pushstring(L, name);
+    return 2;
+}
+
+int cmdLayerExists(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    if (int r = guard()) return r;
+    lua_pushnumber(L, qxFindLayerByName(qxLayerBGPic(), luaL_checkstring(L, 1)) ? 1 : 0);
+    return 1;
+}
+
+int cmdDumpLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (int r = guard()) return r;
+    const int32_t mode = optInt(L, 1, 0);
+    qxBGPic *b = qxLayerBGPic();
+    if (!b) return ERR_NOLAYERS;
+    qxPrintF("LAYER SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qxLayer): %d\nLayers: %d\n", int(b->id), b->automatic,
+             int(sizeof(qxLayer)), qxCountLayers(b));
+    int32_t n = 1;
+    for (qxLayer *l = b->layers.first; l; l = l->next, ++n) {
+        const qxLayerData *r = mode == 1 ? l->intermediate : mode == 2 ? l->onscreen : l->base;
+        qxPrintF("(%d) %s #%d (%p / \"%s\") - X: %d (%d) - Y: %d (%d) - Width: %d (%d) - Height: %d (%d) - "
+                 "Visible: %d\n",
+                 int(n), typeName(l->type), int(l->layerid.number), l->layerid.automatic, l->name ? l->name : "",
+                 int(r->x), int(r->left), int(r->y), int(r->top), int(r->width), int(r->dwidth), int(r->height),
+                 int(r->dheight), l->hidden ? 0 : 1);
+    }
+    return 0;
+}
+
+int cmdCreateLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 4, 5, 0, 0);
+    if (int r = guard()) return r;
+    const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2), w = luaL_checkint(L, 3), h = luaL_checkint(L, 4);
+    int colour = 0, mask = 0, alpha = 0, clear = 0, frames = 0;
+    if (lua_istable(L, 5)) {
+        qxGetFieldInt(L, 5, "color", &colour, nullptr);
+        qxGetFieldInt(L, 5, "mask", &mask, nullptr);
+        qxGetFieldInt(L, 5, "alphachannel", &alpha, nullptr);
+        qxGetFieldInt(L, 5, "clear", &clear, nullptr);
+        qxGetFieldInt(L, 5, "frames", &frames, nullptr);
+    }
+    if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
+    if (frames > 0) return ERR_WRONGUSAGE; // anim layers come with the anim library's frame constructor
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    if (int r = qxFillBrushPixels(&ref, w, h, uint32_t(colour), mask, alpha, clear, 0, 0, 0, nullptr)) return r;
+    if (int r = qxDisplayBrushCore(L, ref, x, y, 0)) {
+        qxFreeBrush(L, ref, 0);
+        return r;
+    }
+    qxBrush *brush = nullptr;
+    if (!qxFindBrush(L, ref, &brush, QX_FIND_PENDING | QX_FIND_NOCOPY) && brush) brush->pendingDeletion = 1;
+    return 0;
+}
+
+int cmdSetLayerName(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    int32_t n = luaL_checkint(L, 1);
+    const char *name = luaL_checkstring(L, 2);
+    if (n < 1) n = qxCountLayers(b);
+    qxLayer *l = qxGetLayerByIndex(b, n);
+    if (!l) return ERR_LAYERRANGE;
+    char *old = l->name;
+    l->name = nullptr;
+    char *fresh = nullptr;
+    if (name[0]) {
+        if (int r = qxAssignLayerName(b, &fresh, name)) {
+            l->name = old;
+            return r;
+        }
+    }
+    std::free(old);
+    l->name = fresh;
+    return 0;
+}
+
+int cmdSwapLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    qxLayer *l1 = nullptr, *l2 = nullptr;
+    if (int r = layerArg(L, 1, b, &l1)) return r;
+    if (int r = layerArg(L, 2, b, &l2)) return r;
+    if (l1 == l2) return ERR_WRONGUSAGE;
+    return swapPositions(L, b, qxLayerPosition(b, l1), qxLayerPosition(b, l2));
+}
+
+int cmdTranslateLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    qxMoveLayer(L, l, nullptr, luaL_checkint(L, 2), luaL_checkint(L, 3), 0, 3, nullptr);
+    return 0;
+}
+
+int showHide(lua_State *L, int hide)
+{
+    qxDisplay *d = nullptr;
+    if (int r = guard(&d)) return r;
+    qxBGPic *b = qxLayerBGPic();
+    std::vector<qxLayer *> layers;
+    int group = 0;
+    if (int r = layersArg(L, 1, b, layers, &group)) return r;
+    int32_t x = hide ? 100000 : optInt(L, 2, 100000), y = hide ? 100000 : optInt(L, 3, 100000);
+    auto relative = [](int32_t v) { return v >= 95001 && v <= 104999; };
+    int32_t dx = 0, dy = 0;
+    if (group) {
+        // The group moves as one: every layer keeps its place in it.
+        int32_t bx = 0, by = 0, bw = 0, bh = 0;
+        for (qxLayer *l : layers) qxUnionRect(&bx, &by, &bw, &bh, l->base->ox, l->base->oy, l->base->width, l->base->height);
+        dx = relative(x) ? x - 100000 : qxResolvePosX(x, bw, b->width, 0.0) - bx;
+        dy = relative(y) ? y - 100000 : qxResolvePosY(y, bh, b->height, 0.0) - by;
+    } else {
+        qxLayer *l = layers[0];
+        if (!relative(x)) x = qxResolvePosX(x, l->base->width, b->width, l->anchorx);
+        if (!relative(y)) y = qxResolvePosY(y, l->base->height, b->height, l->anchory);
+    }
+    const bool collect = d->targetType != QX_OUT_BGPIC;
+    if (collect) qxLayerCmdRects.count = 0;
+    for (qxLayer *l : layers) {
+        l->hidden = hide ? 1 : 0;
+        l->queued = 0;
+        if (group) qxMoveLayer(L, l, nullptr, dx, dy, 0, 3, collect ? &qxLayerCmdRects : nullptr);
+        else qxMoveLayer(L, l, nullptr, x, y, 0, 0, collect ? &qxLayerCmdRects : nullptr);
+    }
+    if (collect) flushCmdRects(L);
+    return 0;
+}
+
+int cmdHideLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    return showHide(L, 1);
+}
+
+int cmdShowLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 3, 0, 0);
+    return showHide(L, 0);
+}
+
+int cmdRemoveLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = nullptr;
+    if (int r = guard(&d)) return r;
+    qxBGPic *b = qxLayerBGPic();
+    std::vector<qxLayer *> layers;
+    int group = 0;
+    if (int r = layersArg(L, 1, b, layers, &group)) return r;
+    if (layers.size() > size_t(kMaxRemove)) return ERR_INTERNAL;
+    const bool collect = d->targetType != QX_OUT_BGPIC;
+    if (collect) qxLayerCmdRects.count = 0;
+    for (qxLayer *l : layers) qxRemoveLayerRecord(L, b, l, 0, collect ? &qxLayerCmdRects : nullptr);
+    if (collect) flushCmdRects(L);
+    qxFlushDeletedObjects(L, 31);
+    return 0;
+}
+
+int cmdRemoveLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    return removeAll(L, 0);
+}
+
+int cmdFreeLayers(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    return removeAll(L, lua_gettop(L) >= 1 ? lua_toboolean(L, 1) && !(lua_isnumber(L, 1) && lua_tonumber(L, 1) == 0) : 1);
+}
+
+int cmdUndo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    if (int r = guard()) return r;
+    const uint32_t type = uint32_t(luaL_checkint(L, 1));
+    const qxObjectRef id = lua_gettop(L) >= 2 ? qxGetObjectIDArg(L, 2) : qxObjectRef{0, nullptr};
+    int32_t level = std::max(optInt(L, 3, 1), 1);
+    const int noRedraw = optInt(L, 4, 0);
+    qxBGPic *b = qxLayerBGPic();
+    for (qxLayer *l = b ? b->layers.last : nullptr; l; l = l->previous) {
+        if (l->type != type || l->sourceid.number != id.number || l->sourceid.automatic != id.automatic) continue;
+        if (--level) continue;
+        qxRemoveLayerRecord(L, b, l, noRedraw, nullptr);
+        qxFlushDeletedObjects(L, 31);
+        return 0;
+    }
+    return 0;
+}
+
+int cmdSetLayerZPos(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    const int32_t pos = luaL_checkint(L, 2);
+    if (pos < 0 || pos == qxLayerPosition(b, l)) return ERR_WRONGUSAGE;
+    if (qxSetLayerZ(b, l, pos)) redrawArea(L, l);
+    return 0;
+}
+
+int toEnd(lua_State *L, int front)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    const bool swap = lua_gettop(L) < 2 || (lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0));
+    const int32_t at = qxLayerPosition(b, l), end = front ? qxCountLayers(b) : 1;
+    if (swap) return at == end ? 0 : swapPositions(L, b, at, end);
+    if (qxSetLayerZ(b, l, front ? 0 : 1)) redrawArea(L, l);
+    return 0;
+}
+
+int cmdLayerToFront(lua_State *L) { return toEnd(L, 1); }
+int cmdLayerToBack(lua_State *L) { return toEnd(L, 0); }
+
+int cmdSetLayerTransparency(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    const double level = qxGetNumberOrPercentArg(L, 2, 255, 0, nullptr);
+    if (level < 0 || level > 255) return ERR_WRONGUSAGE;
+    l->transparency = uint32_t(level);
+    redrawArea(L, l);
+    return 0;
+}
+
+int cmdInsertLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 5, 6, 0, 0);
+    if (int r = guard()) return r;
+    const int32_t position = luaL_checkint(L, 1);
+    const uint32_t type = uint32_t(luaL_checkint(L, 2));
+    const qxObjectRef ref = qxGetObjectIDArg(L, 3);
+    const int32_t x = luaL_checkint(L, 4), y = luaL_checkint(L, 5);
+    return qxInsertLayer(L, position, type, ref, x, y, 0, optInt(L, 6, 0) != 0, nullptr);
+}
+
+const char *const kFilterNames[QX_FILTER_COUNT] = {
+    "blur", "charcoal", "contrast", "edge", "emboss", "gamma", "grayscale", "invert", "modulate", "monochrome",
+    "oilpaint", "pixelate", "sepiatone", "sharpen", "solarize", "swirl", "tint", "waterripple", "xflip", "yflip",
+    "quantize",
+};
+const uint8_t kFilterArgs[QX_FILTER_COUNT] = {1, 1, 2, 1, 1, 3, 0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 2, 4, 0, 0, 2};
+
+// t[key] := {v0, v1, ...} from element 0.
+void setList(lua_State *L, const char *key, const double *values, int n)
+{
+    lua_pushstring(L, key);
+    lua_newtable(L);
+    for (int i = 0; i < n; ++i) {
+        lua_pushnumber(L, values[i]);
+        lua_rawseti(L, -2, i);
+    }
+    lua_settable(L, -3);
+}
+
+int cmdGetLayerStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || !d->layersEnabled) return ERR_NOLAYERS;
+    const bool object = d->targetType == QX_OUT_BRUSH || d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_ALPHA;
+    qxBGPic *b = object ? d->bgpic : qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    const qxLayerData *base = l->base;
+    lua_newtable(L);
+    switch (l->type) {
+    case QX_TYPE_BRUSH:
+    case QX_TYPE_BRUSHPART:
+    case QX_TYPE_BGPICPART:
+    case QX_LAYER_VIDEO:
+        qxSetFieldID(L, "id", l->layerid);
+        qxSetFieldInt(L, "partx", base->partx);
+        qxSetFieldInt(L, "party", base->party);
+        qxSetFieldInt(L, "partwidth", base->width);
+        qxSetFieldInt(L, "partheight", base->height);
+        break;
+    case QX_TYPE_ANIM:
+        qxSetFieldInt(L, "frame", base->frame + 1);
+        qxSetFieldID(L, "id", l->layerid);
+        break;
+    default:
+        if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->pushStyleKeys) ops->pushStyleKeys(L, l);
+        break;
+    }
+    const qxTransformOptions &t = l->transform;
+    qxSetFieldUInt(L, "type", l->type);
+    qxSetFieldInt(L, "x", base->x);
+    qxSetFieldInt(L, "y", base->y);
+    qxSetFieldInt(L, "width", base->width);
+    qxSetFieldInt(L, "height", base->height);
+    qxSetFieldNum(L, "rotate", t.rotate);
+    qxSetFieldNum(L, "scalex", t.scalex);
+    qxSetFieldNum(L, "scaley", t.scaley);
+    qxSetFieldNum(L, "anchorx", l->anchorx);
+    qxSetFieldNum(L, "anchory", l->anchory);
+    qxSetFieldUInt(L, "smoothscale", t.smooth);
+    const double identity[4] = {1, 0, 0, 1};
+    setList(L, "transform", t.transformed ? t.transform : identity, 4);
+    qxSetFieldUInt(L, "transparency", l->transparency);
+    const qxFilterEntry &tint = l->filters.filter[QX_FILTER_TINT];
+    qxSetFieldNum(L, "tint", tint.enabled ? tint.strength : 0);
+    qxSetFieldUInt(L, "tintcolor", tint.colour);
+    qxSetFieldUInt(L, "hidden", l->hidden);
+    if (const auto *clip = static_cast<const qxClipRegion *>(l->onscreen->clip)) qxSetFieldID(L, "clipregion", clip->id);
+    else qxSetFieldInt(L, "clipregion", -1);
+    qxSetFieldUInt(L, "shadow", l->shadow);
+    if (l->shadow) {
+        qxSetFieldUInt(L, "shadowcolor", l->shadowcolor);
+        qxSetFieldUInt(L, "shadowdir", l->shadowdir);
+        qxSetFieldUInt(L, "shadowsize", l->shadowsize);
+        qxSetFieldNum(L, "shadowradius", l->shadowradius);
+        qxSetFieldNum(L, "shadowsigma", l->shadowsigma);
+    }
+    qxSetFieldUInt(L, "border", l->border);
+    qxSetFieldUInt(L, "bordercolor", l->bordercolor);
+    qxSetFieldUInt(L, "bordersize", l->bordersize);
+    qxSetFieldUInt(L, "outlinethickness", l->bordersize);
+    qxSetFieldUInt(L, "edgecolor", l->bordercolor);
+    qxSetFieldUInt(L, "edgesize", l->bordersize);
+    lua_pushstring(L, "filters");
+    lua_newtable(L);
+    int n = 0;
+    for (int i = 0; i < int(QX_FILTER_COUNT); ++i) {
+        const qxFilterEntry &f = l->filters.filter[i];
+        if (!f.enabled) continue;
+        lua_newtable(L);
+        qxSetFieldStr(L, "name", kFilterNames[i]);
+        qxSetFieldInt(L, "priority", 0);
+        setList(L, "args", f.args, kFilterArgs[i]);
+        lua_rawseti(L, -2, n++);
+    }
+    lua_settable(L, -3);
+    qxSetFieldStr(L, "group", l->group);
+    qxSetFieldStr(L, "name", l->name ? l->name : "");
+    qxSetFieldInt(L, "z", qxLayerPosition(b, l));
+    return 1;
+}
+
+int cmdDoMove(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    if (int r = guard()) return r;
+    return qxDoMove(L);
+}
+
+// Drops the cached shadow and border pictures of every rendition.
+void dropShadowCache(qxLayer *l)
+{
+    for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
+        qxFreeAlphaBitMap(d->shadowalpha);
+        qxFreeAlphaBitMap(d->borderalpha);
+        d->shadowalpha = d->borderalpha = nullptr;
+    }
+}
+
+int cmdSetLayerBorder(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
+    const uint32_t colour = lua_gettop(L) >= 3 ? uint32_t(int64_t(luaL_checknumber(L, 3))) : 0;
+    const double size = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 2;
+    if (!(size >= 1) || size > 65536) return ERR_WRONGUSAGE;
+    if (!enable && !l->border) return 0;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    dropShadowCache(l);
+    l->border = enable;
+    if (enable) {
+        l->bordercolor = colour, l->bordersize = uint32_t(size);
+        int32_t x2, y2, w2, h2;
+        qxLayerScreenRect(l, l->onscreen, &x2, &y2, &w2, &h2);
+        qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
+    }
+    qxInvalidateRect(L, x, y, w, h);
+    return 0;
+}
+
+int cmdSetLayerShadow(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 7, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
+    auto num = [&](int arg, double def) { return lua_gettop(L) >= arg && !lua_isnil(L, arg) ? luaL_checknumber(L, arg) : def; };
+    const uint32_t colour = uint32_t(int64_t(num(3, double(0x80000000u))));
+    const double radius = num(4, 5.0), size = num(5, 4), direction = num(6, 3), sigma = num(7, radius / 3);
+    if (!(radius >= 1.0) || !(size >= 0) || !(sigma > 0) || radius > 1e4 || size > 1e6) return ERR_WRONGUSAGE;
+    if (!enable && !l->shadow) return 0;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    dropShadowCache(l);
+    l->shadow = enable;
+    if (enable) {
+        l->shadowcolor = colour, l->shadowradius = radius, l->shadowsize = uint32_t(size);
+        l->shadowdir = uint32_t(int32_t(direction)), l->shadowsigma = sigma;
+        int32_t x2, y2, w2, h2;
+        qxLayerScreenRect(l, l->onscreen, &x2, &y2, &w2, &h2);
+        qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
+    }
+    qxInvalidateRect(L, x, y, w, h);
+    return 0;
+}
+
+// Reads a style table completely, then applies it to the layer: the layer
+// stays unchanged when the table is refused.
+int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
+{
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, layerArgIndex, b, &l)) return r;
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    if (!lua_istable(L, table)) {
+        qxSetErrorNumber(table);
+        return ERR_TABEXPECTED;
+    }
+    qxLayerData *base = l->base;
+    qxTransformOptions o = l->transform;
+    qxObjectStyle s{};
+    s.hidden = l->hidden;
+    s.transparency = l->transparency;
+    s.shadow = {l->shadow, l->shadowcolor, l->shadowsize, l->shadowdir, l->shadowradius, l->shadowsigma};
+    s.border = {l->border, l->bordercolor, l->bordersize};
+    s.filters = l->filters;
+    if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
+    int x = base->x, y = base->y, z = 0;
+    qxGetFieldInt(L, table, "x", &x, nullptr);
+    qxGetFieldInt(L, table, "y", &y, nullptr);
+    const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
+    char group[256];
+    std::strcpy(group, l->group);
+    if (int r = qxGetFieldStr(L, table, "group", group, sizeof group, nullptr); r > 1) return r;
+    char *name = nullptr;
+    if (s.name[0] && !(l->name && std::strcmp(l->name, s.name) == 0)) {
+        char *own = l->name;
+        l->name = nullptr; // the layer may take another spelling of its own name
+        const int r = qxAssignLayerName(b, &name, s.name);
+        l->name = own;
+        if (r) return r;
+    }
+    // Apply.
+    int32_t ax, ay, aw, ah;
+    qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
+    const bool reshape = std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
+                         o.anchorx != l->anchorx || o.anchory != l->anchory;
+    const qxTransformOptions before = l->transform;
+    const double beforeAx = l->anchorx, beforeAy = l->anchory;
+    l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
+    if (reshape) {
+        if (int r = qxRebuildLayerTransform(L, l)) {
+            l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy;
+            std::free(name);
+            return r;
+        }
+    }
+    if (name) {
+        std::free(l->name);
+        l->name = name;
+    }
+    std::strcpy(l->group, group);
+    if (reshape || s.shadow.shadowradius != l->shadowradius || s.shadow.shadowsigma != l->shadowsigma ||
+        s.shadow.shadowcolor != l->shadowcolor || s.border.border != l->border ||
+        s.border.bordercolor != l->bordercolor || s.border.bordersize != l->bordersize)
+        dropShadowCache(l);
+    l->hidden = s.hidden, l->transparency = s.transparency;
+    l->shadow = s.shadow.shadow, l->shadowcolor = s.shadow.shadowcolor, l->shadowsize = s.shadow.shadowsize;
+    l->shadowdir = s.shadow.shadowdir, l->shadowradius = s.shadow.shadowradius, l->shadowsigma = s.shadow.shadowsigma;
+    l->border = s.border.border, l->bordercolor = s.border.bordercolor, l->bordersize = s.border.bordersize;
+    l->filters = s.filters;
+    if (x != base->x || y != base->y) qxMoveLayer(L, l, nullptr, x, y, 1, 0, nullptr);
+    if (zGiven && z >= 0) qxSetLayerZ(b, l, z);
+    int32_t nx, ny, nw, nh;
+    qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
+    qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
+    qxInvalidateRect(L, ax, ay, aw, ah);
+    return 0;
+}
+
+int cmdSetLayerStyle(lua_State *L)
+{
+    const int n = lua_gettop(L);
+    qxCheckArgCount(L, 2, 0, 0, 0);
+    if (n % 2) return ERR_WRONGUSAGE;
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    for (int i = 1; i < n; i += 2)
+        if (int r = applyStyle(L, b, i, i + 1)) return r;
+    return 0;
+}
+
+// The commands that set a few style keys: the layer, then the table the
+// handler filled.
+int styleCommand(lua_State *L, void (*fill)(lua_State *L))
+{
+    if (int r = guard()) return r;
+    lua_newtable(L);
+    fill(L);
+    const int r = applyStyle(L, qxLayerBGPic(), 1, lua_gettop(L));
+    lua_pop(L, 1);
+    return r;
+}
+
+void setFromArg(lua_State *L, const char *key, int arg)
+{
+    if (lua_gettop(L) - 1 < arg) return; // the table stands on top
+    lua_pushstring(L, key);
+    lua_pushvalue(L, arg);
+    lua_settable(L, -3);
+}
+
+int cmdRotateLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "rotate", 2);
+        setFromArg(S, "smoothscale", 3);
+    });
+}
+
+int cmdScaleLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "width", 2);
+        setFromArg(S, "height", 3);
+        setFromArg(S, "smoothscale", 4);
+    });
+}
+
+int cmdTransformLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 5, 6, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        lua_pushstring(S, "transform");
+        lua_newtable(S);
+        for (int i = 0; i < 4; ++i) {
+            lua_pushvalue(S, 2 + i);
+            lua_rawseti(S, -2, i);
+        }
+        lua_settable(S, -3);
+        setFromArg(S, "smoothscale", 6);
+    });
+}
+
+int cmdSetLayerAnchor(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "anchorx", 2);
+        setFromArg(S, "anchory", 3);
+    });
+}
+
+const qxCommandDef layersCommands[] = {
+    {"Undo", cmdUndo},
+    {"EnableLayers", cmdEnableLayers},
+    {"DisableLayers", cmdDisableLayers},
+    {"SwapLayers", cmdSwapLayers},
+    {"InsertLayer", cmdInsertLayer},
+    {"ShowLayer", cmdShowLayer},
+    {"HideLayer", cmdHideLayer},
+    {"RemoveLayer", cmdRemoveLayer},
+    {"SetLayerTransparency", cmdSetLayerTransparency},
+    {"AddMove", qxCmdAddMove},
+    {"ClearMove", qxCmdClearMove},
+    {"DoMove", cmdDoMove},
+    {"FreeLayers", cmdFreeLayers},
+    {"SetLayerName", cmdSetLayerName},
+    {"Collision", qxCmdCollision},
+    {"DumpLayers", cmdDumpLayers},
+    {"ScaleLayer", cmdScaleLayer},
+    {"RotateLayer", cmdRotateLayer},
+    {"SetLayerStyle", cmdSetLayerStyle},
+    {"GetLayerStyle", cmdGetLayerStyle},
+    {"TransformLayer", cmdTransformLayer},
+    {"SetLayerAnchor", cmdSetLayerAnchor},
+    {"LayerExists", cmdLayerExists},
+    {"SetLayerZPos", cmdSetLayerZPos},
+    {"TranslateLayer", cmdTranslateLayer},
+    {"CreateLayer", cmdCreateLayer},
+    {"GetLayerAtPos", cmdGetLayerAtPos},
+    {"SetLayerShadow", cmdSetLayerShadow},
+    {"SetLayerBorder", cmdSetLayerBorder},
+    {"LayerToFront", cmdLayerToFront},
+    {"LayerToBack", cmdLayerToBack},
+    {"RemoveLayers", cmdRemoveLayers},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef layersConstants[] = {
+const qxConstantDef layersConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+} // namespace
+
+extern "C" int qxRemoveLayerRecord(lua_State *L, qxBGPic *b, qxLayer *l, int noRedraw, qxRectList *list)
+{
+    if (!noRedraw) {
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        const uint32_t type = l->type;
+        l->type = QX_TYPE_NOOBJECT; // the redraw below no longer sees it
+        if (list) qxRectListAdd(list, x, y, w, h, 1);
+        else qxInvalidateRect(L, x, y, w, h);
+        l->type = type;
+    }
+    qxFreeLayerContents(L, l);
+    qxUnlinkLayer(b, l);
+    std::free(l);
+    return 0;
+}
+
 extern "C" int qxOpenLayersLib(lua_State *L)
 {
+    if (!qxLayerCmdRects.entries) {
+        qxLayerCmdRects.entries = static_cast<qxLayerRect *>(std::calloc(QX_LAYER_CMD_RECTS, sizeof(qxLayerRect)));
+        if (!qxLayerCmdRects.entries) return ERR_MEM;
+        qxLayerCmdRects.capacity = QX_LAYER_CMD_RECTS;
+    }
+    qxLayerCmdRects.count = 0;
+    static bool registered = false;
+    if (!registered) {
+        if (int r = qxRegisterMoveLists()) return r;
+        registered = true;
+    }
     return qxOpenCommandLibrary(L, "layers", layersCommands, layersConstants);
 }
 
 extern "C" void qxLayerLibClose(void)
 {
+    qxFreeLayerBackgrounds();
+    qxFreeMoveLists();
+    std::free(qxLayerCmdRects.entries);
+    qxLayerCmdRects = {};
 }

@@ -29,6 +29,7 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/vector/qx_drawhost.h"
+#include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
@@ -40,6 +41,8 @@
 #include "platform/qx_platform.h"
 #include "display/qx_reqdispatch.h"
 #include "display/qx_satellite.h"
+#include "display/qx_displaycmds.h"
+#include "libs/qx_prefs.h"
 #include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
@@ -154,6 +157,8 @@ extern "C" {
 void qxLinkLayers(void)
 {
     qxUpcalls.readWholeFile = readWholeFileUpcall;
+    qxUpcalls.setInputGrabs = x11RequesterGrabs;
+    qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
     qxLinkClipboard();
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
@@ -161,11 +166,14 @@ void qxLinkLayers(void)
     qxLinkPictureWriters();
     qxLinkObjects();
     qxLinkObjectAttributes();
+    qxLinkLayerEngine();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallDisplayHostSlots(qxHostGraphics);
+    // Displays keep their remembered placement in the preferences file.
+    qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.

@@ -25,6 +25,7 @@
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "core/applet/qx_appicon.h"
+#include "display/qx_adapter.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_tempfiles.h"
 #include "platform/qx_files.h"
@@ -35,19 +36,27 @@
 
 extern "C" {
 
-static void runMainChunkProtected(void *L)
+static int runMainChunkDirect(lua_State *L)
 {
-    lua_pcall(static_cast<lua_State *>(L), 0, 0, 0);
-}
-
-int qxRunMainChunk(lua_State *L)
-{
-    if (qxAdapterMainLoopFunc loop = qxGetAdapterMainLoop())
-        return loop(L, runMainChunkProtected, L, nullptr, nullptr);
     // Nothing to run until the applet loader leaves the main chunk.
     if (lua_gettop(L) < 1 || !lua_isfunction(L, -1))
         return 0;
     return lua_pcall(L, 0, 0, 0);
+}
+
+// The adapter's main loop calls this; the chunk's result is kept so that a
+// script error is not lost inside the loop.
+static int mainChunkResult;
+static void runMainChunkProtected(void *L)
+{
+    mainChunkResult = runMainChunkDirect(static_cast<lua_State *>(L));
+}
+
+int qxRunMainChunk(lua_State *L)
+{
+    mainChunkResult = 0;
+    int r = qxRunMainLoop(L, runMainChunkProtected, L, runMainChunkDirect);
+    return r ? r : mainChunkResult;
 }
 
 int qxRunMainScript(lua_State *L)

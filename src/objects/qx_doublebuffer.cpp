@@ -6,6 +6,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
@@ -66,7 +67,7 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
 {
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s || !s->windowBuffer || (d->doubleBufferState & QX_DBSTATE_ADAPTER)) return;
-    if (d->state == QX_DISPSTATE_CLOSED || !x11Data(d)) return;
+    if (qxDisplayAdapterActive() ? !qxAdapterDrawable(d) : d->state == QX_DISPSTATE_CLOSED || !x11Data(d)) return;
     qxBitMap *wb = s->windowBuffer;
     const int32_t bw = d->bgpic ? d->bgpic->width : int32_t(wb->width);
     const int32_t bh = d->bgpic ? d->bgpic->height : int32_t(wb->height);
@@ -82,8 +83,8 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
     }
     // The strips a larger window shows beside the picture.
     if (!scaledWindow(d)) {
-        if (d->width > bw) x11FillRect(d, bw, 0, d->width - bw, d->height, 0);
-        if (d->height > bh) x11FillRect(d, 0, bh, std::min(d->width, bw), d->height - bh, 0);
+        if (d->width > bw) qxDispRectFill(d, bw, 0, d->width - bw, d->height, 0);
+        if (d->height > bh) qxDispRectFill(d, 0, bh, std::min(d->width, bw), d->height - bh, 0);
     }
 }
 

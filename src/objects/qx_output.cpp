@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
 
 extern "C" {
@@ -17,7 +19,11 @@ uint32_t qxSelectMode, qxSelectCombo;
 
 namespace {
 
-bool windowOpen(const qxDisplay *d) { return d->state != QX_DISPSTATE_CLOSED && x11Data(d); }
+// A window of the X11 back-end, or one a display adapter draws into.
+bool windowOpen(const qxDisplay *d)
+{
+    return qxDisplayAdapterActive() ? qxAdapterDrawable(d) != 0 : d->state != QX_DISPSTATE_CLOSED && x11Data(d);
+}
 
 bool scaledDisplay(const qxDisplay *d)
 {
@@ -43,11 +49,9 @@ extern "C" {
 
 void qxPutToWindow(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    qxBitMapLock lock;
-    if (!qxLockBitMap(bm, 1, &lock)) return;
-    x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, bm->width, bm->height, int(lock.pixelFormat), x,
-                 y, d, x, y, w, h, 0);
-    qxUnLockBitMap(&lock);
+    // Through the display's blit: the adapter or the X11 back-end, then the
+    // satellites.
+    qxBltToWindow(bm, x, y, d, x, y, w, h, 0, 0, 0, nullptr, nullptr, nullptr);
 }
 
 qxOutputState *qxOutputOf(qxDisplay *d, int create)

@@ -1,6 +1,9 @@
 #include "platform/qx_systimers.h"
 
 #include <atomic>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "platform/qx_memory.h"
@@ -101,13 +104,21 @@ int qxDelayExpired(void) { return delayExpired.load(); }
 
 int qxStartPosixTimer(int periodic, uint32_t ms, void *node, timer_t *timer)
 {
+    // The signal goes to the creating thread (the script thread, which
+    // waits for it): sent to the process it could land on any other thread,
+    // interrupt that thread's calls and reach the waiting one only through
+    // a second wake-up.
     sigevent event{};
-    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event._sigev_un._tid = (pid_t)syscall(SYS_gettid);
     event.sigev_signo = SIGRTMIN;
     event.sigev_value.sival_ptr = node;
     timer_t created;
-    if (timer_create(CLOCK_REALTIME, &event, &created) != 0)
-        return 0;
+    if (timer_create(CLOCK_REALTIME, &event, &created) != 0) {
+        event.sigev_notify = SIGEV_SIGNAL;
+        if (timer_create(CLOCK_REALTIME, &event, &created) != 0)
+            return 0;
+    }
     // A zero expiry would disarm the timer for good: 1 ms stands in.
     if (ms == 0)
         ms = 1;
@@ -304,6 +315,8 @@ static int pollEvents(lua_State *L)
 int qxSleepWithEvents(lua_State *L, uint32_t ms)
 {
     if (ms == 0)
+        return 0;
+    if (qxUpcalls.adapterSleep && qxUpcalls.adapterSleep(L, ms))
         return 0;
     // Without the handler SIGRTMIN would end the process.
     if (!handlerInstalled || (!qxUpcalls.waitEvents && !qxCreateWakePipe()))

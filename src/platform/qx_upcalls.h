@@ -72,6 +72,9 @@ struct qxPlatformUpcalls {
     void (*deleteTempFiles)(void);
     // The display adapter's ForceEventLoopIteration. NULL: none.
     void (*adapterForceEventLoop)(void);
+    // The display adapter's Sleep when it serves the script's waits; 1
+    // when it slept. NULL: the platform waits itself.
+    int (*adapterSleep)(lua_State *L, uint32_t ms);
 };
 
 extern "C" {

@@ -64,6 +64,7 @@ protected:
     {
         qxFreeEventLib(L);
         qxFreeEventQueue();
+        qxDeleteEventQueueMutex();
         qxDisplays = nullptr;
         qxCurrentDisplay = nullptr;
         std::free(display);
@@ -149,6 +150,20 @@ TEST_F(Step, BoundKeyLeavesOlderEventsForTheirHandlers)
     EXPECT_EQ(drain(), 0);
     std::vector<std::string> want = {"OnKeyDown|b", "OnKeyDown|y"};
     EXPECT_EQ(seen, want);
+}
+
+TEST_F(Step, BindingsByConstantNameAndTheirSwitches)
+{
+    luaL_setlabel(L, "SIZEWINDOW", 2);
+    EXPECT_EQ(qxAddNamedBinding("sizeWindow", 4), 0);
+    EXPECT_EQ(qxAddNamedBinding("ONKEYDOWNALL", 0), 0);
+    EXPECT_EQ(qxKeyDownAll, 1u);
+    EXPECT_EQ(qxAddNamedBinding("ONKEYDOWN", 0), 1055);
+    EXPECT_EQ(qxAddNamedBinding(nullptr, 0), 1055);
+    qxKeyDownAll = 0;
+    qxPostEvent(display, 5, 0, 0, 0, nullptr); // sized
+    int handled = 1;
+    EXPECT_EQ(qxEventStep(L, 0, 1, 0, &handled), -1); // the Gosub to SIZEWINDOW
 }
 
 TEST_F(Step, EventsOfAnUnlistedDisplayAreDropped)

@@ -141,6 +141,7 @@ int hostAddRecord(qxPluginInfo *info, uint32_t type, const char *t1, const char 
 int hostRunEvents(lua_State *L, uint32_t flags)
 {
     if (qxQuitting) return 0;
+    if ((flags & 2) && qxUpcalls.flushPendingDisplayUpdates) qxUpcalls.flushPendingDisplayUpdates();
     if ((flags & 1) && qxUpcalls.waitEvents) return qxUpcalls.waitEvents(L);
     return 0;
 }

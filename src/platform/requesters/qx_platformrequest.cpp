@@ -10,7 +10,9 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_upcalls.h"
+#include "platform/requesters/qx_gtk.h"
 #include "platform/requesters/qx_requesters.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -96,19 +98,35 @@ int qxStandardButtons(const char *buttons)
 
 int qxStartGtk(void)
 {
-    if (!qxLibImports.gtkAvailable || !qxUpcalls.startGtkThread)
+    if (!qxLibImports.gtkAvailable)
         return 0;
-    return qxUpcalls.startGtkThread() ? 1 : 0;
+    if (qxUpcalls.startGtkThread)
+        return qxUpcalls.startGtkThread() ? 1 : 0;
+    return qxGtkStartThread();
 }
 
 void qxPostRequest(lua_State *L, uint32_t kind)
 {
+    // The dialog is made transient for the first active display.
+    qxRequest.parentDisplay = nullptr;
+    qxRequest.parentWindow = 0;
+    bool adapter = qxDisplayAdapterActive();
+    if (!adapter)
+        for (qxDisplay *d = qxUpcalls.displayList ? qxUpcalls.displayList() : nullptr; d;
+             d = static_cast<qxDisplay *>(d->header.next)) {
+            x11DisplayData *x = x11Data(d);
+            if (d->input.active && x && x->window) {
+                qxRequest.parentDisplay = x->display;
+                qxRequest.parentWindow = x->window;
+                break;
+            }
+        }
     // A display adapter keeps its own grabs.
-    bool grabs = !qxDisplayAdapterActive() && qxUpcalls.setInputGrabs;
+    bool grabs = !adapter && qxUpcalls.setInputGrabs;
     if (grabs)
         qxUpcalls.setInputGrabs(0);
-    qxRequest.kind.store(kind);
-    while (qxRequest.kind.load() == kind) {
+    qxRequest.kind.store(kind, std::memory_order_release);
+    while (qxRequest.kind.load(std::memory_order_acquire) == kind) {
         if (L && qxUpcalls.pollEvents)
             qxUpcalls.pollEvents(L, 2);
         else if (!L && qxUpcalls.drainDisplayEvents)

@@ -48,6 +48,9 @@ struct qxRequestBlock {
     char *result;  // allocated (qxFree): path(s), text or font name
     int number;    // button, list index, font size
     int32_t color;
+    // The window the dialog is made transient for (Display *, Window).
+    void *parentDisplay;
+    unsigned long parentWindow;
 };
 
 // File requester result: the directory (text up to the file part), the

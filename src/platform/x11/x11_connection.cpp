@@ -21,6 +21,7 @@
 #include "platform/qx_sync.h"
 #include "platform/qx_upcalls.h"
 #include "platform/qx_wakepipe.h"
+#include "platform/requesters/qx_gtk.h"
 #include "platform/x11/x11_display.h"
 
 extern "C" {
@@ -269,6 +270,8 @@ int x11InitPlatform(void)
 
 void x11ExitPlatform(void)
 {
+    // The error report may have used the requester thread: it ends first.
+    qxGtkStopThread();
     x11FreeIconBuffer();
     joyCloseAll();
     while (x11Connections) {

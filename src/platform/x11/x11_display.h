@@ -210,6 +210,12 @@ void x11GetFrameExtents(Display *display, Window window, uint32_t *left, uint32_
                         uint32_t *width, uint32_t *height);
 void x11SetSizeHints(qxDisplay *display, long flags);
 void x11GrabInput(x11Connection *conn, Window window);
+// Around a requester: grab 0 releases the grabs of the first active
+// display, 1 takes them again (qxUpcalls.setInputGrabs).
+void x11RequesterGrabs(int grab);
+// Reads and drops the pending events of every connection (a requester
+// waiting without a VM state; qxUpcalls.drainDisplayEvents).
+void x11DropPendingEvents(void);
 void x11WaitMapped(x11Connection *conn, Window window);
 // Shape rectangles {x1, y, x2, y2} of the set runs of a mask (bits, MSB
 // first) or an alpha plane (non-zero bytes), merged vertically; count

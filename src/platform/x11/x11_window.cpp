@@ -529,3 +529,48 @@ void x11ShowWindow(qxDisplay *display, int iconify)
     x11CheckErrors(x->display);
 }
 }
+
+extern "C" {
+
+void x11RequesterGrabs(int grab)
+{
+    // The first active display gives up its grabs while a requester is open;
+    // script callbacks may close it meanwhile, so it is looked up again.
+    static qxDisplay *released = nullptr;
+    qxDisplay *list = qxUpcalls.displayList ? qxUpcalls.displayList() : nullptr;
+    if (!grab) {
+        released = nullptr;
+        for (qxDisplay *d = list; d; d = static_cast<qxDisplay *>(d->header.next)) {
+            x11DisplayData *x = x11Data(d);
+            if (!d->input.active || !x || !x->window)
+                continue;
+            if (x->grabbed) {
+                XUngrabPointer(x->display, CurrentTime);
+                XUngrabKeyboard(x->display, CurrentTime);
+                XFlush(x->display);
+                x->grabbed = 0;
+                released = d;
+            }
+            return;
+        }
+        return;
+    }
+    for (qxDisplay *d = list; released && d; d = static_cast<qxDisplay *>(d->header.next)) {
+        x11DisplayData *x = x11Data(d);
+        if (d == released && x && x->window) {
+            x11GrabInput(x->conn, x->window);
+            x->grabbed = 1;
+        }
+    }
+    released = nullptr;
+}
+
+void x11DropPendingEvents(void)
+{
+    for (x11Connection *c = x11Connections; c; c = c->next)
+        while (c->display && XPending(c->display) > 0) {
+            XEvent ev;
+            XNextEvent(c->display, &ev);
+        }
+}
+}

@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <zlib.h> /* types only: the functions come from the host table */
@@ -552,10 +553,145 @@ static int kitAudioEarly(lua_State *L)
 }
 #endif
 
+#ifdef KIT_EVENTS
+/* Custom events of both kinds, dispatched at once; a handler looked up by
+ * name; a timer adapter whose timers fire when the script asks. */
+#define KIT_GLOBALS (-10001)
+typedef struct {
+    void (*fields)(lua_State *L, void *data);
+    int (*push)(lua_State *L, void *data);
+    void (*afterCall)(lua_State *L, void *data);
+    void (*freeData)(void *data);
+} kitEventFuncs;
+static void *kitTimers[16];
+static uint32_t kitOneShot[16];
+static int kitTimerCount, kitFreed;
+
+static void kitSetNumber(lua_State *L, const char *key, double value)
+{
+    VM(23, void (*)(lua_State *, const char *))(L, key);
+    VM(21, void (*)(lua_State *, double))(L, value);
+    VM(31, void (*)(lua_State *, int))(L, -3);
+}
+
+static void kitFields(lua_State *L, void *data) { kitSetNumber(L, "value", *(double *)data); }
+
+/* The full kind calls the script's global "kitpushed" with its own table. */
+static int kitPush(lua_State *L, void *data)
+{
+    VM(23, void (*)(lua_State *, const char *))(L, "kitpushed");
+    VM(26, void (*)(lua_State *, int))(L, KIT_GLOBALS);
+    VM(29, void (*)(lua_State *))(L);
+    VM(23, void (*)(lua_State *, const char *))(L, "action");
+    VM(23, void (*)(lua_State *, const char *))(L, "KitPushed");
+    VM(31, void (*)(lua_State *, int))(L, -3);
+    kitSetNumber(L, "value", *(double *)data);
+    return 1;
+}
+
+static void kitFree(void *data)
+{
+    kitFreed++;
+    free(data);
+}
+
+static const kitEventFuncs kitFull = {NULL, kitPush, NULL, kitFree};
+static double kitSimpleValue;
+
+/* KitEvents(): registers "KitSimple" and "KitFull"; their codes. */
+static int kitEvents(lua_State *L)
+{
+    uint32_t simple = HOST(system, 14, uint32_t (*)(const char *, void *))("KitSimple", (void *)kitFields);
+    uint32_t full = HOST(system, 36, uint32_t (*)(const char *, uint32_t, const void *))("KitFull", 1, &kitFull);
+    VM(21, void (*)(lua_State *, double))(L, simple);
+    VM(21, void (*)(lua_State *, double))(L, full);
+    return 2;
+}
+
+/* KitDispatch(code, value, full): dispatches at once (the payload stays
+ * the kit's); the slot's result and the number of payloads the host freed. */
+static int kitDispatch(lua_State *L)
+{
+    uint32_t code = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    double value = VM(47, double (*)(lua_State *, int))(L, 2);
+    void *data = &kitSimpleValue;
+    kitSimpleValue = value;
+    if (VM(47, double (*)(lua_State *, int))(L, 3) != 0) {
+        double *owned = (double *)malloc(sizeof *owned);
+        *owned = value;
+        data = owned;
+    }
+    int r = HOST(system, 46, int (*)(lua_State *, uint32_t, void *))(L, code, data);
+    if (data != &kitSimpleValue)
+        free(data);
+    VM(21, void (*)(lua_State *, double))(L, r);
+    VM(21, void (*)(lua_State *, double))(L, kitFreed);
+    return 2;
+}
+
+/* KitHandler(name): the handler's index, -1 when none is installed. */
+static int kitHandler(lua_State *L)
+{
+    const char *name = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 1, NULL);
+    VM(21, void (*)(lua_State *, double))(L, HOST(system, 48, int (*)(const char *, void *))(name, NULL));
+    return 1;
+}
+
+void *RegisterTimer(lua_State *L, uint32_t ms, uint32_t oneShot)
+{
+    (void)L;
+    (void)ms;
+    if (kitTimerCount == 16)
+        return NULL;
+    kitOneShot[kitTimerCount] = oneShot;
+    kitTimers[kitTimerCount] = (void *)(uintptr_t)(kitTimerCount + 1);
+    return kitTimers[kitTimerCount++];
+}
+
+void FreeTimer(void *handle)
+{
+    uintptr_t i = (uintptr_t)handle;
+    if (i >= 1 && i <= 16)
+        kitTimers[i - 1] = NULL;
+}
+
+/* KitTimerAdapter(): installs the kit as the timer adapter; the code. */
+static int kitTimerAdapter(lua_State *L)
+{
+    VM(21, void (*)(lua_State *, double))(L, HOST(system, 39, int (*)(qxPluginInfo *, uint32_t))(self, 1));
+    return 1;
+}
+
+/* KitFireTimers(): fires every live adapter timer once (a one-shot one
+ * ends), an unknown handle too; the number fired. */
+static int kitFireTimers(lua_State *L)
+{
+    int fired = 0;
+    for (int i = 0; i < kitTimerCount; i++)
+        if (kitTimers[i]) {
+            void *handle = kitTimers[i];
+            if (kitOneShot[i])
+                kitTimers[i] = NULL;
+            HOST(system, 38, void (*)(lua_State *, void *))(L, handle);
+            fired++;
+        }
+    HOST(system, 38, void (*)(lua_State *, void *))(L, (void *)(uintptr_t)0x999);
+    VM(21, void (*)(lua_State *, double))(L, fired);
+    return 1;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
 #ifdef KIT_AUDIO
     {"KitAudioInstall", kitAudioInstall},
     {"KitAudioEarly", kitAudioEarly},
+#endif
+#ifdef KIT_EVENTS
+    {"KitEvents", kitEvents},
+    {"KitDispatch", kitDispatch},
+    {"KitHandler", kitHandler},
+    {"KitTimerAdapter", kitTimerAdapter},
+    {"KitFireTimers", kitFireTimers},
 #endif
 #ifdef KIT_SATELLITE
     {"KitSatelliteKey", kitSatelliteKey},

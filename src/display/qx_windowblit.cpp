@@ -1,0 +1,266 @@
+// The window blit (software scaling into a cached bitmap, the adapter's
+// BltBitMap or the X11 back-end, then the satellites) and the video frames
+// that other threads queue onto displays.
+#include <algorithm>
+#include <cstdlib>
+
+#include "core/plugins/qx_plugins.h"
+#include "display/qx_adapter.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapscale.h"
+#include "display/qx_satellite.h"
+#include "platform/qx_errcodes.h"
+#include "platform/x11/x11_display.h"
+
+qxDisplayVideoHooks qxDisplayVideo;
+
+namespace {
+
+bool adapter() { return qxDisplayAdapter != nullptr; }
+
+bool open(const qxDisplay *d) { return d->state != QX_DISPSTATE_CLOSED; }
+
+qxDisplay *nextOf(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
+
+} // namespace
+
+extern "C" {
+
+// The window blit.
+int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t dx, int32_t dy, int32_t w,
+                  int32_t h, int32_t scaledW, int32_t scaledH, uint32_t flags, qxBitMap *mask, qxBitMap *alpha,
+                  const qxClipRect *clip)
+{
+    if (!src || !d || w < 1 || h < 1)
+        return 0;
+    const bool tell = d->satellites && !(flags & QX_WBLT_NOSATELLITES);
+    bool allScaled = tell;
+    for (qxSatellite *s = tell ? d->satellites : nullptr; s; s = s->next)
+        allScaled &= !s->useSource;
+    const bool scaling = scaledW > 0 && scaledH > 0 && (scaledW != w || scaledH != h) && !(flags & QX_WBLT_X11);
+    qxBitMap *shown = src;
+    int32_t bx = sx, by = sy, bw = w, bh = h;
+    uint32_t adapterFlags = 0;
+    if (scaling && !(adapter() && (qxAdapterFlags() & QX_ADAPTER_SCALES) && !allScaled)) {
+        // One cached bitmap of the whole source at the blit's scale.
+        const double fx = double(scaledW) / w, fy = double(scaledH) / h;
+        const uint32_t cw = uint32_t(src->width * fx + 0.5), ch = uint32_t(src->height * fy + 0.5);
+        if (cw < 1 || ch < 1)
+            return 0;
+        if (!d->scaledBitMap || d->scaledBitMap->width != cw || d->scaledBitMap->height != ch) {
+            qxFreeBitMap(d->scaledBitMap);
+            d->scaledBitMap = qxAllocBitMap(cw, ch, 0, nullptr);
+            if (!d->scaledBitMap)
+                return 0; // the blit is dropped
+        }
+        if (qxScalePixels(src, nullptr, nullptr, 0, 0, d->scaledBitMap, int32_t(src->width), int32_t(src->height),
+                          int32_t(cw), int32_t(ch), (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr, nullptr,
+                          nullptr))
+            return 0;
+        shown = d->scaledBitMap;
+        bx = int32_t(sx * fx);
+        by = int32_t(sy * fy);
+        bw = std::min<int32_t>(scaledW, int32_t(cw) - bx);
+        bh = std::min<int32_t>(scaledH, int32_t(ch) - by);
+        flags |= QX_WBLT_SCALED;
+        adapterFlags |= 32;
+    }
+    int r = 0;
+    if (adapter() && !(flags & QX_WBLT_X11)) {
+        auto f = reinterpret_cast<qxAdapterBltBitMapFn>(qxAdapterEntry(QX_EP_BltBitMap));
+        if (f && qxAdapterDrawable(d)) {
+            qxAdapterBlitRecord rec{};
+            rec.sx = uint32_t(bx), rec.sy = uint32_t(by), rec.dx = uint32_t(dx), rec.dy = uint32_t(dy);
+            rec.width = uint32_t(bw), rec.height = uint32_t(bh);
+            const bool adapterScales = scaling && shown == src;
+            rec.scaledWidth = uint32_t(adapterScales ? scaledW : bw);
+            rec.scaledHeight = uint32_t(adapterScales ? scaledH : bh);
+            rec.smooth = (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0;
+            rec.mask = mask ? mask->data : nullptr;
+            rec.alpha = alpha ? alpha->data : nullptr;
+            rec.clipRects = clip;
+            rec.clipCount = clip ? 1 : 0;
+            rec.clipX = clip ? 0 : -1;
+            rec.clipY = clip ? 0 : -1;
+            if (qxGetBitMapAttr(shown, 18))
+                adapterFlags |= 1;
+            r = f(reinterpret_cast<void *>(uintptr_t(qxGetBitMapAttr(shown, 20))), d->window, &rec, adapterFlags,
+                  nullptr);
+        }
+    } else if (open(d) && !d->hardwareDoubleBuffer) {
+        qxBitMapLock lock;
+        if (!qxLockBitMap(shown, 1, &lock))
+            return ERR_LOCKBMAP;
+        r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, shown->width, shown->height,
+                         int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh, 0);
+        qxUnLockBitMap(&lock);
+    }
+    if (!tell)
+        return r;
+    // The 72-byte block: scaled rectangle for most, the source for those
+    // that asked for it.
+    auto block = [&](qxBitMap *bm, int32_t x, int32_t y, int32_t bw2, int32_t bh2, qxBitMapLock *lock,
+                     qxSatelliteBlit *b) -> bool {
+        *b = {};
+        if (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) {
+            b->kind = 3;
+            b->bitmap = bm->data;
+        } else if (bm->video && adapter() && (qxAdapterFlags() & QX_ADAPTER_VIDEOBITMAPS)) {
+            b->kind = 2;
+            b->bitmap = bm->data;
+        } else {
+            if (!qxLockBitMap(bm, 1, lock))
+                return false;
+            b->kind = 1;
+            b->bitmap = lock->pixels;
+            b->bytesPerRow = lock->pixelsPerRow * lock->bytesPerPixel;
+            b->pixelFormat = lock->pixelFormat;
+        }
+        b->width = bm->width;
+        b->height = bm->height;
+        if (mask && mask->kind == QX_BITMAP_MASK && bm == src) {
+            auto *p = static_cast<qxBitMapPlane *>(mask->data);
+            b->mask = p ? p->pixels : nullptr;
+            b->maskBytesPerRow = p ? p->bytesPerRow : 0;
+        }
+        b->srcX = x, b->srcY = y, b->dstX = dx, b->dstY = dy, b->blitWidth = bw2, b->blitHeight = bh2;
+        return true;
+    };
+    qxBitMapLock l1{}, l2{};
+    qxSatelliteBlit scaled{}, source{};
+    const bool haveScaled = block(shown, bx, by, bw, bh, &l1, &scaled);
+    const bool haveSource = shown == src ? haveScaled : block(src, sx, sy, w, h, &l2, &source);
+    if (haveScaled && haveSource)
+        qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, shown == src ? &scaled : &source);
+    if (haveScaled && scaled.kind == 1)
+        qxUnLockBitMap(&l1);
+    if (shown != src && haveSource && source.kind == 1)
+        qxUnLockBitMap(&l2);
+    return r;
+}
+
+void *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
+                                const qxVideoBitMapSource *src)
+{
+    if (hasMask)
+        *hasMask = 0;
+    auto alloc = reinterpret_cast<qxAdapterAllocVideoBitMapFn>(qxAdapterEntry(QX_EP_AllocVideoBitMap));
+    if (!alloc || !src)
+        return nullptr;
+    qxBitMapTag tags[8];
+    int n = 0;
+    uint32_t *copy = nullptr;
+    bool withMask = false;
+    if (src->display && src->display->window)
+        tags[n++] = {6, uint64_t(uintptr_t(src->display->window))};
+    uint64_t pixels = uint64_t(uintptr_t(src->argb));
+    if (!src->argb && src->bitmap) {
+        if (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) {
+            pixels = uint64_t(uintptr_t(src->bitmap->data));
+            flags |= 2;
+        } else {
+            copy = qxBitMapToARGBMasked(src->bitmap, 0, 0, int32_t(src->bitmap->width),
+                                        int32_t(src->bitmap->height), src->mask, src->alpha, uint32_t(-1), 1, 2);
+            if (!copy)
+                return nullptr;
+            pixels = uint64_t(uintptr_t(copy));
+            withMask = src->mask || src->alpha;
+            if (withMask)
+                flags |= 1;
+        }
+    }
+    tags[n++] = {1, pixels};
+    if (src->scale == 1 || src->scale == 2) {
+        tags[n++] = {2, src->a};
+        tags[n++] = {3, src->b};
+        if (src->scale == 2)
+            tags[n++] = {5, uint64_t(uintptr_t(src->transform))};
+        tags[n++] = {4, src->c};
+    }
+    tags[n] = {0, 0};
+    void *handle = alloc(width, height, flags, tags);
+    std::free(copy);
+    if (handle && withMask && hasMask)
+        *hasMask = 1;
+    return handle;
+}
+
+// Pending video frames.
+void qxQueueDisplayUpdate(qxDisplay *d, qxPendingUpdate *node)
+{
+    if (!d || !node)
+        return;
+    node->next = nullptr;
+    auto *m = static_cast<qxMutex *>(d->pendingMutex);
+    if (m)
+        qxLockMutex(m);
+    qxPendingUpdate **tail = &d->pendingUpdates;
+    while (*tail)
+        tail = &(*tail)->next;
+    *tail = node;
+    if (m)
+        qxUnlockMutex(m);
+}
+
+void qxFreePendingUpdates(qxPendingUpdate *list)
+{
+    while (list) {
+        qxPendingUpdate *next = list->next;
+        qxFreeBitMap(list->bitmap);
+        std::free(list);
+        list = next;
+    }
+}
+
+static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
+{
+    const qxDisplayVideoHooks &v = qxDisplayVideo;
+    if (n->layerTransform && n->layerTransform[0]) {
+        int r = v.rebuildLayer ? v.rebuildLayer(d, n->target, n->layerTransform) : 0;
+        qxFreeBitMap(n->bitmap);
+        return r;
+    }
+    const bool output = adapter() || (v.videoOutputActive && v.videoOutputActive());
+    bool taken = false;
+    if (output && v.replaceFrame)
+        taken = v.replaceFrame(n->target, n->bitmap, n->x, n->y, n->width, n->height) != 0;
+    if (output && d->autoScale && d->scaledWidth && d->scaledHeight && v.refreshRect) {
+        v.refreshRect(d, n->target, n->x, n->y, n->width, n->height);
+    } else {
+        // Clipped to the unscaled window area.
+        qxClipRect area{0, 0, d->bgpic ? d->bgpic->width : d->width, d->bgpic ? d->bgpic->height : d->height};
+        int32_t x = n->x, y = n->y, w = n->width, h = n->height;
+        if (qxClipRectToBounds(&area, &x, &y, &w, &h, nullptr, nullptr) && w > 0 && h > 0)
+            qxBltToWindow(n->bitmap, x, y, d, x, y, w, h, 0, 0, 0x1020, nullptr, nullptr, nullptr);
+    }
+    if (!taken)
+        qxFreeBitMap(n->bitmap);
+    return 0;
+}
+
+int qxFlushPendingDisplayUpdates(void)
+{
+    for (qxDisplay *d = qxDisplays; d; d = nextOf(d)) {
+        auto *m = static_cast<qxMutex *>(d->pendingMutex);
+        if (m)
+            qxLockMutex(m);
+        qxPendingUpdate *list = d->pendingUpdates;
+        d->pendingUpdates = nullptr;
+        if (m)
+            qxUnlockMutex(m);
+        while (list) {
+            qxPendingUpdate *n = list;
+            list = n->next;
+            int r = applyUpdate(d, n);
+            std::free(n);
+            if (r) {
+                // The nodes after the failing one are freed, not lost.
+                qxFreePendingUpdates(list);
+                return r;
+            }
+        }
+    }
+    return 0;
+}
+}

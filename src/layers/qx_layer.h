@@ -1,0 +1,199 @@
+// The layer engine: layer records and their payloads, the layer list of a
+// BGPic, the constructor every creator goes through, dirty rectangles and
+// the redraw that composes a rectangle from the BGPic and its layers.
+#pragma once
+#include <cstdint>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmap.h"
+#include "objects/qx_displayopts.h"
+#include "platform/qx_objectref.h"
+
+typedef struct lua_State lua_State;
+struct qxDisplay;
+
+// Layer types beyond the image object codes of qx_bgpic.h.
+enum : uint32_t {
+    QX_LAYER_TEXTOUT = 9, QX_LAYER_PRINT = 11, QX_LAYER_BOX = 14, QX_LAYER_LINE = 17, QX_LAYER_VECTORPATH = 49,
+    QX_LAYER_VIDEO = 50,
+};
+
+// qxAddLayer flags.
+enum : uint32_t {
+    QX_AL_HIDDEN = 1, QX_AL_SCALED = 2, QX_AL_INTERNAL = 4, QX_AL_REPLACE = 8, QX_AL_KEEPPOS = 256,
+    QX_AL_KEEPFILTERS = 512,
+};
+
+// Redraw flags.
+enum : uint32_t {
+    QX_RD_NOSPRITES = 1, QX_RD_SPRITESONLY = 2, QX_RD_BACKBUFFER = 4, QX_RD_BGPICBITMAP = 8, QX_RD_SCRIPTSIZE = 16,
+    QX_RD_ACTIVESPRITES = 32, QX_RD_BACKGROUNDONLY = 64,
+};
+
+// One rendition of a layer's payload. The image planes are the creator's
+// (null: the layer draws its source object); the others are caches.
+struct qxLayerData {
+    qxBitMap *bitmap, *mask, *alpha;
+    qxBitMap *xformbitmap, *xformmask, *xformalpha;
+    qxBitMap *filtbitmap, *filtmask, *filtalpha;
+    qxBitMap *borderbitmap, *bordermask, *borderalpha;
+    qxBitMap *shadowalpha;
+    void *clip;
+    int32_t x, y;          // where the anchor lies
+    int32_t width, height; // untransformed size
+    int32_t left, top;     // drawn rectangle
+    int32_t ox, oy;        // untransformed rectangle
+    int32_t dwidth, dheight;
+    int32_t borderdx, borderdy, borderwidth, borderheight;
+    // Image types: the shown part of the source; anims: the frame (0-based)
+    // and the anim library's two values.
+    int32_t partx, party;
+    int32_t frame, extra1, extra2;
+    void *typedata; // text and shape payloads, owned through the type table
+};
+
+struct qxLayer {
+    qxLayer *next, *previous;
+    uint32_t type;
+    qxObjectRef layerid, sourceid;
+    uint32_t hidden, queued, transparency;
+    char *name;
+    char group[256];
+    uint32_t hold, nocliptransform;
+    qxTransformOptions transform;
+    double anchorx, anchory;
+    uint32_t shadow, shadowcolor, shadowsize, shadowdir;
+    double shadowradius, shadowsigma;
+    uint32_t shadowfade;
+    uint32_t border, bordercolor, bordersize, borderfade;
+    qxFilterBlock filters;
+    uint32_t geometric;
+    void *references;
+    qxLayerData *base, *intermediate, *onscreen;
+};
+
+// What the library owning a layer type provides. A type without an entry
+// cannot be drawn or restyled (1055).
+struct qxLayerTypeOps {
+    // The planes the layer shows and where its picture starts in them.
+    int (*sourceImage)(lua_State *L, const qxLayer *layer, const qxLayerData *data, qxBitMap **bitmap,
+                       qxBitMap **mask, qxBitMap **alpha, int32_t *sx, int32_t *sy);
+    // Frees what typedata holds (the image planes are freed by the engine).
+    void (*freeTypeData)(lua_State *L, qxLayerData *data);
+    // Copies typedata into a fresh rendition; 0 or 1000.
+    int (*cloneTypeData)(const qxLayerData *from, qxLayerData *to);
+    // Adds the type's keys to the style table on the stack top.
+    void (*pushStyleKeys)(lua_State *L, const qxLayer *layer);
+};
+
+// A list of inclusive rectangles; x1 == 100000 marks an entry merged away
+// and a list whose count equals its capacity means "refresh everything".
+struct qxLayerRect {
+    int32_t x1, y1, x2, y2;
+};
+struct qxRectList {
+    qxLayerRect *entries;
+    int32_t count, capacity;
+};
+
+enum : int32_t { QX_RECT_MERGED = 100000, QX_LAYER_CMD_RECTS = 1024 };
+
+extern "C" {
+extern qxRectList qxLayerCmdRects;
+
+void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops);
+const qxLayerTypeOps *qxLayerType(uint32_t type);
+
+// The BGPic whose layers commands work on (the selected BGPic, else the
+// current display's).
+qxBGPic *qxLayerBGPic(void);
+
+int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, int32_t y, int32_t width,
+               int32_t height, const qxTransformOptions *transform, qxObjectStyle *style, qxBitMap *bitmap,
+               qxBitMap *mask, qxBitMap *alpha, qxLayerData *data, int32_t position, uint32_t flags,
+               qxLayer **out);
+// An image layer (brush, part, anim frame, video) at anchor point (x, y)
+// showing the part (a, b) of its source, or the frame a of an anim.
+int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
+                    int32_t width, int32_t height, const qxTransformOptions *options, const qxObjectStyle *style,
+                    qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t position, uint32_t flags);
+// Builds the transformed rendition again after the layer's transform or
+// anchor changed (or drops it for the identity); on failure the old stays.
+int qxRebuildLayerTransform(lua_State *L, qxLayer *layer);
+int qxAssignLayerName(qxBGPic *bgpic, char **nameOut, const char *text);
+qxLayer *qxGetLayerByIndex(const qxBGPic *bgpic, int32_t n);
+int32_t qxCountLayers(const qxBGPic *bgpic);
+int32_t qxLayerPosition(const qxBGPic *bgpic, const qxLayer *layer);
+int32_t qxFindLayerByName(const qxBGPic *bgpic, const char *name);
+// The position a number or a layer name names; 0, 1183 or 1369.
+int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *bgpic, int32_t *position);
+int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *bgpic, qxLayer **out, int32_t *index, int *group);
+int qxSetLayerZ(qxBGPic *bgpic, qxLayer *layer, int32_t position);
+void qxUnlinkLayer(qxBGPic *bgpic, qxLayer *layer);
+void qxInsertLayerAfter(qxBGPic *bgpic, qxLayer *after, qxLayer *layer); // after null: at the bottom
+void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *data);
+void qxFreeLayerContents(lua_State *L, qxLayer *layer);
+// Frees what the script freed while layers showed it: bits 1 brushes,
+// 8 BGPics (anims, text objects and videos come with their libraries).
+void qxFlushDeletedObjects(lua_State *L, uint32_t kinds);
+void qxFreeBGPicLayers(lua_State *L, qxBGPic *bgpic, int flush, int dropButtons);
+int qxFindLayerShowing(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut);
+int qxRepointObjectLayers(uint32_t type, qxObjectRef ref, void *newAutomatic);
+qxBGPic *qxLayerOwner(const void *layer);
+int qxRemoveLayerRecord(lua_State *L, qxBGPic *bgpic, qxLayer *layer, int noRedraw, qxRectList *list);
+
+// Rectangles.
+int qxRectsOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t a1, int32_t b1, int32_t a2, int32_t b2);
+int qxRectsOverlapWH(int32_t x, int32_t y, int32_t w, int32_t h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
+void qxUnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
+void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t width, int32_t height, int grow);
+void qxMergeRectList(qxRectList *list);
+void qxRefreshRectList(lua_State *L, qxRectList *list);
+
+// The picture a layer shows now (transformed when it is) and where it
+// starts in the planes; 0, or 1055 for a layer being removed or without a
+// source.
+int qxGetLayerImage(lua_State *L, const qxLayer *layer, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                    int32_t *sx, int32_t *sy);
+int qxHasActiveFilters(const qxFilterBlock *filters);
+// Adds a layer's screen rectangle to a list (growing it).
+void qxMarkLayerDirty(qxRectList *list, const qxLayer *layer, const qxLayerData *data);
+// Cuts (x, y, w, h) to the second rectangle; 0 when nothing is left.
+int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
+// Where a layer's shadow lies: its drawn rectangle grown by the blur
+// radius and moved by the shadow's size in its direction.
+void qxLayerShadowRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
+                       int32_t *h);
+// The screen rectangle of a layer: drawn rectangle with its effects.
+void qxLayerScreenRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
+                       int32_t *h);
+int qxLayerIsUncovered(const qxLayer *layer);
+void qxInvalidateRect(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h);
+void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags);
+void qxRefreshDirtyRects(lua_State *L);
+void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h);
+void Redraw(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap *destination, int32_t x, int32_t y,
+            int32_t width, int32_t height, uint32_t flags);
+void qxDrawLayer(lua_State *L, qxLayer *layer, int fast);
+// flags 1 and 2: x and y relative; accumulator (x, y, w, h) or list collect the dirty area.
+void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *accumulator, int32_t x, int32_t y, int noInvalidate,
+                 uint32_t flags, qxRectList *list);
+
+// The display's background: what lies below the layers (a copy of what it
+// showed when layers went on, or the BGPic).
+qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *bgpic);
+void qxSetLayerBackground(qxDisplay *display, qxBGPic *bgpic, qxBitMap *bitmap);
+void qxFreeLayerBackgrounds(void);
+
+// 1 when two rectangles touch where both images are solid (every plane an
+// image has is set) and both clip regions' masks let them through; images
+// without planes are solid everywhere. offx, offy: where each rectangle
+// starts in its image.
+int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *mask1, qxBitMap *alpha1, int32_t offx1,
+                    int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2, qxBitMap *mask2, qxBitMap *alpha2,
+                    int32_t offx2, int32_t offy2, void *clip1, void *clip2);
+int qxCmdCollision(lua_State *L);
+
+// Fills the up-call tables of the lower layers with the layer engine.
+void qxLinkLayerEngine(void);
+}

@@ -1,0 +1,463 @@
+// Layer records: the per-type table, the layer list of a BGPic, the
+// constructor, names, lookups, stacking order and freeing.
+#include "layers/qx_layer.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/vm/lua.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+constexpr uint32_t kTypeSlots = 64;
+const qxLayerTypeOps *gTypes[kTypeSlots];
+
+void initDefaults(qxLayer *l)
+{
+    l->shadowcolor = 0x80000000u;
+    l->shadowsize = 4;
+    l->shadowdir = 3;
+    l->shadowradius = 5.0;
+    l->shadowsigma = 5.0 / 3;
+    l->bordersize = 2;
+}
+
+bool sameRef(qxObjectRef a, qxObjectRef b) { return a.number == b.number && a.automatic == b.automatic; }
+
+// Parts show the object of their own kind.
+bool shows(const qxLayer *l, uint32_t type, qxObjectRef ref)
+{
+    const uint32_t shown = l->type == QX_TYPE_BRUSHPART   ? QX_TYPE_BRUSH
+                           : l->type == QX_TYPE_BGPICPART ? QX_TYPE_BGPIC
+                                                          : l->type;
+    return shown == type && sameRef(l->layerid, ref);
+}
+
+void freeCaches(qxLayerData *d)
+{
+    qxFreeImagePlanes(d->xformbitmap, d->xformmask, d->xformalpha);
+    qxFreeImagePlanes(d->filtbitmap, d->filtmask, d->filtalpha);
+    qxFreeImagePlanes(d->borderbitmap, d->bordermask, d->borderalpha);
+    qxFreeAlphaBitMap(d->shadowalpha);
+    d->xformbitmap = d->xformmask = d->xformalpha = nullptr;
+    d->filtbitmap = d->filtmask = d->filtalpha = nullptr;
+    d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
+}
+
+// The planes a failing constructor was handed.
+void dropHandedOver(lua_State *L, uint32_t type, qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha,
+                    qxLayerData *data)
+{
+    if (data) {
+        qxFreeLayerData(L, type, data);
+        std::free(data);
+    }
+    qxFreeImagePlanes(bitmap, mask, alpha);
+}
+
+// The intermediate rendition of a transformed layer: a record of its own
+// holding the transformed picture, placed by the anchor. 0, 1000 or the
+// transform's error.
+int buildTransformed(lua_State *L, qxLayer *l)
+{
+    qxLayerData *base = l->base;
+    qxBitMap *bitmap = base->bitmap, *mask = base->mask, *alpha = base->alpha;
+    int32_t sx = 0, sy = 0;
+    if (!bitmap) {
+        const qxLayerTypeOps *ops = qxLayerType(l->type);
+        if (!ops || !ops->sourceImage) return ERR_WRONGUSAGE;
+        if (int r = ops->sourceImage(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
+    }
+    if (!bitmap) return ERR_WRONGUSAGE;
+    // A part becomes an image of its own first.
+    qxBitMap *pb = nullptr, *pm = nullptr, *pa = nullptr;
+    if (sx || sy || int32_t(bitmap->width) != base->width || int32_t(bitmap->height) != base->height) {
+        if (int r = qxCopyImageRect(bitmap, mask, alpha, sx, sy, base->width, base->height, 0, 0, 0, 0, &pb,
+                                    mask ? &pm : nullptr, alpha ? &pa : nullptr))
+            return r;
+        bitmap = pb, mask = pm, alpha = pa;
+    }
+    const qxTransformOptions &t = l->transform;
+    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
+    int32_t tw = 0, th = 0;
+    int r = qxTransformImage(L, 0, nullptr, bitmap, mask, alpha, 0, 0, base->width, base->height, l->anchorx,
+                             l->anchory, m, t.smooth, &tb, &tm, &ta, nullptr, nullptr, &tw, &th);
+    qxFreeImagePlanes(pb, pm, pa);
+    if (r) return r;
+    auto *d = static_cast<qxLayerData *>(std::malloc(sizeof(qxLayerData)));
+    if (!d) {
+        qxFreeImagePlanes(tb, tm, ta);
+        return ERR_MEM;
+    }
+    *d = *base;
+    d->bitmap = d->mask = d->alpha = nullptr;
+    d->filtbitmap = d->filtmask = d->filtalpha = nullptr;
+    d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
+    d->typedata = nullptr;
+    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->cloneTypeData && base->typedata) {
+        if (int e = ops->cloneTypeData(base, d)) {
+            qxFreeImagePlanes(tb, tm, ta);
+            std::free(d);
+            return e;
+        }
+    }
+    d->xformbitmap = tb, d->xformmask = tm, d->xformalpha = ta;
+    d->dwidth = tw, d->dheight = th;
+    d->left = int32_t(std::clamp<int64_t>(int64_t(d->x) - int64_t(std::trunc(tw * l->anchorx)), INT32_MIN, INT32_MAX));
+    d->top = int32_t(std::clamp<int64_t>(int64_t(d->y) - int64_t(std::trunc(th * l->anchory)), INT32_MIN, INT32_MAX));
+    l->intermediate = l->onscreen = d;
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
+{
+    qxLayerData *b = l->base;
+    b->ox = int32_t(std::clamp<int64_t>(int64_t(b->x) - int64_t(std::trunc(b->width * l->anchorx)), INT32_MIN, INT32_MAX));
+    b->oy = int32_t(std::clamp<int64_t>(int64_t(b->y) - int64_t(std::trunc(b->height * l->anchory)), INT32_MIN, INT32_MAX));
+    b->left = b->ox, b->top = b->oy;
+    qxLayerData *old = l->intermediate != l->base ? l->intermediate : nullptr;
+    qxLayerData *oldScreen = l->onscreen != l->base && l->onscreen != old ? l->onscreen : nullptr;
+    if (!qxMatrixIsIdentity(&l->transform)) {
+        if (int r = buildTransformed(L, l)) {
+            l->intermediate = old ? old : l->base;
+            l->onscreen = oldScreen ? oldScreen : l->intermediate;
+            return r;
+        }
+    } else {
+        l->intermediate = l->onscreen = l->base;
+    }
+    for (qxLayerData *d : {old, oldScreen})
+        if (d) {
+            qxFreeLayerData(L, l->type, d);
+            std::free(d);
+        }
+    return 0;
+}
+
+void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops)
+{
+    if (type < kTypeSlots) gTypes[type] = ops;
+}
+
+const qxLayerTypeOps *qxLayerType(uint32_t type) { return type < kTypeSlots ? gTypes[type] : nullptr; }
+
+qxBGPic *qxLayerBGPic(void)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (d && d->targetType == QX_OUT_BGPIC && qxCurrentOutput) return qxCurrentOutput;
+    return d ? d->bgpic : qxCurrentOutput;
+}
+
+void qxUnlinkLayer(qxBGPic *b, qxLayer *l)
+{
+    qxLayerListHead &h = b->layers;
+    (l->previous ? l->previous->next : h.first) = l->next;
+    (l->next ? l->next->previous : h.last) = l->previous;
+    l->next = l->previous = nullptr;
+    --h.count;
+}
+
+void qxInsertLayerAfter(qxBGPic *b, qxLayer *after, qxLayer *l)
+{
+    qxLayerListHead &h = b->layers;
+    l->previous = after;
+    l->next = after ? after->next : h.first;
+    (l->next ? l->next->previous : h.last) = l;
+    (after ? after->next : h.first) = l;
+    ++h.count;
+}
+
+int32_t qxCountLayers(const qxBGPic *b) { return b ? int32_t(b->layers.count) : 0; }
+
+qxLayer *qxGetLayerByIndex(const qxBGPic *b, int32_t n)
+{
+    if (!b || n < 1 || n > int32_t(b->layers.count)) return nullptr;
+    qxLayer *l = b->layers.first;
+    while (--n > 0 && l) l = l->next;
+    return l;
+}
+
+int32_t qxLayerPosition(const qxBGPic *b, const qxLayer *layer)
+{
+    int32_t n = 1;
+    for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next, ++n)
+        if (l == layer) return n;
+    return -1;
+}
+
+int32_t qxFindLayerByName(const qxBGPic *b, const char *name)
+{
+    int32_t n = 1;
+    for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next, ++n)
+        if (l->name && strcasecmp(l->name, name) == 0) return n;
+    return 0;
+}
+
+int qxAssignLayerName(qxBGPic *b, char **out, const char *text)
+{
+    const size_t n = std::strlen(text);
+    if (n > 255) return ERR_NAMETOOLONG;
+    for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next)
+        if ((l->name && strcasecmp(l->name, text) == 0) || strcasecmp(l->group, text) == 0) return ERR_NAMEUSED;
+    char *copy = static_cast<char *>(std::malloc(n + 1));
+    if (!copy) return ERR_MEM;
+    std::memcpy(copy, text, n + 1);
+    *out = copy;
+    return 0;
+}
+
+int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *b, int32_t *position)
+{
+    if (lua_type(L, arg) == LUA_TNUMBER) {
+        const double v = lua_tonumber(L, arg);
+        *position = v >= 2147483647.0 ? INT32_MAX : v <= -2147483648.0 ? INT32_MIN : int32_t(v);
+        return 0;
+    }
+    if (lua_type(L, arg) != LUA_TSTRING) {
+        qxSetErrorNumber(arg);
+        return ERR_STRORNUM;
+    }
+    const char *name = lua_tostring(L, arg);
+    *position = qxFindLayerByName(b, name);
+    if (!*position) {
+        qxSetErrorString(name);
+        return ERR_FINDLAYER;
+    }
+    return 0;
+}
+
+int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *b, qxLayer **out, int32_t *index, int *group)
+{
+    *group = 0;
+    if (lua_type(L, arg) == LUA_TSTRING && !qxFindLayerByName(b, lua_tostring(L, arg))) {
+        const char *name = lua_tostring(L, arg);
+        int32_t match = 0;
+        qxLayer *found = nullptr;
+        for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next) {
+            if (!l->group[0] || strcasecmp(l->group, name) != 0) continue;
+            if (found) {
+                *index = match;
+                return 0;
+            }
+            if (match++ == *index) found = *out = l, *group = 1;
+        }
+        if (!found) {
+            qxSetErrorString(name);
+            return ERR_FINDLAYER;
+        }
+        *index = -1;
+        return 0;
+    }
+    int32_t n = 0;
+    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
+    *out = qxGetLayerByIndex(b, n);
+    *index = -1;
+    return *out ? 0 : ERR_LAYERRANGE;
+}
+
+int qxSetLayerZ(qxBGPic *b, qxLayer *l, int32_t position)
+{
+    const int32_t count = int32_t(b->layers.count), current = qxLayerPosition(b, l);
+    if (position < 0 || position > count) position = 0;
+    if (position == 0) position = count;
+    if (position == current) return 0;
+    qxLayer *target = qxGetLayerByIndex(b, position);
+    qxUnlinkLayer(b, l);
+    // Standing below the target, the layer goes after it; above, before it.
+    qxInsertLayerAfter(b, current < position ? target : target->previous, l);
+    return 1;
+}
+
+void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *d)
+{
+    if (!d) return;
+    qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
+    d->bitmap = d->mask = d->alpha = nullptr;
+    freeCaches(d);
+    if (const qxLayerTypeOps *ops = qxLayerType(type); ops && ops->freeTypeData) ops->freeTypeData(L, d);
+    d->typedata = nullptr;
+}
+
+void qxFreeLayerContents(lua_State *L, qxLayer *l)
+{
+    qxLayerData *renditions[3] = {l->onscreen, l->intermediate, l->base};
+    for (int i = 0; i < 3; ++i) {
+        qxLayerData *d = renditions[i];
+        if (!d || (i < 2 && (d == renditions[i + 1] || d == l->base))) continue;
+        qxFreeLayerData(L, l->type, d);
+        std::free(d);
+    }
+    l->base = l->intermediate = l->onscreen = nullptr;
+    std::free(l->name);
+    l->name = nullptr;
+}
+
+void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
+{
+    if (kinds & 1) qxFlushDeletedBrushes(L);
+    if (kinds & 8) qxFlushDeletedBGPics(L);
+}
+
+void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int)
+{
+    while (qxLayer *l = b->layers.first) {
+        qxUnlinkLayer(b, l);
+        if (l->type != QX_TYPE_NOOBJECT) qxFreeLayerContents(L, l);
+        std::free(l);
+    }
+    if (flush) qxFlushDeletedObjects(L, 31);
+}
+
+int qxFindLayerShowing(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next) {
+            if (l == skip || !shows(l, type, ref)) continue;
+            if (bgpicOut) *bgpicOut = b;
+            if (layerOut) *layerOut = l;
+            return 1;
+        }
+    return 0;
+}
+
+int qxRepointObjectLayers(uint32_t type, qxObjectRef ref, void *newAutomatic)
+{
+    int changed = 0;
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            if (shows(l, type, ref)) {
+                l->layerid = {0, newAutomatic};
+                changed = 1;
+            }
+    return changed;
+}
+
+qxBGPic *qxLayerOwner(const void *layer)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            if (l == layer) return b;
+    return nullptr;
+}
+
+int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, int32_t y, int32_t width,
+               int32_t height, const qxTransformOptions *transform, qxObjectStyle *style, qxBitMap *bitmap,
+               qxBitMap *mask, qxBitMap *alpha, qxLayerData *data, int32_t position, uint32_t flags,
+               qxLayer **out)
+{
+    qxBGPic *b = qxLayerBGPic();
+    auto *l = static_cast<qxLayer *>(std::calloc(1, sizeof(qxLayer)));
+    if (!b || !l || !data) {
+        std::free(l);
+        dropHandedOver(L, type, bitmap, mask, alpha, data);
+        return b ? ERR_MEM : ERR_NOLAYERS;
+    }
+    // 2.
+    data->left = x, data->top = y, data->dwidth = width, data->dheight = height;
+    data->ox = data->x, data->oy = data->y;
+    data->bitmap = bitmap, data->mask = mask, data->alpha = alpha;
+    // 3.
+    initDefaults(l);
+    const int32_t count = int32_t(b->layers.count);
+    if (style) {
+        l->transparency = style->transparency;
+        l->shadow = style->shadow.shadow, l->shadowcolor = style->shadow.shadowcolor;
+        l->shadowsize = style->shadow.shadowsize, l->shadowdir = style->shadow.shadowdir;
+        l->shadowradius = style->shadow.shadowradius, l->shadowsigma = style->shadow.shadowsigma;
+        l->border = style->border.border, l->bordercolor = style->border.bordercolor;
+        l->bordersize = style->border.bordersize;
+        l->filters = style->filters;
+        if (style->hidden) flags |= QX_AL_HIDDEN;
+        if (style->name[0]) {
+            if (int r = qxAssignLayerName(b, &l->name, style->name)) {
+                std::free(l);
+                dropHandedOver(L, type, nullptr, nullptr, nullptr, data);
+                return r;
+            }
+        }
+        if (style->insertpos > 0) {
+            if (style->insertpos > count + 1) style->insertpos = count + 1;
+            position = style->insertpos;
+        }
+    }
+    // 4.
+    l->type = type;
+    l->hidden = flags & QX_AL_HIDDEN ? 1 : 0;
+    qxDisplay *d = qxCurrentDisplay;
+    l->queued = !l->hidden && d && d->targetType == QX_OUT_BGPIC && b == d->bgpic;
+    l->base = l->intermediate = l->onscreen = data;
+    // 5.
+    if (!(flags & QX_AL_REPLACE) && d) data->clip = d->clipRegion;
+    // 6.
+    if (transform) {
+        l->transform = *transform;
+        l->anchorx = transform->anchorx, l->anchory = transform->anchory;
+        if (type != QX_LAYER_LINE) {
+            const int32_t ox = int32_t(int64_t(data->x) - int64_t(std::trunc(data->width * l->anchorx)));
+            const int32_t oy = int32_t(int64_t(data->y) - int64_t(std::trunc(data->height * l->anchory)));
+            data->left = int32_t(int64_t(ox) - (int64_t(data->ox) - data->left));
+            data->top = int32_t(int64_t(oy) - (int64_t(data->oy) - data->top));
+            data->ox = ox, data->oy = oy;
+        }
+    } else {
+        l->transform = qxTransformTemplate;
+    }
+    // 7.
+    if (id) l->layerid = l->sourceid = *id;
+    // 8. Position 1 .. count inserts below the layer standing there.
+    qxLayer *replaced = nullptr;
+    if (position >= 1 && position <= count) {
+        qxLayer *at = qxGetLayerByIndex(b, position);
+        qxInsertLayerAfter(b, at->previous, l);
+        if ((flags & QX_AL_REPLACE) && position != -1) {
+            replaced = at;
+            data->clip = replaced->base->clip;
+            l->nocliptransform = replaced->nocliptransform;
+            l->references = replaced->references, replaced->references = nullptr;
+        }
+    } else {
+        qxInsertLayerAfter(b, b->layers.last, l);
+    }
+    // 9. A transformed layer keeps its transformed picture apart.
+    if (!qxMatrixIsIdentity(&l->transform)) {
+        if (int r = buildTransformed(L, l)) {
+            qxUnlinkLayer(b, l);
+            qxFreeLayerContents(L, l);
+            std::free(l);
+            return r;
+        }
+    }
+    // 10.
+    if (replaced) {
+        if (flags & QX_AL_KEEPPOS) {
+            qxLayerData *from = replaced->base;
+            data->x = from->x, data->y = from->y, data->left = from->left, data->top = from->top;
+            data->ox = from->ox, data->oy = from->oy;
+        }
+        if (flags & QX_AL_KEEPFILTERS) l->filters = replaced->filters, l->geometric = replaced->geometric;
+        qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
+    }
+    // 11. Internal layers are drawn by their caller. A layer that only needs
+    // its own pixels still goes into the work
+    // bitmap here, so that the picture a refresh shows always has it.
+    if (!l->hidden && !replaced && !(flags & QX_AL_INTERNAL)) qxDrawLayer(L, l, 0);
+    if (out) *out = l;
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,480 @@
+// Dirty rectangles and the redraw that composes a rectangle of a BGPic with
+// its visible layers into the display's work bitmap.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "core/files/qx_file.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapeffects.h"
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_display.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+int32_t clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+// Intersects (x, y, w, h) with (bx, by, bw, bh); false when nothing is left.
+bool intersect(int64_t bx, int64_t by, int64_t bw, int64_t bh, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    const int64_t x1 = std::max<int64_t>(*x, bx), y1 = std::max<int64_t>(*y, by);
+    const int64_t x2 = std::min<int64_t>(int64_t(*x) + *w, bx + bw), y2 = std::min<int64_t>(int64_t(*y) + *h, by + bh);
+    if (x2 <= x1 || y2 <= y1) {
+        *w = *h = 0;
+        return false;
+    }
+    *x = int32_t(x1), *y = int32_t(y1), *w = int32_t(x2 - x1), *h = int32_t(y2 - y1);
+    return true;
+}
+
+struct Background {
+    qxDisplay *display;
+    qxBGPic *bgpic;
+    qxBitMap *bitmap;
+};
+std::vector<Background> gBackgrounds;
+
+// The planes a rendition shows and where its picture starts in them.
+bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap, qxBitMap **mask,
+                    qxBitMap **alpha, int32_t *sx, int32_t *sy)
+{
+    *sx = *sy = 0;
+    if (d->xformbitmap) {
+        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+        return true;
+    }
+    *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+    if (*bitmap) return true;
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    return ops && ops->sourceImage && !ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) && *bitmap;
+}
+
+// colour (0xRRGGBB) painted through an alpha plane from (sx, sy).
+void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
+                       int32_t h, uint32_t colour, uint32_t factor = 255)
+{
+    const qxPlane a = qxPlaneOf(alpha);
+    if (!a.bytes || !intersect(0, 0, a.width, a.height, &sx, &sy, &w, &h)) return;
+    qxBitMapLock lock;
+    if (!qxLockBitMap(dest, 0, &lock)) return;
+    if (lock.bytesPerPixel == 4) {
+        const uint32_t cr = (colour >> 16) & 255, cg = (colour >> 8) & 255, cb = colour & 255;
+        for (int32_t j = 0; j < h; ++j) {
+            const uint8_t *src = a.bytes + int64_t(sy + j) * a.bytesPerRow + sx;
+            auto *row = static_cast<uint32_t *>(lock.pixels) + int64_t(dy + j) * lock.pixelsPerRow + dx;
+            for (int32_t i = 0; i < w; ++i) {
+                const uint32_t o = factor == 255 ? src[i] : (src[i] * factor + 127) / 255, k = 255 - o, p = row[i];
+                const uint32_t r = (cr * o + ((p >> 16) & 255) * k + 127) / 255;
+                const uint32_t g = (cg * o + ((p >> 8) & 255) * k + 127) / 255;
+                const uint32_t b = (cb * o + (p & 255) * k + 127) / 255;
+                row[i] = (p & 0xFF000000u) | r << 16 | g << 8 | b;
+            }
+        }
+    }
+    qxUnLockBitMap(&lock);
+}
+
+// How far a border reaches around the picture.
+int32_t borderReach(const qxLayer *l) { return int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)); }
+
+// The border's coverage: the picture's silhouette widened by the border
+// size (a full rectangle for pictures without mask or alpha), its opacity
+// scaled by the border colour's transparency.
+bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
+{
+    qxBitMap *bitmap, *mask, *alpha;
+    int32_t px, py;
+    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return false;
+    const int32_t r = borderReach(l);
+    const uint32_t level = 255 - (l->bordercolor >> 24);
+    if (mask || alpha) {
+        d->borderalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, level, 1, r >= 4, r, r / 3.0);
+    } else {
+        const int64_t bw = int64_t(d->dwidth) + 2 * r, bh = int64_t(d->dheight) + 2 * r;
+        if (bw > INT32_MAX || bh > INT32_MAX || bw * bh > (int64_t(1) << 31)) return false;
+        d->borderalpha = qxAllocAlphaBitMap(uint32_t(bw), uint32_t(bh), 1, nullptr, 0);
+        if (d->borderalpha) qxFillBitMapRect(d->borderalpha, 0, 0, int32_t(bw), int32_t(bh), level);
+    }
+    if (!d->borderalpha) return false;
+    d->borderdx = d->borderdy = r;
+    d->borderwidth = int32_t(d->borderalpha->width), d->borderheight = int32_t(d->borderalpha->height);
+    return true;
+}
+
+void drawBorder(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxLayerData *d = l->onscreen;
+    if (!d->borderalpha && !buildBorder(L, l, d)) return;
+    const int32_t bx = int32_t(int64_t(d->left) - d->borderdx), by = int32_t(int64_t(d->top) - d->borderdy);
+    int32_t ix = bx, iy = by, iw = d->borderwidth, ih = d->borderheight;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    uint32_t o = 255 - std::min(l->transparency, 255u);
+    if (l->borderfade) o = (l->borderfade - 1) * o / 255;
+    paintThroughAlpha(d->borderalpha, ix - bx, iy - by, dest, ix, iy, iw, ih, l->bordercolor & 0xFFFFFF, o);
+}
+
+void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxLayerData *d = l->onscreen;
+    int32_t sx, sy, sw, sh;
+    qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
+    int32_t ix = sx, iy = sy, iw = sw, ih = sh;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    if (!d->shadowalpha) {
+        uint32_t opacity = 255 - (l->shadowcolor >> 24);
+        if (l->shadowfade) opacity = uint32_t(opacity * (l->shadowfade - 1) / 255.0);
+        qxBitMap *bitmap, *mask, *alpha;
+        int32_t px, py;
+        if (l->border && d->borderalpha) {
+            d->shadowalpha = qxMakeShadowBitmap(d->borderalpha, nullptr, 0, 0, d->borderwidth, d->borderheight, opacity,
+                                                0, 0, l->shadowradius, l->shadowsigma);
+        } else {
+            if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return;
+            d->shadowalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, opacity, 0, 0,
+                                                l->shadowradius, l->shadowsigma);
+        }
+        if (!d->shadowalpha) return;
+    }
+    paintThroughAlpha(d->shadowalpha, ix - sx, iy - sy, dest, ix, iy, iw, ih, l->shadowcolor & 0xFFFFFF);
+}
+
+// Draws one layer's picture where it meets the rectangle (x, y, w, h).
+void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    const qxLayerData *d = l->onscreen;
+    int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
+    if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
+    qxBitMap *bitmap, *mask, *alpha;
+    int32_t sx, sy;
+    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &sx, &sy)) return;
+    sx = clamp32(int64_t(sx) + ix - d->left), sy = clamp32(int64_t(sy) + iy - d->top);
+    // Never read beyond the source planes.
+    int32_t cx = sx, cy = sy;
+    if (!intersect(0, 0, bitmap->width, bitmap->height, &cx, &cy, &iw, &ih)) return;
+    ix += cx - sx, iy += cy - sy, sx = cx, sy = cy;
+    if (l->transparency) {
+        qxMixBitmaps(dest, bitmap, mask, ix, iy, sx, sy, iw, ih, int32_t(255 - std::min(l->transparency, 255u)),
+                     alpha, alpha ? int32_t(bitmap->width) : 0, alpha ? int32_t(bitmap->height) : 0);
+    } else if (mask) {
+        qxBltBitMapMasked(bitmap, sx, sy, dest, ix, iy, iw, ih, mask);
+    } else if (alpha) {
+        qxBltBitMapThroughAlpha(bitmap, sx, sy, dest, ix, iy, iw, ih, alpha);
+    } else {
+        qxBltBitMapDirect(bitmap, sx, sy, dest, ix, iy, iw, ih);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+qxRectList qxLayerCmdRects;
+
+int qxRectsOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t a1, int32_t b1, int32_t a2, int32_t b2)
+{
+    return !(y2 < b1 || y1 > b2 || x2 < a1 || x1 > a2);
+}
+
+int qxRectsOverlapWH(int32_t x, int32_t y, int32_t w, int32_t h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    return int64_t(x) < int64_t(x2) + w2 && int64_t(x2) < int64_t(x) + w && int64_t(y) < int64_t(y2) + h2 &&
+           int64_t(y2) < int64_t(y) + h;
+}
+
+void qxUnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    if (w2 < 1 || h2 < 1) return;
+    if (*w < 1 || *h < 1) {
+        *x = x2, *y = y2, *w = w2, *h = h2;
+        return;
+    }
+    // Cut to +-2^30, far beyond any screen, so that the size always fits.
+    constexpr int64_t kLimit = (int64_t(1) << 30) - 1;
+    const int64_t l = std::max<int64_t>(std::min(*x, x2), -kLimit), t = std::max<int64_t>(std::min(*y, y2), -kLimit);
+    const int64_t r = std::min(std::max(int64_t(*x) + *w, int64_t(x2) + w2), kLimit);
+    const int64_t b = std::min(std::max(int64_t(*y) + *h, int64_t(y2) + h2), kLimit);
+    if (r <= l || b <= t) {
+        *w = *h = 0;
+        return;
+    }
+    *x = int32_t(l), *y = int32_t(t), *w = int32_t(r - l), *h = int32_t(b - t);
+}
+
+void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t w, int32_t h, int grow)
+{
+    if (w < 1 || h < 1) return;
+    if (list->count >= list->capacity) {
+        if (!grow || list->capacity > INT32_MAX - 1024) return;
+        auto *bigger = static_cast<qxLayerRect *>(std::malloc(sizeof(qxLayerRect) * size_t(list->capacity + 1024)));
+        if (!bigger) return;
+        std::copy(list->entries, list->entries + list->count, bigger);
+        std::free(list->entries);
+        list->entries = bigger;
+        list->capacity += 1024;
+    }
+    list->entries[list->count++] = {x, y, clamp32(int64_t(x) + w - 1), clamp32(int64_t(y) + h - 1)};
+}
+
+void qxMergeRectList(qxRectList *list)
+{
+    qxLayerRect *r = list->entries;
+    for (int32_t i = 0; i < list->count; ++i) {
+        if (r[i].x1 == QX_RECT_MERGED) continue;
+        for (int32_t j = 0; j < list->count; ++j) {
+            if (i == j || r[j].x1 == QX_RECT_MERGED) continue;
+            if (int64_t(r[j].x1) - r[i].x2 > 1 || int64_t(r[i].x1) - r[j].x2 > 1 || int64_t(r[j].y1) - r[i].y2 > 1 ||
+                int64_t(r[i].y1) - r[j].y2 > 1)
+                continue;
+            r[i] = {std::min(r[i].x1, r[j].x1), std::min(r[i].y1, r[j].y1), std::max(r[i].x2, r[j].x2),
+                    std::max(r[i].y2, r[j].y2)};
+            r[j].x1 = QX_RECT_MERGED;
+        }
+    }
+}
+
+void qxRefreshRectList(lua_State *L, qxRectList *list)
+{
+    for (int32_t i = 0; i < list->count; ++i) {
+        const qxLayerRect &r = list->entries[i];
+        if (r.x1 == QX_RECT_MERGED) continue;
+        qxRefreshDisplay(L, r.x1, r.y1, clamp32(int64_t(r.x2) - r.x1 + 1), clamp32(int64_t(r.y2) - r.y1 + 1), 0);
+    }
+}
+
+qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *b)
+{
+    for (const Background &g : gBackgrounds)
+        if (g.display == display && g.bgpic == b && g.bitmap && int32_t(g.bitmap->width) == b->width &&
+            int32_t(g.bitmap->height) == b->height)
+            return g.bitmap;
+    return b->bitmap;
+}
+
+void qxSetLayerBackground(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap)
+{
+    for (auto it = gBackgrounds.begin(); it != gBackgrounds.end();) {
+        if (it->display == display) {
+            qxFreeBitMap(it->bitmap);
+            it = gBackgrounds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (bitmap) gBackgrounds.push_back({display, b, bitmap});
+}
+
+void qxFreeLayerBackgrounds(void)
+{
+    for (Background &g : gBackgrounds) qxFreeBitMap(g.bitmap);
+    gBackgrounds.clear();
+}
+
+void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_t x, int32_t y, int32_t w,
+            int32_t h, uint32_t flags)
+{
+    if (w < 1 || h < 1) {
+        qxPrintF("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
+        return;
+    }
+    if (x < 0 || y < 0) {
+        qxPrintF("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
+        return;
+    }
+    if (!dest) {
+        qxPrintF("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
+        return;
+    }
+    if (!b) return;
+    if (!intersect(0, 0, std::min<int64_t>(b->width, dest->width), std::min<int64_t>(b->height, dest->height), &x, &y,
+                   &w, &h))
+        return;
+    if (flags & (QX_RD_SPRITESONLY | QX_RD_ACTIVESPRITES)) return; // sprites are off while layers are on
+    qxBitMap *background = (flags & QX_RD_BGPICBITMAP) ? b->bitmap : qxLayerBackground(display, b);
+    if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
+    if (flags & QX_RD_BACKGROUNDONLY) return;
+    for (qxLayer *l = b->layers.first; l; l = l->next) {
+        if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
+        if (l->border && !l->onscreen->borderalpha) buildBorder(L, l, l->onscreen);
+        if (l->shadow) drawShadow(L, l, dest, x, y, w, h);
+        if (l->border) drawBorder(L, l, dest, x, y, w, h);
+        drawImage(L, l, dest, x, y, w, h);
+    }
+}
+
+void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b || !intersect(0, 0, b->width, b->height, &x, &y, &w, &h)) return;
+    qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    if (!work) return;
+    Redraw(L, d, b, work, x, y, w, h, flags);
+    qxPutToWindow(d, work, x, y, w, h);
+}
+
+void qxInvalidateRect(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || w < 1 || h < 1) return;
+    if (d->targetType == QX_OUT_DISPLAY) {
+        qxRefreshDisplay(L, x, y, w, h, 0);
+    } else if (d->targetType == QX_OUT_BGPIC && qxLayerBGPic() == d->bgpic) {
+        qxOutputState *s = qxOutputOf(d, 0);
+        // Without a list to collect into, the change shows at once.
+        if (s && s->dirty) qxAddDirtyRect(d, x, y, w, h);
+        else qxRefreshDisplay(L, x, y, w, h, 0);
+    }
+}
+
+void qxRefreshDirtyRects(lua_State *L)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    if (!s || !s->dirty || !d->bgpic) return;
+    if (s->dirtyCount >= s->dirtyCapacity) {
+        qxRefreshDisplay(L, 0, 0, d->bgpic->width, d->bgpic->height, 0);
+    } else {
+        const uint32_t n = qxMergeRects(s->dirty, s->dirtyCount);
+        for (uint32_t i = 0; i < n; ++i) {
+            const qxRectI &r = s->dirty[i];
+            if (r.left == QX_RECT_MERGED) continue;
+            qxRefreshDisplay(L, r.left, r.top, clamp32(int64_t(r.right) - r.left + 1),
+                             clamp32(int64_t(r.bottom) - r.top + 1), 0);
+        }
+    }
+    s->dirtyCount = 0;
+}
+
+void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    if (!s || !s->dirty || s->dirtyCount >= s->dirtyCapacity) return;
+    const qxRectI gone{x, y, clamp32(int64_t(x) + w - 1), clamp32(int64_t(y) + h - 1)};
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < s->dirtyCount; ++i) {
+        const qxRectI &r = s->dirty[i];
+        if (r.left == gone.left && r.top == gone.top && r.right == gone.right && r.bottom == gone.bottom) continue;
+        s->dirty[kept++] = r;
+    }
+    s->dirtyCount = kept;
+}
+
+int qxGetLayerImage(lua_State *L, const qxLayer *l, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                    int32_t *sx, int32_t *sy)
+{
+    if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    return displayedImage(L, l, l->onscreen, bitmap, mask, alpha, sx, sy) ? 0 : ERR_WRONGUSAGE;
+}
+
+int qxHasActiveFilters(const qxFilterBlock *filters) { return qxFiltersActive(filters); }
+
+void qxMarkLayerDirty(qxRectList *list, const qxLayer *l, const qxLayerData *d)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, d ? d : l->onscreen, &x, &y, &w, &h);
+    qxRectListAdd(list, x, y, w, h, 1);
+}
+
+int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
+{
+    return intersect(x2, y2, w2, h2, x, y, w, h) ? 1 : 0;
+}
+
+void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    const double radius = std::isfinite(l->shadowradius) ? std::clamp(l->shadowradius, 0.0, 1e6) : 0.0;
+    const int64_t r = int64_t(radius);
+    qxDisplay *disp = qxCurrentDisplay;
+    const double scaleX = disp && disp->layerScale ? disp->scaleX : 1.0, scaleY = disp && disp->layerScale ? disp->scaleY : 1.0;
+    const int64_t dx = int64_t(std::clamp(l->shadowsize * scaleX, 0.0, 1e9));
+    const int64_t dy = int64_t(std::clamp(l->shadowsize * scaleY, 0.0, 1e9));
+    const int64_t b = l->border ? borderReach(l) : 0;
+    int64_t sx = int64_t(d->left) - r - b, sy = int64_t(d->top) - r - b;
+    switch (l->shadowdir) {
+    case 0: sy -= dy; break;
+    case 1: sy -= dy, sx += dx; break;
+    case 2: sx += dx; break;
+    case 3: sy += dy, sx += dx; break;
+    case 4: sy += dy; break;
+    case 5: sy += dy, sx -= dx; break;
+    case 6: sx -= dx; break;
+    case 7: sy -= dy, sx -= dx; break;
+    default: break;
+    }
+    *x = clamp32(sx), *y = clamp32(sy);
+    *w = clamp32(int64_t(d->dwidth) + 2 * (r + b));
+    *h = clamp32(int64_t(d->dheight) + 2 * (r + b));
+}
+
+void qxLayerScreenRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
+    if (l->border) {
+        const int64_t b = borderReach(l);
+        qxUnionRect(x, y, w, h, clamp32(d->left - b), clamp32(d->top - b), clamp32(d->dwidth + 2 * b),
+                    clamp32(d->dheight + 2 * b));
+    }
+    if (l->shadow) {
+        int32_t sx, sy, sw, sh;
+        qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
+        qxUnionRect(x, y, w, h, sx, sy, sw, sh);
+    }
+}
+
+int qxLayerIsUncovered(const qxLayer *layer)
+{
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = layer->next; l; l = l->next) {
+        if (l->hidden || l->type == QX_TYPE_NOOBJECT) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return 0;
+    }
+    return 1;
+}
+
+void qxDrawLayer(lua_State *L, qxLayer *layer, int)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(layer, layer->onscreen, &x, &y, &w, &h);
+    qxInvalidateRect(L, x, y, w, h);
+}
+
+void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t y, int noInvalidate, uint32_t flags,
+                 qxRectList *list)
+{
+    qxLayerData *d = layer->base;
+    int32_t ax, ay, aw, ah;
+    qxLayerScreenRect(layer, layer->onscreen, &ax, &ay, &aw, &ah);
+    if (!(x == 100000 && y == 100000)) {
+        auto resolve = [](int32_t v, int32_t current, bool relative) -> int64_t {
+            if (relative) return int64_t(current) + v;
+            if (v >= 95001 && v <= 104999) return int64_t(current) + (v - 100000);
+            return v;
+        };
+        const int64_t nx = resolve(x, d->x, flags & 1), ny = resolve(y, d->y, flags & 2);
+        const int64_t dx = nx - d->x, dy = ny - d->y;
+        qxLayerData *renditions[3] = {layer->base, layer->intermediate, layer->onscreen};
+        for (int i = 0; i < 3; ++i) {
+            qxLayerData *r = renditions[i];
+            if (i > 0 && (r == renditions[0] || r == renditions[i - 1])) continue;
+            r->x = clamp32(r->x + dx), r->y = clamp32(r->y + dy);
+            r->left = clamp32(r->left + dx), r->top = clamp32(r->top + dy);
+            r->ox = clamp32(r->ox + dx), r->oy = clamp32(r->oy + dy);
+        }
+        int32_t bx, by, bw, bh;
+        qxLayerScreenRect(layer, layer->onscreen, &bx, &by, &bw, &bh);
+        qxUnionRect(&ax, &ay, &aw, &ah, bx, by, bw, bh);
+    }
+    if (noInvalidate) return;
+    if (acc) qxUnionRect(&acc[0], &acc[1], &acc[2], &acc[3], ax, ay, aw, ah);
+    else if (list) qxRectListAdd(list, ax, ay, aw, ah, 1);
+    else qxInvalidateRect(L, ax, ay, aw, ah);
+}
+
+} // extern "C"

@@ -1,0 +1,656 @@
+// The GTK requester thread: builds each dialog the script thread hands over
+// in qxRequest. GTK, GLib and GObject are reached only through the run-time
+// import table, so every widget is an opaque pointer here.
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/qx_libimports.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_sync.h"
+#include "platform/qx_text.h"
+#include "platform/requesters/qx_gtk.h"
+#include "platform/requesters/qx_requesters.h"
+
+namespace {
+
+template <class F> F fn(qxImportFunc p) { return reinterpret_cast<F>(p); }
+#define QXG(name, type) fn<type>(qxLibImports.name)
+
+typedef void *W; // GtkWidget and friends
+using VoidW = void (*)(W);
+using VoidWI = void (*)(W, int);
+using VoidWS = void (*)(W, const char *);
+
+enum {
+    RESP_NONE = -1,
+    RESP_ACCEPT = -3,
+    RESP_DELETE = -4,
+    RESP_OK = -5,
+    RESP_CANCEL = -6,
+    RESP_APPLY = -10,
+    ICON_SIZE_DIALOG = 6,
+};
+
+std::atomic<uint32_t> gtkQuit{0};
+// The requester thread's own X connection for the transient hint: the
+// parent's connection belongs to the script thread (Xlib is not set up for
+// sharing a connection between threads).
+Display *hintDisplay = nullptr;
+std::atomic<int> gtkRunning{0};
+pthread_t gtkThread;
+
+void gFree(void *p)
+{
+    if (p)
+        QXG(g_free, void (*)(void *))(p);
+}
+
+char *convert(const char *text, const char *to, const char *from)
+{
+    if (!text)
+        text = "";
+    if (qxTextModeUtf8) {
+        size_t n = std::strlen(text) + 1;
+        auto *copy = static_cast<char *>(QXG(g_malloc, void *(*)(size_t))(n));
+        if (copy)
+            std::memcpy(copy, text, n);
+        return copy;
+    }
+    return QXG(g_convert, char *(*)(const char *, long, const char *, const char *, size_t *,
+                                     size_t *, void **))(text, -1, to, from, nullptr, nullptr,
+                                                         nullptr);
+}
+
+char *qxAllocCopy(const char *text, size_t length)
+{
+    auto *copy = static_cast<char *>(qxAlloc(length + 1, 0));
+    if (copy) {
+        std::memcpy(copy, text, length);
+        copy[length] = 0;
+    }
+    return copy;
+}
+
+int normalise(int response)
+{
+    return response == RESP_DELETE || response == RESP_NONE ? 0 : response;
+}
+
+W addButton(W dialog, const char *text, int response)
+{
+    return QXG(gtk_dialog_add_button, W (*)(W, const char *, int))(dialog, text, response);
+}
+
+// The frame shared by message, string and list dialogs; returns the dialog
+// with `extra` (entry or list, may be NULL) packed under the label.
+W buildFrame(const char *title, const char *body, int icon, W extra, char **t8, char **b8)
+{
+    W dialog = QXG(gtk_dialog_new, W (*)(void))();
+    if (!dialog)
+        return nullptr;
+    *t8 = qxGtkToUtf8(title);
+    *b8 = qxGtkToUtf8(body);
+    QXG(gtk_window_set_title, VoidWS)(dialog, *t8 ? *t8 : (title ? title : ""));
+    QXG(gtk_window_set_modal, VoidWI)(dialog, 1);
+    QXG(gtk_window_set_resizable, VoidWI)(dialog, 0);
+    W label = QXG(gtk_label_new, W (*)(const char *))(*b8 ? *b8 : (body ? body : ""));
+    QXG(gtk_label_set_line_wrap, VoidWI)(label, 0);
+    auto align = QXG(gtk_misc_set_alignment, void (*)(W, float, float));
+    align(label, 0, 0);
+    static const char *const stock[] = {nullptr, "gtk-dialog-info", "gtk-dialog-error",
+                                        "gtk-dialog-warning", "gtk-dialog-question"};
+    W image = nullptr;
+    if (icon >= 1 && icon <= 4) {
+        image = QXG(gtk_image_new_from_stock, W (*)(const char *, int))(stock[icon],
+                                                                        ICON_SIZE_DIALOG);
+        align(image, 0.5f, 0);
+    }
+    auto pack = QXG(gtk_box_pack_start, void (*)(W, W, int, int, unsigned));
+    W hbox = QXG(gtk_hbox_new, W (*)(int, int))(0, 12);
+    W vbox = QXG(gtk_vbox_new, W (*)(int, int))(0, 12);
+    pack(vbox, label, 0, 0, 0);
+    if (extra)
+        pack(vbox, extra, 1, 1, 0);
+    if (image)
+        pack(hbox, image, 0, 0, 0);
+    pack(hbox, vbox, 1, 1, 0);
+    W content = qxGtkDialogContentArea(dialog);
+    W actions = qxGtkDialogActionArea(dialog);
+    auto border = QXG(gtk_container_set_border_width, void (*)(W, unsigned));
+    auto spacing = QXG(gtk_box_set_spacing, VoidWI);
+    border(dialog, 5);
+    border(hbox, 5);
+    if (content) {
+        spacing(content, 14);
+        pack(content, hbox, 1, 1, 0);
+    }
+    if (actions) {
+        border(actions, 5);
+        spacing(actions, 6);
+    }
+    QXG(gtk_widget_show_all, VoidW)(hbox);
+    return dialog;
+}
+
+int runDialog(W dialog)
+{
+    if (qxRequest.parentWindow)
+        QXG(g_signal_connect_data, unsigned long (*)(W, const char *, void (*)(void), void *,
+                                                     void *, int))(
+            dialog, "map-event", reinterpret_cast<void (*)(void)>(qxGtkOnMap), nullptr, nullptr,
+            0);
+    return QXG(gtk_dialog_run, int (*)(W))(dialog);
+}
+
+void messageBox(void)
+{
+    char *t8 = nullptr, *b8 = nullptr;
+    W dialog = buildFrame(qxRequest.title, qxRequest.body, qxRequest.icon, nullptr, &t8, &b8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    std::string custom;
+    switch (qxRequest.layout) {
+    case 0: addButton(dialog, "gtk-ok", 1); addButton(dialog, "gtk-cancel", 0); break;
+    case 1: addButton(dialog, "gtk-yes", 1); addButton(dialog, "gtk-no", 0); break;
+    case 2:
+        addButton(dialog, "gtk-yes", 1);
+        addButton(dialog, "gtk-no", 2);
+        addButton(dialog, "gtk-cancel", 0);
+        break;
+    case 3: addButton(dialog, "gtk-ok", 0); break;
+    case 4: {
+        custom = qxRequest.buttons ? qxRequest.buttons : "";
+        // Each non-empty text answers its 1-based position, the last one 0.
+        size_t count = 1;
+        for (char c : custom)
+            count += c == '|';
+        size_t start = 0;
+        for (size_t i = 0; i < count; i++) {
+            size_t end = custom.find('|', start);
+            if (end == std::string::npos)
+                end = custom.size();
+            std::string text = custom.substr(start, end - start);
+            if (!text.empty()) {
+                char *u = qxGtkToUtf8(text.c_str());
+                addButton(dialog, u ? u : text.c_str(), i + 1 == count ? 0 : (int)(i + 1));
+                gFree(u);
+            }
+            start = end + 1;
+        }
+        break;
+    }
+    default: break;
+    }
+    int response = normalise(runDialog(dialog));
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+    gFree(t8);
+    gFree(b8);
+    qxRequest.number = response;
+    qxRequest.status = 1;
+}
+
+void stringRequester(void)
+{
+    W entry = QXG(gtk_entry_new, W (*)(void))();
+    char *d8 = qxGtkToUtf8(qxRequest.defaultText);
+    QXG(gtk_entry_set_text, VoidWS)(entry, d8 ? d8 : (qxRequest.defaultText ? qxRequest.defaultText : ""));
+    gFree(d8);
+    if (qxRequest.maxLength > 0)
+        QXG(gtk_entry_set_max_length, VoidWI)(entry, qxRequest.maxLength);
+    if (qxRequest.password)
+        QXG(gtk_entry_set_visibility, VoidWI)(entry, 0);
+    if (qxRequest.inputKind == QX_REQINPUT_NUMERICAL)
+        QXG(g_signal_connect_data, unsigned long (*)(W, const char *, void (*)(void), void *,
+                                                     void *, int))(
+            entry, "insert_text", reinterpret_cast<void (*)(void)>(qxGtkNumericFilter), nullptr,
+            nullptr, 0);
+    char *t8 = nullptr, *b8 = nullptr;
+    W dialog = buildFrame(qxRequest.title, qxRequest.body, 0, entry, &t8, &b8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    addButton(dialog, "gtk-ok", 1);
+    addButton(dialog, "gtk-cancel", 0);
+    QXG(gtk_dialog_set_default_response, VoidWI)(dialog, 1);
+    int response = normalise(runDialog(dialog));
+    qxRequest.result = nullptr;
+    qxRequest.status = 0;
+    if (response == 1) {
+        const char *text = QXG(gtk_entry_get_text, const char *(*)(W))(entry);
+        char *back = qxGtkFromUtf8(text);
+        const char *use = back ? back : (text ? text : "");
+        qxRequest.result = qxAllocCopy(use, std::strlen(use));
+        gFree(back);
+        qxRequest.status = qxRequest.result ? 1 : -1;
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+    gFree(t8);
+    gFree(b8);
+}
+
+// The chosen name(s) as full paths, NUL-separated, an empty one last.
+void fileOrPath(bool path)
+{
+    const char *title = qxRequest.title;
+    bool save = qxRequest.flags & 2, multi = !path && (qxRequest.flags & 1);
+    char *t8 = qxGtkToUtf8(title);
+    int action = path ? (save ? 3 : 2) : (save ? 1 : 0);
+    auto create = QXG(gtk_file_chooser_dialog_new, W (*)(const char *, W, int, const char *, ...));
+    W dialog = create(t8 ? t8 : (title ? title : ""), nullptr, action, "gtk-cancel", RESP_CANCEL,
+                      path ? "gtk-open" : (save ? "gtk-save" : "gtk-open"), RESP_ACCEPT, nullptr);
+    qxRequest.result = nullptr;
+    if (!dialog) {
+        gFree(t8);
+        qxRequest.status = -1;
+        return;
+    }
+    char *dir8 = qxGtkToUtf8(qxRequest.defaultPath);
+    if (path) {
+        if (dir8 && *dir8)
+            QXG(gtk_file_chooser_set_current_folder, int (*)(W, const char *))(dialog, dir8);
+    } else {
+        if (multi)
+            QXG(gtk_file_chooser_set_select_multiple, VoidWI)(dialog, 1);
+        if (save)
+            QXG(gtk_file_chooser_set_do_overwrite_confirmation, VoidWI)(dialog, 1);
+        W pattern = nullptr;
+        if (qxRequest.pattern && *qxRequest.pattern) {
+            auto newFilter = QXG(gtk_file_filter_new, W (*)(void));
+            auto addPattern = QXG(gtk_file_filter_add_pattern, VoidWS);
+            auto setName = QXG(gtk_file_filter_set_name, VoidWS);
+            W all = newFilter();
+            pattern = newFilter();
+            if (all && pattern) {
+                setName(all, "All");
+                addPattern(all, "*");
+                addPattern(all, "*.*");
+                setName(pattern, "Filter");
+                std::string list = qxRequest.pattern;
+                size_t start = 0;
+                while (start <= list.size()) {
+                    size_t end = list.find('|', start);
+                    if (end == std::string::npos)
+                        end = list.size();
+                    std::string ext = list.substr(start, end - start);
+                    if (!ext.empty() && ext[0] == '.')
+                        ext.erase(0, 1);
+                    if (!ext.empty()) {
+                        char one[128];
+                        std::snprintf(one, sizeof one, "*.%s", ext.c_str());
+                        addPattern(pattern, one);
+                    }
+                    start = end + 1;
+                }
+                auto add = QXG(gtk_file_chooser_add_filter, void (*)(W, W));
+                add(dialog, all);
+                add(dialog, pattern);
+            } else {
+                pattern = nullptr;
+            }
+        }
+        char *file8 = qxGtkToUtf8(qxRequest.defaultFile);
+        std::string start = dir8 ? dir8 : "";
+        if (file8 && *file8) {
+            if (!start.empty() && start.back() != '/')
+                start.push_back('/');
+            start += file8;
+        }
+        gFree(file8);
+        if (!start.empty() && start.size() <= 1024)
+            QXG(gtk_file_chooser_set_filename, int (*)(W, const char *))(dialog, start.c_str());
+        if (pattern)
+            QXG(gtk_file_chooser_set_filter, void (*)(W, W))(dialog, pattern);
+    }
+    gFree(dir8);
+    int response = runDialog(dialog);
+    qxRequest.status = 0;
+    if (response == RESP_ACCEPT) {
+        std::string names;
+        int count = 0;
+        auto take = [&](char *name) {
+            char *back = qxGtkFromUtf8(name);
+            names += back ? back : name;
+            names.push_back('\0');
+            gFree(back);
+            gFree(name);
+            count++;
+        };
+        if (multi) {
+            struct Node { void *data; Node *next; };
+            auto *list = QXG(gtk_file_chooser_get_filenames, Node *(*)(W))(dialog);
+            for (Node *n = list; n; n = n->next)
+                take(static_cast<char *>(n->data));
+            if (list)
+                QXG(g_slist_free, void (*)(void *))(list);
+        } else if (char *name = QXG(gtk_file_chooser_get_filename, char *(*)(W))(dialog)) {
+            take(name);
+        }
+        if (count) {
+            names.push_back('\0');
+            qxRequest.result = qxAllocCopy(names.data(), names.size());
+            qxRequest.status = qxRequest.result ? 1 : -1;
+        } else {
+            qxRequest.status = -1;
+        }
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+    gFree(t8);
+}
+
+struct TreeIter {
+    int stamp;
+    void *data[3];
+};
+
+void listRequester(void)
+{
+    W store = QXG(gtk_list_store_newv, W (*)(int, unsigned long *))(
+        1, std::array<unsigned long, 1>{16 << 2}.data()); // G_TYPE_STRING
+    W view = QXG(gtk_tree_view_new, W (*)(void))();
+    QXG(gtk_tree_view_set_model, void (*)(W, W))(view, store);
+    QXG(g_object_unref, VoidW)(store);
+    QXG(gtk_tree_view_set_headers_visible, VoidWI)(view, 0);
+    QXG(gtk_widget_set_size_request, void (*)(W, int, int))(view, 250, 200);
+    W renderer = QXG(gtk_cell_renderer_text_new, W (*)(void))();
+    W column = QXG(gtk_tree_view_column_new_with_attributes,
+                   W (*)(const char *, W, ...))("unnamed", renderer, "markup", 0, nullptr);
+    QXG(gtk_tree_view_append_column, int (*)(W, W))(view, column);
+    auto escape = QXG(g_markup_escape_text, char *(*)(const char *, long));
+    int index = 0;
+    for (const char *e = qxRequest.entries; e && *e; e += std::strlen(e) + 1, index++) {
+        char *u = qxGtkToUtf8(e);
+        char *m = escape(u ? u : e, -1);
+        TreeIter iter{};
+        QXG(gtk_list_store_insert, void (*)(W, TreeIter *, int))(store, &iter, index);
+        QXG(gtk_list_store_set, void (*)(W, TreeIter *, ...))(store, &iter, 0, m ? m : "", -1);
+        gFree(m);
+        gFree(u);
+    }
+    W selection = QXG(gtk_tree_view_get_selection, W (*)(W))(view);
+    int initial = qxRequest.defaultNumber;
+    if (initial < 0 || initial >= index) {
+        QXG(gtk_tree_selection_unselect_all, VoidW)(selection);
+    } else {
+        void *path = QXG(gtk_tree_path_new_from_indices, void *(*)(int, ...))(initial, -1);
+        QXG(gtk_tree_selection_select_path, void (*)(W, void *))(selection, path);
+        QXG(gtk_tree_view_scroll_to_cell, void (*)(W, void *, W, int, float, float))(
+            view, path, nullptr, 0, 0, 0);
+        QXG(gtk_tree_path_free, void (*)(void *))(path);
+    }
+    W scrolled = QXG(gtk_scrolled_window_new, W (*)(W, W))(nullptr, nullptr);
+    QXG(gtk_scrolled_window_set_policy, void (*)(W, int, int))(scrolled, 1, 0);
+    QXG(gtk_container_add, void (*)(W, W))(scrolled, view);
+    char *t8 = nullptr, *b8 = nullptr;
+    W dialog = buildFrame(qxRequest.title, qxRequest.body, 0, scrolled, &t8, &b8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    addButton(dialog, "gtk-ok", 1);
+    addButton(dialog, "gtk-cancel", 0);
+    QXG(gtk_dialog_set_default_response, VoidWI)(dialog, 1);
+    int response = normalise(runDialog(dialog));
+    qxRequest.number = -1;
+    TreeIter iter{};
+    W model = nullptr;
+    if (response == 1 &&
+        QXG(gtk_tree_selection_get_selected, int (*)(W, W *, TreeIter *))(selection, &model, &iter)) {
+        void *path = QXG(gtk_tree_model_get_path, void *(*)(W, TreeIter *))(model, &iter);
+        if (path) {
+            int *indices = QXG(gtk_tree_path_get_indices, int *(*)(void *))(path);
+            if (indices)
+                qxRequest.number = indices[0];
+            QXG(gtk_tree_path_free, void (*)(void *))(path);
+        }
+    }
+    qxRequest.status = response;
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+    gFree(t8);
+    gFree(b8);
+}
+
+struct GColor {
+    uint32_t pixel;
+    uint16_t red, green, blue;
+};
+
+void colorRequester(void)
+{
+    char *t8 = qxGtkToUtf8(qxRequest.title);
+    W dialog = QXG(gtk_color_selection_dialog_new, W (*)(const char *))(t8 ? t8 : "");
+    gFree(t8);
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    W selection = qxLibImports.gtk_color_selection_dialog_get_color_selection
+                      ? QXG(gtk_color_selection_dialog_get_color_selection, W (*)(W))(dialog)
+                      : nullptr;
+    qxRequest.status = 0;
+    if (selection) {
+        uint32_t initial = (uint32_t)qxRequest.defaultNumber;
+        if (initial != 0xFFFFFFFFu) {
+            GColor c{0, (uint16_t)(((initial >> 16) & 255) << 8), (uint16_t)(((initial >> 8) & 255) << 8),
+                     (uint16_t)((initial & 255) << 8)};
+            QXG(gtk_color_selection_set_current_color, void (*)(W, const GColor *))(selection, &c);
+        }
+        if (runDialog(dialog) == RESP_OK) {
+            GColor c{};
+            QXG(gtk_color_selection_get_current_color, void (*)(W, GColor *))(selection, &c);
+            qxRequest.color = (int32_t)(((c.red >> 8) << 16) | ((c.green >> 8) << 8) | (c.blue >> 8));
+            qxRequest.status = 1;
+        }
+    } else {
+        qxRequest.status = -1;
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+}
+
+void fontRequester(void)
+{
+    char *t8 = qxGtkToUtf8(qxRequest.title);
+    W dialog = QXG(gtk_font_selection_dialog_new, W (*)(const char *))(t8 ? t8 : "");
+    gFree(t8);
+    qxRequest.result = nullptr;
+    if (!dialog) {
+        qxRequest.status = -1;
+        return;
+    }
+    if (qxRequest.defaultText && *qxRequest.defaultText) {
+        char start[300];
+        std::snprintf(start, sizeof start, "%.255s %d", qxRequest.defaultText, qxRequest.defaultNumber);
+        QXG(gtk_font_selection_dialog_set_font_name, int (*)(W, const char *))(dialog, start);
+    }
+    int response = runDialog(dialog);
+    qxRequest.status = 0;
+    if (response == RESP_OK || response == RESP_APPLY) {
+        char *name = QXG(gtk_font_selection_dialog_get_font_name, char *(*)(W))(dialog);
+        qxRequest.status = -1;
+        if (name && qxLibImports.complete[QX_LIB_PANGO]) {
+            void *desc = QXG(pango_font_description_from_string, void *(*)(const char *))(name);
+            const char *family = desc ? QXG(pango_font_description_get_family, const char *(*)(void *))(desc) : nullptr;
+            if (family) {
+                qxRequest.result = qxAllocCopy(family, strnlen(family, 255));
+                const char *blank = std::strrchr(name, ' ');
+                qxRequest.number = blank ? std::atoi(blank + 1) : 0;
+                qxRequest.status = qxRequest.result ? 1 : -1;
+            }
+            if (desc)
+                QXG(pango_font_description_free, void (*)(void *))(desc);
+        }
+        gFree(name);
+    }
+    QXG(gtk_widget_destroy, VoidW)(dialog);
+}
+
+void *requesterThread(void *)
+{
+    QXG(g_main_loop_new, void *(*)(void *, int))(nullptr, 0);
+    auto iterate = QXG(g_main_context_iteration, int (*)(void *, int));
+    while (!gtkQuit.load(std::memory_order_acquire)) {
+        iterate(nullptr, 0);
+        uint32_t kind = qxRequest.kind.load(std::memory_order_acquire);
+        switch (kind) {
+        case QX_REQ_MESSAGE: messageBox(); break;
+        case QX_REQ_FILE: fileOrPath(false); break;
+        case QX_REQ_PATH: fileOrPath(true); break;
+        case QX_REQ_STRING: stringRequester(); break;
+        case QX_REQ_LIST: listRequester(); break;
+        case QX_REQ_FONT: fontRequester(); break;
+        case QX_REQ_COLOR: colorRequester(); break;
+        default: usleep(20000); continue;
+        }
+        // The destroyed dialog leaves the screen before the answer is handed
+        // back (each pass flushes GTK's connection), so the script never
+        // meets it after its requester returned.
+        for (int i = 0; i < 100 && iterate(nullptr, 0); i++) {
+        }
+        qxRequest.kind.store(QX_REQ_IDLE, std::memory_order_release);
+    }
+    if (hintDisplay)
+        XCloseDisplay(hintDisplay);
+    hintDisplay = nullptr;
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+char *qxGtkToUtf8(const char *text) { return convert(text, "UTF-8", "ISO-8859-1"); }
+char *qxGtkFromUtf8(const char *text) { return convert(text, "ISO-8859-1", "UTF-8"); }
+
+int qxGtkOnMap(void *widget, void *event, void *data)
+{
+    (void)widget;
+    (void)data;
+    // GdkEventAny: the event type, then the GdkWindow of the mapped widget.
+    struct MapEvent {
+        int type;
+        void *window;
+    };
+    void *gdkWindow = event ? static_cast<MapEvent *>(event)->window : nullptr;
+    if (!gdkWindow || !qxRequest.parentDisplay || !qxRequest.parentWindow)
+        return 0;
+    unsigned long xid = QXG(gdk_x11_drawable_get_xid, unsigned long (*)(void *))(gdkWindow);
+    // The server GTK itself talks to (window ids are server-wide).
+    if (!hintDisplay)
+        hintDisplay = XOpenDisplay(nullptr);
+    if (xid && hintDisplay) {
+        XSetTransientForHint(hintDisplay, xid, qxRequest.parentWindow);
+        XFlush(hintDisplay);
+    }
+    return 0;
+}
+
+void *qxGtkDialogContentArea(void *dialog)
+{
+    if (qxLibImports.gtk_dialog_get_content_area)
+        return QXG(gtk_dialog_get_content_area, W (*)(W))(dialog);
+    return nullptr;
+}
+
+void *qxGtkDialogActionArea(void *dialog)
+{
+    if (qxLibImports.gtk_dialog_get_action_area)
+        return QXG(gtk_dialog_get_action_area, W (*)(W))(dialog);
+    return nullptr;
+}
+
+void qxGtkNumericFilter(void *editable, const char *text, int length, int *position, void *data)
+{
+    std::string kept;
+    for (int i = 0; text && (length < 0 ? text[i] : i < length); i++)
+        if ((text[i] >= '0' && text[i] <= '9') || text[i] == '-' || text[i] == '.')
+            kept.push_back(text[i]);
+    if (!kept.empty()) {
+        // G_SIGNAL_MATCH_FUNC | G_SIGNAL_MATCH_DATA
+        auto matched = [&](qxImportFunc f) {
+            fn<unsigned (*)(void *, int, unsigned, unsigned, void *, void *, void *)>(f)(
+                editable, 8 | 16, 0, 0, nullptr, reinterpret_cast<void *>(qxGtkNumericFilter),
+                data);
+        };
+        matched(qxLibImports.g_signal_handlers_block_matched);
+        QXG(gtk_editable_insert_text, void (*)(W, const char *, int, int *))(
+            editable, kept.c_str(), (int)kept.size(), position);
+        matched(qxLibImports.g_signal_handlers_unblock_matched);
+    }
+    QXG(g_signal_stop_emission_by_name, void (*)(W, const char *))(editable, "insert_text");
+}
+
+int qxGtkStartThread(void)
+{
+    if (gtkRunning.load())
+        return 1;
+    if (!qxLibImports.gtkAvailable)
+        return 0;
+    // GTK would abort the process without a reachable X server.
+    Display *probe = XOpenDisplay(nullptr);
+    if (!probe)
+        return 0;
+    XCloseDisplay(probe);
+    QXG(gtk_disable_setlocale, void (*)(void))();
+    static int argc = 0;
+    static char *args[] = {nullptr};
+    static char **argv = args;
+    QXG(gtk_init, void (*)(int *, char ***))(&argc, &argv);
+    gtkQuit.store(0);
+    gtkThread = qxCreateThread(requesterThread, nullptr, 0);
+    if (!gtkThread)
+        return 0;
+    gtkRunning.store(1);
+    return 1;
+}
+
+void qxGtkStopThread(void)
+{
+    if (!gtkRunning.load())
+        return;
+    gtkQuit.store(1, std::memory_order_release);
+    pthread_join(gtkThread, nullptr);
+    gtkRunning.store(0);
+}
+}
+
+extern "C" int qxShowNotification(const char *title, const char *text, int kind, int timeout,
+                                  const char *appName)
+{
+    static std::atomic<int> initialised{0};
+    if (!qxLibImports.gtkAvailable || !qxLibImports.complete[QX_LIB_NOTIFY])
+        return 0;
+    if (!initialised.load()) {
+        if (!QXG(notify_init, int (*)(const char *))(appName && *appName ? appName : "Zephyrane"))
+            return 1000;
+        initialised.store(1);
+    }
+    char *t8 = qxGtkToUtf8(title);
+    char *b8 = qxGtkToUtf8(text);
+    static const char *const icons[] = {nullptr, "dialog-information", "dialog-error",
+                                        "dialog-warning"};
+    static const int urgency[] = {0, 0, 2, 1};
+    bool known = kind >= 1 && kind <= 3;
+    W note = QXG(notify_notification_new, W (*)(const char *, const char *, const char *))(
+        t8 ? t8 : (title ? title : ""), b8 ? b8 : (text ? text : ""), known ? icons[kind] : nullptr);
+    int r = 1000;
+    if (note) {
+        QXG(notify_notification_set_timeout, VoidWI)(note, timeout ? timeout : -1);
+        QXG(notify_notification_set_urgency, VoidWI)(note, known ? urgency[kind] : 0);
+        QXG(notify_notification_show, int (*)(W, void **))(note, nullptr);
+        QXG(g_object_unref, VoidW)(note);
+        r = 0;
+    }
+    gFree(t8);
+    gFree(b8);
+    return r;
+}

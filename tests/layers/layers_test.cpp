@@ -1,0 +1,352 @@
+// The layer engine against a full redraw: random layers with masks, alpha
+// channels, transparency, shadows and borders are added, moved, hidden, restacked and removed;
+// after each refresh the work bitmap must equal a full Redraw bit for bit,
+// so a missed dirty rectangle shows at once. The composite of opaque and
+// alpha layers is checked against pixman's OVER.
+#include <gtest/gtest.h>
+#include <pixman.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_display.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_output.h"
+
+namespace {
+
+constexpr int W = 160, H = 120;
+
+struct Free {
+    void operator()(uint32_t *p) const { std::free(p); }
+};
+using Pixels = std::unique_ptr<uint32_t, Free>;
+
+struct Engine : ::testing::Test {
+    qxDisplay *d = nullptr;
+    void SetUp() override
+    {
+        qxLinkLayerEngine();
+        d = qxNewDisplayRecord(1);
+        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+        ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, W, H, 0x204060, &d->bgpic), 0);
+        d->targetType = QX_OUT_DISPLAY;
+        d->layersEnabled = 1;
+        qxCurrentDisplay = d;
+    }
+    void TearDown() override
+    {
+        qxFreeBGPicLayers(nullptr, d->bgpic, 0, 0);
+        qxFreeOutputState(d);
+        qxFreeBGPicRecord(d->bgpic);
+        qxFreeLayerBackgrounds();
+        qxCurrentDisplay = nullptr;
+        std::free(d);
+    }
+
+    // A w x h layer at (x, y): kind 0 plain, 1 masked (a disc), 2 alpha.
+    qxLayer *add(std::mt19937 &rng, int kind, int32_t x, int32_t y, int32_t w, int32_t h, int32_t position)
+    {
+        std::vector<uint32_t> px(size_t(w) * h);
+        const uint32_t colour = rng() & 0xFFFFFF;
+        for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i) {
+                const int dx = 2 * i - w, dy = 2 * j - h;
+                const bool inside = dx * dx + dy * dy <= w * h;
+                uint32_t a = kind == 2 ? uint32_t(255 * i / std::max(1, w - 1)) << 24 : 0xFF000000u;
+                px[size_t(j) * w + i] = kind == 1 && !inside ? 0x00FF00FFu : a | (colour ^ uint32_t(i * 7 + j * 13));
+            }
+        qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+        const uint32_t key = kind == 1 ? 0xFF00FFu : kind == 2 ? 0xFFFFFFFEu : 0xFFFFFFFFu;
+        EXPECT_EQ(qxBitMapFromARGB(px.data(), key, w, h, w, 0, 0, nullptr, &b, kind == 1 ? &m : nullptr, nullptr), 0);
+        if (kind == 2) a = qxAlphaFromBuffer(px.data(), uint32_t(w), uint32_t(h), uint32_t(w));
+        EXPECT_TRUE(kind != 1 || m);
+        EXPECT_TRUE(kind != 2 || a);
+        auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+        data->x = x, data->y = y, data->width = w, data->height = h;
+        qxLayer *l = nullptr;
+        EXPECT_EQ(qxAddLayer(nullptr, QX_TYPE_BRUSH, nullptr, x, y, w, h, nullptr, nullptr, b, m, a, data, position,
+                             0, &l),
+                  0);
+        return l;
+    }
+
+    // The work bitmap must equal a full redraw.
+    void expectConsistent(const char *step, int i)
+    {
+        qxBitMap *work = qxDisplayWorkBitmap(d, 0);
+        ASSERT_NE(work, nullptr);
+        qxBitMap *full = qxAllocBitMap(W, H, 0, nullptr);
+        Redraw(nullptr, d, d->bgpic, full, 0, 0, W, H, QX_RD_NOSPRITES);
+        Pixels a(qxBitMapToARGB(work, 0, 0, W, H, 0)), b(qxBitMapToARGB(full, 0, 0, W, H, 0));
+        for (int p = 0; p < W * H; ++p)
+            if (a.get()[p] != b.get()[p]) {
+                ADD_FAILURE() << step << " " << i << ": pixel " << p % W << "," << p / W << " " << std::hex
+                              << a.get()[p] << " != " << b.get()[p];
+                break;
+            }
+        qxFreeBitMap(full);
+    }
+
+    void randomRun(unsigned seed, int steps)
+    {
+        std::mt19937 rng(seed);
+        qxBGPic *b = d->bgpic;
+        qxDisplayWorkBitmap(d, 1);
+        for (int i = 0; i < steps; ++i) {
+            const int32_t n = qxCountLayers(b);
+            const int op = n < 3 ? 0 : int(rng() % 6);
+            qxLayer *l = n ? qxGetLayerByIndex(b, 1 + int32_t(rng() % uint32_t(n))) : nullptr;
+            switch (op) {
+            case 0: {
+                qxLayer *added = add(rng, int(rng() % 3), int32_t(rng() % (W + 40)) - 20,
+                                     int32_t(rng() % (H + 40)) - 20, 1 + int32_t(rng() % 40), 1 + int32_t(rng() % 40),
+                                     int32_t(rng() % uint32_t(n + 3)) - 1);
+                if (rng() % 3 == 0) added->transparency = rng() % 256;
+                if (rng() % 3 == 0) {
+                    added->shadow = 1;
+                    added->shadowdir = rng() % 8;
+                    added->shadowsize = rng() % 6;
+                    added->shadowradius = 1 + rng() % 4;
+                    added->shadowsigma = added->shadowradius / 3;
+                    added->shadowcolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
+                }
+                if (rng() % 4 == 0) {
+                    added->border = 1;
+                    added->bordersize = 1 + rng() % 5;
+                    added->bordercolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
+                }
+                if (added->transparency || added->shadow || added->border) qxDrawLayer(nullptr, added, 0);
+                break;
+            }
+            case 1: qxMoveLayer(nullptr, l, nullptr, int32_t(rng() % 41) - 20, int32_t(rng() % 41) - 20, 0, 3, nullptr); break;
+            case 2:
+                l->hidden = !l->hidden;
+                qxDrawLayer(nullptr, l, 0);
+                break;
+            case 3:
+                if (qxSetLayerZ(b, l, int32_t(rng() % uint32_t(n + 1)))) qxDrawLayer(nullptr, l, 0);
+                break;
+            case 4: qxRemoveLayerRecord(nullptr, b, l, 0, nullptr); break;
+            case 5: qxMoveLayer(nullptr, l, nullptr, 100000 + int32_t(rng() % 21) - 10, int32_t(rng() % H), 0, 0, nullptr); break;
+            }
+            if (d->targetType == QX_OUT_BGPIC && rng() % 4 == 0) qxRefreshDirtyRects(nullptr);
+            if (d->targetType == QX_OUT_DISPLAY) expectConsistent("step", i);
+        }
+        qxRefreshDirtyRects(nullptr);
+        expectConsistent("end", steps);
+    }
+};
+
+TEST_F(Engine, RefreshAtOnceEqualsFullRedraw)
+{
+    for (unsigned seed : {1u, 2u, 3u}) randomRun(seed, 300);
+}
+
+TEST_F(Engine, CollectedDirtyRectanglesEqualFullRedraw)
+{
+    // Output to the shown BGPic: changes are collected and refreshed later.
+    d->targetType = QX_OUT_BGPIC;
+    qxCurrentOutput = d->bgpic;
+    qxOutputState *s = qxOutputOf(d, 1);
+    s->dirty = static_cast<qxRectI *>(std::calloc(64, sizeof(qxRectI)));
+    s->dirtyCapacity = 64; // small, so that it fills and means "everything"
+    for (unsigned seed : {4u, 5u}) randomRun(seed, 400);
+    qxCurrentOutput = nullptr;
+}
+
+TEST_F(Engine, PositionsNamesAndRectangles)
+{
+    std::mt19937 rng(9);
+    qxBGPic *b = d->bgpic;
+    qxLayer *a = add(rng, 0, 0, 0, 4, 4, 1);   // empty list: a single layer
+    qxLayer *c = add(rng, 0, 0, 0, 4, 4, 5);   // beyond the count: top
+    qxLayer *m = add(rng, 0, 0, 0, 4, 4, 2);   // before the second
+    EXPECT_EQ(qxLayerPosition(b, a), 1);
+    EXPECT_EQ(qxLayerPosition(b, m), 2);
+    EXPECT_EQ(qxLayerPosition(b, c), 3);
+    qxObjectStyle style{};
+    style.insertpos = 9;
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    ASSERT_EQ(qxAddLayer(nullptr, QX_TYPE_BRUSH, nullptr, 0, 0, 1, 1, nullptr, &style, nullptr, nullptr, nullptr, data,
+                         -1, 0, nullptr),
+              0);
+    EXPECT_EQ(style.insertpos, 4);
+    char *name = nullptr;
+    ASSERT_EQ(qxAssignLayerName(b, &name, "Ship"), 0);
+    a->name = name;
+    EXPECT_EQ(qxAssignLayerName(b, &name, "SHIP"), 1161);
+    std::snprintf(c->group, sizeof c->group, "fleet");
+    EXPECT_EQ(qxAssignLayerName(b, &name, "Fleet"), 1161);
+    EXPECT_EQ(qxAssignLayerName(b, &name, std::string(256, 'x').c_str()), 1373);
+    EXPECT_EQ(qxFindLayerByName(b, "sHIP"), 1);
+    EXPECT_EQ(qxSetLayerZ(b, a, 0), 1);
+    EXPECT_EQ(qxLayerPosition(b, a), 4);
+    EXPECT_EQ(qxSetLayerZ(b, a, 4), 0);
+
+    // Near the 32-bit limits nothing wraps: moves saturate and the rectangles stay ordered.
+    qxRefreshDisplay(nullptr, 0, 0, W, H, 0); // the restacking above was not drawn
+    qxLayer *far = add(rng, 2, INT32_MAX - 10, INT32_MIN + 5, 30, 30, -1);
+    qxMoveLayer(nullptr, far, nullptr, INT32_MAX, INT32_MIN, 0, 3, nullptr);
+    EXPECT_EQ(far->base->x, INT32_MAX);
+    EXPECT_EQ(far->base->y, INT32_MIN);
+    far->shadow = 1;
+    qxMoveLayer(nullptr, far, nullptr, 5, 5, 0, 0, nullptr);
+    expectConsistent("far", 0);
+
+    qxRectList list{static_cast<qxLayerRect *>(std::calloc(2, sizeof(qxLayerRect))), 0, 2};
+    qxRectListAdd(&list, 0, 0, 10, 10, 0);
+    qxRectListAdd(&list, 10, 0, 10, 10, 0);
+    qxRectListAdd(&list, 30, 0, 1, 1, 0); // full, no growth: dropped
+    EXPECT_EQ(list.count, 2);
+    qxMergeRectList(&list);
+    EXPECT_EQ(list.entries[0].x2, 19);
+    EXPECT_EQ(list.entries[1].x1, QX_RECT_MERGED);
+    qxRectListAdd(&list, 11, 20, 1, 1, 1); // grows
+    qxRectListAdd(&list, INT32_MAX - 1, INT32_MAX - 1, INT32_MAX, INT32_MAX, 1);
+    EXPECT_EQ(list.capacity, 1026);
+    EXPECT_EQ(list.entries[3].x2, INT32_MAX);
+    std::free(list.entries);
+}
+
+TEST_F(Engine, CompositeMatchesPixmanOver)
+{
+    std::mt19937 rng(7);
+    std::vector<qxLayer *> layers;
+    for (int i = 0; i < 20; ++i)
+        layers.push_back(add(rng, i % 2 ? 2 : 0, int32_t(rng() % W) - 10, int32_t(rng() % H) - 10,
+                             4 + int32_t(rng() % 30), 4 + int32_t(rng() % 30), -1));
+    qxBitMap *ours = qxAllocBitMap(W, H, 0, nullptr);
+    Redraw(nullptr, d, d->bgpic, ours, 0, 0, W, H, QX_RD_NOSPRITES);
+    Pixels got(qxBitMapToARGB(ours, 0, 0, W, H, 0));
+    qxFreeBitMap(ours);
+
+    std::vector<uint32_t> want(size_t(W) * H, 0xFF204060u);
+    pixman_image_t *dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, W, H, want.data(), W * 4);
+    for (qxLayer *l : layers) {
+        const qxLayerData *r = l->base;
+        Pixels px(qxBitMapToARGBMasked(r->bitmap, 0, 0, r->width, r->height, nullptr, r->alpha, 0xFFFFFFFFu, 0, 0));
+        ASSERT_TRUE(px);
+        pixman_image_t *src = pixman_image_create_bits(r->alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, r->width,
+                                                       r->height, px.get(), r->width * 4);
+        // Our pixels are straight alpha; pixman wants them premultiplied.
+        if (r->alpha)
+            for (int p = 0; p < r->width * r->height; ++p) {
+                uint32_t v = px.get()[p], a = v >> 24;
+                auto mul = [&](int s) { return (((v >> s) & 255) * a + 127) / 255 << s; };
+                px.get()[p] = (a << 24) | mul(16) | mul(8) | mul(0);
+            }
+        pixman_image_composite32(PIXMAN_OP_OVER, src, nullptr, dst, 0, 0, 0, 0, r->left, r->top, r->width,
+                                 r->height);
+        pixman_image_unref(src);
+    }
+    pixman_image_unref(dst);
+    int worst = 0;
+    for (int p = 0; p < W * H; ++p)
+        for (int s : {0, 8, 16})
+            worst = std::max(worst, std::abs(int((got.get()[p] >> s) & 255) - int((want[p] >> s) & 255)));
+    EXPECT_LE(worst, 3); // the blend kernel rounds unlike pixman
+}
+
+} // namespace
+
+namespace {
+
+// A plane of random sparse coverage: a mask (1 bit) or an alpha channel, and
+// the same coverage as 8-bit values for pixman.
+struct Plane {
+    qxBitMap *plane = nullptr;
+    bool isMask = false;
+    std::vector<uint8_t> a8; // row length rounded up to 4 bytes
+    int stride = 0;
+};
+
+Plane randomPlane(std::mt19937 &rng, int w, int h, bool mask, unsigned density)
+{
+    Plane p;
+    p.isMask = mask;
+    p.stride = (w + 3) & ~3;
+    p.a8.assign(size_t(p.stride) * h, 0);
+    qxBitMap *owner = mask ? qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr) : nullptr;
+    p.plane = mask ? qxAllocMaskBitMap(owner, uint32_t(w), uint32_t(h), 1, nullptr, 0)
+                   : qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 1, nullptr, 0);
+    qxFreeBitMap(owner);
+    const qxPlane q = qxPlaneOf(p.plane);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (rng() % 1000 >= density) continue;
+            const uint8_t v = uint8_t(1 + rng() % 255);
+            p.a8[size_t(y) * p.stride + x] = mask ? 255 : v;
+            if (mask) q.bytes[size_t(y) * q.bytesPerRow + x / 8] |= uint8_t(0x80 >> (x & 7));
+            else q.bytes[size_t(y) * q.bytesPerRow + x] = v;
+        }
+    return p;
+}
+
+void freePlane(Plane &p)
+{
+    if (p.isMask) qxFreeMaskBitMap(p.plane);
+    else qxFreeAlphaBitMap(p.plane);
+}
+
+TEST(Collision, PixelsMatchPixmanIn)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        const int w1 = 1 + int(rng() % 40), h1 = 1 + int(rng() % 40), w2 = 1 + int(rng() % 40), h2 = 1 + int(rng() % 40);
+        const int x1 = int(rng() % 40), y1 = int(rng() % 40), x2 = int(rng() % 40), y2 = int(rng() % 40);
+        const unsigned density = 5 + rng() % 60;
+        Plane a = randomPlane(rng, w1, h1, rng() % 2, density), b = randomPlane(rng, w2, h2, rng() % 2, density);
+        // pixman: b's coverage IN a's over a's rectangle; any non-zero pixel collides.
+        std::vector<uint8_t> dst(a.a8);
+        pixman_image_t *pd = pixman_image_create_bits(PIXMAN_a8, w1, h1, reinterpret_cast<uint32_t *>(dst.data()), a.stride);
+        pixman_image_t *ps = pixman_image_create_bits(PIXMAN_a8, w2, h2, reinterpret_cast<uint32_t *>(b.a8.data()), b.stride);
+        // Outside b everything is clear: clear dst first where b does not reach.
+        std::vector<uint8_t> cover(size_t(a.stride) * h1, 0);
+        for (int y = 0; y < h1; ++y)
+            for (int x = 0; x < w1; ++x) {
+                const int bx = x1 + x - x2, by = y1 + y - y2;
+                if (bx >= 0 && by >= 0 && bx < w2 && by < h2) cover[size_t(y) * a.stride + x] = 255;
+            }
+        pixman_image_t *pc = pixman_image_create_bits(PIXMAN_a8, w1, h1, reinterpret_cast<uint32_t *>(cover.data()), a.stride);
+        pixman_image_composite32(PIXMAN_OP_IN, pc, nullptr, pd, 0, 0, 0, 0, 0, 0, w1, h1);
+        pixman_image_composite32(PIXMAN_OP_IN, ps, nullptr, pd, x1 - x2, y1 - y2, 0, 0, 0, 0, w1, h1);
+        bool want = false;
+        for (int y = 0; y < h1 && !want; ++y)
+            for (int x = 0; x < w1; ++x) want |= dst[size_t(y) * a.stride + x] != 0;
+        const int got = qxCollidePixels(x1, y1, w1, h1, a.isMask ? a.plane : nullptr, a.isMask ? nullptr : a.plane, 0, 0,
+                                        x2, y2, w2, h2, b.isMask ? b.plane : nullptr, b.isMask ? nullptr : b.plane, 0, 0,
+                                        nullptr, nullptr);
+        EXPECT_EQ(got, want ? 1 : 0) << "round " << round;
+        pixman_image_unref(pd);
+        pixman_image_unref(ps);
+        pixman_image_unref(pc);
+        freePlane(a);
+        freePlane(b);
+    }
+    // Boxes: touching edges do not collide, one pixel of overlap does.
+    EXPECT_EQ(qxCollidePixels(0, 0, 10, 10, nullptr, nullptr, 0, 0, 10, 0, 10, 10, nullptr, nullptr, 0, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(qxCollidePixels(0, 0, 10, 10, nullptr, nullptr, 0, 0, 9, 0, 10, 10, nullptr, nullptr, 0, 0, nullptr, nullptr), 1);
+}
+
+TEST(Collision, ImageWithMaskAndAlphaIsSolidOnlyWhereBothAre)
+{
+    // Only the mask is set at (0, 0), only the alpha at (1, 0): neither is solid.
+    qxBitMap *owner = qxAllocBitMap(2, 1, 0, nullptr);
+    qxBitMap *mask = qxAllocMaskBitMap(owner, 2, 1, 1, nullptr, 0), *alpha = qxAllocAlphaBitMap(2, 1, 1, nullptr, 0);
+    qxPlaneOf(mask).bytes[0] = 0x80;
+    qxPlaneOf(alpha).bytes[1] = 200;
+    EXPECT_EQ(qxCollidePixels(0, 0, 2, 1, mask, alpha, 0, 0, 0, 0, 2, 1, nullptr, nullptr, 0, 0, nullptr, nullptr), 0);
+    qxPlaneOf(alpha).bytes[0] = 1;
+    EXPECT_EQ(qxCollidePixels(0, 0, 2, 1, mask, alpha, 0, 0, 0, 0, 2, 1, nullptr, nullptr, 0, 0, nullptr, nullptr), 1);
+    qxFreeMaskBitMap(mask);
+    qxFreeAlphaBitMap(alpha);
+    qxFreeBitMap(owner);
+}
+
+} // namespace

@@ -1,0 +1,396 @@
+/* A display adapter plug-in in plain C that records every call it gets into
+ * a log the script reads with AdLog(), with commands that drive the host's
+ * satellite and adapter slots. Windows exist only as numbered handles. */
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "core/plugins/qx_pluginapi.h"
+
+typedef struct lua_State lua_State;
+
+static const qxPluginBase *host;
+static qxPluginInfo *self;
+static char logText[16384];
+static size_t logLength;
+static int earlyInstall = -1;
+static int quitOnPoll;
+static int handles;
+
+#define VM(slot, type) ((type)host->vm[slot])
+#define GFX(slot, type) ((type)host->graphics[slot])
+#define NUMBER(i) VM(47, double (*)(lua_State *, int))(L, i)
+#define PUSHNUMBER(v) VM(21, void (*)(lua_State *, double))(L, (double)(v))
+
+static void say(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (logLength < sizeof logText - 1) {
+        int n = vsnprintf(logText + logLength, sizeof logText - logLength, format, args);
+        if (n > 0) logLength += (size_t)n < sizeof logText - logLength ? (size_t)n : sizeof logText - 1 - logLength;
+    }
+    va_end(args);
+}
+
+/* ---- Plug-in frame ---- */
+
+int InitPlugin(qxPluginInfo *info, const qxPluginBase *base, const char *path)
+{
+    (void)path;
+    host = base;
+    self = info;
+    info->capabilities = QX_CAP_LIBRARY | QX_CAP_DISPLAYADAPTER | QX_CAP_EXTENSIONS;
+    info->version = 8;
+    info->revision = 0;
+    info->name = "adapterkit";
+    info->moduleName = "adapterkit";
+    info->author = "Kit author";
+    info->description = "Recording display adapter";
+    info->copyright = "none";
+    return 1;
+}
+
+void ClosePlugin(void) {}
+
+/* The display adapter brings its main loop; the library has no extras. */
+uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
+{
+    (void)reserved;
+    return capability == QX_CAP_DISPLAYADAPTER ? 1 : 0;
+}
+
+/* ---- Display adapter entry points ---- */
+
+typedef struct {
+    uint32_t tag;
+    uint64_t value;
+} Tag;
+
+int HandleEvents(lua_State *L, int flags, void *reserved)
+{
+    (void)L, (void)flags, (void)reserved;
+    if (quitOnPoll) {
+        say("HandleEvents quits\n");
+        return 1003;
+    }
+    return 0;
+}
+int WaitEvents(lua_State *L, int mode, void *reserved, int *out)
+{
+    (void)L, (void)mode, (void)reserved, (void)out;
+    return 0;
+}
+int ForceEventLoopIteration(void *reserved)
+{
+    (void)reserved;
+    say("ForceEventLoopIteration\n");
+    return 0;
+}
+int Sleep(lua_State *L, uint32_t ms)
+{
+    (void)L;
+    say("Sleep %u\n", ms);
+    return 0;
+}
+int VWait(void *handle, const Tag *tags, uint32_t argument)
+{
+    say("VWait %d tag1=%u %u\n", (int)(intptr_t)handle, (unsigned)tags[0].value, argument);
+    return 0;
+}
+int DetermineBorderSizes(uint32_t flags, int32_t *left, int32_t *right, int32_t *top, int32_t *bottom)
+{
+    say("DetermineBorderSizes flags=%x\n", flags);
+    *left = 1, *right = 2, *top = 20, *bottom = 3;
+    return 0;
+}
+void *OpenDisplay(const char *title, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags, const Tag *tags)
+{
+    say("OpenDisplay \"%s\" %d,%d %dx%d flags=%x tags", title, x, y, w, h, flags);
+    for (; tags->tag; tags++) {
+        if (tags->tag == 3 || tags->tag == 4) *(uint32_t *)(uintptr_t)tags->value = 7;
+        if (tags->tag == 5) say(" 5=%s", tags->value ? "L" : "none");
+        else if (tags->tag != 3 && tags->tag != 4) say(" %u=%u", tags->tag, (unsigned)tags->value);
+    }
+    say("\n");
+    return (void *)(intptr_t)++handles;
+}
+int CloseDisplay(void *handle)
+{
+    say("CloseDisplay %d\n", (int)(intptr_t)handle);
+    return 0;
+}
+int ChangeBufferSize(void) { return 0; }
+int ShowHideDisplay(void *handle, int show, void *reserved)
+{
+    (void)reserved;
+    say("ShowHideDisplay %d %d\n", (int)(intptr_t)handle, show);
+    return 0;
+}
+int SizeMoveDisplay(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, void *r1, void *r2)
+{
+    (void)r1, (void)r2;
+    say("SizeMoveDisplay %d %d,%d %dx%d\n", (int)(intptr_t)handle, x, y, w, h);
+    return 0;
+}
+int SetDisplayTitle(void *handle, const char *title)
+{
+    say("SetDisplayTitle %d \"%s\"\n", (int)(intptr_t)handle, title);
+    return 0;
+}
+int ActivateDisplay(void *handle, int flag)
+{
+    say("ActivateDisplay %d %d\n", (int)(intptr_t)handle, flag);
+    return 0;
+}
+int SetDisplayAttributes(void *handle, const Tag *tags)
+{
+    say("SetDisplayAttributes %d", (int)(intptr_t)handle);
+    for (; tags->tag; tags++) say(" %u=%u", tags->tag, (unsigned)tags->value);
+    say("\n");
+    return 0;
+}
+int CreatePointer(void) { return 0; }
+int FreePointer(void) { return 0; }
+int SetPointer(void) { return 0; }
+int ShowHidePointer(void *handle, int show)
+{
+    say("ShowHidePointer %d %d\n", (int)(intptr_t)handle, show);
+    return 0;
+}
+int MovePointer(void *handle, int32_t x, int32_t y)
+{
+    say("MovePointer %d %d,%d\n", (int)(intptr_t)handle, x, y);
+    return 0;
+}
+int GetMousePos(void *handle, int32_t *x, int32_t *y)
+{
+    (void)handle;
+    *x = 11, *y = 22;
+    return 0;
+}
+uint32_t GetQualifiers(void *handle)
+{
+    (void)handle;
+    return 0;
+}
+
+typedef struct {
+    uint32_t sx, sy, dx, dy, width, height, scaledWidth, scaledHeight, smooth, reserved;
+    void *mask, *alpha;
+    const void *clipRects;
+    uint32_t clipCount;
+    int32_t clipX, clipY;
+    uint8_t reserved2[12];
+} BlitRecord;
+_Static_assert(sizeof(BlitRecord) == 88, "blit record");
+
+int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, const Tag *tags)
+{
+    (void)tags;
+    say("BltBitMap %s -> %d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
+        source ? "bitmap" : "none", (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
+        r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
+    return 0;
+}
+int RectFill(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags,
+             const Tag *tags)
+{
+    (void)tags;
+    say("RectFill %d %d,%d %dx%d colour=%08x flags=%u\n", (int)(intptr_t)handle, x, y, w, h, colour, flags);
+    return 0;
+}
+int WritePixel(void) { return 0; }
+int Line(void) { return 0; }
+
+/* One 1920x1080 monitor and three modes, unsorted. */
+static const int32_t monitors[] = {0, 0, 1920, 1080, 0, 0, 0, 0};
+static const uint32_t modes[] = {1280, 720, 32, 800, 600, 32, 1920, 1080, 32, 0, 0, 0};
+int GetMonitorInfo(uint32_t kind, uint32_t monitor, const void **out, void *reserved)
+{
+    (void)monitor, (void)reserved;
+    *out = kind == 0 ? (const void *)monitors : (const void *)modes;
+    return 0;
+}
+void FreeMonitorInfo(uint32_t kind, const void *array) { (void)kind, (void)array; }
+int GrabScreenPixels(void) { return 0; }
+int FreeGrabScreenPixels(void) { return 0; }
+
+int AdapterMainLoop(lua_State *L, void (*run)(void *), void *arg, void *r1, void *r2)
+{
+    (void)L, (void)r1, (void)r2;
+    say("AdapterMainLoop\n");
+    run(arg);
+    return 0;
+}
+
+int BeginDoubleBuffer(void) { return 0; }
+int EndDoubleBuffer(void) { return 0; }
+int Flip(void) { return 0; }
+int Cls(void) { return 0; }
+int AllocVideoBitMap(void) { return 0; }
+int FreeVideoBitMap(void) { return 0; }
+int ReadVideoPixels(void) { return 0; }
+int FreeVideoPixels(void) { return 0; }
+int DoVideoBitMapMethod(void) { return 0; }
+int AllocBitMap(void) { return 0; }
+int FreeBitMap(void) { return 0; }
+int LockBitMap(void) { return 0; }
+int UnLockBitMap(void) { return 0; }
+int GetBitMapAttr(void) { return 0; }
+
+/* ---- Satellites ---- */
+
+typedef struct {
+    uint32_t kind;
+    void *bitmap;
+    uint32_t width, height, bytesPerRow, pixelFormat;
+    void *mask;
+    uint32_t maskBytesPerRow;
+    int32_t srcX, srcY, dstX, dstY, blitWidth, blitHeight;
+} SatBlit;
+_Static_assert(sizeof(SatBlit) == 72, "satellite block");
+
+typedef struct {
+    uint32_t number;
+    void *automatic;
+} ObjectRef;
+
+/* Satellite "A" detaches itself on its first call; "B" and "C" record. */
+static void *satellites[3];
+static const char satNames[3] = {'A', 'B', 'C'};
+
+static int satCallback(void *satellite, uint32_t op, void *params, void *user)
+{
+    int i = (int)(intptr_t)user;
+    if (op == 0) {
+        const SatBlit *b = (const SatBlit *)params;
+        say("sat %c blit kind %u %ux%u rect %d,%d %dx%d\n", satNames[i], b->kind, b->width, b->height, b->srcX,
+            b->srcY, b->blitWidth, b->blitHeight);
+    } else {
+        const int32_t *p = (const int32_t *)params;
+        say("sat %c op %u %d %d\n", satNames[i], op, p ? p[0] : 0, p ? p[1] : 0);
+    }
+    if (i == 0 && satellites[0] == satellite) {
+        GFX(9, void (*)(void *))(satellite);
+        satellites[0] = NULL;
+        say("sat A detached\n");
+    }
+    return 0;
+}
+
+/* AdAttach(display, which 0-2[, use source]): the size it must draw. */
+static int adAttach(lua_State *L)
+{
+    ObjectRef ref = {(uint32_t)NUMBER(1), NULL};
+    int i = (int)NUMBER(2);
+    Tag tags[] = {{1, 0}, {2, 0}, {5, 0}, {6, 0}, {7, 0}, {0, 0}};
+    if (VM(0, int (*)(lua_State *))(L) >= 3) tags[2].value = (uint64_t)NUMBER(3);
+    satellites[i] = GFX(8, void *(*)(ObjectRef *, void *, void *, Tag *))(&ref, (void *)satCallback,
+                                                                         (void *)(intptr_t)i, tags);
+    say("attach %c %s %ux%u bgpic %ux%u\n", satNames[i], satellites[i] ? "ok" : "refused", (unsigned)tags[0].value,
+        (unsigned)tags[1].value, (unsigned)tags[3].value, (unsigned)tags[4].value);
+    return 0;
+}
+
+/* AdSatellite(which, op[, width, height]): 0 detach, 1 redraw, 2 resize. */
+static int adSatellite(lua_State *L)
+{
+    int i = (int)NUMBER(1), op = (int)NUMBER(2), r = 0;
+    if (op == 0) {
+        GFX(9, void (*)(void *))(satellites[i]);
+        satellites[i] = NULL;
+    } else if (op == 1) {
+        GFX(10, void (*)(void *))(satellites[i]);
+    } else {
+        r = GFX(11, int (*)(void *, int, int, const Tag *))(satellites[i], (int)NUMBER(3), (int)NUMBER(4), NULL);
+    }
+    PUSHNUMBER(r);
+    return 1;
+}
+
+/* AdInput(op, a, b, c[, which]): system slot 16 from satellite "which"
+ * (or none). */
+static int adInput(lua_State *L)
+{
+    int32_t p[3] = {(int32_t)NUMBER(2), (int32_t)NUMBER(3), (int32_t)NUMBER(4)};
+    void *s = VM(0, int (*)(lua_State *))(L) >= 5 ? satellites[(int)NUMBER(5)] : NULL;
+    PUSHNUMBER(((int (*)(void *, uint32_t, const int32_t *, void *))host->system[16])(s, (uint32_t)NUMBER(1), p, NULL));
+    return 1;
+}
+
+/* AdSlots(display): slots 20, 18 and 19 on the display's handle, and on a
+ * handle no display has. */
+static int adSlots(lua_State *L)
+{
+    ObjectRef ref = {(uint32_t)NUMBER(1), NULL}, back = {0, NULL};
+    void *handle = GFX(20, void *(*)(ObjectRef *, void *))(&ref, NULL);
+    void *again = GFX(20, void *(*)(ObjectRef *, void *))(&back, handle);
+    Tag tags[] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {8, 0}, {11, 0}, {99, 0}, {0, 0}};
+    intptr_t known = GFX(18, intptr_t (*)(void *, Tag *))(handle, tags);
+    double factor;
+    memcpy(&factor, &tags[8].value, sizeof factor);
+    say("handle %d back %d display %u; attrs %d: %u %u %u %u %x %u %u %u %.1f\n", (int)(intptr_t)handle,
+        (int)(intptr_t)again, back.number, (int)known, (unsigned)tags[0].value, (unsigned)tags[1].value,
+        (unsigned)tags[2].value, (unsigned)tags[3].value, (unsigned)tags[4].value, (unsigned)tags[5].value,
+        (unsigned)tags[6].value, (unsigned)tags[7].value, factor);
+    Tag none[] = {{1, 0}, {0, 0}};
+    say("refresh %d, unknown handle: refresh %d attrs %d handle %d\n", GFX(19, int (*)(void *))(handle),
+        GFX(19, int (*)(void *))((void *)(intptr_t)999), (int)GFX(18, intptr_t (*)(void *, Tag *))((void *)999, none),
+        (int)(intptr_t)GFX(20, void *(*)(ObjectRef *, void *))(&back, (void *)(intptr_t)999));
+    return 0;
+}
+
+/* AdInstall(flags[, pixel format]): graphics slot 13's result. */
+static int adInstall(lua_State *L)
+{
+    Tag tags[] = {{1, 10}, {2, 8}, {3, 5}, {0, 0}};
+    if (VM(0, int (*)(lua_State *))(L) >= 2) tags[0].value = (uint64_t)NUMBER(2);
+    PUSHNUMBER(GFX(13, int (*)(qxPluginInfo *, uint32_t, const Tag *))(self, (uint32_t)NUMBER(1), tags));
+    return 1;
+}
+
+/* The log without its last newline (the console adds one). */
+static int adLog(lua_State *L)
+{
+    if (logLength && logText[logLength - 1] == '\n') logText[--logLength] = 0;
+    VM(23, void (*)(lua_State *, const char *))(L, logText);
+    logLength = 0;
+    logText[0] = 0;
+    return 1;
+}
+
+static int adEarly(lua_State *L)
+{
+    PUSHNUMBER(earlyInstall);
+    return 1;
+}
+
+static int adQuitOnPoll(lua_State *L)
+{
+    (void)L;
+    quitOnPoll = 1;
+    return 0;
+}
+
+static const qxPluginCommand commands[] = {
+    {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
+    {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
+    {NULL, NULL},
+};
+static const qxPluginConstant constants[] = {{NULL, NULL, 0}};
+
+const char *GetBaseTable(void) { return NULL; }
+const qxPluginCommand *GetCommands(void) { return commands; }
+const qxPluginConstant *GetConstants(void) { return constants; }
+int InitLibrary(lua_State *L)
+{
+    (void)L;
+    /* Too early: start-up has not begun making the declared objects. */
+    Tag none[] = {{0, 0}};
+    earlyInstall = GFX(13, int (*)(qxPluginInfo *, uint32_t, const Tag *))(self, 0, none);
+    return 0;
+}
+void FreeLibrary(lua_State *L) { (void)L; }
+void GetHelpStrings(void) {}
