@@ -17,6 +17,7 @@
 #include "display/qx_positions.h"
 #include "draw/qx_drawstate.h"
 #include "draw/qx_shaperender.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -287,7 +288,9 @@ int qxCmdCls(lua_State *L)
     if (!d) return 0; // no output: nothing to draw on
     if (int e = qxPrepareOutputTarget(L)) return e;
     if (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC) {
-        // The display shows its BGPic as it is again: the colour is not used.
+        // The display shows its BGPic as it is again, without layers: the colour is not used.
+        qxBGPic *bgpic = qxLayerBGPic(); // the selected BGPic, else the display's
+        if (d->layersEnabled && bgpic) qxFreeBGPicLayers(L, bgpic, 1, 1);
         qxForgetDisplayWork(d);
         if (d->targetType == QX_OUT_DISPLAY) return qxRefreshWholeDisplay(d, 0);
         return 0;
