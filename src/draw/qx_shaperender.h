@@ -1,0 +1,49 @@
+// Shapes of the draw library turned into pixels on the current output:
+// outline, border and shadow coverage, composed in colour and blitted.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "draw/qx_drawstate.h"
+
+struct lua_State;
+struct qxTransformOptions;
+struct qxObjectStyle;
+
+enum : uint32_t { QX_SHAPE_BOX = 14, QX_SHAPE_CIRCLE = 15, QX_SHAPE_ELLIPSE = 16, QX_SHAPE_LINE = 17,
+                  QX_SHAPE_PLOT = 18, QX_SHAPE_POLYGON = 27, QX_SHAPE_ARC = 31 };
+
+struct qxShapeRecord {
+    uint32_t type;
+    int32_t x, y;
+    int32_t width, height;
+    int32_t rx, ry;
+    int32_t start, end;
+    int32_t corners[4]; // percent: top-left, bottom-left, bottom-right, top-right
+    const double *points; // polygon: pairs, closed, starting at 0,0
+    int32_t pointCount;
+    uint32_t colour; // 0xTTRRGGBB
+    uint32_t clockwise;
+    const qxTransformOptions *transform;
+    const qxObjectStyle *style;
+};
+
+// A rendered shape: ARGB colours and their alpha plane, w x h, to be put at
+// (x, y) relative to the shape's top-left corner.
+struct qxShapeImage {
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    std::vector<uint32_t> pixels;
+    std::vector<uint8_t> alpha;
+};
+
+// Renders the shape with the draw state (already copied and adjusted by the
+// caller) into image; L is needed only for a texture brush. An empty image
+// (w = 0) means nothing to draw.
+int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
+
+extern "C" {
+int qxRenderShape(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state);
+int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
+                 int antialias, const qxTransformOptions *transform, const qxObjectStyle *style);
+void qxClampCorners(int32_t corners[4]);
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/python3
+"""Writes qxasm call sequences for the draw listings: each call's error code
+or first results are printed as "label=value" lines."""
+
+
+class Listing:
+    def __init__(self):
+        self.lines = [".maxstack 60", "    GETGLOBAL 0 \"exitonerror\"", "    LOADK 1 #0", "    CALL 0 2 1"]
+
+    def emit(self, text):
+        self.lines.append("    " + text)
+
+    def _arg(self, reg, value):
+        if isinstance(value, str):
+            self.emit(f'LOADK {reg} "{value}"')
+        elif isinstance(value, dict):
+            self.emit(f"NEWTABLE {reg}")
+            for k, v in value.items():
+                if isinstance(v, list):
+                    self._arg(reg + 1, v)
+                    self.emit(f'SETTABLE {reg} "{k}" {reg + 1}')
+                else:
+                    self.emit(f'SETTABLE {reg} "{k}" #{v}')
+        elif isinstance(value, list):
+            self.emit(f"NEWTABLE {reg}")
+            for i, v in enumerate(value):
+                self.emit(f"SETTABLE {reg} #{i} #{v}")
+        else:
+            self.emit(f"LOADK {reg} #{value}")
+
+    def call(self, name, *args, results=0):
+        self.emit(f'GETGLOBAL 0 "{name.lower()}"')
+        for i, a in enumerate(args):
+            self._arg(1 + i, a)
+        self.emit(f"CALL 0 {len(args) + 1} {results + 1}")
+
+    def _print(self, label, reg):
+        self.emit('GETGLOBAL 50 "consoleprint"')
+        self.emit('GETGLOBAL 51 "addstr"')
+        self.emit(f'LOADK 52 "{label}="')
+        self.emit(f"MOVE 53 {reg}")
+        self.emit("CALL 51 3 2")
+        self.emit("CALL 50 2 1")
+
+    def check(self, label, name, *args):
+        """Prints the error code of the call."""
+        self.call(name, *args)
+        self.emit('GETGLOBAL 0 "getlasterror"')
+        self.emit("CALL 0 1 2")
+        self.emit("MOVE 40 0")
+        self._print(label, 40)
+
+    def value(self, label, name, *args, fields=()):
+        """Prints the first result, then fields of the second (a table)."""
+        self.call(name, *args, results=2)
+        self.emit("MOVE 40 0")
+        self.emit("MOVE 41 1")
+        self._print(label, 40)
+        for f in fields:
+            self.emit(f'GETTABLE 42 41 "{f}"')
+            self._print(f"{label}.{f}", 42)
+
+    def text(self):
+        return "\n".join(self.lines + ["    RETURN 0 1", ""])
