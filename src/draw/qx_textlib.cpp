@@ -1,21 +1,325 @@
-// The "text" command library.
-#include "draw/qx_drawlibs.h"
+// The "text" command library: the text style, measuring and TextOut.
+#include <cstring>
+#include <string>
 
+#include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/qx_drawlibs.h"
+#include "draw/text/qx_text.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_text.h"
 
-static const qxCommandDef textCommands[] = {
+
+namespace {
+
+int cmdSetFont(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    const char *name = luaL_checkstring(L, 1);
+    const int32_t size = luaL_checkint(L, 2);
+    int engine = QX_FONTENGINE_NATIVE, cache = 1, usepoints = 0;
+    if (lua_istable(L, 3)) {
+        qxGetFieldInt(L, 3, "engine", &engine, nullptr);
+        qxGetFieldInt(L, 3, "cache", &cache, nullptr);
+        qxGetFieldInt(L, 3, "usepoints", &usepoints, nullptr);
+    }
+    if (size < 1) return ERR_OPENFONT;
+    qxFontHandle *h = nullptr;
+    if (int r = qxOpenFontByName(name, size, engine, uint32_t(cache), uint32_t(usepoints), 0, &h)) return r;
+    qxTextState *s = qxGetTextState();
+    s->block.font = h;
+    s->block.style = QX_TS_NORMAL;
+    return 0;
+}
+
+int cmdSetFontColor(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxGetTextState()->block.colour = uint32_t(int64_t(luaL_checknumber(L, 1)));
+    return 0;
+}
+
+int cmdGetFontColor(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, qxGetTextState()->block.colour);
+    return 1;
+}
+
+int cmdSetFontStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    const int n = lua_gettop(L);
+    qxTextStyle &b = qxGetTextState()->block;
+    const uint32_t style = uint32_t(luaL_checkint(L, 1));
+    if (style & QX_TS_NORMAL) {
+        b.style = QX_TS_NORMAL;
+        return 0;
+    }
+    if (style == QX_TS_SHADOW) {
+        if (n >= 2) b.shadowColour = uint32_t(int64_t(luaL_checknumber(L, 2)));
+        if (n >= 3) b.shadowSize = luaL_checkint(L, 3);
+        if (n >= 4) b.shadowDir = luaL_checkint(L, 4);
+    } else if (style == QX_TS_EDGE) {
+        if (n == 2 || n == 3) b.edgeColour = uint32_t(int64_t(luaL_checknumber(L, 2)));
+        if (n == 3) b.edgeSize = luaL_checkint(L, 3);
+    } else if (n > 1) {
+        return ERR_TOOMANYARGS;
+    }
+    b.style = (b.style & ~QX_TS_NORMAL) | style;
+    if (!b.style) b.style = QX_TS_NORMAL;
+    qxClampTextStyle(&b);
+    return 0;
+}
+
+int cmdGetFontStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    const qxTextStyle &b = qxGetTextState()->block;
+    lua_pushnumber(L, b.style);
+    if (!(b.style & (QX_TS_SHADOW | QX_TS_EDGE))) return 1;
+    lua_newtable(L);
+    if (b.style & QX_TS_SHADOW) {
+        qxSetFieldUInt(L, "shadowcolor", b.shadowColour);
+        qxSetFieldInt(L, "shadowsize", b.shadowSize);
+        qxSetFieldInt(L, "shadowdir", b.shadowDir);
+    }
+    if (b.style & QX_TS_EDGE) {
+        qxSetFieldInt(L, "bordersize", b.edgeSize);
+        qxSetFieldUInt(L, "bordercolor", b.edgeColour);
+    }
+    return 2;
+}
+
+int cmdSetDefaultEncoding(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const int e = luaL_checkint(L, 1);
+    const int s = lua_gettop(L) >= 2 ? luaL_checkint(L, 2) : int(qxDefaultEncoding);
+    if (e < 0 || e > 1 || s < 0 || s > 1) return ERR_WRONGUSAGE;
+    qxGetTextState()->encoding = uint32_t(e);
+    qxDefaultEncoding = uint32_t(s);
+    return 0;
+}
+
+int cmdGetDefaultEncoding(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, qxGetTextState()->encoding);
+    lua_pushnumber(L, qxDefaultEncoding);
+    return 2;
+}
+
+// The encoding argument at narg (absent: the text state's); 1055 above 1.
+int encodingArg(lua_State *L, int narg, uint32_t *out)
+{
+    *out = qxGetTextState()->encoding;
+    if (lua_gettop(L) < narg || lua_isnil(L, narg)) return 0;
+    const int e = luaL_checkint(L, narg);
+    if (e < 0 || e > 1) return ERR_WRONGUSAGE;
+    *out = uint32_t(e);
+    return 0;
+}
+
+int measure(lua_State *L, qxRunExtent *ext, size_t *length)
+{
+    const char *text = luaL_checklstring(L, 1, length);
+    uint32_t enc;
+    if (int r = encodingArg(L, 2, &enc)) return r;
+    *ext = qxRunExtent{};
+    if (!*length) return 0;
+    if (enc == 1) {
+        size_t count = 0;
+        if (!qxUtf8Scan(text, *length, &count)) return ERR_INVALIDUTF8;
+    }
+    return qxMeasureRun(&qxGetTextState()->block, text, *length, enc, ext);
+}
+
+int cmdTextWidth(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxRunExtent e;
+    size_t n;
+    if (int r = measure(L, &e, &n)) return r;
+    lua_pushnumber(L, n ? e.width : 0);
+    return 1;
+}
+
+int cmdTextExtent(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxRunExtent e;
+    size_t n;
+    if (int r = measure(L, &e, &n)) return r;
+    lua_newtable(L);
+    qxSetFieldInt(L, "minx", n ? e.minX + e.left : 0);
+    qxSetFieldInt(L, "maxx", n ? e.maxX + e.right : 0);
+    qxSetFieldInt(L, "miny", n ? e.minY + e.top : 0);
+    qxSetFieldInt(L, "maxy", n ? e.maxY + e.bottom : 0);
+    qxSetFieldInt(L, "width", n ? e.width : 0);
+    qxSetFieldInt(L, "height", n ? e.height : 0);
+    return 1;
+}
+
+int cmdTextHeight(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxFontHandle *f = qxGetCurrentFont();
+    lua_pushnumber(L, f ? f->height : 8);
+    return 1;
+}
+
+int cmdGetKerningPair(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    size_t n1, n2;
+    const char *a = luaL_checklstring(L, 1, &n1), *b = luaL_checklstring(L, 2, &n2);
+    uint32_t enc;
+    if (int r = encodingArg(L, 3, &enc)) return r;
+    if (!n1 || !n2) {
+        lua_pushnumber(L, 0);
+        return 1;
+    }
+    std::string pair;
+    if (enc == 1) {
+        // The first character of each string.
+        size_t l1 = 1, l2 = 1;
+        while (l1 < n1 && (uint8_t(a[l1]) & 0xC0) == 0x80) ++l1;
+        while (l2 < n2 && (uint8_t(b[l2]) & 0xC0) == 0x80) ++l2;
+        pair.assign(a, l1).append(b, l2);
+    } else {
+        pair = {a[0], b[0]};
+    }
+    const qxTextStyle &s = qxGetTextState()->block;
+    lua_pushnumber(L, qxFontGetKerning(s.font, pair.data(), pair.size(), s.style, int(enc)));
+    return 1;
+}
+
+int cmdFreeGlyphCache(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    for (const qxFontCacheEntry *e = qxFontCacheFirst(); e; e = e->next) qxFontFreeGlyphCache(e->handle);
+    return 0;
+}
+
+// Reads the layout arguments from narg on: an options table, or align,
+// wrap width and encoding.
+int layoutArgs(lua_State *L, int narg, qxTextRequest *rq)
+{
+    const qxTextState *s = qxGetTextState();
+    rq->block = s->block;
+    rq->encoding = s->encoding;
+    rq->align = QX_ALIGN_LEFT;
+    rq->wrap = 0;
+    rq->tags = 1;
+    int enc = int(rq->encoding);
+    if (lua_istable(L, narg)) {
+        qxGetFieldInt(L, narg, "align", &rq->align, nullptr);
+        qxGetFieldInt(L, narg, "wordwrap", &rq->wrap, nullptr);
+        qxGetFieldInt(L, narg, "encoding", &enc, nullptr);
+        int colour = 0, found = 0;
+        qxGetFieldColor(L, narg, "color", &colour, &found);
+        if (found) rq->block.colour = uint32_t(colour);
+    } else {
+        const int n = lua_gettop(L);
+        if (n >= narg && !lua_isnil(L, narg)) rq->align = luaL_checkint(L, narg);
+        if (n >= narg + 1 && !lua_isnil(L, narg + 1)) rq->wrap = luaL_checkint(L, narg + 1);
+        if (n >= narg + 2 && !lua_isnil(L, narg + 2)) enc = luaL_checkint(L, narg + 2);
+    }
+    if (enc < 0 || enc > 1 || rq->wrap < 0) return ERR_WRONGUSAGE;
+    rq->encoding = uint32_t(enc);
+    return 0;
+}
+
+int cmdTextOut(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
+    qxTextRequest rq{};
+    rq.text = luaL_checklstring(L, 3, &rq.length);
+    if (int r = layoutArgs(L, 4, &rq)) return r;
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
+    qxBitMap *bm = nullptr, *alpha = nullptr;
+    int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    if (!r) {
+        const int32_t px = qxResolvePosX(x, im.width, 0, 0.0) + im.originX;
+        const int32_t py = qxResolvePosY(y, im.height, 0, 0.0) + im.originY;
+        qxBlitToOutput(L, bm, 0, 0, px, py, im.width, im.height, im.width, im.height, nullptr, alpha);
+    }
+    qxFreeAlphaBitMap(alpha);
+    qxFreeBitMap(bm);
+    qxFreeTextImage(&im);
+    return r;
+}
+
+const qxCommandDef textCommands[] = {
+    {"SetFont", cmdSetFont},
+    {"SetFontColor", cmdSetFontColor},
+    {"GetFontColor", cmdGetFontColor},
+    {"SetFontStyle", cmdSetFontStyle},
+    {"GetFontStyle", cmdGetFontStyle},
+    {"SetDefaultEncoding", cmdSetDefaultEncoding},
+    {"GetDefaultEncoding", cmdGetDefaultEncoding},
+    {"TextWidth", cmdTextWidth},
+    {"TextExtent", cmdTextExtent},
+    {"TextHeight", cmdTextHeight},
+    {"GetKerningPair", cmdGetKerningPair},
+    {"FreeGlyphCache", cmdFreeGlyphCache},
+    {"TextOut", cmdTextOut},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef textConstants[] = {
+const qxConstantDef textConstants[] = {
+    {"NORMAL", nullptr, 1},
+    {"BOLD", nullptr, 2},
+    {"ITALIC", nullptr, 4},
+    {"UNDERLINED", nullptr, 8},
+    {"ANTIALIAS", nullptr, 16},
+    {"SHADOW", nullptr, 32},
+    {"EDGE", nullptr, 64},
+    {"SHDWNORTH", nullptr, 0},
+    {"SHDWNORTHEAST", nullptr, 1},
+    {"SHDWEAST", nullptr, 2},
+    {"SHDWSOUTHEAST", nullptr, 3},
+    {"SHDWSOUTH", nullptr, 4},
+    {"SHDWSOUTHWEST", nullptr, 5},
+    {"SHDWWEST", nullptr, 6},
+    {"SHDWNORTHWEST", nullptr, 7},
+    {"BITMAP_DEFAULT", ":::default_bitmap", 0},
+    {"TRUETYPE_DEFAULT", ":::default_truetype", 0},
+    {"SANS", ":::default_sans", 0},
+    {"SERIF", ":::default_serif", 0},
+    {"MONOSPACE", ":::default_mono", 0},
+    {"FONTENGINE_NATIVE", nullptr, 0},
+    {"FONTENGINE_INBUILT", nullptr, 4},
+    {"ENCODING_ISO8859_1", nullptr, 0},
+    {"ENCODING_RAW", nullptr, 0},
+    {"ENCODING_UTF8", nullptr, 1},
+    {"ENCODING_AMIGA", nullptr, 2},
+    {"ALL", nullptr, 0},
+    {"ALPHANUMERICAL", nullptr, 1},
+    {"ALPHABETICAL", nullptr, 2},
+    {"NUMERICAL", nullptr, 3},
+    {"HEXNUMERICAL", nullptr, 4},
     {nullptr, nullptr, 0},
 };
 
+} // namespace
+
 extern "C" int qxOpenTextLib(lua_State *L)
 {
+    if (int r = qxOpenDefaultFont(qxTextModeUtf8)) return r;
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 
 extern "C" void qxTextLibFree(lua_State *)
 {
+    qxCloseTextState();
 }

@@ -1,0 +1,80 @@
+// The text state every text operation reads, the style extent rules and
+// the layout engine that turns tagged text into an image.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct qxFontHandle;
+struct qxBitMap;
+typedef struct lua_State lua_State;
+
+// Style flags.
+constexpr uint32_t QX_TS_NORMAL = 1, QX_TS_BOLD = 2, QX_TS_ITALIC = 4, QX_TS_UNDERLINED = 8, QX_TS_ANTIALIAS = 16,
+                   QX_TS_SHADOW = 32, QX_TS_EDGE = 64;
+
+// Alignments.
+constexpr int32_t QX_ALIGN_LEFT = -90000, QX_ALIGN_CENTER = -100000, QX_ALIGN_RIGHT = -80000,
+                  QX_ALIGN_JUSTIFIED = -110001;
+
+// The style block; copied whole into every request and run.
+struct qxTextStyle {
+    uint32_t style;
+    uint32_t colour;
+    uint32_t shadowColour;
+    uint32_t edgeColour;
+    int32_t shadowSize;
+    int32_t shadowDir;
+    int32_t edgeSize;
+    qxFontHandle *font;
+};
+
+struct qxTextState {
+    qxTextStyle block;
+    uint32_t encoding;
+};
+
+// Measured run: advance, line height, ink box, pixel width and the extra
+// margins of shadow and edge.
+struct qxRunExtent {
+    int32_t width, height, minX, minY, maxX, maxY, pixelWidth;
+    int32_t top, bottom, left, right;
+};
+
+// What one layout call is asked to do.
+struct qxTextRequest {
+    qxTextStyle block;
+    const char *text;
+    size_t length;
+    int32_t align;
+    int32_t wrap;      // 0: no wrapping
+    uint32_t encoding; // 0 ISO-8859-1, 1 UTF-8
+    int tags;          // 0: brackets are literal (doubled ones still collapse)
+};
+
+// A rendered block: straight-alpha ARGB pixels and where the text origin
+// lies inside it (offset x, y are at most 0).
+struct qxTextImage {
+    uint32_t *pixels; // qxFree
+    int32_t width, height;
+    int32_t originX, originY;
+    int32_t lastLineEndX, lastLineY; // for the text cursor
+};
+
+extern "C" {
+qxTextState *qxGetTextState(void);
+qxFontHandle *qxGetCurrentFont(void);
+// The string library's encoding, beside the text state's own.
+extern uint32_t qxDefaultEncoding;
+void qxClampTextStyle(qxTextStyle *block);
+int qxOpenDefaultFont(int utf8);
+void qxCloseTextState(void);
+int qxDrawRunText(qxFontHandle *font, uint32_t *pixels, uint8_t *coverage, int32_t width, int32_t height, int32_t x,
+                  int32_t y, const char *text, size_t length, uint32_t style, uint32_t encoding);
+// Measures a run in one style with the synthesis and effect margins.
+int qxMeasureRun(const qxTextStyle *block, const char *text, size_t length, uint32_t encoding, qxRunExtent *out);
+// Lays out and renders; 0 or an error code. Empty text renders one space.
+int qxLayoutText(const qxTextRequest *request, qxTextImage *out);
+// The same with the script state for "#NAME" values of tags.
+int qxLayoutTextL(lua_State *L, const qxTextRequest *request, qxTextImage *out);
+void qxFreeTextImage(qxTextImage *image);
+}
