@@ -1,4 +1,5 @@
 // The "text" command library: the text style, measuring and TextOut.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "draw/text/qx_text.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_displayrecord.h"
 #include "platform/qx_text.h"
 
 
@@ -246,17 +248,100 @@ int cmdTextOut(lua_State *L)
     if (int r = layoutArgs(L, 4, &rq)) return r;
     qxTextImage im;
     if (int r = qxLayoutTextL(L, &rq, &im)) return r;
-    qxBitMap *bm = nullptr, *alpha = nullptr;
-    int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
-    if (!r) {
-        const int32_t px = qxResolvePosX(x, im.width, 0, 0.0) + im.originX;
-        const int32_t py = qxResolvePosY(y, im.height, 0, 0.0) + im.originY;
-        qxBlitToOutput(L, bm, 0, 0, px, py, im.width, im.height, im.width, im.height, nullptr, alpha);
-    }
-    qxFreeAlphaBitMap(alpha);
-    qxFreeBitMap(bm);
+    const int r = qxDrawTextImage(L, &im, qxResolvePosX(x, im.width, 0, 0.0), qxResolvePosY(y, im.height, 0, 0.0));
     qxFreeTextImage(&im);
     return r;
+}
+
+// Print's arguments through the script's "tostring", joined by blanks.
+int joinArgs(lua_State *L, std::string *out)
+{
+    const int n = lua_gettop(L);
+    for (int i = 1; i <= n; ++i) {
+        lua_pushstring(L, "tostring");
+        lua_gettable(L, LUA_GLOBALSINDEX);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        const char *t = lua_tostring(L, -1);
+        const size_t len = t ? lua_strlen(L, -1) : 0;
+        if (i > 1) *out += ' ';
+        if (t) out->append(t, len);
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+int cmdPrint(lua_State *L)
+{
+    std::string text;
+    joinArgs(L, &text);
+    return qxPrintText(L, text.data(), text.size(), 1);
+}
+
+int cmdNPrint(lua_State *L)
+{
+    std::string text;
+    joinArgs(L, &text);
+    text += '\n';
+    return qxPrintText(L, text.data(), text.size(), 1);
+}
+
+bool nearConstant(int32_t v, int32_t c) { return v >= c - 4999 && v <= c + 4999; }
+
+int cmdLocate(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
+    for (int32_t c : {-100000, -90000, -80000})
+        if (nearConstant(x, c)) return ERR_NOCOORDCST;
+    for (int32_t c : {-100000, -70000, -60000})
+        if (nearConstant(y, c)) return ERR_NOCOORDCST;
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    c->x = x < c->left || x > c->right ? c->left : x;
+    c->y = y;
+    return 0;
+}
+
+int cmdSetMargins(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    int32_t left = luaL_checkint(L, 1), right = luaL_checkint(L, 2);
+    if (left >= right) return ERR_WRONGUSAGE;
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    int32_t w = 0, h = 0;
+    qxOutputBitmap(qxCurrentDisplay, &w, &h);
+    if (w <= 0 && qxCurrentDisplay) w = qxCurrentDisplay->width;
+    left = std::max(left, 0);
+    if (w > 0) right = std::min(right, w - 1);
+    c->left = left, c->right = right;
+    c->x = left, c->y = 0;
+    return 0;
+}
+
+int cmdAddTab(lua_State *L)
+{
+    qxCheckArgCount(L, 1, -1, 0, 0);
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    for (int i = 1; i <= lua_gettop(L); ++i) {
+        const int32_t pos = luaL_checkint(L, i);
+        if (c->tabCount >= 32) return ERR_INTERNAL;
+        if (pos < 0) return ERR_NEGCOORDS;
+        int32_t *at = std::upper_bound(c->tabs, c->tabs + c->tabCount, pos);
+        std::move_backward(at, c->tabs + c->tabCount, c->tabs + c->tabCount + 1);
+        *at = pos;
+        ++c->tabCount;
+    }
+    return 0;
+}
+
+int cmdResetTabs(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    if (qxTextCursor *c = qxCurrentTextCursor()) c->tabCount = 0;
+    return 0;
 }
 
 const qxCommandDef textCommands[] = {
@@ -273,6 +358,12 @@ const qxCommandDef textCommands[] = {
     {"GetKerningPair", cmdGetKerningPair},
     {"FreeGlyphCache", cmdFreeGlyphCache},
     {"TextOut", cmdTextOut},
+    {"Print", cmdPrint},
+    {"NPrint", cmdNPrint},
+    {"Locate", cmdLocate},
+    {"SetMargins", cmdSetMargins},
+    {"AddTab", cmdAddTab},
+    {"ResetTabs", cmdResetTabs},
     {nullptr, nullptr},
 };
 
@@ -321,5 +412,6 @@ extern "C" int qxOpenTextLib(lua_State *L)
 
 extern "C" void qxTextLibFree(lua_State *)
 {
+    qxForgetTextCursors();
     qxCloseTextState();
 }

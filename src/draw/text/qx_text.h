@@ -49,6 +49,19 @@ struct qxTextRequest {
     int32_t wrap;      // 0: no wrapping
     uint32_t encoding; // 0 ISO-8859-1, 1 UTF-8
     int tags;          // 0: brackets are literal (doubled ones still collapse)
+    // Print: tabs go to the stops, the first line starts at startX.
+    int print;
+    int32_t startX, leftMargin;
+    const int32_t *tabs;
+    int32_t tabCount;
+};
+
+// The text cursor, margins and tab stops of one display.
+struct qxTextCursor {
+    int32_t x, y;
+    int32_t left, right;
+    int32_t tabs[32];
+    int32_t tabCount;
 };
 
 // A rendered block: straight-alpha ARGB pixels and where the text origin
@@ -57,7 +70,7 @@ struct qxTextImage {
     uint32_t *pixels; // qxFree
     int32_t width, height;
     int32_t originX, originY;
-    int32_t lastLineEndX, lastLineY; // for the text cursor
+    int32_t endX, endY; // pen position after the text, for the text cursor
 };
 
 extern "C" {
@@ -77,4 +90,14 @@ int qxLayoutText(const qxTextRequest *request, qxTextImage *out);
 // The same with the script state for "#NAME" values of tags.
 int qxLayoutTextL(lua_State *L, const qxTextRequest *request, qxTextImage *out);
 void qxFreeTextImage(qxTextImage *image);
+
+// The current display's text cursor, made with the defaults at first use
+// (null without a display or memory).
+qxTextCursor *qxCurrentTextCursor(void);
+void qxForgetTextCursors(void);
+// Blits a rendered block with its top-left text origin at x, y onto the
+// current output.
+int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);
+// Lays text out at the cursor as Print does, draws it and moves the cursor.
+int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
 }

@@ -23,7 +23,7 @@ struct Segment {
 
 // A word (or, with the space flag, a stretch of spaces) in reading order.
 struct Item {
-    enum Kind { WORD, SPACES, NEWLINE } kind;
+    enum Kind { WORD, SPACES, NEWLINE, TAB } kind;
     std::vector<Segment> segments;
 };
 
@@ -42,7 +42,7 @@ public:
     TagParser(lua_State *L, const char *t, size_t n, const qxTextStyle &base) : L(L), p(t), end(t + n), cur(base) {}
 
     // Splits the text into words, spaces and line feeds with their styles.
-    int parse(std::vector<Item> &items, int tags)
+    int parse(std::vector<Item> &items, int tags, int print)
     {
         bool inWord = false;
         auto append = [&](char c) {
@@ -63,6 +63,7 @@ public:
             if (c == '\n' || c == ' ' || c == '\t') {
                 inWord = false;
                 if (c == '\n') items.push_back({Item::NEWLINE, {}});
+                else if (c == '\t' && print) items.push_back({Item::TAB, {}});
                 else {
                     // Tabs count as spaces outside Print.
                     if (items.empty() || items.back().kind != Item::SPACES) items.push_back({Item::SPACES, {}});
@@ -284,7 +285,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     const size_t length = rq->length ? rq->length : 1;
     std::vector<Item> items;
     TagParser parser(L, text, length, rq->block);
-    if (int r = parser.parse(items, rq->tags)) return r;
+    if (int r = parser.parse(items, rq->tags, rq->print)) return r;
 
     const int32_t lineHeight = font ? font->height : 8;
     const bool justified = rq->align == QX_ALIGN_JUSTIFIED;
@@ -293,12 +294,19 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
 
     // Lines of runs.
     std::vector<Run> runs;
-    int32_t x = 0, y = 0;
+    int32_t x = rq->print ? rq->startX : 0, y = 0;
     size_t lineFirst = 0; // first run of the current line
     bool wordStart = false;
     for (const Item &item : items) {
         if (item.kind == Item::NEWLINE) {
             x = 0, y += lineHeight, lineFirst = runs.size(), wordStart = false;
+            continue;
+        }
+        if (item.kind == Item::TAB) {
+            const int32_t *stop = std::upper_bound(rq->tabs, rq->tabs + rq->tabCount, x + rq->leftMargin);
+            if (stop != rq->tabs + rq->tabCount && (rq->wrap <= 0 || *stop < rq->wrap)) x = *stop - rq->leftMargin;
+            else x = 0, y += lineHeight, lineFirst = runs.size();
+            wordStart = true;
             continue;
         }
         if (item.kind == Item::SPACES) {
@@ -479,10 +487,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     out->pixels = c.pixels;
     out->width = width, out->height = height;
     out->originX = L0, out->originY = T;
-    out->lastLineY = Y;
-    out->lastLineEndX = 0;
-    for (const Run &r : runs)
-        if (r.y == Y) out->lastLineEndX = std::max(out->lastLineEndX, r.x + r.ext.width);
+    out->endX = x, out->endY = y;
     return 0;
 }
 }
