@@ -253,6 +253,61 @@ int cmdTextOut(lua_State *L)
     return r;
 }
 
+int cmdCreateTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 5, 0, 0);
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    qxTextRequest rq{};
+    rq.text = luaL_checklstring(L, 2, &rq.length);
+    if (int r = layoutArgs(L, 3, &rq)) return r;
+    qxTextObject *o = nullptr;
+    if (int r = qxCreateTextObject(automatic ? 0 : number, &rq, L, &o)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, o});
+    return 1;
+}
+
+int findArg(lua_State *L, int narg, uint32_t flags, qxTextObject **out)
+{
+    const qxObjectRef ref = qxGetObjectIDArg(L, narg);
+    return qxFindTextObject(L, ref.number, ref.automatic, flags, out);
+}
+
+int cmdDisplayTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 0, &o)) return r;
+    const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
+    const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
+    qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height, o->alpha ? nullptr : o->mask,
+                   o->alpha);
+    return 0;
+}
+
+int cmdCopyTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxTextObject *src = nullptr;
+    if (int r = findArg(L, 1, 0, &src)) return r;
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 2, &automatic);
+    qxTextObject *o = nullptr;
+    if (int r = qxCopyTextObject(src, automatic ? 0 : number, &o)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, o});
+    return 1;
+}
+
+int cmdFreeTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    return qxFreeTextObject(o);
+}
+
 // Print's arguments through the script's "tostring", joined by blanks.
 int joinArgs(lua_State *L, std::string *out)
 {
@@ -358,6 +413,10 @@ const qxCommandDef textCommands[] = {
     {"GetKerningPair", cmdGetKerningPair},
     {"FreeGlyphCache", cmdFreeGlyphCache},
     {"TextOut", cmdTextOut},
+    {"CreateTextObject", cmdCreateTextObject},
+    {"DisplayTextObject", cmdDisplayTextObject},
+    {"CopyTextObject", cmdCopyTextObject},
+    {"FreeTextObject", cmdFreeTextObject},
     {"Print", cmdPrint},
     {"NPrint", cmdNPrint},
     {"Locate", cmdLocate},
@@ -413,5 +472,6 @@ extern "C" int qxOpenTextLib(lua_State *L)
 extern "C" void qxTextLibFree(lua_State *)
 {
     qxForgetTextCursors();
+    qxFreeAllTextObjects();
     qxCloseTextState();
 }

@@ -73,6 +73,22 @@ struct qxTextImage {
     int32_t endX, endY; // pen position after the text, for the text cursor
 };
 
+// Object type 8: text rendered once into an image.
+struct qxTextObject {
+    uint32_t type;
+    uint32_t number;
+    uint64_t automatic;
+    int userValues;
+    qxTextObject *next;
+    qxBitMap *image, *mask, *alpha;
+    int32_t width, height;
+    int32_t baseWidth, baseHeight;
+    int32_t originX, originY;
+    uint32_t locked, released;
+    qxTextRequest request; // its text is the object's own copy
+};
+
+
 extern "C" {
 qxTextState *qxGetTextState(void);
 qxFontHandle *qxGetCurrentFont(void);
@@ -98,6 +114,15 @@ void qxForgetTextCursors(void);
 // Blits a rendered block with its top-left text origin at x, y onto the
 // current output.
 int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);
+// Text objects. Flags: 1 refuses a locked object, 2 also finds released
+// ones. 0, 1041 or 1175.
+int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out);
+// Renders the request into a new object (replacing one with that number);
+// a null number asks for an automatic identifier.
+int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out);
+int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out);
+int qxFreeTextObject(qxTextObject *object);
+void qxFreeAllTextObjects(void);
 // Lays text out at the cursor as Print does, draws it and moves the cursor.
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
 }
