@@ -20,20 +20,60 @@
 
 namespace {
 
+// Name, size and options from narg on, through the font cache.
+int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
+{
+    const char *name = luaL_checkstring(L, narg);
+    const int32_t size = luaL_checkint(L, narg + 1);
+    int engine = QX_FONTENGINE_NATIVE, cache = 1, usepoints = 0;
+    if (lua_istable(L, narg + 2)) {
+        qxGetFieldInt(L, narg + 2, "engine", &engine, nullptr);
+        qxGetFieldInt(L, narg + 2, "cache", &cache, nullptr);
+        qxGetFieldInt(L, narg + 2, "usepoints", &usepoints, nullptr);
+    }
+    // Checked here so that FreeType never sees a size below 1.
+    if (size < 1) return ERR_OPENFONT;
+    return qxOpenFontByName(name, size, engine, uint32_t(cache), uint32_t(usepoints), 0, h);
+}
+
+int cmdOpenFont(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    qxFontHandle *h = nullptr;
+    if (int r = openFontArgs(L, 2, &h)) return r;
+    void *id = nullptr;
+    if (int r = qxCreateFontObject(automatic ? 0 : number, h, &id)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, id});
+    return 1;
+}
+
+int cmdUseFont(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxObjectRef ref = qxGetObjectIDArg(L, 1);
+    qxFontHandle *h = nullptr;
+    if (int r = qxFindFont(L, ref.number, ref.automatic, &h)) return r;
+    qxTextState *s = qxGetTextState();
+    s->block.font = h;
+    s->block.style = QX_TS_NORMAL;
+    return 0;
+}
+
+int cmdCloseFont(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxObjectRef ref = qxGetObjectIDArg(L, 1);
+    return qxFreeFontObject(ref.number, ref.automatic);
+}
+
 int cmdSetFont(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    const char *name = luaL_checkstring(L, 1);
-    const int32_t size = luaL_checkint(L, 2);
-    int engine = QX_FONTENGINE_NATIVE, cache = 1, usepoints = 0;
-    if (lua_istable(L, 3)) {
-        qxGetFieldInt(L, 3, "engine", &engine, nullptr);
-        qxGetFieldInt(L, 3, "cache", &cache, nullptr);
-        qxGetFieldInt(L, 3, "usepoints", &usepoints, nullptr);
-    }
-    if (size < 1) return ERR_OPENFONT;
     qxFontHandle *h = nullptr;
-    if (int r = qxOpenFontByName(name, size, engine, uint32_t(cache), uint32_t(usepoints), 0, &h)) return r;
+    if (int r = openFontArgs(L, 1, &h)) return r;
     qxTextState *s = qxGetTextState();
     s->block.font = h;
     s->block.style = QX_TS_NORMAL;
@@ -206,6 +246,13 @@ int cmdGetKerningPair(lua_State *L)
 int cmdFreeGlyphCache(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
+    if (luaL_checkint(L, 1) != 0) {
+        const qxObjectRef ref = qxGetObjectIDArg(L, 2);
+        qxFontHandle *h = nullptr;
+        if (int r = qxFindFont(L, ref.number, ref.automatic, &h)) return r;
+        qxFontFreeGlyphCache(h);
+        return 0;
+    }
     for (const qxFontCacheEntry *e = qxFontCacheFirst(); e; e = e->next) qxFontFreeGlyphCache(e->handle);
     return 0;
 }
@@ -401,6 +448,9 @@ int cmdResetTabs(lua_State *L)
 
 const qxCommandDef textCommands[] = {
     {"SetFont", cmdSetFont},
+    {"OpenFont", cmdOpenFont},
+    {"UseFont", cmdUseFont},
+    {"CloseFont", cmdCloseFont},
     {"SetFontColor", cmdSetFontColor},
     {"GetFontColor", cmdGetFontColor},
     {"SetFontStyle", cmdSetFontStyle},
@@ -465,7 +515,7 @@ const qxConstantDef textConstants[] = {
 
 extern "C" int qxOpenTextLib(lua_State *L)
 {
-    if (int r = qxOpenDefaultFont(qxTextModeUtf8)) return r;
+    if (int r = qxOpenDefaultFont()) return r;
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 
@@ -473,5 +523,6 @@ extern "C" void qxTextLibFree(lua_State *)
 {
     qxForgetTextCursors();
     qxFreeAllTextObjects();
+    qxFreeAllFontObjects();
     qxCloseTextState();
 }

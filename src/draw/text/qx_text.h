@@ -95,7 +95,8 @@ qxFontHandle *qxGetCurrentFont(void);
 // The string library's encoding, beside the text state's own.
 extern uint32_t qxDefaultEncoding;
 void qxClampTextStyle(qxTextStyle *block);
-int qxOpenDefaultFont(int utf8);
+// Makes the start-up font current and both encodings follow the text mode.
+int qxOpenDefaultFont(void);
 void qxCloseTextState(void);
 int qxDrawRunText(qxFontHandle *font, uint32_t *pixels, uint8_t *coverage, int32_t width, int32_t height, int32_t x,
                   int32_t y, const char *text, size_t length, uint32_t style, uint32_t encoding);
@@ -123,6 +124,16 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
 int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out);
 int qxFreeTextObject(qxTextObject *object);
 void qxFreeAllTextObjects(void);
+// Font objects: names for handles of the font cache.
+int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic);
+// 0, 1041 (automatic identifier) or 1334 with the number.
+int qxFindFont(lua_State *L, uint32_t number, void *automatic, qxFontHandle **out);
+int qxFreeFontObject(uint32_t number, void *automatic);
+void qxFreeAllFontObjects(void);
+// Writes text (null counts as empty) and a line feed, at most 1023
+// characters in all, to a virtual file.
+struct qxFileHandle;
+int qxPrintLine(qxFileHandle *file, const char *text);
 // Lays text out at the cursor as Print does, draws it and moves the cursor.
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
 }

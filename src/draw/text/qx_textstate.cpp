@@ -3,6 +3,7 @@
 
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
+#include "platform/qx_text.h"
 
 namespace {
 
@@ -26,8 +27,9 @@ void qxClampTextStyle(qxTextStyle *b)
     if (b->shadowDir < 0 || b->shadowDir > 7) b->shadowDir = 3;
 }
 
-int qxOpenDefaultFont(int utf8)
+int qxOpenDefaultFont(void)
 {
+    const int utf8 = qxTextModeUtf8;
     if (!startupFont)
         if (int r = qxInitFontSystem(&startupFont)) return r;
     state.block.font = startupFont;
