@@ -1,5 +1,6 @@
 // The "text" command library: the text style, measuring and TextOut.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -355,6 +356,33 @@ int cmdFreeTextObject(lua_State *L)
     return qxFreeTextObject(o);
 }
 
+int cmdRotateTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    const double old = o->angle;
+    o->angle = std::fmod(luaL_checknumber(L, 2), 360.0);
+    const int r = qxRerenderTextObject(L, o);
+    if (r) o->angle = old;
+    return r;
+}
+
+int cmdScaleTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    int w = int(qxGetNumberOrPercentArg(L, 2, o->baseWidth, 1, nullptr));
+    int h = int(qxGetNumberOrPercentArg(L, 3, o->baseHeight, 1, nullptr));
+    if (int r = qxComputeScaledSize(o->baseWidth, o->baseHeight, &w, &h)) return r;
+    const int32_t oldW = o->targetWidth, oldH = o->targetHeight;
+    o->targetWidth = w, o->targetHeight = h;
+    const int r = qxRerenderTextObject(L, o);
+    if (r) o->targetWidth = oldW, o->targetHeight = oldH;
+    return r;
+}
+
 // Print's arguments through the script's "tostring", joined by blanks.
 int joinArgs(lua_State *L, std::string *out)
 {
@@ -467,6 +495,8 @@ const qxCommandDef textCommands[] = {
     {"DisplayTextObject", cmdDisplayTextObject},
     {"CopyTextObject", cmdCopyTextObject},
     {"FreeTextObject", cmdFreeTextObject},
+    {"RotateTextObject", cmdRotateTextObject},
+    {"ScaleTextObject", cmdScaleTextObject},
     {"Print", cmdPrint},
     {"NPrint", cmdNPrint},
     {"Locate", cmdLocate},

@@ -86,6 +86,9 @@ struct qxTextObject {
     int32_t originX, originY;
     uint32_t locked, released;
     qxTextRequest request; // its text is the object's own copy
+    // The object's transform: target size (0: the base size) and angle.
+    int32_t targetWidth, targetHeight;
+    double angle;
 };
 
 
@@ -123,6 +126,8 @@ int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t fl
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out);
 int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out);
 int qxFreeTextObject(qxTextObject *object);
+// Renders the stored request again at the object's target size and angle.
+int qxRerenderTextObject(lua_State *L, qxTextObject *object);
 void qxFreeAllTextObjects(void);
 // Font objects: names for handles of the font cache.
 int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic);

@@ -1,10 +1,14 @@
 // Text objects: text rendered once into an image that can be shown again.
+#include <cmath>
 #include <cstring>
 
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_gfxgeom.h"
+#include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
+#include "objects/qx_displayopts.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 
@@ -161,4 +165,53 @@ void qxFreeAllTextObjects(void)
         head = next;
     }
 }
+}
+
+extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
+{
+    const double sx = o->targetWidth > 0 ? double(o->targetWidth) / o->baseWidth : 1.0;
+    const double sy = o->targetHeight > 0 ? double(o->targetHeight) / o->baseHeight : 1.0;
+    qxTextRequest rq = o->request;
+    qxFontHandle *font = rq.block.font;
+    const bool scalable = font && font->scalable;
+    // A scalable font renders at the size itself; its margins grow alike.
+    if (scalable && (sx != 1.0 || sy != 1.0)) {
+        rq.wrap = int32_t(std::lrint(rq.wrap * sx));
+        rq.block.shadowSize = int32_t(std::lrint(rq.block.shadowSize * sx));
+        rq.block.edgeSize = int32_t(std::lrint(rq.block.edgeSize * sx));
+        qxClampTextStyle(&rq.block);
+        qxFontSetScale(font, sx, sy);
+    }
+    qxTextImage im;
+    int r = qxLayoutTextL(L, &rq, &im);
+    if (scalable) qxFontSetScale(font, 1.0, 1.0);
+    if (r) return r;
+    qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
+    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    int32_t w = im.width, h = im.height;
+    qxFreeTextImage(&im);
+    if (r) return r;
+    const double angle = std::fmod(o->angle, 360.0);
+    const double fx = scalable ? 1.0 : sx, fy = scalable ? 1.0 : sy;
+    if (angle != 0.0 || fx != 1.0 || fy != 1.0) {
+        double m[4];
+        qxSetupTransform(m, 0, 0, w, h, fx, fy, angle);
+        qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
+        int32_t tw = 0, th = 0;
+        r = qxTransformImage(L, 0, nullptr, bm, nullptr, alpha, 0, 0, w, h, 0.0, 0.0, m,
+                             (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0, &tb, &tm, &ta, nullptr, nullptr, &tw,
+                             &th);
+        qxFreeBitMap(bm);
+        qxFreeAlphaBitMap(alpha);
+        if (r) return r;
+        bm = tb, mask = tm, alpha = ta, w = tw, h = th;
+    }
+    qxFreeBitMap(o->image);
+    qxFreeMaskBitMap(o->mask);
+    qxFreeAlphaBitMap(o->alpha);
+    o->image = bm, o->mask = mask, o->alpha = alpha;
+    o->width = w, o->height = h;
+    if (angle == 0.0) o->originX = im.originX, o->originY = im.originY;
+    else o->originX = o->originY = 0;
+    return 0;
 }
