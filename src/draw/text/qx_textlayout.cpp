@@ -228,21 +228,23 @@ struct Canvas {
     uint32_t *pixels;
     std::vector<uint8_t> cover, grown;
 
-    // Straight-alpha "over" of one colour through a coverage box.
+    // Straight-alpha "over" of one colour through a coverage box, moved by
+    // dx, dy; the box is clipped once so that the rows run without checks.
     void paint(const std::vector<uint8_t> &cov, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t dx,
                int32_t dy, uint32_t colour)
     {
+        x0 = std::max(x0, -dx), y0 = std::max(y0, -dy);
+        x1 = std::min(x1, w - dx), y1 = std::min(y1, h - dy);
         const uint32_t opacity = 255 - (colour >> 24);
         const uint32_t rgb = colour & 0xFFFFFF;
         for (int32_t y = y0; y < y1; ++y) {
-            const int32_t ty = y + dy;
-            if (ty < 0 || ty >= h) continue;
+            const uint8_t *src = cov.data() + size_t(y) * w;
+            uint32_t *dst = pixels + size_t(y + dy) * w + dx;
             for (int32_t x = x0; x < x1; ++x) {
-                const int32_t tx = x + dx;
-                if (tx < 0 || tx >= w) continue;
-                const uint32_t a = cov[size_t(y) * w + x] * opacity / 255;
+                uint32_t a = src[x];
                 if (!a) continue;
-                uint32_t &d = pixels[size_t(ty) * w + tx];
+                if (opacity != 255) a = a * opacity / 255;
+                uint32_t &d = dst[x];
                 const uint32_t da = d >> 24;
                 if (a == 255 || !da) {
                     d = a << 24 | rgb;
@@ -250,10 +252,7 @@ struct Canvas {
                 }
                 const uint32_t keep = da * (255 - a) / 255, oa = a + keep;
                 uint32_t out = oa << 24;
-                for (int s = 0; s < 24; s += 8) {
-                    const uint32_t c = (((rgb >> s) & 255) * a + ((d >> s) & 255) * keep) / oa;
-                    out |= c << s;
-                }
+                for (int sh = 0; sh < 24; sh += 8) out |= ((((rgb >> sh) & 255) * a + ((d >> sh) & 255) * keep) / oa) << sh;
                 d = out;
             }
         }
@@ -466,6 +465,8 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             const Run &r = runs[i];
             const uint32_t s = r.block.style;
             if ((pass == 0 && !(s & QX_TS_SHADOW)) || (pass == 1 && !(s & QX_TS_EDGE))) continue;
+            // Blanks leave no ink unless underlined.
+            if (!(s & QX_TS_UNDERLINED) && r.text.find_first_not_of(' ') == std::string::npos) continue;
             int32_t x0, y0, x1, y1;
             drawCoverage(r, i, &x0, &y0, &x1, &y1);
             if (x1 <= x0 || y1 <= y0) continue;
