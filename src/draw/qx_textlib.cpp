@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
@@ -287,6 +288,33 @@ int layoutArgs(lua_State *L, int narg, qxTextRequest *rq)
     return 0;
 }
 
+// "wordwraptable": word indices from index 0 up to the first nil.
+int breakTable(lua_State *L, int t, std::vector<int32_t> *out)
+{
+    if (!lua_istable(L, t)) return 0;
+    lua_pushstring(L, "wordwraptable");
+    lua_gettable(L, t);
+    const int table = lua_gettop(L);
+    int r = 0;
+    if (lua_istable(L, table)) {
+        for (int i = 0;; ++i) {
+            lua_rawgeti(L, table, i);
+            const bool end = lua_isnil(L, -1);
+            const int32_t v = end ? 0 : int32_t(lua_tonumber(L, -1));
+            lua_pop(L, 1);
+            if (end) break;
+            if (i >= 32767) {
+                r = ERR_INTERNAL;
+                break;
+            }
+            out->push_back(v);
+        }
+        std::sort(out->begin(), out->end());
+    }
+    lua_pop(L, 1);
+    return r;
+}
+
 int cmdTextOut(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
@@ -294,6 +322,10 @@ int cmdTextOut(lua_State *L)
     qxTextRequest rq{};
     rq.text = luaL_checklstring(L, 3, &rq.length);
     if (int r = layoutArgs(L, 4, &rq)) return r;
+    std::vector<int32_t> breaks;
+    if (int r = breakTable(L, 4, &breaks)) return r;
+    rq.breaks = breaks.data();
+    rq.breakCount = int32_t(breaks.size());
     qxTextImage im;
     if (int r = qxLayoutTextL(L, &rq, &im)) return r;
     const int r = qxDrawTextImage(L, &im, qxResolvePosX(x, im.width, 0, 0.0), qxResolvePosY(y, im.height, 0, 0.0));

@@ -54,6 +54,10 @@ struct qxTextRequest {
     int32_t startX, leftMargin;
     const int32_t *tabs;
     int32_t tabCount;
+    // Word indices (counted from 0) that start new lines, ascending; given
+    // by the script instead of the wrap width's own breaks.
+    const int32_t *breaks;
+    int32_t breakCount;
 };
 
 // The text cursor, margins and tab stops of one display.

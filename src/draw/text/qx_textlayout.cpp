@@ -296,6 +296,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     int32_t x = rq->print ? rq->startX : 0, y = 0;
     size_t lineFirst = 0; // first run of the current line
     bool wordStart = false;
+    int32_t wordIndex = -1, nextBreak = 0;
     for (const Item &item : items) {
         if (item.kind == Item::NEWLINE) {
             x = 0, y += lineHeight, lineFirst = runs.size(), wordStart = false;
@@ -337,7 +338,15 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         bool alone = true;
         for (size_t i = lineFirst; i < runs.size(); ++i)
             if (runs[i].text.find_first_not_of(' ') != std::string::npos) alone = false;
-        if (rq->wrap > 0 && !alone && x + right > rq->wrap) {
+        ++wordIndex;
+        bool breakHere = false;
+        if (rq->breakCount > 0) {
+            while (nextBreak < rq->breakCount && rq->breaks[nextBreak] < wordIndex) ++nextBreak;
+            breakHere = nextBreak < rq->breakCount && rq->breaks[nextBreak] == wordIndex;
+        } else {
+            breakHere = rq->wrap > 0 && !alone && x + right > rq->wrap;
+        }
+        if (breakHere) {
             x = 0, y += lineHeight, lineFirst = runs.size();
             word.front().wordStart = false;
         }

@@ -47,6 +47,26 @@ TEST(TextLayout, WrapsWholeWordsAndKeepsALongWordAlone)
     EXPECT_EQ(three.im.endY, 16);
 }
 
+TEST(TextLayout, GivenBreakTableReplacesTheWrapWidth)
+{
+    qxFontHandle *font = nullptr;
+    ASSERT_EQ(qxInitFontSystem(&font), 0);
+    const std::string text = "ab cd ef gh";
+    const int32_t breaks[2] = {1, 3};
+    qxTextRequest rq{};
+    rq.block = {QX_TS_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, font};
+    rq.text = text.data(), rq.length = text.size();
+    rq.align = QX_ALIGN_LEFT, rq.wrap = 1000, rq.tags = 1;
+    rq.breaks = breaks, rq.breakCount = 2;
+    qxTextImage im;
+    ASSERT_EQ(qxLayoutText(&rq, &im), 0);
+    // "ab" / "cd ef" / "gh"
+    EXPECT_EQ(im.endY, 16);
+    EXPECT_EQ(im.endX, 16);
+    EXPECT_EQ(im.height, 8 * 3 + 1);
+    qxFreeTextImage(&im);
+}
+
 TEST(TextLayout, RightAndCentreIgnoreTrailingSpaces)
 {
     // Underlined spaces draw a bar; two lines of 16 and 8 pixels.
