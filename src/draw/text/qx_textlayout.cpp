@@ -437,6 +437,25 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         for (int32_t yy = *by0; yy < *by1; ++yy) memset(&c.cover[size_t(yy) * width + *bx0], 0, size_t(std::max(0, *bx1 - *bx0)));
         qxDrawRunText(font ? r.block.font : nullptr, nullptr, c.cover.data(), width, height, ox, oy, r.text.data(),
                       r.text.size(), r.block.style, rq->encoding);
+        // Italic without an italic face (bitmap fonts): rows sheared one pixel
+        // per two rows, right above the baseline and left below it.
+        qxFontHandle *rf = r.block.font;
+        if ((r.block.style & QX_TS_ITALIC) && rf && rf->kind != QX_FONT_TRUETYPE && !qxFontHasNativeStyle(rf, r.block.style)) {
+            const int32_t baseRow = rf->baseline;
+            *bx0 = std::max(0, *bx0 - lineHeight / 2 - 1);
+            *bx1 = std::min(width, *bx1 + lineHeight / 2 + 1);
+            for (int32_t yy = *by0; yy < *by1; ++yy) {
+                const int32_t shift = (baseRow - (yy - oy)) / 2;
+                if (!shift) continue;
+                uint8_t *row = &c.cover[size_t(yy) * width];
+                const int32_t n = *bx1 - *bx0;
+                std::vector<uint8_t> tmp(row + *bx0, row + *bx1);
+                for (int32_t i = 0; i < n; ++i) {
+                    const int32_t from = i - shift;
+                    row[*bx0 + i] = from >= 0 && from < n ? tmp[size_t(from)] : 0;
+                }
+            }
+        }
         if ((r.block.style & QX_TS_UNDERLINED) && font) {
             const int32_t d = lineHeight - font->baseline, t = std::max(1, d / 3);
             // TrueType baselines count the rows above the baseline, bitmap fonts name the row.

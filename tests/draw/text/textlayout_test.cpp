@@ -109,6 +109,20 @@ TEST(TextLayout, ColourTagsNestLedByTabsAndBlanks)
     EXPECT_EQ(extra.r, ERR_TEXTSYNTAX);
 }
 
+TEST(TextLayout, ItalicShearsABitmapFontsRows)
+{
+    // The stem of "l" moves right above the baseline and left below it.
+    Layout upright("l"), italic("[i]l");
+    ASSERT_EQ(italic.r, 0);
+    auto firstInk = [](const Layout &l, int y) {
+        for (int x = 0; x < l.im.width; ++x)
+            if (l.ink(x, y)) return x + l.im.originX;
+        return -1000;
+    };
+    EXPECT_EQ(firstInk(italic, 0 - italic.im.originY), firstInk(upright, 0) + 3);
+    EXPECT_EQ(firstInk(italic, 5 - italic.im.originY), firstInk(upright, 5));
+}
+
 TEST(TextLayout, ShadowAndEdgeGrowTheImage)
 {
     Layout plain("x");
