@@ -9,11 +9,13 @@
 #include "core/commands/qx_commands.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/text/qx_text.h"
+#include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_displayrecord.h"
@@ -361,9 +363,33 @@ int cmdDisplayTextObject(lua_State *L)
     if (int r = findArg(L, 1, 0, &o)) return r;
     const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
     const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
-    qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height, o->alpha ? nullptr : o->mask,
-                   o->alpha);
-    return 0;
+    if (lua_gettop(L) < 4 || !lua_istable(L, 4)) {
+        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                       o->alpha ? nullptr : o->mask, o->alpha);
+        return 0;
+    }
+    // Filters and transparency go onto a copy; size and angle stay the
+    // object's own.
+    qxTransformOptions opts;
+    qxObjectStyle style;
+    qxInitTransformOptions(&opts);
+    qxInitObjectStyle(&style);
+    const uint32_t smooth = (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
+    if (int r = qxGetTransformOptions(L, 4, o->width, o->height, 0, 0, smooth, &opts, &style, 0)) return r;
+    if (!style.transparency && !qxFiltersActive(&style.filters)) {
+        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                       o->alpha ? nullptr : o->mask, o->alpha);
+        return 0;
+    }
+    qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+    int r = qxCopyImageRect(o->image, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0, 0, &b,
+                            o->mask ? &m : nullptr, o->alpha ? &a : nullptr);
+    if (!r) r = qxBlendWithOptions(&style, L, &b, &a, o->width, o->height);
+    if (!r) qxBlitToOutput(L, b, 0, 0, x, y, o->width, o->height, o->width, o->height, a ? nullptr : m, a);
+    qxFreeBitMap(b);
+    qxFreeMaskBitMap(m);
+    qxFreeAlphaBitMap(a);
+    return r;
 }
 
 int cmdCopyTextObject(lua_State *L)
