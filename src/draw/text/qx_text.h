@@ -99,8 +99,6 @@ struct qxTextObject {
 extern "C" {
 qxTextState *qxGetTextState(void);
 qxFontHandle *qxGetCurrentFont(void);
-// The string library's encoding, beside the text state's own.
-extern uint32_t qxDefaultEncoding;
 void qxClampTextStyle(qxTextStyle *block);
 // Makes the start-up font current and both encodings follow the text mode.
 int qxOpenDefaultFont(void);

@@ -14,8 +14,6 @@ qxFontHandle *startupFont;
 
 extern "C" {
 
-uint32_t qxDefaultEncoding;
-
 qxTextState *qxGetTextState(void) { return &state; }
 
 qxFontHandle *qxGetCurrentFont(void) { return state.block.font; }
