@@ -444,7 +444,8 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             const int32_t baseRow = rf->baseline;
             *bx0 = std::max(0, *bx0 - lineHeight / 2 - 1);
             *bx1 = std::min(width, *bx1 + lineHeight / 2 + 1);
-            for (int32_t yy = *by0; yy < *by1; ++yy) {
+            // A run cut off by the wrap width may have no columns left.
+            for (int32_t yy = *by0; yy < *by1 && *bx1 > *bx0; ++yy) {
                 const int32_t shift = (baseRow - (yy - oy)) / 2;
                 if (!shift) continue;
                 uint8_t *row = &c.cover[size_t(yy) * width];

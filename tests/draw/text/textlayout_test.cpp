@@ -121,6 +121,9 @@ TEST(TextLayout, ItalicShearsABitmapFontsRows)
     };
     EXPECT_EQ(firstInk(italic, 0 - italic.im.originY), firstInk(upright, 0) + 3);
     EXPECT_EQ(firstInk(italic, 5 - italic.im.originY), firstInk(upright, 5));
+    // A sheared run that the wrap width cuts away entirely.
+    Layout cut("KaiSho-SB;[shadow=0,2,3]\x01", QX_ALIGN_LEFT, 70, QX_TS_ITALIC | QX_TS_EDGE);
+    EXPECT_EQ(cut.r, 0);
 }
 
 TEST(TextLayout, ShadowAndEdgeGrowTheImage)
