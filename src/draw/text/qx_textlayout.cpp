@@ -37,6 +37,9 @@ struct Run {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Tag values are 32-bit numbers or colours; anything wider is refused.
+bool fits(double v) { return v >= -2147483648.0 && v < 4294967296.0; }
+
 class TagParser {
 public:
     TagParser(lua_State *L, const char *t, size_t n, const qxTextStyle &base) : L(L), p(t), end(t + n), cur(base) {}
@@ -130,6 +133,7 @@ private:
             double num = 0;
             if (int r = qxParseConstantName(L, buffer, &consumed, &str, &num)) return r;
             if (str) return ERR_VALUEEXPECTED;
+            if (!fits(num)) return ERR_WRONGUSAGE;
             *out = int32_t(int64_t(num));
             p += std::min<size_t>(n, size_t(consumed > 0 ? consumed - 1 : n));
             return 0;
@@ -137,6 +141,7 @@ private:
         int consumed = 0, error = 0;
         double v = qxStrToNumber(buffer, &consumed, &error);
         if (error || consumed <= 0) return ERR_VALUEEXPECTED;
+        if (!fits(v)) return ERR_WRONGUSAGE;
         *out = int32_t(int64_t(v));
         p += consumed;
         return 0;

@@ -107,6 +107,8 @@ TEST(TextLayout, ColourTagsNestLedByTabsAndBlanks)
     EXPECT_EQ(l.im.pixels[7 * l.im.width] & 0xFFFFFF, 0x00FF00u);
     Layout extra("[/color]");
     EXPECT_EQ(extra.r, ERR_TEXTSYNTAX);
+    Layout huge("[shadow=222222222222222222222,2,3]x");
+    EXPECT_EQ(huge.r, ERR_WRONGUSAGE);
 }
 
 TEST(TextLayout, ItalicShearsABitmapFontsRows)
