@@ -1,21 +1,616 @@
-// The "text" command library.
-#include "draw/qx_drawlibs.h"
+// The "text" command library: the text style, measuring and TextOut.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/qx_drawlibs.h"
+#include "draw/text/qx_text.h"
+#include "objects/qx_displayopts.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_text.h"
 
-static const qxCommandDef textCommands[] = {
+
+namespace {
+
+// Name, size and options from narg on, through the font cache.
+int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
+{
+    const char *name = luaL_checkstring(L, narg);
+    const int32_t size = luaL_checkint(L, narg + 1);
+    int engine = QX_FONTENGINE_NATIVE, cache = 1, usepoints = 0;
+    if (lua_istable(L, narg + 2)) {
+        qxGetFieldInt(L, narg + 2, "engine", &engine, nullptr);
+        qxGetFieldInt(L, narg + 2, "cache", &cache, nullptr);
+        qxGetFieldInt(L, narg + 2, "usepoints", &usepoints, nullptr);
+    }
+    // Checked here so that FreeType never sees a size below 1.
+    if (size < 1) return ERR_OPENFONT;
+    return qxOpenFontByName(name, size, engine, uint32_t(cache), uint32_t(usepoints), 0, h);
+}
+
+int cmdOpenFont(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    qxFontHandle *h = nullptr;
+    if (int r = openFontArgs(L, 2, &h)) return r;
+    void *id = nullptr;
+    if (int r = qxCreateFontObject(automatic ? 0 : number, h, &id)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, id});
+    return 1;
+}
+
+int cmdUseFont(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxObjectRef ref = qxGetObjectIDArg(L, 1);
+    qxFontHandle *h = nullptr;
+    if (int r = qxFindFont(L, ref.number, ref.automatic, &h)) return r;
+    qxTextState *s = qxGetTextState();
+    s->block.font = h;
+    s->block.style = QX_TS_NORMAL;
+    return 0;
+}
+
+int cmdCloseFont(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxObjectRef ref = qxGetObjectIDArg(L, 1);
+    return qxFreeFontObject(ref.number, ref.automatic);
+}
+
+int cmdSetFont(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    qxFontHandle *h = nullptr;
+    if (int r = openFontArgs(L, 1, &h)) return r;
+    qxTextState *s = qxGetTextState();
+    s->block.font = h;
+    s->block.style = QX_TS_NORMAL;
+    return 0;
+}
+
+int cmdSetFontColor(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxGetTextState()->block.colour = uint32_t(int64_t(luaL_checknumber(L, 1)));
+    return 0;
+}
+
+int cmdGetFontColor(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, qxGetTextState()->block.colour);
+    return 1;
+}
+
+int cmdSetFontStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    const int n = lua_gettop(L);
+    qxTextStyle &b = qxGetTextState()->block;
+    const uint32_t style = uint32_t(luaL_checkint(L, 1));
+    if (style & QX_TS_NORMAL) {
+        b.style = QX_TS_NORMAL;
+        return 0;
+    }
+    if (style == QX_TS_SHADOW) {
+        if (n >= 2) b.shadowColour = uint32_t(int64_t(luaL_checknumber(L, 2)));
+        if (n >= 3) b.shadowSize = luaL_checkint(L, 3);
+        if (n >= 4) b.shadowDir = luaL_checkint(L, 4);
+    } else if (style == QX_TS_EDGE) {
+        if (n == 2 || n == 3) b.edgeColour = uint32_t(int64_t(luaL_checknumber(L, 2)));
+        if (n == 3) b.edgeSize = luaL_checkint(L, 3);
+    } else if (n > 1) {
+        return ERR_TOOMANYARGS;
+    }
+    b.style = (b.style & ~QX_TS_NORMAL) | style;
+    if (!b.style) b.style = QX_TS_NORMAL;
+    qxClampTextStyle(&b);
+    return 0;
+}
+
+int cmdGetFontStyle(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    const qxTextStyle &b = qxGetTextState()->block;
+    lua_pushnumber(L, b.style);
+    if (!(b.style & (QX_TS_SHADOW | QX_TS_EDGE))) return 1;
+    lua_newtable(L);
+    if (b.style & QX_TS_SHADOW) {
+        qxSetFieldUInt(L, "shadowcolor", b.shadowColour);
+        qxSetFieldInt(L, "shadowsize", b.shadowSize);
+        qxSetFieldInt(L, "shadowdir", b.shadowDir);
+    }
+    if (b.style & QX_TS_EDGE) {
+        qxSetFieldInt(L, "bordersize", b.edgeSize);
+        qxSetFieldUInt(L, "bordercolor", b.edgeColour);
+    }
+    return 2;
+}
+
+int cmdSetDefaultEncoding(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    const int e = luaL_checkint(L, 1);
+    const int s = lua_gettop(L) >= 2 ? luaL_checkint(L, 2) : int(qxDefaultEncoding);
+    if (e < 0 || e > 1 || s < 0 || s > 1) return ERR_WRONGUSAGE;
+    qxGetTextState()->encoding = uint32_t(e);
+    qxDefaultEncoding = uint32_t(s);
+    return 0;
+}
+
+int cmdGetDefaultEncoding(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    lua_pushnumber(L, qxGetTextState()->encoding);
+    lua_pushnumber(L, qxDefaultEncoding);
+    return 2;
+}
+
+// The encoding argument at narg (absent: the text state's); 1055 above 1.
+int encodingArg(lua_State *L, int narg, uint32_t *out)
+{
+    *out = qxGetTextState()->encoding;
+    if (lua_gettop(L) < narg || lua_isnil(L, narg)) return 0;
+    const int e = luaL_checkint(L, narg);
+    if (e < 0 || e > 1) return ERR_WRONGUSAGE;
+    *out = uint32_t(e);
+    return 0;
+}
+
+int measure(lua_State *L, qxRunExtent *ext, size_t *length)
+{
+    const char *text = luaL_checklstring(L, 1, length);
+    uint32_t enc;
+    if (int r = encodingArg(L, 2, &enc)) return r;
+    *ext = qxRunExtent{};
+    if (!*length) return 0;
+    if (enc == 1) {
+        size_t count = 0;
+        if (!qxUtf8Scan(text, *length, &count)) return ERR_INVALIDUTF8;
+    }
+    return qxMeasureRun(&qxGetTextState()->block, text, *length, enc, ext);
+}
+
+int cmdTextWidth(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxRunExtent e;
+    size_t n;
+    if (int r = measure(L, &e, &n)) return r;
+    lua_pushnumber(L, n ? e.width : 0);
+    return 1;
+}
+
+int cmdTextExtent(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    qxRunExtent e;
+    size_t n;
+    if (int r = measure(L, &e, &n)) return r;
+    lua_newtable(L);
+    qxSetFieldInt(L, "minx", n ? e.minX + e.left : 0);
+    qxSetFieldInt(L, "maxx", n ? e.maxX + e.right : 0);
+    qxSetFieldInt(L, "miny", n ? e.minY + e.top : 0);
+    qxSetFieldInt(L, "maxy", n ? e.maxY + e.bottom : 0);
+    qxSetFieldInt(L, "width", n ? e.width : 0);
+    qxSetFieldInt(L, "height", n ? e.height : 0);
+    return 1;
+}
+
+int cmdTextHeight(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const qxFontHandle *f = qxGetCurrentFont();
+    lua_pushnumber(L, f ? f->height : 8);
+    return 1;
+}
+
+int cmdGetKerningPair(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    size_t n1, n2;
+    const char *a = luaL_checklstring(L, 1, &n1), *b = luaL_checklstring(L, 2, &n2);
+    uint32_t enc;
+    if (int r = encodingArg(L, 3, &enc)) return r;
+    if (!n1 || !n2) {
+        lua_pushnumber(L, 0);
+        return 1;
+    }
+    std::string pair;
+    if (enc == 1) {
+        // The first character of each string.
+        size_t l1 = 1, l2 = 1;
+        while (l1 < n1 && (uint8_t(a[l1]) & 0xC0) == 0x80) ++l1;
+        while (l2 < n2 && (uint8_t(b[l2]) & 0xC0) == 0x80) ++l2;
+        pair.assign(a, l1).append(b, l2);
+    } else {
+        pair = {a[0], b[0]};
+    }
+    const qxTextStyle &s = qxGetTextState()->block;
+    lua_pushnumber(L, qxFontGetKerning(s.font, pair.data(), pair.size(), s.style, int(enc)));
+    return 1;
+}
+
+int cmdFreeGlyphCache(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    if (luaL_checkint(L, 1) != 0) {
+        const qxObjectRef ref = qxGetObjectIDArg(L, 2);
+        qxFontHandle *h = nullptr;
+        if (int r = qxFindFont(L, ref.number, ref.automatic, &h)) return r;
+        qxFontFreeGlyphCache(h);
+        return 0;
+    }
+    for (const qxFontCacheEntry *e = qxFontCacheFirst(); e; e = e->next) qxFontFreeGlyphCache(e->handle);
+    return 0;
+}
+
+// Reads the layout arguments from narg on: an options table, or align,
+// wrap width and encoding.
+int layoutArgs(lua_State *L, int narg, qxTextRequest *rq)
+{
+    const qxTextState *s = qxGetTextState();
+    rq->block = s->block;
+    rq->encoding = s->encoding;
+    rq->align = QX_ALIGN_LEFT;
+    rq->wrap = 0;
+    rq->tags = 1;
+    int enc = int(rq->encoding);
+    if (lua_istable(L, narg)) {
+        qxGetFieldInt(L, narg, "align", &rq->align, nullptr);
+        qxGetFieldInt(L, narg, "wordwrap", &rq->wrap, nullptr);
+        qxGetFieldInt(L, narg, "encoding", &enc, nullptr);
+        int colour = 0, found = 0;
+        qxGetFieldColor(L, narg, "color", &colour, &found);
+        if (found) rq->block.colour = uint32_t(colour);
+    } else {
+        const int n = lua_gettop(L);
+        if (n >= narg && !lua_isnil(L, narg)) rq->align = luaL_checkint(L, narg);
+        if (n >= narg + 1 && !lua_isnil(L, narg + 1)) rq->wrap = luaL_checkint(L, narg + 1);
+        if (n >= narg + 2 && !lua_isnil(L, narg + 2)) enc = luaL_checkint(L, narg + 2);
+    }
+    if (enc < 0 || enc > 1 || rq->wrap < 0) return ERR_WRONGUSAGE;
+    rq->encoding = uint32_t(enc);
+    return 0;
+}
+
+// "wordwraptable": word indices from index 0 up to the first nil.
+int breakTable(lua_State *L, int t, std::vector<int32_t> *out)
+{
+    if (!lua_istable(L, t)) return 0;
+    lua_pushstring(L, "wordwraptable");
+    lua_gettable(L, t);
+    const int table = lua_gettop(L);
+    int r = 0;
+    if (lua_istable(L, table)) {
+        for (int i = 0;; ++i) {
+            lua_rawgeti(L, table, i);
+            const bool end = lua_isnil(L, -1);
+            const int32_t v = end ? 0 : int32_t(lua_tonumber(L, -1));
+            lua_pop(L, 1);
+            if (end) break;
+            if (i >= 32767) {
+                r = ERR_INTERNAL;
+                break;
+            }
+            out->push_back(v);
+        }
+        std::sort(out->begin(), out->end());
+    }
+    lua_pop(L, 1);
+    return r;
+}
+
+int cmdTextOut(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
+    qxTextRequest rq{};
+    rq.text = luaL_checklstring(L, 3, &rq.length);
+    if (int r = layoutArgs(L, 4, &rq)) return r;
+    std::vector<int32_t> breaks;
+    if (int r = breakTable(L, 4, &breaks)) return r;
+    rq.breaks = breaks.data();
+    rq.breakCount = int32_t(breaks.size());
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
+    const int r = qxDrawTextImage(L, &im, qxResolvePosX(x, im.width, 0, 0.0), qxResolvePosY(y, im.height, 0, 0.0));
+    qxFreeTextImage(&im);
+    return r;
+}
+
+int cmdCreateTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 5, 0, 0);
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    qxTextRequest rq{};
+    rq.text = luaL_checklstring(L, 2, &rq.length);
+    if (int r = layoutArgs(L, 3, &rq)) return r;
+    qxTextObject *o = nullptr;
+    if (int r = qxCreateTextObject(automatic ? 0 : number, &rq, L, &o)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, o});
+    return 1;
+}
+
+int findArg(lua_State *L, int narg, uint32_t flags, qxTextObject **out)
+{
+    const qxObjectRef ref = qxGetObjectIDArg(L, narg);
+    return qxFindTextObject(L, ref.number, ref.automatic, flags, out);
+}
+
+int cmdDisplayTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 0, &o)) return r;
+    const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
+    const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
+    if (lua_gettop(L) < 4 || !lua_istable(L, 4)) {
+        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                       o->alpha ? nullptr : o->mask, o->alpha);
+        return 0;
+    }
+    // Filters and transparency go onto a copy; size and angle stay the
+    // object's own.
+    qxTransformOptions opts;
+    qxObjectStyle style;
+    qxInitTransformOptions(&opts);
+    qxInitObjectStyle(&style);
+    const uint32_t smooth = (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
+    if (int r = qxGetTransformOptions(L, 4, o->width, o->height, 0, 0, smooth, &opts, &style, 0)) return r;
+    if (!style.transparency && !qxFiltersActive(&style.filters)) {
+        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                       o->alpha ? nullptr : o->mask, o->alpha);
+        return 0;
+    }
+    qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+    int r = qxCopyImageRect(o->image, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0, 0, &b,
+                            o->mask ? &m : nullptr, o->alpha ? &a : nullptr);
+    if (!r) r = qxBlendWithOptions(&style, L, &b, &a, o->width, o->height);
+    if (!r) qxBlitToOutput(L, b, 0, 0, x, y, o->width, o->height, o->width, o->height, a ? nullptr : m, a);
+    qxFreeBitMap(b);
+    qxFreeMaskBitMap(m);
+    qxFreeAlphaBitMap(a);
+    return r;
+}
+
+int cmdCopyTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxTextObject *src = nullptr;
+    if (int r = findArg(L, 1, 0, &src)) return r;
+    int automatic = 0;
+    const uint32_t number = qxGetNewIDArg(L, 2, &automatic);
+    qxTextObject *o = nullptr;
+    if (int r = qxCopyTextObject(src, automatic ? 0 : number, &o)) return r;
+    if (!automatic) return 0;
+    qxPushObjectID(L, qxObjectRef{0, o});
+    return 1;
+}
+
+int cmdFreeTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    return qxFreeTextObject(o);
+}
+
+int cmdRotateTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    const double old = o->angle;
+    o->angle = std::fmod(luaL_checknumber(L, 2), 360.0);
+    const int r = qxRerenderTextObject(L, o);
+    if (r) o->angle = old;
+    return r;
+}
+
+int cmdScaleTextObject(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    qxTextObject *o = nullptr;
+    if (int r = findArg(L, 1, 1, &o)) return r;
+    int w = int(qxGetNumberOrPercentArg(L, 2, o->baseWidth, 1, nullptr));
+    int h = int(qxGetNumberOrPercentArg(L, 3, o->baseHeight, 1, nullptr));
+    if (int r = qxComputeScaledSize(o->baseWidth, o->baseHeight, &w, &h)) return r;
+    const int32_t oldW = o->targetWidth, oldH = o->targetHeight;
+    o->targetWidth = w, o->targetHeight = h;
+    const int r = qxRerenderTextObject(L, o);
+    if (r) o->targetWidth = oldW, o->targetHeight = oldH;
+    return r;
+}
+
+// Print's arguments through the script's "tostring", joined by blanks.
+int joinArgs(lua_State *L, std::string *out)
+{
+    const int n = lua_gettop(L);
+    for (int i = 1; i <= n; ++i) {
+        lua_pushstring(L, "tostring");
+        lua_gettable(L, LUA_GLOBALSINDEX);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        const char *t = lua_tostring(L, -1);
+        const size_t len = t ? lua_strlen(L, -1) : 0;
+        if (i > 1) *out += ' ';
+        if (t) out->append(t, len);
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+int cmdPrint(lua_State *L)
+{
+    std::string text;
+    joinArgs(L, &text);
+    return qxPrintText(L, text.data(), text.size(), 1);
+}
+
+int cmdNPrint(lua_State *L)
+{
+    std::string text;
+    joinArgs(L, &text);
+    text += '\n';
+    return qxPrintText(L, text.data(), text.size(), 1);
+}
+
+bool nearConstant(int32_t v, int32_t c) { return v >= c - 4999 && v <= c + 4999; }
+
+int cmdLocate(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
+    for (int32_t c : {-100000, -90000, -80000})
+        if (nearConstant(x, c)) return ERR_NOCOORDCST;
+    for (int32_t c : {-100000, -70000, -60000})
+        if (nearConstant(y, c)) return ERR_NOCOORDCST;
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    c->x = x < c->left || x > c->right ? c->left : x;
+    c->y = y;
+    return 0;
+}
+
+int cmdSetMargins(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    int32_t left = luaL_checkint(L, 1), right = luaL_checkint(L, 2);
+    if (left >= right) return ERR_WRONGUSAGE;
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    int32_t w = 0, h = 0;
+    qxOutputBitmap(qxCurrentDisplay, &w, &h);
+    if (w <= 0 && qxCurrentDisplay) w = qxCurrentDisplay->width;
+    left = std::max(left, 0);
+    if (w > 0) right = std::min(right, w - 1);
+    c->left = left, c->right = right;
+    c->x = left, c->y = 0;
+    return 0;
+}
+
+int cmdAddTab(lua_State *L)
+{
+    qxCheckArgCount(L, 1, -1, 0, 0);
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    for (int i = 1; i <= lua_gettop(L); ++i) {
+        const int32_t pos = luaL_checkint(L, i);
+        if (c->tabCount >= 32) return ERR_INTERNAL;
+        if (pos < 0) return ERR_NEGCOORDS;
+        int32_t *at = std::upper_bound(c->tabs, c->tabs + c->tabCount, pos);
+        std::move_backward(at, c->tabs + c->tabCount, c->tabs + c->tabCount + 1);
+        *at = pos;
+        ++c->tabCount;
+    }
+    return 0;
+}
+
+int cmdResetTabs(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    if (qxTextCursor *c = qxCurrentTextCursor()) c->tabCount = 0;
+    return 0;
+}
+
+const qxCommandDef textCommands[] = {
+    {"SetFont", cmdSetFont},
+    {"OpenFont", cmdOpenFont},
+    {"UseFont", cmdUseFont},
+    {"CloseFont", cmdCloseFont},
+    {"SetFontColor", cmdSetFontColor},
+    {"GetFontColor", cmdGetFontColor},
+    {"SetFontStyle", cmdSetFontStyle},
+    {"GetFontStyle", cmdGetFontStyle},
+    {"SetDefaultEncoding", cmdSetDefaultEncoding},
+    {"GetDefaultEncoding", cmdGetDefaultEncoding},
+    {"TextWidth", cmdTextWidth},
+    {"TextExtent", cmdTextExtent},
+    {"TextHeight", cmdTextHeight},
+    {"GetKerningPair", cmdGetKerningPair},
+    {"FreeGlyphCache", cmdFreeGlyphCache},
+    {"TextOut", cmdTextOut},
+    {"CreateTextObject", cmdCreateTextObject},
+    {"DisplayTextObject", cmdDisplayTextObject},
+    {"CopyTextObject", cmdCopyTextObject},
+    {"FreeTextObject", cmdFreeTextObject},
+    {"RotateTextObject", cmdRotateTextObject},
+    {"ScaleTextObject", cmdScaleTextObject},
+    {"Print", cmdPrint},
+    {"NPrint", cmdNPrint},
+    {"Locate", cmdLocate},
+    {"SetMargins", cmdSetMargins},
+    {"AddTab", cmdAddTab},
+    {"ResetTabs", cmdResetTabs},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef textConstants[] = {
+const qxConstantDef textConstants[] = {
+    {"NORMAL", nullptr, 1},
+    {"BOLD", nullptr, 2},
+    {"ITALIC", nullptr, 4},
+    {"UNDERLINED", nullptr, 8},
+    {"ANTIALIAS", nullptr, 16},
+    {"SHADOW", nullptr, 32},
+    {"EDGE", nullptr, 64},
+    {"SHDWNORTH", nullptr, 0},
+    {"SHDWNORTHEAST", nullptr, 1},
+    {"SHDWEAST", nullptr, 2},
+    {"SHDWSOUTHEAST", nullptr, 3},
+    {"SHDWSOUTH", nullptr, 4},
+    {"SHDWSOUTHWEST", nullptr, 5},
+    {"SHDWWEST", nullptr, 6},
+    {"SHDWNORTHWEST", nullptr, 7},
+    {"BITMAP_DEFAULT", ":::default_bitmap", 0},
+    {"TRUETYPE_DEFAULT", ":::default_truetype", 0},
+    {"SANS", ":::default_sans", 0},
+    {"SERIF", ":::default_serif", 0},
+    {"MONOSPACE", ":::default_mono", 0},
+    {"FONTENGINE_NATIVE", nullptr, 0},
+    {"FONTENGINE_INBUILT", nullptr, 4},
+    {"ENCODING_ISO8859_1", nullptr, 0},
+    {"ENCODING_RAW", nullptr, 0},
+    {"ENCODING_UTF8", nullptr, 1},
+    {"ENCODING_AMIGA", nullptr, 2},
+    {"ALL", nullptr, 0},
+    {"ALPHANUMERICAL", nullptr, 1},
+    {"ALPHABETICAL", nullptr, 2},
+    {"NUMERICAL", nullptr, 3},
+    {"HEXNUMERICAL", nullptr, 4},
     {nullptr, nullptr, 0},
 };
 
+} // namespace
+
 extern "C" int qxOpenTextLib(lua_State *L)
 {
+    if (int r = qxOpenDefaultFont()) return r;
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 
 extern "C" void qxTextLibFree(lua_State *)
 {
+    qxForgetTextCursors();
+    qxFreeAllTextObjects();
+    qxFreeAllFontObjects();
+    qxCloseTextState();
 }

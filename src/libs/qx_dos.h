@@ -79,7 +79,7 @@ void qxDosCloseFiles(lua_State *L);
 int qxDosReadBlock(qxFileHandle *h, qxMemCursor *cursor, uint64_t n, std::string &out);
 // Drops every CR of the n bytes at p; the bytes left.
 size_t qxDropCarriageReturns(char *p, size_t n);
-// A file's default encoding argument: 1 in UTF-8 text mode, else 0.
+// A file's default encoding argument: the default encoding (qxDefaultEncoding).
 int qxDosEncodingArg(lua_State *L, int idx);
 
 // File objects and whole files (qx_dosfile.cpp).

@@ -149,7 +149,7 @@ int qxDosReadBlock(qxFileHandle *h, qxMemCursor *cursor, uint64_t n, std::string
     return 0;
 }
 
-int qxDosEncodingArg(lua_State *L, int idx) { return luaL_optint(L, idx, qxTextModeUtf8 ? 1 : 0); }
+int qxDosEncodingArg(lua_State *L, int idx) { return luaL_optint(L, idx, int(qxDefaultEncoding)); }
 
 size_t qxDropCarriageReturns(char *p, size_t n)
 {

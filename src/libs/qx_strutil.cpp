@@ -11,7 +11,7 @@
 
 int qxStrEncArg(lua_State *L, int idx)
 {
-    if (lua_type(L, idx) == LUA_TNONE) return qxTextModeUtf8 ? 1 : 0;
+    if (lua_type(L, idx) == LUA_TNONE) return int(qxDefaultEncoding);
     return luaL_checkint(L, idx) == 1 ? 1 : 0;
 }
 

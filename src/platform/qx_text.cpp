@@ -10,9 +10,10 @@
 
 extern "C" {
 int qxTextModeUtf8 = 1;
+uint32_t qxDefaultEncoding = 1;
 }
 
-void qxSetTextModeUtf8(int utf8) { qxTextModeUtf8 = utf8 ? 1 : 0; }
+void qxSetTextModeUtf8(int utf8) { qxDefaultEncoding = qxTextModeUtf8 = utf8 ? 1 : 0; }
 
 namespace {
 

@@ -10,6 +10,9 @@ extern "C" {
 // 1 UTF-8 (the initial mode), 0 ISO-8859-1. Set once at start-up.
 extern int qxTextModeUtf8;
 void qxSetTextModeUtf8(int utf8);
+// The default encoding of string and character commands (1 UTF-8, 0
+// ISO-8859-1): follows the text mode until SetDefaultEncoding changes it.
+extern uint32_t qxDefaultEncoding;
 
 // ---- UTF-8 codec ----
 

@@ -198,10 +198,11 @@ TEST_F(StringTest, CaseAndEncoding) {
     EXPECT_EQ(str("ConvertStr", {"\xE4", 0, 1}), kUmlaut);
     EXPECT_EQ(str("ConvertStr", {kUmlaut, 1, 0}), "\xE4");
     EXPECT_EQ(str("ConvertStr", {kBad, 1, 1}), kBad);
-    // The global mode decides when no encoding is given.
-    qxTextModeUtf8 = 0;
+    // The default encoding (following the text mode) decides when no
+    // encoding is given.
+    qxSetTextModeUtf8(0);
     EXPECT_EQ(num("StrLen", {kUmlaut}), 2);
-    qxTextModeUtf8 = 1;
+    qxSetTextModeUtf8(1);
     EXPECT_EQ(num("StrLen", {kUmlaut}), 1);
 }
 

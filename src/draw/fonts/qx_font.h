@@ -224,21 +224,21 @@ struct qxGlyphTarget {
     int32_t coverageBytesPerRow;
     int32_t width, height;
 };
-struct qxClipRect {
+struct qxGlyphClip {
     int32_t x0, y0, x1, y1; // x1, y1 exclusive
 };
 
 extern "C" {
 // 8-bit coverage glyph: colour -1 writes non-zero coverage into the plane,
 // any other colour blends it into the pixels.
-void qxBlitGlyphA8(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y, const uint8_t *src,
+void qxBlitGlyphA8(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y, const uint8_t *src,
                    int32_t pitch, int32_t w, int32_t h, int64_t colour);
 // 1-bit glyph starting at bit firstBit of each row: colour -1 sets the
 // plane to 255 under set bits, any other colour paints them.
-void qxBlitGlyphMono(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y, const uint8_t *src,
+void qxBlitGlyphMono(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y, const uint8_t *src,
                      int32_t pitch, int32_t firstBit, int32_t w, int32_t h, int64_t colour);
 int qxFtDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
-                 size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour);
+                 size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour);
 int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
-                         size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour);
+                         size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour);
 }

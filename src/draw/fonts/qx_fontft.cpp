@@ -298,7 +298,7 @@ extern "C" void qxFtFreeFace(qxFontHandle *h) {
 }
 
 extern "C" int qxFtDrawText(qxFontHandle *h, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
-                            size_t length, uint32_t style, int encoding, const qxClipRect *clip, int64_t colour) {
+                            size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour) {
     auto *t = static_cast<qxTrueTypeFont *>(h->backend);
     Codes codes(text, length, encoding);
     int32_t pen = 0;

@@ -10,7 +10,7 @@ namespace {
 
 // Trims the glyph rectangle to the clip rectangle and the target; false
 // when nothing is left. sx, sy: the source offsets moved by the trims.
-bool clipGlyph(const qxGlyphTarget *t, const qxClipRect *c, int32_t &x, int32_t &y, int32_t &w, int32_t &h,
+bool clipGlyph(const qxGlyphTarget *t, const qxGlyphClip *c, int32_t &x, int32_t &y, int32_t &w, int32_t &h,
                int32_t &sx, int32_t &sy) {
     int32_t x0 = std::max(c ? c->x0 : 0, 0), y0 = std::max(c ? c->y0 : 0, 0);
     int32_t x1 = std::min(c ? c->x1 : t->width, t->width), y1 = std::min(c ? c->y1 : t->height, t->height);
@@ -28,7 +28,7 @@ void coverRow(uint8_t *__restrict d, const uint8_t *__restrict s, int32_t n) {
 
 } // namespace
 
-extern "C" void qxBlitGlyphA8(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y,
+extern "C" void qxBlitGlyphA8(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y,
                               const uint8_t *src, int32_t pitch, int32_t w, int32_t h, int64_t colour) {
     int32_t sx, sy;
     if (!clipGlyph(t, clip, x, y, w, h, sx, sy)) return;
@@ -47,7 +47,7 @@ extern "C" void qxBlitGlyphA8(const qxGlyphTarget *t, const qxClipRect *clip, in
                          src + int64_t(sy + r) * pitch + sx + done, std::min(256, w - done));
 }
 
-extern "C" void qxBlitGlyphMono(const qxGlyphTarget *t, const qxClipRect *clip, int32_t x, int32_t y,
+extern "C" void qxBlitGlyphMono(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y,
                                 const uint8_t *src, int32_t pitch, int32_t firstBit, int32_t w, int32_t h,
                                 int64_t colour) {
     int32_t sx, sy;
@@ -65,7 +65,7 @@ extern "C" void qxBlitGlyphMono(const qxGlyphTarget *t, const qxClipRect *clip, 
 }
 
 extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y,
-                                    const char *text, size_t length, uint32_t, int encoding, const qxClipRect *clip,
+                                    const char *text, size_t length, uint32_t, int encoding, const qxGlyphClip *clip,
                                     int64_t colour) {
     const auto *f = static_cast<const qxBitmapFont *>(handle->backend);
     // LEAST BODY: colour bitmap fonts draw from their colour glyph image,

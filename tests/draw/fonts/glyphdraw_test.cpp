@@ -59,7 +59,7 @@ TEST(GlyphDraw, TrueTypeCoverageBlendAndClip) {
 
     // Clipped to the left half of the glyph's box, off the canvas edges too.
     Canvas d(100, 60);
-    qxClipRect clip = {0, 0, 10 + left + int(bm.width) / 2, 60};
+    qxGlyphClip clip = {0, 0, 10 + left + int(bm.width) / 2, 60};
     qxFtDrawText(&h, &d.t, 10, 5, "A", 1, QX_STYLE_ANTIALIAS, 0, &clip, -1);
     EXPECT_GT(d.coverage(), 0);
     EXPECT_LT(d.coverage(), glyphSum);

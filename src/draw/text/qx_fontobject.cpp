@@ -1,0 +1,94 @@
+// Font objects, and the line print to virtual files.
+#include <algorithm>
+#include <cstring>
+
+#include "core/files/qx_file.h"
+#include "draw/text/qx_text.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+struct qxFontObject {
+    uint32_t type; // 43
+    uint32_t number;
+    uint64_t automatic;
+    int userValues;
+    qxFontObject *next;
+    qxFontHandle *font;
+};
+
+qxFontObject *head;
+
+qxFontObject **find(uint32_t number, void *automatic)
+{
+    for (qxFontObject **p = &head; *p; p = &(*p)->next)
+        if (automatic ? *p == automatic : ((*p)->number == number && !(*p)->automatic)) return p;
+    return nullptr;
+}
+
+int missing(uint32_t number, void *automatic)
+{
+    if (automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(number));
+    return ERR_FINDFONT2;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic)
+{
+    if (number) qxFreeFontObject(number, nullptr);
+    auto *o = static_cast<qxFontObject *>(qxAlloc(sizeof(qxFontObject), 1));
+    if (!o) return ERR_MEM;
+    o->type = 43;
+    o->number = number;
+    o->automatic = number ? 0 : uint64_t(uintptr_t(o));
+    o->userValues = -1;
+    o->font = font;
+    qxFontObject **tail = &head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = o;
+    if (automatic) *automatic = number ? nullptr : o;
+    return 0;
+}
+
+int qxFindFont(lua_State *, uint32_t number, void *automatic, qxFontHandle **out)
+{
+    qxFontObject **p = find(number, automatic);
+    if (!p) return missing(number, automatic);
+    *out = (*p)->font;
+    return 0;
+}
+
+int qxFreeFontObject(uint32_t number, void *automatic)
+{
+    qxFontObject **p = find(number, automatic);
+    if (!p) return missing(number, automatic);
+    qxFontObject *o = *p;
+    *p = o->next;
+    qxFree(o); // the cached font stays open
+    return 0;
+}
+
+void qxFreeAllFontObjects(void)
+{
+    while (head) {
+        qxFontObject *next = head->next;
+        qxFree(head);
+        head = next;
+    }
+}
+
+int qxPrintLine(qxFileHandle *file, const char *text)
+{
+    char line[1024];
+    const size_t n = text ? std::min(strlen(text), sizeof line - 2) : 0;
+    if (n) memcpy(line, text, n);
+    line[n] = '\n';
+    line[n + 1] = 0;
+    return qxPutS(file, line) < 0 ? ERR_WRITEFILE : 0;
+}
+}

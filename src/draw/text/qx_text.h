@@ -1,0 +1,146 @@
+// The text state every text operation reads, the style extent rules and
+// the layout engine that turns tagged text into an image.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct qxFontHandle;
+struct qxBitMap;
+typedef struct lua_State lua_State;
+
+// Style flags.
+constexpr uint32_t QX_TS_NORMAL = 1, QX_TS_BOLD = 2, QX_TS_ITALIC = 4, QX_TS_UNDERLINED = 8, QX_TS_ANTIALIAS = 16,
+                   QX_TS_SHADOW = 32, QX_TS_EDGE = 64;
+
+// Alignments.
+constexpr int32_t QX_ALIGN_LEFT = -90000, QX_ALIGN_CENTER = -100000, QX_ALIGN_RIGHT = -80000,
+                  QX_ALIGN_JUSTIFIED = -110001;
+
+// The style block; copied whole into every request and run.
+struct qxTextStyle {
+    uint32_t style;
+    uint32_t colour;
+    uint32_t shadowColour;
+    uint32_t edgeColour;
+    int32_t shadowSize;
+    int32_t shadowDir;
+    int32_t edgeSize;
+    qxFontHandle *font;
+};
+
+struct qxTextState {
+    qxTextStyle block;
+    uint32_t encoding;
+};
+
+// Measured run: advance, line height, ink box, pixel width and the extra
+// margins of shadow and edge.
+struct qxRunExtent {
+    int32_t width, height, minX, minY, maxX, maxY, pixelWidth;
+    int32_t top, bottom, left, right;
+};
+
+// What one layout call is asked to do.
+struct qxTextRequest {
+    qxTextStyle block;
+    const char *text;
+    size_t length;
+    int32_t align;
+    int32_t wrap;      // 0: no wrapping
+    uint32_t encoding; // 0 ISO-8859-1, 1 UTF-8
+    int tags;          // 0: brackets are literal (doubled ones still collapse)
+    // Print: tabs go to the stops, the first line starts at startX.
+    int print;
+    int32_t startX, leftMargin;
+    const int32_t *tabs;
+    int32_t tabCount;
+    // Word indices (counted from 0) that start new lines, ascending; given
+    // by the script instead of the wrap width's own breaks.
+    const int32_t *breaks;
+    int32_t breakCount;
+};
+
+// The text cursor, margins and tab stops of one display.
+struct qxTextCursor {
+    int32_t x, y;
+    int32_t left, right;
+    int32_t tabs[32];
+    int32_t tabCount;
+};
+
+// A rendered block: straight-alpha ARGB pixels and where the text origin
+// lies inside it (offset x, y are at most 0).
+struct qxTextImage {
+    uint32_t *pixels; // qxFree
+    int32_t width, height;
+    int32_t originX, originY;
+    int32_t endX, endY; // pen position after the text, for the text cursor
+};
+
+// Object type 8: text rendered once into an image.
+struct qxTextObject {
+    uint32_t type;
+    uint32_t number;
+    uint64_t automatic;
+    int userValues;
+    qxTextObject *next;
+    qxBitMap *image, *mask, *alpha;
+    int32_t width, height;
+    int32_t baseWidth, baseHeight;
+    int32_t originX, originY;
+    uint32_t locked, released;
+    qxTextRequest request; // its text is the object's own copy
+    // The object's transform: target size (0: the base size) and angle.
+    int32_t targetWidth, targetHeight;
+    double angle;
+};
+
+
+extern "C" {
+qxTextState *qxGetTextState(void);
+qxFontHandle *qxGetCurrentFont(void);
+void qxClampTextStyle(qxTextStyle *block);
+// Makes the start-up font current and both encodings follow the text mode.
+int qxOpenDefaultFont(void);
+void qxCloseTextState(void);
+int qxDrawRunText(qxFontHandle *font, uint32_t *pixels, uint8_t *coverage, int32_t width, int32_t height, int32_t x,
+                  int32_t y, const char *text, size_t length, uint32_t style, uint32_t encoding);
+// Measures a run in one style with the synthesis and effect margins.
+int qxMeasureRun(const qxTextStyle *block, const char *text, size_t length, uint32_t encoding, qxRunExtent *out);
+// Lays out and renders; 0 or an error code. Empty text renders one space.
+int qxLayoutText(const qxTextRequest *request, qxTextImage *out);
+// The same with the script state for "#NAME" values of tags.
+int qxLayoutTextL(lua_State *L, const qxTextRequest *request, qxTextImage *out);
+void qxFreeTextImage(qxTextImage *image);
+
+// The current display's text cursor, made with the defaults at first use
+// (null without a display or memory).
+qxTextCursor *qxCurrentTextCursor(void);
+void qxForgetTextCursors(void);
+// Blits a rendered block with its top-left text origin at x, y onto the
+// current output.
+int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);
+// Text objects. Flags: 1 refuses a locked object, 2 also finds released
+// ones. 0, 1041 or 1175.
+int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out);
+// Renders the request into a new object (replacing one with that number);
+// a null number asks for an automatic identifier.
+int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out);
+int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out);
+int qxFreeTextObject(qxTextObject *object);
+// Renders the stored request again at the object's target size and angle.
+int qxRerenderTextObject(lua_State *L, qxTextObject *object);
+void qxFreeAllTextObjects(void);
+// Font objects: names for handles of the font cache.
+int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic);
+// 0, 1041 (automatic identifier) or 1334 with the number.
+int qxFindFont(lua_State *L, uint32_t number, void *automatic, qxFontHandle **out);
+int qxFreeFontObject(uint32_t number, void *automatic);
+void qxFreeAllFontObjects(void);
+// Writes text (null counts as empty) and a line feed, at most 1023
+// characters in all, to a virtual file.
+struct qxFileHandle;
+int qxPrintLine(qxFileHandle *file, const char *text);
+// Lays text out at the cursor as Print does, draws it and moves the cursor.
+int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
+}

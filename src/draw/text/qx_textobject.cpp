@@ -1,0 +1,217 @@
+// Text objects: text rendered once into an image that can be shown again.
+#include <cmath>
+#include <cstring>
+
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_gfxgeom.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/text/qx_text.h"
+#include "objects/qx_displayopts.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
+
+namespace {
+
+qxTextObject *head;
+
+void freeRecord(qxTextObject *o)
+{
+    qxFreeBitMap(o->image);
+    qxFreeMaskBitMap(o->mask);
+    qxFreeAlphaBitMap(o->alpha);
+    qxFree(const_cast<char *>(o->request.text));
+    qxFree(o);
+}
+
+void append(qxTextObject *o)
+{
+    qxTextObject **tail = &head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = o;
+}
+
+void unlink(qxTextObject *o)
+{
+    for (qxTextObject **p = &head; *p; p = &(*p)->next)
+        if (*p == o) {
+            *p = o->next;
+            return;
+        }
+}
+
+qxTextObject *byNumber(uint32_t number)
+{
+    for (qxTextObject *o = head; o; o = o->next)
+        if (o->number == number && !o->released) return o;
+    return nullptr;
+}
+
+// Frees an existing object of that number first; a locked one stops.
+int replaceNumber(uint32_t number)
+{
+    if (!number) return 0;
+    qxTextObject *old = byNumber(number);
+    if (!old) return 0;
+    if (old->locked) return ERR_LOCKEDOBJ;
+    return qxFreeTextObject(old);
+}
+
+char *copyText(const char *text, size_t length)
+{
+    size_t bytes;
+    if (!qxAddSize(length, 1, &bytes)) return nullptr;
+    auto *t = static_cast<char *>(qxAlloc(bytes, 0));
+    if (!t) return nullptr;
+    if (length) memcpy(t, text, length);
+    t[length] = 0;
+    return t;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out)
+{
+    qxTextObject *found = nullptr;
+    for (qxTextObject *o = head; o && !found; o = o->next) {
+        if (o->released && !(flags & 2)) continue;
+        if (automatic ? o == automatic : (o->number == number && !o->automatic)) found = o;
+    }
+    if (!found) {
+        if (automatic) return ERR_FINDARRAY;
+        qxSetErrorNumber(int(number));
+        return ERR_FINDTEXTOBJECT;
+    }
+    if ((flags & 1) && found->locked) return ERR_LOCKEDOBJ;
+    *out = found;
+    return 0;
+}
+
+int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
+{
+    if (int r = replaceNumber(number)) return r;
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, request, &im)) return r;
+    auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
+    char *text = o ? copyText(request->text, request->length) : nullptr;
+    int r = o && text ? 0 : ERR_MEM;
+    if (!r)
+        r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
+                             &o->alpha);
+    qxFreeTextImage(&im);
+    if (r) {
+        qxFree(text);
+        qxFree(o);
+        return r;
+    }
+    o->type = QX_TYPE_TEXTOBJECT;
+    o->number = number;
+    o->automatic = number ? 0 : uint64_t(uintptr_t(o));
+    o->userValues = -1;
+    o->request = *request;
+    o->request.text = text;
+    o->width = o->baseWidth = im.width;
+    o->height = o->baseHeight = im.height;
+    o->originX = im.originX, o->originY = im.originY;
+    append(o);
+    *out = o;
+    return 0;
+}
+
+int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
+{
+    if (number && number == source->number) return ERR_WRONGUSAGE;
+    if (int r = replaceNumber(number)) return r;
+    auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
+    char *text = o ? copyText(source->request.text, source->request.length) : nullptr;
+    int r = o && text ? 0 : ERR_MEM;
+    if (!r)
+        r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
+                            0, &o->image, source->mask ? &o->mask : nullptr, source->alpha ? &o->alpha : nullptr);
+    if (r) {
+        qxFree(text);
+        qxFree(o);
+        return r;
+    }
+    const qxTextObject keep = *o;
+    *o = *source;
+    o->image = keep.image, o->mask = keep.mask, o->alpha = keep.alpha;
+    o->request.text = text;
+    o->next = nullptr;
+    o->number = number;
+    o->automatic = number ? 0 : uint64_t(uintptr_t(o));
+    o->locked = o->released = 0;
+    o->userValues = -1;
+    append(o);
+    *out = o;
+    return 0;
+}
+
+int qxFreeTextObject(qxTextObject *o)
+{
+    unlink(o);
+    freeRecord(o);
+    return 0;
+}
+
+void qxFreeAllTextObjects(void)
+{
+    while (head) {
+        qxTextObject *next = head->next;
+        freeRecord(head);
+        head = next;
+    }
+}
+}
+
+extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
+{
+    const double sx = o->targetWidth > 0 ? double(o->targetWidth) / o->baseWidth : 1.0;
+    const double sy = o->targetHeight > 0 ? double(o->targetHeight) / o->baseHeight : 1.0;
+    qxTextRequest rq = o->request;
+    qxFontHandle *font = rq.block.font;
+    const bool scalable = font && font->scalable;
+    // A scalable font renders at the size itself; its margins grow alike.
+    if (scalable && (sx != 1.0 || sy != 1.0)) {
+        rq.wrap = int32_t(std::lrint(rq.wrap * sx));
+        rq.block.shadowSize = int32_t(std::lrint(rq.block.shadowSize * sx));
+        rq.block.edgeSize = int32_t(std::lrint(rq.block.edgeSize * sx));
+        qxClampTextStyle(&rq.block);
+        qxFontSetScale(font, sx, sy);
+    }
+    qxTextImage im;
+    int r = qxLayoutTextL(L, &rq, &im);
+    if (scalable) qxFontSetScale(font, 1.0, 1.0);
+    if (r) return r;
+    qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
+    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    int32_t w = im.width, h = im.height;
+    qxFreeTextImage(&im);
+    if (r) return r;
+    const double angle = std::fmod(o->angle, 360.0);
+    const double fx = scalable ? 1.0 : sx, fy = scalable ? 1.0 : sy;
+    if (angle != 0.0 || fx != 1.0 || fy != 1.0) {
+        double m[4];
+        qxSetupTransform(m, 0, 0, w, h, fx, fy, angle);
+        qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
+        int32_t tw = 0, th = 0;
+        r = qxTransformImage(L, 0, nullptr, bm, nullptr, alpha, 0, 0, w, h, 0.0, 0.0, m,
+                             (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0, &tb, &tm, &ta, nullptr, nullptr, &tw,
+                             &th);
+        qxFreeBitMap(bm);
+        qxFreeAlphaBitMap(alpha);
+        if (r) return r;
+        bm = tb, mask = tm, alpha = ta, w = tw, h = th;
+    }
+    qxFreeBitMap(o->image);
+    qxFreeMaskBitMap(o->mask);
+    qxFreeAlphaBitMap(o->alpha);
+    o->image = bm, o->mask = mask, o->alpha = alpha;
+    o->width = w, o->height = h;
+    if (angle == 0.0) o->originX = im.originX, o->originY = im.originY;
+    else o->originX = o->originY = 0;
+    return 0;
+}

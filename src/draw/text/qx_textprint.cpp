@@ -1,0 +1,79 @@
+// The text cursor of each display and Print's placement of text at it.
+#include <unordered_map>
+
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/text/qx_text.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// Kept beside the display records, which other code owns.
+std::unordered_map<const qxDisplay *, qxTextCursor> cursors;
+
+} // namespace
+
+extern "C" {
+
+qxTextCursor *qxCurrentTextCursor(void)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return nullptr;
+    try {
+        auto [it, made] = cursors.try_emplace(d);
+        if (made) {
+            int32_t w = 0, h = 0;
+            qxOutputBitmap(d, &w, &h);
+            it->second = qxTextCursor{};
+            it->second.right = std::max(1, w > 0 ? w - 1 : d->width - 1);
+        }
+        return &it->second;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void qxForgetTextCursors(void) { cursors.clear(); }
+
+int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
+{
+    qxBitMap *bm = nullptr, *alpha = nullptr;
+    int r = qxBitMapFromARGB(im->pixels, 0xFFFFFFFFu, im->width, im->height, im->width, 0, 8, nullptr, &bm, nullptr,
+                             &alpha);
+    if (r) return r;
+    qxBlitToOutput(L, bm, 0, 0, x + im->originX, y + im->originY, im->width, im->height, im->width, im->height,
+                   nullptr, alpha);
+    qxFreeAlphaBitMap(alpha);
+    qxFreeBitMap(bm);
+    return 0;
+}
+
+int qxPrintText(lua_State *L, const char *text, size_t length, int tags)
+{
+    qxTextCursor *c = qxCurrentTextCursor();
+    if (!c) return ERR_MEM;
+    const qxTextState *s = qxGetTextState();
+    qxTextRequest rq{};
+    rq.block = s->block;
+    rq.text = text;
+    rq.length = length;
+    rq.align = QX_ALIGN_LEFT;
+    rq.wrap = c->right - c->left + 1;
+    rq.encoding = s->encoding;
+    rq.tags = tags;
+    rq.print = 1;
+    rq.startX = c->x - c->left;
+    rq.leftMargin = c->left;
+    rq.tabs = c->tabs;
+    rq.tabCount = c->tabCount;
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
+    const int r = qxDrawTextImage(L, &im, c->left, c->y);
+    c->x = c->left + im.endX;
+    c->y += im.endY;
+    qxFreeTextImage(&im);
+    return r;
+}
+}

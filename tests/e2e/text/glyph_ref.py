@@ -1,0 +1,21 @@
+"""Reference for a TextOut of one glyph: FreeType's own rendering (through
+PIL) of the glyph at the same pixel size, placed at the ink box the player
+drew, white on black.
+
+usage: glyph_ref.py PLAYER_BMP REF FONT PIXELS TEXT
+"""
+import sys
+
+from PIL import Image, ImageFont
+
+drawn, ref, font_path, pixels, text = sys.argv[1:6]
+im = Image.open(drawn).convert("L")
+box = im.point(lambda v: 255 if v else 0).getbbox()
+font = ImageFont.truetype(font_path, int(pixels), layout_engine=ImageFont.Layout.BASIC)
+mask = font.getmask(text, mode="L")
+glyph = Image.frombytes("L", mask.size, bytes(mask))
+out = Image.new("RGB", im.size, "black")
+if box:
+    inked = glyph.crop(glyph.point(lambda v: 255 if v else 0).getbbox())
+    out.paste(Image.new("RGB", inked.size, "white"), (box[0], box[1]), inked)
+out.save(ref)
