@@ -1,0 +1,214 @@
+// The video player behind a video object: decoder selection, the packet
+// loop, conversion into the picture slot and the playback thread.
+#include "media/qx_video.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <unistd.h>
+
+#include "objects/formats/qx_animformats.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_threadevents.h"
+
+namespace {
+
+// Whether the "|"-separated loader list admits name; an empty list admits all.
+bool admits(const char *loaders, std::string_view name)
+{
+    if (!loaders || !*loaders) return true;
+    std::string_view list(loaders);
+    while (!list.empty()) {
+        size_t bar = list.find('|');
+        std::string_view item = list.substr(0, bar);
+        if (item.size() == name.size() && strncasecmp(item.data(), name.data(), name.size()) == 0) return true;
+        if (bar == std::string_view::npos) break;
+        list.remove_prefix(bar + 1);
+    }
+    return false;
+}
+
+double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// CDXL pixels are bytes 0, R, G, B: one byte-swap gives native 0x00RRGGBB.
+void convertRows(uint32_t *dst, uint32_t dstPitch, const uint32_t *src, uint32_t srcPitch, uint32_t w, uint32_t h)
+{
+    for (uint32_t y = 0; y < h; y++) {
+        const uint32_t *s = src + size_t(y) * srcPitch;
+        uint32_t *d = dst + size_t(y) * dstPitch;
+        for (uint32_t x = 0; x < w; x++) d[x] = __builtin_bswap32(s[x]);
+    }
+}
+
+// More decoder failures in a row than this end the stream.
+constexpr int MAX_FAILURES = 50;
+
+void *playThread(void *arg)
+{
+    auto *v = static_cast<qxVideo *>(arg);
+    double frameTime = v->fps > 0 ? 1.0 / v->fps : 0.04;
+    double start = now();
+    uint32_t played = 0;
+    while (!v->stop.load()) {
+        if (v->pauseReq.load()) {
+            v->pausedAck.store(1);
+            double pausedAt = now();
+            while (v->pauseReq.load() && !v->stop.load()) usleep(5000);
+            v->pausedAck.store(0);
+            start += now() - pausedAt; // the clock stands still while paused
+            continue;
+        }
+        int r = qxVideoDecodeNext(v);
+        if (r == ERR_MEM && ++v->failures < MAX_FAILURES) {
+            usleep(10000);
+            continue;
+        }
+        if (r) break;
+        v->failures = 0;
+        double due = start + ++played * frameTime;
+        while (!v->stop.load() && !v->pauseReq.load()) {
+            double left = due - now();
+            if (left <= 0) break;
+            usleep(useconds_t(left > 0.01 ? 10000 : left * 1e6));
+        }
+        v->shown.fetch_add(1);
+    }
+    if (!v->stop.load() && !v->ended.exchange(1)) {
+        qxPostThreadEvent(QX_THREADEVENT_VIDEO_END, v->owner, 0, 1, 0, 1);
+        if (v->onEnd) v->onEnd(v);
+    }
+    return nullptr;
+}
+
+// Waits up to 2 s for flag to reach want; a thread stuck elsewhere must
+// not hang the script thread.
+void waitFlag(const std::atomic<int> &flag, int want, const qxVideo *v)
+{
+    for (int i = 0; i < 200 && flag.load() != want && v->threadRunning && !v->ended.load(); i++) usleep(10000);
+}
+
+} // namespace
+
+extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **out)
+{
+    *out = nullptr;
+    if (!admits(loaders, "inbuilt")) return ERR_LOADVIDEO; // no video plug-in or native decoder here
+    qxCdxlVideoInfo info{};
+    qxCdxl *d = qxCdxlOpen(fileName, &info);
+    if (!d) return ERR_LOADVIDEO;
+    uint64_t slotBytes = (uint64_t(info.width) + 64) * info.height * 4;
+    if (!info.width || !info.height || slotBytes > 0x7FFFFFFFu) {
+        qxCdxlClose(d);
+        return ERR_LOADVIDEO;
+    }
+    auto *v = static_cast<qxVideo *>(qxAlloc(sizeof(qxVideo), 1));
+    auto *slot = static_cast<uint32_t *>(qxAlloc(size_t(slotBytes), 1));
+    if (!v || !slot) {
+        qxFree(v);
+        qxFree(slot);
+        qxCdxlClose(d);
+        return ERR_MEM;
+    }
+    new (v) qxVideo{};
+    v->kind = QX_VIDEO_CDXL;
+    v->cdxl = d;
+    v->width = info.width;
+    v->height = info.height;
+    v->frames = qxCdxlFrameCount(d);
+    v->fps = qxCdxlFramesPerSecond(d);
+    v->seekable = info.seekable;
+    v->hasAudio = info.hasAudio;
+    v->audioRate = info.audioRate;
+    v->slot = slot;
+    v->slotPitch = info.width + 64;
+    *out = v;
+    return 0;
+}
+
+extern "C" void qxVideoClose(qxVideo *v)
+{
+    if (!v) return;
+    qxVideoStop(v);
+    qxCdxlClose(v->cdxl);
+    qxFree(v->slot);
+    v->~qxVideo();
+    qxFree(v);
+}
+
+extern "C" int qxVideoDecodeNext(qxVideo *v)
+{
+    for (;;) {
+        qxCdxlPacket packet{};
+        int r = qxCdxlReadPacket(v->cdxl, &packet);
+        if (r == -2) return ERR_MEM;
+        if (r) return 1;
+        if (packet.kind != 0) {
+            qxCdxlFreePacket(&packet);
+            continue;
+        }
+        qxCdxlFrame frame{};
+        r = qxCdxlDecodeVideo(v->cdxl, &packet, &frame);
+        qxCdxlFreePacket(&packet);
+        if (r == -2) return ERR_MEM;
+        if (r || !frame.pixels) return 1;
+        convertRows(v->slot, v->slotPitch, frame.pixels, uint32_t(frame.pitch) / 4, v->width, v->height);
+        v->position++;
+        return 0;
+    }
+}
+
+extern "C" int qxVideoDecodeFrame(qxVideo *v, uint32_t frame)
+{
+    if (frame < v->position) qxVideoRewind(v);
+    for (;;) {
+        if (int r = qxVideoDecodeNext(v)) return r;
+        if (v->position > frame) return 0;
+    }
+}
+
+extern "C" void qxVideoRewind(qxVideo *v)
+{
+    qxCdxlSeek(v->cdxl, 0);
+    v->position = 0;
+}
+
+extern "C" int qxVideoStart(qxVideo *v)
+{
+    if (v->threadRunning) return 0;
+    v->stop = 0;
+    v->pauseReq = 0;
+    v->pausedAck = 0;
+    v->ended = 0;
+    v->failures = 0;
+    if (pthread_create(&v->thread, nullptr, playThread, v)) return ERR_THREAD;
+    v->threadRunning = true;
+    return 0;
+}
+
+extern "C" void qxVideoStop(qxVideo *v)
+{
+    if (!v->threadRunning) return;
+    v->stop = 1;
+    v->pauseReq = 0;
+    pthread_join(v->thread, nullptr);
+    v->threadRunning = false;
+}
+
+extern "C" void qxVideoPause(qxVideo *v)
+{
+    v->pauseReq = 1;
+    waitFlag(v->pausedAck, 1, v);
+}
+
+extern "C" void qxVideoResume(qxVideo *v)
+{
+    v->pauseReq = 0;
+    waitFlag(v->pausedAck, 0, v);
+}
