@@ -150,6 +150,13 @@ extern "C" int qxVideoDecodeNext(qxVideo *v)
         if (r == -2) return ERR_MEM;
         if (r) return 1;
         if (packet.kind != 0) {
+            if (v->soundOut && packet.size) {
+                size_t at = v->soundOut->size();
+                uint32_t count = 0;
+                v->soundOut->resize(at + packet.size);
+                qxCdxlDecodeAudio(v->cdxl, &packet, v->soundOut->data() + at, packet.size, &count);
+                v->soundOut->resize(at + count);
+            }
             qxCdxlFreePacket(&packet);
             continue;
         }

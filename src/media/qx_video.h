@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <pthread.h>
+#include <vector>
 
 #include "platform/qx_objectref.h"
 
@@ -32,6 +33,7 @@ struct qxVideo {
     qxObjectRef owner;      // posted with the end event
     void (*onEnd)(qxVideo *); // sets the owner's state to 4
     int failures;           // decoder failures in a row
+    std::vector<int16_t> *soundOut; // when set, decoded sound is appended here
 };
 
 extern "C" {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <pthread.h>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,7 +15,12 @@
 #include "core/files/qx_file.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
+#include "objects/formats/qx_picformats.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_objargs.h"
 #include "media/qx_video.h"
 #include "platform/qx_memory.h"
 
@@ -302,6 +308,132 @@ int qxCmdForceVideoDriver(lua_State *L)
     return 0;
 }
 
+int qxCmdGetVideoFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    double frame = luaL_checknumber(L, 2);
+    qxObjectRef ref = qxNewIDRef(L, 3);
+    double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
+    if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
+    stopVideo(o);
+    uint32_t index;
+    if (mode == 0) {
+        if (frame < 1 || frame > o->frames) return ERR_VIDEOFRAME;
+        index = uint32_t(frame) - 1;
+    } else if (mode == 1) {
+        if (!o->seekable) return ERR_SEEKFORMAT;
+        if (frame < 0 || frame > double(o->frames) - 1) return ERR_SEEKRANGE;
+        index = uint32_t(frame);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    int r = qxVideoDecodeFrame(o->player, index);
+    if (r == 1) return ERR_VIDEOFRAME; // the file ends before its counted frames
+    if (r) return r;
+    qxVideo *v = o->player;
+    qxBitMap *bm = nullptr;
+    if ((r = qxBitMapFromARGB(v->slot, 0xFFFFFFFFu, int32_t(v->width), int32_t(v->height), int32_t(v->slotPitch), 0,
+                              0, nullptr, &bm, nullptr, nullptr)))
+        return r;
+    if ((!ref.automatic && (r = qxFreeBrush(L, ref, 0))) ||
+        (r = qxBrushFromBitmap(&ref, bm, nullptr, nullptr, v->width, v->height, 0xFFFFFFFFu))) {
+        qxFreeBitMap(bm);
+        return r;
+    }
+    return qxPushNewID(L, ref);
+}
+
+// A 16-bit PCM RIFF WAVE file; the data is padded to a multiple of 4.
+int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
+{
+    FILE *f = std::fopen(name.c_str(), "wb");
+    if (!f) return ERR_WRITEFILE;
+    uint64_t bytes = uint64_t(samples.size()) * 2;
+    uint64_t padded = (bytes + 3) & ~uint64_t(3);
+    if (padded + 36 > 0xFFFFFFFFu) {
+        std::fclose(f);
+        return ERR_WRITEFILE;
+    }
+    uint32_t block = channels * 2;
+    auto le32 = [](uint8_t *p, uint32_t v) { for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i)); };
+    uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    le32(h + 4, uint32_t(padded + 36));
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    le32(h + 16, 16);
+    le32(h + 20, 1 | channels << 16);
+    le32(h + 24, rate);
+    le32(h + 28, rate * block);
+    le32(h + 32, block | 16 << 16);
+    std::memcpy(h + 36, "data", 4);
+    le32(h + 40, uint32_t(bytes));
+    bool ok = std::fwrite(h, 1, 44, f) == 44;
+    for (int16_t s : samples) {
+        uint8_t b[2] = {uint8_t(s), uint8_t(uint16_t(s) >> 8)};
+        ok = ok && std::fwrite(b, 1, 2, f) == 2;
+    }
+    static const uint8_t zero[4] = {};
+    ok = ok && std::fwrite(zero, 1, size_t(padded - bytes), f) == padded - bytes;
+    ok = std::fclose(f) == 0 && ok;
+    return ok ? 0 : ERR_WRITEFILE;
+}
+
+int savePicture(const qxVideo *v, const std::string &name, int format)
+{
+    switch (format) {
+    case 0: {
+        std::vector<uint32_t> packed(size_t(v->width) * v->height);
+        for (uint32_t y = 0; y < v->height; y++)
+            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+        return qxSaveBMP(name.c_str(), packed.data(), v->width, v->height);
+    }
+    case 1: {
+        qxPngSaveRequest req{name.c_str(), v->slot, int32_t(v->slotPitch * 4), v->width, v->height, 0, 0};
+        qxSavePNG(&req);
+        return int(req.error);
+    }
+    case 4: {
+        std::vector<uint32_t> packed(size_t(v->width) * v->height);
+        for (uint32_t y = 0; y < v->height; y++)
+            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+        return qxSaveILBM(name.c_str(), packed.data(), v->width, v->height);
+    }
+    default:
+        return ERR_UNSUPPORTEDFEAT; // JPEG and GIF dumps are not built yet
+    }
+}
+
+int qxCmdDumpVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 5, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    std::string base = lua_gettop(L) >= 4 && !lua_isnil(L, 4) ? luaL_checkstring(L, 4) : "";
+    double format = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 0;
+    if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))
+        return ERR_WRONGUSAGE;
+    static const char *const extensions[] = {"bmp", "png", "jpg", "gif", "iff"};
+    stopVideo(o);
+    qxVideo *v = o->player;
+    qxVideoRewind(v);
+    std::vector<int16_t> sound;
+    v->soundOut = base.empty() ? nullptr : &sound;
+    int r = 0;
+    for (uint32_t n = 0; !r; n++) {
+        r = qxVideoDecodeNext(v);
+        if (r == 1) {
+            r = 0;
+            break;
+        }
+        // Names are built whole, however long the base name is.
+        if (!r && !base.empty()) r = savePicture(v, base + std::to_string(n) + "." + extensions[int(format)], int(format));
+    }
+    v->soundOut = nullptr;
+    qxVideoRewind(v);
+    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, 1, v->audioRate);
+    return r;
+}
+
 int qxCmdDisplayVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
@@ -321,9 +453,11 @@ const qxCommandDef videoCommands[] = {
     {"SetVideoSize", qxCmdSetVideoSize},
     {"SetVideoPosition", qxCmdSetVideoPosition},
     {"SetVideoVolume", qxCmdSetVideoVolume},
+    {"GetVideoFrame", qxCmdGetVideoFrame},
     {"IsVideoPlaying", qxCmdIsVideoPlaying},
     {"ForceVideoMode", qxCmdForceVideoMode},
     {"ForceVideoDriver", qxCmdForceVideoDriver},
+    {"DumpVideo", qxCmdDumpVideo},
     {"DisplayVideoFrame", qxCmdDisplayVideoFrame},
     {nullptr, nullptr},
 };
