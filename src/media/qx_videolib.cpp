@@ -51,7 +51,7 @@ std::string defaultLoaders;
 void onPlayerEnd(qxVideo *v)
 {
     pthread_mutex_lock(&listMutex);
-    for (auto *h = &videoList->header; videoList && h; h = h->next) {
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
         auto *o = reinterpret_cast<qxVideoObject *>(h);
         if (o->player == v) o->state = 4;
     }
@@ -78,9 +78,12 @@ qxVideoObject *videoArg(lua_State *L, int idx)
     return o;
 }
 
+// Stops the player and rewinds it unless it was already stopped (a seek on
+// a stopped video keeps its position for the next start).
 void stopVideo(qxVideoObject *o)
 {
     qxVideoStop(o->player);
+    if (o->state != 0) qxVideoRewind(o->player);
     o->state = 0;
 }
 
