@@ -2,13 +2,20 @@
 // loop, conversion into the picture slot and the playback thread.
 #include "media/qx_video.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string_view>
 #include <unistd.h>
 
+#include "display/qx_adapter.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
 #include "objects/formats/qx_animformats.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_sync.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_threadevents.h"
@@ -78,6 +85,7 @@ void *playThread(void *arg)
             if (left <= 0) break;
             usleep(useconds_t(left > 0.01 ? 10000 : left * 1e6));
         }
+        if (!v->stop.load()) qxVideoDeliverFrame(v);
         v->shown.fetch_add(1);
     }
     if (!v->stop.load() && !v->ended.exchange(1)) {
@@ -180,6 +188,62 @@ extern "C" int qxVideoDecodeFrame(qxVideo *v, uint32_t frame)
     }
 }
 
+// Removes the player's nodes from the display's list; the caller holds its mutex.
+static void dropFramesLocked(qxDisplay *d, const qxVideo *v)
+{
+    for (qxPendingUpdate **p = &d->pendingUpdates; *p;) {
+        qxPendingUpdate *n = *p;
+        if (n->target == v) {
+            *p = n->next;
+            n->next = nullptr;
+            qxFreePendingUpdates(n);
+        } else {
+            p = &n->next;
+        }
+    }
+}
+
+extern "C" void qxVideoDropFrames(qxVideo *v)
+{
+    qxDisplay *d = v->display;
+    if (!d) return;
+    auto *m = static_cast<qxMutex *>(d->pendingMutex);
+    if (m) qxLockMutex(m);
+    dropFramesLocked(d, v);
+    if (m) qxUnlockMutex(m);
+}
+
+extern "C" void qxVideoDeliverFrame(qxVideo *v)
+{
+    qxDisplay *d = v->display;
+    if (!d) return;
+    // Clipped to the display: a negative position moves the source origin.
+    int64_t x = v->x.load(), y = v->y.load(), w = v->width, h = v->height, sx = 0, sy = 0;
+    if (x < 0) sx = -x, w += x, x = 0;
+    if (y < 0) sy = -y, h += y, y = 0;
+    w = std::min<int64_t>(w, int64_t(d->width) - x);
+    h = std::min<int64_t>(h, int64_t(d->height) - y);
+    if (w <= 0 || h <= 0) return;
+    qxBitMap *bm = nullptr;
+    if (qxBitMapFromARGB(v->slot + size_t(sy) * v->slotPitch + size_t(sx), 0xFFFFFFFFu, int32_t(w), int32_t(h),
+                         int32_t(v->slotPitch), 0, 0, nullptr, &bm, nullptr, nullptr) || !bm)
+        return;
+    auto *node = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
+    if (!node) {
+        qxFreeBitMap(bm);
+        return;
+    }
+    *node = {nullptr, v, bm, int32_t(x), int32_t(y), int32_t(w), int32_t(h), nullptr};
+    auto *m = static_cast<qxMutex *>(d->pendingMutex);
+    if (m) qxLockMutex(m);
+    dropFramesLocked(d, v); // one pending frame per player
+    qxPendingUpdate **tail = &d->pendingUpdates;
+    while (*tail) tail = &(*tail)->next;
+    *tail = node;
+    if (m) qxUnlockMutex(m);
+    qxWakeEventLoop();
+}
+
 extern "C" void qxVideoRewind(qxVideo *v)
 {
     qxCdxlSeek(v->cdxl, 0);
@@ -206,6 +270,7 @@ extern "C" void qxVideoStop(qxVideo *v)
     v->pauseReq = 0;
     pthread_join(v->thread, nullptr);
     v->threadRunning = false;
+    qxVideoDropFrames(v);
 }
 
 extern "C" void qxVideoPause(qxVideo *v)

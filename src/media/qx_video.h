@@ -10,6 +10,7 @@
 #include "platform/qx_objectref.h"
 
 struct qxCdxl;
+struct qxDisplay;
 
 // Decoder kinds of a player handle.
 enum : uint32_t { QX_VIDEO_PLUGIN = 1, QX_VIDEO_CDXL = 2 };
@@ -33,6 +34,9 @@ struct qxVideo {
     qxObjectRef owner;      // posted with the end event
     void (*onEnd)(qxVideo *); // sets the owner's state to 4
     int failures;           // decoder failures in a row
+    // Output: pictures go to this display's pending frames at x, y.
+    qxDisplay *display;
+    std::atomic<int32_t> x, y;
     std::vector<int16_t> *soundOut; // when set, decoded sound is appended here
 };
 
@@ -47,6 +51,11 @@ int qxVideoDecodeNext(qxVideo *v);
 int qxVideoDecodeFrame(qxVideo *v, uint32_t frame);
 // Back to the first frame.
 void qxVideoRewind(qxVideo *v);
+// Queues the slot's picture as the player's one pending frame on its
+// display, clipped to the display, and wakes the script thread.
+void qxVideoDeliverFrame(qxVideo *v);
+// Drops the player's pending frames from its display.
+void qxVideoDropFrames(qxVideo *v);
 // Starts the playback thread: 0 or 1287.
 int qxVideoStart(qxVideo *v);
 // Stops the thread; the decoder stays where it was.

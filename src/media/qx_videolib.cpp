@@ -16,6 +16,8 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "display/qx_bitmap.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
 #include "objects/formats/qx_picformats.h"
@@ -184,11 +186,16 @@ int qxCmdPlayVideo(lua_State *L)
         lua_pop(L, 1);
         if (layer) return ERR_NOLAYERS;
     }
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
     if (o->state == 4) stopVideo(o);
     if (o->state == 1) return ERR_VIDPLAYING;
     if (o->state == 2) return ERR_VIDPAUSED;
+    o->player->display = d;
     o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
     o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
+    o->player->x = o->x;
+    o->player->y = o->y;
     o->state = 1;
     if (int r = qxVideoStart(o->player)) {
         o->state = 0;
@@ -279,6 +286,8 @@ int qxCmdSetVideoPosition(lua_State *L)
     qxVideoObject *o = videoArg(L, 1);
     o->x = int32_t(luaL_checknumber(L, 2));
     o->y = int32_t(luaL_checknumber(L, 3));
+    o->player->x = o->x;
+    o->player->y = o->y;
     return 0;
 }
 
