@@ -485,6 +485,17 @@ extern "C" int qxOpenVideoLib(lua_State *L)
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
 }
 
+extern "C" void qxStopVideosOfDisplay(qxDisplay *display)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->player->display && (!display || o->player->display == display)) {
+            stopVideo(o);
+            o->player->display = nullptr;
+        }
+    }
+}
+
 extern "C" void qxFreeAllVideos(lua_State *L)
 {
     while (videoList) freeVideo(L, videoList);
