@@ -13,6 +13,8 @@
 #include "display/qx_adapter.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "imaging/qx_pixelformat.h"
+#include "imaging/qx_scale.h"
 #include "objects/formats/qx_animformats.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_sync.h"
@@ -217,17 +219,32 @@ extern "C" void qxVideoDeliverFrame(qxVideo *v)
 {
     qxDisplay *d = v->display;
     if (!d) return;
+    // A requested size other than the video's own scales the picture first.
+    const uint32_t *src = v->slot;
+    uint32_t pitch = v->slotPitch, ow = v->outWidth.load(), oh = v->outHeight.load();
+    uint32_t *scaled = nullptr;
+    if (!ow || !oh) ow = v->width, oh = v->height;
+    if (ow != v->width || oh != v->height) {
+        if (uint64_t(ow) * oh > 0x10000000u) return;
+        scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(v->slot, 0, 0, int32_t(v->width), int32_t(v->height),
+                                                               nullptr, 0, 0, int32_t(ow), int32_t(oh),
+                                                               int32_t(v->slotPitch), 0, QX_PIXFMT_ARGB32,
+                                                               v->smooth.load()));
+        if (!scaled) return;
+        src = scaled, pitch = ow;
+    }
     // Clipped to the display: a negative position moves the source origin.
-    int64_t x = v->x.load(), y = v->y.load(), w = v->width, h = v->height, sx = 0, sy = 0;
+    int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
     if (x < 0) sx = -x, w += x, x = 0;
     if (y < 0) sy = -y, h += y, y = 0;
     w = std::min<int64_t>(w, int64_t(d->width) - x);
     h = std::min<int64_t>(h, int64_t(d->height) - y);
-    if (w <= 0 || h <= 0) return;
     qxBitMap *bm = nullptr;
-    if (qxBitMapFromARGB(v->slot + size_t(sy) * v->slotPitch + size_t(sx), 0xFFFFFFFFu, int32_t(w), int32_t(h),
-                         int32_t(v->slotPitch), 0, 0, nullptr, &bm, nullptr, nullptr) || !bm)
-        return;
+    int r = w > 0 && h > 0 ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, int32_t(w),
+                                              int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr, nullptr)
+                           : 1;
+    qxFree(scaled);
+    if (r || !bm) return;
     auto *node = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
     if (!node) {
         qxFreeBitMap(bm);

@@ -37,6 +37,7 @@ struct qxVideo {
     // Output: pictures go to this display's pending frames at x, y.
     qxDisplay *display;
     std::atomic<int32_t> x, y;
+    std::atomic<uint32_t> outWidth, outHeight, smooth; // shown size, 0: the video's own
     std::vector<int16_t> *soundOut; // when set, decoded sound is appended here
 };
 

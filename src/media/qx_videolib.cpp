@@ -276,7 +276,10 @@ int qxCmdSetVideoSize(lua_State *L)
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
     o->reqWidth = uint32_t(std::min(w, 65535.0));
     o->reqHeight = uint32_t(std::min(h, 65535.0));
-    o->smooth = lua_gettop(L) >= 4 && lua_toboolean(L, 4);
+    o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
+    o->player->outWidth = o->reqWidth;
+    o->player->outHeight = o->reqHeight;
+    o->player->smooth = o->smooth;
     return 0;
 }
 
