@@ -15,6 +15,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "imaging/qx_pixelformat.h"
 #include "imaging/qx_scale.h"
+#include "media/qx_sound.h"
 #include "objects/formats/qx_animformats.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_sync.h"
@@ -160,6 +161,17 @@ extern "C" int qxVideoDecodeNext(qxVideo *v)
         if (r == -2) return ERR_MEM;
         if (r) return 1;
         if (packet.kind != 0) {
+            if (v->soundOn && packet.size) {
+                int16_t samples[4096];
+                for (uint32_t at = 0; at < packet.size && !v->stop.load();) {
+                    uint32_t n = std::min<uint32_t>(packet.size - at, 4096), count = 0;
+                    qxCdxlPacket part = packet;
+                    part.data += at, part.size = n;
+                    qxCdxlDecodeAudio(v->cdxl, &part, samples, n, &count);
+                    if (qxVideoFifoAppend(&v->fifo, samples, count * 2)) break;
+                    at += n;
+                }
+            }
             if (v->soundOut && packet.size) {
                 size_t at = v->soundOut->size();
                 uint32_t count = 0;
@@ -261,6 +273,12 @@ extern "C" void qxVideoDeliverFrame(qxVideo *v)
     qxWakeEventLoop();
 }
 
+extern "C" void qxVideoSetVolume(qxVideo *v, uint32_t volume)
+{
+    v->volume = volume;
+    if (v->soundOn && v->fifo.channel) v->fifo.channel->volume.store(volume);
+}
+
 extern "C" void qxVideoRewind(qxVideo *v)
 {
     qxCdxlSeek(v->cdxl, 0);
@@ -275,7 +293,17 @@ extern "C" int qxVideoStart(qxVideo *v)
     v->pausedAck = 0;
     v->ended = 0;
     v->failures = 0;
-    if (pthread_create(&v->thread, nullptr, playThread, v)) return ERR_THREAD;
+    v->soundOn = false;
+    if (v->soundWanted && v->hasAudio && v->audioRate && v->fps > 0) {
+        // Without a sound channel the video plays silent.
+        uint32_t chunk = (uint32_t(v->audioRate / v->fps) + 1) * 2;
+        v->soundOn = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, 1, v->audioRate, chunk) == 0;
+    }
+    if (pthread_create(&v->thread, nullptr, playThread, v)) {
+        if (v->soundOn) qxVideoSoundClose(&v->fifo);
+        v->soundOn = false;
+        return ERR_THREAD;
+    }
     v->threadRunning = true;
     return 0;
 }
@@ -285,8 +313,11 @@ extern "C" void qxVideoStop(qxVideo *v)
     if (!v->threadRunning) return;
     v->stop = 1;
     v->pauseReq = 0;
+    if (v->soundOn) v->fifo.stopped.store(1); // a waiting append gives up
     pthread_join(v->thread, nullptr);
     v->threadRunning = false;
+    if (v->soundOn) qxVideoSoundClose(&v->fifo);
+    v->soundOn = false;
     qxVideoDropFrames(v);
 }
 

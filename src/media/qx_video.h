@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <vector>
 
+#include "media/qx_videosound.h"
 #include "platform/qx_objectref.h"
 
 struct qxCdxl;
@@ -38,6 +39,11 @@ struct qxVideo {
     qxDisplay *display;
     std::atomic<int32_t> x, y;
     std::atomic<uint32_t> outWidth, outHeight, smooth; // shown size, 0: the video's own
+    // Sound: fed to a video channel while playing, when wanted and possible.
+    uint32_t soundWanted, volume;
+    int channelIndex;
+    bool soundOn;
+    qxVideoSoundFifo fifo;
     std::vector<int16_t> *soundOut; // when set, decoded sound is appended here
 };
 
@@ -57,6 +63,8 @@ void qxVideoRewind(qxVideo *v);
 void qxVideoDeliverFrame(qxVideo *v);
 // Drops the player's pending frames from its display.
 void qxVideoDropFrames(qxVideo *v);
+// The volume (0..64) of the sound channel, now and at the next start.
+void qxVideoSetVolume(qxVideo *v, uint32_t volume);
 // Starts the playback thread: 0 or 1287.
 int qxVideoStart(qxVideo *v);
 // Stops the thread; the decoder stays where it was.

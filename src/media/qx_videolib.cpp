@@ -20,6 +20,7 @@
 #include "platform/qx_displayrecord.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
+#include "media/qx_soundcmds.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
@@ -151,6 +152,7 @@ int qxCmdOpenVideo(lua_State *L)
     o->frames = v->frames;
     o->seekable = v->seekable;
     o->volume = 64;
+    v->volume = 64;
     o->fileName = name;
     o->loaders = loaders;
     v->owner = automatic ? qxObjectRef{0, o} : qxObjectRef{number, nullptr};
@@ -192,6 +194,17 @@ int qxCmdPlayVideo(lua_State *L)
     if (o->state == 1) return ERR_VIDPLAYING;
     if (o->state == 2) return ERR_VIDPAUSED;
     o->player->display = d;
+    o->player->channelIndex = -1;
+    if (lua_gettop(L) >= 4 && !lua_isnil(L, 4)) {
+        int channel = 0, found = 0;
+        qxGetFieldInt(L, 4, "channel", &channel, &found);
+        if (found) o->player->channelIndex = channel - 1;
+    }
+    if (o->player->hasAudio) {
+        int r = qxSoundNeeded(L);
+        if (r > 1) return r;
+        o->player->soundWanted = r == 0;
+    }
     o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
     o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
     o->player->x = o->x;
@@ -299,6 +312,7 @@ int qxCmdSetVideoVolume(lua_State *L)
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     o->volume = uint32_t(std::clamp(luaL_checknumber(L, 2), 0.0, 64.0));
+    qxVideoSetVolume(o->player, o->volume);
     return 0;
 }
 
