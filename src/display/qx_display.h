@@ -36,6 +36,8 @@ extern struct qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
 // What the layers above keep per display (output state, double buffer),
 // freed with the record; filled by them. NULL: nothing.
 extern void (*qxFreeDisplayExtras)(qxDisplay *display);
+// Stops the videos playing on a display before it goes; filled by the top.
+extern void (*qxFreeDisplayVideos)(qxDisplay *display);
 // Frees a display with the refusals of FreeDisplay (1346, 1504); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);

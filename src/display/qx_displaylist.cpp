@@ -168,6 +168,7 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
 }
 
 void (*qxFreeDisplayExtras)(qxDisplay *display);
+void (*qxFreeDisplayVideos)(qxDisplay *display);
 
 int qxFreeDisplay(lua_State *L, qxDisplay *display)
 {
@@ -175,6 +176,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         return ERR_FREEADISPLAY;
     if (display->satellites)
         return ERR_SATFREEDISP;
+    if (qxFreeDisplayVideos)
+        qxFreeDisplayVideos(display);
     if (display->state != QX_DISPSTATE_CLOSED)
         qxDispCloseWindow(display);
     display->state = QX_DISPSTATE_CLOSED;

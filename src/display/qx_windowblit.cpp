@@ -232,7 +232,8 @@ static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
         qxClipRect area{0, 0, d->bgpic ? d->bgpic->width : d->width, d->bgpic ? d->bgpic->height : d->height};
         int32_t x = n->x, y = n->y, w = n->width, h = n->height;
         if (qxClipRectToBounds(&area, &x, &y, &w, &h, nullptr, nullptr) && w > 0 && h > 0)
-            qxBltToWindow(n->bitmap, x, y, d, x, y, w, h, 0, 0, 0x1020, nullptr, nullptr, nullptr);
+            // The frame's bitmap holds just its rectangle.
+            qxBltToWindow(n->bitmap, x - n->x, y - n->y, d, x, y, w, h, 0, 0, 0x1020, nullptr, nullptr, nullptr);
     }
     if (!taken)
         qxFreeBitMap(n->bitmap);

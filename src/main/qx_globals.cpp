@@ -24,6 +24,7 @@
 #include "core/vm/lua.h"
 #include "core/plugins/qx_hosttable.h"
 #include "display/qx_bitmaphost.h"
+#include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
@@ -160,6 +161,7 @@ void qxLinkLayers(void)
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxUpcalls.setInputGrabs = x11RequesterGrabs;
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
+    qxFreeDisplayVideos = qxStopVideosOfDisplay;
     qxLinkClipboard();
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.

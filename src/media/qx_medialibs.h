@@ -3,6 +3,7 @@
 
 struct lua_State;
 struct qxTagItem;
+struct qxDisplay;
 
 extern "C" {
 int qxOpenSoundLib(lua_State *L);
@@ -10,6 +11,8 @@ void qxCloseSoundLib(lua_State *L);
 void qxFreeAllMusic(lua_State *L);
 int qxOpenVideoLib(lua_State *L);
 void qxFreeAllVideos(lua_State *L);
+// Stops every video playing on the display (null: on any display).
+void qxStopVideosOfDisplay(qxDisplay *display);
 void qxFreeAudioOutput(void);
 int qxSoundAttrGetter(qxTagItem *item);
 int qxSoundAttrSetter(qxTagItem *item);

@@ -1,21 +1,520 @@
-// The "video" command library.
-#include "media/qx_medialibs.h"
+// The "video" command library: video objects, their states and the
+// commands that drive their players.
+#include <algorithm>
+#include <atomic>
+#include <pthread.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/commands/qx_objreg.h"
+#include "core/errors/qx_errors.h"
+#include "core/files/qx_chunkname.h"
+#include "core/files/qx_file.h"
+#include "core/vm/lauxlib.h"
+#include "core/vm/ldo.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_display.h"
+#include "platform/qx_displayrecord.h"
+#include "display/qx_bitmapdraw.h"
+#include "media/qx_medialibs.h"
+#include "media/qx_soundcmds.h"
+#include "objects/formats/qx_picformats.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_objargs.h"
+#include "media/qx_video.h"
+#include "platform/qx_memory.h"
 
-static const qxCommandDef videoCommands[] = {
+namespace {
+
+constexpr uint32_t QX_TYPE_VIDEO = 50;
+
+struct qxVideoObject {
+    qxObjectHeader header;
+    qxVideo *player;
+    int32_t x, y;
+    uint32_t width, height;           // the video's own size
+    uint32_t reqWidth, reqHeight;     // requested size
+    uint32_t smooth;
+    uint32_t frames;
+    std::atomic<uint32_t> state;      // 0 stopped, 1 playing, 2 paused, 3 suspended, 4 ended
+    uint32_t volume;
+    uint32_t seekable;
+    std::string fileName;             // kept whole: a clone reopens exactly this file
+    std::string loaders;
+};
+
+qxVideoObject *videoList;
+bool listRegistered;
+pthread_mutex_t listMutex = PTHREAD_MUTEX_INITIALIZER;
+std::string defaultLoaders;
+
+void onPlayerEnd(qxVideo *v)
+{
+    pthread_mutex_lock(&listMutex);
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->player == v) o->state = 4;
+    }
+    pthread_mutex_unlock(&listMutex);
+}
+
+int findVideo(qxObjectRef ref, qxVideoObject **out)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
+            *out = reinterpret_cast<qxVideoObject *>(h);
+            return 0;
+        }
+    }
+    if (ref.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(ref.number));
+    return ERR_FINDVIDEO;
+}
+
+qxVideoObject *videoArg(lua_State *L, int idx)
+{
+    qxVideoObject *o = nullptr;
+    if (int r = findVideo(qxGetObjectIDArg(L, idx), &o)) luaG_raisecode(L, r);
+    return o;
+}
+
+// Stops the player and rewinds it unless it was already stopped (a seek on
+// a stopped video keeps its position for the next start).
+void stopVideo(qxVideoObject *o)
+{
+    qxVideoStop(o->player);
+    if (o->state != 0) qxVideoRewind(o->player);
+    o->state = 0;
+}
+
+void freeVideo(lua_State *L, qxVideoObject *o)
+{
+    stopVideo(o);
+    pthread_mutex_lock(&listMutex);
+    for (qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&videoList); *p; p = &(*p)->next) {
+        if (*p == &o->header) {
+            *p = o->header.next;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&listMutex);
+    if (L) qxFreeRefList(L, &o->header.data);
+    qxVideoClose(o->player);
+    o->~qxVideoObject();
+    qxFree(o);
+}
+
+// The "loader" option of a table argument, else the default list.
+std::string loaderArg(lua_State *L, int idx)
+{
+    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) {
+        luaL_checktable(L, idx);
+        lua_pushstring(L, "loader");
+        lua_gettable(L, idx);
+        std::string s = lua_isstring(L, -1) ? lua_tostring(L, -1) : defaultLoaders;
+        lua_pop(L, 1);
+        return s;
+    }
+    return defaultLoaders;
+}
+
+int qxCmdOpenVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
+    std::string loaders = loaderArg(L, 3);
+    qxVideoObject *old = nullptr;
+    if (!automatic && findVideo({number, nullptr}, &old) == 0) freeVideo(L, old);
+    qxDebugPrintLine("Loading video %s", name.c_str(), 1);
+    qxVideo *v = nullptr;
+    if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
+        qxPrintFailed();
+        if (r == ERR_LOADVIDEO) qxSetErrorString(name.c_str());
+        return r;
+    }
+    auto *o = static_cast<qxVideoObject *>(qxAlloc(sizeof(qxVideoObject), 1));
+    if (!o) {
+        qxVideoClose(v);
+        return ERR_MEM;
+    }
+    new (o) qxVideoObject{};
+    o->header.type = QX_TYPE_VIDEO;
+    o->header.id = automatic ? 0 : number;
+    o->header.automatic = automatic ? o : nullptr;
+    o->player = v;
+    o->width = o->reqWidth = v->width;
+    o->height = o->reqHeight = v->height;
+    o->frames = v->frames;
+    o->seekable = v->seekable;
+    o->volume = 64;
+    v->volume = 64;
+    o->fileName = name;
+    o->loaders = loaders;
+    v->owner = automatic ? qxObjectRef{0, o} : qxObjectRef{number, nullptr};
+    v->onEnd = onPlayerEnd;
+    if (!listRegistered && qxRegisterObjectList(&videoList, QX_TYPE_VIDEO) == 0) listRegistered = true;
+    pthread_mutex_lock(&listMutex);
+    qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&videoList);
+    while (*p) p = &(*p)->next;
+    *p = &o->header;
+    pthread_mutex_unlock(&listMutex);
+    qxPrintDone();
+    if (!automatic) return 0;
+    lua_pushlightuserdata(L, o);
+    return 1;
+}
+
+int qxCmdCloseVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    freeVideo(L, videoArg(L, 1));
+    return 0;
+}
+
+int qxCmdPlayVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    if (lua_gettop(L) >= 4 && !lua_isnil(L, 4)) {
+        luaL_checktable(L, 4);
+        lua_pushstring(L, "uselayer");
+        lua_gettable(L, 4);
+        bool layer = lua_toboolean(L, -1);
+        lua_pop(L, 1);
+        if (layer) return ERR_NOLAYERS;
+    }
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
+    if (o->state == 4) stopVideo(o);
+    if (o->state == 1) return ERR_VIDPLAYING;
+    if (o->state == 2) return ERR_VIDPAUSED;
+    o->player->display = d;
+    o->player->channelIndex = -1;
+    if (lua_gettop(L) >= 4 && !lua_isnil(L, 4)) {
+        int channel = 0, found = 0;
+        qxGetFieldInt(L, 4, "channel", &channel, &found);
+        if (found) o->player->channelIndex = channel - 1;
+    }
+    if (o->player->hasAudio) {
+        int r = qxSoundNeeded(L);
+        if (r > 1) return r;
+        o->player->soundWanted = r == 0;
+    }
+    o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
+    o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
+    o->player->x = o->x;
+    o->player->y = o->y;
+    o->state = 1;
+    if (int r = qxVideoStart(o->player)) {
+        o->state = 0;
+        return r;
+    }
+    return 0;
+}
+
+int qxCmdStopVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    if (o->state == 0) return ERR_VIDSTOPPED;
+    stopVideo(o);
+    return 0;
+}
+
+int qxCmdPauseVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    if (o->state != 1) return ERR_VIDNOTPLAYING;
+    qxVideoPause(o->player);
+    o->state = 2;
+    return 0;
+}
+
+int qxCmdResumeVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    if (o->state != 2) return ERR_VIDNOTPAUSED;
+    qxVideoResume(o->player);
+    o->state = 1;
+    return 0;
+}
+
+int qxCmdSeekVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    double frame = luaL_checknumber(L, 2);
+    if (!o->seekable) return ERR_SEEKFORMAT;
+    if (frame < 0 || frame > double(o->frames) - 1) return ERR_SEEKRANGE;
+    bool running = o->state == 1 || o->state == 2;
+    uint32_t state = o->state;
+    qxVideoStop(o->player);
+    // The next picture the player gives is the one asked for.
+    int r = frame >= 1 ? qxVideoDecodeFrame(o->player, uint32_t(frame) - 1) : qxVideoDecodeFrame(o->player, 0);
+    if (frame < 1) qxVideoRewind(o->player);
+    if (r == ERR_MEM) return r;
+    if (running) {
+        if (int e = qxVideoStart(o->player)) {
+            o->state = 0;
+            return e;
+        }
+        if (state == 2) qxVideoPause(o->player);
+    }
+    return 0;
+}
+
+int qxCmdIsVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
+    qxVideo *v = nullptr;
+    int ok = qxVideoOpen(name.c_str(), loaderArg(L, 2).c_str(), &v) == 0;
+    qxVideoClose(v);
+    lua_pushnumber(L, ok);
+    return 1;
+}
+
+int qxCmdSetVideoSize(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 4, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
+    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    o->reqWidth = uint32_t(std::min(w, 65535.0));
+    o->reqHeight = uint32_t(std::min(h, 65535.0));
+    o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
+    o->player->outWidth = o->reqWidth;
+    o->player->outHeight = o->reqHeight;
+    o->player->smooth = o->smooth;
+    return 0;
+}
+
+int qxCmdSetVideoPosition(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    o->x = int32_t(luaL_checknumber(L, 2));
+    o->y = int32_t(luaL_checknumber(L, 3));
+    o->player->x = o->x;
+    o->player->y = o->y;
+    return 0;
+}
+
+int qxCmdSetVideoVolume(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    o->volume = uint32_t(std::clamp(luaL_checknumber(L, 2), 0.0, 64.0));
+    qxVideoSetVolume(o->player, o->volume);
+    return 0;
+}
+
+int qxCmdIsVideoPlaying(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    lua_pushnumber(L, videoArg(L, 1)->state == 1);
+    return 1;
+}
+
+int qxCmdForceVideoMode(lua_State *)
+{
+    return ERR_UNSUPPORTEDFEAT;
+}
+
+int qxCmdForceVideoDriver(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    double d = luaL_checknumber(L, 1);
+    if (d == 0) defaultLoaders = "native";
+    else if (d == 1) defaultLoaders = "inbuilt|plugin";
+    return 0;
+}
+
+int qxCmdGetVideoFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 5, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    double frame = luaL_checknumber(L, 2);
+    qxObjectRef ref = qxNewIDRef(L, 3);
+    double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
+    if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
+    stopVideo(o);
+    uint32_t index;
+    if (mode == 0) {
+        if (frame < 1 || frame > o->frames) return ERR_VIDEOFRAME;
+        index = uint32_t(frame) - 1;
+    } else if (mode == 1) {
+        if (!o->seekable) return ERR_SEEKFORMAT;
+        if (frame < 0 || frame > double(o->frames) - 1) return ERR_SEEKRANGE;
+        index = uint32_t(frame);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    int r = qxVideoDecodeFrame(o->player, index);
+    if (r == 1) return ERR_VIDEOFRAME; // the file ends before its counted frames
+    if (r) return r;
+    qxVideo *v = o->player;
+    qxBitMap *bm = nullptr;
+    if ((r = qxBitMapFromARGB(v->slot, 0xFFFFFFFFu, int32_t(v->width), int32_t(v->height), int32_t(v->slotPitch), 0,
+                              0, nullptr, &bm, nullptr, nullptr)))
+        return r;
+    if ((!ref.automatic && (r = qxFreeBrush(L, ref, 0))) ||
+        (r = qxBrushFromBitmap(&ref, bm, nullptr, nullptr, v->width, v->height, 0xFFFFFFFFu))) {
+        qxFreeBitMap(bm);
+        return r;
+    }
+    return qxPushNewID(L, ref);
+}
+
+// A 16-bit PCM RIFF WAVE file; the data is padded to a multiple of 4.
+int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
+{
+    FILE *f = std::fopen(name.c_str(), "wb");
+    if (!f) return ERR_WRITEFILE;
+    uint64_t bytes = uint64_t(samples.size()) * 2;
+    uint64_t padded = (bytes + 3) & ~uint64_t(3);
+    if (padded + 36 > 0xFFFFFFFFu) {
+        std::fclose(f);
+        return ERR_WRITEFILE;
+    }
+    uint32_t block = channels * 2;
+    auto le32 = [](uint8_t *p, uint32_t v) { for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i)); };
+    uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    le32(h + 4, uint32_t(padded + 36));
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    le32(h + 16, 16);
+    le32(h + 20, 1 | channels << 16);
+    le32(h + 24, rate);
+    le32(h + 28, rate * block);
+    le32(h + 32, block | 16 << 16);
+    std::memcpy(h + 36, "data", 4);
+    le32(h + 40, uint32_t(bytes));
+    bool ok = std::fwrite(h, 1, 44, f) == 44;
+    for (int16_t s : samples) {
+        uint8_t b[2] = {uint8_t(s), uint8_t(uint16_t(s) >> 8)};
+        ok = ok && std::fwrite(b, 1, 2, f) == 2;
+    }
+    static const uint8_t zero[4] = {};
+    ok = ok && std::fwrite(zero, 1, size_t(padded - bytes), f) == padded - bytes;
+    ok = std::fclose(f) == 0 && ok;
+    return ok ? 0 : ERR_WRITEFILE;
+}
+
+int savePicture(const qxVideo *v, const std::string &name, int format)
+{
+    switch (format) {
+    case 0: {
+        std::vector<uint32_t> packed(size_t(v->width) * v->height);
+        for (uint32_t y = 0; y < v->height; y++)
+            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+        return qxSaveBMP(name.c_str(), packed.data(), v->width, v->height);
+    }
+    case 1: {
+        qxPngSaveRequest req{name.c_str(), v->slot, int32_t(v->slotPitch * 4), v->width, v->height, 0, 0};
+        qxSavePNG(&req);
+        return int(req.error);
+    }
+    case 4: {
+        std::vector<uint32_t> packed(size_t(v->width) * v->height);
+        for (uint32_t y = 0; y < v->height; y++)
+            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+        return qxSaveILBM(name.c_str(), packed.data(), v->width, v->height);
+    }
+    default:
+        return ERR_UNSUPPORTEDFEAT; // JPEG and GIF dumps are not built yet
+    }
+}
+
+int qxCmdDumpVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 5, 0, 0);
+    qxVideoObject *o = videoArg(L, 1);
+    std::string base = lua_gettop(L) >= 4 && !lua_isnil(L, 4) ? luaL_checkstring(L, 4) : "";
+    double format = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 0;
+    if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))
+        return ERR_WRONGUSAGE;
+    static const char *const extensions[] = {"bmp", "png", "jpg", "gif", "iff"};
+    stopVideo(o);
+    qxVideo *v = o->player;
+    qxVideoRewind(v);
+    std::vector<int16_t> sound;
+    v->soundOut = base.empty() ? nullptr : &sound;
+    int r = 0;
+    for (uint32_t n = 0; !r; n++) {
+        r = qxVideoDecodeNext(v);
+        if (r == 1) {
+            r = 0;
+            break;
+        }
+        // Names are built whole, however long the base name is.
+        if (!r && !base.empty()) r = savePicture(v, base + std::to_string(n) + "." + extensions[int(format)], int(format));
+    }
+    v->soundOut = nullptr;
+    qxVideoRewind(v);
+    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, 1, v->audioRate);
+    return r;
+}
+
+int qxCmdDisplayVideoFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 4, 5, 0, 0);
+    videoArg(L, 1);
+    return ERR_NOLAYERS; // the layer engine answers here once it is linked in
+}
+
+const qxCommandDef videoCommands[] = {
+    {"OpenVideo", qxCmdOpenVideo},
+    {"CloseVideo", qxCmdCloseVideo},
+    {"PlayVideo", qxCmdPlayVideo},
+    {"StopVideo", qxCmdStopVideo},
+    {"PauseVideo", qxCmdPauseVideo},
+    {"ResumeVideo", qxCmdResumeVideo},
+    {"SeekVideo", qxCmdSeekVideo},
+    {"IsVideo", qxCmdIsVideo},
+    {"SetVideoSize", qxCmdSetVideoSize},
+    {"SetVideoPosition", qxCmdSetVideoPosition},
+    {"SetVideoVolume", qxCmdSetVideoVolume},
+    {"GetVideoFrame", qxCmdGetVideoFrame},
+    {"IsVideoPlaying", qxCmdIsVideoPlaying},
+    {"ForceVideoMode", qxCmdForceVideoMode},
+    {"ForceVideoDriver", qxCmdForceVideoDriver},
+    {"DumpVideo", qxCmdDumpVideo},
+    {"DisplayVideoFrame", qxCmdDisplayVideoFrame},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef videoConstants[] = {
+const qxConstantDef videoConstants[] = {
     {nullptr, nullptr, 0},
 };
+
+} // namespace
 
 extern "C" int qxOpenVideoLib(lua_State *L)
 {
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
 }
 
-extern "C" void qxFreeAllVideos(lua_State *)
+extern "C" void qxStopVideosOfDisplay(qxDisplay *display)
 {
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->player->display && (!display || o->player->display == display)) {
+            stopVideo(o);
+            o->player->display = nullptr;
+        }
+    }
+}
+
+extern "C" void qxFreeAllVideos(lua_State *L)
+{
+    while (videoList) freeVideo(L, videoList);
+    defaultLoaders.clear();
 }
