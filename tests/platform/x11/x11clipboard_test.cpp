@@ -76,7 +76,8 @@ protected:
         const std::string cmd = "(DISPLAY=" + server.name() + " " + command + " > " + flag + ") &";
         if (system(cmd.c_str()) != 0)
             return false;
-        for (int i = 0; i < 300 && slurp(flag).empty(); ++i) usleep(10000);
+        // Python and its X library can take seconds to start on a loaded machine.
+        for (int i = 0; i < 2000 && slurp(flag).empty(); ++i) usleep(10000);
         return slurp(flag) == "owner\n";
     }
     int get(std::string *text, int *type)
