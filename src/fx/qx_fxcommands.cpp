@@ -201,9 +201,10 @@ int qxCmdClearScreen(lua_State *L)
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     if (int e = qxCreateBGPicFromBitmap(&ref, d->bgpic->width, d->bgpic->height, colour, &temporary)) return e;
     const int r = layerCommand(L, QX_FXMODE_BGPIC, temporary);
-    // The display core keeps what it shows; the temporary record goes
-    // unless a display still holds it.
-    if (!qxFindDisplayForBGPic(temporary)) qxFreeBGPicRecord(temporary);
+    // A display that now shows the temporary record owns it, so the next
+    // switch frees it; else it goes now.
+    if (qxDisplay *shown = qxFindDisplayForBGPic(temporary)) shown->bgpicOwned = 1;
+    else qxFreeBGPicRecord(temporary);
     return r;
 }
 

@@ -50,4 +50,6 @@ struct qxFXHooks {
     intptr_t (*layerMethod)(qxTransitionFX *fx, int op, void *argument);
 };
 extern qxFXHooks qxFXHook;
+// Fills the entries served by brushes, BGPics and the display core.
+void qxLinkFXObjects(void);
 }

@@ -30,6 +30,7 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/vector/qx_drawhost.h"
+#include "fx/qx_fxhooks.h"
 #include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
@@ -170,6 +171,7 @@ void qxLinkLayers(void)
     qxLinkObjects();
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
+    qxLinkFXObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
     qxInstallPictureHostSlots(qxHostGraphics);

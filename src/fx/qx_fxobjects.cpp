@@ -1,0 +1,168 @@
+// Fills the transition engine's hooks into the image objects: the BGPic
+// switch of DisplayTransitionFX and ClearScreen, brushes as new pictures,
+// ending double buffering and the Select-target check.
+#include <algorithm>
+
+#include "display/qx_adapter.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "fx/qx_fxhooks.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_output.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// A mode-1 run is synchronous and the display cannot change under it, so
+// one saved state is enough: whether the display owned its old BGPic.
+struct {
+    const qxTransitionFX *fx;
+    qxDisplay *display;
+    uint32_t oldOwned;
+} switchState;
+
+bool hasPlanes(const qxBGPic *b)
+{
+    return b->alpha || b->transparentColour != 0xFFFFFFFFu;
+}
+
+int switchOn(qxTransitionFX *fx)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *next = qxFindBGPicRecord(fx->object);
+    if (!d || !d->bgpic || !next) return ERR_WRONGUSAGE;
+    if (hasPlanes(next) || hasPlanes(d->bgpic)) return ERR_WRONGUSAGE;
+    fx->bgpic = d->bgpic;
+    // The old record must outlive the switch so a failed run can go back.
+    switchState = {fx, d, d->bgpicOwned};
+    d->bgpicOwned = 0;
+    qxBitMap *picture = nullptr, *old = nullptr;
+    if (int e = qxDisplayBGPicCmd(fx->L, fx->object, fx->posX, fx->posY, 1, &picture, &old)) {
+        d->bgpicOwned = switchState.oldOwned;
+        switchState = {};
+        return e;
+    }
+    fx->newImage = picture, fx->ownsNewImage = 1;
+    fx->bgpicImage = old;
+    fx->width = next->width, fx->height = next->height;
+    fx->bgWidth = next->width, fx->bgHeight = next->height;
+    // The window keeps the old picture until the effect draws over it.
+    if (old && fx->bgpic->curWidth > 0 && fx->bgpic->curHeight > 0) {
+        const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
+        qxBltToWindow(old, 0, 0, d, 0, 0, std::min(fx->bgpic->curWidth, next->width),
+                      std::min(fx->bgpic->curHeight, next->height), scaled ? int32_t(d->scaledWidth) : 0,
+                      scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
+    }
+    return 0;
+}
+
+int bgpicSwitch(qxTransitionFX *fx, int op)
+{
+    if (op == 0) return switchOn(fx);
+    const bool mine = switchState.fx == fx;
+    qxDisplay *d = mine ? switchState.display : qxCurrentDisplay;
+    const uint32_t oldOwned = mine ? switchState.oldOwned : 0;
+    if (mine) switchState = {};
+    if (!d || !fx->bgpic) return 0;
+    if (op == 1) {
+        // The display shows the new BGPic for good; an old picture the
+        // display made for itself goes now.
+        if (oldOwned && !qxFindDisplayForBGPic(fx->bgpic)) {
+            if (qxCurrentOutput == fx->bgpic) qxCurrentOutput = d->bgpic;
+            qxFreeBGPicRecord(fx->bgpic);
+        }
+        fx->bgpic = nullptr;
+        return 0;
+    }
+    const qxObjectRef back{fx->bgpic->id, fx->bgpic->automatic};
+    const int e = qxDisplayBGPicCmd(fx->L, back, 200000, 200000, 0, nullptr, nullptr);
+    if (!e) d->bgpicOwned = oldOwned;
+    return e;
+}
+
+// Modes 3 and 13 with layers off: the brush's planes (not owned) or a cut
+// of the BGPic's part (owned), placed by the position constants.
+int objectSource(qxTransitionFX *fx)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_WRONGUSAGE;
+    if (d->layersEnabled) return ERR_UNSUPPORTEDFEAT;
+    const int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
+    if (fx->mode == QX_FXMODE_BRUSH) {
+        qxBrush *brush = nullptr;
+        if (int e = qxFindBrush(fx->L, fx->object, &brush, 0)) return e;
+        if (!brush->bitmap) return ERR_BITMAP;
+        fx->width = int32_t(brush->width), fx->height = int32_t(brush->height);
+        fx->newImage = brush->bitmap, fx->newMask = brush->mask, fx->newAlpha = brush->alpha;
+        fx->inUse = &brush->locked;
+        ++brush->locked;
+    } else if (fx->mode == QX_FXMODE_BGPICPART) {
+        qxBGPic *b = nullptr;
+        if (int e = qxFindBGPic(fx->L, fx->object, &b, 0)) return e;
+        if (!b->bitmap || fx->width < 1 || fx->height < 1 || fx->srcX < 0 || fx->srcY < 0 ||
+            fx->srcX > b->width - fx->width || fx->srcY > b->height - fx->height)
+            return ERR_WRONGUSAGE;
+        qxBitMap *part = nullptr, *mask = nullptr, *alpha = nullptr;
+        if (int e = qxCopyImageRect(b->bitmap, b->mask, b->alpha, fx->srcX, fx->srcY, fx->width, fx->height, 0, 0, 0,
+                                    0, &part, b->mask ? &mask : nullptr, b->alpha ? &alpha : nullptr))
+            return e;
+        fx->newImage = part, fx->ownsNewImage = 1;
+        fx->newMask = mask, fx->ownsNewMask = mask != nullptr;
+        fx->newAlpha = alpha, fx->ownsNewAlpha = alpha != nullptr;
+    } else {
+        // Text objects are not reachable from here yet: they answer as missing.
+        if (fx->object.automatic) return ERR_FINDARRAY;
+        qxSetErrorNumber(int(fx->object.number));
+        return ERR_FINDTEXTOBJECT;
+    }
+    fx->x = qxResolvePosX(fx->x, fx->width, areaW, 0);
+    fx->y = qxResolvePosY(fx->y, fx->height, areaH, 0);
+    return 0;
+}
+
+int endDoubleBuffer(lua_State *L)
+{
+    return qxEndDoubleBufferCore(L, qxCurrentDisplay);
+}
+
+// Mode 1 with SelectBGPic on the very BGPic, or mode 3 with the brush
+// selected as brush, mask or alpha target.
+int selectedTarget(qxTransitionFX *fx)
+{
+    const qxDisplay *d = qxCurrentDisplay;
+    const qxBGPic *out = qxCurrentOutput;
+    if (!d || !out) return 0;
+    const qxObjectRef &sel = out->selectedRef;
+    const bool same = sel.number == fx->object.number && sel.automatic == fx->object.automatic;
+    if (fx->mode == QX_FXMODE_BGPIC) return d->targetType == QX_TYPE_BGPIC && same;
+    if (fx->mode == QX_FXMODE_BRUSH)
+        return (d->targetType == QX_TYPE_BRUSH || d->targetType == QX_TYPE_MASK ||
+                d->targetType == QX_TYPE_ALPHACHANNEL) &&
+               same;
+    return 0;
+}
+
+// Pixels drawn for the current display go into its window; transitions
+// and SafeBlt show their frames through this.
+void showOnWindow(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy, int32_t w,
+                  int32_t h, uint32_t flags, qxBitMap *mask)
+{
+    if (display)
+        qxBltToWindow(bitmap, sx, sy, static_cast<qxDisplay *>(display), dx, dy, w, h, 0, 0, flags & 64, mask, nullptr,
+                      nullptr);
+}
+
+} // namespace
+
+void qxLinkFXObjects(void)
+{
+    qxFXHook.bgpicSwitch = bgpicSwitch;
+    qxFXHook.objectSource = objectSource;
+    qxFXHook.endDoubleBuffer = endDoubleBuffer;
+    qxFXHook.selectedTarget = selectedTarget;
+    if (!qxBitMapDisplay.bltToDisplay) qxBitMapDisplay.bltToDisplay = showOnWindow;
+}
