@@ -14,7 +14,7 @@ libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 \
 openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
 libopencv-imgproc-dev xclip \
-libcairo2-dev libpango1.0-dev"
+libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core"
 
 qx_missing=""
 for p in $QX_PACKAGES; do

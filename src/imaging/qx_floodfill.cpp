@@ -15,7 +15,7 @@ struct Frame {
     bool inRun;
 };
 
-template <class T> int floodFill(const qxFillRecord *r, int32_t x, int32_t y, uint32_t mask)
+template <class T> int floodFill(const qxFloodFillArea *r, int32_t x, int32_t y, uint32_t mask)
 {
     if (!r || !r->pixels || r->width < 1 || r->height < 1) return 0;
     auto *base = static_cast<T *>(r->pixels);
@@ -70,11 +70,11 @@ template <class T> int floodFill(const qxFillRecord *r, int32_t x, int32_t y, ui
 } // namespace
 
 extern "C" {
-int qxFloodFill32(const qxFillRecord *record, int32_t x, int32_t y, uint32_t mask)
+int qxFloodFill32(const qxFloodFillArea *record, int32_t x, int32_t y, uint32_t mask)
 {
     return floodFill<uint32_t>(record, x, y, mask);
 }
-int qxFloodFill16(const qxFillRecord *record, int32_t x, int32_t y)
+int qxFloodFill16(const qxFloodFillArea *record, int32_t x, int32_t y)
 {
     return floodFill<uint16_t>(record, x, y, 0xFFFF);
 }

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-struct qxFillRecord {
+struct qxFloodFillArea {
     void *pixels; // the plane's base
     int32_t width, height; // of the fill area
     uint32_t pitch; // pixels
@@ -13,6 +13,6 @@ struct qxFillRecord {
 extern "C" {
 // Fills from (x, y); mask selects the bits compared (0xFFFFFF ignores the
 // alpha byte). 0, or 1000 when the work stack cannot grow.
-int qxFloodFill32(const qxFillRecord *record, int32_t x, int32_t y, uint32_t mask);
-int qxFloodFill16(const qxFillRecord *record, int32_t x, int32_t y);
+int qxFloodFill32(const qxFloodFillArea *record, int32_t x, int32_t y, uint32_t mask);
+int qxFloodFill16(const qxFloodFillArea *record, int32_t x, int32_t y);
 }

@@ -15,7 +15,7 @@ extern "C" int qxFloodFillBitMap(qxBitMap *bitmap, int32_t width, int32_t height
         return ERR_LOCKBMAP;
     int r = ERR_LOCKBMAP;
     if (l.bytesPerPixel == 4 || l.bytesPerPixel == 2) {
-        qxFillRecord rec{l.pixels, std::min<int32_t>(width, int32_t(l.width)), std::min<int32_t>(height, int32_t(l.height)),
+        qxFloodFillArea rec{l.pixels, std::min<int32_t>(width, int32_t(l.width)), std::min<int32_t>(height, int32_t(l.height)),
                          l.pixelsPerRow, qxColorToPixel(border, l.pixelFormat, 0), qxColorToPixel(colour, l.pixelFormat, 0),
                          0, 0};
         r = l.bytesPerPixel == 4 ? qxFloodFill32(&rec, x, y, 0xFFFFFF) : qxFloodFill16(&rec, x, y);

@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 16: {
         qxBitMapLock l;
         if (!qxLockBitMap(a.pix, 0, &l)) break;
-        qxFillRecord f{l.pixels, w, h, l.pixelsPerRow, r.u32(), r.u32(), r.small(), r.small()};
+        qxFloodFillArea f{l.pixels, w, h, l.pixelsPerRow, r.u32(), r.u32(), r.small(), r.small()};
         // The fill area must lie inside the plane: the caller's promise.
         if (f.left >= 0 && f.top >= 0 && w > 0 && h > 0 && f.left + w <= int32_t(l.width) &&
             f.top + h <= int32_t(l.height)) {

@@ -34,7 +34,7 @@ TEST(FloodFill, RegionMatchesImageMagick)
         int sx = int(rng() % w), sy = int(rng() % h);
         if (img[size_t(sy * w + sx)] == kBorder) continue;
         auto ours = img;
-        qxFillRecord r{ours.data(), w, h, uint32_t(w), kBorder, kFill, 0, 0};
+        qxFloodFillArea r{ours.data(), w, h, uint32_t(w), kBorder, kFill, 0, 0};
         ASSERT_EQ(qxFloodFill32(&r, sx, sy, 0xFFFFFF), 0);
         auto ref = magick(img, w, h,
                           "-fill red -bordercolor black -draw \"color " + std::to_string(sx) + "," +
@@ -51,10 +51,10 @@ TEST(FloodFill, EdgeCasesAndMends)
     std::vector<uint32_t> img(100, kOpen);
     img[55] = kBorder;
     auto v = img;
-    qxFillRecord r{v.data(), 10, 10, 10, kBorder, kFill, 0, 0};
+    qxFloodFillArea r{v.data(), 10, 10, 10, kBorder, kFill, 0, 0};
     qxFloodFill32(&r, 5, 5, 0xFFFFFF);
     EXPECT_EQ(v, img);
-    qxFillRecord inner{v.data(), 4, 4, 10, kBorder, kFill, 2, 2};
+    qxFloodFillArea inner{v.data(), 4, 4, 10, kBorder, kFill, 2, 2};
     for (auto [x, y] : {std::pair{7, 3}, {3, 7}, {1, 3}, {3, 1}, {-100, 3}, {3, 1 << 30}}) {
         qxFloodFill32(&inner, x, y, 0xFFFFFF);
         EXPECT_EQ(v, img) << x << "," << y;
@@ -67,7 +67,7 @@ TEST(FloodFill, EdgeCasesAndMends)
     // compares through the mask.
     v.assign(64 * 64, 0xFF00FF00);
     for (int i = 0; i < 64; ++i) v[size_t(i * 64 + 40)] = 0xFFFF0000;
-    qxFillRecord m{v.data(), 64, 64, 64, 0x00FF0000, 0xFF0000FF, 0, 0};
+    qxFloodFillArea m{v.data(), 64, 64, 64, 0x00FF0000, 0xFF0000FF, 0, 0};
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(qxFloodFill32(&m, 0, 0, 0xFFFFFF), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
@@ -76,7 +76,7 @@ TEST(FloodFill, EdgeCasesAndMends)
     EXPECT_EQ(v[41], 0xFF00FF00u);
     // A large open area needs no deep call stack.
     std::vector<uint16_t> big(1000 * 1000, 1);
-    qxFillRecord b{big.data(), 1000, 1000, 1000, 0, 7, 0, 0};
+    qxFloodFillArea b{big.data(), 1000, 1000, 1000, 0, 7, 0, 0};
     EXPECT_EQ(qxFloodFill16(&b, 500, 500), 0);
     EXPECT_EQ(big[0], 7);
     EXPECT_EQ(big.back(), 7);

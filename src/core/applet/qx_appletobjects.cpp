@@ -107,7 +107,7 @@ char *dupText(const std::string &text)
     return p;
 }
 
-bool readGradient(Reader &r, qxGradient *g)
+bool readGradient(Reader &r, qxDeclaredGradient *g)
 {
     uint32_t kind, v[4], n;
     if (!r.u8(kind) || !r.u32(v[0]) || !r.u32(v[1]) || !r.u32(v[2]) || !r.u32(v[3]) || !r.u8(n)) return false;
@@ -167,7 +167,7 @@ bool readBackfill(Reader &r, qxBackfill *bf)
     return true;
 }
 
-static bool readRegions(Reader &r, qxRegion *regions, uint32_t *count)
+static bool readRegions(Reader &r, qxDeclaredRegion *regions, uint32_t *count)
 {
     uint32_t n;
     if (!r.u32(n)) return false;
@@ -244,10 +244,10 @@ namespace {
 // Walks a menu or directory tree at most this deep.
 constexpr int kMaxDepth = 64;
 
-void freeMenu(qxMenuItem *m)
+void freeMenu(qxDeclaredMenuItem *m)
 {
     while (m) {
-        qxMenuItem *next = m->next;
+        qxDeclaredMenuItem *next = m->next;
         freeMenu(m->submenu);
         qxFree(m->name);
         qxFree(m->id);
@@ -257,10 +257,10 @@ void freeMenu(qxMenuItem *m)
     }
 }
 
-void freeIcons(qxIconEntry *e)
+void freeIcons(qxDeclaredIcon *e)
 {
     while (e) {
-        qxIconEntry *next = e->next;
+        qxDeclaredIcon *next = e->next;
         qxFree(e->file);
         qxFree(e->selFile);
         qxFree(e);
@@ -284,14 +284,14 @@ template <typename T> T *newRecord()
     return static_cast<T *>(qxAlloc(sizeof(T), 1));
 }
 
-int readMenu(Reader &r, qxMenuItem **out, int depth)
+int readMenu(Reader &r, qxDeclaredMenuItem **out, int depth)
 {
     if (depth > kMaxDepth) return ERR_MENUCOMPLEXITY;
-    qxMenuItem **tail = out;
+    qxDeclaredMenuItem **tail = out;
     for (;;) {
         uint32_t n;
         if (!r.u16(n)) return ERR_UNEXPECTEDEOF;
-        auto *item = newRecord<qxMenuItem>();
+        auto *item = newRecord<qxDeclaredMenuItem>();
         if (!item) return ERR_MEM;
         *tail = item;
         tail = &item->next;
@@ -380,14 +380,14 @@ int readImageRef(Reader &r, char **out)
     return imageName(r, dof, ds, text, out);
 }
 
-int readIcons(Reader &r, qxIconEntry **out)
+int readIcons(Reader &r, qxDeclaredIcon **out)
 {
-    qxIconEntry **tail = out;
+    qxDeclaredIcon **tail = out;
     for (;;) {
         uint32_t type;
         if (!r.u8(type)) return ERR_UNEXPECTEDEOF;
         if (type == 0) return 0;
-        auto *e = newRecord<qxIconEntry>();
+        auto *e = newRecord<qxDeclaredIcon>();
         if (!e) return ERR_MEM;
         *tail = e;
         tail = &e->next;
@@ -429,7 +429,7 @@ int readPluginTags(Reader &r, qxRequireTag **out)
     return 0;
 }
 
-int readFill(Reader &r, qxFillRecord *f)
+int readFill(Reader &r, qxDeclaredFill *f)
 {
     uint32_t ignored;
     if (r.atLeast(4, 7)) {
@@ -445,7 +445,7 @@ int readFill(Reader &r, qxFillRecord *f)
     return 0;
 }
 
-void initGradient(qxGradient *g)
+void initGradient(qxDeclaredGradient *g)
 {
     g->kind = 2;
     g->centerX = g->centerY = g->balance = 0.5;
@@ -456,7 +456,7 @@ int readPayload(Reader &r, qxObjectRecord *obj)
 {
     switch (obj->kind) {
     case QX_OBJ_BGPIC: {
-        auto *f = newRecord<qxFillRecord>();
+        auto *f = newRecord<qxDeclaredFill>();
         if (!(obj->data = f)) return ERR_MEM;
         initGradient(&f->gradient);
         return readFill(r, f);
@@ -510,13 +510,13 @@ int readPayload(Reader &r, qxObjectRecord *obj)
         return e;
     }
     case QX_OBJ_MENU: {
-        qxMenuItem *m = nullptr;
+        qxDeclaredMenuItem *m = nullptr;
         int e = readMenu(r, &m, 0);
         obj->data = m;
         return e;
     }
     case QX_OBJ_ICON: {
-        qxIconEntry *e = nullptr;
+        qxDeclaredIcon *e = nullptr;
         int err = readIcons(r, &e);
         obj->data = e;
         return err;
@@ -606,8 +606,8 @@ void qxFreeObjectRecord(qxObjectRecord *obj)
     if (!obj) return;
     switch (obj->kind) {
     case QX_OBJ_PLUGIN: qxFreeRequireTags(static_cast<qxRequireTag *>(obj->data)); break;
-    case QX_OBJ_MENU: qxapplet::freeMenu(static_cast<qxMenuItem *>(obj->data)); break;
-    case QX_OBJ_ICON: qxapplet::freeIcons(static_cast<qxIconEntry *>(obj->data)); break;
+    case QX_OBJ_MENU: qxapplet::freeMenu(static_cast<qxDeclaredMenuItem *>(obj->data)); break;
+    case QX_OBJ_ICON: qxapplet::freeIcons(static_cast<qxDeclaredIcon *>(obj->data)); break;
     case QX_OBJ_DIRECTORY:
         // A directory object that was made owns the tree now.
         if (!obj->dataHandedOver) qxFreeDirTree(static_cast<qxDirEntry *>(obj->data));

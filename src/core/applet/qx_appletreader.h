@@ -46,6 +46,6 @@ int readObjects(Reader &r, qxAppletInfo *applet);
 bool readDisplayDef(Reader &r, qxDisplayDef *def);
 // Section 17's backfill record.
 bool readBackfill(Reader &r, qxBackfill *bf);
-bool readGradient(Reader &r, qxGradient *g);
+bool readGradient(Reader &r, qxDeclaredGradient *g);
 
 } // namespace qxapplet

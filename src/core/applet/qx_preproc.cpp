@@ -59,7 +59,7 @@ void setIndexTable(lua_State *L, int index)
 // A gradient in the form the drawing code's gradient tables have: style,
 // centre, balance, border and the stops as colour, position, colour, ...
 // from index 0.
-void pushGradient(lua_State *L, const qxGradient &g)
+void pushGradient(lua_State *L, const qxDeclaredGradient &g)
 {
     lua_pushstring(L, "gradient");
     lua_newtable(L);
@@ -82,7 +82,7 @@ void pushGradient(lua_State *L, const qxGradient &g)
     lua_settable(L, -3);
 }
 
-void pushMenu(lua_State *L, const qxMenuItem *item, int depth)
+void pushMenu(lua_State *L, const qxDeclaredMenuItem *item, int depth)
 {
     lua_newtable(L);
     int index = 0;
@@ -103,7 +103,7 @@ void pushMenu(lua_State *L, const qxMenuItem *item, int depth)
     }
 }
 
-void pushIcons(lua_State *L, const qxIconEntry *e)
+void pushIcons(lua_State *L, const qxDeclaredIcon *e)
 {
     lua_newtable(L);
     for (int index = 0; e; e = e->next, index++) {
@@ -220,7 +220,7 @@ void pushImageTable(lua_State *L, const qxObjectRecord *o, const std::string &fi
     if (o->flags & 1) setNum(L, "loadalpha", 1);
     else if (o->flags & 2) setNum(L, "loadtransparency", 1);
     if (o->kind == QX_OBJ_BGPIC && o->data) {
-        auto *f = static_cast<const qxFillRecord *>(o->data);
+        auto *f = static_cast<const qxDeclaredFill *>(o->data);
         if (f->fillStyle) setNum(L, "fillstyle", f->fillStyle);
         if (f->fillStyle == 2) {
             pushGradient(L, f->gradient);
@@ -323,10 +323,10 @@ int pushObjectArgs(lua_State *L, qxObjectRecord *o, const std::string &file)
         lua_pushstring(L, o->text);
         return 2;
     case QX_OBJ_MENU:
-        pushMenu(L, static_cast<const qxMenuItem *>(o->data), 0);
+        pushMenu(L, static_cast<const qxDeclaredMenuItem *>(o->data), 0);
         return 2;
     case QX_OBJ_ICON:
-        pushIcons(L, static_cast<const qxIconEntry *>(o->data));
+        pushIcons(L, static_cast<const qxDeclaredIcon *>(o->data));
         return 2;
     case QX_OBJ_DIRECTORY:
         lua_pushstring(L, o->text);
@@ -404,7 +404,7 @@ const FlagKey kFlagKeys[] = {
     {0x20000000, "traprmb", 1},    {0x40000000, "noscaleengine", 1}, {0x80000000, "nativeunits", 1},
 };
 
-void pushRegions(lua_State *L, const char *key, const qxRegion *regions, uint32_t count)
+void pushRegions(lua_State *L, const char *key, const qxDeclaredRegion *regions, uint32_t count)
 {
     if (!count) return;
     lua_pushstring(L, key);

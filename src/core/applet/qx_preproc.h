@@ -17,26 +17,26 @@ enum : uint32_t {
 
 enum : uint32_t { QX_GRADIENT_MAX = 64, QX_REGION_MAX = 64 };
 
-struct qxGradientEntry {
+struct qxDeclaredGradientStop {
     uint32_t color;
     double position;
 };
 
-struct qxGradient {
+struct qxDeclaredGradient {
     uint32_t kind; // the style, 2 (#LINEAR) by default
     double centerX, centerY, balance; // 0.5 by default
     double border;
     uint32_t count;
-    qxGradientEntry entries[QX_GRADIENT_MAX];
+    qxDeclaredGradientStop entries[QX_GRADIENT_MAX];
 };
 
 // Kind 0: how a BGPic is filled.
-struct qxFillRecord {
+struct qxDeclaredFill {
     uint32_t fillStyle; // 0 none, 1 colour, 2 gradient, 3 texture
     uint32_t fillColor;
     uint32_t textureBrush;
     uint32_t textureX, textureY;
-    qxGradient gradient;
+    qxDeclaredGradient gradient;
     uint32_t scaleWidth, scaleHeight, smoothScale;
 };
 
@@ -72,17 +72,17 @@ struct qxRequireTag {
     double number;
 };
 
-struct qxMenuItem {
-    qxMenuItem *next;
+struct qxDeclaredMenuItem {
+    qxDeclaredMenuItem *next;
     char *name; // null when the item has none
     char *id;
     char *hotkey;
     uint32_t flags;
-    qxMenuItem *submenu;
+    qxDeclaredMenuItem *submenu;
 };
 
-struct qxIconEntry {
-    qxIconEntry *next;
+struct qxDeclaredIcon {
+    qxDeclaredIcon *next;
     uint32_t type;
     uint32_t flags;
     uint32_t image, selImage;  // type 3
@@ -97,7 +97,7 @@ struct qxDirEntry {
     qxDirEntry *entries; // directories
 };
 
-struct qxRegion {
+struct qxDeclaredRegion {
     uint32_t type, x, y, width, height;
 };
 
@@ -113,12 +113,12 @@ struct qxDisplayDef {
     double scaleFactor;
     int32_t scaleWidth, scaleHeight;
     int32_t restoreWidth, restoreHeight;
-    qxRegion dragRegions[QX_REGION_MAX];
+    qxDeclaredRegion dragRegions[QX_REGION_MAX];
     uint32_t dragCount;
-    qxRegion sizeRegions[QX_REGION_MAX];
+    qxDeclaredRegion sizeRegions[QX_REGION_MAX];
     uint32_t sizeCount;
     uint32_t fillStyle;
-    qxGradient gradient;
+    qxDeclaredGradient gradient;
     uint32_t textureBrush, textureX, textureY;
     uint32_t orientation;
     uint32_t monitor; // 0-based
