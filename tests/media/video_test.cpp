@@ -1,6 +1,7 @@
-// The video player's thread: a clip plays to its end and reports it once,
-// pause and resume return within their bound and hold the clock, and a
-// pause on a thread that has already ended does not hang.
+// The video player's threads: a clip plays to its end and reports it once,
+// pause and resume return within their bound and hold the clock, a pause
+// on a player that has already ended does not hang, a slow output drops
+// pictures but keeps the clock, and a seek while playing jumps.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -65,7 +66,8 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
     qxVideoResume(v);
     for (int i = 0; i < 300 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(v->ended.load(), 1);
-    EXPECT_EQ(v->shown.load(), 40u);
+    EXPECT_EQ(v->shown.load() + v->dropped.load(), 40u);
+    EXPECT_GT(v->shown.load(), 0u);
     for (int i = 0; i < 300 && !endedCalls.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(endedCalls.load(), 1);
     EXPECT_EQ(drainEndEvents(), 1);
@@ -75,11 +77,60 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
     qxVideoResume(v);
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
     qxVideoStop(v);
+    EXPECT_EQ(v->position, 40u); // a stop after the end leaves the player at the end
     // Decoding a frame behind the position rewinds.
     EXPECT_EQ(qxVideoDecodeFrame(v, 3), 0);
     EXPECT_EQ(v->position, 4u);
     EXPECT_EQ(qxVideoDecodeFrame(v, 39), 0);
     EXPECT_EQ(qxVideoDecodeFrame(v, 40), 1);
+    qxVideoClose(v);
+}
+
+// 2 s of pictures at 25 a second through an output that needs 150 ms each.
+std::atomic<int> presented;
+void slowPresent(qxVideo *, const qxVideoPicture *)
+{
+    presented++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+TEST(VideoPlayer, SlowOutputDropsPicturesButKeepsTheClockAndSeeksJump)
+{
+    ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    // 6144-byte chunks: 153600 / 6144 = 25 frames a second.
+    std::string clip = makeClip("32 16 5 50 0 6144 0 3");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    EXPECT_DOUBLE_EQ(v->fps, 25.0);
+    v->owner = {7, nullptr};
+    v->present = slowPresent;
+    presented = 0;
+    auto t0 = Clock::now();
+    ASSERT_EQ(qxVideoStart(v), 0);
+    for (int i = 0; i < 600 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    double took = std::chrono::duration<double>(Clock::now() - t0).count();
+    ASSERT_EQ(v->ended.load(), 1);
+    EXPECT_GT(took, 1.8);
+    EXPECT_LT(took, 3.5); // the clock ran on: the late pictures were dropped
+    EXPECT_GT(v->dropped.load(), 10u);
+    EXPECT_GE(presented.load(), 2); // at least a picture a second
+    EXPECT_EQ(v->shown.load() + v->dropped.load(), 50u);
+    EXPECT_EQ(drainEndEvents(), 1);
+    qxVideoStop(v);
+    qxVideoRewind(v);
+
+    // A seek to frame 40 while playing: the end comes after 10 more frames.
+    v->present = nullptr;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t0 = Clock::now();
+    qxVideoSeekPlaying(v, 40);
+    for (int i = 0; i < 300 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    took = std::chrono::duration<double>(Clock::now() - t0).count();
+    EXPECT_EQ(v->ended.load(), 1);
+    EXPECT_LT(took, 1.2);
+    EXPECT_EQ(v->shownFrame, 49u);
+    EXPECT_EQ(drainEndEvents(), 1);
     qxVideoClose(v);
 }
 
