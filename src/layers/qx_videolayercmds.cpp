@@ -3,6 +3,7 @@
 #include "layers/qx_videolayercmds.h"
 
 #include "core/commands/qx_args.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
@@ -17,7 +18,11 @@ namespace {
 // that order.
 int videoLayerArg(lua_State *L, int args, qxLayer **out)
 {
-    qxCheckArgCount(L, args, args, 6, 0);
+    qxCheckArgCount(L, args, args, 0, 0);
+    if (!qxRequireVersion(6, 0)) {
+        qxSetErrorString("6.0");
+        return ERR_OLDAPPLET;
+    }
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_NOLAYERS;
     if (d->targetType == QX_OUT_BRUSH)

@@ -335,6 +335,7 @@ int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
+    if (o->layer) return ERR_VIDLAYERFUNC;
     double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
     o->reqWidth = uint32_t(std::min(w, 65535.0));
@@ -350,6 +351,7 @@ int qxCmdSetVideoPosition(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
+    if (o->layer) return ERR_VIDLAYERFUNC;
     o->x = int32_t(luaL_checknumber(L, 2));
     o->y = int32_t(luaL_checknumber(L, 3));
     o->player->x = o->x;
