@@ -234,7 +234,7 @@ extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixe
 extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
 {
     qxDisplay *d = v->display;
-    if (!d) return;
+    if (!d || v->suspended.load()) return;
     if (v->toLayer.load()) {
         // A layer takes the whole picture; the script thread puts it in.
         qxBitMap *bm = qxVideoPictureBitmap(v, pixels, slotPitch);

@@ -82,13 +82,16 @@ struct qxVideo {
     std::atomic<uint32_t> pendingSound; // decoded sound bytes not yet in the FIFO
     double skipCounter, pausedAt;
     uint32_t shownFrame;
-    // Test seam: when set, shows a due picture instead of the display.
+    // Test and benchmark seams: a sink that shows each due picture instead
+    // of the display, and pictures that are due at once and never dropped.
     void (*present)(qxVideo *, const qxVideoPicture *);
+    bool unpaced;
     // Output: pictures go to this display's pending frames at x, y.
     qxDisplay *display;
     std::atomic<int32_t> x, y;
     std::atomic<uint32_t> outWidth, outHeight, smooth; // shown size, 0: the video's own
     std::atomic<int> toLayer; // pictures go to the video's layer, whole
+    std::atomic<int> suspended; // the display is busy: nothing is delivered
     // Sound: fed to a video channel while playing, when wanted and possible.
     uint32_t soundWanted, volume;
     int channelIndex;

@@ -36,17 +36,90 @@ bool listRegistered;
 pthread_mutex_t listMutex = PTHREAD_MUTEX_INITIALIZER;
 std::string defaultLoaders;
 
-void onPlayerEnd(qxVideo *v)
+void onPlayerEnd(qxVideo *v) { qxSetVideoStateByPlayer(v, 4); }
+
+// Calls fn for every video object under the list mutex until it returns true.
+template <typename Fn> qxVideoObject *eachVideo(Fn fn)
 {
     pthread_mutex_lock(&listMutex);
-    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
-        auto *o = reinterpret_cast<qxVideoObject *>(h);
-        if (o->player == v) o->state = 4;
-    }
+    qxObjectHeader *h = videoList ? &videoList->header : nullptr;
+    while (h && !fn(reinterpret_cast<qxVideoObject *>(h))) h = h->next;
     pthread_mutex_unlock(&listMutex);
+    return reinterpret_cast<qxVideoObject *>(h);
+}
+
+// Whether the video is drawn straight into the display's window.
+bool drawnOn(const qxVideoObject *o, const qxDisplay *d)
+{
+    return !o->layer && o->player->display == d && o->player->threadRunning;
 }
 
 } // namespace
+
+extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
+{
+    eachVideo([&](qxVideoObject *o) {
+        // A suspended video ends into the state it returns to.
+        if (o->player == player && o->state == 3) o->keptState = state;
+        else if (o->player == player) o->state = state;
+        return false;
+    });
+}
+
+extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               const qxVideo *v = o->player;
+               const int64_t vx = v->x.load(), vy = v->y.load();
+               const uint32_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
+               const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
+               return o->state == 1 && drawnOn(o, display) && x >= vx && y >= vy && x < vx + w && y < vy + h;
+           }) != nullptr;
+}
+
+extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               if (o->layer) return !skipLayers && o->player->display == display && o->player->threadRunning;
+               return drawnOn(o, display);
+           }) != nullptr;
+}
+
+extern "C" int qxIsVideoPlayingById(qxObjectRef ref)
+{
+    qxVideoObject *o = nullptr;
+    return qxFindVideoObject(ref, &o) == 0 && o->state == 1;
+}
+
+extern "C" void qxSuspendVideosOfDisplay(qxDisplay *display)
+{
+    eachVideo([&](qxVideoObject *o) {
+        const uint32_t s = o->state;
+        if (drawnOn(o, display) && (s == 1 || s == 2 || s == 4)) {
+            {
+                std::lock_guard out(o->player->outputMutex);
+                o->player->suspended = 1;
+            }
+            o->keptState = s;
+            o->state = 3;
+        }
+        return false;
+    });
+}
+
+extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
+{
+    eachVideo([&](qxVideoObject *o) {
+        if (o->state == 3 && o->player->display == display) {
+            {
+                std::lock_guard out(o->player->outputMutex);
+                o->player->suspended = 0;
+            }
+            o->state = o->keptState;
+        }
+        return false;
+    });
+}
 
 extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
 {

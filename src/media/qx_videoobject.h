@@ -22,6 +22,7 @@ struct qxVideoObject {
     uint32_t smooth;
     uint32_t frames;
     std::atomic<uint32_t> state;      // 0 stopped, 1 playing, 2 paused, 3 suspended, 4 ended
+    uint32_t keptState;               // the state to return to after a suspension
     uint32_t volume;
     uint32_t seekable;
     uint32_t temporary;               // a clone, freed when its layer goes

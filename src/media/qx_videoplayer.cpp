@@ -218,7 +218,7 @@ void *serverMain(void *arg)
             }
         }
         v->frameTimer += delay;
-        slot.due = v->frameTimer;
+        slot.due = v->unpaced ? 0 : v->frameTimer;
         slot.time = time;
         slot.frame = frameOf(v, time);
         lock.lock();
@@ -320,7 +320,7 @@ void *refreshMain(void *arg)
         v->offset = p.time - now;
         double next = v->count == 2 ? v->pictures[v->readIndex ^ 1].due : p.due + (v->predicted - p.time);
         bool late = false;
-        if (now > next) {
+        if (now > next && !v->unpaced) {
             v->skipFactor = v->skipFactor.load() * 1.05;
             if (v->count == 1) next += 0.5;
             late = now > next;
