@@ -134,4 +134,32 @@ TEST(VideoPlayer, SlowOutputDropsPicturesButKeepsTheClockAndSeeksJump)
     qxVideoClose(v);
 }
 
+// An output that hangs: pause and seek still return within their bound.
+std::atomic<int> stalls;
+void stalledPresent(qxVideo *, const qxVideoPicture *)
+{
+    stalls++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+}
+
+TEST(VideoPlayer, PauseAndSeekAreBoundedWhenAThreadStalls)
+{
+    std::string clip = makeClip("32 16 5 50 0 6144 0 3");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    v->present = stalledPresent;
+    stalls = 0;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    for (int i = 0; i < 300 && !stalls.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto t0 = Clock::now();
+    qxVideoPause(v);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+    qxVideoResume(v);
+    t0 = Clock::now();
+    qxVideoSeekPlaying(v, 10);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+    qxVideoClose(v);
+    drainEndEvents();
+}
+
 } // namespace
