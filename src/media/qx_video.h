@@ -77,7 +77,8 @@ struct qxVideo {
     std::condition_variable pictureSignal;
     std::mutex outputMutex; // delivery against moves and resizes
     // Clocks, in seconds; wall time is the monotonic clock.
-    double frameTimer, lastTime, lastDelay, predicted, lastShownWall;
+    double frameTimer, lastTime, lastDelay, lastShownWall;
+    std::atomic<double> predicted; // presentation time of the picture after the last decoded
     std::atomic<double> shownTime, offset, soundClock, skipFactor, endPosition;
     std::atomic<uint32_t> pendingSound; // decoded sound bytes not yet in the FIFO
     double skipCounter, pausedAt;
