@@ -76,6 +76,8 @@ struct qxVideo {
     std::mutex pictureMutex;
     std::condition_variable pictureSignal;
     std::mutex outputMutex; // delivery against moves and resizes
+    uint32_t *still;        // the picture last shown, for redraws while paused
+    bool hasStill;
     // Clocks, in seconds; wall time is the monotonic clock.
     double frameTimer, lastTime, lastDelay, lastShownWall;
     std::atomic<double> predicted; // presentation time of the picture after the last decoded
@@ -129,6 +131,9 @@ void qxVideoStop(qxVideo *v);
 // Pause and resume wait at most 2 s for the threads' acknowledgements.
 void qxVideoPause(qxVideo *v);
 void qxVideoResume(qxVideo *v);
+// A new displayed size (0: the video's own); a paused video shows its
+// still picture at that size.
+void qxVideoResizeOutput(qxVideo *v, uint32_t width, uint32_t height, uint32_t smooth);
 // While playing: the reader jumps to frame and the queues are flushed.
 void qxVideoSeekPlaying(qxVideo *v, uint32_t frame);
 // Positions the decoder so that the next packet is frame's.

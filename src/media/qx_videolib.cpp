@@ -24,6 +24,7 @@
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
+#include "objects/qx_output.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
 #include "layers/qx_layer.h"
@@ -411,12 +412,21 @@ int qxCmdSetVideoSize(lua_State *L)
     if (o->layer) return ERR_VIDLAYERFUNC;
     double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    const uint32_t oldWidth = o->reqWidth, oldHeight = o->reqHeight;
     o->reqWidth = uint32_t(std::min(w, 65535.0));
     o->reqHeight = uint32_t(std::min(h, 65535.0));
     o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
-    o->player->outWidth = o->reqWidth;
-    o->player->outHeight = o->reqHeight;
-    o->player->smooth = o->smooth;
+    qxVideoResizeOutput(o->player, o->reqWidth, o->reqHeight, o->smooth);
+    // A paused picture shrinking leaves the display's own pixels behind it.
+    if (qxDisplay *d = o->player->display; o->state == 2 && d) {
+        int32_t x = o->player->x.load(), y = o->player->y.load();
+        int32_t rw = int32_t(oldWidth), rh = int32_t(oldHeight);
+        if (x < 0) rw += x, x = 0;
+        if (y < 0) rh += y, y = 0;
+        rw = std::min(rw, int32_t(d->width) - x), rh = std::min(rh, int32_t(d->height) - y);
+        qxBitMap *work = qxDisplayWorkBitmap(d, 0);
+        if (work && rw > 0 && rh > 0) qxPutToWindow(d, work, x, y, rw, rh);
+    }
     return 0;
 }
 

@@ -278,6 +278,8 @@ void show(qxVideo *v, const qxVideoPicture &p)
     std::lock_guard out(v->outputMutex);
     if (v->present) v->present(v, &p);
     else qxVideoDeliverPicture(v, p.pixels, v->slotPitch);
+    std::memcpy(v->still, p.pixels, size_t(v->slotPitch) * v->height * 4);
+    v->hasStill = true;
 }
 
 void *refreshMain(void *arg)
@@ -361,6 +363,9 @@ void freePictures(qxVideo *v)
         qxFree(p.pixels);
         p.pixels = nullptr;
     }
+    qxFree(v->still);
+    v->still = nullptr;
+    v->hasStill = false;
 }
 
 } // namespace
@@ -388,13 +393,14 @@ extern "C" int qxVideoStart(qxVideo *v)
 {
     if (v->threadRunning) return 0;
     uint64_t slotBytes = uint64_t(v->slotPitch) * v->height * 4;
-    for (auto &p : v->pictures) {
-        if (!p.pixels) p.pixels = static_cast<uint32_t *>(qxAlloc(size_t(slotBytes), 1));
-        if (!p.pixels) {
+    for (uint32_t **buffer : {&v->pictures[0].pixels, &v->pictures[1].pixels, &v->still}) {
+        if (!*buffer) *buffer = static_cast<uint32_t *>(qxAlloc(size_t(slotBytes), 1));
+        if (!*buffer) {
             freePictures(v);
             return ERR_MEM;
         }
     }
+    v->hasStill = false;
     v->stop = 0;
     v->pauseReq = 0;
     v->ended = 0;
@@ -500,6 +506,15 @@ extern "C" void qxVideoResume(qxVideo *v)
     v->pauseReq = 0;
     v->readerAck = v->serverAck = v->refreshAck = 0;
     signalAll(v);
+}
+
+extern "C" void qxVideoResizeOutput(qxVideo *v, uint32_t width, uint32_t height, uint32_t smooth)
+{
+    std::lock_guard out(v->outputMutex);
+    v->outWidth = width;
+    v->outHeight = height;
+    v->smooth = smooth;
+    if (v->threadRunning && v->pauseReq.load() && v->hasStill) qxVideoDeliverPicture(v, v->still, v->slotPitch);
 }
 
 extern "C" void qxVideoSeekPlaying(qxVideo *v, uint32_t frame)
