@@ -131,9 +131,9 @@ void qxVideoStop(qxVideo *v);
 // Pause and resume wait at most 2 s for the threads' acknowledgements.
 void qxVideoPause(qxVideo *v);
 void qxVideoResume(qxVideo *v);
-// A new displayed size (0: the video's own); a paused video shows its
-// still picture at that size.
-void qxVideoResizeOutput(qxVideo *v, uint32_t width, uint32_t height, uint32_t smooth);
+// A new position and displayed size (0: the video's own); a paused video
+// shows its still picture there.
+void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t width, uint32_t height, uint32_t smooth);
 // While playing: the reader jumps to frame and the queues are flushed.
 void qxVideoSeekPlaying(qxVideo *v, uint32_t frame);
 // Positions the decoder so that the next packet is frame's.

@@ -405,6 +405,29 @@ int qxCmdIsVideo(lua_State *L)
     return 1;
 }
 
+// The geometry of a video before a move or resize.
+struct Geometry {
+    int32_t x, y;
+    uint32_t width, height;
+};
+
+Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->reqHeight}; }
+
+// Applies the object's geometry to its player; a paused picture leaves the
+// display's own pixels behind where it was.
+void moveResize(qxVideoObject *o, Geometry before)
+{
+    qxVideoMoveResize(o->player, o->x, o->y, o->reqWidth, o->reqHeight, o->smooth);
+    qxDisplay *d = o->player->display;
+    if (o->state != 2 || !d) return;
+    int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
+    if (x < 0) w += x, x = 0;
+    if (y < 0) h += y, y = 0;
+    w = std::min(w, int32_t(d->width) - x), h = std::min(h, int32_t(d->height) - y);
+    qxBitMap *work = qxDisplayWorkBitmap(d, 0);
+    if (work && w > 0 && h > 0) qxPutToWindow(d, work, x, y, w, h);
+}
+
 int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
@@ -412,21 +435,11 @@ int qxCmdSetVideoSize(lua_State *L)
     if (o->layer) return ERR_VIDLAYERFUNC;
     double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
-    const uint32_t oldWidth = o->reqWidth, oldHeight = o->reqHeight;
+    const Geometry before = snapshot(o);
     o->reqWidth = uint32_t(std::min(w, 65535.0));
     o->reqHeight = uint32_t(std::min(h, 65535.0));
     o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
-    qxVideoResizeOutput(o->player, o->reqWidth, o->reqHeight, o->smooth);
-    // A paused picture shrinking leaves the display's own pixels behind it.
-    if (qxDisplay *d = o->player->display; o->state == 2 && d) {
-        int32_t x = o->player->x.load(), y = o->player->y.load();
-        int32_t rw = int32_t(oldWidth), rh = int32_t(oldHeight);
-        if (x < 0) rw += x, x = 0;
-        if (y < 0) rh += y, y = 0;
-        rw = std::min(rw, int32_t(d->width) - x), rh = std::min(rh, int32_t(d->height) - y);
-        qxBitMap *work = qxDisplayWorkBitmap(d, 0);
-        if (work && rw > 0 && rh > 0) qxPutToWindow(d, work, x, y, rw, rh);
-    }
+    moveResize(o, before);
     return 0;
 }
 
@@ -435,10 +448,10 @@ int qxCmdSetVideoPosition(lua_State *L)
     qxCheckArgCount(L, 3, 3, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     if (o->layer) return ERR_VIDLAYERFUNC;
+    const Geometry before = snapshot(o);
     o->x = int32_t(luaL_checknumber(L, 2));
     o->y = int32_t(luaL_checknumber(L, 3));
-    o->player->x = o->x;
-    o->player->y = o->y;
+    moveResize(o, before);
     return 0;
 }
 

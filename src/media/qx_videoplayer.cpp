@@ -508,9 +508,12 @@ extern "C" void qxVideoResume(qxVideo *v)
     signalAll(v);
 }
 
-extern "C" void qxVideoResizeOutput(qxVideo *v, uint32_t width, uint32_t height, uint32_t smooth)
+extern "C" void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t width, uint32_t height,
+                                  uint32_t smooth)
 {
     std::lock_guard out(v->outputMutex);
+    v->x = x;
+    v->y = y;
     v->outWidth = width;
     v->outHeight = height;
     v->smooth = smooth;
