@@ -109,43 +109,28 @@ int layerPause(lua_State *, qxLayer *l)
 {
     qxVideoObject *o = nullptr;
     if (int r = videoOfLayer(l, &o)) return r;
-    if (o->state != 1) return ERR_VIDNOTPLAYING;
-    qxVideoPause(o->player);
-    o->state = 2;
-    return 0;
+    return qxPauseVideo(o);
 }
 
 int layerResume(lua_State *, qxLayer *l)
 {
     qxVideoObject *o = nullptr;
     if (int r = videoOfLayer(l, &o)) return r;
-    if (o->state != 2) return ERR_VIDNOTPAUSED;
-    qxVideoResume(o->player);
-    o->state = 1;
-    return 0;
+    return qxResumeVideo(o);
 }
 
 int layerSeek(lua_State *, qxLayer *l, double frame)
 {
     qxVideoObject *o = nullptr;
     if (int r = videoOfLayer(l, &o)) return r;
-    if (!o->seekable) return ERR_SEEKFORMAT;
-    if (!(frame >= 0 && frame <= double(o->frames) - 1)) return ERR_SEEKRANGE;
-    if (o->state == 1 || o->state == 2) {
-        qxVideoSeekPlaying(o->player, uint32_t(frame));
-        return 0;
-    }
-    if (o->state == 4) qxStopVideoObject(o);
-    qxVideoSeekDecoder(o->player, uint32_t(frame));
-    return 0;
+    return qxSeekVideo(o, frame);
 }
 
 int layerVolume(lua_State *, qxLayer *l, double volume)
 {
     qxVideoObject *o = nullptr;
     if (int r = videoOfLayer(l, &o)) return r;
-    o->volume = uint32_t(std::clamp(volume, 0.0, 64.0));
-    qxVideoSetVolume(o->player, o->volume);
+    qxSetVideoVolume(o, volume);
     return 0;
 }
 

@@ -360,38 +360,20 @@ int qxCmdStopVideo(lua_State *L)
 int qxCmdPauseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    if (o->state != 1) return ERR_VIDNOTPLAYING;
-    qxVideoPause(o->player);
-    o->state = 2;
-    return 0;
+    return qxPauseVideo(videoArg(L, 1));
 }
 
 int qxCmdResumeVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    if (o->state != 2) return ERR_VIDNOTPAUSED;
-    qxVideoResume(o->player);
-    o->state = 1;
-    return 0;
+    return qxResumeVideo(videoArg(L, 1));
 }
 
 int qxCmdSeekVideo(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
-    double frame = luaL_checknumber(L, 2);
-    if (!o->seekable) return ERR_SEEKFORMAT;
-    if (frame < 0 || frame > double(o->frames) - 1) return ERR_SEEKRANGE;
-    if (o->state == 1 || o->state == 2) {
-        qxVideoSeekPlaying(o->player, uint32_t(frame));
-        return 0;
-    }
-    if (o->state == 4) qxStopVideoObject(o);
-    // Stopped: the next start begins at the frame asked for.
-    qxVideoSeekDecoder(o->player, uint32_t(frame));
-    return 0;
+    return qxSeekVideo(o, luaL_checknumber(L, 2));
 }
 
 int qxCmdIsVideo(lua_State *L)
@@ -458,9 +440,7 @@ int qxCmdSetVideoPosition(lua_State *L)
 int qxCmdSetVideoVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    o->volume = uint32_t(std::clamp(luaL_checknumber(L, 2), 0.0, 64.0));
-    qxVideoSetVolume(o->player, o->volume);
+    qxSetVideoVolume(videoArg(L, 1), luaL_checknumber(L, 2));
     return 0;
 }
 
@@ -641,6 +621,42 @@ const qxConstantDef videoConstants[] = {
 extern "C" int qxOpenVideoLib(lua_State *L)
 {
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
+}
+
+extern "C" int qxPauseVideo(qxVideoObject *o)
+{
+    if (o->state != 1) return ERR_VIDNOTPLAYING;
+    qxVideoPause(o->player);
+    o->state = 2;
+    return 0;
+}
+
+extern "C" int qxResumeVideo(qxVideoObject *o)
+{
+    if (o->state != 2) return ERR_VIDNOTPAUSED;
+    qxVideoResume(o->player);
+    o->state = 1;
+    return 0;
+}
+
+extern "C" int qxSeekVideo(qxVideoObject *o, double frame)
+{
+    if (!o->seekable) return ERR_SEEKFORMAT;
+    if (!(frame >= 0 && frame <= double(o->frames) - 1)) return ERR_SEEKRANGE;
+    if (o->state == 1 || o->state == 2) {
+        qxVideoSeekPlaying(o->player, uint32_t(frame));
+        return 0;
+    }
+    if (o->state == 4) qxStopVideoObject(o);
+    // Stopped: the next start begins at the frame asked for.
+    qxVideoSeekDecoder(o->player, uint32_t(frame));
+    return 0;
+}
+
+extern "C" void qxSetVideoVolume(qxVideoObject *o, double volume)
+{
+    o->volume = uint32_t(std::clamp(volume, 0.0, 64.0));
+    qxVideoSetVolume(o->player, o->volume);
 }
 
 extern "C" int qxCloneVideo(qxVideoObject *o, qxVideoObject **out)

@@ -43,6 +43,12 @@ qxVideoObject *qxVideoOfLayerData(const void *data);
 // A temporary second object opened from the same file: 0 or an open error.
 int qxCloneVideo(qxVideoObject *o, qxVideoObject **out);
 void qxFreeVideoObject(lua_State *L, qxVideoObject *o);
+// Pause (1451), resume (1452), seek (1482, 1233) and volume (clamped to
+// 0..64) of a video, playing directly or as a layer.
+int qxPauseVideo(qxVideoObject *o);
+int qxResumeVideo(qxVideoObject *o);
+int qxSeekVideo(qxVideoObject *o, double frame);
+void qxSetVideoVolume(qxVideoObject *o, double volume);
 // Stops the player; a stop rewinds unless the video was stopped already.
 void qxStopVideoObject(qxVideoObject *o);
 
