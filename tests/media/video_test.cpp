@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "media/qx_sound.h"
 #include "media/qx_video.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_libimports.h"
 #include "platform/qx_threadevents.h"
+#include "soundtest.h"
 
 namespace {
 
@@ -160,6 +163,45 @@ TEST(VideoPlayer, PauseAndSeekAreBoundedWhenAThreadStalls)
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
     qxVideoClose(v);
     drainEndEvents();
+}
+
+// The audio server feeds the clip's sound, in order and whole, to the
+// video channel's PCM (ALSA's file device), and the clip still ends once.
+TEST(VideoPlayer, SoundReachesThePcmInOrder)
+{
+    soundtest::ScratchDir home;
+    std::string rc = "pcm.!default { type file; slave.pcm \"null\"; file \"" + home.path +
+                     "/out.raw\"; format \"raw\" }\n";
+    soundtest::writeFile(home / ".asoundrc", std::vector<uint8_t>(rc.begin(), rc.end()));
+    setenv("HOME", home.path.c_str(), 1);
+    qxImportLibraries();
+    if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
+    ASSERT_EQ(qxCreateAudioLocks(), 0);
+    ASSERT_EQ(qxOpenAudioDevice(2), 0);
+    ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    drainEndEvents();
+    // 25 frames a second with 256 sound bytes each: 6400 Hz.
+    std::string clip = makeClip("32 16 5 25 256 6144 0 5");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    v->owner = {7, nullptr};
+    v->soundWanted = 1;
+    v->channelIndex = -1;
+    v->volume = 64;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    EXPECT_TRUE(v->soundOn);
+    for (int i = 0; i < 500 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(v->ended.load(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // what the PCM holds plays out
+    qxVideoClose(v);
+    qxCloseAudioDevice();
+    qxAlsaReleaseConfig();
+    EXPECT_EQ(drainEndEvents(), 1);
+    std::vector<uint8_t> sound = soundtest::readFile(clip + ".sound"), want;
+    for (uint8_t b : sound) want.insert(want.end(), {0, b}); // s8 x 256, little-endian
+    std::vector<uint8_t> got = soundtest::readFile(home / "out.raw");
+    ASSERT_GE(got.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin()));
 }
 
 } // namespace
