@@ -19,9 +19,11 @@
 
 namespace {
 
+// Each test writes its own file: CTest runs the tests side by side.
 std::string makeClip(const char *args)
 {
-    std::string path = ::testing::TempDir() + "video_test.cdxl";
+    std::string path = ::testing::TempDir() + "video_test_" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".cdxl";
     std::string cmd = std::string("python3 " QX_SOURCE_DIR "/tools/animgen/make_cdxl.py ") + path + " " + args;
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     return path;
