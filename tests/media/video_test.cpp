@@ -116,7 +116,7 @@ TEST(VideoPlayer, SlowOutputDropsPicturesButKeepsTheClockAndSeeksJump)
     double took = std::chrono::duration<double>(Clock::now() - t0).count();
     ASSERT_EQ(v->ended.load(), 1);
     EXPECT_GT(took, 1.8);
-    EXPECT_LT(took, 3.5); // the clock ran on: the late pictures were dropped
+    EXPECT_LT(took, 5.0); // showing all 50 would take 7.5 s: the late ones were dropped
     EXPECT_GT(v->dropped.load(), 10u);
     EXPECT_GE(presented.load(), 2); // at least a picture a second
     EXPECT_EQ(v->shown.load() + v->dropped.load(), 50u);
