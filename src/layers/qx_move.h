@@ -59,8 +59,8 @@ struct qxMoveState {
     uint32_t blitflags;
     int (*stepfn)(qxMoveState *state, int *done);
     void (*freefn)(qxMoveState *state, int flags);
-    int32_t *usecounter;
-    int32_t **borrowedcounters; // null-terminated
+    uint32_t *usecounter;       // the object's lock, raised while the move runs
+    uint32_t **borrowedcounters; // unused: a sprite's lock covers those it borrows
     uint32_t frameswitched;
     uint32_t yaxis; // 1: y is the major axis
     int32_t pathindex;
@@ -71,7 +71,8 @@ struct qxMoveState {
     // The request: start and end as given, speed and animspeed as given.
     int32_t x1, y1, x2, y2;
     int32_t speed, animspeed;
-    // 1 when the embedding transition owns the record (free leaves it).
+    // Set by the engine when it allocated the record (the Move commands);
+    // an embedded record stays the transition's and is never freed here.
     uint32_t owned;
     void *planes; // frames loaded one at a time, and other private data
 };

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_spritelink.h"
 #include "main/qx_attributelink.h"
 
 #include <unistd.h>
@@ -171,6 +172,7 @@ void qxLinkLayers(void)
     qxLinkObjects();
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
+    qxLinkSpriteTextObjects();
     qxLinkFXObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);
