@@ -285,7 +285,8 @@ int takeObject(qxMoveState *s)
         qxBrush *b = nullptr;
         if (int r = qxFindBrush(L, s->id, &b, 0)) return r;
         uint32_t w = 0, h = 0;
-        if (int r = qxGetBrushImage(L, s->id, &s->bitmap, &s->mask, &s->alpha, &w, &h)) return r;
+        if (b->kind == QX_BRUSH_VECTOR) return ERR_VECTORBRUSH;
+        if (!qxGetBrushBitmaps(L, s->id, &s->bitmap, &s->mask, &s->alpha, &w, &h)) return ERR_BITMAP;
         s->width = int32_t(w), s->height = int32_t(h);
         s->usecounter = &b->locked;
         break;
