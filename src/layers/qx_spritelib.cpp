@@ -20,6 +20,7 @@
 #include "layers/qx_layerlibs.h"
 #include "layers/qx_sprite.h"
 #include "objects/qx_anim.h"
+#include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
@@ -126,6 +127,15 @@ int cmdCreateSprite(lua_State *L)
         if (lua_gettop(L) > 9) return ERR_TOOMANYARGS;
         // CreateAnim(nil, brush, width, height, frames, fpr, x, y).
         while (lua_gettop(L) < 9) lua_pushnumber(L, 0);
+        // Without a frame size the whole brush is the one frame.
+        qxBrush *brush = nullptr;
+        if (int r = qxFindBrush(L, qxGetObjectIDArg(L, 3), &brush, 0)) return r;
+        const double whole[3] = {double(brush->width), double(brush->height), 1};
+        for (int i = 0; i < 3; i++)
+            if (lua_tonumber(L, 4 + i) == 0) {
+                lua_pushnumber(L, whole[i]);
+                lua_replace(L, 4 + i);
+            }
         lua_remove(L, 2);
         lua_pushnil(L);
         lua_replace(L, 1);
