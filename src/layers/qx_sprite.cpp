@@ -8,6 +8,8 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
+#include "core/vm/lua.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
 #include "objects/formats/qx_animformats.h"
@@ -336,10 +338,46 @@ int spriteOverlap(int32_t x, int32_t y, int32_t w, int32_t h)
 
 void freeSpriteList(lua_State *, qxBGPic *b) { qxFreeDisplaySpriteList(b); }
 
+// GetAttribute of #SPRITE; position, frame and z position come from the
+// sprite on screen.
+int spriteAttribute(lua_State *L, void *object, int attribute)
+{
+    const auto *s = static_cast<const qxSprite *>(object);
+    qxSpriteOnScreen *e = nullptr;
+    int32_t index = 0;
+    const int shown = qxFindDisplayedSprite({s->id, s->automatic}, &e, &index);
+    double v = 0;
+    switch (attribute) {
+    case 0: v = s->width; break;
+    case 1: v = s->height; break;
+    case 5: v = s->transparentColour == 0xFFFFFFFFu ? -1.0 : double(s->transparentColour); break;
+    case 11: v = s->frameCount; break;
+    case 16:
+    case 17: {
+        qxBitMap *bm = nullptr, *mask = nullptr, *alpha = nullptr;
+        qxGetSpriteFrame(const_cast<qxSprite *>(s), 0, &bm, &mask, &alpha);
+        v = attribute == 16 ? mask != nullptr : alpha != nullptr;
+        break;
+    }
+    case 23: v = shown == 0; break;
+    case 7:
+    case 8:
+    case 12:
+    case 74:
+        if (shown) return -shown;
+        v = attribute == 7 ? e->x : attribute == 8 ? e->y : attribute == 12 ? e->frame : index;
+        break;
+    default: return -ERR_UNKNOWNATTR;
+    }
+    lua_pushnumber(L, v);
+    return 1;
+}
+
 } // namespace
 
 extern "C" void qxLinkSprites(void)
 {
     qxBitMapDisplay.spriteOverlap = spriteOverlap;
     qxLayerQueries.freeSpriteList = freeSpriteList;
+    qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;
 }
