@@ -262,17 +262,28 @@ bool pathStep(qxMoveState *s)
     return false;
 }
 
+// Lowers the lock taken at the start. The object is looked up again: at
+// shutdown its library may have freed it before the move goes.
 void releaseObject(qxMoveState *s)
 {
-    if (s->usecounter && *s->usecounter) --*s->usecounter;
+    if (!s->usecounter && !s->planes) return;
     s->usecounter = nullptr;
-    if (s->type == QX_MOVE_SPRITE && s->planes) {
-        qxLockSprite(static_cast<qxSprite *>(s->planes), -1);
-        s->planes = nullptr;
-    }
-    if (s->type == QX_MOVE_TEXTOBJECT && s->planes && qxTextObjects.lock) {
-        qxTextObjects.lock(s->L, s->id, -1);
-        s->planes = nullptr;
+    s->planes = nullptr;
+    switch (s->type) {
+    case QX_MOVE_BRUSH:
+        if (qxBrush *b = nullptr; !qxFindBrush(s->L, s->id, &b, QX_FIND_PENDING | QX_FIND_NOCOPY) && b->locked)
+            b->locked--;
+        break;
+    case QX_MOVE_ANIM:
+        if (qxAnim *a = nullptr; !qxFindAnim(s->L, s->id, &a, 2 | 4) && a->locked) a->locked--;
+        break;
+    case QX_MOVE_SPRITE:
+        if (qxSprite *sp = nullptr; !qxFindSprite(s->id, &sp, 2)) qxLockSprite(sp, -1);
+        break;
+    case QX_MOVE_TEXTOBJECT:
+        if (qxTextObjects.lock) qxTextObjects.lock(s->L, s->id, -1);
+        break;
+    default: break;
     }
 }
 
@@ -289,6 +300,7 @@ int takeObject(qxMoveState *s)
         if (!qxGetBrushBitmaps(L, s->id, &s->bitmap, &s->mask, &s->alpha, &w, &h)) return ERR_BITMAP;
         s->width = int32_t(w), s->height = int32_t(h);
         s->usecounter = &b->locked;
+        b->locked++;
         break;
     }
     case QX_MOVE_ANIM: {
@@ -299,6 +311,7 @@ int takeObject(qxMoveState *s)
         s->framecount = int32_t(a->frameCount);
         s->perframe = a->disk;
         s->usecounter = &a->locked;
+        a->locked++;
         break;
     }
     case QX_MOVE_TEXTOBJECT: {
