@@ -84,7 +84,8 @@ extern "C" {
 int qxMoveObject(qxMoveState *state);
 // One frame of the move; *done becomes 1 at the end. 0 or an error code.
 int qxMoveStep(qxMoveState *state, int *done);
-// Releases what the move holds, and the record unless the transition owns it.
+// Releases what the move holds; the record itself only when owned is set
+// (the Move commands allocate theirs), never an embedding transition's.
 void qxFreeMoveState(qxMoveState *state, int flags);
 // The async-draw method: op 6 writes the driven layer into *(qxLayer **)
 // argument; op 0 with the driven layer follows its previous link.
