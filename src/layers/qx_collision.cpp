@@ -10,6 +10,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
 #include "objects/qx_brush.h"
 #include "platform/qx_errcodes.h"
 
@@ -60,6 +61,18 @@ int brushSolid(lua_State *L, int arg, Solid *s, int32_t *w, int32_t *h)
     if (int r = qxFindBrush(L, qxGetObjectIDArg(L, arg), &b, QX_FIND_NOCOPY | QX_FIND_HARDWARE)) return r;
     *s = {qxPlaneOf(b->mask), qxPlaneOf(b->alpha), 0, 0, nullptr, 0, 0};
     *w = int32_t(b->width), *h = int32_t(b->height);
+    return 0;
+}
+
+// A sprite on screen: its rectangle and the planes of its current frame.
+int spriteSolid(lua_State *L, int arg, Solid *s, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    qxSpriteOnScreen *e = nullptr;
+    if (int r = qxFindDisplayedSprite(qxGetObjectIDArg(L, arg), &e, nullptr)) return r;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int r = qxGetSpriteFrame(e->owner, e->frame - 1, &bitmap, &mask, &alpha)) return r;
+    *x = e->x, *y = e->y, *w = e->width, *h = e->height;
+    *s = {qxPlaneOf(mask), qxPlaneOf(alpha), 0, 0, nullptr, *x, *y};
     return 0;
 }
 
@@ -154,9 +167,18 @@ extern "C" int qxCmdCollision(lua_State *L)
         break;
     }
     case C_SPRITE:
+        if (int r = spriteSolid(L, 2, &s1, &x1, &y1, &w1, &h1)) return r;
+        if (int r = spriteSolid(L, 3, &s2, &x2, &y2, &w2, &h2)) return r;
+        break;
     case C_SPRITE_VS_BOX:
+        if (int r = spriteSolid(L, 2, &s1, &x1, &y1, &w1, &h1)) return r;
+        x2 = argInt(L, 3), y2 = argInt(L, 4), w2 = argInt(L, 5), h2 = argInt(L, 6);
+        break;
     case C_SPRITE_VS_BRUSH:
-        return ERR_WRONGUSAGE; // sprites on screen come with the sprite library
+        if (int r = spriteSolid(L, 2, &s1, &x1, &y1, &w1, &h1)) return r;
+        if (int r = brushSolid(L, 3, &s2, &w2, &h2)) return r;
+        x2 = argInt(L, 4), y2 = argInt(L, 5);
+        break;
     default: return ERR_WRONGUSAGE;
     }
     hit = collide(s1, x1, y1, w1, h1, s2, x2, y2, w2, h2);

@@ -4,6 +4,7 @@
 
 #include "display/qx_bgpic.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "platform/qx_errcodes.h"
@@ -83,4 +84,5 @@ extern "C" void qxLinkLayerEngine(void)
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxDisplayCoreHook.addLayer = addLayerNode;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;
+    qxLinkSprites();
 }

@@ -11,6 +11,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -292,7 +293,10 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
     if (!intersect(0, 0, std::min<int64_t>(b->width, dest->width), std::min<int64_t>(b->height, dest->height), &x, &y,
                    &w, &h))
         return;
-    if (flags & (QX_RD_SPRITESONLY | QX_RD_ACTIVESPRITES)) return; // sprites are off while layers are on
+    if (flags & (QX_RD_SPRITESONLY | QX_RD_ACTIVESPRITES)) {
+        if (!(flags & QX_RD_NOSPRITES)) qxDrawSprites(b, dest, x, y, w, h);
+        return;
+    }
     qxBitMap *background = (flags & QX_RD_BGPICBITMAP) ? b->bitmap : qxLayerBackground(display, b);
     if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
     if (flags & QX_RD_BACKGROUNDONLY) return;
@@ -303,6 +307,8 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         if (l->border) drawBorder(L, l, dest, x, y, w, h);
         drawImage(L, l, dest, x, y, w, h);
     }
+    // Sprites and layers exclude each other, so sprites go on top.
+    if (!(flags & QX_RD_NOSPRITES) && b->sprites) qxDrawSprites(b, dest, x, y, w, h);
 }
 
 void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags)

@@ -4,6 +4,7 @@
 #include "main/qx_clipboardlink.h"
 #include "main/qx_eventlink.h"
 #include "main/qx_picturelink.h"
+#include "main/qx_spritelink.h"
 #include "main/qx_attributelink.h"
 
 #include <unistd.h>
@@ -172,6 +173,7 @@ void qxLinkLayers(void)
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
     qxLinkVideo();
+    qxLinkSpriteTextObjects();
     qxLinkFXObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);

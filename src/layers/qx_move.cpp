@@ -1,0 +1,575 @@
+// The move-object engine: preparing a move (checks, path, wave table),
+// stepping it frame by frame and releasing it.
+#include "layers/qx_move.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "display/qx_asyncdraw.h"
+#include "display/qx_bgpic.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_display.h"
+#include "display/qx_events.h"
+#include "display/qx_framepacing.h"
+#include "display/qx_positions.h"
+#include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
+#include "objects/qx_anim.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// Paths longer than this are refused (1000) rather than allocated.
+constexpr int64_t kMaxPath = int64_t(1) << 26;
+
+qxBGPic *bgpicOf() { return qxCurrentDisplay ? qxCurrentDisplay->bgpic : nullptr; }
+
+int checkOutput(const qxDisplay *d)
+{
+    if (!d || !d->bgpic) return ERR_WRONGUSAGE;
+    if (int r = qxCheckSpriteOutput(); r && r != ERR_LAYERSOFF) return r;
+    return d->refreshMode ? ERR_BEGINREFRESH : 0;
+}
+
+int32_t clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+int64_t nowMs()
+{
+    qxTimeVal t;
+    qxGetSysTime(&t);
+    return int64_t(t.seconds) * 1000 + t.microseconds / 1000;
+}
+
+void setTime(qxTimeVal *t, int64_t ms) { *t = {uint32_t(ms / 1000), uint32_t(ms % 1000) * 1000}; }
+int64_t timeMs(const qxTimeVal &t) { return int64_t(t.seconds) * 1000 + t.microseconds / 1000; }
+
+// The anim's planes for the current frame; frames of a disk anim are
+// loaded one at a time and freed again.
+int loadAnimFrame(qxMoveState *s)
+{
+    auto *a = static_cast<qxAnim *>(s->anim);
+    if (s->perframe && s->bitmap) qxFreeImagePlanes(s->bitmap, s->mask, s->alpha);
+    s->bitmap = s->mask = s->alpha = nullptr;
+    return qxGetAnimFrameBitmap(a, uint32_t(s->frame), s->perframe, 0, &s->bitmap, &s->mask, &s->alpha);
+}
+
+int objectFrame(qxMoveState *s)
+{
+    if (s->type == QX_MOVE_ANIM) return loadAnimFrame(s);
+    if (s->type == QX_MOVE_SPRITE) {
+        qxSprite *sp = nullptr;
+        if (int r = qxFindSprite(s->id, &sp, 2)) return r;
+        return qxGetSpriteFrame(sp, s->frame, &s->bitmap, &s->mask, &s->alpha);
+    }
+    return 0;
+}
+
+// Layers off: restore the union of the old and new rectangle from the
+// saved background, draw the object into it, and show it.
+void drawOff(qxMoveState *s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = bgpicOf();
+    if (!d || !b || !s->background || !s->work || !s->bitmap) return;
+    int32_t ux = s->prevx, uy = s->prevy, uw = s->width, uh = s->height;
+    qxUnionRect(&ux, &uy, &uw, &uh, s->x, s->y, s->width, s->height);
+    const int32_t bw = std::min<int32_t>(b->width, int32_t(s->work->width));
+    const int32_t bh = std::min<int32_t>(b->height, int32_t(s->work->height));
+    if (!qxIntersectRect(&ux, &uy, &uw, &uh, 0, 0, bw, bh)) return;
+    qxBltBitMapDirect(s->background, ux, uy, s->work, ux, uy, uw, uh);
+    int32_t ox = s->x, oy = s->y, ow = s->width, oh = s->height;
+    if (qxIntersectRect(&ox, &oy, &ow, &oh, 0, 0, bw, bh)) {
+        const int32_t sx = ox - s->x, sy = oy - s->y;
+        if (s->mask) qxBltBitMapMasked(s->bitmap, sx, sy, s->work, ox, oy, ow, oh, s->mask);
+        else if (s->alpha) qxBltBitMapThroughAlpha(s->bitmap, sx, sy, s->work, ox, oy, ow, oh, s->alpha);
+        else qxBltBitMapDirect(s->bitmap, sx, sy, s->work, ox, oy, ow, oh);
+    }
+    // The display's own picture keeps the object where it stops.
+    qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
+    if (!shown) return;
+    qxBltBitMapDirect(s->work, ux, uy, shown, ux, uy, uw, uh);
+    qxPutToWindow(d, shown, ux, uy, uw, uh);
+}
+
+// The driven layer, checked against the BGPic's list at every step.
+qxLayer *drivenLayer(qxMoveState *s)
+{
+    qxBGPic *b = bgpicOf();
+    if (!b || !s->layer) return nullptr;
+    const int32_t index = qxLayerPosition(b, s->layer);
+    if (index < 1) return nullptr;
+    s->layerindex = index;
+    return s->layer;
+}
+
+int draw(qxMoveState *s)
+{
+    if (s->type == QX_MOVE_SPRITE) {
+        qxSprite *sp = nullptr;
+        if (int r = qxFindSprite(s->id, &sp, 2)) return r;
+        return qxShowSprite(s->L, sp, s->id, s->x, s->y, s->frame + 1);
+    }
+    if (s->layer) {
+        qxLayer *l = drivenLayer(s);
+        if (!l) return ERR_LAYERRANGE;
+        qxMoveLayer(s->L, l, nullptr, s->x, s->y, 0, 0, nullptr);
+        return 0;
+    }
+    if (s->type == QX_MOVE_ANIM && !s->bitmap)
+        if (int r = loadAnimFrame(s)) return r;
+    drawOff(s);
+    return 0;
+}
+
+void advanceFrame(qxMoveState *s)
+{
+    if (s->framecount < 1) return;
+    const int64_t now = nowMs();
+    if (now < timeMs(s->nexttime)) return;
+    s->frame = (s->frame + 1) % s->framecount;
+    if (s->type == QX_MOVE_ANIM) {
+        if (!s->layer) loadAnimFrame(s);
+        if (s->delay == -4)
+            return setTime(&s->nexttime, now + qxGetAnimFrameDelay(static_cast<qxAnim *>(s->anim), uint32_t(s->frame)));
+    } else {
+        objectFrame(s);
+    }
+    setTime(&s->nexttime, now + std::max(s->delay, 0));
+}
+
+// Builds the path: for each major coordinate from lo to hi the minor
+// coordinate on the line from the start to the end, rounded to the nearest
+// pixel; BOUNCE and DAMPED continue the line past the end.
+int buildPath(qxMoveState *s)
+{
+    const int64_t a0 = s->yaxis ? s->y : s->x, b0 = s->yaxis ? s->x : s->y;
+    const int64_t a1 = s->yaxis ? s->targety : s->targetx, b1 = s->yaxis ? s->targetx : s->targety;
+    const int64_t da = a1 - a0, db = b1 - b0;
+    int64_t extension = 0;
+    if (s->fx == QX_MOVE_BOUNCE) extension = 24 * int64_t(s->bounceunit);
+    else if (s->fx == QX_MOVE_DAMPED) extension = 8 * int64_t(s->bounceunit);
+    const int64_t lo = std::min(a0, a1) - (s->reverse ? extension : 0);
+    const int64_t hi = std::max(a0, a1) + (s->reverse ? 0 : extension);
+    const int64_t length = hi - lo + 1;
+    if (length > kMaxPath) return ERR_MEM;
+    s->path = static_cast<int32_t *>(std::malloc(size_t(length) * sizeof(int32_t)));
+    if (!s->path) return ERR_MEM;
+    s->pathlength = int32_t(length);
+    const int64_t den = da < 0 ? -da : da, sgn = da < 0 ? -1 : 1;
+    for (int64_t i = 0; i < length; i++) {
+        const int64_t n = (lo + i - a0) * db * sgn; // below 2^26 * 2^33
+        const int64_t q = n >= 0 ? (2 * n + den) / (2 * den) : -((2 * -n + den) / (2 * den));
+        s->path[i] = clamp32(b0 + q);
+    }
+    s->pathindex = int32_t(a0 - lo);
+    return 0;
+}
+
+int32_t &majorOf(qxMoveState *s) { return s->yaxis ? s->y : s->x; }
+int32_t &minorOf(qxMoveState *s) { return s->yaxis ? s->x : s->y; }
+
+// The wave moves (horizontal SINE, BIGSINE and the curves).
+bool waveStep(qxMoveState *s)
+{
+    if (s->phase == 9) {
+        s->y = s->targety;
+        return true;
+    }
+    const int64_t dir = s->direction == 6 ? -1 : 1;
+    int64_t x = int64_t(s->x) + dir * s->wavestep;
+    const bool reached = dir > 0 ? x >= s->targetx : x <= s->targetx;
+    if (reached) x = s->targetx;
+    s->x = int32_t(x);
+    if (s->fx == QX_MOVE_SINE || s->fx == QX_MOVE_BIGSINE) {
+        s->y = int32_t(s->wave[s->waveindex]);
+        s->waveindex += s->waveindexstep;
+        while (s->waveindex > QX_MOVE_WAVE_ENTRIES - 1) s->waveindex -= QX_MOVE_WAVE_ENTRIES;
+        if (reached) s->phase = 9;
+        return false;
+    }
+    s->waveindex += s->wavestep;
+    const double v = std::sin((s->waveindex + 1) * s->wave[0]) * 150.0;
+    s->y = s->fx == QX_MOVE_LOWERCURVE ? clamp32(s->y1 + int64_t(v)) : clamp32(s->y1 - int64_t(v));
+    if (reached) s->y = s->targety;
+    return reached;
+}
+
+// Where BOUNCE turns, as multiples of the bounce unit from the target.
+constexpr int32_t kBounceTurns[6] = {16, -8, 4, -2, 1, 0};
+
+bool pathStep(qxMoveState *s)
+{
+    int32_t &major = majorOf(s);
+    const int64_t target = s->yaxis ? s->targety : s->targetx;
+    const int64_t sign = s->reverse ? -1 : 1; // toward the target at first
+    const int64_t u = s->bounceunit;
+    int64_t m = int64_t(major) + s->step;
+    if (s->fx == QX_MOVE_SMOOTHOUT && s->phase == 0 &&
+        (sign > 0 ? m > target - s->slowdistance : m < target + s->slowdistance)) {
+        const int32_t mag = std::max(1, std::abs(s->step) - s->slowamount);
+        s->step = s->step < 0 ? -mag : mag;
+    }
+    bool done = false;
+    auto passed = [&](int64_t point, int64_t towards) { return towards > 0 ? m >= point : m <= point; };
+    if (s->phase == 0) {
+        if (passed(target, sign)) {
+            if (s->fx == QX_MOVE_BOUNCE) {
+                s->phase = 1;
+            } else if (s->fx == QX_MOVE_DAMPED) {
+                const int32_t mag = std::max(1, std::abs(s->step) - std::abs(s->step) / 4);
+                s->step = s->step < 0 ? -mag : mag;
+                s->phase = 7;
+            } else {
+                m = target, done = true;
+            }
+        }
+    }
+    if (s->phase >= 1 && s->phase <= 6) {
+        const int32_t off = kBounceTurns[s->phase - 1];
+        const int64_t point = target + sign * off * u;
+        // Odd phases move away from the start side, even ones back.
+        const int64_t towards = (s->phase % 2) ? sign : -sign;
+        if (passed(point, towards)) {
+            m = point;
+            if (s->phase == 6) done = true;
+            else s->step = -s->step, s->phase++;
+        }
+    } else if (s->phase == 7) {
+        const int64_t point = target + sign * 8 * u;
+        if (passed(point, sign)) {
+            m = point;
+            const int32_t mag = std::max(1, (std::abs(s->step) + 1) / 2);
+            s->step = s->step < 0 ? mag : -mag;
+            s->phase = 8;
+        }
+    } else if (s->phase == 8 && passed(target, -sign)) {
+        m = target, done = true;
+    }
+    major = clamp32(m);
+    if (done) {
+        minorOf(s) = s->yaxis ? s->targetx : s->targety;
+        return true;
+    }
+    const int64_t lo = std::min<int64_t>(s->yaxis ? s->y1 : s->x1, target) -
+                       (s->reverse && (s->fx == QX_MOVE_BOUNCE || s->fx == QX_MOVE_DAMPED)
+                            ? (s->fx == QX_MOVE_BOUNCE ? 24 : 8) * u
+                            : 0);
+    s->pathindex = int32_t(std::clamp<int64_t>(m - lo, 0, s->pathlength - 1));
+    minorOf(s) = s->path[s->pathindex];
+    return false;
+}
+
+// Lowers the lock taken at the start. The object is looked up again: at
+// shutdown its library may have freed it before the move goes.
+void releaseObject(qxMoveState *s)
+{
+    if (!s->usecounter && !s->planes) return;
+    s->usecounter = nullptr;
+    s->planes = nullptr;
+    switch (s->type) {
+    case QX_MOVE_BRUSH:
+        if (qxBrush *b = nullptr; !qxFindBrush(s->L, s->id, &b, QX_FIND_PENDING | QX_FIND_NOCOPY) && b->locked)
+            b->locked--;
+        break;
+    case QX_MOVE_ANIM:
+        if (qxAnim *a = nullptr; !qxFindAnim(s->L, s->id, &a, 2 | 4) && a->locked) a->locked--;
+        break;
+    case QX_MOVE_SPRITE:
+        if (qxSprite *sp = nullptr; !qxFindSprite(s->id, &sp, 2)) qxLockSprite(sp, -1);
+        break;
+    case QX_MOVE_TEXTOBJECT:
+        if (qxTextObjects.lock) qxTextObjects.lock(s->L, s->id, -1);
+        break;
+    default: break;
+    }
+}
+
+// Looks the object up, takes its size and planes and raises its lock.
+int takeObject(qxMoveState *s)
+{
+    lua_State *L = s->L;
+    switch (s->type) {
+    case QX_MOVE_BRUSH: {
+        qxBrush *b = nullptr;
+        if (int r = qxFindBrush(L, s->id, &b, 0)) return r;
+        uint32_t w = 0, h = 0;
+        if (b->kind == QX_BRUSH_VECTOR) return ERR_VECTORBRUSH;
+        if (!qxGetBrushBitmaps(L, s->id, &s->bitmap, &s->mask, &s->alpha, &w, &h)) return ERR_BITMAP;
+        s->width = int32_t(w), s->height = int32_t(h);
+        s->usecounter = &b->locked;
+        b->locked++;
+        break;
+    }
+    case QX_MOVE_ANIM: {
+        qxAnim *a = nullptr;
+        if (int r = qxFindAnim(L, s->id, &a, 0)) return r;
+        s->anim = a;
+        s->width = int32_t(a->width), s->height = int32_t(a->height);
+        s->framecount = int32_t(a->frameCount);
+        s->perframe = a->disk;
+        s->usecounter = &a->locked;
+        a->locked++;
+        break;
+    }
+    case QX_MOVE_TEXTOBJECT: {
+        if (!qxTextObjects.image) return ERR_UNIMPLCMD;
+        int32_t ox = 0, oy = 0;
+        if (int r = qxTextObjects.image(L, s->id, &s->bitmap, &s->mask, &s->alpha, &s->width, &s->height, &ox, &oy))
+            return r;
+        s->x1 += ox, s->y1 += oy, s->x2 += ox, s->y2 += oy;
+        if (qxTextObjects.lock) qxTextObjects.lock(L, s->id, 1), s->planes = s->bitmap;
+        break;
+    }
+    case QX_MOVE_LAYER: {
+        qxDisplay *d = qxCurrentDisplay;
+        qxBGPic *b = bgpicOf();
+        if (!d || !d->layersEnabled || !b) return ERR_NOLAYERS;
+        if (!s->layer) {
+            s->layer = qxGetLayerByIndex(b, s->layerindex);
+            if (!s->layer) return ERR_LAYERRANGE;
+        }
+        const qxLayerData *ld = s->layer->onscreen;
+        s->width = ld->width, s->height = ld->height;
+        auto rel = [](int32_t v, int32_t pos) {
+            return v >= 95001 && v <= 104999 ? clamp32(int64_t(v) - 100000 + pos) : v;
+        };
+        s->x1 = rel(s->x1, ld->x), s->x2 = rel(s->x2, ld->x);
+        s->y1 = rel(s->y1, ld->y), s->y2 = rel(s->y2, ld->y);
+        break;
+    }
+    case QX_MOVE_SPRITE: {
+        qxSprite *sp = nullptr;
+        if (int r = qxFindSprite(s->id, &sp, 0)) return r;
+        s->width = sp->width, s->height = sp->height, s->framecount = sp->frameCount;
+        qxLockSprite(sp, 1);
+        s->planes = sp;
+        break;
+    }
+    case QX_MOVE_PICTURE: break; // the transition gave planes or a layer
+    default: return ERR_WRONGUSAGE;
+    }
+    if (s->framecount == 1) s->framecount = 0;
+    return objectFrame(s);
+}
+
+// A layer showing the moved object, found from the bottom or made on top.
+int driveLayer(qxMoveState *s)
+{
+    qxBGPic *b = bgpicOf();
+    const uint32_t type = s->type == QX_MOVE_ANIM ? QX_TYPE_ANIM : s->type;
+    for (qxLayer *l = b->layers.first; l; l = l->next)
+        if (l->type == type && l->sourceid.number == s->id.number && l->sourceid.automatic == s->id.automatic) {
+            s->layer = l;
+            break;
+        }
+    if (!s->layer) {
+        if (s->type != QX_MOVE_BRUSH && s->type != QX_MOVE_ANIM) return ERR_LAYERSUPPORT;
+        qxBitMap *bm = nullptr, *m = nullptr, *al = nullptr;
+        if (s->type == QX_MOVE_ANIM &&
+            qxGetAnimFrameBitmap(static_cast<qxAnim *>(s->anim), 0, 1, 0, &bm, &m, &al))
+            return ERR_LOADFRAME;
+        qxTransformOptions options = qxTransformTemplate;
+        qxObjectStyle style = qxStyleTemplate;
+        const int32_t position = qxCountLayers(b) + 1;
+        if (int r = qxAddImageLayer(s->L, type, s->id, 0, 0, s->x, s->y, s->width, s->height, &options, &style, bm, m,
+                                    al, position, QX_AL_SCALED)) {
+            qxFreeImagePlanes(bm, m, al);
+            return r;
+        }
+        s->layer = qxGetLayerByIndex(b, position);
+        if (!s->layer) return ERR_LAYERRANGE;
+        qxDrawLayer(s->L, s->layer, 0);
+    }
+    s->layerindex = qxLayerPosition(b, s->layer);
+    qxMoveLayer(s->L, s->layer, nullptr, s->x, s->y, 0, 0, nullptr);
+    return 0;
+}
+
+int makeBitmaps(qxMoveState *s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = bgpicOf();
+    if (!d || !b) return ERR_WRONGUSAGE;
+    qxFreeBitMap(s->background), qxFreeBitMap(s->work);
+    s->background = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
+    if (!s->background || !s->work || !shown) return ERR_BITMAP;
+    qxBltBitMapDirect(shown, 0, 0, s->background, 0, 0, b->width, b->height);
+    qxBltBitMapDirect(shown, 0, 0, s->work, 0, 0, b->width, b->height);
+    return 0;
+}
+
+int asyncDraw(void *data, uint32_t *finished)
+{
+    int done = 0;
+    const int r = qxMoveStep(static_cast<qxMoveState *>(data), &done);
+    *finished = done || r ? 1 : 0;
+    return r;
+}
+
+void asyncFree(void *data, int) { qxFreeMoveState(static_cast<qxMoveState *>(data), 0); }
+
+int prepare(qxMoveState *s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = bgpicOf();
+    if (!s->embedded)
+        if (int r = checkOutput(d)) return r;
+    if (!d || !b) return ERR_WRONGUSAGE;
+    if (s->type == QX_MOVE_SPRITE && (d->layersEnabled || b->layers.count)) return ERR_LAYERSOFF;
+    switch (s->speed) {
+    case -1: s->step = 10; break;
+    case -2: s->step = 15; break;
+    case -3: s->step = 5; break;
+    default:
+        if (s->speed < 1) return ERR_WRONGUSAGE;
+        s->step = s->speed;
+    }
+    s->bounceunit = s->step;
+    if (s->animspeed == -2) s->delay = 0;
+    else if (s->animspeed == -1) s->delay = 60;
+    else if (s->animspeed == -3) s->delay = 160;
+    else if (s->animspeed == -4) s->delay = s->type == QX_MOVE_ANIM ? -4 : 60;
+    else s->delay = s->animspeed >= 0 ? clamp32(int64_t(s->animspeed) * 20) : 0;
+    if (int r = takeObject(s)) return r;
+    // Positions resolved for an object of this size.
+    const double ax = s->layer ? s->layer->anchorx : 0, ay = s->layer ? s->layer->anchory : 0;
+    s->x1 = qxResolvePosX(s->x1, s->width, b->width, ax), s->x2 = qxResolvePosX(s->x2, s->width, b->width, ax);
+    s->y1 = qxResolvePosY(s->y1, s->height, b->height, ay), s->y2 = qxResolvePosY(s->y2, s->height, b->height, ay);
+    if (s->x1 == s->x2 && s->y1 == s->y2) {
+        if (!s->embedded) return -1;
+        s->x1 -= 10, s->y1 -= 10;
+    }
+    s->x = s->x1, s->y = s->y1, s->targetx = s->x2, s->targety = s->y2;
+    const int64_t dx = int64_t(s->x2) - s->x1, dy = int64_t(s->y2) - s->y1;
+    static constexpr uint32_t kDirections[3][3] = {{7, 6, 5}, {0, 0, 4}, {1, 2, 3}};
+    s->direction = kDirections[(dx > 0) - (dx < 0) + 1][(dy > 0) - (dy < 0) + 1];
+    if (dx == 0) s->direction = dy < 0 ? 0 : 4;
+    s->prevx = s->x, s->prevy = s->y;
+    if (dy == 0 && s->fx >= QX_MOVE_SINE && s->fx <= QX_MOVE_UPPERCURVE) {
+        s->wavestep = s->step;
+        if (s->fx <= QX_MOVE_BIGSINE) {
+            const double amplitude = s->fx == QX_MOVE_SINE ? 50.0 : double(b->height / 2);
+            for (int k = 0; k < QX_MOVE_WAVE_ENTRIES; k++) s->wave[k] = std::sin(0.08 * (k + 1)) * amplitude + s->y1;
+            s->waveindexstep = std::max(1, s->step / 4);
+            const int64_t n = (std::llabs(dx) + s->step - 1) / s->step * s->waveindexstep;
+            s->waveindex = int32_t((QX_MOVE_WAVE_ENTRIES - n % QX_MOVE_WAVE_ENTRIES) % QX_MOVE_WAVE_ENTRIES);
+        } else {
+            s->wave[0] = M_PI / double(std::llabs(dx));
+            s->waveindex = 0;
+        }
+    } else {
+        s->yaxis = std::llabs(dx) < std::llabs(dy);
+        s->reverse = (s->yaxis ? dy : dx) < 0;
+        if (int r = buildPath(s)) return r;
+        if (s->reverse) s->step = -s->step;
+    }
+    if (s->fx == QX_MOVE_SMOOTHOUT) {
+        s->slowdistance = 6 * std::abs(s->step);
+        s->slowamount = std::max(1, (std::abs(s->step) + 5) / 10);
+    }
+    // First display.
+    const bool layers = d->layersEnabled && !(s->embedded && s->type != QX_MOVE_LAYER && !s->layer);
+    if (s->type == QX_MOVE_SPRITE) {
+        s->frame = 0;
+        if (int r = draw(s)) return r;
+    } else if (layers) {
+        if (s->type == QX_MOVE_LAYER || s->layer) {
+            if (!drivenLayer(s)) return ERR_LAYERRANGE;
+            qxMoveLayer(s->L, s->layer, nullptr, s->x, s->y, 0, 0, nullptr);
+        } else if (int r = driveLayer(s)) {
+            return r;
+        }
+    } else if (int r = makeBitmaps(s)) {
+        return r;
+    }
+    const int64_t first = s->delay == -4 ? qxGetAnimFrameDelay(static_cast<qxAnim *>(s->anim), 0) : s->delay;
+    setTime(&s->nexttime, nowMs() + first);
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxMoveObject(qxMoveState *s)
+{
+    int r = prepare(s);
+    if (r == -1 || (r && !s->embedded)) {
+        qxFreeMoveState(s, 0);
+        return r == -1 ? 0 : r;
+    }
+    if (r) return r;
+    if (s->embedded) {
+        s->stepfn = qxMoveStep;
+        s->freefn = qxFreeMoveState;
+        return 0;
+    }
+    if (s->async) {
+        qxAsyncDraw *o = nullptr;
+        if ((r = qxAddAsyncDraw(1, asyncDraw, nullptr, nullptr, asyncFree, qxMoveMethod, s, &o))) {
+            qxFreeMoveState(s, 0);
+            return r;
+        }
+        lua_pushlightuserdata(s->L, o);
+        return 0;
+    }
+    int done = 0;
+    while (!done) {
+        int error = 0;
+        if (qxPollEvents(s->L, 2, 0, &error)) {
+            r = error;
+            break;
+        }
+        qxDisplay *d = qxCurrentDisplay;
+        qxBGPic *b = bgpicOf();
+        if (s->background && b && d && !d->scaledBitMap &&
+            (int32_t(s->background->width) != b->width || int32_t(s->background->height) != b->height))
+            if ((r = makeBitmaps(s))) break;
+        if ((r = qxMoveStep(s, &done))) break;
+        if ((r = qxVWaitCurrentDisplay(s->L, 0))) break;
+    }
+    qxFreeMoveState(s, 0);
+    return r;
+}
+
+int qxMoveStep(qxMoveState *s, int *done)
+{
+    *done = 0;
+    const bool finished = s->path ? pathStep(s) : waveStep(s);
+    if (int r = draw(s)) {
+        *done = 1;
+        return r;
+    }
+    s->prevx = s->x, s->prevy = s->y;
+    if (!finished) advanceFrame(s);
+    *done = finished;
+    return 0;
+}
+
+void qxFreeMoveState(qxMoveState *s, int)
+{
+    if (!s) return;
+    releaseObject(s);
+    std::free(s->path);
+    s->path = nullptr;
+    qxFreeBitMap(s->background), qxFreeBitMap(s->work);
+    s->background = s->work = nullptr;
+    if (s->perframe && s->bitmap) qxFreeImagePlanes(s->bitmap, s->mask, s->alpha);
+    if (s->type != QX_MOVE_PICTURE) s->bitmap = s->mask = s->alpha = nullptr;
+    if (s->owned) std::free(s);
+}
+
+intptr_t qxMoveMethod(int op, void *argument, void *state)
+{
+    auto *s = static_cast<qxMoveState *>(state);
+    if (op == 6 && argument) *static_cast<qxLayer **>(argument) = s->layer;
+    else if (op == 0 && argument && argument == s->layer) s->layer = static_cast<qxLayer *>(argument)->previous;
+    return 0;
+}
+
+} // extern "C"
