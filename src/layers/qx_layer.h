@@ -194,6 +194,10 @@ int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *ma
                     int32_t offx2, int32_t offy2, void *clip1, void *clip2);
 int qxCmdCollision(lua_State *L);
 
+// Moves an anim layer and shows another frame of it through the style
+// engine (x, y 100000: unchanged; frame 1-based, 0 the next, -1 the last).
+int qxLayerSetPosFrame(lua_State *L, qxLayer *layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
+
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);
 }

@@ -1,6 +1,7 @@
 // Layer records: the per-type table, the layer list of a BGPic, the
 // constructor, names, lookups, stacking order and freeing.
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 
 #include <strings.h>
 
@@ -382,6 +383,7 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
         l->border = style->border.border, l->bordercolor = style->border.bordercolor;
         l->bordersize = style->border.bordersize;
         l->filters = style->filters;
+        l->geometric = uint32_t(qxFiltersGeometric(&l->filters));
         if (style->hidden) flags |= QX_AL_HIDDEN;
         if (style->name[0]) {
             if (int r = qxAssignLayerName(b, &l->name, style->name)) {

@@ -15,7 +15,9 @@
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 #include "layers/qx_movelist.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
@@ -422,19 +424,6 @@ int toEnd(lua_State *L, int front)
 int cmdLayerToFront(lua_State *L) { return toEnd(L, 1); }
 int cmdLayerToBack(lua_State *L) { return toEnd(L, 0); }
 
-int cmdSetLayerTransparency(lua_State *L)
-{
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    if (int r = guard()) return r;
-    qxLayer *l = nullptr;
-    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
-    const double level = qxGetNumberOrPercentArg(L, 2, 255, 0, nullptr);
-    if (level < 0 || level > 255) return ERR_WRONGUSAGE;
-    l->transparency = uint32_t(level);
-    redrawArea(L, l);
-    return 0;
-}
-
 int cmdInsertLayer(lua_State *L)
 {
     qxCheckArgCount(L, 5, 6, 0, 0);
@@ -445,13 +434,6 @@ int cmdInsertLayer(lua_State *L)
     const int32_t x = luaL_checkint(L, 4), y = luaL_checkint(L, 5);
     return qxInsertLayer(L, position, type, ref, x, y, 0, optInt(L, 6, 0) != 0, nullptr);
 }
-
-const char *const kFilterNames[QX_FILTER_COUNT] = {
-    "blur", "charcoal", "contrast", "edge", "emboss", "gamma", "grayscale", "invert", "modulate", "monochrome",
-    "oilpaint", "pixelate", "sepiatone", "sharpen", "solarize", "swirl", "tint", "waterripple", "xflip", "yflip",
-    "quantize",
-};
-const uint8_t kFilterArgs[QX_FILTER_COUNT] = {1, 1, 2, 1, 1, 3, 0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 2, 4, 0, 0, 2};
 
 // t[key] := {v0, v1, ...} from element 0.
 void setList(lua_State *L, const char *key, const double *values, int n)
@@ -512,8 +494,8 @@ int cmdGetLayerStyle(lua_State *L)
     setList(L, "transform", t.transformed ? t.transform : identity, 4);
     qxSetFieldUInt(L, "transparency", l->transparency);
     const qxFilterEntry &tint = l->filters.filter[QX_FILTER_TINT];
-    qxSetFieldNum(L, "tint", tint.enabled ? tint.strength : 0);
-    qxSetFieldUInt(L, "tintcolor", tint.colour);
+    qxSetFieldInt(L, "tint", tint.enabled ? tint.iargs[1] : 0);
+    qxSetFieldUInt(L, "tintcolor", uint32_t(tint.iargs[0]));
     qxSetFieldUInt(L, "hidden", l->hidden);
     if (const auto *clip = static_cast<const qxClipRegion *>(l->onscreen->clip)) qxSetFieldID(L, "clipregion", clip->id);
     else qxSetFieldInt(L, "clipregion", -1);
@@ -537,10 +519,12 @@ int cmdGetLayerStyle(lua_State *L)
     for (int i = 0; i < int(QX_FILTER_COUNT); ++i) {
         const qxFilterEntry &f = l->filters.filter[i];
         if (!f.enabled) continue;
+        double args[5];
+        const int count = qxFilterArgs(&f, i, args);
         lua_newtable(L);
-        qxSetFieldStr(L, "name", kFilterNames[i]);
-        qxSetFieldInt(L, "priority", 0);
-        setList(L, "args", f.args, kFilterArgs[i]);
+        qxSetFieldStr(L, "name", qxFilterName(i));
+        qxSetFieldInt(L, "priority", f.priority);
+        setList(L, "args", args, count);
         lua_rawseti(L, -2, n++);
     }
     lua_settable(L, -3);
@@ -619,17 +603,37 @@ int cmdSetLayerShadow(lua_State *L)
     return 0;
 }
 
-// Reads a style table completely, then applies it to the layer: the layer
-// stays unchanged when the table is refused.
-int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
+bool boolField(lua_State *L, int t, const char *key)
 {
-    qxLayer *l = nullptr;
-    if (int r = layerArg(L, layerArgIndex, b, &l)) return r;
+    lua_pushstring(L, key);
+    lua_gettable(L, t);
+    const bool on = lua_toboolean(L, -1) && !(lua_isnumber(L, -1) && lua_tonumber(L, -1) == 0);
+    lua_pop(L, 1);
+    return on;
+}
+
+// The 0-based frame an anim layer's "frame" key asks for: 1-based, -1 the
+// last, 0 the next one (wrapping). 0 or 1094.
+int readFrame(lua_State *L, const qxLayer *l, int table, int32_t *frame, bool *given)
+{
+    int f = 0;
+    *given = false;
+    if (l->type != QX_TYPE_ANIM || !qxGetFieldInt(L, table, "frame", &f, nullptr)) return 0;
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+    const int32_t count = int32_t(a->frameCount);
+    if (f < -1 || f > count || count < 1) return ERR_ANIMFRAME;
+    *frame = f == -1 ? count - 1 : f == 0 ? (l->base->frame + 1) % count : f - 1;
+    *given = true;
+    return 0;
+}
+
+// Reads a style table completely, then applies it to the layer: the layer
+// stays unchanged when the table is refused. noRefresh: the caller redraws
+// the area (added to *area when given).
+int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, qxRectList *area)
+{
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
-    if (!lua_istable(L, table)) {
-        qxSetErrorNumber(table);
-        return ERR_TABEXPECTED;
-    }
     qxLayerData *base = l->base;
     qxTransformOptions o = l->transform;
     qxObjectStyle s{};
@@ -639,9 +643,15 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
     s.border = {l->border, l->bordercolor, l->bordersize};
     s.filters = l->filters;
     if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
-    int x = base->x, y = base->y, z = 0;
+    if (boolField(L, table, "clearfilters")) s.filters = qxFilterBlock{};
+    int32_t frame = base->frame;
+    bool frameGiven = false;
+    if (int r = readFrame(L, l, table, &frame, &frameGiven)) return r;
+    int x = base->x, y = base->y, z = 0, tx = 0, ty = 0;
     qxGetFieldInt(L, table, "x", &x, nullptr);
     qxGetFieldInt(L, table, "y", &y, nullptr);
+    if (qxGetFieldInt(L, table, "translatex", &tx, nullptr)) x = int(int64_t(base->x) + tx);
+    if (qxGetFieldInt(L, table, "translatey", &ty, nullptr)) y = int(int64_t(base->y) + ty);
     const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
     char group[256];
     std::strcpy(group, l->group);
@@ -657,14 +667,22 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
     // Apply.
     int32_t ax, ay, aw, ah;
     qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
+    const bool newFrame = frameGiven && frame != base->frame;
     const bool reshape = std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
-                         o.anchorx != l->anchorx || o.anchory != l->anchory;
+                         o.anchorx != l->anchorx || o.anchory != l->anchory ||
+                         (newFrame && !qxMatrixIsIdentity(&o));
     const qxTransformOptions before = l->transform;
     const double beforeAx = l->anchorx, beforeAy = l->anchory;
+    const int32_t beforeFrame = base->frame;
+    auto setFrame = [l](int32_t f) {
+        for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) d->frame = f;
+    };
+    setFrame(frame);
     l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
     if (reshape) {
         if (int r = qxRebuildLayerTransform(L, l)) {
             l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy;
+            setFrame(beforeFrame);
             std::free(name);
             return r;
         }
@@ -674,21 +692,44 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
         l->name = name;
     }
     std::strcpy(l->group, group);
-    if (reshape || s.shadow.shadowradius != l->shadowradius || s.shadow.shadowsigma != l->shadowsigma ||
-        s.shadow.shadowcolor != l->shadowcolor || s.border.border != l->border ||
-        s.border.bordercolor != l->bordercolor || s.border.bordersize != l->bordersize)
+    const bool filtersChanged = std::memcmp(&s.filters, &l->filters, sizeof s.filters) != 0;
+    if (filtersChanged || newFrame) qxFreeLayerXformImages(l);
+    if (reshape || filtersChanged || newFrame || s.shadow.shadowradius != l->shadowradius ||
+        s.shadow.shadowsigma != l->shadowsigma || s.shadow.shadowcolor != l->shadowcolor ||
+        s.border.border != l->border || s.border.bordercolor != l->bordercolor ||
+        s.border.bordersize != l->bordersize)
         dropShadowCache(l);
     l->hidden = s.hidden, l->transparency = s.transparency;
     l->shadow = s.shadow.shadow, l->shadowcolor = s.shadow.shadowcolor, l->shadowsize = s.shadow.shadowsize;
     l->shadowdir = s.shadow.shadowdir, l->shadowradius = s.shadow.shadowradius, l->shadowsigma = s.shadow.shadowsigma;
     l->border = s.border.border, l->bordercolor = s.border.bordercolor, l->bordersize = s.border.bordersize;
     l->filters = s.filters;
+    l->geometric = uint32_t(qxFiltersGeometric(&l->filters));
+    auto relative = [](int32_t v) { return v >= 95001 && v <= 104999; };
+    if (!relative(x)) x = qxResolvePosX(x, base->width, b->width, l->anchorx);
+    if (!relative(y)) y = qxResolvePosY(y, base->height, b->height, l->anchory);
     if (x != base->x || y != base->y) qxMoveLayer(L, l, nullptr, x, y, 1, 0, nullptr);
     if (zGiven && z >= 0) qxSetLayerZ(b, l, z);
     int32_t nx, ny, nw, nh;
     qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
     qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
-    qxInvalidateRect(L, ax, ay, aw, ah);
+    if (area) qxRectListAdd(area, ax, ay, aw, ah, 1);
+    if (!noRefresh) qxInvalidateRect(L, ax, ay, aw, ah);
+    return 0;
+}
+
+// Every layer a layer, name or group argument names gets the table.
+int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table, bool noRefresh = false)
+{
+    std::vector<qxLayer *> layers;
+    int group = 0;
+    if (int r = layersArg(L, layerArgIndex, b, layers, &group)) return r;
+    if (!lua_istable(L, table)) {
+        qxSetErrorNumber(table);
+        return ERR_TABEXPECTED;
+    }
+    for (qxLayer *l : layers)
+        if (int r = styleLayer(L, b, l, table, noRefresh, nullptr)) return r;
     return 0;
 }
 
@@ -767,6 +808,47 @@ int cmdSetLayerAnchor(lua_State *L)
     });
 }
 
+int cmdSetLayerTransparency(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    return styleCommand(L, [](lua_State *S) { setFromArg(S, "transparency", 2); });
+}
+
+// SetLayerTint and SetLayerLight.
+int cmdSetLayerTint(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "tintcolor", 2);
+        setFromArg(S, "tint", 3);
+    });
+}
+
+int cmdSetLayerFilter(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (!lua_istable(L, 2) && luaL_checknumber(L, 2) != 0) return ERR_WRONGUSAGE;
+    return styleCommand(L, [](lua_State *S) {
+        if (lua_istable(S, 2)) {
+            setFromArg(S, "filters", 2);
+        } else {
+            lua_pushstring(S, "clearfilters");
+            lua_pushboolean(S, 1);
+            lua_settable(S, -3);
+        }
+    });
+}
+
+int cmdNextFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
+    return qxLayerSetPosFrame(L, l, optInt(L, 2, 100000), optInt(L, 3, 100000), optInt(L, 4, 0), 0);
+}
+
 const qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
@@ -777,10 +859,13 @@ const qxCommandDef layersCommands[] = {
     {"HideLayer", cmdHideLayer},
     {"RemoveLayer", cmdRemoveLayer},
     {"SetLayerTransparency", cmdSetLayerTransparency},
+    {"SetLayerLight", cmdSetLayerTint},
+    {"SetLayerTint", cmdSetLayerTint},
     {"AddMove", qxCmdAddMove},
     {"ClearMove", qxCmdClearMove},
     {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
+    {"NextFrame", cmdNextFrame},
     {"SetLayerName", cmdSetLayerName},
     {"Collision", qxCmdCollision},
     {"DumpLayers", cmdDumpLayers},
@@ -796,6 +881,7 @@ const qxCommandDef layersCommands[] = {
     {"CreateLayer", cmdCreateLayer},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
+    {"SetLayerFilter", cmdSetLayerFilter},
     {"SetLayerBorder", cmdSetLayerBorder},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
@@ -824,6 +910,21 @@ extern "C" int qxRemoveLayerRecord(lua_State *L, qxBGPic *b, qxLayer *l, int noR
     qxUnlinkLayer(b, l);
     std::free(l);
     return 0;
+}
+
+extern "C" int qxLayerSetPosFrame(lua_State *L, qxLayer *l, int32_t x, int32_t y, int32_t frame, int noRefresh)
+{
+    qxBGPic *b = qxLayerBGPic();
+    const int top = lua_gettop(L);
+    if (l->name) lua_pushstring(L, l->name);
+    else lua_pushnumber(L, qxLayerPosition(b, l));
+    lua_newtable(L);
+    qxSetFieldInt(L, "x", x);
+    qxSetFieldInt(L, "y", y);
+    qxSetFieldInt(L, "frame", frame);
+    const int r = applyStyle(L, b, top + 1, top + 2, noRefresh != 0);
+    lua_settop(L, top);
+    return r;
 }
 
 extern "C" int qxOpenLayersLib(lua_State *L)

@@ -11,6 +11,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -43,14 +44,31 @@ bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitM
                     qxBitMap **alpha, int32_t *sx, int32_t *sy)
 {
     *sx = *sy = 0;
-    if (d->xformbitmap) {
-        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+    if (d->filtbitmap) {
+        *bitmap = d->filtbitmap, *mask = d->filtmask, *alpha = d->filtalpha;
         return true;
     }
-    *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
-    if (*bitmap) return true;
-    const qxLayerTypeOps *ops = qxLayerType(l->type);
-    return ops && ops->sourceImage && !ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) && *bitmap;
+    if (d->xformbitmap) {
+        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+    } else {
+        *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+        if (!*bitmap) {
+            const qxLayerTypeOps *ops = qxLayerType(l->type);
+            if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) || !*bitmap)
+                return false;
+        }
+    }
+    // Filters run once, over what the rendition shows; the copy is kept
+    // until the filters or the picture change. Without memory for it the
+    // layer shows its unfiltered picture.
+    if (qxFiltersActive(&l->filters) && l->type != QX_TYPE_NOOBJECT) {
+        auto *own = const_cast<qxLayerData *>(d);
+        if (!qxBuildFilteredImage(own, *bitmap, *mask, *alpha, *sx, *sy, &l->filters)) {
+            *bitmap = d->filtbitmap, *mask = d->filtmask, *alpha = d->filtalpha;
+            *sx = *sy = 0;
+        }
+    }
+    return true;
 }
 
 // colour (0xRRGGBB) painted through an alpha plane from (sx, sy).
