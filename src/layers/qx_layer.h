@@ -134,7 +134,7 @@ void qxInsertLayerAfter(qxBGPic *bgpic, qxLayer *after, qxLayer *layer); // afte
 void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *data);
 void qxFreeLayerContents(lua_State *L, qxLayer *layer);
 // Frees what the script freed while layers showed it: bits 1 brushes,
-// 8 BGPics (anims, text objects and videos come with their libraries).
+// 2 anims, 8 BGPics (text objects and videos come with their libraries).
 void qxFlushDeletedObjects(lua_State *L, uint32_t kinds);
 void qxFreeBGPicLayers(lua_State *L, qxBGPic *bgpic, int flush, int dropButtons);
 int qxFindLayerShowing(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut);

@@ -13,6 +13,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
@@ -311,6 +312,7 @@ void qxFreeLayerContents(lua_State *L, qxLayer *l)
 void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
 {
     if (kinds & 1) qxFlushDeletedBrushes(L);
+    if (kinds & 2) qxFlushDeletedAnims(L);
     if (kinds & 8) qxFlushDeletedBGPics(L);
 }
 

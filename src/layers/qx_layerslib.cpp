@@ -17,7 +17,9 @@
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
 #include "layers/qx_movelist.h"
+#include "display/qx_bitmapplanes.h"
 #include "objects/qx_anim.h"
+#include "platform/qx_memory.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
@@ -227,6 +229,57 @@ int cmdDumpLayers(lua_State *L)
     return 0;
 }
 
+void fillPlane(qxBitMap *plane, uint8_t value)
+{
+    const qxPlane p = qxPlaneOf(plane);
+    if (p.bytes) std::memset(p.bytes, value, size_t(p.bytesPerRow) * size_t(p.height));
+}
+
+// CreateLayer with "frames": an anim of equal frames shown as a layer.
+int createAnimLayer(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, int mask, int alpha,
+                    int clear, int frames)
+{
+    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    const auto n = uint32_t(frames);
+    auto **bitmaps = static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1));
+    auto **masks = mask ? static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1)) : nullptr;
+    auto **alphas = alpha ? static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1)) : nullptr;
+    int error = !bitmaps || (mask && !masks) || (alpha && !alphas) ? ERR_MEM : 0;
+    for (uint32_t i = 0; i < n && !error; ++i) {
+        bitmaps[i] = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+        if (!bitmaps[i] || qxFillBitMapColour(bitmaps[i], colour)) {
+            error = ERR_BITMAP;
+        } else if (mask) {
+            masks[i] = qxAllocMaskBitMap(bitmaps[i], uint32_t(w), uint32_t(h), 1, nullptr, 0);
+            if (masks[i]) fillPlane(masks[i], clear ? 0 : 0xFF);
+            else error = ERR_ALLOCMASK;
+        } else if (alpha) {
+            alphas[i] = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 1, nullptr, 0);
+            if (alphas[i]) fillPlane(alphas[i], clear ? 0 : 0xFF);
+            else error = ERR_ALLOCALPHA;
+        }
+    }
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    qxAnim *anim = nullptr;
+    if (!error) error = qxAddAnim(&ref, uint32_t(w), uint32_t(h), bitmaps, masks, alphas, n,
+                                  mask ? 0xAFC0DEu : 0xFFFFFFFFu, 0, 0, &anim);
+    if (error) {
+        for (uint32_t i = 0; bitmaps && i < n; ++i)
+            qxFreeImagePlanes(bitmaps[i], masks ? masks[i] : nullptr, alphas ? alphas[i] : nullptr);
+        qxFree(bitmaps);
+        qxFree(masks);
+        qxFree(alphas);
+        return error;
+    }
+    if (int r = qxDisplayObject(L, nullptr, nullptr, QX_OBJ_ANIM, ref, nullptr, 0, 0, 0, x, y, 0, 0, 0, 0, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, 0)) {
+        qxFreeAnimRecord(L, anim);
+        return r;
+    }
+    anim->pendingDeletion = 1; // goes when its last layer goes
+    return 0;
+}
+
 int cmdCreateLayer(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
@@ -241,7 +294,7 @@ int cmdCreateLayer(lua_State *L)
         qxGetFieldInt(L, 5, "frames", &frames, nullptr);
     }
     if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
-    if (frames > 0) return ERR_WRONGUSAGE; // anim layers come with the anim library's frame constructor
+    if (frames > 0) return createAnimLayer(L, x, y, w, h, uint32_t(colour), mask, alpha, clear, frames);
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     if (int r = qxFillBrushPixels(&ref, w, h, uint32_t(colour), mask, alpha, clear, 0, 0, 0, nullptr)) return r;
     if (int r = qxDisplayBrushCore(L, ref, x, y, 0)) {
