@@ -198,6 +198,15 @@ int qxCmdCollision(lua_State *L);
 // engine (x, y 100000: unchanged; frame 1-based, 0 the next, -1 the last).
 int qxLayerSetPosFrame(lua_State *L, qxLayer *layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
 
+// The planes SelectLayer draws into: a text or shape layer first becomes a
+// brush layer of its own, a brush or anim is made the layer's own copy.
+// 0, 1055, 1094, 1513 or the lookup's error.
+int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
+                      qxBitMap **alpha, int32_t *width, int32_t *height);
+// Drops the pictures made from the layer's image (filtered, shadow, border).
+void qxLayerFreeImageCache(qxLayer *layer);
+void qxLinkLayerSelection(void);
+
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);
 }

@@ -113,5 +113,6 @@ extern "C" void qxLinkLayerEngine(void)
     qxDisplayCoreHook.addLayer = addLayerNode;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;
     qxDisplayOptsHook.setLayerFilters = readFilters;
+    qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;
 }

@@ -2,6 +2,7 @@
 #include "layers/qx_layerlibs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
+#include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -892,6 +894,20 @@ int cmdSetLayerFilter(lua_State *L)
     });
 }
 
+int cmdSelectLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    auto num = [&](int arg) {
+        return lua_gettop(L) >= arg ? uint32_t(int32_t(std::trunc(luaL_checknumber(L, arg)))) : 0u;
+    };
+    return qxSelectTarget(L, QX_OUT_LAYER, {uint32_t(qxLayerPosition(b, l)), nullptr}, QX_OUT_BRUSH, num(3), num(2),
+                          num(4));
+}
+
 int cmdNextFrame(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
@@ -931,6 +947,7 @@ const qxCommandDef layersCommands[] = {
     {"LayerExists", cmdLayerExists},
     {"SetLayerZPos", cmdSetLayerZPos},
     {"TranslateLayer", cmdTranslateLayer},
+    {"SelectLayer", cmdSelectLayer},
     {"CreateLayer", cmdCreateLayer},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
