@@ -205,6 +205,9 @@ int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, qxBitMap **bi
                       qxBitMap **alpha, int32_t *width, int32_t *height);
 // Drops the pictures made from the layer's image (filtered, shadow, border).
 void qxLayerFreeImageCache(qxLayer *layer);
+// The anim an anim layer shows, made the layer's own copy unless only this
+// layer shows it.
+int qxLayerOwnAnim(lua_State *L, qxLayer *layer, struct qxAnim **out);
 void qxLinkLayerSelection(void);
 
 // Fills the up-call tables of the lower layers with the layer engine.

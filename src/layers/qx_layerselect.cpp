@@ -84,7 +84,9 @@ int ownBrush(lua_State *L, qxLayer *l, qxBrush **out)
     return 0;
 }
 
-int ownAnim(lua_State *L, qxLayer *l, qxAnim **out)
+} // namespace
+
+extern "C" int qxLayerOwnAnim(lua_State *L, qxLayer *l, qxAnim **out)
 {
     qxAnim *a = nullptr;
     if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
@@ -99,6 +101,8 @@ int ownAnim(lua_State *L, qxLayer *l, qxAnim **out)
     *out = a;
     return 0;
 }
+
+namespace {
 
 qxLayer *selectedLayer(qxObjectRef ref)
 {
@@ -157,7 +161,7 @@ int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap
     }
     case QX_TYPE_ANIM: {
         qxAnim *a = nullptr;
-        if (int r = ownAnim(L, l, &a)) return r;
+        if (int r = qxLayerOwnAnim(L, l, &a)) return r;
         const int32_t f = frame > 0 ? frame - 1 : l->base->frame;
         if (f < 0 || uint32_t(f) >= a->frameCount) return ERR_ANIMFRAME;
         if (int r = qxGetAnimFrameBitmap(a, uint32_t(f), 0, 0, bitmap, mask, alpha)) return r;

@@ -24,6 +24,7 @@
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
+#include "objects/qx_objargs.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
@@ -908,6 +909,34 @@ int cmdSelectLayer(lua_State *L)
                           num(4));
 }
 
+int cmdModifyLayerFrames(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
+    const int64_t count = qxTruncToInt64(luaL_checknumber(L, 2));
+    const int64_t position = lua_gettop(L) >= 3 ? qxTruncToInt64(luaL_checknumber(L, 3)) : 0;
+    qxAnim *a = nullptr;
+    if (int r = qxLayerOwnAnim(L, l, &a)) return r;
+    const int32_t old = l->base->frame;
+    qxBitMap *shown = old >= 0 && uint32_t(old) < a->frameCount ? a->bitmaps[old] : nullptr;
+    if (int r = qxModifyAnimFrames(a, count, position)) return r;
+    int32_t frame = -1;
+    for (uint32_t i = 0; shown && i < a->frameCount; ++i)
+        if (a->bitmaps[i] == shown) frame = int32_t(i);
+    for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) d->frame = frame < 0 ? 0 : frame;
+    if (frame == old) return 0;
+    // Another picture: the caches go and the layer shows it.
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    qxLayerFreeImageCache(l);
+    const int r = qxMatrixIsIdentity(&l->transform) ? 0 : qxRebuildLayerTransform(L, l);
+    if (!l->hidden) redrawArea(L, l), qxInvalidateRect(L, x, y, w, h);
+    return r;
+}
+
 int cmdNextFrame(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
@@ -949,6 +978,7 @@ const qxCommandDef layersCommands[] = {
     {"TranslateLayer", cmdTranslateLayer},
     {"SelectLayer", cmdSelectLayer},
     {"CreateLayer", cmdCreateLayer},
+    {"ModifyLayerFrames", cmdModifyLayerFrames},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
     {"SetLayerFilter", cmdSetLayerFilter},

@@ -748,6 +748,8 @@ int cmdScaleAnim(lua_State *L)
     return 0;
 }
 
+int modifyFrames(qxAnim *a, int64_t count, int64_t position);
+
 int cmdModifyAnimFrames(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
@@ -759,8 +761,13 @@ int cmdModifyAnimFrames(lua_State *L)
         return r;
     if (a->disk)
         return ERR_ANIMDISK;
-    const int64_t count = qxTruncToInt64(luaL_checknumber(L, 2));
-    const int64_t position = qxTruncToInt64(luaL_optnumber(L, 3, 0));
+    return modifyFrames(a, qxTruncToInt64(luaL_checknumber(L, 2)), qxTruncToInt64(luaL_optnumber(L, 3, 0)));
+}
+
+// The frame editor: count > 0 inserts empty frames before position (0: at
+// the end), count < 0 removes frames from position (0: the last ones).
+int modifyFrames(qxAnim *a, int64_t count, int64_t position)
+{
     const int64_t n = a->frameCount;
     if (count == 0 || count <= -n || position < 0)
         return ERR_WRONGUSAGE;
@@ -788,6 +795,9 @@ int cmdModifyAnimFrames(lua_State *L)
     if (count > 0) {
         for (int64_t i = start; i < start + count; i++) {
             f.bitmaps[i] = qxAllocBitMap(a->width, a->height, 1, nullptr);
+            // New frames start black, not with whatever the memory held.
+            if (f.bitmaps[i] && qxFillBitMapColour(f.bitmaps[i], 0))
+                qxFreeBitMap(f.bitmaps[i]), f.bitmaps[i] = nullptr;
             if (f.masks)
                 f.masks[i] = f.bitmaps[i] ? qxAllocMaskBitMap(f.bitmaps[i], a->width, a->height, 1, nullptr, 0)
                                           : nullptr;
@@ -898,4 +908,10 @@ extern "C" void qxFreeAllAnims(lua_State *L)
     while (qxAnims)
         qxFreeAnimRecord(L, qxAnims);
     qxFinishAllAnimStreams();
+}
+
+extern "C" int qxModifyAnimFrames(qxAnim *anim, int64_t count, int64_t position)
+{
+    if (anim->disk) return ERR_ANIMDISK;
+    return modifyFrames(anim, count, position);
 }
