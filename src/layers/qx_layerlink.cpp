@@ -77,6 +77,15 @@ int filterObject(lua_State *, const qxFilterBlock *filters, qxBitMap **bitmap, q
     return qxApplyFilters(filters, *bitmap, nullptr, *alpha, w, h, 0);
 }
 
+// PlayAnim's frame steps on the anim layer its first frame made.
+int setAnimLayerFrame(lua_State *L, int32_t position, qxObjectRef ref, uint32_t frame)
+{
+    qxLayer *l = qxGetLayerByIndex(qxLayerBGPic(), position);
+    if (!l || l->type != QX_TYPE_ANIM || l->layerid.number != ref.number || l->layerid.automatic != ref.automatic)
+        return -1;
+    return qxLayerSetPosFrame(L, l, 100000, 100000, int32_t(frame) + 1, 0);
+}
+
 uint32_t currentLayerCount(void) { return uint32_t(qxCountLayers(qxLayerBGPic())); }
 
 } // namespace
@@ -111,6 +120,7 @@ extern "C" void qxLinkLayerEngine(void)
     qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxDisplayCoreHook.addLayer = addLayerNode;
+    qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;
     qxDisplayOptsHook.setLayerFilters = readFilters;
     qxLinkLayerSelection();

@@ -523,6 +523,7 @@ struct Playback {
     qxBitMap *background = nullptr;
     int32_t bx = 0, by = 0, bw = 0, bh = 0;
     bool ownsAnim = false; // PlayAnimDisk's anim goes with its playback
+    int32_t layer = 0;     // with layers: the anim layer's position
 };
 
 void unlockAnim(Playback *p)
@@ -570,9 +571,21 @@ int playStep(Playback *p, int *finished)
                                      : ((a->masks && a->masks[f]) || (a->alphas && a->alphas[f]));
     if (p->background && transparent)
         qxBlitToOutput(p->L, p->background, 0, 0, p->bx, p->by, p->bw, p->bh, p->bw, p->bh, nullptr, nullptr);
-    if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0, 0, 0,
-                                nullptr, nullptr, nullptr, nullptr, nullptr, 0))
-        return r;
+    // With layers the anim layer made by the first frame shows the others.
+    qxDisplay *d = qxCurrentDisplay;
+    const bool layers = d && d->layersEnabled && qxDisplayCoreHook.setAnimLayerFrame;
+    int stepped = -1;
+    if (layers && p->layer > 0)
+        stepped = qxDisplayCoreHook.setAnimLayerFrame(p->L, p->layer, p->ref, f);
+    if (stepped > 0)
+        return stepped;
+    if (stepped < 0) {
+        if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0,
+                                    0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0))
+            return r;
+        if (layers && qxDisplayOptsHook.currentLayerCount)
+            p->layer = int32_t(qxDisplayOptsHook.currentLayerCount());
+    }
     p->next = std::max(p->next, std::chrono::steady_clock::now() - std::chrono::milliseconds(100)) +
               std::chrono::milliseconds(speedDelay(p->speed, a, f));
     if (++p->frame >= a->frameCount) {

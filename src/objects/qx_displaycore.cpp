@@ -105,7 +105,7 @@ int32_t placed(int32_t v, int32_t size, double anchor)
 
 extern "C" {
 
-qxDisplayCoreHooks qxDisplayCoreHook = {noLayers, noRerender, noAnim, noVideo};
+qxDisplayCoreHooks qxDisplayCoreHook = {noLayers, noRerender, noAnim, noVideo, nullptr};
 
 int qxAddLayerNode(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
                    int32_t w, int32_t h, const qxTransformOptions *o, const qxObjectStyle *s, qxBitMap *bitmap,
