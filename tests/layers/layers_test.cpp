@@ -7,6 +7,7 @@
 #include <pixman.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -408,4 +409,25 @@ TEST(LayerFilters, RunInPriorityOrder)
     Pixels p(qxBitMapToARGB(b, 0, 0, 2, 1, 0));
     EXPECT_EQ(p.get()[0] & 0xFFFFFF, 0x102030u);
     qxFreeBitMap(b);
+}
+
+// Any argument a script can give leaves every filter safe and quick.
+TEST(LayerFilters, ExtremeArgumentsAreSafe)
+{
+    const float floats[] = {0.0f, -1.0f, 1e30f, -1e30f, std::numeric_limits<float>::quiet_NaN()};
+    const int32_t ints[] = {0, -1, INT32_MAX, INT32_MIN};
+    for (int id = 0; id < int(QX_FILTER_COUNT); ++id)
+        for (int k = 0; k < 5; ++k) {
+            qxBitMap *b = qxAllocBitMap(9, 7, 0, nullptr);
+            qxBitMap *a = qxAllocAlphaBitMap(9, 7, 1, nullptr, 0);
+            qxFillBitMapColour(b, 0x336699);
+            qxFilterBlock block{};
+            qxFilterEntry &e = block.filter[id];
+            e.enabled = 1;
+            for (int i = 0; i < 4; ++i) e.iargs[i] = ints[(k + i) % 4], e.fargs[i] = floats[(k + i) % 5];
+            const int r = qxApplyFilters(&block, b, nullptr, a, 9, 7, 0);
+            EXPECT_TRUE(r == 0 || r == 1055) << qxFilterName(id) << " " << k << ": " << r;
+            qxFreeAlphaBitMap(a);
+            qxFreeBitMap(b);
+        }
 }
