@@ -33,16 +33,20 @@ int bgpicImage(lua_State *, const qxLayer *l, const qxLayerData *d, qxBitMap **b
     return 0;
 }
 
-// Anims show the payload's frame (in-memory anims only: a disk anim's
-// frames are read on demand and have no planes a layer could borrow).
+// Anims show the payload's frame. A disk anim reads its frames on demand:
+// the frame read becomes the rendition's own planes until the frame changes.
 int animImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap, qxBitMap **mask,
               qxBitMap **alpha, int32_t *sx, int32_t *sy)
 {
     qxAnim *a = nullptr;
-    if (qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY) || !a || a->disk) return ERR_WRONGUSAGE;
+    if (qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY) || !a) return ERR_WRONGUSAGE;
     if (d->frame < 0 || uint32_t(d->frame) >= a->frameCount) return ERR_ANIMFRAME;
     *sx = *sy = 0;
-    return qxGetAnimFrameBitmap(a, uint32_t(d->frame), 0, 0, bitmap, mask, alpha);
+    if (!a->disk) return qxGetAnimFrameBitmap(a, uint32_t(d->frame), 0, 0, bitmap, mask, alpha);
+    if (int r = qxGetAnimFrameBitmap(a, uint32_t(d->frame), 1, 0, bitmap, mask, alpha)) return r;
+    auto *own = const_cast<qxLayerData *>(d);
+    own->bitmap = *bitmap, own->mask = *mask, own->alpha = *alpha;
+    return 0;
 }
 
 const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr};

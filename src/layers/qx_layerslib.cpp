@@ -731,7 +731,14 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     const double beforeAx = l->anchorx, beforeAy = l->anchory;
     const int32_t beforeFrame = base->frame;
     auto setFrame = [l](int32_t f) {
-        for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) d->frame = f;
+        for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
+            // Planes of an anim layer are a disk anim's frame read earlier.
+            if (d->frame != f && l->type == QX_TYPE_ANIM && d->bitmap) {
+                qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
+                d->bitmap = d->mask = d->alpha = nullptr;
+            }
+            d->frame = f;
+        }
     };
     setFrame(frame);
     l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
