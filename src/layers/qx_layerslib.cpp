@@ -243,6 +243,8 @@ int createAnimLayer(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, ui
                     int clear, int frames)
 {
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    // More frames than memory could hold are refused before any is made.
+    if (double(frames) * w * h * 4 > double(int64_t(1) << 31)) return ERR_BITMAP;
     const auto n = uint32_t(frames);
     auto **bitmaps = static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1));
     auto **masks = mask ? static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1)) : nullptr;
