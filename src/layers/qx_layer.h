@@ -134,7 +134,7 @@ void qxInsertLayerAfter(qxBGPic *bgpic, qxLayer *after, qxLayer *layer); // afte
 void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *data);
 void qxFreeLayerContents(lua_State *L, qxLayer *layer);
 // Frees what the script freed while layers showed it: bits 1 brushes,
-// 8 BGPics (anims, text objects and videos come with their libraries).
+// 2 anims, 8 BGPics (text objects and videos come with their libraries).
 void qxFlushDeletedObjects(lua_State *L, uint32_t kinds);
 void qxFreeBGPicLayers(lua_State *L, qxBGPic *bgpic, int flush, int dropButtons);
 int qxFindLayerShowing(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut);
@@ -193,6 +193,22 @@ int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *ma
                     int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2, qxBitMap *mask2, qxBitMap *alpha2,
                     int32_t offx2, int32_t offy2, void *clip1, void *clip2);
 int qxCmdCollision(lua_State *L);
+
+// Moves an anim layer and shows another frame of it through the style
+// engine (x, y 100000: unchanged; frame 1-based, 0 the next, -1 the last).
+int qxLayerSetPosFrame(lua_State *L, qxLayer *layer, int32_t x, int32_t y, int32_t frame, int noRefresh);
+
+// The planes SelectLayer draws into: a text or shape layer first becomes a
+// brush layer of its own, a brush or anim is made the layer's own copy.
+// 0, 1055, 1094, 1513 or the lookup's error.
+int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
+                      qxBitMap **alpha, int32_t *width, int32_t *height);
+// Drops the pictures made from the layer's image (filtered, shadow, border).
+void qxLayerFreeImageCache(qxLayer *layer);
+// The anim an anim layer shows, made the layer's own copy unless only this
+// layer shows it.
+int qxLayerOwnAnim(lua_State *L, qxLayer *layer, struct qxAnim **out);
+void qxLinkLayerSelection(void);
 
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);

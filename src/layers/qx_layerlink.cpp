@@ -5,6 +5,8 @@
 #include "display/qx_bgpic.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
+#include "layers/qx_layerfilters.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "platform/qx_errcodes.h"
@@ -32,9 +34,26 @@ int bgpicImage(lua_State *, const qxLayer *l, const qxLayerData *d, qxBitMap **b
     return 0;
 }
 
+// Anims show the payload's frame. A disk anim reads its frames on demand:
+// the frame read becomes the rendition's own planes until the frame changes.
+int animImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap, qxBitMap **mask,
+              qxBitMap **alpha, int32_t *sx, int32_t *sy)
+{
+    qxAnim *a = nullptr;
+    if (qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY) || !a) return ERR_WRONGUSAGE;
+    if (d->frame < 0 || uint32_t(d->frame) >= a->frameCount) return ERR_ANIMFRAME;
+    *sx = *sy = 0;
+    if (!a->disk) return qxGetAnimFrameBitmap(a, uint32_t(d->frame), 0, 0, bitmap, mask, alpha);
+    if (int r = qxGetAnimFrameBitmap(a, uint32_t(d->frame), 1, 0, bitmap, mask, alpha)) return r;
+    auto *own = const_cast<qxLayerData *>(d);
+    own->bitmap = *bitmap, own->mask = *mask, own->alpha = *alpha;
+    return 0;
+}
+
 const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr};
 const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr};
-// Anim frames and videos hand their planes to the layer.
+const qxLayerTypeOps kAnimOps = {animImage, nullptr, nullptr, nullptr};
+// Videos hand their planes to the layer.
 const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr};
 
 // The display core's flags are its own; of the layer flags it asks only
@@ -48,6 +67,29 @@ int addLayerNode(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_
 }
 
 void freeLayersOf(lua_State *L, qxBGPic *b, int) { qxFreeBGPicLayers(L, b, 0, 1); }
+
+int readFilters(lua_State *L, int table, qxFilterBlock *filters)
+{
+    int error = 0;
+    qxSetLayerFilters(L, table, filters, nullptr, &error);
+    return error;
+}
+
+// Objects drawn without a layer get their filters at once (no mask: the
+// display core hands over bitmap and alpha).
+int filterObject(lua_State *, const qxFilterBlock *filters, qxBitMap **bitmap, qxBitMap **alpha, int32_t w, int32_t h)
+{
+    return qxApplyFilters(filters, *bitmap, nullptr, *alpha, w, h, 0);
+}
+
+// PlayAnim's frame steps on the anim layer its first frame made.
+int setAnimLayerFrame(lua_State *L, int32_t position, qxObjectRef ref, uint32_t frame)
+{
+    qxLayer *l = qxGetLayerByIndex(qxLayerBGPic(), position);
+    if (!l || l->type != QX_TYPE_ANIM || l->layerid.number != ref.number || l->layerid.automatic != ref.automatic)
+        return -1;
+    return qxLayerSetPosFrame(L, l, 100000, 100000, int32_t(frame) + 1, 0);
+}
 
 uint32_t currentLayerCount(void) { return uint32_t(qxCountLayers(qxLayerBGPic())); }
 
@@ -76,13 +118,17 @@ extern "C" void qxLinkLayerEngine(void)
     qxRegisterLayerType(QX_TYPE_BRUSH, &kBrushOps);
     qxRegisterLayerType(QX_TYPE_BRUSHPART, &kBrushOps);
     qxRegisterLayerType(QX_TYPE_BGPICPART, &kBGPicPartOps);
-    qxRegisterLayerType(QX_TYPE_ANIM, &kOwnPlanesOps);
+    qxRegisterLayerType(QX_TYPE_ANIM, &kAnimOps);
     qxRegisterLayerType(QX_LAYER_VIDEO, &kOwnPlanesOps);
     qxLayerQueries.findLayerUsing = qxFindLayerShowing;
     qxLayerQueries.repointLayers = qxRepointObjectLayers;
     qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxDisplayCoreHook.addLayer = addLayerNode;
+    qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;
     qxLinkSprites();
+    qxDisplayOptsHook.setLayerFilters = readFilters;
+    qxLinkLayerSelection();
+    qxDisplayOptsHook.applyFilters = filterObject;
 }

@@ -1,6 +1,7 @@
 // Layer records: the per-type table, the layer list of a BGPic, the
 // constructor, names, lookups, stacking order and freeing.
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 
 #include <strings.h>
 
@@ -12,6 +13,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
@@ -310,6 +312,7 @@ void qxFreeLayerContents(lua_State *L, qxLayer *l)
 void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
 {
     if (kinds & 1) qxFlushDeletedBrushes(L);
+    if (kinds & 2) qxFlushDeletedAnims(L);
     if (kinds & 8) qxFlushDeletedBGPics(L);
 }
 
@@ -382,6 +385,7 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
         l->border = style->border.border, l->bordercolor = style->border.bordercolor;
         l->bordersize = style->border.bordersize;
         l->filters = style->filters;
+        l->geometric = uint32_t(qxFiltersGeometric(&l->filters));
         if (style->hidden) flags |= QX_AL_HIDDEN;
         if (style->name[0]) {
             if (int r = qxAssignLayerName(b, &l->name, style->name)) {

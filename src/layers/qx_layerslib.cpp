@@ -2,6 +2,7 @@
 #include "layers/qx_layerlibs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,12 +16,18 @@
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 #include "layers/qx_movelist.h"
 #include "layers/qx_videolayercmds.h"
+#include "display/qx_bitmapplanes.h"
+#include "objects/qx_anim.h"
+#include "platform/qx_memory.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
+#include "objects/qx_objargs.h"
 #include "objects/qx_output.h"
+#include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -226,6 +233,59 @@ int cmdDumpLayers(lua_State *L)
     return 0;
 }
 
+void fillPlane(qxBitMap *plane, uint8_t value)
+{
+    const qxPlane p = qxPlaneOf(plane);
+    if (p.bytes) std::memset(p.bytes, value, size_t(p.bytesPerRow) * size_t(p.height));
+}
+
+// CreateLayer with "frames": an anim of equal frames shown as a layer.
+int createAnimLayer(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, int mask, int alpha,
+                    int clear, int frames)
+{
+    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    // More frames than memory could hold are refused before any is made.
+    if (double(frames) * w * h * 4 > double(int64_t(1) << 31)) return ERR_BITMAP;
+    const auto n = uint32_t(frames);
+    auto **bitmaps = static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1));
+    auto **masks = mask ? static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1)) : nullptr;
+    auto **alphas = alpha ? static_cast<qxBitMap **>(qxAlloc(size_t(n) * sizeof(qxBitMap *), 1)) : nullptr;
+    int error = !bitmaps || (mask && !masks) || (alpha && !alphas) ? ERR_MEM : 0;
+    for (uint32_t i = 0; i < n && !error; ++i) {
+        bitmaps[i] = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+        if (!bitmaps[i] || qxFillBitMapColour(bitmaps[i], colour)) {
+            error = ERR_BITMAP;
+        } else if (mask) {
+            masks[i] = qxAllocMaskBitMap(bitmaps[i], uint32_t(w), uint32_t(h), 1, nullptr, 0);
+            if (masks[i]) fillPlane(masks[i], clear ? 0 : 0xFF);
+            else error = ERR_ALLOCMASK;
+        } else if (alpha) {
+            alphas[i] = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 1, nullptr, 0);
+            if (alphas[i]) fillPlane(alphas[i], clear ? 0 : 0xFF);
+            else error = ERR_ALLOCALPHA;
+        }
+    }
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    qxAnim *anim = nullptr;
+    if (!error) error = qxAddAnim(&ref, uint32_t(w), uint32_t(h), bitmaps, masks, alphas, n,
+                                  mask ? 0xAFC0DEu : 0xFFFFFFFFu, 0, 0, &anim);
+    if (error) {
+        for (uint32_t i = 0; bitmaps && i < n; ++i)
+            qxFreeImagePlanes(bitmaps[i], masks ? masks[i] : nullptr, alphas ? alphas[i] : nullptr);
+        qxFree(bitmaps);
+        qxFree(masks);
+        qxFree(alphas);
+        return error;
+    }
+    if (int r = qxDisplayObject(L, nullptr, nullptr, QX_OBJ_ANIM, ref, nullptr, 0, 0, 0, x, y, 0, 0, 0, 0, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, 0)) {
+        qxFreeAnimRecord(L, anim);
+        return r;
+    }
+    anim->pendingDeletion = 1; // goes when its last layer goes
+    return 0;
+}
+
 int cmdCreateLayer(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
@@ -240,7 +300,7 @@ int cmdCreateLayer(lua_State *L)
         qxGetFieldInt(L, 5, "frames", &frames, nullptr);
     }
     if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
-    if (frames > 0) return ERR_WRONGUSAGE; // anim layers come with the anim library's frame constructor
+    if (frames > 0) return createAnimLayer(L, x, y, w, h, uint32_t(colour), mask, alpha, clear, frames);
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     if (int r = qxFillBrushPixels(&ref, w, h, uint32_t(colour), mask, alpha, clear, 0, 0, 0, nullptr)) return r;
     if (int r = qxDisplayBrushCore(L, ref, x, y, 0)) {
@@ -423,19 +483,6 @@ int toEnd(lua_State *L, int front)
 int cmdLayerToFront(lua_State *L) { return toEnd(L, 1); }
 int cmdLayerToBack(lua_State *L) { return toEnd(L, 0); }
 
-int cmdSetLayerTransparency(lua_State *L)
-{
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    if (int r = guard()) return r;
-    qxLayer *l = nullptr;
-    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
-    const double level = qxGetNumberOrPercentArg(L, 2, 255, 0, nullptr);
-    if (level < 0 || level > 255) return ERR_WRONGUSAGE;
-    l->transparency = uint32_t(level);
-    redrawArea(L, l);
-    return 0;
-}
-
 int cmdInsertLayer(lua_State *L)
 {
     qxCheckArgCount(L, 5, 6, 0, 0);
@@ -446,13 +493,6 @@ int cmdInsertLayer(lua_State *L)
     const int32_t x = luaL_checkint(L, 4), y = luaL_checkint(L, 5);
     return qxInsertLayer(L, position, type, ref, x, y, 0, optInt(L, 6, 0) != 0, nullptr);
 }
-
-const char *const kFilterNames[QX_FILTER_COUNT] = {
-    "blur", "charcoal", "contrast", "edge", "emboss", "gamma", "grayscale", "invert", "modulate", "monochrome",
-    "oilpaint", "pixelate", "sepiatone", "sharpen", "solarize", "swirl", "tint", "waterripple", "xflip", "yflip",
-    "quantize",
-};
-const uint8_t kFilterArgs[QX_FILTER_COUNT] = {1, 1, 2, 1, 1, 3, 0, 0, 3, 1, 1, 1, 1, 1, 1, 1, 2, 4, 0, 0, 2};
 
 // t[key] := {v0, v1, ...} from element 0.
 void setList(lua_State *L, const char *key, const double *values, int n)
@@ -513,8 +553,8 @@ int cmdGetLayerStyle(lua_State *L)
     setList(L, "transform", t.transformed ? t.transform : identity, 4);
     qxSetFieldUInt(L, "transparency", l->transparency);
     const qxFilterEntry &tint = l->filters.filter[QX_FILTER_TINT];
-    qxSetFieldNum(L, "tint", tint.enabled ? tint.strength : 0);
-    qxSetFieldUInt(L, "tintcolor", tint.colour);
+    qxSetFieldInt(L, "tint", tint.enabled ? tint.iargs[1] : 0);
+    qxSetFieldUInt(L, "tintcolor", uint32_t(tint.iargs[0]));
     qxSetFieldUInt(L, "hidden", l->hidden);
     if (const auto *clip = static_cast<const qxClipRegion *>(l->onscreen->clip)) qxSetFieldID(L, "clipregion", clip->id);
     else qxSetFieldInt(L, "clipregion", -1);
@@ -538,10 +578,12 @@ int cmdGetLayerStyle(lua_State *L)
     for (int i = 0; i < int(QX_FILTER_COUNT); ++i) {
         const qxFilterEntry &f = l->filters.filter[i];
         if (!f.enabled) continue;
+        double args[5];
+        const int count = qxFilterArgs(&f, i, args);
         lua_newtable(L);
-        qxSetFieldStr(L, "name", kFilterNames[i]);
-        qxSetFieldInt(L, "priority", 0);
-        setList(L, "args", f.args, kFilterArgs[i]);
+        qxSetFieldStr(L, "name", qxFilterName(i));
+        qxSetFieldInt(L, "priority", f.priority);
+        setList(L, "args", args, count);
         lua_rawseti(L, -2, n++);
     }
     lua_settable(L, -3);
@@ -620,17 +662,37 @@ int cmdSetLayerShadow(lua_State *L)
     return 0;
 }
 
-// Reads a style table completely, then applies it to the layer: the layer
-// stays unchanged when the table is refused.
-int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
+bool boolField(lua_State *L, int t, const char *key)
 {
-    qxLayer *l = nullptr;
-    if (int r = layerArg(L, layerArgIndex, b, &l)) return r;
+    lua_pushstring(L, key);
+    lua_gettable(L, t);
+    const bool on = lua_toboolean(L, -1) && !(lua_isnumber(L, -1) && lua_tonumber(L, -1) == 0);
+    lua_pop(L, 1);
+    return on;
+}
+
+// The 0-based frame an anim layer's "frame" key asks for: 1-based, -1 the
+// last, 0 the next one (wrapping). 0 or 1094.
+int readFrame(lua_State *L, const qxLayer *l, int table, int32_t *frame, bool *given)
+{
+    int f = 0;
+    *given = false;
+    if (l->type != QX_TYPE_ANIM || !qxGetFieldInt(L, table, "frame", &f, nullptr)) return 0;
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+    const int32_t count = int32_t(a->frameCount);
+    if (f < -1 || f > count || count < 1) return ERR_ANIMFRAME;
+    *frame = f == -1 ? count - 1 : f == 0 ? (l->base->frame + 1) % count : f - 1;
+    *given = true;
+    return 0;
+}
+
+// Reads a style table completely, then applies it to the layer: the layer
+// stays unchanged when the table is refused. noRefresh: the caller redraws
+// the area (added to *area when given).
+int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, qxRectList *area)
+{
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
-    if (!lua_istable(L, table)) {
-        qxSetErrorNumber(table);
-        return ERR_TABEXPECTED;
-    }
     qxLayerData *base = l->base;
     qxTransformOptions o = l->transform;
     qxObjectStyle s{};
@@ -640,9 +702,15 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
     s.border = {l->border, l->bordercolor, l->bordersize};
     s.filters = l->filters;
     if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
-    int x = base->x, y = base->y, z = 0;
+    if (boolField(L, table, "clearfilters")) s.filters = qxFilterBlock{};
+    int32_t frame = base->frame;
+    bool frameGiven = false;
+    if (int r = readFrame(L, l, table, &frame, &frameGiven)) return r;
+    int x = base->x, y = base->y, z = 0, tx = 0, ty = 0;
     qxGetFieldInt(L, table, "x", &x, nullptr);
     qxGetFieldInt(L, table, "y", &y, nullptr);
+    if (qxGetFieldInt(L, table, "translatex", &tx, nullptr)) x = int(int64_t(base->x) + tx);
+    if (qxGetFieldInt(L, table, "translatey", &ty, nullptr)) y = int(int64_t(base->y) + ty);
     const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
     char group[256];
     std::strcpy(group, l->group);
@@ -658,14 +726,29 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
     // Apply.
     int32_t ax, ay, aw, ah;
     qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
+    const bool newFrame = frameGiven && frame != base->frame;
     const bool reshape = std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
-                         o.anchorx != l->anchorx || o.anchory != l->anchory;
+                         o.anchorx != l->anchorx || o.anchory != l->anchory ||
+                         (newFrame && !qxMatrixIsIdentity(&o));
     const qxTransformOptions before = l->transform;
     const double beforeAx = l->anchorx, beforeAy = l->anchory;
+    const int32_t beforeFrame = base->frame;
+    auto setFrame = [l](int32_t f) {
+        for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
+            // Planes of an anim layer are a disk anim's frame read earlier.
+            if (d->frame != f && l->type == QX_TYPE_ANIM && d->bitmap) {
+                qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
+                d->bitmap = d->mask = d->alpha = nullptr;
+            }
+            d->frame = f;
+        }
+    };
+    setFrame(frame);
     l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
     if (reshape) {
         if (int r = qxRebuildLayerTransform(L, l)) {
             l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy;
+            setFrame(beforeFrame);
             std::free(name);
             return r;
         }
@@ -675,21 +758,44 @@ int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table)
         l->name = name;
     }
     std::strcpy(l->group, group);
-    if (reshape || s.shadow.shadowradius != l->shadowradius || s.shadow.shadowsigma != l->shadowsigma ||
-        s.shadow.shadowcolor != l->shadowcolor || s.border.border != l->border ||
-        s.border.bordercolor != l->bordercolor || s.border.bordersize != l->bordersize)
+    const bool filtersChanged = std::memcmp(&s.filters, &l->filters, sizeof s.filters) != 0;
+    if (filtersChanged || newFrame) qxFreeLayerXformImages(l);
+    if (reshape || filtersChanged || newFrame || s.shadow.shadowradius != l->shadowradius ||
+        s.shadow.shadowsigma != l->shadowsigma || s.shadow.shadowcolor != l->shadowcolor ||
+        s.border.border != l->border || s.border.bordercolor != l->bordercolor ||
+        s.border.bordersize != l->bordersize)
         dropShadowCache(l);
     l->hidden = s.hidden, l->transparency = s.transparency;
     l->shadow = s.shadow.shadow, l->shadowcolor = s.shadow.shadowcolor, l->shadowsize = s.shadow.shadowsize;
     l->shadowdir = s.shadow.shadowdir, l->shadowradius = s.shadow.shadowradius, l->shadowsigma = s.shadow.shadowsigma;
     l->border = s.border.border, l->bordercolor = s.border.bordercolor, l->bordersize = s.border.bordersize;
     l->filters = s.filters;
+    l->geometric = uint32_t(qxFiltersGeometric(&l->filters));
+    auto relative = [](int32_t v) { return v >= 95001 && v <= 104999; };
+    if (!relative(x)) x = qxResolvePosX(x, base->width, b->width, l->anchorx);
+    if (!relative(y)) y = qxResolvePosY(y, base->height, b->height, l->anchory);
     if (x != base->x || y != base->y) qxMoveLayer(L, l, nullptr, x, y, 1, 0, nullptr);
     if (zGiven && z >= 0) qxSetLayerZ(b, l, z);
     int32_t nx, ny, nw, nh;
     qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
     qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
-    qxInvalidateRect(L, ax, ay, aw, ah);
+    if (area) qxRectListAdd(area, ax, ay, aw, ah, 1);
+    if (!noRefresh) qxInvalidateRect(L, ax, ay, aw, ah);
+    return 0;
+}
+
+// Every layer a layer, name or group argument names gets the table.
+int applyStyle(lua_State *L, qxBGPic *b, int layerArgIndex, int table, bool noRefresh = false)
+{
+    std::vector<qxLayer *> layers;
+    int group = 0;
+    if (int r = layersArg(L, layerArgIndex, b, layers, &group)) return r;
+    if (!lua_istable(L, table)) {
+        qxSetErrorNumber(table);
+        return ERR_TABEXPECTED;
+    }
+    for (qxLayer *l : layers)
+        if (int r = styleLayer(L, b, l, table, noRefresh, nullptr)) return r;
     return 0;
 }
 
@@ -768,6 +874,89 @@ int cmdSetLayerAnchor(lua_State *L)
     });
 }
 
+int cmdSetLayerTransparency(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    return styleCommand(L, [](lua_State *S) { setFromArg(S, "transparency", 2); });
+}
+
+// SetLayerTint and SetLayerLight.
+int cmdSetLayerTint(lua_State *L)
+{
+    qxCheckArgCount(L, 3, 3, 0, 0);
+    return styleCommand(L, [](lua_State *S) {
+        setFromArg(S, "tintcolor", 2);
+        setFromArg(S, "tint", 3);
+    });
+}
+
+int cmdSetLayerFilter(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    if (!lua_istable(L, 2) && luaL_checknumber(L, 2) != 0) return ERR_WRONGUSAGE;
+    return styleCommand(L, [](lua_State *S) {
+        if (lua_istable(S, 2)) {
+            setFromArg(S, "filters", 2);
+        } else {
+            lua_pushstring(S, "clearfilters");
+            lua_pushboolean(S, 1);
+            lua_settable(S, -3);
+        }
+    });
+}
+
+int cmdSelectLayer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxBGPic *b = qxLayerBGPic();
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, b, &l)) return r;
+    auto num = [&](int arg) {
+        return lua_gettop(L) >= arg ? uint32_t(int32_t(std::trunc(luaL_checknumber(L, arg)))) : 0u;
+    };
+    return qxSelectTarget(L, QX_OUT_LAYER, {uint32_t(qxLayerPosition(b, l)), nullptr}, QX_OUT_BRUSH, num(3), num(2),
+                          num(4));
+}
+
+int cmdModifyLayerFrames(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
+    const int64_t count = qxTruncToInt64(luaL_checknumber(L, 2));
+    const int64_t position = lua_gettop(L) >= 3 ? qxTruncToInt64(luaL_checknumber(L, 3)) : 0;
+    qxAnim *a = nullptr;
+    if (int r = qxLayerOwnAnim(L, l, &a)) return r;
+    const int32_t old = l->base->frame;
+    qxBitMap *shown = old >= 0 && uint32_t(old) < a->frameCount ? a->bitmaps[old] : nullptr;
+    if (int r = qxModifyAnimFrames(a, count, position)) return r;
+    int32_t frame = -1;
+    for (uint32_t i = 0; shown && i < a->frameCount; ++i)
+        if (a->bitmaps[i] == shown) frame = int32_t(i);
+    for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) d->frame = frame < 0 ? 0 : frame;
+    if (frame == old) return 0;
+    // Another picture: the caches go and the layer shows it.
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    qxLayerFreeImageCache(l);
+    const int r = qxMatrixIsIdentity(&l->transform) ? 0 : qxRebuildLayerTransform(L, l);
+    if (!l->hidden) redrawArea(L, l), qxInvalidateRect(L, x, y, w, h);
+    return r;
+}
+
+int cmdNextFrame(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 4, 0, 0);
+    if (int r = guard()) return r;
+    qxLayer *l = nullptr;
+    if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
+    if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
+    return qxLayerSetPosFrame(L, l, optInt(L, 2, 100000), optInt(L, 3, 100000), optInt(L, 4, 0), 0);
+}
+
 const qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
@@ -778,10 +967,13 @@ const qxCommandDef layersCommands[] = {
     {"HideLayer", cmdHideLayer},
     {"RemoveLayer", cmdRemoveLayer},
     {"SetLayerTransparency", cmdSetLayerTransparency},
+    {"SetLayerLight", cmdSetLayerTint},
+    {"SetLayerTint", cmdSetLayerTint},
     {"AddMove", qxCmdAddMove},
     {"ClearMove", qxCmdClearMove},
     {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
+    {"NextFrame", cmdNextFrame},
     {"SetLayerName", cmdSetLayerName},
     {"Collision", qxCmdCollision},
     {"DumpLayers", cmdDumpLayers},
@@ -794,9 +986,12 @@ const qxCommandDef layersCommands[] = {
     {"LayerExists", cmdLayerExists},
     {"SetLayerZPos", cmdSetLayerZPos},
     {"TranslateLayer", cmdTranslateLayer},
+    {"SelectLayer", cmdSelectLayer},
     {"CreateLayer", cmdCreateLayer},
+    {"ModifyLayerFrames", cmdModifyLayerFrames},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
+    {"SetLayerFilter", cmdSetLayerFilter},
     {"SetLayerBorder", cmdSetLayerBorder},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
@@ -831,6 +1026,21 @@ extern "C" int qxRemoveLayerRecord(lua_State *L, qxBGPic *b, qxLayer *l, int noR
     qxUnlinkLayer(b, l);
     std::free(l);
     return 0;
+}
+
+extern "C" int qxLayerSetPosFrame(lua_State *L, qxLayer *l, int32_t x, int32_t y, int32_t frame, int noRefresh)
+{
+    qxBGPic *b = qxLayerBGPic();
+    const int top = lua_gettop(L);
+    if (l->name) lua_pushstring(L, l->name);
+    else lua_pushnumber(L, qxLayerPosition(b, l));
+    lua_newtable(L);
+    qxSetFieldInt(L, "x", x);
+    qxSetFieldInt(L, "y", y);
+    qxSetFieldInt(L, "frame", frame);
+    const int r = applyStyle(L, b, top + 1, top + 2, noRefresh != 0);
+    lua_settop(L, top);
+    return r;
 }
 
 extern "C" int qxOpenLayersLib(lua_State *L)

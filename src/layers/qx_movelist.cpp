@@ -12,6 +12,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_errcodes.h"
@@ -47,6 +48,42 @@ void storeLayerRect(qxMoveEntry &e, const qxBGPic *b, const qxLayer *l)
     qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
     if (insideBGPic(b, x, y, w, h)) storeRect(e, x, y, w, h);
     e.rectset = 1;
+}
+
+// An anim layer shows the entry's frame (0 the next) and moves.
+int nextFrame(lua_State *L, qxBGPic *b, qxLayer *l, qxMoveEntry &e)
+{
+    if (int r = qxLayerSetPosFrame(L, l, 100000, 100000, e.extra, 1)) return r;
+    const qxMoveEntry before = e;
+    qxMoveListMoveLayer(L, b, l, &e, 0);
+    // An entry that reaches several layers redraws all of them.
+    if (before.rectset && before.x1 != kEmpty) {
+        if (e.x1 == kEmpty) e.x1 = before.x1, e.y1 = before.y1, e.x2 = before.x2, e.y2 = before.y2;
+        else e.x1 = std::min(e.x1, before.x1), e.y1 = std::min(e.y1, before.y1), e.x2 = std::max(e.x2, before.x2),
+             e.y2 = std::max(e.y2, before.y2);
+    }
+    return 0;
+}
+
+// A new top layer for an anim no layer shows: frame 0 means the second
+// frame when there is one.
+int addAnimLayer(lua_State *L, qxBGPic *b, qxMoveEntry &e)
+{
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(L, e.target, &a, QX_FIND_NOCOPY)) return r;
+    const int32_t count = int32_t(a->frameCount);
+    const int32_t f = e.extra == 0 ? (count > 1 ? 1 : 0) : e.extra == -1 ? count - 1 : e.extra - 1;
+    if (f < 0 || f >= count) return ERR_ANIMFRAME;
+    const int32_t w = int32_t(a->width), h = int32_t(a->height);
+    qxTransformOptions options = qxTransformTemplate;
+    qxObjectStyle style = qxStyleTemplate;
+    style.insertpos = 0;
+    const int32_t x = qxResolvePosX(e.x, w, b->width, options.anchorx), y = qxResolvePosY(e.y, h, b->height, options.anchory);
+    if (int r = qxAddImageLayer(L, QX_TYPE_ANIM, e.target, f, 0, x, y, w, h, &options, &style, nullptr, nullptr,
+                                nullptr, -1, QX_AL_INTERNAL | QX_AL_SCALED))
+        return r;
+    storeLayerRect(e, b, b->layers.last);
+    return 0;
 }
 
 // One pass-1 or pass-3 entry; 0, an error, or -1 when it is left open.
@@ -88,7 +125,12 @@ int firstPass(lua_State *L, qxBGPic *b, qxMoveEntry &e)
         storeLayerRect(e, b, l);
         return 0;
     }
-    case K_NEXTFRAME2: return ERR_WRONGUSAGE; // anim layers come with the anim library
+    case K_NEXTFRAME2: {
+        qxLayer *l = qxGetLayerByIndex(b, int32_t(e.target.number));
+        if (!l) return ERR_LAYERRANGE;
+        if (l->type != QX_TYPE_ANIM) return ERR_WRONGUSAGE;
+        return nextFrame(L, b, l, e);
+    }
     default: return -1;
     }
 }
@@ -231,6 +273,7 @@ int qxDoMove(lua_State *L)
 
     int error = 0;
     std::vector<bool> open(size_t(m->count), false);
+    std::vector<bool> shown(size_t(m->count), false);
     for (int32_t i = 0; i < m->count && !error; ++i) {
         const int r = firstPass(L, b, m->entries[i]);
         if (r > 0) error = r;
@@ -240,9 +283,16 @@ int qxDoMove(lua_State *L)
     for (qxLayer *l = b->layers.first; l && !error; l = l->next)
         for (int32_t i = 0; i < m->count; ++i) {
             qxMoveEntry &e = m->entries[i];
-            if (!open[size_t(i)] || l->type != QX_TYPE_BRUSH || l->layerid.number != e.target.number ||
+            if (!open[size_t(i)] || l->layerid.number != e.target.number ||
                 l->layerid.automatic != e.target.automatic)
                 continue;
+            if (e.kind == K_NEXTFRAME && l->type == QX_TYPE_ANIM) {
+                // Every anim layer showing it; the entry stays open for the next.
+                if ((error = nextFrame(L, b, l, e))) break;
+                shown[size_t(i)] = true;
+                continue;
+            }
+            if (l->type != QX_TYPE_BRUSH) continue;
             if (e.kind == K_BRUSH) {
                 qxMoveListMoveLayer(L, b, l, &e, 0);
                 open[size_t(i)] = false;
@@ -252,10 +302,16 @@ int qxDoMove(lua_State *L)
                 open[size_t(i)] = false;
             }
         }
+    for (int32_t i = 0; i < m->count; ++i)
+        if (shown[size_t(i)]) open[size_t(i)] = false;
     // Third pass: what no layer showed yet comes on top.
     for (int32_t i = 0; i < m->count && !error; ++i) {
         if (!open[size_t(i)]) continue;
         qxMoveEntry &e = m->entries[i];
+        if (e.kind == K_NEXTFRAME) {
+            if ((error = addAnimLayer(L, b, e))) break;
+            continue;
+        }
         if (e.kind != K_BRUSH) {
             error = ERR_WRONGUSAGE;
             break;

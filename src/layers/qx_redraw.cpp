@@ -9,9 +9,11 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
+#include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
+#include "layers/qx_layerfilters.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -40,18 +42,36 @@ struct Background {
 std::vector<Background> gBackgrounds;
 
 // The planes a rendition shows and where its picture starts in them.
+// unfiltered: what the rendition shows before its filters.
 bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap, qxBitMap **mask,
-                    qxBitMap **alpha, int32_t *sx, int32_t *sy)
+                    qxBitMap **alpha, int32_t *sx, int32_t *sy, bool unfiltered = false)
 {
     *sx = *sy = 0;
-    if (d->xformbitmap) {
-        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+    if (d->filtbitmap && !unfiltered) {
+        *bitmap = d->filtbitmap, *mask = d->filtmask, *alpha = d->filtalpha;
         return true;
     }
-    *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
-    if (*bitmap) return true;
-    const qxLayerTypeOps *ops = qxLayerType(l->type);
-    return ops && ops->sourceImage && !ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) && *bitmap;
+    if (d->xformbitmap) {
+        *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
+    } else {
+        *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+        if (!*bitmap) {
+            const qxLayerTypeOps *ops = qxLayerType(l->type);
+            if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) || !*bitmap)
+                return false;
+        }
+    }
+    // Filters run once, over what the rendition shows; the copy is kept
+    // until the filters or the picture change. Without memory for it the
+    // layer shows its unfiltered picture.
+    if (!unfiltered && qxFiltersActive(&l->filters) && l->type != QX_TYPE_NOOBJECT) {
+        auto *own = const_cast<qxLayerData *>(d);
+        if (!qxBuildFilteredImage(own, *bitmap, *mask, *alpha, *sx, *sy, &l->filters)) {
+            *bitmap = d->filtbitmap, *mask = d->filtmask, *alpha = d->filtalpha;
+            *sx = *sy = 0;
+        }
+    }
+    return true;
 }
 
 // colour (0xRRGGBB) painted through an alpha plane from (sx, sy).
@@ -89,7 +109,19 @@ bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
 {
     qxBitMap *bitmap, *mask, *alpha;
     int32_t px, py;
-    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py)) return false;
+    if (!displayedImage(L, l, d, &bitmap, &mask, &alpha, &px, &py, true)) return false;
+    // Of the filters only those that move pixels shape the border.
+    struct Moved {
+        qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+        ~Moved() { qxFreeImagePlanes(bitmap, mask, alpha); }
+    } moved;
+    if ((mask || alpha) && qxFiltersGeometric(&l->filters) &&
+        !qxCopyImageRect(bitmap, mask, alpha, px, py, d->dwidth, d->dheight, 0, 0, 0, 0, &moved.bitmap,
+                         mask ? &moved.mask : nullptr, alpha ? &moved.alpha : nullptr) &&
+        !qxApplyFilters(&l->filters, moved.bitmap, moved.mask, moved.alpha, d->dwidth, d->dheight, 1)) {
+        mask = moved.mask, alpha = moved.alpha;
+        px = py = 0;
+    }
     const int32_t r = borderReach(l);
     const uint32_t level = 255 - (l->bordercolor >> 24);
     if (mask || alpha) {

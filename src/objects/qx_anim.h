@@ -67,6 +67,10 @@ uint32_t qxGetAnimFrameDelay(qxAnim *anim, uint32_t frame);
 int qxAnimPlanesFromARGB(const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t transparentColour,
                          int alpha, int transparencyMask, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alphaOut);
 void qxFreeAnimRecord(lua_State *L, qxAnim *anim);
+// Inserts count empty frames before frame position (0: at the end), or
+// removes -count frames from position (0: the last ones). 0, 1000, 1055,
+// 1338 or 1522.
+int qxModifyAnimFrames(qxAnim *anim, int64_t count, int64_t position);
 // Fills the display core's and the selection's anim hooks.
 void qxLinkAnimHooks(void);
 }

@@ -523,6 +523,7 @@ struct Playback {
     qxBitMap *background = nullptr;
     int32_t bx = 0, by = 0, bw = 0, bh = 0;
     bool ownsAnim = false; // PlayAnimDisk's anim goes with its playback
+    int32_t layer = 0;     // with layers: the anim layer's position
 };
 
 void unlockAnim(Playback *p)
@@ -570,9 +571,21 @@ int playStep(Playback *p, int *finished)
                                      : ((a->masks && a->masks[f]) || (a->alphas && a->alphas[f]));
     if (p->background && transparent)
         qxBlitToOutput(p->L, p->background, 0, 0, p->bx, p->by, p->bw, p->bh, p->bw, p->bh, nullptr, nullptr);
-    if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0, 0, 0,
-                                nullptr, nullptr, nullptr, nullptr, nullptr, 0))
-        return r;
+    // With layers the anim layer made by the first frame shows the others.
+    qxDisplay *d = qxCurrentDisplay;
+    const bool layers = d && d->layersEnabled && qxDisplayCoreHook.setAnimLayerFrame;
+    int stepped = -1;
+    if (layers && p->layer > 0)
+        stepped = qxDisplayCoreHook.setAnimLayerFrame(p->L, p->layer, p->ref, f);
+    if (stepped > 0)
+        return stepped;
+    if (stepped < 0) {
+        if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0,
+                                    0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0))
+            return r;
+        if (layers && qxDisplayOptsHook.currentLayerCount)
+            p->layer = int32_t(qxDisplayOptsHook.currentLayerCount());
+    }
     p->next = std::max(p->next, std::chrono::steady_clock::now() - std::chrono::milliseconds(100)) +
               std::chrono::milliseconds(speedDelay(p->speed, a, f));
     if (++p->frame >= a->frameCount) {
@@ -748,6 +761,8 @@ int cmdScaleAnim(lua_State *L)
     return 0;
 }
 
+int modifyFrames(qxAnim *a, int64_t count, int64_t position);
+
 int cmdModifyAnimFrames(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
@@ -759,8 +774,13 @@ int cmdModifyAnimFrames(lua_State *L)
         return r;
     if (a->disk)
         return ERR_ANIMDISK;
-    const int64_t count = qxTruncToInt64(luaL_checknumber(L, 2));
-    const int64_t position = qxTruncToInt64(luaL_optnumber(L, 3, 0));
+    return modifyFrames(a, qxTruncToInt64(luaL_checknumber(L, 2)), qxTruncToInt64(luaL_optnumber(L, 3, 0)));
+}
+
+// The frame editor: count > 0 inserts empty frames before position (0: at
+// the end), count < 0 removes frames from position (0: the last ones).
+int modifyFrames(qxAnim *a, int64_t count, int64_t position)
+{
     const int64_t n = a->frameCount;
     if (count == 0 || count <= -n || position < 0)
         return ERR_WRONGUSAGE;
@@ -788,6 +808,9 @@ int cmdModifyAnimFrames(lua_State *L)
     if (count > 0) {
         for (int64_t i = start; i < start + count; i++) {
             f.bitmaps[i] = qxAllocBitMap(a->width, a->height, 1, nullptr);
+            // New frames start black, not with whatever the memory held.
+            if (f.bitmaps[i] && qxFillBitMapColour(f.bitmaps[i], 0))
+                qxFreeBitMap(f.bitmaps[i]), f.bitmaps[i] = nullptr;
             if (f.masks)
                 f.masks[i] = f.bitmaps[i] ? qxAllocMaskBitMap(f.bitmaps[i], a->width, a->height, 1, nullptr, 0)
                                           : nullptr;
@@ -898,4 +921,10 @@ extern "C" void qxFreeAllAnims(lua_State *L)
     while (qxAnims)
         qxFreeAnimRecord(L, qxAnims);
     qxFinishAllAnimStreams();
+}
+
+extern "C" int qxModifyAnimFrames(qxAnim *anim, int64_t count, int64_t position)
+{
+    if (anim->disk) return ERR_ANIMDISK;
+    return modifyFrames(anim, count, position);
 }

@@ -105,7 +105,7 @@ int32_t placed(int32_t v, int32_t size, double anchor)
 
 extern "C" {
 
-qxDisplayCoreHooks qxDisplayCoreHook = {noLayers, noRerender, noAnim, noVideo};
+qxDisplayCoreHooks qxDisplayCoreHook = {noLayers, noRerender, noAnim, noVideo, nullptr};
 
 int qxAddLayerNode(lua_State *L, uint32_t type, qxObjectRef ref, int32_t a, int32_t b, int32_t x, int32_t y,
                    int32_t w, int32_t h, const qxTransformOptions *o, const qxObjectStyle *s, qxBitMap *bitmap,
@@ -250,7 +250,9 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         x = qxResolvePosX(x, w, areaW, options->anchorx);
         y = qxResolvePosY(y, h, areaH, options->anchory);
         qxBitMap *lb = type == QX_OBJ_VIDEO ? frameBitmap : nullptr;
-        int r = qxAddLayerNode(L, type, ref, sx, sy, x, y, w, h, options, style, lb, nullptr, nullptr,
+        // An anim layer keeps its frame where parts keep their offset.
+        const int32_t a = type == QX_OBJ_ANIM ? int32_t(frame) : sx;
+        int r = qxAddLayerNode(L, type, ref, a, sy, x, y, w, h, options, style, lb, nullptr, nullptr,
                                style->insertpos, flags | 2, reserved);
         if (r) return r;
         if (style->needslayer || (flags & QX_DO_UPTODATE) || transformed) return 0;

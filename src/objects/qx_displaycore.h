@@ -33,6 +33,9 @@ struct qxDisplayCoreHooks {
                      qxBitMap **alpha, int32_t *width, int32_t *height, int *temporary);
     // A video's size.
     int (*videoSize)(lua_State *L, qxObjectRef ref, int32_t *width, int32_t *height);
+    // Shows frame (0-based) on the anim layer at position that shows ref;
+    // -1 when no such layer stands there. NULL: anim layers do not step.
+    int (*setAnimLayerFrame)(lua_State *L, int32_t position, qxObjectRef ref, uint32_t frame);
 };
 
 extern "C" {

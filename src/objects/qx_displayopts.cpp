@@ -233,9 +233,9 @@ int qxGetTransformOptions(lua_State *L, int arg, int32_t sw, int32_t sh, int32_t
     uint32_t level = 0;
     if (readLevel(L, t, "tint", &level)) {
         tint.enabled = level != 0;
-        tint.strength = level;
+        tint.iargs[1] = int32_t(level);
     }
-    tint.colour = colourField(L, t, "tintcolor", tint.colour);
+    tint.iargs[0] = int32_t(colourField(L, t, "tintcolor", uint32_t(tint.iargs[0])));
     int pos = 0;
     bool insertNeeds = false;
     if (qxGetFieldInt(L, t, "insertpos", &pos, nullptr)) {

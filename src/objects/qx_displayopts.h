@@ -13,11 +13,13 @@ enum : uint32_t { QX_FILTER_COUNT = 21, QX_FILTER_TINT = 16 };
 
 // One layer filter: on or off and its arguments (the layer engine reads
 // the rest of the list with qxSetLayerFilters).
+// Integer and percentage arguments fill iargs in the script's order,
+// floats fargs; the tint keeps its colour in iargs[0] and level in iargs[1].
 struct qxFilterEntry {
-    uint32_t enabled;
-    double strength;
-    uint32_t colour;
-    double args[4];
+    uint8_t enabled;
+    uint8_t priority;
+    int32_t iargs[4];
+    float fargs[4];
 };
 
 struct qxFilterBlock {

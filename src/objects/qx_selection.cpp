@@ -99,7 +99,7 @@ int rebuildBGPicPlanes(qxBGPic *b)
 
 extern "C" {
 
-qxSelectionHooks qxSelectionHook = {noAnim, noLayer, nullptr, nullptr};
+qxSelectionHooks qxSelectionHook = {noAnim, noLayer, nullptr, nullptr, nullptr};
 
 int qxOutputIsBrush(const qxDisplay *d, qxObjectRef ref)
 {
@@ -286,6 +286,8 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
         s->record.selectedType == QX_OUT_BGPIC && s->record.modified) {
         if (qxBGPic *b = qxFindBGPicRecord(s->record.selectedRef)) result = rebuildBGPicPlanes(b);
     }
+    if (s && s->record.selectedType == QX_OUT_LAYER && qxSelectionHook.layerDrawn)
+        qxSelectionHook.layerDrawn(L, s->record.selectedRef);
     if (s) {
         s->bitmap = s->mask = s->alpha = nullptr;
         // 5.

@@ -24,6 +24,8 @@ struct qxSelectionHooks {
     void (*markTopLayerDirty)(lua_State *L, qxBGPic *bgpic);
     // The refresh of the rectangles collected while a BGPic was selected.
     void (*refreshCollected)(lua_State *L, qxDisplay *display);
+    // EndSelect after drawing into the layer at this position.
+    void (*layerDrawn)(lua_State *L, qxObjectRef ref);
 };
 
 extern "C" {

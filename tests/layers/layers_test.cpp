@@ -1,5 +1,5 @@
 // The layer engine against a full redraw: random layers with masks, alpha
-// channels, transparency, shadows and borders are added, moved, hidden, restacked and removed;
+// channels, transparency, shadows, borders and filters are added, moved, hidden, restacked and removed;
 // after each refresh the work bitmap must equal a full Redraw bit for bit,
 // so a missed dirty rectangle shows at once. The composite of opaque and
 // alpha layers is checked against pixman's OVER.
@@ -7,6 +7,7 @@
 #include <pixman.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
 #include "objects/qx_output.h"
 
 namespace {
@@ -76,6 +78,26 @@ struct Engine : ::testing::Test {
         return l;
     }
 
+    // One of the filters that change colours, blur or move pixels.
+    static void randomFilter(std::mt19937 &rng, qxLayer *l)
+    {
+        const int ids[] = {0, 7, 11, 16, 18};
+        const int id = ids[rng() % 5];
+        qxFilterEntry &e = l->filters.filter[id];
+        e.enabled = 1;
+        e.fargs[0] = 2.0f;
+        e.iargs[0] = id == 11 ? 3 : int32_t(rng() & 0xFFFFFF);
+        e.iargs[1] = int32_t(rng() % 256);
+        l->geometric = uint32_t(qxFiltersGeometric(&l->filters));
+    }
+    static void dropCaches(qxLayer *l)
+    {
+        qxLayerData *r = l->onscreen;
+        qxFreeAlphaBitMap(r->shadowalpha);
+        qxFreeAlphaBitMap(r->borderalpha);
+        r->shadowalpha = r->borderalpha = nullptr;
+    }
+
     // The work bitmap must equal a full redraw.
     void expectConsistent(const char *step, int i)
     {
@@ -100,7 +122,7 @@ struct Engine : ::testing::Test {
         qxDisplayWorkBitmap(d, 1);
         for (int i = 0; i < steps; ++i) {
             const int32_t n = qxCountLayers(b);
-            const int op = n < 3 ? 0 : int(rng() % 6);
+            const int op = n < 3 ? 0 : int(rng() % 7);
             qxLayer *l = n ? qxGetLayerByIndex(b, 1 + int32_t(rng() % uint32_t(n))) : nullptr;
             switch (op) {
             case 0: {
@@ -121,9 +143,19 @@ struct Engine : ::testing::Test {
                     added->bordersize = 1 + rng() % 5;
                     added->bordercolor = (rng() % 256) << 24 | (rng() & 0xFFFFFF);
                 }
-                if (added->transparency || added->shadow || added->border) qxDrawLayer(nullptr, added, 0);
+                if (rng() % 3 == 0) randomFilter(rng, added);
+                if (added->transparency || added->shadow || added->border || qxHasActiveFilters(&added->filters))
+                    qxDrawLayer(nullptr, added, 0);
                 break;
             }
+            case 6:
+                // A filter change shows over the layer's whole area.
+                qxFreeLayerXformImages(l);
+                dropCaches(l);
+                if (qxHasActiveFilters(&l->filters)) l->filters = qxFilterBlock{};
+                else randomFilter(rng, l);
+                qxDrawLayer(nullptr, l, 0);
+                break;
             case 1: qxMoveLayer(nullptr, l, nullptr, int32_t(rng() % 41) - 20, int32_t(rng() % 41) - 20, 0, 3, nullptr); break;
             case 2:
                 l->hidden = !l->hidden;
@@ -350,3 +382,52 @@ TEST(Collision, ImageWithMaskAndAlphaIsSolidOnlyWhereBothAre)
 }
 
 } // namespace
+
+// Filters run from priority 255 down; equal priorities in filter order.
+TEST(LayerFilters, RunInPriorityOrder)
+{
+    auto run = [](int tintPriority, int invertPriority) {
+        qxBitMap *b = qxAllocBitMap(4, 4, 0, nullptr);
+        qxFillBitMapColour(b, 0xFF0000);
+        qxFilterBlock block{};
+        block.filter[QX_FILTER_TINT] = {1, uint8_t(tintPriority), {0x0000FF, 255}, {}};
+        block.filter[7] = {1, uint8_t(invertPriority), {}, {}};
+        EXPECT_EQ(qxApplyFilters(&block, b, nullptr, nullptr, 4, 4, 0), 0);
+        Pixels p(qxBitMapToARGB(b, 0, 0, 4, 4, 0));
+        const uint32_t colour = p.get()[5] & 0xFFFFFF;
+        qxFreeBitMap(b);
+        return colour;
+    };
+    EXPECT_EQ(run(5, 200), 0x0000FFu); // inverted, then tinted blue
+    EXPECT_EQ(run(200, 5), 0xFFFF00u); // tinted blue, then inverted
+    EXPECT_EQ(run(9, 9), 0x0000FFu);   // invert comes before tint
+    qxFilterBlock geometric{};
+    geometric.filter[7].enabled = 1;
+    qxBitMap *b = qxAllocBitMap(2, 1, 0, nullptr);
+    qxFillBitMapColour(b, 0x102030);
+    EXPECT_EQ(qxApplyFilters(&geometric, b, nullptr, nullptr, 2, 1, 1), 0); // invert is no geometric filter
+    Pixels p(qxBitMapToARGB(b, 0, 0, 2, 1, 0));
+    EXPECT_EQ(p.get()[0] & 0xFFFFFF, 0x102030u);
+    qxFreeBitMap(b);
+}
+
+// Any argument a script can give leaves every filter safe and quick.
+TEST(LayerFilters, ExtremeArgumentsAreSafe)
+{
+    const float floats[] = {0.0f, -1.0f, 1e30f, -1e30f, std::numeric_limits<float>::quiet_NaN()};
+    const int32_t ints[] = {0, -1, INT32_MAX, INT32_MIN};
+    for (int id = 0; id < int(QX_FILTER_COUNT); ++id)
+        for (int k = 0; k < 5; ++k) {
+            qxBitMap *b = qxAllocBitMap(9, 7, 0, nullptr);
+            qxBitMap *a = qxAllocAlphaBitMap(9, 7, 1, nullptr, 0);
+            qxFillBitMapColour(b, 0x336699);
+            qxFilterBlock block{};
+            qxFilterEntry &e = block.filter[id];
+            e.enabled = 1;
+            for (int i = 0; i < 4; ++i) e.iargs[i] = ints[(k + i) % 4], e.fargs[i] = floats[(k + i) % 5];
+            const int r = qxApplyFilters(&block, b, nullptr, a, 9, 7, 0);
+            EXPECT_TRUE(r == 0 || r == 1055) << qxFilterName(id) << " " << k << ": " << r;
+            qxFreeAlphaBitMap(a);
+            qxFreeBitMap(b);
+        }
+}

@@ -148,7 +148,7 @@ TEST_F(DisplayOptsTest, StyleAndInsertPositions)
     ASSERT_EQ(parse([](lua_State *S) { table(S), str(S, "transparency", "50%"), num(S, "tint", 300); }), 0);
     EXPECT_EQ(s.transparency, 127u);
     EXPECT_EQ(s.filters.filter[QX_FILTER_TINT].enabled, 1u);
-    EXPECT_EQ(s.filters.filter[QX_FILTER_TINT].strength, 255.0);
+    EXPECT_EQ(s.filters.filter[QX_FILTER_TINT].iargs[1], 255);
     EXPECT_EQ(s.needslayer, 1u);
     // Filters need the layer engine, which is not there.
     EXPECT_EQ(parse([](lua_State *S) { table(S), lua_pushstring(S, "filters"), lua_newtable(S), lua_settable(S, -3); }),
