@@ -1,6 +1,8 @@
 // The brush list: lookup with find flags, adding, freeing and flushing.
 #include "objects/qx_brush.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 #include "objects/qx_objectuse.h"
@@ -138,6 +140,8 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
     copy->cropX = brush->cropX, copy->cropY = brush->cropY;
     copy->cropWidth = brush->cropWidth, copy->cropHeight = brush->cropHeight;
     copy->globalAlpha = brush->globalAlpha;
+    copy->hasRenderMatrix = brush->hasRenderMatrix;
+    std::copy(brush->renderMatrix, brush->renderMatrix + 4, copy->renderMatrix);
     if (video) {
         copy->hardware = 1;
         copy->display = brush->display;

@@ -57,6 +57,11 @@ struct qxBrush {
     qxPluginInfo *loader;
     qxBrushPathEntry *paths;
     uint32_t globalAlpha;    // "globalalpha" waiting for realisation; 0xFFFFFFFF none
+    // The matrix a vector brush is rendered at, against its source's
+    // natural size, once ScaleBrush or TransformBrush changed it; before
+    // that the brush's size over the natural size.
+    double renderMatrix[4];
+    uint32_t hasRenderMatrix;
 };
 
 static_assert(__builtin_offsetof(qxBrush, next) == __builtin_offsetof(qxObjectHeader, next) &&

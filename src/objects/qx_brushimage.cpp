@@ -22,6 +22,7 @@
 #include "imaging/qx_colorkeys.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_bgpicobj.h"
+#include "objects/qx_displayopts.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_brushinternal.h"
 #include "objects/qx_objargs.h"
@@ -271,8 +272,50 @@ int cmdPolar(lua_State *L) { return distort(L, 10, 0, 6); }
 int cmdArc(lua_State *L) { return distort(L, 9, 1, 4); }
 int cmdPerspective(lua_State *L) { return distort(L, 4, 8, 8); }
 
+// A vector brush is drawn again from its source at the matrix m applied
+// after the one it is rendered at now, so that scaling stays sharp.
+// With a wanted size (ScaleBrush) an unrotated result is sized exactly.
+int rerenderVector(lua_State *L, qxBrush *b, const double u[4], int smooth, int32_t wantW = 0, int32_t wantH = 0)
+{
+    uint32_t nw = 0, nh = 0;
+    qxPicSourceSize(b->source, &nw, &nh);
+    if (!b->source || !nw || !nh)
+        return ERR_TFIMAGE;
+    double c[4] = {double(b->width) / nw, 0, 0, double(b->height) / nh};
+    if (b->hasRenderMatrix)
+        std::copy(b->renderMatrix, b->renderMatrix + 4, c);
+    // Points map as (x, y) -> (m0 x + m2 y, m1 x + m3 y): u after c.
+    double m[4] = {u[0] * c[0] + u[2] * c[1], u[1] * c[0] + u[3] * c[1], u[0] * c[2] + u[2] * c[3],
+                   u[1] * c[2] + u[3] * c[3]};
+    // Just above the ratio, so that the size truncated from it is the one asked.
+    if (wantW > 0 && m[1] == 0 && m[2] == 0)
+        m[0] = std::nextafter(double(wantW) / nw, 1e300), m[3] = std::nextafter(double(wantH) / nh, 1e300);
+    if (!std::isfinite(m[0] + m[1] + m[2] + m[3]) || m[0] * m[3] - m[1] * m[2] == 0)
+        return ERR_WRONGUSAGE;
+    qxBitMap *bm = nullptr, *mk = nullptr, *a = nullptr;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    if (int r = qxTransformImage(L, 1, b->source, b->bitmap, b->mask, b->alpha, 0, 0, int32_t(nw), int32_t(nh), 0, 0,
+                                 m, uint32_t(smooth), &bm, &mk, &a, &x, &y, &w, &h))
+        return r;
+    if (!bm) {
+        qxFreeImagePlanes(bm, mk, a);
+        return ERR_TFIMAGE;
+    }
+    if (mk) // the rendering carries its own alpha channel
+        qxFreeMaskBitMap(mk), mk = nullptr;
+    replacePlanes(b, bm, mk, a, w, h);
+    std::copy(m, m + 4, b->renderMatrix);
+    b->hasRenderMatrix = 1;
+    b->scaled = 1;
+    if (!b->mask)
+        b->transparentColour = 0xFFFFFFFFu;
+    return 0;
+}
+
 int transformBrush(lua_State *L, qxBrush *b, const double m[4], int smooth)
 {
+    if (b->kind == QX_BRUSH_VECTOR)
+        return rerenderVector(L, b, m, smooth);
     qxBitMap *bm = nullptr, *mk = nullptr, *a = nullptr;
     int32_t w = 0, h = 0;
     if (int r = qxTransformPixels(b->bitmap, b->mask, b->alpha, 0, 0, W(b), H(b), m, smooth, 0, &bm,
@@ -288,7 +331,7 @@ int cmdScale(lua_State *L)
     qxCheckArgCount(L, 3, 4, 0, 0);
     const int smooth = lua_toboolean(L, 4) && !(lua_isnumber(L, 4) && lua_tonumber(L, 4) == 0);
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     int w = int(std::clamp(percentArg(L, 2, b->width), -2e9, 2e9));
     int h = int(std::clamp(percentArg(L, 3, b->height), -2e9, 2e9));
@@ -298,6 +341,10 @@ int cmdScale(lua_State *L)
         return ERR_BADDIMENSIONS;
     if (int r = qxCheckBrushSize(w, h))
         return r;
+    if (b->kind == QX_BRUSH_VECTOR) {
+        const double s[4] = {double(w) / W(b), 0, 0, double(h) / H(b)};
+        return rerenderVector(L, b, s, smooth, w, h);
+    }
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
     if (int r = qxScalePixels(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, W(b), H(b), w, h, smooth, 0, &bm,
                               b->mask ? &m : nullptr, b->alpha ? &a : nullptr))
@@ -314,7 +361,7 @@ int cmdRotate(lua_State *L)
     if (sx == 0 || sy == 0 || !std::isfinite(angle))
         return ERR_WRONGUSAGE;
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     double m[4];
     qxSetupTransform(m, W(b), H(b), W(b), H(b), sx, sy, angle);
@@ -329,7 +376,7 @@ int cmdTransform(lua_State *L)
     if (m[0] == 0 || m[3] == 0)
         return ERR_WRONGUSAGE;
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     return transformBrush(L, b, m, smooth);
 }
