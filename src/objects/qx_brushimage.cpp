@@ -853,36 +853,56 @@ int bgpicSource(lua_State *L, int sourceArg, uint32_t, int, qxBitMap **bm, qxBit
                            p->mask ? m : nullptr, p->alpha ? a : nullptr);
 }
 
-int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int64_t frame, int selected)
+// frameArg: the frame number, or the converter's own argument.
+int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int frameArg, int selected)
 {
     if (type == QX_TYPE_BRUSH) {
         const qxObjectRef src = qxGetObjectIDArg(L, sourceArg);
         if (!target.automatic && !src.automatic && src.number == target.number)
             return ERR_WRONGUSAGE;
     }
-    qxBrushSourceFn fn = nullptr;
+    const qxBrushSourceEntry *entry = nullptr;
     for (const auto &e : sources)
-        if (e.convert && e.type == type)
-            fn = e.convert;
-    if (!fn)
+        if ((e.convert || e.convertVector) && e.type == type)
+            entry = &e;
+    if (!entry)
         return ERR_WRONGUSAGE;
+    int64_t frame = 1;
+    if (!(entry->flags & QX_BRUSHSOURCE_OWNARG))
+        frame = qxTruncToInt64(luaL_optnumber(L, frameArg, 1));
     if (frame < 1 || frame > 0xFFFFFFF)
         frame = frame < 1 ? 0 : 0xFFFFFFF;
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    qxPicSource *vector = nullptr;
     uint32_t w = 0, h = 0, transparent = 0xFFFFFFFFu;
-    if (int r = fn(L, sourceArg, uint32_t(frame), selected, &bm, &m, &a, &w, &h, &transparent))
+    if (int r = entry->convert
+                    ? entry->convert(L, sourceArg, uint32_t(frame), selected, &bm, &m, &a, &w, &h, &transparent)
+                    : entry->convertVector(L, sourceArg, uint32_t(frame), &bm, &a, &w, &h, &vector))
         return r;
     auto release = [&](int code) {
         qxFreeImagePlanes(bm, m, a);
+        if (vector)
+            qxPicSourceRelease(vector);
         return code;
     };
     if (!target.automatic)
         if (int r = qxFreeBrush(L, target, 0))
             return release(r);
-    if (int r = qxAddBrush(&target, QX_BRUSH_PIXELS, w, h, w, 0, nullptr, bm, m ? transparent : 0xFFFFFFFFu, m, a,
-                           nullptr, nullptr))
+    if (int r = qxAddBrush(&target, vector ? QX_BRUSH_VECTOR : QX_BRUSH_PIXELS, w, h, w, 0, vector, bm,
+                           m ? transparent : 0xFFFFFFFFu, m, a, nullptr, nullptr))
         return release(r);
     return qxPushNewID(L, target);
+}
+
+// A type registered again replaces its entry.
+int registerSource(const qxBrushSourceEntry &entry)
+{
+    for (auto &e : sources)
+        if ((!e.convert && !e.convertVector) || e.type == entry.type) {
+            e = entry;
+            return 0;
+        }
+    return ERR_MEM;
 }
 
 int cmdConvertToBrush(lua_State *L)
@@ -890,9 +910,8 @@ int cmdConvertToBrush(lua_State *L)
     qxCheckArgCount(L, 3, 5, 0, 0);
     const uint32_t type = uint32_t(luaL_checkint(L, 1));
     const qxObjectRef target = qxNewIDRef(L, 3);
-    const int64_t frame = qxTruncToInt64(luaL_optnumber(L, 4, 1));
     const int selected = lua_toboolean(L, 5) && !(lua_isnumber(L, 5) && lua_tonumber(L, 5) == 0);
-    return convert(L, target, type, 2, frame, selected);
+    return convert(L, target, type, 2, 4, selected);
 }
 
 int cmdGetBrushLink(lua_State *L)
@@ -900,8 +919,7 @@ int cmdGetBrushLink(lua_State *L)
     qxCheckArgCount(L, 3, 4, 0, 0);
     const qxObjectRef target = qxNewIDRef(L, 1);
     const uint32_t type = uint32_t(luaL_checkint(L, 2));
-    const int64_t frame = qxTruncToInt64(luaL_optnumber(L, 4, 1));
-    return convert(L, target, type, 3, frame, 0);
+    return convert(L, target, type, 3, 4, 0);
 }
 
 } // namespace
@@ -910,12 +928,12 @@ extern "C" {
 
 int qxRegisterBrushSource(uint32_t type, qxBrushSourceFn convert)
 {
-    for (auto &e : sources)
-        if (!e.convert || e.type == type) {
-            e = {type, convert};
-            return 0;
-        }
-    return ERR_MEM;
+    return registerSource({type, convert, nullptr, 0});
+}
+
+int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, uint32_t flags)
+{
+    return registerSource({type, nullptr, convert, flags});
 }
 
 const qxCommandDef qxBrushImageCommands[] = {
