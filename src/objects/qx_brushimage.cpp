@@ -278,15 +278,10 @@ int cmdPerspective(lua_State *L) { return distort(L, 4, 8, 8); }
 int rerenderVector(lua_State *L, qxBrush *b, const double u[4], int smooth, int32_t wantW = 0, int32_t wantH = 0)
 {
     uint32_t nw = 0, nh = 0;
-    qxPicSourceSize(b->source, &nw, &nh);
-    if (!b->source || !nw || !nh)
+    double c[4], m[4];
+    if (!qxVectorBrushMatrix(b, c, &nw, &nh))
         return ERR_TFIMAGE;
-    double c[4] = {double(b->width) / nw, 0, 0, double(b->height) / nh};
-    if (b->hasRenderMatrix)
-        std::copy(b->renderMatrix, b->renderMatrix + 4, c);
-    // Points map as (x, y) -> (m0 x + m2 y, m1 x + m3 y): u after c.
-    double m[4] = {u[0] * c[0] + u[2] * c[1], u[1] * c[0] + u[3] * c[1], u[0] * c[2] + u[2] * c[3],
-                   u[1] * c[2] + u[3] * c[3]};
+    qxComposeMatrix(u, c, m);
     // Just above the ratio, so that the size truncated from it is the one asked.
     if (wantW > 0 && m[1] == 0 && m[2] == 0)
         m[0] = std::nextafter(double(wantW) / nw, 1e300), m[3] = std::nextafter(double(wantH) / nh, 1e300);

@@ -40,19 +40,20 @@ static int readHeader(const char *file, uint32_t *w, uint32_t *h)
 }
 
 /* Output pixel (x, y) shows the picture point p with (x + 0.5, y + 0.5) =
- * M p + offset; a pure scale takes its factors from the output size. */
+ * M p + offset. */
 static int render(KitVector *v, const double *block, int32_t width, int32_t height)
 {
     if (width < 1 || height < 1 || width > 16384 || height > 16384) return 0;
     uint32_t *px = malloc((size_t)width * (size_t)height * 4);
     if (!px) return 0;
-    double m0 = block[0], m1 = block[1], m2 = block[2], m3 = block[3];
-    if (m1 == 0 && m2 == 0) m0 = (double)width / v->naturalWidth, m3 = (double)height / v->naturalHeight;
+    const double m0 = block[0], m1 = block[1], m2 = block[2], m3 = block[3];
     const double det = m0 * m3 - m1 * m2;
     for (int32_t y = 0; y < height; y++)
         for (int32_t x = 0; x < width; x++) {
             const double dx = x + 0.5 - block[4], dy = y + 0.5 - block[5];
-            const double X = (m3 * dx - m2 * dy) / det, Y = (m0 * dy - m1 * dx) / det;
+            /* On a grid of 2^-20, so that matrices a rounding apart agree. */
+            const double X = round((m3 * dx - m2 * dy) / det * 1048576) / 1048576;
+            const double Y = round((m0 * dy - m1 * dx) / det * 1048576) / 1048576;
             uint32_t c = 0;
             if (X >= 0 && Y >= 0 && X < v->naturalWidth && Y < v->naturalHeight && X + Y >= 4) {
                 const uint32_t r = (uint32_t)((X - floor(X)) * 256), g = (uint32_t)((Y - floor(Y)) * 256);
