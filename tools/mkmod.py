@@ -5,6 +5,9 @@ Usage: mkmod.py PRESET OUT.mod
 Presets:
   timing  a constant-level sample under volume and timing effects (pitch
           cannot matter, so any player's output can be compared)
+  exact   as timing, with only the effects whose ticks and levels every
+          player agrees on (set and fine volume, cut, speed, pattern delay
+          and loop, break)
   tone    sine notes over all octaves and finetunes, arpeggio, slides,
           portamento and vibrato
   busy    four voices of notes and effects
@@ -114,6 +117,34 @@ def timing():
     return m
 
 
+def exact():
+    m = Module("exact")
+    s = m.sample(constant(4000), volume=40, loop=(0, 4000))
+    note = PERIODS[12]
+    p = m.pattern()  # set volume, fine volume, note cut
+    for r in range(0, 64, 4):
+        p[r][0] = (note, s, 0xC, (r * 7) % 63)
+        p[r + 2][1] = (note, s, 0xE, 0xC0 | (r // 4 % 6))
+    for r in range(1, 60, 3):
+        p[r][3] = (0, 0, 0xE, 0xA4 if r % 2 else 0xB3)
+    p[0][3] = (note, s, 0xC, 32)
+    p = m.pattern()  # speed, pattern delay, pattern loop, break
+    for r in range(0, 64, 2):
+        p[r][0] = (note, s, 0xC, 60 if r % 4 else 20)
+    p[4][1] = (0, 0, 0xE, 0x60)
+    p[9][1] = (0, 0, 0xE, 0x62)
+    p[12][2] = (0, 0, 0xF, 3)
+    p[20][2] = (0, 0, 0xE, 0xE2)
+    p[26][2] = (0, 0, 0xF, 9)
+    p[34][2] = (0, 0, 0xF, 6)
+    p[48][3] = (0, 0, 0xD, 0x10)
+    p = m.pattern()
+    for r in range(16, 64, 4):
+        p[r][1] = (note, s, 0xC, r - 10)
+    m.order = [0, 1, 2]
+    return m
+
+
 def tone():
     m = Module("tone")
     s = m.sample(sine(32), volume=48, loop=(0, 32))
@@ -190,7 +221,7 @@ def damaged():
     return m
 
 
-PRESETS = {"timing": timing, "tone": tone, "busy": busy, "long": long_module, "damaged": damaged}
+PRESETS = {"timing": timing, "exact": exact, "tone": tone, "busy": busy, "long": long_module, "damaged": damaged}
 
 
 def main():

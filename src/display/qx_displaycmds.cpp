@@ -478,12 +478,14 @@ int qxPlaceDisplay(qxDisplay *d)
     return 0;
 }
 
+const qxIconNode *(*qxWindowIconSet)(void);
+
 int qxEnsureWindowing(void)
 {
     static bool ready;
     if (ready || qxDisplayAdapterActive())
         return 0;
-    if (int r = x11InitWindowing(nullptr))
+    if (int r = x11InitWindowing(qxWindowIconSet ? qxWindowIconSet() : nullptr))
         return r;
     ready = true;
     return 0;

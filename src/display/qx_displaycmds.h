@@ -13,8 +13,13 @@ struct qxDisplayPrefsHooks {
     int (*save)(lua_State *L, int idx);
 };
 
+struct qxIconNode;
+
 extern "C" {
 extern qxDisplayPrefsHooks qxDisplayPrefs;
+// The application's window icons, which replace the built-in ones of the
+// same size when the first window opens; filled by the top. NULL: none.
+extern const qxIconNode *(*qxWindowIconSet)(void);
 extern const qxCommandDef qxDisplayCommandTable[];
 // The default display start-up added for an applet that declares none.
 extern qxDisplay *qxImplicitDisplay;

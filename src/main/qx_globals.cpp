@@ -180,6 +180,8 @@ void qxLinkLayers(void)
     qxInstallPictureHostSlots(qxHostGraphics);
     qxInstallBrushHostSlots(qxHostGraphics);
     qxInstallIconHostSlots(qxHostGraphics);
+    // The applet's icons go onto its windows.
+    qxWindowIconSet = [] { return static_cast<const qxIconNode *>(qxAppIcons); };
     qxInstallDisplayHostSlots(qxHostGraphics);
     // Displays keep their remembered placement in the preferences file.
     qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};

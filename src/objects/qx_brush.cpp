@@ -1,6 +1,8 @@
 // The brush list: lookup with find flags, adding, freeing and flushing.
 #include "objects/qx_brush.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 #include "objects/qx_objectuse.h"
@@ -138,6 +140,8 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
     copy->cropX = brush->cropX, copy->cropY = brush->cropY;
     copy->cropWidth = brush->cropWidth, copy->cropHeight = brush->cropHeight;
     copy->globalAlpha = brush->globalAlpha;
+    copy->hasRenderMatrix = brush->hasRenderMatrix;
+    std::copy(brush->renderMatrix, brush->renderMatrix + 4, copy->renderMatrix);
     if (video) {
         copy->hardware = 1;
         copy->display = brush->display;
@@ -145,6 +149,27 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
                                               : (m ? QX_HWBRUSH_MASK : 0) | (a ? QX_HWBRUSH_ALPHA : 0);
     }
     return 0;
+}
+
+int qxVectorBrushMatrix(const qxBrush *b, double m[4], uint32_t *nw, uint32_t *nh)
+{
+    *nw = *nh = 0;
+    if (b->source)
+        qxPicSourceSize(b->source, nw, nh);
+    if (!*nw || !*nh)
+        return 0;
+    if (b->hasRenderMatrix)
+        std::copy(b->renderMatrix, b->renderMatrix + 4, m);
+    else
+        m[0] = double(b->width) / *nw, m[1] = m[2] = 0, m[3] = double(b->height) / *nh;
+    return 1;
+}
+
+void qxComposeMatrix(const double a[4], const double b[4], double m[4])
+{
+    const double r[4] = {a[0] * b[0] + a[2] * b[1], a[1] * b[0] + a[3] * b[1], a[0] * b[2] + a[2] * b[3],
+                         a[1] * b[2] + a[3] * b[3]};
+    std::copy(r, r + 4, m);
 }
 
 void qxFreeBrushData(lua_State *L, qxBrush *b)

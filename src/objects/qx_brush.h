@@ -57,6 +57,11 @@ struct qxBrush {
     qxPluginInfo *loader;
     qxBrushPathEntry *paths;
     uint32_t globalAlpha;    // "globalalpha" waiting for realisation; 0xFFFFFFFF none
+    // The matrix a vector brush is rendered at, against its source's
+    // natural size, once ScaleBrush or TransformBrush changed it; before
+    // that the brush's size over the natural size.
+    double renderMatrix[4];
+    uint32_t hasRenderMatrix;
 };
 
 static_assert(__builtin_offsetof(qxBrush, next) == __builtin_offsetof(qxObjectHeader, next) &&
@@ -89,6 +94,12 @@ int qxCopyBrushCallback(lua_State *L, void *brush, qxObjectRef *newRef);
 int qxFreeBrush(lua_State *L, qxObjectRef ref, int strict);
 int qxUnlinkBrush(lua_State *L, qxObjectRef ref);
 void qxFreeBrushData(lua_State *L, qxBrush *brush);
+// The matrix a vector brush is rendered at against its source's natural
+// size, which goes into *naturalWidth and *naturalHeight; 0 when the
+// source has no size.
+int qxVectorBrushMatrix(const qxBrush *brush, double matrix[4], uint32_t *naturalWidth, uint32_t *naturalHeight);
+// m = a after b, for points mapping as (x, y) -> (m0 x + m2 y, m1 x + m3 y).
+void qxComposeMatrix(const double a[4], const double b[4], double m[4]);
 void qxFlushDeletedBrushes(lua_State *L);
 void qxFreeAllBrushes(lua_State *L);
 int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t colour, int mask, int alpha,

@@ -22,6 +22,7 @@
 #include "imaging/qx_colorkeys.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_bgpicobj.h"
+#include "objects/qx_displayopts.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_brushinternal.h"
 #include "objects/qx_objargs.h"
@@ -271,8 +272,45 @@ int cmdPolar(lua_State *L) { return distort(L, 10, 0, 6); }
 int cmdArc(lua_State *L) { return distort(L, 9, 1, 4); }
 int cmdPerspective(lua_State *L) { return distort(L, 4, 8, 8); }
 
+// A vector brush is drawn again from its source at the matrix m applied
+// after the one it is rendered at now, so that scaling stays sharp.
+// With a wanted size (ScaleBrush) an unrotated result is sized exactly.
+int rerenderVector(lua_State *L, qxBrush *b, const double u[4], int smooth, int32_t wantW = 0, int32_t wantH = 0)
+{
+    uint32_t nw = 0, nh = 0;
+    double c[4], m[4];
+    if (!qxVectorBrushMatrix(b, c, &nw, &nh))
+        return ERR_TFIMAGE;
+    qxComposeMatrix(u, c, m);
+    // Just above the ratio, so that the size truncated from it is the one asked.
+    if (wantW > 0 && m[1] == 0 && m[2] == 0)
+        m[0] = std::nextafter(double(wantW) / nw, 1e300), m[3] = std::nextafter(double(wantH) / nh, 1e300);
+    if (!std::isfinite(m[0] + m[1] + m[2] + m[3]) || m[0] * m[3] - m[1] * m[2] == 0)
+        return ERR_WRONGUSAGE;
+    qxBitMap *bm = nullptr, *mk = nullptr, *a = nullptr;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    if (int r = qxTransformImage(L, 1, b->source, b->bitmap, b->mask, b->alpha, 0, 0, int32_t(nw), int32_t(nh), 0, 0,
+                                 m, uint32_t(smooth), &bm, &mk, &a, &x, &y, &w, &h))
+        return r;
+    if (!bm) {
+        qxFreeImagePlanes(bm, mk, a);
+        return ERR_TFIMAGE;
+    }
+    if (mk) // the rendering carries its own alpha channel
+        qxFreeMaskBitMap(mk), mk = nullptr;
+    replacePlanes(b, bm, mk, a, w, h);
+    std::copy(m, m + 4, b->renderMatrix);
+    b->hasRenderMatrix = 1;
+    b->scaled = 1;
+    if (!b->mask)
+        b->transparentColour = 0xFFFFFFFFu;
+    return 0;
+}
+
 int transformBrush(lua_State *L, qxBrush *b, const double m[4], int smooth)
 {
+    if (b->kind == QX_BRUSH_VECTOR)
+        return rerenderVector(L, b, m, smooth);
     qxBitMap *bm = nullptr, *mk = nullptr, *a = nullptr;
     int32_t w = 0, h = 0;
     if (int r = qxTransformPixels(b->bitmap, b->mask, b->alpha, 0, 0, W(b), H(b), m, smooth, 0, &bm,
@@ -288,7 +326,7 @@ int cmdScale(lua_State *L)
     qxCheckArgCount(L, 3, 4, 0, 0);
     const int smooth = lua_toboolean(L, 4) && !(lua_isnumber(L, 4) && lua_tonumber(L, 4) == 0);
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     int w = int(std::clamp(percentArg(L, 2, b->width), -2e9, 2e9));
     int h = int(std::clamp(percentArg(L, 3, b->height), -2e9, 2e9));
@@ -298,6 +336,10 @@ int cmdScale(lua_State *L)
         return ERR_BADDIMENSIONS;
     if (int r = qxCheckBrushSize(w, h))
         return r;
+    if (b->kind == QX_BRUSH_VECTOR) {
+        const double s[4] = {double(w) / W(b), 0, 0, double(h) / H(b)};
+        return rerenderVector(L, b, s, smooth, w, h);
+    }
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
     if (int r = qxScalePixels(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, W(b), H(b), w, h, smooth, 0, &bm,
                               b->mask ? &m : nullptr, b->alpha ? &a : nullptr))
@@ -314,7 +356,7 @@ int cmdRotate(lua_State *L)
     if (sx == 0 || sy == 0 || !std::isfinite(angle))
         return ERR_WRONGUSAGE;
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     double m[4];
     qxSetupTransform(m, W(b), H(b), W(b), H(b), sx, sy, angle);
@@ -329,7 +371,7 @@ int cmdTransform(lua_State *L)
     if (m[0] == 0 || m[3] == 0)
         return ERR_WRONGUSAGE;
     qxBrush *b = nullptr;
-    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b))
+    if (int r = findForModify(L, qxGetObjectIDArg(L, 1), &b, QX_FIND_MODIFY))
         return r;
     return transformBrush(L, b, m, smooth);
 }
@@ -806,36 +848,56 @@ int bgpicSource(lua_State *L, int sourceArg, uint32_t, int, qxBitMap **bm, qxBit
                            p->mask ? m : nullptr, p->alpha ? a : nullptr);
 }
 
-int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int64_t frame, int selected)
+// frameArg: the frame number, or the converter's own argument.
+int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int frameArg, int selected)
 {
     if (type == QX_TYPE_BRUSH) {
         const qxObjectRef src = qxGetObjectIDArg(L, sourceArg);
         if (!target.automatic && !src.automatic && src.number == target.number)
             return ERR_WRONGUSAGE;
     }
-    qxBrushSourceFn fn = nullptr;
+    const qxBrushSourceEntry *entry = nullptr;
     for (const auto &e : sources)
-        if (e.convert && e.type == type)
-            fn = e.convert;
-    if (!fn)
+        if ((e.convert || e.convertVector) && e.type == type)
+            entry = &e;
+    if (!entry)
         return ERR_WRONGUSAGE;
+    int64_t frame = 1;
+    if (!(entry->flags & QX_BRUSHSOURCE_OWNARG))
+        frame = qxTruncToInt64(luaL_optnumber(L, frameArg, 1));
     if (frame < 1 || frame > 0xFFFFFFF)
         frame = frame < 1 ? 0 : 0xFFFFFFF;
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    qxPicSource *vector = nullptr;
     uint32_t w = 0, h = 0, transparent = 0xFFFFFFFFu;
-    if (int r = fn(L, sourceArg, uint32_t(frame), selected, &bm, &m, &a, &w, &h, &transparent))
+    if (int r = entry->convert
+                    ? entry->convert(L, sourceArg, uint32_t(frame), selected, &bm, &m, &a, &w, &h, &transparent)
+                    : entry->convertVector(L, sourceArg, uint32_t(frame), &bm, &a, &w, &h, &vector))
         return r;
     auto release = [&](int code) {
         qxFreeImagePlanes(bm, m, a);
+        if (vector)
+            qxPicSourceRelease(vector);
         return code;
     };
     if (!target.automatic)
         if (int r = qxFreeBrush(L, target, 0))
             return release(r);
-    if (int r = qxAddBrush(&target, QX_BRUSH_PIXELS, w, h, w, 0, nullptr, bm, m ? transparent : 0xFFFFFFFFu, m, a,
-                           nullptr, nullptr))
+    if (int r = qxAddBrush(&target, vector ? QX_BRUSH_VECTOR : QX_BRUSH_PIXELS, w, h, w, 0, vector, bm,
+                           m ? transparent : 0xFFFFFFFFu, m, a, nullptr, nullptr))
         return release(r);
     return qxPushNewID(L, target);
+}
+
+// A type registered again replaces its entry.
+int registerSource(const qxBrushSourceEntry &entry)
+{
+    for (auto &e : sources)
+        if ((!e.convert && !e.convertVector) || e.type == entry.type) {
+            e = entry;
+            return 0;
+        }
+    return ERR_MEM;
 }
 
 int cmdConvertToBrush(lua_State *L)
@@ -843,9 +905,8 @@ int cmdConvertToBrush(lua_State *L)
     qxCheckArgCount(L, 3, 5, 0, 0);
     const uint32_t type = uint32_t(luaL_checkint(L, 1));
     const qxObjectRef target = qxNewIDRef(L, 3);
-    const int64_t frame = qxTruncToInt64(luaL_optnumber(L, 4, 1));
     const int selected = lua_toboolean(L, 5) && !(lua_isnumber(L, 5) && lua_tonumber(L, 5) == 0);
-    return convert(L, target, type, 2, frame, selected);
+    return convert(L, target, type, 2, 4, selected);
 }
 
 int cmdGetBrushLink(lua_State *L)
@@ -853,8 +914,7 @@ int cmdGetBrushLink(lua_State *L)
     qxCheckArgCount(L, 3, 4, 0, 0);
     const qxObjectRef target = qxNewIDRef(L, 1);
     const uint32_t type = uint32_t(luaL_checkint(L, 2));
-    const int64_t frame = qxTruncToInt64(luaL_optnumber(L, 4, 1));
-    return convert(L, target, type, 3, frame, 0);
+    return convert(L, target, type, 3, 4, 0);
 }
 
 } // namespace
@@ -863,12 +923,12 @@ extern "C" {
 
 int qxRegisterBrushSource(uint32_t type, qxBrushSourceFn convert)
 {
-    for (auto &e : sources)
-        if (!e.convert || e.type == type) {
-            e = {type, convert};
-            return 0;
-        }
-    return ERR_MEM;
+    return registerSource({type, convert, nullptr, 0});
+}
+
+int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, uint32_t flags)
+{
+    return registerSource({type, nullptr, convert, flags});
 }
 
 const qxCommandDef qxBrushImageCommands[] = {

@@ -129,6 +129,7 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
     // 1. The object.
     Image im;
     qxPicSource *source = nullptr;
+    const qxBrush *vectorBrush = nullptr;
     bool vector = false, hardware = false;
     int32_t objW = 0, objH = 0;
     qxBGPic *bgpic = nullptr;
@@ -150,6 +151,7 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         im.bitmap = b->bitmap, im.mask = b->mask, im.alpha = b->alpha;
         objW = int32_t(b->width), objH = int32_t(b->height);
         source = vector ? b->source : nullptr;
+        vectorBrush = vector ? b : nullptr;
         if (type == QX_OBJ_BRUSH) w = objW, h = objH;
         break;
     }
@@ -272,8 +274,16 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         qxBitMap *b = nullptr, *mk = nullptr, *a = nullptr;
         int32_t tw = 0, th = 0;
         const uint32_t mode = vector && source ? 1 : 0;
-        if (int r = qxTransformImage(L, mode, source, im.bitmap, im.mask, im.alpha, 0, 0, w, h, options->anchorx,
-                                     options->anchory, m, options->smooth, &b, &mk, &a, nullptr, nullptr, &tw, &th))
+        // A scaled vector brush is drawn again from its natural size.
+        double rm[4];
+        int32_t rw = w, rh = h;
+        uint32_t nw = 0, nh = 0;
+        if (mode == 1 && vectorBrush && qxVectorBrushMatrix(vectorBrush, rm, &nw, &nh))
+            qxComposeMatrix(m, rm, rm), rw = int32_t(nw), rh = int32_t(nh);
+        else
+            std::copy(m, m + 4, rm);
+        if (int r = qxTransformImage(L, mode, source, im.bitmap, im.mask, im.alpha, 0, 0, rw, rh, options->anchorx,
+                                     options->anchory, rm, options->smooth, &b, &mk, &a, nullptr, nullptr, &tw, &th))
             return r;
         im.adopt(b, mk, a, tw, th);
         w = tw, h = th;

@@ -1,6 +1,6 @@
 // The module replayer on modules written by tools/mkmod.py: set-up checks,
 // timing and positions, the follower, damaged modules, and agreement with
-// openmpt123 and xmp (sides swapped, one tick of lead-in removed).
+// openmpt123 and xmp (sides summed, one tick of lead-in removed).
 #include <cmath>
 #include <cstring>
 
@@ -237,7 +237,7 @@ TEST(ModPlayer, AgreesWithOpenmptAndXmp)
     if (!soundtest::have("openmpt123") || !soundtest::have("xmp") || !soundtest::have("sox"))
         GTEST_SKIP() << "openmpt123, xmp or sox is not installed";
     ScratchDir dir;
-    for (const char *preset : {"timing", "busy"}) {
+    for (const char *preset : {"exact", "timing", "busy"}) {
         Player m(makeModule(dir, preset));
         ASSERT_TRUE(m.p);
         std::string mod = std::string(preset) + ".mod";
@@ -251,11 +251,23 @@ TEST(ModPlayer, AgreesWithOpenmptAndXmp)
         Match a = compare(ours, mpt, 960, common), b = compare(ours, xmp, 960, common);
         std::printf("%s: openmpt correlation %.5f SNR %.1f dB; xmp correlation %.5f SNR %.1f dB\n", preset,
                     a.correlation, a.snr, b.correlation, b.snr);
+        // The effects whose ticks and levels all agree leave only the gain.
+        if (std::string(preset) == "exact") {
+            EXPECT_GT(a.correlation, 0.99999);
+            EXPECT_GT(b.correlation, 0.99999);
+            EXPECT_GT(a.snr, 60);
+            EXPECT_GT(b.snr, 60);
+        }
+        // In the rest the difference is by design: volume slides and tremolo also act on
+        // a row's first tick, tremolo has half the peers' depth, volumes stop
+        // at 63 and pannings at 255 (with those as the peers have them the
+        // correlation is 0.9996 and 0.9983); openmpt changes the tempo a tick
+        // later and xmp rounds a tick to whole frames.
         if (std::string(preset) == "timing") {
-            EXPECT_GT(a.correlation, 0.99);
-            EXPECT_GT(b.correlation, 0.99);
-            EXPECT_GT(a.snr, 30);
-            EXPECT_GT(b.snr, 30);
+            EXPECT_GT(a.correlation, 0.995);
+            EXPECT_GT(b.correlation, 0.994);
+            EXPECT_GT(a.snr, 37);
+            EXPECT_GT(b.snr, 37);
         }
     }
 }

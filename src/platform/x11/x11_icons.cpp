@@ -1,5 +1,6 @@
 // The window icons: a reserved data area that the linker fills with icon
 // records {width, height, ARGB pixels}, widened for _NET_WM_ICON.
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,40 @@ constexpr uint32_t markerSize = 20;
 // Writable and kept whole: the linker patches the records in after the marker.
 alignas(8) uint8_t iconArea[areaSize] = "___QXSICONRESERVED__";
 unsigned long *iconBuffer;
+
+// The player's own icon in the five sizes the area is laid out for (their
+// records fill it exactly), written when the build left the area empty so
+// that applet icons of these sizes have records to replace.
+constexpr uint32_t builtInSizes[] = {16, 24, 32, 48, 256};
+
+void drawBuiltInIcon(uint32_t *px, uint32_t size)
+{
+    // A blue disc with a light rim, antialiased over one pixel.
+    const double c = size / 2.0, r = size / 2.0 - 0.5;
+    for (uint32_t y = 0; y < size; y++)
+        for (uint32_t x = 0; x < size; x++) {
+            const double d = std::hypot(x + 0.5 - c, y + 0.5 - c);
+            const double cover = d <= r - 0.5 ? 1.0 : d >= r + 0.5 ? 0.0 : r + 0.5 - d;
+            const bool rim = d > r * 0.8;
+            const uint32_t rgb = rim ? 0xA0C8FFu : 0x2050C0u;
+            px[y * size + x] = uint32_t(std::lround(cover * 255)) << 24 | rgb;
+        }
+}
+
+void ensureBuiltInIcons()
+{
+    uint32_t first;
+    std::memcpy(&first, iconArea + markerSize, 4);
+    if (first)
+        return;
+    uint64_t at = markerSize;
+    for (uint32_t size : builtInSizes) {
+        const uint32_t header[2] = {size, size};
+        std::memcpy(iconArea + at, header, 8);
+        drawBuiltInIcon(reinterpret_cast<uint32_t *>(iconArea + at + 8), size);
+        at += 8 + uint64_t(size) * size * 4;
+    }
+}
 
 // Calls f(offset of pixels, width, height) for each whole record.
 template <typename F> void walkRecords(F f)
@@ -33,6 +68,11 @@ template <typename F> void walkRecords(F f)
         at += 8 + bytes;
     }
 }
+
+static_assert(markerSize + (8 + 16 * 16 * 4) + (8 + 24 * 24 * 4) + (8 + 32 * 32 * 4) + (8 + 48 * 48 * 4) +
+                      (8 + 256 * 256 * 4) ==
+                  areaSize,
+              "the built-in icons fill the area");
 
 } // namespace
 
@@ -56,6 +96,7 @@ void qxFreeIconList(qxIconNode *list)
 
 qxIconNode *x11ApplyIcons(const qxIconNode *replacements)
 {
+    ensureBuiltInIcons();
     qxIconNode *head = nullptr, **tail = &head;
     bool failed = false;
     walkRecords([&](uint64_t at, uint32_t w, uint32_t h) {
@@ -95,6 +136,7 @@ int x11InitWindowing(const qxIconNode *replacements)
 {
     if (!qxCreateWakePipe())
         return ERR_PIPE;
+    ensureBuiltInIcons();
     if (replacements)
         qxFreeIconList(x11ApplyIcons(replacements));
     if (!iconBuffer) {
