@@ -8,6 +8,7 @@
 #include "display/qx_gfxgeom.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -58,6 +59,11 @@ int replaceNumber(uint32_t number)
     return qxFreeTextObject(old);
 }
 
+qxObjectRef refOf(const qxTextObject *o)
+{
+    return o->automatic ? qxObjectRef{0, const_cast<qxTextObject *>(o)} : qxObjectRef{o->number, nullptr};
+}
+
 char *copyText(const char *text, size_t length)
 {
     size_t bytes;
@@ -86,6 +92,14 @@ int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t fla
         return ERR_FINDTEXTOBJECT;
     }
     if ((flags & 1) && found->locked) return ERR_LOCKEDOBJ;
+    // Copy-on-write: layers showing the object keep a released copy.
+    const qxObjectRef ref = refOf(found);
+    if ((flags & 1) && !(flags & 4) && qxFindLayerShowing(QX_TYPE_TEXTOBJECT, ref, nullptr, nullptr, nullptr)) {
+        qxTextObject *copy = nullptr;
+        if (int r = qxCopyTextObject(found, 0, &copy)) return r;
+        copy->released = 1;
+        qxRepointObjectLayers(QX_TYPE_TEXTOBJECT, ref, copy);
+    }
     *out = found;
     return 0;
 }
@@ -152,9 +166,30 @@ int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
 
 int qxFreeTextObject(qxTextObject *o)
 {
+    // A layer still showing it keeps it, detached from its number.
+    const qxObjectRef ref = refOf(o);
+    if (!o->released && qxFindLayerShowing(QX_TYPE_TEXTOBJECT, ref, nullptr, nullptr, nullptr)) {
+        o->number = 0;
+        o->automatic = uint64_t(uintptr_t(o));
+        o->released = 1;
+        qxRepointObjectLayers(QX_TYPE_TEXTOBJECT, ref, o);
+        return 0;
+    }
     unlink(o);
     freeRecord(o);
     return 0;
+}
+
+void qxFreeDetachedTextObjects(void)
+{
+    for (qxTextObject *o = head; o;) {
+        qxTextObject *next = o->next;
+        if (o->released && !qxFindLayerShowing(QX_TYPE_TEXTOBJECT, refOf(o), nullptr, nullptr, nullptr)) {
+            unlink(o);
+            freeRecord(o);
+        }
+        o = next;
+    }
 }
 
 void qxFreeAllTextObjects(void)
