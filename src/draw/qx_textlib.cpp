@@ -337,8 +337,10 @@ int cmdTextOut(lua_State *L)
     qxInitTransformOptions(&opts);
     qxInitObjectStyle(&style);
     const bool withOptions = lua_istable(L, 4);
+    qxTextRequest drawn = rq;
+    if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
-    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
+    if (int r = qxLayoutTextL(L, &drawn, &im)) return r;
     int r = 0;
     if (withOptions) {
         const uint32_t smooth = (rq.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
@@ -347,8 +349,8 @@ int cmdTextOut(lua_State *L)
     }
     int32_t areaW = 0, areaH = 0;
     if (d) qxOutputBitmap(d, &areaW, &areaH);
-    const int32_t px = qxResolvePosX(x, im.width, areaW, opts.anchorx) - im.originX;
-    const int32_t py = qxResolvePosY(y, im.height, areaH, opts.anchory) - im.originY;
+    const int32_t px = qxResolvePosX(x, im.width, areaW, opts.anchorx);
+    const int32_t py = qxResolvePosY(y, im.height, areaH, opts.anchory);
     if (!r && layers) r = qxAddTextImageLayer(L, QX_LAYER_TEXTOUT, &rq, &im, px, py, &opts, &style, nullptr);
     else if (!r) r = qxDrawTextImage(L, &im, px, py);
     qxFreeTextImage(&im);

@@ -31,10 +31,10 @@ int bgpicImage(lua_State *, const qxLayer *l, const qxLayerData *d, qxBitMap **b
     return 0;
 }
 
-const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr};
-const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr, nullptr};
 // Anim frames and videos hand their planes to the layer.
-const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The display core's flags are its own; of the layer flags it asks only
 // for the display-scaled rendition.

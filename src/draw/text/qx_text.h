@@ -152,8 +152,11 @@ void qxRegisterTextLayerTypes(void);
 // Shows a text object as a layer of type 8 with its top-left corner at x, y.
 int qxAddTextLayer(lua_State *L, qxTextObject *object, int32_t x, int32_t y, const qxTransformOptions *options,
                    qxObjectStyle *style, qxLayer **out);
+// What a text layer's own image is rendered from: the request without
+// SHADOW, EDGE and the colour's transparency, which the layer draws.
+void qxStripLayerEffects(qxTextRequest *request);
 // Makes a rendered block a TEXTOUT (9) or PRINT (11) layer whose text
-// origin lies at x, y; SHADOW and EDGE become the layer's shadow and border
+// origin lies at x, y (rendered from the stripped request); SHADOW and EDGE become the layer's shadow and border
 // and the colour's transparency the layer's. The image is the layer's then.
 int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *request, qxTextImage *image, int32_t x,
                         int32_t y, const qxTransformOptions *options, qxObjectStyle *style, qxLayer **out);

@@ -103,8 +103,33 @@ void pushPayloadKeys(lua_State *L, const qxLayer *l)
     qxSetFieldStr(L, "font", rq.block.font ? rq.block.font->name : "");
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys};
-const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys};
+// The border of a text layer follows the glyphs: their square dilation.
+int objectBorder(lua_State *L, const qxLayer *l, const qxLayerData *, int32_t size, qxBitMap **alpha, int32_t *dx,
+                 int32_t *dy)
+{
+    qxTextObject *o = nullptr;
+    if (qxFindTextObject(L, l->layerid.number, l->layerid.automatic, 2 | 4, &o) || !o) return ERR_WRONGUSAGE;
+    // A scaled or rotated object no longer matches its request.
+    if (o->width != o->baseWidth || o->height != o->baseHeight || o->angle != 0.0) return ERR_WRONGUSAGE;
+    int32_t w, h;
+    if (int r = qxBuildTextEffectMask(L, &o->request, size, alpha, &w, &h)) return r;
+    *dx = *dy = 2 * size + 1;
+    return 0;
+}
+
+int payloadBorder(lua_State *L, const qxLayer *, const qxLayerData *d, int32_t size, qxBitMap **alpha, int32_t *dx,
+                  int32_t *dy)
+{
+    const auto *p = static_cast<const qxTextLayerData *>(d->typedata);
+    if (!p) return ERR_WRONGUSAGE;
+    int32_t w, h;
+    if (int r = qxBuildTextEffectMask(L, &p->request, size, alpha, &w, &h)) return r;
+    *dx = *dy = 2 * size + 1;
+    return 0;
+}
+
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder};
+const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder};
 
 } // namespace
 
@@ -126,6 +151,13 @@ int qxAddTextLayer(lua_State *L, qxTextObject *o, int32_t x, int32_t y, const qx
     const qxObjectRef ref = o->automatic ? qxObjectRef{0, o} : qxObjectRef{o->number, nullptr};
     return qxAddLayer(L, QX_TYPE_TEXTOBJECT, &ref, x, y, o->width, o->height, options, style, nullptr, nullptr,
                       nullptr, data, style ? style->insertpos : 0, 0, out);
+}
+
+void qxStripLayerEffects(qxTextRequest *rq)
+{
+    rq->block.style &= ~(QX_TS_SHADOW | QX_TS_EDGE);
+    if (!rq->block.style) rq->block.style = QX_TS_NORMAL;
+    rq->block.colour &= 0xFFFFFF;
 }
 
 int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *rq, qxTextImage *im, int32_t x, int32_t y,
@@ -153,7 +185,9 @@ int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *rq, qx
     if (int r = qxBitMapFromARGB(im->pixels, 0xFFFFFFFFu, im->width, im->height, im->width, 0, 8, nullptr, &bm,
                                  nullptr, &alpha))
         return r;
-    qxTextLayerData *p = makePayload(rq, x, y);
+    qxTextRequest drawn = *rq;
+    qxStripLayerEffects(&drawn);
+    qxTextLayerData *p = makePayload(&drawn, x, y);
     auto *data = p ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
         if (p) qxFree(const_cast<char *>(p->request.text)), qxFree(p);

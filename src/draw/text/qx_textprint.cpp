@@ -75,10 +75,13 @@ int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qx
     rq.leftMargin = c->left;
     rq.tabs = c->tabs;
     rq.tabCount = c->tabCount;
-    qxTextImage im;
-    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
     qxDisplay *d = qxCurrentDisplay;
-    const int r = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY
+    const bool layers = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY;
+    qxTextRequest drawn = rq;
+    if (layers) qxStripLayerEffects(&drawn);
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, &drawn, &im)) return r;
+    const int r = layers
                       ? qxAddTextImageLayer(L, QX_LAYER_PRINT, &rq, &im, c->left, c->y, nullptr, nullptr, layer)
                       : qxDrawTextImage(L, &im, c->left, c->y);
     c->x = c->left + im.endX;
