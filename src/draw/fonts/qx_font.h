@@ -114,6 +114,7 @@ struct qxTrueTypeFont {
     uint32_t deletePath;
     uint32_t cache;
     qxGlyphCacheEntry glyphs[2][256]; // anti-aliased, monochrome
+    FT_UInt charIndex[256];           // glyph index + 1 of codes below 256; 0: not looked up
 };
 
 extern "C" {
