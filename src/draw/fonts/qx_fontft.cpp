@@ -179,8 +179,15 @@ extern "C" int qxFtOpenFont(const char *name, int32_t size, uint32_t cache, qxFo
 extern "C" int qxFtLoadGlyph(qxTrueTypeFont *t, uint32_t code, FT_UInt index, uint32_t style, int *left, int *top,
                              FT_Pos *advance, FT_Bitmap *bitmap) {
     int mode = (style & QX_STYLE_ANTIALIAS) ? 0 : 1;
-    bool cached = t->cache && !(style & (QX_STYLE_BOLD | QX_STYLE_ITALIC)) && code < 256;
-    qxGlyphCacheEntry *entry = cached ? &t->glyphs[mode][code] : nullptr;
+    const uint32_t synth = (style & (QX_STYLE_BOLD | QX_STYLE_ITALIC)) >> 1; // 0 plain, 1 bold, 2 italic, 3 both
+    qxGlyphCacheEntry *entry = nullptr;
+    if (t->cache && code < 256) {
+        if (!synth) entry = &t->glyphs[mode][code];
+        else {
+            if (!t->styled) t->styled = static_cast<qxGlyphCacheEntry(*)[3][256]>(calloc(2, sizeof *t->styled));
+            if (t->styled) entry = &t->styled[mode][synth - 1][code];
+        }
+    }
     if (entry && entry->glyph) {
         *bitmap = reinterpret_cast<FT_BitmapGlyph>(entry->glyph)->bitmap;
         *left = entry->left;
@@ -295,6 +302,14 @@ extern "C" void qxFtFreeGlyphCache(qxFontHandle *h) {
             if (entry.glyph) FT_Done_Glyph(entry.glyph);
             entry = {};
         }
+    if (t->styled) {
+        for (int mode = 0; mode < 2; ++mode)
+            for (auto &style : t->styled[mode])
+                for (auto &entry : style)
+                    if (entry.glyph) FT_Done_Glyph(entry.glyph);
+        free(t->styled);
+        t->styled = nullptr;
+    }
 }
 
 extern "C" void qxFtFreeFace(qxFontHandle *h) {
