@@ -132,6 +132,8 @@ void qxForgetTextCursors(void);
 // Blits a rendered block with its top-left text origin at x, y onto the
 // current output.
 int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);
+// A NUL-terminated copy of length bytes (qxFree); null without memory.
+char *qxCopyTextBytes(const char *text, size_t length);
 // Text objects. Flags: 1 refuses a locked object, 2 also finds released
 // ones. 0, 1041 or 1175.
 int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out);

@@ -33,22 +33,12 @@ int objectImage(lua_State *L, const qxLayer *l, const qxLayerData *, qxBitMap **
 
 void pushObjectKeys(lua_State *L, const qxLayer *l) { qxSetFieldID(L, "id", l->layerid); }
 
-char *copyBytes(const char *text, size_t length)
-{
-    size_t bytes;
-    if (!qxAddSize(length, 1, &bytes)) return nullptr;
-    auto *t = static_cast<char *>(qxAlloc(bytes, 0));
-    if (!t) return nullptr;
-    if (length) std::memcpy(t, text, length);
-    t[length] = 0;
-    return t;
-}
 
 // A payload owning its text; the break table is not kept (the image is).
 qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y)
 {
     auto *p = static_cast<qxTextLayerData *>(qxAlloc(sizeof(qxTextLayerData), 1));
-    char *text = p ? copyBytes(rq->text, rq->length) : nullptr;
+    char *text = p ? qxCopyTextBytes(rq->text, rq->length) : nullptr;
     if (!text) {
         qxFree(p);
         return nullptr;

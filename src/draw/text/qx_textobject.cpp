@@ -64,7 +64,12 @@ qxObjectRef refOf(const qxTextObject *o)
     return o->automatic ? qxObjectRef{0, const_cast<qxTextObject *>(o)} : qxObjectRef{o->number, nullptr};
 }
 
-char *copyText(const char *text, size_t length)
+
+} // namespace
+
+extern "C" {
+
+char *qxCopyTextBytes(const char *text, size_t length)
 {
     size_t bytes;
     if (!qxAddSize(length, 1, &bytes)) return nullptr;
@@ -74,10 +79,6 @@ char *copyText(const char *text, size_t length)
     t[length] = 0;
     return t;
 }
-
-} // namespace
-
-extern "C" {
 
 int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out)
 {
@@ -110,7 +111,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     qxTextImage im;
     if (int r = qxLayoutTextL(L, request, &im)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
-    char *text = o ? copyText(request->text, request->length) : nullptr;
+    char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
@@ -140,7 +141,7 @@ int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
     if (number && number == source->number) return ERR_WRONGUSAGE;
     if (int r = replaceNumber(number)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
-    char *text = o ? copyText(source->request.text, source->request.length) : nullptr;
+    char *text = o ? qxCopyTextBytes(source->request.text, source->request.length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
