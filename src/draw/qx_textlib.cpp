@@ -450,7 +450,8 @@ int cmdFreeTextObject(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxTextObject *o = nullptr;
-    if (int r = findArg(L, 1, 1, &o)) return r;
+    // No copy-on-write: an object a layer shows is detached instead.
+    if (int r = findArg(L, 1, 1 | 4, &o)) return r;
     return qxFreeTextObject(o);
 }
 
