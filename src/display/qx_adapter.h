@@ -40,7 +40,8 @@ struct qxPendingUpdate {
 // NULL entries mean "not in this build".
 struct qxDisplayVideoHooks {
     int (*videoOutputActive)(void);
-    // Puts the bitmap into the target's record; 1 when it took it.
+    // Puts the bitmap into the target's record; 1 when it took it, 2 when
+    // it also showed it.
     int (*replaceFrame)(void *target, qxBitMap *bitmap, int32_t x, int32_t y, int32_t w, int32_t h);
     int (*rebuildLayer)(qxDisplay *display, void *target, uint32_t *transform);
     // Redraws a rectangle of the display made current, the target busy.

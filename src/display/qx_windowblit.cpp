@@ -222,9 +222,13 @@ static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
         return r;
     }
     const bool output = adapter() || (v.videoOutputActive && v.videoOutputActive());
-    bool taken = false;
+    int taken = 0;
     if (output && v.replaceFrame)
-        taken = v.replaceFrame(n->target, n->bitmap, n->x, n->y, n->width, n->height) != 0;
+        taken = v.replaceFrame(n->target, n->bitmap, n->x, n->y, n->width, n->height);
+    // 2: the target showed the frame itself (a video layer redrawn with
+    // the layers above it).
+    if (taken == 2)
+        return 0;
     if (output && d->autoScale && d->scaledWidth && d->scaledHeight && v.refreshRect) {
         v.refreshRect(d, n->target, n->x, n->y, n->width, n->height);
     } else {

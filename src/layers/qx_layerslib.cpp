@@ -16,6 +16,7 @@
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_movelist.h"
+#include "layers/qx_videolayercmds.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_displayopts.h"
@@ -799,6 +800,12 @@ const qxCommandDef layersCommands[] = {
     {"SetLayerBorder", cmdSetLayerBorder},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
+    {"PlayLayer", qxCmdPlayLayer},
+    {"StopLayer", qxCmdStopLayer},
+    {"PauseLayer", qxCmdPauseLayer},
+    {"ResumeLayer", qxCmdResumeLayer},
+    {"SeekLayer", qxCmdSeekLayer},
+    {"SetLayerVolume", qxCmdSetLayerVolume},
     {"RemoveLayers", cmdRemoveLayers},
     {nullptr, nullptr},
 };

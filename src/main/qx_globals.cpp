@@ -171,6 +171,7 @@ void qxLinkLayers(void)
     qxLinkObjects();
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
+    qxLinkVideo();
     qxLinkFXObjects();
     qxInstallBitMapHostSlots(qxHostGraphics);
     qxInstallDrawHostSlots(qxHostGraphics);

@@ -1,9 +1,12 @@
 // Openers and close functions of the command libraries of this folder.
 #pragma once
+#include <cstdint>
 
 struct lua_State;
 struct qxTagItem;
 struct qxDisplay;
+struct qxVideo;
+struct qxObjectRef;
 
 extern "C" {
 int qxOpenSoundLib(lua_State *L);
@@ -13,6 +16,19 @@ int qxOpenVideoLib(lua_State *L);
 void qxFreeAllVideos(lua_State *L);
 // Stops every video playing on the display (null: on any display).
 void qxStopVideosOfDisplay(qxDisplay *display);
+// The state (0..4) of the object that owns the player.
+void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state);
+// 1 when a playing video drawn straight into the display covers the point.
+int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
+// 1 when a video plays on the display (its layer videos too unless skipped).
+int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers);
+int qxIsVideoPlayingById(qxObjectRef ref);
+// The display is busy: its directly drawn videos deliver nothing (state 3)
+// until resumed, when they get their old state back.
+void qxSuspendVideosOfDisplay(qxDisplay *display);
+void qxResumeVideosOfDisplay(qxDisplay *display);
+// Fills the display, display-core and layer tables with the video layer code.
+void qxLinkVideo(void);
 void qxFreeAudioOutput(void);
 int qxSoundAttrGetter(qxTagItem *item);
 int qxSoundAttrSetter(qxTagItem *item);

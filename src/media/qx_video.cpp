@@ -40,15 +40,11 @@ bool admits(const char *loaders, std::string_view name)
     return false;
 }
 
-double now()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
+} // namespace
 
 // CDXL pixels are bytes 0, R, G, B: one byte-swap gives native 0x00RRGGBB.
-void convertRows(uint32_t *dst, uint32_t dstPitch, const uint32_t *src, uint32_t srcPitch, uint32_t w, uint32_t h)
+extern "C" void qxVideoConvertRows(uint32_t *dst, uint32_t dstPitch, const uint32_t *src, uint32_t srcPitch,
+                                   uint32_t w, uint32_t h)
 {
     for (uint32_t y = 0; y < h; y++) {
         const uint32_t *s = src + size_t(y) * srcPitch;
@@ -56,56 +52,6 @@ void convertRows(uint32_t *dst, uint32_t dstPitch, const uint32_t *src, uint32_t
         for (uint32_t x = 0; x < w; x++) d[x] = __builtin_bswap32(s[x]);
     }
 }
-
-// More decoder failures in a row than this end the stream.
-constexpr int MAX_FAILURES = 50;
-
-void *playThread(void *arg)
-{
-    auto *v = static_cast<qxVideo *>(arg);
-    double frameTime = v->fps > 0 ? 1.0 / v->fps : 0.04;
-    double start = now();
-    uint32_t played = 0;
-    while (!v->stop.load()) {
-        if (v->pauseReq.load()) {
-            v->pausedAck.store(1);
-            double pausedAt = now();
-            while (v->pauseReq.load() && !v->stop.load()) usleep(5000);
-            v->pausedAck.store(0);
-            start += now() - pausedAt; // the clock stands still while paused
-            continue;
-        }
-        int r = qxVideoDecodeNext(v);
-        if (r == ERR_MEM && ++v->failures < MAX_FAILURES) {
-            usleep(10000);
-            continue;
-        }
-        if (r) break;
-        v->failures = 0;
-        double due = start + ++played * frameTime;
-        while (!v->stop.load() && !v->pauseReq.load()) {
-            double left = due - now();
-            if (left <= 0) break;
-            usleep(useconds_t(left > 0.01 ? 10000 : left * 1e6));
-        }
-        if (!v->stop.load()) qxVideoDeliverFrame(v);
-        v->shown.fetch_add(1);
-    }
-    if (!v->stop.load() && !v->ended.exchange(1)) {
-        qxPostThreadEvent(QX_THREADEVENT_VIDEO_END, v->owner, 0, 1, 0, 1);
-        if (v->onEnd) v->onEnd(v);
-    }
-    return nullptr;
-}
-
-// Waits up to 2 s for flag to reach want; a thread stuck elsewhere must
-// not hang the script thread.
-void waitFlag(const std::atomic<int> &flag, int want, const qxVideo *v)
-{
-    for (int i = 0; i < 200 && flag.load() != want && v->threadRunning && !v->ended.load(); i++) usleep(10000);
-}
-
-} // namespace
 
 extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **out)
 {
@@ -187,7 +133,7 @@ extern "C" int qxVideoDecodeNext(qxVideo *v)
         qxCdxlFreePacket(&packet);
         if (r == -2) return ERR_MEM;
         if (r || !frame.pixels) return 1;
-        convertRows(v->slot, v->slotPitch, frame.pixels, uint32_t(frame.pitch) / 4, v->width, v->height);
+        qxVideoConvertRows(v->slot, v->slotPitch, frame.pixels, uint32_t(frame.pitch) / 4, v->width, v->height);
         v->position++;
         return 0;
     }
@@ -217,6 +163,25 @@ static void dropFramesLocked(qxDisplay *d, const qxVideo *v)
     }
 }
 
+// The player's one pending frame on the display; wakes the script thread.
+static void queueFrame(qxDisplay *d, qxVideo *v, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    auto *node = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
+    if (!node) {
+        qxFreeBitMap(bm);
+        return;
+    }
+    *node = {nullptr, v, bm, x, y, w, h, nullptr};
+    auto *m = static_cast<qxMutex *>(d->pendingMutex);
+    if (m) qxLockMutex(m);
+    dropFramesLocked(d, v); // one pending frame per player
+    qxPendingUpdate **tail = &d->pendingUpdates;
+    while (*tail) tail = &(*tail)->next;
+    *tail = node;
+    if (m) qxUnlockMutex(m);
+    qxWakeEventLoop();
+}
+
 extern "C" void qxVideoDropFrames(qxVideo *v)
 {
     qxDisplay *d = v->display;
@@ -229,22 +194,56 @@ extern "C" void qxVideoDropFrames(qxVideo *v)
 
 extern "C" void qxVideoDeliverFrame(qxVideo *v)
 {
-    qxDisplay *d = v->display;
-    if (!d) return;
-    // A requested size other than the video's own scales the picture first.
-    const uint32_t *src = v->slot;
-    uint32_t pitch = v->slotPitch, ow = v->outWidth.load(), oh = v->outHeight.load();
-    uint32_t *scaled = nullptr;
+    qxVideoDeliverPicture(v, v->slot, v->slotPitch);
+}
+
+namespace {
+
+// The picture at the displayed size: the slot itself, or a scaled copy the
+// caller frees (*scaled). False when it cannot be made.
+bool displayedPicture(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, const uint32_t **src,
+                      uint32_t *pitch, uint32_t *w, uint32_t *h, uint32_t **scaled)
+{
+    uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
     if (!ow || !oh) ow = v->width, oh = v->height;
-    if (ow != v->width || oh != v->height) {
-        if (uint64_t(ow) * oh > 0x10000000u) return;
-        scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(v->slot, 0, 0, int32_t(v->width), int32_t(v->height),
-                                                               nullptr, 0, 0, int32_t(ow), int32_t(oh),
-                                                               int32_t(v->slotPitch), 0, QX_PIXFMT_ARGB32,
-                                                               v->smooth.load()));
-        if (!scaled) return;
-        src = scaled, pitch = ow;
+    *src = pixels, *pitch = slotPitch, *w = ow, *h = oh, *scaled = nullptr;
+    if (ow == v->width && oh == v->height) return true;
+    if (uint64_t(ow) * oh > 0x10000000u) return false;
+    *scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(pixels, 0, 0, int32_t(v->width), int32_t(v->height),
+                                                            nullptr, 0, 0, int32_t(ow), int32_t(oh),
+                                                            int32_t(slotPitch), 0, QX_PIXFMT_ARGB32,
+                                                            v->smooth.load()));
+    *src = *scaled, *pitch = ow;
+    return *scaled != nullptr;
+}
+
+} // namespace
+
+extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
+{
+    const uint32_t *src;
+    uint32_t pitch, w, h, *scaled;
+    if (!displayedPicture(v, pixels, slotPitch, &src, &pitch, &w, &h, &scaled)) return nullptr;
+    qxBitMap *bm = nullptr;
+    int r = qxBitMapFromARGB(src, 0xFFFFFFFFu, int32_t(w), int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr,
+                             nullptr);
+    qxFree(scaled);
+    return r ? nullptr : bm;
+}
+
+extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
+{
+    qxDisplay *d = v->display;
+    if (!d || v->suspended.load()) return;
+    if (v->toLayer.load()) {
+        // A layer takes the whole picture; the script thread puts it in.
+        qxBitMap *bm = qxVideoPictureBitmap(v, pixels, slotPitch);
+        if (bm) queueFrame(d, v, bm, 0, 0, int32_t(bm->width), int32_t(bm->height));
+        return;
     }
+    const uint32_t *src;
+    uint32_t pitch, ow, oh, *scaled;
+    if (!displayedPicture(v, pixels, slotPitch, &src, &pitch, &ow, &oh, &scaled)) return;
     // Clipped to the display: a negative position moves the source origin.
     int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
     if (x < 0) sx = -x, w += x, x = 0;
@@ -257,20 +256,7 @@ extern "C" void qxVideoDeliverFrame(qxVideo *v)
                            : 1;
     qxFree(scaled);
     if (r || !bm) return;
-    auto *node = static_cast<qxPendingUpdate *>(std::calloc(1, sizeof(qxPendingUpdate)));
-    if (!node) {
-        qxFreeBitMap(bm);
-        return;
-    }
-    *node = {nullptr, v, bm, int32_t(x), int32_t(y), int32_t(w), int32_t(h), nullptr};
-    auto *m = static_cast<qxMutex *>(d->pendingMutex);
-    if (m) qxLockMutex(m);
-    dropFramesLocked(d, v); // one pending frame per player
-    qxPendingUpdate **tail = &d->pendingUpdates;
-    while (*tail) tail = &(*tail)->next;
-    *tail = node;
-    if (m) qxUnlockMutex(m);
-    qxWakeEventLoop();
+    queueFrame(d, v, bm, int32_t(x), int32_t(y), int32_t(w), int32_t(h));
 }
 
 extern "C" void qxVideoSetVolume(qxVideo *v, uint32_t volume)
@@ -285,50 +271,3 @@ extern "C" void qxVideoRewind(qxVideo *v)
     v->position = 0;
 }
 
-extern "C" int qxVideoStart(qxVideo *v)
-{
-    if (v->threadRunning) return 0;
-    v->stop = 0;
-    v->pauseReq = 0;
-    v->pausedAck = 0;
-    v->ended = 0;
-    v->failures = 0;
-    v->soundOn = false;
-    if (v->soundWanted && v->hasAudio && v->audioRate && v->fps > 0) {
-        // Without a sound channel the video plays silent.
-        uint32_t chunk = (uint32_t(v->audioRate / v->fps) + 1) * 2;
-        v->soundOn = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, 1, v->audioRate, chunk) == 0;
-    }
-    if (pthread_create(&v->thread, nullptr, playThread, v)) {
-        if (v->soundOn) qxVideoSoundClose(&v->fifo);
-        v->soundOn = false;
-        return ERR_THREAD;
-    }
-    v->threadRunning = true;
-    return 0;
-}
-
-extern "C" void qxVideoStop(qxVideo *v)
-{
-    if (!v->threadRunning) return;
-    v->stop = 1;
-    v->pauseReq = 0;
-    if (v->soundOn) v->fifo.stopped.store(1); // a waiting append gives up
-    pthread_join(v->thread, nullptr);
-    v->threadRunning = false;
-    if (v->soundOn) qxVideoSoundClose(&v->fifo);
-    v->soundOn = false;
-    qxVideoDropFrames(v);
-}
-
-extern "C" void qxVideoPause(qxVideo *v)
-{
-    v->pauseReq = 1;
-    waitFlag(v->pausedAck, 1, v);
-}
-
-extern "C" void qxVideoResume(qxVideo *v)
-{
-    v->pauseReq = 0;
-    waitFlag(v->pausedAck, 0, v);
-}

@@ -1,17 +1,48 @@
 // The video player: a decoder (the inbuilt CDXL reader) with its packet
-// loop, conversion into picture slots and the playback thread with its
-// clock, pause and end report.
+// loop, conversion into picture slots and the four playback threads with
+// their clock, frame dropping, pause and end report.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <pthread.h>
 #include <vector>
+
+#include "objects/formats/qx_animformats.h"
 
 #include "media/qx_videosound.h"
 #include "platform/qx_objectref.h"
 
-struct qxCdxl;
 struct qxDisplay;
+struct qxBitMap;
+struct qxThreadRecord;
+
+// A packet on its way from the reader to a decoding thread; a flush entry
+// (after a seek) carries no data.
+struct qxVideoQueued {
+    qxCdxlPacket packet;
+    bool flush;
+};
+
+struct qxVideoPacketQueue {
+    std::deque<qxVideoQueued> items;
+    uint64_t bytes;
+    bool ended; // the reader has read the last packet
+    std::mutex mutex;
+    std::condition_variable signal;
+};
+
+// One of the two picture slots: rows of width + 64 pixels.
+struct qxVideoPicture {
+    uint32_t *pixels;
+    uint32_t frame;
+    double time, due; // presentation time and wall-clock due time, seconds
+};
+
+// Bounds of the packet queues in bytes.
+constexpr uint64_t QX_VIDEOQUEUE_MAX = 1310720, QX_AUDIOQUEUE_MAX = 81920;
 
 // Decoder kinds of a player handle.
 enum : uint32_t { QX_VIDEO_PLUGIN = 1, QX_VIDEO_CDXL = 2 };
@@ -27,18 +58,43 @@ struct qxVideo {
     uint32_t position;      // next frame the decoder gives
     uint32_t *slot;         // one converted picture, rows of width + 64 pixels
     uint32_t slotPitch;     // in pixels
-    // Playback thread.
-    pthread_t thread;
+    // Playback threads: packet reader, video server, audio server, refresh.
+    qxThreadRecord *threads[4];
     bool threadRunning;
-    std::atomic<int> stop, pauseReq, pausedAck, ended;
-    std::atomic<uint32_t> shown;
+    std::atomic<int> stop, pauseReq, ended;
+    std::atomic<int> readerAck, serverAck, refreshAck, resumed;
+    std::atomic<int> seekReq, flushReq, streamEnded, videoDrained, showing;
+    std::atomic<uint32_t> seekFrame;
+    std::atomic<uint32_t> shown, dropped; // pictures shown and dropped since the start
     qxObjectRef owner;      // posted with the end event
     void (*onEnd)(qxVideo *); // sets the owner's state to 4
     int failures;           // decoder failures in a row
+    qxVideoPacketQueue videoQueue, audioQueue;
+    // Picture queue, guarded by pictureMutex.
+    qxVideoPicture pictures[2];
+    uint32_t count, readIndex, writeIndex;
+    std::mutex pictureMutex;
+    std::condition_variable pictureSignal;
+    std::mutex outputMutex; // delivery against moves and resizes
+    uint32_t *still;        // the picture last shown, for redraws while paused
+    bool hasStill;
+    // Clocks, in seconds; wall time is the monotonic clock.
+    double frameTimer, lastTime, lastDelay, lastShownWall;
+    std::atomic<double> predicted; // presentation time of the picture after the last decoded
+    std::atomic<double> shownTime, offset, soundClock, skipFactor, endPosition;
+    std::atomic<uint32_t> pendingSound; // decoded sound bytes not yet in the FIFO
+    double skipCounter, pausedAt;
+    uint32_t shownFrame;
+    // Test and benchmark seams: a sink that shows each due picture instead
+    // of the display, and pictures that are due at once and never dropped.
+    void (*present)(qxVideo *, const qxVideoPicture *);
+    bool unpaced;
     // Output: pictures go to this display's pending frames at x, y.
     qxDisplay *display;
     std::atomic<int32_t> x, y;
     std::atomic<uint32_t> outWidth, outHeight, smooth; // shown size, 0: the video's own
+    std::atomic<int> toLayer; // pictures go to the video's layer, whole
+    std::atomic<int> suspended; // the display is busy: nothing is delivered
     // Sound: fed to a video channel while playing, when wanted and possible.
     uint32_t soundWanted, volume;
     int channelIndex;
@@ -61,15 +117,30 @@ void qxVideoRewind(qxVideo *v);
 // Queues the slot's picture as the player's one pending frame on its
 // display, clipped to the display, and wakes the script thread.
 void qxVideoDeliverFrame(qxVideo *v);
+void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t pitch);
+// A bitmap of the picture at the displayed size, or none.
+qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t pitch);
 // Drops the player's pending frames from its display.
 void qxVideoDropFrames(qxVideo *v);
 // The volume (0..64) of the sound channel, now and at the next start.
 void qxVideoSetVolume(qxVideo *v, uint32_t volume);
-// Starts the playback thread: 0 or 1287.
+// Starts the four threads from the decoder's position: 0, 1000 or 1287.
 int qxVideoStart(qxVideo *v);
-// Stops the thread; the decoder stays where it was.
+// Stops the threads; the decoder is left at the picture after the one shown.
 void qxVideoStop(qxVideo *v);
-// Pause and resume wait at most 2 s for the thread's acknowledgement.
+// Pause and resume wait at most 2 s for the threads' acknowledgements.
 void qxVideoPause(qxVideo *v);
 void qxVideoResume(qxVideo *v);
+// A new position and displayed size (0: the video's own); a paused video
+// shows its still picture there.
+void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t width, uint32_t height, uint32_t smooth);
+// While playing: the reader jumps to frame and the queues are flushed.
+void qxVideoSeekPlaying(qxVideo *v, uint32_t frame);
+// Positions the decoder so that the next packet is frame's.
+void qxVideoSeekDecoder(qxVideo *v, uint32_t frame);
+// The master clock in seconds: the sound's when it plays, else the wall's.
+double qxVideoClock(qxVideo *v);
+// Byte-swaps CDXL rows (bytes 0, R, G, B) into native 0x00RRGGBB.
+void qxVideoConvertRows(uint32_t *dst, uint32_t dstPitch, const uint32_t *src, uint32_t srcPitch, uint32_t w,
+                        uint32_t h);
 }

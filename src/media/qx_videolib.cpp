@@ -24,44 +24,105 @@
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
+#include "objects/qx_output.h"
 #include "media/qx_video.h"
+#include "media/qx_videoobject.h"
+#include "layers/qx_layer.h"
 #include "platform/qx_memory.h"
 
 namespace {
-
-constexpr uint32_t QX_TYPE_VIDEO = 50;
-
-struct qxVideoObject {
-    qxObjectHeader header;
-    qxVideo *player;
-    int32_t x, y;
-    uint32_t width, height;           // the video's own size
-    uint32_t reqWidth, reqHeight;     // requested size
-    uint32_t smooth;
-    uint32_t frames;
-    std::atomic<uint32_t> state;      // 0 stopped, 1 playing, 2 paused, 3 suspended, 4 ended
-    uint32_t volume;
-    uint32_t seekable;
-    std::string fileName;             // kept whole: a clone reopens exactly this file
-    std::string loaders;
-};
 
 qxVideoObject *videoList;
 bool listRegistered;
 pthread_mutex_t listMutex = PTHREAD_MUTEX_INITIALIZER;
 std::string defaultLoaders;
 
-void onPlayerEnd(qxVideo *v)
+void onPlayerEnd(qxVideo *v) { qxSetVideoStateByPlayer(v, 4); }
+
+// Calls fn for every video object under the list mutex until it returns true.
+template <typename Fn> qxVideoObject *eachVideo(Fn fn)
 {
     pthread_mutex_lock(&listMutex);
-    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
-        auto *o = reinterpret_cast<qxVideoObject *>(h);
-        if (o->player == v) o->state = 4;
-    }
+    qxObjectHeader *h = videoList ? &videoList->header : nullptr;
+    while (h && !fn(reinterpret_cast<qxVideoObject *>(h))) h = h->next;
     pthread_mutex_unlock(&listMutex);
+    return reinterpret_cast<qxVideoObject *>(h);
 }
 
-int findVideo(qxObjectRef ref, qxVideoObject **out)
+// Whether the video is drawn straight into the display's window.
+bool drawnOn(const qxVideoObject *o, const qxDisplay *d)
+{
+    return !o->layer && o->player->display == d && o->player->threadRunning;
+}
+
+} // namespace
+
+extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
+{
+    eachVideo([&](qxVideoObject *o) {
+        // A suspended video ends into the state it returns to.
+        if (o->player == player && o->state == 3) o->keptState = state;
+        else if (o->player == player) o->state = state;
+        return false;
+    });
+}
+
+extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               const qxVideo *v = o->player;
+               const int64_t vx = v->x.load(), vy = v->y.load();
+               const uint32_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
+               const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
+               return o->state == 1 && drawnOn(o, display) && x >= vx && y >= vy && x < vx + w && y < vy + h;
+           }) != nullptr;
+}
+
+extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               if (o->layer) return !skipLayers && o->player->display == display && o->player->threadRunning;
+               return drawnOn(o, display);
+           }) != nullptr;
+}
+
+extern "C" int qxIsVideoPlayingById(qxObjectRef ref)
+{
+    qxVideoObject *o = nullptr;
+    return qxFindVideoObject(ref, &o) == 0 && o->state == 1;
+}
+
+extern "C" void qxSuspendVideosOfDisplay(qxDisplay *display)
+{
+    eachVideo([&](qxVideoObject *o) {
+        const uint32_t s = o->state;
+        if (drawnOn(o, display) && (s == 1 || s == 2 || s == 4)) {
+            {
+                std::lock_guard out(o->player->outputMutex);
+                o->player->suspended = 1;
+            }
+            o->keptState = s;
+            o->state = 3;
+        }
+        return false;
+    });
+}
+
+extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
+{
+    eachVideo([&](qxVideoObject *o) {
+        if (o->state == 3 && o->player->display == display) {
+            {
+                std::lock_guard out(o->player->outputMutex);
+                o->player->suspended = 0;
+            }
+            o->state = o->keptState;
+        }
+        return false;
+    });
+}
+
+extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
 {
     for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
         if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
@@ -74,25 +135,61 @@ int findVideo(qxObjectRef ref, qxVideoObject **out)
     return ERR_FINDVIDEO;
 }
 
+extern "C" qxVideoObject *qxVideoOfPlayer(const qxVideo *player)
+{
+    pthread_mutex_lock(&listMutex);
+    qxObjectHeader *h = videoList ? &videoList->header : nullptr;
+    while (h && reinterpret_cast<qxVideoObject *>(h)->player != player) h = h->next;
+    pthread_mutex_unlock(&listMutex);
+    return reinterpret_cast<qxVideoObject *>(h);
+}
+
+extern "C" qxVideoObject *qxVideoOfLayer(const qxLayer *layer)
+{
+    pthread_mutex_lock(&listMutex);
+    qxObjectHeader *h = videoList ? &videoList->header : nullptr;
+    while (h && reinterpret_cast<qxVideoObject *>(h)->layer != layer) h = h->next;
+    pthread_mutex_unlock(&listMutex);
+    return layer ? reinterpret_cast<qxVideoObject *>(h) : nullptr;
+}
+
+extern "C" qxVideoObject *qxVideoOfLayerData(const void *data)
+{
+    pthread_mutex_lock(&listMutex);
+    qxObjectHeader *h = videoList ? &videoList->header : nullptr;
+    for (; h; h = h->next) {
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->layer && o->layer->base == data) break;
+    }
+    pthread_mutex_unlock(&listMutex);
+    return reinterpret_cast<qxVideoObject *>(h);
+}
+
+namespace {
+
 qxVideoObject *videoArg(lua_State *L, int idx)
 {
     qxVideoObject *o = nullptr;
-    if (int r = findVideo(qxGetObjectIDArg(L, idx), &o)) luaG_raisecode(L, r);
+    if (int r = qxFindVideoObject(qxGetObjectIDArg(L, idx), &o)) luaG_raisecode(L, r);
     return o;
 }
 
 // Stops the player and rewinds it unless it was already stopped (a seek on
 // a stopped video keeps its position for the next start).
-void stopVideo(qxVideoObject *o)
+} // namespace
+
+extern "C" void qxStopVideoObject(qxVideoObject *o)
 {
     qxVideoStop(o->player);
     if (o->state != 0) qxVideoRewind(o->player);
     o->state = 0;
 }
 
-void freeVideo(lua_State *L, qxVideoObject *o)
+extern "C" void qxFreeVideoObject(lua_State *L, qxVideoObject *o)
 {
-    stopVideo(o);
+    // A layer that showed the video keeps its last picture.
+    if (o->layer) qxDetachVideo(L, o);
+    qxStopVideoObject(o);
     pthread_mutex_lock(&listMutex);
     for (qxObjectHeader **p = reinterpret_cast<qxObjectHeader **>(&videoList); *p; p = &(*p)->next) {
         if (*p == &o->header) {
@@ -106,6 +203,8 @@ void freeVideo(lua_State *L, qxVideoObject *o)
     o->~qxVideoObject();
     qxFree(o);
 }
+
+namespace {
 
 // The "loader" option of a table argument, else the default list.
 std::string loaderArg(lua_State *L, int idx)
@@ -121,26 +220,15 @@ std::string loaderArg(lua_State *L, int idx)
     return defaultLoaders;
 }
 
-int qxCmdOpenVideo(lua_State *L)
+// A video object for an opened player, appended to the list; none (and
+// the player closed) when memory runs out.
+qxVideoObject *newObject(qxVideo *v, const std::string &name, const std::string &loaders, int automatic,
+                         uint32_t number)
 {
-    qxCheckArgCount(L, 2, 3, 0, 0);
-    int automatic = 0;
-    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
-    std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
-    std::string loaders = loaderArg(L, 3);
-    qxVideoObject *old = nullptr;
-    if (!automatic && findVideo({number, nullptr}, &old) == 0) freeVideo(L, old);
-    qxDebugPrintLine("Loading video %s", name.c_str(), 1);
-    qxVideo *v = nullptr;
-    if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
-        qxPrintFailed();
-        if (r == ERR_LOADVIDEO) qxSetErrorString(name.c_str());
-        return r;
-    }
     auto *o = static_cast<qxVideoObject *>(qxAlloc(sizeof(qxVideoObject), 1));
     if (!o) {
         qxVideoClose(v);
-        return ERR_MEM;
+        return nullptr;
     }
     new (o) qxVideoObject{};
     o->header.type = QX_TYPE_VIDEO;
@@ -163,6 +251,27 @@ int qxCmdOpenVideo(lua_State *L)
     while (*p) p = &(*p)->next;
     *p = &o->header;
     pthread_mutex_unlock(&listMutex);
+    return o;
+}
+
+int qxCmdOpenVideo(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    int automatic = 0;
+    uint32_t number = qxGetNewIDArg(L, 1, &automatic);
+    std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
+    std::string loaders = loaderArg(L, 3);
+    qxVideoObject *old = nullptr;
+    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxFreeVideoObject(L, old);
+    qxDebugPrintLine("Loading video %s", name.c_str(), 1);
+    qxVideo *v = nullptr;
+    if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
+        qxPrintFailed();
+        if (r == ERR_LOADVIDEO) qxSetErrorString(name.c_str());
+        return r;
+    }
+    qxVideoObject *o = newObject(v, name, loaders, automatic, number);
+    if (!o) return ERR_MEM;
     qxPrintDone();
     if (!automatic) return 0;
     lua_pushlightuserdata(L, o);
@@ -172,7 +281,7 @@ int qxCmdOpenVideo(lua_State *L)
 int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    freeVideo(L, videoArg(L, 1));
+    qxFreeVideoObject(L, videoArg(L, 1));
     return 0;
 }
 
@@ -180,22 +289,38 @@ int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
-    if (lua_gettop(L) >= 4 && !lua_isnil(L, 4)) {
+    const bool options = lua_gettop(L) >= 4 && !lua_isnil(L, 4);
+    bool useLayer = false;
+    if (options) {
         luaL_checktable(L, 4);
         lua_pushstring(L, "uselayer");
         lua_gettable(L, 4);
-        bool layer = lua_toboolean(L, -1);
+        useLayer = lua_toboolean(L, -1);
         lua_pop(L, 1);
-        if (layer) return ERR_NOLAYERS;
+    }
+    if (useLayer && !qxRequireVersion(6, 0)) {
+        qxSetErrorString("6.0");
+        return ERR_OLDAPPLET;
     }
     qxDisplay *d = qxCurrentDisplay;
     if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
-    if (o->state == 4) stopVideo(o);
-    if (o->state == 1) return ERR_VIDPLAYING;
-    if (o->state == 2) return ERR_VIDPAUSED;
+    if (useLayer && !d->layersEnabled) return ERR_NOLAYERS;
+    if (o->state == 4) qxStopVideoObject(o);
+    if (useLayer) {
+        // A video already shown gets a second object for the new layer.
+        if (o->state != 0 || o->layer) {
+            qxVideoObject *clone = nullptr;
+            if (int r = qxCloneVideo(o, &clone)) return r;
+            o = clone;
+        }
+    } else {
+        if (o->state == 1) return ERR_VIDPLAYING;
+        if (o->state == 2) return ERR_VIDPAUSED;
+        if (o->layer) return ERR_DBVIDEOLAYER;
+    }
     o->player->display = d;
     o->player->channelIndex = -1;
-    if (lua_gettop(L) >= 4 && !lua_isnil(L, 4)) {
+    if (options) {
         int channel = 0, found = 0;
         qxGetFieldInt(L, 4, "channel", &channel, &found);
         if (found) o->player->channelIndex = channel - 1;
@@ -207,6 +332,12 @@ int qxCmdPlayVideo(lua_State *L)
     }
     o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
     o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
+    if (useLayer) {
+        int r = qxPlayVideoLayer(L, o, o->x, o->y, options ? 4 : 0);
+        if (r && o->temporary) qxFreeVideoObject(L, o);
+        return r;
+    }
+    o->player->toLayer = 0;
     o->player->x = o->x;
     o->player->y = o->y;
     o->state = 1;
@@ -222,52 +353,27 @@ int qxCmdStopVideo(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     if (o->state == 0) return ERR_VIDSTOPPED;
-    stopVideo(o);
+    qxStopVideoObject(o);
     return 0;
 }
 
 int qxCmdPauseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    if (o->state != 1) return ERR_VIDNOTPLAYING;
-    qxVideoPause(o->player);
-    o->state = 2;
-    return 0;
+    return qxPauseVideo(videoArg(L, 1));
 }
 
 int qxCmdResumeVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    if (o->state != 2) return ERR_VIDNOTPAUSED;
-    qxVideoResume(o->player);
-    o->state = 1;
-    return 0;
+    return qxResumeVideo(videoArg(L, 1));
 }
 
 int qxCmdSeekVideo(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
-    double frame = luaL_checknumber(L, 2);
-    if (!o->seekable) return ERR_SEEKFORMAT;
-    if (frame < 0 || frame > double(o->frames) - 1) return ERR_SEEKRANGE;
-    bool running = o->state == 1 || o->state == 2;
-    uint32_t state = o->state;
-    qxVideoStop(o->player);
-    // The next picture the player gives is the one asked for.
-    int r = frame >= 1 ? qxVideoDecodeFrame(o->player, uint32_t(frame) - 1) : qxVideoDecodeFrame(o->player, 0);
-    if (frame < 1) qxVideoRewind(o->player);
-    if (r == ERR_MEM) return r;
-    if (running) {
-        if (int e = qxVideoStart(o->player)) {
-            o->state = 0;
-            return e;
-        }
-        if (state == 2) qxVideoPause(o->player);
-    }
-    return 0;
+    return qxSeekVideo(o, luaL_checknumber(L, 2));
 }
 
 int qxCmdIsVideo(lua_State *L)
@@ -281,18 +387,41 @@ int qxCmdIsVideo(lua_State *L)
     return 1;
 }
 
+// The geometry of a video before a move or resize.
+struct Geometry {
+    int32_t x, y;
+    uint32_t width, height;
+};
+
+Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->reqHeight}; }
+
+// Applies the object's geometry to its player; a paused picture leaves the
+// display's own pixels behind where it was.
+void moveResize(qxVideoObject *o, Geometry before)
+{
+    qxVideoMoveResize(o->player, o->x, o->y, o->reqWidth, o->reqHeight, o->smooth);
+    qxDisplay *d = o->player->display;
+    if (o->state != 2 || !d) return;
+    int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
+    if (x < 0) w += x, x = 0;
+    if (y < 0) h += y, y = 0;
+    w = std::min(w, int32_t(d->width) - x), h = std::min(h, int32_t(d->height) - y);
+    qxBitMap *work = qxDisplayWorkBitmap(d, 0);
+    if (work && w > 0 && h > 0) qxPutToWindow(d, work, x, y, w, h);
+}
+
 int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
+    if (o->layer) return ERR_VIDLAYERFUNC;
     double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
     if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    const Geometry before = snapshot(o);
     o->reqWidth = uint32_t(std::min(w, 65535.0));
     o->reqHeight = uint32_t(std::min(h, 65535.0));
     o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
-    o->player->outWidth = o->reqWidth;
-    o->player->outHeight = o->reqHeight;
-    o->player->smooth = o->smooth;
+    moveResize(o, before);
     return 0;
 }
 
@@ -300,19 +429,18 @@ int qxCmdSetVideoPosition(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
+    if (o->layer) return ERR_VIDLAYERFUNC;
+    const Geometry before = snapshot(o);
     o->x = int32_t(luaL_checknumber(L, 2));
     o->y = int32_t(luaL_checknumber(L, 3));
-    o->player->x = o->x;
-    o->player->y = o->y;
+    moveResize(o, before);
     return 0;
 }
 
 int qxCmdSetVideoVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
-    o->volume = uint32_t(std::clamp(luaL_checknumber(L, 2), 0.0, 64.0));
-    qxVideoSetVolume(o->player, o->volume);
+    qxSetVideoVolume(videoArg(L, 1), luaL_checknumber(L, 2));
     return 0;
 }
 
@@ -345,7 +473,7 @@ int qxCmdGetVideoFrame(lua_State *L)
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
     if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
-    stopVideo(o);
+    qxStopVideoObject(o);
     uint32_t index;
     if (mode == 0) {
         if (frame < 1 || frame > o->frames) return ERR_VIDEOFRAME;
@@ -442,7 +570,7 @@ int qxCmdDumpVideo(lua_State *L)
     if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))
         return ERR_WRONGUSAGE;
     static const char *const extensions[] = {"bmp", "png", "jpg", "gif", "iff"};
-    stopVideo(o);
+    qxStopVideoObject(o);
     qxVideo *v = o->player;
     qxVideoRewind(v);
     std::vector<int16_t> sound;
@@ -461,13 +589,6 @@ int qxCmdDumpVideo(lua_State *L)
     qxVideoRewind(v);
     if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, 1, v->audioRate);
     return r;
-}
-
-int qxCmdDisplayVideoFrame(lua_State *L)
-{
-    qxCheckArgCount(L, 4, 5, 0, 0);
-    videoArg(L, 1);
-    return ERR_NOLAYERS; // the layer engine answers here once it is linked in
 }
 
 const qxCommandDef videoCommands[] = {
@@ -502,12 +623,63 @@ extern "C" int qxOpenVideoLib(lua_State *L)
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
 }
 
+extern "C" int qxPauseVideo(qxVideoObject *o)
+{
+    if (o->state != 1) return ERR_VIDNOTPLAYING;
+    qxVideoPause(o->player);
+    o->state = 2;
+    return 0;
+}
+
+extern "C" int qxResumeVideo(qxVideoObject *o)
+{
+    if (o->state != 2) return ERR_VIDNOTPAUSED;
+    qxVideoResume(o->player);
+    o->state = 1;
+    return 0;
+}
+
+extern "C" int qxSeekVideo(qxVideoObject *o, double frame)
+{
+    if (!o->seekable) return ERR_SEEKFORMAT;
+    if (!(frame >= 0 && frame <= double(o->frames) - 1)) return ERR_SEEKRANGE;
+    if (o->state == 1 || o->state == 2) {
+        qxVideoSeekPlaying(o->player, uint32_t(frame));
+        return 0;
+    }
+    if (o->state == 4) qxStopVideoObject(o);
+    // Stopped: the next start begins at the frame asked for.
+    qxVideoSeekDecoder(o->player, uint32_t(frame));
+    return 0;
+}
+
+extern "C" void qxSetVideoVolume(qxVideoObject *o, double volume)
+{
+    o->volume = uint32_t(std::clamp(volume, 0.0, 64.0));
+    qxVideoSetVolume(o->player, o->volume);
+}
+
+extern "C" int qxCloneVideo(qxVideoObject *o, qxVideoObject **out)
+{
+    qxVideo *v = nullptr;
+    if (int r = qxVideoOpen(o->fileName.c_str(), o->loaders.c_str(), &v)) return r;
+    qxVideoObject *c = newObject(v, o->fileName, o->loaders, 1, 0);
+    if (!c) return ERR_MEM;
+    c->temporary = 1;
+    c->reqWidth = o->reqWidth, c->reqHeight = o->reqHeight, c->smooth = o->smooth;
+    c->volume = o->volume;
+    v->outWidth = o->reqWidth, v->outHeight = o->reqHeight, v->smooth = o->smooth;
+    v->volume = o->volume;
+    *out = c;
+    return 0;
+}
+
 extern "C" void qxStopVideosOfDisplay(qxDisplay *display)
 {
     for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
         auto *o = reinterpret_cast<qxVideoObject *>(h);
         if (o->player->display && (!display || o->player->display == display)) {
-            stopVideo(o);
+            qxStopVideoObject(o);
             o->player->display = nullptr;
         }
     }
@@ -515,6 +687,6 @@ extern "C" void qxStopVideosOfDisplay(qxDisplay *display)
 
 extern "C" void qxFreeAllVideos(lua_State *L)
 {
-    while (videoList) freeVideo(L, videoList);
+    while (videoList) qxFreeVideoObject(L, videoList);
     defaultLoaders.clear();
 }

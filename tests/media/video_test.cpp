@@ -1,6 +1,7 @@
-// The video player's thread: a clip plays to its end and reports it once,
-// pause and resume return within their bound and hold the clock, and a
-// pause on a thread that has already ended does not hang.
+// The video player's threads: a clip plays to its end and reports it once,
+// pause and resume return within their bound and hold the clock, a pause
+// on a player that has already ended does not hang, a slow output drops
+// pictures but keeps the clock, and a seek while playing jumps.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -9,15 +10,20 @@
 
 #include <gtest/gtest.h>
 
+#include "media/qx_sound.h"
 #include "media/qx_video.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_libimports.h"
 #include "platform/qx_threadevents.h"
+#include "soundtest.h"
 
 namespace {
 
+// Each test writes its own file: CTest runs the tests side by side.
 std::string makeClip(const char *args)
 {
-    std::string path = ::testing::TempDir() + "video_test.cdxl";
+    std::string path = ::testing::TempDir() + "video_test_" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".cdxl";
     std::string cmd = std::string("python3 " QX_SOURCE_DIR "/tools/animgen/make_cdxl.py ") + path + " " + args;
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     return path;
@@ -65,7 +71,8 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
     qxVideoResume(v);
     for (int i = 0; i < 300 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(v->ended.load(), 1);
-    EXPECT_EQ(v->shown.load(), 40u);
+    EXPECT_EQ(v->shown.load() + v->dropped.load(), 40u);
+    EXPECT_GT(v->shown.load(), 0u);
     for (int i = 0; i < 300 && !endedCalls.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(endedCalls.load(), 1);
     EXPECT_EQ(drainEndEvents(), 1);
@@ -75,12 +82,128 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
     qxVideoResume(v);
     EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
     qxVideoStop(v);
+    EXPECT_EQ(v->position, 40u); // a stop after the end leaves the player at the end
     // Decoding a frame behind the position rewinds.
     EXPECT_EQ(qxVideoDecodeFrame(v, 3), 0);
     EXPECT_EQ(v->position, 4u);
     EXPECT_EQ(qxVideoDecodeFrame(v, 39), 0);
     EXPECT_EQ(qxVideoDecodeFrame(v, 40), 1);
     qxVideoClose(v);
+}
+
+// 2 s of pictures at 25 a second through an output that needs 150 ms each.
+std::atomic<int> presented;
+void slowPresent(qxVideo *, const qxVideoPicture *)
+{
+    presented++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+TEST(VideoPlayer, SlowOutputDropsPicturesButKeepsTheClockAndSeeksJump)
+{
+    ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    // 6144-byte chunks: 153600 / 6144 = 25 frames a second.
+    std::string clip = makeClip("32 16 5 50 0 6144 0 3");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    EXPECT_DOUBLE_EQ(v->fps, 25.0);
+    v->owner = {7, nullptr};
+    v->present = slowPresent;
+    presented = 0;
+    auto t0 = Clock::now();
+    ASSERT_EQ(qxVideoStart(v), 0);
+    for (int i = 0; i < 600 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    double took = std::chrono::duration<double>(Clock::now() - t0).count();
+    ASSERT_EQ(v->ended.load(), 1);
+    EXPECT_GT(took, 1.8);
+    EXPECT_LT(took, 5.0); // showing all 50 would take 7.5 s: the late ones were dropped
+    EXPECT_GT(v->dropped.load(), 10u);
+    EXPECT_GE(presented.load(), 2); // at least a picture a second
+    EXPECT_EQ(v->shown.load() + v->dropped.load(), 50u);
+    EXPECT_EQ(drainEndEvents(), 1);
+    qxVideoStop(v);
+    qxVideoRewind(v);
+
+    // A seek to frame 40 while playing: the end comes after 10 more frames.
+    v->present = nullptr;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t0 = Clock::now();
+    qxVideoSeekPlaying(v, 40);
+    for (int i = 0; i < 300 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    took = std::chrono::duration<double>(Clock::now() - t0).count();
+    EXPECT_EQ(v->ended.load(), 1);
+    EXPECT_LT(took, 1.2);
+    EXPECT_EQ(v->shownFrame, 49u);
+    EXPECT_EQ(drainEndEvents(), 1);
+    qxVideoClose(v);
+}
+
+// An output that hangs: pause and seek still return within their bound.
+std::atomic<int> stalls;
+void stalledPresent(qxVideo *, const qxVideoPicture *)
+{
+    stalls++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+}
+
+TEST(VideoPlayer, PauseAndSeekAreBoundedWhenAThreadStalls)
+{
+    std::string clip = makeClip("32 16 5 50 0 6144 0 3");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    v->present = stalledPresent;
+    stalls = 0;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    for (int i = 0; i < 300 && !stalls.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto t0 = Clock::now();
+    qxVideoPause(v);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+    qxVideoResume(v);
+    t0 = Clock::now();
+    qxVideoSeekPlaying(v, 10);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+    qxVideoClose(v);
+    drainEndEvents();
+}
+
+// The audio server feeds the clip's sound, in order and whole, to the
+// video channel's PCM (ALSA's file device), and the clip still ends once.
+TEST(VideoPlayer, SoundReachesThePcmInOrder)
+{
+    soundtest::ScratchDir home;
+    std::string rc = "pcm.!default { type file; slave.pcm \"null\"; file \"" + home.path +
+                     "/out.raw\"; format \"raw\" }\n";
+    soundtest::writeFile(home / ".asoundrc", std::vector<uint8_t>(rc.begin(), rc.end()));
+    setenv("HOME", home.path.c_str(), 1);
+    qxImportLibraries();
+    if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
+    ASSERT_EQ(qxCreateAudioLocks(), 0);
+    ASSERT_EQ(qxOpenAudioDevice(2), 0);
+    ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    drainEndEvents();
+    // 25 frames a second with 256 sound bytes each: 6400 Hz.
+    std::string clip = makeClip("32 16 5 25 256 6144 0 5");
+    qxVideo *v = nullptr;
+    ASSERT_EQ(qxVideoOpen(clip.c_str(), "", &v), 0);
+    v->owner = {7, nullptr};
+    v->soundWanted = 1;
+    v->channelIndex = -1;
+    v->volume = 64;
+    ASSERT_EQ(qxVideoStart(v), 0);
+    EXPECT_TRUE(v->soundOn);
+    for (int i = 0; i < 500 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(v->ended.load(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // what the PCM holds plays out
+    qxVideoClose(v);
+    qxCloseAudioDevice();
+    qxAlsaReleaseConfig();
+    EXPECT_EQ(drainEndEvents(), 1);
+    std::vector<uint8_t> sound = soundtest::readFile(clip + ".sound"), want;
+    for (uint8_t b : sound) want.insert(want.end(), {0, b}); // s8 x 256, little-endian
+    std::vector<uint8_t> got = soundtest::readFile(home / "out.raw");
+    ASSERT_GE(got.size(), want.size());
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin()));
 }
 
 } // namespace

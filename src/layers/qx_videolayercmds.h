@@ -1,0 +1,26 @@
+// The layers library's video layer commands reach the video library
+// through this table, which the top fills; empty entries answer 1515.
+#pragma once
+
+typedef struct lua_State lua_State;
+struct qxLayer;
+
+struct qxVideoLayerCallTable {
+    int (*play)(lua_State *L, qxLayer *layer);
+    int (*stop)(lua_State *L, qxLayer *layer);
+    int (*pause)(lua_State *L, qxLayer *layer);
+    int (*resume)(lua_State *L, qxLayer *layer);
+    int (*seek)(lua_State *L, qxLayer *layer, double frame);
+    int (*setVolume)(lua_State *L, qxLayer *layer, double volume);
+};
+
+extern "C" {
+extern qxVideoLayerCallTable qxVideoLayerCalls;
+
+int qxCmdPlayLayer(lua_State *L);
+int qxCmdStopLayer(lua_State *L);
+int qxCmdPauseLayer(lua_State *L);
+int qxCmdResumeLayer(lua_State *L);
+int qxCmdSeekLayer(lua_State *L);
+int qxCmdSetLayerVolume(lua_State *L);
+}
