@@ -15,6 +15,7 @@
 #include "draw/fonts/qx_font.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/text/qx_text.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
@@ -328,9 +329,30 @@ int cmdTextOut(lua_State *L)
     if (int r = breakTable(L, 4, &breaks)) return r;
     rq.breaks = breaks.data();
     rq.breakCount = int32_t(breaks.size());
+    qxDisplay *d = qxCurrentDisplay;
+    const bool layers = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY;
+    // The display options: transform, anchor, layer style.
+    qxTransformOptions opts;
+    qxObjectStyle style;
+    qxInitTransformOptions(&opts);
+    qxInitObjectStyle(&style);
+    const bool withOptions = lua_istable(L, 4);
+    qxTextRequest drawn = rq;
+    if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
-    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
-    const int r = qxDrawTextImage(L, &im, qxResolvePosX(x, im.width, 0, 0.0), qxResolvePosY(y, im.height, 0, 0.0));
+    if (int r = qxLayoutTextL(L, &drawn, &im)) return r;
+    int r = 0;
+    if (withOptions) {
+        const uint32_t smooth = (rq.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
+        r = qxGetTransformOptions(L, 4, im.width, im.height, 0, 0, smooth, &opts, &style, QX_OPT_RESET);
+        if (!layers) qxInitTransformOptions(&opts);
+    }
+    int32_t areaW = 0, areaH = 0;
+    if (d) qxOutputBitmap(d, &areaW, &areaH);
+    const int32_t px = qxResolvePosX(x, im.width, areaW, opts.anchorx);
+    const int32_t py = qxResolvePosY(y, im.height, areaH, opts.anchory);
+    if (!r && layers) r = qxAddTextImageLayer(L, QX_LAYER_TEXTOUT, &rq, &im, px, py, &opts, &style, nullptr);
+    else if (!r) r = qxDrawTextImage(L, &im, px, py);
     qxFreeTextImage(&im);
     return r;
 }
@@ -343,6 +365,7 @@ int cmdCreateTextObject(lua_State *L)
     qxTextRequest rq{};
     rq.text = luaL_checklstring(L, 2, &rq.length);
     if (int r = layoutArgs(L, 3, &rq)) return r;
+    qxFreeDetachedTextObjects();
     qxTextObject *o = nullptr;
     if (int r = qxCreateTextObject(automatic ? 0 : number, &rq, L, &o)) return r;
     if (!automatic) return 0;
@@ -359,8 +382,25 @@ int findArg(lua_State *L, int narg, uint32_t flags, qxTextObject **out)
 int cmdDisplayTextObject(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
+    qxFreeDetachedTextObjects();
     qxTextObject *o = nullptr;
     if (int r = findArg(L, 1, 0, &o)) return r;
+    qxDisplay *d = qxCurrentDisplay;
+    if (d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY) {
+        qxTransformOptions opts;
+        qxObjectStyle style;
+        qxInitTransformOptions(&opts);
+        qxInitObjectStyle(&style);
+        const uint32_t smooth = (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
+        if (lua_gettop(L) >= 4 && lua_istable(L, 4))
+            if (int r = qxGetTransformOptions(L, 4, o->width, o->height, 0, 0, smooth, &opts, &style, QX_OPT_RESET))
+                return r;
+        int32_t areaW = 0, areaH = 0;
+        qxOutputBitmap(d, &areaW, &areaH);
+        const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, areaW, opts.anchorx) + o->originX;
+        const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, areaH, opts.anchory) + o->originY;
+        return qxAddTextLayer(L, o, x, y, &opts, &style, nullptr);
+    }
     const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
     const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
     if (lua_gettop(L) < 4 || !lua_istable(L, 4)) {
@@ -410,7 +450,8 @@ int cmdFreeTextObject(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxTextObject *o = nullptr;
-    if (int r = findArg(L, 1, 1, &o)) return r;
+    // No copy-on-write: an object a layer shows is detached instead.
+    if (int r = findArg(L, 1, 1 | 4, &o)) return r;
     return qxFreeTextObject(o);
 }
 
@@ -561,6 +602,7 @@ const qxCommandDef textCommands[] = {
     {"SetMargins", cmdSetMargins},
     {"AddTab", cmdAddTab},
     {"ResetTabs", cmdResetTabs},
+    {"InKeyStr", qxCmdInKeyStr},
     {nullptr, nullptr},
 };
 
@@ -587,6 +629,26 @@ const qxConstantDef textConstants[] = {
     {"MONOSPACE", ":::default_mono", 0},
     {"FONTENGINE_NATIVE", nullptr, 0},
     {"FONTENGINE_INBUILT", nullptr, 4},
+    {"FONTWEIGHT_THIN", nullptr, 0},
+    {"FONTWEIGHT_EXTRALIGHT", nullptr, 40},
+    {"FONTWEIGHT_ULTRALIGHT", nullptr, 40},
+    {"FONTWEIGHT_LIGHT", nullptr, 50},
+    {"FONTWEIGHT_BOOK", nullptr, 75},
+    {"FONTWEIGHT_NORMAL", nullptr, 80},
+    {"FONTWEIGHT_REGULAR", nullptr, 80},
+    {"FONTWEIGHT_MEDIUM", nullptr, 100},
+    {"FONTWEIGHT_SEMIBOLD", nullptr, 180},
+    {"FONTWEIGHT_DEMIBOLD", nullptr, 180},
+    {"FONTWEIGHT_BOLD", nullptr, 200},
+    {"FONTWEIGHT_EXTRABOLD", nullptr, 205},
+    {"FONTWEIGHT_ULTRABOLD", nullptr, 205},
+    {"FONTWEIGHT_HEAVY", nullptr, 210},
+    {"FONTWEIGHT_BLACK", nullptr, 210},
+    {"FONTWEIGHT_EXTRABLACK", nullptr, 215},
+    {"FONTWEIGHT_ULTRABLACK", nullptr, 215},
+    {"FONTSLANT_ROMAN", nullptr, 0},
+    {"FONTSLANT_ITALIC", nullptr, 100},
+    {"FONTSLANT_OBLIQUE", nullptr, 110},
     {"ENCODING_ISO8859_1", nullptr, 0},
     {"ENCODING_RAW", nullptr, 0},
     {"ENCODING_UTF8", nullptr, 1},
@@ -604,6 +666,7 @@ const qxConstantDef textConstants[] = {
 extern "C" int qxOpenTextLib(lua_State *L)
 {
     if (int r = qxOpenDefaultFont()) return r;
+    qxRegisterTextLayerTypes();
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 

@@ -84,6 +84,11 @@ struct qxLayerTypeOps {
     int (*cloneTypeData)(const qxLayerData *from, qxLayerData *to);
     // Adds the type's keys to the style table on the stack top.
     void (*pushStyleKeys)(lua_State *L, const qxLayer *layer);
+    // The coverage of an untransformed layer's border when the type shapes
+    // it itself (text: the glyphs square-dilated by size), and where the
+    // picture starts in it; 0 or an error code (the engine's own then).
+    int (*borderMask)(lua_State *L, const qxLayer *layer, const qxLayerData *data, int32_t size, qxBitMap **alpha,
+                      int32_t *dx, int32_t *dy);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away

@@ -124,6 +124,17 @@ bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
     }
     const int32_t r = borderReach(l);
     const uint32_t level = 255 - (l->bordercolor >> 24);
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    if (ops && ops->borderMask && d == l->base && r <= 64 &&
+        !ops->borderMask(L, l, d, r, &d->borderalpha, &d->borderdx, &d->borderdy)) {
+        auto *plane = static_cast<qxBitMapPlane *>(d->borderalpha->data);
+        if (level != 255)
+            for (uint32_t y = 0; y < plane->height; ++y)
+                for (uint8_t *p = plane->pixels + size_t(y) * plane->bytesPerRow, *e = p + plane->width; p < e; ++p)
+                    *p = uint8_t(*p * level / 255);
+        d->borderwidth = int32_t(plane->width), d->borderheight = int32_t(plane->height);
+        return true;
+    }
     if (mask || alpha) {
         d->borderalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, level, 1, r >= 4, r, r / 3.0);
     } else {

@@ -114,6 +114,11 @@ struct qxTrueTypeFont {
     uint32_t deletePath;
     uint32_t cache;
     qxGlyphCacheEntry glyphs[2][256]; // anti-aliased, monochrome
+    FT_UInt charIndex[256];           // glyph index + 1 of codes below 256; 0: not looked up
+    // Synthesised bold, italic and bold italic glyphs of codes below 256,
+    // [mode][style - 1][code], made at their first use; emptied with the two
+    // caches above.
+    qxGlyphCacheEntry (*styled)[3][256];
 };
 
 extern "C" {

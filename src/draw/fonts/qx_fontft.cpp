@@ -179,8 +179,15 @@ extern "C" int qxFtOpenFont(const char *name, int32_t size, uint32_t cache, qxFo
 extern "C" int qxFtLoadGlyph(qxTrueTypeFont *t, uint32_t code, FT_UInt index, uint32_t style, int *left, int *top,
                              FT_Pos *advance, FT_Bitmap *bitmap) {
     int mode = (style & QX_STYLE_ANTIALIAS) ? 0 : 1;
-    bool cached = t->cache && !(style & (QX_STYLE_BOLD | QX_STYLE_ITALIC)) && code < 256;
-    qxGlyphCacheEntry *entry = cached ? &t->glyphs[mode][code] : nullptr;
+    const uint32_t synth = (style & (QX_STYLE_BOLD | QX_STYLE_ITALIC)) >> 1; // 0 plain, 1 bold, 2 italic, 3 both
+    qxGlyphCacheEntry *entry = nullptr;
+    if (t->cache && code < 256) {
+        if (!synth) entry = &t->glyphs[mode][code];
+        else {
+            if (!t->styled) t->styled = static_cast<qxGlyphCacheEntry(*)[3][256]>(calloc(2, sizeof *t->styled));
+            if (t->styled) entry = &t->styled[mode][synth - 1][code];
+        }
+    }
     if (entry && entry->glyph) {
         *bitmap = reinterpret_cast<FT_BitmapGlyph>(entry->glyph)->bitmap;
         *left = entry->left;
@@ -229,6 +236,14 @@ int32_t step(const qxFontHandle *h, const qxTrueTypeFont *t, FT_Pos advance, FT_
     return int32_t(v);
 }
 
+// The face's glyph index of a code; codes below 256 are looked up once.
+FT_UInt charIndex(qxTrueTypeFont *t, uint32_t code) {
+    if (code >= 256) return FT_Get_Char_Index(t->face, code);
+    FT_UInt &slot = t->charIndex[code];
+    if (!slot) slot = FT_Get_Char_Index(t->face, code) + 1;
+    return slot - 1;
+}
+
 FT_Pos kerning(FT_Face face, FT_UInt left, FT_UInt right) {
     FT_Vector k = {0, 0};
     if (FT_HAS_KERNING(face) && left && right) FT_Get_Kerning(face, left, right, FT_KERNING_UNSCALED, &k);
@@ -245,8 +260,8 @@ extern "C" int qxFtMeasureText(qxFontHandle *h, const char *text, size_t length,
     e->height = h->height;
     int32_t minX = 10000, minY = 10000, maxX = 0, maxY = 0, pen = 0;
     for (size_t i = 0; i < codes.n; ++i) {
-        FT_UInt index = FT_Get_Char_Index(t->face, codes[i]);
-        FT_Pos k = i + 1 < codes.n ? kerning(t->face, index, FT_Get_Char_Index(t->face, codes[i + 1])) : 0;
+        const FT_UInt index = charIndex(t, codes[i]);
+        const FT_Pos k = i + 1 < codes.n ? kerning(t->face, index, charIndex(t, codes[i + 1])) : 0;
         int left, top;
         FT_Pos advance;
         FT_Bitmap bm;
@@ -272,7 +287,7 @@ extern "C" int qxFtGetKerning(qxFontHandle *h, const char *pair, size_t length, 
     if (!FT_HAS_KERNING(t->face)) return 0;
     Codes codes(pair, length, encoding);
     if (codes.n != 2) return 0;
-    FT_UInt a = FT_Get_Char_Index(t->face, codes[0]), b = FT_Get_Char_Index(t->face, codes[1]);
+    FT_UInt a = charIndex(t, codes[0]), b = charIndex(t, codes[1]);
     if (!a || !b) return 0;
     int64_t k = kerning(t->face, a, b);
     int64_t upem = std::max<int64_t>(1, t->face->units_per_EM);
@@ -287,6 +302,14 @@ extern "C" void qxFtFreeGlyphCache(qxFontHandle *h) {
             if (entry.glyph) FT_Done_Glyph(entry.glyph);
             entry = {};
         }
+    if (t->styled) {
+        for (int mode = 0; mode < 2; ++mode)
+            for (auto &style : t->styled[mode])
+                for (auto &entry : style)
+                    if (entry.glyph) FT_Done_Glyph(entry.glyph);
+        free(t->styled);
+        t->styled = nullptr;
+    }
 }
 
 extern "C" void qxFtFreeFace(qxFontHandle *h) {
@@ -303,8 +326,8 @@ extern "C" int qxFtDrawText(qxFontHandle *h, const qxGlyphTarget *target, int32_
     Codes codes(text, length, encoding);
     int32_t pen = 0;
     for (size_t i = 0; i < codes.n; ++i) {
-        FT_UInt index = FT_Get_Char_Index(t->face, codes[i]);
-        FT_Pos k = i + 1 < codes.n ? kerning(t->face, index, FT_Get_Char_Index(t->face, codes[i + 1])) : 0;
+        const FT_UInt index = charIndex(t, codes[i]);
+        const FT_Pos k = i + 1 < codes.n ? kerning(t->face, index, charIndex(t, codes[i + 1])) : 0;
         int left, top;
         FT_Pos advance;
         FT_Bitmap bm;

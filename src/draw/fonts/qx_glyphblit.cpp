@@ -1,6 +1,8 @@
 // Glyph blitting kernels: one small loop per source format, written so the
 // compiler vectorises the row bodies; clipping is done once per glyph.
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cstdlib>
 
 #include "draw/fonts/qx_font.h"
@@ -53,6 +55,31 @@ extern "C" void qxBlitGlyphMono(const qxGlyphTarget *t, const qxGlyphClip *clip,
     int32_t sx, sy;
     if (!clipGlyph(t, clip, x, y, w, h, sx, sy)) return;
     if (colour == -1 ? !t->coverage : !t->pixels) return;
+    // Coverage from byte-aligned rows: eight pixels per table entry.
+    if (colour == -1 && ((firstBit + sx) & 7) == 0) {
+        static const auto spread = [] {
+            std::array<uint64_t, 256> table{};
+            for (int v = 0; v < 256; ++v)
+                for (int b = 0; b < 8; ++b)
+                    if (v & (0x80 >> b)) table[size_t(v)] |= uint64_t(0xFF) << (8 * b);
+            return table;
+        }();
+        const int32_t full = w / 8, first = (firstBit + sx) >> 3;
+        for (int32_t r = 0; r < h; ++r) {
+            const uint8_t *row = src + int64_t(sy + r) * pitch + first;
+            uint8_t *dst = t->coverage + int64_t(y + r) * t->coverageBytesPerRow + x;
+            for (int32_t k = 0; k < full; ++k) {
+                if (!row[k]) continue;
+                uint64_t d;
+                std::memcpy(&d, dst + 8 * k, 8);
+                d |= spread[row[k]];
+                std::memcpy(dst + 8 * k, &d, 8);
+            }
+            for (int32_t i = full * 8; i < w; ++i)
+                if (row[i >> 3] & (0x80 >> (i & 7))) dst[i] = 255;
+        }
+        return;
+    }
     for (int32_t r = 0; r < h; ++r) {
         const uint8_t *row = src + int64_t(sy + r) * pitch;
         for (int32_t i = 0; i < w; ++i) {

@@ -95,6 +95,18 @@ struct qxTextObject {
     double angle;
 };
 
+// The payload of TEXTOUT and PRINT layers: the request the layer was
+// rendered from, with its own copies of the text and tab stops.
+struct qxTextLayerData {
+    int32_t x, y;
+    qxTextRequest request;
+    int32_t tabs[32];
+    int32_t rightMargin;
+};
+
+struct qxLayer;
+struct qxTransformOptions;
+struct qxObjectStyle;
 
 extern "C" {
 qxTextState *qxGetTextState(void);
@@ -120,6 +132,8 @@ void qxForgetTextCursors(void);
 // Blits a rendered block with its top-left text origin at x, y onto the
 // current output.
 int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);
+// A NUL-terminated copy of length bytes (qxFree); null without memory.
+char *qxCopyTextBytes(const char *text, size_t length);
 // Text objects. Flags: 1 refuses a locked object, 2 also finds released
 // ones. 0, 1041 or 1175.
 int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out);
@@ -131,6 +145,30 @@ int qxFreeTextObject(qxTextObject *object);
 // Renders the stored request again at the object's target size and angle.
 int qxRerenderTextObject(lua_State *L, qxTextObject *object);
 void qxFreeAllTextObjects(void);
+// Frees the objects the script freed while layers showed them, once no
+// layer shows them any more.
+void qxFreeDetachedTextObjects(void);
+
+// Text layers. The types' entries in the layer engine's table.
+void qxRegisterTextLayerTypes(void);
+// Shows a text object as a layer of type 8 with its top-left corner at x, y.
+int qxAddTextLayer(lua_State *L, qxTextObject *object, int32_t x, int32_t y, const qxTransformOptions *options,
+                   qxObjectStyle *style, qxLayer **out);
+// What a text layer's own image is rendered from: the request without
+// SHADOW, EDGE and the colour's transparency, which the layer draws.
+void qxStripLayerEffects(qxTextRequest *request);
+// Makes a rendered block a TEXTOUT (9) or PRINT (11) layer whose text
+// origin lies at x, y (rendered from the stripped request); SHADOW and EDGE become the layer's shadow and border
+// and the colour's transparency the layer's. The image is the layer's then.
+int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *request, qxTextImage *image, int32_t x,
+                        int32_t y, const qxTransformOptions *options, qxObjectStyle *style, qxLayer **out);
+// The coverage of a text layer's border or shadow: the text's alpha
+// square-dilated by size, in a plane grown by 2 size + 1 each way; 0,
+// 1000, 1522 or 1564.
+int qxBuildTextEffectMask(lua_State *L, const qxTextRequest *request, int32_t size, qxBitMap **alpha,
+                          int32_t *width, int32_t *height);
+// Reads a line typed by the user (InKeyStr).
+int qxCmdInKeyStr(lua_State *L);
 // Font objects: names for handles of the font cache.
 int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic);
 // 0, 1041 (automatic identifier) or 1334 with the number.
@@ -143,4 +181,6 @@ struct qxFileHandle;
 int qxPrintLine(qxFileHandle *file, const char *text);
 // Lays text out at the cursor as Print does, draws it and moves the cursor.
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
+// The same; with layers on, the PRINT layer made goes to *layer.
+int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qxLayer **layer);
 }

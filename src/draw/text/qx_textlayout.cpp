@@ -245,6 +245,20 @@ struct Canvas {
         for (int32_t y = y0; y < y1; ++y) {
             const uint8_t *src = cov.data() + size_t(y) * w;
             uint32_t *dst = pixels + size_t(y + dy) * w + dx;
+            // Glyphs of one colour rarely land on ink already drawn: such a
+            // row is a select the compiler vectorises. Clear pixels are 0.
+            uint32_t overlap = 0;
+            for (int32_t x = x0; x < x1; ++x) overlap |= uint32_t(src[x] != 0) & uint32_t(dst[x] > 0xFFFFFF);
+            if (!overlap) {
+                if (opacity == 255)
+                    for (int32_t x = x0; x < x1; ++x) dst[x] = src[x] ? (uint32_t(src[x]) << 24 | rgb) : dst[x];
+                else
+                    for (int32_t x = x0; x < x1; ++x) {
+                        const uint32_t a = src[x] * opacity / 255;
+                        dst[x] = a ? (a << 24 | rgb) : dst[x];
+                    }
+                continue;
+            }
             for (int32_t x = x0; x < x1; ++x) {
                 uint32_t a = src[x];
                 if (!a) continue;
@@ -263,6 +277,105 @@ struct Canvas {
         }
     }
 };
+
+// Plain text (one opaque colour, NORMAL or ANTIALIAS, no tags, tabs,
+// wrapping or alignment) needs no word list: its lines are cut into the
+// same space and word runs, their glyphs go into one coverage plane, and
+// one pass colours it. Any overlap of runs would need the general
+// painter; for plain text the runs stand apart, so the image is the same.
+bool isPlain(const qxTextRequest *rq)
+{
+    const uint32_t s = rq->block.style;
+    if ((s & ~(QX_TS_NORMAL | QX_TS_ANTIALIAS)) || (rq->block.colour >> 24) || rq->print ||
+        rq->align != QX_ALIGN_LEFT || rq->wrap > 0 || rq->breakCount > 0 || !rq->length || !rq->block.font)
+        return false;
+    for (size_t i = 0; i < rq->length; ++i) {
+        const char c = rq->text[i];
+        if (c == '[' || c == ']' || c == '\t') return false;
+    }
+    return true;
+}
+
+struct PlainRun {
+    size_t start, length;
+    int32_t x, y;
+    qxRunExtent ext;
+};
+
+// 1 when done (r holds the result), 0 to take the general path.
+int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
+{
+    const char *t = rq->text;
+    const size_t n = rq->length;
+    const int32_t lineHeight = rq->block.font->height;
+    PlainRun stack[64];
+    std::vector<PlainRun> heap;
+    PlainRun *runs = stack;
+    size_t count = 0, capacity = 64;
+    int32_t x = 0, y = 0;
+    for (size_t i = 0; i < n;) {
+        const char c = t[i];
+        if (c == '\r') {
+            ++i;
+            continue;
+        }
+        if (c == '\n') {
+            x = 0, y += lineHeight, ++i;
+            continue;
+        }
+        // A run of spaces or of other characters (CR breaks neither).
+        const bool space = c == ' ';
+        size_t j = i + 1;
+        while (j < n && t[j] != '\n' && (t[j] == ' ') == space && t[j] != '\r') ++j;
+        if (j < n && t[j] == '\r') return 0; // a CR inside a word joins its halves
+        if (count == capacity) {
+            if (heap.empty()) heap.assign(stack, stack + count);
+            heap.resize(count * 2);
+            runs = heap.data(), capacity = heap.size();
+        }
+        PlainRun &run = runs[count++];
+        run.start = i, run.length = j - i, run.x = x, run.y = y;
+        if ((*r = qxMeasureRun(&rq->block, t + i, j - i, rq->encoding, &run.ext))) return 1;
+        x += run.ext.width;
+        i = j;
+    }
+    if (!count) return 0;
+    int32_t left = 0, right = 0, bottom = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const PlainRun &run = runs[i];
+        left = std::min(left, std::min(0, run.ext.minX) + run.x);
+        right = std::max(right, run.x + run.ext.pixelWidth);
+        bottom = std::max(bottom, run.y);
+    }
+    const int32_t width = std::max(right - left, 1), height = bottom + lineHeight + 1;
+    size_t area = 0;
+    if (!qxMulSize(size_t(width), size_t(height), &area) || area > (size_t(1) << 28)) {
+        *r = ERR_BITMAP;
+        return 1;
+    }
+    auto *pixels = static_cast<uint32_t *>(qxAlloc(area * 4, 0));
+    auto *cover = static_cast<uint8_t *>(qxAlloc(area, 1));
+    if (!pixels || !cover) {
+        qxFree(pixels), qxFree(cover);
+        *r = ERR_MEM;
+        return 1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const PlainRun &run = runs[i];
+        if (t[run.start] == ' ') continue; // blanks leave no ink
+        qxDrawRunText(rq->block.font, nullptr, cover, width, height, run.x - left, run.y, t + run.start, run.length,
+                      rq->block.style, rq->encoding);
+    }
+    const uint32_t rgb = rq->block.colour & 0xFFFFFF;
+    for (size_t i = 0; i < area; ++i) pixels[i] = cover[i] ? (uint32_t(cover[i]) << 24 | rgb) : 0;
+    qxFree(cover);
+    out->pixels = pixels;
+    out->width = width, out->height = height;
+    out->originX = left, out->originY = 0;
+    out->endX = x, out->endY = y;
+    *r = 0;
+    return 1;
+}
 
 } // namespace
 
@@ -285,6 +398,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         size_t count = 0;
         if (!qxUtf8Scan(rq->text, rq->length, &count)) return ERR_INVALIDUTF8;
     }
+    if (int r = 0; isPlain(rq) && layoutPlain(rq, out, &r)) return r;
     const char *text = rq->length ? rq->text : " ";
     const size_t length = rq->length ? rq->length : 1;
     std::vector<Item> items;

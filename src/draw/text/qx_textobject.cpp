@@ -8,6 +8,7 @@
 #include "display/qx_gfxgeom.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -58,7 +59,17 @@ int replaceNumber(uint32_t number)
     return qxFreeTextObject(old);
 }
 
-char *copyText(const char *text, size_t length)
+qxObjectRef refOf(const qxTextObject *o)
+{
+    return o->automatic ? qxObjectRef{0, const_cast<qxTextObject *>(o)} : qxObjectRef{o->number, nullptr};
+}
+
+
+} // namespace
+
+extern "C" {
+
+char *qxCopyTextBytes(const char *text, size_t length)
 {
     size_t bytes;
     if (!qxAddSize(length, 1, &bytes)) return nullptr;
@@ -68,10 +79,6 @@ char *copyText(const char *text, size_t length)
     t[length] = 0;
     return t;
 }
-
-} // namespace
-
-extern "C" {
 
 int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out)
 {
@@ -86,6 +93,14 @@ int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t fla
         return ERR_FINDTEXTOBJECT;
     }
     if ((flags & 1) && found->locked) return ERR_LOCKEDOBJ;
+    // Copy-on-write: layers showing the object keep a released copy.
+    const qxObjectRef ref = refOf(found);
+    if ((flags & 1) && !(flags & 4) && qxFindLayerShowing(QX_TYPE_TEXTOBJECT, ref, nullptr, nullptr, nullptr)) {
+        qxTextObject *copy = nullptr;
+        if (int r = qxCopyTextObject(found, 0, &copy)) return r;
+        copy->released = 1;
+        qxRepointObjectLayers(QX_TYPE_TEXTOBJECT, ref, copy);
+    }
     *out = found;
     return 0;
 }
@@ -96,7 +111,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     qxTextImage im;
     if (int r = qxLayoutTextL(L, request, &im)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
-    char *text = o ? copyText(request->text, request->length) : nullptr;
+    char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
@@ -126,7 +141,7 @@ int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
     if (number && number == source->number) return ERR_WRONGUSAGE;
     if (int r = replaceNumber(number)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
-    char *text = o ? copyText(source->request.text, source->request.length) : nullptr;
+    char *text = o ? qxCopyTextBytes(source->request.text, source->request.length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
@@ -152,9 +167,30 @@ int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
 
 int qxFreeTextObject(qxTextObject *o)
 {
+    // A layer still showing it keeps it, detached from its number.
+    const qxObjectRef ref = refOf(o);
+    if (!o->released && qxFindLayerShowing(QX_TYPE_TEXTOBJECT, ref, nullptr, nullptr, nullptr)) {
+        o->number = 0;
+        o->automatic = uint64_t(uintptr_t(o));
+        o->released = 1;
+        qxRepointObjectLayers(QX_TYPE_TEXTOBJECT, ref, o);
+        return 0;
+    }
     unlink(o);
     freeRecord(o);
     return 0;
+}
+
+void qxFreeDetachedTextObjects(void)
+{
+    for (qxTextObject *o = head; o;) {
+        qxTextObject *next = o->next;
+        if (o->released && !qxFindLayerShowing(QX_TYPE_TEXTOBJECT, refOf(o), nullptr, nullptr, nullptr)) {
+            unlink(o);
+            freeRecord(o);
+        }
+        o = next;
+    }
 }
 
 void qxFreeAllTextObjects(void)

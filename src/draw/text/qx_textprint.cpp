@@ -5,6 +5,7 @@
 #include "display/qx_display.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
@@ -52,6 +53,12 @@ int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
 
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags)
 {
+    return qxPrintTextLayer(L, text, length, tags, nullptr);
+}
+
+int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qxLayer **layer)
+{
+    if (layer) *layer = nullptr;
     qxTextCursor *c = qxCurrentTextCursor();
     if (!c) return ERR_MEM;
     const qxTextState *s = qxGetTextState();
@@ -68,9 +75,15 @@ int qxPrintText(lua_State *L, const char *text, size_t length, int tags)
     rq.leftMargin = c->left;
     rq.tabs = c->tabs;
     rq.tabCount = c->tabCount;
+    qxDisplay *d = qxCurrentDisplay;
+    const bool layers = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY;
+    qxTextRequest drawn = rq;
+    if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
-    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
-    const int r = qxDrawTextImage(L, &im, c->left, c->y);
+    if (int r = qxLayoutTextL(L, &drawn, &im)) return r;
+    const int r = layers
+                      ? qxAddTextImageLayer(L, QX_LAYER_PRINT, &rq, &im, c->left, c->y, nullptr, nullptr, layer)
+                      : qxDrawTextImage(L, &im, c->left, c->y);
     c->x = c->left + im.endX;
     c->y += im.endY;
     qxFreeTextImage(&im);
