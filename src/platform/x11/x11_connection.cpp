@@ -142,7 +142,9 @@ void makeCursors(x11Connection *c)
         c->resizeCursors[i] = XCreateFontCursor(d, shapes[i]);
 }
 
-void openInputMethod(x11Connection *c)
+} // namespace
+
+void x11OpenInputMethod(x11Connection *c)
 {
     if (!XSupportsLocale())
         return;
@@ -163,6 +165,8 @@ void openInputMethod(x11Connection *c)
         c->im = nullptr;
     }
 }
+
+namespace {
 
 void findArgbVisual(x11Connection *c)
 {
@@ -382,7 +386,7 @@ int x11OpenConnection(const char *name, x11Connection **out)
     }
     findArgbVisual(c);
     makeCursors(c);
-    openInputMethod(c);
+    c->imPending = 1;
     return 0;
 }
 
