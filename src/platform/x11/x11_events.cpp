@@ -488,6 +488,14 @@ static void openPendingInputMethods()
     for (x11Connection *c = x11Connections; c; c = c->next) {
         if (!c->imPending)
             continue;
+        // Without a window of the connection there is no input to read.
+        bool windows = false;
+        for (qxDisplay *d = firstDisplay(); d && !windows; d = nextDisplay(d)) {
+            const x11DisplayData *x = x11Data(d);
+            windows = x && x->conn == c && x->window;
+        }
+        if (!windows)
+            continue;
         c->imPending = 0;
         x11OpenInputMethod(c);
         if (!c->im)
