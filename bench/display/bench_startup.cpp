@@ -132,9 +132,11 @@ int main()
         return 1;
     const std::string listing = std::string(dir) + "/startup.qxs", applet = std::string(dir) + "/startup.qxa";
     if (FILE *f = std::fopen(listing.c_str(), "w")) {
-        std::fputs("    GETGLOBAL 0 \"createdisplay\"\n    LOADK 1 #2\n    NEWTABLE 2\n"
-                   "    SETTABLE 2 \"title\" \"StartBench\"\n    SETTABLE 2 \"color\" #3368601\n"
-                   "    CALL 0 3 1\n    GETGLOBAL 0 \"opendisplay\"\n    LOADK 1 #2\n    CALL 0 2 1\n"
+        // The applet declares its display, which start-up opens.
+        std::fputs(".object 10 1 u32:0 u32:0xFFFE7960 u32:0xFFFE7960 u32:640 u32:480 u32:0x336699 u32:0x400 "
+                   "u32:0 u32:0 u32:0 u32:0 u32:0 pstr:\"StartBench\" u8:1 u32:0 u16:0 u32:0 u32:0 u32:0 u8:2 "
+                   "u32:0 u32:0 u32:0 u32:0 u8:0 pstr:\"\" u8:0 u8:0 u8:0 u32:0 u8:1 u8:0 i16:-1 i16:-1 u8:0 "
+                   "u8:0 u8:0 pstr:\"\" pstr:\"\" pstr:\"\" pstr:\"\" u32:65536 u32:0\n"
                    "loop:\n    GETGLOBAL 0 \"waitevent\"\n    CALL 0 1 1\n    JMP loop\n    RETURN 0 1\n",
                    f);
         std::fclose(f);

@@ -110,6 +110,8 @@ struct qxLayerQueryHooks {
     void (*freeBGPicLayers)(lua_State *L, qxBGPic *bgpic, int dropReferences);
     // Frees a BGPic's on-screen sprite list.
     void (*freeSpriteList)(lua_State *L, qxBGPic *bgpic);
+    // The number of sprites shown on a BGPic.
+    int (*countDisplayedSprites)(const qxBGPic *bgpic);
 };
 
 extern "C" {

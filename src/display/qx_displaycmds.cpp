@@ -204,8 +204,6 @@ int nativeSize(qxDisplay *d, bool width)
 
 extern "C" {
 
-qxDisplay *qxImplicitDisplay;
-
 int qxLookupDisplayMode(const char *name, uint32_t *mode)
 {
     for (const ModeName &m : kModes)
@@ -495,6 +493,13 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
 {
     if (int r = qxEnsureWindowing())
         return r;
+    // A server that cannot be reached is named as such, not as missing
+    // monitor information.
+    if (!qxDisplayAdapterActive()) {
+        x11Connection *c = nullptr;
+        if (int r = x11OpenConnection(d->xServer, &c))
+            return r;
+    }
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
@@ -855,8 +860,6 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
                 qxFreeBackfill(L, old);
             if (int r = qxFreeDisplay(L, old))
                 return r;
-            if (qxImplicitDisplay == old)
-                qxImplicitDisplay = nullptr;
             qxFreeBGPicRecord(b);
             qxFreeBitMap(scaled);
         }
@@ -1010,8 +1013,6 @@ int cmdCreateDisplay(lua_State *L)
     qxDisplay *d = nullptr;
     if (int r = qxCreateDisplayRecord(L, id, automatic, tags, &d))
         return r;
-    if (!automatic && qxImplicitDisplayId(qxGetAppletRecord(L)) == (int64_t)id)
-        qxImplicitDisplay = d;
     if (!qxCurrentDisplay)
         qxCurrentDisplay = d;
     if (automatic)
@@ -1103,8 +1104,6 @@ int cmdFreeDisplay(lua_State *L)
         qxFreeBackfill(L, d);
     if (int r = qxFreeDisplay(L, d))
         return r;
-    if (qxImplicitDisplay == d)
-        qxImplicitDisplay = nullptr;
     qxFreeBGPicRecord(b);
     qxFreeBitMap(scaled);
     return 0;

@@ -47,4 +47,23 @@ int qxDisplayAttribute(lua_State *L, const qxDisplay *display, int attribute);
 // for an attribute the type does not know). The owning layer fills its slot.
 typedef int (*qxObjectAttributeFunc)(lua_State *L, void *object, int attribute);
 extern qxObjectAttributeFunc qxObjectAttributes[61];
+
+// What GetAttribute's font rows read of a font.
+struct qxFontFacts {
+    int32_t ascender, height, size;
+    uint32_t scalable, antialias;
+    const char *name;
+};
+// Calls up into the text library, filled by the top at start-up; null
+// entries mean no font.
+struct qxFontQueryHooks {
+    // The text state's current font (the font every display prints with).
+    const void *(*currentFont)(void);
+    // 0 with the facts of the font, else an error code.
+    int (*describe)(const void *font, qxFontFacts *out);
+};
+extern qxFontQueryHooks qxFontQueries;
+// Pushes font attribute 30-35 of font: ascender, descender (height -
+// ascender), name, size, scalable, anti-aliased; returns 1 or an error.
+int qxFontAttribute(lua_State *L, int attribute, const void *font);
 }

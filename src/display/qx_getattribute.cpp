@@ -41,17 +41,28 @@ int bit(const qxDisplay *d, uint32_t flag)
     return (d->flags & flag) ? 1 : 0;
 }
 
-// Rows of the display table whose machinery (fonts, pointers, menus,
-// monitors, output targets) this library does not reach yet.
-bool pendingDisplayRow(int attr)
+// ATTROUTPUTDEVICE: where the display's drawing goes. Only the current
+// display can have a Select target: switching displays ends it.
+int outputDevice(lua_State *L, const qxDisplay *d)
 {
-    switch (attr) {
-    case 6: case 30: case 31: case 32: case 33: case 34: case 35:
-    case 54: case 77: case 95:
-        return true;
-    default:
-        return false;
+    uint32_t type = 21, frame = 0;
+    qxObjectRef ref{d->header.id, d->header.automatic};
+    if (d->doubleBuffer) {
+        type = 38;
+        ref = {0, nullptr};
+    } else if (d == qxCurrentDisplay && d->targetType != 21 && qxCurrentOutput) {
+        type = d->targetType;
+        if (type == QX_TYPE_BGPIC) {
+            ref = {qxCurrentOutput->id, qxCurrentOutput->automatic};
+        } else {
+            ref = qxCurrentOutput->selectedRef;
+            frame = qxCurrentOutput->selectedFrame;
+        }
     }
+    lua_pushnumber(L, type);
+    qxPushObjectID(L, ref);
+    lua_pushnumber(L, frame);
+    return 3;
 }
 
 // The host screen: the mode's size while full screen, else the desktop.
@@ -157,6 +168,28 @@ int timerAttribute(lua_State *L, const qxTimer *t, int attr)
     }
 }
 
+// A type registered at run time answers through its handler, called as
+// (L, object record, attribute); it returns the count of values it pushed
+// or an error code.
+int customTypeAttribute(lua_State *L, uint32_t type, int attr)
+{
+    qxObjectRef ref = qxGetObjectIDArg(L, 2);
+    qxObjectHeader *h = qxFindObjectData(type, ref);
+    if (!h)
+        return notFound((int)type, ref);
+    const int top = lua_gettop(L);
+    const int r = qxCallCustomTypeHandler(L, type, (intptr_t)h, attr);
+    if (r >= 1000)
+        return r;
+    // A handler that claims values it did not push gives a usage error
+    // rather than stale stack slots as its answer.
+    if (r < 0 || r > lua_gettop(L) - top) {
+        lua_settop(L, top);
+        return ERR_WRONGUSAGE;
+    }
+    return r;
+}
+
 // Types that answer nothing but ATTRCOUNT.
 bool countOnly(int type)
 {
@@ -167,6 +200,28 @@ bool countOnly(int type)
 }
 
 } // namespace
+
+qxFontQueryHooks qxFontQueries;
+
+extern "C" int qxFontAttribute(lua_State *L, int attr, const void *font)
+{
+    qxFontFacts f{};
+    if (!font || !qxFontQueries.describe)
+        return ERR_DEFFONT;
+    if (int r = qxFontQueries.describe(font, &f))
+        return r;
+    switch (attr) {
+    case 30: return push(L, f.ascender);
+    case 31: return push(L, f.height - f.ascender);
+    case 32:
+        lua_pushstring(L, f.name ? f.name : "");
+        return 1;
+    case 33: return push(L, f.size);
+    case 34: return push(L, f.scalable ? 1 : 0);
+    case 35: return push(L, f.antialias ? 1 : 0);
+    default: return ERR_UNKNOWNATTR;
+    }
+}
 
 extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
 {
@@ -192,6 +247,21 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, d->borderWidth - d->borderLeft);
     case 27:
         return push(L, d->borderHeight - d->borderTop);
+    case 6:
+        return push(L, d->bgpic ? d->bgpic->layers.count : 0);
+    case 30: case 31: case 32: case 33: case 34: case 35: {
+        const void *font = qxFontQueries.currentFont ? qxFontQueries.currentFont() : nullptr;
+        const int r = qxFontAttribute(L, attr, font);
+        return r == 1 ? 1 : -r;
+    }
+    case 54:
+        return outputDevice(L, d);
+    case 77: // no density classes on a desktop: DENSITY_NONE
+        return push(L, 0);
+    case 95: {
+        auto count = qxLayerQueries.countDisplayedSprites;
+        return push(L, count && d->bgpic ? count(d->bgpic) : 0);
+    }
     case 4:
         if (!d->bgpic)
             return push(L, -1);
@@ -283,7 +353,7 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
         return push(L, f);
     }
     default:
-        return pendingDisplayRow(attr) ? -ERR_UNSUPPORTEDFEAT : -ERR_UNKNOWNATTR;
+        return -ERR_UNKNOWNATTR;
     }
 }
 
@@ -366,6 +436,8 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
         return push(L, type < 0 ? 0 : qxCountObjectsOfType((uint32_t)type));
     if (countOnly(type))
         return ERR_UNKNOWNATTR;
+    if (type >= (int)QX_FIRST_CUSTOM_TYPE && qxGetCustomTypeName((uint32_t)type))
+        return customTypeAttribute(L, (uint32_t)type, attr);
     const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;
     if (timer || (type >= 0 && type < 61 && qxObjectAttributes[type])) {
         qxObjectRef ref = qxGetObjectIDArg(L, 2);

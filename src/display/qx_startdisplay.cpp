@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include "core/commands/qx_cmdcall.h"
+#include "core/errors/qx_errors.h"
+#include "core/errors/qx_messages.h"
+#include "core/files/qx_file.h"
 #include "core/runtime/qx_options.h"
 #include "display/qx_adapter.h"
 #include "display/qx_displaycmds.h"
@@ -15,49 +18,43 @@
 
 namespace {
 
-// The default display that the applet did not declare itself.
-bool isImplicit(const qxAppletInfo *applet, const qxDisplay *d)
-{
-    (void)applet;
-    return d == qxImplicitDisplay;
-}
-
 qxDisplay *nextOf(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
+
+bool opensAtStart(const qxDisplay *d)
+{
+    return d->state == QX_DISPSTATE_CLOSED && !(d->flags & QX_DISP_HIDDEN) && !d->backfill;
+}
 
 } // namespace
 
 extern "C" {
 
-int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startup)
+int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *)
 {
     if (applet)
         std::snprintf(x11DefaultServer, sizeof x11DefaultServer, "%s", applet->xServer);
     x11NoMouseHook = qxGlobalSettings.noPointerWatch;
-    bool any = false;
+    if (int r = qxEnsureWindowing())
+        return r;
+    qxDebugPrintLine(qxGetErrorText(QX_MSG_PREPARINGDISPLAY), nullptr, 1);
     for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
-        if (d->state == QX_DISPSTATE_CLOSED && !(d->flags & QX_DISP_HIDDEN) && !d->backfill &&
-            !isImplicit(applet, d))
-            any = true;
-    if (any) {
-        if (int r = qxEnsureWindowing())
+        if (int r = qxApplyFitScale(d)) {
+            qxPrintFailed();
             return r;
-        const bool quiet = startup && startup->quiet;
-        if (!quiet)
-            std::printf("Preparing display\n");
-        for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
-            if (int r = qxApplyFitScale(d))
-                return r;
-        for (qxDisplay *d = qxDisplays; d; d = nextOf(d)) {
-            if (d->state != QX_DISPSTATE_CLOSED || (d->flags & QX_DISP_HIDDEN) || d->backfill ||
-                isImplicit(applet, d))
-                continue;
-            if (int r = qxOpenDisplayWindow(L, d, 2))
-                return r;
         }
-        if (!quiet)
-            std::printf("done\nAnd Action!\n");
-        std::fflush(stdout);
+    // Every display that is to be seen opens now, the applet's default
+    // display 1 included.
+    for (qxDisplay *d = qxDisplays; d; d = nextOf(d)) {
+        if (!opensAtStart(d))
+            continue;
+        if (int r = qxOpenDisplayWindow(L, d, 2)) {
+            qxPrintFailed();
+            return r;
+        }
     }
+    qxPrintDone();
+    qxDebugPrintLine(qxGetErrorText(QX_MSG_ANDACTION), nullptr, 0);
+    std::fflush(stdout);
     for (qxDisplay *d = qxDisplays; d; d = nextOf(d))
         if ((d->flags & QX_DISP_ACTIVE) && !(d->flags & QX_DISP_HIDDEN) &&
             d->state != QX_DISPSTATE_CLOSED) {

@@ -7,8 +7,6 @@
 #include <cstdint>
 
 extern "C" {
-// The identifier of the default display start-up added, -1 when none.
-int64_t qxImplicitDisplayId(const qxAppletInfo *applet);
 int qxOpenFirstDisplay(lua_State *L, qxAppletInfo *applet, qxStartupInfo *startup);
 // The per-line hook: runs the runtime callbacks and polls events.
 void qxPollEventsIfAllowed(lua_State *L, lua_Debug *ar, int *result, CallInfo *frame);

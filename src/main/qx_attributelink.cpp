@@ -3,6 +3,8 @@
 #include "core/files/qx_file.h"
 #include "core/vm/lua.h"
 #include "display/qx_displaylibs.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/text/qx_text.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
 #include "net/qx_net.h"
@@ -48,10 +50,20 @@ int clientAttribute(lua_State *L, void *object, int attribute)
     return 1;
 }
 
+const void *currentFont(void) { return qxGetCurrentFont(); }
+
+int describeFont(const void *font, qxFontFacts *out)
+{
+    const auto *f = static_cast<const qxFontHandle *>(font);
+    *out = {f->baseline, f->height, f->size, f->scalable, f->antialias, f->name};
+    return 0;
+}
+
 } // namespace
 
 extern "C" void qxLinkObjectAttributes(void)
 {
+    qxFontQueries = {currentFont, describeFont};
     qxObjectAttributes[QX_TYPE_CLIENT] = clientAttribute;
     qxObjectAttributes[QX_TYPE_FILE] = fileAttribute;
     qxObjectAttributes[QX_TYPE_DIRECTORY] = directoryAttribute;

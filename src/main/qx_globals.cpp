@@ -18,6 +18,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_file.h"
 #include "core/applet/qx_linkrecord.h"
+#include "core/applet/qx_preproc.h"
 #include "core/runtime/qx_lists.h"
 #include "core/errors/qx_messages.h"
 #include "core/runtime/qx_options.h"
@@ -185,6 +186,7 @@ void qxLinkLayers(void)
     qxInstallDisplayHostSlots(qxHostGraphics);
     // Displays keep their remembered placement in the preferences file.
     qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
+    qxPreprocLoadPrefs = qxLoadPrefsFile;
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "applet_helpers.h"
+#include "core/applet/qx_preproc.h"
 #include "core/commands/qx_cmdcall.h"
 #include "core/files/qx_file.h"
 #include "core/errors/qx_errors.h"
@@ -422,3 +423,64 @@ TEST(RequireTags, GroupsKeysAndValues)
 }
 
 } // namespace
+
+namespace {
+
+// The preferences a display left when it last closed: display 1 windowed
+// at 10,20 with a 300x200 window.
+int placementPrefs(lua_State *L, int)
+{
+    lua_newtable(L);
+    lua_pushstring(L, "__placement");
+    lua_newtable(L);
+    lua_newtable(L);
+    for (auto [key, value] : {std::pair{"active", 1}, {"x", 10}, {"y", 20}, {"width", 300}, {"height", 200},
+                              {"scalewidth", 0}, {"scaleheight", 0}, {"autoscale", 0}, {"layerscale", 0},
+                              {"sizeable", 0}, {"scalefactor", 1}}) {
+        lua_pushstring(L, key);
+        lua_pushnumber(L, value);
+        lua_settable(L, -3);
+    }
+    lua_pushstring(L, "osdata");
+    lua_pushstring(L, "os");
+    lua_settable(L, -3);
+    lua_rawseti(L, -2, 1);
+    lua_settable(L, -3);
+    return 0;
+}
+
+// Display 1 declared with "rememberposition" and "fitscale"; flags2 extra.
+std::string rememberingDisplay(uint32_t extraFlags)
+{
+    char flags[32];
+    std::snprintf(flags, sizeof flags, "u32:0x%X", 0x8010400u | extraFlags);
+    return std::string(".object 10 1 u32:0 u32:0 u32:0 u32:64 u32:64 u32:0 ") + flags +
+           " u32:0 u32:0 u32:0 u32:0 u32:0 pstr:\"\" u8:1 u32:0 u16:0 u32:0 u32:0 u32:0 u8:2 u32:0 u32:0 u32:0 "
+           "u32:0 u8:0 pstr:\"\" u8:0 u8:0 u8:0 u32:0 u8:1 u8:0 i16:-1 i16:-1 u8:0 u8:0 u8:0 pstr:\"\" pstr:\"\" "
+           "pstr:\"\" pstr:\"\" u32:65536 u32:0\n RETURN 0 1\n";
+}
+
+} // namespace
+
+TEST(Preprocessor, StoredPlacementOfARememberingDisplay)
+{
+    qxPreprocLoadPrefs = placementPrefs;
+    struct Case {
+        uint32_t extraFlags, override;
+        bool used;
+    } cases[] = {{0, 0, true}, {0x2 /* sizeable: stored without */, 0, false}, {0, 1, false}};
+    for (const Case &c : cases) {
+        AppletRun run;
+        qxGlobalSettings.overridePlacement = c.override;
+        ASSERT_EQ(runSteps(run, rememberingDisplay(c.extraFlags)), 0);
+        ASSERT_EQ(calls.size(), 1u);
+        const std::string &d = calls[0];
+        EXPECT_EQ(d.find("__placement=\"os\"") != std::string::npos, c.used) << d;
+        EXPECT_EQ(d.find("x=10,y=20") != std::string::npos, c.used) << d;
+        EXPECT_EQ(d.find("__restoreheight=200,__restorewidth=300") != std::string::npos, c.used) << d;
+        // A stored size is kept: "fitscale" would refit the window.
+        EXPECT_EQ(d.find("fitscale=1") == std::string::npos, c.used) << d;
+    }
+    qxGlobalSettings.overridePlacement = 0;
+    qxPreprocLoadPrefs = nullptr;
+}

@@ -197,20 +197,31 @@ def build_plugins(spec, workdir, subst):
 def hide_gtk(workdir):
     """A directory holding a libgtk-x11-2.0.so.0 that cannot be loaded (it
     refers to a symbol nothing defines); first on LD_LIBRARY_PATH it hides
-    the real GTK, so the player answers on the console. None without a
+    the real GTK, so the player answers on the console. Built once beside
+    the scratch directories and shared by the listings. None without a
     compiler, else the directory or a failure text in a tuple."""
+    where = os.path.join(os.path.dirname(workdir), ".nogtk")
+    if os.path.exists(os.path.join(where, "libgtk-x11-2.0.so.0")):
+        return where
     cc = os.environ.get("CC") or shutil.which("cc")
     if not cc:
         return None
-    where = os.path.join(workdir, "nogtk")
-    os.makedirs(where, exist_ok=True)
-    source = os.path.join(where, "stub.c")
-    with open(source, "w") as f:
-        f.write("extern int qx_e2e_absent_symbol;\nint *qx_e2e_stub = &qx_e2e_absent_symbol;\n")
-    proc = subprocess.run([cc, "-shared", "-fPIC", "-o", os.path.join(where, "libgtk-x11-2.0.so.0"),
-                           source], capture_output=True, text=True, errors="replace")
-    if proc.returncode != 0:
-        return ("stub GTK build failed:\n%s" % proc.stderr.strip(),)
+    # Built aside and renamed into place: parallel listings may race here.
+    build = tempfile.mkdtemp(prefix=".nogtk.", dir=os.path.dirname(workdir))
+    try:
+        source = os.path.join(build, "stub.c")
+        with open(source, "w") as f:
+            f.write("extern int qx_e2e_absent_symbol;\nint *qx_e2e_stub = &qx_e2e_absent_symbol;\n")
+        proc = subprocess.run([cc, "-shared", "-fPIC", "-o", os.path.join(build, "libgtk-x11-2.0.so.0"),
+                               source], capture_output=True, text=True, errors="replace")
+        if proc.returncode != 0:
+            return ("stub GTK build failed:\n%s" % proc.stderr.strip(),)
+        try:
+            os.rename(build, where)
+        except OSError:
+            pass  # another listing was first
+    finally:
+        shutil.rmtree(build, ignore_errors=True)
     return where
 
 
@@ -276,6 +287,7 @@ class XSession:
 
     def __init__(self, depth, wm):
         self.procs = []
+        self.default = False  # given to a listing that did not ask for one
         read, write = os.pipe()
         self.procs.append(subprocess.Popen(
             ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x" + depth,
@@ -329,13 +341,23 @@ def run_player(cmd, env, workdir, stdin, spec, subst):
     return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
 
 
+def needs_default_server(spec):
+    """Every applet opens a display at start-up: a listing without a server
+    of its own (and not naming one) gets a private one without a manager."""
+    return (not spec["xserver"] and spec["asm-error"] is None and
+            not any(e.partition("=")[0].strip() == "DISPLAY" for e in spec["env"]))
+
+
 def run_test(listing, qxasm, player, workdir):
     session = None
     try:
         with open(listing, encoding="utf-8", errors="replace") as f:
             spec = parse_spec(f.read(), os.path.basename(listing))
-        if spec["xserver"] and spec["skip"] is None:
+        if spec["skip"] is None and spec["xserver"]:
             session = XSession(spec["xserver"], spec["wm"])
+        elif spec["skip"] is None and needs_default_server(spec):
+            session = XSession("24", None)
+            session.default = True
     except SpecError:
         pass  # reported by the run itself
     except OSError as e:
@@ -457,13 +479,13 @@ def run_listing(listing, text, qxasm, player, workdir, running, session):
         env["DISPLAY"] = session.display
         # Error reports of a listing on an X server come on the console
         # unless it asks for the requester.
-        if spec["report"] == "console":
+        if spec["report"] == "console" and not session.default:
             cmd[1:1] = ["-DEBUGDEVICE", "console"]
     elif not any(e.partition("=")[0].strip() == "DISPLAY" for e in spec["env"]):
-        # No X server of its own: GTK is not usable, requesters answer on
-        # the console whatever the calling shell's DISPLAY.
         env.pop("DISPLAY", None)
-    if spec["gtk"] == "hidden":
+    # A listing that did not ask for a server answers its requesters and
+    # gets its reports on the console, as a player without GTK does.
+    if spec["gtk"] == "hidden" or (session and session.default):
         stub = hide_gtk(workdir)
         if stub is None:
             print("SKIP: no C compiler for the GTK stub")

@@ -28,6 +28,7 @@
 
 extern "C" {
 uint32_t qxRequirePhase;
+int (*qxPreprocLoadPrefs)(lua_State *L, int mode);
 }
 
 // OpenFile's #MODE_READ: declared files are opened for reading.
@@ -449,7 +450,8 @@ bool declaresBGPic1(const qxAppletInfo *applet)
     return false;
 }
 
-int pushDisplayArgs(lua_State *L, const qxObjectRecord *o, const qxDisplayDef &d, bool bgpic1)
+int pushDisplayArgs(lua_State *L, const qxObjectRecord *o, const qxDisplayDef &d, bool bgpic1,
+                    const std::string *placement)
 {
     lua_pushnumber(L, o->id);
     lua_newtable(L);
@@ -494,8 +496,65 @@ int pushDisplayArgs(lua_State *L, const qxObjectRecord *o, const qxDisplayDef &d
     setNum(L, "desktop", d.desktop);
     setNum(L, "__restorewidth", d.restoreWidth);
     setNum(L, "__restoreheight", d.restoreHeight);
+    if (placement) {
+        lua_pushstring(L, "__placement");
+        lua_pushlstring(L, placement->data(), placement->size());
+        lua_settable(L, -3);
+    }
     pushBackfill(L, d.backfill);
     return 2;
+}
+
+// Number of the field key of the table on the stack top; false when it is
+// not a number.
+bool placementNumber(lua_State *L, const char *key, double *out)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, -2);
+    const bool ok = lua_type(L, -1) == LUA_TNUMBER;
+    if (ok) *out = lua_tonumber(L, -1);
+    lua_pop(L, 1);
+    return ok;
+}
+
+// The placement a "rememberposition" display stored when it last closed
+// (the preferences entry "__placement"[id]) over its definition. Used only
+// when it was stored while windowed and with the same scaling and sizing
+// style; osdata receives the window system's own placement text.
+bool applyStoredPlacement(lua_State *L, int32_t id, qxDisplayDef &d, std::string &osdata)
+{
+    if (!(d.flags & 0x8000000) || qxGlobalSettings.overridePlacement || d.displayMode == 6 ||
+        d.displayMode == 7 || !qxPreprocLoadPrefs)
+        return false;
+    const int top = lua_gettop(L);
+    bool used = false;
+    if (!qxPreprocLoadPrefs(L, 0) && lua_istable(L, -1)) {
+        lua_pushstring(L, "__placement");
+        lua_gettable(L, -2);
+        if (lua_istable(L, -1)) lua_rawgeti(L, -1, id);
+        double active = 0, autoscale = 0, layerscale = 0, sizeable = 0;
+        if (lua_istable(L, -1) && placementNumber(L, "active", &active) && active != 0 &&
+            placementNumber(L, "autoscale", &autoscale) && placementNumber(L, "layerscale", &layerscale) &&
+            placementNumber(L, "sizeable", &sizeable) && (autoscale != 0) == ((d.flags & 0x40) != 0) &&
+            (layerscale != 0) == ((d.flags & 0x100) != 0) && (sizeable != 0) == ((d.flags & 0x2) != 0)) {
+            double v;
+            if (placementNumber(L, "x", &v)) d.x = int32_t(v);
+            if (placementNumber(L, "y", &v)) d.y = int32_t(v);
+            if (placementNumber(L, "scalewidth", &v)) d.scaleWidth = int32_t(v);
+            if (placementNumber(L, "scaleheight", &v)) d.scaleHeight = int32_t(v);
+            if (placementNumber(L, "scalefactor", &v) && v > 0) d.scaleFactor = v;
+            if (placementNumber(L, "width", &v)) d.restoreWidth = int32_t(v);
+            if (placementNumber(L, "height", &v)) d.restoreHeight = int32_t(v);
+            lua_pushstring(L, "osdata");
+            lua_gettable(L, -2);
+            if (lua_type(L, -1) == LUA_TSTRING) osdata.assign(lua_tostring(L, -1), lua_strlen(L, -1));
+            d.flags &= ~0x10000u; // "fitscale" would undo the stored size
+            d.monitor = 0;
+            used = true;
+        }
+    }
+    lua_settop(L, top);
+    return used;
 }
 
 // The command line's display settings over a definition.
@@ -580,11 +639,14 @@ int createDisplays(lua_State *L, qxAppletInfo *applet)
     for (qxObjectRecord *o = applet->objects; o; o = o->next) {
         if (o->kind != QX_OBJ_DISPLAY || !o->data) continue;
         markDeclaration(o, "CreateDisplay");
-        const qxDisplayDef &d = *static_cast<const qxDisplayDef *>(o->data);
+        auto *d = static_cast<qxDisplayDef *>(o->data);
         // Without a display library the default display is left to the
         // first display that the script opens.
         if (o->implicit && !commandExists(L, "createdisplay")) continue;
-        int r = callCommand(L, "CreateDisplay", [&] { return pushDisplayArgs(L, o, d, bgpic1); });
+        std::string osdata;
+        const bool placed = applyStoredPlacement(L, o->id, *d, osdata);
+        int r = callCommand(L, "CreateDisplay",
+                            [&] { return pushDisplayArgs(L, o, *d, bgpic1, placed ? &osdata : nullptr); });
         if (r) {
             markDeclaration(o, "CreateDisplay");
             return r;

@@ -194,6 +194,10 @@ extern qxAppletState qxAppletLoad;
 // Set while the plug-in requirements of start-up are loaded: adapter
 // installers tell this phase from later loads.
 extern uint32_t qxRequirePhase;
+// The preferences file's reader (mode 0 pushes its table and returns 0,
+// else non-zero), filled by the top: displays that remember their
+// placement read it back at start-up. Null: nothing is remembered.
+extern int (*qxPreprocLoadPrefs)(lua_State *L, int mode);
 
 // Display definition defaults: 640 x 480, "Zephyrane", centred, window mode.
 void qxInitDisplayDef(qxDisplayDef *def);

@@ -51,9 +51,45 @@ int lostConnection(Display *)
     std::_Exit(1);
 }
 
+// The window an EWMH manager names on the root, or 0.
+Window supportingWindow(Display *d, Window w, Atom check)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    Window found = 0;
+    if (XGetWindowProperty(d, w, check, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
+                           &data) == Success &&
+        type == XA_WINDOW && format == 32 && count == 1 && data)
+        found = (Window) reinterpret_cast<unsigned long *>(data)[0];
+    if (data)
+        XFree(data);
+    return found;
+}
+
+// Only a running EWMH manager answers _NET_REQUEST_FRAME_EXTENTS; without
+// one the probe would wait its whole time for nothing.
+bool frameManagerRunning(Display *d, Window root)
+{
+    Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None)
+        return false;
+    Window w = supportingWindow(d, root, check);
+    if (!w)
+        return false;
+    // A stale property names a window that is gone (the error is dropped)
+    // or one that names another.
+    const bool alive = supportingWindow(d, w, check) == w;
+    x11CheckErrors(d);
+    return alive;
+}
+
 void probeFrame(x11Connection *c)
 {
     Display *d = c->display;
+    if (!frameManagerRunning(d, c->root))
+        return;
     XSetWindowAttributes attrs{};
     attrs.event_mask = PropertyChangeMask | StructureNotifyMask;
     Window probe = XCreateWindow(d, c->root, 0, 0, 640, 480, 0, CopyFromParent, InputOutput,
@@ -106,7 +142,9 @@ void makeCursors(x11Connection *c)
         c->resizeCursors[i] = XCreateFontCursor(d, shapes[i]);
 }
 
-void openInputMethod(x11Connection *c)
+} // namespace
+
+void x11OpenInputMethod(x11Connection *c)
 {
     if (!XSupportsLocale())
         return;
@@ -127,6 +165,8 @@ void openInputMethod(x11Connection *c)
         c->im = nullptr;
     }
 }
+
+namespace {
 
 void findArgbVisual(x11Connection *c)
 {
@@ -346,7 +386,7 @@ int x11OpenConnection(const char *name, x11Connection **out)
     }
     findArgbVisual(c);
     makeCursors(c);
-    openInputMethod(c);
+    c->imPending = 1;
     return 0;
 }
 

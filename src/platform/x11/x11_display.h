@@ -39,6 +39,9 @@ struct x11Connection {
     // Cached extension answers: 0 not asked, 1 usable, 2 not usable.
     uint32_t randr13, vidMode;
     uint32_t refused; // its pixel format cannot be served
+    // The input method is opened at the first event poll, not on the way
+    // to the first frame (reading the locale's compose table is slow).
+    uint32_t imPending;
 };
 
 // Atoms of a display's window, in a fixed order.
@@ -183,6 +186,9 @@ double x11ScaleFromResources(const char *resources);
 // (0 none).
 void x11InstallErrorHandlers(void);
 int x11CheckErrors(Display *display);
+// Opens the input method of a connection (kept only when it offers the
+// PreeditNothing | StatusNothing style).
+void x11OpenInputMethod(x11Connection *connection);
 
 // Connections and display records.
 int x11OpenConnection(const char *name, x11Connection **out);

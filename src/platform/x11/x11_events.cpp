@@ -481,8 +481,40 @@ uint32_t x11ClassifySizeRegion(int W, int H, int px, int py, int x, int y, int w
     return code;
 }
 
+// The input methods that start-up left for the first poll, with the input
+// contexts of the windows that opened meanwhile.
+static void openPendingInputMethods()
+{
+    for (x11Connection *c = x11Connections; c; c = c->next) {
+        if (!c->imPending)
+            continue;
+        // Without a window of the connection there is no input to read.
+        bool windows = false;
+        for (qxDisplay *d = firstDisplay(); d && !windows; d = nextDisplay(d)) {
+            const x11DisplayData *x = x11Data(d);
+            windows = x && x->conn == c && x->window;
+        }
+        if (!windows)
+            continue;
+        c->imPending = 0;
+        x11OpenInputMethod(c);
+        if (!c->im)
+            continue;
+        for (qxDisplay *d = firstDisplay(); d; d = nextDisplay(d)) {
+            x11DisplayData *x = x11Data(d);
+            if (!x || x->conn != c || !x->window || x->ic)
+                continue;
+            x->ic = XCreateIC(c->im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing,
+                              XNClientWindow, x->window, XNFocusWindow, x->window, nullptr);
+            if (x->ic && d->input.active)
+                XSetICFocus(x->ic);
+        }
+    }
+}
+
 int x11HandleEvents(lua_State *, int *error)
 {
+    openPendingInputMethods();
     qxWakeMessage msg;
     while (qxReadWakeMessage(&msg)) {
         if (msg.type == QX_WAKE_TIMER) {

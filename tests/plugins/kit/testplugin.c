@@ -708,7 +708,60 @@ static int kitFireTimers(lua_State *L)
 }
 #endif
 
+#ifdef KIT_OBJECTS
+/* Objects of a type of the kit's own, registered at run time: the record
+ * starts with the object header the registry walks. */
+typedef struct kitThing {
+    uint32_t type, id;
+    void *automatic;
+    struct kitThing *next;
+    void *data;
+    double size;
+} kitThing;
+static kitThing *kitThings;
+static uint32_t kitThingType;
+
+/* GetAttribute's call: (L, record, attribute). Width gives the size, type
+ * a name, anything else "unknown attribute". */
+static int kitThingAttribute(void *argument, intptr_t object, intptr_t attribute)
+{
+    lua_State *L = (lua_State *)argument;
+    const kitThing *t = (const kitThing *)object;
+    if (attribute == 0) {
+        VM(21, void (*)(lua_State *, double))(L, t->size);
+        return 1;
+    }
+    if (attribute == 9) {
+        VM(23, void (*)(lua_State *, const char *))(L, "kitthing");
+        return 1;
+    }
+    return 1080;
+}
+
+/* KitThing(id, size): registers the type on first use, adds an object;
+ * returns the type code. */
+static int kitThingNew(lua_State *L)
+{
+    if (!kitThingType)
+        kitThingType = HOST(system, 17, uint32_t (*)(void *, const char *, void *, void *))(
+            NULL, "KitThing", &kitThings, (void *)kitThingAttribute);
+    kitThing *t = (kitThing *)calloc(1, sizeof *t);
+    if (!t)
+        return 1000;
+    t->type = kitThingType;
+    t->id = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    t->size = VM(47, double (*)(lua_State *, int))(L, 2);
+    t->next = kitThings;
+    kitThings = t;
+    VM(21, void (*)(lua_State *, double))(L, kitThingType);
+    return 1;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
+#ifdef KIT_OBJECTS
+    {"KitThing", kitThingNew},
+#endif
 #ifdef KIT_AUDIO
     {"KitAudioInstall", kitAudioInstall},
     {"KitAudioEarly", kitAudioEarly},
@@ -772,6 +825,13 @@ int InitLibrary(lua_State *L)
 void FreeLibrary(lua_State *L)
 {
     (void)L;
+#ifdef KIT_OBJECTS
+    while (kitThings) {
+        kitThing *next = kitThings->next;
+        free(kitThings);
+        kitThings = next;
+    }
+#endif
     KitFreeLibraryCalls++;
     kitReport("kit library freed\n");
 }
