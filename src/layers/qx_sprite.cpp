@@ -379,5 +379,6 @@ extern "C" void qxLinkSprites(void)
 {
     qxBitMapDisplay.spriteOverlap = spriteOverlap;
     qxLayerQueries.freeSpriteList = freeSpriteList;
+    qxLayerQueries.countDisplayedSprites = [](const qxBGPic *b) { return int(qxCountDisplayedSprites(b)); };
     qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;
 }
