@@ -12,6 +12,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_positions.h"
+#include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "objects/qx_brush.h"
@@ -128,15 +129,17 @@ struct Box {
     }
 };
 
-void transform(Contour &c, const qxTransformOptions *t, double w, double h)
+bool transform(Contour &c, const qxTransformOptions *t, double w, double h)
 {
-    if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return;
-    if (!std::isfinite(t->m11) || !std::isfinite(t->m12) || !std::isfinite(t->m21) || !std::isfinite(t->m22)) return;
+    if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return false;
+    if (!std::isfinite(t->m11) || !std::isfinite(t->m12) || !std::isfinite(t->m21) || !std::isfinite(t->m22))
+        return false;
     const double ax = std::trunc(w * t->anchorx), ay = std::trunc(h * t->anchory);
     for (QxRasterPoint &p : c) {
         double dx = p.x - ax, dy = p.y - ay;
         p = {ax + t->m11 * dx + t->m21 * dy, ay + t->m12 * dx + t->m22 * dy};
     }
+    return true;
 }
 
 // One coverage plane of the whole image.
@@ -199,7 +202,7 @@ inline void over(uint32_t &px, uint8_t &alpha, uint32_t colour, uint32_t a)
 }
 
 // Paints colour (or the fill image, positioned at fx, fy) through the coverage plane shifted by sx, sy.
-void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, const Plane &cov, int32_t sx,
+void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, const uint8_t *cov, int32_t sx,
            int32_t sy, uint32_t colour, uint32_t opacity, const std::vector<uint32_t> *image, int32_t fx, int32_t fy,
            int32_t iw, int32_t ih, bool first = false)
 {
@@ -209,14 +212,14 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         const uint32_t rgb = colour & 0xFFFFFF;
         uint32_t *p = px.data();
         uint8_t *a = al.data();
-        const uint8_t *c = cov.data.data();
+        const uint8_t *c = cov;
         for (size_t i = 0; i < n; i++) p[i] = rgb;
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;
     }
     for (int32_t y = std::max(0, sy); y < std::min(h, h + sy); y++) {
-        const uint8_t *c = &cov.data[size_t(y - sy) * w];
+        const uint8_t *c = &cov[size_t(y - sy) * w];
         for (int32_t x = std::max(0, sx); x < std::min(w, w + sx); x++) {
             uint32_t a = c[x - sx];
             if (!a) continue;
@@ -230,8 +233,7 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
     }
 }
 
-int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_t w, int32_t h,
-              std::vector<uint32_t> &out)
+int fillImage(lua_State *L, const qxDrawState &s, int32_t w, int32_t h, std::vector<uint32_t> &out)
 {
     out.assign(size_t(w) * h, 0);
     if (s.fillStyle == QX_FILLGRADIENT) {
@@ -251,7 +253,6 @@ int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_
             out[size_t(y) * w + x] = tile[ty * bw + tx];
         }
     std::free(tile);
-    (void)r;
     return 0;
 }
 
@@ -259,17 +260,8 @@ int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_
 int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, int32_t x,
                  int32_t y, const qxObjectStyle *style)
 {
-    qxBitMap *bm = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
-    if (!bm) return ERR_BITMAP;
-    qxARGBToBitMap(px.data(), 0, 0, w * 4, bm, 0, 0, w, h);
-    qxBitMap *alpha = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 0, nullptr, 0);
-    if (!alpha) {
-        qxFreeBitMap(bm);
-        return ERR_ALLOCALPHA;
-    }
-    auto *plane = static_cast<qxBitMapPlane *>(alpha->data);
-    for (int32_t row = 0; row < h; row++)
-        std::copy_n(&al[size_t(row) * w], w, plane->pixels + size_t(row) * plane->bytesPerRow);
+    qxBitMap *bm = nullptr, *alpha = nullptr;
+    if (int e = qxShapePlanes(px.data(), al.data(), w, h, &bm, &alpha)) return e;
     int err = 0;
     if (style && (style->transparency || qxFiltersActive(&style->filters)))
         err = qxBlendWithOptions(style, L, &bm, &alpha, w, h);
@@ -279,9 +271,70 @@ int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &
     return err;
 }
 
+// The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
+const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
+{
+    if (!t || qxMatrixIsIdentity(t)) return t;
+    upright = *t;
+    upright.m11 = upright.m22 = 1;
+    upright.m12 = upright.m21 = 0;
+    return &upright;
+}
+
+qxShapeLayerData payloadOf(const qxShapeRecord &r, const qxDrawState &state)
+{
+    qxShapeLayerData p{};
+    p.type = r.type;
+    p.x = r.x, p.y = r.y, p.width = r.width, p.height = r.height;
+    p.state = state;
+    p.colour = r.colour;
+    std::copy_n(r.corners, 4, p.corners);
+    p.rx = r.rx, p.ry = r.ry, p.start = r.start, p.end = r.end;
+    p.clockwise = r.clockwise;
+    p.points = const_cast<double *>(r.points); // copied by the layer constructor
+    p.pointCount = r.pointCount;
+    return p;
+}
+
 bool sizeOk(double w, double h) { return w >= 1 && h >= 1 && w * h <= double(kMaxPixels) && w < 1e7 && h < 1e7; }
 
 } // namespace
+
+int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, const uint8_t *fillCov,
+                      const uint8_t *outerCov, bool shadow, int32_t w, int32_t h, int32_t sdx, int32_t sdy,
+                      int32_t fx, int32_t fy, int32_t fw, int32_t fh, qxShapeImage *out)
+{
+    const qxDrawState &s = *state;
+    const bool border = outerCov != nullptr;
+    std::vector<uint32_t> &px = out->pixels;
+    std::vector<uint8_t> &al = out->alpha;
+    const bool plain = !shadow && !border && s.fillStyle <= QX_FILLCOLOR;
+    px.resize(size_t(w) * h); // the plain fill writes every pixel
+    al.resize(size_t(w) * h);
+    if (!plain) {
+        std::fill(px.begin(), px.end(), 0);
+        std::fill(al.begin(), al.end(), 0);
+    }
+    const uint32_t fillOpacity = 255 - (colour >> 24);
+    if (shadow)
+        paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
+              nullptr, 0, 0, 0, 0);
+    if (border) paint(px, al, w, h, outerCov, 0, 0, s.borderColour, 255 - (s.borderColour >> 24), nullptr, 0, 0, 0, 0);
+    if (s.fillStyle == QX_FILLGRADIENT || s.fillStyle == QX_FILLTEXTURE) {
+        std::vector<uint32_t> image;
+        if (int e = fillImage(L, s, fw, fh, image)) return e;
+        paint(px, al, w, h, fillCov, 0, 0, 0, fillOpacity, &image, fx, fy, fw, fh);
+    } else {
+        paint(px, al, w, h, fillCov, 0, 0, colour, fillOpacity, nullptr, 0, 0, 0, 0, plain);
+    }
+    out->w = w, out->h = h;
+    return 0;
+}
+
+int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const qxObjectStyle *style)
+{
+    return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
+}
 
 void qxClampCorners(int32_t c[4])
 {
@@ -291,20 +344,29 @@ void qxClampCorners(int32_t c[4])
 int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *global)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    qxShapeRecord r = *rec;
+    qxTransformOptions upright;
+    if (layer) r.transform = uprightFor(rec->transform, upright);
     qxDrawState s = *global;
-    const qxTransformOptions *t = rec->transform;
+    const qxTransformOptions *t = r.transform;
     const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
     qxShapeImage im;
-    if (int e = qxRenderShapeImage(L, rec, &s, &im)) return e;
+    if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     if (im.w < 1) return 0;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
     const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc(rec->width * ax));
     const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc(rec->height * ay));
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (layer) {
+        const qxShapeLayerData p = payloadOf(*rec, *global);
+        return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
+                               rec->transform, rec->style);
+    }
     return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
 }
 
@@ -334,7 +396,13 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 
     Contour fill = outline(*rec);
     if (fill.size() < 2) return 0;
-    transform(fill, t, rec->width, rec->height);
+    if (transform(fill, t, rec->width, rec->height)) {
+        // A turned shape starts at its position, as a turned picture does.
+        Box tb;
+        tb.add(fill);
+        const double dx = std::floor(tb.x0), dy = std::floor(tb.y0);
+        for (QxRasterPoint &p : fill) p.x -= dx, p.y -= dy;
+    }
     // An outline is the ring between the contour and the contour moved in by the line width.
     Contour inner;
     if (!filled) {
@@ -368,34 +436,13 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa)) return ERR_MEM;
     }
 
-    std::vector<uint32_t> &px = out->pixels;
-    std::vector<uint8_t> &al = out->alpha;
-    const bool plain = !shadow && !border && s.fillStyle <= QX_FILLCOLOR;
-    px.resize(size_t(w) * h); // the plain fill writes every pixel
-    al.resize(size_t(w) * h);
-    if (!plain) {
-        std::fill(px.begin(), px.end(), 0);
-        std::fill(al.begin(), al.end(), 0);
-    }
-    const uint32_t fillOpacity = 255 - (rec->colour >> 24);
-    if (shadow)
-        paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
-              nullptr, 0, 0, 0, 0);
-    if (border)
-        paint(px, al, w, h, outerCov, 0, 0, s.borderColour, 255 - (s.borderColour >> 24), nullptr, 0, 0, 0, 0);
-    if (s.fillStyle == QX_FILLGRADIENT || s.fillStyle == QX_FILLTEXTURE) {
-        Box fb;
-        fb.add(fill);
-        const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));
-        const int32_t fw = std::max(1, int32_t(std::ceil(fb.x1 - ox)) - fx),
-                      fh = std::max(1, int32_t(std::ceil(fb.y1 - oy)) - fy);
-        std::vector<uint32_t> image;
-        if (int e = fillImage(L, s, *rec, fw, fh, image)) return e;
-        paint(px, al, w, h, fillCov, 0, 0, 0, fillOpacity, &image, fx, fy, fw, fh);
-    } else {
-        paint(px, al, w, h, fillCov, 0, 0, rec->colour, fillOpacity, nullptr, 0, 0, 0, 0, plain);
-    }
-
+    Box fb;
+    fb.add(fill);
+    const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));
+    const int32_t fw = std::max(1, int32_t(std::ceil(fb.x1 - ox)) - fx), fh = std::max(1, int32_t(std::ceil(fb.y1 - oy)) - fy);
+    if (int e = qxComposeCoverage(L, &s, rec->colour, fillCov.data.data(), border ? outerCov.data.data() : nullptr,
+                                  shadow, w, h, sdx, sdy, fx, fy, fw, fh, out))
+        return e;
     out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
     return 0;
 }
@@ -421,6 +468,10 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    const qxTransformOptions *given = t;
+    qxTransformOptions upright;
+    if (layer) t = uprightFor(t, upright);
     const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
     const int64_t lw = std::llabs(int64_t(x2) - x1) + 1, lh = std::llabs(int64_t(y2) - y1) + 1;
     double p[4] = {double(x1 - left), double(y1 - top), double(x2 - left), double(y2 - top)};
@@ -454,9 +505,18 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
     if (status) return status == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     std::vector<uint32_t> px(size_t(w) * h, 0);
     std::vector<uint8_t> al(size_t(w) * h, 0);
-    paint(px, al, w, h, cov, 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
+    paint(px, al, w, h, cov.data.data(), 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
     const double tx = left + minX - pad, ty = top + minY - pad;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (layer) {
+        qxShapeLayerData p{};
+        p.type = QX_SHAPE_LINE;
+        p.x = int32_t(left), p.y = int32_t(top), p.width = int32_t(lw), p.height = int32_t(lh);
+        p.state = *qxGetDrawState();
+        p.colour = colour;
+        p.x1 = x1, p.y1 = y1, p.x2 = x2, p.y2 = y2, p.thickness = thickness;
+        return qxAddShapeLayer(L, &p, px.data(), al.data(), w, h, int32_t(tx), int32_t(ty), given, style);
+    }
     return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
 }
 } // namespace
