@@ -358,8 +358,9 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     if (im.w < 1) return 0;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
-    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc(rec->width * ax));
-    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc(rec->height * ay));
+    // The anchor point stays; a turned shape lies around it as a turned picture does.
+    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc((im.turnedW ? im.turnedW : rec->width) * ax));
+    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc((im.turnedH ? im.turnedH : rec->height) * ay));
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     if (layer) {
@@ -402,6 +403,7 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         tb.add(fill);
         const double dx = std::floor(tb.x0), dy = std::floor(tb.y0);
         for (QxRasterPoint &p : fill) p.x -= dx, p.y -= dy;
+        out->turnedW = int32_t(std::min(std::ceil(tb.x1) - dx, 1e9)), out->turnedH = int32_t(std::min(std::ceil(tb.y1) - dy, 1e9));
     }
     // An outline is the ring between the contour and the contour moved in by the line width.
     Contour inner;

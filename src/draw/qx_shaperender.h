@@ -32,6 +32,7 @@ struct qxShapeRecord {
 // (x, y) relative to the shape's top-left corner.
 struct qxShapeImage {
     int32_t x = 0, y = 0, w = 0, h = 0;
+    int32_t turnedW = 0, turnedH = 0; // a turned shape's box, 0 when upright
     std::vector<uint32_t> pixels;
     std::vector<uint8_t> alpha;
 };

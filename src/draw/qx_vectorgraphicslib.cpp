@@ -13,7 +13,6 @@
 #include "core/commands/qx_commands.h"
 #include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
-#include "core/vm/ldo.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/qx_drawstate.h"
 #include "draw/qx_pathrender.h"
@@ -63,12 +62,7 @@ int findPath(qxObjectRef ref, qxPath **out)
     return ERR_FINDPATH;
 }
 
-qxPath *pathArg(lua_State *L, int arg)
-{
-    qxPath *p = nullptr;
-    if (int e = findPath(qxGetObjectIDArg(L, arg), &p)) luaG_raisecode(L, e);
-    return p;
-}
+int pathArg(lua_State *L, int arg, qxPath **out) { return findPath(qxGetObjectIDArg(L, arg), out); }
 
 int duplicateDashes(const qxVectorState &from, qxVectorState &to)
 {
@@ -151,28 +145,35 @@ int cmdStartPath(lua_State *L)
 int cmdFreePath(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    freePath(L, pathArg(L, 1));
+    qxPath *p = nullptr;
+    if (int e = pathArg(L, 1, &p)) return e;
+    freePath(L, p);
     return 0;
 }
 
 int cmdClearPath(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxPathClear(&pathArg(L, 1)->buffer);
+    qxPath *p = nullptr;
+    if (int e = pathArg(L, 1, &p)) return e;
+    qxPathClear(&p->buffer);
     return 0;
 }
 
 int cmdIsPathEmpty(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushboolean(L, pathArg(L, 1)->buffer.items == nullptr);
+    qxPath *p = nullptr;
+    if (int e = pathArg(L, 1, &p)) return e;
+    lua_pushnumber(L, p->buffer.items == nullptr ? 1 : 0);
     return 1;
 }
 
 int cmdCopyPath(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxPath *src = pathArg(L, 1);
+    qxPath *src = nullptr;
+    if (int e_ = pathArg(L, 1, &src)) return e_;
     if (!lua_isnil(L, 2)) {
         const qxObjectRef dst = qxGetObjectIDArg(L, 2);
         if (!dst.automatic && same(src->header, dst)) return ERR_WRONGUSAGE;
@@ -202,7 +203,9 @@ int cmdCopyPath(lua_State *L)
 int cmdAppendPath(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxPath *dst = pathArg(L, 1), *src = pathArg(L, 2);
+    qxPath *dst = nullptr, *src = nullptr;
+    if (int e = pathArg(L, 1, &dst)) return e;
+    if (int e = pathArg(L, 2, &src)) return e;
     if (dst == src) return ERR_WRONGUSAGE;
     if (!src->buffer.items || src->buffer.write == src->buffer.items) return 0;
     const size_t bytes = size_t(src->buffer.write - src->buffer.items);
@@ -217,7 +220,8 @@ int cmdAppendPath(lua_State *L)
 int appendNumbers(lua_State *L, uint32_t opcode, int rel, int numbers)
 {
     qxCheckArgCount(L, 1 + numbers, 1 + numbers, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     qxPathValue v[8];
     int n = 0;
     if (rel >= 0) v[n].type = 0, v[n++].u32 = uint32_t(rel);
@@ -246,7 +250,8 @@ int appendArc(qxPath *p, double xc, double yc, double ra, double rb, double star
 int cmdAddArcToPath(lua_State *L)
 {
     qxCheckArgCount(L, 7, 8, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     double d[6];
     for (int i = 0; i < 6; i++) d[i] = luaL_checknumber(L, 2 + i);
     const uint32_t cw = uint32_t(luaL_optint(L, 8, 1));
@@ -256,7 +261,8 @@ int cmdAddArcToPath(lua_State *L)
 int cmdAddCircleToPath(lua_State *L)
 {
     qxCheckArgCount(L, 4, 4, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     const double x = luaL_checknumber(L, 2), y = luaL_checknumber(L, 3), r = luaL_checknumber(L, 4);
     return appendArc(p, x, y, r, r, 0, 360, 1);
 }
@@ -264,7 +270,8 @@ int cmdAddCircleToPath(lua_State *L)
 int cmdAddEllipseToPath(lua_State *L)
 {
     qxCheckArgCount(L, 5, 5, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     const double x = luaL_checknumber(L, 2), y = luaL_checknumber(L, 3);
     return appendArc(p, x, y, luaL_checknumber(L, 4), luaL_checknumber(L, 5), 0, 360, 1);
 }
@@ -282,7 +289,8 @@ int appendBox(qxPath *p, double x, double y, double w, double h, int32_t corners
 int cmdAddBoxToPath(lua_State *L)
 {
     qxCheckArgCount(L, 5, 6, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     double d[4];
     for (int i = 0; i < 4; i++) d[i] = luaL_checknumber(L, 2 + i);
     int32_t corners[4] = {0, 0, 0, 0};
@@ -298,7 +306,8 @@ int cmdAddBoxToPath(lua_State *L)
 int cmdAddTextToPath(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     size_t length = 0;
     const char *text = luaL_checklstring(L, 2, &length);
     qxFontHandle *font = qxGetCurrentFont();
@@ -395,7 +404,8 @@ int pathItemsNext(lua_State *L)
 int cmdPathItems(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     lua_pushnumber(L, p->header.id);
     lua_pushlightuserdata(L, p->header.automatic);
     lua_pushnumber(L, 0);
@@ -406,7 +416,8 @@ int cmdPathItems(lua_State *L)
 int cmdTranslatePath(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     const double dx = luaL_checknumber(L, 2), dy = luaL_checknumber(L, 3);
     if ((dx == 0 && dy == 0) || !p->buffer.items) return 0;
     qxPathTranslateRequest r{p->buffer.items, 0, dx, dy};
@@ -425,7 +436,8 @@ void extentsOf(const qxPath *p, uint32_t fill, uint32_t width, double out[4])
 int cmdNormalizePath(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     if (!p->buffer.items) return 0;
     double e[4];
     extentsOf(p, 1, 1, e);
@@ -438,7 +450,8 @@ int cmdNormalizePath(lua_State *L)
 int cmdGetPathExtents(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     const qxDrawState *s = qxGetDrawState();
     double e[4];
     const bool filled = s->fillStyle != QX_FILLNONE;
@@ -450,7 +463,8 @@ int cmdGetPathExtents(lua_State *L)
 int cmdGetCurrentPoint(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     double x = 0, y = 0;
     if (p->buffer.items && gEngine->GetCurrentPoint) {
         qxEngineState st{uint32_t(gVector.lineJoin), uint32_t(gVector.lineCap), uint32_t(gVector.fillRule), 0,
@@ -466,7 +480,8 @@ int cmdGetCurrentPoint(lua_State *L)
 int cmdDrawPath(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxPath *p = pathArg(L, 1);
+    qxPath *p = nullptr;
+    if (int e_ = pathArg(L, 1, &p)) return e_;
     const int32_t x = luaL_checkint(L, 2), y = luaL_checkint(L, 3);
     const uint32_t colour = lua_gettop(L) >= 4 ? uint32_t(luaL_checkint(L, 4)) : 0;
     qxTransformOptions o{};
