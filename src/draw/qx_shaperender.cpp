@@ -163,7 +163,9 @@ struct Plane {
         for (int32_t y = t; y < bt; y++) std::fill_n(&data[size_t(y) * w + l], r - l, uint8_t(255));
         return true;
     }
-    int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa)
+    // simple: the contours cross neither themselves nor each other.
+    int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa,
+             bool simple = false)
     {
         if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
         std::vector<QxRasterPoint> pts;
@@ -172,9 +174,30 @@ struct Plane {
             for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
             counts.push_back(int32_t(c->size()));
         }
+        if (aa && simple)
+            return qxRasterFillSimple(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
         return qxRasterFill(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, aa);
     }
 };
+
+// Whether a closed contour crosses itself (checked up to 128 points; longer ones count as crossing).
+bool isSimple(const Contour &c)
+{
+    const size_t n = c.size();
+    if (n > 128) return false;
+    auto side = [](const QxRasterPoint &a, const QxRasterPoint &b, const QxRasterPoint &p) {
+        const double v = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+        return (v > 0) - (v < 0);
+    };
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = i + 2; j < n; j++) {
+            if (i == 0 && j == n - 1) continue; // neighbours through the closing edge
+            const QxRasterPoint &a = c[i], &b = c[(i + 1) % n], &p = c[j], &q = c[(j + 1) % n];
+            const int s1 = side(a, b, p), s2 = side(a, b, q), s3 = side(p, q, a), s4 = side(p, q, b);
+            if (s1 * s2 <= 0 && s3 * s4 <= 0) return false; // crossing or touching
+        }
+    return true;
+}
 
 // a * b / 255, rounded, for a and b up to 255.
 inline uint8_t mul255(uint32_t a, uint32_t b)
@@ -428,14 +451,18 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 
     Plane fillCov{w, h, {}}, outerCov{w, h, {}};
     fillCov.data.assign(size_t(w) * h, 0);
-    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa)
+    // Boxes, ellipses and arcs are simple by construction; a script's polygon may cross itself.
+    const bool curve = rec->type != QX_SHAPE_POLYGON;
+    const bool fillSimple = aa && (curve || isSimple(fill));
+    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa, fillSimple)
                      : fillCov.fill(inner.size() >= 3 ? std::vector<const Contour *>{&fill, &inner}
                                                       : std::vector<const Contour *>{&fill},
                                     -ox, -oy, QX_FILL_EVENODD, aa);
     if (st1) return st1 == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     if (border) {
         outerCov.data.assign(size_t(w) * h, 0);
-        if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa)) return ERR_MEM;
+        const bool outerSimple = aa && ((curve && rec->type != QX_SHAPE_ARC) || isSimple(outer));
+        if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
     }
 
     Box fb;

@@ -28,12 +28,17 @@ L.check("box", "Box", 60, 10, 40, 30, 0x00FF00, {"roundlevel": 30})
 shapes(L, 0, 0, "")
 L.check("move", "ShowLayer", 2, 100010, 100020)
 L.check("remove", "RemoveLayer", 1)
+L.call("GetLayerStyle", 1, results=1)
+L.emit("MOVE 45 0")
+for key in ("type", "radius", "fillstyle", "color"):
+    L.emit(f'GETTABLE 42 45 "{key}"')
+    L._print(key, 42)
 L.call("SaveSnapshot", "layers.bmp", 1, 0)
 L.check("cls", "Cls")
 L.check("disable", "DisableLayers")
 shapes(L, 10, 20, "direct")
 L.call("SaveSnapshot", "direct.bmp", 1, 0)
-expect = """enable=0 box=0 circle=0 poly=0 line=0 path=0 move=0 remove=0 cls=0 disable=0
+expect = """enable=0 box=0 circle=0 poly=0 line=0 path=0 move=0 remove=0 type=15 radius=20 fillstyle=1 color=16711680 cls=0 disable=0
 directcircle=0 directpoly=0 directline=0 directpath=0 done"""
 header = """; Shapes and a path drawn as layers, the circle moved and the box removed,
 ; look exactly as the same shapes drawn with layers off at the new places.
