@@ -11,6 +11,7 @@
 #include "core/errors/qx_errors.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_mask.h"
@@ -294,6 +295,33 @@ int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &
     return err;
 }
 
+// A plain box of an opaque colour goes straight into the pixels of a
+// selected brush that has no mask or alpha plane: no image, no blend.
+// Returns false when the box needs the general way.
+bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer) return false;
+    if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
+    if ((r.colour >> 24) || s.fillStyle != QX_FILLCOLOR || (s.formStyle & (QX_FORM_EDGE | QX_FORM_SHADOW))) return false;
+    if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
+    if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return false;
+    qxOutputState *o = qxOutputOf(d, 0);
+    int32_t tw = 0, th = 0;
+    qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
+    if (!o || !bm || o->hardware || o->mask || o->alpha) return false;
+    const double ax = r.transform ? r.transform->anchorx : 0, ay = r.transform ? r.transform->anchory : 0;
+    const int64_t x0 = int64_t(qxResolvePosX(r.x, r.width, 0, ax)) - int64_t(std::trunc(r.width * ax));
+    const int64_t y0 = int64_t(qxResolvePosY(r.y, r.height, 0, ay)) - int64_t(std::trunc(r.height * ay));
+    const int64_t l = std::max<int64_t>(x0, 0), t = std::max<int64_t>(y0, 0);
+    const int64_t rt = std::min<int64_t>(x0 + r.width, tw), b = std::min<int64_t>(y0 + r.height, th);
+    if (l < rt && t < b) {
+        qxRectFill(bm, int32_t(l), int32_t(t), int32_t(rt - l), int32_t(b - t), r.colour & 0xFFFFFF);
+        o->record.modified = 1;
+    }
+    return true;
+}
+
 // The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
 const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
 {
@@ -377,6 +405,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
+    if (!layer && plainBoxIntoBrush(r, s)) return 0;
     qxShapeImage im;
     if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     if (im.w < 1) return 0;
