@@ -35,18 +35,21 @@ double perSecond(const std::function<void(int)> &f)
 
 std::vector<uint32_t> target(640 * 480, 0xFFFFFFFF);
 
-// Source over of the rendered image at (x, y), row by row with the blend kernel the player's blits use.
-void blend(const qxShapeImage &im, int x, int y)
+// Source over of the rendered image at (x, y), row by row with the blend
+// kernel the player's blits use; a source stride of 0 repeats one row.
+void blendRows(const qxShapeImage &im, int x, int y, int sourceStride)
 {
     for (int j = 0; j < im.h; j++) {
         const int ty = y + im.y + j;
         if (ty < 0 || ty >= 480) continue;
         const int i0 = std::max(0, -(x + im.x)), i1 = std::min(im.w, 640 - (x + im.x));
         if (i1 <= i0) continue;
-        qxBlendRow32(&target[size_t(ty) * 640 + size_t(x + im.x + i0)], &im.pixels[size_t(j) * im.w + i0],
+        qxBlendRow32(&target[size_t(ty) * 640 + size_t(x + im.x + i0)], &im.pixels[size_t(j) * sourceStride + i0],
                      &im.alpha[size_t(j) * im.w + i0], i1 - i0);
     }
 }
+
+void blend(const qxShapeImage &im, int x, int y) { blendRows(im, x, y, im.w); }
 
 } // namespace
 
@@ -78,6 +81,7 @@ int main()
     };
     // A plain box of an opaque colour goes straight into the selected brush's pixels.
     qxBitMap *brush = qxAllocBitMap(640, 480, 0, nullptr);
+    std::vector<uint32_t> colourRow;
     for (const Case &k : cases)
         for (bool aa : {false, true}) {
             qxDrawState st{};
@@ -89,8 +93,12 @@ int main()
                     qxRectFill(brush, (i * 37) % 500, (i * 53) % 360, 100, 80, 0xFF0000);
                     return;
                 }
-                qxRenderShapeImage(nullptr, &k.shape, &st, &im);
-                blend(im, (i * 37) % 500, (i * 53) % 360);
+                // As into a selected brush: the coverage alone, the colour painted through it.
+                qxRenderShapeCoverage(nullptr, &k.shape, &st, &im);
+                if (colourRow.size() < size_t(im.w)) colourRow.assign(size_t(im.w), 0xFFFF0000u);
+                im.pixels.swap(colourRow);
+                blendRows(im, (i * 37) % 500, (i * 53) % 360, 0);
+                im.pixels.swap(colourRow);
             });
             cairo_set_antialias(cr, aa ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_NONE);
             cairo_set_source_rgb(cr, 1, 0, 0);

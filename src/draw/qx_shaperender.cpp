@@ -16,6 +16,8 @@
 #include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
+#include "imaging/qx_blendrows.h"
+#include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -322,6 +324,45 @@ bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
     return true;
 }
 
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly);
+
+// Whether a shape of an opaque colour can be painted straight into the
+// pixels of the selected brush (one without mask or alpha plane).
+qxBitMap *directBrushTarget(const qxShapeRecord &r, const qxDrawState &s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer) return nullptr;
+    if ((r.colour >> 24) || s.fillStyle > QX_FILLCOLOR) return nullptr;
+    if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return nullptr;
+    qxOutputState *o = qxOutputOf(d, 0);
+    int32_t tw = 0, th = 0;
+    qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
+    return o && bm && !o->hardware && !o->mask && !o->alpha ? bm : nullptr;
+}
+
+// The colour through the coverage (w x h) into the bitmap at (x, y), row by
+// row with the blend kernel: uncovered runs are skipped, covered ones stored.
+bool paintCoverage(qxBitMap *bm, const qxShapeImage &im, int64_t x, int64_t y, uint32_t colour)
+{
+    qxBitMapLock l;
+    if (!qxLockBitMap(bm, 0, &l)) return false;
+    bool done = false;
+    if (l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4) {
+        const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im.w, l.width);
+        const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im.h, l.height);
+        if (x0 < x1) {
+            const std::vector<uint32_t> row(size_t(x1 - x0), qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0));
+            for (int64_t ty = y0; ty < y1; ty++)
+                qxBlendRow32(static_cast<uint32_t *>(l.pixels) + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
+                             &im.alpha[size_t(ty - y) * size_t(im.w) + size_t(x0 - x)], int32_t(x1 - x0));
+        }
+        done = true;
+    }
+    qxUnLockBitMap(&l);
+    return done;
+}
+
 // The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
 const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
 {
@@ -406,8 +447,13 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
     if (!layer && plainBoxIntoBrush(r, s)) return 0;
+    qxBitMap *direct = layer ? nullptr : directBrushTarget(r, s);
     qxShapeImage im;
-    if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
+    try {
+        if (int e = renderImage(L, &r, &s, &im, direct != nullptr)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
     if (im.w < 1) return 0;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
     // The anchor point stays; a turned shape lies around it as a turned picture does.
@@ -415,6 +461,14 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc((im.turnedH ? im.turnedH : rec->height) * ay));
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (direct && im.pixels.empty()) {
+        if (paintCoverage(direct, im, int64_t(tx), int64_t(ty), rec->colour)) {
+            qxOutputOf(qxCurrentDisplay, 0)->record.modified = 1;
+            return 0;
+        }
+        // An unusual pixel layout: the whole image after all.
+        if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
+    }
     if (layer) {
         const qxShapeLayerData p = payloadOf(*rec, *global);
         return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
@@ -424,13 +478,24 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
 }
 
 namespace {
-int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out);
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly);
+}
+
+int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+{
+    try {
+        return renderImage(L, rec, state, out, true);
+    } catch (const std::bad_alloc &) {
+        *out = qxShapeImage();
+        return ERR_BITMAP;
+    }
 }
 
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
 {
     try {
-        return renderImage(L, rec, state, out);
+        return renderImage(L, rec, state, out, false);
     } catch (const std::bad_alloc &) {
         *out = qxShapeImage();
         return ERR_BITMAP;
@@ -438,7 +503,10 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
 }
 
 namespace {
-int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+// coverageOnly: a shape of one colour without border and shadow hands back
+// its coverage as the alpha plane and no pixels.
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly)
 {
     const qxDrawState &s = *state;
     const qxTransformOptions *t = rec->transform;
@@ -494,6 +562,12 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
     }
 
+    if (coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR) {
+        out->pixels.clear();
+        out->alpha = std::move(fillCov.data);
+        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+        return 0;
+    }
     Box fb;
     fb.add(fill);
     const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));

@@ -41,6 +41,10 @@ struct qxShapeImage {
 // caller) into image; L is needed only for a texture brush. An empty image
 // (w = 0) means nothing to draw.
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
+// The same, but a shape of one colour without border and shadow comes back
+// as its coverage alone (the alpha plane, no pixels), to be painted straight
+// into the target.
+int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
 
 // Paints shadow, border and fill through 8-bit coverage planes of the
 // whole w x h image: the fill coverage, the outer (border) coverage or none,
