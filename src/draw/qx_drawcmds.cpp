@@ -25,7 +25,7 @@
 
 namespace {
 
-uint32_t colourArg(lua_State *L, int arg) { return lua_gettop(L) >= arg ? uint32_t(luaL_checknumber(L, arg)) : 0; }
+uint32_t colourArg(lua_State *L, int arg) { return qxDrawColourArg(L, arg); }
 
 int renderRecord(lua_State *L, qxShapeRecord &r, qxTransformOptions &o, qxObjectStyle &st)
 {
@@ -60,6 +60,14 @@ int ellipseCommand(lua_State *L, uint32_t type)
 }
 
 } // namespace
+
+uint32_t qxDrawColourArg(lua_State *L, int arg)
+{
+    if (lua_gettop(L) < arg) return 0;
+    // The low 32 bits of the number's integer part; NaN and infinities give 0.
+    const double c = luaL_checknumber(L, arg);
+    return std::isfinite(c) ? uint32_t(int64_t(std::fmod(std::trunc(c), 4294967296.0))) : 0;
+}
 
 int qxCmdBox(lua_State *L)
 {

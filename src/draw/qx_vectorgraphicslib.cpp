@@ -14,6 +14,7 @@
 #include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
 #include "draw/fonts/qx_font.h"
+#include "draw/qx_drawcmds.h"
 #include "draw/qx_drawstate.h"
 #include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
@@ -483,7 +484,7 @@ int cmdDrawPath(lua_State *L)
     qxPath *p = nullptr;
     if (int e_ = pathArg(L, 1, &p)) return e_;
     const int32_t x = luaL_checkint(L, 2), y = luaL_checkint(L, 3);
-    const uint32_t colour = lua_gettop(L) >= 4 ? uint32_t(luaL_checkint(L, 4)) : 0;
+    const uint32_t colour = qxDrawColourArg(L, 4);
     qxTransformOptions o{};
     qxObjectStyle st{};
     if (int e = qxReadDrawOptions(L, 5, 0, 0, &o, &st, 1, QX_OPT_NOSIZE)) return e;
