@@ -303,7 +303,9 @@ int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &
 bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
 {
     qxDisplay *d = qxCurrentDisplay;
-    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer) return false;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
+        qxSelectMode != QX_SELMODE_NORMAL)
+        return false;
     if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
     if ((r.colour >> 24) || s.fillStyle != QX_FILLCOLOR || (s.formStyle & (QX_FORM_EDGE | QX_FORM_SHADOW))) return false;
     if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
@@ -332,7 +334,9 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 qxBitMap *directBrushTarget(const qxShapeRecord &r, const qxDrawState &s)
 {
     qxDisplay *d = qxCurrentDisplay;
-    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer) return nullptr;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
+        qxSelectMode != QX_SELMODE_NORMAL)
+        return nullptr;
     if ((r.colour >> 24) || s.fillStyle > QX_FILLCOLOR) return nullptr;
     if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return nullptr;
     qxOutputState *o = qxOutputOf(d, 0);
