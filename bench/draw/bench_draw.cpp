@@ -10,8 +10,13 @@
 #include <functional>
 #include <vector>
 
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
 #include "draw/qx_shaperender.h"
+#include "draw/vector/qx_ftengine.h"
+#include "draw/vector/qx_path.h"
 #include "draw/vector/qx_shapegeom.h"
+#include "imaging/qx_blendrows.h"
 #include "objects/qx_displayopts.h"
 
 namespace {
@@ -30,30 +35,21 @@ double perSecond(const std::function<void(int)> &f)
 
 std::vector<uint32_t> target(640 * 480, 0xFFFFFFFF);
 
-// Source over of the rendered image at (x, y).
-void blend(const qxShapeImage &im, int x, int y)
+// Source over of the rendered image at (x, y), row by row with the blend
+// kernel the player's blits use; a source stride of 0 repeats one row.
+void blendRows(const qxShapeImage &im, int x, int y, int sourceStride)
 {
     for (int j = 0; j < im.h; j++) {
         const int ty = y + im.y + j;
         if (ty < 0 || ty >= 480) continue;
-        const uint32_t *s = &im.pixels[size_t(j) * im.w];
-        const uint8_t *a = &im.alpha[size_t(j) * im.w];
-        uint32_t *d = &target[size_t(ty) * 640];
         const int i0 = std::max(0, -(x + im.x)), i1 = std::min(im.w, 640 - (x + im.x));
-        for (int i = i0; i < i1; i++) {
-            const uint32_t k = a[i], o = d[x + im.x + i], c = s[i];
-            if (k == 255 || k == 0) {
-                d[x + im.x + i] = k ? 0xFF000000u | c : o;
-                continue;
-            }
-            uint32_t rb = (c & 0xFF00FF) * k + (o & 0xFF00FF) * (255 - k) + 0x800080;
-            uint32_t g = (c & 0xFF00) * k + (o & 0xFF00) * (255 - k) + 0x8000;
-            rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
-            g = ((g + ((g >> 8) & 0xFF00)) >> 8) & 0xFF00;
-            d[x + im.x + i] = 0xFF000000u | rb | g;
-        }
+        if (i1 <= i0) continue;
+        qxBlendRow32(&target[size_t(ty) * 640 + size_t(x + im.x + i0)], &im.pixels[size_t(j) * sourceStride + i0],
+                     &im.alpha[size_t(j) * im.w + i0], i1 - i0);
     }
 }
+
+void blend(const qxShapeImage &im, int x, int y) { blendRows(im, x, y, im.w); }
 
 } // namespace
 
@@ -83,14 +79,26 @@ int main()
              for (int i = 1; i < 4; i++) cairo_line_to(c, x + quad[2 * i] + 0.5, y + quad[2 * i + 1] + 0.5);
          }},
     };
+    // A plain box of an opaque colour goes straight into the selected brush's pixels.
+    qxBitMap *brush = qxAllocBitMap(640, 480, 0, nullptr);
+    std::vector<uint32_t> colourRow;
     for (const Case &k : cases)
         for (bool aa : {false, true}) {
             qxDrawState st{};
             st.fillStyle = QX_FILLCOLOR, st.formStyle = aa ? 17 : 1, st.lineWidth = 1;
             qxShapeImage im;
+            const bool direct = k.shape.type == QX_SHAPE_BOX;
             const double ours = perSecond([&](int i) {
-                qxRenderShapeImage(nullptr, &k.shape, &st, &im);
-                blend(im, (i * 37) % 500, (i * 53) % 360);
+                if (direct) {
+                    qxRectFill(brush, (i * 37) % 500, (i * 53) % 360, 100, 80, 0xFF0000);
+                    return;
+                }
+                // As into a selected brush: the coverage alone, the colour painted through it.
+                qxRenderShapeCoverage(nullptr, &k.shape, &st, &im);
+                if (colourRow.size() < size_t(im.w)) colourRow.assign(size_t(im.w), 0xFFFF0000u);
+                im.pixels.swap(colourRow);
+                blendRows(im, (i * 37) % 500, (i * 53) % 360, 0);
+                im.pixels.swap(colourRow);
             });
             cairo_set_antialias(cr, aa ? CAIRO_ANTIALIAS_GRAY : CAIRO_ANTIALIAS_NONE);
             cairo_set_source_rgb(cr, 1, 0, 0);
@@ -101,6 +109,60 @@ int main()
             std::printf("%-18s %-5s ours %9.0f/s  cairo %9.0f/s  ratio %.2f\n", k.name, aa ? "aa" : "plain", ours,
                         peer, ours / peer);
         }
+    // A curved path, filled and stroked 4 wide, as DrawPath renders it:
+    // extents, the engine's coverage, the colour composed through it.
+    qxPathBuffer path{nullptr, 0, nullptr};
+    auto add = [&](uint32_t op, std::initializer_list<double> v) {
+        qxPathValue vals[8];
+        int n = 0;
+        if (op != QX_PATH_CLOSEPATH) vals[n].type = 0, vals[n++].u32 = 0;
+        for (double d : v) vals[n].type = 1, vals[n++].f64 = d;
+        qxPathAppend(&path, op, vals, n);
+    };
+    add(QX_PATH_MOVETO, {0, 80});
+    add(QX_PATH_CURVETO, {20, 0, 80, 0, 100, 60});
+    add(QX_PATH_CURVETO, {80, 100, 30, 100, 0, 80});
+    add(QX_PATH_CLOSEPATH, {});
+    const double ident4[4] = {1, 0, 0, 1};
+    for (uint32_t fill : {1u, 0u}) {
+        qxEngineState es{};
+        es.antialias = 1, es.miterLimit = 10, es.lineJoin = 1;
+        qxDrawState st{};
+        st.fillStyle = QX_FILLCOLOR, st.formStyle = 17, st.lineWidth = 4;
+        std::vector<uint8_t> cov;
+        qxShapeImage im;
+        const double ours = perSecond([&](int i) {
+            qxPathExtentsRequest e{path.items, &es, fill, 4, 0, 0, 0, 0, 0, 0, ident4};
+            qxFtGetPathExtents(&e);
+            const double x0 = std::floor(e.x1), y0 = std::floor(e.y1);
+            const int w = int(std::ceil(e.x2) - x0), h = int(std::ceil(e.y2) - y0);
+            cov.assign(size_t(w) * h, 0);
+            qxPathDrawRequest d{};
+            d.items = path.items, d.state = &es, d.fill = fill, d.lineWidth = 4, d.target = cov.data();
+            d.stride = uint32_t(w), d.width = uint32_t(w), d.height = uint32_t(h), d.bx = x0, d.by = y0;
+            d.matrix = ident4;
+            qxFtDrawPath(&d);
+            qxComposeCoverage(nullptr, &st, 0xFF0000, cov.data(), nullptr, false, w, h, 0, 0, 0, 0, w, h, &im);
+            im.x = int(x0), im.y = int(y0);
+            blend(im, (i * 37) % 500, (i * 53) % 360);
+        });
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
+        cairo_set_line_width(cr, 4);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+        const double peer = perSecond([&](int i) {
+            const double x = (i * 37) % 500, y = (i * 53) % 360;
+            cairo_move_to(cr, x, y + 80);
+            cairo_curve_to(cr, x + 20, y, x + 80, y, x + 100, y + 60);
+            cairo_curve_to(cr, x + 80, y + 100, x + 30, y + 100, x, y + 80);
+            cairo_close_path(cr);
+            if (fill) cairo_fill(cr);
+            else cairo_stroke(cr);
+        });
+        std::printf("%-18s %-5s ours %9.0f/s  cairo %9.0f/s  ratio %.2f\n", fill ? "curve path fill" : "curve path stroke",
+                    "aa", ours, peer, ours / peer);
+    }
+    qxPathClear(&path);
+    qxFreeBitMap(brush);
     cairo_destroy(cr);
     cairo_surface_destroy(surf);
     return 0;

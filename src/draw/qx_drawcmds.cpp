@@ -17,6 +17,7 @@
 #include "display/qx_positions.h"
 #include "draw/qx_drawstate.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorpaths.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -24,12 +25,15 @@
 
 namespace {
 
-uint32_t colourArg(lua_State *L, int arg) { return lua_gettop(L) >= arg ? uint32_t(luaL_checknumber(L, arg)) : 0; }
+uint32_t colourArg(lua_State *L, int arg) { return qxDrawColourArg(L, arg); }
 
 int renderRecord(lua_State *L, qxShapeRecord &r, qxTransformOptions &o, qxObjectStyle &st)
 {
     r.transform = &o;
     r.style = &st;
+    if (qxForcePathUse)
+        return qxDrawShapeAsPath(L, r.type, r.x, r.y, r.colour, r.width, r.height, r.corners, r.rx, r.ry, r.start,
+                                 r.end, r.clockwise, r.points, r.pointCount, &o, &st);
     return qxRenderShape(L, &r, qxGetDrawState());
 }
 
@@ -44,7 +48,9 @@ int ellipseCommand(lua_State *L, uint32_t type)
     r.ry = circle ? r.rx : luaL_checkint(L, 4);
     const int c = circle ? 4 : 5;
     r.colour = colourArg(L, c);
-    if (r.rx < 1 || r.ry < 1 || r.rx > 1000000 || r.ry > 1000000) return r.rx < 1 || r.ry < 1 ? ERR_WRONGUSAGE : ERR_BITMAP;
+    if ((!qxForcePathUse && (r.rx < 1 || r.ry < 1)) || r.rx > 1000000 || r.ry > 1000000 || r.rx < -1000000 ||
+        r.ry < -1000000)
+        return r.rx < 1 || r.ry < 1 ? ERR_WRONGUSAGE : ERR_BITMAP;
     r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
     r.end = 360, r.clockwise = 1;
     qxTransformOptions o{};
@@ -54,6 +60,14 @@ int ellipseCommand(lua_State *L, uint32_t type)
 }
 
 } // namespace
+
+uint32_t qxDrawColourArg(lua_State *L, int arg)
+{
+    if (lua_gettop(L) < arg) return 0;
+    // The low 32 bits of the number's integer part; NaN and infinities give 0.
+    const double c = luaL_checknumber(L, arg);
+    return std::isfinite(c) ? uint32_t(int64_t(std::fmod(std::trunc(c), 4294967296.0))) : 0;
+}
 
 int qxCmdBox(lua_State *L)
 {
@@ -92,8 +106,8 @@ int qxCmdArc(lua_State *L)
     r.rx = luaL_checkint(L, 3), r.ry = luaL_checkint(L, 4);
     const double start = luaL_checknumber(L, 5), end = luaL_checknumber(L, 6);
     r.colour = colourArg(L, 7);
-    if (r.rx < 1 || r.ry < 1 || !(start >= 0) || !(end >= 0)) return ERR_WRONGUSAGE;
-    if (r.rx > 1000000 || r.ry > 1000000) return ERR_BITMAP;
+    if ((!qxForcePathUse && (r.rx < 1 || r.ry < 1)) || !(start >= 0) || !(end >= 0)) return ERR_WRONGUSAGE;
+    if (std::abs(int64_t(r.rx)) > 1000000 || std::abs(int64_t(r.ry)) > 1000000) return ERR_BITMAP;
     r.start = int32_t(std::min(start, 1e9)), r.end = int32_t(std::min(end, 1e9));
     r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
     r.clockwise = 1;

@@ -17,6 +17,9 @@ int qxCmdReadPixel(lua_State *L);
 int qxCmdCls(lua_State *L);
 }
 
+// The colour argument at arg (0 when absent): the low 32 bits of the number.
+uint32_t qxDrawColourArg(lua_State *L, int arg);
+
 // count pairs (0: up to the first nil, at most 999) of the table at arg,
 // closed and moved to start at 0,0; the box of the rounded coordinates and
 // the exact minimum.

@@ -4,6 +4,7 @@
 #include "core/commands/qx_commands.h"
 #include "draw/qx_drawcmds.h"
 #include "draw/qx_drawstate.h"
+#include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_shapegeom.h"
 
 static const qxCommandDef drawCommands[] = {
@@ -43,6 +44,7 @@ extern "C" int qxOpenDrawLib(lua_State *L)
     qxResetDrawState();
     // The layer transforms read the tables too; filling them again is harmless.
     qxInitRotationPresets();
+    qxLinkShapeLayers();
     return qxOpenCommandLibrary(L, "draw", drawCommands, drawConstants);
 }
 

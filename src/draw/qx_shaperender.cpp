@@ -11,9 +11,13 @@
 #include "core/errors/qx_errors.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
 #include "display/qx_positions.h"
+#include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
+#include "imaging/qx_blendrows.h"
+#include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -128,15 +132,17 @@ struct Box {
     }
 };
 
-void transform(Contour &c, const qxTransformOptions *t, double w, double h)
+bool transform(Contour &c, const qxTransformOptions *t, double w, double h)
 {
-    if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return;
-    if (!std::isfinite(t->m11) || !std::isfinite(t->m12) || !std::isfinite(t->m21) || !std::isfinite(t->m22)) return;
+    if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return false;
+    if (!std::isfinite(t->m11) || !std::isfinite(t->m12) || !std::isfinite(t->m21) || !std::isfinite(t->m22))
+        return false;
     const double ax = std::trunc(w * t->anchorx), ay = std::trunc(h * t->anchory);
     for (QxRasterPoint &p : c) {
         double dx = p.x - ax, dy = p.y - ay;
         p = {ax + t->m11 * dx + t->m21 * dy, ay + t->m12 * dx + t->m22 * dy};
     }
+    return true;
 }
 
 // One coverage plane of the whole image.
@@ -160,7 +166,9 @@ struct Plane {
         for (int32_t y = t; y < bt; y++) std::fill_n(&data[size_t(y) * w + l], r - l, uint8_t(255));
         return true;
     }
-    int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa)
+    // simple: the contours cross neither themselves nor each other.
+    int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa,
+             bool simple = false)
     {
         if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
         std::vector<QxRasterPoint> pts;
@@ -169,9 +177,30 @@ struct Plane {
             for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
             counts.push_back(int32_t(c->size()));
         }
+        if (aa && simple)
+            return qxRasterFillSimple(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
         return qxRasterFill(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, aa);
     }
 };
+
+// Whether a closed contour crosses itself (checked up to 128 points; longer ones count as crossing).
+bool isSimple(const Contour &c)
+{
+    const size_t n = c.size();
+    if (n > 128) return false;
+    auto side = [](const QxRasterPoint &a, const QxRasterPoint &b, const QxRasterPoint &p) {
+        const double v = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+        return (v > 0) - (v < 0);
+    };
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = i + 2; j < n; j++) {
+            if (i == 0 && j == n - 1) continue; // neighbours through the closing edge
+            const QxRasterPoint &a = c[i], &b = c[(i + 1) % n], &p = c[j], &q = c[(j + 1) % n];
+            const int s1 = side(a, b, p), s2 = side(a, b, q), s3 = side(p, q, a), s4 = side(p, q, b);
+            if (s1 * s2 <= 0 && s3 * s4 <= 0) return false; // crossing or touching
+        }
+    return true;
+}
 
 // a * b / 255, rounded, for a and b up to 255.
 inline uint8_t mul255(uint32_t a, uint32_t b)
@@ -199,7 +228,7 @@ inline void over(uint32_t &px, uint8_t &alpha, uint32_t colour, uint32_t a)
 }
 
 // Paints colour (or the fill image, positioned at fx, fy) through the coverage plane shifted by sx, sy.
-void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, const Plane &cov, int32_t sx,
+void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, const uint8_t *cov, int32_t sx,
            int32_t sy, uint32_t colour, uint32_t opacity, const std::vector<uint32_t> *image, int32_t fx, int32_t fy,
            int32_t iw, int32_t ih, bool first = false)
 {
@@ -209,14 +238,14 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         const uint32_t rgb = colour & 0xFFFFFF;
         uint32_t *p = px.data();
         uint8_t *a = al.data();
-        const uint8_t *c = cov.data.data();
+        const uint8_t *c = cov;
         for (size_t i = 0; i < n; i++) p[i] = rgb;
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;
     }
     for (int32_t y = std::max(0, sy); y < std::min(h, h + sy); y++) {
-        const uint8_t *c = &cov.data[size_t(y - sy) * w];
+        const uint8_t *c = &cov[size_t(y - sy) * w];
         for (int32_t x = std::max(0, sx); x < std::min(w, w + sx); x++) {
             uint32_t a = c[x - sx];
             if (!a) continue;
@@ -230,8 +259,7 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
     }
 }
 
-int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_t w, int32_t h,
-              std::vector<uint32_t> &out)
+int fillImage(lua_State *L, const qxDrawState &s, int32_t w, int32_t h, std::vector<uint32_t> &out)
 {
     out.assign(size_t(w) * h, 0);
     if (s.fillStyle == QX_FILLGRADIENT) {
@@ -251,7 +279,6 @@ int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_
             out[size_t(y) * w + x] = tile[ty * bw + tx];
         }
     std::free(tile);
-    (void)r;
     return 0;
 }
 
@@ -259,17 +286,8 @@ int fillImage(lua_State *L, const qxDrawState &s, const qxShapeRecord &r, int32_
 int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, int32_t x,
                  int32_t y, const qxObjectStyle *style)
 {
-    qxBitMap *bm = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
-    if (!bm) return ERR_BITMAP;
-    qxARGBToBitMap(px.data(), 0, 0, w * 4, bm, 0, 0, w, h);
-    qxBitMap *alpha = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 0, nullptr, 0);
-    if (!alpha) {
-        qxFreeBitMap(bm);
-        return ERR_ALLOCALPHA;
-    }
-    auto *plane = static_cast<qxBitMapPlane *>(alpha->data);
-    for (int32_t row = 0; row < h; row++)
-        std::copy_n(&al[size_t(row) * w], w, plane->pixels + size_t(row) * plane->bytesPerRow);
+    qxBitMap *bm = nullptr, *alpha = nullptr;
+    if (int e = qxShapePlanes(px.data(), al.data(), w, h, &bm, &alpha)) return e;
     int err = 0;
     if (style && (style->transparency || qxFiltersActive(&style->filters)))
         err = qxBlendWithOptions(style, L, &bm, &alpha, w, h);
@@ -279,9 +297,140 @@ int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &
     return err;
 }
 
+// A plain box of an opaque colour goes straight into the pixels of a
+// selected brush that has no mask or alpha plane: no image, no blend.
+// Returns false when the box needs the general way.
+bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
+        qxSelectMode != QX_SELMODE_NORMAL)
+        return false;
+    if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
+    if ((r.colour >> 24) || s.fillStyle != QX_FILLCOLOR || (s.formStyle & (QX_FORM_EDGE | QX_FORM_SHADOW))) return false;
+    if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
+    if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return false;
+    qxOutputState *o = qxOutputOf(d, 0);
+    int32_t tw = 0, th = 0;
+    qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
+    if (!o || !bm || o->hardware || o->mask || o->alpha) return false;
+    const double ax = r.transform ? r.transform->anchorx : 0, ay = r.transform ? r.transform->anchory : 0;
+    const int64_t x0 = int64_t(qxResolvePosX(r.x, r.width, 0, ax)) - int64_t(std::trunc(r.width * ax));
+    const int64_t y0 = int64_t(qxResolvePosY(r.y, r.height, 0, ay)) - int64_t(std::trunc(r.height * ay));
+    const int64_t l = std::max<int64_t>(x0, 0), t = std::max<int64_t>(y0, 0);
+    const int64_t rt = std::min<int64_t>(x0 + r.width, tw), b = std::min<int64_t>(y0 + r.height, th);
+    if (l < rt && t < b) {
+        qxRectFill(bm, int32_t(l), int32_t(t), int32_t(rt - l), int32_t(b - t), r.colour & 0xFFFFFF);
+        o->record.modified = 1;
+    }
+    return true;
+}
+
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly);
+
+// Whether a shape of an opaque colour can be painted straight into the
+// pixels of the selected brush (one without mask or alpha plane).
+qxBitMap *directBrushTarget(const qxShapeRecord &r, const qxDrawState &s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
+        qxSelectMode != QX_SELMODE_NORMAL)
+        return nullptr;
+    if ((r.colour >> 24) || s.fillStyle > QX_FILLCOLOR) return nullptr;
+    if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return nullptr;
+    qxOutputState *o = qxOutputOf(d, 0);
+    int32_t tw = 0, th = 0;
+    qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
+    return o && bm && !o->hardware && !o->mask && !o->alpha ? bm : nullptr;
+}
+
+// The colour through the coverage (w x h) into the bitmap at (x, y), row by
+// row with the blend kernel: uncovered runs are skipped, covered ones stored.
+bool paintCoverage(qxBitMap *bm, const qxShapeImage &im, int64_t x, int64_t y, uint32_t colour)
+{
+    qxBitMapLock l;
+    if (!qxLockBitMap(bm, 0, &l)) return false;
+    bool done = false;
+    if (l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4) {
+        const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im.w, l.width);
+        const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im.h, l.height);
+        if (x0 < x1) {
+            const std::vector<uint32_t> row(size_t(x1 - x0), qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0));
+            for (int64_t ty = y0; ty < y1; ty++)
+                qxBlendRow32(static_cast<uint32_t *>(l.pixels) + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
+                             &im.alpha[size_t(ty - y) * size_t(im.w) + size_t(x0 - x)], int32_t(x1 - x0));
+        }
+        done = true;
+    }
+    qxUnLockBitMap(&l);
+    return done;
+}
+
+// The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
+const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
+{
+    if (!t || qxMatrixIsIdentity(t)) return t;
+    upright = *t;
+    upright.m11 = upright.m22 = 1;
+    upright.m12 = upright.m21 = 0;
+    return &upright;
+}
+
+qxShapeLayerData payloadOf(const qxShapeRecord &r, const qxDrawState &state)
+{
+    qxShapeLayerData p{};
+    p.type = r.type;
+    p.x = r.x, p.y = r.y, p.width = r.width, p.height = r.height;
+    p.state = state;
+    p.colour = r.colour;
+    std::copy_n(r.corners, 4, p.corners);
+    p.rx = r.rx, p.ry = r.ry, p.start = r.start, p.end = r.end;
+    p.clockwise = r.clockwise;
+    p.points = const_cast<double *>(r.points); // copied by the layer constructor
+    p.pointCount = r.pointCount;
+    return p;
+}
+
 bool sizeOk(double w, double h) { return w >= 1 && h >= 1 && w * h <= double(kMaxPixels) && w < 1e7 && h < 1e7; }
 
 } // namespace
+
+int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, const uint8_t *fillCov,
+                      const uint8_t *outerCov, bool shadow, int32_t w, int32_t h, int32_t sdx, int32_t sdy,
+                      int32_t fx, int32_t fy, int32_t fw, int32_t fh, qxShapeImage *out)
+{
+    const qxDrawState &s = *state;
+    const bool border = outerCov != nullptr;
+    std::vector<uint32_t> &px = out->pixels;
+    std::vector<uint8_t> &al = out->alpha;
+    const bool plain = !shadow && !border && s.fillStyle <= QX_FILLCOLOR;
+    px.resize(size_t(w) * h); // the plain fill writes every pixel
+    al.resize(size_t(w) * h);
+    if (!plain) {
+        std::fill(px.begin(), px.end(), 0);
+        std::fill(al.begin(), al.end(), 0);
+    }
+    const uint32_t fillOpacity = 255 - (colour >> 24);
+    if (shadow)
+        paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
+              nullptr, 0, 0, 0, 0);
+    if (border) paint(px, al, w, h, outerCov, 0, 0, s.borderColour, 255 - (s.borderColour >> 24), nullptr, 0, 0, 0, 0);
+    if (s.fillStyle == QX_FILLGRADIENT || s.fillStyle == QX_FILLTEXTURE) {
+        std::vector<uint32_t> image;
+        if (int e = fillImage(L, s, fw, fh, image)) return e;
+        paint(px, al, w, h, fillCov, 0, 0, 0, fillOpacity, &image, fx, fy, fw, fh);
+    } else {
+        paint(px, al, w, h, fillCov, 0, 0, colour, fillOpacity, nullptr, 0, 0, 0, 0, plain);
+    }
+    out->w = w, out->h = h;
+    return 0;
+}
+
+int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const qxObjectStyle *style)
+{
+    return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
+}
 
 void qxClampCorners(int32_t c[4])
 {
@@ -291,31 +440,66 @@ void qxClampCorners(int32_t c[4])
 int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *global)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    qxShapeRecord r = *rec;
+    qxTransformOptions upright;
+    if (layer) r.transform = uprightFor(rec->transform, upright);
     qxDrawState s = *global;
-    const qxTransformOptions *t = rec->transform;
+    const qxTransformOptions *t = r.transform;
     const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
+    if (!layer && plainBoxIntoBrush(r, s)) return 0;
+    qxBitMap *direct = layer ? nullptr : directBrushTarget(r, s);
     qxShapeImage im;
-    if (int e = qxRenderShapeImage(L, rec, &s, &im)) return e;
+    try {
+        if (int e = renderImage(L, &r, &s, &im, direct != nullptr)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
     if (im.w < 1) return 0;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
-    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc(rec->width * ax));
-    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc(rec->height * ay));
+    // The anchor point stays; a turned shape lies around it as a turned picture does.
+    const int32_t x = qxResolvePosX(rec->x, rec->width, 0, ax) - int32_t(std::trunc((im.turnedW ? im.turnedW : rec->width) * ax));
+    const int32_t y = qxResolvePosY(rec->y, rec->height, 0, ay) - int32_t(std::trunc((im.turnedH ? im.turnedH : rec->height) * ay));
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (direct && im.pixels.empty()) {
+        if (paintCoverage(direct, im, int64_t(tx), int64_t(ty), rec->colour)) {
+            qxOutputOf(qxCurrentDisplay, 0)->record.modified = 1;
+            return 0;
+        }
+        // An unusual pixel layout: the whole image after all.
+        if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
+    }
+    if (layer) {
+        const qxShapeLayerData p = payloadOf(*rec, *global);
+        return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
+                               rec->transform, rec->style);
+    }
     return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
 }
 
 namespace {
-int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out);
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly);
+}
+
+int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+{
+    try {
+        return renderImage(L, rec, state, out, true);
+    } catch (const std::bad_alloc &) {
+        *out = qxShapeImage();
+        return ERR_BITMAP;
+    }
 }
 
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
 {
     try {
-        return renderImage(L, rec, state, out);
+        return renderImage(L, rec, state, out, false);
     } catch (const std::bad_alloc &) {
         *out = qxShapeImage();
         return ERR_BITMAP;
@@ -323,7 +507,10 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
 }
 
 namespace {
-int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out)
+// coverageOnly: a shape of one colour without border and shadow hands back
+// its coverage as the alpha plane and no pixels.
+int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
+                bool coverageOnly)
 {
     const qxDrawState &s = *state;
     const qxTransformOptions *t = rec->transform;
@@ -334,7 +521,14 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 
     Contour fill = outline(*rec);
     if (fill.size() < 2) return 0;
-    transform(fill, t, rec->width, rec->height);
+    if (transform(fill, t, rec->width, rec->height)) {
+        // A turned shape starts at its position, as a turned picture does.
+        Box tb;
+        tb.add(fill);
+        const double dx = std::floor(tb.x0), dy = std::floor(tb.y0);
+        for (QxRasterPoint &p : fill) p.x -= dx, p.y -= dy;
+        out->turnedW = int32_t(std::min(std::ceil(tb.x1) - dx, 1e9)), out->turnedH = int32_t(std::min(std::ceil(tb.y1) - dy, 1e9));
+    }
     // An outline is the ring between the contour and the contour moved in by the line width.
     Contour inner;
     if (!filled) {
@@ -358,44 +552,33 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 
     Plane fillCov{w, h, {}}, outerCov{w, h, {}};
     fillCov.data.assign(size_t(w) * h, 0);
-    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa)
+    // Boxes, ellipses and arcs are simple by construction; a script's polygon may cross itself.
+    const bool curve = rec->type != QX_SHAPE_POLYGON;
+    const bool fillSimple = aa && (curve || isSimple(fill));
+    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa, fillSimple)
                      : fillCov.fill(inner.size() >= 3 ? std::vector<const Contour *>{&fill, &inner}
                                                       : std::vector<const Contour *>{&fill},
                                     -ox, -oy, QX_FILL_EVENODD, aa);
     if (st1) return st1 == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     if (border) {
         outerCov.data.assign(size_t(w) * h, 0);
-        if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa)) return ERR_MEM;
+        const bool outerSimple = aa && ((curve && rec->type != QX_SHAPE_ARC) || isSimple(outer));
+        if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
     }
 
-    std::vector<uint32_t> &px = out->pixels;
-    std::vector<uint8_t> &al = out->alpha;
-    const bool plain = !shadow && !border && s.fillStyle <= QX_FILLCOLOR;
-    px.resize(size_t(w) * h); // the plain fill writes every pixel
-    al.resize(size_t(w) * h);
-    if (!plain) {
-        std::fill(px.begin(), px.end(), 0);
-        std::fill(al.begin(), al.end(), 0);
+    if (coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR) {
+        out->pixels.clear();
+        out->alpha = std::move(fillCov.data);
+        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+        return 0;
     }
-    const uint32_t fillOpacity = 255 - (rec->colour >> 24);
-    if (shadow)
-        paint(px, al, w, h, border ? outerCov : fillCov, sdx, sdy, s.shadowColour, 255 - (s.shadowColour >> 24),
-              nullptr, 0, 0, 0, 0);
-    if (border)
-        paint(px, al, w, h, outerCov, 0, 0, s.borderColour, 255 - (s.borderColour >> 24), nullptr, 0, 0, 0, 0);
-    if (s.fillStyle == QX_FILLGRADIENT || s.fillStyle == QX_FILLTEXTURE) {
-        Box fb;
-        fb.add(fill);
-        const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));
-        const int32_t fw = std::max(1, int32_t(std::ceil(fb.x1 - ox)) - fx),
-                      fh = std::max(1, int32_t(std::ceil(fb.y1 - oy)) - fy);
-        std::vector<uint32_t> image;
-        if (int e = fillImage(L, s, *rec, fw, fh, image)) return e;
-        paint(px, al, w, h, fillCov, 0, 0, 0, fillOpacity, &image, fx, fy, fw, fh);
-    } else {
-        paint(px, al, w, h, fillCov, 0, 0, rec->colour, fillOpacity, nullptr, 0, 0, 0, 0, plain);
-    }
-
+    Box fb;
+    fb.add(fill);
+    const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));
+    const int32_t fw = std::max(1, int32_t(std::ceil(fb.x1 - ox)) - fx), fh = std::max(1, int32_t(std::ceil(fb.y1 - oy)) - fy);
+    if (int e = qxComposeCoverage(L, &s, rec->colour, fillCov.data.data(), border ? outerCov.data.data() : nullptr,
+                                  shadow, w, h, sdx, sdy, fx, fy, fw, fh, out))
+        return e;
     out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
     return 0;
 }
@@ -421,6 +604,10 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    const qxTransformOptions *given = t;
+    qxTransformOptions upright;
+    if (layer) t = uprightFor(t, upright);
     const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
     const int64_t lw = std::llabs(int64_t(x2) - x1) + 1, lh = std::llabs(int64_t(y2) - y1) + 1;
     double p[4] = {double(x1 - left), double(y1 - top), double(x2 - left), double(y2 - top)};
@@ -454,9 +641,18 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
     if (status) return status == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     std::vector<uint32_t> px(size_t(w) * h, 0);
     std::vector<uint8_t> al(size_t(w) * h, 0);
-    paint(px, al, w, h, cov, 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
+    paint(px, al, w, h, cov.data.data(), 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
     const double tx = left + minX - pad, ty = top + minY - pad;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (layer) {
+        qxShapeLayerData p{};
+        p.type = QX_SHAPE_LINE;
+        p.x = int32_t(left), p.y = int32_t(top), p.width = int32_t(lw), p.height = int32_t(lh);
+        p.state = *qxGetDrawState();
+        p.colour = colour;
+        p.x1 = x1, p.y1 = y1, p.x2 = x2, p.y2 = y2, p.thickness = thickness;
+        return qxAddShapeLayer(L, &p, px.data(), al.data(), w, h, int32_t(tx), int32_t(ty), given, style);
+    }
     return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
 }
 } // namespace

@@ -32,6 +32,7 @@ struct qxShapeRecord {
 // (x, y) relative to the shape's top-left corner.
 struct qxShapeImage {
     int32_t x = 0, y = 0, w = 0, h = 0;
+    int32_t turnedW = 0, turnedH = 0; // a turned shape's box, 0 when upright
     std::vector<uint32_t> pixels;
     std::vector<uint8_t> alpha;
 };
@@ -40,6 +41,21 @@ struct qxShapeImage {
 // caller) into image; L is needed only for a texture brush. An empty image
 // (w = 0) means nothing to draw.
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
+// The same, but a shape of one colour without border and shadow comes back
+// as its coverage alone (the alpha plane, no pixels), to be painted straight
+// into the target.
+int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
+
+// Paints shadow, border and fill through 8-bit coverage planes of the
+// whole w x h image: the fill coverage, the outer (border) coverage or none,
+// the shadow through the outer or fill coverage moved by (sdx, sdy); a
+// gradient or texture fill lies in the box (fx, fy, fw, fh).
+int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, const uint8_t *fillCov,
+                      const uint8_t *outerCov, bool shadow, int32_t w, int32_t h, int32_t sdx, int32_t sdy,
+                      int32_t fx, int32_t fy, int32_t fw, int32_t fh, qxShapeImage *out);
+
+// Puts a rendered image onto the current output at (x, y) with the object style.
+int qxBlitShapeImage(lua_State *L, qxShapeImage *image, int32_t x, int32_t y, const qxObjectStyle *style);
 
 extern "C" {
 int qxRenderShape(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state);

@@ -91,6 +91,9 @@ __attribute__((target("avx2"))) void qxBlendRow32Avx2(uint32_t *d, const uint32_
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + i),
                             _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8)));
     }
+    // The tail runs legacy SSE code: leaving the upper halves dirty would make
+    // every later AVX instruction pay for the state change.
+    _mm256_zeroupper();
     qxBlendRow32Sse2(d + i, s + i, a + i, n - i);
 }
 

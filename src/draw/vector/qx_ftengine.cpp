@@ -398,7 +398,8 @@ int32_t qxFtDrawPath(qxPathDrawRequest *r)
     transform(o, r->matrix);
     FT_BBox box{};
     if (FT_Outline_Get_BBox(&o.o, &box)) return 0;
-    FT_Outline_Translate(&o.o, -box.xMin, -box.yMin);
+    // To the whole pixel at the extents' corner: the path keeps its place within the pixel grid.
+    FT_Outline_Translate(&o.o, -(box.xMin & ~FT_Pos(63)), -(box.yMin & ~FT_Pos(63)));
     if (!r->width || !r->height) return 1;
     FT_Bitmap bm{};
     bm.rows = r->height;

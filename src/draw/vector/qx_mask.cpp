@@ -1,5 +1,9 @@
 #include "draw/vector/qx_mask.h"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -51,6 +55,100 @@ inline void setSpan(uint8_t *row, int32_t w, double xa, double xb)
 }
 
 } // namespace
+
+namespace {
+
+FT_Library rasterLibrary()
+{
+    static FT_Library lib = nullptr;
+    if (!lib && FT_Init_FreeType(&lib) != 0) lib = nullptr;
+    return lib;
+}
+
+struct SpanTarget {
+    uint8_t *data;
+    int32_t stride;
+};
+
+// FreeType's rows run upwards: the outline is flipped, so span row y is pixel row -y - 1.
+void graySpans(int y, int count, const FT_Span *spans, void *user)
+{
+    auto *t = static_cast<SpanTarget *>(user);
+    uint8_t *row = t->data + size_t(-y - 1) * size_t(t->stride);
+    for (int i = 0; i < count; i++) {
+        uint8_t *p = row + spans[i].x;
+        const uint8_t c = spans[i].coverage;
+        if (c == 255) {
+            std::memset(p, 255, spans[i].len);
+            continue;
+        }
+        for (int k = 0; k < spans[i].len; k++) p[k] = std::max(p[k], c);
+    }
+}
+
+// Anti-aliased coverage by FreeType's gray rasteriser, straight into the
+// plane as spans (the exact area of each pixel the contours cover). The
+// caller has checked that the points fit FreeType's outline limits.
+int ftCoverage(uint8_t *data, int32_t stride, int32_t h, const QxRasterPoint *points, const int32_t *counts,
+               int32_t contours, int32_t w, QxFillRule rule)
+{
+    FT_Library lib = rasterLibrary();
+    if (!lib) return QX_MASK_NO_MEMORY;
+    std::vector<FT_Vector> pts;
+    std::vector<char> tags;
+    std::vector<short> ends;
+    try {
+        const QxRasterPoint *p = points;
+        for (int32_t c = 0; c < contours; p += std::max(counts[c], 0), c++) {
+            if (counts[c] < 2) continue;
+            for (int32_t i = 0; i < counts[c]; i++) {
+                pts.push_back({FT_Pos(std::lrint(p[i].x * 64)), FT_Pos(std::lrint(-p[i].y * 64))});
+                tags.push_back(FT_CURVE_TAG_ON);
+            }
+            ends.push_back(short(pts.size() - 1));
+        }
+    } catch (const std::bad_alloc &) {
+        return QX_MASK_NO_MEMORY;
+    }
+    if (ends.empty()) return QX_MASK_OK;
+    FT_Outline o{};
+    o.n_points = short(pts.size()), o.n_contours = short(ends.size());
+    o.points = pts.data(), o.tags = tags.data(), o.contours = ends.data();
+    o.flags = rule == QX_FILL_EVENODD ? FT_OUTLINE_EVEN_ODD_FILL : FT_OUTLINE_NONE;
+    SpanTarget target{data, stride};
+    FT_Raster_Params params{};
+    params.source = &o;
+    params.flags = FT_RASTER_FLAG_AA | FT_RASTER_FLAG_DIRECT | FT_RASTER_FLAG_CLIP;
+    params.gray_spans = graySpans;
+    params.user = &target;
+    params.clip_box = {0, -FT_Pos(h), FT_Pos(w), 0};
+    return FT_Outline_Render(lib, &o, &params) == 0 ? QX_MASK_OK : QX_MASK_NO_MEMORY;
+}
+
+// Whether FreeType can take the contours: finite points near the plane, at most 32767 of them.
+bool fitsFreeType(const QxRasterPoint *points, const int32_t *counts, int32_t contours, int32_t w, int32_t h)
+{
+    if (w > 32767 || h > 32767 || contours > 32767) return false;
+    const double limit = 16384.0 + std::max(w, h);
+    int64_t total = 0;
+    const QxRasterPoint *p = points;
+    for (int32_t c = 0; c < contours; p += std::max(counts[c], 0), c++)
+        for (int32_t i = 0; i < counts[c]; i++, total++)
+            if (!(std::fabs(p[i].x) <= limit) || !(std::fabs(p[i].y) <= limit)) return false;
+    return total <= 32767;
+}
+
+} // namespace
+
+int qxRasterFillSimple(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
+                       const int32_t *counts, int32_t contours, QxFillRule rule)
+{
+    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
+    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
+    if (fitsFreeType(points, counts, contours, w, h))
+        return ftCoverage(data, stride, h, points, counts, contours, w, rule);
+    return qxRasterFill(data, stride, w, h, points, counts, contours, rule, true);
+}
 
 int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
                  const int32_t *counts, int32_t contours, QxFillRule rule, bool antialias)

@@ -132,7 +132,8 @@ TEST_F(ShapeRender, RotationTurnsAboutTheAnchor)
     qxShapeRecord s{};
     s.type = QX_SHAPE_BOX, s.width = s.height = 40, s.transform = &turn;
     Diff d = compare(s, filled(17), [](cairo_t *cr) {
-        cairo_translate(cr, 20, 20);
+        // Turned, the diamond starts at the shape's corner: its centre 20 - floor(20 - 20 sqrt 2) in.
+        cairo_translate(cr, 29, 29);
         cairo_rotate(cr, M_PI / 4);
         cairo_rectangle(cr, -20, -20, 40, 40);
     });

@@ -47,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 for (int32_t i = 0; i < c; i++) pts.push_back({r.real(), r.real()});
             }
             pts.push_back({0, 0});
-            qxRasterFill(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()),
-                         (r.u8() & 1) ? QX_FILL_EVENODD : QX_FILL_NONZERO, r.u8() & 1);
+            const QxFillRule rule = (r.u8() & 1) ? QX_FILL_EVENODD : QX_FILL_NONZERO;
+            if (r.u8() & 1) qxRasterFill(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, r.u8() & 1);
+            else qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
             break;
         }
         case 1: {

@@ -30,14 +30,16 @@ template <typename F>
 std::pair<double, int> compareWithCairo(const TestPath &p, const qxEngineState &s, bool fill, uint32_t width, F cairoPath)
 {
     qxPathExtentsRequest e = extents(p, s, fill, width);
-    const int w = int(std::ceil(e.x2 - e.x1)) + 1, h = int(std::ceil(e.y2 - e.y1)) + 1;
+    // The engine keeps the path on the pixel grid: the plane starts at the whole pixel of the extents.
+    const double x0 = std::floor(e.x1), y0 = std::floor(e.y1);
+    const int w = int(std::ceil(e.x2 - x0)) + 1, h = int(std::ceil(e.y2 - y0)) + 1;
     std::vector<uint8_t> ours(size_t(w) * h);
     qxPathDrawRequest d{};
     d.items = p.buf.items, d.state = &s, d.fill = fill, d.lineWidth = width, d.target = ours.data();
     d.stride = uint32_t(w), d.width = uint32_t(w), d.height = uint32_t(h), d.matrix = kIdentity;
     EXPECT_EQ(qxFtDrawPath(&d), 1);
     std::vector<uint8_t> ref = cairoA8(w, h, [&](cairo_t *cr) {
-        cairo_translate(cr, -e.x1, -e.y1);
+        cairo_translate(cr, -x0, -y0);
         cairoPath(cr);
         cairo_set_fill_rule(cr, s.fillRule ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
         if (fill) {

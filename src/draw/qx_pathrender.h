@@ -1,0 +1,24 @@
+// Vector paths on the current output: coverage from the vector engine,
+// colours, border and shadow from the draw state, a layer of type 49 when
+// layers are on.
+#pragma once
+#include <cstdint>
+
+#include "draw/qx_shapelayer.h"
+
+struct lua_State;
+struct qxTransformOptions;
+struct qxObjectStyle;
+
+extern "C" {
+// Extents of the path's filled shape (fill 1) or of its outline of the
+// given width, moved by (dx, dy) and mapped by the matrix (none: identity).
+void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, const qxVectorState *vector,
+                            uint32_t fill, uint32_t lineWidth, double dx, double dy, const double *matrix,
+                            double *x1, double *y1, double *x2, double *y2);
+
+// Draws the path of data (items, vector settings, draw state, colour) with
+// its origin at (x, y) on the current output or as a layer. 0 or an error.
+int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *transform,
+                 const qxObjectStyle *style);
+}

@@ -1,0 +1,239 @@
+#include "draw/qx_shapelayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/commands/qx_args.h"
+#include "core/vm/lauxlib.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_display.h"
+#include "draw/qx_shaperender.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_displayopts.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
+
+int qxShapeGoesToLayer(void)
+{
+    const qxDisplay *d = qxCurrentDisplay;
+    return d && d->layersEnabled && (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
+}
+
+int qxShapePlanes(const uint32_t *pixels, const uint8_t *alpha, int32_t w, int32_t h, qxBitMap **bitmap,
+                  qxBitMap **alphaPlane)
+{
+    *bitmap = *alphaPlane = nullptr;
+    qxBitMap *bm = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    if (!bm) return ERR_BITMAP;
+    qxARGBToBitMap(pixels, 0, 0, w * 4, bm, 0, 0, w, h);
+    qxBitMap *a = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 0, nullptr, 0);
+    if (!a) {
+        qxFreeBitMap(bm);
+        return ERR_ALLOCALPHA;
+    }
+    auto *plane = static_cast<qxBitMapPlane *>(a->data);
+    for (int32_t row = 0; row < h; row++)
+        std::memcpy(plane->pixels + size_t(row) * plane->bytesPerRow, alpha + size_t(row) * size_t(w), size_t(w));
+    *bitmap = bm, *alphaPlane = a;
+    return 0;
+}
+
+void qxFreeShapeLayerData(qxShapeLayerData *d)
+{
+    if (!d) return;
+    qxFree(d->points);
+    qxFree(d->items);
+    qxFree(d->vector.dashArray);
+    qxFree(d);
+}
+
+namespace {
+
+template <typename T> bool duplicate(const T *from, size_t count, T **to)
+{
+    *to = nullptr;
+    if (!from || !count) return true;
+    size_t bytes = 0;
+    if (!qxMulSize(count, sizeof(T), &bytes)) return false;
+    *to = static_cast<T *>(qxAlloc(bytes, 0));
+    if (!*to) return false;
+    std::memcpy(*to, from, bytes);
+    return true;
+}
+
+} // namespace
+
+int qxCloneShapeLayerData(const qxShapeLayerData *from, qxShapeLayerData **to)
+{
+    *to = nullptr;
+    auto *d = static_cast<qxShapeLayerData *>(qxAlloc(sizeof(qxShapeLayerData), 1));
+    if (!d) return ERR_MEM;
+    *d = *from;
+    d->points = nullptr, d->items = nullptr, d->vector.dashArray = nullptr;
+    const bool ok = duplicate(from->points, size_t(std::max(from->pointCount, 0)) * 2, &d->points) &&
+                    duplicate(from->items, size_t(std::max(from->capacity, 0)), &d->items) &&
+                    duplicate(from->vector.dashArray, size_t(std::max(from->vector.dashCount, 0)),
+                              &d->vector.dashArray);
+    if (!ok) {
+        qxFreeShapeLayerData(d);
+        return ERR_MEM;
+    }
+    *to = d;
+    return 0;
+}
+
+int qxAddShapeLayer(lua_State *L, const qxShapeLayerData *payload, const uint32_t *pixels, const uint8_t *alpha,
+                    int32_t w, int32_t h, int32_t left, int32_t top, const qxTransformOptions *t,
+                    const qxObjectStyle *style)
+{
+    qxShapeLayerData *own = nullptr;
+    if (int e = qxCloneShapeLayerData(payload, &own)) return e;
+    qxBitMap *bm = nullptr, *al = nullptr;
+    if (int e = qxShapePlanes(pixels, alpha, w, h, &bm, &al)) {
+        qxFreeShapeLayerData(own);
+        return e;
+    }
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (!data) {
+        qxFreeShapeLayerData(own);
+        qxFreeBitMap(bm);
+        qxFreeAlphaBitMap(al);
+        return ERR_MEM;
+    }
+    // The layer keeps the point its anchor lies at; lines are placed by their corner.
+    const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
+    const bool line = payload->type == QX_SHAPE_LINE;
+    const int64_t x = line ? left : int64_t(left) + int64_t(std::trunc(w * ax));
+    const int64_t y = line ? top : int64_t(top) + int64_t(std::trunc(h * ay));
+    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    data->width = w, data->height = h;
+    data->typedata = own;
+    qxObjectStyle copy{};
+    if (style) copy = *style;
+    qxObjectRef id = payload->type == QX_LAYER_VECTORPATH ? payload->path : qxObjectRef{0, nullptr};
+    return qxAddLayer(L, payload->type, &id, data->x, data->y, w, h, t, &copy, bm, nullptr, al, data, -1, 0,
+                      nullptr);
+}
+
+namespace {
+
+void freeTypeData(lua_State *, qxLayerData *d)
+{
+    qxFreeShapeLayerData(static_cast<qxShapeLayerData *>(d->typedata));
+    d->typedata = nullptr;
+}
+
+int cloneTypeData(const qxLayerData *from, qxLayerData *to)
+{
+    qxShapeLayerData *copy = nullptr;
+    if (int e = qxCloneShapeLayerData(static_cast<const qxShapeLayerData *>(from->typedata), &copy)) return e;
+    to->typedata = copy;
+    return 0;
+}
+
+void pushFillKeys(lua_State *L, const qxShapeLayerData &s)
+{
+    qxSetFieldUInt(L, "color", s.colour);
+    qxSetFieldUInt(L, "formstyle", s.state.formStyle);
+    qxSetFieldUInt(L, "fillstyle", s.state.fillStyle);
+    qxSetFieldInt(L, "gradientstyle", s.state.gradient.type);
+    qxSetFieldInt(L, "gradientangle", s.state.gradient.angle);
+    qxSetFieldUInt(L, "gradientstartcolor", s.state.gradient.startColour);
+    qxSetFieldUInt(L, "gradientendcolor", s.state.gradient.endColour);
+    qxSetFieldID(L, "texturebrush", s.state.texture);
+    qxSetFieldInt(L, "texturex", s.state.textureX);
+    qxSetFieldInt(L, "texturey", s.state.textureY);
+}
+
+void pushShapeKeys(lua_State *L, const qxLayer *layer)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(layer->base ? layer->base->typedata : nullptr);
+    if (!s) return;
+    pushFillKeys(L, *s);
+    switch (s->type) {
+    case QX_SHAPE_BOX: {
+        qxSetFieldInt(L, "sizex", s->width);
+        qxSetFieldInt(L, "sizey", s->height);
+        const int32_t *c = s->corners;
+        if (c[0] == c[1] && c[1] == c[2] && c[2] == c[3]) {
+            qxSetFieldInt(L, "roundlevel", c[0]);
+        } else {
+            static const char *const keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+            for (int i = 0; i < 4; i++) qxSetFieldInt(L, keys[i], c[i]);
+        }
+        break;
+    }
+    case QX_SHAPE_CIRCLE: qxSetFieldInt(L, "radius", s->rx); break;
+    case QX_SHAPE_ELLIPSE:
+        qxSetFieldInt(L, "radiusa", s->rx);
+        qxSetFieldInt(L, "radiusb", s->ry);
+        break;
+    case QX_SHAPE_LINE:
+        qxSetFieldInt(L, "thickness", s->thickness);
+        qxSetFieldInt(L, "x1", s->x1);
+        qxSetFieldInt(L, "y1", s->y1);
+        qxSetFieldInt(L, "x2", s->x2);
+        qxSetFieldInt(L, "y2", s->y2);
+        break;
+    case QX_SHAPE_POLYGON: {
+        lua_pushstring(L, "vertices");
+        lua_newtable(L);
+        // The vertices as given: the stored ones start at 0,0 and end with the closing point.
+        for (int32_t i = 0; i < 2 * s->pointCount; i++) {
+            lua_pushnumber(L, s->points[i]);
+            lua_rawseti(L, -2, i);
+        }
+        lua_settable(L, -3);
+        qxSetFieldInt(L, "numvertices", s->pointCount);
+        break;
+    }
+    case QX_SHAPE_ARC:
+        qxSetFieldInt(L, "startangle", s->start);
+        qxSetFieldInt(L, "endangle", s->end);
+        qxSetFieldInt(L, "clockwise", int(s->clockwise));
+        qxSetFieldInt(L, "radiusa", s->rx);
+        qxSetFieldInt(L, "radiusb", s->ry);
+        break;
+    default: break;
+    }
+}
+
+void pushPathKeys(lua_State *L, const qxLayer *layer)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(layer->base ? layer->base->typedata : nullptr);
+    if (!s) return;
+    qxSetFieldID(L, "id", s->path);
+    pushFillKeys(L, *s);
+    qxSetFieldInt(L, "linejoin", s->vector.lineJoin);
+    qxSetFieldInt(L, "linecap", s->vector.lineCap);
+    qxSetFieldInt(L, "fillrule", s->vector.fillRule);
+    qxSetFieldNum(L, "dashoffset", s->vector.dashOffset);
+    qxSetFieldNum(L, "miterlimit", s->vector.miterLimit);
+    qxSetFieldStr(L, "vectorengine", "default");
+    lua_pushstring(L, "dashes");
+    lua_newtable(L);
+    for (int32_t i = 0; s->vector.dashArray && i < s->vector.dashCount; i++) {
+        lua_pushnumber(L, s->vector.dashArray[i]);
+        lua_rawseti(L, -2, i);
+    }
+    lua_settable(L, -3);
+}
+
+// The layers own their composed planes; the payload says what they show.
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys};
+
+} // namespace
+
+void qxLinkShapeLayers(void)
+{
+    for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_LINE, QX_SHAPE_POLYGON,
+                          QX_SHAPE_ARC})
+        qxRegisterLayerType(type, &kShapeOps);
+    qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
+}

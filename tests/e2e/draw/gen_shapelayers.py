@@ -1,0 +1,54 @@
+#!/usr/bin/python3
+"""Writes draw_shapelayers.qxs: shapes and a path drawn as layers, one moved
+and one removed, against the same shapes drawn with layers off at the new
+places."""
+from listing import Listing
+
+POLY = [0, 0, 40, 5, 15, 30]
+
+
+def shapes(L, dx, dy, prefix):
+    L.check(prefix + "circle", "Circle", 30 + dx, 30 + dy, 20, 0xFF0000)
+    L.check(prefix + "poly", "Polygon", 100, 55, POLY, 3, 0x0000FF)
+    L.check(prefix + "line", "Line", 5, 95, 150, 60, 0xFFFF00, {"thickness": 3})
+    L.check(prefix + "path", "DrawPath", 1, 110, 10, 0xFFFFFF)
+
+
+L = Listing()
+L.call("CreateDisplay", 1, {"width": 160, "height": 100, "color": 0x336699})
+L.call("OpenDisplay", 1)
+L.call("StartPath", 1)
+L.call("MoveTo", 1, 0, 0)
+L.call("CurveTo", 1, 30, 0, 40, 30, 10, 35)
+L.call("ClosePath", 1)
+L.call("SetFillStyle", 1)
+L.call("SetFormStyle", 16)
+L.check("enable", "EnableLayers")
+L.check("box", "Box", 60, 10, 40, 30, 0x00FF00, {"roundlevel": 30})
+shapes(L, 0, 0, "")
+L.check("move", "ShowLayer", 2, 100010, 100020)
+L.check("remove", "RemoveLayer", 1)
+L.call("GetLayerStyle", 1, results=1)
+L.emit("MOVE 45 0")
+for key in ("type", "radius", "fillstyle", "color"):
+    L.emit(f'GETTABLE 42 45 "{key}"')
+    L._print(key, 42)
+L.call("SaveSnapshot", "layers.bmp", 1, 0)
+L.check("cls", "Cls")
+L.check("disable", "DisableLayers")
+shapes(L, 10, 20, "direct")
+L.call("SaveSnapshot", "direct.bmp", 1, 0)
+expect = """enable=0 box=0 circle=0 poly=0 line=0 path=0 move=0 remove=0 type=15 radius=20 fillstyle=1 color=16711680 cls=0 disable=0
+directcircle=0 directpoly=0 directline=0 directpath=0 done"""
+header = """; Shapes and a path drawn as layers, the circle moved and the box removed,
+; look exactly as the same shapes drawn with layers off at the new places.
+; Written by gen_shapelayers.py.
+;! xserver: 24
+;! args: -QUIET
+;! picture: layers.bmp 0 = cp direct.bmp {ref}
+"""
+with open("draw_shapelayers.qxs", "w") as f:
+    f.write(header)
+    for e in expect.split():
+        f.write(f";! stdout: {e}\n")
+    f.write(L.text().replace("    RETURN 0 1\n", '    GETGLOBAL 0 "consoleprint"\n    LOADK 1 "done"\n    CALL 0 2 1\n    RETURN 0 1\n'))
