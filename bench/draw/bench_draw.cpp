@@ -56,7 +56,8 @@ void blend(const qxShapeImage &im, int x, int y) { blendRows(im, x, y, im.w); }
 int main()
 {
     qxInitRotationPresets();
-    qxTransformOptions ident{1, 0, 0, 1};
+    qxTransformOptions ident{};
+    ident.m11 = ident.m22 = 1;
     cairo_surface_t *surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 640, 480);
     cairo_t *cr = cairo_create(surf);
     const double quad[] = {0, 0, 100, 20, 80, 100, 10, 70, 0, 0};

@@ -225,8 +225,8 @@ void pushPathKeys(lua_State *L, const qxLayer *layer)
 }
 
 // The layers own their composed planes; the payload says what they show.
-const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys};
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr};
 
 } // namespace
 
