@@ -83,6 +83,9 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         salpha = alphaCopy.get();
     }
     const T *blend = static_cast<const T *>(r->blend);
+    // The swirl's second half (p past 360) asks for levels up to 510; the
+    // blend stays between the two pictures rather than wrapping channels.
+    level = level < 0 ? 0 : level > 255 ? 255 : level;
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             int32_t sx, sy;
