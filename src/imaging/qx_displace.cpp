@@ -225,9 +225,10 @@ void qxRippleSource(double phase, int32_t x, int32_t y, qxDisplaceRecord *r, con
 {
     double d = *distance;
     double a = d / r->wavelength * kTwoPi - phase;
-    // Huge angles are brought near the range first, so the loops below stay
-    // short; ordinary angles take the loops alone.
-    if (std::fabs(a) > 1e6) a = std::fmod(a, kTwoPi);
+    // Angles many turns out (far pixels, short waves) are brought near the
+    // range first, so the loops below stay short: the loops alone cost one
+    // pass per turn and per pixel. Near angles take the loops alone.
+    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
     while (a > kTwoPi) a -= kTwoPi;
     while (a < 0) a += kTwoPi;
     int32_t i = int32_t(a / 0.001);
