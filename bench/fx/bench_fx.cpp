@@ -1,13 +1,15 @@
 // Every registered effect off-screen at 640x480 and 1920x1080, normal and
 // fast speed, one thread: phase-0 time, mean frames per second, the slowest
 // frame, and the mean frame against pixman copying the whole area (SRC)
-// once, the most any wipe frame has to move. Then the puzzle's order at
+// once, the most any wipe frame has to move (ids on the command line pick
+// the effects). Then the puzzle's order at
 // 1080p against the literal quadratic walk at 640x480.
 #include <pixman.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "fx/qx_fxwipes.h"
@@ -64,8 +66,11 @@ double literalWalk(int32_t n)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    // Ids given on the command line limit the run to those effects.
+    std::vector<int32_t> only;
+    for (int i = 1; i < argc; i++) only.push_back(int32_t(std::atoi(argv[i])));
     std::printf("%-5s %-9s %-6s %9s %9s %10s %10s %8s\n", "id", "size", "speed", "phase0 ms", "fps", "slowest ms",
                 "pixman ms", "ratio");
     double worstFps = 1e30, worstRatio = 0;
@@ -73,6 +78,7 @@ int main()
         const double peer = pixmanCopy(w, h);
         for (int32_t id = 0; id < QX_FX_COUNT; id++) {
             if (!qxFXFindEffect(id)) continue;
+            if (!only.empty() && std::find(only.begin(), only.end(), id) == only.end()) continue;
             for (int32_t speed : {-1, -2}) {
                 fxtest::FxRun run(id, w, h, speed, fxtest::Planes::Opaque, false);
                 const qxFXEffect *e = qxFXFindEffect(id);

@@ -10,6 +10,7 @@
 #include "display/qx_events.h"
 #include "display/qx_framepacing.h"
 #include "fx/qx_fxhooks.h"
+#include "layers/qx_layer.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -45,16 +46,33 @@ int targetRefusal(const qxDisplay *d)
     }
 }
 
+// Keeps a layer out of redraws for a scope.
+struct qxLayerHiding {
+    qxLayer *layer;
+    uint32_t hidden;
+    explicit qxLayerHiding(qxLayer *l) : layer(l), hidden(l ? l->hidden : 0)
+    {
+        if (layer) layer->hidden = 1;
+    }
+    ~qxLayerHiding()
+    {
+        if (layer) layer->hidden = hidden;
+    }
+};
+
 // What the display shows in a rectangle of the BGPic, into bitmap at the
 // matching offset: with layers the BGPic and its layers are redrawn, else
 // the work bitmap already holds it.
-void grabScreen(qxTransitionFX *fx, qxBitMap *bitmap, int32_t x, int32_t y, int32_t w, int32_t h)
+void grabScreen(qxTransitionFX *fx, qxBitMap *bitmap, int32_t x, int32_t y, int32_t w, int32_t h,
+                bool withLayer = false)
 {
     qxSafeBltView v{};
     const bool view = qxBitMapDisplay.currentView && qxBitMapDisplay.currentView(nullptr, nullptr, &v);
     qxBitMap *from = nullptr, *temp = nullptr;
     if (view && v.layersOn && qxBitMapDisplay.redraw && fx->bgWidth > 0 && fx->bgHeight > 0) {
         temp = qxAllocBitMap(uint32_t(fx->bgWidth), uint32_t(fx->bgHeight), 0, nullptr);
+        // The layer being changed is left out of the picture under it.
+        qxLayerHiding hide(withLayer ? nullptr : fx->layer);
         if (temp) qxBitMapDisplay.redraw(fx->L, temp, 0, 0, fx->bgWidth, fx->bgHeight, 0);
         from = temp;
     } else if (view && v.work1) {
@@ -96,7 +114,12 @@ int prepareSources(qxTransitionFX *fx, qxDisplay *d)
         } else {
             fx->oldImage = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
             if (!fx->oldImage) return ERR_BITMAP;
-            if (visible) grabScreen(fx, fx->oldImage, fx->x, fx->y, fx->width, fx->height);
+            // A hide or remove that blends keeps the layer in its old picture.
+            const int32_t e = fx->effect;
+            const bool withLayer = (fx->mode == QX_FXMODE_HIDELAYER || fx->mode == QX_FXMODE_REMOVELAYER) &&
+                                   (e == 97 || e == 98 || e == 114 || e == 116 || e == 117 || (e >= 134 && e <= 139) ||
+                                    (e == 115 && !fx->realtime));
+            if (visible) grabScreen(fx, fx->oldImage, fx->x, fx->y, fx->width, fx->height, withLayer);
         }
     }
     fx->target = nullptr;
@@ -168,7 +191,7 @@ int runFrames(qxTransitionFX *fx, qxTransitionFX *caller, qxDisplay *d, int *don
             } else {
                 fx->stopped = 1;
                 if (fx->mode != QX_FXMODE_BGPIC) caller->again = 1;
-                if (fx->layer && d->layerScale && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 3, 0);
+                if (fx->layer && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 3, 0);
                 return 0;
             }
         }
@@ -319,7 +342,7 @@ void qxFXFree(qxTransitionFX *fx, int completed)
     qxFreeBitMap(fx->bgpicImage);
     qxFreeMaskBitMap(fx->workMask);
     qxFreeAlphaBitMap(fx->workAlpha);
-    if (fx->layer && qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 1, completed);
+    if (qxFXHook.layerEnd) qxFXHook.layerEnd(fx, 1, completed);
     qxFree(fx);
 }
 

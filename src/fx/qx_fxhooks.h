@@ -52,4 +52,6 @@ struct qxFXHooks {
 extern qxFXHooks qxFXHook;
 // Fills the entries served by brushes, BGPics and the display core.
 void qxLinkFXObjects(void);
+// Fills the layer entries (called by qxLinkFXObjects).
+void qxLinkFXLayers(void);
 }

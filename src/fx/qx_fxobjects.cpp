@@ -165,4 +165,5 @@ void qxLinkFXObjects(void)
     qxFXHook.endDoubleBuffer = endDoubleBuffer;
     qxFXHook.selectedTarget = selectedTarget;
     if (!qxBitMapDisplay.bltToDisplay) qxBitMapDisplay.bltToDisplay = showOnWindow;
+    qxLinkFXLayers();
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "imaging/qx_areaeffects.h"
 #include "imaging/qx_channels.h"
@@ -83,6 +84,9 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         salpha = alphaCopy.get();
     }
     const T *blend = static_cast<const T *>(r->blend);
+    // The swirl's second half (p past 360) asks for levels up to 510; the
+    // blend stays between the two pictures rather than wrapping channels.
+    level = level < 0 ? 0 : level > 255 ? 255 : level;
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             int32_t sx, sy;
@@ -109,6 +113,33 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         }
 }
 
+// The distance of every pixel from the centre depends only on the size, so
+// a run of frames of one size measures it once; -1 marks the pixels outside
+// the circle. None when memory runs out (the caller measures per pixel).
+const int32_t *swirlDistances(int32_t w, int32_t h, double cx, double cy, double R, double sx, double sy)
+{
+    struct Cache {
+        int32_t w = 0, h = 0;
+        std::vector<int32_t> distance;
+    };
+    thread_local Cache cache;
+    if (cache.w == w && cache.h == h && !cache.distance.empty()) return cache.distance.data();
+    cache = {};
+    try {
+        cache.distance.resize(size_t(w) * size_t(h));
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    int32_t *out = cache.distance.data();
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
+            *out++ = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;
+        }
+    cache.w = w, cache.h = h;
+    return cache.distance.data();
+}
+
 template <class P> void swirl(qxDisplaceRecord *r, double p)
 {
     if (!r || !std::isfinite(p) || r->width < 1 || r->height < 1) return;
@@ -121,13 +152,22 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     else sy = double(r->width) / r->height;
     const double *sine = r->table1, *cosine = r->table2;
     bool tables = angle >= 0 && sine && cosine;
+    const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
+    const int32_t w = r->width;
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
-        double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
-        if (!(d2 < R * R)) {
+        double dx = (x - cx) * sx, dy = (y - cy) * sy;
+        int32_t di;
+        if (distance) {
+            di = distance[int64_t(y) * w + x];
+        } else {
+            const double d2 = dx * dx + dy * dy;
+            di = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;
+        }
+        if (di < 0) {
             ox = x, oy = y;
             return;
         }
-        double d = qxIntSqrt(int64_t(d2)), f = 1 - d / R, phi = theta * f * f, s, c;
+        double d = di, f = 1 - d / R, phi = theta * f * f, s, c;
         if (tables) {
             double k = phi / 0.001;
             int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
@@ -185,9 +225,10 @@ void qxRippleSource(double phase, int32_t x, int32_t y, qxDisplaceRecord *r, con
 {
     double d = *distance;
     double a = d / r->wavelength * kTwoPi - phase;
-    // Huge angles are brought near the range first, so the loops below stay
-    // short; ordinary angles take the loops alone.
-    if (std::fabs(a) > 1e6) a = std::fmod(a, kTwoPi);
+    // Angles many turns out (far pixels, short waves) are brought near the
+    // range first, so the loops below stay short: the loops alone cost one
+    // pass per turn and per pixel. Near angles take the loops alone.
+    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
     while (a > kTwoPi) a -= kTwoPi;
     while (a < 0) a += kTwoPi;
     int32_t i = int32_t(a / 0.001);

@@ -129,3 +129,25 @@ TEST(Displace, ConvolutionSixteenBitFollowsThirtyTwo)
                 << char(mode) << " " << i;
     }
 }
+
+// Past 360 degrees the swirl asks for blend levels above 255 (and below 0
+// for negative angles): each channel stays between the two pictures.
+TEST(Displace, SwirlBlendLevelStaysInRange)
+{
+    const int w = 16, h = 16;
+    std::vector<uint32_t> from(w * h, 0xFF10F020u), to(w * h, 0xFFF01080u);
+    auto sine = sineTable(false), cosine = sineTable(true);
+    for (double p : {360.0, 500.0, 719.0, -300.0}) {
+        std::vector<uint32_t> out(w * h, 0);
+        qxDisplaceRecord r{};
+        r.source = to.data(), r.sourcePitch = w, r.blend = from.data(), r.blendPitch = w;
+        r.destination = out.data(), r.destPitch = w;
+        r.table1 = sine.data(), r.table2 = cosine.data(), r.width = w, r.height = h, r.layout = 10;
+        qxSwirl32(&r, p);
+        // Level 255 lands within one step of the new picture, 0 on the old.
+        const uint32_t want = p > 0 ? to[0] : from[0];
+        for (uint32_t px : out)
+            for (int shift : {0, 8, 16})
+                ASSERT_LE(std::abs(int((px >> shift) & 255) - int((want >> shift) & 255)), p > 0 ? 1 : 0) << p;
+    }
+}

@@ -254,3 +254,31 @@ TEST(AreaEffects, IntSqrtAndOilPaint)
     qxOilPaint32(px.data(), 6, 6, 6, 10, 1e9);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
 }
+
+// Mask mode packs eight thresholds per byte: compared with a bit-by-bit
+// model on widths around the byte edges, with and without a source mask.
+TEST(Transitions, DissolveMaskModeMatchesBitModel)
+{
+    std::mt19937 rng(7);
+    for (int w : {1, 7, 8, 9, 31, 33})
+        for (bool withSource : {false, true})
+            for (int level : {-5, 0, 77, 200, 255, 300}) {
+                const int h = 3, bpr = (w + 7) / 8 + 1;
+                std::vector<uint8_t> map(size_t(w * h)), src(size_t(bpr * h)), dst(size_t(bpr * h)), want;
+                for (auto &m : map) m = uint8_t(rng() % 255);
+                for (auto &s : src) s = uint8_t(rng());
+                for (auto &d : dst) d = uint8_t(rng());
+                want = dst;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        const uint8_t bit = uint8_t(0x80 >> (x & 7));
+                        bool on = map[size_t(y * w + x)] >= level;
+                        if (withSource) on = on && (src[size_t(y * bpr + x / 8)] & bit);
+                        uint8_t &b = want[size_t(y * bpr + x / 8)];
+                        b = on ? uint8_t(b | bit) : uint8_t(b & ~bit);
+                    }
+                qxDissolveRecord r{withSource ? src.data() : nullptr, dst.data(), w, h, bpr, bpr, map.data(), 0, 1};
+                qxDissolveKernel(&r, level);
+                ASSERT_EQ(dst, want) << w << " " << withSource << " " << level;
+            }
+}

@@ -1,0 +1,435 @@
+// The transition engine's side of the layers: brushes, text objects and
+// BGPic parts as new top layers, the layer set-up of ShowLayerFX,
+// HideLayerFX and RemoveLayerFX, the planes a real-time transition draws
+// into, and the end state (the layer shown, hidden or removed).
+#include <algorithm>
+#include <vector>
+
+#include "core/vm/lua.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "draw/text/qx_text.h"
+#include "fx/qx_fxhooks.h"
+#include "layers/qx_layer.h"
+#include "objects/qx_bgpicobj.h"
+#include "objects/qx_brush.h"
+#include "objects/qx_displayopts.h"
+#include "platform/qx_displayrecord.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// What a transition did to its layer, so that the end puts it back.
+struct LayerState {
+    const qxTransitionFX *fx;
+    qxLayer *layer;
+    bool added;     // the driver made the layer from a brush, text or part
+    bool installed; // the layer shows the planes below while the effect runs
+    bool xformSlot; // ... in place of its transformed picture
+    bool cutShort;  // put back for a repeat of the command
+    qxBitMap *savedBitmap, *savedMask, *savedAlpha;
+    qxBitMap *image, *mask, *alpha;
+    int32_t width, height;
+};
+std::vector<LayerState> gStates;
+
+int (*gPlainSource)(qxTransitionFX *fx);
+
+LayerState *stateOf(const qxTransitionFX *fx)
+{
+    for (LayerState &s : gStates)
+        if (s.fx == fx) return &s;
+    return nullptr;
+}
+
+LayerState *stateFor(const qxTransitionFX *fx)
+{
+    if (LayerState *s = stateOf(fx)) return s;
+    gStates.push_back(LayerState{});
+    gStates.back().fx = fx;
+    return &gStates.back();
+}
+
+void dropState(const qxTransitionFX *fx)
+{
+    std::erase_if(gStates, [fx](const LayerState &s) { return s.fx == fx; });
+}
+
+// The layer may have gone in a callback between frames.
+qxBGPic *ownerOf(const qxLayer *layer)
+{
+    return layer ? qxLayerOwner(layer) : nullptr;
+}
+
+bool isTransformed(const qxLayer *l)
+{
+    return l->onscreen->xformbitmap || !qxMatrixIsIdentity(&l->transform);
+}
+
+// Any layer above, hidden ones included, that overlaps this one.
+bool coveredAbove(const qxLayer *layer)
+{
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = layer->next; l; l = l->next) {
+        if (l->type == QX_TYPE_NOOBJECT) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return true;
+    }
+    return false;
+}
+
+// Only the wipe renderers draw into a layer; the others paint whole frames
+// on the display and run there, the layer being redrawn at the end.
+bool drawsIntoLayers(int32_t effect)
+{
+    for (size_t i = 0; i < qxFXEffectsI.count; i++)
+        if (qxFXEffectsI.entries[i].id == effect) return true;
+    return false;
+}
+
+// A composition of a BGPic with its layers (rectangle at 0, 0, w x h) into a
+// new bitmap; layer, when given, is left out. 1522 when memory runs out.
+int composeArea(qxTransitionFX *fx, qxBGPic *b, qxLayer *skip, int32_t x, int32_t y, int32_t w, int32_t h,
+                uint32_t flags, qxBitMap **out)
+{
+    *out = nullptr;
+    qxBitMap *area = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    if (!area) return ERR_BITMAP;
+    qxRectFill(area, 0, 0, w, h, 0);
+    int32_t cx = x, cy = y, cw = w, ch = h;
+    if (b && qxIntersectRect(&cx, &cy, &cw, &ch, 0, 0, b->width, b->height)) {
+        qxBitMap *whole = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+        if (!whole) {
+            qxFreeBitMap(area);
+            return ERR_BITMAP;
+        }
+        const uint32_t hidden = skip ? skip->hidden : 0;
+        if (skip) skip->hidden = 1;
+        Redraw(fx->L, qxCurrentDisplay, b, whole, cx, cy, cw, ch, flags);
+        if (skip) skip->hidden = hidden;
+        qxBltBitMapDirect(whole, cx, cy, area, cx - x, cy - y, cw, ch);
+        qxFreeBitMap(whole);
+    }
+    *out = area;
+    return 0;
+}
+
+void replaceNewImage(qxTransitionFX *fx, qxBitMap *image, qxBitMap *mask, qxBitMap *alpha)
+{
+    if (fx->ownsNewImage) qxFreeBitMap(fx->newImage);
+    if (fx->ownsNewMask) qxFreeMaskBitMap(fx->newMask);
+    if (fx->ownsNewAlpha) qxFreeAlphaBitMap(fx->newAlpha);
+    fx->newImage = image, fx->newMask = mask, fx->newAlpha = alpha;
+    fx->ownsNewImage = image != nullptr, fx->ownsNewMask = mask != nullptr, fx->ownsNewAlpha = alpha != nullptr;
+}
+
+// The layer's picture as shown, cut to its on-screen size, into owned planes.
+int readLayerPicture(qxTransitionFX *fx)
+{
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    int32_t sx = 0, sy = 0;
+    if (int e = qxGetLayerImage(fx->L, fx->layer, &bm, &m, &a, &sx, &sy)) return e;
+    if (!bm || sx < 0 || sy < 0 || sx >= int32_t(bm->width) || sy >= int32_t(bm->height)) return ERR_WRONGUSAGE;
+    fx->width = std::min(fx->width, int32_t(bm->width) - sx);
+    fx->height = std::min(fx->height, int32_t(bm->height) - sy);
+    if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+    qxBitMap *nb = nullptr, *nm = nullptr, *na = nullptr;
+    if (int e = qxCopyImageRect(bm, m, a, sx, sy, fx->width, fx->height, 0, 0, 0, 0, &nb, m ? &nm : nullptr,
+                                a ? &na : nullptr))
+        return e;
+    replaceNewImage(fx, nb, nm, na);
+    return 0;
+}
+
+// Real-time work: the layer shows private planes that the renderer draws
+// into; a show starts from nothing, a hide or remove from the whole picture.
+int prepareLayer(qxTransitionFX *fx, LayerState *s)
+{
+    const int32_t w = fx->width, h = fx->height;
+    s->image = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    if (!s->image) return ERR_BITMAP;
+    const bool full = fx->mode != QX_FXMODE_SHOWLAYER;
+    if (qxFXIsFadeFamily(fx->effect) || fx->newAlpha) {
+        s->alpha = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 1, nullptr, 0);
+        if (!s->alpha) return ERR_ALLOCALPHA;
+    } else if (!qxFXIsLayerOnly(fx->effect)) {
+        s->mask = qxAllocMaskBitMap(nullptr, uint32_t(w), uint32_t(h), 1, nullptr, 0);
+        if (!s->mask) return ERR_ALLOCMASK;
+    }
+    if (full) {
+        qxBltBitMapDirect(fx->newImage, 0, 0, s->image, 0, 0, w, h);
+        if (s->alpha) qxFXFillAlpha(s->alpha, fx->newMask, fx->newAlpha, w, h);
+        if (s->mask) {
+            if (fx->newMask) qxMaskCopyOp(fx->newMask, 0, 0, s->mask, 0, 0, w, h, 0, nullptr, 0);
+            else qxMaskRowOp(s->mask, 0, 0, w, h, 0);
+        }
+    }
+    qxLayerData *d = fx->layer->onscreen;
+    s->xformSlot = d->xformbitmap != nullptr;
+    qxBitMap **slot = s->xformSlot ? &d->xformbitmap : &d->bitmap;
+    qxBitMap **slotMask = s->xformSlot ? &d->xformmask : &d->mask;
+    qxBitMap **slotAlpha = s->xformSlot ? &d->xformalpha : &d->alpha;
+    s->savedBitmap = *slot, s->savedMask = *slotMask, s->savedAlpha = *slotAlpha;
+    *slot = s->image, *slotMask = s->mask, *slotAlpha = s->alpha;
+    s->width = w, s->height = h;
+    s->installed = true;
+    fx->layerPrepared = 1;
+    return 0;
+}
+
+void restoreLayer(LayerState *s)
+{
+    if (!s->installed) return;
+    if (ownerOf(s->layer)) {
+        qxLayerData *d = s->layer->onscreen;
+        if (s->xformSlot) d->xformbitmap = s->savedBitmap, d->xformmask = s->savedMask, d->xformalpha = s->savedAlpha;
+        else d->bitmap = s->savedBitmap, d->mask = s->savedMask, d->alpha = s->savedAlpha;
+    }
+    qxFreeBitMap(s->image);
+    qxFreeMaskBitMap(s->mask);
+    qxFreeAlphaBitMap(s->alpha);
+    s->image = s->mask = s->alpha = nullptr;
+    s->installed = false;
+}
+
+void redrawLayer(lua_State *L, qxLayer *layer)
+{
+    int32_t x, y, w, h;
+    qxLayerScreenRect(layer, layer->onscreen, &x, &y, &w, &h);
+    qxRefreshDisplay(L, x, y, w, h, 0);
+}
+
+// Modes 3, 8 and 13 with layers on: the object becomes a hidden top layer
+// that the transition then shows.
+int objectAsLayer(qxTransitionFX *fx, qxBGPic *b)
+{
+    qxObjectStyle style = qxStyleTemplate;
+    style.insertpos = 0, style.hidden = 1, style.name[0] = 0;
+    qxTransformOptions options = qxTransformTemplate;
+    int32_t x = fx->x, y = fx->y, w = 0, h = 0;
+    int e = 0;
+    if (fx->mode == QX_FXMODE_BRUSH) {
+        qxBrush *brush = nullptr;
+        if ((e = qxFindBrush(fx->L, fx->object, &brush, 0))) return e;
+        w = int32_t(brush->width), h = int32_t(brush->height);
+        x = qxResolvePosX(x, w, b->width, 0), y = qxResolvePosY(y, h, b->height, 0);
+        fx->inUse = &brush->locked, ++brush->locked;
+        e = qxAddImageLayer(fx->L, QX_TYPE_BRUSH, fx->object, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr,
+                            nullptr, -1, QX_AL_HIDDEN);
+    } else if (fx->mode == QX_FXMODE_TEXTOBJECT) {
+        qxTextObject *t = nullptr;
+        if ((e = qxFindTextObject(fx->L, fx->object.number, fx->object.automatic, 0, &t))) return e;
+        if (!t->image) return ERR_BITMAP;
+        w = t->width, h = t->height;
+        x = qxResolvePosX(x, w, b->width, 0) + t->originX, y = qxResolvePosY(y, h, b->height, 0) + t->originY;
+        fx->inUse = &t->locked, ++t->locked;
+        // The layer owns copies, so the object stays free to change.
+        qxBitMap *nb = nullptr, *nm = nullptr, *na = nullptr;
+        if ((e = qxCopyImageRect(t->image, t->mask, t->alpha, 0, 0, w, h, 0, 0, 0, 0, &nb, t->mask ? &nm : nullptr,
+                                 t->alpha ? &na : nullptr)))
+            return e;
+        e = qxAddImageLayer(fx->L, QX_TYPE_TEXTOBJECT, fx->object, 0, 0, x, y, w, h, &options, &style, nb, nm, na, -1,
+                            QX_AL_HIDDEN);
+    } else {
+        qxBGPic *part = nullptr;
+        if ((e = qxFindBGPic(fx->L, fx->object, &part, 0))) return e;
+        w = fx->width, h = fx->height;
+        if (w < 1 || h < 1 || fx->srcX < 0 || fx->srcY < 0 || fx->srcX > part->width - w ||
+            fx->srcY > part->height - h)
+            return ERR_WRONGUSAGE;
+        fx->inUse = &part->locked, ++part->locked;
+        e = qxAddImageLayer(fx->L, QX_TYPE_BGPICPART, fx->object, fx->srcX, fx->srcY, x, y, w, h, &options, &style,
+                            nullptr, nullptr, nullptr, -1, QX_AL_HIDDEN);
+    }
+    if (e) return e;
+    fx->mode = QX_FXMODE_SHOWLAYER;
+    fx->object = {uint32_t(qxCountLayers(b)), nullptr};
+    stateFor(fx)->added = true;
+    return 0;
+}
+
+int objectSource(qxTransitionFX *fx)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d) return ERR_WRONGUSAGE;
+    if (d->layersEnabled && d->bgpic) return objectAsLayer(fx, d->bgpic);
+    if (fx->mode != QX_FXMODE_TEXTOBJECT) return gPlainSource ? gPlainSource(fx) : ERR_UNSUPPORTEDFEAT;
+    qxTextObject *t = nullptr;
+    if (int e = qxFindTextObject(fx->L, fx->object.number, fx->object.automatic, 0, &t)) return e;
+    if (!t->image) return ERR_BITMAP;
+    fx->width = t->width, fx->height = t->height;
+    fx->newImage = t->image, fx->newMask = t->mask, fx->newAlpha = t->alpha;
+    fx->inUse = &t->locked, ++t->locked;
+    const int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
+    fx->x = qxResolvePosX(fx->x, fx->width, areaW, 0) + t->originX;
+    fx->y = qxResolvePosY(fx->y, fx->height, areaH, 0) + t->originY;
+    return 0;
+}
+
+int layerSetup(qxTransitionFX *fx)
+{
+    qxDisplay *disp = qxCurrentDisplay;
+    qxBGPic *b = disp ? disp->bgpic : nullptr;
+    if (!b || !disp->layersEnabled) return ERR_NOLAYERS;
+    qxLayer *layer = fx->object.automatic ? nullptr : qxGetLayerByIndex(b, int32_t(fx->object.number));
+    if (!layer) return ERR_LAYERRANGE;
+    for (const LayerState &s : gStates)
+        if (s.layer == layer && s.fx != fx) return ERR_ALREADYASYNC;
+    LayerState *s = stateFor(fx);
+    s->layer = fx->layer = layer;
+    const qxLayerData *od = layer->onscreen;
+    fx->x = od->left, fx->y = od->top, fx->width = od->dwidth, fx->height = od->dheight;
+    if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+    const bool styled = layer->transparency || isTransformed(layer) || layer->shadow || layer->border;
+    bool rt = fx->forceRealtime || fx->async || fx->bgpicEmu || styled ||
+              (disp->autoScale && disp->scaledWidth && disp->scaledHeight) ||
+              (fx->reverse && qxFXReverseNeedsRealtime(fx->effect)) || coveredAbove(layer);
+    fx->realtime = rt && drawsIntoLayers(fx->effect);
+    fx->layerTransformed = fx->realtime && (layer->shadow || isTransformed(layer) || layer->border);
+    if (fx->reverse && !fx->realtime) {
+        // Hide and remove bring in the area as it looks without the layer.
+        qxBitMap *area = nullptr;
+        if (int e = composeArea(fx, b, layer, fx->x, fx->y, fx->width, fx->height, 0, &area)) return e;
+        replaceNewImage(fx, area, nullptr, nullptr);
+        return 0;
+    }
+    if (int e = readLayerPicture(fx)) return e;
+    if (fx->bgpicEmu && fx->emuBGPic) {
+        qxBitMap *area = nullptr;
+        if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
+            return e;
+        replaceNewImage(fx, area, nullptr, nullptr);
+    }
+    if (!fx->realtime) return 0;
+    return prepareLayer(fx, s);
+}
+
+int layerArg(lua_State *L, int narg, int32_t *index)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || !d->layersEnabled || !d->bgpic) return ERR_NOLAYERS;
+    if (int e = qxGetLayerArg(L, narg, d->bgpic, index)) return e;
+    if (*index < 1 || *index > qxCountLayers(d->bgpic)) return ERR_LAYERRANGE;
+    return 0;
+}
+
+int undoLookup(lua_State *, int32_t type, qxObjectRef id, int32_t level, int32_t *index)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    int32_t n = qxCountLayers(b), found = 0;
+    for (qxLayer *l = b ? b->layers.last : nullptr; l; l = l->previous, --n) {
+        if (l->type != uint32_t(type) || l->sourceid.number != id.number || l->sourceid.automatic != id.automatic)
+            continue;
+        if (++found == level) {
+            *index = n;
+            return 0;
+        }
+    }
+    return ERR_FINDARRAY;
+}
+
+int layerImages(qxLayer *layer, qxBitMap **image, qxBitMap **mask, qxBitMap **alpha, int32_t *width,
+                int32_t *height)
+{
+    for (const LayerState &s : gStates) {
+        if (s.layer != layer || !s.installed) continue;
+        *image = s.image, *mask = s.mask, *alpha = s.alpha, *width = s.width, *height = s.height;
+        return 0;
+    }
+    return ERR_WRONGUSAGE;
+}
+
+void layerVisible(qxLayer *layer)
+{
+    if (ownerOf(layer)) layer->hidden = 0, layer->queued = 0;
+}
+
+// A changed rectangle of a real-time layer: recomposed from the BGPic and
+// every layer, so the layers above stay on top.
+void showRect(qxTransitionFX *fx, qxBitMap *, int32_t, int32_t, int32_t dx, int32_t dy, int32_t w, int32_t h,
+              int32_t, int32_t, qxBitMap *, qxBitMap *, uint32_t)
+{
+    if (!fx->layer || !ownerOf(fx->layer)) return;
+    if (fx->layerTransformed) qxLayerScreenRect(fx->layer, fx->layer->onscreen, &dx, &dy, &w, &h);
+    if (!qxIntersectRect(&dx, &dy, &w, &h, 0, 0, fx->bgWidth, fx->bgHeight)) return;
+    qxRefreshDisplay(fx->L, dx, dy, w, h, 0);
+}
+
+// op 0: a hide or remove finished; op 1: the transition is freed (shown =
+// it completed); op 2: the real-time planes go; op 3: the run was cut
+// short and the command runs again.
+void layerEnd(qxTransitionFX *fx, int op, int shown)
+{
+    LayerState *s = stateOf(fx);
+    if (op == 2) {
+        if (s) restoreLayer(s);
+        return;
+    }
+    qxLayer *layer = fx->layer;
+    qxBGPic *b = ownerOf(layer);
+    if (!b) {
+        fx->layer = nullptr;
+        if (s) restoreLayer(s);
+        if (op == 1) dropState(fx);
+        return;
+    }
+    if (op == 0) {
+        if (fx->mode == QX_FXMODE_HIDELAYER || (fx->mode == QX_FXMODE_REMOVELAYER && shown)) layer->hidden = 1;
+        if (fx->mode == QX_FXMODE_REMOVELAYER) {
+            if (s) restoreLayer(s);
+            qxRemoveLayerRecord(fx->L, b, layer, 0, nullptr);
+            fx->layer = nullptr;
+        }
+        return;
+    }
+    if (op == 3 && !(s && s->added) && !(qxCurrentDisplay && qxCurrentDisplay->layerScale)) return;
+    if (s) restoreLayer(s);
+    if (op == 3 && s) s->cutShort = true;
+    if (op == 3 || !shown || (s && s->cutShort)) {
+        // An object the driver put on a layer goes again; a layer keeps
+        // the visibility it had.
+        if (s && s->added) {
+            qxRemoveLayerRecord(fx->L, b, layer, 0, nullptr);
+            fx->layer = nullptr;
+            if (op == 1) dropState(fx);
+            return;
+        }
+        layer->hidden = fx->mode == QX_FXMODE_SHOWLAYER;
+    } else if (fx->mode == QX_FXMODE_SHOWLAYER) {
+        layer->hidden = 0;
+    }
+    redrawLayer(fx->L, layer);
+    if (op == 1) dropState(fx);
+}
+
+intptr_t layerMethod(qxTransitionFX *fx, int op, void *)
+{
+    if (!fx->layer || !ownerOf(fx->layer)) return 0;
+    if (op == -1) {
+        fx->x = fx->layer->onscreen->left, fx->y = fx->layer->onscreen->top;
+    } else if (op == 5) {
+        redrawLayer(fx->L, fx->layer);
+    }
+    return 0;
+}
+
+} // namespace
+
+void qxLinkFXLayers(void)
+{
+    if (qxFXHook.objectSource != objectSource) gPlainSource = qxFXHook.objectSource;
+    qxFXHook.objectSource = objectSource;
+    qxFXHook.layerSetup = layerSetup;
+    qxFXHook.layerArg = layerArg;
+    qxFXHook.undoLookup = undoLookup;
+    qxFXHook.layerImages = layerImages;
+    qxFXHook.layerVisible = layerVisible;
+    qxFXHook.showRect = showRect;
+    qxFXHook.layerEnd = layerEnd;
+    qxFXHook.layerMethod = layerMethod;
+}
