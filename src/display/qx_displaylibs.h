@@ -10,6 +10,8 @@ typedef int (*lua_CFunction)(lua_State *L);
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/qx_objectref.h"
+
 extern "C" {
 // The player's start as qxGetSeconds gave it, recorded by the event
 // library's opener; timestamps "since the start" count from it.
@@ -47,6 +49,10 @@ int qxDisplayAttribute(lua_State *L, const qxDisplay *display, int attribute);
 // for an attribute the type does not know). The owning layer fills its slot.
 typedef int (*qxObjectAttributeFunc)(lua_State *L, void *object, int attribute);
 extern qxObjectAttributeFunc qxObjectAttributes[61];
+// The same for types whose records are not in the object lists: the
+// owning library finds the object itself (text objects, fonts).
+typedef int (*qxObjectRefAttributeFunc)(lua_State *L, qxObjectRef ref, int attribute);
+extern qxObjectRefAttributeFunc qxObjectRefAttributes[61];
 
 // What GetAttribute's font rows read of a font.
 struct qxFontFacts {

@@ -22,6 +22,7 @@
 #include "platform/x11/x11_display.h"
 
 qxObjectAttributeFunc qxObjectAttributes[61] = {};
+qxObjectRefAttributeFunc qxObjectRefAttributes[61] = {};
 
 namespace {
 
@@ -438,6 +439,10 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
         return ERR_UNKNOWNATTR;
     if (type >= (int)QX_FIRST_CUSTOM_TYPE && qxGetCustomTypeName((uint32_t)type))
         return customTypeAttribute(L, (uint32_t)type, attr);
+    if (type >= 0 && type < 61 && qxObjectRefAttributes[type]) {
+        const int r = qxObjectRefAttributes[type](L, qxGetObjectIDArg(L, 2), attr);
+        return r < 0 ? -r : r;
+    }
     const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;
     if (timer || (type >= 0 && type < 61 && qxObjectAttributes[type])) {
         qxObjectRef ref = qxGetObjectIDArg(L, 2);

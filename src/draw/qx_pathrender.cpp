@@ -81,14 +81,12 @@ void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, 
 
 namespace {
 
-int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
-               const qxObjectStyle *style)
+// The path's picture at the matrix m (null: upright), turned about the
+// anchor (ax, ay) of its box or, without one, about its origin; where its
+// top-left lies relative to the origin goes to (left, top).
+int paintPath(lua_State *L, const qxShapeLayerData &d, const double *m, const double *anchor, qxShapeImage *im,
+              int32_t *W, int32_t *H, double *left, double *top)
 {
-    if (!data->items) return ERR_EMPTYPATH;
-    if (int e = qxPrepareOutputTarget(L)) return e;
-    const bool layer = qxShapeGoesToLayer();
-    qxShapeLayerData d = *data;
-    qxClampDrawStyle(&d.state);
     const qxDrawState &s = d.state;
     const bool filled = s.fillStyle != QX_FILLNONE;
     const bool edge = filled && (s.formStyle & QX_FORM_EDGE);
@@ -97,41 +95,60 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
     // outline reaching the border size beyond the path for an edge.
     Coverage main{filled && !edge ? 1u : 0u, uint32_t(edge ? 2 * s.borderSize : s.lineWidth)};
     Coverage inner{1, 1};
-    // A layer turns the picture itself; drawn directly, the path turns about its anchor.
-    const bool turn = !layer && t && !qxMatrixIsIdentity(t) && std::isfinite(t->m11) && std::isfinite(t->m12) &&
-                      std::isfinite(t->m21) && std::isfinite(t->m22);
-    const double m[4] = {turn ? t->m11 : 1, turn ? t->m12 : 0, turn ? t->m21 : 0, turn ? t->m22 : 1};
     double cx = 0, cy = 0;
     if (!main.measure(d, 0, 0, nullptr)) return ERR_EMPTYPATH;
-    if (turn) {
-        cx = main.x1 + (main.x2 - main.x1) * t->anchorx, cy = main.y1 + (main.y2 - main.y1) * t->anchory;
+    if (m) {
+        if (anchor)
+            cx = main.x1 + (main.x2 - main.x1) * anchor[0], cy = main.y1 + (main.y2 - main.y1) * anchor[1];
         if (!main.measure(d, cx, cy, m)) return ERR_EMPTYPATH;
+    } else {
+        m = kIdentity;
     }
     if (edge && !inner.measure(d, cx, cy, m)) return ERR_EMPTYPATH;
     int32_t sl = 0, st = 0, sr = 0, sb = 0;
     if (shadow) qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
-    const int32_t W = main.w + sl + sr, H = main.h + st + sb;
-    if (double(W) * H > kMaxPixels) return ERR_BITMAP;
-    std::vector<uint8_t> mainCov(size_t(W) * H, 0), fillCov;
-    if (!main.draw(d, cx, cy, m, mainCov.data(), W, sl, st)) return ERR_DRAWPATH;
+    *W = main.w + sl + sr, *H = main.h + st + sb;
+    if (double(*W) * *H > kMaxPixels) return ERR_BITMAP;
+    std::vector<uint8_t> mainCov(size_t(*W) * *H, 0), fillCov;
+    if (!main.draw(d, cx, cy, m, mainCov.data(), *W, sl, st)) return ERR_DRAWPATH;
     int32_t fx = sl, fy = st, fw = main.w, fh = main.h;
     if (edge) {
         // The border is the outline together with the filled shape inside it.
-        fillCov.assign(size_t(W) * H, 0);
+        fillCov.assign(size_t(*W) * *H, 0);
         fx = std::clamp(inner.ix - main.ix, 0, main.w - 1) + sl, fy = std::clamp(inner.iy - main.iy, 0, main.h - 1) + st;
-        inner.w = std::min(inner.w, W - fx), inner.h = std::min(inner.h, H - fy);
+        inner.w = std::min(inner.w, *W - fx), inner.h = std::min(inner.h, *H - fy);
         fw = inner.w, fh = inner.h;
-        if (!inner.draw(d, cx, cy, m, fillCov.data(), W, fx, fy)) return ERR_DRAWPATH;
+        if (!inner.draw(d, cx, cy, m, fillCov.data(), *W, fx, fy)) return ERR_DRAWPATH;
         for (size_t i = 0; i < mainCov.size(); i++) mainCov[i] = std::max(mainCov[i], fillCov[i]);
     }
-    qxShapeImage im;
     const uint8_t *fillPlane = edge ? fillCov.data() : mainCov.data();
-    if (int e = qxComposeCoverage(L, &s, d.colour, fillPlane, edge ? mainCov.data() : nullptr, shadow, W, H, sr - sl,
-                                  sb - st, fx, fy, fw, fh, &im))
+    if (int e = qxComposeCoverage(L, &s, d.colour, fillPlane, edge ? mainCov.data() : nullptr, shadow, *W, *H, sr - sl,
+                                  sb - st, fx, fy, fw, fh, im))
         return e;
+    *left = std::floor(cx) + main.ix - sl, *top = std::floor(cy) + main.iy - st;
+    return 0;
+}
+
+int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
+               const qxObjectStyle *style)
+{
+    if (!data->items) return ERR_EMPTYPATH;
+    if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    qxShapeLayerData d = *data;
+    qxClampDrawStyle(&d.state);
+    // A layer turns the picture itself; drawn directly, the path turns about its anchor.
+    const bool turn = !layer && t && !qxMatrixIsIdentity(t) && std::isfinite(t->m11) && std::isfinite(t->m12) &&
+                      std::isfinite(t->m21) && std::isfinite(t->m22);
+    const double m[4] = {turn ? t->m11 : 1, turn ? t->m12 : 0, turn ? t->m21 : 0, turn ? t->m22 : 1};
+    const double anchor[2] = {turn ? t->anchorx : 0, turn ? t->anchory : 0};
+    qxShapeImage im;
+    int32_t W = 0, H = 0;
+    double ox = 0, oy = 0;
+    if (int e = paintPath(L, d, turn ? m : nullptr, anchor, &im, &W, &H, &ox, &oy)) return e;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
-    const double left = double(qxResolvePosX(x, W, 0, ax)) + std::floor(cx) + main.ix - sl;
-    const double top = double(qxResolvePosY(y, H, 0, ay)) + std::floor(cy) + main.iy - st;
+    const double left = double(qxResolvePosX(x, W, 0, ax)) + ox;
+    const double top = double(qxResolvePosY(y, H, 0, ay)) + oy;
     if (std::fabs(left) > INT32_MAX || std::fabs(top) > INT32_MAX) return 0;
     if (layer)
         return qxAddShapeLayer(L, &d, im.pixels.data(), im.alpha.data(), W, H, int32_t(left), int32_t(top), t, style);
@@ -145,6 +162,19 @@ int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *dat
 {
     try {
         return renderPath(L, x, y, data, t, style);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+}
+
+int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *matrix, qxShapeImage *image,
+                      int32_t *width, int32_t *height, double *left, double *top)
+{
+    if (!data->items) return ERR_EMPTYPATH;
+    qxShapeLayerData d = *data;
+    qxClampDrawStyle(&d.state);
+    try {
+        return paintPath(L, d, matrix, nullptr, image, width, height, left, top);
     } catch (const std::bad_alloc &) {
         return ERR_BITMAP;
     }

@@ -22,3 +22,10 @@ void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, 
 int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *transform,
                  const qxObjectStyle *style);
 }
+
+struct qxShapeImage;
+// The path's picture (straight ARGB and alpha) at the matrix (null: upright)
+// about its origin; (left, top) is where the picture starts relative to the
+// origin. 0, 1394, 1470 or 1522.
+int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *matrix, qxShapeImage *image,
+                      int32_t *width, int32_t *height, double *left, double *top);

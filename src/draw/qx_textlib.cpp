@@ -667,6 +667,8 @@ extern "C" int qxOpenTextLib(lua_State *L)
 {
     if (int r = qxOpenDefaultFont()) return r;
     qxRegisterTextLayerTypes();
+    qxLinkTextBrushSource();
+    qxLinkTextAttributes();
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 

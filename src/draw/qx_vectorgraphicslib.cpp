@@ -20,7 +20,9 @@
 #include "draw/qx_shaperender.h"
 #include "draw/qx_vectorpaths.h"
 #include "draw/text/qx_text.h"
+#include "objects/qx_brushimage.h"
 #include "objects/qx_displayopts.h"
+#include "objects/qx_objargs.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 
@@ -493,7 +495,29 @@ int cmdDrawPath(lua_State *L)
                             x, y, colour, &o, &st);
 }
 
-int cmdPathToBrush(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
+// The path as the one entry of a path brush: at (0, 0), in colour 0 as
+// DrawPath's default.
+int cmdPathToBrush(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxPath *p = nullptr;
+    if (int e = pathArg(L, 1, &p)) return e;
+    const qxObjectRef target = qxNewIDRef(L, 2);
+    lua_newtable(L);
+    lua_newtable(L);
+    const char *keys[3] = {"x", "y", "color"};
+    for (const char *key : keys) {
+        lua_pushstring(L, key);
+        lua_pushnumber(L, 0);
+        lua_settable(L, -3);
+    }
+    lua_pushstring(L, "id");
+    lua_pushvalue(L, 1);
+    lua_settable(L, -3);
+    lua_rawseti(L, -2, 0);
+    const int table = lua_gettop(L);
+    return qxConvertToBrush(L, target, kPathType, table, table);
+}
 
 int setInt(lua_State *L, int32_t *field)
 {
@@ -635,6 +659,22 @@ const qxConstantDef vectorgraphicsConstants[] = {
 
 int qxForcePathUse = 0;
 
+int qxPathSnapshot(qxObjectRef ref, qxShapeLayerData *out)
+{
+    qxPath *p = nullptr;
+    if (int e = findPath(ref, &p)) return e;
+    if (!p->buffer.items) return ERR_EMPTYPATH;
+    *out = qxShapeLayerData{};
+    out->type = kPathType;
+    out->path = ref;
+    out->items = p->buffer.items;
+    out->capacity = int32_t(p->buffer.write - p->buffer.items) + 4;
+    out->vector = p->style ? p->style->vector : gVector;
+    out->state = p->style ? p->style->draw : *qxGetDrawState();
+    out->engine = gEngine;
+    return 0;
+}
+
 int qxDrawPathBuffer(lua_State *L, const qxPathBuffer *buffer, qxObjectRef id, int32_t x, int32_t y, uint32_t colour,
                      const qxTransformOptions *transform, const qxObjectStyle *style)
 {
@@ -696,6 +736,7 @@ extern "C" int qxOpenVectorGraphicsLib(lua_State *L)
     gEngine = &qxInbuiltVectorEngine;
     qxForcePathUse = 0;
     if (int e = qxRegisterObjectList(&gPaths, kPathType)) return e;
+    qxLinkPathBrushSource();
     return qxOpenCommandLibrary(L, "vectorgraphics", vectorgraphicsCommands, vectorgraphicsConstants);
 }
 

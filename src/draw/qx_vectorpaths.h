@@ -24,3 +24,10 @@ int qxDrawShapeAsPath(lua_State *L, uint32_t type, int32_t x, int32_t y, uint32_
                       int32_t height, const int32_t corners[4], int32_t rx, int32_t ry, int32_t start, int32_t end,
                       uint32_t clockwise, const double *points, int32_t count, const qxTransformOptions *transform,
                       const qxObjectStyle *style);
+
+struct qxShapeLayerData;
+// A path as a path brush entry draws it: its items (not copied), its style
+// snapshot and the engine now current. 0, 1041, 1393 or 1394 (no items).
+int qxPathSnapshot(qxObjectRef ref, qxShapeLayerData *out);
+// Registers paths (type 49) as a vector source of ConvertToBrush.
+void qxLinkPathBrushSource(void);

@@ -217,4 +217,6 @@ void qxLinkLayerSelection(void);
 
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);
+// Registers layers (22) and sprites (32) as sources of ConvertToBrush.
+void qxLinkLayerBrushSources(void);
 }

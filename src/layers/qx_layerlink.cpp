@@ -128,6 +128,7 @@ extern "C" void qxLinkLayerEngine(void)
     qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;
     qxLinkSprites();
+    qxLinkLayerBrushSources();
     qxDisplayOptsHook.setLayerFilters = readFilters;
     qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;

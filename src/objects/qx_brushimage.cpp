@@ -872,7 +872,8 @@ int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int 
     uint32_t w = 0, h = 0, transparent = 0xFFFFFFFFu;
     if (int r = entry->convert
                     ? entry->convert(L, sourceArg, uint32_t(frame), selected, &bm, &m, &a, &w, &h, &transparent)
-                    : entry->convertVector(L, sourceArg, uint32_t(frame), &bm, &a, &w, &h, &vector))
+                    : entry->convertVector(L, entry->flags & QX_BRUSHSOURCE_OWNARG ? frameArg : sourceArg,
+                                           uint32_t(frame), &bm, &a, &w, &h, &vector))
         return r;
     auto release = [&](int code) {
         qxFreeImagePlanes(bm, m, a);
@@ -920,6 +921,11 @@ int cmdGetBrushLink(lua_State *L)
 } // namespace
 
 extern "C" {
+
+int qxConvertToBrush(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int ownArg)
+{
+    return convert(L, target, type, sourceArg, ownArg, 0);
+}
 
 int qxRegisterBrushSource(uint32_t type, qxBrushSourceFn convert)
 {

@@ -47,5 +47,9 @@ extern uint32_t qxAlphaIntensity;
 // when the table is full.
 int qxRegisterBrushSource(uint32_t type, qxBrushSourceFn convert);
 int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, uint32_t flags);
+// The conversion of ConvertToBrush for other libraries (PathToBrush):
+// ownArg is the frame or the converter's own argument; pushes the new id
+// when target is automatic.
+int qxConvertToBrush(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int ownArg);
 void qxLinkBrushSources(void);
 }

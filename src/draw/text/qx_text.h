@@ -179,6 +179,10 @@ void qxFreeAllFontObjects(void);
 // characters in all, to a virtual file.
 struct qxFileHandle;
 int qxPrintLine(qxFileHandle *file, const char *text);
+// Registers text objects (type 8) as a source of ConvertToBrush.
+void qxLinkTextBrushSource(void);
+// GetAttribute of text objects and font objects.
+void qxLinkTextAttributes(void);
 // Lays text out at the cursor as Print does, draws it and moves the cursor.
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
 // The same; with layers on, the PRINT layer made goes to *layer.
