@@ -259,12 +259,6 @@ int cmdIsPicture(lua_State *L)
     return 2;
 }
 
-// Commands whose machinery has not landed yet refuse cleanly.
-int cmdNotYet(lua_State *)
-{
-    return ERR_UNSUPPORTEDFEAT;
-}
-
 // The draw-tag templates belong to the image objects above this layer.
 int cmdSetDrawTagsDefault(lua_State *L)
 {

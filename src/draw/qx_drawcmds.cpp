@@ -55,7 +55,7 @@ int ellipseCommand(lua_State *L, uint32_t type)
     r.end = 360, r.clockwise = 1;
     qxTransformOptions o{};
     qxObjectStyle st{};
-    if (int e = qxReadDrawOptions(L, c + 1, r.width, r.height, &o, &st, 0, circle ? QX_OPT_NOROTATE : 0)) return e;
+    if (int e = qxReadDrawOptions(L, c + 1, r.width, r.height, &o, &st, 0, circle ? uint32_t(QX_OPT_NOROTATE) : 0u)) return e;
     return renderRecord(L, r, o, st);
 }
 
