@@ -587,7 +587,7 @@ int qxCmdDumpVideo(lua_State *L)
     }
     v->soundOut = nullptr;
     qxVideoRewind(v);
-    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, 1, v->audioRate);
+    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, v->audioChannels, v->audioRate);
     return r;
 }
 
