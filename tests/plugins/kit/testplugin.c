@@ -441,11 +441,13 @@ int TransformImage(void) { return 0; }
 #endif
 
 #ifdef KIT_VIDEO
-/* A video decoder for "KITV width height frames fps swapped" text files: it
- * makes each picture itself, red = frame * 20, green = x * 4, blue = y * 4,
- * as native words or, with swapped set, as bytes 0, R, G, B. */
+/* A video decoder for "KITV width height frames fps swapped [rate]" text
+ * files: it makes each picture itself, red = frame * 20, green = x * 4,
+ * blue = y * 4, as native words or, with swapped set, as bytes 0, R, G, B.
+ * With a rate, each picture follows a stereo sound packet of rate / fps
+ * frames: left frame * 100 + i, right its negation. */
 typedef struct KitVideo {
-    unsigned width, height, frames, fps, swapped, next;
+    unsigned width, height, frames, fps, swapped, rate, next, soundDone;
     uint32_t *pixels;
 } KitVideo;
 
@@ -455,9 +457,9 @@ void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
     KitVideo v = {0};
     FILE *f = fopen(fileName, "rb");
     if (!f) return NULL;
-    int n = fscanf(f, "%4s %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped);
+    int n = fscanf(f, "%4s %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped, &v.rate);
     fclose(f);
-    if (n != 6 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 || v.height > 4096 || !v.fps)
+    if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 || v.height > 4096 || !v.fps)
         return NULL;
     KitVideo *h = malloc(sizeof *h);
     if (!h) return NULL;
@@ -474,6 +476,9 @@ void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
     info->seekable = 1;
     info->flags = (v.swapped ? 1 : 0) | 2;
     info->fps = v.fps;
+    info->channels = v.rate ? 2 : 0;
+    info->rate = v.rate;
+    info->bits = 16;
     return h;
 }
 void CloseVideo(void *handle)
@@ -488,10 +493,12 @@ int NextPacket(void *handle, void **packet, int *isAudio, uint32_t *size, double
     if (v->next >= v->frames) return -1;
     unsigned *p = malloc(sizeof *p);
     if (!p) return -2;
-    *p = v->next++;
+    *p = v->next;
+    *isAudio = v->rate && !v->soundDone;
+    if (*isAudio) v->soundDone = 1;
+    else v->next++, v->soundDone = 0;
     *packet = p;
-    *isAudio = 0;
-    *size = sizeof *p;
+    *size = *isAudio ? v->rate / v->fps * 4 : sizeof *p;
     *time = (double)*p / v->fps;
     return 0;
 }
@@ -516,14 +523,22 @@ int DecodeVideoFrame(void *handle, void *packet, qxVideoFrameRecord *frame, doub
 }
 int DecodeAudioFrame(void *handle, void *packet, uint8_t *buffer, uint32_t *size)
 {
-    (void)handle, (void)packet, (void)buffer;
-    *size = 0;
-    return -1;
+    KitVideo *v = handle;
+    unsigned n = *(unsigned *)packet, count = v->rate / v->fps;
+    int16_t *out = (int16_t *)buffer;
+    if (count * 4 > 0x40000) return -1;
+    for (unsigned i = 0; i < count; i++) {
+        out[2 * i] = (int16_t)(n * 100 + i);
+        out[2 * i + 1] = (int16_t)-(int)(n * 100 + i);
+    }
+    *size = count * 4;
+    return 0;
 }
 int SeekVideo(void *handle, int64_t milliseconds)
 {
     KitVideo *v = handle;
     v->next = (unsigned)(milliseconds * v->fps / 1000);
+    v->soundDone = 0;
     return 0;
 }
 void FlushAudio(void *handle) { (void)handle; }
