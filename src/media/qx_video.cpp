@@ -277,8 +277,12 @@ extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32
     int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
     if (x < 0) sx = -x, w += x, x = 0;
     if (y < 0) sy = -y, h += y, y = 0;
-    w = std::min<int64_t>(w, int64_t(d->width) - x);
-    h = std::min<int64_t>(h, int64_t(d->height) - y);
+    // An auto-scaled display's window holds its scaled size and margins.
+    const bool autoScaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
+    const int64_t dw = autoScaled ? int64_t(d->scaledWidth) + d->marginLeft + d->marginRight : int64_t(d->width);
+    const int64_t dh = autoScaled ? int64_t(d->scaledHeight) + d->marginTop + d->marginBottom : int64_t(d->height);
+    w = std::min<int64_t>(w, dw - x);
+    h = std::min<int64_t>(h, dh - y);
     qxBitMap *bm = nullptr;
     int r = w > 0 && h > 0 ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, int32_t(w),
                                               int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr, nullptr)
