@@ -52,7 +52,8 @@ extern "C" qxPluginInfo *qxVideoPluginOpen(const char *fileName, const char *loa
         void *h = entry<qxOpenVideoFunc>(p, QX_EP_OpenVideo)(fileName, &fresh);
         if (!h) continue;
         if (fresh.flags & QX_VIDEOSTREAM_FILESIZE) fresh.fileSize = measureFile(fileName);
-        if (!fresh.frames) fresh.frames = uint32_t(std::max(0, entry<qxGetVideoFramesFunc>(p, QX_EP_GetVideoFrames)(h)));
+        if (!fresh.frames)
+            fresh.frames = uint32_t(std::max(0, entry<qxGetVideoFramesFunc>(p, QX_EP_GetVideoFrames)(h)));
         *info = fresh;
         *handle = h;
         return p;

@@ -87,7 +87,10 @@ TEST(VideoPluginDecoder, BadOutputIsDroppedAndPacketsGoBack)
 {
     for (uint32_t swapped : {0u, 1u}) {
         script = {{FAIL, HUGE, NULLPIC, SHORTROWS, SOUND, GOOD, END}, 0, 0, {}};
-        for (uint32_t i = 0; i < 8; i++) script.pixels[i] = swapped ? __builtin_bswap32(0x10203 * (i + 1)) : 0x10203 * (i + 1);
+        for (uint32_t i = 0; i < 8; i++) {
+            const uint32_t c = 0x10203 * (i + 1);
+            script.pixels[i] = swapped ? __builtin_bswap32(c) : c;
+        }
         Player p(swapped);
         ASSERT_EQ(qxVideoDecodeNext(&p.v), 0);
         EXPECT_EQ(p.v.position, 1u);

@@ -457,7 +457,8 @@ void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
     KitVideo v = {0};
     FILE *f = fopen(fileName, "rb");
     if (!f) return NULL;
-    int n = fscanf(f, "%4s %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped, &v.rate);
+    int n = fscanf(f, "%4s %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
+                   &v.rate);
     fclose(f);
     if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 || v.height > 4096 || !v.fps)
         return NULL;
