@@ -51,6 +51,9 @@ extern "C" qxPluginInfo *qxVideoPluginOpen(const char *fileName, const char *loa
         qxVideoStreamInfo fresh{};
         void *h = entry<qxOpenVideoFunc>(p, QX_EP_OpenVideo)(fileName, &fresh);
         if (!h) continue;
+        // The format the decoder settles on once open overrides its first answer.
+        qxVideoStreamInfo settled = fresh;
+        if (entry<qxGetVideoFormatFunc>(p, QX_EP_GetVideoFormat)(h, &settled) == 0) fresh = settled;
         if (fresh.flags & QX_VIDEOSTREAM_FILESIZE) fresh.fileSize = measureFile(fileName);
         if (!fresh.frames)
             fresh.frames = uint32_t(std::max(0, entry<qxGetVideoFramesFunc>(p, QX_EP_GetVideoFrames)(h)));

@@ -220,7 +220,8 @@ typedef struct qxVideoFrameRecord {
     uint32_t bytesPerRow;
 } qxVideoFrameRecord;
 
-/* The video entry points. NextPacket: 0, -1 at the end, other values are
+/* The video entry points. GetVideoFormat (0: the record is filled) is asked
+ * right after OpenVideo. NextPacket: 0, -1 at the end, other values are
  * failures; DecodeVideoFrame: 0 with a picture, 1 a packet without one,
  * negative on failure; DecodeAudioFrame writes at most 0x40000 bytes. */
 typedef void *(*qxOpenVideoFunc)(const char *fileName, qxVideoStreamInfo *info);
