@@ -232,8 +232,13 @@ static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
     if (output && d->autoScale && d->scaledWidth && d->scaledHeight && v.refreshRect) {
         v.refreshRect(d, n->target, n->x, n->y, n->width, n->height);
     } else {
-        // Clipped to the unscaled window area.
+        // Clipped to the window: the unscaled area, or an auto-scaled
+        // display's scaled size with its margins (frames come in window pixels).
+        const bool scaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
         qxClipRect area{0, 0, d->bgpic ? d->bgpic->width : d->width, d->bgpic ? d->bgpic->height : d->height};
+        if (scaled)
+            area = {0, 0, int32_t(d->scaledWidth) + d->marginLeft + d->marginRight,
+                    int32_t(d->scaledHeight) + d->marginTop + d->marginBottom};
         int32_t x = n->x, y = n->y, w = n->width, h = n->height;
         if (qxClipRectToBounds(&area, &x, &y, &w, &h, nullptr, nullptr) && w > 0 && h > 0)
             // The frame's bitmap holds just its rectangle.

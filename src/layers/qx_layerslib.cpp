@@ -180,6 +180,10 @@ int cmdDisableLayers(lua_State *L)
     if (!d) return ERR_NOLAYERS;
     if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
     if (d->layerScale) return ERR_NODISLAYERS;
+    // Video layers stop: nothing may deliver pictures into a list that is off.
+    if (qxBGPic *b = qxLayerBGPic(); b && qxVideoLayerCalls.detach)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            if (l->type == QX_LAYER_VIDEO) qxVideoLayerCalls.detach(L, l);
     d->layersEnabled = 0;
     return 0;
 }

@@ -8,10 +8,12 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_objreg.h"
+#include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
+#include "layers/qx_videolayercmds.h"
 #include "objects/qx_anim.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
@@ -147,6 +149,23 @@ int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref
     if (position < 0) return ERR_INVINSERT;
     const int32_t count = qxCountLayers(b);
     if (position == 0 || position > count + 1) position = count + 1;
+    if (type == QX_LAYER_VIDEO) {
+        if (!qxRequireVersion(6, 0)) {
+            qxSetErrorString("6.0");
+            return ERR_OLDAPPLET;
+        }
+        qxLayer *l = nullptr;
+        if (!qxVideoLayerCalls.insert) return ERR_WRONGUSAGE;
+        if (int r = qxVideoLayerCalls.insert(L, ref, x, y, &l)) return r;
+        // Made on top; moved to its place, then shown or hidden as asked.
+        if (position <= count) qxSetLayerZ(b, l, position);
+        l->hidden = hidden ? 1 : 0;
+        int32_t lx, ly, lw, lh;
+        qxLayerScreenRect(l, l->onscreen, &lx, &ly, &lw, &lh);
+        if (!noRedraw) qxRefreshDisplay(L, lx, ly, lw, lh, 0);
+        if (out) *out = l;
+        return 0;
+    }
     if (type != QX_TYPE_BRUSH) return ERR_WRONGUSAGE; // other types come with their libraries
     qxBrush *brush = nullptr;
     if (int r = qxFindBrush(L, ref, &brush, QX_FIND_NOCOPY)) return r;

@@ -2,6 +2,10 @@
 // through this table, which the top fills; empty entries answer 1515.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/qx_objectref.h"
+
 typedef struct lua_State lua_State;
 struct qxLayer;
 
@@ -12,6 +16,10 @@ struct qxVideoLayerCallTable {
     int (*resume)(lua_State *L, qxLayer *layer);
     int (*seek)(lua_State *L, qxLayer *layer, double frame);
     int (*setVolume)(lua_State *L, qxLayer *layer, double volume);
+    // Stops the layer's video and detaches it; the layer stays.
+    void (*detach)(lua_State *L, qxLayer *layer);
+    // A new video layer on top showing the video's current picture.
+    int (*insert)(lua_State *L, qxObjectRef video, int32_t x, int32_t y, qxLayer **out);
 };
 
 extern "C" {

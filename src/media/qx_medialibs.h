@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+struct qxVideoObject;
 struct lua_State;
 struct qxTagItem;
 struct qxDisplay;
@@ -20,6 +21,9 @@ void qxStopVideosOfDisplay(qxDisplay *display);
 void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state);
 // 1 when a playing video drawn straight into the display covers the point.
 int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
+// The player's window position (position) and size (size) from the
+// object's, through the display's scale factors when it auto-scales.
+void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int size, int layer);
 // 1 when a video plays on the display (its layer videos too unless skipped).
 int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers);
 int qxIsVideoPlayingById(qxObjectRef ref);

@@ -16,6 +16,7 @@
 #include "imaging/qx_pixelformat.h"
 #include "imaging/qx_scale.h"
 #include "media/qx_sound.h"
+#include "media/qx_videodecoder.h"
 #include "objects/formats/qx_animformats.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_sync.h"
@@ -56,13 +57,27 @@ extern "C" void qxVideoConvertRows(uint32_t *dst, uint32_t dstPitch, const uint3
 extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **out)
 {
     *out = nullptr;
-    if (!admits(loaders, "inbuilt")) return ERR_LOADVIDEO; // no video plug-in or native decoder here
-    qxCdxlVideoInfo info{};
-    qxCdxl *d = qxCdxlOpen(fileName, &info);
-    if (!d) return ERR_LOADVIDEO;
+    // Plug-ins first, then the inbuilt CDXL reader; the native hooks open nothing here.
+    qxVideoStreamInfo info{};
+    void *handle = nullptr;
+    qxPluginInfo *plugin = qxVideoPluginOpen(fileName, loaders, &info, &handle);
+    qxCdxl *d = nullptr;
+    if (!plugin && admits(loaders, "inbuilt")) {
+        qxCdxlVideoInfo cdxl{};
+        d = qxCdxlOpen(fileName, &cdxl);
+        if (d) {
+            info = {cdxl.width, cdxl.height, qxCdxlFrameCount(d), cdxl.seekable, cdxl.hasAudio ? 1u : 0u,
+                    cdxl.audioRate, 16, QX_VIDEOSTREAM_SWAPPED, qxCdxlFramesPerSecond(d), -1};
+        }
+    }
+    if (!plugin && !d) return ERR_LOADVIDEO;
+    qxVideo probe{};
+    probe.kind = plugin ? QX_VIDEO_PLUGIN : QX_VIDEO_CDXL;
+    probe.cdxl = d, probe.plugin = plugin, probe.pluginHandle = handle;
+    // Products of the sizes in 64 bits: a wrapped allocation is never made.
     uint64_t slotBytes = (uint64_t(info.width) + 64) * info.height * 4;
     if (!info.width || !info.height || slotBytes > 0x7FFFFFFFu) {
-        qxCdxlClose(d);
+        qxVideoDecoderClose(&probe);
         return ERR_LOADVIDEO;
     }
     auto *v = static_cast<qxVideo *>(qxAlloc(sizeof(qxVideo), 1));
@@ -70,19 +85,27 @@ extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **
     if (!v || !slot) {
         qxFree(v);
         qxFree(slot);
-        qxCdxlClose(d);
+        qxVideoDecoderClose(&probe);
         return ERR_MEM;
     }
     new (v) qxVideo{};
-    v->kind = QX_VIDEO_CDXL;
+    v->kind = probe.kind;
     v->cdxl = d;
+    v->plugin = plugin;
+    v->pluginHandle = handle;
+    v->swapped = info.flags & QX_VIDEOSTREAM_SWAPPED;
+    v->fileSize = info.fileSize;
     v->width = info.width;
     v->height = info.height;
-    v->frames = qxCdxlFrameCount(d);
-    v->fps = qxCdxlFramesPerSecond(d);
-    v->seekable = info.seekable;
-    v->hasAudio = info.hasAudio;
-    v->audioRate = info.audioRate;
+    v->frames = info.frames;
+    v->fps = info.fps > 0 && info.fps < 1000 ? info.fps : 25.0;
+    v->seekable = info.seekable ? 1 : 0;
+    // Sound the FIFO cannot carry plays silent.
+    bool sound = info.channels && info.rate && (info.channels == 1 || info.channels == 2) &&
+                 (!plugin || info.bits == 16);
+    v->hasAudio = sound ? 1 : 0;
+    v->audioRate = sound ? info.rate : 0;
+    v->audioChannels = sound ? info.channels : 1;
     v->slot = slot;
     v->slotPitch = info.width + 64;
     *out = v;
@@ -93,7 +116,7 @@ extern "C" void qxVideoClose(qxVideo *v)
 {
     if (!v) return;
     qxVideoStop(v);
-    qxCdxlClose(v->cdxl);
+    qxVideoDecoderClose(v);
     qxFree(v->slot);
     v->~qxVideo();
     qxFree(v);
@@ -101,39 +124,45 @@ extern "C" void qxVideoClose(qxVideo *v)
 
 extern "C" int qxVideoDecodeNext(qxVideo *v)
 {
-    for (;;) {
+    static thread_local int16_t samples[QX_VIDEO_SOUNDBUFFER / 2];
+    for (int failures = 0;;) {
         qxCdxlPacket packet{};
-        int r = qxCdxlReadPacket(v->cdxl, &packet);
+        int r = qxVideoReadPacket(v, &packet);
         if (r == -2) return ERR_MEM;
-        if (r) return 1;
-        if (packet.kind != 0) {
-            if (v->soundOn && packet.size) {
-                int16_t samples[4096];
-                for (uint32_t at = 0; at < packet.size && !v->stop.load();) {
-                    uint32_t n = std::min<uint32_t>(packet.size - at, 4096), count = 0;
-                    qxCdxlPacket part = packet;
-                    part.data += at, part.size = n;
-                    qxCdxlDecodeAudio(v->cdxl, &part, samples, n, &count);
-                    if (qxVideoFifoAppend(&v->fifo, samples, count * 2)) break;
-                    at += n;
-                }
-            }
-            if (v->soundOut && packet.size) {
-                size_t at = v->soundOut->size();
-                uint32_t count = 0;
-                v->soundOut->resize(at + packet.size);
-                qxCdxlDecodeAudio(v->cdxl, &packet, v->soundOut->data() + at, packet.size, &count);
-                v->soundOut->resize(at + count);
-            }
-            qxCdxlFreePacket(&packet);
+        if (r == -1) return 1;
+        if (r) {
+            if (++failures >= 100) return 1; // a decoder that keeps failing ends here
             continue;
         }
-        qxCdxlFrame frame{};
-        r = qxCdxlDecodeVideo(v->cdxl, &packet, &frame);
-        qxCdxlFreePacket(&packet);
-        if (r == -2) return ERR_MEM;
-        if (r || !frame.pixels) return 1;
-        qxVideoConvertRows(v->slot, v->slotPitch, frame.pixels, uint32_t(frame.pitch) / 4, v->width, v->height);
+        if (packet.kind != 0) {
+            uint32_t count = (v->soundOn || v->soundOut) && packet.size
+                                 ? qxVideoDecodeSound(v, &packet, samples, QX_VIDEO_SOUNDBUFFER / 2)
+                                 : 0;
+            qxVideoFreePacket(v, &packet);
+            if (v->soundOn) {
+                const auto *data = reinterpret_cast<const uint8_t *>(samples);
+                const uint32_t bytes = count * 2, piece = std::max<uint32_t>(v->fifo.capacity / 2, v->fifo.frameBytes);
+                for (uint32_t at = 0; at < bytes && !v->stop.load(); at += piece)
+                    if (qxVideoFifoAppend(&v->fifo, data + at, std::min(piece, bytes - at))) break;
+            }
+            if (v->soundOut) v->soundOut->insert(v->soundOut->end(), samples, samples + count);
+            continue;
+        }
+        const uint32_t *pixels = nullptr;
+        uint32_t pitch = 0;
+        double time = 0;
+        r = qxVideoDecodePicture(v, &packet, &pixels, &pitch, &time);
+        if (r == -2) {
+            qxVideoFreePacket(v, &packet);
+            return ERR_MEM;
+        }
+        // The picture belongs to the decoder until its next call: copied first.
+        if (!r) qxVideoPictureToSlot(v, v->slot, v->slotPitch, pixels, pitch);
+        qxVideoFreePacket(v, &packet);
+        if (r) {
+            if (v->kind == QX_VIDEO_CDXL) return 1;
+            continue; // a plug-in packet without a picture
+        }
         v->position++;
         return 0;
     }
@@ -248,8 +277,12 @@ extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32
     int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
     if (x < 0) sx = -x, w += x, x = 0;
     if (y < 0) sy = -y, h += y, y = 0;
-    w = std::min<int64_t>(w, int64_t(d->width) - x);
-    h = std::min<int64_t>(h, int64_t(d->height) - y);
+    // An auto-scaled display's window holds its scaled size and margins.
+    const bool autoScaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
+    const int64_t dw = autoScaled ? int64_t(d->scaledWidth) + d->marginLeft + d->marginRight : int64_t(d->width);
+    const int64_t dh = autoScaled ? int64_t(d->scaledHeight) + d->marginTop + d->marginBottom : int64_t(d->height);
+    w = std::min<int64_t>(w, dw - x);
+    h = std::min<int64_t>(h, dh - y);
     qxBitMap *bm = nullptr;
     int r = w > 0 && h > 0 ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, int32_t(w),
                                               int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr, nullptr)
@@ -267,7 +300,7 @@ extern "C" void qxVideoSetVolume(qxVideo *v, uint32_t volume)
 
 extern "C" void qxVideoRewind(qxVideo *v)
 {
-    qxCdxlSeek(v->cdxl, 0);
+    qxVideoDecoderSeek(v, 0);
     v->position = 0;
 }
 

@@ -18,6 +18,7 @@
 struct qxDisplay;
 struct qxBitMap;
 struct qxThreadRecord;
+struct qxPluginInfo;
 
 // A packet on its way from the reader to a decoding thread; a flush entry
 // (after a seek) carries no data.
@@ -50,11 +51,15 @@ enum : uint32_t { QX_VIDEO_PLUGIN = 1, QX_VIDEO_CDXL = 2 };
 struct qxVideo {
     uint32_t kind;
     qxCdxl *cdxl;
+    qxPluginInfo *plugin;   // kind 1: the decoder plug-in and its handle
+    void *pluginHandle;
+    uint32_t swapped;       // pictures are bytes 0, R, G, B (CDXL's layout)
+    int64_t fileSize;       // -1 when unknown
     uint32_t width, height;
     uint32_t frames;
     double fps;
     uint32_t seekable;
-    uint32_t hasAudio, audioRate;
+    uint32_t hasAudio, audioRate, audioChannels;
     uint32_t position;      // next frame the decoder gives
     uint32_t *slot;         // one converted picture, rows of width + 64 pixels
     uint32_t slotPitch;     // in pixels

@@ -134,6 +134,34 @@ int layerVolume(lua_State *, qxLayer *l, double volume)
     return 0;
 }
 
+void layerDetach(lua_State *L, qxLayer *l)
+{
+    if (qxVideoObject *o = qxVideoOfLayer(l)) qxDetachVideo(L, o);
+}
+
+// InsertLayer of a video: its current picture (the first when none was
+// decoded yet) as a still layer; a video in use elsewhere is cloned.
+int layerInsert(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, qxLayer **out)
+{
+    qxVideoObject *o = nullptr;
+    if (int r = qxFindVideoObject(ref, &o)) return r;
+    if (o->state == 4) qxStopVideoObject(o);
+    if (o->state != 0 || o->layer) {
+        qxVideoObject *clone = nullptr;
+        if (int r = qxCloneVideo(o, &clone)) return r;
+        o = clone;
+    }
+    int r = o->player->position == 0 ? qxVideoDecodeFrame(o->player, 0) : 0;
+    if (r == 1) r = ERR_VIDEOFRAME;
+    if (!r) r = qxAddVideoLayer(L, o, x, y, 0, o->player->slot, o->player->slotPitch);
+    if (r) {
+        if (o->temporary) qxFreeVideoObject(L, o);
+        return r;
+    }
+    *out = o->layer;
+    return 0;
+}
+
 } // namespace
 
 extern "C" int qxAddVideoLayer(lua_State *L, qxVideoObject *o, int32_t x, int32_t y, int optArg,
@@ -144,9 +172,17 @@ extern "C" int qxAddVideoLayer(lua_State *L, qxVideoObject *o, int32_t x, int32_
     const qxObjectRef ref = refOf(o);
     int r = qxDisplayObject(L, nullptr, nullptr, QX_OBJ_VIDEO, ref, bm, 0, 0, 0, x, y, int32_t(o->reqWidth),
                             int32_t(o->reqHeight), 0, optArg, nullptr, nullptr, nullptr, nullptr, nullptr, 0);
-    void *layer = nullptr;
-    if (r || !qxFindLayerShowing(QX_LAYER_VIDEO, ref, nullptr, nullptr, &layer)) return r ? r : ERR_WRONGUSAGE;
-    o->layer = static_cast<qxLayer *>(layer);
+    if (r) return r;
+    // The new layer: the topmost one naming the video that no video drives
+    // (a layer left by DisableLayers may name it too).
+    qxLayer *found = nullptr;
+    qxBGPic *b = qxLayerBGPic();
+    for (qxLayer *l = b ? b->layers.first : nullptr; l; l = l->next)
+        if (l->type == QX_LAYER_VIDEO && l->layerid.number == ref.number && l->layerid.automatic == ref.automatic &&
+            !qxVideoOfLayer(l))
+            found = l;
+    if (!found) return ERR_WRONGUSAGE;
+    o->layer = found;
     return 0;
 }
 
@@ -212,5 +248,6 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.videoOutputActive = outputActive;
     qxDisplayVideo.replaceFrame = replaceFrame;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
-    qxVideoLayerCalls = {layerPlay, layerStop, layerPause, layerResume, layerSeek, layerVolume};
+    qxVideoLayerCalls = {layerPlay,  layerStop,   layerPause, layerResume,
+                         layerSeek,  layerVolume, layerDetach, layerInsert};
 }

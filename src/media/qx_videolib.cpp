@@ -1,6 +1,7 @@
 // The "video" command library: video objects, their states and the
 // commands that drive their players.
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <pthread.h>
 #include <cstdio>
@@ -65,6 +66,27 @@ extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
         else if (o->player == player) o->state = state;
         return false;
     });
+}
+
+extern "C" void qxVideoScaleSize(qxDisplay *d, qxVideoObject *o, int position, int size, int layer)
+{
+    // A display scaled by the auto-scaling engine shows its pixels at
+    // scale x scale plus the margins; layers are scaled by the layer engine.
+    const bool scales = d && !layer && d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
+    const double fx = scales ? d->scaleX : 1.0, fy = scales ? d->scaleY : 1.0;
+    const int32_t mx = scales ? d->marginLeft : 0, my = scales ? d->marginTop : 0;
+    qxVideo *v = o->player;
+    int32_t x = v->x.load(), y = v->y.load();
+    uint32_t w = v->outWidth.load(), h = v->outHeight.load();
+    if (position) {
+        x = int32_t(std::clamp(std::lround(o->x * fx) + mx, long(INT32_MIN / 2), long(INT32_MAX / 2)));
+        y = int32_t(std::clamp(std::lround(o->y * fy) + my, long(INT32_MIN / 2), long(INT32_MAX / 2)));
+    }
+    if (size) {
+        w = uint32_t(std::clamp(std::lround(o->reqWidth * fx), 1L, 65535L));
+        h = uint32_t(std::clamp(std::lround(o->reqHeight * fy), 1L, 65535L));
+    }
+    qxVideoMoveResize(v, x, y, w, h, o->smooth);
 }
 
 extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
@@ -338,8 +360,7 @@ int qxCmdPlayVideo(lua_State *L)
         return r;
     }
     o->player->toLayer = 0;
-    o->player->x = o->x;
-    o->player->y = o->y;
+    qxVideoScaleSize(d, o, 1, 1, 0);
     o->state = 1;
     if (int r = qxVideoStart(o->player)) {
         o->state = 0;
@@ -399,8 +420,8 @@ Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->
 // display's own pixels behind where it was.
 void moveResize(qxVideoObject *o, Geometry before)
 {
-    qxVideoMoveResize(o->player, o->x, o->y, o->reqWidth, o->reqHeight, o->smooth);
     qxDisplay *d = o->player->display;
+    qxVideoScaleSize(d, o, 1, 1, 0);
     if (o->state != 2 || !d) return;
     int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
     if (x < 0) w += x, x = 0;
@@ -587,7 +608,7 @@ int qxCmdDumpVideo(lua_State *L)
     }
     v->soundOut = nullptr;
     qxVideoRewind(v);
-    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, 1, v->audioRate);
+    if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, v->audioChannels, v->audioRate);
     return r;
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "media/qx_sound.h"
+#include "media/qx_videodecoder.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_sync.h"
@@ -42,10 +43,10 @@ double noSoundClock(const qxVideo *v)
     return v->pauseReq.load() ? v->shownTime.load() : wallNow() + v->offset.load();
 }
 
-void emptyQueue(qxVideoPacketQueue &q)
+void emptyQueue(qxVideo *v, qxVideoPacketQueue &q)
 {
     std::lock_guard lock(q.mutex);
-    for (auto &item : q.items) qxCdxlFreePacket(&item.packet);
+    for (auto &item : q.items) qxVideoFreePacket(v, &item.packet);
     q.items.clear();
     q.bytes = 0;
     q.ended = false;
@@ -100,8 +101,8 @@ void *readerMain(void *arg)
     while (!v->stop.load()) {
         if (v->seekReq.load()) {
             qxVideoSeekDecoder(v, v->seekFrame.load());
-            emptyQueue(v->videoQueue);
-            emptyQueue(v->audioQueue);
+            emptyQueue(v, v->videoQueue);
+            emptyQueue(v, v->audioQueue);
             push(v->videoQueue, {{}, true});
             if (v->soundOn) push(v->audioQueue, {{}, true});
             v->streamEnded = 0;
@@ -112,7 +113,7 @@ void *readerMain(void *arg)
         while (!v->stop.load() && !v->pauseReq.load() && !v->streamEnded.load() && !v->seekReq.load() &&
                queueBytes(v->audioQueue) <= QX_AUDIOQUEUE_MAX && queueBytes(v->videoQueue) <= QX_VIDEOQUEUE_MAX) {
             qxCdxlPacket packet{};
-            int r = qxCdxlReadPacket(v->cdxl, &packet);
+            int r = qxVideoReadPacket(v, &packet);
             if (r == -1) {
                 v->streamEnded = 1;
             } else if (r) {
@@ -124,7 +125,7 @@ void *readerMain(void *arg)
                 v->failures = 0;
                 if (packet.kind == 0) push(v->videoQueue, {packet, false});
                 else if (v->soundOn) push(v->audioQueue, {packet, false});
-                else qxCdxlFreePacket(&packet);
+                else qxVideoFreePacket(v, &packet);
             }
         }
         if (v->streamEnded.load()) {
@@ -180,13 +181,16 @@ void *serverMain(void *arg)
             afterSeek(v);
             continue;
         }
-        qxCdxlFrame frame{};
-        int r = qxCdxlDecodeVideo(v->cdxl, &item.packet, &frame);
-        double time = item.packet.time;
-        qxCdxlFreePacket(&item.packet);
-        if (r || !frame.pixels) continue; // a packet without a picture
+        const uint32_t *pixels = nullptr;
+        uint32_t pitch = 0;
+        double time = 0;
+        if (qxVideoDecodePicture(v, &item.packet, &pixels, &pitch, &time)) {
+            qxVideoFreePacket(v, &item.packet);
+            continue; // a packet without a picture
+        }
         v->skipCounter += 1.0;
         if (v->skipFactor.load() > v->skipCounter) {
+            qxVideoFreePacket(v, &item.packet);
             v->dropped++;
             continue;
         }
@@ -200,11 +204,16 @@ void *serverMain(void *arg)
             if (v->pauseReq.load()) v->serverAck = 1;
             v->pictureSignal.wait_for(lock, 10ms);
         }
-        if (v->stop.load()) break;
+        if (v->stop.load()) {
+            qxVideoFreePacket(v, &item.packet);
+            break;
+        }
         qxVideoPicture &slot = v->pictures[v->writeIndex];
         lock.unlock();
-        // The slot is not in the queue, so the refresh thread leaves it alone.
-        qxVideoConvertRows(slot.pixels, v->slotPitch, frame.pixels, uint32_t(frame.pitch) / 4, v->width, v->height);
+        // The slot is not in the queue, so the refresh thread leaves it alone;
+        // the decoder's picture lives until the packet goes.
+        qxVideoPictureToSlot(v, slot.pixels, v->slotPitch, pixels, pitch);
+        qxVideoFreePacket(v, &item.packet);
         double delay = time - v->lastTime;
         if (delay <= 0 || delay >= 10) delay = v->lastDelay;
         v->lastDelay = delay;
@@ -245,10 +254,9 @@ void *audioMain(void *arg)
             continue;
         }
         if (item.flush) continue;
-        uint32_t count = 0;
-        qxCdxlDecodeAudio(v->cdxl, &item.packet, samples.data(), uint32_t(samples.size()), &count);
+        uint32_t count = qxVideoDecodeSound(v, &item.packet, samples.data(), uint32_t(samples.size()));
         if (item.packet.time != -1) v->soundClock = item.packet.time;
-        qxCdxlFreePacket(&item.packet);
+        qxVideoFreePacket(v, &item.packet);
         uint32_t bytes = count * 2;
         v->soundClock = v->soundClock.load() + bytes / bytesPerSecond;
         v->pendingSound = bytes;
@@ -385,7 +393,7 @@ extern "C" void qxVideoSeekDecoder(qxVideo *v, uint32_t frame)
 {
     if (v->frames) frame = std::min(frame, v->frames - 1);
     // Half a frame in, so that the millisecond rounding lands on frame.
-    qxCdxlSeek(v->cdxl, uint32_t((frame + 0.5) * 1000.0 * frameDuration(v)));
+    qxVideoDecoderSeek(v, uint32_t((frame + 0.5) * 1000.0 * frameDuration(v)));
     v->position = frame;
 }
 
@@ -410,8 +418,8 @@ extern "C" int qxVideoStart(qxVideo *v)
     v->dropped = 0;
     v->failures = 0;
     v->count = v->readIndex = v->writeIndex = 0;
-    emptyQueue(v->videoQueue);
-    emptyQueue(v->audioQueue);
+    emptyQueue(v, v->videoQueue);
+    emptyQueue(v, v->audioQueue);
     const double start = double(v->position) * frameDuration(v), now = wallNow();
     v->frameTimer = now;
     v->lastTime = -10000;
@@ -429,7 +437,8 @@ extern "C" int qxVideoStart(qxVideo *v)
     if (v->soundWanted && v->hasAudio && v->audioRate && v->fps > 0) {
         // Without a sound channel the video plays silent.
         uint32_t chunk = (uint32_t(v->audioRate / v->fps) + 1) * 2;
-        v->soundOn = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, 1, v->audioRate, chunk) == 0;
+        v->soundOn = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, v->audioChannels,
+                                      v->audioRate, chunk * v->audioChannels) == 0;
     }
     struct Spec {
         int slot;
@@ -474,8 +483,8 @@ extern "C" void qxVideoStop(qxVideo *v)
     if (v->soundOn) qxVideoSoundClose(&v->fifo);
     v->fifo.server = nullptr;
     v->soundOn = false;
-    emptyQueue(v->videoQueue);
-    emptyQueue(v->audioQueue);
+    emptyQueue(v, v->videoQueue);
+    emptyQueue(v, v->audioQueue);
     freePictures(v);
     qxVideoDropFrames(v);
     // The next start goes on after the picture last shown.

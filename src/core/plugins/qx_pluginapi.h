@@ -198,6 +198,43 @@ typedef struct qxImageSaveRecord {
 } qxImageSaveRecord;
 typedef int (*qxSaveImageFunc)(const char *fileName, qxImageSaveRecord *record);
 
+/* A video decoder plug-in's description of an opened stream (OpenVideo and
+ * GetVideoFormat fill it). Flags: 1 pictures are bytes 0, R, G, B in memory
+ * (else native 0x00RRGGBB words), 2 the host is to store the file's size in
+ * fileSize (-1 when unreadable). Sound is 16-bit signed interleaved PCM;
+ * channels 0 means none. */
+typedef struct qxVideoStreamInfo {
+    uint32_t width, height;
+    uint32_t frames;
+    uint32_t seekable;
+    uint32_t channels, rate, bits;
+    uint32_t flags;
+    double fps;
+    int64_t fileSize;
+} qxVideoStreamInfo;
+
+/* A decoded picture: 32-bit pixels owned by the decoder until its next
+ * DecodeVideoFrame. NextPacket runs on another thread than the decoding calls. */
+typedef struct qxVideoFrameRecord {
+    const uint32_t *pixels;
+    uint32_t bytesPerRow;
+} qxVideoFrameRecord;
+
+/* The video entry points. GetVideoFormat (0: the record is filled) is asked
+ * right after OpenVideo. NextPacket: 0, -1 at the end, other values are
+ * failures; DecodeVideoFrame: 0 with a picture, 1 a packet without one,
+ * negative on failure; DecodeAudioFrame writes at most 0x40000 bytes. */
+typedef void *(*qxOpenVideoFunc)(const char *fileName, qxVideoStreamInfo *info);
+typedef void (*qxCloseVideoFunc)(void *handle);
+typedef int (*qxNextPacketFunc)(void *handle, void **packet, int *isAudio, uint32_t *size, double *time);
+typedef void (*qxFreePacketFunc)(void *handle, void *packet);
+typedef int (*qxDecodeVideoFrameFunc)(void *handle, void *packet, qxVideoFrameRecord *frame, double *time);
+typedef int (*qxDecodeAudioFrameFunc)(void *handle, void *packet, uint8_t *buffer, uint32_t *size);
+typedef int (*qxSeekVideoFunc)(void *handle, int64_t milliseconds);
+typedef void (*qxFlushVideoFunc)(void *handle);
+typedef int (*qxGetVideoFramesFunc)(void *handle);
+typedef int (*qxGetVideoFormatFunc)(void *handle, qxVideoStreamInfo *info);
+
 typedef struct qxPluginHandle {
     uint32_t capabilities;
     qxPluginInfo *info;

@@ -440,6 +440,118 @@ int FreeImage(void) { return 0; }
 int TransformImage(void) { return 0; }
 #endif
 
+#ifdef KIT_VIDEO
+/* A video decoder for "KITV width height frames fps swapped [rate]" text
+ * files: it makes each picture itself, red = frame * 20, green = x * 4,
+ * blue = y * 4, as native words or, with swapped set, as bytes 0, R, G, B.
+ * With a rate, each picture follows a stereo sound packet of rate / fps
+ * frames: left frame * 100 + i, right its negation. */
+typedef struct KitVideo {
+    unsigned width, height, frames, fps, swapped, rate, next, soundDone;
+    uint32_t *pixels;
+} KitVideo;
+
+void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
+{
+    char magic[5] = {0};
+    KitVideo v = {0};
+    FILE *f = fopen(fileName, "rb");
+    if (!f) return NULL;
+    int n = fscanf(f, "%4s %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
+                   &v.rate);
+    fclose(f);
+    if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 || v.height > 4096 || !v.fps)
+        return NULL;
+    KitVideo *h = malloc(sizeof *h);
+    if (!h) return NULL;
+    *h = v;
+    h->pixels = malloc((size_t)v.width * v.height * 4);
+    if (!h->pixels) {
+        free(h);
+        return NULL;
+    }
+    memset(info, 0, sizeof *info);
+    info->width = v.width;
+    info->height = v.height;
+    info->frames = 0; /* asked through GetVideoFrames */
+    info->seekable = 1;
+    info->flags = (v.swapped ? 1 : 0) | 2;
+    info->fps = v.fps;
+    info->channels = v.rate ? 2 : 0;
+    info->rate = v.rate;
+    info->bits = 16;
+    return h;
+}
+void CloseVideo(void *handle)
+{
+    KitVideo *v = handle;
+    free(v->pixels);
+    free(v);
+}
+int NextPacket(void *handle, void **packet, int *isAudio, uint32_t *size, double *time)
+{
+    KitVideo *v = handle;
+    if (v->next >= v->frames) return -1;
+    unsigned *p = malloc(sizeof *p);
+    if (!p) return -2;
+    *p = v->next;
+    *isAudio = v->rate && !v->soundDone;
+    if (*isAudio) v->soundDone = 1;
+    else v->next++, v->soundDone = 0;
+    *packet = p;
+    *size = *isAudio ? v->rate / v->fps * 4 : sizeof *p;
+    *time = (double)*p / v->fps;
+    return 0;
+}
+void FreePacket(void *handle, void *packet)
+{
+    (void)handle;
+    free(packet);
+}
+int DecodeVideoFrame(void *handle, void *packet, qxVideoFrameRecord *frame, double *time)
+{
+    KitVideo *v = handle;
+    unsigned n = *(unsigned *)packet;
+    for (unsigned y = 0; y < v->height; y++)
+        for (unsigned x = 0; x < v->width; x++) {
+            uint32_t c = ((n * 20u) & 255u) << 16 | ((x * 4u) & 255u) << 8 | ((y * 4u) & 255u);
+            v->pixels[(size_t)y * v->width + x] = v->swapped ? __builtin_bswap32(c) : c;
+        }
+    frame->pixels = v->pixels;
+    frame->bytesPerRow = v->width * 4;
+    *time = (double)n / v->fps;
+    return 0;
+}
+int DecodeAudioFrame(void *handle, void *packet, uint8_t *buffer, uint32_t *size)
+{
+    KitVideo *v = handle;
+    unsigned n = *(unsigned *)packet, count = v->rate / v->fps;
+    int16_t *out = (int16_t *)buffer;
+    if (count * 4 > 0x40000) return -1;
+    for (unsigned i = 0; i < count; i++) {
+        out[2 * i] = (int16_t)(n * 100 + i);
+        out[2 * i + 1] = (int16_t)-(int)(n * 100 + i);
+    }
+    *size = count * 4;
+    return 0;
+}
+int SeekVideo(void *handle, int64_t milliseconds)
+{
+    KitVideo *v = handle;
+    v->next = (unsigned)(milliseconds * v->fps / 1000);
+    v->soundDone = 0;
+    return 0;
+}
+void FlushAudio(void *handle) { (void)handle; }
+void FlushVideo(void *handle) { (void)handle; }
+int GetVideoFrames(void *handle) { return (int)((KitVideo *)handle)->frames; }
+int GetVideoFormat(void *handle, qxVideoStreamInfo *info)
+{
+    (void)handle, (void)info;
+    return 0;
+}
+#endif
+
 #ifdef KIT_ANIMSAVER
 /* An anim saver with a palette format (70) and a true-colour format with
  * alpha (71); each frame becomes one text line describing its record. */
