@@ -113,6 +113,27 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         }
 }
 
+// The displacement factor of a pixel at distance d from the centre.
+double rippleFactor(double phase, double d, const qxDisplaceRecord *r)
+{
+    double a = d / r->wavelength * kTwoPi - phase;
+    // Angles many turns out (far pixels, short waves) are brought near the
+    // range first, so the loops below stay short: the loops alone cost one
+    // pass per turn and per pixel. Near angles take the loops alone.
+    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
+    while (a > kTwoPi) a -= kTwoPi;
+    while (a < 0) a += kTwoPi;
+    int32_t i = int32_t(a / 0.001);
+    if (i >= QX_TRIG_ENTRIES) i = QX_TRIG_ENTRIES - 1;
+    double v = 0;
+    // No radius (the centre in the top-left corner): no displacement.
+    if (r->radius != 0) {
+        v = r->amplitude * r->table2[i] * (r->radius - d) / r->radius;
+        if (d != 0) v = v * r->wavelength / d;
+    }
+    return v;
+}
+
 // The distance of every pixel from the centre depends only on the size, so
 // a run of frames of one size measures it once; -1 marks the pixels outside
 // the circle. None when memory runs out (the caller measures per pixel).
@@ -154,6 +175,27 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     bool tables = angle >= 0 && sine && cosine;
     const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
     const int32_t w = r->width;
+    auto rotation = [&](int32_t di, double &s, double &c) {
+        double d = di, f = 1 - d / R, phi = theta * f * f;
+        if (tables) {
+            double k = phi / 0.001;
+            int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
+            s = sine[i], c = cosine[i];
+        } else s = std::sin(phi), c = std::cos(phi);
+    };
+    // The rotation depends only on the whole distance, below R: one entry
+    // per distance and frame instead of one per pixel.
+    std::vector<double> sines, cosines;
+    const double maxRadius = std::ceil(R) + 1;
+    if (maxRadius < 65536) {
+        try {
+            sines.resize(size_t(maxRadius)), cosines.resize(size_t(maxRadius));
+            for (int32_t di = 0; di < int32_t(maxRadius); ++di) rotation(di, sines[size_t(di)], cosines[size_t(di)]);
+        } catch (const std::bad_alloc &) {
+            sines.clear(), cosines.clear();
+        }
+    }
+    const int32_t known = int32_t(sines.size());
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
@@ -167,12 +209,9 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             ox = x, oy = y;
             return;
         }
-        double d = di, f = 1 - d / R, phi = theta * f * f, s, c;
-        if (tables) {
-            double k = phi / 0.001;
-            int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
-            s = sine[i], c = cosine[i];
-        } else s = std::sin(phi), c = std::cos(phi);
+        double s, c;
+        if (di < known) s = sines[size_t(di)], c = cosines[size_t(di)];
+        else rotation(di, s, c);
         ox = clampTo((c * dx - s * dy) / sx + cx, r->width);
         oy = clampTo((s * dx + c * dy) / sy + cy, r->height);
     });
@@ -191,8 +230,29 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
     }
     if (!std::isfinite(phase) || !std::isfinite(r->amplitude) || !std::isfinite(r->wavelength)) return;
     const int32_t *dist = r->distance;
+    // The factor depends only on the distance: one entry per distance and
+    // frame, computed as qxRippleSource computes it; distances beyond the
+    // corners take the per-pixel path.
+    std::vector<double> factor;
+    const double reach = std::hypot(double(r->width) + std::fabs(double(r->cx)),
+                                    double(r->height) + std::fabs(double(r->cy))) + 2;
+    if (reach < 65536) {
+        try {
+            factor.resize(size_t(reach));
+        } catch (const std::bad_alloc &) {
+        }
+        for (size_t k = 0; k < factor.size(); ++k) factor[k] = rippleFactor(phase, double(k), r);
+    }
+    const int64_t known = int64_t(factor.size());
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
-        qxRippleSource(phase, x, y, r, dist + int64_t(y) * r->width + x);
+        const int32_t *d = dist + int64_t(y) * r->width + x;
+        if (*d >= 0 && *d < known) {
+            const double v = factor[size_t(*d)];
+            ox = clampTo(x + (x - r->cx) * v, r->width);
+            oy = clampTo(y + (y - r->cy) * v, r->height);
+            return;
+        }
+        qxRippleSource(phase, x, y, r, d);
         ox = r->sx, oy = r->sy;
     });
 }
@@ -223,22 +283,7 @@ void qxWaterRippleSetup(int32_t *distance, double *sine, int32_t w, int32_t h, i
 
 void qxRippleSource(double phase, int32_t x, int32_t y, qxDisplaceRecord *r, const int32_t *distance)
 {
-    double d = *distance;
-    double a = d / r->wavelength * kTwoPi - phase;
-    // Angles many turns out (far pixels, short waves) are brought near the
-    // range first, so the loops below stay short: the loops alone cost one
-    // pass per turn and per pixel. Near angles take the loops alone.
-    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
-    while (a > kTwoPi) a -= kTwoPi;
-    while (a < 0) a += kTwoPi;
-    int32_t i = int32_t(a / 0.001);
-    if (i >= QX_TRIG_ENTRIES) i = QX_TRIG_ENTRIES - 1;
-    double v = 0;
-    // No radius (the centre in the top-left corner): no displacement.
-    if (r->radius != 0) {
-        v = r->amplitude * r->table2[i] * (r->radius - d) / r->radius;
-        if (d != 0) v = v * r->wavelength / d;
-    }
+    const double v = rippleFactor(phase, *distance, r);
     r->sx = clampTo(x + (x - r->cx) * v, r->width);
     r->sy = clampTo(y + (y - r->cy) * v, r->height);
 }
