@@ -84,6 +84,10 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         salpha = alphaCopy.get();
     }
     const T *blend = static_cast<const T *>(r->blend);
+    // Copied out: the pixel stores could alias the record and force a
+    // reload of every field per pixel.
+    const uint32_t layout = r->layout;
+    const int32_t dp = r->destPitch, bp = r->blendPitch;
     // The swirl's second half (p past 360) asks for levels up to 510; the
     // blend stays between the two pictures rather than wrapping channels.
     level = level < 0 ? 0 : level > 255 ? 255 : level;
@@ -92,12 +96,12 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
             int32_t sx, sy;
             source(x, y, sx, sy);
             T c = src[int64_t(sy) * sp + sx];
-            T &d = dst[int64_t(y) * r->destPitch + x];
+            T &d = dst[int64_t(y) * dp + x];
             if (blend) {
                 int32_t cr, cg, cb, br, bg, bb;
-                P::get(r->layout, c, cr, cg, cb);
-                P::get(r->layout, blend[int64_t(sy) * r->blendPitch + sx], br, bg, bb);
-                d = P::put(r->layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
+                P::get(layout, c, cr, cg, cb);
+                P::get(layout, blend[int64_t(sy) * bp + sx], br, bg, bb);
+                d = P::put(layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
                            bb + (((cb - bb) * level) >> 8));
                 continue;
             }
@@ -174,7 +178,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     const double *sine = r->table1, *cosine = r->table2;
     bool tables = angle >= 0 && sine && cosine;
     const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
-    const int32_t w = r->width;
+    const int32_t w = r->width, h = r->height;
     auto rotation = [&](int32_t di, double &s, double &c) {
         double d = di, f = 1 - d / R, phi = theta * f * f;
         if (tables) {
@@ -212,8 +216,10 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
         double s, c;
         if (di < known) s = sines[size_t(di)], c = cosines[size_t(di)];
         else rotation(di, s, c);
-        ox = clampTo((c * dx - s * dy) / sx + cx, r->width);
-        oy = clampTo((s * dx + c * dy) / sy + cy, r->height);
+        // One of the scales is 1, whose division changes nothing.
+        const double rx = c * dx - s * dy, ry = s * dx + c * dy;
+        ox = clampTo((sx == 1 ? rx : rx / sx) + cx, w);
+        oy = clampTo((sy == 1 ? ry : ry / sy) + cy, h);
     });
     r->sx = 0, r->sy = 0;
 }
@@ -244,12 +250,14 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
         for (size_t k = 0; k < factor.size(); ++k) factor[k] = rippleFactor(phase, double(k), r);
     }
     const int64_t known = int64_t(factor.size());
+    const double *table = factor.data();
+    const int32_t w = r->width, h = r->height, cx = r->cx, cy = r->cy;
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
-        const int32_t *d = dist + int64_t(y) * r->width + x;
+        const int32_t *d = dist + int64_t(y) * w + x;
         if (*d >= 0 && *d < known) {
-            const double v = factor[size_t(*d)];
-            ox = clampTo(x + (x - r->cx) * v, r->width);
-            oy = clampTo(y + (y - r->cy) * v, r->height);
+            const double v = table[*d];
+            ox = clampTo(x + (x - cx) * v, w);
+            oy = clampTo(y + (y - cy) * v, h);
             return;
         }
         qxRippleSource(phase, x, y, r, d);
