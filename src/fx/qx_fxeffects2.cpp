@@ -8,6 +8,8 @@ namespace {
     {first, step, cleanup}, {first + 1, step, cleanup}, {first + 2, step, cleanup}, {first + 3, step, cleanup}
 
 const qxFXEffect others[] = {
+    QX_FX4(47, qxFXScrollStep, qxFXScrollCleanup),
+    QX_FX4(51, qxFXScrollStep, qxFXScrollCleanup),
     QX_FX4(55, qxFXStretchStep, qxFXStretchCleanup),
     QX_FX4(59, qxFXStretchStep, qxFXStretchCleanup),
     QX_FX4(63, qxFXStretchStep, qxFXStretchCleanup),

@@ -284,6 +284,12 @@ int layerSetup(qxTransitionFX *fx)
     const qxLayerData *od = layer->onscreen;
     fx->x = od->left, fx->y = od->top, fx->width = od->dwidth, fx->height = od->dheight;
     if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+    if (fx->effect >= 47 && fx->effect <= 54) {
+        // Scrolls move the layer itself, which goes back to its place at the end.
+        fx->isScroll = 1, fx->realtime = 0;
+        fx->x = fx->savedX = od->x, fx->y = fx->savedY = od->y;
+        return readLayerPicture(fx);
+    }
     const bool styled = layer->transparency || isTransformed(layer) || layer->shadow || layer->border;
     bool rt = fx->forceRealtime || fx->async || fx->bgpicEmu || styled ||
               (disp->autoScale && disp->scaledWidth && disp->scaledHeight) ||

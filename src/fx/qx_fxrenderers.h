@@ -44,6 +44,9 @@ void qxFXPixelZoomCleanup(qxTransitionFX *fx);
 // flip coin, crush
 int qxFXFlipCoinStep(qxTransitionFX *fx, int *done);
 int qxFXCrushStep(qxTransitionFX *fx, int *done);
+// SCROLL* (47-54)
+int qxFXScrollStep(qxTransitionFX *fx, int *done);
+void qxFXScrollCleanup(qxTransitionFX *fx);
 // CLOCKWIPE, SUN, STAR
 int qxFXClockWipeStep(qxTransitionFX *fx, int *done);
 void qxFXClockWipeCleanup(qxTransitionFX *fx);

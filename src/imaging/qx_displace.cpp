@@ -84,6 +84,10 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
         salpha = alphaCopy.get();
     }
     const T *blend = static_cast<const T *>(r->blend);
+    // Copied out: the pixel stores could alias the record and force a
+    // reload of every field per pixel.
+    const uint32_t layout = r->layout;
+    const int32_t dp = r->destPitch, bp = r->blendPitch;
     // The swirl's second half (p past 360) asks for levels up to 510; the
     // blend stays between the two pictures rather than wrapping channels.
     level = level < 0 ? 0 : level > 255 ? 255 : level;
@@ -92,12 +96,12 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
             int32_t sx, sy;
             source(x, y, sx, sy);
             T c = src[int64_t(sy) * sp + sx];
-            T &d = dst[int64_t(y) * r->destPitch + x];
+            T &d = dst[int64_t(y) * dp + x];
             if (blend) {
                 int32_t cr, cg, cb, br, bg, bb;
-                P::get(r->layout, c, cr, cg, cb);
-                P::get(r->layout, blend[int64_t(sy) * r->blendPitch + sx], br, bg, bb);
-                d = P::put(r->layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
+                P::get(layout, c, cr, cg, cb);
+                P::get(layout, blend[int64_t(sy) * bp + sx], br, bg, bb);
+                d = P::put(layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
                            bb + (((cb - bb) * level) >> 8));
                 continue;
             }
@@ -111,6 +115,27 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
                 r->destAlpha[int64_t(y) * r->destAlphaBytesPerRow + x] =
                     salpha[int64_t(sy) * r->destAlphaBytesPerRow + sx];
         }
+}
+
+// The displacement factor of a pixel at distance d from the centre.
+double rippleFactor(double phase, double d, const qxDisplaceRecord *r)
+{
+    double a = d / r->wavelength * kTwoPi - phase;
+    // Angles many turns out (far pixels, short waves) are brought near the
+    // range first, so the loops below stay short: the loops alone cost one
+    // pass per turn and per pixel. Near angles take the loops alone.
+    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
+    while (a > kTwoPi) a -= kTwoPi;
+    while (a < 0) a += kTwoPi;
+    int32_t i = int32_t(a / 0.001);
+    if (i >= QX_TRIG_ENTRIES) i = QX_TRIG_ENTRIES - 1;
+    double v = 0;
+    // No radius (the centre in the top-left corner): no displacement.
+    if (r->radius != 0) {
+        v = r->amplitude * r->table2[i] * (r->radius - d) / r->radius;
+        if (d != 0) v = v * r->wavelength / d;
+    }
+    return v;
 }
 
 // The distance of every pixel from the centre depends only on the size, so
@@ -153,7 +178,28 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     const double *sine = r->table1, *cosine = r->table2;
     bool tables = angle >= 0 && sine && cosine;
     const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
-    const int32_t w = r->width;
+    const int32_t w = r->width, h = r->height;
+    auto rotation = [&](int32_t di, double &s, double &c) {
+        double d = di, f = 1 - d / R, phi = theta * f * f;
+        if (tables) {
+            double k = phi / 0.001;
+            int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
+            s = sine[i], c = cosine[i];
+        } else s = std::sin(phi), c = std::cos(phi);
+    };
+    // The rotation depends only on the whole distance, below R: one entry
+    // per distance and frame instead of one per pixel.
+    std::vector<double> sines, cosines;
+    const double maxRadius = std::ceil(R) + 1;
+    if (maxRadius < 65536) {
+        try {
+            sines.resize(size_t(maxRadius)), cosines.resize(size_t(maxRadius));
+            for (int32_t di = 0; di < int32_t(maxRadius); ++di) rotation(di, sines[size_t(di)], cosines[size_t(di)]);
+        } catch (const std::bad_alloc &) {
+            sines.clear(), cosines.clear();
+        }
+    }
+    const int32_t known = int32_t(sines.size());
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
@@ -167,14 +213,13 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             ox = x, oy = y;
             return;
         }
-        double d = di, f = 1 - d / R, phi = theta * f * f, s, c;
-        if (tables) {
-            double k = phi / 0.001;
-            int32_t i = k < 0 ? 0 : k >= QX_TRIG_ENTRIES ? QX_TRIG_ENTRIES - 1 : int32_t(k);
-            s = sine[i], c = cosine[i];
-        } else s = std::sin(phi), c = std::cos(phi);
-        ox = clampTo((c * dx - s * dy) / sx + cx, r->width);
-        oy = clampTo((s * dx + c * dy) / sy + cy, r->height);
+        double s, c;
+        if (di < known) s = sines[size_t(di)], c = cosines[size_t(di)];
+        else rotation(di, s, c);
+        // One of the scales is 1, whose division changes nothing.
+        const double rx = c * dx - s * dy, ry = s * dx + c * dy;
+        ox = clampTo((sx == 1 ? rx : rx / sx) + cx, w);
+        oy = clampTo((sy == 1 ? ry : ry / sy) + cy, h);
     });
     r->sx = 0, r->sy = 0;
 }
@@ -191,8 +236,31 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
     }
     if (!std::isfinite(phase) || !std::isfinite(r->amplitude) || !std::isfinite(r->wavelength)) return;
     const int32_t *dist = r->distance;
+    // The factor depends only on the distance: one entry per distance and
+    // frame, computed as qxRippleSource computes it; distances beyond the
+    // corners take the per-pixel path.
+    std::vector<double> factor;
+    const double reach = std::hypot(double(r->width) + std::fabs(double(r->cx)),
+                                    double(r->height) + std::fabs(double(r->cy))) + 2;
+    if (reach < 65536) {
+        try {
+            factor.resize(size_t(reach));
+        } catch (const std::bad_alloc &) {
+        }
+        for (size_t k = 0; k < factor.size(); ++k) factor[k] = rippleFactor(phase, double(k), r);
+    }
+    const int64_t known = int64_t(factor.size());
+    const double *table = factor.data();
+    const int32_t w = r->width, h = r->height, cx = r->cx, cy = r->cy;
     displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
-        qxRippleSource(phase, x, y, r, dist + int64_t(y) * r->width + x);
+        const int32_t *d = dist + int64_t(y) * w + x;
+        if (*d >= 0 && *d < known) {
+            const double v = table[*d];
+            ox = clampTo(x + (x - cx) * v, w);
+            oy = clampTo(y + (y - cy) * v, h);
+            return;
+        }
+        qxRippleSource(phase, x, y, r, d);
         ox = r->sx, oy = r->sy;
     });
 }
@@ -223,22 +291,7 @@ void qxWaterRippleSetup(int32_t *distance, double *sine, int32_t w, int32_t h, i
 
 void qxRippleSource(double phase, int32_t x, int32_t y, qxDisplaceRecord *r, const int32_t *distance)
 {
-    double d = *distance;
-    double a = d / r->wavelength * kTwoPi - phase;
-    // Angles many turns out (far pixels, short waves) are brought near the
-    // range first, so the loops below stay short: the loops alone cost one
-    // pass per turn and per pixel. Near angles take the loops alone.
-    if (std::fabs(a) > 16 * kTwoPi) a = std::fmod(a, kTwoPi);
-    while (a > kTwoPi) a -= kTwoPi;
-    while (a < 0) a += kTwoPi;
-    int32_t i = int32_t(a / 0.001);
-    if (i >= QX_TRIG_ENTRIES) i = QX_TRIG_ENTRIES - 1;
-    double v = 0;
-    // No radius (the centre in the top-left corner): no displacement.
-    if (r->radius != 0) {
-        v = r->amplitude * r->table2[i] * (r->radius - d) / r->radius;
-        if (d != 0) v = v * r->wavelength / d;
-    }
+    const double v = rippleFactor(phase, *distance, r);
     r->sx = clampTo(x + (x - r->cx) * v, r->width);
     r->sy = clampTo(y + (y - r->cy) * v, r->height);
 }

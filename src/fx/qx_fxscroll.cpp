@@ -1,0 +1,87 @@
+// SCROLL*: the new picture (or the layer) moves in from outside the display
+// along the move engine's path, or out of it when the request runs in
+// reverse. The move engine draws every frame; this only prepares and ends it.
+#include "fx/qx_fxrenderers.h"
+#include "layers/qx_layer.h"
+#include "layers/qx_move.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// Positions just outside one side of the display.
+enum : int32_t { LEFTOUT = -50000, RIGHTOUT = -40000, TOPOUT = -30000, BOTTOMOUT = -20000 };
+
+// The off-screen point of effects 47-54; 0 keeps the request's coordinate.
+struct OffPoint {
+    int32_t x, y;
+};
+constexpr OffPoint kOffPoints[8] = {
+    {LEFTOUT, 0},  {RIGHTOUT, 0},         {0, TOPOUT},         {0, BOTTOMOUT},
+    {RIGHTOUT, TOPOUT}, {RIGHTOUT, BOTTOMOUT}, {LEFTOUT, BOTTOMOUT}, {LEFTOUT, TOPOUT},
+};
+
+// The layer, when it is still in a BGPic's list.
+qxLayer *movedLayer(const qxTransitionFX *fx)
+{
+    return fx->layer && qxLayerOwner(fx->layer) ? fx->layer : nullptr;
+}
+
+int setUp(qxTransitionFX *fx)
+{
+    if (fx->effect < 47 || fx->effect > 54) return ERR_WRONGUSAGE;
+    if (qxLayer *l = movedLayer(fx)) l->hidden = 0, l->queued = 0;
+    if (int e = qxFXAllocData(fx, sizeof(qxMoveState))) return e;
+    auto *m = static_cast<qxMoveState *>(fx->data);
+    m->L = fx->L;
+    m->type = QX_MOVE_PICTURE;
+    m->embedded = 1;
+    if (fx->layer) {
+        m->layer = fx->layer;
+    } else {
+        m->bitmap = fx->newImage, m->mask = fx->newMask, m->alpha = fx->newAlpha;
+    }
+    m->width = fx->width, m->height = fx->height;
+    const OffPoint off = kOffPoints[fx->effect - 47];
+    const int32_t qx = off.x ? off.x : fx->x, qy = off.y ? off.y : fx->y;
+    if (fx->reverse) {
+        m->x1 = fx->x, m->y1 = fx->y, m->x2 = qx, m->y2 = qy;
+    } else {
+        m->x1 = qx, m->y1 = qy, m->x2 = fx->x, m->y2 = fx->y;
+    }
+    m->fx = uint32_t(fx->parameter == -1 ? 0 : fx->parameter);
+    m->speed = fx->speed;
+    // Mirrors the driver's mark of a BGPic transition with layers on.
+    if (fx->mode == QX_FXMODE_BGPIC && (fx->blitFlags & 0x40)) m->blitflags |= 64;
+    return qxMoveObject(m);
+}
+
+} // namespace
+
+int qxFXScrollStep(qxTransitionFX *fx, int *done)
+{
+    if (fx->phase == 0) return setUp(fx);
+    auto *m = static_cast<qxMoveState *>(fx->data);
+    if (!m || !m->stepfn) {
+        *done = 1;
+        return 0;
+    }
+    if (fx->bgpicEmu) {
+        const int32_t w = fx->width, h = fx->height;
+        fx->width = fx->tempW, fx->height = fx->tempH;
+        qxFXRefreshSources(fx, 2);
+        fx->width = w, fx->height = h;
+        if (!fx->layer) m->bitmap = fx->newImage, m->mask = fx->newMask, m->alpha = fx->newAlpha;
+    }
+    int finished = 0;
+    const int e = m->stepfn(m, &finished);
+    *done = finished;
+    return e;
+}
+
+void qxFXScrollCleanup(qxTransitionFX *fx)
+{
+    if (qxLayer *l = movedLayer(fx))
+        if (fx->isScroll) qxMoveLayer(fx->L, l, nullptr, fx->savedX, fx->savedY, 0, 0, nullptr);
+    auto *m = static_cast<qxMoveState *>(fx->data);
+    if (m && m->freefn) m->freefn(m, 0);
+}
