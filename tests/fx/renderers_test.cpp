@@ -13,11 +13,13 @@ using fxtest::FxRun;
 
 namespace {
 
+// The scroll effects (47-54) drive the move engine, which needs a running
+// player: the scroll listings under tests/e2e/fx play them.
 std::vector<int32_t> registeredIds()
 {
     std::vector<int32_t> ids;
     for (int32_t id = 0; id < QX_FX_COUNT; id++)
-        if (qxFXFindEffect(id)) ids.push_back(id);
+        if (qxFXFindEffect(id) && (id < 47 || id > 54)) ids.push_back(id);
     return ids;
 }
 
