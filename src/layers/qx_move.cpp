@@ -115,6 +115,9 @@ int draw(qxMoveState *s)
     if (s->layer) {
         qxLayer *l = drivenLayer(s);
         if (!l) return ERR_LAYERRANGE;
+        // The move's redraw below shows the new frame.
+        if (s->type == QX_MOVE_ANIM && l->type == QX_TYPE_ANIM && l->base->frame != s->frame)
+            if (int r = qxLayerSetPosFrame(s->L, l, 100000, 100000, s->frame + 1, 1)) return r;
         qxMoveLayer(s->L, l, nullptr, s->x, s->y, 0, 0, nullptr);
         return 0;
     }
@@ -131,7 +134,7 @@ void advanceFrame(qxMoveState *s)
     if (now < timeMs(s->nexttime)) return;
     s->frame = (s->frame + 1) % s->framecount;
     if (s->type == QX_MOVE_ANIM) {
-        if (!s->layer) loadAnimFrame(s);
+        if (!s->layer) loadAnimFrame(s); // a layer takes the frame when it next moves
         if (s->delay == -4)
             return setTime(&s->nexttime, now + qxGetAnimFrameDelay(static_cast<qxAnim *>(s->anim), uint32_t(s->frame)));
     } else {
@@ -365,6 +368,12 @@ int driveLayer(qxMoveState *s)
             s->layer = l;
             break;
         }
+    if (!s->layer && s->type == QX_MOVE_TEXTOBJECT) {
+        if (!qxTextObjects.addLayer) return ERR_LAYERSUPPORT;
+        if (int r = qxTextObjects.addLayer(s->L, s->id, s->x, s->y, &s->layer)) return r;
+        if (!s->layer) return ERR_LAYERRANGE;
+        qxDrawLayer(s->L, s->layer, 0);
+    }
     if (!s->layer) {
         if (s->type != QX_MOVE_BRUSH && s->type != QX_MOVE_ANIM) return ERR_LAYERSUPPORT;
         qxBitMap *bm = nullptr, *m = nullptr, *al = nullptr;
