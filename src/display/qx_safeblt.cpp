@@ -120,8 +120,11 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
         qxBltMaskedToDisplay(source, sx, sy, v.display, dx, dy, w, h, 1, flags & NO_CLIPPING ? nullptr : mask);
         return;
     }
-    // 6. Sprites stay above the new pixels.
-    if (!(flags & NO_SPRITES) && hk.spriteOverlap && hk.redraw && v.work2 && hk.spriteOverlap(dx, dy, w, h)) {
+    // 6. Sprites stay above the new pixels. A display keeping its sprites'
+    // background apart (work2 set) gets every first-work drawing there too,
+    // or a sprite moving over it later would uncover the old pixels.
+    if (!(flags & NO_SPRITES) && hk.redraw && v.work2 &&
+        ((flags & FIRST_WORK) || (hk.spriteOverlap && hk.spriteOverlap(dx, dy, w, h)))) {
         uint32_t inner = flags | NO_SPRITES | NO_SHOW;
         if (!(flags & FIRST_WORK)) {
             hk.redraw(L, v.work2, dx, dy, w, h, 0);
@@ -132,7 +135,8 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
                     int32_t(v.work1->height), inner | NO_CLIPPING, mask, alpha, clipRegion);
         }
         hk.redraw(L, v.work2, dx, dy, w, h, 1);
-        if (!(flags & NO_SHOW))
+        // A target that is the second work bitmap already holds the result.
+        if (!(flags & NO_SHOW) && target != v.work2)
             SafeBlt(L, v.work2, dx, dy, target, dx, dy, w, h, int32_t(v.work2->width), int32_t(v.work2->height),
                     targetWidth, targetHeight, IGNORE_CLIP | NO_SPRITES, nullptr, nullptr, clipRegion);
         return;

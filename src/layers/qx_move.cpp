@@ -115,6 +115,9 @@ int draw(qxMoveState *s)
     if (s->layer) {
         qxLayer *l = drivenLayer(s);
         if (!l) return ERR_LAYERRANGE;
+        // The move's redraw below shows the new frame.
+        if (s->type == QX_MOVE_ANIM && l->type == QX_TYPE_ANIM && l->base->frame != s->frame)
+            if (int r = qxLayerSetPosFrame(s->L, l, 100000, 100000, s->frame + 1, 1)) return r;
         qxMoveLayer(s->L, l, nullptr, s->x, s->y, 0, 0, nullptr);
         return 0;
     }
@@ -131,7 +134,7 @@ void advanceFrame(qxMoveState *s)
     if (now < timeMs(s->nexttime)) return;
     s->frame = (s->frame + 1) % s->framecount;
     if (s->type == QX_MOVE_ANIM) {
-        if (!s->layer) loadAnimFrame(s);
+        if (!s->layer) loadAnimFrame(s); // a layer takes the frame when it next moves
         if (s->delay == -4)
             return setTime(&s->nexttime, now + qxGetAnimFrameDelay(static_cast<qxAnim *>(s->anim), uint32_t(s->frame)));
     } else {
@@ -287,8 +290,9 @@ void releaseObject(qxMoveState *s)
     }
 }
 
-// Looks the object up, takes its size and planes and raises its lock.
-int takeObject(qxMoveState *s)
+// Looks the object up, takes its size and planes and raises its lock;
+// *origin gets a text object's offset of its picture from its position.
+int takeObject(qxMoveState *s, int32_t origin[2])
 {
     lua_State *L = s->L;
     switch (s->type) {
@@ -316,10 +320,9 @@ int takeObject(qxMoveState *s)
     }
     case QX_MOVE_TEXTOBJECT: {
         if (!qxTextObjects.image) return ERR_UNIMPLCMD;
-        int32_t ox = 0, oy = 0;
-        if (int r = qxTextObjects.image(L, s->id, &s->bitmap, &s->mask, &s->alpha, &s->width, &s->height, &ox, &oy))
+        if (int r = qxTextObjects.image(L, s->id, &s->bitmap, &s->mask, &s->alpha, &s->width, &s->height, &origin[0],
+                                        &origin[1]))
             return r;
-        s->x1 += ox, s->y1 += oy, s->x2 += ox, s->y2 += oy;
         if (qxTextObjects.lock) qxTextObjects.lock(L, s->id, 1), s->planes = s->bitmap;
         break;
     }
@@ -365,6 +368,12 @@ int driveLayer(qxMoveState *s)
             s->layer = l;
             break;
         }
+    if (!s->layer && s->type == QX_MOVE_TEXTOBJECT) {
+        if (!qxTextObjects.addLayer) return ERR_LAYERSUPPORT;
+        if (int r = qxTextObjects.addLayer(s->L, s->id, s->x, s->y, &s->layer)) return r;
+        if (!s->layer) return ERR_LAYERRANGE;
+        qxDrawLayer(s->L, s->layer, 0);
+    }
     if (!s->layer) {
         if (s->type != QX_MOVE_BRUSH && s->type != QX_MOVE_ANIM) return ERR_LAYERSUPPORT;
         qxBitMap *bm = nullptr, *m = nullptr, *al = nullptr;
@@ -435,11 +444,15 @@ int prepare(qxMoveState *s)
     else if (s->animspeed == -3) s->delay = 160;
     else if (s->animspeed == -4) s->delay = s->type == QX_MOVE_ANIM ? -4 : 60;
     else s->delay = s->animspeed >= 0 ? clamp32(int64_t(s->animspeed) * 20) : 0;
-    if (int r = takeObject(s)) return r;
-    // Positions resolved for an object of this size.
+    int32_t origin[2] = {0, 0};
+    if (int r = takeObject(s, origin)) return r;
+    // Positions resolved for an object of this size; a text object's origin
+    // goes on after, so named positions (#CENTER, ...) stay intact.
     const double ax = s->layer ? s->layer->anchorx : 0, ay = s->layer ? s->layer->anchory : 0;
-    s->x1 = qxResolvePosX(s->x1, s->width, b->width, ax), s->x2 = qxResolvePosX(s->x2, s->width, b->width, ax);
-    s->y1 = qxResolvePosY(s->y1, s->height, b->height, ay), s->y2 = qxResolvePosY(s->y2, s->height, b->height, ay);
+    s->x1 = clamp32(int64_t(qxResolvePosX(s->x1, s->width, b->width, ax)) + origin[0]);
+    s->x2 = clamp32(int64_t(qxResolvePosX(s->x2, s->width, b->width, ax)) + origin[0]);
+    s->y1 = clamp32(int64_t(qxResolvePosY(s->y1, s->height, b->height, ay)) + origin[1]);
+    s->y2 = clamp32(int64_t(qxResolvePosY(s->y2, s->height, b->height, ay)) + origin[1]);
     if (s->x1 == s->x2 && s->y1 == s->y2) {
         if (!s->embedded) return -1;
         s->x1 -= 10, s->y1 -= 10;

@@ -338,6 +338,33 @@ int spriteOverlap(int32_t x, int32_t y, int32_t w, int32_t h)
 
 void freeSpriteList(lua_State *, qxBGPic *b) { qxFreeDisplaySpriteList(b); }
 
+// The display's own view, wrapped below.
+int (*gDisplayView)(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
+
+// While sprites are shown, drawing goes into their background (the first
+// work bitmap) and the shown picture (the second) is composed again from
+// it with the sprites on top: what the script draws stays under them and
+// survives their next move.
+int spriteView(qxBitMap *target, void *clipRegion, qxSafeBltView *v)
+{
+    if (!gDisplayView || !gDisplayView(target, clipRegion, v)) return 0;
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *b = currentBGPic();
+    if (!b || !b->sprites || d->layersEnabled || v->outputType != QX_OUT_DISPLAY || !v->work1) return 1;
+    qxBitMap *bg = qxLayerBackground(d, b);
+    if (!bg || bg == b->bitmap || bg == v->work1) return 1;
+    v->work2 = v->work1, v->work1 = bg;
+    return 1;
+}
+
+void redrawInto(lua_State *L, qxBitMap *into, int32_t x, int32_t y, int32_t w, int32_t h, int withSprites)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || !d->bgpic || !into) return;
+    if (!qxIntersectRect(&x, &y, &w, &h, 0, 0, int32_t(into->width), int32_t(into->height))) return;
+    Redraw(L, d, d->bgpic, into, x, y, w, h, withSprites ? 0 : QX_RD_NOSPRITES);
+}
+
 // GetAttribute of #SPRITE; position, frame and z position come from the
 // sprite on screen.
 int spriteAttribute(lua_State *L, void *object, int attribute)
@@ -378,6 +405,11 @@ int spriteAttribute(lua_State *L, void *object, int attribute)
 extern "C" void qxLinkSprites(void)
 {
     qxBitMapDisplay.spriteOverlap = spriteOverlap;
+    if (!qxBitMapDisplay.redraw) qxBitMapDisplay.redraw = redrawInto;
+    if (qxBitMapDisplay.currentView != spriteView) {
+        gDisplayView = qxBitMapDisplay.currentView;
+        qxBitMapDisplay.currentView = spriteView;
+    }
     qxLayerQueries.freeSpriteList = freeSpriteList;
     qxLayerQueries.countDisplayedSprites = [](const qxBGPic *b) { return int(qxCountDisplayedSprites(b)); };
     qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;

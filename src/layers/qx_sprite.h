@@ -10,6 +10,7 @@
 typedef struct lua_State lua_State;
 struct qxBitMap;
 struct qxBGPic;
+struct qxLayer;
 struct qxAnimReader;
 
 enum : uint32_t { QX_TYPE_SPRITE = 32 };
@@ -49,6 +50,8 @@ struct qxTextObjectHooks {
                  int32_t *width, int32_t *height, int32_t *offx, int32_t *offy);
     // Raises (+1) or lowers (-1) the object's lock.
     void (*lock)(lua_State *L, qxObjectRef ref, int delta);
+    // A new top layer showing the object with its left edge at (x, y).
+    int (*addLayer)(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, qxLayer **out);
 };
 
 extern "C" {

@@ -2,6 +2,7 @@
 
 #include "draw/text/qx_text.h"
 #include "layers/qx_sprite.h"
+#include "objects/qx_displayopts.h"
 
 namespace {
 
@@ -24,10 +25,22 @@ void textObjectLock(lua_State *L, qxObjectRef ref, int delta)
     else if (t->locked) t->locked--;
 }
 
+int textObjectLayer(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, qxLayer **out)
+{
+    qxTextObject *t = nullptr;
+    if (int r = qxFindTextObject(L, ref.number, ref.automatic, 0, &t)) return r;
+    qxTransformOptions options;
+    qxObjectStyle style;
+    qxInitTransformOptions(&options);
+    qxInitObjectStyle(&style);
+    return qxAddTextLayer(L, t, x, y, &options, &style, out);
+}
+
 } // namespace
 
 extern "C" void qxLinkSpriteTextObjects(void)
 {
     qxTextObjects.image = textObjectImage;
     qxTextObjects.lock = textObjectLock;
+    qxTextObjects.addLayer = textObjectLayer;
 }

@@ -21,6 +21,7 @@
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
+#include "layers/qx_sprite.h"
 #include "media/qx_medialibs.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -199,6 +200,7 @@ int qxStartup(int argc, char **argv)
     // Brushes and BGPics the applet declared were only opened so far.
     if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)))
         return fail(r);
+    qxRebuildSpriteMasks(); // sprites declared before the display kept pixels only
     qxSetTag(QX_TAG_MAINRUNNING, 1);
 
     r = qxRunMainScript(L);
