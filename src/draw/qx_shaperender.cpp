@@ -474,7 +474,8 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     }
     if (layer) {
-        const qxShapeLayerData p = payloadOf(*rec, *global);
+        qxShapeLayerData p = payloadOf(*rec, *global);
+        p.imageX = im.x, p.imageY = im.y;
         return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
                                rec->transform, rec->style);
     }
