@@ -534,7 +534,10 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
     Contour inner;
     if (!filled) {
         if (fill.size() >= 3) inner = offset(fill, -double(s.lineWidth));
-        else inner.clear();
+        // A box or curve no wider than twice the line is all line: the moved-in
+        // contour turned inside out would cut it back to its ends.
+        if (rec->type != QX_SHAPE_POLYGON && inner.size() >= 3 && signedArea(inner) * signedArea(fill) <= 0)
+            inner.clear();
     }
     Contour grown = border && fill.size() >= 3 ? offset(fill, s.borderSize) : Contour();
     const Contour &outer = border && !grown.empty() ? grown : fill;
