@@ -81,12 +81,11 @@ void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, 
 
 namespace {
 
-int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
-               const qxObjectStyle *style)
+// The path's picture and where its top-left lies; a layer's picture is
+// upright (layer set), else the path turns about its anchor.
+int renderPathImage(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
+                    bool layer, qxShapeImage &im, double *leftOut, double *topOut, int32_t *offX, int32_t *offY)
 {
-    if (!data->items) return ERR_EMPTYPATH;
-    if (int e = qxPrepareOutputTarget(L)) return e;
-    const bool layer = qxShapeGoesToLayer();
     qxShapeLayerData d = *data;
     qxClampDrawStyle(&d.state);
     const qxDrawState &s = d.state;
@@ -124,21 +123,47 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
         if (!inner.draw(d, cx, cy, m, fillCov.data(), W, fx, fy)) return ERR_DRAWPATH;
         for (size_t i = 0; i < mainCov.size(); i++) mainCov[i] = std::max(mainCov[i], fillCov[i]);
     }
-    qxShapeImage im;
     const uint8_t *fillPlane = edge ? fillCov.data() : mainCov.data();
     if (int e = qxComposeCoverage(L, &s, d.colour, fillPlane, edge ? mainCov.data() : nullptr, shadow, W, H, sr - sl,
                                   sb - st, fx, fy, fw, fh, &im))
         return e;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
-    const double left = double(qxResolvePosX(x, W, 0, ax)) + std::floor(cx) + main.ix - sl;
-    const double top = double(qxResolvePosY(y, H, 0, ay)) + std::floor(cy) + main.iy - st;
+    *offX = int32_t(std::floor(cx)) + main.ix - sl, *offY = int32_t(std::floor(cy)) + main.iy - st;
+    *leftOut = double(qxResolvePosX(x, W, 0, ax)) + *offX;
+    *topOut = double(qxResolvePosY(y, H, 0, ay)) + *offY;
+    return 0;
+}
+
+int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
+               const qxObjectStyle *style)
+{
+    if (!data->items) return ERR_EMPTYPATH;
+    if (int e = qxPrepareOutputTarget(L)) return e;
+    const bool layer = qxShapeGoesToLayer();
+    qxShapeImage im;
+    double left = 0, top = 0;
+    qxShapeLayerData d = *data;
+    if (int e = renderPathImage(L, x, y, data, t, layer, im, &left, &top, &d.imageX, &d.imageY)) return e;
     if (std::fabs(left) > INT32_MAX || std::fabs(top) > INT32_MAX) return 0;
     if (layer)
-        return qxAddShapeLayer(L, &d, im.pixels.data(), im.alpha.data(), W, H, int32_t(left), int32_t(top), t, style);
+        return qxAddShapeLayer(L, &d, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(left), int32_t(top), t,
+                               style);
     return qxBlitShapeImage(L, &im, int32_t(left), int32_t(top), style);
 }
 
 } // namespace
+
+int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
+                           int32_t *offY)
+{
+    if (!data->items) return ERR_EMPTYPATH;
+    double left = 0, top = 0;
+    try {
+        return renderPathImage(L, 0, 0, data, nullptr, true, *image, &left, &top, offX, offY);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+}
 
 int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
                  const qxObjectStyle *style)

@@ -22,3 +22,9 @@ void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, 
 int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *transform,
                  const qxObjectStyle *style);
 }
+
+struct qxShapeImage;
+// A path layer's upright picture drawn again from its payload, and where
+// it starts relative to the path's origin.
+int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
+                           int32_t *offY);

@@ -11,6 +11,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
+#include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
@@ -242,16 +243,9 @@ bool uintKey(lua_State *L, int table, const char *key, uint32_t *out, bool *chan
     return true;
 }
 
-// The keys of a box, circle, ellipse or arc layer: the shape is rendered
-// again, upright, as the draw command made it, its anchor point staying.
-int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+// The colour and draw-style keys shapes and paths share.
+int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, bool *changedOut)
 {
-    const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
-    if (!old || (old->type != QX_SHAPE_BOX && old->type != QX_SHAPE_CIRCLE && old->type != QX_SHAPE_ELLIPSE &&
-                 old->type != QX_SHAPE_ARC))
-        return 0;
-    if (table < 0) table = lua_gettop(L) + table + 1;
-    qxShapeLayerData p = *old;
     bool changed = false;
     int colour = int(p.colour);
     if (qxGetFieldColor(L, table, "color", &colour, nullptr)) p.colour = uint32_t(colour), changed = true;
@@ -271,7 +265,87 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed);
     intKey(L, table, "texturex", &st.textureX, &changed);
     intKey(L, table, "texturey", &st.textureY, &changed);
-    if (st.fillStyle > QX_FILLTEXTURE) return ERR_WRONGUSAGE;
+    *changedOut = *changedOut || changed;
+    return st.fillStyle > QX_FILLTEXTURE ? ERR_WRONGUSAGE : 0;
+}
+
+// A fresh base rendition of payload p from its picture (offset: where the
+// picture starts relative to the shape's corner): the corner stays.
+int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerData &p, const qxShapeImage &im,
+                   int32_t offX, int32_t offY, qxLayerData **fresh)
+{
+    p.imageX = offX, p.imageY = offY;
+    qxShapeLayerData *own = nullptr;
+    if (int e = qxCloneShapeLayerData(&p, &own)) return e;
+    qxBitMap *bm = nullptr, *al = nullptr;
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (int e = data ? qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, &bm, &al) : ERR_MEM) {
+        std::free(data);
+        qxFreeShapeLayerData(own);
+        return e;
+    }
+    // The anchor point follows the new size.
+    const double ax = l->anchorx, ay = l->anchory;
+    auto anchorOffset = [](double a, int32_t shapeSize, int32_t imageAt, int32_t imageSize) {
+        return int64_t(imageAt) + int64_t(std::trunc(imageSize * a)) - int64_t(std::trunc(shapeSize * a));
+    };
+    // Paths measure from their picture: their shape size is the picture's.
+    const bool path = p.type == QX_LAYER_VECTORPATH;
+    const int64_t x = int64_t(l->base->x) -
+                      anchorOffset(ax, path ? l->base->width : old->width, old->imageX, l->base->width) +
+                      anchorOffset(ax, path ? im.w : p.width, offX, im.w);
+    const int64_t y = int64_t(l->base->y) -
+                      anchorOffset(ay, path ? l->base->height : old->height, old->imageY, l->base->height) +
+                      anchorOffset(ay, path ? im.h : p.height, offY, im.h);
+    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    data->width = im.w, data->height = im.h;
+    data->bitmap = bm, data->alpha = al;
+    data->typedata = own;
+    *fresh = data;
+    return 0;
+}
+
+// The keys of a path layer: colour, fill and the vector settings; the path
+// is drawn again upright, the layer keeps turning it.
+int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!old) return 0;
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxShapeLayerData p = *old;
+    bool changed = false;
+    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    qxVectorState &v = p.vector;
+    intKey(L, table, "linejoin", &v.lineJoin, &changed);
+    intKey(L, table, "linecap", &v.lineCap, &changed);
+    intKey(L, table, "fillrule", &v.fillRule, &changed);
+    double n = 0;
+    if (qxGetFieldNum(L, table, "dashoffset", &n, nullptr)) v.dashOffset = n, changed = true;
+    if (qxGetFieldNum(L, table, "miterlimit", &n, nullptr)) v.miterLimit = n, changed = true;
+    if (!changed) return 0;
+    if (v.lineJoin < 0 || v.lineJoin > 2 || v.lineCap < 0 || v.lineCap > 2 || v.fillRule < 0 || v.fillRule > 1 ||
+        !std::isfinite(v.dashOffset) || !std::isfinite(v.miterLimit))
+        return ERR_WRONGUSAGE;
+    qxShapeImage im;
+    int32_t offX = 0, offY = 0;
+    if (int e = qxRenderPathLayerImage(L, &p, &im, &offX, &offY)) return e;
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    return freshShapeData(l, old, p, im, offX, offY, fresh);
+}
+
+// The keys of a box, circle, ellipse or arc layer: the shape is rendered
+// again, upright, as the draw command made it, its corner staying.
+int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!old || (old->type != QX_SHAPE_BOX && old->type != QX_SHAPE_CIRCLE && old->type != QX_SHAPE_ELLIPSE &&
+                 old->type != QX_SHAPE_ARC))
+        return 0;
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxShapeLayerData p = *old;
+    bool changed = false;
+    if (int e = readFillKeys(L, table, p, &changed)) return e;
     switch (p.type) {
     case QX_SHAPE_BOX: {
         intKey(L, table, "sizex", &p.width, &changed);
@@ -314,7 +388,7 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     r.colour = p.colour;
     r.clockwise = p.clockwise;
     r.transform = &upright;
-    qxDrawState drawn = st;
+    qxDrawState drawn = p.state;
     qxClampDrawStyle(&drawn);
     qxShapeImage im;
     try {
@@ -323,37 +397,12 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
         return ERR_BITMAP;
     }
     if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
-    p.imageX = im.x, p.imageY = im.y;
-    qxShapeLayerData *own = nullptr;
-    if (int e = qxCloneShapeLayerData(&p, &own)) return e;
-    qxBitMap *bm = nullptr, *al = nullptr;
-    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
-    if (int e = data ? qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, &bm, &al) : ERR_MEM) {
-        std::free(data);
-        qxFreeShapeLayerData(own);
-        return e;
-    }
-    // The shape's corner point stays: the anchor point follows the new size.
-    const double ax = l->anchorx, ay = l->anchory;
-    auto anchorOffset = [](double a, int32_t shapeSize, int32_t imageAt, int32_t imageSize) {
-        return int64_t(imageAt) + int64_t(std::trunc(imageSize * a)) - int64_t(std::trunc(shapeSize * a));
-    };
-    const int64_t x = int64_t(l->base->x) - anchorOffset(ax, old->width, old->imageX, l->base->width) +
-                      anchorOffset(ax, p.width, im.x, im.w);
-    const int64_t y = int64_t(l->base->y) - anchorOffset(ay, old->height, old->imageY, l->base->height) +
-                      anchorOffset(ay, p.height, im.y, im.h);
-    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
-    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
-    data->width = im.w, data->height = im.h;
-    data->bitmap = bm, data->alpha = al;
-    data->typedata = own;
-    *fresh = data;
-    return 0;
+    return freshShapeData(l, old, p, im, im.x, im.y, fresh);
 }
 
 // The layers own their composed planes; the payload says what they show.
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, nullptr};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, restylePath};
 
 } // namespace
 
