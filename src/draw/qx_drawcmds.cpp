@@ -69,6 +69,22 @@ uint32_t qxDrawColourArg(lua_State *L, int arg)
     return std::isfinite(c) ? uint32_t(int64_t(std::fmod(std::trunc(c), 4294967296.0))) : 0;
 }
 
+int qxDrawBox(lua_State *L, const qxDrawState *state, int32_t x, int32_t y, int32_t width, int32_t height,
+              uint32_t colour, const int32_t corners[4], const qxTransformOptions *transform,
+              const qxObjectStyle *style)
+{
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    qxShapeRecord r{};
+    r.type = QX_SHAPE_BOX;
+    r.x = x, r.y = y, r.width = width, r.height = height;
+    r.colour = colour;
+    if (corners) std::copy_n(corners, 4, r.corners);
+    qxClampCorners(r.corners);
+    r.transform = transform;
+    r.style = style;
+    return qxRenderShape(L, &r, state ? state : qxGetDrawState());
+}
+
 int qxCmdBox(lua_State *L)
 {
     qxCheckArgCount(L, 4, 7, 0, 0);

@@ -146,16 +146,35 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
     int32_t W = 0, H = 0;
     double ox = 0, oy = 0;
     if (int e = paintPath(L, d, turn ? m : nullptr, anchor, &im, &W, &H, &ox, &oy)) return e;
+    d.imageX = int32_t(ox), d.imageY = int32_t(oy);
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
     const double left = double(qxResolvePosX(x, W, 0, ax)) + ox;
     const double top = double(qxResolvePosY(y, H, 0, ay)) + oy;
     if (std::fabs(left) > INT32_MAX || std::fabs(top) > INT32_MAX) return 0;
     if (layer)
-        return qxAddShapeLayer(L, &d, im.pixels.data(), im.alpha.data(), W, H, int32_t(left), int32_t(top), t, style);
+        return qxAddShapeLayer(L, &d, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(left), int32_t(top), t,
+                               style);
     return qxBlitShapeImage(L, &im, int32_t(left), int32_t(top), style);
 }
 
 } // namespace
+
+int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
+                           int32_t *offY)
+{
+    if (!data->items) return ERR_EMPTYPATH;
+    qxShapeLayerData d = *data;
+    qxClampDrawStyle(&d.state);
+    int32_t w = 0, h = 0;
+    double left = 0, top = 0;
+    try {
+        if (int e = paintPath(L, d, nullptr, nullptr, image, &w, &h, &left, &top)) return e;
+        *offX = int32_t(left), *offY = int32_t(top);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+}
 
 int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
                  const qxObjectStyle *style)

@@ -29,3 +29,7 @@ struct qxShapeImage;
 // origin. 0, 1394, 1470 or 1522.
 int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *matrix, qxShapeImage *image,
                       int32_t *width, int32_t *height, double *left, double *top);
+// A path layer's upright picture drawn again from its payload, and where
+// it starts relative to the path's origin.
+int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
+                           int32_t *offY);

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
+#include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
@@ -224,9 +226,183 @@ void pushPathKeys(lua_State *L, const qxLayer *layer)
     lua_settable(L, -3);
 }
 
+// Reads an integer key into *out, counting it as a change when given.
+bool intKey(lua_State *L, int table, const char *key, int32_t *out, bool *changed)
+{
+    int v = *out;
+    if (!qxGetFieldInt(L, table, key, &v, nullptr)) return false;
+    *out = v, *changed = true;
+    return true;
+}
+
+bool uintKey(lua_State *L, int table, const char *key, uint32_t *out, bool *changed)
+{
+    int32_t v = int32_t(*out);
+    if (!intKey(L, table, key, &v, changed)) return false;
+    *out = uint32_t(v);
+    return true;
+}
+
+// The colour and draw-style keys shapes and paths share.
+int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, bool *changedOut)
+{
+    bool changed = false;
+    int colour = int(p.colour);
+    if (qxGetFieldColor(L, table, "color", &colour, nullptr)) p.colour = uint32_t(colour), changed = true;
+    qxDrawState &st = p.state;
+    uint32_t form = 0;
+    if (uintKey(L, table, "formstyle", &form, &changed))
+        st.formStyle = form & QX_FORM_NORMAL ? form : (st.formStyle & ~QX_FORM_NORMAL) | form;
+    form = 0;
+    if (uintKey(L, table, "formstyleclear", &form, &changed)) {
+        st.formStyle &= ~form;
+        if (!st.formStyle) st.formStyle = QX_FORM_NORMAL;
+    }
+    uintKey(L, table, "fillstyle", &st.fillStyle, &changed);
+    intKey(L, table, "gradientstyle", &st.gradient.type, &changed);
+    intKey(L, table, "gradientangle", &st.gradient.angle, &changed);
+    uintKey(L, table, "gradientstartcolor", &st.gradient.startColour, &changed);
+    uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed);
+    intKey(L, table, "texturex", &st.textureX, &changed);
+    intKey(L, table, "texturey", &st.textureY, &changed);
+    *changedOut = *changedOut || changed;
+    return st.fillStyle > QX_FILLTEXTURE ? ERR_WRONGUSAGE : 0;
+}
+
+// A fresh base rendition of payload p from its picture (offset: where the
+// picture starts relative to the shape's corner): the corner stays.
+int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerData &p, const qxShapeImage &im,
+                   int32_t offX, int32_t offY, qxLayerData **fresh)
+{
+    p.imageX = offX, p.imageY = offY;
+    qxShapeLayerData *own = nullptr;
+    if (int e = qxCloneShapeLayerData(&p, &own)) return e;
+    qxBitMap *bm = nullptr, *al = nullptr;
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (int e = data ? qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, &bm, &al) : ERR_MEM) {
+        std::free(data);
+        qxFreeShapeLayerData(own);
+        return e;
+    }
+    // The anchor point follows the new size.
+    const double ax = l->anchorx, ay = l->anchory;
+    auto anchorOffset = [](double a, int32_t shapeSize, int32_t imageAt, int32_t imageSize) {
+        return int64_t(imageAt) + int64_t(std::trunc(imageSize * a)) - int64_t(std::trunc(shapeSize * a));
+    };
+    // Paths measure from their picture: their shape size is the picture's.
+    const bool path = p.type == QX_LAYER_VECTORPATH;
+    const int64_t x = int64_t(l->base->x) -
+                      anchorOffset(ax, path ? l->base->width : old->width, old->imageX, l->base->width) +
+                      anchorOffset(ax, path ? im.w : p.width, offX, im.w);
+    const int64_t y = int64_t(l->base->y) -
+                      anchorOffset(ay, path ? l->base->height : old->height, old->imageY, l->base->height) +
+                      anchorOffset(ay, path ? im.h : p.height, offY, im.h);
+    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    data->width = im.w, data->height = im.h;
+    data->bitmap = bm, data->alpha = al;
+    data->typedata = own;
+    *fresh = data;
+    return 0;
+}
+
+// The keys of a path layer: colour, fill and the vector settings; the path
+// is drawn again upright, the layer keeps turning it.
+int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!old) return 0;
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxShapeLayerData p = *old;
+    bool changed = false;
+    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    qxVectorState &v = p.vector;
+    intKey(L, table, "linejoin", &v.lineJoin, &changed);
+    intKey(L, table, "linecap", &v.lineCap, &changed);
+    intKey(L, table, "fillrule", &v.fillRule, &changed);
+    double n = 0;
+    if (qxGetFieldNum(L, table, "dashoffset", &n, nullptr)) v.dashOffset = n, changed = true;
+    if (qxGetFieldNum(L, table, "miterlimit", &n, nullptr)) v.miterLimit = n, changed = true;
+    if (!changed) return 0;
+    if (v.lineJoin < 0 || v.lineJoin > 2 || v.lineCap < 0 || v.lineCap > 2 || v.fillRule < 0 || v.fillRule > 1 ||
+        !std::isfinite(v.dashOffset) || !std::isfinite(v.miterLimit))
+        return ERR_WRONGUSAGE;
+    qxShapeImage im;
+    int32_t offX = 0, offY = 0;
+    if (int e = qxRenderPathLayerImage(L, &p, &im, &offX, &offY)) return e;
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    return freshShapeData(l, old, p, im, offX, offY, fresh);
+}
+
+// The keys of a box, circle, ellipse or arc layer: the shape is rendered
+// again, upright, as the draw command made it, its corner staying.
+int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!old || (old->type != QX_SHAPE_BOX && old->type != QX_SHAPE_CIRCLE && old->type != QX_SHAPE_ELLIPSE &&
+                 old->type != QX_SHAPE_ARC))
+        return 0;
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxShapeLayerData p = *old;
+    bool changed = false;
+    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    switch (p.type) {
+    case QX_SHAPE_BOX: {
+        intKey(L, table, "sizex", &p.width, &changed);
+        intKey(L, table, "sizey", &p.height, &changed);
+        int32_t round = 0;
+        if (intKey(L, table, "roundlevel", &round, &changed)) std::fill_n(p.corners, 4, round);
+        static const char *const keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+        for (int i = 0; i < 4; i++) intKey(L, table, keys[i], &p.corners[i], &changed);
+        qxClampCorners(p.corners);
+        break;
+    }
+    case QX_SHAPE_CIRCLE:
+        if (intKey(L, table, "radius", &p.rx, &changed)) p.ry = p.rx;
+        break;
+    default:
+        intKey(L, table, "radiusa", &p.rx, &changed);
+        intKey(L, table, "radiusb", &p.ry, &changed);
+        if (p.type == QX_SHAPE_ARC) {
+            intKey(L, table, "startangle", &p.start, &changed);
+            intKey(L, table, "endangle", &p.end, &changed);
+            uintKey(L, table, "clockwise", &p.clockwise, &changed);
+        }
+        break;
+    }
+    if (!changed) return 0;
+    if (p.type != QX_SHAPE_BOX) {
+        if (p.rx < 1 || p.ry < 1) return ERR_WRONGUSAGE;
+        if (p.rx > 1000000 || p.ry > 1000000) return ERR_BITMAP;
+        p.width = 2 * p.rx + 1, p.height = 2 * p.ry + 1;
+    }
+    if (p.width < 1 || p.height < 1) return ERR_WRONGUSAGE;
+    // Drawn upright: the layer keeps turning it.
+    qxTransformOptions upright = l->transform;
+    upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
+    qxShapeRecord r{};
+    r.type = p.type;
+    r.width = p.width, r.height = p.height;
+    r.rx = p.rx, r.ry = p.ry, r.start = p.start, r.end = p.end;
+    std::copy_n(p.corners, 4, r.corners);
+    r.colour = p.colour;
+    r.clockwise = p.clockwise;
+    r.transform = &upright;
+    qxDrawState drawn = p.state;
+    qxClampDrawStyle(&drawn);
+    qxShapeImage im;
+    try {
+        if (int e = qxRenderShapeImage(L, &r, &drawn, &im)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    return freshShapeData(l, old, p, im, im.x, im.y, fresh);
+}
+
 // The layers own their composed planes; the payload says what they show.
-const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr};
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, restylePath};
 
 } // namespace
 

@@ -35,6 +35,7 @@ struct qxShapeLayerData {
     int32_t capacity;
     qxVectorState vector;
     const qxVectorEngine *engine;
+    int32_t imageX, imageY; // shapes: where the picture starts relative to the shape's corner
 };
 
 // 1 when drawing now makes layers: layers are on and the output is the

@@ -474,7 +474,8 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     }
     if (layer) {
-        const qxShapeLayerData p = payloadOf(*rec, *global);
+        qxShapeLayerData p = payloadOf(*rec, *global);
+        p.imageX = im.x, p.imageY = im.y;
         return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
                                rec->transform, rec->style);
     }
@@ -533,7 +534,10 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
     Contour inner;
     if (!filled) {
         if (fill.size() >= 3) inner = offset(fill, -double(s.lineWidth));
-        else inner.clear();
+        // A box or curve no wider than twice the line is all line: the moved-in
+        // contour turned inside out would cut it back to its ends.
+        if (rec->type != QX_SHAPE_POLYGON && inner.size() >= 3 && signedArea(inner) * signedArea(fill) <= 0)
+            inner.clear();
     }
     Contour grown = border && fill.size() >= 3 ? offset(fill, s.borderSize) : Contour();
     const Contour &outer = border && !grown.empty() ? grown : fill;

@@ -89,6 +89,12 @@ struct qxLayerTypeOps {
     // picture starts in it; 0 or an error code (the engine's own then).
     int (*borderMask)(lua_State *L, const qxLayer *layer, const qxLayerData *data, int32_t size, qxBitMap **alpha,
                       int32_t *dx, int32_t *dy);
+    // Reads the type's own keys from the style table at `table` and, when
+    // they change what the layer shows, renders a fresh base rendition
+    // (planes, typedata, anchor point, size) into *fresh without touching
+    // the layer; *fresh stays null when the content is unchanged. Effects
+    // the keys switch (shadow, border, transparency) go into style.
+    int (*applyStyleKeys)(lua_State *L, const qxLayer *layer, int table, qxObjectStyle *style, qxLayerData **fresh);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away

@@ -691,6 +691,22 @@ int readFrame(lua_State *L, const qxLayer *l, int table, int32_t *frame, bool *g
     return 0;
 }
 
+// Puts a freshly rendered base rendition in place of the layer's own; the
+// transformed renditions are built again by the caller.
+void swapBaseRendition(lua_State *L, qxLayer *l, qxLayerData *fresh)
+{
+    qxLayerData *old = l->base;
+    fresh->clip = old->clip;
+    fresh->frame = old->frame;
+    fresh->dwidth = fresh->width, fresh->dheight = fresh->height;
+    fresh->left = fresh->ox = fresh->x, fresh->top = fresh->oy = fresh->y;
+    if (l->intermediate == old) l->intermediate = fresh;
+    if (l->onscreen == old) l->onscreen = fresh;
+    l->base = fresh;
+    qxFreeLayerData(L, l->type, old);
+    std::free(old);
+}
+
 // Reads a style table completely, then applies it to the layer: the layer
 // stays unchanged when the table is refused. noRefresh: the caller redraws
 // the area (added to *area when given).
@@ -711,10 +727,10 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     bool frameGiven = false;
     if (int r = readFrame(L, l, table, &frame, &frameGiven)) return r;
     int x = base->x, y = base->y, z = 0, tx = 0, ty = 0;
-    qxGetFieldInt(L, table, "x", &x, nullptr);
-    qxGetFieldInt(L, table, "y", &y, nullptr);
-    if (qxGetFieldInt(L, table, "translatex", &tx, nullptr)) x = int(int64_t(base->x) + tx);
-    if (qxGetFieldInt(L, table, "translatey", &ty, nullptr)) y = int(int64_t(base->y) + ty);
+    bool xGiven = qxGetFieldInt(L, table, "x", &x, nullptr);
+    bool yGiven = qxGetFieldInt(L, table, "y", &y, nullptr);
+    if (qxGetFieldInt(L, table, "translatex", &tx, nullptr)) x = int(int64_t(base->x) + tx), xGiven = true;
+    if (qxGetFieldInt(L, table, "translatey", &ty, nullptr)) y = int(int64_t(base->y) + ty), yGiven = true;
     const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
     char group[256];
     std::strcpy(group, l->group);
@@ -727,11 +743,28 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         l->name = own;
         if (r) return r;
     }
+    // The type's own keys come last of the reading: a fresh picture is made
+    // aside and only swapped in below.
+    qxLayerData *fresh = nullptr;
+    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->applyStyleKeys) {
+        if (int r = ops->applyStyleKeys(L, l, table, &s, &fresh)) {
+            std::free(name);
+            return r;
+        }
+    }
     // Apply.
     int32_t ax, ay, aw, ah;
     qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
+    if (fresh) {
+        // A fresh picture carries its own anchor point; one given wins.
+        if (!xGiven) x = fresh->x;
+        if (!yGiven) y = fresh->y;
+        fresh->x = base->x, fresh->y = base->y;
+        swapBaseRendition(L, l, fresh);
+        base = fresh;
+    }
     const bool newFrame = frameGiven && frame != base->frame;
-    const bool reshape = std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
+    const bool reshape = fresh || std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
                          o.anchorx != l->anchorx || o.anchory != l->anchory ||
                          (newFrame && !qxMatrixIsIdentity(&o));
     const qxTransformOptions before = l->transform;

@@ -102,6 +102,7 @@ struct qxTextLayerData {
     qxTextRequest request;
     int32_t tabs[32];
     int32_t rightMargin;
+    int32_t originX, originY; // where the request point lies in the picture
 };
 
 struct qxLayer;

@@ -1,5 +1,6 @@
 // InKeyStr: a line typed by the user, echoed character by character as
 // PRINT layers that move apart and together as the line is edited.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -12,6 +13,8 @@
 #include "display/qx_display.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
+#include "draw/fonts/qx_font.h"
+#include "draw/qx_drawcmds.h"
 #include "draw/text/qx_text.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_output.h"
@@ -140,11 +143,36 @@ public:
         return 0;
     }
 
-    // Removes the echo, puts the cursor back and prints the line once.
+    // Removes the echo and the cursor box.
     void removeLayers()
     {
         for (TypedChar &t : chars)
             if (t.layer) qxRemoveLayerRecord(L, qxLayerBGPic(), t.layer, 0, nullptr), t.layer = nullptr;
+        if (cursor) qxRemoveLayerRecord(L, qxLayerBGPic(), cursor, 0, nullptr), cursor = nullptr;
+    }
+
+    // The cursor: a box layer as wide as the system scale in whole pixels
+    // and as high as the font, in the font colour.
+    int showCursor()
+    {
+        double scale = 1.0;
+        qxGetScaleFactor(&scale);
+        const qxTextStyle &b = qxGetTextState()->block;
+        const int32_t w = std::max(1, int32_t(scale)), h = b.font && b.font->height > 0 ? b.font->height : 8;
+        qxBGPic *bgpic = qxLayerBGPic();
+        const int32_t before = bgpic ? qxCountLayers(bgpic) : 0;
+        if (int r = qxDrawBox(L, nullptr, startX, startY, w, h, b.colour, nullptr, nullptr, nullptr)) return r;
+        if (bgpic && qxCountLayers(bgpic) > before) cursor = qxGetLayerByIndex(bgpic, qxCountLayers(bgpic));
+        cursorX = startX;
+        return 0;
+    }
+
+    // Puts the cursor box behind the character before the insert position.
+    void moveCursor()
+    {
+        const int32_t x = xAt(insert);
+        if (cursor && x != cursorX) qxMoveLayer(L, cursor, nullptr, x - cursorX, 0, 0, 1 | 2, nullptr);
+        cursorX = x;
     }
 
     std::string text() const
@@ -164,6 +192,8 @@ private:
     bool password;
     std::vector<TypedChar> chars;
     size_t insert = 0;
+    qxLayer *cursor = nullptr;
+    int32_t cursorX = 0;
 
     int32_t xAt(size_t n) const
     {
@@ -227,6 +257,7 @@ extern "C" int qxCmdInKeyStr(lua_State *L)
     const int filter = luaL_checkint(L, 1);
     const int max = lua_gettop(L) >= 2 && !lua_isnil(L, 2) ? luaL_checkint(L, 2) : 0;
     const bool password = lua_gettop(L) >= 3 && lua_toboolean(L, 3) && !(lua_isnumber(L, 3) && lua_tonumber(L, 3) == 0);
+    const bool cursor = lua_gettop(L) >= 4 && lua_toboolean(L, 4) && !(lua_isnumber(L, 4) && lua_tonumber(L, 4) == 0);
     if (filter < ALL || filter > HEXNUMERICAL || max < 0) return ERR_WRONGUSAGE;
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_WRONGUSAGE;
@@ -249,8 +280,8 @@ extern "C" int qxCmdInKeyStr(lua_State *L)
     const int32_t rightWas = c->right;
     c->right = 32768;
     LineInput line(L, c, filter, size_t(max), password);
-    int r = 0;
-    for (bool done = false; !done && !r;) {
+    int r = cursor ? line.showCursor() : 0;
+    for (bool done = false; !done && !r; line.moveCursor()) {
         qxEventCopy e;
         if ((r = nextEvent(L, d, &e))) break;
         if (e.type == kEventChar) {

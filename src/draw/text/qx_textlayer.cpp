@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/commands/qx_args.h"
@@ -71,6 +72,7 @@ int clonePayload(const qxLayerData *from, qxLayerData *to)
     qxTextLayerData *c = makePayload(&p->request, p->x, p->y);
     if (!c) return ERR_MEM;
     c->rightMargin = p->rightMargin;
+    c->originX = p->originX, c->originY = p->originY;
     to->typedata = c;
     return 0;
 }
@@ -118,8 +120,101 @@ int payloadBorder(lua_State *L, const qxLayer *, const qxLayerData *d, int32_t s
     return 0;
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder};
-const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder};
+// The keys of a TextOut or Print layer that change its picture. The text
+// is laid out again with them; margins move the block as Print would.
+int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *style, qxLayerData **fresh)
+{
+    const auto *p = static_cast<const qxTextLayerData *>(l->base->typedata);
+    if (!p) return 0;
+    qxTextRequest rq = p->request;
+    const bool print = l->type == QX_LAYER_PRINT;
+    int changed = 0, found = 0, v = 0;
+    int colour = int(rq.block.colour);
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxGetFieldColor(L, table, "color", &colour, &changed);
+    uint32_t shadow = style->shadow.shadow, border = style->border.border;
+    if (qxGetFieldInt(L, table, "fontstyle", &v, &found)) {
+        const auto bits = uint32_t(v);
+        if (bits & QX_TS_NORMAL) rq.block.style = QX_TS_NORMAL;
+        if (const uint32_t add = bits & ~(QX_TS_NORMAL | QX_TS_SHADOW | QX_TS_EDGE))
+            rq.block.style = (rq.block.style & ~QX_TS_NORMAL) | add;
+        if (bits & QX_TS_SHADOW) shadow = 1;
+        if (bits & QX_TS_EDGE) border = 1;
+    }
+    if (qxGetFieldInt(L, table, "fontstyleclear", &v, &found)) {
+        const auto bits = uint32_t(v);
+        rq.block.style &= ~(bits & ~(QX_TS_SHADOW | QX_TS_EDGE));
+        if (!rq.block.style) rq.block.style = QX_TS_NORMAL;
+        if (bits & QX_TS_SHADOW) shadow = 0;
+        if (bits & QX_TS_EDGE) border = 0;
+    }
+    if (qxGetFieldInt(L, table, "encoding", &v, &found)) {
+        if (v != 0 && v != 1) return ERR_WRONGUSAGE;
+        rq.encoding = uint32_t(v);
+    }
+    int32_t left = print ? rq.leftMargin : 0, right = p->rightMargin;
+    if (qxGetFieldInt(L, table, "rightmargin", &right, &found) && right < 0) return ERR_WRONGUSAGE;
+    if (print && qxGetFieldInt(L, table, "leftmargin", &left, &found) && left < 0) return ERR_WRONGUSAGE;
+    if (!print) qxGetFieldInt(L, table, "align", &rq.align, &found);
+    std::string text(rq.text, rq.length);
+    lua_pushstring(L, "text");
+    lua_gettable(L, table);
+    if (!lua_isnil(L, -1)) {
+        const int kind = lua_type(L, -1);
+        const char *s = kind == LUA_TSTRING || kind == LUA_TNUMBER ? lua_tostring(L, -1) : nullptr;
+        const size_t n = s ? lua_strlen(L, -1) : 0;
+        if (!s) {
+            lua_pop(L, 1);
+            return ERR_WRONGUSAGE;
+        }
+        text.assign(s, n);
+        found = 1;
+    }
+    lua_pop(L, 1);
+    if (!found && !changed) return 0;
+    if (print) {
+        if (left > right) return ERR_WRONGUSAGE;
+        rq.wrap = right - left + 1;
+        rq.leftMargin = left;
+    } else {
+        rq.wrap = right;
+    }
+    rq.block.colour = uint32_t(colour);
+    if (changed && (uint32_t(colour) >> 24)) style->transparency = uint32_t(colour) >> 24;
+    rq.text = text.data(), rq.length = text.size();
+    qxStripLayerEffects(&rq);
+    qxTextImage im;
+    if (int r = qxLayoutTextL(L, &rq, &im)) return r;
+    qxBitMap *bm = nullptr, *alpha = nullptr;
+    int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr,
+                             &alpha);
+    qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), p->y);
+    auto *data = np ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
+    if (!data) {
+        if (np) qxFree(const_cast<char *>(np->request.text)), qxFree(np);
+        qxFreeImagePlanes(bm, nullptr, alpha);
+        qxFreeTextImage(&im);
+        return r ? r : ERR_MEM;
+    }
+    np->rightMargin = right;
+    np->originX = im.originX, np->originY = im.originY;
+    // The request point stays where the layer has it now.
+    const int64_t x = int64_t(l->base->x) - p->originX + (np->x - p->x) + im.originX;
+    const int64_t y = int64_t(l->base->y) - p->originY + im.originY;
+    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    data->width = im.width, data->height = im.height;
+    data->bitmap = bm, data->alpha = alpha;
+    data->typedata = np;
+    qxFreeTextImage(&im);
+    style->shadow.shadow = shadow, style->border.border = border;
+    *fresh = data;
+    return 0;
+}
+
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, nullptr};
+const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
+                                    restylePayload};
 
 } // namespace
 
@@ -186,6 +281,7 @@ int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *rq, qx
     }
     const int32_t left = x + im->originX, top = y + im->originY;
     data->x = left, data->y = top, data->width = im->width, data->height = im->height;
+    p->originX = im->originX, p->originY = im->originY;
     data->typedata = p;
     return qxAddLayer(L, type, nullptr, left, top, im->width, im->height, options, style, bm, nullptr, alpha, data,
                       style->insertpos, 0, out);

@@ -86,6 +86,12 @@ TEST_F(ShapeRender, BoxesAndBordersAreExact)
         cairo_rectangle(cr, 3, 3, 34, 24);
     });
     EXPECT_EQ(d.max, 0);
+    // Boxes no wider than twice the line are all line (a 1-pixel text cursor).
+    for (int w : {1, 2, 6}) {
+        s.width = w;
+        d = compare(s, st, [w](cairo_t *cr) { cairo_rectangle(cr, 0, 0, w, 30); });
+        EXPECT_EQ(d.max, 0) << w;
+    }
 }
 
 TEST_F(ShapeRender, CurvesAndPolygonsFollowCairo)
