@@ -362,7 +362,7 @@ void redrawInto(lua_State *L, qxBitMap *into, int32_t x, int32_t y, int32_t w, i
     qxDisplay *d = qxCurrentDisplay;
     if (!d || !d->bgpic || !into) return;
     if (!qxIntersectRect(&x, &y, &w, &h, 0, 0, int32_t(into->width), int32_t(into->height))) return;
-    Redraw(L, d, d->bgpic, into, x, y, w, h, withSprites ? 0 : QX_RD_NOSPRITES);
+    Redraw(L, d, d->bgpic, into, x, y, w, h, withSprites ? 0u : uint32_t(QX_RD_NOSPRITES));
 }
 
 // GetAttribute of #SPRITE; position, frame and z position come from the

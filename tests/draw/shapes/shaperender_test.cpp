@@ -63,7 +63,7 @@ qxDrawState filled(uint32_t form)
 class ShapeRender : public ::testing::Test {
 protected:
     void SetUp() override { qxInitRotationPresets(); }
-    qxTransformOptions ident{1, 0, 0, 1};
+    qxTransformOptions ident = [] { qxTransformOptions t{}; t.m11 = t.m22 = 1; return t; }();
 };
 
 TEST_F(ShapeRender, BoxesAndBordersAreExact)
@@ -172,7 +172,8 @@ TEST_F(ShapeRender, HugeAndBrokenInputIsRefused)
     qxShapeImage im;
     const qxDrawState plain = filled(1);
     EXPECT_EQ(qxRenderShapeImage(nullptr, &s, &plain, &im), 1522);
-    qxTransformOptions bad{NAN, INFINITY, 0, 1};
+    qxTransformOptions bad = ident;
+    bad.m11 = NAN, bad.m12 = INFINITY;
     s.width = s.height = 10, s.transform = &bad;
     qxDrawState st = filled(17);
     EXPECT_EQ(qxRenderShapeImage(nullptr, &s, &st, &im), 0); // the matrix is ignored, not converted
