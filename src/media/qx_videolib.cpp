@@ -19,6 +19,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
 #include "media/qx_soundcmds.h"
@@ -56,6 +57,21 @@ bool drawnOn(const qxVideoObject *o, const qxDisplay *d)
     return !o->layer && o->player->display == d && o->player->threadRunning;
 }
 
+// How display pixels map to the window: a display scaled by the
+// auto-scaling engine shows them at scale x scale plus the margins; layers
+// are scaled by the layer engine.
+struct WindowScale {
+    bool scales;
+    double fx, fy;
+    int32_t mx, my;
+};
+
+WindowScale windowScale(const qxDisplay *d)
+{
+    if (!d || !d->autoScale || d->layerScale || !d->scaledWidth || !d->scaledHeight) return {false, 1.0, 1.0, 0, 0};
+    return {true, d->scaleX, d->scaleY, d->marginLeft, d->marginTop};
+}
+
 } // namespace
 
 extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
@@ -70,33 +86,32 @@ extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
 
 extern "C" void qxVideoScaleSize(qxDisplay *d, qxVideoObject *o, int position, int size, int layer)
 {
-    // A display scaled by the auto-scaling engine shows its pixels at
-    // scale x scale plus the margins; layers are scaled by the layer engine.
-    const bool scales = d && !layer && d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
-    const double fx = scales ? d->scaleX : 1.0, fy = scales ? d->scaleY : 1.0;
-    const int32_t mx = scales ? d->marginLeft : 0, my = scales ? d->marginTop : 0;
+    const WindowScale s = windowScale(layer ? nullptr : d);
     qxVideo *v = o->player;
     int32_t x = v->x.load(), y = v->y.load();
     uint32_t w = v->outWidth.load(), h = v->outHeight.load();
     if (position) {
-        x = int32_t(std::clamp(std::lround(o->x * fx) + mx, long(INT32_MIN / 2), long(INT32_MAX / 2)));
-        y = int32_t(std::clamp(std::lround(o->y * fy) + my, long(INT32_MIN / 2), long(INT32_MAX / 2)));
+        x = int32_t(std::clamp(std::lround(o->x * s.fx) + s.mx, long(INT32_MIN / 2), long(INT32_MAX / 2)));
+        y = int32_t(std::clamp(std::lround(o->y * s.fy) + s.my, long(INT32_MIN / 2), long(INT32_MAX / 2)));
     }
     if (size) {
-        w = uint32_t(std::clamp(std::lround(o->reqWidth * fx), 1L, 65535L));
-        h = uint32_t(std::clamp(std::lround(o->reqHeight * fy), 1L, 65535L));
+        w = uint32_t(std::clamp(std::lround(o->reqWidth * s.fx), 1L, 65535L));
+        h = uint32_t(std::clamp(std::lround(o->reqHeight * s.fy), 1L, 65535L));
     }
     qxVideoMoveResize(v, x, y, w, h, o->smooth);
 }
 
 extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
 {
+    // The point is in display pixels; the player's rectangle in window ones.
+    const WindowScale s = windowScale(display);
+    const int64_t px = std::lround(x * s.fx) + s.mx, py = std::lround(y * s.fy) + s.my;
     return eachVideo([&](qxVideoObject *o) {
                const qxVideo *v = o->player;
                const int64_t vx = v->x.load(), vy = v->y.load();
                const uint32_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
                const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
-               return o->state == 1 && drawnOn(o, display) && x >= vx && y >= vy && x < vx + w && y < vy + h;
+               return o->state == 1 && drawnOn(o, display) && px >= vx && py >= vy && px < vx + w && py < vy + h;
            }) != nullptr;
 }
 
@@ -417,18 +432,32 @@ struct Geometry {
 Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->reqHeight}; }
 
 // Applies the object's geometry to its player; a paused picture leaves the
-// display's own pixels behind where it was.
+// display's own pixels behind where it was. The old place is put back
+// before the player redraws its still at the new one, which may overlap it.
 void moveResize(qxVideoObject *o, Geometry before)
 {
     qxDisplay *d = o->player->display;
+    if (o->state == 2 && d && d->bgpic) {
+        int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
+        if (x < 0) w += x, x = 0;
+        if (y < 0) h += y, y = 0;
+        w = std::min(w, d->bgpic->width - x), h = std::min(h, d->bgpic->height - y);
+        qxBitMap *shown = qxShownBitmap(d);
+        qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
+        const WindowScale s = windowScale(d);
+        if (picture && w > 0 && h > 0) {
+            if (!s.scales) {
+                qxPutToWindow(d, picture, x, y, w, h);
+            } else {
+                // Window coordinates count from the scaled picture's origin.
+                const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
+                const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
+                const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
+                if (sw > 0 && sh > 0) qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, 0, nullptr, nullptr, nullptr);
+            }
+        }
+    }
     qxVideoScaleSize(d, o, 1, 1, 0);
-    if (o->state != 2 || !d) return;
-    int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
-    if (x < 0) w += x, x = 0;
-    if (y < 0) h += y, y = 0;
-    w = std::min(w, int32_t(d->width) - x), h = std::min(h, int32_t(d->height) - y);
-    qxBitMap *work = qxDisplayWorkBitmap(d, 0);
-    if (work && w > 0 && h > 0) qxPutToWindow(d, work, x, y, w, h);
 }
 
 int qxCmdSetVideoSize(lua_State *L)
