@@ -20,6 +20,7 @@
 #include "core/vm/qx_vmregs.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
+#include "draw/fonts/qx_font.h"
 #include "draw/qx_drawlibs.h"
 #include "layers/qx_sprite.h"
 #include "media/qx_medialibs.h"
@@ -197,8 +198,9 @@ int qxStartup(int argc, char **argv)
         return fail(r);
     if ((r = qxOpenFirstDisplay(L, applet, startup)))
         return fail(r);
-    // Brushes and BGPics the applet declared were only opened so far.
-    if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)))
+    // Brushes, BGPics and colour fonts the applet declared were only opened
+    // so far.
+    if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)) || (r = qxRealizeFontBitmaps()))
         return fail(r);
     qxRebuildSpriteMasks(); // sprites declared before the display kept pixels only
     qxSetTag(QX_TAG_MAINRUNNING, 1);

@@ -70,6 +70,12 @@ int qxParseBitmapFontSize(const uint8_t *data, size_t size, qxFontHandle *handle
 // Opens contentsPath (".font" appended when missing) at the given size.
 int qxLoadBitmapFont(const char *contentsPath, int32_t size, qxFontHandle *handle, const char *displayName);
 void qxFreeBitmapFont(qxFontHandle *handle);
+// Colour fonts: pending pixels into the colour image and mask (0, or
+// QX_ERR_MEMORY with the pixels kept); for one handle or every cached one.
+int qxRealizeFontHandle(qxFontHandle *handle);
+int qxRealizeFontBitmaps(void);
+int qxFontBitmapsReady(void); // 1 once qxRealizeFontBitmaps has run
+void qxFreeFontColourBitmaps(qxFontHandle *handle);
 int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
                             qxTextExtent *extent);
 // Index into the tables for a character.

@@ -211,6 +211,7 @@ extern "C" void qxFreeBitmapFont(qxFontHandle *handle) {
     handle->backend = nullptr;
     free(handle->pendingPixels);
     handle->pendingPixels = nullptr;
+    qxFreeFontColourBitmaps(handle);
 }
 
 extern "C" uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch) {

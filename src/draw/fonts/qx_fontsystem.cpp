@@ -182,6 +182,9 @@ extern "C" int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32
         free(h);
         return openFailed(name, size);
     }
+    // A colour font opened once the display exists needs no waiting; if
+    // its bitmaps cannot be made it still draws from the pending pixels.
+    if (qxFontBitmapsReady()) qxRealizeFontHandle(h);
     *out = h;
     return 0;
 }

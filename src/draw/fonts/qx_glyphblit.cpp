@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "display/qx_bitmap.h"
 #include "draw/fonts/qx_font.h"
 #include "imaging/qx_blendrows.h"
 
@@ -26,6 +27,36 @@ bool clipGlyph(const qxGlyphTarget *t, const qxGlyphClip *c, int32_t &x, int32_t
 
 void coverRow(uint8_t *__restrict d, const uint8_t *__restrict s, int32_t n) {
     for (int32_t i = 0; i < n; ++i) d[i] = s[i] ? s[i] : d[i];
+}
+
+// A colour glyph's source: its image rows and, once realised, the mask
+// plane; without a mask the key colour marks the transparent pixels.
+struct ColourSource {
+    const uint32_t *image;
+    int32_t imagePitch; // pixels
+    const uint8_t *mask;
+    int32_t maskPitch; // bytes
+};
+
+// The glyph keeps its own colours: pixels under the mask are copied. With
+// coverage asked for (colour -1) the whole rectangle is copied and the
+// mask is ORed into the coverage plane.
+void blitColourGlyph(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y, const ColourSource &s,
+                     int32_t first, int32_t w, int32_t h, bool coverage) {
+    int32_t sx, sy;
+    if (!clipGlyph(t, clip, x, y, w, h, sx, sy)) return;
+    for (int32_t r = 0; r < h; ++r) {
+        const uint32_t *src = s.image + int64_t(sy + r) * s.imagePitch + first + sx;
+        const uint8_t *m = s.mask ? s.mask + int64_t(sy + r) * s.maskPitch : nullptr;
+        uint32_t *dst = t->pixels ? t->pixels + int64_t(y + r) * t->pixelsPerRow + x : nullptr;
+        uint8_t *cov = coverage && t->coverage ? t->coverage + int64_t(y + r) * t->coverageBytesPerRow + x : nullptr;
+        for (int32_t i = 0; i < w; ++i) {
+            int32_t bit = first + sx + i;
+            bool on = m ? (m[bit >> 3] & (0x80 >> (bit & 7))) != 0 : (src[i] & 0xFFFFFF) != QX_FONT_KEYCOLOR;
+            if (dst && (on || coverage)) dst[i] = 0xFF000000u | src[i];
+            if (cov && on) cov[i] = 255;
+        }
+    }
 }
 
 } // namespace
@@ -95,9 +126,26 @@ extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *t
                                     const char *text, size_t length, uint32_t, int encoding, const qxGlyphClip *clip,
                                     int64_t colour) {
     const auto *f = static_cast<const qxBitmapFont *>(handle->backend);
-    // LEAST BODY: colour bitmap fonts draw from their colour glyph image,
-    // which needs display bitmaps.
-    if (handle->kind != QX_FONT_BITMAP || !f->strip) return 0;
+    if (!f) return 0;
+    const bool colourFont = handle->kind == QX_FONT_COLORBITMAP;
+    if (!colourFont && (handle->kind != QX_FONT_BITMAP || !f->strip)) return 0;
+    ColourSource cs{};
+    qxBitMapLock il{}, ml{};
+    if (colourFont) {
+        if (handle->colorImage && handle->colorMask) {
+            if (qxLockBitMap(handle->colorImage, 0, &il) && il.pixels && il.bytesPerPixel == 4 &&
+                qxLockBitMap(handle->colorMask, 0, &ml) && ml.pixels)
+                cs = {static_cast<const uint32_t *>(il.pixels), int32_t(il.pixelsPerRow),
+                      static_cast<const uint8_t *>(ml.pixels), int32_t(ml.pixelsPerRow)};
+        } else if (handle->pendingPixels) {
+            cs = {handle->pendingPixels, handle->pendingWidth, nullptr, 0};
+        }
+        if (!cs.image) {
+            if (ml.handle) qxUnLockBitMap(&ml);
+            if (il.handle) qxUnLockBitMap(&il);
+            return 0;
+        }
+    }
     uint32_t local[256], *codes = nullptr;
     size_t n = length;
     int allocated = 0;
@@ -111,10 +159,16 @@ extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *t
         uint32_t g = qxBitmapFontGlyph(f, ch);
         pen += f->kern ? f->kern[g] : 0;
         uint32_t loc = f->location[g];
-        qxBlitGlyphMono(target, clip, x + pen, y, f->strip, f->modulo, int32_t(loc >> 16), int32_t(loc & 0xFFFF),
-                        f->ySize, colour);
+        if (colourFont)
+            blitColourGlyph(target, clip, x + pen, y, cs, int32_t(loc >> 16), int32_t(loc & 0xFFFF), f->ySize,
+                            colour == -1);
+        else
+            qxBlitGlyphMono(target, clip, x + pen, y, f->strip, f->modulo, int32_t(loc >> 16),
+                            int32_t(loc & 0xFFFF), f->ySize, colour);
         pen += f->space ? f->space[g] : f->xSize;
     }
     if (allocated) free(codes);
+    if (ml.handle) qxUnLockBitMap(&ml);
+    if (il.handle) qxUnLockBitMap(&il);
     return 0;
 }

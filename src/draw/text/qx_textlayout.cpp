@@ -232,6 +232,7 @@ struct Canvas {
     int32_t w, h;
     uint32_t *pixels;
     std::vector<uint8_t> cover, grown;
+    std::vector<uint32_t> ink; // colour fonts: the glyphs' own colours under the coverage
 
     // Straight-alpha "over" of one colour through a coverage box, moved by
     // dx, dy; the box is clipped once so that the rows run without checks.
@@ -360,14 +361,18 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
         *r = ERR_MEM;
         return 1;
     }
+    const bool colourGlyphs = rq->block.font && rq->block.font->kind == QX_FONT_COLORBITMAP;
     for (size_t i = 0; i < count; ++i) {
         const PlainRun &run = runs[i];
         if (t[run.start] == ' ') continue; // blanks leave no ink
-        qxDrawRunText(rq->block.font, nullptr, cover, width, height, run.x - left, run.y, t + run.start, run.length,
-                      rq->block.style, rq->encoding);
+        qxDrawRunText(rq->block.font, colourGlyphs ? pixels : nullptr, cover, width, height, run.x - left, run.y,
+                      t + run.start, run.length, rq->block.style, rq->encoding);
     }
     const uint32_t rgb = rq->block.colour & 0xFFFFFF;
-    for (size_t i = 0; i < area; ++i) pixels[i] = cover[i] ? (uint32_t(cover[i]) << 24 | rgb) : 0;
+    if (colourGlyphs) // the glyphs left their own colours under the coverage
+        for (size_t i = 0; i < area; ++i) pixels[i] = cover[i] ? (uint32_t(cover[i]) << 24 | (pixels[i] & 0xFFFFFF)) : 0;
+    else
+        for (size_t i = 0; i < area; ++i) pixels[i] = cover[i] ? (uint32_t(cover[i]) << 24 | rgb) : 0;
     qxFree(cover);
     out->pixels = pixels;
     out->width = width, out->height = height;
@@ -554,7 +559,12 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         *bx1 = std::min(width, ox + std::max(r.ext.pixelWidth, r.ext.maxX + 1) + 2);
         *by0 = std::max(0, oy), *by1 = std::min(height, oy + lineHeight);
         for (int32_t yy = *by0; yy < *by1; ++yy) memset(&c.cover[size_t(yy) * width + *bx0], 0, size_t(std::max(0, *bx1 - *bx0)));
-        qxDrawRunText(font ? r.block.font : nullptr, nullptr, c.cover.data(), width, height, ox, oy, r.text.data(),
+        uint32_t *ink = nullptr;
+        if (font && r.block.font && r.block.font->kind == QX_FONT_COLORBITMAP) {
+            if (c.ink.size() != area) c.ink.assign(area, 0);
+            ink = c.ink.data();
+        }
+        qxDrawRunText(font ? r.block.font : nullptr, ink, c.cover.data(), width, height, ox, oy, r.text.data(),
                       r.text.size(), r.block.style, rq->encoding);
         // Italic without an italic face (bitmap fonts): rows sheared one pixel
         // per two rows, right above the baseline and left below it.
@@ -619,6 +629,18 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             drawCoverage(r, i, &x0, &y0, &x1, &y1);
             if (x1 <= x0 || y1 <= y0) continue;
             if (pass == 2) {
+                if (font && r.block.font && r.block.font->kind == QX_FONT_COLORBITMAP) {
+                    // The glyphs keep their own colours; the font colour
+                    // only lends its transparency.
+                    const uint32_t opacity = 255 - (r.block.colour >> 24);
+                    for (int32_t yy = y0; yy < y1; ++yy)
+                        for (int32_t xx = x0; xx < x1; ++xx) {
+                            const size_t k = size_t(yy) * width + xx;
+                            const uint32_t a = c.cover[k] * opacity / 255;
+                            if (a) c.pixels[k] = a << 24 | (c.ink[k] & 0xFFFFFF);
+                        }
+                    continue;
+                }
                 c.paint(c.cover, x0, y0, x1, y1, 0, 0, r.block.colour);
                 continue;
             }

@@ -1,6 +1,7 @@
 // Bitmap ".font" files written by tools/fonts/make_bitmap_font.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -121,6 +122,44 @@ TEST(BitmapFont, ColourFontReadsPickedPlanes) {
     }
     uint32_t end = f->location[f->count - 1];
     EXPECT_EQ(h.pendingPixels[(end >> 16) + (end & 0xFFFF)] & 0xFFFFFF, 0xFF0000u);
+}
+
+} // namespace
+
+namespace {
+
+// Draws "A" of the colour fixture at x 2; a key-coloured source pixel must
+// stay transparent, the rest keep the glyph's own colour, not the pen's.
+void checkColourDraw(Handle &h, uint32_t width) {
+    uint32_t pixels[7 * 16];
+    uint8_t coverage[7 * 16] = {};
+    std::fill_n(pixels, 7 * 16, 0xFF123456u);
+    qxGlyphTarget t{pixels, 16, coverage, 16, 16, 7};
+    ASSERT_EQ(qxBitmapFontDrawText(&h, &t, 2, 0, "A", 1, 0, 0, nullptr, 0x0000FF), 0);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 16; ++x) {
+            bool inGlyph = x >= 2 && x < 2 + int(width) && !(y == 3 && x == 3);
+            EXPECT_EQ(pixels[y * 16 + x], inGlyph ? 0xFF00FF00u : 0xFF123456u) << x << "," << y;
+        }
+    // Coverage pass: the mask is ORed into the coverage plane.
+    ASSERT_EQ(qxBitmapFontDrawText(&h, &t, 2, 0, "A", 1, 0, 0, nullptr, -1), 0);
+    EXPECT_EQ(coverage[3 * 16 + 2], 255);
+    EXPECT_EQ(coverage[3 * 16 + 3], 0);
+    EXPECT_EQ(coverage[3 * 16 + 1], 0);
+}
+
+TEST(BitmapFont, ColourFontDrawsOwnColoursBeforeAndAfterRealising) {
+    Handle h;
+    ASSERT_EQ(qxLoadBitmapFont(makeFont("colourdraw", 7, "--color").c_str(), 7, &h, nullptr), 1);
+    auto *f = static_cast<qxBitmapFont *>(h.backend);
+    uint32_t loc = f->location['A' - 32], first = loc >> 16, width = loc & 0xFFFF;
+    ASSERT_GE(width, 3u);
+    h.pendingPixels[3 * h.pendingWidth + first + 1] = QX_FONT_KEYCOLOR;
+    checkColourDraw(h, width); // from the pending pixels
+    ASSERT_EQ(qxRealizeFontHandle(&h), 0);
+    EXPECT_FALSE(h.pendingPixels);
+    ASSERT_TRUE(h.colorImage && h.colorMask);
+    checkColourDraw(h, width); // from the colour image and its mask
 }
 
 } // namespace
