@@ -544,7 +544,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
 
     size_t area = 0;
     if (!qxMulSize(size_t(width), size_t(height), &area) || area > (size_t(1) << 28)) return ERR_BITMAP;
-    Canvas c{width, height, static_cast<uint32_t *>(qxAlloc(area * 4, 1)), {}, {}};
+    Canvas c{width, height, static_cast<uint32_t *>(qxAlloc(area * 4, 1)), {}, {}, {}};
     if (!c.pixels) return ERR_MEM;
     try {
         c.cover.assign(area, 0);

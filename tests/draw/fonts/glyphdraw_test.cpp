@@ -52,9 +52,15 @@ TEST(GlyphDraw, TrueTypeCoverageBlendAndClip) {
     // In a colour: full coverage gives the colour, none leaves the pixel.
     qxFtDrawText(&h, &c.t, 10, 5, "A", 1, QX_STYLE_ANTIALIAS, 0, nullptr, 0xFF0000);
     for (size_t i = 0; i < c.px.size(); ++i) {
-        if (c.cov[i] == 255) EXPECT_EQ(c.px[i], 0xFFFF0000u);
-        if (c.cov[i] == 0) EXPECT_EQ(c.px[i], 0xFF000000u);
-        if (c.cov[i]) EXPECT_NEAR(int(c.px[i] >> 16 & 255), c.cov[i], 1);
+        if (c.cov[i] == 255) {
+            EXPECT_EQ(c.px[i], 0xFFFF0000u);
+        }
+        if (c.cov[i] == 0) {
+            EXPECT_EQ(c.px[i], 0xFF000000u);
+        }
+        if (c.cov[i]) {
+            EXPECT_NEAR(int(c.px[i] >> 16 & 255), c.cov[i], 1);
+        }
     }
 
     // Clipped to the left half of the glyph's box, off the canvas edges too.
