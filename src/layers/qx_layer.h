@@ -114,6 +114,11 @@ extern qxRectList qxLayerCmdRects;
 
 void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops);
 const qxLayerTypeOps *qxLayerType(uint32_t type);
+// The untransformed planes of a rendition: its own, else those its type's
+// library hands out (1055 for a type without them); (sx, sy) is where the
+// picture starts. The bitmap may still be null after 0.
+int qxLayerSourcePlanes(lua_State *L, const qxLayer *layer, const qxLayerData *data, qxBitMap **bitmap,
+                        qxBitMap **mask, qxBitMap **alpha, int32_t *sx, int32_t *sy);
 
 // The BGPic whose layers commands work on (the selected BGPic, else the
 // current display's).
@@ -182,6 +187,9 @@ int qxLayerIsUncovered(const qxLayer *layer);
 void qxInvalidateRect(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h);
 void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags);
 void qxRefreshDirtyRects(lua_State *L);
+// The layer commands' checks: a current display drawing to itself with
+// layers on; 0 or the code.
+int qxLayerModeGuard(qxDisplay **out);
 void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h);
 void Redraw(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap *destination, int32_t x, int32_t y,
             int32_t width, int32_t height, uint32_t flags);

@@ -67,19 +67,30 @@ void dropHandedOver(lua_State *L, uint32_t type, qxBitMap *bitmap, qxBitMap *mas
     qxFreeImagePlanes(bitmap, mask, alpha);
 }
 
+} // namespace
+
+extern "C" int qxLayerSourcePlanes(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **bitmap,
+                                   qxBitMap **mask, qxBitMap **alpha, int32_t *sx, int32_t *sy)
+{
+    *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
+    *sx = *sy = 0;
+    if (*bitmap) return 0;
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    if (!ops || !ops->sourceImage) return ERR_WRONGUSAGE;
+    return ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy);
+}
+
+namespace {
+
 // The intermediate rendition of a transformed layer: a record of its own
 // holding the transformed picture, placed by the anchor. 0, 1000 or the
 // transform's error.
 int buildTransformed(lua_State *L, qxLayer *l)
 {
     qxLayerData *base = l->base;
-    qxBitMap *bitmap = base->bitmap, *mask = base->mask, *alpha = base->alpha;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t sx = 0, sy = 0;
-    if (!bitmap) {
-        const qxLayerTypeOps *ops = qxLayerType(l->type);
-        if (!ops || !ops->sourceImage) return ERR_WRONGUSAGE;
-        if (int r = ops->sourceImage(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
-    }
+    if (int r = qxLayerSourcePlanes(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
     if (!bitmap) return ERR_WRONGUSAGE;
     // A part becomes an image of its own first.
     qxBitMap *pb = nullptr, *pm = nullptr, *pa = nullptr;

@@ -32,13 +32,9 @@ void freeRenditions(lua_State *L, qxLayer *l)
 int toBrushLayer(lua_State *L, qxLayer *l)
 {
     qxLayerData *base = l->base;
-    qxBitMap *bitmap = base->bitmap, *mask = base->mask, *alpha = base->alpha;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t sx = 0, sy = 0;
-    if (!bitmap) {
-        const qxLayerTypeOps *ops = qxLayerType(l->type);
-        if (!ops || !ops->sourceImage || ops->sourceImage(L, l, base, &bitmap, &mask, &alpha, &sx, &sy) || !bitmap)
-            return ERR_WRONGUSAGE;
-    }
+    if (qxLayerSourcePlanes(L, l, base, &bitmap, &mask, &alpha, &sx, &sy) || !bitmap) return ERR_WRONGUSAGE;
     if (base->width < 1 || base->height < 1) return ERR_WRONGUSAGE;
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
     if (int r = qxCopyImageRect(bitmap, mask, alpha, sx, sy, base->width, base->height, 0, 0, 0, 0, &bm,

@@ -30,12 +30,7 @@
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 
-namespace {
-
-constexpr int kMaxRemove = 256;
-
-// The layer-mode guard of the layer commands.
-int guard(qxDisplay **out = nullptr)
+extern "C" int qxLayerModeGuard(qxDisplay **out)
 {
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_NOLAYERS;
@@ -47,6 +42,10 @@ int guard(qxDisplay **out = nullptr)
     if (out) *out = d;
     return 0;
 }
+
+namespace {
+
+constexpr int kMaxRemove = 256;
 
 // A single layer argument: position or name.
 int layerArg(lua_State *L, int arg, qxBGPic *b, qxLayer **out)
@@ -129,7 +128,7 @@ int swapPositions(lua_State *L, qxBGPic *b, int32_t p1, int32_t p2)
 int removeAll(lua_State *L, int keep)
 {
     qxDisplay *d = nullptr;
-    if (int r = guard(&d)) return r;
+    if (int r = qxLayerModeGuard(&d)) return r;
     qxBGPic *b = qxLayerBGPic();
     if (!b) return ERR_NOLAYERS;
     if (b != d->bgpic) {
@@ -192,7 +191,7 @@ int cmdGetLayerAtPos(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxDisplay *d = nullptr;
-    if (int r = guard(&d)) return r;
+    if (int r = qxLayerModeGuard(&d)) return r;
     int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
     if (d->layerScale) x = int32_t(x * d->scaleX), y = int32_t(y * d->scaleY);
     qxBGPic *b = qxLayerBGPic();
@@ -211,7 +210,7 @@ int cmdGetLayerAtPos(lua_State *L)
 int cmdLayerExists(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     lua_pushnumber(L, qxFindLayerByName(qxLayerBGPic(), luaL_checkstring(L, 1)) ? 1 : 0);
     return 1;
 }
@@ -219,7 +218,7 @@ int cmdLayerExists(lua_State *L)
 int cmdDumpLayers(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     const int32_t mode = optInt(L, 1, 0);
     qxBGPic *b = qxLayerBGPic();
     if (!b) return ERR_NOLAYERS;
@@ -293,7 +292,7 @@ int createAnimLayer(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, ui
 int cmdCreateLayer(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2), w = luaL_checkint(L, 3), h = luaL_checkint(L, 4);
     int colour = 0, mask = 0, alpha = 0, clear = 0, frames = 0;
     if (lua_istable(L, 5)) {
@@ -319,7 +318,7 @@ int cmdCreateLayer(lua_State *L)
 int cmdSetLayerName(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     int32_t n = luaL_checkint(L, 1);
     const char *name = luaL_checkstring(L, 2);
@@ -343,7 +342,7 @@ int cmdSetLayerName(lua_State *L)
 int cmdSwapLayers(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     qxLayer *l1 = nullptr, *l2 = nullptr;
     if (int r = layerArg(L, 1, b, &l1)) return r;
@@ -355,7 +354,7 @@ int cmdSwapLayers(lua_State *L)
 int cmdTranslateLayer(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
     qxMoveLayer(L, l, nullptr, luaL_checkint(L, 2), luaL_checkint(L, 3), 0, 3, nullptr);
@@ -365,7 +364,7 @@ int cmdTranslateLayer(lua_State *L)
 int showHide(lua_State *L, int hide)
 {
     qxDisplay *d = nullptr;
-    if (int r = guard(&d)) return r;
+    if (int r = qxLayerModeGuard(&d)) return r;
     qxBGPic *b = qxLayerBGPic();
     std::vector<qxLayer *> layers;
     int group = 0;
@@ -412,7 +411,7 @@ int cmdRemoveLayer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxDisplay *d = nullptr;
-    if (int r = guard(&d)) return r;
+    if (int r = qxLayerModeGuard(&d)) return r;
     qxBGPic *b = qxLayerBGPic();
     std::vector<qxLayer *> layers;
     int group = 0;
@@ -441,7 +440,7 @@ int cmdFreeLayers(lua_State *L)
 int cmdUndo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     const uint32_t type = uint32_t(luaL_checkint(L, 1));
     const qxObjectRef id = lua_gettop(L) >= 2 ? qxGetObjectIDArg(L, 2) : qxObjectRef{0, nullptr};
     int32_t level = std::max(optInt(L, 3, 1), 1);
@@ -460,7 +459,7 @@ int cmdUndo(lua_State *L)
 int cmdSetLayerZPos(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, b, &l)) return r;
@@ -473,7 +472,7 @@ int cmdSetLayerZPos(lua_State *L)
 int toEnd(lua_State *L, int front)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, b, &l)) return r;
@@ -490,7 +489,7 @@ int cmdLayerToBack(lua_State *L) { return toEnd(L, 0); }
 int cmdInsertLayer(lua_State *L)
 {
     qxCheckArgCount(L, 5, 6, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     const int32_t position = luaL_checkint(L, 1);
     const uint32_t type = uint32_t(luaL_checkint(L, 2));
     const qxObjectRef ref = qxGetObjectIDArg(L, 3);
@@ -600,7 +599,7 @@ int cmdGetLayerStyle(lua_State *L)
 int cmdDoMove(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     return qxDoMove(L);
 }
 
@@ -617,7 +616,7 @@ void dropShadowCache(qxLayer *l)
 int cmdSetLayerBorder(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
     const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
@@ -642,7 +641,7 @@ int cmdSetLayerBorder(lua_State *L)
 int cmdSetLayerShadow(lua_State *L)
 {
     qxCheckArgCount(L, 2, 7, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
     const bool enable = lua_toboolean(L, 2) && !(lua_isnumber(L, 2) && lua_tonumber(L, 2) == 0);
@@ -841,7 +840,7 @@ int cmdSetLayerStyle(lua_State *L)
     const int n = lua_gettop(L);
     qxCheckArgCount(L, 2, 0, 0, 0);
     if (n % 2) return ERR_WRONGUSAGE;
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     for (int i = 1; i < n; i += 2)
         if (int r = applyStyle(L, b, i, i + 1)) return r;
@@ -852,7 +851,7 @@ int cmdSetLayerStyle(lua_State *L)
 // handler filled.
 int styleCommand(lua_State *L, void (*fill)(lua_State *L))
 {
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     lua_newtable(L);
     fill(L);
     const int r = applyStyle(L, qxLayerBGPic(), 1, lua_gettop(L));
@@ -945,7 +944,7 @@ int cmdSetLayerFilter(lua_State *L)
 int cmdSelectLayer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, b, &l)) return r;
@@ -959,7 +958,7 @@ int cmdSelectLayer(lua_State *L)
 int cmdModifyLayerFrames(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
     if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
@@ -987,7 +986,7 @@ int cmdModifyLayerFrames(lua_State *L)
 int cmdNextFrame(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
-    if (int r = guard()) return r;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxLayer *l = nullptr;
     if (int r = layerArg(L, 1, qxLayerBGPic(), &l)) return r;
     if (l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;

@@ -54,12 +54,7 @@ bool displayedImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitM
     if (d->xformbitmap) {
         *bitmap = d->xformbitmap, *mask = d->xformmask, *alpha = d->xformalpha;
     } else {
-        *bitmap = d->bitmap, *mask = d->mask, *alpha = d->alpha;
-        if (!*bitmap) {
-            const qxLayerTypeOps *ops = qxLayerType(l->type);
-            if (!ops || !ops->sourceImage || ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy) || !*bitmap)
-                return false;
-        }
+        if (qxLayerSourcePlanes(L, l, d, bitmap, mask, alpha, sx, sy) || !*bitmap) return false;
     }
     // Filters run once, over what the rendition shows; the copy is kept
     // until the filters or the picture change. Without memory for it the

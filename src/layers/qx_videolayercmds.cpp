@@ -5,9 +5,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
-#include "display/qx_display.h"
 #include "layers/qx_layer.h"
-#include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
 qxVideoLayerCallTable qxVideoLayerCalls;
@@ -23,13 +21,7 @@ int videoLayerArg(lua_State *L, int args, qxLayer **out)
         qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
-    qxDisplay *d = qxCurrentDisplay;
-    if (!d) return ERR_NOLAYERS;
-    if (d->targetType == QX_OUT_BRUSH)
-        return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
-    if (d->targetType == QX_OUT_MASK) return ERR_SELECTMASK;
-    if (d->targetType == QX_OUT_ALPHA) return ERR_SELECTALPHACHANNEL;
-    if (!d->layersEnabled) return ERR_NOLAYERS;
+    if (int r = qxLayerModeGuard(nullptr)) return r;
     qxBGPic *b = qxLayerBGPic();
     int32_t n = 0;
     if (int r = qxGetLayerArg(L, 1, b, &n)) return r;

@@ -18,37 +18,25 @@
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
+#include "layer_scene.h"
 #include "objects/qx_output.h"
 
 namespace {
 
-constexpr int W = 160, H = 120;
+using layertest::H;
+using layertest::Pixels;
+using layertest::W;
 
-struct Free {
-    void operator()(uint32_t *p) const { std::free(p); }
-};
-using Pixels = std::unique_ptr<uint32_t, Free>;
-
-struct Engine : ::testing::Test {
-    qxDisplay *d = nullptr;
+struct Engine : layertest::DisplayScene {
     void SetUp() override
     {
-        qxLinkLayerEngine();
-        d = qxNewDisplayRecord(1);
-        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
-        ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, W, H, 0x204060, &d->bgpic), 0);
-        d->targetType = QX_OUT_DISPLAY;
+        DisplayScene::SetUp();
         d->layersEnabled = 1;
-        qxCurrentDisplay = d;
     }
     void TearDown() override
     {
         qxFreeBGPicLayers(nullptr, d->bgpic, 0, 0);
-        qxFreeOutputState(d);
-        qxFreeBGPicRecord(d->bgpic);
-        qxFreeLayerBackgrounds();
-        qxCurrentDisplay = nullptr;
-        std::free(d);
+        DisplayScene::TearDown();
     }
 
     // A w x h layer at (x, y): kind 0 plain, 1 masked (a disc), 2 alpha.

@@ -16,38 +16,22 @@
 #include "layers/qx_layer.h"
 #include "layers/qx_move.h"
 #include "layers/qx_sprite.h"
+#include "layer_scene.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
 
-constexpr int W = 160, H = 120;
+using layertest::H;
+using layertest::Pixels;
+using layertest::W;
 
-struct Free {
-    void operator()(uint32_t *p) const { std::free(p); }
-};
-using Pixels = std::unique_ptr<uint32_t, Free>;
-
-struct Scene : ::testing::Test {
-    qxDisplay *d = nullptr;
-    void SetUp() override
-    {
-        qxLinkLayerEngine();
-        d = qxNewDisplayRecord(1);
-        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
-        ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, W, H, 0x204060, &d->bgpic), 0);
-        d->targetType = QX_OUT_DISPLAY;
-        qxCurrentDisplay = d;
-    }
+struct Scene : layertest::DisplayScene {
     void TearDown() override
     {
         while (qxSprites) qxFreeSpriteRecord(nullptr, qxSprites);
         qxFreeDisplaySpriteList(d->bgpic);
-        qxFreeOutputState(d);
-        qxFreeBGPicRecord(d->bgpic);
-        qxFreeLayerBackgrounds();
-        qxCurrentDisplay = nullptr;
-        std::free(d);
+        DisplayScene::TearDown();
     }
 
     // A sprite of n frames: kind 0 plain, 1 masked (a disc), 2 alpha.

@@ -3,7 +3,7 @@
 removes every layer."""
 from listing import Listing
 
-L = Listing()
+L = Listing(own_display_1=True)
 L.call("CreateDisplay", 1, {"width": 200, "height": 100})
 L.call("OpenDisplay", 1)
 L.check("enable", "EnableLayers")

@@ -4,7 +4,7 @@ path stroked with mitres and square caps, against cairo drawing the same
 (path_ref.c)."""
 from listing import Listing
 
-L = Listing()
+L = Listing(own_display_1=True)
 L.call("CreateDisplay", 1, {"width": 160, "height": 100, "color": 0x336699})
 L.call("OpenDisplay", 1)
 L.call("StartPath", 1)

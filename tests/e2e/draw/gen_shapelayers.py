@@ -14,7 +14,7 @@ def shapes(L, dx, dy, prefix):
     L.check(prefix + "path", "DrawPath", 1, 110, 10, 0xFFFFFF)
 
 
-L = Listing()
+L = Listing(own_display_1=True)
 L.call("CreateDisplay", 1, {"width": 160, "height": 100, "color": 0x336699})
 L.call("OpenDisplay", 1)
 L.call("StartPath", 1)

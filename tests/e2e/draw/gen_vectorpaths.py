@@ -3,7 +3,7 @@
 error codes."""
 from listing import Listing
 
-L = Listing()
+L = Listing(own_display_1=True)
 L.call("CreateDisplay", 1, {"width": 160, "height": 100})
 L.call("OpenDisplay", 1)
 L.check("start", "StartPath", 1)

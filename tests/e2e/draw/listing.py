@@ -3,9 +3,17 @@
 or first results are printed as "label=value" lines."""
 
 
+# Display 1 declared hidden: the listings make their own display 1, which
+# the player would otherwise open at start-up.
+HIDDEN_DISPLAY_1 = ('.object 10 1 u32:0 u32:0xFFFE7960 u32:0xFFFE7960 u32:640 u32:480 u32:0 u32:0x800 u32:0 u32:0 u32:0 u32:0 u32:0 pstr:"Zephyrane" u8:1 u32:0 u16:0 u32:0 u32:0 u32:0 u8:2 u32:0 u32:0 u32:0 u32:0 u8:0 pstr:"" u8:0 u8:0 u8:0 u32:0 u8:1 u8:0 i16:-1 i16:-1 u8:0 u8:0 u8:0 pstr:"" pstr:"" pstr:"" pstr:"" u32:65536 u32:0')
+
+
 class Listing:
-    def __init__(self):
-        self.lines = [".maxstack 60", "    GETGLOBAL 0 \"exitonerror\"", "    LOADK 1 #0", "    CALL 0 2 1"]
+    def __init__(self, own_display_1=False):
+        self.lines = [".maxstack 60"]
+        if own_display_1:
+            self.lines += ["; Display 1 is declared hidden: the script makes its own display 1.", HIDDEN_DISPLAY_1]
+        self.lines += ["    GETGLOBAL 0 \"exitonerror\"", "    LOADK 1 #0", "    CALL 0 2 1"]
 
     def emit(self, text):
         self.lines.append("    " + text)
