@@ -7,6 +7,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/files/qx_chunkname.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaptransform.h"
@@ -28,7 +29,9 @@ namespace {
 // Name, size and options from narg on, through the font cache.
 int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
 {
-    const char *name = luaL_checkstring(L, narg);
+    // A font linked into the applet is opened from there.
+    int linked = 0;
+    const std::string name = qxGetFileNameArg(L, narg, 1, &linked);
     const int32_t size = luaL_checkint(L, narg + 1);
     int engine = QX_FONTENGINE_NATIVE, cache = 1, usepoints = 0;
     if (lua_istable(L, narg + 2)) {
@@ -38,7 +41,7 @@ int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
     }
     // Checked here so that FreeType never sees a size below 1.
     if (size < 1) return ERR_OPENFONT;
-    return qxOpenFontByName(name, size, engine, uint32_t(cache), uint32_t(usepoints), 0, h);
+    return qxOpenFontByName(name.c_str(), size, engine, uint32_t(cache), uint32_t(usepoints), linked, h);
 }
 
 int cmdOpenFont(lua_State *L)

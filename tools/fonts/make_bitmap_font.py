@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes a bitmap ".font" contents file and one size file from the format's
 rules, for tests: make_bitmap_font.py DIR NAME YSIZE [--kern] [--id 0x0F00]
-[--incomplete] [--color]. A colour font has depth 2, plane pick 0x02 (one
+[--incomplete] [--color] [--container]. With --container the size file is
+appended to the contents file and named by a ":::chunk" entry. A colour font has depth 2, plane pick 0x02 (one
 stored plane: the glyph boxes) and the colours 0x0F00 and 0x00F0. Glyph c (lowest 32, highest 126) is a filled box c % 7 + 1
 pixels wide; space entries are width + 1, kern entries -1 when asked."""
 import argparse, os, struct
@@ -54,15 +55,21 @@ def main():
     ap.add_argument("dir"); ap.add_argument("name"); ap.add_argument("ysize", type=int)
     ap.add_argument("--kern", action="store_true"); ap.add_argument("--incomplete", action="store_true")
     ap.add_argument("--color", action="store_true")
+    ap.add_argument("--container", action="store_true")
     ap.add_argument("--id", default="0x0F00")
     a = ap.parse_args()
-    os.makedirs(os.path.join(a.dir, a.name), exist_ok=True)
+    data = size_file(a.ysize, a.kern, a.color)
     rel = "%s/%d" % (a.name, a.ysize)
-    with open(os.path.join(a.dir, rel), "wb") as f:
-        f.write(size_file(a.ysize, a.kern, a.color))
-    entry = (b"::incomplete" if a.incomplete else rel.encode()).ljust(256, b"\0") + struct.pack(">hBB", a.ysize, 0, 0)
+    if a.container:
+        name = ":::chunk%d:%d*%s" % (4 + 260, len(data), rel)
+    else:
+        os.makedirs(os.path.join(a.dir, a.name), exist_ok=True)
+        with open(os.path.join(a.dir, rel), "wb") as f:
+            f.write(data)
+        name = "::incomplete" if a.incomplete else rel
+    entry = name.encode().ljust(256, b"\0") + struct.pack(">hBB", a.ysize, 0, 0)
     with open(os.path.join(a.dir, a.name + ".font"), "wb") as f:
-        f.write(struct.pack(">Hh", int(a.id, 0), 1) + entry)
+        f.write(struct.pack(">Hh", int(a.id, 0), 1) + entry + (data if a.container else b""))
 
 if __name__ == "__main__":
     main()

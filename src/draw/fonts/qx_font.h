@@ -78,6 +78,10 @@ int qxFontBitmapsReady(void); // 1 once qxRealizeFontBitmaps has run
 void qxFreeFontColourBitmaps(qxFontHandle *handle);
 int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
                             qxTextExtent *extent);
+// The start-up font's 8 rows of 188 glyph cells and the cell of each of
+// its 225 location entries (characters 32 to 255, then the fall-back).
+extern const uint8_t qxTopazStrip[8][188];
+extern const uint8_t qxTopazCell[225];
 // Index into the tables for a character.
 uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch);
 }
@@ -199,6 +203,10 @@ struct qxFontCacheEntry {
     uint32_t cache;
     uint32_t usepoints;
     qxFontHandle *handle;
+    // Opened by the script (kept until shutdown), or only for layers: then
+    // closed when the last layer holding it lets go.
+    uint32_t pinned;
+    uint32_t layerRefs;
 };
 
 extern "C" {
@@ -212,6 +220,15 @@ int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32_t cache, u
 int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
                      int linked, qxFontHandle **out);
 void qxCloseFontHandle(qxFontHandle *handle);
+// A font a layer opens for itself: through the cache with one reference
+// counted (size below 1: 1064). Every layer payload holding a font retains
+// it and releases it when freed; a font the script never opened closes with
+// its last reference.
+int qxOpenLayerFont(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                    qxFontHandle **out);
+void qxRetainFont(qxFontHandle *handle);
+void qxReleaseFont(qxFontHandle *handle);
+const qxFontCacheEntry *qxFontCacheEntryOf(const qxFontHandle *handle);
 int qxFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t style, int encoding,
                       qxTextExtent *extent);
 int qxFontHasNativeStyle(qxFontHandle *handle, uint32_t style);

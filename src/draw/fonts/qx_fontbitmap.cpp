@@ -57,6 +57,43 @@ uint8_t *readAll(const char *name, size_t *size) {
     return data;
 }
 
+// The chunk name of a size file that an entry places inside the contents
+// file's container: ":::chunk<offset>:<size>*<name>/..." at an offset of the
+// container itself, "::linkedfont<offset>:<size>*<name>" at an offset from
+// the start of the contents data (a font linked into an applet). A plain
+// contents file is its own container. False for a malformed entry.
+bool containedSizeFile(const std::string &contents, const char *entry, std::string &out) {
+    const bool linked = !strncmp(entry, "::linkedfont", 12);
+    const char *p = entry + (linked ? 12 : 8);
+    char *end = nullptr;
+    const unsigned long offset = strtoul(p, &end, 10);
+    if (end == p || *end != ':' || offset > 0xFFFFFFFFul) return false;
+    p = end + 1;
+    const unsigned long size = strtoul(p, &end, 10);
+    if (end == p || *end != '*' || size > 0xFFFFFFFFul) return false;
+    std::string name = end + 1;
+    if (!linked) name = name.substr(0, name.find('/'));
+    char container[QX_CHUNKNAME_MAX];
+    uint32_t start = 0;
+    if (qxIsChunkName(contents.c_str())) {
+        char inner[QX_CHUNKNAME_MAX];
+        if (!strncmp(contents.c_str(), ":::chunkS", 9) ||
+            !qxParseChunkName(contents.c_str(), &start, nullptr, inner, sizeof inner, container, sizeof container,
+                              nullptr, 0, nullptr))
+            return false;
+    } else if (contents.size() < sizeof container) {
+        memcpy(container, contents.c_str(), contents.size() + 1);
+    } else {
+        return false;
+    }
+    char chunk[QX_CHUNKNAME_MAX];
+    if (!qxMakeChunkName(name.c_str(), chunk, sizeof chunk, int64_t(offset), uint32_t(size), linked ? start : 0,
+                         container))
+        return false;
+    out = chunk;
+    return true;
+}
+
 } // namespace
 
 extern "C" int qxParseFontContents(const uint8_t *data, size_t size, int32_t ySize, char *name, size_t nameBytes) {
@@ -190,12 +227,16 @@ extern "C" int qxLoadBitmapFont(const char *contentsPath, int32_t size, qxFontHa
     int found = qxParseFontContents(contents, n, size, entry, sizeof entry);
     free(contents);
     if (!found) return 0;
-    // Chunk-stored size files need the container layer; plain relative
-    // paths are resolved against the contents file's directory.
-    if (!strncmp(entry, ":::chunk", 8) || !strncmp(entry, "::linkedfont", 12)) return 0; // LEAST BODY
-    std::string dir = chunk ? std::string() : path.substr(0, path.find_last_of('/') + 1);
-    if (path.find('/') == std::string::npos) dir.clear();
-    uint8_t *sizeFile = readAll((dir + entry).c_str(), &n);
+    // Relative paths are resolved against the contents file's directory.
+    std::string sizeName;
+    if (!strncmp(entry, ":::chunk", 8) || !strncmp(entry, "::linkedfont", 12)) {
+        if (!containedSizeFile(path, entry, sizeName)) return 0;
+    } else {
+        std::string dir = chunk ? std::string() : path.substr(0, path.find_last_of('/') + 1);
+        if (path.find('/') == std::string::npos) dir.clear();
+        sizeName = dir + entry;
+    }
+    uint8_t *sizeFile = readAll(sizeName.c_str(), &n);
     if (!sizeFile) return 0;
     int ok = qxParseBitmapFontSize(sizeFile, n, handle);
     free(sizeFile);

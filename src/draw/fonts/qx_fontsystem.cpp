@@ -17,44 +17,6 @@ namespace {
 qxFontHandle *topaz;
 qxFontCacheEntry *cacheList;
 
-// The start-up font's 188 cells of 8 x 8: cell 0 is blank (the space, the
-// control range 127-160 and the fall-back), then 33-126 and 161-253; drawn
-// once from the stored monospaced face.
-uint32_t topazCell(uint32_t c) {
-    if (c >= 33 && c <= 126) return c - 32;
-    if (c >= 161 && c <= 253) return c - 161 + 95;
-    return 0;
-}
-
-bool renderTopazStrip(qxBitmapFont *f) {
-    FT_Library lib;
-    if (FT_Init_FreeType(&lib)) return false;
-    FT_Face face;
-    bool ok = !FT_New_Memory_Face(lib, qxVeraSansMono, sizeof qxVeraSansMono, 0, &face);
-    if (ok) {
-        ok = !FT_Set_Pixel_Sizes(face, 0, 8);
-        for (uint32_t c = 33; ok && c <= 253; ++c) {
-            uint32_t cell = topazCell(c);
-            FT_UInt index = FT_Get_Char_Index(face, c);
-            if (!cell || !index || FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO)) continue;
-            const FT_Bitmap &bm = face->glyph->bitmap;
-            int cellLeft = int(cell) * 8;
-            int x0 = cellLeft + std::max(0, face->glyph->bitmap_left);
-            int y0 = f->baseline - face->glyph->bitmap_top;
-            for (int y = 0; y < int(bm.rows); ++y)
-                for (int x = 0; x < int(bm.width); ++x) {
-                    int px = x0 + x, py = y0 + y;
-                    if (py < 0 || py >= 8 || px >= cellLeft + 8) continue;
-                    if (bm.buffer[y * bm.pitch + x / 8] & (0x80 >> (x & 7)))
-                        f->strip[py * f->modulo + px / 8] |= uint8_t(0x80 >> (px & 7));
-                }
-        }
-        FT_Done_Face(face);
-    }
-    FT_Done_FreeType(lib);
-    return ok;
-}
-
 bool endsWithFont(const std::string &s) {
     return s.size() >= 5 && strcasecmp(s.c_str() + s.size() - 5, ".font") == 0;
 }
@@ -78,6 +40,37 @@ int openFailed(const char *name, int32_t size) {
     return ERR_OPENFONT;
 }
 
+uint32_t readBE32(qxFileHandle *f, bool *ok) {
+    uint8_t b[4];
+    *ok = *ok && qxRead(f, b, 4) == 4;
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+// The chunk name of what follows a linked font's flags word (and the block
+// that bit 4 adds); 0, 1045, 1009 or 1000.
+int linkedFontData(const char *chunk, char *out, size_t capacity, bool *trueType) {
+    uint32_t offset = 0, size = 0;
+    char inner[QX_CHUNKNAME_MAX], container[QX_CHUNKNAME_MAX];
+    qxFileHandle *f = qxOpen(chunk, 1, nullptr);
+    if (!f || !qxParseChunkName(chunk, &offset, &size, inner, sizeof inner, container, sizeof container, nullptr, 0,
+                                nullptr)) {
+        if (f) qxClose(f);
+        qxSetErrorString(chunk);
+        return ERR_READFILE;
+    }
+    bool ok = true;
+    const int64_t real = qxFileSize(f);
+    if (real >= 0 && uint64_t(real) < size) size = uint32_t(real);
+    const uint32_t flags = readBE32(f, &ok);
+    uint64_t skip = 4;
+    if (ok && (flags & 6) == 6) skip = 8 + uint64_t(readBE32(f, &ok));
+    qxClose(f);
+    if (!ok || skip > size) return ERR_READ;
+    *trueType = flags & 2;
+    if (!qxMakeChunkName(inner, out, capacity, int64_t(skip), uint32_t(size - skip), offset, container)) return ERR_MEM;
+    return 0;
+}
+
 } // namespace
 
 extern "C" int qxOpenTopazFont(qxFontHandle **out) {
@@ -89,13 +82,14 @@ extern "C" int qxOpenTopazFont(qxFontHandle **out) {
         f->strip = static_cast<uint8_t *>(calloc(8, 188));
         f->location = static_cast<uint32_t *>(malloc(225 * 4));
     }
-    if (!h || !f || !f->strip || !f->location || !renderTopazStrip(f)) {
+    if (!h || !f || !f->strip || !f->location) {
         if (f) free(f->strip), free(f->location);
         free(f);
         free(h);
         return ERR_MEM;
     }
-    for (uint32_t i = 0; i < 225; ++i) f->location[i] = (topazCell(i + 32) * 8) << 16 | 8;
+    memcpy(f->strip, qxTopazStrip, sizeof qxTopazStrip);
+    for (uint32_t i = 0; i < 225; ++i) f->location[i] = uint32_t(qxTopazCell[i]) * 8 << 16 | 8;
     h->backend = f;
     h->kind = QX_FONT_BITMAP;
     h->size = 8, h->height = 8, h->baseline = 6, h->baseHeight = 8, h->baseBaseline = 6;
@@ -160,8 +154,14 @@ extern "C" int qxFindFontFile(const char *name, char *path, size_t size) {
 extern "C" int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
                           int linked, qxFontHandle **out) {
     if (int err = qxInitFontSystem(nullptr)) return err;
-    // LEAST BODY: linked fonts need the applet's link records.
-    if (linked) return openFailed(name, size);
+    // A linked font: a flags word, then a bitmap font's contents file or
+    // (bit 2) a TrueType font, after a skipped block when bit 4 is set too.
+    char data[QX_CHUNKNAME_MAX];
+    bool trueType = false;
+    if (linked) {
+        if (int err = linkedFontData(name, data, sizeof data, &trueType)) return err;
+        name = data;
+    }
     if (engine == QX_FONTENGINE_NATIVE && !strcasecmp(name, "topaz") && size == 8) {
         *out = topaz;
         return 0;
@@ -173,7 +173,8 @@ extern "C" int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32
     bool ok = false;
     if (engine == QX_FONTENGINE_NATIVE) {
         char path[1024];
-        if (!usepoints && qxFindFontFile(name, path, sizeof path)) ok = qxLoadBitmapFont(path, size, h, name);
+        if (!usepoints && !trueType && qxFindFontFile(name, path, sizeof path))
+            ok = qxLoadBitmapFont(path, size, h, linked ? qxChunkBaseName(name) : name);
         if (!ok) ok = qxFtOpenFont(name, size, cache, h);
     } else if (engine == QX_FONTENGINE_INBUILT) {
         ok = qxFtOpenFont(name, size, cache, h);
@@ -189,8 +190,12 @@ extern "C" int qxOpenFont(const char *name, int32_t size, int32_t engine, uint32
     return 0;
 }
 
-extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
-                                int linked, qxFontHandle **out) {
+namespace {
+
+// The cache front end; a script's open pins the entry for the rest of the
+// run, a layer's open counts one reference instead.
+int openCached(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints, int linked,
+               bool pin, qxFontHandle **out) {
     std::string n = name;
     if (!strcmp(name, ":::default_bitmap")) {
         if (usepoints) return ERR_WRONGUSAGE;
@@ -213,6 +218,8 @@ extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, 
             if (e->cache == cache && e->engine == engine && e->size == size && e->usepoints == usepoints &&
                 !strcasecmp(e->name, n.c_str())) {
                 e->handle->xScale = e->handle->yScale = 1.0;
+                if (pin) e->pinned = 1;
+                else ++e->layerRefs;
                 *out = e->handle;
                 return 0;
             }
@@ -232,6 +239,7 @@ extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, 
         }
         snprintf(e->name, sizeof e->name, "%s", n.c_str());
         e->size = size, e->engine = engine, e->cache = cache, e->usepoints = usepoints, e->handle = h;
+        e->pinned = pin, e->layerRefs = pin ? 0 : 1;
         qxFontCacheEntry **tail = &cacheList;
         while (*tail) tail = &(*tail)->next;
         *tail = e;
@@ -240,6 +248,41 @@ extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, 
         return 0;
     }
     return openFailed(name, size);
+}
+
+qxFontCacheEntry *entryOf(const qxFontHandle *h) {
+    qxFontCacheEntry *e = cacheList;
+    while (e && e->handle != h) e = e->next;
+    return e;
+}
+
+} // namespace
+
+extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                                int linked, qxFontHandle **out) {
+    return openCached(name, size, engine, cache, usepoints, linked, true, out);
+}
+
+extern "C" int qxOpenLayerFont(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
+                               qxFontHandle **out) {
+    if (size < 1) return openFailed(name, size); // FreeType never sees it
+    return openCached(name, size, engine, cache, usepoints, 0, false, out);
+}
+
+extern "C" const qxFontCacheEntry *qxFontCacheEntryOf(const qxFontHandle *h) { return entryOf(h); }
+
+extern "C" void qxRetainFont(qxFontHandle *h) {
+    if (qxFontCacheEntry *e = h ? entryOf(h) : nullptr) ++e->layerRefs;
+}
+
+extern "C" void qxReleaseFont(qxFontHandle *h) {
+    qxFontCacheEntry *e = h ? entryOf(h) : nullptr;
+    if (!e || !e->layerRefs || --e->layerRefs || e->pinned) return;
+    qxFontCacheEntry **link = &cacheList;
+    while (*link != e) link = &(*link)->next;
+    *link = e->next;
+    if (e->handle != topaz) freeHandle(e->handle);
+    free(e);
 }
 
 extern "C" const qxFontCacheEntry *qxFontCacheFirst(void) { return cacheList; }

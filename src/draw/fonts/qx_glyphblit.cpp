@@ -38,9 +38,10 @@ struct ColourSource {
     int32_t maskPitch; // bytes
 };
 
-// The glyph keeps its own colours: pixels under the mask are copied. With
-// coverage asked for (colour -1) the whole rectangle is copied and the
-// mask is ORed into the coverage plane.
+// The glyph keeps its own colours: pixels under the mask are copied, and
+// with coverage asked for (colour -1) the mask is ORed into the coverage
+// plane. Pixels outside the mask stay as they are, so that a glyph drawn
+// again one pixel to the right (bold) keeps the colours of the first.
 void blitColourGlyph(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x, int32_t y, const ColourSource &s,
                      int32_t first, int32_t w, int32_t h, bool coverage) {
     int32_t sx, sy;
@@ -53,7 +54,7 @@ void blitColourGlyph(const qxGlyphTarget *t, const qxGlyphClip *clip, int32_t x,
         for (int32_t i = 0; i < w; ++i) {
             int32_t bit = first + sx + i;
             bool on = m ? (m[bit >> 3] & (0x80 >> (bit & 7))) != 0 : (src[i] & 0xFFFFFF) != QX_FONT_KEYCOLOR;
-            if (dst && (on || coverage)) dst[i] = 0xFF000000u | src[i];
+            if (dst && on) dst[i] = 0xFF000000u | src[i];
             if (cov && on) cov[i] = 255;
         }
     }

@@ -34,6 +34,30 @@ int objectImage(lua_State *L, const qxLayer *l, const qxLayerData *, qxBitMap **
 
 void pushObjectKeys(lua_State *L, const qxLayer *l) { qxSetFieldID(L, "id", l->layerid); }
 
+// "id": the layer shows another text object at the same anchor point. The
+// fresh rendition carries only the object's size (the planes stay the
+// object's); the new source is set together with it, as the engine swaps a
+// fresh rendition in whatever follows. A released object the layer showed
+// goes with the next sweep of detached objects.
+int restyleObject(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    qxObjectRef ref{};
+    int found = 0;
+    qxGetFieldID(L, table, "id", &ref, &found);
+    if (!found) return 0;
+    qxTextObject *o = nullptr;
+    if (int r = qxFindTextObject(L, ref.number, ref.automatic, 0, &o)) return r;
+    const qxObjectRef shown = o->automatic ? qxObjectRef{0, o} : qxObjectRef{o->number, nullptr};
+    if (shown.number == l->layerid.number && shown.automatic == l->layerid.automatic) return 0;
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (!data) return ERR_MEM;
+    data->x = l->base->x, data->y = l->base->y;
+    data->width = o->width, data->height = o->height;
+    const_cast<qxLayer *>(l)->layerid = shown;
+    *fresh = data;
+    return 0;
+}
+
 
 // A payload owning its text; the break table is not kept (the image is).
 qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y)
@@ -52,15 +76,21 @@ qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y)
     if (p->request.tabCount) std::memcpy(p->tabs, rq->tabs, sizeof(int32_t) * size_t(p->request.tabCount));
     p->request.tabs = p->tabs;
     p->rightMargin = rq->print ? rq->leftMargin + rq->wrap - 1 : rq->wrap;
+    qxRetainFont(rq->block.font);
     return p;
+}
+
+void dropPayload(qxTextLayerData *p)
+{
+    if (!p) return;
+    qxReleaseFont(p->request.block.font);
+    qxFree(const_cast<char *>(p->request.text));
+    qxFree(p);
 }
 
 void freePayload(lua_State *, qxLayerData *d)
 {
-    if (auto *p = static_cast<qxTextLayerData *>(d->typedata)) {
-        qxFree(const_cast<char *>(p->request.text));
-        qxFree(p);
-    }
+    dropPayload(static_cast<qxTextLayerData *>(d->typedata));
     d->typedata = nullptr;
 }
 
@@ -120,6 +150,50 @@ int payloadBorder(lua_State *L, const qxLayer *, const qxLayerData *d, int32_t s
     return 0;
 }
 
+// "font", "fontsize", "fontengine" and "fontcache": what is not given is
+// taken from the font the layer shows now. False for a bad value type.
+struct FontKeys {
+    std::string name;
+    int size = 8, engine = QX_FONTENGINE_NATIVE;
+    uint32_t cache = 1, usepoints = 0;
+    bool given = false;
+};
+
+bool readFontKeys(lua_State *L, int table, const qxFontHandle *current, FontKeys *k)
+{
+    if (const qxFontCacheEntry *e = qxFontCacheEntryOf(current))
+        k->engine = e->engine, k->cache = e->cache, k->usepoints = e->usepoints;
+    k->name = current ? current->path : "topaz";
+    if (current) k->size = current->size;
+    for (const char *key : {"font", "fontsize", "fontengine", "fontcache"}) {
+        lua_pushstring(L, key);
+        lua_gettable(L, table);
+        const int kind = lua_type(L, -1);
+        bool ok = true;
+        if (kind != LUA_TNIL) {
+            k->given = true;
+            if (key[4] == 0) {
+                ok = kind == LUA_TSTRING;
+                if (ok) k->name = lua_tostring(L, -1);
+            } else if (key[4] == 'c') {
+                k->cache = lua_toboolean(L, -1) && !(kind == LUA_TNUMBER && lua_tonumber(L, -1) == 0);
+            } else {
+                ok = kind == LUA_TNUMBER;
+                if (ok) (key[4] == 's' ? k->size : k->engine) = int(lua_tonumber(L, -1));
+            }
+        }
+        lua_pop(L, 1);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Lets go of a font the restyle opened unless the fresh payload took it.
+struct FontRef {
+    qxFontHandle *font = nullptr;
+    ~FontRef() { qxReleaseFont(font); }
+};
+
 // The keys of a TextOut or Print layer that change its picture. The text
 // is laid out again with them; margins move the block as Print would.
 int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *style, qxLayerData **fresh)
@@ -171,7 +245,17 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
         found = 1;
     }
     lua_pop(L, 1);
-    if (!found && !changed) return 0;
+    FontKeys fk;
+    if (!readFontKeys(L, table, rq.block.font, &fk)) return ERR_WRONGUSAGE;
+    if (!found && !changed && !fk.given) return 0;
+    // Every key was read: a font the keys name is opened now and held by
+    // the fresh payload; the old payload lets its own go when it is freed.
+    FontRef opened;
+    if (fk.given) {
+        if (int r = qxOpenLayerFont(fk.name.c_str(), fk.size, fk.engine, fk.cache, fk.usepoints, &opened.font))
+            return r;
+        rq.block.font = opened.font;
+    }
     if (print) {
         if (left > right) return ERR_WRONGUSAGE;
         rq.wrap = right - left + 1;
@@ -191,7 +275,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), p->y);
     auto *data = np ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
-        if (np) qxFree(const_cast<char *>(np->request.text)), qxFree(np);
+        dropPayload(np);
         qxFreeImagePlanes(bm, nullptr, alpha);
         qxFreeTextImage(&im);
         return r ? r : ERR_MEM;
@@ -212,7 +296,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     return 0;
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, nullptr};
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
                                     restylePayload};
 
@@ -275,7 +359,7 @@ int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *rq, qx
     qxTextLayerData *p = makePayload(&drawn, x, y);
     auto *data = p ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
-        if (p) qxFree(const_cast<char *>(p->request.text)), qxFree(p);
+        dropPayload(p);
         qxFreeImagePlanes(bm, nullptr, alpha);
         return ERR_MEM;
     }

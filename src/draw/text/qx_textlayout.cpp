@@ -574,16 +574,20 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             *bx0 = std::max(0, *bx0 - lineHeight / 2 - 1);
             *bx1 = std::min(width, *bx1 + lineHeight / 2 + 1);
             // A run cut off by the wrap width may have no columns left.
+            // A colour font's own colours move with their coverage.
+            auto shear = [&](auto *row, int32_t shift) {
+                const int32_t n = *bx1 - *bx0;
+                if (shift > 0) std::memmove(row + *bx0 + shift, row + *bx0, sizeof *row * size_t(std::max(0, n - shift)));
+                else std::memmove(row + *bx0, row + *bx0 - shift, sizeof *row * size_t(std::max(0, n + shift)));
+                const int32_t clear0 = shift > 0 ? *bx0 : std::max(*bx0, *bx1 + shift);
+                const int32_t clear1 = shift > 0 ? std::min(*bx1, *bx0 + shift) : *bx1;
+                for (int32_t i = clear0; i < clear1; ++i) row[i] = 0;
+            };
             for (int32_t yy = *by0; yy < *by1 && *bx1 > *bx0; ++yy) {
                 const int32_t shift = (baseRow - (yy - oy)) / 2;
                 if (!shift) continue;
-                uint8_t *row = &c.cover[size_t(yy) * width];
-                const int32_t n = *bx1 - *bx0;
-                std::vector<uint8_t> tmp(row + *bx0, row + *bx1);
-                for (int32_t i = 0; i < n; ++i) {
-                    const int32_t from = i - shift;
-                    row[*bx0 + i] = from >= 0 && from < n ? tmp[size_t(from)] : 0;
-                }
+                shear(&c.cover[size_t(yy) * width], shift);
+                if (ink) shear(ink + size_t(yy) * width, shift);
             }
         }
         if ((r.block.style & QX_TS_UNDERLINED) && font) {
@@ -596,8 +600,12 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             if (justified && index + 1 < runs.size() && runs[index + 1].y == r.y &&
                 (runs[index + 1].block.style & QX_TS_UNDERLINED))
                 uw = runs[index + 1].x - r.x;
+            // A colour font's bar takes the text colour.
             for (int32_t yy = std::max(0, top); yy < std::min(height, top + t); ++yy)
-                for (int32_t xx = std::max(0, ox); xx < std::min(width, ox + uw); ++xx) c.cover[size_t(yy) * width + xx] = 255;
+                for (int32_t xx = std::max(0, ox); xx < std::min(width, ox + uw); ++xx) {
+                    c.cover[size_t(yy) * width + xx] = 255;
+                    if (ink) ink[size_t(yy) * width + xx] = r.block.colour;
+                }
             *by1 = std::min(height, std::max(*by1, top + t));
             *bx1 = std::min(width, std::max(*bx1, ox + uw));
         }

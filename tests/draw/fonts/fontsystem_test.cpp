@@ -76,6 +76,21 @@ TEST_F(FontSystem, CacheReusesHandlesPerOptions) {
     EXPECT_EQ(a->xScale, 1.0);
     qxFontSetScale(topaz, 2.0, 2.0);
     EXPECT_EQ(topaz->height, 8);
+    // A layer's own font closes with its last holder; one the script opened
+    // (before or after) stays.
+    qxFontHandle *layer = nullptr, *again = nullptr;
+    ASSERT_EQ(qxOpenLayerFont(":::default_sans", 30, 0, 1, 0, &layer), 0);
+    ASSERT_EQ(qxOpenLayerFont("Bitstream Vera Sans", 30, 4, 1, 0, &again), 0);
+    EXPECT_EQ(again, layer);
+    qxReleaseFont(layer);
+    EXPECT_TRUE(qxFontCacheEntryOf(layer));
+    qxReleaseFont(layer);
+    EXPECT_FALSE(qxFontCacheEntryOf(layer));
+    EXPECT_EQ(qxOpenLayerFont(":::default_sans", 0, 0, 1, 0, &layer), ERR_OPENFONT);
+    ASSERT_EQ(qxOpenLayerFont(":::default_sans", 14, 0, 1, 0, &layer), 0);
+    EXPECT_EQ(layer, a);
+    qxReleaseFont(a);
+    EXPECT_TRUE(qxFontCacheEntryOf(a));
 }
 
 TEST_F(FontSystem, FailuresAndBitmapFontFiles) {
