@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Writes a bitmap ".font" contents file and one size file from the format's
 rules, for tests: make_bitmap_font.py DIR NAME YSIZE [--kern] [--id 0x0F00]
-[--incomplete] [--color] [--container]. With --container the size file is
-appended to the contents file and named by a ":::chunk" entry. A colour font has depth 2, plane pick 0x02 (one
+[--incomplete] [--color] [--container | --linked]. With --container the size
+file is appended to the contents file and named by a ":::chunk" entry; with
+--linked NAME.linked holds what an applet links as "::font:NAME": a flags word
+0, the contents file and the size file after it, named by a "::linkedfont"
+entry (its offset counted from the contents file's start). A colour font has depth 2, plane pick 0x02 (one
 stored plane: the glyph boxes) and the colours 0x0F00 and 0x00F0. Glyph c (lowest 32, highest 126) is a filled box c % 7 + 1
 pixels wide; space entries are width + 1, kern entries -1 when asked."""
 import argparse, os, struct
@@ -56,20 +59,26 @@ def main():
     ap.add_argument("--kern", action="store_true"); ap.add_argument("--incomplete", action="store_true")
     ap.add_argument("--color", action="store_true")
     ap.add_argument("--container", action="store_true")
+    ap.add_argument("--linked", action="store_true")
     ap.add_argument("--id", default="0x0F00")
     a = ap.parse_args()
     data = size_file(a.ysize, a.kern, a.color)
     rel = "%s/%d" % (a.name, a.ysize)
-    if a.container:
-        name = ":::chunk%d:%d*%s" % (4 + 260, len(data), rel)
+    if a.container or a.linked:
+        name = "%s%d:%d*%s" % ("::linkedfont" if a.linked else ":::chunk", 4 + 260, len(data), rel)
     else:
         os.makedirs(os.path.join(a.dir, a.name), exist_ok=True)
         with open(os.path.join(a.dir, rel), "wb") as f:
             f.write(data)
         name = "::incomplete" if a.incomplete else rel
     entry = name.encode().ljust(256, b"\0") + struct.pack(">hBB", a.ysize, 0, 0)
+    contents = struct.pack(">Hh", int(a.id, 0), 1) + entry
+    if a.linked:
+        with open(os.path.join(a.dir, a.name + ".linked"), "wb") as f:
+            f.write(struct.pack(">I", 0) + contents + data)
+        return
     with open(os.path.join(a.dir, a.name + ".font"), "wb") as f:
-        f.write(struct.pack(">Hh", int(a.id, 0), 1) + entry + (data if a.container else b""))
+        f.write(contents + (data if a.container else b""))
 
 if __name__ == "__main__":
     main()
