@@ -64,6 +64,11 @@ int qxUtf8ToCodePoints(const char *text, size_t length, int utf8, uint32_t *buff
 // Finds the size file name for ySize in a contents file image; 1 and the
 // entry's name, or 0.
 int qxParseFontContents(const uint8_t *data, size_t size, int32_t ySize, char *name, size_t nameBytes);
+// The name to open for a contents entry's size file: a path relative to
+// the contents file, or a chunk of its container (":::chunk" at an offset
+// of the container, "::linkedfont" at an offset from the contents file's
+// start). 1, or 0 for a malformed entry or one that does not fit.
+int qxFontSizeFileName(const char *contents, const char *entry, char *out, size_t capacity);
 // Reads a size file image into a fresh record (and, for colour fonts, the
 // handle's pending pixels); 1 or 0. Every offset is checked against size.
 int qxParseBitmapFontSize(const uint8_t *data, size_t size, qxFontHandle *handle);

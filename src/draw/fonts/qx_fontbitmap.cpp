@@ -96,6 +96,20 @@ bool containedSizeFile(const std::string &contents, const char *entry, std::stri
 
 } // namespace
 
+extern "C" int qxFontSizeFileName(const char *contents, const char *entry, char *out, size_t capacity) {
+    std::string name;
+    if (!strncmp(entry, ":::chunk", 8) || !strncmp(entry, "::linkedfont", 12)) {
+        if (!containedSizeFile(contents, entry, name)) return 0;
+    } else {
+        // Relative to the contents file's directory.
+        const char *slash = qxIsChunkName(contents) ? nullptr : strrchr(contents, '/');
+        name = std::string(contents, slash ? size_t(slash - contents) + 1 : 0) + entry;
+    }
+    if (name.size() >= capacity) return 0;
+    memcpy(out, name.c_str(), name.size() + 1);
+    return 1;
+}
+
 extern "C" int qxParseFontContents(const uint8_t *data, size_t size, int32_t ySize, char *name, size_t nameBytes) {
     if (size < 4 || nameBytes == 0) return 0;
     if ((be16(data) & ~2u) != 0x0F00) return 0;
@@ -227,16 +241,9 @@ extern "C" int qxLoadBitmapFont(const char *contentsPath, int32_t size, qxFontHa
     int found = qxParseFontContents(contents, n, size, entry, sizeof entry);
     free(contents);
     if (!found) return 0;
-    // Relative paths are resolved against the contents file's directory.
-    std::string sizeName;
-    if (!strncmp(entry, ":::chunk", 8) || !strncmp(entry, "::linkedfont", 12)) {
-        if (!containedSizeFile(path, entry, sizeName)) return 0;
-    } else {
-        std::string dir = chunk ? std::string() : path.substr(0, path.find_last_of('/') + 1);
-        if (path.find('/') == std::string::npos) dir.clear();
-        sizeName = dir + entry;
-    }
-    uint8_t *sizeFile = readAll(sizeName.c_str(), &n);
+    char sizeName[QX_CHUNKNAME_MAX];
+    if (!qxFontSizeFileName(path.c_str(), entry, sizeName, sizeof sizeName)) return 0;
+    uint8_t *sizeFile = readAll(sizeName, &n);
     if (!sizeFile) return 0;
     int ok = qxParseBitmapFontSize(sizeFile, n, handle);
     free(sizeFile);

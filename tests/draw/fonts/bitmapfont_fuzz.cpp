@@ -5,7 +5,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char name[260];
-    qxParseFontContents(data, size, size ? data[0] : 8, name, sizeof name);
+    char file[1024];
+    if (qxParseFontContents(data, size, size ? data[0] : 8, name, sizeof name))
+        qxFontSizeFileName(size & 1 ? ":::chunk10:99*f?dir/f.font" : "dir/f.font", name, file, sizeof file);
     qxFontHandle h;
     memset(&h, 0, sizeof h);
     if (qxParseBitmapFontSize(data, size, &h)) {
