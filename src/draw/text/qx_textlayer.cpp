@@ -159,33 +159,32 @@ struct FontKeys {
     bool given = false;
 };
 
+// One key of the table, handed to read when present; false for a value of
+// the wrong type (LUA_TNONE: any type).
+template <class Read> bool fontKey(lua_State *L, int table, const char *key, int type, bool *given, Read read)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, table);
+    const int kind = lua_type(L, -1);
+    const bool ok = kind == LUA_TNIL || type == LUA_TNONE || kind == type;
+    if (ok && kind != LUA_TNIL) *given = true, read();
+    lua_pop(L, 1);
+    return ok;
+}
+
 bool readFontKeys(lua_State *L, int table, const qxFontHandle *current, FontKeys *k)
 {
     if (const qxFontCacheEntry *e = qxFontCacheEntryOf(current))
         k->engine = e->engine, k->cache = e->cache, k->usepoints = e->usepoints;
     k->name = current ? current->path : "topaz";
     if (current) k->size = current->size;
-    for (const char *key : {"font", "fontsize", "fontengine", "fontcache"}) {
-        lua_pushstring(L, key);
-        lua_gettable(L, table);
-        const int kind = lua_type(L, -1);
-        bool ok = true;
-        if (kind != LUA_TNIL) {
-            k->given = true;
-            if (key[4] == 0) {
-                ok = kind == LUA_TSTRING;
-                if (ok) k->name = lua_tostring(L, -1);
-            } else if (key[4] == 'c') {
-                k->cache = lua_toboolean(L, -1) && !(kind == LUA_TNUMBER && lua_tonumber(L, -1) == 0);
-            } else {
-                ok = kind == LUA_TNUMBER;
-                if (ok) (key[4] == 's' ? k->size : k->engine) = int(lua_tonumber(L, -1));
-            }
-        }
-        lua_pop(L, 1);
-        if (!ok) return false;
-    }
-    return true;
+    bool *g = &k->given;
+    return fontKey(L, table, "font", LUA_TSTRING, g, [&] { k->name = lua_tostring(L, -1); }) &&
+           fontKey(L, table, "fontsize", LUA_TNUMBER, g, [&] { k->size = int(lua_tonumber(L, -1)); }) &&
+           fontKey(L, table, "fontengine", LUA_TNUMBER, g, [&] { k->engine = int(lua_tonumber(L, -1)); }) &&
+           fontKey(L, table, "fontcache", LUA_TNONE, g, [&] {
+               k->cache = lua_toboolean(L, -1) && !(lua_isnumber(L, -1) && lua_tonumber(L, -1) == 0);
+           });
 }
 
 // Lets go of a font the restyle opened unless the fresh payload took it.
