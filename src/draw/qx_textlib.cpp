@@ -518,16 +518,11 @@ int cmdNPrint(lua_State *L)
     return qxPrintText(L, text.data(), text.size(), 1);
 }
 
-bool nearConstant(int32_t v, int32_t c) { return v >= c - 4999 && v <= c + 4999; }
-
 int cmdLocate(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     const int32_t x = luaL_checkint(L, 1), y = luaL_checkint(L, 2);
-    for (int32_t c : {-100000, -90000, -80000})
-        if (nearConstant(x, c)) return ERR_NOCOORDCST;
-    for (int32_t c : {-100000, -70000, -60000})
-        if (nearConstant(y, c)) return ERR_NOCOORDCST;
+    if (qxIsPosConstant(x, 0) || qxIsPosConstant(y, 1)) return ERR_NOCOORDCST;
     qxTextCursor *c = qxCurrentTextCursor();
     if (!c) return ERR_MEM;
     c->x = x < c->left || x > c->right ? c->left : x;

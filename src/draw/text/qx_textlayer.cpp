@@ -187,6 +187,55 @@ bool readFontKeys(lua_State *L, int table, const qxFontHandle *current, FontKeys
            });
 }
 
+// A Print layer's "cursorx", "cursory" and "tabs". The cursor cannot be
+// given with a position or an anchor (1055), nor as a position constant
+// (1337); an x outside the margins becomes the left margin. Up to 31 tab
+// stops (1066 beyond, 1189 for one that is no number), kept ascending.
+struct PrintKeys {
+    int cursorX, cursorY;
+    bool cursorGiven = false, tabsGiven = false;
+    int32_t tabs[32];
+    int32_t tabCount = 0;
+};
+
+int readPrintKeys(lua_State *L, int table, int32_t left, int32_t right, PrintKeys *k)
+{
+    bool xg = qxGetFieldInt(L, table, "cursorx", &k->cursorX, nullptr);
+    bool yg = qxGetFieldInt(L, table, "cursory", &k->cursorY, nullptr);
+    k->cursorGiven = xg || yg;
+    if (k->cursorGiven) {
+        for (const char *key : {"x", "y", "translatex", "translatey", "anchorx", "anchory"}) {
+            lua_pushstring(L, key);
+            lua_gettable(L, table);
+            const bool given = !lua_isnil(L, -1);
+            lua_pop(L, 1);
+            if (given) return ERR_WRONGUSAGE;
+        }
+        if ((xg && qxIsPosConstant(k->cursorX, 0)) || (yg && qxIsPosConstant(k->cursorY, 1))) return ERR_NOCOORDCST;
+        if (k->cursorX < left || k->cursorX > right) k->cursorX = left;
+    }
+    lua_pushstring(L, "tabs");
+    lua_gettable(L, table);
+    const int list = lua_gettop(L);
+    int r = 0;
+    if (!lua_isnil(L, list)) {
+        k->tabsGiven = true;
+        if (!lua_istable(L, list)) r = ERR_TABEXPECTED2;
+        for (int i = 0; !r; ++i) {
+            lua_rawgeti(L, list, i);
+            const int kind = lua_type(L, -1);
+            if (kind != LUA_TNIL && kind != LUA_TNUMBER) qxSetErrorString("tabs"), r = ERR_NUMTABLEARG;
+            else if (kind != LUA_TNIL && k->tabCount == 31) r = ERR_INTERNAL;
+            else if (kind != LUA_TNIL) k->tabs[k->tabCount++] = int32_t(lua_tonumber(L, -1));
+            lua_pop(L, 1);
+            if (kind == LUA_TNIL) break;
+        }
+        std::sort(k->tabs, k->tabs + k->tabCount);
+    }
+    lua_pop(L, 1);
+    return r;
+}
+
 // Lets go of a font the restyle opened unless the fresh payload took it.
 struct FontRef {
     qxFontHandle *font = nullptr;
@@ -244,9 +293,15 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
         found = 1;
     }
     lua_pop(L, 1);
+    PrintKeys pk{rq.startX + rq.leftMargin, p->y};
+    if (print) {
+        if (int r = readPrintKeys(L, table, left, right, &pk)) return r;
+        if (pk.cursorGiven) rq.startX = pk.cursorX - left;
+        if (pk.tabsGiven) rq.tabs = pk.tabs, rq.tabCount = pk.tabCount;
+    }
     FontKeys fk;
     if (!readFontKeys(L, table, rq.block.font, &fk)) return ERR_WRONGUSAGE;
-    if (!found && !changed && !fk.given) return 0;
+    if (!found && !changed && !fk.given && !pk.cursorGiven && !pk.tabsGiven) return 0;
     // Every key was read: a font the keys name is opened now and held by
     // the fresh payload; the old payload lets its own go when it is freed.
     FontRef opened;
@@ -271,7 +326,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     qxBitMap *bm = nullptr, *alpha = nullptr;
     int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr,
                              &alpha);
-    qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), p->y);
+    qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), pk.cursorY);
     auto *data = np ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
         dropPayload(np);
@@ -283,7 +338,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     np->originX = im.originX, np->originY = im.originY;
     // The request point stays where the layer has it now.
     const int64_t x = int64_t(l->base->x) - p->originX + (np->x - p->x) + im.originX;
-    const int64_t y = int64_t(l->base->y) - p->originY + im.originY;
+    const int64_t y = int64_t(l->base->y) - p->originY + (np->y - p->y) + im.originY;
     data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
     data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
     data->width = im.width, data->height = im.height;
