@@ -26,6 +26,7 @@
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
+#include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
@@ -159,9 +160,10 @@ extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
     });
 }
 
-extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
+extern "C" int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags)
 {
     for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        if (reinterpret_cast<qxVideoObject *>(h)->temporary && !(flags & QX_FINDVIDEO_TEMPORARY)) continue;
         if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
             *out = reinterpret_cast<qxVideoObject *>(h);
             return 0;
@@ -171,6 +173,8 @@ extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
     qxSetErrorNumber(int(ref.number));
     return ERR_FINDVIDEO;
 }
+
+extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out) { return qxFindVideo(ref, out, 0); }
 
 extern "C" qxVideoObject *qxVideoOfPlayer(const qxVideo *player)
 {
@@ -243,6 +247,44 @@ extern "C" void qxFreeVideoObject(lua_State *L, qxVideoObject *o)
 
 namespace {
 
+qxObjectRef refOf(const qxVideoObject *o) { return {o->header.id, o->header.automatic}; }
+
+// A layer names the video, attached to it or left by DisableLayers.
+bool shownByLayer(const qxVideoObject *o, const void *skipLayer)
+{
+    return (o->layer && o->layer != skipLayer) ||
+           qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), skipLayer, nullptr, nullptr);
+}
+
+} // namespace
+
+extern "C" void qxReleaseVideoObject(lua_State *L, qxVideoObject *o)
+{
+    if (!shownByLayer(o, nullptr)) {
+        qxFreeVideoObject(L, o);
+        return;
+    }
+    // The number is free for the script again; the layers follow the
+    // object to its own address, and so does its end event.
+    qxRepointLayers(QX_TYPE_VIDEO, refOf(o), o);
+    o->header.id = 0;
+    o->header.automatic = o;
+    o->temporary = 1;
+    std::lock_guard lock(o->player->pictureMutex);
+    o->player->owner = {0, o};
+}
+
+extern "C" void qxFreeVideosOfDisplay(lua_State *L)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr, *next; h; h = next) {
+        next = h->next;
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->temporary && !shownByLayer(o, nullptr)) qxFreeVideoObject(L, o);
+    }
+}
+
+namespace {
+
 // The "loader" option of a table argument, else the default list.
 std::string loaderArg(lua_State *L, int idx)
 {
@@ -299,7 +341,7 @@ int qxCmdOpenVideo(lua_State *L)
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
     std::string loaders = loaderArg(L, 3);
     qxVideoObject *old = nullptr;
-    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxFreeVideoObject(L, old);
+    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxReleaseVideoObject(L, old);
     qxDebugPrintLine("Loading video %s", name.c_str(), 1);
     qxVideo *v = nullptr;
     if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
@@ -318,7 +360,7 @@ int qxCmdOpenVideo(lua_State *L)
 int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFreeVideoObject(L, videoArg(L, 1));
+    qxReleaseVideoObject(L, videoArg(L, 1));
     return 0;
 }
 
