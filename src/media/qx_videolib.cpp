@@ -18,12 +18,12 @@
 #include "core/vm/ldo.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
+#include "display/qx_picturesave.h"
 #include "platform/qx_displayrecord.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
 #include "media/qx_soundcmds.h"
-#include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
 #include "objects/qx_objectuse.h"
@@ -628,29 +628,15 @@ int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint
     return ok ? 0 : ERR_WRITEFILE;
 }
 
+// One dumped frame through the picture savers (quality 90, no alpha).
 int savePicture(const qxVideo *v, const std::string &name, int format)
 {
-    switch (format) {
-    case 0: {
-        std::vector<uint32_t> packed(size_t(v->width) * v->height);
-        for (uint32_t y = 0; y < v->height; y++)
-            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
-        return qxSaveBMP(name.c_str(), packed.data(), v->width, v->height);
-    }
-    case 1: {
-        qxPngSaveRequest req{name.c_str(), v->slot, int32_t(v->slotPitch * 4), v->width, v->height, 0, 0};
-        qxSavePNG(&req);
-        return int(req.error);
-    }
-    case 4: {
-        std::vector<uint32_t> packed(size_t(v->width) * v->height);
-        for (uint32_t y = 0; y < v->height; y++)
-            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
-        return qxSaveILBM(name.c_str(), packed.data(), v->width, v->height);
-    }
-    default:
-        return ERR_UNSUPPORTEDFEAT; // JPEG and GIF dumps are not built yet
-    }
+    std::vector<uint32_t> packed(size_t(v->width) * v->height);
+    for (uint32_t y = 0; y < v->height; y++)
+        std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+    const qxSaveOptions options{0, 90, 256, 0};
+    return qxSaveImageFormat(format, packed.data(), int(v->width), int(v->height), name.c_str(), 0xFFFFFFFFu,
+                             &options);
 }
 
 int qxCmdDumpVideo(lua_State *L)
