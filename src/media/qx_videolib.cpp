@@ -431,6 +431,8 @@ int qxCmdStopVideo(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     if (o->state == 0) return ERR_VIDSTOPPED;
+    // A layer video goes with its layer; the layer's end stops it.
+    if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
     qxStopVideoObject(o);
     return 0;
 }
