@@ -267,9 +267,13 @@ extern "C" void qxReleaseVideoObject(lua_State *L, qxVideoObject *o)
     // The number is free for the script again; the layers follow the
     // object to its own address, and so does its end event.
     qxRepointLayers(QX_TYPE_VIDEO, refOf(o), o);
+    pthread_mutex_lock(&listMutex);
     o->header.id = 0;
     o->header.automatic = o;
     o->temporary = 1;
+    pthread_mutex_unlock(&listMutex);
+    // Not nested in the list mutex: the end report takes that one while
+    // holding this.
     std::lock_guard lock(o->player->pictureMutex);
     o->player->owner = {0, o};
 }
