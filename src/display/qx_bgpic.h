@@ -112,6 +112,9 @@ struct qxLayerQueryHooks {
     void (*freeSpriteList)(lua_State *L, qxBGPic *bgpic);
     // The number of sprites shown on a BGPic.
     int (*countDisplayedSprites)(const qxBGPic *bgpic);
+    // Frees the objects of the kinds (bits 1 brushes .. 16 videos) that the
+    // script freed while layers showed them and no layer shows any longer.
+    void (*flushDeletedObjects)(lua_State *L, uint32_t kinds);
 };
 
 extern "C" {

@@ -19,6 +19,7 @@
 #include "draw/qx_shaperender.h"
 #include "draw/qx_vectorpaths.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -310,6 +311,20 @@ int qxCmdReadPixel(lua_State *L)
     return 1;
 }
 
+namespace {
+
+void invalidateVisibleLayers(lua_State *L, qxBGPic *b)
+{
+    for (qxLayer *l = b->layers.first; l; l = l->next) {
+        if (l->hidden) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        qxInvalidateRect(L, x, y, w, h);
+    }
+}
+
+} // namespace
+
 int qxCmdCls(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
@@ -318,11 +333,20 @@ int qxCmdCls(lua_State *L)
     if (!d) return 0; // no output: nothing to draw on
     if (int e = qxPrepareOutputTarget(L)) return e;
     if (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC) {
-        // The display shows its BGPic as it is again, without layers: the colour is not used.
+        // The display shows its BGPic as it is again, without layers or
+        // sprites: the colour is not used.
         qxBGPic *bgpic = qxLayerBGPic(); // the selected BGPic, else the display's
-        if (d->layersEnabled && bgpic) qxFreeBGPicLayers(L, bgpic, 1, 1);
+        const bool toDisplay = d->targetType == QX_OUT_DISPLAY;
+        if (d->layersEnabled && bgpic) {
+            if (!toDisplay) invalidateVisibleLayers(L, bgpic);
+            qxFreeBGPicLayers(L, bgpic, 1, 1);
+        }
+        // What was drawn below layers and sprites goes too, or it would come
+        // back where one of them is next drawn.
+        if (bgpic && bgpic == d->bgpic) qxSetLayerBackground(d, bgpic, nullptr);
         qxForgetDisplayWork(d);
-        if (d->targetType == QX_OUT_DISPLAY) return qxRefreshWholeDisplay(d, 0);
+        if (!d->layersEnabled && bgpic) qxClearDisplayedSprites(L, bgpic, !toDisplay);
+        if (toDisplay) return qxRefreshWholeDisplay(d, 0);
         return 0;
     }
     qxOutputState *s = qxOutputOf(d, 0);

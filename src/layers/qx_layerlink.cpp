@@ -124,6 +124,7 @@ extern "C" void qxLinkLayerEngine(void)
     qxLayerQueries.repointLayers = qxRepointObjectLayers;
     qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
+    qxLayerQueries.flushDeletedObjects = qxFlushDeletedObjects;
     qxDisplayCoreHook.addLayer = addLayerNode;
     qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;

@@ -2,6 +2,7 @@
 // constructor, names, lookups, stacking order and freeing.
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
+#include "layers/qx_videolayercmds.h"
 
 #include <strings.h>
 
@@ -325,6 +326,7 @@ void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
     if (kinds & 1) qxFlushDeletedBrushes(L);
     if (kinds & 2) qxFlushDeletedAnims(L);
     if (kinds & 8) qxFlushDeletedBGPics(L);
+    if ((kinds & 16) && qxVideoLayerCalls.freeDeleted) qxVideoLayerCalls.freeDeleted(L);
 }
 
 void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int)

@@ -197,6 +197,20 @@ void qxFreeDisplaySpriteList(qxBGPic *b)
     b->sprites = nullptr;
 }
 
+void qxClearDisplayedSprites(lua_State *L, qxBGPic *b, int redraw)
+{
+    for (qxSpriteOnScreen **p = &listOf(b); *p;) {
+        qxSpriteOnScreen *e = *p;
+        if (e->video) {
+            p = &e->next;
+            continue;
+        }
+        *p = e->next;
+        if (redraw) redrawRect(L, b, e->x, e->y, e->width, e->height);
+        std::free(e);
+    }
+}
+
 void qxRebuildSpriteMasks(void)
 {
     for (qxSprite *s = qxSprites; s; s = s->next) {

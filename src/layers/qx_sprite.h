@@ -70,6 +70,9 @@ int qxAddDisplayedSprite(qxBGPic *bgpic, int32_t x, int32_t y, int32_t width, in
 int qxGetSpriteFrame(qxSprite *sprite, int32_t frame, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha);
 int32_t qxCountDisplayedSprites(const qxBGPic *bgpic);
 void qxFreeDisplaySpriteList(qxBGPic *bgpic);
+// Takes every sprite off the BGPic (video entries stay), redrawing their
+// rectangles when asked.
+void qxClearDisplayedSprites(lua_State *L, qxBGPic *bgpic, int redraw);
 void qxRebuildSpriteMasks(void);
 int qxFreeSpriteRecord(lua_State *L, qxSprite *sprite);
 // 1229, 1339, 1082, 1056, 1147, 1167, then 1162 with layers.

@@ -20,6 +20,8 @@ struct qxVideoLayerCallTable {
     void (*detach)(lua_State *L, qxLayer *layer);
     // A new video layer on top showing the video's current picture.
     int (*insert)(lua_State *L, qxObjectRef video, int32_t x, int32_t y, qxLayer **out);
+    // Frees the videos the script let go that no layer shows any longer.
+    void (*freeDeleted)(lua_State *L);
 };
 
 extern "C" {

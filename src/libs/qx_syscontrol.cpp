@@ -11,6 +11,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
+#include "display/qx_bgpic.h"
 #include "libs/qx_systemlib.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_libimports.h"
@@ -173,6 +174,7 @@ int qxCmdLegacyControl(lua_State *L) {
 int qxCmdCollectGarbage(lua_State *L) {
     qxCheckArgCount(L, 0, 1, 0, 0);
     lua_setgcthreshold(L, luaL_optint(L, 1, 0));
+    if (qxLayerQueries.flushDeletedObjects) qxLayerQueries.flushDeletedObjects(L, 31);
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "media/qx_videoobject.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_objargs.h"
+#include "objects/qx_objectuse.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -55,20 +56,22 @@ int outputActive(void) { return 1; }
 int videoSize(lua_State *, qxObjectRef ref, int32_t *w, int32_t *h)
 {
     qxVideoObject *o = nullptr;
-    if (int r = qxFindVideoObject(ref, &o)) return r;
+    if (int r = qxFindVideo(ref, &o, QX_FINDVIDEO_TEMPORARY)) return r;
     *w = int32_t(o->reqWidth), *h = int32_t(o->reqHeight);
     return 0;
 }
 
-// A video layer going away stops its video; a clone made for the layer
-// goes with it.
+// A video layer going away stops its video; a temporary video goes with
+// its last layer. One detached earlier (DisableLayers) is left to the
+// deleted-object flush, which finds it named by no layer.
 void freeVideoLayerData(lua_State *L, qxLayerData *data)
 {
     // Only the base rendition stands for the layer itself.
     qxVideoObject *o = qxVideoOfLayerData(data);
     if (!o) return;
+    const qxLayer *l = o->layer;
     qxDetachVideo(L, o);
-    if (o->temporary) qxFreeVideoObject(L, o);
+    if (o->temporary && !qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), l, nullptr, nullptr)) qxFreeVideoObject(L, o);
 }
 
 const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr};
@@ -79,7 +82,7 @@ int videoOfLayer(qxLayer *l, qxVideoObject **out)
     if (l->type != QX_LAYER_VIDEO) return ERR_BADLAYERTYPE;
     *out = qxVideoOfLayer(l);
     if (*out) return 0;
-    if (int r = qxFindVideoObject(l->layerid, out)) return r;
+    if (int r = qxFindVideo(l->layerid, out, QX_FINDVIDEO_TEMPORARY)) return r;
     if ((*out)->layer && (*out)->layer != l) return ERR_DBVIDEOLAYER;
     (*out)->layer = l;
     return 0;
@@ -248,6 +251,6 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.videoOutputActive = outputActive;
     qxDisplayVideo.replaceFrame = replaceFrame;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
-    qxVideoLayerCalls = {layerPlay,  layerStop,   layerPause, layerResume,
-                         layerSeek,  layerVolume, layerDetach, layerInsert};
+    qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
+                         layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay};
 }

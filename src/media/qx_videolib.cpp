@@ -18,14 +18,15 @@
 #include "core/vm/ldo.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
+#include "display/qx_picturesave.h"
 #include "platform/qx_displayrecord.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
 #include "media/qx_soundcmds.h"
-#include "objects/formats/qx_picformats.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_objargs.h"
+#include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
@@ -159,9 +160,10 @@ extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
     });
 }
 
-extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
+extern "C" int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags)
 {
     for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+        if (reinterpret_cast<qxVideoObject *>(h)->temporary && !(flags & QX_FINDVIDEO_TEMPORARY)) continue;
         if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
             *out = reinterpret_cast<qxVideoObject *>(h);
             return 0;
@@ -171,6 +173,8 @@ extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out)
     qxSetErrorNumber(int(ref.number));
     return ERR_FINDVIDEO;
 }
+
+extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out) { return qxFindVideo(ref, out, 0); }
 
 extern "C" qxVideoObject *qxVideoOfPlayer(const qxVideo *player)
 {
@@ -243,6 +247,48 @@ extern "C" void qxFreeVideoObject(lua_State *L, qxVideoObject *o)
 
 namespace {
 
+qxObjectRef refOf(const qxVideoObject *o) { return {o->header.id, o->header.automatic}; }
+
+// A layer names the video, attached to it or left by DisableLayers.
+bool shownByLayer(const qxVideoObject *o, const void *skipLayer)
+{
+    return (o->layer && o->layer != skipLayer) ||
+           qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), skipLayer, nullptr, nullptr);
+}
+
+} // namespace
+
+extern "C" void qxReleaseVideoObject(lua_State *L, qxVideoObject *o)
+{
+    if (!shownByLayer(o, nullptr)) {
+        qxFreeVideoObject(L, o);
+        return;
+    }
+    // The number is free for the script again; the layers follow the
+    // object to its own address, and so does its end event.
+    qxRepointLayers(QX_TYPE_VIDEO, refOf(o), o);
+    pthread_mutex_lock(&listMutex);
+    o->header.id = 0;
+    o->header.automatic = o;
+    o->temporary = 1;
+    pthread_mutex_unlock(&listMutex);
+    // Not nested in the list mutex: the end report takes that one while
+    // holding this.
+    std::lock_guard lock(o->player->pictureMutex);
+    o->player->owner = {0, o};
+}
+
+extern "C" void qxFreeVideosOfDisplay(lua_State *L)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr, *next; h; h = next) {
+        next = h->next;
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->temporary && !shownByLayer(o, nullptr)) qxFreeVideoObject(L, o);
+    }
+}
+
+namespace {
+
 // The "loader" option of a table argument, else the default list.
 std::string loaderArg(lua_State *L, int idx)
 {
@@ -299,7 +345,7 @@ int qxCmdOpenVideo(lua_State *L)
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
     std::string loaders = loaderArg(L, 3);
     qxVideoObject *old = nullptr;
-    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxFreeVideoObject(L, old);
+    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxReleaseVideoObject(L, old);
     qxDebugPrintLine("Loading video %s", name.c_str(), 1);
     qxVideo *v = nullptr;
     if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
@@ -318,7 +364,7 @@ int qxCmdOpenVideo(lua_State *L)
 int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFreeVideoObject(L, videoArg(L, 1));
+    qxReleaseVideoObject(L, videoArg(L, 1));
     return 0;
 }
 
@@ -389,6 +435,8 @@ int qxCmdStopVideo(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     if (o->state == 0) return ERR_VIDSTOPPED;
+    // A layer video goes with its layer; the layer's end stops it.
+    if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
     qxStopVideoObject(o);
     return 0;
 }
@@ -586,29 +634,15 @@ int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint
     return ok ? 0 : ERR_WRITEFILE;
 }
 
+// One dumped frame through the picture savers (quality 90, no alpha).
 int savePicture(const qxVideo *v, const std::string &name, int format)
 {
-    switch (format) {
-    case 0: {
-        std::vector<uint32_t> packed(size_t(v->width) * v->height);
-        for (uint32_t y = 0; y < v->height; y++)
-            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
-        return qxSaveBMP(name.c_str(), packed.data(), v->width, v->height);
-    }
-    case 1: {
-        qxPngSaveRequest req{name.c_str(), v->slot, int32_t(v->slotPitch * 4), v->width, v->height, 0, 0};
-        qxSavePNG(&req);
-        return int(req.error);
-    }
-    case 4: {
-        std::vector<uint32_t> packed(size_t(v->width) * v->height);
-        for (uint32_t y = 0; y < v->height; y++)
-            std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
-        return qxSaveILBM(name.c_str(), packed.data(), v->width, v->height);
-    }
-    default:
-        return ERR_UNSUPPORTEDFEAT; // JPEG and GIF dumps are not built yet
-    }
+    std::vector<uint32_t> packed(size_t(v->width) * v->height);
+    for (uint32_t y = 0; y < v->height; y++)
+        std::memcpy(&packed[size_t(y) * v->width], v->slot + size_t(y) * v->slotPitch, size_t(v->width) * 4);
+    const qxSaveOptions options{0, 90, 256, 0};
+    return qxSaveImageFormat(format, packed.data(), int(v->width), int(v->height), name.c_str(), 0xFFFFFFFFu,
+                             &options);
 }
 
 int qxCmdDumpVideo(lua_State *L)

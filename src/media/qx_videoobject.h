@@ -25,14 +25,19 @@ struct qxVideoObject {
     uint32_t keptState;               // the state to return to after a suspension
     uint32_t volume;
     uint32_t seekable;
-    uint32_t temporary;               // a clone, freed when its layer goes
+    uint32_t temporary;               // a clone, or a closed video kept for its layer; freed when no layer shows it
     qxLayer *layer;                   // the layer showing the video, or none
     std::string fileName;             // kept whole: a clone reopens exactly this file
     std::string loaders;
 };
 
+// qxFindVideo flags: 2 also finds temporary objects, which the script
+// cannot name.
+enum : uint32_t { QX_FINDVIDEO_TEMPORARY = 2 };
+
 extern "C" {
 // 0, 1449 or 1041.
+int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags);
 int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out);
 // The object whose player this is, or none.
 qxVideoObject *qxVideoOfPlayer(const qxVideo *player);
@@ -43,6 +48,12 @@ qxVideoObject *qxVideoOfLayerData(const void *data);
 // A temporary second object opened from the same file: 0 or an open error.
 int qxCloneVideo(qxVideoObject *o, qxVideoObject **out);
 void qxFreeVideoObject(lua_State *L, qxVideoObject *o);
+// The script lets a video go (CloseVideo, OpenVideo over its number): a
+// video that a layer still shows keeps playing there under its own address
+// as a temporary object; any other is freed.
+void qxReleaseVideoObject(lua_State *L, qxVideoObject *o);
+// Frees the temporary videos that no layer shows any longer.
+void qxFreeVideosOfDisplay(lua_State *L);
 // Pause (1451), resume (1452), seek (1482, 1233) and volume (clamped to
 // 0..64) of a video, playing directly or as a layer.
 int qxPauseVideo(qxVideoObject *o);

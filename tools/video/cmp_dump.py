@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Compares a video dump with what ffmpeg decodes from the same CDXL file.
 
-cmp_dump.py CLIP.cdxl BASE [SOUND]
-BASE0.png, BASE1.png, ... must equal ffmpeg's rgb24 frames byte for byte;
+cmp_dump.py CLIP.cdxl BASE [SOUND] [--ext=EXT]
+BASE0.png (or .EXT), BASE1.png, ... must equal ffmpeg's rgb24 frames byte for byte;
 with SOUND, BASE.wav must hold ffmpeg's signed 8-bit sound times 256.
 """
 import struct
@@ -13,6 +13,8 @@ from PIL import Image
 
 
 def main():
+    ext = next((a[6:] for a in sys.argv if a.startswith("--ext=")), "png")
+    sys.argv = [a for a in sys.argv if not a.startswith("--ext=")]
     clip, base = sys.argv[1], sys.argv[2]
     probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
                             "stream=width,height", "-of", "csv=p=0", clip],
@@ -25,11 +27,11 @@ def main():
     if frames == 0:
         sys.exit("ffmpeg gave no frames")
     for n in range(frames):
-        got = Image.open("%s%d.png" % (base, n)).convert("RGB").tobytes()
+        got = Image.open("%s%d.%s" % (base, n, ext)).convert("RGB").tobytes()
         if got != raw[n * size:(n + 1) * size]:
             sys.exit("frame %d differs" % n)
     try:
-        open("%s%d.png" % (base, frames)).close()
+        open("%s%d.%s" % (base, frames, ext)).close()
         sys.exit("more frames than ffmpeg's %d" % frames)
     except FileNotFoundError:
         pass
