@@ -18,6 +18,7 @@
 #include "draw/qx_drawstate.h"
 #include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorengines.h"
 #include "draw/qx_vectorpaths.h"
 #include "draw/text/qx_text.h"
 #include "objects/qx_brushimage.h"
@@ -595,16 +596,10 @@ int cmdForcePathUse(lua_State *L)
 int cmdSetVectorEngine(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const char *name = luaL_checkstring(L, 1);
-    if (strcasecmp(name, "default") == 0) {
-        gEngine = &qxInbuiltVectorEngine;
-        return 0;
-    }
-    // Plug-in engines are not loaded by this player: every other name is unknown.
-    std::string file(name, strnlen(name, 255));
-    if (file.size() < 4 || strcasecmp(file.c_str() + file.size() - 4, ".qxp") != 0) file += ".qxp";
-    qxSetErrorString(file.c_str());
-    return ERR_FINDPLUGIN;
+    const qxVectorEngine *e = qxFindVectorEngine(luaL_checkstring(L, 1));
+    if (!e) return ERR_FINDPLUGIN;
+    gEngine = e;
+    return 0;
 }
 
 const qxCommandDef vectorgraphicsCommands[] = {
