@@ -25,16 +25,19 @@ L.check("layer", "DrawPath", 1, 50, 50, 0x00FF00)
 L.call("GetLayerStyle", 1, results=1)
 L.emit('GETTABLE 42 0 "vectorengine"')
 L._print("engine", 42)
+L.check("restyle", "SetLayerStyle", 1, {"vectorengine": "default"})
+L.check("badkey", "SetLayerStyle", 1, {"vectorengine": "nosuch"})
 L.check("unknown", "SetVectorEngine", "nosuch")
 L.check("default", "SetVectorEngine", "Default")
 header = """; A vector engine plug-in (capability 0x20) found by its file name in any
 ; case measures and draws a path with the records it is handed (the kit
 ; engine refuses records whose fields are off); a path layer names its
-; engine; an unknown engine gives 1531. Written by gen_vectorengine.py.
+; engine and is redrawn by another; an unknown engine gives 1531.
+; Written by gen_vectorengine.py.
 ;! xserver: 24
 ;! args: -QUIET
 ;! plugin-build: extra/kitvector.qxp={src}/../../plugins/kit/testplugin.c '-DKIT_NAME="kitvector"' -DKIT_CAPS=QX_CAP_VECTORGRAPHICS -DKIT_VECTOR
 """
-expect = "select=0 x2=20 y2=10 draw=0 row0=16711680 row1=0 row9=0 enable=0 layer=0 engine=kitvector.qxp unknown=1531 default=0"
+expect = "select=0 x2=20 y2=10 draw=0 row0=16711680 row1=0 row9=0 enable=0 layer=0 engine=kitvector.qxp restyle=0 badkey=1531 unknown=1531 default=0"
 with open("draw_vectorengine.qxs", "w") as f:
     f.write(header + "".join(f";! stdout: {e}\n" for e in expect.split()) + L.text())
