@@ -491,7 +491,6 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
             // The shape keeps its corner where it is.
             double mx = 0, my = 0;
             e = qxReadPolygonTable(L, at, 0, vertices, &p.width, &p.height, &mx, &my);
-            if (!e && vertices.size() > 2 * 1000) e = ERR_WRONGUSAGE;
             p.points = vertices.data(), p.pointCount = int32_t(vertices.size() / 2), changed = true;
         } else if (!lua_isnil(L, at)) {
             qxSetErrorString("vertices");
@@ -593,7 +592,7 @@ int pathBorder(lua_State *L, const qxLayer *, const qxLayerData *data, int32_t s
     const bool outline = p.state.fillStyle == QX_FILLNONE;
     p.state.fillStyle = QX_FILLCOLOR;
     p.state.formStyle = QX_FORM_EDGE | (p.state.formStyle & QX_FORM_ANTIALIAS);
-    p.state.borderSize = size + (outline ? (p.state.lineWidth + 1) / 2 : 0);
+    p.state.borderSize = size + (outline ? (std::clamp(p.state.lineWidth, 0, 1 << 20) + 1) / 2 : 0);
     p.state.borderColour = 0;
     qxShapeImage im;
     int32_t w = 0, h = 0;
