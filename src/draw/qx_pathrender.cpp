@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorengines.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
@@ -87,9 +89,14 @@ namespace {
 // point centre or, without one, the anchor (ax, ay) of its box or, without
 // either, its origin; where its top-left lies relative to the origin goes
 // to (left, top).
-int paintPath(lua_State *L, const qxShapeLayerData &d, const double *m, const double *anchor, const double *centre,
+int paintPath(lua_State *L, const qxShapeLayerData &pathOf, const double *m, const double *anchor, const double *centre,
               qxShapeImage *im, int32_t *W, int32_t *H, double *left, double *top)
 {
+    std::vector<uint8_t> ownItems;
+    const uint8_t *items = nullptr;
+    if (int e = qxItemsForEngine(pathOf.items, pathOf.capacity, engineOf(pathOf), ownItems, &items)) return e;
+    qxShapeLayerData d = pathOf;
+    d.items = const_cast<uint8_t *>(items); // read only
     const qxDrawState &s = d.state;
     const bool filled = s.fillStyle != QX_FILLNONE;
     const bool edge = filled && (s.formStyle & QX_FORM_EDGE);

@@ -1,6 +1,10 @@
 #include "draw/qx_vectorengines.h"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <strings.h>
+
+#include <algorithm>
 
 #include <cstring>
 #include <memory>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "core/plugins/qx_plugins.h"
+#include "draw/vector/qx_path.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -30,6 +35,29 @@ void *kind2CreateFont(void *) { return nullptr; }
 void kind2FreeFont(void *) {}
 void *kind2OpenFont(const void *, size_t) { return nullptr; }
 void kind2CloseFont(void *) {}
+
+// A plug-in engine's vector font of one face.
+struct FontLink {
+    void *face;
+    const qxVectorEngine *engine;
+    void *font;
+};
+std::vector<FontLink> gLinks;
+
+void freeLink(const FontLink &l)
+{
+    if (l.engine->abiKind != 2 && l.engine->FreeVectorFont) l.engine->FreeVectorFont(l.font);
+}
+
+// FreeType calls this as the face closes: its vector fonts go with it.
+void dropFaceLinks(void *face)
+{
+    std::erase_if(gLinks, [face](const FontLink &l) {
+        if (l.face != face) return false;
+        freeLink(l);
+        return true;
+    });
+}
 
 template <typename T> void take(T &field, void *entry) { field = reinterpret_cast<T>(entry); }
 
@@ -86,4 +114,75 @@ const char *qxVectorEngineName(const qxVectorEngine *engine)
     for (auto &e : gEngines)
         if (&e->engine == engine) return e->name;
     return "default";
+}
+
+void *qxPathVectorFont(void *face, const qxVectorEngine *engine, int *error)
+{
+    *error = 0;
+    if (!engine || qxIsInbuiltVectorEngine(engine)) {
+        if (!face) *error = ERR_VFONT;
+        return face;
+    }
+    for (const FontLink &l : gLinks)
+        if (l.face == face && l.engine == engine) return l.font;
+    void *font = face && engine->CreateVectorFont ? engine->CreateVectorFont(face) : nullptr;
+    if (!font) {
+        *error = ERR_VFONT;
+        return nullptr;
+    }
+    try {
+        gLinks.push_back({face, engine, font});
+    } catch (const std::bad_alloc &) {
+        freeLink({face, engine, font});
+        *error = ERR_MEM;
+        return nullptr;
+    }
+    auto f = static_cast<FT_Face>(face);
+    if (!f->generic.finalizer) f->generic.finalizer = dropFaceLinks;
+    return font;
+}
+
+void *qxFaceOfVectorFont(void *font)
+{
+    for (const FontLink &l : gLinks)
+        if (l.font == font) return l.face;
+    return font; // the inbuilt engine's vector font is the face
+}
+
+void qxFreeVectorFontLinks(void)
+{
+    std::vector<FontLink> links;
+    links.swap(gLinks);
+    for (const FontLink &l : links) freeLink(l);
+}
+
+int qxItemsForEngine(const uint8_t *buffer, int32_t capacity, const qxVectorEngine *engine,
+                     std::vector<uint8_t> &copy, const uint8_t **items)
+{
+    *items = buffer;
+    const size_t size = buffer ? size_t(std::max(capacity, 0)) : 0;
+    for (size_t at = 0; at + 4 <= size;) {
+        const uint8_t *p = (copy.empty() ? buffer : copy.data()) + at;
+        uint32_t op = 0;
+        std::memcpy(&op, p, 4);
+        if (op == 0) break;
+        const size_t step = qxPathItemSize(p);
+        if (op == QX_PATH_TEXT && at + 12 <= size) {
+            try {
+                if (copy.empty()) copy.assign(buffer, buffer + size);
+            } catch (const std::bad_alloc &) {
+                return ERR_MEM;
+            }
+            uint64_t font = 0;
+            std::memcpy(&font, copy.data() + at + 4, 8);
+            int error = 0;
+            void *own = qxPathVectorFont(qxFaceOfVectorFont(reinterpret_cast<void *>(uintptr_t(font))), engine, &error);
+            if (!own) return error;
+            font = uint64_t(reinterpret_cast<uintptr_t>(own));
+            std::memcpy(copy.data() + at + 4, &font, 8);
+        }
+        at += step;
+    }
+    if (!copy.empty()) *items = copy.data();
+    return 0;
 }

@@ -448,6 +448,7 @@ static int kitItemSize(const unsigned char *item)
     case 1: case 2: return 24;
     case 3: case 7: return 56;
     case 8: return 52;
+    case 9: return 16 + 4 * ((int)(strlen((const char *)item + 16) + 1) / 4 + 1);
     default: return 4;
     }
 }
@@ -492,8 +493,14 @@ void GetCurrentPoint(const unsigned char *item, const void *state, double *x, do
     for (; item && AT(item, 0, uint32_t); item += kitItemSize(item))
         if (AT(item, 0, uint32_t) <= 2) *x = AT(item, 8, double), *y = AT(item, 16, double);
 }
-void *CreateVectorFont(void *face) { return face; }
-void FreeVectorFont(void *font) { (void)font; }
+/* A vector font of its own, so that a font handed to the wrong engine shows. */
+void *CreateVectorFont(void *face)
+{
+    void **font = malloc(sizeof *font);
+    if (font) *font = face;
+    return font;
+}
+void FreeVectorFont(void *font) { free(font); }
 void *OpenFont(const void *data, size_t size) { (void)data, (void)size; return NULL; }
 void CloseFont(void *face) { (void)face; }
 #undef AT
