@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
+#include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorengines.h"
 #include "draw/vector/qx_shapegeom.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
@@ -82,11 +86,17 @@ void qxEngineGetPathExtents(const qxVectorEngine *engine, const uint8_t *items, 
 namespace {
 
 // The path's picture at the matrix m (null: upright), turned about the
-// anchor (ax, ay) of its box or, without one, about its origin; where its
-// top-left lies relative to the origin goes to (left, top).
-int paintPath(lua_State *L, const qxShapeLayerData &d, const double *m, const double *anchor, qxShapeImage *im,
-              int32_t *W, int32_t *H, double *left, double *top)
+// point centre or, without one, the anchor (ax, ay) of its box or, without
+// either, its origin; where its top-left lies relative to the origin goes
+// to (left, top).
+int paintPath(lua_State *L, const qxShapeLayerData &pathOf, const double *m, const double *anchor, const double *centre,
+              qxShapeImage *im, int32_t *W, int32_t *H, double *left, double *top)
 {
+    std::vector<uint8_t> ownItems;
+    const uint8_t *items = nullptr;
+    if (int e = qxItemsForEngine(pathOf.items, pathOf.capacity, engineOf(pathOf), ownItems, &items)) return e;
+    qxShapeLayerData d = pathOf;
+    d.items = const_cast<uint8_t *>(items); // read only
     const qxDrawState &s = d.state;
     const bool filled = s.fillStyle != QX_FILLNONE;
     const bool edge = filled && (s.formStyle & QX_FORM_EDGE);
@@ -98,7 +108,9 @@ int paintPath(lua_State *L, const qxShapeLayerData &d, const double *m, const do
     double cx = 0, cy = 0;
     if (!main.measure(d, 0, 0, nullptr)) return ERR_EMPTYPATH;
     if (m) {
-        if (anchor)
+        if (centre)
+            cx = centre[0], cy = centre[1];
+        else if (anchor)
             cx = main.x1 + (main.x2 - main.x1) * anchor[0], cy = main.y1 + (main.y2 - main.y1) * anchor[1];
         if (!main.measure(d, cx, cy, m)) return ERR_EMPTYPATH;
     } else {
@@ -145,7 +157,7 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
     qxShapeImage im;
     int32_t W = 0, H = 0;
     double ox = 0, oy = 0;
-    if (int e = paintPath(L, d, turn ? m : nullptr, anchor, &im, &W, &H, &ox, &oy)) return e;
+    if (int e = paintPath(L, d, turn ? m : nullptr, anchor, nullptr, &im, &W, &H, &ox, &oy)) return e;
     d.imageX = int32_t(ox), d.imageY = int32_t(oy);
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
     const double left = double(qxResolvePosX(x, W, 0, ax)) + ox;
@@ -168,7 +180,7 @@ int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeIm
     int32_t w = 0, h = 0;
     double left = 0, top = 0;
     try {
-        if (int e = paintPath(L, d, nullptr, nullptr, image, &w, &h, &left, &top)) return e;
+        if (int e = paintPath(L, d, nullptr, nullptr, nullptr, image, &w, &h, &left, &top)) return e;
         *offX = int32_t(left), *offY = int32_t(top);
         return 0;
     } catch (const std::bad_alloc &) {
@@ -193,8 +205,39 @@ int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *
     qxShapeLayerData d = *data;
     qxClampDrawStyle(&d.state);
     try {
-        return paintPath(L, d, matrix, nullptr, image, width, height, left, top);
+        return paintPath(L, d, matrix, nullptr, nullptr, image, width, height, left, top);
     } catch (const std::bad_alloc &) {
         return ERR_BITMAP;
     }
+}
+
+int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, uint32_t flags, qxBitMap **bitmap,
+                    qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height)
+{
+    *bitmap = *alpha = nullptr;
+    const auto *s = static_cast<const qxShapeLayerData *>(base->typedata);
+    if (!s || !s->items) return ERR_EMPTYPATH;
+    const qxTransformOptions &t = layer->transform;
+    double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    const qxDisplay *disp = qxCurrentDisplay;
+    if ((flags & 1) && disp && disp->layerScale) m[0] *= disp->scaleX, m[1] *= disp->scaleX, m[2] *= disp->scaleY, m[3] *= disp->scaleY;
+    for (double v : m)
+        if (!std::isfinite(v) || std::fabs(v) > 1e6) return ERR_WRONGUSAGE;
+    qxShapeLayerData d = *s;
+    qxClampDrawStyle(&d.state);
+    // The path turns about the layer's anchor point, as its picture would.
+    const double c[2] = {double(s->imageX) + std::trunc(base->width * layer->anchorx),
+                         double(s->imageY) + std::trunc(base->height * layer->anchory)};
+    qxShapeImage im;
+    int32_t w = 0, h = 0;
+    double left = 0, top = 0;
+    try {
+        if (int e = paintPath(L, d, m, nullptr, c, &im, &w, &h, &left, &top)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    if (std::fabs(left - c[0]) > 1e9 || std::fabs(top - c[1]) > 1e9) return ERR_BITMAP;
+    *dx = int32_t(left - c[0]), *dy = int32_t(top - c[1]);
+    *width = im.w, *height = im.h;
+    return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }

@@ -33,3 +33,12 @@ int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *
 // it starts relative to the path's origin.
 int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
                            int32_t *offY);
+
+struct qxLayer;
+struct qxLayerData;
+struct qxBitMap;
+// A path layer drawn again from its path under the layer's transform (flags
+// 1: times the display's scale factors), turned about the layer's anchor
+// point: the picture and where it starts relative to that point.
+int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, uint32_t flags, qxBitMap **bitmap,
+                    qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height);

@@ -5,14 +5,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
+#include "draw/qx_drawcmds.h"
 #include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorengines.h"
+#include "draw/qx_vectorpaths.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -25,6 +29,21 @@ int qxShapeGoesToLayer(void)
     return d && d->layersEnabled && (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
 }
 
+namespace {
+
+// A w x h alpha plane holding the coverage, or null.
+qxBitMap *coveragePlane(const uint8_t *alpha, int32_t w, int32_t h)
+{
+    qxBitMap *a = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 0, nullptr, 0);
+    if (!a) return nullptr;
+    auto *plane = static_cast<qxBitMapPlane *>(a->data);
+    for (int32_t row = 0; row < h; row++)
+        std::memcpy(plane->pixels + size_t(row) * plane->bytesPerRow, alpha + size_t(row) * size_t(w), size_t(w));
+    return a;
+}
+
+} // namespace
+
 int qxShapePlanes(const uint32_t *pixels, const uint8_t *alpha, int32_t w, int32_t h, qxBitMap **bitmap,
                   qxBitMap **alphaPlane)
 {
@@ -32,14 +51,11 @@ int qxShapePlanes(const uint32_t *pixels, const uint8_t *alpha, int32_t w, int32
     qxBitMap *bm = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
     if (!bm) return ERR_BITMAP;
     qxARGBToBitMap(pixels, 0, 0, w * 4, bm, 0, 0, w, h);
-    qxBitMap *a = qxAllocAlphaBitMap(uint32_t(w), uint32_t(h), 0, nullptr, 0);
+    qxBitMap *a = coveragePlane(alpha, w, h);
     if (!a) {
         qxFreeBitMap(bm);
         return ERR_ALLOCALPHA;
     }
-    auto *plane = static_cast<qxBitMapPlane *>(a->data);
-    for (int32_t row = 0; row < h; row++)
-        std::memcpy(plane->pixels + size_t(row) * plane->bytesPerRow, alpha + size_t(row) * size_t(w), size_t(w));
     *bitmap = bm, *alphaPlane = a;
     return 0;
 }
@@ -152,6 +168,14 @@ void pushFillKeys(lua_State *L, const qxShapeLayerData &s)
     qxSetFieldInt(L, "texturey", s.state.textureY);
 }
 
+// How far a line layer moved since its end points were stored: lines are
+// placed by their picture's corner.
+void lineShift(const qxLayer *l, const qxShapeLayerData &s, int32_t *dx, int32_t *dy)
+{
+    *dx = int32_t(std::clamp<int64_t>(int64_t(l->base->x) - s.x - s.imageX, INT32_MIN, INT32_MAX));
+    *dy = int32_t(std::clamp<int64_t>(int64_t(l->base->y) - s.y - s.imageY, INT32_MIN, INT32_MAX));
+}
+
 void pushShapeKeys(lua_State *L, const qxLayer *layer)
 {
     const auto *s = static_cast<const qxShapeLayerData *>(layer->base ? layer->base->typedata : nullptr);
@@ -175,13 +199,16 @@ void pushShapeKeys(lua_State *L, const qxLayer *layer)
         qxSetFieldInt(L, "radiusa", s->rx);
         qxSetFieldInt(L, "radiusb", s->ry);
         break;
-    case QX_SHAPE_LINE:
+    case QX_SHAPE_LINE: {
+        int32_t dx = 0, dy = 0;
+        lineShift(layer, *s, &dx, &dy);
         qxSetFieldInt(L, "thickness", s->thickness);
-        qxSetFieldInt(L, "x1", s->x1);
-        qxSetFieldInt(L, "y1", s->y1);
-        qxSetFieldInt(L, "x2", s->x2);
-        qxSetFieldInt(L, "y2", s->y2);
+        qxSetFieldInt(L, "x1", s->x1 + dx);
+        qxSetFieldInt(L, "y1", s->y1 + dy);
+        qxSetFieldInt(L, "x2", s->x2 + dx);
+        qxSetFieldInt(L, "y2", s->y2 + dy);
         break;
+    }
     case QX_SHAPE_POLYGON: {
         lua_pushstring(L, "vertices");
         lua_newtable(L);
@@ -216,7 +243,7 @@ void pushPathKeys(lua_State *L, const qxLayer *layer)
     qxSetFieldInt(L, "fillrule", s->vector.fillRule);
     qxSetFieldNum(L, "dashoffset", s->vector.dashOffset);
     qxSetFieldNum(L, "miterlimit", s->vector.miterLimit);
-    qxSetFieldStr(L, "vectorengine", "default");
+    qxSetFieldStr(L, "vectorengine", qxVectorEngineName(s->engine));
     lua_pushstring(L, "dashes");
     lua_newtable(L);
     for (int32_t i = 0; s->vector.dashArray && i < s->vector.dashCount; i++) {
@@ -269,12 +296,10 @@ int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, bool *changedOut)
     return st.fillStyle > QX_FILLTEXTURE ? ERR_WRONGUSAGE : 0;
 }
 
-// A fresh base rendition of payload p from its picture (offset: where the
-// picture starts relative to the shape's corner): the corner stays.
-int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerData &p, const qxShapeImage &im,
-                   int32_t offX, int32_t offY, qxLayerData **fresh)
+// A fresh base rendition of payload p showing its picture with the anchor
+// point at (x, y).
+int freshRendition(const qxShapeLayerData &p, const qxShapeImage &im, int64_t x, int64_t y, qxLayerData **fresh)
 {
-    p.imageX = offX, p.imageY = offY;
     qxShapeLayerData *own = nullptr;
     if (int e = qxCloneShapeLayerData(&p, &own)) return e;
     qxBitMap *bm = nullptr, *al = nullptr;
@@ -284,6 +309,21 @@ int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerDa
         qxFreeShapeLayerData(own);
         return e;
     }
+    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
+    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
+    data->width = im.w, data->height = im.h;
+    data->bitmap = bm, data->alpha = al;
+    data->typedata = own;
+    *fresh = data;
+    return 0;
+}
+
+// A fresh base rendition of payload p from its picture (offset: where the
+// picture starts relative to the shape's corner): the corner stays.
+int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerData &p, const qxShapeImage &im,
+                   int32_t offX, int32_t offY, qxLayerData **fresh)
+{
+    p.imageX = offX, p.imageY = offY;
     // The anchor point follows the new size.
     const double ax = l->anchorx, ay = l->anchory;
     auto anchorOffset = [](double a, int32_t shapeSize, int32_t imageAt, int32_t imageSize) {
@@ -297,12 +337,80 @@ int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerDa
     const int64_t y = int64_t(l->base->y) -
                       anchorOffset(ay, path ? l->base->height : old->height, old->imageY, l->base->height) +
                       anchorOffset(ay, path ? im.h : p.height, offY, im.h);
-    data->x = int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX));
-    data->y = int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX));
-    data->width = im.w, data->height = im.h;
-    data->bitmap = bm, data->alpha = al;
-    data->typedata = own;
-    *fresh = data;
+    return freshRendition(p, im, x, y, fresh);
+}
+
+// The keys of a line layer: its end points (where the screen has them) and
+// thickness; the line is drawn again where the points say.
+int restyleLine(lua_State *L, const qxLayer *l, int table, const qxShapeLayerData *old, qxLayerData **fresh)
+{
+    qxShapeLayerData p = *old;
+    bool changed = false;
+    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    int32_t dx = 0, dy = 0;
+    lineShift(l, p, &dx, &dy);
+    p.x1 += dx, p.y1 += dy, p.x2 += dx, p.y2 += dy;
+    intKey(L, table, "x1", &p.x1, &changed);
+    intKey(L, table, "y1", &p.y1, &changed);
+    intKey(L, table, "x2", &p.x2, &changed);
+    intKey(L, table, "y2", &p.y2, &changed);
+    intKey(L, table, "thickness", &p.thickness, &changed);
+    if (!changed) return 0;
+    p.thickness = std::clamp(p.thickness, 1, 64);
+    qxShapeImage im;
+    try {
+        if (int e = qxRenderLineImage(p.x1, p.y1, p.x2, p.y2, p.colour, p.thickness,
+                                      (p.state.formStyle & QX_FORM_ANTIALIAS) != 0, nullptr, &im))
+            return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    p.x = std::min(p.x1, p.x2), p.y = std::min(p.y1, p.y2);
+    p.width = int32_t(std::min<int64_t>(std::llabs(int64_t(p.x2) - p.x1) + 1, INT32_MAX));
+    p.height = int32_t(std::min<int64_t>(std::llabs(int64_t(p.y2) - p.y1) + 1, INT32_MAX));
+    p.imageX = im.x, p.imageY = im.y;
+    return freshRendition(p, im, int64_t(p.x) + im.x, int64_t(p.y) + im.y, fresh);
+}
+
+// "dashes": a table of lengths from key 0 (empty: solid lines).
+int readDashes(lua_State *L, int table, std::vector<double> &dashes, bool *changed)
+{
+    lua_pushstring(L, "dashes");
+    lua_gettable(L, table);
+    const int at = lua_gettop(L);
+    int e = 0;
+    if (lua_istable(L, at)) {
+        *changed = true;
+        for (int i = 0; !e; i++) {
+            lua_rawgeti(L, at, i);
+            if (lua_isnil(L, -1)) {
+                lua_pop(L, 1);
+                break;
+            }
+            const bool number = lua_type(L, -1) == LUA_TNUMBER;
+            const double v = number ? lua_tonumber(L, -1) : 0;
+            lua_pop(L, 1);
+            if (!number) qxSetErrorString("dashes"), e = ERR_NUMTABLEARG;
+            else if (!std::isfinite(v) || v < 0 || i >= 1024) e = ERR_WRONGUSAGE;
+            else dashes.push_back(v);
+        }
+    } else if (!lua_isnil(L, at)) {
+        qxSetErrorString("dashes");
+        e = ERR_NUMTABLEARG;
+    }
+    lua_pop(L, 1);
+    return e;
+}
+
+// "vectorengine": the engine the path is drawn with from now on.
+int readEngine(lua_State *L, int table, qxShapeLayerData *p, bool *changed)
+{
+    char name[256];
+    if (!qxGetFieldStr(L, table, "vectorengine", name, sizeof name, nullptr)) return 0;
+    const qxVectorEngine *e = qxFindVectorEngine(name);
+    if (!e) return ERR_FINDPLUGIN; // the finder names the plug-in
+    p->engine = qxIsInbuiltVectorEngine(e) ? nullptr : e;
+    *changed = true;
     return 0;
 }
 
@@ -323,6 +431,18 @@ int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLa
     double n = 0;
     if (qxGetFieldNum(L, table, "dashoffset", &n, nullptr)) v.dashOffset = n, changed = true;
     if (qxGetFieldNum(L, table, "miterlimit", &n, nullptr)) v.miterLimit = n, changed = true;
+    std::vector<double> dashes;
+    if (int e = readDashes(L, table, dashes, &changed)) return e;
+    if (changed && (!dashes.empty() || v.dashArray != old->vector.dashArray))
+        v.dashArray = dashes.empty() ? nullptr : dashes.data(), v.dashCount = int32_t(dashes.size());
+    if (int e = readEngine(L, table, &p, &changed)) return e;
+    qxObjectRef id{};
+    if (qxGetFieldID(L, table, "id", &id, nullptr)) {
+        // Another path's items: copied with the fresh rendition below.
+        qxShapeLayerData other{};
+        if (int e = qxPathSnapshot(id, &other)) return e;
+        p.path = id, p.items = other.items, p.capacity = other.capacity, changed = true;
+    }
     if (!changed) return 0;
     if (v.lineJoin < 0 || v.lineJoin > 2 || v.lineCap < 0 || v.lineCap > 2 || v.fillRule < 0 || v.fillRule > 1 ||
         !std::isfinite(v.dashOffset) || !std::isfinite(v.miterLimit))
@@ -334,16 +454,18 @@ int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLa
     return freshShapeData(l, old, p, im, offX, offY, fresh);
 }
 
-// The keys of a box, circle, ellipse or arc layer: the shape is rendered
-// again, upright, as the draw command made it, its corner staying.
+qxShapeRecord recordOf(const qxShapeLayerData &p, const qxTransformOptions *upright);
+
+// The keys of a box, circle, ellipse, arc or polygon layer: the shape is
+// rendered again, upright, as the draw command made it, its corner staying.
 int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
 {
     const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
-    if (!old || (old->type != QX_SHAPE_BOX && old->type != QX_SHAPE_CIRCLE && old->type != QX_SHAPE_ELLIPSE &&
-                 old->type != QX_SHAPE_ARC))
-        return 0;
+    if (!old) return 0;
     if (table < 0) table = lua_gettop(L) + table + 1;
+    if (old->type == QX_SHAPE_LINE) return restyleLine(L, l, table, old, fresh);
     qxShapeLayerData p = *old;
+    std::vector<double> vertices;
     bool changed = false;
     if (int e = readFillKeys(L, table, p, &changed)) return e;
     switch (p.type) {
@@ -360,6 +482,24 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     case QX_SHAPE_CIRCLE:
         if (intKey(L, table, "radius", &p.rx, &changed)) p.ry = p.rx;
         break;
+    case QX_SHAPE_POLYGON: {
+        lua_pushstring(L, "vertices");
+        lua_gettable(L, table);
+        const int at = lua_gettop(L);
+        int e = 0;
+        if (lua_istable(L, at)) {
+            // The shape keeps its corner where it is.
+            double mx = 0, my = 0;
+            e = qxReadPolygonTable(L, at, 0, vertices, &p.width, &p.height, &mx, &my);
+            p.points = vertices.data(), p.pointCount = int32_t(vertices.size() / 2), changed = true;
+        } else if (!lua_isnil(L, at)) {
+            qxSetErrorString("vertices");
+            e = ERR_NUMTABLEARG;
+        }
+        lua_pop(L, 1);
+        if (e) return e;
+        break;
+    }
     default:
         intKey(L, table, "radiusa", &p.rx, &changed);
         intKey(L, table, "radiusb", &p.ry, &changed);
@@ -371,7 +511,7 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
         break;
     }
     if (!changed) return 0;
-    if (p.type != QX_SHAPE_BOX) {
+    if (p.type != QX_SHAPE_BOX && p.type != QX_SHAPE_POLYGON) {
         if (p.rx < 1 || p.ry < 1) return ERR_WRONGUSAGE;
         if (p.rx > 1000000 || p.ry > 1000000) return ERR_BITMAP;
         p.width = 2 * p.rx + 1, p.height = 2 * p.ry + 1;
@@ -380,14 +520,7 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     // Drawn upright: the layer keeps turning it.
     qxTransformOptions upright = l->transform;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
-    qxShapeRecord r{};
-    r.type = p.type;
-    r.width = p.width, r.height = p.height;
-    r.rx = p.rx, r.ry = p.ry, r.start = p.start, r.end = p.end;
-    std::copy_n(p.corners, 4, r.corners);
-    r.colour = p.colour;
-    r.clockwise = p.clockwise;
-    r.transform = &upright;
+    const qxShapeRecord r = recordOf(p, &upright);
     qxDrawState drawn = p.state;
     qxClampDrawStyle(&drawn);
     qxShapeImage im;
@@ -400,9 +533,77 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     return freshShapeData(l, old, p, im, im.x, im.y, fresh);
 }
 
+// The upright record a shape layer's payload was drawn from.
+qxShapeRecord recordOf(const qxShapeLayerData &p, const qxTransformOptions *upright)
+{
+    qxShapeRecord r{};
+    r.type = p.type;
+    r.width = p.width, r.height = p.height;
+    r.rx = p.rx, r.ry = p.ry, r.start = p.start, r.end = p.end;
+    std::copy_n(p.corners, 4, r.corners);
+    r.points = p.points, r.pointCount = p.pointCount;
+    r.colour = p.colour;
+    r.clockwise = p.clockwise;
+    r.transform = upright;
+    return r;
+}
+
+// The coverage as a border image: where the layer's picture (at imageX,
+// imageY from the shape's corner) starts in it.
+int borderPlane(const qxShapeImage &im, double left, double top, const qxShapeLayerData &s, qxBitMap **alpha,
+                int32_t *dx, int32_t *dy)
+{
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    *alpha = coveragePlane(im.alpha.data(), im.w, im.h);
+    if (!*alpha) return ERR_ALLOCALPHA;
+    *dx = int32_t(s.imageX - left), *dy = int32_t(s.imageY - top);
+    return 0;
+}
+
+// A filled shape's layer border is its border polygon: the shape grown by
+// the border size (outlines and lines take the engine's widened silhouette).
+int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t size, qxBitMap **alpha,
+                int32_t *dx, int32_t *dy)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
+    if (!s || s->type == QX_SHAPE_LINE || s->state.fillStyle == QX_FILLNONE) return ERR_WRONGUSAGE;
+    qxTransformOptions upright = l->transform;
+    upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
+    qxShapeRecord r = recordOf(*s, &upright);
+    r.colour = 0; // the coverage, whatever the fill's transparency
+    qxDrawState st = s->state;
+    st.fillStyle = QX_FILLCOLOR;
+    st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
+    st.borderSize = size, st.borderColour = 0;
+    qxClampDrawStyle(&st);
+    qxShapeImage im;
+    if (int e = qxRenderShapeImage(L, &r, &st, &im)) return e;
+    return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);
+}
+
+// A path layer's border: the path's outline reaching size beyond what it
+// shows, with the filled shape inside.
+int pathBorder(lua_State *L, const qxLayer *, const qxLayerData *data, int32_t size, qxBitMap **alpha, int32_t *dx,
+               int32_t *dy)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
+    if (!s || !s->items) return ERR_EMPTYPATH;
+    qxShapeLayerData p = *s;
+    const bool outline = p.state.fillStyle == QX_FILLNONE;
+    p.state.fillStyle = QX_FILLCOLOR;
+    p.state.formStyle = QX_FORM_EDGE | (p.state.formStyle & QX_FORM_ANTIALIAS);
+    p.state.borderSize = size + (outline ? (std::clamp(p.state.lineWidth, 0, 1 << 20) + 1) / 2 : 0);
+    p.state.borderColour = 0;
+    qxShapeImage im;
+    int32_t w = 0, h = 0;
+    double left = 0, top = 0;
+    if (int e = qxRenderPathImage(L, &p, nullptr, &im, &w, &h, &left, &top)) return e;
+    return borderPlane(im, left, top, *s, alpha, dx, dy);
+}
+
 // The layers own their composed planes; the payload says what they show.
-const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, restylePath};
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath};
 
 } // namespace
 
@@ -412,4 +613,5 @@ void qxLinkShapeLayers(void)
                           QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
     qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
+    qxRegisterLayerRedraw(QX_LAYER_VECTORPATH, qxPathTransform);
 }

@@ -614,6 +614,32 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
     if (layer) t = uprightFor(t, upright);
     const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
     const int64_t lw = std::llabs(int64_t(x2) - x1) + 1, lh = std::llabs(int64_t(y2) - y1) + 1;
+    qxShapeImage im;
+    if (int e = qxRenderLineImage(x1, y1, x2, y2, colour, thickness, antialias, t, &im)) return e;
+    std::vector<uint32_t> &px = im.pixels;
+    std::vector<uint8_t> &al = im.alpha;
+    const int32_t w = im.w, h = im.h;
+    const double tx = double(left) + im.x, ty = double(top) + im.y;
+    if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
+    if (layer) {
+        qxShapeLayerData p{};
+        p.type = QX_SHAPE_LINE;
+        p.x = int32_t(left), p.y = int32_t(top), p.width = int32_t(lw), p.height = int32_t(lh);
+        p.imageX = im.x, p.imageY = im.y;
+        p.state = *qxGetDrawState();
+        p.colour = colour;
+        p.x1 = x1, p.y1 = y1, p.x2 = x2, p.y2 = y2, p.thickness = std::clamp(thickness, 1, 64);
+        return qxAddShapeLayer(L, &p, px.data(), al.data(), w, h, int32_t(tx), int32_t(ty), given, style);
+    }
+    return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
+}
+} // namespace
+
+int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
+                      int antialias, const qxTransformOptions *t, qxShapeImage *im)
+{
+    const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
+    const int64_t lw = std::llabs(int64_t(x2) - x1) + 1, lh = std::llabs(int64_t(y2) - y1) + 1;
     double p[4] = {double(x1 - left), double(y1 - top), double(x2 - left), double(y2 - top)};
     if (t && !(t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1) && std::isfinite(t->m11) &&
         std::isfinite(t->m12) && std::isfinite(t->m21) && std::isfinite(t->m22)) {
@@ -643,20 +669,9 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
     for (int32_t y = 0; y < h; y++) std::copy_n(data + size_t(y) * stride, w, &cov.data[size_t(y) * w]);
     qxMaskFree(mask);
     if (status) return status == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
-    std::vector<uint32_t> px(size_t(w) * h, 0);
-    std::vector<uint8_t> al(size_t(w) * h, 0);
-    paint(px, al, w, h, cov.data.data(), 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
-    const double tx = left + minX - pad, ty = top + minY - pad;
-    if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
-    if (layer) {
-        qxShapeLayerData p{};
-        p.type = QX_SHAPE_LINE;
-        p.x = int32_t(left), p.y = int32_t(top), p.width = int32_t(lw), p.height = int32_t(lh);
-        p.state = *qxGetDrawState();
-        p.colour = colour;
-        p.x1 = x1, p.y1 = y1, p.x2 = x2, p.y2 = y2, p.thickness = thickness;
-        return qxAddShapeLayer(L, &p, px.data(), al.data(), w, h, int32_t(tx), int32_t(ty), given, style);
-    }
-    return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
+    im->pixels.assign(size_t(w) * h, 0);
+    im->alpha.assign(size_t(w) * h, 0);
+    paint(im->pixels, im->alpha, w, h, cov.data.data(), 0, 0, colour, 255 - (colour >> 24), nullptr, 0, 0, 0, 0, true);
+    im->x = int32_t(minX) - pad, im->y = int32_t(minY) - pad, im->w = w, im->h = h;
+    return 0;
 }
-} // namespace

@@ -54,6 +54,11 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
                       const uint8_t *outerCov, bool shadow, int32_t w, int32_t h, int32_t sdx, int32_t sdy,
                       int32_t fx, int32_t fy, int32_t fw, int32_t fh, qxShapeImage *out);
 
+// A line's picture (thickness 1..64), placed at (x, y) relative to the
+// corner of the end points' box; the matrix turns it about its anchor.
+int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
+                      int antialias, const qxTransformOptions *transform, qxShapeImage *image);
+
 // Puts a rendered image onto the current output at (x, y) with the object style.
 int qxBlitShapeImage(lua_State *L, qxShapeImage *image, int32_t x, int32_t y, const qxObjectStyle *style);
 

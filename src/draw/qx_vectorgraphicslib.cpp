@@ -18,6 +18,7 @@
 #include "draw/qx_drawstate.h"
 #include "draw/qx_pathrender.h"
 #include "draw/qx_shaperender.h"
+#include "draw/qx_vectorengines.h"
 #include "draw/qx_vectorpaths.h"
 #include "draw/text/qx_text.h"
 #include "objects/qx_brushimage.h"
@@ -328,10 +329,9 @@ int cmdAddTextToPath(lua_State *L)
         utf8.assign(text, std::strlen(text));
     }
     if (!font || font->kind != 4) return ERR_VFONTTYPE;
-    // The inbuilt engine's vector font is the font's FreeType face itself.
-    void *face = qxFtGetFace(font);
-    void *vfont = face && gEngine->CreateVectorFont ? gEngine->CreateVectorFont(face) : nullptr;
-    if (!vfont) return ERR_VFONT;
+    int error = 0;
+    void *vfont = qxPathVectorFont(qxFtGetFace(font), gEngine, &error);
+    if (!vfont) return error;
     qxPathValue v[3];
     v[0].type = 3, v[0].u64 = uint64_t(reinterpret_cast<uintptr_t>(vfont));
     v[1].type = 0, v[1].u32 = uint32_t(font->size);
@@ -431,8 +431,10 @@ int cmdTranslatePath(lua_State *L)
 void extentsOf(const qxPath *p, uint32_t fill, uint32_t width, double out[4])
 {
     out[0] = out[1] = out[2] = out[3] = 0;
-    if (!p->buffer.items) return;
-    qxEngineGetPathExtents(gEngine, p->buffer.items, &gVector, fill, width, 0, 0, nullptr, &out[0], &out[1], &out[2],
+    std::vector<uint8_t> copy;
+    const uint8_t *items = nullptr;
+    if (qxItemsForEngine(p->buffer.items, int32_t(p->buffer.capacity), gEngine, copy, &items) || !items) return;
+    qxEngineGetPathExtents(gEngine, items, &gVector, fill, width, 0, 0, nullptr, &out[0], &out[1], &out[2],
                            &out[3]);
 }
 
@@ -469,11 +471,14 @@ int cmdGetCurrentPoint(lua_State *L)
     qxPath *p = nullptr;
     if (int e_ = pathArg(L, 1, &p)) return e_;
     double x = 0, y = 0;
-    if (p->buffer.items && gEngine->GetCurrentPoint) {
+    std::vector<uint8_t> copy;
+    const uint8_t *items = nullptr;
+    if (!qxItemsForEngine(p->buffer.items, int32_t(p->buffer.capacity), gEngine, copy, &items) && items &&
+        gEngine->GetCurrentPoint) {
         qxEngineState st{uint32_t(gVector.lineJoin), uint32_t(gVector.lineCap), uint32_t(gVector.fillRule), 0,
                          gVector.dashOffset, gVector.dashArray, uint32_t(std::max(gVector.dashCount, 0)), 0,
                          gVector.miterLimit};
-        gEngine->GetCurrentPoint(p->buffer.items, &st, &x, &y);
+        gEngine->GetCurrentPoint(items, &st, &x, &y);
     }
     lua_pushnumber(L, x);
     lua_pushnumber(L, y);
@@ -595,16 +600,10 @@ int cmdForcePathUse(lua_State *L)
 int cmdSetVectorEngine(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const char *name = luaL_checkstring(L, 1);
-    if (strcasecmp(name, "default") == 0) {
-        gEngine = &qxInbuiltVectorEngine;
-        return 0;
-    }
-    // Plug-in engines are not loaded by this player: every other name is unknown.
-    std::string file(name, strnlen(name, 255));
-    if (file.size() < 4 || strcasecmp(file.c_str() + file.size() - 4, ".qxp") != 0) file += ".qxp";
-    qxSetErrorString(file.c_str());
-    return ERR_FINDPLUGIN;
+    const qxVectorEngine *e = qxFindVectorEngine(luaL_checkstring(L, 1));
+    if (!e) return ERR_FINDPLUGIN;
+    gEngine = e;
+    return 0;
 }
 
 const qxCommandDef vectorgraphicsCommands[] = {
@@ -744,4 +743,5 @@ extern "C" void qxVectorLibClose(lua_State *L)
 {
     while (gPaths) freePath(L, gPaths);
     qxResetVectorState(&gVector);
+    qxFreeVectorFontLinks();
 }

@@ -114,6 +114,14 @@ extern qxRectList qxLayerCmdRects;
 
 void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops);
 const qxLayerTypeOps *qxLayerType(uint32_t type);
+// A type that draws itself again under the layer's transform rather than
+// having its upright picture turned (vector paths stay crisp): the picture
+// (bitmap and alpha, width x height) and where it starts relative to the
+// layer's anchor point. flags 1: at the display's scale. 0 or an error code.
+typedef int (*qxLayerRedrawFunc)(lua_State *L, const qxLayer *layer, const qxLayerData *data, uint32_t flags,
+                                 qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width,
+                                 int32_t *height);
+void qxRegisterLayerRedraw(uint32_t type, qxLayerRedrawFunc redraw);
 // The untransformed planes of a rendition: its own, else those its type's
 // library hands out (1055 for a type without them); (sx, sy) is where the
 // picture starts. The bitmap may still be null after 0.

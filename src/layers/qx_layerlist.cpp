@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint32_t kTypeSlots = 64;
 const qxLayerTypeOps *gTypes[kTypeSlots];
+qxLayerRedrawFunc gRedraws[kTypeSlots];
 
 void initDefaults(qxLayer *l)
 {
@@ -83,12 +84,21 @@ extern "C" int qxLayerSourcePlanes(lua_State *L, const qxLayer *l, const qxLayer
 
 namespace {
 
+int placeTransformed(qxLayer *l, qxBitMap *tb, qxBitMap *tm, qxBitMap *ta, int32_t tw, int32_t th, int64_t left,
+                     int64_t top);
+
 // The intermediate rendition of a transformed layer: a record of its own
 // holding the transformed picture, placed by the anchor. 0, 1000 or the
 // transform's error.
 int buildTransformed(lua_State *L, qxLayer *l)
 {
     qxLayerData *base = l->base;
+    qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
+    int32_t tw = 0, th = 0, dx = 0, dy = 0;
+    if (qxLayerRedrawFunc redraw = l->type < kTypeSlots ? gRedraws[l->type] : nullptr) {
+        if (int r = redraw(L, l, base, 0, &tb, &ta, &dx, &dy, &tw, &th)) return r;
+        return placeTransformed(l, tb, tm, ta, tw, th, int64_t(base->x) + dx, int64_t(base->y) + dy);
+    }
     qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
     int32_t sx = 0, sy = 0;
     if (int r = qxLayerSourcePlanes(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
@@ -103,12 +113,20 @@ int buildTransformed(lua_State *L, qxLayer *l)
     }
     const qxTransformOptions &t = l->transform;
     const double m[4] = {t.m11, t.m12, t.m21, t.m22};
-    qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
-    int32_t tw = 0, th = 0;
     int r = qxTransformImage(L, 0, nullptr, bitmap, mask, alpha, 0, 0, base->width, base->height, l->anchorx,
                              l->anchory, m, t.smooth, &tb, &tm, &ta, nullptr, nullptr, &tw, &th);
     qxFreeImagePlanes(pb, pm, pa);
     if (r) return r;
+    return placeTransformed(l, tb, tm, ta, tw, th, int64_t(base->x) - int64_t(std::trunc(tw * l->anchorx)),
+                            int64_t(base->y) - int64_t(std::trunc(th * l->anchory)));
+}
+
+// Makes the transformed picture (taken over) the layer's intermediate
+// rendition with its top-left corner at (left, top).
+int placeTransformed(qxLayer *l, qxBitMap *tb, qxBitMap *tm, qxBitMap *ta, int32_t tw, int32_t th, int64_t left,
+                     int64_t top)
+{
+    qxLayerData *base = l->base;
     auto *d = static_cast<qxLayerData *>(std::malloc(sizeof(qxLayerData)));
     if (!d) {
         qxFreeImagePlanes(tb, tm, ta);
@@ -128,8 +146,8 @@ int buildTransformed(lua_State *L, qxLayer *l)
     }
     d->xformbitmap = tb, d->xformmask = tm, d->xformalpha = ta;
     d->dwidth = tw, d->dheight = th;
-    d->left = int32_t(std::clamp<int64_t>(int64_t(d->x) - int64_t(std::trunc(tw * l->anchorx)), INT32_MIN, INT32_MAX));
-    d->top = int32_t(std::clamp<int64_t>(int64_t(d->y) - int64_t(std::trunc(th * l->anchory)), INT32_MIN, INT32_MAX));
+    d->left = int32_t(std::clamp<int64_t>(left, INT32_MIN, INT32_MAX));
+    d->top = int32_t(std::clamp<int64_t>(top, INT32_MIN, INT32_MAX));
     l->intermediate = l->onscreen = d;
     return 0;
 }
@@ -169,6 +187,11 @@ void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops)
 }
 
 const qxLayerTypeOps *qxLayerType(uint32_t type) { return type < kTypeSlots ? gTypes[type] : nullptr; }
+
+void qxRegisterLayerRedraw(uint32_t type, qxLayerRedrawFunc redraw)
+{
+    if (type < kTypeSlots) gRedraws[type] = redraw;
+}
 
 qxBGPic *qxLayerBGPic(void)
 {

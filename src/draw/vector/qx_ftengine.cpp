@@ -97,6 +97,23 @@ struct Builder {
         open = false;
         contours.push_back({start, pts.size() - 1, !closed});
     }
+    // A glyph's outline (y up) as closed contours, flipped onto the screen with its origin at (x, y).
+    void glyph(const FT_Outline &o, double x, double y)
+    {
+        const FT_Vector at = fix(x, y);
+        int first = 0;
+        for (int c = 0; c < int(o.n_contours); c++) {
+            const int last = o.contours[c];
+            if (last < first || last >= int(o.n_points)) return;
+            start = pts.size();
+            for (int i = first; i <= last; i++) {
+                pts.push_back({o.points[i].x + at.x, at.y - o.points[i].y});
+                tags.push_back(char(FT_CURVE_TAG(o.tags[i])));
+            }
+            contours.push_back({start, pts.size() - 1, false});
+            first = last + 1;
+        }
+    }
     // Fills o (made here); false when FreeType's point or contour count cannot hold it.
     bool outline(FT_Library lib, bool forFill, FT_Outline *o)
     {
@@ -296,10 +313,24 @@ void walkItems(int mode, uint8_t *items, Builder *b, Walk &w, double dx, double 
             w.x = ex, w.y = ey;
             break;
         }
-        case QX_PATH_TEXT:
-            // Glyph outlines come from the font layer's vector fonts, not built yet: the text adds nothing.
+        case QX_PATH_TEXT: {
+            // The inbuilt engine's vector font is the face; a failing glyph ends the text.
             finish(false);
+            auto face = reinterpret_cast<FT_Face>(uintptr_t(readAt<uint64_t>(p, 4)));
+            const uint32_t size = readAt<uint32_t>(p, 12);
+            if (!face || size < 1 || size > 4096 || FT_Set_Char_Size(face, 0, FT_F26Dot6(size) * 64, 72, 72)) break;
+            const auto *text = p + 16;
+            for (size_t i = 0; text[i];) {
+                uint32_t c = text[i++];
+                if (c >= 0xC0 && c < 0xE0 && (text[i] & 0xC0) == 0x80) c = ((c & 0x1F) << 6) | (text[i++] & 0x3F);
+                if (FT_Load_Glyph(face, FT_Get_Char_Index(face, c & 0xFF), FT_LOAD_NO_BITMAP) ||
+                    face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
+                    break;
+                b->glyph(face->glyph->outline, w.x, w.y);
+                w.x += face->glyph->advance.x / 64.0;
+            }
             break;
+        }
         default: break;
         }
     }

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
+#include "core/plugins/qx_pluginapi.h"
+#include "draw/qx_vectorengines.h"
 #include "draw/vector/qx_ftengine.h"
 #include "draw/vector/qx_path.h"
 #include "vector_peers.h"
@@ -219,6 +222,15 @@ TEST(VectorEngine, BadInputDrawsNothing)
     qxFtDrawPath(&d); // any result, no crash
     d.stride = 3;     // narrower than a row
     EXPECT_EQ(qxFtDrawPath(&d), 0);
+    // An engine plug-in of ABI kind 2 is called through stubs: nothing drawn or measured.
+    qxPluginInfo info{};
+    info.abiKind = 2;
+    const qxVectorEngine *k2 = qxPluginVectorEngine(&info, "k2.qxp");
+    d.items = p.buf.items, d.stride = 16;
+    qxPathExtentsRequest e = extents(p, s, true, 1);
+    e.x2 = 7;
+    k2->GetPathExtents(&e);
+    EXPECT_TRUE(k2->DrawPath(&d) == 0 && e.x2 == 7 && std::string(qxVectorEngineName(k2)) == "k2.qxp");
 }
 
 // Without anti-aliasing the plane holds only 0 and 255; a stroke is half its width on each side.

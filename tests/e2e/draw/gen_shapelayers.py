@@ -7,11 +7,28 @@ from listing import Listing
 POLY = [0, 0, 40, 5, 15, 30]
 
 
-def shapes(L, dx, dy, prefix):
+POLY2 = [0, 0, 30, 10, 5, 35]
+
+
+def shapes(L, dx, dy, prefix, restyled=False):
     L.check(prefix + "circle", "Circle", 30 + dx, 30 + dy, 20, 0xFF0000)
-    L.check(prefix + "poly", "Polygon", 100, 55, POLY, 3, 0x0000FF)
-    L.check(prefix + "line", "Line", 5, 95, 150, 60, 0xFFFF00, {"thickness": 3})
+    L.check(prefix + "poly", "Polygon", 100, 55, POLY2 if restyled else POLY, 3, 0x0000FF)
+    if restyled:
+        L.check(prefix + "line", "Line", 10, 95, 155, 50, 0xFFFF00, {"thickness": 5})
+    else:
+        L.check(prefix + "line", "Line", 5, 95, 150, 60, 0xFFFF00, {"thickness": 3})
     L.check(prefix + "path", "DrawPath", 1, 110, 10, 0xFFFFFF)
+
+
+def style(L, layer, keys):
+    """Prints keys of GetLayerStyle(layer); a second item picks an entry of a table value."""
+    L.call("GetLayerStyle", layer, results=1)
+    L.emit("MOVE 45 0")
+    for key in keys:
+        L.emit(f'GETTABLE 42 45 "{key[0]}"')
+        if len(key) > 1:
+            L.emit(f"GETTABLE 42 42 #{key[1]}")
+        L._print(key[0], 42)
 
 
 L = Listing(own_display_1=True)
@@ -28,20 +45,27 @@ L.check("box", "Box", 60, 10, 40, 30, 0x00FF00, {"roundlevel": 30})
 shapes(L, 0, 0, "")
 L.check("move", "ShowLayer", 2, 100010, 100020)
 L.check("remove", "RemoveLayer", 1)
-L.call("GetLayerStyle", 1, results=1)
-L.emit("MOVE 45 0")
-for key in ("type", "radius", "fillstyle", "color"):
-    L.emit(f'GETTABLE 42 45 "{key}"')
-    L._print(key, 42)
+style(L, 1, [("type",), ("radius",), ("fillstyle",), ("color",)])
+# The line keeps its end points through a move; lines, polygons and dashes restyle.
+L.check("moveline", "ShowLayer", 3, 100005, 100000)
+L.check("line", "SetLayerStyle", 3, {"thickness": 5, "y2": 50})
+L.check("poly", "SetLayerStyle", 2, {"vertices": POLY2})
+L.check("dashes", "SetLayerStyle", 4, {"dashes": [4, 2]})
+style(L, 3, [("x1",), ("x2",), ("y2",), ("thickness",)])
+style(L, 2, [("numvertices",), ("vertices", 2)])
+style(L, 4, [("dashes", 1), ("vectorengine",)])
 L.call("SaveSnapshot", "layers.bmp", 1, 0)
 L.check("cls", "Cls")
 L.check("disable", "DisableLayers")
-shapes(L, 10, 20, "direct")
+shapes(L, 10, 20, "direct", True)
 L.call("SaveSnapshot", "direct.bmp", 1, 0)
-expect = """enable=0 box=0 circle=0 poly=0 line=0 path=0 move=0 remove=0 type=15 radius=20 fillstyle=1 color=16711680 cls=0 disable=0
+expect = """enable=0 box=0 circle=0 poly=0 line=0 path=0 move=0 remove=0 type=15 radius=20 fillstyle=1 color=16711680
+moveline=0 line=0 poly=0 dashes=0 x1=10 x2=155 y2=50 thickness=5 numvertices=4 vertices=30 dashes=2
+vectorengine=default cls=0 disable=0
 directcircle=0 directpoly=0 directline=0 directpath=0 done"""
-header = """; Shapes and a path drawn as layers, the circle moved and the box removed,
-; look exactly as the same shapes drawn with layers off at the new places.
+header = """; Shapes and a path drawn as layers, the circle moved, the box removed and
+; the line, polygon and path restyled, look exactly as the same shapes
+; drawn with layers off at the new places.
 ; Written by gen_shapelayers.py.
 ;! xserver: 24
 ;! args: -QUIET

@@ -27,6 +27,8 @@ class Listing:
                 if isinstance(v, list):
                     self._arg(reg + 1, v)
                     self.emit(f'SETTABLE {reg} "{k}" {reg + 1}')
+                elif isinstance(v, str):
+                    self.emit(f'SETTABLE {reg} "{k}" "{v}"')
                 else:
                     self.emit(f'SETTABLE {reg} "{k}" #{v}')
         elif isinstance(value, list):

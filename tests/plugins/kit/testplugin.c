@@ -431,6 +431,81 @@ int SendData(void *handle, const void *bytes, int size, int *count, void *reserv
 }
 #endif
 
+#ifdef KIT_VECTOR
+/* A vector engine that reads what it is handed at the fixed byte offsets
+ * and refuses records that are off: extents are the box of the absolute
+ * MoveTo and LineTo points, moved and mapped by the matrix; a drawing is a
+ * plane whose rows are alternately 255 and 0. */
+#define AT(p, off, type) (*(const type *)((const unsigned char *)(p) + (off)))
+typedef unsigned char *kitBytes;
+static int kitStateOk(const void *state)
+{
+    return state && AT(state, 0, uint32_t) <= 2 && AT(state, 8, uint32_t) <= 1 && AT(state, 40, double) == 10.0;
+}
+static int kitItemSize(const unsigned char *item)
+{
+    switch (AT(item, 0, uint32_t)) {
+    case 1: case 2: return 24;
+    case 3: case 7: return 56;
+    case 8: return 52;
+    case 9: return 16 + 4 * ((int)(strlen((const char *)item + 16) + 1) / 4 + 1);
+    default: return 4;
+    }
+}
+void GetPathExtents(void *r)
+{
+    const unsigned char *item = AT(r, 0, const unsigned char *);
+    const double *m = AT(r, 72, const double *);
+    double x1 = 1e9, y1 = 1e9, x2 = -1e9, y2 = -1e9;
+    if (!item || !kitStateOk(AT(r, 8, void *)) || AT(r, 16, uint32_t) > 1 || !m) return;
+    for (; AT(item, 0, uint32_t); item += kitItemSize(item)) {
+        if (AT(item, 0, uint32_t) > 2 || AT(item, 4, uint32_t)) continue;
+        double x = AT(item, 8, double) + AT(r, 24, double), y = AT(item, 16, double) + AT(r, 32, double);
+        double mx = m[0] * x + m[2] * y, my = m[1] * x + m[3] * y;
+        x1 = mx < x1 ? mx : x1, y1 = my < y1 ? my : y1, x2 = mx > x2 ? mx : x2, y2 = my > y2 ? my : y2;
+    }
+    if (x1 > x2) return;
+    *(double *)((unsigned char *)r + 40) = x1, *(double *)((unsigned char *)r + 48) = y1;
+    *(double *)((unsigned char *)r + 56) = x2, *(double *)((unsigned char *)r + 64) = y2;
+}
+int32_t DrawPath(void *r)
+{
+    unsigned char *target = AT(r, 32, kitBytes);
+    uint32_t stride = AT(r, 40, uint32_t), width = AT(r, 44, uint32_t), height = AT(r, 48, uint32_t), y;
+    if (!AT(r, 0, void *) || !kitStateOk(AT(r, 8, void *)) || AT(r, 24, uint32_t) || !target || stride < width ||
+        !AT(r, 88, const double *))
+        return 0;
+    for (y = 0; y < height; y++) memset(target + (size_t)y * stride, y & 1 ? 0 : 255, width);
+    return 1;
+}
+void TranslatePath(void *r)
+{
+    unsigned char *item = AT(r, 0, kitBytes);
+    for (; item && AT(item, 0, uint32_t); item += kitItemSize(item))
+        if (AT(item, 0, uint32_t) <= 2 && !AT(item, 4, uint32_t)) {
+            *(double *)(item + 8) += AT(r, 16, double);
+            *(double *)(item + 16) += AT(r, 24, double);
+        }
+}
+void GetCurrentPoint(const unsigned char *item, const void *state, double *x, double *y)
+{
+    (void)state;
+    for (; item && AT(item, 0, uint32_t); item += kitItemSize(item))
+        if (AT(item, 0, uint32_t) <= 2) *x = AT(item, 8, double), *y = AT(item, 16, double);
+}
+/* A vector font of its own, so that a font handed to the wrong engine shows. */
+void *CreateVectorFont(void *face)
+{
+    void **font = malloc(sizeof *font);
+    if (font) *font = face;
+    return font;
+}
+void FreeVectorFont(void *font) { free(font); }
+void *OpenFont(const void *data, size_t size) { (void)data, (void)size; return NULL; }
+void CloseFont(void *face) { (void)face; }
+#undef AT
+#endif
+
 #ifdef KIT_IMAGELOADER
 /* An image loader that recognises nothing: enough for the loader lists. */
 int IsImage(void) { return 0; }
