@@ -97,6 +97,10 @@ int qxIsObjectInAsyncDraw(const void *object)
     if (!object)
         return 0;
     for (qxAsyncDraw *o = gDraws; o; o = o->next) {
+        // A move at its end no longer touches its layer; a transition
+        // still shows its planes in it until the finishing call.
+        if (o->finished && o->kind == 1)
+            continue;
         void *drawn = nullptr;
         if (o->method && (o->method(6, &drawn, o->userData), drawn == object))
             return 1;

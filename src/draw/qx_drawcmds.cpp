@@ -10,6 +10,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
@@ -320,7 +321,11 @@ int qxCmdCls(lua_State *L)
     if (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC) {
         // The display shows its BGPic as it is again, without layers: the colour is not used.
         qxBGPic *bgpic = qxLayerBGPic(); // the selected BGPic, else the display's
-        if (d->layersEnabled && bgpic) qxFreeBGPicLayers(L, bgpic, 1, 1);
+        if (d->layersEnabled && bgpic) {
+            for (qxLayer *l = bgpic->layers.first; l; l = l->next)
+                if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+            qxFreeBGPicLayers(L, bgpic, 1, 1);
+        }
         qxForgetDisplayWork(d);
         if (d->targetType == QX_OUT_DISPLAY) return qxRefreshWholeDisplay(d, 0);
         return 0;
