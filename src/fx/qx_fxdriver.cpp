@@ -184,15 +184,40 @@ intptr_t asyncMethod(int op, void *argument, void *user)
     }
 }
 
+// One poll between synchronous frames. Callbacks may restyle or remove the
+// layer: it shows its own planes while they run, and the transition takes
+// it up again after (its picture read anew when something changed). A lost
+// display gives 1055, a lost layer 1081; *stop holds the poll's end (a
+// quit or its error, -1 for a quit without one).
+int pollHoldingLayer(qxTransitionFX *fx, qxDisplay *d, int *stop)
+{
+    const bool hold = fx->realtime && fx->layer && qxFXHook.layerMethod;
+    const uint32_t mark = d->bgpic ? d->bgpic->changed : 0;
+    if (hold) {
+        if (d->bgpic) d->bgpic->changed = 0;
+        qxFXHook.layerMethod(fx, -2, nullptr);
+    }
+    int error = 0;
+    const bool ended = qxPollEvents(fx->L, 2, 0, &error) != 0;
+    if (!displayAlive(d) || qxCurrentDisplay != d) return ERR_WRONGUSAGE;
+    if (hold) {
+        int changed = d->bgpic && d->bgpic->changed;
+        if (d->bgpic) d->bgpic->changed |= mark;
+        if (intptr_t e = qxFXHook.layerMethod(fx, -3, changed ? &changed : nullptr)) return int(e);
+    }
+    if (ended) *stop = error ? error : -1;
+    return 0;
+}
+
 // The synchronous loop; 0 or an error. The display may go away in a
 // callback between frames: the run then ends with 1055.
 int runFrames(qxTransitionFX *fx, qxTransitionFX *caller, qxDisplay *d, int *done)
 {
     int32_t bgW = d->bgpic ? d->bgpic->width : 0, bgH = d->bgpic ? d->bgpic->height : 0;
     for (;;) {
-        int error = 0;
-        if (qxPollEvents(fx->L, 2, 0, &error)) return error;
-        if (!displayAlive(d) || qxCurrentDisplay != d) return ERR_WRONGUSAGE;
+        int stop = 0;
+        if (int e = pollHoldingLayer(fx, d, &stop)) return e;
+        if (stop) return stop > 0 ? stop : 0;
         const int32_t w = d->bgpic ? d->bgpic->width : 0, h = d->bgpic ? d->bgpic->height : 0;
         if (w != bgW || h != bgH) {
             if (d->autoScale) {

@@ -511,9 +511,31 @@ intptr_t layerChanged(qxTransitionFX *fx, int op, qxLayer *layer)
     return e;
 }
 
+// Around the callbacks between synchronous frames (before: the layer gets
+// its own planes back; after: 1081 when it went, else the transition takes
+// it up again, reading its picture anew when something changed).
+intptr_t holdAcrossCallbacks(qxTransitionFX *fx, bool before, bool changed)
+{
+    LayerState *s = stateOf(fx);
+    if (before || !s || !s->detached) {
+        if (before && s) detachPlanes(s);
+        return 0;
+    }
+    if (!ownerOf(fx->layer)) return ERR_LAYERRANGE;
+    const qxLayerData *od = fx->layer->onscreen;
+    if (!changed && od->dwidth == s->width && od->dheight == s->height) {
+        attachPlanes(s);
+        return 0;
+    }
+    const int e = reattach(fx, s);
+    if (!e) redrawLayer(fx->L, fx->layer);
+    return e;
+}
+
 intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
 {
     if (op == 0 || op == 1) return layerChanged(fx, op, static_cast<qxLayer *>(argument));
+    if (op == -2 || op == -3) return holdAcrossCallbacks(fx, op == -2, argument != nullptr);
     if (!fx->layer || !ownerOf(fx->layer)) return 0;
     if (op == -1) {
         fx->x = fx->layer->onscreen->left, fx->y = fx->layer->onscreen->top;
