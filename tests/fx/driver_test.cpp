@@ -184,7 +184,8 @@ TEST(FxLayers, CountOverlapsSkipsHiddenAndApartLayersAndSnapshotsTheRest)
     qxLayer layers[4]{};
     const int32_t rects[4][4] = {{0, 0, 20, 20}, {5, 5, 20, 20}, {60, 60, 5, 5}, {10, 10, 20, 20}};
     for (int i = 0; i < 4; i++) {
-        data[i].left = rects[i][0], data[i].top = rects[i][1], data[i].dwidth = rects[i][2], data[i].dheight = rects[i][3];
+        data[i].left = rects[i][0], data[i].top = rects[i][1];
+        data[i].dwidth = rects[i][2], data[i].dheight = rects[i][3];
         data[i].bitmap = reinterpret_cast<qxBitMap *>(uintptr_t(0x100 * (i + 1)));
         layers[i].onscreen = &data[i], layers[i].type = QX_TYPE_BRUSH;
         if (i < 3) layers[i].next = &layers[i + 1];
