@@ -92,6 +92,30 @@ int qxRemoveAsyncDraw(qxAsyncDraw *object, int code)
     return ERR_FINDASYNCDRAW;
 }
 
+int qxIsObjectInAsyncDraw(const void *object)
+{
+    if (!object)
+        return 0;
+    for (qxAsyncDraw *o = gDraws; o; o = o->next) {
+        // A move at its end no longer touches its layer; a transition
+        // still shows its planes in it until the finishing call.
+        if (o->finished && o->kind == 1)
+            continue;
+        void *drawn = nullptr;
+        if (o->method && (o->method(6, &drawn, o->userData), drawn == object))
+            return 1;
+    }
+    return 0;
+}
+
+int qxAsyncDrawBroadcast(int event, void *layer)
+{
+    for (qxAsyncDraw *o = gDraws; o; o = o->next)
+        if (intptr_t e = o->method ? o->method(event, layer, o->userData) : 0)
+            return int(e);
+    return 0;
+}
+
 void qxFreeAllAsyncDraws(void)
 {
     while (gDraws)

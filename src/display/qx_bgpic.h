@@ -91,6 +91,8 @@ struct qxBGPic {
     uint32_t kind; // 0 pixels, 1 re-renderable (vector source or gradient/texture fill)
     qxPluginInfo *loader;
     uint32_t deferred; // loaded before a display existed: only the source is kept
+    // Drawn into, or its layers changed, since a transition last composed it.
+    uint32_t changed;
 };
 
 static_assert(__builtin_offsetof(qxBGPic, next) == __builtin_offsetof(qxObjectHeader, next) &&

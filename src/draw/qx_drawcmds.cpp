@@ -10,6 +10,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
@@ -338,6 +339,8 @@ int qxCmdCls(lua_State *L)
         qxBGPic *bgpic = qxLayerBGPic(); // the selected BGPic, else the display's
         const bool toDisplay = d->targetType == QX_OUT_DISPLAY;
         if (d->layersEnabled && bgpic) {
+            for (qxLayer *l = bgpic->layers.first; l; l = l->next)
+                if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
             if (!toDisplay) invalidateVisibleLayers(L, bgpic);
             qxFreeBGPicLayers(L, bgpic, 1, 1);
         }

@@ -7,6 +7,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
+#include "layers/qx_layer.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -154,6 +155,11 @@ void qxFXDrawRect(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *destImage,
         } else {
             qxBltBitMapDirect(source, sx, sy, destImage, dx, dy, w, h);
         }
+        // The work planes remember what is revealed.
+        if (fx && !(flags & DR_NOWORK)) {
+            if (fx->workAlpha) qxFillBitMapRect(fx->workAlpha, dx, dy, w, h, 255);
+            else if (fx->workMask) qxMaskRowOp(fx->workMask, dx, dy, w, h, 0);
+        }
     }
     if (fx && !(flags & DR_NOSHOW))
         qxFXShowRect(fx, destImage, dx, dy, dx + fx->x, dy + fx->y, w, h, destWidth, destHeight, destMask, destAlpha,
@@ -271,7 +277,25 @@ int qxFXInitFill(qxTransitionFX *fx, int)
     return fx->realtime && !qxFXHook.layerImages ? ERR_NOLAYERS : 0;
 }
 
-int qxFXCountOverlaps(qxLayer *, qxLayer *, void *)
+int qxFXCountOverlaps(qxLayer *first, qxLayer *layer, void *out)
 {
-    return 0;
+    if (!layer) return 0;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(layer, layer->onscreen, &x, &y, &w, &h);
+    auto *records = static_cast<qxFXOverlap *>(out);
+    int n = 0;
+    for (qxLayer *l = first; l && l != layer; l = l->next) {
+        if (l->hidden || l->type == QX_TYPE_NOOBJECT) continue;
+        qxFXOverlap o{};
+        qxLayerScreenRect(l, l->onscreen, &o.x, &o.y, &o.width, &o.height);
+        if (!qxRectsOverlapWH(x, y, w, h, o.x, o.y, o.width, o.height)) continue;
+        if (records) {
+            o.layer = l;
+            const qxLayerData *d = l->onscreen;
+            o.data[0] = d->bitmap, o.data[1] = d->mask, o.data[2] = d->alpha;
+            records[n] = o;
+        }
+        n++;
+    }
+    return n;
 }

@@ -1,6 +1,7 @@
 // The transition driver: checks the display, resolves the effect, prepares
 // the new and old pictures, runs the renderer synchronously or as an
 // async-draw object, and ends and frees the transition.
+#include <algorithm>
 #include <cstring>
 
 #include "core/vm/lua.h"
@@ -137,7 +138,15 @@ int prepareSources(qxTransitionFX *fx, qxDisplay *d)
 int asyncFrame(void *user, uint32_t *finished)
 {
     auto *fx = static_cast<qxTransitionFX *>(user);
-    if (fx->realtime && fx->layer && qxFXHook.layerMethod) qxFXHook.layerMethod(fx, -1, nullptr);
+    if (fx->bgpicEmu && !qxFXIsLayerOnly(fx->effect) && !fx->isScroll) {
+        // The emulated BGPic was drawn into: the frame so far over its new picture.
+        if (qxFXRefreshSources(fx, 2)) {
+            if (int e = qxFXSeek(fx, fx->frame, 0)) return e;
+            if (qxFXHook.layerMethod) qxFXHook.layerMethod(fx, 5, nullptr);
+        }
+    } else if (fx->realtime && fx->layer && qxFXHook.layerMethod) {
+        qxFXHook.layerMethod(fx, -1, nullptr);
+    }
     int done = 0;
     int e = fx->step(fx, &done);
     if (done) *finished = 1;
@@ -175,15 +184,40 @@ intptr_t asyncMethod(int op, void *argument, void *user)
     }
 }
 
+// One poll between synchronous frames. Callbacks may restyle or remove the
+// layer: it shows its own planes while they run, and the transition takes
+// it up again after (its picture read anew when something changed). A lost
+// display gives 1055, a lost layer 1081; *stop holds the poll's end (a
+// quit or its error, -1 for a quit without one).
+int pollHoldingLayer(qxTransitionFX *fx, qxDisplay *d, int *stop)
+{
+    const bool hold = fx->realtime && fx->layer && qxFXHook.layerMethod;
+    const uint32_t mark = d->bgpic ? d->bgpic->changed : 0;
+    if (hold) {
+        if (d->bgpic) d->bgpic->changed = 0;
+        qxFXHook.layerMethod(fx, -2, nullptr);
+    }
+    int error = 0;
+    const bool ended = qxPollEvents(fx->L, 2, 0, &error) != 0;
+    if (!displayAlive(d) || qxCurrentDisplay != d) return ERR_WRONGUSAGE;
+    if (hold) {
+        int changed = d->bgpic && d->bgpic->changed;
+        if (d->bgpic) d->bgpic->changed |= mark;
+        if (intptr_t e = qxFXHook.layerMethod(fx, -3, changed ? &changed : nullptr)) return int(e);
+    }
+    if (ended) *stop = error ? error : -1;
+    return 0;
+}
+
 // The synchronous loop; 0 or an error. The display may go away in a
 // callback between frames: the run then ends with 1055.
 int runFrames(qxTransitionFX *fx, qxTransitionFX *caller, qxDisplay *d, int *done)
 {
     int32_t bgW = d->bgpic ? d->bgpic->width : 0, bgH = d->bgpic ? d->bgpic->height : 0;
     for (;;) {
-        int error = 0;
-        if (qxPollEvents(fx->L, 2, 0, &error)) return error;
-        if (!displayAlive(d) || qxCurrentDisplay != d) return ERR_WRONGUSAGE;
+        int stop = 0;
+        if (int e = pollHoldingLayer(fx, d, &stop)) return e;
+        if (stop) return stop > 0 ? stop : 0;
         const int32_t w = d->bgpic ? d->bgpic->width : 0, h = d->bgpic ? d->bgpic->height : 0;
         if (w != bgW || h != bgH) {
             if (d->autoScale) {
@@ -262,10 +296,16 @@ int qxFXRun(qxTransitionFX *request)
     }
     if (fx->mode == QX_FXMODE_SHOWLAYER || fx->mode == QX_FXMODE_HIDELAYER || fx->mode == QX_FXMODE_REMOVELAYER) {
         if (!d->layersEnabled || !qxFXHook.layerSetup) return fail(ERR_NOLAYERS);
+        // A layer that an async draw (a transition or a move) drives is not taken.
+        if (!fx->object.automatic && qxIsObjectInAsyncDraw(qxGetLayerByIndex(d->bgpic, int32_t(fx->object.number))))
+            return fail(ERR_ALREADYASYNC);
         if (int e = qxFXHook.layerSetup(fx)) return fail(e);
+        if (int e = qxFXAllocWorkPlanes(fx)) return fail(e);
     }
     if (!fx->newImage || fx->width < 1 || fx->height < 1) return fail(ERR_WRONGUSAGE);
     if (int e = prepareSources(fx, d)) return fail(e);
+    // Later drawings into the emulated BGPic are what the frames follow.
+    if (fx->bgpicEmu && fx->emuBGPic) fx->emuBGPic->changed = 0;
     const qxFXEffect *entry = qxFXFindEffect(fx->effect);
     if (!entry) return fail(ERR_WRONGUSAGE);
     fx->step = entry->step, fx->cleanup = entry->cleanup;
@@ -346,6 +386,28 @@ void qxFXFree(qxTransitionFX *fx, int completed)
     qxFree(fx);
 }
 
+int qxFXRestart(qxTransitionFX *fx)
+{
+    const int32_t oldFrame = fx->frame, oldFrames = fx->frames;
+    if (fx->data) {
+        if (fx->cleanup) fx->cleanup(fx);
+        qxFree(fx->data);
+        fx->data = nullptr;
+    }
+    fx->speed = fx->requestedSpeed;
+    fx->phase = 0, fx->frame = 0, fx->frames = 0;
+    if (int e = fx->step(fx, nullptr)) return e;
+    fx->phase = 1;
+    if (oldFrame < 1) return 0;
+    const int64_t mapped =
+        oldFrames > 0 ? (int64_t(fx->frames) * oldFrame * 2 + oldFrames) / (int64_t(oldFrames) * 2) : 1;
+    const int32_t n = int32_t(std::clamp<int64_t>(mapped, 1, std::max(fx->frames, 1)));
+    fx->redrawn = 1;
+    const int e = qxFXSeek(fx, n, 1);
+    fx->redrawn = 0;
+    return e;
+}
+
 int qxFXSeek(qxTransitionFX *fx, int32_t n, int force)
 {
     if (qxFXSeeksDirectly(fx->effect)) {
@@ -355,7 +417,10 @@ int qxFXSeek(qxTransitionFX *fx, int32_t n, int force)
         fx->phase = 1;
         return e;
     }
-    if (n == fx->frame && !force) return 0;
+    if (n == fx->frame && !force) {
+        qxFXRebuildFrame(fx);
+        return 0;
+    }
     if (fx->realtime && qxFXHook.layerImages && fx->layer) {
         qxBitMap *img = nullptr, *m = nullptr, *a = nullptr;
         int32_t w = 0, h = 0;

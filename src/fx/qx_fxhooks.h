@@ -54,4 +54,15 @@ extern qxFXHooks qxFXHook;
 void qxLinkFXObjects(void);
 // Fills the layer entries (called by qxLinkFXObjects).
 void qxLinkFXLayers(void);
+// Fills refreshSources (called by qxLinkFXObjects).
+void qxLinkFXSources(void);
+// Async real-time transitions with a masked or translucent picture: the
+// work planes that remember what the frames revealed; 0, 1564 or 1565.
+int qxFXAllocWorkPlanes(qxTransitionFX *fx);
+// The current frame of a real-time transition again from its new picture
+// and the work planes (after the picture changed).
+void qxFXRebuildFrame(qxTransitionFX *fx);
+// The renderer set up again for a new size, the frame reached mapped onto
+// the new count and redrawn; 0 or the renderer's error.
+int qxFXRestart(qxTransitionFX *fx);
 }

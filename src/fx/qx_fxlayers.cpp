@@ -30,6 +30,7 @@ struct LayerState {
     bool installed; // the layer shows the planes below while the effect runs
     bool xformSlot; // ... in place of its transformed picture
     bool cutShort;  // put back for a repeat of the command
+    bool detached;  // the layer has its own planes back while its picture changes
     qxBitMap *savedBitmap, *savedMask, *savedAlpha;
     qxBitMap *image, *mask, *alpha;
     int32_t width, height;
@@ -183,8 +184,8 @@ int prepareLayer(qxTransitionFX *fx, LayerState *s)
 
 void restoreLayer(LayerState *s)
 {
-    if (!s->installed) return;
-    if (ownerOf(s->layer)) {
+    if (!s->installed && !s->detached) return;
+    if (s->installed && ownerOf(s->layer)) {
         qxLayerData *d = s->layer->onscreen;
         if (s->xformSlot) d->xformbitmap = s->savedBitmap, d->xformmask = s->savedMask, d->xformalpha = s->savedAlpha;
         else d->bitmap = s->savedBitmap, d->mask = s->savedMask, d->alpha = s->savedAlpha;
@@ -193,7 +194,7 @@ void restoreLayer(LayerState *s)
     qxFreeMaskBitMap(s->mask);
     qxFreeAlphaBitMap(s->alpha);
     s->image = s->mask = s->alpha = nullptr;
-    s->installed = false;
+    s->installed = s->detached = false;
 }
 
 void redrawLayer(lua_State *L, qxLayer *layer)
@@ -413,8 +414,128 @@ void layerEnd(qxTransitionFX *fx, int op, int shown)
     if (op == 1) dropState(fx);
 }
 
-intptr_t layerMethod(qxTransitionFX *fx, int op, void *)
+// The slots of the on-screen record that show the transition's planes.
+void slotsOf(const LayerState *s, qxBitMap ***image, qxBitMap ***mask, qxBitMap ***alpha)
 {
+    qxLayerData *d = s->layer->onscreen;
+    *image = s->xformSlot ? &d->xformbitmap : &d->bitmap;
+    *mask = s->xformSlot ? &d->xformmask : &d->mask;
+    *alpha = s->xformSlot ? &d->xformalpha : &d->alpha;
+}
+
+// The layer shows its own planes again; the transition keeps its own.
+void detachPlanes(LayerState *s)
+{
+    if (!s->installed) return;
+    qxBitMap **image, **mask, **alpha;
+    slotsOf(s, &image, &mask, &alpha);
+    *image = s->savedBitmap, *mask = s->savedMask, *alpha = s->savedAlpha;
+    s->installed = false, s->detached = true;
+}
+
+void attachPlanes(LayerState *s)
+{
+    s->xformSlot = s->layer->onscreen->xformbitmap != nullptr;
+    qxBitMap **image, **mask, **alpha;
+    slotsOf(s, &image, &mask, &alpha);
+    s->savedBitmap = *image, s->savedMask = *mask, s->savedAlpha = *alpha;
+    *image = s->image, *mask = s->mask, *alpha = s->alpha;
+    s->installed = true, s->detached = false;
+}
+
+// After the layer's picture changed (or the layer was replaced): its
+// picture is read again; at the same size the transition's planes go back
+// and the current frame is rebuilt over the new picture, at another size
+// they and the renderer are made again and the frame mapped onto the new
+// count.
+int reattach(qxTransitionFX *fx, LayerState *s)
+{
+    const qxLayerData *od = fx->layer->onscreen;
+    fx->x = od->left, fx->y = od->top, fx->width = od->dwidth, fx->height = od->dheight;
+    if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+    if (int e = readLayerPicture(fx)) return e;
+    if (fx->bgpicEmu && fx->emuBGPic) {
+        qxBitMap *area = nullptr;
+        if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
+            return e;
+        replaceNewImage(fx, area, nullptr, nullptr);
+    }
+    int e = 0;
+    if (fx->width == s->width && fx->height == s->height) {
+        attachPlanes(s);
+        if (fx->frame >= 1) e = qxFXSeek(fx, fx->frame, 0);
+    } else {
+        restoreLayer(s);
+        qxFreeMaskBitMap(fx->workMask);
+        qxFreeAlphaBitMap(fx->workAlpha);
+        fx->workMask = nullptr, fx->workAlpha = nullptr;
+        if ((e = prepareLayer(fx, s)) || (e = qxFXAllocWorkPlanes(fx))) return e;
+        if (fx->oldImage) {
+            qxBitMap *area = nullptr;
+            if ((e = composeArea(fx, qxCurrentDisplay ? qxCurrentDisplay->bgpic : nullptr, fx->layer, fx->x, fx->y,
+                                 fx->width, fx->height, 0, &area)))
+                return e;
+            qxFreeBitMap(fx->oldImage);
+            fx->oldImage = area;
+        }
+        e = qxFXRestart(fx);
+    }
+    return e;
+}
+
+// Async-draw ops 0 and 1. The layer engine calls op 1 before and after it
+// changes the layer's picture: before, the layer gets its own planes back
+// (the engine may free or rebuild them); after, the transition reattaches.
+// Op 0 comes once the replacing record, standing just below, is complete.
+intptr_t layerChanged(qxTransitionFX *fx, int op, qxLayer *layer)
+{
+    LayerState *s = stateOf(fx);
+    if (!layer || layer != fx->layer || !s) return 0;
+    if (op == 1 && s->installed) {
+        detachPlanes(s);
+        return 0;
+    }
+    if (op == 0) {
+        detachPlanes(s);
+        if (!layer->previous) return 0;
+        fx->layer = s->layer = layer->previous;
+    }
+    if (!fx->realtime) {
+        // The transition draws from its own copies; only a pending reattach is dropped.
+        s->detached = false;
+        return 0;
+    }
+    if (!s->detached && op == 1) return 0;
+    const int e = reattach(fx, s);
+    if (!e) redrawLayer(fx->L, fx->layer);
+    return e;
+}
+
+// Around the callbacks between synchronous frames (before: the layer gets
+// its own planes back; after: 1081 when it went, else the transition takes
+// it up again, reading its picture anew when something changed).
+intptr_t holdAcrossCallbacks(qxTransitionFX *fx, bool before, bool changed)
+{
+    LayerState *s = stateOf(fx);
+    if (before || !s || !s->detached) {
+        if (before && s) detachPlanes(s);
+        return 0;
+    }
+    if (!ownerOf(fx->layer)) return ERR_LAYERRANGE;
+    const qxLayerData *od = fx->layer->onscreen;
+    if (!changed && od->dwidth == s->width && od->dheight == s->height) {
+        attachPlanes(s);
+        return 0;
+    }
+    const int e = reattach(fx, s);
+    if (!e) redrawLayer(fx->L, fx->layer);
+    return e;
+}
+
+intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
+{
+    if (op == 0 || op == 1) return layerChanged(fx, op, static_cast<qxLayer *>(argument));
+    if (op == -2 || op == -3) return holdAcrossCallbacks(fx, op == -2, argument != nullptr);
     if (!fx->layer || !ownerOf(fx->layer)) return 0;
     if (op == -1) {
         fx->x = fx->layer->onscreen->left, fx->y = fx->layer->onscreen->top;

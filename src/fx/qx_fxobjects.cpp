@@ -166,4 +166,5 @@ void qxLinkFXObjects(void)
     qxFXHook.selectedTarget = selectedTarget;
     if (!qxBitMapDisplay.bltToDisplay) qxBitMapDisplay.bltToDisplay = showOnWindow;
     qxLinkFXLayers();
+    qxLinkFXSources();
 }

@@ -165,6 +165,16 @@ qxBitMap *qxFXMakeAlpha(qxBitMap *mask, qxBitMap *alpha, int32_t w, int32_t h);
 int qxFXInitComposite(qxTransitionFX *fx);
 int qxFXInitAlphaPair(qxTransitionFX *fx);
 int qxFXInitFill(qxTransitionFX *fx, int fill);
+// A layer that overlaps a transition's layer, as it stood: compared byte
+// for byte with a later snapshot to see whether the layers around moved.
+struct qxFXOverlap {
+    int32_t x, y, width, height;
+    qxLayer *layer;
+    void *data[3]; // the first three words of its on-screen data record
+};
+// Counts the visible layers from first up to (not including) layer whose
+// on-screen rectangle overlaps layer's; out, when given, takes one
+// qxFXOverlap per counted layer.
 int qxFXCountOverlaps(qxLayer *first, qxLayer *layer, void *out);
 
 // The driver.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "core/vm/lua.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "objects/qx_anim.h"
@@ -207,6 +208,7 @@ void qxUnlinkLayer(qxBGPic *b, qxLayer *l)
     (l->next ? l->next->previous : h.last) = l->previous;
     l->next = l->previous = nullptr;
     --h.count;
+    b->changed = 1;
 }
 
 void qxInsertLayerAfter(qxBGPic *b, qxLayer *after, qxLayer *l)
@@ -217,6 +219,7 @@ void qxInsertLayerAfter(qxBGPic *b, qxLayer *after, qxLayer *l)
     (l->next ? l->next->previous : h.last) = l;
     (after ? after->next : h.first) = l;
     ++h.count;
+    b->changed = 1;
 }
 
 int32_t qxCountLayers(const qxBGPic *b) { return b ? int32_t(b->layers.count) : 0; }
@@ -490,6 +493,13 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
             data->ox = from->ox, data->oy = from->oy;
         }
         if (flags & QX_AL_KEEPFILTERS) l->filters = replaced->filters, l->geometric = replaced->geometric;
+        // Async draws move onto the new record before the old one goes.
+        if (int r = qxAsyncDrawBroadcast(0, replaced)) {
+            qxUnlinkLayer(b, l);
+            qxFreeLayerContents(L, l);
+            std::free(l);
+            return r;
+        }
         qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
     }
     // 11. Internal layers are drawn by their caller. A layer that only needs

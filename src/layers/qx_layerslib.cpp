@@ -12,6 +12,7 @@
 #include "core/files/qx_file.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
@@ -125,12 +126,27 @@ int swapPositions(lua_State *L, qxBGPic *b, int32_t p1, int32_t p2)
     return 0;
 }
 
+// 1372 when an async draw (a transition, a move) holds one of the layers:
+// the list from first on, or the vector when given.
+int refuseHeldLayers(qxLayer *first, const std::vector<qxLayer *> *list)
+{
+    if (list) {
+        for (qxLayer *l : *list)
+            if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+        return 0;
+    }
+    for (qxLayer *l = first; l; l = l->next)
+        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+    return 0;
+}
+
 int removeAll(lua_State *L, int keep)
 {
     qxDisplay *d = nullptr;
     if (int r = qxLayerModeGuard(&d)) return r;
     qxBGPic *b = qxLayerBGPic();
     if (!b) return ERR_NOLAYERS;
+    if (int r = refuseHeldLayers(b->layers.first, nullptr)) return r;
     if (b != d->bgpic) {
         if (keep) return ERR_WRONGUSAGE;
         qxFreeBGPicLayers(L, b, 1, 1);
@@ -417,6 +433,7 @@ int cmdRemoveLayer(lua_State *L)
     int group = 0;
     if (int r = layersArg(L, 1, b, layers, &group)) return r;
     if (layers.size() > size_t(kMaxRemove)) return ERR_INTERNAL;
+    if (int r = refuseHeldLayers(nullptr, &layers)) return r;
     const bool collect = d->targetType != QX_OUT_BGPIC;
     if (collect) qxLayerCmdRects.count = 0;
     for (qxLayer *l : layers) qxRemoveLayerRecord(L, b, l, 0, collect ? &qxLayerCmdRects : nullptr);
@@ -449,6 +466,7 @@ int cmdUndo(lua_State *L)
     for (qxLayer *l = b ? b->layers.last : nullptr; l; l = l->previous) {
         if (l->type != type || l->sourceid.number != id.number || l->sourceid.automatic != id.automatic) continue;
         if (--level) continue;
+        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
         qxRemoveLayerRecord(L, b, l, noRedraw, nullptr);
         qxFlushDeletedObjects(L, 31);
         return 0;
@@ -709,9 +727,27 @@ void swapBaseRendition(lua_State *L, qxLayer *l, qxLayerData *fresh)
 // Reads a style table completely, then applies it to the layer: the layer
 // stays unchanged when the table is refused. noRefresh: the caller redraws
 // the area (added to *area when given).
+// An async draw holding a layer lets go of it while the layer changes and
+// takes it up again afterwards (event 1 before and after).
+struct AsyncHold {
+    qxLayer *layer;
+    bool held;
+    explicit AsyncHold(qxLayer *l) : layer(l), held(qxIsObjectInAsyncDraw(l))
+    {
+        if (held) qxAsyncDrawBroadcast(1, layer);
+    }
+    void release()
+    {
+        if (held) qxAsyncDrawBroadcast(1, layer);
+        held = false;
+    }
+    ~AsyncHold() { release(); }
+};
+
 int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, qxRectList *area)
 {
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
+    AsyncHold hold(l);
     qxLayerData *base = l->base;
     qxTransformOptions o = l->transform;
     qxObjectStyle s{};
@@ -815,6 +851,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     int32_t nx, ny, nw, nh;
     qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
     qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
+    hold.release();
     if (area) qxRectListAdd(area, ax, ay, aw, ah, 1);
     if (!noRefresh) qxInvalidateRect(L, ax, ay, aw, ah);
     return 0;

@@ -277,6 +277,7 @@ void qxMergeRectList(qxRectList *list)
 
 void qxRefreshRectList(lua_State *L, qxRectList *list)
 {
+    if (qxBGPic *b = list->count > 0 ? qxLayerBGPic() : nullptr) b->changed = 1;
     for (int32_t i = 0; i < list->count; ++i) {
         const qxLayerRect &r = list->entries[i];
         if (r.x1 == QX_RECT_MERGED) continue;
@@ -364,6 +365,7 @@ void qxInvalidateRect(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h)
 {
     qxDisplay *d = qxCurrentDisplay;
     if (!d || w < 1 || h < 1) return;
+    if (qxBGPic *b = qxLayerBGPic()) b->changed = 1;
     if (d->targetType == QX_OUT_DISPLAY) {
         qxRefreshDisplay(L, x, y, w, h, 0);
     } else if (d->targetType == QX_OUT_BGPIC && qxLayerBGPic() == d->bgpic) {
@@ -514,6 +516,7 @@ void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t 
         int32_t bx, by, bw, bh;
         qxLayerScreenRect(layer, layer->onscreen, &bx, &by, &bw, &bh);
         qxUnionRect(&ax, &ay, &aw, &ah, bx, by, bw, bh);
+        if (qxBGPic *b = qxLayerBGPic()) b->changed = 1;
     }
     if (noInvalidate) return;
     if (acc) qxUnionRect(&acc[0], &acc[1], &acc[2], &acc[3], ax, ay, aw, ah);

@@ -141,6 +141,9 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
         if (int r = findBGPicPlanes(L, ref, &p, &b)) return r;
         if (b->kind == 1 && b->source) return ERR_BGPICTYPE; // a vector picture has no pixels to draw into
         if (b == d->bgpic || qxFindDisplayForBGPic(b)) return ERR_SELECTBGPIC2;
+        // Whatever is drawn while selected changes it; a transition that
+        // composes it reads it again.
+        b->changed = 1;
         break;
     }
     case QX_OUT_ANIM:
@@ -279,12 +282,16 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
     }
     // 2.
     const uint32_t ended = d->targetType;
+    if (ended == QX_OUT_BGPIC && qxCurrentOutput) qxCurrentOutput->changed = 1;
     d->targetType = QX_OUT_DISPLAY;
     qxCurrentOutput = d->bgpic;
     int result = 0;
     if (s && (ended == QX_OUT_BRUSH || ended == QX_OUT_MASK || ended == QX_OUT_ALPHA) &&
         s->record.selectedType == QX_OUT_BGPIC && s->record.modified) {
-        if (qxBGPic *b = qxFindBGPicRecord(s->record.selectedRef)) result = rebuildBGPicPlanes(b);
+        if (qxBGPic *b = qxFindBGPicRecord(s->record.selectedRef)) {
+            result = rebuildBGPicPlanes(b);
+            b->changed = 1;
+        }
     }
     if (s && s->record.selectedType == QX_OUT_LAYER && qxSelectionHook.layerDrawn)
         qxSelectionHook.layerDrawn(L, s->record.selectedRef);
@@ -360,6 +367,7 @@ int qxCmdSelectBGPic(lua_State *L)
     s->prepared = 1;
     qxCurrentOutput = b;
     d->targetType = QX_OUT_BGPIC;
+    b->changed = 1;
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
 #include "fxharness.h"
+#include "layers/qx_layer.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -176,3 +177,26 @@ TEST_F(Driver, AFailedBGPicTransitionPutsTheOldBGPicBack)
 }
 
 } // namespace
+
+TEST(FxLayers, CountOverlapsSkipsHiddenAndApartLayersAndSnapshotsTheRest)
+{
+    qxLayerData data[4]{};
+    qxLayer layers[4]{};
+    const int32_t rects[4][4] = {{0, 0, 20, 20}, {5, 5, 20, 20}, {60, 60, 5, 5}, {10, 10, 20, 20}};
+    for (int i = 0; i < 4; i++) {
+        data[i].left = rects[i][0], data[i].top = rects[i][1];
+        data[i].dwidth = rects[i][2], data[i].dheight = rects[i][3];
+        data[i].bitmap = reinterpret_cast<qxBitMap *>(uintptr_t(0x100 * (i + 1)));
+        layers[i].onscreen = &data[i], layers[i].type = QX_TYPE_BRUSH;
+        if (i < 3) layers[i].next = &layers[i + 1];
+    }
+    layers[1].hidden = 1;
+    qxFXOverlap out[4]{};
+    EXPECT_EQ(qxFXCountOverlaps(&layers[0], &layers[3], nullptr), 1);
+    ASSERT_EQ(qxFXCountOverlaps(&layers[0], &layers[3], out), 1);
+    EXPECT_EQ(out[0].layer, &layers[0]);
+    EXPECT_EQ(out[0].width, 20);
+    EXPECT_EQ(out[0].data[0], data[0].bitmap);
+    layers[1].hidden = 0;
+    EXPECT_EQ(qxFXCountOverlaps(&layers[0], &layers[3], nullptr), 2);
+}
