@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -145,6 +146,23 @@ bool transform(Contour &c, const qxTransformOptions *t, double w, double h)
     return true;
 }
 
+// Contours moved by (dx, dy) into the image, as the rasteriser takes them.
+struct Placed {
+    std::vector<QxRasterPoint> pts;
+    std::vector<int32_t> counts;
+    Placed(const std::vector<const Contour *> &contours, double dx, double dy)
+    {
+        for (const Contour *c : contours) {
+            for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
+            counts.push_back(int32_t(c->size()));
+        }
+    }
+    int spans(int32_t w, int32_t h, QxFillRule rule, std::vector<QxSpan> &out) const
+    {
+        return qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, out);
+    }
+};
+
 // One coverage plane of the whole image.
 struct Plane {
     int32_t w = 0, h = 0;
@@ -171,15 +189,16 @@ struct Plane {
              bool simple = false)
     {
         if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
-        std::vector<QxRasterPoint> pts;
-        std::vector<int32_t> counts;
-        for (const Contour *c : contours) {
-            for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
-            counts.push_back(int32_t(c->size()));
+        Placed p(contours, dx, dy);
+        if (!aa) {
+            std::vector<QxSpan> spans;
+            if (int e = p.spans(w, h, rule, spans)) return e;
+            for (const QxSpan &sp : spans) std::fill(&data[size_t(sp.y) * w + sp.x0], &data[size_t(sp.y) * w + sp.x1], uint8_t(255));
+            return 0;
         }
-        if (aa && simple)
-            return qxRasterFillSimple(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
-        return qxRasterFill(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, aa);
+        if (simple)
+            return qxRasterFillSimple(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule);
+        return qxRasterFill(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule, aa);
     }
 };
 
@@ -345,28 +364,6 @@ qxBitMap *directBrushTarget(const qxShapeRecord &r, const qxDrawState &s)
     return o && bm && !o->hardware && !o->mask && !o->alpha ? bm : nullptr;
 }
 
-// The colour through the coverage (w x h) into the bitmap at (x, y), row by
-// row with the blend kernel: uncovered runs are skipped, covered ones stored.
-bool paintCoverage(qxBitMap *bm, const qxShapeImage &im, int64_t x, int64_t y, uint32_t colour)
-{
-    qxBitMapLock l;
-    if (!qxLockBitMap(bm, 0, &l)) return false;
-    bool done = false;
-    if (l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4) {
-        const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im.w, l.width);
-        const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im.h, l.height);
-        if (x0 < x1) {
-            const std::vector<uint32_t> row(size_t(x1 - x0), qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0));
-            for (int64_t ty = y0; ty < y1; ty++)
-                qxBlendRow32(static_cast<uint32_t *>(l.pixels) + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
-                             &im.alpha[size_t(ty - y) * size_t(im.w) + size_t(x0 - x)], int32_t(x1 - x0));
-        }
-        done = true;
-    }
-    qxUnLockBitMap(&l);
-    return done;
-}
-
 // The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
 const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
 {
@@ -427,6 +424,45 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
     return 0;
 }
 
+namespace {
+// An opaque run of one pixel value: a few wide stores rather than a loop the compiler leaves scalar.
+inline void fillPixels(uint32_t *d, int64_t n, uint32_t v)
+{
+    typedef uint32_t Quad __attribute__((vector_size(16)));
+    const Quad q = {v, v, v, v};
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) std::memcpy(d + i, &q, sizeof q);
+    for (; i < n; i++) d[i] = v;
+}
+} // namespace
+
+bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64_t y, uint32_t colour)
+{
+    qxBitMapLock l;
+    if (!qxLockBitMap(bm, 0, &l)) return false;
+    const bool argb = l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4;
+    const uint32_t v = qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0);
+    uint32_t *pixels = static_cast<uint32_t *>(l.pixels);
+    const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im->w, l.width);
+    const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im->h, l.height);
+    if (argb && x0 < x1 && y0 < y1 && !im->spans.empty()) {
+        // Whole pixels take the colour as they are: what the blend makes of coverage 255.
+        for (const QxSpan &sp : im->spans) {
+            const int64_t ty = y + sp.y;
+            if (ty < y0 || ty >= y1) continue;
+            const int64_t a = std::max(x + sp.x0, x0), b = std::min(x + sp.x1, x1);
+            if (a < b) fillPixels(pixels + size_t(ty) * l.pixelsPerRow + size_t(a), b - a, v);
+        }
+    } else if (argb && x0 < x1 && y0 < y1 && !im->alpha.empty()) {
+        const std::vector<uint32_t> row(size_t(x1 - x0), v);
+        for (int64_t ty = y0; ty < y1; ty++)
+            qxBlendRow32(pixels + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
+                         &im->alpha[size_t(ty - y) * size_t(im->w) + size_t(x0 - x)], int32_t(x1 - x0));
+    }
+    qxUnLockBitMap(&l);
+    return argb;
+}
+
 int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const qxObjectStyle *style)
 {
     return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
@@ -466,7 +502,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     if (direct && im.pixels.empty()) {
-        if (paintCoverage(direct, im, int64_t(tx), int64_t(ty), rec->colour)) {
+        if (qxPaintShapeCoverage(direct, &im, int64_t(tx), int64_t(ty), rec->colour)) {
             qxOutputOf(qxCurrentDisplay, 0)->record.modified = 1;
             return 0;
         }
@@ -554,24 +590,34 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         return wd >= 1 && hd >= 1 ? ERR_BITMAP : 0;
     const int32_t w = int32_t(wd), h = int32_t(hd);
 
+    const std::vector<const Contour *> fillContours =
+        filled || inner.size() < 3 ? std::vector<const Contour *>{&fill} : std::vector<const Contour *>{&fill, &inner};
+    const QxFillRule fillRule = filled ? QX_FILL_NONZERO : QX_FILL_EVENODD;
+    const bool coverage = coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR;
+    out->pixels.clear();
+    out->alpha.clear();
+    out->spans.clear();
+    if (coverage && !aa) {
+        // Without anti-aliasing the coverage is whole pixels: runs of them, no plane to clear and scan.
+        if (int e = Placed(fillContours, -ox, -oy).spans(w, h, fillRule, out->spans))
+            return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
+        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+        return 0;
+    }
     Plane fillCov{w, h, {}}, outerCov{w, h, {}};
     fillCov.data.assign(size_t(w) * h, 0);
     // Boxes, ellipses and arcs are simple by construction; a script's polygon may cross itself.
     const bool curve = rec->type != QX_SHAPE_POLYGON;
-    const bool fillSimple = aa && (curve || isSimple(fill));
-    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa, fillSimple)
-                     : fillCov.fill(inner.size() >= 3 ? std::vector<const Contour *>{&fill, &inner}
-                                                      : std::vector<const Contour *>{&fill},
-                                    -ox, -oy, QX_FILL_EVENODD, aa);
-    if (st1) return st1 == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
+    const bool fillSimple = filled && aa && (curve || isSimple(fill));
+    if (int e = fillCov.fill(fillContours, -ox, -oy, fillRule, aa, fillSimple))
+        return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     if (border) {
         outerCov.data.assign(size_t(w) * h, 0);
         const bool outerSimple = aa && ((curve && rec->type != QX_SHAPE_ARC) || isSimple(outer));
         if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
     }
 
-    if (coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR) {
-        out->pixels.clear();
+    if (coverage) {
         out->alpha = std::move(fillCov.data);
         out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
         return 0;
