@@ -42,6 +42,11 @@ int arcSegments(double r, double sweep)
 void addArc(Contour &c, double cx, double cy, double rx, double ry, double a0, double a1)
 {
     const int n = arcSegments(std::max(rx, ry), a1 - a0);
+    c.reserve(c.size() + size_t(n) + 1);
+    if (const QxPointD *d = qxArcDirections(a0, a1, n)) {
+        for (int i = 0; i <= n; i++) c.push_back({cx + rx * d[i].x, cy - ry * d[i].y});
+        return;
+    }
     for (int i = 0; i <= n; i++) {
         double a = a0 + (a1 - a0) * i / n;
         c.push_back({cx + rx * std::cos(a), cy - ry * std::sin(a)});
@@ -80,6 +85,7 @@ Contour outline(const qxShapeRecord &s)
         break;
     }
     case QX_SHAPE_POLYGON:
+        c.reserve(size_t(std::max(s.pointCount, 0)));
         for (int32_t i = 0; i < s.pointCount; i++) c.push_back({s.points[2 * i] + 0.5, s.points[2 * i + 1] + 0.5});
         if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
         break;
@@ -152,6 +158,10 @@ struct Placed {
     std::vector<int32_t> counts;
     Placed(const std::vector<const Contour *> &contours, double dx, double dy)
     {
+        size_t total = 0;
+        for (const Contour *c : contours) total += c->size();
+        pts.reserve(total);
+        counts.reserve(contours.size());
         for (const Contour *c : contours) {
             for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
             counts.push_back(int32_t(c->size()));
@@ -425,14 +435,29 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
 }
 
 namespace {
-// An opaque run of one pixel value: a few wide stores rather than a loop the compiler leaves scalar.
-inline void fillPixels(uint32_t *d, int64_t n, uint32_t v)
+// The spans (moved by x, y and clipped to [x0, x1) x [y0, y1)) filled with
+// one pixel value: wide stores, the widest the processor has. The clone
+// resolver runs before the thread sanitizer's runtime exists, so sanitized
+// builds keep the plain version.
+#if defined(__SANITIZE_THREAD__)
+#define QX_SPAN_CLONES
+#else
+#define QX_SPAN_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+QX_SPAN_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
+                                int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
 {
-    typedef uint32_t Quad __attribute__((vector_size(16)));
-    const Quad q = {v, v, v, v};
-    int64_t i = 0;
-    for (; i + 4 <= n; i += 4) std::memcpy(d + i, &q, sizeof q);
-    for (; i < n; i++) d[i] = v;
+    typedef uint32_t Eight __attribute__((vector_size(32)));
+    const Eight e = {v, v, v, v, v, v, v, v};
+    for (size_t k = 0; k < count; k++) {
+        const int64_t ty = y + spans[k].y;
+        if (ty < y0 || ty >= y1) continue;
+        const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
+        uint32_t *d = pixels + size_t(ty) * pitch;
+        int64_t i = a;
+        for (; i + 8 <= b; i += 8) std::memcpy(d + i, &e, sizeof e);
+        for (; i < b; i++) d[i] = v;
+    }
 }
 } // namespace
 
@@ -447,12 +472,7 @@ bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64
     const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im->h, l.height);
     if (argb && x0 < x1 && y0 < y1 && !im->spans.empty()) {
         // Whole pixels take the colour as they are: what the blend makes of coverage 255.
-        for (const QxSpan &sp : im->spans) {
-            const int64_t ty = y + sp.y;
-            if (ty < y0 || ty >= y1) continue;
-            const int64_t a = std::max(x + sp.x0, x0), b = std::min(x + sp.x1, x1);
-            if (a < b) fillPixels(pixels + size_t(ty) * l.pixelsPerRow + size_t(a), b - a, v);
-        }
+        fillSpans32(pixels, l.pixelsPerRow, im->spans.data(), im->spans.size(), x, y, x0, x1, y0, y1, v);
     } else if (argb && x0 < x1 && y0 < y1 && !im->alpha.empty()) {
         const std::vector<uint32_t> row(size_t(x1 - x0), v);
         for (int64_t ty = y0; ty < y1; ty++)

@@ -147,6 +147,9 @@ int buildEdges(const QxRasterPoint *points, const int32_t *counts, int32_t conto
                double &top, double &bottom)
 {
     try {
+        size_t total = 0;
+        for (int32_t c = 0; c < contours; c++) total += size_t(std::max(counts[c], 0));
+        edges.reserve(total);
         const QxRasterPoint *p = points;
         for (int32_t c = 0; c < contours; p += std::max(counts[c], 0), c++) {
             int32_t n = counts[c];
@@ -181,6 +184,15 @@ int32_t firstRow(double y0, int32_t row0, int32_t row1)
     while (r < row1 && !(y0 <= r + 0.5)) r++;
     while (r > row0 && y0 <= (r - 1) + 0.5) r--;
     return r;
+}
+
+// ceil(v) held to [0, w], without the library call plain SSE2 makes of ceil.
+inline int32_t ceilWithin(double v, int32_t w)
+{
+    if (!(v > 0)) return 0;
+    if (!(v < w)) return w;
+    const int32_t t = int32_t(v);
+    return t + (double(t) < v);
 }
 
 } // namespace
@@ -233,9 +245,8 @@ int qxRasterSpans(int32_t w, int32_t h, const QxRasterPoint *points, const int32
                 const bool inside = rule == QX_FILL_EVENODD ? (winding & 1) != 0 : winding != 0;
                 if (!inside || !(xs[i] < xs[i + 1])) continue;
                 // Pixels whose centre i + 0.5 lies in [xa, xb), as setSpan takes them.
-                const double fa = std::max(std::ceil(xs[i] - 0.5), 0.0);
-                const double fb = std::min(std::ceil(xs[i + 1] - 0.5), double(w));
-                if (fa < fb) spans.push_back({y, int32_t(fa), int32_t(fb)});
+                const int32_t fa = ceilWithin(xs[i] - 0.5, w), fb = ceilWithin(xs[i + 1] - 0.5, w);
+                if (fa < fb) spans.push_back({y, fa, fb});
             }
         }
     } catch (const std::bad_alloc &) {
