@@ -231,6 +231,37 @@ bool isSimple(const Contour &c)
     return true;
 }
 
+// Runs of one pixel value stored with the widest vectors the processor has.
+// The clone resolver runs before the thread sanitizer's runtime exists, so
+// sanitized builds keep the plain version.
+#if defined(__SANITIZE_THREAD__)
+#define QX_FILL_CLONES
+#else
+#define QX_FILL_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+inline void fillRun(uint32_t *d, int64_t n, uint32_t v)
+{
+    typedef uint32_t Eight __attribute__((vector_size(32)));
+    const Eight e = {v, v, v, v, v, v, v, v};
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) std::memcpy(d + i, &e, sizeof e);
+    for (; i < n; i++) d[i] = v;
+}
+
+QX_FILL_CLONES void fillPixels(uint32_t *d, int64_t n, uint32_t v) { fillRun(d, n, v); }
+
+// The spans, moved by (x, y) and clipped to [x0, x1) x [y0, y1).
+QX_FILL_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
+                                int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
+{
+    for (size_t k = 0; k < count; k++) {
+        const int64_t ty = y + spans[k].y;
+        if (ty < y0 || ty >= y1) continue;
+        const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
+        if (a < b) fillRun(pixels + size_t(ty) * pitch + size_t(a), b - a, v);
+    }
+}
+
 // a * b / 255, rounded, for a and b up to 255.
 inline uint8_t mul255(uint32_t a, uint32_t b)
 {
@@ -265,10 +296,9 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         // Nothing below yet: the colour everywhere, the coverage as the alpha plane.
         const size_t n = size_t(w) * h;
         const uint32_t rgb = colour & 0xFFFFFF;
-        uint32_t *p = px.data();
         uint8_t *a = al.data();
         const uint8_t *c = cov;
-        for (size_t i = 0; i < n; i++) p[i] = rgb;
+        fillPixels(px.data(), int64_t(n), rgb);
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;
@@ -433,33 +463,6 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
     out->w = w, out->h = h;
     return 0;
 }
-
-namespace {
-// The spans (moved by x, y and clipped to [x0, x1) x [y0, y1)) filled with
-// one pixel value: wide stores, the widest the processor has. The clone
-// resolver runs before the thread sanitizer's runtime exists, so sanitized
-// builds keep the plain version.
-#if defined(__SANITIZE_THREAD__)
-#define QX_SPAN_CLONES
-#else
-#define QX_SPAN_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-QX_SPAN_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
-                                int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
-{
-    typedef uint32_t Eight __attribute__((vector_size(32)));
-    const Eight e = {v, v, v, v, v, v, v, v};
-    for (size_t k = 0; k < count; k++) {
-        const int64_t ty = y + spans[k].y;
-        if (ty < y0 || ty >= y1) continue;
-        const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
-        uint32_t *d = pixels + size_t(ty) * pitch;
-        int64_t i = a;
-        for (; i + 8 <= b; i += 8) std::memcpy(d + i, &e, sizeof e);
-        for (; i < b; i++) d[i] = v;
-    }
-}
-} // namespace
 
 bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64_t y, uint32_t colour)
 {
