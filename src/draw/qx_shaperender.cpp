@@ -203,11 +203,13 @@ struct Plane {
         if (!aa) {
             std::vector<QxSpan> spans;
             if (int e = p.spans(w, h, rule, spans)) return e;
-            for (const QxSpan &sp : spans) std::fill(&data[size_t(sp.y) * w + sp.x0], &data[size_t(sp.y) * w + sp.x1], uint8_t(255));
+            for (const QxSpan &sp : spans)
+                std::fill_n(&data[size_t(sp.y) * w + size_t(sp.x0)], sp.x1 - sp.x0, uint8_t(255));
             return 0;
         }
         if (simple)
-            return qxRasterFillSimple(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule);
+            return qxRasterFillSimple(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()),
+                                      rule);
         return qxRasterFill(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule, aa);
     }
 };

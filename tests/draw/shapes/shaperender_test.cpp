@@ -181,7 +181,8 @@ TEST_F(ShapeRender, SpansPaintWhatThePlaneCovers)
     for (int round = 0; round < 60; round++) {
         qxShapeRecord s{};
         s.type = types[round % 5], s.rx = 3 + int(rng() % 40), s.ry = 3 + int(rng() % 40);
-        s.width = s.type == QX_SHAPE_POLYGON ? 61 : 2 * s.rx + 1, s.height = s.type == QX_SHAPE_POLYGON ? 67 : 2 * s.ry + 1;
+        const bool poly = s.type == QX_SHAPE_POLYGON;
+        s.width = poly ? 61 : 2 * s.rx + 1, s.height = poly ? 67 : 2 * s.ry + 1;
         s.corners[0] = s.corners[2] = int(rng() % 60), s.start = int(rng() % 360), s.end = int(rng() % 360);
         s.points = quad, s.pointCount = 4 + int(rng() % 2);
         double m[4];

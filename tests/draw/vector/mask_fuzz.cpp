@@ -51,9 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QxFillRule rule = (r.u8() & 1) ? QX_FILL_EVENODD : QX_FILL_NONZERO;
             std::vector<QxSpan> spans;
             if (r.u8() & 1) qxRasterFill(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, r.u8() & 1);
-            else if (r.u8() & 1) qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
+            else if (r.u8() & 1)
+                qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
             else if (qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, spans) == 0)
-                for (const QxSpan &s : spans) std::fill(px + size_t(s.y) * stride + s.x0, px + size_t(s.y) * stride + s.x1, 255);
+                for (const QxSpan &s : spans) std::fill_n(px + size_t(s.y) * stride + size_t(s.x0), s.x1 - s.x0, 255);
             break;
         }
         case 1: {
