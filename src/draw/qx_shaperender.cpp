@@ -18,6 +18,7 @@
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "imaging/qx_blendrows.h"
+#include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
@@ -241,16 +242,7 @@ bool isSimple(const Contour &c)
 #else
 #define QX_FILL_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
-inline void fillRun(uint32_t *d, int64_t n, uint32_t v)
-{
-    typedef uint32_t Eight __attribute__((vector_size(32)));
-    const Eight e = {v, v, v, v, v, v, v, v};
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) std::memcpy(d + i, &e, sizeof e);
-    for (; i < n; i++) d[i] = v;
-}
-
-QX_FILL_CLONES void fillPixels(uint32_t *d, int64_t n, uint32_t v) { fillRun(d, n, v); }
+QX_FILL_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
 
 // The spans, moved by (x, y) and clipped to [x0, x1) x [y0, y1).
 QX_FILL_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
@@ -260,7 +252,7 @@ QX_FILL_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *sp
         const int64_t ty = y + spans[k].y;
         if (ty < y0 || ty >= y1) continue;
         const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
-        if (a < b) fillRun(pixels + size_t(ty) * pitch + size_t(a), b - a, v);
+        if (a < b) qxFillPixels32(pixels + size_t(ty) * pitch + size_t(a), size_t(b - a), v);
     }
 }
 
@@ -300,7 +292,7 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         const uint32_t rgb = colour & 0xFFFFFF;
         uint8_t *a = al.data();
         const uint8_t *c = cov;
-        fillPixels(px.data(), int64_t(n), rgb);
+        fillPixels(px.data(), n, rgb);
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;

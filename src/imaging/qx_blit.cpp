@@ -261,17 +261,12 @@ inline void fillRow(uint16_t *d, size_t n, uint16_t v)
 QX_AVX2_CLONES void fillRows32(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
                                                                   uint32_t v)
 {
-    // Explicit vectors: at -O2 the compiler leaves a plain loop scalar.
-    typedef uint32_t Eight __attribute__((vector_size(32)));
-    const Eight e = {v, v, v, v, v, v, v, v};
     for (int32_t y = 0; y < h; ++y, d += pitch) {
         if (w >= 512) {
             fillRow(d, size_t(w), v);
             continue;
         }
-        int32_t x = 0;
-        for (; x + 8 <= w; x += 8) std::memcpy(d + x, &e, sizeof e);
-        for (; x < w; ++x) d[x] = v;
+        qxFillPixels32(d, size_t(w), v);
     }
 }
 
