@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "imaging/qx_blendrows.h"
+#include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
@@ -41,6 +43,11 @@ int arcSegments(double r, double sweep)
 void addArc(Contour &c, double cx, double cy, double rx, double ry, double a0, double a1)
 {
     const int n = arcSegments(std::max(rx, ry), a1 - a0);
+    c.reserve(c.size() + size_t(n) + 1);
+    if (const QxPointD *d = qxArcDirections(a0, a1, n)) {
+        for (int i = 0; i <= n; i++) c.push_back({cx + rx * d[i].x, cy - ry * d[i].y});
+        return;
+    }
     for (int i = 0; i <= n; i++) {
         double a = a0 + (a1 - a0) * i / n;
         c.push_back({cx + rx * std::cos(a), cy - ry * std::sin(a)});
@@ -79,6 +86,7 @@ Contour outline(const qxShapeRecord &s)
         break;
     }
     case QX_SHAPE_POLYGON:
+        c.reserve(size_t(std::max(s.pointCount, 0)));
         for (int32_t i = 0; i < s.pointCount; i++) c.push_back({s.points[2 * i] + 0.5, s.points[2 * i + 1] + 0.5});
         if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
         break;
@@ -145,6 +153,27 @@ bool transform(Contour &c, const qxTransformOptions *t, double w, double h)
     return true;
 }
 
+// Contours moved by (dx, dy) into the image, as the rasteriser takes them.
+struct Placed {
+    std::vector<QxRasterPoint> pts;
+    std::vector<int32_t> counts;
+    Placed(const std::vector<const Contour *> &contours, double dx, double dy)
+    {
+        size_t total = 0;
+        for (const Contour *c : contours) total += c->size();
+        pts.reserve(total);
+        counts.reserve(contours.size());
+        for (const Contour *c : contours) {
+            for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
+            counts.push_back(int32_t(c->size()));
+        }
+    }
+    int spans(int32_t w, int32_t h, QxFillRule rule, std::vector<QxSpan> &out) const
+    {
+        return qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, out);
+    }
+};
+
 // One coverage plane of the whole image.
 struct Plane {
     int32_t w = 0, h = 0;
@@ -171,15 +200,18 @@ struct Plane {
              bool simple = false)
     {
         if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
-        std::vector<QxRasterPoint> pts;
-        std::vector<int32_t> counts;
-        for (const Contour *c : contours) {
-            for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
-            counts.push_back(int32_t(c->size()));
+        Placed p(contours, dx, dy);
+        if (!aa) {
+            std::vector<QxSpan> spans;
+            if (int e = p.spans(w, h, rule, spans)) return e;
+            for (const QxSpan &sp : spans)
+                std::fill_n(&data[size_t(sp.y) * w + size_t(sp.x0)], sp.x1 - sp.x0, uint8_t(255));
+            return 0;
         }
-        if (aa && simple)
-            return qxRasterFillSimple(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
-        return qxRasterFill(data.data(), w, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, aa);
+        if (simple)
+            return qxRasterFillSimple(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()),
+                                      rule);
+        return qxRasterFill(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule, aa);
     }
 };
 
@@ -200,6 +232,28 @@ bool isSimple(const Contour &c)
             if (s1 * s2 <= 0 && s3 * s4 <= 0) return false; // crossing or touching
         }
     return true;
+}
+
+// Runs of one pixel value stored with the widest vectors the processor has.
+// The clone resolver runs before the thread sanitizer's runtime exists, so
+// sanitized builds keep the plain version.
+#if defined(__SANITIZE_THREAD__)
+#define QX_FILL_CLONES
+#else
+#define QX_FILL_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+QX_FILL_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
+
+// The spans, moved by (x, y) and clipped to [x0, x1) x [y0, y1).
+QX_FILL_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
+                                int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
+{
+    for (size_t k = 0; k < count; k++) {
+        const int64_t ty = y + spans[k].y;
+        if (ty < y0 || ty >= y1) continue;
+        const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
+        if (a < b) qxFillPixels32(pixels + size_t(ty) * pitch + size_t(a), size_t(b - a), v);
+    }
 }
 
 // a * b / 255, rounded, for a and b up to 255.
@@ -236,10 +290,9 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         // Nothing below yet: the colour everywhere, the coverage as the alpha plane.
         const size_t n = size_t(w) * h;
         const uint32_t rgb = colour & 0xFFFFFF;
-        uint32_t *p = px.data();
         uint8_t *a = al.data();
         const uint8_t *c = cov;
-        for (size_t i = 0; i < n; i++) p[i] = rgb;
+        fillPixels(px.data(), n, rgb);
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;
@@ -345,28 +398,6 @@ qxBitMap *directBrushTarget(const qxShapeRecord &r, const qxDrawState &s)
     return o && bm && !o->hardware && !o->mask && !o->alpha ? bm : nullptr;
 }
 
-// The colour through the coverage (w x h) into the bitmap at (x, y), row by
-// row with the blend kernel: uncovered runs are skipped, covered ones stored.
-bool paintCoverage(qxBitMap *bm, const qxShapeImage &im, int64_t x, int64_t y, uint32_t colour)
-{
-    qxBitMapLock l;
-    if (!qxLockBitMap(bm, 0, &l)) return false;
-    bool done = false;
-    if (l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4) {
-        const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im.w, l.width);
-        const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im.h, l.height);
-        if (x0 < x1) {
-            const std::vector<uint32_t> row(size_t(x1 - x0), qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0));
-            for (int64_t ty = y0; ty < y1; ty++)
-                qxBlendRow32(static_cast<uint32_t *>(l.pixels) + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
-                             &im.alpha[size_t(ty - y) * size_t(im.w) + size_t(x0 - x)], int32_t(x1 - x0));
-        }
-        done = true;
-    }
-    qxUnLockBitMap(&l);
-    return done;
-}
-
 // The transform's matrix set aside: a shape becoming a layer is drawn upright and the layer turns it.
 const qxTransformOptions *uprightFor(const qxTransformOptions *t, qxTransformOptions &upright)
 {
@@ -427,6 +458,28 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
     return 0;
 }
 
+bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64_t y, uint32_t colour)
+{
+    qxBitMapLock l;
+    if (!qxLockBitMap(bm, 0, &l)) return false;
+    const bool argb = l.pixelFormat == QX_PIXFMT_ARGB32 && l.bytesPerPixel == 4;
+    const uint32_t v = qxColorToPixel(colour & 0xFFFFFF, QX_PIXFMT_ARGB32, 0);
+    uint32_t *pixels = static_cast<uint32_t *>(l.pixels);
+    const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im->w, l.width);
+    const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im->h, l.height);
+    if (argb && x0 < x1 && y0 < y1 && !im->spans.empty()) {
+        // Whole pixels take the colour as they are: what the blend makes of coverage 255.
+        fillSpans32(pixels, l.pixelsPerRow, im->spans.data(), im->spans.size(), x, y, x0, x1, y0, y1, v);
+    } else if (argb && x0 < x1 && y0 < y1 && !im->alpha.empty()) {
+        const std::vector<uint32_t> row(size_t(x1 - x0), v);
+        for (int64_t ty = y0; ty < y1; ty++)
+            qxBlendRow32(pixels + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
+                         &im->alpha[size_t(ty - y) * size_t(im->w) + size_t(x0 - x)], int32_t(x1 - x0));
+    }
+    qxUnLockBitMap(&l);
+    return argb;
+}
+
 int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const qxObjectStyle *style)
 {
     return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
@@ -466,7 +519,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     if (direct && im.pixels.empty()) {
-        if (paintCoverage(direct, im, int64_t(tx), int64_t(ty), rec->colour)) {
+        if (qxPaintShapeCoverage(direct, &im, int64_t(tx), int64_t(ty), rec->colour)) {
             qxOutputOf(qxCurrentDisplay, 0)->record.modified = 1;
             return 0;
         }
@@ -554,24 +607,34 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         return wd >= 1 && hd >= 1 ? ERR_BITMAP : 0;
     const int32_t w = int32_t(wd), h = int32_t(hd);
 
+    const std::vector<const Contour *> fillContours =
+        filled || inner.size() < 3 ? std::vector<const Contour *>{&fill} : std::vector<const Contour *>{&fill, &inner};
+    const QxFillRule fillRule = filled ? QX_FILL_NONZERO : QX_FILL_EVENODD;
+    const bool coverage = coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR;
+    out->pixels.clear();
+    out->alpha.clear();
+    out->spans.clear();
+    if (coverage && !aa) {
+        // Without anti-aliasing the coverage is whole pixels: runs of them, no plane to clear and scan.
+        if (int e = Placed(fillContours, -ox, -oy).spans(w, h, fillRule, out->spans))
+            return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
+        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+        return 0;
+    }
     Plane fillCov{w, h, {}}, outerCov{w, h, {}};
     fillCov.data.assign(size_t(w) * h, 0);
     // Boxes, ellipses and arcs are simple by construction; a script's polygon may cross itself.
     const bool curve = rec->type != QX_SHAPE_POLYGON;
-    const bool fillSimple = aa && (curve || isSimple(fill));
-    int st1 = filled ? fillCov.fill({&fill}, -ox, -oy, QX_FILL_NONZERO, aa, fillSimple)
-                     : fillCov.fill(inner.size() >= 3 ? std::vector<const Contour *>{&fill, &inner}
-                                                      : std::vector<const Contour *>{&fill},
-                                    -ox, -oy, QX_FILL_EVENODD, aa);
-    if (st1) return st1 == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
+    const bool fillSimple = filled && aa && (curve || isSimple(fill));
+    if (int e = fillCov.fill(fillContours, -ox, -oy, fillRule, aa, fillSimple))
+        return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
     if (border) {
         outerCov.data.assign(size_t(w) * h, 0);
         const bool outerSimple = aa && ((curve && rec->type != QX_SHAPE_ARC) || isSimple(outer));
         if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
     }
 
-    if (coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR) {
-        out->pixels.clear();
+    if (coverage) {
         out->alpha = std::move(fillCov.data);
         out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
         return 0;

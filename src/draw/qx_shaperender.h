@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "draw/qx_drawstate.h"
+#include "draw/vector/qx_mask.h"
 
 struct lua_State;
+struct qxBitMap;
 struct qxTransformOptions;
 struct qxObjectStyle;
 
@@ -35,6 +37,7 @@ struct qxShapeImage {
     int32_t turnedW = 0, turnedH = 0; // a turned shape's box, 0 when upright
     std::vector<uint32_t> pixels;
     std::vector<uint8_t> alpha;
+    std::vector<QxSpan> spans; // a coverage without anti-aliasing: the covered runs, no alpha plane
 };
 
 // Renders the shape with the draw state (already copied and adjusted by the
@@ -42,9 +45,12 @@ struct qxShapeImage {
 // (w = 0) means nothing to draw.
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
 // The same, but a shape of one colour without border and shadow comes back
-// as its coverage alone (the alpha plane, no pixels), to be painted straight
-// into the target.
+// as its coverage alone (the alpha plane, or spans without anti-aliasing; no
+// pixels), to be painted straight into the target.
 int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
+// Paints the colour through such a coverage into the bitmap, the image's
+// top-left corner at (x, y). False when the bitmap's pixels are not ARGB.
+bool qxPaintShapeCoverage(qxBitMap *bitmap, const qxShapeImage *image, int64_t x, int64_t y, uint32_t colour);
 
 // Paints shadow, border and fill through 8-bit coverage planes of the
 // whole w x h image: the fill coverage, the outer (border) coverage or none,

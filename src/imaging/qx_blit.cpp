@@ -266,7 +266,7 @@ QX_AVX2_CLONES void fillRows32(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
             fillRow(d, size_t(w), v);
             continue;
         }
-        for (int32_t x = 0; x < w; ++x) d[x] = v;
+        qxFillPixels32(d, size_t(w), v);
     }
 }
 

@@ -140,24 +140,16 @@ bool fitsFreeType(const QxRasterPoint *points, const int32_t *counts, int32_t co
 
 } // namespace
 
-int qxRasterFillSimple(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
-                       const int32_t *counts, int32_t contours, QxFillRule rule)
-{
-    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
-    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
-    if (fitsFreeType(points, counts, contours, w, h))
-        return ftCoverage(data, stride, h, points, counts, contours, w, rule);
-    return qxRasterFill(data, stride, w, h, points, counts, contours, rule, true);
-}
+namespace {
 
-int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
-                 const int32_t *counts, int32_t contours, QxFillRule rule, bool antialias)
+// The contours' non-horizontal edges, upper end first, and the top and bottom of them all.
+int buildEdges(const QxRasterPoint *points, const int32_t *counts, int32_t contours, std::vector<Edge> &edges,
+               double &top, double &bottom)
 {
-    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
-    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
-    std::vector<Edge> edges;
-    double top = INFINITY, bottom = -INFINITY;
     try {
+        size_t total = 0;
+        for (int32_t c = 0; c < contours; c++) total += size_t(std::max(counts[c], 0));
+        edges.reserve(total);
         const QxRasterPoint *p = points;
         for (int32_t c = 0; c < contours; p += std::max(counts[c], 0), c++) {
             int32_t n = counts[c];
@@ -178,6 +170,109 @@ int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRa
     } catch (const std::bad_alloc &) {
         return QX_MASK_NO_MEMORY;
     }
+    return QX_MASK_OK;
+}
+
+// The first row from row0 on whose centre line y + 0.5 lies at or below y0; row1 when none before it.
+int32_t firstRow(double y0, int32_t row0, int32_t row1)
+{
+    if (y0 <= row0 + 0.5) return row0;
+    const double guess = std::ceil(y0 - 0.5);
+    if (!(guess < row1)) return row1;
+    int32_t r = std::max(int32_t(guess), row0);
+    // The subtraction may round: settle on the exact test the scanline uses.
+    while (r < row1 && !(y0 <= r + 0.5)) r++;
+    while (r > row0 && y0 <= (r - 1) + 0.5) r--;
+    return r;
+}
+
+// ceil(v) held to [0, w], without the library call plain SSE2 makes of ceil.
+inline int32_t ceilWithin(double v, int32_t w)
+{
+    if (!(v > 0)) return 0;
+    if (!(v < w)) return w;
+    const int32_t t = int32_t(v);
+    return t + (double(t) < v);
+}
+
+} // namespace
+
+int qxRasterSpans(int32_t w, int32_t h, const QxRasterPoint *points, const int32_t *counts, int32_t contours,
+                  QxFillRule rule, std::vector<QxSpan> &spans)
+{
+    if (!points || !counts) return QX_MASK_NULL_POINTER;
+    if (w < 1 || h < 1 || contours < 0) return QX_MASK_BAD_SIZE;
+    std::vector<Edge> edges;
+    double top = INFINITY, bottom = -INFINITY;
+    if (int e = buildEdges(points, counts, contours, edges, top, bottom)) return e;
+    if (edges.empty()) return QX_MASK_OK;
+    const int32_t row0 = int32_t(std::clamp(std::floor(top), 0.0, double(h)));
+    const int32_t row1 = int32_t(std::clamp(std::ceil(bottom), 0.0, double(h)));
+    try {
+        // Edges in the order they join the scanline: their first row above, their index below.
+        std::vector<uint64_t> order(edges.size());
+        for (size_t i = 0; i < edges.size(); i++)
+            order[i] = uint64_t(firstRow(edges[i].y0, row0, row1)) << 32 | i;
+        std::sort(order.begin(), order.end());
+        std::vector<const Edge *> active;
+        // The row's crossings sorted by x, positions and directions apart so that
+        // the insertion moves plain doubles.
+        std::vector<double> xs(edges.size());
+        std::vector<int> dirs(edges.size());
+        active.reserve(edges.size());
+        size_t next = 0;
+        for (int32_t y = row0; y < row1; y++) {
+            const double sy = y + 0.5;
+            for (; next < order.size() && int32_t(order[next] >> 32) == y; next++)
+                active.push_back(&edges[uint32_t(order[next])]);
+            size_t n = 0;
+            for (size_t i = 0; i < active.size();) {
+                const Edge *e = active[i];
+                if (e->ymax <= sy) {
+                    active[i] = active.back();
+                    active.pop_back();
+                    continue;
+                }
+                const double x = e->x0 + (sy - e->y0) * e->dxdy;
+                size_t k = n++;
+                for (; k > 0 && x < xs[k - 1]; k--) xs[k] = xs[k - 1], dirs[k] = dirs[k - 1];
+                xs[k] = x, dirs[k] = e->dir;
+                i++;
+            }
+            int winding = 0;
+            for (size_t i = 0; i + 1 < n; i++) {
+                winding += dirs[i];
+                const bool inside = rule == QX_FILL_EVENODD ? (winding & 1) != 0 : winding != 0;
+                if (!inside || !(xs[i] < xs[i + 1])) continue;
+                // Pixels whose centre i + 0.5 lies in [xa, xb), as setSpan takes them.
+                const int32_t fa = ceilWithin(xs[i] - 0.5, w), fb = ceilWithin(xs[i + 1] - 0.5, w);
+                if (fa < fb) spans.push_back({y, fa, fb});
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        return QX_MASK_NO_MEMORY;
+    }
+    return QX_MASK_OK;
+}
+
+int qxRasterFillSimple(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
+                       const int32_t *counts, int32_t contours, QxFillRule rule)
+{
+    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
+    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
+    if (fitsFreeType(points, counts, contours, w, h))
+        return ftCoverage(data, stride, h, points, counts, contours, w, rule);
+    return qxRasterFill(data, stride, w, h, points, counts, contours, rule, true);
+}
+
+int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
+                 const int32_t *counts, int32_t contours, QxFillRule rule, bool antialias)
+{
+    if (!data || !points || !counts) return QX_MASK_NULL_POINTER;
+    if (w < 1 || h < 1 || stride < w || contours < 0) return QX_MASK_BAD_SIZE;
+    std::vector<Edge> edges;
+    double top = INFINITY, bottom = -INFINITY;
+    if (int e = buildEdges(points, counts, contours, edges, top, bottom)) return e;
     if (edges.empty()) return QX_MASK_OK;
     std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.y0 < b.y0; });
     int32_t row0 = int32_t(std::clamp(std::floor(top), 0.0, double(h)));

@@ -2,6 +2,7 @@
 // then composes fill, border and shadow colours through it.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 extern "C" {
 
@@ -52,3 +53,12 @@ int qxRasterFill(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRa
 // themselves nor each other.
 int qxRasterFillSimple(uint8_t *data, int32_t stride, int32_t w, int32_t h, const QxRasterPoint *points,
                        const int32_t *counts, int32_t contours, QxFillRule rule);
+
+// A run of whole pixels [x0, x1) of row y.
+struct QxSpan {
+    int32_t y, x0, x1;
+};
+// The pixels qxRasterFill sets without anti-aliasing, as spans appended row
+// by row, left to right, none overlapping: no plane to clear or scan.
+int qxRasterSpans(int32_t w, int32_t h, const QxRasterPoint *points, const int32_t *counts, int32_t contours,
+                  QxFillRule rule, std::vector<QxSpan> &spans);

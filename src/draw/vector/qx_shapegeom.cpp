@@ -39,9 +39,41 @@ void qxInitRotationPresets(void)
     qxSinTable[0] = -2.4492935982947064e-16;
 }
 
+namespace {
+
+struct ArcDirections {
+    double a0 = 0, a1 = 0;
+    int32_t n = -1;
+    std::vector<QxPointD> cs;
+};
+// Enough for a rounded box's four corners and a few circles between them.
+constexpr int kKeptArcs = 8;
+constexpr int32_t kKeptArcSegments = 1024;
+thread_local ArcDirections keptArcs[kKeptArcs];
+thread_local int nextKeptArc = 0;
+
+} // namespace
+
 void qxFreeDrawBuffers(void)
 {
-    // The tables and the geometry's buffers are static: nothing on the heap to give back.
+    for (ArcDirections &k : keptArcs) k = ArcDirections();
+}
+
+const QxPointD *qxArcDirections(double a0, double a1, int32_t n)
+{
+    if (n < 0 || n > kKeptArcSegments) return nullptr;
+    for (const ArcDirections &k : keptArcs)
+        if (k.n == n && k.a0 == a0 && k.a1 == a1) return k.cs.data();
+    ArcDirections &k = keptArcs[nextKeptArc];
+    nextKeptArc = (nextKeptArc + 1) % kKeptArcs;
+    k.n = -1; // incomplete until filled
+    k.cs.resize(size_t(n) + 1);
+    for (int32_t i = 0; i <= n; i++) {
+        const double a = a0 + (a1 - a0) * i / n;
+        k.cs[size_t(i)] = {std::cos(a), std::sin(a)};
+    }
+    k.a0 = a0, k.a1 = a1, k.n = n;
+    return k.cs.data();
 }
 
 void qxRotatePointAbout(int32_t x, int32_t y, int32_t width, int32_t height, const double m[4], int32_t *outX,

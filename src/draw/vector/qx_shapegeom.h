@@ -33,6 +33,11 @@ struct QxPointD {
     double x, y;
 };
 
+// (cos a, sin a) for a = a0 + (a1 - a0) * i / n, i = 0..n. The arcs drawn
+// last are kept (up to 1024 segments), so a circle drawn again computes no
+// sine; valid until the next call. Null when the arc is too long to keep.
+const QxPointD *qxArcDirections(double a0, double a1, int32_t n);
+
 // Room every caller of qxShapeArcPoints gives: the box, 360/5 + 2 angles, the centre and a pad.
 constexpr int32_t kQxArcPointsMax = 80;
 

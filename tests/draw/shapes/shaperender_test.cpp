@@ -6,10 +6,13 @@
 
 #include <cmath>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "imaging/qx_pixelformat.h"
 
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_gfxgeom.h"
 #include "draw/qx_shaperender.h"
 #include "draw/vector/qx_shapegeom.h"
@@ -163,6 +166,53 @@ TEST_F(ShapeRender, GradientFillIsTheGradientOfTheBox)
     qxDrawGradient(&g);
     for (size_t i = 0; i < ref.size(); i++) ASSERT_EQ(im.pixels[i] & 0xFFFFFF, ref[i] & 0xFFFFFF) << i;
     EXPECT_NE(ref[0] & 0xFFFFFF, ref[39] & 0xFFFFFF); // the gradient runs across the box
+}
+
+// Without anti-aliasing a brush gets the coverage as spans: random shapes,
+// filled and outlined, upright and turned, partly off the brush, paint the
+// very pixels the whole image's alpha plane covers.
+TEST_F(ShapeRender, SpansPaintWhatThePlaneCovers)
+{
+    std::mt19937 rng(25);
+    qxBitMap *brush = qxAllocBitMap(120, 90, 0, nullptr);
+    ASSERT_NE(brush, nullptr);
+    const double quad[] = {0, 0, 60, 9, 47, 66, 5, 40, 31, 12};
+    const uint32_t types[] = {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_ARC, QX_SHAPE_POLYGON};
+    for (int round = 0; round < 60; round++) {
+        qxShapeRecord s{};
+        s.type = types[round % 5], s.rx = 3 + int(rng() % 40), s.ry = 3 + int(rng() % 40);
+        const bool poly = s.type == QX_SHAPE_POLYGON;
+        s.width = poly ? 61 : 2 * s.rx + 1, s.height = poly ? 67 : 2 * s.ry + 1;
+        s.corners[0] = s.corners[2] = int(rng() % 60), s.start = int(rng() % 360), s.end = int(rng() % 360);
+        s.points = quad, s.pointCount = 4 + int(rng() % 2);
+        double m[4];
+        qxSetupTransform(m, s.width, s.height, s.width, s.height, 1.0, 1.0, double(rng() % 360));
+        qxTransformOptions turn = ident;
+        turn.m11 = m[0], turn.m12 = m[1], turn.m21 = m[2], turn.m22 = m[3], turn.anchorx = turn.anchory = 0.5;
+        s.transform = round % 4 == 3 ? &turn : &ident;
+        qxDrawState st = filled(1);
+        if (round % 3 == 1) st.fillStyle = QX_FILLNONE, st.lineWidth = 1 + int(rng() % 5);
+        qxShapeImage cov, whole;
+        ASSERT_EQ(qxRenderShapeCoverage(nullptr, &s, &st, &cov), 0);
+        ASSERT_EQ(qxRenderShapeImage(nullptr, &s, &st, &whole), 0);
+        ASSERT_TRUE(cov.alpha.empty() && cov.w == whole.w && cov.h == whole.h);
+        const int64_t x = int64_t(rng() % 100) - 30 + cov.x, y = int64_t(rng() % 80) - 30 + cov.y;
+        qxRectFill(brush, 0, 0, 120, 90, 0x123456);
+        ASSERT_TRUE(qxPaintShapeCoverage(brush, &cov, x, y, 0xFF8000));
+        qxBitMapLock l;
+        ASSERT_TRUE(qxLockBitMap(brush, 0, &l));
+        for (int64_t py = 0; py < 90; py++)
+            for (int64_t px = 0; px < 120; px++) {
+                const int64_t ix = px - x, iy = py - y;
+                const bool in = ix >= 0 && iy >= 0 && ix < whole.w && iy < whole.h;
+                const uint8_t a = in ? whole.alpha[size_t(iy * whole.w + ix)] : 0;
+                ASSERT_TRUE(a == 0 || a == 255);
+                const uint32_t got = static_cast<uint32_t *>(l.pixels)[py * l.pixelsPerRow + px] & 0xFFFFFF;
+                ASSERT_EQ(got, a ? 0xFF8000u : 0x123456u) << "round " << round << " at " << px << "," << py;
+            }
+        qxUnLockBitMap(&l);
+    }
+    qxFreeBitMap(brush);
 }
 
 TEST_F(ShapeRender, HugeAndBrokenInputIsRefused)

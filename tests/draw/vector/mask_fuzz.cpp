@@ -1,6 +1,7 @@
 // Random contours, points and thicknesses through the mask rasteriser on
 // small masks: raw doubles (NaN, infinities, huge values), integer polygons
 // and lines near the int32 limits. Under ASan no byte outside a mask may be touched.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,8 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             pts.push_back({0, 0});
             const QxFillRule rule = (r.u8() & 1) ? QX_FILL_EVENODD : QX_FILL_NONZERO;
+            std::vector<QxSpan> spans;
             if (r.u8() & 1) qxRasterFill(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, r.u8() & 1);
-            else qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
+            else if (r.u8() & 1)
+                qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
+            else if (qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, spans) == 0)
+                for (const QxSpan &s : spans) std::fill_n(px + size_t(s.y) * stride + size_t(s.x0), s.x1 - s.x0, 255);
             break;
         }
         case 1: {

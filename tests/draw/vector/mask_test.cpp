@@ -216,3 +216,42 @@ TEST(MaskRaster, SimpleContoursByAreaMatchCairo)
         EXPECT_LT(double(sum) / (w * h), 0.5) << "round " << round;
     }
 }
+
+// The span rasteriser sets exactly the pixels of the plane's whole-pixel
+// fill: random quadrilaterals on half pixels (as shapes place their points),
+// circles and crossing contours, partly off the plane, both rules.
+TEST(MaskRaster, SpansMatchWholePixelFill)
+{
+    std::mt19937 rng(25);
+    std::uniform_real_distribution<double> coord(-12.0, 92.0), radius(0.5, 60.0);
+    const int w = 80, h = 64;
+    for (int round = 0; round < 300; round++) {
+        std::vector<QxRasterPoint> pts;
+        std::vector<int32_t> counts;
+        const int kind = round % 3;
+        const int contours = kind == 2 ? 1 + int(rng() % 3) : 1;
+        for (int c = 0; c < contours; c++) {
+            const int n = kind == 1 ? 4 + int(rng() % 60) : kind == 0 ? 4 : 3 + int(rng() % 7);
+            const double cx = coord(rng), cy = coord(rng), r = radius(rng);
+            for (int i = 0; i < n; i++) {
+                const double a = 6.283185307179586 * i / n;
+                pts.push_back(kind == 1 ? QxRasterPoint{cx + r * std::cos(a), cy - r * std::sin(a)}
+                                        : QxRasterPoint{std::floor(coord(rng)) + 0.5, std::floor(coord(rng)) + 0.5});
+            }
+            counts.push_back(n);
+        }
+        for (QxFillRule rule : {QX_FILL_NONZERO, QX_FILL_EVENODD}) {
+            std::vector<uint8_t> plane(size_t(w) * h, 0), painted(size_t(w) * h, 0);
+            ASSERT_EQ(qxRasterFill(plane.data(), w, w, h, pts.data(), counts.data(), contours, rule, false), 0);
+            std::vector<QxSpan> spans;
+            ASSERT_EQ(qxRasterSpans(w, h, pts.data(), counts.data(), contours, rule, spans), 0);
+            for (size_t i = 0; i < spans.size(); i++) {
+                const QxSpan &s = spans[i];
+                ASSERT_TRUE(s.y >= 0 && s.y < h && 0 <= s.x0 && s.x0 < s.x1 && s.x1 <= w) << "round " << round;
+                ASSERT_TRUE(i == 0 || spans[i - 1].y < s.y || spans[i - 1].x1 <= s.x0) << "round " << round;
+                std::fill(&painted[size_t(s.y) * w + s.x0], &painted[size_t(s.y) * w + s.x1], uint8_t(255));
+            }
+            ASSERT_EQ(painted, plane) << "round " << round << " rule " << rule;
+        }
+    }
+}
