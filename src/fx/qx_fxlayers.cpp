@@ -13,6 +13,7 @@
 #include "display/qx_positions.h"
 #include "draw/text/qx_text.h"
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -82,13 +83,25 @@ bool coveredAbove(const qxLayer *layer)
     return false;
 }
 
-// Only the wipe renderers draw into a layer; the others paint whole frames
-// on the display and run there, the layer being redrawn at the end.
+// The renderers that draw into a layer: the wipes, the fade family and the
+// layer-only effects (which paint the whole area, old picture included).
+// The others paint whole frames on the display and run there, the layer
+// being redrawn at the end.
 bool drawsIntoLayers(int32_t effect)
 {
+    if (qxFXIsFadeFamily(effect) || qxFXIsLayerOnly(effect)) return true;
     for (size_t i = 0; i < qxFXEffectsI.count; i++)
         if (qxFXEffectsI.entries[i].id == effect) return true;
     return false;
+}
+
+// The border and shadow pictures are made from the layer's planes and
+// opacity; they are made again from what the transition left.
+void dropStyleCache(qxLayer *layer)
+{
+    qxLayerData *d = layer->onscreen;
+    qxFreeAlphaBitMap(d->shadowalpha), qxFreeAlphaBitMap(d->borderalpha);
+    d->shadowalpha = d->borderalpha = nullptr;
 }
 
 // A composition of a BGPic with its layers (rectangle at 0, 0, w x h) into a
@@ -185,6 +198,8 @@ void restoreLayer(LayerState *s)
 {
     if (!s->installed) return;
     if (ownerOf(s->layer)) {
+        dropStyleCache(s->layer);
+        s->layer->borderfade = s->layer->shadowfade = s->layer->imagefade = 0;
         qxLayerData *d = s->layer->onscreen;
         if (s->xformSlot) d->xformbitmap = s->savedBitmap, d->xformmask = s->savedMask, d->xformalpha = s->savedAlpha;
         else d->bitmap = s->savedBitmap, d->mask = s->savedMask, d->alpha = s->savedAlpha;
@@ -360,8 +375,24 @@ void layerVisible(qxLayer *layer)
 void showRect(qxTransitionFX *fx, qxBitMap *, int32_t, int32_t, int32_t dx, int32_t dy, int32_t w, int32_t h,
               int32_t, int32_t, qxBitMap *, qxBitMap *, uint32_t)
 {
-    if (!fx->layer || !ownerOf(fx->layer)) return;
-    if (fx->layerTransformed) qxLayerScreenRect(fx->layer, fx->layer->onscreen, &dx, &dy, &w, &h);
+    qxLayer *l = fx->layer;
+    if (!l || !ownerOf(l)) return;
+    if (l->shadow || l->border || isTransformed(l)) {
+        qxLayerScreenRect(l, l->onscreen, &dx, &dy, &w, &h);
+        dropStyleCache(l);
+        // The fade family fades the whole layer through its opacity; the
+        // others fade in its border and shadow with their progress.
+        if (!fx->noBorderFade) {
+            const bool fade = qxFXIsFadeFamily(fx->effect);
+            int32_t level = fade ? fx->level
+                                 : int32_t(fx->frames > 0 ? std::clamp<int64_t>(int64_t(255) * fx->frame / fx->frames,
+                                                                                 0, 255)
+                                                          : 255);
+            if (!fade && fx->reverse) level = 255 - level;
+            l->borderfade = l->shadowfade = uint32_t(std::clamp(level, 0, 255)) + 1;
+            if (fade) l->imagefade = l->borderfade;
+        }
+    }
     if (!qxIntersectRect(&dx, &dy, &w, &h, 0, 0, fx->bgWidth, fx->bgHeight)) return;
     qxRefreshDisplay(fx->L, dx, dy, w, h, 0);
 }
@@ -413,8 +444,12 @@ void layerEnd(qxTransitionFX *fx, int op, int shown)
     if (op == 1) dropState(fx);
 }
 
-intptr_t layerMethod(qxTransitionFX *fx, int op, void *)
+intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
 {
+    if (op == 0 && !fx->realtime && qxFXScrollFollowLayer(fx, static_cast<qxLayer *>(argument))) {
+        if (LayerState *s = stateOf(fx)) s->layer = fx->layer;
+        return 0;
+    }
     if (!fx->layer || !ownerOf(fx->layer)) return 0;
     if (op == -1) {
         fx->x = fx->layer->onscreen->left, fx->y = fx->layer->onscreen->top;
