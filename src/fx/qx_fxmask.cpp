@@ -117,6 +117,42 @@ struct DissolveData {
     qxDissolveRecord record;
     uint8_t *map;
 };
+// Real-time dissolve: the layer shows the new picture, and the kernel
+// writes its plane (alpha from the new alpha, else mask bits from the new
+// mask) afresh each frame; a hide hides the pixels in the same order.
+int dissolveLayer(qxTransitionFX *fx, DissolveData *d, int *done)
+{
+    const int32_t W = fx->width, H = fx->height;
+    qxFXPlanes p;
+    if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+    const uint32_t quiet = fx->drawing || fx->layerTransformed || fx->viaBackBuffer ? 8 : 0;
+    if (fx->phase == 2) qxFXCompose(fx->newImage, 0, 0, p.image, 0, 0, W, H, nullptr, nullptr);
+    const bool alpha = fx->newAlpha && p.alpha;
+    const qxPlane from = qxPlaneOf(alpha ? fx->newAlpha : fx->newMask), to = qxPlaneOf(alpha ? p.alpha : p.mask);
+    if (!to.bytes) return ERR_NOLAYERS;
+    if (d->level < 256) {
+        qxDissolveRecord r = {from.bytes, to.bytes, W, H, from.bytesPerRow, to.bytesPerRow, d->map, alpha,
+                              fx->reverse};
+        qxDissolveKernel(&r, d->level);
+    } else {
+        if (done) *done = 1;
+        if (fx->reverse) {
+            qxFXDrawRect(nullptr, 0, 0, p.image, p.mask, p.alpha, 0, 0, W, H, W, H, W, H, nullptr, nullptr, fx, 12);
+        } else if (alpha) {
+            qxBltAlpha(fx->newAlpha, 0, 0, p.alpha, 0, 0, W, H, 0, 0);
+        } else if (fx->newMask) {
+            qxMaskCopyOp(fx->newMask, 0, 0, p.mask, 0, 0, W, H, 2, nullptr, 0);
+        } else {
+            qxMaskRowOp(p.mask, 0, 0, W, H, 0);
+        }
+    }
+    if (fx->phase == 1) {
+        if (!quiet) qxFXShowBackBuffer(fx);
+        qxFXFrameEnd(fx);
+    }
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -126,12 +162,19 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<DissolveData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<DissolveData>(fx))) return ERR_MEM;
         int32_t s = fx->speed == -2 ? 8 : fx->speed == -1 ? 4 : fx->speed == -3 ? 2 : std::clamp(fx->speed, 1, 8);
         fx->speed = s;
-        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
-        if (!(d->mask = qxAllocMaskBitMap(fx->newImage, uint32_t(W), uint32_t(H), 1, nullptr, 0))) return ERR_ALLOCMASK;
+        qxFXPlanes p;
+        if (fx->realtime) {
+            if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+            qxFXCompose(fx->newImage, 0, 0, p.image, 0, 0, W, H, nullptr, nullptr);
+        } else {
+            if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+            if (!(d->mask = qxAllocMaskBitMap(fx->newImage, uint32_t(W), uint32_t(H), 1, nullptr, 0)))
+                return ERR_ALLOCMASK;
+        }
         size_t cells;
         if (!qxMulSize(size_t(W), size_t(H), &cells) || !(d->map = static_cast<uint8_t *>(qxAlloc(cells, 0))))
             return ERR_MEM;
@@ -146,6 +189,7 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
         qxFXFrameStart(fx);
         d->level = clampI32(int64_t(d->level) + fx->speed);
     }
+    if (fx->realtime) return dissolveLayer(fx, d, done);
     if (d->level < 256) {
         qxDissolveKernel(&d->record, d->level);
     } else {
