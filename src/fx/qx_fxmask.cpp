@@ -46,10 +46,30 @@ void combinePlanes(qxTransitionFX *fx, Reveal &r)
     if (fx->newAlpha && r.alpha) qxFXMaskAlpha(r.mask, r.alpha, fx->newAlpha, fx->width, fx->height, 0);
 }
 
+// A real-time hide: the layer keeps its picture where the reveal mask is
+// clear and turns transparent where it is set.
+void hideRevealed(qxTransitionFX *fx, Reveal &r, uint32_t flags)
+{
+    qxFXPlanes p;
+    if (!qxFXLayerPlanes(fx, &p)) return;
+    const int32_t W = fx->width, H = fx->height;
+    if (p.alpha) {
+        qxBitMap *full = fx->newAlpha ? nullptr : qxFXMakeAlpha(fx->newMask, nullptr, W, H);
+        qxFXMaskAlpha(r.mask, p.alpha, fx->newAlpha ? fx->newAlpha : full, W, H, 1);
+        qxFXDropAlpha(full);
+    } else if (p.mask) {
+        if (fx->newMask) qxMaskCopyOp(fx->newMask, 0, 0, p.mask, 0, 0, W, H, 2, nullptr, 0);
+        else qxMaskRowOp(p.mask, 0, 0, W, H, 0);
+        qxMaskCopyOp(r.mask, 0, 0, p.mask, 0, 0, W, H, 1, nullptr, 0);
+    }
+    if (!(flags & REGION_NOSHOW) && !fx->layerTransformed && !fx->viaBackBuffer) qxFXShowBackBuffer(fx);
+}
+
 // The new picture through the reveal planes over the old one, from area
 // position (x0, y0) to the area's bottom-right corner.
 void drawRevealed(qxTransitionFX *fx, Reveal &r, int32_t x0, int32_t y0, int32_t w, int32_t h, uint32_t flags)
 {
+    if (fx->realtime && fx->reverse) return hideRevealed(fx, r, flags);
     x0 = std::clamp(x0, 0, fx->width), y0 = std::clamp(y0, 0, fx->height);
     w = std::min(w, fx->width - x0), h = std::min(h, fx->height - y0);
     if (w < 1 || h < 1) return;
@@ -399,7 +419,7 @@ int qxFXClockWipeStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<ClockData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<ClockData>(fx))) return ERR_MEM;
         fx->speed = fx->speed == -2 ? 15 : fx->speed == -1 ? 10 : fx->speed == -3 ? 5 : std::clamp(fx->speed, 1, 30);
         if (int e = allocReveal(fx, d->reveal)) return e;
@@ -530,7 +550,7 @@ void starShape(qxTransitionFX *fx, ShapeData *d, int32_t k, int32_t box[4])
 
 int shapeSetUp(qxTransitionFX *fx, ShapeData *&d, int32_t points)
 {
-    if (int e = qxFXDisplayOnly(fx)) return e;
+    if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
     if (!(d = qxFXNewData<ShapeData>(fx))) return ERR_MEM;
     fx->speed = std::clamp(qxFXStepSize(fx->speed, std::max(fx->width, fx->height), 12, 6, 24), 1, 100);
     d->size = fx->speed + 10;
@@ -615,7 +635,14 @@ int qxFXStarStep(qxTransitionFX *fx, int *done)
     shapeSize(fx, d->size, sw, sh);
     if (int64_t(sw) >= 4 * int64_t(W)) {
         if (done) *done = 1;
-        qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, fx->newMask, fx->newAlpha, true);
+        if (fx->realtime) {
+            // A layer takes the whole reveal as its planes.
+            qxMaskRowOp(r.mask, 0, 0, W, H, 0);
+            combinePlanes(fx, r);
+            drawRevealed(fx, r, 0, 0, W, H, REGION_COMPOSE | (seek ? REGION_NOSHOW : 0));
+        } else {
+            qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, fx->newMask, fx->newAlpha, true);
+        }
     } else {
         int32_t box[4];
         if (seek)
