@@ -206,6 +206,10 @@ void restoreLayer(LayerState *s)
         qxLayerData *d = s->layer->onscreen;
         if (s->xformSlot) d->xformbitmap = s->savedBitmap, d->xformmask = s->savedMask, d->xformalpha = s->savedAlpha;
         else d->bitmap = s->savedBitmap, d->mask = s->savedMask, d->alpha = s->savedAlpha;
+    } else {
+        // The layer went (at shutdown, say) with our planes in its record;
+        // what it had before is left to free.
+        std::swap(s->image, s->savedBitmap), std::swap(s->mask, s->savedMask), std::swap(s->alpha, s->savedAlpha);
     }
     qxFreeBitMap(s->image);
     qxFreeMaskBitMap(s->mask);
