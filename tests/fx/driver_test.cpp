@@ -7,6 +7,9 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxrenderers.h"
+#include "layers/qx_layer.h"
+#include "layers/qx_move.h"
 #include "fxharness.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -176,3 +179,17 @@ TEST_F(Driver, AFailedBGPicTransitionPutsTheOldBGPicBack)
 }
 
 } // namespace
+
+TEST(FxScroll, FollowsTheRecordThatReplacesItsLayer)
+{
+    qxLayer fresh{}, old{}, other{};
+    old.previous = &fresh;
+    qxMoveState move{};
+    move.layer = &old;
+    qxTransitionFX fx{};
+    fx.isScroll = 1, fx.layer = &old, fx.data = &move;
+    EXPECT_EQ(qxFXScrollFollowLayer(&fx, &other), 0);
+    EXPECT_EQ(qxFXScrollFollowLayer(&fx, &old), 1);
+    EXPECT_EQ(fx.layer, &fresh);
+    EXPECT_EQ(move.layer, &fresh);
+}
