@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
+#include "display/qx_bitmapplanes.h"
 #include "fx/qx_fxmix.h"
 #include "fx/qx_fxpaint.h"
 #include "fx/qx_fxrenderers.h"
@@ -50,16 +52,17 @@ extern "C" {
 int qxFXFadeStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<FadeData>(fx);
         if (!d) return ERR_MEM;
         int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 255);
         fx->speed = step;
         if (fx->parameter == -1) fx->parameter = int32_t(rand() % 16777216);
         d->level = step;
+        fx->frames = qxFXFrameCount(511 - step, step, 0);
+        if (fx->realtime) return qxFXInitFill(fx, fx->effect == FADE && !fx->reverse, &d->alpha);
         if (!(d->composed = qxFXNewWork(fx)) || !(d->tinted = qxFXNewWork(fx))) return ERR_BITMAP;
         d->source = fx->effect == FADE ? fx->oldImage : fx->newImage;
-        fx->frames = qxFXFrameCount(511 - step, step, 0);
         return 0;
     }
     auto *d = static_cast<FadeData *>(fx->data);
@@ -76,23 +79,44 @@ int qxFXFadeStep(qxTransitionFX *fx, int *done)
         if (done) *done = 1;
         v = 511, shade = 0;
     }
-    qxBitMap *source = fx->effect == FADE && v <= 255 ? fx->oldImage : fx->newImage;
+    const uint32_t colour = uint32_t(fx->parameter) & 0xFFFFFF;
     const int32_t w = fx->width, h = fx->height;
-    qxFXCompose(source, 0, 0, d->tinted, 0, 0, w, h, nullptr, nullptr);
-    if (shade > 0) {
-        if (int e = qxTintBitmap(d->tinted, 0, 0, w, h, uint32_t(fx->parameter) & 0xFFFFFF, uint32_t(shade)))
-            return e;
-    }
-    if (fx->newMask || fx->newAlpha) {
-        qxFXCompose(fx->oldImage, 0, 0, d->composed, 0, 0, w, h, nullptr, nullptr);
-        qxFXCompose(d->tinted, 0, 0, d->composed, 0, 0, w, h, fx->newMask, fx->newAlpha);
-        qxFXPaintWhole(fx, d->composed);
+    if (fx->realtime) {
+        qxFXPlanes p;
+        if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+        const bool alphaPath = fx->effect == FADE ? (v <= 255 && !fx->reverse) || (v > 256 && fx->reverse)
+                                                  : v > 256 && fx->reverse;
+        // Each path sets both the picture and its plane, so that a frame
+        // drawn out of order looks as it does when played.
+        if (alphaPath) {
+            qxRectFill(p.image, 0, 0, w, h, colour);
+            // A styled layer fades through its opacity (the driver's show).
+            qxScaleAlpha(d->alpha, p.alpha, h, fx->layerTransformed ? 255 : uint32_t(shade));
+            fx->level = shade;
+        } else {
+            qxFXCompose(fx->newImage, 0, 0, p.image, 0, 0, w, h, nullptr, nullptr);
+            if (shade > 0)
+                if (int e = qxTintBitmap(p.image, 0, 0, w, h, colour, uint32_t(shade))) return e;
+            qxScaleAlpha(d->alpha, p.alpha, h, 255);
+            fx->level = 255;
+        }
     } else {
-        qxFXPaintWhole(fx, d->tinted); // opaque: nothing of the old picture shows
+        qxBitMap *source = fx->effect == FADE && v <= 255 ? fx->oldImage : fx->newImage;
+        qxFXCompose(source, 0, 0, d->tinted, 0, 0, w, h, nullptr, nullptr);
+        if (shade > 0)
+            if (int e = qxTintBitmap(d->tinted, 0, 0, w, h, colour, uint32_t(shade))) return e;
+        if (fx->newMask || fx->newAlpha) {
+            qxFXCompose(fx->oldImage, 0, 0, d->composed, 0, 0, w, h, nullptr, nullptr);
+            qxFXCompose(d->tinted, 0, 0, d->composed, 0, 0, w, h, fx->newMask, fx->newAlpha);
+            qxFXPaintWhole(fx, d->composed);
+        } else {
+            qxFXPaintWhole(fx, d->tinted); // opaque: nothing of the old picture shows
+        }
     }
+    // After a seek the next frame follows the one drawn.
+    d->level += step;
+    d->source = d->level > 255 ? fx->newImage : d->source;
     if (fx->phase == 1) {
-        d->level += step;
-        d->source = d->level > 255 ? fx->newImage : d->source;
         qxFXShowBackBuffer(fx);
         fx->frame++;
     }
@@ -108,11 +132,14 @@ void qxFXFadeCleanup(qxTransitionFX *fx)
 int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<CrossfadeData>(fx);
         if (!d) return ERR_MEM;
         int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 120);
         fx->speed = step;
+        fx->frames = qxFXFrameCount(255, step, 1);
+        // A layer fades through its alpha plane over what lies below.
+        if (fx->realtime) return qxFXInitComposite(fx, &d->alpha);
         // The adapter mixes on its own when it can; we then hand it the
         // final picture every frame.
         d->fast = qxPlatformHasCap(2) && !fx->toBackBuffer;
@@ -126,13 +153,13 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
         } else if (!(d->mix = qxFXNewWork(fx))) {
             return ERR_BITMAP;
         }
-        fx->frames = qxFXFrameCount(255, step, 1);
         return 0;
     }
     auto *d = static_cast<CrossfadeData *>(fx->data);
     int32_t v;
     if (fx->phase == 2) {
         d->fast = 0;
+        if (int e = qxFXInitComposite(fx, &d->alpha)) return e;
         v = d->level = fx->frame * fx->speed;
     } else {
         qxFXFrameStart(fx);
@@ -145,7 +172,12 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
     }
     fx->level = fx->reverse ? 255 - v : v;
     qxBitMap *M;
-    if (d->fast) {
+    if (fx->realtime) {
+        qxFXPlanes p;
+        if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+        qxScaleAlpha(d->alpha, p.alpha, fx->height, fx->layerTransformed ? 255 : uint32_t(fx->level));
+        M = nullptr;
+    } else if (d->fast) {
         M = d->final;
         if (last) fx->blitFlags = 4;
     } else if (last) {
@@ -154,7 +186,7 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
         if (int e = qxFXMixInto(d->mix, fx->oldImage, fx->newImage, fx->width, fx->height, v)) return e;
         M = d->mix;
     }
-    qxFXPaintWhole(fx, M);
+    if (M) qxFXPaintWhole(fx, M);
     if (fx->phase == 1) {
         if (!d->fast) qxFXShowBackBuffer(fx);
         fx->frame++;
@@ -174,51 +206,97 @@ void qxFXCrossfadeCleanup(qxTransitionFX *fx)
 
 namespace {
 
+// Runs the kernel for position p from newImage into dest (the work bitmap
+// over oldImage, or a real-time layer's picture fading through its alpha
+// plane); false when the depths do not suit it.
+bool runKernel(qxTransitionFX *fx, DisplaceData *d, qxBitMap *dest, qxBitMap *layerAlpha, int32_t p, bool water)
+{
+    const bool realtime = layerAlpha != nullptr;
+    bool ran = false;
+    qxBitMapLock ln, lo, lw;
+    if (!qxLockBitMap(fx->newImage, 1, &ln)) return false;
+    if (realtime || qxLockBitMap(fx->oldImage, 1, &lo)) {
+        if (qxLockBitMap(dest, 0, &lw)) {
+            qxDisplaceRecord &r = d->record;
+            bool fits = ln.bytesPerPixel == lw.bytesPerPixel && ln.width >= uint32_t(fx->width) &&
+                        ln.height >= uint32_t(fx->height);
+            if (realtime) {
+                const qxPlane from = qxPlaneOf(d->alpha), to = qxPlaneOf(layerAlpha);
+                fits = fits && from.bytes && to.bytes && from.width >= fx->width && to.width >= fx->width &&
+                       from.height >= fx->height && to.height >= fx->height;
+                r.blend = nullptr, r.blendPitch = 0;
+                r.sourceAlpha = from.bytes, r.sourceAlphaBytesPerRow = from.bytesPerRow;
+                r.destAlpha = to.bytes, r.destAlphaBytesPerRow = to.bytesPerRow;
+                r.reverse = fx->reverse;
+            } else {
+                fits = fits && lo.bytesPerPixel == lw.bytesPerPixel && lo.width >= uint32_t(fx->width) &&
+                       lo.height >= uint32_t(fx->height);
+                r.blend = lo.pixels, r.blendPitch = int32_t(lo.pixelsPerRow);
+            }
+            r.source = ln.pixels, r.destination = lw.pixels;
+            r.sourcePitch = int32_t(ln.pixelsPerRow), r.destPitch = int32_t(lw.pixelsPerRow), r.layout = lw.pixelFormat;
+            // Other depths keep the picture until the last frame.
+            if (fits && lw.bytesPerPixel == 4) {
+                if (water) qxWaterRipple32(&r, p);
+                else qxSwirl32(&r, p);
+                ran = true;
+            } else if (fits && lw.bytesPerPixel == 2) {
+                if (water) qxWaterRipple16(&r, p);
+                else qxSwirl16(&r, p);
+                ran = true;
+            }
+            qxUnLockBitMap(&lw);
+        }
+        if (!realtime) qxUnLockBitMap(&lo);
+    }
+    qxUnLockBitMap(&ln);
+    return ran;
+}
+
 // One frame of water or strudel at position p of end.
 int displaceFrame(qxTransitionFX *fx, DisplaceData *d, int *done, bool water)
 {
     int32_t p = std::min(d->position, d->end);
     int32_t lv = int32_t(int64_t(p) * 255 / d->end);
     fx->level = fx->reverse ? 255 - lv : lv;
-    qxBitMap *picture = nullptr;
-    if (p == d->end) {
-        if (done) *done = 1;
-        picture = fx->newImage;
-    } else {
-        qxBitMapLock ln, lo, lw;
-        if (qxLockBitMap(fx->newImage, 1, &ln)) {
-            if (qxLockBitMap(fx->oldImage, 1, &lo)) {
-                if (qxLockBitMap(d->work, 0, &lw)) {
-                    const bool fits = ln.bytesPerPixel == lw.bytesPerPixel && lo.bytesPerPixel == lw.bytesPerPixel &&
-                                      ln.width >= uint32_t(fx->width) && lo.width >= uint32_t(fx->width) &&
-                                      ln.height >= uint32_t(fx->height) && lo.height >= uint32_t(fx->height);
-                    qxDisplaceRecord &r = d->record;
-                    r.source = ln.pixels, r.blend = lo.pixels, r.destination = lw.pixels;
-                    r.sourcePitch = int32_t(ln.pixelsPerRow), r.blendPitch = int32_t(lo.pixelsPerRow);
-                    r.destPitch = int32_t(lw.pixelsPerRow), r.layout = lw.pixelFormat;
-                    // Other depths keep the picture until the last frame.
-                    if (fits && lw.bytesPerPixel == 4) {
-                        if (water) qxWaterRipple32(&r, p);
-                        else qxSwirl32(&r, p);
-                        picture = d->work;
-                    } else if (fits && lw.bytesPerPixel == 2) {
-                        if (water) qxWaterRipple16(&r, p);
-                        else qxSwirl16(&r, p);
-                        picture = d->work;
-                    }
-                    qxUnLockBitMap(&lw);
-                }
-                qxUnLockBitMap(&lo);
+    if (fx->realtime) {
+        qxFXPlanes l;
+        if (!qxFXLayerPlanes(fx, &l) || !l.alpha) return ERR_NOLAYERS;
+        if (p == d->end) {
+            if (done) *done = 1;
+            if (fx->reverse) {
+                qxFillBitMapRect(l.alpha, 0, 0, fx->width, fx->height, 0);
+            } else {
+                qxFXCompose(fx->newImage, 0, 0, l.image, 0, 0, fx->width, fx->height, nullptr, nullptr);
+                qxScaleAlpha(d->alpha, l.alpha, fx->height, 255);
             }
-            qxUnLockBitMap(&ln);
+        } else {
+            runKernel(fx, d, l.image, l.alpha, p, water);
         }
+    } else {
+        qxBitMap *picture = nullptr;
+        if (p == d->end) {
+            if (done) *done = 1;
+            picture = fx->newImage;
+        } else if (runKernel(fx, d, d->work, nullptr, p, water)) {
+            picture = d->work;
+        }
+        if (picture) qxFXPaintWhole(fx, picture);
     }
-    if (picture) qxFXPaintWhole(fx, picture);
     if (fx->phase == 1) {
         qxFXShowBackBuffer(fx);
         fx->frame++;
     }
     return 0;
+}
+
+// The kernel's destination: the work bitmap, or in real-time work the
+// layer's picture with the private alpha plane.
+int displaceTarget(qxTransitionFX *fx, DisplaceData *d)
+{
+    if (fx->realtime) return qxFXInitAlphaPair(fx, &d->alpha);
+    d->work = qxFXNewWork(fx);
+    return d->work ? 0 : ERR_BITMAP;
 }
 
 void dropDisplace(DisplaceData *d)
@@ -235,7 +313,7 @@ extern "C" {
 int qxFXWaterStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<DisplaceData>(fx);
         if (!d) return ERR_MEM;
         int32_t n = fx->speed == -2 ? 10 : fx->speed == -1 ? 25 : fx->speed == -3 ? 50 : std::clamp(fx->speed, 5, 100);
@@ -246,7 +324,7 @@ int qxFXWaterStep(qxTransitionFX *fx, int *done)
         r.amplitudeStep = 0.05;
         r.frames = n, r.width = fx->width, r.height = fx->height;
         r.cx = fx->width / 2, r.cy = fx->height / 2, r.radius = std::max(r.cx, r.cy);
-        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+        if (int e = displaceTarget(fx, d)) return e;
         size_t cells;
         if (!qxMulSize(size_t(fx->width), size_t(fx->height), &cells) || !qxMulSize(cells, 4, &cells)) return ERR_MEM;
         d->distance = static_cast<int32_t *>(qxAlloc(cells, 0));
@@ -272,13 +350,13 @@ void qxFXWaterCleanup(qxTransitionFX *fx) { dropDisplace(static_cast<DisplaceDat
 int qxFXStrudelStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<DisplaceData>(fx);
         if (!d) return ERR_MEM;
         d->record.width = fx->width, d->record.height = fx->height;
         int32_t step = fx->speed == -2 ? 16 : fx->speed == -1 ? 8 : fx->speed == -3 ? 4 : std::clamp(fx->speed, 2, 16);
         fx->speed = d->step = step;
-        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+        if (int e = displaceTarget(fx, d)) return e;
         d->table1 = static_cast<double *>(qxAlloc(sizeof(double) * QX_TRIG_ENTRIES, 0));
         d->table2 = static_cast<double *>(qxAlloc(sizeof(double) * QX_TRIG_ENTRIES, 0));
         if (!d->table1 || !d->table2) return ERR_MEM;

@@ -262,19 +262,53 @@ qxBitMap *qxFXMakeAlpha(qxBitMap *mask, qxBitMap *alpha, int32_t w, int32_t h)
     return a;
 }
 
-int qxFXInitComposite(qxTransitionFX *fx)
+namespace {
+
+// The private alpha plane of a real-time fade; false without real-time
+// work or a layer to draw into (*error says which).
+bool freshAlpha(qxTransitionFX *fx, qxBitMap **alpha, qxBitMap **image, qxBitMap **layerAlpha, int *error)
 {
-    return fx->realtime && !qxFXHook.layerImages ? ERR_NOLAYERS : 0;
+    *error = 0;
+    if (!fx->realtime) return false;
+    qxBitMap *m = nullptr;
+    int32_t w = 0, h = 0;
+    if (!fx->layer || !qxFXHook.layerImages || qxFXHook.layerImages(fx->layer, image, &m, layerAlpha, &w, &h)) {
+        *error = ERR_NOLAYERS;
+        return false;
+    }
+    if (*alpha) qxFreeAlphaBitMap(*alpha);
+    *alpha = qxFXMakeAlpha(fx->newMask, fx->newAlpha, fx->width, fx->height);
+    if (!*alpha) *error = ERR_MEM;
+    return *alpha != nullptr;
 }
 
-int qxFXInitAlphaPair(qxTransitionFX *fx)
+} // namespace
+
+int qxFXInitComposite(qxTransitionFX *fx, qxBitMap **alpha)
 {
-    return fx->realtime && !qxFXHook.layerImages ? ERR_NOLAYERS : 0;
+    qxBitMap *image = nullptr, *layerAlpha = nullptr;
+    int e = 0;
+    if (freshAlpha(fx, alpha, &image, &layerAlpha, &e))
+        qxBltBitMapDirect(fx->newImage, 0, 0, image, 0, 0, fx->width, fx->height);
+    return e;
 }
 
-int qxFXInitFill(qxTransitionFX *fx, int)
+int qxFXInitAlphaPair(qxTransitionFX *fx, qxBitMap **alpha)
 {
-    return fx->realtime && !qxFXHook.layerImages ? ERR_NOLAYERS : 0;
+    qxBitMap *image = nullptr, *layerAlpha = nullptr;
+    int e = 0;
+    freshAlpha(fx, alpha, &image, &layerAlpha, &e);
+    return e;
+}
+
+int qxFXInitFill(qxTransitionFX *fx, int fill, qxBitMap **alpha)
+{
+    qxBitMap *image = nullptr, *layerAlpha = nullptr;
+    int e = 0;
+    if (!freshAlpha(fx, alpha, &image, &layerAlpha, &e)) return e;
+    if (fill) qxRectFill(image, 0, 0, fx->width, fx->height, uint32_t(fx->parameter) & 0xFFFFFF);
+    else qxBltAlpha(*alpha, 0, 0, layerAlpha, 0, 0, fx->width, fx->height, 0, 0);
+    return 0;
 }
 
 int qxFXCountOverlaps(qxLayer *first, qxLayer *layer, void *out)

@@ -410,7 +410,9 @@ int qxFXRestart(qxTransitionFX *fx)
 
 int qxFXSeek(qxTransitionFX *fx, int32_t n, int force)
 {
-    if (qxFXSeeksDirectly(fx->effect)) {
+    // A scroll is set to its frame by the move engine.
+    if (qxFXSeeksDirectly(fx->effect) || fx->isScroll) {
+        qxFXFrameStart(fx); // the layer shows the frame drawn
         fx->phase = 2, fx->frame = n;
         int done = 0;
         int e = fx->step(fx, &done);

@@ -13,6 +13,7 @@
 #include "display/qx_positions.h"
 #include "draw/text/qx_text.h"
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -83,13 +84,28 @@ bool coveredAbove(const qxLayer *layer)
     return false;
 }
 
-// Only the wipe renderers draw into a layer; the others paint whole frames
-// on the display and run there, the layer being redrawn at the end.
+// The renderers that draw into a layer: the wipes, stretch and zoom, the
+// reveals (clock wipe, star, sun, dissolve), the fade family and the
+// layer-only effects (which paint the whole area, old picture included).
+// The others paint whole frames on the display and run there, the layer
+// being redrawn at the end.
 bool drawsIntoLayers(int32_t effect)
 {
+    if (qxFXIsFadeFamily(effect) || qxFXIsLayerOnly(effect) || (effect >= 55 && effect <= 69) || effect == 97 ||
+        effect == 98 || effect == 114 || effect == 139)
+        return true;
     for (size_t i = 0; i < qxFXEffectsI.count; i++)
         if (qxFXEffectsI.entries[i].id == effect) return true;
     return false;
+}
+
+// The border and shadow pictures are made from the layer's planes and
+// opacity; they are made again from what the transition left.
+void dropStyleCache(qxLayer *layer)
+{
+    qxLayerData *d = layer->onscreen;
+    qxFreeAlphaBitMap(d->shadowalpha), qxFreeAlphaBitMap(d->borderalpha);
+    d->shadowalpha = d->borderalpha = nullptr;
 }
 
 // A composition of a BGPic with its layers (rectangle at 0, 0, w x h) into a
@@ -185,10 +201,19 @@ int prepareLayer(qxTransitionFX *fx, LayerState *s)
 void restoreLayer(LayerState *s)
 {
     if (!s->installed && !s->detached) return;
-    if (s->installed && ownerOf(s->layer)) {
+    const bool owned = ownerOf(s->layer) != nullptr;
+    if (owned) {
+        dropStyleCache(s->layer);
+        s->layer->borderfade = s->layer->shadowfade = s->layer->imagefade = 0;
+    }
+    if (s->installed && owned) {
         qxLayerData *d = s->layer->onscreen;
         if (s->xformSlot) d->xformbitmap = s->savedBitmap, d->xformmask = s->savedMask, d->xformalpha = s->savedAlpha;
         else d->bitmap = s->savedBitmap, d->mask = s->savedMask, d->alpha = s->savedAlpha;
+    } else if (s->installed) {
+        // The layer went (at shutdown, say) with our planes in its record;
+        // what it had before is left to free.
+        std::swap(s->image, s->savedBitmap), std::swap(s->mask, s->savedMask), std::swap(s->alpha, s->savedAlpha);
     }
     qxFreeBitMap(s->image);
     qxFreeMaskBitMap(s->mask);
@@ -361,8 +386,24 @@ void layerVisible(qxLayer *layer)
 void showRect(qxTransitionFX *fx, qxBitMap *, int32_t, int32_t, int32_t dx, int32_t dy, int32_t w, int32_t h,
               int32_t, int32_t, qxBitMap *, qxBitMap *, uint32_t)
 {
-    if (!fx->layer || !ownerOf(fx->layer)) return;
-    if (fx->layerTransformed) qxLayerScreenRect(fx->layer, fx->layer->onscreen, &dx, &dy, &w, &h);
+    qxLayer *l = fx->layer;
+    if (!l || !ownerOf(l)) return;
+    if (l->shadow || l->border || isTransformed(l)) {
+        qxLayerScreenRect(l, l->onscreen, &dx, &dy, &w, &h);
+        dropStyleCache(l);
+        // The fade family fades the whole layer through its opacity; the
+        // others fade in its border and shadow with their progress.
+        if (!fx->noBorderFade) {
+            const bool fade = qxFXIsFadeFamily(fx->effect);
+            int32_t level = fade ? fx->level
+                                 : int32_t(fx->frames > 0 ? std::clamp<int64_t>(int64_t(255) * fx->frame / fx->frames,
+                                                                                 0, 255)
+                                                          : 255);
+            if (!fade && fx->reverse) level = 255 - level;
+            l->borderfade = l->shadowfade = uint32_t(std::clamp(level, 0, 255)) + 1;
+            if (fade) l->imagefade = l->borderfade;
+        }
+    }
     if (!qxIntersectRect(&dx, &dy, &w, &h, 0, 0, fx->bgWidth, fx->bgHeight)) return;
     qxRefreshDisplay(fx->L, dx, dy, w, h, 0);
 }
@@ -534,6 +575,10 @@ intptr_t holdAcrossCallbacks(qxTransitionFX *fx, bool before, bool changed)
 
 intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
 {
+    if (op == 0 && !fx->realtime && qxFXScrollFollowLayer(fx, static_cast<qxLayer *>(argument))) {
+        if (LayerState *s = stateOf(fx)) s->layer = fx->layer;
+        return 0;
+    }
     if (op == 0 || op == 1) return layerChanged(fx, op, static_cast<qxLayer *>(argument));
     if (op == -2 || op == -3) return holdAcrossCallbacks(fx, op == -2, argument != nullptr);
     if (!fx->layer || !ownerOf(fx->layer)) return 0;

@@ -46,10 +46,30 @@ void combinePlanes(qxTransitionFX *fx, Reveal &r)
     if (fx->newAlpha && r.alpha) qxFXMaskAlpha(r.mask, r.alpha, fx->newAlpha, fx->width, fx->height, 0);
 }
 
+// A real-time hide: the layer keeps its picture where the reveal mask is
+// clear and turns transparent where it is set.
+void hideRevealed(qxTransitionFX *fx, Reveal &r, uint32_t flags)
+{
+    qxFXPlanes p;
+    if (!qxFXLayerPlanes(fx, &p)) return;
+    const int32_t W = fx->width, H = fx->height;
+    if (p.alpha) {
+        qxBitMap *full = fx->newAlpha ? nullptr : qxFXMakeAlpha(fx->newMask, nullptr, W, H);
+        qxFXMaskAlpha(r.mask, p.alpha, fx->newAlpha ? fx->newAlpha : full, W, H, 1);
+        qxFXDropAlpha(full);
+    } else if (p.mask) {
+        if (fx->newMask) qxMaskCopyOp(fx->newMask, 0, 0, p.mask, 0, 0, W, H, 2, nullptr, 0);
+        else qxMaskRowOp(p.mask, 0, 0, W, H, 0);
+        qxMaskCopyOp(r.mask, 0, 0, p.mask, 0, 0, W, H, 1, nullptr, 0);
+    }
+    if (!(flags & REGION_NOSHOW) && !fx->layerTransformed && !fx->viaBackBuffer) qxFXShowBackBuffer(fx);
+}
+
 // The new picture through the reveal planes over the old one, from area
 // position (x0, y0) to the area's bottom-right corner.
 void drawRevealed(qxTransitionFX *fx, Reveal &r, int32_t x0, int32_t y0, int32_t w, int32_t h, uint32_t flags)
 {
+    if (fx->realtime && fx->reverse) return hideRevealed(fx, r, flags);
     x0 = std::clamp(x0, 0, fx->width), y0 = std::clamp(y0, 0, fx->height);
     w = std::min(w, fx->width - x0), h = std::min(h, fx->height - y0);
     if (w < 1 || h < 1) return;
@@ -117,6 +137,42 @@ struct DissolveData {
     qxDissolveRecord record;
     uint8_t *map;
 };
+// Real-time dissolve: the layer shows the new picture, and the kernel
+// writes its plane (alpha from the new alpha, else mask bits from the new
+// mask) afresh each frame; a hide hides the pixels in the same order.
+int dissolveLayer(qxTransitionFX *fx, DissolveData *d, int *done)
+{
+    const int32_t W = fx->width, H = fx->height;
+    qxFXPlanes p;
+    if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+    const uint32_t quiet = fx->drawing || fx->layerTransformed || fx->viaBackBuffer ? 8 : 0;
+    if (fx->phase == 2) qxFXCompose(fx->newImage, 0, 0, p.image, 0, 0, W, H, nullptr, nullptr);
+    const bool alpha = fx->newAlpha && p.alpha;
+    const qxPlane from = qxPlaneOf(alpha ? fx->newAlpha : fx->newMask), to = qxPlaneOf(alpha ? p.alpha : p.mask);
+    if (!to.bytes) return ERR_NOLAYERS;
+    if (d->level < 256) {
+        qxDissolveRecord r = {from.bytes, to.bytes, W, H, from.bytesPerRow, to.bytesPerRow, d->map, alpha,
+                              fx->reverse};
+        qxDissolveKernel(&r, d->level);
+    } else {
+        if (done) *done = 1;
+        if (fx->reverse) {
+            qxFXDrawRect(nullptr, 0, 0, p.image, p.mask, p.alpha, 0, 0, W, H, W, H, W, H, nullptr, nullptr, fx, 12);
+        } else if (alpha) {
+            qxBltAlpha(fx->newAlpha, 0, 0, p.alpha, 0, 0, W, H, 0, 0);
+        } else if (fx->newMask) {
+            qxMaskCopyOp(fx->newMask, 0, 0, p.mask, 0, 0, W, H, 2, nullptr, 0);
+        } else {
+            qxMaskRowOp(p.mask, 0, 0, W, H, 0);
+        }
+    }
+    if (fx->phase == 1) {
+        if (!quiet) qxFXShowBackBuffer(fx);
+        qxFXFrameEnd(fx);
+    }
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -126,12 +182,19 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<DissolveData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<DissolveData>(fx))) return ERR_MEM;
         int32_t s = fx->speed == -2 ? 8 : fx->speed == -1 ? 4 : fx->speed == -3 ? 2 : std::clamp(fx->speed, 1, 8);
         fx->speed = s;
-        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
-        if (!(d->mask = qxAllocMaskBitMap(fx->newImage, uint32_t(W), uint32_t(H), 1, nullptr, 0))) return ERR_ALLOCMASK;
+        qxFXPlanes p;
+        if (fx->realtime) {
+            if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+            qxFXCompose(fx->newImage, 0, 0, p.image, 0, 0, W, H, nullptr, nullptr);
+        } else {
+            if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+            if (!(d->mask = qxAllocMaskBitMap(fx->newImage, uint32_t(W), uint32_t(H), 1, nullptr, 0)))
+                return ERR_ALLOCMASK;
+        }
         size_t cells;
         if (!qxMulSize(size_t(W), size_t(H), &cells) || !(d->map = static_cast<uint8_t *>(qxAlloc(cells, 0))))
             return ERR_MEM;
@@ -146,6 +209,7 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
         qxFXFrameStart(fx);
         d->level = clampI32(int64_t(d->level) + fx->speed);
     }
+    if (fx->realtime) return dissolveLayer(fx, d, done);
     if (d->level < 256) {
         qxDissolveKernel(&d->record, d->level);
     } else {
@@ -355,7 +419,7 @@ int qxFXClockWipeStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<ClockData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<ClockData>(fx))) return ERR_MEM;
         fx->speed = fx->speed == -2 ? 15 : fx->speed == -1 ? 10 : fx->speed == -3 ? 5 : std::clamp(fx->speed, 1, 30);
         if (int e = allocReveal(fx, d->reveal)) return e;
@@ -486,7 +550,7 @@ void starShape(qxTransitionFX *fx, ShapeData *d, int32_t k, int32_t box[4])
 
 int shapeSetUp(qxTransitionFX *fx, ShapeData *&d, int32_t points)
 {
-    if (int e = qxFXDisplayOnly(fx)) return e;
+    if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
     if (!(d = qxFXNewData<ShapeData>(fx))) return ERR_MEM;
     fx->speed = std::clamp(qxFXStepSize(fx->speed, std::max(fx->width, fx->height), 12, 6, 24), 1, 100);
     d->size = fx->speed + 10;
@@ -571,7 +635,14 @@ int qxFXStarStep(qxTransitionFX *fx, int *done)
     shapeSize(fx, d->size, sw, sh);
     if (int64_t(sw) >= 4 * int64_t(W)) {
         if (done) *done = 1;
-        qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, fx->newMask, fx->newAlpha, true);
+        if (fx->realtime) {
+            // A layer takes the whole reveal as its planes.
+            qxMaskRowOp(r.mask, 0, 0, W, H, 0);
+            combinePlanes(fx, r);
+            drawRevealed(fx, r, 0, 0, W, H, REGION_COMPOSE | (seek ? REGION_NOSHOW : 0));
+        } else {
+            qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, fx->newMask, fx->newAlpha, true);
+        }
     } else {
         int32_t box[4];
         if (seek)

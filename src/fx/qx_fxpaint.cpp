@@ -4,6 +4,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
+#include "fx/qx_fxhooks.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -52,6 +53,17 @@ void qxFXPaint(qxTransitionFX *fx, qxBitMap *source, int32_t sx, int32_t sy, int
         if (!qxClipBltRect(&area, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->width, fx->height, 1)) return;
         dx += fx->x, dy += fx->y;
     }
+    if (fx->realtime) {
+        // The layer's own picture is the area: the pieces go into it.
+        qxFXPlanes p;
+        if (!qxFXLayerPlanes(fx, &p)) return;
+        dx -= fx->x, dy -= fx->y;
+        if (!qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, p.width, p.height, 0)) return;
+        qxFXCompose(source, sx, sy, p.image, dx, dy, w, h, mask, alpha);
+        if (!fx->drawing && !fx->layerTransformed && !fx->viaBackBuffer)
+            qxFXShowRect(fx, p.image, dx, dy, dx + fx->x, dy + fx->y, w, h, p.width, p.height, p.mask, p.alpha, 0);
+        return;
+    }
     if (fx->target) {
         if (!qxClipBltRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, sw, sh, fx->bgWidth, fx->bgHeight, 0)) return;
         qxFXCompose(source, sx, sy, fx->target, dx, dy, w, h, mask, alpha);
@@ -61,9 +73,22 @@ void qxFXPaint(qxTransitionFX *fx, qxBitMap *source, int32_t sx, int32_t sy, int
             alpha, qxCurrentDisplay ? qxCurrentDisplay->clipRegion : nullptr);
 }
 
+bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *p)
+{
+    *p = {};
+    return fx->realtime && fx->layer && qxFXHook.layerImages &&
+           !qxFXHook.layerImages(fx->layer, &p->image, &p->mask, &p->alpha, &p->width, &p->height);
+}
+
 void qxFXShowBackBuffer(qxTransitionFX *fx)
 {
-    if (fx->drawing || fx->target || fx->realtime) return;
+    if (fx->drawing || fx->target) return;
+    if (fx->realtime) {
+        qxFXPlanes p;
+        if (qxFXLayerPlanes(fx, &p))
+            qxFXShowRect(fx, p.image, 0, 0, fx->x, fx->y, p.width, p.height, p.width, p.height, p.mask, p.alpha, 32);
+        return;
+    }
     qxSafeBltView v{};
     if (!qxBitMapDisplay.currentView || !qxBitMapDisplay.currentView(nullptr, nullptr, &v)) return;
     if (fx->toBackBuffer) {
@@ -75,7 +100,9 @@ void qxFXShowBackBuffer(qxTransitionFX *fx)
 
 int qxFXDisplayOnly(qxTransitionFX *fx)
 {
-    if (fx->realtime) return ERR_NOLAYERS;
+    // The layer-only effects paint the whole area, old picture included,
+    // so a real-time layer takes their frames as they are.
+    if (fx->realtime && !qxFXIsLayerOnly(fx->effect)) return ERR_NOLAYERS;
     // These effects run backwards only on a real-time layer (the driver
     // sees to it); on the display they bring the new picture in.
     if (qxFXReverseNeedsRealtime(fx->effect)) fx->reverse = 0;

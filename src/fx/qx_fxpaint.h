@@ -36,12 +36,21 @@ inline void qxFXPaintWhole(qxTransitionFX *fx, qxBitMap *source, qxBitMap *mask 
 // mask or alpha plane when given.
 void qxFXCompose(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
                  int32_t h, qxBitMap *mask, qxBitMap *alpha);
-// Without real-time work: the display's back buffer (whole, or the area)
-// into the window when frames are built there; no frame advance.
+// Shows a finished frame (no frame advance): in real-time work the whole
+// layer unless `drawing`; else the display's back buffer (whole, or the
+// area) into the window when frames are built there.
 void qxFXShowBackBuffer(qxTransitionFX *fx);
 
-// Real-time layer work comes with the layer engine; until then these
-// renderers refuse it in phase 0 rather than draw on the wrong surface.
+// The on-screen planes a real-time transition draws into.
+struct qxFXPlanes {
+    qxBitMap *image, *mask, *alpha;
+    int32_t width, height;
+};
+bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *out);
+
+// Renderers that draw only on the display refuse real-time layer work in
+// phase 0 rather than draw on the wrong surface (the layer-only effects
+// paint whole frames and take it).
 int qxFXDisplayOnly(qxTransitionFX *fx);
 // qxFXFillRect of a rectangle in area coordinates, cut to the area.
 void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags);

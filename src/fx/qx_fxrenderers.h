@@ -47,6 +47,9 @@ int qxFXCrushStep(qxTransitionFX *fx, int *done);
 // SCROLL* (47-54)
 int qxFXScrollStep(qxTransitionFX *fx, int *done);
 void qxFXScrollCleanup(qxTransitionFX *fx);
+// Async method op 0: the scroll (and its move) follows the layer record
+// that replaces its layer; 1 when it did.
+int qxFXScrollFollowLayer(qxTransitionFX *fx, qxLayer *replaced);
 // CLOCKWIPE, SUN, STAR
 int qxFXClockWipeStep(qxTransitionFX *fx, int *done);
 void qxFXClockWipeCleanup(qxTransitionFX *fx);

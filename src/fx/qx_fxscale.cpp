@@ -82,6 +82,40 @@ int64_t stretchExtent(const qxTransitionFX *fx, int64_t n)
     }
 }
 
+// Real-time stretch and zoom: the scaled picture with its planes goes into
+// the layer at r; a seek first clears the layer, a shrinking run clears
+// the bands between the previous rectangle and r.
+int stretchIntoLayer(qxTransitionFX *fx, const Rect &q, const Rect &r)
+{
+    qxFXPlanes p;
+    if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
+    const uint32_t quiet = fx->phase == 2 || fx->drawing || fx->layerTransformed || fx->viaBackBuffer ? 8 : 0;
+    auto clear = [&](int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags) {
+        x -= fx->x, y -= fx->y;
+        if (w > 0 && h > 0 && x >= 0 && y >= 0)
+            qxFXDrawRect(nullptr, x, y, p.image, p.mask, p.alpha, x, y, w, h, p.width, p.height, p.width, p.height,
+                         nullptr, nullptr, fx, flags);
+    };
+    if (fx->phase == 2) {
+        clear(fx->x, fx->y, p.width, p.height, 12);
+    } else if (fx->reverse) {
+        clear(q.x, q.y, q.w, r.y - q.y, 4 | quiet);
+        clear(q.x, q.y, r.x - q.x, q.h, 4 | quiet);
+        clear(r.x + r.w, q.y, q.x + q.w - (r.x + r.w), q.h, 4 | quiet);
+        clear(q.x, r.y + r.h, q.w, q.y + q.h - (r.y + r.h), 4 | quiet);
+    }
+    if (r.w < 1 || r.h < 1) return 0;
+    qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+    if (int e = qxScalePixels(fx->newImage, fx->newMask, fx->newAlpha, 0, 0, nullptr, fx->width, fx->height, r.w, r.h,
+                              0, 0, &b, fx->newMask ? &m : nullptr, fx->newAlpha ? &a : nullptr))
+        return e;
+    if (b)
+        qxFXDrawRect(b, 0, 0, p.image, p.mask, p.alpha, r.x - fx->x, r.y - fx->y, r.w, r.h, r.w, r.h, p.width, p.height,
+                     m, a, fx, quiet);
+    qxFXDrop(b), qxFXDropMask(m), qxFXDropAlpha(a);
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -90,7 +124,7 @@ int qxFXStretchStep(qxTransitionFX *fx, int *done)
 {
     const int32_t W = fx->width, H = fx->height, id = fx->effect;
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<StretchData>(fx);
         if (!d) return ERR_MEM;
         if (fx->reverse && !(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
@@ -150,14 +184,21 @@ int qxFXStretchStep(qxTransitionFX *fx, int *done)
         }
     }
     if (last && done) *done = 1;
-    if (int e2 = scaleAndPaint(fx, fx->newImage, fx->newMask, fx->newAlpha, {0, 0, W, H}, r, false, fx->oldImage))
+    if (int e2 = fx->realtime ? stretchIntoLayer(fx, d->previous, r)
+                              : scaleAndPaint(fx, fx->newImage, fx->newMask, fx->newAlpha, {0, 0, W, H}, r, false,
+                                              fx->oldImage))
         return e2;
     const bool grows = id != STRETCHRIGHT && id != STRETCHBOTTOM;
     d->e = clampI32(grows != bool(fx->reverse) ? e + fx->speed : e - fx->speed);
     d->previous = r;
     if (fx->phase == 1) {
-        if (r.w > 0 && r.h > 0) qxFXFrameEnd(fx);
-        else fx->frame++;
+        if (r.w > 0 && r.h > 0) {
+            qxFXFrameEnd(fx);
+        } else {
+            // A styled layer shrunk to nothing still shows its last state.
+            if (fx->realtime && fx->reverse && fx->layerTransformed) qxFXShowBackBuffer(fx);
+            fx->frame++;
+        }
     }
     return 0;
 }

@@ -52,7 +52,10 @@ int setUp(qxTransitionFX *fx)
     m->speed = fx->speed;
     // Mirrors the driver's mark of a BGPic transition with layers on.
     if (fx->mode == QX_FXMODE_BGPIC && (fx->blitFlags & 0x40)) m->blitflags |= 64;
-    return qxMoveObject(m);
+    if (int e = qxMoveObject(m)) return e;
+    // Frames and seeks are the move's steps.
+    fx->frames = m->stepfn ? qxMoveStepCount(m) : 1;
+    return 0;
 }
 
 } // namespace
@@ -62,7 +65,7 @@ int qxFXScrollStep(qxTransitionFX *fx, int *done)
     if (fx->phase == 0) return setUp(fx);
     auto *m = static_cast<qxMoveState *>(fx->data);
     if (!m || !m->stepfn) {
-        *done = 1;
+        if (done) *done = 1;
         return 0;
     }
     if (fx->bgpicEmu) {
@@ -73,9 +76,25 @@ int qxFXScrollStep(qxTransitionFX *fx, int *done)
         if (!fx->layer) m->bitmap = fx->newImage, m->mask = fx->newMask, m->alpha = fx->newAlpha;
     }
     int finished = 0;
+    if (fx->phase == 2) {
+        const int e = qxMoveRestart(m, fx->frame, &finished);
+        if (done) *done = finished;
+        return e;
+    }
     const int e = m->stepfn(m, &finished);
     *done = finished;
+    fx->frame++;
     return e;
+}
+
+int qxFXScrollFollowLayer(qxTransitionFX *fx, qxLayer *replaced)
+{
+    auto *m = static_cast<qxMoveState *>(fx->data);
+    if (!fx->isScroll || !replaced || replaced != fx->layer) return 0;
+    // The replacing record stands just before the one it replaces.
+    fx->layer = replaced->previous;
+    if (m) qxMoveMethod(0, replaced, m);
+    return 1;
 }
 
 void qxFXScrollCleanup(qxTransitionFX *fx)

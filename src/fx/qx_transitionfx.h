@@ -162,9 +162,12 @@ void qxFXMaskAlpha(qxBitMap *mask, qxBitMap *destAlpha, qxBitMap *sourceAlpha, i
 int qxFXRollKernel(qxBitMap *source, qxBitMap *dest, void *parameters);
 void qxFXFillAlpha(qxBitMap *alpha, qxBitMap *mask, qxBitMap *sourceAlpha, int32_t w, int32_t h);
 qxBitMap *qxFXMakeAlpha(qxBitMap *mask, qxBitMap *alpha, int32_t w, int32_t h);
-int qxFXInitComposite(qxTransitionFX *fx);
-int qxFXInitAlphaPair(qxTransitionFX *fx);
-int qxFXInitFill(qxTransitionFX *fx, int fill);
+// Real-time set-ups of the fade family; each makes the renderer's private
+// alpha plane (from the new picture's planes) into *alpha, freeing the one
+// there; 1000 when it cannot be made. Without real-time work they do nothing.
+int qxFXInitComposite(qxTransitionFX *fx, qxBitMap **alpha);
+int qxFXInitAlphaPair(qxTransitionFX *fx, qxBitMap **alpha);
+int qxFXInitFill(qxTransitionFX *fx, int fill, qxBitMap **alpha);
 // A layer that overlaps a transition's layer, as it stood: compared byte
 // for byte with a later snapshot to see whether the layers around moved.
 struct qxFXOverlap {

@@ -70,6 +70,9 @@ struct qxLayer {
     uint32_t geometric;
     void *references;
     qxLayerData *base, *intermediate, *onscreen;
+    // 0, or 1 + a fade level (0 .. 255) that scales the picture's opacity;
+    // set by transition effects while they fade the layer.
+    uint32_t imagefade;
 };
 
 // What the library owning a layer type provides. A type without an entry

@@ -171,6 +171,14 @@ int buildPath(qxMoveState *s)
     return 0;
 }
 
+// Where the wave table starts, so that the wave ends on the target line.
+int32_t firstWaveIndex(const qxMoveState *s)
+{
+    if (s->fx > QX_MOVE_BIGSINE) return 0;
+    const int64_t n = (std::llabs(int64_t(s->x2) - s->x1) + s->step - 1) / s->step * s->waveindexstep;
+    return int32_t((QX_MOVE_WAVE_ENTRIES - n % QX_MOVE_WAVE_ENTRIES) % QX_MOVE_WAVE_ENTRIES);
+}
+
 int32_t &majorOf(qxMoveState *s) { return s->yaxis ? s->y : s->x; }
 int32_t &minorOf(qxMoveState *s) { return s->yaxis ? s->x : s->y; }
 
@@ -469,12 +477,10 @@ int prepare(qxMoveState *s)
             const double amplitude = s->fx == QX_MOVE_SINE ? 50.0 : double(b->height / 2);
             for (int k = 0; k < QX_MOVE_WAVE_ENTRIES; k++) s->wave[k] = std::sin(0.08 * (k + 1)) * amplitude + s->y1;
             s->waveindexstep = std::max(1, s->step / 4);
-            const int64_t n = (std::llabs(dx) + s->step - 1) / s->step * s->waveindexstep;
-            s->waveindex = int32_t((QX_MOVE_WAVE_ENTRIES - n % QX_MOVE_WAVE_ENTRIES) % QX_MOVE_WAVE_ENTRIES);
         } else {
             s->wave[0] = M_PI / double(std::llabs(dx));
-            s->waveindex = 0;
         }
+        s->waveindex = firstWaveIndex(s);
     } else {
         s->yaxis = std::llabs(dx) < std::llabs(dy);
         s->reverse = (s->yaxis ? dy : dx) < 0;
@@ -505,9 +511,48 @@ int prepare(qxMoveState *s)
     return 0;
 }
 
+// A prepared move back at its start, as the first step finds it.
+void rewind(qxMoveState *s)
+{
+    s->x = s->x1, s->y = s->y1;
+    s->phase = 0;
+    if (s->path) {
+        s->step = s->reverse ? -s->bounceunit : s->bounceunit;
+    } else {
+        s->step = s->bounceunit;
+        s->waveindex = firstWaveIndex(s);
+    }
+}
+
+// One step along the path or wave without drawing; true at the end.
+bool advance(qxMoveState *s) { return s->path ? pathStep(s) : waveStep(s); }
+
+// No path is longer than this many steps (one pixel each, with bounces).
+constexpr int64_t kMaxSteps = 64 * kMaxPath;
+
 } // namespace
 
 extern "C" {
+
+int32_t qxMoveStepCount(const qxMoveState *state)
+{
+    qxMoveState s = *state;
+    rewind(&s);
+    int64_t n = 1;
+    while (!advance(&s) && n < kMaxSteps) n++;
+    return int32_t(std::min<int64_t>(n, INT32_MAX));
+}
+
+int qxMoveRestart(qxMoveState *s, int32_t n, int *done)
+{
+    rewind(s);
+    bool finished = false;
+    for (int32_t i = 0; i < n && !finished; i++) finished = advance(s);
+    *done = finished;
+    if (int r = draw(s)) return r;
+    s->prevx = s->x, s->prevy = s->y;
+    return 0;
+}
 
 int qxMoveObject(qxMoveState *s)
 {
@@ -553,7 +598,7 @@ int qxMoveObject(qxMoveState *s)
 int qxMoveStep(qxMoveState *s, int *done)
 {
     *done = 0;
-    const bool finished = s->path ? pathStep(s) : waveStep(s);
+    const bool finished = advance(s);
     if (int r = draw(s)) {
         *done = 1;
         return r;

@@ -84,6 +84,12 @@ extern "C" {
 int qxMoveObject(qxMoveState *state);
 // One frame of the move; *done becomes 1 at the end. 0 or an error code.
 int qxMoveStep(qxMoveState *state, int *done);
+// The number of steps a prepared move takes from its start to its end.
+int32_t qxMoveStepCount(const qxMoveState *state);
+// Puts a prepared move back at its start and on by n steps, then draws
+// the object once where it stands: the same place as n calls of the step.
+// *done as the n-th step would set it; 0 or an error code.
+int qxMoveRestart(qxMoveState *state, int32_t n, int *done);
 // Releases what the move holds; the record itself only when owned is set
 // (the Move commands allocate theirs), never an embedding transition's.
 void qxFreeMoveState(qxMoveState *state, int flags);

@@ -195,8 +195,10 @@ void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_
     int32_t cx = sx, cy = sy;
     if (!intersect(0, 0, bitmap->width, bitmap->height, &cx, &cy, &iw, &ih)) return;
     ix += cx - sx, iy += cy - sy, sx = cx, sy = cy;
-    if (l->transparency) {
-        qxMixBitmaps(dest, bitmap, mask, ix, iy, sx, sy, iw, ih, int32_t(255 - std::min(l->transparency, 255u)),
+    uint32_t opacity = 255 - std::min(l->transparency, 255u);
+    if (l->imagefade) opacity = (std::min(l->imagefade, 256u) - 1) * opacity / 255;
+    if (opacity < 255) {
+        qxMixBitmaps(dest, bitmap, mask, ix, iy, sx, sy, iw, ih, int32_t(opacity),
                      alpha, alpha ? int32_t(bitmap->width) : 0, alpha ? int32_t(bitmap->height) : 0);
     } else if (mask) {
         qxBltBitMapMasked(bitmap, sx, sy, dest, ix, iy, iw, ih, mask);

@@ -7,8 +7,10 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
-#include "fxharness.h"
+#include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_move.h"
+#include "fxharness.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -199,4 +201,18 @@ TEST(FxLayers, CountOverlapsSkipsHiddenAndApartLayersAndSnapshotsTheRest)
     EXPECT_EQ(out[0].data[0], data[0].bitmap);
     layers[1].hidden = 0;
     EXPECT_EQ(qxFXCountOverlaps(&layers[0], &layers[3], nullptr), 2);
+}
+
+TEST(FxScroll, FollowsTheRecordThatReplacesItsLayer)
+{
+    qxLayer fresh{}, old{}, other{};
+    old.previous = &fresh;
+    qxMoveState move{};
+    move.layer = &old;
+    qxTransitionFX fx{};
+    fx.isScroll = 1, fx.layer = &old, fx.data = &move;
+    EXPECT_EQ(qxFXScrollFollowLayer(&fx, &other), 0);
+    EXPECT_EQ(qxFXScrollFollowLayer(&fx, &old), 1);
+    EXPECT_EQ(fx.layer, &fresh);
+    EXPECT_EQ(move.layer, &fresh);
 }

@@ -7,6 +7,7 @@
 #include <pixman.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -271,6 +272,24 @@ TEST_F(Engine, CompositeMatchesPixmanOver)
         for (int s : {0, 8, 16})
             worst = std::max(worst, std::abs(int((got.get()[p] >> s) & 255) - int((want[p] >> s) & 255)));
     EXPECT_LE(worst, 3); // the blend kernel rounds unlike pixman
+}
+
+TEST_F(Engine, TransitionFadeScalesTheOpacity)
+{
+    std::mt19937 rng(3);
+    qxLayer *l = add(rng, 2, 5, 5, 30, 20, -1);
+    auto draw = [&] {
+        qxBitMap *bm = qxAllocBitMap(W, H, 0, nullptr);
+        Redraw(nullptr, d, d->bgpic, bm, 0, 0, W, H, QX_RD_NOSPRITES);
+        Pixels p(qxBitMapToARGB(bm, 0, 0, W, H, 0));
+        qxFreeBitMap(bm);
+        return p;
+    };
+    l->transparency = 55, l->imagefade = 129; // opacity 200, faded to 128/255 of it
+    Pixels faded = draw();
+    l->transparency = 255 - 128 * 200 / 255, l->imagefade = 0;
+    Pixels same = draw();
+    EXPECT_EQ(std::memcmp(faded.get(), same.get(), size_t(W) * H * 4), 0);
 }
 
 } // namespace
