@@ -230,19 +230,19 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             s = sine[i], c = cosine[i];
         } else s = std::sin(phi), c = std::cos(phi);
     };
-    // The rotation depends only on the whole distance, below R: one entry
-    // per distance and frame instead of one per pixel.
-    std::vector<double> sines, cosines;
+    // The rotation depends only on the whole distance, below R: one sine
+    // and cosine pair per distance and frame instead of one per pixel.
+    std::vector<double> turns;
     const double maxRadius = std::ceil(R) + 1;
     if (maxRadius < 65536) {
         try {
-            sines.resize(size_t(maxRadius)), cosines.resize(size_t(maxRadius));
-            for (int32_t di = 0; di < int32_t(maxRadius); ++di) rotation(di, sines[size_t(di)], cosines[size_t(di)]);
+            turns.resize(2 * size_t(maxRadius));
+            for (size_t di = 0; di < size_t(maxRadius); ++di) rotation(int32_t(di), turns[2 * di], turns[2 * di + 1]);
         } catch (const std::bad_alloc &) {
-            sines.clear(), cosines.clear();
+            turns.clear();
         }
     }
-    const int32_t known = int32_t(sines.size());
+    const int32_t known = int32_t(turns.size() / 2);
     auto slow = [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
@@ -257,7 +257,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             return;
         }
         double s, c;
-        if (di < known) s = sines[size_t(di)], c = cosines[size_t(di)];
+        if (di < known) s = turns[2 * size_t(di)], c = turns[2 * size_t(di) + 1];
         else rotation(di, s, c);
         // One of the scales is 1, whose division changes nothing.
         const double rx = c * dx - s * dy, ry = s * dx + c * dy;
@@ -266,7 +266,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     };
     // Both scales are 1 on a square picture: either row kernel fits.
     const auto rowFn = qxDisplaceRowFunctions().swirl[sx != 1 ? 1 : 0];
-    qxSwirlRow row{nullptr, sines.data(), cosines.data(), uint32_t(known), cx, cy, sx, sy, 0, 0, double(w - 1),
+    qxSwirlRow row{nullptr, turns.data(), uint32_t(known), cx, cy, sx, sy, 0, 0, double(w - 1),
                    double(h - 1)};
     auto fast = [&](int32_t y, int32_t x0, int32_t n, int32_t *ox, int32_t *oy) {
         if (!distance || !known) return false;

@@ -44,7 +44,7 @@ QX_ROWS_ALWAYS_INLINE bool swirlBody(const qxSwirlRow *r, int32_t x0, int32_t n,
                                      int32_t *__restrict oy)
 {
     const int32_t *__restrict dist = r->dist + x0;
-    const double *__restrict sines = r->sines, *__restrict cosines = r->cosines;
+    const double *__restrict turns = r->turns;
     const uint32_t known = r->known;
     const double cx = r->cx, cy = r->cy, sx = r->sx, sy = r->sy, dy = r->dy, limX = r->limX, limY = r->limY;
     const int32_t y = r->y;
@@ -54,7 +54,7 @@ QX_ROWS_ALWAYS_INLINE bool swirlBody(const qxSwirlRow *r, int32_t x0, int32_t n,
         const uint32_t k = d < 0 ? 0u : uint32_t(d);
         bad |= uint32_t(k >= known);
         const uint32_t j = k < known ? k : 0;
-        const double s = sines[j], c = cosines[j];
+        const double s = turns[2 * j], c = turns[2 * j + 1];
         const double dx = scaleX ? (double(x0 + i) - cx) * sx : double(x0 + i) - cx;
         const double rx = c * dx - s * dy, ry = s * dx + c * dy;
         const int32_t tx = clampIndex((scaleX ? rx / sx : rx) + cx, limX);
@@ -190,7 +190,13 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
         for (; i + 4 <= m; i += 4, x = _mm256_add_pd(x, four), xi = _mm_add_epi32(xi, fourI)) {
             const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r->dist + xs + i));
             const __m128i inside = _mm_cmpgt_epi32(d, none);
-            const __m256d s = fetch4(r->sines, idx + i), c = fetch4(r->cosines, idx + i);
+            // Pairs of pixels 0, 2 and 1, 3 unpack into four sines and cosines.
+            const double *t = r->turns;
+            const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * idx[i])),
+                                                   _mm_loadu_pd(t + 2 * idx[i + 2]), 1);
+            const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * idx[i + 1])),
+                                                   _mm_loadu_pd(t + 2 * idx[i + 3]), 1);
+            const __m256d s = _mm256_unpacklo_pd(a, b), c = _mm256_unpackhi_pd(a, b);
             const __m256d dx = scaleX ? _mm256_mul_pd(_mm256_sub_pd(x, cx), sx) : _mm256_sub_pd(x, cx);
             const __m256d rx = _mm256_sub_pd(_mm256_mul_pd(c, dx), _mm256_mul_pd(s, dy));
             const __m256d ry = _mm256_add_pd(_mm256_mul_pd(s, dx), _mm256_mul_pd(c, dy));

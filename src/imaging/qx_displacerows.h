@@ -17,7 +17,7 @@ struct qxRippleRow {
 // The swirl over one row: pixel x turns by the angle of its distance.
 struct qxSwirlRow {
     const int32_t *dist; // -1 outside the circle
-    const double *sines, *cosines; // by whole distance
+    const double *turns; // sine and cosine of each whole distance, interleaved
     uint32_t known;
     double cx, cy, sx, sy;
     double dy; // (y - cy) * sy
