@@ -1,12 +1,11 @@
-// Swirl and ripple rows in loops the compiler vectorises: the same double
-// operations in the same order as the per-pixel rules, so every build
-// gives the same positions.
+// Swirl and ripple rows: plain loops for the base build and AVX2 ones,
+// both with the same double operations in the same order as the per-pixel
+// rules, so every build gives the same positions and pixels.
 #include "imaging/qx_displacerows.h"
 
 #include <immintrin.h>
 
 #include "imaging/qx_blit.h"
-
 
 #define QX_ROWS_ALWAYS_INLINE __attribute__((always_inline)) inline
 
