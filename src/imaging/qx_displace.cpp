@@ -1,14 +1,17 @@
 // Swirl and water ripple with their three output modes.
 #include "imaging/qx_displace.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "imaging/qx_areaeffects.h"
 #include "imaging/qx_channels.h"
+#include "imaging/qx_displacerows.h"
 
 namespace {
 
@@ -26,31 +29,44 @@ inline bool bitAt(const uint8_t *plane, int32_t bpr, int32_t x, int32_t y)
     return plane[int64_t(y) * bpr + (x >> 3)] & (0x80 >> (x & 7));
 }
 
-// The shared output stage; source(x, y, &sx, &sy) gives each source position.
-template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F source)
+// Positions are made for runs of this many pixels of a row, on the stack.
+constexpr int32_t kRun = 256;
+
+// The shared output stage. fast(y, x0, n, ox, oy) places a run of a row and
+// may decline; slow(x, y, sx, sy) then places each pixel of it.
+template <class P, class Fast, class Slow> void displace(qxDisplaceRecord *r, int32_t level, Fast fast, Slow slow)
 {
     using T = typename P::T;
     int32_t w = r->width, h = r->height;
     if (!r->destination || w < 1 || h < 1) return;
     auto *dst = static_cast<T *>(r->destination);
+    alignas(64) int32_t ox[kRun], oy[kRun];
+    auto place = [&](int32_t y, int32_t x0, int32_t n) {
+        if (!fast(y, x0, n, ox, oy))
+            for (int32_t i = 0; i < n; ++i) slow(x0 + i, y, ox[i], oy[i]);
+    };
     if (r->sourceAlpha) {
-        // Fade mode: the transition road.
+        // Fade mode: the transition road. Without a source the pixels are
+        // read from the destination as it is being written.
         const T *src = static_cast<const T *>(r->source ? r->source : r->destination);
         int32_t sp = r->source ? r->sourcePitch : r->destPitch;
         int32_t f = r->reverse ? 255 - level : level;
         f = f < 0 ? 0 : f > 255 ? 255 : f;
         for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                int32_t sx, sy;
-                source(x, y, sx, sy);
-                uint8_t a = r->sourceAlpha[int64_t(sy) * r->sourceAlphaBytesPerRow + sx];
-                uint8_t *da = r->destAlpha ? r->destAlpha + int64_t(y) * r->destAlphaBytesPerRow + x : nullptr;
-                if (!a) {
-                    if (da) *da = 0;
-                    continue;
+            for (int32_t x0 = 0; x0 < w; x0 += kRun) {
+                const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                place(y, x0, n);
+                for (int32_t i = 0; i < n; ++i) {
+                    const int32_t x = x0 + i, sx = ox[i], sy = oy[i];
+                    uint8_t a = r->sourceAlpha[int64_t(sy) * r->sourceAlphaBytesPerRow + sx];
+                    uint8_t *da = r->destAlpha ? r->destAlpha + int64_t(y) * r->destAlphaBytesPerRow + x : nullptr;
+                    if (!a) {
+                        if (da) *da = 0;
+                        continue;
+                    }
+                    dst[int64_t(y) * r->destPitch + x] = src[int64_t(sy) * sp + sx];
+                    if (da) *da = uint8_t(a * f / 255);
                 }
-                dst[int64_t(y) * r->destPitch + x] = src[int64_t(sy) * sp + sx];
-                if (da) *da = uint8_t(a * f / 255);
             }
         return;
     }
@@ -91,29 +107,56 @@ template <class P, class F> void displace(qxDisplaceRecord *r, int32_t level, F 
     // The swirl's second half (p past 360) asks for levels up to 510; the
     // blend stays between the two pictures rather than wrapping channels.
     level = level < 0 ? 0 : level > 255 ? 255 : level;
+    // The transitions' road: whole 32-bit words mixed byte by byte, where
+    // the pixel offsets fit the row kernel's 32-bit arithmetic. Every
+    // 32-bit layout keeps its colour in three bytes and gets 0 in the fourth.
+    if constexpr (sizeof(T) == 4) {
+        const int64_t last = int64_t(h - 1) * (sp > bp ? sp : bp) + w - 1;
+        // The row kernel reads ahead of its writes: no plane may overlap
+        // the destination.
+        auto apart = [&](const T *a, int32_t pitch) {
+            const T *aEnd = a + int64_t(h - 1) * pitch + w, *dEnd = dst + int64_t(h - 1) * dp + w;
+            const std::less<const T *> before;
+            return !before(dst, aEnd) || !before(a, dEnd);
+        };
+        if (blend && sp >= 0 && bp >= 0 && dp >= 0 && last <= INT32_MAX && apart(src, sp) && apart(blend, bp)) {
+            const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
+            const auto mix = qxDisplaceRowFunctions().mix32;
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x0 = 0; x0 < w; x0 += kRun) {
+                    const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                    place(y, x0, n);
+                    mix(src, sp, blend, bp, ox, oy, dst + int64_t(y) * dp + x0, n, uint32_t(level), keep);
+                }
+            return;
+        }
+    }
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            int32_t sx, sy;
-            source(x, y, sx, sy);
-            T c = src[int64_t(sy) * sp + sx];
-            T &d = dst[int64_t(y) * dp + x];
-            if (blend) {
-                int32_t cr, cg, cb, br, bg, bb;
-                P::get(layout, c, cr, cg, cb);
-                P::get(layout, blend[int64_t(sy) * bp + sx], br, bg, bb);
-                d = P::put(layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
-                           bb + (((cb - bb) * level) >> 8));
-                continue;
+        for (int32_t x0 = 0; x0 < w; x0 += kRun) {
+            const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+            place(y, x0, n);
+            for (int32_t i = 0; i < n; ++i) {
+                const int32_t x = x0 + i, sx = ox[i], sy = oy[i];
+                T c = src[int64_t(sy) * sp + sx];
+                T &d = dst[int64_t(y) * dp + x];
+                if (blend) {
+                    int32_t cr, cg, cb, br, bg, bb;
+                    P::get(layout, c, cr, cg, cb);
+                    P::get(layout, blend[int64_t(sy) * bp + sx], br, bg, bb);
+                    d = P::put(layout, br + (((cr - br) * level) >> 8), bg + (((cg - bg) * level) >> 8),
+                               bb + (((cb - bb) * level) >> 8));
+                    continue;
+                }
+                d = c;
+                if (r->destMask && smask) {
+                    uint8_t *m = r->destMask + int64_t(y) * r->destMaskBytesPerRow + (x >> 3);
+                    if (bitAt(smask, smbpr, sx, sy)) *m |= uint8_t(0x80 >> (x & 7));
+                    else *m &= uint8_t(~(0x80 >> (x & 7)));
+                }
+                if (salpha)
+                    r->destAlpha[int64_t(y) * r->destAlphaBytesPerRow + x] =
+                        salpha[int64_t(sy) * r->destAlphaBytesPerRow + sx];
             }
-            d = c;
-            if (r->destMask && smask) {
-                uint8_t *m = r->destMask + int64_t(y) * r->destMaskBytesPerRow + (x >> 3);
-                if (bitAt(smask, smbpr, sx, sy)) *m |= uint8_t(0x80 >> (x & 7));
-                else *m &= uint8_t(~(0x80 >> (x & 7)));
-            }
-            if (salpha)
-                r->destAlpha[int64_t(y) * r->destAlphaBytesPerRow + x] =
-                    salpha[int64_t(sy) * r->destAlphaBytesPerRow + sx];
         }
 }
 
@@ -187,20 +230,20 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             s = sine[i], c = cosine[i];
         } else s = std::sin(phi), c = std::cos(phi);
     };
-    // The rotation depends only on the whole distance, below R: one entry
-    // per distance and frame instead of one per pixel.
-    std::vector<double> sines, cosines;
+    // The rotation depends only on the whole distance, below R: one sine
+    // and cosine pair per distance and frame instead of one per pixel.
+    std::vector<double> turns;
     const double maxRadius = std::ceil(R) + 1;
     if (maxRadius < 65536) {
         try {
-            sines.resize(size_t(maxRadius)), cosines.resize(size_t(maxRadius));
-            for (int32_t di = 0; di < int32_t(maxRadius); ++di) rotation(di, sines[size_t(di)], cosines[size_t(di)]);
+            turns.resize(2 * size_t(maxRadius));
+            for (size_t di = 0; di < size_t(maxRadius); ++di) rotation(int32_t(di), turns[2 * di], turns[2 * di + 1]);
         } catch (const std::bad_alloc &) {
-            sines.clear(), cosines.clear();
+            turns.clear();
         }
     }
-    const int32_t known = int32_t(sines.size());
-    displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
+    const int32_t known = int32_t(turns.size() / 2);
+    auto slow = [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
         if (distance) {
@@ -214,13 +257,23 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             return;
         }
         double s, c;
-        if (di < known) s = sines[size_t(di)], c = cosines[size_t(di)];
+        if (di < known) s = turns[2 * size_t(di)], c = turns[2 * size_t(di) + 1];
         else rotation(di, s, c);
         // One of the scales is 1, whose division changes nothing.
         const double rx = c * dx - s * dy, ry = s * dx + c * dy;
         ox = clampTo((sx == 1 ? rx : rx / sx) + cx, w);
         oy = clampTo((sy == 1 ? ry : ry / sy) + cy, h);
-    });
+    };
+    // Both scales are 1 on a square picture: either row kernel fits.
+    const auto rowFn = qxDisplaceRowFunctions().swirl[sx != 1 ? 1 : 0];
+    qxSwirlRow row{nullptr, turns.data(), uint32_t(known), cx, cy, sx, sy, 0, 0, double(w - 1),
+                   double(h - 1)};
+    auto fast = [&](int32_t y, int32_t x0, int32_t n, int32_t *ox, int32_t *oy) {
+        if (!distance || !known) return false;
+        row.dist = distance + int64_t(y) * w, row.y = y, row.dy = (y - cy) * sy;
+        return rowFn(&row, x0, n, ox, oy);
+    };
+    displace<P>(r, level, fast, slow);
     r->sx = 0, r->sy = 0;
 }
 
@@ -252,7 +305,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
     const int64_t known = int64_t(factor.size());
     const double *table = factor.data();
     const int32_t w = r->width, h = r->height, cx = r->cx, cy = r->cy;
-    displace<P>(r, level, [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
+    auto slow = [&](int32_t x, int32_t y, int32_t &ox, int32_t &oy) {
         const int32_t *d = dist + int64_t(y) * w + x;
         if (*d >= 0 && *d < known) {
             const double v = table[*d];
@@ -262,7 +315,15 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
         }
         qxRippleSource(phase, x, y, r, d);
         ox = r->sx, oy = r->sy;
-    });
+    };
+    const auto rowFn = qxDisplaceRowFunctions().ripple;
+    qxRippleRow row{nullptr, table, uint32_t(known), double(cx), 0, 0, double(w - 1), double(h - 1)};
+    auto fast = [&](int32_t y, int32_t x0, int32_t n, int32_t *ox, int32_t *oy) {
+        if (!known) return false;
+        row.dist = dist + int64_t(y) * w, row.y = y, row.dy = y - cy;
+        return rowFn(&row, x0, n, ox, oy);
+    };
+    displace<P>(r, level, fast, slow);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "core/codecs/qx_crc32.h"
 #include "fx/qx_fxwipes.h"
 #include "fxharness.h"
 
@@ -179,6 +180,22 @@ TEST(RendererStripes, ThicknessFromParameterAndRandomDraws)
     const int32_t b = *static_cast<int32_t *>(random.fx.data);
     EXPECT_GE(b, 1);
     EXPECT_LT(b, 320);
+}
+
+// The water and strudel frames keep pinned checksums (wide and tall areas).
+TEST(RendererDisplace, FramesKeepTheirChecksums)
+{
+    qxCrc32Init();
+    uint32_t crc = 0;
+    for (int32_t id : {134, 135, 137, 138})
+        for (auto [w, h] : {std::pair{321, 203}, std::pair{150, 260}}) {
+            FxRun run(id, w, h, -2, Planes::Opaque, false);
+            ASSERT_TRUE(run.play(1 << 20, [&](int32_t) {
+                auto now = fxtest::readPixels(run.target);
+                crc = qxCrc32(now.data(), long(now.size() * 4)) ^ (crc * 31);
+            }));
+        }
+    EXPECT_EQ(crc, 0xFF77E07Du);
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 #include <random>
 #include <vector>
 
+#include "core/codecs/qx_crc32.h"
 #include "imaging/qx_areaeffects.h"
+#include "imaging/qx_blit.h"
 #include "imaging/qx_convolve.h"
 #include "imaging/qx_displace.h"
 #include "imaging/qx_pixelformat.h"
@@ -150,4 +152,51 @@ TEST(Displace, SwirlBlendLevelStaysInRange)
             for (int shift : {0, 8, 16})
                 ASSERT_LE(std::abs(int((px >> shift) & 255) - int((want >> shift) & 255)), p > 0 ? 1 : 0) << p;
     }
+}
+
+// Pinned checksums of every output mode, both depths, two layouts each,
+// wide and tall pictures: the transitions' frames must not change.
+TEST(Displace, OutputsKeepTheirChecksums)
+{
+    auto sine = sineTable(false), cosine = sineTable(true);
+    qxCrc32Init();
+    const int saved = qxKernelLevel();
+    for (int level : {0, 2}) {
+    const int got = qxSetKernelLevel(level);
+    std::mt19937 rng(77);
+    uint32_t crc = 0;
+    for (auto [w, h] : {std::pair{97, 61}, std::pair{45, 70}})
+        for (uint32_t layout : {10u, 12u, 4u, 5u}) {
+            const size_t n = size_t(w) * h, bpp = layout >= 10 ? 4 : 2;
+            std::vector<uint32_t> src(n), blend(n), dst(n);
+            std::vector<uint8_t> salpha(n), dalpha(n), smask(size_t((w + 7) / 8) * h), dmask(smask.size());
+            std::vector<int32_t> dist(n);
+            qxWaterRippleSetup(dist.data(), nullptr, w, h, w / 2, h / 2);
+            for (int mode = 0; mode < 3; ++mode)
+                for (int step = 0; step < 8; ++step) {
+                    for (size_t i = 0; i < n; ++i)
+                        src[i] = rng(), blend[i] = rng(), dst[i] = rng(), salpha[i] = uint8_t(rng() % 3 ? rng() : 0),
+                        dalpha[i] = uint8_t(rng());
+                    for (size_t i = 0; i < smask.size(); ++i) smask[i] = uint8_t(rng()), dmask[i] = uint8_t(rng());
+                    qxDisplaceRecord r{};
+                    r.source = mode == 1 && step % 2 ? nullptr : src.data(), r.sourcePitch = w;
+                    r.blend = mode == 0 ? blend.data() : nullptr, r.blendPitch = w;
+                    r.destination = dst.data(), r.destPitch = w, r.width = w, r.height = h, r.layout = layout;
+                    r.sourceAlpha = mode == 2 ? salpha.data() : nullptr, r.sourceAlphaBytesPerRow = w;
+                    r.destAlpha = dalpha.data(), r.destAlphaBytesPerRow = w, r.reverse = uint32_t(step % 3 == 1);
+                    r.sourceMask = mode == 1 && step % 3 ? smask.data() : nullptr, r.destMask = dmask.data();
+                    r.sourceMaskBytesPerRow = r.destMaskBytesPerRow = (w + 7) / 8;
+                    r.table1 = sine.data(), r.table2 = (step < 4 ? cosine : sine).data();
+                    r.distance = dist.data(), r.cx = w / 2, r.cy = h / 2, r.radius = std::max(w, h) / 2;
+                    r.wavelength = 16 << (step % 3), r.amplitudeStep = 0.05, r.frames = 25, r.phase = 1.5;
+                    const int32_t at[4] = {-150, 37, 300, 517};
+                    if (step < 4) (bpp == 4 ? qxSwirl32 : qxSwirl16)(&r, at[step]);
+                    else (bpp == 4 ? qxWaterRipple32 : qxWaterRipple16)(&r, step == 4 ? -1 : step * 7);
+                    for (auto *b : {&dst, &blend}) crc = qxCrc32(b->data(), long(n * bpp)) ^ (crc * 31);
+                    crc = qxCrc32(dalpha.data(), long(n)) ^ qxCrc32(dmask.data(), long(dmask.size())) ^ (crc * 31);
+                }
+        }
+    EXPECT_EQ(crc, 0xC6773ADEu) << "kernel level " << got;
+    }
+    qxSetKernelLevel(saved);
 }
