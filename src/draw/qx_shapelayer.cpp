@@ -400,16 +400,49 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     return freshShapeData(l, old, p, im, im.x, im.y, fresh);
 }
 
+// The shape drawn again under a layer's transform (display scale
+// included), so that a scaled or turned shape keeps crisp edges. Lines
+// and paths have their picture transformed.
+int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
+                qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
+    *mask = nullptr;
+    qxShapeRecord r{};
+    r.type = p->type;
+    r.width = p->width, r.height = p->height;
+    r.rx = p->rx, r.ry = p->ry, r.start = p->start, r.end = p->end;
+    std::copy_n(p->corners, 4, r.corners);
+    r.points = p->points, r.pointCount = p->pointCount;
+    r.colour = p->colour;
+    r.clockwise = p->clockwise;
+    r.transform = t;
+    qxDrawState drawn = p->state;
+    qxClampDrawStyle(&drawn);
+    qxShapeImage im;
+    try {
+        if (int e = qxRenderShapeImage(L, &r, &drawn, &im)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    *width = im.w, *height = im.h;
+    return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
+}
+
 // The layers own their composed planes; the payload says what they show.
-const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, restylePath};
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape,
+                                  renderShape};
+const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, nullptr, restyleShape, nullptr};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, nullptr, restylePath, nullptr};
 
 } // namespace
 
 void qxLinkShapeLayers(void)
 {
-    for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_LINE, QX_SHAPE_POLYGON,
-                          QX_SHAPE_ARC})
+    for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
+    qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);
     qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
 }

@@ -212,9 +212,9 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     return 0;
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, nullptr};
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, nullptr, nullptr};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload};
+                                    restylePayload, nullptr};
 
 } // namespace
 
