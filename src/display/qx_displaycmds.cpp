@@ -597,7 +597,7 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
 {
     if (width < 1 || height < 1)
         return ERR_WRONGUSAGE;
-    if (d->autoScale) {
+    if (d->autoScale || d->layerScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
     } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
@@ -613,6 +613,9 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     if (y != kKeep)
         d->y = y;
     qxResetRegions(d);
+    // Layers scaled with the display are composed again at the new size.
+    if (changed && d->layerScale && qxBitMapDisplay.rescaleLayers)
+        qxBitMapDisplay.rescaleLayers(qxMainState, d);
     if (changed && d->state != QX_DISPSTATE_CLOSED)
         qxRefreshWholeDisplay(d, 0);
     if (changed && d->satellites) {
@@ -1319,7 +1322,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     std::free(copy);
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
-    if (d->autoScale) {
+    if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {
         if (d->scaledWidth && d->scaledHeight) {
             winW = (int)d->scaledWidth + d->marginLeft + d->marginRight;
             winH = (int)d->scaledHeight + d->marginTop + d->marginBottom;

@@ -259,6 +259,8 @@ int qxResetBGPicRenditions(lua_State *L, qxDisplay *display, qxBGPic *bgpic, int
 int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 // Brings a layer-scaling display's BGPic and layers to its current scale.
 int qxSyncLayerScale(lua_State *L, qxDisplay *display);
+// The same, then the display's work bitmap is composed again whole.
+int qxRescaleDisplayLayers(lua_State *L, qxDisplay *display);
 // Makes a layer again through its creator at the display's scale, keeping
 // its style, name and place; *layer becomes the new record.
 int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer **layer, qxBitMap *bitmap);

@@ -348,3 +348,15 @@ extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer
     qxFreeBitMap(bitmap);
     return r;
 }
+
+extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
+{
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    qxCurrentDisplay = d, qxCurrentOutput = d->bgpic;
+    int r = qxSyncLayerScale(L, d);
+    if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
+        Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    return r;
+}

@@ -87,7 +87,8 @@ qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
     const qxBGPic *b = d ? d->bgpic : nullptr;
     if (!s || !b || !b->bitmap) return nullptr;
     // A display that scales its layers composes at its own size.
-    const bool scaled = d->layerScale && d->layersEnabled && b->curBitmap && b->curBitmap != b->bitmap;
+    const bool scaled = d->layerScale && d->layersEnabled && d->scaledWidth && d->scaledHeight && b->curBitmap &&
+                        b->curBitmap != b->bitmap;
     qxBitMap *from = scaled ? b->curBitmap : b->bitmap;
     const int32_t w = scaled ? b->curWidth : b->width, h = scaled ? b->curHeight : b->height;
     if (s->work && s->workFor == b && s->workFrom == from && s->work->width == uint32_t(w) &&
