@@ -132,5 +132,5 @@ extern "C" void qxLinkLayerEngine(void)
     qxDisplayOptsHook.setLayerFilters = readFilters;
     qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;
-    qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxLinkLayerRenditions();
 }

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/runtime/qx_startup.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "display/qx_gfxgeom.h"
@@ -359,4 +361,23 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
         Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     return r;
+}
+
+namespace {
+
+// A queued layer-transform request: the target is the layer; one that has
+// gone since it was queued is skipped.
+int rebuildQueuedLayer(qxDisplay *d, void *target, uint32_t *)
+{
+    auto *l = static_cast<qxLayer *>(target);
+    if (!d || !qxLayerOwner(l)) return 0;
+    return qxRebuildLayerOnDisplay(qxMainState, d, &l, nullptr);
+}
+
+} // namespace
+
+extern "C" void qxLinkLayerRenditions(void)
+{
+    qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }

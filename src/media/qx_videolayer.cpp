@@ -39,7 +39,7 @@ int replaceFrame(void *target, qxBitMap *frame, int32_t, int32_t, int32_t w, int
     if (own && int32_t(own->width) == w && int32_t(own->height) == h) {
         qxBltBitMapDirect(frame, 0, 0, own, 0, 0, w, h);
         lua_State *L = qxMainState;
-        if (l->intermediate != l->base) qxRebuildLayerTransform(L, l);
+        if (l->onscreen != l->base) qxRebuildLayerTransform(L, l);
         if (!l->hidden && qxLayerOwner(l) == qxLayerBGPic()) {
             int32_t x, y, sw, sh;
             qxLayerScreenRect(l, l->onscreen, &x, &y, &sw, &sh);
