@@ -261,6 +261,8 @@ int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 int qxSyncLayerScale(lua_State *L, qxDisplay *display);
 // The same, then the display's work bitmap is composed again whole.
 int qxRescaleDisplayLayers(lua_State *L, qxDisplay *display);
+// 1 when an async-draw object draws the layer (filled by the effects).
+extern int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
 // Hands the display code the rescale and the queued layer rebuild.
 void qxLinkLayerRenditions(void);
 // Makes a layer again through its creator at the display's scale, keeping

@@ -20,6 +20,7 @@
 
 extern "C" {
 const double *qxLayerCosTable, *qxLayerSinTable;
+int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
 }
 
 namespace {
