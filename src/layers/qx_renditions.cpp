@@ -195,7 +195,7 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
         // x comes from m11 and m21, y from m12 and m22.
         t.m11 *= fx, t.m21 *= fx, t.scalex *= fx, t.scale1 *= fx;
         t.m12 *= fy, t.m22 *= fy, t.scaley *= fy, t.scale2 *= fy;
-        t.smooth = disp && disp->smoothScale ? 1 : (disp && (disp->flags & QX_DISP_SMOOTHSCALE) ? 1 : t.smooth);
+        if (disp) t.smooth = disp->smoothScale || (disp->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0;
         if (!t.general && std::fabs(fx - fy) > 0.01) t.general = 1;
     }
     qxLayerData *p = nullptr;
@@ -276,9 +276,8 @@ void qxFreeLayerEffectImages(qxLayer *l)
     if (l->onscreen != l->base && l->onscreen != l->intermediate) qxFreeEffectImage(l->onscreen);
 }
 
-int qxResetBGPicRenditions(lua_State *L, qxDisplay *display, qxBGPic *b, int reallocate)
+int qxResetBGPicRenditions(lua_State *L, qxDisplay *, qxBGPic *b, int)
 {
-    (void)L, (void)display, (void)reallocate;
     // Separate current planes of a BGPic shown at another size go; the
     // working planes are what it shows until it is scaled again.
     auto separate = [&](qxBitMap *p, qxBitMap *working) { return p && p != working && p != b->baseBitmap && p != b->baseMask && p != b->baseAlpha; };
@@ -314,6 +313,10 @@ int qxSyncLayerScale(lua_State *L, qxDisplay *d)
     const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
     if (b->curWidth == sw && b->curHeight == sh && b->curBitmap && b->curBitmap != b->bitmap) {
         d->scaleX = double(sw) / b->width, d->scaleY = double(sh) / b->height;
+        return 0;
+    }
+    if (sw == b->width && sh == b->height && b->curBitmap == b->bitmap && b->curWidth == sw && b->curHeight == sh) {
+        d->scaleX = d->scaleY = 1.0;
         return 0;
     }
     // A new scale: the BGPic and every layer are made again at it.
