@@ -373,17 +373,15 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
     int built = 0;
     if (!qxMatrixIsIdentity(&l->transform)) {
         built = qxCloneLayerData(L, l, 2);
-    } else if ((flags & QX_AL_SCALED) || qxLayerScaling(d)) {
-        if (qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b == d->bgpic)
-            built = qxCloneLayerData(L, l, replaced ? 7 : 5);
+    } else if (qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b == d->bgpic) {
+        // Whatever the creator asked for: a layer shown unscaled there would be wrong.
+        built = qxCloneLayerData(L, l, replaced ? 7 : 5);
     }
-    {
-        if (int r = built) {
-            qxUnlinkLayer(b, l);
-            qxFreeLayerContents(L, l);
-            std::free(l);
-            return r;
-        }
+    if (built) {
+        qxUnlinkLayer(b, l);
+        qxFreeLayerContents(L, l);
+        std::free(l);
+        return built;
     }
     // 10.
     if (replaced) {
@@ -391,6 +389,8 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
             qxLayerData *from = replaced->base;
             data->x = from->x, data->y = from->y, data->left = from->left, data->top = from->top;
             data->ox = from->ox, data->oy = from->oy;
+            // The copies follow the base to its new place.
+            if (l->onscreen != data) qxRebuildLayerTransform(L, l);
         }
         if (flags & QX_AL_KEEPFILTERS) l->filters = replaced->filters, l->geometric = replaced->geometric;
         qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
