@@ -158,6 +158,9 @@ struct qxBitMapDisplayHooks {
     // Redraws a rectangle of the display's BGPic and layers into a bitmap,
     // with the sprites when withSprites (Redraw).
     void (*redraw)(lua_State *L, struct qxBitMap *into, int32_t x, int32_t y, int32_t w, int32_t h, int withSprites);
+    // Brings the BGPic and layers of a display that scales its layers to
+    // the display's new scale and composes them again.
+    int (*rescaleLayers)(lua_State *L, struct qxDisplay *display);
 };
 
 // The picture cache's reference-counted source (subsystem 5 owns it).

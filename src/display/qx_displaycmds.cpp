@@ -454,8 +454,10 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
         if (d->marginBottom)
             qxDispRectFill(d, -mL, sh, d->width, d->marginBottom, 0);
     }
-    return qxBltToWindow(picture, 0, 0, d, 0, 0, b->width, b->height, sw, sh, flags & 64, nullptr, nullptr,
-                         nullptr);
+    // A display that scales its layers shows a picture composed at its size.
+    const bool composed = d->layerScale && shown && b->curBitmap != b->bitmap;
+    return qxBltToWindow(picture, 0, 0, d, 0, 0, composed ? int32_t(shown->width) : b->width,
+                         composed ? int32_t(shown->height) : b->height, sw, sh, flags & 64, nullptr, nullptr, nullptr);
 }
 
 // Puts the display in window coordinates: position constants resolved
@@ -595,7 +597,7 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
 {
     if (width < 1 || height < 1)
         return ERR_WRONGUSAGE;
-    if (d->autoScale) {
+    if (d->autoScale || d->layerScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
     } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
@@ -611,6 +613,9 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     if (y != kKeep)
         d->y = y;
     qxResetRegions(d);
+    // Layers scaled with the display are composed again at the new size.
+    if (changed && d->layerScale && qxBitMapDisplay.rescaleLayers)
+        qxBitMapDisplay.rescaleLayers(qxMainState, d);
     if (changed && d->state != QX_DISPSTATE_CLOSED)
         qxRefreshWholeDisplay(d, 0);
     if (changed && d->satellites) {
@@ -938,13 +943,16 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     }
     d->bgpic = b;
     d->bgpicOwned = 1;
-    if (d->autoScale) {
+    if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {
         int W = d->scaledWidth ? (int)d->scaledWidth : d->width;
         int H = d->scaledHeight ? (int)d->scaledHeight : d->height;
         qxLetterbox(d, W, H, d->width, d->height);
         d->width = W;
         d->height = H;
     }
+    // The layer scaling engine works on layers.
+    if (d->layerScale)
+        d->layersEnabled = 1;
     d->cursorRightMargin = b->width - 1;
     // The first display prepared learns the screen's pixel format.
     if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
@@ -1314,7 +1322,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     std::free(copy);
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
-    if (d->autoScale) {
+    if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {
         if (d->scaledWidth && d->scaledHeight) {
             winW = (int)d->scaledWidth + d->marginLeft + d->marginRight;
             winH = (int)d->scaledHeight + d->marginTop + d->marginBottom;

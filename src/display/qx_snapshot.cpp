@@ -105,6 +105,9 @@ int qxCmdSaveSnapshot(lua_State *L)
         w = d->bgpic->width;
         h = d->bgpic->height;
         qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
+        // A display that scales its layers shows them at its own size.
+        if (shown && d->layerScale)
+            w = (int)shown->width, h = (int)shown->height;
         uint32_t *argb = qxBitMapToARGB(shown ? shown : d->bgpic->bitmap, 0, 0, w, h, 0);
         if (!argb)
             return ERR_MEM;

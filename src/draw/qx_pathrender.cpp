@@ -211,16 +211,13 @@ int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *
     }
 }
 
-int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, uint32_t flags, qxBitMap **bitmap,
-                    qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height)
+int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, const qxTransformOptions *t,
+                    qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height)
 {
     *bitmap = *alpha = nullptr;
     const auto *s = static_cast<const qxShapeLayerData *>(base->typedata);
     if (!s || !s->items) return ERR_EMPTYPATH;
-    const qxTransformOptions &t = layer->transform;
-    double m[4] = {t.m11, t.m12, t.m21, t.m22};
-    const qxDisplay *disp = qxCurrentDisplay;
-    if ((flags & 1) && disp && disp->layerScale) m[0] *= disp->scaleX, m[1] *= disp->scaleX, m[2] *= disp->scaleY, m[3] *= disp->scaleY;
+    const double m[4] = {t->m11, t->m12, t->m21, t->m22};
     for (double v : m)
         if (!std::isfinite(v) || std::fabs(v) > 1e6) return ERR_WRONGUSAGE;
     qxShapeLayerData d = *s;

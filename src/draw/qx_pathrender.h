@@ -37,8 +37,9 @@ int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeIm
 struct qxLayer;
 struct qxLayerData;
 struct qxBitMap;
-// A path layer drawn again from its path under the layer's transform (flags
-// 1: times the display's scale factors), turned about the layer's anchor
-// point: the picture and where it starts relative to that point.
-int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, uint32_t flags, qxBitMap **bitmap,
-                    qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height);
+// A path layer drawn again from its path under t (the layer's transform,
+// at the display's scale for an on-screen picture), turned about the
+// layer's anchor point: the picture and where it starts relative to that
+// point.
+int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base, const qxTransformOptions *t,
+                    qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height);

@@ -601,17 +601,43 @@ int pathBorder(lua_State *L, const qxLayer *, const qxLayerData *data, int32_t s
     return borderPlane(im, left, top, *s, alpha, dx, dy);
 }
 
+// The shape drawn again under a layer's transform (display scale
+// included), so that a scaled or turned shape keeps crisp edges. Lines
+// have their picture transformed; paths are drawn again by their own hook.
+int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
+                qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
+    *mask = nullptr;
+    qxShapeRecord r = recordOf(*p, t);
+    qxDrawState drawn = p->state;
+    qxClampDrawStyle(&drawn);
+    qxShapeImage im;
+    try {
+        if (int e = qxRenderShapeImage(L, &r, &drawn, &im)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    *width = im.w, *height = im.h;
+    return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
+}
+
 // The layers own their composed planes; the payload says what they show.
-const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath};
+const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
+                                  renderShape};
+const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
+                                 nullptr};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr};
 
 } // namespace
 
 void qxLinkShapeLayers(void)
 {
-    for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_LINE, QX_SHAPE_POLYGON,
-                          QX_SHAPE_ARC})
+    for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
+    qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);
     qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
     qxRegisterLayerRedraw(QX_LAYER_VECTORPATH, qxPathTransform);
 }

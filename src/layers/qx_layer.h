@@ -98,6 +98,11 @@ struct qxLayerTypeOps {
     // the layer; *fresh stays null when the content is unchanged. Effects
     // the keys switch (shadow, border, transparency) go into style.
     int (*applyStyleKeys)(lua_State *L, const qxLayer *layer, int table, qxObjectStyle *style, qxLayerData **fresh);
+    // Draws the base payload again under the transform t (a copy, never the
+    // layer's own) and hands out the new planes and their size; types
+    // without it have their picture transformed instead.
+    int (*renderSource)(lua_State *L, const qxLayer *layer, const qxTransformOptions *t, qxBitMap **bitmap,
+                        qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away
@@ -120,11 +125,13 @@ const qxLayerTypeOps *qxLayerType(uint32_t type);
 // A type that draws itself again under the layer's transform rather than
 // having its upright picture turned (vector paths stay crisp): the picture
 // (bitmap and alpha, width x height) and where it starts relative to the
-// layer's anchor point. flags 1: at the display's scale. 0 or an error code.
-typedef int (*qxLayerRedrawFunc)(lua_State *L, const qxLayer *layer, const qxLayerData *data, uint32_t flags,
-                                 qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width,
-                                 int32_t *height);
+// layer's anchor point, under t (the layer's transform, at the display's
+// scale for an on-screen rendition). 0 or an error code.
+typedef int (*qxLayerRedrawFunc)(lua_State *L, const qxLayer *layer, const qxLayerData *data,
+                                 const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx,
+                                 int32_t *dy, int32_t *width, int32_t *height);
 void qxRegisterLayerRedraw(uint32_t type, qxLayerRedrawFunc redraw);
+qxLayerRedrawFunc qxLayerRedraw(uint32_t type);
 // The untransformed planes of a rendition: its own, else those its type's
 // library hands out (1055 for a type without them); (sx, sy) is where the
 // picture starts. The bitmap may still be null after 0.
@@ -239,6 +246,41 @@ void qxLayerFreeImageCache(qxLayer *layer);
 // layer shows it.
 int qxLayerOwnAnim(lua_State *L, qxLayer *layer, struct qxAnim **out);
 void qxLinkLayerSelection(void);
+
+// Renditions. The trig tables are the draw state's whole-degree tables,
+// handed down at start-up.
+extern const double *qxLayerCosTable, *qxLayerSinTable;
+// 1 when the display composes its layers at its own, scaled size.
+int qxLayerScaling(const qxDisplay *display);
+// general = 1 unless the matrix is a rotation with uniform scale (then
+// scale1 and scale2 hold the scale); an axis-aligned matrix is left alone.
+void qxAnalyzeXform(qxTransformOptions *t);
+void qxUpdateTransform(qxTransformOptions *t, int32_t width, int32_t height);
+// Mode 1: the on-screen rendition (else the intermediate one); 2 handed on;
+// 4: the old on-screen rectangle is not refreshed.
+int qxCloneLayerData(lua_State *L, qxLayer *layer, uint32_t mode);
+int qxCloneLayerDataWrap(lua_State *L, qxLayer *layer);
+void qxPlaceLayerData(qxLayer *layer, qxLayerData *data, int32_t x, int32_t y);
+// Stores a re-rendered picture into the on-screen rendition; acc (x, y, w,
+// h; w -1: take the new one) is refreshed with the new rectangle unless
+// null. flags 64: a line keeps its corner.
+void qxSetLayerPosition(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t y, int32_t width,
+                        int32_t height, qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, uint32_t flags);
+void qxFreeEffectImage(qxLayerData *data);
+void qxFreeLayerEffectImages(qxLayer *layer);
+int qxResetBGPicRenditions(lua_State *L, qxDisplay *display, qxBGPic *bgpic, int reallocate);
+int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
+// Brings a layer-scaling display's BGPic and layers to its current scale.
+int qxSyncLayerScale(lua_State *L, qxDisplay *display);
+// The same, then the display's work bitmap is composed again whole.
+int qxRescaleDisplayLayers(lua_State *L, qxDisplay *display);
+// 1 when an async-draw object draws the layer (filled by the effects).
+extern int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
+// Hands the display code the rescale and the queued layer rebuild.
+void qxLinkLayerRenditions(void);
+// Makes a layer again through its creator at the display's scale, keeping
+// its style, name and place; *layer becomes the new record.
+int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer **layer, qxBitMap *bitmap);
 
 // Fills the up-call tables of the lower layers with the layer engine.
 void qxLinkLayerEngine(void);

@@ -83,104 +83,7 @@ extern "C" int qxLayerSourcePlanes(lua_State *L, const qxLayer *l, const qxLayer
     return ops->sourceImage(L, l, d, bitmap, mask, alpha, sx, sy);
 }
 
-namespace {
-
-int placeTransformed(qxLayer *l, qxBitMap *tb, qxBitMap *tm, qxBitMap *ta, int32_t tw, int32_t th, int64_t left,
-                     int64_t top);
-
-// The intermediate rendition of a transformed layer: a record of its own
-// holding the transformed picture, placed by the anchor. 0, 1000 or the
-// transform's error.
-int buildTransformed(lua_State *L, qxLayer *l)
-{
-    qxLayerData *base = l->base;
-    qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
-    int32_t tw = 0, th = 0, dx = 0, dy = 0;
-    if (qxLayerRedrawFunc redraw = l->type < kTypeSlots ? gRedraws[l->type] : nullptr) {
-        if (int r = redraw(L, l, base, 0, &tb, &ta, &dx, &dy, &tw, &th)) return r;
-        return placeTransformed(l, tb, tm, ta, tw, th, int64_t(base->x) + dx, int64_t(base->y) + dy);
-    }
-    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
-    int32_t sx = 0, sy = 0;
-    if (int r = qxLayerSourcePlanes(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
-    if (!bitmap) return ERR_WRONGUSAGE;
-    // A part becomes an image of its own first.
-    qxBitMap *pb = nullptr, *pm = nullptr, *pa = nullptr;
-    if (sx || sy || int32_t(bitmap->width) != base->width || int32_t(bitmap->height) != base->height) {
-        if (int r = qxCopyImageRect(bitmap, mask, alpha, sx, sy, base->width, base->height, 0, 0, 0, 0, &pb,
-                                    mask ? &pm : nullptr, alpha ? &pa : nullptr))
-            return r;
-        bitmap = pb, mask = pm, alpha = pa;
-    }
-    const qxTransformOptions &t = l->transform;
-    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
-    int r = qxTransformImage(L, 0, nullptr, bitmap, mask, alpha, 0, 0, base->width, base->height, l->anchorx,
-                             l->anchory, m, t.smooth, &tb, &tm, &ta, nullptr, nullptr, &tw, &th);
-    qxFreeImagePlanes(pb, pm, pa);
-    if (r) return r;
-    return placeTransformed(l, tb, tm, ta, tw, th, int64_t(base->x) - int64_t(std::trunc(tw * l->anchorx)),
-                            int64_t(base->y) - int64_t(std::trunc(th * l->anchory)));
-}
-
-// Makes the transformed picture (taken over) the layer's intermediate
-// rendition with its top-left corner at (left, top).
-int placeTransformed(qxLayer *l, qxBitMap *tb, qxBitMap *tm, qxBitMap *ta, int32_t tw, int32_t th, int64_t left,
-                     int64_t top)
-{
-    qxLayerData *base = l->base;
-    auto *d = static_cast<qxLayerData *>(std::malloc(sizeof(qxLayerData)));
-    if (!d) {
-        qxFreeImagePlanes(tb, tm, ta);
-        return ERR_MEM;
-    }
-    *d = *base;
-    d->bitmap = d->mask = d->alpha = nullptr;
-    d->filtbitmap = d->filtmask = d->filtalpha = nullptr;
-    d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
-    d->typedata = nullptr;
-    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->cloneTypeData && base->typedata) {
-        if (int e = ops->cloneTypeData(base, d)) {
-            qxFreeImagePlanes(tb, tm, ta);
-            std::free(d);
-            return e;
-        }
-    }
-    d->xformbitmap = tb, d->xformmask = tm, d->xformalpha = ta;
-    d->dwidth = tw, d->dheight = th;
-    d->left = int32_t(std::clamp<int64_t>(left, INT32_MIN, INT32_MAX));
-    d->top = int32_t(std::clamp<int64_t>(top, INT32_MIN, INT32_MAX));
-    l->intermediate = l->onscreen = d;
-    return 0;
-}
-
-} // namespace
-
 extern "C" {
-
-int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
-{
-    qxLayerData *b = l->base;
-    b->ox = int32_t(std::clamp<int64_t>(int64_t(b->x) - int64_t(std::trunc(b->width * l->anchorx)), INT32_MIN, INT32_MAX));
-    b->oy = int32_t(std::clamp<int64_t>(int64_t(b->y) - int64_t(std::trunc(b->height * l->anchory)), INT32_MIN, INT32_MAX));
-    b->left = b->ox, b->top = b->oy;
-    qxLayerData *old = l->intermediate != l->base ? l->intermediate : nullptr;
-    qxLayerData *oldScreen = l->onscreen != l->base && l->onscreen != old ? l->onscreen : nullptr;
-    if (!qxMatrixIsIdentity(&l->transform)) {
-        if (int r = buildTransformed(L, l)) {
-            l->intermediate = old ? old : l->base;
-            l->onscreen = oldScreen ? oldScreen : l->intermediate;
-            return r;
-        }
-    } else {
-        l->intermediate = l->onscreen = l->base;
-    }
-    for (qxLayerData *d : {old, oldScreen})
-        if (d) {
-            qxFreeLayerData(L, l->type, d);
-            std::free(d);
-        }
-    return 0;
-}
 
 void qxRegisterLayerType(uint32_t type, const qxLayerTypeOps *ops)
 {
@@ -192,6 +95,11 @@ const qxLayerTypeOps *qxLayerType(uint32_t type) { return type < kTypeSlots ? gT
 void qxRegisterLayerRedraw(uint32_t type, qxLayerRedrawFunc redraw)
 {
     if (type < kTypeSlots) gRedraws[type] = redraw;
+}
+
+qxLayerRedrawFunc qxLayerRedraw(uint32_t type)
+{
+    return type < kTypeSlots ? gRedraws[type] : nullptr;
 }
 
 qxBGPic *qxLayerBGPic(void)
@@ -476,14 +384,20 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
     } else {
         qxInsertLayerAfter(b, b->layers.last, l);
     }
-    // 9. A transformed layer keeps its transformed picture apart.
+    // 9. A transformed layer keeps its transformed picture apart; on a
+    // scaled display every layer has its own on-screen picture.
+    int built = 0;
     if (!qxMatrixIsIdentity(&l->transform)) {
-        if (int r = buildTransformed(L, l)) {
-            qxUnlinkLayer(b, l);
-            qxFreeLayerContents(L, l);
-            std::free(l);
-            return r;
-        }
+        built = qxCloneLayerData(L, l, 2);
+    } else if (qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b == d->bgpic) {
+        // Whatever the creator asked for: a layer shown unscaled there would be wrong.
+        built = qxCloneLayerData(L, l, replaced ? 7 : 5);
+    }
+    if (built) {
+        qxUnlinkLayer(b, l);
+        qxFreeLayerContents(L, l);
+        std::free(l);
+        return built;
     }
     // 10.
     if (replaced) {
@@ -491,6 +405,8 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
             qxLayerData *from = replaced->base;
             data->x = from->x, data->y = from->y, data->left = from->left, data->top = from->top;
             data->ox = from->ox, data->oy = from->oy;
+            // The copies follow the base to its new place.
+            if (l->onscreen != data) qxRebuildLayerTransform(L, l);
         }
         if (flags & QX_AL_KEEPFILTERS) l->filters = replaced->filters, l->geometric = replaced->geometric;
         // Async draws move onto the new record before the old one goes.

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
 #include "objects/qx_anim.h"
@@ -59,7 +60,7 @@ int toBrushLayer(lua_State *L, qxLayer *l)
     l->type = QX_TYPE_BRUSH;
     l->layerid = l->sourceid = ref;
     l->base = l->intermediate = l->onscreen = data;
-    if (qxMatrixIsIdentity(&l->transform)) return 0;
+    if (qxMatrixIsIdentity(&l->transform) && !qxLayerScaling(qxCurrentDisplay)) return 0;
     return qxRebuildLayerTransform(L, l);
 }
 
@@ -121,7 +122,7 @@ void layerDrawn(lua_State *L, qxObjectRef ref)
     int32_t x, y, w, h;
     qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
     qxLayerFreeImageCache(l);
-    if (!qxMatrixIsIdentity(&l->transform)) qxRebuildLayerTransform(L, l);
+    if (l->onscreen != l->base) qxRebuildLayerTransform(L, l);
     int32_t x2, y2, w2, h2;
     qxLayerScreenRect(l, l->onscreen, &x2, &y2, &w2, &h2);
     qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
@@ -135,6 +136,7 @@ extern "C" {
 int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
                       qxBitMap **alpha, int32_t *width, int32_t *height)
 {
+    if (qxLayerHeldByAsyncDraw && qxLayerHeldByAsyncDraw(l)) return ERR_RENDERADLAYER;
     switch (l->type) {
     case QX_LAYER_VIDEO: return ERR_VIDEOLAYER;
     case QX_TYPE_NOOBJECT: return ERR_WRONGUSAGE;

@@ -801,7 +801,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     const bool newFrame = frameGiven && frame != base->frame;
     const bool reshape = fresh || std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
                          o.anchorx != l->anchorx || o.anchory != l->anchory ||
-                         (newFrame && !qxMatrixIsIdentity(&o));
+                         (newFrame && (!qxMatrixIsIdentity(&o) || l->onscreen != l->base));
     const qxTransformOptions before = l->transform;
     const double beforeAx = l->anchorx, beforeAy = l->anchory;
     const int32_t beforeFrame = base->frame;
@@ -1015,7 +1015,7 @@ int cmdModifyLayerFrames(lua_State *L)
     int32_t x, y, w, h;
     qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
     qxLayerFreeImageCache(l);
-    const int r = qxMatrixIsIdentity(&l->transform) ? 0 : qxRebuildLayerTransform(L, l);
+    const int r = l->onscreen == l->base ? 0 : qxRebuildLayerTransform(L, l);
     if (!l->hidden) redrawArea(L, l), qxInvalidateRect(L, x, y, w, h);
     return r;
 }

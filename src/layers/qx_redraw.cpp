@@ -144,9 +144,8 @@ bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
     return true;
 }
 
-void drawBorder(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+void drawBorder(lua_State *L, qxLayer *l, qxLayerData *d, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    qxLayerData *d = l->onscreen;
     if (!d->borderalpha && !buildBorder(L, l, d)) return;
     const int32_t bx = int32_t(int64_t(d->left) - d->borderdx), by = int32_t(int64_t(d->top) - d->borderdy);
     int32_t ix = bx, iy = by, iw = d->borderwidth, ih = d->borderheight;
@@ -156,9 +155,8 @@ void drawBorder(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, 
     paintThroughAlpha(d->borderalpha, ix - bx, iy - by, dest, ix, iy, iw, ih, l->bordercolor & 0xFFFFFF, o);
 }
 
-void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+void drawShadow(lua_State *L, qxLayer *l, qxLayerData *d, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    qxLayerData *d = l->onscreen;
     int32_t sx, sy, sw, sh;
     qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
     int32_t ix = sx, iy = sy, iw = sw, ih = sh;
@@ -182,9 +180,9 @@ void drawShadow(lua_State *L, qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, 
 }
 
 // Draws one layer's picture where it meets the rectangle (x, y, w, h).
-void drawImage(lua_State *L, const qxLayer *l, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
+void drawImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap *dest, int32_t x, int32_t y, int32_t w,
+               int32_t h)
 {
-    const qxLayerData *d = l->onscreen;
     int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
     if (!intersect(x, y, w, h, &ix, &iy, &iw, &ih)) return;
     qxBitMap *bitmap, *mask, *alpha;
@@ -331,22 +329,28 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         return;
     }
     if (!b) return;
-    if (!intersect(0, 0, std::min<int64_t>(b->width, dest->width), std::min<int64_t>(b->height, dest->height), &x, &y,
-                   &w, &h))
+    // A layer-scaling display shows its BGPic and layers at its own size.
+    const bool screenSize = !(flags & QX_RD_SCRIPTSIZE) && qxLayerScaling(display) && b == display->bgpic &&
+                            b->curBitmap && b->curBitmap != b->bitmap;
+    const int64_t bw = screenSize ? b->curWidth : b->width, bh = screenSize ? b->curHeight : b->height;
+    if (!intersect(0, 0, std::min<int64_t>(bw, dest->width), std::min<int64_t>(bh, dest->height), &x, &y, &w, &h))
         return;
     if (flags & (QX_RD_SPRITESONLY | QX_RD_ACTIVESPRITES)) {
         if (!(flags & QX_RD_NOSPRITES)) qxDrawSprites(b, dest, x, y, w, h);
         return;
     }
-    qxBitMap *background = (flags & QX_RD_BGPICBITMAP) ? b->bitmap : qxLayerBackground(display, b);
+    qxBitMap *background = screenSize                       ? b->curBitmap
+                           : (flags & (QX_RD_BGPICBITMAP | QX_RD_SCRIPTSIZE)) ? b->bitmap
+                                                                             : qxLayerBackground(display, b);
     if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
     if (flags & QX_RD_BACKGROUNDONLY) return;
     for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
-        if (l->border && !l->onscreen->borderalpha) buildBorder(L, l, l->onscreen);
-        if (l->shadow) drawShadow(L, l, dest, x, y, w, h);
-        if (l->border) drawBorder(L, l, dest, x, y, w, h);
-        drawImage(L, l, dest, x, y, w, h);
+        qxLayerData *d = (flags & QX_RD_SCRIPTSIZE) ? l->intermediate : l->onscreen;
+        if (l->border && !d->borderalpha) buildBorder(L, l, d);
+        if (l->shadow) drawShadow(L, l, d, dest, x, y, w, h);
+        if (l->border) drawBorder(L, l, d, dest, x, y, w, h);
+        drawImage(L, l, d, dest, x, y, w, h);
     }
     // Sprites and layers exclude each other, so sprites go on top.
     if (!(flags & QX_RD_NOSPRITES) && b->sprites) qxDrawSprites(b, dest, x, y, w, h);
@@ -356,7 +360,10 @@ void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, 
 {
     qxDisplay *d = qxCurrentDisplay;
     qxBGPic *b = d ? d->bgpic : nullptr;
-    if (!b || !intersect(0, 0, b->width, b->height, &x, &y, &w, &h)) return;
+    if (qxLayerScaling(d)) qxSyncLayerScale(L, d);
+    const bool scaled = qxLayerScaling(d) && b && b->curBitmap != b->bitmap;
+    if (!b || !intersect(0, 0, scaled ? b->curWidth : b->width, scaled ? b->curHeight : b->height, &x, &y, &w, &h))
+        return;
     qxBitMap *work = qxDisplayWorkBitmap(d, 1);
     if (!work) return;
     Redraw(L, d, b, work, x, y, w, h, flags);
@@ -384,7 +391,8 @@ void qxRefreshDirtyRects(lua_State *L)
     qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
     if (!s || !s->dirty || !d->bgpic) return;
     if (s->dirtyCount >= s->dirtyCapacity) {
-        qxRefreshDisplay(L, 0, 0, d->bgpic->width, d->bgpic->height, 0);
+        qxRefreshDisplay(L, 0, 0, std::max(d->bgpic->width, d->bgpic->curWidth),
+                         std::max(d->bgpic->height, d->bgpic->curHeight), 0);
     } else {
         const uint32_t n = qxMergeRects(s->dirty, s->dirtyCount);
         for (uint32_t i = 0; i < n; ++i) {
@@ -507,13 +515,18 @@ void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t 
         };
         const int64_t nx = resolve(x, d->x, flags & 1), ny = resolve(y, d->y, flags & 2);
         const int64_t dx = nx - d->x, dy = ny - d->y;
-        qxLayerData *renditions[3] = {layer->base, layer->intermediate, layer->onscreen};
-        for (int i = 0; i < 3; ++i) {
-            qxLayerData *r = renditions[i];
-            if (i > 0 && (r == renditions[0] || r == renditions[i - 1])) continue;
-            r->x = clamp32(r->x + dx), r->y = clamp32(r->y + dy);
-            r->left = clamp32(r->left + dx), r->top = clamp32(r->top + dy);
-            r->ox = clamp32(r->ox + dx), r->oy = clamp32(r->oy + dy);
+        qxLayerData *base = layer->base, *inter = layer->intermediate, *screen = layer->onscreen;
+        qxPlaceLayerData(layer, base, clamp32(base->x + dx), clamp32(base->y + dy));
+        if (inter != base) qxPlaceLayerData(layer, inter, clamp32(inter->x + dx), clamp32(inter->y + dy));
+        if (screen != inter && screen != base) {
+            // The on-screen picture lies at the intermediate's place times the display's scale.
+            qxDisplay *disp = qxCurrentDisplay;
+            const double fx = qxLayerScaling(disp) ? disp->scaleX : 1.0, fy = qxLayerScaling(disp) ? disp->scaleY : 1.0;
+            if (layer->type == QX_LAYER_LINE)
+                qxPlaceLayerData(layer, screen, clamp32(screen->x + (std::trunc(inter->left * fx) - screen->left)),
+                                 clamp32(screen->y + (std::trunc(inter->top * fy) - screen->top)));
+            else
+                qxPlaceLayerData(layer, screen, clamp32(std::trunc(inter->x * fx)), clamp32(std::trunc(inter->y * fy)));
         }
         int32_t bx, by, bw, bh;
         qxLayerScreenRect(layer, layer->onscreen, &bx, &by, &bw, &bh);

@@ -376,7 +376,12 @@ void redrawInto(lua_State *L, qxBitMap *into, int32_t x, int32_t y, int32_t w, i
     qxDisplay *d = qxCurrentDisplay;
     if (!d || !d->bgpic || !into) return;
     if (!qxIntersectRect(&x, &y, &w, &h, 0, 0, int32_t(into->width), int32_t(into->height))) return;
-    Redraw(L, d, d->bgpic, into, x, y, w, h, withSprites ? 0u : uint32_t(QX_RD_NOSPRITES));
+    uint32_t flags = withSprites ? 0u : uint32_t(QX_RD_NOSPRITES);
+    // A picture of the BGPic's own size wants it as the script sees it,
+    // also on a display that composes at its scaled size.
+    if (qxLayerScaling(d) && into->width == uint32_t(d->bgpic->width) && into->height == uint32_t(d->bgpic->height))
+        flags |= QX_RD_SCRIPTSIZE;
+    Redraw(L, d, d->bgpic, into, x, y, w, h, flags);
 }
 
 // GetAttribute of #SPRITE; position, frame and z position come from the

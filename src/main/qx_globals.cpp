@@ -32,6 +32,7 @@
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
 #include "draw/vector/qx_drawhost.h"
+#include "draw/vector/qx_shapegeom.h"
 #include "fx/qx_fxhooks.h"
 #include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
@@ -173,6 +174,8 @@ void qxLinkLayers(void)
     qxLinkObjects();
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
+    // Layer transforms are analysed on the draw state's trig tables.
+    qxLayerCosTable = qxCosTable, qxLayerSinTable = qxSinTable;
     qxLinkVideo();
     qxLinkSpriteTextObjects();
     qxLinkFXObjects();

@@ -40,7 +40,7 @@ int replaceFrame(void *target, qxBitMap *frame, int32_t, int32_t, int32_t w, int
     if (own && int32_t(own->width) == w && int32_t(own->height) == h) {
         qxBltBitMapDirect(frame, 0, 0, own, 0, 0, w, h);
         lua_State *L = qxMainState;
-        if (l->intermediate != l->base) qxRebuildLayerTransform(L, l);
+        if (l->onscreen != l->base) qxRebuildLayerTransform(L, l);
         if (!l->hidden && qxLayerOwner(l) == qxLayerBGPic()) {
             int32_t x, y, sw, sh;
             qxLayerScreenRect(l, l->onscreen, &x, &y, &sw, &sh);
@@ -74,7 +74,7 @@ void freeVideoLayerData(lua_State *L, qxLayerData *data)
     if (o->temporary && !qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), l, nullptr, nullptr)) qxFreeVideoObject(L, o);
 }
 
-const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The video a layer shows: the one attached to it, else the one it names.
 int videoOfLayer(qxLayer *l, qxVideoObject **out)

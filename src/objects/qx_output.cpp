@@ -86,16 +86,21 @@ qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
     qxOutputState *s = qxOutputOf(d, create);
     const qxBGPic *b = d ? d->bgpic : nullptr;
     if (!s || !b || !b->bitmap) return nullptr;
-    if (s->work && s->workFor == b && s->workFrom == b->bitmap && s->work->width == uint32_t(b->width) &&
-        s->work->height == uint32_t(b->height))
+    // A display that scales its layers composes at its own size.
+    const bool scaled = d->layerScale && d->layersEnabled && d->scaledWidth && d->scaledHeight && b->curBitmap &&
+                        b->curBitmap != b->bitmap;
+    qxBitMap *from = scaled ? b->curBitmap : b->bitmap;
+    const int32_t w = scaled ? b->curWidth : b->width, h = scaled ? b->curHeight : b->height;
+    if (s->work && s->workFor == b && s->workFrom == from && s->work->width == uint32_t(w) &&
+        s->work->height == uint32_t(h))
         return s->work;
     qxFreeBitMap(s->work);
     s->work = nullptr;
     if (!create) return nullptr;
-    s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    s->work = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
     if (!s->work) return nullptr;
-    qxBltBitMapDirect(b->bitmap, 0, 0, s->work, 0, 0, b->width, b->height);
-    s->workFor = b, s->workFrom = b->bitmap;
+    qxBltBitMapDirect(from, 0, 0, s->work, 0, 0, w, h);
+    s->workFor = b, s->workFrom = from;
     return s->work;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <pixman.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -92,12 +93,13 @@ struct Engine : layertest::DisplayScene {
     {
         qxBitMap *work = qxDisplayWorkBitmap(d, 0);
         ASSERT_NE(work, nullptr);
-        qxBitMap *full = qxAllocBitMap(W, H, 0, nullptr);
-        Redraw(nullptr, d, d->bgpic, full, 0, 0, W, H, QX_RD_NOSPRITES);
-        Pixels a(qxBitMapToARGB(work, 0, 0, W, H, 0)), b(qxBitMapToARGB(full, 0, 0, W, H, 0));
-        for (int p = 0; p < W * H; ++p)
+        const int w = int(work->width), h = int(work->height); // a scaled display composes at its size
+        qxBitMap *full = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+        Redraw(nullptr, d, d->bgpic, full, 0, 0, w, h, QX_RD_NOSPRITES);
+        Pixels a(qxBitMapToARGB(work, 0, 0, w, h, 0)), b(qxBitMapToARGB(full, 0, 0, w, h, 0));
+        for (int p = 0; p < w * h; ++p)
             if (a.get()[p] != b.get()[p]) {
-                ADD_FAILURE() << step << " " << i << ": pixel " << p % W << "," << p / W << " " << std::hex
+                ADD_FAILURE() << step << " " << i << ": pixel " << p % w << "," << p / w << " " << std::hex
                               << a.get()[p] << " != " << b.get()[p];
                 break;
             }
@@ -179,6 +181,42 @@ TEST_F(Engine, CollectedDirtyRectanglesEqualFullRedraw)
     s->dirtyCapacity = 64; // small, so that it fills and means "everything"
     for (unsigned seed : {4u, 5u}) randomRun(seed, 400);
     qxCurrentOutput = nullptr;
+}
+
+TEST_F(Engine, ScaledDisplayRefreshEqualsFullRedraw)
+{
+    // Layers composed at 1.5 times the script size from their on-screen renditions.
+    d->layerScale = 1, d->scaledWidth = W * 3 / 2, d->scaledHeight = H * 3 / 2;
+    ASSERT_EQ(qxSyncLayerScale(nullptr, d), 0);
+    EXPECT_EQ(d->scaleX, 1.5);
+    randomRun(6, 300);
+    EXPECT_EQ(qxDisplayWorkBitmap(d, 0)->width, uint32_t(W * 3 / 2));
+    for (qxLayer *l = d->bgpic->layers.first; l; l = l->next) {
+        EXPECT_NE(l->onscreen, l->base);
+        EXPECT_EQ(l->onscreen->left, int32_t(l->base->left * 1.5));
+    }
+}
+
+TEST(Renditions, AnalyzeXformFindsRotationWithUniformScale)
+{
+    static double cosines[361], sines[361];
+    for (int i = 0; i <= 360; ++i) cosines[i] = std::cos((360 - i) * M_PI / 180), sines[i] = std::sin((360 - i) * M_PI / 180);
+    qxLayerCosTable = cosines, qxLayerSinTable = sines;
+    const double c = 2 * std::cos(M_PI / 6), s = 2 * std::sin(M_PI / 6);
+    qxTransformOptions t{};
+    t.m11 = c, t.m12 = s, t.m21 = -s, t.m22 = c;
+    qxAnalyzeXform(&t);
+    EXPECT_EQ(t.general, 0u);
+    EXPECT_NEAR(t.scale1, 2, 1e-9);
+    EXPECT_NEAR(t.scale2, 2, 1e-9);
+    t = {};
+    t.m11 = 1, t.m12 = 0.5, t.m21 = 0, t.m22 = 1; // shear
+    qxAnalyzeXform(&t);
+    EXPECT_EQ(t.general, 1u);
+    t = {};
+    t.m11 = 2, t.m22 = 3, t.general = 7; // axis-aligned: left alone
+    qxAnalyzeXform(&t);
+    EXPECT_EQ(t.general, 7u);
 }
 
 TEST_F(Engine, PositionsNamesAndRectangles)

@@ -350,9 +350,9 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     return 0;
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject};
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject, nullptr};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload};
+                                    restylePayload, nullptr};
 
 } // namespace
 

@@ -1,0 +1,397 @@
+// The renditions of a layer: base (as handed over), intermediate (under the
+// layer's own transform) and on-screen (at the size of a layer-scaling
+// display). Renditions that need no copy share one record, so a record is
+// freed only when it is not also a lower rendition.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/runtime/qx_startup.h"
+#include "display/qx_adapter.h"
+#include "display/qx_bitmaptransform.h"
+#include "display/qx_display.h"
+#include "display/qx_gfxgeom.h"
+#include "layers/qx_layer.h"
+#include "layers/qx_layerfilters.h"
+#include "objects/qx_bgpicdisplay.h"
+#include "objects/qx_output.h"
+#include "platform/qx_errcodes.h"
+
+extern "C" {
+const double *qxLayerCosTable, *qxLayerSinTable;
+int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
+}
+
+namespace {
+
+int32_t clamp32(double v) { return std::isfinite(v) ? int32_t(std::clamp(v, -2147483648.0, 2147483647.0)) : 0; }
+
+bool isText(uint32_t type) { return type == QX_TYPE_TEXTOBJECT || type == QX_LAYER_TEXTOUT || type == QX_LAYER_PRINT; }
+
+void freeRecord(lua_State *L, uint32_t type, qxLayerData *d)
+{
+    if (!d) return;
+    qxFreeLayerData(L, type, d);
+    std::free(d);
+}
+
+// A fresh payload of the base's type and position, without pictures.
+int copyOfBase(const qxLayer *l, qxLayerData **out)
+{
+    auto *p = static_cast<qxLayerData *>(std::malloc(sizeof(qxLayerData)));
+    if (!p) return ERR_MEM;
+    *p = *l->base;
+    p->bitmap = p->mask = p->alpha = nullptr;
+    p->xformbitmap = p->xformmask = p->xformalpha = nullptr;
+    p->filtbitmap = p->filtmask = p->filtalpha = nullptr;
+    p->borderbitmap = p->bordermask = p->borderalpha = p->shadowalpha = nullptr;
+    p->typedata = nullptr;
+    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->cloneTypeData && l->base->typedata)
+        if (int e = ops->cloneTypeData(l->base, p)) {
+            std::free(p);
+            return e;
+        }
+    *out = p;
+    return 0;
+}
+
+// The base picture under the matrix, for types that hand out pictures:
+// it becomes the rendition's transformed-image cache.
+int transformPicture(lua_State *L, qxLayer *l, const qxTransformOptions *t, qxBitMap **tb, qxBitMap **tm,
+                     qxBitMap **ta, int32_t *tw, int32_t *th)
+{
+    const qxLayerData *base = l->base;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    int32_t sx = 0, sy = 0;
+    if (int r = qxLayerSourcePlanes(L, l, base, &bitmap, &mask, &alpha, &sx, &sy)) return r;
+    if (!bitmap) return ERR_WRONGUSAGE;
+    qxBitMap *pb = nullptr, *pm = nullptr, *pa = nullptr;
+    if (sx || sy || int32_t(bitmap->width) != base->width || int32_t(bitmap->height) != base->height) {
+        if (int r = qxCopyImageRect(bitmap, mask, alpha, sx, sy, base->width, base->height, 0, 0, 0, 0, &pb,
+                                    mask ? &pm : nullptr, alpha ? &pa : nullptr))
+            return r;
+        bitmap = pb, mask = pm, alpha = pa;
+    }
+    const double m[4] = {t->m11, t->m12, t->m21, t->m22};
+    int r = qxTransformImage(L, 0, nullptr, bitmap, mask, alpha, 0, 0, base->width, base->height, l->anchorx,
+                             l->anchory, m, t->smooth, tb, tm, ta, nullptr, nullptr, tw, th);
+    qxFreeImagePlanes(pb, pm, pa);
+    return r;
+}
+
+// Draws the source into the on-screen rendition (the payload being built)
+// under t. Types whose library renders them again get crisp pictures;
+// the others have their picture transformed.
+int renderInto(lua_State *L, qxLayer *l, const qxTransformOptions *t, uint32_t flags)
+{
+    const qxTransformOptions copy = *t; // renderers never see the layer's own record
+    qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
+    int32_t w = 0, h = 0;
+    if (qxLayerRedrawFunc redraw = qxLayerRedraw(l->type)) {
+        // Placed by its own offset from the anchor point, which a turned
+        // path's bounding box need not centre.
+        int32_t dx = 0, dy = 0;
+        if (int r = redraw(L, l, l->base, &copy, &b, &a, &dx, &dy, &w, &h)) return r;
+        qxLayerData *d = l->onscreen;
+        qxSetLayerPosition(L, l, nullptr, d->x, d->y, w, h, b, nullptr, a, flags);
+        d->left = clamp32(double(d->x) + dx), d->top = clamp32(double(d->y) + dy);
+        return 0;
+    }
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    if (ops && ops->renderSource) {
+        if (int r = ops->renderSource(L, l, &copy, &b, &m, &a, &w, &h)) return r;
+        qxSetLayerPosition(L, l, nullptr, l->onscreen->x, l->onscreen->y, w, h, b, m, a, flags);
+        return 0;
+    }
+    if (int r = transformPicture(L, l, &copy, &b, &m, &a, &w, &h)) return r;
+    qxLayerData *d = l->onscreen;
+    d->xformbitmap = b, d->xformmask = m, d->xformalpha = a;
+    qxSetLayerPosition(L, l, nullptr, d->x, d->y, w, h, nullptr, nullptr, nullptr, flags);
+    return 0;
+}
+
+bool scaledFor(const qxDisplay *d, const qxBGPic *b)
+{
+    return qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b && b == d->bgpic;
+}
+
+} // namespace
+
+extern "C" {
+
+int qxLayerScaling(const qxDisplay *d)
+{
+    return d && d->layerScale && d->layersEnabled && d->scaledWidth && d->scaledHeight;
+}
+
+void qxAnalyzeXform(qxTransformOptions *t)
+{
+    if (t->m12 == 0 && t->m21 == 0) return;
+    t->general = 1;
+    if (!qxLayerCosTable || !qxLayerSinTable) return;
+    // The first whole angle that explains a row as a rotation with scale.
+    auto search = [](double c, double s) -> double {
+        for (int i = 0; i <= 360; ++i) {
+            const double cs = qxLayerCosTable[i], sn = qxLayerSinTable[i];
+            if (std::fabs(cs) < 1e-12 || std::fabs(sn) < 1e-12 || (cs < 0) != (c < 0)) continue;
+            const double k = c / cs;
+            if (std::fabs(k - s / sn) <= 0.0001) return k;
+        }
+        return NAN;
+    };
+    const double s1 = search(t->m11, t->m12), s2 = search(t->m22, -t->m21);
+    if (std::isnan(s1) || std::isnan(s2)) return;
+    t->scale1 = s1, t->scale2 = s2;
+    if (std::fabs(s1 - s2) <= 0.01) t->general = 0;
+}
+
+void qxUpdateTransform(qxTransformOptions *t, int32_t width, int32_t height)
+{
+    double m[4];
+    if (t->transformed) {
+        std::memcpy(m, t->transform, sizeof m);
+    } else {
+        qxSetupTransform(m, 0, 0, width, height, t->scalex, t->scaley, t->rotate);
+    }
+    t->m11 = m[0], t->m12 = m[1], t->m21 = m[2], t->m22 = m[3];
+}
+
+void qxPlaceLayerData(qxLayer *, qxLayerData *d, int32_t x, int32_t y)
+{
+    // The corners keep their distance to the anchor point (a line's end
+    // points likewise).
+    const double dx = double(x) - d->x, dy = double(y) - d->y;
+    d->x = x, d->y = y;
+    d->left = clamp32(d->left + dx), d->top = clamp32(d->top + dy);
+    d->ox = clamp32(d->ox + dx), d->oy = clamp32(d->oy + dy);
+}
+
+void qxSetLayerPosition(lua_State *L, qxLayer *l, int32_t *acc, int32_t x, int32_t y, int32_t width, int32_t height,
+                        qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, uint32_t flags)
+{
+    qxLayerData *d = l->onscreen;
+    d->dwidth = width, d->dheight = height;
+    if (l->type != QX_LAYER_LINE) {
+        d->left = clamp32(double(x) - std::trunc(width * l->anchorx));
+        d->top = clamp32(double(y) - std::trunc(height * l->anchory));
+    } else if (!(flags & 64)) {
+        d->left = x, d->top = y;
+    }
+    if (bitmap) {
+        qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
+        d->bitmap = bitmap, d->mask = mask, d->alpha = alpha;
+    }
+    qxFreeXformImage(d);
+    qxFreeEffectImage(d);
+    if (acc && acc[2] == -1) acc[0] = d->left, acc[1] = d->top, acc[2] = d->dwidth, acc[3] = d->dheight;
+    if (!acc || l->hidden) return;
+    int32_t rx = acc[0], ry = acc[1], rw = acc[2], rh = acc[3];
+    int32_t nx, ny, nw, nh;
+    qxLayerScreenRect(l, d, &nx, &ny, &nw, &nh);
+    qxUnionRect(&rx, &ry, &rw, &rh, nx, ny, nw, nh);
+    qxInvalidateRect(L, rx, ry, rw, rh);
+}
+
+int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
+{
+    qxDisplay *disp = qxCurrentDisplay;
+    qxTransformOptions t = l->transform;
+    if (isText(l->type)) qxAnalyzeXform(&t);
+    const bool screen = mode & 1;
+    const double fx = screen && qxLayerScaling(disp) ? disp->scaleX : 1.0;
+    const double fy = screen && qxLayerScaling(disp) ? disp->scaleY : 1.0;
+    if (screen) {
+        // x comes from m11 and m21, y from m12 and m22.
+        t.m11 *= fx, t.m21 *= fx, t.scalex *= fx, t.scale1 *= fx;
+        t.m12 *= fy, t.m22 *= fy, t.scaley *= fy, t.scale2 *= fy;
+        if (disp) t.smooth = disp->smoothScale || (disp->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0;
+        if (!t.general && std::fabs(fx - fy) > 0.01) t.general = 1;
+    }
+    qxLayerData *p = nullptr;
+    if (int e = copyOfBase(l, &p)) return e;
+    qxLayerData *const oldI = l->intermediate, *const oldS = l->onscreen;
+    if (!screen) {
+        l->onscreen = p;
+        if (int r = renderInto(L, l, &t, 16)) {
+            l->onscreen = oldS;
+            freeRecord(L, l->type, p);
+            return r;
+        }
+        l->intermediate = p;
+        const bool separateS = oldS != oldI && oldS != l->base;
+        int r = 0;
+        if (scaledFor(disp, qxLayerOwner(l))) {
+            // The on-screen rendition follows from the new intermediate.
+            l->onscreen = separateS ? oldS : p;
+            r = qxCloneLayerData(L, l, 1 | (mode & 2));
+            if (r) {
+                if (l->onscreen == oldS && separateS) freeRecord(L, l->type, oldS);
+                l->onscreen = p;
+            }
+        } else {
+            l->onscreen = p;
+            if (separateS) freeRecord(L, l->type, oldS);
+        }
+        if (oldI != l->base) freeRecord(L, l->type, oldI);
+        return r;
+    }
+    const qxLayerData *I = l->intermediate;
+    if (l->type == QX_LAYER_LINE) {
+        p->left = clamp32(std::trunc(I->left * fx)), p->top = clamp32(std::trunc(I->top * fy));
+    } else {
+        p->x = clamp32(std::trunc(I->x * fx)), p->y = clamp32(std::trunc(I->y * fy));
+    }
+    p->partx = p->party = 0;
+    int32_t acc[4] = {0, 0, -1, -1};
+    if (!(mode & 4)) qxLayerScreenRect(l, oldS == l->base ? I : oldS, &acc[0], &acc[1], &acc[2], &acc[3]);
+    l->onscreen = p;
+    if (int r = renderInto(L, l, &t, 80)) {
+        l->onscreen = oldS;
+        freeRecord(L, l->type, p);
+        return r;
+    }
+    if (oldS != l->intermediate && oldS != l->base) freeRecord(L, l->type, oldS);
+    return 0;
+}
+
+int qxCloneLayerDataWrap(lua_State *L, qxLayer *l) { return qxCloneLayerData(L, l, 3); }
+
+int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
+{
+    qxLayerData *b = l->base;
+    b->ox = clamp32(double(b->x) - std::trunc(b->width * l->anchorx));
+    b->oy = clamp32(double(b->y) - std::trunc(b->height * l->anchory));
+    b->left = b->ox, b->top = b->oy;
+    if (!qxMatrixIsIdentity(&l->transform)) return qxCloneLayerData(L, l, 2);
+    // Back to the base: the copies go.
+    qxLayerData *oldI = l->intermediate, *oldS = l->onscreen;
+    l->intermediate = l->onscreen = b;
+    if (oldS != oldI && oldS != b) freeRecord(L, l->type, oldS);
+    if (oldI != b) freeRecord(L, l->type, oldI);
+    return scaledFor(qxCurrentDisplay, qxLayerOwner(l)) ? qxCloneLayerData(L, l, 1) : 0;
+}
+
+void qxFreeEffectImage(qxLayerData *d)
+{
+    qxFreeImagePlanes(d->borderbitmap, d->bordermask, d->borderalpha);
+    qxFreeAlphaBitMap(d->shadowalpha);
+    d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
+}
+
+void qxFreeLayerEffectImages(qxLayer *l)
+{
+    qxFreeEffectImage(l->base);
+    if (l->intermediate != l->base) qxFreeEffectImage(l->intermediate);
+    if (l->onscreen != l->base && l->onscreen != l->intermediate) qxFreeEffectImage(l->onscreen);
+}
+
+int qxResetBGPicRenditions(lua_State *L, qxDisplay *, qxBGPic *b, int)
+{
+    // Separate current planes of a BGPic shown at another size go; the
+    // working planes are what it shows until it is scaled again.
+    auto separate = [&](qxBitMap *p, qxBitMap *working) { return p && p != working && p != b->baseBitmap && p != b->baseMask && p != b->baseAlpha; };
+    if (separate(b->curBitmap, b->bitmap)) qxFreeBitMap(b->curBitmap);
+    if (separate(b->curMask, b->mask)) qxFreeMaskBitMap(b->curMask);
+    if (separate(b->curAlpha, b->alpha)) qxFreeAlphaBitMap(b->curAlpha);
+    b->curBitmap = b->bitmap, b->curMask = b->mask, b->curAlpha = b->alpha;
+    b->curWidth = b->width, b->curHeight = b->height;
+    for (qxLayer *l = b->layers.first; l; l = l->next) {
+        if (l->onscreen == l->intermediate || l->onscreen == l->base) continue;
+        freeRecord(L, l->type, l->onscreen);
+        l->onscreen = l->intermediate;
+    }
+    return 0;
+}
+
+int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *b)
+{
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    qxCurrentDisplay = display, qxCurrentOutput = b;
+    int r = 0;
+    for (qxLayer *l = b->layers.first; l && !r; l = l->next)
+        if (l->type != QX_TYPE_NOOBJECT) r = qxCloneLayerData(L, l, 3);
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    return r;
+}
+
+int qxSyncLayerScale(lua_State *L, qxDisplay *d)
+{
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b || !qxLayerScaling(d)) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (b->curWidth == sw && b->curHeight == sh && b->curBitmap && b->curBitmap != b->bitmap) {
+        d->scaleX = double(sw) / b->width, d->scaleY = double(sh) / b->height;
+        return 0;
+    }
+    if (sw == b->width && sh == b->height && b->curBitmap == b->bitmap && b->curWidth == sw && b->curHeight == sh) {
+        d->scaleX = d->scaleY = 1.0;
+        return 0;
+    }
+    // A new scale: the BGPic and every layer are made again at it.
+    if (int r = qxResetBGPicRenditions(L, d, b, 0)) return r;
+    if (sw == b->width && sh == b->height) {
+        d->scaleX = d->scaleY = 1.0;
+        return 0;
+    }
+    if (int r = qxScaleBGPicToDisplay(L, d, b, 0)) return r;
+    qxForgetDisplayWork(d);
+    return qxCopyLayerData(L, d, b);
+}
+
+} // extern "C"
+
+extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer **layer, qxBitMap *bitmap)
+{
+    qxLayer *l = layer ? *layer : nullptr;
+    qxBGPic *b = l ? qxLayerOwner(l) : nullptr;
+    if (!b || !display) {
+        qxFreeBitMap(bitmap);
+        return ERR_WRONGUSAGE;
+    }
+    // Rebuilt in place, so the record keeps its style, its whole name and
+    // its place in the list.
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    const uint32_t target = display->targetType, layersOn = display->layersEnabled;
+    qxCurrentDisplay = display, qxCurrentOutput = b;
+    display->targetType = QX_OUT_DISPLAY, display->layersEnabled = 1;
+    int r = qxCloneLayerData(L, l, 3);
+    if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 0);
+    display->targetType = target, display->layersEnabled = layersOn;
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    qxFreeBitMap(bitmap);
+    return r;
+}
+
+extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
+{
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    qxCurrentDisplay = d, qxCurrentOutput = d->bgpic;
+    int r = qxSyncLayerScale(L, d);
+    if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
+        Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    return r;
+}
+
+namespace {
+
+// A queued layer-transform request: the target is the layer; one that has
+// gone since it was queued is skipped.
+int rebuildQueuedLayer(qxDisplay *d, void *target, uint32_t *)
+{
+    auto *l = static_cast<qxLayer *>(target);
+    if (!d || !qxLayerOwner(l)) return 0;
+    return qxRebuildLayerOnDisplay(qxMainState, d, &l, nullptr);
+}
+
+} // namespace
+
+extern "C" void qxLinkLayerRenditions(void)
+{
+    qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
+}
