@@ -350,26 +350,25 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     return 0;
 }
 
-// A layer turned into a text object's layer shows the object "id" names.
-int freshObject(lua_State *L, qxLayer *, uint32_t, int table, void **)
+// 1014 unless the style table has the key.
+int needKey(lua_State *L, int table, const char *key)
 {
-    lua_pushstring(L, "id");
+    lua_pushstring(L, key);
     lua_gettable(L, table < 0 ? table - 1 : table);
     const bool given = !lua_isnil(L, -1);
     lua_pop(L, 1);
     return given ? 0 : ERR_MISSINGPARAMTR;
 }
 
+// A layer turned into a text object's layer shows the object "id" names.
+int freshObject(lua_State *L, qxLayer *, uint32_t, int table, void **) { return needKey(L, table, "id"); }
+
 // A layer turned into TextOut or Print text starts from the text settings
 // current now (Print also from the display's margins and cursor); the
 // text itself must be given.
 int freshPayload(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata)
 {
-    lua_pushstring(L, "text");
-    lua_gettable(L, table < 0 ? table - 1 : table);
-    const bool given = !lua_isnil(L, -1);
-    lua_pop(L, 1);
-    if (!given) return ERR_MISSINGPARAMTR;
+    if (int r = needKey(L, table, "text")) return r;
     const qxTextState *s = qxGetTextState();
     qxTextRequest rq{};
     rq.block = s->block;
