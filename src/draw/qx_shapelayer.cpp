@@ -345,7 +345,7 @@ int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerDa
 int restyleLine(lua_State *L, const qxLayer *l, int table, const qxShapeLayerData *old, qxLayerData **fresh)
 {
     qxShapeLayerData p = *old;
-    bool changed = false;
+    bool changed = !l->base->bitmap; // a fresh record is always drawn
     if (int e = readFillKeys(L, table, p, &changed)) return e;
     int32_t dx = 0, dy = 0;
     lineShift(l, p, &dx, &dy);
@@ -422,7 +422,7 @@ int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLa
     if (!old) return 0;
     if (table < 0) table = lua_gettop(L) + table + 1;
     qxShapeLayerData p = *old;
-    bool changed = false;
+    bool changed = !l->base->bitmap; // a fresh record is always drawn
     if (int e = readFillKeys(L, table, p, &changed)) return e;
     qxVectorState &v = p.vector;
     intKey(L, table, "linejoin", &v.lineJoin, &changed);
@@ -466,7 +466,7 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     if (old->type == QX_SHAPE_LINE) return restyleLine(L, l, table, old, fresh);
     qxShapeLayerData p = *old;
     std::vector<double> vertices;
-    bool changed = false;
+    bool changed = !l->base->bitmap; // a fresh record is always drawn
     if (int e = readFillKeys(L, table, p, &changed)) return e;
     switch (p.type) {
     case QX_SHAPE_BOX: {
@@ -624,12 +624,80 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 
+bool hasKey(lua_State *L, int table, const char *key)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, table);
+    const bool given = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return given;
+}
+
+// A layer turned into a shape starts from the draw state, white, at the
+// size it had; radii carry over between circles, ellipses and arcs. A
+// line runs from the layer's place until its points are given.
+int freshShape(lua_State *L, qxLayer *layer, uint32_t from, int table, void **typedata)
+{
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    const uint32_t type = layer->type;
+    const bool round = from == QX_SHAPE_CIRCLE || from == QX_SHAPE_ELLIPSE || from == QX_SHAPE_ARC;
+    const char *const *need = nullptr;
+    static const char *const circle[] = {"radius", nullptr}, *const ellipse[] = {"radiusa", "radiusb", nullptr},
+                             *const arc[] = {"startangle", "endangle", nullptr}, *const polygon[] = {"vertices", nullptr};
+    if (type == QX_SHAPE_CIRCLE && !round) need = circle;
+    if ((type == QX_SHAPE_ELLIPSE || type == QX_SHAPE_ARC) && !round) need = ellipse;
+    if (type == QX_SHAPE_POLYGON) need = polygon;
+    for (; need && *need; ++need)
+        if (!hasKey(L, table, *need)) return ERR_MISSINGPARAMTR;
+    if (type == QX_SHAPE_ARC)
+        for (need = arc; *need; ++need)
+            if (!hasKey(L, table, *need)) return ERR_MISSINGPARAMTR;
+    qxShapeLayerData p{};
+    p.type = type;
+    p.state = *qxGetDrawState();
+    p.colour = 0xFFFFFF;
+    p.width = layer->base->width, p.height = layer->base->height;
+    p.x = p.x1 = p.x2 = layer->base->x, p.y = p.y1 = p.y2 = layer->base->y;
+    p.thickness = 1;
+    const bool shape = from == QX_SHAPE_BOX || from == QX_SHAPE_POLYGON || round;
+    if (const auto *old = static_cast<const qxShapeLayerData *>(layer->base->typedata); shape && old) {
+        // The shape's corner stays where the old shape had it.
+        p.width = old->width, p.height = old->height;
+        p.imageX = old->imageX, p.imageY = old->imageY;
+        if (round) p.rx = old->rx, p.ry = type == QX_SHAPE_CIRCLE ? old->rx : old->ry;
+    }
+    qxShapeLayerData *own = nullptr;
+    if (int e = qxCloneShapeLayerData(&p, &own)) return e;
+    *typedata = own;
+    return 0;
+}
+
+// A layer turned into a path draws the path "id" names with the draw and
+// vector state current now.
+int freshPath(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata)
+{
+    if (table < 0) table = lua_gettop(L) + table + 1;
+    qxObjectRef id{};
+    if (!qxGetFieldID(L, table, "id", &id, nullptr)) return ERR_MISSINGPARAMTR;
+    qxShapeLayerData p{};
+    if (int e = qxPathSnapshot(id, &p)) return e;
+    p.items = nullptr, p.capacity = 0; // the path's own items come with "id"
+    p.colour = 0xFFFFFF;
+    p.width = layer->base->width, p.height = layer->base->height;
+    qxShapeLayerData *own = nullptr;
+    if (int e = qxCloneShapeLayerData(&p, &own)) return e;
+    layer->layerid = id;
+    *typedata = own;
+    return 0;
+}
+
 // The layers own their composed planes; the payload says what they show.
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                  renderShape};
+                                  renderShape, freshShape};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 nullptr};
-const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr};
+                                 nullptr, freshShape};
+const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
+                                 freshPath};
 
 } // namespace
 

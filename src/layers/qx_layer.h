@@ -103,6 +103,13 @@ struct qxLayerTypeOps {
     // without it have their picture transformed instead.
     int (*renderSource)(lua_State *L, const qxLayer *layer, const qxTransformOptions *t, qxBitMap **bitmap,
                         qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height);
+    // The fresh record a layer of type `from` starts from when the style
+    // table turns it into this type (layer: the working copy, already of
+    // the new type, its base still holding the old payload; the hook sets
+    // its layerid when the type shows an object): the owner's current
+    // settings, 1014 when the table lacks a key the type needs.
+    // applyStyleKeys then renders it with the keys.
+    int (*freshTypeData)(lua_State *L, qxLayer *layer, uint32_t from, int table, void **typedata);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away

@@ -50,11 +50,11 @@ int animImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **b
     return 0;
 }
 
-const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-const qxLayerTypeOps kAnimOps = {animImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kAnimOps = {animImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 // Videos hand their planes to the layer.
-const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The display core's flags are its own; of the layer flags it asks only
 // for the display-scaled rendition.

@@ -724,6 +724,57 @@ void swapBaseRendition(lua_State *L, qxLayer *l, qxLayerData *fresh)
     std::free(old);
 }
 
+// "type": a layer turned into another type starts from the fresh record its
+// owner makes and is rendered by the new type's keys. *as becomes the
+// working copy of the new type; 1055 for a type that cannot be a target.
+int readTypeChange(lua_State *L, const qxLayer *l, int table, qxObjectStyle *s, qxLayer *as, qxLayerData **fresh)
+{
+    int type = 0;
+    if (!qxGetFieldInt(L, table, "type", &type, nullptr) || uint32_t(type) == l->type) return 0;
+    const qxLayerTypeOps *ops = qxLayerType(uint32_t(type));
+    if (type == int(QX_LAYER_VIDEO) || !ops || !ops->freshTypeData || !ops->applyStyleKeys) return ERR_WRONGUSAGE;
+    // The new type sees a rendition of its own at the layer's place and size.
+    qxLayerData start{};
+    start.x = l->base->x, start.y = l->base->y;
+    start.width = l->base->width, start.height = l->base->height;
+    as->type = uint32_t(type);
+    as->layerid = {};
+    as->base = as->intermediate = as->onscreen = &start;
+    start.typedata = l->base->typedata; // the old payload, for what carries over
+    void *payload = nullptr;
+    int r = ops->freshTypeData(L, as, l->type, table, &payload);
+    start.typedata = payload;
+    if (!r) r = ops->applyStyleKeys(L, as, table, s, fresh);
+    if (!r && !*fresh) r = ERR_WRONGUSAGE;
+    if (ops->freeTypeData) ops->freeTypeData(L, &start);
+    as->base = as->intermediate = as->onscreen = nullptr;
+    if (r) {
+        if (*fresh) qxFreeLayerData(L, uint32_t(type), *fresh), std::free(*fresh);
+        *fresh = nullptr;
+        as->type = l->type;
+    }
+    return r;
+}
+
+// The layer lets go of what its old type showed: the transformed
+// renditions go with it (the rebuild makes them again), an object it was
+// the last to show is freed, and it takes the new type and source.
+void dropOldType(lua_State *L, qxLayer *l, const qxLayer &as)
+{
+    qxLayerData *inter = l->intermediate != l->base ? l->intermediate : nullptr;
+    qxLayerData *screen = l->onscreen != l->base && l->onscreen != inter ? l->onscreen : nullptr;
+    for (qxLayerData *d : {inter, screen})
+        if (d) qxFreeLayerData(L, l->type, d), std::free(d);
+    l->intermediate = l->onscreen = l->base;
+    const uint32_t was = l->type;
+    qxLayerData *old = l->base;
+    qxFreeLayerData(L, was, old); // the base's payload goes by its own type
+    l->type = as.type, l->layerid = as.layerid;
+    if (was == QX_TYPE_BRUSH || was == QX_TYPE_BRUSHPART) qxFlushDeletedObjects(L, 1);
+    else if (was == QX_TYPE_ANIM) qxFlushDeletedObjects(L, 2);
+    else if (was == QX_TYPE_BGPICPART) qxFlushDeletedObjects(L, 8);
+}
+
 // Reads a style table completely, then applies it to the layer: the layer
 // stays unchanged when the table is refused. noRefresh: the caller redraws
 // the area (added to *area when given).
@@ -781,10 +832,17 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     // The type's own keys come last of the reading: a fresh picture is made
     // aside and only swapped in below.
     qxLayerData *fresh = nullptr;
-    if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->applyStyleKeys) {
-        if (int r = ops->applyStyleKeys(L, l, table, &s, &fresh)) {
-            std::free(name);
-            return r;
+    qxLayer as = *l;
+    if (int r = readTypeChange(L, l, table, &s, &as, &fresh)) {
+        std::free(name);
+        return r;
+    }
+    if (as.type == l->type) {
+        if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->applyStyleKeys) {
+            if (int r = ops->applyStyleKeys(L, l, table, &s, &fresh)) {
+                std::free(name);
+                return r;
+            }
         }
     }
     // Apply.
@@ -795,6 +853,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         if (!xGiven) x = fresh->x;
         if (!yGiven) y = fresh->y;
         fresh->x = base->x, fresh->y = base->y;
+        if (as.type != l->type) dropOldType(L, l, as);
         swapBaseRendition(L, l, fresh);
         base = fresh;
     }

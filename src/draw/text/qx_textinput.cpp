@@ -264,10 +264,12 @@ extern "C" int qxCmdInKeyStr(lua_State *L)
     if (int r = refused(d)) return r;
     qxTextCursor *c = qxCurrentTextCursor();
     if (!c) return ERR_MEM;
-    // Layers for the echo; what the display shows lies below them.
+    // Layers for the echo; what the display shows lies below them. Shown
+    // sprites already keep that picture (without themselves): it stays.
     const uint32_t layersWere = d->layersEnabled;
     qxBGPic *bgpic = d->bgpic;
-    if (!layersWere && bgpic) {
+    const bool ownBackground = !layersWere && bgpic && qxLayerBackground(d, bgpic) == bgpic->bitmap;
+    if (ownBackground) {
         qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
         qxBitMap *bg = shown ? qxAllocBitMap(uint32_t(bgpic->width), uint32_t(bgpic->height), 0, nullptr) : nullptr;
         if (shown && !bg) return ERR_BITMAP;
@@ -320,7 +322,7 @@ extern "C" int qxCmdInKeyStr(lua_State *L)
         const std::string echo = line.echo() + "\n";
         r = qxPrintText(L, echo.data(), echo.size(), 0);
     }
-    if (!layersWere && bgpic) qxSetLayerBackground(d, bgpic, nullptr);
+    if (ownBackground) qxSetLayerBackground(d, bgpic, nullptr);
     if (r) return r;
     lua_pushlstring(L, text.data(), text.size());
     return 1;

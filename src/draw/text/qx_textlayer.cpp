@@ -350,9 +350,52 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     return 0;
 }
 
-const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject, nullptr};
+// 1014 unless the style table has the key.
+int needKey(lua_State *L, int table, const char *key)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, table < 0 ? table - 1 : table);
+    const bool given = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return given ? 0 : ERR_MISSINGPARAMTR;
+}
+
+// A layer turned into a text object's layer shows the object "id" names.
+int freshObject(lua_State *L, qxLayer *, uint32_t, int table, void **) { return needKey(L, table, "id"); }
+
+// A layer turned into TextOut or Print text starts from the text settings
+// current now (Print also from the display's margins and cursor); the
+// text itself must be given.
+int freshPayload(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata)
+{
+    if (int r = needKey(L, table, "text")) return r;
+    const qxTextState *s = qxGetTextState();
+    qxTextRequest rq{};
+    rq.block = s->block;
+    rq.encoding = s->encoding;
+    rq.align = QX_ALIGN_LEFT;
+    rq.tags = 1;
+    rq.text = "";
+    int32_t x = layer->base->x, y = layer->base->y;
+    if (layer->type == QX_LAYER_PRINT) {
+        const qxTextCursor *c = qxCurrentTextCursor();
+        if (!c) return ERR_MEM;
+        rq.print = 1;
+        rq.wrap = c->right - c->left + 1;
+        rq.startX = c->x - c->left, rq.leftMargin = c->left;
+        rq.tabs = c->tabs, rq.tabCount = c->tabCount;
+        x = c->left, y = c->y;
+    }
+    qxTextLayerData *p = makePayload(&rq, x, y);
+    if (!p) return ERR_MEM;
+    *typedata = p;
+    return 0;
+}
+
+const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject,
+                                   nullptr, freshObject};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload, nullptr};
+                                    restylePayload, nullptr, freshPayload};
 
 } // namespace
 
