@@ -15,7 +15,14 @@ qxClipboardDispatch qxClipboard = {};
 
 namespace {
 enum { CLIPBOARD_EMPTY = 0, CLIPBOARD_TEXT = 1, CLIPBOARD_IMAGE = 2 };
+
+void freeImage(const qxClipboardImage &image)
+{
+    qxFreeAlphaBitMap(image.alpha);
+    qxFreeMaskBitMap(image.mask);
+    qxFreeBitMap(image.bitmap);
 }
+} // namespace
 
 int qxCmdGetClipboard(lua_State *L)
 {
@@ -27,6 +34,7 @@ int qxCmdGetClipboard(lua_State *L)
     int type = CLIPBOARD_EMPTY;
     if (int r = qxClipboard.get(L, &text, &image, &type)) {
         qxFree(text);
+        freeImage(image);
         return r;
     }
     if (type == CLIPBOARD_TEXT) {
@@ -40,9 +48,7 @@ int qxCmdGetClipboard(lua_State *L)
         qxObjectRef ref{0, QX_NEW_AUTOMATIC};
         if (int r = qxBrushFromBitmap(&ref, image.bitmap, image.mask, image.alpha, image.width, image.height,
                                       0xFFFFFFFFu)) {
-            qxFreeAlphaBitMap(image.alpha);
-            qxFreeMaskBitMap(image.mask);
-            qxFreeBitMap(image.bitmap);
+            freeImage(image);
             return r;
         }
         lua_pushnumber(L, CLIPBOARD_IMAGE);
