@@ -21,7 +21,7 @@ int fakeSet(const char *text)
     heldType = 1;
     return failWith;
 }
-int fakeGet(lua_State *, char **text, int *type)
+int fakeGet(lua_State *, char **text, qxClipboardImage *, int *type)
 {
     *type = heldType;
     if (heldType == 1) {
@@ -48,7 +48,7 @@ struct ClipboardTest : libtest::LibTest {
     {
         LibTest::SetUp();
         ASSERT_EQ(qxOpenSystemLib(L), 0);
-        qxClipboard = {fakeSet, fakeGet, fakePeek, fakeClear};
+        qxClipboard = {fakeSet, nullptr, fakeGet, fakePeek, fakeClear};
         held.clear();
         heldType = failWith = cleared = 0;
     }
@@ -86,7 +86,7 @@ TEST_F(ClipboardTest, TextRoadAndTypes)
 TEST_F(ClipboardTest, ArgumentsErrorsAndNoClipboard)
 {
     EXPECT_EQ(status("SetClipboard", {3, "x"}), ERR_WRONGUSAGE);
-    EXPECT_EQ(status("SetClipboard", {2, 1}), ERR_UNSUPPORTEDFEAT); // images wait for brushes
+    EXPECT_EQ(status("SetClipboard", {2, 1}), ERR_FINDBRUSH);
     failWith = 1365;
     EXPECT_EQ(status("GetClipboard"), 1365);
     EXPECT_EQ(status("PeekClipboard"), 1365);

@@ -10,6 +10,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
@@ -120,6 +121,10 @@ public:
         const int r = x11GetClipboard(L, &data, &type);
         const std::string text = data.text ? data.text : "";
         qxFree(data.text);
+        // A picture on the clipboard is no text to type.
+        qxFreeAlphaBitMap(data.alpha);
+        qxFreeMaskBitMap(data.mask);
+        qxFreeBitMap(data.bitmap);
         if (r || type != 1 || text.empty()) {
             x11Beep(qxCurrentDisplay);
             return 0;

@@ -1,5 +1,5 @@
-// The CLIPBOARD selection: owning and serving our text, reading another
-// owner's through TARGETS and, for large data, INCR.
+// The CLIPBOARD selection: owning and serving our text or PNG picture,
+// reading another owner's through TARGETS and, for large data, INCR.
 #include "platform/x11/x11_clipboard.h"
 
 #include <X11/Xatom.h>
@@ -16,7 +16,6 @@
 
 namespace {
 
-// Images need the PNG writer; until then they are refused, not dropped.
 enum : int { CLIP_OPEN_FAILED = 1364, CLIP_READ_FAILED = 1365, CLIP_NO_MEMORY = 1000, CLIP_NO_IMAGES = 1288 };
 
 // Bumped by every answer of the owner, so a read can tell a slow owner
@@ -83,6 +82,10 @@ void deliver(x11DisplayData *x, const unsigned char *bytes, size_t length)
     int error = 0;
     if (x->readTarget == x->atoms[X11_UTF8_STRING] || x->readTarget == x->atoms[X11_TEXT_PLAIN])
         error = deliverText(x, bytes, length);
+    else if (x->readTarget == x->atoms[X11_IMAGE_PNG])
+        error = x11ClipboardImage.decodePng
+                    ? x11ClipboardImage.decodePng(bytes, length, static_cast<qxClipboardData *>(x->readDest))
+                    : CLIP_NO_IMAGES;
     endRead(x, error);
 }
 
@@ -139,10 +142,8 @@ void receiveTargets(x11DisplayData *x)
     }
     Atom target = 0;
     if (format == 32)
-        // Images are only named by a type query until the PNG road exists.
         target = x11ChooseTarget(reinterpret_cast<const Atom *>(list), length / sizeof(long),
-                                 x->atoms[X11_UTF8_STRING], x->atoms[X11_TEXT_PLAIN],
-                                 x->readDest ? 0 : x->atoms[X11_IMAGE_PNG]);
+                                 x->atoms[X11_UTF8_STRING], x->atoms[X11_TEXT_PLAIN], x->atoms[X11_IMAGE_PNG]);
     XFree(list);
     x->readTarget = target;
     if (!x->readDest || !target) {
@@ -198,7 +199,9 @@ void x11ReceiveSelection(x11DisplayData *x, const XEvent *ev)
 // Answers a SelectionRequest for CLIPBOARD from what we own.
 void serve(x11DisplayData *x, const XSelectionRequestEvent &rq)
 {
-    const Atom offered = x->ownedType == 1 ? x->atoms[X11_UTF8_STRING] : 0;
+    const Atom offered = x->ownedType == 1   ? x->atoms[X11_UTF8_STRING]
+                         : x->ownedType == 2 ? x->atoms[X11_IMAGE_PNG]
+                                             : 0;
     Atom property = rq.property != None ? rq.property : rq.target; // obsolete requestors
     if (rq.target == x->atoms[X11_TARGETS]) {
         Atom list[2] = {x->atoms[X11_TARGETS], offered};
@@ -247,9 +250,43 @@ int takeSelection(x11DisplayData *x)
     return XGetSelectionOwner(x->display, x->atoms[X11_CLIPBOARD]) == x->window ? 0 : CLIP_OPEN_FAILED;
 }
 
+// Takes CLIPBOARD with bytes (malloc'd) that become the owned data.
+int own(x11DisplayData *x, uint32_t type, void *bytes, size_t length)
+{
+    x11FreeClipboardData(x);
+    if (const int error = takeSelection(x)) {
+        std::free(bytes);
+        return error;
+    }
+    x->ownedType = type;
+    x->ownedData = bytes;
+    x->ownedLength = uint32_t(length);
+    return 0;
+}
+
+// A picture as PNG; sizes the server could never carry are refused here.
+int setImage(x11DisplayData *x, const qxClipboardData *data)
+{
+    if (!x11ClipboardImage.encodePng)
+        return CLIP_NO_IMAGES;
+    if (!data || !data->bitmap)
+        return CLIP_NO_MEMORY;
+    unsigned char *png = nullptr;
+    size_t length = 0;
+    if (const int error = x11ClipboardImage.encodePng(data, &png, &length))
+        return error;
+    if (length > X11_MAX_SELECTION_BYTES) {
+        std::free(png);
+        return CLIP_NO_MEMORY;
+    }
+    return own(x, 2, png, length);
+}
+
 } // namespace
 
 extern "C" {
+
+x11ClipboardImageOps x11ClipboardImage = {};
 
 unsigned char *x11GetWindowProperty(x11DisplayData *x, Atom property, size_t *length, int *isIncr,
                                     Atom *typeOut, int *formatOut)
@@ -319,7 +356,7 @@ int x11SetClipboard(int type, const qxClipboardData *data)
     if (!x)
         return CLIP_OPEN_FAILED;
     if (type == 2)
-        return CLIP_NO_IMAGES;
+        return setImage(x, data);
     if (type != 1)
         return 0;
     if (!data || !data->text)
@@ -334,16 +371,7 @@ int x11SetClipboard(int type, const qxClipboardData *data)
     }
     if (!copy)
         return CLIP_NO_MEMORY;
-    x11FreeClipboardData(x);
-    const int error = takeSelection(x);
-    if (error) {
-        std::free(copy);
-        return error;
-    }
-    x->ownedType = 1;
-    x->ownedData = copy;
-    x->ownedLength = uint32_t(std::strlen(copy));
-    return 0;
+    return own(x, 1, copy, std::strlen(copy));
 }
 
 int x11ClearClipboard(void)
@@ -414,7 +442,7 @@ int x11ReadClipboard(lua_State *L, qxClipboardData *data, int *type)
 int x11GetClipboard(lua_State *L, qxClipboardData *data, int *type)
 {
     if (data)
-        data->text = nullptr;
+        *data = {};
     return x11ReadClipboard(L, data, type);
 }
 

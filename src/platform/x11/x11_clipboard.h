@@ -1,5 +1,5 @@
 // The CLIPBOARD selection and Xdnd drops of the X11 back-end: owning and
-// serving text, reading it (TARGETS, INCR), and turning dropped URI lists
+// serving text and PNG pictures, reading them (TARGETS, INCR), and turning dropped URI lists
 // into the name lists of the drop event.
 #pragma once
 #include <X11/Xlib.h>
@@ -25,9 +25,21 @@ constexpr size_t X11_MAX_SELECTION_BYTES = size_t(256) << 20;
 // Seconds without a word from the owner before a read gives up.
 constexpr double X11_CLIPBOARD_TIMEOUT = 5.0;
 
+// The picture coding the clipboard borrows from the picture layer above;
+// the top of the program fills it. Left empty, images give 1288.
+struct x11ClipboardImageOps {
+    // bitmap, mask, alpha, width and height as PNG bytes (malloc'd, *length).
+    int (*encodePng)(const qxClipboardData *data, unsigned char **bytes, size_t *length);
+    // PNG bytes into a new bitmap (and alpha when the picture has one),
+    // width and height; 0 or an error code, nothing kept on failure.
+    int (*decodePng)(const unsigned char *bytes, size_t length, qxClipboardData *data);
+};
+
 extern "C" {
-// type 1 text; type 2 (image) gives 1288 until PNG can be written; any
-// other type does nothing and returns 0.
+extern x11ClipboardImageOps x11ClipboardImage;
+
+// type 1 text, type 2 image (offered as image/png); any other type does
+// nothing and returns 0.
 int x11SetClipboard(int type, const qxClipboardData *data);
 // out type 1 text, 2 image, 0 nothing usable.
 int x11GetClipboard(lua_State *L, qxClipboardData *data, int *type);
@@ -48,7 +60,7 @@ unsigned char *x11GetWindowProperty(x11DisplayData *x, Atom property, size_t *le
                                     Atom *type, int *format);
 
 // The target to ask for from a TARGETS list: UTF8_STRING, else text/plain,
-// else image/png (when images are accepted), else 0.
+// else image/png, else 0.
 Atom x11ChooseTarget(const Atom *list, size_t count, Atom utf8, Atom textPlain, Atom png);
 
 // A text/uri-list as the drop event's list: NUL-terminated names and an
