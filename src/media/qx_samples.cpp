@@ -111,6 +111,20 @@ int qxCmdLoadSample(lua_State *L)
     return addSample(L, sound, automatic, number, sound->frequency, loader);
 }
 
+int qxCmdIsSample(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
+    qxLoaderOptions options;
+    qxReadLoaderOptions(L, 2, &options);
+    qxSoundSource src = options.source();
+    qxSoundStream *s = nullptr;
+    bool ok = qxOpenSoundStream(name.c_str(), &src, 0, &s) == 0 && s->totalBytes && s->bytesPerFrame && s->bits;
+    qxCloseSoundStream(s);
+    lua_pushnumber(L, ok ? 1 : 0);
+    return 1;
+}
+
 // Values of the "pcm" source: the table's list from index 0.
 int pcmValues(lua_State *L, uint32_t code, uint32_t frames, std::vector<uint8_t> &raw, uint32_t *outFrames)
 {
@@ -404,6 +418,7 @@ const qxCommandDef qxSampleCommands[] = {
     {"InsertSample", qxCmdInsertSample},
     {"MixSample", qxCmdMixSample},
     {"SaveSample", qxCmdSaveSample},
+    {"IsSample", qxCmdIsSample},
     {nullptr, nullptr},
 };
 

@@ -631,10 +631,10 @@ int GetVideoFormat(void *handle, qxVideoStreamInfo *info)
 /* A sound loader for "KITS" files: the magic, little-endian u32 rate, u16
  * channels and u16 bits, then interleaved PCM to the end (16-bit signed
  * little-endian or 8-bit unsigned); and a saver (format 80, "kitsnd") that
- * writes the same layout. */
+ * writes the same layout. Subsong 2 of a file is its second half. */
 typedef struct KitSound {
     FILE *f;
-    uint32_t frameBytes, frames, pos;
+    uint32_t frameBytes, frames, pos, first;
 } KitSound;
 
 void *OpenStream(const char *fileName, qxSoundStreamRequest *rq)
@@ -657,7 +657,10 @@ void *OpenStream(const char *fileName, qxSoundStreamRequest *rq)
     k->f = f;
     k->frameBytes = channels * bits / 8;
     k->frames = (uint32_t)(size / k->frameBytes);
+    k->first = rq->subsong ? k->frames / 2 : 0;
+    k->frames -= k->first;
     k->pos = 0;
+    rq->subsongs = 2;
     rq->bits = bits;
     rq->channels = channels;
     rq->frequency = h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24;
@@ -680,7 +683,7 @@ uint32_t StreamSamples(void *handle, void *buffer, uint32_t frames, int *end)
 {
     KitSound *k = handle;
     uint32_t n = frames < k->frames - k->pos ? frames : k->frames - k->pos;
-    if (fseek(k->f, 12 + (long)k->pos * k->frameBytes, SEEK_SET)) n = 0;
+    if (fseek(k->f, 12 + (long)(k->first + k->pos) * k->frameBytes, SEEK_SET)) n = 0;
     n = (uint32_t)fread(buffer, k->frameBytes, n, k->f);
     k->pos += n;
     *end = n < frames;
