@@ -3,6 +3,7 @@
 // player state follows what the PCM has played (positions are read from
 // it); the channel renders from a private copy one second ahead.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <strings.h>
@@ -11,6 +12,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_chunkname.h"
+#include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "media/qx_audioadapter.h"
@@ -18,6 +20,7 @@
 #include "media/qx_music.h"
 #include "media/qx_sample.h"
 #include "media/qx_soundcmds.h"
+#include "objects/qx_picsource.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_upcalls.h"
 
@@ -252,13 +255,19 @@ int loadModule(const char *name, const char *adapter, uint8_t **data, uint32_t *
     return 0;
 }
 
-void readLoaderOptions(lua_State *L, int idx, char *adapter, size_t size, int *have)
+// A loader plug-in's stream, else (when the loader list admits "inbuilt")
+// a module read whole or an inbuilt reader's stream.
+int openMusicSource(const char *name, const qxSoundSource *src, qxSoundStream **stream, uint8_t **data,
+                    uint32_t *size, bool *isModule)
 {
-    *have = 0;
-    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) {
-        luaL_checktable(L, idx);
-        qxGetFieldStr(L, idx, "adapter", adapter, size, have);
+    *isModule = false;
+    int r = qxOpenPluginSoundStream(name, src, 1, stream);
+    if (r >= 0) return r;
+    if (qxLoaderAllowed(src ? src->loaders : nullptr, "inbuilt", 0)) {
+        r = loadModule(name, src ? src->adapters : nullptr, data, size, isModule);
+        if (r || *isModule) return r;
     }
+    return qxOpenInbuiltSoundStream(name, src, 1, stream);
 }
 
 int qxCmdOpenMusic(lua_State *L)
@@ -268,14 +277,14 @@ int qxCmdOpenMusic(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
-    char adapter[257] = "";
-    int haveAdapter = 0;
-    readLoaderOptions(L, 3, adapter, sizeof adapter, &haveAdapter);
+    qxLoaderOptions options;
+    qxReadLoaderOptions(L, 3, &options);
+    qxSoundSource src = options.source();
     qxMusic *old = nullptr;
     if (!automatic && qxFindMusic({number, nullptr}, &old) == 0) freeMusic(old, L);
     qxDebugPrintLine("Loading music %s", name.c_str(), 1);
     qxMusic *m = nullptr;
-    if (int r = qxOpenMusicFile(name.c_str(), haveAdapter ? adapter : nullptr, &m)) {
+    if (int r = qxOpenMusicFile(name.c_str(), &src, &m)) {
         qxPrintFailed();
         return r;
     }
@@ -441,16 +450,29 @@ int qxCmdPlaySubsong(lua_State *L)
     qxMusic *m = optionalMusic(L, 2, playingNow);
     refreshState(m);
     if (m->kind != KIND_MODULE) {
-        // Stream subsongs need a reader that reports them; ours have one.
-        if (n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
-        if (uint32_t(n) == m->subsong) haltMusic(m, false);
-        return 0;
+        if (m->scriptFed || n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
+        if (uint32_t(n) == m->subsong) {
+            haltMusic(m, false);
+        } else {
+            // Another subsong: the file again through the loader that opened it.
+            const char *loader = m->loader ? qxLoaderName(static_cast<qxPluginInfo *>(m->loader)) : "inbuilt";
+            qxSoundSource src{loader, m->adapter[0] ? m->adapter : nullptr, uint32_t(n - 1)};
+            qxSoundStream *fresh = nullptr;
+            if (!m->fileName) return ERR_MEM;
+            if (int r = qxOpenSoundStream(m->fileName, &src, 1, &fresh)) return r;
+            haltMusic(m, false);
+            qxCloseSoundStream(soundStream(m));
+            m->stream = fresh;
+            m->seekable = fresh->seekable;
+            m->subsong = uint32_t(n);
+        }
+    } else {
+        qxAlsaLock();
+        qxModPlayer *state = moduleState(m);
+        qxModPosition(state, 0, n);
+        if (qxChannel *c = channelOf(m); c && c->module) qxRestartModuleRing(c, state);
+        qxAlsaUnlock();
     }
-    qxAlsaLock();
-    qxModPlayer *state = moduleState(m);
-    qxModPosition(state, 0, n);
-    if (qxChannel *c = channelOf(m); c && c->module) qxRestartModuleRing(c, state);
-    qxAlsaUnlock();
     if (m->state == STOPPED) {
         double v;
         if (lua_gettop(L) >= 3 && lua_istable(L, 3) &&
@@ -599,21 +621,21 @@ int qxCmdIsMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
     std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
-    char adapter[257] = "";
-    int haveAdapter = 0;
-    readLoaderOptions(L, 2, adapter, sizeof adapter, &haveAdapter);
+    qxLoaderOptions options;
+    qxReadLoaderOptions(L, 2, &options);
+    qxSoundSource src = options.source();
     uint8_t *data = nullptr;
     uint32_t size = 0;
     bool isModule = false;
-    int r = loadModule(name.c_str(), haveAdapter ? adapter : nullptr, &data, &size, &isModule);
+    qxSoundStream *s = nullptr;
+    int r = openMusicSource(name.c_str(), &src, &s, &data, &size, &isModule);
     qxFree(data);
     if (isModule) {
         lua_pushnumber(L, r == 0);
         lua_pushstring(L, r == 0 ? "Protracker" : "Unknown");
         return 2;
     }
-    qxSoundStream *s = nullptr;
-    if (r == 0 && qxOpenSoundStream(name.c_str(), haveAdapter ? adapter : nullptr, 1, &s) == 0) {
+    if (r == 0) {
         lua_pushnumber(L, 1);
         lua_pushstring(L, qxSoundStreamName(s));
         qxCloseSoundStream(s);
@@ -626,12 +648,21 @@ int qxCmdIsMusic(lua_State *L)
 
 } // namespace
 
-int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out)
+void qxReadLoaderOptions(lua_State *L, int idx, qxLoaderOptions *out)
+{
+    if (lua_gettop(L) < idx || lua_isnil(L, idx)) return;
+    luaL_checktable(L, idx);
+    qxGetFieldStr(L, idx, "loader", out->loader, sizeof out->loader, &out->haveLoader);
+    qxGetFieldStr(L, idx, "adapter", out->adapter, sizeof out->adapter, &out->haveAdapter);
+}
+
+int qxOpenMusicFile(const char *name, const qxSoundSource *src, qxMusic **out)
 {
     auto *m = static_cast<qxMusic *>(qxAlloc(sizeof(qxMusic), 1));
     if (!m) return ERR_MEM;
     bool isModule = false;
-    int r = loadModule(name, adapter, &m->fileData, &m->fileSize, &isModule);
+    qxSoundStream *s = nullptr;
+    int r = openMusicSource(name, src, &s, &m->fileData, &m->fileSize, &isModule);
     if (!r && isModule) {
         uint32_t bytes = qxModSetup(nullptr, m->fileData, m->fileSize, QX_MODULE_RATE);
         m->stream = qxAlloc(bytes, 0);
@@ -639,11 +670,11 @@ int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out)
         else qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
         m->kind = KIND_MODULE;
     } else if (!r) {
-        qxSoundStream *s = nullptr;
-        r = qxOpenSoundStream(name, adapter, 1, &s);
         m->stream = s;
         m->kind = KIND_STREAM;
-        if (s) m->seekable = s->seekable;
+        m->seekable = s->seekable;
+        m->subsongs = s->subsongs;
+        m->loader = const_cast<qxPluginInfo *>(s->plugin);
     }
     if (r) {
         qxFree(m->stream);
@@ -658,7 +689,9 @@ int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out)
     m->volume = 64;
     m->times = 1;
     m->pass = 1;
-    m->subsongs = m->subsong = 1;
+    m->subsongs = std::max(m->subsongs, 1u);
+    m->subsong = 1;
+    if (src && src->adapters) std::snprintf(m->adapter, sizeof m->adapter, "%s", src->adapters);
     *out = m;
     return 0;
 }

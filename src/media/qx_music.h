@@ -42,7 +42,7 @@ extern const qxCommandDef qxMusicCommands[];
 int qxFindMusic(qxObjectRef ref, qxMusic **out);
 void qxFreeMusicObjects(lua_State *L);
 // A music object for a file (not yet listed as a script object).
-int qxOpenMusicFile(const char *name, const char *adapter, qxMusic **out);
+int qxOpenMusicFile(const char *name, const qxSoundSource *src, qxMusic **out);
 // Lists it as a script object under its header's identifier.
 void qxAddMusicObject(qxMusic *m);
 int qxStartMusic(qxMusic *m);

@@ -60,7 +60,8 @@ void freeNumbered(lua_State *L, int automatic, uint32_t number)
 
 // Adds a sample for the sound (owned from here) and pushes its identifier
 // when automatic; the number of results.
-int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint32_t pitch)
+int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint32_t pitch,
+              const qxPluginInfo *loader = nullptr)
 {
     auto *s = static_cast<qxSample *>(qxAlloc(sizeof(qxSample), 1));
     if (!s) {
@@ -76,6 +77,7 @@ int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint
     s->format = sound->format;
     s->bytes = sound->frames * sound->bytesPerFrame;
     s->panning = 128;
+    s->loader = const_cast<qxPluginInfo *>(loader);
     appendSample(s);
     if (!automatic) return 0;
     lua_pushlightuserdata(L, s);
@@ -94,21 +96,33 @@ int qxCmdLoadSample(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
-    char adapter[257] = "";
-    int haveAdapter = 0;
-    if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
-        luaL_checktable(L, 3);
-        qxGetFieldStr(L, 3, "adapter", adapter, sizeof adapter, &haveAdapter);
-    }
+    qxLoaderOptions options;
+    qxReadLoaderOptions(L, 3, &options);
     freeNumbered(L, automatic, number);
     qxDebugPrintLine("Loading sample %s", name.c_str(), 1);
     qxSound *sound = nullptr;
-    if (int r = qxDecodeSound(name.c_str(), haveAdapter ? adapter : nullptr, &sound)) {
+    const qxPluginInfo *loader = nullptr;
+    qxSoundSource src = options.source();
+    if (int r = qxDecodeSound(name.c_str(), &src, &sound, &loader)) {
         qxPrintFailed();
         return r;
     }
     qxPrintDone();
-    return addSample(L, sound, automatic, number, sound->frequency);
+    return addSample(L, sound, automatic, number, sound->frequency, loader);
+}
+
+int qxCmdIsSample(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    std::string name = qxGetFileNameArg(L, 1, 0, nullptr);
+    qxLoaderOptions options;
+    qxReadLoaderOptions(L, 2, &options);
+    qxSoundSource src = options.source();
+    qxSoundStream *s = nullptr;
+    bool ok = qxOpenSoundStream(name.c_str(), &src, 0, &s) == 0 && s->totalBytes && s->bytesPerFrame && s->bits;
+    qxCloseSoundStream(s);
+    lua_pushnumber(L, ok ? 1 : 0);
+    return 1;
 }
 
 // Values of the "pcm" source: the table's list from index 0.
@@ -340,8 +354,8 @@ int qxCmdSaveSample(lua_State *L)
     qxSample *s = qxSampleArg(L, 1);
     std::string name = luaL_checkstring(L, 2);
     int format = luaL_optint(L, 3, 0);
-    // Saver plug-ins are looked up once the plug-in host lists them.
-    if (format != 0) return ERR_UNKNOWNSMPOUT;
+    if (format != 0) return format < 0 ? ERR_UNKNOWNSMPOUT
+                                       : qxSaveSampleWithPlugin(name.c_str(), s->sound, s->pitch, uint32_t(format));
     if (int r = qxWriteWave(name.c_str(), s->sound, s->pitch)) return r;
     return 0;
 }
@@ -404,6 +418,7 @@ const qxCommandDef qxSampleCommands[] = {
     {"InsertSample", qxCmdInsertSample},
     {"MixSample", qxCmdMixSample},
     {"SaveSample", qxCmdSaveSample},
+    {"IsSample", qxCmdIsSample},
     {nullptr, nullptr},
 };
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/files/qx_file.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "platform/qx_objectref.h"
 #include "platform/qx_sync.h"
 
@@ -73,6 +74,18 @@ struct qxSoundStream {
     void *music;
     pthread_mutex_t queueMutex;
     struct qxQueuedBuffer *queue;
+    // Loader plug-in streams (kind 5): the plug-in and its stream handle.
+    const qxPluginInfo *plugin;
+    void *pluginHandle;
+    uint32_t subsongs;
+};
+
+// Where a sound is opened from: the loader list ("loader"), the file
+// adapter list ("adapter"), each null for the defaults, and the subsong.
+struct qxSoundSource {
+    const char *loaders;
+    const char *adapters;
+    uint32_t subsong;
 };
 
 // A buffer queued on a script-fed stream; its data follows the node.
@@ -167,12 +180,19 @@ int qxSoundFormatCode(uint32_t bits, uint32_t channels, uint32_t flags);
 // Script constant MONO8..STEREO16 to the internal code; -1 for others.
 int qxScriptFormatToCode(int constant);
 int qxCodeToScriptFormat(uint32_t code);
-int qxOpenSoundStream(const char *name, const char *adapterList, int asMusic, qxSoundStream **out);
+// Loader plug-ins first, then the inbuilt readers (without modules).
+// A zero-filled stream record with the opener's defaults, or null.
+qxSoundStream *qxNewSoundStream(int asMusic);
+int qxOpenSoundStream(const char *name, const qxSoundSource *src, int asMusic, qxSoundStream **out);
+// The inbuilt readers and the native decoder only, as the loader list admits.
+int qxOpenInbuiltSoundStream(const char *name, const qxSoundSource *src, int asMusic, qxSoundStream **out);
 const char *qxSoundStreamName(const qxSoundStream *s);
 int qxSeekSoundStream(qxSoundStream *s, uint32_t frame);
 uint32_t qxReadSoundStream(qxSoundStream *s, void *buffer, uint32_t frames, int *end);
 void qxCloseSoundStream(qxSoundStream *s);
-int qxDecodeSound(const char *name, const char *adapterList, qxSound **out);
+// loader, when given, receives the plug-in that decoded it (null: inbuilt).
+int qxDecodeSound(const char *name, const qxSoundSource *src, qxSound **out,
+                  const qxPluginInfo **loader = nullptr);
 // Takes ownership of data (qxAlloc'd) also on failure.
 int qxSoundFromRaw(uint8_t *data, uint32_t frames, uint32_t frequency, uint32_t code, qxSound **out);
 qxSound *qxCopySound(const qxSound *sound);
@@ -184,6 +204,18 @@ uint32_t qxFramesToMs(uint64_t frames, uint32_t frequency);
 int qxReadIFFHeader(qxSoundStream *s);
 int qxReadRIFFHeader(qxSoundStream *s);
 uint32_t qxStreamSamples(qxSoundStream *s, uint8_t *buffer, uint32_t frames, int *end);
+
+// Loader and saver plug-ins (qx_soundplugin.cpp). Offers the file to the
+// admitted loaders in list order: 0 with the stream (kind 5) when one took
+// it, -1 when none did, or an error code.
+int qxOpenPluginSoundStream(const char *name, const qxSoundSource *src, int asMusic, qxSoundStream **out);
+uint32_t qxPluginStreamSamples(qxSoundStream *s, uint8_t *buffer, uint32_t frames, int *end);
+void qxPluginSeekStream(qxSoundStream *s, uint32_t frame);
+void qxPluginCloseStream(qxSoundStream *s);
+const char *qxPluginStreamName(const qxSoundStream *s);
+// SaveSample through the first saver plug-in that lists format: 0, 1490
+// when none lists it, 1491 when it fails.
+int qxSaveSampleWithPlugin(const char *name, const qxSound *sound, uint32_t rate, uint32_t format);
 
 // ---- Channel table (qx_channels.cpp) ----
 int qxCreateAudioLocks(void);

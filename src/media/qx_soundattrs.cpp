@@ -1,8 +1,12 @@
 // Attribute answers of the "sound" library for samples and music, by the
 // request codes that GetAttribute passes on.
+#include "core/vm/lua.h"
+#include "display/qx_displaylibs.h"
 #include "media/qx_music.h"
 #include "media/qx_sample.h"
 #include "media/qx_soundattrs.h"
+#include "platform/qx_errcodes.h"
+#include "objects/qx_picsource.h"
 
 namespace {
 
@@ -26,7 +30,7 @@ int sampleAttribute(int code, qxSample *s, qxAttributeValue *out)
         if (!qxAudio.deviceOpen) return 0;
         out->number = qxIsSoundPlaying(sound) ? 1 : 0;
         return 1;
-    case 31: out->text = s->loader ? "native" : "inbuilt"; return 1;
+    case 31: out->text = qxLoaderName(static_cast<const qxPluginInfo *>(s->loader)); return 1;
     default: return 0;
     }
 }
@@ -47,12 +51,88 @@ int musicAttribute(int code, qxMusic *m, qxAttributeValue *out)
     case 27: out->number = m->subsong; return 1;
     case 28: out->number = m->state == 1; return 1;
     case 29: out->number = m->state == 2; return 1;
-    case 32: out->text = m->loader ? "native" : "inbuilt"; return 1;
+    case 32: out->text = qxLoaderName(static_cast<const qxPluginInfo *>(m->loader)); return 1;
     default: return 0;
     }
 }
 
+// GetAttribute's attribute constants.
+enum : int {
+    kType = 9, kFrames = 11, kDuration = 14, kPitch = 15, kPosition = 18, kFormat = 19, kBitRate = 20,
+    kCanSeek = 72, kSubsongs = 80, kSubsong = 81, kPlaying = 83, kPaused = 84, kLoader = 91,
+};
+
+int sampleCode(int attribute)
+{
+    switch (attribute) {
+    case kType: return 7;
+    case kDuration: return 8;
+    case kPitch: return 9;
+    case kPosition: return 16;
+    case kFrames: return 24;
+    case kPlaying: return 30;
+    case kLoader: return 31;
+    default: return -1;
+    }
+}
+
+int musicCode(int attribute)
+{
+    switch (attribute) {
+    case kDuration: return 14;
+    case kPosition: return 15;
+    case kFormat: return 17;
+    case kBitRate: return 19;
+    case kPitch: return 20;
+    case kType: return 21;
+    case kCanSeek: return 25;
+    case kSubsongs: return 26;
+    case kSubsong: return 27;
+    case kPlaying: return 28;
+    case kPaused: return 29;
+    case kLoader: return 32;
+    default: return -1;
+    }
+}
+
+// GetAttribute of samples (2) and music (33) through the hook's codes.
+int pushAttribute(lua_State *L, qxObjectRef ref, int code)
+{
+    if (code < 0) return -ERR_UNKNOWNATTR;
+    qxAttributeValue v;
+    if (!qxSoundAttribute(code, ref, &v)) {
+        // Only the play state and position go unanswered while no device is open.
+        v.number = code == 30 ? 0 : -1;
+        v.second = -1;
+    }
+    if (v.text) lua_pushstring(L, v.text);
+    else lua_pushnumber(L, v.number);
+    if (code != 16) return 1;
+    lua_pushnumber(L, v.second);
+    return 2;
+}
+
+int sampleAttributeOf(lua_State *L, qxObjectRef ref, int attribute)
+{
+    qxSample *s = nullptr;
+    if (int r = qxFindSample(ref, &s)) return -r;
+    return pushAttribute(L, ref, sampleCode(attribute));
+}
+
+int musicAttributeOf(lua_State *L, qxObjectRef ref, int attribute)
+{
+    qxMusic *m = nullptr;
+    if (int r = qxFindMusic(ref, &m)) return -r;
+    return pushAttribute(L, ref, musicCode(attribute));
+}
+
 } // namespace
+
+extern "C" void qxLinkSoundAttributes(void)
+{
+    qxObjectRefAttributes[QX_TYPE_SAMPLE] = sampleAttributeOf;
+    qxObjectRefAttributes[QX_TYPE_MUSIC] = musicAttributeOf;
+}
 
 extern "C" int qxSoundAttribute(int code, qxObjectRef ref, qxAttributeValue *out)
 {

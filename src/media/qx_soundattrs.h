@@ -12,4 +12,6 @@ struct qxAttributeValue {
 extern "C" {
 // 1 with the value; 0 when the object is not found or the code is not ours.
 int qxSoundAttribute(int code, qxObjectRef ref, qxAttributeValue *out);
+// Answers GetAttribute for samples and music (the sound library's opener).
+void qxLinkSoundAttributes(void);
 }

@@ -13,6 +13,19 @@ int qxSoundNeeded(lua_State *L);
 // The passes, last-pass length and pass duration of a sample channel.
 void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time);
 
+// The {loader, adapter} options table of the load commands.
+struct qxLoaderOptions {
+    char loader[257] = "";
+    char adapter[257] = "";
+    int haveLoader = 0, haveAdapter = 0;
+    qxSoundSource source(uint32_t subsong = 0) const
+    {
+        return {haveLoader ? loader : nullptr, haveAdapter ? adapter : nullptr, subsong};
+    }
+};
+// Reads the options of argument idx when it is given (a table, else 1055).
+void qxReadLoaderOptions(lua_State *L, int idx, qxLoaderOptions *out);
+
 // The playing commands (qx_sampleplay.cpp).
 int qxCmdPlaySample(lua_State *L);
 int qxCmdStopSample(lua_State *L);

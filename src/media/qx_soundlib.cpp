@@ -16,6 +16,7 @@
 #include "media/qx_music.h"
 #include "media/qx_sample.h"
 #include "media/qx_audioadapter.h"
+#include "media/qx_soundattrs.h"
 #include "media/qx_soundcmds.h"
 
 #include "core/commands/qx_commands.h"
@@ -200,6 +201,7 @@ extern "C" int qxOpenSoundLib(lua_State *L)
     if (int r = qxCreateAudioLocks()) return r;
     if (qxGlobalSettings.alsaDevice[0])
         std::snprintf(qxAudioDeviceName, sizeof qxAudioDeviceName, "%s", qxGlobalSettings.alsaDevice);
+    qxLinkSoundAttributes();
     return qxOpenCommandLibrary(L, "sound", soundCommands(), soundConstants);
 }
 

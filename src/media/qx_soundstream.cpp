@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors/qx_errors.h"
+#include "core/plugins/qx_plugins.h"
 #include "media/qx_sound.h"
 #include "platform/qx_memory.h"
 
@@ -35,14 +36,39 @@ uint32_t qxFramesToMs(uint64_t frames, uint32_t frequency)
     return ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(ms);
 }
 
-int qxOpenSoundStream(const char *name, const char *adapterList, int asMusic, qxSoundStream **out)
+qxSoundStream *qxNewSoundStream(int asMusic)
 {
     auto *s = static_cast<qxSoundStream *>(qxAlloc(sizeof(qxSoundStream), 1));
-    if (!s) return ERR_MEM;
+    if (!s) return nullptr;
     s->asMusic = asMusic;
-    s->seekable = s->userFlag = 1;
-    // Loader plug-ins are tried first once the plug-in host lists them.
-    s->handle = qxOpen(name, QX_OPEN_READ | QX_OPEN_ADAPTERS, adapterList);
+    s->seekable = s->userFlag = s->subsongs = 1;
+    return s;
+}
+
+namespace {
+
+int unknownFormat(const char *name)
+{
+    qxSetErrorString(name);
+    return ERR_OPENSOUND2;
+}
+
+} // namespace
+
+int qxOpenSoundStream(const char *name, const qxSoundSource *src, int asMusic, qxSoundStream **out)
+{
+    int r = qxOpenPluginSoundStream(name, src, asMusic, out);
+    return r >= 0 ? r : qxOpenInbuiltSoundStream(name, src, asMusic, out);
+}
+
+int qxOpenInbuiltSoundStream(const char *name, const qxSoundSource *src, int asMusic, qxSoundStream **out)
+{
+    const char *loaders = src ? src->loaders : nullptr;
+    // The native decoder knows nothing on this platform.
+    if (!qxLoaderAllowed(loaders, "inbuilt", 0)) return unknownFormat(name);
+    qxSoundStream *s = qxNewSoundStream(asMusic);
+    if (!s) return ERR_MEM;
+    s->handle = qxOpen(name, QX_OPEN_READ | QX_OPEN_ADAPTERS, src ? src->adapters : nullptr);
     if (!s->handle) {
         qxFree(s);
         qxSetErrorString(name);
@@ -69,8 +95,7 @@ int qxOpenSoundStream(const char *name, const char *adapterList, int asMusic, qx
     if (!accepted) {
         qxClose(s->handle);
         qxFree(s);
-        qxSetErrorString(name);
-        return ERR_OPENSOUND2;
+        return unknownFormat(name);
     }
     s->format = uint32_t(qxSoundFormatCode(s->bits, s->channels, s->flags));
     *out = s;
@@ -83,6 +108,7 @@ const char *qxSoundStreamName(const qxSoundStream *s)
     case QX_STREAM_8SVX: return "IFF 8SVX";
     case QX_STREAM_16SV: return "IFF 16SV";
     case QX_STREAM_WAVE: return "RIFF WAVE";
+    case QX_STREAM_PLUGIN: return qxPluginStreamName(s);
     case QX_STREAM_CUSTOM: return "Custom stream";
     case QX_STREAM_MODULE: return "Protracker";
     default: return "";
@@ -91,7 +117,8 @@ const char *qxSoundStreamName(const qxSoundStream *s)
 
 int qxSeekSoundStream(qxSoundStream *s, uint32_t frame)
 {
-    if (s->kind != QX_STREAM_CUSTOM && (frame < s->totalFrames || frame == 0)) s->position = frame;
+    if (s->kind == QX_STREAM_PLUGIN) qxPluginSeekStream(s, frame);
+    else if (s->kind != QX_STREAM_CUSTOM && (frame < s->totalFrames || frame == 0)) s->position = frame;
     uint64_t us = s->frequency ? uint64_t(frame) * 1000000 / s->frequency : 0;
     s->timeBase[0] = uint32_t(us / 1000000);
     s->timeBase[1] = uint32_t(us % 1000000);
@@ -102,8 +129,9 @@ int qxSeekSoundStream(qxSoundStream *s, uint32_t frame)
 uint32_t qxReadSoundStream(qxSoundStream *s, void *buffer, uint32_t frames, int *end)
 {
     auto *out = static_cast<uint8_t *>(buffer);
-    uint32_t n = s->kind == QX_STREAM_CUSTOM ? qxReadCustomStream(s, out, frames, end)
-                                             : qxStreamSamples(s, out, frames, end);
+    uint32_t n = s->kind == QX_STREAM_CUSTOM   ? qxReadCustomStream(s, out, frames, end)
+                 : s->kind == QX_STREAM_PLUGIN ? qxPluginStreamSamples(s, out, frames, end)
+                                               : qxStreamSamples(s, out, frames, end);
     s->position += n;
     s->lastFrames = n;
     s->lastBytes = n * s->bytesPerFrame;
@@ -114,15 +142,17 @@ void qxCloseSoundStream(qxSoundStream *s)
 {
     if (!s) return;
     if (s->kind == QX_STREAM_CUSTOM) qxFreeCustomStream(s);
+    if (s->kind == QX_STREAM_PLUGIN) qxPluginCloseStream(s);
     qxFree(s->scratch);
     if (s->handle) qxClose(s->handle);
     qxFree(s);
 }
 
-int qxDecodeSound(const char *name, const char *adapterList, qxSound **out)
+int qxDecodeSound(const char *name, const qxSoundSource *src, qxSound **out, const qxPluginInfo **loader)
 {
     qxSoundStream *s = nullptr;
-    if (int r = qxOpenSoundStream(name, adapterList, 0, &s)) return r;
+    if (int r = qxOpenSoundStream(name, src, 0, &s)) return r;
+    if (loader) *loader = s->plugin;
     int result = 0;
     uint8_t *data = nullptr;
     if (!s->totalBytes || !s->bytesPerFrame || !s->bits) {
@@ -132,8 +162,14 @@ int qxDecodeSound(const char *name, const char *adapterList, qxSound **out)
     } else if (!(data = static_cast<uint8_t *>(qxAlloc(size_t(s->totalFrames) * s->bytesPerFrame, 0)))) {
         result = ERR_MEM;
     } else {
+        // A plug-in may deliver its frames in several pieces.
         int end = 0;
-        uint32_t n = qxReadSoundStream(s, data, s->totalFrames, &end);
+        uint32_t n = 0;
+        while (n < s->totalFrames && !end) {
+            uint32_t got = qxReadSoundStream(s, data + size_t(n) * s->bytesPerFrame, s->totalFrames - n, &end);
+            if (!got) break;
+            n += got;
+        }
         auto *sound = static_cast<qxSound *>(qxAlloc(sizeof(qxSound), 1));
         if (!n) {
             result = ERR_STREAMASSAMPLE;

@@ -235,6 +235,48 @@ typedef void (*qxFlushVideoFunc)(void *handle);
 typedef int (*qxGetVideoFramesFunc)(void *handle);
 typedef int (*qxGetVideoFormatFunc)(void *handle, qxVideoStreamInfo *info);
 
+/* What a sound loader's OpenStream is handed: the subsong (from 0), the
+ * record's version (1) and the file adapter list; the plug-in fills the
+ * rest. Flags: 1 the 16-bit data is big-endian, 2 the data is signed, 4 the
+ * stream can seek. length is the frames to play, subsongs 0 counts as 1 and
+ * bitRate 0 as unknown. Data is interleaved PCM of bits 8 or 16. */
+typedef struct qxSoundStreamRequest {
+    uint32_t subsong;
+    uint32_t version;
+    const char *adapter;
+    uint32_t bits;
+    uint32_t channels;
+    uint32_t frequency;
+    uint32_t length;
+    uint32_t totalFrames;
+    uint32_t flags;
+    uint32_t userFlag; /* 1 when handed over */
+    uint32_t subsongs;
+    uint32_t bitRate;
+} qxSoundStreamRequest;
+
+/* The sound loader entry points. StreamSamples delivers at most frames
+ * frames at the current position and sets *end when fewer were left. */
+typedef void *(*qxOpenStreamFunc)(const char *fileName, qxSoundStreamRequest *request);
+typedef void (*qxCloseStreamFunc)(void *handle);
+typedef int (*qxSeekStreamFunc)(void *handle, uint32_t frame);
+typedef uint32_t (*qxStreamSamplesFunc)(void *handle, void *buffer, uint32_t frames, int *end);
+typedef const char *(*qxGetFormatNameFunc)(void *handle);
+
+/* What SaveSample(fileName, record) receives; non-zero is success. The data
+ * is the sample's as held: flags 1 big-endian 16-bit data, 2 signed. */
+typedef struct qxSampleSaveRecord {
+    const void *data;
+    uint32_t bytes;
+    uint32_t frames;
+    uint32_t channels;
+    uint32_t bits;
+    uint32_t frequency;
+    uint32_t flags;
+    uint32_t format;
+} qxSampleSaveRecord;
+typedef int (*qxSaveSampleFunc)(const char *fileName, const qxSampleSaveRecord *record);
+
 typedef struct qxPluginHandle {
     uint32_t capabilities;
     qxPluginInfo *info;

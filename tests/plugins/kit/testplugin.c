@@ -627,6 +627,98 @@ int GetVideoFormat(void *handle, qxVideoStreamInfo *info)
 }
 #endif
 
+#ifdef KIT_SOUND
+/* A sound loader for "KITS" files: the magic, little-endian u32 rate, u16
+ * channels and u16 bits, then interleaved PCM to the end (16-bit signed
+ * little-endian or 8-bit unsigned); and a saver (format 80, "kitsnd") that
+ * writes the same layout. Subsong 2 of a file is its second half. */
+typedef struct KitSound {
+    FILE *f;
+    uint32_t frameBytes, frames, pos, first;
+} KitSound;
+
+void *OpenStream(const char *fileName, qxSoundStreamRequest *rq)
+{
+    unsigned char h[12];
+    FILE *f = fopen(fileName, "rb");
+    if (!f) return NULL;
+    if (fread(h, 1, 12, f) != 12 || memcmp(h, "KITS", 4) || fseek(f, 0, SEEK_END)) {
+        fclose(f);
+        return NULL;
+    }
+    unsigned channels = h[8] | h[9] << 8, bits = h[10] | h[11] << 8;
+    long size = ftell(f) - 12;
+    KitSound *k = malloc(sizeof *k);
+    if (!k || size < 0 || channels < 1 || channels > 2 || (bits != 8 && bits != 16)) {
+        free(k);
+        fclose(f);
+        return NULL;
+    }
+    k->f = f;
+    k->frameBytes = channels * bits / 8;
+    k->frames = (uint32_t)(size / k->frameBytes);
+    k->first = rq->subsong ? k->frames / 2 : 0;
+    k->frames -= k->first;
+    k->pos = 0;
+    rq->subsongs = 2;
+    rq->bits = bits;
+    rq->channels = channels;
+    rq->frequency = h[4] | h[5] << 8 | h[6] << 16 | (uint32_t)h[7] << 24;
+    rq->length = rq->totalFrames = k->frames;
+    rq->flags = (bits == 16 ? 2 : 0) | 4;
+    return k;
+}
+void CloseStream(void *handle)
+{
+    fclose(((KitSound *)handle)->f);
+    free(handle);
+}
+int SeekStream(void *handle, uint32_t frame)
+{
+    KitSound *k = handle;
+    k->pos = frame < k->frames ? frame : k->frames;
+    return 0;
+}
+uint32_t StreamSamples(void *handle, void *buffer, uint32_t frames, int *end)
+{
+    KitSound *k = handle;
+    uint32_t n = frames < k->frames - k->pos ? frames : k->frames - k->pos;
+    if (fseek(k->f, 12 + (long)(k->first + k->pos) * k->frameBytes, SEEK_SET)) n = 0;
+    n = (uint32_t)fread(buffer, k->frameBytes, n, k->f);
+    k->pos += n;
+    *end = n < frames;
+    return n;
+}
+const char *GetFormatName(void *handle)
+{
+    (void)handle;
+    return "Kit sound";
+}
+int RegisterSampleSaver(qxSaverRegistration *record)
+{
+    record->identifier = 80;
+    record->name = "kitsnd";
+    record->flags = 0;
+    return 1;
+}
+int SaveSample(const char *fileName, const qxSampleSaveRecord *r)
+{
+    unsigned char h[12] = {'K', 'I', 'T', 'S', r->frequency, r->frequency >> 8, r->frequency >> 16,
+                           r->frequency >> 24, r->channels, 0, r->bits, 0};
+    FILE *f = fopen(fileName, "wb");
+    if (!f) return 0;
+    int ok = fwrite(h, 1, 12, f) == 12;
+    const unsigned char *d = r->data;
+    for (uint32_t i = 0; ok && i < r->bytes; i++) {
+        /* big-endian words swapped, signed bytes made unsigned */
+        unsigned char c = r->bits == 16 && (r->flags & 1) ? d[i ^ 1] : d[i];
+        if (r->bits == 8 && (r->flags & 2)) c ^= 0x80;
+        ok = fputc(c, f) != EOF;
+    }
+    return fclose(f) == 0 && ok;
+}
+#endif
+
 #ifdef KIT_ANIMSAVER
 /* An anim saver with a palette format (70) and a true-colour format with
  * alpha (71); each frame becomes one text line describing its record. */
