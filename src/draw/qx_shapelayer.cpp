@@ -602,8 +602,8 @@ int pathBorder(lua_State *L, const qxLayer *, const qxLayerData *data, int32_t s
 }
 
 // The shape drawn again under a layer's transform (display scale
-// included), so that a scaled or turned shape keeps crisp edges. Lines
-// have their picture transformed; paths are drawn again by their own hook.
+// included), so that a scaled or turned shape keeps crisp edges. Paths are
+// drawn again by their own hook.
 int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
                 qxBitMap **alpha, int32_t *width, int32_t *height)
 {
@@ -622,6 +622,58 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
     *width = im.w, *height = im.h;
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
+}
+
+// A line drawn again under a layer's transform: its end points turned and
+// its thickness scaled, the picture placed as the transformed picture of
+// the upright line would lie (its box corner staying where the layer keeps
+// it), so an identity transform changes nothing.
+int renderLine(lua_State *, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
+               qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    if (!p) return ERR_WRONGUSAGE;
+    *mask = nullptr;
+    qxTransformOptions about = *t; // about the end points' box corner
+    about.anchorx = about.anchory = 0;
+    qxShapeImage im;
+    try {
+        if (int e = qxRenderLineImage(p->x1, p->y1, p->x2, p->y2, p->colour, p->thickness,
+                                      (p->state.formStyle & QX_FORM_ANTIALIAS) != 0, &about, &im))
+            return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    // Where the box corner lies in the transformed upright picture.
+    double wantX = INFINITY, wantY = INFINITY;
+    for (int c = 0; c < 4; c++) {
+        const double cx = p->imageX + (c & 1 ? l->base->width : 0), cy = p->imageY + (c & 2 ? l->base->height : 0);
+        wantX = std::min(wantX, t->m11 * cx + t->m21 * cy), wantY = std::min(wantY, t->m12 * cx + t->m22 * cy);
+    }
+    if (!std::isfinite(wantX) || !std::isfinite(wantY)) return ERR_WRONGUSAGE;
+    const int64_t sx = std::llrint(std::clamp(-wantX, -1e6, 1e6)) + im.x;
+    const int64_t sy = std::llrint(std::clamp(-wantY, -1e6, 1e6)) + im.y;
+    const int64_t w = int64_t(im.w) + sx, h = int64_t(im.h) + sy;
+    if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+    if (sx == 0 && sy == 0) {
+        *width = im.w, *height = im.h;
+        return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
+    }
+    std::vector<uint32_t> px;
+    std::vector<uint8_t> al;
+    try {
+        px.assign(size_t(w) * size_t(h), 0), al.assign(size_t(w) * size_t(h), 0);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    for (int64_t y = std::max<int64_t>(0, sy); y < h; y++) {
+        const int64_t from = std::max<int64_t>(0, -sx), to = std::max<int64_t>(0, sx);
+        const size_t src = size_t(y - sy) * size_t(im.w) + size_t(from), dst = size_t(y) * size_t(w) + size_t(to);
+        std::copy_n(&im.pixels[src], im.w - from, &px[dst]);
+        std::copy_n(&im.alpha[src], im.w - from, &al[dst]);
+    }
+    *width = int32_t(w), *height = int32_t(h);
+    return qxShapePlanes(px.data(), al.data(), int32_t(w), int32_t(h), bitmap, alpha);
 }
 
 bool hasKey(lua_State *L, int table, const char *key)
@@ -695,7 +747,7 @@ int freshPath(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
                                   renderShape, freshShape};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 nullptr, freshShape};
+                                 renderLine, freshShape};
 const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
                                  freshPath};
 

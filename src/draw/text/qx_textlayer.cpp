@@ -2,6 +2,7 @@
 // Print blocks that a layer owns (types 9 and 11), with their entries in
 // the layer engine's table.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -392,10 +393,93 @@ int freshPayload(lua_State *L, qxLayer *layer, uint32_t, int table, void **typed
     return 0;
 }
 
+// Planes transformed by m about the layer's anchor: what a font that
+// cannot be scaled, a turn or a mirror leaves to the picture.
+int transformPlanes(lua_State *L, const qxLayer *l, qxBitMap *bm, qxBitMap *mask, qxBitMap *alpha, int32_t w,
+                    int32_t h, const double m[4], uint32_t smooth, qxBitMap **b, qxBitMap **mo, qxBitMap **a,
+                    int32_t *width, int32_t *height)
+{
+    return qxTransformImage(L, 0, nullptr, bm, mask, alpha, 0, 0, w, h, l->anchorx, l->anchory, m, smooth, b, mo, a,
+                            nullptr, nullptr, width, height);
+}
+
+// The request laid out again under t: a scalable font renders at the
+// transform's scale (its margins, tabs and effect sizes growing alike) and
+// only what remains of the matrix (a turn, shear or mirror, or all of it
+// for a bitmap font or a general matrix) is applied to the picture.
+int renderRequest(lua_State *L, const qxLayer *l, const qxTextRequest &request, const qxTransformOptions *t,
+                  qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    double sx = 1.0, sy = 1.0;
+    if (t->m12 == 0 && t->m21 == 0) sx = std::fabs(t->m11), sy = std::fabs(t->m22);
+    else if (!t->general) sx = std::fabs(t->scale1), sy = std::fabs(t->scale2);
+    qxTextRequest rq = request;
+    qxFontHandle *font = rq.block.font;
+    const bool scaled = font && font->scalable && std::isfinite(sx) && std::isfinite(sy) && sx >= 1e-3 &&
+                        sy >= 1e-3 && sx <= 64 && sy <= 64;
+    if (!scaled) sx = sy = 1.0;
+    int32_t tabs[32];
+    if (scaled && (sx != 1.0 || sy != 1.0)) {
+        auto grow = [sx](int32_t v) {
+            return int32_t(std::clamp<double>(std::rint(v * sx), INT32_MIN, INT32_MAX));
+        };
+        rq.wrap = grow(rq.wrap), rq.startX = grow(rq.startX), rq.leftMargin = grow(rq.leftMargin);
+        rq.tabCount = std::clamp(rq.tabCount, 0, 32);
+        for (int32_t i = 0; i < rq.tabCount; i++) tabs[i] = grow(rq.tabs[i]);
+        rq.tabs = tabs;
+        rq.block.shadowSize = grow(rq.block.shadowSize), rq.block.edgeSize = grow(rq.block.edgeSize);
+        qxClampTextStyle(&rq.block);
+        qxFontSetScale(font, sx, sy);
+    }
+    qxTextImage im;
+    int r = qxLayoutTextL(L, &rq, &im);
+    if (scaled) qxFontSetScale(font, 1.0, 1.0);
+    if (r) return r;
+    qxBitMap *bm = nullptr, *al = nullptr;
+    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &al);
+    const int32_t w = im.width, h = im.height;
+    qxFreeTextImage(&im);
+    if (r) return r;
+    // The matrix left once the font has taken the scale.
+    const double m[4] = {t->m11 / sx, t->m12 / sx, t->m21 / sy, t->m22 / sy};
+    auto near = [](double v, double to) { return std::fabs(v - to) < 1e-9; };
+    if (near(m[0], 1) && near(m[1], 0) && near(m[2], 0) && near(m[3], 1)) {
+        *bitmap = bm, *mask = nullptr, *alpha = al, *width = w, *height = h;
+        return 0;
+    }
+    r = transformPlanes(L, l, bm, nullptr, al, w, h, m, t->smooth, bitmap, mask, alpha, width, height);
+    qxFreeImagePlanes(bm, nullptr, al);
+    return r;
+}
+
+// A text object's layer: the object's request drawn again when the object
+// shows it as rendered; an object scaled or turned on its own keeps that
+// picture, transformed.
+int renderObject(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
+                 qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    qxTextObject *o = nullptr;
+    if (qxFindTextObject(L, l->layerid.number, l->layerid.automatic, 2 | 4, &o) || !o) return ERR_WRONGUSAGE;
+    if (o->width == o->baseWidth && o->height == o->baseHeight && o->angle == 0.0)
+        return renderRequest(L, l, o->request, t, bitmap, mask, alpha, width, height);
+    if (!o->image) return ERR_WRONGUSAGE;
+    const double m[4] = {t->m11, t->m12, t->m21, t->m22};
+    return transformPlanes(L, l, o->image, o->mask, o->alpha, o->width, o->height, m, t->smooth, bitmap, mask, alpha,
+                           width, height);
+}
+
+int renderPayload(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
+                  qxBitMap **alpha, int32_t *width, int32_t *height)
+{
+    const auto *p = static_cast<const qxTextLayerData *>(l->base->typedata);
+    if (!p) return ERR_WRONGUSAGE;
+    return renderRequest(L, l, p->request, t, bitmap, mask, alpha, width, height);
+}
+
 const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject,
-                                   nullptr, freshObject};
+                                   renderObject, freshObject};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload, nullptr, freshPayload};
+                                    restylePayload, renderPayload, freshPayload};
 
 } // namespace
 
