@@ -647,7 +647,8 @@ int renderLine(lua_State *, const qxLayer *l, const qxTransformOptions *t, qxBit
     // Where the box corner lies in the transformed upright picture.
     double wantX = INFINITY, wantY = INFINITY;
     for (int c = 0; c < 4; c++) {
-        const double cx = p->imageX + (c & 1 ? l->base->width : 0), cy = p->imageY + (c & 2 ? l->base->height : 0);
+        const double cx = p->imageX + (c & 1 ? l->base->width - 1 : 0);
+        const double cy = p->imageY + (c & 2 ? l->base->height - 1 : 0);
         wantX = std::min(wantX, t->m11 * cx + t->m21 * cy), wantY = std::min(wantY, t->m12 * cx + t->m22 * cy);
     }
     if (!std::isfinite(wantX) || !std::isfinite(wantY)) return ERR_WRONGUSAGE;
