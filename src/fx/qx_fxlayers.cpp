@@ -604,8 +604,4 @@ void qxLinkFXLayers(void)
     qxFXHook.showRect = showRect;
     qxFXHook.layerEnd = layerEnd;
     qxFXHook.layerMethod = layerMethod;
-    // A layer an effect is drawing cannot be rendered anew meanwhile.
-    qxLayerHeldByAsyncDraw = [](const qxLayer *layer) -> int {
-        return std::any_of(gStates.begin(), gStates.end(), [layer](const LayerState &s) { return s.layer == layer; });
-    };
 }

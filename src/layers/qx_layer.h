@@ -281,8 +281,6 @@ int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 int qxSyncLayerScale(lua_State *L, qxDisplay *display);
 // The same, then the display's work bitmap is composed again whole.
 int qxRescaleDisplayLayers(lua_State *L, qxDisplay *display);
-// 1 when an async-draw object draws the layer (filled by the effects).
-extern int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
 // Hands the display code the rescale and the queued layer rebuild.
 void qxLinkLayerRenditions(void);
 // Makes a layer again through its creator at the display's scale, keeping
@@ -294,3 +292,18 @@ void qxLinkLayerEngine(void);
 // Registers layers (22) and sprites (32) as sources of ConvertToBrush.
 void qxLinkLayerBrushSources(void);
 }
+
+// While a layer's records change, an async draw that draws the layer gives
+// it up (its planes leave the records) and takes it up again afterwards
+// (event 1 before and after). hold is set meanwhile, so nested changes of
+// the same layer tell the draws once and refreshes wait for the holder.
+struct qxLayerAsyncHold {
+    qxLayer *layer;
+    bool held;
+    explicit qxLayerAsyncHold(qxLayer *l);
+    // 0, or the error the draws gave taking the layer up again.
+    int release();
+    ~qxLayerAsyncHold() { release(); }
+    qxLayerAsyncHold(const qxLayerAsyncHold &) = delete;
+    qxLayerAsyncHold &operator=(const qxLayerAsyncHold &) = delete;
+};

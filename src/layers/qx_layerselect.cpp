@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
@@ -136,7 +137,7 @@ extern "C" {
 int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
                       qxBitMap **alpha, int32_t *width, int32_t *height)
 {
-    if (qxLayerHeldByAsyncDraw && qxLayerHeldByAsyncDraw(l)) return ERR_RENDERADLAYER;
+    if (qxIsObjectInAsyncDraw(l)) return ERR_RENDERADLAYER;
     switch (l->type) {
     case QX_LAYER_VIDEO: return ERR_VIDEOLAYER;
     case QX_TYPE_NOOBJECT: return ERR_WRONGUSAGE;

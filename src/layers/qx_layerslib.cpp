@@ -778,27 +778,10 @@ void dropOldType(lua_State *L, qxLayer *l, const qxLayer &as)
 // Reads a style table completely, then applies it to the layer: the layer
 // stays unchanged when the table is refused. noRefresh: the caller redraws
 // the area (added to *area when given).
-// An async draw holding a layer lets go of it while the layer changes and
-// takes it up again afterwards (event 1 before and after).
-struct AsyncHold {
-    qxLayer *layer;
-    bool held;
-    explicit AsyncHold(qxLayer *l) : layer(l), held(qxIsObjectInAsyncDraw(l))
-    {
-        if (held) qxAsyncDrawBroadcast(1, layer);
-    }
-    void release()
-    {
-        if (held) qxAsyncDrawBroadcast(1, layer);
-        held = false;
-    }
-    ~AsyncHold() { release(); }
-};
-
 int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, qxRectList *area)
 {
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
-    AsyncHold hold(l);
+    qxLayerAsyncHold hold(l);
     qxLayerData *base = l->base;
     qxTransformOptions o = l->transform;
     qxObjectStyle s{};
@@ -910,10 +893,11 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     int32_t nx, ny, nw, nh;
     qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
     qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
-    hold.release();
+    const int taken = hold.release();
     if (area) qxRectListAdd(area, ax, ay, aw, ah, 1);
-    if (!noRefresh) qxInvalidateRect(L, ax, ay, aw, ah);
-    return 0;
+    // A layer held around this change is refreshed by its holder.
+    if (!noRefresh && !l->hold) qxInvalidateRect(L, ax, ay, aw, ah);
+    return taken;
 }
 
 // Every layer a layer, name or group argument names gets the table.

@@ -11,6 +11,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "layers/qx_videolayercmds.h"
@@ -98,6 +99,7 @@ int firstPass(lua_State *L, qxBGPic *b, qxMoveEntry &e)
             if (l->type != uint32_t(e.x) || l->sourceid.number != e.target.number ||
                 l->sourceid.automatic != e.target.automatic || --level)
                 continue;
+            if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
             storeLayerRect(e, b, l);
             return qxRemoveLayerRecord(L, b, l, 1, nullptr);
         }
@@ -110,6 +112,7 @@ int firstPass(lua_State *L, qxBGPic *b, qxMoveEntry &e)
         qxLayer *l = qxGetLayerByIndex(b, int32_t(e.target.number));
         if (!l) return ERR_LAYERRANGE;
         if (e.kind == K_REMOVELAYER) {
+            if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
             storeLayerRect(e, b, l);
             return qxRemoveLayerRecord(L, b, l, 1, nullptr);
         }

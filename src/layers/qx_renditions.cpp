@@ -20,12 +20,23 @@
 
 extern "C" {
 const double *qxLayerCosTable, *qxLayerSinTable;
-int (*qxLayerHeldByAsyncDraw)(const qxLayer *layer);
 }
 
 namespace {
 
 int32_t clamp32(double v) { return std::isfinite(v) ? int32_t(std::clamp(v, -2147483648.0, 2147483647.0)) : 0; }
+
+int rebuildTransform(lua_State *L, qxLayer *l);
+int rescaleBGPic(lua_State *L, qxDisplay *d, qxBGPic *b, int32_t sw, int32_t sh);
+
+// A rendition rebuild of a layer an async draw may hold; the first error.
+int heldClone(lua_State *L, qxLayer *l, uint32_t mode)
+{
+    qxLayerAsyncHold hold(l);
+    const int r = qxCloneLayerData(L, l, mode);
+    const int taken = hold.release();
+    return r ? r : taken;
+}
 
 bool isText(uint32_t type) { return type == QX_TYPE_TEXTOBJECT || type == QX_LAYER_TEXTOUT || type == QX_LAYER_PRINT; }
 
@@ -170,6 +181,8 @@ void qxPlaceLayerData(qxLayer *, qxLayerData *d, int32_t x, int32_t y)
 void qxSetLayerPosition(lua_State *L, qxLayer *l, int32_t *acc, int32_t x, int32_t y, int32_t width, int32_t height,
                         qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, uint32_t flags)
 {
+    // A creator may call this on a layer an async draw holds.
+    qxLayerAsyncHold hold(l);
     qxLayerData *d = l->onscreen;
     d->dwidth = width, d->dheight = height;
     if (l->type != QX_LAYER_LINE) {
@@ -185,6 +198,7 @@ void qxSetLayerPosition(lua_State *L, qxLayer *l, int32_t *acc, int32_t x, int32
     qxFreeXformImage(d);
     qxFreeEffectImage(d);
     if (acc && acc[2] == -1) acc[0] = d->left, acc[1] = d->top, acc[2] = d->dwidth, acc[3] = d->dheight;
+    hold.release();
     if (!acc || l->hidden) return;
     int32_t rx = acc[0], ry = acc[1], rw = acc[2], rh = acc[3];
     int32_t nx, ny, nw, nh;
@@ -255,9 +269,21 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     return 0;
 }
 
-int qxCloneLayerDataWrap(lua_State *L, qxLayer *l) { return qxCloneLayerData(L, l, 3); }
+int qxCloneLayerDataWrap(lua_State *L, qxLayer *l) { return heldClone(L, l, 3); }
 
 int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
+{
+    qxLayerAsyncHold hold(l);
+    const int r = rebuildTransform(L, l);
+    const int taken = hold.release();
+    return r ? r : taken;
+}
+
+} // extern "C"
+
+namespace {
+
+int rebuildTransform(lua_State *L, qxLayer *l)
 {
     qxLayerData *b = l->base;
     b->ox = clamp32(double(b->x) - std::trunc(b->width * l->anchorx));
@@ -271,6 +297,10 @@ int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
     if (oldI != b) freeRecord(L, l->type, oldI);
     return scaledFor(qxCurrentDisplay, qxLayerOwner(l)) ? qxCloneLayerData(L, l, 1) : 0;
 }
+
+} // namespace
+
+extern "C" {
 
 void qxFreeEffectImage(qxLayerData *d)
 {
@@ -298,6 +328,7 @@ int qxResetBGPicRenditions(lua_State *L, qxDisplay *, qxBGPic *b, int)
     b->curWidth = b->width, b->curHeight = b->height;
     for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->onscreen == l->intermediate || l->onscreen == l->base) continue;
+        qxLayerAsyncHold hold(l);
         freeRecord(L, l->type, l->onscreen);
         l->onscreen = l->intermediate;
     }
@@ -311,7 +342,7 @@ int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *b)
     qxCurrentDisplay = display, qxCurrentOutput = b;
     int r = 0;
     for (qxLayer *l = b->layers.first; l && !r; l = l->next)
-        if (l->type != QX_TYPE_NOOBJECT) r = qxCloneLayerData(L, l, 3);
+        if (l->type != QX_TYPE_NOOBJECT) r = heldClone(L, l, 3);
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     return r;
 }
@@ -329,7 +360,23 @@ int qxSyncLayerScale(lua_State *L, qxDisplay *d)
         d->scaleX = d->scaleY = 1.0;
         return 0;
     }
-    // A new scale: the BGPic and every layer are made again at it.
+    // A new scale: the BGPic and every layer are made again at it. Async
+    // draws taking their layers up again redraw meanwhile: that redraw
+    // must not start the rescale over.
+    static bool busy = false;
+    if (busy) return 0;
+    busy = true;
+    const int r = rescaleBGPic(L, d, b, sw, sh);
+    busy = false;
+    return r;
+}
+
+} // extern "C"
+
+namespace {
+
+int rescaleBGPic(lua_State *L, qxDisplay *d, qxBGPic *b, int32_t sw, int32_t sh)
+{
     if (int r = qxResetBGPicRenditions(L, d, b, 0)) return r;
     if (sw == b->width && sh == b->height) {
         d->scaleX = d->scaleY = 1.0;
@@ -340,7 +387,7 @@ int qxSyncLayerScale(lua_State *L, qxDisplay *d)
     return qxCopyLayerData(L, d, b);
 }
 
-} // extern "C"
+} // namespace
 
 extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer **layer, qxBitMap *bitmap)
 {
@@ -357,7 +404,7 @@ extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer
     const uint32_t target = display->targetType, layersOn = display->layersEnabled;
     qxCurrentDisplay = display, qxCurrentOutput = b;
     display->targetType = QX_OUT_DISPLAY, display->layersEnabled = 1;
-    int r = qxCloneLayerData(L, l, 3);
+    int r = heldClone(L, l, 3);
     if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 0);
     display->targetType = target, display->layersEnabled = layersOn;
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
