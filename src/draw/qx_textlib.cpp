@@ -7,7 +7,10 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/errors/qx_errors.h"
+#include "core/errors/qx_messages.h"
 #include "core/files/qx_chunkname.h"
+#include "core/files/qx_file.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaptransform.h"
@@ -26,6 +29,16 @@
 
 namespace {
 
+// "Opening font %s" with the name as the script gave it: font names are no
+// paths, so the file-name shortening of other loading lines would cut
+// aliases such as ":::default_sans".
+void progressLine(const char *name)
+{
+    std::string line = qxGetErrorText(QX_MSG_OPENINGFONT);
+    if (size_t at = line.find("%s"); at != std::string::npos) line.replace(at, 2, name);
+    qxDebugPrintLine(line.c_str(), nullptr, 1);
+}
+
 // Name, size and options from narg on, through the font cache.
 int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
 {
@@ -39,9 +52,13 @@ int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
         qxGetFieldInt(L, narg + 2, "cache", &cache, nullptr);
         qxGetFieldInt(L, narg + 2, "usepoints", &usepoints, nullptr);
     }
+    progressLine(linked ? qxChunkBaseName(name.c_str()) : name.c_str());
     // Checked here so that FreeType never sees a size below 1.
-    if (size < 1) return ERR_OPENFONT;
-    return qxOpenFontByName(name.c_str(), size, engine, uint32_t(cache), uint32_t(usepoints), linked, h);
+    int r = size < 1 ? ERR_OPENFONT
+                     : qxOpenFontByName(name.c_str(), size, engine, uint32_t(cache), uint32_t(usepoints), linked, h);
+    if (r) qxPrintFailed();
+    else qxPrintDone();
+    return r;
 }
 
 int cmdOpenFont(lua_State *L)
@@ -263,6 +280,44 @@ int cmdFreeGlyphCache(lua_State *L)
     }
     for (const qxFontCacheEntry *e = qxFontCacheFirst(); e; e = e->next) qxFontFreeGlyphCache(e->handle);
     return 0;
+}
+
+int cmdAddFontPath(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    const char *path = luaL_checkstring(L, 1);
+    int r = qxAddFontPath(path);
+    if (r) qxSetErrorString(path);
+    return r;
+}
+
+// Every face of the font directories, scanned afresh; the database is let go
+// again so that later lookups see the directories as they are then.
+int cmdGetAvailableFonts(lua_State *L)
+{
+    qxCheckArgCount(L, 0, 0, 0, 0);
+    qxFreeFontDb();
+    qxScanFontDirectories(1);
+    lua_newtable(L);
+    int index = 0;
+    for (const qxFontDbEntry *e = qxFontDbFirst(); e; e = e->next) {
+        lua_newtable(L);
+        qxSetFieldStr(L, "name", e->name);
+        qxSetFieldStr(L, "family", e->family);
+        qxSetFieldInt(L, "bitmap", int(e->bitmap));
+        qxSetFieldInt(L, "weight", int(e->weight));
+        qxSetFieldInt(L, "slant", int(e->slant));
+        lua_pushstring(L, "sizes");
+        lua_newtable(L);
+        for (uint32_t i = 0; i < e->sizeCount; i++) {
+            lua_pushnumber(L, e->sizes[i]);
+            lua_rawseti(L, -2, int(i));
+        }
+        lua_settable(L, -3);
+        lua_rawseti(L, -2, index++);
+    }
+    qxFreeFontDb();
+    return 1;
 }
 
 // Reads the layout arguments from narg on: an options table, or align,
@@ -594,6 +649,8 @@ const qxCommandDef textCommands[] = {
     {"FreeTextObject", cmdFreeTextObject},
     {"RotateTextObject", cmdRotateTextObject},
     {"ScaleTextObject", cmdScaleTextObject},
+    {"AddFontPath", cmdAddFontPath},
+    {"GetAvailableFonts", cmdGetAvailableFonts},
     {"Print", cmdPrint},
     {"NPrint", cmdNPrint},
     {"Locate", cmdLocate},
