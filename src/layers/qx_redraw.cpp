@@ -10,6 +10,7 @@
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
@@ -347,10 +348,14 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
     for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
         qxLayerData *d = (flags & QX_RD_SCRIPTSIZE) ? l->intermediate : l->onscreen;
+        // A layer shows only inside its rendition's clip region.
+        int32_t cx = x, cy = y, cw = w, ch = h;
+        if (const auto *c = static_cast<const qxClipRegion *>(d->clip))
+            if (!intersect(c->x, c->y, c->width, c->height, &cx, &cy, &cw, &ch)) continue;
         if (l->border && !d->borderalpha) buildBorder(L, l, d);
-        if (l->shadow) drawShadow(L, l, d, dest, x, y, w, h);
-        if (l->border) drawBorder(L, l, d, dest, x, y, w, h);
-        drawImage(L, l, d, dest, x, y, w, h);
+        if (l->shadow) drawShadow(L, l, d, dest, cx, cy, cw, ch);
+        if (l->border) drawBorder(L, l, d, dest, cx, cy, cw, ch);
+        drawImage(L, l, d, dest, cx, cy, cw, ch);
     }
     // Sprites and layers exclude each other, so sprites go on top.
     if (!(flags & QX_RD_NOSPRITES) && b->sprites) qxDrawSprites(b, dest, x, y, w, h);
