@@ -32,6 +32,8 @@ void outputSize(const qxDisplay *d, int *w, int *h)
 
 void detach(qxClipRegion *r)
 {
+    // Layers keep no pointer to a region that goes.
+    if (qxLayerQueries.clearClipLinks) qxLayerQueries.clearClipLinks(r);
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
         if (d->clipRegion == r)
             d->clipRegion = nullptr;

@@ -412,8 +412,21 @@ int rebuildQueuedLayer(qxDisplay *d, void *target, uint32_t *)
 
 } // namespace
 
+namespace {
+
+void clearClipLinks(const void *region)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            for (qxLayerData *d : {l->base, l->intermediate, l->onscreen})
+                if (d && d->clip == region) d->clip = nullptr;
+}
+
+} // namespace
+
 extern "C" void qxLinkLayerRenditions(void)
 {
+    qxLayerQueries.clearClipLinks = clearClipLinks;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }
