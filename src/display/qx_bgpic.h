@@ -117,6 +117,8 @@ struct qxLayerQueryHooks {
     // Frees the objects of the kinds (bits 1 brushes .. 16 videos) that the
     // script freed while layers showed them and no layer shows any longer.
     void (*flushDeletedObjects)(lua_State *L, uint32_t kinds);
+    // Makes every layer rendition that refers to a clip region let go of it.
+    void (*clearClipLinks)(const void *region);
 };
 
 extern "C" {

@@ -1,12 +1,17 @@
 // CreateClipRegion, SetClipRegion and FreeClipRegion for box regions.
 #include "display/qx_clipregion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_bitmap.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_gfxgeom.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "platform/qx_displayrecord.h"
@@ -27,6 +32,8 @@ void outputSize(const qxDisplay *d, int *w, int *h)
 
 void detach(qxClipRegion *r)
 {
+    // Layers keep no pointer to a region that goes.
+    if (qxLayerQueries.clearClipLinks) qxLayerQueries.clearClipLinks(r);
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
         if (d->clipRegion == r)
             d->clipRegion = nullptr;
@@ -35,7 +42,7 @@ void detach(qxClipRegion *r)
             *p = r->next;
             break;
         }
-    std::free(r->mask);
+    qxFreeMaskBitMap(static_cast<qxBitMap *>(r->mask));
     std::free(r);
 }
 
@@ -171,4 +178,70 @@ int qxCmdFreeClipRegion(lua_State *L)
         return e;
     detach(r);
     return 0;
+}
+
+qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], double ax, double ay, int scaleToDisplay,
+                                    double scaleX, double scaleY)
+{
+    if (!r || !m) return nullptr;
+    const double px = scaleToDisplay ? ax * scaleX : ax, py = scaleToDisplay ? ay * scaleY : ay;
+    // The region's pixel edges, so a quarter turn maps it onto whole pixels.
+    const double X[4] = {r->x - ax, r->x + double(r->width) - ax, r->x + double(r->width) - ax, r->x - ax};
+    const double Y[4] = {r->y - ay, r->y - ay, r->y + double(r->height) - ay, r->y + double(r->height) - ay};
+    double tx[4], ty[4], minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    for (int k = 0; k < 4; ++k) {
+        tx[k] = X[k] * m[0] + Y[k] * m[2] + px, ty[k] = X[k] * m[1] + Y[k] * m[3] + py;
+        if (!std::isfinite(tx[k]) || !std::isfinite(ty[k])) return nullptr;
+        minX = std::min(minX, tx[k]), maxX = std::max(maxX, tx[k]);
+        minY = std::min(minY, ty[k]), maxY = std::max(maxY, ty[k]);
+    }
+    auto whole = [](double v) { return std::clamp(std::floor(v + 0.5), -1e9, 1e9); };
+    int32_t x = int32_t(whole(minX)), y = int32_t(whole(minY));
+    int32_t w = int32_t(whole(maxX)) - x, h = int32_t(whole(maxY)) - y;
+    auto *c = static_cast<qxClipRegion *>(std::calloc(1, sizeof(qxClipRegion)));
+    if (!c) return nullptr;
+    *c = *r;
+    c->next = nullptr;
+    c->mask = nullptr;
+    c->maskBytesPerRow = 0;
+    c->isCopy = 1;
+    c->locked = 0;
+    // Upright when the matrix keeps edges on the axes.
+    const bool upright = (m[1] == 0 && m[2] == 0) || (m[0] == 0 && m[3] == 0);
+    if (!upright && w > 0 && h > 0) {
+        if (int64_t(w) * h > (int64_t(1) << 30)) {
+            std::free(c);
+            return nullptr;
+        }
+        auto *mask = qxAllocMaskBitMap(nullptr, uint32_t(w), uint32_t(h), 1, nullptr, 0);
+        qxPoint pts[4];
+        int32_t scratch[4];
+        if (!mask) {
+            std::free(c);
+            return nullptr;
+        }
+        for (int k = 0; k < 4; ++k) pts[k] = {int32_t(whole(tx[k])) - x, int32_t(whole(ty[k])) - y};
+        qxFillMaskPolygon(mask, pts, 4, scratch);
+        if (qxNormaliseClipMask(&x, &y, &w, &h, &mask, 0, 1)) {
+            qxFreeMaskBitMap(mask);
+            std::free(c);
+            return nullptr;
+        }
+        c->mask = mask;
+        c->maskBytesPerRow = uint32_t(qxPlaneOf(mask).bytesPerRow);
+    } else {
+        // Negative positions are cut; a region wholly off the output keeps nothing.
+        if (x < 0) w += x, x = 0;
+        if (y < 0) h += y, y = 0;
+    }
+    c->x = x, c->y = y, c->width = std::max(w, 0), c->height = std::max(h, 0);
+    return c;
+}
+
+void qxFreeClipRegionRef(void *region)
+{
+    auto *r = static_cast<qxClipRegion *>(region);
+    if (!r || !r->isCopy) return;
+    qxFreeMaskBitMap(static_cast<qxBitMap *>(r->mask));
+    std::free(r);
 }

@@ -24,4 +24,14 @@ void qxFreeAllClipRegions(void);
 int qxCmdCreateClipRegion(lua_State *L);
 int qxCmdSetClipRegion(lua_State *L);
 int qxCmdFreeClipRegion(lua_State *L);
+
+// A private copy of region for a layer under matrix (x from m[0] and m[2],
+// y from m[1] and m[3]) turned about the point (anchorX, anchorY); with
+// scaleToDisplay that point is multiplied by scaleX and scaleY. Rectangles
+// that stay upright stay boxes; others get a mask. NULL without memory.
+qxClipRegion *qxTransformClipRegion(const qxClipRegion *region, const double matrix[4], double anchorX,
+                                    double anchorY, int scaleToDisplay, double scaleX, double scaleY);
+// Lets a layer's rendition go of its clip region: a transformed copy is
+// freed, a shared region only dropped.
+void qxFreeClipRegionRef(void *region);
 }

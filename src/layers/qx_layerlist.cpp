@@ -14,6 +14,7 @@
 #include "core/vm/lua.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "objects/qx_anim.h"
 #include "objects/qx_bgpicobj.h"
@@ -237,6 +238,8 @@ void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *d)
     qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
     d->bitmap = d->mask = d->alpha = nullptr;
     freeCaches(d);
+    qxFreeClipRegionRef(d->clip);
+    d->clip = nullptr;
     if (const qxLayerTypeOps *ops = qxLayerType(type); ops && ops->freeTypeData) ops->freeTypeData(L, d);
     d->typedata = nullptr;
 }

@@ -792,6 +792,10 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     s.filters = l->filters;
     if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
     if (boolField(L, table, "clearfilters")) s.filters = qxFilterBlock{};
+    lua_pushstring(L, "nocliptransform");
+    lua_gettable(L, table);
+    const uint32_t noClipTransform = lua_isnil(L, -1) ? l->nocliptransform : boolField(L, table, "nocliptransform");
+    lua_pop(L, 1);
     int32_t frame = base->frame;
     bool frameGiven = false;
     if (int r = readFrame(L, l, table, &frame, &frameGiven)) return r;
@@ -843,6 +847,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     const bool newFrame = frameGiven && frame != base->frame;
     const bool reshape = fresh || std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
                          o.anchorx != l->anchorx || o.anchory != l->anchory ||
+                         (noClipTransform != l->nocliptransform && base->clip && l->onscreen != base) ||
                          (newFrame && (!qxMatrixIsIdentity(&o) || l->onscreen != l->base));
     const qxTransformOptions before = l->transform;
     const double beforeAx = l->anchorx, beforeAy = l->anchory;
@@ -858,10 +863,11 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         }
     };
     setFrame(frame);
-    l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory;
+    const uint32_t beforeNoClip = l->nocliptransform;
+    l->transform = o, l->anchorx = o.anchorx, l->anchory = o.anchory, l->nocliptransform = noClipTransform;
     if (reshape) {
         if (int r = qxRebuildLayerTransform(L, l)) {
-            l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy;
+            l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy, l->nocliptransform = beforeNoClip;
             setFrame(beforeFrame);
             std::free(name);
             return r;

@@ -10,6 +10,7 @@
 #include "core/runtime/qx_startup.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmaptransform.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_gfxgeom.h"
 #include "layers/qx_layer.h"
@@ -58,6 +59,7 @@ int copyOfBase(const qxLayer *l, qxLayerData **out)
     p->filtbitmap = p->filtmask = p->filtalpha = nullptr;
     p->borderbitmap = p->bordermask = p->borderalpha = p->shadowalpha = nullptr;
     p->typedata = nullptr;
+    p->clip = nullptr;
     if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->cloneTypeData && l->base->typedata)
         if (int e = ops->cloneTypeData(l->base, p)) {
             std::free(p);
@@ -120,6 +122,22 @@ int renderInto(lua_State *L, qxLayer *l, const qxTransformOptions *t, uint32_t f
     d->xformbitmap = b, d->xformmask = m, d->xformalpha = a;
     qxSetLayerPosition(L, l, nullptr, d->x, d->y, w, h, nullptr, nullptr, nullptr, flags);
     return 0;
+}
+
+// The base clip region as the rendition sees it: shared when the layer
+// keeps it still, else turned and scaled with the layer about its anchor
+// point (on screen, that point at the display's scale).
+int cloneClip(const qxLayer *l, const qxTransformOptions *t, bool screen, double fx, double fy, qxLayerData *p)
+{
+    const auto *base = static_cast<const qxClipRegion *>(l->base->clip);
+    if (!base) return 0;
+    if (l->nocliptransform) {
+        p->clip = l->base->clip;
+        return 0;
+    }
+    const double m[4] = {t->m11, t->m12, t->m21, t->m22};
+    p->clip = qxTransformClipRegion(base, m, l->base->x, l->base->y, screen, fx, fy);
+    return p->clip ? 0 : ERR_MEM;
 }
 
 bool scaledFor(const qxDisplay *d, const qxBGPic *b)
@@ -224,6 +242,10 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     }
     qxLayerData *p = nullptr;
     if (int e = copyOfBase(l, &p)) return e;
+    if (int e = cloneClip(l, &t, screen, fx, fy, p)) {
+        freeRecord(L, l->type, p);
+        return e;
+    }
     qxLayerData *const oldI = l->intermediate, *const oldS = l->onscreen;
     if (!screen) {
         l->onscreen = p;
@@ -437,8 +459,21 @@ int rebuildQueuedLayer(qxDisplay *d, void *target, uint32_t *)
 
 } // namespace
 
+namespace {
+
+void clearClipLinks(const void *region)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            for (qxLayerData *d : {l->base, l->intermediate, l->onscreen})
+                if (d && d->clip == region) d->clip = nullptr;
+}
+
+} // namespace
+
 extern "C" void qxLinkLayerRenditions(void)
 {
+    qxLayerQueries.clearClipLinks = clearClipLinks;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }

@@ -180,3 +180,41 @@ TEST(GraphicsSavers, GrabsWidenToARGB)
 }
 
 } // namespace
+
+#include <cmath>
+
+#include "display/qx_bitmapplanes.h"
+#include "display/qx_clipregion.h"
+#include "imaging/qx_blit.h"
+
+// Quarter turns keep boxes on whole pixels; other angles get a mask holding
+// the turned rectangle; positions left of or above the output are cut.
+TEST(ClipRegions, TurnedWithTheirLayer)
+{
+    qxClipRegion r{};
+    r.type = 35, r.x = 30, r.y = 20, r.width = 20, r.height = 10;
+    const double quarter[4] = {0, -1, 1, 0}, doubled[4] = {2, 0, 0, 2};
+    qxClipRegion *q = qxTransformClipRegion(&r, quarter, 50, 30, 0, 1, 1);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(std::vector<int>({q->x, q->y, q->width, q->height, int(q->isCopy)}), std::vector<int>({40, 30, 10, 20, 1}));
+    EXPECT_FALSE(q->mask);
+    qxFreeClipRegionRef(q);
+    q = qxTransformClipRegion(&r, doubled, 50, 30, 1, 0.5, 0.5); // on screen at half size
+    ASSERT_TRUE(q);
+    EXPECT_EQ(std::vector<int>({q->x, q->y, q->width, q->height}), std::vector<int>({0, 0, 25, 15}));
+    qxFreeClipRegionRef(q);
+    const double c = std::sqrt(0.5), eighth[4] = {c, -c, c, c};
+    q = qxTransformClipRegion(&r, eighth, 50, 30, 0, 1, 1);
+    ASSERT_TRUE(q && q->mask);
+    const qxPlane m = qxPlaneOf(static_cast<qxBitMap *>(q->mask));
+    ASSERT_EQ(m.width, q->width);
+    auto in = [&](int x, int y) { return qxMaskBit(m.bytes + int64_t(y - q->y) * m.bytesPerRow, x - q->x); };
+    // The region's centre (40, 25) turns to about (39.4, 33.5); its bounding
+    // box holds corners that the turned rectangle leaves out.
+    EXPECT_TRUE(in(39, 33));
+    EXPECT_FALSE(in(q->x, q->y));
+    EXPECT_FALSE(in(q->x + q->width - 1, q->y + q->height - 1));
+    qxFreeClipRegionRef(q);
+    qxFreeClipRegionRef(&r); // a shared region is only dropped
+    EXPECT_EQ(r.width, 20);
+}
