@@ -92,29 +92,15 @@ void roll(qxTransitionFX *fx, RollData *d, int32_t p)
 {
     qxCopyRecord &r = d->record;
     r.position = p, r.linesCopied = 0, r.firstLine = kNone, r.resultPosition = p;
-    qxBitMapLock ls, ld;
-    if (!qxLockBitMap(fx->newImage, 1, &ls)) return;
-    if (!qxLockBitMap(d->work, 0, &ld)) {
-        qxUnLockBitMap(&ls);
-        return;
-    }
-    const bool fits = ls.bytesPerPixel == ld.bytesPerPixel && ls.width >= uint32_t(fx->width) &&
-                      ls.height >= uint32_t(fx->height) && ld.width >= uint32_t(fx->width) &&
-                      ld.height >= uint32_t(fx->height);
-    if (fits) {
-        qxPlane sm = qxPlaneOf(fx->newMask), dm = qxPlaneOf(d->mask), sa = qxPlaneOf(fx->newAlpha),
-                da = qxPlaneOf(d->alpha);
-        r.source = ls.pixels, r.destination = ld.pixels;
-        r.sourcePitch = int32_t(ls.pixelsPerRow), r.destPitch = int32_t(ld.pixelsPerRow);
-        r.bytesPerPixel = ld.bytesPerPixel;
-        const bool masks = sm.bytes && dm.bytes, alphas = sa.bytes && da.bytes;
-        r.sourceMask = masks ? sm.bytes : nullptr, r.destMask = masks ? dm.bytes : nullptr;
-        r.sourceMaskBytesPerRow = sm.bytesPerRow, r.destMaskBytesPerRow = dm.bytesPerRow;
-        r.sourceAlpha = alphas ? sa.bytes : nullptr, r.destAlpha = alphas ? da.bytes : nullptr;
-        r.sourceAlphaBytesPerRow = sa.bytesPerRow, r.destAlphaBytesPerRow = da.bytesPerRow;
-        qxRollKernel(&r);
-    }
-    qxUnLockBitMap(&ld), qxUnLockBitMap(&ls);
+    qxPlane sm = qxPlaneOf(fx->newMask), dm = qxPlaneOf(d->mask), sa = qxPlaneOf(fx->newAlpha),
+            da = qxPlaneOf(d->alpha);
+    const bool masks = sm.bytes && dm.bytes, alphas = sa.bytes && da.bytes;
+    r.sourceMask = masks ? sm.bytes : nullptr, r.destMask = masks ? dm.bytes : nullptr;
+    r.sourceMaskBytesPerRow = sm.bytesPerRow, r.destMaskBytesPerRow = dm.bytesPerRow;
+    r.sourceAlpha = alphas ? sa.bytes : nullptr, r.destAlpha = alphas ? da.bytes : nullptr;
+    r.sourceAlphaBytesPerRow = sa.bytesPerRow, r.destAlphaBytesPerRow = da.bytesPerRow;
+    // A picture the kernel cannot walk leaves the band empty (count 0).
+    qxFXRollKernel(fx->newImage, d->work, &r);
 }
 
 // A hide or remove (always real-time): the paper rolls back up, the layer's
