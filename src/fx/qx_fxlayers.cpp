@@ -85,14 +85,14 @@ bool coveredAbove(const qxLayer *layer)
 }
 
 // The renderers that draw into a layer: the wipes, stretch and zoom, roll
-// and wallpaper, strange push, the reveals (clock wipe, star, sun, dissolve), the fade family and the
+// and wallpaper, strange push, pixel zoom, the reveals (clock wipe, star, sun, dissolve), the fade family and the
 // layer-only effects (which paint the whole area, old picture included).
 // The others paint whole frames on the display and run there, the layer
 // being redrawn at the end.
 bool drawsIntoLayers(int32_t effect)
 {
     if (qxFXIsFadeFamily(effect) || qxFXIsLayerOnly(effect) || (effect >= 55 && effect <= 69) ||
-        (effect >= 84 && effect <= 87) || effect == 97 || effect == 99 || effect == 100 ||
+        (effect >= 84 && effect <= 87) || effect == 97 || effect == 99 || effect == 100 || effect == 132 ||
         effect == 98 || effect == 114 || effect == 139)
         return true;
     for (size_t i = 0; i < qxFXEffectsI.count; i++)
