@@ -7,6 +7,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
+#include "imaging/qx_transitionkernels.h"
 #include "layers/qx_layer.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -241,9 +242,28 @@ void qxFXMaskAlpha(qxBitMap *mask, qxBitMap *destAlpha, qxBitMap *sourceAlpha, i
     }
 }
 
-int qxFXRollKernel(qxBitMap *, qxBitMap *, void *)
+int qxFXRollKernel(qxBitMap *source, qxBitMap *dest, void *parameters)
 {
-    return 0; // the roll effects bring their own kernel front-end
+    auto *r = static_cast<qxCopyRecord *>(parameters);
+    if (!r || r->width < 1 || r->height < 1) return ERR_WRONGUSAGE;
+    qxBitMapLock ls, ld;
+    if (!qxLockBitMap(source, 1, &ls)) return ERR_LOCKBMAP;
+    if (!qxLockBitMap(dest, 0, &ld)) {
+        qxUnLockBitMap(&ls);
+        return ERR_LOCKBMAP;
+    }
+    // The kernel walks whole rows of both pictures at the record's size.
+    const bool fits = ls.bytesPerPixel == ld.bytesPerPixel && ls.width >= uint32_t(r->width) &&
+                      ls.height >= uint32_t(r->height) && ld.width >= uint32_t(r->width) &&
+                      ld.height >= uint32_t(r->height);
+    if (fits) {
+        r->source = ls.pixels, r->destination = ld.pixels;
+        r->sourcePitch = int32_t(ls.pixelsPerRow), r->destPitch = int32_t(ld.pixelsPerRow);
+        r->bytesPerPixel = ld.bytesPerPixel;
+        qxRollKernel(r);
+    }
+    qxUnLockBitMap(&ld), qxUnLockBitMap(&ls);
+    return fits ? 0 : ERR_WRONGUSAGE;
 }
 
 void qxFXFillAlpha(qxBitMap *alpha, qxBitMap *mask, qxBitMap *sourceAlpha, int32_t w, int32_t h)

@@ -84,15 +84,17 @@ bool coveredAbove(const qxLayer *layer)
     return false;
 }
 
-// The renderers that draw into a layer: the wipes, stretch and zoom, the
-// reveals (clock wipe, star, sun, dissolve), the fade family and the
-// layer-only effects (which paint the whole area, old picture included).
-// The others paint whole frames on the display and run there, the layer
-// being redrawn at the end.
+// The renderers that draw into a layer: the wipes, flows, stretch and
+// zoom, roll and wallpaper, strange push, pixel zoom, the reveals (clock
+// wipe, star, sun, dissolve), the fade family and the layer-only effects
+// (which paint the whole area, old picture included). The others paint
+// whole frames on the display and run there, the layer being redrawn at
+// the end.
 bool drawsIntoLayers(int32_t effect)
 {
-    if (qxFXIsFadeFamily(effect) || qxFXIsLayerOnly(effect) || (effect >= 55 && effect <= 69) || effect == 97 ||
-        effect == 98 || effect == 114 || effect == 139)
+    if (qxFXIsFadeFamily(effect) || qxFXIsLayerOnly(effect) || (effect >= 55 && effect <= 73) ||
+        (effect >= 84 && effect <= 87) || (effect >= 97 && effect <= 100) || effect == 114 || effect == 132 ||
+        effect == 139)
         return true;
     for (size_t i = 0; i < qxFXEffectsI.count; i++)
         if (qxFXEffectsI.entries[i].id == effect) return true;

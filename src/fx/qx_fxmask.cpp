@@ -263,6 +263,20 @@ void pixelate(qxTransitionFX *fx, PixelZoomData *d, qxBitMap *picture, bool isNe
                      a.bytesPerRow, w, h, b);
     qxUnLockBitMap(&l);
 }
+// Real-time: the frame's picture (blocks from the work planes, or the new
+// picture itself at block size 1) replaces the layer's image and planes.
+void pixelZoomIntoLayer(qxTransitionFX *fx, PixelZoomData *d, bool isNew, int32_t b)
+{
+    qxFXPlanes l;
+    if (!qxFXLayerPlanes(fx, &l)) return;
+    const bool quiet = fx->phase == 2 || fx->drawing || fx->layerTransformed || fx->viaBackBuffer;
+    qxBitMap *src = b > 1 ? d->work : isNew ? fx->newImage : fx->oldImage;
+    qxBitMap *m = !isNew ? nullptr : b > 1 ? d->mask : fx->newMask;
+    qxBitMap *a = !isNew ? nullptr : b > 1 ? d->alpha : fx->newAlpha;
+    qxFXDrawRect(b < 1 ? nullptr : src, 0, 0, l.image, l.mask, l.alpha, 0, 0, fx->width, fx->height, fx->width,
+                 fx->height, l.width, l.height, m, a, fx, (b < 1 ? 4 : 0) | (quiet ? 8 : 0));
+}
+
 } // namespace
 
 extern "C" {
@@ -272,11 +286,11 @@ int qxFXPixelZoomStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<PixelZoomData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<PixelZoomData>(fx))) return ERR_MEM;
         if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
         if (fx->newMask || fx->newAlpha) {
-            if (!(d->compose = qxFXNewWork(fx))) return ERR_BITMAP;
+            if (!fx->realtime && !(d->compose = qxFXNewWork(fx))) return ERR_BITMAP;
             if (fx->newMask &&
                 !(d->mask = qxAllocMaskBitMap(fx->newImage, uint32_t(W), uint32_t(H), 1, nullptr, 0)))
                 return ERR_ALLOCMASK;
@@ -292,13 +306,15 @@ int qxFXPixelZoomStep(qxTransitionFX *fx, int *done)
         d->i++;
     }
     const int32_t i = d->i;
-    const bool two = fx->effect == PIXELZOOM2;
+    // On a layer without an emulated BGPic there is no old picture to grow.
+    const bool two = fx->effect == PIXELZOOM2 && (!fx->realtime || fx->bgpicEmu);
     qxBitMap *picture = fx->newImage;
     int32_t b = 0;
     if (fx->reverse) {
         if (i >= 25) {
             if (done) *done = 1;
-            qxFXPaint(fx, fx->oldImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
+            if (fx->realtime) pixelZoomIntoLayer(fx, d, true, 0);
+            else qxFXPaint(fx, fx->oldImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
         } else {
             b = i + 1;
         }
@@ -313,7 +329,9 @@ int qxFXPixelZoomStep(qxTransitionFX *fx, int *done)
         const bool isNew = picture == fx->newImage, planes = fx->newMask || fx->newAlpha;
         if (fx->bgpicEmu && two) qxFXRefreshSources(fx, isNew ? 2 : 3);
         if (b > 1) pixelate(fx, d, picture, isNew, b);
-        if (!planes || !isNew) {
+        if (fx->realtime) {
+            pixelZoomIntoLayer(fx, d, isNew, b);
+        } else if (!planes || !isNew) {
             // The old picture is shown whole; its blocks have no planes.
             qxFXPaint(fx, b > 1 ? d->work : picture, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
         } else {

@@ -36,11 +36,26 @@ struct FlowData {
     int32_t p;
 };
 
-// Lines [a, b) of one bitmap at line r of another.
+// Real-time: lines [a, b) of a picture (none: the planes cleared) at line
+// r of the layer's image and planes.
+void layerLines(qxTransitionFX *fx, qxBitMap *src, bool columns, int32_t a, int32_t b, int32_t r, qxBitMap *mask,
+                qxBitMap *alpha, uint32_t flags)
+{
+    qxFXPlanes l;
+    if (b <= a || !qxFXLayerPlanes(fx, &l)) return;
+    const int32_t sx = columns ? a : 0, sy = columns ? 0 : a, dx = columns ? r : 0, dy = columns ? 0 : r;
+    const int32_t w = columns ? b - a : fx->width, h = columns ? fx->height : b - a;
+    qxFXDrawRect(src, sx, sy, l.image, l.mask, l.alpha, dx, dy, w, h, fx->width, fx->height, l.width, l.height, mask,
+                 alpha, fx, flags);
+}
+
+// Lines [a, b) of one bitmap at line r of another (none: the real-time
+// layer).
 void composeLines(qxTransitionFX *fx, qxBitMap *src, qxBitMap *dst, bool columns, int32_t a, int32_t b, int32_t r,
                   qxBitMap *mask, qxBitMap *alpha)
 {
     if (b <= a) return;
+    if (!dst) return layerLines(fx, src, columns, a, b, r, mask, alpha, 0x18);
     if (columns) qxFXCompose(src, a, 0, dst, r, 0, b - a, fx->height, mask, alpha);
     else qxFXCompose(src, 0, a, dst, 0, r, fx->width, b - a, mask, alpha);
 }
@@ -52,7 +67,7 @@ void flowCompose(qxTransitionFX *fx, FlowData *d, bool columns, int32_t a, int32
     qxBitMap *m = fx->newMask, *al = fx->newAlpha;
     composeLines(fx, fx->newImage, d->work, columns, a, b, a, m, al);
     if (line < 0 || r1 <= r0) return;
-    if (m || al) {
+    if (m || al || !d->work) {
         for (int32_t r = r0; r < r1; ++r) composeLines(fx, fx->newImage, d->work, columns, line, line + 1, r, m, al);
         return;
     }
@@ -69,6 +84,14 @@ void flowOutput(qxTransitionFX *fx, FlowData *d, bool columns, int32_t a, int32_
 {
     a = std::max(a, 0), b = std::min(b, columns ? fx->width : fx->height);
     if (b <= a) return;
+    qxFXPlanes l;
+    if (!d->work) {
+        const int32_t sx = columns ? a : 0, sy = columns ? 0 : a;
+        if (!fx->drawing && qxFXLayerPlanes(fx, &l))
+            qxFXShowRect(fx, l.image, sx, sy, sx + fx->x, sy + fx->y, columns ? b - a : fx->width,
+                         columns ? fx->height : b - a, l.width, l.height, l.mask, l.alpha, 0);
+        return;
+    }
     if (columns) qxFXPaint(fx, d->work, a, 0, b - a, fx->height, a, 0, nullptr, nullptr, true);
     else qxFXPaint(fx, d->work, 0, a, fx->width, b - a, 0, a, nullptr, nullptr, true);
 }
@@ -83,10 +106,10 @@ int qxFXFlowStep(qxTransitionFX *fx, int *done)
     const bool fromStart = fx->effect == HFLOWTOP || fx->effect == VFLOWLEFT;
     const int32_t L = columns ? fx->width : fx->height;
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         auto *d = qxFXNewData<FlowData>(fx);
         if (!d) return ERR_MEM;
-        if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
+        if (!fx->realtime && !(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
         int32_t s = columns ? qxFXStepSize(fx->speed, L, 30, 10, 80) : qxFXStepSize(fx->speed, L, 50, 20, 120);
         s = std::clamp(s, 1, 30);
         fx->speed = s;
@@ -97,14 +120,17 @@ int qxFXFlowStep(qxTransitionFX *fx, int *done)
     }
     auto *d = static_cast<FlowData *>(fx->data);
     const int32_t s = fx->speed;
-    const bool planes = fx->newMask || fx->newAlpha;
+    // Transparent parts show the old picture; a real-time layer shows what
+    // lies under it by itself.
+    const bool planes = (fx->newMask || fx->newAlpha) && d->work;
     if (fx->phase == 2) {
+        if (!d->work) layerLines(fx, nullptr, columns, 0, L, 0, nullptr, nullptr, 12);
         int64_t dd = int64_t(fx->frame) * s;
         int32_t e = int32_t(std::clamp<int64_t>(fromStart != bool(fx->reverse) ? dd : L - dd, 0, L));
         if (planes) composeLines(fx, fx->oldImage, d->work, columns, 0, L, 0, nullptr, nullptr);
         if (fromStart) flowCompose(fx, d, columns, 0, e, e - 1, e, L);
         else flowCompose(fx, d, columns, e, L, e - 1, 0, e);
-        flowOutput(fx, d, columns, 0, L);
+        if (d->work) flowOutput(fx, d, columns, 0, L);
         const bool up = fromStart != bool(fx->reverse);
         d->p = clampI32(up ? int64_t(e) + s : int64_t(e) - s);
         return 0;
@@ -133,6 +159,8 @@ int qxFXFlowStep(qxTransitionFX *fx, int *done)
             flowCompose(fx, d, columns, p, std::min(p + s, L), p - 1, 0, p);
             flowOutput(fx, d, columns, 0, p + s);
         }
+    } else if (!d->work) {
+        layerLines(fx, nullptr, columns, 0, L, 0, nullptr, nullptr, 4 | (fx->drawing || fx->viaBackBuffer ? 8 : 0));
     } else if (fx->oldImage) {
         // A hidden flow ends on what lay under the picture.
         qxFXPaintWhole(fx, fx->oldImage);

@@ -28,6 +28,22 @@ struct RollData {
 
 bool columnsOf(int32_t id) { return id == ROLLLEFT || id == WALLPAPERLEFT; }
 
+// Real-time: lines [a, b) of source with its planes into the layer's
+// planes (flag 4 with no source clears them there).
+void layerLines(qxTransitionFX *fx, qxBitMap *source, qxBitMap *mask, qxBitMap *alpha, int32_t a, int32_t b,
+                uint32_t flags)
+{
+    const bool columns = columnsOf(fx->effect);
+    a = std::max(a, 0), b = std::min(b, columns ? fx->width : fx->height);
+    qxFXPlanes p;
+    if (b <= a || !qxFXLayerPlanes(fx, &p)) return;
+    const int32_t sx = columns ? a : 0, sy = columns ? 0 : a;
+    const int32_t w = columns ? b - a : fx->width, h = columns ? fx->height : b - a;
+    const bool quiet = fx->phase == 2 || fx->drawing || fx->layerTransformed || fx->viaBackBuffer;
+    qxFXDrawRect(source, sx, sy, p.image, p.mask, p.alpha, sx, sy, w, h, fx->width, fx->height, p.width, p.height,
+                 mask, alpha, fx, flags | (quiet ? 8 : 0));
+}
+
 // Lines [a, b) of the new picture drawn flat, through its planes over the
 // old picture when it has any.
 void flatLines(qxTransitionFX *fx, RollData *d, int32_t a, int32_t b)
@@ -36,6 +52,7 @@ void flatLines(qxTransitionFX *fx, RollData *d, int32_t a, int32_t b)
     const int32_t D = columns ? fx->width : fx->height;
     a = std::max(a, 0), b = std::min(b, D);
     if (b <= a) return;
+    if (fx->realtime) return layerLines(fx, fx->newImage, fx->newMask, fx->newAlpha, a, b, 16);
     const int32_t sx = columns ? a : 0, sy = columns ? 0 : a;
     const int32_t w = columns ? b - a : fx->width, h = columns ? fx->height : b - a;
     if (fx->newMask || fx->newAlpha)
@@ -53,6 +70,11 @@ void bandLines(qxTransitionFX *fx, RollData *d, int32_t a, int32_t b)
     const int32_t D = columns ? fx->width : fx->height;
     a = std::max(a, 0), b = std::min(b, D);
     if (b <= a) return;
+    if (fx->realtime) {
+        // The paper over the new picture, both with their planes.
+        if (fx->newMask || fx->newAlpha) layerLines(fx, fx->newImage, fx->newMask, fx->newAlpha, a, b, 16);
+        return layerLines(fx, d->work, d->mask, d->alpha, a, b, 3);
+    }
     const int32_t sx = columns ? a : 0, sy = columns ? 0 : a;
     const int32_t w = columns ? b - a : fx->width, h = columns ? fx->height : b - a;
     if (fx->newMask || fx->newAlpha) {
@@ -70,29 +92,36 @@ void roll(qxTransitionFX *fx, RollData *d, int32_t p)
 {
     qxCopyRecord &r = d->record;
     r.position = p, r.linesCopied = 0, r.firstLine = kNone, r.resultPosition = p;
-    qxBitMapLock ls, ld;
-    if (!qxLockBitMap(fx->newImage, 1, &ls)) return;
-    if (!qxLockBitMap(d->work, 0, &ld)) {
-        qxUnLockBitMap(&ls);
+    qxPlane sm = qxPlaneOf(fx->newMask), dm = qxPlaneOf(d->mask), sa = qxPlaneOf(fx->newAlpha),
+            da = qxPlaneOf(d->alpha);
+    const bool masks = sm.bytes && dm.bytes, alphas = sa.bytes && da.bytes;
+    r.sourceMask = masks ? sm.bytes : nullptr, r.destMask = masks ? dm.bytes : nullptr;
+    r.sourceMaskBytesPerRow = sm.bytesPerRow, r.destMaskBytesPerRow = dm.bytesPerRow;
+    r.sourceAlpha = alphas ? sa.bytes : nullptr, r.destAlpha = alphas ? da.bytes : nullptr;
+    r.sourceAlphaBytesPerRow = sa.bytesPerRow, r.destAlphaBytesPerRow = da.bytesPerRow;
+    // A picture the kernel cannot walk leaves the band empty (count 0).
+    qxFXRollKernel(fx->newImage, d->work, &r);
+}
+
+// A hide or remove (always real-time): the paper rolls back up, the layer's
+// planes cleared behind the band.
+void rollBack(qxTransitionFX *fx, RollData *d, bool seek, int *done)
+{
+    const int32_t D = columnsOf(fx->effect) ? fx->width : fx->height;
+    if (d->q < 1) {
+        layerLines(fx, nullptr, nullptr, nullptr, 0, D, 4);
+        if (done) *done = 1;
         return;
     }
-    const bool fits = ls.bytesPerPixel == ld.bytesPerPixel && ls.width >= uint32_t(fx->width) &&
-                      ls.height >= uint32_t(fx->height) && ld.width >= uint32_t(fx->width) &&
-                      ld.height >= uint32_t(fx->height);
-    if (fits) {
-        qxPlane sm = qxPlaneOf(fx->newMask), dm = qxPlaneOf(d->mask), sa = qxPlaneOf(fx->newAlpha),
-                da = qxPlaneOf(d->alpha);
-        r.source = ls.pixels, r.destination = ld.pixels;
-        r.sourcePitch = int32_t(ls.pixelsPerRow), r.destPitch = int32_t(ld.pixelsPerRow);
-        r.bytesPerPixel = ld.bytesPerPixel;
-        const bool masks = sm.bytes && dm.bytes, alphas = sa.bytes && da.bytes;
-        r.sourceMask = masks ? sm.bytes : nullptr, r.destMask = masks ? dm.bytes : nullptr;
-        r.sourceMaskBytesPerRow = sm.bytesPerRow, r.destMaskBytesPerRow = dm.bytesPerRow;
-        r.sourceAlpha = alphas ? sa.bytes : nullptr, r.destAlpha = alphas ? da.bytes : nullptr;
-        r.sourceAlphaBytesPerRow = sa.bytesPerRow, r.destAlphaBytesPerRow = da.bytesPerRow;
-        qxRollKernel(&r);
-    }
-    qxUnLockBitMap(&ld), qxUnLockBitMap(&ls);
+    roll(fx, d, d->q);
+    const int32_t first = d->record.firstLine, count = d->record.linesCopied;
+    if (seek) flatLines(fx, d, 0, count > 0 ? first : D);
+    if (count <= 0) return;
+    bandLines(fx, d, first, first + count);
+    if (d->bandStart == kNone) d->bandStart = D - 1;
+    const int32_t below = first + count;
+    layerLines(fx, nullptr, nullptr, nullptr, below, seek ? D : below + d->bandStart - first + 2, 4);
+    d->bandStart = first;
 }
 
 } // namespace
@@ -106,7 +135,7 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
     const int32_t D = columns ? W : H;
     auto *d = static_cast<RollData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<RollData>(fx))) return ERR_MEM;
         const int32_t m = id == WALLPAPERTOP ? H / 2 : id == WALLPAPERLEFT ? W / 2 : id == ROLLTOP ? H / 12 : W / 12;
         const int32_t n = std::max(20, m);
@@ -119,6 +148,7 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
         if (fx->newAlpha && !(d->alpha = qxAllocAlphaBitMap(uint32_t(W), uint32_t(H), 1, nullptr, 0)))
             return ERR_ALLOCALPHA;
         d->q = 0, d->bandStart = kNone, d->limit = D + s;
+        if (fx->reverse) d->q = D, d->bandStart = D - 1, d->bandEnd = D;
         if (!(d->angles = static_cast<double *>(qxAlloc(sizeof(double) * size_t(n), 0)))) return ERR_MEM;
         double arg = 1.0;
         for (int32_t i = 0; i < n; ++i, arg -= 2.0 / n) d->angles[i] = std::asin(std::clamp(arg, -1.0, 1.0)) + M_PI / 2;
@@ -131,12 +161,17 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
     const bool seek = fx->phase == 2;
     if (seek) {
         d->q = std::clamp<int64_t>(int64_t(fx->frame) * step, 0, D);
-        if (!fx->redrawn) qxFXPaint(fx, fx->oldImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
+        if (fx->reverse) d->q = D - d->q;
+        if (fx->redrawn) {
+        } else if (fx->realtime) layerLines(fx, nullptr, nullptr, nullptr, 0, D, 4);
+        else qxFXPaint(fx, fx->oldImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
     } else {
         qxFXFrameStart(fx);
-        d->q = std::min<int64_t>(int64_t(d->q) + step, D);
+        d->q = fx->reverse ? std::max(d->q - step, 0) : std::min<int64_t>(int64_t(d->q) + step, D);
     }
-    if (d->q >= D) {
+    if (fx->reverse) {
+        rollBack(fx, d, seek, done);
+    } else if (d->q >= D) {
         // The last frame: the rest of the picture lies flat.
         const int32_t from = !seek && d->bandEnd != kNone && d->q != step && d->bandStart != kNone ? d->bandEnd : 0;
         flatLines(fx, d, from, D);

@@ -319,6 +319,35 @@ int makeRowPlanes(qxTransitionFX *fx, StrangeData *d)
     return 0;
 }
 
+// Real-time frame at p: the layer's planes cleared, then each destination
+// row takes its one source row with the new planes. The halves meet on
+// rows of the same parity only (in the vertical push the two source rows
+// of a destination row differ by an even count), so rows are drawn once
+// and the halves never overwrite each other's alpha.
+void strangeIntoLayer(qxTransitionFX *fx, int32_t p)
+{
+    qxFXPlanes l;
+    if (!qxFXLayerPlanes(fx, &l)) return;
+    const int32_t W = fx->width, H = fx->height;
+    auto row = [&](int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, uint32_t flags) {
+        qxFXDrawRect(fx->newImage, sx, sy, l.image, l.mask, l.alpha, dx, dy, w, 1, W, H, l.width, l.height,
+                     fx->newMask, fx->newAlpha, fx, flags);
+    };
+    qxFXDrawRect(nullptr, 0, 0, l.image, l.mask, l.alpha, 0, 0, l.width, l.height, l.width, l.height, l.width,
+                 l.height, nullptr, nullptr, fx, 12);
+    if (p < 1) return;
+    for (int32_t y = 0; y < H; ++y) {
+        if (fx->effect == HSTRANGEPUSH) {
+            if (y & 1) row(W - p, y, 0, y, p, 8);
+            else row(0, y, W - p, y, p, 8);
+        } else if (y < p && ((y + H - p) & 1)) {
+            row(0, y + H - p, 0, y, W, 8);
+        } else if (y >= H - p && !((y - (H - p)) & 1)) {
+            row(0, y - (H - p), 0, y, W, 8);
+        }
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -330,13 +359,16 @@ int qxFXStrangePushStep(qxTransitionFX *fx, int *done)
     const int32_t dist = horizontal ? W : H;
     auto *d = static_cast<StrangeData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
         if (!(d = qxFXNewData<StrangeData>(fx))) return ERR_MEM;
         int32_t step = qxFXStepSize(fx->speed, dist, 60, 30, 120);
         if (step < 1) step = 2;
         if (step & 1) step = step == INT32_MAX ? INT32_MAX - 1 : step + 1;
         if (step < 2) step = 2;
         fx->speed = step;
+        d->p = fx->reverse ? dist - step : step;
+        fx->frames = qxFXFrameCount(dist - step, step, 0);
+        if (fx->realtime) return 0; // rows go straight into the layer
         if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
         qxFXCompose(fx->oldImage, 0, 0, d->work, 0, 0, W, H, nullptr, nullptr);
         if (int e = makeRowPlanes(fx, d)) return e;
@@ -347,7 +379,7 @@ int qxFXStrangePushStep(qxTransitionFX *fx, int *done)
     const int32_t step = fx->speed;
     if (fx->phase == 2) {
         dropRowPlanes(d);
-        if (int e = makeRowPlanes(fx, d)) return e;
+        if (int e = fx->realtime ? 0 : makeRowPlanes(fx, d)) return e;
         int64_t s = int64_t(fx->frame) * step;
         d->p = clampI32(fx->reverse ? dist - s : s);
     } else {
@@ -361,19 +393,24 @@ int qxFXStrangePushStep(qxTransitionFX *fx, int *done)
         if (done) *done = 1;
     }
     const int32_t p = std::clamp(d->p, 0, dist);
-    // A seek starts again from the old picture, as do frames whose new
-    // picture lets it show through.
-    if (fx->phase == 2 || fx->newMask || fx->newAlpha)
-        qxFXCompose(fx->oldImage, 0, 0, d->work, 0, 0, W, H, nullptr, nullptr);
-    qxBitMap *pa = d->alphaA ? nullptr : d->maskA, *pb = d->alphaB ? nullptr : d->maskB;
-    if (horizontal) {
-        qxFXCompose(fx->newImage, W - p, 0, d->work, 0, 0, p, H, pa, d->alphaA);
-        qxFXCompose(fx->newImage, 0, 0, d->work, W - p, 0, p, H, pb, d->alphaB);
+    if (fx->realtime) {
+        strangeIntoLayer(fx, p);
+        if (fx->phase == 1 && !fx->layerTransformed && !fx->viaBackBuffer) qxFXShowBackBuffer(fx);
     } else {
-        qxFXCompose(fx->newImage, 0, H - p, d->work, 0, 0, W, p, pa, d->alphaA);
-        qxFXCompose(fx->newImage, 0, 0, d->work, 0, H - p, W, p, pb, d->alphaB);
+        // A seek starts again from the old picture, as do frames whose new
+        // picture lets it show through.
+        if (fx->phase == 2 || fx->newMask || fx->newAlpha)
+            qxFXCompose(fx->oldImage, 0, 0, d->work, 0, 0, W, H, nullptr, nullptr);
+        qxBitMap *pa = d->alphaA ? nullptr : d->maskA, *pb = d->alphaB ? nullptr : d->maskB;
+        if (horizontal) {
+            qxFXCompose(fx->newImage, W - p, 0, d->work, 0, 0, p, H, pa, d->alphaA);
+            qxFXCompose(fx->newImage, 0, 0, d->work, W - p, 0, p, H, pb, d->alphaB);
+        } else {
+            qxFXCompose(fx->newImage, 0, H - p, d->work, 0, 0, W, p, pa, d->alphaA);
+            qxFXCompose(fx->newImage, 0, 0, d->work, 0, H - p, W, p, pb, d->alphaB);
+        }
+        qxFXPaintWhole(fx, d->work);
     }
-    qxFXPaintWhole(fx, d->work);
     d->p = clampI32(fx->reverse ? int64_t(d->p) - step : int64_t(d->p) + step);
     if (fx->phase == 1) qxFXFrameEnd(fx);
     return 0;

@@ -159,6 +159,8 @@ void qxFXBlitRegion(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, in
 void qxFXBlitClipped(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
                      int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t destWidth, int32_t destHeight);
 void qxFXMaskAlpha(qxBitMap *mask, qxBitMap *destAlpha, qxBitMap *sourceAlpha, int32_t w, int32_t h, int invert);
+// parameters: a qxCopyRecord (planes filled by the caller); 1152 when a
+// bitmap cannot be locked, 1055 when the pictures do not fit the record.
 int qxFXRollKernel(qxBitMap *source, qxBitMap *dest, void *parameters);
 void qxFXFillAlpha(qxBitMap *alpha, qxBitMap *mask, qxBitMap *sourceAlpha, int32_t w, int32_t h);
 qxBitMap *qxFXMakeAlpha(qxBitMap *mask, qxBitMap *alpha, int32_t w, int32_t h);
