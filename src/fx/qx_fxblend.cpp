@@ -3,14 +3,19 @@
 // swirl kernels.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
+#include "display/qx_clipregion.h"
+#include "display/qx_display.h"
 #include "fx/qx_fxmix.h"
 #include "fx/qx_fxpaint.h"
 #include "fx/qx_fxrenderers.h"
 #include "imaging/qx_displace.h"
+#include "layers/qx_layer.h"
+#include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_hooks.h"
 #include "platform/qx_memory.h"
@@ -34,6 +39,70 @@ struct CrossfadeData {
     int32_t overlaps;
     void *list1, *list2;
 };
+
+// The adapter is handed the layer's picture as it stands: nothing may style
+// it, and no visible layer above may cover it.
+bool plainUncovered(const qxLayer *layer)
+{
+    if (layer->transparency || layer->border || layer->onscreen->xformbitmap || !qxMatrixIsIdentity(&layer->transform))
+        return false;
+    for (const qxFilterEntry &f : layer->filters.filter)
+        if (f.enabled) return false;
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = layer->next; l; l = l->next) {
+        if (l->hidden || l->type == QX_TYPE_NOOBJECT) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return false;
+    }
+    return true;
+}
+
+qxLayer *bottomOf(qxLayer *layer)
+{
+    while (layer->previous) layer = layer->previous;
+    return layer;
+}
+
+// Without real-time work the display must take the picture unclipped by a
+// shape and with nothing pending to be redrawn under it.
+bool displayAreaClean()
+{
+    const qxDisplay *disp = qxCurrentDisplay;
+    if (!disp) return true;
+    const auto *clip = static_cast<const qxClipRegion *>(disp->clipRegion);
+    return !(clip && clip->mask) && !disp->dirtyCount;
+}
+
+// Phase 0's choice for a layer, remembering what it saw.
+int chooseLayerFastPath(qxTransitionFX *fx, CrossfadeData *d)
+{
+    qxLayer *layer = fx->layer;
+    if (!layer || !layer->onscreen || !plainUncovered(layer)) return 0;
+    d->overlaps = qxFXCountOverlaps(bottomOf(layer), layer, nullptr);
+    if (d->overlaps) {
+        const size_t bytes = size_t(d->overlaps) * sizeof(qxFXOverlap);
+        if (!(d->list1 = qxAlloc(bytes, 1)) || !(d->list2 = qxAlloc(bytes, 1))) return ERR_MEM;
+        qxFXCountOverlaps(bottomOf(layer), layer, d->list1);
+    }
+    d->x0 = layer->onscreen->left, d->y0 = layer->onscreen->top;
+    d->fast = 1;
+    return 0;
+}
+
+// Every frame: the layers around must stand as they did when the fast
+// path was chosen, or the adapter would show a stale picture.
+bool layerFastPathHolds(qxTransitionFX *fx, CrossfadeData *d)
+{
+    qxLayer *layer = fx->layer;
+    if (!layer || !layer->onscreen || !plainUncovered(layer)) return false;
+    if (layer->onscreen->left != d->x0 || layer->onscreen->top != d->y0) return false;
+    if (qxFXCountOverlaps(bottomOf(layer), layer, nullptr) != d->overlaps) return false;
+    if (!d->overlaps) return true;
+    std::memset(d->list2, 0, size_t(d->overlaps) * sizeof(qxFXOverlap));
+    qxFXCountOverlaps(bottomOf(layer), layer, d->list2);
+    return !std::memcmp(d->list1, d->list2, size_t(d->overlaps) * sizeof(qxFXOverlap));
+}
 
 // Shared by water and strudel.
 struct DisplaceData {
@@ -138,22 +207,25 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
         int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 120);
         fx->speed = step;
         fx->frames = qxFXFrameCount(255, step, 1);
-        // A layer fades through its alpha plane over what lies below.
-        if (fx->realtime) return qxFXInitComposite(fx, &d->alpha);
         // The adapter mixes on its own when it can; we then hand it the
         // final picture every frame.
-        d->fast = qxPlatformHasCap(2) && !fx->toBackBuffer;
+        if (qxPlatformHasCap(2) && !fx->toBackBuffer) {
+            if (!fx->realtime) d->fast = displayAreaClean();
+            else if (int e = chooseLayerFastPath(fx, d)) return e;
+        }
         if (d->fast) {
             if (!(d->mix = qxFXNewWork(fx)) || !(d->oldCopy = qxFXNewWork(fx)) || !(d->final = qxFXNewWork(fx)))
                 return ERR_MEM;
             qxFXCompose(fx->oldImage, 0, 0, d->oldCopy, 0, 0, fx->width, fx->height, nullptr, nullptr);
             qxFXCompose(fx->oldImage, 0, 0, d->final, 0, 0, fx->width, fx->height, nullptr, nullptr);
-            qxFXCompose(fx->newImage, 0, 0, d->final, 0, 0, fx->width, fx->height, fx->newMask, fx->newAlpha);
+            qxBitMap *onto = fx->reverse && fx->realtime ? d->oldCopy : d->final;
+            qxFXCompose(fx->newImage, 0, 0, onto, 0, 0, fx->width, fx->height, fx->newMask, fx->newAlpha);
             fx->blitFlags = 3;
-        } else if (!(d->mix = qxFXNewWork(fx))) {
+        } else if (!fx->realtime && !(d->mix = qxFXNewWork(fx))) {
             return ERR_BITMAP;
         }
-        return 0;
+        // A layer fades through its alpha plane over what lies below.
+        return fx->realtime ? qxFXInitComposite(fx, &d->alpha) : 0;
     }
     auto *d = static_cast<CrossfadeData *>(fx->data);
     int32_t v;
@@ -171,20 +243,32 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
         v = 255;
     }
     fx->level = fx->reverse ? 255 - v : v;
-    qxBitMap *M;
+    qxBitMap *M = nullptr;
     if (fx->realtime) {
         qxFXPlanes p;
         if (!qxFXLayerPlanes(fx, &p)) return ERR_NOLAYERS;
         qxScaleAlpha(d->alpha, p.alpha, fx->height, fx->layerTransformed ? 255 : uint32_t(fx->level));
-        M = nullptr;
-    } else if (d->fast) {
+        if (d->fast && !layerFastPathHolds(fx, d)) d->fast = 0;
+    }
+    if (d->fast) {
         M = d->final;
         if (last) fx->blitFlags = 4;
+    } else if (fx->realtime) {
+        M = nullptr;
     } else if (last) {
         M = fx->newImage;
     } else {
         if (int e = qxFXMixInto(d->mix, fx->oldImage, fx->newImage, fx->width, fx->height, v)) return e;
         M = d->mix;
+    }
+    if (M && fx->realtime) {
+        // Past the layer, straight to the adapter (or the off-screen target).
+        if (fx->target)
+            qxFXBlitClipped(M, 0, 0, fx->target, fx->x, fx->y, fx->width, fx->height, fx->width, fx->height,
+                            fx->bgWidth, fx->bgHeight);
+        else SafeBlt(fx->L, M, 0, 0, nullptr, fx->x, fx->y, fx->width, fx->height, fx->width, fx->height, fx->bgWidth,
+                fx->bgHeight, fx->blitFlags, nullptr, nullptr, qxCurrentDisplay ? qxCurrentDisplay->clipRegion : nullptr);
+        M = nullptr;
     }
     if (M) qxFXPaintWhole(fx, M);
     if (fx->phase == 1) {

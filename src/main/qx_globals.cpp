@@ -156,12 +156,21 @@ int readWholeFileUpcall(const char *path, void **data, int64_t *length, size_t e
     return qxReadWholeFile(path, nullptr, nullptr, data, length, 1, extra);
 }
 
+// The platform's capability questions: what an adapter with video bitmaps
+// reports in its display-adapter extension flags.
+uint32_t adapterHasCapUpcall(uint32_t capability)
+{
+    if (!qxDisplayAdapter || !(qxDisplayAdapter->displayAdapterFlags & 0x10)) return 0;
+    return qxDisplayAdapter->extensionFlags[__builtin_ctz(QX_CAP_DISPLAYADAPTER)] & capability;
+}
+
 } // namespace
 
 extern "C" {
 
 void qxLinkLayers(void)
 {
+    qxUpcalls.adapterHasCap = adapterHasCapUpcall;
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxUpcalls.setInputGrabs = x11RequesterGrabs;
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;

@@ -13,6 +13,7 @@
 #include "fxharness.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_upcalls.h"
 
 namespace {
 
@@ -215,4 +216,47 @@ TEST(FxScroll, FollowsTheRecordThatReplacesItsLayer)
     EXPECT_EQ(qxFXScrollFollowLayer(&fx, &old), 1);
     EXPECT_EQ(fx.layer, &fresh);
     EXPECT_EQ(move.layer, &fresh);
+}
+
+namespace {
+qxBitMap *gLayerImage, *gLayerAlpha;
+int fakeLayerImages(qxLayer *, qxBitMap **image, qxBitMap **mask, qxBitMap **alpha, int32_t *w, int32_t *h)
+{
+    *image = gLayerImage, *mask = nullptr, *alpha = gLayerAlpha;
+    *w = int32_t(gLayerImage->width), *h = int32_t(gLayerImage->height);
+    return 0;
+}
+} // namespace
+
+TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoIt)
+{
+    const qxPlatformUpcalls savedUp = qxUpcalls;
+    const auto savedHook = qxFXHook;
+    qxUpcalls.displayAdapterActive = [] { return 1; };
+    qxUpcalls.adapterHasCap = [](uint32_t bits) { return bits & 2u; };
+    qxFXHook.layerImages = fakeLayerImages;
+    gLayerImage = qxAllocBitMap(32, 24, 0, nullptr);
+    gLayerAlpha = qxAllocAlphaBitMap(32, 24, 1, nullptr, 0);
+    for (bool moveAbove : {false, true}) {
+        qxLayerData data[2]{};
+        qxLayer layers[2]{};
+        data[0] = {}, data[0].dwidth = 32, data[0].dheight = 24;
+        data[1].left = 100, data[1].dwidth = 8, data[1].dheight = 8;
+        for (int i = 0; i < 2; i++) {
+            layers[i].onscreen = &data[i], layers[i].type = QX_TYPE_BRUSH;
+            layers[i].transform.m11 = layers[i].transform.m22 = 1.0;
+        }
+        layers[0].next = &layers[1], layers[1].previous = &layers[0];
+        fxtest::FxRun r(115, 32, 24, 120, fxtest::Planes::Opaque, false);
+        r.fx.realtime = 1, r.fx.layer = &layers[0];
+        std::vector<uint32_t> painted;
+        ASSERT_TRUE(r.play(10, [&](int32_t n) {
+            if (n == 1) painted = fxtest::readPixels(r.target);
+            if (moveAbove) data[1].left = 10; // now it covers part of the fading layer
+        }));
+        EXPECT_EQ(painted, r.expected); // the final picture goes to the adapter at once
+        EXPECT_EQ(r.fx.blitFlags, moveAbove ? 3u : 4u);
+    }
+    qxFreeBitMap(gLayerImage), qxFreeAlphaBitMap(gLayerAlpha);
+    qxUpcalls = savedUp, qxFXHook = savedHook;
 }
