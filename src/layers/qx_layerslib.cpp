@@ -859,11 +859,13 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         }
     }
     // A fresh image rendition names the source and type it shows.
+    bool newSource = false;
     if (fresh &&
         (as.type == QX_TYPE_BRUSH || as.type == QX_TYPE_BRUSHPART || as.type == QX_TYPE_BGPICPART ||
          as.type == QX_TYPE_ANIM) &&
         fresh->typedata) {
         const auto *src = static_cast<const qxImageSource *>(fresh->typedata);
+        newSource = src->id.number != l->layerid.number || src->id.automatic != l->layerid.automatic;
         as.type = src->type, as.layerid = src->id;
         std::free(fresh->typedata);
         fresh->typedata = nullptr;
@@ -880,9 +882,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         // The clip region stays with the layer across a change of source.
         void *keep = base->clip;
         base->clip = nullptr;
-        if (as.type != l->type || as.layerid.number != l->layerid.number ||
-            as.layerid.automatic != l->layerid.automatic)
-            dropOldType(L, l, as);
+        if (as.type != l->type || newSource) dropOldType(L, l, as);
         swapBaseRendition(L, l, fresh);
         base = fresh;
         base->clip = keep;
