@@ -75,6 +75,12 @@ struct qxLayer {
     uint32_t imagefade;
 };
 
+// The typedata of a fresh image rendition made by the style keys: the
+// source and type the layer shows from then on; the engine takes it over.
+struct qxImageSource {
+    uint32_t type;
+    qxObjectRef id;
+};
 // What the library owning a layer type provides. A type without an entry
 // cannot be drawn or restyled (1055).
 struct qxLayerTypeOps {

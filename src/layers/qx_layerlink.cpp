@@ -2,6 +2,7 @@
 // rules, display options) and the table entries of the image layer types.
 #include <cstdlib>
 
+#include "core/commands/qx_args.h"
 #include "display/qx_bgpic.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
@@ -50,9 +51,95 @@ int animImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap **b
     return 0;
 }
 
-const qxLayerTypeOps kBrushOps = {brushImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-const qxLayerTypeOps kBGPicPartOps = {bgpicImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-const qxLayerTypeOps kAnimOps = {animImage, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+void freeImageSource(lua_State *, qxLayerData *d)
+{
+    std::free(d->typedata);
+    d->typedata = nullptr;
+}
+
+// "id" and the part keys of brush and BGPic-part layers: a new source or
+// part is a fresh rendition showing that rectangle of the source.
+int imageStyleKeys(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    qxObjectRef id = l->layerid;
+    const bool idGiven = qxGetFieldID(L, table, "id", &id, nullptr);
+    int32_t part[4] = {l->base->partx, l->base->party, l->base->width, l->base->height};
+    bool partGiven = false;
+    const char *keys[4] = {"partx", "party", "partwidth", "partheight"};
+    for (int i = 0; i < 4; i++) {
+        int v = 0;
+        if (qxGetFieldInt(L, table, keys[i], &v, nullptr)) part[i] = v, partGiven = true;
+    }
+    if (!idGiven && !partGiven) return 0;
+    int32_t w = 0, h = 0;
+    if (l->type == QX_TYPE_BGPICPART) {
+        const qxBGPic *b = qxFindBGPicRecord(id);
+        if (!b) return ERR_WRONGUSAGE;
+        w = b->width, h = b->height;
+    } else {
+        qxBrush *b = nullptr;
+        if (int r = qxFindBrush(L, id, &b, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+        if (!b) return ERR_WRONGUSAGE;
+        w = int32_t(b->width), h = int32_t(b->height);
+    }
+    // A whole brush shows all of its new source.
+    if (l->type == QX_TYPE_BRUSH && !partGiven) part[0] = part[1] = 0, part[2] = w, part[3] = h;
+    // The part must lie inside the source: drawing outside it reads foreign memory.
+    if (part[0] < 0 || part[1] < 0 || part[2] < 1 || part[3] < 1 || int64_t(part[0]) + part[2] > w ||
+        int64_t(part[1]) + part[3] > h)
+        return ERR_WRONGUSAGE;
+    auto *src = static_cast<qxImageSource *>(std::calloc(1, sizeof(qxImageSource)));
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (!src || !data) {
+        std::free(src), std::free(data);
+        return ERR_MEM;
+    }
+    src->type = l->type == QX_TYPE_BRUSH && partGiven ? QX_TYPE_BRUSHPART : l->type;
+    src->id = id;
+    data->x = l->base->x, data->y = l->base->y;
+    data->partx = part[0], data->party = part[1], data->width = part[2], data->height = part[3];
+    data->typedata = src;
+    *fresh = data;
+    return 0;
+}
+
+// "id" of anim layers: another anim is a fresh rendition of its size (the
+// engine reads "frame").
+int animStyleKeys(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+{
+    qxObjectRef id = l->layerid;
+    if (!qxGetFieldID(L, table, "id", &id, nullptr)) return 0;
+    qxAnim *a = nullptr;
+    if (int r = qxFindAnim(L, id, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+    if (!a || a->frameCount < 1) return ERR_WRONGUSAGE;
+    auto *src = static_cast<qxImageSource *>(std::calloc(1, sizeof(qxImageSource)));
+    auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+    if (!src || !data) {
+        std::free(src), std::free(data);
+        return ERR_MEM;
+    }
+    src->type = QX_TYPE_ANIM, src->id = id;
+    data->x = l->base->x, data->y = l->base->y;
+    data->width = int32_t(a->width), data->height = int32_t(a->height);
+    data->typedata = src;
+    *fresh = data;
+    return 0;
+}
+
+// A layer turned into a brush or BGPic-part layer needs its source.
+int freshImageSource(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata)
+{
+    *typedata = nullptr;
+    if (!qxGetFieldID(L, table, "id", &layer->layerid, nullptr)) return ERR_MISSINGPARAMTR;
+    return 0;
+}
+
+const qxLayerTypeOps kBrushOps = {brushImage, freeImageSource, nullptr, nullptr,
+                                  nullptr, imageStyleKeys, nullptr, freshImageSource};
+const qxLayerTypeOps kBGPicPartOps = {bgpicImage, freeImageSource, nullptr, nullptr,
+                                      nullptr, imageStyleKeys, nullptr, freshImageSource};
+const qxLayerTypeOps kAnimOps = {animImage, freeImageSource, nullptr, nullptr,
+                                 nullptr, animStyleKeys, nullptr, freshImageSource};
 // Videos hand their planes to the layer.
 const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 

@@ -698,13 +698,37 @@ int readFrame(lua_State *L, const qxLayer *l, int table, int32_t *frame, bool *g
 {
     int f = 0;
     *given = false;
-    if (l->type != QX_TYPE_ANIM || !qxGetFieldInt(L, table, "frame", &f, nullptr)) return 0;
+    if (l->type != QX_TYPE_ANIM) return 0;
+    // Another anim starts at its first frame unless the table says otherwise.
+    qxObjectRef ref = l->layerid;
+    if (qxGetFieldID(L, table, "id", &ref, nullptr))
+        *frame = 0, *given = ref.number != l->layerid.number || ref.automatic != l->layerid.automatic;
+    if (!qxGetFieldInt(L, table, "frame", &f, nullptr)) return 0;
     qxAnim *a = nullptr;
-    if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+    if (int r = qxFindAnim(L, ref, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
     const int32_t count = int32_t(a->frameCount);
     if (f < -1 || f > count || count < 1) return ERR_ANIMFRAME;
     *frame = f == -1 ? count - 1 : f == 0 ? (l->base->frame + 1) % count : f - 1;
     *given = true;
+    return 0;
+}
+
+// "clipregion": a clip region, or -1 for none. 0 or the lookup's error.
+int readClip(lua_State *L, int table, void **clip)
+{
+    lua_pushstring(L, "clipregion");
+    lua_gettable(L, table);
+    const bool none = lua_type(L, -1) == LUA_TNUMBER && lua_tonumber(L, -1) == -1;
+    lua_pop(L, 1);
+    if (none) {
+        *clip = nullptr;
+        return 0;
+    }
+    qxObjectRef id{};
+    if (!qxGetFieldID(L, table, "clipregion", &id, nullptr)) return 0;
+    qxClipRegion *region = nullptr;
+    if (int r = qxFindClipRegion(id, &region)) return r;
+    *clip = region;
     return 0;
 }
 
@@ -799,6 +823,8 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     int32_t frame = base->frame;
     bool frameGiven = false;
     if (int r = readFrame(L, l, table, &frame, &frameGiven)) return r;
+    void *clip = base->clip;
+    if (int r = readClip(L, table, &clip)) return r;
     int x = base->x, y = base->y, z = 0, tx = 0, ty = 0;
     bool xGiven = qxGetFieldInt(L, table, "x", &x, nullptr);
     bool yGiven = qxGetFieldInt(L, table, "y", &y, nullptr);
@@ -832,6 +858,19 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
             }
         }
     }
+    // A fresh image rendition names the source and type it shows.
+    bool newSource = false;
+    if (fresh &&
+        (as.type == QX_TYPE_BRUSH || as.type == QX_TYPE_BRUSHPART || as.type == QX_TYPE_BGPICPART ||
+         as.type == QX_TYPE_ANIM) &&
+        fresh->typedata) {
+        const auto *src = static_cast<const qxImageSource *>(fresh->typedata);
+        newSource = src->id.number != l->layerid.number || src->id.automatic != l->layerid.automatic;
+        as.type = src->type, as.layerid = src->id;
+        std::free(fresh->typedata);
+        fresh->typedata = nullptr;
+    }
+    const bool clipChanged = clip != base->clip;
     // Apply.
     int32_t ax, ay, aw, ah;
     qxLayerScreenRect(l, l->onscreen, &ax, &ay, &aw, &ah);
@@ -840,12 +879,24 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         if (!xGiven) x = fresh->x;
         if (!yGiven) y = fresh->y;
         fresh->x = base->x, fresh->y = base->y;
-        if (as.type != l->type) dropOldType(L, l, as);
+        // The clip region stays with the layer across a change of source.
+        void *keep = base->clip;
+        base->clip = nullptr;
+        if (as.type != l->type || newSource) dropOldType(L, l, as);
         swapBaseRendition(L, l, fresh);
         base = fresh;
+        base->clip = keep;
+    }
+    if (clipChanged) {
+        // The renditions take the region again from the base when rebuilt.
+        for (qxLayerData *d : {l->intermediate, l->onscreen})
+            if (d != base) qxFreeClipRegionRef(d->clip), d->clip = nullptr;
+        qxFreeClipRegionRef(base->clip);
+        base->clip = clip;
     }
     const bool newFrame = frameGiven && frame != base->frame;
-    const bool reshape = fresh || std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
+    const bool reshape = fresh || (clipChanged && l->onscreen != base) ||
+                         std::memcmp(&o.m11, &l->transform.m11, 4 * sizeof(double)) != 0 ||
                          o.anchorx != l->anchorx || o.anchory != l->anchory ||
                          (noClipTransform != l->nocliptransform && base->clip && l->onscreen != base) ||
                          (newFrame && (!qxMatrixIsIdentity(&o) || l->onscreen != l->base));
