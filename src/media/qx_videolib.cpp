@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
@@ -114,6 +115,19 @@ extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
                const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
                return o->state == 1 && drawnOn(o, display) && px >= vx && py >= vy && px < vx + w && py < vy + h;
            }) != nullptr;
+}
+
+extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display)
+{
+    if (!display) return nullptr;
+    int32_t dw, dh;
+    qxVideoOutputArea(display, &dw, &dh);
+    std::vector<const qxVideo *> drawn;
+    eachVideo([&](qxVideoObject *o) {
+        if (drawnOn(o, display)) drawn.push_back(o->player);
+        return false;
+    });
+    return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
 extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
