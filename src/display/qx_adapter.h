@@ -23,6 +23,7 @@ enum : uint32_t {
 // Window blit flags.
 enum : uint32_t {
     QX_WBLT_X11 = 0x10,        // straight to the X11 back-end
+    QX_WBLT_NOVIDEOMASK = 0x20, // satellites are not given the video areas
     QX_WBLT_NOSATELLITES = 0x40,
     QX_WBLT_SCALED = 0x100,    // the source was scaled in software
 };
@@ -46,6 +47,9 @@ struct qxDisplayVideoHooks {
     int (*rebuildLayer)(qxDisplay *display, void *target, uint32_t *transform);
     // Redraws a rectangle of the display made current, the target busy.
     void (*refreshRect)(qxDisplay *display, void *target, int32_t x, int32_t y, int32_t w, int32_t h);
+    // A mask plane of the areas videos drawn straight into the display
+    // cover, or NULL when there are none; freed with qxFreeMaskBitMap.
+    qxBitMap *(*videoAreaMask)(qxBitMap *displayBitMap, qxDisplay *display);
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by

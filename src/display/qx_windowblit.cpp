@@ -98,6 +98,15 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
     }
     if (!tell)
         return r;
+    // Without an adapter, satellites are told where videos drawn straight
+    // into the window are, so a redraw of the display leaves them alone.
+    qxBitMap *videoMask = nullptr;
+    if (!adapter() && !(flags & QX_WBLT_NOVIDEOMASK) && qxDisplayVideo.videoAreaMask)
+        videoMask = qxDisplayVideo.videoAreaMask(src, d);
+    if (videoMask && !videoMask->data) {
+        qxFreeMaskBitMap(videoMask);
+        videoMask = nullptr;
+    }
     // The 72-byte block: scaled rectangle for most, the source for those
     // that asked for it.
     auto block = [&](qxBitMap *bm, int32_t x, int32_t y, int32_t bw2, int32_t bh2, qxBitMapLock *lock,
@@ -119,7 +128,11 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         }
         b->width = bm->width;
         b->height = bm->height;
-        if (mask && mask->kind == QX_BITMAP_MASK && bm == src) {
+        if (videoMask) {
+            auto *p = static_cast<qxBitMapPlane *>(videoMask->data);
+            b->mask = p->pixels;
+            b->maskBytesPerRow = p->bytesPerRow;
+        } else if (mask && mask->kind == QX_BITMAP_MASK && bm == src) {
             auto *p = static_cast<qxBitMapPlane *>(mask->data);
             b->mask = p ? p->pixels : nullptr;
             b->maskBytesPerRow = p ? p->bytesPerRow : 0;
@@ -137,6 +150,7 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         qxUnLockBitMap(&l1);
     if (shown != src && haveSource && source.kind == 1)
         qxUnLockBitMap(&l2);
+    qxFreeMaskBitMap(videoMask);
     return r;
 }
 

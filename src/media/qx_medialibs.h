@@ -24,6 +24,10 @@ int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
 // The player's window position (position) and size (size) from the
 // object's, through the display's scale factors when it auto-scales.
 void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int size, int layer);
+// A 1-bit mask of the display's window size with the rectangles of the
+// videos drawn straight into it set, or none when there is no such video
+// (or no memory). The caller frees it with qxFreeMaskBitMap.
+struct qxBitMap *qxVideoAreaMask(struct qxBitMap *displayBitMap, qxDisplay *display);
 // 1 when a video plays on the display (its layer videos too unless skipped).
 int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers);
 int qxIsVideoPlayingById(qxObjectRef ref);

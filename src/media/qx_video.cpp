@@ -260,6 +260,53 @@ extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixe
     return r ? nullptr : bm;
 }
 
+extern "C" void qxVideoOutputArea(const qxDisplay *d, int32_t *width, int32_t *height)
+{
+    const bool autoScaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
+    *width = autoScaled ? int32_t(d->scaledWidth) + d->marginLeft + d->marginRight : int32_t(d->width);
+    *height = autoScaled ? int32_t(d->scaledHeight) + d->marginTop + d->marginBottom : int32_t(d->height);
+}
+
+extern "C" int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t displayHeight, int32_t *srcX,
+                               int32_t *srcY, int32_t *dstX, int32_t *dstY, int32_t *width, int32_t *height)
+{
+    uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
+    if (!ow || !oh) ow = v->width, oh = v->height;
+    // A negative position moves the source origin; the right and bottom
+    // edges cut the rest.
+    int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
+    if (x < 0) sx = -x, w += x, x = 0;
+    if (y < 0) sy = -y, h += y, y = 0;
+    w = std::min<int64_t>(w, int64_t(displayWidth) - x);
+    h = std::min<int64_t>(h, int64_t(displayHeight) - y);
+    if (w <= 0 || h <= 0) return 0;
+    *srcX = int32_t(sx), *srcY = int32_t(sy), *dstX = int32_t(x), *dstY = int32_t(y);
+    *width = int32_t(w), *height = int32_t(h);
+    return 1;
+}
+
+extern "C" qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWidth, int32_t displayHeight,
+                                      const qxVideo *const *players, size_t count)
+{
+    qxBitMap *mask = nullptr;
+    for (size_t k = 0; k < count; k++) {
+        int32_t sx, sy, x, y, w, h;
+        if (!qxVideoClipRect(players[k], displayWidth, displayHeight, &sx, &sy, &x, &y, &w, &h)) continue;
+        if (!mask) mask = qxAllocMaskBitMap(displayBitMap, uint32_t(displayWidth), uint32_t(displayHeight), 1,
+                                            nullptr, 0);
+        auto *p = mask ? static_cast<qxBitMapPlane *>(mask->data) : nullptr;
+        if (!p || !p->pixels) {
+            qxFreeMaskBitMap(mask);
+            return nullptr;
+        }
+        for (int32_t j = y; j < y + h; j++) {
+            uint8_t *row = p->pixels + size_t(j) * p->bytesPerRow;
+            for (int32_t i = x; i < x + w; i++) row[i >> 3] |= uint8_t(0x80 >> (i & 7));
+        }
+    }
+    return mask;
+}
+
 extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
 {
     qxDisplay *d = v->display;
@@ -273,23 +320,16 @@ extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32
     const uint32_t *src;
     uint32_t pitch, ow, oh, *scaled;
     if (!displayedPicture(v, pixels, slotPitch, &src, &pitch, &ow, &oh, &scaled)) return;
-    // Clipped to the display: a negative position moves the source origin.
-    int64_t x = v->x.load(), y = v->y.load(), w = ow, h = oh, sx = 0, sy = 0;
-    if (x < 0) sx = -x, w += x, x = 0;
-    if (y < 0) sy = -y, h += y, y = 0;
-    // An auto-scaled display's window holds its scaled size and margins.
-    const bool autoScaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
-    const int64_t dw = autoScaled ? int64_t(d->scaledWidth) + d->marginLeft + d->marginRight : int64_t(d->width);
-    const int64_t dh = autoScaled ? int64_t(d->scaledHeight) + d->marginTop + d->marginBottom : int64_t(d->height);
-    w = std::min<int64_t>(w, dw - x);
-    h = std::min<int64_t>(h, dh - y);
+    int32_t sx, sy, x, y, w, h, dw, dh;
+    qxVideoOutputArea(d, &dw, &dh);
+    const int in = qxVideoClipRect(v, dw, dh, &sx, &sy, &x, &y, &w, &h);
     qxBitMap *bm = nullptr;
-    int r = w > 0 && h > 0 ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, int32_t(w),
-                                              int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr, nullptr)
-                           : 1;
+    int r = in ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, w, h, int32_t(pitch), 0, 0,
+                                  nullptr, &bm, nullptr, nullptr)
+               : 1;
     qxFree(scaled);
     if (r || !bm) return;
-    queueFrame(d, v, bm, int32_t(x), int32_t(y), int32_t(w), int32_t(h));
+    queueFrame(d, v, bm, x, y, w, h);
 }
 
 extern "C" void qxVideoSetVolume(qxVideo *v, uint32_t volume)

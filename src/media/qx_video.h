@@ -123,6 +123,17 @@ void qxVideoRewind(qxVideo *v);
 // display, clipped to the display, and wakes the script thread.
 void qxVideoDeliverFrame(qxVideo *v);
 void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t pitch);
+// The window area a directly drawn video is clipped to: the display's
+// size, or an auto-scaled display's scaled size with its margins.
+void qxVideoOutputArea(const qxDisplay *d, int32_t *width, int32_t *height);
+// The player's shown rectangle clipped to displayWidth x displayHeight:
+// 0 when nothing of it is left.
+int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t displayHeight, int32_t *srcX, int32_t *srcY,
+                    int32_t *dstX, int32_t *dstY, int32_t *width, int32_t *height);
+// A 1-bit mask of displayWidth x displayHeight with the players' clipped
+// rectangles set; none when no rectangle is left (or no memory).
+qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWidth, int32_t displayHeight,
+                           const qxVideo *const *players, size_t count);
 // A bitmap of the picture at the displayed size, or none.
 qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t pitch);
 // Drops the player's pending frames from its display.

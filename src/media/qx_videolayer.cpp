@@ -250,6 +250,7 @@ extern "C" void qxLinkVideo(void)
     qxDisplayCoreHook.videoSize = videoSize;
     qxDisplayVideo.videoOutputActive = outputActive;
     qxDisplayVideo.replaceFrame = replaceFrame;
+    qxDisplayVideo.videoAreaMask = qxVideoAreaMask;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
                          layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay};

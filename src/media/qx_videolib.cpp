@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
@@ -114,6 +115,19 @@ extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
                const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
                return o->state == 1 && drawnOn(o, display) && px >= vx && py >= vy && px < vx + w && py < vy + h;
            }) != nullptr;
+}
+
+extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display)
+{
+    if (!display) return nullptr;
+    int32_t dw, dh;
+    qxVideoOutputArea(display, &dw, &dh);
+    std::vector<const qxVideo *> drawn;
+    eachVideo([&](qxVideoObject *o) {
+        if (drawnOn(o, display)) drawn.push_back(o->player);
+        return false;
+    });
+    return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
 extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
@@ -494,14 +508,18 @@ void moveResize(qxVideoObject *o, Geometry before)
         qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
         const WindowScale s = windowScale(d);
         if (picture && w > 0 && h > 0) {
+            // The place the video leaves is still in the video mask: the
+            // satellites must redraw it all the same.
             if (!s.scales) {
-                qxPutToWindow(d, picture, x, y, w, h);
+                qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK, nullptr, nullptr, nullptr);
             } else {
                 // Window coordinates count from the scaled picture's origin.
                 const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
                 const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
                 const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
-                if (sw > 0 && sh > 0) qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, 0, nullptr, nullptr, nullptr);
+                if (sw > 0 && sh > 0)
+                    qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK, nullptr, nullptr,
+                                  nullptr);
             }
         }
     }

@@ -1,7 +1,8 @@
 // The video player's threads: a clip plays to its end and reports it once,
 // pause and resume return within their bound and hold the clock, a pause
 // on a player that has already ended does not hang, a slow output drops
-// pictures but keeps the clock, and a seek while playing jumps.
+// pictures but keeps the clock, a seek while playing jumps, and the mask of
+// the areas videos cover holds their clipped rectangles.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "media/qx_sound.h"
+#include "display/qx_bitmap.h"
 #include "media/qx_video.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_libimports.h"
@@ -207,3 +209,24 @@ TEST(VideoPlayer, SoundReachesThePcmInOrder)
 }
 
 } // namespace
+
+TEST(VideoOutput, AreaMaskHoldsTheClippedRectanglesOfAllVideos)
+{
+    // One video hangs off the top left corner, one off the right edge and
+    // overlaps the first; one lies wholly outside.
+    qxVideo a{}, b{}, c{};
+    a.width = 10, a.height = 6, a.x = -3, a.y = -2;
+    b.width = 4, b.height = 4, b.outWidth = 8, b.outHeight = 3, b.x = 5, b.y = 1;
+    c.width = 4, c.height = 4, c.x = 20, c.y = 0;
+    const qxVideo *all[] = {&a, &b, &c};
+    EXPECT_EQ(qxVideoRectsMask(nullptr, 9, 7, all + 2, 1), nullptr);
+    qxBitMap *mask = qxVideoRectsMask(nullptr, 9, 7, all, 3);
+    ASSERT_NE(mask, nullptr);
+    auto *p = static_cast<qxBitMapPlane *>(mask->data);
+    for (int y = 0; y < 7; y++)
+        for (int x = 0; x < 9; x++) {
+            const bool set = p->pixels[y * p->bytesPerRow + x / 8] & (0x80 >> (x % 8));
+            EXPECT_EQ(set, (x < 7 && y < 4) || (x >= 5 && y >= 1 && y < 4)) << x << "," << y;
+        }
+    qxFreeMaskBitMap(mask);
+}
