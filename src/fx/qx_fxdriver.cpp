@@ -334,7 +334,10 @@ int qxFXRun(qxTransitionFX *request)
                 return e;
             }
             if (finished) return 0; // finished and freed by the step
-            if (int e = qxVWaitCurrentDisplay(fx->L, 0)) return e;
+            if (int e = qxVWaitCurrentDisplay(fx->L, 0)) {
+                qxRemoveAsyncDraw(object, 0);
+                return e;
+            }
         }
     }
     if (fx->mode == QX_FXMODE_BGPIC) qxFXBGPicTransition = 1;

@@ -15,6 +15,7 @@
 #include "fx/qx_fxhooks.h"
 #include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_videolayercmds.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
@@ -309,6 +310,11 @@ int layerSetup(qxTransitionFX *fx)
         if (s.layer == layer && s.fx != fx) return ERR_ALREADYASYNC;
     LayerState *s = stateFor(fx);
     s->layer = fx->layer = layer;
+    // A playing video's frames keep changing the picture, so the transition
+    // runs as an async draw that the command drives itself.
+    if (!fx->async && layer->type == QX_LAYER_VIDEO && qxVideoLayerCalls.playing &&
+        qxVideoLayerCalls.playing(layer))
+        fx->async = 1, fx->selfDriven = 1;
     const qxLayerData *od = layer->onscreen;
     fx->x = od->left, fx->y = od->top, fx->width = od->dwidth, fx->height = od->dheight;
     if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;

@@ -22,6 +22,8 @@ struct qxVideoLayerCallTable {
     int (*insert)(lua_State *L, qxObjectRef video, int32_t x, int32_t y, qxLayer **out);
     // Frees the videos the script let go that no layer shows any longer.
     void (*freeDeleted)(lua_State *L);
+    // 1 while the layer's video plays (its frames keep arriving).
+    int (*playing)(qxLayer *layer);
 };
 
 extern "C" {

@@ -8,6 +8,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
@@ -36,16 +37,24 @@ int replaceFrame(void *target, qxBitMap *frame, int32_t, int32_t, int32_t w, int
     qxVideoObject *o = qxVideoOfPlayer(static_cast<qxVideo *>(target));
     if (!o || !o->layer) return 0;
     qxLayer *l = o->layer;
+    // A transition drawing the layer gives its planes back around the
+    // change and then rebuilds its current frame over the new picture.
+    const bool held = qxIsObjectInAsyncDraw(l);
+    if (held) qxAsyncDrawBroadcast(1, l);
     qxBitMap *own = l->base ? l->base->bitmap : nullptr;
     if (own && int32_t(own->width) == w && int32_t(own->height) == h) {
         qxBltBitMapDirect(frame, 0, 0, own, 0, 0, w, h);
         lua_State *L = qxMainState;
         if (l->onscreen != l->base) qxRebuildLayerTransform(L, l);
-        if (!l->hidden && qxLayerOwner(l) == qxLayerBGPic()) {
+        if (held) {
+            qxAsyncDrawBroadcast(1, l);
+        } else if (!l->hidden && qxLayerOwner(l) == qxLayerBGPic()) {
             int32_t x, y, sw, sh;
             qxLayerScreenRect(l, l->onscreen, &x, &y, &sw, &sh);
             qxRefreshDisplay(L, x, y, sw, sh, 0);
         }
+    } else if (held) {
+        qxAsyncDrawBroadcast(1, l);
     }
     qxFreeBitMap(frame);
     return 2;
@@ -135,6 +144,12 @@ int layerVolume(lua_State *, qxLayer *l, double volume)
     if (int r = videoOfLayer(l, &o)) return r;
     qxSetVideoVolume(o, volume);
     return 0;
+}
+
+int layerPlaying(qxLayer *l)
+{
+    const qxVideoObject *o = l->type == QX_LAYER_VIDEO ? qxVideoOfLayer(l) : nullptr;
+    return o && o->state == 1;
 }
 
 void layerDetach(lua_State *L, qxLayer *l)
@@ -253,5 +268,5 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.videoAreaMask = qxVideoAreaMask;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
-                         layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay};
+                         layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay, layerPlaying};
 }
