@@ -456,6 +456,19 @@ int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLa
 
 qxShapeRecord recordOf(const qxShapeLayerData &p, const qxTransformOptions *upright);
 
+// The shape rendered with its draw style clamped as the draw commands do;
+// an empty picture is refused.
+int renderClamped(lua_State *L, const qxShapeRecord &r, qxDrawState state, qxShapeImage *im)
+{
+    qxClampDrawStyle(&state);
+    try {
+        if (int e = qxRenderShapeImage(L, &r, &state, im)) return e;
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
+    return im->w < 1 || im->h < 1 ? ERR_WRONGUSAGE : 0;
+}
+
 // The keys of a box, circle, ellipse, arc or polygon layer: the shape is
 // rendered again, upright, as the draw command made it, its corner staying.
 int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
@@ -521,15 +534,8 @@ int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxL
     qxTransformOptions upright = l->transform;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
     const qxShapeRecord r = recordOf(p, &upright);
-    qxDrawState drawn = p.state;
-    qxClampDrawStyle(&drawn);
     qxShapeImage im;
-    try {
-        if (int e = qxRenderShapeImage(L, &r, &drawn, &im)) return e;
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
-    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    if (int e = renderClamped(L, r, p.state, &im)) return e;
     return freshShapeData(l, old, p, im, im.x, im.y, fresh);
 }
 
@@ -611,15 +617,8 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     *mask = nullptr;
     qxShapeRecord r = recordOf(*p, t);
-    qxDrawState drawn = p->state;
-    qxClampDrawStyle(&drawn);
     qxShapeImage im;
-    try {
-        if (int e = qxRenderShapeImage(L, &r, &drawn, &im)) return e;
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
-    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    if (int e = renderClamped(L, r, p->state, &im)) return e;
     *width = im.w, *height = im.h;
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }

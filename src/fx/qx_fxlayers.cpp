@@ -165,6 +165,19 @@ int readLayerPicture(qxTransitionFX *fx)
     return 0;
 }
 
+// The new picture: the layer's own, or with an emulated BGPic that BGPic's
+// area as the layer would show over it.
+int readNewPicture(qxTransitionFX *fx)
+{
+    if (int e = readLayerPicture(fx)) return e;
+    if (!fx->bgpicEmu || !fx->emuBGPic) return 0;
+    qxBitMap *area = nullptr;
+    if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
+        return e;
+    replaceNewImage(fx, area, nullptr, nullptr);
+    return 0;
+}
+
 // Real-time work: the layer shows private planes that the renderer draws
 // into; a show starts from nothing, a hide or remove from the whole picture.
 int prepareLayer(qxTransitionFX *fx, LayerState *s)
@@ -337,13 +350,7 @@ int layerSetup(qxTransitionFX *fx)
         replaceNewImage(fx, area, nullptr, nullptr);
         return 0;
     }
-    if (int e = readLayerPicture(fx)) return e;
-    if (fx->bgpicEmu && fx->emuBGPic) {
-        qxBitMap *area = nullptr;
-        if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
-            return e;
-        replaceNewImage(fx, area, nullptr, nullptr);
-    }
+    if (int e = readNewPicture(fx)) return e;
     if (!fx->realtime) return 0;
     return prepareLayer(fx, s);
 }
@@ -502,13 +509,7 @@ int reattach(qxTransitionFX *fx, LayerState *s)
     const qxLayerData *od = fx->layer->onscreen;
     fx->x = od->left, fx->y = od->top, fx->width = od->dwidth, fx->height = od->dheight;
     if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
-    if (int e = readLayerPicture(fx)) return e;
-    if (fx->bgpicEmu && fx->emuBGPic) {
-        qxBitMap *area = nullptr;
-        if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
-            return e;
-        replaceNewImage(fx, area, nullptr, nullptr);
-    }
+    if (int e = readNewPicture(fx)) return e;
     int e = 0;
     if (fx->width == s->width && fx->height == s->height) {
         attachPlanes(s);
