@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!a) return 0;
     uint32_t steps = frames < 16 ? frames : 16;
     for (uint32_t i = 0; i < steps + 1; ++i) {
-        uint32_t k = (pick & 1) ? (i * 5 + pick) % (frames + 1) : i;
+        uint32_t k = (pick & 1) ? uint32_t((uint64_t(i) * 5 + pick) % (uint64_t(frames) + 1)) : i;
         uint32_t *px = qxAviGetFrame(a, k);
         fuzzpic::touch(px, uint64_t(w) * h);
         qxFree(px);
