@@ -33,7 +33,6 @@ struct LayerState {
     bool xformSlot; // ... in place of its transformed picture
     bool cutShort;  // put back for a repeat of the command
     bool detached;  // the layer has its own planes back while its picture changes
-    bool borrowed;  // image is the transition's new picture (a scroll's), not ours to free
     qxBitMap *savedBitmap, *savedMask, *savedAlpha;
     qxBitMap *image, *mask, *alpha;
     int32_t width, height;
@@ -231,13 +230,12 @@ void restoreLayer(LayerState *s)
         // The layer went (at shutdown, say) with our planes in its record;
         // what it had before is left to free.
         std::swap(s->image, s->savedBitmap), std::swap(s->mask, s->savedMask), std::swap(s->alpha, s->savedAlpha);
-        s->borrowed = false;
     }
-    if (!s->borrowed) qxFreeBitMap(s->image);
+    qxFreeBitMap(s->image);
     qxFreeMaskBitMap(s->mask);
     qxFreeAlphaBitMap(s->alpha);
     s->image = s->mask = s->alpha = nullptr;
-    s->installed = s->detached = s->borrowed = false;
+    s->installed = s->detached = false;
 }
 
 void redrawLayer(lua_State *L, qxLayer *layer)
@@ -504,17 +502,20 @@ void attachPlanes(LayerState *s)
 }
 
 // A scroll on an emulated BGPic moves its layer showing that BGPic as
-// composed: the layer shows the transition's new picture, read at the
-// layer's current size. The move keeps its own position.
+// composed: the layer shows a copy of the transition's new picture, read
+// at the layer's current size (the step copies what it redraws). The move
+// keeps its own position.
 int showScrollPicture(qxTransitionFX *fx, LayerState *s)
 {
-    detachPlanes(s);
+    restoreLayer(s);
     const qxLayerData *od = fx->layer->onscreen;
     fx->width = od->dwidth, fx->height = od->dheight;
     if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
     if (int e = readNewPicture(fx)) return e;
     fx->tempW = fx->width, fx->tempH = fx->height;
-    s->image = fx->newImage, s->mask = s->alpha = nullptr, s->borrowed = true;
+    s->image = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
+    if (!s->image) return ERR_BITMAP;
+    qxBltBitMapDirect(fx->newImage, 0, 0, s->image, 0, 0, fx->width, fx->height);
     s->width = fx->width, s->height = fx->height;
     attachPlanes(s);
     fx->layerPrepared = 1;
