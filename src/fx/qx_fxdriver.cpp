@@ -191,7 +191,7 @@ intptr_t asyncMethod(int op, void *argument, void *user)
 // quit or its error, -1 for a quit without one).
 int pollHoldingLayer(qxTransitionFX *fx, qxDisplay *d, int *stop)
 {
-    const bool hold = fx->realtime && fx->layer && qxFXHook.layerMethod;
+    const bool hold = (fx->realtime || (fx->isScroll && fx->layerPrepared)) && fx->layer && qxFXHook.layerMethod;
     const uint32_t mark = d->bgpic ? d->bgpic->changed : 0;
     if (hold) {
         if (d->bgpic) d->bgpic->changed = 0;

@@ -312,6 +312,8 @@ int objectSource(qxTransitionFX *fx)
     return 0;
 }
 
+int showScrollPicture(qxTransitionFX *fx, LayerState *s);
+
 int layerSetup(qxTransitionFX *fx)
 {
     qxDisplay *disp = qxCurrentDisplay;
@@ -335,7 +337,7 @@ int layerSetup(qxTransitionFX *fx)
         // Scrolls move the layer itself, which goes back to its place at the end.
         fx->isScroll = 1, fx->realtime = 0;
         fx->x = fx->savedX = od->x, fx->y = fx->savedY = od->y;
-        return readLayerPicture(fx);
+        return fx->bgpicEmu ? showScrollPicture(fx, s) : readLayerPicture(fx);
     }
     const bool styled = layer->transparency || isTransformed(layer) || layer->shadow || layer->border;
     bool rt = fx->forceRealtime || fx->async || fx->bgpicEmu || styled ||
@@ -499,6 +501,49 @@ void attachPlanes(LayerState *s)
     s->installed = true, s->detached = false;
 }
 
+// A scroll on an emulated BGPic moves its layer showing that BGPic as
+// composed: the layer shows a copy of the transition's new picture, read
+// at the layer's current size (the step copies what it redraws). The move
+// keeps its own position.
+int showScrollPicture(qxTransitionFX *fx, LayerState *s)
+{
+    restoreLayer(s);
+    const qxLayerData *od = fx->layer->onscreen;
+    fx->width = od->dwidth, fx->height = od->dheight;
+    if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+    if (int e = readNewPicture(fx)) return e;
+    fx->tempW = fx->width, fx->tempH = fx->height;
+    s->image = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
+    if (!s->image) return ERR_BITMAP;
+    qxBltBitMapDirect(fx->newImage, 0, 0, s->image, 0, 0, fx->width, fx->height);
+    s->width = fx->width, s->height = fx->height;
+    attachPlanes(s);
+    fx->layerPrepared = 1;
+    return 0;
+}
+
+// A scroll moves the layer itself, so a restyle shows in its next frame by
+// itself. On an emulated BGPic the transition's picture is let go before
+// the layer changes (op 1 while it is shown) and read anew after.
+intptr_t scrollChanged(qxTransitionFX *fx, int op, qxLayer *layer)
+{
+    LayerState *s = stateOf(fx);
+    if (!layer || layer != fx->layer) return 0;
+    if (op == 1 && s && s->installed) {
+        detachPlanes(s);
+        return 0;
+    }
+    if (op == 0) {
+        if (s) detachPlanes(s);
+        if (!qxFXScrollFollowLayer(fx, layer)) return 0;
+        if (s) s->layer = fx->layer;
+    }
+    if (!s || !s->detached || !fx->bgpicEmu) return 0;
+    const int e = showScrollPicture(fx, s);
+    if (!e) redrawLayer(fx->L, fx->layer);
+    return e;
+}
+
 // After the layer's picture changed (or the layer was replaced): its
 // picture is read again; at the same size the transition's planes go back
 // and the current frame is rebuilt over the new picture, at another size
@@ -577,17 +622,14 @@ intptr_t holdAcrossCallbacks(qxTransitionFX *fx, bool before, bool changed)
         attachPlanes(s);
         return 0;
     }
-    const int e = reattach(fx, s);
+    const int e = fx->isScroll ? showScrollPicture(fx, s) : reattach(fx, s);
     if (!e) redrawLayer(fx->L, fx->layer);
     return e;
 }
 
 intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
 {
-    if (op == 0 && !fx->realtime && qxFXScrollFollowLayer(fx, static_cast<qxLayer *>(argument))) {
-        if (LayerState *s = stateOf(fx)) s->layer = fx->layer;
-        return 0;
-    }
+    if ((op == 0 || op == 1) && fx->isScroll) return scrollChanged(fx, op, static_cast<qxLayer *>(argument));
     if (op == 0 || op == 1) return layerChanged(fx, op, static_cast<qxLayer *>(argument));
     if (op == -2 || op == -3) return holdAcrossCallbacks(fx, op == -2, argument != nullptr);
     if (!fx->layer || !ownerOf(fx->layer)) return 0;

@@ -1,6 +1,7 @@
 // SCROLL*: the new picture (or the layer) moves in from outside the display
 // along the move engine's path, or out of it when the request runs in
 // reverse. The move engine draws every frame; this only prepares and ends it.
+#include "fx/qx_fxhooks.h"
 #include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_move.h"
@@ -71,8 +72,14 @@ int qxFXScrollStep(qxTransitionFX *fx, int *done)
     if (fx->bgpicEmu) {
         const int32_t w = fx->width, h = fx->height;
         fx->width = fx->tempW, fx->height = fx->tempH;
-        qxFXRefreshSources(fx, 2);
+        const uint32_t redrawn = qxFXRefreshSources(fx, 2);
         fx->width = w, fx->height = h;
+        // The moving layer shows a copy of the picture.
+        qxBitMap *image = nullptr, *mask = nullptr, *alpha = nullptr;
+        int32_t iw = 0, ih = 0;
+        if ((redrawn & 2) && fx->layer && qxFXHook.layerImages &&
+            !qxFXHook.layerImages(fx->layer, &image, &mask, &alpha, &iw, &ih))
+            qxFXBlitClipped(fx->newImage, 0, 0, image, 0, 0, iw, ih, fx->tempW, fx->tempH, iw, ih);
         if (!fx->layer) m->bitmap = fx->newImage, m->mask = fx->newMask, m->alpha = fx->newAlpha;
     }
     int finished = 0;

@@ -243,7 +243,7 @@ TEST(RendererCounts, FramesFollowTheFormulas)
 }
 
 // Key frames against pictures computed here from the formulas.
-TEST(RendererFrames, CrossfadePushAndDissolveMatchTheirFormulas)
+TEST(RendererFrames, CrossfadePushSlideAndDissolveMatchTheirFormulas)
 {
     qxScreenPixelFormat = 10;
     const int W = 97, H = 61;
@@ -277,6 +277,24 @@ TEST(RendererFrames, CrossfadePushAndDissolveMatchTheirFormulas)
             for (int x = 0; x < W; ++x)
                 want[size_t(y) * W + x] = (x < p ? newColour(x + W - p, y) : oldColour(x - p, y)) & 0xFFFFFF;
         EXPECT_EQ(firstDifference(pixels(r.target.bm), want, W), "same");
+    }
+    {
+        // SLIDERIGHT: the old picture leaves to the left over the colour,
+        // then the new one comes in from the left.
+        FxRun r(102, W, H, 10);
+        r.fx.parameter = 0x0000FF;
+        ASSERT_EQ(r.setUp(), 0);
+        int done = 0;
+        for (int k = 1; k <= 13; ++k) {
+            ASSERT_EQ(r.fx.step(&r.fx, &done), 0);
+            const int p = 10 * k;
+            if (k != 3 && k != 13) continue;
+            std::vector<uint32_t> want(size_t(W) * H, 0x0000FF);
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < (p <= W ? W - p : p - W); ++x)
+                    want[size_t(y) * W + x] = (p <= W ? oldColour(x + p, y) : newColour(x + 2 * W - p, y)) & 0xFFFFFF;
+            EXPECT_EQ(firstDifference(pixels(r.target.bm), want, W), "same") << k;
+        }
     }
     {
         FxRun r(139, W, H, 4);
