@@ -7,7 +7,7 @@ QX_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev python3
 zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev libpng-dev xvfb xauth lua5.1 \
 socat nginx-light python3-pyftpdlib curl tinyproxy-bin \
 libgtk2.0-0 libpango-1.0-0 libnotify4 python3-dbusmock dbus libglib2.0-bin libasound2-dev libasound2-plugins alsa-utils sox sndfile-programs ffmpeg \
-libpixman-1-dev python3-pil pkg-config openmpt123 xmp \
+libpixman-1-dev python3-pil python3-numpy pkg-config openmpt123 xmp \
 imagemagick netpbm libjpeg-turbo-progs libstb-dev gdk-pixbuf-tests golang-1.19-src \
 golang-golang-x-image-dev ttf-bitstream-vera \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libxext-dev libxtst-dev \
