@@ -1,6 +1,7 @@
 // Every registered renderer, off-screen: frame counts, the final picture
 // and what stays untouched.
 #include <gtest/gtest.h>
+#include <pixman.h>
 
 #include <string>
 #include <tuple>
@@ -196,6 +197,36 @@ TEST(RendererDisplace, FramesKeepTheirChecksums)
             }));
         }
     EXPECT_EQ(crc, 0xFF77E07Du);
+}
+
+// Every crossfade frame against pixman: a copy of the old picture, then the
+// new one OVER it through a solid a8 mask of the frame's level.
+TEST(Renderers, CrossfadeMatchesPixmanOver)
+{
+    const int w = 61, h = 37;
+    FxRun run(115, w, h, 10, Planes::Opaque, false);
+    auto old = fxtest::readPixels(run.old), fresh = fxtest::readPixels(run.newImage);
+    std::vector<uint32_t> ref(old.size());
+    alignas(4) uint8_t level[4] = {};
+    pixman_image_t *src = pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, fresh.data(), w * 4);
+    pixman_image_t *oldImg = pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, old.data(), w * 4);
+    pixman_image_t *dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, ref.data(), w * 4);
+    pixman_image_t *mask = pixman_image_create_bits(PIXMAN_a8, 1, 1, reinterpret_cast<uint32_t *>(level), 4);
+    pixman_image_set_repeat(mask, PIXMAN_REPEAT_NORMAL);
+    int worst = 0;
+    ASSERT_TRUE(run.play(1 << 20, [&](int32_t) {
+        level[0] = uint8_t(run.fx.level);
+        pixman_image_composite32(PIXMAN_OP_SRC, oldImg, nullptr, dst, 0, 0, 0, 0, 0, 0, w, h);
+        pixman_image_composite32(PIXMAN_OP_OVER, src, mask, dst, 0, 0, 0, 0, 0, 0, w, h);
+        auto got = fxtest::readPixels(run.target);
+        for (size_t i = 0; i < got.size(); i++)
+            for (int sh = 0; sh < 24; sh += 8)
+                worst = std::max(worst, std::abs(int(got[i] >> sh & 255) - int(ref[i] >> sh & 255)));
+    }));
+    EXPECT_EQ(run.steps, 26);
+    EXPECT_LE(worst, 2);
+    EXPECT_GE(worst, 1); // the two roundings differ: the check sees real pixels
+    for (auto *img : {src, oldImg, dst, mask}) pixman_image_unref(img);
 }
 
 } // namespace
