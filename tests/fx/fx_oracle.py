@@ -32,6 +32,8 @@ def pack(r, g, b):  # colour kernels leave 0 in the top byte
 
 
 def tint(px, colour, level):
+    if level >= 255:  # the rectangle fill tints only below 255: above, it fills
+        return np.full(px.shape, colour, np.uint32)
     return pack(*[c + (((k - c) * level) >> 8) for c, k in zip(channels(px), channels(np.int64(colour)))])
 
 
@@ -117,6 +119,10 @@ def slide_frame(st, k, canvas, old, new):
     if p >= 2 * w:
         blit(canvas, new, 0, 0)
     elif p > w:
+        # Mended: a step that does not divide the side leaves part of the old
+        # picture in; the first frame of the second half clears it, as a seek does.
+        if p - s <= w:
+            canvas[:] = st['fill']
         blit(canvas, new, p - 2 * w, 0)
     else:
         blit(canvas, np.full((h, s), st['fill'], np.uint32), w - p, 0)
@@ -166,7 +172,8 @@ EFFECTS = {
 }
 # name, width, height, speed, parameter
 CASES = [(n, w, h, sp, pa) for n in EFFECTS for (w, h, sp, pa) in ((64, 48, NORMAL, -1), (37, 29, 7, 0x12A4F6))]
-CASES += [('DISSOLVE', 37, 29, FAST, -1), ('STRETCHLEFT', 64, 48, SLOW, -1), ('CROSSFADE', 37, 29, 200, -1)]
+CASES += [('DISSOLVE', 37, 29, FAST, -1), ('STRETCHLEFT', 64, 48, SLOW, -1), ('CROSSFADE', 37, 29, 200, -1),
+          ('FADE', 37, 29, 16, -1), ('BLEND', 37, 29, 17, -1), ('SLIDERIGHT', 37, 29, 10, -1), ('PUSHLEFT', 37, 29, 500, -1)]
 
 
 def run_case(tool, workdir, name, w, h, speed, param):
