@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "display/qx_bitmapdraw.h"
+#include "fx/qx_fxrand.h"
 #include "fx/qx_transitionfx.h"
 #include "platform/qx_hooks.h"
 #include "platform/qx_memory.h"
@@ -294,6 +295,24 @@ TEST(RendererFrames, CrossfadePushAndDissolveMatchTheirFormulas)
                 if (map[size_t(y) * W + x] >= 80)
                     want[size_t(y + r.ay) * r.tw + x + r.ax] = oldColour(x + r.ax, y + r.ay) & 0xFFFFFF;
         EXPECT_EQ(firstDifference(pixels(r.target.bm), want, r.tw), "same");
+    }
+}
+
+// The bulk threshold map follows rand() whatever state buffer libc uses:
+// the additive kind in a buffer of our own, and kinds it leaves to rand().
+TEST(RendererFrames, DissolveMapFollowsRandInEveryStateSize)
+{
+    static char state[256];
+    for (size_t size : {size_t(128), size_t(256), size_t(32)}) {
+        char *old = initstate(7, state, size);
+        std::vector<uint8_t> want(5000), got(want.size());
+        for (auto &t : want) t = uint8_t(rand() % 255);
+        const int next = rand();
+        initstate(7, state, size);
+        qxFXRandMod255(got.data(), got.size());
+        EXPECT_EQ(got, want) << size;
+        EXPECT_EQ(rand(), next) << size;
+        setstate(old);
     }
 }
 
