@@ -8,6 +8,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_gfxgeom.h"
 #include "fx/qx_fxpaint.h"
+#include "fx/qx_fxrand.h"
 #include "fx/qx_fxrenderers.h"
 #include "imaging/qx_areaeffects.h"
 #include "imaging/qx_transitionkernels.h"
@@ -198,7 +199,7 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
         size_t cells;
         if (!qxMulSize(size_t(W), size_t(H), &cells) || !(d->map = static_cast<uint8_t *>(qxAlloc(cells, 0))))
             return ERR_MEM;
-        for (size_t i = 0; i < cells; ++i) d->map[i] = uint8_t(rand() % 255);
+        qxFXRandMod255(d->map, cells);
         qxPlane m = qxPlaneOf(d->mask);
         d->record = {nullptr, m.bytes, W, H, 0, m.bytesPerRow, d->map, 0, 0};
         fx->frames = qxFXFrameCount(256, s, 1);

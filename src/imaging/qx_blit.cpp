@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <immintrin.h>
 
 #include "imaging/qx_blendrows.h"
 #include "imaging/qx_pixelformat.h"
@@ -181,11 +182,11 @@ template <typename P> void copyRect(const qxBlitRecord *r)
 }
 
 // Calls one(x) for every set bit of a mask row from bit `start`, n bits;
-// whole bytes of 0x00 and 0xFF go in one step, and the pixels of other
-// bytes through pick(x, bit) without branches (a scattered mask such as a
-// dissolve's would mispredict every other bit).
-template <typename Run, typename One, typename Pick>
-inline void forMaskRow(const uint8_t *row, int64_t start, int32_t n, Run run, One one, Pick pick)
+// whole bytes of 0x00 and 0xFF go in one step, and other bytes through
+// mixed(x, byte) without branches (a scattered mask such as a dissolve's
+// would mispredict every other bit).
+template <typename Run, typename One, typename Mixed>
+inline void forMaskRow(const uint8_t *row, int64_t start, int32_t n, Run run, One one, Mixed mixed)
 {
     int32_t x = 0;
     while (x < n && ((start + x) & 7)) {
@@ -197,13 +198,25 @@ inline void forMaskRow(const uint8_t *row, int64_t start, int32_t n, Run run, On
         uint8_t m = *b;
         if (!m) continue;
         if (m == 0xFF) {
-            run(x, 8);
+            // A run of full bytes in one step.
+            int32_t k = 8;
+            while (x + k + 8 <= n && b[k >> 3] == 0xFF) k += 8;
+            run(x, k);
+            x += k - 8, b += (k >> 3) - 1;
             continue;
         }
-        for (int k = 0; k < 8; ++k) pick(x + k, (m >> (7 - k)) & 1);
+        mixed(x, m);
     }
     for (; x < n; ++x)
         if (qxMaskBit(row, start + x)) one(x);
+}
+
+// The eight pixels of a mixed mask byte, one pick(x, bit) each.
+template <typename Pick> auto bitByBit(Pick pick)
+{
+    return [pick](int32_t x, uint8_t m) {
+        for (int k = 0; k < 8; ++k) pick(x + k, (m >> (7 - k)) & 1);
+    };
 }
 
 template <typename P> void maskedCopy(const qxBlitRecord *r)
@@ -212,13 +225,30 @@ template <typename P> void maskedCopy(const qxBlitRecord *r)
     const P *s = at<P>(r->source, r->sx, r->sy, r->sourcePitch);
     P *d = at<P>(r->destination, r->dx, r->dy, r->destPitch);
     const uint8_t *m = r->mask + int64_t(r->sy) * r->maskBytesPerRow;
-    for (int32_t y = 0; y < r->height; ++y, s += r->sourcePitch, d += r->destPitch, m += r->maskBytesPerRow)
-        forMaskRow(
-            m, r->sx, r->width, [&](int32_t x, int n) { std::memcpy(d + x, s + x, sizeof(P) * size_t(n)); },
-            [&](int32_t x) { d[x] = s[x]; }, [&](int32_t x, int bit) {
-                const P keep = P(bit - 1); // all ones where the bit is clear
-                d[x] = P((s[x] & ~keep) | (d[x] & keep));
-            });
+    const auto pick = [&](int32_t x, int bit) {
+        const P keep = P(bit - 1); // all ones where the bit is clear
+        d[x] = P((s[x] & ~keep) | (d[x] & keep));
+    };
+    // 32-bit pixels: the byte's bits spread to two lane masks that select
+    // source or destination, four pixels per step.
+    const __m128i first = _mm_set_epi32(0x10, 0x20, 0x40, 0x80), second = _mm_set_epi32(1, 2, 4, 8);
+    const auto select8 = [&](int32_t x, uint8_t bits) {
+        const __m128i b = _mm_set1_epi32(bits);
+        const __m128i lo = _mm_cmpeq_epi32(_mm_and_si128(b, first), first);
+        const __m128i hi = _mm_cmpeq_epi32(_mm_and_si128(b, second), second);
+        const auto *sv = reinterpret_cast<const __m128i *>(s + x);
+        auto *dv = reinterpret_cast<__m128i *>(d + x);
+        const __m128i s0 = _mm_loadu_si128(sv), s1 = _mm_loadu_si128(sv + 1);
+        const __m128i d0 = _mm_loadu_si128(dv), d1 = _mm_loadu_si128(dv + 1);
+        _mm_storeu_si128(dv, _mm_or_si128(_mm_and_si128(lo, s0), _mm_andnot_si128(lo, d0)));
+        _mm_storeu_si128(dv + 1, _mm_or_si128(_mm_and_si128(hi, s1), _mm_andnot_si128(hi, d1)));
+    };
+    for (int32_t y = 0; y < r->height; ++y, s += r->sourcePitch, d += r->destPitch, m += r->maskBytesPerRow) {
+        const auto run = [&](int32_t x, int n) { std::memcpy(d + x, s + x, sizeof(P) * size_t(n)); };
+        const auto one = [&](int32_t x) { d[x] = s[x]; };
+        if constexpr (sizeof(P) == 4) forMaskRow(m, r->sx, r->width, run, one, select8);
+        else forMaskRow(m, r->sx, r->width, run, one, bitByBit(pick));
+    }
 }
 
 template <typename P> void fillMasked(const qxBlitRecord *r)
@@ -230,10 +260,10 @@ template <typename P> void fillMasked(const qxBlitRecord *r)
     for (int32_t y = 0; y < r->height; ++y, d += r->destPitch, m += r->maskBytesPerRow)
         forMaskRow(
             m, r->sx, r->width, [&](int32_t x, int n) { std::fill(d + x, d + x + n, v); },
-            [&](int32_t x) { d[x] = v; }, [&](int32_t x, int bit) {
+            [&](int32_t x) { d[x] = v; }, bitByBit([&](int32_t x, int bit) {
                 const P keep = P(bit - 1);
                 d[x] = P((v & ~keep) | (d[x] & keep));
-            });
+            }));
 }
 
 // The processor's string store is the fastest fill of long rows here; its

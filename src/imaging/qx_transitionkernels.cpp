@@ -1,12 +1,24 @@
 // Dissolve, roll and the rectangle copies the roll uses.
 #include "imaging/qx_transitionkernels.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include <immintrin.h>
+
 namespace {
+
+constexpr auto kReversedBits = [] {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 8; ++k)
+            if (v & (1 << k)) t[size_t(v)] |= uint8_t(0x80 >> k);
+    return t;
+}();
 
 template <class T>
 inline void copyPixel(const qxCopyRecord *r, const T *s, T *d, int32_t sx, int32_t sy, int32_t dx, int32_t dy)
@@ -76,32 +88,45 @@ void qxDissolveKernel(const qxDissolveRecord *r, int32_t level)
     const uint8_t dir = r->direction != 0;
     // Thresholds are bytes: levels outside 0-255 show all or nothing.
     const int32_t lv = level < 0 ? 0 : level > 256 ? 256 : level;
-    const int32_t w = r->width, fullBytes = w >> 3, tail = w & 7;
+    const int32_t w = r->width;
+    // Sixteen pixels at a time: shown = (map >= level) == dir, as a byte
+    // mask; with level 256 nothing is >= it.
+    const __m128i level8 = _mm_set1_epi8(char(lv > 255 ? 255 : lv));
+    const __m128i reachable = _mm_set1_epi8(char(lv > 255 ? 0 : 0xFF)), hide = _mm_set1_epi8(char(dir ? 0 : 0xFF));
+    const auto shown16 = [&](const uint8_t *m) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m));
+        const __m128i ge = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, level8), v), reachable);
+        return _mm_xor_si128(ge, hide);
+    };
+    const auto shown1 = [&](const uint8_t *m, int32_t x) { return uint8_t((int32_t(m[x]) >= lv) == dir); };
     for (int32_t y = 0; y < r->height; ++y) {
         const uint8_t *mp = r->map + int64_t(y) * w;
         uint8_t *d = r->destination + int64_t(y) * r->destBytesPerRow;
         const uint8_t *s = r->source ? r->source + int64_t(y) * r->sourceBytesPerRow : nullptr;
+        int32_t x = 0;
         if (r->alphaMode) {
-            for (int32_t x = 0; x < w; ++x) {
-                const uint8_t shown = uint8_t((int32_t(mp[x]) >= lv) == dir);
-                d[x] = s ? uint8_t(s[x] & -shown) : 0;
+            for (; x + 16 <= w; x += 16) {
+                const __m128i src = s ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + x)) : _mm_setzero_si128();
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), _mm_and_si128(src, shown16(mp + x)));
             }
+            for (; x < w; ++x) d[x] = s ? uint8_t(s[x] & -shown1(mp, x)) : 0;
             continue;
         }
-        // Eight map bytes make one mask byte, most significant bit first.
-        for (int32_t b = 0; b < fullBytes; ++b) {
-            const uint8_t *m8 = mp + 8 * b;
-            uint8_t bits = 0;
-            for (int k = 0; k < 8; ++k) bits |= uint8_t(((int32_t(m8[k]) >= lv) == dir) << (7 - k));
-            d[b] = s ? uint8_t(bits & s[b]) : bits;
+        // Eight map bytes make one mask byte, most significant bit first;
+        // movemask gives the first pixel in the lowest bit.
+        for (; x + 16 <= w; x += 16) {
+            const uint32_t bits = uint32_t(_mm_movemask_epi8(shown16(mp + x)));
+            uint8_t lo = kReversedBits[bits & 0xFF], hi = kReversedBits[bits >> 8];
+            if (s) lo &= s[x >> 3], hi &= s[(x >> 3) + 1];
+            d[x >> 3] = lo, d[(x >> 3) + 1] = hi;
         }
-        if (tail) {
-            const uint8_t *m8 = mp + 8 * fullBytes;
+        for (; x < w; x += 8) {
+            const int32_t n = std::min(8, w - x);
             uint8_t bits = 0;
-            for (int k = 0; k < tail; ++k) bits |= uint8_t(((int32_t(m8[k]) >= lv) == dir) << (7 - k));
-            const uint8_t keep = uint8_t(0xFF >> tail);
-            if (s) bits &= s[fullBytes];
-            d[fullBytes] = uint8_t((d[fullBytes] & keep) | (bits & ~keep));
+            for (int k = 0; k < n; ++k) bits |= uint8_t(shown1(mp, x + k) << (7 - k));
+            const uint8_t keep = uint8_t(0xFF >> n);
+            if (s) bits &= s[x >> 3];
+            d[x >> 3] = uint8_t((d[x >> 3] & keep) | (bits & ~keep));
         }
     }
 }

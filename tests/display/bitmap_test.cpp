@@ -330,6 +330,20 @@ TEST(Drawing, NormalisedMaskAndScaledHandles)
     EXPECT_EQ(x * 1000 + y * 100 + w * 10 + h, 0 + 0 + 60 + 3);
     EXPECT_EQ(qxReadMaskPixel(m, 0, 0, 1), 1u);
     qxFreeMaskBitMap(m);
+    // Row operations (set, clear, invert) on spans across byte edges against a bit model.
+    m = qxAllocMaskBitMap(nullptr, 45, 2, 1, nullptr, 0);
+    std::vector<bool> model(45 * 2);
+    const int32_t spans[][5] = {{3, 0, 40, 2, 0}, {9, 1, 30, 1, 1}, {0, 0, 45, 2, 3}, {17, 0, 7, 2, 3}, {8, 1, 16, 1, 1}};
+    for (const auto &o : spans) {
+        qxMaskRowOp(m, o[0], o[1], o[2], o[3], o[4]);
+        for (int yy = o[1]; yy < o[1] + o[3]; ++yy)
+            for (int xx = o[0]; xx < o[0] + o[2]; ++xx) {
+                auto bit = model[size_t(yy * 45 + xx)];
+                bit = o[4] == 3 ? !bit : o[4] == 0;
+            }
+    }
+    for (int i = 0; i < 90; ++i) ASSERT_EQ(qxReadMaskPixel(m, i % 45, i / 45, 1), uint32_t(model[size_t(i)])) << i;
+    qxFreeMaskBitMap(m);
 
     qxBitMap *b = qxAllocBitMap(2, 1, 0, nullptr), *out = nullptr, *om = nullptr;
     pixelsOf(b)[0] = 0x10, pixelsOf(b)[1] = 0x20;

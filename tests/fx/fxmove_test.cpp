@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "display/qx_bitmapdraw.h"
+#include "fx/qx_fxrand.h"
 #include "fx/qx_transitionfx.h"
 #include "platform/qx_hooks.h"
 #include "platform/qx_memory.h"
@@ -299,9 +300,11 @@ TEST(RendererFrames, CrossfadePushSlideAndDissolveMatchTheirFormulas)
     {
         FxRun r(139, W, H, 4);
         ASSERT_EQ(r.setUp(), 0);
+        const int next = rand(); // the map leaves libc's generator as W * H calls would
         srand(20261207);
         std::vector<uint8_t> map(size_t(W) * H);
         for (auto &t : map) t = uint8_t(rand() % 255);
+        EXPECT_EQ(rand(), next);
         int done = 0;
         for (int k = 0; k < 20; ++k) ASSERT_EQ(r.fx.step(&r.fx, &done), 0);
         std::vector<uint32_t> want = r.finalPicture();
@@ -310,6 +313,24 @@ TEST(RendererFrames, CrossfadePushSlideAndDissolveMatchTheirFormulas)
                 if (map[size_t(y) * W + x] >= 80)
                     want[size_t(y + r.ay) * r.tw + x + r.ax] = oldColour(x + r.ax, y + r.ay) & 0xFFFFFF;
         EXPECT_EQ(firstDifference(pixels(r.target.bm), want, r.tw), "same");
+    }
+}
+
+// The bulk threshold map follows rand() whatever state buffer libc uses:
+// the additive kind in a buffer of our own, and kinds it leaves to rand().
+TEST(RendererFrames, DissolveMapFollowsRandInEveryStateSize)
+{
+    static char state[256];
+    for (size_t size : {size_t(128), size_t(256), size_t(32)}) {
+        char *old = initstate(7, state, size);
+        std::vector<uint8_t> want(5000), got(want.size());
+        for (auto &t : want) t = uint8_t(rand() % 255);
+        const int next = rand();
+        initstate(7, state, size);
+        qxFXRandMod255(got.data(), got.size());
+        EXPECT_EQ(got, want) << size;
+        EXPECT_EQ(rand(), next) << size;
+        setstate(old);
     }
 }
 

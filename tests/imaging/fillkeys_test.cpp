@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "effects_peers.h"
@@ -175,13 +176,14 @@ TEST(Transitions, DissolveAndRollModels)
     std::vector<uint8_t> map(w * h), src(w * h), dst(w * h);
     for (auto &m : map) m = uint8_t(rng());
     for (auto &s : src) s = uint8_t(rng());
-    for (uint32_t dir : {0u, 1u})
-        for (int level : {0, 100, 256}) {
-            qxDissolveRecord r{src.data(), dst.data(), w, h, w, w, map.data(), 1, dir};
-            qxDissolveKernel(&r, level);
-            for (int i = 0; i < w * h; ++i)
-                ASSERT_EQ(dst[size_t(i)], ((map[size_t(i)] >= level) == (dir != 0)) ? src[size_t(i)] : 0);
-        }
+    for (auto [rw, rh] : {std::pair{w, h}, std::pair{w * h, 1}}) // one long row takes the 16-pixel path
+        for (uint32_t dir : {0u, 1u})
+            for (int level : {0, 100, 256}) {
+                qxDissolveRecord r{src.data(), dst.data(), rw, rh, rw, rw, map.data(), 1, dir};
+                qxDissolveKernel(&r, level);
+                for (int i = 0; i < w * h; ++i)
+                    ASSERT_EQ(dst[size_t(i)], ((map[size_t(i)] >= level) == (dir != 0)) ? src[size_t(i)] : 0);
+            }
     // Mask mode without a source sets the shown bits.
     std::vector<uint8_t> bits(2 * h, 0x55);
     qxDissolveRecord m{nullptr, bits.data(), w, h, 0, 2, map.data(), 0, 1};
@@ -256,13 +258,15 @@ TEST(AreaEffects, IntSqrtAndOilPaint)
 }
 
 // Mask mode packs eight thresholds per byte: compared with a bit-by-bit
-// model on widths around the byte edges, with and without a source mask.
+// model on widths around the byte and 16-pixel edges, both directions, with
+// and without a source mask.
 TEST(Transitions, DissolveMaskModeMatchesBitModel)
 {
     std::mt19937 rng(7);
-    for (int w : {1, 7, 8, 9, 31, 33})
+    for (int w : {1, 7, 8, 9, 31, 33, 47})
         for (bool withSource : {false, true})
-            for (int level : {-5, 0, 77, 200, 255, 300}) {
+            for (int level : {-5, 0, 77, 200, 255, 256, 300}) {
+                const uint32_t dir = uint32_t(level & 1);
                 const int h = 3, bpr = (w + 7) / 8 + 1;
                 std::vector<uint8_t> map(size_t(w * h)), src(size_t(bpr * h)), dst(size_t(bpr * h)), want;
                 for (auto &m : map) m = uint8_t(rng() % 255);
@@ -272,12 +276,12 @@ TEST(Transitions, DissolveMaskModeMatchesBitModel)
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x) {
                         const uint8_t bit = uint8_t(0x80 >> (x & 7));
-                        bool on = map[size_t(y * w + x)] >= level;
+                        bool on = (map[size_t(y * w + x)] >= level) == (dir != 0);
                         if (withSource) on = on && (src[size_t(y * bpr + x / 8)] & bit);
                         uint8_t &b = want[size_t(y * bpr + x / 8)];
                         b = on ? uint8_t(b | bit) : uint8_t(b & ~bit);
                     }
-                qxDissolveRecord r{withSource ? src.data() : nullptr, dst.data(), w, h, bpr, bpr, map.data(), 0, 1};
+                qxDissolveRecord r{withSource ? src.data() : nullptr, dst.data(), w, h, bpr, bpr, map.data(), 0, dir};
                 qxDissolveKernel(&r, level);
                 ASSERT_EQ(dst, want) << w << " " << withSource << " " << level;
             }
