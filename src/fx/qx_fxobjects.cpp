@@ -30,6 +30,15 @@ bool hasPlanes(const qxBGPic *b)
     return b->alpha || b->transparentColour != 0xFFFFFFFFu;
 }
 
+// A whole picture into the window, at the display's scaled size when it
+// scales, whatever refresh mode holds back.
+void showInWindow(qxBitMap *picture, qxDisplay *d, int32_t w, int32_t h)
+{
+    const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
+    qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
+                  scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
+}
+
 int switchOn(qxTransitionFX *fx)
 {
     qxDisplay *d = qxCurrentDisplay;
@@ -52,10 +61,7 @@ int switchOn(qxTransitionFX *fx)
     fx->bgWidth = next->width, fx->bgHeight = next->height;
     // The window keeps the old picture until the effect draws over it.
     if (old && fx->bgpic->curWidth > 0 && fx->bgpic->curHeight > 0) {
-        const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
-        qxBltToWindow(old, 0, 0, d, 0, 0, std::min(fx->bgpic->curWidth, next->width),
-                      std::min(fx->bgpic->curHeight, next->height), scaled ? int32_t(d->scaledWidth) : 0,
-                      scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
+        showInWindow(old, d, std::min(fx->bgpic->curWidth, next->width), std::min(fx->bgpic->curHeight, next->height));
     }
     return 0;
 }
@@ -69,6 +75,9 @@ int bgpicSwitch(qxTransitionFX *fx, int op)
     if (mine) switchState = {};
     if (!d || !fx->bgpic) return 0;
     if (op == 1) {
+        // The window ends on the whole new picture, whatever the effect's
+        // last frame left there.
+        if (fx->newImage && d->state != QX_DISPSTATE_CLOSED) showInWindow(fx->newImage, d, fx->width, fx->height);
         // The display shows the new BGPic for good; an old picture the
         // display made for itself goes now.
         if (oldOwned && !qxFindDisplayForBGPic(fx->bgpic)) {
