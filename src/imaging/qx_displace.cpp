@@ -33,8 +33,10 @@ inline bool bitAt(const uint8_t *plane, int32_t bpr, int32_t x, int32_t y)
 constexpr int32_t kRun = 256;
 
 // The shared output stage. fast(y, x0, n, ox, oy) places a run of a row and
-// may decline; slow(x, y, sx, sy) then places each pixel of it.
-template <class P, class Fast, class Slow> void displace(qxDisplaceRecord *r, int32_t level, Fast fast, Slow slow)
+// may decline; slow(x, y, sx, sy) then places each pixel of it. Scattered:
+// the positions wander far across rows (the swirl).
+template <class P, class Fast, class Slow>
+void displace(qxDisplaceRecord *r, int32_t level, bool scattered, Fast fast, Slow slow)
 {
     using T = typename P::T;
     int32_t w = r->width, h = r->height;
@@ -121,13 +123,26 @@ template <class P, class Fast, class Slow> void displace(qxDisplaceRecord *r, in
         };
         if (blend && sp >= 0 && bp >= 0 && dp >= 0 && last <= INT32_MAX && apart(src, sp) && apart(blend, bp)) {
             const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
-            const auto mix = qxDisplaceRowFunctions().mix32;
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x0 = 0; x0 < w; x0 += kRun) {
-                    const int32_t n = w - x0 < kRun ? w - x0 : kRun;
-                    place(y, x0, n);
-                    mix(src, sp, blend, bp, ox, oy, dst + int64_t(y) * dp + x0, n, uint32_t(level), keep);
-                }
+            const qxDisplaceRows &rows = qxDisplaceRowFunctions();
+            // Each run's pixels are fetched while the next run's positions
+            // are made, and mixed after that. Scattered reads (the swirl)
+            // go by bands of rows, a run wide, so that the pages and
+            // lines they touch are still at hand for the next row.
+            const int32_t band = scattered ? 32 : 1;
+            alignas(64) int32_t so[2][kRun], bo[2][kRun];
+            uint32_t *pending = nullptr;
+            int32_t pendingN = 0, slot = 0;
+            for (int32_t y0 = 0; y0 < h; y0 += band)
+                for (int32_t x0 = 0; x0 < w; x0 += kRun)
+                    for (int32_t y = y0; y < h && y < y0 + band; ++y) {
+                        const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                        place(y, x0, n);
+                        rows.offsets(ox, oy, n, sp, bp, src, blend, scattered, so[slot], bo[slot]);
+                        if (pending)
+                            rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
+                        pending = dst + int64_t(y) * dp + x0, pendingN = n, slot ^= 1;
+                    }
+            rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
             return;
         }
     }
@@ -273,7 +288,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
         row.dist = distance + int64_t(y) * w, row.y = y, row.dy = (y - cy) * sy;
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, fast, slow);
+    displace<P>(r, level, true, fast, slow);
     r->sx = 0, r->sy = 0;
 }
 
@@ -323,7 +338,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
         row.dist = dist + int64_t(y) * w, row.y = y, row.dy = y - cy;
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, fast, slow);
+    displace<P>(r, level, false, fast, slow);
 }
 
 } // namespace

@@ -64,15 +64,30 @@ QX_ROWS_ALWAYS_INLINE bool swirlBody(const qxSwirlRow *r, int32_t x0, int32_t n,
     return !bad;
 }
 
+QX_ROWS_ALWAYS_INLINE void prefetchRun(const uint32_t *src, const uint32_t *blend, const int32_t *so,
+                                        const int32_t *bo, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i) {
+        __builtin_prefetch(src + so[i]);
+        __builtin_prefetch(blend + bo[i]);
+    }
+}
+
+QX_ROWS_ALWAYS_INLINE void offsetsBody(const int32_t *__restrict ox, const int32_t *__restrict oy, int32_t n,
+                                       int32_t sp, int32_t bp, int32_t *__restrict so, int32_t *__restrict bo)
+{
+    for (int32_t i = 0; i < n; ++i) so[i] = oy[i] * sp + ox[i], bo[i] = oy[i] * bp + ox[i];
+}
+
 // b * (256 - f) + c * f stays below 65536 per channel: two channels of a
 // word in one 32-bit product.
-QX_ROWS_ALWAYS_INLINE void mixBody(const uint32_t *__restrict src, int32_t sp, const uint32_t *__restrict blend,
-                                   int32_t bp, const int32_t *__restrict ox, const int32_t *__restrict oy,
+QX_ROWS_ALWAYS_INLINE void mixBody(const uint32_t *__restrict src, const uint32_t *__restrict blend,
+                                   const int32_t *__restrict so, const int32_t *__restrict bo,
                                    uint32_t *__restrict out, int32_t n, uint32_t f, uint32_t keep)
 {
     const uint32_t g = 256 - f;
     for (int32_t i = 0; i < n; ++i) {
-        const uint32_t c = src[oy[i] * sp + ox[i]], b = blend[oy[i] * bp + ox[i]];
+        const uint32_t c = src[so[i]], b = blend[bo[i]];
         const uint32_t rb = ((b & 0x00FF00FFu) * g + (c & 0x00FF00FFu) * f) >> 8;
         const uint32_t ag = ((b >> 8) & 0x00FF00FFu) * g + ((c >> 8) & 0x00FF00FFu) * f;
         out[i] = ((rb & 0x00FF00FFu) | (ag & 0xFF00FF00u)) & keep;
@@ -91,10 +106,16 @@ bool swirlBaseX(const qxSwirlRow *r, int32_t x0, int32_t n, int32_t *ox, int32_t
 {
     return swirlBody<true>(r, x0, n, ox, oy);
 }
-void mixBase(const uint32_t *src, int32_t sp, const uint32_t *blend, int32_t bp, const int32_t *ox,
-             const int32_t *oy, uint32_t *out, int32_t n, uint32_t f, uint32_t keep)
+void offsetsBase(const int32_t *ox, const int32_t *oy, int32_t n, int32_t sp, int32_t bp, const uint32_t *src,
+                 const uint32_t *blend, bool fetch, int32_t *so, int32_t *bo)
 {
-    mixBody(src, sp, blend, bp, ox, oy, out, n, f, keep);
+    offsetsBody(ox, oy, n, sp, bp, so, bo);
+    if (fetch) prefetchRun(src, blend, so, bo, n);
+}
+void mixBase(const uint32_t *src, const uint32_t *blend, const int32_t *so, const int32_t *bo, uint32_t *out,
+             int32_t n, uint32_t f, uint32_t keep)
+{
+    mixBody(src, blend, so, bo, out, n, f, keep);
 }
 
 // AVX2 without FMA: the same operations in the same order as the bodies
@@ -169,13 +190,29 @@ QX_AVX2 bool rippleAvx2(const qxRippleRow *r, int32_t x0, int32_t n, int32_t *ox
     return _mm256_testz_si256(bad, bad);
 }
 
+// v / scale + centre, as the rule divides, by a multiply with the inverse:
+// the two differ by far less than 2^-20 for every position the swirl
+// makes (|v| below 2^18), so where the sum lies 2^-20 or more away from
+// a whole number both truncate and clamp alike; sums nearer one (such as
+// the unturned pixels at the rim) are divided.
+QX_AVX2 inline __m256d scaledBack(__m256d v, __m256d scale, __m256d inverse, __m256d centre)
+{
+    const __m256d t = _mm256_add_pd(_mm256_mul_pd(v, inverse), centre);
+    const __m256d part = _mm256_sub_pd(t, _mm256_floor_pd(t));
+    const __m256d edge = _mm256_or_pd(_mm256_cmp_pd(part, _mm256_set1_pd(0x1p-20), _CMP_LT_OQ),
+                                      _mm256_cmp_pd(part, _mm256_set1_pd(1 - 0x1p-20), _CMP_GT_OQ));
+    if (_mm256_movemask_pd(edge)) return _mm256_add_pd(_mm256_div_pd(v, scale), centre);
+    return t;
+}
+
 template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, int32_t n, int32_t *ox, int32_t *oy)
 {
     const uint32_t known = r->known;
     if (!known) return false;
     const __m256d cx = _mm256_set1_pd(r->cx), cy = _mm256_set1_pd(r->cy), sx = _mm256_set1_pd(r->sx),
                   sy = _mm256_set1_pd(r->sy), dy = _mm256_set1_pd(r->dy), limX = _mm256_set1_pd(r->limX),
-                  limY = _mm256_set1_pd(r->limY), four = _mm256_set1_pd(4);
+                  limY = _mm256_set1_pd(r->limY), four = _mm256_set1_pd(4),
+                  inverse = _mm256_set1_pd(1 / (scaleX ? r->sx : r->sy));
     const __m128i y = _mm_set1_epi32(r->y), fourI = _mm_set1_epi32(4), none = _mm_set1_epi32(-1);
     __m256i bad = _mm256_setzero_si256();
     for (int32_t c0 = 0; c0 < n; c0 += kChunk) {
@@ -199,8 +236,8 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
             const __m256d dx = scaleX ? _mm256_mul_pd(_mm256_sub_pd(x, cx), sx) : _mm256_sub_pd(x, cx);
             const __m256d rx = _mm256_sub_pd(_mm256_mul_pd(c, dx), _mm256_mul_pd(s, dy));
             const __m256d ry = _mm256_add_pd(_mm256_mul_pd(s, dx), _mm256_mul_pd(c, dy));
-            const __m128i tx = clamp4(_mm256_add_pd(scaleX ? _mm256_div_pd(rx, sx) : rx, cx), limX);
-            const __m128i ty = clamp4(_mm256_add_pd(scaleX ? ry : _mm256_div_pd(ry, sy), cy), limY);
+            const __m128i tx = scaleX ? clamp4(scaledBack(rx, sx, inverse, cx), limX) : clamp4(_mm256_add_pd(rx, cx), limX);
+            const __m128i ty = scaleX ? clamp4(_mm256_add_pd(ry, cy), limY) : clamp4(scaledBack(ry, sy, inverse, cy), limY);
             _mm_storeu_si128(reinterpret_cast<__m128i *>(ox + c0 + i), _mm_blendv_epi8(xi, tx, inside));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(oy + c0 + i), _mm_blendv_epi8(y, ty, inside));
         }
@@ -223,43 +260,48 @@ QX_AVX2 inline __m256i fetch8(const uint32_t *p, const int32_t *i)
                              int32_t(p[i[4]]), int32_t(p[i[5]]), int32_t(p[i[6]]), int32_t(p[i[7]]));
 }
 
+QX_AVX2 void offsetsAvx2(const int32_t *ox, const int32_t *oy, int32_t n, int32_t sp, int32_t bp,
+                         const uint32_t *src, const uint32_t *blend, bool fetch, int32_t *so, int32_t *bo)
+{
+    const __m256i spv = _mm256_set1_epi32(sp), bpv = _mm256_set1_epi32(bp);
+    const int32_t whole = n & ~7;
+    for (int32_t i = 0; i < whole; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(ox + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(oy + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(so + i), _mm256_add_epi32(_mm256_mullo_epi32(y, spv), x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bo + i), _mm256_add_epi32(_mm256_mullo_epi32(y, bpv), x));
+    }
+    offsetsBody(ox + whole, oy + whole, n - whole, sp, bp, so + whole, bo + whole);
+    if (fetch) prefetchRun(src, blend, so, bo, n);
+}
+
 // Eight pixels at a time: the mix in 16-bit lanes, b * (256 - f) + c * f,
 // exact below 65536.
-QX_AVX2 void mixAvx2(const uint32_t *src, int32_t sp, const uint32_t *blend, int32_t bp, const int32_t *ox,
-                     const int32_t *oy, uint32_t *out, int32_t n, uint32_t f, uint32_t keep)
+QX_AVX2 void mixAvx2(const uint32_t *src, const uint32_t *blend, const int32_t *so, const int32_t *bo, uint32_t *out,
+                     int32_t n, uint32_t f, uint32_t keep)
 {
-    const __m256i spv = _mm256_set1_epi32(sp), bpv = _mm256_set1_epi32(bp), z = _mm256_setzero_si256();
+    const __m256i z = _mm256_setzero_si256();
     const __m256i fv = _mm256_set1_epi16(int16_t(f)), gv = _mm256_set1_epi16(int16_t(256 - f)),
                   keepv = _mm256_set1_epi32(int32_t(keep));
     const int32_t whole = n & ~7;
-    for (int32_t c0 = 0; c0 < whole; c0 += kChunk) {
-        const int32_t m = whole - c0 < kChunk ? whole - c0 : kChunk;
-        alignas(32) int32_t so[kChunk], bo[kChunk];
-        for (int32_t i = 0; i < m; i += 8) {
-            const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(ox + c0 + i));
-            const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(oy + c0 + i));
-            _mm256_store_si256(reinterpret_cast<__m256i *>(so + i), _mm256_add_epi32(_mm256_mullo_epi32(y, spv), x));
-            _mm256_store_si256(reinterpret_cast<__m256i *>(bo + i), _mm256_add_epi32(_mm256_mullo_epi32(y, bpv), x));
-        }
-        for (int32_t i = 0; i < m; i += 8) {
-            const __m256i c = fetch8(src, so + i), b = fetch8(blend, bo + i);
-            const __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(b, z), gv),
-                                                _mm256_mullo_epi16(_mm256_unpacklo_epi8(c, z), fv));
-            const __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(b, z), gv),
-                                                _mm256_mullo_epi16(_mm256_unpackhi_epi8(c, z), fv));
-            const __m256i mixed = _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + c0 + i), _mm256_and_si256(mixed, keepv));
-        }
+    for (int32_t i = 0; i < whole; i += 8) {
+        const __m256i c = fetch8(src, so + i), b = fetch8(blend, bo + i);
+        const __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(b, z), gv),
+                                            _mm256_mullo_epi16(_mm256_unpacklo_epi8(c, z), fv));
+        const __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(b, z), gv),
+                                            _mm256_mullo_epi16(_mm256_unpackhi_epi8(c, z), fv));
+        const __m256i mixed = _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_and_si256(mixed, keepv));
     }
-    mixBody(src, sp, blend, bp, ox + whole, oy + whole, out + whole, n - whole, f, keep);
+    mixBody(src, blend, so + whole, bo + whole, out + whole, n - whole, f, keep);
 }
 
 } // namespace
 
 const qxDisplaceRows &qxDisplaceRowFunctions()
 {
-    static const qxDisplaceRows base{rippleBase, {swirlBaseY, swirlBaseX}, mixBase},
-        avx2{rippleAvx2, {swirlAvx2Y, swirlAvx2X}, mixAvx2};
+    static const qxDisplaceRows base{rippleBase, {swirlBaseY, swirlBaseX}, offsetsBase, mixBase},
+        avx2{rippleAvx2, {swirlAvx2Y, swirlAvx2X}, offsetsAvx2, mixAvx2};
     // The kernel level never exceeds what the processor runs.
     return qxKernelLevel() >= 2 ? avx2 : base;
 }
