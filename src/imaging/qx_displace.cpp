@@ -197,27 +197,30 @@ double rippleFactor(double phase, double d, const qxDisplaceRecord *r)
 }
 
 // The distance of every pixel from the centre depends only on the size, so
-// a run of frames of one size measures it once; -1 marks the pixels outside
-// the circle. None when memory runs out (the caller measures per pixel).
-const int32_t *swirlDistances(int32_t w, int32_t h, double cx, double cy, double R, double sx, double sy)
+// a run of frames of one size measures it once, in two bytes (the row
+// kernels need R below 65535 anyway); kSwirlOutside marks the pixels
+// outside the circle. None when memory runs out or R is larger (the caller
+// then measures per pixel).
+const uint16_t *swirlDistances(int32_t w, int32_t h, double cx, double cy, double R, double sx, double sy)
 {
     struct Cache {
         int32_t w = 0, h = 0;
-        std::vector<int32_t> distance;
+        std::vector<uint16_t> distance;
     };
     thread_local Cache cache;
     if (cache.w == w && cache.h == h && !cache.distance.empty()) return cache.distance.data();
     cache = {};
+    if (!(R < kSwirlOutside)) return nullptr;
     try {
         cache.distance.resize(size_t(w) * size_t(h));
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
-    int32_t *out = cache.distance.data();
+    uint16_t *out = cache.distance.data();
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
-            *out++ = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;
+            *out++ = d2 < R * R ? uint16_t(qxIntSqrt(int64_t(d2))) : kSwirlOutside;
         }
     cache.w = w, cache.h = h;
     return cache.distance.data();
@@ -235,7 +238,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     else sy = double(r->width) / r->height;
     const double *sine = r->table1, *cosine = r->table2;
     bool tables = angle >= 0 && sine && cosine;
-    const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
+    const uint16_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
     const int32_t w = r->width, h = r->height;
     auto rotation = [&](int32_t di, double &s, double &c) {
         double d = di, f = 1 - d / R, phi = theta * f * f;
@@ -262,7 +265,8 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
         if (distance) {
-            di = distance[int64_t(y) * w + x];
+            const uint16_t d = distance[int64_t(y) * w + x];
+            di = d == kSwirlOutside ? -1 : d;
         } else {
             const double d2 = dx * dx + dy * dy;
             di = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;

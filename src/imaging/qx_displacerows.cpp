@@ -42,14 +42,14 @@ template <bool scaleX>
 QX_ROWS_ALWAYS_INLINE bool swirlBody(const qxSwirlRow *r, int32_t x0, int32_t n, int32_t *__restrict ox,
                                      int32_t *__restrict oy)
 {
-    const int32_t *__restrict dist = r->dist + x0;
+    const uint16_t *__restrict dist = r->dist + x0;
     const double *__restrict turns = r->turns;
     const uint32_t known = r->known;
     const double cx = r->cx, cy = r->cy, sx = r->sx, sy = r->sy, dy = r->dy, limX = r->limX, limY = r->limY;
     const int32_t y = r->y;
     uint32_t bad = 0;
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t d = dist[i];
+        const int32_t d = dist[i] == kSwirlOutside ? -1 : dist[i];
         const uint32_t k = d < 0 ? 0u : uint32_t(d);
         bad |= uint32_t(k >= known);
         const uint32_t j = k < known ? k : 0;
@@ -140,26 +140,44 @@ QX_AVX2 inline __m256d fetch4(const double *t, const int32_t *i)
 }
 
 // Table indices of m distances: each distance, or 0 where it lies beyond
-// the table (returned as set lanes); negative distances are 0 without
-// counting when outsideIsZero (the swirl's pixels outside the circle).
-QX_AVX2 inline __m256i indices(const int32_t *dist, int32_t m, uint32_t known, bool outsideIsZero, int32_t *idx)
+// the table (returned as set lanes).
+QX_AVX2 inline __m256i indices(const int32_t *dist, int32_t m, uint32_t known, int32_t *idx)
 {
     const __m256i last = _mm256_set1_epi32(int32_t(known - 1)), zero = _mm256_setzero_si256();
     __m256i bad = zero;
     int32_t i = 0;
     for (; i + 8 <= m; i += 8) {
-        __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dist + i));
-        __m256i out = _mm256_cmpgt_epi32(d, last);
-        if (outsideIsZero) d = _mm256_max_epi32(d, zero);
-        else out = _mm256_or_si256(out, _mm256_cmpgt_epi32(zero, d));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dist + i));
+        const __m256i out = _mm256_or_si256(_mm256_cmpgt_epi32(d, last), _mm256_cmpgt_epi32(zero, d));
         bad = _mm256_or_si256(bad, out);
         _mm256_store_si256(reinterpret_cast<__m256i *>(idx + i), _mm256_andnot_si256(out, d));
     }
     for (; i < m; ++i) {
-        const int32_t d = outsideIsZero && dist[i] < 0 ? 0 : dist[i];
-        const bool out = d < 0 || uint32_t(d) >= known;
+        const bool out = dist[i] < 0 || uint32_t(dist[i]) >= known;
         bad = _mm256_or_si256(bad, _mm256_set1_epi32(-int32_t(out)));
-        idx[i] = out ? 0 : d;
+        idx[i] = out ? 0 : dist[i];
+    }
+    return bad;
+}
+
+// The same for the swirl's distances: those outside the circle are 0
+// without counting.
+QX_AVX2 inline __m256i indices(const uint16_t *dist, int32_t m, uint32_t known, int32_t *idx)
+{
+    const __m256i last = _mm256_set1_epi32(int32_t(known - 1)), outside = _mm256_set1_epi32(kSwirlOutside);
+    __m256i bad = _mm256_setzero_si256();
+    int32_t i = 0;
+    for (; i + 8 <= m; i += 8) {
+        __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(dist + i)));
+        d = _mm256_andnot_si256(_mm256_cmpeq_epi32(d, outside), d);
+        const __m256i out = _mm256_cmpgt_epi32(d, last);
+        bad = _mm256_or_si256(bad, out);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(idx + i), _mm256_andnot_si256(out, d));
+    }
+    for (; i < m; ++i) {
+        const uint32_t d = dist[i] == kSwirlOutside ? 0 : dist[i];
+        bad = _mm256_or_si256(bad, _mm256_set1_epi32(-int32_t(d >= known)));
+        idx[i] = d >= known ? 0 : int32_t(d);
     }
     return bad;
 }
@@ -175,7 +193,7 @@ QX_AVX2 bool rippleAvx2(const qxRippleRow *r, int32_t x0, int32_t n, int32_t *ox
         const int32_t m = n - c0 < kChunk ? n - c0 : kChunk;
         const int32_t xs = x0 + c0;
         alignas(32) int32_t idx[kChunk];
-        bad = _mm256_or_si256(bad, indices(r->dist + xs, m, known, false, idx));
+        bad = _mm256_or_si256(bad, indices(r->dist + xs, m, known, idx));
         __m256d x = _mm256_setr_pd(xs, xs + 1, xs + 2, xs + 3);
         int32_t i = 0;
         for (; i + 4 <= m; i += 4, x = _mm256_add_pd(x, four)) {
@@ -213,19 +231,19 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
                   sy = _mm256_set1_pd(r->sy), dy = _mm256_set1_pd(r->dy), limX = _mm256_set1_pd(r->limX),
                   limY = _mm256_set1_pd(r->limY), four = _mm256_set1_pd(4),
                   inverse = _mm256_set1_pd(1 / (scaleX ? r->sx : r->sy));
-    const __m128i y = _mm_set1_epi32(r->y), fourI = _mm_set1_epi32(4), none = _mm_set1_epi32(-1);
+    const __m128i y = _mm_set1_epi32(r->y), fourI = _mm_set1_epi32(4), none = _mm_set1_epi32(kSwirlOutside);
     __m256i bad = _mm256_setzero_si256();
     for (int32_t c0 = 0; c0 < n; c0 += kChunk) {
         const int32_t m = n - c0 < kChunk ? n - c0 : kChunk;
         const int32_t xs = x0 + c0;
         alignas(32) int32_t idx[kChunk];
-        bad = _mm256_or_si256(bad, indices(r->dist + xs, m, known, true, idx));
+        bad = _mm256_or_si256(bad, indices(r->dist + xs, m, known, idx));
         __m256d x = _mm256_setr_pd(xs, xs + 1, xs + 2, xs + 3);
         __m128i xi = _mm_setr_epi32(xs, xs + 1, xs + 2, xs + 3);
         int32_t i = 0;
         for (; i + 4 <= m; i += 4, x = _mm256_add_pd(x, four), xi = _mm_add_epi32(xi, fourI)) {
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r->dist + xs + i));
-            const __m128i inside = _mm_cmpgt_epi32(d, none);
+            const __m128i d = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(r->dist + xs + i)));
+            const __m128i outside = _mm_cmpeq_epi32(d, none);
             // Pairs of pixels 0, 2 and 1, 3 unpack into four sines and cosines.
             const double *t = r->turns;
             const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * idx[i])),
@@ -238,8 +256,8 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
             const __m256d ry = _mm256_add_pd(_mm256_mul_pd(s, dx), _mm256_mul_pd(c, dy));
             const __m128i tx = scaleX ? clamp4(scaledBack(rx, sx, inverse, cx), limX) : clamp4(_mm256_add_pd(rx, cx), limX);
             const __m128i ty = scaleX ? clamp4(_mm256_add_pd(ry, cy), limY) : clamp4(scaledBack(ry, sy, inverse, cy), limY);
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(ox + c0 + i), _mm_blendv_epi8(xi, tx, inside));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(oy + c0 + i), _mm_blendv_epi8(y, ty, inside));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(ox + c0 + i), _mm_blendv_epi8(tx, xi, outside));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(oy + c0 + i), _mm_blendv_epi8(ty, y, outside));
         }
         if (i < m) swirlBody<scaleX>(r, xs + i, m - i, ox + c0 + i, oy + c0 + i);
     }

@@ -15,8 +15,9 @@ struct qxRippleRow {
 };
 
 // The swirl over one row: pixel x turns by the angle of its distance.
+constexpr uint16_t kSwirlOutside = 0xFFFF;
 struct qxSwirlRow {
-    const int32_t *dist; // -1 outside the circle
+    const uint16_t *dist; // kSwirlOutside outside the circle
     const double *turns; // sine and cosine of each whole distance, interleaved
     uint32_t known;
     double cx, cy, sx, sy;
