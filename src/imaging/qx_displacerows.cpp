@@ -244,6 +244,12 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
         for (; i + 4 <= m; i += 4, x = _mm256_add_pd(x, four), xi = _mm_add_epi32(xi, fourI)) {
             const __m128i d = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(r->dist + xs + i)));
             const __m128i outside = _mm_cmpeq_epi32(d, none);
+            // Corners outside the circle stay where they are.
+            if (_mm_movemask_ps(_mm_castsi128_ps(outside)) == 15) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(ox + c0 + i), xi);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(oy + c0 + i), y);
+                continue;
+            }
             // Pairs of pixels 0, 2 and 1, 3 unpack into four sines and cosines.
             const double *t = r->turns;
             const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t + 2 * idx[i])),
