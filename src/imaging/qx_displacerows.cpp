@@ -195,6 +195,9 @@ QX_AVX2 bool rippleAvx2(const qxRippleRow *r, int32_t x0, int32_t n, int32_t *ox
         const int32_t m = n - c0 < kChunk ? n - c0 : kChunk;
         const int32_t xs = x0 + c0;
         alignas(32) int32_t idx[kChunk];
+        // The distances are read in row order: ask for them 2 KB ahead,
+        // further than the processor's own prefetch reaches in time.
+        for (int32_t k = 0; k < m; k += 16) __builtin_prefetch(r->dist + xs + k + 512);
         bad = _mm256_or_si256(bad, indices(r->dist + xs, m, known, idx));
         __m256d x = _mm256_setr_pd(xs, xs + 1, xs + 2, xs + 3);
         int32_t i = 0;
