@@ -136,6 +136,10 @@ void displace(qxDisplaceRecord *r, int32_t level, bool scattered, Fast fast, Slo
                 for (int32_t x0 = 0; x0 < w; x0 += kRun)
                     for (int32_t y = y0; y < h && y < y0 + band; ++y) {
                         const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                        // Rows of a band jump back: the next row's output is
+                        // asked for ahead.
+                        if (scattered && y + 1 < h)
+                            for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(dst + int64_t(y + 1) * dp + x0 + k, 1);
                         place(y, x0, n);
                         rows.offsets(ox, oy, n, sp, bp, src, blend, scattered, so[slot], bo[slot]);
                         if (pending)
@@ -290,6 +294,9 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     auto fast = [&](int32_t y, int32_t x0, int32_t n, int32_t *ox, int32_t *oy) {
         if (!distance || !known) return false;
         row.dist = distance + int64_t(y) * w, row.y = y, row.dy = (y - cy) * sy;
+        // The band's next row comes next: its distances are fetched now.
+        if (y + 1 < h)
+            for (int32_t k = 0; k < n; k += 32) __builtin_prefetch(distance + int64_t(y + 1) * w + x0 + k);
         return rowFn(&row, x0, n, ox, oy);
     };
     displace<P>(r, level, true, fast, slow);
