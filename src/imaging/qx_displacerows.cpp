@@ -213,29 +213,13 @@ QX_AVX2 bool rippleAvx2(const qxRippleRow *r, int32_t x0, int32_t n, int32_t *ox
     return _mm256_testz_si256(bad, bad);
 }
 
-// v / scale + centre, as the rule divides, by a multiply with the inverse:
-// the two differ by far less than 2^-20 for every position the swirl
-// makes (|v| below 2^18), so where the sum lies 2^-20 or more away from
-// a whole number both truncate and clamp alike; sums nearer one (such as
-// the unturned pixels at the rim) are divided.
-QX_AVX2 inline __m256d scaledBack(__m256d v, __m256d scale, __m256d inverse, __m256d centre)
-{
-    const __m256d t = _mm256_add_pd(_mm256_mul_pd(v, inverse), centre);
-    const __m256d part = _mm256_sub_pd(t, _mm256_floor_pd(t));
-    const __m256d edge = _mm256_or_pd(_mm256_cmp_pd(part, _mm256_set1_pd(0x1p-20), _CMP_LT_OQ),
-                                      _mm256_cmp_pd(part, _mm256_set1_pd(1 - 0x1p-20), _CMP_GT_OQ));
-    if (_mm256_movemask_pd(edge)) return _mm256_add_pd(_mm256_div_pd(v, scale), centre);
-    return t;
-}
-
 template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, int32_t n, int32_t *ox, int32_t *oy)
 {
     const uint32_t known = r->known;
     if (!known) return false;
     const __m256d cx = _mm256_set1_pd(r->cx), cy = _mm256_set1_pd(r->cy), sx = _mm256_set1_pd(r->sx),
                   sy = _mm256_set1_pd(r->sy), dy = _mm256_set1_pd(r->dy), limX = _mm256_set1_pd(r->limX),
-                  limY = _mm256_set1_pd(r->limY), four = _mm256_set1_pd(4),
-                  inverse = _mm256_set1_pd(1 / (scaleX ? r->sx : r->sy));
+                  limY = _mm256_set1_pd(r->limY), four = _mm256_set1_pd(4);
     const __m128i y = _mm_set1_epi32(r->y), fourI = _mm_set1_epi32(4), none = _mm_set1_epi32(kSwirlOutside);
     __m256i bad = _mm256_setzero_si256();
     for (int32_t c0 = 0; c0 < n; c0 += kChunk) {
@@ -265,8 +249,8 @@ template <bool scaleX> QX_AVX2 bool swirlAvx2(const qxSwirlRow *r, int32_t x0, i
             const __m256d dx = scaleX ? _mm256_mul_pd(_mm256_sub_pd(x, cx), sx) : _mm256_sub_pd(x, cx);
             const __m256d rx = _mm256_sub_pd(_mm256_mul_pd(c, dx), _mm256_mul_pd(s, dy));
             const __m256d ry = _mm256_add_pd(_mm256_mul_pd(s, dx), _mm256_mul_pd(c, dy));
-            const __m128i tx = scaleX ? clamp4(scaledBack(rx, sx, inverse, cx), limX) : clamp4(_mm256_add_pd(rx, cx), limX);
-            const __m128i ty = scaleX ? clamp4(_mm256_add_pd(ry, cy), limY) : clamp4(scaledBack(ry, sy, inverse, cy), limY);
+            const __m128i tx = clamp4(_mm256_add_pd(scaleX ? _mm256_div_pd(rx, sx) : rx, cx), limX);
+            const __m128i ty = clamp4(_mm256_add_pd(scaleX ? ry : _mm256_div_pd(ry, sy), cy), limY);
             _mm_storeu_si128(reinterpret_cast<__m128i *>(ox + c0 + i), _mm_blendv_epi8(tx, xi, outside));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(oy + c0 + i), _mm_blendv_epi8(ty, y, outside));
         }
