@@ -32,11 +32,15 @@ inline bool bitAt(const uint8_t *plane, int32_t bpr, int32_t x, int32_t y)
 // Positions are made for runs of this many pixels of a row, on the stack.
 constexpr int32_t kRun = 256;
 
+// How the blend output reads the pictures: near the pixel itself (the
+// processor's own prefetch follows), displaced by many pixels (prefetch
+// every few), or scattered across rows (the swirl: by bands of rows).
+enum class Reads { near, far, scattered };
+
 // The shared output stage. fast(y, x0, n, ox, oy) places a run of a row and
-// may decline; slow(x, y, sx, sy) then places each pixel of it. Scattered:
-// the positions wander far across rows (the swirl).
+// may decline; slow(x, y, sx, sy) then places each pixel of it.
 template <class P, class Fast, class Slow>
-void displace(qxDisplaceRecord *r, int32_t level, bool scattered, Fast fast, Slow slow)
+void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow slow)
 {
     using T = typename P::T;
     int32_t w = r->width, h = r->height;
@@ -125,10 +129,11 @@ void displace(qxDisplaceRecord *r, int32_t level, bool scattered, Fast fast, Slo
             const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
             const qxDisplaceRows &rows = qxDisplaceRowFunctions();
             // Each run's pixels are fetched while the next run's positions
-            // are made, and mixed after that. Scattered reads (the swirl)
-            // go by bands of rows, a run wide, so that the pages and
-            // lines they touch are still at hand for the next row.
-            const int32_t band = scattered ? 32 : 1;
+            // are made, and mixed after that. Scattered reads go by bands
+            // of rows, a run wide, so that the pages and lines they touch
+            // are still at hand for the next row.
+            const bool scattered = reads == Reads::scattered;
+            const int32_t band = scattered ? 32 : 1, stride = scattered ? 2 : reads == Reads::far ? 4 : 0;
             alignas(64) int32_t so[2][kRun], bo[2][kRun];
             uint32_t *pending = nullptr;
             int32_t pendingN = 0, slot = 0;
@@ -141,7 +146,7 @@ void displace(qxDisplaceRecord *r, int32_t level, bool scattered, Fast fast, Slo
                         if (scattered && y + 1 < h)
                             for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(dst + int64_t(y + 1) * dp + x0 + k, 1);
                         place(y, x0, n);
-                        rows.offsets(ox, oy, n, sp, bp, src, blend, scattered, so[slot], bo[slot]);
+                        rows.offsets(ox, oy, n, sp, bp, src, blend, stride, so[slot], bo[slot]);
                         if (pending)
                             rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
                         pending = dst + int64_t(y) * dp + x0, pendingN = n, slot ^= 1;
@@ -299,7 +304,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
             for (int32_t k = 0; k < n; k += 32) __builtin_prefetch(distance + int64_t(y + 1) * w + x0 + k);
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, true, fast, slow);
+    displace<P>(r, level, Reads::scattered, fast, slow);
     r->sx = 0, r->sy = 0;
 }
 
@@ -319,6 +324,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
     // frame, computed as qxRippleSource computes it; distances beyond the
     // corners take the per-pixel path.
     std::vector<double> factor;
+    double shift = 0; // the largest displacement in pixels
     const double reach = std::hypot(double(r->width) + std::fabs(double(r->cx)),
                                     double(r->height) + std::fabs(double(r->cy))) + 2;
     if (reach < 65536) {
@@ -326,7 +332,10 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
             factor.resize(size_t(reach));
         } catch (const std::bad_alloc &) {
         }
-        for (size_t k = 0; k < factor.size(); ++k) factor[k] = rippleFactor(phase, double(k), r);
+        for (size_t k = 0; k < factor.size(); ++k) {
+            factor[k] = rippleFactor(phase, double(k), r);
+            shift = std::fmax(shift, std::fabs(factor[k]) * double(k));
+        }
     }
     const int64_t known = int64_t(factor.size());
     const double *table = factor.data();
@@ -349,7 +358,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
         row.dist = dist + int64_t(y) * w, row.y = y, row.dy = y - cy;
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, false, fast, slow);
+    displace<P>(r, level, shift >= 16 ? Reads::far : Reads::near, fast, slow);
 }
 
 } // namespace

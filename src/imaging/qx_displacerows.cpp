@@ -64,15 +64,14 @@ QX_ROWS_ALWAYS_INLINE bool swirlBody(const qxSwirlRow *r, int32_t x0, int32_t n,
     return !bad;
 }
 
-// Every second pixel: its neighbour mostly lies on the same line, or a
-// neighbouring row of the band brings that line in.
 QX_ROWS_ALWAYS_INLINE void prefetchRun(const uint32_t *src, const uint32_t *blend, const int32_t *so,
-                                        const int32_t *bo, int32_t n)
+                                        const int32_t *bo, int32_t n, int32_t stride)
 {
-    for (int32_t i = 0; i < n; i += 2) {
-        __builtin_prefetch(src + so[i]);
-        __builtin_prefetch(blend + bo[i]);
-    }
+    if (stride > 0)
+        for (int32_t i = 0; i < n; i += stride) {
+            __builtin_prefetch(src + so[i]);
+            __builtin_prefetch(blend + bo[i]);
+        }
 }
 
 QX_ROWS_ALWAYS_INLINE void offsetsBody(const int32_t *__restrict ox, const int32_t *__restrict oy, int32_t n,
@@ -109,10 +108,10 @@ bool swirlBaseX(const qxSwirlRow *r, int32_t x0, int32_t n, int32_t *ox, int32_t
     return swirlBody<true>(r, x0, n, ox, oy);
 }
 void offsetsBase(const int32_t *ox, const int32_t *oy, int32_t n, int32_t sp, int32_t bp, const uint32_t *src,
-                 const uint32_t *blend, bool fetch, int32_t *so, int32_t *bo)
+                 const uint32_t *blend, int32_t stride, int32_t *so, int32_t *bo)
 {
     offsetsBody(ox, oy, n, sp, bp, so, bo);
-    if (fetch) prefetchRun(src, blend, so, bo, n);
+    prefetchRun(src, blend, so, bo, n, stride);
 }
 void mixBase(const uint32_t *src, const uint32_t *blend, const int32_t *so, const int32_t *bo, uint32_t *out,
              int32_t n, uint32_t f, uint32_t keep)
@@ -274,7 +273,7 @@ QX_AVX2 inline __m256i fetch8(const uint32_t *p, const int32_t *i)
 }
 
 QX_AVX2 void offsetsAvx2(const int32_t *ox, const int32_t *oy, int32_t n, int32_t sp, int32_t bp,
-                         const uint32_t *src, const uint32_t *blend, bool fetch, int32_t *so, int32_t *bo)
+                         const uint32_t *src, const uint32_t *blend, int32_t stride, int32_t *so, int32_t *bo)
 {
     const __m256i spv = _mm256_set1_epi32(sp), bpv = _mm256_set1_epi32(bp);
     const int32_t whole = n & ~7;
@@ -285,7 +284,7 @@ QX_AVX2 void offsetsAvx2(const int32_t *ox, const int32_t *oy, int32_t n, int32_
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(bo + i), _mm256_add_epi32(_mm256_mullo_epi32(y, bpv), x));
     }
     offsetsBody(ox + whole, oy + whole, n - whole, sp, bp, so + whole, bo + whole);
-    if (fetch) prefetchRun(src, blend, so, bo, n);
+    prefetchRun(src, blend, so, bo, n, stride);
 }
 
 // Eight pixels at a time: the mix in 16-bit lanes, b * (256 - f) + c * f,

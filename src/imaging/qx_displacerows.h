@@ -33,10 +33,10 @@ struct qxDisplaceRows {
     // [0] for sx = 1 (dy carries sy), [1] for sy = 1.
     bool (*swirl[2])(const qxSwirlRow *row, int32_t x0, int32_t n, int32_t *ox, int32_t *oy);
     // so[i] = oy[i] * srcPitch + ox[i], bo[i] likewise with blendPitch;
-    // with fetch, a prefetch of both pixels (scattered reads whose mix
-    // comes a run later).
+    // and a prefetch of both pixels at every stride-th position (0: none),
+    // whose mix comes a run later.
     void (*offsets)(const int32_t *ox, const int32_t *oy, int32_t n, int32_t srcPitch, int32_t blendPitch,
-                    const uint32_t *src, const uint32_t *blend, bool fetch, int32_t *so, int32_t *bo);
+                    const uint32_t *src, const uint32_t *blend, int32_t stride, int32_t *so, int32_t *bo);
     // out[i] = blend + (((src - blend) * level) >> 8) per byte at those
     // offsets, then masked with keep.
     void (*mix32)(const uint32_t *src, const uint32_t *blend, const int32_t *so, const int32_t *bo, uint32_t *out,
