@@ -129,7 +129,7 @@ void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow s
             const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
             const qxDisplaceRows &rows = qxDisplaceRowFunctions();
             // Each run's pixels are fetched while the next run's positions
-            // are made, and mixed after that. Scattered reads go by bands
+            // are made, and mixed after that (when they are fetched). Scattered reads go by bands
             // of rows, a run wide, so that the pages and lines they touch
             // are still at hand for the next row.
             const bool scattered = reads == Reads::scattered;
@@ -147,11 +147,16 @@ void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow s
                             for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(dst + int64_t(y + 1) * dp + x0 + k, 1);
                         place(y, x0, n);
                         rows.offsets(ox, oy, n, sp, bp, src, blend, stride, so[slot], bo[slot]);
+                        // Near reads need no time to arrive: mixed at once.
+                        if (!stride) {
+                            rows.mix32(src, blend, so[slot], bo[slot], dst + int64_t(y) * dp + x0, n, uint32_t(level), keep);
+                            continue;
+                        }
                         if (pending)
                             rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
                         pending = dst + int64_t(y) * dp + x0, pendingN = n, slot ^= 1;
                     }
-            rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
+            if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
             return;
         }
     }
