@@ -128,12 +128,13 @@ void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow s
         if (blend && sp >= 0 && bp >= 0 && dp >= 0 && last <= INT32_MAX && apart(src, sp) && apart(blend, bp)) {
             const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
             const qxDisplaceRows &rows = qxDisplaceRowFunctions();
-            // Each run's pixels are fetched while the next run's positions
-            // are made, and mixed after that (when they are fetched). Scattered reads go by bands
-            // of rows, a run wide, so that the pages and lines they touch
-            // are still at hand for the next row.
+            // Far and scattered reads: each run's pixels are fetched while
+            // the next run's positions are made, and mixed after that.
+            // Scattered reads go by bands of rows, a run wide, so that the
+            // pages and lines they touch are still at hand for the next row.
             const bool scattered = reads == Reads::scattered;
             const int32_t band = scattered ? 32 : 1, stride = scattered ? 2 : reads == Reads::far ? 4 : 0;
+            const uint32_t f = uint32_t(level);
             alignas(64) int32_t so[2][kRun], bo[2][kRun];
             uint32_t *pending = nullptr;
             int32_t pendingN = 0, slot = 0;
@@ -141,22 +142,21 @@ void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow s
                 for (int32_t x0 = 0; x0 < w; x0 += kRun)
                     for (int32_t y = y0; y < h && y < y0 + band; ++y) {
                         const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                        uint32_t *out = dst + int64_t(y) * dp + x0;
                         // Rows of a band jump back: the next row's output is
                         // asked for ahead.
                         if (scattered && y + 1 < h)
-                            for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(dst + int64_t(y + 1) * dp + x0 + k, 1);
+                            for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(out + dp + k, 1);
                         place(y, x0, n);
                         rows.offsets(ox, oy, n, sp, bp, src, blend, stride, so[slot], bo[slot]);
-                        // Near reads need no time to arrive: mixed at once.
-                        if (!stride) {
-                            rows.mix32(src, blend, so[slot], bo[slot], dst + int64_t(y) * dp + x0, n, uint32_t(level), keep);
+                        if (!stride) { // near reads arrive in time: mixed at once
+                            rows.mix32(src, blend, so[slot], bo[slot], out, n, f, keep);
                             continue;
                         }
-                        if (pending)
-                            rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
-                        pending = dst + int64_t(y) * dp + x0, pendingN = n, slot ^= 1;
+                        if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, f, keep);
+                        pending = out, pendingN = n, slot ^= 1;
                     }
-            if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, uint32_t(level), keep);
+            if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, f, keep);
             return;
         }
     }
