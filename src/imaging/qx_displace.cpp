@@ -32,9 +32,15 @@ inline bool bitAt(const uint8_t *plane, int32_t bpr, int32_t x, int32_t y)
 // Positions are made for runs of this many pixels of a row, on the stack.
 constexpr int32_t kRun = 256;
 
+// How the blend output reads the pictures: near the pixel itself (the
+// processor's own prefetch follows), displaced by many pixels (prefetch
+// every few), or scattered across rows (the swirl: by bands of rows).
+enum class Reads { near, far, scattered };
+
 // The shared output stage. fast(y, x0, n, ox, oy) places a run of a row and
 // may decline; slow(x, y, sx, sy) then places each pixel of it.
-template <class P, class Fast, class Slow> void displace(qxDisplaceRecord *r, int32_t level, Fast fast, Slow slow)
+template <class P, class Fast, class Slow>
+void displace(qxDisplaceRecord *r, int32_t level, Reads reads, Fast fast, Slow slow)
 {
     using T = typename P::T;
     int32_t w = r->width, h = r->height;
@@ -121,13 +127,36 @@ template <class P, class Fast, class Slow> void displace(qxDisplaceRecord *r, in
         };
         if (blend && sp >= 0 && bp >= 0 && dp >= 0 && last <= INT32_MAX && apart(src, sp) && apart(blend, bp)) {
             const uint32_t keep = qxToLayout32(layout, 0x00FFFFFFu);
-            const auto mix = qxDisplaceRowFunctions().mix32;
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x0 = 0; x0 < w; x0 += kRun) {
-                    const int32_t n = w - x0 < kRun ? w - x0 : kRun;
-                    place(y, x0, n);
-                    mix(src, sp, blend, bp, ox, oy, dst + int64_t(y) * dp + x0, n, uint32_t(level), keep);
-                }
+            const qxDisplaceRows &rows = qxDisplaceRowFunctions();
+            // Far and scattered reads: each run's pixels are fetched while
+            // the next run's positions are made, and mixed after that.
+            // Scattered reads go by bands of rows, a run wide, so that the
+            // pages and lines they touch are still at hand for the next row.
+            const bool scattered = reads == Reads::scattered;
+            const int32_t band = scattered ? 32 : 1, stride = scattered ? 2 : reads == Reads::far ? 4 : 0;
+            const uint32_t f = uint32_t(level);
+            alignas(64) int32_t so[2][kRun], bo[2][kRun];
+            uint32_t *pending = nullptr;
+            int32_t pendingN = 0, slot = 0;
+            for (int32_t y0 = 0; y0 < h; y0 += band)
+                for (int32_t x0 = 0; x0 < w; x0 += kRun)
+                    for (int32_t y = y0; y < h && y < y0 + band; ++y) {
+                        const int32_t n = w - x0 < kRun ? w - x0 : kRun;
+                        uint32_t *out = dst + int64_t(y) * dp + x0;
+                        // Rows of a band jump back: the next row's output is
+                        // asked for ahead.
+                        if (scattered && y + 1 < h)
+                            for (int32_t k = 0; k < n; k += 16) __builtin_prefetch(out + dp + k, 1);
+                        place(y, x0, n);
+                        rows.offsets(ox, oy, n, sp, bp, src, blend, stride, so[slot], bo[slot]);
+                        if (!stride) { // near reads arrive in time: mixed at once
+                            rows.mix32(src, blend, so[slot], bo[slot], out, n, f, keep);
+                            continue;
+                        }
+                        if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, f, keep);
+                        pending = out, pendingN = n, slot ^= 1;
+                    }
+            if (pending) rows.mix32(src, blend, so[slot ^ 1], bo[slot ^ 1], pending, pendingN, f, keep);
             return;
         }
     }
@@ -182,27 +211,30 @@ double rippleFactor(double phase, double d, const qxDisplaceRecord *r)
 }
 
 // The distance of every pixel from the centre depends only on the size, so
-// a run of frames of one size measures it once; -1 marks the pixels outside
-// the circle. None when memory runs out (the caller measures per pixel).
-const int32_t *swirlDistances(int32_t w, int32_t h, double cx, double cy, double R, double sx, double sy)
+// a run of frames of one size measures it once, in two bytes (the row
+// kernels need R below 65535 anyway); kSwirlOutside marks the pixels
+// outside the circle. None when memory runs out or R is larger (the caller
+// then measures per pixel).
+const uint16_t *swirlDistances(int32_t w, int32_t h, double cx, double cy, double R, double sx, double sy)
 {
     struct Cache {
         int32_t w = 0, h = 0;
-        std::vector<int32_t> distance;
+        std::vector<uint16_t> distance;
     };
     thread_local Cache cache;
     if (cache.w == w && cache.h == h && !cache.distance.empty()) return cache.distance.data();
     cache = {};
+    if (!(R < kSwirlOutside)) return nullptr;
     try {
         cache.distance.resize(size_t(w) * size_t(h));
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
-    int32_t *out = cache.distance.data();
+    uint16_t *out = cache.distance.data();
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
-            *out++ = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;
+            *out++ = d2 < R * R ? uint16_t(qxIntSqrt(int64_t(d2))) : kSwirlOutside;
         }
     cache.w = w, cache.h = h;
     return cache.distance.data();
@@ -220,7 +252,7 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     else sy = double(r->width) / r->height;
     const double *sine = r->table1, *cosine = r->table2;
     bool tables = angle >= 0 && sine && cosine;
-    const int32_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
+    const uint16_t *distance = swirlDistances(r->width, r->height, cx, cy, R, sx, sy);
     const int32_t w = r->width, h = r->height;
     auto rotation = [&](int32_t di, double &s, double &c) {
         double d = di, f = 1 - d / R, phi = theta * f * f;
@@ -247,7 +279,8 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
         double dx = (x - cx) * sx, dy = (y - cy) * sy;
         int32_t di;
         if (distance) {
-            di = distance[int64_t(y) * w + x];
+            const uint16_t d = distance[int64_t(y) * w + x];
+            di = d == kSwirlOutside ? -1 : d;
         } else {
             const double d2 = dx * dx + dy * dy;
             di = d2 < R * R ? qxIntSqrt(int64_t(d2)) : -1;
@@ -271,9 +304,12 @@ template <class P> void swirl(qxDisplaceRecord *r, double p)
     auto fast = [&](int32_t y, int32_t x0, int32_t n, int32_t *ox, int32_t *oy) {
         if (!distance || !known) return false;
         row.dist = distance + int64_t(y) * w, row.y = y, row.dy = (y - cy) * sy;
+        // The band's next row comes next: its distances are fetched now.
+        if (y + 1 < h)
+            for (int32_t k = 0; k < n; k += 32) __builtin_prefetch(distance + int64_t(y + 1) * w + x0 + k);
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, fast, slow);
+    displace<P>(r, level, Reads::scattered, fast, slow);
     r->sx = 0, r->sy = 0;
 }
 
@@ -293,6 +329,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
     // frame, computed as qxRippleSource computes it; distances beyond the
     // corners take the per-pixel path.
     std::vector<double> factor;
+    double shift = 0; // the largest displacement in pixels
     const double reach = std::hypot(double(r->width) + std::fabs(double(r->cx)),
                                     double(r->height) + std::fabs(double(r->cy))) + 2;
     if (reach < 65536) {
@@ -300,7 +337,10 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
             factor.resize(size_t(reach));
         } catch (const std::bad_alloc &) {
         }
-        for (size_t k = 0; k < factor.size(); ++k) factor[k] = rippleFactor(phase, double(k), r);
+        for (size_t k = 0; k < factor.size(); ++k) {
+            factor[k] = rippleFactor(phase, double(k), r);
+            shift = std::fmax(shift, std::fabs(factor[k]) * double(k));
+        }
     }
     const int64_t known = int64_t(factor.size());
     const double *table = factor.data();
@@ -323,7 +363,7 @@ template <class P> void ripple(qxDisplaceRecord *r, int32_t frame)
         row.dist = dist + int64_t(y) * w, row.y = y, row.dy = y - cy;
         return rowFn(&row, x0, n, ox, oy);
     };
-    displace<P>(r, level, fast, slow);
+    displace<P>(r, level, shift >= 16 ? Reads::far : Reads::near, fast, slow);
 }
 
 } // namespace

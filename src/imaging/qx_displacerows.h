@@ -15,8 +15,9 @@ struct qxRippleRow {
 };
 
 // The swirl over one row: pixel x turns by the angle of its distance.
+constexpr uint16_t kSwirlOutside = 0xFFFF;
 struct qxSwirlRow {
-    const int32_t *dist; // -1 outside the circle
+    const uint16_t *dist; // kSwirlOutside outside the circle
     const double *turns; // sine and cosine of each whole distance, interleaved
     uint32_t known;
     double cx, cy, sx, sy;
@@ -31,10 +32,15 @@ struct qxDisplaceRows {
     bool (*ripple)(const qxRippleRow *row, int32_t x0, int32_t n, int32_t *ox, int32_t *oy);
     // [0] for sx = 1 (dy carries sy), [1] for sy = 1.
     bool (*swirl[2])(const qxSwirlRow *row, int32_t x0, int32_t n, int32_t *ox, int32_t *oy);
-    // out[i] = blend + (((src - blend) * level) >> 8) per byte at the
-    // positions' pixels (offset oy * pitch + ox), then masked with keep.
-    void (*mix32)(const uint32_t *src, int32_t srcPitch, const uint32_t *blend, int32_t blendPitch,
-                  const int32_t *ox, const int32_t *oy, uint32_t *out, int32_t n, uint32_t level, uint32_t keep);
+    // so[i] = oy[i] * srcPitch + ox[i], bo[i] likewise with blendPitch;
+    // and a prefetch of both pixels at every stride-th position (0: none),
+    // whose mix comes a run later.
+    void (*offsets)(const int32_t *ox, const int32_t *oy, int32_t n, int32_t srcPitch, int32_t blendPitch,
+                    const uint32_t *src, const uint32_t *blend, int32_t stride, int32_t *so, int32_t *bo);
+    // out[i] = blend + (((src - blend) * level) >> 8) per byte at those
+    // offsets, then masked with keep.
+    void (*mix32)(const uint32_t *src, const uint32_t *blend, const int32_t *so, const int32_t *bo, uint32_t *out,
+                  int32_t n, uint32_t level, uint32_t keep);
 };
 
 // The build of the current kernel level (qxSetKernelLevel).

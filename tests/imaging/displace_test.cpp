@@ -200,3 +200,36 @@ TEST(Displace, OutputsKeepTheirChecksums)
     }
     qxSetKernelLevel(saved);
 }
+
+// Full-HD swirl and ripple frames of the transitions (blend mode), wide and
+// tall: the row kernels' fast paths must keep every position.
+TEST(Displace, FullHdFramesKeepTheirChecksums)
+{
+    auto sine = sineTable(false), cosine = sineTable(true);
+    qxCrc32Init();
+    const int saved = qxKernelLevel();
+    for (int level : {0, 2}) {
+        const int got = qxSetKernelLevel(level);
+        uint32_t crc = 0;
+        for (auto [w, h] : {std::pair{1920, 1080}, std::pair{1080, 1920}}) {
+            const size_t n = size_t(w) * h;
+            std::vector<uint32_t> src(n), blend(n), dst(n);
+            for (size_t i = 0; i < n; ++i) src[i] = uint32_t(i) * 2654435761u, blend[i] = uint32_t(i) * 40503u;
+            std::vector<int32_t> dist(n);
+            qxWaterRippleSetup(dist.data(), nullptr, w, h, w / 2, h / 2);
+            qxDisplaceRecord r{};
+            r.source = src.data(), r.blend = blend.data(), r.destination = dst.data();
+            r.sourcePitch = r.blendPitch = r.destPitch = w, r.width = w, r.height = h, r.layout = 10;
+            r.table1 = sine.data(), r.table2 = cosine.data(), r.distance = dist.data();
+            r.cx = w / 2, r.cy = h / 2, r.radius = std::max(w, h) / 2, r.wavelength = 64, r.amplitudeStep = 0.05;
+            r.frames = 25;
+            for (int32_t p : {301, 517, -2}) {
+                if (p < 0) r.table2 = sine.data(), qxWaterRipple32(&r, 17);
+                else qxSwirl32(&r, p);
+                crc = qxCrc32(dst.data(), long(n * 4)) ^ (crc * 31);
+            }
+        }
+        EXPECT_EQ(crc, 0x15E08910u) << "kernel level " << got;
+    }
+    qxSetKernelLevel(saved);
+}
