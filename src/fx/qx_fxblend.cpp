@@ -15,6 +15,7 @@
 #include "fx/qx_fxrenderers.h"
 #include "imaging/qx_displace.h"
 #include "layers/qx_layer.h"
+#include "objects/qx_bgpicdisplay.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_hooks.h"
@@ -66,12 +67,12 @@ qxLayer *bottomOf(qxLayer *layer)
 
 // Without real-time work the display must take the picture unclipped by a
 // shape and with nothing pending to be redrawn under it.
-bool displayAreaClean()
+bool displayAreaClean(const qxTransitionFX *fx)
 {
     const qxDisplay *disp = qxCurrentDisplay;
     if (!disp) return true;
     const auto *clip = static_cast<const qxClipRegion *>(disp->clipRegion);
-    return !(clip && clip->mask) && !disp->dirtyCount;
+    return !(clip && clip->mask) && !qxIsAreaDirty(disp->bgpic, fx->x, fx->y, fx->width, fx->height);
 }
 
 // Phase 0's choice for a layer, remembering what it saw.
@@ -79,6 +80,7 @@ int chooseLayerFastPath(qxTransitionFX *fx, CrossfadeData *d)
 {
     qxLayer *layer = fx->layer;
     if (!layer || !layer->onscreen || !plainUncovered(layer)) return 0;
+    if (qxLayerOverlapsVisible(bottomOf(layer), layer)) return 0;
     d->overlaps = qxFXCountOverlaps(bottomOf(layer), layer, nullptr);
     if (d->overlaps) {
         const size_t bytes = size_t(d->overlaps) * sizeof(qxFXOverlap);
@@ -97,6 +99,7 @@ bool layerFastPathHolds(qxTransitionFX *fx, CrossfadeData *d)
     qxLayer *layer = fx->layer;
     if (!layer || !layer->onscreen || !plainUncovered(layer)) return false;
     if (layer->onscreen->left != d->x0 || layer->onscreen->top != d->y0) return false;
+    if (qxLayerOverlapsVisible(bottomOf(layer), layer)) return false;
     if (qxFXCountOverlaps(bottomOf(layer), layer, nullptr) != d->overlaps) return false;
     if (!d->overlaps) return true;
     std::memset(d->list2, 0, size_t(d->overlaps) * sizeof(qxFXOverlap));
@@ -210,7 +213,7 @@ int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
         // The adapter mixes on its own when it can; we then hand it the
         // final picture every frame.
         if (qxPlatformHasCap(2) && !fx->toBackBuffer) {
-            if (!fx->realtime) d->fast = displayAreaClean();
+            if (!fx->realtime) d->fast = displayAreaClean(fx);
             else if (int e = chooseLayerFastPath(fx, d)) return e;
         }
         if (d->fast) {

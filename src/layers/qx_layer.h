@@ -299,6 +299,10 @@ void qxLinkLayerEngine(void);
 void qxLinkLayerBrushSources(void);
 }
 
+// 1 when a visible layer that an async draw is drawing lies below layer
+// (from the bottom of list up) and overlaps it.
+int qxLayerOverlapsVisible(const qxLayer *list, const qxLayer *layer);
+
 // While a layer's records change, an async draw that draws the layer gives
 // it up (its planes leave the records) and takes it up again afterwards
 // (event 1 before and after). hold is set meanwhile, so nested changes of

@@ -18,3 +18,16 @@ int qxLayerAsyncHold::release()
     layer->hold = 0;
     return qxAsyncDrawBroadcast(1, layer);
 }
+
+int qxLayerOverlapsVisible(const qxLayer *list, const qxLayer *layer)
+{
+    if (!layer || !layer->onscreen) return 0;
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = list; l && l != layer; l = l->next) {
+        if (l->hidden || l->type == QX_TYPE_NOOBJECT || !l->onscreen || !qxIsObjectInAsyncDraw(l)) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return 1;
+    }
+    return 0;
+}

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
@@ -228,7 +229,7 @@ int fakeLayerImages(qxLayer *, qxBitMap **image, qxBitMap **mask, qxBitMap **alp
 }
 } // namespace
 
-TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoIt)
+TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoItAndSkipsAsyncDrawnLayersBelow)
 {
     const qxPlatformUpcalls savedUp = qxUpcalls;
     const auto savedHook = qxFXHook;
@@ -237,16 +238,27 @@ TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoIt)
     qxFXHook.layerImages = fakeLayerImages;
     gLayerImage = qxAllocBitMap(32, 24, 0, nullptr);
     gLayerAlpha = qxAllocAlphaBitMap(32, 24, 1, nullptr, 0);
-    for (bool moveAbove : {false, true}) {
-        qxLayerData data[2]{};
-        qxLayer layers[2]{};
+    for (int mode : {0, 1, 2}) { // alone, a layer above moves onto it, an async-drawn layer below
+        const bool moveAbove = mode == 1;
+        qxLayerData data[3]{};
+        qxLayer layers[3]{};
         data[0] = {}, data[0].dwidth = 32, data[0].dheight = 24;
         data[1].left = 100, data[1].dwidth = 8, data[1].dheight = 8;
-        for (int i = 0; i < 2; i++) {
+        data[2].left = 4, data[2].dwidth = 8, data[2].dheight = 8;
+        for (int i = 0; i < 3; i++) {
             layers[i].onscreen = &data[i], layers[i].type = QX_TYPE_BRUSH;
             layers[i].transform.m11 = layers[i].transform.m22 = 1.0;
         }
         layers[0].next = &layers[1], layers[1].previous = &layers[0];
+        qxAsyncDraw *below = nullptr;
+        if (mode == 2) {
+            layers[2].next = &layers[0], layers[0].previous = &layers[2];
+            auto drawsBelow = [](int op, void *arg, void *user) -> intptr_t {
+                if (op == 6) *static_cast<void **>(arg) = user;
+                return 0;
+            };
+            ASSERT_EQ(qxAddAsyncDraw(0, nullptr, nullptr, nullptr, nullptr, drawsBelow, &layers[2], &below), 0);
+        }
         fxtest::FxRun r(115, 32, 24, 120, fxtest::Planes::Opaque, false);
         r.fx.realtime = 1, r.fx.layer = &layers[0];
         std::vector<uint32_t> painted;
@@ -254,8 +266,11 @@ TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoIt)
             if (n == 1) painted = fxtest::readPixels(r.target);
             if (moveAbove) data[1].left = 10; // now it covers part of the fading layer
         }));
-        EXPECT_EQ(painted, r.expected); // the final picture goes to the adapter at once
-        EXPECT_EQ(r.fx.blitFlags, moveAbove ? 3u : 4u);
+        // On the fast path the final picture goes to the adapter at once.
+        EXPECT_EQ(painted == r.expected, mode != 2);
+        const uint32_t flags[] = {4u, 3u, 0u}; // 0: the fast path never began
+        EXPECT_EQ(r.fx.blitFlags, flags[mode]);
+        if (below) qxRemoveAsyncDraw(below, 0);
     }
     qxFreeBitMap(gLayerImage), qxFreeAlphaBitMap(gLayerAlpha);
     qxUpcalls = savedUp, qxFXHook = savedHook;
