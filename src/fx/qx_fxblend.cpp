@@ -65,6 +65,12 @@ qxLayer *bottomOf(qxLayer *layer)
     return layer;
 }
 
+// Plain, uncovered, and with no async-drawn layer below showing through.
+bool layerStandsAlone(qxLayer *layer)
+{
+    return layer && layer->onscreen && plainUncovered(layer) && !qxLayerOverlapsVisible(bottomOf(layer), layer);
+}
+
 // Without real-time work the display must take the picture unclipped by a
 // shape and with nothing pending to be redrawn under it.
 bool displayAreaClean(const qxTransitionFX *fx)
@@ -79,8 +85,7 @@ bool displayAreaClean(const qxTransitionFX *fx)
 int chooseLayerFastPath(qxTransitionFX *fx, CrossfadeData *d)
 {
     qxLayer *layer = fx->layer;
-    if (!layer || !layer->onscreen || !plainUncovered(layer)) return 0;
-    if (qxLayerOverlapsVisible(bottomOf(layer), layer)) return 0;
+    if (!layerStandsAlone(layer)) return 0;
     d->overlaps = qxFXCountOverlaps(bottomOf(layer), layer, nullptr);
     if (d->overlaps) {
         const size_t bytes = size_t(d->overlaps) * sizeof(qxFXOverlap);
@@ -97,9 +102,8 @@ int chooseLayerFastPath(qxTransitionFX *fx, CrossfadeData *d)
 bool layerFastPathHolds(qxTransitionFX *fx, CrossfadeData *d)
 {
     qxLayer *layer = fx->layer;
-    if (!layer || !layer->onscreen || !plainUncovered(layer)) return false;
+    if (!layerStandsAlone(layer)) return false;
     if (layer->onscreen->left != d->x0 || layer->onscreen->top != d->y0) return false;
-    if (qxLayerOverlapsVisible(bottomOf(layer), layer)) return false;
     if (qxFXCountOverlaps(bottomOf(layer), layer, nullptr) != d->overlaps) return false;
     if (!d->overlaps) return true;
     std::memset(d->list2, 0, size_t(d->overlaps) * sizeof(qxFXOverlap));
@@ -124,7 +128,7 @@ extern "C" {
 int qxFXFadeStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<FadeData>(fx);
         if (!d) return ERR_MEM;
         int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 255);
@@ -204,7 +208,7 @@ void qxFXFadeCleanup(qxTransitionFX *fx)
 int qxFXCrossfadeStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<CrossfadeData>(fx);
         if (!d) return ERR_MEM;
         int32_t step = fx->speed < 1 ? 10 : std::min(fx->speed, 120);
@@ -400,7 +404,7 @@ extern "C" {
 int qxFXWaterStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<DisplaceData>(fx);
         if (!d) return ERR_MEM;
         int32_t n = fx->speed == -2 ? 10 : fx->speed == -1 ? 25 : fx->speed == -3 ? 50 : std::clamp(fx->speed, 5, 100);
@@ -437,7 +441,7 @@ void qxFXWaterCleanup(qxTransitionFX *fx) { dropDisplace(static_cast<DisplaceDat
 int qxFXStrudelStep(qxTransitionFX *fx, int *done)
 {
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<DisplaceData>(fx);
         if (!d) return ERR_MEM;
         d->record.width = fx->width, d->record.height = fx->height;

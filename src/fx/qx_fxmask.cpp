@@ -183,7 +183,7 @@ int qxFXDissolveStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<DissolveData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<DissolveData>(fx))) return ERR_MEM;
         int32_t s = fx->speed == -2 ? 8 : fx->speed == -1 ? 4 : fx->speed == -3 ? 2 : std::clamp(fx->speed, 1, 8);
         fx->speed = s;
@@ -287,7 +287,7 @@ int qxFXPixelZoomStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<PixelZoomData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<PixelZoomData>(fx))) return ERR_MEM;
         if (!(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
         if (fx->newMask || fx->newAlpha) {
@@ -438,7 +438,7 @@ int qxFXClockWipeStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height;
     auto *d = static_cast<ClockData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<ClockData>(fx))) return ERR_MEM;
         fx->speed = fx->speed == -2 ? 15 : fx->speed == -1 ? 10 : fx->speed == -3 ? 5 : std::clamp(fx->speed, 1, 30);
         if (int e = allocReveal(fx, d->reveal)) return e;
@@ -569,7 +569,7 @@ void starShape(qxTransitionFX *fx, ShapeData *d, int32_t k, int32_t box[4])
 
 int shapeSetUp(qxTransitionFX *fx, ShapeData *&d, int32_t points)
 {
-    if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+    qxFXResetDisplayReverse(fx);
     if (!(d = qxFXNewData<ShapeData>(fx))) return ERR_MEM;
     fx->speed = std::clamp(qxFXStepSize(fx->speed, std::max(fx->width, fx->height), 12, 6, 24), 1, 100);
     d->size = fx->speed + 10;

@@ -106,7 +106,7 @@ int qxFXFlowStep(qxTransitionFX *fx, int *done)
     const bool fromStart = fx->effect == HFLOWTOP || fx->effect == VFLOWLEFT;
     const int32_t L = columns ? fx->width : fx->height;
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<FlowData>(fx);
         if (!d) return ERR_MEM;
         if (!fx->realtime && !(d->work = qxFXNewWork(fx))) return ERR_BITMAP;

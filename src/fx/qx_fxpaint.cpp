@@ -98,15 +98,11 @@ void qxFXShowBackBuffer(qxTransitionFX *fx)
     }
 }
 
-int qxFXDisplayOnly(qxTransitionFX *fx)
+void qxFXResetDisplayReverse(qxTransitionFX *fx)
 {
-    // The layer-only effects paint the whole area, old picture included,
-    // so a real-time layer takes their frames as they are.
-    if (fx->realtime && !qxFXIsLayerOnly(fx->effect)) return ERR_NOLAYERS;
     // These effects run backwards only on a real-time layer (the driver
     // sees to it); on the display they bring the new picture in.
-    if (qxFXReverseNeedsRealtime(fx->effect)) fx->reverse = 0;
-    return 0;
+    if (!fx->realtime && qxFXReverseNeedsRealtime(fx->effect)) fx->reverse = 0;
 }
 
 void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags)

@@ -48,9 +48,8 @@ struct qxFXPlanes {
 };
 bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *out);
 
-// Renderers that draw only on the display refuse real-time layer work in
-// phase 0 rather than draw on the wrong surface (the layer-only effects
-// paint whole frames and take it).
-int qxFXDisplayOnly(qxTransitionFX *fx);
+// Phase 0 of the renderers: on the display, effects that run backwards
+// only on a real-time layer bring the new picture in.
+void qxFXResetDisplayReverse(qxTransitionFX *fx);
 // qxFXFillRect of a rectangle in area coordinates, cut to the area.
 void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags);

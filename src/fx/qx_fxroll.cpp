@@ -135,7 +135,7 @@ int qxFXRollStep(qxTransitionFX *fx, int *done)
     const int32_t D = columns ? W : H;
     auto *d = static_cast<RollData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<RollData>(fx))) return ERR_MEM;
         const int32_t m = id == WALLPAPERTOP ? H / 2 : id == WALLPAPERLEFT ? W / 2 : id == ROLLTOP ? H / 12 : W / 12;
         const int32_t n = std::max(20, m);

@@ -124,7 +124,7 @@ int qxFXStretchStep(qxTransitionFX *fx, int *done)
 {
     const int32_t W = fx->width, H = fx->height, id = fx->effect;
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         auto *d = qxFXNewData<StretchData>(fx);
         if (!d) return ERR_MEM;
         if (fx->reverse && !(d->work = qxFXNewWork(fx))) return ERR_BITMAP;
@@ -214,7 +214,7 @@ int qxFXTurnDownStep(qxTransitionFX *fx, int *done)
     const int32_t d = columns ? W : H, h = d / 2, o = d & 1, h2 = h + o;
     auto *p = static_cast<int32_t *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(p = qxFXNewData<int32_t>(fx))) return ERR_MEM;
         fx->speed = qxFXStepSize(fx->speed, d, 60, 30, 120);
         *p = fx->speed;
@@ -359,7 +359,7 @@ int qxFXStrangePushStep(qxTransitionFX *fx, int *done)
     const int32_t dist = horizontal ? W : H;
     auto *d = static_cast<StrangeData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = fx->realtime ? 0 : qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<StrangeData>(fx))) return ERR_MEM;
         int32_t step = qxFXStepSize(fx->speed, dist, 60, 30, 120);
         if (step < 1) step = 2;
@@ -462,7 +462,7 @@ int qxFXZoomInOutStep(qxTransitionFX *fx, int *done)
     const int32_t W = fx->width, H = fx->height, D = std::max(W, H);
     auto *d = static_cast<ZoomData *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<ZoomData>(fx))) return ERR_MEM;
         fx->speed = qxFXStepSize(fx->speed, D, 60, 30, 120);
         d->p = fx->speed, d->previous = {0, 0, W, H};
@@ -522,7 +522,7 @@ int qxFXFlipCoinStep(qxTransitionFX *fx, int *done)
     const int32_t dist = vertical ? H : W;
     auto *d = static_cast<Data *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(d = qxFXNewData<Data>(fx))) return ERR_MEM;
         fx->speed = qxFXStepSize(fx->speed, dist, 60, 30, 120);
         d->p = fx->speed, d->previous = {0, 0, W, H};
@@ -589,7 +589,7 @@ int qxFXCrushStep(qxTransitionFX *fx, int *done)
     const int32_t dist = horizontal ? W : H;
     auto *p = static_cast<int32_t *>(fx->data);
     if (fx->phase == 0) {
-        if (int e = qxFXDisplayOnly(fx)) return e;
+        qxFXResetDisplayReverse(fx);
         if (!(p = qxFXNewData<int32_t>(fx))) return ERR_MEM;
         fx->speed = qxFXStepSize(fx->speed, dist, 60, 30, 120);
         *p = fx->speed;
