@@ -147,21 +147,16 @@ void qxMaskRowOp(qxBitMap *mask, int32_t x, int32_t y, int32_t w, int32_t h, int
 {
     qxPlane m = qxPlaneOf(mask);
     if (!m.bytes || mode == 4 || mode < 0 || mode > 5 || !qxClipToSize(&x, &y, &w, &h, m.width, m.height)) return;
-    const auto one = [mode](uint8_t *row, int64_t bit) {
-        if (mode == 1) qxSetMaskBit(row, bit, false);
-        else if (mode == 3) qxSetMaskBit(row, bit, !qxMaskBit(row, bit));
-        else qxSetMaskBit(row, bit, true);
-    };
     for (int32_t j = 0; j < h; ++j) {
         uint8_t *row = m.bytes + int64_t(y + j) * m.bytesPerRow;
         int32_t i = 0;
-        for (; i < w && ((x + i) & 7); ++i) one(row, int64_t(x) + i);
+        for (; i < w && ((x + i) & 7); ++i) maskOp(row, int64_t(x) + i, mode, true);
         // Whole bytes at once.
         uint8_t *b = row + ((int64_t(x) + i) >> 3);
         const size_t bytes = size_t(w - i) >> 3;
         if (mode == 3) std::transform(b, b + bytes, b, [](uint8_t v) { return uint8_t(~v); });
         else std::memset(b, mode == 1 ? 0 : 0xFF, bytes);
-        for (i += int32_t(bytes * 8); i < w; ++i) one(row, int64_t(x) + i);
+        for (i += int32_t(bytes * 8); i < w; ++i) maskOp(row, int64_t(x) + i, mode, true);
     }
 }
 

@@ -174,18 +174,11 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
 int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,
                            int32_t *offY)
 {
-    if (!data->items) return ERR_EMPTYPATH;
-    qxShapeLayerData d = *data;
-    qxClampDrawStyle(&d.state);
     int32_t w = 0, h = 0;
     double left = 0, top = 0;
-    try {
-        if (int e = paintPath(L, d, nullptr, nullptr, nullptr, image, &w, &h, &left, &top)) return e;
-        *offX = int32_t(left), *offY = int32_t(top);
-        return 0;
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
+    if (int e = qxRenderPathImage(L, data, nullptr, image, &w, &h, &left, &top)) return e;
+    *offX = int32_t(left), *offY = int32_t(top);
+    return 0;
 }
 
 int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data, const qxTransformOptions *t,
@@ -199,13 +192,13 @@ int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *dat
 }
 
 int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *matrix, qxShapeImage *image,
-                      int32_t *width, int32_t *height, double *left, double *top)
+                      int32_t *width, int32_t *height, double *left, double *top, const double *centre)
 {
     if (!data->items) return ERR_EMPTYPATH;
     qxShapeLayerData d = *data;
     qxClampDrawStyle(&d.state);
     try {
-        return paintPath(L, d, matrix, nullptr, nullptr, image, width, height, left, top);
+        return paintPath(L, d, matrix, nullptr, centre, image, width, height, left, top);
     } catch (const std::bad_alloc &) {
         return ERR_BITMAP;
     }
@@ -220,19 +213,13 @@ int qxPathTransform(lua_State *L, const qxLayer *layer, const qxLayerData *base,
     const double m[4] = {t->m11, t->m12, t->m21, t->m22};
     for (double v : m)
         if (!std::isfinite(v) || std::fabs(v) > 1e6) return ERR_WRONGUSAGE;
-    qxShapeLayerData d = *s;
-    qxClampDrawStyle(&d.state);
     // The path turns about the layer's anchor point, as its picture would.
     const double c[2] = {double(s->imageX) + std::trunc(base->width * layer->anchorx),
                          double(s->imageY) + std::trunc(base->height * layer->anchory)};
     qxShapeImage im;
     int32_t w = 0, h = 0;
     double left = 0, top = 0;
-    try {
-        if (int e = paintPath(L, d, m, nullptr, c, &im, &w, &h, &left, &top)) return e;
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
+    if (int e = qxRenderPathImage(L, s, m, &im, &w, &h, &left, &top, c)) return e;
     if (std::fabs(left - c[0]) > 1e9 || std::fabs(top - c[1]) > 1e9) return ERR_BITMAP;
     *dx = int32_t(left - c[0]), *dy = int32_t(top - c[1]);
     *width = im.w, *height = im.h;

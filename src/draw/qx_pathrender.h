@@ -25,10 +25,10 @@ int qxRenderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *dat
 
 struct qxShapeImage;
 // The path's picture (straight ARGB and alpha) at the matrix (null: upright)
-// about its origin; (left, top) is where the picture starts relative to the
-// origin. 0, 1394, 1470 or 1522.
+// about its origin, or about centre (x, y) when given; (left, top) is where
+// the picture starts relative to the origin. 0, 1394, 1470 or 1522.
 int qxRenderPathImage(lua_State *L, const qxShapeLayerData *data, const double *matrix, qxShapeImage *image,
-                      int32_t *width, int32_t *height, double *left, double *top);
+                      int32_t *width, int32_t *height, double *left, double *top, const double *centre = nullptr);
 // A path layer's upright picture drawn again from its payload, and where
 // it starts relative to the path's origin.
 int qxRenderPathLayerImage(lua_State *L, const qxShapeLayerData *data, qxShapeImage *image, int32_t *offX,

@@ -581,9 +581,8 @@ int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t
     st.fillStyle = QX_FILLCOLOR;
     st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
     st.borderSize = size, st.borderColour = 0;
-    qxClampDrawStyle(&st);
     qxShapeImage im;
-    if (int e = qxRenderShapeImage(L, &r, &st, &im)) return e;
+    if (int e = renderClamped(L, r, st, &im)) return e;
     return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);
 }
 

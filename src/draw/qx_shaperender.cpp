@@ -235,17 +235,10 @@ bool isSimple(const Contour &c)
 }
 
 // Runs of one pixel value stored with the widest vectors the processor has.
-// The clone resolver runs before the thread sanitizer's runtime exists, so
-// sanitized builds keep the plain version.
-#if defined(__SANITIZE_THREAD__)
-#define QX_FILL_CLONES
-#else
-#define QX_FILL_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-QX_FILL_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
+QX_AVX2_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
 
 // The spans, moved by (x, y) and clipped to [x0, x1) x [y0, y1).
-QX_FILL_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
+QX_AVX2_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
                                 int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
 {
     for (size_t k = 0; k < count; k++) {

@@ -5,19 +5,14 @@
 #include <cstring>
 
 #include "display/qx_bitmapeffects.h"
+#include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "platform/qx_errcodes.h"
 
 // Explicit vectors: at -O2 the compiler leaves the plain loop scalar.
 // Eight pixels widen to 16-bit lanes, where (o * g + n * f) never exceeds
-// 255 * 256. The clone resolver runs before the thread sanitizer's runtime
-// exists, so sanitized builds keep the plain version.
-#if defined(__SANITIZE_THREAD__)
-#define QX_MIX_CLONES
-#else
-#define QX_MIX_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-QX_MIX_CLONES void qxFXCrossMix32(const uint32_t *__restrict o, const uint32_t *__restrict n,
+// 255 * 256.
+QX_AVX2_CLONES void qxFXCrossMix32(const uint32_t *__restrict o, const uint32_t *__restrict n,
                                   uint32_t *__restrict out, int32_t count, int32_t v, uint32_t keep)
 {
     typedef uint8_t Bytes __attribute__((vector_size(32)));

@@ -287,14 +287,7 @@ inline void fillRow(uint16_t *d, size_t n, uint16_t v)
     if (n & 1) d[n - 1] = v;
 }
 
-// Short rows store best with the widest vectors the processor has. The
-// clone resolver runs while the dynamic linker relocates, before the thread
-// sanitizer's runtime exists, so sanitized builds keep the plain version.
-#if defined(__SANITIZE_THREAD__)
-#define QX_AVX2_CLONES
-#else
-#define QX_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+// Short rows store best with the widest vectors the processor has.
 QX_AVX2_CLONES void fillRows32(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
                                                                   uint32_t v)
 {

@@ -128,6 +128,15 @@ inline void qxSetMaskBit(uint8_t *row, int64_t x, bool on)
     row[x >> 3] = on ? uint8_t(row[x >> 3] | bit) : uint8_t(row[x >> 3] & ~bit);
 }
 
+// Clones a function for AVX2 and plain x86-64. The clone resolver runs
+// while the dynamic linker relocates, before the thread sanitizer's runtime
+// exists, so sanitized builds keep the plain version.
+#if defined(__SANITIZE_THREAD__)
+#define QX_AVX2_CLONES
+#else
+#define QX_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // n pixels of one value in whole vector stores, the last eight (or four)
 // stored again overlapping rather than one by one. Inline, so that a
 // caller's processor clone widens the stores; explicit vectors, as at -O2

@@ -265,6 +265,8 @@ void qxLinkLayerSelection(void);
 extern const double *qxLayerCosTable, *qxLayerSinTable;
 // 1 when the display composes its layers at its own, scaled size.
 int qxLayerScaling(const qxDisplay *display);
+// Layers of b need their own on-screen pictures: the display scales them.
+bool qxLayerScaledFor(const qxDisplay *d, const qxBGPic *b);
 // general = 1 unless the matrix is a rotation with uniform scale (then
 // scale1 and scale2 hold the scale); an axis-aligned matrix is left alone.
 void qxAnalyzeXform(qxTransformOptions *t);

@@ -392,7 +392,7 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
     int built = 0;
     if (!qxMatrixIsIdentity(&l->transform)) {
         built = qxCloneLayerData(L, l, 2);
-    } else if (qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b == d->bgpic) {
+    } else if (qxLayerScaledFor(d, b)) {
         // Whatever the creator asked for: a layer shown unscaled there would be wrong.
         built = qxCloneLayerData(L, l, replaced ? 7 : 5);
     }

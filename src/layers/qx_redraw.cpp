@@ -400,7 +400,7 @@ void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, 
 {
     qxDisplay *d = qxCurrentDisplay;
     qxBGPic *b = d ? d->bgpic : nullptr;
-    if (qxLayerScaling(d)) qxSyncLayerScale(L, d);
+    qxSyncLayerScale(L, d);
     const bool scaled = qxLayerScaling(d) && b && b->curBitmap != b->bitmap;
     if (!b || !intersect(0, 0, scaled ? b->curWidth : b->width, scaled ? b->curHeight : b->height, &x, &y, &w, &h))
         return;

@@ -140,12 +140,12 @@ int cloneClip(const qxLayer *l, const qxTransformOptions *t, bool screen, double
     return p->clip ? 0 : ERR_MEM;
 }
 
-bool scaledFor(const qxDisplay *d, const qxBGPic *b)
+} // namespace
+
+bool qxLayerScaledFor(const qxDisplay *d, const qxBGPic *b)
 {
     return qxLayerScaling(d) && (d->scaleX != 1.0 || d->scaleY != 1.0) && b && b == d->bgpic;
 }
-
-} // namespace
 
 extern "C" {
 
@@ -257,7 +257,7 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
         l->intermediate = p;
         const bool separateS = oldS != oldI && oldS != l->base;
         int r = 0;
-        if (scaledFor(disp, qxLayerOwner(l))) {
+        if (qxLayerScaledFor(disp, qxLayerOwner(l))) {
             // The on-screen rendition follows from the new intermediate.
             l->onscreen = separateS ? oldS : p;
             r = qxCloneLayerData(L, l, 1 | (mode & 2));
@@ -317,7 +317,7 @@ int rebuildTransform(lua_State *L, qxLayer *l)
     l->intermediate = l->onscreen = b;
     if (oldS != oldI && oldS != b) freeRecord(L, l->type, oldS);
     if (oldI != b) freeRecord(L, l->type, oldI);
-    return scaledFor(qxCurrentDisplay, qxLayerOwner(l)) ? qxCloneLayerData(L, l, 1) : 0;
+    return qxLayerScaledFor(qxCurrentDisplay, qxLayerOwner(l)) ? qxCloneLayerData(L, l, 1) : 0;
 }
 
 } // namespace

@@ -331,17 +331,7 @@ int cmdRemoveSprites(lua_State *L)
         qxBitMap *shown = qxDisplayWorkBitmap(d, 1), *bg = qxLayerBackground(d, b);
         if (shown && bg && bg != b->bitmap) qxBltBitMapDirect(shown, 0, 0, bg, 0, 0, b->width, b->height);
     }
-    auto **p = reinterpret_cast<qxSpriteOnScreen **>(&b->sprites);
-    while (*p) {
-        qxSpriteOnScreen *e = *p;
-        if (e->video) {
-            p = &e->next;
-            continue;
-        }
-        *p = e->next;
-        if (!keep) refresh(L, e->x, e->y, e->width, e->height);
-        std::free(e);
-    }
+    qxClearDisplayedSprites(L, b, !keep);
     afterLastRemoved(b);
     return 0;
 }

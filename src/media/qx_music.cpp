@@ -455,7 +455,7 @@ int qxCmdPlaySubsong(lua_State *L)
             haltMusic(m, false);
         } else {
             // Another subsong: the file again through the loader that opened it.
-            const char *loader = m->loader ? qxLoaderName(static_cast<qxPluginInfo *>(m->loader)) : "inbuilt";
+            const char *loader = qxLoaderName(static_cast<qxPluginInfo *>(m->loader));
             qxSoundSource src{loader, m->adapter[0] ? m->adapter : nullptr, uint32_t(n - 1)};
             qxSoundStream *fresh = nullptr;
             if (!m->fileName) return ERR_MEM;
