@@ -21,15 +21,6 @@ bool hasStreamEntries(const qxPluginInfo *p)
     return true;
 }
 
-bool admitted(const qxPluginInfo *p, const char *loaders)
-{
-    // A plug-in of the other calling convention (kind 2) answers nothing here.
-    if (!p || p->disabled || p->abiKind == 2) return false;
-    const char *name = p->name ? p->name : "";
-    if (!qxLoaderAllowed(loaders, name, 1)) return false;
-    return !p->explicitOnly || qxLoaderListAdmits(loaders, name);
-}
-
 } // namespace
 
 extern "C" {
@@ -41,7 +32,7 @@ int qxOpenPluginSoundStream(const char *name, const qxSoundSource *src, int asMu
     qxPluginListNode **list = qxCapabilityList(QX_CAP_SOUNDLOADER);
     for (qxPluginListNode *n = list ? *list : nullptr; n; n = n->next) {
         auto *p = static_cast<const qxPluginInfo *>(n->item);
-        if (!admitted(p, loaders) || !hasStreamEntries(p)) continue;
+        if (!qxPluginAdmitted(p, loaders) || !hasStreamEntries(p)) continue;
         qxSoundStreamRequest rq{};
         rq.subsong = src ? src->subsong : 0;
         rq.version = 1;

@@ -43,11 +43,7 @@ extern "C" qxPluginInfo *qxVideoPluginOpen(const char *fileName, const char *loa
     qxPluginListNode **list = qxCapabilityList(QX_CAP_VIDEO);
     for (qxPluginListNode *n = list ? *list : nullptr; n; n = n->next) {
         auto *p = static_cast<qxPluginInfo *>(n->item);
-        // A plug-in of the other calling convention (kind 2) answers nothing here.
-        if (!p || p->disabled || p->abiKind == 2 || !hasVideoEntries(p)) continue;
-        const char *name = p->name ? p->name : "";
-        if (!qxLoaderAllowed(loaders, name, 1)) continue;
-        if (p->explicitOnly && !qxLoaderListAdmits(loaders, name)) continue;
+        if (!qxPluginAdmitted(p, loaders) || !hasVideoEntries(p)) continue;
         qxVideoStreamInfo fresh{};
         void *h = entry<qxOpenVideoFunc>(p, QX_EP_OpenVideo)(fileName, &fresh);
         if (!h) continue;

@@ -55,11 +55,8 @@ qxPluginInfo *walkPlugins(const char *file, const char *loaders, qxImageLoaderRe
     qxPluginListNode **list = qxCapabilityList(QX_CAP_IMAGELOADER);
     for (qxPluginListNode *n = list ? *list : nullptr; n; n = n->next) {
         auto *p = static_cast<qxPluginInfo *>(n->item);
-        // A plug-in of the other calling convention (kind 2) is never called on this platform.
-        if (!p || p->disabled || p->abiKind == 2 || !p->entry[QX_EP_LoadImage]) continue;
+        if (!qxPluginAdmitted(p, loaders) || !p->entry[QX_EP_LoadImage]) continue;
         const char *name = p->name ? p->name : "";
-        if (!qxLoaderAllowed(loaders, name, 1)) continue;
-        if (p->explicitOnly && !qxLoaderListAdmits(loaders, name)) continue;
         qxImageLoaderRecord fresh = rec;
         std::string own = file;
         bool svg = std::strcmp(name, "svgimage") == 0 && p->version == 1 && p->revision < 2 && qxIsChunkName(file);

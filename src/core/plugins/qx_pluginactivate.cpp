@@ -190,6 +190,14 @@ int qxLoaderListAdmits(const char *list, const char *name)
     return qxLoaderAllowed(list, name, 0);
 }
 
+int qxPluginAdmitted(const qxPluginInfo *p, const char *list)
+{
+    if (!p || p->disabled || p->abiKind == 2) return 0;
+    const char *name = p->name ? p->name : "";
+    if (!qxLoaderAllowed(list, name, 1)) return 0;
+    return !p->explicitOnly || qxLoaderListAdmits(list, name);
+}
+
 void qxSelectAdapters(const char *list, uint32_t capability)
 {
     qxPluginListNode **selection = qxCapabilityList(capability);

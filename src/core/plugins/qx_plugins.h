@@ -55,6 +55,11 @@ qxPluginNode *qxFindPluginNode(const qxPluginInfo *info);
 // ---- Loader and adapter lists ----
 int qxLoaderAllowed(const char *list, const char *name, int pluginMeansAll);
 int qxLoaderListAdmits(const char *list, const char *name);
+// 1 when a loader plug-in may be asked for a file under the loader list: it
+// is enabled, of this platform's calling convention (a kind-2 plug-in is
+// never called here), allowed by the list, and named there when it only
+// answers by name.
+int qxPluginAdmitted(const qxPluginInfo *plugin, const char *list);
 void qxSelectAdapters(const char *list, uint32_t capability);
 // The selection list of a loader or adapter capability, null for others.
 qxPluginListNode **qxCapabilityList(uint32_t capability);

@@ -36,10 +36,7 @@ qxPluginInfo *walkPlugins(const char *fileName, const char *loaders, qxAnimLoade
     for (qxPluginListNode *n = list ? *list : nullptr; n; n = n->next) {
         auto *p = static_cast<qxPluginInfo *>(n->item);
         // A plug-in of the other calling convention (kind 2) is never called on this platform.
-        if (!p || p->disabled || p->abiKind == 2 || !p->entry[QX_EP_OpenAnim]) continue;
-        const char *name = p->name ? p->name : "";
-        if (!qxLoaderAllowed(loaders, name, 1)) continue;
-        if (p->explicitOnly && !qxLoaderListAdmits(loaders, name)) continue;
+        if (!qxPluginAdmitted(p, loaders) || !p->entry[QX_EP_OpenAnim]) continue;
         qxAnimLoaderRequest fresh = request;
         if (void *h = entry<OpenAnimFn>(p, QX_EP_OpenAnim)(fileName, &fresh)) {
             request = fresh;
