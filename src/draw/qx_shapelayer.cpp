@@ -372,15 +372,16 @@ int restyleLine(lua_State *L, const qxLayer *l, int table, const qxShapeLayerDat
     return freshRendition(p, im, int64_t(p.x) + im.x, int64_t(p.y) + im.y, fresh);
 }
 
-// "dashes": a table of lengths from key 0 (empty: solid lines).
-int readDashes(lua_State *L, int table, std::vector<double> &dashes, bool *changed)
+// "dashes": a table of lengths from key 0 (empty: solid lines); *given
+// when the key holds a table.
+int readDashes(lua_State *L, int table, std::vector<double> &dashes, bool *given)
 {
     lua_pushstring(L, "dashes");
     lua_gettable(L, table);
     const int at = lua_gettop(L);
     int e = 0;
     if (lua_istable(L, at)) {
-        *changed = true;
+        *given = true;
         for (int i = 0; !e; i++) {
             lua_rawgeti(L, at, i);
             if (lua_isnil(L, -1)) {
@@ -432,9 +433,13 @@ int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLa
     if (qxGetFieldNum(L, table, "dashoffset", &n, nullptr)) v.dashOffset = n, changed = true;
     if (qxGetFieldNum(L, table, "miterlimit", &n, nullptr)) v.miterLimit = n, changed = true;
     std::vector<double> dashes;
-    if (int e = readDashes(L, table, dashes, &changed)) return e;
-    if (changed && (!dashes.empty() || v.dashArray != old->vector.dashArray))
+    bool dashesGiven = false;
+    if (int e = readDashes(L, table, dashes, &dashesGiven)) return e;
+    if (dashesGiven) {
+        // An empty table means solid lines again.
+        changed = true;
         v.dashArray = dashes.empty() ? nullptr : dashes.data(), v.dashCount = int32_t(dashes.size());
+    }
     if (int e = readEngine(L, table, &p, &changed)) return e;
     qxObjectRef id{};
     if (qxGetFieldID(L, table, "id", &id, nullptr)) {
