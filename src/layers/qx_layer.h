@@ -270,11 +270,9 @@ bool qxLayerScaledFor(const qxDisplay *d, const qxBGPic *b);
 // general = 1 unless the matrix is a rotation with uniform scale (then
 // scale1 and scale2 hold the scale); an axis-aligned matrix is left alone.
 void qxAnalyzeXform(qxTransformOptions *t);
-void qxUpdateTransform(qxTransformOptions *t, int32_t width, int32_t height);
 // Mode 1: the on-screen rendition (else the intermediate one); 2 handed on;
 // 4: the old on-screen rectangle is not refreshed.
 int qxCloneLayerData(lua_State *L, qxLayer *layer, uint32_t mode);
-int qxCloneLayerDataWrap(lua_State *L, qxLayer *layer);
 void qxPlaceLayerData(qxLayer *layer, qxLayerData *data, int32_t x, int32_t y);
 // Stores a re-rendered picture into the on-screen rendition; acc (x, y, w,
 // h; w -1: take the new one) is refreshed with the new rectangle unless
@@ -282,7 +280,6 @@ void qxPlaceLayerData(qxLayer *layer, qxLayerData *data, int32_t x, int32_t y);
 void qxSetLayerPosition(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t y, int32_t width,
                         int32_t height, qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, uint32_t flags);
 void qxFreeEffectImage(qxLayerData *data);
-void qxFreeLayerEffectImages(qxLayer *layer);
 int qxResetBGPicRenditions(lua_State *L, qxDisplay *display, qxBGPic *bgpic, int reallocate);
 int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 // Brings a layer-scaling display's BGPic and layers to its current scale.

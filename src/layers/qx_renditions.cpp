@@ -175,17 +175,6 @@ void qxAnalyzeXform(qxTransformOptions *t)
     if (std::fabs(s1 - s2) <= 0.01) t->general = 0;
 }
 
-void qxUpdateTransform(qxTransformOptions *t, int32_t width, int32_t height)
-{
-    double m[4];
-    if (t->transformed) {
-        std::memcpy(m, t->transform, sizeof m);
-    } else {
-        qxSetupTransform(m, 0, 0, width, height, t->scalex, t->scaley, t->rotate);
-    }
-    t->m11 = m[0], t->m12 = m[1], t->m21 = m[2], t->m22 = m[3];
-}
-
 void qxPlaceLayerData(qxLayer *, qxLayerData *d, int32_t x, int32_t y)
 {
     // The corners keep their distance to the anchor point (a line's end
@@ -291,8 +280,6 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     return 0;
 }
 
-int qxCloneLayerDataWrap(lua_State *L, qxLayer *l) { return heldClone(L, l, 3); }
-
 int qxRebuildLayerTransform(lua_State *L, qxLayer *l)
 {
     qxLayerAsyncHold hold(l);
@@ -329,13 +316,6 @@ void qxFreeEffectImage(qxLayerData *d)
     qxFreeImagePlanes(d->borderbitmap, d->bordermask, d->borderalpha);
     qxFreeAlphaBitMap(d->shadowalpha);
     d->borderbitmap = d->bordermask = d->borderalpha = d->shadowalpha = nullptr;
-}
-
-void qxFreeLayerEffectImages(qxLayer *l)
-{
-    qxFreeEffectImage(l->base);
-    if (l->intermediate != l->base) qxFreeEffectImage(l->intermediate);
-    if (l->onscreen != l->base && l->onscreen != l->intermediate) qxFreeEffectImage(l->onscreen);
 }
 
 int qxResetBGPicRenditions(lua_State *L, qxDisplay *, qxBGPic *b, int)

@@ -195,7 +195,7 @@ bool readFontKeys(lua_State *L, int table, const qxFontHandle *current, FontKeys
 struct PrintKeys {
     int cursorX, cursorY;
     bool cursorGiven = false, tabsGiven = false;
-    int32_t tabs[32];
+    int32_t tabs[32] = {};
     int32_t tabCount = 0;
 };
 
