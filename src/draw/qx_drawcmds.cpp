@@ -10,7 +10,6 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
-#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
@@ -339,8 +338,7 @@ int qxCmdCls(lua_State *L)
         qxBGPic *bgpic = qxLayerBGPic(); // the selected BGPic, else the display's
         const bool toDisplay = d->targetType == QX_OUT_DISPLAY;
         if (d->layersEnabled && bgpic) {
-            for (qxLayer *l = bgpic->layers.first; l; l = l->next)
-                if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+            if (int r = qxRefuseHeldLayers(bgpic->layers.first)) return r;
             if (!toDisplay) invalidateVisibleLayers(L, bgpic);
             qxFreeBGPicLayers(L, bgpic, 1, 1);
         }

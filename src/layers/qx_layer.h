@@ -298,6 +298,9 @@ void qxLinkLayerEngine(void);
 void qxLinkLayerBrushSources(void);
 }
 
+// 1372 when an async draw (a transition, a move) holds a layer of the list
+// from first on: such layers cannot go.
+int qxRefuseHeldLayers(const qxLayer *first);
 // 1 when a visible layer that an async draw is drawing lies below layer
 // (from the bottom of list up) and overlaps it.
 int qxLayerOverlapsVisible(const qxLayer *list, const qxLayer *layer);

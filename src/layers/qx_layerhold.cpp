@@ -1,6 +1,7 @@
 // Async draws let go of a layer while its records change.
 #include "display/qx_asyncdraw.h"
 #include "layers/qx_layer.h"
+#include "platform/qx_errcodes.h"
 
 qxLayerAsyncHold::qxLayerAsyncHold(qxLayer *l)
     : layer(l), held(l && !l->hold && qxIsObjectInAsyncDraw(l))
@@ -17,6 +18,13 @@ int qxLayerAsyncHold::release()
     // Cleared first: the draws redraw the layer as they take it up again.
     layer->hold = 0;
     return qxAsyncDrawBroadcast(1, layer);
+}
+
+int qxRefuseHeldLayers(const qxLayer *first)
+{
+    for (const qxLayer *l = first; l; l = l->next)
+        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+    return 0;
 }
 
 int qxLayerOverlapsVisible(const qxLayer *list, const qxLayer *layer)

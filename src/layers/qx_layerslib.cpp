@@ -126,27 +126,13 @@ int swapPositions(lua_State *L, qxBGPic *b, int32_t p1, int32_t p2)
     return 0;
 }
 
-// 1372 when an async draw (a transition, a move) holds one of the layers:
-// the list from first on, or the vector when given.
-int refuseHeldLayers(qxLayer *first, const std::vector<qxLayer *> *list)
-{
-    if (list) {
-        for (qxLayer *l : *list)
-            if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
-        return 0;
-    }
-    for (qxLayer *l = first; l; l = l->next)
-        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
-    return 0;
-}
-
 int removeAll(lua_State *L, int keep)
 {
     qxDisplay *d = nullptr;
     if (int r = qxLayerModeGuard(&d)) return r;
     qxBGPic *b = qxLayerBGPic();
     if (!b) return ERR_NOLAYERS;
-    if (int r = refuseHeldLayers(b->layers.first, nullptr)) return r;
+    if (int r = qxRefuseHeldLayers(b->layers.first)) return r;
     if (b != d->bgpic) {
         if (keep) return ERR_WRONGUSAGE;
         qxFreeBGPicLayers(L, b, 1, 1);
@@ -433,7 +419,8 @@ int cmdRemoveLayer(lua_State *L)
     int group = 0;
     if (int r = layersArg(L, 1, b, layers, &group)) return r;
     if (layers.size() > size_t(kMaxRemove)) return ERR_INTERNAL;
-    if (int r = refuseHeldLayers(nullptr, &layers)) return r;
+    for (qxLayer *l : layers)
+        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER; // an async draw holds it
     const bool collect = d->targetType != QX_OUT_BGPIC;
     if (collect) qxLayerCmdRects.count = 0;
     for (qxLayer *l : layers) qxRemoveLayerRecord(L, b, l, 0, collect ? &qxLayerCmdRects : nullptr);
