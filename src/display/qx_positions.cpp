@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
@@ -70,6 +71,13 @@ int qxResolvePosY(int y, int height, int areaHeight, double anchor)
         outputArea(&w, &areaHeight);
     }
     return resolve(y, height, areaHeight, anchor, -70000, -60000, -30000, -20000);
+}
+
+int qxIsPosConstant(int v, int vertical)
+{
+    for (int c : {-100000, vertical ? -70000 : -90000, vertical ? -60000 : -80000})
+        if (within(v, c)) return 1;
+    return 0;
 }
 
 int qxComputeScaledSize(int sourceWidth, int sourceHeight, int *width, int *height)

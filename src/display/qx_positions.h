@@ -7,6 +7,9 @@ extern "C" {
 // area 0: the current output's width (height).
 int qxResolvePosX(int x, int width, int areaWidth, double anchor);
 int qxResolvePosY(int y, int height, int areaHeight, double anchor);
+// Whether v is a position constant with its offset: #CENTER, #LEFT or
+// #RIGHT across, #CENTER, #TOP or #BOTTOM down.
+int qxIsPosConstant(int v, int vertical);
 // 0, 1218 for a size below 1, 1055 when both keep the aspect ratio.
 int qxComputeScaledSize(int sourceWidth, int sourceHeight, int *width, int *height);
 int qxCmdShowPointer(lua_State *L);

@@ -188,9 +188,6 @@ int qxAdapterPrint(const char *text);
 void qxLinkTextBrushSource(void);
 // GetAttribute of text objects and font objects.
 void qxLinkTextAttributes(void);
-// Whether v is a position constant with its offset: #CENTER, #LEFT or
-// #RIGHT across, #CENTER, #TOP or #BOTTOM down.
-int qxIsPosConstant(int32_t v, int vertical);
 // Lays text out at the cursor as Print does, draws it and moves the cursor.
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags);
 // The same; with layers on, the PRINT layer made goes to *layer.

@@ -13,6 +13,7 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_positions.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
 #include "layers/qx_layer.h"

@@ -51,13 +51,6 @@ int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
     return 0;
 }
 
-int qxIsPosConstant(int32_t v, int vertical)
-{
-    for (int32_t c : {-100000, vertical ? -70000 : -90000, vertical ? -60000 : -80000})
-        if (v >= c - 4999 && v <= c + 4999) return 1;
-    return 0;
-}
-
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags)
 {
     return qxPrintTextLayer(L, text, length, tags, nullptr);
