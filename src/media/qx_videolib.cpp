@@ -117,6 +117,26 @@ extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
            }) != nullptr;
 }
 
+extern "C" int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], int max)
+{
+    // Window rectangles less the picture offsets, which the window side adds.
+    int n = 0;
+    eachVideo([&](qxVideoObject *o) {
+        const uint32_t s = o->state;
+        if (o->layer || o->player->display != display || s < 1 || s > 4) return false;
+        const qxVideo *v = o->player;
+        if (n < max) {
+            rects[n][0] = v->x.load() - display->marginLeft;
+            rects[n][1] = v->y.load() - display->marginTop;
+            rects[n][2] = int32_t(v->outWidth.load() ? v->outWidth.load() : v->width);
+            rects[n][3] = int32_t(v->outHeight.load() ? v->outHeight.load() : v->height);
+        }
+        n++;
+        return n >= max;
+    });
+    return n < max ? n : max;
+}
+
 extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display)
 {
     if (!display) return nullptr;
