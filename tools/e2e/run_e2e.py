@@ -225,7 +225,7 @@ def hide_gtk(workdir):
     return where
 
 
-DEPTH_TOLERANCE = {"8": 64, "16": 8}
+DEPTH_TOLERANCE = {"8": 64, "16": 16}
 
 
 def at_depth(spec, depth):
