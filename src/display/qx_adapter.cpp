@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/commands/qx_args.h"
+#include "core/applet/qx_preproc.h"
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/runtime/qx_startup.h"
@@ -83,7 +84,7 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
         return ERR_OLDAPPLET;
     if (!info || !(info->capabilities & QX_CAP_DISPLAYADAPTER))
         return ERR_WRONGUSAGE;
-    if (!qxGetTag(QX_TAG_STORED) && !qxGetTag(QX_TAG_MAINRUNNING))
+    if (!qxAdapterInstallOpen())
         return ERR_SETADAPTER; // before start-up makes the declared objects
     if (qxDisplayAdapter && qxDisplayAdapter != info &&
         (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_EXCLUSIVE))
