@@ -18,6 +18,7 @@ static int earlyInstall = -1;
 static int requireInstall = -1;
 static int quitOnPoll;
 static int handles;
+static uint32_t qualifiers;
 
 #define VM(slot, type) ((type)host->vm[slot])
 #define GFX(slot, type) ((type)host->graphics[slot])
@@ -174,7 +175,7 @@ int GetMousePos(void *handle, int32_t *x, int32_t *y)
 uint32_t GetQualifiers(void *handle)
 {
     (void)handle;
-    return 0;
+    return qualifiers;
 }
 
 typedef struct {
@@ -432,6 +433,13 @@ static int adRunEvents(lua_State *L)
     return 1;
 }
 
+/* AdQualifiers(bits): what GetQualifiers answers from now on. */
+static int adQualifiers(lua_State *L)
+{
+    qualifiers = (uint32_t)NUMBER(1);
+    return 0;
+}
+
 static int adRequired(lua_State *L)
 {
     PUSHNUMBER(requireInstall);
@@ -440,7 +448,7 @@ static int adRequired(lua_State *L)
 
 static const qxPluginCommand commands[] = {
     {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
-    {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired},
+    {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {NULL, NULL},

@@ -798,6 +798,36 @@ static int kitChunkData(lua_State *L)
     return 1;
 }
 
+typedef struct KitIconNode {
+    struct KitIconNode *next;
+    uint32_t *pixels;
+    uint32_t width, height, flags;
+} KitIconNode;
+typedef struct {
+    uint32_t *pixels;
+    uint32_t width, height, flags;
+} KitIconImage;
+
+/* KitIconImage(icon, scale): graphics slot 32's list of the icon and slot
+ * 33's image at the scale, as "n WxH last-pixel; WxH last-pixel". */
+static int kitIconImage(lua_State *L)
+{
+    struct { uint32_t number; void *automatic; } ref = {(uint32_t)VM(47, double (*)(lua_State *, int))(L, 1), NULL};
+    double scale = VM(47, double (*)(lua_State *, int))(L, 2);
+    char text[128];
+    int n = 0;
+    KitIconNode *list = HOST(graphics, 32, KitIconNode *(*)(void *))(&ref), *first = list;
+    for (KitIconNode *i = list; i; i = i->next) n++;
+    KitIconImage *image = HOST(graphics, 33, KitIconImage *(*)(void *, double *, uint32_t))(&ref, &scale, 0);
+    snprintf(text, sizeof text, "%d %ux%u %08x; %ux%u %08x", n, first ? first->width : 0, first ? first->height : 0,
+             first ? first->pixels[first->width * first->height - 1] : 0, image ? image->width : 0,
+             image ? image->height : 0, image ? image->pixels[image->width * image->height - 1] : 0);
+    HOST(graphics, 15, void (*)(KitIconNode *))(list);
+    HOST(graphics, 34, void (*)(KitIconImage *))(image);
+    VM(23, void (*)(lua_State *, const char *))(L, text);
+    return 1;
+}
+
 static int kitSelfTest(lua_State *L)
 {
     char md5[33] = "";
@@ -1077,6 +1107,7 @@ static const qxPluginCommand commands[] = {
     {"KitRequired", kitRequired},
     {"KitSelfTest", kitSelfTest},
     {"KitChunkData", kitChunkData},
+    {"KitIconImage", kitIconImage},
     {NULL, NULL},
 };
 
