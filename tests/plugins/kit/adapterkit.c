@@ -363,6 +363,26 @@ static int adLog(lua_State *L)
     return 1;
 }
 
+/* AdLogLine(start): the first logged line that begins so (or ""); the log
+ * is emptied. */
+static int adLogLine(lua_State *L)
+{
+    const char *start = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 1, NULL);
+    size_t n = strlen(start);
+    const char *line = logText, *found = NULL;
+    while (*line && !found) {
+        if (!strncmp(line, start, n)) found = line;
+        const char *end = strchr(line, '\n');
+        line = end ? end + 1 : line + strlen(line);
+    }
+    const char *end = found ? strchr(found, '\n') : NULL;
+    VM(22, void (*)(lua_State *, const char *, size_t))(L, found ? found : "",
+                                                       found ? (end ? (size_t)(end - found) : strlen(found)) : 0);
+    logLength = 0;
+    logText[0] = 0;
+    return 1;
+}
+
 static int adEarly(lua_State *L)
 {
     PUSHNUMBER(earlyInstall);
@@ -449,6 +469,7 @@ static int adRequired(lua_State *L)
 static const qxPluginCommand commands[] = {
     {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
     {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
+    {"AdLogLine", adLogLine},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {NULL, NULL},
