@@ -239,6 +239,10 @@ void qxFreeLayerBackgrounds(void);
 // image has is set) and both clip regions' masks let them through; images
 // without planes are solid everywhere. offx, offy: where each rectangle
 // starts in its image.
+// 1 when (x, y) on screen lies on the layer's rectangle within its clip
+// region and, with exact, on a pixel its mask or alpha leaves visible.
+int qxLayerHitAt(lua_State *L, const qxLayer *layer, int32_t x, int32_t y, int exact);
+void qxLinkLayerButtons(void);
 int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *mask1, qxBitMap *alpha1, int32_t offx1,
                     int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2, qxBitMap *mask2, qxBitMap *alpha2,
                     int32_t offx2, int32_t offy2, void *clip1, void *clip2);

@@ -15,6 +15,7 @@
 #include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_events.h"
 #include "display/qx_gfxgeom.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
@@ -1283,6 +1284,7 @@ extern "C" int qxRemoveLayerRecord(lua_State *L, qxBGPic *b, qxLayer *l, int noR
         else qxInvalidateRect(L, x, y, w, h);
         l->type = type;
     }
+    qxDropLayerButton(L, b, l);
     qxFreeLayerContents(L, l);
     qxUnlinkLayer(b, l);
     std::free(l);
