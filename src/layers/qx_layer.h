@@ -3,11 +3,14 @@
 // the redraw that composes a rectangle from the BGPic and its layers.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_objectref.h"
+
+struct qxClipRegion;
 
 typedef struct lua_State lua_State;
 struct qxDisplay;
@@ -323,3 +326,9 @@ struct qxLayerAsyncHold {
     qxLayerAsyncHold(const qxLayerAsyncHold &) = delete;
     qxLayerAsyncHold &operator=(const qxLayerAsyncHold &) = delete;
 };
+
+// A clip region with a mask keeps drawing off the pixels where its mask is
+// clear: the rectangle is saved before drawing (restore false) and those
+// pixels are put back afterwards (restore true).
+void qxClipMaskPass(qxBitMap *dest, const qxClipRegion *clip, int32_t x, int32_t y, int32_t w, int32_t h,
+                    std::vector<uint8_t> &saved, bool restore);
