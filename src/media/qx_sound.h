@@ -125,6 +125,7 @@ struct qxChannel {
     uint64_t framesWritten; // since the PCM started; times the loop notices
     qxTimeVal drainStart;
     uint32_t singleShot;  // the whole stream fits one half: no decoding thread
+    uint32_t instant; // the PCM takes frames at once (null, file): paced by the clock
     // Stream channels: the playing half and the decoding thread's state.
     uint8_t *streamData;
     uint32_t bufferFrames;
