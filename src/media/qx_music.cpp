@@ -445,15 +445,21 @@ int qxCmdCloseMusic(lua_State *L)
     return 0;
 }
 
-int qxCmdSetMusicVolume(lua_State *L)
+// Stores the volume and applies it to the music's channel.
+void setMusicVolume(qxMusic *m, uint32_t volume)
 {
-    qxCheckArgCount(L, 2, 2, 0, 0);
-    qxMusic *m = musicArg(L, 1);
-    m->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
+    m->volume = volume;
     if (qxChannel *c = channelOf(m)) {
         c->volume.store(m->volume);
         qxAdapterSetAttributes(c, m->volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
     }
+}
+
+int qxCmdSetMusicVolume(lua_State *L)
+{
+    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxMusic *m = musicArg(L, 1);
+    setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }
 
@@ -773,6 +779,22 @@ int qxOpenMusicFile(const char *name, const qxSoundSource *src, qxMusic **out)
 }
 
 void qxAddMusicObject(qxMusic *m) { appendMusic(m); }
+
+int qxStopMusicOfChannel(qxChannel *c)
+{
+    auto *m = static_cast<qxMusic *>(c->music);
+    if (!listed(m)) return 0;
+    haltMusic(m, false);
+    return 1;
+}
+
+int qxSetMusicVolumeOfChannel(qxChannel *c, uint32_t volume)
+{
+    auto *m = static_cast<qxMusic *>(c->music);
+    if (!listed(m)) return 0;
+    setMusicVolume(m, volume);
+    return 1;
+}
 
 void qxRefreshMusic(qxMusic *m)
 {
