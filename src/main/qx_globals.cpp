@@ -37,6 +37,7 @@
 #include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
+#include "media/qx_sound.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_appicon.h"
 #include "objects/qx_brushhost.h"
@@ -175,6 +176,8 @@ void qxLinkLayers(void)
     qxUpcalls.setInputGrabs = x11RequesterGrabs;
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
     qxFreeDisplayVideos = qxStopVideosOfDisplay;
+    qxUpcalls.videoRects = qxVideoRectsOfDisplay;
+    qxUpcalls.reapChannels = qxReapChannels;
     qxLinkClipboard();
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
