@@ -22,6 +22,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_framepacing.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_menu.h"
 #include "display/qx_satellite.h"
@@ -876,7 +877,8 @@ int qxInitDisplays(void)
     qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
     qxUpcalls.displayRescale = rescaleFromWindow;
     qxUpcalls.openDisplayWindow = switchFromPump;
-    qxUpcalls.flushPendingDisplayUpdates = [] { qxFlushPendingDisplayUpdates(); };
+    qxUpcalls.flushPendingDisplayUpdates = qxFlushPendingDisplayUpdates;
+    qxUpcalls.frameRate = qxGetFrameLimit;
     qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
     qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;

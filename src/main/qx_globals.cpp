@@ -42,6 +42,7 @@
 #include "objects/qx_appicon.h"
 #include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
+#include "objects/qx_picsource.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -182,6 +183,10 @@ void qxLinkLayers(void)
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
+    // Adapters post their windows' input through the host event function.
+    qxHostSystem[15] = reinterpret_cast<qxHostFunc>(qxHostEvent);
+    qxHostSystem[27] = reinterpret_cast<qxHostFunc>(qxHostEventL);
+    qxHostSubstituteName = qxImageLoaderFileName;
     qxLinkPictureWriters();
     qxLinkObjects();
     qxLinkObjectAttributes();
