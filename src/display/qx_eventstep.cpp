@@ -775,6 +775,10 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
                 return 1;
             }
         }
+        // The line hook goes further only when events may be waiting: a
+        // busy script then makes no system calls.
+        if (!qxDisplayAdapterActive() && !x11EventsMayBePending())
+            return qxQuitRequested ? 1 : 0;
         double now = qxGetSeconds();
         if ((long)(now - lastSweep) > 9) {
             lastSweep = now;
