@@ -408,7 +408,7 @@ extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer
     qxCurrentDisplay = display, qxCurrentOutput = b;
     display->targetType = QX_OUT_DISPLAY, display->layersEnabled = 1;
     int r = heldClone(L, l, 3);
-    if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 0);
+    if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 1);
     display->targetType = target, display->layersEnabled = layersOn;
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     qxFreeBitMap(bitmap);
