@@ -133,16 +133,27 @@ void makeCursors(x11Connection *c)
     c->blankCursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
     XFreeGC(d, gc);
     XFreePixmap(d, pm);
-    c->busyCursor = XCreateFontCursor(d, XC_watch);
-    c->moveCursor = XCreateFontCursor(d, XC_fleur);
-    const unsigned shapes[8] = {XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner,
-                                XC_bottom_right_corner, XC_left_side, XC_right_side,
-                                XC_top_side, XC_bottom_side};
-    for (int i = 0; i < 8; i++)
-        c->resizeCursors[i] = XCreateFontCursor(d, shapes[i]);
 }
 
 } // namespace
+
+Cursor x11FontCursor(x11Connection *c, int which)
+{
+    if (!c || !c->display || which < X11_CURSOR_BUSY || which > 7)
+        return None;
+    static const unsigned resizeShapes[8] = {XC_top_left_corner, XC_bottom_left_corner,
+                                             XC_top_right_corner, XC_bottom_right_corner,
+                                             XC_left_side, XC_right_side, XC_top_side,
+                                             XC_bottom_side};
+    Cursor &cursor = which == X11_CURSOR_BUSY   ? c->busyCursor
+                     : which == X11_CURSOR_MOVE ? c->moveCursor
+                                                : c->resizeCursors[which];
+    if (!cursor)
+        cursor = XCreateFontCursor(c->display, which == X11_CURSOR_BUSY   ? XC_watch
+                                               : which == X11_CURSOR_MOVE ? XC_fleur
+                                                                          : resizeShapes[which]);
+    return cursor;
+}
 
 void x11OpenInputMethod(x11Connection *c)
 {

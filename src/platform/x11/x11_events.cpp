@@ -292,11 +292,11 @@ void handleMotion(qxDisplay *d, x11DisplayData *x, XMotionEvent *ev)
         int32_t offset[2];
         uint32_t edge = x11ClassifySizeRegion(d->width, d->height, ev->x, ev->y, hit->x, hit->y,
                                               hit->width, hit->height, offset);
-        XDefineCursor(x->display, x->window, c->resizeCursors[edge & 7]);
+        XDefineCursor(x->display, x->window, x11FontCursor(c, (int)(edge & 7)));
         c->cursorOverridden = 1;
     } else if (!(d->flags & QX_DISP_FIXED) &&
                inRegions(d->dragRegions, d->dragRegionCount, ev->x, ev->y, nullptr)) {
-        XDefineCursor(x->display, x->window, c->moveCursor);
+        XDefineCursor(x->display, x->window, x11FontCursor(c, X11_CURSOR_MOVE));
         c->cursorOverridden = 1;
     } else if (was) {
         XDefineCursor(x->display, x->window, x->pointer);
