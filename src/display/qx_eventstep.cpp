@@ -1055,6 +1055,7 @@ void qxInstallEventUpcalls(void)
 {
     qxUpcalls.pollEvents = pollUpcall;
     qxUpcalls.waitEvents = waitUpcall;
+    qxUpcalls.waitEventsUntilHandled = qxWaitEventsUntilHandled;
     qxUpcalls.createSystemInterval = createSystemInterval;
     qxUpcalls.deleteSystemInterval = deleteSystemInterval;
 }

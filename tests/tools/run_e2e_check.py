@@ -98,11 +98,6 @@ class DriverTest(unittest.TestCase):
         rc, out = self.run_listing(";! xserver: 12\n")
         self.assertEqual(rc, 1)
         self.assertIn("depth", out)
-        # Two depths: the listing runs on a server of each, {depth} naming it.
-        rc, out = self.run_listing(";! mode: none\n;! xserver: 24 16\n;! env: QX_FAKE_DISPLAY=1\n"
-                                   ";! check: test -n \"$DISPLAY\" -a \"{depth}\" != \"\"\n")
-        self.assertEqual(rc, 0, out)
-        self.assertIn("depth 16: pass", out)
 
     def test_bad_expectation_lines(self):
         for bad in (";! stdot: x\n", ";! mode: tape\n", ";! exit: many\n", ";! stdout\n"):

@@ -80,11 +80,9 @@ def parse_spec(text, name="test"):
                 except ValueError:
                     raise SpecError("%s: exit needs a number" % where)
             elif key == "xserver":
-                # Several depths run the listing once on a server of each.
-                depths = value.split()
-                if not depths or any(d not in ("8", "16", "24") for d in depths):
-                    raise SpecError("%s: xserver needs depths of 8, 16 or 24" % where)
-                value = " ".join(depths)
+                if value.strip() not in ("8", "16", "24"):
+                    raise SpecError("%s: xserver needs a depth of 8, 16 or 24" % where)
+                value = value.strip()
             elif key == "wm":
                 value = value.strip()
                 if value != "openbox":
@@ -227,6 +225,27 @@ def hide_gtk(workdir):
     return where
 
 
+DEPTH_TOLERANCE = {"8": 64, "16": 16}
+
+
+def at_depth(spec, depth):
+    """The same listing on an X server of another depth: colours are rounded
+    to that depth, so pictures get a tolerance to match."""
+    if depth and spec["xserver"]:
+        spec["xserver"] = depth
+        spec["picture"] = [with_tolerance(p, DEPTH_TOLERANCE.get(depth, 0)) for p in spec["picture"]]
+
+
+def with_tolerance(item, least):
+    """A "picture:" item whose tolerance is at least `least`."""
+    left, sep, command = item.partition("=")
+    words = left.split()
+    if not sep or len(words) not in (1, 2):
+        return item
+    tolerance = max(int(words[1]) if len(words) == 2 and words[1].isdigit() else 0, least)
+    return "%s %d =%s" % (words[0], tolerance, command)
+
+
 def compare_picture(item, workdir, env, subst):
     """ "picture: FILE [TOLERANCE] = COMMAND": COMMAND makes the reference
     {ref} in the scratch directory after the run; FILE must match it within
@@ -237,9 +256,6 @@ def compare_picture(item, workdir, env, subst):
         return "picture needs FILE [TOLERANCE] = COMMAND"
     actual = os.path.join(workdir, words[0])
     tolerance = words[1] if len(words) == 2 else "0"
-    if subst.get("depth") == "16":
-        # A 16-bit server keeps 5 or 6 bits of each channel.
-        tolerance = str(max(int(tolerance), 8))
     ref = actual + ".ref.png"
     command = expand(command.strip(), dict(subst, ref=ref))
     r = subprocess.run(command, shell=True, cwd=workdir, env=env, capture_output=True, text=True)
@@ -292,7 +308,6 @@ class XSession:
 
     def __init__(self, depth, wm):
         self.procs = []
-        self.depth = depth
         self.default = False  # given to a listing that did not ask for one
         read, write = os.pipe()
         self.procs.append(subprocess.Popen(
@@ -354,31 +369,14 @@ def needs_default_server(spec):
             not any(e.partition("=")[0].strip() == "DISPLAY" for e in spec["env"]))
 
 
-def run_test(listing, qxasm, player, workdir):
-    depths = []
-    try:
-        with open(listing, encoding="utf-8", errors="replace") as f:
-            depths = (parse_spec(f.read())["xserver"] or "").split()
-    except (SpecError, OSError):
-        pass
-    status = 0
-    for n, depth in enumerate(depths or [None]):
-        # Each depth after the first works in a scratch directory of its own.
-        r = run_at_depth(listing, qxasm, player, workdir if n == 0 else "%s-%s" % (workdir, depth), depth)
-        if r == 1 or (r == SKIP and status == 0 and n == 0):
-            status = r
-        if len(depths) > 1:
-            print("depth %s: %s" % (depth, {0: "pass", 1: "FAIL", SKIP: "skipped"}.get(r, r)))
-    return status
-
-
-def run_at_depth(listing, qxasm, player, workdir, depth):
+def run_test(listing, qxasm, player, workdir, depth=None):
     session = None
     try:
         with open(listing, encoding="utf-8", errors="replace") as f:
             spec = parse_spec(f.read(), os.path.basename(listing))
-        if spec["skip"] is None and depth:
-            session = XSession(depth, spec["wm"])
+        at_depth(spec, depth)
+        if spec["skip"] is None and spec["xserver"]:
+            session = XSession(spec["xserver"], spec["wm"])
         elif spec["skip"] is None and needs_default_server(spec):
             session = XSession("24", None)
             session.default = True
@@ -388,27 +386,28 @@ def run_at_depth(listing, qxasm, player, workdir, depth):
         print("SKIP: %s" % e)
         return SKIP
     try:
-        return run_one(listing, qxasm, player, workdir, session)
+        return run_one(listing, qxasm, player, workdir, session, depth)
     finally:
         if session:
             session.close()
 
 
-def run_one(listing, qxasm, player, workdir, session):
+def run_one(listing, qxasm, player, workdir, session, depth):
     with open(listing, encoding="utf-8", errors="replace") as f:
         text = f.read()
     if ";! peer:" not in text:
-        return run_listing(listing, text, qxasm, player, workdir, None, session)
+        return run_listing(listing, text, qxasm, player, workdir, None, session, depth)
     running = netpeers.Peers()
     try:
-        return run_listing(listing, text, qxasm, player, workdir, running, session)
+        return run_listing(listing, text, qxasm, player, workdir, running, session, depth)
     finally:
         running.stop()
 
 
-def run_listing(listing, text, qxasm, player, workdir, running, session):
+def run_listing(listing, text, qxasm, player, workdir, running, session, depth=None):
     try:
         spec = parse_spec(text, os.path.basename(listing))
+        at_depth(spec, depth)
     except SpecError as e:
         print("FAIL: %s" % e)
         return 1
@@ -418,8 +417,7 @@ def run_listing(listing, text, qxasm, player, workdir, running, session):
     if os.path.isdir(workdir):
         shutil.rmtree(workdir)
     os.makedirs(workdir)
-    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing)),
-             "depth": session.depth if session else ""}
+    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing)), "depth": spec["xserver"] or ""}
     if running is not None:
         # Peers listen on free ports; the listing is assembled with them filled in.
         problem = running.start(spec["peer"], workdir)
@@ -565,13 +563,15 @@ def main(argv):
     ap.add_argument("--qxasm", required=True)
     ap.add_argument("--player", required=True)
     ap.add_argument("--workdir", help="scratch directory (emptied first); default: a fresh temporary one")
+    ap.add_argument("--depth", choices=("8", "16", "24"),
+                    help="run a listing that names an X server at this depth instead")
     ap.add_argument("test")
     a = ap.parse_args(argv)
     if a.workdir:
-        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir))
+        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir), a.depth)
     tmp = tempfile.mkdtemp(prefix="qxe2e.")
     try:
-        return run_test(a.test, a.qxasm, a.player, tmp)
+        return run_test(a.test, a.qxasm, a.player, tmp, a.depth)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 

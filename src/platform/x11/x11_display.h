@@ -124,6 +124,9 @@ enum : uint32_t {
     QX_KEY_ESC = 275,
     QX_KEY_SPACE = 276,
     QX_KEY_HOME = 281,
+    // The modifiers, LSHIFT to RCONTROL: shift, alt, command, control.
+    QX_KEY_LSHIFT = 306,
+    QX_KEY_RCONTROL = 313,
 };
 
 // One key looked up for a pass of the pump: code -1 for none.
