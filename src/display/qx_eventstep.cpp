@@ -128,10 +128,17 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
     case MSG_BUTTON: {
         const qxBGPicButton *b = m.button;
         qxSetFieldID(L, "id", b->identifier);
-        qxSetFieldInt(L, "x", b->x1);
-        qxSetFieldInt(L, "y", b->y1);
-        qxSetFieldInt(L, "width", b->x2 - b->x1 + 1);
-        qxSetFieldInt(L, "height", b->y2 - b->y1 + 1);
+        qxLayerButtonView v{b->x1, b->y1, b->x2 - b->x1 + 1, b->y2 - b->y1 + 1, 0, 0, ""};
+        const bool onLayer = b->type == 1 && qxLayerButtonHook.view && m.display &&
+                             qxLayerButtonHook.view(m.display->bgpic, b->layer, &v);
+        qxSetFieldInt(L, "x", v.left);
+        qxSetFieldInt(L, "y", v.top);
+        qxSetFieldInt(L, "width", v.width);
+        qxSetFieldInt(L, "height", v.height);
+        if (onLayer) {
+            qxSetFieldInt(L, "layer", v.index);
+            qxSetFieldStr(L, "layername", v.name);
+        }
         qxSetFieldInt(L, "mousedown", (int)b->leftDown);
         qxSetFieldInt(L, "rightmousedown", (int)b->rightDown);
         qxSetFieldInt(L, "midmousedown", (int)b->midDown);
@@ -388,9 +395,17 @@ void pointerOn(qxDisplay *d, int *x, int *y)
     *y = (int)((py - d->marginTop) / sy);
 }
 
-bool buttonHit(const qxBGPicButton *b, int x, int y)
+bool buttonHit(lua_State *L, const qxBGPic *bgpic, const qxBGPicButton *b, int x, int y)
 {
-    return b->enabled && x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+    if (!b->enabled)
+        return false;
+    if (b->type != 1)
+        return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+    // A layer button is active while its layer shows, or always with no auto hide.
+    qxLayerButtonView v;
+    if (!qxLayerButtonHook.view || !qxLayerButtonHook.hit || !qxLayerButtonHook.view(bgpic, b->layer, &v))
+        return false;
+    return (!v.hidden || b->noAutoHide) && qxLayerButtonHook.hit(L, b->layer, x, y, int(b->exact));
 }
 
 bool fillButton(qxDisplay *d, qxBGPicButton *b, int slot, qxEventMsg &m)
@@ -408,7 +423,7 @@ bool fillButton(qxDisplay *d, qxBGPicButton *b, int slot, qxEventMsg &m)
 }
 
 // A mouse button event offered to the buttons of the display's BGPic.
-bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
+bool offerToButtons(lua_State *L, const qxEventCopy &e, qxEventMsg &m)
 {
     qxDisplay *d = e.display;
     int which = e.type == 1 ? 0 : e.type == 2 ? 1 : e.type == 16 ? 2 : -1;
@@ -423,7 +438,7 @@ bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
         return which == 0 ? b->leftDown : which == 1 ? b->rightDown : b->midDown;
     };
     for (qxBGPicButton *b = list; b; b = b->next) {
-        if (!buttonHit(b, x, y))
+        if (!buttonHit(L, d->bgpic, b, x, y))
             continue;
         uint32_t &flag = flagOf(b);
         int slot;
@@ -446,7 +461,7 @@ bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
 }
 
 // Mouse-over state of buttons: one "OnMouseOut" or "OnMouseOver" per call.
-bool buttonHover(qxEventMsg &m)
+bool buttonHover(lua_State *L, qxEventMsg &m)
 {
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
         qxBGPicButton *list = d->bgpic ? qxButtonsOf(d->bgpic) : nullptr;
@@ -458,7 +473,7 @@ bool buttonHover(qxEventMsg &m)
         for (qxBGPicButton *b = list; b; b = b->next) {
             if (!captured && (b->leftDown || b->rightDown || b->midDown))
                 captured = b;
-            if (!hit && buttonHit(b, x, y))
+            if (!hit && buttonHit(L, d->bgpic, b, x, y))
                 hit = b;
         }
         for (qxBGPicButton *b = list; b; b = b->next) {
@@ -485,7 +500,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
 {
     if (state->hasPendingButton) {
         state->hasPendingButton = 0;
-        if (offerToButtons(state->pendingButton, m))
+        if (offerToButtons(L, state->pendingButton, m))
             return 1;
     }
     qxExpireEvents(L);
@@ -542,7 +557,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             }
             return 1;
         }
-        if (mouseButton && offerToButtons(e, m))
+        if (mouseButton && offerToButtons(L, e, m))
             return 1;
     }
 }
@@ -747,7 +762,7 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
             case SRC_NETWORK: r = takeNetwork(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
             case SRC_HOVER:
-                if (buttonHover(m))
+                if (buttonHover(L, m))
                     r = 1;
                 else if (qxHoverBindings(L) < 0)
                     *gosub = 1;
@@ -787,6 +802,10 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
                 return 1;
             }
         }
+        // The line hook goes further only when events may be waiting: a
+        // busy script then makes no system calls.
+        if (!qxDisplayAdapterActive() && !x11EventsMayBePending())
+            return qxQuitRequested ? 1 : 0;
         double now = qxGetSeconds();
         if ((long)(now - lastSweep) > 9) {
             lastSweep = now;

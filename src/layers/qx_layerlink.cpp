@@ -232,4 +232,5 @@ extern "C" void qxLinkLayerEngine(void)
     qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;
     qxLinkLayerRenditions();
+    qxLinkLayerButtons();
 }
