@@ -156,6 +156,9 @@ void qxFreeAllTimers(lua_State *L);
 // Runs a timer's function at once (timer adapter path); a timeout is
 // unlinked and freed first. Returns the handler's error.
 int qxDispatchTimerNow(lua_State *L, qxTimer *timer);
+// Runs the FillMusicBuffer handler at once for a script-fed music asking
+// for frames; 0 or the handler's error (0 without a handler).
+int qxDispatchFillMusicNow(lua_State *L, qxObjectRef id, uint32_t frames, uint64_t fed);
 // System slots 38 and 39; removal restores the stand-ins (library close).
 void qxInstallTimerAdapterSlots(lua_State *L);
 void qxRemoveTimerAdapter(void);

@@ -248,7 +248,7 @@ int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nre
         }
         pushMessage(L, m);
     }
-    uintptr_t outer = qxGetTag(QX_TAG_CALLBACKNEST);
+    // The nesting is a count: 1 enters a callback, 0 leaves one.
     qxSetTag(QX_TAG_CALLBACKNEST, 1);
     bool music = m.kind == MSG_FILLMUSIC && qxEventSources.setInMusicCallback;
     if (music)
@@ -256,7 +256,7 @@ int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nre
     int status = lua_pcall(L, nargs, quiet ? 0 : LUA_MULTRET, 0);
     if (music)
         qxEventSources.setInMusicCallback(0);
-    qxSetTag(QX_TAG_CALLBACKNEST, outer);
+    qxSetTag(QX_TAG_CALLBACKNEST, 0);
     if (m.custom && m.custom->kind == 1 && m.custom->funcs.afterCall)
         m.custom->funcs.afterCall(L, m.data);
     if (status) {
@@ -611,17 +611,10 @@ int takeTimer(lua_State *L, qxEventMsg &m, uint32_t *releaseFunction)
     }
 }
 
-// Script-fed music asking for frames; the request is taken even when no
-// handler is set, so that it does not come back at every step.
-int takeMusic(qxEventMsg &m)
+// The FillMusicBuffer message for a music asking for frames; 0 when no
+// handler is installed.
+int fillMusicMessage(qxEventMsg &m, qxObjectRef id, uint32_t frames, uint64_t fed)
 {
-    if (!qxEventSources.findMusicNeedingData)
-        return 0;
-    qxObjectRef id{};
-    uint32_t frames = 0;
-    uint64_t fed = 0;
-    if (!qxEventSources.findMusicNeedingData(&id, &frames, &fed))
-        return 0;
     const qxHandlerRef &slot = qxObjectHandlers[QX_OBJ_FILLMUSIC];
     if (slot.function == QX_NO_REF)
         return 0;
@@ -633,6 +626,20 @@ int takeMusic(qxEventMsg &m)
     m.samples = frames;
     m.count = fed;
     return 1;
+}
+
+// Script-fed music asking for frames; the request is taken even when no
+// handler is set, so that it does not come back at every step.
+int takeMusic(qxEventMsg &m)
+{
+    if (!qxEventSources.findMusicNeedingData)
+        return 0;
+    qxObjectRef id{};
+    uint32_t frames = 0;
+    uint64_t fed = 0;
+    if (!qxEventSources.findMusicNeedingData(&id, &frames, &fed))
+        return 0;
+    return fillMusicMessage(m, id, frames, fed);
 }
 
 // Datagrams, connects, data and lost peers, each only while its slot is set.
@@ -962,6 +969,18 @@ int qxDispatchTimerNow(lua_State *L, qxTimer *t)
         if (m.userData != QX_NO_REF)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)m.userData);
     }
+    return r;
+}
+
+int qxDispatchFillMusicNow(lua_State *L, qxObjectRef id, uint32_t frames, uint64_t fed)
+{
+    qxEventMsg m;
+    std::memset(&m, 0, sizeof m);
+    if (!L || !fillMusicMessage(m, id, frames, fed))
+        return 0;
+    int base = lua_gettop(L), nresults = 0;
+    int r = runCallback(L, m, 1, base, &nresults);
+    lua_settop(L, base);
     return r;
 }
 
