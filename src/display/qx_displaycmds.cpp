@@ -534,6 +534,9 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
         if (int r = x11OpenConnection(d->xServer, &c))
             return r;
     }
+    // A shaped picture has no window frame.
+    if (d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha))
+        d->flags |= QX_DISP_BORDERLESS;
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
