@@ -225,7 +225,7 @@ int qxDispOpenWindow(qxDisplay *d)
         const qxBGPic *b = d->bgpic;
         const qxBitMapPlane *mask = b ? shapePlane(d, d->maskPlane, b->curMask) : nullptr;
         const qxBitMapPlane *alpha = b ? shapePlane(d, d->alphaPlane, b->curAlpha) : nullptr;
-        return x11OpenDisplay(d, 1, mask ? mask->pixels : nullptr, mask ? mask->bytesPerRow : 0,
+        return x11OpenDisplay(d, (int)d->activation, mask ? mask->pixels : nullptr, mask ? mask->bytesPerRow : 0,
                               alpha ? alpha->pixels : nullptr, alpha ? alpha->bytesPerRow : 0);
     }
     uint32_t out1 = 0, out2 = 0;

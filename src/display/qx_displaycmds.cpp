@@ -540,6 +540,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
+    // The window back-end raises and focuses only a window to be activated.
+    d->activation = (uint32_t)activate;
     int r = qxDispOpenWindow(d);
     if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
         char size[32];
