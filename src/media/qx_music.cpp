@@ -330,7 +330,15 @@ int openMusicSource(const char *name, const qxSoundSource *src, qxSoundStream **
         r = loadModule(name, src ? src->adapters : nullptr, data, size, isModule);
         if (r || *isModule) return r;
     }
-    return qxOpenInbuiltSoundStream(name, src, 1, stream);
+    r = qxOpenInbuiltSoundStream(name, src, 1, stream);
+    if (!r && (*stream)->kind == QX_STREAM_MODULE) {
+        // A module the replayer could not take whole has nothing to stream.
+        qxCloseSoundStream(*stream);
+        *stream = nullptr;
+        qxSetErrorString(name);
+        return ERR_OPENSOUND2;
+    }
+    return r;
 }
 
 int qxCmdOpenMusic(lua_State *L)
