@@ -23,7 +23,10 @@ struct qxAsyncDraw {
     void *userData;
 };
 
-enum : int { QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5 };
+enum : int {
+    QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5, QX_ADOP_DRAWN = 6,
+    QX_ADOP_DRAWING = 8, // argument non-null: begin of drawing one frame; null: its end
+};
 
 // 0 or 1000; the object belongs to the current display.
 int qxAddAsyncDraw(uint32_t kind, int (*drawFrame)(void *, uint32_t *), void *second,
@@ -34,9 +37,6 @@ int qxFindAsyncDraw(qxObjectRef id, qxAsyncDraw **out);
 int qxRemoveAsyncDraw(qxAsyncDraw *object, int code);
 // 1 when an async-draw object was made on this display.
 int qxIsAsyncDrawOnDisplay(const qxDisplay *display);
-// The picture (a BGPic) the first unfinished object answers it is busy
-// drawing into, or none.
-void *qxAsyncDrawBusy(void);
 // 1 when an async-draw object reports object (a layer) as the one it draws.
 int qxIsObjectInAsyncDraw(const void *object);
 // Tells every async-draw object that a layer is replaced (event 0) or that
@@ -46,7 +46,7 @@ void qxFreeAllAsyncDraws(void);
 uint32_t qxAsyncDrawCount(void);
 // One AsyncDrawFrame on display d: frame < 0 when not given; *pushed is the
 // result. The object may be gone afterwards.
-int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *object, int64_t frame, int *pushed);
+int qxAsyncDrawFrameOn(lua_State *L, qxDisplay *d, qxAsyncDraw *object, int64_t frame, int *pushed);
 int qxCmdAsyncDrawFrame(lua_State *L);
 int qxCmdFinishAsyncDraw(lua_State *L);
 int qxCmdCancelAsyncDraw(lua_State *L);

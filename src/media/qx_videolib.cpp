@@ -20,6 +20,8 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "display/qx_picturesave.h"
+#include "display/qx_positions.h"
+#include "platform/qx_upcalls.h"
 #include "platform/qx_displayrecord.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
@@ -31,6 +33,7 @@
 #include "objects/qx_output.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
+#include "media/qx_videosound.h"
 #include "layers/qx_layer.h"
 #include "platform/qx_memory.h"
 
@@ -242,6 +245,28 @@ extern "C" qxVideoObject *qxVideoOfLayerData(const void *data)
 
 namespace {
 
+// A position argument: a number or a position constant resolved against
+// the video's shown size on the current display.
+int32_t positionArg(lua_State *L, int idx, const qxVideoObject *o, int vertical)
+{
+    double v = lua_gettop(L) >= idx && !lua_isnil(L, idx) ? luaL_checknumber(L, idx) : 0;
+    int32_t n = int32_t(std::clamp(v, double(INT32_MIN / 2), double(INT32_MAX / 2)));
+    return vertical ? qxResolvePosY(n, int(o->reqHeight), 0, 0) : qxResolvePosX(n, int(o->reqWidth), 0, 0);
+}
+
+// Videos draw on the display: a brush, anim, mask or alpha channel chosen
+// as the output refuses them.
+int outputRefused(const qxDisplay *d)
+{
+    switch (d->targetType) {
+    case QX_OUT_BRUSH:
+        return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    case QX_OUT_MASK: return ERR_SELECTMASK;
+    case QX_OUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+    default: return 0;
+    }
+}
+
 qxVideoObject *videoArg(lua_State *L, int idx)
 {
     qxVideoObject *o = nullptr;
@@ -406,6 +431,9 @@ int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
+    qxDisplay *d = qxCurrentDisplay;
+    if (d)
+        if (int r = outputRefused(d)) return r;
     const bool options = lua_gettop(L) >= 4 && !lua_isnil(L, 4);
     bool useLayer = false;
     if (options) {
@@ -419,8 +447,8 @@ int qxCmdPlayVideo(lua_State *L)
         qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
-    qxDisplay *d = qxCurrentDisplay;
     if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
+    if (!d->layersEnabled && d->bgpic && (d->bgpic->baseMask || d->bgpic->baseAlpha)) return ERR_VIDEOTRANS;
     if (useLayer && !d->layersEnabled) return ERR_NOLAYERS;
     if (o->state == 4) qxStopVideoObject(o);
     if (useLayer) {
@@ -447,8 +475,8 @@ int qxCmdPlayVideo(lua_State *L)
         if (r > 1) return r;
         o->player->soundWanted = r == 0;
     }
-    o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
-    o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
+    o->x = positionArg(L, 2, o, 0);
+    o->y = positionArg(L, 3, o, 1);
     if (useLayer) {
         int r = qxPlayVideoLayer(L, o, o->x, o->y, options ? 4 : 0);
         if (r && o->temporary) qxFreeVideoObject(L, o);
@@ -552,11 +580,13 @@ int qxCmdSetVideoSize(lua_State *L)
     qxCheckArgCount(L, 3, 4, 0, 0);
     qxVideoObject *o = videoArg(L, 1);
     if (o->layer) return ERR_VIDLAYERFUNC;
-    double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
-    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    int w = int(std::clamp(luaL_checknumber(L, 2), -1.0, 1e6));
+    int h = int(std::clamp(luaL_checknumber(L, 3), -1.0, 1e6));
+    // #KEEPASPRAT on one side follows the video's own proportions.
+    if (int r = qxComputeScaledSize(int(o->width), int(o->height), &w, &h)) return r;
     const Geometry before = snapshot(o);
-    o->reqWidth = uint32_t(std::min(w, 65535.0));
-    o->reqHeight = uint32_t(std::min(h, 65535.0));
+    o->reqWidth = uint32_t(std::min(w, 65535));
+    o->reqHeight = uint32_t(std::min(h, 65535));
     o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
     moveResize(o, before);
     return 0;
@@ -568,8 +598,8 @@ int qxCmdSetVideoPosition(lua_State *L)
     qxVideoObject *o = videoArg(L, 1);
     if (o->layer) return ERR_VIDLAYERFUNC;
     const Geometry before = snapshot(o);
-    o->x = int32_t(luaL_checknumber(L, 2));
-    o->y = int32_t(luaL_checknumber(L, 3));
+    o->x = positionArg(L, 2, o, 0);
+    o->y = positionArg(L, 3, o, 1);
     moveResize(o, before);
     return 0;
 }
@@ -695,6 +725,19 @@ int qxCmdDumpVideo(lua_State *L)
     static const char *const extensions[] = {"bmp", "png", "jpg", "gif", "iff"};
     qxStopVideoObject(o);
     qxVideo *v = o->player;
+    // The frames are shown at x, y on the current display as they go by;
+    // the video keeps its own place for PlayVideo.
+    qxDisplay *d = qxCurrentDisplay;
+    const bool show = d && d->state != QX_DISPSTATE_CLOSED;
+    const Geometry kept = snapshot(o);
+    qxDisplay *keptDisplay = v->display;
+    if (show) {
+        o->x = positionArg(L, 2, o, 0);
+        o->y = positionArg(L, 3, o, 1);
+        v->display = d;
+        v->toLayer = 0;
+        qxVideoScaleSize(d, o, 1, 1, 0);
+    }
     qxVideoRewind(v);
     std::vector<int16_t> sound;
     v->soundOut = base.empty() ? nullptr : &sound;
@@ -707,8 +750,19 @@ int qxCmdDumpVideo(lua_State *L)
         }
         // Names are built whole, however long the base name is.
         if (!r && !base.empty()) r = savePicture(v, base + std::to_string(n) + "." + extensions[int(format)], int(format));
+        if (!r && show) {
+            qxVideoDeliverFrame(v);
+            qxFlushPendingDisplayUpdates();
+        }
+        // Events are served between frames; a quit ends the dump.
+        if (!r && qxUpcalls.pollEvents) r = qxUpcalls.pollEvents(L, 2);
     }
     v->soundOut = nullptr;
+    if (show) {
+        qxVideoDropFrames(v);
+        o->x = kept.x, o->y = kept.y;
+        v->display = keptDisplay;
+    }
     qxVideoRewind(v);
     if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, v->audioChannels, v->audioRate);
     return r;
@@ -795,6 +849,45 @@ extern "C" int qxCloneVideo(qxVideoObject *o, qxVideoObject **out)
     v->volume = o->volume;
     *out = c;
     return 0;
+}
+
+// The object whose sound the channel plays; none when it has gone.
+static qxVideoObject *videoOfChannel(const qxChannel *c)
+{
+    auto *fifo = static_cast<const qxVideoSoundFifo *>(c->video);
+    return fifo && fifo->video ? qxVideoOfPlayer(static_cast<const qxVideo *>(fifo->video)) : nullptr;
+}
+
+// Stops a video as StopVideo does: a layer video goes with its layer.
+static void stopVideo(lua_State *L, qxVideoObject *o)
+{
+    if (qxLayer *l = o->layer; l && L) qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
+    else qxStopVideoObject(o);
+}
+
+extern "C" int qxStopVideoOfChannel(lua_State *L, qxChannel *c)
+{
+    qxVideoObject *o = videoOfChannel(c);
+    if (!o) return 0;
+    stopVideo(L, o);
+    return 1;
+}
+
+extern "C" int qxSetVideoVolumeOfChannel(qxChannel *c, uint32_t volume)
+{
+    qxVideoObject *o = videoOfChannel(c);
+    if (!o) return 0;
+    qxSetVideoVolume(o, volume);
+    return 1;
+}
+
+extern "C" void qxStopAllVideos(lua_State *L)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr, *next; h; h = next) {
+        next = h->next;
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->state != 0) stopVideo(L, o);
+    }
 }
 
 extern "C" void qxStopVideosOfDisplay(qxDisplay *display)

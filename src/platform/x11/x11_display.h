@@ -248,6 +248,11 @@ void qxHostFreeIcons(qxIconNode *list);
 
 // Event pump.
 int x11HandleEvents(lua_State *L, int *error);
+// 1 when x11HandleEvents may find work: a wake-up message was written,
+// Xlib holds read events, the last pump ran out of time, or the pump has
+// not run for a while (the X sockets are only looked at by the pump). The
+// line hook asks first, so that a busy script makes no system calls.
+int x11EventsMayBePending(void);
 int x11WaitEvents(void);
 void x11WakeEventLoop(void);
 void x11SetQuitKey(qxDisplay *display, int kind, int value);
