@@ -207,13 +207,26 @@ int qxDispBorderSizes(qxDisplay *d)
     return 0;
 }
 
+// The bytes of a shape plane that covers the whole window, or none.
+static const qxBitMapPlane *shapePlane(const qxDisplay *d, qxBitMap *scaled, qxBitMap *own)
+{
+    qxBitMap *b = scaled ? scaled : own;
+    const auto *p = b ? static_cast<const qxBitMapPlane *>(b->data) : nullptr;
+    return p && p->pixels && (int64_t)p->width >= d->width && (int64_t)p->height >= d->height ? p : nullptr;
+}
+
 int qxDispOpenWindow(qxDisplay *d)
 {
     if (!adapter()) {
         if (!x11Data(d))
             if (int r = x11AllocDisplayData(d))
                 return r;
-        return x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0);
+        // A BGPic with a mask or an alpha channel shapes the window.
+        const qxBGPic *b = d->bgpic;
+        const qxBitMapPlane *mask = b ? shapePlane(d, d->maskPlane, b->curMask) : nullptr;
+        const qxBitMapPlane *alpha = b ? shapePlane(d, d->alphaPlane, b->curAlpha) : nullptr;
+        return x11OpenDisplay(d, (int)d->activation, mask ? mask->pixels : nullptr, mask ? mask->bytesPerRow : 0,
+                              alpha ? alpha->pixels : nullptr, alpha ? alpha->bytesPerRow : 0);
     }
     uint32_t out1 = 0, out2 = 0;
     qxHostTag tags[16];
