@@ -26,7 +26,7 @@ qxObjectRefAttributeFunc qxObjectRefAttributes[61] = {};
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
+constexpr int kTypeDisplay = 21, kTypeSprite = 32, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
               kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45,
               kTypeClient = 54;
 constexpr int kAttrDuration = 14, kAttrFunction = 58, kAttrUserData = 59, kAttrCount = 60;
@@ -155,6 +155,7 @@ int notFound(int type, qxObjectRef ref)
     case kTypeFile: return ERR_FINDFILE;
     case kTypeDirectory: return ERR_FINDDIR;
     case kTypeClient: return ERR_FINDCLIENT;
+    case kTypeSprite: return ERR_FINDSPRITE;
     default: return ERR_FINDARRAY;
     }
 }

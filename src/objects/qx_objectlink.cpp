@@ -13,4 +13,5 @@ extern "C" void qxLinkObjects(void)
     qxFreeDisplayExtras = qxFreeOutputState;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
+    qxLinkImageAttributes();
 }
