@@ -434,7 +434,8 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
     }
     if (type == kTypeEventHandler)
         return eventHandlerAttribute(L, attr);
-    if (attr == kAttrCount)
+    // Layers are counted on the current BGPic by their own handler.
+    if (attr == kAttrCount && !(type == QX_TYPE_LAYER && qxObjectRefAttributes[type]))
         return push(L, type < 0 ? 0 : qxCountObjectsOfType((uint32_t)type));
     if (countOnly(type))
         return ERR_UNKNOWNATTR;

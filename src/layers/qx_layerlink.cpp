@@ -221,4 +221,5 @@ extern "C" void qxLinkLayerEngine(void)
     qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;
     qxLinkLayerRenditions();
+    qxLinkLayerAttributes();
 }

@@ -751,10 +751,8 @@ double videoPosition(const qxVideoObject *o)
     }
 }
 
-int videoAttribute(lua_State *L, qxObjectRef ref, int attribute)
+int videoObjectAttribute(lua_State *L, const qxVideoObject *o, int attribute)
 {
-    qxVideoObject *o = nullptr;
-    if (int r = qxFindVideoObject(ref, &o)) return -r;
     const qxVideo *v = o->player;
     const bool inbuilt = v->kind == QX_VIDEO_CDXL;
     double n;
@@ -779,11 +777,27 @@ int videoAttribute(lua_State *L, qxObjectRef ref, int attribute)
     return 1;
 }
 
+int videoAttribute(lua_State *L, qxObjectRef ref, int attribute)
+{
+    qxVideoObject *o = nullptr;
+    if (int r = qxFindVideoObject(ref, &o)) return -r;
+    return videoObjectAttribute(L, o, attribute);
+}
+
+// A video layer answers for the video it shows.
+int videoLayerAttribute(lua_State *L, const qxLayer *layer, int attribute)
+{
+    const qxVideoObject *o = qxVideoOfLayer(layer);
+    if (!o) return -ERR_BADLAYERTYPE;
+    return videoObjectAttribute(L, o, attribute);
+}
+
 } // namespace
 
 extern "C" int qxOpenVideoLib(lua_State *L)
 {
     qxObjectRefAttributes[QX_TYPE_VIDEO] = videoAttribute;
+    qxRegisterLayerAttribute(QX_LAYER_VIDEO, videoLayerAttribute);
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
 }
 
