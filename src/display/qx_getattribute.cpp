@@ -442,7 +442,9 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
     if (type >= (int)QX_FIRST_CUSTOM_TYPE && qxGetCustomTypeName((uint32_t)type))
         return customTypeAttribute(L, (uint32_t)type, attr);
     if (type >= 0 && type < 61 && qxObjectRefAttributes[type]) {
-        const int r = qxObjectRefAttributes[type](L, qxGetObjectIDArg(L, 2), attr);
+        // A layer may be named by a string; its handler reads the argument.
+        const qxObjectRef ref = type == QX_TYPE_LAYER ? qxObjectRef{0, nullptr} : qxGetObjectIDArg(L, 2);
+        const int r = qxObjectRefAttributes[type](L, ref, attr);
         return r < 0 ? -r : r;
     }
     const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;

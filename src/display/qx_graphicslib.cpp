@@ -202,7 +202,10 @@ int cmdGetPen(lua_State *L)
 {
     qxCheckArgCount(L, 0, 2, 0, 0);
     const double index = luaL_optnumber(L, 1, 0);
-    const uint32_t *pens = qxCurrentOutput ? qxCurrentOutput->palette : nullptr;
+    // Drawing into the display goes to its BGPic; a Select target has its record.
+    const qxDisplay *d = qxCurrentDisplay;
+    const qxBGPic *out = d && d->targetType == 21 ? d->bgpic : qxCurrentOutput;
+    const uint32_t *pens = out ? out->palette : nullptr;
     const int pen = index < 0 ? 0 : index >= 256 ? 255 : int(index);
     lua_pushnumber(L, pens ? pens[pen] : 4294967295.0);
     return 1;
