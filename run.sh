@@ -43,4 +43,7 @@ case "$1" in
         set -- "$BUILD/examples/$name.qxa" "$@"
         ;;
 esac
+if [ -z "$DISPLAY" ]; then
+    echo "run.sh: no X server (DISPLAY is not set): set DISPLAY, or run under a virtual one: xvfb-run -a ./run.sh (Debian package xvfb)" >&2
+fi
 exec "$BUILD/src/main/zephyrane" "$@"

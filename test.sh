@@ -3,6 +3,7 @@
 # whole suite through CTest, then each fuzz target for a bounded time.
 set -e
 cd "$(dirname "$0")"
+QX_SETUP_TESTS=1
 . scripts/setup.sh
 
 # Includes must point down the layers.

@@ -1,14 +1,15 @@
 # End-to-end tests: every *.qxs listing below a folder is one CTest test that
 # tools/e2e/run_e2e.py assembles with qxasm and runs against the player.
 #
-#   qx_add_e2e_tests(<dir> [PLAYER <path-or-genex>] [PREFIX <name>])
+#   qx_add_e2e_tests(<dir> [PLAYER <path-or-genex>] [PREFIX <name>] [DEPTH <8|16|24>])
 #
 # Tests are named e2e.<path below dir without .qxs, "/" as ".">; PREFIX
-# replaces "e2e". PLAYER defaults to the zephyrane target's binary.
+# replaces "e2e". PLAYER defaults to the zephyrane target's binary. DEPTH
+# runs listings that name an X server on one of that depth instead.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 function(qx_add_e2e_tests dir)
-  cmake_parse_arguments(E2E "" "PLAYER;PREFIX" "" ${ARGN})
+  cmake_parse_arguments(E2E "" "PLAYER;PREFIX;DEPTH" "" ${ARGN})
   if(NOT IS_ABSOLUTE "${dir}")
     set(dir "${CMAKE_CURRENT_SOURCE_DIR}/${dir}")
   endif()
@@ -22,6 +23,10 @@ function(qx_add_e2e_tests dir)
     endif()
     set(E2E_PLAYER "$<TARGET_FILE:zephyrane>")
   endif()
+  set(depth_args)
+  if(E2E_DEPTH)
+    set(depth_args --depth ${E2E_DEPTH})
+  endif()
   file(GLOB_RECURSE listings CONFIGURE_DEPENDS "${dir}/*.qxs")
   foreach(listing IN LISTS listings)
     file(RELATIVE_PATH rel "${dir}" "${listing}")
@@ -32,6 +37,7 @@ function(qx_add_e2e_tests dir)
       COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/e2e/run_e2e.py
               --qxasm $<TARGET_FILE:qxasm>
               --player ${E2E_PLAYER}
+              ${depth_args}
               --workdir ${CMAKE_CURRENT_BINARY_DIR}/e2e-work/${name}
               ${listing})
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS e2e)

@@ -9,10 +9,18 @@ alternating between the sides so that all see the same load. Prints each
 time, the ratio of ours to every peer, hook off and on, and the geometric
 means, and checks that ours returns what lua5.1 returns.
 
-Usage: run_vm_bench.py [--build DIR] [--repeat N] [--cpu N] [NAME ...]
+Usage: run_vm_bench.py [--build DIR] [--repeat N] [--cpu N] [--whole] [NAME ...]
 The build directory should be a Release build with bench_vm and qxasm built
 (default: build-release next to this source tree). --cpu N pins every run to
 processor N with taskset.
+
+--whole measures as users run it instead: each script assembled as an
+applet and run by the player (build/src/main/zephyrane, its line hook
+installed as at start-up, display opened) against `lua5.1 NAME.lua` and
+the other peers as whole processes, wall-clock time from exec to exit,
+median of --repeat, once pinned to --cpu N (default: the last processor)
+and once unpinned. Start-up is printed apart: an applet that returns at
+once against `lua5.1 -e ""`. Without DISPLAY it starts its own Xvfb.
 
 Targets, hook off and on: every ratio against lua5.1 at most 1.0 and the
 geometric mean against lua5.1 at most 0.72 (the level of lua5.4 here); the
@@ -22,9 +30,11 @@ import argparse
 import math
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -84,17 +94,106 @@ def geomean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values))
 
 
+def start_xvfb():
+    """A private Xvfb for the player when there is no X server; (process, name)."""
+    read, write = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            sys.exit("Xvfb did not start")
+        number += chunk
+    os.close(read)
+    return proc, ":" + number.decode().strip()
+
+
+def wall(cmd, pin):
+    """Seconds from exec to exit of one whole process."""
+    if pin is not None:
+        cmd = ["taskset", "-c", str(pin)] + cmd
+    t = time.perf_counter()
+    proc = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    t = time.perf_counter() - t
+    if proc.returncode != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(cmd), proc.stderr.strip()))
+    return t
+
+
+def whole_process(args, names, peers, qxasm):
+    player = os.path.join(args.build, "src", "main", "zephyrane")
+    if not os.path.exists(player):
+        sys.exit("%s missing: build it with cmake --build %s --target zephyrane" % (player, args.build))
+    xvfb = None
+    if not os.environ.get("DISPLAY"):
+        xvfb, os.environ["DISPLAY"] = start_xvfb()
+    pnames = [p for p, _ in peers]
+    missed = False
+    try:
+        with tempfile.TemporaryDirectory() as tmp:
+            applets = {}
+            for name in names + ["_empty"]:
+                listing = os.path.join(SCRIPTS, name + ".qxs")
+                if name == "_empty":
+                    listing = os.path.join(tmp, "empty.qxs")
+                    with open(listing, "w") as f:
+                        f.write("    RETURN 0 1\n")
+                applets[name] = os.path.join(tmp, name + ".qxa")
+                asm = subprocess.run([qxasm, "-a", listing, "-o", applets[name]], capture_output=True, text=True)
+                if asm.returncode != 0:
+                    sys.exit("qxasm failed on %s:\n%s" % (name, asm.stderr.strip()))
+            empty_lua = os.path.join(tmp, "empty.lua")
+            open(empty_lua, "w").close()
+            pin_cpu = args.cpu if args.cpu is not None else (os.cpu_count() or 1) - 1
+            for pin in (pin_cpu, None):
+                rows = []
+                for name in ["_empty"] + names:
+                    script = empty_lua if name == "_empty" else os.path.join(SCRIPTS, name + ".lua")
+                    ours, ref = [], {p: [] for p in pnames}
+                    # Rounds alternate between the sides so that all see the same load.
+                    for _ in range(args.repeat):
+                        ours.append(wall([player, "-QUIET", applets[name]], pin))
+                        for peer, cmd in peers:
+                            ref[peer].append(wall(cmd + [script], pin))
+                    rows.append((name, statistics.median(ours), {p: statistics.median(ref[p]) for p in pnames},
+                                 max(ours) - min(ours)))
+                print("whole process, wall-clock median of %d, %s" %
+                      (args.repeat, "pinned to processor %d" % pin if pin is not None else "not pinned"))
+                print("%-10s %7s %7s" % ("benchmark", "ours", "spread") + "".join(" %7s" % p for p in pnames) +
+                      "".join(" %8s" % ("/" + p) for p in pnames))
+                for name, o, ref, spread in rows:
+                    print("%-10s %7.3f %7.3f" % ("start-up" if name == "_empty" else name, o, spread) +
+                          "".join(" %7.3f" % ref[p] for p in pnames) + "".join(" %8.2f" % (o / ref[p]) for p in pnames))
+                body = rows[1:]
+                for p in pnames:
+                    print("geometric mean ours/%-7s %.2f" % (p + ":", geomean([o / ref[p] for _, o, ref, _ in body])))
+                worst = max(o / ref["lua5.1"] for _, o, ref, _ in body)
+                geo = geomean([o / ref["lua5.1"] for _, o, ref, _ in body])
+                print("targets against lua5.1: every ratio <= %.2f (worst %.2f), geometric mean <= %.2f (%.2f)\n"
+                      % (TARGET_WORST, worst, TARGET_GEO, geo))
+                missed = missed or worst > TARGET_WORST or geo > TARGET_GEO
+    finally:
+        if xvfb:
+            xvfb.kill()
+            xvfb.wait()
+    return 1 if missed else 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build-release"))
     ap.add_argument("--repeat", type=int, default=5)
     ap.add_argument("--cpu", type=int, default=None)
+    ap.add_argument("--whole", action="store_true")
     ap.add_argument("names", nargs="*")
     args = ap.parse_args()
 
     bench_vm = os.path.join(args.build, "bench", "vm", "bench_vm")
     qxasm = os.path.join(args.build, "tools", "qxasm")
-    for tool in (bench_vm, qxasm):
+    for tool in ([] if args.whole else [bench_vm]) + [qxasm]:
         if not os.path.exists(tool):
             sys.exit("%s missing: build it with cmake --build %s --target bench_vm qxasm" % (tool, args.build))
     peers = []
@@ -105,6 +204,8 @@ def main():
         peers.append((name, [path] + switches))
 
     names = args.names or sorted(f[:-4] for f in os.listdir(SCRIPTS) if f.endswith(".qxs"))
+    if args.whole:
+        return whole_process(args, names, peers, qxasm)
     rows = []  # (name, off, on, {peer: seconds})
     mismatch = False
     with tempfile.TemporaryDirectory() as tmp:

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/commands/qx_args.h"
+#include "core/applet/qx_preproc.h"
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/runtime/qx_startup.h"
@@ -83,7 +84,7 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
         return ERR_OLDAPPLET;
     if (!info || !(info->capabilities & QX_CAP_DISPLAYADAPTER))
         return ERR_WRONGUSAGE;
-    if (!qxGetTag(QX_TAG_STORED) && !qxGetTag(QX_TAG_MAINRUNNING))
+    if (!qxAdapterInstallOpen())
         return ERR_SETADAPTER; // before start-up makes the declared objects
     if (qxDisplayAdapter && qxDisplayAdapter != info &&
         (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_EXCLUSIVE))
@@ -384,16 +385,12 @@ uint32_t qxDispQualifiers(qxDisplay *d)
         auto f = entry<AdQualifiers>(QX_EP_GetQualifiers);
         return open(d) && f ? f(d->window) : d->satelliteQualifiers;
     }
-    // The modifier keys as the pump keeps them: shift, alt, control and
-    // command, left and right.
-    static const struct {
-        uint32_t code, bit;
-    } kMods[] = {{306, 0x400000}, {307, 0x800000}, {308, 0x40000},  {309, 0x80000},
-                 {312, 0x10000},  {313, 0x20000},  {310, 0x100000}, {311, 0x200000}};
+    // The modifier keys as the pump keeps them, in the key commands' bit
+    // order: shift, alt, command and control, left and right.
     uint32_t q = 0x80000000u;
-    for (const auto &m : kMods)
-        if (d->input.keys[m.code])
-            q |= m.bit;
+    for (uint32_t code = QX_KEY_LSHIFT; code <= QX_KEY_RCONTROL; code++)
+        if (d->input.keys[code] || d->input.keys[QX_RAWKEY_BASE + code])
+            q |= 0x10000u << (code - QX_KEY_LSHIFT);
     return q;
 }
 

@@ -26,6 +26,7 @@ enum : uint32_t {
     QX_WBLT_NOVIDEOMASK = 0x20, // satellites are not given the video areas
     QX_WBLT_NOSATELLITES = 0x40,
     QX_WBLT_SCALED = 0x100,    // the source was scaled in software
+    QX_WBLT_VIDEOFRAME = 0x1000, // a video draws its own area: not clipped around videos
 };
 
 // A frame a video thread queues onto a display.

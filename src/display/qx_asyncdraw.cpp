@@ -92,6 +92,24 @@ int qxRemoveAsyncDraw(qxAsyncDraw *object, int code)
     return ERR_FINDASYNCDRAW;
 }
 
+int qxIsAsyncDrawOnDisplay(const qxDisplay *display)
+{
+    for (qxAsyncDraw *o = gDraws; o; o = o->next)
+        if (o->display == display)
+            return 1;
+    return 0;
+}
+
+void *qxAsyncDrawBusy(void)
+{
+    for (qxAsyncDraw *o = gDraws; o; o = o->next) {
+        void *busy = nullptr;
+        if (!o->finished && o->method && (o->method(7, &busy, o->userData), busy))
+            return busy;
+    }
+    return nullptr;
+}
+
 int qxIsObjectInAsyncDraw(const void *object)
 {
     if (!object)

@@ -119,7 +119,7 @@ uint32_t *hostArgb(void *bitmap, void *mask, void *alpha, const qxTagItem *tags)
     int32_t x = int32_t(tagValue(tags, 1, 0)), y = int32_t(tagValue(tags, 2, 0));
     int32_t w = int32_t(tagValue(tags, 3, uintptr_t(qxAdapterGetBitMapAttr(bitmap, 0))));
     int32_t h = int32_t(tagValue(tags, 4, uintptr_t(qxAdapterGetBitMapAttr(bitmap, 1))));
-    return qxBitMapToARGBMasked(&b, x, y, w, h, mask ? &m : nullptr, alpha ? &a : nullptr, 0xFFFFFFFFu, 1, 0);
+    return qxBitMapToARGBMasked(&b, x, y, w, h, mask ? &m : nullptr, alpha ? &a : nullptr, 0xFFFFFFFFu, 1, 2);
 }
 
 uint32_t hostColorToPixel(uint32_t colour, uint32_t format) { return qxColorToPixel(colour, format, 1); }

@@ -38,7 +38,13 @@ extern struct qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
 extern void (*qxFreeDisplayExtras)(qxDisplay *display);
 // Stops the videos playing on a display before it goes; filled by the top.
 extern void (*qxFreeDisplayVideos)(qxDisplay *display);
-// Frees a display with the refusals of FreeDisplay (1346, 1504); the
+// 1 while videos are shown straight on the display (not as layers).
+int qxDisplayHasVideos(qxDisplay *display);
+// Ends a Select redirect of the display (output back to its BGPic);
+// filled by the image objects. NULL: nothing to end.
+extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
+// Frees a display with the refusals of FreeDisplay (1346, 1380, 1504,
+// 1455; none while the library closes); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);
 // Shutdown: closes every window but those of backfill displays and frees

@@ -22,6 +22,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_framepacing.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_menu.h"
 #include "display/qx_satellite.h"
@@ -295,14 +296,45 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
         std::snprintf(d->xServer, sizeof d->xServer, "%s", s);
     }
     lua_pop(L, 1);
+    getField(L, t, "nocyclermenu");
+    if (!lua_isnil(L, -1))
+        d->flags2 = lua_toboolean(L, -1) && !(lua_isnumber(L, -1) && lua_tonumber(L, -1) == 0)
+                        ? d->flags2 | 1u
+                        : d->flags2 & ~1u;
+    lua_pop(L, 1);
+    // A BGPic the display is to show: size and fill are its own.
+    qxObjectRef shown{0, nullptr};
+    int given = 0;
+    if (qxGetFieldID(L, t, "bgpic", &shown, &given) && given) {
+        qxBGPic *b = qxFindBGPicRecord(shown);
+        if (!b || b->pendingDeletion) {
+            if (shown.automatic)
+                return ERR_FINDARRAY;
+            qxSetErrorNumber((int)shown.number);
+            return ERR_FINDBGPIC;
+        }
+        qxDisplay *other = qxFindDisplayForBGPic(b);
+        if (other && other != qxFindDisplayForBGPic(d->bgpic))
+            return ERR_MULTIBGPIC;
+        if (b != d->bgpic) {
+            d->bgpic = b;
+            d->bgpicOwned = 0;
+        }
+        d->width = b->width;
+        d->height = b->height;
+        d->fillStyle = b->fill.style ? b->fill.style : 1;
+        d->fillColor = b->fill.colour;
+    }
     int w = d->width, h = d->height;
     found = false;
-    if ((r = readSize(L, t, "width", w, kNative, &w, &found)))
+    if (given) {
+        // "width" and "height" belong to a display without "bgpic".
+    } else if ((r = readSize(L, t, "width", w, kNative, &w, &found)))
         return r;
     if (found && w == kNative)
         w = nativeSize(d, true);
     bool foundH = false;
-    if ((r = readSize(L, t, "height", h, kNative, &h, &foundH)))
+    if (!given && (r = readSize(L, t, "height", h, kNative, &h, &foundH)))
         return r;
     if (foundH && h == kNative)
         h = nativeSize(d, false);
@@ -845,10 +877,30 @@ int qxInitDisplays(void)
     qxUpcalls.refreshWholeDisplay = qxRefreshWholeDisplay;
     qxUpcalls.displayRescale = rescaleFromWindow;
     qxUpcalls.openDisplayWindow = switchFromPump;
-    qxUpcalls.flushPendingDisplayUpdates = [] { qxFlushPendingDisplayUpdates(); };
+    qxUpcalls.flushPendingDisplayUpdates = qxFlushPendingDisplayUpdates;
+    qxUpcalls.frameRate = qxGetFrameLimit;
     qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
     qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;
+}
+
+// The display's own BGPic at its size and fill. Display 1 made from the
+// applet's declarations owns BGPic 1, which scripts and the declared
+// objects expect to find.
+static int makeOwnBGPic(lua_State *, qxDisplay *d, uint32_t number, qxBGPic **out)
+{
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    if (number == 1 && qxGetTag(QX_TAG_STORED)) {
+        if (qxBGPic *old = qxFindBGPicRecord({1, nullptr})) {
+            if (d->desktop)
+                return ERR_DISPLAYDESKTOP;
+            if (qxFindDisplayForBGPic(old))
+                return ERR_MULTIBGPIC;
+            qxFreeBGPicRecord(old);
+        }
+        ref = {1, nullptr};
+    }
+    return qxCreateBGPicFromBitmap(&ref, d->width, d->height, d->fillColor, out);
 }
 
 int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qxDisplay **out)
@@ -879,6 +931,11 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     d->monitorRelativeX = d->monitorRelativeY = 1;
     d->systemScaleFactor = d->scriptScaleFactor = 1.0;
     if (tags) {
+        // A tag of the wrong type raises a script error: the tags are read
+        // into a copy on the stack so that no record is left behind.
+        qxDisplay staged = *d;
+        std::free(d);
+        d = &staged;
         int r = qxReadDisplayTags(L, tags, d, 1);
         // Internal tags of start-up: the remembered size (negative: a
         // percentage) and the placement text handed back on close.
@@ -890,6 +947,18 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         if (!r && qxGetFieldInt(L, tags, "__backfill", &v, &found) && v) {
             d->backfill = 1;
             d->flags |= QX_DISP_HIDEFROMTASKBAR;
+        }
+        if (!r && qxGetFieldInt(L, tags, "__resourcemonitor", &v, &found) && v) {
+            d->resourceMonitor = 1;
+            d->flags |= QX_DISP_HIDEFROMTASKBAR;
+        }
+        double factor = 1.0;
+        if (!r && qxGetFieldNum(L, tags, "scalefactor", &factor, &found)) {
+            // NaN fails the first test.
+            if (!(factor > 0.0) || factor > 100.0)
+                r = ERR_WRONGUSAGE;
+            else
+                d->scriptScaleFactor = d->systemScaleFactor = factor;
         }
         if (!r)
             r = qxReadBackfillTag(L, tags, d);
@@ -904,23 +973,45 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
             d->placementLength = (uint32_t)n;
         }
         lua_pop(L, 1);
-        if (r) {
-            std::free(d->placement);
-            std::free(d->backfillDescription);
-            std::free(d);
-            return r;
+        d = r ? nullptr : static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay)));
+        if (!d) {
+            std::free(staged.placement);
+            std::free(staged.backfillDescription);
+            return r ? r : ERR_MEM;
         }
+        *d = staged;
+    }
+    if (d->mode == 8) {
+        // The desktop's own scaling on top of the script's factor.
+        double desktop = 1.0;
+        qxGetScaleFactor(&desktop);
+        if (desktop > 0.0)
+            d->systemScaleFactor = d->scriptScaleFactor * desktop;
+        d->mode = 1;
+    }
+    if (d->systemScaleFactor != 1.0) {
+        d->scaledWidth = (uint32_t)std::max(1.0, d->width * d->systemScaleFactor);
+        d->scaledHeight = (uint32_t)std::max(1.0, d->height * d->systemScaleFactor);
+        if (!d->autoScale && !d->layerScale)
+            d->autoScale = 1;
+        d->systemScale = 1;
+        qxDisplayScaleSize(d, &d->x, &d->y, nullptr, nullptr);
     }
     if (d->mode == 7) {
         int mw = nativeSize(d, true), mh = nativeSize(d, false);
-        d->scaledWidth = (uint32_t)mw;
-        d->scaledHeight = (uint32_t)mh;
-        d->autoScale = 1;
+        if (!d->autoScale && !d->layerScale && (d->flags & QX_DISP_NOSCALEENGINE)) {
+            // The window takes the monitor's size; the picture is not scaled.
+            d->restoreWidth = (uint32_t)mw;
+            d->restoreHeight = (uint32_t)mh;
+        } else {
+            d->scaledWidth = (uint32_t)mw;
+            d->scaledHeight = (uint32_t)mh;
+            if (!d->layerScale)
+                d->autoScale = 1;
+        }
         d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
         d->mode = 1;
     }
-    if (d->mode == 8)
-        d->mode = 1;
     if (d->desktop) {
         // The desktop's picture fills the monitor.
         int mw = nativeSize(d, true), mh = nativeSize(d, false);
@@ -931,18 +1022,25 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->autoScale = 1;
     if (d->autoScale)
         d->flags |= QX_DISP_AUTOSCALE;
+    if (d->layerScale)
+        d->flags |= QX_DISP_LAYERSCALE;
     if (!d->autoScale && !d->layerScale)
         d->scaledWidth = d->scaledHeight = 0;
-    qxBGPic *b = nullptr;
-    qxObjectRef bref{0, QX_NEW_AUTOMATIC};
-    if (int r = qxCreateBGPicFromBitmap(&bref, d->width, d->height, d->fillColor, &b)) {
-        std::free(d->placement);
-        std::free(d->backfillDescription);
-        std::free(d);
-        return r;
+    // The first display prepared learns the screen's pixel format before
+    // its picture is made in it.
+    if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
+        x11InitPixelFormat(d);
+    qxBGPic *b = d->bgpic;
+    if (!b) {
+        if (int r = makeOwnBGPic(L, d, automatic ? 0 : id, &b)) {
+            std::free(d->placement);
+            std::free(d->backfillDescription);
+            std::free(d);
+            return r;
+        }
+        d->bgpic = b;
+        d->bgpicOwned = 1;
     }
-    d->bgpic = b;
-    d->bgpicOwned = 1;
     if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {
         int W = d->scaledWidth ? (int)d->scaledWidth : d->width;
         int H = d->scaledHeight ? (int)d->scaledHeight : d->height;
@@ -951,15 +1049,16 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->height = H;
     }
     // The layer scaling engine works on layers.
-    if (d->layerScale)
+    if (d->layerScale || (d->flags & QX_DISP_LAYERS))
         d->layersEnabled = 1;
     d->cursorRightMargin = b->width - 1;
-    // The first display prepared learns the screen's pixel format.
-    if (qxScreenPixelFormat < 0 && !qxDisplayAdapterActive())
-        x11InitPixelFormat(d);
+    auto freeOwn = [&] {
+        if (d->bgpicOwned)
+            qxFreeBGPicRecord(b);
+    };
     if (!qxDisplayAdapterActive())
         if (int r = x11AllocDisplayData(d)) {
-            qxFreeBGPicRecord(b);
+            freeOwn();
             std::free(d->placement);
             std::free(d->backfillDescription);
             std::free(d);
@@ -975,7 +1074,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
             qxDeleteMutex(static_cast<qxMutex *>(d->pendingMutex));
         if (!qxDisplayAdapterActive())
             x11FreeDisplayData(d);
-        qxFreeBGPicRecord(b);
+        freeOwn();
         std::free(d->placement);
         std::free(d->backfillDescription);
         std::free(d);
@@ -1091,6 +1190,8 @@ int cmdCloseDisplay(lua_State *L)
         return r;
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_WRONGUSAGE;
+    if (qxDisplayHasVideos(d))
+        return ERR_VIDATTACHED;
     if (d->hardwareDoubleBuffer ||
         (qxCurrentDisplay && (qxCurrentDisplay->doubleBufferState & 2)))
         return ERR_HWDBFREEDISP;
@@ -1123,8 +1224,16 @@ int cmdSelectDisplay(lua_State *L)
     qxDisplay *d;
     if (int r = argDisplay(L, 1, &d))
         return r;
+    const bool noFocus = lua_gettop(L) >= 2 && !lua_isnil(L, 2) && luaL_checknumber(L, 2) != 0;
+    qxDisplay *old = qxCurrentDisplay;
+    // Drawing redirected on the display left goes back to its BGPic.
+    if (old && old != d && old->targetType != 21 && !old->doubleBuffer && qxEndDisplayRedirect)
+        if (int r = qxEndDisplayRedirect(L, old, 0))
+            return r;
     qxCurrentDisplay = d;
-    if (d->state == QX_DISPSTATE_OPEN && !(lua_gettop(L) >= 2 && lua_toboolean(L, 2)))
+    if (old != d && d->targetType == 21 && !d->doubleBuffer)
+        qxCurrentOutput = d->bgpic;
+    if (d->state == QX_DISPSTATE_OPEN && !noFocus)
         qxDispActivate(d, 1);
     return 0;
 }
@@ -1298,12 +1407,23 @@ int cmdSetDisplayAttributes(lua_State *L)
         return r;
     }
     qxDisplay &c = *copy;
+    qxBGPic *const oldPic = d->bgpic;
+    const bool newPic = c.bgpic != oldPic;
+    if (newPic) {
+        // The redirect and the drawing state of the old picture end with it.
+        if (d == qxCurrentDisplay && d->targetType != 21 && !d->doubleBuffer && qxEndDisplayRedirect)
+            if (int r = qxEndDisplayRedirect(L, d, 0)) {
+                std::free(copy);
+                return r;
+            }
+        c.targetType = d->targetType;
+    }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool refill = c.fillColor != d->bgpic->fill.colour;
+    const bool refill = !newPic && c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
-    if ((resized || refill) && d->bgpicOwned) {
+    if (!newPic && (resized || refill) && d->bgpicOwned) {
         if (int r = qxRefillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
             std::free(copy);
             return r;
@@ -1318,8 +1438,17 @@ int cmdSetDisplayAttributes(lua_State *L)
     c.width = d->width;
     c.height = d->height;
     const uint32_t oldFlags = d->flags;
+    const bool oldOwned = d->bgpicOwned;
     std::memcpy(d, copy, sizeof *d);
     std::free(copy);
+    if (newPic) {
+        if (qxCurrentOutput == oldPic)
+            qxCurrentOutput = d->bgpic;
+        if (oldOwned)
+            qxFreeBGPicRecord(oldPic);
+        d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
+        d->cursorRightMargin = d->bgpic->width - 1;
+    }
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
     if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {

@@ -7,6 +7,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_eventqueue.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
@@ -167,15 +168,29 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
             *v = (int)(*v * display->systemScaleFactor);
 }
 
+int qxDisplayHasVideos(qxDisplay *display)
+{
+    int32_t rect[1][4];
+    return qxUpcalls.videoRects && qxUpcalls.videoRects(display, rect, 1) > 0;
+}
+
 void (*qxFreeDisplayExtras)(qxDisplay *display);
+int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
 void (*qxFreeDisplayVideos)(qxDisplay *display);
+
+// Set while the library closes: nothing is refused then.
+static bool freeingAll;
 
 int qxFreeDisplay(lua_State *L, qxDisplay *display)
 {
     if (display == qxCurrentDisplay)
         return ERR_FREEADISPLAY;
+    if (!freeingAll && qxIsAsyncDrawOnDisplay(display))
+        return ERR_ADFFREEDISP;
     if (display->satellites)
         return ERR_SATFREEDISP;
+    if (!freeingAll && qxDisplayHasVideos(display))
+        return ERR_VIDATTACHED;
     if (qxFreeDisplayVideos)
         qxFreeDisplayVideos(display);
     if (display->state != QX_DISPSTATE_CLOSED)
@@ -220,8 +235,10 @@ void qxFreeAllDisplays(lua_State *L)
         if (!d->backfill && d->state != QX_DISPSTATE_CLOSED)
             qxDispCloseWindow(d);
     qxCurrentDisplay = nullptr;
+    freeingAll = true;
     while (qxDisplays)
         qxFreeDisplay(L, qxDisplays);
+    freeingAll = false;
     if (qxDisplayListMutex)
         qxUnlockMutex(qxDisplayListMutex);
 }

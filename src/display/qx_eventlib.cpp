@@ -109,8 +109,11 @@ int keyHeld(lua_State *L, qxDisplay *d, int raw)
         return -ERR_WRONGUSAGE;
     if (!d || code >= QX_RAWKEY_BASE)
         return 0;
-    if (!raw && code >= 306 && code <= 313)
-        return (qxModifierBits(d) & modifierBits[code - 306]) ? 1 : 0;
+    if (!raw && code >= QX_KEY_LSHIFT && code <= QX_KEY_RCONTROL) {
+        // The display's qualifiers, an adapter's included.
+        const uint32_t bits = 0x80000000u | 0x10000u << (code - QX_KEY_LSHIFT);
+        return (qxDispQualifiers(d) & bits) == bits ? 1 : 0;
+    }
     return keys[offset + code] ? 1 : 0;
 }
 

@@ -768,6 +768,10 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
                 return 1;
             }
         }
+        // The line hook goes further only when events may be waiting: a
+        // busy script then makes no system calls.
+        if (!qxDisplayAdapterActive() && !x11EventsMayBePending())
+            return qxQuitRequested ? 1 : 0;
         double now = qxGetSeconds();
         if ((long)(now - lastSweep) > 9) {
             lastSweep = now;
@@ -1034,6 +1038,7 @@ void qxInstallEventUpcalls(void)
 {
     qxUpcalls.pollEvents = pollUpcall;
     qxUpcalls.waitEvents = waitUpcall;
+    qxUpcalls.waitEventsUntilHandled = qxWaitEventsUntilHandled;
     qxUpcalls.createSystemInterval = createSystemInterval;
     qxUpcalls.deleteSystemInterval = deleteSystemInterval;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/commands/qx_args.h"
+#include "core/applet/qx_preproc.h"
 #include "core/commands/qx_commands.h"
 #include "core/runtime/qx_lists.h"
 #include "display/qx_display.h"
@@ -242,7 +243,7 @@ int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags)
         return ERR_OLDAPPLET;
     if (!info || !(info->capabilities & QX_CAP_REQUESTERADAPTER))
         return ERR_WRONGUSAGE;
-    if (!qxGetTag(QX_TAG_STORED))
+    if (!qxAdapterInstallOpen())
         return ERR_SETADAPTER; // before start-up makes the declared objects
     if (qxRequesterAdapter && qxRequesterAdapter != info &&
         (qxRequesterAdapter->requesterAdapterFlags & QX_REQADAPTER_EXCLUSIVE))

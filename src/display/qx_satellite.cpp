@@ -89,6 +89,9 @@ qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callb
     qxDisplay *d = nullptr;
     if (!ref || qxFindDisplay(*ref, &d) || !d->bgpic || d->hardwareDoubleBuffer)
         return nullptr;
+    // A satellite draws a plain rectangle: not over a see-through BGPic.
+    if (d->bgpic->mask || d->bgpic->alpha || d->bgpic->transparentColour != 0xFFFFFFFFu)
+        return nullptr;
     // Not while a video plays straight onto the display.
     int32_t rect[1][4];
     if (qxUpcalls.videoRects && qxUpcalls.videoRects(d, rect, 1) > 0)
@@ -266,7 +269,8 @@ int qxSatelliteInput(qxSatellite *s, uint32_t op, const int32_t p[3], void *payl
         qxPostEvent(d, 3, (uint32_t)b, (uint32_t)c, (uint32_t)a, nullptr);
         break;
     case 6:
-        qxPostEvent(d, 28, (uint32_t)a, 0, 0, nullptr);
+        // The mapper reads a character from the third parameter.
+        qxPostEvent(d, 28, 0, 0, (uint32_t)a, nullptr);
         break;
     case 7:
         qxPostEvent(d, 14, (uint32_t)a, (uint32_t)b, 0, payload);

@@ -93,7 +93,8 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         if (!qxLockBitMap(shown, 1, &lock))
             return ERR_LOCKBMAP;
         r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, shown->width, shown->height,
-                         int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh, 0);
+                         int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh,
+                         (flags & QX_WBLT_VIDEOFRAME) ? 32 : 0);
         qxUnLockBitMap(&lock);
     }
     if (!tell)
@@ -256,7 +257,8 @@ static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
         int32_t x = n->x, y = n->y, w = n->width, h = n->height;
         if (qxClipRectToBounds(&area, &x, &y, &w, &h, nullptr, nullptr) && w > 0 && h > 0)
             // The frame's bitmap holds just its rectangle.
-            qxBltToWindow(n->bitmap, x - n->x, y - n->y, d, x, y, w, h, 0, 0, 0x1020, nullptr, nullptr, nullptr);
+            qxBltToWindow(n->bitmap, x - n->x, y - n->y, d, x, y, w, h, 0, 0, QX_WBLT_VIDEOFRAME | QX_WBLT_NOVIDEOMASK, nullptr,
+                          nullptr, nullptr);
     }
     if (!taken)
         qxFreeBitMap(n->bitmap);

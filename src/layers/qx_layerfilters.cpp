@@ -240,7 +240,8 @@ int qxApplyFilters(const qxFilterBlock *block, qxBitMap *bitmap, qxBitMap *mask,
             case 5: r = qxGammaBitmap(bitmap, w, h, f[0], f[1], f[2]); break;
             case 6: r = qxGrayBitmap(bitmap, w, h, 0, nullptr); break;
             case 7: r = qxInvertBitmap(bitmap, w, h, nullptr); break;
-            case 8: r = qxModulateBitmap(bitmap, w, h, f[0], f[1], f[2]); break;
+            // The filter's values are percentages; the kernel takes 1.0 as no change.
+            case 8: r = qxModulateBitmap(bitmap, w, h, f[0] / 100.0, f[1] / 100.0, f[2] / 100.0); break;
             case 9: r = qxMonochromeBitmap(bitmap, w, h, n[0]); break;
             case 10: r = qxOilPaintBitmap(bitmap, w, h, f[0]); break;
             case kPixelate: r = qxPixelateBitmap(bitmap, mask, alpha, w, h, n[0]); break;

@@ -377,6 +377,7 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
     // 7.
     if (id) l->layerid = l->sourceid = *id;
     // 8. Position 1 .. count inserts below the layer standing there.
+    const bool tail = count == 0 ? position != 1 : (position <= 0 || position > count + 1);
     qxLayer *replaced = nullptr;
     if (position >= 1 && position <= count) {
         qxLayer *at = qxGetLayerByIndex(b, position);
@@ -426,10 +427,13 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
         replaced->data = nullptr;
         qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
     }
-    // 11. Internal layers are drawn by their caller. A layer that only needs
-    // its own pixels still goes into the work
-    // bitmap here, so that the picture a refresh shows always has it.
-    if (!l->hidden && !replaced && !(flags & QX_AL_INTERNAL)) qxDrawLayer(L, l, 0);
+    // 11. Internal layers are drawn by their caller. A plain new top layer is
+    // put on screen by a creator that says it draws it (flag 2): drawing it
+    // here as well would blend a soft edge twice.
+    const bool plain = tail && qxMatrixIsIdentity(&l->transform) && !qxFiltersActive(&l->filters) &&
+                       !l->transparency && !l->shadow && !l->border && !qxLayerScaledFor(d, b);
+    const bool creatorDraws = (flags & QX_AL_SCALED) && plain;
+    if (!l->hidden && !replaced && !(flags & QX_AL_INTERNAL) && !creatorDraws) qxDrawLayer(L, l, 0);
     if (out) *out = l;
     return 0;
 }

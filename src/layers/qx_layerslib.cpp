@@ -15,6 +15,7 @@
 #include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_gfxgeom.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
@@ -719,6 +720,86 @@ int readClip(lua_State *L, int table, void **clip)
     return 0;
 }
 
+bool fieldGiven(lua_State *L, int table, const char *key)
+{
+    lua_pushstring(L, key);
+    lua_gettable(L, table);
+    const bool given = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return given;
+}
+
+// "scalex", "scaley", "width", "height" (pixels or "N%") and "rotate" into
+// *o; *changed when any of them changes the transform. A size in pixels
+// resets the scale, a percentage or a new scale clears the size.
+int readLayerGeometry(lua_State *L, int table, qxTransformOptions *o, bool *changed)
+{
+    double v = 0;
+    double *scales[2] = {&o->scalex, &o->scaley};
+    uint32_t *sizes[2] = {&o->width, &o->height};
+    const char *scaleKeys[2] = {"scalex", "scaley"}, *sizeKeys[2] = {"width", "height"};
+    for (int i = 0; i < 2; ++i) {
+        if (qxGetFieldNum(L, table, scaleKeys[i], &v, nullptr) && v != *scales[i]) {
+            if (v == 0.0 || !std::isfinite(v)) return ERR_BADDIMENSIONS;
+            *scales[i] = v, *sizes[i] = 0, *changed = true;
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        lua_pushstring(L, sizeKeys[i]);
+        lua_gettable(L, table);
+        const int type = lua_type(L, -1);
+        const char *text = type == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
+        const double value = type == LUA_TNUMBER ? lua_tonumber(L, -1) : 0.0;
+        lua_pop(L, 1);
+        if (type == LUA_TNIL) continue;
+        if (type != LUA_TNUMBER && type != LUA_TSTRING) {
+            qxSetErrorString(sizeKeys[i]);
+            return ERR_NUMTABLEARG;
+        }
+        *changed = true;
+        double v = value;
+        bool percent = false;
+        if (text) {
+            char *end = nullptr;
+            v = std::strtod(text, &end);
+            percent = end != text && *end == '%' && !end[1];
+            if (end == text || (*end && !percent) || !std::isfinite(v)) {
+                qxSetErrorString(text);
+                return ERR_PERCENTFORMATSTR;
+            }
+        }
+        if (v < 0 || (percent && v == 0)) return ERR_BADDIMENSIONS;
+        if (percent) {
+            *scales[i] = v / 100.0, *sizes[i] = 0;
+        } else {
+            *sizes[i] = uint32_t(std::min(v, 2147483647.0)), *scales[i] = 1.0;
+        }
+    }
+    if (qxGetFieldNum(L, table, "rotate", &v, nullptr) && v != o->rotate) {
+        if (!std::isfinite(v)) return ERR_WRONGUSAGE;
+        o->rotate = std::fmod(v, 360.0), *changed = true;
+    }
+    return 0;
+}
+
+// "z": a position, or the name of a layer whose position it takes.
+int readLayerZ(lua_State *L, const qxBGPic *b, int table, int *z, bool *given)
+{
+    lua_pushstring(L, "z");
+    lua_gettable(L, table);
+    int r = 0;
+    if (lua_type(L, -1) == LUA_TNUMBER) {
+        *z = int(std::clamp<lua_Number>(lua_tonumber(L, -1), INT32_MIN, INT32_MAX)), *given = true;
+    } else if (lua_type(L, -1) == LUA_TSTRING) {
+        *z = qxFindLayerByName(b, lua_tostring(L, -1)), *given = true;
+        if (!*z) qxSetErrorString(lua_tostring(L, -1)), r = ERR_FINDLAYER;
+    } else if (!lua_isnil(L, -1)) {
+        r = ERR_WRONGUSAGE;
+    }
+    lua_pop(L, 1);
+    return r;
+}
+
 // Puts a freshly rendered base rendition in place of the layer's own; the
 // transformed renditions are built again by the caller.
 void swapBaseRendition(lua_State *L, qxLayer *l, qxLayerData *fresh)
@@ -801,7 +882,26 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     s.shadow = {l->shadow, l->shadowcolor, l->shadowsize, l->shadowdir, l->shadowradius, l->shadowsigma};
     s.border = {l->border, l->bordercolor, l->bordersize};
     s.filters = l->filters;
-    if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s, 0)) return r;
+    const bool matrixGiven = fieldGiven(L, table, "transform");
+    bool geometry = false;
+    qxTransformOptions geo = o;
+    if (!matrixGiven)
+        if (int r = readLayerGeometry(L, table, &geo, &geometry)) return r;
+    if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s,
+                                      QX_OPT_NOSIZE | QX_OPT_NOROTATE))
+        return r;
+    if (matrixGiven) {
+        o.width = o.height = 0, o.scalex = o.scaley = 1.0, o.rotate = 0.0;
+    } else if (geometry) {
+        // Scale, size and angle as read above; a matrix the script gave goes.
+        o.scalex = geo.scalex, o.scaley = geo.scaley, o.width = geo.width, o.height = geo.height;
+        o.rotate = geo.rotate, o.transformed = 0;
+        // Each axis by its own size or scale: a width in pixels with a
+        // height in percent scales both.
+        const double sx = o.width && base->width ? double(o.width) / base->width : o.scalex;
+        const double sy = o.height && base->height ? double(o.height) / base->height : o.scaley;
+        qxSetupTransform(&o.m11, 0, 0, base->width, base->height, sx, sy, o.rotate);
+    }
     if (boolField(L, table, "clearfilters")) s.filters = qxFilterBlock{};
     lua_pushstring(L, "nocliptransform");
     lua_gettable(L, table);
@@ -817,7 +917,8 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     bool yGiven = qxGetFieldInt(L, table, "y", &y, nullptr);
     if (qxGetFieldInt(L, table, "translatex", &tx, nullptr)) x = int(int64_t(base->x) + tx), xGiven = true;
     if (qxGetFieldInt(L, table, "translatey", &ty, nullptr)) y = int(int64_t(base->y) + ty), yGiven = true;
-    const bool zGiven = qxGetFieldInt(L, table, "z", &z, nullptr);
+    bool zGiven = false;
+    if (int r = readLayerZ(L, b, table, &z, &zGiven)) return r;
     char group[256];
     std::strcpy(group, l->group);
     if (int r = qxGetFieldStr(L, table, "group", group, sizeof group, nullptr); r > 1) return r;

@@ -14,6 +14,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "imaging/qx_blit.h"
+#include "imaging/qx_pixelformat.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
 #include "layers/qx_layerfilters.h"
@@ -80,17 +81,27 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
     if (!a.bytes || !intersect(0, 0, a.width, a.height, &sx, &sy, &w, &h)) return;
     qxBitMapLock lock;
     if (!qxLockBitMap(dest, 0, &lock)) return;
-    if (lock.bytesPerPixel == 4) {
-        const uint32_t cr = (colour >> 16) & 255, cg = (colour >> 8) & 255, cb = colour & 255;
-        for (int32_t j = 0; j < h; ++j) {
-            const uint8_t *src = a.bytes + int64_t(sy + j) * a.bytesPerRow + sx;
-            auto *row = static_cast<uint32_t *>(lock.pixels) + int64_t(dy + j) * lock.pixelsPerRow + dx;
-            for (int32_t i = 0; i < w; ++i) {
-                const uint32_t o = factor == 255 ? src[i] : (src[i] * factor + 127) / 255, k = 255 - o, p = row[i];
-                const uint32_t r = (cr * o + ((p >> 16) & 255) * k + 127) / 255;
-                const uint32_t g = (cg * o + ((p >> 8) & 255) * k + 127) / 255;
-                const uint32_t b = (cb * o + (p & 255) * k + 127) / 255;
-                row[i] = (p & 0xFF000000u) | r << 16 | g << 8 | b;
+    const uint32_t cr = (colour >> 16) & 255, cg = (colour >> 8) & 255, cb = colour & 255;
+    auto mix = [&](uint32_t p, uint32_t o) {
+        const uint32_t k = 255 - o;
+        const uint32_t r = (cr * o + ((p >> 16) & 255) * k + 127) / 255;
+        const uint32_t g = (cg * o + ((p >> 8) & 255) * k + 127) / 255;
+        const uint32_t b = (cb * o + (p & 255) * k + 127) / 255;
+        return (p & 0xFF000000u) | r << 16 | g << 8 | b;
+    };
+    // Shadows and borders look the same on a 16-bit display.
+    for (int32_t j = 0; j < h && (lock.bytesPerPixel == 4 || lock.bytesPerPixel == 2); ++j) {
+        const uint8_t *src = a.bytes + int64_t(sy + j) * a.bytesPerRow + sx;
+        const int64_t at = int64_t(dy + j) * lock.pixelsPerRow + dx;
+        for (int32_t i = 0; i < w; ++i) {
+            const uint32_t o = factor == 255 ? src[i] : (src[i] * factor + 127) / 255;
+            if (!o) continue;
+            if (lock.bytesPerPixel == 4) {
+                auto *p = static_cast<uint32_t *>(lock.pixels) + at + i;
+                *p = mix(*p, o);
+            } else {
+                auto *p = static_cast<uint16_t *>(lock.pixels) + at + i;
+                *p = uint16_t(qxColorToPixel(mix(qxPixelToColor(*p, lock.pixelFormat, 0), o), lock.pixelFormat, 0));
             }
         }
     }

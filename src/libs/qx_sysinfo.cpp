@@ -1,8 +1,5 @@
 // System library: version, program, command-line, system, language and
 // constant information.
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -134,15 +131,14 @@ int qxCmdGetCommandLine(lua_State *L) {
 
 int qxCmdGetSystemInfo(lua_State *L) {
     qxCheckArgCount(L, 0, 1, 0, 0);
+    static const char *const keys[QX_SPECIAL_LAST] = {
+        "windows",        "programfiles",     "appdata",         "commonappdata", "mydocuments",
+        "userhome",       "username",         "sdcard",          "externalstorage", "internalstorage",
+        "appbundle",      "preferences",      "tempfiles"};
     lua_newtable(L);
-    const char *home = std::getenv("HOME");
-    if (home && *home) {
-        setStr(L, "userhome", home);
-        std::string prefs = std::string(home) + "/.zephyrane-kit/preferences";
-        setStr(L, "preferences", prefs.c_str());
-    }
-    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_name) setStr(L, "username", pw->pw_name);
-    if (const char *temp = qxGetTempDirectory(); temp && *temp) setStr(L, "tempfiles", temp);
+    char path[QX_PATH_MAX];
+    for (uint32_t id = 1; id <= QX_SPECIAL_LAST; id++)
+        if (qxGetSpecialPath(id, path, sizeof path)) setStr(L, keys[id - 1], path);
     return 1;
 }
 

@@ -37,10 +37,12 @@
 #include "layers/qx_layer.h"
 #include "media/qx_audiohost.h"
 #include "media/qx_medialibs.h"
+#include "media/qx_sound.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_appicon.h"
 #include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
+#include "objects/qx_picsource.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
@@ -175,10 +177,16 @@ void qxLinkLayers(void)
     qxUpcalls.setInputGrabs = x11RequesterGrabs;
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
     qxFreeDisplayVideos = qxStopVideosOfDisplay;
+    qxUpcalls.videoRects = qxVideoRectsOfDisplay;
+    qxUpcalls.reapChannels = qxReapChannels;
     qxLinkClipboard();
     qxLinkEventSources();
     // Input a satellite feeds in goes to its display's event queue.
     qxHostSystem[16] = reinterpret_cast<qxHostFunc>(qxSatelliteInput);
+    // Adapters post their windows' input through the host event function.
+    qxHostSystem[15] = reinterpret_cast<qxHostFunc>(qxHostEvent);
+    qxHostSystem[27] = reinterpret_cast<qxHostFunc>(qxHostEventL);
+    qxHostSubstituteName = qxImageLoaderFileName;
     qxLinkPictureWriters();
     qxLinkObjects();
     qxLinkObjectAttributes();

@@ -28,6 +28,8 @@
 #include "objects/qx_brush.h"
 #include "core/applet/qx_appicon.h"
 #include "display/qx_adapter.h"
+#include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_tempfiles.h"
 #include "platform/qx_files.h"
@@ -203,6 +205,10 @@ int qxStartup(int argc, char **argv)
     if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)) || (r = qxRealizeFontBitmaps()))
         return fail(r);
     qxRebuildSpriteMasks(); // sprites declared before the display kept pixels only
+    // Windows opened before the declared pictures had pixels show them now.
+    for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
+        if (d->state == QX_DISPSTATE_OPEN)
+            qxRefreshWholeDisplay(d, 0);
     qxSetTag(QX_TAG_MAINRUNNING, 1);
 
     r = qxRunMainScript(L);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/commands/qx_args.h"
+#include "core/applet/qx_preproc.h"
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "media/qx_modplayer.h"
@@ -164,31 +165,34 @@ uint32_t fillVideo(qxChannel *c, uint8_t *out, uint32_t frames)
 
 extern "C" {
 
-int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const uint32_t *tags)
+int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag *tags)
 {
     if (!qxRequireVersion(6, 0)) return ERR_OLDAPPLET;
     if (!plugin || !(plugin->capabilities & QX_CAP_AUDIOADAPTER)) return ERR_WRONGUSAGE;
     auto readTags = [tags](uint32_t *bufferSize, int32_t *channels) {
-        for (const uint32_t *t = tags; t && t[0]; t += 2) {
-            if (t[0] == QX_AUDIOTAG_BUFFERSIZE) *bufferSize = t[1];
-            else if (t[0] == QX_AUDIOTAG_CHANNELS && channels) *channels = int32_t(t[1]);
+        for (const qxHostTag *t = tags; t && t->tag; t++) {
+            if (t->tag == QX_AUDIOTAG_BUFFERSIZE) *bufferSize = uint32_t(t->value);
+            else if (t->tag == QX_AUDIOTAG_CHANNELS && channels) *channels = int32_t(t->value);
         }
     };
     if ((flags & QX_AUDIOADAPTER_UPDATE) && qxAudioAdapter.plugin == plugin) {
-        readTags(&qxAudioAdapter.bufferSize, nullptr);
-        plugin->audioSetting = qxAudioAdapter.bufferSize;
+        uint32_t bufferSize = qxAudioAdapter.bufferSize;
+        readTags(&bufferSize, nullptr);
+        if (!bufferSize) return ERR_SETADAPTER; // nothing could ever be pulled
+        qxAudioAdapter.bufferSize = bufferSize;
+        plugin->audioSetting = bufferSize;
         return 0;
     }
-    // Start-up has begun making the applet's declared objects when it
-    // stores them or runs the main chunk.
-    if (!qxGetTag(QX_TAG_STORED) && !qxGetTag(QX_TAG_MAINRUNNING)) return ERR_SETADAPTER;
+    // Start-up has begun making the applet's declared objects (its plug-in
+    // requirements first) when it stores them or runs the main chunk.
+    if (!qxAdapterInstallOpen()) return ERR_SETADAPTER;
     if (qxAudioAdapter.plugin && (qxAudioAdapter.flags & QX_AUDIOADAPTER_EXCLUSIVE)) return ERR_SETADAPTER;
     // The table is sized once: an adapter cannot take over an open device.
     if (qxAudio.deviceOpen) return ERR_SETADAPTER;
     uint32_t bufferSize = 2048;
     int32_t channels = qxAudio.count > 0 ? qxAudio.count : 8;
     readTags(&bufferSize, &channels);
-    if (channels <= 0) {
+    if (channels <= 0 || !bufferSize) {
         qxAudioAdapter = {};
         return ERR_SETADAPTER;
     }

@@ -33,8 +33,9 @@ struct qxAudioAdapterState {
 };
 extern qxAudioAdapterState qxAudioAdapter;
 
-// Audio host slot 2: 0 or 1566, 1055, 1518.
-int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const uint32_t *tags);
+// Audio host slot 2 with a tag list of {u32 tag; u64 value}: 0 or 1566,
+// 1055, 1518.
+int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag *tags);
 // Forgets the adapter (shutdown, tests).
 void qxResetAudioAdapter(void);
 

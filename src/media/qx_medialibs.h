@@ -17,6 +17,9 @@ int qxOpenVideoLib(lua_State *L);
 void qxFreeAllVideos(lua_State *L);
 // Stops every video playing on the display (null: on any display).
 void qxStopVideosOfDisplay(qxDisplay *display);
+// Up to max rectangles {x, y, width, height} of the videos shown straight
+// on the display (playing, paused, suspended or ended); their count.
+int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], int max);
 // The state (0..4) of the object that owns the player.
 void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state);
 // 1 when a playing video drawn straight into the display covers the point.

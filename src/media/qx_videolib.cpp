@@ -119,6 +119,26 @@ extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
            }) != nullptr;
 }
 
+extern "C" int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], int max)
+{
+    // Window rectangles less the picture offsets, which the window side adds.
+    int n = 0;
+    eachVideo([&](qxVideoObject *o) {
+        const uint32_t s = o->state;
+        if (o->layer || o->player->display != display || s < 1 || s > 4) return false;
+        const qxVideo *v = o->player;
+        if (n < max) {
+            rects[n][0] = v->x.load() - display->marginLeft;
+            rects[n][1] = v->y.load() - display->marginTop;
+            rects[n][2] = int32_t(v->outWidth.load() ? v->outWidth.load() : v->width);
+            rects[n][3] = int32_t(v->outHeight.load() ? v->outHeight.load() : v->height);
+        }
+        n++;
+        return n >= max;
+    });
+    return n < max ? n : max;
+}
+
 extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display)
 {
     if (!display) return nullptr;
@@ -520,15 +540,16 @@ void moveResize(qxVideoObject *o, Geometry before)
             // The place the video leaves is still in the video mask: the
             // satellites must redraw it all the same.
             if (!s.scales) {
-                qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK, nullptr, nullptr, nullptr);
+                qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr,
+                              nullptr, nullptr);
             } else {
                 // Window coordinates count from the scaled picture's origin.
                 const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
                 const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
                 const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
                 if (sw > 0 && sh > 0)
-                    qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK, nullptr, nullptr,
-                                  nullptr);
+                    qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME,
+                                  nullptr, nullptr, nullptr);
             }
         }
     }

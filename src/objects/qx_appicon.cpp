@@ -103,13 +103,35 @@ qxIconNode *hostAppIcons(void)
     return head;
 }
 
+// A picture source rendered at a size into a packed copy (malloc'd, so
+// that the icon lists free it like any node's pixels); null on failure.
+uint32_t *renderSource(qxPicSource *source, uint32_t baseWidth, uint32_t baseHeight, uint32_t w, uint32_t h)
+{
+    if (!source || !baseWidth || !baseHeight || !w || !h)
+        return nullptr;
+    const double matrix[4] = {double(w) / baseWidth, 0, 0, double(h) / baseHeight};
+    uint32_t *rendered = nullptr, pitch = 0;
+    if (qxPicSourceTransform(nullptr, source, matrix, 0, 0, int32_t(w), int32_t(h), nullptr, nullptr, &rendered,
+                             nullptr, nullptr, &pitch) ||
+        !rendered)
+        return nullptr;
+    if (!pitch)
+        pitch = w * 4;
+    auto *copy = static_cast<uint32_t *>(std::malloc(size_t(w) * h * 4));
+    if (copy) // the rendered rows stay the source's
+        for (uint32_t y = 0; y < h; y++)
+            std::memcpy(copy + size_t(y) * w, reinterpret_cast<const uint8_t *>(rendered) + size_t(y) * pitch,
+                        size_t(w) * 4);
+    return copy;
+}
+
 qxIcon *iconOf(const qxObjectRef *ref)
 {
     qxIcon *icon = nullptr;
     return ref && qxFindIcon(*ref, &icon) == 0 ? icon : nullptr;
 }
 
-// Slot 32: one node per image of the icon (pixel entries).
+// Slot 32: one node per image of the icon; picture sources at scale 1.0.
 qxIconNode *hostIconList(const qxObjectRef *ref)
 {
     qxIcon *icon = iconOf(ref);
@@ -119,9 +141,20 @@ qxIconNode *hostIconList(const qxObjectRef *ref)
     for (const qxIconEntry *e = icon->entries; e; e = e->next)
         for (int sel = 0; sel < 2; sel++) {
             const uint32_t *px = sel ? e->selected : e->normal;
-            if (!px)
+            qxPicSource *source = sel ? e->selectedSource : e->normalSource;
+            if (!px && !source)
                 continue;
-            qxIconNode *n = newNode(px, e->width, e->height, (e->standard ? 1u : 0u) | (sel ? 2u : 0u));
+            const uint32_t flags = (e->standard ? 1u : 0u) | (sel ? 2u : 0u);
+            qxIconNode *n = nullptr;
+            if (px) {
+                n = newNode(px, e->width, e->height, flags);
+            } else if (uint32_t *rendered = renderSource(source, e->width, e->height, e->width, e->height)) {
+                n = static_cast<qxIconNode *>(std::calloc(1, sizeof(qxIconNode)));
+                if (n)
+                    n->pixels = rendered, n->width = e->width, n->height = e->height, n->flags = flags;
+                else
+                    std::free(rendered);
+            }
             if (!n) {
                 qxFreeIconList(head);
                 return nullptr;
@@ -150,13 +183,26 @@ qxIconImage *hostIconImage(const qxObjectRef *ref, const double *scale, uint32_t
     const double ww = std::floor(reference->width * s), wh = std::floor(reference->height * s);
     if (ww < 1 || wh < 1 || ww > 16384 || wh > 16384)
         return nullptr;
+    if (reference->normalSource) {
+        // A picture source is drawn at the wanted size itself.
+        qxPicSource *source = (flags & 1) ? reference->selectedSource : reference->normalSource;
+        uint32_t *rendered = renderSource(source, reference->width, reference->height, uint32_t(ww), uint32_t(wh));
+        auto *image = rendered ? static_cast<qxIconImage *>(std::calloc(1, sizeof(qxIconImage))) : nullptr;
+        if (!image) {
+            std::free(rendered);
+            return nullptr;
+        }
+        image->pixels = rendered, image->width = uint32_t(ww), image->height = uint32_t(wh);
+        image->flags = 1u | ((flags & 1) ? 2u : 0u);
+        return image;
+    }
     const qxIconEntry *best = nullptr;
     for (const qxIconEntry *e = icon->entries; e; e = e->next)
         if (!best || std::fabs(double(e->width) - ww) < std::fabs(double(best->width) - ww))
             best = e;
     const uint32_t *px = (flags & 1) ? best->selected : best->normal;
     if (!px)
-        return nullptr; // vector entries are not rendered here
+        return nullptr;
     uint32_t w = best->width, h = best->height;
     uint32_t *out = nullptr;
     if (w != uint32_t(ww) || h != uint32_t(wh)) {

@@ -254,8 +254,11 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         qxBitMap *lb = type == QX_OBJ_VIDEO ? frameBitmap : nullptr;
         // An anim layer keeps its frame where parts keep their offset.
         const int32_t a = type == QX_OBJ_ANIM ? int32_t(frame) : sx;
+        // Flag 2: this routine puts the new layer's pixels on screen itself.
+        const bool drawsHere = !style->needslayer && !(flags & (QX_DO_UPTODATE | QX_DO_PREPARE)) && !transformed &&
+                               (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
         int r = qxAddLayerNode(L, type, ref, a, sy, x, y, w, h, options, style, lb, nullptr, nullptr,
-                               style->insertpos, flags | 2, reserved);
+                               style->insertpos, drawsHere ? 2 : 0, reserved);
         if (r) return r;
         if (style->needslayer || (flags & QX_DO_UPTODATE) || transformed) return 0;
     }

@@ -6,11 +6,13 @@
 #include "display/qx_displaylibs.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
+#include "objects/qx_selection.h"
 
 extern "C" void qxLinkObjects(void)
 {
     qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
     qxFreeDisplayExtras = qxFreeOutputState;
+    qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

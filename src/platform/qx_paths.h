@@ -2,6 +2,7 @@
 // program directory behind "PROGDIR:", and the temporary directory.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 extern "C" {
@@ -28,6 +29,20 @@ int qxTempFileName(char *buffer, size_t capacity);
 // in HOME), made when missing. 1, or 0 (buffer empty or partial) when HOME
 // is unset, the path does not fit or a directory cannot be made.
 int qxGetPrefsDir(char *buffer, size_t size);
+
+// Identifiers of the well-known directories; the others (Windows folders,
+// documents, storage cards, bundles) do not exist on this platform.
+enum {
+    QX_SPECIAL_PROGDIR = 0,
+    QX_SPECIAL_USERHOME = 6,
+    QX_SPECIAL_USERNAME = 7,
+    QX_SPECIAL_PREFERENCES = 12,
+    QX_SPECIAL_TEMPFILES = 13,
+    QX_SPECIAL_LAST = 13,
+};
+// Writes the path (for QX_SPECIAL_USERNAME the user's name) into buffer;
+// 1, or 0 when the platform has none or it does not fit. Nothing is made.
+int qxGetSpecialPath(uint32_t id, char *buffer, size_t size);
 
 // Chunk names are copied unchanged; otherwise converted to UTF-8 when
 // convert is set and the mode is ISO-8859-1; every "\" becomes "/".

@@ -1,5 +1,8 @@
-// The per-user preferences directory, ~/.zephyrane-kit/preferences.
+// The per-user preferences directory, ~/.zephyrane-kit/preferences, and the
+// other well-known directories by identifier.
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -37,4 +40,39 @@ extern "C" int qxGetPrefsDir(char *buffer, size_t size)
     if (!append(buffer, size, &used, "/.zephyrane-kit") || !ensureDir(buffer)) return 0;
     if (!append(buffer, size, &used, "/preferences") || !ensureDir(buffer)) return 0;
     return 1;
+}
+
+extern "C" int qxGetSpecialPath(uint32_t id, char *buffer, size_t size)
+{
+    if (!buffer || !size) return 0;
+    buffer[0] = 0;
+    size_t used = 0;
+    const char *home = std::getenv("HOME");
+    bool hasHome = home && *home;
+    switch (id) {
+    case QX_SPECIAL_PROGDIR: {
+        const char *program = qxGetProgramPath();
+        const char *slash = program ? std::strrchr(program, '/') : nullptr;
+        if (!slash) return 0;
+        size_t n = size_t(slash - program);
+        if (n == 0) n = 1; // the root keeps its slash
+        if (n >= size) return 0;
+        std::memcpy(buffer, program, n);
+        buffer[n] = 0;
+        return 1;
+    }
+    case QX_SPECIAL_USERHOME: return hasHome && append(buffer, size, &used, home);
+    case QX_SPECIAL_USERNAME: {
+        const passwd *pw = getpwuid(getuid());
+        return pw && pw->pw_name && append(buffer, size, &used, pw->pw_name);
+    }
+    case QX_SPECIAL_PREFERENCES:
+        return hasHome && append(buffer, size, &used, home) &&
+               append(buffer, size, &used, "/.zephyrane-kit/preferences");
+    case QX_SPECIAL_TEMPFILES: {
+        const char *temp = qxGetTempDirectory();
+        return temp && *temp && append(buffer, size, &used, temp);
+    }
+    default: return 0; // the platform knows no such directory
+    }
 }

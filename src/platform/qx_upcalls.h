@@ -58,8 +58,14 @@ struct qxPlatformUpcalls {
     int (*displayRescale)(qxDisplay *display, int width, int height, int x, int y);
     // Reopens the display's window (mode switch, option 5). NULL: 0.
     int (*openDisplayWindow)(qxDisplay *display, int option);
-    // Puts the video frames queued by other threads. NULL: nothing.
-    void (*flushPendingDisplayUpdates)(void);
+    // Puts the video frames queued by other threads; 0 or the error that
+    // stopped the run. NULL: nothing.
+    int (*flushPendingDisplayUpdates)(void);
+    // Runs event steps until one has dispatched something; 0 or an error.
+    // NULL: no event machinery, nothing to wait for.
+    int (*waitEventsUntilHandled)(lua_State *L);
+    // The frame rate vertical waits are timed at. NULL: 60.
+    uint32_t (*frameRate)(void);
     // 1 while a requester is open on the display. NULL: 0.
     int (*requesterOpenOn)(qxDisplay *display);
     // Lets the audio layer reap finished channels. NULL: nothing.

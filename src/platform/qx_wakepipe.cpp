@@ -1,5 +1,6 @@
 #include "platform/qx_wakepipe.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,6 +11,11 @@ extern "C" {
 
 int qxWakePipeRead = -1;
 int qxWakePipeWrite = -1;
+
+// Raised after every write, so that a poll can tell without a system call
+// that the pipe may hold messages. Lock-free, hence usable in a signal
+// handler.
+static std::atomic<int> wakeSent{0};
 
 int qxCreateWakePipe(void)
 {
@@ -46,7 +52,20 @@ void qxSendWakeMessage(uint64_t type, uint64_t data)
     // 16 bytes are below PIPE_BUF: the write is whole or fails.
     ssize_t written = write(fd, &message, sizeof message);
     (void)written;
+    // After the write: a reader that clears the flag and then drains the
+    // pipe either reads this message or sees the flag again.
+    wakeSent.store(1, std::memory_order_release);
     errno = savedErrno;
+}
+
+int qxWakeMessageSent(void)
+{
+    return wakeSent.load(std::memory_order_acquire);
+}
+
+void qxClearWakeMessageSent(void)
+{
+    wakeSent.store(0, std::memory_order_release);
 }
 
 int qxReadWakeMessage(qxWakeMessage *message)

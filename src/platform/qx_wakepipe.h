@@ -26,6 +26,10 @@ int qxCreateWakePipe(void);
 void qxCloseWakePipe(void);
 // Writes one message; a full or missing pipe drops it. Async-signal-safe.
 void qxSendWakeMessage(uint64_t type, uint64_t data);
+// 1 when a message was written since the last qxClearWakeMessageSent; the
+// reader clears it before it drains the pipe.
+int qxWakeMessageSent(void);
+void qxClearWakeMessageSent(void);
 // Reads one whole message without blocking; 1 when one was read.
 int qxReadWakeMessage(qxWakeMessage *message);
 // Waits until the read end is readable or timeoutMs passes (-1: no

@@ -244,20 +244,20 @@ TEST(AdapterInstall, Codes)
 {
     qxPluginInfo plain{}, adapter{}, other{};
     adapter.capabilities = other.capabilities = QX_CAP_AUDIOADAPTER;
-    const uint32_t none[] = {0};
+    const qxHostTag none[] = {{0, 0}};
     EXPECT_EQ(qxInstallAudioAdapter(&plain, 0, none), ERR_WRONGUSAGE);
     // Before start-up makes the applet's objects.
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, none), ERR_SETADAPTER);
     qxSetTag(QX_TAG_MAINRUNNING, 1);
-    const uint32_t noChannels[] = {QX_AUDIOTAG_CHANNELS, 0, 0};
+    const qxHostTag noChannels[] = {{QX_AUDIOTAG_CHANNELS, 0}, {0, 0}};
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, noChannels), ERR_SETADAPTER);
     EXPECT_EQ(qxAudioAdapter.plugin, nullptr);
-    const uint32_t five[] = {QX_AUDIOTAG_CHANNELS, 5, 0};
+    const qxHostTag five[] = {{QX_AUDIOTAG_CHANNELS, 5}, {0, 0}};
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, QX_AUDIOADAPTER_EXCLUSIVE, five), 0);
     EXPECT_EQ(qxAudioAdapter.channels, 5);
     EXPECT_EQ(qxAudioAdapter.bufferSize, 2048u);
     EXPECT_EQ(qxInstallAudioAdapter(&other, 0, none), ERR_SETADAPTER);
-    const uint32_t buffer[] = {QX_AUDIOTAG_BUFFERSIZE, 4096, QX_AUDIOTAG_CHANNELS, 2, 0};
+    const qxHostTag buffer[] = {{QX_AUDIOTAG_BUFFERSIZE, 4096}, {QX_AUDIOTAG_CHANNELS, 2}, {0, 0}};
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, QX_AUDIOADAPTER_UPDATE, buffer), 0);
     EXPECT_EQ(qxAudioAdapter.bufferSize, 4096u);
     EXPECT_EQ(adapter.audioSetting, 4096u);

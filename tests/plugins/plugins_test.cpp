@@ -350,7 +350,7 @@ TEST_F(PluginTest, PluginWorksTheVmAndTheLibrariesThroughTheTable)
     qxClosePluginLibrary(h);
 }
 
-TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
+TEST(HostTable, BuiltInFontsAndFontLookup)
 {
     // Sub-table 9: the stored Vera Sans, Sans Mono and Serif and their sizes.
     EXPECT_EQ(offsetof(qxHostFontData, size), 3 * sizeof(void *));
@@ -362,25 +362,6 @@ TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
                       memcmp(static_cast<const char *>(qxHostFonts.font[i]), "\0\1\0\0", 4) == 0,
                   true);
     }
-    using Ptr0 = void *(*)(...);
-    // Graphics: picture, brush, satellite, icon and conversion slots give null or 0.
-    for (int slot : {0, 1, 2, 4, 6, 8, 14, 16, 20, 25, 30, 32, 33, 35})
-        EXPECT_EQ(reinterpret_cast<Ptr0>(qxHostGraphics[slot])(nullptr, nullptr, nullptr, nullptr, nullptr), nullptr)
-            << "graphics " << slot;
-    using Code = int (*)(...);
-    // Refused whether the display layer has filled the slot yet or not.
-    EXPECT_NE(reinterpret_cast<Code>(qxHostGraphics[13])(nullptr, 0, nullptr), 0);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[18])(nullptr, nullptr), -1);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostGraphics[19])(nullptr), ERR_FINDDISPLAY);
-    EXPECT_NE(reinterpret_cast<Code>(qxHostGraphics[29])(nullptr, nullptr), 0);
-    // Audio, requesters and font lookup.
-    EXPECT_EQ(reinterpret_cast<Ptr0>(qxHostAudio[0])(nullptr, 0, nullptr, nullptr), nullptr);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostAudio[2])(nullptr, 0, nullptr), ERR_SETADAPTER);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[0])("t", "b", "OK"), 0);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[1])("t", nullptr, 0), 0);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[2])("t", nullptr, 0), 0);
-    // Installing a requester adapter refuses a record without the capability.
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostRequesters[3])(nullptr, 0), ERR_WRONGUSAGE);
     // Font lookup: the font database by full name (weight ~0) or by family.
     using Lookup = const char *(*)(const char *, uint32_t, uint32_t, uint32_t, uint32_t *, uint32_t *, uint32_t *);
     EXPECT_EQ(reinterpret_cast<Lookup>(qxHostFontLookup[0])("Sans", 0, 0, 0, nullptr, nullptr, nullptr), nullptr);
@@ -392,11 +373,6 @@ TEST(HostTable, SlotsOfMissingServicesAnswerWithFailure)
     EXPECT_NE(strstr(vera, "VeraBd.ttf"), nullptr);
     EXPECT_EQ(fontOffset + fontSize + fontTemporary, 0u);
     qxClearFontPaths();
-    // System slots of the event layer: no custom events, no handler.
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[14])("x", nullptr), 0);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[36])("x", 0, nullptr), 0);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[48])("x", nullptr), -1);
-    EXPECT_EQ(reinterpret_cast<Code>(qxHostSystem[39])(nullptr, 0), ERR_SETADAPTER);
 }
 
 // ---- Call wrappers (system slots 21 to 26) ----

@@ -225,6 +225,27 @@ def hide_gtk(workdir):
     return where
 
 
+DEPTH_TOLERANCE = {"8": 64, "16": 16}
+
+
+def at_depth(spec, depth):
+    """The same listing on an X server of another depth: colours are rounded
+    to that depth, so pictures get a tolerance to match."""
+    if depth and spec["xserver"]:
+        spec["xserver"] = depth
+        spec["picture"] = [with_tolerance(p, DEPTH_TOLERANCE.get(depth, 0)) for p in spec["picture"]]
+
+
+def with_tolerance(item, least):
+    """A "picture:" item whose tolerance is at least `least`."""
+    left, sep, command = item.partition("=")
+    words = left.split()
+    if not sep or len(words) not in (1, 2):
+        return item
+    tolerance = max(int(words[1]) if len(words) == 2 and words[1].isdigit() else 0, least)
+    return "%s %d =%s" % (words[0], tolerance, command)
+
+
 def compare_picture(item, workdir, env, subst):
     """ "picture: FILE [TOLERANCE] = COMMAND": COMMAND makes the reference
     {ref} in the scratch directory after the run; FILE must match it within
@@ -348,11 +369,12 @@ def needs_default_server(spec):
             not any(e.partition("=")[0].strip() == "DISPLAY" for e in spec["env"]))
 
 
-def run_test(listing, qxasm, player, workdir):
+def run_test(listing, qxasm, player, workdir, depth=None):
     session = None
     try:
         with open(listing, encoding="utf-8", errors="replace") as f:
             spec = parse_spec(f.read(), os.path.basename(listing))
+        at_depth(spec, depth)
         if spec["skip"] is None and spec["xserver"]:
             session = XSession(spec["xserver"], spec["wm"])
         elif spec["skip"] is None and needs_default_server(spec):
@@ -364,27 +386,28 @@ def run_test(listing, qxasm, player, workdir):
         print("SKIP: %s" % e)
         return SKIP
     try:
-        return run_one(listing, qxasm, player, workdir, session)
+        return run_one(listing, qxasm, player, workdir, session, depth)
     finally:
         if session:
             session.close()
 
 
-def run_one(listing, qxasm, player, workdir, session):
+def run_one(listing, qxasm, player, workdir, session, depth):
     with open(listing, encoding="utf-8", errors="replace") as f:
         text = f.read()
     if ";! peer:" not in text:
-        return run_listing(listing, text, qxasm, player, workdir, None, session)
+        return run_listing(listing, text, qxasm, player, workdir, None, session, depth)
     running = netpeers.Peers()
     try:
-        return run_listing(listing, text, qxasm, player, workdir, running, session)
+        return run_listing(listing, text, qxasm, player, workdir, running, session, depth)
     finally:
         running.stop()
 
 
-def run_listing(listing, text, qxasm, player, workdir, running, session):
+def run_listing(listing, text, qxasm, player, workdir, running, session, depth=None):
     try:
         spec = parse_spec(text, os.path.basename(listing))
+        at_depth(spec, depth)
     except SpecError as e:
         print("FAIL: %s" % e)
         return 1
@@ -540,13 +563,15 @@ def main(argv):
     ap.add_argument("--qxasm", required=True)
     ap.add_argument("--player", required=True)
     ap.add_argument("--workdir", help="scratch directory (emptied first); default: a fresh temporary one")
+    ap.add_argument("--depth", choices=("8", "16", "24"),
+                    help="run a listing that names an X server at this depth instead")
     ap.add_argument("test")
     a = ap.parse_args(argv)
     if a.workdir:
-        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir))
+        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir), a.depth)
     tmp = tempfile.mkdtemp(prefix="qxe2e.")
     try:
-        return run_test(a.test, a.qxasm, a.player, tmp)
+        return run_test(a.test, a.qxasm, a.player, tmp, a.depth)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 

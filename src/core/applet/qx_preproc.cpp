@@ -29,6 +29,11 @@
 extern "C" {
 uint32_t qxRequirePhase;
 int (*qxPreprocLoadPrefs)(lua_State *L, int mode);
+
+int qxAdapterInstallOpen(void)
+{
+    return qxRequirePhase || qxGetTag(QX_TAG_STORED) || qxGetTag(QX_TAG_MAINRUNNING);
+}
 }
 
 // OpenFile's #MODE_READ: declared files are opened for reading.

@@ -194,6 +194,9 @@ extern qxAppletState qxAppletLoad;
 // Set while the plug-in requirements of start-up are loaded: adapter
 // installers tell this phase from later loads.
 extern uint32_t qxRequirePhase;
+// 1 once start-up has begun making the applet's declared objects, the
+// plug-in requirements first among them: adapters may be installed.
+int qxAdapterInstallOpen(void);
 // The preferences file's reader (mode 0 pushes its table and returns 0,
 // else non-zero), filled by the top: displays that remember their
 // placement read it back at start-up. Null: nothing is remembered.

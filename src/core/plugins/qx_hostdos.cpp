@@ -17,6 +17,8 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 
+const char *(*qxHostSubstituteName)(void) = nullptr;
+
 namespace {
 
 uint32_t openFlags(uint32_t flags)
@@ -28,7 +30,18 @@ uint32_t openFlags(uint32_t flags)
     return f;
 }
 
-qxFileHandle *hostOpen(const char *name, uint32_t flags) { return name ? qxOpen(name, openFlags(flags), nullptr) : nullptr; }
+// While an image loader reads data under a chunk name of the player's
+// making, that name is opened whatever the plug-in asks for.
+const char *substitute(const char *name)
+{
+    const char *own = qxHostSubstituteName ? qxHostSubstituteName() : nullptr;
+    return own ? own : name;
+}
+
+qxFileHandle *hostOpen(const char *name, uint32_t flags)
+{
+    return name ? qxOpen(substitute(name), openFlags(flags), nullptr) : nullptr;
+}
 
 qxFileHandle *hostOpenTags(const char *name, uint32_t flags, const qxHostTag *tags)
 {
@@ -45,7 +58,7 @@ qxDirHandle *hostOpenDir(const char *name, uint32_t flags)
     if (!name) return nullptr;
     uint32_t f = (flags & 1) ? QX_DIR_WRITELOCK : QX_DIR_READLOCK;
     if (!(flags & 4)) f |= QX_DIR_ADAPTERS;
-    return qxOpenDir(name, f, nullptr);
+    return qxOpenDir(substitute(name), f, nullptr);
 }
 
 void toRecord(const char *name, const qxFileInfo &fi, qxHostFileRecord *r)
@@ -193,10 +206,11 @@ int hostParseChunk(const char *name, qxHostChunkRecord *r)
                           r->container ? r->containerCapacity : 0, r->extension,
                           r->extension ? r->extensionCapacity : 0, &block))
         return 0;
+    // The S form names a virtual string file: its data is handed over, as
+    // for a memory descriptor.
     void *pointer = nullptr;
     uint32_t memSize = 0;
-    r->memory = nullptr;
-    if (block && qxReadMemoryName(name, &pointer, &memSize)) r->memory = pointer;
+    r->memory = block ? block->data : qxReadMemoryName(name, &pointer, &memSize) ? pointer : nullptr;
     r->offset = off;
     r->size = sz;
     return 1;

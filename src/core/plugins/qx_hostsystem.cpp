@@ -19,6 +19,9 @@
 #include "core/vm/qx_vmregs.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
+#include "platform/qx_paths.h"
+#include "platform/requesters/qx_requesters.h"
+#include "platform/x11/x11_display.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_text.h"
 #include "platform/qx_upcalls.h"
@@ -50,11 +53,11 @@ int hostAttributes(qxHostTag *tags)
             break;
         }
         case 32:
-            if (v) *reinterpret_cast<uint32_t *>(v) = 0; // no GTK requester thread of ours yet
+            if (v) *reinterpret_cast<uint32_t *>(v) = uint32_t(qxGtkThreadStarted());
             break;
         case 33: qxLineHookDisabled = int(v); break;
         case 35:
-            if (v) *reinterpret_cast<uint32_t *>(v) = 60;
+            if (v) *reinterpret_cast<uint32_t *>(v) = qxUpcalls.frameRate ? qxUpcalls.frameRate() : 60;
             break;
         case 38: qxVmAbort = int(v); break;
         case 39: break;
@@ -70,7 +73,7 @@ int hostAttributes(qxHostTag *tags)
             if (v) *reinterpret_cast<lua_State **>(v) = qxMainState;
             break;
         case 46:
-            if (v) *reinterpret_cast<double *>(v) = 1.0;
+            if (v) qxGetScaleFactor(reinterpret_cast<double *>(v));
             break;
         default: continue;
         }
@@ -138,11 +141,15 @@ int hostAddRecord(qxPluginInfo *info, uint32_t type, const char *t1, const char 
     return 1;
 }
 
+// Without windows of the player's own: the pending frames of other threads,
+// the poll that serves audio and joysticks, then (flag 1) one handled event.
 int hostRunEvents(lua_State *L, uint32_t flags)
 {
     if (qxQuitting) return 0;
-    if ((flags & 2) && qxUpcalls.flushPendingDisplayUpdates) qxUpcalls.flushPendingDisplayUpdates();
-    if ((flags & 1) && qxUpcalls.waitEvents) return qxUpcalls.waitEvents(L);
+    if ((flags & 2) && qxUpcalls.flushPendingDisplayUpdates)
+        if (int r = qxUpcalls.flushPendingDisplayUpdates()) return r;
+    if (int r = x11PollNoWindow()) return r;
+    if ((flags & 1) && qxUpcalls.waitEventsUntilHandled) return qxUpcalls.waitEventsUntilHandled(L);
     return 0;
 }
 
@@ -210,7 +217,7 @@ int hostPoll(lua_State *L, uint32_t flags, uint32_t *result)
     if (result) *result = uint32_t(r);
     if (r && r != ERR_USERABORT) return r;
     if (r || qxQuitting || !(flags & 16)) return 0;
-    return hostRunEvents(L, 1);
+    return qxUpcalls.waitEventsUntilHandled ? qxUpcalls.waitEventsUntilHandled(L) : 0;
 }
 
 int hostWait(lua_State *L, int)
@@ -295,14 +302,13 @@ int hostStrCompare(const char *a, const char *b, uint32_t flags) { return qxStrC
 
 int hostFindObject(uint32_t type, const qxObjectRef *ref) { return ref && qxFindObjectData(type, *ref) ? 1 : 0; }
 
-// Services of the event and display layers that are not there yet answer
-// with their failure results.
+// Slots the event and display layers fill when they link answer with their
+// failure results until then.
 uint32_t noEventCode(void) { return 0; }
 int cannotPost(void) { return ERR_PLUGINSUPPORT; }
 void ignore(void) {}
 int cannotSetAdapter(void) { return ERR_SETADAPTER; }
 int noHandler(void) { return -1; }
-int noSpecialPath(void) { return 0; }
 
 } // namespace
 
@@ -365,6 +371,6 @@ qxHostFunc qxHostSystem[QX_HOST_SYSTEM_SLOTS] = {
     F(hostConvertText), F(hostFree),
     F(hostAddToCapability), F(hostRemoveFromCapability), F(hostSetUserFlags),
     F(cannotPost), F(hostReportLine), F(noHandler), F(hostUtf8Mode), F(hostCallErrorHandler),
-    F(hostStrCompare), F(qxRandomBytes), F(noSpecialPath), F(hostFindObject),
+    F(hostStrCompare), F(qxRandomBytes), F(qxGetSpecialPath), F(hostFindObject),
 };
 }

@@ -43,6 +43,10 @@ extern const qxHostFunc qxHostEncoding[QX_HOST_ENCODING_SLOTS];
 extern const qxHostFunc qxHostUnicode[QX_HOST_UNICODE_SLOTS];
 extern const qxHostFunc qxHostLocale[QX_HOST_LOCALE_SLOTS];
 
+// The chunk name dos slots 0 and 9 open in place of the given one, or null;
+// the image loaders fill it.
+extern const char *(*qxHostSubstituteName)(void);
+
 extern qxCallWrapper *qxCallWrappers;
 extern qxCallWrapper *qxCurrentWrapper;
 // Hooks the wrappers into the VM's handler calls and throws.

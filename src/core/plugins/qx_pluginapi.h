@@ -326,7 +326,9 @@ typedef int (*qxRegisterSaverFunc)(qxSaverRegistration *record);
 typedef int (*qxRequirePluginFunc)(struct lua_State *L, int version, int revision, uint32_t flags,
                                    qxRequireRecord *record);
 
-/* Items of a tag list handed to host functions. */
+/* Items of a tag list handed to host functions: every slot that takes a
+ * tag list, the audio adapter's installer (audio slot 2) included, reads
+ * this layout, ended by tag 0. */
 typedef struct qxHostTag {
     uint32_t tag;
     uint64_t value;

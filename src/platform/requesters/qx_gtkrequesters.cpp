@@ -615,6 +615,8 @@ int qxGtkStartThread(void)
     return 1;
 }
 
+int qxGtkThreadStarted(void) { return gtkRunning.load(); }
+
 void qxGtkStopThread(void)
 {
     if (!gtkRunning.load())

@@ -71,6 +71,8 @@ extern qxRequestBlock qxRequest;
 int qxStandardButtons(const char *buttons);
 // 1 when the GTK requester thread runs, else 0 (the console answers).
 int qxStartGtk(void);
+// 1 once the GTK requester thread has been started, else 0.
+int qxGtkThreadStarted(void);
 // Hands the filled block to the GTK thread and serves events until it answers.
 void qxPostRequest(lua_State *L, uint32_t kind);
 

@@ -124,6 +124,9 @@ enum : uint32_t {
     QX_KEY_ESC = 275,
     QX_KEY_SPACE = 276,
     QX_KEY_HOME = 281,
+    // The modifiers, LSHIFT to RCONTROL: shift, alt, command, control.
+    QX_KEY_LSHIFT = 306,
+    QX_KEY_RCONTROL = 313,
 };
 
 // One key looked up for a pass of the pump: code -1 for none.
@@ -245,6 +248,11 @@ void qxHostFreeIcons(qxIconNode *list);
 
 // Event pump.
 int x11HandleEvents(lua_State *L, int *error);
+// 1 when x11HandleEvents may find work: a wake-up message was written,
+// Xlib holds read events, the last pump ran out of time, or the pump has
+// not run for a while (the X sockets are only looked at by the pump). The
+// line hook asks first, so that a busy script makes no system calls.
+int x11EventsMayBePending(void);
 int x11WaitEvents(void);
 void x11WakeEventLoop(void);
 void x11SetQuitKey(qxDisplay *display, int kind, int value);

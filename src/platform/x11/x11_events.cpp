@@ -6,6 +6,8 @@
 #include <X11/keysym.h>
 #include <sys/select.h>
 
+#include <time.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +28,18 @@ volatile uint32_t qxQuitRequested;
 }
 
 namespace {
+
+// Longest time the line hook lets the X sockets go unread: what a key press
+// may wait while a script computes.
+constexpr int64_t kPumpIntervalNs = 500000;
+int64_t lastPumpNs;
+
+int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts); // vDSO: no system call
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
 
 enum : uint32_t {
     EV_LEFT = 1, EV_RIGHT = 2, EV_KEY = 3, EV_MOVED = 4, EV_SIZED = 5, EV_INACTIVE = 6,
@@ -512,9 +526,26 @@ static void openPendingInputMethods()
     }
 }
 
+int x11EventsMayBePending(void)
+{
+    if (qxWakeMessageSent() || x11MoreEventsPending)
+        return 1;
+    for (x11Connection *c = x11Connections; c; c = c->next)
+        if (XQLength(c->display) > 0)
+            return 1;
+    // The clock is read on every 16th call only: the hook runs every few
+    // microseconds in a busy script.
+    static unsigned calls;
+    if (++calls % 16)
+        return 0;
+    return monotonicNs() - lastPumpNs >= kPumpIntervalNs;
+}
+
 int x11HandleEvents(lua_State *, int *error)
 {
+    lastPumpNs = monotonicNs();
     openPendingInputMethods();
+    qxClearWakeMessageSent();
     qxWakeMessage msg;
     while (qxReadWakeMessage(&msg)) {
         if (msg.type == QX_WAKE_TIMER) {

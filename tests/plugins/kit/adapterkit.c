@@ -15,8 +15,10 @@ static qxPluginInfo *self;
 static char logText[16384];
 static size_t logLength;
 static int earlyInstall = -1;
+static int requireInstall = -1;
 static int quitOnPoll;
 static int handles;
+static uint32_t qualifiers;
 
 #define VM(slot, type) ((type)host->vm[slot])
 #define GFX(slot, type) ((type)host->graphics[slot])
@@ -41,7 +43,7 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *base, const char *path)
     (void)path;
     host = base;
     self = info;
-    info->capabilities = QX_CAP_LIBRARY | QX_CAP_DISPLAYADAPTER | QX_CAP_EXTENSIONS;
+    info->capabilities = QX_CAP_LIBRARY | QX_CAP_DISPLAYADAPTER | QX_CAP_EXTENSIONS | QX_CAP_REQUIRE;
     info->version = 8;
     info->revision = 0;
     info->name = "adapterkit";
@@ -173,7 +175,7 @@ int GetMousePos(void *handle, int32_t *x, int32_t *y)
 uint32_t GetQualifiers(void *handle)
 {
     (void)handle;
-    return 0;
+    return qualifiers;
 }
 
 typedef struct {
@@ -361,6 +363,26 @@ static int adLog(lua_State *L)
     return 1;
 }
 
+/* AdLogLine(start): the first logged line that begins so (or ""); the log
+ * is emptied. */
+static int adLogLine(lua_State *L)
+{
+    const char *start = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 1, NULL);
+    size_t n = strlen(start);
+    const char *line = logText, *found = NULL;
+    while (*line && !found) {
+        if (!strncmp(line, start, n)) found = line;
+        const char *end = strchr(line, '\n');
+        line = end ? end + 1 : line + strlen(line);
+    }
+    const char *end = found ? strchr(found, '\n') : NULL;
+    VM(22, void (*)(lua_State *, const char *, size_t))(L, found ? found : "",
+                                                       found ? (end ? (size_t)(end - found) : strlen(found)) : 0);
+    logLength = 0;
+    logText[0] = 0;
+    return 1;
+}
+
 static int adEarly(lua_State *L)
 {
     PUSHNUMBER(earlyInstall);
@@ -374,7 +396,80 @@ static int adQuitOnPoll(lua_State *L)
     return 0;
 }
 
+/* ---- Input and system slots ---- */
+
+typedef struct {
+    uint64_t handle;
+    uint32_t a, b, c, d;
+} EventArgs;
+_Static_assert(sizeof(EventArgs) == 24, "event record");
+
+/* AdPost(code, handle, a, b, c, d[, through L]): the host event function,
+ * system slot 15 or, with the seventh argument, slot 27; handle -1 passes
+ * no record. */
+static int adPost(lua_State *L)
+{
+    EventArgs args = {(uint64_t)NUMBER(2), (uint32_t)NUMBER(3), (uint32_t)NUMBER(4), (uint32_t)NUMBER(5),
+                      (uint32_t)NUMBER(6)};
+    EventArgs *record = NUMBER(2) < 0 ? NULL : &args;
+    uint32_t code = (uint32_t)NUMBER(1);
+    int r;
+    if (VM(0, int (*)(lua_State *))(L) >= 7)
+        r = ((int (*)(lua_State *, uint32_t, EventArgs *))host->system[27])(L, code, record);
+    else
+        r = ((int (*)(uint32_t, EventArgs *))host->system[15])(code, record);
+    PUSHNUMBER(r);
+    return 1;
+}
+
+/* AdAttributes(): system slot 0 with tags 32 (GTK), 35 (refresh rate), 46
+ * (scale factor) and an unknown one. */
+static int adAttributes(lua_State *L)
+{
+    uint32_t gtk = 7, rate = 0;
+    double scale = 0;
+    Tag tags[] = {{32, (uint64_t)(uintptr_t)&gtk}, {35, (uint64_t)(uintptr_t)&rate},
+                  {46, (uint64_t)(uintptr_t)&scale}, {99, 0}, {0, 0}};
+    int handled = ((int (*)(Tag *))host->system[0])(tags);
+    char text[96];
+    snprintf(text, sizeof text, "handled %d gtk %u rate %u scale %.2f", handled, gtk, rate, scale);
+    VM(23, void (*)(lua_State *, const char *))(L, text);
+    return 1;
+}
+
+/* AdSpecialPath(id): system slot 53, or "none". */
+static int adSpecialPath(lua_State *L)
+{
+    char path[1024];
+    int ok = ((int (*)(uint32_t, char *, size_t))host->system[53])((uint32_t)NUMBER(1), path, sizeof path);
+    VM(23, void (*)(lua_State *, const char *))(L, ok ? path : "none");
+    return 1;
+}
+
+/* AdRunEvents(flags): system slot 20. */
+static int adRunEvents(lua_State *L)
+{
+    PUSHNUMBER(((int (*)(lua_State *, uint32_t))host->system[20])(L, (uint32_t)NUMBER(1)));
+    return 1;
+}
+
+/* AdQualifiers(bits): what GetQualifiers answers from now on. */
+static int adQualifiers(lua_State *L)
+{
+    qualifiers = (uint32_t)NUMBER(1);
+    return 0;
+}
+
+static int adRequired(lua_State *L)
+{
+    PUSHNUMBER(requireInstall);
+    return 1;
+}
+
 static const qxPluginCommand commands[] = {
+    {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
+    {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
+    {"AdLogLine", adLogLine},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {NULL, NULL},
@@ -394,3 +489,12 @@ int InitLibrary(lua_State *L)
 }
 void FreeLibrary(lua_State *L) { (void)L; }
 void GetHelpStrings(void) {}
+
+/* Required at start-up: the adapter takes over before the first display. */
+int RequirePlugin(lua_State *L, int version, int revision, uint32_t flags, void *record)
+{
+    (void)L, (void)version, (void)revision, (void)flags, (void)record;
+    Tag none[] = {{0, 0}};
+    requireInstall = GFX(13, int (*)(qxPluginInfo *, uint32_t, const Tag *))(self, 0, none);
+    return 0;
+}

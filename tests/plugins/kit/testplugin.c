@@ -106,7 +106,7 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
     info->abiKind = KIT_ABI;
 #endif
 #ifdef KIT_AUDIO
-    earlyInstall = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const uint32_t *))(info, 0, NULL);
+    earlyInstall = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const qxHostTag *))(info, 0, NULL);
 #endif
 #ifdef KIT_INIT_FAILS
     return 0;
@@ -782,6 +782,52 @@ void KitLocale(uint32_t *language, uint32_t *country, int *zone, int *daylight)
     HOST(locale, 2, int (*)(int *))(NULL); /* the flag is optional */
 }
 
+/* KitChunkData(name): dos slot 29 on a chunk name; the bytes its data
+ * pointer gives at its offset and size, or "none". */
+static int kitChunkData(lua_State *L)
+{
+    char inner[256], extension[32], container[1024];
+    qxHostChunkRecord r = {inner, sizeof inner, extension, sizeof extension, container, sizeof container,
+                           NULL, 0, 0};
+    const char *name = VM(45, const char *(*)(lua_State *, int, size_t *))(L, 1, NULL);
+    if (!HOST(dos, 29, int (*)(const char *, qxHostChunkRecord *))(name, &r) || !r.memory) {
+        VM(23, void (*)(lua_State *, const char *))(L, "none");
+        return 1;
+    }
+    VM(22, void (*)(lua_State *, const char *, size_t))(L, (const char *)r.memory + r.offset, (size_t)r.size);
+    return 1;
+}
+
+typedef struct KitIconNode {
+    struct KitIconNode *next;
+    uint32_t *pixels;
+    uint32_t width, height, flags;
+} KitIconNode;
+typedef struct {
+    uint32_t *pixels;
+    uint32_t width, height, flags;
+} KitIconImage;
+
+/* KitIconImage(icon, scale): graphics slot 32's list of the icon and slot
+ * 33's image at the scale, as "n WxH last-pixel; WxH last-pixel". */
+static int kitIconImage(lua_State *L)
+{
+    struct { uint32_t number; void *automatic; } ref = {(uint32_t)VM(47, double (*)(lua_State *, int))(L, 1), NULL};
+    double scale = VM(47, double (*)(lua_State *, int))(L, 2);
+    char text[128];
+    int n = 0;
+    KitIconNode *list = HOST(graphics, 32, KitIconNode *(*)(void *))(&ref), *first = list;
+    for (KitIconNode *i = list; i; i = i->next) n++;
+    KitIconImage *image = HOST(graphics, 33, KitIconImage *(*)(void *, double *, uint32_t))(&ref, &scale, 0);
+    snprintf(text, sizeof text, "%d %ux%u %08x; %ux%u %08x", n, first ? first->width : 0, first ? first->height : 0,
+             first ? first->pixels[first->width * first->height - 1] : 0, image ? image->width : 0,
+             image ? image->height : 0, image ? image->pixels[image->width * image->height - 1] : 0);
+    HOST(graphics, 15, void (*)(KitIconNode *))(list);
+    HOST(graphics, 34, void (*)(KitIconImage *))(image);
+    VM(23, void (*)(lua_State *, const char *))(L, text);
+    return 1;
+}
+
 static int kitSelfTest(lua_State *L)
 {
     char md5[33] = "";
@@ -835,19 +881,20 @@ static int kitSatelliteKey(lua_State *L)
  * given, buffer size arg 2 and channel count arg 3 as tags; the result. */
 static int kitAudioInstall(lua_State *L)
 {
-    uint32_t tags[5];
+    qxHostTag tags[3];
     int n = 0, top = VM(0, int (*)(lua_State *))(L);
     uint32_t flags = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
     if (top >= 2 && VM(10, int (*)(lua_State *, int))(L, 2) == 3) {
-        tags[n++] = 1;
-        tags[n++] = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 2);
+        tags[n].tag = 1;
+        tags[n++].value = (uint64_t)VM(47, double (*)(lua_State *, int))(L, 2);
     }
     if (top >= 3 && VM(10, int (*)(lua_State *, int))(L, 3) == 3) {
-        tags[n++] = 2;
-        tags[n++] = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 3);
+        tags[n].tag = 2;
+        tags[n++].value = (uint64_t)VM(47, double (*)(lua_State *, int))(L, 3);
     }
-    tags[n] = 0;
-    int r = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const uint32_t *))(self, flags, tags);
+    tags[n].tag = 0;
+    tags[n].value = 0;
+    int r = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const qxHostTag *))(self, flags, tags);
     VM(21, void (*)(lua_State *, double))(L, r);
     return 1;
 }
@@ -1059,6 +1106,8 @@ static const qxPluginCommand commands[] = {
     {"KitSampleNegate", kitSampleNegate},
     {"KitRequired", kitRequired},
     {"KitSelfTest", kitSelfTest},
+    {"KitChunkData", kitChunkData},
+    {"KitIconImage", kitIconImage},
     {NULL, NULL},
 };
 
