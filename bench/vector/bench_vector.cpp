@@ -32,8 +32,13 @@ int main()
     const int w = 512, h = 512, reps = 200;
     std::mt19937 rng(1);
     std::uniform_real_distribution<double> c(0, 512);
-    std::vector<QxRasterPoint> pts(24);
-    for (auto &p : pts) p = {c(rng), c(rng)};
+    struct Point {
+        double x, y;
+    };
+    std::vector<Point> pts(24);
+    std::vector<QxMaskPoint> whole(pts.size());
+    for (size_t i = 0; i < pts.size(); i++)
+        pts[i] = {std::floor(c(rng)), std::floor(c(rng))}, whole[i] = {int32_t(pts[i].x), int32_t(pts[i].y)};
     const int32_t count = int32_t(pts.size());
 
     cairo_surface_t *s = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
@@ -44,7 +49,10 @@ int main()
         cairo_close_path(cr);
     };
     std::vector<uint8_t> mask(size_t(w) * h);
-    double ours = seconds(reps, [&] { qxRasterFill(mask.data(), w, w, h, pts.data(), &count, 1, QX_FILL_NONZERO, true); });
+    QxMaskImage *m = nullptr;
+    qxMaskCreate(w, h, &m, nullptr, nullptr);
+    double ours = seconds(reps, [&] { qxMaskFillPolygon(m, whole.data(), count, 1, 0); });
+    qxMaskFree(m);
     double peer = seconds(reps, [&] { cairoPoly(); cairo_fill(cr); cairo_surface_flush(s); });
     std::printf("mask fill, 24-point star 512x512:  ours %.3f ms  cairo %.3f ms  ratio %.2f\n", ours / reps * 1e3,
                 peer / reps * 1e3, ours / peer);

@@ -100,16 +100,6 @@ int qxIsAsyncDrawOnDisplay(const qxDisplay *display)
     return 0;
 }
 
-void *qxAsyncDrawBusy(void)
-{
-    for (qxAsyncDraw *o = gDraws; o; o = o->next) {
-        void *busy = nullptr;
-        if (!o->finished && o->method && (o->method(7, &busy, o->userData), busy))
-            return busy;
-    }
-    return nullptr;
-}
-
 int qxIsObjectInAsyncDraw(const void *object)
 {
     if (!object)

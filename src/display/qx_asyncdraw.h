@@ -34,9 +34,6 @@ int qxFindAsyncDraw(qxObjectRef id, qxAsyncDraw **out);
 int qxRemoveAsyncDraw(qxAsyncDraw *object, int code);
 // 1 when an async-draw object was made on this display.
 int qxIsAsyncDrawOnDisplay(const qxDisplay *display);
-// The picture (a BGPic) the first unfinished object answers it is busy
-// drawing into, or none.
-void *qxAsyncDrawBusy(void);
 // 1 when an async-draw object reports object (a layer) as the one it draws.
 int qxIsObjectInAsyncDraw(const void *object);
 // Tells every async-draw object that a layer is replaced (event 0) or that

@@ -17,6 +17,7 @@
 #include "platform/qx_text.h"
 
 extern "C" {
+qxLayerButtonHooks qxLayerButtonHook;
 const char *const qxButtonEventNames[QX_BUTTON_SLOTS] = {
     "onmouseover", "onmouseout", "onmousedown", "onmouseup",
     "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
@@ -155,6 +156,30 @@ void qxFreeAllButtons(lua_State *L)
     }
 }
 
+void qxRebindLayerButton(const qxBGPic *bgpic, const void *from, void *to)
+{
+    for (qxBGPicButton *b = qxButtonsOf(bgpic); b; b = b->next)
+        if (b->type == 1 && b->layer == from)
+            b->layer = to;
+}
+
+void qxDropLayerButton(lua_State *L, const qxBGPic *bgpic, const void *layer)
+{
+    for (ButtonOwner *o = owners; o; o = o->next) {
+        if (o->bgpic != bgpic)
+            continue;
+        for (qxBGPicButton **p = &o->buttons; *p;) {
+            qxBGPicButton *b = *p;
+            if (b->type == 1 && b->layer == layer) {
+                *p = b->next;
+                freeButton(L, b);
+            } else {
+                p = &b->next;
+            }
+        }
+    }
+}
+
 void qxResetButtonStates(const qxBGPic *bgpic)
 {
     for (qxBGPicButton *b = qxButtonsOf(bgpic); b; b = b->next)
@@ -170,27 +195,41 @@ int qxCmdMakeButton(lua_State *L)
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     int type = luaL_checkint(L, 2);
-    if (type == 1)
-        return ERR_LAYERRANGE; // no layers yet: no layer can be named
-    if (type != 0)
+    if (type != 0 && type != 1)
         return ERR_WRONGUSAGE;
-    int width = luaL_checkint(L, 5), height = luaL_checkint(L, 6);
-    if (width < 1 || height < 1)
-        return ERR_WRONGUSAGE;
-    // #CENTER and the other position constants place the area on the BGPic.
-    int x = qxResolvePosX(luaL_checkint(L, 3), width, bgpic->width, 0.0);
-    int y = qxResolvePosY(luaL_checkint(L, 4), height, bgpic->height, 0.0);
-    luaL_checktable(L, 7);
+    int x = 0, y = 0, width = 0, height = 0;
+    void *layer = nullptr;
+    uint32_t exact = 0, noAutoHide = 0;
+    const int table = type == 1 ? 6 : 7;
+    if (type == 1) {
+        if (!qxLayerButtonHook.layerArg)
+            return ERR_LAYERRANGE;
+        if (int r = qxLayerButtonHook.layerArg(L, 3, bgpic, &layer))
+            return r;
+        for (qxBGPicButton *b = qxButtonsOf(bgpic); b; b = b->next)
+            if (b->type == 1 && b->layer == layer)
+                return ERR_WRONGUSAGE;
+        auto flag = [L](int i) { return uint32_t(lua_isnumber(L, i) ? lua_tonumber(L, i) != 0 : lua_toboolean(L, i)); };
+        exact = flag(4), noAutoHide = flag(5);
+    } else {
+        width = luaL_checkint(L, 5), height = luaL_checkint(L, 6);
+        if (width < 1 || height < 1)
+            return ERR_WRONGUSAGE;
+        // #CENTER and the other position constants place the area on the BGPic.
+        x = qxResolvePosX(luaL_checkint(L, 3), width, bgpic->width, 0.0);
+        y = qxResolvePosY(luaL_checkint(L, 4), height, bgpic->height, 0.0);
+    }
+    luaL_checktable(L, table);
     int any = 0;
     for (const char *name : qxButtonEventNames) {
         lua_pushstring(L, name);
-        lua_gettable(L, 7);
+        lua_gettable(L, table);
         int t = lua_type(L, -1);
         lua_pop(L, 1);
         if (t == LUA_TFUNCTION)
             any = 1;
         else if (t != LUA_TNIL) {
-            qxSetErrorNumber(7);
+            qxSetErrorNumber(table);
             return ERR_FUNCEXPECTED;
         }
     }
@@ -210,6 +249,10 @@ int qxCmdMakeButton(lua_State *L)
     if (!b)
         return ERR_MEM;
     b->identifier = automatic ? qxObjectRef{0, b} : qxObjectRef{number, nullptr};
+    b->type = uint32_t(type);
+    b->layer = layer;
+    b->exact = exact;
+    b->noAutoHide = noAutoHide;
     b->x1 = x;
     b->y1 = y;
     b->x2 = x + width - 1;
@@ -218,13 +261,13 @@ int qxCmdMakeButton(lua_State *L)
     b->userData = QX_NO_REF;
     for (int i = 0; i < (int)QX_BUTTON_SLOTS; i++) {
         lua_pushstring(L, qxButtonEventNames[i]);
-        lua_gettable(L, 7);
+        lua_gettable(L, table);
         b->callbacks[i] = lua_isfunction(L, -1) ? (uint32_t)luaL_ref(L, LUA_REGISTRYINDEX) : QX_NO_REF;
         if (b->callbacks[i] == QX_NO_REF)
             lua_pop(L, 1);
     }
-    if (lua_gettop(L) >= 8) {
-        lua_pushvalue(L, 8);
+    if (lua_gettop(L) >= table + 1) {
+        lua_pushvalue(L, table + 1);
         int ref = luaL_ref(L, LUA_REGISTRYINDEX);
         b->userData = ref >= 0 ? (uint32_t)ref : QX_NO_REF;
     }

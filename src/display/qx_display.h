@@ -40,6 +40,9 @@ extern void (*qxFreeDisplayExtras)(qxDisplay *display);
 extern void (*qxFreeDisplayVideos)(qxDisplay *display);
 // 1 while videos are shown straight on the display (not as layers).
 int qxDisplayHasVideos(qxDisplay *display);
+// Scales a BGPic's working planes to a display's new size (the image
+// objects' qxScaleBGPicPlanes). NULL: the BGPic keeps its size.
+extern int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
 // Ends a Select redirect of the display (output back to its BGPic);
 // filled by the image objects. NULL: nothing to end.
 extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);

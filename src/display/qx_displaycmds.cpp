@@ -632,10 +632,19 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     if (d->autoScale || d->layerScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
-    } else if (d->bgpic && d->bgpicOwned && (d->bgpic->width != width || d->bgpic->height != height)) {
-        // Only the display's own BGPic follows the window; a script's keeps its picture.
-        if (int r = qxRefillBGPic(d->bgpic, width, height, d->bgpic->fill.colour))
-            return r;
+    } else if (d->bgpic && (d->bgpic->width != width || d->bgpic->height != height)) {
+        // The display's own BGPic is filled again at the new size; a
+        // script's is scaled to it.
+        if (d->bgpicOwned) {
+            if (int r = qxRefillBGPic(d->bgpic, width, height, d->bgpic->fill.colour))
+                return r;
+        } else if (qxScaleDisplayBGPic) {
+            if (int r = qxScaleDisplayBGPic(qxMainState, d->bgpic, width, height,
+                                            (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0))
+                return r;
+        }
+        d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
+        d->cursorRightMargin = width - 1;
     }
     bool changed = d->width != width || d->height != height;
     d->width = width;
@@ -1337,6 +1346,19 @@ int cmdChangeDisplaySize(lua_State *L)
     } else if (lua_gettop(L) >= 3) {
         d->flags = luaL_checknumber(L, 3) != 0 ? d->flags | QX_DISP_SMOOTHSCALE
                                               : d->flags & ~QX_DISP_SMOOTHSCALE;
+    }
+    if (d->systemScale && (w != bw || h != bh)) {
+        // The script's size is the picture's; the window takes it times the
+        // system factor.
+        int r = 0;
+        if (d->bgpicOwned)
+            r = qxRefillBGPic(d->bgpic, w, h, d->bgpic->fill.colour);
+        else if (qxScaleDisplayBGPic)
+            r = qxScaleDisplayBGPic(L, d->bgpic, w, h, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0);
+        if (r)
+            return r;
+        w = std::max(1, (int)(w * d->systemScaleFactor));
+        h = std::max(1, (int)(h * d->systemScaleFactor));
     }
     int oldX = d->x, oldY = d->y;
     if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))

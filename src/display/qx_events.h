@@ -86,7 +86,30 @@ struct qxBGPicButton {
     uint32_t userData;
 };
 
+// What a layer button asks of the layer engine (filled by the top; null
+// entries: there are no layers).
+struct qxLayerButtonView {
+    int32_t left, top, width, height; // script coordinates
+    int32_t index;                    // 1-based position in the layer list
+    uint32_t hidden;
+    const char *name; // never null
+};
+struct qxLayerButtonHooks {
+    // The layer a MakeButton argument names: 0, 1081, 1369 or 1183.
+    int (*layerArg)(lua_State *L, int arg, qxBGPic *bgpic, void **layer);
+    // 0 when the layer is not in the BGPic's list.
+    int (*view)(const qxBGPic *bgpic, const void *layer, qxLayerButtonView *out);
+    // 1 when (x, y) lies on the layer: its rectangle, its clip region and,
+    // with exact, a pixel of its picture that is not transparent.
+    int (*hit)(lua_State *L, const void *layer, int32_t x, int32_t y, int exact);
+};
+
 extern "C" {
+extern qxLayerButtonHooks qxLayerButtonHook;
+// The layer code: a layer's button follows the layer that replaces it, and
+// goes with a layer that goes.
+void qxRebindLayerButton(const qxBGPic *bgpic, const void *from, void *to);
+void qxDropLayerButton(lua_State *L, const qxBGPic *bgpic, const void *layer);
 extern const char *const qxButtonEventNames[QX_BUTTON_SLOTS];
 extern const char *const qxButtonActions[QX_BUTTON_SLOTS];
 qxBGPicButton *qxButtonsOf(const qxBGPic *bgpic);
@@ -133,6 +156,9 @@ void qxFreeAllTimers(lua_State *L);
 // Runs a timer's function at once (timer adapter path); a timeout is
 // unlinked and freed first. Returns the handler's error.
 int qxDispatchTimerNow(lua_State *L, qxTimer *timer);
+// Runs the FillMusicBuffer handler at once for a script-fed music asking
+// for frames; 0 or the handler's error (0 without a handler).
+int qxDispatchFillMusicNow(lua_State *L, qxObjectRef id, uint32_t frames, uint64_t fed);
 // System slots 38 and 39; removal restores the stand-ins (library close).
 void qxInstallTimerAdapterSlots(lua_State *L);
 void qxRemoveTimerAdapter(void);

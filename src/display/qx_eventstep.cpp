@@ -128,10 +128,17 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
     case MSG_BUTTON: {
         const qxBGPicButton *b = m.button;
         qxSetFieldID(L, "id", b->identifier);
-        qxSetFieldInt(L, "x", b->x1);
-        qxSetFieldInt(L, "y", b->y1);
-        qxSetFieldInt(L, "width", b->x2 - b->x1 + 1);
-        qxSetFieldInt(L, "height", b->y2 - b->y1 + 1);
+        qxLayerButtonView v{b->x1, b->y1, b->x2 - b->x1 + 1, b->y2 - b->y1 + 1, 0, 0, ""};
+        const bool onLayer = b->type == 1 && qxLayerButtonHook.view && m.display &&
+                             qxLayerButtonHook.view(m.display->bgpic, b->layer, &v);
+        qxSetFieldInt(L, "x", v.left);
+        qxSetFieldInt(L, "y", v.top);
+        qxSetFieldInt(L, "width", v.width);
+        qxSetFieldInt(L, "height", v.height);
+        if (onLayer) {
+            qxSetFieldInt(L, "layer", v.index);
+            qxSetFieldStr(L, "layername", v.name);
+        }
         qxSetFieldInt(L, "mousedown", (int)b->leftDown);
         qxSetFieldInt(L, "rightmousedown", (int)b->rightDown);
         qxSetFieldInt(L, "midmousedown", (int)b->midDown);
@@ -224,7 +231,7 @@ int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nre
         }
         pushMessage(L, m);
     }
-    uintptr_t outer = qxGetTag(QX_TAG_CALLBACKNEST);
+    // The nesting is a count: 1 enters a callback, 0 leaves one.
     qxSetTag(QX_TAG_CALLBACKNEST, 1);
     bool music = m.kind == MSG_FILLMUSIC && qxEventSources.setInMusicCallback;
     if (music)
@@ -232,7 +239,7 @@ int runCallback(lua_State *L, const qxEventMsg &m, int quiet, int base, int *nre
     int status = lua_pcall(L, nargs, quiet ? 0 : LUA_MULTRET, 0);
     if (music)
         qxEventSources.setInMusicCallback(0);
-    qxSetTag(QX_TAG_CALLBACKNEST, outer);
+    qxSetTag(QX_TAG_CALLBACKNEST, 0);
     if (m.custom && m.custom->kind == 1 && m.custom->funcs.afterCall)
         m.custom->funcs.afterCall(L, m.data);
     if (status) {
@@ -369,9 +376,17 @@ void pointerOn(qxDisplay *d, int *x, int *y)
     *y = (int)((py - d->marginTop) / sy);
 }
 
-bool buttonHit(const qxBGPicButton *b, int x, int y)
+bool buttonHit(lua_State *L, const qxBGPic *bgpic, const qxBGPicButton *b, int x, int y)
 {
-    return b->enabled && x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+    if (!b->enabled)
+        return false;
+    if (b->type != 1)
+        return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
+    // A layer button is active while its layer shows, or always with no auto hide.
+    qxLayerButtonView v;
+    if (!qxLayerButtonHook.view || !qxLayerButtonHook.hit || !qxLayerButtonHook.view(bgpic, b->layer, &v))
+        return false;
+    return (!v.hidden || b->noAutoHide) && qxLayerButtonHook.hit(L, b->layer, x, y, int(b->exact));
 }
 
 bool fillButton(qxDisplay *d, qxBGPicButton *b, int slot, qxEventMsg &m)
@@ -389,7 +404,7 @@ bool fillButton(qxDisplay *d, qxBGPicButton *b, int slot, qxEventMsg &m)
 }
 
 // A mouse button event offered to the buttons of the display's BGPic.
-bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
+bool offerToButtons(lua_State *L, const qxEventCopy &e, qxEventMsg &m)
 {
     qxDisplay *d = e.display;
     int which = e.type == 1 ? 0 : e.type == 2 ? 1 : e.type == 16 ? 2 : -1;
@@ -404,7 +419,7 @@ bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
         return which == 0 ? b->leftDown : which == 1 ? b->rightDown : b->midDown;
     };
     for (qxBGPicButton *b = list; b; b = b->next) {
-        if (!buttonHit(b, x, y))
+        if (!buttonHit(L, d->bgpic, b, x, y))
             continue;
         uint32_t &flag = flagOf(b);
         int slot;
@@ -427,7 +442,7 @@ bool offerToButtons(const qxEventCopy &e, qxEventMsg &m)
 }
 
 // Mouse-over state of buttons: one "OnMouseOut" or "OnMouseOver" per call.
-bool buttonHover(qxEventMsg &m)
+bool buttonHover(lua_State *L, qxEventMsg &m)
 {
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
         qxBGPicButton *list = d->bgpic ? qxButtonsOf(d->bgpic) : nullptr;
@@ -439,7 +454,7 @@ bool buttonHover(qxEventMsg &m)
         for (qxBGPicButton *b = list; b; b = b->next) {
             if (!captured && (b->leftDown || b->rightDown || b->midDown))
                 captured = b;
-            if (!hit && buttonHit(b, x, y))
+            if (!hit && buttonHit(L, d->bgpic, b, x, y))
                 hit = b;
         }
         for (qxBGPicButton *b = list; b; b = b->next) {
@@ -466,7 +481,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
 {
     if (state->hasPendingButton) {
         state->hasPendingButton = 0;
-        if (offerToButtons(state->pendingButton, m))
+        if (offerToButtons(L, state->pendingButton, m))
             return 1;
     }
     qxExpireEvents(L);
@@ -523,7 +538,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             }
             return 1;
         }
-        if (mouseButton && offerToButtons(e, m))
+        if (mouseButton && offerToButtons(L, e, m))
             return 1;
     }
 }
@@ -577,17 +592,10 @@ int takeTimer(lua_State *L, qxEventMsg &m, uint32_t *releaseFunction)
     }
 }
 
-// Script-fed music asking for frames; the request is taken even when no
-// handler is set, so that it does not come back at every step.
-int takeMusic(qxEventMsg &m)
+// The FillMusicBuffer message for a music asking for frames; 0 when no
+// handler is installed.
+int fillMusicMessage(qxEventMsg &m, qxObjectRef id, uint32_t frames, uint64_t fed)
 {
-    if (!qxEventSources.findMusicNeedingData)
-        return 0;
-    qxObjectRef id{};
-    uint32_t frames = 0;
-    uint64_t fed = 0;
-    if (!qxEventSources.findMusicNeedingData(&id, &frames, &fed))
-        return 0;
     const qxHandlerRef &slot = qxObjectHandlers[QX_OBJ_FILLMUSIC];
     if (slot.function == QX_NO_REF)
         return 0;
@@ -599,6 +607,20 @@ int takeMusic(qxEventMsg &m)
     m.samples = frames;
     m.count = fed;
     return 1;
+}
+
+// Script-fed music asking for frames; the request is taken even when no
+// handler is set, so that it does not come back at every step.
+int takeMusic(qxEventMsg &m)
+{
+    if (!qxEventSources.findMusicNeedingData)
+        return 0;
+    qxObjectRef id{};
+    uint32_t frames = 0;
+    uint64_t fed = 0;
+    if (!qxEventSources.findMusicNeedingData(&id, &frames, &fed))
+        return 0;
+    return fillMusicMessage(m, id, frames, fed);
 }
 
 // Datagrams, connects, data and lost peers, each only while its slot is set.
@@ -728,7 +750,7 @@ int mapOne(lua_State *L, qxEventMsg &m, uint32_t *releaseTimer, int *gosub)
             case SRC_NETWORK: r = takeNetwork(m); break;
             case SRC_QUEUE: r = takeQueued(L, m, gosub); break;
             case SRC_HOVER:
-                if (buttonHover(m))
+                if (buttonHover(L, m))
                     r = 1;
                 else if (qxHoverBindings(L) < 0)
                     *gosub = 1;
@@ -926,6 +948,18 @@ int qxDispatchTimerNow(lua_State *L, qxTimer *t)
         if (m.userData != QX_NO_REF)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)m.userData);
     }
+    return r;
+}
+
+int qxDispatchFillMusicNow(lua_State *L, qxObjectRef id, uint32_t frames, uint64_t fed)
+{
+    qxEventMsg m;
+    std::memset(&m, 0, sizeof m);
+    if (!L || !fillMusicMessage(m, id, frames, fed))
+        return 0;
+    int base = lua_gettop(L), nresults = 0;
+    int r = runCallback(L, m, 1, base, &nresults);
+    lua_settop(L, base);
     return r;
 }
 

@@ -57,8 +57,9 @@ extern "C" int64_t qxFrameDelayNs(int64_t elapsedNs, uint32_t fps)
 }
 
 // The frame time is taken after sleeping, so the next frame's elapsed time
-// does not include this sleep and periods stay even; the monotonic clock
-// keeps a wall-clock step from stalling the loop.
+// does not include this sleep; taking the real wake-up time, not the
+// deadline, keeps a late wake-up from shortening the next period below the
+// limit. The monotonic clock keeps a wall-clock step from stalling the loop.
 extern "C" int qxFrameLimit(lua_State *, qxDisplay *display, int force)
 {
     if (!display)
@@ -69,13 +70,8 @@ extern "C" int qxFrameLimit(lua_State *, qxDisplay *display, int force)
     if (display->lastFrameNs) {
         int64_t delay = qxFrameDelayNs(now - display->lastFrameNs, gFrameLimit);
         if (delay > 0) {
-            const int64_t deadline = now + delay;
-            sleepUntil(deadline);
-            // The frame starts at the deadline, not at the late wake-up, so
-            // wake-up latency does not pile up over the frames.
+            sleepUntil(now + delay);
             now = monotonicNs();
-            if (now - deadline < delay)
-                now = deadline;
         }
     }
     display->lastFrameNs = now;

@@ -621,6 +621,28 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     *mask = nullptr;
     qxShapeRecord r = recordOf(*p, t);
+    // A plain scaling (a scaled display) draws the shape at the bigger size,
+    // as a bigger display would show it: outlines stay one pixel wide.
+    std::vector<double> scaled;
+    qxTransformOptions upright;
+    const double sx = t ? t->m11 : 1, sy = t ? t->m22 : 1;
+    if (t && t->m12 == 0 && t->m21 == 0 && sx > 0 && sy > 0 && sx < 1000 && sy < 1000) {
+        auto scale = [](int32_t v, double f) { return std::max(1, int32_t(std::lrint(v * f))); };
+        if (r.type == QX_SHAPE_BOX) r.width = scale(r.width, sx), r.height = scale(r.height, sy);
+        if (r.type == QX_SHAPE_POLYGON) {
+            scaled.assign(r.points, r.points + 2 * std::max(r.pointCount, 0));
+            for (size_t i = 0; i < scaled.size(); i++) scaled[i] = std::rint(scaled[i] * (i % 2 ? sy : sx));
+            r.points = scaled.data();
+            r.width = scale(r.width - 1, sx) + 1, r.height = scale(r.height - 1, sy) + 1;
+        }
+        if (r.type == QX_SHAPE_CIRCLE || r.type == QX_SHAPE_ELLIPSE || r.type == QX_SHAPE_ARC) {
+            r.rx = scale(r.rx, sx), r.ry = r.type == QX_SHAPE_CIRCLE ? r.rx : scale(r.ry, sy);
+            r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
+        }
+        upright = *t;
+        upright.m11 = upright.m22 = 1;
+        r.transform = &upright;
+    }
     qxShapeImage im;
     if (int e = renderClamped(L, r, p->state, &im)) return e;
     *width = im.w, *height = im.h;

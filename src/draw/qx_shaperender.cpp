@@ -9,12 +9,15 @@
 #include <new>
 #include <vector>
 
+#include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
+#include "core/runtime/qx_startup.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shapelayer.h"
+#include "draw/vector/qx_ftengine.h"
 #include "draw/vector/qx_mask.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "imaging/qx_blendrows.h"
@@ -27,227 +30,140 @@
 
 namespace {
 
-using Contour = std::vector<QxRasterPoint>;
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kIdentity[4] = {1, 0, 0, 1};
 // Larger images are refused rather than allocated: 1 << 26 pixels is 256 MB of ARGB.
 constexpr int64_t kMaxPixels = int64_t(1) << 26;
 
-// Segments for an arc of the given radius and sweep so that the chord error stays below 0.1 pixel.
-int arcSegments(double r, double sweep)
+using Points = std::vector<qxPoint>;
+
+inline int32_t roundPoint(double v) { return int32_t(std::clamp(std::rint(v), -1e9, 1e9)); }
+
+// An arc's angles as the tessellation takes them: clockwise, end moves on by
+// whole turns until not below start, else start until not below end; both
+// brought near 0 and a sweep of more than a turn held at just over one.
+void arcAngles(int64_t start, int64_t end, bool clockwise, int32_t *s, int32_t *e)
 {
-    if (!(r > 0.25)) return 1;
-    double step = 2 * std::acos(std::max(-1.0, 1 - 0.1 / r));
-    return std::clamp(int(std::ceil(std::fabs(sweep) / step)), 1, 4096);
+    if (clockwise && end < start) end += (start - end + 359) / 360 * 360;
+    if (!clockwise && start < end) start += (end - start + 359) / 360 * 360;
+    const int64_t lo = std::min(start, end), k = (lo >= 0 ? lo / 360 : -((-lo + 359) / 360)) * 360;
+    start -= k, end -= k;
+    if (std::llabs(end - start) > 360) (end > start ? end : start) = std::min(start, end) + 361;
+    *s = int32_t(start), *e = int32_t(end);
 }
 
-void addArc(Contour &c, double cx, double cy, double rx, double ry, double a0, double a1)
+// The outline polygon of the shape built for a w x h box, closed: plain
+// boxes and polygons upright, curves and rounded boxes turned by m about the
+// anchor while tessellated. An arc starts with two entries more, the whole
+// ellipse's box (*lead = 2), which only the measuring sees.
+Points shapeOutline(const qxShapeRecord &r, int32_t w, int32_t h, const double m[4], double ax, double ay,
+                    int32_t *lead)
 {
-    const int n = arcSegments(std::max(rx, ry), a1 - a0);
-    c.reserve(c.size() + size_t(n) + 1);
-    if (const QxPointD *d = qxArcDirections(a0, a1, n)) {
-        for (int i = 0; i <= n; i++) c.push_back({cx + rx * d[i].x, cy - ry * d[i].y});
-        return;
-    }
-    for (int i = 0; i <= n; i++) {
-        double a = a0 + (a1 - a0) * i / n;
-        c.push_back({cx + rx * std::cos(a), cy - ry * std::sin(a)});
-    }
-}
-
-Contour outline(const qxShapeRecord &s)
-{
-    Contour c;
-    const double w = s.width, h = s.height;
-    switch (s.type) {
-    case QX_SHAPE_BOX: {
-        const double half = std::min(w, h) / 2;
-        const double r[4] = {s.corners[0] * half / 100, s.corners[1] * half / 100, s.corners[2] * half / 100,
-                             s.corners[3] * half / 100};
-        // Top-left, bottom-left, bottom-right, top-right, anticlockwise on screen.
-        if (r[0] > 0) addArc(c, r[0], r[0], r[0], r[0], kPi / 2, kPi); else c.push_back({0, 0});
-        if (r[1] > 0) addArc(c, r[1], h - r[1], r[1], r[1], kPi, 1.5 * kPi); else c.push_back({0, h});
-        if (r[2] > 0) addArc(c, w - r[2], h - r[2], r[2], r[2], 1.5 * kPi, 2 * kPi); else c.push_back({w, h});
-        if (r[3] > 0) addArc(c, w - r[3], r[3], r[3], r[3], 0, kPi / 2); else c.push_back({w, 0});
+    std::vector<QxPointD> d;
+    QxPointD arc[kQxArcPointsMax];
+    *lead = 0;
+    auto append = [&](int32_t n) { d.insert(d.end(), arc, arc + n); };
+    const bool rounded = r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3];
+    switch (r.type) {
+    case QX_SHAPE_BOX:
+        if (!rounded) {
+            d = {{0, 0}, {w - 1.0, 0}, {w - 1.0, h - 1.0}, {0, h - 1.0}, {0, 0}};
+            break;
+        } else {
+            const int32_t half = std::min(w, h) / 2;
+            int32_t rad[4];
+            for (int i = 0; i < 4; i++) {
+                const double f = r.corners[i] <= 0 ? 0.01 : r.corners[i] <= 100 ? r.corners[i] / 100.0 : 1.0;
+                rad[i] = int32_t(f * half);
+            }
+            // Top-left, bottom-left, bottom-right, top-right: anticlockwise on screen.
+            const int32_t cx[4] = {rad[0], rad[1], w - 1 - rad[2], w - 1 - rad[3]};
+            const int32_t cy[4] = {rad[0], h - 1 - rad[1], h - 1 - rad[2], rad[3]};
+            const int32_t from[4] = {90, 180, 270, 0};
+            for (int i = 0; i < 4; i++) {
+                int32_t x = 0, y = 0;
+                qxRotatePointAbout(cx[i], cy[i], w, h, m, &x, &y, 0.5, 0.5);
+                if (rad[i] == 0) d.push_back({double(x), double(y)});
+                else append(qxShapeArcPoints(arc, x, y, rad[i], rad[i], from[i], from[i] + 90, m, false, false, 0.5, 0.5));
+            }
+            int32_t mx = 0, my = 0, ox = 0, oy = 0;
+            qxRotatePointAbout(w / 2, h / 2, w, h, m, &ox, &oy, ax, ay);
+            qxRotatePointAbout(w / 2, h / 2, w, h, m, &mx, &my, 0.5, 0.5);
+            for (QxPointD &p : d) p.x += ox - mx, p.y += oy - my;
+        }
         break;
-    }
     case QX_SHAPE_CIRCLE:
     case QX_SHAPE_ELLIPSE:
-        addArc(c, w / 2, h / 2, s.rx + 0.5, s.ry + 0.5, 0, 2 * kPi);
-        c.pop_back();
+        append(qxShapeArcPoints(arc, w / 2, h / 2, w / 2, h / 2, 0, 360, m, false, false, ax, ay));
         break;
     case QX_SHAPE_ARC: {
-        // Angles in degrees anticlockwise from east; clockwise sweeps the other way round.
-        double a0 = s.start * kPi / 180, a1 = s.end * kPi / 180;
-        if (s.clockwise) { if (a1 > a0) a1 -= 2 * kPi * std::ceil((a1 - a0) / (2 * kPi)); }
-        else if (a1 < a0) a1 += 2 * kPi * std::ceil((a0 - a1) / (2 * kPi));
-        if (std::fabs(a1 - a0) > 2 * kPi) a1 = a0 + (a1 > a0 ? 2 * kPi : -2 * kPi);
-        c.push_back({w / 2, h / 2});
-        addArc(c, w / 2, h / 2, s.rx + 0.5, s.ry + 0.5, a0, a1);
+        int32_t s = 0, e = 0;
+        arcAngles(r.start, r.end, r.clockwise != 0, &s, &e);
+        append(qxShapeArcPoints(arc, w / 2, h / 2, w / 2, h / 2, -s, -e, m, true, true, ax, ay));
+        *lead = 2;
         break;
     }
     case QX_SHAPE_POLYGON:
-        c.reserve(size_t(std::max(s.pointCount, 0)));
-        for (int32_t i = 0; i < s.pointCount; i++) c.push_back({s.points[2 * i] + 0.5, s.points[2 * i + 1] + 0.5});
-        if (c.size() > 1 && c.front().x == c.back().x && c.front().y == c.back().y) c.pop_back();
+        for (int32_t i = 0; r.points && i < r.pointCount; i++) d.push_back({r.points[2 * i], r.points[2 * i + 1]});
         break;
+    default: break;
     }
-    return c;
-}
-
-double signedArea(const Contour &c)
-{
-    double a = 0;
-    for (size_t i = 0; i < c.size(); i++) {
-        const QxRasterPoint &p = c[i], &q = c[(i + 1) % c.size()];
-        a += p.x * q.y - q.x * p.y;
-    }
-    return a / 2;
-}
-
-// The contour moved outwards (d > 0) or inwards (d < 0) by d, mitred; mitres longer than 4d are cut.
-Contour offset(const Contour &c, double d)
-{
-    const size_t n = c.size();
-    if (n < 3) return c;
-    const double orient = signedArea(c) > 0 ? 1 : -1;
-    auto normal = [&](const QxRasterPoint &a, const QxRasterPoint &b) {
-        double dx = b.x - a.x, dy = b.y - a.y, l = std::hypot(dx, dy);
-        return l == 0 ? QxRasterPoint{0, 0} : QxRasterPoint{dy / l * orient, -dx / l * orient};
-    };
-    Contour out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; i++) {
-        const QxRasterPoint &q = c[i];
-        const QxRasterPoint n1 = normal(c[(i + n - 1) % n], q), n2 = normal(q, c[(i + 1) % n]);
-        const double mx = n1.x + n2.x, my = n1.y + n2.y, k = 1 + n1.x * n2.x + n1.y * n2.y;
-        if (k > 0.125) {
-            out.push_back({q.x + mx * d / k, q.y + my * d / k});
-        } else {
-            const double l = std::hypot(mx, my);
-            out.push_back(l > 0 ? QxRasterPoint{q.x + mx / l * 4 * d, q.y + my / l * 4 * d}
-                                : QxRasterPoint{q.x + n1.x * d, q.y + n1.y * d});
-        }
-    }
+    Points out(d.size());
+    for (size_t i = 0; i < d.size(); i++) out[i] = {roundPoint(d[i].x), roundPoint(d[i].y)};
+    if (out.size() > size_t(*lead) && (out.back().x != out[size_t(*lead)].x || out.back().y != out[size_t(*lead)].y))
+        out.push_back(out[size_t(*lead)]);
     return out;
 }
 
-struct Box {
-    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-    void add(const Contour &c)
-    {
-        for (const QxRasterPoint &p : c)
-            x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
-    }
-};
-
-bool transform(Contour &c, const qxTransformOptions *t, double w, double h)
+void measure(const Points &p, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
-    if (!t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1)) return false;
-    if (!std::isfinite(t->m11) || !std::isfinite(t->m12) || !std::isfinite(t->m21) || !std::isfinite(t->m22))
-        return false;
-    const double ax = std::trunc(w * t->anchorx), ay = std::trunc(h * t->anchory);
-    for (QxRasterPoint &p : c) {
-        double dx = p.x - ax, dy = p.y - ay;
-        p = {ax + t->m11 * dx + t->m21 * dy, ay + t->m12 * dx + t->m22 * dy};
-    }
-    return true;
+    int32_t x0 = 100000, y0 = 100000, x1 = -100000, y1 = -100000;
+    for (const qxPoint &q : p) x0 = std::min(x0, q.x), y0 = std::min(y0, q.y), x1 = std::max(x1, q.x), y1 = std::max(y1, q.y);
+    *x = x0, *y = y0, *w = x1 - x0 + 1, *h = y1 - y0 + 1;
 }
 
-// Contours moved by (dx, dy) into the image, as the rasteriser takes them.
-struct Placed {
-    std::vector<QxRasterPoint> pts;
-    std::vector<int32_t> counts;
-    Placed(const std::vector<const Contour *> &contours, double dx, double dy)
-    {
-        size_t total = 0;
-        for (const Contour *c : contours) total += c->size();
-        pts.reserve(total);
-        counts.reserve(contours.size());
-        for (const Contour *c : contours) {
-            for (const QxRasterPoint &p : *c) pts.push_back({p.x + dx, p.y + dy});
-            counts.push_back(int32_t(c->size()));
-        }
-    }
-    int spans(int32_t w, int32_t h, QxFillRule rule, std::vector<QxSpan> &out) const
-    {
-        return qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, out);
-    }
-};
+// Turns the points of a w x h box as the shape is turned and moves them to
+// start at 0,0: upright outlines (plain boxes, polygons) are turned here,
+// curves were turned while tessellated. The box of the result.
+void placeTurned(Points &p, bool upright, const double m[4], int32_t w, int32_t h, double ax, double ay,
+                 int32_t *bw, int32_t *bh)
+{
+    int32_t x = 0, y = 0;
+    if (upright) qxShapeBounds(m, w, h, p.data(), int32_t(p.size()), 1, &x, &y, bw, bh, ax, ay);
+    else qxNormalizePoints(p.data(), int32_t(p.size()), &x, &y, bw, bh);
+}
 
-// One coverage plane of the whole image.
+// One coverage plane of the whole w x h image, rows packed.
 struct Plane {
     int32_t w = 0, h = 0;
     std::vector<uint8_t> data;
-    // An upright rectangle on whole pixels covers them fully, with or without anti-aliasing.
-    bool fillRect(const Contour &c, double dx, double dy)
-    {
-        if (c.size() != 4) return false;
-        Box b;
-        b.add(c);
-        for (const QxRasterPoint &p : c)
-            if ((p.x != b.x0 && p.x != b.x1) || (p.y != b.y0 && p.y != b.y1)) return false;
-        for (size_t i = 0; i < 4; i++) // each edge horizontal or vertical
-            if (c[i].x != c[(i + 1) % 4].x && c[i].y != c[(i + 1) % 4].y) return false;
-        const double x0 = b.x0 + dx, x1 = b.x1 + dx, y0 = b.y0 + dy, y1 = b.y1 + dy;
-        if (x0 != std::floor(x0) || x1 != std::floor(x1) || y0 != std::floor(y0) || y1 != std::floor(y1)) return false;
-        const int32_t l = int32_t(std::clamp(x0, 0.0, double(w))), r = int32_t(std::clamp(x1, 0.0, double(w)));
-        const int32_t t = int32_t(std::clamp(y0, 0.0, double(h))), bt = int32_t(std::clamp(y1, 0.0, double(h)));
-        for (int32_t y = t; y < bt; y++) std::fill_n(&data[size_t(y) * w + l], r - l, uint8_t(255));
-        return true;
-    }
-    // simple: the contours cross neither themselves nor each other.
-    int fill(const std::vector<const Contour *> &contours, double dx, double dy, QxFillRule rule, bool aa,
-             bool simple = false)
-    {
-        if (contours.size() == 1 && fillRect(*contours[0], dx, dy)) return 0;
-        Placed p(contours, dx, dy);
-        if (!aa) {
-            std::vector<QxSpan> spans;
-            if (int e = p.spans(w, h, rule, spans)) return e;
-            for (const QxSpan &sp : spans)
-                std::fill_n(&data[size_t(sp.y) * w + size_t(sp.x0)], sp.x1 - sp.x0, uint8_t(255));
-            return 0;
-        }
-        if (simple)
-            return qxRasterFillSimple(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()),
-                                      rule);
-        return qxRasterFill(data.data(), w, w, h, p.pts.data(), p.counts.data(), int32_t(p.counts.size()), rule, aa);
-    }
 };
 
-// Whether a closed contour crosses itself (checked up to 128 points; longer ones count as crossing).
-bool isSimple(const Contour &c)
+// Rasterises the polygon (from entry lead on, moved by dx, dy) into a fresh
+// plane: filled (thickness 0) or its outline.
+int rasterise(const Points &p, size_t lead, int32_t dx, int32_t dy, bool aa, int32_t thickness, Plane &out)
 {
-    const size_t n = c.size();
-    if (n > 128) return false;
-    auto side = [](const QxRasterPoint &a, const QxRasterPoint &b, const QxRasterPoint &p) {
-        const double v = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
-        return (v > 0) - (v < 0);
-    };
-    for (size_t i = 0; i < n; i++)
-        for (size_t j = i + 2; j < n; j++) {
-            if (i == 0 && j == n - 1) continue; // neighbours through the closing edge
-            const QxRasterPoint &a = c[i], &b = c[(i + 1) % n], &p = c[j], &q = c[(j + 1) % n];
-            const int s1 = side(a, b, p), s2 = side(a, b, q), s3 = side(p, q, a), s4 = side(p, q, b);
-            if (s1 * s2 <= 0 && s3 * s4 <= 0) return false; // crossing or touching
-        }
-    return true;
+    QxMaskImage *mask = nullptr;
+    uint8_t *data = nullptr;
+    int32_t stride = 0;
+    qxMaskCreate(out.w, out.h, &mask, &data, &stride);
+    if (!mask) return ERR_MEM;
+    std::vector<QxMaskPoint> q;
+    q.reserve(p.size() - lead);
+    for (size_t i = lead; i < p.size(); i++) q.push_back({p[i].x + dx, p[i].y + dy});
+    qxMaskFillPolygon(mask, q.data(), int32_t(q.size()), aa, thickness);
+    const int status = qxMaskStatus;
+    if (!status) {
+        out.data.resize(size_t(out.w) * size_t(out.h));
+        for (int32_t y = 0; y < out.h; y++)
+            std::memcpy(&out.data[size_t(y) * size_t(out.w)], data + size_t(y) * size_t(stride), size_t(out.w));
+    }
+    qxMaskFree(mask);
+    return status == QX_MASK_NO_MEMORY ? ERR_MEM : status ? ERR_WRONGUSAGE : 0;
 }
+
 
 // Runs of one pixel value stored with the widest vectors the processor has.
 QX_AVX2_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
-
-// The spans, moved by (x, y) and clipped to [x0, x1) x [y0, y1).
-QX_AVX2_CLONES void fillSpans32(uint32_t *pixels, size_t pitch, const QxSpan *spans, size_t count, int64_t x,
-                                int64_t y, int64_t x0, int64_t x1, int64_t y0, int64_t y1, uint32_t v)
-{
-    for (size_t k = 0; k < count; k++) {
-        const int64_t ty = y + spans[k].y;
-        if (ty < y0 || ty >= y1) continue;
-        const int64_t a = std::max(x + spans[k].x0, x0), b = std::min(x + spans[k].x1, x1);
-        if (a < b) qxFillPixels32(pixels + size_t(ty) * pitch + size_t(a), size_t(b - a), v);
-    }
-}
 
 // a * b / 255, rounded, for a and b up to 255.
 inline uint8_t mul255(uint32_t a, uint32_t b)
@@ -460,10 +376,7 @@ bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64
     uint32_t *pixels = static_cast<uint32_t *>(l.pixels);
     const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + im->w, l.width);
     const int64_t y0 = std::max<int64_t>(y, 0), y1 = std::min<int64_t>(y + im->h, l.height);
-    if (argb && x0 < x1 && y0 < y1 && !im->spans.empty()) {
-        // Whole pixels take the colour as they are: what the blend makes of coverage 255.
-        fillSpans32(pixels, l.pixelsPerRow, im->spans.data(), im->spans.size(), x, y, x0, x1, y0, y1, v);
-    } else if (argb && x0 < x1 && y0 < y1 && !im->alpha.empty()) {
+    if (argb && x0 < x1 && y0 < y1 && !im->alpha.empty()) {
         const std::vector<uint32_t> row(size_t(x1 - x0), v);
         for (int64_t ty = y0; ty < y1; ty++)
             qxBlendRow32(pixels + size_t(ty) * l.pixelsPerRow + size_t(x0), row.data(),
@@ -554,6 +467,43 @@ int qxRenderShapeImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState
 }
 
 namespace {
+// Whether the inbuilt vector engine draws the shape: anti-aliased curves and
+// rounded boxes of applets from version 6 on, unless LegacyControl asks for
+// outlines of lines.
+bool byVectorEngine(const qxShapeRecord &r, const qxDrawState &s)
+{
+    if (!(s.formStyle & QX_FORM_ANTIALIAS) || qxLineBasedShapes || !qxRequireVersion(6, 0)) return false;
+    if (r.type == QX_SHAPE_BOX) return r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3];
+    return r.type == QX_SHAPE_CIRCLE || r.type == QX_SHAPE_ELLIPSE || r.type == QX_SHAPE_ARC;
+}
+
+// The engine's coverage of the shape grown by grow (filled, or its outline
+// of the line width), measured first: the plane and its size.
+int engineCoverage(const qxShapeRecord &r, const qxDrawState &s, const double m[4], uint32_t grow, bool filled,
+                   Plane &out)
+{
+    qxFtShape f{};
+    f.type = r.type, f.rx = r.rx, f.ry = r.ry, f.start = r.start, f.end = r.end;
+    f.width = r.width, f.height = r.height, f.clockwise = r.clockwise;
+    f.grow = grow, f.matrix = m, f.corners = r.corners;
+    f.filled = filled, f.lineWidth = uint32_t(std::max(s.lineWidth, 1));
+    if (!qxFtRenderShape(&f)) return ERR_WRONGUSAGE;
+    f.planeWidth = std::max(f.planeWidth, 1u), f.planeHeight = std::max(f.planeHeight, 1u);
+    if (!sizeOk(f.planeWidth, f.planeHeight)) return ERR_BITMAP;
+    out.w = int32_t(f.planeWidth), out.h = int32_t(f.planeHeight);
+    out.data.assign(size_t(out.w) * size_t(out.h), 0);
+    f.target = out.data.data(), f.stride = f.planeWidth;
+    return qxFtRenderShape(&f) ? 0 : ERR_WRONGUSAGE;
+}
+
+// A plane copied into a larger one of width w at (x, y).
+void placePlane(const Plane &from, std::vector<uint8_t> &to, int32_t w, int32_t x, int32_t y)
+{
+    for (int32_t row = 0; row < from.h; row++)
+        std::memcpy(&to[size_t(y + row) * size_t(w) + size_t(x)], &from.data[size_t(row) * size_t(from.w)],
+                    size_t(from.w));
+}
+
 // coverageOnly: a shape of one colour without border and shadow hands back
 // its coverage as the alpha plane and no pixels.
 int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state, qxShapeImage *out,
@@ -565,81 +515,104 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
     const bool filled = s.fillStyle != QX_FILLNONE;
     const bool border = filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0;
     const bool shadow = filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0;
-
-    Contour fill = outline(*rec);
-    if (fill.size() < 2) return 0;
-    if (transform(fill, t, rec->width, rec->height)) {
-        // A turned shape starts at its position, as a turned picture does.
-        Box tb;
-        tb.add(fill);
-        const double dx = std::floor(tb.x0), dy = std::floor(tb.y0);
-        for (QxRasterPoint &p : fill) p.x -= dx, p.y -= dy;
-        out->turnedW = int32_t(std::min(std::ceil(tb.x1) - dx, 1e9)), out->turnedH = int32_t(std::min(std::ceil(tb.y1) - dy, 1e9));
-    }
-    // An outline is the ring between the contour and the contour moved in by the line width.
-    Contour inner;
-    if (!filled) {
-        if (fill.size() >= 3) inner = offset(fill, -double(s.lineWidth));
-        // A box or curve no wider than twice the line is all line: the moved-in
-        // contour turned inside out would cut it back to its ends.
-        if (rec->type != QX_SHAPE_POLYGON && inner.size() >= 3 && signedArea(inner) * signedArea(fill) <= 0)
-            inner.clear();
-    }
-    Contour grown = border && fill.size() >= 3 ? offset(fill, s.borderSize) : Contour();
-    const Contour &outer = border && !grown.empty() ? grown : fill;
-
-    Box b;
-    b.add(outer);
-    int32_t sl = 0, st = 0, sr = 0, sb = 0;
-    if (shadow) qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
-    const int32_t sdx = sr - sl, sdy = sb - st;
-    const double margin = aa ? 1 : 0;
-    const double ox = std::floor(b.x0 - margin) - sl, oy = std::floor(b.y0 - margin) - st;
-    const double wd = std::ceil(b.x1 + margin) + sr - ox, hd = std::ceil(b.y1 + margin) + sb - oy;
-    if (!std::isfinite(ox) || !std::isfinite(oy) || std::fabs(ox) > 1e9 || std::fabs(oy) > 1e9 || !sizeOk(wd, hd))
-        return wd >= 1 && hd >= 1 ? ERR_BITMAP : 0;
-    const int32_t w = int32_t(wd), h = int32_t(hd);
-
-    const std::vector<const Contour *> fillContours =
-        filled || inner.size() < 3 ? std::vector<const Contour *>{&fill} : std::vector<const Contour *>{&fill, &inner};
-    const QxFillRule fillRule = filled ? QX_FILL_NONZERO : QX_FILL_EVENODD;
-    const bool coverage = coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR;
+    const int32_t b = border ? s.borderSize : 0, lw = std::max(s.lineWidth, 1);
+    const bool identity = !t || qxMatrixIsIdentity(t) || !std::isfinite(t->m11) || !std::isfinite(t->m12) ||
+                          !std::isfinite(t->m21) || !std::isfinite(t->m22);
+    const double turned[4] = {identity ? 1 : t->m11, identity ? 0 : t->m12, identity ? 0 : t->m21,
+                              identity ? 1 : t->m22};
+    const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
+    const bool rounded = rec->corners[0] || rec->corners[1] || rec->corners[2] || rec->corners[3];
+    const bool upright = rec->type == QX_SHAPE_POLYGON || (rec->type == QX_SHAPE_BOX && !rounded);
+    const bool engine = byVectorEngine(*rec, s);
     out->pixels.clear();
     out->alpha.clear();
-    out->spans.clear();
-    if (coverage && !aa) {
-        // Without anti-aliasing the coverage is whole pixels: runs of them, no plane to clear and scan.
-        if (int e = Placed(fillContours, -ox, -oy).spans(w, h, fillRule, out->spans))
-            return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
-        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
-        return 0;
-    }
-    Plane fillCov{w, h, {}}, outerCov{w, h, {}};
-    fillCov.data.assign(size_t(w) * h, 0);
-    // Boxes, ellipses and arcs are simple by construction; a script's polygon may cross itself.
-    const bool curve = rec->type != QX_SHAPE_POLYGON;
-    const bool fillSimple = filled && aa && (curve || isSimple(fill));
-    if (int e = fillCov.fill(fillContours, -ox, -oy, fillRule, aa, fillSimple))
-        return e == QX_MASK_NO_MEMORY ? ERR_MEM : ERR_WRONGUSAGE;
-    if (border) {
-        outerCov.data.assign(size_t(w) * h, 0);
-        const bool outerSimple = aa && ((curve && rec->type != QX_SHAPE_ARC) || isSimple(outer));
-        if (outerCov.fill({&outer}, -ox, -oy, QX_FILL_NONZERO, aa, outerSimple)) return ERR_MEM;
+    out->turnedW = out->turnedH = 0;
+    if (int64_t(rec->width) + 2 * int64_t(b) > 1000000 || int64_t(rec->height) + 2 * int64_t(b) > 1000000)
+        return ERR_BITMAP;
+
+    // The fill and border polygons (or the engine's planes) and their boxes;
+    // the border box lies at (bx, by) from the fill box's corner.
+    Points fill, edge;
+    int32_t lead = 0, edgeLead = 0, fw = rec->width, fh = rec->height, bx = 0, by = 0, bw = 0, bh = 0;
+    Plane fillPlane, edgePlane;
+    if (engine) {
+        if (int e = engineCoverage(*rec, s, turned, 0, filled, fillPlane)) return e;
+        fw = fillPlane.w, fh = fillPlane.h;
+        if (!identity) out->turnedW = fw, out->turnedH = fh;
+        if (border) {
+            if (int e = engineCoverage(*rec, s, turned, uint32_t(b), true, edgePlane)) return e;
+            bw = edgePlane.w, bh = edgePlane.h, bx = -(bw - fw) / 2, by = -(bh - fh) / 2;
+        }
+    } else {
+        fill = shapeOutline(*rec, rec->width, rec->height, upright ? kIdentity : turned, ax, ay, &lead);
+        if (fill.size() < size_t(lead) + 2) return 0;
+        if (!identity) {
+            placeTurned(fill, upright, turned, rec->width, rec->height, ax, ay, &fw, &fh);
+            out->turnedW = fw, out->turnedH = fh;
+        }
+        if (border && rec->type == QX_SHAPE_POLYGON) {
+            // The outline moved outwards, mitred.
+            edge.resize(std::max<size_t>(fill.size() + 1, 5));
+            edge.resize(size_t(qxBorderPolygon(fill.data(), int32_t(fill.size()), b, edge.data(), &bx, &by)));
+            int32_t x = 0, y = 0;
+            measure(edge, &x, &y, &bw, &bh);
+        } else if (border) {
+            // The same shape built for a box grown by the border each way.
+            const int32_t gw = rec->width + 2 * b, gh = rec->height + 2 * b;
+            edge = shapeOutline(*rec, gw, gh, upright ? kIdentity : turned, ax, ay, &edgeLead);
+            if (identity) {
+                bx = by = -b, bw = gw, bh = gh;
+            } else {
+                placeTurned(edge, upright, turned, gw, gh, ax, ay, &bw, &bh);
+                bx = -(bw - fw) / 2, by = -(bh - fh) / 2;
+            }
+        }
     }
 
-    if (coverage) {
+    // The whole image: fill and border boxes, the shadow beside them, the
+    // anti-aliasing margin and an outline's width around the polygon path.
+    const int64_t ux0 = std::min(0, bx), uy0 = std::min(0, by);
+    const int64_t ux1 = std::max<int64_t>(fw, int64_t(bx) + bw), uy1 = std::max<int64_t>(fh, int64_t(by) + bh);
+    int32_t w = int32_t(ux1 - ux0), h = int32_t(uy1 - uy0);
+    int32_t sl = 0, st = 0, sr = 0, sb = 0;
+    if (shadow) {
+        qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
+        qxGrowByShadow(int32_t(s.shadowDirection), s.shadowSize, &w, &h);
+    }
+    int32_t pad = 0;
+    if (!engine && aa) w += 5, h += 5, pad += 2;
+    if (!filled && lw > 1) {
+        if (!engine) w += lw, h += lw;
+        pad += lw / 2;
+    }
+    if (!sizeOk(w, h)) return ERR_BITMAP;
+    const int32_t dx = int32_t(-ux0) + sl + pad, dy = int32_t(-uy0) + st + pad;
+
+    Plane fillCov{w, h, {}}, edgeCov{w, h, {}};
+    if (engine) {
+        fillCov.data.assign(size_t(w) * size_t(h), 0);
+        placePlane(fillPlane, fillCov.data, w, dx - (filled ? 0 : pad), dy - (filled ? 0 : pad));
+        if (border) {
+            edgeCov.data.assign(size_t(w) * size_t(h), 0);
+            placePlane(edgePlane, edgeCov.data, w, dx + bx, dy + by);
+        }
+    } else {
+        if (int e = rasterise(fill, size_t(lead), dx, dy, aa, filled ? 0 : lw, fillCov)) return e;
+        if (border)
+            if (int e = rasterise(edge, size_t(edgeLead), dx + bx, dy + by, aa, 0, edgeCov)) return e;
+    }
+
+    out->x = -dx, out->y = -dy, out->w = w, out->h = h;
+    if (coverageOnly && !border && !shadow && s.fillStyle <= QX_FILLCOLOR) {
         out->alpha = std::move(fillCov.data);
-        out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
         return 0;
     }
-    Box fb;
-    fb.add(fill);
-    const int32_t fx = int32_t(std::floor(fb.x0 - ox)), fy = int32_t(std::floor(fb.y0 - oy));
-    const int32_t fw = std::max(1, int32_t(std::ceil(fb.x1 - ox)) - fx), fh = std::max(1, int32_t(std::ceil(fb.y1 - oy)) - fy);
-    if (int e = qxComposeCoverage(L, &s, rec->colour, fillCov.data.data(), border ? outerCov.data.data() : nullptr,
-                                  shadow, w, h, sdx, sdy, fx, fy, fw, fh, out))
+    const int32_t fx = dx - (aa && !engine ? 2 : 0), fy = dy - (aa && !engine ? 2 : 0);
+    const int32_t gw = fw + (aa && !engine ? 5 : 0), gh = fh + (aa && !engine ? 5 : 0);
+    if (int e = qxComposeCoverage(L, &s, rec->colour, fillCov.data.data(), border ? edgeCov.data.data() : nullptr,
+                                  shadow, w, h, sr - sl, sb - st, fx, fy, gw, gh, out))
         return e;
-    out->x = int32_t(ox), out->y = int32_t(oy), out->w = w, out->h = h;
+    out->x = -dx, out->y = -dy, out->w = w, out->h = h;
     return 0;
 }
 } // namespace

@@ -37,7 +37,6 @@ struct qxShapeImage {
     int32_t turnedW = 0, turnedH = 0; // a turned shape's box, 0 when upright
     std::vector<uint32_t> pixels;
     std::vector<uint8_t> alpha;
-    std::vector<QxSpan> spans; // a coverage without anti-aliasing: the covered runs, no alpha plane
 };
 
 // Renders the shape with the draw state (already copied and adjusted by the
@@ -45,8 +44,8 @@ struct qxShapeImage {
 // (w = 0) means nothing to draw.
 int qxRenderShapeImage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
 // The same, but a shape of one colour without border and shadow comes back
-// as its coverage alone (the alpha plane, or spans without anti-aliasing; no
-// pixels), to be painted straight into the target.
+// as its coverage alone (the alpha plane, no pixels), to be painted straight
+// into the target.
 int qxRenderShapeCoverage(lua_State *L, const qxShapeRecord *shape, const qxDrawState *state, qxShapeImage *image);
 // Paints the colour through such a coverage into the bitmap, the image's
 // top-left corner at (x, y). False when the bitmap's pixels are not ARGB.

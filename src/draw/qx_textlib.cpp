@@ -54,9 +54,7 @@ int openFontArgs(lua_State *L, int narg, qxFontHandle **h)
         qxGetFieldInt(L, narg + 2, "usepoints", &usepoints, nullptr);
     }
     progressLine(linked ? qxChunkBaseName(name.c_str()) : name.c_str());
-    // Checked here so that FreeType never sees a size below 1.
-    int r = size < 1 ? ERR_OPENFONT
-                     : qxOpenFontByName(name.c_str(), size, engine, uint32_t(cache), uint32_t(usepoints), linked, h);
+    int r = qxOpenFontByName(name.c_str(), size, engine, uint32_t(cache), uint32_t(usepoints), linked, h);
     if (r) qxPrintFailed();
     else qxPrintDone();
     return r;

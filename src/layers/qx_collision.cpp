@@ -76,18 +76,17 @@ int spriteSolid(lua_State *L, int arg, Solid *s, int32_t *x, int32_t *y, int32_t
     return 0;
 }
 
-int layerSolid(lua_State *L, int arg, Solid *s, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+// A layer's on-screen rectangle cut to its clip region; with planes, the
+// picture's mask and alpha too.
+int layerSolidOf(lua_State *L, const qxLayer *l, bool planes, Solid *s, int32_t *x, int32_t *y, int32_t *w,
+                 int32_t *h)
 {
-    qxLayer *l = nullptr;
-    int32_t n = 0;
-    qxBGPic *b = qxLayerBGPic();
-    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
-    if (!(l = qxGetLayerByIndex(b, n))) return ERR_LAYERRANGE;
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
     const qxLayerData *d = l->onscreen;
-    qxBitMap *bitmap, *mask, *alpha;
-    int32_t sx, sy;
-    if (int r = qxGetLayerImage(L, l, &bitmap, &mask, &alpha, &sx, &sy)) return r;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    int32_t sx = 0, sy = 0;
+    if (planes)
+        if (int r = qxGetLayerImage(L, l, &bitmap, &mask, &alpha, &sx, &sy)) return r;
     *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
     const auto *clip = static_cast<const qxClipRegion *>(d->clip);
     if (clip) {
@@ -97,6 +96,16 @@ int layerSolid(lua_State *L, int arg, Solid *s, int32_t *x, int32_t *y, int32_t 
     }
     *s = {qxPlaneOf(mask), qxPlaneOf(alpha), sx, sy, clip, *x, *y};
     return 0;
+}
+
+int layerSolid(lua_State *L, int arg, Solid *s, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
+{
+    int32_t n = 0;
+    qxBGPic *b = qxLayerBGPic();
+    if (int r = qxGetLayerArg(L, arg, b, &n)) return r;
+    const qxLayer *l = qxGetLayerByIndex(b, n);
+    if (!l) return ERR_LAYERRANGE;
+    return layerSolidOf(L, l, true, s, x, y, w, h);
 }
 
 int collide(const Solid &a, int32_t x1, int32_t y1, int32_t w1, int32_t h1, const Solid &b, int32_t x2, int32_t y2,
@@ -115,6 +124,14 @@ int collide(const Solid &a, int32_t x1, int32_t y1, int32_t w1, int32_t h1, cons
 }
 
 } // namespace
+
+extern "C" int qxLayerHitAt(lua_State *L, const qxLayer *layer, int32_t x, int32_t y, int exact)
+{
+    Solid s{}, point{};
+    int32_t lx, ly, lw, lh;
+    if (layerSolidOf(L, layer, exact != 0, &s, &lx, &ly, &lw, &lh)) return 0;
+    return collide(s, lx, ly, lw, lh, point, x, y, 1, 1);
+}
 
 extern "C" int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *mask1, qxBitMap *alpha1,
                                int32_t offx1, int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2,

@@ -3,11 +3,14 @@
 // the redraw that composes a rectangle from the BGPic and its layers.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "objects/qx_displayopts.h"
 #include "platform/qx_objectref.h"
+
+struct qxClipRegion;
 
 typedef struct lua_State lua_State;
 struct qxDisplay;
@@ -251,6 +254,10 @@ void qxFreeLayerBackgrounds(void);
 // image has is set) and both clip regions' masks let them through; images
 // without planes are solid everywhere. offx, offy: where each rectangle
 // starts in its image.
+// 1 when (x, y) on screen lies on the layer's rectangle within its clip
+// region and, with exact, on a pixel its mask or alpha leaves visible.
+int qxLayerHitAt(lua_State *L, const qxLayer *layer, int32_t x, int32_t y, int exact);
+void qxLinkLayerButtons(void);
 int qxCollidePixels(int32_t x1, int32_t y1, int32_t w1, int32_t h1, qxBitMap *mask1, qxBitMap *alpha1, int32_t offx1,
                     int32_t offy1, int32_t x2, int32_t y2, int32_t w2, int32_t h2, qxBitMap *mask2, qxBitMap *alpha2,
                     int32_t offx2, int32_t offy2, void *clip1, void *clip2);
@@ -331,3 +338,9 @@ struct qxLayerAsyncHold {
     qxLayerAsyncHold(const qxLayerAsyncHold &) = delete;
     qxLayerAsyncHold &operator=(const qxLayerAsyncHold &) = delete;
 };
+
+// A clip region with a mask keeps drawing off the pixels where its mask is
+// clear: the rectangle is saved before drawing (restore false) and those
+// pixels are put back afterwards (restore true).
+void qxClipMaskPass(qxBitMap *dest, const qxClipRegion *clip, int32_t x, int32_t y, int32_t w, int32_t h,
+                    std::vector<uint8_t> &saved, bool restore);

@@ -221,5 +221,6 @@ extern "C" void qxLinkLayerEngine(void)
     qxLinkLayerSelection();
     qxDisplayOptsHook.applyFilters = filterObject;
     qxLinkLayerRenditions();
+    qxLinkLayerButtons();
     qxLinkLayerAttributes();
 }

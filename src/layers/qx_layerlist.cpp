@@ -1,6 +1,7 @@
 // Layer records: the per-type table, the layer list of a BGPic, the
 // constructor, names, lookups, stacking order and freeing.
 #include "core/commands/qx_objreg.h"
+#include "display/qx_events.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
 #include "layers/qx_videolayercmds.h"
@@ -268,9 +269,10 @@ void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
     if ((kinds & 16) && qxVideoLayerCalls.freeDeleted) qxVideoLayerCalls.freeDeleted(L);
 }
 
-void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int)
+void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int dropButtons)
 {
     while (qxLayer *l = b->layers.first) {
+        if (dropButtons) qxDropLayerButton(L, b, l);
         qxUnlinkLayer(b, l);
         if (l->type != QX_TYPE_NOOBJECT) qxFreeLayerContents(L, l);
         else qxFreeRefList(L, &l->data);
@@ -387,6 +389,7 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
             data->clip = replaced->base->clip;
             l->nocliptransform = replaced->nocliptransform;
             l->references = replaced->references, replaced->references = nullptr;
+            qxRebindLayerButton(b, replaced, l);
         }
     } else {
         qxInsertLayerAfter(b, b->layers.last, l);

@@ -15,6 +15,7 @@
 #include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_events.h"
 #include "display/qx_gfxgeom.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
@@ -159,6 +160,8 @@ int cmdEnableLayers(lua_State *L)
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_NOLAYERS;
     if (d->layersEnabled) return 0;
+    // An async draw works on what the display shows in its present mode.
+    if (qxIsAsyncDrawOnDisplay(d)) return ERR_LAYERSWITCH;
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
     if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
     if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
@@ -180,6 +183,7 @@ int cmdDisableLayers(lua_State *L)
     qxCheckArgCount(L, 0, 0, 0, 0);
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_NOLAYERS;
+    if (qxIsAsyncDrawOnDisplay(d)) return ERR_LAYERSWITCH;
     if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
     if (d->layerScale) return ERR_NODISLAYERS;
     // Video layers stop: nothing may deliver pictures into a list that is off.
@@ -1283,6 +1287,7 @@ extern "C" int qxRemoveLayerRecord(lua_State *L, qxBGPic *b, qxLayer *l, int noR
         else qxInvalidateRect(L, x, y, w, h);
         l->type = type;
     }
+    qxDropLayerButton(L, b, l);
     qxFreeLayerContents(L, l);
     qxUnlinkLayer(b, l);
     std::free(l);

@@ -14,6 +14,7 @@
 #include "display/qx_asyncdraw.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
+#include "layers/qx_sprite.h"
 #include "layers/qx_videolayercmds.h"
 #include "objects/qx_anim.h"
 #include "objects/qx_brush.h"
@@ -53,19 +54,43 @@ void storeLayerRect(qxMoveEntry &e, const qxBGPic *b, const qxLayer *l)
     e.rectset = 1;
 }
 
+// An entry that reaches several layers redraws all of them: the area it
+// had before is kept in the one it has now.
+void keepArea(qxMoveEntry &e, const qxMoveEntry &before)
+{
+    if (!before.rectset || before.x1 == kEmpty) return;
+    if (e.x1 == kEmpty) e.x1 = before.x1, e.y1 = before.y1, e.x2 = before.x2, e.y2 = before.y2;
+    else e.x1 = std::min(e.x1, before.x1), e.y1 = std::min(e.y1, before.y1), e.x2 = std::max(e.x2, before.x2),
+         e.y2 = std::max(e.y2, before.y2);
+}
+
 // An anim layer shows the entry's frame (0 the next) and moves.
 int nextFrame(lua_State *L, qxBGPic *b, qxLayer *l, qxMoveEntry &e)
 {
     if (int r = qxLayerSetPosFrame(L, l, 100000, 100000, e.extra, 1)) return r;
     const qxMoveEntry before = e;
     qxMoveListMoveLayer(L, b, l, &e, 0);
-    // An entry that reaches several layers redraws all of them.
-    if (before.rectset && before.x1 != kEmpty) {
-        if (e.x1 == kEmpty) e.x1 = before.x1, e.y1 = before.y1, e.x2 = before.x2, e.y2 = before.y2;
-        else e.x1 = std::min(e.x1, before.x1), e.y1 = std::min(e.y1, before.y1), e.x2 = std::max(e.x2, before.x2),
-             e.y2 = std::max(e.y2, before.y2);
-    }
+    keepArea(e, before);
     return 0;
+}
+
+// A text object lies where its own offsets put it from (x, y).
+void textObjectPlace(lua_State *L, const qxBGPic *b, qxObjectRef ref, int32_t *x, int32_t *y)
+{
+    qxBitMap *bm, *m, *a;
+    int32_t w = 0, h = 0, ox = 0, oy = 0;
+    if (!qxTextObjects.image || qxTextObjects.image(L, ref, &bm, &m, &a, &w, &h, &ox, &oy)) return;
+    *x = int32_t(int64_t(qxResolvePosX(*x, w, b->width, 0.0)) + ox);
+    *y = int32_t(int64_t(qxResolvePosY(*y, h, b->height, 0.0)) + oy);
+}
+
+// A new top layer showing a text object, drawn at once.
+int addTextObjectLayer(lua_State *L, const qxBGPic *b, qxObjectRef ref, int32_t x, int32_t y, qxLayer **out)
+{
+    if (!qxTextObjects.addLayer || !qxTextObjects.image) return ERR_WRONGUSAGE;
+    textObjectPlace(L, b, ref, &x, &y);
+    if (int r = qxTextObjects.addLayer(L, ref, x, y, out)) return r;
+    return *out ? 0 : ERR_LAYERRANGE;
 }
 
 // A new top layer for an anim no layer shows: frame 0 means the second
@@ -169,16 +194,36 @@ int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref
         if (out) *out = l;
         return 0;
     }
-    if (type != QX_TYPE_BRUSH) return ERR_WRONGUSAGE; // other types come with their libraries
-    qxBrush *brush = nullptr;
-    if (int r = qxFindBrush(L, ref, &brush, QX_FIND_NOCOPY)) return r;
-    const int32_t w = int32_t(brush->width), h = int32_t(brush->height);
+    if (type == QX_TYPE_TEXTOBJECT) {
+        qxLayer *l = nullptr;
+        if (int r = addTextObjectLayer(L, b, ref, x, y, &l)) return r;
+        // Made on top and drawn; moved to its place, hidden when asked.
+        if (position <= count) qxSetLayerZ(b, l, position);
+        int32_t lx, ly, lw, lh;
+        qxLayerScreenRect(l, l->onscreen, &lx, &ly, &lw, &lh);
+        if (hidden) l->hidden = 1;
+        if (hidden || (position <= count && !noRedraw)) qxInvalidateRect(L, lx, ly, lw, lh);
+        if (out) *out = l;
+        return 0;
+    }
+    if (type != QX_TYPE_BRUSH && type != QX_TYPE_ANIM) return ERR_WRONGUSAGE;
+    int32_t w = 0, h = 0;
+    if (type == QX_TYPE_BRUSH) {
+        qxBrush *brush = nullptr;
+        if (int r = qxFindBrush(L, ref, &brush, QX_FIND_NOCOPY)) return r;
+        w = int32_t(brush->width), h = int32_t(brush->height);
+    } else {
+        qxAnim *a = nullptr;
+        if (int r = qxFindAnim(L, ref, &a, QX_FIND_NOCOPY)) return r;
+        w = int32_t(a->width), h = int32_t(a->height);
+    }
     qxTransformOptions options = qxTransformTemplate;
     qxObjectStyle style = qxStyleTemplate;
     style.insertpos = 0;
     x = qxResolvePosX(x, w, b->width, options.anchorx);
     y = qxResolvePosY(y, h, b->height, options.anchory);
-    if (int r = qxAddImageLayer(L, QX_TYPE_BRUSH, ref, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr, nullptr,
+    // An anim shows its first frame.
+    if (int r = qxAddImageLayer(L, type, ref, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr, nullptr,
                                 position, QX_AL_INTERNAL | QX_AL_SCALED | (hidden ? uint32_t(QX_AL_HIDDEN) : 0u)))
         return r;
     qxLayer *l = qxGetLayerByIndex(b, position);
@@ -314,15 +359,24 @@ int qxDoMove(lua_State *L)
                 shown[size_t(i)] = true;
                 continue;
             }
-            if (l->type != QX_TYPE_BRUSH) continue;
-            if (e.kind == K_BRUSH) {
+            // Every layer showing the object: the entry is done after the pass.
+            const qxMoveEntry before = e;
+            if (e.kind == K_TEXTOBJECT && l->type == QX_TYPE_TEXTOBJECT) {
+                // Moved like the object's first display: by its own offsets.
+                qxMoveEntry at = e;
+                textObjectPlace(L, b, e.target, &at.x, &at.y);
+                qxMoveListMoveLayer(L, b, l, &at, 0);
+                e.rectset = at.rectset, e.x1 = at.x1, e.y1 = at.y1, e.x2 = at.x2, e.y2 = at.y2;
+            } else if (e.kind == K_BRUSH && l->type == QX_TYPE_BRUSH) {
                 qxMoveListMoveLayer(L, b, l, &e, 0);
-                open[size_t(i)] = false;
-            } else if (e.kind == K_HIDEBRUSH) {
+            } else if (e.kind == K_HIDEBRUSH && l->type == QX_TYPE_BRUSH) {
                 storeLayerRect(e, b, l);
                 l->hidden = 1;
-                open[size_t(i)] = false;
+            } else {
+                continue;
             }
+            keepArea(e, before);
+            shown[size_t(i)] = true;
         }
     for (int32_t i = 0; i < m->count; ++i)
         if (shown[size_t(i)]) open[size_t(i)] = false;
@@ -334,12 +388,12 @@ int qxDoMove(lua_State *L)
             if ((error = addAnimLayer(L, b, e))) break;
             continue;
         }
-        if (e.kind != K_BRUSH) {
+        if (e.kind != K_BRUSH && e.kind != K_TEXTOBJECT) {
             error = ERR_WRONGUSAGE;
             break;
         }
         qxLayer *l = nullptr;
-        if ((error = qxInsertLayer(L, 0, QX_TYPE_BRUSH, e.target, e.x, e.y, 1, 0, &l))) break;
+        if ((error = qxInsertLayer(L, 0, e.kind, e.target, e.x, e.y, 1, 0, &l))) break;
         storeLayerRect(e, b, l);
     }
     // Every change made so far shows, also when a pass failed.

@@ -108,36 +108,6 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
     qxUnLockBitMap(&lock);
 }
 
-// A clip region with a mask (a turned one) keeps a layer off the pixels
-// where its mask is clear: the rectangle is saved before the layer draws
-// and those pixels are put back afterwards.
-void clipMaskPass(qxBitMap *dest, const qxClipRegion *c, int32_t x, int32_t y, int32_t w, int32_t h,
-                  std::vector<uint8_t> &saved, bool restore)
-{
-    qxBitMapLock lock;
-    if (!qxLockBitMap(dest, 0, &lock)) return;
-    if (intersect(0, 0, lock.width, lock.height, &x, &y, &w, &h)) {
-        const size_t bpp = lock.bytesPerPixel, row = size_t(w) * bpp;
-        if (!restore) saved.resize(row * size_t(h));
-        const qxPlane m = qxPlaneOf(static_cast<qxBitMap *>(c->mask));
-        for (int32_t j = 0; j < h && saved.size() >= row * size_t(h); ++j) {
-            auto *p = static_cast<uint8_t *>(lock.pixels) + (int64_t(y + j) * lock.pixelsPerRow + x) * int64_t(bpp);
-            uint8_t *s = saved.data() + row * size_t(j);
-            if (!restore) {
-                std::memcpy(s, p, row);
-                continue;
-            }
-            const int64_t my = int64_t(y) + j - c->y;
-            const uint8_t *mrow = m.bytes && my >= 0 && my < m.height ? m.bytes + my * m.bytesPerRow : nullptr;
-            for (int32_t i = 0; i < w; ++i) {
-                const int64_t mx = int64_t(x) + i - c->x;
-                if (!mrow || mx < 0 || mx >= m.width || !qxMaskBit(mrow, mx)) std::memcpy(p + i * bpp, s + i * bpp, bpp);
-            }
-        }
-    }
-    qxUnLockBitMap(&lock);
-}
-
 // How far a border reaches around the picture.
 int32_t borderReach(const qxLayer *l) { return int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)); }
 
@@ -252,6 +222,33 @@ void drawImage(lua_State *L, const qxLayer *l, const qxLayerData *d, qxBitMap *d
 }
 
 } // namespace
+
+void qxClipMaskPass(qxBitMap *dest, const qxClipRegion *c, int32_t x, int32_t y, int32_t w, int32_t h,
+                  std::vector<uint8_t> &saved, bool restore)
+{
+    qxBitMapLock lock;
+    if (!qxLockBitMap(dest, 0, &lock)) return;
+    if (intersect(0, 0, lock.width, lock.height, &x, &y, &w, &h)) {
+        const size_t bpp = lock.bytesPerPixel, row = size_t(w) * bpp;
+        if (!restore) saved.resize(row * size_t(h));
+        const qxPlane m = qxPlaneOf(static_cast<qxBitMap *>(c->mask));
+        for (int32_t j = 0; j < h && saved.size() >= row * size_t(h); ++j) {
+            auto *p = static_cast<uint8_t *>(lock.pixels) + (int64_t(y + j) * lock.pixelsPerRow + x) * int64_t(bpp);
+            uint8_t *s = saved.data() + row * size_t(j);
+            if (!restore) {
+                std::memcpy(s, p, row);
+                continue;
+            }
+            const int64_t my = int64_t(y) + j - c->y;
+            const uint8_t *mrow = m.bytes && my >= 0 && my < m.height ? m.bytes + my * m.bytesPerRow : nullptr;
+            for (int32_t i = 0; i < w; ++i) {
+                const int64_t mx = int64_t(x) + i - c->x;
+                if (!mrow || mx < 0 || mx >= m.width || !qxMaskBit(mrow, mx)) std::memcpy(p + i * bpp, s + i * bpp, bpp);
+            }
+        }
+    }
+    qxUnLockBitMap(&lock);
+}
 
 extern "C" {
 
@@ -396,12 +393,12 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         int32_t cx = x, cy = y, cw = w, ch = h;
         const auto *c = static_cast<const qxClipRegion *>(d->clip);
         if (c && !intersect(c->x, c->y, c->width, c->height, &cx, &cy, &cw, &ch)) continue;
-        if (c && c->mask) clipMaskPass(dest, c, cx, cy, cw, ch, under, false);
+        if (c && c->mask) qxClipMaskPass(dest, c, cx, cy, cw, ch, under, false);
         if (l->border && !d->borderalpha) buildBorder(L, l, d);
         if (l->shadow) drawShadow(L, l, d, dest, cx, cy, cw, ch);
         if (l->border) drawBorder(L, l, d, dest, cx, cy, cw, ch);
         drawImage(L, l, d, dest, cx, cy, cw, ch);
-        if (c && c->mask) clipMaskPass(dest, c, cx, cy, cw, ch, under, true);
+        if (c && c->mask) qxClipMaskPass(dest, c, cx, cy, cw, ch, under, true);
     }
     // Sprites and layers exclude each other, so sprites go on top.
     if (!(flags & QX_RD_NOSPRITES) && b->sprites) qxDrawSprites(b, dest, x, y, w, h);

@@ -14,6 +14,7 @@
 #include "display/qx_display.h"
 #include "display/qx_gfxgeom.h"
 #include "layers/qx_layer.h"
+#include "layers/qx_sprite.h"
 #include "layers/qx_layerfilters.h"
 #include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_output.h"
@@ -447,6 +448,10 @@ void clearClipLinks(const void *region)
         for (qxLayer *l = b->layers.first; l; l = l->next)
             for (qxLayerData *d : {l->base, l->intermediate, l->onscreen})
                 if (d && d->clip == region) d->clip = nullptr;
+    // Sprites on screen keep the region they were shown under.
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (auto *e = static_cast<qxSpriteOnScreen *>(b->sprites); e; e = e->next)
+            if (e->clip == region) e->clip = nullptr;
 }
 
 } // namespace

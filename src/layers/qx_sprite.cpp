@@ -7,6 +7,7 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "core/vm/lua.h"
@@ -303,7 +304,10 @@ int qxShowSprite(lua_State *L, qxSprite *s, qxObjectRef ref, int32_t x, int32_t 
     y = qxResolvePosY(y, s->height, b->height, 0);
     qxSpriteOnScreen *e = nullptr;
     if (qxFindDisplayedSprite(ref, &e, nullptr)) {
-        if (int r = qxAddDisplayedSprite(b, x, y, s->width, s->height, frame, s, 0, nullptr, ref, &e)) return r;
+        qxDisplay *d = qxCurrentDisplay;
+        if (int r = qxAddDisplayedSprite(b, x, y, s->width, s->height, frame, s, 0, d ? d->clipRegion : nullptr, ref,
+                                         &e))
+            return r;
         redrawRect(L, b, x, y, s->width, s->height);
         return 0;
     }
@@ -329,12 +333,18 @@ void qxDrawSprites(const qxBGPic *b, qxBitMap *dest, int32_t x, int32_t y, int32
         int32_t ix = e->x, iy = e->y, iw = e->width, ih = e->height;
         if (!qxIntersectRect(&ix, &iy, &iw, &ih, x, y, w, h)) continue;
         if (!qxIntersectRect(&ix, &iy, &iw, &ih, 0, 0, int32_t(dest->width), int32_t(dest->height))) continue;
+        // A sprite stays inside the clip region it was shown under.
+        const auto *clip = static_cast<const qxClipRegion *>(e->clip);
+        if (clip && !qxIntersectRect(&ix, &iy, &iw, &ih, clip->x, clip->y, clip->width, clip->height)) continue;
         qxBitMap *bm = nullptr, *mask = nullptr, *alpha = nullptr;
         if (qxGetSpriteFrame(e->owner, e->frame - 1, &bm, &mask, &alpha)) continue;
         const int32_t sx = ix - e->x, sy = iy - e->y;
+        std::vector<uint8_t> under;
+        if (clip && clip->mask) qxClipMaskPass(dest, clip, ix, iy, iw, ih, under, false);
         if (mask) qxBltBitMapMasked(bm, sx, sy, dest, ix, iy, iw, ih, mask);
         else if (alpha) qxBltBitMapThroughAlpha(bm, sx, sy, dest, ix, iy, iw, ih, alpha);
         else qxBltBitMapDirect(bm, sx, sy, dest, ix, iy, iw, ih);
+        if (clip && clip->mask) qxClipMaskPass(dest, clip, ix, iy, iw, ih, under, true);
     }
 }
 

@@ -19,7 +19,6 @@
 #include "platform/qx_systimers.h"
 
 extern "C" {
-int qxLineBasedShapes;
 int qxSingleMusic;
 }
 

@@ -6,9 +6,8 @@
 #include "core/vm/lua.h"
 
 extern "C" {
-// LegacyControl settings: shapes drawn line by line (draw library) and one
-// music at a time (sound library).
-extern int qxLineBasedShapes;
+// LegacyControl "singlemusic": one music at a time (sound library); the
+// shape setting lives with the run state.
 extern int qxSingleMusic;
 }
 

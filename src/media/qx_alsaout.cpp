@@ -211,6 +211,17 @@ bool feedStream(qxChannel *c)
     bool wrote = false;
     uint32_t bpf = c->stream->frameBytes;
     uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    if (c->instant) {
+        // A device that plays nothing itself is held to the clock with one
+        // buffer ahead, as a sound card would hold it, so that the halves
+        // (and a script's buffers) are read when they would be.
+        qxTimeVal now;
+        qxGetSysTime(&now);
+        qxSubTime(&now, &c->startTime);
+        uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * c->pcmRate / 1000000;
+        uint64_t ahead = due + c->pcmBufferFrames;
+        budget = std::min<uint64_t>(budget, ahead > c->framesWritten ? ahead - c->framesWritten : 0);
+    }
     while (budget) {
         if (c->position >= c->bufferFrames) {
             int next = qxNextStreamHalf(c);
@@ -230,6 +241,8 @@ bool feedStream(qxChannel *c)
             qxGetSysTime(&c->startTime);
         }
         c->position += n;
+        c->framesWritten += n;
+        if (!c->instant && heldFrames(c) == 0) c->instant = 1;
         budget -= n;
         wrote = true;
     }

@@ -94,12 +94,17 @@ static int typeOfKind(uint32_t kind)
     }
 }
 
-static void stopChannel(int index)
+// Stops what the channel plays: a music or a video is stopped as a whole
+// (its library lets the channel go), a sample's channel is freed.
+static void stopChannel(lua_State *L, int index)
 {
-    // Music and video channels are stopped by their libraries once those
-    // play here; every kind this output knows is released directly.
     qxChannel *c = &qxAudio.channels[index];
-    if (c->kind.load(std::memory_order_acquire) != QX_CH_FREE) qxFreeChannel(c);
+    uint32_t kind = c->kind.load(std::memory_order_acquire);
+    if (kind == QX_CH_FREE) return;
+    int type = typeOfKind(kind);
+    if (type == 33 && c->music && qxStopMusicOfChannel(c)) return;
+    if (type == 50 && c->video && qxStopVideoOfChannel(L, c)) return;
+    qxFreeChannel(c);
 }
 
 int qxAllocChannel(uint32_t kind, qxObjectRef id, int *index, qxChannel **out)
@@ -113,7 +118,7 @@ int qxAllocChannel(uint32_t kind, qxObjectRef id, int *index, qxChannel **out)
     } else if (i < 0 || i >= qxAudio.count) {
         return ERR_CHANNELRANGE;
     } else {
-        stopChannel(i);
+        stopChannel(nullptr, i);
     }
     qxChannel *c = &qxAudio.channels[i];
     // The mixer thread reads every record's kind during its walk.
@@ -138,11 +143,11 @@ int qxChannelInfo(int index, int *type, qxObjectRef *id)
     return 0;
 }
 
-int qxChannelStop(int index)
+int qxChannelStop(lua_State *L, int index)
 {
     if (index < 0 || index >= qxAudio.count) return ERR_CHANNELRANGE;
     qxLockChannels();
-    stopChannel(index);
+    stopChannel(L, index);
     qxUnlockChannels();
     return 0;
 }
@@ -240,7 +245,7 @@ void qxStopAllChannels(void)
 {
     if (!qxAudio.deviceOpen) return;
     qxLockChannels();
-    for (int i = 0; i < qxAudio.count; i++) stopChannel(i);
+    for (int i = 0; i < qxAudio.count; i++) stopChannel(nullptr, i);
     qxReapChannels();
     qxUnlockChannels();
 }

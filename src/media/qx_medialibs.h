@@ -15,6 +15,8 @@ void qxCloseSoundLib(lua_State *L);
 void qxFreeAllMusic(lua_State *L);
 int qxOpenVideoLib(lua_State *L);
 void qxFreeAllVideos(lua_State *L);
+// Stops every video that plays, is paused or ended, as StopVideo would.
+void qxStopAllVideos(lua_State *L);
 // Stops every video playing on the display (null: on any display).
 void qxStopVideosOfDisplay(qxDisplay *display);
 // Up to max rectangles {x, y, width, height} of the videos shown straight

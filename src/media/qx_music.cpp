@@ -15,6 +15,7 @@
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "display/qx_events.h"
 #include "media/qx_audioadapter.h"
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
@@ -22,6 +23,7 @@
 #include "media/qx_soundcmds.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_memory.h"
+#include "platform/qx_systimers.h"
 #include "platform/qx_upcalls.h"
 
 namespace {
@@ -55,6 +57,38 @@ qxChannel *channelOf(const qxMusic *m)
     return nullptr;
 }
 
+// The sound library uses the shared interval while a script-fed music
+// plays, so that a waiting script is woken to feed it. The state it was
+// added with removes it again (the reaper has none of its own).
+lua_State *timerUserState;
+
+void updateTimerUser(lua_State *L)
+{
+    bool wanted = false;
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h && !wanted; h = h->next) {
+        auto *m = reinterpret_cast<qxMusic *>(h);
+        wanted = m->scriptFed && m->state == PLAYING;
+    }
+    if (wanted && !timerUserState && L) {
+        if (qxAddTimerUser(L, QX_TIMER_USER_SOUND) == 0) timerUserState = L;
+    } else if (!wanted && timerUserState) {
+        qxRemTimerUser(timerUserState, QX_TIMER_USER_SOUND);
+        timerUserState = nullptr;
+    }
+}
+
+// Drops the queue of a script-fed stream (under its lock).
+void dropQueue(qxSoundStream *s)
+{
+    pthread_mutex_lock(&s->queueMutex);
+    while (s->queue) {
+        qxQueuedBuffer *next = s->queue->next;
+        qxFree(s->queue);
+        s->queue = next;
+    }
+    pthread_mutex_unlock(&s->queueMutex);
+}
+
 // A music whose channel has ended (or was taken by StopChannel) is stopped.
 void refreshState(qxMusic *m)
 {
@@ -62,11 +96,25 @@ void refreshState(qxMusic *m)
     m->state = STOPPED;
     if (m->kind == KIND_MODULE) {
         qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
+    } else if (m->scriptFed) {
+        dropQueue(soundStream(m));
+        m->requestFrames = 2 * soundStream(m)->frequency;
+        m->baseMs = 0;
     } else {
         qxSeekSoundStream(soundStream(m), 0);
         m->baseMs = 0;
     }
+    m->pass = 1;
+    m->position = 0;
     if (playingNow == m) playingNow = nullptr;
+    updateTimerUser(nullptr);
+}
+
+bool listed(const qxMusic *m)
+{
+    for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h; h = h->next)
+        if (h == &m->header) return true;
+    return false;
 }
 
 void appendMusic(qxMusic *m)
@@ -126,13 +174,7 @@ void haltMusic(qxMusic *m, bool pause)
         if (m->scriptFed) {
             if (!pause) {
                 // Stopped: the queue goes, and the next start asks afresh.
-                pthread_mutex_lock(&s->queueMutex);
-                while (s->queue) {
-                    qxQueuedBuffer *next = s->queue->next;
-                    qxFree(s->queue);
-                    s->queue = next;
-                }
-                pthread_mutex_unlock(&s->queueMutex);
+                dropQueue(s);
                 m->requestFrames = 2 * s->frequency;
             }
         } else {
@@ -142,10 +184,30 @@ void haltMusic(qxMusic *m, bool pause)
     m->state = pause ? PAUSED : STOPPED;
     if (pause) pausedLast = m;
     if (playingNow == m) playingNow = nullptr;
+    updateTimerUser(nullptr);
 }
 
-int startMusic(qxMusic *m)
+// Runs the FillMusicBuffer handler now for a refill of two seconds (L null:
+// left to the next poll of the event loop).
+int askForFrames(lua_State *L, qxMusic *m)
 {
+    uint32_t frames = 2 * soundStream(m)->frequency;
+    if (!L) {
+        m->requestFrames = frames;
+        return 0;
+    }
+    m->requestFrames = 0;
+    return qxDispatchFillMusicNow(L, refOf(m), frames, m->framesFed);
+}
+
+int startMusic(qxMusic *m, lua_State *L = nullptr)
+{
+    if (m->scriptFed && m->requestFrames) {
+        // A fresh start: the queue is built anew before the first half is read.
+        dropQueue(soundStream(m));
+        if (int r = askForFrames(L, m)) return r;
+        if (!listed(m)) return 0; // the handler freed it
+    }
     qxChannel *c = nullptr;
     int index = m->channel ? int(m->channel) - 1 : -1;
     if (int r = qxAllocChannel(QX_CH_MUSICSETUP, refOf(m), &index, &c)) return r;
@@ -176,6 +238,7 @@ int startMusic(qxMusic *m)
     }
     m->state = PLAYING;
     playingNow = m;
+    updateTimerUser(L);
     return 0;
 }
 
@@ -330,7 +393,7 @@ int qxCmdPlayMusic(lua_State *L)
     m->times = times;
     m->volume = volume;
     m->channel = channel;
-    return startMusic(m);
+    return startMusic(m, L);
 }
 
 int qxCmdStopMusic(lua_State *L)
@@ -364,7 +427,7 @@ int qxCmdResumeMusic(lua_State *L)
     if (int r = optionalMusic(L, 1, pausedLast, &m)) return r;
     if (m->state != PAUSED) return ERR_MUSNOTPAUSED;
     if (pausedLast == m) pausedLast = nullptr;
-    return startMusic(m);
+    return startMusic(m, L);
 }
 
 int qxCmdIsMusicPlaying(lua_State *L)
@@ -388,16 +451,22 @@ int qxCmdCloseMusic(lua_State *L)
     return 0;
 }
 
+// Stores the volume and applies it to the music's channel.
+void setMusicVolume(qxMusic *m, uint32_t volume)
+{
+    m->volume = volume;
+    if (qxChannel *c = channelOf(m)) {
+        c->volume.store(m->volume);
+        qxAdapterSetAttributes(c, m->volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
+    }
+}
+
 int qxCmdSetMusicVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxMusic *m = nullptr;
     if (int r = musicArg(L, 1, &m)) return r;
-    m->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    if (qxChannel *c = channelOf(m)) {
-        c->volume.store(m->volume);
-        qxAdapterSetAttributes(c, m->volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
-    }
+    setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }
 
@@ -486,7 +555,7 @@ int qxCmdPlaySubsong(lua_State *L)
         if (lua_gettop(L) >= 3 && lua_istable(L, 3) &&
             qxGetFieldNumOrPercent(L, 3, "volume", 64, 0, &v, nullptr, nullptr))
             m->volume = uint32_t(std::clamp(v, 0.0, 64.0));
-        return startMusic(m);
+        return startMusic(m, L);
     }
     return 0;
 }
@@ -508,7 +577,7 @@ int qxCmdSeekMusic(lua_State *L)
     if (int r = qxSeekSoundStream(s, frame)) return r;
     m->position = frame;
     m->baseMs = uint64_t(ms);
-    return playing ? startMusic(m) : 0;
+    return playing ? startMusic(m, L) : 0;
 }
 
 int qxCmdCreateMusic(lua_State *L)
@@ -541,11 +610,25 @@ int qxCmdCreateMusic(lua_State *L)
     m->times = 1;
     m->pass = 1;
     m->subsongs = m->subsong = 1;
-    m->requestFrames = 2 * s->frequency; // asked for at once
     appendMusic(m);
-    if (!automatic) return 0;
-    lua_pushlightuserdata(L, m);
-    return 1;
+    if (automatic) lua_pushlightuserdata(L, m);
+    // The first two seconds are asked for at once, so that playing starts
+    // with the script's data rather than silence.
+    if (int r = askForFrames(L, m)) return r;
+    return automatic ? 1 : 0;
+}
+
+int qxCmdFlushMusicBuffer(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 1, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
+    qxReapChannels();
+    refreshState(m);
+    if (!m->scriptFed || m->state != PLAYING) return ERR_WRONGUSAGE;
+    haltMusic(m, false);
+    return startMusic(m, L);
 }
 
 // The values of a "pcm" buffer: channels values a frame from data[0].
@@ -707,6 +790,48 @@ int qxOpenMusicFile(const char *name, const qxSoundSource *src, qxMusic **out)
 }
 
 void qxAddMusicObject(qxMusic *m) { appendMusic(m); }
+
+int qxStopMusicOfChannel(qxChannel *c)
+{
+    auto *m = static_cast<qxMusic *>(c->music);
+    if (!listed(m)) return 0;
+    haltMusic(m, false);
+    return 1;
+}
+
+int qxSetMusicVolumeOfChannel(qxChannel *c, uint32_t volume)
+{
+    auto *m = static_cast<qxMusic *>(c->music);
+    if (!listed(m)) return 0;
+    setMusicVolume(m, volume);
+    return 1;
+}
+
+void qxRefreshMusic(qxMusic *m)
+{
+    qxReapChannels();
+    refreshState(m);
+}
+
+int64_t qxMusicPositionMs(qxMusic *m)
+{
+    auto *s = soundStream(m);
+    if (m->kind != KIND_STREAM) return -1;
+    if (m->state != PLAYING) return qxStreamInfo(s, 1, -1);
+    // The time since the channel's first write, on top of what was played
+    // before this start, within one pass.
+    uint64_t ms = m->baseMs;
+    qxAlsaLock();
+    if (qxChannel *c = channelOf(m); c && !c->startPending) {
+        qxTimeVal now;
+        qxGetSysTime(&now);
+        qxSubTime(&now, &c->startTime);
+        ms += uint64_t(now.seconds) * 1000 + now.microseconds / 1000;
+    }
+    qxAlsaUnlock();
+    uint32_t duration = qxFramesToMs(s->totalFrames, s->frequency);
+    return int64_t(duration ? ms % duration : ms);
+}
 int qxStartMusic(qxMusic *m) { return startMusic(m); }
 void qxHaltMusic(qxMusic *m, int pause) { haltMusic(m, pause != 0); }
 void qxCloseMusicObject(qxMusic *m) { freeMusic(m, nullptr); }
@@ -736,6 +861,7 @@ const qxCommandDef qxMusicCommands[] = {
     {"SeekMusic", qxCmdSeekMusic},
     {"CreateMusic", qxCmdCreateMusic},
     {"FillMusicBuffer", qxCmdFillMusicBuffer},
+    {"FlushMusicBuffer", qxCmdFlushMusicBuffer},
     {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
     {nullptr, nullptr},
 };

@@ -50,6 +50,10 @@ void qxHaltMusic(qxMusic *m, int pause);
 void qxCloseMusicObject(qxMusic *m);
 // The module's row (1) or song position (2); -1 for streams and while not playing.
 int qxMusicPosition(qxMusic *m, int request);
+// Reaps ended channels and brings the music's state up to date.
+void qxRefreshMusic(qxMusic *m);
+// The position of a stream music in ms (live while it plays); -1 for modules.
+int64_t qxMusicPositionMs(qxMusic *m);
 
 extern "C" {
 // The event loop's poll for script-fed music: the next music that asks

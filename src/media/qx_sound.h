@@ -125,6 +125,7 @@ struct qxChannel {
     uint64_t framesWritten; // since the PCM started; times the loop notices
     qxTimeVal drainStart;
     uint32_t singleShot;  // the whole stream fits one half: no decoding thread
+    uint32_t instant; // the PCM takes frames at once (null, file): paced by the clock
     // Stream channels: the playing half and the decoding thread's state.
     uint8_t *streamData;
     uint32_t bufferFrames;
@@ -223,7 +224,17 @@ int qxOpenAudioDevice(int32_t numChannels);
 void qxCloseAudioDevice(void);
 // 0 to go on, 1 to do nothing quietly, or an error code to raise.
 int qxNeedSound(int32_t numChannels);
-int qxChannelStop(int index);
+// Channel stop: a music or video is stopped whole (L removes a video's
+// layer), a sample's channel freed. 0 or 1576.
+int qxChannelStop(lua_State *L, int index);
+// Stops the music or video a channel plays; 0 when the channel's owner is
+// not found (the caller frees the channel).
+int qxStopMusicOfChannel(qxChannel *c);
+int qxStopVideoOfChannel(lua_State *L, qxChannel *c);
+// The volume change of a channel playing a music or video, stored in the
+// object as well; 0 when the owner is not found.
+int qxSetMusicVolumeOfChannel(qxChannel *c, uint32_t volume);
+int qxSetVideoVolumeOfChannel(qxChannel *c, uint32_t volume);
 int qxAllocChannel(uint32_t kind, qxObjectRef id, int *index, qxChannel **out);
 int qxChannelInfo(int index, int *type, qxObjectRef *id);
 int qxIsSoundPlaying(const qxSound *sound);

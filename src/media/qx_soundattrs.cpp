@@ -39,11 +39,12 @@ int musicAttribute(int code, qxMusic *m, qxAttributeValue *out)
 {
     bool module = m->kind == 2;
     auto *s = static_cast<qxSoundStream *>(m->stream);
+    qxRefreshMusic(m);
     switch (code) {
     case 14: out->number = module ? -1 : double(qxStreamInfo(s, 0, -1)); return 1;
-    case 15: out->number = module ? -1 : double(qxStreamInfo(s, 1, -1)); return 1;
+    case 15: out->number = double(qxMusicPositionMs(m)); return 1;
     case 17: out->text = module ? "Protracker" : qxSoundStreamName(s); return 1;
-    case 19: out->number = module ? QX_MODULE_RATE * 4 * 8 / 1000 : double(qxStreamInfo(s, 5, -1)); return 1;
+    case 19: out->number = module ? -1 : double(qxStreamInfo(s, 5, -1)); return 1;
     case 20: out->number = module ? QX_MODULE_RATE : s->frequency; return 1;
     case 21: out->number = qxCodeToScriptFormat(module ? QX_SMP_S16STEREO : s->format); return 1;
     case 25: out->number = m->seekable; return 1;

@@ -33,6 +33,7 @@ int qxCmdOpenAudio(lua_State *L)
 int qxCmdCloseAudio(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
+    qxStopAllVideos(L);
     qxStopAllChannels();
     qxFreeAllSamples(L);
     qxAudio.audioOpen = 0;
@@ -128,7 +129,7 @@ int qxCmdStopChannel(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (!qxAudio.deviceOpen || !qxAudio.audioOpen) return 0;
-    return qxChannelStop(channelArg(L, 1));
+    return qxChannelStop(L, channelArg(L, 1));
 }
 
 int qxCmdSetChannelVolume(lua_State *L)
@@ -141,7 +142,11 @@ int qxCmdSetChannelVolume(lua_State *L)
     qxLockChannels();
     qxChannel &c = qxAudio.channels[index];
     uint32_t kind = c.kind.load(std::memory_order_acquire);
-    if (kind == QX_CH_PREPARED || kind == QX_CH_SAMPLE) {
+    if (kind == QX_CH_MODULE || kind == QX_CH_STREAM || kind == QX_CH_MUSICSETUP) {
+        if (c.music) qxSetMusicVolumeOfChannel(&c, volume);
+    } else if (kind == QX_CH_VIDEO || kind == QX_CH_VIDEOSETUP) {
+        if (c.video) qxSetVideoVolumeOfChannel(&c, volume);
+    } else if (kind == QX_CH_PREPARED || kind == QX_CH_SAMPLE) {
         c.volume.store(volume);
         qxAdapterSetAttributes(&c, volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
         qxSample *sample = nullptr;

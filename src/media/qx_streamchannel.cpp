@@ -20,10 +20,10 @@ bool morePasses(const qxChannel *c)
 }
 
 // Reads up to n frames; the stream position stays in frames.
-uint32_t readFrames(qxSoundStream *s, uint8_t *out, uint32_t n)
+uint32_t readFrames(qxSoundStream *s, uint8_t *out, uint32_t n, int *end)
 {
-    int end = 0;
-    return n ? qxReadSoundStream(s, out, n, &end) : 0;
+    *end = 0;
+    return n ? qxReadSoundStream(s, out, n, end) : 0;
 }
 
 void fillSilence(const qxSoundStream *s, uint8_t *out, uint32_t frames)
@@ -47,16 +47,22 @@ void fillHalf(qxChannel *c, uint8_t *out, uint32_t *frames, uint32_t *endState)
 {
     qxSoundStream *s = c->stream;
     uint32_t done = 0;
+    bool rewound = false;
     *endState = 0;
     while (done < c->halfFrames) {
         uint32_t position = s->position / (s->unit ? s->unit : 1);
         uint32_t left = s->length > position ? s->length - position : 0;
         uint32_t want = c->halfFrames - done;
-        uint32_t got = readFrames(s, out + size_t(done) * s->frameBytes, left < want ? left : want);
+        int end = 0;
+        uint32_t got = readFrames(s, out + size_t(done) * s->frameBytes, left < want ? left : want, &end);
         done += got;
         if (done == c->halfFrames) break;
-        if (got < left) left = got; // a short read: the data ends here
-        if (!morePasses(c) || (done == 0 && s->length == 0)) {
+        // A script-fed stream cannot start over: its end buffer ends it on
+        // any pass. A pass that yields nothing after a rewind ends it too,
+        // rather than spinning on a source with no data.
+        bool over = (end && s->kind == QX_STREAM_CUSTOM) || (rewound && got == 0);
+        rewound = true;
+        if (over || !morePasses(c) || (done == 0 && s->length == 0)) {
             fillSilence(s, out + size_t(done) * s->frameBytes, c->halfFrames - done);
             *endState = 1;
             break;

@@ -33,6 +33,7 @@
 #include "objects/qx_picsource.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
+#include "media/qx_videosound.h"
 #include "layers/qx_layer.h"
 #include "platform/qx_memory.h"
 
@@ -871,6 +872,45 @@ extern "C" int qxCloneVideo(qxVideoObject *o, qxVideoObject **out)
     v->volume = o->volume;
     *out = c;
     return 0;
+}
+
+// The object whose sound the channel plays; none when it has gone.
+static qxVideoObject *videoOfChannel(const qxChannel *c)
+{
+    auto *fifo = static_cast<const qxVideoSoundFifo *>(c->video);
+    return fifo && fifo->video ? qxVideoOfPlayer(static_cast<const qxVideo *>(fifo->video)) : nullptr;
+}
+
+// Stops a video as StopVideo does: a layer video goes with its layer.
+static void stopVideo(lua_State *L, qxVideoObject *o)
+{
+    if (qxLayer *l = o->layer; l && L) qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
+    else qxStopVideoObject(o);
+}
+
+extern "C" int qxStopVideoOfChannel(lua_State *L, qxChannel *c)
+{
+    qxVideoObject *o = videoOfChannel(c);
+    if (!o) return 0;
+    stopVideo(L, o);
+    return 1;
+}
+
+extern "C" int qxSetVideoVolumeOfChannel(qxChannel *c, uint32_t volume)
+{
+    qxVideoObject *o = videoOfChannel(c);
+    if (!o) return 0;
+    qxSetVideoVolume(o, volume);
+    return 1;
+}
+
+extern "C" void qxStopAllVideos(lua_State *L)
+{
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr, *next; h; h = next) {
+        next = h->next;
+        auto *o = reinterpret_cast<qxVideoObject *>(h);
+        if (o->state != 0) stopVideo(L, o);
+    }
 }
 
 extern "C" void qxStopVideosOfDisplay(qxDisplay *display)

@@ -209,6 +209,31 @@ int copyShown(const qxBGPic *b, qxBitMap **out)
 
 } // namespace
 
+namespace {
+int renderAtSize(lua_State *L, qxBGPic *b, int32_t width, int32_t height, int smooth, qxBitMap **bm,
+                 qxBitMap **mask, qxBitMap **alpha);
+}
+
+extern "C" int qxScaleBGPicPlanes(lua_State *L, qxBGPic *b, int32_t width, int32_t height, int smooth)
+{
+    if (width == b->width && height == b->height)
+        return 0;
+    if (width < 1 || height < 1)
+        return ERR_BADDIMENSIONS;
+    if (int64_t(width) * height > int64_t(0x7FFFFFFF) / 4)
+        return ERR_BITMAP;
+    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+    if (int r = renderAtSize(L, b, width, height, smooth, &bm, &m, &a))
+        return r;
+    qxFreeBGPicWorkBitmaps(b);
+    b->bitmap = b->curBitmap = bm;
+    b->mask = b->curMask = m;
+    b->alpha = b->curAlpha = a;
+    b->width = b->curWidth = width;
+    b->height = b->curHeight = height;
+    return 0;
+}
+
 extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int forTransition, qxBitMap **outNew,
                                  qxBitMap **outOld)
 {
@@ -312,20 +337,7 @@ int cmdScaleBGPic(lua_State *L)
     int width = int(wi), height = int(hi);
     if (int r = qxComputeScaledSize(b->width, b->height, &width, &height))
         return r;
-    if (width == b->width && height == b->height)
-        return 0;
-    if (int64_t(width) * height > int64_t(0x7FFFFFFF) / 4)
-        return ERR_BITMAP;
-    qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
-    if (int r = renderAtSize(L, b, width, height, smooth, &bm, &m, &a))
-        return r;
-    qxFreeBGPicWorkBitmaps(b);
-    b->bitmap = b->curBitmap = bm;
-    b->mask = b->curMask = m;
-    b->alpha = b->curAlpha = a;
-    b->width = b->curWidth = width;
-    b->height = b->curHeight = height;
-    return 0;
+    return qxScaleBGPicPlanes(L, b, width, height, smooth);
 }
 
 struct LoadOptions {

@@ -4,6 +4,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "objects/qx_bgpicobj.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -13,6 +14,7 @@ extern "C" void qxLinkObjects(void)
     qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
+    qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

@@ -486,7 +486,7 @@ extern "C" const qxErrorMessage qxErrorMessages[QX_MSG_COUNT] = {
     {480, "Source file format does not support seeking!"}, // 1482 ERR_SEEKFORMAT
     {481, "Plugin type not recognized! (%s)"}, // 1483 ERR_PLUGINTYPE
     {482, "This command must only be called while in a music callback!"}, // 1484 ERR_NOMUSICCB
-    {483, "No file handler installed!"}, // 1485 ERR_NOFMBHANDLER
+    {483, "Please install a FillMusicBuffer event handler first!"}, // 1485 ERR_NOFMBHANDLER
     {484, "Unknown image format specified!"}, // 1486 ERR_UNKNOWNIMGOUT
     {485, "Error saving image!"}, // 1487 ERR_SAVEIMAGE
     {486, "Unknown anim format specified!"}, // 1488 ERR_UNKNOWNANMOUT

@@ -11,4 +11,5 @@ volatile uint32_t qxQuitting;
 uint32_t qxExitValue;
 char qxLinkedPluginDir[1024];
 int qxProgressStep;
+int qxLineBasedShapes;
 }

@@ -95,6 +95,9 @@ extern uint32_t qxExitValue;
 extern char qxLinkedPluginDir[1024];
 // Progress-bar step per loaded item while the applet starts.
 extern int qxProgressStep;
+// LegacyControl "linebasedshapes": curves and rounded boxes drawn from line
+// outlines even where the vector engine would draw them.
+extern int qxLineBasedShapes;
 
 
 int qxStartup(int argc, char **argv);

@@ -3,6 +3,7 @@
 // and the operations dispatched by kind.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -34,8 +35,11 @@ void freeHandle(qxFontHandle *h) {
     free(h);
 }
 
+// 1064 shows its error string as it is: the whole message goes there.
 int openFailed(const char *name, int32_t size) {
-    qxSetErrorString(name);
+    char text[QX_ERRORSTRING_SIZE];
+    snprintf(text, sizeof text, "Cannot open font %s with size %d!", name ? name : "", int(size));
+    qxSetErrorString(text);
     qxSetErrorNumber(size);
     return ERR_OPENFONT;
 }
@@ -260,6 +264,7 @@ qxFontCacheEntry *entryOf(const qxFontHandle *h) {
 
 extern "C" int qxOpenFontByName(const char *name, int32_t size, int32_t engine, uint32_t cache, uint32_t usepoints,
                                 int linked, qxFontHandle **out) {
+    if (size < 1) return openFailed(name, size); // FreeType never sees it
     return openCached(name, size, engine, cache, usepoints, linked, true, out);
 }
 

@@ -39,42 +39,8 @@ void qxInitRotationPresets(void)
     qxSinTable[0] = -2.4492935982947064e-16;
 }
 
-namespace {
-
-struct ArcDirections {
-    double a0 = 0, a1 = 0;
-    int32_t n = -1;
-    std::vector<QxPointD> cs;
-};
-// Enough for a rounded box's four corners and a few circles between them.
-constexpr int kKeptArcs = 8;
-constexpr int32_t kKeptArcSegments = 1024;
-thread_local ArcDirections keptArcs[kKeptArcs];
-thread_local int nextKeptArc = 0;
-
-} // namespace
-
-void qxFreeDrawBuffers(void)
-{
-    for (ArcDirections &k : keptArcs) k = ArcDirections();
-}
-
-const QxPointD *qxArcDirections(double a0, double a1, int32_t n)
-{
-    if (n < 0 || n > kKeptArcSegments) return nullptr;
-    for (const ArcDirections &k : keptArcs)
-        if (k.n == n && k.a0 == a0 && k.a1 == a1) return k.cs.data();
-    ArcDirections &k = keptArcs[nextKeptArc];
-    nextKeptArc = (nextKeptArc + 1) % kKeptArcs;
-    k.n = -1; // incomplete until filled
-    k.cs.resize(size_t(n) + 1);
-    for (int32_t i = 0; i <= n; i++) {
-        const double a = a0 + (a1 - a0) * i / n;
-        k.cs[size_t(i)] = {std::cos(a), std::sin(a)};
-    }
-    k.a0 = a0, k.a1 = a1, k.n = n;
-    return k.cs.data();
-}
+// Nothing of the geometry outlives a shape: its buffers are the caller's.
+void qxFreeDrawBuffers(void) {}
 
 void qxRotatePointAbout(int32_t x, int32_t y, int32_t width, int32_t height, const double m[4], int32_t *outX,
                         int32_t *outY, double anchorX, double anchorY)
@@ -198,8 +164,10 @@ int32_t qxShapeArcPoints(QxPointD *out, double cx, double cy, double rx, double 
     return n;
 }
 
-int32_t qxBorderPolygon(const qxPoint *in, int32_t count, int32_t border, qxPoint *out)
+int32_t qxBorderPolygon(const qxPoint *in, int32_t count, int32_t border, qxPoint *out, int32_t *outX, int32_t *outY)
 {
+    if (outX) *outX = 0;
+    if (outY) *outY = 0;
     if (!in || !out || count < 2) return 0;
     double area = 0;
     for (int32_t i = 0; i < count; i++) {
@@ -258,5 +226,7 @@ int32_t qxBorderPolygon(const qxPoint *in, int32_t count, int32_t border, qxPoin
     int32_t x = 0, y = 0;
     measure(out, n, &x, &y, nullptr, nullptr);
     moveBy(out, n, x, y);
+    if (outX) *outX = x;
+    if (outY) *outY = y;
     return n;
 }

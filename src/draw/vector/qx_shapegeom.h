@@ -33,11 +33,6 @@ struct QxPointD {
     double x, y;
 };
 
-// (cos a, sin a) for a = a0 + (a1 - a0) * i / n, i = 0..n. The arcs drawn
-// last are kept (up to 1024 segments), so a circle drawn again computes no
-// sine; valid until the next call. Null when the arc is too long to keep.
-const QxPointD *qxArcDirections(double a0, double a1, int32_t n);
-
 // Room every caller of qxShapeArcPoints gives: the box, 360/5 + 2 angles, the centre and a pad.
 constexpr int32_t kQxArcPointsMax = 80;
 
@@ -47,7 +42,9 @@ int32_t qxShapeArcPoints(QxPointD *out, double cx, double cy, double rx, double 
                          const double matrix[4], bool addCentre, bool boxFirst, double anchorX, double anchorY);
 
 // The outline offset outwards by border (mitred), closed and moved to start
-// at 0,0; a straight or reversed corner gives the enclosing rectangle grown
-// by the border instead. out needs room for count + 1 points (at least 5).
-// Returns the point count, 0 for fewer than 2 points.
-int32_t qxBorderPolygon(const qxPoint *in, int32_t count, int32_t border, qxPoint *out);
+// at 0,0 (outX, outY: where that corner lay before); a straight or reversed
+// corner gives the enclosing rectangle grown by the border instead. out needs
+// room for count + 1 points (at least 5). Returns the point count, 0 for
+// fewer than 2 points.
+int32_t qxBorderPolygon(const qxPoint *in, int32_t count, int32_t border, qxPoint *out, int32_t *outX,
+                        int32_t *outY);

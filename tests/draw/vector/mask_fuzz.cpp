@@ -1,6 +1,5 @@
 // Random contours, points and thicknesses through the mask rasteriser on
-// small masks: raw doubles (NaN, infinities, huge values), integer polygons
-// and lines near the int32 limits. Under ASan no byte outside a mask may be touched.
+// small masks: integer polygons and lines near the int32 limits. Under ASan no byte outside a mask may be touched.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,14 +15,6 @@ struct Reader {
     size_t n;
     uint32_t u8() { return n ? (--n, *p++) : 0; }
     uint32_t u32() { return u8() | u8() << 8 | u8() << 16 | u8() << 24; }
-    double real()
-    {
-        if (u8() & 1) return double(int32_t(u8() % 120) - 40) + u8() / 256.0; // near the mask
-        uint64_t bits = uint64_t(u32()) | uint64_t(u32()) << 32;
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        return d;
-    }
     int32_t coord() { return (u8() & 3) ? int32_t(u8() % 120) - 40 : int32_t(u32()); }
 };
 
@@ -39,25 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qxMaskCreate(w, h, &m, &px, &stride);
     if (!m) return 0;
     while (r.n) {
-        switch (r.u8() % 3) {
+        switch (r.u8() % 2) {
         case 0: {
-            std::vector<QxRasterPoint> pts;
-            std::vector<int32_t> counts(1 + r.u8() % 3);
-            for (auto &c : counts) {
-                c = int32_t(r.u8() % 12);
-                for (int32_t i = 0; i < c; i++) pts.push_back({r.real(), r.real()});
-            }
-            pts.push_back({0, 0});
-            const QxFillRule rule = (r.u8() & 1) ? QX_FILL_EVENODD : QX_FILL_NONZERO;
-            std::vector<QxSpan> spans;
-            if (r.u8() & 1) qxRasterFill(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, r.u8() & 1);
-            else if (r.u8() & 1)
-                qxRasterFillSimple(px, stride, w, h, pts.data(), counts.data(), int32_t(counts.size()), rule);
-            else if (qxRasterSpans(w, h, pts.data(), counts.data(), int32_t(counts.size()), rule, spans) == 0)
-                for (const QxSpan &s : spans) std::fill_n(px + size_t(s.y) * stride + size_t(s.x0), s.x1 - s.x0, 255);
-            break;
-        }
-        case 1: {
             std::vector<QxMaskPoint> pts(r.u8() % 10);
             for (auto &p : pts) p = {r.coord(), r.coord()};
             int32_t thickness = int32_t(r.u8() % 260) - 2;
