@@ -5,13 +5,15 @@
 
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
 
-constexpr uint32_t kTypeAsyncDraw = 37, kTypeBrush = 3, kTypeMask = 28, kTypeAlpha = 30;
+constexpr uint32_t kTypeAsyncDraw = 37, kTypeBGPic = 1, kTypeBrush = 3, kTypeAnim = 4, kTypeMask = 28,
+                   kTypeAlpha = 30;
 
 qxAsyncDraw *gDraws = nullptr;
 
@@ -20,7 +22,22 @@ intptr_t ask(qxAsyncDraw *o, int op, void *arg)
     return o->method ? o->method(op, arg, o->userData) : -1;
 }
 
-int step(qxAsyncDraw *o, int finishNow)
+// Output goes to a BGPic (selected with its layers): frames go into the
+// drawn layer without being shown, and the layer is marked dirty instead.
+bool toBGPic(const qxDisplay *d)
+{
+    return d && d->targetType == kTypeBGPic;
+}
+
+void markDrawn(lua_State *L, qxAsyncDraw *o)
+{
+    void *layer = nullptr;
+    ask(o, QX_ADOP_DRAWN, &layer);
+    if (layer && qxLayerQueries.markLayerDirty)
+        qxLayerQueries.markLayerDirty(L, layer);
+}
+
+int step(lua_State *L, qxAsyncDraw *o, int finishNow)
 {
     if (finishNow) {
         if (o->finish)
@@ -28,7 +45,20 @@ int step(qxAsyncDraw *o, int finishNow)
         qxRemoveAsyncDraw(o, 1);
         return 0;
     }
-    return o->drawFrame ? o->drawFrame(o->userData, &o->finished) : 0;
+    if (!o->drawFrame)
+        return 0;
+    const bool bracket = toBGPic(o->display);
+    if (bracket)
+        ask(o, QX_ADOP_DRAWING, reinterpret_cast<void *>(1));
+    const int e = o->drawFrame(o->userData, &o->finished);
+    // The bracket closes on a failed frame too: the object must not stay
+    // in its drawing state.
+    if (bracket) {
+        ask(o, QX_ADOP_DRAWING, nullptr);
+        if (!e)
+            markDrawn(L, o);
+    }
+    return e;
 }
 
 int targetError(const qxDisplay *d)
@@ -39,7 +69,9 @@ int targetError(const qxDisplay *d)
     case kTypeAlpha:
         return ERR_SELECTALPHACHANNEL;
     case kTypeBrush:
-        return d->doubleBuffer ? ERR_ENDDOUBLEBUFFER : ERR_SELECTBRUSH;
+        if (d->doubleBuffer)
+            return ERR_ENDDOUBLEBUFFER;
+        return qxCurrentOutput && qxCurrentOutput->selectedType == kTypeAnim ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     default:
         return 0;
     }
@@ -138,7 +170,7 @@ uint32_t qxAsyncDrawCount(void)
     return n;
 }
 
-int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
+int qxAsyncDrawFrameOn(lua_State *L, qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
 {
     *pushed = 0;
     if (!d)
@@ -150,7 +182,7 @@ int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
     if (frame < 0) {
         const uint32_t was = o->finished;
         *pushed = was ? 1 : 0;
-        return step(o, (int)was);
+        return step(L, o, (int)was);
     }
     if (!d->layersEnabled)
         return ERR_NOLAYERS;
@@ -158,7 +190,7 @@ int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
     if (count < frame || frame == 0) {
         if (o->finished) {
             *pushed = 1;
-            return step(o, 1);
+            return step(L, o, 1);
         }
         if (count < frame)
             return ERR_ANIMFRAME;
@@ -171,12 +203,15 @@ int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *o, int64_t frame, int *pushed)
         int target = (int)frame;
         if (intptr_t e = ask(o, QX_ADOP_SEEK, &target))
             return (int)e;
-        ask(o, QX_ADOP_SHOW, nullptr);
+        if (toBGPic(d))
+            markDrawn(L, o);
+        else
+            ask(o, QX_ADOP_SHOW, nullptr);
         o->finished = frame == count;
         *pushed = o->finished ? 1 : 0;
         return 0;
     }
-    return step(o, 0);
+    return step(L, o, 0);
 }
 
 int qxCmdAsyncDrawFrame(lua_State *L)
@@ -191,7 +226,7 @@ int qxCmdAsyncDrawFrame(lua_State *L)
         frame = v < 1 || v != v ? 0 : v > 2e9 ? 2000000000 : (int64_t)v;
     }
     int pushed;
-    if (int e = qxAsyncDrawFrameOn(qxCurrentDisplay, o, frame, &pushed))
+    if (int e = qxAsyncDrawFrameOn(L, qxCurrentDisplay, o, frame, &pushed))
         return e;
     lua_pushnumber(L, pushed);
     return 1;

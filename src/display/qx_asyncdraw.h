@@ -23,7 +23,10 @@ struct qxAsyncDraw {
     void *userData;
 };
 
-enum : int { QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5 };
+enum : int {
+    QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5, QX_ADOP_DRAWN = 6,
+    QX_ADOP_DRAWING = 8, // argument non-null: begin of drawing one frame; null: its end
+};
 
 // 0 or 1000; the object belongs to the current display.
 int qxAddAsyncDraw(uint32_t kind, int (*drawFrame)(void *, uint32_t *), void *second,
@@ -43,7 +46,7 @@ void qxFreeAllAsyncDraws(void);
 uint32_t qxAsyncDrawCount(void);
 // One AsyncDrawFrame on display d: frame < 0 when not given; *pushed is the
 // result. The object may be gone afterwards.
-int qxAsyncDrawFrameOn(qxDisplay *d, qxAsyncDraw *object, int64_t frame, int *pushed);
+int qxAsyncDrawFrameOn(lua_State *L, qxDisplay *d, qxAsyncDraw *object, int64_t frame, int *pushed);
 int qxCmdAsyncDrawFrame(lua_State *L);
 int qxCmdFinishAsyncDraw(lua_State *L);
 int qxCmdCancelAsyncDraw(lua_State *L);

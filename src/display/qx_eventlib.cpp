@@ -9,6 +9,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "core/runtime/qx_lists.h"
 #include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
@@ -372,6 +373,22 @@ int cmdBreakEventHandler(lua_State *L)
 int cmdMouseX(lua_State *L) { return mouseAxis(L, 0); }
 int cmdMouseY(lua_State *L) { return mouseAxis(L, 1); }
 
+// Plug-ins that take drops for a display learn whether it wants them
+// (kind-4 callbacks: adapter handle, ondropfile set, their data).
+constexpr uint32_t kOnDropFileSlot = 17;
+
+void dropHandlerChanged(const qxDisplay *d)
+{
+    constexpr uint32_t kKind = 4;
+    const int on = d->handlers[kOnDropFileSlot].function != QX_NO_REF;
+    void *handle = qxDisplayAdapterActive() ? d->window : nullptr;
+    for (qxCallbackNode *c = qxFirstCallback(); c; c = c->next) {
+        if (c->kind != kKind || c->disabled || !c->func[kKind])
+            continue;
+        reinterpret_cast<void (*)(void *, int, void *)>(c->func[kKind])(handle, on, c->userData);
+    }
+}
+
 int cmdInstallEventHandler(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
@@ -380,10 +397,13 @@ int cmdInstallEventHandler(lua_State *L)
     bool hadNetwork = anyNetworkSlot();
     bool changed = false;
     if (qxDisplay *d = qxCurrentDisplay) {
+        const uint32_t dropBefore = d->handlers[kOnDropFileSlot].function;
         for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
             if (int r = fillSlotNamed(L, d->handlers[i], qxDisplayEventNames[i], userData, &changed))
                 return r;
         qxDispCloseHandlerChanged(d);
+        if (d->handlers[kOnDropFileSlot].function != dropBefore)
+            dropHandlerChanged(d);
     }
     for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
         if (int r = fillSlotNamed(L, qxObjectHandlers[i], qxObjectEventNames[i], userData, &changed))

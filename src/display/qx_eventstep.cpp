@@ -52,7 +52,7 @@ namespace {
 // Message kinds of the runner.
 enum : uint32_t {
     MSG_BUTTON = 1, MSG_KEY = 2, MSG_PLAIN = 3, MSG_SIZE = 4, MSG_MOVE = 5, MSG_INTERVAL = 6, MSG_TIMEOUT = 7,
-    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_CONNECT = 14, MSG_FILLMUSIC = 20, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
+    MSG_MOUSEMOVE = 8, MSG_OBJECT = 9, MSG_MODESWITCH = 12, MSG_DROPFILE = 13, MSG_CONNECT = 14, MSG_FILLMUSIC = 20, MSG_CUSTOM = 21, MSG_RUNFINISHED = 25,
     MSG_DIRECTORY = 26,
 };
 
@@ -181,6 +181,23 @@ void pushMessage(lua_State *L, const qxEventMsg &m)
         qxSetFieldInt(L, "height", m.display ? m.display->height : 0);
         qxSetFieldID(L, "id", m.id);
         break;
+    case MSG_DROPFILE: {
+        qxSetFieldID(L, "id", m.id);
+        qxSetFieldInt(L, "x", (int32_t)m.param1);
+        qxSetFieldInt(L, "y", (int32_t)m.param2);
+        // The payload: NUL-terminated names, ended by an empty one.
+        lua_pushstring(L, "dropfiles");
+        lua_newtable(L);
+        int n = 0;
+        for (const char *name = static_cast<const char *>(m.data); name && *name; name += std::strlen(name) + 1) {
+            lua_pushnumber(L, n++);
+            lua_pushstring(L, name);
+            lua_settable(L, -3);
+        }
+        lua_settable(L, -3);
+        qxSetFieldInt(L, "numdropfiles", n);
+        break;
+    }
     case MSG_RUNFINISHED:
         qxSetFieldStr(L, "program", runProgram);
         qxSetFieldStr(L, "args", runArguments);
@@ -298,6 +315,7 @@ const SlotRow slotRows[] = {
     {9, 8, -1, "HideWindow", nullptr, MSG_PLAIN},
     {10, 9, -1, "ShowWindow", nullptr, MSG_PLAIN},
     {13, 16, -1, "ModeSwitch", nullptr, MSG_MODESWITCH},
+    {14, 17, -1, "OnDropFile", nullptr, MSG_DROPFILE},
     {15, 18, -1, "ClipboardChange", nullptr, MSG_PLAIN},
     {18, 22, -1, "ShowKeyboard", nullptr, MSG_PLAIN},
     {19, 23, -1, "HideKeyboard", nullptr, MSG_PLAIN},
@@ -355,6 +373,7 @@ bool mapQueued(const qxEventCopy &e, qxEventMsg &m)
         m.id = displayRef(d);
         m.seconds = e.seconds;
         std::strcpy(m.action, pressed || !row.up ? row.down : row.up);
+        m.param1 = e.param1, m.param2 = e.param2;
         if (row.type == 3 || row.type == 29)
             keyName(e.type, e.key, m.key);
         else if (row.type == 28)
@@ -524,7 +543,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             qxChangeDisplayMode(L, e.display, (int)e.param1, w, h);
         }
         bool handled = mapQueued(e, m);
-        if (handled && m.custom) {
+        if (handled && (m.custom || m.kind == MSG_DROPFILE)) {
             m.data = e.payload; // freed after the call
             return 1;
         }
@@ -851,6 +870,8 @@ int qxEventStep(lua_State *L, int wait, int quiet, int, int *handled)
             int status = runCallback(L, m, quiet, base, &nresults);
             if (m.custom && m.data)
                 freePayload(m.custom->code, m.data);
+            else if (m.kind == MSG_DROPFILE)
+                std::free(m.data);
             if (m.kind == MSG_RUNFINISHED && m.runUserData != QX_NO_REF)
                 luaL_unref(L, LUA_REGISTRYINDEX, (int)m.runUserData);
             if (releaseTimer) {

@@ -148,6 +148,14 @@ int renderPath(lua_State *L, int32_t x, int32_t y, const qxShapeLayerData *data,
     if (int e = qxPrepareOutputTarget(L)) return e;
     const bool layer = qxShapeGoesToLayer();
     qxShapeLayerData d = *data;
+    qxObjectStyle own{};
+    if (layer) {
+        // The layer draws edge and shadow: they can be restyled and read back.
+        if (style) own = *style;
+        else qxInitObjectStyle(&own);
+        qxDrawStyleToObjectStyle(&d.state, &d.colour, &own);
+        style = &own;
+    }
     qxClampDrawStyle(&d.state);
     // A layer turns the picture itself; drawn directly, the path turns about its anchor.
     const bool turn = !layer && t && !qxMatrixIsIdentity(t) && std::isfinite(t->m11) && std::isfinite(t->m12) &&

@@ -572,20 +572,27 @@ int borderPlane(const qxShapeImage &im, double left, double top, const qxShapeLa
 }
 
 // A filled shape's layer border is its border polygon: the shape grown by
-// the border size (outlines and lines take the engine's widened silhouette).
+// the border size; an outline's is the outline drawn twice the border wide
+// (lines take the engine's widened silhouette).
 int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t size, qxBitMap **alpha,
                 int32_t *dx, int32_t *dy)
 {
     const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
-    if (!s || s->type == QX_SHAPE_LINE || s->state.fillStyle == QX_FILLNONE) return ERR_WRONGUSAGE;
+    if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     qxTransformOptions upright = l->transform;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
     qxShapeRecord r = recordOf(*s, &upright);
     r.colour = 0; // the coverage, whatever the fill's transparency
     qxDrawState st = s->state;
-    st.fillStyle = QX_FILLCOLOR;
-    st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
-    st.borderSize = size, st.borderColour = 0;
+    if (st.fillStyle == QX_FILLNONE) {
+        // An outline's border is the outline itself, twice the border wide.
+        st.formStyle = QX_FORM_NORMAL | (st.formStyle & QX_FORM_ANTIALIAS);
+        st.lineWidth = std::max(2, int32_t(std::min<int64_t>(2 * int64_t(std::max(size, 0)), 1 << 20)));
+    } else {
+        st.fillStyle = QX_FILLCOLOR;
+        st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
+        st.borderSize = size, st.borderColour = 0;
+    }
     qxShapeImage im;
     if (int e = renderClamped(L, r, st, &im)) return e;
     return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);

@@ -391,6 +391,36 @@ int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const
     return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
 }
 
+void qxDrawStyleToObjectStyle(qxDrawState *state, uint32_t *colour, qxObjectStyle *style)
+{
+    if (state->formStyle & QX_FORM_EDGE) {
+        style->border.border = 1;
+        style->border.bordercolor = state->borderColour;
+        style->border.bordersize = uint32_t(std::max(state->borderSize, 0));
+        state->formStyle &= ~uint32_t(QX_FORM_EDGE);
+    }
+    if (state->formStyle & QX_FORM_SHADOW) {
+        style->shadow.shadow = 1;
+        style->shadow.shadowcolor = state->shadowColour;
+        style->shadow.shadowsize = uint32_t(std::max(state->shadowSize, 0));
+        style->shadow.shadowdir = state->shadowDirection <= 7 ? state->shadowDirection : 3;
+        state->formStyle &= ~uint32_t(QX_FORM_SHADOW);
+    }
+    if (!state->formStyle) state->formStyle = QX_FORM_NORMAL;
+    // A wide outline is a 1-pixel one with a border of half the width in its own colour.
+    if (state->fillStyle == QX_FILLNONE && state->lineWidth > 1) {
+        style->border.border = 1;
+        style->border.bordercolor = *colour & 0xFFFFFF;
+        style->border.bordersize = uint32_t(state->lineWidth / 2);
+        state->lineWidth = 1;
+    }
+    if (*colour >> 24) {
+        style->transparency = *colour >> 24;
+        *colour &= 0xFFFFFF;
+    }
+    style->needslayer = 1;
+}
+
 void qxClampCorners(int32_t c[4])
 {
     for (int i = 0; i < 4; i++) c[i] = std::clamp(c[i], 0, 100);
@@ -404,6 +434,11 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     qxTransformOptions upright;
     if (layer) r.transform = uprightFor(rec->transform, upright);
     qxDrawState s = *global;
+    qxObjectStyle style{};
+    if (rec->style) style = *rec->style;
+    else qxInitObjectStyle(&style);
+    // The layer draws the effects: they can be restyled and read back.
+    if (layer) qxDrawStyleToObjectStyle(&s, &r.colour, &style);
     const qxTransformOptions *t = r.transform;
     const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
@@ -425,7 +460,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     const double tx = double(x) + im.x, ty = double(y) + im.y;
     if (tx < INT32_MIN || tx > INT32_MAX || ty < INT32_MIN || ty > INT32_MAX) return 0;
     if (direct && im.pixels.empty()) {
-        if (qxPaintShapeCoverage(direct, &im, int64_t(tx), int64_t(ty), rec->colour)) {
+        if (qxPaintShapeCoverage(direct, &im, int64_t(tx), int64_t(ty), r.colour)) {
             qxOutputOf(qxCurrentDisplay, 0)->record.modified = 1;
             return 0;
         }
@@ -433,10 +468,10 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         if (int e = qxRenderShapeImage(L, &r, &s, &im)) return e;
     }
     if (layer) {
-        qxShapeLayerData p = payloadOf(*rec, *global);
+        qxShapeLayerData p = payloadOf(r, s);
         p.imageX = im.x, p.imageY = im.y;
         return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
-                               rec->transform, rec->style);
+                               rec->transform, &style);
     }
     return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
 }

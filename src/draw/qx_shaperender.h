@@ -72,4 +72,8 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *shape, const qxDrawState *s
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                  int antialias, const qxTransformOptions *transform, const qxObjectStyle *style);
 void qxClampCorners(int32_t corners[4]);
+// With layers on, the effects the layer engine draws move from a copy of
+// the draw state (and the colour's transparency) into the object style:
+// #EDGE, #SHADOW, and a #FILLNONE line wider than 1 as a border.
+void qxDrawStyleToObjectStyle(qxDrawState *state, uint32_t *colour, qxObjectStyle *style);
 }

@@ -12,6 +12,7 @@
 #include "display/qx_framepacing.h"
 #include "fx/qx_fxhooks.h"
 #include "layers/qx_layer.h"
+#include "objects/qx_selection.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -39,7 +40,9 @@ int objectMissing(const qxTransitionFX *fx, int code)
 int targetRefusal(const qxDisplay *d)
 {
     switch (d->targetType) {
-    case kOutputBrush: return d->doubleBuffer ? ERR_ENDDOUBLEBUFFER : ERR_SELECTBRUSH;
+    case kOutputBrush:
+        if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+        return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case kOutputBGPic: return ERR_SELECTBG;
     case kOutputMask: return ERR_SELECTMASK;
     case kOutputAlpha: return ERR_SELECTALPHACHANNEL;
@@ -270,6 +273,12 @@ int qxFXRun(qxTransitionFX *request)
     if (fx->mode != QX_FXMODE_BGPIC && qxFXIsLayerOnly(fx->effect) &&
         !(fx->mode == QX_FXMODE_SHOWLAYER && fx->bgpicEmu))
         fx->effect = 0;
+    // The effect shows on the display: a selected target it was admitted
+    // for hands the output back first, unless an async draw works on the
+    // very BGPic the display shows.
+    if (d->targetType != kOutputDisplay && !(fx->async && d->targetType == kOutputBGPic)) {
+        if (int e = qxDisplayBGPicCore(fx->L, d, 0)) return fail(e);
+    }
     if (fx->reverse) fx->effect = qxFXReverseEffect(fx->effect);
     if (d->bgpic) fx->bgWidth = d->bgpic->width, fx->bgHeight = d->bgpic->height;
 
@@ -329,7 +338,7 @@ int qxFXRun(qxTransitionFX *request)
             }
             int pushed = 0;
             const uint32_t finished = object->finished;
-            if (int e = qxAsyncDrawFrameOn(d, object, -1, &pushed)) {
+            if (int e = qxAsyncDrawFrameOn(fx->L, d, object, -1, &pushed)) {
                 qxRemoveAsyncDraw(object, 0);
                 return e;
             }

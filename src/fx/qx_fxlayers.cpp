@@ -339,7 +339,10 @@ int layerSetup(qxTransitionFX *fx)
         fx->x = fx->savedX = od->x, fx->y = fx->savedY = od->y;
         return fx->bgpicEmu ? showScrollPicture(fx, s) : readLayerPicture(fx);
     }
-    const bool styled = layer->transparency || isTransformed(layer) || layer->shadow || layer->border;
+    // A clipped layer shows only part of its picture: a redraw of the stack
+    // keeps the clip, a plain blit of the frame would not.
+    const bool styled = layer->transparency || isTransformed(layer) || layer->shadow || layer->border ||
+                        layer->onscreen->clip;
     bool rt = fx->forceRealtime || fx->async || fx->bgpicEmu || styled ||
               (disp->autoScale && disp->scaledWidth && disp->scaledHeight) ||
               (fx->reverse && qxFXReverseNeedsRealtime(fx->effect)) || coveredAbove(layer);

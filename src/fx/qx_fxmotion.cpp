@@ -189,6 +189,9 @@ int qxFXPushStep(qxTransitionFX *fx, int *done)
     const int32_t s = fx->speed;
     if (fx->phase == 2) *p = clampI32(int64_t(s) * fx->frame);
     else qxFXFrameStart(fx);
+    // Drawings into the BGPic under the layer or into the emulated one
+    // show in the pictures still moving.
+    if (fx->bgpicEmu) qxFXRefreshSources(fx, 3);
     if (*p >= L) {
         *p = L;
         if (done) *done = 1;
@@ -267,6 +270,8 @@ extern "C" int qxFXSlideStep(qxTransitionFX *fx, int *done)
         else oy = p - 2 * H;
         break;
     }
+    // The old picture matters only while it is still moving out.
+    if (fx->bgpicEmu) qxFXRefreshSources(fx, first ? 3 : 2);
     if (last) {
         qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
     } else if (!first) {
@@ -294,6 +299,15 @@ namespace {
 struct GateData {
     int32_t hi, lo;
 };
+
+// After a full redraw the whole area (or layer) is shown, as push does;
+// otherwise the pieces showed themselves.
+void gateFrameEnd(qxTransitionFX *fx, bool full)
+{
+    if (!full) return qxFXFrameEnd(fx);
+    qxFXShowBackBuffer(fx);
+    fx->frame++;
+}
 } // namespace
 
 extern "C" int qxFXGateStep(qxTransitionFX *fx, int *done)
@@ -312,6 +326,9 @@ extern "C" int qxFXGateStep(qxTransitionFX *fx, int *done)
         } else {
             d->hi = s, d->lo = clampI32(int64_t(N) - s);
             fx->frames = qxFXFrameCount(clampI32(int64_t(fh) - s), s, 0);
+            // The halves come in over the old picture, which the layer
+            // must show from the first frame.
+            qxFXOldIntoLayer(fx);
         }
         return 0;
     }
@@ -326,35 +343,49 @@ extern "C" int qxFXGateStep(qxTransitionFX *fx, int *done)
             d->lo = N, d->hi = 0;
             if (done) *done = 1;
         }
+        // A new picture read again is drawn whole between the halves.
+        if (fx->bgpicEmu && (qxFXRefreshSources(fx, 3) & 2)) full = true;
         const int64_t hi = d->hi, lo = d->lo;
-        if (full) paintLines(fx, fx->newImage, columns, hi, lo + 1, hi);
-        paintLines(fx, fx->oldImage, columns, 0, fh, hi - fh);
-        if (!full) {
-            paintLines(fx, fx->newImage, columns, hi, hi + s, hi);
-            paintLines(fx, fx->newImage, columns, lo - s, lo, lo - s);
+        {
+            qxFXQuietPieces quiet(fx, full);
+            if (full) paintLines(fx, fx->newImage, columns, hi, lo + 1, hi);
+            paintLines(fx, fx->oldImage, columns, 0, fh, hi - fh);
+            if (!full) {
+                paintLines(fx, fx->newImage, columns, hi, hi + s, hi);
+                paintLines(fx, fx->newImage, columns, lo - s, lo, lo - s);
+            }
+            paintLines(fx, fx->oldImage, columns, fh, N, lo);
         }
-        paintLines(fx, fx->oldImage, columns, fh, N, lo);
         d->hi = clampI32(hi - s), d->lo = clampI32(lo + s);
-        if (fx->phase == 1) qxFXFrameEnd(fx);
+        if (fx->phase == 1) gateFrameEnd(fx, full);
         return 0;
     }
-    if (fx->phase == 2) {
-        paintLines(fx, fx->oldImage, columns, 0, N, 0);
-        d->hi = clampI32(dd), d->lo = clampI32(N - dd);
-    } else {
-        qxFXFrameStart(fx);
-    }
+    const bool seek = fx->phase == 2;
+    if (!seek) qxFXFrameStart(fx);
     if (d->lo <= ch || d->hi >= fh) d->hi = fh, d->lo = ch;
-    const int64_t hi = d->hi, lo = d->lo;
-    if (lo == ch && hi == fh) {
-        if (done) *done = 1;
-        paintLines(fx, fx->newImage, columns, 0, N, 0);
-    } else {
-        paintLines(fx, fx->newImage, columns, 0, fh, hi - fh);
-        paintLines(fx, fx->newImage, columns, fh, N, lo);
+    // The old picture read again shows between the incoming halves.
+    const uint32_t read = fx->bgpicEmu ? qxFXRefreshSources(fx, 3) : 0;
+    const bool full = seek || (read & 1);
+    {
+        qxFXQuietPieces quiet(fx, full);
+        if (seek) {
+            paintLines(fx, fx->oldImage, columns, 0, N, 0);
+            d->hi = clampI32(dd), d->lo = clampI32(N - dd);
+            if (d->lo <= ch || d->hi >= fh) d->hi = fh, d->lo = ch;
+        } else if (full) {
+            paintLines(fx, fx->oldImage, columns, d->hi, int64_t(d->lo) + 1, d->hi);
+        }
+        const int64_t hi = d->hi, lo = d->lo;
+        if (lo == ch && hi == fh) {
+            if (done) *done = 1;
+            paintLines(fx, fx->newImage, columns, 0, N, 0);
+        } else {
+            paintLines(fx, fx->newImage, columns, 0, fh, hi - fh);
+            paintLines(fx, fx->newImage, columns, fh, N, lo);
+        }
+        d->hi = clampI32(hi + s), d->lo = clampI32(lo - s);
     }
-    d->hi = clampI32(hi + s), d->lo = clampI32(lo - s);
-    if (fx->phase == 1) qxFXFrameEnd(fx);
+    if (fx->phase == 1) gateFrameEnd(fx, full);
     return 0;
 }
 
@@ -377,6 +408,7 @@ extern "C" int qxFXCardStep(qxTransitionFX *fx, int *done)
         *p = H;
         if (done) *done = 1;
     }
+    if (fx->bgpicEmu) qxFXRefreshSources(fx, 3);
     // The half is rounded up: on an odd height the second pair of pieces
     // would start one row above the old picture and leave a row undrawn.
     const int64_t q = *p, h2 = (int64_t(H) + 1) / 2;

@@ -138,8 +138,9 @@ int endDoubleBuffer(lua_State *L)
     return qxEndDoubleBufferCore(L, qxCurrentDisplay);
 }
 
-// Mode 1 with SelectBGPic on the very BGPic, or mode 3 with the brush
-// selected as brush, mask or alpha target.
+// Mode 1 with SelectBGPic on the very BGPic, mode 3 with the brush
+// selected as brush, mask or alpha target, or an async request on the
+// shown BGPic selected with layers on.
 int selectedTarget(qxTransitionFX *fx)
 {
     const qxDisplay *d = qxCurrentDisplay;
@@ -148,6 +149,11 @@ int selectedTarget(qxTransitionFX *fx)
     const qxObjectRef &sel = out->selectedRef;
     const bool same = sel.number == fx->object.number && sel.automatic == fx->object.automatic;
     if (fx->mode == QX_FXMODE_BGPIC) return d->targetType == QX_TYPE_BGPIC && same;
+    // An async draw may work on the layers of the BGPic the display shows
+    // while that BGPic is selected.
+    if (fx->async && d->layersEnabled && d->targetType == QX_TYPE_BGPIC && d->bgpic &&
+        sel.number == d->bgpic->id && sel.automatic == d->bgpic->automatic)
+        return 1;
     if (fx->mode == QX_FXMODE_BRUSH)
         return (d->targetType == QX_TYPE_BRUSH || d->targetType == QX_TYPE_MASK ||
                 d->targetType == QX_TYPE_ALPHACHANNEL) &&

@@ -110,3 +110,11 @@ void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h
     if (!qxClipToSize(&x, &y, &w, &h, fx->width, fx->height)) return;
     qxFXFillRect(fx, fx->x + x, fx->y + y, w, h, colour, flags);
 }
+
+void qxFXOldIntoLayer(qxTransitionFX *fx)
+{
+    qxFXPlanes l;
+    if (!fx->oldImage || !qxFXLayerPlanes(fx, &l)) return;
+    qxFXDrawRect(fx->oldImage, 0, 0, l.image, l.mask, l.alpha, 0, 0, fx->width, fx->height, fx->width, fx->height,
+                 l.width, l.height, nullptr, nullptr, fx, 8);
+}

@@ -53,3 +53,17 @@ bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *out);
 void qxFXResetDisplayReverse(qxTransitionFX *fx);
 // qxFXFillRect of a rectangle in area coordinates, cut to the area.
 void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags);
+// Real-time work: the whole old picture into the layer, not shown, so that
+// effects drawing only what moves start from what the screen showed.
+void qxFXOldIntoLayer(qxTransitionFX *fx);
+// Pieces drawn in its scope go into the layer without being shown one by
+// one (draw flags 8); the frame end then shows the whole layer.
+struct qxFXQuietPieces {
+    qxTransitionFX *fx;
+    uint32_t drawing;
+    qxFXQuietPieces(qxTransitionFX *f, bool on) : fx(f), drawing(f->drawing)
+    {
+        if (on && fx->realtime) fx->drawing = 1;
+    }
+    ~qxFXQuietPieces() { fx->drawing = drawing; }
+};

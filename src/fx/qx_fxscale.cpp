@@ -219,13 +219,16 @@ int qxFXTurnDownStep(qxTransitionFX *fx, int *done)
         fx->speed = qxFXStepSize(fx->speed, d, 60, 30, 120);
         *p = fx->speed;
         fx->frames = qxFXFrameCount(d - fx->speed, fx->speed, 0);
+        // The sheet folds over the old picture, which the layer must show
+        // from the first frame.
+        qxFXOldIntoLayer(fx);
         return 0;
     }
     const int32_t step = fx->speed;
     const bool seek = fx->phase == 2;
     if (seek) *p = clampI32(int64_t(fx->frame) * step);
     else qxFXFrameStart(fx);
-    if (fx->bgpicEmu) qxFXRefreshSources(fx, 3);
+    const uint32_t read = fx->bgpicEmu ? qxFXRefreshSources(fx, 3) : 0;
     if (*p >= d) {
         *p = d;
         if (done) *done = 1;
@@ -252,6 +255,23 @@ int qxFXTurnDownStep(qxTransitionFX *fx, int *done)
         return scaleAndPaint(fx, fx->oldImage, nullptr, nullptr, osrc, odst, true);
     };
     const int32_t q = *p;
+    // Pictures read again: the old far half (beyond the unfolding strip)
+    // and the completed near half of the new picture are drawn anew.
+    if ((read & 1) && !seek) {
+        const int32_t from = q <= h ? h : q, back = q <= h ? h + o : H - q + o;
+        switch (id) {
+        case TURNDOWNTOP: qxFXPaint(fx, fx->oldImage, 0, from, W, H - from, 0, from, nullptr, nullptr, true); break;
+        case TURNDOWNBOTTOM: qxFXPaint(fx, fx->oldImage, 0, 0, W, back, 0, 0, nullptr, nullptr, true); break;
+        case TURNDOWNLEFT: qxFXPaint(fx, fx->oldImage, from, 0, W - from, H, from, 0, nullptr, nullptr, true); break;
+        default: {
+            const int32_t backW = q <= h ? h + o : W - q + o;
+            qxFXPaint(fx, fx->oldImage, 0, 0, backW, H, 0, 0, nullptr, nullptr, true);
+            break;
+        }
+        }
+    }
+    if ((read & 2) && !seek && q > h)
+        if (int e = firstHalf(h, false)) return e;
     if (seek) {
         // Seeking draws what playing shows: the old picture, and in the
         // second half the completed near half of the new one.

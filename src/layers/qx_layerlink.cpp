@@ -200,6 +200,16 @@ extern "C" int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int
                       style ? &copy : nullptr, bitmap, mask, alpha, data, position, flags, nullptr);
 }
 
+// An async draw drew a frame into a layer of the selected BGPic.
+static void markLayerDirty(lua_State *L, const void *layer)
+{
+    const auto *l = static_cast<const qxLayer *>(layer);
+    if (!qxLayerOwner(l)) return;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    qxInvalidateRect(L, x, y, w, h);
+}
+
 extern "C" void qxLinkLayerEngine(void)
 {
     qxRegisterLayerType(QX_TYPE_BRUSH, &kBrushOps);
@@ -212,6 +222,7 @@ extern "C" void qxLinkLayerEngine(void)
     qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxLayerQueries.flushDeletedObjects = qxFlushDeletedObjects;
+    qxLayerQueries.markLayerDirty = markLayerDirty;
     qxDisplayCoreHook.addLayer = addLayerNode;
     qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;

@@ -33,7 +33,7 @@ typedef void (*NotifySetTimeout)(void *, int);
 typedef int (*NotifyShow)(void *, void **);
 
 void showNotification(const char *title, const char *text, const char *icon, int timeout) {
-    if (!qxLibImports.complete[QX_LIB_NOTIFY]) return;
+    if (!qxLibraryComplete(QX_LIB_NOTIFY)) return;
     static bool initialised;
     if (!initialised) {
         if (!reinterpret_cast<NotifyInit>(qxLibImports.notify_init)("ZephyranePlayer")) return;

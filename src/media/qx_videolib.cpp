@@ -21,6 +21,8 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_picturesave.h"
+#include "display/qx_positions.h"
+#include "platform/qx_upcalls.h"
 #include "platform/qx_displayrecord.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
@@ -245,6 +247,28 @@ extern "C" qxVideoObject *qxVideoOfLayerData(const void *data)
 
 namespace {
 
+// A position argument: a number or a position constant resolved against
+// the video's shown size on the current display.
+int32_t positionArg(lua_State *L, int idx, const qxVideoObject *o, int vertical)
+{
+    double v = lua_gettop(L) >= idx && !lua_isnil(L, idx) ? luaL_checknumber(L, idx) : 0;
+    int32_t n = int32_t(std::clamp(v, double(INT32_MIN / 2), double(INT32_MAX / 2)));
+    return vertical ? qxResolvePosY(n, int(o->reqHeight), 0, 0) : qxResolvePosX(n, int(o->reqWidth), 0, 0);
+}
+
+// Videos draw on the display: a brush, anim, mask or alpha channel chosen
+// as the output refuses them.
+int outputRefused(const qxDisplay *d)
+{
+    switch (d->targetType) {
+    case QX_OUT_BRUSH:
+        return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    case QX_OUT_MASK: return ERR_SELECTMASK;
+    case QX_OUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+    default: return 0;
+    }
+}
+
 int videoArg(lua_State *L, int idx, qxVideoObject **out)
 {
     return qxFindVideoObject(qxGetObjectIDArg(L, idx), out);
@@ -410,6 +434,9 @@ int qxCmdPlayVideo(lua_State *L)
     qxCheckArgCount(L, 1, 4, 0, 0);
     qxVideoObject *o = nullptr;
     if (int r = videoArg(L, 1, &o)) return r;
+    qxDisplay *d = qxCurrentDisplay;
+    if (d)
+        if (int r = outputRefused(d)) return r;
     const bool options = lua_gettop(L) >= 4 && !lua_isnil(L, 4);
     bool useLayer = false;
     if (options) {
@@ -423,8 +450,8 @@ int qxCmdPlayVideo(lua_State *L)
         qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
-    qxDisplay *d = qxCurrentDisplay;
     if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
+    if (!d->layersEnabled && d->bgpic && (d->bgpic->baseMask || d->bgpic->baseAlpha)) return ERR_VIDEOTRANS;
     if (useLayer && !d->layersEnabled) return ERR_NOLAYERS;
     if (o->state == 4) qxStopVideoObject(o);
     if (useLayer) {
@@ -451,8 +478,8 @@ int qxCmdPlayVideo(lua_State *L)
         if (r > 1) return r;
         o->player->soundWanted = r == 0;
     }
-    o->x = lua_gettop(L) >= 2 ? int32_t(luaL_optnumber(L, 2, 0)) : 0;
-    o->y = lua_gettop(L) >= 3 ? int32_t(luaL_optnumber(L, 3, 0)) : 0;
+    o->x = positionArg(L, 2, o, 0);
+    o->y = positionArg(L, 3, o, 1);
     if (useLayer) {
         int r = qxPlayVideoLayer(L, o, o->x, o->y, options ? 4 : 0);
         if (r && o->temporary) qxFreeVideoObject(L, o);
@@ -563,11 +590,13 @@ int qxCmdSetVideoSize(lua_State *L)
     qxVideoObject *o = nullptr;
     if (int r = videoArg(L, 1, &o)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
-    double w = luaL_checknumber(L, 2), h = luaL_checknumber(L, 3);
-    if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+    int w = int(std::clamp(luaL_checknumber(L, 2), -1.0, 1e6));
+    int h = int(std::clamp(luaL_checknumber(L, 3), -1.0, 1e6));
+    // #KEEPASPRAT on one side follows the video's own proportions.
+    if (int r = qxComputeScaledSize(int(o->width), int(o->height), &w, &h)) return r;
     const Geometry before = snapshot(o);
-    o->reqWidth = uint32_t(std::min(w, 65535.0));
-    o->reqHeight = uint32_t(std::min(h, 65535.0));
+    o->reqWidth = uint32_t(std::min(w, 65535));
+    o->reqHeight = uint32_t(std::min(h, 65535));
     o->smooth = lua_gettop(L) >= 4 && !lua_isnil(L, 4) && luaL_checknumber(L, 4) != 0;
     moveResize(o, before);
     return 0;
@@ -580,8 +609,8 @@ int qxCmdSetVideoPosition(lua_State *L)
     if (int r = videoArg(L, 1, &o)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     const Geometry before = snapshot(o);
-    o->x = int32_t(luaL_checknumber(L, 2));
-    o->y = int32_t(luaL_checknumber(L, 3));
+    o->x = positionArg(L, 2, o, 0);
+    o->y = positionArg(L, 3, o, 1);
     moveResize(o, before);
     return 0;
 }
@@ -713,6 +742,19 @@ int qxCmdDumpVideo(lua_State *L)
     static const char *const extensions[] = {"bmp", "png", "jpg", "gif", "iff"};
     qxStopVideoObject(o);
     qxVideo *v = o->player;
+    // The frames are shown at x, y on the current display as they go by;
+    // the video keeps its own place for PlayVideo.
+    qxDisplay *d = qxCurrentDisplay;
+    const bool show = d && d->state != QX_DISPSTATE_CLOSED;
+    const Geometry kept = snapshot(o);
+    qxDisplay *keptDisplay = v->display;
+    if (show) {
+        o->x = positionArg(L, 2, o, 0);
+        o->y = positionArg(L, 3, o, 1);
+        v->display = d;
+        v->toLayer = 0;
+        qxVideoScaleSize(d, o, 1, 1, 0);
+    }
     qxVideoRewind(v);
     std::vector<int16_t> sound;
     v->soundOut = base.empty() ? nullptr : &sound;
@@ -725,8 +767,19 @@ int qxCmdDumpVideo(lua_State *L)
         }
         // Names are built whole, however long the base name is.
         if (!r && !base.empty()) r = savePicture(v, base + std::to_string(n) + "." + extensions[int(format)], int(format));
+        if (!r && show) {
+            qxVideoDeliverFrame(v);
+            qxFlushPendingDisplayUpdates();
+        }
+        // Events are served between frames; a quit ends the dump.
+        if (!r && qxUpcalls.pollEvents) r = qxUpcalls.pollEvents(L, 2);
     }
     v->soundOut = nullptr;
+    if (show) {
+        qxVideoDropFrames(v);
+        o->x = kept.x, o->y = kept.y;
+        v->display = keptDisplay;
+    }
     qxVideoRewind(v);
     if (!r && !base.empty() && v->hasAudio) r = writeWave(base + ".wav", sound, v->audioChannels, v->audioRate);
     return r;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/plugins/qx_pluginapi.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_bitmapscale.h"
@@ -232,8 +233,12 @@ int qxCopyAnimData(lua_State *L, void *record, qxObjectRef *newRef)
     };
     if (src->disk) {
         uint32_t w = 0, h = 0, count = 0;
-        if (int r = qxOpenAnimReader(src->fileName, nullptr, 0, 0, src->loadAlpha, &reader, &w, &h, &count, nullptr,
-                                     nullptr))
+        // The copy reads the file with the loader that read it first.
+        const char *loaders = !src->loader                                             ? "inbuilt"
+                              : src->loader == reinterpret_cast<qxPluginInfo *>(uintptr_t(1)) ? "native"
+                                                                                         : src->loader->name;
+        if (int r = qxOpenAnimReader(src->fileName, loaders, 0, 0, src->loadAlpha || src->loadTransparency, &reader, &w,
+                                     &h, &count, nullptr, nullptr))
             return fail(r);
         reader->loadAlpha = src->loadAlpha;
     } else {

@@ -20,6 +20,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_events.h"
+#include "display/qx_gfxgeom.h"
 #include "display/qx_positions.h"
 #include "objects/formats/qx_animformats.h"
 #include "objects/qx_anim.h"
@@ -259,7 +260,8 @@ int cmdLoadAnim(lua_State *L)
     qxPluginInfo *plugin = nullptr;
     int r = o.haveFrames || o.cachedLoad[0] ? ERR_OPENANIM2
                          : qxOpenAnimReader(file.c_str(), o.loader[0] ? o.loader : nullptr, 0, uint32_t(o.deinterlace),
-                                            o.loadAlpha, &reader, &w, &h, &count, nullptr, &plugin);
+                                            o.loadAlpha || o.loadTransparency, &reader, &w, &h, &count, nullptr,
+                                            &plugin);
     if (r && r != ERR_OPENANIM2)
         return r;
     if (reader)
@@ -411,7 +413,7 @@ int cmdLoadAnimFrame(lua_State *L)
     qxAnimReader *reader = nullptr;
     uint32_t w = 0, h = 0, count = 0;
     if (int r = qxOpenAnimReader(file.c_str(), o.loader[0] ? o.loader : nullptr, 0, uint32_t(o.deinterlace),
-                                 o.loadAlpha, &reader, &w, &h, &count, nullptr, nullptr))
+                                 o.loadAlpha || o.loadTransparency, &reader, &w, &h, &count, nullptr, nullptr))
         return r;
     reader->loadAlpha = o.loadAlpha;
     const int64_t index = frame == -1 ? int64_t(count) : frame;
@@ -524,6 +526,9 @@ struct Playback {
     int32_t bx = 0, by = 0, bw = 0, bh = 0;
     bool ownsAnim = false; // PlayAnimDisk's anim goes with its playback
     int32_t layer = 0;     // with layers: the anim layer's position
+    // The draw tags every frame is shown with.
+    qxTransformOptions options{};
+    qxObjectStyle style{};
 };
 
 void unlockAnim(Playback *p)
@@ -546,6 +551,11 @@ int saveBackground(Playback *p, qxDisplay *d, const qxAnim *a)
     if (d->layersEnabled || !out)
         return 0;
     int32_t x = p->x, y = p->y, w = int32_t(a->width), h = int32_t(a->height);
+    // A transformed frame covers the bounds of its transformed rectangle.
+    if (!qxMatrixIsIdentity(&p->options)) {
+        const double m[4] = {p->options.m11, p->options.m12, p->options.m21, p->options.m22};
+        qxComputeTransformBounds(p->x, p->y, w, h, m, &x, &y, &w, &h, p->options.anchorx, p->options.anchory);
+    }
     if (!qxClipToSize(&x, &y, &w, &h, areaW, areaH))
         return ERR_WRONGUSAGE;
     if (int r = qxCopyImageRect(out, nullptr, nullptr, x, y, w, h, 0, 0, 0, 0, &p->background, nullptr, nullptr))
@@ -567,8 +577,9 @@ int playStep(Playback *p, int *finished)
     if (p->frame >= a->frameCount)
         p->frame = 0;
     const uint32_t f = p->frame;
-    const bool transparent = a->disk ? (a->loadAlpha || a->loadTransparency || a->transparentColour != 0xFFFFFFFFu)
-                                     : ((a->masks && a->masks[f]) || (a->alphas && a->alphas[f]));
+    const bool transparent = !qxMatrixIsIdentity(&p->options) || p->style.transparency ||
+                             (a->disk ? (a->loadAlpha || a->loadTransparency || a->transparentColour != 0xFFFFFFFFu)
+                                      : ((a->masks && a->masks[f]) || (a->alphas && a->alphas[f])));
     if (p->background && transparent)
         qxBlitToOutput(p->L, p->background, 0, 0, p->bx, p->by, p->bw, p->bh, p->bw, p->bh, nullptr, nullptr);
     // With layers the anim layer made by the first frame shows the others.
@@ -580,8 +591,10 @@ int playStep(Playback *p, int *finished)
     if (stepped > 0)
         return stepped;
     if (stepped < 0) {
+        qxTransformOptions options = p->options;
+        qxObjectStyle style = p->style;
         if (int r = qxDisplayObject(p->L, nullptr, nullptr, QX_OBJ_ANIM, p->ref, nullptr, f, 0, 0, p->x, p->y, 0, 0,
-                                    0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0))
+                                    0, 0, &options, &style, nullptr, nullptr, nullptr, 0))
             return r;
         if (layers && qxDisplayOptsHook.currentLayerCount)
             p->layer = int32_t(qxDisplayOptsHook.currentLayerCount());
@@ -623,7 +636,8 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase, bool ownsAnim = false)
     int32_t y = n >= argBase + 2 ? luaL_checkint(L, argBase + 2) : 0;
     int64_t speed = 0, times = 1;
     int async = 0;
-    if (n == argBase + 3 && lua_istable(L, argBase + 3)) {
+    const bool tagged = n == argBase + 3 && lua_istable(L, argBase + 3);
+    if (tagged) {
         double d = 0;
         if (qxGetFieldNum(L, argBase + 3, "speed", &d, nullptr))
             speed = qxTruncToInt64(d);
@@ -648,6 +662,12 @@ int playAnim(lua_State *L, qxObjectRef ref, int argBase, bool ownsAnim = false)
     auto *p = new (std::nothrow) Playback{L, ref, x, y, speed, times};
     if (!p)
         return ERR_MEM;
+    // The table's draw tags (or the templates) apply to every frame.
+    if (int r = qxGetTransformOptions(L, tagged ? argBase + 3 : 0, int32_t(a->width), int32_t(a->height), 0, 0, 0,
+                                      &p->options, &p->style, QX_OPT_RESET)) {
+        delete p;
+        return r;
+    }
     p->next = std::chrono::steady_clock::now();
     p->ownsAnim = ownsAnim;
     if (int r = saveBackground(p, d, a)) {
@@ -697,7 +717,7 @@ int cmdPlayAnimDisk(lua_State *L)
     qxAnimReader *reader = nullptr;
     uint32_t w = 0, h = 0, count = 0;
     if (int r = qxOpenAnimReader(file.c_str(), o.loader[0] ? o.loader : nullptr, 0, uint32_t(o.deinterlace),
-                                 o.loadAlpha, &reader, &w, &h, &count, nullptr, nullptr))
+                                 o.loadAlpha || o.loadTransparency, &reader, &w, &h, &count, nullptr, nullptr))
         return r;
     reader->loadAlpha = o.loadAlpha;
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};

@@ -265,8 +265,6 @@ int qxCmdBeginAnimStream(lua_State *L)
     readStreamOptions(L, 6, &quality, &fps, &useAlpha);
     if (file.empty() || w < 1 || h < 1 || w > 0xFFFFFF || h > 0xFFFFFF)
         return ERR_WRONGUSAGE;
-    if (useAlpha && format <= FORMAT_MJPEG)
-        return ERR_SAVERALPHA;
     if (!ref.automatic) {
         int unused = 0;
         if (Stream *old = findStream(ref, &unused)) {
@@ -349,8 +347,6 @@ int qxCmdSaveAnim(lua_State *L)
     if (lua_gettop(L) >= 4 && lua_istable(L, 4))
         if (int r = readFrameOptions(L, 4, o))
             return r;
-    if (useAlpha && format <= FORMAT_MJPEG)
-        return ERR_SAVERALPHA;
     Stream s{};
     s.width = a->width, s.height = a->height;
     s.format = format < 0 || format > 0xFFFFFFFLL ? 0xFFFFFFFFu : uint32_t(format);

@@ -16,6 +16,7 @@
 #include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
@@ -156,6 +157,10 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         break;
     }
     case QX_OBJ_ANIM: {
+        // A frame never draws into itself: its selection ends first.
+        if (d == qxCurrentDisplay && qxIsCurrentOutputObject(QX_OUT_ANIM, ref) && qxCurrentOutput &&
+            qxCurrentOutput->selectedFrame == frame + 1)
+            if (int r = qxDisplayBGPicCore(L, d, 0)) return r;
         int temporary = 0;
         if (int r = qxDisplayCoreHook.animFrame(L, ref, frame, &im.bitmap, &im.mask, &im.alpha, &objW, &objH,
                                                 &temporary))

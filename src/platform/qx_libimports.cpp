@@ -52,6 +52,15 @@ bool staysLoaded(int lib)
            lib == QX_LIB_NOTIFY;
 }
 
+bool isDesktop(int lib)
+{
+    return lib == QX_LIB_PANGO || lib == QX_LIB_NOTIFY || lib == QX_LIB_GTK || lib == QX_LIB_GLIB ||
+           lib == QX_LIB_GOBJECT;
+}
+
+// Set once the summary warning was printed: the two groups load apart.
+bool warnedMissing;
+
 void *openLibrary(int lib)
 {
     int flags = RTLD_LAZY | (staysLoaded(lib) ? RTLD_NODELETE : 0);
@@ -65,37 +74,18 @@ qxImportFunc &slot(const ImportDef &def)
     return *reinterpret_cast<qxImportFunc *>(reinterpret_cast<char *>(&qxLibImports) + def.offset);
 }
 
-} // namespace
-
-extern "C" {
-
-qxLibImportTable qxLibImports;
-
-void qxSetImportDirectory(const char *directory) { importDirectory = directory ? directory : ""; }
-
-void qxImportLibraries(void)
+// Looks up the names of the start-up or the desktop group in the libraries
+// that loaded, warning about required ones that are missing.
+void lookUp(bool desktop)
 {
     qxLibImportTable &t = qxLibImports;
     for (int i = 0; i < QX_LIB_COUNT; i++)
-        t.handle[i] = openLibrary(i);
-
-    // The requesters need all three; a partial set is of no use.
-    if (t.handle[QX_LIB_GTK] && t.handle[QX_LIB_GLIB] && t.handle[QX_LIB_GOBJECT]) {
-        t.gtkAvailable = 1;
-    } else {
-        for (int lib : {QX_LIB_GTK, QX_LIB_GLIB, QX_LIB_GOBJECT}) {
-            if (t.handle[lib])
-                dlclose(t.handle[lib]);
-            t.handle[lib] = nullptr;
-        }
-    }
-
-    for (int i = 0; i < QX_LIB_COUNT; i++)
-        t.complete[i] = t.handle[i] != nullptr;
+        if (isDesktop(i) == desktop)
+            t.complete[i] = t.handle[i] != nullptr;
     bool missing = false;
     for (const ImportDef &def : imports) {
         void *handle = t.handle[def.lib];
-        if (!handle)
+        if (!handle || isDesktop(def.lib) != desktop)
             continue;
         void *symbol = dlsym(handle, def.name);
         slot(def) = reinterpret_cast<qxImportFunc>(symbol);
@@ -107,13 +97,68 @@ void qxImportLibraries(void)
             missing = true;
         }
     }
-    t.xrandrAvailable = t.complete[QX_LIB_XRANDR];
+    if (missing && !warnedMissing) {
+        warnedMissing = true;
+        std::printf("WARNING: Could not import all symbols -- Zephyrane might crash!\n");
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+extern "C" {
+
+qxLibImportTable qxLibImports;
+
+void qxSetImportDirectory(const char *directory) { importDirectory = directory ? directory : ""; }
+
+void qxImportLibraries(void)
+{
+    for (int i = 0; i < QX_LIB_COUNT; i++)
+        if (!isDesktop(i))
+            qxLibImports.handle[i] = openLibrary(i);
+    lookUp(false);
+    qxLibImports.xrandrAvailable = qxLibImports.complete[QX_LIB_XRANDR];
+}
+
+void qxImportDesktopLibraries(void)
+{
+    qxLibImportTable &t = qxLibImports;
+    if (t.desktopImported)
+        return;
+    t.desktopImported = 1;
+    for (int i = 0; i < QX_LIB_COUNT; i++)
+        if (isDesktop(i))
+            t.handle[i] = openLibrary(i);
+    // The requesters need all three; a partial set is of no use.
+    if (t.handle[QX_LIB_GTK] && t.handle[QX_LIB_GLIB] && t.handle[QX_LIB_GOBJECT]) {
+        t.gtkLoaded = 1;
+    } else {
+        for (int lib : {QX_LIB_GTK, QX_LIB_GLIB, QX_LIB_GOBJECT}) {
+            if (t.handle[lib])
+                dlclose(t.handle[lib]);
+            t.handle[lib] = nullptr;
+        }
+    }
+    lookUp(true);
     // A missing GTK name would be called through a null pointer.
     if (!t.complete[QX_LIB_GTK] || !t.complete[QX_LIB_GLIB] || !t.complete[QX_LIB_GOBJECT])
-        t.gtkAvailable = 0;
-    if (missing)
-        std::printf("WARNING: Could not import all symbols -- Zephyrane might crash!\n");
-    std::fflush(stdout);
+        t.gtkLoaded = 0;
+}
+
+int qxGtkAvailable(void)
+{
+    qxImportDesktopLibraries();
+    return qxLibImports.gtkLoaded != 0;
+}
+
+int qxLibraryComplete(int lib)
+{
+    if (lib < 0 || lib >= QX_LIB_COUNT)
+        return 0;
+    if (isDesktop(lib))
+        qxImportDesktopLibraries();
+    return qxLibImports.complete[lib] != 0;
 }
 
 void qxCloseLibraries(void)
@@ -123,6 +168,7 @@ void qxCloseLibraries(void)
             dlclose(handle);
     }
     qxLibImports = qxLibImportTable{};
+    warnedMissing = false;
 }
 
 #define QX_TYPE_STUB(function, name)                                                               \

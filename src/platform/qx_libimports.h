@@ -27,8 +27,14 @@ struct qxLibImportTable {
     // features test this rather than the handle, so that no missing
     // function is ever called.
     uint32_t complete[QX_LIB_COUNT];
-    uint32_t gtkAvailable;    // GTK, GLib and GObject loaded and complete
+    // GTK, GLib and GObject loaded and complete; read it through
+    // qxGtkAvailable, which loads them on first use.
+    uint32_t gtkLoaded;
     uint32_t xrandrAvailable; // libXrandr loaded with all ten names
+    // The desktop group (Pango, libnotify, GTK, GLib, GObject) was looked
+    // for: it is loaded on first use, not at start-up, as it costs more
+    // than the rest of start-up together.
+    uint32_t desktopImported;
 #define QX_IMPORT(group, name, optional) qxImportFunc name;
 #include "platform/qx_libimportnames.h"
 #undef QX_IMPORT
@@ -37,7 +43,14 @@ struct qxLibImportTable {
 extern "C" {
 extern qxLibImportTable qxLibImports;
 // Loads the libraries and fills qxLibImports; reports only on the console.
+// The desktop group is left for qxImportDesktopLibraries.
 void qxImportLibraries(void);
+// Loads the desktop group once (later calls do nothing).
+void qxImportDesktopLibraries(void);
+// After loading the desktop group if need be: 1 when the GTK requesters
+// can run, or when the library is loaded with every name it must have.
+int qxGtkAvailable(void);
+int qxLibraryComplete(int lib);
 // dlcloses every library that is open and clears the table.
 void qxCloseLibraries(void);
 // When set, the libraries are opened only from this directory (tests).

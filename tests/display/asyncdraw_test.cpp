@@ -65,11 +65,11 @@ TEST_F(AsyncDraw, FramesThenFinishOnTheCallAfterTheLast)
     ASSERT_EQ(qxAddAsyncDraw(0, drawFrame, nullptr, finish, freeEffect, method, &e, &o), 0);
     int pushed;
     for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, -1, &pushed), 0);
+        EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, -1, &pushed), 0);
         EXPECT_EQ(pushed, 0);
     }
     EXPECT_EQ(e.current, 3);
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, -1, &pushed), 0);
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, -1, &pushed), 0);
     EXPECT_EQ(pushed, 1);
     EXPECT_EQ(e.finishes, 1);
     EXPECT_EQ(e.freedWith, 1);
@@ -83,9 +83,9 @@ TEST_F(AsyncDraw, CancelPassesZeroAndOtherDisplaysAreRefused)
     ASSERT_EQ(qxAddAsyncDraw(0, drawFrame, nullptr, nullptr, freeEffect, method, &e, &o), 0);
     qxDisplay other{};
     int pushed;
-    EXPECT_EQ(qxAsyncDrawFrameOn(&other, o, -1, &pushed), ERR_ADFWRONGDISP);
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &other, o, -1, &pushed), ERR_ADFWRONGDISP);
     display.targetType = 28;
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, -1, &pushed), ERR_SELECTMASK);
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, -1, &pushed), ERR_SELECTMASK);
     display.targetType = 21;
     qxAsyncDraw *found;
     EXPECT_EQ(qxFindAsyncDraw(o->id, &found), 0);
@@ -101,17 +101,17 @@ TEST_F(AsyncDraw, ExplicitFrames)
     qxAsyncDraw *o;
     ASSERT_EQ(qxAddAsyncDraw(2, drawFrame, nullptr, nullptr, freeEffect, method, &e, &o), 0);
     int pushed;
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, 2, &pushed), ERR_NOLAYERS);
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, 2, &pushed), ERR_NOLAYERS);
     display.layersEnabled = 1;
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, 0, &pushed), 0); // next
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, 0, &pushed), 0); // next
     EXPECT_EQ(e.current, 1);
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, 1, &pushed), 0); // current: nothing
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, 1, &pushed), 0); // current: nothing
     EXPECT_EQ(e.current, 1);
     EXPECT_EQ(pushed, 0);
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, 5, &pushed), 0); // seek to the last
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, 5, &pushed), 0); // seek to the last
     EXPECT_EQ(e.current, 5);
     EXPECT_EQ(pushed, 1);
-    EXPECT_EQ(qxAsyncDrawFrameOn(&display, o, 6, &pushed), 0); // finished: removed
+    EXPECT_EQ(qxAsyncDrawFrameOn(nullptr, &display, o, 6, &pushed), 0); // finished: removed
     EXPECT_EQ(pushed, 1);
     EXPECT_EQ(e.freedWith, 1);
 }

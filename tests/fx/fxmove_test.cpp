@@ -153,7 +153,11 @@ TEST_P(Renderer, EndsOnTheNewPictureAfterItsFrames)
     ASSERT_TRUE(r.fx.step) << "no renderer";
     ASSERT_EQ(r.setUp(), 0);
     ASSERT_GE(r.fx.frames, 1);
-    EXPECT_EQ(pixels(r.target.bm), pixels(r.target.bm)); // lockable
+    // Phase 0 only sets up: the target still shows the old picture.
+    std::vector<uint32_t> before(size_t(r.tw) * r.th);
+    for (int y = 0; y < r.th; ++y)
+        for (int x = 0; x < r.tw; ++x) before[size_t(y) * r.tw + x] = oldColour(x, y) & 0xFFFFFF;
+    EXPECT_EQ(firstDifference(pixels(r.target.bm), before, r.tw), "same");
     int n = r.play();
     EXPECT_EQ(n, r.fx.frames);
     EXPECT_EQ(r.fx.frame, n);

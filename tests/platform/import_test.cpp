@@ -29,6 +29,7 @@ std::string importFrom(const char *set)
     qxSetImportDirectory((std::string(QX_IMPORT_STUB_DIR) + "/" + set).c_str());
     testing::internal::CaptureStdout();
     qxImportLibraries();
+    qxImportDesktopLibraries();
     return testing::internal::GetCapturedStdout();
 }
 
@@ -65,7 +66,7 @@ TEST_F(Import, CompleteAndIncompleteLibraries)
     // Optional names are missing without a word.
     EXPECT_EQ(t.complete[QX_LIB_ALSA], 1u);
     EXPECT_EQ(t.snd_pcm_avail, nullptr);
-    EXPECT_EQ(t.gtkAvailable, 1u);
+    EXPECT_EQ(t.gtkLoaded, 1u);
     EXPECT_EQ(t.gtk_dialog_get_content_area, nullptr);
     // Libraries that are not there stay unloaded.
     EXPECT_EQ(t.handle[QX_LIB_NOTIFY], nullptr);
@@ -85,7 +86,7 @@ TEST_F(Import, GtkNeedsAllThreeLibraries)
     EXPECT_EQ(out, "WARNING: Library function XScreenSaverSuspend not found in xscrnsaver_base!\n"
                    "WARNING: Could not import all symbols -- Zephyrane might crash!\n");
     const qxLibImportTable &t = qxLibImports;
-    EXPECT_EQ(t.gtkAvailable, 0u);
+    EXPECT_EQ(t.gtkLoaded, 0u);
     EXPECT_EQ(t.handle[QX_LIB_GTK], nullptr);
     EXPECT_EQ(t.handle[QX_LIB_GLIB], nullptr);
     EXPECT_EQ(t.gtk_init, nullptr);
@@ -102,8 +103,23 @@ TEST_F(Import, MissingRequiredGtkNameDisablesGtk)
     std::string out = importFrom("nogtkinit");
     EXPECT_EQ(out, "WARNING: Library function gtk_init not found in gtk_base!\n"
                    "WARNING: Could not import all symbols -- Zephyrane might crash!\n");
-    EXPECT_EQ(qxLibImports.gtkAvailable, 0u);
+    EXPECT_EQ(qxLibImports.gtkLoaded, 0u);
     EXPECT_NE(qxLibImports.gtk_dialog_new, nullptr);
+}
+
+TEST_F(Import, DesktopLibrariesLoadOnFirstUse)
+{
+    qxCloseLibraries();
+    qxSetImportDirectory((std::string(QX_IMPORT_STUB_DIR) + "/full").c_str());
+    testing::internal::CaptureStdout();
+    qxImportLibraries();
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(qxLibImports.handle[QX_LIB_XFIXES], nullptr);
+    EXPECT_EQ(qxLibImports.handle[QX_LIB_GTK], nullptr);
+    EXPECT_EQ(qxLibImports.handle[QX_LIB_PANGO], nullptr);
+    EXPECT_TRUE(qxGtkAvailable());
+    EXPECT_NE(qxLibImports.handle[QX_LIB_GTK], nullptr);
+    EXPECT_NE(qxLibImports.gtk_init, nullptr);
 }
 
 TEST_F(Import, NothingFoundIsQuiet)
@@ -111,6 +127,6 @@ TEST_F(Import, NothingFoundIsQuiet)
     EXPECT_EQ(importFrom("none-such-directory"), "");
     for (void *h : qxLibImports.handle)
         EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(qxLibImports.gtkAvailable, 0u);
+    EXPECT_EQ(qxLibImports.gtkLoaded, 0u);
     EXPECT_EQ(qxLibImports.xrandrAvailable, 0u);
 }

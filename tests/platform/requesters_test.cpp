@@ -74,7 +74,9 @@ class Requesters : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_FALSE(qxLibImports.gtkAvailable);
+        // Console requesters: GTK counts as looked for and missing.
+        qxLibImports.desktopImported = 1;
+        ASSERT_FALSE(qxLibImports.gtkLoaded);
         char pattern[] = "/tmp/qxreq.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
@@ -276,8 +278,9 @@ public:
     template <class F> explicit FakeGtk(F answer) : answer_(answer)
     {
         saved = qxUpcalls;
-        savedGtk = qxLibImports.gtkAvailable;
-        qxLibImports.gtkAvailable = 1;
+        savedGtk = qxLibImports.gtkLoaded;
+        qxLibImports.gtkLoaded = 1;
+        qxLibImports.desktopImported = 1;
         qxUpcalls.startGtkThread = [] { return 1; };
         qxUpcalls.pollEvents = [](lua_State *, int flags) {
             polls += flags == 2;
@@ -303,7 +306,7 @@ public:
         stop = true;
         thread.join();
         qxUpcalls = saved;
-        qxLibImports.gtkAvailable = savedGtk;
+        qxLibImports.gtkLoaded = savedGtk;
     }
     static inline int polls, drains;
     static inline std::vector<int> grabs;

@@ -417,7 +417,7 @@ def run_listing(listing, text, qxasm, player, workdir, running, session, depth=N
     if os.path.isdir(workdir):
         shutil.rmtree(workdir)
     os.makedirs(workdir)
-    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing))}
+    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(listing)), "depth": spec["xserver"] or ""}
     if running is not None:
         # Peers listen on free ports; the listing is assembled with them filled in.
         problem = running.start(spec["peer"], workdir)

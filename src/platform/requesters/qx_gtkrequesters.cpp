@@ -477,7 +477,7 @@ void fontRequester(void)
     if (response == RESP_OK || response == RESP_APPLY) {
         char *name = QXG(gtk_font_selection_dialog_get_font_name, char *(*)(W))(dialog);
         qxRequest.status = -1;
-        if (name && qxLibImports.complete[QX_LIB_PANGO]) {
+        if (name && qxLibraryComplete(QX_LIB_PANGO)) {
             void *desc = QXG(pango_font_description_from_string, void *(*)(const char *))(name);
             const char *family = desc ? QXG(pango_font_description_get_family, const char *(*)(void *))(desc) : nullptr;
             if (family) {
@@ -593,7 +593,7 @@ int qxGtkStartThread(void)
 {
     if (gtkRunning.load())
         return 1;
-    if (!qxLibImports.gtkAvailable)
+    if (!qxGtkAvailable())
         return 0;
     // GTK would abort the process without a reachable X server.
     Display *probe = XOpenDisplay(nullptr);
@@ -631,7 +631,7 @@ extern "C" int qxShowNotification(const char *title, const char *text, int kind,
                                   const char *appName)
 {
     static std::atomic<int> initialised{0};
-    if (!qxLibImports.gtkAvailable || !qxLibImports.complete[QX_LIB_NOTIFY])
+    if (!qxGtkAvailable() || !qxLibraryComplete(QX_LIB_NOTIFY))
         return 0;
     if (!initialised.load()) {
         if (!QXG(notify_init, int (*)(const char *))(appName && *appName ? appName : "Zephyrane"))

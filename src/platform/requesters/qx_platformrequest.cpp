@@ -98,7 +98,7 @@ int qxStandardButtons(const char *buttons)
 
 int qxStartGtk(void)
 {
-    if (!qxLibImports.gtkAvailable)
+    if (!qxGtkAvailable())
         return 0;
     if (qxUpcalls.startGtkThread)
         return qxUpcalls.startGtkThread() ? 1 : 0;

@@ -133,16 +133,27 @@ void makeCursors(x11Connection *c)
     c->blankCursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
     XFreeGC(d, gc);
     XFreePixmap(d, pm);
-    c->busyCursor = XCreateFontCursor(d, XC_watch);
-    c->moveCursor = XCreateFontCursor(d, XC_fleur);
-    const unsigned shapes[8] = {XC_top_left_corner, XC_bottom_left_corner, XC_top_right_corner,
-                                XC_bottom_right_corner, XC_left_side, XC_right_side,
-                                XC_top_side, XC_bottom_side};
-    for (int i = 0; i < 8; i++)
-        c->resizeCursors[i] = XCreateFontCursor(d, shapes[i]);
 }
 
 } // namespace
+
+Cursor x11FontCursor(x11Connection *c, int which)
+{
+    if (!c || !c->display || which < X11_CURSOR_BUSY || which > 7)
+        return None;
+    static const unsigned resizeShapes[8] = {XC_top_left_corner, XC_bottom_left_corner,
+                                             XC_top_right_corner, XC_bottom_right_corner,
+                                             XC_left_side, XC_right_side, XC_top_side,
+                                             XC_bottom_side};
+    Cursor &cursor = which == X11_CURSOR_BUSY   ? c->busyCursor
+                     : which == X11_CURSOR_MOVE ? c->moveCursor
+                                                : c->resizeCursors[which];
+    if (!cursor)
+        cursor = XCreateFontCursor(c->display, which == X11_CURSOR_BUSY   ? XC_watch
+                                               : which == X11_CURSOR_MOVE ? XC_fleur
+                                                                          : resizeShapes[which]);
+    return cursor;
+}
 
 void x11OpenInputMethod(x11Connection *c)
 {
@@ -212,12 +223,21 @@ int defaultPixelFormat(Display *d, int screen, uint32_t depth)
     return format;
 }
 
+// The pointer-watch threads pause on this, so that a stop ends the pause.
+pthread_mutex_t watchPauseMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t watchPauseCond = PTHREAD_COND_INITIALIZER;
+
 void closeConnection(x11Connection *c)
 {
     if (c->im)
         XCloseIM(c->im);
     if (c->watchRunning) {
+        // The thread's pause ends at once: waiting out its 20 ms made every
+        // exit that much slower.
+        pthread_mutex_lock(&watchPauseMutex);
         __atomic_store_n(&c->watchStop, 1u, __ATOMIC_RELEASE);
+        pthread_cond_broadcast(&watchPauseCond);
+        pthread_mutex_unlock(&watchPauseMutex);
         pthread_join(c->watchThread, nullptr);
     }
     Display *d = c->display;
@@ -440,7 +460,18 @@ void *x11PointerWatchThread(void *arg)
             c->watchY = ry;
             qxSendWakeMessage(QX_WAKE_POINTER, (uint64_t)(uintptr_t)c);
         }
-        usleep(20000);
+        timespec until;
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_nsec += 20000000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec++;
+            until.tv_nsec -= 1000000000;
+        }
+        pthread_mutex_lock(&watchPauseMutex);
+        while (!__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE) &&
+               pthread_cond_timedwait(&watchPauseCond, &watchPauseMutex, &until) == 0) {
+        }
+        pthread_mutex_unlock(&watchPauseMutex);
     }
     XCloseDisplay(d);
     return nullptr;

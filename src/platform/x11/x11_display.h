@@ -30,6 +30,8 @@ struct x11Connection {
     uint32_t frameLeft, frameTop, frameWidth, frameHeight;
     int32_t xfixesEventBase, xfixesMajor, xfixesMinor;
     uint32_t cursorOverridden;
+    // The font cursors are made on first use (x11FontCursor): a themed one
+    // is read from disk, ten of them cost a fifth of start-up.
     Cursor busyCursor, moveCursor, blankCursor;
     Cursor resizeCursors[8];
     pthread_t watchThread;
@@ -194,6 +196,10 @@ int x11CheckErrors(Display *display);
 void x11OpenInputMethod(x11Connection *connection);
 
 // Connections and display records.
+// The connection's busy (X11_CURSOR_BUSY), move (X11_CURSOR_MOVE) or
+// resize pointer (the edge code 0-7), made when first asked for.
+enum { X11_CURSOR_BUSY = -2, X11_CURSOR_MOVE = -1 };
+Cursor x11FontCursor(x11Connection *connection, int which);
 int x11OpenConnection(const char *name, x11Connection **out);
 int x11InitPixelFormat(qxDisplay *display);
 int x11InitWindowing(const qxIconNode *replacements);

@@ -292,11 +292,11 @@ void handleMotion(qxDisplay *d, x11DisplayData *x, XMotionEvent *ev)
         int32_t offset[2];
         uint32_t edge = x11ClassifySizeRegion(d->width, d->height, ev->x, ev->y, hit->x, hit->y,
                                               hit->width, hit->height, offset);
-        XDefineCursor(x->display, x->window, c->resizeCursors[edge & 7]);
+        XDefineCursor(x->display, x->window, x11FontCursor(c, (int)(edge & 7)));
         c->cursorOverridden = 1;
     } else if (!(d->flags & QX_DISP_FIXED) &&
                inRegions(d->dragRegions, d->dragRegionCount, ev->x, ev->y, nullptr)) {
-        XDefineCursor(x->display, x->window, c->moveCursor);
+        XDefineCursor(x->display, x->window, x11FontCursor(c, X11_CURSOR_MOVE));
         c->cursorOverridden = 1;
     } else if (was) {
         XDefineCursor(x->display, x->window, x->pointer);
@@ -495,8 +495,8 @@ uint32_t x11ClassifySizeRegion(int W, int H, int px, int py, int x, int y, int w
     return code;
 }
 
-// The input methods that start-up left for the first poll, with the input
-// contexts of the windows that opened meanwhile.
+// The input methods that start-up left for later, with the input contexts
+// of the windows that opened meanwhile.
 static void openPendingInputMethods()
 {
     for (x11Connection *c = x11Connections; c; c = c->next) {
@@ -544,7 +544,6 @@ int x11EventsMayBePending(void)
 int x11HandleEvents(lua_State *, int *error)
 {
     lastPumpNs = monotonicNs();
-    openPendingInputMethods();
     qxClearWakeMessageSent();
     qxWakeMessage msg;
     while (qxReadWakeMessage(&msg)) {
@@ -582,6 +581,8 @@ int x11HandleEvents(lua_State *, int *error)
             }
             XEvent ev;
             XNextEvent(c->display, &ev);
+            if (ev.type == KeyPress && c->imPending)
+                openPendingInputMethods();
             Window w = eventWindow(&ev);
             for (qxDisplay *d = firstDisplay(); d; d = nextDisplay(d)) {
                 x11DisplayData *x = x11Data(d);
@@ -606,6 +607,10 @@ int x11HandleEvents(lua_State *, int *error)
 
 int x11WaitEvents(void)
 {
+    // Opening an input method reads the locale's compose tables, which
+    // costs an applet that never waits more than all the rest of its run:
+    // it is done when the script first waits, or at the first key press.
+    openPendingInputMethods();
     if (x11MoreEventsPending) {
         x11MoreEventsPending = 0;
         return 0;

@@ -75,8 +75,8 @@ void x11SetPointer(qxDisplay *display, x11PointerImage *pointer, int kind)
         return;
     }
     if (kind == 1) {
-        define(x, x->conn->busyCursor);
-        x->pointer = x->conn->busyCursor;
+        x->pointer = x11FontCursor(x->conn, X11_CURSOR_BUSY);
+        define(x, x->pointer);
         return;
     }
     if (!pointer || !pointer->image || !qxLibImports.complete[QX_LIB_XCURSOR])

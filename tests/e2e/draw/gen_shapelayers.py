@@ -20,17 +20,6 @@ def shapes(L, dx, dy, prefix, restyled=False):
     L.check(prefix + "path", "DrawPath", 1, 110, 10, 0xFFFFFF)
 
 
-def style(L, layer, keys):
-    """Prints keys of GetLayerStyle(layer); a second item picks an entry of a table value."""
-    L.call("GetLayerStyle", layer, results=1)
-    L.emit("MOVE 45 0")
-    for key in keys:
-        L.emit(f'GETTABLE 42 45 "{key[0]}"')
-        if len(key) > 1:
-            L.emit(f"GETTABLE 42 42 #{key[1]}")
-        L._print(key[0], 42)
-
-
 L = Listing(own_display_1=True)
 L.call("CreateDisplay", 1, {"width": 160, "height": 100, "color": 0x336699})
 L.call("OpenDisplay", 1)
@@ -45,15 +34,15 @@ L.check("box", "Box", 60, 10, 40, 30, 0x00FF00, {"roundlevel": 30})
 shapes(L, 0, 0, "")
 L.check("move", "ShowLayer", 2, 100010, 100020)
 L.check("remove", "RemoveLayer", 1)
-style(L, 1, [("type",), ("radius",), ("fillstyle",), ("color",)])
+L.style(1, [("type",), ("radius",), ("fillstyle",), ("color",)])
 # The line keeps its end points through a move; lines, polygons and dashes restyle.
 L.check("moveline", "ShowLayer", 3, 100005, 100000)
 L.check("line", "SetLayerStyle", 3, {"thickness": 5, "y2": 50})
 L.check("poly", "SetLayerStyle", 2, {"vertices": POLY2})
 L.check("dashes", "SetLayerStyle", 4, {"dashes": [4, 2]})
-style(L, 3, [("x1",), ("x2",), ("y2",), ("thickness",)])
-style(L, 2, [("numvertices",), ("vertices", 2)])
-style(L, 4, [("dashes", 1), ("vectorengine",)])
+L.style(3, [("x1",), ("x2",), ("y2",), ("thickness",)])
+L.style(2, [("numvertices",), ("vertices", 2)])
+L.style(4, [("dashes", 1), ("vectorengine",)])
 L.call("SaveSnapshot", "layers.bmp", 1, 0)
 L.check("cls", "Cls")
 L.check("disable", "DisableLayers")
@@ -71,8 +60,4 @@ header = """; Shapes and a path drawn as layers, the circle moved, the box remov
 ;! args: -QUIET
 ;! picture: layers.bmp 0 = cp direct.bmp {ref}
 """
-with open("draw_shapelayers.qxs", "w") as f:
-    f.write(header)
-    for e in expect.split():
-        f.write(f";! stdout: {e}\n")
-    f.write(L.text().replace("    RETURN 0 1\n", '    GETGLOBAL 0 "consoleprint"\n    LOADK 1 "done"\n    CALL 0 2 1\n    RETURN 0 1\n'))
+L.write("draw_shapelayers.qxs", header, expect)

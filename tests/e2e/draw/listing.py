@@ -70,5 +70,23 @@ class Listing:
             self.emit(f'GETTABLE 42 41 "{f}"')
             self._print(f"{label}.{f}", 42)
 
+    def style(self, layer, keys):
+        """Prints keys of GetLayerStyle(layer); a second item picks an entry of a table value."""
+        self.call("GetLayerStyle", layer, results=1)
+        self.emit("MOVE 45 0")
+        for key in keys:
+            self.emit(f'GETTABLE 42 45 "{key[0]}"')
+            if len(key) > 1:
+                self.emit(f"GETTABLE 42 42 #{key[1]}")
+            self._print(key[0], 42)
+
+    def write(self, path, header, expect):
+        """The listing with its header and expected lines, ending by printing "done"."""
+        with open(path, "w") as f:
+            f.write(header)
+            for e in expect.split():
+                f.write(f";! stdout: {e}\n")
+            f.write(self.text().replace("    RETURN 0 1\n", '    GETGLOBAL 0 "consoleprint"\n    LOADK 1 "done"\n    CALL 0 2 1\n    RETURN 0 1\n'))
+
     def text(self):
         return "\n".join(self.lines + ["    RETURN 0 1", ""])

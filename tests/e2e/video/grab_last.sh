@@ -1,10 +1,11 @@
 #!/bin/sh
-# Compares the window titled $1 at (0, $2), $3 x $4 pixels, with ffmpeg's
+# Compares the window titled $1 at (x, $2), $3 x $4 pixels, with ffmpeg's
 # last frame of $5 from source column $6 (5-6-5 channels at depth 16),
-# each pixel repeated $8 times across and down (default 1).
+# each pixel repeated $8 times across and down (default 1); x is $9
+# (default 0).
 # Prints "grab: same" or what differs.
 win=$(xdotool search --sync --name "^$1\$" | head -1)
-/usr/bin/python3 xprobe.py "$win" 0 "$2" "$3" "$4" > grab.ppm
+/usr/bin/python3 xprobe.py "$win" "${9:-0}" "$2" "$3" "$4" > grab.ppm
 ffmpeg -nostdin -v error -i "$5" -f rawvideo -pix_fmt rgb24 - > frames.rgb
 /usr/bin/python3 - "$3" "$4" "$6" "$7" "${8:-1}" <<'PY'
 import sys

@@ -63,7 +63,7 @@ bool startGtk()
         return false;
     setenv("DISPLAY", display.c_str(), 1);
     qxImportLibraries();
-    if (!qxLibImports.gtkAvailable || !qxStartGtk())
+    if (!qxGtkAvailable() || !qxStartGtk())
         return false;
     state = 1;
     return true;
@@ -293,7 +293,7 @@ std::string run(const std::string &command)
 // the call: title, text, the error icon, critical urgency and the timeout.
 TEST_F(Gtk, NotificationReachesTheDaemon)
 {
-    if (!qxLibImports.complete[QX_LIB_NOTIFY] ||
+    if (!qxLibraryComplete(QX_LIB_NOTIFY) ||
         system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null && command -v dbus-daemon "
                ">/dev/null && command -v gdbus >/dev/null") != 0)
         GTEST_SKIP() << "libnotify, python3-dbusmock or dbus not available";

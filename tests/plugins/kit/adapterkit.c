@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "core/plugins/qx_pluginapi.h"
@@ -318,8 +319,30 @@ static int adInput(lua_State *L)
 {
     int32_t p[3] = {(int32_t)NUMBER(2), (int32_t)NUMBER(3), (int32_t)NUMBER(4)};
     void *s = VM(0, int (*)(lua_State *))(L) >= 5 ? satellites[(int)NUMBER(5)] : NULL;
-    PUSHNUMBER(((int (*)(void *, uint32_t, const int32_t *, void *))host->system[16])(s, (uint32_t)NUMBER(1), p, NULL));
+    /* A drop (op 7) carries three names; the event queue owns the list. */
+    static const char names[] = "a.txt\0b c.png\0d";
+    void *list = NULL;
+    if ((uint32_t)NUMBER(1) == 7 && (list = malloc(sizeof names + 1))) {
+        memcpy(list, names, sizeof names);
+        ((char *)list)[sizeof names] = 0;
+    }
+    PUSHNUMBER(((int (*)(void *, uint32_t, const int32_t *, void *))host->system[16])(s, (uint32_t)NUMBER(1), p, list));
     return 1;
+}
+
+/* Kind-4 callbacks hear whether a display takes dropped files. */
+static void dropWatch(void *handle, int on, void *user)
+{
+    (void)user;
+    say("drop handler %d on %d\n", (int)(intptr_t)handle, on);
+}
+
+/* AdDropWatch(): registers dropWatch as a kind-4 callback. */
+static int adDropWatch(lua_State *L)
+{
+    (void)L;
+    ((void *(*)(uint32_t, void (*)(void), void *))host->system[13])(4, (void (*)(void))dropWatch, NULL);
+    return 0;
 }
 
 /* AdSlots(display): slots 20, 18 and 19 on the display's handle, and on a
@@ -472,6 +495,7 @@ static const qxPluginCommand commands[] = {
     {"AdLogLine", adLogLine},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
+    {"AdDropWatch", adDropWatch},
     {NULL, NULL},
 };
 static const qxPluginConstant constants[] = {{NULL, NULL, 0}};
