@@ -534,9 +534,14 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
         if (int r = x11OpenConnection(d->xServer, &c))
             return r;
     }
+    // A shaped picture has no window frame.
+    if (d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha))
+        d->flags |= QX_DISP_BORDERLESS;
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
+    // The window back-end raises and focuses only a window to be activated.
+    d->activation = (uint32_t)activate;
     int r = qxDispOpenWindow(d);
     if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
         char size[32];

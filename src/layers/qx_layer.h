@@ -121,6 +121,9 @@ struct qxLayerTypeOps {
     // settings, 1014 when the table lacks a key the type needs.
     // applyStyleKeys then renders it with the keys.
     int (*freshTypeData)(lua_State *L, qxLayer *layer, uint32_t from, int table, void **typedata);
+    // 1 when the layer's picture is its border alone (an unfilled outline in
+    // the border's colour): Redraw then draws only the border.
+    int (*borderOnly)(const qxLayer *layer);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away

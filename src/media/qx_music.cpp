@@ -328,7 +328,15 @@ int openMusicSource(const char *name, const qxSoundSource *src, qxSoundStream **
         r = loadModule(name, src ? src->adapters : nullptr, data, size, isModule);
         if (r || *isModule) return r;
     }
-    return qxOpenInbuiltSoundStream(name, src, 1, stream);
+    r = qxOpenInbuiltSoundStream(name, src, 1, stream);
+    if (!r && (*stream)->kind == QX_STREAM_MODULE) {
+        // A module the replayer could not take whole has nothing to stream.
+        qxCloseSoundStream(*stream);
+        *stream = nullptr;
+        qxSetErrorString(name);
+        return ERR_OPENSOUND2;
+    }
+    return r;
 }
 
 int qxCmdOpenMusic(lua_State *L)
@@ -358,6 +366,37 @@ int qxCmdOpenMusic(lua_State *L)
     return 1;
 }
 
+// The passes (a number) or a table of "times", "volume" and "channel" at
+// idx, stored in the music for its next start.
+int readPlayOptions(lua_State *L, int idx, qxMusic *m)
+{
+    uint32_t times = 1, volume = m->volume, channel = 0;
+    if (lua_isnumber(L, idx)) {
+        double n = lua_tonumber(L, idx);
+        if (n < 0) return ERR_WRONGUSAGE;
+        times = uint32_t(std::min(n, 4294967295.0));
+    } else if (lua_istable(L, idx)) {
+        double v;
+        if (qxGetFieldNum(L, idx, "times", &v, nullptr)) {
+            if (v < 0) return ERR_WRONGUSAGE;
+            times = uint32_t(std::min(v, 4294967295.0));
+        }
+        if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
+            volume = uint32_t(std::clamp(v, 0.0, 64.0));
+        int ch = 0;
+        if (qxGetFieldInt(L, idx, "channel", &ch, nullptr)) {
+            if (ch < 1) return ERR_CHANNELRANGE;
+            channel = uint32_t(ch);
+        }
+    } else if (!lua_isnoneornil(L, idx)) {
+        return ERR_WRONGUSAGE;
+    }
+    m->times = times;
+    m->volume = volume;
+    m->channel = channel;
+    return 0;
+}
+
 int qxCmdPlayMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
@@ -367,32 +406,11 @@ int qxCmdPlayMusic(lua_State *L)
     if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
+    // Older applets play one music at a time: the one playing now pauses.
+    if (!qxRequireVersion(6, 0) && playingNow && playingNow != m) haltMusic(playingNow, true);
     if (m->state == PLAYING) return ERR_MUSPLAYING;
     if (m->state == PAUSED) return ERR_MUSPAUSED;
-    uint32_t times = 1, volume = m->volume, channel = 0;
-    if (lua_isnumber(L, 2)) {
-        double n = lua_tonumber(L, 2);
-        if (n < 0) return ERR_WRONGUSAGE;
-        times = uint32_t(std::min(n, 4294967295.0));
-    } else if (lua_istable(L, 2)) {
-        double v;
-        if (qxGetFieldNum(L, 2, "times", &v, nullptr)) {
-            if (v < 0) return ERR_WRONGUSAGE;
-            times = uint32_t(std::min(v, 4294967295.0));
-        }
-        if (qxGetFieldNumOrPercent(L, 2, "volume", 64, 0, &v, nullptr, nullptr))
-            volume = uint32_t(std::clamp(v, 0.0, 64.0));
-        int ch = 0;
-        if (qxGetFieldInt(L, 2, "channel", &ch, nullptr)) {
-            if (ch < 1) return ERR_CHANNELRANGE;
-            channel = uint32_t(ch);
-        }
-    } else if (!lua_isnoneornil(L, 2)) {
-        return ERR_WRONGUSAGE;
-    }
-    m->times = times;
-    m->volume = volume;
-    m->channel = channel;
+    if (int r = readPlayOptions(L, 2, m)) return r;
     return startMusic(m, L);
 }
 
@@ -551,10 +569,7 @@ int qxCmdPlaySubsong(lua_State *L)
         qxAlsaUnlock();
     }
     if (m->state == STOPPED) {
-        double v;
-        if (lua_gettop(L) >= 3 && lua_istable(L, 3) &&
-            qxGetFieldNumOrPercent(L, 3, "volume", 64, 0, &v, nullptr, nullptr))
-            m->volume = uint32_t(std::clamp(v, 0.0, 64.0));
+        if (int r = readPlayOptions(L, 3, m)) return r;
         return startMusic(m, L);
     }
     return 0;
