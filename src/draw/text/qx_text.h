@@ -75,6 +75,9 @@ struct qxTextImage {
     int32_t width, height;
     int32_t originX, originY;
     int32_t endX, endY; // pen position after the text, for the text cursor
+    // Anti-aliased or partly transparent: an alpha plane; else the text's
+    // pixels are all or nothing and a mask holds them.
+    int needsAlpha;
 };
 
 // Object type 8: text rendered once into an image.

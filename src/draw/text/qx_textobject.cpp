@@ -111,6 +111,32 @@ int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t fl
     return 0;
 }
 
+namespace {
+
+// The rendered text as a bitmap with an alpha plane, or with a mask when its
+// pixels are all or nothing.
+int textPlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha)
+{
+    *mask = *alpha = nullptr;
+    qxBitMap *a = nullptr;
+    if (int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, bitmap,
+                                 nullptr, &a))
+        return r;
+    if (im.needsAlpha) {
+        *alpha = a;
+        return 0;
+    }
+    *mask = qxAllocMaskBitMap(*bitmap, uint32_t(im.width), uint32_t(im.height), 1, nullptr, 0);
+    if (*mask) qxAlphaToMask(a, 0, 0, *mask, 0, 0, im.width, im.height, 0);
+    qxFreeAlphaBitMap(a);
+    if (*mask) return 0;
+    qxFreeBitMap(*bitmap);
+    *bitmap = nullptr;
+    return ERR_ALLOCMASK;
+}
+
+} // namespace
+
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
 {
     if (int r = replaceNumber(L, number)) return r;
@@ -120,8 +146,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
-        r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
-                             &o->alpha);
+        r = textPlanes(im, &o->image, &o->mask, &o->alpha);
     qxFreeTextImage(&im);
     if (r) {
         qxFree(text);
@@ -239,7 +264,7 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
     if (scalable) qxFontSetScale(font, 1.0, 1.0);
     if (r) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
-    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    r = textPlanes(im, &bm, &mask, &alpha);
     int32_t w = im.width, h = im.height;
     qxFreeTextImage(&im);
     if (r) return r;
@@ -250,10 +275,11 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
         qxSetupTransform(m, 0, 0, w, h, fx, fy, angle);
         qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
         int32_t tw = 0, th = 0;
-        r = qxTransformImage(L, 0, nullptr, bm, nullptr, alpha, 0, 0, w, h, 0.0, 0.0, m,
+        r = qxTransformImage(L, 0, nullptr, bm, mask, alpha, 0, 0, w, h, 0.0, 0.0, m,
                              (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0, &tb, &tm, &ta, nullptr, nullptr, &tw,
                              &th);
         qxFreeBitMap(bm);
+        qxFreeMaskBitMap(mask);
         qxFreeAlphaBitMap(alpha);
         if (r) return r;
         bm = tb, mask = tm, alpha = ta, w = tw, h = th;
