@@ -259,6 +259,41 @@ int qxDispOpenWindow(qxDisplay *d)
     return 0;
 }
 
+int qxAdapterDoubleBufferHook(qxDisplay *d)
+{
+    if (!adapter())
+        return qxBeginDoubleBufferHook(d);
+    auto f = entry<qxBeginDoubleBufferFunc>(QX_EP_BeginDoubleBuffer);
+    if (!f || !d->window || !d->bgpic)
+        return ERR_PLUGINSUPPORT;
+    const qxHostTag tags[] = {{1, qxAdapterDisplayFlags(d)}, {0, 0}};
+    if (int r = f(d->window, uint32_t(d->bgpic->width), uint32_t(d->bgpic->height), tags))
+        return r;
+    d->doubleBufferState |= QX_DBSTATE_ADAPTER;
+    return 0;
+}
+
+int qxAdapterFlip(qxDisplay *d, int sync)
+{
+    if (!(d->doubleBufferState & QX_DBSTATE_ADAPTER))
+        return qxFlipHook(d);
+    auto f = entry<qxFlipFunc>(QX_EP_Flip);
+    if (!f || !d->window)
+        return 0;
+    const qxHostTag tags[] = {{1, uint64_t(sync != 0)}, {0, 0}};
+    return f(d->window, tags);
+}
+
+int qxEndDoubleBufferCleanup(qxDisplay *d)
+{
+    if (!(d->doubleBufferState & QX_DBSTATE_ADAPTER))
+        return qxEndDoubleBufferHook(d);
+    d->doubleBufferState &= ~QX_DBSTATE_ADAPTER;
+    auto f = entry<qxEndDoubleBufferFunc>(QX_EP_EndDoubleBuffer);
+    const qxHostTag none[] = {{0, 0}};
+    return f && d->window ? f(d->window, none) : 0;
+}
+
 int qxDispCloseWindow(qxDisplay *d)
 {
     if (!adapter()) {
@@ -268,6 +303,9 @@ int qxDispCloseWindow(qxDisplay *d)
     }
     if (!d->window)
         return 0;
+    // The adapter's own double buffer ends before its window.
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER)
+        qxEndDoubleBufferCleanup(d);
     if (auto f = entry<AdClose>(QX_EP_CloseDisplay))
         if (int r = f(d->window))
             return r;

@@ -18,4 +18,5 @@ extern "C" void qxLinkObjects(void)
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
+    qxLinkImageAttributes();
 }

@@ -334,6 +334,21 @@ typedef struct qxHostTag {
     uint64_t value;
 } qxHostTag;
 
+/* A display adapter's own double buffering, offered with adapter flag 0x40
+ * and asked for by the script's BeginDoubleBuffer(True). Drawing reaches
+ * the window through BltBitMap (and the drawing entry points) as always;
+ * the adapter keeps it back until Flip shows it.
+ * BeginDoubleBuffer(window, BGPic width, height, tags): tag 1 the adapter
+ *   display flags; 0 takes the display over, any other value leaves the
+ *   double buffering to the player.
+ * Flip(window, tags): tag 1 is 1 when the flip waits for the vertical
+ *   blank; the result reaches the script.
+ * EndDoubleBuffer(window, tags): no tags yet; also called before the
+ *   window closes. */
+typedef int (*qxBeginDoubleBufferFunc)(void *window, uint32_t width, uint32_t height, const qxHostTag *tags);
+typedef int (*qxFlipFunc)(void *window, const qxHostTag *tags);
+typedef int (*qxEndDoubleBufferFunc)(void *window, const qxHostTag *tags);
+
 /* Slot counts of the sixteen sub-tables. */
 #define QX_HOST_RUNTIME_SLOTS 58
 #define QX_HOST_SYSTEM_SLOTS 55

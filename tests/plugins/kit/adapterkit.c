@@ -20,6 +20,8 @@ static int requireInstall = -1;
 static int quitOnPoll;
 static int handles;
 static uint32_t qualifiers;
+static int buffering, frames, heldBlits; /* the adapter's double buffer */
+static int showPixel; /* blits also log their source's first pixel */
 
 #define VM(slot, type) ((type)host->vm[slot])
 #define GFX(slot, type) ((type)host->graphics[slot])
@@ -189,12 +191,29 @@ typedef struct {
 } BlitRecord;
 _Static_assert(sizeof(BlitRecord) == 88, "blit record");
 
+static int BufferBlit(void *source, const BlitRecord *r)
+{
+    Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
+    uint32_t *argb = GFX(25, uint32_t *(*)(void *, void *, void *, const Tag *))(source, NULL, NULL, rect);
+    say("held %ux%u at %u,%u first %08x\n", r->width, r->height, r->dx, r->dy, argb ? argb[0] : 0);
+    GFX(7, void (*)(void *))(argb);
+    heldBlits++;
+    return 0;
+}
+
 int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
     (void)tags;
+    if (buffering) return BufferBlit(source, r);
     say("BltBitMap %s -> %d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
         source ? "bitmap" : "none", (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
+    if (showPixel) {
+        Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
+        uint32_t *argb = GFX(25, uint32_t *(*)(void *, void *, void *, const Tag *))(source, NULL, NULL, rect);
+        say("first pixel %08x\n", argb ? argb[0] : 0);
+        GFX(7, void (*)(void *))(argb);
+    }
     return 0;
 }
 int RectFill(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags,
@@ -228,9 +247,32 @@ int AdapterMainLoop(lua_State *L, void (*run)(void *), void *arg, void *r1, void
     return 0;
 }
 
-int BeginDoubleBuffer(void) { return 0; }
-int EndDoubleBuffer(void) { return 0; }
-int Flip(void) { return 0; }
+/* Double buffering: while it is on, blits are held back and their first
+ * pixel read through graphics slot 25; each Flip counts a frame and shows
+ * how many blits it brings. */
+int BeginDoubleBuffer(void *handle, uint32_t width, uint32_t height, const Tag *tags)
+{
+    say("BeginDoubleBuffer %d %ux%u flags=%x\n", (int)(intptr_t)handle, width, height, (unsigned)tags[0].value);
+    buffering = 1;
+    frames = heldBlits = 0;
+    return 0;
+}
+int EndDoubleBuffer(void *handle, const Tag *tags)
+{
+    (void)tags;
+    say("EndDoubleBuffer %d after %d frames\n", (int)(intptr_t)handle, frames);
+    buffering = 0;
+    return 0;
+}
+int Flip(void *handle, const Tag *tags)
+{
+    unsigned sync = 0;
+    for (; tags->tag; tags++)
+        if (tags->tag == 1) sync = (unsigned)tags->value;
+    say("Flip %d frame %d sync %u shows %d blits\n", (int)(intptr_t)handle, ++frames, sync, heldBlits);
+    heldBlits = 0;
+    return 0;
+}
 int Cls(void) { return 0; }
 int AllocVideoBitMap(void) { return 0; }
 int FreeVideoBitMap(void) { return 0; }
@@ -476,6 +518,13 @@ static int adRunEvents(lua_State *L)
     return 1;
 }
 
+/* AdShowPixel(flag): blits log their source's first pixel from now on. */
+static int adShowPixel(lua_State *L)
+{
+    showPixel = (int)NUMBER(1);
+    return 0;
+}
+
 /* AdQualifiers(bits): what GetQualifiers answers from now on. */
 static int adQualifiers(lua_State *L)
 {
@@ -492,7 +541,7 @@ static int adRequired(lua_State *L)
 static const qxPluginCommand commands[] = {
     {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
     {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
-    {"AdLogLine", adLogLine},
+    {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {"AdDropWatch", adDropWatch},
