@@ -207,13 +207,26 @@ int qxDispBorderSizes(qxDisplay *d)
     return 0;
 }
 
+// The bytes of a shape plane that covers the whole window, or none.
+static const qxBitMapPlane *shapePlane(const qxDisplay *d, qxBitMap *scaled, qxBitMap *own)
+{
+    qxBitMap *b = scaled ? scaled : own;
+    const auto *p = b ? static_cast<const qxBitMapPlane *>(b->data) : nullptr;
+    return p && p->pixels && (int64_t)p->width >= d->width && (int64_t)p->height >= d->height ? p : nullptr;
+}
+
 int qxDispOpenWindow(qxDisplay *d)
 {
     if (!adapter()) {
         if (!x11Data(d))
             if (int r = x11AllocDisplayData(d))
                 return r;
-        return x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0);
+        // A BGPic with a mask or an alpha channel shapes the window.
+        const qxBGPic *b = d->bgpic;
+        const qxBitMapPlane *mask = b ? shapePlane(d, d->maskPlane, b->curMask) : nullptr;
+        const qxBitMapPlane *alpha = b ? shapePlane(d, d->alphaPlane, b->curAlpha) : nullptr;
+        return x11OpenDisplay(d, (int)d->activation, mask ? mask->pixels : nullptr, mask ? mask->bytesPerRow : 0,
+                              alpha ? alpha->pixels : nullptr, alpha ? alpha->bytesPerRow : 0);
     }
     uint32_t out1 = 0, out2 = 0;
     qxHostTag tags[16];
@@ -246,6 +259,55 @@ int qxDispOpenWindow(qxDisplay *d)
     return 0;
 }
 
+qxHardwareBitMapHooks qxHardwareBitMaps;
+
+int qxGetHardwareBitMapDisplay(const qxObjectRef *id, qxDisplay **display)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (id && id->number | uintptr_t(id->automatic))
+        if (int r = qxFindDisplay(*id, &d))
+            return r;
+    if (!d || !d->window)
+        return ERR_HWBMCLOSEDISP;
+    *display = d;
+    return 0;
+}
+
+int qxAdapterDoubleBufferHook(qxDisplay *d)
+{
+    if (!adapter())
+        return qxBeginDoubleBufferHook(d);
+    auto f = entry<qxBeginDoubleBufferFunc>(QX_EP_BeginDoubleBuffer);
+    if (!f || !d->window || !d->bgpic)
+        return ERR_PLUGINSUPPORT;
+    const qxHostTag tags[] = {{1, qxAdapterDisplayFlags(d)}, {0, 0}};
+    if (int r = f(d->window, uint32_t(d->bgpic->width), uint32_t(d->bgpic->height), tags))
+        return r;
+    d->doubleBufferState |= QX_DBSTATE_ADAPTER;
+    return 0;
+}
+
+int qxAdapterFlip(qxDisplay *d, int sync)
+{
+    if (!(d->doubleBufferState & QX_DBSTATE_ADAPTER))
+        return qxFlipHook(d);
+    auto f = entry<qxFlipFunc>(QX_EP_Flip);
+    if (!f || !d->window)
+        return 0;
+    const qxHostTag tags[] = {{1, uint64_t(sync != 0)}, {0, 0}};
+    return f(d->window, tags);
+}
+
+int qxEndDoubleBufferCleanup(qxDisplay *d)
+{
+    if (!(d->doubleBufferState & QX_DBSTATE_ADAPTER))
+        return qxEndDoubleBufferHook(d);
+    d->doubleBufferState &= ~QX_DBSTATE_ADAPTER;
+    auto f = entry<qxEndDoubleBufferFunc>(QX_EP_EndDoubleBuffer);
+    const qxHostTag none[] = {{0, 0}};
+    return f && d->window ? f(d->window, none) : 0;
+}
+
 int qxDispCloseWindow(qxDisplay *d)
 {
     if (!adapter()) {
@@ -255,6 +317,13 @@ int qxDispCloseWindow(qxDisplay *d)
     }
     if (!d->window)
         return 0;
+    // The adapter's own double buffer ends before its window.
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER)
+        qxEndDoubleBufferCleanup(d);
+    // Its hardware brushes leave the adapter with the window.
+    if (qxHardwareBitMaps.backup)
+        if (int r = qxHardwareBitMaps.backup(d))
+            return r;
     if (auto f = entry<AdClose>(QX_EP_CloseDisplay))
         if (int r = f(d->window))
             return r;

@@ -13,12 +13,16 @@
 enum : uint32_t {
     QX_ADAPTER_EXCLUSIVE = 0x1,
     QX_ADAPTER_SCALES = 0x8,
+    QX_ADAPTER_DOUBLEBUFFER = 0x40,
     QX_ADAPTER_SLEEP = 0x100,
     QX_ADAPTER_VWAIT = 0x200,
     QX_ADAPTER_MONITORS = 0x400,
     QX_ADAPTER_GRAB = 0x800,
     QX_ADAPTER_CLOSEDDRAW = 0x1000,
 };
+
+// A display's double-buffer state: the adapter double-buffers it.
+enum : uint32_t { QX_DBSTATE_ADAPTER = 2 };
 
 // Window blit flags.
 enum : uint32_t {
@@ -66,8 +70,21 @@ struct qxVideoBitMapSource {
     const double *transform;
 };
 
+// The hardware brushes of a display, kept in the adapter's video memory:
+// backed up to pixels before its window closes, rebuilt when it reopens,
+// freed with the display. Filled by the brush library; NULL: none.
+struct qxHardwareBitMapHooks {
+    int (*backup)(qxDisplay *display);
+    int (*rebuild)(qxDisplay *display);
+    void (*freeDeleted)(lua_State *L, qxDisplay *display);
+};
+
 extern "C" {
 extern qxDisplayVideoHooks qxDisplayVideo;
+extern qxHardwareBitMapHooks qxHardwareBitMaps;
+// The display a hardware bitmap is made for: the one named, or the current
+// display; 1526 while it has no window.
+int qxGetHardwareBitMapDisplay(const qxObjectRef *id, qxDisplay **display);
 
 // Graphics host slot 13.
 int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag *tags);
@@ -97,6 +114,14 @@ int qxAdapterVWait(qxDisplay *display, uint32_t argument);
 int qxDispBorderSizes(qxDisplay *display);
 int qxDispOpenWindow(qxDisplay *display);
 int qxDispCloseWindow(qxDisplay *display);
+// Double buffering done by the adapter (flag QX_ADAPTER_DOUBLEBUFFER): the
+// hook starts it for the display (0, and QX_DBSTATE_ADAPTER set) or refuses
+// (the player then keeps its own buffers); drawing goes straight to the
+// window, Flip shows it, the clean-up ends it. Without an adapter the
+// platform's hooks.
+int qxAdapterDoubleBufferHook(qxDisplay *display);
+int qxAdapterFlip(qxDisplay *display, int sync);
+int qxEndDoubleBufferCleanup(qxDisplay *display);
 void qxDispShowPointer(qxDisplay *display, int show);
 // Pointer images: the adapter's own or X11 cursors, behind one handle.
 // 1321 when the image cannot be made.

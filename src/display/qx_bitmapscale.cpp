@@ -56,10 +56,16 @@ int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, 
         qxUnLockBitMap(&s);
         return fail(ERR_LOCKBMAP);
     }
-    // Only what lies inside both bitmaps is read and written.
+    // A rectangle reaching beyond either bitmap is refused: the result would
+    // hold pixels nobody wrote.
     bool inside = x >= 0 && y >= 0 && int64_t(x) + sourceWidth <= s.width && int64_t(y) + sourceHeight <= s.height &&
                   uint32_t(width) <= d.width && uint32_t(height) <= d.height && s.bytesPerPixel == d.bytesPerPixel;
-    if (inside) {
+    if (!inside) {
+        qxUnLockBitMap(&d);
+        qxUnLockBitMap(&s);
+        return fail(s.bytesPerPixel == d.bytesPerPixel ? ERR_COORDSRANGE : ERR_WRONGUSAGE);
+    }
+    {
         qxScaleRecord r{};
         r.sourcePixels = static_cast<const uint8_t *>(s.pixels) + (int64_t(y) * s.pixelsPerRow + x) * s.bytesPerPixel;
         r.destPixels = d.pixels;

@@ -116,9 +116,13 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
     }
     if (w < 1 || h < 1) return;
     // 5. Straight into the window in double-buffer state.
+    // The target (the back buffer, no sprites there) takes the pixels as
+    // well, or EndDoubleBuffer would leave the display without them.
     if ((flags & DIRECT) && v.doubleBufferShown) {
         qxBltMaskedToDisplay(source, sx, sy, v.display, dx, dy, w, h, 1, flags & NO_CLIPPING ? nullptr : mask);
-        return;
+        if (!target)
+            return;
+        flags |= NO_SPRITES;
     }
     // 6. Sprites stay above the new pixels. A display keeping its sprites'
     // background apart (work2 set) gets every first-work drawing there too,

@@ -45,7 +45,7 @@ int qxGrabScreenARGB(qxDisplay *d, int x, int y, int w, int h, uint32_t **out)
     uint32_t bpp = 0;
     void *raw = x11GrabScreen(d, x, y, w, h, &bpp);
     if (!raw)
-        return ERR_MEM;
+        return ERR_GRABSCREEN;
     *out = qxGrabToARGB(raw, bpp, w, h);
     std::free(raw);
     return *out ? 0 : ERR_MEM;

@@ -59,9 +59,12 @@ struct Coverage {
         r.target = plane + size_t(py) * size_t(stride) + size_t(px);
         r.stride = uint32_t(stride), r.width = uint32_t(w), r.height = uint32_t(h);
         const qxVectorEngine *e = engineOf(d);
-        // Engines with flag bit 0 take the offset as pair B, the others as pair A.
-        if (e->flags & 1) r.bx = cx, r.by = cy;
-        else r.ax = cx, r.ay = cy;
+        // Pair A stays (0, 0). A plug-in engine gets the corner of the
+        // extents it measured in pair B (with the turning point added, as it
+        // measured them about it); the inbuilt one crops its outline to its
+        // extents itself and takes only the turning point.
+        if (e == &qxInbuiltVectorEngine) r.bx = cx, r.by = cy;
+        else r.bx = cx + x1, r.by = cy + y1;
         r.matrix = m;
         return e->DrawPath && e->DrawPath(&r) != 0;
     }

@@ -776,13 +776,20 @@ int freshPath(lua_State *L, qxLayer *layer, uint32_t, int table, void **typedata
     return 0;
 }
 
+// An unfilled outline in the border's own colour shows as its border alone.
+int outlineIsBorder(const qxLayer *l)
+{
+    const auto *p = l->base ? static_cast<const qxShapeLayerData *>(l->base->typedata) : nullptr;
+    return p && p->state.fillStyle == QX_FILLNONE && (p->colour & 0xFFFFFF) == (l->bordercolor & 0xFFFFFF);
+}
+
 // The layers own their composed planes; the payload says what they show.
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                  renderShape, freshShape};
+                                  renderShape, freshShape, outlineIsBorder};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 renderLine, freshShape};
+                                 renderLine, freshShape, outlineIsBorder};
 const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
-                                 freshPath};
+                                 freshPath, outlineIsBorder};
 
 } // namespace
 

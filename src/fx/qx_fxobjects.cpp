@@ -152,7 +152,7 @@ int selectedTarget(qxTransitionFX *fx)
     // An async draw may work on the layers of the BGPic the display shows
     // while that BGPic is selected.
     if (fx->async && d->layersEnabled && d->targetType == QX_TYPE_BGPIC && d->bgpic &&
-        sel.number == d->bgpic->id && sel.automatic == d->bgpic->automatic)
+        (out == d->bgpic || (sel.number == d->bgpic->id && sel.automatic == d->bgpic->automatic)))
         return 1;
     if (fx->mode == QX_FXMODE_BRUSH)
         return (d->targetType == QX_TYPE_BRUSH || d->targetType == QX_TYPE_MASK ||

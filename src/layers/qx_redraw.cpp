@@ -397,7 +397,8 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         if (l->border && !d->borderalpha) buildBorder(L, l, d);
         if (l->shadow) drawShadow(L, l, d, dest, cx, cy, cw, ch);
         if (l->border) drawBorder(L, l, d, dest, cx, cy, cw, ch);
-        drawImage(L, l, d, dest, cx, cy, cw, ch);
+        const qxLayerTypeOps *ops = l->border ? qxLayerType(l->type) : nullptr;
+        if (!ops || !ops->borderOnly || !ops->borderOnly(l)) drawImage(L, l, d, dest, cx, cy, cw, ch);
         if (c && c->mask) qxClipMaskPass(dest, c, cx, cy, cw, ch, under, true);
     }
     // Sprites and layers exclude each other, so sprites go on top.
@@ -542,11 +543,43 @@ int qxLayerIsUncovered(const qxLayer *layer)
     return 1;
 }
 
-void qxDrawLayer(lua_State *L, qxLayer *layer, int)
+void qxDrawLayer(lua_State *L, qxLayer *layer, int fast)
 {
     int32_t x, y, w, h;
     qxLayerScreenRect(layer, layer->onscreen, &x, &y, &w, &h);
-    qxInvalidateRect(L, x, y, w, h);
+    qxDisplay *disp = qxCurrentDisplay;
+    qxBGPic *b = disp ? disp->bgpic : nullptr;
+    if (!fast || !b || disp->targetType != QX_OUT_DISPLAY || qxLayerBGPic() != b) {
+        qxInvalidateRect(L, x, y, w, h);
+        return;
+    }
+    if (layer->hidden || layer->type == QX_TYPE_NOOBJECT) return;
+    // The visible part of the picture: inside its clip region and the BGPic.
+    const qxLayerData *d = layer->onscreen;
+    int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
+    const auto *c = static_cast<const qxClipRegion *>(d->clip);
+    const bool scaled = qxLayerScaling(disp) && b->curBitmap != b->bitmap;
+    if ((c && !intersect(c->x, c->y, c->width, c->height, &ix, &iy, &iw, &ih)) ||
+        !intersect(0, 0, scaled ? b->curWidth : b->width, scaled ? b->curHeight : b->height, &ix, &iy, &iw, &ih))
+        return;
+    qxBitMap *bitmap, *mask, *alpha;
+    int32_t sx, sy;
+    // A plain opaque picture that nothing covers goes straight to the screen.
+    // One with a mask is composed too: the pixels its mask leaves out may
+    // still show its former picture.
+    qxBitMap *work = nullptr;
+    if ((c && c->mask) || layer->transparency || layer->imagefade || !qxLayerIsUncovered(layer) ||
+        !displayedImage(L, layer, d, &bitmap, &mask, &alpha, &sx, &sy) || mask || alpha ||
+        !(work = qxDisplayWorkBitmap(disp, 1))) {
+        qxInvalidateRect(L, ix, iy, iw, ih);
+        return;
+    }
+    sx = clamp32(int64_t(sx) + ix - d->left), sy = clamp32(int64_t(sy) + iy - d->top);
+    int32_t cx = sx, cy = sy;
+    if (!intersect(0, 0, bitmap->width, bitmap->height, &cx, &cy, &iw, &ih)) return;
+    ix += cx - sx, iy += cy - sy;
+    qxBltBitMapDirect(bitmap, cx, cy, work, ix, iy, iw, ih);
+    qxPutToWindow(disp, work, ix, iy, iw, ih);
 }
 
 void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t y, int noInvalidate, uint32_t flags,

@@ -161,12 +161,24 @@ void qxAnalyzeXform(qxTransformOptions *t)
     t->general = 1;
     if (!qxLayerCosTable || !qxLayerSinTable) return;
     // The first whole angle that explains a row as a rotation with scale.
+    // On the axes (exact quarter and half turns) one of the pair is zero and
+    // the other alone gives the scale.
     auto search = [](double c, double s) -> double {
         for (int i = 0; i <= 360; ++i) {
             const double cs = qxLayerCosTable[i], sn = qxLayerSinTable[i];
-            if (std::fabs(cs) < 1e-12 || std::fabs(sn) < 1e-12 || (cs < 0) != (c < 0)) continue;
-            const double k = c / cs;
-            if (std::fabs(k - s / sn) <= 0.0001) return k;
+            double k;
+            if (std::fabs(cs) < 1e-12) {
+                k = s / sn;
+                if (!(k > 0) || std::fabs(c) > 0.0001 * k) continue;
+            } else if (std::fabs(sn) < 1e-12) {
+                k = c / cs;
+                if (!(k > 0) || std::fabs(s) > 0.0001 * k) continue;
+            } else {
+                if ((cs < 0) != (c < 0)) continue;
+                k = c / cs;
+                if (std::fabs(k - s / sn) > 0.0001) continue;
+            }
+            return k;
         }
         return NAN;
     };
@@ -408,7 +420,7 @@ extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer
     qxCurrentDisplay = display, qxCurrentOutput = b;
     display->targetType = QX_OUT_DISPLAY, display->layersEnabled = 1;
     int r = heldClone(L, l, 3);
-    if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 0);
+    if (!r && b == display->bgpic && !l->hidden) qxDrawLayer(L, l, 1);
     display->targetType = target, display->layersEnabled = layersOn;
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     qxFreeBitMap(bitmap);

@@ -142,6 +142,28 @@ bool drained(qxChannel *c)
     return qxCmpTime(&now, &due) >= 0;
 }
 
+// A device that plays nothing itself (null, file) is held to the clock with
+// one buffer ahead, as a sound card would hold it, so that stream halves, a
+// script's buffers and a video's sound are taken when they would be heard.
+uint64_t pacedBudget(const qxChannel *c, uint64_t budget)
+{
+    if (!c->instant) return budget;
+    qxTimeVal now;
+    qxGetSysTime(&now);
+    qxSubTime(&now, &c->startTime);
+    uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * c->pcmRate / 1000000;
+    uint64_t ahead = due + c->pcmBufferFrames;
+    return std::min<uint64_t>(budget, ahead > c->framesWritten ? ahead - c->framesWritten : 0);
+}
+
+// Counts frames written; a PCM that holds nothing right after taking them
+// plays nothing itself.
+void noteWritten(qxChannel *c, uint32_t n)
+{
+    c->framesWritten += n;
+    if (!c->instant && heldFrames(c) == 0) c->instant = 1;
+}
+
 // Feeds one sample channel; true when anything was written.
 void postNoticesOf(const qxObjectRef &object);
 
@@ -210,18 +232,7 @@ bool feedStream(qxChannel *c)
     }
     bool wrote = false;
     uint32_t bpf = c->stream->frameBytes;
-    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
-    if (c->instant) {
-        // A device that plays nothing itself is held to the clock with one
-        // buffer ahead, as a sound card would hold it, so that the halves
-        // (and a script's buffers) are read when they would be.
-        qxTimeVal now;
-        qxGetSysTime(&now);
-        qxSubTime(&now, &c->startTime);
-        uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * c->pcmRate / 1000000;
-        uint64_t ahead = due + c->pcmBufferFrames;
-        budget = std::min<uint64_t>(budget, ahead > c->framesWritten ? ahead - c->framesWritten : 0);
-    }
+    uint64_t budget = pacedBudget(c, std::max<uint32_t>(c->pcmBufferFrames, 1024));
     while (budget) {
         if (c->position >= c->bufferFrames) {
             int next = qxNextStreamHalf(c);
@@ -241,8 +252,7 @@ bool feedStream(qxChannel *c)
             qxGetSysTime(&c->startTime);
         }
         c->position += n;
-        c->framesWritten += n;
-        if (!c->instant && heldFrames(c) == 0) c->instant = 1;
+        noteWritten(c, n);
         budget -= n;
         wrote = true;
     }
@@ -286,8 +296,10 @@ bool feedModule(qxChannel *c)
 bool feedVideo(qxChannel *c)
 {
     auto *f = static_cast<qxVideoSoundFifo *>(c->video);
+    if (!c->framesWritten) qxGetSysTime(&c->startTime);
     pthread_mutex_lock(&f->mutex);
-    uint32_t n = writeFrames(c, f->data, f->fill / f->frameBytes);
+    uint32_t n = writeFrames(c, f->data, uint32_t(pacedBudget(c, f->fill / f->frameBytes)));
+    if (n) noteWritten(c, n);
     uint32_t bytes = n * f->frameBytes;
     std::memmove(f->data, f->data + bytes, f->fill - bytes);
     f->fill -= bytes;

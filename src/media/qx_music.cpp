@@ -62,7 +62,8 @@ qxChannel *channelOf(const qxMusic *m)
 // added with removes it again (the reaper has none of its own).
 lua_State *timerUserState;
 
-void updateTimerUser(lua_State *L)
+// 0, or the error of the interval that could not be made.
+int updateTimerUser(lua_State *L)
 {
     bool wanted = false;
     for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h && !wanted; h = h->next) {
@@ -70,11 +71,13 @@ void updateTimerUser(lua_State *L)
         wanted = m->scriptFed && m->state == PLAYING;
     }
     if (wanted && !timerUserState && L) {
-        if (qxAddTimerUser(L, QX_TIMER_USER_SOUND) == 0) timerUserState = L;
+        if (int r = qxAddTimerUser(L, QX_TIMER_USER_SOUND)) return r;
+        timerUserState = L;
     } else if (!wanted && timerUserState) {
         qxRemTimerUser(timerUserState, QX_TIMER_USER_SOUND);
         timerUserState = nullptr;
     }
+    return 0;
 }
 
 // Drops the queue of a script-fed stream (under its lock).
@@ -238,23 +241,25 @@ int startMusic(qxMusic *m, lua_State *L = nullptr)
     }
     m->state = PLAYING;
     playingNow = m;
-    updateTimerUser(L);
+    if (int r = updateTimerUser(L)) {
+        // Nothing would wake the script to feed it.
+        haltMusic(m, false);
+        return r;
+    }
     return 0;
 }
 
-qxMusic *musicArg(lua_State *L, int idx)
+int musicArg(lua_State *L, int idx, qxMusic **out)
 {
-    qxMusic *m = nullptr;
-    if (int r = qxFindMusic(qxGetObjectIDArg(L, idx), &m)) luaG_raisecode(L, r);
-    return m;
+    return qxFindMusic(qxGetObjectIDArg(L, idx), out);
 }
 
 // The music of an optional argument; without one, fallback (1055 when none).
-qxMusic *optionalMusic(lua_State *L, int idx, qxMusic *fallback)
+int optionalMusic(lua_State *L, int idx, qxMusic *fallback, qxMusic **out)
 {
-    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) return musicArg(L, idx);
-    if (!fallback) luaG_raisecode(L, ERR_WRONGUSAGE);
-    return fallback;
+    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) return musicArg(L, idx, out);
+    *out = fallback;
+    return fallback ? 0 : ERR_WRONGUSAGE;
 }
 
 void freeMusic(qxMusic *m, lua_State *L)
@@ -330,7 +335,15 @@ int openMusicSource(const char *name, const qxSoundSource *src, qxSoundStream **
         r = loadModule(name, src ? src->adapters : nullptr, data, size, isModule);
         if (r || *isModule) return r;
     }
-    return qxOpenInbuiltSoundStream(name, src, 1, stream);
+    r = qxOpenInbuiltSoundStream(name, src, 1, stream);
+    if (!r && (*stream)->kind == QX_STREAM_MODULE) {
+        // A module the replayer could not take whole has nothing to stream.
+        qxCloseSoundStream(*stream);
+        *stream = nullptr;
+        qxSetErrorString(name);
+        return ERR_OPENSOUND2;
+    }
+    return r;
 }
 
 int qxCmdOpenMusic(lua_State *L)
@@ -360,40 +373,51 @@ int qxCmdOpenMusic(lua_State *L)
     return 1;
 }
 
-int qxCmdPlayMusic(lua_State *L)
+// The passes (a number) or a table of "times", "volume" and "channel" at
+// idx, stored in the music for its next start.
+int readPlayOptions(lua_State *L, int idx, qxMusic *m)
 {
-    qxCheckArgCount(L, 1, 2, 0, 0);
-    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxMusic *m = musicArg(L, 1);
-    qxReapChannels();
-    refreshState(m);
-    if (m->state == PLAYING) return ERR_MUSPLAYING;
-    if (m->state == PAUSED) return ERR_MUSPAUSED;
     uint32_t times = 1, volume = m->volume, channel = 0;
-    if (lua_isnumber(L, 2)) {
-        double n = lua_tonumber(L, 2);
+    if (lua_isnumber(L, idx)) {
+        double n = lua_tonumber(L, idx);
         if (n < 0) return ERR_WRONGUSAGE;
         times = uint32_t(std::min(n, 4294967295.0));
-    } else if (lua_istable(L, 2)) {
+    } else if (lua_istable(L, idx)) {
         double v;
-        if (qxGetFieldNum(L, 2, "times", &v, nullptr)) {
+        if (qxGetFieldNum(L, idx, "times", &v, nullptr)) {
             if (v < 0) return ERR_WRONGUSAGE;
             times = uint32_t(std::min(v, 4294967295.0));
         }
-        if (qxGetFieldNumOrPercent(L, 2, "volume", 64, 0, &v, nullptr, nullptr))
+        if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
             volume = uint32_t(std::clamp(v, 0.0, 64.0));
         int ch = 0;
-        if (qxGetFieldInt(L, 2, "channel", &ch, nullptr)) {
+        if (qxGetFieldInt(L, idx, "channel", &ch, nullptr)) {
             if (ch < 1) return ERR_CHANNELRANGE;
             channel = uint32_t(ch);
         }
-    } else if (!lua_isnoneornil(L, 2)) {
+    } else if (!lua_isnoneornil(L, idx)) {
         return ERR_WRONGUSAGE;
     }
     m->times = times;
     m->volume = volume;
     m->channel = channel;
+    return 0;
+}
+
+int qxCmdPlayMusic(lua_State *L)
+{
+    qxCheckArgCount(L, 1, 2, 0, 0);
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
+    qxReapChannels();
+    refreshState(m);
+    // Older applets play one music at a time: the one playing now pauses.
+    if (!qxRequireVersion(6, 0) && playingNow && playingNow != m) haltMusic(playingNow, true);
+    if (m->state == PLAYING) return ERR_MUSPLAYING;
+    if (m->state == PAUSED) return ERR_MUSPAUSED;
+    if (int r = readPlayOptions(L, 2, m)) return r;
     return startMusic(m, L);
 }
 
@@ -402,7 +426,9 @@ int qxCmdStopMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
-    haltMusic(optionalMusic(L, 1, playingNow), false);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
+    haltMusic(m, false);
     return 0;
 }
 
@@ -411,7 +437,9 @@ int qxCmdPauseMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
-    haltMusic(optionalMusic(L, 1, playingNow), true);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
+    haltMusic(m, true);
     return 0;
 }
 
@@ -420,7 +448,8 @@ int qxCmdResumeMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxMusic *m = optionalMusic(L, 1, pausedLast);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, pausedLast, &m)) return r;
     if (m->state != PAUSED) return ERR_MUSNOTPAUSED;
     if (pausedLast == m) pausedLast = nullptr;
     return startMusic(m, L);
@@ -429,7 +458,8 @@ int qxCmdResumeMusic(lua_State *L)
 int qxCmdIsMusicPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
     lua_pushnumber(L, m->state == PLAYING ? 1 : 0);
@@ -439,7 +469,8 @@ int qxCmdIsMusicPlaying(lua_State *L)
 int qxCmdCloseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
     freeMusic(m, L);
     return 0;
@@ -458,7 +489,8 @@ void setMusicVolume(qxMusic *m, uint32_t volume)
 int qxCmdSetMusicVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }
@@ -516,7 +548,8 @@ int qxCmdPlaySubsong(lua_State *L)
     qxCheckArgCount(L, 1, 3, 0, 0);
     int n = luaL_checkint(L, 1);
     qxReapChannels();
-    qxMusic *m = optionalMusic(L, 2, playingNow);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 2, playingNow, &m)) return r;
     refreshState(m);
     if (m->kind != KIND_MODULE) {
         if (m->scriptFed || n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
@@ -543,10 +576,7 @@ int qxCmdPlaySubsong(lua_State *L)
         qxAlsaUnlock();
     }
     if (m->state == STOPPED) {
-        double v;
-        if (lua_gettop(L) >= 3 && lua_istable(L, 3) &&
-            qxGetFieldNumOrPercent(L, 3, "volume", 64, 0, &v, nullptr, nullptr))
-            m->volume = uint32_t(std::clamp(v, 0.0, 64.0));
+        if (int r = readPlayOptions(L, 3, m)) return r;
         return startMusic(m, L);
     }
     return 0;
@@ -555,7 +585,8 @@ int qxCmdPlaySubsong(lua_State *L)
 int qxCmdSeekMusic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     double ms = luaL_checknumber(L, 2);
     if (m->kind != KIND_STREAM || !m->seekable) return ERR_SEEKFORMAT;
     qxSoundStream *s = soundStream(m);
@@ -613,7 +644,8 @@ int qxCmdFlushMusicBuffer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
     if (!m->scriptFed || m->state != PLAYING) return ERR_WRONGUSAGE;
@@ -661,7 +693,8 @@ int qxCmdFillMusicBuffer(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     if (!qxAudio.inMusicCallback) return ERR_NOMUSICCB;
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     if (!m->scriptFed) return ERR_WRONGUSAGE;
     qxSoundStream *s = soundStream(m);
     const char *kind = luaL_checkstring(L, 2);
@@ -863,7 +896,9 @@ int qxFindMusic(qxObjectRef ref, qxMusic **out)
             return 0;
         }
     }
-    return ref.automatic ? ERR_FINDARRAY : ERR_FINDMUSIC;
+    if (ref.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(ref.number));
+    return ERR_FINDMUSIC;
 }
 
 void qxFreeMusicObjects(lua_State *L)

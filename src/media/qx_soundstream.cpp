@@ -4,6 +4,7 @@
 
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_plugins.h"
+#include "media/qx_modplayer.h"
 #include "media/qx_sound.h"
 #include "platform/qx_memory.h"
 
@@ -88,10 +89,13 @@ int qxOpenInbuiltSoundStream(const char *name, const qxSoundSource *src, int asM
     } else if (got >= 12 && !std::memcmp(head, "RIFF", 4) && !std::memcmp(head + 8, "WAVE", 4)) {
         s->kind = QX_STREAM_WAVE;
         accepted = qxReadRIFFHeader(s);
+    } else if (got == int64_t(sizeof head) && qxIsModule(head, uint32_t(got))) {
+        // A module has no frames of its own: it is rendered by the replayer
+        // when played as music, and is no sound data for a sample.
+        s->kind = QX_STREAM_MODULE;
+        s->seekable = 0;
+        accepted = 1;
     }
-    // Modules ("M.K." at 1080) are played by the module replayer, which is
-    // not part of this output yet; like an unknown format they fall through
-    // to the native decoder, which knows nothing on this platform.
     if (!accepted) {
         qxClose(s->handle);
         qxFree(s);

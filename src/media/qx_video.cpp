@@ -15,6 +15,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "imaging/qx_pixelformat.h"
 #include "imaging/qx_scale.h"
+#include "media/qx_audioadapter.h"
 #include "media/qx_sound.h"
 #include "media/qx_videodecoder.h"
 #include "objects/formats/qx_animformats.h"
@@ -335,7 +336,11 @@ extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32
 extern "C" void qxVideoSetVolume(qxVideo *v, uint32_t volume)
 {
     v->volume = volume;
-    if (v->soundOn && v->fifo.channel) v->fifo.channel->volume.store(volume);
+    if (v->soundOn && v->fifo.channel) {
+        v->fifo.channel->volume.store(volume);
+        // An audio adapter mixes the channel itself.
+        qxAdapterSetAttributes(v->fifo.channel, volume, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET);
+    }
 }
 
 extern "C" void qxVideoRewind(qxVideo *v)

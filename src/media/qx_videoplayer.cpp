@@ -10,6 +10,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "media/qx_audioadapter.h"
 #include "media/qx_sound.h"
 #include "media/qx_videodecoder.h"
 #include "platform/qx_errcodes.h"
@@ -247,10 +248,22 @@ void *audioMain(void *arg)
     std::vector<int16_t> samples(0x20000); // 0x40000 bytes
     const double bytesPerSecond = double(v->audioRate) * 2 * v->fifo.channels;
     const uint32_t piece = std::max<uint32_t>(v->fifo.capacity / 2, v->fifo.frameBytes);
+    // 10 ms of silence keeps a started native channel running while the
+    // video is paused or its sound is late; the sound clock stands still.
+    const uint32_t quiet = std::max<uint32_t>(uint32_t(bytesPerSecond / 100) / v->fifo.frameBytes, 1) *
+                           v->fifo.frameBytes;
+    std::vector<uint8_t> silence(std::min<uint32_t>(quiet, 0x40000));
+    const bool native = !qxAudioAdapter.plugin;
     while (!v->stop.load()) {
         qxVideoQueued item;
         if (v->pauseReq.load() || !take(v, v->audioQueue, &item)) {
             if (v->pauseReq.load()) usleep(10000);
+            if (native && v->fifo.started.load(std::memory_order_acquire)) {
+                pthread_mutex_lock(&v->fifo.mutex);
+                const bool empty = !v->fifo.fill;
+                pthread_mutex_unlock(&v->fifo.mutex);
+                if (empty) qxVideoFifoAppend(&v->fifo, silence.data(), uint32_t(silence.size()));
+            }
             continue;
         }
         if (item.flush) continue;
@@ -500,6 +513,8 @@ extern "C" void qxVideoPause(qxVideo *v)
     v->pausedAt = wallNow();
     v->pauseReq = 1;
     waitAcks(v);
+    // A picture queued before the pause must not cover the still.
+    qxVideoDropFrames(v);
 }
 
 extern "C" void qxVideoResume(qxVideo *v)
@@ -521,6 +536,8 @@ extern "C" void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t wid
                                   uint32_t smooth)
 {
     std::lock_guard out(v->outputMutex);
+    // A frame queued at the old size is not shown over the new one.
+    if (width != v->outWidth.load() || height != v->outHeight.load()) qxVideoDropFrames(v);
     v->x = x;
     v->y = y;
     v->outWidth = width;

@@ -443,14 +443,9 @@ int cmdGrabDesktop(lua_State *L)
     h = std::min(h, dh - y);
     if (!d || w < 1 || h < 1)
         return ERR_WRONGUSAGE;
-    uint32_t bpp = 0;
-    void *raw = x11GrabScreen(d, int(mx + x), int(my + y), int(w), int(h), &bpp);
-    if (!raw)
-        return ERR_MEM;
-    uint32_t *argb = qxGrabToARGB(raw, bpp, int(w), int(h));
-    std::free(raw);
-    if (!argb)
-        return ERR_MEM;
+    uint32_t *argb = nullptr;
+    if (int r = qxGrabScreenARGB(d, int(mx + x), int(my + y), int(w), int(h), &argb))
+        return r;
     qxBitMap *bm = nullptr;
     int r = qxBitMapFromARGB(argb, 0xFFFFFFFFu, int32_t(w), int32_t(h), int32_t(w), 0, 0, nullptr, &bm, nullptr,
                              nullptr);

@@ -6,6 +6,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapscale.h"
@@ -112,19 +113,32 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
         int32_t rects[1][4];
         if (qxUpcalls.videoRects(d, rects, 1) > 0) return ERR_VIDATTACHED;
     }
+    // Hardware double buffering: the adapter's, when it offers one.
+    bool adapterBuffer = false;
+    if (hardware && qxDisplayAdapter && (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_DOUBLEBUFFER)) {
+        if (d->satellites) return ERR_SATELLITE;
+        if (d->state == QX_DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
+        if (d->doubleBufferState & QX_DBSTATE_ADAPTER) qxEndDoubleBufferCleanup(d);
+        adapterBuffer = qxAdapterDoubleBufferHook(d) == 0;
+    }
     s = qxOutputOf(d, 1);
-    if (!s) return ERR_MEM;
+    if (!s) {
+        if (adapterBuffer) qxEndDoubleBufferCleanup(d);
+        return ERR_MEM;
+    }
     freeBuffers(s);
     const int32_t bw = d->bgpic->width, bh = d->bgpic->height;
     const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
     const int32_t wh = scaledWindow(d) ? int32_t(d->scaledHeight) : bh;
-    s->windowBuffer = blackBitmap(ww, wh);
+    // The adapter buffers the window itself: no window buffer then.
+    s->windowBuffer = adapterBuffer ? nullptr : blackBitmap(ww, wh);
     s->backBuffer = blackBitmap(bw, bh);
-    if (!s->windowBuffer || !s->backBuffer) {
+    if ((!adapterBuffer && !s->windowBuffer) || !s->backBuffer) {
         freeBuffers(s);
+        if (adapterBuffer) qxEndDoubleBufferCleanup(d);
         return ERR_BITMAP;
     }
-    d->hardwareDoubleBuffer = hardware && qxPlatformHasCap(8) ? 1 : 0;
+    d->hardwareDoubleBuffer = adapterBuffer || (hardware && qxPlatformHasCap(8)) ? 1 : 0;
     if (!s->dirty) {
         s->dirty = static_cast<qxRectI *>(std::calloc(QX_DIRTY_CAPACITY, sizeof(qxRectI)));
         if (!s->dirty) {
@@ -152,6 +166,10 @@ int qxCmdFlip(lua_State *L)
     qxDisplay *d = qxCurrentDisplay;
     qxOutputState *s = qxOutputOf(d, 0);
     if (!d || !d->doubleBuffer || !s || !s->backBuffer) return ERR_NODOUBLEBUFFER;
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER) {
+        s->dirtyCount = 0;
+        return qxAdapterFlip(d, sync);
+    }
     const int32_t bw = int32_t(s->backBuffer->width), bh = int32_t(s->backBuffer->height);
     // The window buffer follows the window's scaled size (or the picture's).
     const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
@@ -200,6 +218,7 @@ int qxEndDoubleBufferCore(lua_State *L, qxDisplay *d)
     int32_t w = 0, h = 0;
     if (qxBitMap *shown = qxOutputBitmap(d, &w, &h); shown && s->backBuffer)
         qxBltBitMapDirect(s->backBuffer, 0, 0, shown, 0, 0, w, h);
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER) qxEndDoubleBufferCleanup(d);
     freeBuffers(s);
     d->targetType = QX_OUT_DISPLAY;
     d->doubleBuffer = 0;

@@ -166,6 +166,11 @@ void qxAddDirtyRect(qxDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h)
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s || !s->dirty || w < 1 || h < 1) return;
     if (s->dirtyCount >= s->dirtyCapacity) return;
+    // A rectangle as large as the BGPic marks the list full: all is copied.
+    if (d->bgpic && x < 1 && y < 1 && w >= d->bgpic->width && h >= d->bgpic->height) {
+        s->dirtyCount = s->dirtyCapacity;
+        return;
+    }
     s->dirty[s->dirtyCount++] = {x, y, int32_t(std::min<int64_t>(int64_t(x) + w - 1, INT32_MAX)),
                                  int32_t(std::min<int64_t>(int64_t(y) + h - 1, INT32_MAX))};
 }

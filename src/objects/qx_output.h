@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "platform/qx_objectref.h"
@@ -18,8 +19,6 @@ enum : uint32_t {
     QX_OUT_ALPHA = 30,
 };
 enum : uint32_t { QX_SELMODE_NORMAL = 0, QX_SELMODE_COMBO = 1, QX_SELMODE_LAYERS = 2 };
-// doubleBufferState bit kept while a display adapter double-buffers.
-enum : uint32_t { QX_DBSTATE_ADAPTER = 2 };
 
 struct qxRectI {
     int32_t left, top, right, bottom; // inclusive corners

@@ -355,6 +355,10 @@ TEST(Drawing, NormalisedMaskAndScaledHandles)
     EXPECT_EQ(qxReadMaskPixel(om, 1, 0, 1), 0u);
     EXPECT_EQ(qxReadMaskPixel(om, 3, 0, 1), 1u);
     EXPECT_EQ(qxScalePixels(b, nullptr, nullptr, 0, 0, nullptr, 2, 1, 0, 1, 0, 0, &out, nullptr, nullptr), 0);
+    // A rectangle reaching past the source is refused, nothing is handed out.
+    qxBitMap *none = nullptr;
+    EXPECT_EQ(qxScalePixels(b, nullptr, nullptr, 1, 0, nullptr, 2, 1, 4, 1, 0, 0, &none, nullptr, nullptr), 1217);
+    EXPECT_EQ(none, nullptr);
     qxFreeBitMap(out), qxFreeMaskBitMap(om), qxFreeMaskBitMap(bm), qxFreeBitMap(b);
 }
 

@@ -210,6 +210,12 @@ TEST(Renditions, AnalyzeXformFindsRotationWithUniformScale)
     EXPECT_NEAR(t.scale1, 2, 1e-9);
     EXPECT_NEAR(t.scale2, 2, 1e-9);
     t = {};
+    t.m11 = 0, t.m12 = -3, t.m21 = 3, t.m22 = 0; // an exact quarter turn
+    qxAnalyzeXform(&t);
+    EXPECT_EQ(t.general, 0u);
+    EXPECT_NEAR(t.scale1, 3, 1e-9);
+    EXPECT_NEAR(t.scale2, 3, 1e-9);
+    t = {};
     t.m11 = 1, t.m12 = 0.5, t.m21 = 0, t.m22 = 1; // shear
     qxAnalyzeXform(&t);
     EXPECT_EQ(t.general, 1u);

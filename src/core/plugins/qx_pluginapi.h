@@ -334,6 +334,35 @@ typedef struct qxHostTag {
     uint64_t value;
 } qxHostTag;
 
+/* A display adapter's own double buffering, offered with adapter flag 0x40
+ * and asked for by the script's BeginDoubleBuffer(True). Drawing reaches
+ * the window through BltBitMap (and the drawing entry points) as always;
+ * the adapter keeps it back until Flip shows it.
+ * BeginDoubleBuffer(window, BGPic width, height, tags): tag 1 the adapter
+ *   display flags; 0 takes the display over, any other value leaves the
+ *   double buffering to the player.
+ * Flip(window, tags): tag 1 is 1 when the flip waits for the vertical
+ *   blank; the result reaches the script.
+ * EndDoubleBuffer(window, tags): no tags yet; also called before the
+ *   window closes. */
+typedef int (*qxBeginDoubleBufferFunc)(void *window, uint32_t width, uint32_t height, const qxHostTag *tags);
+typedef int (*qxFlipFunc)(void *window, const qxHostTag *tags);
+typedef int (*qxEndDoubleBufferFunc)(void *window, const qxHostTag *tags);
+
+/* A display adapter's video bitmaps read back (hardware brushes backed up,
+ * copies, pixel reads): ReadVideoPixels(bitmap, record) fills the record,
+ * whose version is 2 on entry, and returns non-zero; FreeVideoPixels
+ * (bitmap, record) releases what it handed out. */
+typedef struct qxVideoPixelsRecord {
+    uint32_t version; /* 2 */
+    const void *pixels;
+    uint32_t pixelFormat;  /* 10 to 13 */
+    uint32_t pixelsPerRow;
+    uint32_t synced;
+} qxVideoPixelsRecord;
+typedef int (*qxReadVideoPixelsFunc)(void *bitmap, qxVideoPixelsRecord *record);
+typedef void (*qxFreeVideoPixelsFunc)(void *bitmap, qxVideoPixelsRecord *record);
+
 /* Slot counts of the sixteen sub-tables. */
 #define QX_HOST_RUNTIME_SLOTS 58
 #define QX_HOST_SYSTEM_SLOTS 55

@@ -21,6 +21,11 @@ template <typename F> F imported(qxImportFunc f) { return reinterpret_cast<F>(f)
 #define RR(name) imported<decltype(&::name)>(qxLibImports.name)
 
 uint32_t blankerEnabled = 1;
+// Open displays that asked for the saver to be suspended, and the settings
+// of the one that saved them (its record may be gone when the last closes).
+uint32_t blankerSuspenders;
+int savedSaver[4];
+bool saverSuspendedByExtension;
 
 x11Connection *connectionOf(qxDisplay *display)
 {
@@ -325,33 +330,46 @@ int x11RestoreDesktopMode(qxDisplay *display)
 
 void x11SuspendBlanker(x11DisplayData *x, int enable)
 {
-    if (!x || !x->conn || blankerEnabled == (uint32_t)(enable != 0))
+    if (!x || !x->conn)
+        return;
+    // The saver comes back when the last display that suspended it closes,
+    // by the same road that suspended it.
+    if (!enable && blankerSuspenders++)
+        return;
+    if (enable && (!blankerSuspenders || --blankerSuspenders))
         return;
     Display *d = x->conn->display;
+    if (enable && saverSuspendedByExtension) {
+        imported<void (*)(Display *, Bool)>(qxLibImports.XScreenSaverSuspend)(d, False);
+        XResetScreenSaver(d);
+        XFlush(d);
+        saverSuspendedByExtension = false;
+        return;
+    }
+    if (blankerEnabled == (uint32_t)(enable != 0))
+        return;
     int ev = 0, err = 0, major = 0, minor = 0;
-    if (qxLibImports.complete[QX_LIB_XSCRNSAVER] &&
+    if (!enable && qxLibImports.complete[QX_LIB_XSCRNSAVER] &&
         imported<Bool (*)(Display *, int *, int *)>(qxLibImports.XScreenSaverQueryExtension)(
             d, &ev, &err) &&
         imported<Status (*)(Display *, int *, int *)>(qxLibImports.XScreenSaverQueryVersion)(
             d, &major, &minor) &&
         (major > 1 || (major == 1 && minor >= 1))) {
-        imported<void (*)(Display *, Bool)>(qxLibImports.XScreenSaverSuspend)(d, enable ? False
-                                                                                      : True);
+        imported<void (*)(Display *, Bool)>(qxLibImports.XScreenSaverSuspend)(d, True);
         XResetScreenSaver(d);
         XFlush(d);
+        saverSuspendedByExtension = true;
         return;
     }
     if (!enable) {
-        int timeout, interval, blanking, exposures;
-        XGetScreenSaver(d, &timeout, &interval, &blanking, &exposures);
-        x->saverTimeout = (uint32_t)timeout;
-        x->saverInterval = (uint32_t)interval;
-        x->saverPreferBlanking = (uint32_t)blanking;
-        x->saverAllowExposures = (uint32_t)exposures;
+        XGetScreenSaver(d, &savedSaver[0], &savedSaver[1], &savedSaver[2], &savedSaver[3]);
+        x->saverTimeout = (uint32_t)savedSaver[0];
+        x->saverInterval = (uint32_t)savedSaver[1];
+        x->saverPreferBlanking = (uint32_t)savedSaver[2];
+        x->saverAllowExposures = (uint32_t)savedSaver[3];
         XSetScreenSaver(d, 0, 0, 0, DefaultExposures);
     } else {
-        XSetScreenSaver(d, (int)x->saverTimeout, (int)x->saverInterval,
-                        (int)x->saverPreferBlanking, (int)x->saverAllowExposures);
+        XSetScreenSaver(d, savedSaver[0], savedSaver[1], savedSaver[2], savedSaver[3]);
     }
     XFlush(d);
     blankerEnabled = enable != 0;

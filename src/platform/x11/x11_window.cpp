@@ -323,7 +323,9 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
         }
     }
     attrs.event_mask = StructureNotifyMask;
-    if (display->backfill || display->fullScreen) {
+    // A backfill display's parent is the display it serves.
+    const qxDisplay *parent = display->backfill ? display->backfillDisplay : nullptr;
+    if (display->backfill || display->fullScreen || parent) {
         attrs.override_redirect = True;
         valueMask |= CWOverrideRedirect;
     }
@@ -363,6 +365,8 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
     x11FreeMonitors(monitors);
 
     setTitle(display, x);
+    if (const x11DisplayData *p = parent ? x11Data(parent) : nullptr; p && p->window)
+        XSetTransientForHint(d, x->window, p->window);
     x11SetSizeHints(display, (display->flags & QX_DISP_SIZEABLE) ? PPosition
                                                                   : PPosition | PMinSize | PMaxSize);
     long motif[5];

@@ -472,9 +472,22 @@ int32_t DrawPath(void *r)
 {
     unsigned char *target = AT(r, 32, kitBytes);
     uint32_t stride = AT(r, 40, uint32_t), width = AT(r, 44, uint32_t), height = AT(r, 48, uint32_t), y;
-    if (!AT(r, 0, void *) || !kitStateOk(AT(r, 8, void *)) || AT(r, 24, uint32_t) || !target || stride < width ||
-        !AT(r, 88, const double *))
+    const double *m = AT(r, 88, const double *);
+    if (!AT(r, 0, void *) || !kitStateOk(AT(r, 8, void *)) || AT(r, 24, uint32_t) || !target || stride < width || !m)
         return 0;
+    /* Upright, pair A is (0, 0) and pair B the corner of the extents. */
+    if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) {
+        double x1 = 1e9, y1 = 1e9;
+        const unsigned char *item = AT(r, 0, const unsigned char *);
+        for (; AT(item, 0, uint32_t); item += kitItemSize(item)) {
+            if (AT(item, 0, uint32_t) > 2 || AT(item, 4, uint32_t)) continue;
+            x1 = AT(item, 8, double) < x1 ? AT(item, 8, double) : x1;
+            y1 = AT(item, 16, double) < y1 ? AT(item, 16, double) : y1;
+        }
+        if (AT(r, 56, double) != 0 || AT(r, 64, double) != 0 ||
+            (x1 < 1e9 && (AT(r, 72, double) != x1 || AT(r, 80, double) != y1)))
+            return 0;
+    }
     for (y = 0; y < height; y++) memset(target + (size_t)y * stride, y & 1 ? 0 : 255, width);
     return 1;
 }
