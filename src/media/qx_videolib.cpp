@@ -656,6 +656,7 @@ int qxCmdGetVideoFrame(lua_State *L)
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
     if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
+    if (o->layer) return ERR_WRONGUSAGE;
     qxStopVideoObject(o);
     uint32_t index;
     if (mode == 0) {

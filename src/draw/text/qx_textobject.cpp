@@ -29,7 +29,17 @@ void freeRecord(lua_State *L, qxTextObject *o)
     qxFreeMaskBitMap(o->mask);
     qxFreeAlphaBitMap(o->alpha);
     qxFree(const_cast<char *>(o->request.text));
+    qxFree(o->breakCopy);
     qxFree(o);
+}
+
+// A copy of count entries, or null for none.
+int32_t *copyBreaks(const int32_t *from, int32_t count)
+{
+    if (!from || count <= 0) return nullptr;
+    auto *to = static_cast<int32_t *>(qxAlloc(size_t(count) * sizeof(int32_t), 0));
+    if (to) std::memcpy(to, from, size_t(count) * sizeof(int32_t));
+    return to;
 }
 
 void append(qxTextObject *o)
@@ -111,6 +121,32 @@ int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t fl
     return 0;
 }
 
+namespace {
+
+// The rendered text as a bitmap with an alpha plane, or with a mask when its
+// pixels are all or nothing.
+int textPlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha)
+{
+    *mask = *alpha = nullptr;
+    qxBitMap *a = nullptr;
+    if (int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, bitmap,
+                                 nullptr, &a))
+        return r;
+    if (im.needsAlpha) {
+        *alpha = a;
+        return 0;
+    }
+    *mask = qxAllocMaskBitMap(*bitmap, uint32_t(im.width), uint32_t(im.height), 1, nullptr, 0);
+    if (*mask) qxAlphaToMask(a, 0, 0, *mask, 0, 0, im.width, im.height, 0);
+    qxFreeAlphaBitMap(a);
+    if (*mask) return 0;
+    qxFreeBitMap(*bitmap);
+    *bitmap = nullptr;
+    return ERR_ALLOCMASK;
+}
+
+} // namespace
+
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
 {
     if (int r = replaceNumber(L, number)) return r;
@@ -120,10 +156,14 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
-        r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
-                             &o->alpha);
+        r = textPlanes(im, &o->image, &o->mask, &o->alpha);
+    const bool given = request->breakCount > 0;
+    const int32_t breakCount = given ? request->breakCount : im.breakCount;
+    int32_t *breaks = r ? nullptr : copyBreaks(given ? request->breaks : im.breaks, breakCount);
+    if (!r && breakCount > 0 && !breaks) r = ERR_MEM;
     qxFreeTextImage(&im);
     if (r) {
+        if (o) qxFreeImagePlanes(o->image, o->mask, o->alpha);
         qxFree(text);
         qxFree(o);
         return r;
@@ -133,6 +173,9 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
     o->request = *request;
     o->request.text = text;
+    o->breakCopy = breaks;
+    o->request.breaks = breaks, o->request.breakCount = breaks ? breakCount : 0;
+    o->request.tabPicks = nullptr, o->request.tabPickCount = 0;
     o->width = o->baseWidth = im.width;
     o->height = o->baseHeight = im.height;
     o->originX = im.originX, o->originY = im.originY;
@@ -151,12 +194,15 @@ int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxText
     if (!r)
         r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
                             0, &o->image, source->mask ? &o->mask : nullptr, source->alpha ? &o->alpha : nullptr);
+    int32_t *breaks = r ? nullptr : copyBreaks(source->breakCopy, source->request.breakCount);
+    if (!r && source->breakCopy && !breaks) r = ERR_MEM;
     qxObjectDataItem *data = nullptr;
     if (!r) r = qxCopyNameList(L, source->data, &data);
     if (r) {
         qxFreeBitMap(o ? o->image : nullptr);
         qxFreeMaskBitMap(o ? o->mask : nullptr);
         qxFreeAlphaBitMap(o ? o->alpha : nullptr);
+        qxFree(breaks);
         qxFree(text);
         qxFree(o);
         return r;
@@ -165,6 +211,7 @@ int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxText
     *o = *source;
     o->image = keep.image, o->mask = keep.mask, o->alpha = keep.alpha;
     o->request.text = text;
+    o->breakCopy = breaks, o->request.breaks = breaks;
     o->next = nullptr;
     o->number = number;
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
@@ -239,7 +286,7 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
     if (scalable) qxFontSetScale(font, 1.0, 1.0);
     if (r) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
-    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    r = textPlanes(im, &bm, &mask, &alpha);
     int32_t w = im.width, h = im.height;
     qxFreeTextImage(&im);
     if (r) return r;
@@ -250,10 +297,11 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
         qxSetupTransform(m, 0, 0, w, h, fx, fy, angle);
         qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
         int32_t tw = 0, th = 0;
-        r = qxTransformImage(L, 0, nullptr, bm, nullptr, alpha, 0, 0, w, h, 0.0, 0.0, m,
+        r = qxTransformImage(L, 0, nullptr, bm, mask, alpha, 0, 0, w, h, 0.0, 0.0, m,
                              (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0, &tb, &tm, &ta, nullptr, nullptr, &tw,
                              &th);
         qxFreeBitMap(bm);
+        qxFreeMaskBitMap(mask);
         qxFreeAlphaBitMap(alpha);
         if (r) return r;
         bm = tb, mask = tm, alpha = ta, w = tw, h = th;

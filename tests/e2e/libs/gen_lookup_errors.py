@@ -41,13 +41,15 @@ GROUPS = {
     ),
     "net": (
         "../net/lookup_errors.qxs",
-        "connections, servers, UDP objects and serial ports",
+        "connections, servers, UDP objects and serial ports, and a malformed URL",
         [],
         [
             ("CloseConnection", (99,), 1409, "Could not find connection 99!"),
             ("CloseServer", (98,), 1412, "Could not find server 98!"),
             ("CloseUDPObject", (97,), 1429, "Could not find UDP object 97!"),
             ("CloseSerialPort", (96,), 1619, "Could not find serial connection 96!"),
+            # '@' before ':' in the user information: refused before connecting to port 1
+            ("DownloadFile", ("http://a@b:c@127.0.0.1:1/",), 1417, "Invalid URL specified!"),
         ],
     ),
 }
