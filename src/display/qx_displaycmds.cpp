@@ -551,6 +551,9 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     }
     if (r)
         return r;
+    if (qxDisplayAdapterActive() && qxHardwareBitMaps.rebuild)
+        if ((r = qxHardwareBitMaps.rebuild(d)))
+            return r;
     d->state = QX_DISPSTATE_OPEN;
     d->activation = (uint32_t)activate;
     if (!(d->flags & QX_DISP_HIDEPOINTER))

@@ -195,6 +195,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         return ERR_VIDATTACHED;
     if (qxFreeDisplayVideos)
         qxFreeDisplayVideos(display);
+    if (qxHardwareBitMaps.freeDeleted)
+        qxHardwareBitMaps.freeDeleted(L, display);
     if (display->state != QX_DISPSTATE_CLOSED)
         qxDispCloseWindow(display);
     display->state = QX_DISPSTATE_CLOSED;
