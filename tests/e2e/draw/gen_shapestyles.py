@@ -43,7 +43,8 @@ header = """; With layers on, the effects of a shape become its layer's style: a
 ; shadow, a #FILLNONE line of width 6 (a 1-pixel outline with a 3-pixel
 ; border in its colour), an edge and a transparent colour are read back
 ; with GetLayerStyle and restyled with SetLayerStyle; the layer keeps the
-; shape's own size. A path's shadow becomes its layer's too. Written by gen_shapestyles.py.
+; shape's own size. A path's shadow becomes its layer's too.
+; Written by gen_shapestyles.py.
 ;! xserver: 24
 ;! args: -QUIET
 """
