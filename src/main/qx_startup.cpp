@@ -37,6 +37,7 @@
 #include "platform/qx_platform.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_timerthread.h"
+#include "platform/qx_upcalls.h"
 
 extern "C" {
 
@@ -91,6 +92,13 @@ static void removeLinkedPluginDir(void)
     }
     rmdir(qxLinkedPluginDir);
     qxLinkedPluginDir[0] = 0;
+}
+
+// What a lost X connection, which ends the process at once, still removes.
+static void deleteTempFilesNow(void)
+{
+    removeLinkedPluginDir();
+    qxDeleteTempFiles();
 }
 
 int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
@@ -163,6 +171,7 @@ int qxStartup(int argc, char **argv)
         return code == 1003 ? 0 : 1;
     };
 
+    qxUpcalls.deleteTempFiles = deleteTempFilesNow;
     int r = qxInitGlobals(L, startup, applet, argc, argv);
     if (r == QX_END_RUN) {
         qxShutdown(0, L, startup, applet);
