@@ -121,6 +121,9 @@ struct qxLayerQueryHooks {
     void (*clearClipLinks)(const void *region);
     // Marks a layer's screen rectangle dirty on the current display.
     void (*markLayerDirty)(lua_State *L, const void *layer);
+    // The object data list of the layer that argument arg names on the
+    // current layer BGPic: 0, 1078 with layers off, else 1081.
+    int (*layerDataList)(lua_State *L, int arg, qxObjectDataItem ***out);
 };
 
 extern "C" {

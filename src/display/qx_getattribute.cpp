@@ -26,7 +26,7 @@ qxObjectRefAttributeFunc qxObjectRefAttributes[61] = {};
 
 namespace {
 
-constexpr int kTypeDisplay = 21, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
+constexpr int kTypeDisplay = 21, kTypeSprite = 32, kTypeClipRegion = 35, kTypePointer = 36, kTypeAsyncDraw = 37,
               kTypeEventHandler = 40, kTypeMemory = 39, kTypeFile = 44, kTypeDirectory = 45,
               kTypeClient = 54;
 constexpr int kAttrDuration = 14, kAttrFunction = 58, kAttrUserData = 59, kAttrCount = 60;
@@ -155,6 +155,7 @@ int notFound(int type, qxObjectRef ref)
     case kTypeFile: return ERR_FINDFILE;
     case kTypeDirectory: return ERR_FINDDIR;
     case kTypeClient: return ERR_FINDCLIENT;
+    case kTypeSprite: return ERR_FINDSPRITE;
     default: return ERR_FINDARRAY;
     }
 }
@@ -433,14 +434,17 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
     }
     if (type == kTypeEventHandler)
         return eventHandlerAttribute(L, attr);
-    if (attr == kAttrCount)
+    // Layers are counted on the current BGPic by their own handler.
+    if (attr == kAttrCount && !(type == QX_TYPE_LAYER && qxObjectRefAttributes[type]))
         return push(L, type < 0 ? 0 : qxCountObjectsOfType((uint32_t)type));
     if (countOnly(type))
         return ERR_UNKNOWNATTR;
     if (type >= (int)QX_FIRST_CUSTOM_TYPE && qxGetCustomTypeName((uint32_t)type))
         return customTypeAttribute(L, (uint32_t)type, attr);
     if (type >= 0 && type < 61 && qxObjectRefAttributes[type]) {
-        const int r = qxObjectRefAttributes[type](L, qxGetObjectIDArg(L, 2), attr);
+        // A layer may be named by a string; its handler reads the argument.
+        const qxObjectRef ref = type == QX_TYPE_LAYER ? qxObjectRef{0, nullptr} : qxGetObjectIDArg(L, 2);
+        const int r = qxObjectRefAttributes[type](L, ref, attr);
         return r < 0 ? -r : r;
     }
     const bool timer = type == QX_TYPE_INTERVAL || type == QX_TYPE_TIMEOUT;

@@ -10,6 +10,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "display/qx_framepacing.h"
@@ -195,13 +196,18 @@ int cmdIntersection(lua_State *L)
     return 4;
 }
 
-// No output target carries a pen table on this platform yet.
+// The current output's pen table is the palette its BGPic was given; an
+// unset entry or no table reads 0xFFFFFFFF.
 int cmdGetPen(lua_State *L)
 {
-    qxCheckArgCount(L, 0, 1, 0, 0);
-    if (lua_gettop(L) >= 1)
-        luaL_checknumber(L, 1);
-    lua_pushnumber(L, 4294967295.0);
+    qxCheckArgCount(L, 0, 2, 0, 0);
+    const double index = luaL_optnumber(L, 1, 0);
+    // Drawing into the display goes to its BGPic; a Select target has its record.
+    const qxDisplay *d = qxCurrentDisplay;
+    const qxBGPic *out = d && d->targetType == 21 ? d->bgpic : qxCurrentOutput;
+    const uint32_t *pens = out ? out->palette : nullptr;
+    const int pen = index < 0 ? 0 : index >= 256 ? 255 : int(index);
+    lua_pushnumber(L, pens ? pens[pen] : 4294967295.0);
     return 1;
 }
 

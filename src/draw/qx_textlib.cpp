@@ -7,6 +7,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/commands/qx_commands.h"
+#include "core/commands/qx_objreg.h"
 #include "core/errors/qx_errors.h"
 #include "core/errors/qx_messages.h"
 #include "core/files/qx_chunkname.h"
@@ -67,7 +68,7 @@ int cmdOpenFont(lua_State *L)
     qxFontHandle *h = nullptr;
     if (int r = openFontArgs(L, 2, &h)) return r;
     void *id = nullptr;
-    if (int r = qxCreateFontObject(automatic ? 0 : number, h, &id)) return r;
+    if (int r = qxCreateFontObject(L, automatic ? 0 : number, h, &id)) return r;
     if (!automatic) return 0;
     qxPushObjectID(L, qxObjectRef{0, id});
     return 1;
@@ -89,7 +90,7 @@ int cmdCloseFont(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     const qxObjectRef ref = qxGetObjectIDArg(L, 1);
-    return qxFreeFontObject(ref.number, ref.automatic);
+    return qxFreeFontObject(L, ref.number, ref.automatic);
 }
 
 int cmdSetFont(lua_State *L)
@@ -421,7 +422,7 @@ int cmdCreateTextObject(lua_State *L)
     qxTextRequest rq{};
     rq.text = luaL_checklstring(L, 2, &rq.length);
     if (int r = layoutArgs(L, 3, &rq)) return r;
-    qxFreeDetachedTextObjects();
+    qxFreeDetachedTextObjects(L);
     qxTextObject *o = nullptr;
     if (int r = qxCreateTextObject(automatic ? 0 : number, &rq, L, &o)) return r;
     if (!automatic) return 0;
@@ -438,7 +439,7 @@ int findArg(lua_State *L, int narg, uint32_t flags, qxTextObject **out)
 int cmdDisplayTextObject(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    qxFreeDetachedTextObjects();
+    qxFreeDetachedTextObjects(L);
     qxTextObject *o = nullptr;
     if (int r = findArg(L, 1, 0, &o)) return r;
     qxDisplay *d = qxCurrentDisplay;
@@ -496,7 +497,7 @@ int cmdCopyTextObject(lua_State *L)
     int automatic = 0;
     const uint32_t number = qxGetNewIDArg(L, 2, &automatic);
     qxTextObject *o = nullptr;
-    if (int r = qxCopyTextObject(src, automatic ? 0 : number, &o)) return r;
+    if (int r = qxCopyTextObject(L, src, automatic ? 0 : number, &o)) return r;
     if (!automatic) return 0;
     qxPushObjectID(L, qxObjectRef{0, o});
     return 1;
@@ -508,7 +509,7 @@ int cmdFreeTextObject(lua_State *L)
     qxTextObject *o = nullptr;
     // No copy-on-write: an object a layer shows is detached instead.
     if (int r = findArg(L, 1, 1 | 4, &o)) return r;
-    return qxFreeTextObject(o);
+    return qxFreeTextObject(L, o);
 }
 
 int cmdRotateTextObject(lua_State *L)
@@ -716,19 +717,28 @@ const qxConstantDef textConstants[] = {
 
 } // namespace
 
+namespace {
+bool listsRegistered = false;
+}
+
 extern "C" int qxOpenTextLib(lua_State *L)
 {
     if (int r = qxOpenDefaultFont()) return r;
     qxRegisterTextLayerTypes();
     qxLinkTextBrushSource();
     qxLinkTextAttributes();
+    if (!listsRegistered) {
+        // Object data, HaveObject and GetObjects reach them through the registry.
+        listsRegistered = qxRegisterObjectList(qxTextObjectList(), QX_TYPE_TEXTOBJECT) == 0 &&
+                          qxRegisterObjectList(qxFontObjectList(), 43) == 0;
+    }
     return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
 }
 
-extern "C" void qxTextLibFree(lua_State *)
+extern "C" void qxTextLibFree(lua_State *L)
 {
     qxForgetTextCursors();
-    qxFreeAllTextObjects();
-    qxFreeAllFontObjects();
+    qxFreeAllTextObjects(L);
+    qxFreeAllFontObjects(L);
     qxCloseTextState();
 }

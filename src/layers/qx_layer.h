@@ -14,6 +14,7 @@ struct qxClipRegion;
 
 typedef struct lua_State lua_State;
 struct qxDisplay;
+struct qxObjectDataItem;
 
 // Layer types beyond the image object codes of qx_bgpic.h.
 enum : uint32_t {
@@ -76,6 +77,7 @@ struct qxLayer {
     // 0, or 1 + a fade level (0 .. 255) that scales the picture's opacity;
     // set by transition effects while they fade the layer.
     uint32_t imagefade;
+    qxObjectDataItem *data; // SetObjectData's items; they stay with a replacing layer
 };
 
 // The typedata of a fresh image rendition made by the style keys: the
@@ -178,6 +180,16 @@ qxLayer *qxGetLayerByIndex(const qxBGPic *bgpic, int32_t n);
 int32_t qxCountLayers(const qxBGPic *bgpic);
 int32_t qxLayerPosition(const qxBGPic *bgpic, const qxLayer *layer);
 int32_t qxFindLayerByName(const qxBGPic *bgpic, const char *name);
+// The layer of the current layer BGPic that argument arg names by position
+// or name: 0, 1078 with layers off, else 1081.
+int qxFindLayerArg(lua_State *L, int arg, qxLayer **out);
+// GetAttribute of layers and their object data for the system library.
+void qxLinkLayerAttributes(void);
+// GetAttribute's answers that only a layer type's library knows (font and
+// text of text layers, the video of a video layer): pushes and returns the
+// value count, or returns -code (-1080 for one it does not know).
+typedef int (*qxLayerAttributeFunc)(lua_State *L, const qxLayer *layer, int attribute);
+void qxRegisterLayerAttribute(uint32_t type, qxLayerAttributeFunc attribute);
 // The position a number or a layer name names; 0, 1183 or 1369.
 int qxGetLayerArg(lua_State *L, int arg, const qxBGPic *bgpic, int32_t *position);
 int qxGetLayerArgMulti(lua_State *L, int arg, const qxBGPic *bgpic, qxLayer **out, int32_t *index, int *group);

@@ -233,4 +233,5 @@ extern "C" void qxLinkLayerEngine(void)
     qxDisplayOptsHook.applyFilters = filterObject;
     qxLinkLayerRenditions();
     qxLinkLayerButtons();
+    qxLinkLayerAttributes();
 }

@@ -1,5 +1,6 @@
 // Layer records: the per-type table, the layer list of a BGPic, the
 // constructor, names, lookups, stacking order and freeing.
+#include "core/commands/qx_objreg.h"
 #include "display/qx_events.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
@@ -257,6 +258,7 @@ void qxFreeLayerContents(lua_State *L, qxLayer *l)
     l->base = l->intermediate = l->onscreen = nullptr;
     std::free(l->name);
     l->name = nullptr;
+    qxFreeRefList(L, &l->data);
 }
 
 void qxFlushDeletedObjects(lua_State *L, uint32_t kinds)
@@ -273,6 +275,7 @@ void qxFreeBGPicLayers(lua_State *L, qxBGPic *b, int flush, int dropButtons)
         if (dropButtons) qxDropLayerButton(L, b, l);
         qxUnlinkLayer(b, l);
         if (l->type != QX_TYPE_NOOBJECT) qxFreeLayerContents(L, l);
+        else qxFreeRefList(L, &l->data);
         std::free(l);
     }
     if (flush) qxFlushDeletedObjects(L, 31);
@@ -423,6 +426,8 @@ int qxAddLayer(lua_State *L, uint32_t type, const qxObjectRef *id, int32_t x, in
             std::free(l);
             return r;
         }
+        l->data = replaced->data;
+        replaced->data = nullptr;
         qxRemoveLayerRecord(L, b, replaced, 1, nullptr);
     }
     // 11. Internal layers are drawn by their caller. A plain new top layer is

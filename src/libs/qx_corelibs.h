@@ -18,6 +18,6 @@ int qxOpenMemBlockLib(lua_State *L);
 void qxFreeAllMemBlocks(lua_State *L);
 // The bytes [offset, offset + length) of a memory block; 0, 1041, 1180 or
 // 1146 when they are not all inside it.
-int qxMemBlockRange(lua_State *L, qxObjectRef ref, int64_t offset, int64_t length, const uint8_t **out);
+int qxMemBlockRange(qxObjectRef ref, int64_t offset, int64_t length, const uint8_t **out);
 int qxOpenARexxLib(lua_State *L);
 }

@@ -60,8 +60,9 @@ int qxFileWriteBytes(qxFileHandle *h, const void *source, int raw, size_t size, 
 void qxFreeDosObject(lua_State *L, qxDosFile *file);
 // The open file of argument idx and its access check: need 1 refuses
 // write-only files (1142), need 2 read-only ones (1141), 0 checks nothing.
-// Raises the error.
-qxDosFile *qxDosFileArg(lua_State *L, int idx, int need);
+// Returns 0 (with the file in *out when given) or the code, which the
+// command returns so that status calls and error handlers see it.
+int qxDosFileArg(lua_State *L, int idx, int need, qxDosFile **out);
 // Pushes the attribute table of a file or directory.
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info);
 // Reads that form: 1 with *out filled (local time fields; mktime gives

@@ -86,6 +86,13 @@ std::string baseName(const std::string &path) { return qxChunkBaseName(path.c_st
 
 bool protectedMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
+// How the callback names a source: its full path (a chunk or adapter name as it is).
+std::string fullName(const std::string &path, bool layer)
+{
+    char full[QX_PATH_MAX];
+    return !layer && qxFullPath(path.c_str(), full, sizeof full) ? std::string(full) : path;
+}
+
 bool matches(const Job &job, const std::string &name)
 {
     return !job.pattern || qxMatchPatternList(name.c_str(), job.pattern) == 1;
@@ -356,6 +363,7 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
         if (in >= 0) close(in);
         if (lh) qxClose(lh);
     };
+    const std::string shown = job.callback ? fullName(source, layer) : source;
 
     struct stat tst;
     if (stat(nt.c_str(), &tst) == 0) {
@@ -378,10 +386,10 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
             }
         } else {
             double answer = 0;
-            int r = ask(job, COPY_OVERWRITE, source.c_str(), target.c_str(), nullptr, &answer);
+            int r = ask(job, COPY_OVERWRITE, shown.c_str(), target.c_str(), nullptr, &answer);
             if (!r && answer == -1) r = ERR_USERABORT;
             if (!r && answer != 0 && prot) {
-                r = ask(job, COPY_UNPROTECT, source.c_str(), target.c_str(), nullptr, &answer);
+                r = ask(job, COPY_UNPROTECT, shown.c_str(), target.c_str(), nullptr, &answer);
                 if (!r && answer == -1) r = ERR_USERABORT;
                 if (!r && answer != 0 && chmod(nt.c_str(), 0644) != 0) {
                     qxSetErrorString(target.c_str());
@@ -401,7 +409,7 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
         qxSetErrorString(target.c_str());
         return ERR_WRITEFILE;
     }
-    int r = layer ? copyLayer(job, lh, out, source, target) : copyNative(job, in, out, st, source, target);
+    int r = layer ? copyLayer(job, lh, out, shown, target) : copyNative(job, in, out, st, shown, target);
     if (!r) {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         fchmod(out, st.st_mode & 07777);
@@ -417,7 +425,7 @@ int copyOne(Job &job, const std::string &source, const std::string &dir, const s
     *done = true;
     if (job.move) {
         bool kept = false;
-        if (int e = deleteOne(job, source, &kept)) return e;
+        if (int e = deleteOne(job, shown, &kept)) return e;
     }
     return pollQuit(job.L);
 }

@@ -73,12 +73,11 @@ int findDir(qxObjectRef ref, qxDirectory **out)
     return ERR_FINDDIR;
 }
 
-qxDirectory *dirArg(lua_State *L, int idx, bool listing)
+// The directory of argument idx; a listing command refuses a monitor (1055).
+int dirArg(lua_State *L, int idx, bool listing, qxDirectory **out)
 {
-    qxDirectory *d = nullptr;
-    if (int r = findDir(qxGetObjectIDArg(L, idx), &d)) luaG_raisecode(L, r);
-    if (listing && d->monitor) luaG_raisecode(L, ERR_WRONGUSAGE);
-    return d;
+    if (int r = findDir(qxGetObjectIDArg(L, idx), out)) return r;
+    return listing && (*out)->monitor ? ERR_WRONGUSAGE : 0;
 }
 
 // The tree node whose path (names joined by "/" from the top) equals wanted,
@@ -310,7 +309,8 @@ int qxCmdOpenDirectory(lua_State *L)
 int qxCmdCloseDirectory(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxDirectory *d = dirArg(L, 1, false);
+    qxDirectory *d = nullptr;
+    if (int r = dirArg(L, 1, false, &d)) return r;
     unlinkDir(d);
     freeDir(L, d);
     return 0;
@@ -319,7 +319,8 @@ int qxCmdCloseDirectory(lua_State *L)
 int qxCmdNextDirectoryEntry(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxDirectory *d = dirArg(L, 1, true);
+    qxDirectory *d = nullptr;
+    if (int r = dirArg(L, 1, true, &d)) return r;
     if (d->endFlag) return 0;
     if (d->handle) {
         const char *name = nullptr;
@@ -344,13 +345,16 @@ int qxCmdNextDirectoryEntry(lua_State *L)
 int qxCmdRewindDirectory(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    return rewindDir(dirArg(L, 1, true));
+    qxDirectory *d = nullptr;
+    if (int r = dirArg(L, 1, true, &d)) return r;
+    return rewindDir(d);
 }
 
 int qxCmdCountDirectoryEntries(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxDirectory *d = dirArg(L, 1, true);
+    qxDirectory *d = nullptr;
+    if (int r = dirArg(L, 1, true, &d)) return r;
     int mode = luaL_optint(L, 2, 0);
     if (int r = rewindDir(d)) return r;
     double count = 0;
@@ -372,7 +376,8 @@ int qxCmdCountDirectoryEntries(lua_State *L)
 int qxCmdGetDirectoryEntry(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxDirectory *d = dirArg(L, 1, true);
+    qxDirectory *d = nullptr;
+    if (int r = dirArg(L, 1, true, &d)) return r;
     const char *name = luaL_checkstring(L, 2);
     char out[QX_CHUNKNAME_MAX];
     if (d->treeRef) {

@@ -171,13 +171,14 @@ void qxFreeDosObject(lua_State *L, qxDosFile *file)
     qxFree(file);
 }
 
-qxDosFile *qxDosFileArg(lua_State *L, int idx, int need)
+int qxDosFileArg(lua_State *L, int idx, int need, qxDosFile **out)
 {
     qxDosFile *file = nullptr;
-    if (int r = qxFindFile(qxGetObjectIDArg(L, idx), &file)) luaG_raisecode(L, r);
-    if (need == 1 && file->access == QX_ACCESS_WRITE) luaG_raisecode(L, ERR_WRITEONLY);
-    if (need == 2 && file->access == QX_ACCESS_READ) luaG_raisecode(L, ERR_READONLY);
-    return file;
+    if (int r = qxFindFile(qxGetObjectIDArg(L, idx), &file)) return r;
+    if (need == 1 && file->access == QX_ACCESS_WRITE) return ERR_WRITEONLY;
+    if (need == 2 && file->access == QX_ACCESS_READ) return ERR_READONLY;
+    if (out) *out = file;
+    return 0;
 }
 
 void qxPushFileAttrTable(lua_State *L, const qxFileInfo *info)
@@ -273,7 +274,8 @@ int qxCmdOpenFile(lua_State *L)
 int qxCmdCloseFile(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxDosFile *file = qxDosFileArg(L, 1, 0);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
     unlinkFile(file);
     qxFreeDosObject(L, file);
     return 0;
@@ -282,35 +284,44 @@ int qxCmdCloseFile(lua_State *L)
 int qxCmdFlushFile(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFlush(qxDosFileArg(L, 1, 0)->handle);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
+    qxFlush(file->handle);
     return 0;
 }
 
 int qxCmdFilePos(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushnumber(L, static_cast<double>(qxSeek(qxDosFileArg(L, 1, 0)->handle, 0, 0)));
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
+    lua_pushnumber(L, static_cast<double>(qxSeek(file->handle, 0, 0)));
     return 1;
 }
 
 int qxCmdFileLength(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushnumber(L, static_cast<double>(qxFileSize(qxDosFileArg(L, 1, 0)->handle)));
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
+    lua_pushnumber(L, static_cast<double>(qxFileSize(file->handle)));
     return 1;
 }
 
 int qxCmdEof(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushnumber(L, qxEOF(qxDosFileArg(L, 1, 0)->handle) ? 1 : 0);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
+    lua_pushnumber(L, qxEOF(file->handle) ? 1 : 0);
     return 1;
 }
 
 int qxCmdSeek(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxDosFile *file = qxDosFileArg(L, 1, 0);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
     double position = luaL_checknumber(L, 2);
     int mode = luaL_optint(L, 3, 1);
     if (!(position > -9.2e18 && position < 9.2e18)) return ERR_SEEKFILE;
@@ -326,7 +337,8 @@ int qxCmdSeek(lua_State *L)
 int qxCmdFileAttributes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxDosFile *file = qxDosFileArg(L, 1, 0);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
     qxFileInfo info{};
     if (!qxExamineFH(file->handle, &info)) return ERR_STAT;
     qxPushFileAttrTable(L, &info);

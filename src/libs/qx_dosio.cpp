@@ -163,7 +163,9 @@ size_t qxDropCarriageReturns(char *p, size_t n)
 int qxCmdReadLine(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     if (qxDosIOMode == 0) {
         // Kept between calls so that a line costs no allocation; a buffer
         // grown by a huge line is given back.
@@ -199,7 +201,9 @@ int qxCmdReadLine(lua_State *L)
 int qxCmdWriteLine(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     const char *text = luaL_checkstring(L, 2);
     int64_t n = static_cast<int64_t>(std::strlen(text));
     if (n && writeRaw(h, text, n) != n) return ERR_WRITE;
@@ -217,7 +221,9 @@ int qxCmdWriteLine(lua_State *L)
 int qxCmdReadBytes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     int64_t length = lengthArg(L, 2, h);
     if (length < 1) return pushBytes(L, "");
     std::string data;
@@ -228,7 +234,8 @@ int qxCmdReadBytes(lua_State *L)
 int qxCmdReadString(lua_State *L)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
-    qxDosFile *file = qxDosFileArg(L, 1, 0);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
     qxFileHandle *h = file->handle;
     double given = luaL_optnumber(L, 2, 0);
     int encoding = qxDosEncodingArg(L, 3);
@@ -254,7 +261,9 @@ int qxCmdReadString(lua_State *L)
 int qxCmdReadByte(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     uint8_t b;
     if (int r = qxFileReadBytes(h, &b, 1, 1, 0, nullptr)) return r;
     lua_pushnumber(L, b);
@@ -264,7 +273,9 @@ int qxCmdReadByte(lua_State *L)
 int qxCmdReadChr(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     int encoding = qxDosEncodingArg(L, 2);
     if (encoding == 0) {
         uint8_t b;
@@ -284,7 +295,9 @@ int qxCmdReadChr(lua_State *L)
 int qxCmdReadShort(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     uint16_t v;
     if (int r = qxFileReadBytes(h, &v, 0, 2, endianArg(L, 2), nullptr)) return r;
     lua_pushnumber(L, v);
@@ -294,7 +307,9 @@ int qxCmdReadShort(lua_State *L)
 int qxCmdReadInt(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     int32_t v;
     if (int r = qxFileReadBytes(h, &v, 0, 4, endianArg(L, 2), nullptr)) return r;
     lua_pushnumber(L, v);
@@ -304,7 +319,9 @@ int qxCmdReadInt(lua_State *L)
 int qxCmdReadFloat(lua_State *L)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     int size = luaL_optint(L, 2, 8);
     int endian = endianArg(L, 3);
     if (size == 8) {
@@ -324,7 +341,9 @@ int qxCmdReadFloat(lua_State *L)
 int qxCmdWriteBytes(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     size_t bytes;
     const char *text = luaL_checklstring(L, 2, &bytes);
     double length = luaL_optnumber(L, 3, 0);
@@ -337,7 +356,9 @@ int qxCmdWriteBytes(lua_State *L)
 int qxCmdWriteString(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     int encoding = qxDosEncodingArg(L, 4);
     size_t chars = 0, bytes = 0;
     const char *text = qxCheckUTF8String(L, 2, &chars, encoding == 1 ? 1 : 0, &bytes);
@@ -357,7 +378,9 @@ namespace {
 
 int writeValue(lua_State *L, const void *value, size_t size, int endian)
 {
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     return qxFileWriteBytes(h, value, 0, size, endian, nullptr);
 }
 
@@ -366,7 +389,7 @@ int writeValue(lua_State *L, const void *value, size_t size, int endian)
 int qxCmdWriteByte(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxDosFileArg(L, 1, 2);
+    if (int r = qxDosFileArg(L, 1, 2, nullptr)) return r;
     uint8_t b = static_cast<uint8_t>(luaL_numbertoint(luaL_checknumber(L, 2)));
     return writeValue(L, &b, 1, 0);
 }
@@ -374,7 +397,8 @@ int qxCmdWriteByte(lua_State *L)
 int qxCmdWriteChr(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxDosFileArg(L, 1, 2);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
     double value = luaL_checknumber(L, 2);
     int encoding = qxDosEncodingArg(L, 3);
     if (encoding == 0) {
@@ -385,13 +409,13 @@ int qxCmdWriteChr(lua_State *L)
     char seq[8];
     int n = qxUtf8Encode(seq, static_cast<uint32_t>(value));
     if (n <= 0) return ERR_WRONGUSAGE;
-    return qxFileWriteBytes(qxDosFileArg(L, 1, 2)->handle, seq, 1, static_cast<size_t>(n), 0, nullptr);
+    return qxFileWriteBytes(file->handle, seq, 1, static_cast<size_t>(n), 0, nullptr);
 }
 
 int qxCmdWriteShort(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxDosFileArg(L, 1, 2);
+    if (int r = qxDosFileArg(L, 1, 2, nullptr)) return r;
     uint16_t v = static_cast<uint16_t>(luaL_numbertoint(luaL_checknumber(L, 2)));
     return writeValue(L, &v, 2, endianArg(L, 3));
 }
@@ -399,7 +423,7 @@ int qxCmdWriteShort(lua_State *L)
 int qxCmdWriteInt(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxDosFileArg(L, 1, 2);
+    if (int r = qxDosFileArg(L, 1, 2, nullptr)) return r;
     int32_t v = luaL_numbertoint(luaL_checknumber(L, 2));
     return writeValue(L, &v, 4, endianArg(L, 3));
 }
@@ -407,7 +431,7 @@ int qxCmdWriteInt(lua_State *L)
 int qxCmdWriteFloat(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
-    qxDosFileArg(L, 1, 2);
+    if (int r = qxDosFileArg(L, 1, 2, nullptr)) return r;
     double value = luaL_checknumber(L, 2);
     int size = luaL_optint(L, 3, 8);
     int endian = endianArg(L, 4);

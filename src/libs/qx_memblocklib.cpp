@@ -13,6 +13,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "display/qx_displaylibs.h"
 #include "libs/qx_corelibs.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
@@ -73,30 +74,39 @@ int findBlock(qxObjectRef ref, qxMemBlock **out)
     return ERR_FINDMEMBLK;
 }
 
-qxMemBlock *blockArg(lua_State *L, int idx)
+// The block named by argument idx; a missing one is the command's failure,
+// returned rather than raised so that status calls see it.
+int blockArg(lua_State *L, int idx, qxMemBlock **out)
 {
-    qxMemBlock *b = nullptr;
-    if (int r = findBlock(qxGetObjectIDArg(L, idx), &b)) luaG_raisecode(L, r);
-    return b;
+    return findBlock(qxGetObjectIDArg(L, idx), out);
 }
 
 // The block's bytes now; a virtual file that is gone gives 1146.
-View viewOf(lua_State *L, qxMemBlock *b)
+int viewOf(qxMemBlock *b, View *out)
 {
     if (b->virtualFile) {
         qxVirtualStringFile *v = qxVirtualFileBySerial(b->virtualFile);
-        if (!v) luaG_raisecode(L, ERR_MEMRANGE);
-        return View{static_cast<uint8_t *>(v->memory.data), static_cast<uint64_t>(v->memory.size), true,
+        if (!v) return ERR_MEMRANGE;
+        *out = View{static_cast<uint8_t *>(v->memory.data), static_cast<uint64_t>(v->memory.size), true,
                     v->writable != 0};
+        return 0;
     }
-    return View{b->data, b->size, b->size != 0, true};
+    *out = View{b->data, b->size, b->size != 0, true};
+    return 0;
 }
 
-View writableView(lua_State *L, qxMemBlock *b)
+int writableView(qxMemBlock *b, View *out)
 {
-    View v = viewOf(L, b);
-    if (!v.writable) luaG_raisecode(L, ERR_WRONGUSAGE); // a script string is shared
-    return v;
+    if (int r = viewOf(b, out)) return r;
+    return out->writable ? 0 : ERR_WRONGUSAGE; // a script string is shared
+}
+
+// The bytes of the block named by argument idx.
+int blockViewArg(lua_State *L, int idx, View *out)
+{
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, idx, &b)) return r;
+    return viewOf(b, out);
 }
 
 // Integer arguments: NaN and values beyond 2^53 are refused before conversion.
@@ -287,7 +297,8 @@ int cmdAllocMemFromVirtualFile(lua_State *L)
 int cmdFreeMem(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxMemBlock *b = blockArg(L, 1);
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, 1, &b)) return r;
     unlinkBlock(b);
     freeBlock(L, b);
     return 0;
@@ -296,7 +307,8 @@ int cmdFreeMem(lua_State *L)
 int cmdGetMemPointer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    View v = viewOf(L, blockArg(L, 1));
+    View v;
+    if (int r = blockViewArg(L, 1, &v)) return r;
     int64_t offset = optIntArg(L, 2, 0);
     if (offset < 0 || (v.known && static_cast<uint64_t>(offset) >= v.size)) return ERR_WRONGUSAGE;
     lua_pushlightuserdata(L, v.p + offset);
@@ -306,7 +318,8 @@ int cmdGetMemPointer(lua_State *L)
 int cmdGetMemString(lua_State *L)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
-    View v = viewOf(L, blockArg(L, 1));
+    View v;
+    if (int r = blockViewArg(L, 1, &v)) return r;
     int64_t offset = optIntArg(L, 2, 0), length = optIntArg(L, 3, 0);
     if (offset < 0 || length < 0) return ERR_WRONGUSAGE;
     if (v.known) {
@@ -325,7 +338,8 @@ bool textByte(uint8_t c) { return (c >= 32 && c < 127) || c == 9 || c == 10 || c
 int cmdPeek(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
-    View v = viewOf(L, blockArg(L, 1));
+    View v;
+    if (int r = blockViewArg(L, 1, &v)) return r;
     int64_t offset = intArg(L, 2);
     int type = static_cast<int>(optIntArg(L, 3, T_INTEGER));
     int64_t fourth = optIntArg(L, 4, 0);
@@ -353,12 +367,14 @@ int cmdPeek(lua_State *L)
 int cmdPoke(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxMemBlock *b = blockArg(L, 1);
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, 1, &b)) return r;
     int64_t offset = intArg(L, 2);
     int type = static_cast<int>(optIntArg(L, 4, T_INTEGER));
     int order = static_cast<int>(optIntArg(L, 5, 0));
     if (offset < 0) return ERR_MEMRANGE;
-    View v = writableView(L, b);
+    View v;
+    if (int r = writableView(b, &v)) return r;
     if (type == T_STRING) {
         size_t length = 0;
         const char *s = luaL_checklstring(L, 3, &length);
@@ -378,13 +394,15 @@ int cmdPoke(lua_State *L)
 int cmdFillMem(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxMemBlock *b = blockArg(L, 1);
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, 1, &b)) return r;
     double value = luaL_checknumber(L, 2);
     int64_t length = intArg(L, 3), offset = optIntArg(L, 4, 0);
     int type = static_cast<int>(optIntArg(L, 5, T_BYTE));
     if (length < 1) return 0;
     if (offset < 0) return ERR_MEMRANGE;
-    View v = writableView(L, b);
+    View v;
+    if (int r = writableView(b, &v)) return r;
     if (!v.fits(offset, length)) return ERR_MEMRANGE;
     int width = type == T_BYTE ? 1 : type == T_SHORT ? 2 : type == T_INTEGER ? 4 : 0;
     if (!width || length % width || offset % width) return ERR_WRONGUSAGE;
@@ -401,12 +419,16 @@ int cmdFillMem(lua_State *L)
 int cmdCopyMem(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxMemBlock *from = blockArg(L, 1), *to = blockArg(L, 2);
+    qxMemBlock *from = nullptr, *to = nullptr;
+    if (int r = blockArg(L, 1, &from)) return r;
+    if (int r = blockArg(L, 2, &to)) return r;
     int64_t length = intArg(L, 3), fromOffset = optIntArg(L, 4, 0), toOffset = optIntArg(L, 5, 0);
     if (length < 1) return 0;
     if (fromOffset < 0 || toOffset < 0) return ERR_MEMRANGE;
     if (from == to) return ERR_WRONGUSAGE;
-    View src = viewOf(L, from), dst = writableView(L, to);
+    View src, dst;
+    if (int r = viewOf(from, &src)) return r;
+    if (int r = writableView(to, &dst)) return r;
     if (!src.fits(fromOffset, length) || !dst.fits(toOffset, length)) return ERR_MEMRANGE;
     std::memmove(dst.p + toOffset, src.p + fromOffset, static_cast<size_t>(length));
     return 0;
@@ -416,12 +438,15 @@ int cmdCopyMem(lua_State *L)
 int transfer(lua_State *L, bool read)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    qxDosFile *file = qxDosFileArg(L, 1, read ? 1 : 2);
-    qxMemBlock *b = blockArg(L, 2);
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, read ? 1 : 2, &file)) return r;
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, 2, &b)) return r;
     int64_t length = intArg(L, 3), offset = optIntArg(L, 4, 0);
     if (length < 1) return 0;
     if (offset < 0) return ERR_WRONGUSAGE;
-    View v = read ? writableView(L, b) : viewOf(L, b);
+    View v;
+    if (int r = read ? writableView(b, &v) : viewOf(b, &v)) return r;
     if (!v.fits(offset, length)) return ERR_MEMRANGE;
     int64_t done = read ? qxRead(file->handle, v.p + offset, length) : qxWrite(file->handle, v.p + offset, length);
     if (done != length) return read ? ERR_READ : ERR_WRITE;
@@ -435,7 +460,8 @@ int cmdTableToMem(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     luaL_checktable(L, 1);
-    qxMemBlock *b = blockArg(L, 2);
+    qxMemBlock *b = nullptr;
+    if (int r = blockArg(L, 2, &b)) return r;
     int type = static_cast<int>(intArg(L, 3));
     double offsetNum = 0;
     int endianSwitch = 0;
@@ -448,7 +474,8 @@ int cmdTableToMem(lua_State *L)
     int64_t offset = static_cast<int64_t>(offsetNum);
     int width = widthOf(type);
     if (!width) return ERR_WRONGUSAGE;
-    View v = writableView(L, b);
+    View v;
+    if (int r = writableView(b, &v)) return r;
     if (v.known && static_cast<uint64_t>(offset) > v.size) return ERR_MEMRANGE;
     for (int64_t i = 0;; i++) {
         lua_rawgeti(L, 1, static_cast<int>(i));
@@ -466,7 +493,8 @@ int cmdTableToMem(lua_State *L)
 int cmdMemToTable(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    View v = viewOf(L, blockArg(L, 1));
+    View v;
+    if (int r = blockViewArg(L, 1, &v)) return r;
     int type = static_cast<int>(intArg(L, 2));
     double itemsNum = 0, offsetNum = 0;
     int endianSwitch = 0, isSigned = 0;
@@ -496,7 +524,8 @@ int cmdMemToTable(lua_State *L)
 int cmdDumpMem(lua_State *L)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
-    View v = viewOf(L, blockArg(L, 1));
+    View v;
+    if (int r = blockViewArg(L, 1, &v)) return r;
     int64_t length = optIntArg(L, 2, 0), offset = optIntArg(L, 3, 0);
     if (offset < 0 || length < 0) return ERR_WRONGUSAGE;
     if (length == 0) {
@@ -528,6 +557,17 @@ int cmdDumpMem(lua_State *L)
     return 0;
 }
 
+// GetAttribute: ATTRSIZE, the bytes a command may reach now (0: unknown).
+int memoryAttribute(lua_State *L, void *object, int attribute)
+{
+    constexpr int kAttrSize = 57;
+    if (attribute != kAttrSize) return -ERR_UNKNOWNATTR;
+    View v;
+    if (int r = viewOf(static_cast<qxMemBlock *>(object), &v)) return -r;
+    lua_pushnumber(L, v.known ? static_cast<double>(v.size) : 0);
+    return 1;
+}
+
 const qxCommandDef memblockCommands[] = {
     {"AllocMem", cmdAllocMem},
     {"AllocMemFromPointer", cmdAllocMemFromPointer},
@@ -556,11 +596,12 @@ const qxConstantDef memblockConstants[] = {
 
 } // namespace
 
-extern "C" int qxMemBlockRange(lua_State *L, qxObjectRef ref, int64_t offset, int64_t length, const uint8_t **out)
+extern "C" int qxMemBlockRange(qxObjectRef ref, int64_t offset, int64_t length, const uint8_t **out)
 {
     qxMemBlock *b = nullptr;
     if (int r = findBlock(ref, &b)) return r;
-    View v = viewOf(L, b);
+    View v;
+    if (int r = viewOf(b, &v)) return r;
     if (!v.fits(offset, length)) return ERR_MEMRANGE;
     *out = v.p + offset;
     return 0;
@@ -569,6 +610,7 @@ extern "C" int qxMemBlockRange(lua_State *L, qxObjectRef ref, int64_t offset, in
 extern "C" int qxOpenMemBlockLib(lua_State *L)
 {
     if (!registered && qxRegisterObjectList(&blocks, QX_TYPE_MEMORY) == 0) registered = true;
+    qxObjectAttributes[QX_TYPE_MEMORY] = memoryAttribute;
     return qxOpenCommandLibrary(L, "memblock", memblockCommands, memblockConstants);
 }
 

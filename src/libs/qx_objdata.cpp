@@ -6,18 +6,20 @@
 #include "core/errors/qx_errors.h"
 #include "core/commands/qx_objreg.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_bgpic.h"
 
 namespace {
-
-constexpr int TYPE_LAYER = 22;
 
 // The data list of the object named by the type and identifier arguments
 // at idx and idx + 1.
 int findDataList(lua_State *L, int idx, qxObjectDataItem ***list) {
     int type = luaL_checkint(L, idx);
+    // Layers keep their data in the layer record, named by position or name.
+    if (type == QX_TYPE_LAYER) {
+        if (!qxLayerQueries.layerDataList) return ERR_NOLAYERS;
+        return qxLayerQueries.layerDataList(L, idx + 1, list);
+    }
     qxObjectRef ref = qxGetObjectIDArg(L, idx + 1);
-    // Layers keep their own data lists; no layers exist until they are enabled.
-    if (type == TYPE_LAYER) return ERR_NOLAYERS;
     qxObjectHeader *h = type >= 0 ? qxFindObjectData(static_cast<uint32_t>(type), ref) : nullptr;
     if (!h) return ERR_FINDARRAY;
     *list = &h->data;

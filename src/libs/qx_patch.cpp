@@ -43,9 +43,15 @@ int reportProgress(lua_State *L, int function, int64_t percent)
 int qxCmdApplyPatch(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    qxFileHandle *src = qxDosFileArg(L, 1, 0)->handle;
-    qxFileHandle *patch = qxDosFileArg(L, 2, 0)->handle;
-    qxFileHandle *dst = qxDosFileArg(L, 3, 0)->handle;
+    qxDosFile *srcFile = nullptr;
+    if (int r = qxDosFileArg(L, 1, 0, &srcFile)) return r;
+    qxFileHandle *src = srcFile->handle;
+    qxDosFile *patchFile = nullptr;
+    if (int r = qxDosFileArg(L, 2, 0, &patchFile)) return r;
+    qxFileHandle *patch = patchFile->handle;
+    qxDosFile *dstFile = nullptr;
+    if (int r = qxDosFileArg(L, 3, 0, &dstFile)) return r;
+    qxFileHandle *dst = dstFile->handle;
     int function = 0;
     if (lua_gettop(L) >= 4 && lua_type(L, 4) != LUA_TNIL) {
         luaL_checkfunction(L, 4);

@@ -334,7 +334,9 @@ int qxCmdWriteTable(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
     luaL_checktable(L, 2);
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     int encoded = luaL_optint(L, 3, 0);
     int noLineBreak = luaL_optint(L, 4, 0);
     lua_settop(L, 2);
@@ -361,7 +363,9 @@ int qxCmdWriteTable(lua_State *L)
 int qxCmdReadTable(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     std::string decoded;
     qxMemCursor memory{};
     qxMemCursor *cursor = nullptr;
@@ -386,7 +390,9 @@ int qxCmdWriteFunction(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
     luaL_checkfunction(L, 2);
-    qxFileHandle *h = qxDosFileArg(L, 1, 2)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 2, &file)) return r;
+    qxFileHandle *h = file->handle;
     int encoded = luaL_optint(L, 3, 0);
     int noLineBreak = luaL_optint(L, 4, 0);
     if (lua_iscfunction(L, 2)) return ERR_NOQXFUNC;
@@ -397,7 +403,9 @@ int qxCmdWriteFunction(lua_State *L)
 int qxCmdReadFunction(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxFileHandle *h = qxDosFileArg(L, 1, 1)->handle;
+    qxDosFile *file = nullptr;
+    if (int r = qxDosFileArg(L, 1, 1, &file)) return r;
+    qxFileHandle *h = file->handle;
     char magic[4];
     if (int r = readMagic(h, nullptr, magic)) return r;
     int encoded;

@@ -242,19 +242,17 @@ int startMusic(qxMusic *m, lua_State *L = nullptr)
     return 0;
 }
 
-qxMusic *musicArg(lua_State *L, int idx)
+int musicArg(lua_State *L, int idx, qxMusic **out)
 {
-    qxMusic *m = nullptr;
-    if (int r = qxFindMusic(qxGetObjectIDArg(L, idx), &m)) luaG_raisecode(L, r);
-    return m;
+    return qxFindMusic(qxGetObjectIDArg(L, idx), out);
 }
 
 // The music of an optional argument; without one, fallback (1055 when none).
-qxMusic *optionalMusic(lua_State *L, int idx, qxMusic *fallback)
+int optionalMusic(lua_State *L, int idx, qxMusic *fallback, qxMusic **out)
 {
-    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) return musicArg(L, idx);
-    if (!fallback) luaG_raisecode(L, ERR_WRONGUSAGE);
-    return fallback;
+    if (lua_gettop(L) >= idx && !lua_isnil(L, idx)) return musicArg(L, idx, out);
+    *out = fallback;
+    return fallback ? 0 : ERR_WRONGUSAGE;
 }
 
 void freeMusic(qxMusic *m, lua_State *L)
@@ -404,7 +402,8 @@ int qxCmdPlayMusic(lua_State *L)
     qxCheckArgCount(L, 1, 2, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
     // Older applets play one music at a time: the one playing now pauses.
@@ -420,7 +419,9 @@ int qxCmdStopMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
-    haltMusic(optionalMusic(L, 1, playingNow), false);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
+    haltMusic(m, false);
     return 0;
 }
 
@@ -429,7 +430,9 @@ int qxCmdPauseMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxReapChannels();
-    haltMusic(optionalMusic(L, 1, playingNow), true);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
+    haltMusic(m, true);
     return 0;
 }
 
@@ -438,7 +441,8 @@ int qxCmdResumeMusic(lua_State *L)
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxMusic *m = optionalMusic(L, 1, pausedLast);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 1, pausedLast, &m)) return r;
     if (m->state != PAUSED) return ERR_MUSNOTPAUSED;
     if (pausedLast == m) pausedLast = nullptr;
     return startMusic(m, L);
@@ -447,7 +451,8 @@ int qxCmdResumeMusic(lua_State *L)
 int qxCmdIsMusicPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
     lua_pushnumber(L, m->state == PLAYING ? 1 : 0);
@@ -457,7 +462,8 @@ int qxCmdIsMusicPlaying(lua_State *L)
 int qxCmdCloseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
     freeMusic(m, L);
     return 0;
@@ -476,7 +482,8 @@ void setMusicVolume(qxMusic *m, uint32_t volume)
 int qxCmdSetMusicVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }
@@ -534,7 +541,8 @@ int qxCmdPlaySubsong(lua_State *L)
     qxCheckArgCount(L, 1, 3, 0, 0);
     int n = luaL_checkint(L, 1);
     qxReapChannels();
-    qxMusic *m = optionalMusic(L, 2, playingNow);
+    qxMusic *m = nullptr;
+    if (int r = optionalMusic(L, 2, playingNow, &m)) return r;
     refreshState(m);
     if (m->kind != KIND_MODULE) {
         if (m->scriptFed || n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
@@ -570,7 +578,8 @@ int qxCmdPlaySubsong(lua_State *L)
 int qxCmdSeekMusic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     double ms = luaL_checknumber(L, 2);
     if (m->kind != KIND_STREAM || !m->seekable) return ERR_SEEKFORMAT;
     qxSoundStream *s = soundStream(m);
@@ -628,7 +637,8 @@ int qxCmdFlushMusicBuffer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
     refreshState(m);
     if (!m->scriptFed || m->state != PLAYING) return ERR_WRONGUSAGE;
@@ -676,7 +686,8 @@ int qxCmdFillMusicBuffer(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     if (!qxAudio.inMusicCallback) return ERR_NOMUSICCB;
-    qxMusic *m = musicArg(L, 1);
+    qxMusic *m = nullptr;
+    if (int r = musicArg(L, 1, &m)) return r;
     if (!m->scriptFed) return ERR_WRONGUSAGE;
     qxSoundStream *s = soundStream(m);
     const char *kind = luaL_checkstring(L, 2);
@@ -878,7 +889,9 @@ int qxFindMusic(qxObjectRef ref, qxMusic **out)
             return 0;
         }
     }
-    return ref.automatic ? ERR_FINDARRAY : ERR_FINDMUSIC;
+    if (ref.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(int(ref.number));
+    return ERR_FINDMUSIC;
 }
 
 void qxFreeMusicObjects(lua_State *L)

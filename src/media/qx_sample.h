@@ -49,8 +49,8 @@ int qxWriteWave(const char *name, const qxSound *sound, uint32_t rate);
 
 // The sample of an identifier; 0, 1041 or 1178.
 int qxFindSample(qxObjectRef ref, qxSample **out);
-// The sample of argument idx; raises the lookup's error.
-qxSample *qxSampleArg(lua_State *L, int idx);
+// The sample of argument idx; 0 or the lookup's error, for the command to return.
+int qxSampleArg(lua_State *L, int idx, qxSample **out);
 // A playback rate; 0 when it is below 256.
 uint32_t qxPitchArg(double pitch);
 // #LEFT 0, #RIGHT 255, #CENTER 128, else clamped to 0..255.

@@ -88,7 +88,7 @@ int qxCmdPlaySample(lua_State *L)
     PlayRequest requests[4];
     int pairs = (n + 1) / 2;
     for (int i = 0; i < pairs; i++) {
-        requests[i].sample = qxSampleArg(L, 2 * i + 1);
+        if (int r = qxSampleArg(L, 2 * i + 1, &requests[i].sample)) return r;
         if (int r = readPlayOptions(L, 2 * i + 2, requests[i])) return r;
     }
     int prepared[4];
@@ -124,7 +124,8 @@ int qxCmdStopSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     qxStopSound(s->sound, -1);
     return 0;
 }
@@ -133,14 +134,15 @@ int qxCmdWaitSampleEnd(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     // An ended channel on the adapter path is let go a second after its
     // last frame; nothing else reaps it while no display runs.
     while (qxReapChannels(), qxIsSoundPlaying(s->sound)) {
         if (qxUpcalls.pollEvents)
             if (int r = qxUpcalls.pollEvents(L, 2)) return r;
         qxDelay(10);
-        s = qxSampleArg(L, 1); // a callback may have freed it
+        if (int r = qxSampleArg(L, 1, &s)) return r; // a callback may have freed it
     }
     qxReapChannels();
     return 0;
@@ -149,7 +151,8 @@ int qxCmdWaitSampleEnd(lua_State *L)
 int qxCmdIsSamplePlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     lua_pushnumber(L, qxAudio.deviceOpen && qxIsSoundPlaying(s->sound) ? 1 : 0);
     return 1;
 }
@@ -157,7 +160,8 @@ int qxCmdIsSamplePlaying(lua_State *L)
 int qxCmdSetVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
     qxSetSoundVolume(s->sound, s->volume, -1);
     return 0;
@@ -166,7 +170,8 @@ int qxCmdSetVolume(lua_State *L)
 int qxCmdSetPitch(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     // The native output plays at the rate its PCM was opened with.
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 2));
     if (!pitch) return ERR_LOWFREQ;
@@ -178,7 +183,8 @@ int qxCmdSetPitch(lua_State *L)
 int qxCmdSetPanning(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     s->panning = qxClampPanning(luaL_checknumber(L, 2));
     if (qxAudio.deviceOpen) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
     return 0;

@@ -59,14 +59,14 @@ void freeNumbered(lua_State *L, int automatic, uint32_t number)
 }
 
 // Adds a sample for the sound (owned from here) and pushes its identifier
-// when automatic; the number of results.
+// when automatic; the number of results, or 1000 (the sound freed).
 int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint32_t pitch,
               const qxPluginInfo *loader = nullptr)
 {
     auto *s = static_cast<qxSample *>(qxAlloc(sizeof(qxSample), 1));
     if (!s) {
         qxFreeSound(sound);
-        luaG_raisecode(L, ERR_MEM);
+        return ERR_MEM;
     }
     s->header.type = QX_TYPE_SAMPLE;
     s->header.id = automatic ? 0 : number;
@@ -204,7 +204,7 @@ int qxCmdCreateSample(lua_State *L)
         qxGetFieldNum(L, 2, "offset", &offset, nullptr);
         if (offset < 0 || offset > 9007199254740992.0) return ERR_WRONGUSAGE;
         const uint8_t *bytes = nullptr;
-        if (int r = qxMemBlockRange(L, ref, int64_t(offset), int64_t(uint64_t(frames) * bpf), &bytes)) return r;
+        if (int r = qxMemBlockRange(ref, int64_t(offset), int64_t(uint64_t(frames) * bpf), &bytes)) return r;
         raw.assign(bytes, bytes + size_t(frames) * bpf);
         if (swap && (code == QX_SMP_S16MONO || code == QX_SMP_S16STEREO))
             for (size_t i = 0; i + 1 < raw.size(); i += 2) std::swap(raw[i], raw[i + 1]);
@@ -223,14 +223,18 @@ int qxCmdCreateSample(lua_State *L)
 int qxCmdFreeSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    freeSample(L, qxSampleArg(L, 1));
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
+    freeSample(L, s);
     return 0;
 }
 
 int qxCmdGetSampleData(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const qxSound *sound = qxSampleArg(L, 1)->sound;
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
+    const qxSound *sound = s->sound;
     uint64_t count = uint64_t(sound->frames) * sound->channels;
     if (count > 0x7FFFFFFF) return ERR_MEM;
     lua_newsizedtable(L, int(count), 0);
@@ -256,7 +260,8 @@ int qxCmdGetSampleData(lua_State *L)
 int qxCmdCopySample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSample *src = qxSampleArg(L, 1);
+    qxSample *src = nullptr;
+    if (int r = qxSampleArg(L, 1, &src)) return r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 2, &automatic);
     if (!automatic && !src->header.automatic && src->header.id == number) return ERR_WRONGUSAGE;
@@ -265,6 +270,7 @@ int qxCmdCopySample(lua_State *L)
     qxSample fields = *src;
     freeNumbered(L, automatic, number);
     int results = addSample(L, copy, automatic, number, fields.pitch);
+    if (results >= ERR_MEM) return results;
     qxSample *dst = nullptr;
     qxFindSample(automatic ? qxObjectRef{0, lua_touserdata(L, -1)} : qxObjectRef{number, nullptr}, &dst);
     dst->volume = fields.volume;
@@ -277,7 +283,9 @@ int qxCmdCopySample(lua_State *L)
 int qxCmdInsertSample(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxSample *src = qxSampleArg(L, 1), *dst = qxSampleArg(L, 2);
+    qxSample *src = nullptr, *dst = nullptr;
+    if (int r = qxSampleArg(L, 1, &src)) return r;
+    if (int r = qxSampleArg(L, 2, &dst)) return r;
     if (src == dst) return ERR_WRONGUSAGE;
     if (int r = checkNotPlaying(dst)) return r;
     qxSound *d = dst->sound;
@@ -323,7 +331,8 @@ int qxCmdMixSample(lua_State *L)
     if (code < 0 || frames < 1 || frames > 0x1FFFFFFF) return ERR_WRONGUSAGE;
     std::vector<qxMixSource> sources;
     for (int i = 5; i < n; i += 2) {
-        qxSample *s = qxSampleArg(L, i);
+        qxSample *s = nullptr;
+        if (int r = qxSampleArg(L, i, &s)) return r;
         qxMixSource src{s->sound, double(s->pitch), 0, -1, 1, 1.0};
         if (!lua_isnoneornil(L, i + 1)) {
             luaL_checktable(L, i + 1);
@@ -351,7 +360,8 @@ int qxCmdMixSample(lua_State *L)
 int qxCmdSaveSample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxSample *s = qxSampleArg(L, 1);
+    qxSample *s = nullptr;
+    if (int r = qxSampleArg(L, 1, &s)) return r;
     std::string name = luaL_checkstring(L, 2);
     int format = luaL_optint(L, 3, 0);
     if (format != 0) return format < 0 ? ERR_UNKNOWNSMPOUT
@@ -375,11 +385,9 @@ int qxFindSample(qxObjectRef ref, qxSample **out)
     return ERR_FINDSAMPLE;
 }
 
-qxSample *qxSampleArg(lua_State *L, int idx)
+int qxSampleArg(lua_State *L, int idx, qxSample **out)
 {
-    qxSample *s = nullptr;
-    if (int r = qxFindSample(qxGetObjectIDArg(L, idx), &s)) luaG_raisecode(L, r);
-    return s;
+    return qxFindSample(qxGetObjectIDArg(L, idx), out);
 }
 
 uint32_t qxPitchArg(double pitch)

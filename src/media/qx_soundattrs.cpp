@@ -21,7 +21,7 @@ int sampleAttribute(int code, qxSample *s, qxAttributeValue *out)
         if (!qxAudio.deviceOpen) return 0;
         uint32_t ms = 0, pass = 0;
         bool playing = qxSoundPosition(sound, &ms, &pass);
-        out->number = playing ? ms : -1;
+        out->number = playing ? double(ms) : -1.0;
         out->second = playing ? double(pass) : -1;
         return 1;
     }

@@ -19,6 +19,7 @@
 #include "core/vm/ldo.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
 #include "display/qx_picturesave.h"
 #include "display/qx_positions.h"
 #include "platform/qx_upcalls.h"
@@ -31,6 +32,7 @@
 #include "objects/qx_objargs.h"
 #include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
+#include "objects/qx_picsource.h"
 #include "media/qx_video.h"
 #include "media/qx_videoobject.h"
 #include "media/qx_videosound.h"
@@ -267,11 +269,9 @@ int outputRefused(const qxDisplay *d)
     }
 }
 
-qxVideoObject *videoArg(lua_State *L, int idx)
+int videoArg(lua_State *L, int idx, qxVideoObject **out)
 {
-    qxVideoObject *o = nullptr;
-    if (int r = qxFindVideoObject(qxGetObjectIDArg(L, idx), &o)) luaG_raisecode(L, r);
-    return o;
+    return qxFindVideoObject(qxGetObjectIDArg(L, idx), out);
 }
 
 // Stops the player and rewinds it unless it was already stopped (a seek on
@@ -423,14 +423,17 @@ int qxCmdOpenVideo(lua_State *L)
 int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxReleaseVideoObject(L, videoArg(L, 1));
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
+    qxReleaseVideoObject(L, o);
     return 0;
 }
 
 int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     qxDisplay *d = qxCurrentDisplay;
     if (d)
         if (int r = outputRefused(d)) return r;
@@ -495,7 +498,8 @@ int qxCmdPlayVideo(lua_State *L)
 int qxCmdStopVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     if (o->state == 0) return ERR_VIDSTOPPED;
     // A layer video goes with its layer; the layer's end stops it.
     if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
@@ -506,19 +510,24 @@ int qxCmdStopVideo(lua_State *L)
 int qxCmdPauseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    return qxPauseVideo(videoArg(L, 1));
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
+    return qxPauseVideo(o);
 }
 
 int qxCmdResumeVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    return qxResumeVideo(videoArg(L, 1));
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
+    return qxResumeVideo(o);
 }
 
 int qxCmdSeekVideo(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     return qxSeekVideo(o, luaL_checknumber(L, 2));
 }
 
@@ -578,7 +587,8 @@ void moveResize(qxVideoObject *o, Geometry before)
 int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     int w = int(std::clamp(luaL_checknumber(L, 2), -1.0, 1e6));
     int h = int(std::clamp(luaL_checknumber(L, 3), -1.0, 1e6));
@@ -595,7 +605,8 @@ int qxCmdSetVideoSize(lua_State *L)
 int qxCmdSetVideoPosition(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     const Geometry before = snapshot(o);
     o->x = positionArg(L, 2, o, 0);
@@ -607,14 +618,18 @@ int qxCmdSetVideoPosition(lua_State *L)
 int qxCmdSetVideoVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSetVideoVolume(videoArg(L, 1), luaL_checknumber(L, 2));
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
+    qxSetVideoVolume(o, luaL_checknumber(L, 2));
     return 0;
 }
 
 int qxCmdIsVideoPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushnumber(L, videoArg(L, 1)->state == 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
+    lua_pushnumber(L, o->state == 1);
     return 1;
 }
 
@@ -635,11 +650,13 @@ int qxCmdForceVideoDriver(lua_State *L)
 int qxCmdGetVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     double frame = luaL_checknumber(L, 2);
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
     if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
+    if (o->layer) return ERR_WRONGUSAGE;
     qxStopVideoObject(o);
     uint32_t index;
     if (mode == 0) {
@@ -717,7 +734,8 @@ int savePicture(const qxVideo *v, const std::string &name, int format)
 int qxCmdDumpVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
-    qxVideoObject *o = videoArg(L, 1);
+    qxVideoObject *o = nullptr;
+    if (int r = videoArg(L, 1, &o)) return r;
     std::string base = lua_gettop(L) >= 4 && !lua_isnil(L, 4) ? luaL_checkstring(L, 4) : "";
     double format = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 0;
     if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))
@@ -795,8 +813,67 @@ const qxConstantDef videoConstants[] = {
 
 } // namespace
 
+namespace {
+
+// Where playback stands, in milliseconds.
+double videoPosition(const qxVideoObject *o)
+{
+    qxVideo *v = o->player;
+    const double fps = v->fps > 0 ? v->fps : 25;
+    switch (o->state.load()) {
+    case 1: case 2: case 3: return std::max(0.0, qxVideoClock(v) * 1000);
+    case 4: return v->endPosition.load();
+    default: return v->position * 1000.0 / fps;
+    }
+}
+
+int videoObjectAttribute(lua_State *L, const qxVideoObject *o, int attribute)
+{
+    const qxVideo *v = o->player;
+    const bool inbuilt = v->kind == QX_VIDEO_CDXL;
+    double n;
+    switch (attribute) {
+    case 0: n = o->width; break;
+    case 1: n = o->height; break;
+    case 11: n = o->frames; break;
+    case 14: n = v->fps > 0 ? o->frames * 1000.0 / v->fps : 0; break;
+    case 18: n = videoPosition(o); break;
+    case 19: lua_pushstring(L, inbuilt ? "CDXL" : qxLoaderName(v->plugin)); return 1;
+    case 43: n = o->smooth; break;
+    case 44: n = o->reqWidth ? o->reqWidth : o->width; break;
+    case 45: n = o->reqHeight ? o->reqHeight : o->height; break;
+    case 72: n = o->seekable; break;
+    case 75: n = 1; break; // always the program's own renderer
+    case 83: n = o->state == 1; break;
+    case 84: n = o->state == 2; break;
+    case 91: lua_pushstring(L, inbuilt ? "inbuilt" : qxLoaderName(v->plugin)); return 1;
+    default: return -ERR_UNKNOWNATTR;
+    }
+    lua_pushnumber(L, n);
+    return 1;
+}
+
+int videoAttribute(lua_State *L, qxObjectRef ref, int attribute)
+{
+    qxVideoObject *o = nullptr;
+    if (int r = qxFindVideoObject(ref, &o)) return -r;
+    return videoObjectAttribute(L, o, attribute);
+}
+
+// A video layer answers for the video it shows.
+int videoLayerAttribute(lua_State *L, const qxLayer *layer, int attribute)
+{
+    const qxVideoObject *o = qxVideoOfLayer(layer);
+    if (!o) return -ERR_BADLAYERTYPE;
+    return videoObjectAttribute(L, o, attribute);
+}
+
+} // namespace
+
 extern "C" int qxOpenVideoLib(lua_State *L)
 {
+    qxObjectRefAttributes[QX_TYPE_VIDEO] = videoAttribute;
+    qxRegisterLayerAttribute(QX_LAYER_VIDEO, videoLayerAttribute);
     return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
 }
 

@@ -125,6 +125,8 @@ int qxUrlParse(std::string_view url, bool ssl, qxUrlParts &out)
     if (at != std::string_view::npos) {
         size_t colon = authority.find(':');
         if (colon == std::string_view::npos || colon == 0 || colon > at || colon + 1 == at) return ERR_BADURL;
+        // An '@' in the user name would make the split ambiguous.
+        if (authority.find('@') < colon) return ERR_BADURL;
         if (qxUrlDecodeLine(authority.substr(0, colon), out.user) ||
             qxUrlDecodeLine(authority.substr(colon + 1, at - colon - 1), out.password))
             return ERR_BADURL;

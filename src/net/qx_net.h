@@ -97,6 +97,8 @@ int qxNetReceive(lua_State *L, qxConnection *c, int mode, uint64_t count, int wa
 int qxNetError(const char *text);
 
 qxNetObjectNode *qxNetFindNode(int list, qxObjectRef ref);
+// The node of argument idx: 0, or the list's find error for the command to return.
+int qxNetNodeArg(lua_State *L, int idx, int list, qxNetObjectNode **out);
 // Unlinks, closes and frees a node, moving the iteration position past it.
 void qxNetCloseNode(lua_State *L, int list, qxNetObjectNode *node);
 qxNetObjectNode *qxNetAppendNode(int list, uint32_t number, int automatic, void *record);

@@ -66,14 +66,8 @@ int addressQuery(lua_State *L, bool peer, Part part)
     int type = luaL_optint(L, 2, NETWORKCONNECTION);
     int list = type == NETWORKCONNECTION ? 0 : type == NETWORKSERVER ? 1 : type == NETWORKUDP ? 2 : -1;
     if (list < 0 || (peer && list == 1)) return ERR_WRONGUSAGE;
-    qxObjectRef ref = qxGetObjectIDArg(L, 1);
-    qxNetObjectNode *n = qxNetFindNode(list, ref);
-    if (!n) {
-        static const int codes[3] = {ERR_FINDCLIENT, ERR_FINDSERVER, ERR_FINDUDPOBJECT};
-        if (ref.automatic) return ERR_FINDARRAY;
-        qxSetErrorNumber(static_cast<int>(ref.number));
-        return codes[list];
-    }
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, list, &n)) return r;
     if (peer && list == 2 && n->flag != QX_UDPCLIENT) return ERR_WRONGUSAGE;
     qxSocket *s;
     if (list == 0) {

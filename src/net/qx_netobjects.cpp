@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_plugins.h"
 #include "net/qx_net.h"
@@ -21,6 +22,16 @@ qxNetObjectNode *qxNetFindNode(int list, qxObjectRef ref)
             return n;
     }
     return nullptr;
+}
+
+int qxNetNodeArg(lua_State *L, int idx, int list, qxNetObjectNode **out)
+{
+    static const int codes[3] = {ERR_FINDCLIENT, ERR_FINDSERVER, ERR_FINDUDPOBJECT};
+    qxObjectRef ref = qxGetObjectIDArg(L, idx);
+    if ((*out = qxNetFindNode(list, ref))) return 0;
+    if (ref.automatic) return ERR_FINDARRAY;
+    qxSetErrorNumber(static_cast<int>(ref.number));
+    return codes[list];
 }
 
 qxNetObjectNode *qxNetAppendNode(int list, uint32_t number, int automatic, void *record)

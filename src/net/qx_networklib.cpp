@@ -20,22 +20,6 @@ enum { CONNECTIONS = 0, SERVERS = 1, UDPS = 2 };
 
 bool listsRegistered = false;
 
-void initOrRaise(lua_State *L)
-{
-    if (int r = qxNetInitSockets()) luaG_raisecode(L, r);
-}
-
-// The node of argument idx, or the list's not-found error raised.
-qxNetObjectNode *nodeArg(lua_State *L, int idx, int list)
-{
-    static const int codes[3] = {ERR_FINDCLIENT, ERR_FINDSERVER, ERR_FINDUDPOBJECT};
-    qxObjectRef ref = qxGetObjectIDArg(L, idx);
-    qxNetObjectNode *n = qxNetFindNode(list, ref);
-    if (n) return n;
-    if (ref.automatic) luaG_raisecode(L, ERR_FINDARRAY);
-    qxSetErrorNumber(static_cast<int>(ref.number));
-    luaG_raisecode(L, codes[list]);
-}
 
 int finishCreate(lua_State *L, int list, uint32_t number, int automatic, void *record)
 {
@@ -63,7 +47,7 @@ void closeNumbered(lua_State *L, int list, uint32_t number, int automatic)
 int openConnection(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
-    initOrRaise(L);
+    if (int r = qxNetInitSockets()) return r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     const char *host = luaL_checkstring(L, 2);
@@ -86,7 +70,9 @@ int openConnection(lua_State *L)
 int closeConnection(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxNetCloseNode(L, CONNECTIONS, nodeArg(L, 1, CONNECTIONS));
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, CONNECTIONS, &n)) return r;
+    qxNetCloseNode(L, CONNECTIONS, n);
     return 0;
 }
 
@@ -153,7 +139,7 @@ void freeSocket(qxSocket *s)
 int createServer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
-    initOrRaise(L);
+    if (int r = qxNetInitSockets()) return r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     int port = luaL_optint(L, 2, 0);
@@ -176,14 +162,16 @@ int createServer(lua_State *L)
 int closeServer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxNetCloseNode(L, SERVERS, nodeArg(L, 1, SERVERS));
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, SERVERS, &n)) return r;
+    qxNetCloseNode(L, SERVERS, n);
     return 0;
 }
 
 int createUDPObject(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
-    initOrRaise(L);
+    if (int r = qxNetInitSockets()) return r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     int port = luaL_optint(L, 2, 0);
@@ -236,15 +224,18 @@ int createUDPObject(lua_State *L)
 int closeUDPObject(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxNetCloseNode(L, UDPS, nodeArg(L, 1, UDPS));
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, UDPS, &n)) return r;
+    qxNetCloseNode(L, UDPS, n);
     return 0;
 }
 
 int sendData(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    initOrRaise(L);
-    qxNetObjectNode *n = nodeArg(L, 1, CONNECTIONS);
+    if (int r = qxNetInitSockets()) return r;
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, CONNECTIONS, &n)) return r;
     size_t length = 0;
     const char *data = luaL_checklstring(L, 2, &length);
     size_t sent = 0;
@@ -258,8 +249,9 @@ int sendData(lua_State *L)
 int receiveData(lua_State *L)
 {
     qxCheckArgCount(L, 1, 6, 0, 0);
-    initOrRaise(L);
-    qxNetObjectNode *n = nodeArg(L, 1, CONNECTIONS);
+    if (int r = qxNetInitSockets()) return r;
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, CONNECTIONS, &n)) return r;
     int mode = luaL_optint(L, 2, QX_RECEIVEALL);
     if (mode < 0 || mode > 2) return ERR_WRONGUSAGE;
     double count = 0;
@@ -312,8 +304,9 @@ int resolveNumeric(const char *host, int port, int family, addrinfo **list)
 int sendUDPData(lua_State *L)
 {
     qxCheckArgCount(L, 2, 4, 0, 0);
-    initOrRaise(L);
-    qxNetObjectNode *n = nodeArg(L, 1, UDPS);
+    if (int r = qxNetInitSockets()) return r;
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, UDPS, &n)) return r;
     auto *s = static_cast<qxSocket *>(n->record);
     size_t length = 0;
     const char *data = luaL_checklstring(L, 2, &length);
@@ -345,8 +338,9 @@ int sendUDPData(lua_State *L)
 int receiveUDPData(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    initOrRaise(L);
-    qxNetObjectNode *n = nodeArg(L, 1, UDPS);
+    if (int r = qxNetInitSockets()) return r;
+    qxNetObjectNode *n = nullptr;
+    if (int r = qxNetNodeArg(L, 1, UDPS, &n)) return r;
     auto *s = static_cast<qxSocket *>(n->record);
     int maxlen = luaL_optint(L, 2, QX_SOCK_BUFSIZE);
     if (maxlen < 1 || maxlen > QX_SOCK_BUFSIZE) maxlen = QX_SOCK_BUFSIZE;

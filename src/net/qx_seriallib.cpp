@@ -50,13 +50,22 @@ qxSerialPort *findPort(qxObjectRef ref)
     return nullptr;
 }
 
-qxSerialDevice *portArg(lua_State *L, int idx)
+// The port of argument idx: 0, or its find error for the command to return.
+int portArg(lua_State *L, int idx, qxSerialPort **out)
 {
     qxObjectRef ref = qxGetObjectIDArg(L, idx);
-    if (qxSerialPort *p = findPort(ref)) return p->device;
-    if (ref.automatic) luaG_raisecode(L, ERR_FINDARRAY);
+    if ((*out = findPort(ref))) return 0;
+    if (ref.automatic) return ERR_FINDARRAY;
     qxSetErrorNumber(static_cast<int>(ref.number));
-    luaG_raisecode(L, ERR_FINDSERIAL);
+    return ERR_FINDSERIAL;
+}
+
+int deviceArg(lua_State *L, int idx, qxSerialDevice **out)
+{
+    qxSerialPort *p = nullptr;
+    if (int r = portArg(L, idx, &p)) return r;
+    *out = p->device;
+    return 0;
 }
 
 // Waits for readiness in short slices, polling events; 0 ready, else an
@@ -134,8 +143,8 @@ int openSerialPort(lua_State *L)
 int closeSerialPort(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    portArg(L, 1);
-    qxSerialPort *p = findPort(qxGetObjectIDArg(L, 1));
+    qxSerialPort *p = nullptr;
+    if (int r = portArg(L, 1, &p)) return r;
     unlinkPort(p);
     freePort(L, p);
     return 0;
@@ -144,7 +153,8 @@ int closeSerialPort(lua_State *L)
 int readSerialData(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxSerialDevice *d = portArg(L, 1);
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
     double count = luaL_checknumber(L, 2);
     double timeout = std::min(luaL_optnumber(L, 3, 0), 4e9);
     if (!(count >= 1)) return ERR_WRONGUSAGE;
@@ -174,7 +184,8 @@ int readSerialData(lua_State *L)
 int writeSerialData(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
-    qxSerialDevice *d = portArg(L, 1);
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
     size_t length = 0;
     const char *data = luaL_checklstring(L, 2, &length);
     double timeout = std::min(luaL_optnumber(L, 3, 0), 4e9);
@@ -197,7 +208,9 @@ int pollSerialQueue(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     uint32_t n = 0;
-    if (qxSerialBytesWaiting(portArg(L, 1), &n) != 0) return ERR_SERIALIO;
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
+    if (qxSerialBytesWaiting(d, &n) != 0) return ERR_SERIALIO;
     lua_pushnumber(L, n);
     return 1;
 }
@@ -205,14 +218,18 @@ int pollSerialQueue(lua_State *L)
 int clearSerialQueue(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSerialClearInput(portArg(L, 1));
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
+    qxSerialClearInput(d);
     return 0;
 }
 
 int flushSerialPort(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxSerialFlush(portArg(L, 1));
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
+    qxSerialFlush(d);
     return 0;
 }
 
@@ -220,7 +237,8 @@ template <int (*Set)(qxSerialDevice *, uint32_t)>
 int setter(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    qxSerialDevice *d = portArg(L, 1);
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
     double code = luaL_checknumber(L, 2);
     if (code < 0 || code > 0xFFFF) return ERR_WRONGUSAGE;
     return Set(d, static_cast<uint32_t>(code)) == QX_SER_OK ? 0 : ERR_WRONGUSAGE;
@@ -230,7 +248,9 @@ template <uint32_t qxSerialDevice::*Field>
 int getter(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    lua_pushnumber(L, portArg(L, 1)->*Field);
+    qxSerialDevice *d = nullptr;
+    if (int r = deviceArg(L, 1, &d)) return r;
+    lua_pushnumber(L, d->*Field);
     return 1;
 }
 

@@ -17,4 +17,5 @@ extern "C" void qxLinkObjects(void)
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
+    qxLinkImageAttributes();
 }

@@ -3,4 +3,6 @@
 
 extern "C" {
 void qxLinkObjects(void);
+// GetAttribute's answers for BGPics, brushes, anims and icons.
+void qxLinkImageAttributes(void);
 }

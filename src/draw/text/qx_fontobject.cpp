@@ -1,7 +1,9 @@
 // Font objects, and the line print to virtual files.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
+#include "core/commands/qx_objreg.h"
 #include "core/files/qx_file.h"
 #include "core/plugins/qx_plugins.h"
 #include "draw/text/qx_text.h"
@@ -10,14 +12,18 @@
 
 namespace {
 
+// Leads with the fields of qxObjectHeader, so the object registry walks it.
 struct qxFontObject {
     uint32_t type; // 43
     uint32_t number;
     uint64_t automatic;
-    int userValues;
     qxFontObject *next;
+    qxObjectDataItem *data;
     qxFontHandle *font;
 };
+
+static_assert(offsetof(qxFontObject, next) == offsetof(qxObjectHeader, next) &&
+              offsetof(qxFontObject, data) == offsetof(qxObjectHeader, data));
 
 qxFontObject *head;
 
@@ -39,15 +45,14 @@ int missing(uint32_t number, void *automatic)
 
 extern "C" {
 
-int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic)
+int qxCreateFontObject(lua_State *L, uint32_t number, qxFontHandle *font, void **automatic)
 {
-    if (number) qxFreeFontObject(number, nullptr);
+    if (number) qxFreeFontObject(L, number, nullptr);
     auto *o = static_cast<qxFontObject *>(qxAlloc(sizeof(qxFontObject), 1));
     if (!o) return ERR_MEM;
     o->type = 43;
     o->number = number;
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
-    o->userValues = -1;
     o->font = font;
     qxFontObject **tail = &head;
     while (*tail) tail = &(*tail)->next;
@@ -64,23 +69,30 @@ int qxFindFont(lua_State *, uint32_t number, void *automatic, qxFontHandle **out
     return 0;
 }
 
-int qxFreeFontObject(uint32_t number, void *automatic)
+int qxFreeFontObject(lua_State *L, uint32_t number, void *automatic)
 {
     qxFontObject **p = find(number, automatic);
     if (!p) return missing(number, automatic);
     qxFontObject *o = *p;
     *p = o->next;
+    qxFreeRefList(L, &o->data);
     qxFree(o); // the cached font stays open
     return 0;
 }
 
-void qxFreeAllFontObjects(void)
+void qxFreeAllFontObjects(lua_State *L)
 {
     while (head) {
         qxFontObject *next = head->next;
+        qxFreeRefList(L, &head->data);
         qxFree(head);
         head = next;
     }
+}
+
+void *qxFontObjectList(void)
+{
+    return &head;
 }
 
 int qxPrintLine(qxFileHandle *file, const char *text)

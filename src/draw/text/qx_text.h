@@ -75,15 +75,21 @@ struct qxTextImage {
     int32_t width, height;
     int32_t originX, originY;
     int32_t endX, endY; // pen position after the text, for the text cursor
+    // Anti-aliased or partly transparent: an alpha plane; else the text's
+    // pixels are all or nothing and a mask holds them.
+    int needsAlpha;
 };
 
 // Object type 8: text rendered once into an image.
+struct qxObjectDataItem;
+
+// Leads with the fields of qxObjectHeader, so the object registry walks it.
 struct qxTextObject {
     uint32_t type;
     uint32_t number;
     uint64_t automatic;
-    int userValues;
     qxTextObject *next;
+    qxObjectDataItem *data; // named script values, copied by CopyTextObject
     qxBitMap *image, *mask, *alpha;
     int32_t width, height;
     int32_t baseWidth, baseHeight;
@@ -141,14 +147,16 @@ int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t fl
 // Renders the request into a new object (replacing one with that number);
 // a null number asks for an automatic identifier.
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out);
-int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out);
-int qxFreeTextObject(qxTextObject *object);
+int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxTextObject **out);
+int qxFreeTextObject(lua_State *L, qxTextObject *object);
+// The head variable of the text object list.
+void *qxTextObjectList(void);
 // Renders the stored request again at the object's target size and angle.
 int qxRerenderTextObject(lua_State *L, qxTextObject *object);
-void qxFreeAllTextObjects(void);
+void qxFreeAllTextObjects(lua_State *L);
 // Frees the objects the script freed while layers showed them, once no
 // layer shows them any more.
-void qxFreeDetachedTextObjects(void);
+void qxFreeDetachedTextObjects(lua_State *L);
 
 // Text layers. The types' entries in the layer engine's table.
 void qxRegisterTextLayerTypes(void);
@@ -171,11 +179,13 @@ int qxBuildTextEffectMask(lua_State *L, const qxTextRequest *request, int32_t si
 // Reads a line typed by the user (InKeyStr).
 int qxCmdInKeyStr(lua_State *L);
 // Font objects: names for handles of the font cache.
-int qxCreateFontObject(uint32_t number, qxFontHandle *font, void **automatic);
+int qxCreateFontObject(lua_State *L, uint32_t number, qxFontHandle *font, void **automatic);
 // 0, 1041 (automatic identifier) or 1334 with the number.
 int qxFindFont(lua_State *L, uint32_t number, void *automatic, qxFontHandle **out);
-int qxFreeFontObject(uint32_t number, void *automatic);
-void qxFreeAllFontObjects(void);
+int qxFreeFontObject(lua_State *L, uint32_t number, void *automatic);
+void qxFreeAllFontObjects(lua_State *L);
+// The head variable of the font object list.
+void *qxFontObjectList(void);
 // Writes text (null counts as empty) and a line feed, at most 1023
 // characters in all, to a virtual file.
 struct qxFileHandle;

@@ -378,6 +378,7 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
     out->width = width, out->height = height;
     out->originX = left, out->originY = 0;
     out->endX = x, out->endY = y;
+    out->needsAlpha = (rq->block.style & QX_TS_ANTIALIAS) || colourGlyphs;
     *r = 0;
     return 1;
 }
@@ -666,6 +667,14 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     out->pixels = c.pixels;
     out->width = width, out->height = height;
     out->originX = L0, out->originY = T;
+    out->needsAlpha = (rq->block.style & QX_TS_ANTIALIAS) || (font && font->kind == QX_FONT_COLORBITMAP);
+    for (const Run &r : runs) {
+        const uint32_t st = r.block.style;
+        if ((r.block.colour >> 24) || ((st & QX_TS_SHADOW) && (r.block.shadowColour >> 24)) ||
+            ((st & QX_TS_EDGE) && (r.block.edgeColour >> 24)) || (st & QX_TS_ANTIALIAS) ||
+            (r.block.font && r.block.font->kind == QX_FONT_COLORBITMAP))
+            out->needsAlpha = 1;
+    }
     out->endX = x, out->endY = y;
     return 0;
 }

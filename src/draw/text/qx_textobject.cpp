@@ -1,7 +1,9 @@
 // Text objects: text rendered once into an image that can be shown again.
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
+#include "core/commands/qx_objreg.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmaptransform.h"
@@ -13,12 +15,16 @@
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 
+static_assert(offsetof(qxTextObject, next) == offsetof(qxObjectHeader, next) &&
+              offsetof(qxTextObject, data) == offsetof(qxObjectHeader, data));
+
 namespace {
 
 qxTextObject *head;
 
-void freeRecord(qxTextObject *o)
+void freeRecord(lua_State *L, qxTextObject *o)
 {
+    qxFreeRefList(L, &o->data);
     qxFreeBitMap(o->image);
     qxFreeMaskBitMap(o->mask);
     qxFreeAlphaBitMap(o->alpha);
@@ -50,13 +56,13 @@ qxTextObject *byNumber(uint32_t number)
 }
 
 // Frees an existing object of that number first; a locked one stops.
-int replaceNumber(uint32_t number)
+int replaceNumber(lua_State *L, uint32_t number)
 {
     if (!number) return 0;
     qxTextObject *old = byNumber(number);
     if (!old) return 0;
     if (old->locked) return ERR_LOCKEDOBJ;
-    return qxFreeTextObject(old);
+    return qxFreeTextObject(L, old);
 }
 
 qxObjectRef refOf(const qxTextObject *o)
@@ -80,7 +86,7 @@ char *qxCopyTextBytes(const char *text, size_t length)
     return t;
 }
 
-int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out)
+int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t flags, qxTextObject **out)
 {
     qxTextObject *found = nullptr;
     for (qxTextObject *o = head; o && !found; o = o->next) {
@@ -97,7 +103,7 @@ int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t fla
     const qxObjectRef ref = refOf(found);
     if ((flags & 1) && !(flags & 4) && qxFindLayerShowing(QX_TYPE_TEXTOBJECT, ref, nullptr, nullptr, nullptr)) {
         qxTextObject *copy = nullptr;
-        if (int r = qxCopyTextObject(found, 0, &copy)) return r;
+        if (int r = qxCopyTextObject(L, found, 0, &copy)) return r;
         copy->released = 1;
         qxRepointObjectLayers(QX_TYPE_TEXTOBJECT, ref, copy);
     }
@@ -105,17 +111,42 @@ int qxFindTextObject(lua_State *, uint32_t number, void *automatic, uint32_t fla
     return 0;
 }
 
+namespace {
+
+// The rendered text as a bitmap with an alpha plane, or with a mask when its
+// pixels are all or nothing.
+int textPlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha)
+{
+    *mask = *alpha = nullptr;
+    qxBitMap *a = nullptr;
+    if (int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, bitmap,
+                                 nullptr, &a))
+        return r;
+    if (im.needsAlpha) {
+        *alpha = a;
+        return 0;
+    }
+    *mask = qxAllocMaskBitMap(*bitmap, uint32_t(im.width), uint32_t(im.height), 1, nullptr, 0);
+    if (*mask) qxAlphaToMask(a, 0, 0, *mask, 0, 0, im.width, im.height, 0);
+    qxFreeAlphaBitMap(a);
+    if (*mask) return 0;
+    qxFreeBitMap(*bitmap);
+    *bitmap = nullptr;
+    return ERR_ALLOCMASK;
+}
+
+} // namespace
+
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
 {
-    if (int r = replaceNumber(number)) return r;
+    if (int r = replaceNumber(L, number)) return r;
     qxTextImage im;
     if (int r = qxLayoutTextL(L, request, &im)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
     char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
-        r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &o->image, nullptr,
-                             &o->alpha);
+        r = textPlanes(im, &o->image, &o->mask, &o->alpha);
     qxFreeTextImage(&im);
     if (r) {
         qxFree(text);
@@ -125,7 +156,6 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     o->type = QX_TYPE_TEXTOBJECT;
     o->number = number;
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
-    o->userValues = -1;
     o->request = *request;
     o->request.text = text;
     o->width = o->baseWidth = im.width;
@@ -136,17 +166,22 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     return 0;
 }
 
-int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
+int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxTextObject **out)
 {
     if (number && number == source->number) return ERR_WRONGUSAGE;
-    if (int r = replaceNumber(number)) return r;
+    if (int r = replaceNumber(L, number)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
     char *text = o ? qxCopyTextBytes(source->request.text, source->request.length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
                             0, &o->image, source->mask ? &o->mask : nullptr, source->alpha ? &o->alpha : nullptr);
+    qxObjectDataItem *data = nullptr;
+    if (!r) r = qxCopyNameList(L, source->data, &data);
     if (r) {
+        qxFreeBitMap(o ? o->image : nullptr);
+        qxFreeMaskBitMap(o ? o->mask : nullptr);
+        qxFreeAlphaBitMap(o ? o->alpha : nullptr);
         qxFree(text);
         qxFree(o);
         return r;
@@ -159,13 +194,19 @@ int qxCopyTextObject(qxTextObject *source, uint32_t number, qxTextObject **out)
     o->number = number;
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
     o->locked = o->released = 0;
-    o->userValues = -1;
+    o->data = data;
     append(o);
     *out = o;
     return 0;
 }
 
-int qxFreeTextObject(qxTextObject *o)
+// The list of text objects, for the registry of object lists.
+void *qxTextObjectList(void)
+{
+    return &head;
+}
+
+int qxFreeTextObject(lua_State *L, qxTextObject *o)
 {
     // A layer still showing it keeps it, detached from its number.
     const qxObjectRef ref = refOf(o);
@@ -177,27 +218,27 @@ int qxFreeTextObject(qxTextObject *o)
         return 0;
     }
     unlink(o);
-    freeRecord(o);
+    freeRecord(L, o);
     return 0;
 }
 
-void qxFreeDetachedTextObjects(void)
+void qxFreeDetachedTextObjects(lua_State *L)
 {
     for (qxTextObject *o = head; o;) {
         qxTextObject *next = o->next;
         if (o->released && !qxFindLayerShowing(QX_TYPE_TEXTOBJECT, refOf(o), nullptr, nullptr, nullptr)) {
             unlink(o);
-            freeRecord(o);
+            freeRecord(L, o);
         }
         o = next;
     }
 }
 
-void qxFreeAllTextObjects(void)
+void qxFreeAllTextObjects(lua_State *L)
 {
     while (head) {
         qxTextObject *next = head->next;
-        freeRecord(head);
+        freeRecord(L, head);
         head = next;
     }
 }
@@ -223,7 +264,7 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
     if (scalable) qxFontSetScale(font, 1.0, 1.0);
     if (r) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
-    r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr, &alpha);
+    r = textPlanes(im, &bm, &mask, &alpha);
     int32_t w = im.width, h = im.height;
     qxFreeTextImage(&im);
     if (r) return r;
@@ -234,10 +275,11 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
         qxSetupTransform(m, 0, 0, w, h, fx, fy, angle);
         qxBitMap *tb = nullptr, *tm = nullptr, *ta = nullptr;
         int32_t tw = 0, th = 0;
-        r = qxTransformImage(L, 0, nullptr, bm, nullptr, alpha, 0, 0, w, h, 0.0, 0.0, m,
+        r = qxTransformImage(L, 0, nullptr, bm, mask, alpha, 0, 0, w, h, 0.0, 0.0, m,
                              (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0, &tb, &tm, &ta, nullptr, nullptr, &tw,
                              &th);
         qxFreeBitMap(bm);
+        qxFreeMaskBitMap(mask);
         qxFreeAlphaBitMap(alpha);
         if (r) return r;
         bm = tb, mask = tm, alpha = ta, w = tw, h = th;

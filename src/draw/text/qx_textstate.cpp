@@ -66,10 +66,11 @@ int qxMeasureRun(const qxTextStyle *b, const char *text, size_t length, uint32_t
         const int32_t s = b->shadowSize;
         int dir = b->shadowDir >= 0 && b->shadowDir <= 7 ? b->shadowDir : 3;
         static const int8_t dx[8] = {0, 1, 1, 1, 0, -1, -1, -1}, dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
-        if (dx[dir] > 0) out->right = std::max(out->right, s);
-        if (dx[dir] < 0) out->left = std::min(out->left, -s);
-        if (dy[dir] > 0) out->bottom = std::max(out->bottom, s);
-        if (dy[dir] < 0) out->top = std::min(out->top, -s);
+        // Added to the edge's margins: the shadow is cast by the edged text.
+        if (dx[dir] > 0) out->right += s;
+        if (dx[dir] < 0) out->left -= s;
+        if (dy[dir] > 0) out->bottom += s;
+        if (dy[dir] < 0) out->top -= s;
     }
     return 0;
 }

@@ -135,7 +135,18 @@ TEST(TextLayout, ShadowAndEdgeGrowTheImage)
     ASSERT_EQ(fx.r, 0);
     EXPECT_EQ(fx.im.originX, -2);
     EXPECT_EQ(fx.im.originY, -2);
-    EXPECT_EQ(fx.im.height, plain.im.height + 2 + 3);
+    // The shadow is cast by the edged text: below, the edge and the shadow add up.
+    EXPECT_EQ(fx.im.height, plain.im.height + 2 + 2 + 3);
+}
+
+// Opaque text without anti-aliasing is all or nothing: a mask holds it;
+// a transparent colour, shadow or edge needs an alpha plane.
+TEST(TextLayout, OnlyTransparencyOrAntialiasingNeedsAlpha)
+{
+    EXPECT_EQ(Layout("plain").im.needsAlpha, 0);
+    EXPECT_EQ(Layout("[shadow=$000000,3,3][edge=$0000FF,2]x").im.needsAlpha, 0);
+    EXPECT_EQ(Layout("[color=$80FF0000]x").im.needsAlpha, 1);
+    EXPECT_EQ(Layout("[edge=$800000FF,2]x").im.needsAlpha, 1);
 }
 
 TEST(TextLayout, PrintGoesToTabStopsAndReportsTheCursor)
