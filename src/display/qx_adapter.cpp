@@ -259,6 +259,20 @@ int qxDispOpenWindow(qxDisplay *d)
     return 0;
 }
 
+qxHardwareBitMapHooks qxHardwareBitMaps;
+
+int qxGetHardwareBitMapDisplay(const qxObjectRef *id, qxDisplay **display)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (id && id->number | uintptr_t(id->automatic))
+        if (int r = qxFindDisplay(*id, &d))
+            return r;
+    if (!d || !d->window)
+        return ERR_HWBMCLOSEDISP;
+    *display = d;
+    return 0;
+}
+
 int qxAdapterDoubleBufferHook(qxDisplay *d)
 {
     if (!adapter())
@@ -306,6 +320,10 @@ int qxDispCloseWindow(qxDisplay *d)
     // The adapter's own double buffer ends before its window.
     if (d->doubleBufferState & QX_DBSTATE_ADAPTER)
         qxEndDoubleBufferCleanup(d);
+    // Its hardware brushes leave the adapter with the window.
+    if (qxHardwareBitMaps.backup)
+        if (int r = qxHardwareBitMaps.backup(d))
+            return r;
     if (auto f = entry<AdClose>(QX_EP_CloseDisplay))
         if (int r = f(d->window))
             return r;

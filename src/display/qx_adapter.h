@@ -70,8 +70,21 @@ struct qxVideoBitMapSource {
     const double *transform;
 };
 
+// The hardware brushes of a display, kept in the adapter's video memory:
+// backed up to pixels before its window closes, rebuilt when it reopens,
+// freed with the display. Filled by the brush library; NULL: none.
+struct qxHardwareBitMapHooks {
+    int (*backup)(qxDisplay *display);
+    int (*rebuild)(qxDisplay *display);
+    void (*freeDeleted)(lua_State *L, qxDisplay *display);
+};
+
 extern "C" {
 extern qxDisplayVideoHooks qxDisplayVideo;
+extern qxHardwareBitMapHooks qxHardwareBitMaps;
+// The display a hardware bitmap is made for: the one named, or the current
+// display; 1526 while it has no window.
+int qxGetHardwareBitMapDisplay(const qxObjectRef *id, qxDisplay **display);
 
 // Graphics host slot 13.
 int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag *tags);

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/errors/qx_errors.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
@@ -258,29 +259,45 @@ int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, in
     if (!bitmap || width < 1 || height < 1 || int64_t(width) * height > (int64_t(1) << 28)) return ERR_MEM;
     std::unique_ptr<uint32_t[]> buf(new (std::nothrow) uint32_t[size_t(width) * size_t(height)]());
     if (!buf) return ERR_MEM;
-    if (bitmap->video && !qxGetBitMapAttr(bitmap, 22)) return ERR_READVIDEOPIXELS;
-    qxBitMapLock l;
-    if (!qxLockBitMap(bitmap, 1, &l)) return ERR_LOCKBMAP;
-    uint32_t synced = uint32_t(qxGetBitMapAttr(bitmap, 19));
     // Only pixels inside the bitmap are read; the rest stay 0.
-    for (int32_t j = 0; j < height; ++j) {
-        int64_t sy = int64_t(y) + j;
-        if (l.bytesPerPixel != 4 || sy < 0 || sy >= l.height) continue;
-        const uint32_t *row = static_cast<const uint32_t *>(l.pixels) + sy * l.pixelsPerRow;
-        for (int32_t i = 0; i < width; ++i) {
-            int64_t sx = int64_t(x) + i;
-            if (sx < 0 || sx >= l.width) continue;
-            uint32_t p = row[sx], &o = buf[size_t(j) * size_t(width) + size_t(i)];
-            switch (l.pixelFormat) {
-            case 10: o = p; break;
-            case 11: o = __builtin_bswap32(p); break;
-            case 12: o = p >> 8 | p << 24; break;
-            case 13: { uint32_t b = __builtin_bswap32(p); o = b >> 8 | b << 24; break; }
-            default: break;
+    auto copy = [&](const void *pixels, uint32_t format, int64_t pixelsPerRow, int64_t bw, int64_t bh) {
+        for (int32_t j = 0; j < height; ++j) {
+            int64_t sy = int64_t(y) + j;
+            if (sy < 0 || sy >= bh) continue;
+            const uint32_t *row = static_cast<const uint32_t *>(pixels) + sy * pixelsPerRow;
+            for (int32_t i = 0; i < width; ++i) {
+                int64_t sx = int64_t(x) + i;
+                if (sx < 0 || sx >= bw) continue;
+                uint32_t p = row[sx], &o = buf[size_t(j) * size_t(width) + size_t(i)];
+                switch (format) {
+                case 10: o = p; break;
+                case 11: o = __builtin_bswap32(p); break;
+                case 12: o = p >> 8 | p << 24; break;
+                case 13: { uint32_t b = __builtin_bswap32(p); o = b >> 8 | b << 24; break; }
+                default: break;
+                }
             }
         }
+    };
+    uint32_t synced = 0;
+    if (bitmap->video && !qxGetBitMapAttr(bitmap, 22)) {
+        // Held by the adapter: it hands the pixels out for reading.
+        auto read = reinterpret_cast<qxReadVideoPixelsFunc>(qxAdapterEntry(QX_EP_ReadVideoPixels));
+        auto release = reinterpret_cast<qxFreeVideoPixelsFunc>(qxAdapterEntry(QX_EP_FreeVideoPixels));
+        void *native = reinterpret_cast<void *>(uintptr_t(qxGetBitMapAttr(bitmap, 20)));
+        qxVideoPixelsRecord rec{2, nullptr, 0, 0, 0};
+        if (!read || !read(native, &rec) || !rec.pixels) return ERR_READVIDEOPIXELS;
+        if (rec.pixelsPerRow >= bitmap->width)
+            copy(rec.pixels, rec.pixelFormat, rec.pixelsPerRow, bitmap->width, bitmap->height);
+        synced = rec.synced;
+        if (release) release(native, &rec);
+    } else {
+        qxBitMapLock l;
+        if (!qxLockBitMap(bitmap, 1, &l)) return ERR_LOCKBMAP;
+        synced = uint32_t(qxGetBitMapAttr(bitmap, 19));
+        if (l.bytesPerPixel == 4) copy(l.pixels, l.pixelFormat, l.pixelsPerRow, l.width, l.height);
+        qxUnLockBitMap(&l);
     }
-    qxUnLockBitMap(&l);
     if (outSynced) *outSynced = synced;
     if (outBuffer) *outBuffer = buf.release();
     return 0;

@@ -24,8 +24,9 @@ int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t w
                     uint32_t argumentCount, const double *arguments, uint32_t smooth, qxBitMap **outBitmap,
                     qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
 // Reads a rectangle of a video bitmap back as native ARGB words (alpha byte
-// kept) into a new buffer (free with delete[]). 0, 1000, 1152, or 1524 when
-// the pixels live in a display adapter, which offers no reading here.
+// kept) into a new buffer (free with delete[]); an adapter's video bitmap is
+// read through its ReadVideoPixels. 0, 1000, 1152, or 1524 when the adapter
+// gives no pixels.
 int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t *outSynced,
                        uint32_t **outBuffer);
 }

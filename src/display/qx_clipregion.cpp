@@ -24,12 +24,6 @@ constexpr int kBox = 14, kShape = 28, kTypeMask = 28, kTypeAlpha = 30;
 
 qxClipRegion *gRegions = nullptr;
 
-void outputSize(const qxDisplay *d, int *w, int *h)
-{
-    *w = d ? (d->bgpic ? d->bgpic->width : d->width) : 0;
-    *h = d ? (d->bgpic ? d->bgpic->height : d->height) : 0;
-}
-
 void detach(qxClipRegion *r)
 {
     // Layers keep no pointer to a region that goes.
@@ -103,7 +97,7 @@ int qxCmdCreateClipRegion(lua_State *L)
     if (w < 1 || h < 1)
         return ERR_BADDIMENSIONS;
     int ow, oh;
-    outputSize(qxCurrentDisplay, &ow, &oh);
+    qxCurrentOutputSize(&ow, &oh);
     x = qxResolvePosX(x, w, ow, 0.0);
     y = qxResolvePosY(y, h, oh, 0.0);
     if ((int64_t)x + w < 1 || (int64_t)y + h < 1)
@@ -148,7 +142,7 @@ int qxCmdSetClipRegion(lua_State *L)
     if (d->targetType == kTypeMask || d->targetType == kTypeAlpha)
         return ERR_WRONGUSAGE;
     int ow, oh;
-    outputSize(d, &ow, &oh);
+    qxCurrentOutputSize(&ow, &oh);
     qxObjectRef id = qxGetObjectIDArg(L, 1);
     if (!id.automatic && (id.number == 0 || (int32_t)id.number == -1)) {
         d->clipRegion = nullptr;

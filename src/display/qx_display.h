@@ -7,6 +7,7 @@
 #include "platform/qx_sync.h"
 
 typedef struct lua_State lua_State;
+struct qxFillRecord;
 
 extern "C" {
 extern qxDisplay *qxDisplays;
@@ -43,6 +44,13 @@ int qxDisplayHasVideos(qxDisplay *display);
 // Scales a BGPic's working planes to a display's new size (the image
 // objects' qxScaleBGPicPlanes). NULL: the BGPic keeps its size.
 extern int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
+// Gradient and texture fills of a display's own BGPic, filled by the image
+// objects (qxReadFillFields, qxFillBitMapFromRecord). NULL: colour only.
+struct qxDisplayFillHooks {
+    int (*read)(lua_State *L, int t, qxFillRecord *fill);
+    int (*fill)(lua_State *L, qxBitMap *bitmap, qxFillRecord *fill, int32_t width, int32_t height);
+};
+extern qxDisplayFillHooks qxDisplayFill;
 // Ends a Select redirect of the display (output back to its BGPic);
 // filled by the image objects. NULL: nothing to end.
 extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);

@@ -551,6 +551,9 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     }
     if (r)
         return r;
+    if (qxDisplayAdapterActive() && qxHardwareBitMaps.rebuild)
+        if ((r = qxHardwareBitMaps.rebuild(d)))
+            return r;
     d->state = QX_DISPSTATE_OPEN;
     d->activation = (uint32_t)activate;
     if (!(d->flags & QX_DISP_HIDEPOINTER))
@@ -640,7 +643,7 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     } else if (d->bgpic && (d->bgpic->width != width || d->bgpic->height != height)) {
         // The display's own BGPic is filled again at the new size; a
         // script's is scaled to it.
-        if (d->bgpicOwned) {
+        if (d->bgpicOwned && d->bgpic->fill.style < QX_FILL_GRADIENT) {
             if (int r = qxRefillBGPic(d->bgpic, width, height, d->bgpic->fill.colour))
                 return r;
         } else if (qxScaleDisplayBGPic) {
@@ -901,8 +904,18 @@ int qxInitDisplays(void)
 // The display's own BGPic at its size and fill. Display 1 made from the
 // applet's declarations owns BGPic 1, which scripts and the declared
 // objects expect to find.
-static int makeOwnBGPic(lua_State *, qxDisplay *d, uint32_t number, qxBGPic **out)
+static int makeOwnBGPic(lua_State *L, qxDisplay *d, uint32_t number, int tags, qxBGPic **out)
 {
+    // A gradient or texture fill is read first: nothing is made on an error.
+    qxFillRecord fill{};
+    fill.style = d->fillStyle;
+    fill.colour = d->fillColor;
+    if (fill.style >= QX_FILL_GRADIENT) {
+        if (!qxDisplayFill.read || !tags)
+            return ERR_WRONGUSAGE;
+        if (int r = qxDisplayFill.read(L, tags, &fill))
+            return r;
+    }
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     if (number == 1 && qxGetTag(QX_TAG_STORED)) {
         if (qxBGPic *old = qxFindBGPicRecord({1, nullptr})) {
@@ -914,7 +927,23 @@ static int makeOwnBGPic(lua_State *, qxDisplay *d, uint32_t number, qxBGPic **ou
         }
         ref = {1, nullptr};
     }
-    return qxCreateBGPicFromBitmap(&ref, d->width, d->height, d->fillColor, out);
+    if (int r = qxCreateBGPicFromBitmap(&ref, d->width, d->height, d->fillColor, out))
+        return r;
+    if (fill.style >= QX_FILL_GRADIENT) {
+        qxBGPic *b = *out;
+        // Drawn again at every size: re-rendered, not pixel-scaled.
+        b->fill = fill;
+        b->kind = 1;
+        // Declared brushes have no pixels yet: start-up tiles them later.
+        if (fill.style == QX_FILL_TEXTURE && qxGetTag(QX_TAG_STORED))
+            return 0;
+        if (int r = qxDisplayFill.fill(L, b->bitmap, &b->fill, d->width, d->height)) {
+            qxFreeBGPicRecord(b);
+            *out = nullptr;
+            return r;
+        }
+    }
+    return 0;
 }
 
 int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qxDisplay **out)
@@ -1046,7 +1075,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         x11InitPixelFormat(d);
     qxBGPic *b = d->bgpic;
     if (!b) {
-        if (int r = makeOwnBGPic(L, d, automatic ? 0 : id, &b)) {
+        if (int r = makeOwnBGPic(L, d, automatic ? 0 : id, tags, &b)) {
             std::free(d->placement);
             std::free(d->backfillDescription);
             std::free(d);

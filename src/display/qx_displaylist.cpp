@@ -176,6 +176,7 @@ int qxDisplayHasVideos(qxDisplay *display)
 
 void (*qxFreeDisplayExtras)(qxDisplay *display);
 int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
+qxDisplayFillHooks qxDisplayFill;
 int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
 void (*qxFreeDisplayVideos)(qxDisplay *display);
 
@@ -194,6 +195,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         return ERR_VIDATTACHED;
     if (qxFreeDisplayVideos)
         qxFreeDisplayVideos(display);
+    if (qxHardwareBitMaps.freeDeleted)
+        qxHardwareBitMaps.freeDeleted(L, display);
     if (display->state != QX_DISPSTATE_CLOSED)
         qxDispCloseWindow(display);
     display->state = QX_DISPSTATE_CLOSED;

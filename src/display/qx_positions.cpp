@@ -10,7 +10,9 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_pointer.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/x11/x11_display.h"
@@ -24,18 +26,24 @@ bool within(int64_t v, int64_t constant)
     return v >= constant - 4999 && v <= constant + 4999;
 }
 
-void outputArea(int *w, int *h)
+// The area position constants refer to: the current clip region, else the
+// output (a Select target or the display's BGPic); its offset in *offset.
+void outputArea(int *w, int *h, int *offsetX, int *offsetY)
 {
-    qxDisplay *d = qxCurrentDisplay;
-    *w = d ? (d->bgpic ? d->bgpic->width : d->width) : 0;
-    *h = d ? (d->bgpic ? d->bgpic->height : d->height) : 0;
+    *offsetX = *offsetY = 0;
+    if (const qxDisplay *d = qxCurrentDisplay; d && d->clipRegion) {
+        const auto *r = static_cast<const qxClipRegion *>(d->clipRegion);
+        *w = r->width, *h = r->height, *offsetX = r->x, *offsetY = r->y;
+        return;
+    }
+    qxCurrentOutputSize(w, h);
 }
 
 // The same table on both axes: near/far edge and the two outside positions.
 int resolve(int v, int size, int area, double anchor, int64_t nearC, int64_t farC,
-            int64_t beforeC, int64_t afterC)
+            int64_t beforeC, int64_t afterC, int offset)
 {
-    const int64_t t = (int64_t)std::trunc(size * anchor);
+    const int64_t t = (int64_t)std::trunc(size * anchor) + offset;
     const int64_t x = v, a = area, s = size;
     int64_t r;
     if (within(x, -100000))
@@ -55,22 +63,34 @@ int resolve(int v, int size, int area, double anchor, int64_t nearC, int64_t far
 
 } // namespace
 
+void qxCurrentOutputSize(int *width, int *height)
+{
+    const qxDisplay *d = qxCurrentDisplay;
+    const qxBGPic *target = d && (d->targetType != 21 || d->doubleBuffer) && qxCurrentOutput ? qxCurrentOutput
+                            : d                                                             ? d->bgpic
+                                                                                            : nullptr;
+    *width = target ? target->width : d ? d->width : 0;
+    *height = target ? target->height : d ? d->height : 0;
+}
+
 int qxResolvePosX(int x, int width, int areaWidth, double anchor)
 {
+    int offset = 0;
     if (areaWidth == 0) {
-        int h;
-        outputArea(&areaWidth, &h);
+        int h, oy;
+        outputArea(&areaWidth, &h, &offset, &oy);
     }
-    return resolve(x, width, areaWidth, anchor, -90000, -80000, -50000, -40000);
+    return resolve(x, width, areaWidth, anchor, -90000, -80000, -50000, -40000, offset);
 }
 
 int qxResolvePosY(int y, int height, int areaHeight, double anchor)
 {
+    int offset = 0;
     if (areaHeight == 0) {
-        int w;
-        outputArea(&w, &areaHeight);
+        int w, ox;
+        outputArea(&w, &areaHeight, &ox, &offset);
     }
-    return resolve(y, height, areaHeight, anchor, -70000, -60000, -30000, -20000);
+    return resolve(y, height, areaHeight, anchor, -70000, -60000, -30000, -20000, offset);
 }
 
 int qxIsPosConstant(int v, int vertical)
@@ -125,8 +145,9 @@ int qxCmdMovePointer(lua_State *L)
     if (!d || !std::isfinite(fx) || !std::isfinite(fy) || std::fabs(fx) > 2e9 ||
         std::fabs(fy) > 2e9)
         return d ? ERR_WRONGUSAGE : 0;
-    // The platform pointer size stands in until pointer images carry theirs.
-    const int pw = 32, ph = 32;
+    // The display's own pointer image, else the platform pointer's size.
+    const qxPointer *p = d->pointer;
+    const int pw = p && p->width ? (int)p->width : 32, ph = p && p->height ? (int)p->height : 32;
     int x = qxResolvePosX((int)fx, pw, 0, 0.0), y = qxResolvePosY((int)fy, ph, 0, 0.0);
     if (d->state == QX_DISPSTATE_OPEN) {
         double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;

@@ -5,6 +5,9 @@ struct lua_State;
 
 extern "C" {
 // area 0: the current output's width (height).
+// The width and height of where drawing goes now: the Select target, else
+// the current display's BGPic.
+void qxCurrentOutputSize(int *width, int *height);
 int qxResolvePosX(int x, int width, int areaWidth, double anchor);
 int qxResolvePosY(int y, int height, int areaHeight, double anchor);
 // Whether v is a position constant with its offset: #CENTER, #LEFT or

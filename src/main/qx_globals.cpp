@@ -25,6 +25,7 @@
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lua.h"
 #include "core/plugins/qx_hosttable.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmaphost.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
@@ -40,6 +41,7 @@
 #include "media/qx_sound.h"
 #include "objects/formats/qx_picformats.h"
 #include "objects/qx_appicon.h"
+#include "objects/qx_brush.h"
 #include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
 #include "objects/qx_picsource.h"
@@ -189,6 +191,8 @@ void qxLinkLayers(void)
     qxHostSubstituteName = qxImageLoaderFileName;
     qxLinkPictureWriters();
     qxLinkObjects();
+    // Hardware brushes follow their display's window.
+    qxHardwareBitMaps = {qxBackupHardwareBrushes, qxRebuildBrushBitmaps, qxFreeDeletedBrushes};
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
     // Layer transforms are analysed on the draw state's trig tables.

@@ -62,7 +62,8 @@ qxChannel *channelOf(const qxMusic *m)
 // added with removes it again (the reaper has none of its own).
 lua_State *timerUserState;
 
-void updateTimerUser(lua_State *L)
+// 0, or the error of the interval that could not be made.
+int updateTimerUser(lua_State *L)
 {
     bool wanted = false;
     for (qxObjectHeader *h = reinterpret_cast<qxObjectHeader *>(musicList); h && !wanted; h = h->next) {
@@ -70,11 +71,13 @@ void updateTimerUser(lua_State *L)
         wanted = m->scriptFed && m->state == PLAYING;
     }
     if (wanted && !timerUserState && L) {
-        if (qxAddTimerUser(L, QX_TIMER_USER_SOUND) == 0) timerUserState = L;
+        if (int r = qxAddTimerUser(L, QX_TIMER_USER_SOUND)) return r;
+        timerUserState = L;
     } else if (!wanted && timerUserState) {
         qxRemTimerUser(timerUserState, QX_TIMER_USER_SOUND);
         timerUserState = nullptr;
     }
+    return 0;
 }
 
 // Drops the queue of a script-fed stream (under its lock).
@@ -238,7 +241,11 @@ int startMusic(qxMusic *m, lua_State *L = nullptr)
     }
     m->state = PLAYING;
     playingNow = m;
-    updateTimerUser(L);
+    if (int r = updateTimerUser(L)) {
+        // Nothing would wake the script to feed it.
+        haltMusic(m, false);
+        return r;
+    }
     return 0;
 }
 

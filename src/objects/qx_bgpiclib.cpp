@@ -374,6 +374,24 @@ int readGradientTable(lua_State *L, int t, qxGradient *g)
     return r;
 }
 
+} // namespace
+
+extern "C" int qxReadFillFields(lua_State *L, int t, qxFillRecord *fill)
+{
+    if (fill->style == QX_FILL_GRADIENT) {
+        if (int r = qxReadGradientFields(L, t, &fill->gradient, 0, 1))
+            return r;
+        if (int r = readGradientTable(L, t, &fill->gradient))
+            return r;
+    }
+    qxGetFieldID(L, t, "texturebrush", &fill->textureBrush, nullptr);
+    qxGetFieldInt(L, t, "texturex", &fill->textureX, nullptr);
+    qxGetFieldInt(L, t, "texturey", &fill->textureY, nullptr);
+    return 0;
+}
+
+namespace {
+
 int readLoadOptions(lua_State *L, int t, LoadOptions &o)
 {
     int v = 0;
@@ -391,15 +409,8 @@ int readLoadOptions(lua_State *L, int t, LoadOptions &o)
     if (style < 0 || style > 3)
         return ERR_WRONGUSAGE;
     o.fill.style = uint32_t(style);
-    if (style == QX_FILL_GRADIENT) {
-        if (int r = qxReadGradientFields(L, t, &o.fill.gradient, 0, 1))
-            return r;
-        if (int r = readGradientTable(L, t, &o.fill.gradient))
-            return r;
-    }
-    qxGetFieldID(L, t, "texturebrush", &o.fill.textureBrush, nullptr);
-    qxGetFieldInt(L, t, "texturex", &o.fill.textureX, nullptr);
-    qxGetFieldInt(L, t, "texturey", &o.fill.textureY, nullptr);
+    if (int r = qxReadFillFields(L, t, &o.fill))
+        return r;
     if (int r = qxScaleField(L, t, "scalewidth", &o.scaleWidth))
         return r;
     if (int r = qxScaleField(L, t, "scaleheight", &o.scaleHeight))

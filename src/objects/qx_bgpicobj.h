@@ -29,6 +29,9 @@ int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *hei
                            qxBitMap **bitmapOut);
 // Makes the BGPic the current display's and shows it; x and y 200000 keep
 // the position. For a transition, copies of the old and the new picture.
+// The gradient (fill style 2) and texture fields of a tag table into a
+// fill record whose style is set. 0 or the reader's error.
+int qxReadFillFields(lua_State *L, int t, qxFillRecord *fill);
 // New working planes of width x height from the base planes (pixels
 // scaled, or a vector source or fill rendered again). 0, 1218, 1522.
 int qxScaleBGPicPlanes(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);

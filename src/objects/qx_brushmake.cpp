@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_bitmaptransform.h"
@@ -20,6 +22,13 @@ namespace {
 bool hardwareAvailable()
 {
     return qxPlatformHasCap(8) != 0;
+}
+
+// A video bitmap of the adapter holding the pixels, for the display.
+qxBitMap *videoBitMap(const uint32_t *argb, uint32_t width, uint32_t height, qxDisplay *display)
+{
+    const qxBitMapTag tags[] = {{6, uint64_t(uintptr_t(display->window))}, {1, uint64_t(uintptr_t(argb))}, {0, 0}};
+    return qxAllocBitMap(width, height, QX_BITMAP_VIDEO, tags);
 }
 
 void fillPlane(qxBitMap *plane, uint8_t value)
@@ -69,7 +78,19 @@ int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t 
         return ERR_WRONGUSAGE;
     if (int r = qxCheckBrushSize(width, height))
         return r;
-    qxBitMap *bm = qxAllocBitMap(uint32_t(width), uint32_t(height), 0, nullptr);
+    qxDisplay *display = nullptr;
+    qxBitMap *bm = nullptr;
+    if (hardware && hardwareAvailable()) {
+        // Made in the adapter's video memory from the filled pixels.
+        if (int r = qxGetHardwareBitMapDisplay(hardwareDisplay, &display))
+            return r;
+        std::vector<uint32_t> argb(size_t(width) * size_t(height),
+                                   clear ? (colour & 0xFFFFFF) : (colour | 0xFF000000u));
+        bm = videoBitMap(argb.data(), uint32_t(width), uint32_t(height), display);
+        noFill = 1;
+    } else {
+        bm = qxAllocBitMap(uint32_t(width), uint32_t(height), 0, nullptr);
+    }
     if (!bm)
         return ERR_BITMAP;
     if (!noFill) {
@@ -106,8 +127,10 @@ int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t 
     // Video bitmaps come only from a display adapter; a software bitmap
     // leaves the brush a software brush.
     b->hardware = hardware && hardwareAvailable() && bm->video;
-    if (b->hardware)
+    if (b->hardware) {
         b->hardwareFlags = (m ? QX_HWBRUSH_MASK : 0) | (a ? QX_HWBRUSH_ALPHA : 0);
+        b->display = display;
+    }
     return 0;
 }
 
@@ -266,7 +289,14 @@ int qxBackupHardwareBrushes(qxDisplay *display)
     for (qxBrush *b = qxBrushes; b; b = b->next) {
         if (!b->hardware || b->display != display || !b->bitmap || b->pixelBackup)
             continue;
-        b->pixelBackup = qxBitMapToARGB(b->bitmap, 0, 0, int32_t(b->width), int32_t(b->height), 0);
+        // Read back through the adapter: video memory cannot be locked.
+        uint32_t synced = 0, *pixels = nullptr;
+        if (int r = qxReadBitmapPixels(b->bitmap, 0, 0, int32_t(b->width), int32_t(b->height), &synced, &pixels))
+            return r;
+        b->pixelBackup = static_cast<uint32_t *>(qxAlloc(size_t(b->width) * b->height * 4, 0));
+        if (b->pixelBackup)
+            std::memcpy(b->pixelBackup, pixels, size_t(b->width) * b->height * 4);
+        delete[] pixels;
         if (!b->pixelBackup)
             return ERR_MEM;
         qxFreeBitMap(b->bitmap);
@@ -280,10 +310,9 @@ int qxRebuildBrushBitmaps(qxDisplay *display)
     for (qxBrush *b = qxBrushes; b; b = b->next) {
         if (!b->hardware || b->display != display || !b->pixelBackup)
             continue;
-        qxBitMap *bm = nullptr;
-        if (int r = qxBitMapFromARGB(b->pixelBackup, 0xFFFFFFFFu, int32_t(b->width), int32_t(b->height),
-                                     int32_t(b->width), 0, 0, nullptr, &bm, nullptr, nullptr))
-            return r;
+        qxBitMap *bm = videoBitMap(b->pixelBackup, b->width, b->height, display);
+        if (!bm)
+            return ERR_BITMAP;
         b->bitmap = bm;
         qxFree(b->pixelBackup);
         b->pixelBackup = nullptr;

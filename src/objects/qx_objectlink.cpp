@@ -15,6 +15,7 @@ extern "C" void qxLinkObjects(void)
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
+    qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

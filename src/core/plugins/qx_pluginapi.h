@@ -349,6 +349,20 @@ typedef int (*qxBeginDoubleBufferFunc)(void *window, uint32_t width, uint32_t he
 typedef int (*qxFlipFunc)(void *window, const qxHostTag *tags);
 typedef int (*qxEndDoubleBufferFunc)(void *window, const qxHostTag *tags);
 
+/* A display adapter's video bitmaps read back (hardware brushes backed up,
+ * copies, pixel reads): ReadVideoPixels(bitmap, record) fills the record,
+ * whose version is 2 on entry, and returns non-zero; FreeVideoPixels
+ * (bitmap, record) releases what it handed out. */
+typedef struct qxVideoPixelsRecord {
+    uint32_t version; /* 2 */
+    const void *pixels;
+    uint32_t pixelFormat;  /* 10 to 13 */
+    uint32_t pixelsPerRow;
+    uint32_t synced;
+} qxVideoPixelsRecord;
+typedef int (*qxReadVideoPixelsFunc)(void *bitmap, qxVideoPixelsRecord *record);
+typedef void (*qxFreeVideoPixelsFunc)(void *bitmap, qxVideoPixelsRecord *record);
+
 /* Slot counts of the sixteen sub-tables. */
 #define QX_HOST_RUNTIME_SLOTS 58
 #define QX_HOST_SYSTEM_SLOTS 55

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "core/plugins/qx_pluginapi.h"
@@ -22,6 +23,13 @@ static int handles;
 static uint32_t qualifiers;
 static int buffering, frames, heldBlits; /* the adapter's double buffer */
 static int showPixel; /* blits also log their source's first pixel */
+
+/* A video bitmap held here (adapter flag 0x10). */
+typedef struct {
+    uint32_t number, width, height;
+    uint32_t pixels[];
+} VideoBitMap;
+
 
 #define VM(slot, type) ((type)host->vm[slot])
 #define GFX(slot, type) ((type)host->graphics[slot])
@@ -63,7 +71,8 @@ void ClosePlugin(void) {}
 uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
 {
     (void)reserved;
-    return capability == QX_CAP_DISPLAYADAPTER ? 1 : 0;
+    /* Its own main loop; hardware bitmaps when installed with flag 0x10. */
+    return capability == QX_CAP_DISPLAYADAPTER ? 1 | 8 : 0;
 }
 
 /* ---- Display adapter entry points ---- */
@@ -191,8 +200,14 @@ typedef struct {
 } BlitRecord;
 _Static_assert(sizeof(BlitRecord) == 88, "blit record");
 
-static int BufferBlit(void *source, const BlitRecord *r)
+static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
 {
+    if (flags & 1) { /* one of our video bitmaps */
+        const VideoBitMap *v = source;
+        say("held video bitmap %u %ux%u at %u,%u\n", v->number, r->width, r->height, r->dx, r->dy);
+        heldBlits++;
+        return 0;
+    }
     Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
     uint32_t *argb = GFX(25, uint32_t *(*)(void *, void *, void *, const Tag *))(source, NULL, NULL, rect);
     say("held %ux%u at %u,%u first %08x\n", r->width, r->height, r->dx, r->dy, argb ? argb[0] : 0);
@@ -204,7 +219,7 @@ static int BufferBlit(void *source, const BlitRecord *r)
 int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
     (void)tags;
-    if (buffering) return BufferBlit(source, r);
+    if (buffering) return BufferBlit(source, r, flags);
     say("BltBitMap %s -> %d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
         source ? "bitmap" : "none", (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
@@ -274,11 +289,42 @@ int Flip(void *handle, const Tag *tags)
     return 0;
 }
 int Cls(void) { return 0; }
-int AllocVideoBitMap(void) { return 0; }
-int FreeVideoBitMap(void) { return 0; }
-int ReadVideoPixels(void) { return 0; }
-int FreeVideoPixels(void) { return 0; }
-int DoVideoBitMapMethod(void) { return 0; }
+/* Video bitmaps (adapter flag 0x10): ARGB copies held here, numbered in
+ * the log; reading them back hands out the copy. */
+static uint32_t videoBitMaps;
+void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Tag *tags)
+{
+    const uint32_t *argb = NULL;
+    (void)flags;
+    for (; tags->tag; tags++)
+        if (tags->tag == 1) argb = (const uint32_t *)(uintptr_t)tags->value;
+    VideoBitMap *v = argb && width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
+    if (!v) return NULL;
+    v->number = ++videoBitMaps, v->width = width, v->height = height;
+    memcpy(v->pixels, argb, (size_t)width * height * 4);
+    say("AllocVideoBitMap %u %ux%u first %08x\n", v->number, width, height, argb[0]);
+    return v;
+}
+void FreeVideoBitMap(void *bitmap)
+{
+    VideoBitMap *v = bitmap;
+    say("FreeVideoBitMap %u\n", v->number);
+    free(v);
+}
+int ReadVideoPixels(void *bitmap, qxVideoPixelsRecord *record)
+{
+    VideoBitMap *v = bitmap;
+    if (!v || record->version != 2) return 0;
+    record->pixels = v->pixels, record->pixelFormat = 10, record->pixelsPerRow = v->width, record->synced = 1;
+    say("ReadVideoPixels %u\n", v->number);
+    return 1;
+}
+void FreeVideoPixels(void *bitmap, qxVideoPixelsRecord *record) { (void)bitmap, (void)record; }
+uint64_t DoVideoBitMapMethod(void *bitmap, uint32_t method, uint64_t argument)
+{
+    (void)bitmap, (void)method, (void)argument;
+    return 0;
+}
 int AllocBitMap(void) { return 0; }
 int FreeBitMap(void) { return 0; }
 int LockBitMap(void) { return 0; }
