@@ -11,7 +11,8 @@ QX_RUN_PACKAGES="cmake ninja-build g++ python3 \
 zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev libpng-dev ttf-bitstream-vera \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libasound2-dev \
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 libasound2-plugins \
-libgtk2.0-0 libpango-1.0-0 libnotify4"
+libgtk2.0-0 libpango-1.0-0 libnotify4 \
+libopencv-imgproc-dev"
 
 # What the tests add.
 QX_TEST_PACKAGES="clang libclang-rt-14-dev libgtest-dev xvfb xauth lua5.1 \
@@ -22,7 +23,7 @@ imagemagick netpbm libjpeg-turbo-progs libstb-dev gdk-pixbuf-tests golang-1.19-s
 golang-golang-x-image-dev \
 libxext-dev libxtst-dev \
 openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
-libopencv-imgproc-dev xclip \
+xclip \
 libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core"
 
 QX_PACKAGES=$QX_RUN_PACKAGES

@@ -259,9 +259,10 @@ int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &
     return err;
 }
 
-// A plain box of an opaque colour goes straight into the pixels of a
-// selected brush that has no mask or alpha plane: no image, no blend.
-// Returns false when the box needs the general way.
+// A plain box (upright, square corners, no anti-aliasing) of opaque colours
+// goes straight into the pixels of a selected brush that has no mask or
+// alpha plane: shadow, border and box as rectangle fills, an outline as its
+// four 1-pixel edges. Returns false when the box needs the general way.
 bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
 {
     qxDisplay *d = qxCurrentDisplay;
@@ -269,7 +270,12 @@ bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
         qxSelectMode != QX_SELMODE_NORMAL)
         return false;
     if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
-    if ((r.colour >> 24) || s.fillStyle != QX_FILLCOLOR || (s.formStyle & (QX_FORM_EDGE | QX_FORM_SHADOW))) return false;
+    if ((r.colour >> 24) || (s.formStyle & QX_FORM_ANTIALIAS)) return false;
+    const bool outline = s.fillStyle == QX_FILLNONE;
+    if (outline ? s.lineWidth > 1 : s.fillStyle != QX_FILLCOLOR) return false;
+    const bool border = !outline && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0;
+    const bool shadow = !outline && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0;
+    if ((border && (s.borderColour >> 24)) || (shadow && (s.shadowColour >> 24))) return false;
     if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
     if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return false;
     qxOutputState *o = qxOutputOf(d, 0);
@@ -279,12 +285,27 @@ bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
     const double ax = r.transform ? r.transform->anchorx : 0, ay = r.transform ? r.transform->anchory : 0;
     const int64_t x0 = int64_t(qxResolvePosX(r.x, r.width, 0, ax)) - int64_t(std::trunc(r.width * ax));
     const int64_t y0 = int64_t(qxResolvePosY(r.y, r.height, 0, ay)) - int64_t(std::trunc(r.height * ay));
-    const int64_t l = std::max<int64_t>(x0, 0), t = std::max<int64_t>(y0, 0);
-    const int64_t rt = std::min<int64_t>(x0 + r.width, tw), b = std::min<int64_t>(y0 + r.height, th);
-    if (l < rt && t < b) {
-        qxRectFill(bm, int32_t(l), int32_t(t), int32_t(rt - l), int32_t(b - t), r.colour & 0xFFFFFF);
-        o->record.modified = 1;
+    auto fill = [&](int64_t x, int64_t y, int64_t w, int64_t h, uint32_t colour) {
+        const int64_t l = std::max<int64_t>(x, 0), t = std::max<int64_t>(y, 0);
+        const int64_t rt = std::min<int64_t>(x + w, tw), b = std::min<int64_t>(y + h, th);
+        if (l < rt && t < b) qxRectFill(bm, int32_t(l), int32_t(t), int32_t(rt - l), int32_t(b - t), colour & 0xFFFFFF);
+    };
+    const int64_t b = border ? s.borderSize : 0, w = r.width, h = r.height;
+    if (shadow) {
+        int32_t sl = 0, st = 0, sr = 0, sb = 0;
+        qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
+        fill(x0 - b + sr - sl, y0 - b + sb - st, w + 2 * b, h + 2 * b, s.shadowColour);
     }
+    if (border) fill(x0 - b, y0 - b, w + 2 * b, h + 2 * b, s.borderColour);
+    if (!outline) {
+        fill(x0, y0, w, h, r.colour);
+    } else {
+        fill(x0, y0, w, 1, r.colour);
+        fill(x0, y0 + h - 1, w, 1, r.colour);
+        fill(x0, y0, 1, h, r.colour);
+        fill(x0 + w - 1, y0, 1, h, r.colour);
+    }
+    o->record.modified = 1;
     return true;
 }
 

@@ -15,17 +15,18 @@ namespace {
 
 // The quicksort on the index range lo .. hi of whatever Ops reaches:
 // sortPair(i, j) (puts the two entries in order, true when it swapped),
-// parkPivot(from, to), dropPivot(), swap(i, j), fail(), and the
-// partition scans beforePivot(i) and afterPivot(j), which keep the entry
-// where they stop for swapScanned(i, j) or dropScanned().
-template <typename Ops> void quicksort(Ops &ops, int lo, int hi) {
+// parkPivot(from, to), dropPivot(), swap(i, j), and the partition scans
+// beforePivot(i) and afterPivot(j), which keep the entry where they stop
+// for swapScanned(i, j) or dropScanned(). False when the order contradicts
+// itself.
+template <typename Ops> bool quicksort(Ops &ops, int lo, int hi) {
     while (lo < hi) {
         // Median of three: the ends and the middle in order.
         ops.sortPair(lo, hi);
-        if (hi - lo == 1) return;
+        if (hi - lo == 1) return true;
         int mid = lo + (hi - lo) / 2;
         if (!ops.sortPair(lo, mid)) ops.sortPair(mid, hi);
-        if (hi - lo == 2) return;
+        if (hi - lo == 2) return true;
         // Park the pivot at the second-last place and partition the rest.
         // A consistent order stops each scan at the range's ends at the
         // latest; passing them means the order contradicts itself.
@@ -33,9 +34,9 @@ template <typename Ops> void quicksort(Ops &ops, int lo, int hi) {
         int i = lo, j = hi - 1;
         for (;;) {
             while (ops.beforePivot(++i))
-                if (i == hi) ops.fail();
+                if (i == hi) return false;
             while (ops.afterPivot(--j))
-                if (j == lo) ops.fail();
+                if (j == lo) return false;
             if (j < i) {
                 ops.dropScanned();
                 break;
@@ -46,13 +47,14 @@ template <typename Ops> void quicksort(Ops &ops, int lo, int hi) {
         ops.swap(hi - 1, i);
         // Recurse into the smaller part, loop on the larger one.
         if (i - lo < hi - i) {
-            quicksort(ops, lo, i - 1);
+            if (!quicksort(ops, lo, i - 1)) return false;
             lo = i + 1;
         } else {
-            quicksort(ops, i + 1, hi);
+            if (!quicksort(ops, i + 1, hi)) return false;
             hi = i - 1;
         }
     }
+    return true;
 }
 
 // Entries read and written through the VM; the pivot waits on the stack.
@@ -151,12 +153,10 @@ struct TableOps {
         lua_rawseti(L, table, j);
     }
     void dropScanned() { lua_pop(L, 2); }
-    [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
 };
 
 // Numbers compared as the VM compares them, on a copy of the list.
 struct NumberOps {
-    lua_State *L;
     std::vector<double> &v;
     double pivot = 0;
 
@@ -175,7 +175,6 @@ struct NumberOps {
     bool afterPivot(int j) const { return pivot < v[j]; }
     void swapScanned(int i, int j) { std::swap(v[i], v[j]); }
     void dropScanned() {}
-    [[noreturn]] void fail() { luaG_raisecode(L, ERR_SORTFUNC); }
 };
 
 // The entries as numbers when every one is a number.
@@ -207,8 +206,8 @@ int qxCmdSort(lua_State *L)
     int n = qxListLength(L, 1, order == 0);
     std::vector<double> numbers;
     if (!order && n > 1 && readNumbers(L, 1, n, numbers)) {
-        NumberOps ops{L, numbers};
-        quicksort(ops, 0, n - 1);
+        NumberOps ops{numbers};
+        if (!quicksort(ops, 0, n - 1)) return ERR_SORTFUNC;
         for (int i = 0; i < n; i++) {
             lua_pushnumber(L, numbers[static_cast<size_t>(i)]);
             lua_rawseti(L, 1, i);
@@ -216,6 +215,5 @@ int qxCmdSort(lua_State *L)
         return 0;
     }
     TableOps ops{L, 1, order};
-    quicksort(ops, 0, n - 1);
-    return 0;
+    return quicksort(ops, 0, n - 1) ? 0 : ERR_SORTFUNC;
 }

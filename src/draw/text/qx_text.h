@@ -58,6 +58,10 @@ struct qxTextRequest {
     // by the script instead of the wrap width's own breaks.
     const int32_t *breaks;
     int32_t breakCount;
+    // Print's tab decisions of an earlier rendering, in order: a stop's
+    // index, or -1 for a new line; none: decided from the stops.
+    const int32_t *tabPicks;
+    int32_t tabPickCount;
 };
 
 // The text cursor, margins and tab stops of one display.
@@ -78,6 +82,11 @@ struct qxTextImage {
     // Anti-aliased or partly transparent: an alpha plane; else the text's
     // pixels are all or nothing and a mask holds them.
     int needsAlpha;
+    // What this rendering decided where the request gave nothing (qxAlloc,
+    // freed with the image): the words the wrap width broke before and
+    // Print's tab decisions, so a rendering again breaks the same lines.
+    int32_t *breaks, breakCount;
+    int32_t *tabPicks, tabPickCount;
 };
 
 // Object type 8: text rendered once into an image.
@@ -99,6 +108,9 @@ struct qxTextObject {
     // The object's transform: target size (0: the base size) and angle.
     int32_t targetWidth, targetHeight;
     double angle;
+    // The request's word-wrap table: the script's or the one the first
+    // rendering recorded, so a scaled rendering breaks the same lines.
+    int32_t *breakCopy;
 };
 
 // The payload of TEXTOUT and PRINT layers: the request the layer was
@@ -109,6 +121,8 @@ struct qxTextLayerData {
     int32_t tabs[32];
     int32_t rightMargin;
     int32_t originX, originY; // where the request point lies in the picture
+    // The payload's own copies of the request's break and tab tables.
+    int32_t *breakCopy, *tabPickCopy;
 };
 
 struct qxLayer;

@@ -61,8 +61,30 @@ int restyleObject(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qx
 }
 
 
-// A payload owning its text; the break table is not kept (the image is).
-qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y)
+// A copy of count entries, or null for none; false when out of memory.
+bool copyTable(const int32_t *from, int32_t count, int32_t **to)
+{
+    *to = nullptr;
+    if (!from || count <= 0) return true;
+    *to = static_cast<int32_t *>(qxAlloc(size_t(count) * sizeof(int32_t), 0));
+    if (*to) std::memcpy(*to, from, size_t(count) * sizeof(int32_t));
+    return *to != nullptr;
+}
+
+void dropPayload(qxTextLayerData *p)
+{
+    if (!p) return;
+    qxReleaseFont(p->request.block.font);
+    qxFree(const_cast<char *>(p->request.text));
+    qxFree(p->breakCopy);
+    qxFree(p->tabPickCopy);
+    qxFree(p);
+}
+
+// A payload owning its text and its break and tab tables: the request's,
+// or those the first rendering (drawn) recorded, so that drawing it again
+// at another scale breaks the same lines.
+qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y, const qxTextImage *drawn = nullptr)
 {
     auto *p = static_cast<qxTextLayerData *>(qxAlloc(sizeof(qxTextLayerData), 1));
     char *text = p ? qxCopyTextBytes(rq->text, rq->length) : nullptr;
@@ -73,21 +95,23 @@ qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y)
     p->x = x, p->y = y;
     p->request = *rq;
     p->request.text = text;
-    p->request.breaks = nullptr, p->request.breakCount = 0;
+    qxRetainFont(rq->block.font);
+    const bool givenBreaks = rq->breakCount > 0, givenPicks = rq->tabPickCount > 0;
+    const int32_t breakCount = givenBreaks ? rq->breakCount : drawn ? drawn->breakCount : 0;
+    const int32_t pickCount = givenPicks ? rq->tabPickCount : drawn ? drawn->tabPickCount : 0;
+    if (!copyTable(givenBreaks ? rq->breaks : drawn ? drawn->breaks : nullptr, breakCount, &p->breakCopy) ||
+        !copyTable(givenPicks ? rq->tabPicks : drawn ? drawn->tabPicks : nullptr, pickCount, &p->tabPickCopy)) {
+        p->breakCopy = p->tabPickCopy = nullptr;
+        dropPayload(p);
+        return nullptr;
+    }
+    p->request.breaks = p->breakCopy, p->request.breakCount = p->breakCopy ? breakCount : 0;
+    p->request.tabPicks = p->tabPickCopy, p->request.tabPickCount = p->tabPickCopy ? pickCount : 0;
     p->request.tabCount = std::clamp(rq->tabCount, 0, 32);
     if (p->request.tabCount) std::memcpy(p->tabs, rq->tabs, sizeof(int32_t) * size_t(p->request.tabCount));
     p->request.tabs = p->tabs;
     p->rightMargin = rq->print ? rq->leftMargin + rq->wrap - 1 : rq->wrap;
-    qxRetainFont(rq->block.font);
     return p;
-}
-
-void dropPayload(qxTextLayerData *p)
-{
-    if (!p) return;
-    qxReleaseFont(p->request.block.font);
-    qxFree(const_cast<char *>(p->request.text));
-    qxFree(p);
 }
 
 void freePayload(lua_State *, qxLayerData *d)
@@ -323,12 +347,14 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     if (changed && (uint32_t(colour) >> 24)) style->transparency = uint32_t(colour) >> 24;
     rq.text = text.data(), rq.length = text.size();
     qxStripLayerEffects(&rq);
+    // Laid out afresh: the lines and tabs this rendering decides are kept.
+    rq.breaks = nullptr, rq.breakCount = 0, rq.tabPicks = nullptr, rq.tabPickCount = 0;
     qxTextImage im;
     if (int r = qxLayoutTextL(L, &rq, &im)) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr;
     int r = qxBitMapFromARGB(im.pixels, 0xFFFFFFFFu, im.width, im.height, im.width, 0, 8, nullptr, &bm, nullptr,
                              &alpha);
-    qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), pk.cursorY);
+    qxTextLayerData *np = r ? nullptr : makePayload(&rq, p->x + (left - (print ? p->request.leftMargin : 0)), pk.cursorY, &im);
     auto *data = np ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
         dropPayload(np);
@@ -538,7 +564,7 @@ int qxAddTextImageLayer(lua_State *L, uint32_t type, const qxTextRequest *rq, qx
         return r;
     qxTextRequest drawn = *rq;
     qxStripLayerEffects(&drawn);
-    qxTextLayerData *p = makePayload(&drawn, x, y);
+    qxTextLayerData *p = makePayload(&drawn, x, y, im);
     auto *data = p ? static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData))) : nullptr;
     if (!data) {
         dropPayload(p);

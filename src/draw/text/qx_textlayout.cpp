@@ -385,11 +385,30 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
 
 } // namespace
 
+namespace {
+
+// A recorded table as the image hands it out; false when out of memory.
+bool keepTable(const std::vector<int32_t> &table, int32_t **out, int32_t *count)
+{
+    *out = nullptr, *count = 0;
+    if (table.empty()) return true;
+    *out = static_cast<int32_t *>(qxAlloc(table.size() * sizeof(int32_t), 0));
+    if (!*out) return false;
+    std::copy(table.begin(), table.end(), *out);
+    *count = int32_t(table.size());
+    return true;
+}
+
+} // namespace
+
 extern "C" {
 
 void qxFreeTextImage(qxTextImage *image)
 {
-    if (image) qxFree(image->pixels), image->pixels = nullptr;
+    if (!image) return;
+    qxFree(image->pixels), image->pixels = nullptr;
+    qxFree(image->breaks), image->breaks = nullptr, image->breakCount = 0;
+    qxFree(image->tabPicks), image->tabPicks = nullptr, image->tabPickCount = 0;
 }
 
 
@@ -421,15 +440,26 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     int32_t x = rq->print ? rq->startX : 0, y = 0;
     size_t lineFirst = 0; // first run of the current line
     bool wordStart = false;
-    int32_t wordIndex = -1, nextBreak = 0;
+    int32_t wordIndex = -1, nextBreak = 0, nextPick = 0;
+    std::vector<int32_t> breaks, tabPicks; // what this rendering decided
     for (const Item &item : items) {
         if (item.kind == Item::NEWLINE) {
             x = 0, y += lineHeight, lineFirst = runs.size(), wordStart = false;
             continue;
         }
         if (item.kind == Item::TAB) {
-            const int32_t *stop = std::upper_bound(rq->tabs, rq->tabs + rq->tabCount, x + rq->leftMargin);
-            if (stop != rq->tabs + rq->tabCount && (rq->wrap <= 0 || *stop < rq->wrap)) x = *stop - rq->leftMargin;
+            int32_t pick = -1;
+            if (rq->tabPickCount > 0) {
+                // The decisions of the first rendering, while they last.
+                pick = nextPick < rq->tabPickCount ? rq->tabPicks[nextPick++] : -1;
+                if (pick >= rq->tabCount) pick = -1;
+            } else {
+                const int32_t *stop = std::upper_bound(rq->tabs, rq->tabs + rq->tabCount, x + rq->leftMargin);
+                if (stop != rq->tabs + rq->tabCount && (rq->wrap <= 0 || *stop < rq->wrap))
+                    pick = int32_t(stop - rq->tabs);
+                tabPicks.push_back(pick);
+            }
+            if (pick >= 0) x = rq->tabs[pick] - rq->leftMargin;
             else x = 0, y += lineHeight, lineFirst = runs.size();
             wordStart = true;
             continue;
@@ -470,6 +500,7 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
             breakHere = nextBreak < rq->breakCount && rq->breaks[nextBreak] == wordIndex;
         } else {
             breakHere = rq->wrap > 0 && !alone && x + right > rq->wrap;
+            if (breakHere) breaks.push_back(wordIndex);
         }
         if (breakHere) {
             x = 0, y += lineHeight, lineFirst = runs.size();
@@ -667,6 +698,10 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     out->pixels = c.pixels;
     out->width = width, out->height = height;
     out->originX = L0, out->originY = T;
+    if (!keepTable(breaks, &out->breaks, &out->breakCount) || !keepTable(tabPicks, &out->tabPicks, &out->tabPickCount)) {
+        qxFreeTextImage(out);
+        return ERR_MEM;
+    }
     out->needsAlpha = (rq->block.style & QX_TS_ANTIALIAS) || (font && font->kind == QX_FONT_COLORBITMAP);
     for (const Run &r : runs) {
         const uint32_t st = r.block.style;

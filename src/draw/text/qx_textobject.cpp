@@ -29,7 +29,17 @@ void freeRecord(lua_State *L, qxTextObject *o)
     qxFreeMaskBitMap(o->mask);
     qxFreeAlphaBitMap(o->alpha);
     qxFree(const_cast<char *>(o->request.text));
+    qxFree(o->breakCopy);
     qxFree(o);
+}
+
+// A copy of count entries, or null for none.
+int32_t *copyBreaks(const int32_t *from, int32_t count)
+{
+    if (!from || count <= 0) return nullptr;
+    auto *to = static_cast<int32_t *>(qxAlloc(size_t(count) * sizeof(int32_t), 0));
+    if (to) std::memcpy(to, from, size_t(count) * sizeof(int32_t));
+    return to;
 }
 
 void append(qxTextObject *o)
@@ -147,8 +157,13 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
         r = textPlanes(im, &o->image, &o->mask, &o->alpha);
+    const bool given = request->breakCount > 0;
+    const int32_t breakCount = given ? request->breakCount : im.breakCount;
+    int32_t *breaks = r ? nullptr : copyBreaks(given ? request->breaks : im.breaks, breakCount);
+    if (!r && breakCount > 0 && !breaks) r = ERR_MEM;
     qxFreeTextImage(&im);
     if (r) {
+        if (o) qxFreeImagePlanes(o->image, o->mask, o->alpha);
         qxFree(text);
         qxFree(o);
         return r;
@@ -158,6 +173,9 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
     o->request = *request;
     o->request.text = text;
+    o->breakCopy = breaks;
+    o->request.breaks = breaks, o->request.breakCount = breaks ? breakCount : 0;
+    o->request.tabPicks = nullptr, o->request.tabPickCount = 0;
     o->width = o->baseWidth = im.width;
     o->height = o->baseHeight = im.height;
     o->originX = im.originX, o->originY = im.originY;
@@ -176,12 +194,15 @@ int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxText
     if (!r)
         r = qxCopyImageRect(source->image, source->mask, source->alpha, 0, 0, source->width, source->height, 0, 0, 0,
                             0, &o->image, source->mask ? &o->mask : nullptr, source->alpha ? &o->alpha : nullptr);
+    int32_t *breaks = r ? nullptr : copyBreaks(source->breakCopy, source->request.breakCount);
+    if (!r && source->breakCopy && !breaks) r = ERR_MEM;
     qxObjectDataItem *data = nullptr;
     if (!r) r = qxCopyNameList(L, source->data, &data);
     if (r) {
         qxFreeBitMap(o ? o->image : nullptr);
         qxFreeMaskBitMap(o ? o->mask : nullptr);
         qxFreeAlphaBitMap(o ? o->alpha : nullptr);
+        qxFree(breaks);
         qxFree(text);
         qxFree(o);
         return r;
@@ -190,6 +211,7 @@ int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxText
     *o = *source;
     o->image = keep.image, o->mask = keep.mask, o->alpha = keep.alpha;
     o->request.text = text;
+    o->breakCopy = breaks, o->request.breaks = breaks;
     o->next = nullptr;
     o->number = number;
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));

@@ -229,6 +229,11 @@ int defaultPixelFormat(Display *d, int screen, uint32_t depth)
     return format;
 }
 
+// The connection start-up opened to read the resources, until a display
+// of the same server takes it over.
+Display *spareDisplay;
+char spareName[256];
+
 // The pointer-watch threads pause on this, so that a stop ends the pause.
 pthread_mutex_t watchPauseMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t watchPauseCond = PTHREAD_COND_INITIALIZER;
@@ -329,13 +334,19 @@ int x11InitPlatform(void)
     x11ScaleFactor = 1.0;
     if (Display *d = XOpenDisplay(x11DefaultServer[0] ? x11DefaultServer : nullptr)) {
         x11ScaleFactor = x11ScaleFromResources(XResourceManagerString(d));
-        XCloseDisplay(d);
+        // Kept for the first connection to the same server: a second
+        // connection set-up costs as much as the rest of the window's.
+        spareDisplay = d;
+        std::snprintf(spareName, sizeof spareName, "%s", x11DefaultServer);
     }
     return 0;
 }
 
 void x11ExitPlatform(void)
 {
+    if (spareDisplay)
+        XCloseDisplay(spareDisplay);
+    spareDisplay = nullptr;
     // The error report may have used the requester thread: it ends first.
     qxGtkStopThread();
     x11FreeIconBuffer();
@@ -371,7 +382,12 @@ int x11OpenConnection(const char *name, x11Connection **out)
     if (!c)
         return ERR_MEM;
     x11InstallErrorHandlers();
-    c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
+    if (spareDisplay && !std::strcmp(spareName, wanted)) {
+        c->display = spareDisplay;
+        spareDisplay = nullptr;
+    } else {
+        c->display = XOpenDisplay(wanted[0] ? wanted : nullptr);
+    }
     if (!c->display) {
         std::free(c);
         return ERR_XDISPLAY;

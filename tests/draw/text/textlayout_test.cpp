@@ -149,17 +149,52 @@ TEST(TextLayout, OnlyTransparencyOrAntialiasingNeedsAlpha)
     EXPECT_EQ(Layout("[edge=$800000FF,2]x").im.needsAlpha, 1);
 }
 
-TEST(TextLayout, PrintGoesToTabStopsAndReportsTheCursor)
+// Print of text on the start-up font: stops at 24 and 48, wrap 100, the
+// cursor at 4 with a left margin of 8.
+qxTextRequest printRequest(const std::string &text)
 {
+    static const int32_t tabs[2] = {24, 48};
     qxFontHandle *font = nullptr;
-    ASSERT_EQ(qxInitFontSystem(&font), 0);
-    const int32_t tabs[2] = {24, 48};
-    const std::string text = "a\tb\tc\td";
+    EXPECT_EQ(qxInitFontSystem(&font), 0);
     qxTextRequest rq{};
     rq.block = {QX_TS_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, font};
     rq.text = text.data(), rq.length = text.size();
     rq.align = QX_ALIGN_LEFT, rq.wrap = 100, rq.tags = 1, rq.print = 1;
     rq.startX = 4, rq.leftMargin = 8, rq.tabs = tabs, rq.tabCount = 2;
+    return rq;
+}
+
+// A rendering records where the wrap width broke and where Print's tabs
+// went; handed back, they decide the lines whatever the widths say now.
+TEST(TextLayout, RecordedBreaksAndTabsAreFollowed)
+{
+    Layout wrapped("one two three four", QX_ALIGN_LEFT, 40);
+    ASSERT_EQ(wrapped.r, 0);
+    ASSERT_GT(wrapped.im.breakCount, 0);
+    EXPECT_EQ(wrapped.im.breaks[0], 1); // "two" starts the second line
+
+    const std::string text = "a\tb\tc";
+    qxTextRequest rq = printRequest(text);
+    rq.startX = rq.leftMargin = 0;
+    qxTextImage im;
+    ASSERT_EQ(qxLayoutText(&rq, &im), 0);
+    ASSERT_EQ(im.tabPickCount, 2);
+    EXPECT_EQ(im.tabPicks[0], 0);
+    EXPECT_EQ(im.tabPicks[1], 1);
+    qxFreeTextImage(&im);
+    // The same text with the second tab recorded as a new line.
+    const int32_t picks[2] = {0, -1};
+    rq.tabPicks = picks, rq.tabPickCount = 2;
+    ASSERT_EQ(qxLayoutText(&rq, &im), 0);
+    EXPECT_EQ(im.endY, 8);
+    EXPECT_EQ(im.tabPickCount, 0); // given, not recorded again
+    qxFreeTextImage(&im);
+}
+
+TEST(TextLayout, PrintGoesToTabStopsAndReportsTheCursor)
+{
+    const std::string text = "a\tb\tc\td";
+    const qxTextRequest rq = printRequest(text);
     qxTextImage im;
     ASSERT_EQ(qxLayoutText(&rq, &im), 0);
     // a at 4, b at 24 - 8, c at 48 - 8, no stop left: d starts line two.

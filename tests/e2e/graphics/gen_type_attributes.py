@@ -54,23 +54,23 @@ class Listing:
             self.arg(1 + i, a)
         self.emit(f"CALL 0 {len(args) + 1} 1")
 
-    def ask(self, label, expect, name, *args):
-        """Prints label, the status and up to two results of a status call."""
+    def ask(self, label, expect, name, *args, values=1):
+        """Prints label, the status and the first results of a status call."""
         self.emit(f'GETGLOBAL 0 "{name.lower()}"')
         for i, a in enumerate(args):
             self.arg(10 + i, a)
             self.emit(f"MOVE {1 + i} {10 + i}")
-        self.emit(f"CALLSTATUS 0 {len(args) + 1} 3")
-        self.emit('GETGLOBAL 4 "consoleprint"')
-        self.emit(f'LOADK 5 "{label}"')
-        self.emit("MOVE 6 0")
-        self.emit("MOVE 7 1")
-        self.emit("CALL 4 4 1")
+        self.emit(f"CALLSTATUS 0 {len(args) + 1} {values + 2}")
+        self.emit(f'GETGLOBAL {values + 3} "consoleprint"')
+        self.emit(f'LOADK {values + 4} "{label}"')
+        for i in range(values + 1):
+            self.emit(f"MOVE {values + 5 + i} {i}")
+        self.emit(f"CALL {values + 3} {values + 3} 1")
         # A failed call or one without results leaves its value register nil.
         self.expect.append(f"{label} {expect}" + (" Nil" if " " not in str(expect) else ""))
 
-    def attr(self, label, expect, type_, id_, attribute, *index):
-        self.ask(label, expect, "GetAttribute", type_, id_, A[attribute], *index)
+    def attr(self, label, expect, type_, id_, attribute, *index, values=1):
+        self.ask(label, expect, "GetAttribute", type_, id_, A[attribute], *index, values=values)
 
     def write(self, name):
         lines = [f"; GetAttribute of {self.purpose}. Written by gen_type_attributes.py."]
@@ -192,6 +192,18 @@ def videos():
     t.write("attributes_video.qxs")
 
 
+def samples():
+    t = Listing("samples: the position of a sample that is not playing",
+                [";! env: HOME={dir}", ";! setup: sox -n -r 8000 -b 16 -c 1 tone.wav synth 3 sine 500",
+                 ";! setup: printf 'pcm.!default { type file; slave.pcm \"null\"; file \"{dir}/out.raw\"; "
+                 "format \"raw\" }\\n' > .asoundrc"])
+    t.call("LoadSample", 1, "tone.wav")
+    t.attr("position", "0 -1 -1", 2, 1, "position", values=2)
+    t.attr("frames", "0 24000", 2, 1, "frames")
+    t.attr("missing", "1178", 2, 9, "frames")
+    t.write("attributes_sample.qxs")
+
+
 def layers():
     t = Listing("layers by position and name, per layer type, and their object data; text objects keep "
                 "object data through CopyTextObject")
@@ -225,6 +237,7 @@ def layers():
     t.attr("animdelay", "0 120", 22, 3, "framedelay")
     t.attr("count", "0 3", 22, 0, "count")
     t.attr("missing", "1081", 22, 9, "width")
+    t.attr("nosprite", "1219", 32, 9, "width")
     t.attr("nameless", "1081", 22, "none", "width")
     t.ask("setdata", "0", "SetObjectData", 22, "pic", "k", 7)
     t.ask("getdata", "0 7", "GetObjectData", 22, 1, "k")
@@ -246,6 +259,7 @@ def main():
     icons()
     memory()
     videos()
+    samples()
     layers()
 
 
