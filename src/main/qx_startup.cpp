@@ -138,6 +138,31 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     return 0;
 }
 
+struct LoadStep {
+    qxStartupInfo *startup;
+    qxAppletInfo *applet;
+    int result;
+};
+
+static int loadProtected(lua_State *L)
+{
+    auto *step = static_cast<LoadStep *>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    step->result = qxLoadApplet(L, step->startup, step->applet);
+    return 0;
+}
+
+// The loader fills the VM's registry, which raises 1000 when memory runs
+// out: in a protected call that is reported like any failed start.
+static int loadAppletProtected(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+{
+    LoadStep step{startup, applet, 0};
+    int top = lua_gettop(L);
+    int r = lua_cpcall(L, loadProtected, &step);
+    lua_settop(L, top); // drops an error value
+    return r ? r : step.result;
+}
+
 static int notEnoughMemory(void)
 {
     std::puts("Not enough memory.");
@@ -197,7 +222,7 @@ int qxStartup(int argc, char **argv)
 
     if ((r = qxLoadAllPlugins(L, startup, applet)))
         return fail(r);
-    if ((r = qxLoadApplet(L, startup, applet)))
+    if ((r = loadAppletProtected(L, startup, applet)))
         return fail(r);
     if ((r = qxPrepareMainChunk(L, startup, applet)))
         return fail(r);
