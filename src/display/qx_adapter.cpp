@@ -425,7 +425,7 @@ void qxDispCloseHandlerChanged(qxDisplay *d)
 {
     if (!adapter() || !d->window)
         return;
-    const qxHostTag tags[] = {{1, d->handlers[QX_SLOT_CLOSEWINDOW].function != QX_NO_REF}, {0, 0}};
+    const qxHostTag tags[] = {{1, d->closeHandler}, {0, 0}};
     if (auto f = entry<AdAttributes>(QX_EP_SetDisplayAttributes))
         f(d->window, tags);
 }

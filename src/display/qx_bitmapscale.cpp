@@ -1,5 +1,6 @@
 // Scaling of bitmap handles with their masks and alpha channels.
 #include "display/qx_bitmapscale.h"
+#include "display/qx_bitmaptransform.h"
 
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_plugins.h"
@@ -37,6 +38,9 @@ int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, 
     }
     if (width < 1 || height < 1) return 0;
     if (!bitmap || sourceWidth < 1 || sourceHeight < 1) return 0;
+    // An adapter's video bitmap is read into a temporary first.
+    qxVideoReadBack readBack;
+    if (int e = qxReadBackVideo(&bitmap, &readBack)) return e;
     if (int e = qxEnsureScaleTables(width, height, &xCapacity, &yCapacity, &xTable, &yTable)) return e;
     qxBitMap *rb = destination, *rm = nullptr, *ra = nullptr;
     auto fail = [&](int e) {

@@ -8,6 +8,7 @@
 
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_pluginapi.h"
+#include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
@@ -79,7 +80,14 @@ int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x
         }
         qxBltAlpha(alpha, x, y, a, 0, 0, width, height, 0, 0);
     }
-    if (bitmap) qxBltBitMapDirect(bitmap, x, y, b, 0, 0, width, height);
+    // An adapter's video bitmap is read through the adapter first.
+    qxBitMap *temp = nullptr;
+    if (int e = qxPluginImageHook(bitmap, &temp, nullptr)) {
+        freeAll(b, m, a);
+        return e;
+    }
+    if (bitmap) qxBltBitMapDirect(temp ? temp : bitmap, x, y, b, 0, 0, width, height);
+    qxFreeBitMap(temp);
     handOver(b, m, a, outBitmap, outMask, outAlpha);
     return 0;
 }
@@ -91,6 +99,28 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
     if (!bitmap || !matrix) return ERR_LOCKBMAP;
     const double m6[6] = {matrix[0], matrix[1], matrix[2], matrix[3], 0, 0};
     if (!qxAffineUsable(m6)) return ERR_WRONGUSAGE;
+    // An adapter that transforms video bitmaps itself does so.
+    if (qxGetBitMapAttr(bitmap, 18) && qxPlatformHasCap(16)) {
+        int32_t tw = 0, th = 0;
+        double tx = 0, ty = 0;
+        qxTransformBox(matrix, width, height, &tw, &th, &tx, &ty);
+        tw = std::max(tw, 1), th = std::max(th, 1);
+        const qxBitMapTag tags[] = {{1, uint64_t(uintptr_t(bitmap->data))}, {2, uint64_t(uint32_t(width))},
+                                    {3, uint64_t(uint32_t(height))},        {4, smooth},
+                                    {6, uint64_t(uintptr_t(matrix))},       {0, 0}};
+        qxBitMap *v = qxAllocBitMap(uint32_t(tw), uint32_t(th), QX_BITMAP_VIDEO, tags);
+        if (v && v->video) {
+            handOver(v, nullptr, nullptr, outBitmap, outMask, outAlpha);
+            if (outWidth) *outWidth = tw;
+            if (outHeight) *outHeight = th;
+            return 0;
+        }
+        qxFreeBitMap(v);
+        if (qxDisplayAdapter && !(qxAdapterFlags() & 4)) return ERR_BITMAP;
+    }
+    // Otherwise an adapter's video bitmap is read into a temporary first.
+    qxVideoReadBack readBack;
+    if (int e = qxReadBackVideo(&bitmap, &readBack)) return e;
     // Only the part of the rectangle inside the bitmap is transformed.
     if (!qxClipToSize(&x, &y, &width, &height, int32_t(std::min<uint32_t>(bitmap->width, INT32_MAX)),
                       int32_t(std::min<uint32_t>(bitmap->height, INT32_MAX))))
@@ -300,6 +330,26 @@ int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, in
     }
     if (outSynced) *outSynced = synced;
     if (outBuffer) *outBuffer = buf.release();
+    return 0;
+}
+
+int qxPluginImageHook(qxBitMap *video, qxBitMap **copy, qxBitMap **alphaOut)
+{
+    *copy = nullptr;
+    if (alphaOut) *alphaOut = nullptr;
+    if (!video || !video->video || qxGetBitMapAttr(video, 22)) return 0;
+    const int32_t w = int32_t(video->width), h = int32_t(video->height);
+    uint32_t *pixels = nullptr, synced = 0;
+    if (int r = qxReadBitmapPixels(video, 0, 0, w, h, &synced, &pixels)) return r;
+    std::unique_ptr<uint32_t[]> owned(pixels);
+    qxBitMap *b = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    if (!b) return ERR_BITMAP;
+    qxARGBToBitMap(pixels, 0, 0, w * 4, b, 0, 0, w, h);
+    if (alphaOut && !(*alphaOut = qxAlphaFromBuffer(pixels, uint32_t(w), uint32_t(h), uint32_t(w)))) {
+        qxFreeBitMap(b);
+        return ERR_ALLOCALPHA;
+    }
+    *copy = b;
     return 0;
 }
 }

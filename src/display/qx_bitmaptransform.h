@@ -23,10 +23,28 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
 int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t width, int32_t height, uint32_t method,
                     uint32_t argumentCount, const double *arguments, uint32_t smooth, qxBitMap **outBitmap,
                     qxBitMap **outMask, qxBitMap **outAlpha, int32_t *outWidth, int32_t *outHeight);
+// An adapter's video bitmap (selector 22 clear) read into a new bitmap of
+// ours, with an alpha plane from its pixels when asked; for any other bitmap
+// nothing is made (*copy null). 0, 1000, 1522, 1524 or 1564.
+int qxPluginImageHook(qxBitMap *video, qxBitMap **copy, qxBitMap **alpha);
 // Reads a rectangle of a video bitmap back as native ARGB words (alpha byte
 // kept) into a new buffer (free with delete[]); an adapter's video bitmap is
 // read through its ReadVideoPixels. 0, 1000, 1152, or 1524 when the adapter
 // gives no pixels.
 int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t *outSynced,
                        uint32_t **outBuffer);
+}
+
+// Holds the copy qxReadBackVideo makes, freed with the holder.
+struct qxVideoReadBack {
+    qxBitMap *copy = nullptr;
+    ~qxVideoReadBack() { qxFreeBitMap(copy); }
+};
+// Points *bitmap at an own copy when it is an adapter's video bitmap, for
+// the software kernels, which lock what they read.
+inline int qxReadBackVideo(qxBitMap **bitmap, qxVideoReadBack *hold)
+{
+    if (int e = qxPluginImageHook(*bitmap, &hold->copy, nullptr)) return e;
+    if (hold->copy) *bitmap = hold->copy;
+    return 0;
 }

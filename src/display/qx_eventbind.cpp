@@ -10,6 +10,7 @@
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_vmregs.h"
+#include "display/qx_adapter.h"
 #include "display/qx_display.h"
 #include "display/qx_eventqueue.h"
 #include "display/qx_events.h"
@@ -111,6 +112,10 @@ int enableEvent(lua_State *L, uint32_t on)
     auto id = (uint32_t)luaL_checknumber(L, 2);
     if (uint32_t *s = switchOf(kind))
         *s = on;
+    if (kind == BIND_CLOSE && qxCurrentDisplay) {
+        qxCurrentDisplay->closeHandler = on;
+        qxDispCloseHandlerChanged(qxCurrentDisplay);
+    }
     for (qxEventBinding *b = qxBindings; b; b = b->next) {
         if (b->kind == kind && b->id == id) {
             b->enabled = on;
@@ -169,6 +174,8 @@ int qxAddNamedBinding(const char *name, uint32_t id)
             return r;
         if (uint32_t *s = switchOf(n.kind))
             *s = 1;
+        if (n.kind == BIND_CLOSE && qxCurrentDisplay)
+            qxCurrentDisplay->closeHandler = 1;
         return 0;
     }
     return ERR_WRONGUSAGE;
@@ -178,6 +185,10 @@ void qxFreeBindings(void)
 {
     while (qxEventBinding *b = qxBindings) {
         qxBindings = b->next;
+        if (b->kind == BIND_CLOSE && qxCurrentDisplay) {
+            qxCurrentDisplay->closeHandler = 0;
+            qxDispCloseHandlerChanged(qxCurrentDisplay);
+        }
         freeBinding(b);
     }
     qxClickAll = qxRightClickAll = qxOverAll = qxKeyDownAll = 0;

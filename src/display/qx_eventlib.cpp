@@ -401,6 +401,7 @@ int cmdInstallEventHandler(lua_State *L)
         for (uint32_t i = 0; i < QX_HANDLER_SLOTS; i++)
             if (int r = fillSlotNamed(L, d->handlers[i], qxDisplayEventNames[i], userData, &changed))
                 return r;
+        d->closeHandler = d->handlers[QX_SLOT_CLOSEWINDOW].function != QX_NO_REF;
         qxDispCloseHandlerChanged(d);
         if (d->handlers[kOnDropFileSlot].function != dropBefore)
             dropHandlerChanged(d);

@@ -17,6 +17,7 @@
 #include "platform/qx_libimports.h"
 #include "platform/qx_process.h"
 #include "platform/qx_systimers.h"
+#include "platform/x11/x11_display.h"
 
 extern "C" {
 int qxSingleMusic;
@@ -124,14 +125,13 @@ int qxCmdWait(lua_State *L) {
 int qxCmdBeep(lua_State *L) {
     qxCheckArgCount(L, 0, 1, 8, 0);
     luaL_optint(L, 1, 0);
-    // No beep device of our own: the desktop has no portable bell without a display.
+    x11Beep(nullptr);
     return 0;
 }
 
 int qxCmdOpenURL(lua_State *L) {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const char *url = luaL_checkstring(L, 1);
-    return qxRunProgram(url, "", 1);
+    return x11OpenURL(luaL_checkstring(L, 1));
 }
 
 int qxCmdShowNotification(lua_State *L) {

@@ -15,6 +15,7 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_paths.h"
 #include "platform/qx_text.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -32,23 +33,6 @@ bool pushScriptText(lua_State *L, const char *text) {
     lua_pushstring(L, converted);
     qxFree(converted);
     return true;
-}
-
-// Free memory in bytes from /proc/meminfo; 0 when it cannot be read.
-double freeMemoryBytes() {
-    FILE *f = std::fopen("/proc/meminfo", "r");
-    if (!f) return 0;
-    char line[256];
-    double bytes = 0;
-    while (std::fgets(line, sizeof line, f)) {
-        unsigned long long kb = 0;
-        if (std::sscanf(line, "MemFree: %llu kB", &kb) == 1) {
-            bytes = static_cast<double>(kb) * 1024.0;
-            break;
-        }
-    }
-    std::fclose(f);
-    return bytes;
 }
 
 } // namespace
@@ -146,7 +130,7 @@ int qxCmdGetMemoryInfo(lua_State *L) {
     qxCheckArgCount(L, 1, 1, 0, 0);
     int type = luaL_checkint(L, 1);
     if (type < 0 || type > 1) return ERR_WRONGUSAGE;
-    lua_pushnumber(L, freeMemoryBytes());
+    lua_pushnumber(L, x11GetFreeMemory() * 1024.0);
     return 1;
 }
 

@@ -164,4 +164,7 @@ struct qxDisplay {
     uint32_t refreshMode;
     // The output's clip region (a qxClipRegion of the graphics library).
     void *clipRegion;
+    // The script handles a close request itself (a closewindow handler or
+    // EnableEvent(#CLOSEWINDOW)): closing the window does not end it.
+    uint32_t closeHandler;
 };

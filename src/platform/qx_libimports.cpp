@@ -132,7 +132,7 @@ void qxImportDesktopLibraries(void)
             t.handle[i] = openLibrary(i);
     // The requesters need all three; a partial set is of no use.
     if (t.handle[QX_LIB_GTK] && t.handle[QX_LIB_GLIB] && t.handle[QX_LIB_GOBJECT]) {
-        t.gtkLoaded = 1;
+        qxLibImports.gtkLoaded = 1;
     } else {
         for (int lib : {QX_LIB_GTK, QX_LIB_GLIB, QX_LIB_GOBJECT}) {
             if (t.handle[lib])
@@ -143,7 +143,7 @@ void qxImportDesktopLibraries(void)
     lookUp(true);
     // A missing GTK name would be called through a null pointer.
     if (!t.complete[QX_LIB_GTK] || !t.complete[QX_LIB_GLIB] || !t.complete[QX_LIB_GOBJECT])
-        t.gtkLoaded = 0;
+        qxLibImports.gtkLoaded = 0;
 }
 
 int qxGtkAvailable(void)

@@ -442,7 +442,7 @@ int finishDisplay(qxDisplay *d, x11DisplayData *x, PollState &poll, int *error)
             return 1;
         }
     }
-    if (x->closeRequest && !hasHandler(d, QX_SLOT_CLOSEWINDOW))
+    if (x->closeRequest && !hasHandler(d, QX_SLOT_CLOSEWINDOW) && !d->closeHandler)
         poll.quit = true;
     return 0;
 }
