@@ -574,6 +574,7 @@ extern "C" void qxGraphicsLibFree(lua_State *)
     qxFreeAllAsyncDraws();
     qxFreeAllClipRegions();
     qxFreeAllPointers();
+    qxFreeGfxCache();
     std::free(gSpareDisplay);
     gSpareDisplay = nullptr;
 }

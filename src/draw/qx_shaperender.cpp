@@ -582,7 +582,7 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
     const bool engine = byVectorEngine(*rec, s);
     out->pixels.clear();
     out->alpha.clear();
-    out->turnedW = out->turnedH = 0;
+    out->w = out->h = out->turnedW = out->turnedH = 0;
     if (int64_t(rec->width) + 2 * int64_t(b) > 1000000 || int64_t(rec->height) + 2 * int64_t(b) > 1000000)
         return ERR_BITMAP;
 

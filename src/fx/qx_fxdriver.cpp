@@ -64,6 +64,17 @@ struct qxLayerHiding {
     }
 };
 
+// The area the frames are clipped to: on a display that scales its layers
+// the layers lie in the BGPic at the display's size.
+void takeBGPicSize(qxTransitionFX *fx, const qxDisplay *d)
+{
+    const qxBGPic *b = d->bgpic;
+    if (!b) return;
+    const bool screen = fx->mode != QX_FXMODE_BGPIC && qxLayerScaling(d) && b->curBitmap != b->bitmap;
+    fx->bgWidth = screen ? b->curWidth : b->width;
+    fx->bgHeight = screen ? b->curHeight : b->height;
+}
+
 // What the display shows in a rectangle of the BGPic, into bitmap at the
 // matching offset: with layers the BGPic and its layers are redrawn, else
 // the work bitmap already holds it.
@@ -127,7 +138,7 @@ int prepareSources(qxTransitionFX *fx, qxDisplay *d)
         }
     }
     fx->target = nullptr;
-    if (d->bgpic) fx->bgWidth = d->bgpic->width, fx->bgHeight = d->bgpic->height;
+    takeBGPicSize(fx, d);
     if (d->autoScale && d->scaledWidth && d->scaledHeight) {
         fx->toBackBuffer = 1;
         fx->blitFlags = 0x24;
@@ -280,7 +291,7 @@ int qxFXRun(qxTransitionFX *request)
         if (int e = qxDisplayBGPicCore(fx->L, d, 0)) return fail(e);
     }
     if (fx->reverse) fx->effect = qxFXReverseEffect(fx->effect);
-    if (d->bgpic) fx->bgWidth = d->bgpic->width, fx->bgHeight = d->bgpic->height;
+    takeBGPicSize(fx, d);
 
     // The object of the request becomes the new picture (or a layer).
     switch (fx->mode) {

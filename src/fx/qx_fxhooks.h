@@ -62,6 +62,13 @@ int qxFXAllocWorkPlanes(qxTransitionFX *fx);
 // The current frame of a real-time transition again from its new picture
 // and the work planes (after the picture changed).
 void qxFXRebuildFrame(qxTransitionFX *fx);
+// The size a BGPic is composed at by Redraw with these flags: its current
+// size when the composition starts from its current bitmap.
+void qxFXComposeSize(const qxBGPic *b, uint32_t flags, int32_t *w, int32_t *h);
+// bgpicemu on a display that scales its layers: the emulated BGPic and its
+// layers at the display's size (the layer shows it at that size); 0 or an
+// error of the scaling.
+int qxFXEmuAtDisplaySize(qxTransitionFX *fx);
 // The renderer set up again for a new size, the frame reached mapped onto
 // the new count and redrawn; 0 or the renderer's error.
 int qxFXRestart(qxTransitionFX *fx);

@@ -16,6 +16,7 @@
 #include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_videolayercmds.h"
+#include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
@@ -33,6 +34,7 @@ struct LayerState {
     bool xformSlot; // ... in place of its transformed picture
     bool cutShort;  // put back for a repeat of the command
     bool detached;  // the layer has its own planes back while its picture changes
+    bool emuScaled; // the emulated BGPic was scaled to the display for the run
     qxBitMap *savedBitmap, *savedMask, *savedAlpha;
     qxBitMap *image, *mask, *alpha;
     int32_t width, height;
@@ -121,8 +123,10 @@ int composeArea(qxTransitionFX *fx, qxBGPic *b, qxLayer *skip, int32_t x, int32_
     if (!area) return ERR_BITMAP;
     qxRectFill(area, 0, 0, w, h, 0);
     int32_t cx = x, cy = y, cw = w, ch = h;
-    if (b && qxIntersectRect(&cx, &cy, &cw, &ch, 0, 0, b->width, b->height)) {
-        qxBitMap *whole = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    int32_t bw = 0, bh = 0;
+    if (b) qxFXComposeSize(b, flags, &bw, &bh);
+    if (b && qxIntersectRect(&cx, &cy, &cw, &ch, 0, 0, bw, bh)) {
+        qxBitMap *whole = qxAllocBitMap(uint32_t(bw), uint32_t(bh), 0, nullptr);
         if (!whole) {
             qxFreeBitMap(area);
             return ERR_BITMAP;
@@ -165,12 +169,55 @@ int readLayerPicture(qxTransitionFX *fx)
     return 0;
 }
 
+bool layersAtScreenSize(const qxBGPic *b)
+{
+    for (const qxLayer *l = b->layers.first; l; l = l->next)
+        if (l->type != QX_TYPE_NOOBJECT && l->onscreen == l->intermediate) return false;
+    return true;
+}
+
+// The emulated BGPic as a BGPic the display shows: its planes scaled to
+// the display and each of its layers drawn at that scale (a layer added or
+// changed on it since is scaled too). The display keeps the factors of the
+// BGPic it shows.
+int emuAtDisplaySize(qxTransitionFX *fx, LayerState *s)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxBGPic *emu = fx->emuBGPic;
+    if (!emu || !qxLayerScaling(d) || emu == d->bgpic) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (sw == emu->width && sh == emu->height) return 0;
+    const bool planes = emu->curWidth == sw && emu->curHeight == sh && emu->curBitmap != emu->bitmap;
+    if (planes && layersAtScreenSize(emu)) return 0;
+    const double fx0 = d->scaleX, fy0 = d->scaleY;
+    int e = planes ? 0 : qxScaleBGPicToDisplay(fx->L, d, emu, 0);
+    if (!e) {
+        s->emuScaled = true;
+        d->scaleX = double(sw) / emu->width, d->scaleY = double(sh) / emu->height;
+        e = qxCopyLayerData(fx->L, d, emu);
+    }
+    d->scaleX = fx0, d->scaleY = fy0;
+    return e;
+}
+
+// The emulated BGPic goes back to its own size when the run ends.
+void emuBack(qxTransitionFX *fx, LayerState *s)
+{
+    qxBGPic *emu = fx->emuBGPic;
+    qxDisplay *d = qxCurrentDisplay;
+    if (!s->emuScaled || !emu || (d && d->bgpic == emu)) return;
+    s->emuScaled = false;
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        if (b == emu) qxResetBGPicRenditions(fx->L, d, emu, 0);
+}
+
 // The new picture: the layer's own, or with an emulated BGPic that BGPic's
 // area as the layer would show over it.
 int readNewPicture(qxTransitionFX *fx)
 {
     if (int e = readLayerPicture(fx)) return e;
     if (!fx->bgpicEmu || !fx->emuBGPic) return 0;
+    if (int e = emuAtDisplaySize(fx, stateFor(fx))) return e;
     qxBitMap *area = nullptr;
     if (int e = composeArea(fx, fx->emuBGPic, nullptr, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP, &area))
         return e;
@@ -438,6 +485,7 @@ void layerEnd(qxTransitionFX *fx, int op, int shown)
         if (s) restoreLayer(s);
         return;
     }
+    if (op == 1 && s) emuBack(fx, s);
     qxLayer *layer = fx->layer;
     qxBGPic *b = ownerOf(layer);
     if (!b) {
@@ -645,6 +693,11 @@ intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
 }
 
 } // namespace
+
+int qxFXEmuAtDisplaySize(qxTransitionFX *fx)
+{
+    return emuAtDisplaySize(fx, stateFor(fx));
+}
 
 void qxLinkFXLayers(void)
 {

@@ -9,6 +9,7 @@
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "fx/qx_fxhooks.h"
+#include "layers/qx_layer.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
@@ -23,6 +24,7 @@ struct {
     const qxTransitionFX *fx;
     qxDisplay *display;
     uint32_t oldOwned;
+    uint32_t background; // the layers' background holds the old picture
 } switchState;
 
 bool hasPlanes(const qxBGPic *b)
@@ -39,6 +41,24 @@ void showInWindow(qxBitMap *picture, qxDisplay *d, int32_t w, int32_t h)
                   scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
 }
 
+// An expose or a redraw mid-transition must not show the new BGPic early:
+// the work bitmap, and with layers the background they are drawn over,
+// hold the old picture until the frames draw over it.
+void keepOldPicture(qxDisplay *d, qxBGPic *prev, qxBGPic *next, qxBitMap *old, int32_t w, int32_t h)
+{
+    if (qxBitMap *work = qxDisplayWorkBitmap(d, 1))
+        qxFXBlitClipped(old, 0, 0, work, 0, 0, w, h, w, h, int32_t(work->width), int32_t(work->height));
+    // A background of the display's own (drawings kept by EnableLayers) stays.
+    if (!d->layersEnabled || qxLayerBackground(d, next) != next->bitmap || qxLayerBackground(d, prev) != prev->bitmap)
+        return;
+    qxBitMap *bg = qxAllocBitMap(uint32_t(next->width), uint32_t(next->height), 0, nullptr);
+    if (!bg) return; // the BGPic itself stays the background
+    qxBltBitMapDirect(next->bitmap, 0, 0, bg, 0, 0, next->width, next->height);
+    qxFXBlitClipped(old, 0, 0, bg, 0, 0, w, h, w, h, next->width, next->height);
+    qxSetLayerBackground(d, next, bg);
+    switchState.background = 1;
+}
+
 int switchOn(qxTransitionFX *fx)
 {
     qxDisplay *d = qxCurrentDisplay;
@@ -47,7 +67,7 @@ int switchOn(qxTransitionFX *fx)
     if (hasPlanes(next) || hasPlanes(d->bgpic)) return ERR_WRONGUSAGE;
     fx->bgpic = d->bgpic;
     // The old record must outlive the switch so a failed run can go back.
-    switchState = {fx, d, d->bgpicOwned};
+    switchState = {fx, d, d->bgpicOwned, 0};
     d->bgpicOwned = 0;
     qxBitMap *picture = nullptr, *old = nullptr;
     if (int e = qxDisplayBGPicCmd(fx->L, fx->object, fx->posX, fx->posY, 1, &picture, &old)) {
@@ -62,6 +82,7 @@ int switchOn(qxTransitionFX *fx)
     // The window keeps the old picture until the effect draws over it.
     if (old && fx->bgpic->curWidth > 0 && fx->bgpic->curHeight > 0) {
         showInWindow(old, d, std::min(fx->bgpic->curWidth, next->width), std::min(fx->bgpic->curHeight, next->height));
+        keepOldPicture(d, fx->bgpic, next, old, fx->bgpic->curWidth, fx->bgpic->curHeight);
     }
     return 0;
 }
@@ -72,6 +93,8 @@ int bgpicSwitch(qxTransitionFX *fx, int op)
     const bool mine = switchState.fx == fx;
     qxDisplay *d = mine ? switchState.display : qxCurrentDisplay;
     const uint32_t oldOwned = mine ? switchState.oldOwned : 0;
+    // The layers are drawn over the BGPic itself again.
+    if (mine && switchState.background && d) qxSetLayerBackground(d, d->bgpic, nullptr);
     if (mine) switchState = {};
     if (!d || !fx->bgpic) return 0;
     if (op == 1) {

@@ -27,12 +27,13 @@ bool bgpicAlive(const qxBGPic *b)
 int composeInto(qxTransitionFX *fx, qxBGPic *b, qxBitMap *into, int32_t x, int32_t y, int32_t w, int32_t h,
                 uint32_t flags)
 {
-    int32_t cx = x, cy = y, cw = w, ch = h;
-    if (!qxIntersectRect(&cx, &cy, &cw, &ch, 0, 0, b->width, b->height)) return 0;
-    qxBitMap *whole = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    int32_t cx = x, cy = y, cw = w, ch = h, bw = 0, bh = 0;
+    qxFXComposeSize(b, flags, &bw, &bh);
+    if (!qxIntersectRect(&cx, &cy, &cw, &ch, 0, 0, bw, bh)) return 0;
+    qxBitMap *whole = qxAllocBitMap(uint32_t(bw), uint32_t(bh), 0, nullptr);
     if (!whole) return ERR_BITMAP;
     Redraw(fx->L, qxCurrentDisplay, b, whole, cx, cy, cw, ch, flags);
-    qxFXBlitClipped(whole, cx, cy, into, cx - x, cy - y, cw, ch, b->width, b->height, int32_t(into->width),
+    qxFXBlitClipped(whole, cx, cy, into, cx - x, cy - y, cw, ch, bw, bh, int32_t(into->width),
                     int32_t(into->height));
     qxFreeBitMap(whole);
     return 0;
@@ -56,13 +57,20 @@ uint32_t refreshSources(qxTransitionFX *fx, uint32_t which)
         fx->layer->hidden = hidden;
         if (!e) shown->changed = 0, done |= 1;
     }
-    if ((which & 2) && emuChanged && fx->newImage && fx->ownsNewImage &&
+    if ((which & 2) && emuChanged && fx->newImage && fx->ownsNewImage && !qxFXEmuAtDisplaySize(fx) &&
         !composeInto(fx, emu, fx->newImage, 0, 0, fx->width, fx->height, QX_RD_BGPICBITMAP))
         emu->changed = 0, done |= 2;
     return done;
 }
 
 } // namespace
+
+void qxFXComposeSize(const qxBGPic *b, uint32_t flags, int32_t *w, int32_t *h)
+{
+    const bool current = (flags & QX_RD_BGPICBITMAP) && b->curBitmap;
+    *w = current ? b->curWidth : b->width;
+    *h = current ? b->curHeight : b->height;
+}
 
 int qxFXAllocWorkPlanes(qxTransitionFX *fx)
 {

@@ -756,9 +756,12 @@ int readLayerGeometry(lua_State *L, int table, qxTransformOptions *o, bool *chan
         const double value = type == LUA_TNUMBER ? lua_tonumber(L, -1) : 0.0;
         lua_pop(L, 1);
         if (type == LUA_TNIL) continue;
+        // ScaleLayer builds its table above its own arguments: width is
+        // argument 2, height 3; SetLayerStyle's table is an argument itself.
+        const int argPos = table > 2 ? 2 + i : table;
         if (type != LUA_TNUMBER && type != LUA_TSTRING) {
-            qxSetErrorString(sizeKeys[i]);
-            return ERR_NUMTABLEARG;
+            qxSetErrorNumber(argPos);
+            return ERR_STRORNUM;
         }
         *changed = true;
         double v = value;
@@ -768,8 +771,8 @@ int readLayerGeometry(lua_State *L, int table, qxTransformOptions *o, bool *chan
             v = std::strtod(text, &end);
             percent = end != text && *end == '%' && !end[1];
             if (end == text || (*end && !percent) || !std::isfinite(v)) {
-                qxSetErrorString(text);
-                return ERR_PERCENTFORMATSTR;
+                qxSetErrorNumber(argPos);
+                return ERR_PERCENTFORMAT;
             }
         }
         if (v < 0 || (percent && v == 0)) return ERR_BADDIMENSIONS;

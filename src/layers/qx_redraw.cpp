@@ -370,9 +370,11 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         return;
     }
     if (!b) return;
-    // A layer-scaling display shows its BGPic and layers at its own size.
-    const bool screenSize = !(flags & QX_RD_SCRIPTSIZE) && qxLayerScaling(display) && b == display->bgpic &&
-                            b->curBitmap && b->curBitmap != b->bitmap;
+    // A layer-scaling display shows its BGPic and layers at its own size;
+    // flag 8 composes any BGPic at its current size.
+    const bool screenSize = !(flags & QX_RD_SCRIPTSIZE) && b->curBitmap &&
+                            ((flags & QX_RD_BGPICBITMAP) ||
+                             (qxLayerScaling(display) && b == display->bgpic && b->curBitmap != b->bitmap));
     const int64_t bw = screenSize ? b->curWidth : b->width, bh = screenSize ? b->curHeight : b->height;
     if (!intersect(0, 0, std::min<int64_t>(bw, dest->width), std::min<int64_t>(bh, dest->height), &x, &y, &w, &h))
         return;

@@ -14,6 +14,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
+#include "display/qx_display.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
 #include "platform/qx_memory.h"
@@ -139,6 +140,19 @@ int programPath(lua_State *L, const std::string &name, std::string &out)
     return linkedCopy(r, out);
 }
 
+int startProgram(lua_State *L, bool wait);
+
+// Keys and buttons held when the program took over are not held any longer
+// when the script goes on (the clear-input argument, 1 by default).
+int startAndClearInput(lua_State *L, bool wait)
+{
+    const bool clear = lua_gettop(L) < 2 || lua_isnil(L, 2) || luaL_checknumber(L, 2) != 0;
+    const int r = startProgram(L, wait);
+    if (clear && qxCurrentDisplay)
+        std::memset(&qxCurrentDisplay->input, 0, sizeof qxCurrentDisplay->input);
+    return r;
+}
+
 int startProgram(lua_State *L, bool wait)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
@@ -216,6 +230,6 @@ extern "C" int qxDosProgramOf(void *record, const char **program, const char **a
     return 0;
 }
 
-int qxCmdRun(lua_State *L) { return startProgram(L, false); }
+int qxCmdRun(lua_State *L) { return startAndClearInput(L, false); }
 
-int qxCmdExecute(lua_State *L) { return startProgram(L, true); }
+int qxCmdExecute(lua_State *L) { return startAndClearInput(L, true); }

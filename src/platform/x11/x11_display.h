@@ -117,6 +117,7 @@ struct x11DisplayData {
     uint32_t savedVidModeValid;
     unsigned long savedRandrMode; // RRMode
     uint32_t saverTimeout, saverInterval, saverPreferBlanking, saverAllowExposures;
+    uint32_t saverSuspended; // this display counts among the suspenders
 };
 
 // Program key codes the pump produces beside character codes.

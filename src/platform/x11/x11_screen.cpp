@@ -334,6 +334,10 @@ void x11SuspendBlanker(x11DisplayData *x, int enable)
         return;
     // The saver comes back when the last display that suspended it closes,
     // by the same road that suspended it.
+    // A display counts once, however often it asks.
+    if (!enable == !!x->saverSuspended)
+        return;
+    x->saverSuspended = !enable;
     if (!enable && blankerSuspenders++)
         return;
     if (enable && (!blankerSuspenders || --blankerSuspenders))

@@ -99,7 +99,7 @@ TEST_F(FontSystem, FailuresAndBitmapFontFiles) {
     EXPECT_EQ(err, ERR_FONTPATH);
     EXPECT_FALSE(open("No Such Family", 12, QX_FONTENGINE_INBUILT, 0, &err));
     EXPECT_EQ(err, ERR_OPENFONT);
-    EXPECT_STREQ(qxGetErrorString(), "No Such Family");
+    EXPECT_STREQ(qxGetErrorString(), "Cannot open font No Such Family with size 12!");
     EXPECT_EQ(qxGetErrorNumber(), 12);
     std::string dir = std::filesystem::temp_directory_path() / ("qxfontsys_" + std::to_string(getpid()));
     std::string gen = "/usr/bin/python3 " QX_SOURCE_DIR "/tools/fonts/make_bitmap_font.py " + dir + " prop 11";
