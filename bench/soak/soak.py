@@ -47,7 +47,9 @@ def prepare(work, seconds, report, port):
         f.write('pcm.!default { type file; slave.pcm "null"; file "/dev/null"; format "raw" }\n')
     with open(os.path.join(HERE, "soak.qxs")) as f:
         text = f.read()
-    for k, v in (("port", port), ("seconds", str(seconds)), ("report", str(report))):
+    # The run goes on two seconds past the last report, so that the driver
+    # reads the player's figures before it begins to shut down.
+    for k, v in (("port", port), ("seconds", str(seconds + 2)), ("report", str(report))):
         text = text.replace("{" + k + "}", v)
     with open(os.path.join(work, "soak.qxs"), "w") as f:
         f.write(text)
