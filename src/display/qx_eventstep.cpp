@@ -390,15 +390,22 @@ void pointerOn(qxDisplay *d, int *x, int *y)
         px = (int)x11GetAttribute(d, 6);
         py = (int)x11GetAttribute(d, 7);
     }
-    double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    *x = (int)((px - d->marginLeft) / sx);
-    *y = (int)((py - d->marginTop) / sy);
+    *x = px - d->marginLeft;
+    *y = py - d->marginTop;
 }
 
-bool buttonHit(lua_State *L, const qxBGPic *bgpic, const qxBGPicButton *b, int x, int y)
+// x and y are relative to the display offset. Simple buttons lie in the
+// BGPic's pixels; with layer scaling a layer's rectangle is already in the
+// window's pixels, so only autoscaling divides the position for it.
+bool buttonHit(lua_State *L, const qxDisplay *d, const qxBGPicButton *b, int x, int y)
 {
     if (!b->enabled)
         return false;
+    const bool divide = b->type != 1 || d->autoScale;
+    const double sx = divide && d->scaleX > 0 ? d->scaleX : 1.0, sy = divide && d->scaleY > 0 ? d->scaleY : 1.0;
+    x = (int)(x / sx);
+    y = (int)(y / sy);
+    const qxBGPic *bgpic = d->bgpic;
     if (b->type != 1)
         return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
     // A layer button is active while its layer shows, or always with no auto hide.
@@ -430,15 +437,14 @@ bool offerToButtons(lua_State *L, const qxEventCopy &e, qxEventMsg &m)
     if (which < 0 || !d || !displayListed(d) || !d->bgpic)
         return false;
     qxBGPicButton *list = qxButtonsOf(d->bgpic);
-    double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    int x = (int)(((int32_t)e.param1 - d->marginLeft) / sx);
-    int y = (int)(((int32_t)e.param2 - d->marginTop) / sy);
+    int x = (int32_t)e.param1 - d->marginLeft;
+    int y = (int32_t)e.param2 - d->marginTop;
     bool pressed = e.param3 != 0;
     auto flagOf = [which](qxBGPicButton *b) -> uint32_t & {
         return which == 0 ? b->leftDown : which == 1 ? b->rightDown : b->midDown;
     };
     for (qxBGPicButton *b = list; b; b = b->next) {
-        if (!buttonHit(L, d->bgpic, b, x, y))
+        if (!buttonHit(L, d, b, x, y))
             continue;
         uint32_t &flag = flagOf(b);
         int slot;
@@ -473,7 +479,7 @@ bool buttonHover(lua_State *L, qxEventMsg &m)
         for (qxBGPicButton *b = list; b; b = b->next) {
             if (!captured && (b->leftDown || b->rightDown || b->midDown))
                 captured = b;
-            if (!hit && buttonHit(L, d->bgpic, b, x, y))
+            if (!hit && buttonHit(L, d, b, x, y))
                 hit = b;
         }
         for (qxBGPicButton *b = list; b; b = b->next) {

@@ -338,6 +338,20 @@ class XSession:
             p.wait()
 
 
+def wait_for_window(env, proc, timeout):
+    """Waits until the server shows a named window (the player's, on a server
+    of the test's own), so that a slow start on a loaded machine does not
+    send the first step before the window is there; gives up after a while
+    because some listings open their window only later."""
+    deadline = time.monotonic() + min(10, timeout)
+    while time.monotonic() < deadline and proc.poll() is None:
+        probe = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."], env=env,
+                               capture_output=True, text=True)
+        if probe.stdout.strip():
+            return
+        time.sleep(0.02)
+
+
 def run_player(cmd, env, workdir, stdin, spec, subst):
     """Runs the player; with xdotool steps, each runs 0.3 s after the last
     while the player runs."""
@@ -346,6 +360,7 @@ def run_player(cmd, env, workdir, stdin, spec, subst):
                               cwd=workdir, input=stdin, timeout=spec["timeout"])
     proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True, errors="replace", env=env, cwd=workdir)
+    wait_for_window(env, proc, spec["timeout"])
     for step in spec["xdotool"]:
         time.sleep(0.3)
         try:  # "search --sync" waits for ever when the window never shows
