@@ -154,6 +154,22 @@ int openLibraries(lua_State *L)
     return 0;
 }
 
+struct OpenStep {
+    qxStartupInfo *startup;
+    qxAppletInfo *applet;
+    int result;
+};
+
+// Registration allocates in the VM, which raises 1000 when that fails: in
+// a protected call that becomes the run's error report, not a panic.
+int openProtected(lua_State *L)
+{
+    auto *step = static_cast<OpenStep *>(lua_touserdata(L, 1));
+    registerRunRecords(L, step->startup, step->applet);
+    step->result = openLibraries(L);
+    return 0;
+}
+
 // The virtual file layer's reader, offered to the platform's catalogs.
 int readWholeFileUpcall(const char *path, void **data, int64_t *length, size_t extra)
 {
@@ -280,8 +296,10 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
 
     if ((r = qxInitRuntime()) || (r = qxInitEventQueue()))
         return r;
-    registerRunRecords(L, startup, applet);
-    if ((r = openLibraries(L)))
+    OpenStep step{startup, applet, 0};
+    r = lua_cpcall(L, openProtected, &step);
+    lua_settop(L, 0);
+    if (r || (r = step.result))
         return r;
     qxInitRotationPresets();
     qxSetTag(QX_TAG_NOSOUND, startup->noSound);

@@ -37,6 +37,7 @@
 #include "platform/qx_platform.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_timerthread.h"
+#include "platform/qx_upcalls.h"
 
 extern "C" {
 
@@ -93,6 +94,13 @@ static void removeLinkedPluginDir(void)
     qxLinkedPluginDir[0] = 0;
 }
 
+// What a lost X connection, which ends the process at once, still removes.
+static void deleteTempFilesNow(void)
+{
+    removeLinkedPluginDir();
+    qxDeleteTempFiles();
+}
+
 int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
 {
     qxQuitting = 1;
@@ -130,6 +138,31 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     return 0;
 }
 
+struct LoadStep {
+    qxStartupInfo *startup;
+    qxAppletInfo *applet;
+    int result;
+};
+
+static int loadProtected(lua_State *L)
+{
+    auto *step = static_cast<LoadStep *>(lua_touserdata(L, 1));
+    lua_settop(L, 0);
+    step->result = qxLoadApplet(L, step->startup, step->applet);
+    return 0;
+}
+
+// The loader fills the VM's registry, which raises 1000 when memory runs
+// out: in a protected call that is reported like any failed start.
+static int loadAppletProtected(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+{
+    LoadStep step{startup, applet, 0};
+    int top = lua_gettop(L);
+    int r = lua_cpcall(L, loadProtected, &step);
+    lua_settop(L, top); // drops an error value
+    return r ? r : step.result;
+}
+
 static int notEnoughMemory(void)
 {
     std::puts("Not enough memory.");
@@ -163,6 +196,7 @@ int qxStartup(int argc, char **argv)
         return code == 1003 ? 0 : 1;
     };
 
+    qxUpcalls.deleteTempFiles = deleteTempFilesNow;
     int r = qxInitGlobals(L, startup, applet, argc, argv);
     if (r == QX_END_RUN) {
         qxShutdown(0, L, startup, applet);
@@ -188,7 +222,7 @@ int qxStartup(int argc, char **argv)
 
     if ((r = qxLoadAllPlugins(L, startup, applet)))
         return fail(r);
-    if ((r = qxLoadApplet(L, startup, applet)))
+    if ((r = loadAppletProtected(L, startup, applet)))
         return fail(r);
     if ((r = qxPrepareMainChunk(L, startup, applet)))
         return fail(r);

@@ -4,9 +4,43 @@
 
 #include <cstdlib>
 
+#ifdef QX_ALLOC_INJECTION
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+std::atomic<long> allocations{0};
+
+void printCount() { std::fprintf(stderr, "allocations: %ld\n", allocations.load()); }
+
+long target()
+{
+    // -1: no injection; -2: count only.
+    static const long value = [] {
+        const char *v = std::getenv("QX_FAIL_ALLOC");
+        if (!v || !*v)
+            return -1L;
+        if (!std::strcmp(v, "count")) {
+            std::atexit(printCount);
+            return -2L;
+        }
+        return std::strtol(v, nullptr, 10);
+    }();
+    return value;
+}
+} // namespace
+
+extern "C" int qxAllocFailNow(void)
+{
+    long failAt = target();
+    return failAt != -1 && allocations.fetch_add(1) + 1 == failAt;
+}
+#endif
+
 extern "C" void *qxAlloc(size_t size, int zero)
 {
-    if (size == 0)
+    if (size == 0 || qxAllocFailNow())
         return nullptr;
     return zero ? std::calloc(size, 1) : std::malloc(size);
 }

@@ -8,7 +8,16 @@ void *qxAlloc(size_t size, int zero);
 void qxFree(void *block);
 // Keeps large blocks in the heap between uses; called once at start-up.
 void qxTuneHeap(void);
+#ifdef QX_ALLOC_INJECTION
+// Sanitizer builds: 1 when this allocation is the one QX_FAIL_ALLOC=N names
+// (counting every allocation from 1); QX_FAIL_ALLOC=count prints the number
+// of allocations at exit instead.
+int qxAllocFailNow(void);
+#endif
 }
+#ifndef QX_ALLOC_INJECTION
+inline int qxAllocFailNow(void) { return 0; }
+#endif
 
 // Checked size arithmetic for allocations: false when the result would overflow.
 inline bool qxMulSize(size_t a, size_t b, size_t *out) { return !__builtin_mul_overflow(a, b, out); }

@@ -61,6 +61,7 @@ void *allocblock(size_t size) {
     size_t c = sizeclass(size);
     SmallBlocks &sb = smallBlocks;
     if (FreeBlock *b = sb.list[c]) {
+        if (qxAllocFailNow()) return nullptr; // a reused block counts as an allocation too
         sb.list[c] = b->next;
         sb.bytes[c] -= classsize(c);
         return b;

@@ -605,7 +605,11 @@ int qxGtkStartThread(void)
     static char **argv = args;
     // The probe stays connected until GTK has its own connection: a server
     // that resets when its last client leaves would refuse GTK meanwhile.
+    // GTK installs an I/O error handler that exits without removing the
+    // temporary files: the player's own handler stays.
+    XIOErrorHandler own = XSetIOErrorHandler(nullptr);
     QXG(gtk_init, void (*)(int *, char ***))(&argc, &argv);
+    XSetIOErrorHandler(own);
     XCloseDisplay(probe);
     gtkQuit.store(0);
     gtkThread = qxCreateThread(requesterThread, nullptr, 0);

@@ -45,6 +45,12 @@ int recordXError(Display *, XErrorEvent *event)
 
 int lostConnection(Display *)
 {
+    // Every connection breaks at once (the requester thread has its own):
+    // one caller cleans up and ends the process, a second waits for that.
+    static std::atomic<int> ending{0};
+    if (ending.exchange(1))
+        for (;;)
+            pause();
     std::fputs("Zephyrane: lost the connection to the X server.\n", stderr);
     if (qxUpcalls.deleteTempFiles)
         qxUpcalls.deleteTempFiles();
