@@ -105,9 +105,10 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
         double tx = 0, ty = 0;
         qxTransformBox(matrix, width, height, &tw, &th, &tx, &ty);
         tw = std::max(tw, 1), th = std::max(th, 1);
+        // The adapter's transform layout: the matrix under tag 5 (tag 6 names a window).
         const qxBitMapTag tags[] = {{1, uint64_t(uintptr_t(bitmap->data))}, {2, uint64_t(uint32_t(width))},
-                                    {3, uint64_t(uint32_t(height))},        {4, smooth},
-                                    {6, uint64_t(uintptr_t(matrix))},       {0, 0}};
+                                    {3, uint64_t(uint32_t(height))},        {5, uint64_t(uintptr_t(matrix))},
+                                    {4, smooth},                            {0, 0}};
         qxBitMap *v = qxAllocBitMap(uint32_t(tw), uint32_t(th), QX_BITMAP_VIDEO, tags);
         if (v && v->video) {
             handOver(v, nullptr, nullptr, outBitmap, outMask, outAlpha);

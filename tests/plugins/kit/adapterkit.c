@@ -71,8 +71,13 @@ void ClosePlugin(void) {}
 uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
 {
     (void)reserved;
-    /* Its own main loop; hardware bitmaps when installed with flag 0x10. */
+    /* Its own main loop; hardware bitmaps when installed with flag 0x10;
+     * built with KIT_TRANSFORMS it also transforms them (16). */
+#ifdef KIT_TRANSFORMS
+    return capability == QX_CAP_DISPLAYADAPTER ? 1 | 8 | 16 : 0;
+#else
     return capability == QX_CAP_DISPLAYADAPTER ? 1 | 8 : 0;
+#endif
 }
 
 /* ---- Display adapter entry points ---- */
@@ -292,12 +297,31 @@ int Cls(void) { return 0; }
 /* Video bitmaps (adapter flag 0x10): ARGB copies held here, numbered in
  * the log; reading them back hands out the copy. */
 static uint32_t videoBitMaps;
+/* To 6 places, so that the log does not show sine rounding (nor -0). */
+static double rounded(double v) { return (double)(long long)(v * 1e6 + (v < 0 ? -0.5 : 0.5)) / 1e6; }
 void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Tag *tags)
 {
     const uint32_t *argb = NULL;
-    (void)flags;
-    for (; tags->tag; tags++)
-        if (tags->tag == 1) argb = (const uint32_t *)(uintptr_t)tags->value;
+    const double *matrix = NULL;
+    uint64_t sourceWidth = 0, sourceHeight = 0, smooth = 0;
+    for (const Tag *t = tags; t->tag; t++) {
+        if (t->tag == 1) argb = (const uint32_t *)(uintptr_t)t->value;
+        if (t->tag == 2) sourceWidth = t->value;
+        if (t->tag == 3) sourceHeight = t->value;
+        if (t->tag == 4) smooth = t->value;
+        if (t->tag == 5) matrix = (const double *)(uintptr_t)t->value;
+    }
+    if (matrix && argb) { /* a transform of one of ours: filled with its first pixel */
+        const VideoBitMap *from = (const VideoBitMap *)argb;
+        VideoBitMap *v = width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
+        if (!v) return NULL;
+        v->number = ++videoBitMaps, v->width = width, v->height = height;
+        for (size_t i = 0; i < (size_t)width * height; i++) v->pixels[i] = from->pixels[0];
+        say("AllocVideoBitMap %u %ux%u flags=%x transform of %u %ux%u matrix %g %g %g %g smooth %u\n", v->number,
+            width, height, flags, from->number, (unsigned)sourceWidth, (unsigned)sourceHeight, rounded(matrix[0]),
+            rounded(matrix[1]), rounded(matrix[2]), rounded(matrix[3]), (unsigned)smooth);
+        return v;
+    }
     VideoBitMap *v = argb && width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
     if (!v) return NULL;
     v->number = ++videoBitMaps, v->width = width, v->height = height;

@@ -30,13 +30,33 @@ typedef struct {
     uint32_t width, height;
 } KitVector;
 
-static int readHeader(const char *file, uint32_t *w, uint32_t *h)
+extern const qxPluginBase *kitHostTable;
+
+/* Linked data comes under a chunk name, which only the host's file slots
+ * (dos 0, 3, 1) can open. */
+static int readText(const char *file, char *text, size_t size)
 {
+    if (strncmp(file, ":::chunk", 8) == 0) {
+        void *h = ((void *(*)(const char *, uint32_t))kitHostTable->dos[0])(file, 0);
+        if (!h) return 0;
+        int64_t n = ((int64_t (*)(void *, void *, int64_t))kitHostTable->dos[3])(h, text, (int64_t)size - 1);
+        ((int (*)(void *))kitHostTable->dos[1])(h);
+        text[n > 0 ? n : 0] = 0;
+        return n > 0;
+    }
     FILE *f = fopen(file, "rb");
     if (!f) return 0;
-    int ok = fscanf(f, "QXVEC %u %u", w, h) == 2 && *w > 0 && *h > 0 && *w <= 4096 && *h <= 4096;
+    size_t n = fread(text, 1, size - 1, f);
     fclose(f);
-    return ok;
+    text[n] = 0;
+    return 1;
+}
+
+static int readHeader(const char *file, uint32_t *w, uint32_t *h)
+{
+    char text[64];
+    if (!readText(file, text, sizeof text)) return 0;
+    return sscanf(text, "QXVEC %u %u", w, h) == 2 && *w > 0 && *h > 0 && *w <= 4096 && *h <= 4096;
 }
 
 /* Output pixel (x, y) shows the picture point p with (x + 0.5, y + 0.5) =
