@@ -119,6 +119,8 @@ struct qxLayerQueryHooks {
     void (*flushDeletedObjects)(lua_State *L, uint32_t kinds);
     // Makes every layer rendition that refers to a clip region let go of it.
     void (*clearClipLinks)(const void *region);
+    // 1 when a layer rendition still refers to a clip region.
+    int (*clipRegionUsed)(const void *region);
     // Marks a layer's screen rectangle dirty on the current display.
     void (*markLayerDirty)(lua_State *L, const void *layer);
     // The object data list of the layer that argument arg names on the

@@ -24,9 +24,9 @@ constexpr int kBox = 14, kShape = 28, kTypeMask = 28, kTypeAlpha = 30;
 
 qxClipRegion *gRegions = nullptr;
 
-void detach(qxClipRegion *r)
+void release(qxClipRegion *r)
 {
-    // Layers keep no pointer to a region that goes.
+    // Sprites and layers keep no pointer to a region that goes.
     if (qxLayerQueries.clearClipLinks) qxLayerQueries.clearClipLinks(r);
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
         if (d->clipRegion == r)
@@ -38,6 +38,26 @@ void detach(qxClipRegion *r)
         }
     qxFreeMaskBitMap(static_cast<qxBitMap *>(r->mask));
     std::free(r);
+}
+
+bool usedByLayers(const qxClipRegion *r)
+{
+    return qxLayerQueries.clipRegionUsed && qxLayerQueries.clipRegionUsed(r);
+}
+
+// A region layers still show under stays with them as an orphan, out of
+// the script's reach, until the last of them lets go.
+void detach(qxClipRegion *r)
+{
+    if (!usedByLayers(r)) {
+        release(r);
+        return;
+    }
+    for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
+        if (d->clipRegion == r)
+            d->clipRegion = nullptr;
+    r->orphaned = 1;
+    r->id = {0, nullptr};
 }
 
 bool argInt(lua_State *L, int n, int *out)
@@ -76,7 +96,7 @@ uint32_t qxClipRegionCount(void)
 void qxFreeAllClipRegions(void)
 {
     while (gRegions)
-        detach(gRegions);
+        release(gRegions);
 }
 
 int qxCmdCreateClipRegion(lua_State *L)
@@ -235,7 +255,10 @@ qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], do
 void qxFreeClipRegionRef(void *region)
 {
     auto *r = static_cast<qxClipRegion *>(region);
-    if (!r || !r->isCopy) return;
+    if (!r || !r->isCopy) {
+        if (r && r->orphaned && !usedByLayers(r)) release(r);
+        return;
+    }
     qxFreeMaskBitMap(static_cast<qxBitMap *>(r->mask));
     std::free(r);
 }

@@ -31,7 +31,8 @@ int qxCmdFreeClipRegion(lua_State *L);
 // that stay upright stay boxes; others get a mask. NULL without memory.
 qxClipRegion *qxTransformClipRegion(const qxClipRegion *region, const double matrix[4], double anchorX,
                                     double anchorY, int scaleToDisplay, double scaleX, double scaleY);
-// Lets a layer's rendition go of its clip region: a transformed copy is
-// freed, a shared region only dropped.
+// Lets a layer's rendition go of its clip region (the rendition no longer
+// pointing at it): a transformed copy is freed, a shared region only
+// dropped, and an orphan the last layer let go of freed.
 void qxFreeClipRegionRef(void *region);
 }

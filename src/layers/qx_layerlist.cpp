@@ -240,8 +240,9 @@ void qxFreeLayerData(lua_State *L, uint32_t type, qxLayerData *d)
     qxFreeImagePlanes(d->bitmap, d->mask, d->alpha);
     d->bitmap = d->mask = d->alpha = nullptr;
     freeCaches(d);
-    qxFreeClipRegionRef(d->clip);
+    void *clip = d->clip;
     d->clip = nullptr;
+    qxFreeClipRegionRef(clip);
     if (const qxLayerTypeOps *ops = qxLayerType(type); ops && ops->freeTypeData) ops->freeTypeData(L, d);
     d->typedata = nullptr;
 }
@@ -254,6 +255,11 @@ void qxFreeLayerContents(lua_State *L, qxLayer *l)
         if (!d || (i < 2 && (d == renditions[i + 1] || d == l->base))) continue;
         qxFreeLayerData(L, l->type, d);
         std::free(d);
+        // No freed rendition stays in reach: a clip region's last user is
+        // looked for among the layers.
+        if (l->onscreen == d) l->onscreen = l->intermediate == d ? l->base : l->intermediate;
+        if (l->intermediate == d) l->intermediate = l->base;
+        if (l->base == d) l->base = l->intermediate = l->onscreen = nullptr;
     }
     l->base = l->intermediate = l->onscreen = nullptr;
     std::free(l->name);

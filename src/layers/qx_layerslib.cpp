@@ -985,9 +985,14 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     if (clipChanged) {
         // The renditions take the region again from the base when rebuilt.
         for (qxLayerData *d : {l->intermediate, l->onscreen})
-            if (d != base) qxFreeClipRegionRef(d->clip), d->clip = nullptr;
-        qxFreeClipRegionRef(base->clip);
+            if (d != base) {
+                void *old = d->clip;
+                d->clip = nullptr;
+                qxFreeClipRegionRef(old);
+            }
+        void *old = base->clip;
         base->clip = clip;
+        qxFreeClipRegionRef(old);
     }
     const bool newFrame = frameGiven && frame != base->frame;
     const bool reshape = fresh || (clipChanged && l->onscreen != base) ||

@@ -466,11 +466,21 @@ void clearClipLinks(const void *region)
             if (e->clip == region) e->clip = nullptr;
 }
 
+int clipRegionUsed(const void *region)
+{
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        for (qxLayer *l = b->layers.first; l; l = l->next)
+            for (qxLayerData *d : {l->base, l->intermediate, l->onscreen})
+                if (d && d->clip == region) return 1;
+    return 0;
+}
+
 } // namespace
 
 extern "C" void qxLinkLayerRenditions(void)
 {
     qxLayerQueries.clearClipLinks = clearClipLinks;
+    qxLayerQueries.clipRegionUsed = clipRegionUsed;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }
