@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -424,6 +425,9 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
                       uint32_t flags, uint32_t rate)
 {
     snd_pcm_t *pcm = nullptr;
+    // A PCM may write into a pipe (ALSA's file plug-in with "|command"):
+    // when its reader goes, the write fails instead of ending the player.
+    signal(SIGPIPE, SIG_IGN);
     if (ALSA(snd_pcm_open)(&pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return ERR_OPENAUDIO;
     snd_pcm_hw_params_t *hw = nullptr;
