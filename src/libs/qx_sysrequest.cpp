@@ -91,7 +91,12 @@ int platformFile(lua_State *L, const char *title, const char *filter, int mode, 
 }
 
 int platformFont(lua_State *L, const char *title, const char *defaultFont, int, qxFontAnswer *answer) {
-    return qxPlatformFontRequest(L, title, defaultFont, answer->size, answer->family, &answer->size);
+    qxFontRequestResult r;
+    const int e = qxPlatformFontRequest(L, title, defaultFont, answer->size, &r);
+    std::memcpy(answer->family, r.name, sizeof answer->family);
+    answer->size = r.size, answer->weight = r.weight, answer->slant = r.slant;
+    answer->bold = int(r.bold), answer->italic = int(r.italic);
+    return e;
 }
 
 } // namespace

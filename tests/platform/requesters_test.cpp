@@ -239,19 +239,19 @@ TEST_F(Requesters, ListFontAndColour)
         EXPECT_EQ(index, 1);
         EXPECT_EQ(occurrences(c.output(), "Invalid choice."), 1);
     }
-    char name[256];
-    int size = 0;
+    qxFontRequestResult font;
     {
         Console c("Vera Sans\nbig\n14pt\n");
-        qxPlatformFontRequest(nullptr, "T", "Sans", 10, name, &size);
+        qxPlatformFontRequest(nullptr, "T", "Sans", 10, &font);
         EXPECT_EQ(occurrences(c.output(), "Error. Invalid size specified."), 1);
     }
-    EXPECT_STREQ(name, "Vera Sans");
-    EXPECT_EQ(size, 14);
+    EXPECT_STREQ(font.name, "Vera Sans");
+    EXPECT_EQ(font.size, 14);
+    EXPECT_EQ(font.weight, 80);
     {
         Console c("\n");
-        qxPlatformFontRequest(nullptr, "T", "Sans", 10, name, &size);
-        EXPECT_STREQ(name, "");
+        qxPlatformFontRequest(nullptr, "T", "Sans", 10, &font);
+        EXPECT_STREQ(font.name, "");
     }
     int32_t color = 0;
     {

@@ -457,6 +457,16 @@ void colorRequester(void)
     QXG(gtk_widget_destroy, VoidW)(dialog);
 }
 
+// Pango's weight on the program's scale; unknown weights count as normal.
+int programWeight(int pango)
+{
+    static const int table[][2] = {{100, 0},   {200, 40},  {300, 50},  {380, 75},  {400, 80}, {500, 100},
+                                   {600, 180}, {700, 200}, {800, 205}, {900, 210}, {1000, 215}};
+    for (const auto &row : table)
+        if (row[0] == pango) return row[1];
+    return 80;
+}
+
 void fontRequester(void)
 {
     char *t8 = qxGtkToUtf8(qxRequest.title);
@@ -484,6 +494,10 @@ void fontRequester(void)
                 qxRequest.result = qxAllocCopy(family, strnlen(family, 255));
                 const char *blank = std::strrchr(name, ' ');
                 qxRequest.number = blank ? std::atoi(blank + 1) : 0;
+                qxRequest.weight = programWeight(QXG(pango_font_description_get_weight, int (*)(void *))(desc));
+                // Pango's styles: 0 normal, 1 oblique, 2 italic.
+                const int style = QXG(pango_font_description_get_style, int (*)(void *))(desc);
+                qxRequest.slant = style == 1 ? 110 : style == 2 ? 100 : 0;
                 qxRequest.status = qxRequest.result ? 1 : -1;
             }
             if (desc)

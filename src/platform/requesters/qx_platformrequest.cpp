@@ -268,12 +268,13 @@ int qxPlatformListRequest(lua_State *L, const char *title, const char *body, con
 }
 
 int qxPlatformFontRequest(lua_State *L, const char *title, const char *defaultName, int defaultSize,
-                          char *name, int *size)
+                          qxFontRequestResult *out)
 {
-    name[0] = 0;
-    *size = defaultSize;
+    *out = qxFontRequestResult{};
+    out->size = defaultSize;
+    out->weight = 80;
     if (!qxStartGtk()) {
-        qxConsoleAskFont(name, size);
+        qxConsoleAskFont(out->name, &out->size);
         return 0;
     }
     clearRequest();
@@ -282,8 +283,12 @@ int qxPlatformFontRequest(lua_State *L, const char *title, const char *defaultNa
     qxRequest.defaultNumber = defaultSize;
     qxPostRequest(L, QX_REQ_FONT);
     if (qxRequest.status > 0 && qxRequest.result) {
-        std::snprintf(name, 256, "%s", qxRequest.result);
-        *size = qxRequest.number;
+        std::snprintf(out->name, sizeof out->name, "%s", qxRequest.result);
+        out->size = qxRequest.number;
+        out->weight = qxRequest.weight;
+        out->slant = qxRequest.slant;
+        out->bold = out->weight == 180 || out->weight == 200 || out->weight == 205;
+        out->italic = out->slant == 100 || out->slant == 110;
     }
     qxFree(qxRequest.result);
     qxRequest.result = nullptr;

@@ -47,6 +47,7 @@ struct qxRequestBlock {
     int status;    // negative: the dialog failed; 0 cancelled; 1 answered
     char *result;  // allocated (qxFree): path(s), text or font name
     int number;    // button, list index, font size
+    int weight, slant; // font requester, the program's scale
     int32_t color;
     // The window the dialog is made transient for (Display *, Window).
     void *parentDisplay;
@@ -95,9 +96,16 @@ int qxPlatformStringRequest(lua_State *L, const char *title, const char *body,
 // entries: NUL-separated, ended by an empty entry. *index -1 when cancelled.
 int qxPlatformListRequest(lua_State *L, const char *title, const char *body, const char *entries,
                           int preselected, int *index);
-// name (256 bytes) empty when cancelled.
+// What the font requester answers: the family, the size, the weight (80
+// normal) and slant (0 roman) and whether they make it bold and italic.
+struct qxFontRequestResult {
+    char name[256];
+    int32_t size, weight, slant, reserved[2];
+    uint32_t bold, italic, reserved2;
+};
+// name empty when cancelled.
 int qxPlatformFontRequest(lua_State *L, const char *title, const char *defaultName, int defaultSize,
-                          char *name, int *size);
+                          qxFontRequestResult *result);
 // *color -1 when cancelled.
 int qxPlatformColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color);
 

@@ -216,13 +216,15 @@ TEST_F(Gtk, ColourRoundTrip)
 
 TEST_F(Gtk, FontRoundTrip)
 {
-    char name[256];
-    int size = 0;
+    qxFontRequestResult font;
     auto t = answer("Font", "xdotool key Return");
-    qxPlatformFontRequest(nullptr, "Font", "Sans", 14, name, &size);
+    qxPlatformFontRequest(nullptr, "Font", "Sans Bold", 14, &font);
     t.join();
-    EXPECT_STREQ(name, "Sans");
-    EXPECT_EQ(size, 14);
+    EXPECT_STREQ(font.name, "Sans");
+    EXPECT_EQ(font.size, 14);
+    EXPECT_EQ(font.weight, 200);
+    EXPECT_EQ(font.bold, 1u);
+    EXPECT_EQ(font.italic, 0u);
 }
 
 TEST_F(Gtk, ListIndexAndClose)
