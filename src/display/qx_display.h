@@ -58,6 +58,12 @@ extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRec
 // 1455; none while the library closes); the
 // window is closed first. L may be NULL when no references are held.
 int qxFreeDisplay(lua_State *L, qxDisplay *display);
+// While output is redirected the text cursor belongs to the target: with
+// save the display's cursor and margins are kept aside (first call only)
+// and the cursor starts at 0, 0 within margins 0 .. width - 1.
+void qxDisplaySuspendPointer(qxDisplay *display, int save, int32_t width);
+// Output back on the display: its own text cursor and margins return.
+void qxDisplayResetState(qxDisplay *display);
 // Shutdown: closes every window but those of backfill displays and frees
 // every record (BGPics are the BGPic library's); the list ends empty.
 void qxFreeAllDisplays(lua_State *L);

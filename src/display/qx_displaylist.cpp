@@ -174,6 +174,24 @@ int qxDisplayHasVideos(qxDisplay *display)
     return qxUpcalls.videoRects && qxUpcalls.videoRects(display, rect, 1) > 0;
 }
 
+void qxDisplaySuspendPointer(qxDisplay *d, int save, int32_t width)
+{
+    if (!d || !save || d->cursorSuspended) return;
+    d->savedCursor[0] = d->cursorX, d->savedCursor[1] = d->cursorY;
+    d->savedCursor[2] = d->cursorLeftMargin, d->savedCursor[3] = d->cursorRightMargin;
+    d->cursorSuspended = 1;
+    d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
+    d->cursorRightMargin = width > 0 ? width - 1 : 0;
+}
+
+void qxDisplayResetState(qxDisplay *d)
+{
+    if (!d || !d->cursorSuspended) return;
+    d->cursorX = d->savedCursor[0], d->cursorY = d->savedCursor[1];
+    d->cursorLeftMargin = d->savedCursor[2], d->cursorRightMargin = d->savedCursor[3];
+    d->cursorSuspended = 0;
+}
+
 void (*qxFreeDisplayExtras)(qxDisplay *display);
 int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
 qxDisplayFillHooks qxDisplayFill;

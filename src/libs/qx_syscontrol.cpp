@@ -17,6 +17,7 @@
 #include "platform/qx_libimports.h"
 #include "platform/qx_process.h"
 #include "platform/qx_systimers.h"
+#include "platform/requesters/qx_gtk.h"
 #include "platform/x11/x11_display.h"
 
 extern "C" {
@@ -26,25 +27,6 @@ int qxSingleMusic;
 namespace {
 
 qxCatalog *openCatalog;
-
-// Desktop notifications through libnotify when it was imported.
-typedef int (*NotifyInit)(const char *);
-typedef void *(*NotifyNew)(const char *, const char *, const char *);
-typedef void (*NotifySetTimeout)(void *, int);
-typedef int (*NotifyShow)(void *, void **);
-
-void showNotification(const char *title, const char *text, const char *icon, int timeout) {
-    if (!qxLibraryComplete(QX_LIB_NOTIFY)) return;
-    static bool initialised;
-    if (!initialised) {
-        if (!reinterpret_cast<NotifyInit>(qxLibImports.notify_init)("ZephyranePlayer")) return;
-        initialised = true;
-    }
-    void *n = reinterpret_cast<NotifyNew>(qxLibImports.notify_notification_new)(title, text, icon);
-    if (!n) return;
-    reinterpret_cast<NotifySetTimeout>(qxLibImports.notify_notification_set_timeout)(n, timeout);
-    reinterpret_cast<NotifyShow>(qxLibImports.notify_notification_show)(n, nullptr);
-}
 
 } // namespace
 
@@ -138,11 +120,11 @@ int qxCmdShowNotification(lua_State *L) {
     qxCheckArgCount(L, 2, 3, 8, 0);
     const char *title = luaL_checkstring(L, 1);
     const char *text = luaL_checkstring(L, 2);
-    char icon[1024] = "";
+    int kind = 0; // #REQICON_NONE
     int timeout = -1;
     if (!lua_isnoneornil(L, 3)) {
         luaL_checktable(L, 3);
-        qxGetFieldStr(L, 3, "icon", icon, sizeof icon, nullptr);
+        qxGetFieldInt(L, 3, "icon", &kind, nullptr);
         qxGetFieldInt(L, 3, "timeout", &timeout, nullptr);
         int ignored = 0;
         qxGetFieldInt(L, 3, "nosound", &ignored, nullptr);
@@ -152,9 +134,9 @@ int qxCmdShowNotification(lua_State *L) {
     if (timeout == -1) timeout = 2000;
     else if (timeout == -2) timeout = 3500;
     const qxAppletInfo *applet = qxApplet;
-    if (!*title && applet) title = applet->header[0];
-    showNotification(title, text, *icon ? icon : nullptr, timeout);
-    return 0;
+    const char *name = applet ? applet->header[0] : "";
+    if (!*title) title = name;
+    return qxShowNotification(title, text, kind, timeout, name);
 }
 
 int qxCmdLegacyControl(lua_State *L) {

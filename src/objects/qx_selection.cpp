@@ -169,6 +169,7 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
     }
     s->record = qxBGPic{};
     s->prepared = 0;
+    qxDisplaySuspendPointer(d, 1, p.width);
     s->record.type = QX_TYPE_BGPIC;
     s->record.selectedType = type;
     s->record.selectedRef = ref;
@@ -278,6 +279,8 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
         d->targetType = QX_OUT_BRUSH;
         d->doubleBuffer = 1;
         qxCurrentOutput = &s->record;
+        // The redirect has ended: the cursor is the display's again.
+        qxDisplayResetState(d);
         return 0;
     }
     // 2.
@@ -302,6 +305,8 @@ int qxDisplayBGPicCore(lua_State *L, qxDisplay *d, int keepRects)
             qxSelectionHook.refreshCollected(L, d);
         s->record = qxBGPic{};
     }
+    // 6.
+    qxDisplayResetState(d);
     return result;
 }
 
@@ -365,6 +370,7 @@ int qxCmdSelectBGPic(lua_State *L)
     if (!s) return ERR_MEM;
     s->bitmap = s->mask = s->alpha = nullptr;
     s->prepared = 1;
+    qxDisplaySuspendPointer(d, 1, b->width);
     qxCurrentOutput = b;
     d->targetType = QX_OUT_BGPIC;
     b->changed = 1;

@@ -134,6 +134,7 @@ struct qxDisplay {
     uint32_t pointerHidden;
     int32_t cursorX, cursorY, cursorLeftMargin, cursorRightMargin;
     int32_t savedCursor[4];
+    uint32_t cursorSuspended; // savedCursor holds the display's own while output is redirected
     uint32_t savedLayersEnabled;
     qxBGPic *backBuffer;
     void *selectBuffer;
