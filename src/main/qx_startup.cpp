@@ -138,27 +138,32 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     return 0;
 }
 
-struct LoadStep {
+using StartupStepFn = int (*)(lua_State *, qxStartupInfo *, qxAppletInfo *);
+
+struct StartupStep {
+    StartupStepFn fn;
     qxStartupInfo *startup;
     qxAppletInfo *applet;
     int result;
 };
 
-static int loadProtected(lua_State *L)
+static int runStepProtected(lua_State *L)
 {
-    auto *step = static_cast<LoadStep *>(lua_touserdata(L, 1));
+    auto *step = static_cast<StartupStep *>(lua_touserdata(L, 1));
     lua_settop(L, 0);
-    step->result = qxLoadApplet(L, step->startup, step->applet);
+    step->result = step->fn(L, step->startup, step->applet);
     return 0;
 }
 
-// The loader fills the VM's registry, which raises 1000 when memory runs
-// out: in a protected call that is reported like any failed start.
-static int loadAppletProtected(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
+// The loader and the declared objects fill the VM's registry, which raises
+// 1000 when memory runs out: in a protected call that is reported like any
+// failed start.
+static int startupStepProtected(lua_State *L, StartupStepFn fn, qxStartupInfo *startup,
+                                qxAppletInfo *applet)
 {
-    LoadStep step{startup, applet, 0};
+    StartupStep step{fn, startup, applet, 0};
     int top = lua_gettop(L);
-    int r = lua_cpcall(L, loadProtected, &step);
+    int r = lua_cpcall(L, runStepProtected, &step);
     lua_settop(L, top); // drops an error value
     return r ? r : step.result;
 }
@@ -222,7 +227,7 @@ int qxStartup(int argc, char **argv)
 
     if ((r = qxLoadAllPlugins(L, startup, applet)))
         return fail(r);
-    if ((r = loadAppletProtected(L, startup, applet)))
+    if ((r = startupStepProtected(L, qxLoadApplet, startup, applet)))
         return fail(r);
     if ((r = qxPrepareMainChunk(L, startup, applet)))
         return fail(r);
@@ -230,7 +235,10 @@ int qxStartup(int argc, char **argv)
         return fail(r);
     lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
     qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // the hook only polls events
-    if ((r = qxRunPreprocessorObjects(L, startup, applet, 0)))
+    auto declaredObjects = [](lua_State *S, qxStartupInfo *s, qxAppletInfo *a) {
+        return qxRunPreprocessorObjects(S, s, a, 0);
+    };
+    if ((r = startupStepProtected(L, declaredObjects, startup, applet)))
         return fail(r);
     if ((r = qxOpenFirstDisplay(L, applet, startup)))
         return fail(r);
