@@ -118,7 +118,10 @@ void measure(const Points &p, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     int32_t x0 = 100000, y0 = 100000, x1 = -100000, y1 = -100000;
     for (const qxPoint &q : p) x0 = std::min(x0, q.x), y0 = std::min(y0, q.y), x1 = std::max(x1, q.x), y1 = std::max(y1, q.y);
-    *x = x0, *y = y0, *w = x1 - x0 + 1, *h = y1 - y0 + 1;
+    // Points may span the whole int range; the size check later refuses such boxes.
+    *x = x0, *y = y0;
+    *w = int32_t(std::min<int64_t>(int64_t(x1) - x0 + 1, INT32_MAX));
+    *h = int32_t(std::min<int64_t>(int64_t(y1) - y0 + 1, INT32_MAX));
 }
 
 // Turns the points of a w x h box as the shape is turned and moves them to
@@ -629,19 +632,22 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
     // anti-aliasing margin and an outline's width around the polygon path.
     const int64_t ux0 = std::min(0, bx), uy0 = std::min(0, by);
     const int64_t ux1 = std::max<int64_t>(fw, int64_t(bx) + bw), uy1 = std::max<int64_t>(fh, int64_t(by) + bh);
+    // Sizes from the script may be anything: check before the margins grow them.
+    if (!sizeOk(double(ux1 - ux0), double(uy1 - uy0))) return ERR_BITMAP;
     int32_t w = int32_t(ux1 - ux0), h = int32_t(uy1 - uy0);
     int32_t sl = 0, st = 0, sr = 0, sb = 0;
     if (shadow) {
         qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
         qxGrowByShadow(int32_t(s.shadowDirection), s.shadowSize, &w, &h);
     }
-    int32_t pad = 0;
-    if (!engine && aa) w += 5, h += 5, pad += 2;
+    int64_t pad = 0, grownW = w, grownH = h;
+    if (!engine && aa) grownW += 5, grownH += 5, pad += 2;
     if (!filled && lw > 1) {
-        if (!engine) w += lw, h += lw;
+        if (!engine) grownW += lw, grownH += lw;
         pad += lw / 2;
     }
-    if (!sizeOk(w, h)) return ERR_BITMAP;
+    if (!sizeOk(double(grownW), double(grownH)) || pad > kMaxPixels) return ERR_BITMAP;
+    w = int32_t(grownW), h = int32_t(grownH);
     const int32_t dx = int32_t(-ux0) + sl + pad, dy = int32_t(-uy0) + st + pad;
 
     Plane fillCov{w, h, {}}, edgeCov{w, h, {}};
