@@ -1,5 +1,6 @@
 #include "platform/qx_memory.h"
 
+#include <cerrno>
 #include <malloc.h>
 
 #include <cstdlib>
@@ -40,8 +41,12 @@ extern "C" int qxAllocFailNow(void)
 
 extern "C" void *qxAlloc(size_t size, int zero)
 {
-    if (size == 0 || qxAllocFailNow())
+    if (size == 0)
         return nullptr;
+    if (qxAllocFailNow()) {
+        errno = ENOMEM; // as a failing malloc leaves it
+        return nullptr;
+    }
     return zero ? std::calloc(size, 1) : std::malloc(size);
 }
 

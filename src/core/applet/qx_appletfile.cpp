@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -77,8 +78,10 @@ void qxReadAppletPreview(const uint8_t *data, size_t size, qxAppletInfo *applet)
 
 int qxCheckAppletFile(qxStartupInfo *startup, qxAppletInfo *applet, int quiet)
 {
+    errno = 0;
     qxFileHandle *f = qxOpen(startup->appletPath, QX_OPEN_READ, nullptr);
     if (!f) {
+        if (errno == ENOMEM) return 1000; // the file may well be there
         qxSetErrorString(startup->appletPath);
         return 1213;
     }
