@@ -709,15 +709,6 @@ int renderLine(lua_State *, const qxLayer *l, const qxTransformOptions *t, qxBit
     return qxShapePlanes(px.data(), al.data(), int32_t(w), int32_t(h), bitmap, alpha);
 }
 
-bool hasKey(lua_State *L, int table, const char *key)
-{
-    lua_pushstring(L, key);
-    lua_gettable(L, table);
-    const bool given = !lua_isnil(L, -1);
-    lua_pop(L, 1);
-    return given;
-}
-
 // A layer turned into a shape starts from the draw state, white, at the
 // size it had; radii carry over between circles, ellipses and arcs. A
 // line runs from the layer's place until its points are given.
@@ -733,10 +724,10 @@ int freshShape(lua_State *L, qxLayer *layer, uint32_t from, int table, void **ty
     if ((type == QX_SHAPE_ELLIPSE || type == QX_SHAPE_ARC) && !round) need = ellipse;
     if (type == QX_SHAPE_POLYGON) need = polygon;
     for (; need && *need; ++need)
-        if (!hasKey(L, table, *need)) return ERR_MISSINGPARAMTR;
+        if (!qxFieldPresent(L, table, *need)) return ERR_MISSINGPARAMTR;
     if (type == QX_SHAPE_ARC)
         for (need = arc; *need; ++need)
-            if (!hasKey(L, table, *need)) return ERR_MISSINGPARAMTR;
+            if (!qxFieldPresent(L, table, *need)) return ERR_MISSINGPARAMTR;
     qxShapeLayerData p{};
     p.type = type;
     p.state = *qxGetDrawState();

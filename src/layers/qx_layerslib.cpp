@@ -724,15 +724,6 @@ int readClip(lua_State *L, int table, void **clip)
     return 0;
 }
 
-bool fieldGiven(lua_State *L, int table, const char *key)
-{
-    lua_pushstring(L, key);
-    lua_gettable(L, table);
-    const bool given = !lua_isnil(L, -1);
-    lua_pop(L, 1);
-    return given;
-}
-
 // "scalex", "scaley", "width", "height" (pixels or "N%") and "rotate" into
 // *o; *changed when any of them changes the transform. A size in pixels
 // resets the scale, a percentage or a new scale clears the size.
@@ -889,7 +880,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     s.shadow = {l->shadow, l->shadowcolor, l->shadowsize, l->shadowdir, l->shadowradius, l->shadowsigma};
     s.border = {l->border, l->bordercolor, l->bordersize};
     s.filters = l->filters;
-    const bool matrixGiven = fieldGiven(L, table, "transform");
+    const bool matrixGiven = qxFieldPresent(L, table, "transform");
     bool geometry = false;
     qxTransformOptions geo = o;
     if (!matrixGiven)

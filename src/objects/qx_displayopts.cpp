@@ -33,15 +33,6 @@ qxObjectStyle styleStart()
     return s;
 }
 
-bool fieldPresent(lua_State *L, int t, const char *key)
-{
-    lua_pushstring(L, key);
-    lua_gettable(L, t);
-    bool present = !lua_isnil(L, -1);
-    lua_pop(L, 1);
-    return present;
-}
-
 bool readFlag(lua_State *L, int t, const char *key, uint32_t *out)
 {
     int v = 0;
@@ -170,7 +161,7 @@ int qxGetTransformOptions(lua_State *L, int arg, int32_t sw, int32_t sh, int32_t
     }
     const int t = arg;
     // 3. An explicit matrix replaces scale, size and rotation.
-    if (fieldPresent(L, t, "transform")) {
+    if (qxFieldPresent(L, t, "transform")) {
         lua_pushstring(L, "transform");
         lua_gettable(L, t);
         bool table = lua_istable(L, -1);
@@ -249,7 +240,7 @@ int qxGetTransformOptions(lua_State *L, int arg, int32_t sw, int32_t sh, int32_t
     if (int r = qxGetShadowOptions(L, t, &s->shadow)) return r;
     if (int r = qxGetBorderOptions(L, t, 0, &s->border)) return r;
     // 8.
-    if (fieldPresent(L, t, "filters")) {
+    if (qxFieldPresent(L, t, "filters")) {
         if (!qxDisplayOptsHook.setLayerFilters) return ERR_NOLAYERS;
         if (int r = qxDisplayOptsHook.setLayerFilters(L, t, &s->filters)) return r;
     }
@@ -257,7 +248,7 @@ int qxGetTransformOptions(lua_State *L, int arg, int32_t sw, int32_t sh, int32_t
     s->needslayer = insertNeeds || s->hidden || s->transparency || qxFiltersActive(&s->filters) ||
                     s->shadow.shadow || s->border.border;
     // 10.
-    if (fieldPresent(L, t, "name")) {
+    if (qxFieldPresent(L, t, "name")) {
         char name[258];
         qxGetFieldStr(L, t, "name", name, sizeof name, nullptr);
         if (std::strlen(name) > 255) return ERR_NAMETOOLONG;

@@ -194,6 +194,12 @@ int qxPushObjectID(lua_State *L, qxObjectRef ref) {
 
 // Option-table fields
 
+int qxFieldPresent(lua_State *L, int t, const char *key) {
+    if (!pushField(L, absIndex(L, t), key)) return 0;
+    lua_pop(L, 1);
+    return 1;
+}
+
 int qxGetFieldInt(lua_State *L, int t, const char *key, int *out, int *found) {
     t = absIndex(L, t);
     if (!pushField(L, t, key)) return 0;

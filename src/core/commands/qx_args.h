@@ -50,6 +50,7 @@ int qxPushObjectID(lua_State *L, qxObjectRef ref);
 // Option-table fields of the table at index t. Each returns 1 when the
 // field is present (not nil), also setting *found when found is not null;
 // an absent field leaves the output as it was.
+int qxFieldPresent(lua_State *L, int t, const char *key);
 int qxGetFieldInt(lua_State *L, int t, const char *key, int *out, int *found);
 int qxGetFieldNum(lua_State *L, int t, const char *key, double *out, int *found);
 int qxGetFieldColor(lua_State *L, int t, const char *key, int *out, int *found);

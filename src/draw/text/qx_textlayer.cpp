@@ -381,11 +381,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
 // 1014 unless the style table has the key.
 int needKey(lua_State *L, int table, const char *key)
 {
-    lua_pushstring(L, key);
-    lua_gettable(L, table < 0 ? table - 1 : table);
-    const bool given = !lua_isnil(L, -1);
-    lua_pop(L, 1);
-    return given ? 0 : ERR_MISSINGPARAMTR;
+    return qxFieldPresent(L, table, key) ? 0 : ERR_MISSINGPARAMTR;
 }
 
 // A layer turned into a text object's layer shows the object "id" names.
