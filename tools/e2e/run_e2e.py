@@ -112,6 +112,18 @@ def expand(text, subst):
     return text
 
 
+def place_player(player, where):
+    """Puts the player into a folder of its own: a hard link where the file
+    system allows it (the sanitised player is large and many listings need
+    one), else a copy."""
+    dest = os.path.join(where, os.path.basename(player))
+    try:
+        os.link(player, dest)
+        return dest
+    except OSError:
+        return shutil.copy2(player, dest)
+
+
 def make_linked(spec, listing, qxasm, player, workdir, subst):
     """Assembles the applet and links it with the plug-ins to a copy of the player."""
     stem = os.path.splitext(os.path.basename(listing))[0]
@@ -460,7 +472,7 @@ def run_listing(listing, text, qxasm, player, workdir, running, session, depth=N
         # beside it is the one the player scans.
         where = os.path.join(workdir, expand(spec["player-copy"], subst))
         os.makedirs(where, exist_ok=True)
-        player = shutil.copy2(player, os.path.join(where, os.path.basename(player)))
+        player = place_player(player, where)
     if spec["mode"] == "linked":
         path, problem = make_linked(spec, listing, qxasm, player, workdir, subst)
     else:
@@ -583,7 +595,13 @@ def main(argv):
     ap.add_argument("test")
     a = ap.parse_args(argv)
     if a.workdir:
-        return run_test(a.test, a.qxasm, a.player, os.path.abspath(a.workdir), a.depth)
+        workdir = os.path.abspath(a.workdir)
+        rc = run_test(a.test, a.qxasm, a.player, workdir, a.depth)
+        # A passing listing leaves nothing behind (linked players are tens of
+        # megabytes each); a failing one keeps its files for a look.
+        if rc in (0, SKIP) and not os.environ.get("QX_E2E_KEEP"):
+            shutil.rmtree(workdir, ignore_errors=True)
+        return rc
     tmp = tempfile.mkdtemp(prefix="qxe2e.")
     try:
         return run_test(a.test, a.qxasm, a.player, tmp, a.depth)
