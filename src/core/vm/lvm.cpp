@@ -310,8 +310,16 @@ retentry:
             // array slot while no __newindex watches the table.
             if (ttistable(ra)) {
                 Table *h = hvalue(ra);
-                TValue *slot = ttisstring(rb) ? const_cast<TValue *>(luaH_getstr(h, tsvalue(rb))) : luaH_arrayslot(h, rb);
-                if (slot != nullptr && (!ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h)))) {
+                TValue *slot;
+                bool direct;
+                if (ttisstring(rb)) {
+                    slot = const_cast<TValue *>(luaH_getstr(h, tsvalue(rb)));
+                    direct = !ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h));
+                } else {
+                    slot = luaH_arrayslot(h, rb);
+                    direct = slot != nullptr && (!ttisnil(slot) || nonewindex(h));
+                }
+                if (direct) {
                     setobj(slot, RKC(i));
                     h->flags = 0;
                     vmbreak;
