@@ -219,7 +219,6 @@ extern "C" void qxLinkLayerEngine(void)
     qxRegisterLayerType(QX_LAYER_VIDEO, &kOwnPlanesOps);
     qxLayerQueries.findLayerUsing = qxFindLayerShowing;
     qxLayerQueries.repointLayers = qxRepointObjectLayers;
-    qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxLayerQueries.flushDeletedObjects = qxFlushDeletedObjects;
     qxLayerQueries.markLayerDirty = markLayerDirty;
