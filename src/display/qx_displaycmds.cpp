@@ -1443,6 +1443,60 @@ constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOH
                                   QX_DISP_HIDEFROMTASKBAR | QX_DISP_HIDEOPTIONSMENU |
                                   QX_DISP_NOHARDWARESCALE | QX_DISP_MAXIMIZED | QX_DISP_BORDERLESS;
 
+// SetDisplayAttributes' fill: the fill the tags describe, seeded with the
+// BGPic's own so that fields not given stay; a change (or a new size)
+// refills the BGPic's planes.
+int changeFill(lua_State *L, qxDisplay *d, qxDisplay &c, bool resized)
+{
+    qxBGPic *b = d->bgpic;
+    qxFillRecord fill = b->fill;
+    fill.style = c.fillStyle ? c.fillStyle : QX_FILL_COLOR;
+    fill.colour = c.fillColor & 0xFFFFFF;
+    if (fill.style != b->fill.style && fill.style == QX_FILL_GRADIENT)
+        fill.gradient = {};
+    if (fill.style >= QX_FILL_GRADIENT) {
+        if (!qxDisplayFill.read || !qxDisplayFill.fill)
+            return ERR_WRONGUSAGE;
+        if (int r = qxDisplayFill.read(L, 1, &fill))
+            return r;
+    }
+    const bool textureChanged = fill.textureBrush.number != b->fill.textureBrush.number ||
+                                fill.textureBrush.automatic != b->fill.textureBrush.automatic;
+    const bool changed = fill.style != b->fill.style || fill.colour != b->fill.colour ||
+                         std::memcmp(&fill.gradient, &b->fill.gradient, sizeof fill.gradient) != 0 ||
+                         textureChanged || fill.textureX != b->fill.textureX || fill.textureY != b->fill.textureY;
+    if (!changed && !resized)
+        return 0;
+    if (fill.style < QX_FILL_GRADIENT) {
+        if (int r = qxRefillBGPic(b, c.width, c.height, fill.colour))
+            return r;
+        qxFreeBitMap(b->fill.textureBitmap);
+        b->fill = fill;
+        b->fill.textureBitmap = nullptr;
+        b->kind = 0;
+        return 0;
+    }
+    // Another brush is copied anew; the old copy goes once the fill worked.
+    if (textureChanged)
+        fill.textureBitmap = nullptr;
+    qxBitMap *bm = qxAllocBitMap((uint32_t)c.width, (uint32_t)c.height, 0, nullptr);
+    if (!bm)
+        return ERR_BITMAP;
+    if (int r = qxDisplayFill.fill(L, bm, &fill, c.width, c.height)) {
+        qxFreeBitMap(bm);
+        if (fill.textureBitmap != b->fill.textureBitmap)
+            qxFreeBitMap(fill.textureBitmap);
+        return r;
+    }
+    qxReplaceBGPicPlanes(b, bm, c.width, c.height);
+    if (fill.textureBitmap != b->fill.textureBitmap)
+        qxFreeBitMap(b->fill.textureBitmap);
+    b->fill = fill;
+    // Drawn again at every size: re-rendered, not pixel-scaled.
+    b->kind = 1;
+    return 0;
+}
+
 int cmdSetDisplayAttributes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -1476,11 +1530,12 @@ int cmdSetDisplayAttributes(lua_State *L)
     }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool refill = !newPic && c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
-    if (!newPic && (resized || refill) && d->bgpicOwned) {
-        if (int r = qxRefillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+    // The display's own BGPic, or a script's that has a fill, takes a new
+    // fill; a resized own BGPic is filled again at its new size.
+    if (!newPic && (d->bgpicOwned || d->bgpic->fill.style != QX_FILL_NONE)) {
+        if (int r = changeFill(L, d, c, resized && d->bgpicOwned)) {
             std::free(copy);
             return r;
         }
