@@ -826,7 +826,9 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     if (d->mode == 2)
         if (int r = enterFullScreen(d))
             return r;
-    if (!d->fullScreen && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
+    // A "fullscreenscale" display is full screen in mode 1: it takes its
+    // restore size too.
+    if (d->mode != 2 && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
         ((int)d->restoreWidth != d->width || (int)d->restoreHeight != d->height)) {
         if (int r = qxDisplayRescale(d, (int)d->restoreWidth, (int)d->restoreHeight, kKeep, kKeep))
             return r;
@@ -899,6 +901,28 @@ int qxInitDisplays(void)
     qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
     qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;
+}
+
+// Mode "fullscreenscale": a full-screen display without a mode switch,
+// its window the monitor's size; the picture is scaled to it, or with
+// "noscaleengine" the display itself takes that size when it opens.
+static void fullScreenScale(qxDisplay *d)
+{
+    int mw = nativeSize(d, true), mh = nativeSize(d, false);
+    if (!d->autoScale && !d->layerScale && (d->flags & QX_DISP_NOSCALEENGINE)) {
+        d->restoreWidth = (uint32_t)mw;
+        d->restoreHeight = (uint32_t)mh;
+    } else {
+        d->scaledWidth = (uint32_t)mw;
+        d->scaledHeight = (uint32_t)mh;
+        if (!d->layerScale) {
+            d->autoScale = 1;
+            d->flags |= QX_DISP_AUTOSCALE;
+        }
+    }
+    d->fullScreen = 1;
+    d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+    d->mode = 1;
 }
 
 // The display's own BGPic at its size and fill. Display 1 made from the
@@ -1040,21 +1064,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->systemScale = 1;
         qxDisplayScaleSize(d, &d->x, &d->y, nullptr, nullptr);
     }
-    if (d->mode == 7) {
-        int mw = nativeSize(d, true), mh = nativeSize(d, false);
-        if (!d->autoScale && !d->layerScale && (d->flags & QX_DISP_NOSCALEENGINE)) {
-            // The window takes the monitor's size; the picture is not scaled.
-            d->restoreWidth = (uint32_t)mw;
-            d->restoreHeight = (uint32_t)mh;
-        } else {
-            d->scaledWidth = (uint32_t)mw;
-            d->scaledHeight = (uint32_t)mh;
-            if (!d->layerScale)
-                d->autoScale = 1;
-        }
-        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
-        d->mode = 1;
-    }
+    if (d->mode == 7)
+        fullScreenScale(d);
     if (d->desktop) {
         // The desktop's picture fills the monitor.
         int mw = nativeSize(d, true), mh = nativeSize(d, false);
@@ -1217,6 +1228,15 @@ int cmdOpenDisplay(lua_State *L)
         lua_pop(L, 1);
     } else if (lua_gettop(L) >= 2) {
         noselect = luaL_checknumber(L, 2) != 0;
+    }
+    if (d->mode == 7 && d->bgpic) {
+        fullScreenScale(d);
+        if (d->autoScale || d->layerScale) {
+            const int W = (int)d->scaledWidth, H = (int)d->scaledHeight;
+            qxLetterbox(d, W, H, d->bgpic->width, d->bgpic->height);
+            d->width = W;
+            d->height = H;
+        }
     }
     if (int r = qxOpenDisplayWindow(L, d, 0))
         return r;
