@@ -665,6 +665,10 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     // Layers scaled with the display are composed again at the new size.
     if (changed && d->layerScale && qxBitMapDisplay.rescaleLayers)
         qxBitMapDisplay.rescaleLayers(qxMainState, d);
+    // Videos drawn into the window follow the new scale before the picture
+    // is put around them.
+    if (changed && qxDisplayVideo.replaceVideos)
+        qxDisplayVideo.replaceVideos(d);
     if (changed && d->state != QX_DISPSTATE_CLOSED)
         qxRefreshWholeDisplay(d, 0);
     if (changed && d->satellites) {

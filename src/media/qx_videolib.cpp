@@ -155,6 +155,19 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
     return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
+extern "C" int qxReplaceVideosOfDisplay(qxDisplay *display)
+{
+    int n = 0;
+    eachVideo([&](qxVideoObject *o) {
+        if (drawnOn(o, display)) {
+            qxVideoScaleSize(display, o, 1, 1, 0);
+            n++;
+        }
+        return false;
+    });
+    return n;
+}
+
 extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
 {
     return eachVideo([&](qxVideoObject *o) {
