@@ -1451,6 +1451,9 @@ int cmdChangeDisplaySize(lua_State *L)
     int oldX = d->x, oldY = d->y;
     if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))
         return r;
+    // The script's new size: the text cursor starts again at the top left.
+    d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
+    d->cursorRightMargin = d->bgpic->width - 1;
     d->x = x == kKeep ? oldX : x;
     d->y = y == kKeep ? oldY : y;
     d->monitorRelativeX = x != kKeep;
