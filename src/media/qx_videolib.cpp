@@ -460,7 +460,6 @@ int qxCmdPlayVideo(lua_State *L)
         lua_pop(L, 1);
     }
     if (useLayer && !qxRequireVersion(6, 0)) {
-        qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
     if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;
