@@ -523,6 +523,15 @@ int qxEnsureWindowing(void)
     return 0;
 }
 
+// 1085 with the size that the window could not take.
+static int sizeRefused(int width, int height)
+{
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", width, height);
+    qxSetErrorString(size);
+    return ERR_DISPLAYSIZE;
+}
+
 // An autoscaled display with a shaped BGPic: the window is shaped by the
 // mask and alpha channel scaled to its picture's size.
 static int scaleShapePlanes(qxDisplay *d)
@@ -565,12 +574,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     // The window back-end raises and focuses only a window to be activated.
     d->activation = (uint32_t)activate;
     int r = qxDispOpenWindow(d);
-    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
-        char size[32];
-        std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
-        qxSetErrorString(size);
-        return ERR_DISPLAYSIZE;
-    }
+    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE))
+        return sizeRefused(d->width, d->height);
     if (r)
         return r;
     if (qxDisplayAdapterActive() && qxHardwareBitMaps.rebuild)
@@ -659,6 +664,9 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
 {
     if (width < 1 || height < 1)
         return ERR_WRONGUSAGE;
+    // X11 coordinates are 16-bit: a larger window is refused, not wrapped.
+    if (!qxDisplayAdapterActive() && (width > 32767 || height > 32767))
+        return sizeRefused(width, height);
     if (d->autoScale || d->layerScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
@@ -1438,6 +1446,9 @@ int cmdChangeDisplaySize(lua_State *L)
     if (d->systemScale && (w != bw || h != bh)) {
         // The script's size is the picture's; the window takes it times the
         // system factor.
+        const double ww = w * d->systemScaleFactor, wh = h * d->systemScaleFactor;
+        if (!qxDisplayAdapterActive() && (ww > 32767 || wh > 32767))
+            return sizeRefused((int)ww, (int)wh);
         int r = 0;
         if (d->bgpicOwned)
             r = qxRefillBGPic(d->bgpic, w, h, d->bgpic->fill.colour);
