@@ -16,6 +16,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_backfill.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
@@ -1598,7 +1599,10 @@ int cmdSetDisplayAttributes(lua_State *L)
     }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
+    auto shaped = [](const qxBGPic *b) { return b->curMask || b->curAlpha; };
+    // A shaped window takes another picture's shape with a new window.
+    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer) ||
+                        (newPic && (shaped(oldPic) || shaped(c.bgpic)));
     const bool retitle = std::strcmp(c.title, d->title) != 0;
     // The display's own BGPic, or a script's that has a fill, takes a new
     // fill; a resized own BGPic is filled again at its new size.
@@ -1621,6 +1625,8 @@ int cmdSetDisplayAttributes(lua_State *L)
     std::memcpy(d, copy, sizeof *d);
     std::free(copy);
     if (newPic) {
+        // Async draws work on the old picture's layers.
+        qxFreeAsyncDrawsOfDisplay(d);
         if (qxCurrentOutput == oldPic)
             qxCurrentOutput = d->bgpic;
         if (oldOwned)
