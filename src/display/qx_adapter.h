@@ -55,6 +55,9 @@ struct qxDisplayVideoHooks {
     // A mask plane of the areas videos drawn straight into the display
     // cover, or NULL when there are none; freed with qxFreeMaskBitMap.
     qxBitMap *(*videoAreaMask)(qxBitMap *displayBitMap, qxDisplay *display);
+    // After a rescale: the videos drawn straight into the display take their
+    // place and size at its new scale; the number re-placed.
+    int (*replaceVideos)(qxDisplay *display);
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by

@@ -132,6 +132,18 @@ int qxIsAsyncDrawOnDisplay(const qxDisplay *display)
     return 0;
 }
 
+void *qxAsyncDrawBusy(void)
+{
+    for (qxAsyncDraw *o = gDraws; o; o = o->next) {
+        void *busy = nullptr;
+        if (!o->finished && o->method)
+            o->method(QX_ADOP_BUSY, &busy, o->userData);
+        if (busy)
+            return busy;
+    }
+    return nullptr;
+}
+
 int qxIsObjectInAsyncDraw(const void *object)
 {
     if (!object)

@@ -25,6 +25,7 @@ struct qxAsyncDraw {
 
 enum : int {
     QX_ADOP_COUNT = 2, QX_ADOP_CURRENT = 3, QX_ADOP_SEEK = 4, QX_ADOP_SHOW = 5, QX_ADOP_DRAWN = 6,
+    QX_ADOP_BUSY = 7, // argument receives the BGPic the object works on, if any
     QX_ADOP_DRAWING = 8, // argument non-null: begin of drawing one frame; null: its end
 };
 
@@ -37,6 +38,9 @@ int qxFindAsyncDraw(qxObjectRef id, qxAsyncDraw **out);
 int qxRemoveAsyncDraw(qxAsyncDraw *object, int code);
 // 1 when an async-draw object was made on this display.
 int qxIsAsyncDrawOnDisplay(const qxDisplay *display);
+// The BGPic that the first unfinished async-draw object works on (a
+// transition's emulated BGPic), or NULL.
+void *qxAsyncDrawBusy(void);
 // 1 when an async-draw object reports object (a layer) as the one it draws.
 int qxIsObjectInAsyncDraw(const void *object);
 // Tells every async-draw object that a layer is replaced (event 0) or that

@@ -20,12 +20,16 @@ int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, 
                   uint32_t extra, qxBitMap **outBitmap, qxBitMap **outMask, qxBitMap **outAlpha)
 {
     if (bitmap && qxGetBitMapAttr(bitmap, 18) && qxPlatformHasCap(4)) {
-        qxBitMapTag tags[] = {{1, uint64_t(uintptr_t(bitmap->data))},
-                              {2, uint64_t(uint32_t(sourceWidth))},
-                              {3, uint64_t(uint32_t(sourceHeight))},
-                              {4, smooth},
-                              {5, extra},
-                              {0, 0}};
+        // A plain scaling request names the source size and the smooth flag;
+        // tag 5 is an adapter's transform (a pointer to four values), so it
+        // is sent only when a caller gives one.
+        qxBitMapTag tags[6] = {{1, uint64_t(uintptr_t(bitmap->data))},
+                               {2, uint64_t(uint32_t(sourceWidth))},
+                               {3, uint64_t(uint32_t(sourceHeight))}};
+        size_t n = 3;
+        if (extra) tags[n++] = {5, extra};
+        tags[n++] = {4, smooth};
+        tags[n] = {0, 0};
         qxBitMap *v = width > 0 && height > 0 ? qxAllocBitMap(uint32_t(width), uint32_t(height), 8, tags) : nullptr;
         if (v && v->video) {
             if (outBitmap) *outBitmap = v;

@@ -665,6 +665,10 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     // Layers scaled with the display are composed again at the new size.
     if (changed && d->layerScale && qxBitMapDisplay.rescaleLayers)
         qxBitMapDisplay.rescaleLayers(qxMainState, d);
+    // Videos drawn into the window follow the new scale before the picture
+    // is put around them.
+    if (changed && qxDisplayVideo.replaceVideos)
+        qxDisplayVideo.replaceVideos(d);
     if (changed && d->state != QX_DISPSTATE_CLOSED)
         qxRefreshWholeDisplay(d, 0);
     if (changed && d->satellites) {
@@ -826,7 +830,9 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     if (d->mode == 2)
         if (int r = enterFullScreen(d))
             return r;
-    if (!d->fullScreen && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
+    // A "fullscreenscale" display is full screen in mode 1: it takes its
+    // restore size too.
+    if (d->mode != 2 && !d->autoScale && !d->layerScale && d->restoreWidth && d->restoreHeight &&
         ((int)d->restoreWidth != d->width || (int)d->restoreHeight != d->height)) {
         if (int r = qxDisplayRescale(d, (int)d->restoreWidth, (int)d->restoreHeight, kKeep, kKeep))
             return r;
@@ -899,6 +905,28 @@ int qxInitDisplays(void)
     qxUpcalls.adapterForceEventLoop = [] { qxForceEventLoopIteration(); };
     qxUpcalls.adapterSleep = qxAdapterSleep;
     return 0;
+}
+
+// Mode "fullscreenscale": a full-screen display without a mode switch,
+// its window the monitor's size; the picture is scaled to it, or with
+// "noscaleengine" the display itself takes that size when it opens.
+static void fullScreenScale(qxDisplay *d)
+{
+    int mw = nativeSize(d, true), mh = nativeSize(d, false);
+    if (!d->autoScale && !d->layerScale && (d->flags & QX_DISP_NOSCALEENGINE)) {
+        d->restoreWidth = (uint32_t)mw;
+        d->restoreHeight = (uint32_t)mh;
+    } else {
+        d->scaledWidth = (uint32_t)mw;
+        d->scaledHeight = (uint32_t)mh;
+        if (!d->layerScale) {
+            d->autoScale = 1;
+            d->flags |= QX_DISP_AUTOSCALE;
+        }
+    }
+    d->fullScreen = 1;
+    d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+    d->mode = 1;
 }
 
 // The display's own BGPic at its size and fill. Display 1 made from the
@@ -1040,21 +1068,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         d->systemScale = 1;
         qxDisplayScaleSize(d, &d->x, &d->y, nullptr, nullptr);
     }
-    if (d->mode == 7) {
-        int mw = nativeSize(d, true), mh = nativeSize(d, false);
-        if (!d->autoScale && !d->layerScale && (d->flags & QX_DISP_NOSCALEENGINE)) {
-            // The window takes the monitor's size; the picture is not scaled.
-            d->restoreWidth = (uint32_t)mw;
-            d->restoreHeight = (uint32_t)mh;
-        } else {
-            d->scaledWidth = (uint32_t)mw;
-            d->scaledHeight = (uint32_t)mh;
-            if (!d->layerScale)
-                d->autoScale = 1;
-        }
-        d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
-        d->mode = 1;
-    }
+    if (d->mode == 7)
+        fullScreenScale(d);
     if (d->desktop) {
         // The desktop's picture fills the monitor.
         int mw = nativeSize(d, true), mh = nativeSize(d, false);
@@ -1217,6 +1232,15 @@ int cmdOpenDisplay(lua_State *L)
         lua_pop(L, 1);
     } else if (lua_gettop(L) >= 2) {
         noselect = luaL_checknumber(L, 2) != 0;
+    }
+    if (d->mode == 7 && d->bgpic) {
+        fullScreenScale(d);
+        if (d->autoScale || d->layerScale) {
+            const int W = (int)d->scaledWidth, H = (int)d->scaledHeight;
+            qxLetterbox(d, W, H, d->bgpic->width, d->bgpic->height);
+            d->width = W;
+            d->height = H;
+        }
     }
     if (int r = qxOpenDisplayWindow(L, d, 0))
         return r;
@@ -1443,6 +1467,60 @@ constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOH
                                   QX_DISP_HIDEFROMTASKBAR | QX_DISP_HIDEOPTIONSMENU |
                                   QX_DISP_NOHARDWARESCALE | QX_DISP_MAXIMIZED | QX_DISP_BORDERLESS;
 
+// SetDisplayAttributes' fill: the fill the tags describe, seeded with the
+// BGPic's own so that fields not given stay; a change (or a new size)
+// refills the BGPic's planes.
+int changeFill(lua_State *L, qxDisplay *d, qxDisplay &c, bool resized)
+{
+    qxBGPic *b = d->bgpic;
+    qxFillRecord fill = b->fill;
+    fill.style = c.fillStyle ? c.fillStyle : QX_FILL_COLOR;
+    fill.colour = c.fillColor & 0xFFFFFF;
+    if (fill.style != b->fill.style && fill.style == QX_FILL_GRADIENT)
+        fill.gradient = {};
+    if (fill.style >= QX_FILL_GRADIENT) {
+        if (!qxDisplayFill.read || !qxDisplayFill.fill)
+            return ERR_WRONGUSAGE;
+        if (int r = qxDisplayFill.read(L, 1, &fill))
+            return r;
+    }
+    const bool textureChanged = fill.textureBrush.number != b->fill.textureBrush.number ||
+                                fill.textureBrush.automatic != b->fill.textureBrush.automatic;
+    const bool changed = fill.style != b->fill.style || fill.colour != b->fill.colour ||
+                         std::memcmp(&fill.gradient, &b->fill.gradient, sizeof fill.gradient) != 0 ||
+                         textureChanged || fill.textureX != b->fill.textureX || fill.textureY != b->fill.textureY;
+    if (!changed && !resized)
+        return 0;
+    if (fill.style < QX_FILL_GRADIENT) {
+        if (int r = qxRefillBGPic(b, c.width, c.height, fill.colour))
+            return r;
+        qxFreeBitMap(b->fill.textureBitmap);
+        b->fill = fill;
+        b->fill.textureBitmap = nullptr;
+        b->kind = 0;
+        return 0;
+    }
+    // Another brush is copied anew; the old copy goes once the fill worked.
+    if (textureChanged)
+        fill.textureBitmap = nullptr;
+    qxBitMap *bm = qxAllocBitMap((uint32_t)c.width, (uint32_t)c.height, 0, nullptr);
+    if (!bm)
+        return ERR_BITMAP;
+    if (int r = qxDisplayFill.fill(L, bm, &fill, c.width, c.height)) {
+        qxFreeBitMap(bm);
+        if (fill.textureBitmap != b->fill.textureBitmap)
+            qxFreeBitMap(fill.textureBitmap);
+        return r;
+    }
+    qxReplaceBGPicPlanes(b, bm, c.width, c.height);
+    if (fill.textureBitmap != b->fill.textureBitmap)
+        qxFreeBitMap(b->fill.textureBitmap);
+    b->fill = fill;
+    // Drawn again at every size: re-rendered, not pixel-scaled.
+    b->kind = 1;
+    return 0;
+}
+
 int cmdSetDisplayAttributes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -1476,11 +1554,12 @@ int cmdSetDisplayAttributes(lua_State *L)
     }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool refill = !newPic && c.fillColor != d->bgpic->fill.colour;
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
     const bool retitle = std::strcmp(c.title, d->title) != 0;
-    if (!newPic && (resized || refill) && d->bgpicOwned) {
-        if (int r = qxRefillBGPic(d->bgpic, c.width, c.height, c.fillColor)) {
+    // The display's own BGPic, or a script's that has a fill, takes a new
+    // fill; a resized own BGPic is filled again at its new size.
+    if (!newPic && (d->bgpicOwned || d->bgpic->fill.style != QX_FILL_NONE)) {
+        if (int r = changeFill(L, d, c, resized && d->bgpicOwned)) {
             std::free(copy);
             return r;
         }

@@ -9,8 +9,10 @@
 #include "core/commands/qx_args.h"
 #include "core/applet/qx_preproc.h"
 #include "core/commands/qx_commands.h"
+#include "core/errors/qx_messages.h"
 #include "core/runtime/qx_lists.h"
 #include "display/qx_display.h"
+#include "platform/qx_catalog.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
@@ -26,6 +28,7 @@ typedef int (*PathFn)(void *, const char *, int, char **, const qxReqTag *);
 typedef int (*FileFn)(void *, const char *, int, char **, const qxReqTag *);
 typedef int (*StringFn)(void *, const char *, const char *, uint32_t, char **, const qxReqTag *);
 typedef int (*ListFn)(void *, const char *, const char *, const char *, int, int *, const qxReqTag *);
+typedef int (*FontFn)(void *, const char *, uint32_t, uint32_t *, char **, const qxReqTag *);
 typedef int (*ColorFn)(void *, const char *, int, int32_t *, const qxReqTag *);
 typedef void (*FreeFn)(int, void *);
 
@@ -70,14 +73,18 @@ extern "C" {
 
 uint32_t qxMessageBoxFlags(const char *buttons, int icon)
 {
+    // The standard layouts are known in English and in the user's language.
+    auto text = [](uint32_t index, const char *english) { return qxGetCatalogString(index, english); };
+    const std::string yes = text(QX_MSG_YES, "Yes"), no = text(QX_MSG_NO, "No");
+    const std::string yesNo = yes + "|" + no, yesNoCancel = yesNo + "|" + text(QX_MSG_CANCEL, "Cancel");
     uint32_t f;
     if (!buttons || !*buttons || !strcasecmp(buttons, "OK"))
         f = 1;
-    else if (!strcasecmp(buttons, "OK|Cancel"))
+    else if (!strcasecmp(buttons, "OK|Cancel") || !strcasecmp(buttons, text(QX_MSG_OKCANCEL, "OK|Cancel")))
         f = 2;
-    else if (!strcasecmp(buttons, "Yes|No"))
+    else if (!strcasecmp(buttons, "Yes|No") || !strcasecmp(buttons, yesNo.c_str()))
         f = 4;
-    else if (!strcasecmp(buttons, "Yes|No|Cancel"))
+    else if (!strcasecmp(buttons, "Yes|No|Cancel") || !strcasecmp(buttons, yesNoCancel.c_str()))
         f = 8;
     else
         f = 16;
@@ -211,6 +218,61 @@ int qxListRequest(lua_State *L, const char *title, const char *body, const char 
         return fn(handle(), title, body, entries, 0, index, tags);
     }
     return qxPlatformListRequest(L, title, body, entries, preselected, index);
+}
+
+void qxParseFontAnswer(const char *answer, uint32_t flags, qxFontRequestResult *result)
+{
+    const char *bar = std::strchr(answer, '|');
+    size_t n = bar ? (size_t)(bar - answer) : std::strlen(answer);
+    if (n > sizeof result->name - 1)
+        n = sizeof result->name - 1;
+    std::memcpy(result->name, answer, n);
+    result->name[n] = 0;
+    if (bar) {
+        result->size = (int32_t)std::strtol(bar + 1, nullptr, 10);
+        if (const char *second = std::strchr(bar + 1, '|'))
+            result->number = (int32_t)std::strtol(second + 1, nullptr, 10);
+    }
+    static const int32_t weights[11] = {0, 40, 50, 75, 80, 100, 180, 200, 205, 210, 215};
+    for (int i = 0; i < 11; i++)
+        if (flags & (1u << i)) {
+            result->weight = weights[i];
+            break;
+        }
+    if (flags & 0x800)
+        result->slant = 0;
+    else if (flags & 0x1000)
+        result->slant = 100;
+    else if (flags & 0x2000)
+        result->slant = 110;
+    result->underline = (flags & 0x4000) ? 1 : 0;
+    result->strikeout = (flags & 0x8000) ? 1 : 0;
+    result->bold = (flags & 0x10000) ? 1 : 0;
+    result->italic = (flags & 0x20000) ? 1 : 0;
+}
+
+int qxFontRequest(lua_State *L, const char *title, const char *defaultName, int extra,
+                  qxFontRequestResult *result)
+{
+    if (auto fn = reinterpret_cast<FontFn>(entry(QX_REQADAPTER_FONT, QX_EP_FontRequest))) {
+        qxReqTag tags[4] = {{1, (uintptr_t)(intptr_t)extra},
+                            {2, reinterpret_cast<uintptr_t>(defaultName)},
+                            {3, (uintptr_t)(intptr_t)result->size},
+                            {0, 0}};
+        uint32_t flags = 0;
+        char *answer = nullptr;
+        if (int r = fn(handle(), title, 0, &flags, &answer, tags))
+            return r;
+        if (answer)
+            qxParseFontAnswer(answer, flags, result);
+        else
+            result->name[0] = 0; // cancelled
+        giveBack(3, answer);
+        return 0;
+    }
+    int r = qxPlatformFontRequest(L, title, defaultName, result->size, result);
+    result->number = -1; // the desktop's requester gives no further number
+    return r;
 }
 
 int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color)

@@ -44,6 +44,12 @@ int qxStringRequest(lua_State *L, const char *title, const char *body, const cha
                     int inputKind, int maxLength, int password, char **text);
 int qxListRequest(lua_State *L, const char *title, const char *body, const char *entries,
                   int preselected, int *index);
+// The adapter's font answer: "name|size|number" and the style flags.
+void qxParseFontAnswer(const char *answer, uint32_t flags, qxFontRequestResult *result);
+// result comes in with the defaults (size, weight 80, number -1); extra is
+// the adapter's tag 1.
+int qxFontRequest(lua_State *L, const char *title, const char *defaultName, int extra,
+                  qxFontRequestResult *result);
 int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color);
 // Requester host slots 0-3: a message box with the information icon, a
 // file and a path copied into the caller's buffer (1, or 0 when nothing

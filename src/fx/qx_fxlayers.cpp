@@ -188,7 +188,12 @@ int emuAtDisplaySize(qxTransitionFX *fx, LayerState *s)
     const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
     if (sw == emu->width && sh == emu->height) return 0;
     const bool planes = emu->curWidth == sw && emu->curHeight == sh && emu->curBitmap != emu->bitmap;
-    if (planes && layersAtScreenSize(emu)) return 0;
+    // Drawn at this scale already (the display's rescale does it first):
+    // it still goes back to its own size when the run ends.
+    if (planes && layersAtScreenSize(emu)) {
+        s->emuScaled = true;
+        return 0;
+    }
     const double fx0 = d->scaleX, fy0 = d->scaleY;
     int e = planes ? 0 : qxScaleBGPicToDisplay(fx->L, d, emu, 0);
     if (!e) {

@@ -179,7 +179,6 @@ int qxInsertLayer(lua_State *L, int32_t position, uint32_t type, qxObjectRef ref
     if (position == 0 || position > count + 1) position = count + 1;
     if (type == QX_LAYER_VIDEO) {
         if (!qxRequireVersion(6, 0)) {
-            qxSetErrorString("6.0");
             return ERR_OLDAPPLET;
         }
         qxLayer *l = nullptr;

@@ -9,6 +9,7 @@
 
 #include "core/runtime/qx_startup.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
@@ -427,12 +428,36 @@ extern "C" int qxRebuildLayerOnDisplay(lua_State *L, qxDisplay *display, qxLayer
     return r;
 }
 
+namespace {
+
+// The BGPic an async draw works on (a transition's emulated BGPic) is drawn
+// again at the display's new scale before the display's own, so that the
+// transition, taken up again by the rescale, reads it at that scale.
+int rescaleBusyBGPic(lua_State *L, qxDisplay *d)
+{
+    auto *b = static_cast<qxBGPic *>(qxAsyncDrawBusy());
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (!b || b == d->bgpic || sw < 1 || sh < 1) return 0;
+    if (sw == b->width && sh == b->height) return qxResetBGPicRenditions(L, d, b, 0);
+    const double fx = d->scaleX, fy = d->scaleY;
+    int r = qxScaleBGPicToDisplay(L, d, b, 0);
+    if (!r) {
+        d->scaleX = double(sw) / b->width, d->scaleY = double(sh) / b->height;
+        r = qxCopyLayerData(L, d, b);
+    }
+    d->scaleX = fx, d->scaleY = fy;
+    return r;
+}
+
+} // namespace
+
 extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
 {
     qxDisplay *const prevDisplay = qxCurrentDisplay;
     qxBGPic *const prevOutput = qxCurrentOutput;
     qxCurrentDisplay = d, qxCurrentOutput = d->bgpic;
-    int r = qxSyncLayerScale(L, d);
+    int r = qxLayerScaling(d) ? rescaleBusyBGPic(L, d) : 0;
+    if (!r) r = qxSyncLayerScale(L, d);
     if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
         Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;

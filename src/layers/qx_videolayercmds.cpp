@@ -18,7 +18,6 @@ int videoLayerArg(lua_State *L, int args, qxLayer **out)
 {
     qxCheckArgCount(L, args, args, 0, 0);
     if (!qxRequireVersion(6, 0)) {
-        qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
     if (int r = qxLayerModeGuard(nullptr)) return r;

@@ -5,19 +5,6 @@
 
 #include "platform/requesters/qx_requesters.h"
 
-// What a font requester answers; weight 80 is normal, slant 0 roman.
-struct qxFontAnswer {
-    char family[256];
-    int size;
-    int weight;
-    int slant;
-    int underline;
-    int strikeout;
-    int bold;
-    int italic;
-    int32_t color;
-};
-
 // Each entry returns 0 or an error code.
 struct qxRequesterDispatch {
     int (*system)(lua_State *L, const char *title, const char *body, const char *buttons, int icon,
@@ -33,8 +20,9 @@ struct qxRequesterDispatch {
     // entries: zero-terminated, an extra zero last. *index -1 when cancelled.
     int (*list)(lua_State *L, const char *title, const char *body, const char *entries, int preselected,
                 int *index);
-    // answer->family empty when cancelled; comes in with the defaults.
-    int (*font)(lua_State *L, const char *title, const char *defaultFont, int flags, qxFontAnswer *answer);
+    // result->name empty when cancelled; comes in with the defaults (weight
+    // 80, number -1). extra goes to a requester adapter as it is.
+    int (*font)(lua_State *L, const char *title, const char *defaultFont, int extra, qxFontRequestResult *result);
     // *color -1 when none was chosen.
     int (*color)(lua_State *L, const char *title, int32_t defaultColor, int32_t *color);
     // Flags the current display while a requester is open (open 1) and,

@@ -105,7 +105,8 @@ int qxCmdWait(lua_State *L) {
 }
 
 int qxCmdBeep(lua_State *L) {
-    qxCheckArgCount(L, 0, 1, 8, 0);
+    qxCheckArgCount(L, 0, 1, 0, 0);
+    if (!qxRequireVersion(8, 0)) return ERR_OLDAPPLET;
     luaL_optint(L, 1, 0);
     x11Beep(nullptr);
     return 0;
@@ -117,7 +118,8 @@ int qxCmdOpenURL(lua_State *L) {
 }
 
 int qxCmdShowNotification(lua_State *L) {
-    qxCheckArgCount(L, 2, 3, 8, 0);
+    qxCheckArgCount(L, 2, 3, 0, 0);
+    if (!qxRequireVersion(8, 0)) return ERR_OLDAPPLET;
     const char *title = luaL_checkstring(L, 1);
     const char *text = luaL_checkstring(L, 2);
     int kind = 0; // #REQICON_NONE

@@ -90,12 +90,9 @@ int platformFile(lua_State *L, const char *title, const char *filter, int mode, 
     return qxPlatformFileRequest(L, title, filter, mode, dir, file, result);
 }
 
-int platformFont(lua_State *L, const char *title, const char *defaultFont, int, qxFontAnswer *answer) {
-    qxFontRequestResult r;
-    const int e = qxPlatformFontRequest(L, title, defaultFont, answer->size, &r);
-    std::memcpy(answer->family, r.name, sizeof answer->family);
-    answer->size = r.size, answer->weight = r.weight, answer->slant = r.slant;
-    answer->bold = int(r.bold), answer->italic = int(r.italic);
+int platformFont(lua_State *L, const char *title, const char *defaultFont, int, qxFontRequestResult *result) {
+    const int e = qxPlatformFontRequest(L, title, defaultFont, result->size, result);
+    result->number = -1;
     return e;
 }
 
@@ -266,24 +263,24 @@ int qxCmdFontRequest(lua_State *L) {
     const char *title = titleArg(L);
     const char *def = lua_isnoneornil(L, 2) ? "" : luaL_checkstring(L, 2);
     int flags = luaL_optint(L, 3, 0);
-    qxFontAnswer a{};
+    qxFontRequestResult a{};
     a.weight = 80;
-    a.color = -1;
+    a.number = -1;
     if (int r = ask(L, [&] { return qxRequesters.font(L, title, def, flags, &a); })) return r;
-    a.family[sizeof a.family - 1] = 0;
-    char name[sizeof a.family + 64];
-    qxFontDisplayName(a.family, a.weight, a.slant, name, sizeof name);
+    a.name[sizeof a.name - 1] = 0;
+    char name[sizeof a.name + 64];
+    qxFontDisplayName(a.name, a.weight, a.slant, name, sizeof name);
     lua_newtable(L);
     qxSetFieldStr(L, "name", name);
-    qxSetFieldStr(L, "family", a.family);
+    qxSetFieldStr(L, "family", a.name);
     qxSetFieldInt(L, "size", a.size);
     qxSetFieldInt(L, "weight", a.weight);
     qxSetFieldInt(L, "slant", a.slant);
     qxSetFieldInt(L, "underline", a.underline);
     qxSetFieldInt(L, "strikeout", a.strikeout);
-    qxSetFieldInt(L, "bold", a.bold);
-    qxSetFieldInt(L, "italic", a.italic);
-    qxSetFieldInt(L, "color", a.color);
+    qxSetFieldInt(L, "bold", int(a.bold));
+    qxSetFieldInt(L, "italic", int(a.italic));
+    qxSetFieldInt(L, "color", a.number);
     return 1;
 }
 

@@ -235,6 +235,7 @@ void qxLinkLayers(void)
     qxRequesters.file = qxFileRequest;
     qxRequesters.string = qxStringRequest;
     qxRequesters.list = qxListRequest;
+    qxRequesters.font = qxFontRequest;
     qxRequesters.color = qxColorRequest;
     qxRequesters.requesterOpen = qxRequesterOpen;
 }

@@ -33,6 +33,9 @@ void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int si
 // videos drawn straight into it set, or none when there is no such video
 // (or no memory). The caller frees it with qxFreeMaskBitMap.
 struct qxBitMap *qxVideoAreaMask(struct qxBitMap *displayBitMap, qxDisplay *display);
+// Re-places every video drawn straight into the display at its current
+// scale (a paused one shows its still there): the number re-placed.
+int qxReplaceVideosOfDisplay(qxDisplay *display);
 // 1 when a video plays on the display (its layer videos too unless skipped).
 int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers);
 int qxIsVideoPlayingById(qxObjectRef ref);

@@ -266,6 +266,7 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.videoOutputActive = outputActive;
     qxDisplayVideo.replaceFrame = replaceFrame;
     qxDisplayVideo.videoAreaMask = qxVideoAreaMask;
+    qxDisplayVideo.replaceVideos = qxReplaceVideosOfDisplay;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
                          layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay, layerPlaying};

@@ -155,6 +155,19 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
     return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
+extern "C" int qxReplaceVideosOfDisplay(qxDisplay *display)
+{
+    int n = 0;
+    eachVideo([&](qxVideoObject *o) {
+        if (drawnOn(o, display)) {
+            qxVideoScaleSize(display, o, 1, 1, 0);
+            n++;
+        }
+        return false;
+    });
+    return n;
+}
+
 extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
 {
     return eachVideo([&](qxVideoObject *o) {
@@ -447,7 +460,6 @@ int qxCmdPlayVideo(lua_State *L)
         lua_pop(L, 1);
     }
     if (useLayer && !qxRequireVersion(6, 0)) {
-        qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
     if (!d || (d->state == QX_DISPSTATE_CLOSED && !d->satellites)) return ERR_WRONGUSAGE;

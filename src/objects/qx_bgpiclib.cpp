@@ -379,7 +379,9 @@ int readGradientTable(lua_State *L, int t, qxGradient *g)
 extern "C" int qxReadFillFields(lua_State *L, int t, qxFillRecord *fill)
 {
     if (fill->style == QX_FILL_GRADIENT) {
-        if (int r = qxReadGradientFields(L, t, &fill->gradient, 0, 1))
+        // A gradient already set (a display's fill being changed) keeps the
+        // fields the table does not give.
+        if (int r = qxReadGradientFields(L, t, &fill->gradient, 0, fill->gradient.type == 0))
             return r;
         if (int r = readGradientTable(L, t, &fill->gradient))
             return r;

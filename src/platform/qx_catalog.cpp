@@ -8,9 +8,11 @@
 #include "platform/qx_files.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
+#include "platform/qx_paths.h"
 #include "platform/qx_platform.h"
 #include "platform/qx_text.h"
 #include "platform/qx_upcalls.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -297,8 +299,11 @@ qxCatalog *qxOpenCatalog(const char *name, int)
 
     // The current directory first, then the program's directory.
     std::string bases[2];
-    if (const char *slash = std::strrchr(qxProgramPath, '/'))
-        bases[1].assign(qxProgramPath, (size_t)(slash + 1 - qxProgramPath));
+    if (std::strchr(qxProgramPath, '/')) {
+        char dir[QX_PATH_MAX];
+        qxMakeSystemPath(dir, sizeof dir, 1);
+        bases[1] = std::string(dir) + "/";
+    }
     for (const std::string &base : bases) {
         if (&base != &bases[0] && base.empty())
             break;

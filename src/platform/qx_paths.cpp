@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "platform/qx_memory.h"
+#include "platform/qx_platform.h"
 #include "platform/qx_text.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -18,19 +20,17 @@ constexpr char kProgDir[] = "PROGDIR:";
 constexpr size_t kProgDirLen = sizeof kProgDir - 1;
 constexpr char kTempName[] = "zephyrane.XXXXXX";
 
-char programPath[QX_PATH_MAX];       // as the system gives it (UTF-8)
 char tempDirectory[QX_TEMPDIR_SIZE] = "/tmp"; // in the program's text mode
 
 bool isChunkName(const char *name) { return strncmp(name, ":::chunk", 8) == 0; }
 bool hasProgDir(const char *name) { return strncmp(name, kProgDir, kProgDirLen) == 0; }
 
-// Length of the program's directory part (up to its last "/"), kept
-// without the slash unless it is the root.
-size_t programDirLength()
+// The program's directory, in the text mode unless raw.
+std::string programDir(int raw)
 {
-    const char *slash = strrchr(programPath, '/');
-    if (!slash) return 0;
-    return slash == programPath ? 1 : static_cast<size_t>(slash - programPath);
+    char dir[QX_PATH_MAX];
+    qxMakeSystemPath(dir, sizeof dir, raw);
+    return dir;
 }
 
 bool copyInto(char *buffer, size_t capacity, const std::string &text)
@@ -79,23 +79,17 @@ bool fromNative(const char *text, char *buffer, size_t capacity)
 
 void qxSetProgramPath(const char *path)
 {
-    programPath[0] = 0;
-    if (path && strlen(path) < sizeof programPath) strcpy(programPath, path);
+    if (path == qxProgramPath) return;
+    qxProgramPath[0] = 0;
+    if (path && strlen(path) < sizeof qxProgramPath) strcpy(qxProgramPath, path);
 }
 
-const char *qxGetProgramPath(void) { return programPath; }
+const char *qxGetProgramPath(void) { return qxProgramPath; }
 
 int qxExpandProgDir(const char *name, char *buffer, size_t capacity)
 {
     if (!hasProgDir(name)) return copyInto(buffer, capacity, name);
-    std::string dir(programPath, programDirLength());
-    if (!qxTextModeUtf8) {
-        std::string latin(dir.size() + 1, '\0');
-        size_t n = qxUtf8ToLatin1Buf(dir.c_str(), latin.data(), latin.size());
-        latin.resize(n);
-        dir = latin;
-    }
-    return copyInto(buffer, capacity, joinProgDir(dir, name + kProgDirLen));
+    return copyInto(buffer, capacity, joinProgDir(programDir(0), name + kProgDirLen));
 }
 
 // ---- Temporary directory and files ----
@@ -139,7 +133,7 @@ char *qxNativePath(const char *path, char *buffer, size_t capacity, int convert)
     if (isChunkName(path)) return copyInto(buffer, capacity, path) ? buffer : nullptr;
     std::string out;
     if (hasProgDir(path))
-        out = joinProgDir(std::string(programPath, programDirLength()), toNative(path + kProgDirLen, convert).c_str());
+        out = joinProgDir(programDir(1), toNative(path + kProgDirLen, convert).c_str());
     else
         out = toNative(path, convert);
     for (char &c : out)

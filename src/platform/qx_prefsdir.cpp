@@ -1,6 +1,5 @@
 // The per-user preferences directory, ~/.zephyrane-kit/preferences, and the
 // other well-known directories by identifier.
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cstring>
 
 #include "platform/qx_paths.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -28,14 +28,14 @@ bool ensureDir(const char *path) {
 
 } // namespace
 
+// The home directory as the desktop knows it; 0 when it has none.
+static bool homeDir(char *buffer, size_t size) { return x11GetSystemDir(6, buffer, size) && buffer[0]; }
+
 extern "C" int qxGetPrefsDir(char *buffer, size_t size)
 {
-    const char *home = std::getenv("HOME");
     if (!size) return 0;
-    buffer[0] = 0;
-    size_t used = 0;
-    if (!home || !*home) return 0;
-    if (!append(buffer, size, &used, home)) return 0;
+    if (!homeDir(buffer, size)) return 0;
+    size_t used = std::strlen(buffer);
     if (used > 1 && buffer[used - 1] == '/') buffer[--used] = 0;
     if (!append(buffer, size, &used, "/.zephyrane-kit") || !ensureDir(buffer)) return 0;
     if (!append(buffer, size, &used, "/preferences") || !ensureDir(buffer)) return 0;
@@ -46,32 +46,15 @@ extern "C" int qxGetSpecialPath(uint32_t id, char *buffer, size_t size)
 {
     if (!buffer || !size) return 0;
     buffer[0] = 0;
-    size_t used = 0;
-    const char *home = std::getenv("HOME");
-    bool hasHome = home && *home;
     switch (id) {
-    case QX_SPECIAL_PROGDIR: {
-        const char *program = qxGetProgramPath();
-        const char *slash = program ? std::strrchr(program, '/') : nullptr;
-        if (!slash) return 0;
-        size_t n = size_t(slash - program);
-        if (n == 0) n = 1; // the root keeps its slash
-        if (n >= size) return 0;
-        std::memcpy(buffer, program, n);
-        buffer[n] = 0;
-        return 1;
-    }
-    case QX_SPECIAL_USERHOME: return hasHome && append(buffer, size, &used, home);
-    case QX_SPECIAL_USERNAME: {
-        const passwd *pw = getpwuid(getuid());
-        return pw && pw->pw_name && append(buffer, size, &used, pw->pw_name);
-    }
-    case QX_SPECIAL_PREFERENCES:
-        return hasHome && append(buffer, size, &used, home) &&
-               append(buffer, size, &used, "/.zephyrane-kit/preferences");
-    case QX_SPECIAL_TEMPFILES: {
-        const char *temp = qxGetTempDirectory();
-        return temp && *temp && append(buffer, size, &used, temp);
+    case QX_SPECIAL_PROGDIR: qxMakeSystemPath(buffer, size, 1); return buffer[0] != 0;
+    case QX_SPECIAL_USERHOME:
+    case QX_SPECIAL_USERNAME:
+    case QX_SPECIAL_TEMPFILES: return x11GetSystemDir(int(id), buffer, size) && buffer[0];
+    case QX_SPECIAL_PREFERENCES: {
+        if (!homeDir(buffer, size)) return 0;
+        size_t used = std::strlen(buffer);
+        return append(buffer, size, &used, "/.zephyrane-kit/preferences");
     }
     default: return 0; // the platform knows no such directory
     }

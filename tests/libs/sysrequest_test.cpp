@@ -22,7 +22,7 @@ struct Seen {
 };
 Seen seen;
 int systemResult;
-qxFontAnswer fontAnswer;
+qxFontRequestResult fontAnswer;
 
 char *copy(const char *s) {
     auto *p = static_cast<char *>(qxAlloc(std::strlen(s) + 1, 0));
@@ -67,7 +67,7 @@ int stubFile(lua_State *, const char *, const char *, int mode, const char *dir,
     r->completed = 1;
     return 0;
 }
-int stubFont(lua_State *, const char *, const char *, int, qxFontAnswer *a) {
+int stubFont(lua_State *, const char *, const char *, int, qxFontRequestResult *a) {
     seen.preselected = a->weight;
     *a = fontAnswer;
     return 0;
@@ -186,8 +186,8 @@ TEST_F(RequestTest, FontNameFromWordsTable) {
         qxFontDisplayName("Sans", c.weight, c.slant, name, sizeof name);
         EXPECT_STREQ(name, c.name) << c.weight << " " << c.slant;
     }
-    fontAnswer = qxFontAnswer{};
-    std::strcpy(fontAnswer.family, "family");
+    fontAnswer = qxFontRequestResult{};
+    std::strcpy(fontAnswer.name, "family");
     fontAnswer.size = 12;
     fontAnswer.weight = 200;
     fontAnswer.slant = 100;

@@ -98,8 +98,12 @@ extern "C" {
 int qxRequireVersion(uint32_t major, uint32_t minor) {
     const qxAppletInfo *a = qxApplet;
     if (!a || (a->versionMajor == 0 && a->versionMinor == 0)) return 1;
-    if (a->versionMajor != major) return a->versionMajor > major;
-    return a->versionMinor >= minor;
+    if (a->versionMajor > major || (a->versionMajor == major && a->versionMinor >= minor)) return 1;
+    // The version the refusal (1566) names.
+    char version[32];
+    std::snprintf(version, sizeof version, "%u.%u", major, minor);
+    qxSetErrorString(version);
+    return 0;
 }
 
 lua_State *qxCheckArgCount(lua_State *L, int min, int max, uint32_t major, uint32_t minor) {
@@ -107,12 +111,7 @@ lua_State *qxCheckArgCount(lua_State *L, int min, int max, uint32_t major, uint3
     if (min == 0 && max == 0 && n > 0) luaG_raisecode(L, ERR_TOOMANYARGS);
     if (n < min) luaG_raisecode(L, ERR_MISSINGPARAMTR);
     if (max > 0 && n > max) luaG_raisecode(L, ERR_TOOMANYARGS);
-    if (major > 0 && !qxRequireVersion(major, minor)) {
-        char version[32];
-        std::snprintf(version, sizeof version, "%u.%u", major, minor);
-        qxSetErrorString(version);
-        luaG_raisecode(L, ERR_OLDAPPLET);
-    }
+    if (major > 0 && !qxRequireVersion(major, minor)) luaG_raisecode(L, ERR_OLDAPPLET);
     return L;
 }
 

@@ -12,7 +12,7 @@
 extern "C" {
 
 // 1 when the applet was made by version major.minor or later (or carries
-// no version), else 0.
+// no version), else 0 with "major.minor" stored as the error text (1566).
 int qxRequireVersion(uint32_t major, uint32_t minor);
 // min = max = 0 forbids arguments; max <= 0 with min > 0 means no upper
 // limit; major > 0 asks for an applet made by major.minor (1566).

@@ -154,7 +154,6 @@ uint32_t qxMulAdd(uint32_t a, uint32_t b, uint32_t c) { return a * b + c; }
 
 int qxAddToPluginList(qxPluginListNode **list, void *item) {
     if (!qxRequireVersion(6, 0)) {
-        qxSetErrorString("6.0");
         return ERR_OLDAPPLET;
     }
     if (!rememberPluginList(list)) return ERR_MEM;

@@ -97,11 +97,14 @@ int qxPlatformStringRequest(lua_State *L, const char *title, const char *body,
 int qxPlatformListRequest(lua_State *L, const char *title, const char *body, const char *entries,
                           int preselected, int *index);
 // What the font requester answers: the family, the size, the weight (80
-// normal) and slant (0 roman) and whether they make it bold and italic.
+// normal) and slant (0 roman), underline and strike-through, whether it is
+// bold and italic, and a further number only a requester adapter gives (the
+// script sees it as the colour).
 struct qxFontRequestResult {
     char name[256];
-    int32_t size, weight, slant, reserved[2];
-    uint32_t bold, italic, reserved2;
+    int32_t size, weight, slant, underline, strikeout;
+    uint32_t bold, italic;
+    int32_t number;
 };
 // name empty when cancelled.
 int qxPlatformFontRequest(lua_State *L, const char *title, const char *defaultName, int defaultSize,

@@ -1097,6 +1097,97 @@ static int kitThingNew(lua_State *L)
 }
 #endif
 
+#ifdef KIT_REQUESTERS
+/* A requester adapter that records each call with its flags and tags and
+ * answers with fixed choices; KitRequesters installs it with the script's
+ * flags, KitRequesterLog hands the record over and clears it. */
+typedef struct {
+    uint32_t tag;
+    uintptr_t value;
+} kitReqTag;
+static char reqLog[2048];
+static size_t reqLogLength;
+
+static void reqSay(const char *text)
+{
+    size_t n = strlen(text);
+    if (n > sizeof reqLog - 1 - reqLogLength) n = sizeof reqLog - 1 - reqLogLength;
+    memcpy(reqLog + reqLogLength, text, n);
+    reqLogLength += n;
+    reqLog[reqLogLength] = 0;
+}
+
+/* Numeric tags print as numbers, tag 2 of the font requester as text. */
+static void reqTags(const kitReqTag *tags, int textTag)
+{
+    char line[320];
+    for (; tags && tags->tag; tags++) {
+        if ((int)tags->tag == textTag)
+            snprintf(line, sizeof line, " %u=\"%s\"", tags->tag, (const char *)tags->value);
+        else
+            snprintf(line, sizeof line, " %u=%ld", tags->tag, (long)tags->value);
+        reqSay(line);
+    }
+    reqSay(";");
+}
+
+int SystemRequest(void *handle, const char *title, const char *body, uint32_t flags, int *button,
+                  const kitReqTag *tags)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "system \"%s\" \"%s\" flags=%u", title, body, flags);
+    reqSay(line);
+    reqTags(tags, 2);
+    *button = 1;
+    return 0;
+}
+
+int FontRequest(void *handle, const char *title, uint32_t zero, uint32_t *flags, char **answer,
+                const kitReqTag *tags)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "font \"%s\" %u", title, zero);
+    reqSay(line);
+    reqTags(tags, 2);
+    /* Semibold (0x40) below bold (0x80): the lowest bit wins; oblique,
+     * underlined, and the two further style flags. */
+    *flags = 0x40 | 0x80 | 0x2000 | 0x4000 | 0x10000 | 0x20000;
+    *answer = strdup("Kit Sans|17|4660");
+    return 0;
+}
+
+void FreeRequest(int kind, void *result)
+{
+    char line[32];
+    snprintf(line, sizeof line, "free %d;", kind);
+    reqSay(line);
+    free(result);
+}
+
+#define KIT_REQ_UNUSED(name) \
+    int name(void) { return 1055; }
+KIT_REQ_UNUSED(FileRequest) KIT_REQ_UNUSED(PathRequest) KIT_REQ_UNUSED(StringRequest)
+KIT_REQ_UNUSED(ListRequest) KIT_REQ_UNUSED(ColorRequest)
+
+static int kitRequesters(lua_State *L)
+{
+    uint32_t flags = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    int r = HOST(requesters, 3, int (*)(qxPluginInfo *, uint32_t))(self, flags);
+    VM(21, void (*)(lua_State *, double))(L, r);
+    return 1;
+}
+
+static int kitRequesterLog(lua_State *L)
+{
+    VM(23, void (*)(lua_State *, const char *))(L, reqLog);
+    reqLogLength = 0;
+    reqLog[0] = 0;
+    return 1;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
 #ifdef KIT_OBJECTS
     {"KitThing", kitThingNew},
@@ -1114,6 +1205,10 @@ static const qxPluginCommand commands[] = {
 #endif
 #ifdef KIT_SATELLITE
     {"KitSatelliteKey", kitSatelliteKey},
+#endif
+#ifdef KIT_REQUESTERS
+    {"KitRequesters", kitRequesters},
+    {"KitRequesterLog", kitRequesterLog},
 #endif
     {"KitAdd", kitAdd},
     {"KitSampleNegate", kitSampleNegate},
