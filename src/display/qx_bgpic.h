@@ -106,8 +106,6 @@ struct qxLayerQueryHooks {
     int (*findLayerUsing)(uint32_t type, qxObjectRef ref, const void *skip, qxBGPic **bgpicOut, void **layerOut);
     // Points every layer that shows (type, ref) at {0, newAutomatic}; 1 when one changed.
     int (*repointLayers)(uint32_t type, qxObjectRef ref, void *newAutomatic);
-    // The BGPic whose layer list holds this layer.
-    qxBGPic *(*bgpicOfLayer)(const void *layer);
     // Frees a BGPic's layers (its layer list) before the BGPic goes.
     void (*freeBGPicLayers)(lua_State *L, qxBGPic *bgpic, int dropReferences);
     // Frees a BGPic's on-screen sprite list.

@@ -150,9 +150,6 @@ struct qxBitMapDisplayHooks {
     // Fills the view of the current display for a SafeBlt onto target (none:
     // the display); 0 when there is no current display.
     int (*currentView)(struct qxBitMap *target, void *clipRegion, qxSafeBltView *view);
-    // Makes the graphics library's spare display record current (on = 1)
-    // or removes it again (on = 0); 0 when it cannot.
-    int (*spareDisplay)(int on);
     // 1 when a sprite shown on the current output overlaps the rectangle.
     int (*spriteOverlap)(int32_t x, int32_t y, int32_t w, int32_t h);
     // Redraws a rectangle of the display's BGPic and layers into a bitmap,

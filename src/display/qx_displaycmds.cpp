@@ -523,6 +523,26 @@ int qxEnsureWindowing(void)
     return 0;
 }
 
+// An autoscaled display with a shaped BGPic: the window is shaped by the
+// mask and alpha channel scaled to its picture's size.
+static int scaleShapePlanes(qxDisplay *d)
+{
+    if (d->maskPlane)
+        qxFreeMaskBitMap(d->maskPlane);
+    if (d->alphaPlane)
+        qxFreeAlphaBitMap(d->alphaPlane);
+    d->maskPlane = d->alphaPlane = nullptr;
+    qxBGPic *b = d->bgpic;
+    if (!b || !d->autoScale || d->layerScale || !(b->curMask || b->curAlpha) || !d->scaledWidth ||
+        !d->scaledHeight || (d->scaleX == 1.0 && d->scaleY == 1.0))
+        return 0;
+    const int32_t w = b->curBitmap == b->bitmap ? b->width : b->curWidth;
+    const int32_t h = b->curBitmap == b->bitmap ? b->height : b->curHeight;
+    return qxScalePixels(b->curBitmap, b->curMask, b->curAlpha, 0, 0, nullptr, w, h, (int32_t)d->scaledWidth,
+                         (int32_t)d->scaledHeight, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr,
+                         b->curMask ? &d->maskPlane : nullptr, b->curAlpha ? &d->alphaPlane : nullptr);
+}
+
 int qxRealiseDisplay(qxDisplay *d, int activate)
 {
     if (int r = qxEnsureWindowing())
@@ -540,6 +560,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     if (int r = qxPlaceDisplay(d))
         return r;
     qxResetRegions(d);
+    if (int r = scaleShapePlanes(d))
+        return r;
     // The window back-end raises and focuses only a window to be activated.
     d->activation = (uint32_t)activate;
     int r = qxDispOpenWindow(d);
@@ -669,8 +691,16 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     // is put around them.
     if (changed && qxDisplayVideo.replaceVideos)
         qxDisplayVideo.replaceVideos(d);
-    if (changed && d->state != QX_DISPSTATE_CLOSED)
+    // A shaped window takes its new shape with a new window.
+    if (changed && d->state != QX_DISPSTATE_CLOSED && d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha) &&
+        !qxDisplayAdapterActive()) {
+        const uint32_t activation = d->activation;
+        qxCloseDisplayWindow(d);
+        if (int r = qxRealiseDisplay(d, (int)activation))
+            return r;
+    } else if (changed && d->state != QX_DISPSTATE_CLOSED) {
         qxRefreshWholeDisplay(d, 0);
+    }
     if (changed && d->satellites) {
         int32_t size[2] = {width, height};
         qxNotifySatellites(d, QX_SATOP_SIZE, size);
@@ -1421,6 +1451,9 @@ int cmdChangeDisplaySize(lua_State *L)
     int oldX = d->x, oldY = d->y;
     if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))
         return r;
+    // The script's new size: the text cursor starts again at the top left.
+    d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
+    d->cursorRightMargin = d->bgpic->width - 1;
     d->x = x == kKeep ? oldX : x;
     d->y = y == kKeep ? oldY : y;
     d->monitorRelativeX = x != kKeep;

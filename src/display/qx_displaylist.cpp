@@ -239,6 +239,10 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)h.userData);
     }
     std::free(display->dirtyRects);
+    if (display->maskPlane)
+        qxFreeMaskBitMap(display->maskPlane);
+    if (display->alphaPlane)
+        qxFreeAlphaBitMap(display->alphaPlane);
     qxFreePendingUpdates(display->pendingUpdates);
     if (display->pendingMutex)
         qxDeleteMutex(static_cast<qxMutex *>(display->pendingMutex));

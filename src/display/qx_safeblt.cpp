@@ -87,26 +87,12 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
 {
     const qxBitMapDisplayHooks &hk = qxBitMapDisplay;
     qxSafeBltView v{};
-    bool spare = false;
-    // 1. A display, or the spare record for a target without one.
+    // 1. Every caller blits with a display open.
     if (!hk.currentView || !hk.currentView(target, clipRegion, &v)) {
-        if (target && (flags & NO_DISPLAY_OK) && hk.spareDisplay && hk.spareDisplay(1)) {
-            spare = true;
-            flags |= NO_SPRITES;
-            if (!hk.currentView || !hk.currentView(target, clipRegion, &v)) v = {}, v.alphaIntensity = kUnset;
-        } else {
-            std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stdout);
-            std::fflush(stdout);
-            return;
-        }
+        std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stdout);
+        std::fflush(stdout);
+        return;
     }
-    struct Finish {
-        bool spare;
-        ~Finish()
-        {
-            if (spare && qxBitMapDisplay.spareDisplay) qxBitMapDisplay.spareDisplay(0);
-        }
-    } finish{spare};
     if (!source || sx < 0 || sy < 0) return; // 2
     // 3, 4.
     if (!(flags & NO_CLIPPING)) {

@@ -581,6 +581,7 @@ int cmdLocate(lua_State *L)
     if (!c) return ERR_MEM;
     c->x = x < c->left || x > c->right ? c->left : x;
     c->y = y;
+    qxStoreTextCursor(c);
     return 0;
 }
 
@@ -598,6 +599,7 @@ int cmdSetMargins(lua_State *L)
     if (w > 0) right = std::min(right, w - 1);
     c->left = left, c->right = right;
     c->x = left, c->y = 0;
+    qxStoreTextCursor(c);
     return 0;
 }
 

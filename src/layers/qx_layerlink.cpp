@@ -135,13 +135,13 @@ int freshImageSource(lua_State *L, qxLayer *layer, uint32_t, int table, void **t
 }
 
 const qxLayerTypeOps kBrushOps = {brushImage, freeImageSource, nullptr, nullptr,
-                                  nullptr, imageStyleKeys, nullptr, freshImageSource};
+                                  nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr};
 const qxLayerTypeOps kBGPicPartOps = {bgpicImage, freeImageSource, nullptr, nullptr,
-                                      nullptr, imageStyleKeys, nullptr, freshImageSource};
+                                      nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr};
 const qxLayerTypeOps kAnimOps = {animImage, freeImageSource, nullptr, nullptr,
-                                 nullptr, animStyleKeys, nullptr, freshImageSource};
+                                 nullptr, animStyleKeys, nullptr, freshImageSource, nullptr};
 // Videos hand their planes to the layer.
-const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The display core's flags are its own; of the layer flags it asks only
 // for the display-scaled rendition.
@@ -219,7 +219,6 @@ extern "C" void qxLinkLayerEngine(void)
     qxRegisterLayerType(QX_LAYER_VIDEO, &kOwnPlanesOps);
     qxLayerQueries.findLayerUsing = qxFindLayerShowing;
     qxLayerQueries.repointLayers = qxRepointObjectLayers;
-    qxLayerQueries.bgpicOfLayer = qxLayerOwner;
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxLayerQueries.flushDeletedObjects = qxFlushDeletedObjects;
     qxLayerQueries.markLayerDirty = markLayerDirty;

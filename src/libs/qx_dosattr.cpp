@@ -14,6 +14,7 @@
 #include "core/vm/ldo.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
+#include "platform/qx_hooks.h"
 
 namespace {
 
@@ -165,15 +166,22 @@ int qxCmdFileSize(lua_State *L)
 int qxCmdGetVolumeName(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    if (!*luaL_checkstring(L, 1)) return ERR_WRONGUSAGE;
-    lua_pushstring(L, "unimplemented");
+    const char *path = luaL_checkstring(L, 1);
+    if (!*path) return ERR_WRONGUSAGE;
+    char name[64];
+    if (int r = qxGetVolumeName(path, name, sizeof name)) return r;
+    lua_pushstring(L, name);
     return 1;
 }
 
 int qxCmdGetVolumeInfo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
-    if (!*luaL_checkstring(L, 1)) return ERR_WRONGUSAGE;
-    lua_pushnumber(L, 0);
+    const char *path = luaL_checkstring(L, 1);
+    if (!*path) return ERR_WRONGUSAGE;
+    uint64_t freeBytes = 0, totalBytes = 0;
+    if (int r = qxGetVolumeInfo(path, &freeBytes, &totalBytes)) return r;
+    uint64_t used = totalBytes > freeBytes ? totalBytes - freeBytes : 0;
+    lua_pushnumber(L, double(luaL_optint(L, 2, 0) == 1 ? freeBytes : used));
     return 1;
 }

@@ -194,6 +194,8 @@ void qxLinkLayers(void)
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxUpcalls.setInputGrabs = x11RequesterGrabs;
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
+    // Other threads wake the script through the adapter's loop when one runs.
+    qxUpcalls.wakeEventLoop = x11WakeEventLoop;
     qxFreeDisplayVideos = qxStopVideosOfDisplay;
     qxUpcalls.videoRects = qxVideoRectsOfDisplay;
     qxUpcalls.reapChannels = qxReapChannels;

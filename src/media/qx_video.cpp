@@ -22,6 +22,7 @@
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_sync.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_threadevents.h"
 
@@ -58,7 +59,7 @@ extern "C" void qxVideoConvertRows(uint32_t *dst, uint32_t dstPitch, const uint3
 extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **out)
 {
     *out = nullptr;
-    // Plug-ins first, then the inbuilt CDXL reader; the native hooks open nothing here.
+    // Plug-ins first, then the inbuilt CDXL reader, then the native back-end.
     qxVideoStreamInfo info{};
     void *handle = nullptr;
     qxPluginInfo *plugin = qxVideoPluginOpen(fileName, loaders, &info, &handle);
@@ -71,7 +72,13 @@ extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **
                     cdxl.audioRate, 16, QX_VIDEOSTREAM_SWAPPED, qxCdxlFramesPerSecond(d), -1};
         }
     }
-    if (!plugin && !d) return ERR_LOADVIDEO;
+    if (!plugin && !d) {
+        // The native back-end has no decoder on this platform: its open
+        // always fails, and a handle it gave would have nothing to play.
+        void *native = nullptr;
+        int r = admits(loaders, "native") ? qxNativeVideoOpen(fileName, &native) : ERR_LOADVIDEO;
+        return r ? r : ERR_LOADVIDEO;
+    }
     qxVideo probe{};
     probe.kind = plugin ? QX_VIDEO_PLUGIN : QX_VIDEO_CDXL;
     probe.cdxl = d, probe.plugin = plugin, probe.pluginHandle = handle;

@@ -83,7 +83,8 @@ void freeVideoLayerData(lua_State *L, qxLayerData *data)
     if (o->temporary && !qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), l, nullptr, nullptr)) qxFreeVideoObject(L, o);
 }
 
-const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr};
 
 // The video a layer shows: the one attached to it, else the one it names.
 int videoOfLayer(qxLayer *l, qxVideoObject **out)

@@ -200,15 +200,6 @@ void qxUnlinkBrushRecord(lua_State *L, qxBrush *brush)
     std::free(brush);
 }
 
-int qxUnlinkBrush(lua_State *L, qxObjectRef ref)
-{
-    qxBrush *b = nullptr;
-    if (int r = qxFindBrush(L, ref, &b, QX_FIND_PENDING | QX_FIND_HARDWARE))
-        return r;
-    qxUnlinkBrushRecord(L, b);
-    return 0;
-}
-
 int qxFreeBrush(lua_State *L, qxObjectRef ref, int strict)
 {
     if (qxIsCurrentOutputObject(QX_TYPE_BRUSH, ref))

@@ -92,7 +92,6 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
                 const qxObjectRef *display);
 int qxCopyBrushCallback(lua_State *L, void *brush, qxObjectRef *newRef);
 int qxFreeBrush(lua_State *L, qxObjectRef ref, int strict);
-int qxUnlinkBrush(lua_State *L, qxObjectRef ref);
 void qxFreeBrushData(lua_State *L, qxBrush *brush);
 // The matrix a vector brush is rendered at against its source's natural
 // size, which goes into *naturalWidth and *naturalHeight; 0 when the

@@ -197,7 +197,7 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         options = &localOptions;
         style = &localStyle;
         if (optArg > 0) {
-            uint32_t f = QX_OPT_RESET | (type == QX_OBJ_BGPICPART ? 0 : QX_OPT_REQUIRED);
+            uint32_t f = QX_OPT_RESET | (type == QX_OBJ_BGPICPART ? 0u : uint32_t(QX_OPT_REQUIRED));
             if (int r = qxGetTransformOptions(L, optArg, w, h, 0, 0, 0, options, style, f)) return r;
         } else {
             qxInitTransformOptions(options);

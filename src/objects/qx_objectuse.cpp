@@ -33,13 +33,6 @@ int qxCopyOnWrite(lua_State *L, uint32_t type, qxObjectRef ref, qxCopyObjectFn c
     return 0;
 }
 
-qxBGPic *qxBGPicOfLayer(const void *layer)
-{
-    if (!layer || !qxLayerQueries.bgpicOfLayer)
-        return nullptr;
-    return qxLayerQueries.bgpicOfLayer(layer);
-}
-
 int qxIsCurrentOutputObject(uint32_t type, qxObjectRef ref)
 {
     const qxBGPic *out = qxCurrentOutput;

@@ -20,8 +20,6 @@ int qxRepointLayers(uint32_t type, qxObjectRef ref, void *newAutomatic);
 // caller then modifies its own record. *duplicate is set only when one was made.
 int qxCopyOnWrite(lua_State *L, uint32_t type, qxObjectRef ref, qxCopyObjectFn copy, void *record,
                   void **duplicate);
-// The BGPic whose layer list holds this layer, or none.
-qxBGPic *qxBGPicOfLayer(const void *layer);
 // 1 when the current output names this object (selected type and identifier).
 int qxIsCurrentOutputObject(uint32_t type, qxObjectRef ref);
 }

@@ -117,28 +117,6 @@ void qxDeleteCond(qxCondRecord *c)
     qxFree(c);
 }
 
-void qxSignalCond(qxCondRecord *c)
-{
-    c->signalled = 1;
-    pthread_cond_signal(&c->cond);
-}
-
-int qxWaitCond(qxCondRecord *c, qxMutex *mutex, int)
-{
-    while (!c->signalled)
-        pthread_cond_wait(&c->cond, mutex);
-    c->signalled = 0;
-    return 0;
-}
-
-static thread_local int lastPolicy = -1, lastPriority = 0;
-
-void qxLastThreadSchedule(int *policy, int *priority)
-{
-    *policy = lastPolicy;
-    *priority = lastPriority;
-}
-
 pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority)
 {
     pthread_t thread{};
@@ -159,11 +137,8 @@ pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority)
             if (ok) {
                 int r = pthread_create(&thread, &attr, start, arg);
                 pthread_attr_destroy(&attr);
-                if (r == 0) {
-                    lastPolicy = SCHED_RR;
-                    lastPriority = param.sched_priority;
+                if (r == 0)
                     return thread;
-                }
                 // A real-time policy the system refuses (no privilege) is not a
                 // failure of the thread: run it with default scheduling.
                 if (r != EPERM)
@@ -173,8 +148,6 @@ pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority)
             }
         }
     }
-    lastPolicy = -1;
-    lastPriority = 0;
     if (pthread_create(&thread, nullptr, start, arg) != 0)
         return 0;
     return thread;

@@ -47,8 +47,6 @@ int qxInitRecursiveMutex(pthread_mutex_t *m);
 
 qxCondRecord *qxCreateCond(void);
 void qxDeleteCond(qxCondRecord *c);
-void qxSignalCond(qxCondRecord *c);
-int qxWaitCond(qxCondRecord *c, qxMutex *mutex, int ignored);
 
 pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority);
 qxThreadRecord *qxCreateServerThread(const char *name, qxThreadFunc start, void *userData,
@@ -61,8 +59,4 @@ int qxThreadStopRequested(qxThreadRecord *record);
 void qxWaitThreadEnd(qxThreadRecord *record);
 void qxRequestThreadStop(qxThreadRecord *record);
 void qxEndServerThread(qxThreadRecord *record);
-
-// Test seam: the scheduling policy and priority last asked of the system by
-// qxCreateThread (policy -1 when default attributes were used).
-void qxLastThreadSchedule(int *policy, int *priority);
 }

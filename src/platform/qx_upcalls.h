@@ -1,7 +1,7 @@
 // Calls from the platform layer up into the layers above it (event library,
-// display adapters, X11 event pump, GTK requester thread). Each layer
-// installs its entries when it starts; an entry left NULL means "not
-// available" and the platform takes its own fall-back path.
+// display adapters, X11 event pump). Each layer installs its entries when it
+// starts; an entry left NULL means "not available" and the platform takes
+// its own fall-back path.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +26,6 @@ struct qxPlatformUpcalls {
     // interval. NULL: a bare system timer with the reserved identifier.
     int (*createSystemInterval)(lua_State *L, uint32_t ms);
     void (*deleteSystemInterval)(lua_State *L);
-    // Starts the GTK requester thread once (also checks the X server);
-    // 1 when it runs. NULL: no GTK requesters, the console answers.
-    int (*startGtkThread)(void);
     // Drains the X events of every display connection (used while a
     // requester waits without a VM state).
     void (*drainDisplayEvents)(void);

@@ -33,15 +33,6 @@ int qxCreateWakePipe(void)
     return 1;
 }
 
-void qxCloseWakePipe(void)
-{
-    if (qxWakePipeRead >= 0)
-        close(qxWakePipeRead);
-    if (qxWakePipeWrite >= 0)
-        close(qxWakePipeWrite);
-    qxWakePipeRead = qxWakePipeWrite = -1;
-}
-
 void qxSendWakeMessage(uint64_t type, uint64_t data)
 {
     int fd = qxWakePipeWrite;

@@ -23,7 +23,6 @@ extern int qxWakePipeWrite;
 // Makes the pipe (both ends O_NONBLOCK); 1, or 0 when pipe() fails. An
 // existing pipe is kept.
 int qxCreateWakePipe(void);
-void qxCloseWakePipe(void);
 // Writes one message; a full or missing pipe drops it. Async-signal-safe.
 void qxSendWakeMessage(uint64_t type, uint64_t data);
 // 1 when a message was written since the last qxClearWakeMessageSent; the

@@ -32,7 +32,7 @@ TEST(DateText, CalendarMatchesPythonForEveryYear) {
         ASSERT_EQ(qxYearDay(y, m, d), yday) << y << "-" << m << "-" << d;
         ASSERT_EQ(qxIsLeapYear(y), leap) << y;
         ASSERT_TRUE(qxIsValidDay(y, m, d));
-        if (d > 1) ASSERT_FALSE(qxIsValidDay(y, m, d + 1)) << y << "-" << m;
+        if (d > 1) { ASSERT_FALSE(qxIsValidDay(y, m, d + 1)) << y << "-" << m; }
     }
     EXPECT_EQ(rows, 2999 * 24);
     EXPECT_FALSE(qxIsValidDay(3000, 1, 1));

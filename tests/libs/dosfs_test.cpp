@@ -354,7 +354,7 @@ const qxFileAdapterFuncs kRemoteFuncs = {
     nullptr,
     [](const char *name, uint32_t) -> void * {
         auto it = kRemoteDirs.find(name);
-        return it == kRemoteDirs.end() ? nullptr : new RemoteDir{&it->second};
+        return it == kRemoteDirs.end() ? nullptr : new RemoteDir{&it->second, 0, {}};
     },
     [](void *h) { delete static_cast<RemoteDir *>(h); },
     [](void *h, const char **name, int *isDir, qxFileInfo *) -> int {

@@ -42,7 +42,8 @@ protected:
         qxStopTimerThread();
         qxFreeAllSysTimers();
         qxUpcalls = saved;
-        qxCloseWakePipe();
+        close(qxWakePipeRead), close(qxWakePipeWrite);
+        qxWakePipeRead = qxWakePipeWrite = -1;
     }
     // Drains the pipe, handing timer messages on; returns the message count.
     int drain(int *timerMessages = nullptr)

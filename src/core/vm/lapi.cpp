@@ -77,20 +77,6 @@ static Table *checktable(lua_State *L, int idx) {
 
 extern "C" {
 
-lua_CFunction lua_atpanic(lua_State *L, lua_CFunction panicf) {
-    lua_CFunction old = G(L)->panic;
-    G(L)->panic = panicf;
-    return old;
-}
-
-lua_State *lua_newthread(lua_State *L) {
-    luaC_checkGC(L);
-    lua_State *L1 = luaE_newthread(L);
-    setgcvalue(L->top, L1, LUA_TTHREAD);
-    api_incr_top(L);
-    return L1;
-}
-
 // Basic stack manipulation
 
 int lua_gettop(lua_State *L) { return static_cast<int>(L->top - L->base); }
@@ -139,17 +125,6 @@ int lua_checkstack(lua_State *L, int size) {
     luaD_checkstack(L, size);
     if (L->ci->top < L->top + size) L->ci->top = L->top + size;
     return 1;
-}
-
-void lua_xmove(lua_State *from, lua_State *to, int n) {
-    if (from == to || n <= 0) return;
-    if (G(from) != G(to) || !api_checknelems(from, n)) { misuse(from); return; }
-    if (to->top + n > to->ci->top) { misuse(to); return; }
-    from->top -= n;
-    for (int i = 0; i < n; i++) {
-        setobj(to->top, from->top + i);
-        to->top++;
-    }
 }
 
 // Access functions
@@ -253,11 +228,6 @@ void *lua_touserdata(lua_State *L, int idx) {
     return nullptr;
 }
 
-lua_State *lua_tothread(lua_State *L, int idx) {
-    StkId o = index2adr(L, idx);
-    return (o == nullptr || !ttisthread(o)) ? nullptr : thvalue(o);
-}
-
 const void *lua_topointer(lua_State *L, int idx) {
     StkId o = index2adr(L, idx);
     if (o == nullptr) return nullptr;
@@ -295,20 +265,6 @@ void lua_pushlstring(lua_State *L, const char *s, size_t len) {
 
 void lua_pushstring(lua_State *L, const char *s) {
     lua_pushlstring(L, s, s ? std::strlen(s) : 0);
-}
-
-const char *lua_pushvfstring(lua_State *L, const char *fmt, va_list argp) {
-    luaC_checkGC(L);
-    if (L->top >= L->ci->top) misuse(L);
-    return luaO_pushvfstring(L, fmt, argp);
-}
-
-const char *lua_pushfstring(lua_State *L, const char *fmt, ...) {
-    va_list argp;
-    va_start(argp, fmt);
-    const char *ret = lua_pushvfstring(L, fmt, argp);
-    va_end(argp);
-    return ret;
 }
 
 void lua_pushcclosure(lua_State *L, lua_CFunction fn, int n) {

@@ -1,11 +1,10 @@
-// Value equality, number/string conversions, formatted strings, chunk ids.
+// Value equality, number/string conversions, chunk ids.
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "core/vm/ldo.h"
 #include "core/vm/lstring.h"
@@ -87,35 +86,6 @@ void luaO_num2str(lua_Number n, char buf[32]) {
         return;
     }
     std::snprintf(buf, 32, "%.14g", n);
-}
-
-const char *luaO_pushvfstring(lua_State *L, const char *fmt, va_list argp) {
-    std::string out;
-    char tmp[64];
-    for (const char *p = fmt; *p; p++) {
-        if (*p != '%') { out += *p; continue; }
-        switch (*++p) {
-        case 's': { const char *s = va_arg(argp, const char *); out += s ? s : "(null)"; break; }
-        case 'd': std::snprintf(tmp, sizeof tmp, "%d", va_arg(argp, int)); out += tmp; break;
-        case 'f': luaO_num2str(va_arg(argp, double), tmp); out += tmp; break;
-        case 'c': out += static_cast<char>(va_arg(argp, int)); break;
-        case '%': out += '%'; break;
-        case '\0': p--; break; // a lone percent at the end
-        default: break;        // unknown directives are dropped
-        }
-    }
-    luaD_checkstack(L, 1);
-    setsvalue(L->top, luaS_newlstr(L, out.data(), out.size()));
-    L->top++;
-    return svalue(L->top - 1);
-}
-
-const char *luaO_pushfstring(lua_State *L, const char *fmt, ...) {
-    va_list argp;
-    va_start(argp, fmt);
-    const char *msg = luaO_pushvfstring(L, fmt, argp);
-    va_end(argp);
-    return msg;
 }
 
 void luaO_chunkid(char *out, const char *source, int bufflen) {

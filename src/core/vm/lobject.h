@@ -201,7 +201,5 @@ extern const TValue luaO_nilobject;
 int luaO_rawequalObj(const TValue *t1, const TValue *t2);
 int luaO_str2d(const char *s, lua_Number *result);
 void luaO_num2str(lua_Number n, char buf[32]);
-const char *luaO_pushvfstring(lua_State *L, const char *fmt, va_list argp);
-const char *luaO_pushfstring(lua_State *L, const char *fmt, ...);
 void luaO_chunkid(char *out, const char *source, int bufflen);
 int luaO_log2(unsigned int x);

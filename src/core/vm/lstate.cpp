@@ -235,17 +235,6 @@ extern "C" lua_State *lua_open(void) {
     return L;
 }
 
-lua_State *luaE_newthread(lua_State *L) {
-    lua_State *L1 = static_cast<lua_State *>(luaM_realloc(L, nullptr, 0, sizeof(lua_State)));
-    std::memset(static_cast<void *>(L1), 0, sizeof(lua_State));
-    preinit_state(L1);
-    L1->l_G = G(L);
-    luaC_link(L, L1, LUA_TTHREAD);
-    luaE_initstack(L1, L);
-    setobj(gt(L1), gt(L));
-    return L1;
-}
-
 void luaE_freethread(lua_State *L, lua_State *L1) {
     luaF_close(L1, L1->stack);
     freestack(L, L1);

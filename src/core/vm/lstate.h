@@ -111,7 +111,6 @@ template <typename T> T *luaM_growvector(lua_State *L, T *v, int nelems, int *si
     return v;
 }
 
-lua_State *luaE_newthread(lua_State *L);
 void luaE_freethread(lua_State *L, lua_State *L1);
 void luaE_initstack(lua_State *L1, lua_State *L);
 char *luaZ_openspace(lua_State *L, Mbuffer *buff, size_t n);

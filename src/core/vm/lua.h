@@ -70,8 +70,6 @@ typedef void (*lua_Hook)(lua_State *L, lua_Debug *ar, int *result, CallInfo *fra
 // State
 lua_State *lua_open(void);
 void lua_close(lua_State *L);
-lua_State *lua_newthread(lua_State *L);
-lua_CFunction lua_atpanic(lua_State *L, lua_CFunction panicf);
 
 // Basic stack manipulation
 int lua_gettop(lua_State *L);
@@ -81,7 +79,6 @@ void lua_remove(lua_State *L, int idx);
 void lua_insert(lua_State *L, int idx);
 void lua_replace(lua_State *L, int idx);
 int lua_checkstack(lua_State *L, int sz);
-void lua_xmove(lua_State *from, lua_State *to, int n);
 
 // Access functions
 int lua_isnumber(lua_State *L, int idx);
@@ -99,7 +96,6 @@ const char *lua_tostring(lua_State *L, int idx);
 size_t lua_strlen(lua_State *L, int idx);
 lua_CFunction lua_tocfunction(lua_State *L, int idx);
 void *lua_touserdata(lua_State *L, int idx);
-lua_State *lua_tothread(lua_State *L, int idx);
 const void *lua_topointer(lua_State *L, int idx);
 
 // Push functions
@@ -107,8 +103,6 @@ void lua_pushnil(lua_State *L);
 void lua_pushnumber(lua_State *L, lua_Number n);
 void lua_pushlstring(lua_State *L, const char *s, size_t l);
 void lua_pushstring(lua_State *L, const char *s);
-const char *lua_pushvfstring(lua_State *L, const char *fmt, va_list argp);
-const char *lua_pushfstring(lua_State *L, const char *fmt, ...);
 void lua_pushcclosure(lua_State *L, lua_CFunction fn, int n);
 void lua_pushboolean(lua_State *L, int b);
 void lua_pushlightuserdata(lua_State *L, void *p);

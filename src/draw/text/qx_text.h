@@ -149,6 +149,8 @@ void qxFreeTextImage(qxTextImage *image);
 // The current display's text cursor, made with the defaults at first use
 // (null without a display or memory).
 qxTextCursor *qxCurrentTextCursor(void);
+// Hands the cursor's position and margins back to the current display.
+void qxStoreTextCursor(const qxTextCursor *c);
 void qxForgetTextCursors(void);
 // Blits a rendered block with its top-left text origin at x, y onto the
 // current output.

@@ -322,6 +322,7 @@ extern "C" int qxCmdInKeyStr(lua_State *L)
     d->layersEnabled = layersWere;
     c->right = rightWas;
     c->x = line.startX, c->y = line.startY;
+    qxStoreTextCursor(c);
     const std::string text = line.text();
     if (!r) {
         const std::string echo = line.echo() + "\n";

@@ -500,9 +500,9 @@ int renderPayload(lua_State *L, const qxLayer *l, const qxTransformOptions *t, q
 }
 
 const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject,
-                                   renderObject, freshObject};
+                                   renderObject, freshObject, nullptr};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload, renderPayload, freshPayload};
+                                    restylePayload, renderPayload, freshPayload, nullptr};
 
 } // namespace
 

@@ -24,16 +24,28 @@ qxTextCursor *qxCurrentTextCursor(void)
     if (!d) return nullptr;
     try {
         auto [it, made] = cursors.try_emplace(d);
-        if (made) {
+        if (made)
+            it->second = qxTextCursor{};
+        // Position and margins are the display's own: it resets them when
+        // it is rescaled, redirected or clipped, and reports them.
+        qxTextCursor &c = it->second;
+        c.x = d->cursorX, c.y = d->cursorY, c.left = d->cursorLeftMargin, c.right = d->cursorRightMargin;
+        if (c.right <= c.left) {
             int32_t w = 0, h = 0;
             qxOutputBitmap(d, &w, &h);
-            it->second = qxTextCursor{};
-            it->second.right = std::max(1, w > 0 ? w - 1 : d->width - 1);
+            c.left = 0;
+            c.right = std::max(1, w > 0 ? w - 1 : d->width - 1);
         }
-        return &it->second;
+        return &c;
     } catch (...) {
         return nullptr;
     }
+}
+
+void qxStoreTextCursor(const qxTextCursor *c)
+{
+    if (qxDisplay *d = qxCurrentDisplay; d && c)
+        d->cursorX = c->x, d->cursorY = c->y, d->cursorLeftMargin = c->left, d->cursorRightMargin = c->right;
 }
 
 void qxForgetTextCursors(void) { cursors.clear(); }
@@ -86,6 +98,7 @@ int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qx
                       : qxDrawTextImage(L, &im, c->left, c->y);
     c->x = c->left + im.endX;
     c->y += im.endY;
+    qxStoreTextCursor(c);
     qxFreeTextImage(&im);
     return r;
 }

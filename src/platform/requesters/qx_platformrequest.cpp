@@ -100,8 +100,6 @@ int qxStartGtk(void)
 {
     if (!qxGtkAvailable())
         return 0;
-    if (qxUpcalls.startGtkThread)
-        return qxUpcalls.startGtkThread() ? 1 : 0;
     return qxGtkStartThread();
 }
 

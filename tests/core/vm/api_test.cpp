@@ -116,28 +116,6 @@ struct ThreadTest : ::testing::Test {
     void TearDown() override { lua_close(L); }
 };
 
-TEST_F(ThreadTest, ThreadsShareGlobalsAndMoveValues) {
-    lua_State *T = lua_newthread(L);
-    ASSERT_NE(T, nullptr);
-    EXPECT_EQ(lua_type(L, -1), LUA_TTHREAD);
-    EXPECT_EQ(lua_tothread(L, -1), T);
-    lua_pushstring(T, "shared");
-    lua_pushnumber(T, 5);
-    lua_settable(T, LUA_GLOBALSINDEX);
-    lua_pushstring(L, "shared");
-    lua_gettable(L, LUA_GLOBALSINDEX);
-    EXPECT_EQ(lua_tonumber(L, -1), 5);
-    lua_pushstring(T, "moved");
-    lua_xmove(T, L, 1);
-    EXPECT_EQ(lua_gettop(T), 0);
-    EXPECT_STREQ(lua_tostring(L, -1), "moved");
-    lua_settop(L, 0); // the thread becomes garbage
-    lua_setgcthreshold(L, 0);
-    lua_pushstring(L, "shared");
-    lua_gettable(L, LUA_GLOBALSINDEX);
-    EXPECT_EQ(lua_tonumber(L, -1), 5);
-}
-
 int upvalueSum(lua_State *L) {
     int n = lua_pushupvalues(L);
     double sum = 0;

@@ -218,9 +218,4 @@ TEST(Conversions, ChunkIds) {
     EXPECT_STREQ(out, "[string \"x = 1\"]");
 }
 
-TEST_F(TableTest, FormattedStrings) {
-    lua_pushfstring(L, "%s=%d %f%c%% %x!", "a", 42, 1.5, 'z');
-    EXPECT_STREQ(lua_tostring(L, -1), "a=42 1.5z% !");
-}
-
 } // namespace

@@ -17,7 +17,7 @@ class AnimRead : public Scratch {
         qxPluginInfo *plugin = reinterpret_cast<qxPluginInfo *>(uintptr_t(9));
         int err = qxOpenAnimReader(path.c_str(), "inbuilt", 0, 0, 0, r, &w, &h, &n, &value, &plugin);
         EXPECT_EQ(value, 0u);
-        if (!err) EXPECT_EQ(plugin, nullptr);
+        if (!err) { EXPECT_EQ(plugin, nullptr); }
         if (frames) *frames = n;
         return err;
     }

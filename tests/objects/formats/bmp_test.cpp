@@ -83,7 +83,7 @@ TEST_F(Bmp, WriterLayoutAndReadBack)
     Picture back = load(at("five.bmp"), readBmp);
     ASSERT_EQ(back.error, 0);
     EXPECT_EQ(back.pixels, rgbOnly(px));
-    if (have("convert")) EXPECT_EQ(maxDiff(magick(at("five.bmp")), px), 0);
+    if (have("convert")) { EXPECT_EQ(maxDiff(magick(at("five.bmp")), px), 0); }
     EXPECT_EQ(qxSaveBMP(at("no/such/dir.bmp").c_str(), px.data(), 5, 3), ERR_WRITEFILE);
 }
 

@@ -117,7 +117,7 @@ TEST_F(IlbmFiles, HamAndEhbMatchIlbmtoppm)
         uint32_t i = 2 * x;
         EXPECT_EQ(r.picture.pixels[x], i < 32 ? cmap[i] : (cmap[i - 32] >> 1) & 0x7F7F7F) << x;
     }
-    if (have("ilbmtoppm")) EXPECT_EQ(r.picture.pixels, ppmWords(run("ilbmtoppm '" + at("ehb.ilbm") + "' 2>/dev/null")));
+    if (have("ilbmtoppm")) { EXPECT_EQ(r.picture.pixels, ppmWords(run("ilbmtoppm '" + at("ehb.ilbm") + "' 2>/dev/null"))); }
 }
 
 TEST_F(IlbmFiles, MaskPlaneIsDroppedAndTransparentRulesHold)
@@ -129,7 +129,7 @@ TEST_F(IlbmFiles, MaskPlaneIsDroppedAndTransparentRulesHold)
     Ilbm r = readIlbm(at("mask.ilbm"));
     ASSERT_EQ(r.picture.error, 0);
     for (uint32_t x = 0; x < 16; ++x) EXPECT_EQ(r.picture.pixels[x], cmap[x % 4]);
-    if (have("ilbmtoppm")) EXPECT_EQ(r.picture.pixels, ppmWords(run("ilbmtoppm '" + at("mask.ilbm") + "' 2>/dev/null")));
+    if (have("ilbmtoppm")) { EXPECT_EQ(r.picture.pixels, ppmWords(run("ilbmtoppm '" + at("mask.ilbm") + "' 2>/dev/null"))); }
 
     // Masking 2: a colour outside the map replaces the transparent index.
     std::vector<uint8_t> plain = {0x55, 0x55, 0x33, 0x33};
@@ -164,7 +164,7 @@ TEST_F(IlbmFiles, WriterIsReadBackByIlbmtoppm)
     Ilbm r = readIlbm(at("out.ilbm"));
     ASSERT_EQ(r.picture.error, 0);
     EXPECT_EQ(r.picture.pixels, rgbOnly(px));
-    if (have("ilbmtoppm")) EXPECT_EQ(ppmWords(run("ilbmtoppm '" + at("out.ilbm") + "' 2>/dev/null")), rgbOnly(px));
+    if (have("ilbmtoppm")) { EXPECT_EQ(ppmWords(run("ilbmtoppm '" + at("out.ilbm") + "' 2>/dev/null")), rgbOnly(px)); }
     uint32_t one = 0x123456;
     ASSERT_EQ(qxSaveILBM(at("one.ilbm").c_str(), &one, 1, 1), 0);
     std::vector<uint8_t> bytes = readFile(at("one.ilbm"));

@@ -91,7 +91,7 @@ TEST_F(Png, WriterRoundTripsRgbAndRgba)
         ASSERT_EQ(back.picture.error, 0);
         EXPECT_EQ(back.hasAlpha, alpha);
         EXPECT_EQ(back.picture.pixels, alpha ? px : rgbOnly(px));
-        if (have("convert")) EXPECT_EQ(maxDiff(magick(path, alpha != 0), px), 0);
+        if (have("convert")) { EXPECT_EQ(maxDiff(magick(path, alpha != 0), px), 0); }
     }
 }
 

@@ -269,8 +269,9 @@ TEST_F(Gtk, ThreeFilesAtOnce)
     t.join();
     EXPECT_EQ(result.count, 3u);
     EXPECT_EQ(std::string(result.path ? result.path : ""), std::string(dir) + "/");
-    if (result.file && result.count == 3)
+    if (result.file && result.count == 3) {
         EXPECT_EQ(std::string(result.file, 18), std::string("a.txt\0b.txt\0c.txt\0", 18));
+    }
     qxFreeFileResult(&result);
     std::system(("rm -rf " + std::string(dir)).c_str());
 }

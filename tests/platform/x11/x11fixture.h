@@ -3,6 +3,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -56,7 +58,8 @@ protected:
         x11ExitPlatform();
         qxFreeEventQueue();
         qxDeleteEventQueueMutex();
-        qxCloseWakePipe();
+        close(qxWakePipeRead), close(qxWakePipeWrite);
+        qxWakePipeRead = qxWakePipeWrite = -1;
         qxQuitRequested = 0;
         x11QuitEscape = x11QuitLeftMouse = 0;
         x11QuitCtrlC = 1;
