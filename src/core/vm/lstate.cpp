@@ -1,4 +1,5 @@
 // Creating and closing states; the VM's memory accounting.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -16,7 +17,11 @@
 // Small blocks come and go in bulk (the strings of a line loop, records,
 // closures; a collection frees hundreds at once), so freed blocks of up to
 // 256 bytes wait in per-thread lists, one per size class, for the next
-// request of their class instead of going back to malloc. Class c holds the
+// request of their class instead of going back to malloc. A class keeps at
+// least 64 KB and up to half the collection threshold, so that what one
+// collection frees serves the allocations up to the next instead of going
+// through malloc twice (with a large heap that was most of a closure's
+// cost). Class c holds the
 // sizes 16c - 7 .. 16c + 8 and its blocks are allocated at 16c + 8 bytes,
 // so any block of a class fits any request of it, and malloc, which serves
 // 8 bytes less than a multiple of 16 in each chunk, gives the class's
@@ -27,7 +32,8 @@ namespace {
 
 constexpr size_t kSmallLimit = 256;
 constexpr size_t kClasses = (kSmallLimit + 7) / 16 + 1;
-constexpr size_t kClassBytes = 64 * 1024; // kept per class
+constexpr size_t kClassBytes = 64 * 1024;         // kept per class at least
+constexpr size_t kClassBytesMax = 32 * 1024 * 1024; // and at most
 
 struct FreeBlock {
     FreeBlock *next;
@@ -46,7 +52,7 @@ struct SmallBlocks {
                 b = next;
             }
             list[c] = nullptr;
-            bytes[c] = kClassBytes;
+            bytes[c] = SIZE_MAX;
         }
     }
 };
@@ -69,14 +75,14 @@ void *allocblock(size_t size) {
     return qxAlloc(classsize(c), 0);
 }
 
-void freeblock(void *block, size_t size) {
+void freeblock(void *block, size_t size, size_t keep) {
     if (size == 0 || size > kSmallLimit || qxVmGcStress) {
         qxFree(block);
         return;
     }
     size_t c = sizeclass(size);
     SmallBlocks &sb = smallBlocks;
-    if (sb.bytes[c] >= kClassBytes) {
+    if (sb.bytes[c] >= keep) {
         qxFree(block);
         return;
     }
@@ -86,11 +92,18 @@ void freeblock(void *block, size_t size) {
     sb.bytes[c] += classsize(c);
 }
 
+// How many bytes a size class may keep for the state's next allocations.
+inline size_t keptlimit(lua_State *L) {
+    if (L == nullptr || G(L) == nullptr) return kClassBytes;
+    size_t half = G(L)->GCthreshold / 2;
+    return half < kClassBytes ? kClassBytes : half > kClassBytesMax ? kClassBytesMax : half;
+}
+
 } // namespace
 
 void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
     if (size == 0) {
-        if (block) freeblock(block, oldsize);
+        if (block) freeblock(block, oldsize, keptlimit(L));
         block = nullptr;
     } else if (size >= static_cast<size_t>(-1) / 2) {
         luaD_throw(L, 1000);
@@ -99,7 +112,7 @@ void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
         if (nb == nullptr) luaD_throw(L, 1000);
         if (block) {
             std::memcpy(nb, block, oldsize < size ? oldsize : size);
-            freeblock(block, oldsize);
+            freeblock(block, oldsize, keptlimit(L));
         }
         block = nb;
     }

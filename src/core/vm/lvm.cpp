@@ -168,10 +168,11 @@ static inline bool nonewindex(const Table *h) {
 #define RKB(i) (GETARG_B(i) < MAXSTACK ? base + GETARG_B(i) : k + (GETARG_B(i) - MAXSTACK))
 #define RKC(i) (GETARG_C(i) < MAXSTACK ? base + GETARG_C(i) : k + (GETARG_C(i) - MAXSTACK))
 #define KBx(i) (k + GETARG_Bx(i))
-// Hooks can only be set or cleared while the interpreter calls out, so the
-// line and count masks are looked at after each call-out (hooksync) rather
-// than before every instruction; with them off the budget is a count that
-// only runs out after a billion instructions, which costs one more look.
+// Hooks and the abort flag can only change while the interpreter calls
+// out, so they are looked at after each call-out (hooksync) rather than
+// before every instruction: an abort empties the budget, whose slow path
+// then returns. With hooks off the budget is a count that only runs out
+// after a billion instructions, which costs one more look.
 #define HOOK_IDLE (INT_MAX / 2)
 #define hooksync()                                                          \
     {                                                                       \
@@ -180,16 +181,18 @@ static inline bool nonewindex(const Table *h) {
             hooked = on;                                                    \
             hookbudget = on ? 1 : HOOK_IDLE;                                \
         }                                                                   \
+        if (qxVmAbort) hookbudget = 0;                                      \
     }
 #define Protect(x) { x; base = L->base; hooksync(); }
 #define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
-// Abort flag, fetch, hooks, then on to the next instruction's handler.
+// Fetch, then abort flag and hooks when the budget runs out, then on to
+// the next instruction's handler.
 #define vmbreak                                                                    \
     {                                                                              \
-        if (qxVmAbort) return nullptr;                                             \
         i = *pc++;                                                                 \
         pcmem = pc;                                                                \
-        if (--hookbudget <= 0) {                                                   \
+        if (--hookbudget <= 0) [[unlikely]] {                                      \
+            if (qxVmAbort) return nullptr;                                         \
             if (hooked) {                                                          \
                 hookbudget = traceexec(L, pc, tracked);                            \
                 tracked = hookbudget == 1;                                         \
@@ -307,8 +310,16 @@ retentry:
             // array slot while no __newindex watches the table.
             if (ttistable(ra)) {
                 Table *h = hvalue(ra);
-                TValue *slot = ttisstring(rb) ? const_cast<TValue *>(luaH_getstr(h, tsvalue(rb))) : luaH_arrayslot(h, rb);
-                if (slot != nullptr && (!ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h)))) {
+                TValue *slot;
+                bool direct;
+                if (ttisstring(rb)) {
+                    slot = const_cast<TValue *>(luaH_getstr(h, tsvalue(rb)));
+                    direct = !ttisnil(slot) || (slot != &luaO_nilobject && nonewindex(h));
+                } else {
+                    slot = luaH_arrayslot(h, rb);
+                    direct = slot != nullptr && (!ttisnil(slot) || nonewindex(h));
+                }
+                if (direct) {
                     setobj(slot, RKC(i));
                     h->flags = 0;
                     vmbreak;
@@ -419,7 +430,6 @@ retentry:
         L_OP_CALLSTATUS: {
             int b = GETARG_B(i);
             if (b != 0) L->top = ra + b;
-            qxVmCallPosition = codeindex(pc, startcode);
             // A fixed-argument script function without a call hook, whose
             // frame fits: entered here, as luaD_precall would (a status call
             // only differs for commands).
@@ -453,9 +463,11 @@ retentry:
         L_OP_TAILCALLSTATUS: {
             int b = GETARG_B(i);
             if (b != 0) L->top = ra + b;
-            qxVmCallPosition = codeindex(pc, startcode);
         }
+        // Only commands read the call position (a Gosub to a label), and
+        // they are all called from here.
         callgeneric: {
+            qxVmCallPosition = codeindex(pc, startcode);
             int op = GET_OPCODE(i);
             int nresults = GETARG_C(i) - 1;
             int r = luaD_precall(L, ra, nresults, op == OP_CALLSTATUS || op == OP_TAILCALLSTATUS);
