@@ -174,6 +174,16 @@ void qxFreeAllAsyncDraws(void)
         qxRemoveAsyncDraw(gDraws, 0);
 }
 
+void qxFreeAsyncDrawsOfDisplay(const qxDisplay *display)
+{
+    for (qxAsyncDraw *o = gDraws; o;) {
+        qxAsyncDraw *next = o->next;
+        if (o->display == display)
+            qxRemoveAsyncDraw(o, 0);
+        o = next;
+    }
+}
+
 uint32_t qxAsyncDrawCount(void)
 {
     uint32_t n = 0;

@@ -47,6 +47,8 @@ int qxIsObjectInAsyncDraw(const void *object);
 // its picture changes (event 1); the first error an object returns.
 int qxAsyncDrawBroadcast(int event, void *layer);
 void qxFreeAllAsyncDraws(void);
+// Cancels the async draws made on the display (its BGPic is replaced).
+void qxFreeAsyncDrawsOfDisplay(const qxDisplay *display);
 uint32_t qxAsyncDrawCount(void);
 // One AsyncDrawFrame on display d: frame < 0 when not given; *pushed is the
 // result. The object may be gone afterwards.

@@ -16,6 +16,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_backfill.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
@@ -523,6 +524,15 @@ int qxEnsureWindowing(void)
     return 0;
 }
 
+// 1085 with the size that the window could not take.
+static int sizeRefused(int width, int height)
+{
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", width, height);
+    qxSetErrorString(size);
+    return ERR_DISPLAYSIZE;
+}
+
 // An autoscaled display with a shaped BGPic: the window is shaped by the
 // mask and alpha channel scaled to its picture's size.
 static int scaleShapePlanes(qxDisplay *d)
@@ -565,12 +575,8 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
     // The window back-end raises and focuses only a window to be activated.
     d->activation = (uint32_t)activate;
     int r = qxDispOpenWindow(d);
-    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE)) {
-        char size[32];
-        std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
-        qxSetErrorString(size);
-        return ERR_DISPLAYSIZE;
-    }
+    if (!qxDisplayAdapterActive() && (r == ERR_WINDOW || r == ERR_DISPLAYSIZE))
+        return sizeRefused(d->width, d->height);
     if (r)
         return r;
     if (qxDisplayAdapterActive() && qxHardwareBitMaps.rebuild)
@@ -659,6 +665,9 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
 {
     if (width < 1 || height < 1)
         return ERR_WRONGUSAGE;
+    // X11 coordinates are 16-bit: a larger window is refused, not wrapped.
+    if (!qxDisplayAdapterActive() && (width > 32767 || height > 32767))
+        return sizeRefused(width, height);
     if (d->autoScale || d->layerScale) {
         qxLetterbox(d, width, height, d->bgpic ? d->bgpic->width : width,
                     d->bgpic ? d->bgpic->height : height);
@@ -1438,6 +1447,9 @@ int cmdChangeDisplaySize(lua_State *L)
     if (d->systemScale && (w != bw || h != bh)) {
         // The script's size is the picture's; the window takes it times the
         // system factor.
+        const double ww = w * d->systemScaleFactor, wh = h * d->systemScaleFactor;
+        if (!qxDisplayAdapterActive() && (ww > 32767 || wh > 32767))
+            return sizeRefused((int)ww, (int)wh);
         int r = 0;
         if (d->bgpicOwned)
             r = qxRefillBGPic(d->bgpic, w, h, d->bgpic->fill.colour);
@@ -1587,7 +1599,10 @@ int cmdSetDisplayAttributes(lua_State *L)
     }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
-    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer);
+    auto shaped = [](const qxBGPic *b) { return b->curMask || b->curAlpha; };
+    // A shaped window takes another picture's shape with a new window.
+    const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer) ||
+                        (newPic && (shaped(oldPic) || shaped(c.bgpic)));
     const bool retitle = std::strcmp(c.title, d->title) != 0;
     // The display's own BGPic, or a script's that has a fill, takes a new
     // fill; a resized own BGPic is filled again at its new size.
@@ -1610,6 +1625,8 @@ int cmdSetDisplayAttributes(lua_State *L)
     std::memcpy(d, copy, sizeof *d);
     std::free(copy);
     if (newPic) {
+        // Async draws work on the old picture's layers.
+        qxFreeAsyncDrawsOfDisplay(d);
         if (qxCurrentOutput == oldPic)
             qxCurrentOutput = d->bgpic;
         if (oldOwned)
