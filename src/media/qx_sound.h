@@ -132,6 +132,10 @@ struct qxChannel {
     pthread_t thread;
     pthread_mutex_t mutex;
     pthread_cond_t cond;
+    // The audio adapter's road: a server thread woken through a condition
+    // record instead of the plain condition.
+    qxThreadRecord *server;
+    qxCondRecord *serverCond;
     uint32_t request;
     uint32_t quit;
     uint32_t fillHalf;

@@ -73,6 +73,22 @@ void fillHalf(qxChannel *c, uint8_t *out, uint32_t *frames, uint32_t *endState)
     *frames = done;
 }
 
+// Fills the half that is not playing; the channel mutex is held on entry
+// and on return.
+void refillIdleHalf(qxChannel *c)
+{
+    uint32_t target = c->fillHalf == 0 ? 1 : 0;
+    pthread_mutex_unlock(&c->mutex);
+    uint32_t frames, endState;
+    fillHalf(c, halfAt(c, target), &frames, &endState);
+    pthread_mutex_lock(&c->mutex);
+    c->nextFrames = frames;
+    c->nextBytes = frames * c->stream->frameBytes;
+    if (endState) c->endState = 1;
+    c->fillHalf ^= 1;
+    c->busy = 0;
+}
+
 void *decoderMain(void *arg)
 {
     auto *c = static_cast<qxChannel *>(arg);
@@ -81,18 +97,23 @@ void *decoderMain(void *arg)
         while (!c->request && !c->quit) pthread_cond_wait(&c->cond, &c->mutex);
         if (c->quit) break;
         c->request = 0;
-        uint32_t target = c->fillHalf == 0 ? 1 : 0;
-        pthread_mutex_unlock(&c->mutex);
-        uint32_t frames, endState;
-        fillHalf(c, halfAt(c, target), &frames, &endState);
-        pthread_mutex_lock(&c->mutex);
-        c->nextFrames = frames;
-        c->nextBytes = frames * c->stream->frameBytes;
-        if (endState) c->endState = 1;
-        c->fillHalf ^= 1;
-        c->busy = 0;
+        refillIdleHalf(c);
     }
     pthread_mutex_unlock(&c->mutex);
+    return nullptr;
+}
+
+// The audio adapter's server: each signal of its condition record fills the
+// idle half; a stop request or a failed wait ends it.
+void *adapterServerMain(void *arg)
+{
+    qxThreadRecord *record = qxThreadFromArg(arg);
+    auto *c = static_cast<qxChannel *>(qxThreadUserData(record));
+    qxThreadSignalStart(record);
+    pthread_mutex_lock(&c->mutex);
+    while (qxWaitCond(c->serverCond, &c->mutex, 0) == 0 && !qxThreadStopRequested(record)) refillIdleHalf(c);
+    pthread_mutex_unlock(&c->mutex);
+    qxWaitThreadEnd(record);
     return nullptr;
 }
 
@@ -100,9 +121,31 @@ void signalDecoder(qxChannel *c)
 {
     while (pthread_mutex_trylock(&c->mutex) != 0) qxDelay(0);
     c->busy = 1;
-    c->request = 1;
-    pthread_cond_signal(&c->cond);
+    if (c->server) {
+        qxSignalCond(c->serverCond);
+    } else {
+        c->request = 1;
+        pthread_cond_signal(&c->cond);
+    }
     pthread_mutex_unlock(&c->mutex);
+}
+
+bool startDecoder(qxChannel *c, bool adapter)
+{
+    pthread_mutex_init(&c->mutex, nullptr);
+    if (!adapter) {
+        pthread_cond_init(&c->cond, nullptr);
+        c->thread = qxCreateThread(decoderMain, c, 100);
+        if (c->thread) return true;
+        pthread_cond_destroy(&c->cond);
+    } else if ((c->serverCond = qxCreateCond())) {
+        c->server = qxCreateServerThread("Zephyrane audio adapter server", adapterServerMain, c, nullptr, 100000, 100);
+        if (c->server) return true;
+        qxDeleteCond(c->serverCond);
+        c->serverCond = nullptr;
+    }
+    pthread_mutex_destroy(&c->mutex);
+    return false;
 }
 
 } // namespace
@@ -145,12 +188,7 @@ int qxStartStreamChannel(qxChannel *c, qxSoundStream *s)
     if (c->singleShot || endState) {
         c->endState = 2;
     } else {
-        pthread_mutex_init(&c->mutex, nullptr);
-        pthread_cond_init(&c->cond, nullptr);
-        c->thread = qxCreateThread(decoderMain, c, 100);
-        if (!c->thread) {
-            pthread_mutex_destroy(&c->mutex);
-            pthread_cond_destroy(&c->cond);
+        if (!startDecoder(c, adapter)) {
             c->threadStarted = 0;
             qxFree(c->halfBuffer);
             c->halfBuffer = nullptr;
@@ -165,14 +203,14 @@ int qxStartStreamChannel(qxChannel *c, qxSoundStream *s)
             return r;
         }
     }
-    if (c->thread) signalDecoder(c);
+    if (c->thread || c->server) signalDecoder(c);
     c->kind.store(QX_CH_STREAM, std::memory_order_release);
     return 0;
 }
 
 int qxNextStreamHalf(qxChannel *c)
 {
-    if (c->singleShot || !c->thread) return 0;
+    if (c->singleShot || (!c->thread && !c->server)) return 0;
     if (pthread_mutex_trylock(&c->mutex) != 0) return -1;
     if (c->endState == 2) {
         pthread_mutex_unlock(&c->mutex);
@@ -205,6 +243,17 @@ void qxStopStreamChannel(qxChannel *c)
         pthread_mutex_destroy(&c->mutex);
         pthread_cond_destroy(&c->cond);
         c->thread = 0;
+    }
+    if (c->server) {
+        pthread_mutex_lock(&c->mutex);
+        qxRequestThreadStop(c->server);
+        qxSignalCond(c->serverCond);
+        pthread_mutex_unlock(&c->mutex);
+        qxEndServerThread(c->server);
+        qxDeleteCond(c->serverCond);
+        pthread_mutex_destroy(&c->mutex);
+        c->server = nullptr;
+        c->serverCond = nullptr;
     }
     qxFree(c->halfBuffer);
     c->halfBuffer = nullptr;

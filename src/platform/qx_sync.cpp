@@ -117,6 +117,21 @@ void qxDeleteCond(qxCondRecord *c)
     qxFree(c);
 }
 
+void qxSignalCond(qxCondRecord *c)
+{
+    c->signalled = 1;
+    pthread_cond_signal(&c->cond);
+}
+
+int qxWaitCond(qxCondRecord *c, qxMutex *mutex, int)
+{
+    while (!c->signalled)
+        if (pthread_cond_wait(&c->cond, mutex) != 0)
+            return -1;
+    c->signalled = 0;
+    return 0;
+}
+
 pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority)
 {
     pthread_t thread{};

@@ -47,6 +47,8 @@ int qxInitRecursiveMutex(pthread_mutex_t *m);
 
 qxCondRecord *qxCreateCond(void);
 void qxDeleteCond(qxCondRecord *c);
+void qxSignalCond(qxCondRecord *c);
+int qxWaitCond(qxCondRecord *c, qxMutex *mutex, int ignored);
 
 pthread_t qxCreateThread(qxThreadFunc start, void *arg, int priority);
 qxThreadRecord *qxCreateServerThread(const char *name, qxThreadFunc start, void *userData,

@@ -90,6 +90,21 @@ TEST(Mutex, RecursiveLockAndTryLockFromOtherThread)
     qxDeleteMutex(m);
 }
 
+TEST(Cond, SignalBeforeWaitIsNotLostAndIsConsumedOnce)
+{
+    qxMutex *m = qxCreateMutex();
+    qxCondRecord *c = qxCreateCond();
+    ASSERT_TRUE(m && c);
+    qxLockMutex(m);
+    qxSignalCond(c);
+    qxSignalCond(c); // several signals before one wait count as one
+    EXPECT_EQ(qxWaitCond(c, m, 0), 0);
+    EXPECT_EQ(c->signalled, 0u);
+    qxUnlockMutex(m);
+    qxDeleteCond(c);
+    qxDeleteMutex(m);
+}
+
 namespace {
 struct SchedProbe {
     int policy = -2;
