@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "imaging/qx_blit.h"
 #include "platform/qx_errcodes.h"
 
 extern "C" {
@@ -13,13 +14,13 @@ qxLayerQueryHooks qxLayerQueries;
 
 namespace {
 
-void fillRows(const qxBitMapLock &lock, uint32_t colour)
+// Every new display is filled once at its opening: whole vector stores.
+QX_AVX2_CLONES void fillRows(const qxBitMapLock &lock, uint32_t colour)
 {
     for (uint32_t y = 0; y < lock.height; y++) {
         if (lock.bytesPerPixel == 4) {
             auto *row = static_cast<uint32_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow;
-            for (uint32_t x = 0; x < lock.width; x++)
-                row[x] = 0xFF000000u | colour;
+            qxFillPixels32(row, lock.width, 0xFF000000u | colour);
         } else if (lock.bytesPerPixel == 2) {
             auto *row = static_cast<uint16_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow;
             uint16_t v = (uint16_t)(((colour >> 8) & 0xF800) | ((colour >> 5) & 0x7E0) |

@@ -7,7 +7,9 @@
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_pluginapi.h"
 #include "core/plugins/qx_plugins.h"
+#include "display/qx_display.h"
 #include "platform/qx_memory.h"
+#include "platform/x11/x11_display.h"
 
 extern "C" {
 qxAdapterDrawInfo qxAdapterInfo = {10, 0};
@@ -124,15 +126,10 @@ uint64_t adapterPixelPointer(qxBitMap *h)
     return p;
 }
 
-// What the platform answers for the display.
+// What the platform answers for the current display.
 uint64_t platformAttr(uint32_t selector)
 {
-    switch (selector) {
-    case 5: return uint64_t(qxDisplayDepth());
-    case 11: case 12: return 16;
-    case 16: return 1;
-    default: return 0;
-    }
+    return uint64_t(x11GetAttribute(qxCurrentDisplay, int(selector)));
 }
 
 struct CacheEntry {

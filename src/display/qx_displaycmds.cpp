@@ -1634,6 +1634,12 @@ int cmdSetDisplayAttributes(lua_State *L)
         d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
         d->cursorRightMargin = d->bgpic->width - 1;
     }
+    // Under system scaling the window is the picture times the factor.
+    if (d->systemScale) {
+        d->scaledWidth = (uint32_t)std::max(1.0, bgW * d->systemScaleFactor);
+        d->scaledHeight = (uint32_t)std::max(1.0, bgH * d->systemScaleFactor);
+        d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+    }
     if (d->scaledWidth && !d->autoScale && !d->layerScale)
         d->autoScale = 1;
     if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {

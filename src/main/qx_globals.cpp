@@ -26,6 +26,7 @@
 #include "core/vm/lua.h"
 #include "core/plugins/qx_hosttable.h"
 #include "display/qx_adapter.h"
+#include "display/qx_bitmap.h"
 #include "display/qx_bitmaphost.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
@@ -44,6 +45,7 @@
 #include "objects/qx_brush.h"
 #include "objects/qx_brushhost.h"
 #include "objects/qx_objectlink.h"
+#include "objects/qx_output.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_catalog.h"
 #include "platform/qx_memory.h"
@@ -56,6 +58,7 @@
 #include "libs/qx_requestdispatch.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
+#include "platform/qx_hooks.h"
 #include "platform/qx_upcalls.h"
 #include "platform/requesters/qx_requesters.h"
 
@@ -184,12 +187,22 @@ uint32_t adapterHasCapUpcall(uint32_t capability)
     return qxDisplayAdapter->extensionFlags[__builtin_ctz(QX_CAP_DISPLAYADAPTER)] & capability;
 }
 
+// The display's work bitmap when its memory is the platform's own.
+const qxPlatformBitMap *workBufferUpcall(qxDisplay *display)
+{
+    qxBitMap *work = qxDisplayWorkBitmap(display, 0);
+    if (!work || work->kind != QX_BITMAP_PIXELS || work->video || (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS))
+        return nullptr;
+    return static_cast<const qxPlatformBitMap *>(work->data);
+}
+
 } // namespace
 
 extern "C" {
 
 void qxLinkLayers(void)
 {
+    qxUpcalls.workBuffer = workBufferUpcall;
     qxUpcalls.adapterHasCap = adapterHasCapUpcall;
     qxUpcalls.readWholeFile = readWholeFileUpcall;
     qxUpcalls.setInputGrabs = x11RequesterGrabs;

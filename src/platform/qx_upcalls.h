@@ -78,6 +78,9 @@ struct qxPlatformUpcalls {
     // The display adapter's Sleep when it serves the script's waits; 1
     // when it slept. NULL: the platform waits itself.
     int (*adapterSleep)(lua_State *L, uint32_t ms);
+    // The memory behind the display's work bitmap, or NULL (none yet, or
+    // held by an adapter or in video memory). NULL: none.
+    const struct qxPlatformBitMap *(*workBuffer)(qxDisplay *display);
 };
 
 extern "C" {

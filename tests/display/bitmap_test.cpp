@@ -15,7 +15,10 @@
 #include "display/qx_bitmaphost.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_bitmapscale.h"
+#include "display/qx_display.h"
 #include "display/qx_gfxgeom.h"
+#include "platform/qx_hooks.h"
+#include "platform/qx_upcalls.h"
 
 namespace {
 
@@ -137,6 +140,30 @@ TEST(Handles, RowSizesAttributesAndPlanes)
     EXPECT_EQ(bp.bytes[3 * bp.bytesPerRow], 0);
     for (qxBitMap *h : {a, m17, m16, pm, big}) h->kind == 1 ? qxFreeAlphaBitMap(h) : qxFreeMaskBitMap(h);
     qxFreeBitMap(p), qxFreeBitMap(v);
+}
+
+// Selectors the handle does not answer go to the platform, which reads the
+// current display's work buffer for width (21), pixels (23) and row (13).
+TEST(Handles, SelectorsLeftToThePlatformReadTheDisplaysWorkBuffer)
+{
+    static qxPlatformBitMap work{0, 7, 3, reinterpret_cast<void *>(0x1000), 48, 4, 10, 0};
+    const auto savedHook = qxUpcalls.workBuffer;
+    qxDisplay *savedDisplay = qxCurrentDisplay;
+    qxDisplay d{};
+    qxCurrentDisplay = &d;
+    qxUpcalls.workBuffer = [](qxDisplay *) -> const qxPlatformBitMap * { return &work; };
+    qxBitMap *alpha = qxAllocAlphaBitMap(5, 2, 1, nullptr, 0);
+    ASSERT_TRUE(alpha);
+    EXPECT_EQ(qxGetBitMapAttr(nullptr, 23), 0x1000u);
+    EXPECT_EQ(qxGetBitMapAttr(alpha, 5), 32u);
+    EXPECT_EQ(qxGetBitMapAttr(alpha, 11), 16u);
+    EXPECT_EQ(qxGetBitMapAttr(alpha, 21), 0u); // a plane has no pixel format
+    EXPECT_EQ(qxGetBitMapAttr(alpha, 30), 0u);
+    qxUpcalls.workBuffer = nullptr;
+    EXPECT_EQ(qxGetBitMapAttr(nullptr, 23), 0u);
+    qxFreeAlphaBitMap(alpha);
+    qxUpcalls.workBuffer = savedHook;
+    qxCurrentDisplay = savedDisplay;
 }
 
 TEST(Handles, KernelFrontEnd)

@@ -12,6 +12,7 @@
 #include "core/files/qx_file.h"
 #include "draw/fonts/qx_font.h"
 #include "platform/qx_paths.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -268,7 +269,9 @@ extern "C" int qxScanFontDirectories(int listing) {
     for (PathNode *p = fontPaths; p; p = p->next) qxScanFontDirectory(p->name.c_str(), listing);
     for (const char *d : {"/usr/share/fonts/truetype", "/usr/local/share/fonts/truetype", "/usr/share/X11/fonts/TTF"})
         qxScanFontDirectory(d, listing);
-    if (const char *home = getenv("HOME")) qxScanFontDirectory((std::string(home) + "/.fonts/truetype").c_str(), listing);
+    char home[QX_PATH_MAX];
+    if (x11GetSystemDir(6, home, sizeof home) && home[0])
+        qxScanFontDirectory((std::string(home) + "/.fonts/truetype").c_str(), listing);
     for (const char *d : {"Fonts", "FONTS", "fonts"}) qxScanFontDirectory(d, listing);
     return 0;
 }

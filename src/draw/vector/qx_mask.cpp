@@ -1,38 +1,28 @@
-// The mask calls over OpenCV's drawing: value 255, shift 0, the
-// 8-connected or the anti-aliased line type. OpenCV's errors are caught and
-// left in qxMaskStatus; the mask then stays as far as it was drawn.
+// The mask calls: create and free here, drawing through the OpenCV module
+// (maskcv/), whose status is left in qxMaskStatus.
 #include "draw/vector/qx_mask.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "draw/vector/qx_maskraster.h"
 #include "platform/qx_memory.h"
+
+// The OpenCV module, carried inside the player (qx_maskmodule.cpp).
+extern "C" const unsigned char qxMaskModuleStart[], qxMaskModuleEnd[];
 
 int qxMaskStatus = 0;
 
 namespace {
 
 constexpr int32_t kMaxThickness = 255;
-
-cv::Mat header(QxMaskImage *m) { return cv::Mat(m->height, m->width, CV_8UC1, m->data, size_t(m->stride)); }
-
-int lineType(int antialias) { return antialias ? cv::LINE_AA : cv::LINE_8; }
-
-int statusOf(const cv::Exception &e)
-{
-    switch (e.code) {
-    case cv::Error::StsNullPtr: return QX_MASK_NULL_POINTER;
-    case cv::Error::StsBadSize: return QX_MASK_BAD_SIZE;
-    case cv::Error::StsOutOfRange: return QX_MASK_OUT_OF_RANGE;
-    case cv::Error::StsNoMem: return QX_MASK_NO_MEMORY;
-    default: return e.code < 0 ? e.code : QX_MASK_BAD_ARGUMENT;
-    }
-}
 
 // OpenCV fills a polygon by its edges and the rows between their crossings:
 // an upright rectangle is exactly its pixels from corner to corner, so a
@@ -50,6 +40,56 @@ bool fillUprightRect(QxMaskImage *m, const QxMaskPoint *p, int32_t count)
     const int64_t t = std::max<int64_t>(y0, 0), b = std::min<int64_t>(y1, m->height - 1);
     for (int64_t y = t; l <= r && y <= b; y++) std::memset(m->data + size_t(y) * size_t(m->stride) + l, 255, size_t(r - l + 1));
     return true;
+}
+
+// Writes the module into an anonymous file and loads it from there, so that
+// a player copied anywhere (a linked applet) still has it.
+const QxMaskRaster *loadRaster(const char **why)
+{
+    const int fd = memfd_create("zephyrane-mask", MFD_CLOEXEC);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return nullptr;
+    }
+    for (const unsigned char *p = qxMaskModuleStart; p < qxMaskModuleEnd;) {
+        const ssize_t n = write(fd, p, size_t(qxMaskModuleEnd - p));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *why = n < 0 ? std::strerror(errno) : "short write";
+            close(fd);
+            return nullptr;
+        }
+        p += n;
+    }
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    close(fd);
+    if (!library) {
+        *why = dlerror();
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<QxMaskRasterEntry>(dlsym(library, QX_MASK_RASTER_ENTRY));
+    if (!entry) {
+        *why = dlerror();
+        dlclose(library);
+        return nullptr;
+    }
+    return entry();
+}
+
+// The OpenCV calls, loaded on the first use; null (and said once on the
+// error stream) when the module cannot be loaded.
+const QxMaskRaster *raster()
+{
+    static const QxMaskRaster *table;
+    static bool tried;
+    if (!tried) {
+        tried = true;
+        const char *why = "unknown error";
+        if (!(table = loadRaster(&why))) std::fprintf(stderr, "zephyrane: cannot load the shape rasteriser (OpenCV): %s\n", why);
+    }
+    return table;
 }
 
 } // namespace
@@ -106,27 +146,16 @@ void qxMaskFillPolygon(QxMaskImage *image, const QxMaskPoint *points, int32_t co
         return;
     }
     size_t bytes = 0;
-    cv::Point *copy = nullptr;
-    static_assert(sizeof(cv::Point) == sizeof(QxMaskPoint));
-    if (!qxMulSize(size_t(count), sizeof(cv::Point), &bytes) || !(copy = static_cast<cv::Point *>(qxAlloc(bytes, 0)))) {
+    void *copy = nullptr;
+    if (!qxMulSize(size_t(count), sizeof(QxMaskPoint), &bytes) || !(copy = qxAlloc(bytes, 0))) {
         qxMaskStatus = QX_MASK_NO_MEMORY;
         return;
     }
-    for (int32_t i = 0; i < count; i++) copy[i] = cv::Point(points[i].x, points[i].y);
-    try {
-        cv::Mat m = header(image);
-        const cv::Point *contours[1] = {copy};
-        const int counts[1] = {count};
-        if (thickness == 0) {
-            if (antialias || !fillUprightRect(image, points, count))
-                cv::fillPoly(m, contours, counts, 1, cv::Scalar(255), lineType(antialias), 0);
-        } else {
-            cv::polylines(m, contours, counts, 1, true, cv::Scalar(255), thickness, lineType(antialias), 0);
-        }
-    } catch (const cv::Exception &e) {
-        qxMaskStatus = statusOf(e);
-    } catch (const std::bad_alloc &) {
-        qxMaskStatus = QX_MASK_NO_MEMORY;
+    std::memcpy(copy, points, bytes);
+    // A plain box needs no OpenCV at all.
+    if (thickness != 0 || antialias || !fillUprightRect(image, points, count)) {
+        const QxMaskRaster *r = raster();
+        qxMaskStatus = r ? r->fillPolygon(image, copy, count, antialias, thickness) : QX_MASK_NOT_LOADED;
     }
     qxFree(copy);
 }
@@ -142,12 +171,6 @@ void qxMaskDraw(QxMaskImage *image, int32_t x1, int32_t y1, int32_t x2, int32_t 
         qxMaskStatus = QX_MASK_OUT_OF_RANGE;
         return;
     }
-    try {
-        cv::Mat m = header(image);
-        cv::line(m, cv::Point(x1, y1), cv::Point(x2, y2), cv::Scalar(255), thickness, lineType(antialias), 0);
-    } catch (const cv::Exception &e) {
-        qxMaskStatus = statusOf(e);
-    } catch (const std::bad_alloc &) {
-        qxMaskStatus = QX_MASK_NO_MEMORY;
-    }
+    const QxMaskRaster *r = raster();
+    qxMaskStatus = r ? r->draw(image, x1, y1, x2, y2, antialias, thickness) : QX_MASK_NOT_LOADED;
 }

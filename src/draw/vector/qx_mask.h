@@ -1,6 +1,6 @@
 // 8-bit coverage masks: the draw library rasterises its shapes into one
-// through OpenCV's drawing functions, then composes fill, border and shadow
-// colours through it.
+// through OpenCV's drawing functions (loaded at the first shape that needs
+// them), then composes fill, border and shadow colours through it.
 #pragma once
 #include <cstdint>
 
@@ -21,6 +21,7 @@ struct QxMaskImage {
 extern int qxMaskStatus;
 enum {
     QX_MASK_OK = 0,
+    QX_MASK_NOT_LOADED = -2, // the OpenCV module could not be loaded
     QX_MASK_NO_MEMORY = -4,
     QX_MASK_BAD_ARGUMENT = -5,
     QX_MASK_BAD_SIZE = -25,

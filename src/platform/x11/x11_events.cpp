@@ -680,7 +680,12 @@ int64_t x11GetAttribute(qxDisplay *display, int attribute)
     case 11:
     case 12: return 16;
     case 16: return 1;
-    default: return 0;
+    case 17: return 0;
+    default: {
+        const qxPlatformBitMap *work =
+            display && qxUpcalls.workBuffer ? qxUpcalls.workBuffer(display) : nullptr;
+        return int64_t(x11BitMapBufferAttr(work, attribute));
+    }
     }
 }
 

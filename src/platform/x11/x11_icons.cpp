@@ -24,18 +24,22 @@ constexpr uint32_t builtInSizes[] = {16, 24, 32, 48, 256};
 
 void drawBuiltInIcon(uint32_t *px, uint32_t size)
 {
-    // A blue disc with a light rim, antialiased over one pixel.
+    // A blue disc with a light rim, antialiased over one pixel. Drawn at
+    // every start: one quadrant is computed and mirrored (the offsets from
+    // the centre are exact halves, so the mirror images are identical), with
+    // sqrt and a rounding add, not hypot and lround.
     const double c = size / 2.0, r = size / 2.0 - 0.5;
-    for (uint32_t y = 0; y < size; y++)
-        for (uint32_t x = 0; x < size; x++) {
-            // Drawn at every start: sqrt and a rounding add, not hypot and
-            // lround, which cost more than the rest of the window set-up.
+    const uint32_t half = (size + 1) / 2;
+    for (uint32_t y = 0; y < half; y++)
+        for (uint32_t x = 0; x < half; x++) {
             const double dx = x + 0.5 - c, dy = y + 0.5 - c;
             const double d = std::sqrt(dx * dx + dy * dy);
             const double cover = d <= r - 0.5 ? 1.0 : d >= r + 0.5 ? 0.0 : r + 0.5 - d;
             const bool rim = d > r * 0.8;
             const uint32_t rgb = rim ? 0xA0C8FFu : 0x2050C0u;
-            px[y * size + x] = uint32_t(cover * 255 + 0.5) << 24 | rgb;
+            const uint32_t v = uint32_t(cover * 255 + 0.5) << 24 | rgb;
+            const uint32_t mx = size - 1 - x, my = size - 1 - y;
+            px[y * size + x] = px[y * size + mx] = px[my * size + x] = px[my * size + mx] = v;
         }
 }
 

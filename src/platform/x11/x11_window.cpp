@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "platform/qx_errcodes.h"
@@ -37,6 +38,28 @@ void setAtomProperty(Display *d, Window w, const char *name, const Atom *atoms, 
 {
     XChangeProperty(d, w, XInternAtom(d, name, False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(atoms), count);
+}
+
+// The window's own atoms and those that opening it names, asked for in one
+// round trip rather than one each: Xlib keeps the answers, so the property
+// calls that follow (and its own title and protocol calls) find them there.
+// WM_DELETE_WINDOW is made even before any manager has made it: a manager
+// started later would otherwise kill the player on close.
+void internWindowAtoms(Display *d, x11DisplayData *x)
+{
+    static const char *const opening[] = {"XdndAware", "_NET_WM_ICON", "_NET_WM_STATE_ABOVE", "_MOTIF_WM_HINTS",
+                                          "WM_PROTOCOLS"};
+    static const char *const utf8Title[] = {"_NET_WM_NAME", "_NET_WM_ICON_NAME", "WM_LOCALE_NAME"};
+    constexpr int most = X11_ATOM_COUNT + std::size(opening) + std::size(utf8Title);
+    char *names[most];
+    Atom atoms[most];
+    int n = 0;
+    for (const char *name : atomNames) names[n++] = const_cast<char *>(name);
+    for (const char *name : opening) names[n++] = const_cast<char *>(name);
+    if (qxTextModeUtf8)
+        for (const char *name : utf8Title) names[n++] = const_cast<char *>(name);
+    XInternAtoms(d, names, n, False, atoms); // a name that fails is None, as one by one
+    std::memcpy(x->atoms, atoms, sizeof x->atoms);
 }
 
 void setTitle(qxDisplay *display, x11DisplayData *x)
@@ -337,6 +360,7 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
         return ERR_WINDOW;
     }
     Window win = x->window;
+    internWindowAtoms(d, x);
     long version = 5;
     XChangeProperty(d, win, XInternAtom(d, "XdndAware", False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char *>(&version), 1);
@@ -380,10 +404,6 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
         setShape(d, win, 0 /* ShapeBounding */, 0, 0, x->shape);
         setShape(d, win, 2 /* ShapeInput */, 0, 0, x->shape);
     }
-    // WM_DELETE_WINDOW is made even before any manager has made it: a
-    // manager started later would otherwise kill the player on close.
-    for (int i = 0; i < X11_ATOM_COUNT; i++)
-        x->atoms[i] = XInternAtom(d, atomNames[i], False);
     XSetWMProtocols(d, win, &x->atoms[X11_WM_DELETE_WINDOW], 1);
 
     XGCValues gcv{};
