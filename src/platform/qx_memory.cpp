@@ -52,6 +52,15 @@ extern "C" void *qxAlloc(size_t size, int zero)
 
 extern "C" void qxFree(void *block) { std::free(block); }
 
+extern "C" void *qxRealloc(void *block, size_t size)
+{
+    if (size == 0 || qxAllocFailNow()) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return std::realloc(block, size);
+}
+
 extern "C" void qxTuneHeap(void)
 {
     // Picture-sized buffers (8 MB for a 1080p frame) come and go with every

@@ -6,6 +6,8 @@
 extern "C" {
 void *qxAlloc(size_t size, int zero);
 void qxFree(void *block);
+// Resizes a block from qxAlloc (size > 0); on failure the block stays as it was.
+void *qxRealloc(void *block, size_t size);
 // Keeps large blocks in the heap between uses; called once at start-up.
 void qxTuneHeap(void);
 #ifdef QX_ALLOC_INJECTION

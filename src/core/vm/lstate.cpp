@@ -107,6 +107,12 @@ void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
         block = nullptr;
     } else if (size >= static_cast<size_t>(-1) / 2) {
         luaD_throw(L, 1000);
+    } else if (block && oldsize > kSmallLimit && size > kSmallLimit) {
+        // A large array grows in place or by remapping where the heap
+        // allows, instead of being copied into a fresh block.
+        void *nb = qxRealloc(block, size);
+        if (nb == nullptr) luaD_throw(L, 1000);
+        block = nb;
     } else {
         void *nb = allocblock(size);
         if (nb == nullptr) luaD_throw(L, 1000);
