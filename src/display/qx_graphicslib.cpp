@@ -177,9 +177,7 @@ int cmdGetRealColor(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     uint32_t colour = (uint32_t)intArg(L, 1);
-    // The depth the display's pixels are stored in, not a screen mode's.
-    uint32_t depth = qxScreenPixelFormat >= 0 ? qxPixelFormatDepth((uint32_t)qxScreenPixelFormat) : 0;
-    lua_pushnumber(L, (double)qxRealColorForDepth(colour, depth ? depth : 32));
+    lua_pushnumber(L, (double)qxRealColorForDepth(colour, (uint32_t)qxDisplayDepth()));
     return 1;
 }
 

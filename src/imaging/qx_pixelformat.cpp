@@ -26,15 +26,6 @@ uint32_t qxBytesPerPixel(uint32_t format)
     return 0;
 }
 
-uint32_t qxPixelFormatDepth(uint32_t format)
-{
-    if (format <= 3) return 15;
-    if (format <= 7) return 16;
-    if (format <= 9) return 24;
-    if (format <= 13) return 32;
-    return 0;
-}
-
 uint32_t qxToLayout32(uint32_t code, uint32_t argb)
 {
     uint32_t r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;

@@ -26,7 +26,6 @@ struct qxConvertRecord {
 extern "C" {
 
 uint32_t qxBytesPerPixel(uint32_t format);    // 0 above 13
-uint32_t qxPixelFormatDepth(uint32_t format); // 0 above 13
 
 uint32_t qxToLayout32(uint32_t code, uint32_t argb);
 uint32_t qxFromLayout32(uint32_t code, uint32_t word);

@@ -117,6 +117,10 @@ uint32_t writeFrames(qxChannel *c, const uint8_t *data, uint32_t n)
         int e;
         while ((e = ALSA(snd_pcm_resume)(pcm)) == -EAGAIN) sleep(1);
         if (e < 0) ALSA(snd_pcm_prepare)(pcm);
+    } else if (r != -EAGAIN && r != -EINTR) {
+        // Any other refusal will not pass: the channel ends where it stands
+        // rather than waiting for frames that are never taken.
+        c->deviceFailed = 1;
     }
     return 0;
 }
@@ -132,6 +136,7 @@ long heldFrames(qxChannel *c)
 
 bool drained(qxChannel *c)
 {
+    if (c->deviceFailed) return true; // a failed device plays nothing of what it holds
     if (qxLibImports.snd_pcm_avail) {
         snd_pcm_sframes_t avail = ALSA(snd_pcm_avail)(static_cast<snd_pcm_t *>(c->pcm));
         return avail < 0 || avail >= snd_pcm_sframes_t(c->pcmBufferFrames) - 25;
@@ -168,6 +173,15 @@ void noteWritten(qxChannel *c, uint32_t n)
 // Feeds one sample channel; true when anything was written.
 void postNoticesOf(const qxObjectRef &object);
 
+// A sample or stream whose device failed ends now: its end notice follows
+// as at a normal end.
+void endIfFailed(qxChannel *c)
+{
+    if (!c->deviceFailed) return;
+    qxGetSysTime(&c->drainStart);
+    c->ended = 1;
+}
+
 bool feedSample(qxChannel *c)
 {
     if (c->ended) {
@@ -190,7 +204,7 @@ bool feedSample(qxChannel *c)
             if (!budget) return wrote;
             uint32_t n = writeFrames(c, sound->data + size_t(c->position) * sound->bytesPerFrame,
                                      uint32_t(std::min<uint64_t>(sound->frames - c->position, budget)));
-            if (!n) return wrote;
+            if (!n) return endIfFailed(c), wrote;
             budget -= n;
             if (c->startPending) {
                 c->startPending = 0;
@@ -247,7 +261,7 @@ bool feedStream(qxChannel *c)
         }
         uint32_t n = writeFrames(c, c->streamData + size_t(c->position) * bpf,
                                  uint32_t(std::min<uint64_t>(c->bufferFrames - c->position, budget)));
-        if (!n) return wrote;
+        if (!n) return endIfFailed(c), wrote;
         if (c->startPending) {
             c->startPending = 0;
             qxGetSysTime(&c->startTime);
@@ -341,6 +355,9 @@ void *mixerMain(void *)
                 // Only playing kinds are ours to read; set-up kinds are still
                 // being filled by the script thread.
                 uint32_t kind = c->kind.load(std::memory_order_acquire);
+                // A failed device takes nothing more; a module or a video's
+                // sound stays silent until the script stops it.
+                if (c->deviceFailed && !c->ended && (kind == QX_CH_MODULE || kind == QX_CH_VIDEO)) continue;
                 if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
                 else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
                 else if (kind == QX_CH_MODULE && c->pcm) wrote |= feedModule(c);

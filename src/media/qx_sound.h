@@ -126,6 +126,7 @@ struct qxChannel {
     qxTimeVal drainStart;
     uint32_t singleShot;  // the whole stream fits one half: no decoding thread
     uint32_t instant; // the PCM takes frames at once (null, file): paced by the clock
+    uint32_t deviceFailed; // the PCM refused a write for good: nothing more is written
     // Stream channels: the playing half and the decoding thread's state.
     uint8_t *streamData;
     uint32_t bufferFrames;

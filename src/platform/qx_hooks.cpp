@@ -23,6 +23,19 @@ uint32_t qxPixelFormatBytes(int format)
     return 0;
 }
 
+uint32_t qxPixelFormatDepth(uint32_t format)
+{
+    if (format <= 3)
+        return 15;
+    if (format <= 7)
+        return 16;
+    if (format <= 9)
+        return 24;
+    if (format <= 13)
+        return 32;
+    return 0;
+}
+
 static int currentFormat(void) { return qxScreenPixelFormat < 0 ? 10 : qxScreenPixelFormat; }
 
 qxPlatformBitMap *qxAllocBitMapBuffer(uint32_t width, uint32_t height, uint32_t flags,
@@ -87,9 +100,9 @@ uint32_t qxPlatformHasCap(uint32_t capability)
 
 int qxDisplayDepth(void)
 {
-    if (qxScreenPixelFormat < 0)
-        return 32;
-    return (int)qxPixelFormatBytes(qxScreenPixelFormat) * 8;
+    // The depth the display's pixels are stored in (15 for 5-5-5), 32 unset.
+    uint32_t depth = qxScreenPixelFormat >= 0 ? qxPixelFormatDepth((uint32_t)qxScreenPixelFormat) : 0;
+    return depth ? (int)depth : 32;
 }
 
 int qxBeginDoubleBufferHook(void *) { return 0; }

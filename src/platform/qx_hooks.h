@@ -35,6 +35,7 @@ extern "C" {
 extern int qxScreenPixelFormat;
 // Bytes per pixel of a pixel format code (0 for an unknown code).
 uint32_t qxPixelFormatBytes(int format);
+uint32_t qxPixelFormatDepth(uint32_t format); // 0 above 13
 
 // Rows are padded to a multiple of 4 pixels. NULL when the size is 0, too
 // large or memory runs out.

@@ -14,6 +14,7 @@
 #include "imaging/qx_lines.h"
 #include "imaging/qx_pixelformat.h"
 #include "imaging/qx_scale.h"
+#include "platform/qx_hooks.h"
 
 namespace {
 

@@ -128,20 +128,25 @@ void probeFrame(x11Connection *c)
     XDestroyWindow(d, probe);
 }
 
-void makeCursors(x11Connection *c)
-{
-    Display *d = c->display;
-    Pixmap pm = XCreatePixmap(d, c->root, 1, 1, 1);
-    GC gc = XCreateGC(d, pm, 0, nullptr);
-    XSetForeground(d, gc, 0);
-    XFillRectangle(d, pm, gc, 0, 0, 1, 1);
-    XColor black{};
-    c->blankCursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
-    XFreeGC(d, gc);
-    XFreePixmap(d, pm);
-}
-
 } // namespace
+
+Cursor x11BlankCursor(x11Connection *c)
+{
+    if (!c || !c->display)
+        return None;
+    if (!c->blankCursor) {
+        Display *d = c->display;
+        Pixmap pm = XCreatePixmap(d, c->root, 1, 1, 1);
+        GC gc = XCreateGC(d, pm, 0, nullptr);
+        XSetForeground(d, gc, 0);
+        XFillRectangle(d, pm, gc, 0, 0, 1, 1);
+        XColor black{};
+        c->blankCursor = XCreatePixmapCursor(d, pm, pm, &black, &black, 0, 0);
+        XFreeGC(d, gc);
+        XFreePixmap(d, pm);
+    }
+    return c->blankCursor;
+}
 
 Cursor x11FontCursor(x11Connection *c, int which)
 {
@@ -427,7 +432,6 @@ int x11OpenConnection(const char *name, x11Connection **out)
         c->watchRunning = 1;
     }
     findArgbVisual(c);
-    makeCursors(c);
     c->imPending = 1;
     return 0;
 }

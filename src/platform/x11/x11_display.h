@@ -31,7 +31,9 @@ struct x11Connection {
     int32_t xfixesEventBase, xfixesMajor, xfixesMinor;
     uint32_t cursorOverridden;
     // The font cursors are made on first use (x11FontCursor): a themed one
-    // is read from disk, ten of them cost a fifth of start-up.
+    // is read from disk, ten of them cost a fifth of start-up. So is the
+    // blank one (x11BlankCursor): its bitmap wakes Xcursor, which asks the
+    // server for RENDER's formats.
     Cursor busyCursor, moveCursor, blankCursor;
     Cursor resizeCursors[8];
     pthread_t watchThread;
@@ -201,6 +203,8 @@ void x11OpenInputMethod(x11Connection *connection);
 // resize pointer (the edge code 0-7), made when first asked for.
 enum { X11_CURSOR_BUSY = -2, X11_CURSOR_MOVE = -1 };
 Cursor x11FontCursor(x11Connection *connection, int which);
+// The connection's blank pointer (a hidden pointer), made when first asked for.
+Cursor x11BlankCursor(x11Connection *connection);
 int x11OpenConnection(const char *name, x11Connection **out);
 int x11InitPixelFormat(qxDisplay *display);
 int x11InitWindowing(const qxIconNode *replacements);

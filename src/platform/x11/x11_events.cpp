@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "platform/qx_errcodes.h"
-#include "platform/qx_hooks.h"
 #include "platform/qx_joystick.h"
 #include "platform/qx_libimports.h"
 #include "platform/qx_sync.h"
@@ -663,7 +662,7 @@ void x11SetQuitKey(qxDisplay *, int kind, int value)
 int64_t x11GetAttribute(qxDisplay *display, int attribute)
 {
     switch (attribute) {
-    case 5: return qxDisplayDepth(); // 32 unless the server runs at 16 bits
+    case 5: return 32;
     case 6:
     case 7: {
         x11DisplayData *x = x11Data(display);

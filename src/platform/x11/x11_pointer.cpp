@@ -112,7 +112,7 @@ void x11ShowPointer(qxDisplay *display)
 void x11HidePointer(qxDisplay *display)
 {
     if (x11DisplayData *x = x11Data(display); x && x->window)
-        define(x, x->conn->blankCursor);
+        define(x, x11BlankCursor(x->conn));
 }
 
 void x11MovePointer(qxDisplay *display, int px, int py)

@@ -16,7 +16,7 @@ GROUPS = {
     "dos": (
         "lookup_errors.qxs",
         "files, directories and memory blocks",
-        [("OpenFile", (1, "w.txt", 1006)), ("OpenFile", (2, "w.txt", 1005))],
+        [("OpenFile", (1, "w.txt", 1006)), ("OpenFile", (2, "w.txt", 1005)), ("AllocMem", (1, 8))],
         [
             ("CloseFile", (99,), 1179, "Could not find file handle 99!"),
             ("ReadLine", (1,), 1142, "File was opened in write-only mode!"),
@@ -24,6 +24,9 @@ GROUPS = {
             ("CloseDirectory", (98,), 1318, "Could not find directory handle 98!"),
             ("FreeMem", (97,), 1180, "Could not find memory block 97!"),
             ("Peek", (96, 0), 1180, "Could not find memory block 96!"),
+            # #INTEGER (1) at 6 of an 8-byte block runs past its end
+            ("Peek", (1, 6, 1), 1146, "Specified offset is out of range!"),
+            ("MonitorDirectory", (5, "."), 1627, "Error monitoring directory!"),
         ],
     ),
     "media": (

@@ -21,7 +21,9 @@ TEST_F(X11Test, ImagePointersHideShowAndMove)
     x11SetPointer(d, p, 2); // reused on the same connection
     EXPECT_EQ(x11Data(d)->pointer, made);
     EXPECT_EQ(p->next, nullptr);
+    EXPECT_EQ(x11Data(d)->conn->blankCursor, 0u); // made at the first hide
     x11HidePointer(d);
+    EXPECT_NE(x11Data(d)->conn->blankCursor, 0u);
     x11ShowPointer(d);
     EXPECT_EQ(x11Data(d)->pointer, made);
     x11SetPointer(d, nullptr, 1);
