@@ -123,6 +123,8 @@ static int countkey(const TValue *key, int *nums) {
     return 0;
 }
 
+static TValue *newkey(lua_State *L, Table *t, const TValue *key);
+
 static void rehash(lua_State *L, Table *t, const TValue *extrakey) {
     int nums[MAXBITS + 1] = {};
     int nasize = 0;   // integer keys 1..2^24 in use
@@ -173,7 +175,11 @@ static void rehash(lua_State *L, Table *t, const TValue *extrakey) {
     if (!olddummy) {
         for (int i = (1 << oldhsize) - 1; i >= 0; i--) {
             Node *old = nold + i;
-            if (!ttisnil(&old->i_val)) setobj(luaH_set(L, t, &old->i_key), &old->i_val);
+            if (ttisnil(&old->i_val)) continue;
+            // Every key is new to the fresh vectors: no lookup before the insertion.
+            TValue *slot = luaH_arrayslot(t, &old->i_key);
+            if (slot == nullptr) slot = newkey(L, t, &old->i_key);
+            setobj(slot, &old->i_val);
         }
         luaM_freearray(L, nold, static_cast<size_t>(1) << oldhsize);
     }
