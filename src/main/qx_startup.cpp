@@ -24,6 +24,7 @@
 #include "draw/qx_drawlibs.h"
 #include "layers/qx_sprite.h"
 #include "media/qx_medialibs.h"
+#include "objects/qx_anim.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "core/applet/qx_appicon.h"
@@ -242,9 +243,10 @@ int qxStartup(int argc, char **argv)
         return fail(r);
     if ((r = qxOpenFirstDisplay(L, applet, startup)))
         return fail(r);
-    // Brushes, BGPics and colour fonts the applet declared were only opened
+    // Brushes, BGPics, anims and colour fonts the applet declared were only opened
     // so far.
-    if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)) || (r = qxRealizeFontBitmaps()))
+    if ((r = qxRealizeBrushes(0, 1)) || (r = qxRealizeBGPics(L)) || (r = qxRealizeAnims()) ||
+        (r = qxRealizeFontBitmaps()))
         return fail(r);
     qxRebuildSpriteMasks(); // sprites declared before the display kept pixels only
     // Windows opened before the declared pictures had pixels show them now;

@@ -136,6 +136,7 @@ long heldFrames(qxChannel *c)
 
 bool drained(qxChannel *c)
 {
+    if (c->deviceFailed) return true; // a failed device plays nothing of what it holds
     if (qxLibImports.snd_pcm_avail) {
         snd_pcm_sframes_t avail = ALSA(snd_pcm_avail)(static_cast<snd_pcm_t *>(c->pcm));
         return avail < 0 || avail >= snd_pcm_sframes_t(c->pcmBufferFrames) - 25;

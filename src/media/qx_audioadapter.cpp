@@ -171,8 +171,10 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag 
     if (!plugin || !(plugin->capabilities & QX_CAP_AUDIOADAPTER)) return ERR_WRONGUSAGE;
     auto readTags = [tags](uint32_t *bufferSize, int32_t *channels) {
         for (const qxHostTag *t = tags; t && t->tag; t++) {
-            if (t->tag == QX_AUDIOTAG_BUFFERSIZE) *bufferSize = uint32_t(t->value);
-            else if (t->tag == QX_AUDIOTAG_CHANNELS && channels) *channels = int32_t(t->value);
+            // A value past the field's range is refused like 0, not cut down.
+            if (t->tag == QX_AUDIOTAG_BUFFERSIZE) *bufferSize = t->value <= UINT32_MAX ? uint32_t(t->value) : 0;
+            else if (t->tag == QX_AUDIOTAG_CHANNELS && channels)
+                *channels = t->value <= INT32_MAX ? int32_t(t->value) : 0;
         }
     };
     if ((flags & QX_AUDIOADAPTER_UPDATE) && qxAudioAdapter.plugin == plugin) {

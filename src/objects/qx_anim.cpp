@@ -360,3 +360,25 @@ uint32_t qxGetAnimFrameDelay(qxAnim *a, uint32_t frame)
     return a->disk ? qxAnimReaderDelay(a->reader, int32_t(frame)) : 0;
 }
 }
+
+int qxRealizeAnims(void)
+{
+    if (qxScreenPixelFormat < 0) return 0;
+    for (qxAnim *a = qxAnims; a; a = a->next) {
+        if (a->disk || !a->bitmaps) continue;
+        for (uint32_t i = 0; i < a->frameCount; i++) {
+            qxBitMap *old = a->bitmaps[i];
+            if (!old || old->video || int(qxGetBitMapAttr(old, 21)) == qxScreenPixelFormat) continue;
+            const int32_t w = int32_t(old->width), h = int32_t(old->height);
+            uint32_t synced = 0, *pixels = nullptr;
+            if (int r = qxReadBitmapPixels(old, 0, 0, w, h, &synced, &pixels)) return r;
+            qxBitMap *made = nullptr;
+            int r = qxBitMapFromARGB(pixels, 0xFFFFFFFFu, w, h, w, 0, 0, nullptr, &made, nullptr, nullptr);
+            delete[] pixels;
+            if (r) return r;
+            qxFreeBitMap(old);
+            a->bitmaps[i] = made;
+        }
+    }
+    return 0;
+}

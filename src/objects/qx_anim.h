@@ -67,6 +67,10 @@ uint32_t qxGetAnimFrameDelay(qxAnim *anim, uint32_t frame);
 int qxAnimPlanesFromARGB(const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t transparentColour,
                          int alpha, int transparencyMask, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alphaOut);
 void qxFreeAnimRecord(lua_State *L, qxAnim *anim);
+// Run when a display opens: frames of in-memory anims made before the screen
+// format was known are remade in that format (masks and alpha planes stay).
+// The first error stops it: 1000, 1152 or 1522.
+int qxRealizeAnims(void);
 // Inserts count empty frames before frame position (0: at the end), or
 // removes -count frames from position (0: the last ones). 0, 1000, 1055,
 // 1338 or 1522.

@@ -101,6 +101,13 @@ int qxVectorBrushMatrix(const qxBrush *brush, double matrix[4], uint32_t *natura
 void qxComposeMatrix(const double a[4], const double b[4], double m[4]);
 void qxFlushDeletedBrushes(lua_State *L);
 void qxFreeAllBrushes(lua_State *L);
+// A brush's bitmap from ARGB rows (with its mask from the transparent
+// colour): in the adapter's video memory, given the pixels with their mask
+// or alpha plane, when hardware is asked for and offered (*display then the
+// adapter's display); else an ordinary bitmap.
+int qxBrushBitMapFromARGB(const uint32_t *pixels, uint32_t transparent, int32_t width, int32_t height,
+                          int32_t pixelsPerRow, int smooth, qxBitMap *alpha, int hardware,
+                          const qxObjectRef *hardwareDisplay, qxBitMap **bitmap, qxBitMap **mask, qxDisplay **display);
 int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t colour, int mask, int alpha,
                       int clear, int noFill, int hardware, int smooth, const qxObjectRef *hardwareDisplay);
 int qxRealizeBrushes(int forceSoftware, int keepHardware);

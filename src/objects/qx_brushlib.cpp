@@ -235,23 +235,23 @@ int cmdLoadBrush(lua_State *L)
         return fail(ERR_BRUSHTYPE);
     qxBrush *b = nullptr;
     qxBitMap *bm = nullptr, *mask = nullptr;
+    qxDisplay *display = nullptr;
     if (!deferred) {
         const uint32_t *pixels = qxPicSourceBitMap(source);
         if (!pixels)
             return fail(ERR_BITMAP);
         const uint32_t *start = pixels + size_t(o.y) * rowPixels + size_t(o.x);
-        if (int r = qxBitMapFromARGB(start, transparent, int32_t(pw), int32_t(ph), int32_t(rowPixels), 0,
-                                     o.smooth ? 16 : 0, nullptr, &bm, &mask, nullptr))
-            return fail(r);
         if (alpha && !whole) {
             qxBitMap *cut = qxCutAlpha(alpha, uint32_t(o.x), uint32_t(o.y), uint32_t(pw), uint32_t(ph));
-            if (!cut) {
-                qxFreeImagePlanes(bm, mask, nullptr);
+            if (!cut)
                 return fail(ERR_ALLOCALPHA);
-            }
             qxFreeAlphaBitMap(alpha);
             alpha = cut;
         }
+        if (int r = qxBrushBitMapFromARGB(start, transparent, int32_t(pw), int32_t(ph), int32_t(rowPixels), o.smooth,
+                                          alpha, o.hardware, o.haveDisplay ? &o.display : nullptr, &bm, &mask,
+                                          &display))
+            return fail(r);
         const bool hardware = o.hardware && bm->video;
         if (!scalable || hardware) {
             qxPicSourceRelease(source);
@@ -268,8 +268,10 @@ int cmdLoadBrush(lua_State *L)
     b->loader = loader;
     b->smooth = o.smooth != 0;
     b->hardware = o.hardware && bm && bm->video;
-    if (b->hardware)
+    if (b->hardware) {
         b->hardwareFlags = (transparent != 0xFFFFFFFFu ? QX_HWBRUSH_MASK : 0) | (alpha ? QX_HWBRUSH_ALPHA : 0);
+        b->display = display;
+    }
     b->scaled = kind == QX_BRUSH_VECTOR && (o.scaleWidth || o.scaleHeight);
     if (deferred) {
         b->cropX = uint32_t(o.x), b->cropY = uint32_t(o.y);

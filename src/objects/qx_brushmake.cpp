@@ -69,6 +69,29 @@ int qxCheckBrushSize(int64_t width, int64_t height)
     return 0;
 }
 
+int qxBrushBitMapFromARGB(const uint32_t *pixels, uint32_t transparent, int32_t width, int32_t height,
+                          int32_t pixelsPerRow, int smooth, qxBitMap *alpha, int hardware,
+                          const qxObjectRef *hardwareDisplay, qxBitMap **bitmap, qxBitMap **mask, qxDisplay **display)
+{
+    *display = nullptr;
+    if (hardware && hardwareAvailable())
+        if (int r = qxGetHardwareBitMapDisplay(hardwareDisplay, display))
+            return r;
+    if (int r = qxBitMapFromARGB(pixels, transparent, width, height, pixelsPerRow, 0, smooth ? 16 : 0, nullptr, bitmap,
+                                 mask, nullptr))
+        return r;
+    if (!*display)
+        return 0;
+    uint32_t *argb = qxBitMapToARGBWithPlanes(*bitmap, *mask, alpha, width, height);
+    qxBitMap *video = argb ? videoBitMap(argb, uint32_t(width), uint32_t(height), *display) : nullptr;
+    qxFree(argb);
+    if (video) {
+        qxFreeBitMap(*bitmap);
+        *bitmap = video;
+    }
+    return 0;
+}
+
 int qxFillBrushPixels(qxObjectRef *ref, int32_t width, int32_t height, uint32_t colour, int mask, int alpha,
                       int clear, int noFill, int hardware, int smooth, const qxObjectRef *hardwareDisplay)
 {
@@ -250,25 +273,28 @@ int qxRealizeBrush(qxBrush *b, int forceSoftware)
     if (forceSoftware || !hardwareAvailable())
         b->hardware = 0;
     const uint32_t *start = pixels + size_t(b->cropY) * b->pitch + b->cropX;
-    qxBitMap *bm = nullptr, *m = nullptr;
-    if (int r = qxBitMapFromARGB(start, b->transparentColour, int32_t(b->width), int32_t(b->height),
-                                 int32_t(b->pitch), 0, b->smooth ? 16 : 0, nullptr, &bm, &m, nullptr))
-        return r;
     // The alpha channel of a deferred load covers the whole picture: cut it.
     if (b->alpha && (b->alpha->width != b->width || b->alpha->height != b->height)) {
         qxBitMap *cut = qxCutAlpha(b->alpha, b->cropX, b->cropY, b->width, b->height);
-        if (!cut) {
-            qxFreeImagePlanes(bm, m, nullptr);
+        if (!cut)
             return ERR_ALLOCALPHA;
-        }
         qxFreeAlphaBitMap(b->alpha);
         b->alpha = cut;
     }
+    qxBitMap *bm = nullptr, *m = nullptr;
+    qxDisplay *display = nullptr;
+    if (int r = qxBrushBitMapFromARGB(start, b->transparentColour, int32_t(b->width), int32_t(b->height),
+                                      int32_t(b->pitch), b->smooth, b->alpha, b->hardware, &b->hardwareDisplay, &bm,
+                                      &m, &display))
+        return r;
     b->bitmap = bm;
     b->mask = m;
     if (!bm->video)
         b->hardware = 0, b->hardwareFlags = 0;
-    if (b->kind != QX_BRUSH_VECTOR) {
+    else
+        b->display = display;
+    if (b->kind != QX_BRUSH_VECTOR || b->hardware) {
+        b->kind = QX_BRUSH_PIXELS; // a hardware brush holds pixels only
         qxPicSourceRelease(b->source);
         b->source = nullptr;
     }

@@ -58,6 +58,9 @@ struct qxTextRequest {
     // by the script instead of the wrap width's own breaks.
     const int32_t *breaks;
     int32_t breakCount;
+    // The breaks are an earlier rendering's (drawn again at another scale):
+    // a line of several words that now passes the wrap width is not cut.
+    uint32_t breaksKept;
     // Print's tab decisions of an earlier rendering, in order: a stop's
     // index, or -1 for a new line; none: decided from the stops.
     const int32_t *tabPicks;

@@ -106,6 +106,7 @@ qxTextLayerData *makePayload(const qxTextRequest *rq, int32_t x, int32_t y, cons
         return nullptr;
     }
     p->request.breaks = p->breakCopy, p->request.breakCount = p->breakCopy ? breakCount : 0;
+    p->request.breaksKept = !givenBreaks && p->request.breakCount > 0;
     p->request.tabPicks = p->tabPickCopy, p->request.tabPickCount = p->tabPickCopy ? pickCount : 0;
     p->request.tabCount = std::clamp(rq->tabCount, 0, 32);
     if (p->request.tabCount) std::memcpy(p->tabs, rq->tabs, sizeof(int32_t) * size_t(p->request.tabCount));
@@ -348,7 +349,7 @@ int restylePayload(lua_State *L, const qxLayer *l, int table, qxObjectStyle *sty
     rq.text = text.data(), rq.length = text.size();
     qxStripLayerEffects(&rq);
     // Laid out afresh: the lines and tabs this rendering decides are kept.
-    rq.breaks = nullptr, rq.breakCount = 0, rq.tabPicks = nullptr, rq.tabPickCount = 0;
+    rq.breaks = nullptr, rq.breakCount = 0, rq.breaksKept = 0, rq.tabPicks = nullptr, rq.tabPickCount = 0;
     qxTextImage im;
     if (int r = qxLayoutTextL(L, &rq, &im)) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr;

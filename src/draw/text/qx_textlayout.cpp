@@ -539,7 +539,23 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         Y = std::max(Y, r.y);
     }
     int32_t width = right - L0;
-    if (rq->wrap > 0) width = std::min(width, rq->wrap - L0);
+    if (rq->wrap > 0) {
+        int32_t limit = rq->wrap - L0;
+        // Lines of several words fitted the wrap width when their breaks were
+        // decided; drawn at another scale they may pass it and stay whole.
+        for (size_t first = 0; rq->breaksKept && first < runs.size();) {
+            size_t last = first;
+            bool words = false;
+            int32_t lineRight = 0;
+            for (; last < runs.size() && runs[last].y == runs[first].y; ++last) {
+                words |= last != first && runs[last].wordStart;
+                lineRight = std::max(lineRight, runs[last].x + runs[last].ext.pixelWidth + runs[last].ext.right);
+            }
+            if (words) limit = std::max(limit, lineRight - L0);
+            first = last;
+        }
+        width = std::min(width, limit);
+    }
     if (runs.empty()) width = 1;
     width = std::max(width, 1);
     const int32_t height = runs.empty() ? lineHeight : Y + lineHeight + 1 + B - T;

@@ -175,6 +175,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     o->request.text = text;
     o->breakCopy = breaks;
     o->request.breaks = breaks, o->request.breakCount = breaks ? breakCount : 0;
+    o->request.breaksKept = !given && o->request.breakCount > 0;
     o->request.tabPicks = nullptr, o->request.tabPickCount = 0;
     o->width = o->baseWidth = im.width;
     o->height = o->baseHeight = im.height;

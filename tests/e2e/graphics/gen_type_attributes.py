@@ -206,7 +206,7 @@ def samples():
 
 def layers():
     t = Listing("layers by position and name, per layer type, and their object data; text objects keep "
-                "object data through CopyTextObject")
+                "object data through CopyTextObject, and fonts hold it too")
     t.attr("off", "1078", 22, 1, "width")
     t.ask("offdata", "1078", "SetObjectData", 22, 1, "k", 1)
     t.call("CreateBrush", 1, 20, 10)
@@ -249,6 +249,10 @@ def layers():
     t.call("CopyTextObject", 1, 2)
     t.ask("textcopy", "0 v", "GetObjectData", 8, 2, "k")
     t.ask("texthave", "0 1", "HaveObject", 8, 2)
+    t.call("OpenFont", 1, ":::default_bitmap", 8)
+    t.ask("fontset", "0", "SetObjectData", 43, 1, "k", "f")
+    t.ask("fontget", "0 f", "GetObjectData", 43, 1, "k")
+    t.ask("fonthave", "0 1", "HaveObject", 43, 1)
     t.write("attributes_layer.qxs")
 
 
