@@ -133,7 +133,7 @@ void smoothNative32(const qxScaleRecord *r)
     // use them again.
     constexpr int32_t kChunk = 2048;
     alignas(16) __m128i bufA[kChunk / 2], bufB[kChunk / 2];
-    static thread_local Columns cols;
+    Columns cols; // on the stack: thread_local data is zeroed for every thread
     for (int32_t i0 = 0; i0 < r->destWidth; i0 += kChunk) {
         const int32_t i1 = std::min(r->destWidth, i0 + kChunk), cn = i1 - i0;
         for (int32_t i = 0; i < cn; ++i) {

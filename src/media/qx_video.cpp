@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <unistd.h>
 
@@ -132,7 +134,12 @@ extern "C" void qxVideoClose(qxVideo *v)
 
 extern "C" int qxVideoDecodeNext(qxVideo *v)
 {
-    static thread_local int16_t samples[QX_VIDEO_SOUNDBUFFER / 2];
+    // Made at the first call of a thread: as a thread_local array it was
+    // zeroed (256 KB) for every thread the player starts.
+    static thread_local std::unique_ptr<int16_t[]> buffer;
+    if (!buffer) buffer.reset(new (std::nothrow) int16_t[QX_VIDEO_SOUNDBUFFER / 2]);
+    if (!buffer) return ERR_MEM;
+    int16_t *samples = buffer.get();
     for (int failures = 0;;) {
         qxCdxlPacket packet{};
         int r = qxVideoReadPacket(v, &packet);

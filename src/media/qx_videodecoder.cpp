@@ -124,16 +124,17 @@ extern "C" uint32_t qxVideoDecodeSound(qxVideo *v, const qxCdxlPacket *packet, i
         qxCdxlDecodeAudio(v->cdxl, packet, samples, capacity, &count);
         return count;
     }
-    static thread_local uint8_t buffer[QX_VIDEO_SOUNDBUFFER];
+    // The decoder is not told a capacity: it writes into the caller's
+    // buffer, which holds the sound buffer's size.
+    if (size_t(capacity) * 2 < QX_VIDEO_SOUNDBUFFER) return 0;
     uint32_t size = 0;
-    if (entry<qxDecodeAudioFrameFunc>(v->plugin, QX_EP_DecodeAudioFrame)(v->pluginHandle, packet->data, buffer,
-                                                                         &size))
+    if (entry<qxDecodeAudioFrameFunc>(v->plugin, QX_EP_DecodeAudioFrame)(v->pluginHandle, packet->data,
+                                                                         reinterpret_cast<uint8_t *>(samples), &size))
         return 0;
     // Whole frames only, and never past the buffer the decoder was given.
     uint32_t frameBytes = 2 * v->audioChannels;
     size = std::min<uint32_t>(size, QX_VIDEO_SOUNDBUFFER);
     count = std::min<uint32_t>(size / frameBytes * v->audioChannels, capacity / v->audioChannels * v->audioChannels);
-    std::memcpy(samples, buffer, size_t(count) * 2);
     return count;
 }
 

@@ -86,9 +86,9 @@ void startCanvas(qxGifReader *r)
 // the data ends before every pixel is drawn.
 bool decodeLzw(const std::vector<uint8_t> &data, int minimum, uint8_t *out, size_t count)
 {
-    static thread_local uint16_t prefix[4096];
-    static thread_local uint8_t suffix[4096], first[4096];
-    static thread_local uint16_t length[4096];
+    // On the stack: thread_local tables were zeroed for every thread.
+    uint16_t prefix[4096] = {}, length[4096] = {};
+    uint8_t suffix[4096] = {}, first[4096] = {};
     const uint32_t clear = 1u << minimum, end = clear + 1;
     for (uint32_t i = 0; i < clear; ++i) suffix[i] = first[i] = uint8_t(i), length[i] = 1;
     uint32_t size = minimum + 1, next = clear + 2, previous = kNone;

@@ -64,8 +64,7 @@ void encodeLzw(qxGifWriter *w, const uint8_t *pixels, uint32_t stride, uint32_t 
         uint16_t code, prefix;
         uint8_t suffix;
     };
-    static thread_local Slot table[kHashSize];
-    std::memset(table, 0, sizeof table);
+    Slot table[kHashSize] = {}; // on the stack: thread_local data is zeroed for every thread
     BitWriter out;
     out.w = w;
     const int initial = minimum + 1;

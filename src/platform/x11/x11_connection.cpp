@@ -190,48 +190,51 @@ void x11OpenInputMethod(x11Connection *c)
 
 namespace {
 
+// Visuals are read from the screen's own depth list: XGetVisualInfo maps
+// every match back to its Visual by a linear search, quadratic on servers
+// that offer a few hundred visuals.
+Visual *firstVisual(Display *d, int screen, int depth, bool (*accept)(const Visual *))
+{
+    Screen *s = ScreenOfDisplay(d, screen);
+    for (int i = 0; s && i < s->ndepths; i++) {
+        const Depth &dp = s->depths[i];
+        if (dp.depth != depth)
+            continue;
+        for (int j = 0; j < dp.nvisuals; j++)
+            if (accept(&dp.visuals[j]))
+                return &dp.visuals[j];
+    }
+    return nullptr;
+}
+
 void findArgbVisual(x11Connection *c)
 {
+    Visual *v = firstVisual(c->display, (int)c->screen, 32, [](const Visual *v) {
+        return v->c_class == TrueColor && v->red_mask == 0xFF0000 && v->green_mask == 0xFF00 &&
+               v->blue_mask == 0xFF && v->bits_per_rgb == 8;
+    });
+    if (!v)
+        return;
     XVisualInfo tmpl{};
     tmpl.screen = (int)c->screen;
-    tmpl.depth = 32;
-    tmpl.c_class = TrueColor;
-    tmpl.red_mask = 0xFF0000;
-    tmpl.green_mask = 0xFF00;
-    tmpl.blue_mask = 0xFF;
-    tmpl.bits_per_rgb = 8;
+    tmpl.visualid = XVisualIDFromVisual(v);
     int n = 0;
-    c->visualList = XGetVisualInfo(c->display,
-                                   VisualScreenMask | VisualDepthMask | VisualClassMask |
-                                       VisualRedMaskMask | VisualGreenMaskMask |
-                                       VisualBlueMaskMask | VisualBitsPerRGBMask,
-                                   &tmpl, &n);
-    for (int i = 0; c->visualList && i < n; i++) {
-        if (c->visualList[i].depth == 32) {
-            c->argbVisual = c->visualList[i].visual;
-            c->argbColormap = XCreateColormap(c->display, c->root, c->argbVisual, AllocNone);
-            XInstallColormap(c->display, c->argbColormap);
-            break;
-        }
-    }
+    c->visualList = XGetVisualInfo(c->display, VisualScreenMask | VisualIDMask, &tmpl, &n);
+    c->argbVisual = v;
+    c->argbColormap = XCreateColormap(c->display, c->root, v, AllocNone);
+    XInstallColormap(c->display, c->argbColormap);
 }
 
 int defaultPixelFormat(Display *d, int screen, uint32_t depth)
 {
-    XVisualInfo tmpl{};
-    tmpl.screen = screen;
-    int n = 0;
-    XVisualInfo *list = XGetVisualInfo(d, VisualScreenMask, &tmpl, &n);
-    int format = -1;
-    for (int i = 0; list && i < n; i++) {
-        if ((uint32_t)list[i].depth == depth && list[i].c_class == TrueColor) {
-            format = x11PixelFormatOf(&list[i]);
-            break;
-        }
-    }
-    if (list)
-        XFree(list);
-    return format;
+    Visual *v = firstVisual(d, screen, (int)depth, [](const Visual *v) { return v->c_class == TrueColor; });
+    if (!v)
+        return -1;
+    XVisualInfo info{};
+    info.red_mask = v->red_mask;
+    info.green_mask = v->green_mask;
+    info.blue_mask = v->blue_mask;
+    return x11PixelFormatOf(&info);
 }
 
 // The connection start-up opened to read the resources, until a display
