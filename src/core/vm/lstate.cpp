@@ -99,9 +99,7 @@ inline size_t keptlimit(lua_State *L) {
     return half < kClassBytes ? kClassBytes : half > kClassBytesMax ? kClassBytesMax : half;
 }
 
-} // namespace
-
-void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
+[[gnu::noinline]] void *reallocblock(lua_State *L, void *block, size_t oldsize, size_t size) {
     if (size == 0) {
         if (block) freeblock(block, oldsize, keptlimit(L));
         block = nullptr;
@@ -124,6 +122,38 @@ void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
     }
     if (L && G(L)) G(L)->nblocks = G(L)->nblocks - oldsize + size;
     return block;
+}
+
+} // namespace
+
+// Every new object and every freed one of a state comes here: a small
+// block taken from or given to its class list stays clear of the general
+// path and its register saves.
+void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
+    if (L != nullptr && G(L) != nullptr) {
+        SmallBlocks &sb = smallBlocks;
+        if (block == nullptr && size - 1 < kSmallLimit) {
+            size_t c = sizeclass(size);
+            if (FreeBlock *b = sb.list[c]) {
+                if (qxAllocFailNow()) luaD_throw(L, 1000); // a reused block counts as an allocation too
+                sb.list[c] = b->next;
+                sb.bytes[c] -= classsize(c);
+                G(L)->nblocks = G(L)->nblocks - oldsize + size;
+                return b;
+            }
+        } else if (size == 0 && block != nullptr && oldsize - 1 < kSmallLimit && !qxVmGcStress) {
+            size_t c = sizeclass(oldsize);
+            if (sb.bytes[c] < keptlimit(L)) {
+                FreeBlock *b = static_cast<FreeBlock *>(block);
+                b->next = sb.list[c];
+                sb.list[c] = b;
+                sb.bytes[c] += classsize(c);
+                G(L)->nblocks -= oldsize;
+                return nullptr;
+            }
+        }
+    }
+    return reallocblock(L, block, oldsize, size);
 }
 
 void *luaM_growaux(lua_State *L, void *block, int *size, size_t size_elem, int limit, int errcode) {
