@@ -258,7 +258,7 @@ int ftpReply(Transfer &t, int *code, std::string &last)
     if (int r = readLine(t, t.control, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
     *code = qxFtpReplyCode(last);
     if (*code < 0) return failWith(ERR_FTPERROR, 1);
-    char lead[4];
+    char lead[12]; // room for any int: the code is three digits, the compiler cannot know it
     std::snprintf(lead, sizeof lead, "%03d", *code);
     while (last.size() >= 4 && last[3] == '-') {
         if (int r = readLine(t, t.control, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
