@@ -35,6 +35,8 @@ import subprocess
 import sys
 import tempfile
 import time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "x11"))
+import xvfb as xvfbserver  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -96,19 +98,10 @@ def geomean(values):
 
 def start_xvfb():
     """A private Xvfb for the player when there is no X server; (process, name)."""
-    read, write = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-                             "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            sys.exit("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    return proc, ":" + number.decode().strip()
+    try:
+        return xvfbserver.start_xvfb()
+    except OSError as e:
+        sys.exit(str(e))
 
 
 def wall(cmd, pin):

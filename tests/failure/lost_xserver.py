@@ -10,6 +10,8 @@ import signal
 import subprocess
 import sys
 import time
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "x11"))
+import xvfb as xvfbserver  # noqa: E402
 
 here = os.path.dirname(os.path.abspath(__file__))
 
@@ -21,14 +23,8 @@ def main(qxasm, player, work):
     applet = os.path.join(work, "draw.qxa")
     # Packed: the player unpacks it into a temporary file of its own.
     subprocess.run([qxasm, "-z", os.path.join(here, "lost_xserver.qxs"), "-o", applet], check=True)
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "640x480x24",
-                             "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as f:
-        number = f.readline().strip()
-    env = dict(os.environ, DISPLAY=":" + number)
+    xvfb, display = xvfbserver.start_xvfb("640x480x24")
+    env = dict(os.environ, DISPLAY=display)
     player = subprocess.Popen([player, "-QUIET", "-TEMPDIR", tmp, applet], cwd=work, env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     problems = []

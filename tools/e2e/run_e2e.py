@@ -20,6 +20,8 @@ import tempfile
 import time
 
 import peers as netpeers
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "x11"))
+import xvfb as xvfbserver  # noqa: E402
 
 SKIP = 77
 MODES = ("applet", "packed", "chunk", "text", "raw", "none", "linked")
@@ -321,18 +323,8 @@ class XSession:
     def __init__(self, depth, wm):
         self.procs = []
         self.default = False  # given to a listing that did not ask for one
-        read, write = os.pipe()
-        self.procs.append(subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x" + depth,
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        if not number:
-            self.close()
-            raise OSError("Xvfb did not start")
-        self.display = ":" + number
+        server, self.display = xvfbserver.start_xvfb("1024x768x" + depth)
+        self.procs.append(server)
         if wm:
             env = dict(os.environ, DISPLAY=self.display)
             self.procs.append(subprocess.Popen([wm, "--sm-disable"], env=env,
