@@ -559,11 +559,16 @@ int qxRealiseDisplay(qxDisplay *d, int activate)
         return r;
     // A server that cannot be reached is named as such, not as missing
     // monitor information.
-    if (!qxDisplayAdapterActive()) {
-        x11Connection *c = nullptr;
+    x11Connection *c = nullptr;
+    if (!qxDisplayAdapterActive())
         if (int r = x11OpenConnection(d->xServer, &c))
             return r;
-    }
+    // Placing and opening the window read the monitors once between them.
+    struct Hold {
+        x11Connection *c;
+        ~Hold() { x11HoldMonitors(c, 0); }
+    } hold{c};
+    x11HoldMonitors(c, 1);
     // A shaped picture has no window frame.
     if (d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha))
         d->flags |= QX_DISP_BORDERLESS;

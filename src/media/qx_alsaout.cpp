@@ -382,7 +382,7 @@ char qxAudioDeviceName[256] = "default";
 
 int qxAlsaAvailable(void)
 {
-    return qxLibImports.complete[QX_LIB_ALSA] != 0;
+    return qxLibraryComplete(QX_LIB_ALSA);
 }
 
 void qxAlsaLock(void)

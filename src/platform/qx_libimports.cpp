@@ -58,6 +58,16 @@ bool isDesktop(int lib)
            lib == QX_LIB_GOBJECT;
 }
 
+// Libraries loaded and looked up together: opening a window uses XFixes
+// and Xrandr, so they are the start-up group; each of the rest loads when
+// first used, the desktop libraries all at once.
+int groupOf(int lib)
+{
+    if (lib == QX_LIB_XFIXES || lib == QX_LIB_XRANDR)
+        return QX_LIB_XFIXES;
+    return isDesktop(lib) ? QX_LIB_GTK : lib;
+}
+
 // Set once the summary warning was printed: the two groups load apart.
 bool warnedMissing;
 
@@ -74,26 +84,43 @@ qxImportFunc &slot(const ImportDef &def)
     return *reinterpret_cast<qxImportFunc *>(reinterpret_cast<char *>(&qxLibImports) + def.offset);
 }
 
-// Looks up the names of the start-up or the desktop group in the libraries
-// that loaded, warning about required ones that are missing.
-void lookUp(bool desktop)
+// Opens the libraries of a group and looks up their names, warning about
+// required ones that are missing.
+void importGroup(int group)
 {
     qxLibImportTable &t = qxLibImports;
     for (int i = 0; i < QX_LIB_COUNT; i++)
-        if (isDesktop(i) == desktop)
+        if (groupOf(i) == group) {
+            t.imported[i] = 1;
+            t.handle[i] = openLibrary(i);
+        }
+    // The requesters need all three; a partial set is of no use.
+    if (group == groupOf(QX_LIB_GTK)) {
+        if (t.handle[QX_LIB_GTK] && t.handle[QX_LIB_GLIB] && t.handle[QX_LIB_GOBJECT]) {
+            t.gtkLoaded = 1;
+        } else {
+            for (int lib : {QX_LIB_GTK, QX_LIB_GLIB, QX_LIB_GOBJECT}) {
+                if (t.handle[lib])
+                    dlclose(t.handle[lib]);
+                t.handle[lib] = nullptr;
+            }
+        }
+    }
+    for (int i = 0; i < QX_LIB_COUNT; i++)
+        if (groupOf(i) == group)
             t.complete[i] = t.handle[i] != nullptr;
     bool missing = false;
     for (const ImportDef &def : imports) {
         void *handle = t.handle[def.lib];
-        if (!handle || isDesktop(def.lib) != desktop)
+        if (!handle || groupOf(def.lib) != group)
             continue;
         void *symbol = dlsym(handle, def.name);
         slot(def) = reinterpret_cast<qxImportFunc>(symbol);
         if (symbol || def.optional)
             continue;
         t.complete[def.lib] = 0;
-        if (const char *group = libraries[def.lib].group) {
-            std::printf("WARNING: Library function %s not found in %s!\n", def.name, group);
+        if (const char *name = libraries[def.lib].group) {
+            std::printf("WARNING: Library function %s not found in %s!\n", def.name, name);
             missing = true;
         }
     }
@@ -102,6 +129,11 @@ void lookUp(bool desktop)
         std::printf("WARNING: Could not import all symbols -- Zephyrane might crash!\n");
     }
     std::fflush(stdout);
+    if (group == groupOf(QX_LIB_GTK) &&
+        (!t.complete[QX_LIB_GTK] || !t.complete[QX_LIB_GLIB] || !t.complete[QX_LIB_GOBJECT]))
+        t.gtkLoaded = 0; // a missing GTK name would be called through a null pointer
+    if (group == groupOf(QX_LIB_XRANDR))
+        qxLibImports.xrandrAvailable = t.complete[QX_LIB_XRANDR];
 }
 
 } // namespace
@@ -114,36 +146,14 @@ void qxSetImportDirectory(const char *directory) { importDirectory = directory ?
 
 void qxImportLibraries(void)
 {
-    for (int i = 0; i < QX_LIB_COUNT; i++)
-        if (!isDesktop(i))
-            qxLibImports.handle[i] = openLibrary(i);
-    lookUp(false);
-    qxLibImports.xrandrAvailable = qxLibImports.complete[QX_LIB_XRANDR];
+    if (!qxLibImports.imported[QX_LIB_XFIXES])
+        importGroup(groupOf(QX_LIB_XFIXES));
 }
 
 void qxImportDesktopLibraries(void)
 {
-    qxLibImportTable &t = qxLibImports;
-    if (t.desktopImported)
-        return;
-    t.desktopImported = 1;
-    for (int i = 0; i < QX_LIB_COUNT; i++)
-        if (isDesktop(i))
-            t.handle[i] = openLibrary(i);
-    // The requesters need all three; a partial set is of no use.
-    if (t.handle[QX_LIB_GTK] && t.handle[QX_LIB_GLIB] && t.handle[QX_LIB_GOBJECT]) {
-        qxLibImports.gtkLoaded = 1;
-    } else {
-        for (int lib : {QX_LIB_GTK, QX_LIB_GLIB, QX_LIB_GOBJECT}) {
-            if (t.handle[lib])
-                dlclose(t.handle[lib]);
-            t.handle[lib] = nullptr;
-        }
-    }
-    lookUp(true);
-    // A missing GTK name would be called through a null pointer.
-    if (!t.complete[QX_LIB_GTK] || !t.complete[QX_LIB_GLIB] || !t.complete[QX_LIB_GOBJECT])
-        qxLibImports.gtkLoaded = 0;
+    if (!qxLibImports.imported[QX_LIB_GTK])
+        importGroup(groupOf(QX_LIB_GTK));
 }
 
 int qxGtkAvailable(void)
@@ -156,8 +166,8 @@ int qxLibraryComplete(int lib)
 {
     if (lib < 0 || lib >= QX_LIB_COUNT)
         return 0;
-    if (isDesktop(lib))
-        qxImportDesktopLibraries();
+    if (!qxLibImports.imported[lib])
+        importGroup(groupOf(lib));
     return qxLibImports.complete[lib] != 0;
 }
 

@@ -31,10 +31,12 @@ struct qxLibImportTable {
     // qxGtkAvailable, which loads them on first use.
     uint32_t gtkLoaded;
     uint32_t xrandrAvailable; // libXrandr loaded with all ten names
-    // The desktop group (Pango, libnotify, GTK, GLib, GObject) was looked
-    // for: it is loaded on first use, not at start-up, as it costs more
-    // than the rest of start-up together.
-    uint32_t desktopImported;
+    // Set for each library once it was looked for. Only XFixes and Xrandr,
+    // which opening a window uses, load at start-up; the others load on
+    // first use (qxLibraryComplete): ALSA, Xcursor, XF86VidMode and
+    // XScreenSaver one by one, the desktop group (Pango, libnotify, GTK,
+    // GLib, GObject) together.
+    uint32_t imported[QX_LIB_COUNT];
 #define QX_IMPORT(group, name, optional) qxImportFunc name;
 #include "platform/qx_libimportnames.h"
 #undef QX_IMPORT
@@ -42,12 +44,12 @@ struct qxLibImportTable {
 
 extern "C" {
 extern qxLibImportTable qxLibImports;
-// Loads the libraries and fills qxLibImports; reports only on the console.
-// The desktop group is left for qxImportDesktopLibraries.
+// Loads the libraries of the start-up group and fills their part of
+// qxLibImports; reports only on the console. The rest load on first use.
 void qxImportLibraries(void);
 // Loads the desktop group once (later calls do nothing).
 void qxImportDesktopLibraries(void);
-// After loading the desktop group if need be: 1 when the GTK requesters
+// After loading the library's group if need be: 1 when the GTK requesters
 // can run, or when the library is loaded with every name it must have.
 int qxGtkAvailable(void);
 int qxLibraryComplete(int lib);

@@ -75,7 +75,7 @@ protected:
     void SetUp() override
     {
         // Console requesters: GTK counts as looked for and missing.
-        qxLibImports.desktopImported = 1;
+        qxLibImports.imported[QX_LIB_GTK] = 1;
         ASSERT_FALSE(qxLibImports.gtkLoaded);
         char pattern[] = "/tmp/qxreq.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -2,6 +2,7 @@
 // connection records (one per X server) with their frame probe, cursors,
 // input method and pointer-watch thread.
 #include <X11/Xatom.h>
+#include <X11/Xproto.h>
 #include <X11/Xresource.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xfixes.h>
@@ -38,8 +39,10 @@ std::atomic<int> lastXError{0};
 int recordXError(Display *, XErrorEvent *event)
 {
     // A vanished window or a refused request must not end the player:
-    // the caller that needs to know checks x11CheckErrors.
-    lastXError.store(event->error_code ? event->error_code : 1);
+    // the caller that needs to know checks x11CheckErrors. A refused focus
+    // is never a failure, so focusing need not wait to drop its error.
+    if (event->request_code != X_SetInputFocus)
+        lastXError.store(event->error_code ? event->error_code : 1);
     return 0;
 }
 
@@ -75,19 +78,25 @@ Window supportingWindow(Display *d, Window w, Atom check)
 }
 
 // Only a running EWMH manager answers _NET_REQUEST_FRAME_EXTENTS; without
-// one the probe would wait its whole time for nothing.
+// one the probe would wait its whole time for nothing. The probe's atoms
+// are asked for with the check, in one round trip.
 bool frameManagerRunning(Display *d, Window root)
 {
-    Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", True);
+    char *names[] = {const_cast<char *>("_NET_SUPPORTING_WM_CHECK"),
+                     const_cast<char *>("_NET_REQUEST_FRAME_EXTENTS"),
+                     const_cast<char *>("_NET_FRAME_EXTENTS")};
+    Atom atoms[3];
+    XInternAtoms(d, names, 3, True, atoms);
+    const Atom check = atoms[0];
     if (check == None)
         return false;
     Window w = supportingWindow(d, root, check);
     if (!w)
         return false;
     // A stale property names a window that is gone (the error is dropped)
-    // or one that names another.
+    // or one that names another. The reply has come: nothing to sync.
     const bool alive = supportingWindow(d, w, check) == w;
-    x11CheckErrors(d);
+    x11CheckErrorsUpTo(d, NextRequest(d) - 1);
     return alive;
 }
 
@@ -290,6 +299,13 @@ void x11InstallErrorHandlers(void)
 int x11CheckErrors(Display *display)
 {
     if (display)
+        XSync(display, False);
+    return lastXError.exchange(0);
+}
+
+int x11CheckErrorsUpTo(Display *display, unsigned long request)
+{
+    if (LastKnownRequestProcessed(display) < request)
         XSync(display, False);
     return lastXError.exchange(0);
 }

@@ -46,6 +46,11 @@ struct x11Connection {
     // The input method is opened at the first event poll, not on the way
     // to the first frame (reading the locale's compose table is slow).
     uint32_t imPending;
+    Atom wmLocaleName; // interned with a window's atoms, for its titles
+    // While held (x11HoldMonitors), the monitor list read first is handed
+    // out again: placing a window and opening it read it once.
+    uint32_t monitorsHeld;
+    struct x11Monitor *heldMonitors;
 };
 
 // Atoms of a display's window, in a fixed order.
@@ -194,6 +199,9 @@ double x11ScaleFromResources(const char *resources);
 // (0 none).
 void x11InstallErrorHandlers(void);
 int x11CheckErrors(Display *display);
+// The same for errors up to the given request: syncs only when the server
+// has not answered anything sent after it yet.
+int x11CheckErrorsUpTo(Display *display, unsigned long request);
 // Opens the input method of a connection (kept only when it offers the
 // PreeditNothing | StatusNothing style).
 void x11OpenInputMethod(x11Connection *connection);
@@ -300,6 +308,10 @@ uint32_t x11ColorToPixel(uint32_t colour, int format);
 // Screens.
 x11Monitor *x11GetMonitors(qxDisplay *display);
 void x11FreeMonitors(x11Monitor *list);
+// hold 1: later reads of the connection's monitor list give the first one
+// read until the hold ends (hold 0), for one operation that asks several
+// times.
+void x11HoldMonitors(x11Connection *connection, int hold);
 int x11GetScreenModes(qxDisplay *display, x11ScreenMode *modes);
 // Index of the smallest mode holding width x height, -1 when none.
 int x11ChooseMode(const x11ScreenMode *modes, int count, uint32_t width, uint32_t height);

@@ -27,7 +27,7 @@ int x11CreatePointer(const uint32_t *argb, int hotX, int hotY, x11PointerImage *
                      int height)
 {
     *out = nullptr;
-    if (!qxLibImports.complete[QX_LIB_XCURSOR])
+    if (!qxLibraryComplete(QX_LIB_XCURSOR))
         return ERR_XCURSOR;
     if (!argb || width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF)
         return ERR_ARGS;
@@ -79,7 +79,7 @@ void x11SetPointer(qxDisplay *display, x11PointerImage *pointer, int kind)
         define(x, x->pointer);
         return;
     }
-    if (!pointer || !pointer->image || !qxLibImports.complete[QX_LIB_XCURSOR])
+    if (!pointer || !pointer->image || !qxLibraryComplete(QX_LIB_XCURSOR))
         return;
     x11PointerImage *node = pointer, *last = pointer;
     for (; node; last = node, node = node->next)

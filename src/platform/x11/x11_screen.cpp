@@ -111,7 +111,7 @@ int x11HasVidModeExt(x11Connection *c)
 {
     if (!c->vidMode) {
         int ev = 0, err = 0;
-        bool ok = qxLibImports.complete[QX_LIB_XVIDMODE] &&
+        bool ok = qxLibraryComplete(QX_LIB_XVIDMODE) &&
                   imported<Bool (*)(Display *, int *, int *)>(
                       qxLibImports.XF86VidModeQueryExtension)(c->display, &ev, &err);
         c->vidMode = ok ? 1 : 2;
@@ -128,11 +128,58 @@ void x11FreeMonitors(x11Monitor *list)
     }
 }
 
+namespace {
+
+x11Monitor *copyMonitors(const x11Monitor *list)
+{
+    x11Monitor *head = nullptr, **tail = &head;
+    for (; list; list = list->next) {
+        auto *node = static_cast<x11Monitor *>(std::malloc(sizeof(x11Monitor)));
+        if (!node) {
+            x11FreeMonitors(head);
+            return nullptr;
+        }
+        *node = *list;
+        node->next = nullptr;
+        *tail = node;
+        tail = &node->next;
+    }
+    return head;
+}
+
+x11Monitor *readMonitors(x11Connection *c);
+
+} // namespace
+
+void x11HoldMonitors(x11Connection *c, int hold)
+{
+    if (!c)
+        return;
+    c->monitorsHeld = hold ? 1 : 0;
+    if (!hold) {
+        x11FreeMonitors(c->heldMonitors);
+        c->heldMonitors = nullptr;
+    }
+}
+
 x11Monitor *x11GetMonitors(qxDisplay *display)
 {
     x11Connection *c = connectionOf(display);
     if (!c)
         return nullptr;
+    if (!c->monitorsHeld)
+        return readMonitors(c);
+    if (!c->heldMonitors)
+        c->heldMonitors = readMonitors(c);
+    return copyMonitors(c->heldMonitors);
+}
+
+} // extern "C"
+
+namespace {
+
+x11Monitor *readMonitors(x11Connection *c)
+{
     x11Monitor *head = nullptr, **tail = &head;
     if (x11HasRandr13(c)) {
         XRRScreenResources *res = RR(XRRGetScreenResourcesCurrent)(c->display, c->root);
@@ -173,6 +220,10 @@ x11Monitor *x11GetMonitors(qxDisplay *display)
     }
     return node;
 }
+
+} // namespace
+
+extern "C" {
 
 int x11AddScreenMode(x11ScreenMode *modes, int count, const x11ScreenMode &mode)
 {
@@ -323,7 +374,7 @@ int x11RestoreDesktopMode(qxDisplay *display)
         return 0;
     if (x->savedRandrMode && x11SetCrtcMode(display->monitor, x, x->savedRandrMode, 0))
         return 0;
-    if (x->savedVidModeValid && qxLibImports.complete[QX_LIB_XVIDMODE])
+    if (x->savedVidModeValid && qxLibraryComplete(QX_LIB_XVIDMODE))
         switchVidMode(x->conn, &x->savedVidMode);
     return 0;
 }
@@ -353,7 +404,7 @@ void x11SuspendBlanker(x11DisplayData *x, int enable)
     if (blankerEnabled == (uint32_t)(enable != 0))
         return;
     int ev = 0, err = 0, major = 0, minor = 0;
-    if (!enable && qxLibImports.complete[QX_LIB_XSCRNSAVER] &&
+    if (!enable && qxLibraryComplete(QX_LIB_XSCRNSAVER) &&
         imported<Bool (*)(Display *, int *, int *)>(qxLibImports.XScreenSaverQueryExtension)(
             d, &ev, &err) &&
         imported<Status (*)(Display *, int *, int *)>(qxLibImports.XScreenSaverQueryVersion)(

@@ -67,6 +67,7 @@ TEST_F(X11Test, BlankerThroughTheCoreRequests)
     startServer(24, false);
     qxDisplay *d = open(0, 0, 50, 50);
     ASSERT_NE(d, nullptr);
+    qxLibraryComplete(QX_LIB_XSCRNSAVER); // loaded first, then taken away
     qxLibImports.complete[QX_LIB_XSCRNSAVER] = 0;
     std::string before = server.run("xset q");
     ASSERT_NE(before.find("timeout:  600"), std::string::npos) << before;
