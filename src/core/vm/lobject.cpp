@@ -10,7 +10,7 @@
 #include "core/vm/lstring.h"
 #include "core/vm/lvm.h"
 
-const TValue luaO_nilobject = {LUA_TNIL, {nullptr}};
+const TValue luaO_nilobject = {LUA_TNIL, 0, {nullptr}};
 
 int luaO_log2(unsigned int x) {
     if (x == 0) return -1;

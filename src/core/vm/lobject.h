@@ -31,6 +31,9 @@ union Value {
 
 struct TValue {
     uint32_t tt;
+    // Name constants of global reads and writes only: the node index where
+    // the name was last found (otherwise padding; never trusted unchecked).
+    uint32_t hint;
     Value value;
 };
 static_assert(sizeof(TValue) == 16, "values are 16 bytes in stacks and tables");

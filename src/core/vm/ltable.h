@@ -14,6 +14,23 @@ inline const TValue *luaH_getstr(Table *t, TString *key) {
         if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) return &n->i_val;
     return &luaO_nilobject;
 }
+// A global read or write by a name constant: the globals table holds every
+// command's name, so a script's global may sit deep in its chain; the
+// constant remembers its node and the next lookup probes that node first.
+// Returns a slot holding a value, or null.
+inline TValue *luaH_getglobal(Table *t, TValue *name) {
+    uint32_t mask = static_cast<uint32_t>(sizenode(t) - 1);
+    TString *key = tsvalue(name);
+    Node *n = &t->node[name->hint & mask];
+    if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key && !ttisnil(&n->i_val)) return &n->i_val;
+    for (n = &t->node[key->hash & mask]; n; n = n->next)
+        if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) {
+            if (ttisnil(&n->i_val)) return nullptr;
+            name->hint = static_cast<uint32_t>(n - t->node);
+            return &n->i_val;
+        }
+    return nullptr;
+}
 TValue *luaH_set(lua_State *L, Table *t, const TValue *key);
 // The slot of a key known to be absent (luaH_get gave luaO_nilobject).
 TValue *luaH_setnew(lua_State *L, Table *t, const TValue *key);

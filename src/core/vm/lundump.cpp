@@ -134,6 +134,7 @@ void loadconstants(LoadState *S, Proto *f) {
     std::vector<TValue> items;
     for (int i = 0; i < n; i++) {
         TValue o;
+        o.hint = 0;
         int t = loadbyte(S);
         switch (t) {
         case LUA_TNUMBER: setnvalue(&o, loadnumber(S)); break;

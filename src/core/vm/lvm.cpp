@@ -280,10 +280,12 @@ retentry:
         }
         L_OP_GETUPVAL: setobj(ra, cl->upvals[GETARG_B(i)]->v); vmbreak;
         L_OP_GETGLOBAL: {
-            TValue key = *KBx(i);
-            const TValue *v = luaH_getstr(hvalue(&cl->g), tsvalue(&key));
-            if (!ttisnil(v)) setobj(ra, v);
-            else Protect(luaV_gettable(L, &cl->g, &key, ra, 0));
+            const TValue *v = luaH_getglobal(hvalue(&cl->g), KBx(i));
+            if (v != nullptr) setobj(ra, v);
+            else {
+                TValue key = *KBx(i);
+                Protect(luaV_gettable(L, &cl->g, &key, ra, 0));
+            }
             vmbreak;
         }
         L_OP_GETTABLE: {
@@ -299,6 +301,15 @@ retentry:
             vmbreak;
         }
         L_OP_SETGLOBAL: {
+            // A global holding a value takes the new one directly (no
+            // __newindex applies to it).
+            Table *g = hvalue(&cl->g);
+            TValue *slot = luaH_getglobal(g, KBx(i));
+            if (slot != nullptr) {
+                setobj(slot, ra);
+                g->flags = 0;
+                vmbreak;
+            }
             TValue key = *KBx(i);
             Protect(luaV_settable(L, &cl->g, &key, ra));
             vmbreak;

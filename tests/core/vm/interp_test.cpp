@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "core/vm/ldo.h"
 #include "core/vm/qx_vmregs.h"
@@ -208,6 +209,49 @@ TEST_F(InterpTest, MissingFieldRaisesButMissingGlobalIsNil) {
     f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 1), CREATE_ABC(OP_CALL, 0, 1, 1), CREATE_ABC(OP_RETURN, 0, 1, 0)};
     EXPECT_EQ(run(f), 1133);
     EXPECT_STREQ(luaG_lasterrortext(), "nosuchglobal()");
+}
+
+// One instruction reads and writes "x" in environments where it sits at
+// different nodes, is absent, or was removed.
+TEST_F(InterpTest, GlobalByNameFollowsTheEnvironment) {
+    Func f;
+    f.k = {str("x")};
+    f.code = {CREATE_ABx(OP_GETGLOBAL, 0, 0), CREATE_ABx(OP_SETGLOBAL, 0, 0), CREATE_ABC(OP_RETURN, 0, 2, 0)};
+    ASSERT_EQ(load(L, chunk(f)), 0);
+    auto newenv = [&](int filler, int x) {
+        lua_newtable(L);
+        for (int i = 0; i < filler; i++) {
+            std::string name = "f" + std::to_string(i);
+            lua_pushstring(L, name.c_str());
+            lua_pushnumber(L, i);
+            lua_rawset(L, -3);
+        }
+        lua_pushstring(L, "x");
+        if (x) lua_pushnumber(L, x);
+        else lua_pushnil(L);
+        lua_rawset(L, -3);
+    };
+    auto read = [&]() {
+        lua_pushvalue(L, 1);
+        EXPECT_EQ(lua_pcall(L, 0, 1, 0), 0);
+        double v = lua_isnil(L, -1) ? -1 : lua_tonumber(L, -1);
+        lua_pop(L, 1);
+        return v;
+    };
+    const int cases[][2] = {{100, 1}, {0, 2}, {3000, 3}, {7, 0}, {100, 4}};
+    for (const auto &c : cases) {
+        newenv(c[0], c[1]);
+        ASSERT_EQ(lua_setfenv(L, 1), 1);
+        EXPECT_EQ(read(), c[1] ? c[1] : -1);
+        EXPECT_EQ(read(), c[1] ? c[1] : -1);
+    }
+    lua_getfenv(L, 1);
+    lua_pushstring(L, "x");
+    lua_pushnil(L);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+    EXPECT_EQ(read(), -1);
+    lua_settop(L, 0);
 }
 
 int loopIndex(lua_State *L) {
