@@ -2,6 +2,7 @@
 // GC; mapping; closing; moving, sizing, titling and iconifying.
 #include <X11/Xatom.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
