@@ -1,4 +1,5 @@
-// CreatePointer, SetPointer and FreePointer for the standard pointers.
+// CreatePointer, SetPointer and FreePointer: the standard pointers and
+// pointers made from a brush or a sprite frame.
 #include "display/qx_pointer.h"
 
 #include <cmath>
@@ -7,18 +8,69 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
-#include "platform/x11/x11_display.h"
+#include "platform/qx_memory.h"
 
 namespace {
 
 constexpr uint32_t kTypePointer = 36;
 constexpr int kFromBrush = 3, kFromSprite = 32, kStandard = 36;
-constexpr uint32_t kPlatformPointerSize = 32;
+constexpr uint32_t kPlatformPointerSize = 32, kCustom = 2;
 
 qxPointer *gPointers = nullptr;
+
+// A hot spot argument: -1 (the default) is the centre; others are kept
+// inside the image.
+int hotSpot(lua_State *L, int arg, uint32_t size)
+{
+    const double v = luaL_optnumber(L, arg, -1);
+    if (v == -1)
+        return int(size / 2);
+    if (!(v > 0))
+        return 0;
+    return v >= double(size - 1) ? int(size - 1) : int(v);
+}
+
+// The platform pointer made from a brush or a sprite frame, with the mask
+// or alpha channel in the alpha byte.
+int imagePointer(lua_State *L, int type, qxPointer *p)
+{
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    uint32_t w = 0, h = 0;
+    const qxObjectRef source = qxGetObjectIDArg(L, 3);
+    int hotArg = 4;
+    if (type == kFromBrush) {
+        if (!qxPointerImages.brush)
+            return ERR_UNSUPPORTEDFEAT;
+        if (int r = qxPointerImages.brush(L, source, &bitmap, &mask, &alpha, &w, &h))
+            return r;
+    } else {
+        if (!qxPointerImages.sprite)
+            return ERR_UNSUPPORTEDFEAT;
+        if (int r = qxPointerImages.sprite(L, source, luaL_optnumber(L, 4, 1), &bitmap, &mask, &alpha, &w, &h))
+            return r;
+        hotArg = 5;
+    }
+    if (!bitmap || w < 1 || h < 1 || w > 0x7FFF || h > 0x7FFF)
+        return ERR_POINTERIMG;
+    const int hotX = hotSpot(L, hotArg, w), hotY = hotSpot(L, hotArg + 1, h);
+    qxVideoReadBack hold; // a hardware brush is read back from the adapter
+    if (int r = qxReadBackVideo(&bitmap, &hold))
+        return r;
+    uint32_t *argb = qxBitMapToARGBMasked(bitmap, 0, 0, int32_t(w), int32_t(h), mask, alpha, 0xFFFFFFFFu, 1, 0);
+    if (!argb)
+        return ERR_MEM;
+    int r = qxDispCreatePointer(argb, hotX, hotY, int(w), int(h), &p->handle);
+    qxFree(argb);
+    if (r)
+        return r;
+    p->width = w, p->height = h;
+    return 0;
+}
 
 bool selected(const qxPointer *p)
 {
@@ -49,6 +101,8 @@ void freeOrphans()
 }
 
 } // namespace
+
+qxPointerImageHooks qxPointerImages;
 
 int qxFindPointer(qxObjectRef id, qxPointer **out)
 {
@@ -85,14 +139,24 @@ int qxCmdCreatePointer(lua_State *L)
     qxCheckArgCount(L, 3, 6, 0, 0);
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
-    double type = luaL_checknumber(L, 2), source = luaL_checknumber(L, 3);
-    if (type == kFromBrush || type == kFromSprite)
-        return ERR_UNSUPPORTEDFEAT; // image pointers come with brushes and sprites
-    if (type != kStandard || !(source == 0 || source == 1))
+    const double type = luaL_checknumber(L, 2);
+    const bool image = type == kFromBrush || type == kFromSprite;
+    const double standard = image ? 0 : luaL_checknumber(L, 3);
+    if (!image && (type != kStandard || !(standard == 0 || standard == 1)))
         return ERR_WRONGUSAGE;
     auto *p = static_cast<qxPointer *>(std::calloc(1, sizeof(qxPointer)));
     if (!p)
         return ERR_MEM;
+    if (image) {
+        if (int r = imagePointer(L, int(type), p)) {
+            std::free(p);
+            return r;
+        }
+        p->kind = kCustom;
+    } else {
+        p->kind = uint32_t(standard);
+        p->width = p->height = kPlatformPointerSize;
+    }
     if (!automatic) {
         qxPointer *old;
         if (qxFindPointer({number, nullptr}, &old) == 0) {
@@ -108,8 +172,6 @@ int qxCmdCreatePointer(lua_State *L)
         p->id = {0, p};
     }
     p->type = kTypePointer;
-    p->kind = (uint32_t)source;
-    p->width = p->height = kPlatformPointerSize;
     p->next = gPointers;
     gPointers = p;
     if (automatic)

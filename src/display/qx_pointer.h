@@ -5,16 +5,29 @@
 #include "platform/qx_objectref.h"
 
 struct lua_State;
-struct x11PointerImage;
+struct qxBitMap;
+
+// Brushes and sprites live above this folder; their libraries fill these
+// so that pointers can be made from their images. The planes are borrowed.
+// NULL: that kind of image cannot become a pointer.
+struct qxPointerImageHooks {
+    int (*brush)(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                 uint32_t *width, uint32_t *height);
+    // frame is 1-based; outside the sprite's frames 1094.
+    int (*sprite)(lua_State *L, qxObjectRef ref, double frame, qxBitMap **bitmap, qxBitMap **mask,
+                  qxBitMap **alpha, uint32_t *width, uint32_t *height);
+};
 
 extern "C" {
+extern qxPointerImageHooks qxPointerImages;
+
 struct qxPointer {
     uint32_t type; // 36
     qxObjectRef id;
     qxPointer *next;
     uint32_t width, height;
-    x11PointerImage *handle; // custom images only
-    uint32_t kind;           // 0 system, 1 busy, 2 custom image
+    void *handle;      // the platform's or adapter's pointer, custom images only
+    uint32_t kind;     // 0 system, 1 busy, 2 custom image
     uint32_t orphaned;       // freed while a display still shows it
 };
 

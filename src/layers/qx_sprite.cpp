@@ -11,6 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "core/vm/lua.h"
+#include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
 #include "objects/formats/qx_animformats.h"
@@ -429,6 +430,17 @@ int spriteAttribute(lua_State *L, void *object, int attribute)
     return 1;
 }
 
+int spritePointerImage(lua_State *, qxObjectRef ref, double frame, qxBitMap **bitmap, qxBitMap **mask,
+                       qxBitMap **alpha, uint32_t *width, uint32_t *height)
+{
+    qxSprite *s = nullptr;
+    if (int r = qxFindSprite(ref, &s, 0)) return r;
+    if (!(frame >= 1 && frame <= s->frameCount)) return ERR_ANIMFRAME;
+    if (int r = qxGetSpriteFrame(s, int32_t(frame) - 1, bitmap, mask, alpha)) return r;
+    *width = uint32_t(s->width), *height = uint32_t(s->height);
+    return 0;
+}
+
 } // namespace
 
 extern "C" void qxLinkSprites(void)
@@ -442,4 +454,5 @@ extern "C" void qxLinkSprites(void)
     qxLayerQueries.freeSpriteList = freeSpriteList;
     qxLayerQueries.countDisplayedSprites = [](const qxBGPic *b) { return int(qxCountDisplayedSprites(b)); };
     qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;
+    qxPointerImages.sprite = spritePointerImage;
 }

@@ -4,10 +4,31 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
+#include "display/qx_pointer.h"
+#include "objects/qx_brush.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
+#include "platform/qx_errcodes.h"
+
+namespace {
+
+// A pointer image takes the brush's planes as they are, hardware ones too.
+int brushPointerImage(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+                      uint32_t *width, uint32_t *height)
+{
+    qxBrush *b = nullptr;
+    if (int r = qxFindBrush(L, ref, &b, QX_FIND_HARDWARE))
+        return r;
+    if (!b->bitmap)
+        return ERR_BITMAP;
+    *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
+    *width = b->width, *height = b->height;
+    return 0;
+}
+
+} // namespace
 
 extern "C" void qxLinkObjects(void)
 {
@@ -16,6 +37,7 @@ extern "C" void qxLinkObjects(void)
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
+    qxPointerImages.brush = brushPointerImage;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

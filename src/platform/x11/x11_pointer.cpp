@@ -3,7 +3,6 @@
 #include <X11/Xcursor/Xcursor.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/qx_errcodes.h"
 #include "platform/qx_libimports.h"
@@ -40,7 +39,13 @@ int x11CreatePointer(const uint32_t *argb, int hotX, int hotY, x11PointerImage *
         std::free(p);
         return ERR_MEM;
     }
-    std::memcpy(image->pixels, argb, (size_t)width * height * 4);
+    // Xcursor composes premultiplied pixels; the images given are not, and a
+    // transparent pixel's colour would otherwise be added to the screen.
+    for (size_t i = 0, n = (size_t)width * height; i < n; i++) {
+        const uint32_t p = argb[i], a = p >> 24;
+        image->pixels[i] = a << 24 | ((p >> 16 & 0xFF) * a / 255) << 16 | ((p >> 8 & 0xFF) * a / 255) << 8 |
+                           (p & 0xFF) * a / 255;
+    }
     image->xhot = (XcursorDim)(hotX < 0 ? 0 : hotX >= width ? width - 1 : hotX);
     image->yhot = (XcursorDim)(hotY < 0 ? 0 : hotY >= height ? height - 1 : hotY);
     p->image = image;

@@ -170,7 +170,12 @@ int SetDisplayAttributes(void *handle, const Tag *tags)
     say("\n");
     return 0;
 }
-int CreatePointer(void) { return 0; }
+/* Logs what a pointer is made from and makes none: the player reports 1321. */
+void *CreatePointer(const uint32_t *argb, int32_t hotX, int32_t hotY, int32_t *width, int32_t *height)
+{
+    say("CreatePointer %dx%d hot %d,%d first %08x\n", *width, *height, hotX, hotY, argb[0]);
+    return NULL;
+}
 int FreePointer(void) { return 0; }
 int SetPointer(void) { return 0; }
 int ShowHidePointer(void *handle, int show)
