@@ -143,9 +143,11 @@ void registerRunRecords(lua_State *L, qxStartupInfo *startup, qxAppletInfo *appl
 }
 
 // The libraries register about 830 commands and 1,450 constants: tables of
-// that size from the start spare the ten rehashes of each as it grows.
+// that size from the start spare the ten rehashes of each as it grows, and
+// a string table of that size its seven doublings.
 void presizeCommandTables(lua_State *L)
 {
+    lua_reservestrings(L, 12);
     lua_newsizedtable(L, 0, 10);
     lua_pushnil(L);
     while (lua_next(L, LUA_GLOBALSINDEX)) {

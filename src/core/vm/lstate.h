@@ -29,6 +29,7 @@ struct stringtable {
     GCObject **hash;
     uint64_t nuse;
     int size;
+    int minsize; // collections shrink it no further
 };
 
 struct Mbuffer {
