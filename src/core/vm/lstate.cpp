@@ -238,6 +238,10 @@ static void f_luaopen(lua_State *L, void *) {
     g->strt.size = 0;
     g->strt.nuse = 0;
     g->strt.minsize = 64;
+    g->permanent = 0;
+    g->permnext = nullptr;
+    g->permleft = 0;
+    g->permblocks = nullptr;
     setnilvalue(&g->_registry);
     setnilvalue(&g->_defaultmeta);
     setnilvalue(&g->dummynode->i_key);

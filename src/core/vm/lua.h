@@ -117,6 +117,9 @@ void lua_rawgeti(lua_State *L, int idx, int n);
 void lua_newtable(lua_State *L);
 void lua_newtablenogc(lua_State *L); // for library openers: no GC step
 void lua_newsizedtable(lua_State *L, int narray, int lnhash);
+// While on, new strings live as long as the state and share large blocks:
+// for the thousands of names that libraries register.
+void lua_permanentstrings(lua_State *L, int on);
 // Room for 2^lsize strings from now on: the string table grows from there
 // and shrinks no further.
 void lua_reservestrings(lua_State *L, int lsize);
