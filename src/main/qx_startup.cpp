@@ -250,13 +250,17 @@ int qxStartup(int argc, char **argv)
         return fail(r);
     qxRebuildSpriteMasks(); // sprites declared before the display kept pixels only
     // Windows opened before the declared pictures had pixels show them now;
-    // a declared display tiled with a declared brush is tiled now.
+    // a declared display tiled with a declared brush is tiled now. A window
+    // showing its own plain fill already shows it: it is not sent again.
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
         qxBGPic *b = d->bgpicOwned ? d->bgpic : nullptr;
-        if (b && b->fill.style == QX_FILL_TEXTURE && !b->fill.textureBitmap)
+        bool repaint = !b;
+        if (b && b->fill.style == QX_FILL_TEXTURE && !b->fill.textureBitmap) {
             if ((r = qxFillBitMapFromRecord(L, b->bitmap, &b->fill, b->width, b->height)))
                 return fail(r);
-        if (d->state == QX_DISPSTATE_OPEN)
+            repaint = true;
+        }
+        if (repaint && d->state == QX_DISPSTATE_OPEN)
             qxRefreshWholeDisplay(d, 0);
     }
     qxSetTag(QX_TAG_MAINRUNNING, 1);

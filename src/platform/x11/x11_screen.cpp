@@ -82,8 +82,17 @@ int vidModeLines(x11Connection *c, XF86VidModeModeInfo ***lines)
     return n;
 }
 
+// A mode switch changes the monitors: a list held for an operation is
+// read again.
+void forgetHeldMonitors(x11Connection *c)
+{
+    x11FreeMonitors(c->heldMonitors);
+    c->heldMonitors = nullptr;
+}
+
 void switchVidMode(x11Connection *c, XF86VidModeModeInfo *mode)
 {
+    forgetHeldMonitors(c);
     imported<Bool (*)(Display *, int, XF86VidModeModeInfo *)>(qxLibImports.XF86VidModeSwitchToMode)(
         c->display, (int)c->screen, mode);
     imported<Bool (*)(Display *, int, int, int)>(qxLibImports.XF86VidModeSetViewPort)(
@@ -295,6 +304,7 @@ int x11SetCrtcMode(uint32_t monitor, x11DisplayData *x, unsigned long mode, int 
     x11Connection *c = x->conn;
     if (!c || !x11HasRandr13(c))
         return 0;
+    forgetHeldMonitors(c);
     XRRScreenResources *res = RR(XRRGetScreenResources)(c->display, c->root);
     if (!res)
         return 0;

@@ -242,6 +242,9 @@ void x11GrabInput(x11Connection *conn, Window window)
 void x11WaitMapped(x11Connection *conn, Window window)
 {
     // A window manager may never map the window: wait a bounded time.
+    // Between the checks the wait ends as soon as the server sends anything
+    // (a manager's reparenting and mapping come as events), not after a
+    // fixed pause.
     double end = qxGetSeconds() + 2.0;
     while (qxGetSeconds() < end) {
         XWindowAttributes attrs;
@@ -249,7 +252,8 @@ void x11WaitMapped(x11Connection *conn, Window window)
             return;
         if (attrs.map_state == IsViewable)
             return;
-        usleep(1000);
+        pollfd p{(int)conn->fd, POLLIN, 0};
+        poll(&p, 1, 1);
     }
 }
 

@@ -42,6 +42,25 @@ Section "Screen"
 EndSection
 )";
 
+TEST_F(X11Test, HeldMonitorsAreReadOnce)
+{
+    startServer(24, false);
+    qxDisplay *d = open(0, 0, 100, 100);
+    ASSERT_NE(d, nullptr);
+    x11Connection *c = x11Data(d)->conn;
+    x11HoldMonitors(c, 1);
+    x11FreeMonitors(x11GetMonitors(d));
+    const unsigned long before = NextRequest(c->display);
+    x11Monitor *m = x11GetMonitors(d);
+    EXPECT_EQ(NextRequest(c->display), before); // nothing asked of the server
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->width, 1024u);
+    x11FreeMonitors(m);
+    x11HoldMonitors(c, 0);
+    x11FreeMonitors(x11GetMonitors(d));
+    EXPECT_GT(NextRequest(c->display), before);
+}
+
 TEST_F(X11Test, XvfbHasOneMonitorAndNoSwitching)
 {
     startServer(24, false);
