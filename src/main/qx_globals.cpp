@@ -143,9 +143,11 @@ void registerRunRecords(lua_State *L, qxStartupInfo *startup, qxAppletInfo *appl
 }
 
 // The libraries register about 830 commands and 1,450 constants: tables of
-// that size from the start spare the ten rehashes of each as it grows.
+// that size from the start spare the ten rehashes of each as it grows, and
+// a string table of that size its seven doublings.
 void presizeCommandTables(lua_State *L)
 {
+    lua_reservestrings(L, 12);
     lua_newsizedtable(L, 0, 10);
     lua_pushnil(L);
     while (lua_next(L, LUA_GLOBALSINDEX)) {
@@ -193,6 +195,10 @@ int openProtected(lua_State *L)
     auto *step = static_cast<OpenStep *>(lua_touserdata(L, 1));
     presizeCommandTables(L);
     registerRunRecords(L, step->startup, step->applet);
+    // What the libraries register stays for the whole run: collections
+    // would only mark it again and again, and its names need no block each.
+    lua_setgcthreshold(L, -1);
+    lua_permanentstrings(L, 1);
     step->result = openLibraries(L);
     return 0;
 }
@@ -338,7 +344,10 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
         return r;
     OpenStep step{startup, applet, 0};
     r = lua_cpcall(L, openProtected, &step);
+    lua_permanentstrings(L, 0);
     lua_settop(L, 0);
+    lua_setgcthreshold(L, 2 * lua_getgccount(L)); // as a collection now would
+
     if (r || (r = step.result))
         return r;
     qxInitRotationPresets();

@@ -124,7 +124,7 @@ int qxShutdown(int code, lua_State *L, qxStartupInfo *startup, qxAppletInfo *app
     qxApplet = nullptr;
     qxFreeLibraryPlugins(L);
     if (L)
-        lua_close(L);
+        lua_closeatexit(L);
     qxUnloadPlugins();
     removeLinkedPluginDir();
 

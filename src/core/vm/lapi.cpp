@@ -326,6 +326,14 @@ void lua_newsizedtable(lua_State *L, int narray, int lnhash) {
     api_incr_top(L);
 }
 
+void lua_permanentstrings(lua_State *L, int on) { G(L)->permanent = on != 0; }
+
+void lua_reservestrings(lua_State *L, int lsize) {
+    if (lsize < 0 || lsize > 30) return;
+    if (G(L)->strt.size < (1 << lsize)) luaS_resize(L, 1 << lsize);
+    G(L)->strt.minsize = 1 << lsize;
+}
+
 void *lua_newuserdata(lua_State *L, size_t size) {
     luaC_checkGC(L);
     Udata *u = luaS_newudata(L, size);

@@ -299,7 +299,7 @@ void luaC_collectgarbage(lua_State *L) {
     sweeplist(L, &g->rootudata);
     for (GCObject *o = g->tmudata; o; o = o->next) o->marked &= static_cast<lu_byte>(~MARK_BIT);
     g->mainthread->marked &= static_cast<lu_byte>(~MARK_BIT);
-    if (g->strt.nuse < static_cast<uint64_t>(g->strt.size / 4) && g->strt.size > 64) luaS_resize(L, g->strt.size / 2);
+    if (g->strt.nuse < static_cast<uint64_t>(g->strt.size / 4) && g->strt.size > g->strt.minsize) luaS_resize(L, g->strt.size / 2);
     if (g->buff.size > 64) {
         size_t newsize = g->buff.size / 2;
         g->buff.buffer = static_cast<char *>(luaM_realloc(L, g->buff.buffer, g->buff.size, newsize));

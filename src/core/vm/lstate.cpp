@@ -237,6 +237,11 @@ static void f_luaopen(lua_State *L, void *) {
     g->strt.hash = nullptr;
     g->strt.size = 0;
     g->strt.nuse = 0;
+    g->strt.minsize = 64;
+    g->permanent = 0;
+    g->permnext = nullptr;
+    g->permleft = 0;
+    g->permblocks = nullptr;
     setnilvalue(&g->_registry);
     setnilvalue(&g->_defaultmeta);
     setnilvalue(&g->dummynode->i_key);
@@ -292,7 +297,8 @@ void luaE_freethread(lua_State *L, lua_State *L1) {
 
 static void callallgc(lua_State *L, void *) { luaC_callallgcTM(L); }
 
-extern "C" void lua_close(lua_State *L) {
+// Every userdata's __gc, as the state ends.
+static lua_State *runallgc(lua_State *L) {
     L = G(L)->mainthread;
     luaF_close(L, L->stack);
     luaC_separateudata(L, 1);
@@ -302,5 +308,22 @@ extern "C" void lua_close(lua_State *L) {
         L->base = L->top = L->ci->base;
         L->nCcalls = 0;
     } while (luaD_rawrunprotected(L, callallgc, nullptr) != 0);
-    close_state(L);
+    return L;
+}
+
+extern "C" void lua_close(lua_State *L) { close_state(runallgc(L)); }
+
+extern "C" void lua_closeatexit(lua_State *L) {
+#ifdef QX_FREE_AT_EXIT
+    lua_close(L);
+#else
+    runallgc(L);
+    // Freeing every object and cached block one by one would only delay
+    // the exit; the cache's thread-exit cleanup then finds nothing.
+    SmallBlocks &sb = smallBlocks;
+    for (size_t c = 0; c < kClasses; c++) {
+        sb.list[c] = nullptr;
+        sb.bytes[c] = SIZE_MAX;
+    }
+#endif
 }

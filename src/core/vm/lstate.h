@@ -29,6 +29,7 @@ struct stringtable {
     GCObject **hash;
     uint64_t nuse;
     int size;
+    int minsize; // collections shrink it no further
 };
 
 struct Mbuffer {
@@ -45,6 +46,12 @@ enum TMS {
 
 struct lua_longjmp;
 
+// A block that permanent strings are carved from.
+struct PermBlock {
+    PermBlock *next;
+    size_t size;
+};
+
 struct global_State {
     stringtable strt;
     GCObject *rootgc;
@@ -59,6 +66,12 @@ struct global_State {
     lua_State *mainthread;
     Node dummynode[1];
     TString *tmname[TM_N];
+    // While set, new strings are fixed and carved from permblocks instead
+    // of each taking a block of its own.
+    lu_byte permanent;
+    char *permnext;
+    size_t permleft;
+    PermBlock *permblocks;
 };
 
 struct lua_State : GCObject {

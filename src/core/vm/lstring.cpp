@@ -25,12 +25,33 @@ void luaS_resize(lua_State *L, int newsize) {
     tb->hash = newhash;
 }
 
+// A permanent string's room, carved from the current permanent block.
+static TString *permstring(lua_State *L, size_t size) {
+    constexpr size_t kBlock = 16 * 1024;
+    global_State *g = G(L);
+    size = (size + 7) & ~static_cast<size_t>(7);
+    if (g->permleft < size) {
+        size_t n = size + sizeof(PermBlock) > kBlock ? size + sizeof(PermBlock) : kBlock;
+        auto *b = static_cast<PermBlock *>(luaM_realloc(L, nullptr, 0, n));
+        b->next = g->permblocks;
+        b->size = n;
+        g->permblocks = b;
+        g->permnext = reinterpret_cast<char *>(b + 1);
+        g->permleft = n - sizeof(PermBlock);
+    }
+    auto *ts = reinterpret_cast<TString *>(g->permnext);
+    g->permnext += size;
+    g->permleft -= size;
+    return ts;
+}
+
 static TString *newlstr(lua_State *L, const char *str, size_t l, uint32_t h) {
-    if (l > static_cast<size_t>(-1) - sizeof(TString) - 2) luaD_throw(L, 1000);
-    TString *ts = static_cast<TString *>(luaM_realloc(L, nullptr, 0, sizestring(l)));
+    if (l > static_cast<size_t>(-1) - sizeof(TString) - 16) luaD_throw(L, 1000);
+    bool perm = G(L)->permanent;
+    TString *ts = perm ? permstring(L, sizestring(l)) : static_cast<TString *>(luaM_realloc(L, nullptr, 0, sizestring(l)));
     ts->next = nullptr;
     ts->tt = LUA_TSTRING;
-    ts->marked = 0;
+    ts->marked = perm ? FIXED_BIT | PERM_BIT : 0;
     ts->reserved = 0;
     ts->hash = h;
     ts->len = l;
@@ -64,10 +85,16 @@ void luaS_freeall(lua_State *L) {
         GCObject *p = tb->hash[i];
         while (p) {
             GCObject *next = p->next;
-            luaM_realloc(L, p, sizestring(static_cast<TString *>(p)->len), 0);
+            if (!(p->marked & PERM_BIT)) luaM_realloc(L, p, sizestring(static_cast<TString *>(p)->len), 0);
             p = next;
         }
     }
+    global_State *g = G(L);
+    while (PermBlock *b = g->permblocks) {
+        g->permblocks = b->next;
+        luaM_realloc(L, b, b->size, 0);
+    }
+    g->permleft = 0;
     luaM_freearray(L, tb->hash, static_cast<size_t>(tb->size));
     tb->hash = nullptr;
     tb->size = 0;

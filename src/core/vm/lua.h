@@ -70,6 +70,9 @@ typedef void (*lua_Hook)(lua_State *L, lua_Debug *ar, int *result, CallInfo *fra
 // State
 lua_State *lua_open(void);
 void lua_close(lua_State *L);
+// lua_close for a process about to exit: finalizers run, the memory goes
+// back with the process (sanitized builds free it, for their leak checks).
+void lua_closeatexit(lua_State *L);
 
 // Basic stack manipulation
 int lua_gettop(lua_State *L);
@@ -114,6 +117,12 @@ void lua_rawgeti(lua_State *L, int idx, int n);
 void lua_newtable(lua_State *L);
 void lua_newtablenogc(lua_State *L); // for library openers: no GC step
 void lua_newsizedtable(lua_State *L, int narray, int lnhash);
+// While on, new strings live as long as the state and share large blocks:
+// for the thousands of names that libraries register.
+void lua_permanentstrings(lua_State *L, int on);
+// Room for 2^lsize strings from now on: the string table grows from there
+// and shrinks no further.
+void lua_reservestrings(lua_State *L, int lsize);
 void *lua_newuserdata(lua_State *L, size_t sz);
 int lua_getmetatable(lua_State *L, int objindex);
 void lua_getfenv(lua_State *L, int idx);

@@ -38,7 +38,9 @@ void freeHandle(qxFontHandle *h) {
 // 1064 shows its error string as it is: the whole message goes there.
 int openFailed(const char *name, int32_t size) {
     char text[QX_ERRORSTRING_SIZE];
-    snprintf(text, sizeof text, "Cannot open font %s with size %d!", name ? name : "", int(size));
+    // The name is cut so that the size always fits.
+    snprintf(text, sizeof text, "Cannot open font %.*s with size %d!", int(sizeof text - 64), name ? name : "",
+             int(size));
     qxSetErrorString(text);
     qxSetErrorNumber(size);
     return ERR_OPENFONT;

@@ -120,6 +120,29 @@ TEST_F(GcTest, CloseRunsPendingFinalisers) {
     EXPECT_EQ(finalised, 2);
 }
 
+// Permanent strings outlive collections unreferenced and stay interned;
+// one longer than a shared block gets its own. Closing frees them all.
+TEST_F(GcTest, PermanentStringsOutliveCollections) {
+    lua_permanentstrings(L, 1);
+    std::vector<std::string> names;
+    std::vector<const char *> made;
+    for (int i = 0; i < 3000; i++) names.push_back("name" + std::to_string(i) + std::string(i % 40, 'x'));
+    names.push_back(std::string(40000, 'y'));
+    for (const std::string &n : names) {
+        lua_pushstring(L, n.c_str());
+        made.push_back(lua_tostring(L, -1));
+        lua_pop(L, 1);
+    }
+    lua_permanentstrings(L, 0);
+    collect();
+    collect();
+    for (size_t i = 0; i < names.size(); i++) {
+        lua_pushstring(L, names[i].c_str());
+        EXPECT_EQ(lua_tostring(L, -1), made[i]);
+        lua_pop(L, 1);
+    }
+}
+
 TEST_F(GcTest, ThresholdZeroCollectsAtOnce) {
     for (int i = 0; i < 2000; i++) {
         lua_newtable(L);

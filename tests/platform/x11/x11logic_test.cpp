@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
-#include <string>
 #include <cstring>
+#include <string>
 
 #include "platform/qx_paths.h"
 #include "platform/x11/x11_display.h"
@@ -150,6 +152,35 @@ TEST(X11Platform, IconAreaWalkStopsAtBadRecords)
     EXPECT_EQ(first, 7u); // replaced in the area too
     qxFreeIconList(list);
     std::memset(area + 20, 0, sizeof rec + sizeof bad);
+}
+
+// The built-in icon in its five sizes: a disc antialiased over one pixel,
+// rim from 0.8 of the radius, transparent outside, four-fold symmetric.
+TEST(X11Platform, BuiltInIconIsAnAntialiasedDisc)
+{
+    uint32_t areaBytes = 0;
+    uint8_t *area = x11IconArea(&areaBytes);
+    std::memset(area + 20, 0, areaBytes - 20);
+    qxIconNode *list = x11ApplyIcons(nullptr);
+    int sizes = 0;
+    for (qxIconNode *n = list; n; n = n->next, sizes++) {
+        const uint32_t s = n->width;
+        ASSERT_EQ(n->height, s);
+        const double c = s / 2.0, r = c - 0.5;
+        for (uint32_t y = 0; y < s; y++)
+            for (uint32_t x = 0; x < s; x++) {
+                const uint32_t v = n->pixels[y * s + x];
+                ASSERT_EQ(v, n->pixels[y * s + (s - 1 - x)]);
+                ASSERT_EQ(v, n->pixels[(s - 1 - y) * s + x]);
+                const double d = std::hypot(x + 0.5 - c, y + 0.5 - c);
+                const double cover = std::clamp(r + 0.5 - d, 0.0, 1.0);
+                ASSERT_NEAR(double(v >> 24), cover * 255, 1.0) << s << " " << x << "," << y;
+                if (std::fabs(d - 0.8 * r) > 1e-6)
+                    ASSERT_EQ(v & 0xFFFFFFu, d > 0.8 * r ? 0xA0C8FFu : 0x2050C0u) << s << " " << x << "," << y;
+            }
+    }
+    EXPECT_EQ(sizes, 5);
+    qxFreeIconList(list);
 }
 
 TEST(X11Platform, FreeMemoryReader)

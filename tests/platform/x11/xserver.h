@@ -18,10 +18,13 @@ class XServer {
 public:
     ~XServer() { stop(); }
 
-    // Xvfb with one screen of the given depth.
-    bool startXvfb(int depth, bool manager, const char *size = "1024x768")
+    // Xvfb with one screen of the given depth; with `reset` it keeps its
+    // default of resetting whenever its last client leaves.
+    bool startXvfb(int depth, bool manager, const char *size = "1024x768", bool reset = false)
     {
         std::string screen = std::string(size) + "x" + std::to_string(depth);
+        if (reset)
+            return start({"Xvfb", "-screen", "0", screen, "-nolisten", "tcp"}, manager);
         return start({"Xvfb", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, manager);
     }
 
