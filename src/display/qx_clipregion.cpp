@@ -1,4 +1,4 @@
-// CreateClipRegion, SetClipRegion and FreeClipRegion for box regions.
+// CreateClipRegion, SetClipRegion and FreeClipRegion for box and shape regions.
 #include "display/qx_clipregion.h"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_gfxgeom.h"
 #include "display/qx_display.h"
+#include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -107,32 +108,54 @@ int qxCmdCreateClipRegion(lua_State *L)
     int type = 0;
     if (!argInt(L, 2, &type))
         return ERR_WRONGUSAGE;
-    if (type == kShape)
-        return ERR_UNSUPPORTEDFEAT; // shape regions come with brushes
-    if (type != kBox || lua_gettop(L) < 6)
-        return ERR_WRONGUSAGE;
     int x, y, w, h;
-    if (!argInt(L, 3, &x) || !argInt(L, 4, &y) || !argInt(L, 5, &w) || !argInt(L, 6, &h))
-        return ERR_WRONGUSAGE;
-    if (w < 1 || h < 1)
-        return ERR_BADDIMENSIONS;
+    qxBitMap *brushMask = nullptr;
+    if (type == kShape) {
+        if (lua_gettop(L) < 5 || !qxImageSources.brush)
+            return ERR_WRONGUSAGE;
+        qxBitMap *bitmap, *alpha;
+        uint32_t bw, bh;
+        if (int e = qxImageSources.brush(L, qxGetObjectIDArg(L, 3), &bitmap, &brushMask, &alpha, &bw, &bh))
+            return e;
+        if (!brushMask)
+            return ERR_NOMASKBRUSH;
+        if (!argInt(L, 4, &x) || !argInt(L, 5, &y))
+            return ERR_WRONGUSAGE;
+        w = int(bw), h = int(bh);
+    } else {
+        if (type != kBox || lua_gettop(L) < 6)
+            return ERR_WRONGUSAGE;
+        if (!argInt(L, 3, &x) || !argInt(L, 4, &y) || !argInt(L, 5, &w) || !argInt(L, 6, &h))
+            return ERR_WRONGUSAGE;
+        if (w < 1 || h < 1)
+            return ERR_BADDIMENSIONS;
+    }
     int ow, oh;
     qxCurrentOutputSize(&ow, &oh);
     x = qxResolvePosX(x, w, ow, 0.0);
     y = qxResolvePosY(y, h, oh, 0.0);
     if ((int64_t)x + w < 1 || (int64_t)y + h < 1)
         return ERR_WRONGUSAGE;
-    if (x < 0) {
-        w += x;
-        x = 0;
-    }
-    if (y < 0) {
-        h += y;
-        y = 0;
+    qxBitMap *mask = brushMask;
+    if (mask) {
+        // The region keeps its own copy: the brush may go or change.
+        if (qxNormaliseClipMask(&x, &y, &w, &h, &mask, 1, 0))
+            return ERR_MEM;
+    } else {
+        if (x < 0) {
+            w += x;
+            x = 0;
+        }
+        if (y < 0) {
+            h += y;
+            y = 0;
+        }
     }
     auto *r = static_cast<qxClipRegion *>(std::calloc(1, sizeof(qxClipRegion)));
-    if (!r)
+    if (!r) {
+        qxFreeMaskBitMap(mask);
         return ERR_MEM;
+    }
     if (!automatic) {
         qxClipRegion *old;
         if (qxFindClipRegion({number, nullptr}, &old) == 0)
@@ -146,6 +169,10 @@ int qxCmdCreateClipRegion(lua_State *L)
     r->y = y;
     r->width = w;
     r->height = h;
+    if (mask) {
+        r->mask = mask;
+        r->maskBytesPerRow = uint32_t(qxPlaneOf(mask).bytesPerRow);
+    }
     r->next = gRegions;
     gRegions = r;
     if (automatic)

@@ -1,4 +1,4 @@
-// Clip regions: rectangles that limit drawing on the current output.
+// Clip regions: rectangles or brush shapes that limit drawing on the current output.
 #pragma once
 #include <cstdint>
 

@@ -44,14 +44,14 @@ int imagePointer(lua_State *L, int type, qxPointer *p)
     const qxObjectRef source = qxGetObjectIDArg(L, 3);
     int hotArg = 4;
     if (type == kFromBrush) {
-        if (!qxPointerImages.brush)
+        if (!qxImageSources.brush)
             return ERR_UNSUPPORTEDFEAT;
-        if (int r = qxPointerImages.brush(L, source, &bitmap, &mask, &alpha, &w, &h))
+        if (int r = qxImageSources.brush(L, source, &bitmap, &mask, &alpha, &w, &h))
             return r;
     } else {
-        if (!qxPointerImages.sprite)
+        if (!qxImageSources.sprite)
             return ERR_UNSUPPORTEDFEAT;
-        if (int r = qxPointerImages.sprite(L, source, luaL_optnumber(L, 4, 1), &bitmap, &mask, &alpha, &w, &h))
+        if (int r = qxImageSources.sprite(L, source, luaL_optnumber(L, 4, 1), &bitmap, &mask, &alpha, &w, &h))
             return r;
         hotArg = 5;
     }
@@ -102,7 +102,7 @@ void freeOrphans()
 
 } // namespace
 
-qxPointerImageHooks qxPointerImages;
+qxImageSourceHooks qxImageSources;
 
 int qxFindPointer(qxObjectRef id, qxPointer **out)
 {

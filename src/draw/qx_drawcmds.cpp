@@ -11,6 +11,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
@@ -18,6 +19,7 @@
 #include "draw/qx_drawstate.h"
 #include "draw/qx_shaperender.h"
 #include "draw/qx_vectorpaths.h"
+#include "imaging/qx_blit.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
 #include "objects/qx_displayopts.h"
@@ -236,14 +238,19 @@ int qxCmdLine(lua_State *L)
 
 namespace {
 
-// The clip box of the current output: the clip region's rectangle, else the whole output.
+// Inside the current output's clip region (its rectangle and, for a shape, its mask), else the whole output.
 bool pointInOutput(qxDisplay *d, int32_t x, int32_t y)
 {
     int32_t w = 0, h = 0;
     qxOutputBitmap(d, &w, &h);
     int32_t cx = 0, cy = 0, cw = w, ch = h;
-    if (auto *clip = static_cast<qxClipRegion *>(d->clipRegion)) cx = clip->x, cy = clip->y, cw = clip->width, ch = clip->height;
-    return x >= cx && y >= cy && int64_t(x) < int64_t(cx) + cw && int64_t(y) < int64_t(cy) + ch;
+    auto *clip = static_cast<qxClipRegion *>(d->clipRegion);
+    if (clip) cx = clip->x, cy = clip->y, cw = clip->width, ch = clip->height;
+    if (x < cx || y < cy || int64_t(x) >= int64_t(cx) + cw || int64_t(y) >= int64_t(cy) + ch) return false;
+    if (!clip || !clip->mask) return true;
+    const qxPlane m = qxPlaneOf(static_cast<qxBitMap *>(clip->mask));
+    const int32_t mx = x - cx, my = y - cy;
+    return m.bytes && mx < m.width && my < m.height && qxMaskBit(m.bytes + int64_t(my) * m.bytesPerRow, mx);
 }
 
 } // namespace

@@ -454,5 +454,5 @@ extern "C" void qxLinkSprites(void)
     qxLayerQueries.freeSpriteList = freeSpriteList;
     qxLayerQueries.countDisplayedSprites = [](const qxBGPic *b) { return int(qxCountDisplayedSprites(b)); };
     qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;
-    qxPointerImages.sprite = spritePointerImage;
+    qxImageSources.sprite = spritePointerImage;
 }

@@ -14,8 +14,8 @@
 
 namespace {
 
-// A pointer image takes the brush's planes as they are, hardware ones too.
-int brushPointerImage(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
+// Pointers and shape regions take the brush's planes as they are, hardware ones too.
+int brushImage(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
                       uint32_t *width, uint32_t *height)
 {
     qxBrush *b = nullptr;
@@ -37,7 +37,7 @@ extern "C" void qxLinkObjects(void)
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
-    qxPointerImages.brush = brushPointerImage;
+    qxImageSources.brush = brushImage;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

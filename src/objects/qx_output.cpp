@@ -157,6 +157,7 @@ int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
     if (clip) {
         v->hasClip = 1;
         v->clip = {clip->x, clip->y, clip->width, clip->height};
+        v->clipMask = static_cast<qxBitMap *>(clip->mask);
     }
     return 1;
 }
