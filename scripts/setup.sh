@@ -6,9 +6,10 @@
 set -e
 
 # Building and running: compiler and build tools, the libraries the player
-# links or loads at run time, and the fonts it stores.
+# links or loads at run time (with the archives of those it takes in), and
+# the fonts it stores.
 QX_RUN_PACKAGES="cmake ninja-build g++ python3 \
-zlib1g-dev libx11-dev libfreetype-dev libjpeg62-turbo-dev libpng-dev ttf-bitstream-vera \
+zlib1g-dev libx11-dev libfreetype-dev libbrotli-dev libjpeg62-turbo-dev libpng-dev ttf-bitstream-vera \
 libxrandr-dev libxxf86vm-dev libxcursor-dev libxfixes-dev libxss-dev libasound2-dev \
 libxfixes3 libxcursor1 libxrandr2 libxxf86vm1 libxss1 libasound2-plugins \
 libgtk2.0-0 libpango-1.0-0 libnotify4 \

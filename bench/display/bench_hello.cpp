@@ -64,6 +64,21 @@ void report(const char *setting, const std::vector<double> &ours, const std::vec
                 o / p);
 }
 
+// Rounds of the player and the peer in turn on one server; false when a
+// run failed.
+bool alternate(const std::string &server, int rounds, std::vector<double> &ours, std::vector<double> &peer)
+{
+    for (int round = 0; round < rounds; round++) {
+        double o = timeRun(server, QX_PLAYER, QX_HELLO);
+        double p = timeRun(server, QX_BARE, nullptr);
+        if (o < 0 || p < 0)
+            return false;
+        ours.push_back(o);
+        peer.push_back(p);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -95,30 +110,18 @@ int main(int argc, char **argv)
     // Warm the server with a client of each kind first.
     timeRun(server.name(), QX_PLAYER, QX_HELLO);
     timeRun(server.name(), QX_BARE, nullptr);
-    for (int round = 0; round < rounds; round++) {
-        double o = timeRun(server.name(), QX_PLAYER, QX_HELLO);
-        double p = timeRun(server.name(), QX_BARE, nullptr);
-        if (o < 0 || p < 0) {
-            std::puts("bench_hello: a run failed");
-            return 1;
-        }
-        usedOurs.push_back(o);
-        usedPeer.push_back(p);
+    if (!alternate(server.name(), rounds, usedOurs, usedPeer)) {
+        std::puts("bench_hello: a run failed");
+        return 1;
     }
     XServer resetting;
     if (!resetting.startXvfb(24, false, "1024x768", true)) {
         std::puts("bench_hello: Xvfb did not start");
         return 1;
     }
-    for (int round = 0; round < rounds; round++) {
-        double o = timeRun(resetting.name(), QX_PLAYER, QX_HELLO);
-        double p = timeRun(resetting.name(), QX_BARE, nullptr);
-        if (o < 0 || p < 0) {
-            std::puts("bench_hello: a run failed");
-            return 1;
-        }
-        resetOurs.push_back(o);
-        resetPeer.push_back(p);
+    if (!alternate(resetting.name(), rounds, resetOurs, resetPeer)) {
+        std::puts("bench_hello: a run failed");
+        return 1;
     }
     report("fresh Xvfb (first client):", freshOurs, freshPeer);
     report("Xvfb that ran clients:", usedOurs, usedPeer);

@@ -13,7 +13,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_gfxgeom.h"
 #include "display/qx_display.h"
-#include "display/qx_pointer.h"
+#include "display/qx_planesources.h"
 #include "display/qx_positions.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -111,11 +111,11 @@ int qxCmdCreateClipRegion(lua_State *L)
     int x, y, w, h;
     qxBitMap *brushMask = nullptr;
     if (type == kShape) {
-        if (lua_gettop(L) < 5 || !qxImageSources.brush)
+        if (lua_gettop(L) < 5 || !qxPlaneSources.brush)
             return ERR_WRONGUSAGE;
         qxBitMap *bitmap, *alpha;
         uint32_t bw, bh;
-        if (int e = qxImageSources.brush(L, qxGetObjectIDArg(L, 3), &bitmap, &brushMask, &alpha, &bw, &bh))
+        if (int e = qxPlaneSources.brush(L, qxGetObjectIDArg(L, 3), &bitmap, &brushMask, &alpha, &bw, &bh))
             return e;
         if (!brushMask)
             return ERR_NOMASKBRUSH;

@@ -16,6 +16,7 @@
 #include "display/qx_framepacing.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_clipregion.h"
+#include "display/qx_planesources.h"
 #include "display/qx_pointer.h"
 #include "display/qx_positions.h"
 #include "display/qx_snapshot.h"
@@ -75,6 +76,8 @@ extern "C" int qxIntersectRects(int x1, int y1, int w1, int h1, int x2, int y2, 
     out[3] = (int)(bottom - top);
     return 1;
 }
+
+qxPlaneSourceHooks qxPlaneSources;
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
+#include "display/qx_planesources.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -44,14 +45,14 @@ int imagePointer(lua_State *L, int type, qxPointer *p)
     const qxObjectRef source = qxGetObjectIDArg(L, 3);
     int hotArg = 4;
     if (type == kFromBrush) {
-        if (!qxImageSources.brush)
+        if (!qxPlaneSources.brush)
             return ERR_UNSUPPORTEDFEAT;
-        if (int r = qxImageSources.brush(L, source, &bitmap, &mask, &alpha, &w, &h))
+        if (int r = qxPlaneSources.brush(L, source, &bitmap, &mask, &alpha, &w, &h))
             return r;
     } else {
-        if (!qxImageSources.sprite)
+        if (!qxPlaneSources.sprite)
             return ERR_UNSUPPORTEDFEAT;
-        if (int r = qxImageSources.sprite(L, source, luaL_optnumber(L, 4, 1), &bitmap, &mask, &alpha, &w, &h))
+        if (int r = qxPlaneSources.sprite(L, source, luaL_optnumber(L, 4, 1), &bitmap, &mask, &alpha, &w, &h))
             return r;
         hotArg = 5;
     }
@@ -101,8 +102,6 @@ void freeOrphans()
 }
 
 } // namespace
-
-qxImageSourceHooks qxImageSources;
 
 int qxFindPointer(qxObjectRef id, qxPointer **out)
 {

@@ -11,7 +11,7 @@
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "core/vm/lua.h"
-#include "display/qx_pointer.h"
+#include "display/qx_planesources.h"
 #include "display/qx_positions.h"
 #include "layers/qx_layer.h"
 #include "objects/formats/qx_animformats.h"
@@ -454,5 +454,5 @@ extern "C" void qxLinkSprites(void)
     qxLayerQueries.freeSpriteList = freeSpriteList;
     qxLayerQueries.countDisplayedSprites = [](const qxBGPic *b) { return int(qxCountDisplayedSprites(b)); };
     qxObjectAttributes[QX_TYPE_SPRITE] = spriteAttribute;
-    qxImageSources.sprite = spritePointerImage;
+    qxPlaneSources.sprite = spritePointerImage;
 }

@@ -4,7 +4,7 @@
 #include "display/qx_bitmap.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
-#include "display/qx_pointer.h"
+#include "display/qx_planesources.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_displayopts.h"
@@ -37,7 +37,7 @@ extern "C" void qxLinkObjects(void)
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
-    qxImageSources.brush = brushImage;
+    qxPlaneSources.brush = brushImage;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxLinkImageAttributes();

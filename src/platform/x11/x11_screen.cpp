@@ -165,10 +165,8 @@ void x11HoldMonitors(x11Connection *c, int hold)
     if (!c)
         return;
     c->monitorsHeld = hold ? 1 : 0;
-    if (!hold) {
-        x11FreeMonitors(c->heldMonitors);
-        c->heldMonitors = nullptr;
-    }
+    if (!hold)
+        forgetHeldMonitors(c);
 }
 
 x11Monitor *x11GetMonitors(qxDisplay *display)
