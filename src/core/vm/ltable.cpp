@@ -60,13 +60,13 @@ static int arrayindex(const TValue *key) {
 const TValue *luaH_getnum(Table *t, int key) {
     if (static_cast<unsigned>(key - 1) < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
     lua_Number nk = static_cast<lua_Number>(key);
-    for (Node *n = hashnum(t, nk); n; n = n->next)
+    for (Node *n = hashnum(t, nk); n; n = gnext(n))
         if (ttisnumber(&n->i_key) && nvalue(&n->i_key) == nk) return &n->i_val;
     return &luaO_nilobject;
 }
 
 static const TValue *getany(Table *t, const TValue *key) {
-    for (Node *n = luaH_mainposition(t, key); n; n = n->next)
+    for (Node *n = luaH_mainposition(t, key); n; n = gnext(n))
         if (luaO_rawequalObj(&n->i_key, key)) return &n->i_val;
     return &luaO_nilobject;
 }
@@ -108,7 +108,7 @@ static void setnodevector(lua_State *L, Table *t, int lsize) {
     for (int i = 0; i < size; i++) {
         setnilvalue(&t->node[i].i_key);
         setnilvalue(&t->node[i].i_val);
-        t->node[i].next = nullptr;
+        t->node[i].i_key.link = 0;
     }
     t->lsizenode = static_cast<lu_byte>(lsize);
     t->firstfree = t->node + size; // free nodes are searched downward from here
@@ -208,14 +208,15 @@ static TValue *newkey(lua_State *L, Table *t, const TValue *key) {
         Node *othern = luaH_mainposition(t, &mp->i_key);
         if (othern != mp) {
             // the colliding key is out of its main position: move it to the free node
-            while (othern->next != mp) othern = othern->next;
-            othern->next = n;
+            while (gnext(othern) != mp) othern = gnext(othern);
+            setgnext(othern, n);
             *n = *mp;
-            mp->next = nullptr;
+            setgnext(n, gnext(mp)); // the link is relative to its node
+            mp->i_key.link = 0;
             setnilvalue(&mp->i_val);
         } else {
-            n->next = mp->next;
-            mp->next = n;
+            setgnext(n, gnext(mp));
+            setgnext(mp, n);
             mp = n;
         }
     }
