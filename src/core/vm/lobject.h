@@ -135,6 +135,9 @@ inline void setgnext(Node *n, const Node *to) { n->i_key.link = to ? static_cast
 struct Table : GCObject {
     lu_byte flags; // bit e set: event e known to have no metamethod
     lu_byte lsizenode;
+    // log2 of the nodes allocated in one block with the record (0: none);
+    // t->node points at them until the first rehash.
+    lu_byte lsizeinline;
     Table *metatable;
     TValue *array;
     Node *node;
