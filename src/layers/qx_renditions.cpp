@@ -126,10 +126,26 @@ int renderInto(lua_State *L, qxLayer *l, const qxTransformOptions *t, uint32_t f
     return 0;
 }
 
+// A shape region's mask under the matrix, nearest pixel as a mask has no
+// shades. The image transform takes a picture with its mask, so a blank
+// one of the region's size goes along and is dropped. NULL on failure.
+qxBitMap *transformClipMask(lua_State *L, const qxClipRegion *r, const double m[4])
+{
+    qxBitMap *blank = qxAllocBitMap(uint32_t(r->width), uint32_t(r->height), 0, nullptr);
+    if (!blank) return nullptr;
+    qxBitMap *b = nullptr, *mask = nullptr, *a = nullptr;
+    const int e = qxTransformImage(L, 0, nullptr, blank, static_cast<qxBitMap *>(r->mask), nullptr, 0, 0, r->width,
+                                   r->height, 0.0, 0.0, m, 0, &b, &mask, &a, nullptr, nullptr, nullptr, nullptr);
+    qxFreeBitMap(blank);
+    qxFreeImagePlanes(b, e ? mask : nullptr, a);
+    return e ? nullptr : mask;
+}
+
 // The base clip region as the rendition sees it: shared when the layer
 // keeps it still, else turned and scaled with the layer about its anchor
 // point (on screen, that point at the display's scale).
-int cloneClip(const qxLayer *l, const qxTransformOptions *t, bool screen, double fx, double fy, qxLayerData *p)
+int cloneClip(lua_State *L, const qxLayer *l, const qxTransformOptions *t, bool screen, double fx, double fy,
+              qxLayerData *p)
 {
     const auto *base = static_cast<const qxClipRegion *>(l->base->clip);
     if (!base) return 0;
@@ -138,7 +154,8 @@ int cloneClip(const qxLayer *l, const qxTransformOptions *t, bool screen, double
         return 0;
     }
     const double m[4] = {t->m11, t->m12, t->m21, t->m22};
-    p->clip = qxTransformClipRegion(base, m, l->base->x, l->base->y, screen, fx, fy);
+    qxBitMap *shape = base->mask ? transformClipMask(L, base, m) : nullptr;
+    p->clip = qxTransformClipRegion(base, m, l->base->x, l->base->y, screen, fx, fy, shape);
     return p->clip ? 0 : ERR_MEM;
 }
 
@@ -245,7 +262,7 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     }
     qxLayerData *p = nullptr;
     if (int e = copyOfBase(l, &p)) return e;
-    if (int e = cloneClip(l, &t, screen, fx, fy, p)) {
+    if (int e = cloneClip(L, l, &t, screen, fx, fy, p)) {
         freeRecord(L, l->type, p);
         return e;
     }
