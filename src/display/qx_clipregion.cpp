@@ -221,18 +221,24 @@ int qxCmdFreeClipRegion(lua_State *L)
     return 0;
 }
 
-qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], double ax, double ay, int scaleToDisplay,
-                                    double scaleX, double scaleY)
+qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], const double bounds[4],
+                                    qxBitMap *shapeMask)
 {
-    if (!r || !m) return nullptr;
-    const double px = scaleToDisplay ? ax * scaleX : ax, py = scaleToDisplay ? ay * scaleY : ay;
+    if (!r || !m || !bounds || (r->mask && !shapeMask)) {
+        qxFreeMaskBitMap(shapeMask);
+        return nullptr;
+    }
     // The region's pixel edges, so a quarter turn maps it onto whole pixels.
+    const double ax = bounds[0], ay = bounds[1];
     const double X[4] = {r->x - ax, r->x + double(r->width) - ax, r->x + double(r->width) - ax, r->x - ax};
     const double Y[4] = {r->y - ay, r->y - ay, r->y + double(r->height) - ay, r->y + double(r->height) - ay};
     double tx[4], ty[4], minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
     for (int k = 0; k < 4; ++k) {
-        tx[k] = X[k] * m[0] + Y[k] * m[2] + px, ty[k] = X[k] * m[1] + Y[k] * m[3] + py;
-        if (!std::isfinite(tx[k]) || !std::isfinite(ty[k])) return nullptr;
+        tx[k] = X[k] * m[0] + Y[k] * m[2] + bounds[2], ty[k] = X[k] * m[1] + Y[k] * m[3] + bounds[3];
+        if (!std::isfinite(tx[k]) || !std::isfinite(ty[k])) {
+            qxFreeMaskBitMap(shapeMask);
+            return nullptr;
+        }
         minX = std::min(minX, tx[k]), maxX = std::max(maxX, tx[k]);
         minY = std::min(minY, ty[k]), maxY = std::max(maxY, ty[k]);
     }
@@ -240,7 +246,10 @@ qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], do
     int32_t x = int32_t(whole(minX)), y = int32_t(whole(minY));
     int32_t w = int32_t(whole(maxX)) - x, h = int32_t(whole(maxY)) - y;
     auto *c = static_cast<qxClipRegion *>(std::calloc(1, sizeof(qxClipRegion)));
-    if (!c) return nullptr;
+    if (!c) {
+        qxFreeMaskBitMap(shapeMask);
+        return nullptr;
+    }
     *c = *r;
     c->next = nullptr;
     c->mask = nullptr;
@@ -249,7 +258,19 @@ qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], do
     c->locked = 0;
     // Upright when the matrix keeps edges on the axes.
     const bool upright = (m[1] == 0 && m[2] == 0) || (m[0] == 0 && m[3] == 0);
-    if (!upright && w > 0 && h > 0) {
+    if (shapeMask) {
+        // The transformed shape decides the size; its position is the bounds'.
+        qxBitMap *mask = shapeMask;
+        const qxPlane plane = qxPlaneOf(mask);
+        w = plane.width, h = plane.height;
+        if (!plane.bytes || qxNormaliseClipMask(&x, &y, &w, &h, &mask, 0, 1)) {
+            qxFreeMaskBitMap(shapeMask);
+            std::free(c);
+            return nullptr;
+        }
+        c->mask = mask;
+        c->maskBytesPerRow = uint32_t(qxPlaneOf(mask).bytesPerRow);
+    } else if (!upright && w > 0 && h > 0) {
         if (int64_t(w) * h > (int64_t(1) << 30)) {
             std::free(c);
             return nullptr;
