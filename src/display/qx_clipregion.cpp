@@ -221,20 +221,20 @@ int qxCmdFreeClipRegion(lua_State *L)
     return 0;
 }
 
-qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], double ax, double ay, int scaleToDisplay,
-                                    double scaleX, double scaleY, qxBitMap *shapeMask)
+qxClipRegion *qxTransformClipRegion(const qxClipRegion *r, const double m[4], const double bounds[4],
+                                    qxBitMap *shapeMask)
 {
-    if (!r || !m || (r->mask && !shapeMask)) {
+    if (!r || !m || !bounds || (r->mask && !shapeMask)) {
         qxFreeMaskBitMap(shapeMask);
         return nullptr;
     }
-    const double px = scaleToDisplay ? ax * scaleX : ax, py = scaleToDisplay ? ay * scaleY : ay;
     // The region's pixel edges, so a quarter turn maps it onto whole pixels.
+    const double ax = bounds[0], ay = bounds[1];
     const double X[4] = {r->x - ax, r->x + double(r->width) - ax, r->x + double(r->width) - ax, r->x - ax};
     const double Y[4] = {r->y - ay, r->y - ay, r->y + double(r->height) - ay, r->y + double(r->height) - ay};
     double tx[4], ty[4], minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
     for (int k = 0; k < 4; ++k) {
-        tx[k] = X[k] * m[0] + Y[k] * m[2] + px, ty[k] = X[k] * m[1] + Y[k] * m[3] + py;
+        tx[k] = X[k] * m[0] + Y[k] * m[2] + bounds[2], ty[k] = X[k] * m[1] + Y[k] * m[3] + bounds[3];
         if (!std::isfinite(tx[k]) || !std::isfinite(ty[k])) {
             qxFreeMaskBitMap(shapeMask);
             return nullptr;

@@ -14,6 +14,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_gfxgeom.h"
+#include "imaging/qx_transform.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_sprite.h"
 #include "layers/qx_layerfilters.h"
@@ -141,22 +142,38 @@ qxBitMap *transformClipMask(lua_State *L, const qxClipRegion *r, const double m[
     return e ? nullptr : mask;
 }
 
-// The base clip region as the rendition sees it: shared when the layer
-// keeps it still, else turned and scaled with the layer about its anchor
-// point (on screen, that point at the display's scale).
-int cloneClip(lua_State *L, const qxLayer *l, const qxTransformOptions *t, bool screen, double fx, double fy,
-              qxLayerData *p)
+// The base clip region as the rendition p, already rendered under t, sees
+// it: shared when the layer keeps it still, else moved with the picture's
+// pixels. A redrawn type turns about its anchor point; a picture turns into
+// its bounding box, which is placed by the anchor, so its top left corner
+// lands where the transform's box starts, measured from the placed box.
+int cloneClip(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxLayerData *p)
 {
-    const auto *base = static_cast<const qxClipRegion *>(l->base->clip);
+    const qxLayerData *b = l->base;
+    const auto *base = static_cast<const qxClipRegion *>(b->clip);
     if (!base) return 0;
     if (l->nocliptransform) {
-        p->clip = l->base->clip;
+        p->clip = b->clip;
         return 0;
     }
     const double m[4] = {t->m11, t->m12, t->m21, t->m22};
+    double bounds[4] = {double(b->x), double(b->y), double(p->x), double(p->y)};
+    if (!qxLayerRedraw(l->type)) {
+        double minX = 0, minY = 0;
+        qxTransformBox(m, b->width, b->height, nullptr, nullptr, &minX, &minY);
+        bounds[0] = b->left, bounds[1] = b->top, bounds[2] = p->left - minX, bounds[3] = p->top - minY;
+    }
     qxBitMap *shape = base->mask ? transformClipMask(L, base, m) : nullptr;
-    p->clip = qxTransformClipRegion(base, m, l->base->x, l->base->y, screen, fx, fy, shape);
+    p->clip = qxTransformClipRegion(base, m, bounds, shape);
     return p->clip ? 0 : ERR_MEM;
+}
+
+// Renders the source into the on-screen rendition and then gives it the
+// base clip region, which follows where the picture landed.
+int renderClipped(lua_State *L, qxLayer *l, const qxTransformOptions *t, uint32_t flags)
+{
+    if (int r = renderInto(L, l, t, flags)) return r;
+    return cloneClip(L, l, t, l->onscreen);
 }
 
 } // namespace
@@ -262,14 +279,10 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     }
     qxLayerData *p = nullptr;
     if (int e = copyOfBase(l, &p)) return e;
-    if (int e = cloneClip(L, l, &t, screen, fx, fy, p)) {
-        freeRecord(L, l->type, p);
-        return e;
-    }
     qxLayerData *const oldI = l->intermediate, *const oldS = l->onscreen;
     if (!screen) {
         l->onscreen = p;
-        if (int r = renderInto(L, l, &t, 16)) {
+        if (int r = renderClipped(L, l, &t, 16)) {
             l->onscreen = oldS;
             freeRecord(L, l->type, p);
             return r;
@@ -302,7 +315,7 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
     int32_t acc[4] = {0, 0, -1, -1};
     if (!(mode & 4)) qxLayerScreenRect(l, oldS == l->base ? I : oldS, &acc[0], &acc[1], &acc[2], &acc[3]);
     l->onscreen = p;
-    if (int r = renderInto(L, l, &t, 80)) {
+    if (int r = renderClipped(L, l, &t, 80)) {
         l->onscreen = oldS;
         freeRecord(L, l->type, p);
         return r;

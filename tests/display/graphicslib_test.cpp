@@ -194,17 +194,18 @@ TEST(ClipRegions, TurnedWithTheirLayer)
     qxClipRegion r{};
     r.type = 35, r.x = 30, r.y = 20, r.width = 20, r.height = 10;
     const double quarter[4] = {0, -1, 1, 0}, doubled[4] = {2, 0, 0, 2};
-    qxClipRegion *q = qxTransformClipRegion(&r, quarter, 50, 30, 0, 1, 1, nullptr);
+    const double about[4] = {50, 30, 50, 30}, halved[4] = {50, 30, 25, 15};
+    qxClipRegion *q = qxTransformClipRegion(&r, quarter, about, nullptr);
     ASSERT_TRUE(q);
     EXPECT_EQ(std::vector<int>({q->x, q->y, q->width, q->height, int(q->isCopy)}), std::vector<int>({40, 30, 10, 20, 1}));
     EXPECT_FALSE(q->mask);
     qxFreeClipRegionRef(q);
-    q = qxTransformClipRegion(&r, doubled, 50, 30, 1, 0.5, 0.5, nullptr); // on screen at half size
+    q = qxTransformClipRegion(&r, doubled, halved, nullptr); // on screen at half size
     ASSERT_TRUE(q);
     EXPECT_EQ(std::vector<int>({q->x, q->y, q->width, q->height}), std::vector<int>({0, 0, 25, 15}));
     qxFreeClipRegionRef(q);
     const double c = std::sqrt(0.5), eighth[4] = {c, -c, c, c};
-    q = qxTransformClipRegion(&r, eighth, 50, 30, 0, 1, 1, nullptr);
+    q = qxTransformClipRegion(&r, eighth, about, nullptr);
     ASSERT_TRUE(q && q->mask);
     const qxPlane m = qxPlaneOf(static_cast<qxBitMap *>(q->mask));
     ASSERT_EQ(m.width, q->width);
