@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""layer_clipshape_ref.py inputs | REF | anchors REF: writes the lopsided
+"""layer_clipshape_ref.py inputs | REF | anchors[2x] REF: writes the lopsided
 shape layer_clipshape.qxs and layer_clipanchor.qxs make their clip regions
 from, or the display either must end with, worked out here with PIL from
 the same shape."""
@@ -51,12 +51,14 @@ def turned(out, colour, at, anchor, angle, region):
 if sys.argv[1] == "inputs":
     shape().save("shape.png")
     sys.exit()
-if sys.argv[1] == "anchors":
+if sys.argv[1] in ("anchors", "anchors2x"):
     out = Image.new("RGB", (240, 120), (0, 0, 0))
     turned(out, (255, 0, 0), (10, 10), (0, 0), 90, (15, 12, 20, 10))
     turned(out, (0, 255, 0), (60, 10), (0, 0), 90, (62, 14))
     turned(out, (0, 0, 255), (160, 110), (1, 1), 90, (125, 95, 25, 12))
     turned(out, (255, 255, 0), (230, 10), (1, 0), 270, (205, 20))
+    if sys.argv[1] == "anchors2x":
+        out = out.resize((480, 240), Image.NEAREST)
     out.save(sys.argv[2])
     sys.exit()
 out = Image.new("RGB", (W, H), (0, 0, 0))
