@@ -120,17 +120,23 @@ struct LClosure : Closure {
 inline size_t sizeCclosure(int n) { return sizeof(CClosure) + sizeof(TValue) * (n > 0 ? n - 1 : 0); }
 inline size_t sizeLclosure(int n) { return sizeof(LClosure) + sizeof(UpVal *) * (n > 0 ? n - 1 : 0); }
 
-// i_key.link: the next node of the chain as an offset in nodes, 0 at its end.
+// i_key.link: the next node of the chain as an offset in bytes (one add
+// less on the way to the next node than an offset in nodes), 0 at its end.
 struct Node {
     TValue i_key;
     TValue i_val;
 };
 static_assert(sizeof(Node) == 32, "two nodes to a cache line");
 
-inline Node *gnext(Node *n) { return n->i_key.link ? n + n->i_key.link : nullptr; }
-inline const Node *gnext(const Node *n) { return n->i_key.link ? n + n->i_key.link : nullptr; }
-// Both nodes in the same vector; to null ends the chain.
-inline void setgnext(Node *n, const Node *to) { n->i_key.link = to ? static_cast<int32_t>(to - n) : 0; }
+inline Node *gnext(Node *n) {
+    return n->i_key.link ? reinterpret_cast<Node *>(reinterpret_cast<char *>(n) + n->i_key.link) : nullptr;
+}
+inline const Node *gnext(const Node *n) { return gnext(const_cast<Node *>(n)); }
+// Both nodes in the same vector (at most 2^24 nodes, so the offset fits);
+// to null ends the chain.
+inline void setgnext(Node *n, const Node *to) {
+    n->i_key.link = to ? static_cast<int32_t>(reinterpret_cast<const char *>(to) - reinterpret_cast<const char *>(n)) : 0;
+}
 
 struct Table : GCObject {
     lu_byte flags; // bit e set: event e known to have no metamethod
