@@ -12,6 +12,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
 
@@ -79,6 +80,17 @@ void qxFreeOutputState(qxDisplay *d)
     std::free(s->dirty);
     std::free(s);
     d->selectBuffer = nullptr;
+}
+
+int qxResetDirtyList(qxOutputState *s)
+{
+    if (!s->dirty) {
+        s->dirty = static_cast<qxRectI *>(std::calloc(QX_DIRTY_CAPACITY, sizeof(qxRectI)));
+        if (!s->dirty) return ERR_MEM;
+    }
+    s->dirtyCapacity = QX_DIRTY_CAPACITY;
+    s->dirtyCount = 0;
+    return 0;
 }
 
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)

@@ -57,6 +57,9 @@ extern uint32_t qxSelectMode, qxSelectCombo;
 // or without create).
 qxOutputState *qxOutputOf(qxDisplay *display, int create);
 void qxFreeOutputState(qxDisplay *display);
+// Makes the display's rectangle list when it has none and empties it; 0 or
+// 1000.
+int qxResetDirtyList(qxOutputState *state);
 // The display's drawn-on copy of its BGPic, made (create) from the BGPic's
 // picture; dropped when the BGPic or its picture changed.
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);

@@ -31,9 +31,15 @@ union Value {
 
 struct TValue {
     uint32_t tt;
-    // Name constants of global reads and writes only: the node index where
-    // the name was last found (otherwise padding; never trusted unchecked).
-    uint32_t hint;
+    // Padding, except in two places. A name constant of global reads and
+    // writes keeps the node index where the name was last found (never
+    // trusted unchecked); a table node's key keeps the link to the next node
+    // of its chain, so that a node is 32 bytes. Values are copied by setobj,
+    // which leaves these bytes alone.
+    union {
+        uint32_t hint;
+        int32_t link;
+    };
     Value value;
 };
 static_assert(sizeof(TValue) == 16, "values are 16 bytes in stacks and tables");
@@ -114,15 +120,24 @@ struct LClosure : Closure {
 inline size_t sizeCclosure(int n) { return sizeof(CClosure) + sizeof(TValue) * (n > 0 ? n - 1 : 0); }
 inline size_t sizeLclosure(int n) { return sizeof(LClosure) + sizeof(UpVal *) * (n > 0 ? n - 1 : 0); }
 
+// i_key.link: the next node of the chain as an offset in nodes, 0 at its end.
 struct Node {
     TValue i_key;
     TValue i_val;
-    Node *next;
 };
+static_assert(sizeof(Node) == 32, "two nodes to a cache line");
+
+inline Node *gnext(Node *n) { return n->i_key.link ? n + n->i_key.link : nullptr; }
+inline const Node *gnext(const Node *n) { return n->i_key.link ? n + n->i_key.link : nullptr; }
+// Both nodes in the same vector; to null ends the chain.
+inline void setgnext(Node *n, const Node *to) { n->i_key.link = to ? static_cast<int32_t>(to - n) : 0; }
 
 struct Table : GCObject {
     lu_byte flags; // bit e set: event e known to have no metamethod
     lu_byte lsizenode;
+    // log2 of the nodes allocated in one block with the record (0: none);
+    // t->node points at them until the first rehash.
+    lu_byte lsizeinline;
     Table *metatable;
     TValue *array;
     Node *node;

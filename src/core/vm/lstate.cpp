@@ -246,7 +246,7 @@ static void f_luaopen(lua_State *L, void *) {
     setnilvalue(&g->_defaultmeta);
     setnilvalue(&g->dummynode->i_key);
     setnilvalue(&g->dummynode->i_val);
-    g->dummynode->next = nullptr;
+    g->dummynode->i_key.link = 0;
     luaE_initstack(L, L);
     Table *meta = luaH_new(L, 0, 0);
     sethvalue(&g->_defaultmeta, meta);

@@ -10,6 +10,9 @@
 
 static inline Node *gnode(const Table *t, int i) { return &t->node[i]; }
 
+// The largest hash part (log2) that may share the record's block.
+#define MAXINLINE 3
+
 // n modulo ((size - 1) | 1) by multiplication: there is one divisor per
 // hash size, so its 64-bit reciprocal is fixed in advance (exact for every
 // 32-bit n; a divisor of 1 has the reciprocal 0 and gives 0).
@@ -60,13 +63,13 @@ static int arrayindex(const TValue *key) {
 const TValue *luaH_getnum(Table *t, int key) {
     if (static_cast<unsigned>(key - 1) < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
     lua_Number nk = static_cast<lua_Number>(key);
-    for (Node *n = hashnum(t, nk); n; n = n->next)
+    for (Node *n = hashnum(t, nk); n; n = gnext(n))
         if (ttisnumber(&n->i_key) && nvalue(&n->i_key) == nk) return &n->i_val;
     return &luaO_nilobject;
 }
 
 static const TValue *getany(Table *t, const TValue *key) {
-    for (Node *n = luaH_mainposition(t, key); n; n = n->next)
+    for (Node *n = luaH_mainposition(t, key); n; n = gnext(n))
         if (luaO_rawequalObj(&n->i_key, key)) return &n->i_val;
     return &luaO_nilobject;
 }
@@ -95,6 +98,12 @@ static void setarrayvector(lua_State *L, Table *t, int size) {
     t->sizearray = size;
 }
 
+static Node *inlinenodes(Table *t) { return reinterpret_cast<Node *>(t + 1); }
+static size_t tableblock(int lsizeinline) { return sizeof(Table) + (lsizeinline ? sizeof(Node) << lsizeinline : 0); }
+
+// Whether the node vector must be freed apart from the record.
+static bool separatenodes(lua_State *L, Table *t) { return t->node != G(L)->dummynode && t->node != inlinenodes(t); }
+
 static void setnodevector(lua_State *L, Table *t, int lsize) {
     if (lsize > MAXBITS) luaG_raisecode(L, 1207);
     if (lsize == 0) {
@@ -104,11 +113,13 @@ static void setnodevector(lua_State *L, Table *t, int lsize) {
         return;
     }
     int size = 1 << lsize;
-    t->node = luaM_newvector<Node>(L, static_cast<size_t>(size));
+    // The record's own nodes when they fit and are not the vector being replaced.
+    bool reuse = lsize == t->lsizeinline && t->node != inlinenodes(t);
+    t->node = reuse ? inlinenodes(t) : luaM_newvector<Node>(L, static_cast<size_t>(size));
     for (int i = 0; i < size; i++) {
         setnilvalue(&t->node[i].i_key);
         setnilvalue(&t->node[i].i_val);
-        t->node[i].next = nullptr;
+        t->node[i].i_key.link = 0;
     }
     t->lsizenode = static_cast<lu_byte>(lsize);
     t->firstfree = t->node + size; // free nodes are searched downward from here
@@ -163,6 +174,7 @@ static void rehash(lua_State *L, Table *t, const TValue *extrakey) {
     int oldasize = t->sizearray;
     int oldhsize = t->lsizenode;
     Node *nold = t->node;
+    bool oldseparate = separatenodes(L, t);
     bool olddummy = (nold == G(L)->dummynode);
     if (newasize > oldasize) setarrayvector(L, t, newasize);
     setnodevector(L, t, lsize);
@@ -181,7 +193,7 @@ static void rehash(lua_State *L, Table *t, const TValue *extrakey) {
             if (slot == nullptr) slot = newkey(L, t, &old->i_key);
             setobj(slot, &old->i_val);
         }
-        luaM_freearray(L, nold, static_cast<size_t>(1) << oldhsize);
+        if (oldseparate) luaM_freearray(L, nold, static_cast<size_t>(1) << oldhsize);
     }
 }
 
@@ -208,14 +220,15 @@ static TValue *newkey(lua_State *L, Table *t, const TValue *key) {
         Node *othern = luaH_mainposition(t, &mp->i_key);
         if (othern != mp) {
             // the colliding key is out of its main position: move it to the free node
-            while (othern->next != mp) othern = othern->next;
-            othern->next = n;
+            while (gnext(othern) != mp) othern = gnext(othern);
+            setgnext(othern, n);
             *n = *mp;
-            mp->next = nullptr;
+            setgnext(n, gnext(mp)); // the link is relative to its node
+            mp->i_key.link = 0;
             setnilvalue(&mp->i_val);
         } else {
-            n->next = mp->next;
-            mp->next = n;
+            setgnext(n, gnext(mp));
+            setgnext(mp, n);
             mp = n;
         }
     }
@@ -291,9 +304,14 @@ int luaH_next(lua_State *L, Table *t, StkId key) {
 
 Table *luaH_new(lua_State *L, int narray, int lnhash) {
     if (narray < 0 || narray > (1 << MAXBITS) || lnhash < 0 || lnhash > MAXBITS) luaG_raisecode(L, 1207);
-    Table *t = static_cast<Table *>(luaM_realloc(L, nullptr, 0, sizeof(Table)));
+    // A small hash part asked for at creation (a record built by a
+    // constructor) comes in the record's own block: one allocation instead
+    // of two, and the nodes next to the header.
+    int lsizeinline = lnhash <= MAXINLINE ? lnhash : 0;
+    Table *t = static_cast<Table *>(luaM_realloc(L, nullptr, 0, tableblock(lsizeinline)));
     t->flags = 0;
     t->lsizenode = 0;
+    t->lsizeinline = static_cast<lu_byte>(lsizeinline);
     t->metatable = ttistable(&G(L)->_defaultmeta) ? defaultmeta(L) : nullptr;
     t->array = nullptr;
     t->sizearray = 0;
@@ -307,7 +325,7 @@ Table *luaH_new(lua_State *L, int narray, int lnhash) {
 }
 
 void luaH_free(lua_State *L, Table *t) {
-    if (t->node != G(L)->dummynode) luaM_freearray(L, t->node, static_cast<size_t>(sizenode(t)));
+    if (separatenodes(L, t)) luaM_freearray(L, t->node, static_cast<size_t>(sizenode(t)));
     luaM_freearray(L, t->array, static_cast<size_t>(t->sizearray));
-    luaM_realloc(L, t, sizeof(Table), 0);
+    luaM_realloc(L, t, tableblock(t->lsizeinline), 0);
 }

@@ -10,7 +10,7 @@ const TValue *luaH_get(Table *t, const TValue *key);
 const TValue *luaH_getnum(Table *t, int key);
 // Inline: every global read and field access by name comes here.
 inline const TValue *luaH_getstr(Table *t, TString *key) {
-    for (Node *n = &t->node[key->hash & static_cast<uint32_t>(sizenode(t) - 1)]; n; n = n->next)
+    for (Node *n = &t->node[key->hash & static_cast<uint32_t>(sizenode(t) - 1)]; n; n = gnext(n))
         if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) return &n->i_val;
     return &luaO_nilobject;
 }
@@ -23,7 +23,7 @@ inline TValue *luaH_getglobal(Table *t, TValue *name) {
     TString *key = tsvalue(name);
     Node *n = &t->node[name->hint & mask];
     if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key && !ttisnil(&n->i_val)) return &n->i_val;
-    for (n = &t->node[key->hash & mask]; n; n = n->next)
+    for (n = &t->node[key->hash & mask]; n; n = gnext(n))
         if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) {
             if (ttisnil(&n->i_val)) return nullptr;
             name->hint = static_cast<uint32_t>(n - t->node);

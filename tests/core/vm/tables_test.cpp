@@ -50,37 +50,58 @@ TEST_F(TableTest, RehashPutsKeysOneToNineInTheArray) {
 }
 
 TEST_F(TableTest, ModelCheckAgainstStdMap) {
-    Table *t = newtable();
-    std::map<double, double> model;
-    std::mt19937 rng(7);
-    for (int step = 0; step < 20000; step++) {
-        double key = static_cast<int>(rng() % 300) - 20;
-        if (rng() % 4 == 0) key += 0.5;
-        TValue k = number(key);
-        if (rng() % 3 == 0) {
-            TValue *v = luaH_set(L, t, &k);
-            setnilvalue(v);
-            model.erase(key);
-        } else {
-            double val = step;
+    // Once created empty, once with four nodes in the table's own block,
+    // which it leaves as it grows and takes again when it shrinks back.
+    for (int lnhash : {0, 2}) {
+        lua_settop(L, 0);
+        lua_newsizedtable(L, 0, lnhash);
+        Table *t = hvalue(L->top - 1);
+        const Node *own = reinterpret_cast<const Node *>(t + 1);
+        bool left = false, back = false;
+        std::map<double, double> model;
+        std::mt19937 rng(7);
+        auto set = [&](double key, double val) {
+            TValue k = number(key);
             setnvalue(luaH_set(L, t, &k), val);
             model[key] = val;
+        };
+        auto clear = [&](double key) {
+            TValue k = number(key);
+            setnilvalue(luaH_set(L, t, &k));
+            model.erase(key);
+        };
+        for (int step = 0; step < 40000; step++) {
+            if (step / 5000 % 2 == 0) {
+                double key = static_cast<int>(rng() % 16) - 8;
+                if (rng() % 4 == 0) key += 0.5;
+                if (rng() % 3 == 0) clear(key);
+                else set(key, step);
+            } else {
+                // fresh keys of which the last two live: the table shrinks
+                if (step % 5000 == 0)
+                    while (!model.empty()) clear(model.begin()->first);
+                set(-1000.0 - rng() % 100000, step);
+                while (model.size() > 2) clear(model.begin()->first);
+            }
+            if (t->node != own) left = true;
+            else if (left) back = true;
         }
+        for (auto [k, v] : model) {
+            TValue key = number(k);
+            const TValue *got = luaH_get(t, &key);
+            ASSERT_TRUE(ttisnumber(got)) << k;
+            EXPECT_EQ(nvalue(got), v);
+        }
+        // traversal visits every live entry once
+        size_t count = 0;
+        lua_pushnil(L);
+        while (lua_next(L, -2)) {
+            count++;
+            lua_pop(L, 1);
+        }
+        EXPECT_EQ(count, model.size());
+        EXPECT_EQ(back, lnhash != 0);
     }
-    for (auto [k, v] : model) {
-        TValue key = number(k);
-        const TValue *got = luaH_get(t, &key);
-        ASSERT_TRUE(ttisnumber(got)) << k;
-        EXPECT_EQ(nvalue(got), v);
-    }
-    // traversal visits every live entry once
-    size_t count = 0;
-    lua_pushnil(L);
-    while (lua_next(L, -2)) {
-        count++;
-        lua_pop(L, 1);
-    }
-    EXPECT_EQ(count, model.size());
 }
 
 int nextWithBadKey(lua_State *L) {
