@@ -148,6 +148,26 @@ qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
     return work ? work : d->bgpic->bitmap;
 }
 
+uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    // The double buffer's back buffer is no Select target.
+    if (!dest || !s || d->doubleBuffer) return 0;
+    const uint32_t type = d->targetType;
+    const bool plane = type == QX_OUT_MASK || type == QX_OUT_ALPHA;
+    const qxBitMap *selected = type == QX_OUT_BRUSH ? s->bitmap
+                               : type == QX_OUT_MASK ? s->mask
+                               : type == QX_OUT_ALPHA ? s->alpha
+                                                      : nullptr;
+    if (dest != selected) return 0;
+    const bool hardwareBuffer = d->doubleBufferState & QX_DBSTATE_ADAPTER;
+    if (rectFill) return plane && !hardwareBuffer ? 4 : 0;
+    uint32_t flags = plane ? 16 : 0;
+    if (type == QX_OUT_BRUSH && qxSelectMode == QX_SELMODE_COMBO && !hardwareBuffer) flags |= 8;
+    return flags;
+}
+
 int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)
 {
     qxDisplay *d = qxCurrentDisplay;
