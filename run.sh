@@ -30,6 +30,22 @@ BUILD=build
 if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_TESTS=OFF
 fi
+# The script VM is built with profile feedback: first to record a profile,
+# which a run of the training corpus (tools/vmtrain/corpus) fills, then
+# from that profile. It is trained again when the VM or the corpus changes.
+STAMP="$BUILD/vm-profile/trained"
+if [ ! -f "$STAMP" ] || [ -n "$(find src/core/vm tools/vmtrain -newer "$STAMP" | head -1)" ]; then
+    rm -rf "$BUILD/vm-profile"
+    if cmake -S . -B "$BUILD" -DQX_VM_PROFILE=generate >/dev/null &&
+        cmake --build "$BUILD" --target vm_training; then
+        mkdir -p "$BUILD/vm-profile" && touch "$STAMP"
+        cmake -S . -B "$BUILD" -DQX_VM_PROFILE=use >/dev/null
+    else
+        echo "run.sh: the VM's training run failed: building it without profile feedback" >&2
+        rm -rf "$BUILD/vm-profile"
+        cmake -S . -B "$BUILD" -DQX_VM_PROFILE= >/dev/null
+    fi
+fi
 cmake --build "$BUILD" --target zephyrane examples
 
 if [ $# -eq 0 ]; then

@@ -458,5 +458,7 @@ extern "C" int qxCmdGetAttribute(lua_State *L)
         int r = qxObjectAttributes[type](L, h, attr);
         return r < 0 ? -r : r;
     }
+    // A type without attributes of its own knows none but the count.
+    if (type >= 1 && type <= 60) return ERR_UNKNOWNATTR;
     return ERR_UNSUPPORTEDFEAT;
 }

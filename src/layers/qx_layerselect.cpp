@@ -130,6 +130,29 @@ void layerDrawn(lua_State *L, qxObjectRef ref)
     if (!l->hidden) qxInvalidateRect(L, x, y, w, h);
 }
 
+// Drawing into the shown BGPic made a new top layer: its area is collected
+// with the other changes until EndSelect shows them.
+void markTopLayerDirty(lua_State *L, qxBGPic *b)
+{
+    const qxLayer *l = b ? b->layers.last : nullptr;
+    if (!l || l->hidden || l->type == QX_TYPE_NOOBJECT) return;
+    int32_t x, y, w, h;
+    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+    qxInvalidateRect(L, x, y, w, h);
+}
+
+// EndSelect of the BGPic: the layers lose their selection marks and the
+// collected rectangles are shown.
+void refreshCollected(lua_State *L, qxDisplay *d)
+{
+    if (!d->bgpic) return;
+    for (qxLayer *l = d->bgpic->layers.first; l; l = l->next) l->queued = 0;
+    qxDisplay *const current = qxCurrentDisplay;
+    qxCurrentDisplay = d;
+    qxRefreshDirtyRects(L);
+    qxCurrentDisplay = current;
+}
+
 } // namespace
 
 extern "C" {
@@ -191,6 +214,8 @@ void qxLinkLayerSelection(void)
 {
     qxSelectionHook.findLayer = findLayer;
     qxSelectionHook.layerDrawn = layerDrawn;
+    qxSelectionHook.markTopLayerDirty = markTopLayerDirty;
+    qxSelectionHook.refreshCollected = refreshCollected;
 }
 
 } // extern "C"

@@ -139,15 +139,10 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
         return ERR_BITMAP;
     }
     d->hardwareDoubleBuffer = adapterBuffer || (hardware && qxPlatformHasCap(8)) ? 1 : 0;
-    if (!s->dirty) {
-        s->dirty = static_cast<qxRectI *>(std::calloc(QX_DIRTY_CAPACITY, sizeof(qxRectI)));
-        if (!s->dirty) {
-            freeBuffers(s);
-            return ERR_MEM;
-        }
+    if (int r = qxResetDirtyList(s)) {
+        freeBuffers(s);
+        return r;
     }
-    s->dirtyCapacity = QX_DIRTY_CAPACITY;
-    s->dirtyCount = 0;
     s->record = qxBGPic{};
     s->record.width = bw, s->record.height = bh, s->prepared = 1;
     qxCurrentOutput = &s->record;

@@ -40,5 +40,6 @@ extern "C" void qxLinkObjects(void)
     qxPlaneSources.brush = brushImage;
     qxDisplayShownBitmap = qxShownBitmap;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
+    qxBitMapDisplay.selectTargetFlags = qxSelectTargetFlags;
     qxLinkImageAttributes();
 }

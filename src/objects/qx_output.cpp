@@ -12,6 +12,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
 
@@ -81,6 +82,17 @@ void qxFreeOutputState(qxDisplay *d)
     d->selectBuffer = nullptr;
 }
 
+int qxResetDirtyList(qxOutputState *s)
+{
+    if (!s->dirty) {
+        s->dirty = static_cast<qxRectI *>(std::calloc(QX_DIRTY_CAPACITY, sizeof(qxRectI)));
+        if (!s->dirty) return ERR_MEM;
+    }
+    s->dirtyCapacity = QX_DIRTY_CAPACITY;
+    s->dirtyCount = 0;
+    return 0;
+}
+
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *d, int create)
 {
     qxOutputState *s = qxOutputOf(d, create);
@@ -134,6 +146,26 @@ qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
     *w = d->bgpic->width, *h = d->bgpic->height;
     qxBitMap *work = qxDisplayWorkBitmap(d, 1);
     return work ? work : d->bgpic->bitmap;
+}
+
+uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
+    // The double buffer's back buffer is no Select target.
+    if (!dest || !s || d->doubleBuffer) return 0;
+    const uint32_t type = d->targetType;
+    const bool plane = type == QX_OUT_MASK || type == QX_OUT_ALPHA;
+    const qxBitMap *selected = type == QX_OUT_BRUSH ? s->bitmap
+                               : type == QX_OUT_MASK ? s->mask
+                               : type == QX_OUT_ALPHA ? s->alpha
+                                                      : nullptr;
+    if (dest != selected) return 0;
+    const bool hardwareBuffer = d->doubleBufferState & QX_DBSTATE_ADAPTER;
+    if (rectFill) return plane && !hardwareBuffer ? 4 : 0;
+    uint32_t flags = plane ? 16 : 0;
+    if (type == QX_OUT_BRUSH && qxSelectMode == QX_SELMODE_COMBO && !hardwareBuffer) flags |= 8;
+    return flags;
 }
 
 int qxOutputView(qxBitMap *, void *clipRegion, qxSafeBltView *v)

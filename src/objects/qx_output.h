@@ -57,6 +57,9 @@ extern uint32_t qxSelectMode, qxSelectCombo;
 // or without create).
 qxOutputState *qxOutputOf(qxDisplay *display, int create);
 void qxFreeOutputState(qxDisplay *display);
+// Makes the display's rectangle list when it has none and empties it; 0 or
+// 1000.
+int qxResetDirtyList(qxOutputState *state);
 // The display's drawn-on copy of its BGPic, made (create) from the BGPic's
 // picture; dropped when the BGPic or its picture changed.
 qxBitMap *qxDisplayWorkBitmap(qxDisplay *display, int create);
@@ -71,6 +74,11 @@ qxBitMap *qxShownBitmap(qxDisplay *display);
 qxBitMap *qxOutputBitmap(qxDisplay *display, int32_t *width, int32_t *height);
 // Fills the blit view of the current display (the bitmap layer's hook).
 int qxOutputView(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
+// What an adapter drawing onto dest is told of the current Select target
+// (the bitmap layer's hook): a blit 16 into a mask or alpha target, 8 into
+// a brush target selected with its mask and alpha channel; a rectangle
+// fill 4 into a mask or alpha target. Never in hardware double buffering.
+uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill);
 // Puts a rectangle of a bitmap into the display's window at the same place.
 void qxPutToWindow(qxDisplay *display, qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
 // Adds a rectangle to the double buffer's dirty list (full: dropped).

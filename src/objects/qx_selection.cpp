@@ -368,6 +368,8 @@ int qxCmdSelectBGPic(lua_State *L)
     if (b != d->bgpic && qxFindDisplayForBGPic(b)) return ERR_SELECTBGPIC;
     s = qxOutputOf(d, 1);
     if (!s) return ERR_MEM;
+    // 6. What drawing changes is collected until EndSelect shows it.
+    if (int r = qxResetDirtyList(s)) return r;
     s->bitmap = s->mask = s->alpha = nullptr;
     s->prepared = 1;
     qxDisplaySuspendPointer(d, 1, b->width);

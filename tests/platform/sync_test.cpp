@@ -25,27 +25,6 @@ TEST(Memory, ZeroSizeGivesNullAndZeroFillWorks)
     EXPECT_FALSE(qxAddSize(SIZE_MAX, 1, &out));
 }
 
-// With the heap tuned, a block that grows past the mapping threshold is
-// moved by hand into advised pages, and later grows by remapping: both
-// keep every byte.
-TEST(Memory, GrowthPastTheMappingThresholdKeepsTheBytes)
-{
-    qxTuneHeap();
-    constexpr size_t kSmall = 1 << 20, kLarge = size_t(40) << 20, kLarger = size_t(80) << 20;
-    auto *p = static_cast<unsigned char *>(qxAlloc(kSmall, 0));
-    ASSERT_NE(p, nullptr);
-    for (size_t i = 0; i < kSmall; i++)
-        p[i] = static_cast<unsigned char>(i * 7 + 3);
-    for (size_t size : {kLarge, kLarger, kSmall}) {
-        p = static_cast<unsigned char *>(qxRealloc(p, size));
-        ASSERT_NE(p, nullptr);
-        p[size - 1] = 1;
-        for (size_t i = 0; i < kSmall; i += 4093)
-            ASSERT_EQ(p[i], static_cast<unsigned char>(i * 7 + 3)) << size << " at " << i;
-    }
-    qxFree(p);
-}
-
 TEST(Time, SubtractAddCompareCarryAtOneMillion)
 {
     qxTimeVal a{5, 100}, b{2, 200};

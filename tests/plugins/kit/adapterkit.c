@@ -72,12 +72,16 @@ uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
 {
     (void)reserved;
     /* Its own main loop; hardware bitmaps when installed with flag 0x10;
-     * built with KIT_TRANSFORMS it also transforms them (16). */
+     * built with KIT_TRANSFORMS it also transforms them (16), with
+     * KIT_TARGETS scripts may select them as drawing targets. */
+    uint32_t flags = 1 | 8;
 #ifdef KIT_TRANSFORMS
-    return capability == QX_CAP_DISPLAYADAPTER ? 1 | 8 | 16 : 0;
-#else
-    return capability == QX_CAP_DISPLAYADAPTER ? 1 | 8 : 0;
+    flags |= 16;
 #endif
+#ifdef KIT_TARGETS /* hardware brushes as brush, alpha (64) and mask (128) targets */
+    flags |= 64 | 128;
+#endif
+    return capability == QX_CAP_DISPLAYADAPTER ? flags : 0;
 }
 
 /* ---- Display adapter entry points ---- */
@@ -230,8 +234,10 @@ int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, con
 {
     (void)tags;
     if (buffering) return BufferBlit(source, r, flags);
-    say("BltBitMap %s -> %d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
-        source ? "bitmap" : "none", (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
+    /* Flag 4: the destination is one of our video bitmaps. */
+    say("BltBitMap %s -> %s%d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
+        source ? "bitmap" : "none", flags & 4 ? "video " : "",
+        flags & 4 ? (int)((const VideoBitMap *)dest)->number : (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
     if (showPixel) {
         Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
