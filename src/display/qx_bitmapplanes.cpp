@@ -39,6 +39,16 @@ uint32_t *allocArgb(int32_t w, int32_t h)
     return static_cast<uint32_t *>(qxAlloc(n, 0));
 }
 
+// A hardware brush selected as mask or alpha target stands in the plane's
+// place with its video bitmap: the adapter fills that plane (RectFill is
+// told so and takes the plane value unconverted).
+bool fillHardwarePlane(qxBitMap *plane, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t value)
+{
+    if (!plane || plane->kind != QX_BITMAP_PIXELS || !plane->video) return false;
+    qxRectFill(plane, x, y, w, h, value);
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -79,6 +89,7 @@ void qxBltClipped(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int3
 
 void qxFillBitMapRect(qxBitMap *alpha, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t value)
 {
+    if (fillHardwarePlane(alpha, x, y, w, h, value)) return;
     qxPlane p = qxPlaneOf(alpha);
     if (!p.bytes || !qxClipToSize(&x, &y, &w, &h, p.width, p.height)) return;
     qxPlaneRef ref{p.bytes, x, y, p.bytesPerRow};
@@ -145,6 +156,9 @@ void qxMaskCopyOp(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int3
 
 void qxMaskRowOp(qxBitMap *mask, int32_t x, int32_t y, int32_t w, int32_t h, int32_t mode)
 {
+    // Set and clear reach a hardware mask target as an opaque or clear fill.
+    if ((mode == 0 || mode == 1 || mode == 2 || mode == 5) && fillHardwarePlane(mask, x, y, w, h, mode == 1 ? 0 : 255))
+        return;
     qxPlane m = qxPlaneOf(mask);
     if (!m.bytes || mode == 4 || mode < 0 || mode > 5 || !qxClipToSize(&x, &y, &w, &h, m.width, m.height)) return;
     for (int32_t j = 0; j < h; ++j) {

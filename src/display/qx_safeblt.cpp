@@ -176,7 +176,16 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
     };
     // 9-11. Pixels, then the target's mask and alpha channel.
     draw(T);
-    if (mask) {
+    // A hardware brush selected as mask or alpha target names its video
+    // bitmap there: the adapter updates that plane from the blit itself.
+    qxBitMap *hardwarePlane = M && M->kind == QX_BITMAP_PIXELS   ? M
+                              : A && A->kind == QX_BITMAP_PIXELS ? A
+                                                                 : nullptr;
+    if (hardwarePlane) {
+        if (mask) qxBltBitMapMasked(source, sx, sy, hardwarePlane, dx, dy, w, h, mask);
+        else if (alpha) qxBltBitMapThroughAlpha(source, sx, sy, hardwarePlane, dx, dy, w, h, alpha);
+        else qxBltBitMapDirect(source, sx, sy, hardwarePlane, dx, dy, w, h);
+    } else if (mask) {
         qxMaskCopyOp(mask, sx, sy, M, dx, dy, w, h, target ? 2 : v.maskMode, nullptr, 0);
         qxBltMask(mask, sx, sy, A, dx, dy, w, h, intensitySet && !target ? v.alphaIntensity : 255);
     } else if (alpha) {

@@ -12,6 +12,7 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_brushimage.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
@@ -197,13 +198,25 @@ int qxPrepareOutputTarget(lua_State *L)
 {
     qxDisplay *d = qxCurrentDisplay;
     qxOutputState *s = qxOutputOf(d, 0);
-    if (!s || qxCurrentOutput != &s->record || s->prepared) return 0;
+    if (!s || qxCurrentOutput != &s->record) return 0;
+    // The adapter only learns that a blit goes into the plane: a mask mode
+    // other than visible or a set alpha intensity would be lost.
+    if (s->hardware && ((d->targetType == QX_OUT_MASK && qxMaskDrawMode != 0) ||
+                        (d->targetType == QX_OUT_ALPHA && qxAlphaIntensity != 0xFFFFFFFFu)))
+        return ERR_HWBRUSHFUNC;
+    if (s->prepared) return 0;
     const qxBGPic &rec = s->record;
     const uint32_t target = d->targetType;
     if (rec.selectedType == QX_OUT_BRUSH) {
         qxBrush *b = nullptr;
         if (int r = qxFindBrush(L, rec.selectedRef, &b, 1 | (s->hardware ? 16 : 0))) return r;
-        if (target == QX_OUT_ALPHA && !s->hardware) {
+        if (s->hardware && target != QX_OUT_BRUSH) {
+            // The adapter keeps a hardware brush's planes: drawing goes to
+            // its video bitmap, never to its pixels.
+            qxBitMapSyncHardware(b->bitmap);
+            if (target == QX_OUT_MASK) s->mask = b->bitmap;
+            else s->alpha = b->bitmap;
+        } else if (target == QX_OUT_ALPHA) {
             if (!b->alpha) {
                 b->alpha = qxAllocAlphaBitMap(b->width, b->height, 0, nullptr, 0);
                 if (!b->alpha) return ERR_ALLOCALPHA;
@@ -212,7 +225,7 @@ int qxPrepareOutputTarget(lua_State *L)
             qxFreeMaskBitMap(b->mask);
             b->mask = nullptr;
             s->alpha = b->alpha;
-        } else if (target == QX_OUT_MASK && !s->hardware) {
+        } else if (target == QX_OUT_MASK) {
             if (!b->mask) {
                 b->mask = qxAllocMaskBitMap(b->bitmap, b->width, b->height, 0, nullptr, 0);
                 if (!b->mask) return ERR_ALLOCMASK;

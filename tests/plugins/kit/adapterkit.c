@@ -251,7 +251,9 @@ int RectFill(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t 
              const Tag *tags)
 {
     (void)tags;
-    say("RectFill %d %d,%d %dx%d colour=%08x flags=%u\n", (int)(intptr_t)handle, x, y, w, h, colour, flags);
+    /* Flag 2: the target is one of our video bitmaps. */
+    say("RectFill %s%d %d,%d %dx%d colour=%08x flags=%u\n", flags & 2 ? "video " : "",
+        flags & 2 ? (int)((const VideoBitMap *)handle)->number : (int)(intptr_t)handle, x, y, w, h, colour, flags);
     return 0;
 }
 int WritePixel(void) { return 0; }
