@@ -239,6 +239,8 @@ int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, con
         source ? "bitmap" : "none", flags & 4 ? "video " : "",
         flags & 4 ? (int)((const VideoBitMap *)dest)->number : (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
+    /* Flag 16: the blit draws into a plane target; what shapes it. */
+    if (flags & 16) say("into the plane %s\n", r->mask ? "through a mask" : r->alpha ? "through an alpha channel" : "whole");
     if (showPixel) {
         Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
         uint32_t *argb = GFX(25, uint32_t *(*)(void *, void *, void *, const Tag *))(source, NULL, NULL, rect);
