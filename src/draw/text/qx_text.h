@@ -155,6 +155,9 @@ qxTextCursor *qxCurrentTextCursor(void);
 // Hands the cursor's position and margins back to the current display.
 void qxStoreTextCursor(const qxTextCursor *c);
 void qxForgetTextCursors(void);
+// The rendered text as a bitmap with an alpha plane, or with a mask when its
+// pixels are all or nothing.
+int qxTextImagePlanes(const qxTextImage &image, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha);
 // Blits a rendered block with its top-left text origin at x, y onto the
 // current output.
 int qxDrawTextImage(lua_State *L, const qxTextImage *image, int32_t x, int32_t y);

@@ -121,11 +121,7 @@ int qxFindTextObject(lua_State *L, uint32_t number, void *automatic, uint32_t fl
     return 0;
 }
 
-namespace {
-
-// The rendered text as a bitmap with an alpha plane, or with a mask when its
-// pixels are all or nothing.
-int textPlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha)
+int qxTextImagePlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha)
 {
     *mask = *alpha = nullptr;
     qxBitMap *a = nullptr;
@@ -145,8 +141,6 @@ int textPlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask, qxBitM
     return ERR_ALLOCMASK;
 }
 
-} // namespace
-
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
 {
     if (int r = replaceNumber(L, number)) return r;
@@ -156,7 +150,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     char *text = o ? qxCopyTextBytes(request->text, request->length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
     if (!r)
-        r = textPlanes(im, &o->image, &o->mask, &o->alpha);
+        r = qxTextImagePlanes(im, &o->image, &o->mask, &o->alpha);
     const bool given = request->breakCount > 0;
     const int32_t breakCount = given ? request->breakCount : im.breakCount;
     int32_t *breaks = r ? nullptr : copyBreaks(given ? request->breaks : im.breaks, breakCount);
@@ -287,7 +281,7 @@ extern "C" int qxRerenderTextObject(lua_State *L, qxTextObject *o)
     if (scalable) qxFontSetScale(font, 1.0, 1.0);
     if (r) return r;
     qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
-    r = textPlanes(im, &bm, &mask, &alpha);
+    r = qxTextImagePlanes(im, &bm, &mask, &alpha);
     int32_t w = im.width, h = im.height;
     qxFreeTextImage(&im);
     if (r) return r;

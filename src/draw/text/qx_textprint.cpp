@@ -7,6 +7,7 @@
 #include "draw/text/qx_text.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_output.h"
+#include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -52,12 +53,15 @@ void qxForgetTextCursors(void) { cursors.clear(); }
 
 int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
 {
-    qxBitMap *bm = nullptr, *alpha = nullptr;
-    int r = qxBitMapFromARGB(im->pixels, 0xFFFFFFFFu, im->width, im->height, im->width, 0, 8, nullptr, &bm, nullptr,
-                             &alpha);
-    if (r) return r;
+    // A mask or alpha target may still lack its plane.
+    if (int e = qxPrepareOutputTarget(L)) return e;
+    // Opaque pixels go through a mask, so that a mask target keeps its mode
+    // and the bits around the glyphs.
+    qxBitMap *bm = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int r = qxTextImagePlanes(*im, &bm, &mask, &alpha)) return r;
     qxBlitToOutput(L, bm, 0, 0, x + im->originX, y + im->originY, im->width, im->height, im->width, im->height,
-                   nullptr, alpha);
+                   mask, alpha);
+    qxFreeMaskBitMap(mask);
     qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
     return 0;

@@ -1,8 +1,9 @@
 """Reference for a TextOut of one glyph: FreeType's own rendering (through
 PIL) of the glyph at the same pixel size, placed at the ink box the player
-drew, white on black.
+drew, white on black; GLYPH, a picture of the glyph (ink non-zero), stands
+for PIL's rendering when given.
 
-usage: glyph_ref.py PLAYER_BMP REF FONT PIXELS TEXT
+usage: glyph_ref.py PLAYER_BMP REF FONT PIXELS TEXT [GLYPH]
 """
 import sys
 
@@ -12,8 +13,11 @@ drawn, ref, font_path, pixels, text = sys.argv[1:6]
 im = Image.open(drawn).convert("L")
 box = im.point(lambda v: 255 if v else 0).getbbox()
 font = ImageFont.truetype(font_path, int(pixels), layout_engine=ImageFont.Layout.BASIC)
-mask = font.getmask(text, mode="L")
-glyph = Image.frombytes("L", mask.size, bytes(mask))
+if len(sys.argv) > 6:
+    glyph = Image.open(sys.argv[6]).convert("L")
+else:
+    mask = font.getmask(text, mode="L")
+    glyph = Image.frombytes("L", mask.size, bytes(mask))
 out = Image.new("RGB", im.size, "black")
 if box:
     inked = glyph.crop(glyph.point(lambda v: 255 if v else 0).getbbox())
