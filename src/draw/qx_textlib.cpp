@@ -23,6 +23,7 @@
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
+#include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_text.h"
@@ -460,6 +461,7 @@ int cmdDisplayTextObject(lua_State *L)
     }
     const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
     const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
+    if (int e = qxPrepareOutputTarget(L)) return e;
     if (lua_gettop(L) < 4 || !lua_istable(L, 4)) {
         qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
                        o->alpha ? nullptr : o->mask, o->alpha);
