@@ -149,29 +149,6 @@ int readEncoded(qxFileHandle *h, qxMemCursor *cursor, std::string &decoded)
     return 0;
 }
 
-struct Block {
-    const std::string *data;
-    bool given;
-};
-
-const char *readWhole(lua_State *, void *data, size_t *size)
-{
-    auto *b = static_cast<Block *>(data);
-    if (b->given) {
-        *size = 0;
-        return nullptr;
-    }
-    b->given = true;
-    *size = b->data->size();
-    return b->data->data();
-}
-
-int loadChunk(lua_State *L, const std::string &chunk)
-{
-    Block block{&chunk, false};
-    return lua_load(L, readWhole, &block, nullptr);
-}
-
 int readString(lua_State *L, qxFileHandle *h, qxMemCursor *cursor)
 {
     uint32_t n;
@@ -243,7 +220,7 @@ extern "C" int qxReadFunctionData(lua_State *L, qxFileHandle *h, int encoded, qx
         if (int r = qxFileReadBytes(h, &n, 0, 4, 0, cursor)) return r;
         if (int r = qxDosReadBlock(h, cursor, n, chunk)) return r;
     }
-    return loadChunk(L, chunk);
+    return luaL_loadbuffer(L, chunk.data(), chunk.size(), nullptr);
 }
 
 extern "C" int qxWriteTableStream(lua_State *L, int idx, qxFileHandle *h, qxMemCursor *cursor, uint64_t *counter)

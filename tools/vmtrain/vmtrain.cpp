@@ -15,27 +15,6 @@
 #include "platform/qx_memory.h"
 #include "platform/qx_platform.h"
 
-namespace {
-
-struct Piece {
-    const std::string *bytes;
-    bool done;
-};
-
-const char *readAll(lua_State *, void *data, size_t *size)
-{
-    auto *p = static_cast<Piece *>(data);
-    if (p->done) {
-        *size = 0;
-        return nullptr;
-    }
-    p->done = true;
-    *size = p->bytes->size();
-    return p->bytes->data();
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     qxTuneHeap();
@@ -58,9 +37,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         std::ifstream in(argv[i], std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        Piece piece{&bytes, false};
         lua_settop(L, 0);
-        if (!in || lua_load(L, readAll, &piece, "=train") != 0 || lua_pcall(L, 0, 0, 0) != 0) {
+        if (!in || luaL_loadbuffer(L, bytes.data(), bytes.size(), "=train") != 0 || lua_pcall(L, 0, 0, 0) != 0) {
             std::fprintf(stderr, "vmtrain: %s fails\n", argv[i]);
             failed = 1;
         }

@@ -661,19 +661,6 @@ int createDisplays(lua_State *L, qxAppletInfo *applet)
     return 0;
 }
 
-struct ChunkFeed {
-    const char *data;
-    size_t size;
-};
-
-const char *feedChunk(lua_State *, void *data, size_t *size)
-{
-    auto *f = static_cast<ChunkFeed *>(data);
-    *size = f->size;
-    f->size = 0;
-    return *size ? f->data : nullptr;
-}
-
 void convertInPlace(char *text, size_t capacity)
 {
     if (!text || !*text) return;
@@ -726,8 +713,8 @@ int qxPrepareMainChunk(lua_State *L, qxStartupInfo *startup, qxAppletInfo *apple
     if (!qxTextModeUtf8) qxSwitchToLatin1(L, startup, applet);
 
     qxSetTag(QX_TAG_MAINRUNNING, 1);
-    ChunkFeed feed{static_cast<const char *>(applet->mainChunk), applet->mainChunk ? applet->mainChunkSize : 0};
-    int r = lua_load(L, feedChunk, &feed, nullptr);
+    int r = luaL_loadbuffer(L, static_cast<const char *>(applet->mainChunk),
+                            applet->mainChunk ? applet->mainChunkSize : 0, nullptr);
     qxSetTag(QX_TAG_MAINRUNNING, 0);
     if (r) return r;
 

@@ -346,3 +346,24 @@ void luaL_unref(lua_State *L, int t, int ref) {
 }
 
 } // extern "C"
+
+namespace {
+struct WholeChunk {
+    const char *data;
+    size_t size;
+};
+
+const char *readWholeChunk(lua_State *, void *data, size_t *size)
+{
+    auto *c = static_cast<WholeChunk *>(data);
+    *size = c->size;
+    c->size = 0;
+    return *size ? c->data : nullptr;
+}
+} // namespace
+
+extern "C" int luaL_loadbuffer(lua_State *L, const char *data, size_t size, const char *chunkname)
+{
+    WholeChunk chunk{data, size};
+    return lua_load(L, readWholeChunk, &chunk, chunkname);
+}

@@ -82,6 +82,9 @@ void luaL_clearuserconstants(lua_State *L);
 void luaL_removeplatformconstants(lua_State *L);
 int luaL_isplatformname(const char *name);
 
+// Loads a chunk held whole in memory (lua_load's status).
+int luaL_loadbuffer(lua_State *L, const char *data, size_t size, const char *chunkname);
+
 // Labels of Gosub targets.
 int luaL_findlabel(lua_State *L, const char *name);
 void luaL_setlabel(lua_State *L, const char *name, int pc);
