@@ -373,7 +373,6 @@ void x11ExitPlatform(void)
     spareDisplay = nullptr;
     // The error report may have used the requester thread: it ends first.
     qxGtkStopThread();
-    x11FreeIconBuffer();
     joyCloseAll();
     while (x11Connections) {
         x11Connection *c = x11Connections;
