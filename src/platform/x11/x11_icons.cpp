@@ -1,7 +1,5 @@
 // The window icons: a reserved data area that the linker fills with icon
-// records {width, height, ARGB pixels}, widened for _NET_WM_ICON.
-#include <emmintrin.h>
-
+// records {width, height, ARGB pixels}, the items of _NET_WM_ICON.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -18,7 +16,7 @@ constexpr uint32_t markerSize = 20;
 
 // Writable and kept whole: the linker patches the records in after the marker.
 alignas(8) uint8_t iconArea[areaSize] = "___QXSICONRESERVED__";
-unsigned long *iconBuffer;
+bool iconsReady; // the area holds the icons windows are given
 
 // The player's own icon in the five sizes the area is laid out for (their
 // records fill it exactly), written when the build left the area empty so
@@ -106,7 +104,6 @@ template <typename F> void walkRecords(F f)
     }
 }
 
-static_assert(sizeof(unsigned long) == 8, "_NET_WM_ICON items are widened to 64 bits");
 
 static_assert(markerSize + (8 + 16 * 16 * 4) + (8 + 24 * 24 * 4) + (8 + 32 * 32 * 4) + (8 + 48 * 48 * 4) +
                       (8 + 256 * 256 * 4) ==
@@ -178,38 +175,14 @@ int x11InitWindowing(const qxIconNode *replacements)
     ensureBuiltInIcons();
     if (replacements)
         qxFreeIconList(x11ApplyIcons(replacements));
-    if (!iconBuffer) {
-        iconBuffer = static_cast<unsigned long *>(std::malloc(areaSize / 4 * sizeof(unsigned long)));
-        if (!iconBuffer)
-            return ERR_MEM;
-    }
-    // Four words per load, each widened by interleaving with zero.
-    constexpr uint32_t words = areaSize / 4;
-    uint32_t i = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 4 <= words; i += 4) {
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(iconArea + i * 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(iconBuffer + i), _mm_unpacklo_epi32(w, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(iconBuffer + i + 2), _mm_unpackhi_epi32(w, zero));
-    }
-    for (; i < words; i++) {
-        uint32_t word;
-        std::memcpy(&word, iconArea + i * 4, 4);
-        iconBuffer[i] = word;
-    }
+    iconsReady = true;
     return 0;
 }
 
-const unsigned long *x11IconItems(uint32_t *count)
+const uint32_t *x11IconItems(uint32_t *count)
 {
-    *count = iconBuffer ? areaSize / 4 - markerSize / 4 : 0;
-    return iconBuffer ? iconBuffer + markerSize / 4 : nullptr;
-}
-
-void x11FreeIconBuffer(void)
-{
-    std::free(iconBuffer);
-    iconBuffer = nullptr;
+    *count = iconsReady ? areaSize / 4 - markerSize / 4 : 0;
+    return iconsReady ? reinterpret_cast<const uint32_t *>(iconArea + markerSize) : nullptr;
 }
 
 qxIconNode *qxHostGetIcons(void) { return x11ApplyIcons(nullptr); }
