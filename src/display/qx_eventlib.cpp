@@ -496,7 +496,7 @@ int cmdNothing(lua_State *L)
     return 0;
 }
 
-const qxCommandDef eventCommands[] = {
+constexpr qxCommandDef eventCommands[] = {
     {"WaitLeftMouse", cmdWaitLeftMouse},
     {"WaitRightMouse", cmdWaitRightMouse},
     {"WaitKeyDown", cmdWaitKeyDown},
@@ -553,7 +553,7 @@ const qxCommandDef eventCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef eventConstants[] = {
+constexpr qxConstantDef eventConstants[] = {
     {"MOVEWINDOW", nullptr, 6},
     {"SIZEWINDOW", nullptr, 7},
     {"INACTIVEWINDOW", nullptr, 8},
@@ -646,7 +646,7 @@ int qxOpenEventLib(lua_State *L)
     qxInstallEventUpcalls();
     qxInstallCustomEventSlots();
     qxInstallTimerAdapterSlots(L);
-    return qxOpenCommandLibrary(L, "event", eventCommands, eventConstants);
+    return qxOpenCommandLibraryOf<eventCommands, eventConstants>(L, "event");
 }
 
 void qxFreeEventLib(lua_State *L)

@@ -313,7 +313,7 @@ void qxObjectStatistics(char *buffer, size_t size)
     }
 }
 
-static const qxCommandDef graphicsCommands[] = {
+static constexpr qxCommandDef graphicsCommands[] = {
     {"Red", cmdRed},
     {"Green", cmdGreen},
     {"Blue", cmdBlue},
@@ -348,7 +348,7 @@ static const qxCommandDef graphicsCommands[] = {
     {"Intersection", cmdIntersection},
     {nullptr, nullptr},
 };
-static const qxConstantDef graphicsConstants[] = {
+static constexpr qxConstantDef graphicsConstants[] = {
     {"CENTER", nullptr, -100000.0},
     {"LEFT", nullptr, -90000.0},
     {"RIGHT", nullptr, -80000.0},
@@ -567,7 +567,7 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
     }
     gMaskMode = 0;
     gAlphaIntensity = 0xFFFFFFFFu;
-    return qxOpenCommandLibrary(L, "graphics", graphicsCommands, graphicsConstants);
+    return qxOpenCommandLibraryOf<graphicsCommands, graphicsConstants>(L, "graphics");
 }
 
 extern "C" void qxGraphicsLibFree(lua_State *)

@@ -7,7 +7,7 @@
 #include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_shapegeom.h"
 
-static const qxCommandDef drawCommands[] = {
+static constexpr qxCommandDef drawCommands[] = {
     {"Box", qxCmdBox},
     {"Plot", qxCmdPlot},
     {"Ellipse", qxCmdEllipse},
@@ -26,7 +26,7 @@ static const qxCommandDef drawCommands[] = {
     {nullptr, nullptr},
 };
 
-static const qxConstantDef drawConstants[] = {
+static constexpr qxConstantDef drawConstants[] = {
     {"BLACK", nullptr, 0x000000},  {"MAROON", nullptr, 0x800000}, {"GREEN", nullptr, 0x008000},
     {"OLIVE", nullptr, 0x808000},  {"NAVY", nullptr, 0x000080},   {"PURPLE", nullptr, 0x800080},
     {"TEAL", nullptr, 0x008080},   {"GRAY", nullptr, 0x808080},   {"SILVER", nullptr, 0xC0C0C0},
@@ -45,7 +45,7 @@ extern "C" int qxOpenDrawLib(lua_State *L)
     // The layer transforms read the tables too; filling them again is harmless.
     qxInitRotationPresets();
     qxLinkShapeLayers();
-    return qxOpenCommandLibrary(L, "draw", drawCommands, drawConstants);
+    return qxOpenCommandLibraryOf<drawCommands, drawConstants>(L, "draw");
 }
 
 extern "C" void qxFreeDrawLibrary(void)

@@ -629,7 +629,7 @@ int cmdResetTabs(lua_State *L)
     return 0;
 }
 
-const qxCommandDef textCommands[] = {
+constexpr qxCommandDef textCommands[] = {
     {"SetFont", cmdSetFont},
     {"OpenFont", cmdOpenFont},
     {"UseFont", cmdUseFont},
@@ -664,7 +664,7 @@ const qxCommandDef textCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef textConstants[] = {
+constexpr qxConstantDef textConstants[] = {
     {"NORMAL", nullptr, 1},
     {"BOLD", nullptr, 2},
     {"ITALIC", nullptr, 4},
@@ -736,7 +736,7 @@ extern "C" int qxOpenTextLib(lua_State *L)
         listsRegistered = qxRegisterObjectList(qxTextObjectList(), QX_TYPE_TEXTOBJECT) == 0 &&
                           qxRegisterObjectList(qxFontObjectList(), 43) == 0;
     }
-    return qxOpenCommandLibrary(L, "text", textCommands, textConstants);
+    return qxOpenCommandLibraryOf<textCommands, textConstants>(L, "text");
 }
 
 extern "C" void qxTextLibFree(lua_State *L)

@@ -606,7 +606,7 @@ int cmdSetVectorEngine(lua_State *L)
     return 0;
 }
 
-const qxCommandDef vectorgraphicsCommands[] = {
+constexpr qxCommandDef vectorgraphicsCommands[] = {
     {"StartPath", cmdStartPath},
     {"FreePath", cmdFreePath},
     {"ClearPath", cmdClearPath},
@@ -648,7 +648,7 @@ const qxCommandDef vectorgraphicsCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef vectorgraphicsConstants[] = {
+constexpr qxConstantDef vectorgraphicsConstants[] = {
     {"JOINMITER", nullptr, 0},       {"JOINROUND", nullptr, 1},      {"JOINBEVEL", nullptr, 2},
     {"CAPBUTT", nullptr, 0},         {"CAPROUND", nullptr, 1},       {"CAPSQUARE", nullptr, 2},
     {"FILLRULEWINDING", nullptr, 0}, {"FILLRULEEVENODD", nullptr, 1}, {nullptr, nullptr, 0},
@@ -736,7 +736,7 @@ extern "C" int qxOpenVectorGraphicsLib(lua_State *L)
     qxForcePathUse = 0;
     if (int e = qxRegisterObjectList(&gPaths, kPathType)) return e;
     qxLinkPathBrushSource();
-    return qxOpenCommandLibrary(L, "vectorgraphics", vectorgraphicsCommands, vectorgraphicsConstants);
+    return qxOpenCommandLibraryOf<vectorgraphicsCommands, vectorgraphicsConstants>(L, "vectorgraphics");
 }
 
 extern "C" void qxVectorLibClose(lua_State *L)

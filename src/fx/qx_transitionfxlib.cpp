@@ -3,7 +3,7 @@
 #include "fx/qx_fxcommands.h"
 #include "fx/qx_fxlibs.h"
 
-static const qxCommandDef transitionfxCommands[] = {
+static constexpr qxCommandDef transitionfxCommands[] = {
     {"DisplayBrushFX", qxCmdDisplayBrushFX},
     {"DisplayTextObjectFX", qxCmdDisplayTextObjectFX},
     {"DisplayBGPicPartFX", qxCmdDisplayBGPicPartFX},
@@ -18,7 +18,7 @@ static const qxCommandDef transitionfxCommands[] = {
 };
 
 // The effect ids, the scroll aliases, the random effect and parameter.
-static const qxConstantDef transitionfxConstants[] = {
+static constexpr qxConstantDef transitionfxConstants[] = {
     {"HSTRIPES", nullptr, 0},
     {"HSTRIPES2", nullptr, 1},
     {"HSTRIPES4", nullptr, 2},
@@ -169,5 +169,5 @@ static const qxConstantDef transitionfxConstants[] = {
 
 extern "C" int qxOpenTransitionFXLib(lua_State *L)
 {
-    return qxOpenCommandLibrary(L, "transitionfx", transitionfxCommands, transitionfxConstants);
+    return qxOpenCommandLibraryOf<transitionfxCommands, transitionfxConstants>(L, "transitionfx");
 }

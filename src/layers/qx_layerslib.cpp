@@ -1221,7 +1221,7 @@ int cmdNextFrame(lua_State *L)
     return qxLayerSetPosFrame(L, l, optInt(L, 2, 100000), optInt(L, 3, 100000), optInt(L, 4, 0), 0);
 }
 
-const qxCommandDef layersCommands[] = {
+constexpr qxCommandDef layersCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
     {"DisableLayers", cmdDisableLayers},
@@ -1269,7 +1269,7 @@ const qxCommandDef layersCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef layersConstants[] = {
+constexpr qxConstantDef layersConstants[] = {
     {nullptr, nullptr, 0},
 };
 
@@ -1321,7 +1321,7 @@ extern "C" int qxOpenLayersLib(lua_State *L)
         if (int r = qxRegisterMoveLists()) return r;
         registered = true;
     }
-    return qxOpenCommandLibrary(L, "layers", layersCommands, layersConstants);
+    return qxOpenCommandLibraryOf<layersCommands, layersConstants>(L, "layers");
 }
 
 extern "C" void qxLayerLibClose(void)

@@ -81,7 +81,7 @@ int cmdMoveLayer(lua_State *L)
     return moveCommand(L, QX_MOVE_LAYER, false, &proto);
 }
 
-const qxCommandDef moveobjectCommands[] = {
+constexpr qxCommandDef moveobjectCommands[] = {
     {"MoveBrush", cmdMoveBrush},
     {"MoveAnim", cmdMoveAnim},
     {"MoveTextObject", cmdMoveTextObject},
@@ -90,7 +90,7 @@ const qxCommandDef moveobjectCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef moveobjectConstants[] = {
+constexpr qxConstantDef moveobjectConstants[] = {
     {"BOUNCE", nullptr, 1},    {"SMOOTHOUT", nullptr, 2},  {"DAMPED", nullptr, 3},     {"SINE", nullptr, 4},
     {"BIGSINE", nullptr, 5},   {"LOWERCURVE", nullptr, 6}, {"UPPERCURVE", nullptr, 7}, {nullptr, nullptr, 0},
 };
@@ -99,5 +99,5 @@ const qxConstantDef moveobjectConstants[] = {
 
 extern "C" int qxOpenMoveObjectLib(lua_State *L)
 {
-    return qxOpenCommandLibrary(L, "moveobject", moveobjectCommands, moveobjectConstants);
+    return qxOpenCommandLibraryOf<moveobjectCommands, moveobjectConstants>(L, "moveobject");
 }

@@ -427,7 +427,7 @@ int cmdScaleSprite(lua_State *L)
     return 0;
 }
 
-const qxCommandDef spriteCommands[] = {
+constexpr qxCommandDef spriteCommands[] = {
     {"CreateSprite", cmdCreateSprite},
     {"DisplaySprite", cmdDisplaySprite},
     {"RemoveSprite", cmdRemoveSprite},
@@ -441,7 +441,7 @@ const qxCommandDef spriteCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef spriteConstants[] = {
+constexpr qxConstantDef spriteConstants[] = {
     {nullptr, nullptr, 0},
 };
 
@@ -453,7 +453,7 @@ extern "C" int qxOpenSpriteLib(lua_State *L)
         if (int r = qxRegisterObjectList(&qxSprites, QX_TYPE_SPRITE)) return r;
         listRegistered = true;
     }
-    return qxOpenCommandLibrary(L, "sprite", spriteCommands, spriteConstants);
+    return qxOpenCommandLibraryOf<spriteCommands, spriteConstants>(L, "sprite");
 }
 
 extern "C" void qxFreeAllSprites(lua_State *L)

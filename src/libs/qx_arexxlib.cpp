@@ -8,18 +8,18 @@
 // Arguments are not read: any are accepted.
 static int qxCmdRexxNotSupported(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
 
-static const qxCommandDef arexxCommands[] = {
+static constexpr qxCommandDef arexxCommands[] = {
     {"CreateRexxPort", qxCmdRexxNotSupported},
     {"RunRexxScript", qxCmdRexxNotSupported},
     {"SendRexxCommand", qxCmdRexxNotSupported},
     {nullptr, nullptr},
 };
 
-static const qxConstantDef arexxConstants[] = {
+static constexpr qxConstantDef arexxConstants[] = {
     {nullptr, nullptr, 0},
 };
 
 extern "C" int qxOpenARexxLib(lua_State *L)
 {
-    return qxOpenCommandLibrary(L, "arexx", arexxCommands, arexxConstants);
+    return qxOpenCommandLibraryOf<arexxCommands, arexxConstants>(L, "arexx");
 }

@@ -5,7 +5,7 @@
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
 
-static const qxCommandDef dosCommands[] = {
+static constexpr qxCommandDef dosCommands[] = {
     {"OpenFile", qxCmdOpenFile},
     {"CloseFile", qxCmdCloseFile},
     {"FlushFile", qxCmdFlushFile},
@@ -49,7 +49,7 @@ static const qxCommandDef dosCommands[] = {
     {nullptr, nullptr},
 };
 
-static const qxConstantDef dosConstants[] = {
+static constexpr qxConstantDef dosConstants[] = {
     {"FREESPACE", nullptr, 1},
     {"USEDSPACE", nullptr, 0},
     {"EOF", nullptr, -1},
@@ -99,7 +99,7 @@ extern "C" int qxOpenDosLib(lua_State *L)
     qxDosCreateMetatables(L);
     qxDosInstallVirtualFiles();
     qxDosRegisterDirectories();
-    return qxOpenCommandLibrary(L, "dos", dosCommands, dosConstants);
+    return qxOpenCommandLibraryOf<dosCommands, dosConstants>(L, "dos");
 }
 
 extern "C" void qxCloseDosLib(lua_State *L)

@@ -244,7 +244,7 @@ int cmdRndStrong(lua_State *L) {
 
 } // namespace
 
-const qxCommandDef qxMathCommandTable[] = {
+constexpr qxCommandDef qxMathCommandTable[] = {
     {"Add", binary<add>},
     {"Sub", binary<sub>},
     {"Mul", binary<mul>},
@@ -297,3 +297,5 @@ const qxCommandDef qxMathCommandTable[] = {
     {"RndStrong", cmdRndStrong},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxMathCommandNames = qxNamesOf<qxMathCommandTable>;

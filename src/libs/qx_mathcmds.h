@@ -4,3 +4,5 @@
 #include "core/commands/qx_commands.h"
 
 extern const qxCommandDef qxMathCommandTable[];
+// Its names, prepared when the program is built.
+extern const qxNames qxMathCommandNames;

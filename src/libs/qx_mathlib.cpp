@@ -7,7 +7,7 @@
 #include "core/commands/qx_commands.h"
 #include "libs/qx_mathcmds.h"
 
-static const qxConstantDef mathConstants[] = {
+static constexpr qxConstantDef mathConstants[] = {
     {"PI", nullptr, 3.141592653589793},
     {nullptr, nullptr, 0},
 };
@@ -18,5 +18,6 @@ extern "C" int qxOpenMathLib(lua_State *L)
     long seed = static_cast<long>(std::time(nullptr));
     std::srand(static_cast<unsigned>(seed));
     srand48(seed);
-    return qxOpenCommandLibrary(L, "math", qxMathCommandTable, mathConstants);
+    return qxOpenCommandLibrary(L, "math", qxMathCommandTable, mathConstants, &qxMathCommandNames,
+                                &qxNamesOf<mathConstants>);
 }

@@ -568,7 +568,7 @@ int memoryAttribute(lua_State *L, void *object, int attribute)
     return 1;
 }
 
-const qxCommandDef memblockCommands[] = {
+constexpr qxCommandDef memblockCommands[] = {
     {"AllocMem", cmdAllocMem},
     {"AllocMemFromPointer", cmdAllocMemFromPointer},
     {"AllocMemFromVirtualFile", cmdAllocMemFromVirtualFile},
@@ -587,7 +587,7 @@ const qxCommandDef memblockCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef memblockConstants[] = {
+constexpr qxConstantDef memblockConstants[] = {
     {"BIGENDIAN", nullptr, 0},
     {"NATIVEENDIAN", nullptr, 1},
     {"LITTLEENDIAN", nullptr, 2},
@@ -611,7 +611,7 @@ extern "C" int qxOpenMemBlockLib(lua_State *L)
 {
     if (!registered && qxRegisterObjectList(&blocks, QX_TYPE_MEMORY) == 0) registered = true;
     qxObjectAttributes[QX_TYPE_MEMORY] = memoryAttribute;
-    return qxOpenCommandLibrary(L, "memblock", memblockCommands, memblockConstants);
+    return qxOpenCommandLibraryOf<memblockCommands, memblockConstants>(L, "memblock");
 }
 
 extern "C" void qxFreeAllMemBlocks(lua_State *L)

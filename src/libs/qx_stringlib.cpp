@@ -4,7 +4,7 @@
 #include "core/commands/qx_commands.h"
 #include "libs/qx_strlib.h"
 
-static const qxCommandDef stringCommands[] = {
+static constexpr qxCommandDef stringCommands[] = {
     {"FindStr", qxCmdFindStr},
     {"CountStr", qxCmdCountStr},
     {"ReplaceStr", qxCmdReplaceStr},
@@ -73,11 +73,11 @@ static const qxCommandDef stringCommands[] = {
     {nullptr, nullptr},
 };
 
-static const qxConstantDef stringConstants[] = {
+static constexpr qxConstantDef stringConstants[] = {
     {nullptr, nullptr, 0},
 };
 
 extern "C" int qxOpenStringLib(lua_State *L)
 {
-    return qxOpenCommandLibrary(L, "string", stringCommands, stringConstants);
+    return qxOpenCommandLibraryOf<stringCommands, stringConstants>(L, "string");
 }

@@ -19,7 +19,7 @@
 
 namespace {
 
-const qxCommandDef systemCommands[] = {
+constexpr qxCommandDef systemCommands[] = {
     // Information
     {"GetVersion", qxCmdGetVersion},
     {"GetApplicationInfo", qxCmdGetApplicationInfo},
@@ -138,7 +138,7 @@ const qxCommandDef systemCommands[] = {
 
 // The main constants table of the runtime; the ERR_ codes and the
 // LANGUAGE_ numbers are registered beside it.
-const qxConstantDef systemConstants[] = {
+constexpr qxConstantDef systemConstants[] = {
     {"NIL", nullptr, 0},
     {"INTEGER", nullptr, 1},
     {"NUMBER", nullptr, 2},
@@ -212,12 +212,12 @@ extern "C" int qxOpenSystemLib(lua_State *L)
 {
     qxSingleMusic = 1;
     qxGetLastErrorCommand = qxCmdGetLastError;
-    int r = qxOpenCommandLibrary(L, "system", systemCommands, systemConstants);
+    int r = qxOpenCommandLibraryOf<systemCommands, systemConstants>(L, "system");
     if (r || !L)
         return r;
     if ((r = qxSysRegisterTimers()))
         return r;
-    luaL_registerconstants(L, qxErrorConstants, 0);
+    luaL_registerconstants(L, qxErrorConstants, 0, &qxErrorConstantNames);
     try {
         registerLanguages(L);
     } catch (const std::bad_alloc &) {

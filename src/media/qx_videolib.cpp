@@ -798,7 +798,7 @@ int qxCmdDumpVideo(lua_State *L)
     return r;
 }
 
-const qxCommandDef videoCommands[] = {
+constexpr qxCommandDef videoCommands[] = {
     {"OpenVideo", qxCmdOpenVideo},
     {"CloseVideo", qxCmdCloseVideo},
     {"PlayVideo", qxCmdPlayVideo},
@@ -819,7 +819,7 @@ const qxCommandDef videoCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef videoConstants[] = {
+constexpr qxConstantDef videoConstants[] = {
     {nullptr, nullptr, 0},
 };
 
@@ -886,7 +886,7 @@ extern "C" int qxOpenVideoLib(lua_State *L)
 {
     qxObjectRefAttributes[QX_TYPE_VIDEO] = videoAttribute;
     qxRegisterLayerAttribute(QX_LAYER_VIDEO, videoLayerAttribute);
-    return qxOpenCommandLibrary(L, "video", videoCommands, videoConstants);
+    return qxOpenCommandLibraryOf<videoCommands, videoConstants>(L, "video");
 }
 
 extern "C" int qxPauseVideo(qxVideoObject *o)

@@ -385,7 +385,7 @@ int setNetworkProtocol(lua_State *L)
     return 0;
 }
 
-const qxCommandDef networkCommands[] = {
+constexpr qxCommandDef networkCommands[] = {
     {"OpenConnection", openConnection},
     {"CloseConnection", closeConnection},
     {"CreateServer", createServer},
@@ -415,7 +415,7 @@ const qxCommandDef networkCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef networkConstants[] = {
+constexpr qxConstantDef networkConstants[] = {
     {"RECEIVEALL", nullptr, 0},        {"RECEIVEBYTES", nullptr, 1},   {"RECEIVELINE", nullptr, 2},
     {"FTPASCII", nullptr, 97},         {"FTPBINARY", nullptr, 105},    {"DOWNLOADFILE_STATUS", nullptr, 0},
     {"UPLOADFILE_STATUS", nullptr, 0}, {"UPLOADFILE_RESPONSE", nullptr, 1}, {"NETWORKCONNECTION", nullptr, 99},
@@ -435,7 +435,7 @@ extern "C" int qxOpenNetworkLib(lua_State *L)
                           qxRegisterObjectList(&qxNetLists[CONNECTIONS], QX_TYPE_CLIENT) == 0 &&
                           qxRegisterObjectList(&qxNetLists[UDPS], QX_TYPE_UDPOBJECT) == 0;
     }
-    return qxOpenCommandLibrary(L, "network", networkCommands, networkConstants);
+    return qxOpenCommandLibraryOf<networkCommands, networkConstants>(L, "network");
 }
 
 extern "C" void qxFreeNetObjects(void)

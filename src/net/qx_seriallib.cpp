@@ -254,7 +254,7 @@ int getter(lua_State *L)
     return 1;
 }
 
-const qxCommandDef serialCommands[] = {
+constexpr qxCommandDef serialCommands[] = {
     {"OpenSerialPort", openSerialPort},
     {"CloseSerialPort", closeSerialPort},
     {"ReadSerialData", readSerialData},
@@ -279,7 +279,7 @@ const qxCommandDef serialCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef serialConstants[] = {
+constexpr qxConstantDef serialConstants[] = {
     {"BAUD_300", nullptr, 0},    {"BAUD_2400", nullptr, 1},     {"BAUD_4800", nullptr, 2},
     {"BAUD_9600", nullptr, 3},   {"BAUD_19200", nullptr, 4},    {"BAUD_38400", nullptr, 5},
     {"BAUD_57600", nullptr, 6},  {"BAUD_115200", nullptr, 7},   {"BAUD_460800", nullptr, 8},
@@ -296,7 +296,7 @@ const qxConstantDef serialConstants[] = {
 extern "C" int qxOpenSerialLib(lua_State *L)
 {
     if (!registered && qxRegisterObjectList(&ports, QX_TYPE_SERIAL) == 0) registered = true;
-    return qxOpenCommandLibrary(L, "serial", serialCommands, serialConstants);
+    return qxOpenCommandLibraryOf<serialCommands, serialConstants>(L, "serial");
 }
 
 extern "C" void qxFreeSerialPorts(lua_State *L)

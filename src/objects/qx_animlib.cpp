@@ -897,7 +897,7 @@ int animSource(lua_State *L, int sourceArg, uint32_t frame, int, qxBitMap **bm, 
     return qxGetAnimFrameBitmap(a, frame - 1, 1, 0, bm, m, al);
 }
 
-const qxCommandDef animCommands[] = {
+constexpr qxCommandDef animCommands[] = {
     {"PlayAnim", cmdPlayAnim},
     {"FreeAnim", cmdFreeAnim},
     {"ScaleAnim", cmdScaleAnim},
@@ -919,7 +919,7 @@ const qxCommandDef animCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef animConstants[] = {
+constexpr qxConstantDef animConstants[] = {
     {"DEINTERLACE_DEFAULT", nullptr, 0},
     {"DEINTERLACE_DOUBLE", nullptr, 1},
     {nullptr, nullptr, 0},
@@ -933,7 +933,7 @@ extern "C" int qxOpenAnimLib(lua_State *L)
         listRegistered = true;
     qxLinkAnimHooks();
     qxRegisterBrushSource(QX_TYPE_ANIM, animSource);
-    return qxOpenCommandLibrary(L, "anim", animCommands, animConstants);
+    return qxOpenCommandLibraryOf<animCommands, animConstants>(L, "anim");
 }
 
 extern "C" void qxFreeAllAnims(lua_State *L)

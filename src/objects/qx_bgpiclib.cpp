@@ -569,7 +569,7 @@ int cmdDisplayBGPic(lua_State *L)
     return qxDisplayBGPicCmd(L, id, x, y, 0, nullptr, nullptr);
 }
 
-const qxCommandDef bgpicCommands[] = {
+constexpr qxCommandDef bgpicCommands[] = {
     {"DisplayBGPic", cmdDisplayBGPic},
     {"ScaleBGPic", cmdScaleBGPic},
     {"CreateGradientBGPic", cmdCreateGradientBGPic},
@@ -587,7 +587,7 @@ const qxCommandDef bgpicCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef bgpicConstants[] = {
+constexpr qxConstantDef bgpicConstants[] = {
     {nullptr, nullptr, 0},
 };
 
@@ -598,5 +598,5 @@ extern "C" int qxOpenBGPicLib(lua_State *L)
     if (!listRegistered && qxRegisterObjectList(&qxBGPics, QX_TYPE_BGPIC) == 0)
         listRegistered = true;
     qxLinkPicSourceCounting();
-    return qxOpenCommandLibrary(L, "bgpic", bgpicCommands, bgpicConstants);
+    return qxOpenCommandLibraryOf<bgpicCommands, bgpicConstants>(L, "bgpic");
 }

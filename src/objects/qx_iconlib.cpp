@@ -372,7 +372,7 @@ int iconSource(lua_State *L, int sourceArg, uint32_t index, int selected, qxBitM
                             e->transparency ? 8 : 0, nullptr, bm, m, a);
 }
 
-const qxCommandDef iconCommands[] = {
+constexpr qxCommandDef iconCommands[] = {
     {"CreateIcon", cmdCreateIcon},
     {"FreeIcon", cmdFreeIcon},
     {"LoadIcon", cmdLoadIcon},
@@ -383,7 +383,7 @@ const qxCommandDef iconCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef iconConstants[] = {
+constexpr qxConstantDef iconConstants[] = {
     {nullptr, nullptr, 0},
 };
 
@@ -394,7 +394,7 @@ extern "C" int qxOpenIconLib(lua_State *L)
     if (!listRegistered && qxRegisterObjectList(&qxIcons, QX_TYPE_ICON) == 0)
         listRegistered = true;
     qxRegisterBrushSource(QX_TYPE_ICON, iconSource);
-    return qxOpenCommandLibrary(L, "icon", iconCommands, iconConstants);
+    return qxOpenCommandLibraryOf<iconCommands, iconConstants>(L, "icon");
 }
 
 extern "C" void qxFreeIcons(lua_State *L)

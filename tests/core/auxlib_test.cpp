@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/vm/lauxlib.h"
 #include "testlib.h"
@@ -168,6 +169,37 @@ TEST_F(AuxTest, RegisteredNamesAreTheInternedLowerCase) {
         lua_pushlstring(L, lower.data(), lower.size());
         lua_rawget(L, 1);
         EXPECT_EQ(lua_tonumber(L, -1), len) << name;
+        lua_pop(L, 1);
+    }
+}
+
+constexpr qxCommandDef preparedRows[] = {
+    {"MixedCase", dummy}, {"Skipped", nullptr}, {"xy", dummy},
+    {"LongNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameNameEnd", dummy}, {nullptr, nullptr},
+};
+
+// Names prepared when the program is built register as the same keys, in
+// the same order, as the names lowered at run time.
+TEST_F(AuxTest, PreparedNamesRegisterAsTheLoweredOnes) {
+    lua_newtable(L);
+    EXPECT_EQ(luaL_openlib(L, nullptr, preparedRows, 0, &qxNamesOf<preparedRows>), 1);
+    lua_newtable(L);
+    EXPECT_EQ(luaL_openlib(L, nullptr, preparedRows, 0), 1);
+    std::vector<std::string> keys[2];
+    for (int t = 1; t <= 2; t++) {
+        lua_pushnil(L);
+        while (lua_next(L, t)) {
+            lua_pop(L, 1);
+            keys[t - 1].emplace_back(lua_tostring(L, -1), lua_strlen(L, -1));
+        }
+    }
+    EXPECT_EQ(keys[0], keys[1]);
+    ASSERT_EQ(keys[0].size(), 3u);
+    EXPECT_EQ(keys[0][0].size() + keys[0][1].size() + keys[0][2].size(), 9u + 2u + 127u);
+    for (const std::string &key : keys[0]) {
+        lua_pushlstring(L, key.data(), key.size());
+        lua_rawget(L, 1);
+        EXPECT_TRUE(lua_iscfunction(L, -1)) << key;
         lua_pop(L, 1);
     }
 }

@@ -26,13 +26,14 @@ int qxRegisterLibName(const qxCommandDef *table, const char *name)
 }
 
 int qxOpenCommandLibrary(lua_State *L, const char *name, const qxCommandDef *commands,
-                         const qxConstantDef *constants)
+                         const qxConstantDef *constants, const qxNames *commandNames,
+                         const qxNames *constantNames)
 {
     if (L) {
         lua_pushvalue(L, LUA_GLOBALSINDEX);
-        luaL_openlib(L, nullptr, commands, 0);
+        luaL_openlib(L, nullptr, commands, 0, commandNames);
         lua_pop(L, 1);
-        luaL_registerconstants(L, constants, 0);
+        luaL_registerconstants(L, constants, 0, constantNames);
     }
     return qxRegisterLibName(commands, name);
 }

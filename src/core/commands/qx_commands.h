@@ -1,10 +1,10 @@
 // Command libraries: their tables, the library-name registry, the library
 // table in opening order and the runtime's attribute tags.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
-struct lua_State;
-typedef int (*lua_CFunction)(lua_State *L);
+#include "core/vm/lua.h"
 
 // One row of a command table; the table ends with a row whose name is null.
 struct qxCommandDef {
@@ -18,6 +18,65 @@ struct qxConstantDef {
     const char *str; // null: the constant is the number
     double num;
 };
+
+// Names of commands and constants are registered in lower case, cut at
+// this many characters.
+#define QX_NAME_MAX 127
+
+// A row's name as registered, prepared when the program is built: its
+// place in the text, its length and its string hash.
+struct qxNameKey {
+    uint32_t offset;
+    uint32_t length;
+    uint32_t hash;
+};
+
+// The prepared names of a table's rows, in row order.
+struct qxNames {
+    const qxNameKey *keys;
+    const char *text;
+};
+
+namespace qxnames {
+template <class Row, size_t M> constexpr size_t rows(const Row (&t)[M]) {
+    size_t n = 0;
+    while (n < M && t[n].name) n++;
+    return n;
+}
+constexpr size_t length(const char *s) {
+    size_t n = 0;
+    while (n < QX_NAME_MAX && s[n]) n++;
+    return n;
+}
+template <class Row, size_t M> constexpr size_t bytes(const Row (&t)[M]) {
+    size_t b = 0;
+    for (size_t i = 0; i < rows(t); i++) b += length(t[i].name) + 1;
+    return b;
+}
+template <size_t N, size_t B> struct Block {
+    qxNameKey keys[N + 1];
+    char text[B + 1];
+};
+template <const auto &T> constexpr auto build() {
+    Block<rows(T), bytes(T)> b{};
+    uint32_t at = 0;
+    for (size_t i = 0; i < rows(T); i++) {
+        size_t n = length(T[i].name);
+        for (size_t k = 0; k < n; k++) {
+            char c = T[i].name[k];
+            b.text[at + k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        b.keys[i] = {at, static_cast<uint32_t>(n), lua_strhash(b.text + at, n)};
+        at += static_cast<uint32_t>(n + 1);
+    }
+    return b;
+}
+template <const auto &T> inline constexpr auto block = build<T>();
+} // namespace qxnames
+
+// The names of a command or constants table, lowered and hashed when the
+// program is built.
+template <const auto &Table> inline constexpr qxNames qxNamesOf{qxnames::block<Table>.keys, qxnames::block<Table>.text};
 
 struct qxLibraryEntry {
     qxLibraryEntry *next;
@@ -57,9 +116,10 @@ extern qxLibraryEntry *qxLibraryNames;
 
 int qxRegisterLibName(const qxCommandDef *table, const char *name);
 // Registers a command library's commands, constants and name (the common
-// body of every library opener).
+// body of every library opener); the tables' names when already prepared.
 int qxOpenCommandLibrary(lua_State *L, const char *name, const qxCommandDef *commands,
-                         const qxConstantDef *constants);
+                         const qxConstantDef *constants, const qxNames *commandNames = nullptr,
+                         const qxNames *constantNames = nullptr);
 int qxRegisterAttrGetter(qxAttrFunc f);
 int qxRegisterAttrSetter(qxAttrFunc f);
 int qxGetTags(qxTagItem *tags);
@@ -68,4 +128,11 @@ int qxSetTags(qxTagItem *tags);
 uintptr_t qxGetTag(uint32_t tag);
 void qxSetTag(uint32_t tag, uintptr_t value);
 void qxFreeCommandRegistries(void);
+}
+
+// The opener of a library whose tables are constant: their names prepared
+// when the program is built.
+template <const auto &Commands, const auto &Constants> int qxOpenCommandLibraryOf(lua_State *L, const char *name)
+{
+    return qxOpenCommandLibrary(L, name, Commands, Constants, &qxNamesOf<Commands>, &qxNamesOf<Constants>);
 }

@@ -1,7 +1,7 @@
 // The ERR_ constants that the built-in constants table registers.
 #include "core/errors/qx_errors.h"
 
-extern "C" const qxConstantDef qxErrorConstants[] = {
+extern "C" constexpr qxConstantDef qxErrorConstants[] = {
     {"ERR_NONE", nullptr, 0},
     {"ERR_MEM", nullptr, 1000},
     {"ERR_UNIMPLCMD", nullptr, 1001},
@@ -627,3 +627,5 @@ extern "C" const qxConstantDef qxErrorConstants[] = {
     {"ERR_NUMBEREXPECTED", nullptr, 1629},
     {nullptr, nullptr, 0},
 };
+
+extern "C" constexpr qxNames qxErrorConstantNames = qxNamesOf<qxErrorConstants>;

@@ -391,14 +391,33 @@ void lua_rawseti(lua_State *L, int idx, int n) {
     L->top--;
 }
 
+// The table that registration sets into: at a stack index below the top
+// in every library opener, found without the general index decoding.
+static Table *registrationtable(lua_State *L, int idx) {
+    if (idx < 0 && idx > LUA_REGISTRYINDEX && -idx <= L->top - L->base && ttistable(L->top + idx))
+        return hvalue(L->top + idx);
+    return checktable(L, idx);
+}
+
 void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max) {
     if (!api_checknelems(L, 1)) return;
     luaC_checkGC(L);
-    Table *h = checktable(L, idx);
+    Table *h = registrationtable(L, idx);
     if (h != nullptr) {
         // Neither interning nor the insertion collects: the key needs no stack slot.
         TValue v = *(L->top - 1);
         setobj(luaH_setstr(L, h, luaS_newlower(L, name, max)), &v);
+    }
+    L->top--;
+}
+
+void lua_rawsetkey(lua_State *L, int idx, const char *s, size_t l, uint32_t h) {
+    if (!api_checknelems(L, 1)) return;
+    luaC_checkGC(L);
+    Table *t = registrationtable(L, idx);
+    if (t != nullptr) {
+        TValue v = *(L->top - 1);
+        setobj(luaH_setstr(L, t, luaS_newlstrhash(L, s, l, h)), &v);
     }
     L->top--;
 }

@@ -9,7 +9,7 @@ namespace {
 
 // Names of commands, constants and labels are kept in lower case, at most
 // 127 characters.
-constexpr size_t kNameMax = 127;
+constexpr size_t kNameMax = QX_NAME_MAX;
 
 void lowerName(const char *name, char out[kNameMax + 1]) {
     size_t i = 0;
@@ -30,6 +30,17 @@ void pushRegistryTable(lua_State *L, const char *name) {
     lua_pushstring(L, name);
     lua_pushvalue(L, -2);
     lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+// t[the row's name in lower case] = the value on top, popped; the name as
+// prepared when the program is built where the table's names were.
+void setName(lua_State *L, int idx, const qxNames *names, size_t row, const char *name) {
+    if (names) {
+        const qxNameKey &key = names->keys[row];
+        lua_rawsetkey(L, idx, names->text + key.offset, key.length, key.hash);
+    } else {
+        lua_rawsetlower(L, idx, name, kNameMax);
+    }
 }
 
 // Pushes registry[name] when it is a table; false (nothing pushed) otherwise.
@@ -140,7 +151,7 @@ void luaL_pushresult(luaL_Buffer *B) {
 
 // Commands and constants
 
-int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup) {
+int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, const qxNames *names) {
     if (libname) {
         // The library table goes below the upvalues.
         lua_pushstring(L, libname);
@@ -155,24 +166,24 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup) 
         lua_insert(L, -(nup + 1));
     }
     int registered = 0;
-    for (; l && l->name; l++) {
+    for (size_t row = 0; l && l->name; l++, row++) {
         if (!l->func) continue;
         for (int i = 0; i < nup; i++) lua_pushvalue(L, -nup);
         lua_pushcclosure(L, l->func, nup);
-        lua_rawsetlower(L, -(nup + 2), l->name, kNameMax);
+        setName(L, -(nup + 2), names, row, l->name);
         registered = 1;
     }
     lua_pop(L, nup);
     return registered;
 }
 
-void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user) {
+void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNames *names) {
     if (!rows || !rows->name) return;
     pushRegistryTable(L, user ? "userconstants" : "constants");
-    for (; rows->name; rows++) {
+    for (size_t row = 0; rows->name; rows++, row++) {
         if (rows->str) lua_pushstring(L, rows->str);
         else lua_pushnumber(L, rows->num);
-        lua_rawsetlower(L, -2, rows->name, kNameMax);
+        setName(L, -2, names, row, rows->name);
     }
     lua_pop(L, 1);
 }

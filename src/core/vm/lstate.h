@@ -111,7 +111,16 @@ inline Table *defaultmeta(lua_State *L) { return hvalue(&L->l_G->_defaultmeta); 
 void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size);
 // Room for an object that lives as long as the state, carved from the
 // permanent blocks (freed all at once when the state closes).
-void *luaM_permanent(lua_State *L, size_t size);
+void *luaM_permanentblock(lua_State *L, size_t size); // from a new block
+inline void *luaM_permanent(lua_State *L, size_t size) {
+    global_State *g = G(L);
+    size = (size + 7) & ~static_cast<size_t>(7);
+    if (g->permleft < size) return luaM_permanentblock(L, size);
+    void *p = g->permnext;
+    g->permnext += size;
+    g->permleft -= size;
+    return p;
+}
 void *luaM_growaux(lua_State *L, void *block, int *size, size_t size_elem, int limit, int errcode);
 template <typename T> T *luaM_newvector(lua_State *L, size_t n) {
     if (n > (static_cast<size_t>(-1) / 2) / sizeof(T)) luaM_realloc(L, nullptr, 0, static_cast<size_t>(-1));

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 extern "C" {
 
@@ -135,6 +136,10 @@ void lua_rawseti(lua_State *L, int idx, int n);
 // t[name in lower case, cut at max characters] = the value on top, raw; pops
 // the value. For registering names, which are case-insensitive.
 void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max);
+// t[the string s of length l] = the value on top, raw; pops the value. h
+// must be lua_strhash(s, l): for names whose hash is known when the
+// program is built.
+void lua_rawsetkey(lua_State *L, int idx, const char *s, size_t l, uint32_t h);
 int lua_setmetatable(lua_State *L, int objindex);
 int lua_setfenv(lua_State *L, int idx);
 
@@ -168,6 +173,25 @@ int lua_gethookmask(lua_State *L);
 int lua_gethookcount(lua_State *L);
 
 } // extern "C"
+
+// The string hash: the length mixed with the characters from the last
+// backwards, every one of a short string and a sample of a long one.
+// Constant expressions may use it for names known when the program is built.
+constexpr uint32_t lua_strhashstep(uint32_t h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(c));
+}
+constexpr uint32_t lua_strhash(const char *s, size_t l) {
+    uint32_t h = static_cast<uint32_t>(l);
+    size_t step = (l >> 5) + 1;
+    size_t l1 = l;
+    if (step == 1) {
+        // Every character: four per round spare three loop tests.
+        for (; l1 >= 4; l1 -= 4)
+            h = lua_strhashstep(lua_strhashstep(lua_strhashstep(lua_strhashstep(h, s[l1 - 1]), s[l1 - 2]), s[l1 - 3]), s[l1 - 4]);
+    }
+    for (; l1 >= step; l1 -= step) h = lua_strhashstep(h, s[l1 - 1]);
+    return h;
+}
 
 #define lua_pop(L, n) lua_settop(L, -(n)-1)
 #define lua_register(L, n, f) (lua_pushstring(L, n), lua_pushcfunction(L, f), lua_settable(L, LUA_GLOBALSINDEX))
