@@ -5,7 +5,14 @@
 #include <atomic>
 #include <cstring>
 #include <immintrin.h>
+// A C header: clang's C++ lacks the _Bool that g++ accepts.
+#ifdef __clang__
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 
 #include "imaging/qx_blit.h"
 
