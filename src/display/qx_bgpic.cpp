@@ -38,6 +38,9 @@ int allocFilled(int32_t width, int32_t height, uint32_t colour, qxBitMap **out)
     *out = qxAllocBitMap((uint32_t)width, (uint32_t)height, 0, nullptr);
     if (!*out)
         return ERR_BITMAP;
+    // Nobody holds the new pixels yet: the fill waits for their first lock.
+    if (qxDeferBitMapColour(*out, colour))
+        return 0;
     if (int r = qxFillBitMapColour(*out, colour)) {
         qxFreeBitMap(*out);
         *out = nullptr;

@@ -240,6 +240,24 @@ qxBitMap *qxAlphaFromBuffer(const uint32_t *argb, uint32_t width, uint32_t heigh
 
 void *qxGetBitMapData(qxBitMap *h) { return h ? h->data : nullptr; }
 
+int qxBitMapPlainColour(const qxBitMap *h, uint32_t *colour)
+{
+    if (!h || h->kind != QX_BITMAP_PIXELS || h->video || !h->data || owns())
+        return 0;
+    return qxBitMapPendingFill(static_cast<const qxPlatformBitMap *>(h->data), colour);
+}
+
+int qxDeferBitMapColour(qxBitMap *h, uint32_t colour)
+{
+    if (!h || h->kind != QX_BITMAP_PIXELS || h->video || !h->data || owns())
+        return 0;
+    auto *b = static_cast<qxPlatformBitMap *>(h->data);
+    if (b->isHardware || (b->bytesPerPixel != 4 && b->bytesPerPixel != 2))
+        return 0;
+    qxDeferBitMapFill(b, colour);
+    return 1;
+}
+
 uint64_t qxGetBitMapAttr(qxBitMap *h, uint32_t sel)
 {
     bool handleSelector = sel <= 4 || sel == 13 || sel == 14 || (sel >= 18 && sel <= 22);
@@ -282,7 +300,9 @@ uint64_t qxGetBitMapAttr(qxBitMap *h, uint32_t sel)
     case 3: case 4: return 0;
     case 13: return b->bytesPerPixel ? b->bytesPerRow / b->bytesPerPixel : 0;
     case 21: return b->pixelFormat;
-    case 23: return uint64_t(uintptr_t(b->pixels));
+    case 23:
+        qxRealiseBitMapFill(b);
+        return uint64_t(uintptr_t(b->pixels));
     default: return platformAttr(sel);
     }
 }

@@ -187,6 +187,11 @@ qxBitMap *qxCopyAlphaBitMap(qxBitMap *alpha, uint32_t width, uint32_t height);
 qxBitMap *qxAlphaFromBuffer(const uint32_t *argb, uint32_t width, uint32_t height, uint32_t pixelsPerRow);
 void *qxGetBitMapData(qxBitMap *bitmap);
 uint64_t qxGetBitMapAttr(qxBitMap *bitmap, uint32_t selector);
+// A new pixel bitmap of ours filled with 0xRRGGBB (opaque) only when its
+// pixels are first locked; 0 (nothing done) for any other bitmap.
+int qxDeferBitMapColour(qxBitMap *bitmap, uint32_t colour);
+// 1 with the colour while such a fill is pending: every pixel is that colour.
+int qxBitMapPlainColour(const qxBitMap *bitmap, uint32_t *colour);
 uint64_t qxAdapterGetBitMapAttr(void *plane, uint32_t attribute);
 void qxBitMapSyncHardware(qxBitMap *bitmap);
 uint32_t qxAlphaRowBytes(uint32_t width);

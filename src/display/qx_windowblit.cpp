@@ -89,13 +89,21 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
                   nullptr);
         }
     } else if (open(d) && !d->hardwareDoubleBuffer) {
-        qxBitMapLock lock;
-        if (!qxLockBitMap(shown, 1, &lock))
-            return ERR_LOCKBMAP;
-        r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, shown->width, shown->height,
-                         int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh,
-                         (flags & QX_WBLT_VIDEOFRAME) ? 32 : 0);
-        qxUnLockBitMap(&lock);
+        const uint32_t wflags = (flags & QX_WBLT_VIDEOFRAME) ? 32 : 0;
+        // A plain bitmap not yet written is shown by a fill on the server.
+        uint32_t plain = 0;
+        r = qxBitMapPlainColour(shown, &plain)
+                ? x11BltPlain(plain, shown->width, shown->height, int(qxGetBitMapAttr(shown, 21)), bx, by, d, dx, dy,
+                              bw, bh, wflags)
+                : -1;
+        if (r < 0) {
+            qxBitMapLock lock;
+            if (!qxLockBitMap(shown, 1, &lock))
+                return ERR_LOCKBMAP;
+            r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, shown->width, shown->height,
+                             int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh, wflags);
+            qxUnLockBitMap(&lock);
+        }
     }
     if (!tell)
         return r;

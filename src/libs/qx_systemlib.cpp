@@ -3,6 +3,7 @@
 #include "libs/qx_systemlib.h"
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -179,23 +180,26 @@ const qxConstantDef systemConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// LANGUAGE_<English name> for every language of the platform's table.
+// LANGUAGE_<English name> for every language of the platform's table, the
+// names side by side in one block.
 void registerLanguages(lua_State *L) {
-    std::vector<std::string> names;
+    std::string names;
     std::vector<qxConstantDef> rows;
-    names.reserve(qxLanguageCount);
+    names.reserve(qxLanguageCount * 24);
+    rows.reserve(qxLanguageCount + 2);
     for (unsigned i = 0; i < qxLanguageCount; i++) {
         const qxLanguageRow &row = qxLanguageTable[i];
         if (!row.englishName) continue;
-        std::string name = "LANGUAGE_";
+        names += "LANGUAGE_";
         for (const char *p = row.englishName; *p; p++)
-            name += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
-        names.push_back(std::move(name));
+            names += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
+        names += '\0';
     }
-    size_t k = 0;
+    const char *name = names.c_str();
     for (unsigned i = 0; i < qxLanguageCount; i++) {
         if (!qxLanguageTable[i].englishName) continue;
-        rows.push_back({names[k++].c_str(), nullptr, static_cast<double>(qxLanguageTable[i].number)});
+        rows.push_back({name, nullptr, static_cast<double>(qxLanguageTable[i].number)});
+        name += std::strlen(name) + 1;
     }
     rows.push_back({"LANGUAGE_UNKNOWN", nullptr, QX_LANGUAGE_UNKNOWN});
     rows.push_back({nullptr, nullptr, 0});

@@ -193,12 +193,13 @@ struct OpenStep {
 int openProtected(lua_State *L)
 {
     auto *step = static_cast<OpenStep *>(lua_touserdata(L, 1));
+    // What the libraries register stays for the whole run: collections
+    // would only mark it again and again (and sweep the presized string
+    // table), and its names and commands need no block each.
+    lua_setgcthreshold(L, -1);
+    lua_permanentobjects(L, 1);
     presizeCommandTables(L);
     registerRunRecords(L, step->startup, step->applet);
-    // What the libraries register stays for the whole run: collections
-    // would only mark it again and again, and its names need no block each.
-    lua_setgcthreshold(L, -1);
-    lua_permanentstrings(L, 1);
     step->result = openLibraries(L);
     return 0;
 }
@@ -344,7 +345,7 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
         return r;
     OpenStep step{startup, applet, 0};
     r = lua_cpcall(L, openProtected, &step);
-    lua_permanentstrings(L, 0);
+    lua_permanentobjects(L, 0);
     lua_settop(L, 0);
     lua_setgcthreshold(L, 2 * lua_getgccount(L)); // as a collection now would
 

@@ -1,6 +1,9 @@
 #include "platform/qx_hooks.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
+#include <mutex>
 
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -77,10 +80,48 @@ void qxFreeBitMapBuffer(qxPlatformBitMap *buffer)
     qxFree(buffer);
 }
 
+void qxDeferBitMapFill(qxPlatformBitMap *buffer, uint32_t colour)
+{
+    buffer->fillColour = colour & 0xFFFFFF;
+    __atomic_store_n(&buffer->pendingFill, 1u, __ATOMIC_RELEASE);
+}
+
+int qxBitMapPendingFill(const qxPlatformBitMap *buffer, uint32_t *colour)
+{
+    if (!buffer || !__atomic_load_n(&buffer->pendingFill, __ATOMIC_ACQUIRE))
+        return 0;
+    *colour = buffer->fillColour;
+    return 1;
+}
+
+void qxRealiseBitMapFill(const qxPlatformBitMap *buffer)
+{
+    if (!buffer || !__atomic_load_n(&buffer->pendingFill, __ATOMIC_ACQUIRE))
+        return;
+    // Two threads may lock one bitmap: one writes, the other waits for it.
+    static std::mutex fillLock;
+    std::lock_guard<std::mutex> hold(fillLock);
+    auto *b = const_cast<qxPlatformBitMap *>(buffer);
+    if (!__atomic_load_n(&b->pendingFill, __ATOMIC_ACQUIRE))
+        return;
+    const uint32_t c = b->fillColour;
+    const size_t bytes = (size_t)b->bytesPerRow * b->height;
+    if (b->bytesPerPixel == 4) {
+        // Padding included: one run over the whole buffer.
+        static_assert(sizeof(wchar_t) == 4);
+        std::wmemset(static_cast<wchar_t *>(b->pixels), (wchar_t)(0xFF000000u | c), bytes / 4);
+    } else if (b->bytesPerPixel == 2) {
+        const uint16_t v = (uint16_t)(((c >> 8) & 0xF800) | ((c >> 5) & 0x7E0) | ((c & 0xFF) >> 3));
+        std::fill_n(static_cast<uint16_t *>(b->pixels), bytes / 2, v);
+    }
+    __atomic_store_n(&b->pendingFill, 0u, __ATOMIC_RELEASE);
+}
+
 int qxGetBitMapInfo(const qxPlatformBitMap *buffer, qxBitMapInfo *info)
 {
     if (!buffer || buffer->isHardware)
         return 0;
+    qxRealiseBitMapFill(buffer);
     info->pixels = buffer->pixels;
     info->valid = 1;
     info->bytesPerPixel = buffer->bytesPerPixel;

@@ -16,6 +16,10 @@ struct qxPlatformBitMap {
     uint32_t bytesPerPixel;
     uint32_t pixelFormat;
     uint32_t isHardware; // 1 for a video bitmap
+    // A fill not yet written: every pixel is 0xRRGGBB (opaque) until the
+    // pixels are first handed out. Accessed atomically.
+    uint32_t pendingFill;
+    uint32_t fillColour;
 };
 
 struct qxBitMapInfo {
@@ -42,8 +46,16 @@ uint32_t qxPixelFormatDepth(uint32_t format); // 0 above 13
 qxPlatformBitMap *qxAllocBitMapBuffer(uint32_t width, uint32_t height, uint32_t flags,
                                       uint32_t *isFriend, uint32_t *isHardware, void *reserved);
 void qxFreeBitMapBuffer(qxPlatformBitMap *buffer);
-// 1, or 0 for NULL or a hardware buffer.
+// 1, or 0 for NULL or a hardware buffer. Writes a pending fill first.
 int qxGetBitMapInfo(const qxPlatformBitMap *buffer, qxBitMapInfo *info);
+// Marks every pixel 0xRRGGBB without touching the memory: a large buffer
+// that may never be drawn on (a display's own background) is then shown
+// by a fill on the server instead of faulting in and sending its pages.
+void qxDeferBitMapFill(qxPlatformBitMap *buffer, uint32_t colour);
+// 1 with the colour while the fill is pending.
+int qxBitMapPendingFill(const qxPlatformBitMap *buffer, uint32_t *colour);
+// Writes a pending fill; every path that hands out the pixels calls it.
+void qxRealiseBitMapFill(const qxPlatformBitMap *buffer);
 // The subset of the capability bits the display back-end offers.
 uint32_t qxPlatformHasCap(uint32_t capability);
 // Bits per pixel of the display's pixel format; 32 when none is set.

@@ -152,6 +152,26 @@ TEST_F(AuxTest, ConstantsAndPlatformNames) {
     EXPECT_EQ(luaL_findstring("c", list), -1);
 }
 
+// Registered names are interned in lower case, cut at 127 characters, as
+// the same string a script's own name gives: for every length class of
+// the string hash, bytes next to the capitals and bytes above 0x7F.
+TEST_F(AuxTest, RegisteredNamesAreTheInternedLowerCase) {
+    const char pattern[] = "aZ@[`{\xC1\xDAQ_x9\x80Mz";
+    lua_newtable(L);
+    for (int len = 0; len <= 140; len++) {
+        std::string name, lower;
+        for (int i = 0; i < len; i++) name += pattern[(i * 7 + len) % (sizeof pattern - 1)];
+        for (size_t i = 0; i < name.size() && i < 127; i++)
+            lower += name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] + 32) : name[i];
+        lua_pushnumber(L, len);
+        lua_rawsetlower(L, 1, name.c_str(), 127);
+        lua_pushlstring(L, lower.data(), lower.size());
+        lua_rawget(L, 1);
+        EXPECT_EQ(lua_tonumber(L, -1), len) << name;
+        lua_pop(L, 1);
+    }
+}
+
 TEST_F(AuxTest, Labels) {
     EXPECT_EQ(luaL_findlabel(L, "Start"), -1);
     luaL_setlabel(L, "OnButtonClick1", 17);

@@ -326,7 +326,7 @@ void lua_newsizedtable(lua_State *L, int narray, int lnhash) {
     api_incr_top(L);
 }
 
-void lua_permanentstrings(lua_State *L, int on) { G(L)->permanent = on != 0; }
+void lua_permanentobjects(lua_State *L, int on) { G(L)->permanent = on != 0; }
 
 void lua_reservestrings(lua_State *L, int lsize) {
     if (lsize < 0 || lsize > 30) return;
@@ -387,6 +387,18 @@ void lua_rawseti(lua_State *L, int idx, int n) {
     if (h != nullptr) {
         TValue v = *(L->top - 1);
         setobj(luaH_setnum(L, h, n), &v);
+    }
+    L->top--;
+}
+
+void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max) {
+    if (!api_checknelems(L, 1)) return;
+    luaC_checkGC(L);
+    Table *h = checktable(L, idx);
+    if (h != nullptr) {
+        // Neither interning nor the insertion collects: the key needs no stack slot.
+        TValue v = *(L->top - 1);
+        setobj(luaH_setstr(L, h, luaS_newlower(L, name, max)), &v);
     }
     L->top--;
 }

@@ -155,14 +155,11 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup) 
         lua_insert(L, -(nup + 1));
     }
     int registered = 0;
-    char name[kNameMax + 1];
     for (; l && l->name; l++) {
         if (!l->func) continue;
-        lowerName(l->name, name);
-        lua_pushstring(L, name);
-        for (int i = 0; i < nup; i++) lua_pushvalue(L, -(nup + 1));
+        for (int i = 0; i < nup; i++) lua_pushvalue(L, -nup);
         lua_pushcclosure(L, l->func, nup);
-        lua_rawset(L, -(nup + 3));
+        lua_rawsetlower(L, -(nup + 2), l->name, kNameMax);
         registered = 1;
     }
     lua_pop(L, nup);
@@ -172,13 +169,10 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup) 
 void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user) {
     if (!rows || !rows->name) return;
     pushRegistryTable(L, user ? "userconstants" : "constants");
-    char name[kNameMax + 1];
     for (; rows->name; rows++) {
-        lowerName(rows->name, name);
-        lua_pushstring(L, name);
         if (rows->str) lua_pushstring(L, rows->str);
         else lua_pushnumber(L, rows->num);
-        lua_rawset(L, -3);
+        lua_rawsetlower(L, -2, rows->name, kNameMax);
     }
     lua_pop(L, 1);
 }

@@ -38,13 +38,18 @@ void luaF_freeproto(lua_State *L, Proto *f) {
 }
 
 Closure *luaF_newCclosure(lua_State *L, int nelems) {
-    CClosure *c = static_cast<CClosure *>(luaM_realloc(L, nullptr, 0, sizeCclosure(nelems)));
+    // A command registered at start-up has no upvalues and nothing it could
+    // change: it stays fixed in the permanent blocks like its name.
+    bool perm = nelems == 0 && G(L)->permanent;
+    size_t size = sizeCclosure(nelems);
+    CClosure *c = static_cast<CClosure *>(perm ? luaM_permanent(L, size) : luaM_realloc(L, nullptr, 0, size));
     c->isC = 1;
     c->nupvalues = static_cast<lu_byte>(nelems);
     c->gclist = nullptr;
     c->f = nullptr;
     for (int i = 0; i < nelems; i++) setnilvalue(&c->upvalue[i]);
     luaC_link(L, c, LUA_TFUNCTION);
+    if (perm) c->marked = FIXED_BIT | PERM_BIT;
     return c;
 }
 

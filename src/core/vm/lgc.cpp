@@ -318,7 +318,7 @@ void luaC_sweepall(lua_State *L) {
         for (GCObject *o : lists) {
             while (o) {
                 GCObject *next = o->next;
-                freeobj(L, o);
+                if (!(o->marked & PERM_BIT)) freeobj(L, o); // its block goes with the permanent ones
                 o = next;
             }
         }

@@ -8,7 +8,7 @@
 #define KEYWEAK_BIT 4
 #define VALUEWEAK_BIT 8
 #define FIXED_BIT 16
-#define PERM_BIT 32 // a fixed string carved from the permanent blocks
+#define PERM_BIT 32 // a fixed object carved from the permanent blocks
 
 void luaC_link(lua_State *L, GCObject *o, lu_byte tt);
 void luaC_collectgarbage(lua_State *L);

@@ -156,6 +156,25 @@ void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size) {
     return reallocblock(L, block, oldsize, size);
 }
 
+void *luaM_permanent(lua_State *L, size_t size) {
+    constexpr size_t kBlock = 16 * 1024;
+    global_State *g = G(L);
+    size = (size + 7) & ~static_cast<size_t>(7);
+    if (g->permleft < size) {
+        size_t n = size + sizeof(PermBlock) > kBlock ? size + sizeof(PermBlock) : kBlock;
+        auto *b = static_cast<PermBlock *>(luaM_realloc(L, nullptr, 0, n));
+        b->next = g->permblocks;
+        b->size = n;
+        g->permblocks = b;
+        g->permnext = reinterpret_cast<char *>(b + 1);
+        g->permleft = n - sizeof(PermBlock);
+    }
+    void *p = g->permnext;
+    g->permnext += size;
+    g->permleft -= size;
+    return p;
+}
+
 void *luaM_growaux(lua_State *L, void *block, int *size, size_t size_elem, int limit, int errcode) {
     int newsize;
     if (*size >= limit / 2) {

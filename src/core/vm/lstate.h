@@ -46,7 +46,7 @@ enum TMS {
 
 struct lua_longjmp;
 
-// A block that permanent strings are carved from.
+// A block that permanent objects are carved from.
 struct PermBlock {
     PermBlock *next;
     size_t size;
@@ -66,8 +66,8 @@ struct global_State {
     lua_State *mainthread;
     Node dummynode[1];
     TString *tmname[TM_N];
-    // While set, new strings are fixed and carved from permblocks instead
-    // of each taking a block of its own.
+    // While set, new strings and C functions without upvalues are fixed and
+    // carved from permblocks instead of each taking a block of its own.
     lu_byte permanent;
     char *permnext;
     size_t permleft;
@@ -109,6 +109,9 @@ inline Table *defaultmeta(lua_State *L) { return hvalue(&L->l_G->_defaultmeta); 
 
 // Memory. Every VM block comes from the player's allocator.
 void *luaM_realloc(lua_State *L, void *block, size_t oldsize, size_t size);
+// Room for an object that lives as long as the state, carved from the
+// permanent blocks (freed all at once when the state closes).
+void *luaM_permanent(lua_State *L, size_t size);
 void *luaM_growaux(lua_State *L, void *block, int *size, size_t size_elem, int limit, int errcode);
 template <typename T> T *luaM_newvector(lua_State *L, size_t n) {
     if (n > (static_cast<size_t>(-1) / 2) / sizeof(T)) luaM_realloc(L, nullptr, 0, static_cast<size_t>(-1));

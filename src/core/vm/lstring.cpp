@@ -25,30 +25,10 @@ void luaS_resize(lua_State *L, int newsize) {
     tb->hash = newhash;
 }
 
-// A permanent string's room, carved from the current permanent block.
-static TString *permstring(lua_State *L, size_t size) {
-    constexpr size_t kBlock = 16 * 1024;
-    global_State *g = G(L);
-    size = (size + 7) & ~static_cast<size_t>(7);
-    if (g->permleft < size) {
-        size_t n = size + sizeof(PermBlock) > kBlock ? size + sizeof(PermBlock) : kBlock;
-        auto *b = static_cast<PermBlock *>(luaM_realloc(L, nullptr, 0, n));
-        b->next = g->permblocks;
-        b->size = n;
-        g->permblocks = b;
-        g->permnext = reinterpret_cast<char *>(b + 1);
-        g->permleft = n - sizeof(PermBlock);
-    }
-    auto *ts = reinterpret_cast<TString *>(g->permnext);
-    g->permnext += size;
-    g->permleft -= size;
-    return ts;
-}
-
 static TString *newlstr(lua_State *L, const char *str, size_t l, uint32_t h) {
     if (l > static_cast<size_t>(-1) - sizeof(TString) - 16) luaD_throw(L, 1000);
     bool perm = G(L)->permanent;
-    TString *ts = perm ? permstring(L, sizestring(l)) : static_cast<TString *>(luaM_realloc(L, nullptr, 0, sizestring(l)));
+    TString *ts = perm ? static_cast<TString *>(luaM_permanent(L, sizestring(l))) : static_cast<TString *>(luaM_realloc(L, nullptr, 0, sizestring(l)));
     ts->next = nullptr;
     ts->tt = LUA_TSTRING;
     ts->marked = perm ? FIXED_BIT | PERM_BIT : 0;
@@ -66,17 +46,48 @@ static TString *newlstr(lua_State *L, const char *str, size_t l, uint32_t h) {
     return ts;
 }
 
-TString *luaS_newlstr(lua_State *L, const char *str, size_t l) {
-    uint32_t h = static_cast<uint32_t>(l);
-    size_t step = (l >> 5) + 1;
-    for (size_t l1 = l; l1 >= step; l1 -= step)
-        h = h ^ ((h << 5) + (h >> 2) + static_cast<unsigned char>(str[l1 - 1]));
+TString *luaS_newlstrhash(lua_State *L, const char *str, size_t l, uint32_t h) {
     stringtable *tb = &G(L)->strt;
     for (GCObject *o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {
         TString *ts = static_cast<TString *>(o);
         if (ts->len == l && std::memcmp(str, getstr(ts), l) == 0) return ts;
     }
     return newlstr(L, str, l, h);
+}
+
+TString *luaS_newlstr(lua_State *L, const char *str, size_t l) {
+    return luaS_newlstrhash(L, str, l, luaS_hash(str, l));
+}
+
+// ASCII capitals of eight characters at once to lower case: a byte below
+// 0x80 that is at least 'A' and not above 'Z' gets 0x20 added (no carry
+// crosses a byte, since the high bits are cleared first).
+static inline uint64_t lower8(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    uint64_t low7 = w & ~high;
+    uint64_t atleastA = low7 + ones * (0x80 - 'A');
+    uint64_t aboveZ = low7 + ones * (0x80 - 'Z' - 1);
+    return w | (((atleastA & ~aboveZ & ~w) & high) >> 2);
+}
+
+// Libraries register thousands of names: they are lowered a word at a time
+// and hashed with their length known, without a string of their own.
+TString *luaS_newlower(lua_State *L, const char *name, size_t max) {
+    alignas(8) char buf[256 + 8];
+    size_t l = strnlen(name, max < 256 ? max : 255);
+    size_t words = (l + 7) / 8;
+    if (words) {
+        uint64_t w = 0;
+        std::memcpy(buf + 8 * (words - 1), &w, 8); // the bytes past l are defined
+        std::memcpy(buf, name, l);
+    }
+    for (size_t i = 0; i < words; i++) {
+        uint64_t w;
+        std::memcpy(&w, buf + 8 * i, 8);
+        w = lower8(w);
+        std::memcpy(buf + 8 * i, &w, 8);
+    }
+    return luaS_newlstrhash(L, buf, l, luaS_hash(buf, l));
 }
 
 void luaS_freeall(lua_State *L) {

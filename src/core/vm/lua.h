@@ -117,9 +117,10 @@ void lua_rawgeti(lua_State *L, int idx, int n);
 void lua_newtable(lua_State *L);
 void lua_newtablenogc(lua_State *L); // for library openers: no GC step
 void lua_newsizedtable(lua_State *L, int narray, int lnhash);
-// While on, new strings live as long as the state and share large blocks:
-// for the thousands of names that libraries register.
-void lua_permanentstrings(lua_State *L, int on);
+// While on, new strings and C functions without upvalues live as long as
+// the state and share large blocks: for the thousands of names and commands
+// that libraries register.
+void lua_permanentobjects(lua_State *L, int on);
 // Room for 2^lsize strings from now on: the string table grows from there
 // and shrinks no further.
 void lua_reservestrings(lua_State *L, int lsize);
@@ -131,6 +132,9 @@ void lua_getfenv(lua_State *L, int idx);
 void lua_settable(lua_State *L, int idx);
 void lua_rawset(lua_State *L, int idx);
 void lua_rawseti(lua_State *L, int idx, int n);
+// t[name in lower case, cut at max characters] = the value on top, raw; pops
+// the value. For registering names, which are case-insensitive.
+void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max);
 int lua_setmetatable(lua_State *L, int objindex);
 int lua_setfenv(lua_State *L, int idx);
 

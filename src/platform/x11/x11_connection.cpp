@@ -373,7 +373,6 @@ void x11ExitPlatform(void)
     spareDisplay = nullptr;
     // The error report may have used the requester thread: it ends first.
     qxGtkStopThread();
-    x11FreeIconBuffer();
     joyCloseAll();
     while (x11Connections) {
         x11Connection *c = x11Connections;
@@ -488,14 +487,40 @@ x11DisplayData *x11Data(const qxDisplay *display)
                                                 : nullptr;
 }
 
+namespace {
+
+// One period of the watch, ended early by the stop; false once stopped.
+bool watchPause(x11Connection *c)
+{
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 20000000;
+    if (until.tv_nsec >= 1000000000) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000;
+    }
+    pthread_mutex_lock(&watchPauseMutex);
+    while (!__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE) &&
+           pthread_cond_timedwait(&watchPauseCond, &watchPauseMutex, &until) == 0) {
+    }
+    pthread_mutex_unlock(&watchPauseMutex);
+    return !__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE);
+}
+
+} // namespace
+
 void *x11PointerWatchThread(void *arg)
 {
     auto *c = static_cast<x11Connection *>(arg);
+    // The connection is opened after the first period: it would compete with
+    // start-up for the server, and an applet that ends at once never needs it.
+    if (!watchPause(c))
+        return nullptr;
     Display *d = XOpenDisplay(c->name[0] ? c->name : nullptr);
     if (!d)
         return nullptr;
     Window root = DefaultRootWindow(d);
-    while (!__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE)) {
+    do {
         Window r, child;
         int rx, ry, wx, wy;
         unsigned mask;
@@ -505,19 +530,7 @@ void *x11PointerWatchThread(void *arg)
             c->watchY = ry;
             qxSendWakeMessage(QX_WAKE_POINTER, (uint64_t)(uintptr_t)c);
         }
-        timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += 20000000;
-        if (until.tv_nsec >= 1000000000) {
-            until.tv_sec++;
-            until.tv_nsec -= 1000000000;
-        }
-        pthread_mutex_lock(&watchPauseMutex);
-        while (!__atomic_load_n(&c->watchStop, __ATOMIC_ACQUIRE) &&
-               pthread_cond_timedwait(&watchPauseCond, &watchPauseMutex, &until) == 0) {
-        }
-        pthread_mutex_unlock(&watchPauseMutex);
-    }
+    } while (watchPause(c));
     XCloseDisplay(d);
     return nullptr;
 }

@@ -256,9 +256,10 @@ void x11MotifHints(uint32_t displayFlags, long hints[5]);
 // Icons of the reserved area, after the replacements; NULL when none.
 qxIconNode *x11ApplyIcons(const qxIconNode *replacements);
 void qxFreeIconList(qxIconNode *list);
-void x11FreeIconBuffer(void);
 // The widened icon area as _NET_WM_ICON wants it, and its item count.
-const unsigned long *x11IconItems(uint32_t *count);
+const uint32_t *x11IconItems(uint32_t *count);
+// Sets a CARDINAL property of 32-bit items without widening them to longs.
+void x11SetIconProperty(Display *display, Window window, Atom property, const uint32_t *items, uint32_t count);
 // Test seam: the reserved icon area (marker included) and its size.
 uint8_t *x11IconArea(uint32_t *size);
 // Graphics slots 14 and 15 of the plug-in host table.
@@ -294,6 +295,10 @@ int x11CheckPortMessages(void);
 int x11BltBitMap(const void *pixels, uint32_t bytesPerRow, uint32_t bitmapWidth,
                  uint32_t bitmapHeight, int pixelFormat, int srcX, int srcY, qxDisplay *display,
                  int dstX, int dstY, int width, int height, uint32_t flags);
+// x11BltBitMap for a bitmap whose every pixel is 0xRRGGBB: a fill on the
+// server. -1 when the window needs the pixels themselves.
+int x11BltPlain(uint32_t colour, uint32_t bitmapWidth, uint32_t bitmapHeight, int pixelFormat, int srcX,
+                int srcY, qxDisplay *display, int dstX, int dstY, int width, int height, uint32_t flags);
 void x11FillRect(qxDisplay *display, int x, int y, int width, int height, uint32_t colour);
 void x11WritePixel(qxDisplay *display, int x, int y, uint32_t colour);
 void x11DrawLine(qxDisplay *display, int x1, int y1, int x2, int y2, uint32_t colour);

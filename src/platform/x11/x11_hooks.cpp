@@ -17,7 +17,9 @@ uintptr_t x11BitMapBufferAttr(const qxPlatformBitMap *buffer, int attribute)
         return 0;
     switch (attribute) {
     case 21: return buffer->width;
-    case 23: return reinterpret_cast<uintptr_t>(buffer->pixels);
+    case 23:
+        qxRealiseBitMapFill(buffer);
+        return reinterpret_cast<uintptr_t>(buffer->pixels);
     case 13: return buffer->bytesPerPixel ? buffer->bytesPerRow / buffer->bytesPerPixel : 0;
     default: return 0;
     }

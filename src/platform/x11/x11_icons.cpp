@@ -1,14 +1,12 @@
 // The window icons: a reserved data area that the linker fills with icon
-// records {width, height, ARGB pixels}, widened for _NET_WM_ICON.
-#include <emmintrin.h>
-
+// records {width, height, ARGB pixels}, the items of _NET_WM_ICON.
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/qx_errcodes.h"
 #include "platform/qx_wakepipe.h"
+#include "platform/x11/x11_builtinicon.h"
 #include "platform/x11/x11_display.h"
 
 namespace {
@@ -17,61 +15,13 @@ constexpr uint32_t areaSize = 278844;
 constexpr uint32_t markerSize = 20;
 
 // Writable and kept whole: the linker patches the records in after the marker.
-alignas(8) uint8_t iconArea[areaSize] = "___QXSICONRESERVED__";
-unsigned long *iconBuffer;
-
-// The player's own icon in the five sizes the area is laid out for (their
-// records fill it exactly), written when the build left the area empty so
-// that applet icons of these sizes have records to replace.
-constexpr uint32_t builtInSizes[] = {16, 24, 32, 48, 256};
-
-void drawBuiltInIcon(uint32_t *px, uint32_t size)
-{
-    // A blue disc with a light rim, antialiased over one pixel. Drawn at
-    // every start, so only what needs it is computed: along the left half of
-    // an upper row the squared distance to the centre only falls, so the
-    // plain outside, rim and inside are runs, filled with their mirror
-    // images in the right half; only the pixels near the rim's two edges
-    // take a root. Each row is then copied to its mirror row below (the
-    // offsets from the centre are exact halves, so the images are
-    // identical). The squared bounds carry a margin for rounding.
-    const double c = size / 2.0, r = size / 2.0 - 0.5;
-    const uint32_t half = (size + 1) / 2;
-    const double rimEdge = r * 0.8, solid = rimEdge * rimEdge * (1 - 1e-9),
-                 clear = (r + 0.5) * (r + 0.5) * (1 + 1e-9),
-                 rimInner = rimEdge * rimEdge * (1 + 1e-9), rimOuter = (r - 0.5) * (r - 0.5) * (1 - 1e-9);
-    const bool solidInside = rimEdge < r - 0.5;
-    constexpr uint32_t outside = 0xA0C8FFu, inside = 0xFF2050C0u, rim = 0xFFA0C8FFu;
-    for (uint32_t y = 0; y < half; y++) {
-        uint32_t *row = px + size_t(y) * size;
-        const double dy = y + 0.5 - c, dy2 = dy * dy;
-        auto dist2 = [&](uint32_t x) {
-            const double dx = x + 0.5 - c;
-            return dx * dx + dy2;
-        };
-        uint32_t x = 0;
-        while (x < half && dist2(x) > clear)
-            x++;
-        std::fill(row, row + x, outside);
-        std::fill(row + size - x, row + size, outside);
-        for (; x < half; x++) {
-            const double d2 = dist2(x);
-            if (solidInside && d2 < solid)
-                break;
-            uint32_t v = rim;
-            if (!(d2 > rimInner && d2 < rimOuter)) {
-                const double d = std::sqrt(d2);
-                const double cover = d <= r - 0.5 ? 1.0 : d >= r + 0.5 ? 0.0 : r + 0.5 - d;
-                v = uint32_t(cover * 255 + 0.5) << 24 | (d > rimEdge ? outside : inside & 0xFFFFFFu);
-            }
-            row[x] = row[size - 1 - x] = v;
-        }
-        if (x < size - x)
-            std::fill(row + x, row + size - x, inside);
-        if (size - 1 - y != y)
-            std::memcpy(px + size_t(size - 1 - y) * size, row, size_t(size) * 4);
-    }
-}
+// The build puts the player's own icons in (tools/icongen), so that a start
+// neither draws them nor copies the area's pages to write them.
+alignas(8) uint8_t iconArea[areaSize] = {
+#include "x11_iconarea.inc"
+};
+static_assert(markerSize + x11BuiltInIconBytes == areaSize, "the built-in icons fill the area");
+bool iconsReady; // the area holds the icons windows are given
 
 void ensureBuiltInIcons()
 {
@@ -79,13 +29,7 @@ void ensureBuiltInIcons()
     std::memcpy(&first, iconArea + markerSize, 4);
     if (first)
         return;
-    uint64_t at = markerSize;
-    for (uint32_t size : builtInSizes) {
-        const uint32_t header[2] = {size, size};
-        std::memcpy(iconArea + at, header, 8);
-        drawBuiltInIcon(reinterpret_cast<uint32_t *>(iconArea + at + 8), size);
-        at += 8 + uint64_t(size) * size * 4;
-    }
+    x11WriteBuiltInIcons(iconArea + markerSize);
 }
 
 // Calls f(offset of pixels, width, height) for each whole record.
@@ -106,12 +50,7 @@ template <typename F> void walkRecords(F f)
     }
 }
 
-static_assert(sizeof(unsigned long) == 8, "_NET_WM_ICON items are widened to 64 bits");
 
-static_assert(markerSize + (8 + 16 * 16 * 4) + (8 + 24 * 24 * 4) + (8 + 32 * 32 * 4) + (8 + 48 * 48 * 4) +
-                      (8 + 256 * 256 * 4) ==
-                  areaSize,
-              "the built-in icons fill the area");
 
 } // namespace
 
@@ -178,38 +117,14 @@ int x11InitWindowing(const qxIconNode *replacements)
     ensureBuiltInIcons();
     if (replacements)
         qxFreeIconList(x11ApplyIcons(replacements));
-    if (!iconBuffer) {
-        iconBuffer = static_cast<unsigned long *>(std::malloc(areaSize / 4 * sizeof(unsigned long)));
-        if (!iconBuffer)
-            return ERR_MEM;
-    }
-    // Four words per load, each widened by interleaving with zero.
-    constexpr uint32_t words = areaSize / 4;
-    uint32_t i = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 4 <= words; i += 4) {
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(iconArea + i * 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(iconBuffer + i), _mm_unpacklo_epi32(w, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(iconBuffer + i + 2), _mm_unpackhi_epi32(w, zero));
-    }
-    for (; i < words; i++) {
-        uint32_t word;
-        std::memcpy(&word, iconArea + i * 4, 4);
-        iconBuffer[i] = word;
-    }
+    iconsReady = true;
     return 0;
 }
 
-const unsigned long *x11IconItems(uint32_t *count)
+const uint32_t *x11IconItems(uint32_t *count)
 {
-    *count = iconBuffer ? areaSize / 4 - markerSize / 4 : 0;
-    return iconBuffer ? iconBuffer + markerSize / 4 : nullptr;
-}
-
-void x11FreeIconBuffer(void)
-{
-    std::free(iconBuffer);
-    iconBuffer = nullptr;
+    *count = iconsReady ? areaSize / 4 - markerSize / 4 : 0;
+    return iconsReady ? reinterpret_cast<const uint32_t *>(iconArea + markerSize) : nullptr;
 }
 
 qxIconNode *qxHostGetIcons(void) { return x11ApplyIcons(nullptr); }

@@ -178,6 +178,36 @@ int x11BltBitMap(const void *pixels, uint32_t bytesPerRow, uint32_t bitmapWidth,
     return 0;
 }
 
+int x11BltPlain(uint32_t colour, uint32_t bitmapWidth, uint32_t bitmapHeight, int pixelFormat, int srcX,
+                int srcY, qxDisplay *display, int dstX, int dstY, int width, int height, uint32_t flags)
+{
+    x11DisplayData *x = x11Data(display);
+    if (x && x->alphaCopy)
+        return -1; // the window's alpha goes through the premultiplied put
+    if (!drawable(display, x) || x->dragging || x->resizing)
+        return 0;
+    // What the put would have shown: the rows the visual takes as they
+    // are, cut to the bitmap.
+    const uint32_t bpp = qxPixelFormatBytes(pixelFormat);
+    if ((x->depth >= 24 && bpp != 4) || (x->depth == 16 && bpp != 2) || !bpp)
+        return 0;
+    if (srcX < 0) { dstX -= srcX; width += srcX; srcX = 0; }
+    if (srcY < 0) { dstY -= srcY; height += srcY; srcY = 0; }
+    width = std::min<int64_t>(width, (int64_t)bitmapWidth - srcX);
+    height = std::min<int64_t>(height, (int64_t)bitmapHeight - srcY);
+    if (width <= 0 || height <= 0)
+        return 0;
+    Region clip = nullptr;
+    if (!(flags & 32))
+        x11MakeClipRegion(display, &clip, flags);
+    x11SetForeground(x, colour);
+    XFillRectangle(x->display, x->window, x->gc, dstX + display->marginLeft, dstY + display->marginTop,
+                   (unsigned)width, (unsigned)height);
+    XFlush(x->display);
+    x11FreeClipRegion(x, clip);
+    return 0;
+}
+
 void x11FillRect(qxDisplay *display, int px, int py, int width, int height, uint32_t colour)
 {
     x11DisplayData *x = x11Data(display);

@@ -419,10 +419,8 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
     XChangeProperty(d, win, XInternAtom(d, "XdndAware", False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char *>(&version), 1);
     uint32_t iconItems = 0;
-    if (const unsigned long *icons = x11IconItems(&iconItems))
-        XChangeProperty(d, win, XInternAtom(d, "_NET_WM_ICON", False), XA_CARDINAL, 32,
-                        PropModeReplace, reinterpret_cast<const unsigned char *>(icons),
-                        (int)iconItems);
+    if (const uint32_t *icons = x11IconItems(&iconItems))
+        x11SetIconProperty(d, win, XInternAtom(d, "_NET_WM_ICON", False), icons, iconItems);
 
     x11Monitor *monitors = x11GetMonitors(display);
     if (!monitors) {

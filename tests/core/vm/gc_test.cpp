@@ -121,9 +121,15 @@ TEST_F(GcTest, CloseRunsPendingFinalisers) {
 }
 
 // Permanent strings outlive collections unreferenced and stay interned;
-// one longer than a shared block gets its own. Closing frees them all.
-TEST_F(GcTest, PermanentStringsOutliveCollections) {
-    lua_permanentstrings(L, 1);
+// one longer than a shared block gets its own. A C function without
+// upvalues made meanwhile shares the blocks and is never freed alone.
+// Closing frees them all.
+TEST_F(GcTest, PermanentObjectsOutliveCollections) {
+    lua_permanentobjects(L, 1);
+    lua_pushcclosure(L, onGc, 0);
+    lua_pushnumber(L, 1);
+    lua_pushcclosure(L, onGc, 1);
+    lua_pop(L, 2);
     std::vector<std::string> names;
     std::vector<const char *> made;
     for (int i = 0; i < 3000; i++) names.push_back("name" + std::to_string(i) + std::string(i % 40, 'x'));
@@ -133,7 +139,7 @@ TEST_F(GcTest, PermanentStringsOutliveCollections) {
         made.push_back(lua_tostring(L, -1));
         lua_pop(L, 1);
     }
-    lua_permanentstrings(L, 0);
+    lua_permanentobjects(L, 0);
     collect();
     collect();
     for (size_t i = 0; i < names.size(); i++) {
