@@ -15,13 +15,15 @@ qxLayerQueryHooks qxLayerQueries;
 namespace {
 
 // Every new display is filled once at its opening: whole vector stores.
-QX_AVX2_CLONES void fillRows(const qxBitMapLock &lock, uint32_t colour)
+void fillRows(const qxBitMapLock &lock, uint32_t colour)
 {
+    if (lock.bytesPerPixel == 4) {
+        qxFillPixelRows32(static_cast<uint32_t *>(lock.pixels), lock.width, lock.height, lock.pixelsPerRow,
+                          0xFF000000u | colour);
+        return;
+    }
     for (uint32_t y = 0; y < lock.height; y++) {
-        if (lock.bytesPerPixel == 4) {
-            auto *row = static_cast<uint32_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow;
-            qxFillPixels32(row, lock.width, 0xFF000000u | colour);
-        } else if (lock.bytesPerPixel == 2) {
+        if (lock.bytesPerPixel == 2) {
             auto *row = static_cast<uint16_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow;
             uint16_t v = (uint16_t)(((colour >> 8) & 0xF800) | ((colour >> 5) & 0x7E0) |
                                     ((colour & 0xFF) >> 3));

@@ -42,8 +42,6 @@ static constexpr qxConstantDef drawConstants[] = {
 extern "C" int qxOpenDrawLib(lua_State *L)
 {
     qxResetDrawState();
-    // The layer transforms read the tables too; filling them again is harmless.
-    qxInitRotationPresets();
     qxLinkShapeLayers();
     return qxOpenCommandLibraryOf<drawCommands, drawConstants>(L, "draw");
 }

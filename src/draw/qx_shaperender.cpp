@@ -165,9 +165,6 @@ int rasterise(const Points &p, size_t lead, int32_t dx, int32_t dy, bool aa, int
 }
 
 
-// Runs of one pixel value stored with the widest vectors the processor has.
-QX_AVX2_CLONES void fillPixels(uint32_t *d, size_t n, uint32_t v) { qxFillPixels32(d, n, v); }
-
 // a * b / 255, rounded, for a and b up to 255.
 inline uint8_t mul255(uint32_t a, uint32_t b)
 {
@@ -204,7 +201,7 @@ void paint(std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32
         const uint32_t rgb = colour & 0xFFFFFF;
         uint8_t *a = al.data();
         const uint8_t *c = cov;
-        fillPixels(px.data(), n, rgb);
+        qxFillPixelRows32(px.data(), n, 1, n, rgb);
         if (opacity == 255) std::copy_n(c, n, a);
         else for (size_t i = 0; i < n; i++) a[i] = mul255(c[i], opacity);
         return;

@@ -9,11 +9,14 @@
 #include "imaging/qx_pixelformat.h"
 #include "platform/qx_errcodes.h"
 
+namespace {
+
 // Explicit vectors: at -O2 the compiler leaves the plain loop scalar.
 // Eight pixels widen to 16-bit lanes, where (o * g + n * f) never exceeds
 // 255 * 256.
-QX_AVX2_CLONES void qxFXCrossMix32(const uint32_t *__restrict o, const uint32_t *__restrict n,
-                                  uint32_t *__restrict out, int32_t count, int32_t v, uint32_t keep)
+__attribute__((always_inline)) inline void crossMixBody(const uint32_t *__restrict o, const uint32_t *__restrict n,
+                                                        uint32_t *__restrict out, int32_t count, int32_t v,
+                                                        uint32_t keep)
 {
     typedef uint8_t Bytes __attribute__((vector_size(32)));
     typedef uint16_t Lanes __attribute__((vector_size(64)));
@@ -36,6 +39,23 @@ QX_AVX2_CLONES void qxFXCrossMix32(const uint32_t *__restrict o, const uint32_t 
         uint32_t ag = ((a >> 8) & 0x00FF00FFu) * g + ((b >> 8) & 0x00FF00FFu) * f;
         out[i] = ((rb & 0x00FF00FFu) | (ag & 0xFF00FF00u)) & keep;
     }
+}
+void crossMixPlain(const uint32_t *__restrict o, const uint32_t *__restrict n, uint32_t *__restrict out,
+                   int32_t count, int32_t v, uint32_t keep)
+{
+    crossMixBody(o, n, out, count, v, keep);
+}
+QX_AVX2 void crossMixAvx2(const uint32_t *__restrict o, const uint32_t *__restrict n, uint32_t *__restrict out,
+                          int32_t count, int32_t v, uint32_t keep)
+{
+    crossMixBody(o, n, out, count, v, keep);
+}
+
+} // namespace
+
+void qxFXCrossMix32(const uint32_t *o, const uint32_t *n, uint32_t *out, int32_t count, int32_t v, uint32_t keep)
+{
+    qxPickKernel(crossMixPlain, crossMixAvx2)(o, n, out, count, v, keep);
 }
 
 int qxFXMixInto(qxBitMap *out, qxBitMap *oldImage, qxBitMap *newImage, int32_t width, int32_t height, int32_t v)

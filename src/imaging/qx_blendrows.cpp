@@ -2,8 +2,17 @@
 // the same bytes.
 #include "imaging/qx_blendrows.h"
 
+#include <atomic>
 #include <cstring>
 #include <immintrin.h>
+// A C header: clang's C++ lacks the _Bool that g++ accepts.
+#ifdef __clang__
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 
 #include "imaging/qx_blit.h"
 
@@ -58,7 +67,7 @@ void qxBlendRow32Sse2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t 
     qxBlendRow32Scalar(d + i, s + i, a + i, n - i);
 }
 
-__attribute__((target("avx2"))) void qxBlendRow32Avx2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t n)
+QX_AVX2 void qxBlendRow32Avx2(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t n)
 {
     const __m256i z = _mm256_setzero_si256(), k255 = _mm256_set1_epi16(255);
     // Alpha of pixels 0, 1 (low lane) and 4, 5 (high lane) four times each,
@@ -97,32 +106,43 @@ __attribute__((target("avx2"))) void qxBlendRow32Avx2(uint32_t *d, const uint32_
     qxBlendRow32Sse2(d + i, s + i, a + i, n - i);
 }
 
-qxBlendRow32Fn qxBlendRow32 = nullptr;
-
 namespace {
-int currentLevel = -1;
 
+// The first row blended settles the kernel level, then goes on.
+void blendRowFirst(uint32_t *d, const uint32_t *s, const uint8_t *a, int32_t n)
+{
+    qxKernelLevel();
+    qxBlendRow32(d, s, a, n);
+}
+
+std::atomic<int> currentLevel{-1};
+
+// The best level this processor and its system run, as the C library
+// found it at start (cpuid, and xgetbv for whether the system saves the AVX
+// state): asking the processor again costs several microseconds per cpuid
+// on a virtual machine, where each one traps to the hypervisor.
 int cpuLevel()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? 2 : 1;
+    return CPU_FEATURE_ACTIVE(AVX2) ? 2 : 1;
 }
+
 } // namespace
+
+std::atomic<qxBlendRow32Fn> qxBlendRow32Chosen{blendRowFirst};
 
 extern "C" int qxSetKernelLevel(int level)
 {
     int best = cpuLevel();
-    currentLevel = level < 0 ? 0 : level > best ? best : level;
+    level = level < 0 ? 0 : level > best ? best : level;
     static const qxBlendRow32Fn rows[] = {qxBlendRow32Scalar, qxBlendRow32Sse2, qxBlendRow32Avx2};
-    qxBlendRow32 = rows[currentLevel];
-    return currentLevel;
+    qxBlendRow32Chosen.store(rows[level], std::memory_order_relaxed);
+    // Whoever sees the level sees the row function chosen with it.
+    currentLevel.store(level, std::memory_order_release);
+    return level;
 }
 
 extern "C" int qxKernelLevel(void)
 {
-    if (currentLevel < 0) qxSetKernelLevel(2);
-    return currentLevel;
+    int level = currentLevel.load(std::memory_order_acquire);
+    return level >= 0 ? level : qxSetKernelLevel(2);
 }
-
-// Chosen before main so that no kernel sees a null row function.
-static const int initialLevel = qxSetKernelLevel(2);

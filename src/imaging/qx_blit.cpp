@@ -38,7 +38,6 @@ extern "C" {
 void qxBlendAlpha32(const qxBlendRecord *r)
 {
     if (!r || empty(r->width, r->height) || !r->alpha) return;
-    if (!qxBlendRow32) qxKernelLevel();
     const uint32_t *s = at<uint32_t>(r->source, r->sx, r->sy, r->sourcePitch);
     uint32_t *d = at<uint32_t>(r->destination, r->dx, r->dy, r->destPitch);
     const uint8_t *a = planeAt(r->alpha, r->ax, r->ay, r->alphaBytesPerRow);
@@ -288,8 +287,8 @@ inline void fillRow(uint16_t *d, size_t n, uint16_t v)
 }
 
 // Short rows store best with the widest vectors the processor has.
-QX_AVX2_CLONES void fillRows32(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
-                                                                  uint32_t v)
+__attribute__((always_inline)) inline void fillRowsBody(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
+                                                        uint32_t v)
 {
     for (int32_t y = 0; y < h; ++y, d += pitch) {
         if (w >= 512) {
@@ -299,6 +298,20 @@ QX_AVX2_CLONES void fillRows32(uint32_t *d, int32_t w, int32_t h, int32_t pitch,
         qxFillPixels32(d, size_t(w), v);
     }
 }
+void fillRowsPlain(uint32_t *d, int32_t w, int32_t h, int32_t pitch, uint32_t v) { fillRowsBody(d, w, h, pitch, v); }
+QX_AVX2 void fillRowsAvx2(uint32_t *d, int32_t w, int32_t h, int32_t pitch, uint32_t v)
+{
+    fillRowsBody(d, w, h, pitch, v);
+}
+__attribute__((always_inline)) inline void vectorRowsBody(uint32_t *d, size_t w, size_t h, size_t pitch, uint32_t v)
+{
+    for (size_t y = 0; y < h; y++) qxFillPixels32(d + y * pitch, w, v);
+}
+void vectorRowsPlain(uint32_t *d, size_t w, size_t h, size_t pitch, uint32_t v) { vectorRowsBody(d, w, h, pitch, v); }
+QX_AVX2 void vectorRowsAvx2(uint32_t *d, size_t w, size_t h, size_t pitch, uint32_t v)
+{
+    vectorRowsBody(d, w, h, pitch, v);
+}
 
 template <typename P> void fillRect(const qxBlitRecord *r)
 {
@@ -306,7 +319,7 @@ template <typename P> void fillRect(const qxBlitRecord *r)
     P *d = at<P>(r->destination, r->dx, r->dy, r->destPitch);
     const P v = P(r->value);
     if constexpr (sizeof(P) == 4) {
-        fillRows32(d, r->width, r->height, r->destPitch, v);
+        qxPickKernel(fillRowsPlain, fillRowsAvx2)(d, r->width, r->height, r->destPitch, v);
         return;
     }
     for (int32_t y = 0; y < r->height; ++y, d += r->destPitch) fillRow(d, size_t(r->width), v);
@@ -324,5 +337,10 @@ void qxFillThroughMask16(const qxBlitRecord *r) { fillMasked<uint16_t>(r); }
 void qxFillThroughMask32(const qxBlitRecord *r) { fillMasked<uint32_t>(r); }
 void qxFillRect16(const qxBlitRecord *r) { fillRect<uint16_t>(r); }
 void qxFillRect32(const qxBlitRecord *r) { fillRect<uint32_t>(r); }
+
+void qxFillPixelRows32(uint32_t *d, size_t w, size_t h, size_t pitch, uint32_t v)
+{
+    qxPickKernel(vectorRowsPlain, vectorRowsAvx2)(d, w, h, pitch, v);
+}
 
 } // extern "C"

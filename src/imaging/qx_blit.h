@@ -118,6 +118,9 @@ void qxChunkyToARGB(const uint8_t *source, int32_t sourceBytesPerRow, uint32_t *
 // level above what the processor has gives the highest it has.
 int qxSetKernelLevel(int level);
 int qxKernelLevel(void);
+// h rows of w pixels of one value, pitch pixels apart, in the widest vector
+// stores the processor has.
+void qxFillPixelRows32(uint32_t *d, size_t w, size_t h, size_t pitch, uint32_t v);
 }
 
 // Mask bit x of a row (the leftmost pixel is bit 7).
@@ -128,18 +131,16 @@ inline void qxSetMaskBit(uint8_t *row, int64_t x, bool on)
     row[x >> 3] = on ? uint8_t(row[x >> 3] | bit) : uint8_t(row[x >> 3] & ~bit);
 }
 
-// Clones a function for AVX2 and plain x86-64. The clone resolver runs
-// while the dynamic linker relocates, before the thread sanitizer's runtime
-// exists, so sanitized builds keep the plain version.
-#if defined(__SANITIZE_THREAD__)
-#define QX_AVX2_CLONES
-#else
-#define QX_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+// Builds a kernel for AVX2 beside its plain x86-64 build; qxPickKernel
+// chooses between the two.
+#define QX_AVX2 __attribute__((target("avx2")))
+
+// The AVX2 build where the kernel level allows it, else the plain one.
+template <class Fn> inline Fn qxPickKernel(Fn plain, Fn avx2) { return qxKernelLevel() >= 2 ? avx2 : plain; }
 
 // n pixels of one value in whole vector stores, the last eight (or four)
 // stored again overlapping rather than one by one. Inline, so that a
-// caller's processor clone widens the stores; explicit vectors, as at -O2
+// caller's AVX2 build widens the stores; explicit vectors, as at -O2
 // the compiler leaves a plain loop scalar.
 inline void qxFillPixels32(uint32_t *d, size_t n, uint32_t v)
 {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 
+#include "imaging/qx_blit.h"
 #include "imaging/qx_channels.h"
 
 namespace {
@@ -21,23 +22,15 @@ __attribute__((always_inline)) inline void grayNativeBody(uint32_t *row, int32_t
     }
 }
 void grayNativeBase(uint32_t *row, int32_t w) { grayNativeBody(row, w); }
-__attribute__((target("avx2"))) void grayNativeAvx2(uint32_t *row, int32_t w) { grayNativeBody(row, w); }
-
-void grayNative(uint32_t *row, int32_t w)
-{
-    static void (*const fn)(uint32_t *, int32_t) = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") ? grayNativeAvx2 : grayNativeBase;
-    }();
-    fn(row, w);
-}
+QX_AVX2 void grayNativeAvx2(uint32_t *row, int32_t w) { grayNativeBody(row, w); }
 
 template <class P> void gray(typename P::T *pixels, int32_t w, int32_t h, int32_t pitch, uint32_t layout, int mono)
 {
     if (!pixels || w < 1 || h < 1) return;
     if constexpr (sizeof(typename P::T) == 4)
         if (layout == QX_PIXFMT_ARGB32 && !mono) {
-            for (int32_t y = 0; y < h; ++y) grayNative(pixels + int64_t(y) * pitch, w);
+            const auto row = qxPickKernel(grayNativeBase, grayNativeAvx2);
+            for (int32_t y = 0; y < h; ++y) row(pixels + int64_t(y) * pitch, w);
             return;
         }
     for (int32_t y = 0; y < h; ++y) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "imaging/qx_blit.h"
 #include "imaging/qx_channels.h"
 
 namespace {
@@ -103,17 +104,17 @@ void squareBase(const double *const *r, const double *k, int32_t kw, uint8_t *o,
     squareBody(r, k, kw, o, w);
 }
 // AVX2 without FMA: the same roundings as the base level.
-__attribute__((target("avx2"))) void tapsAvx2(const double *r, const double *k, int32_t kw, uint8_t *o, int32_t w,
+QX_AVX2 void tapsAvx2(const double *r, const double *k, int32_t kw, uint8_t *o, int32_t w,
                                               uint8_t keep)
 {
     tapsBody(r, k, kw, o, w, keep);
 }
-__attribute__((target("avx2"))) void columnAvx2(const double *const *r, const double *k, int32_t kw, uint8_t *o,
+QX_AVX2 void columnAvx2(const double *const *r, const double *k, int32_t kw, uint8_t *o,
                                                 int32_t w, uint8_t keep)
 {
     columnBody(r, k, kw, o, w, keep);
 }
-__attribute__((target("avx2"))) void squareAvx2(const double *const *r, const double *k, int32_t kw, uint8_t *o,
+QX_AVX2 void squareAvx2(const double *const *r, const double *k, int32_t kw, uint8_t *o,
                                                 int32_t w)
 {
     squareBody(r, k, kw, o, w);
@@ -123,10 +124,6 @@ __attribute__((target("avx2"))) void squareAvx2(const double *const *r, const do
 
 const qxConvolveRows &qxConvolveRowFunctions()
 {
-    static const qxConvolveRows rows = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) return qxConvolveRows{tapsAvx2, columnAvx2, squareAvx2};
-        return qxConvolveRows{tapsBase, columnBase, squareBase};
-    }();
-    return rows;
+    static const qxConvolveRows base{tapsBase, columnBase, squareBase}, avx2{tapsAvx2, columnAvx2, squareAvx2};
+    return qxKernelLevel() >= 2 ? avx2 : base;
 }

@@ -125,7 +125,6 @@ void mixBase(const uint32_t *src, const uint32_t *blend, const int32_t *so, cons
 // pixels are fetched with scalar loads from index arrays made first: the
 // gather instructions are microcoded and slower on several processors, and
 // extracting lanes costs more than storing them.
-#define QX_AVX2 __attribute__((target("avx2")))
 
 // Runs are cut into chunks whose indices fit on the stack.
 constexpr int32_t kChunk = 64;

@@ -283,8 +283,9 @@ int qxLayerOwnAnim(lua_State *L, qxLayer *layer, struct qxAnim **out);
 void qxLinkLayerSelection(void);
 
 // Renditions. The trig tables are the draw state's whole-degree tables,
-// handed down at start-up.
+// handed down at start-up with the function that fills them on first use.
 extern const double *qxLayerCosTable, *qxLayerSinTable;
+extern void (*qxLayerFillTrigTables)(void);
 // 1 when the display composes its layers at its own, scaled size.
 int qxLayerScaling(const qxDisplay *display);
 // Layers of b need their own on-screen pictures: the display scales them.

@@ -24,6 +24,7 @@
 
 extern "C" {
 const double *qxLayerCosTable, *qxLayerSinTable;
+void (*qxLayerFillTrigTables)(void);
 }
 
 namespace {
@@ -195,6 +196,7 @@ void qxAnalyzeXform(qxTransformOptions *t)
     if (t->m12 == 0 && t->m21 == 0) return;
     t->general = 1;
     if (!qxLayerCosTable || !qxLayerSinTable) return;
+    if (qxLayerFillTrigTables) qxLayerFillTrigTables();
     // The first whole angle that explains a row as a rotation with scale.
     // On the axes (exact quarter and half turns) one of the pair is zero and
     // the other alone gives the scale.

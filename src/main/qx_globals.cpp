@@ -258,7 +258,7 @@ void qxLinkLayers(void)
     qxLinkObjectAttributes();
     qxLinkLayerEngine();
     // Layer transforms are analysed on the draw state's trig tables.
-    qxLayerCosTable = qxCosTable, qxLayerSinTable = qxSinTable;
+    qxLayerCosTable = qxCosTable, qxLayerSinTable = qxSinTable, qxLayerFillTrigTables = qxInitRotationPresets;
     qxLinkVideo();
     qxLinkSpriteTextObjects();
     qxLinkFXObjects();
@@ -351,7 +351,6 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
 
     if (r || (r = step.result))
         return r;
-    qxInitRotationPresets();
     qxSetTag(QX_TAG_NOSOUND, startup->noSound);
     qxSetTag(QX_TAG_FORCESOUND, startup->forceSound);
     qxSetTag(QX_TAG_SOUNDSETTING, 30);

@@ -1,13 +1,17 @@
 // Every registered renderer, off-screen: frame counts, the final picture
 // and what stays untouched.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <pixman.h>
 
 #include <string>
 #include <tuple>
 
 #include "core/codecs/qx_crc32.h"
+#include "fx/qx_fxmix.h"
 #include "fx/qx_fxwipes.h"
+#include "imaging/qx_blit.h"
 #include "fxharness.h"
 
 using fxtest::Planes;
@@ -227,6 +231,24 @@ TEST(Renderers, CrossfadeMatchesPixmanOver)
     EXPECT_LE(worst, 2);
     EXPECT_GE(worst, 1); // the two roundings differ: the check sees real pixels
     for (auto *img : {src, oldImg, dst, mask}) pixman_image_unref(img);
+}
+
+// The mix row's plain and AVX2 builds give the same bytes.
+TEST(Renderers, CrossMixBuildsAgree)
+{
+    const int saved = qxKernelLevel();
+    std::mt19937 rng(5);
+    std::vector<uint32_t> o(100), n(100), a(100), b(100);
+    for (int count : {1, 7, 8, 9, 64, 99})
+        for (int32_t v : {0, 1, 128, 255, 256}) {
+            for (int i = 0; i < 100; i++) o[i] = rng(), n[i] = rng();
+            qxSetKernelLevel(1);
+            qxFXCrossMix32(o.data(), n.data(), a.data(), count, v, 0x00FFFFFFu);
+            qxSetKernelLevel(2);
+            qxFXCrossMix32(o.data(), n.data(), b.data(), count, v, 0x00FFFFFFu);
+            EXPECT_TRUE(std::equal(a.begin(), a.begin() + count, b.begin())) << count << " " << v;
+        }
+    qxSetKernelLevel(saved);
 }
 
 } // namespace

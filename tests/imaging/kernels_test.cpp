@@ -10,6 +10,8 @@
 
 #include "core/codecs/qx_crc32.h"
 #include "imaging/qx_blit.h"
+#include "imaging/qx_coloreffects.h"
+#include "imaging/qx_convolverows.h"
 #include "imaging/qx_gradient.h"
 #include "imaging/qx_lines.h"
 #include "imaging/qx_pixelformat.h"
@@ -169,6 +171,49 @@ TEST(Blend, EveryLevelMatchesModelAndCrc)
         EXPECT_EQ(crcs[0], crcs[2]);
     }
     EXPECT_EQ(crcs[0], 0x4DDCAF74u);
+}
+
+// The kernels with a plain and an AVX2 build: whichever the level picks
+// gives the plain build's bytes, on ragged widths, long rows and pitches.
+TEST(Kernels, EveryBuildGivesThePlainBytes)
+{
+    const int saved = qxKernelLevel();
+    auto outputs = [](int level) {
+        qxSetKernelLevel(level);
+        std::mt19937 rng(77);
+        std::vector<uint8_t> out;
+        auto keep = [&](const void *p, size_t n) {
+            out.insert(out.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
+        };
+        std::vector<uint32_t> px(700 * 5);
+        for (int w : {1, 3, 4, 7, 8, 9, 31, 511, 512, 700}) {
+            std::fill(px.begin(), px.end(), 0x11111111u);
+            qxBlitRecord f{};
+            f.destination = px.data(), f.dx = 1 % w, f.dy = 1, f.destPitch = 700, f.width = w - f.dx, f.height = 3;
+            f.value = rng();
+            qxFillRect32(&f);
+            qxFillPixelRows32(px.data() + 1, size_t(w), 2, 700, uint32_t(rng()));
+            for (uint32_t &p : px) p = p ? p : rng();
+            qxGrayPixels32(px.data() + 2, w, 4, 700, QX_PIXFMT_ARGB32, 0);
+            keep(px.data(), px.size() * 4);
+        }
+        const qxConvolveRows &rows = qxConvolveRowFunctions();
+        std::vector<double> in(64 * 8), k(49);
+        for (double &v : in) v = int(rng() % 600) - 150 + (rng() % 1000) / 1000.0;
+        for (double &v : k) v = (int(rng() % 2000) - 900) / 1000.0;
+        const double *r[7];
+        for (int j = 0; j < 7; ++j) r[j] = in.data() + j * 64;
+        uint8_t o[64];
+        for (int w : {1, 5, 16, 33, 50}) {
+            rows.taps(in.data(), k.data(), 7, o, w, 0xFF), keep(o, size_t(w));
+            rows.column(r, k.data(), 7, o, w, 0xFE), keep(o, size_t(w));
+            rows.square(r, k.data(), 7, o, w), keep(o, size_t(w));
+        }
+        return out;
+    };
+    const std::vector<uint8_t> plain = outputs(1), best = outputs(2);
+    qxSetKernelLevel(saved);
+    EXPECT_TRUE(plain == best) << "kernel level " << qxKernelLevel();
 }
 
 TEST(Blend, OverDestinationAlphaAndEdgeCases)

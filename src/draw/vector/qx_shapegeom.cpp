@@ -28,15 +28,21 @@ inline int tableIndex(int64_t a) { return int(((a % 360) + 360) % 360); }
 
 } // namespace
 
+// Made at the first use rather than at every start: most applets never
+// draw a curve. Callers on other threads wait for the first to finish.
 void qxInitRotationPresets(void)
 {
-    for (int i = 1; i <= 360; i++) {
-        double r = (360 - i) * kDegToRad;
-        qxCosTable[i] = std::cos(r);
-        qxSinTable[i] = std::sin(r);
-    }
-    qxCosTable[0] = 1.0;
-    qxSinTable[0] = -2.4492935982947064e-16;
+    static const bool made = [] {
+        for (int i = 1; i <= 360; i++) {
+            double r = (360 - i) * kDegToRad;
+            qxCosTable[i] = std::cos(r);
+            qxSinTable[i] = std::sin(r);
+        }
+        qxCosTable[0] = 1.0;
+        qxSinTable[0] = -2.4492935982947064e-16;
+        return true;
+    }();
+    (void)made;
 }
 
 // Nothing of the geometry outlives a shape: its buffers are the caller's.
@@ -128,6 +134,7 @@ int32_t qxShapeArcPoints(QxPointD *out, double cx, double cy, double rx, double 
         s -= k, e -= k;
     }
     if (e - s > 360) s = 0, e = 360;
+    qxInitRotationPresets();
     auto point = [&](int64_t a) {
         int i = tableIndex(a);
         double c = qxCosTable[i], sn = qxSinTable[i];

@@ -12,6 +12,8 @@ extern "C" {
 extern double qxCosTable[361];
 extern double qxSinTable[361];
 
+// Fills the two tables on the first call; any later call, from any thread,
+// returns at once.
 void qxInitRotationPresets(void);
 void qxFreeDrawBuffers(void);
 
