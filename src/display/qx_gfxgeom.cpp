@@ -50,8 +50,8 @@ int32_t sat(double v) { return v != v ? 0 : int32_t(std::clamp(v, double(INT32_M
 
 extern "C" {
 
-const int32_t *const qxSin1024 = tables().sin.data();
-const int32_t *const qxCos1024 = tables().cos.data();
+const int32_t *qxSin1024(void) { return tables().sin.data(); }
+const int32_t *qxCos1024(void) { return tables().cos.data(); }
 
 void qxInitScale(double m[4]) { m[0] = 1, m[1] = 0, m[2] = 0, m[3] = 1; }
 
@@ -111,11 +111,12 @@ int32_t qxArcPoints(qxPoint *out, int32_t rx, int32_t ry, int32_t start, int32_t
 {
     if (!out) return 0;
     int32_t n = 0;
+    const int32_t *cos1024 = qxCos1024(), *sin1024 = qxSin1024();
     auto point = [&](int32_t a) {
         a %= 360;
         if (a < 0) a += 360;
-        return qxPoint{int32_t(rx + int64_t(qxCos1024[a]) * (2 * int64_t(rx) + 1) / 2048),
-                       int32_t(ry + int64_t(qxSin1024[a]) * (2 * int64_t(ry) + 1) / 2048)};
+        return qxPoint{int32_t(rx + int64_t(cos1024[a]) * (2 * int64_t(rx) + 1) / 2048),
+                       int32_t(ry + int64_t(sin1024[a]) * (2 * int64_t(ry) + 1) / 2048)};
     };
     out[n++] = point(start);
     for (int64_t a = int64_t(start) + 1; a <= end; ++a) out[n++] = point(int32_t(a));

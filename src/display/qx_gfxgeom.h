@@ -11,9 +11,10 @@ struct qxPoint {
 };
 
 extern "C" {
-// 1024 x sin and cos of whole degrees, truncated towards zero.
-extern const int32_t *const qxSin1024;
-extern const int32_t *const qxCos1024;
+// 1024 x sin and cos of whole degrees, truncated towards zero; made at the
+// first call, not at every start.
+const int32_t *qxSin1024(void);
+const int32_t *qxCos1024(void);
 
 void qxInitScale(double matrix[4]);
 void qxSetupTransform(double matrix[4], int32_t targetWidth, int32_t targetHeight, int32_t sourceWidth,

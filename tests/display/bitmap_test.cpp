@@ -401,9 +401,9 @@ TEST(Geometry, MatrixBoundsArcsAndPolygons)
     int32_t ox, oy, ow, oh;
     qxComputeTransformBounds(3, 4, 10, 10, m, &ox, &oy, &ow, &oh, 0.5, 0.5);
     EXPECT_EQ(ox * 1000 + oy * 100 + ow * 10 + oh, 3 * 1000 + 4 * 100 + 100 + 10);
-    EXPECT_EQ(qxSin1024[30], 512);
-    EXPECT_EQ(qxSin1024[150], 512);
-    EXPECT_EQ(qxCos1024[120], -512);
+    EXPECT_EQ(qxSin1024()[30], 512);
+    EXPECT_EQ(qxSin1024()[150], 512);
+    EXPECT_EQ(qxCos1024()[120], -512);
     std::vector<qxPoint> arc(400);
     EXPECT_EQ(qxArcPoints(arc.data(), 10, 10, 0, 360), 361);
     EXPECT_EQ(qxArcPoints(arc.data(), 10, 10, 0, 90), 93);
