@@ -298,4 +298,4 @@ constexpr qxCommandDef qxMathCommandTable[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxMathCommandNames = qxNamesOf<qxMathCommandTable>;
+constexpr const qxNameKey *qxMathCommandNames = qxNamesOf<qxMathCommandTable>;

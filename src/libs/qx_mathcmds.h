@@ -5,4 +5,4 @@
 
 extern const qxCommandDef qxMathCommandTable[];
 // Its names, prepared when the program is built.
-extern const qxNames qxMathCommandNames;
+extern const qxNameKey *const qxMathCommandNames;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/commands/qx_args.h"
@@ -161,7 +162,7 @@ int qxCmdSetMasterVolume(lua_State *)
     return 0;
 }
 
-const qxCommandDef channelCommands[] = {
+constexpr qxCommandDef channelCommands[] = {
     {"OpenAudio", qxCmdOpenAudio},
     {"CloseAudio", qxCmdCloseAudio},
     {"ForceSound", qxCmdForceSound},
@@ -175,7 +176,7 @@ const qxCommandDef channelCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef soundConstants[] = {
+constexpr qxConstantDef soundConstants[] = {
     {"MONO8", nullptr, 0},
     {"MONO16", nullptr, 1},
     {"STEREO8", nullptr, 2},
@@ -187,16 +188,28 @@ const qxConstantDef soundConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-const qxCommandDef *soundCommands()
+// The channel, sample and music commands in one table, with the names
+// each table prepared.
+struct SoundCommands {
+    std::vector<qxCommandDef> rows;
+    std::vector<qxNameKey> names;
+};
+
+const SoundCommands &soundCommands()
 {
-    static std::vector<qxCommandDef> all = [] {
-        std::vector<qxCommandDef> v;
-        for (const qxCommandDef *d : {channelCommands, qxSampleCommands, qxMusicCommands})
-            for (; d->name; d++) v.push_back(*d);
-        v.push_back({nullptr, nullptr});
+    static const SoundCommands all = [] {
+        SoundCommands v;
+        const std::pair<const qxCommandDef *, const qxNameKey *> parts[] = {
+            {channelCommands, qxNamesOf<channelCommands>},
+            {qxSampleCommands, qxSampleCommandNames},
+            {qxMusicCommands, qxMusicCommandNames},
+        };
+        for (auto [d, name] : parts)
+            for (; d->name; d++) v.rows.push_back(*d), v.names.push_back(*name++);
+        v.rows.push_back({nullptr, nullptr});
         return v;
     }();
-    return all.data();
+    return all;
 }
 
 } // namespace
@@ -207,7 +220,9 @@ extern "C" int qxOpenSoundLib(lua_State *L)
     if (qxGlobalSettings.alsaDevice[0])
         std::snprintf(qxAudioDeviceName, sizeof qxAudioDeviceName, "%s", qxGlobalSettings.alsaDevice);
     qxLinkSoundAttributes();
-    return qxOpenCommandLibrary(L, "sound", soundCommands(), soundConstants);
+    const SoundCommands &commands = soundCommands();
+    return qxOpenCommandLibrary(L, "sound", commands.rows.data(), soundConstants, commands.names.data(),
+                                qxNamesOf<soundConstants>);
 }
 
 extern "C" void qxCloseSoundLib(lua_State *)
