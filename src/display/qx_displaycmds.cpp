@@ -1788,7 +1788,7 @@ int cmdScreenStub(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
 } // namespace
 
 extern "C" {
-constexpr qxCommandDef qxDisplayCommandTable[] = {
+const qxCommandDef qxDisplayCommandTable[] = {
     {"ChangeDisplaySize", cmdChangeDisplaySize},
     {"SetTitle", cmdSetTitle},
     {"MoveDisplay", cmdMoveDisplay},
@@ -1812,6 +1812,4 @@ constexpr qxCommandDef qxDisplayCommandTable[] = {
     {"SetSubtitle", cmdScreenStub},
     {nullptr, nullptr},
 };
-
-constexpr const qxNameKey *qxDisplayCommandNames = qxNamesOf<qxDisplayCommandTable>;
 }

@@ -12,7 +12,7 @@
 
 #include "core/commands/qx_objreg.h"
 
-static constexpr qxConstantDef displayConstants[] = {
+static const qxConstantDef displayConstants[] = {
     {"DISPSTATE_OPEN", nullptr, 1},
     {"DISPSTATE_CLOSED", nullptr, 0},
     {"DISPSTATE_MINIMIZED", nullptr, 2},
@@ -43,22 +43,16 @@ static constexpr qxConstantDef displayConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The display commands with the menu commands after GetMonitors, and the
-// names each table prepared.
-static std::vector<qxCommandDef> table;
-static std::vector<qxNameKey> tableNames;
-
+// The display commands with the menu commands after GetMonitors.
 static const qxCommandDef *commandTable()
 {
+    static std::vector<qxCommandDef> table;
     if (table.empty()) {
-        const qxNameKey *name = qxDisplayCommandNames;
         for (const qxCommandDef *c = qxDisplayCommandTable; c->name; c++) {
-            table.push_back(*c), tableNames.push_back(*name++);
-            if (!std::strcmp(c->name, "GetMonitors")) {
-                const qxNameKey *menuName = qxMenuCommandNames;
+            table.push_back(*c);
+            if (!std::strcmp(c->name, "GetMonitors"))
                 for (const qxCommandDef *m = qxMenuCommandTable; m->name; m++)
-                    table.push_back(*m), tableNames.push_back(*menuName++);
-            }
+                    table.push_back(*m);
         }
         table.push_back({nullptr, nullptr});
     }
@@ -73,9 +67,7 @@ extern "C" int qxOpenDisplayLib(lua_State *L)
         return r;
     if (int r = qxRegisterObjectList(&qxMenus, QX_TYPE_MENU))
         return r;
-    const qxCommandDef *commands = commandTable();
-    return qxOpenCommandLibrary(L, "display", commands, displayConstants, tableNames.data(),
-                                qxNamesOf<displayConstants>);
+    return qxOpenCommandLibrary(L, "display", commandTable(), displayConstants);
 }
 
 extern "C" void qxCloseDisplayLib(lua_State *L)

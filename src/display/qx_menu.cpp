@@ -301,7 +301,7 @@ int cmdIsMenuItemDisabled(lua_State *L)
 
 extern "C" {
 
-constexpr qxCommandDef qxMenuCommandTable[] = {
+const qxCommandDef qxMenuCommandTable[] = {
     {"CreateMenu", cmdCreateMenu},
     {"FreeMenu", cmdFreeMenu},
     {"SelectMenuItem", cmdSelectMenuItem},
@@ -312,8 +312,6 @@ constexpr qxCommandDef qxMenuCommandTable[] = {
     {"IsMenuItemDisabled", cmdIsMenuItemDisabled},
     {nullptr, nullptr},
 };
-
-constexpr const qxNameKey *qxMenuCommandNames = qxNamesOf<qxMenuCommandTable>;
 
 int qxReadMenuTree(lua_State *L, int t, int level, qxMenuItem **out)
 {

@@ -298,4 +298,4 @@ constexpr qxCommandDef qxMathCommandTable[] = {
     {nullptr, nullptr},
 };
 
-constexpr const qxNameKey *qxMathCommandNames = qxNamesOf<qxMathCommandTable>;
+constexpr qxNames qxMathCommandNames = qxNamesOf<qxMathCommandTable>;

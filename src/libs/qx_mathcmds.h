@@ -5,4 +5,4 @@
 
 extern const qxCommandDef qxMathCommandTable[];
 // Its names, prepared when the program is built.
-extern const qxNameKey *const qxMathCommandNames;
+extern const qxNames qxMathCommandNames;

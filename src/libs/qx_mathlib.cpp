@@ -18,6 +18,6 @@ extern "C" int qxOpenMathLib(lua_State *L)
     long seed = static_cast<long>(std::time(nullptr));
     std::srand(static_cast<unsigned>(seed));
     srand48(seed);
-    return qxOpenCommandLibrary(L, "math", qxMathCommandTable, mathConstants, qxMathCommandNames,
-                                qxNamesOf<mathConstants>);
+    return qxOpenCommandLibrary(L, "math", qxMathCommandTable, mathConstants, &qxMathCommandNames,
+                                &qxNamesOf<mathConstants>);
 }

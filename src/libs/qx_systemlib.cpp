@@ -217,7 +217,7 @@ extern "C" int qxOpenSystemLib(lua_State *L)
         return r;
     if ((r = qxSysRegisterTimers()))
         return r;
-    luaL_registerconstants(L, qxErrorConstants, 0, qxErrorConstantNames);
+    luaL_registerconstants(L, qxErrorConstants, 0, &qxErrorConstantNames);
     try {
         registerLanguages(L);
     } catch (const std::bad_alloc &) {

@@ -866,7 +866,7 @@ int qxMusicPosition(qxMusic *m, int request)
     return v;
 }
 
-constexpr qxCommandDef qxMusicCommands[] = {
+const qxCommandDef qxMusicCommands[] = {
     {"OpenMusic", qxCmdOpenMusic},       {"LoadModule", qxCmdOpenMusic},
     {"PlayMusic", qxCmdPlayMusic},       {"PlayModule", qxCmdPlayMusic},
     {"StopMusic", qxCmdStopMusic},       {"StopModule", qxCmdStopMusic},
@@ -887,8 +887,6 @@ constexpr qxCommandDef qxMusicCommands[] = {
     {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
     {nullptr, nullptr},
 };
-
-constexpr const qxNameKey *qxMusicCommandNames = qxNamesOf<qxMusicCommands>;
 
 int qxFindMusic(qxObjectRef ref, qxMusic **out)
 {

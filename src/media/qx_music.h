@@ -38,7 +38,6 @@ struct qxMusic {
 };
 
 extern const qxCommandDef qxMusicCommands[];
-extern const qxNameKey *const qxMusicCommandNames;
 // 0, 1041 or 1231.
 int qxFindMusic(qxObjectRef ref, qxMusic **out);
 void qxFreeMusicObjects(lua_State *L);

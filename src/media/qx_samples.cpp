@@ -410,7 +410,7 @@ int qxSoundNeeded(lua_State *L)
     return qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
 }
 
-constexpr qxCommandDef qxSampleCommands[] = {
+const qxCommandDef qxSampleCommands[] = {
     {"LoadSample", qxCmdLoadSample},
     {"CreateSample", qxCmdCreateSample},
     {"FreeSample", qxCmdFreeSample},
@@ -429,8 +429,6 @@ constexpr qxCommandDef qxSampleCommands[] = {
     {"IsSample", qxCmdIsSample},
     {nullptr, nullptr},
 };
-
-constexpr const qxNameKey *qxSampleCommandNames = qxNamesOf<qxSampleCommands>;
 
 extern "C" {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "core/commands/qx_args.h"
@@ -162,7 +161,7 @@ int qxCmdSetMasterVolume(lua_State *)
     return 0;
 }
 
-constexpr qxCommandDef channelCommands[] = {
+const qxCommandDef channelCommands[] = {
     {"OpenAudio", qxCmdOpenAudio},
     {"CloseAudio", qxCmdCloseAudio},
     {"ForceSound", qxCmdForceSound},
@@ -176,7 +175,7 @@ constexpr qxCommandDef channelCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxConstantDef soundConstants[] = {
+const qxConstantDef soundConstants[] = {
     {"MONO8", nullptr, 0},
     {"MONO16", nullptr, 1},
     {"STEREO8", nullptr, 2},
@@ -188,28 +187,16 @@ constexpr qxConstantDef soundConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The channel, sample and music commands in one table, with the names
-// each table prepared.
-struct SoundCommands {
-    std::vector<qxCommandDef> rows;
-    std::vector<qxNameKey> names;
-};
-
-const SoundCommands &soundCommands()
+const qxCommandDef *soundCommands()
 {
-    static const SoundCommands all = [] {
-        SoundCommands v;
-        const std::pair<const qxCommandDef *, const qxNameKey *> parts[] = {
-            {channelCommands, qxNamesOf<channelCommands>},
-            {qxSampleCommands, qxSampleCommandNames},
-            {qxMusicCommands, qxMusicCommandNames},
-        };
-        for (auto [d, name] : parts)
-            for (; d->name; d++) v.rows.push_back(*d), v.names.push_back(*name++);
-        v.rows.push_back({nullptr, nullptr});
+    static std::vector<qxCommandDef> all = [] {
+        std::vector<qxCommandDef> v;
+        for (const qxCommandDef *d : {channelCommands, qxSampleCommands, qxMusicCommands})
+            for (; d->name; d++) v.push_back(*d);
+        v.push_back({nullptr, nullptr});
         return v;
     }();
-    return all;
+    return all.data();
 }
 
 } // namespace
@@ -220,9 +207,7 @@ extern "C" int qxOpenSoundLib(lua_State *L)
     if (qxGlobalSettings.alsaDevice[0])
         std::snprintf(qxAudioDeviceName, sizeof qxAudioDeviceName, "%s", qxGlobalSettings.alsaDevice);
     qxLinkSoundAttributes();
-    const SoundCommands &commands = soundCommands();
-    return qxOpenCommandLibrary(L, "sound", commands.rows.data(), soundConstants, commands.names.data(),
-                                qxNamesOf<soundConstants>);
+    return qxOpenCommandLibrary(L, "sound", soundCommands(), soundConstants);
 }
 
 extern "C" void qxCloseSoundLib(lua_State *)

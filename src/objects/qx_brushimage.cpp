@@ -937,7 +937,7 @@ int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, ui
     return registerSource({type, nullptr, convert, flags});
 }
 
-constexpr qxCommandDef qxBrushImageCommands[] = {
+const qxCommandDef qxBrushImageCommands[] = {
     {"SolarizeBrush", cmdSolarize},
     {"BlurBrush", cmdBlur},
     {"SharpenBrush", cmdSharpen},
@@ -989,8 +989,6 @@ constexpr qxCommandDef qxBrushImageCommands[] = {
     {"CreateTexturedBrush", cmdCreateTexturedBrush},
     {nullptr, nullptr},
 };
-
-constexpr const qxNameKey *qxBrushImageCommandNames = qxNamesOf<qxBrushImageCommands>;
 
 int32_t qxMaskDrawMode = 0;
 uint32_t qxAlphaIntensity = 0xFFFFFFFFu;

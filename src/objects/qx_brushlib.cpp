@@ -548,7 +548,7 @@ int cmdIsBrushEmpty(lua_State *L)
     return 1;
 }
 
-constexpr qxCommandDef brushCommands[] = {
+const qxCommandDef brushCommands[] = {
     {"CreateBrush", cmdCreateBrush},
     {"LoadBrush", cmdLoadBrush},
     {"CopyBrush", cmdCopyBrush},
@@ -570,7 +570,7 @@ constexpr qxCommandDef brushCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxConstantDef brushConstants[] = {
+const qxConstantDef brushConstants[] = {
     {"MASKVISIBLE", nullptr, 0},    {"MASKINVISIBLE", nullptr, 1}, {"MASKVANILLACOPY", nullptr, 2},
     {"MASKXOR", nullptr, 3},        {"MASKAND", nullptr, 4},       {"MASKOR", nullptr, 5},
     {"VANILLACOPY", nullptr, -1},   {"SELMODE_NORMAL", nullptr, 0}, {"SELMODE_COMBO", nullptr, 1},
@@ -584,18 +584,14 @@ extern "C" int qxOpenBrushLib(lua_State *L)
     registerList();
     qxLinkPicSourceCounting();
     qxLinkBrushSources();
-    // One table for the library: these commands, then the image commands,
-    // with the names each prepared.
+    // One table for the library: these commands, then the image commands.
     static std::vector<qxCommandDef> all;
-    static std::vector<qxNameKey> names;
     if (all.empty()) {
-        const qxNameKey *name = qxNamesOf<brushCommands>;
         for (const qxCommandDef *c = brushCommands; c->name; c++)
-            all.push_back(*c), names.push_back(*name++);
-        name = qxBrushImageCommandNames;
+            all.push_back(*c);
         for (const qxCommandDef *c = qxBrushImageCommands; c->name; c++)
-            all.push_back(*c), names.push_back(*name++);
+            all.push_back(*c);
         all.push_back({nullptr, nullptr});
     }
-    return qxOpenCommandLibrary(L, "brush", all.data(), brushConstants, names.data(), qxNamesOf<brushConstants>);
+    return qxOpenCommandLibrary(L, "brush", all.data(), brushConstants);
 }

@@ -182,7 +182,7 @@ constexpr qxCommandDef preparedRows[] = {
 // the same order, as the names lowered at run time.
 TEST_F(AuxTest, PreparedNamesRegisterAsTheLoweredOnes) {
     lua_newtable(L);
-    EXPECT_EQ(luaL_openlib(L, nullptr, preparedRows, 0, qxNamesOf<preparedRows>), 1);
+    EXPECT_EQ(luaL_openlib(L, nullptr, preparedRows, 0, &qxNamesOf<preparedRows>), 1);
     lua_newtable(L);
     EXPECT_EQ(luaL_openlib(L, nullptr, preparedRows, 0), 1);
     std::vector<std::string> keys[2];

@@ -26,8 +26,8 @@ int qxRegisterLibName(const qxCommandDef *table, const char *name)
 }
 
 int qxOpenCommandLibrary(lua_State *L, const char *name, const qxCommandDef *commands,
-                         const qxConstantDef *constants, const qxNameKey *commandNames,
-                         const qxNameKey *constantNames)
+                         const qxConstantDef *constants, const qxNames *commandNames,
+                         const qxNames *constantNames)
 {
     if (L) {
         lua_pushvalue(L, LUA_GLOBALSINDEX);

@@ -23,13 +23,18 @@ struct qxConstantDef {
 // this many characters.
 #define QX_NAME_MAX 127
 
-// A row's name as registered, prepared when the program is built: in
-// lower case and cut, with its length and string hash. A table's names
-// are an array of these in row order.
+// A row's name as registered, prepared when the program is built: its
+// place in the text, its length and its string hash.
 struct qxNameKey {
-    const char *text;
+    uint32_t offset;
     uint32_t length;
     uint32_t hash;
+};
+
+// The prepared names of a table's rows, in row order.
+struct qxNames {
+    const qxNameKey *keys;
+    const char *text;
 };
 
 namespace qxnames {
@@ -48,43 +53,30 @@ template <class Row, size_t M> constexpr size_t bytes(const Row (&t)[M]) {
     for (size_t i = 0; i < rows(t); i++) b += length(t[i].name) + 1;
     return b;
 }
-template <size_t B> struct Text {
+template <size_t N, size_t B> struct Block {
+    qxNameKey keys[N + 1];
     char text[B + 1];
 };
-template <size_t N> struct Keys {
-    qxNameKey keys[N + 1];
-};
-// The lowered names one after the other, each ended by a null.
-template <const auto &T> constexpr auto lowered() {
-    Text<bytes(T)> t{};
-    size_t at = 0;
+template <const auto &T> constexpr auto build() {
+    Block<rows(T), bytes(T)> b{};
+    uint32_t at = 0;
     for (size_t i = 0; i < rows(T); i++) {
         size_t n = length(T[i].name);
         for (size_t k = 0; k < n; k++) {
             char c = T[i].name[k];
-            t.text[at + k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            b.text[at + k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         }
-        at += n + 1;
+        b.keys[i] = {at, static_cast<uint32_t>(n), lua_strhash(b.text + at, n)};
+        at += static_cast<uint32_t>(n + 1);
     }
-    return t;
+    return b;
 }
-template <const auto &T> inline constexpr auto text = lowered<T>();
-template <const auto &T> constexpr auto hashed() {
-    Keys<rows(T)> k{};
-    size_t at = 0;
-    for (size_t i = 0; i < rows(T); i++) {
-        size_t n = length(T[i].name);
-        k.keys[i] = {text<T>.text + at, static_cast<uint32_t>(n), lua_strhash(text<T>.text + at, n)};
-        at += n + 1;
-    }
-    return k;
-}
-template <const auto &T> inline constexpr auto keys = hashed<T>();
+template <const auto &T> inline constexpr auto block = build<T>();
 } // namespace qxnames
 
 // The names of a command or constants table, lowered and hashed when the
 // program is built.
-template <const auto &Table> inline constexpr const qxNameKey *qxNamesOf = qxnames::keys<Table>.keys;
+template <const auto &Table> inline constexpr qxNames qxNamesOf{qxnames::block<Table>.keys, qxnames::block<Table>.text};
 
 struct qxLibraryEntry {
     qxLibraryEntry *next;
@@ -126,8 +118,8 @@ int qxRegisterLibName(const qxCommandDef *table, const char *name);
 // Registers a command library's commands, constants and name (the common
 // body of every library opener); the tables' names when already prepared.
 int qxOpenCommandLibrary(lua_State *L, const char *name, const qxCommandDef *commands,
-                         const qxConstantDef *constants, const qxNameKey *commandNames = nullptr,
-                         const qxNameKey *constantNames = nullptr);
+                         const qxConstantDef *constants, const qxNames *commandNames = nullptr,
+                         const qxNames *constantNames = nullptr);
 int qxRegisterAttrGetter(qxAttrFunc f);
 int qxRegisterAttrSetter(qxAttrFunc f);
 int qxGetTags(qxTagItem *tags);
@@ -142,5 +134,5 @@ void qxFreeCommandRegistries(void);
 // when the program is built.
 template <const auto &Commands, const auto &Constants> int qxOpenCommandLibraryOf(lua_State *L, const char *name)
 {
-    return qxOpenCommandLibrary(L, name, Commands, Constants, qxNamesOf<Commands>, qxNamesOf<Constants>);
+    return qxOpenCommandLibrary(L, name, Commands, Constants, &qxNamesOf<Commands>, &qxNamesOf<Constants>);
 }

@@ -628,4 +628,4 @@ extern "C" constexpr qxConstantDef qxErrorConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-extern "C" constexpr const qxNameKey *qxErrorConstantNames = qxNamesOf<qxErrorConstants>;
+extern "C" constexpr qxNames qxErrorConstantNames = qxNamesOf<qxErrorConstants>;

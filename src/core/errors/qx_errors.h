@@ -21,7 +21,7 @@ extern "C" {
 // {"ERR_NONE", null, 0} ... ended by a row with a null name.
 extern const qxConstantDef qxErrorConstants[];
 // Their names, prepared when the program is built.
-extern const qxNameKey *const qxErrorConstantNames;
+extern const qxNames qxErrorConstantNames;
 
 // The catalog's translation of a message, the table text by default; ""
 // for an index the table does not have.

@@ -75,8 +75,8 @@ void luaL_pushresult(luaL_Buffer *B);
 
 // Commands and constants.
 // names: the rows' names prepared when the program is built (qxNamesOf), or null.
-int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, const qxNameKey *names = nullptr);
-void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNameKey *names = nullptr);
+int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, const qxNames *names = nullptr);
+void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNames *names = nullptr);
 int luaL_findstring(const char *name, const char *const list[]);
 int luaL_getconstant(lua_State *L, const char *name, const char **str, lua_Number *num);
 void luaL_clearuserconstants(lua_State *L);

@@ -34,10 +34,10 @@ void pushRegistryTable(lua_State *L, const char *name) {
 
 // t[the row's name in lower case] = the value on top, popped; the name as
 // prepared when the program is built where the table's names were.
-void setName(lua_State *L, int idx, const qxNameKey *names, size_t row, const char *name) {
+void setName(lua_State *L, int idx, const qxNames *names, size_t row, const char *name) {
     if (names) {
-        const qxNameKey &key = names[row];
-        lua_rawsetkey(L, idx, key.text, key.length, key.hash);
+        const qxNameKey &key = names->keys[row];
+        lua_rawsetkey(L, idx, names->text + key.offset, key.length, key.hash);
     } else {
         lua_rawsetlower(L, idx, name, kNameMax);
     }
@@ -151,7 +151,7 @@ void luaL_pushresult(luaL_Buffer *B) {
 
 // Commands and constants
 
-int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, const qxNameKey *names) {
+int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, const qxNames *names) {
     if (libname) {
         // The library table goes below the upvalues.
         lua_pushstring(L, libname);
@@ -177,7 +177,7 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, 
     return registered;
 }
 
-void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNameKey *names) {
+void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNames *names) {
     if (!rows || !rows->name) return;
     pushRegistryTable(L, user ? "userconstants" : "constants");
     for (size_t row = 0; rows->name; rows++, row++) {
