@@ -205,12 +205,12 @@ static Node *getfreepos(Table *t) {
     return nullptr;
 }
 
-static TValue *newkey(lua_State *L, Table *t, const TValue *key) {
+// The slot of a new key whose main position mp is known.
+static TValue *newkeyat(lua_State *L, Table *t, const TValue *key, Node *mp) {
     if (t->node == G(L)->dummynode) {
         rehash(L, t, key);
         return luaH_set(L, t, key);
     }
-    Node *mp = luaH_mainposition(t, key);
     if (!ttisnil(&mp->i_val)) { // main position taken
         Node *n = getfreepos(t);
         if (n == nullptr) {
@@ -235,6 +235,8 @@ static TValue *newkey(lua_State *L, Table *t, const TValue *key) {
     setobj(&mp->i_key, key);
     return &mp->i_val;
 }
+
+static TValue *newkey(lua_State *L, Table *t, const TValue *key) { return newkeyat(L, t, key, luaH_mainposition(t, key)); }
 
 TValue *luaH_set(lua_State *L, Table *t, const TValue *key) {
     const TValue *p = luaH_get(t, key);
@@ -264,12 +266,14 @@ TValue *luaH_setnum(lua_State *L, Table *t, int key) {
 }
 
 TValue *luaH_setstr(lua_State *L, Table *t, TString *key) {
-    const TValue *p = luaH_getstr(t, key);
     t->flags = 0;
-    if (p != &luaO_nilobject) return const_cast<TValue *>(p);
+    // The chain searched starts at the main position a new key takes.
+    Node *mp = gnode(t, static_cast<int>(key->hash & static_cast<uint32_t>(sizenode(t) - 1)));
+    for (Node *n = mp; n; n = gnext(n))
+        if (ttisstring(&n->i_key) && tsvalue(&n->i_key) == key) return &n->i_val;
     TValue k;
     setsvalue(&k, key);
-    return newkey(L, t, &k);
+    return newkeyat(L, t, &k, mp);
 }
 
 // Traversal position of a key: array index, then sizearray + node index.
