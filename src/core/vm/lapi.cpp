@@ -411,17 +411,6 @@ void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max) {
     L->top--;
 }
 
-void lua_rawsetkey(lua_State *L, int idx, const char *s, size_t l, uint32_t h) {
-    if (!api_checknelems(L, 1)) return;
-    luaC_checkGC(L);
-    Table *t = registrationtable(L, idx);
-    if (t != nullptr) {
-        TValue v = *(L->top - 1);
-        setobj(luaH_setstr(L, t, luaS_newlstrhash(L, s, l, h)), &v);
-    }
-    L->top--;
-}
-
 int lua_setmetatable(lua_State *L, int objindex) {
     if (!api_checknelems(L, 1)) return 0;
     TValue *obj = checkadr(L, objindex);

@@ -4,6 +4,10 @@
 #include <initializer_list>
 
 #include "core/vm/lauxlib.h"
+#include "core/vm/lfunc.h"
+#include "core/vm/lgc.h"
+#include "core/vm/lstring.h"
+#include "core/vm/ltable.h"
 
 namespace {
 
@@ -32,15 +36,19 @@ void pushRegistryTable(lua_State *L, const char *name) {
     lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
-// t[the row's name in lower case] = the value on top, popped; the name as
-// prepared when the program is built where the table's names were.
-void setName(lua_State *L, int idx, const qxNames *names, size_t row, const char *name) {
-    if (names) {
-        const qxNameKey &key = names->keys[row];
-        lua_rawsetkey(L, idx, names->text + key.offset, key.length, key.hash);
-    } else {
-        lua_rawsetlower(L, idx, name, kNameMax);
-    }
+// The table on top, when it is one and the rows' names are prepared: the
+// rows then go straight into it, each value and key made and set without a
+// stack slot (neither making nor setting collects).
+Table *directTarget(lua_State *L, const qxNames *names) {
+    if (!names || L->top <= L->base || !ttistable(L->top - 1)) return nullptr;
+    luaC_checkGC(L);
+    return hvalue(L->top - 1);
+}
+
+void setPrepared(lua_State *L, Table *t, const qxNames *names, size_t row, const TValue *value) {
+    const qxNameKey &key = names->keys[row];
+    TString *name = luaS_newlstrhash(L, names->text + key.offset, key.length, key.hash);
+    setobj(luaH_setstr(L, t, name), value);
 }
 
 // Pushes registry[name] when it is a table; false (nothing pushed) otherwise.
@@ -166,11 +174,23 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, 
         lua_insert(L, -(nup + 1));
     }
     int registered = 0;
-    for (size_t row = 0; l && l->name; l++, row++) {
+    if (Table *t = nup == 0 ? directTarget(L, names) : nullptr) {
+        for (size_t row = 0; l && l->name; l++, row++) {
+            if (!l->func) continue;
+            auto *cl = static_cast<CClosure *>(luaF_newCclosure(L, 0));
+            cl->f = l->func;
+            TValue v;
+            setclvalue(&v, cl);
+            setPrepared(L, t, names, row, &v);
+            registered = 1;
+        }
+        return registered;
+    }
+    for (; l && l->name; l++) {
         if (!l->func) continue;
         for (int i = 0; i < nup; i++) lua_pushvalue(L, -nup);
         lua_pushcclosure(L, l->func, nup);
-        setName(L, -(nup + 2), names, row, l->name);
+        lua_rawsetlower(L, -(nup + 2), l->name, kNameMax);
         registered = 1;
     }
     lua_pop(L, nup);
@@ -180,10 +200,20 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, 
 void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNames *names) {
     if (!rows || !rows->name) return;
     pushRegistryTable(L, user ? "userconstants" : "constants");
-    for (size_t row = 0; rows->name; rows++, row++) {
+    if (Table *t = directTarget(L, names)) {
+        for (size_t row = 0; rows->name; rows++, row++) {
+            TValue v;
+            if (rows->str) setsvalue(&v, luaS_new(L, rows->str));
+            else setnvalue(&v, rows->num);
+            setPrepared(L, t, names, row, &v);
+        }
+        lua_pop(L, 1);
+        return;
+    }
+    for (; rows->name; rows++) {
         if (rows->str) lua_pushstring(L, rows->str);
         else lua_pushnumber(L, rows->num);
-        setName(L, -2, names, row, rows->name);
+        lua_rawsetlower(L, -2, rows->name, kNameMax);
     }
     lua_pop(L, 1);
 }

@@ -136,10 +136,6 @@ void lua_rawseti(lua_State *L, int idx, int n);
 // t[name in lower case, cut at max characters] = the value on top, raw; pops
 // the value. For registering names, which are case-insensitive.
 void lua_rawsetlower(lua_State *L, int idx, const char *name, size_t max);
-// t[the string s of length l] = the value on top, raw; pops the value. h
-// must be lua_strhash(s, l): for names whose hash is known when the
-// program is built.
-void lua_rawsetkey(lua_State *L, int idx, const char *s, size_t l, uint32_t h);
 int lua_setmetatable(lua_State *L, int objindex);
 int lua_setfenv(lua_State *L, int idx);
 
