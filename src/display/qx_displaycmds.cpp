@@ -1788,7 +1788,7 @@ int cmdScreenStub(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
 } // namespace
 
 extern "C" {
-const qxCommandDef qxDisplayCommandTable[] = {
+constexpr qxCommandDef qxDisplayCommandTable[] = {
     {"ChangeDisplaySize", cmdChangeDisplaySize},
     {"SetTitle", cmdSetTitle},
     {"MoveDisplay", cmdMoveDisplay},
@@ -1812,4 +1812,6 @@ const qxCommandDef qxDisplayCommandTable[] = {
     {"SetSubtitle", cmdScreenStub},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxDisplayCommandNames = qxNamesOf<qxDisplayCommandTable>;
 }

@@ -21,6 +21,7 @@ extern qxDisplayPrefsHooks qxDisplayPrefs;
 // same size when the first window opens; filled by the top. NULL: none.
 extern const qxIconNode *(*qxWindowIconSet)(void);
 extern const qxCommandDef qxDisplayCommandTable[];
+extern const qxNames qxDisplayCommandNames;
 // The display list and the pump's up-calls for refresh and rescale.
 int qxInitDisplays(void);
 // A new display from the tag table at index tags (0: none); 0 or its error.

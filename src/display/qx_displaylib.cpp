@@ -12,7 +12,7 @@
 
 #include "core/commands/qx_objreg.h"
 
-static const qxConstantDef displayConstants[] = {
+static constexpr qxConstantDef displayConstants[] = {
     {"DISPSTATE_OPEN", nullptr, 1},
     {"DISPSTATE_CLOSED", nullptr, 0},
     {"DISPSTATE_MINIMIZED", nullptr, 2},
@@ -44,19 +44,18 @@ static const qxConstantDef displayConstants[] = {
 };
 
 // The display commands with the menu commands after GetMonitors.
-static const qxCommandDef *commandTable()
+static const qxCommandSet &commandTable()
 {
-    static std::vector<qxCommandDef> table;
-    if (table.empty()) {
-        for (const qxCommandDef *c = qxDisplayCommandTable; c->name; c++) {
-            table.push_back(*c);
-            if (!std::strcmp(c->name, "GetMonitors"))
-                for (const qxCommandDef *m = qxMenuCommandTable; m->name; m++)
-                    table.push_back(*m);
+    static qxCommandSet table;
+    if (table.rows.empty()) {
+        for (size_t i = 0; qxDisplayCommandTable[i].name; i++) {
+            qxAddCommandRow(&table, qxDisplayCommandTable, qxDisplayCommandNames, i);
+            if (!std::strcmp(qxDisplayCommandTable[i].name, "GetMonitors"))
+                qxAddCommands(&table, qxMenuCommandTable, qxMenuCommandNames);
         }
-        table.push_back({nullptr, nullptr});
+        qxEndCommandSet(&table);
     }
-    return table.data();
+    return table;
 }
 
 extern "C" int qxOpenDisplayLib(lua_State *L)
@@ -67,7 +66,9 @@ extern "C" int qxOpenDisplayLib(lua_State *L)
         return r;
     if (int r = qxRegisterObjectList(&qxMenus, QX_TYPE_MENU))
         return r;
-    return qxOpenCommandLibrary(L, "display", commandTable(), displayConstants);
+    const qxCommandSet &commands = commandTable();
+    return qxOpenCommandLibrary(L, "display", commands.rows.data(), displayConstants, &commands.names,
+                                &qxNamesOf<displayConstants>);
 }
 
 extern "C" void qxCloseDisplayLib(lua_State *L)

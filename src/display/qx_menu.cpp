@@ -301,7 +301,7 @@ int cmdIsMenuItemDisabled(lua_State *L)
 
 extern "C" {
 
-const qxCommandDef qxMenuCommandTable[] = {
+constexpr qxCommandDef qxMenuCommandTable[] = {
     {"CreateMenu", cmdCreateMenu},
     {"FreeMenu", cmdFreeMenu},
     {"SelectMenuItem", cmdSelectMenuItem},
@@ -312,6 +312,8 @@ const qxCommandDef qxMenuCommandTable[] = {
     {"IsMenuItemDisabled", cmdIsMenuItemDisabled},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxMenuCommandNames = qxNamesOf<qxMenuCommandTable>;
 
 int qxReadMenuTree(lua_State *L, int t, int level, qxMenuItem **out)
 {

@@ -47,4 +47,5 @@ qxMenuItem *qxFindMenuItem(qxMenuItem *items, const char *id, qxMenuItem **radio
 int qxFindMenu(qxObjectRef ref, qxMenu **out);
 void qxFreeAllMenus(lua_State *L);
 extern const struct qxCommandDef qxMenuCommandTable[];
+extern const struct qxNames qxMenuCommandNames;
 }

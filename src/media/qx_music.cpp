@@ -866,7 +866,7 @@ int qxMusicPosition(qxMusic *m, int request)
     return v;
 }
 
-const qxCommandDef qxMusicCommands[] = {
+constexpr qxCommandDef qxMusicCommands[] = {
     {"OpenMusic", qxCmdOpenMusic},       {"LoadModule", qxCmdOpenMusic},
     {"PlayMusic", qxCmdPlayMusic},       {"PlayModule", qxCmdPlayMusic},
     {"StopMusic", qxCmdStopMusic},       {"StopModule", qxCmdStopMusic},
@@ -887,6 +887,8 @@ const qxCommandDef qxMusicCommands[] = {
     {"IsMusic", qxCmdIsMusic},           {"IsModule", qxCmdIsMusic},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxMusicCommandNames = qxNamesOf<qxMusicCommands>;
 
 int qxFindMusic(qxObjectRef ref, qxMusic **out)
 {

@@ -38,6 +38,7 @@ struct qxMusic {
 };
 
 extern const qxCommandDef qxMusicCommands[];
+extern const qxNames qxMusicCommandNames;
 // 0, 1041 or 1231.
 int qxFindMusic(qxObjectRef ref, qxMusic **out);
 void qxFreeMusicObjects(lua_State *L);

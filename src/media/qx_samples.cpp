@@ -410,7 +410,7 @@ int qxSoundNeeded(lua_State *L)
     return qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
 }
 
-const qxCommandDef qxSampleCommands[] = {
+constexpr qxCommandDef qxSampleCommands[] = {
     {"LoadSample", qxCmdLoadSample},
     {"CreateSample", qxCmdCreateSample},
     {"FreeSample", qxCmdFreeSample},
@@ -429,6 +429,8 @@ const qxCommandDef qxSampleCommands[] = {
     {"IsSample", qxCmdIsSample},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxSampleCommandNames = qxNamesOf<qxSampleCommands>;
 
 extern "C" {
 

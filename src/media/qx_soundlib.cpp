@@ -161,7 +161,7 @@ int qxCmdSetMasterVolume(lua_State *)
     return 0;
 }
 
-const qxCommandDef channelCommands[] = {
+constexpr qxCommandDef channelCommands[] = {
     {"OpenAudio", qxCmdOpenAudio},
     {"CloseAudio", qxCmdCloseAudio},
     {"ForceSound", qxCmdForceSound},
@@ -175,7 +175,7 @@ const qxCommandDef channelCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef soundConstants[] = {
+constexpr qxConstantDef soundConstants[] = {
     {"MONO8", nullptr, 0},
     {"MONO16", nullptr, 1},
     {"STEREO8", nullptr, 2},
@@ -187,16 +187,16 @@ const qxConstantDef soundConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-const qxCommandDef *soundCommands()
+const qxCommandSet &soundCommands()
 {
-    static std::vector<qxCommandDef> all = [] {
-        std::vector<qxCommandDef> v;
-        for (const qxCommandDef *d : {channelCommands, qxSampleCommands, qxMusicCommands})
-            for (; d->name; d++) v.push_back(*d);
-        v.push_back({nullptr, nullptr});
-        return v;
-    }();
-    return all.data();
+    static qxCommandSet all;
+    if (all.rows.empty()) {
+        qxAddCommands(&all, channelCommands, qxNamesOf<channelCommands>);
+        qxAddCommands(&all, qxSampleCommands, qxSampleCommandNames);
+        qxAddCommands(&all, qxMusicCommands, qxMusicCommandNames);
+        qxEndCommandSet(&all);
+    }
+    return all;
 }
 
 } // namespace
@@ -207,7 +207,9 @@ extern "C" int qxOpenSoundLib(lua_State *L)
     if (qxGlobalSettings.alsaDevice[0])
         std::snprintf(qxAudioDeviceName, sizeof qxAudioDeviceName, "%s", qxGlobalSettings.alsaDevice);
     qxLinkSoundAttributes();
-    return qxOpenCommandLibrary(L, "sound", soundCommands(), soundConstants);
+    const qxCommandSet &commands = soundCommands();
+    return qxOpenCommandLibrary(L, "sound", commands.rows.data(), soundConstants, &commands.names,
+                                &qxNamesOf<soundConstants>);
 }
 
 extern "C" void qxCloseSoundLib(lua_State *)

@@ -937,7 +937,7 @@ int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, ui
     return registerSource({type, nullptr, convert, flags});
 }
 
-const qxCommandDef qxBrushImageCommands[] = {
+constexpr qxCommandDef qxBrushImageCommands[] = {
     {"SolarizeBrush", cmdSolarize},
     {"BlurBrush", cmdBlur},
     {"SharpenBrush", cmdSharpen},
@@ -989,6 +989,8 @@ const qxCommandDef qxBrushImageCommands[] = {
     {"CreateTexturedBrush", cmdCreateTexturedBrush},
     {nullptr, nullptr},
 };
+
+constexpr qxNames qxBrushImageCommandNames = qxNamesOf<qxBrushImageCommands>;
 
 int32_t qxMaskDrawMode = 0;
 uint32_t qxAlphaIntensity = 0xFFFFFFFFu;

@@ -38,6 +38,7 @@ struct qxBrushSourceEntry {
 
 extern "C" {
 extern const qxCommandDef qxBrushImageCommands[];
+extern const qxNames qxBrushImageCommandNames;
 // Runtime attributes 4 and 6 that drawing into masks and alpha channels
 // follows: the mask mode (MASKVISIBLE ..) and the alpha intensity
 // (0xFFFFFFFF while unset).

@@ -548,7 +548,7 @@ int cmdIsBrushEmpty(lua_State *L)
     return 1;
 }
 
-const qxCommandDef brushCommands[] = {
+constexpr qxCommandDef brushCommands[] = {
     {"CreateBrush", cmdCreateBrush},
     {"LoadBrush", cmdLoadBrush},
     {"CopyBrush", cmdCopyBrush},
@@ -570,7 +570,7 @@ const qxCommandDef brushCommands[] = {
     {nullptr, nullptr},
 };
 
-const qxConstantDef brushConstants[] = {
+constexpr qxConstantDef brushConstants[] = {
     {"MASKVISIBLE", nullptr, 0},    {"MASKINVISIBLE", nullptr, 1}, {"MASKVANILLACOPY", nullptr, 2},
     {"MASKXOR", nullptr, 3},        {"MASKAND", nullptr, 4},       {"MASKOR", nullptr, 5},
     {"VANILLACOPY", nullptr, -1},   {"SELMODE_NORMAL", nullptr, 0}, {"SELMODE_COMBO", nullptr, 1},
@@ -585,13 +585,11 @@ extern "C" int qxOpenBrushLib(lua_State *L)
     qxLinkPicSourceCounting();
     qxLinkBrushSources();
     // One table for the library: these commands, then the image commands.
-    static std::vector<qxCommandDef> all;
-    if (all.empty()) {
-        for (const qxCommandDef *c = brushCommands; c->name; c++)
-            all.push_back(*c);
-        for (const qxCommandDef *c = qxBrushImageCommands; c->name; c++)
-            all.push_back(*c);
-        all.push_back({nullptr, nullptr});
+    static qxCommandSet all;
+    if (all.rows.empty()) {
+        qxAddCommands(&all, brushCommands, qxNamesOf<brushCommands>);
+        qxAddCommands(&all, qxBrushImageCommands, qxBrushImageCommandNames);
+        qxEndCommandSet(&all);
     }
-    return qxOpenCommandLibrary(L, "brush", all.data(), brushConstants);
+    return qxOpenCommandLibrary(L, "brush", all.rows.data(), brushConstants, &all.names, &qxNamesOf<brushConstants>);
 }

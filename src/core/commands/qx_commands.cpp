@@ -25,6 +25,30 @@ int qxRegisterLibName(const qxCommandDef *table, const char *name)
     return 0;
 }
 
+} // extern "C"
+
+void qxAddCommandRow(qxCommandSet *set, const qxCommandDef *table, const qxNames &names, size_t index)
+{
+    const qxNameKey &key = names.keys[index];
+    set->rows.push_back(table[index]);
+    set->keys.push_back({static_cast<uint32_t>(set->text.size()), key.length, key.hash});
+    set->text.append(names.text + key.offset, key.length + 1);
+}
+
+void qxAddCommands(qxCommandSet *set, const qxCommandDef *table, const qxNames &names)
+{
+    for (size_t i = 0; table[i].name; i++)
+        qxAddCommandRow(set, table, names, i);
+}
+
+void qxEndCommandSet(qxCommandSet *set)
+{
+    set->rows.push_back({nullptr, nullptr});
+    set->names = {set->keys.data(), set->text.data()};
+}
+
+extern "C" {
+
 int qxOpenCommandLibrary(lua_State *L, const char *name, const qxCommandDef *commands,
                          const qxConstantDef *constants, const qxNames *commandNames,
                          const qxNames *constantNames)

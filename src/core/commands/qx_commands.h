@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/vm/lua.h"
 
@@ -77,6 +79,21 @@ template <const auto &T> inline constexpr auto block = build<T>();
 // The names of a command or constants table, lowered and hashed when the
 // program is built.
 template <const auto &Table> inline constexpr qxNames qxNamesOf{qxnames::block<Table>.keys, qxnames::block<Table>.text};
+
+// A command table put together at start from other tables' rows, with
+// their prepared names copied beside them.
+struct qxCommandSet {
+    std::vector<qxCommandDef> rows;
+    std::vector<qxNameKey> keys;
+    std::string text;
+    qxNames names; // set by qxEndCommandSet
+};
+// Appends row index of table, whose prepared names are names.
+void qxAddCommandRow(qxCommandSet *set, const qxCommandDef *table, const qxNames &names, size_t index);
+// Appends every row of table.
+void qxAddCommands(qxCommandSet *set, const qxCommandDef *table, const qxNames &names);
+// Ends the rows; the set's tables must not change after.
+void qxEndCommandSet(qxCommandSet *set);
 
 struct qxLibraryEntry {
     qxLibraryEntry *next;
