@@ -1788,7 +1788,9 @@ int cmdScreenStub(lua_State *) { return ERR_UNSUPPORTEDFEAT; }
 } // namespace
 
 extern "C" {
-constexpr qxCommandDef qxDisplayCommandTable[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef displayCommandTableRows[] = {
     {"ChangeDisplaySize", cmdChangeDisplaySize},
     {"SetTitle", cmdSetTitle},
     {"MoveDisplay", cmdMoveDisplay},
@@ -1813,5 +1815,6 @@ constexpr qxCommandDef qxDisplayCommandTable[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxDisplayCommandNames = qxNamesOf<qxDisplayCommandTable>;
+const qxCommandDef *const qxDisplayCommandTable = displayCommandTableRows;
+constexpr qxNames qxDisplayCommandNames = qxNamesOf<displayCommandTableRows>;
 }

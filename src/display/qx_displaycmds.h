@@ -20,7 +20,7 @@ extern qxDisplayPrefsHooks qxDisplayPrefs;
 // The application's window icons, which replace the built-in ones of the
 // same size when the first window opens; filled by the top. NULL: none.
 extern const qxIconNode *(*qxWindowIconSet)(void);
-extern const qxCommandDef qxDisplayCommandTable[];
+extern const qxCommandDef *const qxDisplayCommandTable;
 extern const qxNames qxDisplayCommandNames;
 // The display list and the pump's up-calls for refresh and rescale.
 int qxInitDisplays(void);

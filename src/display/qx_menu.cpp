@@ -301,7 +301,9 @@ int cmdIsMenuItemDisabled(lua_State *L)
 
 extern "C" {
 
-constexpr qxCommandDef qxMenuCommandTable[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef menuCommandTableRows[] = {
     {"CreateMenu", cmdCreateMenu},
     {"FreeMenu", cmdFreeMenu},
     {"SelectMenuItem", cmdSelectMenuItem},
@@ -313,7 +315,8 @@ constexpr qxCommandDef qxMenuCommandTable[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxMenuCommandNames = qxNamesOf<qxMenuCommandTable>;
+const qxCommandDef *const qxMenuCommandTable = menuCommandTableRows;
+constexpr qxNames qxMenuCommandNames = qxNamesOf<menuCommandTableRows>;
 
 int qxReadMenuTree(lua_State *L, int t, int level, qxMenuItem **out)
 {

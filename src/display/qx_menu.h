@@ -46,6 +46,6 @@ qxMenuItem *qxFindMenuItem(qxMenuItem *items, const char *id, qxMenuItem **radio
 // 0, 1041 or 1537 with the number stored.
 int qxFindMenu(qxObjectRef ref, qxMenu **out);
 void qxFreeAllMenus(lua_State *L);
-extern const struct qxCommandDef qxMenuCommandTable[];
+extern const struct qxCommandDef *const qxMenuCommandTable;
 extern const struct qxNames qxMenuCommandNames;
 }

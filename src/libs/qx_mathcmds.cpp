@@ -244,7 +244,9 @@ int cmdRndStrong(lua_State *L) {
 
 } // namespace
 
-constexpr qxCommandDef qxMathCommandTable[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef mathCommandTableRows[] = {
     {"Add", binary<add>},
     {"Sub", binary<sub>},
     {"Mul", binary<mul>},
@@ -298,4 +300,5 @@ constexpr qxCommandDef qxMathCommandTable[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxMathCommandNames = qxNamesOf<qxMathCommandTable>;
+const qxCommandDef *const qxMathCommandTable = mathCommandTableRows;
+constexpr qxNames qxMathCommandNames = qxNamesOf<mathCommandTableRows>;

@@ -3,6 +3,6 @@
 
 #include "core/commands/qx_commands.h"
 
-extern const qxCommandDef qxMathCommandTable[];
+extern const qxCommandDef *const qxMathCommandTable;
 // Its names, prepared when the program is built.
 extern const qxNames qxMathCommandNames;

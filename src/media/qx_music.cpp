@@ -866,7 +866,9 @@ int qxMusicPosition(qxMusic *m, int request)
     return v;
 }
 
-constexpr qxCommandDef qxMusicCommands[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef musicCommandsRows[] = {
     {"OpenMusic", qxCmdOpenMusic},       {"LoadModule", qxCmdOpenMusic},
     {"PlayMusic", qxCmdPlayMusic},       {"PlayModule", qxCmdPlayMusic},
     {"StopMusic", qxCmdStopMusic},       {"StopModule", qxCmdStopMusic},
@@ -888,7 +890,8 @@ constexpr qxCommandDef qxMusicCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxMusicCommandNames = qxNamesOf<qxMusicCommands>;
+const qxCommandDef *const qxMusicCommands = musicCommandsRows;
+constexpr qxNames qxMusicCommandNames = qxNamesOf<musicCommandsRows>;
 
 int qxFindMusic(qxObjectRef ref, qxMusic **out)
 {

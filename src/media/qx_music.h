@@ -37,7 +37,7 @@ struct qxMusic {
     uint64_t framesFed;
 };
 
-extern const qxCommandDef qxMusicCommands[];
+extern const qxCommandDef *const qxMusicCommands;
 extern const qxNames qxMusicCommandNames;
 // 0, 1041 or 1231.
 int qxFindMusic(qxObjectRef ref, qxMusic **out);

@@ -410,7 +410,9 @@ int qxSoundNeeded(lua_State *L)
     return qxNeedSound(startup ? int32_t(startup->numChannels) : 0);
 }
 
-constexpr qxCommandDef qxSampleCommands[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef sampleCommandsRows[] = {
     {"LoadSample", qxCmdLoadSample},
     {"CreateSample", qxCmdCreateSample},
     {"FreeSample", qxCmdFreeSample},
@@ -430,7 +432,8 @@ constexpr qxCommandDef qxSampleCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxSampleCommandNames = qxNamesOf<qxSampleCommands>;
+const qxCommandDef *const qxSampleCommands = sampleCommandsRows;
+constexpr qxNames qxSampleCommandNames = qxNamesOf<sampleCommandsRows>;
 
 extern "C" {
 

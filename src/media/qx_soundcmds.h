@@ -6,7 +6,7 @@
 #include "media/qx_sound.h"
 
 // The sample commands (qx_samples.cpp), ended by a null row.
-extern const qxCommandDef qxSampleCommands[];
+extern const qxCommandDef *const qxSampleCommands;
 extern const qxNames qxSampleCommandNames;
 // 0 to go on, 1 when the command quietly does nothing, else the error of
 // an open failure when sound is forced.

@@ -937,7 +937,9 @@ int qxRegisterVectorBrushSource(uint32_t type, qxBrushVectorSourceFn convert, ui
     return registerSource({type, nullptr, convert, flags});
 }
 
-constexpr qxCommandDef qxBrushImageCommands[] = {
+// Apart from the exported name, whose declaration has no size: clang reads
+// only a table of known size while compiling.
+static constexpr qxCommandDef brushImageCommandsRows[] = {
     {"SolarizeBrush", cmdSolarize},
     {"BlurBrush", cmdBlur},
     {"SharpenBrush", cmdSharpen},
@@ -990,7 +992,8 @@ constexpr qxCommandDef qxBrushImageCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr qxNames qxBrushImageCommandNames = qxNamesOf<qxBrushImageCommands>;
+const qxCommandDef *const qxBrushImageCommands = brushImageCommandsRows;
+constexpr qxNames qxBrushImageCommandNames = qxNamesOf<brushImageCommandsRows>;
 
 int32_t qxMaskDrawMode = 0;
 uint32_t qxAlphaIntensity = 0xFFFFFFFFu;

@@ -37,7 +37,7 @@ struct qxBrushSourceEntry {
 };
 
 extern "C" {
-extern const qxCommandDef qxBrushImageCommands[];
+extern const qxCommandDef *const qxBrushImageCommands;
 extern const qxNames qxBrushImageCommandNames;
 // Runtime attributes 4 and 6 that drawing into masks and alpha channels
 // follows: the mask mode (MASKVISIBLE ..) and the alpha intensity

@@ -1,7 +1,10 @@
 // The ERR_ constants that the built-in constants table registers.
 #include "core/errors/qx_errors.h"
 
-extern "C" constexpr qxConstantDef qxErrorConstants[] = {
+namespace {
+// Defined apart from the exported name: a table whose declaration came
+// without its size cannot be a template argument for clang.
+constexpr qxConstantDef rows[] = {
     {"ERR_NONE", nullptr, 0},
     {"ERR_MEM", nullptr, 1000},
     {"ERR_UNIMPLCMD", nullptr, 1001},
@@ -628,4 +631,7 @@ extern "C" constexpr qxConstantDef qxErrorConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-extern "C" constexpr qxNames qxErrorConstantNames = qxNamesOf<qxErrorConstants>;
+} // namespace
+
+extern "C" const qxConstantDef *const qxErrorConstants = rows;
+extern "C" constexpr qxNames qxErrorConstantNames = qxNamesOf<rows>;

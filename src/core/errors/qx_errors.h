@@ -19,7 +19,7 @@ struct qxReportLineEntry {
 
 extern "C" {
 // {"ERR_NONE", null, 0} ... ended by a row with a null name.
-extern const qxConstantDef qxErrorConstants[];
+extern const qxConstantDef *const qxErrorConstants;
 // Their names, prepared when the program is built.
 extern const qxNames qxErrorConstantNames;
 
