@@ -1,5 +1,6 @@
 #include "display/qx_bgpic.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,17 +20,11 @@ void fillRows(const qxBitMapLock &lock, uint32_t colour)
 {
     if (lock.bytesPerPixel == 4) {
         qxFillPixelRows32(static_cast<uint32_t *>(lock.pixels), lock.width, lock.height, lock.pixelsPerRow,
-                          0xFF000000u | colour);
-        return;
-    }
-    for (uint32_t y = 0; y < lock.height; y++) {
-        if (lock.bytesPerPixel == 2) {
-            auto *row = static_cast<uint16_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow;
-            uint16_t v = (uint16_t)(((colour >> 8) & 0xF800) | ((colour >> 5) & 0x7E0) |
-                                    ((colour & 0xFF) >> 3));
-            for (uint32_t x = 0; x < lock.width; x++)
-                row[x] = v;
-        }
+                          qxPlainPixel(colour, 4));
+    } else if (lock.bytesPerPixel == 2) {
+        const auto v = (uint16_t)qxPlainPixel(colour, 2);
+        for (uint32_t y = 0; y < lock.height; y++)
+            std::fill_n(static_cast<uint16_t *>(lock.pixels) + (size_t)y * lock.pixelsPerRow, lock.width, v);
     }
 }
 

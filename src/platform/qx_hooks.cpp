@@ -109,10 +109,9 @@ void qxRealiseBitMapFill(const qxPlatformBitMap *buffer)
     if (b->bytesPerPixel == 4) {
         // Padding included: one run over the whole buffer.
         static_assert(sizeof(wchar_t) == 4);
-        std::wmemset(static_cast<wchar_t *>(b->pixels), (wchar_t)(0xFF000000u | c), bytes / 4);
+        std::wmemset(static_cast<wchar_t *>(b->pixels), (wchar_t)qxPlainPixel(c, 4), bytes / 4);
     } else if (b->bytesPerPixel == 2) {
-        const uint16_t v = (uint16_t)(((c >> 8) & 0xF800) | ((c >> 5) & 0x7E0) | ((c & 0xFF) >> 3));
-        std::fill_n(static_cast<uint16_t *>(b->pixels), bytes / 2, v);
+        std::fill_n(static_cast<uint16_t *>(b->pixels), bytes / 2, (uint16_t)qxPlainPixel(c, 2));
     }
     __atomic_store_n(&b->pendingFill, 0u, __ATOMIC_RELEASE);
 }

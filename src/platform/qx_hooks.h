@@ -51,6 +51,12 @@ int qxGetBitMapInfo(const qxPlatformBitMap *buffer, qxBitMapInfo *info);
 // Marks every pixel 0xRRGGBB without touching the memory: a large buffer
 // that may never be drawn on (a display's own background) is then shown
 // by a fill on the server instead of faulting in and sending its pages.
+// The pixel of an opaque 0xRRGGBB fill in a buffer of 4 or 2 bytes a pixel.
+inline uint32_t qxPlainPixel(uint32_t colour, uint32_t bytesPerPixel)
+{
+    return bytesPerPixel == 2 ? ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x7E0) | ((colour & 0xFF) >> 3)
+                              : 0xFF000000u | colour;
+}
 void qxDeferBitMapFill(qxPlatformBitMap *buffer, uint32_t colour);
 // 1 with the colour while the fill is pending.
 int qxBitMapPendingFill(const qxPlatformBitMap *buffer, uint32_t *colour);

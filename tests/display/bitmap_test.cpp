@@ -146,7 +146,7 @@ TEST(Handles, RowSizesAttributesAndPlanes)
 // current display's work buffer for width (21), pixels (23) and row (13).
 TEST(Handles, SelectorsLeftToThePlatformReadTheDisplaysWorkBuffer)
 {
-    static qxPlatformBitMap work{0, 7, 3, reinterpret_cast<void *>(0x1000), 48, 4, 10, 0};
+    static qxPlatformBitMap work{0, 7, 3, reinterpret_cast<void *>(0x1000), 48, 4, 10, 0, 0, 0};
     const auto savedHook = qxUpcalls.workBuffer;
     qxDisplay *savedDisplay = qxCurrentDisplay;
     qxDisplay d{};

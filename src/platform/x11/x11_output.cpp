@@ -182,8 +182,10 @@ int x11BltPlain(uint32_t colour, uint32_t bitmapWidth, uint32_t bitmapHeight, in
                 int srcY, qxDisplay *display, int dstX, int dstY, int width, int height, uint32_t flags)
 {
     x11DisplayData *x = x11Data(display);
-    if (x && x->alphaCopy)
-        return -1; // the window's alpha goes through the premultiplied put
+    // The window's alpha goes through the premultiplied put; a video frame
+    // is put without the videos' clip.
+    if ((x && x->alphaCopy) || (flags & 32))
+        return -1;
     if (!drawable(display, x) || x->dragging || x->resizing)
         return 0;
     // What the put would have shown: the rows the visual takes as they
@@ -195,16 +197,7 @@ int x11BltPlain(uint32_t colour, uint32_t bitmapWidth, uint32_t bitmapHeight, in
     if (srcY < 0) { dstY -= srcY; height += srcY; srcY = 0; }
     width = std::min<int64_t>(width, (int64_t)bitmapWidth - srcX);
     height = std::min<int64_t>(height, (int64_t)bitmapHeight - srcY);
-    if (width <= 0 || height <= 0)
-        return 0;
-    Region clip = nullptr;
-    if (!(flags & 32))
-        x11MakeClipRegion(display, &clip, flags);
-    x11SetForeground(x, colour);
-    XFillRectangle(x->display, x->window, x->gc, dstX + display->marginLeft, dstY + display->marginTop,
-                   (unsigned)width, (unsigned)height);
-    XFlush(x->display);
-    x11FreeClipRegion(x, clip);
+    x11FillRect(display, dstX, dstY, width, height, colour);
     return 0;
 }
 
