@@ -11,6 +11,7 @@
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
+#include "core/vm/qx_vmregs.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_displaylibs.h"
@@ -806,15 +807,24 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
 {
     *error = 0;
     if (flags & 1) {
+        // The line hook runs when the input watch asks for it (every event
+        // source does); pollers that expect to run all the time get its
+        // fast tick.
+        bool pollers = qxDisplayAdapterActive();
         for (qxCallbackNode *c = qxFirstCallback(); c; c = c->next) {
             if (c->kind != 1 || c->disabled || !c->func[1])
                 continue;
+            pollers = true;
             auto f = reinterpret_cast<int (*)(lua_State *, void *)>(c->func[1]);
             if (int r = f(L, c->userData)) {
                 *error = r;
                 return 1;
             }
         }
+        x11SetInputWatchFastTick(pollers);
+        if (qxDisplayAdapterActive())
+            x11WatchActive = x11ArmInputWatch();
+        qxVmPollOnRequest = x11WatchActive;
         // The line hook goes further only when events may be waiting: a
         // busy script then makes no system calls.
         if (!qxDisplayAdapterActive() && !x11EventsMayBePending())

@@ -24,6 +24,7 @@
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lua.h"
+#include "core/vm/qx_vmregs.h"
 #include "core/plugins/qx_hosttable.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmap.h"
@@ -240,6 +241,7 @@ void qxLinkLayers(void)
     qxUpcalls.drainDisplayEvents = x11DropPendingEvents;
     // Other threads wake the script through the adapter's loop when one runs.
     qxUpcalls.wakeEventLoop = x11WakeEventLoop;
+    qxUpcalls.requestPoll = qxVmRequestTrace;
     qxFreeDisplayVideos = qxStopVideosOfDisplay;
     qxUpcalls.videoRects = qxVideoRectsOfDisplay;
     qxUpcalls.reapChannels = qxReapChannels;

@@ -81,6 +81,10 @@ struct qxPlatformUpcalls {
     // The memory behind the display's work bitmap, or NULL (none yet, or
     // held by an adapter or in video memory). NULL: none.
     const struct qxPlatformBitMap *(*workBuffer)(qxDisplay *display);
+    // Asks the running script to poll events before its next instruction
+    // (qxVmRequestTrace); from any thread and from signal handlers.
+    // NULL: nothing (the script polls on its own).
+    void (*requestPoll)(void);
 };
 
 extern "C" {

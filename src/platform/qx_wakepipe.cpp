@@ -1,4 +1,5 @@
 #include "platform/qx_wakepipe.h"
+#include "platform/qx_upcalls.h"
 
 #include <atomic>
 #include <cerrno>
@@ -46,6 +47,8 @@ void qxSendWakeMessage(uint64_t type, uint64_t data)
     // After the write: a reader that clears the flag and then drains the
     // pipe either reads this message or sees the flag again.
     wakeSent.store(1, std::memory_order_release);
+    if (qxUpcalls.requestPoll)
+        qxUpcalls.requestPoll();
     errno = savedErrno;
 }
 

@@ -22,3 +22,11 @@ ${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -W
     "$ROOT/tests/display/tsan/queue_tsan.cpp" \
     -lgtest -lgtest_main -lpthread -o "$OUT/test_queue_tsan"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_queue_tsan"
+
+# The input watch's thread against the script thread that arms it.
+${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -Wextra \
+    -I"$ROOT/src" \
+    "$SRC/qx_sync.cpp" "$SRC/qx_memory.cpp" "$SRC/x11/x11_inputwatch.cpp" \
+    "$ROOT/tests/platform/x11/tsan/inputwatch_stubs.cpp" "$ROOT/tests/platform/x11/inputwatch_test.cpp" \
+    -lgtest -lgtest_main -lpthread -o "$OUT/test_inputwatch_tsan"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_inputwatch_tsan"

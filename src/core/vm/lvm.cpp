@@ -1,4 +1,5 @@
 // The bytecode interpreter.
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -23,6 +24,20 @@ const char *const luaP_opnames[NUM_OPCODES] = {
 static const Instruction *gosubStack[QX_GOSUB_DEPTH];
 int qxVmGosubCount = 0;
 int qxVmLineHookStride = 1;
+int qxVmPollOnRequest = 0;
+
+namespace {
+// The table every interpreter fetches its next handler from: the handlers
+// themselves, or the trace table whose every entry runs the trace step
+// first. Other threads switch it to the trace table (qxVmRequestTrace);
+// the trace step switches it back.
+std::atomic<const void *const *> vmdisp{nullptr};
+std::atomic<const void *const *> vmtracetable{nullptr};
+} // namespace
+
+void qxVmRequestTrace(void) {
+    if (const void *const *t = vmtracetable.load(std::memory_order_acquire)) vmdisp.store(t, std::memory_order_relaxed);
+}
 
 [[gnu::cold, gnu::noinline]] static int32_t outofrange() { return INT32_MIN; }
 
@@ -169,41 +184,32 @@ static inline bool nonewindex(const Table *h) {
 #define RKC(i) (GETARG_C(i) < MAXSTACK ? base + GETARG_C(i) : k + (GETARG_C(i) - MAXSTACK))
 #define KBx(i) (k + GETARG_Bx(i))
 // Hooks and the abort flag can only change while the interpreter calls
-// out, so they are looked at after each call-out (hooksync) rather than
-// before every instruction: an abort empties the budget, whose slow path
-// then returns. With hooks off the budget is a count that only runs out
-// after a billion instructions, which costs one more look.
+// out (or when another thread asks for the trace step), so they are looked
+// at after each call-out (hooksync) rather than before every instruction:
+// the trace step runs before an instruction only while the trace table is
+// in place. While hooks are on it stays in place, counting the budget of
+// instructions before the next hook call, except in the stretches where
+// the line hook waits for a request (qxVmPollOnRequest).
 #define HOOK_IDLE (INT_MAX / 2)
-#define hooksync()                                                          \
-    {                                                                       \
-        bool on = (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) != 0;      \
-        if (on != hooked) {                                                 \
-            hooked = on;                                                    \
-            hookbudget = on ? 1 : HOOK_IDLE;                                \
-        }                                                                   \
-        if (qxVmAbort) hookbudget = 0;                                      \
+#define hooksync()                                                                  \
+    {                                                                               \
+        bool on = (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) != 0;              \
+        if (on != hooked) {                                                         \
+            hooked = on;                                                            \
+            hookbudget = on ? 1 : HOOK_IDLE;                                        \
+            untraced = false;                                                       \
+        }                                                                           \
+        if (qxVmAbort || (hooked && !untraced)) vmdisp.store(tracedispatch, std::memory_order_relaxed); \
     }
 #define Protect(x) { x; base = L->base; hooksync(); }
 #define dojump(pc) ((pc) += 1 + GETARG_J(*(pc)))
-// Fetch, then abort flag and hooks when the budget runs out, then on to
-// the next instruction's handler.
+// Fetch, then on to the next instruction's handler (or its trace step).
 #define vmbreak                                                                    \
     {                                                                              \
         i = *pc++;                                                                 \
         pcmem = pc;                                                                \
-        if (--hookbudget <= 0) [[unlikely]] {                                      \
-            if (qxVmAbort) return nullptr;                                         \
-            if (hooked) {                                                          \
-                hookbudget = traceexec(L, pc, tracked);                            \
-                tracked = hookbudget == 1;                                         \
-                base = L->base;                                                    \
-                hooksync();                                                        \
-            } else {                                                               \
-                hookbudget = HOOK_IDLE;                                            \
-            }                                                                      \
-        }                                                                          \
         ra = RA(i);                                                                \
-        goto *dispatch[GET_OPCODE(i)];                                             \
+        goto *vmdisp.load(std::memory_order_relaxed)[GET_OPCODE(i)];               \
     }
 
 // A GC step inside a frame: registers above a short top stay alive.
@@ -239,6 +245,8 @@ StkId luaV_execute(lua_State *L) {
     bool hooked = false;
     int hookbudget = HOOK_IDLE;
     bool tracked = true;
+    // Whether the line hook's stride runs untraced until a request.
+    bool untraced = false;
     const Instruction *startcode = ci_proto(L->ci)->code;
     Instruction i;
     StkId ra;
@@ -256,6 +264,14 @@ StkId luaV_execute(lua_State *L) {
         &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED,
         &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED, &&L_IGNORED};
     static_assert(NUM_OPCODES == 45, "one handler per opcode in the dispatch table");
+#define TRACE8 &&L_TRACE, &&L_TRACE, &&L_TRACE, &&L_TRACE, &&L_TRACE, &&L_TRACE, &&L_TRACE, &&L_TRACE
+    static const void *const tracedispatch[64] = {TRACE8, TRACE8, TRACE8, TRACE8, TRACE8, TRACE8, TRACE8, TRACE8};
+#undef TRACE8
+    if (vmtracetable.load(std::memory_order_relaxed) == nullptr) [[unlikely]] {
+        const void *const *none = nullptr;
+        vmdisp.compare_exchange_strong(none, dispatch);
+        vmtracetable.store(tracedispatch, std::memory_order_release);
+    }
 callentry:
 retentry:
     L->ci->state = CI_HASFRAME;
@@ -646,6 +662,37 @@ retentry:
             vmbreak;
         }
         L_IGNORED: vmbreak; // opcodes above 44 are ignored
+        // The trace step before an instruction: the abort flag, then the
+        // hooks. The table goes back to the handlers first, so that a
+        // request made from here on is kept.
+        L_TRACE:
+            // counting down between hook calls, traced all the way
+            if (hooked && !untraced && hookbudget > 1 && !qxVmAbort) {
+                hookbudget--;
+                goto *dispatch[GET_OPCODE(i)];
+            }
+            vmdisp.store(dispatch, std::memory_order_relaxed);
+            if (qxVmAbort) {
+                vmdisp.store(tracedispatch, std::memory_order_relaxed); // for the interpreters below this one
+                return nullptr;
+            }
+            if (hooked) {
+                if (untraced) { // a request ends the untraced stretch
+                    untraced = false;
+                    hookbudget = 1;
+                }
+                if (--hookbudget <= 0) {
+                    hookbudget = traceexec(L, pc, tracked);
+                    tracked = hookbudget == 1;
+                    base = L->base;
+                    ra = RA(i);
+                }
+                untraced = hookbudget > 1 && qxVmPollOnRequest && !(L->hookmask & LUA_MASKCOUNT);
+                hooksync();
+            } else {
+                hookbudget = HOOK_IDLE;
+            }
+            goto *dispatch[GET_OPCODE(i)];
         }
     }
 }

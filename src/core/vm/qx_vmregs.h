@@ -37,6 +37,17 @@ extern int qxVmLineHookStride;
 // The stride the player uses with its event-polling line hook.
 #define QX_POLL_HOOK_STRIDE 1000
 
+// When set, the line hook's stretches of qxVmLineHookStride instructions
+// last until the next qxVmRequestTrace instead: for an event-polling hook
+// whose every event source asks for the poll, so that a busy script runs
+// with no per-instruction check at all. The count hook is unaffected.
+extern int qxVmPollOnRequest;
+
+// Has every running interpreter run its trace step (abort flag, hooks)
+// before its next instruction. Safe from any thread and from a signal
+// handler.
+void qxVmRequestTrace(void);
+
 // Test mode: when set, every allocation point that may collect does, so
 // that a missed root frees a reachable object at once.
 extern int qxVmGcStress;

@@ -368,6 +368,7 @@ int x11InitPlatform(void)
 
 void x11ExitPlatform(void)
 {
+    x11StopInputWatch(); // it watches the sockets closed below
     if (spareDisplay)
         XCloseDisplay(spareDisplay);
     spareDisplay = nullptr;

@@ -273,6 +273,18 @@ int x11HandleEvents(lua_State *L, int *error);
 // not run for a while (the X sockets are only looked at by the pump). The
 // line hook asks first, so that a busy script makes no system calls.
 int x11EventsMayBePending(void);
+// The input watch (x11_inputwatch.cpp). Arming, after the script thread
+// has read the sockets, starts the watch when needed; 1 while it runs.
+int x11ArmInputWatch(void);
+// 1 when a socket became readable since the watch was last armed.
+int x11InputWatchFired(void);
+// A fast tick for pollers that expect to run all the time.
+void x11SetInputWatchFastTick(int on);
+// Around the script thread's own wait for events: no tick meanwhile.
+void x11InputWatchScriptWaits(int waits);
+void x11StopInputWatch(void);
+// 1 while the input watch runs (set at every drain of the sockets).
+extern int x11WatchActive;
 int x11WaitEvents(void);
 void x11WakeEventLoop(void);
 void x11SetQuitKey(qxDisplay *display, int kind, int value);

@@ -528,7 +528,7 @@ static void openPendingInputMethods()
 
 int x11EventsMayBePending(void)
 {
-    if (qxWakeMessageSent() || x11MoreEventsPending)
+    if (qxWakeMessageSent() || x11MoreEventsPending || x11InputWatchFired())
         return 1;
     for (x11Connection *c = x11Connections; c; c = c->next)
         if (XQLength(c->display) > 0)
@@ -541,7 +541,9 @@ int x11EventsMayBePending(void)
     return monotonicNs() - lastPumpNs >= kPumpIntervalNs;
 }
 
-int x11HandleEvents(lua_State *, int *error)
+namespace {
+
+int pumpEvents(int *error)
 {
     lastPumpNs = monotonicNs();
     qxClearWakeMessageSent();
@@ -605,6 +607,21 @@ int x11HandleEvents(lua_State *, int *error)
     return qxQuitRequested ? 1 : 0;
 }
 
+} // namespace
+
+int x11WatchActive;
+
+int x11HandleEvents(lua_State *, int *error)
+{
+    int r = pumpEvents(error);
+    // The sockets are read: watched again, so that the script's next poll
+    // waits for the watch, unless events were left for it.
+    x11WatchActive = x11ArmInputWatch();
+    if (x11MoreEventsPending && qxUpcalls.requestPoll)
+        qxUpcalls.requestPoll();
+    return r;
+}
+
 int x11WaitEvents(void)
 {
     // Opening an input method reads the locale's compose tables, which
@@ -635,7 +652,9 @@ int x11WaitEvents(void)
     }
     if (top < 0)
         return 0;
+    x11InputWatchScriptWaits(1);
     select(top + 1, &set, nullptr, nullptr, nullptr);
+    x11InputWatchScriptWaits(0);
     return 0;
 }
 

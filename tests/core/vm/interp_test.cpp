@@ -835,3 +835,63 @@ TEST_F(InterpTest, LineHookStrideSkipsLinesButNotCounts) {
     EXPECT_EQ(hookLines.size(), linesWithCount);
     lua_sethook(L, nullptr, 0, 0);
 }
+
+namespace {
+int asked;
+// Asks for the trace step on every tenth call, as the input watch does.
+int askEveryTenth(lua_State *) {
+    if (++asked % 10 == 0) qxVmRequestTrace();
+    return 0;
+}
+} // namespace
+
+// With polls on request the line hook runs once at the start and then
+// only at the first line start after each request, whatever the stride;
+// the count hook still counts every instruction.
+TEST_F(InterpTest, PollOnRequestRunsTheLineHookWhenAsked) {
+    struct Guard {
+        ~Guard() { qxVmLineHookStride = 1; qxVmPollOnRequest = 0; }
+    } guard;
+    // for i = 1, 100 / ask() / x = x + 1 / next / return x (lines 1-5)
+    Func f;
+    f.k = {num(1), num(100), str("ask")};
+    f.code = {CREATE_ABx(OP_LOADK, 0, 0),      CREATE_ABx(OP_LOADK, 1, 1),         CREATE_ABx(OP_LOADK, 2, 0),
+              CREATE_ABC(OP_LOADNUM, 3, 0, 0), CREATE_ABC(OP_SUB, 0, 0, 2),        CREATE_J(3, 0),
+              CREATE_ABx(OP_GETGLOBAL, 4, 2),  CREATE_ABC(OP_CALL, 4, 1, 1),        CREATE_ABC(OP_ADD, 3, 3, K(0)),
+              CREATE_AsBx(OP_FORLOOP, 0, -4),  CREATE_ABC(OP_RETURN, 3, 2, 0)};
+    f.lines = {1, 1, 1, 1, 1, 1, 2, 2, 3, 4, 5};
+    setglobal("ask", askEveryTenth);
+    qxVmLineHookStride = 1000;
+    qxVmPollOnRequest = 1;
+    lua_sethook(L, recordLines, LUA_MASKLINE, 0);
+    hookLines.clear();
+    asked = 0;
+    ASSERT_EQ(run(f, 1), 0);
+    EXPECT_EQ(lua_tonumber(L, -1), 100);
+    ASSERT_EQ(hookLines.size(), 11u); // the start, then the ten requests
+    // the first instruction after a request only notes its place
+    for (size_t n = 1; n < hookLines.size(); n++) EXPECT_EQ(hookLines[n], 4) << n;
+
+    // No request: only the start.
+    lua_settop(L, 0);
+    setglobal("ask", [](lua_State *) { return 0; });
+    lua_sethook(L, recordLines, LUA_MASKLINE, 0);
+    hookLines.clear();
+    ASSERT_EQ(run(f, 1), 0);
+    EXPECT_EQ(hookLines.size(), 1u);
+
+    // The count hook counts as without polls on request.
+    setglobal("ask", askEveryTenth);
+    int counts[2];
+    for (int onRequest = 0; onRequest < 2; onRequest++) {
+        qxVmPollOnRequest = onRequest;
+        lua_settop(L, 0);
+        lua_sethook(L, recordLines, LUA_MASKCOUNT, 1);
+        countEvents = 0;
+        ASSERT_EQ(run(f, 1), 0);
+        counts[onRequest] = countEvents;
+    }
+    EXPECT_EQ(counts[1], counts[0]);
+    EXPECT_GT(counts[0], 400);
+    lua_sethook(L, nullptr, 0, 0);
+}
