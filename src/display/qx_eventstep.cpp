@@ -844,7 +844,10 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
         return r || qxQuitRequested ? 1 : 0;
     }
     int err = 0;
-    if (x11HandleEvents(L, &err)) {
+    const int stop = x11HandleEvents(L, &err);
+    if (flags & 1)
+        qxVmPollOnRequest = x11WatchActive; // armed by the pump
+    if (stop) {
         *error = err == ERR_USERABORT ? 0 : err;
         if (err == ERR_USERABORT)
             qxQuitRequested = 1;
