@@ -31,6 +31,7 @@ int watchedCount;
 bool armed;
 bool stopping;
 bool running;
+bool failed; // no thread could be made: not tried again at every drain
 pthread_t thread;
 int control[2] = {-1, -1}; // wakes the thread's poll when the state changes
 
@@ -137,7 +138,8 @@ int x11ArmInputWatch(void)
         fds[count++] = (int)c->fd;
     fired.store(0, std::memory_order_relaxed);
     pthread_mutex_lock(&mutex);
-    if (!running && !stopping && !start()) {
+    if (!running && (stopping || failed || !start())) {
+        failed = !stopping;
         pthread_mutex_unlock(&mutex);
         return 0;
     }
