@@ -162,7 +162,7 @@ def whole_process(args, names, peers, qxasm):
                           "".join(" %7.3f" % ref[p] for p in pnames) + "".join(" %8.2f" % (o / ref[p]) for p in pnames))
                 body = rows[1:]
                 for p in pnames:
-                    print("geometric mean ours/%-7s %.2f" % (p + ":", geomean([o / ref[p] for _, o, ref, _ in body])))
+                    print("geometric mean ours/%-7s %.3f" % (p + ":", geomean([o / ref[p] for _, o, ref, _ in body])))
                 worst = max(o / ref["lua5.1"] for _, o, ref, _ in body)
                 geo = geomean([o / ref["lua5.1"] for _, o, ref, _ in body])
                 print("targets against lua5.1: every ratio <= %.2f (worst %.2f), geometric mean <= %.2f (%.2f)\n"
