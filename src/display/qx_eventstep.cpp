@@ -810,7 +810,8 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
         // The line hook runs when the input watch asks for it (every event
         // source does); pollers that expect to run all the time get its
         // fast tick.
-        bool pollers = qxDisplayAdapterActive();
+        const bool adapter = qxDisplayAdapterActive();
+        bool pollers = adapter;
         for (qxCallbackNode *c = qxFirstCallback(); c; c = c->next) {
             if (c->kind != 1 || c->disabled || !c->func[1])
                 continue;
@@ -822,12 +823,11 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
             }
         }
         x11SetInputWatchFastTick(pollers);
-        if (qxDisplayAdapterActive())
-            x11WatchActive = x11ArmInputWatch();
-        qxVmPollOnRequest = x11WatchActive;
+        if (adapter) // no pump arms the watch
+            qxVmPollOnRequest = x11WatchActive = x11ArmInputWatch();
         // The line hook goes further only when events may be waiting: a
         // busy script then makes no system calls.
-        if (!qxDisplayAdapterActive() && !x11EventsMayBePending())
+        if (!adapter && !x11EventsMayBePending())
             return qxQuitRequested ? 1 : 0;
         double now = qxGetSeconds();
         if ((long)(now - lastSweep) > 9) {
@@ -845,8 +845,7 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
     }
     int err = 0;
     const int stop = x11HandleEvents(L, &err);
-    if (flags & 1)
-        qxVmPollOnRequest = x11WatchActive; // armed by the pump
+    qxVmPollOnRequest = x11WatchActive; // armed by the pump
     if (stop) {
         *error = err == ERR_USERABORT ? 0 : err;
         if (err == ERR_USERABORT)

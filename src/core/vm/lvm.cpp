@@ -190,13 +190,12 @@ static inline bool nonewindex(const Table *h) {
 // in place. While hooks are on it stays in place, counting the budget of
 // instructions before the next hook call, except in the stretches where
 // the line hook waits for a request (qxVmPollOnRequest).
-#define HOOK_IDLE (INT_MAX / 2)
 #define hooksync()                                                                  \
     {                                                                               \
         bool on = (L->hookmask & (LUA_MASKLINE | LUA_MASKCOUNT)) != 0;              \
         if (on != hooked) {                                                         \
             hooked = on;                                                            \
-            hookbudget = on ? 1 : HOOK_IDLE;                                        \
+            hookbudget = 1;                                                         \
             untraced = false;                                                       \
         }                                                                           \
         if (qxVmAbort || (hooked && !untraced)) vmdisp.store(tracedispatch, std::memory_order_relaxed); \
@@ -243,7 +242,7 @@ StkId luaV_execute(lua_State *L) {
     // Whether line or count hooks are on; instructions left before the next
     // hook check; whether ci->savedpc holds the previous instruction.
     bool hooked = false;
-    int hookbudget = HOOK_IDLE;
+    int hookbudget = 0;
     bool tracked = true;
     // Whether the line hook's stride runs untraced until a request.
     bool untraced = false;
@@ -689,8 +688,6 @@ retentry:
                 }
                 untraced = hookbudget > 1 && qxVmPollOnRequest && !(L->hookmask & LUA_MASKCOUNT);
                 hooksync();
-            } else {
-                hookbudget = HOOK_IDLE;
             }
             goto *dispatch[GET_OPCODE(i)];
         }

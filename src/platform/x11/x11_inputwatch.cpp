@@ -55,6 +55,14 @@ void poke()
     (void)n; // a full pipe already wakes the thread
 }
 
+void pokeIfRunning()
+{
+    pthread_mutex_lock(&mutex);
+    if (running)
+        poke();
+    pthread_mutex_unlock(&mutex);
+}
+
 void *watchThread(void *)
 {
     pollfd fds[kMaxFds + 1];
@@ -165,24 +173,16 @@ int x11InputWatchFired(void)
 
 void x11SetInputWatchFastTick(int on)
 {
-    if (fastTick.exchange(on ? 1 : 0, std::memory_order_relaxed) != (on ? 1 : 0)) {
-        pthread_mutex_lock(&mutex);
-        if (running)
-            poke();
-        pthread_mutex_unlock(&mutex);
-    }
+    if (fastTick.exchange(on ? 1 : 0, std::memory_order_relaxed) != (on ? 1 : 0))
+        pokeIfRunning();
 }
 
 void x11InputWatchScriptWaits(int waits)
 {
     scriptWaits.store(waits);
     // A watch asleep since the wait began ticks again.
-    if (!waits && asleep.load()) {
-        pthread_mutex_lock(&mutex);
-        if (running)
-            poke();
-        pthread_mutex_unlock(&mutex);
-    }
+    if (!waits && asleep.load())
+        pokeIfRunning();
 }
 
 void x11StopInputWatch(void)
