@@ -211,12 +211,12 @@ int readWholeFileUpcall(const char *path, void **data, int64_t *length, size_t e
     return qxReadWholeFile(path, nullptr, nullptr, data, length, 1, extra);
 }
 
-// The platform's capability questions: what an adapter with video bitmaps
-// reports in its display-adapter extension flags.
+// The platform's capability questions: answered by an adapter with video
+// bitmaps only.
 uint32_t adapterHasCapUpcall(uint32_t capability)
 {
     if (!qxDisplayAdapter || !(qxDisplayAdapter->displayAdapterFlags & 0x10)) return 0;
-    return qxDisplayAdapter->extensionFlags[__builtin_ctz(QX_CAP_DISPLAYADAPTER)] & capability;
+    return qxAdapterCaps(capability);
 }
 
 // The display's work bitmap when its memory is the platform's own.

@@ -216,12 +216,12 @@ static void queueFrame(qxDisplay *d, qxVideo *v, qxBitMap *bm, int32_t x, int32_
         return;
     }
     *node = {nullptr, v, bm, x, y, w, h, nullptr};
+    // One pending frame per player: the old one goes under the same hold
+    // of the (recursive) queue mutex that appends the new one.
     auto *m = static_cast<qxMutex *>(d->pendingMutex);
     if (m) qxLockMutex(m);
-    dropFramesLocked(d, v); // one pending frame per player
-    qxPendingUpdate **tail = &d->pendingUpdates;
-    while (*tail) tail = &(*tail)->next;
-    *tail = node;
+    dropFramesLocked(d, v);
+    qxQueueDisplayUpdate(d, node);
     if (m) qxUnlockMutex(m);
     qxWakeEventLoop();
 }

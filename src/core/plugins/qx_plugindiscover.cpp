@@ -122,13 +122,6 @@ qxPluginListNode **qxCapabilityList(uint32_t capability)
     }
 }
 
-qxPluginNode *qxFindPluginNode(const qxPluginInfo *info)
-{
-    for (qxPluginNode *n = qxPluginList; n; n = n->next)
-        if (n->handle && n->handle->info == info) return n;
-    return nullptr;
-}
-
 int qxLoadPluginFile(const char *path, int force, qxPluginNode **out)
 {
     if (out) *out = nullptr;
@@ -326,12 +319,6 @@ void qxUnloadPlugins(void)
     qxDisplayAdapter = nullptr;
     // Wrappers a plug-in did not free itself.
     qxFreeCallWrappers();
-}
-
-qxAdapterMainLoopFunc qxGetAdapterMainLoop(void)
-{
-    if (!qxDisplayAdapter || qxDisplayAdapter->abiKind == 2) return nullptr;
-    return reinterpret_cast<qxAdapterMainLoopFunc>(qxDisplayAdapter->entry[QX_EP_AdapterMainLoop]);
 }
 
 // ---- The host table's plug-in list ----

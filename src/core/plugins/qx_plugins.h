@@ -50,7 +50,6 @@ void qxUnloadPlugins(void);
 // flags receives its display wishes. 0 or an error code.
 int qxLoadPlugin(lua_State *L, const char *name, int version, int revision, int constantsOnly, int adaptersOnly,
                  int loadAll, qxRequireTag *tags, uint32_t *flags);
-qxPluginNode *qxFindPluginNode(const qxPluginInfo *info);
 
 // ---- Loader and adapter lists ----
 int qxLoaderAllowed(const char *list, const char *name, int pluginMeansAll);
@@ -72,10 +71,6 @@ void qxSetPluginDisabled(qxPluginInfo *info, uint32_t flag);
 void qxSetPluginUserValue(qxPluginInfo *info, uintptr_t value);
 uintptr_t qxGetPluginUserValue(qxPluginInfo *info);
 
-// The display adapter's main loop entry, or null when no adapter provides one.
-typedef void (*qxMainLoopRun)(void *L);
-typedef int (*qxAdapterMainLoopFunc)(lua_State *L, qxMainLoopRun run, void *runArg, void *, void *);
-qxAdapterMainLoopFunc qxGetAdapterMainLoop(void);
 // The installed display adapter (filled by the display layer), or null.
 extern qxPluginInfo *qxDisplayAdapter;
 }

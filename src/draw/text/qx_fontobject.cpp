@@ -1,11 +1,9 @@
-// Font objects, and the line print to virtual files.
+// Font objects.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
 #include "core/commands/qx_objreg.h"
-#include "core/files/qx_file.h"
-#include "core/plugins/qx_plugins.h"
 #include "draw/text/qx_text.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -93,29 +91,5 @@ void qxFreeAllFontObjects(lua_State *L)
 void *qxFontObjectList(void)
 {
     return &head;
-}
-
-int qxPrintLine(qxFileHandle *file, const char *text)
-{
-    char line[1024];
-    const size_t n = text ? std::min(strlen(text), sizeof line - 2) : 0;
-    if (n) memcpy(line, text, n);
-    line[n] = '\n';
-    line[n + 1] = 0;
-    return qxPutS(file, line) < 0 ? ERR_WRITEFILE : 0;
-}
-
-int qxAdapterPrint(const char *text)
-{
-    const qxPluginInfo *adapter = qxDisplayAdapter;
-    if (!adapter) return ERR_WRONGUSAGE;
-    // Nothing reaches a plug-in of the calling convention this platform
-    // does not run; every call into it yields 0.
-    if (adapter->abiKind == 2) return 0;
-    // The adapter's entry points hold no print entry, so its text takes
-    // the one path every adapter shares: a line on the console.
-    const size_t n = text ? std::min(strlen(text), size_t(1022)) : 0;
-    qxPrintF("%.*s\n", int(n), n ? text : "");
-    return 0;
 }
 }

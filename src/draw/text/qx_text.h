@@ -208,14 +208,6 @@ int qxFreeFontObject(lua_State *L, uint32_t number, void *automatic);
 void qxFreeAllFontObjects(lua_State *L);
 // The head variable of the font object list.
 void *qxFontObjectList(void);
-// Writes text (null counts as empty) and a line feed, at most 1023
-// characters in all, to a virtual file.
-struct qxFileHandle;
-int qxPrintLine(qxFileHandle *file, const char *text);
-// Text a display adapter shows for the script: 1055 without an adapter,
-// else 0 (a line on the console, at most 1023 characters in all; nothing
-// for an adapter no call reaches).
-int qxAdapterPrint(const char *text);
 // Registers text objects (type 8) as a source of ConvertToBrush.
 void qxLinkTextBrushSource(void);
 // GetAttribute of text objects and font objects.

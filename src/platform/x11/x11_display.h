@@ -317,7 +317,6 @@ void x11DrawLine(qxDisplay *display, int x1, int y1, int x2, int y2, uint32_t co
 void x11MakeClipRegion(qxDisplay *display, Region *out, uint32_t flags);
 void x11FreeClipRegion(x11DisplayData *data, Region region);
 void x11SetForeground(x11DisplayData *data, uint32_t colour);
-void x11GetDrawOffset(qxDisplay *display, int *x, int *y);
 // 0xRRGGBB (alpha in the top byte kept where the format has one) to a
 // pixel of the format code.
 uint32_t x11ColorToPixel(uint32_t colour, int format);

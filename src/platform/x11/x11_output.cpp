@@ -77,12 +77,6 @@ uint32_t x11ColorToPixel(uint32_t c, int format)
     }
 }
 
-void x11GetDrawOffset(qxDisplay *, int *x, int *y)
-{
-    *x = 0;
-    *y = 0;
-}
-
 void x11MakeClipRegion(qxDisplay *display, Region *out, uint32_t flags)
 {
     *out = nullptr;

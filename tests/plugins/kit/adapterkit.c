@@ -71,15 +71,16 @@ void ClosePlugin(void) {}
 uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
 {
     (void)reserved;
-    /* Its own main loop; hardware bitmaps when installed with flag 0x10;
-     * built with KIT_TRANSFORMS it also transforms them (16), with
-     * KIT_TARGETS scripts may select them as drawing targets. */
-    uint32_t flags = 1 | 8;
+    /* Bit 1: its own main loop, and (with video bitmaps, flag 0x10) it
+     * scales them; built with KIT_TRANSFORMS it also transforms them (bit
+     * 2), with KIT_TARGETS scripts may select them as brush and alpha (bit
+     * 4) and mask (bit 8) drawing targets. */
+    uint32_t flags = 1;
 #ifdef KIT_TRANSFORMS
-    flags |= 16;
+    flags |= 2;
 #endif
-#ifdef KIT_TARGETS /* hardware brushes as brush, alpha (64) and mask (128) targets */
-    flags |= 64 | 128;
+#ifdef KIT_TARGETS
+    flags |= 4 | 8;
 #endif
     return capability == QX_CAP_DISPLAYADAPTER ? flags : 0;
 }
@@ -335,6 +336,19 @@ void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Ta
         say("AllocVideoBitMap %u %ux%u flags=%x transform of %u %ux%u matrix %g %g %g %g smooth %u\n", v->number,
             width, height, flags, from->number, (unsigned)sourceWidth, (unsigned)sourceHeight, rounded(matrix[0]),
             rounded(matrix[1]), rounded(matrix[2]), rounded(matrix[3]), (unsigned)smooth);
+        return v;
+    }
+    if (sourceWidth && sourceHeight && argb) { /* a scaled copy of one of ours, nearest pixels */
+        const VideoBitMap *from = (const VideoBitMap *)argb;
+        VideoBitMap *v = width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
+        if (!v) return NULL;
+        v->number = ++videoBitMaps, v->width = width, v->height = height;
+        for (uint32_t y = 0; y < height; y++)
+            for (uint32_t x = 0; x < width; x++)
+                v->pixels[(size_t)y * width + x] =
+                    from->pixels[(size_t)(y * from->height / height) * from->width + x * from->width / width];
+        say("AllocVideoBitMap %u %ux%u flags=%x scale of %u %ux%u smooth %u\n", v->number, width, height, flags,
+            from->number, (unsigned)sourceWidth, (unsigned)sourceHeight, (unsigned)smooth);
         return v;
     }
     VideoBitMap *v = argb && width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
