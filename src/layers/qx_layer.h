@@ -208,7 +208,6 @@ qxBGPic *qxLayerOwner(const void *layer);
 int qxRemoveLayerRecord(lua_State *L, qxBGPic *bgpic, qxLayer *layer, int noRedraw, qxRectList *list);
 
 // Rectangles.
-int qxRectsOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t a1, int32_t b1, int32_t a2, int32_t b2);
 int qxRectsOverlapWH(int32_t x, int32_t y, int32_t w, int32_t h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 void qxUnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 void qxRectListAdd(qxRectList *list, int32_t x, int32_t y, int32_t width, int32_t height, int grow);
@@ -221,8 +220,9 @@ void qxRefreshRectList(lua_State *L, qxRectList *list);
 int qxGetLayerImage(lua_State *L, const qxLayer *layer, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
                     int32_t *sx, int32_t *sy);
 int qxHasActiveFilters(const qxFilterBlock *filters);
-// Adds a layer's screen rectangle to a list (growing it).
-void qxMarkLayerDirty(qxRectList *list, const qxLayer *layer, const qxLayerData *data);
+// Adds a layer's screen rectangle (of the given rendition, else the
+// on-screen one) to the display's dirty rectangles.
+void qxMarkLayerDirty(lua_State *L, const qxLayer *layer, const qxLayerData *data);
 // Cuts (x, y, w, h) to the second rectangle; 0 when nothing is left.
 int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 // Where a layer's shadow lies: its drawn rectangle grown by the blur
@@ -239,7 +239,6 @@ void qxRefreshDirtyRects(lua_State *L);
 // The layer commands' checks: a current display drawing to itself with
 // layers on; 0 or the code.
 int qxLayerModeGuard(qxDisplay **out);
-void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h);
 void Redraw(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap *destination, int32_t x, int32_t y,
             int32_t width, int32_t height, uint32_t flags);
 void qxDrawLayer(lua_State *L, qxLayer *layer, int fast);

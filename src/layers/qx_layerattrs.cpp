@@ -8,6 +8,7 @@
 #include "display/qx_displaylibs.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_anim.h"
+#include "objects/qx_bgpicobj.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -74,7 +75,7 @@ int layerAttribute(lua_State *L, qxObjectRef, int attribute)
     switch (attribute) {
     case kWidth: return push(L, shown->dwidth);
     case kHeight: return push(L, shown->dheight);
-    case kLayers: return push(L, qxCountLayers(qxLayerBGPic()));
+    case kLayers: return push(L, qxCountAllLayers()); // of every BGPic
     case kXPos: return push(L, shown->left);
     case kYPos: return push(L, shown->top);
     case kType: return push(L, l->type);

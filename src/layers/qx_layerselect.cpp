@@ -136,9 +136,7 @@ void markTopLayerDirty(lua_State *L, qxBGPic *b)
 {
     const qxLayer *l = b ? b->layers.last : nullptr;
     if (!l || l->hidden || l->type == QX_TYPE_NOOBJECT) return;
-    int32_t x, y, w, h;
-    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
-    qxInvalidateRect(L, x, y, w, h);
+    qxMarkLayerDirty(L, l, nullptr);
 }
 
 // EndSelect of the BGPic: the layers lose their selection marks and the

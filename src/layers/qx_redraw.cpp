@@ -254,11 +254,6 @@ extern "C" {
 
 qxRectList qxLayerCmdRects;
 
-int qxRectsOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t a1, int32_t b1, int32_t a2, int32_t b2)
-{
-    return !(y2 < b1 || y1 > b2 || x2 < a1 || x1 > a2);
-}
-
 int qxRectsOverlapWH(int32_t x, int32_t y, int32_t w, int32_t h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)
 {
     return int64_t(x) < int64_t(x2) + w2 && int64_t(x2) < int64_t(x) + w && int64_t(y) < int64_t(y2) + h2 &&
@@ -456,21 +451,6 @@ void qxRefreshDirtyRects(lua_State *L)
     s->dirtyCount = 0;
 }
 
-void qxRemoveDirtyRect(int32_t x, int32_t y, int32_t w, int32_t h)
-{
-    qxDisplay *d = qxCurrentDisplay;
-    qxOutputState *s = d ? qxOutputOf(d, 0) : nullptr;
-    if (!s || !s->dirty || s->dirtyCount >= s->dirtyCapacity) return;
-    const qxRectI gone{x, y, clamp32(int64_t(x) + w - 1), clamp32(int64_t(y) + h - 1)};
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < s->dirtyCount; ++i) {
-        const qxRectI &r = s->dirty[i];
-        if (r.left == gone.left && r.top == gone.top && r.right == gone.right && r.bottom == gone.bottom) continue;
-        s->dirty[kept++] = r;
-    }
-    s->dirtyCount = kept;
-}
-
 int qxGetLayerImage(lua_State *L, const qxLayer *l, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha,
                     int32_t *sx, int32_t *sy)
 {
@@ -480,11 +460,11 @@ int qxGetLayerImage(lua_State *L, const qxLayer *l, qxBitMap **bitmap, qxBitMap 
 
 int qxHasActiveFilters(const qxFilterBlock *filters) { return qxFiltersActive(filters); }
 
-void qxMarkLayerDirty(qxRectList *list, const qxLayer *l, const qxLayerData *d)
+void qxMarkLayerDirty(lua_State *L, const qxLayer *l, const qxLayerData *d)
 {
     int32_t x, y, w, h;
     qxLayerScreenRect(l, d ? d : l->onscreen, &x, &y, &w, &h);
-    qxRectListAdd(list, x, y, w, h, 1);
+    qxInvalidateRect(L, x, y, w, h);
 }
 
 int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2)

@@ -180,15 +180,6 @@ void qxFreeAnimRecord(lua_State *L, qxAnim *a)
     std::free(a);
 }
 
-int qxUnlinkAnim(lua_State *L, qxObjectRef ref)
-{
-    qxAnim *a = nullptr;
-    if (int r = qxFindAnim(L, ref, &a, QX_FIND_PENDING))
-        return r;
-    qxFreeAnimRecord(L, a);
-    return 0;
-}
-
 int qxFreeAnim(lua_State *L, qxObjectRef ref, int strict)
 {
     if (qxIsCurrentOutputObject(QX_TYPE_ANIM, ref))

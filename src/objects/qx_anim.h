@@ -53,7 +53,6 @@ int qxAddAnim(qxObjectRef *ref, uint32_t width, uint32_t height, qxBitMap **bitm
 // Find flags as for brushes (1 modify with copy-on-write, 2 pending, 4 no copy).
 int qxFindAnim(lua_State *L, qxObjectRef ref, qxAnim **out, uint32_t flags);
 int qxFreeAnim(lua_State *L, qxObjectRef ref, int strict);
-int qxUnlinkAnim(lua_State *L, qxObjectRef ref);
 void qxFlushDeletedAnims(lua_State *L);
 int qxCopyAnimData(lua_State *L, void *record, qxObjectRef *newRef);
 // The frame's planes (0-based). Without copy an in-memory anim's own planes;
