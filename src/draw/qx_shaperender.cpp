@@ -657,6 +657,13 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
         }
     } else {
         if (int e = rasterise(fill, size_t(lead), dx, dy, aa, filled ? 0 : lw, fillCov)) return e;
+        if (rec->type == QX_SHAPE_BOX && !rounded && rec->width == 1 && rec->height == 1 && lw == 1) {
+            // A 1 x 1 box is one whole pixel; the rasteriser would only smear
+            // a little coverage over it and its neighbour.
+            const int64_t px = int64_t(fill[size_t(lead)].x) + dx, py = int64_t(fill[size_t(lead)].y) + dy;
+            std::fill(fillCov.data.begin(), fillCov.data.end(), uint8_t(0));
+            if (px >= 0 && py >= 0 && px < w && py < h) fillCov.data[size_t(py) * size_t(w) + size_t(px)] = 255;
+        }
         if (border)
             if (int e = rasterise(edge, size_t(edgeLead), dx + bx, dy + by, aa, 0, edgeCov)) return e;
     }

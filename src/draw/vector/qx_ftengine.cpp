@@ -555,16 +555,18 @@ int32_t qxFtRenderShape(qxFtShape *s)
         else if (!cw && start < end) std::swap(start, end), cw = true;
     }
     if (s->type == 31 && !(start == 0 && end == 360)) {
-        // The arc keeps its place inside the full ellipse.
+        // The arc keeps its place inside the full ellipse, and the plane is
+        // the full ellipse's: the caller places it by the ellipse's corner.
         Outline full;
         if (!shapeOutline(*s, 0, 360, true, full) || FT_Outline_Get_BBox(&full.o, &box)) return 0;
         if (!shapeOutline(*s, start, end, cw, o)) return 0;
         FT_Outline_Translate(&o.o, -box.xMin, -box.yMin);
+        box.xMax -= box.xMin, box.yMax -= box.yMin, box.xMin = box.yMin = 0;
     } else {
         if (!shapeOutline(*s, start, end, cw, o) || FT_Outline_Get_BBox(&o.o, &box)) return 0;
         FT_Outline_Translate(&o.o, -box.xMin, -box.yMin);
+        if (FT_Outline_Get_BBox(&o.o, &box)) return 0;
     }
-    if (FT_Outline_Get_BBox(&o.o, &box)) return 0;
     if (!s->target) {
         s->planeWidth = uint32_t(std::max<FT_Pos>(0, ((box.xMax + 63) >> 6) - (box.xMin >> 6)));
         s->planeHeight = uint32_t(std::max<FT_Pos>(0, ((box.yMax + 63) >> 6) - (box.yMin >> 6)));

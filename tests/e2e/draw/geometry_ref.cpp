@@ -1,8 +1,9 @@
 // Reference pictures of draw_geometry.qxs and draw_shapes.qxs: the shapes'
 // outlines worked out from the tessellation rules (16.16 fixed point on
 // whole-degree tables), then rasterised by OpenCV as the player's masks
-// are, on white.
-//   geometry_ref geometry|shapes OUT (a binary PPM)
+// are, on white; the anti-aliased pies of the vector engine as OpenCV's
+// sectors averaged down.
+//   geometry_ref geometry|shapes|pies OUT (a binary PPM)
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -137,12 +138,66 @@ static cv::Mat shapes()
     return img;
 }
 
+// An anti-aliased pie of radius r whose ellipse box has its corner at
+// (x, y), from a to b degrees clockwise: OpenCV fills the sector (or strokes
+// its outline lw wide, round ends) 16 times finer and averages it down. The
+// engine's curves are Bezier pieces of up to half a turn, which stray from
+// the circle by up to a quarter of a pixel at this radius.
+static void pie(cv::Mat &img, int x, int y, int r, int a, int b, cv::Scalar c, int lw = 0)
+{
+    const int S = 16, m = 2, n = (2 * r + 2 * m) * S;
+    cv::Mat big(n, n, CV_8UC1, cv::Scalar(0)), cov;
+    // Edge coordinate e of the box is pixel-centre coordinate e * S - 0.5;
+    // an outline's stroke begins at the box's corner, as the full ellipse's does.
+    const double o = lw / 2.0 + m;
+    auto at = [&](double ex, double ey) {
+        return cv::Point(int(std::lrint(((ex + o) * S - 0.5) * 16)), int(std::lrint(((ey + o) * S - 0.5) * 16)));
+    };
+    const cv::Point centre = at(r, r);
+    const cv::Size axes(r * S * 16, r * S * 16);
+    if (!lw) {
+        cv::ellipse(big, centre, axes, 0, a, b, cv::Scalar(255), cv::FILLED, cv::LINE_8, 4);
+    } else {
+        cv::ellipse(big, centre, axes, 0, a, b, cv::Scalar(255), lw * S, cv::LINE_8, 4);
+        for (int k : {a, b})
+            cv::line(big, centre, at(r + r * std::cos(k * CV_PI / 180), r + r * std::sin(k * CV_PI / 180)),
+                     cv::Scalar(255), lw * S, cv::LINE_8, 4);
+    }
+    cv::resize(big, cov, cv::Size(n / S, n / S), 0, 0, cv::INTER_AREA);
+    for (int j = 0; j < cov.rows; j++)
+        for (int i = 0; i < cov.cols; i++) {
+            const int px = x - m + i, py = y - m + j, k = cov.at<uchar>(j, i);
+            if (!k || px < 0 || py < 0 || px >= img.cols || py >= img.rows) continue;
+            cv::Vec3b &d = img.at<cv::Vec3b>(py, px);
+            for (int ch = 0; ch < 3; ch++) d[ch] = cv::saturate_cast<uchar>(d[ch] + (c[ch] - d[ch]) * k / 255.0);
+        }
+}
+
+static cv::Mat pies()
+{
+    cv::Mat img(80, 200, CV_8UC3, cv::Scalar(255, 255, 255));
+    // The four quarters and the lower half clockwise, in place in their ellipses.
+    pie(img, 5, 5, 15, 0, 90, black);
+    pie(img, 40, 5, 15, 90, 180, red);
+    pie(img, 75, 5, 15, 180, 270, blue);
+    pie(img, 110, 5, 15, 270, 360, green);
+    pie(img, 145, 5, 15, 0, 180, black);
+    // Anticlockwise 0..90: three quarters.
+    pie(img, 5, 42, 15, 90, 360, red);
+    // #FILLNONE: the outlines, 1 pixel wide.
+    pie(img, 45, 42, 15, 0, 90, blue, 1);
+    pie(img, 85, 42, 15, 90, 360, black, 1);
+    // A 1 x 1 box is one pixel.
+    img.at<cv::Vec3b>(70, 190) = cv::Vec3b(0, 0, 0);
+    return img;
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 3) return 2;
     tables();
     const std::string scene = argv[1];
-    const cv::Mat img = scene == "shapes" ? shapes() : geometry();
+    const cv::Mat img = scene == "shapes" ? shapes() : scene == "pies" ? pies() : geometry();
     FILE *f = std::fopen(argv[2], "wb");
     if (!f) return 1;
     std::fprintf(f, "P6\n%d %d\n255\n", img.cols, img.rows);
