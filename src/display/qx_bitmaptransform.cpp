@@ -190,6 +190,12 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
         r.bytesPerPixel = bpp, r.layout = s.pixelFormat, r.smooth = smooth;
         r.matrix[0] = matrix[0], r.matrix[1] = matrix[1], r.matrix[2] = matrix[2], r.matrix[3] = matrix[3];
         r.matrix[4] = -minX, r.matrix[5] = -minY;
+        if (road == GENERAL && r.result) {
+            // The kernel writes only the covered span of each row: the rest stays clear.
+            for (int32_t row = 0; row < rh; row++)
+                std::memset(static_cast<uint8_t *>(d.pixels) + int64_t(row) * d.pixelsPerRow * bpp, 0,
+                            size_t(rw) * bpp);
+        }
         if (road == GENERAL) qxAffinePixels(&r);
         else {
             r.quarterKind = road == QUARTER1 ? 1 : 2;

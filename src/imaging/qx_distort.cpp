@@ -251,9 +251,11 @@ const double *weights()
     return table;
 }
 
-// 2 x 2 bilinear at (floor s, floor t), colours weighted by alpha.
+// 2 x 2 bilinear around (s, t), colours weighted by alpha. Pixel k's centre
+// lies at k + 0.5, as in the weighted average: an identity mapping copies.
 void bilinear(const qxDistortSource *src, double s, double t, uint8_t out[4])
 {
+    s -= 0.5, t -= 0.5;
     double fs = std::floor(s), ft = std::floor(t), fx = s - fs, fy = t - ft;
     double sum[4] = {}, wa = 0;
     for (int k = 0; k < 4; ++k) {

@@ -460,7 +460,7 @@ int cmdIsAnim(lua_State *L)
     char loader[256] = "";
     if (lua_gettop(L) >= 2 && lua_istable(L, 2))
         qxGetFieldStr(L, 2, "loader", loader, sizeof loader, nullptr);
-    lua_pushboolean(L, qxIsAnimFile(file.c_str(), loader[0] ? loader : nullptr, 0));
+    lua_pushnumber(L, qxIsAnimFile(file.c_str(), loader[0] ? loader : nullptr, 0) ? 1 : 0);
     return 1;
 }
 

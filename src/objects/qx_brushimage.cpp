@@ -270,7 +270,27 @@ int distort(lua_State *L, uint32_t method, int minCoeffs, int maxCoeffs)
 int cmdBarrel(lua_State *L) { return distort(L, 12, 3, 10); }
 int cmdPolar(lua_State *L) { return distort(L, 10, 0, 6); }
 int cmdArc(lua_State *L) { return distort(L, 9, 1, 4); }
-int cmdPerspective(lua_State *L) { return distort(L, 4, 8, 8); }
+// Eight coordinates: where the corners (0, 0), (w, 0), (0, h) and (w, h)
+// go; the fit takes four point pairs, source then destination.
+int cmdPerspective(lua_State *L)
+{
+    qxCheckArgCount(L, 9, 10, 0, 0);
+    double to[8];
+    for (int i = 0; i < 8; i++)
+        to[i] = luaL_checknumber(L, 2 + i);
+    const int smooth = lua_gettop(L) >= 10 && lua_toboolean(L, 10) && !(lua_isnumber(L, 10) && lua_tonumber(L, 10) == 0);
+    return withBrush(L, [&](qxBrush *b) {
+        const double w = W(b), h = H(b);
+        const double pairs[16] = {0, 0, to[0], to[1], w, 0, to[2], to[3], 0, h, to[4], to[5], w, h, to[6], to[7]};
+        qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
+        int32_t ow = 0, oh = 0;
+        if (int r = qxDistortBitmap(b->bitmap, b->mask, b->alpha, W(b), H(b), 4, 16, pairs, uint32_t(smooth), &bm, &m,
+                                    &a, &ow, &oh))
+            return r;
+        replacePlanes(b, bm, m, a, ow, oh);
+        return 0;
+    });
+}
 
 // A vector brush is drawn again from its source at the matrix m applied
 // after the one it is rendered at now, so that scaling stays sharp.
@@ -313,8 +333,9 @@ int transformBrush(lua_State *L, qxBrush *b, const double m[4], int smooth)
         return rerenderVector(L, b, m, smooth);
     qxBitMap *bm = nullptr, *mk = nullptr, *a = nullptr;
     int32_t w = 0, h = 0;
-    if (int r = qxTransformPixels(b->bitmap, b->mask, b->alpha, 0, 0, W(b), H(b), m, smooth, 0, &bm,
-                                  b->mask ? &mk : nullptr, &a, &w, &h))
+    // A general turn hands back a mask even for a brush without one: its
+    // corners outside the picture are transparent.
+    if (int r = qxTransformPixels(b->bitmap, b->mask, b->alpha, 0, 0, W(b), H(b), m, smooth, 0, &bm, &mk, &a, &w, &h))
         return r;
     (void)L;
     replacePlanes(b, bm, mk, a, w, h);

@@ -544,7 +544,7 @@ int cmdIsBrushEmpty(lua_State *L)
                 }
         }
     }
-    lua_pushboolean(L, empty);
+    lua_pushnumber(L, empty ? 1 : 0);
     return 1;
 }
 
