@@ -47,11 +47,31 @@ int qxQueueStreamData(qxSoundStream *s, const void *data, uint32_t frames)
         node->bytes = uint32_t(bytes);
     }
     pthread_mutex_lock(&s->queueMutex);
+    // Buffers the output has used up go first.
+    while (s->queue && s->queue->done) {
+        qxQueuedBuffer *used = s->queue;
+        s->queue = used->next;
+        qxFree(used);
+    }
     qxQueuedBuffer **p = &s->queue;
     while (*p) p = &(*p)->next;
     *p = node;
     pthread_mutex_unlock(&s->queueMutex);
     return 0;
+}
+
+int qxCustomStreamState(qxSoundStream *s, uint64_t *queued, uint32_t *reads)
+{
+    int ended = 0;
+    *queued = 0;
+    pthread_mutex_lock(&s->queueMutex);
+    for (qxQueuedBuffer *b = s->queue; b; b = b->next) {
+        if (!b->data) ended = 1;
+        else if (!b->done) *queued += b->frames - b->used;
+    }
+    *reads = s->reads;
+    pthread_mutex_unlock(&s->queueMutex);
+    return ended;
 }
 
 uint32_t qxReadCustomStream(qxSoundStream *s, uint8_t *buffer, uint32_t frames, int *end)
@@ -60,6 +80,7 @@ uint32_t qxReadCustomStream(qxSoundStream *s, uint8_t *buffer, uint32_t frames, 
     if (!frames) return 0;
     uint32_t done = 0, bpf = s->bytesPerFrame;
     pthread_mutex_lock(&s->queueMutex);
+    s->reads++;
     // Buffers used up are dropped as the reader passes them.
     while (s->queue && s->queue->done) {
         qxQueuedBuffer *used = s->queue;

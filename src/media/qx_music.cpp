@@ -101,7 +101,7 @@ void refreshState(qxMusic *m)
         qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
     } else if (m->scriptFed) {
         dropQueue(soundStream(m));
-        m->requestFrames = 2 * soundStream(m)->frequency;
+        m->refill = 1;
         m->baseMs = 0;
     } else {
         qxSeekSoundStream(soundStream(m), 0);
@@ -178,7 +178,7 @@ void haltMusic(qxMusic *m, bool pause)
             if (!pause) {
                 // Stopped: the queue goes, and the next start asks afresh.
                 dropQueue(s);
-                m->requestFrames = 2 * s->frequency;
+                m->refill = 1;
             }
         } else {
             qxSeekSoundStream(s, m->position);
@@ -190,22 +190,33 @@ void haltMusic(qxMusic *m, bool pause)
     updateTimerUser(nullptr);
 }
 
+// Remembers what the stream had read and been fed when its handler was
+// asked: it is asked again only once either has moved.
+void noteAsked(qxMusic *m)
+{
+    uint64_t queued;
+    qxCustomStreamState(soundStream(m), &queued, &m->readsAtAsk);
+    m->fedAtAsk = m->framesFed;
+}
+
 // Runs the FillMusicBuffer handler now for a refill of two seconds (L null:
 // left to the next poll of the event loop).
 int askForFrames(lua_State *L, qxMusic *m)
 {
     uint32_t frames = 2 * soundStream(m)->frequency;
+    m->refill = 0;
     if (!L) {
         m->requestFrames = frames;
         return 0;
     }
     m->requestFrames = 0;
+    noteAsked(m);
     return qxDispatchFillMusicNow(L, refOf(m), frames, m->framesFed);
 }
 
 int startMusic(qxMusic *m, lua_State *L = nullptr)
 {
-    if (m->scriptFed && m->requestFrames) {
+    if (m->scriptFed && m->refill) {
         // A fresh start: the queue is built anew before the first half is read.
         dropQueue(soundStream(m));
         if (int r = askForFrames(L, m)) return r;
@@ -392,7 +403,8 @@ int readPlayOptions(lua_State *L, int idx, qxMusic *m)
             volume = uint32_t(std::clamp(v, 0.0, 64.0));
         int ch = 0;
         if (qxGetFieldInt(L, idx, "channel", &ch, nullptr)) {
-            if (ch < 1) return ERR_CHANNELRANGE;
+            // 0 is any free channel.
+            if (ch < 0) return ERR_CHANNELRANGE;
             channel = uint32_t(ch);
         }
     } else if (!lua_isnoneornil(L, idx)) {
@@ -501,11 +513,7 @@ int playingPosition(int request)
 {
     qxReapChannels();
     if (playingNow) refreshState(playingNow);
-    if (!playingNow || playingNow->kind != KIND_MODULE) return -1;
-    qxAlsaLock();
-    int v = qxModPosition(moduleState(playingNow), request, 0);
-    qxAlsaUnlock();
-    return v;
+    return playingNow ? qxMusicPosition(playingNow, request) : -1;
 }
 
 int qxCmdGetSongPosition(lua_State *L)
@@ -594,7 +602,11 @@ int qxCmdSeekMusic(lua_State *L)
     qxReapChannels();
     refreshState(m);
     bool playing = m->state == PLAYING;
+    // The pause on the way is no pause of the script's: ResumeMusic() still
+    // names the music paused before.
+    qxMusic *paused = pausedLast;
     if (playing) haltMusic(m, true);
+    pausedLast = paused;
     uint32_t frame = uint32_t(uint64_t(ms) * s->frequency / 1000);
     if (int r = qxSeekSoundStream(s, frame)) return r;
     m->position = frame;
@@ -707,11 +719,31 @@ int qxCmdFillMusicBuffer(lua_State *L)
     if (!strcasecmp(kind, "end")) return qxQueueStreamData(s, nullptr, 0);
     std::vector<uint8_t> buffer(size_t(frames) * s->bytesPerFrame);
     bool unsigned8 = s->bits == 8 && !(s->flags & QX_SOUND_SIGNED);
+    // Frames of a source through the range options of table 4 into the
+    // buffer; the reader writes 8-bit data unsigned.
+    auto readRange = [&](const qxSound *source, qxRangeOptions *range) {
+        if (int r = qxReadRangeOptions(L, 4, source, range)) return r;
+        std::vector<uint8_t> out(buffer.size());
+        qxReadSampleRange(source, *range, out.data(), s->bits, s->channels, frames);
+        if (s->bits == 8 && !unsigned8)
+            for (uint8_t &b : out) b = uint8_t(b - 128);
+        buffer.swap(out);
+        return 0;
+    };
     if (!strcasecmp(kind, "mute")) {
         std::memset(buffer.data(), unsigned8 ? 0x80 : 0, buffer.size());
     } else if (!strcasecmp(kind, "pcm")) {
         luaL_checktable(L, 4);
         if (int r = pcmBuffer(L, 4, s, frames, buffer)) return r;
+        if (frames) {
+            // The values just read are the source of the range options.
+            qxSound built{buffer.data(), s->bits, s->bytesPerFrame, s->channels, s->flags,
+                          frames,        s->format, s->frequency};
+            qxRangeOptions range;
+            std::vector<uint8_t> values(buffer);
+            built.data = values.data();
+            if (int r = readRange(&built, &range)) return r;
+        }
     } else if (!strcasecmp(kind, "sample")) {
         luaL_checktable(L, 4);
         qxObjectRef ref{};
@@ -719,11 +751,8 @@ int qxCmdFillMusicBuffer(lua_State *L)
         qxSample *sample = nullptr;
         if (int r = qxFindSample(ref, &sample)) return r;
         qxRangeOptions range;
-        if (int r = qxReadRangeOptions(L, 4, sample->sound, &range)) return r;
-        qxReadSampleRange(sample->sound, range, buffer.data(), s->bits, s->channels, frames);
-        // The reader writes 8-bit data unsigned.
-        if (s->bits == 8 && !unsigned8)
-            for (uint8_t &b : buffer) b = uint8_t(b - 128);
+        if (int r = readRange(sample->sound, &range)) return r;
+        if (range.free) qxFreeSampleObject(L, sample);
     } else {
         return ERR_WRONGUSAGE;
     }
@@ -919,17 +948,23 @@ int qxFindMusicNeedingData(qxObjectRef *id, uint32_t *frames, uint64_t *fed)
         auto *m = reinterpret_cast<qxMusic *>(h);
         if (!m->scriptFed) continue;
         qxSoundStream *s = soundStream(m);
+        // A music whose channel ended is stopped: it asks for nothing more.
+        refreshState(m);
         uint32_t ask = m->requestFrames;
         if (!ask && m->state == PLAYING) {
+            // Less than a second queued asks for the rest, but only once the
+            // output has read since the last request or the handler fed
+            // something: a handler that gives nothing is asked again when
+            // its next buffer falls due. After an end buffer nothing is asked.
             uint64_t queued = 0;
-            pthread_mutex_lock(&s->queueMutex);
-            for (qxQueuedBuffer *b = s->queue; b; b = b->next)
-                if (b->data && !b->done) queued += b->frames - b->used;
-            pthread_mutex_unlock(&s->queueMutex);
-            if (queued < s->frequency) ask = uint32_t(s->frequency - queued);
+            uint32_t reads = 0;
+            bool ended = qxCustomStreamState(s, &queued, &reads);
+            bool due = reads != m->readsAtAsk || m->framesFed != m->fedAtAsk;
+            if (!ended && due && queued < s->frequency) ask = uint32_t(s->frequency - queued);
         }
         if (!ask) continue;
         m->requestFrames = 0;
+        noteAsked(m);
         *id = refOf(m);
         *frames = ask;
         *fed = m->framesFed;

@@ -31,10 +31,14 @@ struct qxMusic {
     uint8_t *fileData;
     uint32_t fileSize;
     uint64_t baseMs; // streams: the playing time before the current start
-    // Script-fed music: frames asked for at the next poll (0 none) and the
-    // frames fed so far.
+    // Script-fed music: frames asked for at the next poll (0 none), the
+    // frames fed so far, the refill a fresh start asks for, and the stream's
+    // reads and the frames fed when the handler was last asked.
     uint32_t requestFrames;
     uint64_t framesFed;
+    uint32_t refill;
+    uint32_t readsAtAsk;
+    uint64_t fedAtAsk;
 };
 
 extern const qxCommandDef *const qxMusicCommands;

@@ -24,10 +24,11 @@ struct qxRangeOptions {
     int64_t offset = 0;
     int64_t start = 0;
     int64_t end = 0; // 0: the sample's end
+    int free = 0;    // FillMusicBuffer: the source sample goes afterwards
 };
 
-// Reads "loop", "offset", "start" and "end" of table t and checks them
-// against the sound; 0 or 1447.
+// Reads "loop", "offset", "start", "end" and "free" of table t and checks
+// them against the sound; 0 or 1447.
 int qxReadRangeOptions(lua_State *L, int t, const qxSound *sound, qxRangeOptions *out);
 // Copies count frames of sound (through the range) into out, which has the
 // given bits and channels (8-bit written unsigned, 16-bit native order).
@@ -47,6 +48,9 @@ int qxMixSounds(const qxMixSource *sources, uint32_t count, uint32_t frames, uin
 // Writes the sound as a RIFF WAVE file at the given rate.
 int qxWriteWave(const char *name, const qxSound *sound, uint32_t rate);
 
+// Stops the sample on every channel and frees it (L null: its script data
+// references stay).
+void qxFreeSampleObject(lua_State *L, qxSample *s);
 // The sample of an identifier; 0, 1041 or 1178.
 int qxFindSample(qxObjectRef ref, qxSample **out);
 // The sample of argument idx; 0 or the lookup's error, for the command to return.

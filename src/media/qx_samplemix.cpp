@@ -86,6 +86,9 @@ int qxReadRangeOptions(lua_State *L, int t, const qxSound *sound, qxRangeOptions
         int loop = 1;
         qxGetFieldInt(L, t, "loop", &loop, nullptr);
         out->loop = loop;
+        int release = 0;
+        qxGetFieldInt(L, t, "free", &release, nullptr);
+        out->free = release;
         if (qxGetFieldNum(L, t, "offset", &v, nullptr)) out->offset = int64_t(v);
         if (qxGetFieldNum(L, t, "start", &v, nullptr)) out->start = int64_t(v);
         if (qxGetFieldNum(L, t, "end", &v, nullptr)) out->end = int64_t(v);

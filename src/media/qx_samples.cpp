@@ -435,6 +435,8 @@ static constexpr qxCommandDef sampleCommandsRows[] = {
 const qxCommandDef *const qxSampleCommands = sampleCommandsRows;
 constexpr qxNames qxSampleCommandNames = qxNamesOf<sampleCommandsRows>;
 
+void qxFreeSampleObject(lua_State *L, qxSample *s) { freeSample(L, s); }
+
 extern "C" {
 
 void qxFreeAllSamples(lua_State *L)

@@ -70,10 +70,12 @@ struct qxSoundStream {
     int64_t dataStart;
     int64_t fileSize; // bounds every read of the data chunk
     uint32_t planeBytes; // IFF: offset of the right plane
-    // Script-fed streams: the owning music object, the queue and its lock.
+    // Script-fed streams: the owning music object, the queue and its lock,
+    // and the reads the output made (each takes the next buffer's worth).
     void *music;
     pthread_mutex_t queueMutex;
     struct qxQueuedBuffer *queue;
+    uint32_t reads;
     // Loader plug-in streams (kind 5): the plug-in and its stream handle.
     const qxPluginInfo *plugin;
     void *pluginHandle;
@@ -274,6 +276,9 @@ int qxNewCustomStream(void *music, uint32_t frequency, uint32_t code, qxSoundStr
 // Appends frames of data in the stream's format (copied); null data ends the stream.
 int qxQueueStreamData(qxSoundStream *s, const void *data, uint32_t frames);
 uint32_t qxReadCustomStream(qxSoundStream *s, uint8_t *buffer, uint32_t frames, int *end);
+// The frames queued and not yet read, the reads so far, and 1 when an end
+// buffer is queued (nothing more will be read).
+int qxCustomStreamState(qxSoundStream *s, uint64_t *queued, uint32_t *reads);
 void qxFreeCustomStream(qxSoundStream *s);
 // Stream information by request code (0 duration, 1 position in ms, 3
 // format, 4 frequency, 5 bit rate); -1 for others. playingMs: the time since
