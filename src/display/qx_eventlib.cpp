@@ -377,16 +377,10 @@ int cmdMouseY(lua_State *L) { return mouseAxis(L, 1); }
 // (kind-4 callbacks: adapter handle, ondropfile set, their data).
 constexpr uint32_t kOnDropFileSlot = 17;
 
-void dropHandlerChanged(const qxDisplay *d)
+void dropHandlerChanged(lua_State *L, const qxDisplay *d)
 {
-    constexpr uint32_t kKind = 4;
     const int on = d->handlers[kOnDropFileSlot].function != QX_NO_REF;
-    void *handle = qxDisplayAdapterActive() ? d->window : nullptr;
-    for (qxCallbackNode *c = qxFirstCallback(); c; c = c->next) {
-        if (c->kind != kKind || c->disabled || !c->func[kKind])
-            continue;
-        reinterpret_cast<void (*)(void *, int, void *)>(c->func[kKind])(handle, on, c->userData);
-    }
+    qxRunCallbacks(L, 4, qxDisplayAdapterActive() ? d->window : nullptr, uintptr_t(on));
 }
 
 int cmdInstallEventHandler(lua_State *L)
@@ -404,7 +398,7 @@ int cmdInstallEventHandler(lua_State *L)
         d->closeHandler = d->handlers[QX_SLOT_CLOSEWINDOW].function != QX_NO_REF;
         qxDispCloseHandlerChanged(d);
         if (d->handlers[kOnDropFileSlot].function != dropBefore)
-            dropHandlerChanged(d);
+            dropHandlerChanged(L, d);
     }
     for (uint32_t i = 0; i < QX_OBJECT_SLOTS; i++)
         if (int r = fillSlotNamed(L, qxObjectHandlers[i], qxObjectEventNames[i], userData, &changed))

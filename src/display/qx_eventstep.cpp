@@ -811,18 +811,11 @@ int qxPollEvents(lua_State *L, int flags, int, int *error)
         // source does); pollers that expect to run all the time get its
         // fast tick.
         const bool adapter = qxDisplayAdapterActive();
-        bool pollers = adapter;
-        for (qxCallbackNode *c = qxFirstCallback(); c; c = c->next) {
-            if (c->kind != 1 || c->disabled || !c->func[1])
-                continue;
-            pollers = true;
-            auto f = reinterpret_cast<int (*)(lua_State *, void *)>(c->func[1]);
-            if (int r = f(L, c->userData)) {
-                *error = r;
-                return 1;
-            }
+        if (int r = qxRunCallbacks(L, 1, nullptr, 0)) {
+            *error = r;
+            return 1;
         }
-        x11SetInputWatchFastTick(pollers);
+        x11SetInputWatchFastTick(adapter || qxHasCallbacks(1));
         if (adapter) // no pump arms the watch
             qxVmPollOnRequest = x11WatchActive = x11ArmInputWatch();
         // The line hook goes further only when events may be waiting: a

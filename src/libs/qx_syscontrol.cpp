@@ -8,6 +8,7 @@
 #include "core/commands/qx_cmdcall.h"
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
+#include "core/runtime/qx_lists.h"
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/qx_vmregs.h"
@@ -84,13 +85,13 @@ int qxCmdEnd(lua_State *L) {
 
 int qxCmdEnableLineHook(lua_State *L) {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    qxLineHookDisabled = 0;
+    qxSetLineHookDisabled(0);
     return 0;
 }
 
 int qxCmdDisableLineHook(lua_State *L) {
     qxCheckArgCount(L, 0, 0, 0, 0);
-    qxLineHookDisabled = 1;
+    qxSetLineHookDisabled(1);
     return 0;
 }
 

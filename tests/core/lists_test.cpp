@@ -8,6 +8,7 @@
 #include "core/runtime/qx_lists.h"
 #include "core/commands/qx_objreg.h"
 #include "core/runtime/qx_startup.h"
+#include "core/vm/qx_vmregs.h"
 #include "platform/qx_memory.h"
 #include "testlib.h"
 
@@ -89,20 +90,45 @@ TEST(ListsTest, BoundedCopiesAndPaths) {
     EXPECT_EQ(qxMulAdd(0x10000, 0x10000, 5), 5u);
 }
 
-int callbackRan;
-void callbackFunc() { callbackRan++; }
+int lineCalls;
+int lineCallback(lua_State *, void *data) {
+    lineCalls++;
+    return *static_cast<int *>(data);
+}
+uintptr_t textModeSeen = 99;
+void textModeCallback(uintptr_t value, void *, uintptr_t) { textModeSeen = value; }
 
 TEST(ListsTest, CallbacksAndPluginLists) {
-    EXPECT_EQ(qxAddCallback(5, callbackFunc, nullptr, 0), nullptr);
-    qxCallbackNode *n = qxAddCallback(2, callbackFunc, &callbackRan, 1);
-    ASSERT_NE(n, nullptr);
-    EXPECT_EQ(qxFirstCallback(), n);
-    EXPECT_EQ(n->func[2], callbackFunc);
-    EXPECT_EQ(n->mode, 1u);
-    qxSetCallbackDisabled(n, 1);
-    EXPECT_EQ(n->disabled, 1u);
-    qxRemoveCallback(n);
-    EXPECT_EQ(qxFirstCallback(), nullptr);
+    auto f = [](auto fn) { return reinterpret_cast<qxCallbackFunc>(fn); };
+    EXPECT_EQ(qxAddCallback(5, f(lineCallback), nullptr, 0), nullptr);
+    int stop = 0, fail = 1077;
+    qxCallbackNode *a = qxAddCallback(1, f(lineCallback), &stop, 1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->mode, 1u);
+    // A line callback puts the interpreter on its per-line road while the
+    // line hook is on.
+    EXPECT_EQ(qxVmEveryLine, 1);
+    qxSetLineHookDisabled(1);
+    EXPECT_EQ(qxVmEveryLine, 0);
+    qxSetLineHookDisabled(0);
+    EXPECT_EQ(qxVmEveryLine, 1);
+    qxCallbackNode *b = qxAddCallback(1, f(lineCallback), &fail, 0);
+    qxAddCallback(3, f(textModeCallback), nullptr, 0);
+    // The first non-zero result ends the walk; disabled ones are skipped.
+    EXPECT_EQ(qxRunCallbacks(nullptr, 1, nullptr, 0), 1077);
+    EXPECT_EQ(lineCalls, 2);
+    qxSetCallbackDisabled(b, 1);
+    EXPECT_EQ(qxRunCallbacks(nullptr, 1, nullptr, 0), 0);
+    EXPECT_EQ(lineCalls, 3);
+    qxRunCallbacks(nullptr, 3, nullptr, 0);
+    EXPECT_EQ(textModeSeen, 0u);
+    qxSetCallbackDisabled(a, 1);
+    EXPECT_EQ(qxVmEveryLine, 0);
+    EXPECT_EQ(qxHasCallbacks(1), 0);
+    qxSetCallbackDisabled(a, 0);
+    qxRemoveCallback(a);
+    qxRemoveCallback(b);
+    EXPECT_EQ(qxVmEveryLine, 0);
 
     qxAppletInfo applet{};
     qxAppletInfo *saved = qxApplet;
@@ -116,10 +142,12 @@ TEST(ListsTest, CallbacksAndPluginLists) {
     EXPECT_EQ(qxAddToPluginList(&list, &item), 0);
     ASSERT_NE(list, nullptr);
     EXPECT_NE(list->next, nullptr);
-    qxAddCallback(0, callbackFunc, nullptr, 0);
+    qxAddCallback(1, f(lineCallback), &stop, 0);
     qxFreeRuntimeLists(nullptr);
     EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(qxFirstCallback(), nullptr);
+    EXPECT_EQ(qxHasCallbacks(1), 0);
+    EXPECT_EQ(qxHasCallbacks(3), 0);
+    EXPECT_EQ(qxVmEveryLine, 0);
     qxApplet = saved;
 }
 

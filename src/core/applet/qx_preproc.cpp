@@ -16,6 +16,7 @@
 #include "core/commands/qx_commands.h"
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_file.h"
+#include "core/runtime/qx_lists.h"
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
@@ -702,6 +703,8 @@ void qxSwitchToLatin1(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet
     if (char *tags = qxGlobalSettings.requireTags) convertInPlace(tags, std::strlen(tags) + 1);
     for (qxIconSlot &slot : qxIconSlots)
         if (slot.isDefault && slot.path) convertInPlace(slot.path, std::strlen(slot.path) + 1);
+    // Plug-ins learn the new text mode (0: ISO-8859-1, as host slot 49 says it).
+    qxRunCallbacks(L, 3, nullptr, 0);
 }
 
 int qxPrepareMainChunk(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)

@@ -24,6 +24,7 @@ uintptr_t qxRaiseOnError = 1;
 uintptr_t qxCallbackNesting;
 int qxErrorHandlerRef = -1;
 int qxErrorHandlerRunning;
+int qxErrorHandlerBlocked;
 lua_CFunction qxGetLastErrorCommand;
 int qxLineHookDisabled;
 }
@@ -45,14 +46,14 @@ const char *registeredName(const char *called) {
     return called;
 }
 
-bool handlerActive() {
-    return qxErrorHandlerRef >= 0 && qxCallbackNesting == 0 && !qxErrorHandlerRunning &&
-           qxRaiseOnError;
-}
-
 } // namespace
 
 extern "C" {
+
+int qxErrorHandlerActive(void) {
+    return qxErrorHandlerRef >= 0 && qxCallbackNesting == 0 && !qxErrorHandlerRunning && qxRaiseOnError &&
+           !qxErrorHandlerBlocked;
+}
 
 const char *qxGetErrorCommandName(void) { return commandName; }
 const char *qxGetErrorFileName(void) { return errorFile; }
@@ -108,7 +109,7 @@ void qxRaiseCommandError(lua_State *L, int code) {
         qxVmAbort = 1;
         luaG_raisecode(L, code);
     }
-    if (handlerActive()) {
+    if (qxErrorHandlerActive()) {
         int status = qxCallErrorHandler(L, code);
         if (status == 0) return; // handled: the command gives no results
         code = status;           // the handler's own failure replaces it
@@ -217,6 +218,7 @@ void qxFreeErrorState(lua_State *L) {
     if (L && qxErrorHandlerRef >= 0) luaL_unref(L, LUA_REGISTRYINDEX, qxErrorHandlerRef);
     qxErrorHandlerRef = -1;
     qxErrorHandlerRunning = 0;
+    qxErrorHandlerBlocked = 0;
     qxCallbackNesting = 0;
     qxLastError = 0;
     copyName(errorFile, sizeof errorFile, "?");

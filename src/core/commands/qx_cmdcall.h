@@ -37,7 +37,10 @@ extern uintptr_t qxCallbackNesting;
 extern int qxErrorHandlerRef;
 // Set while the RaiseOnError handler runs.
 extern int qxErrorHandlerRunning;
-// Set by DisableLineHook: the per-line hook then does nothing.
+// Set by a plug-in (host attribute 43): the RaiseOnError handler is not called.
+extern int qxErrorHandlerBlocked;
+// Set by DisableLineHook: the per-line hook then does nothing. Changed
+// through qxSetLineHookDisabled, which picks the interpreter's road.
 extern int qxLineHookDisabled;
 // The GetLastError command, whose calls keep the last error.
 extern lua_CFunction qxGetLastErrorCommand;
@@ -54,6 +57,11 @@ inline int qxCallTraceEnabled(void) {
     return qxGlobalSettings.debugOutput && !qxGlobalSettings.noDebug && !qxVmAbort;
 }
 void qxTraceCommandCall(lua_State *L);
+
+// Whether a failing command goes to the RaiseOnError handler: one is set,
+// no callback runs, it is not running already, raising is on and no
+// plug-in blocks it.
+int qxErrorHandlerActive(void);
 
 // Calls the RaiseOnError handler with (code, message, command, line);
 // returns the status of its protected call.

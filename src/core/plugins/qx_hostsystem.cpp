@@ -33,8 +33,6 @@ qxCallWrapper *qxCurrentWrapper;
 
 namespace {
 
-uint32_t errorHandlerBlocked; // tag 43
-
 int hostAttributes(qxHostTag *tags)
 {
     int handled = 0;
@@ -55,7 +53,7 @@ int hostAttributes(qxHostTag *tags)
         case 32:
             if (v) *reinterpret_cast<uint32_t *>(v) = uint32_t(qxGtkThreadStarted());
             break;
-        case 33: qxLineHookDisabled = int(v); break;
+        case 33: qxSetLineHookDisabled(v ? 1 : 0); break;
         case 35:
             if (v) *reinterpret_cast<uint32_t *>(v) = qxUpcalls.frameRate ? qxUpcalls.frameRate() : 60;
             break;
@@ -65,7 +63,7 @@ int hostAttributes(qxHostTag *tags)
             qxResetErrorFunction();
             qxVmAbort = 0;
             break;
-        case 43: errorHandlerBlocked = uint32_t(v); break;
+        case 43: qxErrorHandlerBlocked = v ? 1 : 0; break;
         case 44:
             if (v) *reinterpret_cast<uint32_t *>(v) = uint32_t(qxRaiseOnError);
             break;
@@ -291,7 +289,7 @@ uint32_t hostUtf8Mode(void) { return qxTextModeUtf8 ? 1 : 0; }
 
 int hostCallErrorHandler(lua_State *L, int code)
 {
-    if (qxErrorHandlerRef == -1 || qxErrorHandlerRunning || errorHandlerBlocked) return code;
+    if (!qxErrorHandlerActive()) return code;
     qxErrorHandlerRunning = 1;
     int r = qxCallErrorHandler(L, code);
     qxErrorHandlerRunning = 0;

@@ -12,6 +12,7 @@
 #include "core/commands/qx_objreg.h"
 #include "core/runtime/qx_startup.h"
 #include "core/vm/lauxlib.h"
+#include "core/vm/qx_vmregs.h"
 #include "platform/qx_memory.h"
 
 namespace {
@@ -30,6 +31,20 @@ bool rememberPluginList(qxPluginListNode **list) {
     if (pluginListCount == kMaxPluginLists) return false;
     pluginLists[pluginListCount++] = list;
     return true;
+}
+
+bool runs(const qxCallbackNode *c, uint32_t kind) { return c->kind == kind && !c->disabled && c->func[kind]; }
+
+// Kind-1 callbacks count or step script lines: while one runs and the line
+// hook is on, the interpreter calls the hook at every new line; otherwise
+// it polls on request.
+void chooseLineRoad() {
+    bool everyLine = false;
+    for (const qxCallbackNode *c = callbacks; c && !qxLineHookDisabled && !everyLine; c = c->next)
+        everyLine = runs(c, 1);
+    if (everyLine == (qxVmEveryLine != 0)) return;
+    qxVmEveryLine = everyLine ? 1 : 0;
+    if (everyLine) qxVmRequestTrace();
 }
 
 } // namespace
@@ -176,12 +191,14 @@ qxCallbackNode *qxAddCallback(uint32_t kind, qxCallbackFunc func, void *userData
     qxCallbackNode **tail = &callbacks;
     while (*tail) tail = &(*tail)->next;
     *tail = node;
+    chooseLineRoad();
     return node;
 }
 
 void qxSetCallbackDisabled(qxCallbackNode *node, int flag) {
     for (qxCallbackNode *n = callbacks; n; n = n->next)
         if (n == node) n->disabled = flag ? 1 : 0;
+    chooseLineRoad();
 }
 
 void qxRemoveCallback(qxCallbackNode *node) {
@@ -189,11 +206,37 @@ void qxRemoveCallback(qxCallbackNode *node) {
         if (*p != node) continue;
         *p = node->next;
         qxFree(node);
-        return;
+        break;
     }
+    chooseLineRoad();
 }
 
-qxCallbackNode *qxFirstCallback(void) { return callbacks; }
+int qxRunCallbacks(lua_State *L, uint32_t kind, void *handle, uintptr_t value) {
+    for (qxCallbackNode *c = callbacks; c; c = c->next) {
+        if (!runs(c, kind)) continue;
+        void *data = c->userData;
+        switch (kind) {
+        case 1:
+            if (int r = reinterpret_cast<int (*)(lua_State *, void *)>(c->func[1])(L, data)) return r;
+            break;
+        case 3: reinterpret_cast<void (*)(uintptr_t, void *, uintptr_t)>(c->func[3])(value, data, 0); break;
+        case 4: reinterpret_cast<void (*)(void *, int, void *)>(c->func[4])(handle, int(value), data); break;
+        default: break;
+        }
+    }
+    return 0;
+}
+
+int qxHasCallbacks(uint32_t kind) {
+    for (const qxCallbackNode *c = callbacks; c; c = c->next)
+        if (runs(c, kind)) return 1;
+    return 0;
+}
+
+void qxSetLineHookDisabled(int flag) {
+    qxLineHookDisabled = flag;
+    chooseLineRoad();
+}
 
 // Runtime
 
@@ -213,6 +256,7 @@ void qxFreeRuntimeLists(lua_State *L) {
         qxFree(callbacks);
         callbacks = next;
     }
+    chooseLineRoad();
     for (int i = 0; i < pluginListCount; i++) {
         qxPluginListNode **list = pluginLists[i];
         while (*list) {

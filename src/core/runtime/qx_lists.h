@@ -76,7 +76,14 @@ int qxAddToPluginList(qxPluginListNode **list, void *item);
 qxCallbackNode *qxAddCallback(uint32_t kind, qxCallbackFunc func, void *userData, uint32_t flags);
 void qxSetCallbackDisabled(qxCallbackNode *node, int flag);
 void qxRemoveCallback(qxCallbackNode *node);
-qxCallbackNode *qxFirstCallback(void);
+// Runs the enabled callbacks of a kind in list order: kind 1 (L, data),
+// giving the first non-zero result; kind 3 (value, data, 0), the text-mode
+// switch; kind 4 (handle, value, data), a display's drop state.
+int qxRunCallbacks(lua_State *L, uint32_t kind, void *handle, uintptr_t value);
+// 1 when an enabled callback of the kind is registered.
+int qxHasCallbacks(uint32_t kind);
+// DisableLineHook and EnableLineHook (and plug-ins through the host).
+void qxSetLineHookDisabled(int flag);
 
 // Records the start time of the run.
 int qxInitRuntime(void);

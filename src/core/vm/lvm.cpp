@@ -25,6 +25,7 @@ static const Instruction *gosubStack[QX_GOSUB_DEPTH];
 int qxVmGosubCount = 0;
 int qxVmLineHookStride = 1;
 int qxVmPollOnRequest = 0;
+int qxVmEveryLine = 0;
 
 namespace {
 // The table every interpreter fetches its next handler from: the handlers
@@ -139,7 +140,7 @@ static int traceexec(lua_State *L, const Instruction *pc, bool tracked) {
                    (tracked && (pc <= ci->savedpc ||
                                 luaG_getline(p, npc) != luaG_getline(p, static_cast<int>(ci->savedpc - p->code) - 1)))) {
             luaD_callhook(L, LUA_HOOKLINE, luaG_getline(p, npc));
-            if (!(L->hookmask & LUA_MASKCOUNT) && qxVmLineHookStride > 1) next = qxVmLineHookStride;
+            if (!(L->hookmask & LUA_MASKCOUNT) && qxVmLineHookStride > 1 && !qxVmEveryLine) next = qxVmLineHookStride;
         }
         L->ci->savedpc = pc;
     }

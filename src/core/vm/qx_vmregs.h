@@ -43,6 +43,11 @@ extern int qxVmLineHookStride;
 // with no per-instruction check at all. The count hook is unaffected.
 extern int qxVmPollOnRequest;
 
+// When set, the line hook runs at every new line whatever the stride and
+// the requests: for line hooks that count or step lines. Set it, then call
+// qxVmRequestTrace so that an interpreter between requests takes it up.
+extern int qxVmEveryLine;
+
 // Has every running interpreter run its trace step (abort flag, hooks)
 // before its next instruction. Safe from any thread and from a signal
 // handler.

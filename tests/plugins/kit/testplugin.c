@@ -55,6 +55,10 @@ static double firstTagNumber;
 #define HOST(table, slot, type) ((type)base->table[slot])
 #define VM(slot, type) HOST(vm, slot, type)
 
+#ifdef KIT_HOOKS
+static void kitHooksInit(void);
+#endif
+
 #ifndef KIT_NO_INIT
 static const qxPluginFileType fileTypes[] = {
     {1, "Kit picture", "kit", "image/x-kit", 77, 0},
@@ -104,6 +108,9 @@ int InitPlugin(qxPluginInfo *info, const qxPluginBase *host, const char *path)
 #endif
 #ifdef KIT_ABI
     info->abiKind = KIT_ABI;
+#endif
+#ifdef KIT_HOOKS
+    kitHooksInit();
 #endif
 #ifdef KIT_AUDIO
     earlyInstall = HOST(audio, 2, int (*)(qxPluginInfo *, uint32_t, const qxHostTag *))(info, 0, NULL);
@@ -1188,7 +1195,90 @@ static int kitRequesterLog(lua_State *L)
 }
 #endif
 
+#ifdef KIT_HOOKS
+/* The runtime's hooks as a plug-in sees them: a line callback that counts
+ * the script's lines, a callback told about the text-mode switch, runtime
+ * attributes and the script's error handler. */
+static int kitLines, kitTextSwitches;
+static long kitTextValue = -1;
+static void *kitLineNode;
+
+static int kitCountLine(lua_State *L, void *data)
+{
+    (void)L;
+    (void)data;
+    kitLines++;
+    return 0;
+}
+
+static void kitTextMode(uintptr_t value, void *data, uintptr_t zero)
+{
+    (void)data;
+    (void)zero;
+    kitTextSwitches++;
+    kitTextValue = (long)value;
+}
+
+static void kitHooksInit(void)
+{
+    HOST(system, 13, void *(*)(uint32_t, void *, void *))(3, (void *)kitTextMode, NULL);
+}
+
+/* KitLines(on): the lines counted since the last call; then the line
+ * callback is registered (1), removed (0) or disabled (-1). */
+static int kitLinesCmd(lua_State *L)
+{
+    int on = (int)VM(47, double (*)(lua_State *, int))(L, 1);
+    int counted = kitLines;
+    kitLines = 0;
+    if (on != 0 && !kitLineNode)
+        kitLineNode = HOST(system, 13, void *(*)(uint32_t, void *, void *))(1, (void *)kitCountLine, NULL);
+    if (kitLineNode)
+        HOST(system, 34, void (*)(void *, uint32_t))(kitLineNode, on < 0);
+    if (on == 0 && kitLineNode) {
+        HOST(system, 35, void (*)(void *))(kitLineNode);
+        kitLineNode = NULL;
+    }
+    VM(21, void (*)(lua_State *, double))(L, counted);
+    return 1;
+}
+
+/* KitTag(tag, value): system slot 0 with that one tag; the tags handled. */
+static int kitTag(lua_State *L)
+{
+    qxHostTag tags[2];
+    tags[0].tag = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    tags[0].value = (uint64_t)VM(47, double (*)(lua_State *, int))(L, 2);
+    tags[1].tag = 0;
+    tags[1].value = 0;
+    VM(21, void (*)(lua_State *, double))(L, HOST(system, 0, int (*)(qxHostTag *))(tags));
+    return 1;
+}
+
+/* KitCallHandler(code): system slot 50's answer. */
+static int kitCallHandler(lua_State *L)
+{
+    int code = (int)VM(47, double (*)(lua_State *, int))(L, 1);
+    VM(21, void (*)(lua_State *, double))(L, HOST(system, 50, int (*)(lua_State *, int))(L, code));
+    return 1;
+}
+
+/* KitTextMode(): how often the text mode was switched, the value told. */
+static int kitTextModeCmd(lua_State *L)
+{
+    VM(21, void (*)(lua_State *, double))(L, kitTextSwitches);
+    VM(21, void (*)(lua_State *, double))(L, kitTextValue);
+    return 2;
+}
+#endif
+
 static const qxPluginCommand commands[] = {
+#ifdef KIT_HOOKS
+    {"KitLines", kitLinesCmd},
+    {"KitTag", kitTag},
+    {"KitCallHandler", kitCallHandler},
+    {"KitTextMode", kitTextModeCmd},
+#endif
 #ifdef KIT_OBJECTS
     {"KitThing", kitThingNew},
 #endif
