@@ -66,12 +66,14 @@ extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **
     void *handle = nullptr;
     qxPluginInfo *plugin = qxVideoPluginOpen(fileName, loaders, &info, &handle);
     qxCdxl *d = nullptr;
+    uint32_t durationMs = 0;
     if (!plugin && admits(loaders, "inbuilt")) {
         qxCdxlVideoInfo cdxl{};
         d = qxCdxlOpen(fileName, &cdxl);
         if (d) {
             info = {cdxl.width, cdxl.height, qxCdxlFrameCount(d), cdxl.seekable, cdxl.hasAudio ? 1u : 0u,
                     cdxl.audioRate, 16, QX_VIDEOSTREAM_SWAPPED, qxCdxlFramesPerSecond(d), -1};
+            durationMs = cdxl.durationMs;
         }
     }
     if (!plugin && !d) {
@@ -108,7 +110,12 @@ extern "C" int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **
     v->width = info.width;
     v->height = info.height;
     v->frames = info.frames;
-    v->fps = info.fps > 0 && info.fps < 1000 ? info.fps : 25.0;
+    // The CDXL reader's rate follows from its chunk size and is the one its
+    // seeks count in; a plug-in's is checked.
+    v->fps = info.fps > 0 && (d || info.fps < 1000) ? info.fps : 25.0;
+    // A plug-in tells frames and rate; the duration follows from them.
+    if (plugin) durationMs = uint32_t(std::min(double(v->frames) / v->fps * 1000, 4294967295.0));
+    v->durationMs = durationMs;
     v->seekable = info.seekable ? 1 : 0;
     // Sound the FIFO cannot carry plays silent.
     bool sound = info.channels && info.rate && (info.channels == 1 || info.channels == 2) &&
@@ -132,7 +139,10 @@ extern "C" void qxVideoClose(qxVideo *v)
     qxFree(v);
 }
 
-extern "C" int qxVideoDecodeNext(qxVideo *v)
+namespace {
+
+// The next picture into the slot, with its presentation time.
+int decodeNext(qxVideo *v, double *shownTime)
 {
     // Made at the first call of a thread: as a thread_local array it was
     // zeroed (256 KB) for every thread the player starts.
@@ -163,28 +173,43 @@ extern "C" int qxVideoDecodeNext(qxVideo *v)
             if (v->soundOut) v->soundOut->insert(v->soundOut->end(), samples, samples + count);
             continue;
         }
-        const uint32_t *pixels = nullptr;
-        uint32_t pitch = 0;
+        qxVideoPictureRecord picture{};
         double time = 0;
-        r = qxVideoDecodePicture(v, &packet, &pixels, &pitch, &time);
+        r = qxVideoDecodePicture(v, &packet, &picture, &time);
         if (r == -2) {
             qxVideoFreePacket(v, &packet);
             return ERR_MEM;
         }
-        // The picture belongs to the decoder until its next call: copied first.
-        if (!r) qxVideoPictureToSlot(v, v->slot, v->slotPitch, pixels, pitch);
+        // The picture belongs to the decoder until its next call: converted first.
+        if (!r) qxVideoPictureToSlot(v, v->slot, v->slotPitch, &picture);
         qxVideoFreePacket(v, &packet);
         if (r) {
             if (v->kind == QX_VIDEO_CDXL) return 1;
             continue; // a plug-in packet without a picture
         }
         v->position++;
+        if (shownTime) *shownTime = time;
         return 0;
     }
 }
 
-extern "C" int qxVideoDecodeFrame(qxVideo *v, uint32_t frame)
+} // namespace
+
+extern "C" int qxVideoDecodeNext(qxVideo *v) { return decodeNext(v, nullptr); }
+
+extern "C" int qxVideoDecodeFrame(qxVideo *v, uint32_t frame, int seek, uint32_t accuracy)
 {
+    if (seek) {
+        // A decoder may land on an earlier picture (a key frame): its time
+        // tells which, and at most accuracy more pictures go towards frame.
+        qxVideoSeekDecoder(v, frame);
+        double time = -1;
+        if (int r = decodeNext(v, &time)) return r;
+        if (time >= 0) v->position = std::min(uint32_t(time * v->fps + 0.5), frame) + 1;
+        for (uint32_t n = 0; n < accuracy && v->position <= frame; n++)
+            if (int r = qxVideoDecodeNext(v)) return r;
+        return 0;
+    }
     if (frame < v->position) qxVideoRewind(v);
     for (;;) {
         if (int r = qxVideoDecodeNext(v)) return r;

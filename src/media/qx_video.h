@@ -57,6 +57,7 @@ struct qxVideo {
     int64_t fileSize;       // -1 when unknown
     uint32_t width, height;
     uint32_t frames;
+    uint32_t durationMs;    // frames / fps x 1000, truncated
     double fps;
     uint32_t seekable;
     uint32_t hasAudio, audioRate, audioChannels;
@@ -115,8 +116,10 @@ int qxVideoOpen(const char *fileName, const char *loaders, qxVideo **out);
 void qxVideoClose(qxVideo *v);
 // Decodes the next picture into the slot: 0, 1 at the end, 1000.
 int qxVideoDecodeNext(qxVideo *v);
-// Rewinds and decodes forward until frame (0-based) is in the slot.
-int qxVideoDecodeFrame(qxVideo *v, uint32_t frame);
+// Puts frame (0-based) into the slot: decoded forward from the position
+// (rewinding when it lies behind), or, with seek, from where a seek lands,
+// at most accuracy pictures after that one. 0, 1 at the end, 1000.
+int qxVideoDecodeFrame(qxVideo *v, uint32_t frame, int seek, uint32_t accuracy);
 // Back to the first frame.
 void qxVideoRewind(qxVideo *v);
 // Queues the slot's picture as the player's one pending frame on its
@@ -140,7 +143,8 @@ qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_
 void qxVideoDropFrames(qxVideo *v);
 // The volume (0..64) of the sound channel, now and at the next start.
 void qxVideoSetVolume(qxVideo *v, uint32_t volume);
-// Starts the four threads from the decoder's position: 0, 1000 or 1287.
+// Starts the four threads from the decoder's position: 0, 1000, 1287, or
+// the sound channel's error (1576 out of range, 1289 none free).
 int qxVideoStart(qxVideo *v);
 // Stops the threads; the decoder is left at the picture after the one shown.
 void qxVideoStop(qxVideo *v);

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "core/plugins/qx_plugins.h"
+#include "imaging/qx_colorkeys.h"
+#include "imaging/qx_pixelformat.h"
 #include "platform/qx_errcodes.h"
 
 namespace {
@@ -90,30 +92,34 @@ extern "C" void qxVideoFreePacket(qxVideo *v, qxCdxlPacket *packet)
     packet->data = nullptr;
 }
 
-extern "C" int qxVideoDecodePicture(qxVideo *v, const qxCdxlPacket *packet, const uint32_t **pixels,
-                                    uint32_t *pitch, double *time)
+extern "C" int qxVideoDecodePicture(qxVideo *v, const qxCdxlPacket *packet, qxVideoPictureRecord *picture,
+                                    double *time)
 {
-    *pixels = nullptr;
+    *picture = {};
     *time = packet->time;
     if (v->kind != QX_VIDEO_PLUGIN) {
         qxCdxlFrame frame{};
         int r = qxCdxlDecodeVideo(v->cdxl, packet, &frame);
         if (r == -2) return -2;
         if (r || !frame.pixels || frame.pitch < int32_t(v->width * 4)) return 1;
-        *pixels = frame.pixels;
-        *pitch = uint32_t(frame.pitch) / 4;
+        picture->planes[0] = reinterpret_cast<const uint8_t *>(frame.pixels);
+        picture->strides[0] = frame.pitch;
         return 0;
     }
-    qxVideoFrameRecord frame{};
+    qxVideoPictureRecord frame{};
     double t = -1;
     int r = entry<qxDecodeVideoFrameFunc>(v->plugin, QX_EP_DecodeVideoFrame)(v->pluginHandle, packet->data, &frame,
                                                                             &t);
     if (r < 0) return r == -2 ? -2 : 1;
-    // Null pictures and rows shorter than the video are dropped.
-    if (r || !frame.pixels || frame.bytesPerRow < v->width * 4 || frame.bytesPerRow % 4) return 1;
+    if (r) return 1;
+    // Missing planes and rows shorter than the video are dropped.
+    const int64_t w = v->width, half = (w + 1) / 2;
+    const bool usable = v->swapped ? frame.planes[0] && frame.strides[0] >= w * 4 && frame.strides[0] % 4 == 0
+                                   : frame.planes[0] && frame.planes[1] && frame.planes[2] && frame.strides[0] >= w &&
+                                         frame.strides[1] >= half && frame.strides[2] >= half;
+    if (!usable) return 1;
     if (t >= 0) *time = t;
-    *pixels = frame.pixels;
-    *pitch = frame.bytesPerRow / 4;
+    *picture = frame;
     return 0;
 }
 
@@ -160,10 +166,20 @@ extern "C" void qxVideoDecoderClose(qxVideo *v)
     }
 }
 
-extern "C" void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, const uint32_t *src,
-                                     uint32_t srcPitch)
+extern "C" void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch,
+                                     const qxVideoPictureRecord *picture)
 {
-    if (v->swapped) return qxVideoConvertRows(dst, dstPitch, src, srcPitch, v->width, v->height);
-    for (uint32_t y = 0; y < v->height; y++)
-        std::memcpy(dst + size_t(y) * dstPitch, src + size_t(y) * srcPitch, size_t(v->width) * 4);
+    if (v->swapped)
+        return qxVideoConvertRows(dst, dstPitch, reinterpret_cast<const uint32_t *>(picture->planes[0]),
+                                  uint32_t(picture->strides[0]) / 4, v->width, v->height);
+    // Native 32-bit words are layout 10 (0x00RRGGBB).
+    qxVideoFrameRecord r{};
+    for (int i = 0; i < 3; i++) r.planes[i] = picture->planes[i], r.strides[i] = picture->strides[i];
+    r.destination = dst;
+    r.sourceWidth = r.destWidth = int32_t(v->width);
+    r.sourceHeight = r.destHeight = int32_t(v->height);
+    r.destPitch = int32_t(dstPitch);
+    r.layout = QX_PIXFMT_ARGB32;
+    r.bytesPerPixel = 4;
+    qxVideoFrameConvert2(&r);
 }

@@ -18,14 +18,13 @@ qxPluginInfo *qxVideoPluginOpen(const char *fileName, const char *loaders, qxVid
 // 0, -1 at the end, -2 out of memory, other values a failure.
 int qxVideoReadPacket(qxVideo *v, qxCdxlPacket *packet);
 void qxVideoFreePacket(qxVideo *v, qxCdxlPacket *packet);
-// 0 with a picture (pitch in pixels) and its time, 1 none, -2 out of memory.
-int qxVideoDecodePicture(qxVideo *v, const qxCdxlPacket *packet, const uint32_t **pixels, uint32_t *pitch,
-                         double *time);
+// 0 with a picture and its time, 1 none, -2 out of memory.
+int qxVideoDecodePicture(qxVideo *v, const qxCdxlPacket *packet, qxVideoPictureRecord *picture, double *time);
 // The packet's sound as interleaved 16-bit samples, at most capacity.
 uint32_t qxVideoDecodeSound(qxVideo *v, const qxCdxlPacket *packet, int16_t *samples, uint32_t capacity);
 void qxVideoDecoderSeek(qxVideo *v, uint32_t milliseconds);
 void qxVideoDecoderClose(qxVideo *v);
-// A decoded picture into native rows, byte-swapped when the decoder's are.
-void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, const uint32_t *src,
-                          uint32_t srcPitch);
+// A decoded picture into native rows: byte-swapped words are swapped back,
+// YUV planes converted.
+void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, const qxVideoPictureRecord *picture);
 }

@@ -170,7 +170,7 @@ int layerInsert(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, qxLayer **o
         if (int r = qxCloneVideo(o, &clone)) return r;
         o = clone;
     }
-    int r = o->player->position == 0 ? qxVideoDecodeFrame(o->player, 0) : 0;
+    int r = o->player->position == 0 ? qxVideoDecodeFrame(o->player, 0, 0, 0) : 0;
     if (r == 1) r = ERR_VIDEOFRAME;
     if (!r) r = qxAddVideoLayer(L, o, x, y, 0, o->player->slot, o->player->slotPitch);
     if (r) {
@@ -253,7 +253,7 @@ extern "C" int qxCmdDisplayVideoFrame(lua_State *L)
         if (int r = qxCloneVideo(o, &clone)) return r;
         o = clone;
     }
-    int r = qxVideoDecodeFrame(o->player, uint32_t(frame));
+    int r = qxVideoDecodeFrame(o->player, uint32_t(frame), int(o->seekable), 15);
     if (r == 1) r = ERR_VIDEOFRAME;
     if (!r) r = qxAddVideoLayer(L, o, x, y, lua_gettop(L) >= 5 && lua_istable(L, 5) ? 5 : 0, o->player->slot,
                                 o->player->slotPitch);

@@ -15,6 +15,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/files/qx_chunkname.h"
 #include "core/files/qx_file.h"
+#include "core/runtime/qx_lists.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "display/qx_bitmap.h"
@@ -442,6 +443,52 @@ int qxCmdCloseVideo(lua_State *L)
     return 0;
 }
 
+// The geometry of a video before a move or resize.
+struct Geometry {
+    int32_t x, y;
+    uint32_t width, height;
+};
+
+Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->reqHeight}; }
+
+// Puts the display's own pixels back where a directly drawn video showed
+// its picture (display coordinates).
+void restoreArea(qxDisplay *d, Geometry g)
+{
+    if (!d || !d->bgpic || d->state == QX_DISPSTATE_CLOSED) return;
+    int32_t x = g.x, y = g.y, w = int32_t(g.width), h = int32_t(g.height);
+    if (x < 0) w += x, x = 0;
+    if (y < 0) h += y, y = 0;
+    w = std::min(w, d->bgpic->width - x), h = std::min(h, d->bgpic->height - y);
+    qxBitMap *shown = qxShownBitmap(d);
+    qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
+    if (!picture || w <= 0 || h <= 0) return;
+    const WindowScale s = windowScale(d);
+    // The place the video leaves is still in the video mask: the
+    // satellites must redraw it all the same.
+    if (!s.scales) {
+        qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr, nullptr,
+                      nullptr);
+        return;
+    }
+    // Window coordinates count from the scaled picture's origin.
+    const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
+    const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
+    const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
+    if (sw > 0 && sh > 0)
+        qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr,
+                      nullptr, nullptr);
+}
+
+// Stops a directly drawn video; its rectangle shows the display again.
+void stopDrawnVideo(qxVideoObject *o)
+{
+    qxDisplay *d = o->player->display;
+    const bool shown = o->state != 0;
+    qxStopVideoObject(o);
+    if (shown) restoreArea(d, snapshot(o));
+}
+
 int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
@@ -515,7 +562,7 @@ int qxCmdStopVideo(lua_State *L)
     if (o->state == 0) return ERR_VIDSTOPPED;
     // A layer video goes with its layer; the layer's end stops it.
     if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
-    qxStopVideoObject(o);
+    stopDrawnVideo(o);
     return 0;
 }
 
@@ -554,45 +601,14 @@ int qxCmdIsVideo(lua_State *L)
     return 1;
 }
 
-// The geometry of a video before a move or resize.
-struct Geometry {
-    int32_t x, y;
-    uint32_t width, height;
-};
-
-Geometry snapshot(const qxVideoObject *o) { return {o->x, o->y, o->reqWidth, o->reqHeight}; }
-
-// Applies the object's geometry to its player; a paused picture leaves the
-// display's own pixels behind where it was. The old place is put back
-// before the player redraws its still at the new one, which may overlap it.
+// Applies the object's geometry to its player. Whatever it showed - a
+// playing picture, the still of a pause, the last one after the end - the
+// old place gets the display's own pixels back before the player draws at
+// the new one, which may overlap it.
 void moveResize(qxVideoObject *o, Geometry before)
 {
     qxDisplay *d = o->player->display;
-    if (o->state == 2 && d && d->bgpic) {
-        int32_t x = before.x, y = before.y, w = int32_t(before.width), h = int32_t(before.height);
-        if (x < 0) w += x, x = 0;
-        if (y < 0) h += y, y = 0;
-        w = std::min(w, d->bgpic->width - x), h = std::min(h, d->bgpic->height - y);
-        qxBitMap *shown = qxShownBitmap(d);
-        qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
-        const WindowScale s = windowScale(d);
-        if (picture && w > 0 && h > 0) {
-            // The place the video leaves is still in the video mask: the
-            // satellites must redraw it all the same.
-            if (!s.scales) {
-                qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr,
-                              nullptr, nullptr);
-            } else {
-                // Window coordinates count from the scaled picture's origin.
-                const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
-                const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
-                const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
-                if (sw > 0 && sh > 0)
-                    qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME,
-                                  nullptr, nullptr, nullptr);
-            }
-        }
-    }
+    if (o->state != 0 && !o->layer) restoreArea(d, before);
     qxVideoScaleSize(d, o, 1, 1, 0);
 }
 
@@ -667,6 +683,7 @@ int qxCmdGetVideoFrame(lua_State *L)
     double frame = luaL_checknumber(L, 2);
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
+    const double accuracy = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 15;
     if (o->state != 0 && o->state != 4) return ERR_FGRABVIDSTATE;
     if (o->layer) return ERR_WRONGUSAGE;
     qxStopVideoObject(o);
@@ -681,7 +698,7 @@ int qxCmdGetVideoFrame(lua_State *L)
     } else {
         return ERR_WRONGUSAGE;
     }
-    int r = qxVideoDecodeFrame(o->player, index);
+    int r = qxVideoDecodeFrame(o->player, index, mode == 1, uint32_t(std::clamp(accuracy, 0.0, 4294967295.0)));
     if (r == 1) return ERR_VIDEOFRAME; // the file ends before its counted frames
     if (r) return r;
     qxVideo *v = o->player;
@@ -698,7 +715,7 @@ int qxCmdGetVideoFrame(lua_State *L)
 }
 
 // A 16-bit PCM RIFF WAVE file; the data is padded to a multiple of 4.
-int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
+int writeWaveFile(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
 {
     FILE *f = std::fopen(name.c_str(), "wb");
     if (!f) return ERR_WRITEFILE;
@@ -730,6 +747,14 @@ int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint
     ok = ok && std::fwrite(zero, 1, size_t(padded - bytes), f) == padded - bytes;
     ok = std::fclose(f) == 0 && ok;
     return ok ? 0 : ERR_WRITEFILE;
+}
+
+// The failure names the file.
+int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
+{
+    int r = writeWaveFile(name, samples, channels, rate);
+    if (r) qxSetErrorString(qxFilePart(name.c_str()));
+    return r;
 }
 
 // One dumped frame through the picture savers (quality 90, no alpha).
@@ -848,7 +873,7 @@ int videoObjectAttribute(lua_State *L, const qxVideoObject *o, int attribute)
     case 0: n = o->width; break;
     case 1: n = o->height; break;
     case 11: n = o->frames; break;
-    case 14: n = v->fps > 0 ? o->frames * 1000.0 / v->fps : 0; break;
+    case 14: n = v->durationMs; break;
     case 18: n = videoPosition(o); break;
     case 19: lua_pushstring(L, inbuilt ? "CDXL" : qxLoaderName(v->plugin)); return 1;
     case 43: n = o->smooth; break;
@@ -951,7 +976,7 @@ static qxVideoObject *videoOfChannel(const qxChannel *c)
 static void stopVideo(lua_State *L, qxVideoObject *o)
 {
     if (qxLayer *l = o->layer; l && L) qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
-    else qxStopVideoObject(o);
+    else stopDrawnVideo(o);
 }
 
 extern "C" int qxStopVideoOfChannel(lua_State *L, qxChannel *c)

@@ -182,10 +182,9 @@ void *serverMain(void *arg)
             afterSeek(v);
             continue;
         }
-        const uint32_t *pixels = nullptr;
-        uint32_t pitch = 0;
+        qxVideoPictureRecord picture{};
         double time = 0;
-        if (qxVideoDecodePicture(v, &item.packet, &pixels, &pitch, &time)) {
+        if (qxVideoDecodePicture(v, &item.packet, &picture, &time)) {
             qxVideoFreePacket(v, &item.packet);
             continue; // a packet without a picture
         }
@@ -213,7 +212,7 @@ void *serverMain(void *arg)
         lock.unlock();
         // The slot is not in the queue, so the refresh thread leaves it alone;
         // the decoder's picture lives until the packet goes.
-        qxVideoPictureToSlot(v, slot.pixels, v->slotPitch, pixels, pitch);
+        qxVideoPictureToSlot(v, slot.pixels, v->slotPitch, &picture);
         qxVideoFreePacket(v, &item.packet);
         double delay = time - v->lastTime;
         if (delay <= 0 || delay >= 10) delay = v->lastDelay;
@@ -448,10 +447,14 @@ extern "C" int qxVideoStart(qxVideo *v)
     v->shownFrame = v->position;
     v->soundOn = false;
     if (v->soundWanted && v->hasAudio && v->audioRate && v->fps > 0) {
-        // Without a sound channel the video plays silent.
         uint32_t chunk = (uint32_t(v->audioRate / v->fps) + 1) * 2;
-        v->soundOn = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, v->audioChannels,
-                                      v->audioRate, chunk * v->audioChannels) == 0;
+        // A channel out of range or none free is the script's error.
+        if (int r = qxVideoSoundOpen(&v->fifo, v, v->owner, v->channelIndex, v->volume, v->audioChannels,
+                                     v->audioRate, chunk * v->audioChannels)) {
+            freePictures(v);
+            return r;
+        }
+        v->soundOn = true;
     }
     struct Spec {
         int slot;
@@ -536,8 +539,10 @@ extern "C" void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t wid
                                   uint32_t smooth)
 {
     std::lock_guard out(v->outputMutex);
-    // A frame queued at the old size is not shown over the new one.
-    if (width != v->outWidth.load() || height != v->outHeight.load()) qxVideoDropFrames(v);
+    // A frame queued at the old place or size would be drawn where the
+    // video no longer is.
+    if (x != v->x.load() || y != v->y.load() || width != v->outWidth.load() || height != v->outHeight.load())
+        qxVideoDropFrames(v);
     v->x = x;
     v->y = y;
     v->outWidth = width;

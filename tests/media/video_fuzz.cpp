@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     v->soundOut = &sound;
     for (int n = 0; n < 64 && qxVideoDecodeNext(v) == 0; ++n) fuzzpic::touch(v->slot, uint64_t(v->slotPitch) * v->height);
     v->soundOut = nullptr;
-    if (qxVideoDecodeFrame(v, frame) == 0) fuzzpic::touch(v->slot, uint64_t(v->slotPitch) * v->height);
+    if (qxVideoDecodeFrame(v, frame, 1, 15) == 0) fuzzpic::touch(v->slot, uint64_t(v->slotPitch) * v->height);
     qxVideoClose(v);
     return 0;
 }

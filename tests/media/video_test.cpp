@@ -86,10 +86,10 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
     qxVideoStop(v);
     EXPECT_EQ(v->position, 40u); // a stop after the end leaves the player at the end
     // Decoding a frame behind the position rewinds.
-    EXPECT_EQ(qxVideoDecodeFrame(v, 3), 0);
+    EXPECT_EQ(qxVideoDecodeFrame(v, 3, 0, 0), 0);
     EXPECT_EQ(v->position, 4u);
-    EXPECT_EQ(qxVideoDecodeFrame(v, 39), 0);
-    EXPECT_EQ(qxVideoDecodeFrame(v, 40), 1);
+    EXPECT_EQ(qxVideoDecodeFrame(v, 39, 0, 0), 0);
+    EXPECT_EQ(qxVideoDecodeFrame(v, 40, 0, 0), 1);
     qxVideoClose(v);
 }
 

@@ -1,7 +1,9 @@
 // A video decoder plug-in that misbehaves: failures, oversized packets,
 // null pictures, short rows and too much sound are dropped, the packets it
 // hands out are all given back, a good picture lands in the slot in the
-// player's layout, and a decoder that only fails still ends the stream.
+// player's layout (byte-swapped words swapped back, YUV planes converted:
+// studio black and white), and a decoder that only fails still ends the
+// stream.
 #include <cstring>
 #include <vector>
 
@@ -19,6 +21,8 @@ struct Script {
     size_t at;
     int outstanding; // packets handed out and not yet freed
     uint32_t pixels[2 * 4];
+    uint8_t y[2 * 4], u[2], v[2];
+    bool yuv;
 };
 Script script;
 
@@ -42,11 +46,16 @@ void freePacket(void *, void *packet)
     script.outstanding--;
 }
 
-int decodeVideo(void *, void *packet, qxVideoFrameRecord *frame, double *time)
+int decodeVideo(void *, void *packet, qxVideoPictureRecord *frame, double *time)
 {
     Step s = *static_cast<Step *>(packet);
-    frame->pixels = s == NULLPIC ? nullptr : script.pixels;
-    frame->bytesPerRow = s == SHORTROWS ? 4 : 16;
+    if (script.yuv) {
+        frame->planes[0] = script.y, frame->planes[1] = script.u, frame->planes[2] = s == NULLPIC ? nullptr : script.v;
+        frame->strides[0] = s == SHORTROWS ? 3 : 4, frame->strides[1] = frame->strides[2] = 2;
+    } else {
+        frame->planes[0] = s == NULLPIC ? nullptr : reinterpret_cast<const uint8_t *>(script.pixels);
+        frame->strides[0] = s == SHORTROWS ? 4 : 16;
+    }
     *time = 1.25;
     return 0;
 }
@@ -86,16 +95,16 @@ struct Player {
 TEST(VideoPluginDecoder, BadOutputIsDroppedAndPacketsGoBack)
 {
     for (uint32_t swapped : {0u, 1u}) {
-        script = {{FAIL, HUGE, NULLPIC, SHORTROWS, SOUND, GOOD, END}, 0, 0, {}};
+        script = {{FAIL, HUGE, NULLPIC, SHORTROWS, SOUND, GOOD, END}, 0, 0, {}, {}, {128, 128}, {128, 128}, !swapped};
         for (uint32_t i = 0; i < 8; i++) {
-            const uint32_t c = 0x10203 * (i + 1);
-            script.pixels[i] = swapped ? __builtin_bswap32(c) : c;
+            script.pixels[i] = __builtin_bswap32(0x10203 * (i + 1));
+            script.y[i] = i < 4 ? 235 : 16;
         }
         Player p(swapped);
         ASSERT_EQ(qxVideoDecodeNext(&p.v), 0);
         EXPECT_EQ(p.v.position, 1u);
-        EXPECT_EQ(p.slot[0], 0x10203u);
-        EXPECT_EQ(p.slot[p.v.slotPitch + 3], 0x10203u * 8);
+        EXPECT_EQ(p.slot[0], swapped ? 0x10203u : 0xFFFFFFu);
+        EXPECT_EQ(p.slot[p.v.slotPitch + 3], swapped ? 0x10203u * 8 : 0u);
         EXPECT_EQ(p.sound, (std::vector<int16_t>{1234, -1234}));
         EXPECT_EQ(qxVideoDecodeNext(&p.v), 1); // the end
         EXPECT_EQ(script.outstanding, 0);
@@ -104,7 +113,7 @@ TEST(VideoPluginDecoder, BadOutputIsDroppedAndPacketsGoBack)
 
 TEST(VideoPluginDecoder, ADecoderThatOnlyFailsEndsTheStream)
 {
-    script = {{ALWAYSFAIL}, 0, 0, {}};
+    script = {{ALWAYSFAIL}, 0, 0, {}, {}, {}, {}, false};
     Player p(0);
     EXPECT_EQ(qxVideoDecodeNext(&p.v), 1);
     EXPECT_EQ(p.v.position, 0u);

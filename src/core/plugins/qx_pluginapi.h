@@ -199,10 +199,10 @@ typedef struct qxImageSaveRecord {
 typedef int (*qxSaveImageFunc)(const char *fileName, qxImageSaveRecord *record);
 
 /* A video decoder plug-in's description of an opened stream (OpenVideo and
- * GetVideoFormat fill it). Flags: 1 pictures are bytes 0, R, G, B in memory
- * (else native 0x00RRGGBB words), 2 the host is to store the file's size in
- * fileSize (-1 when unreadable). Sound is 16-bit signed interleaved PCM;
- * channels 0 means none. */
+ * GetVideoFormat fill it). Flags: 1 pictures are 32-bit words whose bytes
+ * are 0, R, G, B in memory (else YUV 4:2:0 planes), 2 the host is to store
+ * the file's size in fileSize (-1 when unreadable). Sound is 16-bit signed
+ * interleaved PCM; channels 0 means none. */
 typedef struct qxVideoStreamInfo {
     uint32_t width, height;
     uint32_t frames;
@@ -213,12 +213,15 @@ typedef struct qxVideoStreamInfo {
     int64_t fileSize;
 } qxVideoStreamInfo;
 
-/* A decoded picture: 32-bit pixels owned by the decoder until its next
- * DecodeVideoFrame. NextPacket runs on another thread than the decoding calls. */
-typedef struct qxVideoFrameRecord {
-    const uint32_t *pixels;
-    uint32_t bytesPerRow;
-} qxVideoFrameRecord;
+/* A decoded picture, owned by the decoder until its next DecodeVideoFrame:
+ * the Y, U (Cb) and V (Cr) planes of 8-bit samples with their row lengths in
+ * bytes, U and V one sample per 2 x 2 block; a picture of flag 1 has its
+ * 32-bit words in plane 0. NextPacket runs on another thread than the
+ * decoding calls. */
+typedef struct qxVideoPictureRecord {
+    const uint8_t *planes[3];
+    int32_t strides[3];
+} qxVideoPictureRecord;
 
 /* The video entry points. GetVideoFormat (0: the record is filled) is asked
  * right after OpenVideo. NextPacket: 0, -1 at the end, other values are
@@ -228,7 +231,7 @@ typedef void *(*qxOpenVideoFunc)(const char *fileName, qxVideoStreamInfo *info);
 typedef void (*qxCloseVideoFunc)(void *handle);
 typedef int (*qxNextPacketFunc)(void *handle, void **packet, int *isAudio, uint32_t *size, double *time);
 typedef void (*qxFreePacketFunc)(void *handle, void *packet);
-typedef int (*qxDecodeVideoFrameFunc)(void *handle, void *packet, qxVideoFrameRecord *frame, double *time);
+typedef int (*qxDecodeVideoFrameFunc)(void *handle, void *packet, qxVideoPictureRecord *frame, double *time);
 typedef int (*qxDecodeAudioFrameFunc)(void *handle, void *packet, uint8_t *buffer, uint32_t *size);
 typedef int (*qxSeekVideoFunc)(void *handle, int64_t milliseconds);
 typedef void (*qxFlushVideoFunc)(void *handle);

@@ -536,34 +536,53 @@ int TransformImage(void) { return 0; }
 #endif
 
 #ifdef KIT_VIDEO
-/* A video decoder for "KITV width height frames fps swapped [rate]" text
- * files: it makes each picture itself, red = frame * 20, green = x * 4,
- * blue = y * 4, as native words or, with swapped set, as bytes 0, R, G, B.
- * With a rate, each picture follows a stereo sound packet of rate / fps
- * frames: left frame * 100 + i, right its negation. */
+/* A video decoder for "KITV width height frames fps swapped [rate [key]]"
+ * text files. With swapped set it makes each picture itself, red = frame *
+ * 20, green = x * 4, blue = y * 4, as bytes 0, R, G, B; otherwise its
+ * pictures are the YUV 4:2:0 frames of the file named like it with ".yuv"
+ * added (black when there is none). With a rate, each picture follows a
+ * stereo sound packet of rate / fps frames: left frame * 100 + i, right its
+ * negation. Seeks land on the multiple of key frames before the target. */
 typedef struct KitVideo {
-    unsigned width, height, frames, fps, swapped, rate, next, soundDone;
+    unsigned width, height, frames, fps, swapped, rate, key, next, soundDone;
     uint32_t *pixels;
+    uint8_t *yuv;
 } KitVideo;
+
+static size_t kitFrameBytes(const KitVideo *v)
+{
+    size_t cw = (v->width + 1) / 2, ch = (v->height + 1) / 2;
+    return (size_t)v->width * v->height + 2 * cw * ch;
+}
 
 void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
 {
-    char magic[5] = {0};
+    char magic[5] = {0}, planes[1100];
     KitVideo v = {0};
     FILE *f = fopen(fileName, "rb");
     if (!f) return NULL;
-    int n = fscanf(f, "%4s %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
-                   &v.rate);
+    int n = fscanf(f, "%4s %u %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
+                   &v.rate, &v.key);
     fclose(f);
-    if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 || v.height > 4096 || !v.fps)
+    if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 ||
+        v.height > 4096 || !v.fps || v.frames > 1000)
         return NULL;
     KitVideo *h = malloc(sizeof *h);
     if (!h) return NULL;
     *h = v;
     h->pixels = malloc((size_t)v.width * v.height * 4);
-    if (!h->pixels) {
+    h->yuv = calloc(v.frames ? v.frames : 1, kitFrameBytes(&v));
+    if (!h->pixels || !h->yuv) {
+        free(h->pixels);
+        free(h->yuv);
         free(h);
         return NULL;
+    }
+    snprintf(planes, sizeof planes, "%.1000s.yuv", fileName);
+    if (!v.swapped && (f = fopen(planes, "rb"))) {
+        size_t got = fread(h->yuv, 1, kitFrameBytes(&v) * v.frames, f);
+        (void)got;
+        fclose(f);
     }
     memset(info, 0, sizeof *info);
     info->width = v.width;
@@ -581,6 +600,7 @@ void CloseVideo(void *handle)
 {
     KitVideo *v = handle;
     free(v->pixels);
+    free(v->yuv);
     free(v);
 }
 int NextPacket(void *handle, void **packet, int *isAudio, uint32_t *size, double *time)
@@ -603,18 +623,28 @@ void FreePacket(void *handle, void *packet)
     (void)handle;
     free(packet);
 }
-int DecodeVideoFrame(void *handle, void *packet, qxVideoFrameRecord *frame, double *time)
+int DecodeVideoFrame(void *handle, void *packet, qxVideoPictureRecord *frame, double *time)
 {
     KitVideo *v = handle;
     unsigned n = *(unsigned *)packet;
+    *time = (double)n / v->fps;
+    if (!v->swapped) {
+        const uint8_t *y = v->yuv + kitFrameBytes(v) * n;
+        const size_t cw = (v->width + 1) / 2, ch = (v->height + 1) / 2;
+        frame->planes[0] = y;
+        frame->planes[1] = y + (size_t)v->width * v->height;
+        frame->planes[2] = frame->planes[1] + cw * ch;
+        frame->strides[0] = (int32_t)v->width;
+        frame->strides[1] = frame->strides[2] = (int32_t)cw;
+        return 0;
+    }
     for (unsigned y = 0; y < v->height; y++)
         for (unsigned x = 0; x < v->width; x++) {
             uint32_t c = ((n * 20u) & 255u) << 16 | ((x * 4u) & 255u) << 8 | ((y * 4u) & 255u);
-            v->pixels[(size_t)y * v->width + x] = v->swapped ? __builtin_bswap32(c) : c;
+            v->pixels[(size_t)y * v->width + x] = __builtin_bswap32(c);
         }
-    frame->pixels = v->pixels;
-    frame->bytesPerRow = v->width * 4;
-    *time = (double)n / v->fps;
+    frame->planes[0] = (const uint8_t *)v->pixels;
+    frame->strides[0] = (int32_t)(v->width * 4);
     return 0;
 }
 int DecodeAudioFrame(void *handle, void *packet, uint8_t *buffer, uint32_t *size)
@@ -634,6 +664,7 @@ int SeekVideo(void *handle, int64_t milliseconds)
 {
     KitVideo *v = handle;
     v->next = (unsigned)(milliseconds * v->fps / 1000);
+    if (v->key > 1) v->next -= v->next % v->key;
     v->soundDone = 0;
     return 0;
 }
