@@ -468,11 +468,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     if (!layer && plainBoxIntoBrush(r, s)) return 0;
     qxBitMap *direct = layer ? nullptr : directBrushTarget(r, s);
     qxShapeImage im;
-    try {
-        if (int e = renderImage(L, &r, &s, &im, direct != nullptr)) return e;
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
+    if (int e = direct ? qxRenderShapeCoverage(L, &r, &s, &im) : qxRenderShapeImage(L, &r, &s, &im)) return e;
     if (im.w < 1) return 0;
     const double ax = t ? t->anchorx : 0, ay = t ? t->anchory : 0;
     // The anchor point stays; a turned shape lies around it as a turned picture does.

@@ -34,12 +34,6 @@ inline void channels(uint32_t p, uint32_t bpp, uint32_t layout, int32_t &r, int3
     }
 }
 
-inline void plotCovered(qxPlotRecord *r, int32_t x, int32_t y, uint32_t c)
-{
-    r->currentAlpha = r->penAlpha != 255 ? r->penAlpha * c / 255 : c;
-    qxPlotPixel(r, x, y);
-}
-
 } // namespace
 
 extern "C" {
@@ -81,35 +75,6 @@ void qxPlotPixel(qxPlotRecord *r, int32_t x, int32_t y)
         }
     }
     if (r->alpha) r->alpha[int64_t(y) * r->alphaBytesPerRow + x] = uint8_t(r->currentAlpha);
-}
-
-void qxLinePixels(qxPlotRecord *r, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
-{
-    if (!r) return;
-    if (x0 == x1 && y0 == y1) {
-        r->currentAlpha = r->penAlpha;
-        qxPlotPixel(r, x0, y0);
-        return;
-    }
-    bool steep = std::llabs(int64_t(x1) - x0) <= std::llabs(int64_t(y1) - y0);
-    if (!steep) std::swap(x0, y0), std::swap(x1, y1);
-    if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1);
-    int64_t step = (int64_t(x1 - x0) * 65536) / (int64_t(y1) - y0);
-    // Rows outside the plane plot nothing: start and stop at its edges.
-    int64_t limit = steep ? r->height : r->width;
-    int64_t first = y0 < 0 ? 0 : y0, last = y1 >= limit ? limit - 1 : y1;
-    int64_t xa = int64_t(x0) * 65536 + step * (first - y0);
-    for (int64_t y = first; y <= last; ++y, xa += step) {
-        uint32_t f = uint32_t((xa >> 8) & 255);
-        int32_t px = int32_t(xa >> 16);
-        if (steep) {
-            plotCovered(r, px, int32_t(y), 255 - f);
-            plotCovered(r, px + 1, int32_t(y), f);
-        } else {
-            plotCovered(r, int32_t(y), px, 255 - f);
-            plotCovered(r, int32_t(y), px + 1, f);
-        }
-    }
 }
 
 void qxThickLinePixels(qxPlotRecord *r, int32_t x0, int32_t y0, int32_t x1, int32_t y1)

@@ -31,7 +31,6 @@ struct qxPlotRecord {
 
 extern "C" {
 void qxPlotPixel(qxPlotRecord *record, int32_t x, int32_t y);
-void qxLinePixels(qxPlotRecord *record, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 void qxThickLinePixels(qxPlotRecord *record, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 void qxPlotCoverageMask(const uint8_t *coverage, int32_t x, int32_t y, qxPlotRecord *record, int32_t width,
                         int32_t height, int32_t coverageBytesPerRow, int32_t mode);

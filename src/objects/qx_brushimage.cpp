@@ -19,6 +19,7 @@
 #include "display/qx_gfxgeom.h"
 #include "display/qx_positions.h"
 #include "imaging/qx_blit.h"
+#include "imaging/qx_coloreffects.h"
 #include "imaging/qx_colorkeys.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_bgpicobj.h"
@@ -510,8 +511,7 @@ int invertPlane(qxBitMap *plane)
     qxPlane p = qxPlaneOf(plane);
     if (!p.bytes)
         return ERR_WRONGUSAGE;
-    for (size_t i = 0, n = size_t(p.bytesPerRow) * size_t(p.height); i < n; i++)
-        p.bytes[i] = uint8_t(~p.bytes[i]);
+    qxInvertBytePlane(p.bytes, p.height, p.bytesPerRow);
     return 0;
 }
 

@@ -88,21 +88,6 @@ const char *qxLoaderName(const qxPluginInfo *plugin)
     return plugin->name ? plugin->name : "";
 }
 
-qxPicSource *qxPicSourceNew(uint32_t width, uint32_t height)
-{
-    auto *s = static_cast<qxPicSource *>(qxAlloc(sizeof(qxPicSource), 1));
-    if (!s) return nullptr;
-    s->pixels = qxAllocPicture(width, height, 0);
-    if (!s->pixels) {
-        qxFree(s);
-        return nullptr;
-    }
-    s->refCount = 1;
-    s->ownsPixels = 1;
-    s->width = width, s->height = height;
-    return s;
-}
-
 qxPicSource *qxPicSourceNewCustom(void *handle, qxSourceGetImage getImage, qxSourceClose close, qxSourceRender render,
                                   qxSourceDirectTransform directTransform, uint32_t width, uint32_t height,
                                   uint32_t callbackKind)

@@ -55,7 +55,6 @@ struct qxPicSource {
 };
 
 extern "C" {
-qxPicSource *qxPicSourceNew(uint32_t width, uint32_t height);
 qxPicSource *qxPicSourceNewCustom(void *handle, qxSourceGetImage getImage, qxSourceClose close, qxSourceRender render,
                                   qxSourceDirectTransform directTransform, uint32_t width, uint32_t height,
                                   uint32_t callbackKind);
