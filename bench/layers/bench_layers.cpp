@@ -114,7 +114,7 @@ void run(int W, int H)
     std::free(list.entries);
     qxFreeBGPicLayers(nullptr, d->bgpic, 0, 0);
     qxFreeOutputState(d);
-    qxFreeBGPicRecord(d->bgpic);
+    qxFreeBGPicRecord(nullptr, d->bgpic);
     qxCurrentDisplay = nullptr;
     std::free(d);
 }

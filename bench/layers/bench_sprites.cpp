@@ -92,7 +92,7 @@ void drop(qxDisplay *d)
     while (qxSprites) qxFreeSpriteRecord(nullptr, qxSprites);
     qxFreeDisplaySpriteList(d->bgpic);
     qxFreeOutputState(d);
-    qxFreeBGPicRecord(d->bgpic);
+    qxFreeBGPicRecord(nullptr, d->bgpic);
     qxFreeLayerBackgrounds();
     qxCurrentDisplay = nullptr;
     std::free(d);

@@ -301,7 +301,7 @@ int qxMakeBackfill(lua_State *L, qxDisplay *d)
         qxBGPic *own = back->bgpicOwned ? back->bgpic : nullptr;
         back->bgpic = picture;
         back->bgpicOwned = 0;
-        qxFreeBGPicRecord(own);
+        qxFreeBGPicRecord(L, own);
         back->fullScreen = d->fullScreen;
         back->fakeFullScreen = d->fakeFullScreen;
         back->backfillDisplay = d;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/qx_events.h"
 #include "imaging/qx_blit.h"
 #include "platform/qx_errcodes.h"
 
@@ -199,6 +200,7 @@ void qxFreeBGPicContents(lua_State *L, qxBGPic *b, int dropReferences)
         qxLayerQueries.freeBGPicLayers(L, b, dropReferences);
     if (qxLayerQueries.freeSpriteList && b->sprites)
         qxLayerQueries.freeSpriteList(L, b);
+    qxFreeButtonList(L, b);
     if (b->source && qxPicSourceRef)
         qxPicSourceRef(b->source, -1);
     b->source = nullptr;
@@ -218,7 +220,7 @@ void qxFreeBGPicContents(lua_State *L, qxBGPic *b, int dropReferences)
         qxCurrentOutput = nullptr;
 }
 
-void qxFreeBGPicRecord(qxBGPic *bgpic)
+void qxFreeBGPicRecord(lua_State *L, qxBGPic *bgpic)
 {
     if (!bgpic)
         return;
@@ -228,13 +230,8 @@ void qxFreeBGPicRecord(qxBGPic *bgpic)
             break;
         }
     }
-    qxFreeBGPicContents(nullptr, bgpic, 1);
+    qxFreeBGPicContents(L, bgpic, 1);
     std::free(bgpic);
-}
-
-void qxFreeAllBGPicRecords(void)
-{
-    qxFreeBGPicList(nullptr);
 }
 
 void qxFreeBGPicList(lua_State *L)
@@ -246,11 +243,5 @@ void qxFreeBGPicList(lua_State *L)
         std::free(b);
     }
     qxCurrentOutput = nullptr;
-}
-
-void qxGetBGPicSize(const qxBGPic *b, int32_t *width, int32_t *height)
-{
-    *width = b->curWidth;
-    *height = b->curHeight;
 }
 }

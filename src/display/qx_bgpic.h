@@ -14,6 +14,7 @@ struct lua_State;
 struct qxPicSource;
 struct qxPluginInfo;
 struct qxLayer;
+struct qxBGPicButton;
 
 // Object type codes shared by image objects, layers and output targets.
 enum : uint32_t {
@@ -79,7 +80,7 @@ struct qxBGPic {
     void *sprites; // on-screen sprite list
     uint32_t locked;
     uint32_t pendingDeletion;
-    void *buttons;
+    qxBGPicButton *buttons; // new ones first
     // Only meaningful in the current output record.
     uint32_t selectedType;
     uint32_t selectedFrame;
@@ -162,12 +163,11 @@ qxBGPic *qxFindBGPicRecord(qxObjectRef ref);
 void qxFreeBGPicWorkBitmaps(qxBGPic *bgpic);
 // Frees everything the record owns, but not the record.
 void qxFreeBGPicContents(lua_State *L, qxBGPic *bgpic, int dropReferences);
-// Unlinks and frees a record at once.
-void qxFreeBGPicRecord(qxBGPic *bgpic);
-void qxFreeAllBGPicRecords(void);
+// Unlinks and frees a record at once; with L its buttons, layers and named
+// values let go of their registry references.
+void qxFreeBGPicRecord(lua_State *L, qxBGPic *bgpic);
 // Frees every record, its named values included (with L), and empties the list.
 void qxFreeBGPicList(lua_State *L);
-void qxGetBGPicSize(const qxBGPic *bgpic, int32_t *width, int32_t *height);
 // Fills a pixel bitmap with 0xRRGGBB (opaque); 1152 when it cannot be locked.
 int qxFillBitMapColour(qxBitMap *bitmap, uint32_t colour);
 }

@@ -1,6 +1,5 @@
-// Buttons of a BGPic: rectangles that call script functions for pointer
-// actions. The BGPic record has no list of its own yet, so the lists are
-// kept here by BGPic and dropped when their BGPic leaves the BGPic list.
+// Buttons of a BGPic: rectangles or layers that call script functions for
+// pointer actions. Each BGPic keeps its own list and frees it with itself.
 #include <cstdio>
 #include <cstring>
 
@@ -30,14 +29,6 @@ const char *const qxButtonActions[QX_BUTTON_SLOTS] = {
 
 namespace {
 
-struct ButtonOwner {
-    ButtonOwner *next;
-    qxBGPic *bgpic;
-    qxBGPicButton *buttons;
-};
-
-ButtonOwner *owners;
-
 void freeButton(lua_State *L, qxBGPicButton *b)
 {
     for (uint32_t ref : b->callbacks)
@@ -49,52 +40,31 @@ void freeButton(lua_State *L, qxBGPicButton *b)
     qxFree(b);
 }
 
-bool bgpicListed(const qxBGPic *bgpic)
-{
-    for (qxBGPic *p = qxBGPics; p; p = p->next)
-        if (p == bgpic)
-            return true;
-    return false;
-}
-
-// The owner record of a BGPic; records of BGPics that are gone are dropped.
-ButtonOwner *ownerOf(lua_State *L, qxBGPic *bgpic, bool create)
-{
-    for (ButtonOwner **p = &owners; *p;) {
-        ButtonOwner *o = *p;
-        if (!bgpicListed(o->bgpic)) {
-            *p = o->next;
-            while (qxBGPicButton *b = o->buttons) {
-                o->buttons = b->next;
-                freeButton(L, b);
-            }
-            qxFree(o);
-            continue;
-        }
-        if (o->bgpic == bgpic)
-            return o;
-        p = &o->next;
-    }
-    if (!create || !bgpic)
-        return nullptr;
-    auto *o = static_cast<ButtonOwner *>(qxAlloc(sizeof(ButtonOwner), 1));
-    if (!o)
-        return nullptr;
-    o->bgpic = bgpic;
-    o->next = owners;
-    owners = o;
-    return o;
-}
-
+// The BGPic that button commands work on: the display's, or the one a
+// SelectBGPic chose; none while drawing goes to any other target.
 qxBGPic *currentBGPic()
 {
     qxDisplay *d = qxCurrentDisplay;
-    return d && d->bgpic && bgpicListed(d->bgpic) ? d->bgpic : nullptr;
+    if (!d || !d->bgpic)
+        return nullptr;
+    if (d->targetType == QX_TYPE_DISPLAY || d->doubleBuffer)
+        return d->bgpic;
+    if (!qxCurrentOutput || (d->targetType != QX_TYPE_BGPIC && d->targetType != QX_TYPE_BRUSH))
+        return nullptr;
+    // Layers mode selects the record itself; otherwise the output record
+    // names the selected BGPic (drawn into like a brush).
+    for (qxBGPic *b = qxBGPics; b; b = b->next)
+        if (b == qxCurrentOutput)
+            return d->targetType == QX_TYPE_BGPIC ? b : nullptr;
+    if (qxCurrentOutput->selectedType != QX_TYPE_BGPIC)
+        return nullptr;
+    qxBGPic *b = qxFindBGPicRecord(qxCurrentOutput->selectedRef);
+    return b && !b->pendingDeletion ? b : nullptr;
 }
 
-qxBGPicButton **findButton(ButtonOwner *o, qxObjectRef id)
+qxBGPicButton **findButton(qxBGPic *bgpic, qxObjectRef id)
 {
-    for (qxBGPicButton **p = &o->buttons; o && *p; p = &(*p)->next)
+    for (qxBGPicButton **p = &bgpic->buttons; *p; p = &(*p)->next)
         if ((*p)->identifier.number == id.number && (*p)->identifier.automatic == id.automatic)
             return p;
     return nullptr;
@@ -109,23 +79,21 @@ int notFound(qxObjectRef id)
 }
 
 // The button named by argument 1 on the current BGPic.
-int buttonArg(lua_State *L, ButtonOwner **owner, qxBGPicButton ***slot)
+int buttonArg(lua_State *L, qxBGPicButton ***slot)
 {
     qxBGPic *bgpic = currentBGPic();
     if (!bgpic)
         return ERR_BGPICBUTTON;
     qxObjectRef id = qxGetObjectIDArg(L, 1);
-    *owner = ownerOf(L, bgpic, false);
-    *slot = *owner ? findButton(*owner, id) : nullptr;
+    *slot = findButton(bgpic, id);
     return *slot ? 0 : notFound(id);
 }
 
 int enableButton(lua_State *L, uint32_t on)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    ButtonOwner *o;
     qxBGPicButton **slot;
-    if (int r = buttonArg(L, &o, &slot))
+    if (int r = buttonArg(L, &slot))
         return r;
     (*slot)->enabled = on;
     (*slot)->leftDown = (*slot)->rightDown = (*slot)->midDown = 0;
@@ -138,21 +106,14 @@ extern "C" {
 
 qxBGPicButton *qxButtonsOf(const qxBGPic *bgpic)
 {
-    for (ButtonOwner *o = owners; o; o = o->next)
-        if (o->bgpic == bgpic)
-            return bgpicListed(bgpic) ? o->buttons : nullptr;
-    return nullptr;
+    return bgpic ? bgpic->buttons : nullptr;
 }
 
-void qxFreeAllButtons(lua_State *L)
+void qxFreeButtonList(lua_State *L, qxBGPic *bgpic)
 {
-    while (ButtonOwner *o = owners) {
-        owners = o->next;
-        while (qxBGPicButton *b = o->buttons) {
-            o->buttons = b->next;
-            freeButton(L, b);
-        }
-        qxFree(o);
+    while (qxBGPicButton *b = bgpic->buttons) {
+        bgpic->buttons = b->next;
+        freeButton(L, b);
     }
 }
 
@@ -163,19 +124,15 @@ void qxRebindLayerButton(const qxBGPic *bgpic, const void *from, void *to)
             b->layer = to;
 }
 
-void qxDropLayerButton(lua_State *L, const qxBGPic *bgpic, const void *layer)
+void qxDropLayerButton(lua_State *L, qxBGPic *bgpic, const void *layer)
 {
-    for (ButtonOwner *o = owners; o; o = o->next) {
-        if (o->bgpic != bgpic)
-            continue;
-        for (qxBGPicButton **p = &o->buttons; *p;) {
-            qxBGPicButton *b = *p;
-            if (b->type == 1 && b->layer == layer) {
-                *p = b->next;
-                freeButton(L, b);
-            } else {
-                p = &b->next;
-            }
+    for (qxBGPicButton **p = &bgpic->buttons; *p;) {
+        qxBGPicButton *b = *p;
+        if (b->type == 1 && b->layer == layer) {
+            *p = b->next;
+            freeButton(L, b);
+        } else {
+            p = &b->next;
         }
     }
 }
@@ -235,11 +192,8 @@ int qxCmdMakeButton(lua_State *L)
     }
     if (!any)
         return ERR_WRONGUSAGE;
-    ButtonOwner *o = ownerOf(L, bgpic, true);
-    if (!o)
-        return ERR_MEM;
     if (!automatic) {
-        if (qxBGPicButton **old = findButton(o, qxObjectRef{number, nullptr})) {
+        if (qxBGPicButton **old = findButton(bgpic, qxObjectRef{number, nullptr})) {
             qxBGPicButton *b = *old;
             *old = b->next;
             freeButton(L, b);
@@ -271,8 +225,8 @@ int qxCmdMakeButton(lua_State *L)
         int ref = luaL_ref(L, LUA_REGISTRYINDEX);
         b->userData = ref >= 0 ? (uint32_t)ref : QX_NO_REF;
     }
-    b->next = o->buttons;
-    o->buttons = b;
+    b->next = bgpic->buttons;
+    bgpic->buttons = b;
     if (automatic) {
         qxPushObjectID(L, b->identifier);
         return 1;
@@ -283,9 +237,8 @@ int qxCmdMakeButton(lua_State *L)
 int qxCmdDeleteButton(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    ButtonOwner *o;
     qxBGPicButton **slot;
-    if (int r = buttonArg(L, &o, &slot))
+    if (int r = buttonArg(L, &slot))
         return r;
     qxBGPicButton *b = *slot;
     *slot = b->next;

@@ -995,7 +995,7 @@ static int makeOwnBGPic(lua_State *L, qxDisplay *d, uint32_t number, int tags, q
                 return ERR_DISPLAYDESKTOP;
             if (qxFindDisplayForBGPic(old))
                 return ERR_MULTIBGPIC;
-            qxFreeBGPicRecord(old);
+            qxFreeBGPicRecord(L, old);
         }
         ref = {1, nullptr};
     }
@@ -1010,7 +1010,7 @@ static int makeOwnBGPic(lua_State *L, qxDisplay *d, uint32_t number, int tags, q
         if (fill.style == QX_FILL_TEXTURE && qxGetTag(QX_TAG_STORED))
             return 0;
         if (int r = qxDisplayFill.fill(L, b->bitmap, &b->fill, d->width, d->height)) {
-            qxFreeBGPicRecord(b);
+            qxFreeBGPicRecord(L, b);
             *out = nullptr;
             return r;
         }
@@ -1032,7 +1032,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
                 qxFreeBackfill(L, old);
             if (int r = qxFreeDisplay(L, old))
                 return r;
-            qxFreeBGPicRecord(b);
+            qxFreeBGPicRecord(L, b);
             qxFreeBitMap(scaled);
         }
     }
@@ -1156,7 +1156,7 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
     d->cursorRightMargin = b->width - 1;
     auto freeOwn = [&] {
         if (d->bgpicOwned)
-            qxFreeBGPicRecord(b);
+            qxFreeBGPicRecord(L, b);
     };
     if (!qxDisplayAdapterActive())
         if (int r = x11AllocDisplayData(d)) {
@@ -1324,8 +1324,11 @@ int cmdFreeDisplay(lua_State *L)
         qxFreeBackfill(L, d);
     if (int r = qxFreeDisplay(L, d))
         return r;
-    qxFreeBGPicRecord(b);
+    qxFreeBGPicRecord(L, b);
     qxFreeBitMap(scaled);
+    // A BGPic the script freed while this display showed it goes with it.
+    if (qxLayerQueries.flushDeletedObjects)
+        qxLayerQueries.flushDeletedObjects(L, 8);
     return 0;
 }
 
@@ -1626,7 +1629,6 @@ int cmdSetDisplayAttributes(lua_State *L)
     c.width = d->width;
     c.height = d->height;
     const uint32_t oldFlags = d->flags;
-    const bool oldOwned = d->bgpicOwned;
     std::memcpy(d, copy, sizeof *d);
     std::free(copy);
     if (newPic) {
@@ -1634,8 +1636,10 @@ int cmdSetDisplayAttributes(lua_State *L)
         qxFreeAsyncDrawsOfDisplay(d);
         if (qxCurrentOutput == oldPic)
             qxCurrentOutput = d->bgpic;
-        if (oldOwned)
-            qxFreeBGPicRecord(oldPic);
+        // The old picture stays a BGPic of the script, no longer owned;
+        // one the script freed while it was shown goes now.
+        if (qxLayerQueries.flushDeletedObjects)
+            qxLayerQueries.flushDeletedObjects(L, 8);
         d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
         d->cursorRightMargin = d->bgpic->width - 1;
     }

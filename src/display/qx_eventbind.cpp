@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "core/commands/qx_args.h"
+#include "core/commands/qx_commands.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_vmregs.h"
@@ -305,7 +306,12 @@ int qxCmdCreateKeyDown(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     auto id = (uint32_t)luaL_checknumber(L, 1);
-    return addBinding(BIND_KEYDOWN, id, nullptr, luaL_checkstring(L, 2));
+    const char *key = luaL_checkstring(L, 2);
+    // The applet's declared objects also bind window events and the
+    // catch-all switches by their constant's name.
+    if (qxGetTag(QX_TAG_STORED) && qxAddNamedBinding(key, id) == 0)
+        return 0;
+    return addBinding(BIND_KEYDOWN, id, nullptr, key);
 }
 
 int qxCmdModifyKeyDown(lua_State *L)

@@ -109,11 +109,13 @@ extern qxLayerButtonHooks qxLayerButtonHook;
 // The layer code: a layer's button follows the layer that replaces it, and
 // goes with a layer that goes.
 void qxRebindLayerButton(const qxBGPic *bgpic, const void *from, void *to);
-void qxDropLayerButton(lua_State *L, const qxBGPic *bgpic, const void *layer);
+void qxDropLayerButton(lua_State *L, qxBGPic *bgpic, const void *layer);
 extern const char *const qxButtonEventNames[QX_BUTTON_SLOTS];
 extern const char *const qxButtonActions[QX_BUTTON_SLOTS];
 qxBGPicButton *qxButtonsOf(const qxBGPic *bgpic);
-void qxFreeAllButtons(lua_State *L);
+// Frees a BGPic's buttons and what they hold in the registry (L may be
+// NULL when none holds anything).
+void qxFreeButtonList(lua_State *L, qxBGPic *bgpic);
 void qxResetButtonStates(const qxBGPic *bgpic);
 // The step forgets a button that is deleted.
 void qxForgetButton(qxBGPicButton *button);

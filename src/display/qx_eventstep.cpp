@@ -1025,7 +1025,6 @@ int qxInitEventState(lua_State *)
 void qxFreeEventState(lua_State *L)
 {
     qxFreeCustomEvents(L);
-    qxFreeAllButtons(L);
     qxFreeBindings();
     qxFreeAllTimers(L);
     qxRemoveTimerAdapter();

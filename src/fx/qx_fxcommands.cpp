@@ -201,10 +201,9 @@ int qxCmdClearScreen(lua_State *L)
     qxObjectRef ref{0, QX_NEW_AUTOMATIC};
     if (int e = qxCreateBGPicFromBitmap(&ref, d->bgpic->width, d->bgpic->height, colour, &temporary)) return e;
     const int r = layerCommand(L, QX_FXMODE_BGPIC, temporary);
-    // A display that now shows the temporary record owns it, so the next
-    // switch frees it; else it goes now.
-    if (qxDisplay *shown = qxFindDisplayForBGPic(temporary)) shown->bgpicOwned = 1;
-    else qxFreeBGPicRecord(temporary);
+    // Freed at once, or, while a display shows it, when it shows another.
+    if (qxFindDisplayForBGPic(temporary)) temporary->pendingDeletion = 1;
+    else qxFreeBGPicRecord(L, temporary);
     return r;
 }
 

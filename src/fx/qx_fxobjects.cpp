@@ -101,13 +101,11 @@ int bgpicSwitch(qxTransitionFX *fx, int op)
         // The window ends on the whole new picture, whatever the effect's
         // last frame left there.
         if (fx->newImage && d->state != QX_DISPSTATE_CLOSED) showInWindow(fx->newImage, d, fx->width, fx->height);
-        // The display shows the new BGPic for good; an old picture the
-        // display made for itself goes now.
-        if (oldOwned && !qxFindDisplayForBGPic(fx->bgpic)) {
-            if (qxCurrentOutput == fx->bgpic) qxCurrentOutput = d->bgpic;
-            qxFreeBGPicRecord(fx->bgpic);
-        }
+        // The display shows the new BGPic for good; the old one stays a
+        // BGPic of the script, unless the script freed it while shown.
+        if (qxCurrentOutput == fx->bgpic) qxCurrentOutput = d->bgpic;
         fx->bgpic = nullptr;
+        if (qxLayerQueries.flushDeletedObjects) qxLayerQueries.flushDeletedObjects(fx->L, 8);
         return 0;
     }
     const qxObjectRef back{fx->bgpic->id, fx->bgpic->automatic};

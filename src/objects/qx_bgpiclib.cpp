@@ -249,13 +249,15 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
         if (int r = copyShown(d->bgpic, outOld))
             return r;
     if (d->bgpic != b) {
-        qxBGPic *own = d->bgpicOwned ? d->bgpic : nullptr;
+        // The old picture, even one the display made for itself, stays a
+        // BGPic of the script; only one the script freed while shown goes
+        // (a transition keeps it until it ends).
+        if (qxCurrentOutput == d->bgpic)
+            qxCurrentOutput = b;
         d->bgpic = b;
         d->bgpicOwned = 0;
-        if (qxCurrentOutput == own)
-            qxCurrentOutput = b;
-        qxFreeBGPicRecord(own);
-        qxFlushDeletedBGPics(L); // a freed BGPic this display kept alive
+        if (!forTransition)
+            qxFlushDeletedBGPics(L);
     }
     constexpr int keep = 100000;
     if (d->width != b->width || d->height != b->height)

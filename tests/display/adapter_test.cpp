@@ -82,7 +82,7 @@ TEST_F(Adapters, OpenWindowsKeepTheirOwner)
     EXPECT_EQ(qxInstallDisplayAdapter(&second, 0, nullptr), ERR_SETADAPTER);
     d->state = QX_DISPSTATE_CLOSED;
     qxFreeAllDisplays(nullptr);
-    qxFreeAllBGPicRecords();
+    qxFreeBGPicList(nullptr);
     qxFreeEventQueue();
     qxDeleteEventQueueMutex();
 }
@@ -174,7 +174,7 @@ TEST(PendingUpdates, ErrorFreesTheRestOfTheQueue)
     n->bitmap = qxAllocBitMap(8, 8, 0, nullptr);
     qxQueueDisplayUpdate(d, n);
     qxFreeAllDisplays(nullptr);
-    qxFreeAllBGPicRecords();
+    qxFreeBGPicList(nullptr);
     qxFreeEventQueue();
     qxDeleteEventQueueMutex();
 }

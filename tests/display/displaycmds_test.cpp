@@ -173,7 +173,7 @@ TEST(DisplayCreate, DefaultsAndOwnBGPic)
     qxDisplay *found = nullptr;
     EXPECT_NE(qxFindDisplay({8, nullptr}, &found), 0);
     qxFreeAllDisplays(L);
-    qxFreeAllBGPicRecords();
+    qxFreeBGPicList(nullptr);
     lua_close(L);
 }
 

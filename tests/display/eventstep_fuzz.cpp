@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qxFreeBindings();
     qxFreeAllButtons(L);
     if (bgpic)
-        qxFreeBGPicRecord(bgpic);
+        qxFreeBGPicRecord(nullptr, bgpic);
     luaL_unref(L, LUA_REGISTRYINDEX, ref);
     qxDisplays = nullptr;
     qxCurrentDisplay = nullptr;

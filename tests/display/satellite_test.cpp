@@ -44,7 +44,7 @@ struct Satellites : ::testing::Test {
         qxFreeSatellites(d);
         qxCurrentDisplay = nullptr;
         qxFreeAllDisplays(nullptr);
-        qxFreeAllBGPicRecords();
+        qxFreeBGPicList(nullptr);
         qxFreeEventQueue();
         qxDeleteEventQueueMutex();
     }

@@ -115,7 +115,7 @@ struct Driver : ::testing::Test {
         qxFreeBitMap(work);
         qxFreeBitMap(brush);
         qxFreeMaskBitMap(brushMask);
-        qxFreeBGPicRecord(bgpic);
+        qxFreeBGPicRecord(nullptr, bgpic);
     }
     static qxTransitionFX request(uint32_t mode, int32_t effect)
     {

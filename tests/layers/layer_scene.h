@@ -35,7 +35,7 @@ struct DisplayScene : ::testing::Test {
     void TearDown() override
     {
         qxFreeOutputState(d);
-        qxFreeBGPicRecord(d->bgpic);
+        qxFreeBGPicRecord(nullptr, d->bgpic);
         qxFreeLayerBackgrounds();
         qxCurrentDisplay = nullptr;
         std::free(d);

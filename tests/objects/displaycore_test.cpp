@@ -44,7 +44,7 @@ struct DisplayCore : ::testing::Test {
         qxCurrentDisplay = nullptr;
         qxCurrentOutput = nullptr;
         qxFreeAllBrushes(L);
-        qxFreeAllBGPicRecords();
+        qxFreeBGPicList(nullptr);
         std::free(d);
         lua_close(L);
     }
