@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -423,18 +424,31 @@ int fakeEof(void *h)
     auto *s = static_cast<FakeStream *>(h);
     return s->pos >= s->data.size();
 }
-int fakeFStat(void *h, qxFileInfo *info)
+int fakeFStat(void *h, qxAdapterFileInfo *info)
 {
     info->size = static_cast<FakeStream *>(h)->data.size();
     return 1;
 }
-int fakeStat(const char *name, qxFileInfo *info)
+// Kinds other than 1 are files; the comment fills its field unterminated.
+int fakeStat(const char *name, qxAdapterFileInfo *info)
 {
     auto it = gFake->files.find(name);
     if (it == gFake->files.end()) return 0;
     info->size = it->second.size();
-    std::memset(info->comment, 'c', sizeof info->comment - 1);
+    info->kind = 7;
+    std::memset(info->comment, 'c', sizeof info->comment);
     return 1;
+}
+// What an adapter leaves alone: flags 15, every date 4 Nov 2002 10:30 local.
+void expectDefaults(const qxFileInfo &info)
+{
+    std::tm date{};
+    date.tm_year = 102, date.tm_mon = 10, date.tm_mday = 4, date.tm_hour = 10, date.tm_min = 30, date.tm_isdst = -1;
+    const auto when = static_cast<uint64_t>(std::mktime(&date));
+    EXPECT_EQ(info.protection, 15u);
+    EXPECT_EQ(info.modifyTime, when);
+    EXPECT_EQ(info.accessTime, when);
+    EXPECT_EQ(info.changeTime, when);
 }
 
 const qxFileAdapterFuncs kFakeFuncs = {fakeOpen, fakeClose, fakeRead, fakeGetC, fakeWrite, fakePutC, fakeSeek,
@@ -474,6 +488,9 @@ TEST_F(FileAdapter, OpensOnlyWhenAskedAndAdmitted)
     EXPECT_EQ(reinterpret_cast<uint32_t *>(fake.lastTags[0].data), &h->streamFlags);
     EXPECT_EQ(qxFileAdapterOf(h), &pluginRecord);
     EXPECT_EQ(qxFileSize(h), 20000);
+    qxFileInfo info;
+    ASSERT_EQ(qxExamineFH(h, &info), 1);
+    expectDefaults(info);
     EXPECT_EQ(qxFlush(h), 5);
     EXPECT_EQ(qxClose(h), 7);
 
@@ -606,7 +623,9 @@ TEST_F(FileAdapter, ExamineObjectAsksTheAdaptersFirst)
     qxFileInfo info;
     ASSERT_EQ(qxExamineObject("remote.dat", &info, 1), 1);
     EXPECT_EQ(info.size, 20000u);
+    EXPECT_EQ(info.isDirectory, 0u);
     EXPECT_EQ(std::strlen(info.comment), 80u);
+    expectDefaults(info);
     EXPECT_EQ(qxExamineObject("remote.dat", &info, 0), 0);
 
     qxDirHandle *d = qxOpenDir("remote.dat", QX_DIR_READLOCK | QX_DIR_ADAPTERS, nullptr);
@@ -766,7 +785,7 @@ struct FakeDir {
 };
 void *fakeOpenDir(const char *name, uint32_t) { return std::strcmp(name, "remote:") == 0 ? new FakeDir : nullptr; }
 void fakeCloseDir(void *h) { delete static_cast<FakeDir *>(h); }
-int fakeNextDirEntry(void *h, const char **name, int *isDir, qxFileInfo *)
+int fakeNextDirEntry(void *h, const char **name, int *isDir, qxAdapterFileInfo *)
 {
     static std::string longName(3000, 'n');
     auto *d = static_cast<FakeDir *>(h);
@@ -794,6 +813,7 @@ TEST_F(FileDirectory, DirectoryAdapters)
     qxFileInfo info;
     ASSERT_EQ(qxReadDirEntry(d, nullptr, &name, &isDir, &info), 1);
     EXPECT_STREQ(name, "first");
+    expectDefaults(info);
     ASSERT_EQ(qxReadDirEntry(d, nullptr, &name, &isDir, &info), 1);
     EXPECT_EQ(std::strlen(name), 1023u);
     EXPECT_EQ(isDir, 1);

@@ -350,14 +350,14 @@ const qxFileAdapterFuncs kRemoteFuncs = {
     },
     nullptr, nullptr, nullptr, nullptr, nullptr,
     [](void *h) -> int { auto *f = static_cast<RemoteFile *>(h); return f->pos >= f->data->size(); },
-    [](void *h, qxFileInfo *info) -> int { info->size = static_cast<RemoteFile *>(h)->data->size(); return 1; },
+    [](void *h, qxAdapterFileInfo *info) -> int { info->size = static_cast<RemoteFile *>(h)->data->size(); return 1; },
     nullptr,
     [](const char *name, uint32_t) -> void * {
         auto it = kRemoteDirs.find(name);
         return it == kRemoteDirs.end() ? nullptr : new RemoteDir{&it->second, 0, {}};
     },
     [](void *h) { delete static_cast<RemoteDir *>(h); },
-    [](void *h, const char **name, int *isDir, qxFileInfo *) -> int {
+    [](void *h, const char **name, int *isDir, qxAdapterFileInfo *) -> int {
         auto *d = static_cast<RemoteDir *>(h);
         if (d->next >= d->names->size()) return 0;
         d->current = (*d->names)[d->next++];

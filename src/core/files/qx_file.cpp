@@ -350,7 +350,13 @@ int qxExamineFH(qxFileHandle *h, qxFileInfo *info)
     if (!info) return 0;
     std::memset(info, 0, sizeof *info);
     if (!h) return 0;
-    if (h->adapter) return funcs(h).FStat && funcs(h).FStat(h->handle, info) ? 1 : 0;
+    if (h->adapter) {
+        qxAdapterFileInfo answer;
+        qxInitFileInfo(&answer, 0, 0);
+        if (!funcs(h).FStat || !funcs(h).FStat(h->handle, &answer)) return 0;
+        qxCopyFileInfo(&answer, info);
+        return 1;
+    }
     if (h->memory) {
         info->size = static_cast<uint64_t>(memoryEnd(h->memory));
         info->protection = 15;

@@ -7,6 +7,7 @@
 
 #include "core/files/qx_chunkname.h"
 #include "core/applet/qx_linkrecord.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "platform/qx_files.h"
 
 // Open flags (besides read 1, write 2 and read-write 4 of the native layer).
@@ -45,11 +46,11 @@ struct qxFileAdapterFuncs {
     int64_t (*FSeek)(void *h, int64_t offset, int whence); // position before, or -1
     int (*FFlush)(void *h);
     int (*FEof)(void *h);
-    int (*FStat)(void *h, qxFileInfo *info);          // 1 or 0
-    int (*Stat)(const char *name, qxFileInfo *info);  // 1 when the adapter knows the object
+    int (*FStat)(void *h, qxAdapterFileInfo *info);          // 1 or 0
+    int (*Stat)(const char *name, qxAdapterFileInfo *info);  // 1 when the adapter knows the object
     void *(*OpenDir)(const char *name, uint32_t mode);
     void (*CloseDir)(void *h);
-    int (*NextDirEntry)(void *h, const char **name, int *isDirectory, qxFileInfo *info);
+    int (*NextDirEntry)(void *h, const char **name, int *isDirectory, qxAdapterFileInfo *info);
     int (*RewindDir)(void *h); // optional; 1 on success
 };
 
@@ -132,6 +133,10 @@ int qxCopyFile(const char *source, const char *adapterList, const char *destinat
 int qxReadWholeFile(const char *name, const char *adapterList, qxFileHandle *open, void **buffer,
                     int64_t *length, int allowAdapters, size_t extra);
 int qxExamineObject(const char *name, qxFileInfo *info, int allowAdapters);
+// The record handed to an adapter's examine entries, with its defaults.
+void qxInitFileInfo(qxAdapterFileInfo *record, uint32_t kind, int64_t size);
+// An adapter's answer as the runtime keeps it.
+void qxCopyFileInfo(const qxAdapterFileInfo *source, qxFileInfo *record);
 
 // ---- Directories ----
 qxDirHandle *qxOpenDir(const char *name, uint32_t flags, const char *adapterList);

@@ -2,6 +2,7 @@
 #include "core/files/qx_fileadapter.h"
 
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <strings.h>
 
@@ -60,3 +61,38 @@ bool adapterUsable(const qxAdapterNode *node, const char *list)
 }
 
 } // namespace qxfile
+
+extern "C" {
+
+void qxInitFileInfo(qxAdapterFileInfo *record, uint32_t kind, int64_t size)
+{
+    std::memset(record, 0, sizeof *record);
+    record->kind = kind;
+    record->size = size;
+    record->flags = 15;
+    std::tm date{};
+    date.tm_year = 2002 - 1900;
+    date.tm_mon = 10;
+    date.tm_mday = 4;
+    date.tm_hour = 10;
+    date.tm_min = 30;
+    date.tm_isdst = -1;
+    const int64_t when = std::mktime(&date);
+    record->accessTime = record->modifyTime = record->changeTime = when;
+}
+
+void qxCopyFileInfo(const qxAdapterFileInfo *source, qxFileInfo *record)
+{
+    record->isDirectory = source->kind == 1 ? 1 : 0;
+    record->size = source->size > 0 ? uint64_t(source->size) : 0;
+    record->protection = source->flags;
+    // The adapter's text need not end within its field.
+    const size_t n = strnlen(source->comment, sizeof record->comment - 1);
+    std::memcpy(record->comment, source->comment, n);
+    record->comment[n] = 0;
+    // Its change date is not taken: the modification date stands for it.
+    record->accessTime = source->accessTime > 0 ? uint64_t(source->accessTime) : 0;
+    record->modifyTime = record->changeTime = source->modifyTime > 0 ? uint64_t(source->modifyTime) : 0;
+}
+
+} // extern "C"

@@ -52,7 +52,10 @@ qxDirHandle *qxOpenDir(const char *name, uint32_t flags, const char *adapterList
         }
         for (qxAdapterNode *node = qxFileAdapters; node; node = node->next) {
             if (!qxfile::adapterUsable(node, adapterList) || !node->funcs->Stat) continue;
-            if (node->funcs->Stat(name, &h->examined)) {
+            qxAdapterFileInfo answer;
+            qxInitFileInfo(&answer, 0, 0);
+            if (node->funcs->Stat(name, &answer)) {
+                qxCopyFileInfo(&answer, &h->examined);
                 h->fileAdapter = node;
                 h->examined.path = h->name;
                 return h;
@@ -164,9 +167,15 @@ int qxReadDirEntry(qxDirHandle *h, void *reserved, const char **name, int *isDir
     if (h->dirAdapter) {
         const char *entry = nullptr;
         int dir = 0;
+        qxAdapterFileInfo answer;
+        qxInitFileInfo(&answer, 0, 0);
         if (!h->dirAdapter->funcs->NextDirEntry ||
-            !h->dirAdapter->funcs->NextDirEntry(h->handle, &entry, &dir, info) || !entry)
+            !h->dirAdapter->funcs->NextDirEntry(h->handle, &entry, &dir, &answer) || !entry)
             return 0;
+        if (info) {
+            qxCopyFileInfo(&answer, info);
+            info->isDirectory = dir ? 1 : 0;
+        }
         // An entry that does not fit is cut rather than overrunning the handle.
         std::strncpy(h->entryName, entry, sizeof h->entryName - 1);
         h->entryName[sizeof h->entryName - 1] = 0;
@@ -194,11 +203,13 @@ int qxExamineObject(const char *name, qxFileInfo *info, int allowAdapters)
     if (allowAdapters) {
         for (qxAdapterNode *node = qxFileAdapters; node; node = node->next) {
             if (!qxfile::adapterUsable(node, nullptr) || !node->funcs->Stat) continue;
-            if (node->funcs->Stat(name, info)) {
+            qxAdapterFileInfo answer;
+            qxInitFileInfo(&answer, 0, 0);
+            if (node->funcs->Stat(name, &answer)) {
+                qxCopyFileInfo(&answer, info);
                 info->comment[80] = 0; // at most 80 characters
                 return 1;
             }
-            std::memset(info, 0, sizeof *info);
         }
     }
     qxDirHandle *h = qxOpenDir(name, QX_DIR_READLOCK, nullptr);

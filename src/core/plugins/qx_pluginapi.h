@@ -329,6 +329,18 @@ typedef int (*qxRegisterSaverFunc)(qxSaverRegistration *record);
 typedef int (*qxRequirePluginFunc)(struct lua_State *L, int version, int revision, uint32_t flags,
                                    qxRequireRecord *record);
 
+/* What a file adapter's FStat, Stat and NextDirEntry fill in. The host
+ * hands it over with defaults: the kind and size it knows, flags 15, no
+ * comment and every date 4 Nov 2002 10:30:00 local time, so that an
+ * adapter may leave out what it does not know. */
+typedef struct qxAdapterFileInfo {
+    uint32_t kind;  /* 1: a directory; any other value: a file */
+    int64_t size;   /* bytes */
+    uint32_t flags; /* protection bits */
+    char comment[256];
+    int64_t accessTime, modifyTime, changeTime; /* seconds since 1970 */
+} qxAdapterFileInfo;
+
 /* Items of a tag list handed to host functions: every slot that takes a
  * tag list, the audio adapter's installer (audio slot 2) included, reads
  * this layout, ended by tag 0. */

@@ -358,6 +358,67 @@ KIT_STUB(FreeVideoPixels) KIT_STUB(DoVideoBitMapMethod) KIT_STUB(AllocBitMap) KI
 KIT_STUB(LockBitMap) KIT_STUB(UnLockBitMap) KIT_STUB(GetBitMapAttr)
 #endif
 
+#ifdef KIT_FILEADAPTER
+/* A file adapter that serves every name beginning "kit:" for reading, its
+ * contents the name itself. Examined, it gives only the size (and the
+ * kind: "kit:dir" is a directory, the rest kind 7, a file), so the host's
+ * defaults show through. */
+typedef struct KitFile {
+    const char *text;
+    size_t length, pos;
+} KitFile;
+
+static int kitServes(const char *name) { return strncmp(name, "kit:", 4) == 0; }
+
+void *FOpen(const char *name, uint32_t mode, void *tags)
+{
+    (void)tags;
+    if (!kitServes(name) || mode != 4) return NULL;
+    KitFile *f = calloc(1, sizeof *f);
+    if (!f) return NULL;
+    f->text = strdup(name);
+    f->length = strlen(name);
+    return f;
+}
+int FClose(KitFile *f)
+{
+    free((void *)f->text);
+    free(f);
+    return 1;
+}
+int64_t FRead(KitFile *f, void *buffer, int64_t n)
+{
+    size_t k = f->length - f->pos < (size_t)n ? f->length - f->pos : (size_t)n;
+    memcpy(buffer, f->text + f->pos, k);
+    f->pos += k;
+    return (int64_t)k;
+}
+int FGetC(KitFile *f) { return f->pos < f->length ? (unsigned char)f->text[f->pos++] : -1; }
+int64_t FWrite(KitFile *f, const void *b, int64_t n) { (void)f, (void)b, (void)n; return 0; }
+int FPutC(KitFile *f, int c) { (void)f, (void)c; return 0; }
+int64_t FSeek(KitFile *f, int64_t offset, int whence)
+{
+    int64_t before = (int64_t)f->pos, to = whence == 1 ? offset : whence == 2 ? (int64_t)f->length + offset : before + offset;
+    if (to < 0 || to > (int64_t)f->length) return -1;
+    f->pos = (size_t)to;
+    return before;
+}
+int FFlush(KitFile *f) { (void)f; return 1; }
+int FEof(KitFile *f) { return f->pos >= f->length; }
+int FStat(KitFile *f, qxAdapterFileInfo *info)
+{
+    info->size = (int64_t)f->length;
+    return 1;
+}
+int Stat(const char *name, qxAdapterFileInfo *info)
+{
+    if (!kitServes(name)) return 0;
+    info->kind = strcmp(name, "kit:dir") == 0 ? 1 : 7;
+    info->size = (int64_t)strlen(name);
+    return 1;
+}
+#endif
+
 #ifdef KIT_NETWORK
 /* A network adapter that talks plain TCP to 127.0.0.1 whatever the host
  * (a stand-in for TLS), and answers address queries with what it was given. */
