@@ -61,13 +61,13 @@ struct qxDisplayVideoHooks {
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by
-// the adapter, or copied to ARGB with its mask or alpha channel); shown on
-// a display or not; with a plain scaling request (scale 1: a, b, c) or one
-// with a transform (scale 2: a, b, c and four values).
+// the adapter, or copied to ARGB with its mask or alpha channel); for the
+// window of a display or not; with a plain scaling request (scale 1: a, b,
+// c) or one with a transform (scale 2: a, b, c and four values).
 struct qxVideoBitMapSource {
     const uint32_t *argb;
     qxBitMap *bitmap, *mask, *alpha;
-    qxDisplay *display;
+    void *window;
     uint32_t scale;
     uint64_t a, b, c;
     const double *transform;
@@ -160,10 +160,11 @@ int qxBltToWindow(qxBitMap *source, int32_t sx, int32_t sy, qxDisplay *display, 
                   int32_t w, int32_t h, int32_t scaledW, int32_t scaledH, uint32_t flags, qxBitMap *mask,
                   qxBitMap *alpha, const qxClipRect *clip);
 
-// A video bitmap of the adapter for a source; NULL when the adapter gives
-// none. *hasMask is set when the source's mask or alpha went with it.
-void *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
-                                const qxVideoBitMapSource *source);
+// A video bitmap of the adapter for a source (flags beyond video as
+// qxAllocBitMap's); NULL when the adapter gives none. *hasMask is set when
+// the source's mask or alpha went with it.
+qxBitMap *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
+                                    const qxVideoBitMapSource *source);
 
 // Video threads queue frames; the script thread applies them.
 void qxQueueDisplayUpdate(qxDisplay *display, qxPendingUpdate *node);

@@ -44,7 +44,7 @@ int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, 
     if (!bitmap || sourceWidth < 1 || sourceHeight < 1) return 0;
     // An adapter's video bitmap is read into a temporary first.
     qxVideoReadBack readBack;
-    if (int e = qxReadBackVideo(&bitmap, &readBack)) return e;
+    if (int e = qxReadBackVideo(&bitmap, &readBack, !destination && outAlpha ? &alpha : nullptr, mask)) return e;
     if (int e = qxEnsureScaleTables(width, height, &xCapacity, &yCapacity, &xTable, &yTable)) return e;
     qxBitMap *rb = destination, *rm = nullptr, *ra = nullptr;
     auto fail = [&](int e) {

@@ -9,6 +9,7 @@
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_pluginapi.h"
 #include "core/plugins/qx_plugins.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
@@ -60,10 +61,32 @@ void handOver(qxBitMap *b, qxBitMap *m, qxBitMap *a, qxBitMap **ob, qxBitMap **o
 extern "C" {
 
 int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, int32_t width,
-                    int32_t height, uint32_t, uint32_t, uint32_t, uint32_t, qxBitMap **outBitmap, qxBitMap **outMask,
-                    qxBitMap **outAlpha)
+                    int32_t height, uint32_t hardware, uint32_t videoFlag, uint64_t sourceTag, uint64_t targetTag,
+                    qxBitMap **outBitmap, qxBitMap **outMask, qxBitMap **outAlpha)
 {
     if (width < 1 || height < 1) return ERR_BITMAP;
+    if (hardware && bitmap) {
+        // A video bitmap of the adapter: copied there from the bitmap, or
+        // from its pixels read back when it goes to another window.
+        std::unique_ptr<uint32_t[]> pixels;
+        uint32_t synced = 0;
+        qxVideoBitMapSource src{};
+        src.window = reinterpret_cast<void *>(uintptr_t(targetTag));
+        if (bitmap->video && targetTag && targetTag != sourceTag) {
+            uint32_t *read = nullptr;
+            if (int e = qxReadBitmapPixels(bitmap, x, y, width, height, &synced, &read)) return e;
+            pixels.reset(read);
+            src.argb = read;
+        } else {
+            src.bitmap = bitmap, src.mask = mask, src.alpha = alpha;
+        }
+        const uint32_t flags = (videoFlag ? 16u : 0u) | (synced ? 1u : 0u);
+        if (qxBitMap *v = qxAdapterAllocVideoBitMap(uint32_t(width), uint32_t(height), flags, nullptr, &src)) {
+            handOver(v, nullptr, nullptr, outBitmap, outMask, outAlpha);
+            return 0;
+        }
+        if (qxDisplayAdapter && !(qxAdapterFlags() & 4)) return ERR_BITMAP;
+    }
     qxBitMap *b = qxAllocBitMap(uint32_t(width), uint32_t(height), 0, nullptr), *m = nullptr, *a = nullptr;
     if (!b) return ERR_BITMAP;
     if (mask) {
@@ -80,11 +103,22 @@ int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x
         }
         qxBltAlpha(alpha, x, y, a, 0, 0, width, height, 0, 0);
     }
-    // An adapter's video bitmap is read through the adapter first.
-    qxBitMap *temp = nullptr;
-    if (int e = qxPluginImageHook(bitmap, &temp, nullptr)) {
+    // An adapter's video bitmap is read through the adapter first, with the
+    // alpha channel its pixels carry when the copy has none of its own.
+    qxBitMap *temp = nullptr, *tempAlpha = nullptr;
+    const bool wantAlpha = outAlpha && !mask && !alpha;
+    if (int e = qxPluginImageHook(bitmap, &temp, wantAlpha ? &tempAlpha : nullptr)) {
         freeAll(b, m, a);
         return e;
+    }
+    if (tempAlpha) {
+        if (!(a = qxAllocAlphaBitMap(uint32_t(width), uint32_t(height), 1, nullptr, 0))) {
+            freeAll(temp, nullptr, tempAlpha);
+            freeAll(b, m, a);
+            return ERR_ALLOCALPHA;
+        }
+        qxBltAlpha(tempAlpha, x, y, a, 0, 0, width, height, 0, 0);
+        qxFreeAlphaBitMap(tempAlpha);
     }
     if (bitmap) qxBltBitMapDirect(temp ? temp : bitmap, x, y, b, 0, 0, width, height);
     qxFreeBitMap(temp);
@@ -121,7 +155,7 @@ int qxTransformPixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t
     }
     // Otherwise an adapter's video bitmap is read into a temporary first.
     qxVideoReadBack readBack;
-    if (int e = qxReadBackVideo(&bitmap, &readBack)) return e;
+    if (int e = qxReadBackVideo(&bitmap, &readBack, outAlpha ? &alpha : nullptr, mask)) return e;
     // Only the part of the rectangle inside the bitmap is transformed.
     if (!qxClipToSize(&x, &y, &width, &height, int32_t(std::min<uint32_t>(bitmap->width, INT32_MAX)),
                       int32_t(std::min<uint32_t>(bitmap->height, INT32_MAX))))

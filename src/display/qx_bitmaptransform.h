@@ -7,9 +7,16 @@
 
 extern "C" {
 // Copies the rectangle into a new bitmap (and mask and alpha channel when
-// given). 0, 1522, 1564 or 1565. Only the software road is taken.
+// given). With hardware, into a video bitmap of the display adapter (video
+// flag: kept in hardware; the tags are the window handles the source and
+// the copy belong to, 0 none), without mask or alpha handles; where the
+// adapter makes none, a software copy unless the adapter cannot take
+// ordinary bitmaps (1522). An adapter's video bitmap read back for a
+// software copy brings the alpha channel of its pixels when the caller
+// asks for an alpha channel but gives none. 0, 1000, 1152, 1522, 1524,
+// 1564 or 1565.
 int qxCopyImageRect(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, int32_t y, int32_t width,
-                    int32_t height, uint32_t hardware, uint32_t videoFlag, uint32_t sourceTag, uint32_t targetTag,
+                    int32_t height, uint32_t hardware, uint32_t videoFlag, uint64_t sourceTag, uint64_t targetTag,
                     qxBitMap **outBitmap, qxBitMap **outMask, qxBitMap **outAlpha);
 // matrix: the 2 x 2 matrix m0..m3. 0, 1000, 1055 (a matrix that cannot be
 // inverted or has entries that are not finite), 1152, 1522, 1564, 1565.
@@ -37,14 +44,23 @@ int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, in
 
 // Holds the copy qxReadBackVideo makes, freed with the holder.
 struct qxVideoReadBack {
-    qxBitMap *copy = nullptr;
-    ~qxVideoReadBack() { qxFreeBitMap(copy); }
+    qxBitMap *copy = nullptr, *alpha = nullptr;
+    ~qxVideoReadBack()
+    {
+        qxFreeBitMap(copy);
+        qxFreeAlphaBitMap(alpha);
+    }
 };
 // Points *bitmap at an own copy when it is an adapter's video bitmap, for
-// the software kernels, which lock what they read.
-inline int qxReadBackVideo(qxBitMap **bitmap, qxVideoReadBack *hold)
+// the software kernels, which lock what they read. Given an alpha pointer
+// that holds none (and no mask beside it), the alpha channel of the video
+// bitmap's pixels comes along into *alpha.
+inline int qxReadBackVideo(qxBitMap **bitmap, qxVideoReadBack *hold, qxBitMap **alpha = nullptr,
+                           const qxBitMap *mask = nullptr)
 {
-    if (int e = qxPluginImageHook(*bitmap, &hold->copy, nullptr)) return e;
+    const bool withAlpha = alpha && !*alpha && !mask;
+    if (int e = qxPluginImageHook(*bitmap, &hold->copy, withAlpha ? &hold->alpha : nullptr)) return e;
     if (hold->copy) *bitmap = hold->copy;
+    if (hold->alpha) *alpha = hold->alpha;
     return 0;
 }

@@ -163,23 +163,23 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
     return r;
 }
 
-void *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
-                                const qxVideoBitMapSource *src)
+qxBitMap *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, uint32_t *hasMask,
+                                    const qxVideoBitMapSource *src)
 {
     if (hasMask)
         *hasMask = 0;
-    auto alloc = reinterpret_cast<qxAdapterAllocVideoBitMapFn>(qxAdapterEntry(QX_EP_AllocVideoBitMap));
-    if (!alloc || !src)
+    if (!src || !(qxAdapterFlags() & QX_ADAPTER_VIDEOBITMAPS))
         return nullptr;
     qxBitMapTag tags[8];
     int n = 0;
     uint32_t *copy = nullptr;
     bool withMask = false;
-    if (src->display && src->display->window)
-        tags[n++] = {6, uint64_t(uintptr_t(src->display->window))};
+    if (src->window)
+        tags[n++] = {6, uint64_t(uintptr_t(src->window))};
     uint64_t pixels = uint64_t(uintptr_t(src->argb));
     if (!src->argb && src->bitmap) {
-        if (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) {
+        // The adapter's own bitmaps (video ones too) go by handle.
+        if ((qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) || src->bitmap->video) {
             pixels = uint64_t(uintptr_t(src->bitmap->data));
             flags |= 2;
         } else {
@@ -202,11 +202,15 @@ void *qxAdapterAllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags,
         tags[n++] = {4, src->c};
     }
     tags[n] = {0, 0};
-    void *handle = alloc(width, height, flags, tags);
+    qxBitMap *bm = qxAllocBitMap(width, height, flags | QX_BITMAP_VIDEO, tags);
     std::free(copy);
-    if (handle && withMask && hasMask)
+    if (bm && !bm->video) {
+        qxFreeBitMap(bm);
+        bm = nullptr;
+    }
+    if (bm && withMask && hasMask)
         *hasMask = 1;
-    return handle;
+    return bm;
 }
 
 // Pending video frames.

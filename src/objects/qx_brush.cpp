@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "objects/qx_objectuse.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmaptransform.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_hooks.h"
@@ -100,11 +101,22 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
                 const qxObjectRef *display)
 {
     const bool hw = hardware && qxPlatformHasCap(8);
+    // The copy's display: the one named, else the source's.
+    const qxObjectRef *displayRef = display ? display : &brush->hardwareDisplay;
+    qxDisplay *target = nullptr;
+    if (hw && brush->bitmap) {
+        if (!display && brush->hardware && brush->display)
+            target = brush->display;
+        else if (int r = qxGetHardwareBitMapDisplay(displayRef, &target))
+            return r;
+    }
     qxBitMap *bm = nullptr, *m = nullptr, *a = nullptr;
     if (brush->bitmap) {
+        const uint64_t sourceTag = brush->hardware && brush->display ? uint64_t(uintptr_t(brush->display->window)) : 0;
+        const uint64_t targetTag = target ? uint64_t(uintptr_t(target->window)) : 0;
         if (int r = qxCopyImageRect(brush->bitmap, brush->mask, brush->alpha, 0, 0, int32_t(brush->width),
-                                    int32_t(brush->height), hw, 0, 0, 0, &bm, brush->mask ? &m : nullptr,
-                                    brush->alpha ? &a : nullptr))
+                                    int32_t(brush->height), hw, 0, sourceTag, targetTag, &bm,
+                                    brush->mask ? &m : nullptr, brush->alpha ? &a : nullptr))
             return r;
     } else if (brush->alpha) {
         // Not realised yet: the alpha plane still covers the whole picture.
@@ -127,7 +139,7 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
         kind = QX_BRUSH_PIXELS, source = nullptr;
     qxBrush *copy = nullptr;
     if (int r = qxAddBrush(newRef, kind, brush->width, brush->height, brush->pitch, brush->scaled, source, bm,
-                           brush->transparentColour, m, a, display ? display : &brush->hardwareDisplay, &copy)) {
+                           brush->transparentColour, m, a, displayRef, &copy)) {
         if (L)
             qxFreeRefList(L, &data);
         return release(r);
@@ -144,9 +156,9 @@ int qxCopyBrush(lua_State *L, qxBrush *brush, qxObjectRef *newRef, int hardware,
     std::copy(brush->renderMatrix, brush->renderMatrix + 4, copy->renderMatrix);
     if (video) {
         copy->hardware = 1;
-        copy->display = brush->display;
+        copy->display = target ? target : brush->display;
         copy->hardwareFlags = brush->hardware ? brush->hardwareFlags
-                                              : (m ? QX_HWBRUSH_MASK : 0) | (a ? QX_HWBRUSH_ALPHA : 0);
+                                              : (brush->mask ? QX_HWBRUSH_MASK : 0) | (brush->alpha ? QX_HWBRUSH_ALPHA : 0);
     }
     return 0;
 }

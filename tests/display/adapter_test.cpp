@@ -120,12 +120,13 @@ TEST_F(Adapters, VideoBitMapTagLists)
     first.entry[QX_EP_AllocVideoBitMap] = reinterpret_cast<void *>(recordVideoBitMap);
     ASSERT_EQ(qxInstallDisplayAdapter(&first, QX_ADAPTER_VIDEOBITMAPS, nullptr), 0);
     uint32_t argb[4] = {};
-    qxDisplay shown{};
-    shown.window = argb;
     const double transform[4] = {1, 0, 0, 1};
-    qxVideoBitMapSource src{argb, nullptr, nullptr, nullptr, &shown, 2, 1, 2, 3, transform};
+    qxVideoBitMapSource src{argb, nullptr, nullptr, nullptr, argb, 2, 1, 2, 3, transform};
     uint32_t hasMask = 9;
-    EXPECT_NE(qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &src), nullptr);
+    qxBitMap *video = qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &src);
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->video, 1u);
+    qxFreeBitMap(video);
     EXPECT_EQ(videoTags, (std::vector<uint32_t>{6, 1, 2, 3, 5, 4}));
     EXPECT_EQ(hasMask, 0u);
 
@@ -133,9 +134,11 @@ TEST_F(Adapters, VideoBitMapTagLists)
     qxBitMap *bm = qxAllocBitMap(2, 2, 0, nullptr);
     qxBitMap *mask = qxAllocMaskBitMap(bm, 2, 2, 1, nullptr, 0);
     qxVideoBitMapSource copied{nullptr, bm, mask, nullptr, nullptr, 1, 1, 2, 3, nullptr};
-    EXPECT_NE(qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &copied), nullptr);
+    video = qxAdapterAllocVideoBitMap(2, 2, 0, &hasMask, &copied);
+    ASSERT_NE(video, nullptr);
+    qxFreeBitMap(video);
     EXPECT_EQ(videoTags, (std::vector<uint32_t>{1, 2, 3, 4}));
-    EXPECT_EQ(videoFlags, 1u);
+    EXPECT_EQ(videoFlags, 1u | QX_BITMAP_VIDEO);
     EXPECT_EQ(hasMask, 1u);
     qxFreeMaskBitMap(mask);
     qxFreeBitMap(bm);

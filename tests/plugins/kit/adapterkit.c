@@ -225,7 +225,8 @@ static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
     }
     Tag rect[] = {{1, r->sx}, {2, r->sy}, {3, 1}, {4, 1}, {0, 0}};
     uint32_t *argb = GFX(25, uint32_t *(*)(void *, void *, void *, const Tag *))(source, NULL, NULL, rect);
-    say("held %ux%u at %u,%u first %08x\n", r->width, r->height, r->dx, r->dy, argb ? argb[0] : 0);
+    say("held %ux%u at %u,%u first %08x%s\n", r->width, r->height, r->dx, r->dy, argb ? argb[0] : 0,
+        r->alpha ? " with alpha" : "");
     GFX(7, void (*)(void *))(argb);
     heldBlits++;
     return 0;
@@ -319,8 +320,9 @@ void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Ta
 {
     const uint32_t *argb = NULL;
     const double *matrix = NULL;
-    uint64_t sourceWidth = 0, sourceHeight = 0, smooth = 0;
+    uint64_t sourceWidth = 0, sourceHeight = 0, smooth = 0, window = 0;
     for (const Tag *t = tags; t->tag; t++) {
+        if (t->tag == 6) window = t->value;
         if (t->tag == 1) argb = (const uint32_t *)(uintptr_t)t->value;
         if (t->tag == 2) sourceWidth = t->value;
         if (t->tag == 3) sourceHeight = t->value;
@@ -354,8 +356,22 @@ void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Ta
     VideoBitMap *v = argb && width && height ? malloc(sizeof *v + (size_t)width * height * 4) : NULL;
     if (!v) return NULL;
     v->number = ++videoBitMaps, v->width = width, v->height = height;
+    if (flags & 2) { /* flag 2: a copy of one of ours */
+        const VideoBitMap *from = (const VideoBitMap *)argb;
+        for (uint32_t y = 0; y < height; y++)
+            for (uint32_t x = 0; x < width; x++)
+                v->pixels[(size_t)y * width + x] =
+                    x < from->width && y < from->height ? from->pixels[(size_t)y * from->width + x] : 0;
+        say("AllocVideoBitMap %u %ux%u copy of %u flags=%x window %d\n", v->number, width, height, from->number,
+            flags, (int)window);
+        return v;
+    }
     memcpy(v->pixels, argb, (size_t)width * height * 4);
-    say("AllocVideoBitMap %u %ux%u first %08x\n", v->number, width, height, argb[0]);
+    if (flags & ~8u) /* more than the video flag */
+        say("AllocVideoBitMap %u %ux%u first %08x flags=%x window %d\n", v->number, width, height, argb[0], flags,
+            (int)window);
+    else
+        say("AllocVideoBitMap %u %ux%u first %08x\n", v->number, width, height, argb[0]);
     return v;
 }
 void FreeVideoBitMap(void *bitmap)
