@@ -3,9 +3,12 @@
 ALSA file PCM and its downloads from a local nginx, and checks that it
 holds steady: after the first report, resident memory grows by less than
 1 MB, the open descriptors and the object counts stay the same, and the
-frame time does not drift.
+frame time does not drift. The drift is wall-clock time and so only means
+something on a quiet machine: --no-drift-check prints it without judging
+it (the test suite runs that way, beside other work).
 
-Usage: soak.py --qxasm PATH --player PATH [--seconds 600] [--report 60] [--workdir DIR]"""
+Usage: soak.py --qxasm PATH --player PATH [--seconds 600] [--report 60] [--workdir DIR]
+               [--no-drift-check]"""
 import argparse
 import os
 import shutil
@@ -62,6 +65,7 @@ def main(argv):
     ap.add_argument("--seconds", type=int, default=600)
     ap.add_argument("--report", type=int, default=60)
     ap.add_argument("--workdir", default="/tmp/qxsoak")
+    ap.add_argument("--no-drift-check", dest="drift_check", action="store_false")
     a = ap.parse_args(argv)
     a.qxasm, a.player = os.path.abspath(a.qxasm), os.path.abspath(a.player)
     work = os.path.abspath(a.workdir)
@@ -136,7 +140,7 @@ def soak(a, work, env):
             fails.append("open descriptors changed: %s" % [r["fds"] for r in rows])
         if any(r["counts"] != base["counts"] for r in rows):
             fails.append("object counts changed: %s" % [r["counts"] for r in rows])
-        if times[-1] > times[0] * DRIFT:
+        if a.drift_check and times[-1] > times[0] * DRIFT:
             fails.append("frame time drifted from %.2f to %.2f ms" % (times[0], times[-1]))
     for f in fails:
         print("FAIL: " + f)

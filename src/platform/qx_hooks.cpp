@@ -161,15 +161,6 @@ int qxNativeAnimFrame(void *, int, void **) { return 0; }
 int qxNativeAnimDelay(void *, int) { return 0; }
 void qxNativeCloseAnim(void *) {}
 
-int qxNativeFontInit(void) { return 0; }
-void *qxNativeOpenFont(const char *, int, uint32_t) { return nullptr; }
-void qxNativeCloseFont(void *) {}
-int qxNativeFontMetric(void *, int) { return 0; }
-int qxNativeDrawText(void *, const char *, void *, int, int) { return 0; }
-int qxNativeMeasureText(void *, const char *, int *, int *) { return 0; }
-int qxNativeFontStyle(void *) { return 0; }
-void qxNativeCloseAllFonts(void) {}
-
 int qxNativeVideoOpen(const char *name, void **video)
 {
     if (video)
@@ -177,20 +168,8 @@ int qxNativeVideoOpen(const char *name, void **video)
     qxSetErrorString(name ? name : "");
     return 1450;
 }
-int qxNativeVideoDecode(void *) { return 0; }
-int qxNativeVideoSeek(void *, int64_t) { return 0; }
-int qxNativeVideoPause(void *) { return 0; }
-int qxNativeVideoResume(void *) { return 0; }
-int qxNativeVideoClose(void *) { return 0; }
-int qxNativeVideoFrame(void *, void **) { return 0; }
-int qxNativeVideoInfo(void *, int *, int *, double *) { return 0; }
-int qxNativeVideoQuery(void *) { return 1055; }
 
-int qxProgressBeginHook(int) { return 0; }
 int qxProgressStepHook(int) { return 0; }
-int qxProgressEndHook(void) { return 0; }
-int qxFirstDisplayHook(void *) { return 1; }
-int qxMonitorDirectoryHook(const char *, int) { return 0; }
 
 int qxGetVolumeName(const char *, char *buffer, size_t capacity)
 {
@@ -207,6 +186,4 @@ int qxGetVolumeInfo(const char *, uint64_t *freeBytes, uint64_t *totalBytes)
         *totalBytes = 0;
     return 0;
 }
-
-void qxEmptyHook(void) {}
 }

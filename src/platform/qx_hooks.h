@@ -1,7 +1,7 @@
 // Platform hooks that keep one dispatcher shape on every platform: the
 // memory behind bitmaps, capability questions, and the native back-ends
-// (pictures, anims, fonts, video, progress, volumes) that have no work on
-// Linux and return a constant.
+// (pictures, anims, video, progress, volumes) that
+// have no work on Linux and return a constant.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -79,31 +79,10 @@ void *qxNativeOpenAnim(const char *name, uint32_t openFlags, int *width, int *he
 int qxNativeAnimFrame(void *anim, int frame, void **pixels);
 int qxNativeAnimDelay(void *anim, int frame);
 void qxNativeCloseAnim(void *anim);
-int qxNativeFontInit(void);
-void *qxNativeOpenFont(const char *name, int size, uint32_t style);
-void qxNativeCloseFont(void *font);
-int qxNativeFontMetric(void *font, int metric);
-int qxNativeDrawText(void *font, const char *text, void *target, int x, int y);
-int qxNativeMeasureText(void *font, const char *text, int *width, int *height);
-int qxNativeFontStyle(void *font);
-void qxNativeCloseAllFonts(void);
 // 1450 with the file name stored for the message.
 int qxNativeVideoOpen(const char *name, void **video);
-int qxNativeVideoDecode(void *video);
-int qxNativeVideoSeek(void *video, int64_t position);
-int qxNativeVideoPause(void *video);
-int qxNativeVideoResume(void *video);
-int qxNativeVideoClose(void *video);
-int qxNativeVideoFrame(void *video, void **pixels);
-int qxNativeVideoInfo(void *video, int *width, int *height, double *fps);
-int qxNativeVideoQuery(void *video); // 1055
-int qxProgressBeginHook(int steps);
 int qxProgressStepHook(int step);
-int qxProgressEndHook(void);
-int qxFirstDisplayHook(void *display); // 1
-int qxMonitorDirectoryHook(const char *path, int enable);
 // Writes "unimplemented"; returns 0.
 int qxGetVolumeName(const char *path, char *buffer, size_t capacity);
 int qxGetVolumeInfo(const char *path, uint64_t *freeBytes, uint64_t *totalBytes);
-void qxEmptyHook(void);
 }

@@ -1,4 +1,4 @@
-// Bitmap buffers, capability questions and the constant platform hooks.
+// Bitmap buffers and capability questions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -70,28 +70,4 @@ TEST(PlatformHooks, CapabilitiesOnlyFromAnAdapter)
     qxUpcalls.displayAdapterActive = [] { return 1; };
     EXPECT_EQ(qxPlatformHasCap(0x7FF), 0x108u);
     qxUpcalls = saved;
-}
-
-TEST(PlatformHooks, ConstantAnswers)
-{
-    EXPECT_EQ(qxBeginDoubleBufferHook(nullptr), 0);
-    EXPECT_EQ(qxFlipHook(nullptr), 0);
-    void *state = &state;
-    EXPECT_EQ(qxNativeLoadPicture(nullptr, "a.png", 0, 0, 0, 0, 0, &state, nullptr, nullptr, nullptr,
-                                  nullptr, nullptr),
-              1358);
-    EXPECT_EQ(qxNativeOpenAnim("a.anim", 0, nullptr, nullptr, nullptr), nullptr);
-    void *video = &video;
-    EXPECT_EQ(qxNativeVideoOpen("clip.avi", &video), 1450);
-    EXPECT_EQ(video, nullptr);
-    EXPECT_EQ(qxNativeVideoQuery(nullptr), 1055);
-    EXPECT_EQ(qxFirstDisplayHook(nullptr), 1);
-    EXPECT_EQ(qxMonitorDirectoryHook("/tmp", 1), 0);
-    char name[32];
-    EXPECT_EQ(qxGetVolumeName("/", name, sizeof name), 0);
-    EXPECT_STREQ(name, "unimplemented");
-    uint64_t freeBytes = 1, total = 1;
-    EXPECT_EQ(qxGetVolumeInfo("/", &freeBytes, &total), 0);
-    EXPECT_EQ(freeBytes, 0u);
-    EXPECT_EQ(total, 0u);
 }

@@ -405,6 +405,7 @@ int x11OpenConnection(const char *name, x11Connection **out)
     auto *c = static_cast<x11Connection *>(std::calloc(1, sizeof(x11Connection)));
     if (!c)
         return ERR_MEM;
+    c->saverEnabled = 1;
     x11InstallErrorHandlers();
     if (spareDisplay && !std::strcmp(spareName, wanted)) {
         c->display = spareDisplay;

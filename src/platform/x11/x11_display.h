@@ -51,6 +51,14 @@ struct x11Connection {
     // out again: placing a window and opening it read it once.
     uint32_t monitorsHeld;
     struct x11Monitor *heldMonitors;
+    // The screen saver of this server: 1 while it runs; the open displays
+    // that asked for it to be suspended; the settings saved for the core
+    // road (the display that saved them may be gone when the last closes);
+    // whether the extension suspended it.
+    uint32_t saverEnabled;
+    uint32_t saverSuspenders;
+    int savedSaver[4];
+    uint32_t saverSuspendedByExtension;
 };
 
 // Atoms of a display's window, in a fixed order.
@@ -346,12 +354,6 @@ void x11SuspendBlanker(x11DisplayData *data, int enable);
 void *x11GrabScreen(qxDisplay *display, int x, int y, int width, int height,
                     uint32_t *bytesPerPixel);
 
-// Dispatch hooks with nothing to do here.
-int x11ReturnZero(void);
-int x11ReturnZero3(void *, intptr_t, intptr_t);
-int x11ReturnOne(void);
-void x11NoOp(void);
-int x11PrepareDisplay(qxDisplay *display); // 0
 // The attribute query on a display's work buffer: 21 width, 23 the pixel
 // pointer, 13 the row length in pixels; 0 otherwise.
 uintptr_t x11BitMapBufferAttr(const struct qxPlatformBitMap *buffer, int attribute);

@@ -194,12 +194,18 @@ void x11StopInputWatch(void)
         poke();
     running = false;
     pthread_mutex_unlock(&mutex);
-    if (!join)
-        return;
-    pthread_join(thread, nullptr);
-    close(control[0]);
-    close(control[1]);
-    control[0] = control[1] = -1;
+    if (join) {
+        pthread_join(thread, nullptr);
+        close(control[0]);
+        close(control[1]);
+        control[0] = control[1] = -1;
+    }
+    // The sockets it watched are closed: a later arm watches afresh.
+    pthread_mutex_lock(&mutex);
+    stopping = armed = false;
+    watchedCount = 0;
+    fired.store(0, std::memory_order_relaxed);
+    pthread_mutex_unlock(&mutex);
 }
 
 } // extern "C"

@@ -20,13 +20,6 @@ template <typename F> F imported(qxImportFunc f) { return reinterpret_cast<F>(f)
 
 #define RR(name) imported<decltype(&::name)>(qxLibImports.name)
 
-uint32_t blankerEnabled = 1;
-// Open displays that asked for the saver to be suspended, and the settings
-// of the one that saved them (its record may be gone when the last closes).
-uint32_t blankerSuspenders;
-int savedSaver[4];
-bool saverSuspendedByExtension;
-
 x11Connection *connectionOf(qxDisplay *display)
 {
     if (x11DisplayData *x = x11Data(display); x && x->conn)
@@ -391,25 +384,27 @@ void x11SuspendBlanker(x11DisplayData *x, int enable)
 {
     if (!x || !x->conn)
         return;
-    // The saver comes back when the last display that suspended it closes,
-    // by the same road that suspended it.
-    // A display counts once, however often it asks.
+    // Each server has its own saver. It comes back when the last display
+    // of that server that suspended it closes, by the same road that
+    // suspended it; a display counts once, however often it asks.
     if (!enable == !!x->saverSuspended)
         return;
     x->saverSuspended = !enable;
-    if (!enable && blankerSuspenders++)
+    x11Connection *c = x->conn;
+    if (!enable && c->saverSuspenders++)
         return;
-    if (enable && (!blankerSuspenders || --blankerSuspenders))
+    if (enable && (!c->saverSuspenders || --c->saverSuspenders))
         return;
-    Display *d = x->conn->display;
-    if (enable && saverSuspendedByExtension) {
+    Display *d = c->display;
+    if (enable && c->saverSuspendedByExtension) {
         imported<void (*)(Display *, Bool)>(qxLibImports.XScreenSaverSuspend)(d, False);
         XResetScreenSaver(d);
         XFlush(d);
-        saverSuspendedByExtension = false;
+        c->saverSuspendedByExtension = 0;
         return;
     }
-    if (blankerEnabled == (uint32_t)(enable != 0))
+    // saverEnabled is 0 only while the core road has the saver off.
+    if (!c->saverEnabled == !enable)
         return;
     int ev = 0, err = 0, major = 0, minor = 0;
     if (!enable && qxLibraryComplete(QX_LIB_XSCRNSAVER) &&
@@ -421,21 +416,22 @@ void x11SuspendBlanker(x11DisplayData *x, int enable)
         imported<void (*)(Display *, Bool)>(qxLibImports.XScreenSaverSuspend)(d, True);
         XResetScreenSaver(d);
         XFlush(d);
-        saverSuspendedByExtension = true;
+        c->saverSuspendedByExtension = 1;
         return;
     }
+    int *saved = c->savedSaver;
     if (!enable) {
-        XGetScreenSaver(d, &savedSaver[0], &savedSaver[1], &savedSaver[2], &savedSaver[3]);
-        x->saverTimeout = (uint32_t)savedSaver[0];
-        x->saverInterval = (uint32_t)savedSaver[1];
-        x->saverPreferBlanking = (uint32_t)savedSaver[2];
-        x->saverAllowExposures = (uint32_t)savedSaver[3];
+        XGetScreenSaver(d, &saved[0], &saved[1], &saved[2], &saved[3]);
+        x->saverTimeout = (uint32_t)saved[0];
+        x->saverInterval = (uint32_t)saved[1];
+        x->saverPreferBlanking = (uint32_t)saved[2];
+        x->saverAllowExposures = (uint32_t)saved[3];
         XSetScreenSaver(d, 0, 0, 0, DefaultExposures);
     } else {
-        XSetScreenSaver(d, savedSaver[0], savedSaver[1], savedSaver[2], savedSaver[3]);
+        XSetScreenSaver(d, saved[0], saved[1], saved[2], saved[3]);
     }
     XFlush(d);
-    blankerEnabled = enable != 0;
+    c->saverEnabled = enable != 0;
 }
 
 void *x11GrabScreen(qxDisplay *display, int gx, int gy, int width, int height,

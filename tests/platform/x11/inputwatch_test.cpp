@@ -68,8 +68,15 @@ TEST(InputWatch, FiresOncePerReadableSocketUntilArmedAgain)
     x11ArmInputWatch();
     EXPECT_TRUE(waitFired(1));
 
+    // Stopped, it asks for nothing more; armed again, it watches afresh.
     x11StopInputWatch();
-    EXPECT_EQ(x11ArmInputWatch(), 0); // a stopped watch stays stopped
+    EXPECT_EQ(x11InputWatchFired(), 0);
+    const int stopped = polls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(polls.load(), stopped);
+    EXPECT_EQ(x11ArmInputWatch(), 1);
+    EXPECT_TRUE(waitFired(1)); // the 'y' is still unread
+    x11StopInputWatch();
     qxUpcalls.requestPoll = nullptr;
     x11Connections = saved;
     close(sv[0]);

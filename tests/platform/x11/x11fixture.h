@@ -37,12 +37,22 @@ class X11Test : public ::testing::Test {
 protected:
     void startServer(int depth, bool manager)
     {
+        prepare();
+        ASSERT_TRUE(server.startXvfb(depth, manager)) << "Xvfb did not start";
+        setup();
+    }
+    // The process-wide state a test may change, kept to be put back: the
+    // libraries are loaded first, so that the copy holds every handle.
+    void prepare()
+    {
         saved = qxUpcalls;
         qxScreenPixelFormat = -1;
         x11NoMouseHook = 1;
         qxImportLibraries();
-        ASSERT_TRUE(server.startXvfb(depth, manager)) << "Xvfb did not start";
-        setup();
+        for (int lib : {QX_LIB_XCURSOR, QX_LIB_XVIDMODE, QX_LIB_XSCRNSAVER})
+            qxLibraryComplete(lib);
+        imports = qxLibImports;
+        prepared = true;
     }
     void setup()
     {
@@ -63,12 +73,16 @@ protected:
         qxQuitRequested = 0;
         x11QuitEscape = x11QuitLeftMouse = 0;
         x11QuitCtrlC = 1;
-        qxUpcalls = saved;
+        if (prepared) {
+            qxUpcalls = saved;
+            qxLibImports = imports;
+        }
         server.stop();
+        second.stop();
     }
 
     qxDisplay *open(int x, int y, int w, int h, uint32_t flags = 0, const char *title = "Probe",
-                    const uint8_t *alpha = nullptr)
+                    const uint8_t *alpha = nullptr, const std::string &xServer = "")
     {
         qxDisplay *d = qxNewDisplayRecord(++ids);
         d->x = x;
@@ -77,6 +91,7 @@ protected:
         d->height = h;
         d->flags = flags;
         std::snprintf(d->title, sizeof d->title, "%s", title);
+        std::snprintf(d->xServer, sizeof d->xServer, "%s", xServer.c_str());
         qxAppendDisplay(d);
         EXPECT_EQ(x11AllocDisplayData(d), 0);
         int r = x11OpenDisplay(d, 1, nullptr, 0, alpha, alpha ? (uint32_t)w : 0);
@@ -124,7 +139,10 @@ protected:
     }
 
     XServer server;
+    XServer second; // stopped only after the connections to it are closed
     qxPlatformUpcalls saved{};
+    qxLibImportTable imports{};
+    bool prepared = false;
     uint32_t ids = 0;
 };
 

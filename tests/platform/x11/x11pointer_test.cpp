@@ -115,17 +115,11 @@ namespace {
 TEST_F(X11Test, SecondServerGetsItsOwnConnectionAndCursor)
 {
     startServer(24, false);
-    XServer other;
-    ASSERT_TRUE(other.startXvfb(24, false));
+    ASSERT_TRUE(second.startXvfb(24, false));
     qxDisplay *a = open(0, 0, 50, 50);
     qxDisplay *b = open(60, 0, 50, 50);
-    qxDisplay *c = qxNewDisplayRecord(7);
-    c->width = c->height = 50;
-    std::snprintf(c->xServer, sizeof c->xServer, "%s", other.name().c_str());
-    qxAppendDisplay(c);
-    ASSERT_EQ(x11AllocDisplayData(c), 0);
-    ASSERT_EQ(x11OpenDisplay(c, 1, nullptr, 0, nullptr, 0), 0);
-    ASSERT_TRUE(a && b);
+    qxDisplay *c = open(0, 0, 50, 50, 0, "Probe", nullptr, second.name());
+    ASSERT_TRUE(a && b && c);
     EXPECT_EQ(x11Data(a)->conn, x11Data(b)->conn);
     EXPECT_NE(x11Data(a)->conn, x11Data(c)->conn);
     std::vector<uint32_t> argb(8 * 8, 0xFF00FF00);
@@ -138,10 +132,7 @@ TEST_F(X11Test, SecondServerGetsItsOwnConnectionAndCursor)
     EXPECT_EQ(p->next->next, nullptr); // one cursor per server, reused
     EXPECT_EQ(x11Data(b)->pointer, p->cursor);
     EXPECT_EQ(x11Data(c)->pointer, p->next->cursor);
-    // Everything on the second server goes before the server does.
     x11FreePointer(p);
-    qxFreeAllDisplays(nullptr);
-    x11ExitPlatform();
 }
 
 } // namespace

@@ -86,8 +86,7 @@ TEST_F(X11Test, BlankerThroughTheCoreRequests)
     startServer(24, false);
     qxDisplay *d = open(0, 0, 50, 50);
     ASSERT_NE(d, nullptr);
-    qxLibraryComplete(QX_LIB_XSCRNSAVER); // loaded first, then taken away
-    qxLibImports.complete[QX_LIB_XSCRNSAVER] = 0;
+    qxLibImports.complete[QX_LIB_XSCRNSAVER] = 0; // as if libXss were missing
     std::string before = server.run("xset q");
     ASSERT_NE(before.find("timeout:  600"), std::string::npos) << before;
     x11SuspendBlanker(x11Data(d), 0);
@@ -95,6 +94,21 @@ TEST_F(X11Test, BlankerThroughTheCoreRequests)
     EXPECT_NE(server.run("xset q").find("timeout:  0    cycle:  0"), std::string::npos);
     x11SuspendBlanker(x11Data(d), 1);
     EXPECT_EQ(server.run("xset q"), before);
+
+    // Each server keeps its own saver and gets its own settings back.
+    ASSERT_TRUE(second.startXvfb(24, false));
+    server.run("xset s 300 10");
+    qxDisplay *a = open(0, 0, 50, 50, QX_DISP_DISABLEBLANKER);
+    qxDisplay *b = open(0, 0, 50, 50, QX_DISP_DISABLEBLANKER, "Probe", nullptr, second.name());
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(server.run("xset q").find("timeout:  0    cycle:  0"), std::string::npos);
+    EXPECT_NE(second.run("xset q").find("timeout:  0    cycle:  0"), std::string::npos);
+    x11CloseDisplay(a);
+    EXPECT_NE(server.run("xset q").find("timeout:  300    cycle:  10"), std::string::npos);
+    EXPECT_NE(second.run("xset q").find("timeout:  0    cycle:  0"), std::string::npos);
+    x11CloseDisplay(b);
+    EXPECT_NE(second.run("xset q").find("timeout:  600    cycle:  600"), std::string::npos)
+        << second.run("xset q");
 }
 
 TEST_F(X11Test, BlankerThroughTheExtension)
@@ -114,10 +128,7 @@ protected:
     {
         if (access("/usr/lib/xorg/modules/drivers/dummy_drv.so", R_OK) || geteuid() != 0)
             GTEST_SKIP() << "Xorg's dummy driver needs root and xserver-xorg-video-dummy";
-        saved = qxUpcalls;
-        qxScreenPixelFormat = -1;
-        x11NoMouseHook = 1;
-        qxImportLibraries();
+        prepare();
         dir = ::testing::TempDir() + "qxdummy" + std::to_string(getpid());
         mkdir(dir.c_str(), 0700);
         std::ofstream(dir + "/xorg.conf") << dummyConfig;

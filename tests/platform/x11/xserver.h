@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,13 +70,24 @@ public:
     }
 
 private:
+    // A child that goes when the test process goes, however it ends (a
+    // failed assertion, a crash, the player's _Exit on a lost server).
+    static void followParent(pid_t parent)
+    {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+    }
+
     bool start(std::vector<std::string> args, bool manager)
     {
         int fds[2];
         if (pipe(fds))
             return false;
+        const pid_t parent = getpid();
         server_ = fork();
         if (server_ == 0) {
+            followParent(parent);
             close(fds[0]);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
@@ -105,8 +117,10 @@ private:
 
     bool startManager()
     {
+        const pid_t parent = getpid();
         manager_ = fork();
         if (manager_ == 0) {
+            followParent(parent);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
