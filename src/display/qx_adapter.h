@@ -58,6 +58,12 @@ struct qxDisplayVideoHooks {
     // After a rescale: the videos drawn straight into the display take their
     // place and size at its new scale; the number re-placed.
     int (*replaceVideos)(qxDisplay *display);
+    // While the display is busy (a transition draws into it, its window is
+    // made anew), the videos drawn straight into it deliver nothing.
+    void (*suspendVideos)(qxDisplay *display);
+    void (*resumeVideos)(qxDisplay *display);
+    // 1 while a video plays on the display (layer videos too unless skipped).
+    int (*videoOnDisplay)(qxDisplay *display, int skipLayers);
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by

@@ -705,12 +705,18 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     // is put around them.
     if (changed && qxDisplayVideo.replaceVideos)
         qxDisplayVideo.replaceVideos(d);
-    // A shaped window takes its new shape with a new window.
+    // A shaped window takes its new shape with a new window; the videos
+    // drawn into it wait until it is there.
     if (changed && d->state != QX_DISPSTATE_CLOSED && d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha) &&
         !qxDisplayAdapterActive()) {
         const uint32_t activation = d->activation;
+        if (qxDisplayVideo.suspendVideos)
+            qxDisplayVideo.suspendVideos(d);
         qxCloseDisplayWindow(d);
-        if (int r = qxRealiseDisplay(d, (int)activation))
+        const int r = qxRealiseDisplay(d, (int)activation);
+        if (qxDisplayVideo.resumeVideos)
+            qxDisplayVideo.resumeVideos(d);
+        if (r)
             return r;
     } else if (changed && d->state != QX_DISPSTATE_CLOSED) {
         qxRefreshWholeDisplay(d, 0);

@@ -170,8 +170,7 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
 
 int qxDisplayHasVideos(qxDisplay *display)
 {
-    int32_t rect[1][4];
-    return qxUpcalls.videoRects && qxUpcalls.videoRects(display, rect, 1) > 0;
+    return qxDisplayVideo.videoOnDisplay && qxDisplayVideo.videoOnDisplay(display, 1);
 }
 
 void qxDisplaySuspendPointer(qxDisplay *d, int save, int32_t width)

@@ -4,6 +4,7 @@
 
 #include "core/plugins/qx_hosttable.h"
 #include "display/qx_adapter.h"
+#include "display/qx_display.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
@@ -93,8 +94,7 @@ qxSatellite *qxAttachSatellite(const qxObjectRef *ref, qxSatelliteCallback callb
     if (d->bgpic->mask || d->bgpic->alpha || d->bgpic->transparentColour != 0xFFFFFFFFu)
         return nullptr;
     // Not while a video plays straight onto the display.
-    int32_t rect[1][4];
-    if (qxUpcalls.videoRects && qxUpcalls.videoRects(d, rect, 1) > 0)
+    if (qxDisplayHasVideos(d))
         return nullptr;
     auto *s = static_cast<qxSatellite *>(std::calloc(1, sizeof(qxSatellite)));
     if (!s)

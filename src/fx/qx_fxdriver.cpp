@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/vm/lua.h"
+#include "display/qx_adapter.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
@@ -362,7 +363,12 @@ int qxFXRun(qxTransitionFX *request)
     }
     if (fx->mode == QX_FXMODE_BGPIC) qxFXBGPicTransition = 1;
     int done = 0;
-    if (int e = runFrames(fx, request, d, &done)) return fail(e);
+    // The display is busy with the frames: its videos wait (a callback
+    // between frames may free the display).
+    if (qxDisplayVideo.suspendVideos) qxDisplayVideo.suspendVideos(d);
+    const int run = runFrames(fx, request, d, &done);
+    if (qxDisplayVideo.resumeVideos && displayAlive(d)) qxDisplayVideo.resumeVideos(d);
+    if (int e = run) return fail(e);
     if (done) qxFXFinish(fx, 1);
     qxFXBGPicTransition = flagBefore;
     if (fx->mode == QX_FXMODE_BGPIC && !fx->stopped && qxFXHook.bgpicSwitch) qxFXHook.bgpicSwitch(fx, 1);

@@ -24,8 +24,6 @@ void qxStopVideosOfDisplay(qxDisplay *display);
 int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], int max);
 // The state (0..4) of the object that owns the player.
 void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state);
-// 1 when a playing video drawn straight into the display covers the point.
-int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
 // The player's window position (position) and size (size) from the
 // object's, through the display's scale factors when it auto-scales.
 void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int size, int layer);
@@ -38,7 +36,6 @@ struct qxBitMap *qxVideoAreaMask(struct qxBitMap *displayBitMap, qxDisplay *disp
 int qxReplaceVideosOfDisplay(qxDisplay *display);
 // 1 when a video plays on the display (its layer videos too unless skipped).
 int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers);
-int qxIsVideoPlayingById(qxObjectRef ref);
 // The display is busy: its directly drawn videos deliver nothing (state 3)
 // until resumed, when they get their old state back.
 void qxSuspendVideosOfDisplay(qxDisplay *display);

@@ -268,6 +268,9 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.replaceFrame = replaceFrame;
     qxDisplayVideo.videoAreaMask = qxVideoAreaMask;
     qxDisplayVideo.replaceVideos = qxReplaceVideosOfDisplay;
+    qxDisplayVideo.suspendVideos = qxSuspendVideosOfDisplay;
+    qxDisplayVideo.resumeVideos = qxResumeVideosOfDisplay;
+    qxDisplayVideo.videoOnDisplay = qxIsVideoOnDisplay;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
                          layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay, layerPlaying};

@@ -109,20 +109,6 @@ extern "C" void qxVideoScaleSize(qxDisplay *d, qxVideoObject *o, int position, i
     qxVideoMoveResize(v, x, y, w, h, o->smooth);
 }
 
-extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
-{
-    // The point is in display pixels; the player's rectangle in window ones.
-    const WindowScale s = windowScale(display);
-    const int64_t px = std::lround(x * s.fx) + s.mx, py = std::lround(y * s.fy) + s.my;
-    return eachVideo([&](qxVideoObject *o) {
-               const qxVideo *v = o->player;
-               const int64_t vx = v->x.load(), vy = v->y.load();
-               const uint32_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
-               const uint32_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
-               return o->state == 1 && drawnOn(o, display) && px >= vx && py >= vy && px < vx + w && py < vy + h;
-           }) != nullptr;
-}
-
 extern "C" int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], int max)
 {
     // Window rectangles less the picture offsets, which the window side adds.
@@ -175,12 +161,6 @@ extern "C" int qxIsVideoOnDisplay(qxDisplay *display, int skipLayers)
                if (o->layer) return !skipLayers && o->player->display == display && o->player->threadRunning;
                return drawnOn(o, display);
            }) != nullptr;
-}
-
-extern "C" int qxIsVideoPlayingById(qxObjectRef ref)
-{
-    qxVideoObject *o = nullptr;
-    return qxFindVideoObject(ref, &o) == 0 && o->state == 1;
 }
 
 extern "C" void qxSuspendVideosOfDisplay(qxDisplay *display)

@@ -109,10 +109,7 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
     if (d->refreshMode) return ERR_BEGINREFRESH;
     if (d->bgpic->sprites) return ERR_NOSPRITES;
     if (d->bgpic->baseMask || d->bgpic->baseAlpha) return ERR_DBTRANSWIN;
-    if (qxUpcalls.videoRects) {
-        int32_t rects[1][4];
-        if (qxUpcalls.videoRects(d, rects, 1) > 0) return ERR_VIDATTACHED;
-    }
+    if (qxDisplayHasVideos(d)) return ERR_VIDATTACHED;
     // Hardware double buffering: the adapter's, when it offers one.
     bool adapterBuffer = false;
     if (hardware && qxDisplayAdapter && (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_DOUBLEBUFFER)) {

@@ -108,18 +108,18 @@ void qxAviClose(qxAvi *state);
 // 0, 1000, 1052 (name stored) or 1055 (frame rate below 1 or above 44100, no size).
 int qxAviWriterOpen(const char *fileName, uint32_t fps, uint32_t flags, uint32_t width, uint32_t height,
                     uint32_t quality, uint32_t smooth, const char *title, qxAviWriter **writer);
+// The same with other segment size limits than 1,000,000,000 bytes for the
+// first RIFF segment and 2,000,000,000 for each later one.
+int qxAviWriterOpenSegmented(const char *fileName, uint32_t fps, uint32_t flags, uint32_t width, uint32_t height,
+                             uint32_t quality, uint32_t smooth, const char *title, uint64_t firstLimit,
+                             uint64_t laterLimit, qxAviWriter **writer);
 // One frame of the writer's size, rows pitch bytes apart (byteOrder as for
 // qxSaveJPEG); no pixels repeats the last frame. 0, 1000, 1005, 1055, or 1066
 // when the super indexes are full.
 int qxAviWriteFrame(qxAviWriter *writer, const uint32_t *pixels, int32_t pitch, uint32_t byteOrder);
-// Repeats the last frame for that long (one frame for 0 ms with the flag).
-int qxAviWriterHold(qxAviWriter *writer, uint32_t milliseconds, uint32_t flag);
-void qxAviWriterSetText(qxAviWriter *writer, const char *text, uint32_t length);
 // Completes the file and frees the writer: 0 or 1005.
 int qxAviWriterClose(qxAviWriter *writer);
 void qxAviWriterFree(qxAviWriter *writer);
-// Test hook: the segment size limits (0 restores 1,000,000,000 and 2,000,000,000).
-void qxAviWriterSetSegmentLimits(uint64_t first, uint64_t later);
 
 // ---- CDXL video ----
 qxCdxl *qxCdxlOpen(const char *fileName, qxCdxlVideoInfo *info);

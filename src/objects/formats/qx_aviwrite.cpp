@@ -26,7 +26,6 @@ constexpr uint32_t kSuperEntries = 1022;
 constexpr uint32_t kIndexEntries = 2044;
 constexpr uint32_t kIndexChunk = 16384;
 constexpr uint64_t kFirstLimit = 1000000000, kLaterLimit = 2000000000;
-uint64_t firstLimit = kFirstLimit, laterLimit = kLaterLimit;
 const char kSoftware[] = "Zephyrane by Tressalin";
 
 struct SuperEntry {
@@ -67,7 +66,7 @@ struct qxAviWriter {
     StdIndex stdAudio, stdVideo;
     uint32_t segmentIndexPairs = 0;
     qxTimeVal clock = {0, 0};
-    uint64_t segmentStart = 0, movi = 0, segmentLimit = 0;
+    uint64_t segmentStart = 0, movi = 0, segmentLimit = 0, laterLimit = 0;
     uint32_t idx1Active = 1;
     char scratchName[1024] = {};
     uint32_t titleRoom = 0; // header space for the title, fixed at opening
@@ -311,14 +310,16 @@ bool finishSegment(qxAviWriter *w)
 
 } // namespace
 
-extern "C" void qxAviWriterSetSegmentLimits(uint64_t first, uint64_t later)
-{
-    firstLimit = first ? first : kFirstLimit;
-    laterLimit = later ? later : kLaterLimit;
-}
-
 extern "C" int qxAviWriterOpen(const char *fileName, uint32_t fps, uint32_t flags, uint32_t width, uint32_t height,
                                uint32_t quality, uint32_t smooth, const char *title, qxAviWriter **writerOut)
+{
+    return qxAviWriterOpenSegmented(fileName, fps, flags, width, height, quality, smooth, title, kFirstLimit,
+                                    kLaterLimit, writerOut);
+}
+
+extern "C" int qxAviWriterOpenSegmented(const char *fileName, uint32_t fps, uint32_t flags, uint32_t width,
+                                        uint32_t height, uint32_t quality, uint32_t smooth, const char *title,
+                                        uint64_t firstLimit, uint64_t laterLimit, qxAviWriter **writerOut)
 {
     *writerOut = nullptr;
     // Above 1,000,000 fps no microsecond count is left; above 44100 no audio rate.
@@ -365,6 +366,7 @@ extern "C" int qxAviWriterOpen(const char *fileName, uint32_t fps, uint32_t flag
     }
     w->segmentStart = 0;
     w->segmentLimit = firstLimit;
+    w->laterLimit = laterLimit;
     *writerOut = w;
     return 0;
 }
@@ -386,7 +388,7 @@ extern "C" int qxAviWriteFrame(qxAviWriter *w, const uint32_t *pixels, int32_t p
         std::vector<uint8_t> b;
         fourcc(b, "RIFF"), put32(b, 0), fourcc(b, "AVIX"), fourcc(b, "LIST"), put32(b, 0), fourcc(b, "movi");
         if (!writeAll(f, b.data(), int64_t(b.size()))) return ERR_WRITE;
-        w->segmentLimit = laterLimit;
+        w->segmentLimit = w->laterLimit;
     }
     if (pixels) {
         // Encode first: a frame that cannot be encoded leaves the file as it was.
@@ -447,22 +449,6 @@ extern "C" int qxAviWriteFrame(qxAviWriter *w, const uint32_t *pixels, int32_t p
     w->totalSamples += w->samplesPerFrame;
     w->segmentSamples += w->samplesPerFrame;
     return 0;
-}
-
-extern "C" int qxAviWriterHold(qxAviWriter *w, uint32_t milliseconds, uint32_t flag)
-{
-    if (!w) return ERR_WRONGUSAGE;
-    uint64_t n = uint64_t(milliseconds) * 1000 / w->usPerFrame;
-    if (milliseconds == 0 && flag) n = 1;
-    for (uint64_t i = 0; i < n; ++i)
-        if (int err = qxAviWriteFrame(w, nullptr, 0, 0)) return err;
-    return 0;
-}
-
-extern "C" void qxAviWriterSetText(qxAviWriter *w, const char *text, uint32_t length)
-{
-    // The header keeps the room the title had at opening; a longer text is cut.
-    if (w && text) w->title.assign(text, strnlen(text, std::min(length, w->titleRoom - 1)));
 }
 
 extern "C" int qxAviWriterClose(qxAviWriter *w)

@@ -35,15 +35,13 @@ class AviWrite : public Scratch {
         Scratch::SetUp();
         if (!have("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
     }
-    void TearDown() override
-    {
-        qxAviWriterSetSegmentLimits(0, 0);
-        Scratch::TearDown();
-    }
-    std::string write(const std::string &name, uint32_t fps, uint32_t w, uint32_t h, uint32_t frames, bool repeatOdd = false)
+    std::string write(const std::string &name, uint32_t fps, uint32_t w, uint32_t h, uint32_t frames, bool repeatOdd = false,
+                      uint64_t firstLimit = 1000000000, uint64_t laterLimit = 2000000000)
     {
         qxAviWriter *wr = nullptr;
-        EXPECT_EQ(qxAviWriterOpen(at(name).c_str(), fps, 0, w, h, 90, 0, "test title", &wr), 0);
+        EXPECT_EQ(qxAviWriterOpenSegmented(at(name).c_str(), fps, 0, w, h, 90, 0, "test title", firstLimit, laterLimit,
+                                           &wr),
+                  0);
         if (!wr) return "";
         // Rows further apart than the width: the pitch must be honoured.
         const uint32_t pitchWords = w + 3;
@@ -150,8 +148,7 @@ TEST_F(AviWrite, IndexBoundaryAndSegments)
     EXPECT_EQ(le32at(bytes, indx + 12), 2u); // super index entries in use
     EXPECT_EQ(le32at(bytes, indx + 32 + 12), 2044u * 44); // first entry's duration in samples
 
-    qxAviWriterSetSegmentLimits(60000, 90000);
-    path = write("s.avi", 25, 32, 16, 40);
+    path = write("s.avi", 25, 32, 16, 40, false, 60000, 90000);
     bytes = readFile(path);
     EXPECT_GE(count(bytes, "AVIX"), 2u);
     EXPECT_EQ(count(bytes, "idx1"), 1u);
