@@ -188,14 +188,22 @@ bool fitBarrel(qxDistortRequest *r)
 // The source point of output point (x, y) and the partial derivatives of
 // (s, t); false when the point has no source (perspective beyond the
 // horizon).
-bool mapPoint(const qxDistortRequest *r, double x, double y, double &s, double &t, double d[4])
+// validity: how much of the pixel lies on the picture's side of a
+// perspective's horizon (1 away from it).
+bool mapPoint(const qxDistortRequest *r, double x, double y, double &s, double &t, double d[4], double &validity)
 {
     const double *c = r->coefficients;
     d[0] = 1, d[1] = 0, d[2] = 0, d[3] = 1;
+    validity = 1;
     switch (r->method) {
     case QX_DISTORT_PERSPECTIVE: {
         double w = c[6] * x + c[7] * y + 1;
-        if (!(c[8] * w >= 0)) return false;
+        // w changes by c6 or c7 per pixel: within half of the larger of them
+        // the horizon crosses the pixel, which is then partly valid.
+        const double step = std::max(std::fabs(c[6]), std::fabs(c[7]));
+        if (2 * std::fabs(w) < step) validity = 0.5 + c[8] * w / step;
+        else if (!(c[8] * w >= 0)) return false;
+        if (w == 0) return false;
         s = (c[0] * x + c[1] * y + c[2]) / w, t = (c[3] * x + c[4] * y + c[5]) / w;
         d[0] = (c[0] - c[6] * s) / w, d[1] = (c[1] - c[7] * s) / w;
         d[2] = (c[3] - c[6] * t) / w, d[3] = (c[4] - c[7] * t) / w;
@@ -271,6 +279,8 @@ void bilinear(const qxDistortSource *src, double s, double t, uint8_t out[4])
     out[3] = channel(wa);
 }
 
+void smoothSample(const qxDistortSource *src, double s, double t, const double d[4], uint8_t out[4]);
+
 } // namespace
 
 extern "C" {
@@ -298,15 +308,24 @@ void qxDistortFit(qxDistortRequest *r)
 void qxDistortSample(const qxDistortRequest *r, const qxDistortSource *src, int32_t i, int32_t j, uint8_t out[4])
 {
     out[0] = out[1] = out[2] = out[3] = 0;
-    double x = r->xOrigin + i + 0.5, y = r->yOrigin + j + 0.5, s = 0, t = 0, d[4];
-    if (!mapPoint(r, x, y, s, t, d)) return;
+    double x = r->xOrigin + i + 0.5, y = r->yOrigin + j + 0.5, s = 0, t = 0, d[4], validity = 1;
+    if (!mapPoint(r, x, y, s, t, d, validity)) return;
     if (!r->smooth) {
-        // Tested in floating point before any truncation.
-        if (!(s >= 0 && s < src->width && t >= 0 && t < src->height)) return;
+        // Tested in floating point before any truncation; without smooth a
+        // pixel on the horizon is the picture's when its centre is.
+        if (validity < 0.5 || !(s >= 0 && s < src->width && t >= 0 && t < src->height)) return;
         const uint8_t *p = src->rgba + (int64_t(t) * src->width + int64_t(s)) * 4;
         out[0] = p[0], out[1] = p[1], out[2] = p[2], out[3] = p[3];
         return;
     }
+    smoothSample(src, s, t, d, out);
+    if (validity < 1) out[3] = uint8_t(out[3] * validity + 0.5);
+}
+}
+
+namespace {
+void smoothSample(const qxDistortSource *src, double s, double t, const double d[4], uint8_t out[4])
+{
     if (!std::isfinite(s) || !std::isfinite(t) || std::fabs(s) > 1e9 || std::fabs(t) > 1e9) return;
     double dux = d[0], duy = d[1], dvx = d[2], dvy = d[3];
     double A = dvx * dvx + dvy * dvy + 1, C = dux * dux + duy * duy + 1, B = -2 * (dux * dvx + duy * dvy);

@@ -17,14 +17,15 @@ constexpr uint32_t kNone = 0xFFFFFFFF;
 
 inline int cellIndex(int r, int g, int b) { return (r * kG + g) * kB + b; }
 
-// The raw value of the exact pass.
-inline uint32_t rawAt(const uint8_t *p, uint32_t bpp)
+// The raw value of the exact pass: a 4-byte pixel's colour bytes only,
+// which byte-swapped and RGBA layouts keep in the upper three.
+inline uint32_t rawAt(const uint8_t *p, uint32_t bpp, uint32_t layout)
 {
     if (bpp == 3) return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
     if (bpp == 4) {
         uint32_t w;
         std::memcpy(&w, p, 4);
-        return w & 0xFFFFFF;
+        return w & (layout == QX_PIXFMT_BGRA32 || layout == QX_PIXFMT_RGBA32 ? 0xFFFFFF00u : 0x00FFFFFFu);
     }
     uint16_t w;
     std::memcpy(&w, p, 2);
@@ -76,7 +77,7 @@ bool exactPalette(qxQuantizeRequest *q, int limit)
     for (int32_t y = 0; y < q->height; ++y) {
         const uint8_t *row = base + rowBytes * y;
         for (int32_t x = 0; x < q->width; ++x) {
-            uint32_t v = rawAt(row + size_t(x) * q->bytesPerPixel, q->bytesPerPixel);
+            uint32_t v = rawAt(row + size_t(x) * q->bytesPerPixel, q->bytesPerPixel, q->layout);
             if (last >= 0 && values[last] == v) continue;
             int i = 0;
             while (i < n && values[i] != v) ++i;
@@ -92,7 +93,7 @@ bool exactPalette(qxQuantizeRequest *q, int limit)
         const uint8_t *row = base + rowBytes * y;
         uint8_t *out = q->indices + size_t(q->width) * y;
         for (int32_t x = 0; x < q->width; ++x) {
-            uint32_t v = rawAt(row + size_t(x) * q->bytesPerPixel, q->bytesPerPixel);
+            uint32_t v = rawAt(row + size_t(x) * q->bytesPerPixel, q->bytesPerPixel, q->layout);
             if (last < 0 || values[last] != v) {
                 int i = 0;
                 while (values[i] != v) ++i;

@@ -118,6 +118,7 @@ TEST(EffectFrontEnds, AreaEffectsAndTransparency)
 #include <cstring>
 
 #include "display/qx_bitmaptransform.h"
+#include "imaging/qx_distort.h"
 #include "display/qx_gfxgeom.h"
 
 TEST(Transforms, RoadsAndBadMatrices)
@@ -241,6 +242,22 @@ TEST(Distort, FitsEdgeCasesAndImageMagick)
     EXPECT_EQ(qxDistortBitmap(p.bm, nullptr, nullptr, 24, 16, 4, 16, flat, 0, &b, &mk, &al, &w, &h), ERR_WRONGUSAGE);
     EXPECT_EQ(qxDistortBitmap(p.bm, nullptr, nullptr, 24, 16, 4, 16, inf, 1, &b, &mk, &al, &w, &h), ERR_WRONGUSAGE);
     EXPECT_EQ(qxDistortBitmap(p.bm, nullptr, nullptr, 24, 16, 99, 0, nullptr, 0, &b, &mk, &al, &w, &h), ERR_WRONGUSAGE);
+    // A pixel that the perspective's horizon crosses (w = 1 - 0.105 x is 0
+    // inside column 9) is partly the picture's: smooth, its alpha is that
+    // part; without smooth it is whole, as its centre lies on the picture's side.
+    const std::vector<uint8_t> white(8 * 8 * 4, 255);
+    const qxDistortSource src{white.data(), 8, 8};
+    qxDistortRequest hr{};
+    hr.method = QX_DISTORT_PERSPECTIVE, hr.sourceWidth = hr.sourceHeight = 8;
+    const double hc[9] = {0, 0, 0.01, 0, 0, 0.01, -0.105, 0, 1}; // column 9 samples (4, 4)
+    std::copy(hc, hc + 9, hr.coefficients);
+    uint8_t o[4];
+    hr.smooth = 1;
+    qxDistortSample(&hr, &src, 9, 0, o);
+    EXPECT_EQ(o[3], uint8_t(255 * (0.5 + (1 - 0.105 * 9.5) / 0.105) + 0.5));
+    hr.smooth = 0;
+    qxDistortSample(&hr, &src, 9, 0, o);
+    EXPECT_EQ(o[3], 255);
     // Against ImageMagick on a smooth picture: the error is reported (the
     // two differ by half a pixel in where the centre lies).
     Pic g(48, 32);

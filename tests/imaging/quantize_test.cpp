@@ -95,6 +95,21 @@ TEST(Quantize, SingleColourAndOtherLayouts)
               1u);
     EXPECT_EQ(pal[0], 0xF80000u);
     EXPECT_EQ(pal[1], 0x00FC00u);
+    // 32-bit layouts keep their colour in different bytes: two colours that
+    // differ in one component stay two, whatever the alpha byte holds.
+    for (uint32_t layout : {10u, 11u, 12u, 13u}) {
+        const uint32_t a = qxColorToPixel(0x102030, layout, 0), b = qxColorToPixel(0x112030, layout, 0),
+                       c = qxColorToPixel(0x102031, layout, 0);
+        const uint32_t four[4] = {a, b, c, a};
+        uint8_t ix[4];
+        count = 256;
+        ASSERT_EQ(qxQuantizeToPalette(four, layout, 4, 4, 1, 4, ix, pal, &count, 0xFFFFFFFF, 0, 0, nullptr), 1u);
+        ASSERT_EQ(count, 3) << layout;
+        EXPECT_EQ(pal[0], 0x102030u) << layout;
+        EXPECT_EQ(pal[1], 0x112030u) << layout;
+        EXPECT_EQ(pal[2], 0x102031u) << layout;
+        EXPECT_EQ(ix[3], 0) << layout;
+    }
 }
 
 TEST(Quantize, TransparentColourIsLast)
