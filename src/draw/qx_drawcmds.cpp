@@ -10,6 +10,7 @@
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
 #include "core/vm/lauxlib.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_clipregion.h"
@@ -265,6 +266,14 @@ int qxCmdPlot(lua_State *L)
     const int32_t x = qxResolvePosX(luaL_checkint(L, 1), 1, 0, 0), y = qxResolvePosY(luaL_checkint(L, 2), 1, 0, 0);
     const uint32_t colour = colourArg(L, 3);
     if (!pointInOutput(d, x, y)) return 0;
+    // An opaque pixel on the display goes straight into its window and the
+    // bitmap behind it.
+    if (!(colour >> 24) && qxDrawsIntoWindow(d)) {
+        int32_t w = 0, h = 0;
+        qxDispWritePixel(d, x, y, colour);
+        qxWritePixel(qxOutputBitmap(d, &w, &h), x, y, colour, 0);
+        return 0;
+    }
     // One pixel goes the way every drawing goes, so each output kind and its planes get it alike.
     qxBitMap *bm = qxAllocBitMap(1, 1, 0, nullptr);
     if (!bm) return ERR_BITMAP;
@@ -360,7 +369,14 @@ int qxCmdCls(lua_State *L)
     qxOutputState *s = qxOutputOf(d, 0);
     if (!s) return 0;
     const int32_t w = s->record.width, h = s->record.height;
-    if (s->bitmap) qxRectFill(s->bitmap, 0, 0, w, h, colour);
+    // The adapter clears its own double buffer; the back buffer follows
+    // quietly, for the picture EndDoubleBuffer leaves.
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER) {
+        qxDispCls(d, colour);
+        if (s->bitmap) qxFillBitMapColour(s->bitmap, colour);
+    } else if (s->bitmap) {
+        qxRectFill(s->bitmap, 0, 0, w, h, colour);
+    }
     if (s->alpha) qxFillBitMapRect(s->alpha, 0, 0, w, h, 255);
     if (s->mask) qxMaskRowOp(s->mask, 0, 0, w, h, 2);
     s->record.modified = 1;

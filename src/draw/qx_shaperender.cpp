@@ -13,7 +13,10 @@
 #include "core/errors/qx_errors.h"
 #include "core/runtime/qx_startup.h"
 #include "display/qx_bitmap.h"
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmaphost.h"
+#include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shapelayer.h"
@@ -684,6 +687,15 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style);
 }
 
+bool qxDrawsIntoWindow(const qxDisplay *d)
+{
+    if (!d || !d->bgpic || d->layersEnabled || d->refreshMode || d->bgpic->sprites) return false;
+    if (d->targetType != QX_OUT_DISPLAY && !(d->doubleBufferState & QX_DBSTATE_ADAPTER)) return false;
+    if (d->scaledWidth && d->scaledHeight) return false;
+    if (auto *clip = static_cast<const qxClipRegion *>(d->clipRegion); clip && clip->mask) return false;
+    return !qxDisplayHasVideos(const_cast<qxDisplay *>(d));
+}
+
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                  int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
 {
@@ -700,6 +712,24 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
     const bool layer = qxShapeGoesToLayer();
+    // A plain opaque line goes straight into the window and the bitmap
+    // behind it, clipped to the clip rectangle or the output.
+    qxDisplay *d = qxCurrentDisplay;
+    const bool straight = !t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1);
+    if (!layer && thickness <= 1 && !antialias && straight && !(colour >> 24) && qxDrawsIntoWindow(d) &&
+        !d->bgpic->alpha) {
+        int32_t w = 0, h = 0;
+        qxBitMap *target = qxOutputBitmap(d, &w, &h);
+        int32_t cx = 0, cy = 0, cw = w, ch = h;
+        if (auto *clip = static_cast<const qxClipRegion *>(d->clipRegion))
+            cx = clip->x, cy = clip->y, cw = clip->width, ch = clip->height;
+        if (cw < 1 || ch < 1 || !qxClipLineSpan(&x1, &y1, &x2, &y2, cx, cx + cw - 1, 0) ||
+            !qxClipLineSpan(&x1, &y1, &x2, &y2, cy, cy + ch - 1, 1))
+            return 0;
+        qxDispLine(d, x1, y1, x2, y2, colour);
+        qxDrawLine(target, x1, y1, x2, y2, colour);
+        return 0;
+    }
     const qxTransformOptions *given = t;
     qxTransformOptions upright;
     if (layer) t = uprightFor(t, upright);

@@ -11,6 +11,7 @@ struct lua_State;
 struct qxBitMap;
 struct qxTransformOptions;
 struct qxObjectStyle;
+struct qxDisplay;
 
 enum : uint32_t { QX_SHAPE_BOX = 14, QX_SHAPE_CIRCLE = 15, QX_SHAPE_ELLIPSE = 16, QX_SHAPE_LINE = 17,
                   QX_SHAPE_PLOT = 18, QX_SHAPE_POLYGON = 27, QX_SHAPE_ARC = 31 };
@@ -63,6 +64,13 @@ int qxComposeCoverage(lua_State *L, const qxDrawState *state, uint32_t colour, c
 // corner of the end points' box; the matrix turns it about its anchor.
 int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                       int antialias, const qxTransformOptions *transform, qxShapeImage *image);
+
+// Whether an opaque pixel or thin line on the current display goes straight
+// into its window (and its drawing bitmap) rather than the general way: the
+// display itself is the output, or the display adapter double-buffers it;
+// layers off, no clip mask, no sprites, no video, unscaled, not in refresh
+// mode.
+bool qxDrawsIntoWindow(const qxDisplay *display);
 
 // Puts a rendered image onto the current output at (x, y) with the object style.
 int qxBlitShapeImage(lua_State *L, qxShapeImage *image, int32_t x, int32_t y, const qxObjectStyle *style);

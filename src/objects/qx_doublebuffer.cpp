@@ -110,9 +110,11 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
     if (d->bgpic->sprites) return ERR_NOSPRITES;
     if (d->bgpic->baseMask || d->bgpic->baseAlpha) return ERR_DBTRANSWIN;
     if (qxDisplayHasVideos(d)) return ERR_VIDATTACHED;
-    // Hardware double buffering: the adapter's, when it offers one.
+    // Hardware double buffering: the adapter's, or the platform's, when
+    // either offers one.
     bool adapterBuffer = false;
-    if (hardware && qxDisplayAdapter && (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_DOUBLEBUFFER)) {
+    if (hardware && ((qxDisplayAdapter && (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_DOUBLEBUFFER)) ||
+                     qxPlatformHasCap(256))) {
         if (d->satellites) return ERR_SATELLITE;
         if (d->state == QX_DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
         if (d->doubleBufferState & QX_DBSTATE_ADAPTER) qxEndDoubleBufferCleanup(d);

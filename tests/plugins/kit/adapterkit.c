@@ -260,8 +260,19 @@ int RectFill(void *handle, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t 
         flags & 2 ? (int)((const VideoBitMap *)handle)->number : (int)(intptr_t)handle, x, y, w, h, colour, flags);
     return 0;
 }
-int WritePixel(void) { return 0; }
-int Line(void) { return 0; }
+int WritePixel(void *handle, int32_t x, int32_t y, uint32_t colour, uint32_t flags, const Tag *tags)
+{
+    (void)tags;
+    say("WritePixel %d %d,%d colour=%08x flags=%u\n", (int)(intptr_t)handle, x, y, colour, flags);
+    return 0;
+}
+int Line(void *handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, uint32_t flags,
+         const Tag *tags)
+{
+    (void)tags;
+    say("Line %d %d,%d to %d,%d colour=%08x flags=%u\n", (int)(intptr_t)handle, x1, y1, x2, y2, colour, flags);
+    return 0;
+}
 
 /* One 1920x1080 monitor and three modes, unsorted. */
 static const int32_t monitors[] = {0, 0, 1920, 1080, 0, 0, 0, 0};
@@ -310,7 +321,12 @@ int Flip(void *handle, const Tag *tags)
     heldBlits = 0;
     return 0;
 }
-int Cls(void) { return 0; }
+int Cls(void *handle, uint32_t colour, void *reserved)
+{
+    (void)reserved;
+    say("Cls %d colour=%08x\n", (int)(intptr_t)handle, colour);
+    return 0;
+}
 /* Video bitmaps (adapter flag 0x10): ARGB copies held here, numbered in
  * the log; reading them back hands out the copy. */
 static uint32_t videoBitMaps;
