@@ -181,7 +181,7 @@ int decodeNext(qxVideo *v, double *shownTime)
             return ERR_MEM;
         }
         // The picture belongs to the decoder until its next call: converted first.
-        if (!r) qxVideoPictureToSlot(v, v->slot, v->slotPitch, &picture);
+        if (!r) qxVideoPictureToSlot(v, v->slot, v->slotPitch, v->width, v->height, &picture);
         qxVideoFreePacket(v, &packet);
         if (r) {
             if (v->kind == QX_VIDEO_CDXL) return 1;
@@ -263,36 +263,37 @@ extern "C" void qxVideoDropFrames(qxVideo *v)
 
 extern "C" void qxVideoDeliverFrame(qxVideo *v)
 {
-    qxVideoDeliverPicture(v, v->slot, v->slotPitch);
+    qxVideoDeliverPicture(v, v->slot, v->slotPitch, v->width, v->height);
 }
 
 namespace {
 
-// The picture at the displayed size: the slot itself, or a scaled copy the
-// caller frees (*scaled). False when it cannot be made.
-bool displayedPicture(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, const uint32_t **src,
-                      uint32_t *pitch, uint32_t *w, uint32_t *h, uint32_t **scaled)
+// The picture (pw x pw, rows pitch pixels apart) at the displayed size:
+// itself, or a scaled copy the caller frees (*scaled). False when it cannot
+// be made.
+bool displayedPicture(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, uint32_t pw, uint32_t ph,
+                      const uint32_t **src, uint32_t *pitch, uint32_t *w, uint32_t *h, uint32_t **scaled)
 {
     uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
     if (!ow || !oh) ow = v->width, oh = v->height;
     *src = pixels, *pitch = slotPitch, *w = ow, *h = oh, *scaled = nullptr;
-    if (ow == v->width && oh == v->height) return true;
+    if (ow == pw && oh == ph) return true;
     if (uint64_t(ow) * oh > 0x10000000u) return false;
-    *scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(pixels, 0, 0, int32_t(v->width), int32_t(v->height),
-                                                            nullptr, 0, 0, int32_t(ow), int32_t(oh),
-                                                            int32_t(slotPitch), 0, QX_PIXFMT_ARGB32,
-                                                            v->smooth.load()));
+    *scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(pixels, 0, 0, int32_t(pw), int32_t(ph), nullptr, 0, 0,
+                                                            int32_t(ow), int32_t(oh), int32_t(slotPitch), 0,
+                                                            QX_PIXFMT_ARGB32, v->smooth.load()));
     *src = *scaled, *pitch = ow;
     return *scaled != nullptr;
 }
 
 } // namespace
 
-extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
+extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, uint32_t pw,
+                                          uint32_t ph)
 {
     const uint32_t *src;
     uint32_t pitch, w, h, *scaled;
-    if (!displayedPicture(v, pixels, slotPitch, &src, &pitch, &w, &h, &scaled)) return nullptr;
+    if (!displayedPicture(v, pixels, slotPitch, pw, ph, &src, &pitch, &w, &h, &scaled)) return nullptr;
     qxBitMap *bm = nullptr;
     int r = qxBitMapFromARGB(src, 0xFFFFFFFFu, int32_t(w), int32_t(h), int32_t(pitch), 0, 0, nullptr, &bm, nullptr,
                              nullptr);
@@ -347,19 +348,20 @@ extern "C" qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWi
     return mask;
 }
 
-extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch)
+extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, uint32_t pw,
+                                      uint32_t ph)
 {
     qxDisplay *d = v->display;
     if (!d || v->suspended.load()) return;
     if (v->toLayer.load()) {
         // A layer takes the whole picture; the script thread puts it in.
-        qxBitMap *bm = qxVideoPictureBitmap(v, pixels, slotPitch);
+        qxBitMap *bm = qxVideoPictureBitmap(v, pixels, slotPitch, pw, ph);
         if (bm) queueFrame(d, v, bm, 0, 0, int32_t(bm->width), int32_t(bm->height));
         return;
     }
     const uint32_t *src;
     uint32_t pitch, ow, oh, *scaled;
-    if (!displayedPicture(v, pixels, slotPitch, &src, &pitch, &ow, &oh, &scaled)) return;
+    if (!displayedPicture(v, pixels, slotPitch, pw, ph, &src, &pitch, &ow, &oh, &scaled)) return;
     int32_t sx, sy, x, y, w, h, dw, dh;
     qxVideoOutputArea(d, &dw, &dh);
     const int in = qxVideoClipRect(v, dw, dh, &sx, &sy, &x, &y, &w, &h);

@@ -35,9 +35,12 @@ struct qxVideoPacketQueue {
     std::condition_variable signal;
 };
 
-// One of the two picture slots: rows of width + 64 pixels.
+// One of the two picture slots: a picture of width x height (the video's
+// size, or the displayed one when converted at that size), rows of width +
+// 64 pixels.
 struct qxVideoPicture {
     uint32_t *pixels;
+    uint32_t width, height;
     uint32_t frame;
     double time, due; // presentation time and wall-clock due time, seconds
 };
@@ -83,6 +86,8 @@ struct qxVideo {
     std::condition_variable pictureSignal;
     std::mutex outputMutex; // delivery against moves and resizes
     uint32_t *still;        // the picture last shown, for redraws while paused
+    uint32_t stillWidth, stillHeight;
+    uint64_t pictureBytes;  // of each slot and the still
     bool hasStill;
     // Clocks, in seconds; wall time is the monotonic clock.
     double frameTimer, lastTime, lastDelay, lastShownWall;
@@ -125,7 +130,8 @@ void qxVideoRewind(qxVideo *v);
 // Queues the slot's picture as the player's one pending frame on its
 // display, clipped to the display, and wakes the script thread.
 void qxVideoDeliverFrame(qxVideo *v);
-void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t pitch);
+// The same for a picture of width x height, rows pitch pixels apart.
+void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t pitch, uint32_t width, uint32_t height);
 // The window area a directly drawn video is clipped to: the display's
 // size, or an auto-scaled display's scaled size with its margins.
 void qxVideoOutputArea(const qxDisplay *d, int32_t *width, int32_t *height);
@@ -137,8 +143,9 @@ int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t displayHeigh
 // rectangles set; none when no rectangle is left (or no memory).
 qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWidth, int32_t displayHeight,
                            const qxVideo *const *players, size_t count);
-// A bitmap of the picture at the displayed size, or none.
-qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t pitch);
+// A bitmap at the displayed size of a picture of width x height, or none.
+qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t pitch, uint32_t width,
+                               uint32_t height);
 // Drops the player's pending frames from its display.
 void qxVideoDropFrames(qxVideo *v);
 // The volume (0..64) of the sound channel, now and at the next start.

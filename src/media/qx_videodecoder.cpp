@@ -166,8 +166,8 @@ extern "C" void qxVideoDecoderClose(qxVideo *v)
     }
 }
 
-extern "C" void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch,
-                                     const qxVideoPictureRecord *picture)
+extern "C" void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, uint32_t width,
+                                     uint32_t height, const qxVideoPictureRecord *picture)
 {
     if (v->swapped)
         return qxVideoConvertRows(dst, dstPitch, reinterpret_cast<const uint32_t *>(picture->planes[0]),
@@ -176,10 +176,11 @@ extern "C" void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t d
     qxVideoFrameRecord r{};
     for (int i = 0; i < 3; i++) r.planes[i] = picture->planes[i], r.strides[i] = picture->strides[i];
     r.destination = dst;
-    r.sourceWidth = r.destWidth = int32_t(v->width);
-    r.sourceHeight = r.destHeight = int32_t(v->height);
+    r.sourceWidth = int32_t(v->width), r.sourceHeight = int32_t(v->height);
+    r.destWidth = int32_t(width), r.destHeight = int32_t(height);
     r.destPitch = int32_t(dstPitch);
     r.layout = QX_PIXFMT_ARGB32;
     r.bytesPerPixel = 4;
-    qxVideoFrameConvert2(&r);
+    if (width == v->width && height == v->height) qxVideoFrameConvert2(&r);
+    else qxVideoFrameConvert(&r);
 }

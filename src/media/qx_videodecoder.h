@@ -25,6 +25,8 @@ uint32_t qxVideoDecodeSound(qxVideo *v, const qxCdxlPacket *packet, int16_t *sam
 void qxVideoDecoderSeek(qxVideo *v, uint32_t milliseconds);
 void qxVideoDecoderClose(qxVideo *v);
 // A decoded picture into native rows: byte-swapped words are swapped back,
-// YUV planes converted.
-void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, const qxVideoPictureRecord *picture);
+// YUV planes converted, at width x height scaled by nearest neighbour (a
+// byte-swapped picture only at the video's size).
+void qxVideoPictureToSlot(const qxVideo *v, uint32_t *dst, uint32_t dstPitch, uint32_t width, uint32_t height,
+                          const qxVideoPictureRecord *picture);
 }

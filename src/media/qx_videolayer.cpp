@@ -186,7 +186,7 @@ int layerInsert(lua_State *L, qxObjectRef ref, int32_t x, int32_t y, qxLayer **o
 extern "C" int qxAddVideoLayer(lua_State *L, qxVideoObject *o, int32_t x, int32_t y, int optArg,
                                const uint32_t *pixels, uint32_t pitch)
 {
-    qxBitMap *bm = qxVideoPictureBitmap(o->player, pixels, pitch);
+    qxBitMap *bm = qxVideoPictureBitmap(o->player, pixels, pitch, o->player->width, o->player->height);
     if (!bm) return ERR_BITMAP;
     const qxObjectRef ref = refOf(o);
     int r = qxDisplayObject(L, nullptr, nullptr, QX_OBJ_VIDEO, ref, bm, 0, 0, 0, x, y, int32_t(o->reqWidth),

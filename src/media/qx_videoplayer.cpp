@@ -158,6 +158,22 @@ void afterSeek(qxVideo *v)
     v->lastShownWall = v->frameTimer;
 }
 
+// YUV pictures shown at another size without smoothing are converted and
+// scaled in one pass when the slot holds that size; the rest are converted
+// at the video's size and scaled when delivered.
+void convertInto(qxVideo *v, qxVideoPicture &slot, const qxVideoPictureRecord &picture)
+{
+    const uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
+    if (!v->swapped && !v->smooth.load() && ow && oh && (ow != v->width || oh != v->height) &&
+        (uint64_t(ow) + 64) * oh * 4 <= v->pictureBytes) {
+        qxVideoPictureToSlot(v, slot.pixels, ow + 64, ow, oh, &picture);
+        slot.width = ow, slot.height = oh;
+        return;
+    }
+    qxVideoPictureToSlot(v, slot.pixels, v->slotPitch, v->width, v->height, &picture);
+    slot.width = v->width, slot.height = v->height;
+}
+
 void *serverMain(void *arg)
 {
     qxThreadRecord *rec = qxThreadFromArg(arg);
@@ -212,7 +228,7 @@ void *serverMain(void *arg)
         lock.unlock();
         // The slot is not in the queue, so the refresh thread leaves it alone;
         // the decoder's picture lives until the packet goes.
-        qxVideoPictureToSlot(v, slot.pixels, v->slotPitch, &picture);
+        convertInto(v, slot, picture);
         qxVideoFreePacket(v, &item.packet);
         double delay = time - v->lastTime;
         if (delay <= 0 || delay >= 10) delay = v->lastDelay;
@@ -297,8 +313,9 @@ void show(qxVideo *v, const qxVideoPicture &p)
 {
     std::lock_guard out(v->outputMutex);
     if (v->present) v->present(v, &p);
-    else qxVideoDeliverPicture(v, p.pixels, v->slotPitch);
-    std::memcpy(v->still, p.pixels, size_t(v->slotPitch) * v->height * 4);
+    else qxVideoDeliverPicture(v, p.pixels, p.width + 64, p.width, p.height);
+    std::memcpy(v->still, p.pixels, size_t(p.width + 64) * p.height * 4);
+    v->stillWidth = p.width, v->stillHeight = p.height;
     v->hasStill = true;
 }
 
@@ -412,7 +429,13 @@ extern "C" void qxVideoSeekDecoder(qxVideo *v, uint32_t frame)
 extern "C" int qxVideoStart(qxVideo *v)
 {
     if (v->threadRunning) return 0;
+    // Room for a picture at the video's size and at the size it starts
+    // being shown at.
     uint64_t slotBytes = uint64_t(v->slotPitch) * v->height * 4;
+    const uint64_t shownBytes = (uint64_t(v->outWidth.load()) + 64) * v->outHeight.load() * 4;
+    if (shownBytes > slotBytes && shownBytes <= 0x7FFFFFFFu) slotBytes = shownBytes;
+    if (slotBytes != v->pictureBytes) freePictures(v);
+    v->pictureBytes = slotBytes;
     for (uint32_t **buffer : {&v->pictures[0].pixels, &v->pictures[1].pixels, &v->still}) {
         if (!*buffer) *buffer = static_cast<uint32_t *>(qxAlloc(size_t(slotBytes), 1));
         if (!*buffer) {
@@ -548,7 +571,8 @@ extern "C" void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t wid
     v->outWidth = width;
     v->outHeight = height;
     v->smooth = smooth;
-    if (v->threadRunning && v->pauseReq.load() && v->hasStill) qxVideoDeliverPicture(v, v->still, v->slotPitch);
+    if (v->threadRunning && v->pauseReq.load() && v->hasStill)
+        qxVideoDeliverPicture(v, v->still, v->stillWidth + 64, v->stillWidth, v->stillHeight);
 }
 
 extern "C" void qxVideoSeekPlaying(qxVideo *v, uint32_t frame)
