@@ -266,6 +266,9 @@ int qxCmdFontRequest(lua_State *L) {
     qxFontRequestResult a{};
     a.weight = 80;
     a.number = -1;
+    // The size the requester starts with (the desktop's own default): with
+    // none, GTK preselected the font at size 0 and answered 0 unchanged.
+    a.size = 10;
     if (int r = ask(L, [&] { return qxRequesters.font(L, title, def, flags, &a); })) return r;
     a.name[sizeof a.name - 1] = 0;
     char name[sizeof a.name + 64];

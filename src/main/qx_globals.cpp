@@ -331,9 +331,12 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     }
     if ((r = chooseAppletPath(vals.slot[0], startup)))
         return r;
+    qxApplyErrorDevice(&vals);
     QxText config;
-    if ((r = readConfigFile(startup, &vals, config)))
+    if ((r = readConfigFile(startup, &vals, config))) {
+        qxApplyErrorDevice(&vals); // the lines read before the bad one count
         return r;
+    }
     if ((r = qxApplyOptions(&vals, startup, applet)))
         return r;
 

@@ -338,10 +338,16 @@ int applyBackfill(const Reader &r, qxBackfill &bf) {
 
 } // namespace
 
+extern "C" void qxApplyErrorDevice(const qxOptionValues *vals) {
+    // The device name itself is unused.
+    if (Reader{vals}.given(QX_OPT_DEBUGDEVICE)) qxGlobalSettings.consoleReport = 1;
+}
+
 extern "C" int qxApplyOptions(const qxOptionValues *vals, qxStartupInfo *startup, qxAppletInfo *applet) {
     const Reader r{vals};
     qxSettings &g = qxGlobalSettings;
     int err = 0;
+    qxApplyErrorDevice(vals);
 
     if (r.given(QX_OPT_ENCODING)) {
         const char *enc = r.text(QX_OPT_ENCODING);
@@ -421,7 +427,6 @@ extern "C" int qxApplyOptions(const qxOptionValues *vals, qxStartupInfo *startup
         if ((err = setOwned(&g.setConstants, copyText(t, std::strlen(t))))) return err;
     }
 
-    if (r.given(QX_OPT_DEBUGDEVICE)) g.consoleReport = 1; // the device name itself is unused
     if (r.given(QX_OPT_DEBUGOUTPUT)) g.debugOutput = 1;
     if (r.given(QX_OPT_NODEBUG)) g.noDebug = 1;
     if (r.given(QX_OPT_FORCEFLUSH)) g.forceFlush = 1;

@@ -95,6 +95,9 @@ int qxLinkedConfigFilePath(const char *programPath, char *out, uint32_t size);
 int qxParseConfigText(char *text, qxOptionValues *vals, qxStartupInfo *startup);
 // Turns option values into settings of startup, applet and qxGlobalSettings.
 int qxApplyOptions(const qxOptionValues *vals, qxStartupInfo *startup, qxAppletInfo *applet);
+// Takes the error device of the options first, so that an error in the
+// options themselves (or in the configuration file) is reported there.
+void qxApplyErrorDevice(const qxOptionValues *vals);
 void qxInitDisplayDefaults(qxAppletInfo *applet);
 void qxFreeNameValues(qxStartupInfo *startup);
 void qxFreeOptionSettings(void);

@@ -26,4 +26,6 @@ extern "C" {
 // GTK is missing) or 1000.
 int qxShowNotification(const char *title, const char *text, int kind, int timeout,
                        const char *appName);
+// Shutdown: notify_uninit when notifications were initialised.
+void qxEndNotifications(void);
 }

@@ -39,6 +39,19 @@ enum {
     ICON_SIZE_DIALOG = 6,
 };
 
+// A GTK+ 2 before 2.14 lacks the getters of a dialog's parts; its
+// structures are fixed ABI, and on x86-64 a GtkDialog keeps its vbox and
+// action area right behind its GtkWindow (240 bytes), a
+// GtkColorSelectionDialog its colorsel right behind its GtkDialog.
+constexpr size_t kDialogVBox = 240, kDialogActionArea = 248, kColorSelDialogColorSel = 264;
+
+W member(W object, size_t offset)
+{
+    W value;
+    std::memcpy(&value, static_cast<const char *>(object) + offset, sizeof value);
+    return value;
+}
+
 std::atomic<uint32_t> gtkQuit{0};
 // The requester thread's own X connection for the transient hint: the
 // parent's connection belongs to the script thread (Xlib is not set up for
@@ -272,7 +285,9 @@ void fileOrPath(bool path)
             W all = newFilter();
             pattern = newFilter();
             if (all && pattern) {
-                setName(all, "All");
+                char *all8 = qxGtkToUtf8(qxRequest.allName ? qxRequest.allName : "All");
+                setName(all, all8 ? all8 : "All");
+                gFree(all8);
                 addPattern(all, "*");
                 addPattern(all, "*.*");
                 setName(pattern, "Filter");
@@ -436,7 +451,7 @@ void colorRequester(void)
     }
     W selection = qxLibImports.gtk_color_selection_dialog_get_color_selection
                       ? QXG(gtk_color_selection_dialog_get_color_selection, W (*)(W))(dialog)
-                      : nullptr;
+                      : member(dialog, kColorSelDialogColorSel);
     qxRequest.status = 0;
     if (selection) {
         uint32_t initial = (uint32_t)qxRequest.defaultNumber;
@@ -572,14 +587,14 @@ void *qxGtkDialogContentArea(void *dialog)
 {
     if (qxLibImports.gtk_dialog_get_content_area)
         return QXG(gtk_dialog_get_content_area, W (*)(W))(dialog);
-    return nullptr;
+    return dialog ? member(dialog, kDialogVBox) : nullptr;
 }
 
 void *qxGtkDialogActionArea(void *dialog)
 {
     if (qxLibImports.gtk_dialog_get_action_area)
         return QXG(gtk_dialog_get_action_area, W (*)(W))(dialog);
-    return nullptr;
+    return dialog ? member(dialog, kDialogActionArea) : nullptr;
 }
 
 void qxGtkNumericFilter(void *editable, const char *text, int length, int *position, void *data)
@@ -645,10 +660,20 @@ void qxGtkStopThread(void)
 }
 }
 
+namespace {
+std::atomic<int> notifyInitialised{0};
+}
+
+extern "C" void qxEndNotifications(void)
+{
+    if (notifyInitialised.exchange(0))
+        QXG(notify_uninit, void (*)(void))();
+}
+
 extern "C" int qxShowNotification(const char *title, const char *text, int kind, int timeout,
                                   const char *appName)
 {
-    static std::atomic<int> initialised{0};
+    std::atomic<int> &initialised = notifyInitialised;
     if (!qxGtkAvailable() || !qxLibraryComplete(QX_LIB_NOTIFY))
         return 0;
     if (!initialised.load()) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/qx_catalog.h"
 #include "platform/qx_libimports.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_sync.h"
@@ -15,6 +16,10 @@
 #include "platform/x11/x11_display.h"
 
 namespace {
+
+// The index of "All" in the player's message table, which its catalog
+// translates.
+constexpr unsigned kMessageAll = 658;
 
 char *copyText(const char *text, size_t length)
 {
@@ -28,7 +33,7 @@ char *copyText(const char *text, size_t length)
 
 void clearRequest(void)
 {
-    qxRequest.title = qxRequest.body = qxRequest.buttons = qxRequest.pattern = nullptr;
+    qxRequest.title = qxRequest.body = qxRequest.buttons = qxRequest.pattern = qxRequest.allName = nullptr;
     qxRequest.defaultPath = qxRequest.defaultFile = qxRequest.defaultText = qxRequest.entries = nullptr;
     qxRequest.layout = qxRequest.icon = qxRequest.defaultNumber = qxRequest.maxLength = 0;
     qxRequest.password = qxRequest.inputKind = qxRequest.status = qxRequest.number = 0;
@@ -183,6 +188,8 @@ int qxPlatformFileRequest(lua_State *L, const char *title, const char *pattern, 
     qxRequest.title = title;
     bool noFilter = !pattern || !*pattern || !std::strcmp(pattern, "*") || !std::strcmp(pattern, "#?");
     qxRequest.pattern = noFilter ? nullptr : pattern;
+    // Looked up here: the catalog belongs to the script thread.
+    qxRequest.allName = qxGetCatalogString(kMessageAll, "All");
     qxRequest.flags = (mode == QX_REQMODE_MULTISELECT ? 1u : 0u) | (mode == QX_REQMODE_SAVE ? 2u : 0u);
     qxRequest.defaultPath = defaultPath;
     qxRequest.defaultFile = defaultFile;

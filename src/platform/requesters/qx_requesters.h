@@ -34,6 +34,7 @@ struct qxRequestBlock {
     int layout;           // message box button layout
     int icon;
     const char *pattern;  // file filter, NULL for none
+    const char *allName;  // the file filter of everything, from the catalog
     uint32_t flags;       // 1 multiple selection, 2 save mode
     const char *defaultPath;
     const char *defaultFile;

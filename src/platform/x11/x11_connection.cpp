@@ -374,6 +374,7 @@ void x11ExitPlatform(void)
     spareDisplay = nullptr;
     // The error report may have used the requester thread: it ends first.
     qxGtkStopThread();
+    qxEndNotifications();
     joyCloseAll();
     while (x11Connections) {
         x11Connection *c = x11Connections;

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/qx_catalog.h"
 #include "platform/qx_libimports.h"
 #include "platform/qx_memory.h"
 #include "platform/requesters/qx_gtk.h"
@@ -154,14 +155,65 @@ TEST_F(Gtk, FileRequesterTypedName)
     EXPECT_STREQ(result.file, "picked.txt");
     qxFreeFileResult(&result);
 
+    // The filter of everything is named in the user's language.
+    std::string catalogs = std::string(dir) + "/Catalogs/german";
+    std::system(("mkdir -p " + catalogs).c_str());
+    {
+        std::ofstream lines(catalogs + "/Zephyrane.catalog");
+        for (int i = 0; i < 658; i++)
+            lines << "t" << i << "\n";
+        lines << "Alle\n";
+    }
+    char cwd[1024];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    const char *lang = std::getenv("LANG");
+    const std::string savedLang = lang ? lang : "";
+    ASSERT_EQ(chdir(dir), 0);
+    setenv("LANG", "de_DE.UTF-8", 1);
+    EXPECT_EQ(qxOpenCatalog("Zephyrane.catalog"), 1);
     t = answer("Cancelled", "xdotool key Escape");
-    ASSERT_EQ(qxPlatformFileRequest(nullptr, "Cancelled", nullptr, QX_REQMODE_NORMAL, dir, nullptr,
+    ASSERT_EQ(qxPlatformFileRequest(nullptr, "Cancelled", "txt", QX_REQMODE_NORMAL, dir, nullptr,
                                     &result),
               0);
     t.join();
     EXPECT_EQ(result.completed, 0u);
+    EXPECT_STREQ(qxRequest.allName, "Alle");
+    qxCloseCatalog();
+    if (lang)
+        setenv("LANG", savedLang.c_str(), 1);
+    else
+        unsetenv("LANG");
+    EXPECT_EQ(chdir(cwd), 0);
     unlink(file.c_str());
-    rmdir(dir);
+    std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+// A GTK+ 2 before 2.14 has no getters for a dialog's parts: the entry is
+// still packed into the dialog's own vbox, and the colour requester finds
+// its colour selection in the dialog.
+TEST_F(Gtk, OldGtkWithoutTheDialogGetters)
+{
+    struct Old {
+        qxLibImportTable saved = qxLibImports;
+        Old()
+        {
+            qxLibImports.gtk_dialog_get_content_area = qxLibImports.gtk_dialog_get_action_area = nullptr;
+            qxLibImports.gtk_color_selection_dialog_get_color_selection = nullptr;
+        }
+        ~Old() { qxLibImports = saved; }
+    } old;
+    char *text = nullptr;
+    auto a = answer("Old entry", "xdotool key ctrl+a type --delay 30 'abc'; xdotool key Tab key Return");
+    qxPlatformStringRequest(nullptr, "Old entry", "Enter", "x", 0, 0, 0, &text);
+    a.join();
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "abc");
+    qxFree(text);
+    int32_t color = 0;
+    a = answer("Old colour", "xdotool key Return");
+    qxPlatformColorRequest(nullptr, "Old colour", 0xFF8000, &color);
+    a.join();
+    EXPECT_EQ(color, 0xFF8000);
 }
 
 TEST_F(Gtk, StringRequesterNumericFilter)
@@ -326,6 +378,16 @@ TEST_F(Gtk, NotificationReachesTheDaemon)
     EXPECT_NE(seen.find("'dialog-error'"), std::string::npos) << seen;
     EXPECT_NE(seen.find("<byte 0x02>"), std::string::npos) << seen;
     EXPECT_NE(seen.find("<500>"), std::string::npos) << seen;
+    // The player's name went with the first call; after the shutdown's
+    // notify_uninit the next call starts afresh under its own name.
+    EXPECT_NE(seen.find("'Zephyrane'"), std::string::npos) << seen;
+    qxEndNotifications();
+    EXPECT_EQ(qxShowNotification("Again", "Text", 1, 0, "Applet"), 0);
+    for (int i = 0; i < 30 && seen.find("'Again'") == std::string::npos; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        seen = run(calls);
+    }
+    EXPECT_NE(seen.find("'Applet'"), std::string::npos) << seen;
     // The bus stays up (libnotify keeps its connection for the process);
     // the environment stops it after all tests.
     if (long pid = std::atol(mock.c_str()); pid > 0)
