@@ -24,12 +24,12 @@ qxPluginInfo *qxRequesterAdapter;
 namespace {
 
 typedef int (*SystemFn)(void *, const char *, const char *, uint32_t, int *, const qxReqTag *);
-typedef int (*PathFn)(void *, const char *, int, char **, const qxReqTag *);
-typedef int (*FileFn)(void *, const char *, int, char **, const qxReqTag *);
+typedef int (*PathFn)(void *, const char *, int, char **, const qxReqTag *, uintptr_t);
+typedef int (*FileFn)(void *, const char *, int, char **, const qxReqTag *, const char *);
 typedef int (*StringFn)(void *, const char *, const char *, uint32_t, char **, const qxReqTag *);
 typedef int (*ListFn)(void *, const char *, const char *, const char *, int, int *, const qxReqTag *);
 typedef int (*FontFn)(void *, const char *, uint32_t, uint32_t *, char **, const qxReqTag *);
-typedef int (*ColorFn)(void *, const char *, int, int32_t *, const qxReqTag *);
+typedef int (*ColorFn)(void *, const char *, int, int32_t *, const qxReqTag *, int32_t *);
 typedef void (*FreeFn)(int, void *);
 
 qxDisplay *requesterDisplay;
@@ -130,11 +130,11 @@ int qxSplitFileAnswer(const char *answer, int multi, qxFileRequestResult *result
 }
 
 int qxSystemRequest(lua_State *L, const char *title, const char *body, const char *buttons,
-                    int icon, int *choice)
+                    int icon, int extra, int *choice)
 {
     if (auto fn = reinterpret_cast<SystemFn>(entry(QX_REQADAPTER_MESSAGE, QX_EP_SystemRequest))) {
         uint32_t flags = qxMessageBoxFlags(buttons, icon);
-        qxReqTag tags[3] = {{1, 0}, {0, 0}, {0, 0}};
+        qxReqTag tags[3] = {{1, (uintptr_t)(intptr_t)extra}, {0, 0}, {0, 0}};
         if (flags & 16)
             tags[1] = {2, reinterpret_cast<uintptr_t>(buttons)};
         return fn(handle(), title, body, flags, choice, tags);
@@ -142,13 +142,14 @@ int qxSystemRequest(lua_State *L, const char *title, const char *body, const cha
     return qxPlatformMessageBox(L, title, body, buttons, icon, choice);
 }
 
-int qxPathRequest(lua_State *L, const char *title, int mode, const char *defaultPath, char **path)
+int qxPathRequest(lua_State *L, const char *title, int mode, const char *defaultPath, int extra, char **path)
 {
     if (auto fn = reinterpret_cast<PathFn>(entry(QX_REQADAPTER_PATH, QX_EP_PathRequest))) {
         *path = nullptr;
         char *answer = nullptr;
-        qxReqTag tags[3] = {{1, 0}, {2, reinterpret_cast<uintptr_t>(defaultPath)}, {0, 0}};
-        if (int r = fn(handle(), title, mode == 2, &answer, tags))
+        const uintptr_t x = (uintptr_t)(intptr_t)extra;
+        qxReqTag tags[3] = {{1, x}, {2, reinterpret_cast<uintptr_t>(defaultPath)}, {0, 0}};
+        if (int r = fn(handle(), title, mode == 2, &answer, tags, x))
             return r;
         int r = 0;
         if (answer && !(*path = copyOf(answer)))
@@ -160,12 +161,12 @@ int qxPathRequest(lua_State *L, const char *title, int mode, const char *default
 }
 
 int qxFileRequest(lua_State *L, const char *title, const char *pattern, int mode,
-                  const char *defaultDir, const char *defaultFile, int,
+                  const char *defaultDir, const char *defaultFile, int extra,
                   qxFileRequestResult *result)
 {
     if (auto fn = reinterpret_cast<FileFn>(entry(QX_REQADAPTER_FILE, QX_EP_FileRequest))) {
         *result = {};
-        qxReqTag tags[5] = {{1, 0}};
+        qxReqTag tags[5] = {{1, (uintptr_t)(intptr_t)extra}};
         int n = 1;
         if (pattern && *pattern && std::strcmp(pattern, "*") && std::strcmp(pattern, "#?"))
             tags[n++] = {2, reinterpret_cast<uintptr_t>(pattern)};
@@ -173,7 +174,7 @@ int qxFileRequest(lua_State *L, const char *title, const char *pattern, int mode
         tags[n++] = {4, reinterpret_cast<uintptr_t>(defaultFile)};
         tags[n] = {0, 0};
         char *answer = nullptr;
-        if (int r = fn(handle(), title, mode, &answer, tags))
+        if (int r = fn(handle(), title, mode, &answer, tags, defaultDir))
             return r;
         int r = qxSplitFileAnswer(answer, mode == 1, result);
         giveBack(0, answer);
@@ -183,7 +184,7 @@ int qxFileRequest(lua_State *L, const char *title, const char *pattern, int mode
 }
 
 int qxStringRequest(lua_State *L, const char *title, const char *body, const char *defaultText,
-                    int inputKind, int maxLength, int password, char **text)
+                    int inputKind, int maxLength, int password, int extra, char **text)
 {
     if (auto fn = reinterpret_cast<StringFn>(entry(QX_REQADAPTER_STRING, QX_EP_StringRequest))) {
         *text = nullptr;
@@ -191,7 +192,7 @@ int qxStringRequest(lua_State *L, const char *title, const char *body, const cha
         uint32_t flags = inputKind >= 1 && inputKind <= 4 ? kinds[inputKind] : 0;
         if (password)
             flags |= 16;
-        qxReqTag tags[4] = {{1, 0},
+        qxReqTag tags[4] = {{1, (uintptr_t)(intptr_t)extra},
                             {2, reinterpret_cast<uintptr_t>(defaultText)},
                             {3, (uintptr_t)(intptr_t)maxLength},
                             {0, 0}};
@@ -209,10 +210,10 @@ int qxStringRequest(lua_State *L, const char *title, const char *body, const cha
 }
 
 int qxListRequest(lua_State *L, const char *title, const char *body, const char *entries,
-                  int preselected, int *index)
+                  int preselected, int extra, int *index)
 {
     if (auto fn = reinterpret_cast<ListFn>(entry(QX_REQADAPTER_LIST, QX_EP_ListRequest))) {
-        qxReqTag tags[3] = {{1, 0}, {0, 0}, {0, 0}};
+        qxReqTag tags[3] = {{1, (uintptr_t)(intptr_t)extra}, {0, 0}, {0, 0}};
         if (preselected >= 0)
             tags[1] = {2, (uintptr_t)preselected};
         return fn(handle(), title, body, entries, 0, index, tags);
@@ -275,11 +276,11 @@ int qxFontRequest(lua_State *L, const char *title, const char *defaultName, int 
     return r;
 }
 
-int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int32_t *color)
+int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int extra, int32_t *color)
 {
     if (auto fn = reinterpret_cast<ColorFn>(entry(QX_REQADAPTER_COLOR, QX_EP_ColorRequest))) {
-        qxReqTag tags[3] = {{1, 0}, {2, (uintptr_t)(uint32_t)defaultColor}, {0, 0}};
-        return fn(handle(), title, 0, color, tags);
+        qxReqTag tags[3] = {{1, (uintptr_t)(intptr_t)extra}, {2, (uintptr_t)(uint32_t)defaultColor}, {0, 0}};
+        return fn(handle(), title, 0, color, tags, color);
     }
     return qxPlatformColorRequest(L, title, defaultColor, color);
 }
@@ -318,7 +319,7 @@ int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags)
 int qxHostSystemRequest(const char *title, const char *body, const char *buttons)
 {
     int choice = 0;
-    qxSystemRequest(nullptr, title, body, buttons, 1, &choice);
+    qxSystemRequest(nullptr, title, body, buttons, 1, 0, &choice);
     return choice;
 }
 
@@ -339,7 +340,7 @@ int qxHostFileRequest(const char *title, char *buffer, uint32_t capacity)
 int qxHostPathRequest(const char *title, char *buffer, uint32_t capacity)
 {
     char *path = nullptr;
-    if (!buffer || !capacity || qxPathRequest(nullptr, title, 0, "", &path) || !path)
+    if (!buffer || !capacity || qxPathRequest(nullptr, title, 0, "", 0, &path) || !path)
         return 0;
     int ok = std::strlen(path) < capacity;
     if (ok)

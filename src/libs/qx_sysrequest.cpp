@@ -81,8 +81,27 @@ int joinPath(const char *directory, const char *name, std::string &out) {
 }
 
 // Default entries: the platform requesters.
-int platformSystem(lua_State *L, const char *title, const char *body, const char *buttons, int icon, int *choice) {
+int platformSystem(lua_State *L, const char *title, const char *body, const char *buttons, int icon, int,
+                   int *choice) {
     return qxPlatformMessageBox(L, title, body, buttons, icon, choice);
+}
+
+int platformPath(lua_State *L, const char *title, int mode, const char *defaultPath, int, char **path) {
+    return qxPlatformPathRequest(L, title, mode, defaultPath, path);
+}
+
+int platformString(lua_State *L, const char *title, const char *body, const char *defaultText, int type,
+                   int maxLength, int password, int, char **text) {
+    return qxPlatformStringRequest(L, title, body, defaultText, type, maxLength, password, text);
+}
+
+int platformList(lua_State *L, const char *title, const char *body, const char *entries, int preselected, int,
+                 int *index) {
+    return qxPlatformListRequest(L, title, body, entries, preselected, index);
+}
+
+int platformColor(lua_State *L, const char *title, int32_t defaultColor, int, int32_t *color) {
+    return qxPlatformColorRequest(L, title, defaultColor, color);
 }
 
 int platformFile(lua_State *L, const char *title, const char *filter, int mode, const char *dir, const char *file,
@@ -99,8 +118,7 @@ int platformFont(lua_State *L, const char *title, const char *defaultFont, int, 
 } // namespace
 
 qxRequesterDispatch qxRequesters = {
-    platformSystem,        qxPlatformPathRequest,  platformFile,           qxPlatformStringRequest,
-    qxPlatformListRequest, platformFont,           qxPlatformColorRequest, nullptr,
+    platformSystem, platformPath, platformFile, platformString, platformList, platformFont, platformColor, nullptr,
 };
 
 int qxCmdSystemRequest(lua_State *L) {
@@ -110,7 +128,7 @@ int qxCmdSystemRequest(lua_State *L) {
     const char *buttons = luaL_checkstring(L, 3);
     int icon = luaL_optint(L, 4, 0);
     int choice = 0;
-    int r = ask(L, [&] { return qxRequesters.system(L, title, body, buttons, icon, &choice); });
+    int r = ask(L, [&] { return qxRequesters.system(L, title, body, buttons, icon, 0, &choice); });
     // A quit request while the requester was open: the answer still
     // counts, and the script ends at its next poll.
     if (r && r != ERR_USERABORT) return r;
@@ -138,7 +156,7 @@ int qxCmdStringRequest(lua_State *L) {
     if (type == QX_REQINPUT_NUMERICAL && !isWholeNumber(cut.c_str())) return ERR_WRONGUSAGE;
     Owned text;
     if (int r = ask(L, [&] {
-            return qxRequesters.string(L, title, body, cut.c_str(), type, static_cast<int>(maxLength), password,
+            return qxRequesters.string(L, title, body, cut.c_str(), type, static_cast<int>(maxLength), password, 0,
                                        &text.p);
         }))
         return r;
@@ -182,7 +200,7 @@ int qxCmdListRequest(lua_State *L) {
     if (count == 0) return ERR_WRONGUSAGE;
     int preselected = def >= -1 && def <= count - 1 ? static_cast<int>(def) : -1;
     int index = -1;
-    if (int r = ask(L, [&] { return qxRequesters.list(L, title, body, block.data(), preselected, &index); }))
+    if (int r = ask(L, [&] { return qxRequesters.list(L, title, body, block.data(), preselected, 0, &index); }))
         return r;
     lua_pushnumber(L, index);
     return 1;
@@ -197,7 +215,7 @@ int qxCmdPathRequest(lua_State *L) {
     if (!*def && *lastDirectory) def = lastDirectory;
     std::string defCopy(def);
     Owned path;
-    if (int r = ask(L, [&] { return qxRequesters.path(L, title, mode, defCopy.c_str(), &path.p); })) return r;
+    if (int r = ask(L, [&] { return qxRequesters.path(L, title, mode, defCopy.c_str(), 0, &path.p); })) return r;
     if (path.p) remember(lastDirectory, path.p);
     lua_pushstring(L, path.p ? path.p : "");
     return 1;
@@ -292,7 +310,7 @@ int qxCmdColorRequest(lua_State *L) {
     const char *title = titleArg(L);
     int32_t def = static_cast<int32_t>(luaL_optint(L, 2, -1));
     int32_t color = -1;
-    if (int r = ask(L, [&] { return qxRequesters.color(L, title, def, &color); })) return r;
+    if (int r = ask(L, [&] { return qxRequesters.color(L, title, def, 0, &color); })) return r;
     lua_pushnumber(L, color);
     return 1;
 }

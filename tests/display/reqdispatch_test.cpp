@@ -37,7 +37,7 @@ extern "C" int fakeSystem(void *, const char *, const char *, uint32_t flags, in
     return 0;
 }
 
-extern "C" int fakeFile(void *, const char *, int, char **out, const qxReqTag *tags)
+extern "C" int fakeFile(void *, const char *, int, char **out, const qxReqTag *tags, const char *)
 {
     noteTags(tags);
     *out = static_cast<char *>(std::malloc(seen.answer.size() + 1));
@@ -81,7 +81,7 @@ TEST_F(Dispatch, MessageBoxFlags)
     EXPECT_EQ(qxMessageBoxFlags("Ok|cancel", 2), 2u | 128u);
     EXPECT_EQ(qxMessageBoxFlags("Yes|No|Cancel", 1), 8u | 64u);
     int choice = -1;
-    ASSERT_EQ(qxSystemRequest(nullptr, "T", "B", "Go|Stay|Leave", 3, &choice), 0);
+    ASSERT_EQ(qxSystemRequest(nullptr, "T", "B", "Go|Stay|Leave", 3, 0, &choice), 0);
     EXPECT_EQ(choice, 2);
     EXPECT_EQ(seen.flags, 16u | 0x100u);
     EXPECT_EQ(seen.tags, (std::vector<uint32_t>{1, 2})); // custom buttons as tag 2
@@ -110,10 +110,10 @@ TEST_F(Dispatch, FilesSplitCopiedAndGivenBack)
 TEST_F(Dispatch, ListPreselection)
 {
     int index = -1;
-    ASSERT_EQ(qxListRequest(nullptr, "T", "B", "a\0b\0", -1, &index), 0);
+    ASSERT_EQ(qxListRequest(nullptr, "T", "B", "a\0b\0", -1, 0, &index), 0);
     EXPECT_EQ(index, 1);
     EXPECT_EQ(seen.tags, std::vector<uint32_t>{1});
-    qxListRequest(nullptr, "T", "B", "a\0b\0", 0, &index);
+    qxListRequest(nullptr, "T", "B", "a\0b\0", 0, 0, &index);
     EXPECT_EQ(seen.tags, (std::vector<uint32_t>{1, 2}));
 }
 

@@ -30,18 +30,18 @@ char *copy(const char *s) {
     return p;
 }
 
-int stubSystem(lua_State *, const char *title, const char *, const char *, int, int *choice) {
+int stubSystem(lua_State *, const char *title, const char *, const char *, int, int, int *choice) {
     seen.text = title;
     *choice = 2;
     if (systemResult == ERR_USERABORT) qxVmAbort = 1;
     return systemResult;
 }
-int stubString(lua_State *, const char *, const char *, const char *def, int, int, int, char **text) {
+int stubString(lua_State *, const char *, const char *, const char *def, int, int, int, int, char **text) {
     seen.text = def;
     *text = copy("typed");
     return 0;
 }
-int stubList(lua_State *, const char *, const char *, const char *entries, int preselected, int *index) {
+int stubList(lua_State *, const char *, const char *, const char *entries, int preselected, int, int *index) {
     const char *p = entries;
     while (*p) p += std::strlen(p) + 1;
     seen.entries.assign(entries, static_cast<size_t>(p - entries) + 1);
@@ -49,7 +49,7 @@ int stubList(lua_State *, const char *, const char *, const char *entries, int p
     *index = 1;
     return 0;
 }
-int stubPath(lua_State *, const char *, int, const char *def, char **path) {
+int stubPath(lua_State *, const char *, int, const char *def, int, char **path) {
     seen.text = def;
     *path = copy("/chosen/dir");
     return 0;

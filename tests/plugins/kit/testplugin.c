@@ -1216,12 +1216,12 @@ static void reqSay(const char *text)
     reqLog[reqLogLength] = 0;
 }
 
-/* Numeric tags print as numbers, tag 2 of the font requester as text. */
-static void reqTags(const kitReqTag *tags, int textTag)
+/* Numeric tags print as numbers, the tags in the mask (1 << tag) as text. */
+static void reqTags(const kitReqTag *tags, unsigned textTags)
 {
     char line[320];
     for (; tags && tags->tag; tags++) {
-        if ((int)tags->tag == textTag)
+        if (tags->tag < 32 && (textTags >> tags->tag & 1))
             snprintf(line, sizeof line, " %u=\"%s\"", tags->tag, (const char *)tags->value);
         else
             snprintf(line, sizeof line, " %u=%ld", tags->tag, (long)tags->value);
@@ -1237,7 +1237,7 @@ int SystemRequest(void *handle, const char *title, const char *body, uint32_t fl
     (void)handle;
     snprintf(line, sizeof line, "system \"%s\" \"%s\" flags=%u", title, body, flags);
     reqSay(line);
-    reqTags(tags, 2);
+    reqTags(tags, 1u << 2);
     *button = 1;
     return 0;
 }
@@ -1249,7 +1249,7 @@ int FontRequest(void *handle, const char *title, uint32_t zero, uint32_t *flags,
     (void)handle;
     snprintf(line, sizeof line, "font \"%s\" %u", title, zero);
     reqSay(line);
-    reqTags(tags, 2);
+    reqTags(tags, 1u << 2);
     /* Semibold (0x40) below bold (0x80): the lowest bit wins; oblique,
      * underlined, and the two further style flags. */
     *flags = 0x40 | 0x80 | 0x2000 | 0x4000 | 0x10000 | 0x20000;
@@ -1265,10 +1265,50 @@ void FreeRequest(int kind, void *result)
     free(result);
 }
 
+/* The file, path and colour requesters also log their trailing argument. */
+int FileRequest(void *handle, const char *title, int mode, char **answer, const kitReqTag *tags,
+                const char *initialPath)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "file \"%s\" %d", title, mode);
+    reqSay(line);
+    reqTags(tags, 1u << 2 | 1u << 3 | 1u << 4);
+    snprintf(line, sizeof line, " then \"%s\";", initialPath);
+    reqSay(line);
+    *answer = strdup("/kit/dir/chosen.txt");
+    return 0;
+}
+
+int PathRequest(void *handle, const char *title, int save, char **answer, const kitReqTag *tags, uintptr_t extra)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "path \"%s\" %d", title, save);
+    reqSay(line);
+    reqTags(tags, 1u << 2);
+    snprintf(line, sizeof line, " then %ld;", (long)extra);
+    reqSay(line);
+    *answer = strdup("/kit/path");
+    return 0;
+}
+
+int ColorRequest(void *handle, const char *title, int zero, int32_t *colour, const kitReqTag *tags, int32_t *out)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "colour \"%s\" %d", title, zero);
+    reqSay(line);
+    reqTags(tags, 0);
+    snprintf(line, sizeof line, " then %s;", out == colour ? "the answer" : "another pointer");
+    reqSay(line);
+    *out = 0x445566;
+    return 0;
+}
+
 #define KIT_REQ_UNUSED(name) \
     int name(void) { return 1055; }
-KIT_REQ_UNUSED(FileRequest) KIT_REQ_UNUSED(PathRequest) KIT_REQ_UNUSED(StringRequest)
-KIT_REQ_UNUSED(ListRequest) KIT_REQ_UNUSED(ColorRequest)
+KIT_REQ_UNUSED(StringRequest) KIT_REQ_UNUSED(ListRequest)
 
 static int kitRequesters(lua_State *L)
 {
