@@ -83,4 +83,5 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
     qxFreeAllMenus(L);
     qxFreeAllDisplays(L);
     qxFreeBGPicList(L);
+    qxExitDisplayList();
 }

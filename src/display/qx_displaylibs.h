@@ -24,22 +24,19 @@ int qxOpenDisplayLib(lua_State *L);
 void qxCloseDisplayLib(lua_State *L);
 int qxGraphicsAttrGetter(qxTagItem *item);
 int qxGraphicsAttrSetter(qxTagItem *item);
-// The graphics library's pieces that other code and tests reach.
-const qxCommandDef *qxGraphicsCommandTable(void);
-const qxConstantDef *qxGraphicsConstantTable(void);
 // The zero-filled display record SafeBlt uses while no display exists.
 qxDisplay *qxGraphicsSpareDisplay(void);
 // SetDrawTagsDefault, filled by the image objects' linking; NULL refuses.
 extern lua_CFunction qxGraphicsSetDrawTagsDefault;
+// Puts the draw-tag templates back to their defaults when the library
+// opens; filled by the image objects' linking.
+extern void (*qxGraphicsResetDrawTags)(void);
 // Per channel c1 + (((c2 - c1) * ratio) >> 8); the alpha byte is dropped.
 uint32_t qxMixColor(uint32_t c1, uint32_t c2, int ratio);
 // The colour as a display of this depth stores it (15: 5/5/5, 16: 5/6/5).
 uint32_t qxRealColorForDepth(uint32_t colour, uint32_t depth);
 // The overlap of two rectangles into out (x, y, w, h); zeros and 0 when none.
 int qxIntersectRects(int x1, int y1, int w1, int h1, int x2, int y2, int w2, int h2, int out[4]);
-// The object counts as lines "Name                %d\n" (names padded to 20
-// columns), the run-time types last; the text is cut to fit size.
-void qxObjectStatistics(char *buffer, size_t size);
 // GetAttribute, and one display attribute pushed (1) or an error as a
 // negative code.
 int qxCmdGetAttribute(lua_State *L);

@@ -383,7 +383,9 @@ void dropHandlerChanged(lua_State *L, const qxDisplay *d)
     qxRunCallbacks(L, 4, qxDisplayAdapterActive() ? d->window : nullptr, uintptr_t(on));
 }
 
-int cmdInstallEventHandler(lua_State *L)
+} // namespace
+
+extern "C" int qxCmdInstallEventHandler(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
     luaL_checktable(L, 1);
@@ -429,6 +431,8 @@ int cmdInstallEventHandler(lua_State *L)
         qxSetTag(tags[i], qxObjectHandlers[slots[i]].function != QX_NO_REF);
     return 0;
 }
+
+namespace {
 
 int cmdResetKeyStates(lua_State *L)
 {
@@ -525,7 +529,7 @@ constexpr qxCommandDef eventCommands[] = {
     {"DeleteButton", qxCmdDeleteButton},
     {"DisableButton", qxCmdDisableButton},
     {"EnableButton", qxCmdEnableButton},
-    {"InstallEventHandler", cmdInstallEventHandler},
+    {"InstallEventHandler", qxCmdInstallEventHandler},
     {"SetInterval", qxCmdSetInterval},
     {"SetTimeout", qxCmdSetTimeout},
     {"ClearInterval", qxCmdClearInterval},
@@ -586,11 +590,6 @@ constexpr qxConstantDef eventConstants[] = {
 } // namespace
 
 extern "C" {
-
-int qxCmdInstallEventHandler(lua_State *L)
-{
-    return cmdInstallEventHandler(L);
-}
 
 uint32_t qxKeyNameToCode(const char *name)
 {

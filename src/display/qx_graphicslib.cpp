@@ -33,6 +33,7 @@ static qxDisplay *gSpareDisplay = nullptr;
 
 extern "C" {
 lua_CFunction qxGraphicsSetDrawTagsDefault;
+void (*qxGraphicsResetDrawTags)(void);
 }
 
 extern "C" qxDisplay *qxGraphicsSpareDisplay(void)
@@ -212,22 +213,6 @@ int cmdGetPen(lua_State *L)
     return 1;
 }
 
-// Objects shown on screen are counted by their own layers once those land.
-uint32_t onScreen(int)
-{
-    return 0;
-}
-
-uint32_t countOf(int type)
-{
-    switch (type) {
-    case 35: return qxClipRegionCount();
-    case 36: return qxPointerCount();
-    case 37: return qxAsyncDrawCount();
-    default: return (uint32_t)std::max(0, qxCountObjectsOfType((uint32_t)type));
-    }
-}
-
 // IsPicture(file$ [, {loader, adapter}]): whether a loader knows the file,
 // and what it is.
 int cmdIsPicture(lua_State *L)
@@ -274,44 +259,6 @@ int cmdSetDrawTagsDefault(lua_State *L)
 
 } // namespace
 
-void qxObjectStatistics(char *buffer, size_t size)
-{
-    if (!buffer || !size)
-        return;
-    // Type code, or -1 / -2 for layers / sprites on screen; less is what the
-    // count leaves out (the implicit display with its BGPic and layer).
-    static const struct {
-        const char *name;
-        int type, less;
-    } rows[] = {
-        {"Anims", 4, 0},         {"Async draws", 37, 0},     {"BGPics", 1, 1},
-        {"Brushes", 3, 0},       {"Clip regions", 35, 0},    {"Directories", 45, 0},
-        {"Displays", 21, 1},     {"Files", 44, 0},           {"Fonts", 43, 0},
-        {"Icons", 59, 0},        {"Layers (on screen)", -1, 0}, {"Layers (total)", 22, 1},
-        {"Memory blocks", 39, 0}, {"Menus", 57, 0},           {"Musics", 33, 0},
-        {"Pointer images", 36, 0}, {"Samples", 2, 0},         {"Serial I/O", 60, 0},
-        {"Sprites (on screen)", -2, 0}, {"Sprites (total)", 32, 0}, {"Text objects", 8, 0},
-        {"Timers", 53, 0},       {"Vector paths", 49, 0},    {"Videos", 50, 0},
-    };
-    size_t used = 0;
-    buffer[0] = 0;
-    auto line = [&](const char *name, uint32_t count) {
-        if (used < size) {
-            int n = std::snprintf(buffer + used, size - used, "%-20.20s%u\n", name, count);
-            used = n < 0 ? size : std::min(size, used + (size_t)n);
-        }
-    };
-    for (const auto &r : rows) {
-        uint32_t n = r.type < 0 ? onScreen(r.type) : countOf(r.type);
-        line(r.name, n > (uint32_t)r.less ? n - r.less : 0);
-    }
-    const int custom = qxCountCustomObjectTypes();
-    for (int i = 0; i < custom; i++) {
-        const uint32_t type = 61 + (uint32_t)i;
-        const char *name = qxGetCustomTypeName(type);
-        line(name ? name : "", countOf((int)type));
-    }
-}
 
 static constexpr qxCommandDef graphicsCommands[] = {
     {"Red", cmdRed},
@@ -547,16 +494,6 @@ static constexpr qxConstantDef graphicsConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-extern "C" const qxConstantDef *qxGraphicsConstantTable(void)
-{
-    return graphicsConstants;
-}
-
-extern "C" const qxCommandDef *qxGraphicsCommandTable(void)
-{
-    return graphicsCommands;
-}
-
 extern "C" int qxOpenGraphicsLib(lua_State *L)
 {
     if (!gSpareDisplay) {
@@ -567,6 +504,8 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
     }
     gMaskMode = 0;
     gAlphaIntensity = 0xFFFFFFFFu;
+    if (qxGraphicsResetDrawTags)
+        qxGraphicsResetDrawTags();
     return qxOpenCommandLibraryOf<graphicsCommands, graphicsConstants>(L, "graphics");
 }
 

@@ -7,6 +7,8 @@
 
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
+#include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
 #include "imaging/qx_blit.h"
 #include "platform/qx_memory.h"
 
@@ -80,14 +82,40 @@ void freePlane(qxBitMap *p, bool alpha)
 
 } // namespace
 
+namespace {
+
+void safeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx, int32_t dy,
+             int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
+             int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha, void *clipRegion);
+
+} // namespace
+
 extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx,
                         int32_t dy, int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight,
                         int32_t targetWidth, int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha,
                         void *clipRegion)
 {
+    // 1. Before any display exists a blit into a given target may borrow
+    // the graphics library's spare record for the call.
+    qxDisplay *spare = nullptr;
+    if (!qxCurrentDisplay && target && (flags & NO_DISPLAY_OK) && (spare = qxGraphicsSpareDisplay())) {
+        qxCurrentDisplay = spare;
+        flags |= NO_SPRITES;
+    }
+    safeBlt(L, source, sx, sy, target, dx, dy, w, h, sourceWidth, sourceHeight, targetWidth, targetHeight, flags,
+            mask, alpha, clipRegion);
+    if (spare && qxCurrentDisplay == spare)
+        qxCurrentDisplay = nullptr;
+}
+
+namespace {
+
+void safeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *target, int32_t dx, int32_t dy,
+             int32_t w, int32_t h, int32_t sourceWidth, int32_t sourceHeight, int32_t targetWidth,
+             int32_t targetHeight, uint32_t flags, qxBitMap *mask, qxBitMap *alpha, void *clipRegion)
+{
     const qxBitMapDisplayHooks &hk = qxBitMapDisplay;
     qxSafeBltView v{};
-    // 1. Every caller blits with a display open.
     if (!hk.currentView || !hk.currentView(target, clipRegion, &v)) {
         std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stdout);
         std::fflush(stdout);
@@ -208,3 +236,4 @@ extern "C" void SafeBlt(lua_State *L, qxBitMap *source, int32_t sx, int32_t sy, 
     // 13.
     if (show && shown) qxBltBitMapToDisplay(shown, dx, dy, v.display, dx, dy, w, h, 1);
 }
+} // namespace

@@ -53,31 +53,6 @@ int qxGetBGPicDrawTarget(lua_State *L, qxBGPic *b, int32_t x, int32_t y, int32_t
     return 0;
 }
 
-void qxSaveRenderTarget(qxDisplay *d, qxRenderTargetSave *saved)
-{
-    qxOutputState *s = qxOutputOf(d, 0);
-    if (saved) {
-        *saved = {};
-        if (s) saved->bitmap = s->bitmap, saved->mask = s->mask, saved->alpha = s->alpha;
-        saved->targetType = d->targetType;
-        saved->output = qxCurrentOutput;
-        saved->doubleBuffer = d->doubleBuffer;
-    }
-    if (s) s->bitmap = s->mask = s->alpha = nullptr;
-    d->targetType = QX_OUT_DISPLAY;
-    d->doubleBuffer = 0;
-    qxCurrentOutput = d->bgpic;
-}
-
-void qxRestoreRenderTarget(qxDisplay *d, const qxRenderTargetSave *saved)
-{
-    if (!saved) return;
-    if (qxOutputState *s = qxOutputOf(d, 0)) s->bitmap = saved->bitmap, s->mask = saved->mask, s->alpha = saved->alpha;
-    d->targetType = saved->targetType;
-    d->doubleBuffer = saved->doubleBuffer;
-    qxCurrentOutput = saved->output;
-}
-
 int qxScaleBGPicToDisplay(lua_State *, qxDisplay *d, qxBGPic *b, int)
 {
     if (!d || !b || !d->scaledWidth || !d->scaledHeight || !b->baseBitmap) return 0;
@@ -95,35 +70,6 @@ int qxScaleBGPicToDisplay(lua_State *, qxDisplay *d, qxBGPic *b, int)
     b->curWidth = sw, b->curHeight = sh;
     d->scaleX = double(sw) / b->width;
     d->scaleY = double(sh) / b->height;
-    return 0;
-}
-
-int qxComputeDisplayScale(lua_State *L, qxDisplay *d, qxBGPic *b, qxBitMap **mask, qxBitMap **alpha)
-{
-    if (mask) *mask = nullptr;
-    if (alpha) *alpha = nullptr;
-    if (!d || !b) return 0;
-    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
-    if (d->layerScale && sw && sh) {
-        if (b->curWidth == sw && b->curHeight == sh) {
-            d->scaleX = double(sw) / b->width;
-            d->scaleY = double(sh) / b->height;
-            return 0;
-        }
-        return qxScaleBGPicToDisplay(L, d, b, 0);
-    }
-    if (d->autoScale && sw && sh) {
-        d->scaleX = double(sw) / b->width;
-        d->scaleY = double(sh) / b->height;
-        if (!b->baseMask && !b->baseAlpha) return 0;
-        qxBitMap *nb = nullptr;
-        int r = qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth, b->baseHeight,
-                              sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &nb, b->baseMask ? mask : nullptr,
-                              b->baseAlpha ? alpha : nullptr);
-        qxFreeBitMap(nb);
-        return r;
-    }
-    d->scaleX = d->scaleY = 1.0;
     return 0;
 }
 

@@ -10,13 +10,6 @@
 typedef struct lua_State lua_State;
 struct qxDisplay;
 
-struct qxRenderTargetSave {
-    qxBitMap *bitmap, *mask, *alpha;
-    uint32_t targetType;
-    qxBGPic *output;
-    uint32_t doubleBuffer;
-};
-
 extern "C" {
 // The BGPic as shown: its own picture without layers and sprites, else
 // redrawn whole into the display's composite buffer.
@@ -25,18 +18,11 @@ qxBitMap *qxGetBGPicComposite(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 // the caller frees it. 0 or 1522.
 int qxGetBGPicDrawTarget(lua_State *L, qxBGPic *bgpic, int32_t x, int32_t y, int32_t width, int32_t height,
                          qxBitMap **out, uint32_t *owned);
-// Output to the display itself (saved may be NULL), and back.
-void qxSaveRenderTarget(qxDisplay *display, qxRenderTargetSave *saved);
-void qxRestoreRenderTarget(qxDisplay *display, const qxRenderTargetSave *saved);
 // Scales the BGPic's base planes to the display's scaled size and makes
 // them its current planes, with the display's scale factors set to the
 // scaled size over the working size. 0 or an allocation error; the planes
 // stay as they were on failure.
 int qxScaleBGPicToDisplay(lua_State *L, qxDisplay *display, qxBGPic *bgpic, int reallocate);
-// The display's scale factors for its BGPic (and, auto-scaling a BGPic
-// with mask or alpha, those planes at the scaled size in *mask / *alpha,
-// owned by the caller).
-int qxComputeDisplayScale(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap **mask, qxBitMap **alpha);
 // 1 when the rectangle meets an on-screen sprite of the BGPic.
 int qxIsAreaDirty(qxBGPic *bgpic, int32_t x, int32_t y, int32_t width, int32_t height);
 }

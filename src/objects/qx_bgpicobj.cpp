@@ -93,15 +93,6 @@ int qxFreeBGPic(lua_State *L, qxObjectRef ref, int reportMissing)
     return 0;
 }
 
-int qxUnlinkBGPic(lua_State *L, qxObjectRef ref)
-{
-    qxBGPic *b = nullptr;
-    if (int r = qxFindBGPic(L, ref, &b, 2))
-        return r;
-    destroy(L, b);
-    return 0;
-}
-
 void qxFlushDeletedBGPics(lua_State *L)
 {
     for (qxBGPic *b = qxBGPics, *next; b; b = next) {

@@ -11,7 +11,6 @@ struct lua_State;
 extern "C" {
 int qxFindBGPic(lua_State *L, qxObjectRef ref, qxBGPic **out, uint32_t flags);
 int qxFreeBGPic(lua_State *L, qxObjectRef ref, int reportMissing);
-int qxUnlinkBGPic(lua_State *L, qxObjectRef ref);
 void qxFlushDeletedBGPics(lua_State *L);
 int qxCopyBGPicData(lua_State *L, void *record, qxObjectRef *newRef);
 // Planes from ARGB pixels composed over fill (see the BGPic library); with

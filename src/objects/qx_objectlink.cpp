@@ -33,6 +33,7 @@ int brushImage(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask
 extern "C" void qxLinkObjects(void)
 {
     qxGraphicsSetDrawTagsDefault = qxCmdSetDrawTagsDefault;
+    qxGraphicsResetDrawTags = qxResetDrawTagTemplates;
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;

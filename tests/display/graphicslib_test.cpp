@@ -1,4 +1,4 @@
-// The graphics library's tables, attribute tags and colour helpers.
+// The graphics library's attribute tags and colour helpers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,55 +14,6 @@
 
 namespace {
 
-double constant(const char *name)
-{
-    for (const qxConstantDef *c = qxGraphicsConstantTable(); c->name; c++)
-        if (!std::strcmp(c->name, name))
-            return c->num;
-    ADD_FAILURE() << "missing " << name;
-    return 0;
-}
-
-TEST(GraphicsLib, ConstantsAreAllThereOnceEach)
-{
-    std::set<std::string> names;
-    int count = 0;
-    for (const qxConstantDef *c = qxGraphicsConstantTable(); c->name; c++, count++) {
-        EXPECT_EQ(c->str, nullptr);
-        names.insert(c->name);
-    }
-    EXPECT_EQ(count, 195);
-    EXPECT_EQ(names.size(), 195u);
-    EXPECT_EQ(constant("CENTER"), -100000);
-    EXPECT_EQ(constant("NOTRANSPARENCY"), 4294967295.0);
-    EXPECT_EQ(constant("NOCOLOR"), 4294967295.0);
-    EXPECT_EQ(constant("JUSTIFIED"), -110001);
-    EXPECT_EQ(constant("ATTRHOSTSCALE"), 100);
-    EXPECT_EQ(constant("POINTER"), 36);
-    EXPECT_EQ(constant("ATTRTEXT"), 36);
-    EXPECT_EQ(constant("SERIAL"), 60);
-}
-
-TEST(GraphicsLib, CommandTableInOrder)
-{
-    const char *order[] = {"Red", "Green", "Blue", "RGB", "ARGB", "MovePointer", "HidePointer",
-                           "SetPointer", "ShowPointer", "GetAttribute", "GetPen", "VWait",
-                           "SetFPSLimit", "GetFPSLimit", "IsPicture", "GetRealColor",
-                           "SaveSnapshot", "MixRGB", "CreateClipRegion", "SetClipRegion",
-                           "FreeClipRegion", "CreatePointer", "FreePointer", "AsyncDrawFrame",
-                           "CancelAsyncDraw", "FinishAsyncDraw", "DumpVideoTime",
-                           "GetRandomColor", "SetDrawTagsDefault", "BeginRefresh", "EndRefresh",
-                           "Intersection"};
-    const qxCommandDef *t = qxGraphicsCommandTable();
-    for (const char *name : order) {
-        ASSERT_NE(t->name, nullptr);
-        EXPECT_STREQ(t->name, name);
-        EXPECT_NE(t->func, nullptr);
-        t++;
-    }
-    EXPECT_EQ(t->name, nullptr);
-}
-
 TEST(GraphicsLib, MaskModeAndAlphaIntensityTags)
 {
     qxTagItem mask{4, 0}, alpha{6, 0}, other{5, 0};
@@ -77,19 +28,6 @@ TEST(GraphicsLib, MaskModeAndAlphaIntensityTags)
     EXPECT_EQ(qxGraphicsAttrSetter(&other), 0);
     mask.data = 0;
     qxGraphicsAttrSetter(&mask);
-}
-
-TEST(GraphicsLib, ObjectStatisticsInColumns)
-{
-    char text[2048];
-    qxObjectStatistics(text, sizeof text);
-    std::string all = text;
-    EXPECT_EQ(all.rfind("Anims               0\nAsync draws         0\nBGPics              0\n", 0), 0u);
-    EXPECT_NE(all.find("\nSprites (on screen) 0\nSprites (total)     0\n"), std::string::npos);
-    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 24 + qxCountCustomObjectTypes());
-    char small[8];
-    qxObjectStatistics(small, sizeof small);
-    EXPECT_STREQ(small, "Anims  ");
 }
 
 TEST(GraphicsLib, ColourHelpers)

@@ -293,18 +293,8 @@ TEST_F(DisplayCore, BGPicPartsRestoreTheBackground)
     EXPECT_EQ(part({5, 0, 0, 4, 4}), ERR_FINDBGPIC);
 }
 
-TEST_F(DisplayCore, RenderTargetsAndDrawTargets)
+TEST_F(DisplayCore, DrawTargets)
 {
-    brush(1, 4, 4, 0xFFFFFF);
-    brush(2, 8, 8, 0x000000);
-    ASSERT_EQ(run(qxCmdSelectBrush, [](lua_State *S) { lua_pushnumber(S, 2); }), 0);
-    qxRenderTargetSave saved;
-    qxSaveRenderTarget(d, &saved);
-    ASSERT_EQ(displayBrush(1, 0, 0), 0); // onto the display meanwhile
-    EXPECT_EQ(shown(0, 0), 0xFFFFFFu);
-    qxRestoreRenderTarget(d, &saved);
-    EXPECT_EQ(d->targetType, uint32_t(QX_OUT_BRUSH));
-    ASSERT_EQ(run(qxCmdEndSelect, [](lua_State *) {}), 0);
     // The shown BGPic is its own draw target; another one is copied.
     qxBitMap *bm = nullptr;
     uint32_t owned = 9;
@@ -318,18 +308,6 @@ TEST_F(DisplayCore, RenderTargetsAndDrawTargets)
     EXPECT_EQ(owned, 1u);
     EXPECT_EQ(pixel(bm, 6, 6), 0x123456u);
     qxFreeBitMap(bm);
-    // Scaled to a display of 60 x 45: current planes at that size.
-    d->layerScale = 1, d->scaledWidth = 60, d->scaledHeight = 45;
-    ASSERT_EQ(qxComputeDisplayScale(L, d, other, nullptr, nullptr), 0);
-    EXPECT_EQ(other->curWidth, 60);
-    EXPECT_EQ(other->width, 30);
-    EXPECT_EQ(d->scaleX, 2.0);
-    EXPECT_EQ(d->scaleY, 1.5);
-    EXPECT_EQ(pixel(other->curBitmap, 59, 44), 0x123456u);
-    qxBitMap *before = other->curBitmap;
-    ASSERT_EQ(qxComputeDisplayScale(L, d, other, nullptr, nullptr), 0); // already that size
-    EXPECT_EQ(other->curBitmap, before);
-    d->layerScale = 0, d->scaledWidth = d->scaledHeight = 0;
 }
 
 TEST_F(DisplayCore, LayersGetTheObjectItself)
