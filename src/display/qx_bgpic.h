@@ -125,6 +125,9 @@ struct qxLayerQueryHooks {
     // The object data list of the layer that argument arg names on the
     // current layer BGPic: 0, 1078 with layers off, else 1081.
     int (*layerDataList)(lua_State *L, int arg, qxObjectDataItem ***out);
+    // Stores the positions of the current layer BGPic's layers into the
+    // table on top of the stack from index 0; their count (0 with layers off).
+    int (*pushLayerIDs)(lua_State *L);
 };
 
 extern "C" {

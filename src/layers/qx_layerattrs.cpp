@@ -121,6 +121,17 @@ int layerDataList(lua_State *L, int arg, qxObjectDataItem ***out)
     return 0;
 }
 
+int pushLayerIDs(lua_State *L)
+{
+    if (!qxCurrentDisplay || !qxCurrentDisplay->layersEnabled) return 0;
+    const int n = qxCountLayers(qxLayerBGPic());
+    for (int i = 0; i < n; ++i) {
+        lua_pushnumber(L, i + 1);
+        lua_rawseti(L, -2, i);
+    }
+    return n;
+}
+
 } // namespace
 
 extern "C" int qxFindLayerArg(lua_State *L, int arg, qxLayer **out)
@@ -147,4 +158,5 @@ extern "C" void qxLinkLayerAttributes(void)
 {
     qxObjectRefAttributes[QX_TYPE_LAYER] = layerAttribute;
     qxLayerQueries.layerDataList = layerDataList;
+    qxLayerQueries.pushLayerIDs = pushLayerIDs;
 }

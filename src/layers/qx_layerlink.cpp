@@ -1,5 +1,6 @@
 // The layer engine's answers to the lower layers (display core, object-use
 // rules, display options) and the table entries of the image layer types.
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/commands/qx_args.h"
@@ -70,6 +71,10 @@ int imageStyleKeys(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, q
         int v = 0;
         if (qxGetFieldInt(L, table, keys[i], &v, nullptr)) part[i] = v, partGiven = true;
     }
+    const int32_t current[4] = {l->base->partx, l->base->party, l->base->width, l->base->height};
+    const bool sameSource = id.number == l->layerid.number && id.automatic == l->layerid.automatic;
+    // The part the layer already shows (as GetLayerStyle hands it back) changes nothing.
+    if (partGiven && sameSource && std::equal(part, part + 4, current)) return 0;
     if (!idGiven && !partGiven) return 0;
     int32_t w = 0, h = 0;
     if (l->type == QX_TYPE_BGPICPART) {
@@ -84,10 +89,12 @@ int imageStyleKeys(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, q
     }
     // A whole brush shows all of its new source.
     if (l->type == QX_TYPE_BRUSH && !partGiven) part[0] = part[1] = 0, part[2] = w, part[3] = h;
-    // The part must lie inside the source: drawing outside it reads foreign memory.
-    if (part[0] < 0 || part[1] < 0 || part[2] < 1 || part[3] < 1 || int64_t(part[0]) + part[2] > w ||
-        int64_t(part[1]) + part[3] > h)
+    // The part must start inside the source and is cut to it: drawing
+    // outside it reads foreign memory.
+    if (part[0] < 0 || part[1] < 0 || part[0] >= w || part[1] >= h || part[2] < 1 || part[3] < 1)
         return ERR_WRONGUSAGE;
+    part[2] = int32_t(std::min<int64_t>(part[2], int64_t(w) - part[0]));
+    part[3] = int32_t(std::min<int64_t>(part[3], int64_t(h) - part[1]));
     auto *src = static_cast<qxImageSource *>(std::calloc(1, sizeof(qxImageSource)));
     auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
     if (!src || !data) {
@@ -204,10 +211,7 @@ extern "C" int qxAddImageLayer(lua_State *L, uint32_t type, qxObjectRef ref, int
 static void markLayerDirty(lua_State *L, const void *layer)
 {
     const auto *l = static_cast<const qxLayer *>(layer);
-    if (!qxLayerOwner(l)) return;
-    int32_t x, y, w, h;
-    qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
-    qxInvalidateRect(L, x, y, w, h);
+    if (qxLayerOwner(l)) qxMarkLayerDirty(L, l, nullptr);
 }
 
 extern "C" void qxLinkLayerEngine(void)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 #include "core/commands/qx_args.h"
@@ -554,8 +555,9 @@ int cmdGetLayerStyle(lua_State *L)
     qxSetFieldUInt(L, "type", l->type);
     qxSetFieldInt(L, "x", base->x);
     qxSetFieldInt(L, "y", base->y);
-    qxSetFieldInt(L, "width", base->width);
-    qxSetFieldInt(L, "height", base->height);
+    // The transform's own sizes: 0 while the scale factors size the layer.
+    qxSetFieldUInt(L, "width", t.width);
+    qxSetFieldUInt(L, "height", t.height);
     qxSetFieldNum(L, "rotate", t.rotate);
     qxSetFieldNum(L, "scalex", t.scalex);
     qxSetFieldNum(L, "scaley", t.scaley);
@@ -767,7 +769,10 @@ int readLayerGeometry(lua_State *L, int table, qxTransformOptions *o, bool *chan
             }
         }
         if (v < 0 || (percent && v == 0)) return ERR_BADDIMENSIONS;
-        if (percent) {
+        if (!percent && v < 1) {
+            // No size of its own: the scale factor goes on sizing this axis.
+            *sizes[i] = 0;
+        } else if (percent) {
             *scales[i] = v / 100.0, *sizes[i] = 0;
         } else {
             *sizes[i] = uint32_t(std::min(v, 2147483647.0)), *scales[i] = 1.0;
@@ -778,6 +783,27 @@ int readLayerGeometry(lua_State *L, int table, qxTransformOptions *o, bool *chan
         o->rotate = std::fmod(v, 360.0), *changed = true;
     }
     return 0;
+}
+
+// An identity "transform" beside the keys that size and turn the layer (as
+// GetLayerStyle hands them back): those keys describe the layer, and the
+// matrix is not taken.
+bool identityBesideGeometry(lua_State *L, int table)
+{
+    lua_pushstring(L, "transform");
+    lua_gettable(L, table);
+    bool identity = lua_istable(L, -1);
+    const double want[4] = {1, 0, 0, 1};
+    for (int i = 0; identity && i < 4; ++i) {
+        lua_rawgeti(L, -1, i);
+        identity = lua_type(L, -1) == LUA_TNUMBER && lua_tonumber(L, -1) == want[i];
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    if (!identity) return false;
+    for (const char *key : {"scalex", "scaley", "width", "height", "rotate"})
+        if (qxFieldPresent(L, table, key)) return true;
+    return false;
 }
 
 // "z": a position, or the name of a layer whose position it takes.
@@ -880,7 +906,8 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     s.shadow = {l->shadow, l->shadowcolor, l->shadowsize, l->shadowdir, l->shadowradius, l->shadowsigma};
     s.border = {l->border, l->bordercolor, l->bordersize};
     s.filters = l->filters;
-    const bool matrixGiven = qxFieldPresent(L, table, "transform");
+    const bool matrixIgnored = identityBesideGeometry(L, table);
+    const bool matrixGiven = qxFieldPresent(L, table, "transform") && !matrixIgnored;
     bool geometry = false;
     qxTransformOptions geo = o;
     if (!matrixGiven)
@@ -888,6 +915,12 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s,
                                       QX_OPT_NOSIZE | QX_OPT_NOROTATE))
         return r;
+    if (matrixIgnored) {
+        // The option reader took the identity: the layer keeps its own matrix.
+        std::memcpy(o.transform, l->transform.transform, sizeof o.transform);
+        o.m11 = l->transform.m11, o.m12 = l->transform.m12, o.m21 = l->transform.m21, o.m22 = l->transform.m22;
+        o.transformed = l->transform.transformed;
+    }
     if (matrixGiven) {
         o.width = o.height = 0, o.scalex = o.scaley = 1.0, o.rotate = 0.0;
     } else if (geometry) {
@@ -920,6 +953,12 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     char group[256];
     std::strcpy(group, l->group);
     if (int r = qxGetFieldStr(L, table, "group", group, sizeof group, nullptr); r > 1) return r;
+    // A group named like a layer could never be addressed as a group.
+    if (group[0] && strcasecmp(group, l->group) != 0) {
+        if (strcasecmp(group, s.name) == 0) return ERR_NAMEUSED;
+        for (const qxLayer *o2 = b->layers.first; o2; o2 = o2->next)
+            if (o2->name && strcasecmp(o2->name, group) == 0 && !(o2 == l && s.name[0])) return ERR_NAMEUSED;
+    }
     char *name = nullptr;
     if (s.name[0] && !(l->name && std::strcmp(l->name, s.name) == 0)) {
         char *own = l->name;

@@ -121,7 +121,10 @@ int qxCmdGetObjects(lua_State *L)
     qxCheckArgCount(L, 1, 1, 0, 0);
     int type = luaL_checkint(L, 1);
     lua_newtable(L);
-    int n = type >= 0 ? qxPushObjectIDsOfType(L, static_cast<uint32_t>(type)) : 0;
+    int n = 0;
+    // Layers are named by their positions on the current layer BGPic.
+    if (type == QX_TYPE_LAYER) n = qxLayerQueries.pushLayerIDs ? qxLayerQueries.pushLayerIDs(L) : 0;
+    else if (type >= 0) n = qxPushObjectIDsOfType(L, static_cast<uint32_t>(type));
     lua_pushnumber(L, n);
     return 2;
 }

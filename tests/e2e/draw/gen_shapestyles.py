@@ -11,21 +11,21 @@ L.check("enable", "EnableLayers")
 L.call("SetFillStyle", 1)
 L.call("SetFormStyle", 32, 0x000000, 4)
 L.check("shadowbox", "Box", 10, 10, 40, 30, 0xFF0000)
-L.style(1, [("width",), ("height",), ("shadow",), ("shadowsize",), ("shadowdir",), ("formstyle",)])
+L.style(1, [("sizex",), ("sizey",), ("shadow",), ("shadowsize",), ("shadowdir",), ("formstyle",)])
 L.check("noshadow", "SetLayerStyle", 1, {"shadow": 0})
 L.style(1, [("shadow",)])
 L.call("SetFormStyle", 1)
 L.call("SetFillStyle", 0)
 L.call("SetLineWidth", 6)
 L.check("outline", "Box", 60, 10, 40, 30, 0x00FF00)
-L.style(2, [("width",), ("height",), ("border",), ("bordersize",), ("bordercolor",)])
+L.style(2, [("sizex",), ("sizey",), ("border",), ("bordersize",), ("bordercolor",)])
 L.check("wider", "SetLayerStyle", 2, {"bordersize": 5})
 L.style(2, [("bordersize",)])
 L.call("SetLineWidth", 1)
 L.call("SetFillStyle", 1)
 L.call("SetFormStyle", 64, 0xFFFF00, 2)
 L.check("edgecircle", "Circle", 110, 10, 15, 0x800000FF)
-L.style(3, [("width",), ("border",), ("bordersize",), ("bordercolor",), ("transparency",), ("color",), ("formstyle",)])
+L.style(3, [("radius",), ("border",), ("bordersize",), ("bordercolor",), ("transparency",), ("color",), ("formstyle",)])
 L.call("StartPath", 1)
 L.call("MoveTo", 1, 0, 0)
 L.call("LineTo", 1, 30, 0)
@@ -35,9 +35,9 @@ L.call("SetFormStyle", 1)
 L.call("SetFormStyle", 32, 0x000000, 5, 2)
 L.check("path", "DrawPath", 1, 20, 60, 0xFFFFFF)
 L.style(4, [("type",), ("shadow",), ("shadowsize",), ("shadowdir",), ("formstyle",)])
-expect = """enable=0 shadowbox=0 width=40 height=30 shadow=1 shadowsize=4 shadowdir=3 formstyle=1 noshadow=0 shadow=0
-outline=0 width=40 height=30 border=1 bordersize=3 bordercolor=65280 wider=0 bordersize=5
-edgecircle=0 width=31 border=1 bordersize=2 bordercolor=16776960 transparency=128 color=255 formstyle=1
+expect = """enable=0 shadowbox=0 sizex=40 sizey=30 shadow=1 shadowsize=4 shadowdir=3 formstyle=1 noshadow=0 shadow=0
+outline=0 sizex=40 sizey=30 border=1 bordersize=3 bordercolor=65280 wider=0 bordersize=5
+edgecircle=0 radius=15 border=1 bordersize=2 bordercolor=16776960 transparency=128 color=255 formstyle=1
 path=0 type=49 shadow=1 shadowsize=5 shadowdir=2 formstyle=1 done"""
 header = """; With layers on, the effects of a shape become its layer's style: a
 ; shadow, a #FILLNONE line of width 6 (a 1-pixel outline with a 3-pixel
