@@ -167,18 +167,25 @@ int selectedTarget(qxTransitionFX *fx)
     const qxDisplay *d = qxCurrentDisplay;
     const qxBGPic *out = qxCurrentOutput;
     if (!d || !out) return 0;
-    const qxObjectRef &sel = out->selectedRef;
+    // SelectBGPic in layers mode makes the BGPic itself the output record;
+    // every other selection describes its object in the output record.
+    bool record = false;
+    for (const qxBGPic *b = qxBGPics; b && !record; b = b->next) record = b == out;
+    const uint32_t type = record ? uint32_t(QX_TYPE_BGPIC) : out->selectedType;
+    const qxObjectRef sel = record ? qxObjectRef{out->id, out->automatic} : out->selectedRef;
     const bool same = sel.number == fx->object.number && sel.automatic == fx->object.automatic;
-    if (fx->mode == QX_FXMODE_BGPIC) return d->targetType == QX_TYPE_BGPIC && same;
+    const uint32_t target = d->targetType;
+    // A BGPic selected in the other modes is drawn into like a brush.
+    if (fx->mode == QX_FXMODE_BGPIC)
+        return (target == QX_TYPE_BGPIC || target == QX_TYPE_BRUSH) && type == QX_TYPE_BGPIC && same;
     // An async draw may work on the layers of the BGPic the display shows
     // while that BGPic is selected.
-    if (fx->async && d->layersEnabled && d->targetType == QX_TYPE_BGPIC && d->bgpic &&
-        (out == d->bgpic || (sel.number == d->bgpic->id && sel.automatic == d->bgpic->automatic)))
+    if (fx->async && d->layersEnabled && target == QX_TYPE_BGPIC && d->bgpic && type == QX_TYPE_BGPIC &&
+        sel.number == d->bgpic->id && sel.automatic == d->bgpic->automatic)
         return 1;
     if (fx->mode == QX_FXMODE_BRUSH)
-        return (d->targetType == QX_TYPE_BRUSH || d->targetType == QX_TYPE_MASK ||
-                d->targetType == QX_TYPE_ALPHACHANNEL) &&
-               same;
+        return (target == QX_TYPE_BRUSH || target == QX_TYPE_MASK || target == QX_TYPE_ALPHACHANNEL) &&
+               type == QX_TYPE_BRUSH && same;
     return 0;
 }
 
