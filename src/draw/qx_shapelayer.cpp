@@ -19,6 +19,7 @@
 #include "draw/qx_vectorpaths.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_displayopts.h"
+#include "objects/qx_gradientopts.h"
 #include "objects/qx_output.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -270,26 +271,55 @@ bool uintKey(lua_State *L, int table, const char *key, uint32_t *out, bool *chan
     return true;
 }
 
-// The colour and draw-style keys shapes and paths share.
-int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, bool *changedOut)
+// The colour and draw-style keys shapes and paths share. SHADOW and EDGE
+// in the form style switch the layer's own shadow and border (unless the
+// table sets those itself); the gradient's centre, balance, border and
+// colour stops count for gradient fills.
+int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, qxObjectStyle *style, bool *changedOut)
 {
     bool changed = false;
     int colour = int(p.colour);
     if (qxGetFieldColor(L, table, "color", &colour, nullptr)) p.colour = uint32_t(colour), changed = true;
     qxDrawState &st = p.state;
+    const bool shadowKey = qxFieldPresent(L, table, "shadow"), borderKey = qxFieldPresent(L, table, "border");
+    auto effects = [&](uint32_t bits, uint32_t on) {
+        if ((bits & QX_FORM_SHADOW) && !shadowKey) style->shadow.shadow = on;
+        if ((bits & QX_FORM_EDGE) && !borderKey) style->border.border = on;
+    };
+    const uint32_t effectBits = QX_FORM_SHADOW | QX_FORM_EDGE;
     uint32_t form = 0;
-    if (uintKey(L, table, "formstyle", &form, &changed))
-        st.formStyle = form & QX_FORM_NORMAL ? form : (st.formStyle & ~QX_FORM_NORMAL) | form;
+    if (uintKey(L, table, "formstyle", &form, &changed)) {
+        if (form & QX_FORM_NORMAL) {
+            st.formStyle = QX_FORM_NORMAL;
+        } else {
+            effects(form, 1);
+            st.formStyle = (st.formStyle & ~QX_FORM_NORMAL) | (form & ~effectBits);
+        }
+    }
     form = 0;
     if (uintKey(L, table, "formstyleclear", &form, &changed)) {
-        st.formStyle &= ~form;
-        if (!st.formStyle) st.formStyle = QX_FORM_NORMAL;
+        effects(form, 0);
+        st.formStyle &= ~(form & ~effectBits);
     }
+    st.formStyle &= ~effectBits;
+    if (!st.formStyle) st.formStyle = QX_FORM_NORMAL;
     uintKey(L, table, "fillstyle", &st.fillStyle, &changed);
     intKey(L, table, "gradientstyle", &st.gradient.type, &changed);
     intKey(L, table, "gradientangle", &st.gradient.angle, &changed);
-    uintKey(L, table, "gradientstartcolor", &st.gradient.startColour, &changed);
-    uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed);
+    // Colours given anew replace the stops the gradient had.
+    if (uintKey(L, table, "gradientstartcolor", &st.gradient.startColour, &changed)) st.gradient.stopCount = 0;
+    if (uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed)) st.gradient.stopCount = 0;
+    if (st.fillStyle == QX_FILLGRADIENT) {
+        const qxGradient before = st.gradient;
+        if (int r = qxReadGradientOptions(L, table, &st.gradient, "gradientcenterx", "gradientcentery",
+                                          "gradientbalance", "gradientborder", "gradientcolors", nullptr))
+            return r;
+        if (std::memcmp(&before, &st.gradient, sizeof before) != 0) changed = true;
+    }
+    qxObjectRef texture = st.texture;
+    if (qxGetFieldID(L, table, "texturebrush", &texture, nullptr) &&
+        (texture.number != st.texture.number || texture.automatic != st.texture.automatic))
+        st.texture = texture, changed = true;
     intKey(L, table, "texturex", &st.textureX, &changed);
     intKey(L, table, "texturey", &st.textureY, &changed);
     *changedOut = *changedOut || changed;
@@ -342,11 +372,12 @@ int freshShapeData(const qxLayer *l, const qxShapeLayerData *old, qxShapeLayerDa
 
 // The keys of a line layer: its end points (where the screen has them) and
 // thickness; the line is drawn again where the points say.
-int restyleLine(lua_State *L, const qxLayer *l, int table, const qxShapeLayerData *old, qxLayerData **fresh)
+int restyleLine(lua_State *L, const qxLayer *l, int table, const qxShapeLayerData *old, qxObjectStyle *style,
+                qxLayerData **fresh)
 {
     qxShapeLayerData p = *old;
     bool changed = !l->base->bitmap; // a fresh record is always drawn
-    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    if (int e = readFillKeys(L, table, p, style, &changed)) return e;
     int32_t dx = 0, dy = 0;
     lineShift(l, p, &dx, &dy);
     p.x1 += dx, p.y1 += dy, p.x2 += dx, p.y2 += dy;
@@ -417,14 +448,14 @@ int readEngine(lua_State *L, int table, qxShapeLayerData *p, bool *changed)
 
 // The keys of a path layer: colour, fill and the vector settings; the path
 // is drawn again upright, the layer keeps turning it.
-int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+int restylePath(lua_State *L, const qxLayer *l, int table, qxObjectStyle *style, qxLayerData **fresh)
 {
     const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
     if (!old) return 0;
     if (table < 0) table = lua_gettop(L) + table + 1;
     qxShapeLayerData p = *old;
     bool changed = !l->base->bitmap; // a fresh record is always drawn
-    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    if (int e = readFillKeys(L, table, p, style, &changed)) return e;
     qxVectorState &v = p.vector;
     intKey(L, table, "linejoin", &v.lineJoin, &changed);
     intKey(L, table, "linecap", &v.lineCap, &changed);
@@ -476,16 +507,16 @@ int renderClamped(lua_State *L, const qxShapeRecord &r, qxDrawState state, qxSha
 
 // The keys of a box, circle, ellipse, arc or polygon layer: the shape is
 // rendered again, upright, as the draw command made it, its corner staying.
-int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *, qxLayerData **fresh)
+int restyleShape(lua_State *L, const qxLayer *l, int table, qxObjectStyle *style, qxLayerData **fresh)
 {
     const auto *old = static_cast<const qxShapeLayerData *>(l->base->typedata);
     if (!old) return 0;
     if (table < 0) table = lua_gettop(L) + table + 1;
-    if (old->type == QX_SHAPE_LINE) return restyleLine(L, l, table, old, fresh);
+    if (old->type == QX_SHAPE_LINE) return restyleLine(L, l, table, old, style, fresh);
     qxShapeLayerData p = *old;
     std::vector<double> vertices;
     bool changed = !l->base->bitmap; // a fresh record is always drawn
-    if (int e = readFillKeys(L, table, p, &changed)) return e;
+    if (int e = readFillKeys(L, table, p, style, &changed)) return e;
     switch (p.type) {
     case QX_SHAPE_BOX: {
         intKey(L, table, "sizex", &p.width, &changed);

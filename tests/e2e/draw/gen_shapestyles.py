@@ -35,15 +35,46 @@ L.call("SetFormStyle", 1)
 L.call("SetFormStyle", 32, 0x000000, 5, 2)
 L.check("path", "DrawPath", 1, 20, 60, 0xFFFFFF)
 L.style(4, [("type",), ("shadow",), ("shadowsize",), ("shadowdir",), ("formstyle",)])
+L.check("formon", "SetLayerStyle", 1, {"formstyle": 96})
+L.style(1, [("shadow",), ("border",), ("formstyle",)])
+L.check("formoff", "SetLayerStyle", 1, {"formstyleclear": 32})
+L.style(1, [("shadow",), ("border",)])
+L.call("CreateBrush", 7, 8, 8, 0x00FF00)
+L.check("texture", "SetLayerStyle", 1, {"fillstyle": 3, "texturebrush": 7})
+L.style(1, [("fillstyle",), ("texturebrush",)])
+L.call("SetFormStyle", 1)
+L.call("SetFillStyle", 1)
+L.call("Box", 60, 60, 40, 20, 0xFFFFFF)
+L.check("gradient", "SetLayerStyle", 5, {"fillstyle": 2, "gradientstyle": 3, "gradientstartcolor": 0xFF0000,
+                                         "gradientendcolor": 0x0000FF, "gradientcenterx": 0.25, "gradientcentery": 0.5,
+                                         "gradientbalance": 0.5, "gradientborder": 0})
+# The same gradient drawn with its centre from the draw library: both
+# layers show the same pixels along the middle row.
+L.call("SetFillStyle", 2, 3, 0xFF0000, 0x0000FF, 0, {"centerx": 0.25})
+L.call("Box", 110, 60, 40, 20, 0xFFFFFF)
+offsets = (1, 4, 8, 10, 14, 20, 30, 38)
+L.emit("LOADK 33 #0")
+for d in offsets:
+    L.call("ReadPixel", 60 + d, 70, results=1)
+    L.emit("MOVE 30 0")
+    L.call("ReadPixel", 110 + d, 70, results=1)
+    L.emit("EQ 0 30 0")
+    L.emit("JMP @1")
+    L.emit("ADD 33 33 #1")
+L._print("samepixels", 33)
 expect = """enable=0 shadowbox=0 sizex=40 sizey=30 shadow=1 shadowsize=4 shadowdir=3 formstyle=1 noshadow=0 shadow=0
 outline=0 sizex=40 sizey=30 border=1 bordersize=3 bordercolor=65280 wider=0 bordersize=5
 edgecircle=0 radius=15 border=1 bordersize=2 bordercolor=16776960 transparency=128 color=255 formstyle=1
-path=0 type=49 shadow=1 shadowsize=5 shadowdir=2 formstyle=1 done"""
+path=0 type=49 shadow=1 shadowsize=5 shadowdir=2 formstyle=1
+formon=0 shadow=1 border=1 formstyle=1 formoff=0 shadow=0 border=1
+texture=0 fillstyle=3 texturebrush=7 gradient=0 samepixels=%d done""" % len(offsets)
 header = """; With layers on, the effects of a shape become its layer's style: a
 ; shadow, a #FILLNONE line of width 6 (a 1-pixel outline with a 3-pixel
 ; border in its colour), an edge and a transparent colour are read back
 ; with GetLayerStyle and restyled with SetLayerStyle; the layer keeps the
-; shape's own size. A path's shadow becomes its layer's too.
+; shape's own size. A path's shadow becomes its layer's too. SHADOW and
+; EDGE in a restyled form style switch the layer's shadow and border; a
+; texture brush and a gradient's centre are taken by the layer.
 ; Written by gen_shapestyles.py.
 ;! xserver: 24
 ;! args: -QUIET
