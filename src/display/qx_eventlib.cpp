@@ -424,7 +424,7 @@ extern "C" int qxCmdInstallEventHandler(lua_State *L)
     if (qxEventSources.setFillMusicHandler)
         qxEventSources.setFillMusicHandler(qxObjectHandlers[QX_OBJ_FILLMUSIC].function != QX_NO_REF);
     // Tell the sound library which of its notices are wanted.
-    const uint32_t tags[4] = {12, 13, 18, 23};
+    const uint32_t tags[4] = {QX_TAG_ONSAMPLELOOP, QX_TAG_ONSAMPLEEND, QX_TAG_ONMUSICEND, QX_TAG_ONVIDEOEND};
     const uint32_t slots[4] = {QX_OBJ_SAMPLELOOP, QX_OBJ_SAMPLEEND, QX_OBJ_MUSICEND,
                                QX_OBJ_VIDEOEND};
     for (int i = 0; i < 4; i++)

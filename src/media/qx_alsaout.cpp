@@ -31,6 +31,42 @@ bool mixerRunning;
 std::atomic<bool> mixerQuit;
 uint8_t *scratch;
 
+// The mixer's wait between walks: a flag and a condition on the monotonic
+// clock, signalled when a PCM opens (a channel is about to play) and at
+// the stop, so that a sleeping mixer starts new sound at once.
+pthread_mutex_t kickMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t kickCond;
+bool kickReady, kicked;
+std::atomic<int> openPcms;
+
+void kickMixer()
+{
+    pthread_mutex_lock(&kickMutex);
+    kicked = true;
+    if (kickReady) pthread_cond_signal(&kickCond);
+    pthread_mutex_unlock(&kickMutex);
+}
+
+// Waits up to seconds (negative: until kicked), or less when kicked.
+void waitForKick(double seconds)
+{
+    pthread_mutex_lock(&kickMutex);
+    if (!kicked) {
+        if (seconds < 0) {
+            while (!kicked && !mixerQuit.load(std::memory_order_acquire)) pthread_cond_wait(&kickCond, &kickMutex);
+        } else {
+            timespec until;
+            clock_gettime(CLOCK_MONOTONIC, &until);
+            long ns = until.tv_nsec + long(seconds * 1e9);
+            until.tv_sec += ns / 1000000000;
+            until.tv_nsec = ns % 1000000000;
+            while (!kicked && pthread_cond_timedwait(&kickCond, &kickMutex, &until) == 0) {}
+        }
+    }
+    kicked = false;
+    pthread_mutex_unlock(&kickMutex);
+}
+
 // A loop notice waiting for the audible start of its pass. The record holds
 // copies, so a sample freed meanwhile leaves nothing dangling; notices still
 // pending when the mixer thread ends are dropped with it.
@@ -148,18 +184,37 @@ bool drained(qxChannel *c)
     return qxCmpTime(&now, &due) >= 0;
 }
 
+// Frames a device that plays nothing itself has played by the clock.
+uint64_t dueFrames(const qxChannel *c)
+{
+    qxTimeVal now;
+    qxGetSysTime(&now);
+    qxSubTime(&now, &c->startTime);
+    return (uint64_t(now.seconds) * 1000000 + now.microseconds) * c->pcmRate / 1000000;
+}
+
 // A device that plays nothing itself (null, file) is held to the clock with
 // one buffer ahead, as a sound card would hold it, so that stream halves, a
 // script's buffers and a video's sound are taken when they would be heard.
 uint64_t pacedBudget(const qxChannel *c, uint64_t budget)
 {
     if (!c->instant) return budget;
-    qxTimeVal now;
-    qxGetSysTime(&now);
-    qxSubTime(&now, &c->startTime);
-    uint64_t due = (uint64_t(now.seconds) * 1000000 + now.microseconds) * c->pcmRate / 1000000;
-    uint64_t ahead = due + c->pcmBufferFrames;
+    uint64_t ahead = dueFrames(c) + c->pcmBufferFrames;
     return std::min<uint64_t>(budget, ahead > c->framesWritten ? ahead - c->framesWritten : 0);
+}
+
+// Seconds of sound the channel's PCM holds (by the clock on a device that
+// plays nothing itself); 0 when it cannot say, has not started, or drains
+// towards an end that must be noticed at once.
+double secondsAhead(qxChannel *c)
+{
+    if (c->ended || c->deviceFailed || c->startPending || !c->pcmRate) return 0;
+    if (c->instant) {
+        uint64_t due = dueFrames(c);
+        return c->framesWritten > due ? double(c->framesWritten - due) / c->pcmRate : 0;
+    }
+    long held = heldFrames(c);
+    return held > 0 ? double(held) / c->pcmRate : 0;
 }
 
 // Counts frames written; a PCM that holds nothing right after taking them
@@ -344,10 +399,32 @@ void postDueNotices()
     notices.erase(notices.begin(), due);
 }
 
+// How long the mixer may wait after a walk that wrote nothing: until a PCM
+// opens when none plays; 500 microseconds while a channel is being set
+// up, starts, drains or cannot tell what it holds; otherwise until the
+// channel with the least sound ahead is 10 ms from needing more (at most
+// 20 ms), or the next loop notice is due. Finished channels (kind 8) only
+// wait for the reaper.
+double mixerWait(int playing, int finished, double ahead)
+{
+    constexpr double poll = 0.0005;
+    int open = openPcms.load(std::memory_order_acquire);
+    if (!playing && finished >= open && notices.empty()) return -1;
+    if (playing + finished < open) return poll;
+    double wait = std::clamp(ahead - 0.010, poll, 0.020);
+    if (!notices.empty()) {
+        double now = qxGetSeconds();
+        for (const LoopNotice &n : notices) wait = std::min(wait, std::max(n.due - now, poll));
+    }
+    return wait;
+}
+
 void *mixerMain(void *)
 {
     while (!mixerQuit.load(std::memory_order_acquire)) {
         bool wrote = false;
+        int playing = 0, finished = 0;
+        double ahead = 1e9;
         {
             AlsaLock lock;
             for (int i = 0; i < qxAudio.count; i++) {
@@ -355,20 +432,30 @@ void *mixerMain(void *)
                 // Only playing kinds are ours to read; set-up kinds are still
                 // being filled by the script thread.
                 uint32_t kind = c->kind.load(std::memory_order_acquire);
+                if (kind == QX_CH_FINISHED) {
+                    finished++;
+                    continue;
+                }
+                bool fed = kind == QX_CH_SAMPLE || kind == QX_CH_STREAM || kind == QX_CH_MODULE ||
+                           (kind == QX_CH_VIDEO && c->video);
+                if (!fed || !c->pcm) continue;
+                playing++;
                 // A failed device takes nothing more; a module or a video's
                 // sound stays silent until the script stops it.
-                if (c->deviceFailed && !c->ended && (kind == QX_CH_MODULE || kind == QX_CH_VIDEO)) continue;
-                if (kind == QX_CH_SAMPLE && c->pcm) wrote |= feedSample(c);
-                else if (kind == QX_CH_STREAM && c->pcm) wrote |= feedStream(c);
-                else if (kind == QX_CH_MODULE && c->pcm) wrote |= feedModule(c);
-                else if (kind == QX_CH_VIDEO && c->pcm && c->video) wrote |= feedVideo(c);
+                if (c->deviceFailed && !c->ended && (kind == QX_CH_MODULE || kind == QX_CH_VIDEO)) {
+                    ahead = std::min(ahead, 0.020);
+                    continue;
+                }
+                if (kind == QX_CH_SAMPLE) wrote |= feedSample(c);
+                else if (kind == QX_CH_STREAM) wrote |= feedStream(c);
+                else if (kind == QX_CH_MODULE) wrote |= feedModule(c);
+                else wrote |= feedVideo(c);
+                if (c->kind.load(std::memory_order_relaxed) == QX_CH_FINISHED) finished++, playing--;
+                else ahead = std::min(ahead, secondsAhead(c));
             }
         }
         postDueNotices();
-        if (!wrote) {
-            timespec ts{0, 500000};
-            nanosleep(&ts, nullptr);
-        }
+        if (!wrote) waitForKick(mixerWait(playing, finished, ahead));
     }
     notices.clear();
     return nullptr;
@@ -411,6 +498,16 @@ int qxAlsaStart(void)
     if (int r = qxCreateOutputLock()) return r;
     if (!scratch && !(scratch = static_cast<uint8_t *>(qxAlloc(scratchBytes, 0)))) return ERR_MEM;
     mixerQuit.store(false);
+    pthread_mutex_lock(&kickMutex);
+    if (!kickReady) {
+        pthread_condattr_t attr;
+        pthread_condattr_init(&attr);
+        pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+        kickReady = pthread_cond_init(&kickCond, &attr) == 0;
+        pthread_condattr_destroy(&attr);
+    }
+    pthread_mutex_unlock(&kickMutex);
+    if (!kickReady) return ERR_THREAD;
     mixerThread = qxCreateThread(mixerMain, nullptr, 25);
     if (!mixerThread) return ERR_THREAD;
     mixerRunning = true;
@@ -431,6 +528,7 @@ void qxAlsaStop(void)
 {
     if (mixerRunning) {
         mixerQuit.store(true, std::memory_order_release);
+        kickMixer();
         pthread_join(mixerThread, nullptr);
         mixerRunning = false;
     }
@@ -477,6 +575,8 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
     c->pcm = pcm;
     c->pcmBufferFrames = uint32_t(bufferFrames);
     c->pcmRate = rateNear;
+    openPcms.fetch_add(1, std::memory_order_release);
+    kickMixer();
     return 0;
 }
 
@@ -493,6 +593,7 @@ void qxAlsaCloseChannel(qxChannel *c)
     ALSA(snd_pcm_drop)(pcm);
     ALSA(snd_pcm_close)(pcm);
     c->pcm = nullptr;
+    openPcms.fetch_sub(1, std::memory_order_release);
 }
 
 void qxAlsaReap(void)
@@ -506,11 +607,6 @@ void qxAlsaReap(void)
 long qxAlsaHeldFrames(qxChannel *c)
 {
     return c->pcm ? std::max<long>(heldFrames(c), 0) : 0;
-}
-
-void qxScaleSamples(uint8_t *data, uint32_t bytes, uint32_t bits, uint32_t flags, uint32_t volume)
-{
-    scalerFor(bits, flags)(data, data, bytes, volume);
 }
 
 } // extern "C"

@@ -26,10 +26,10 @@ extern "C" {
 
 void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *, qxAudioSampleRecord *out)
 {
-    qxSample *s = nullptr;
-    if (!ref || !out || qxFindSample(*ref, &s) || qxIsSoundPlaying(s->sound)) return nullptr;
-    const qxSound *sound = s->sound;
-    uint32_t bytes = sound->frames * sound->bytesPerFrame;
+    uint32_t code = 0, bytes = 0, frequency = 0;
+    qxSound *sound = nullptr;
+    if (!ref || !out || !qxGetSampleInfo(*ref, &code, &sound, &bytes, &frequency) || qxIsSoundPlaying(sound))
+        return nullptr;
     auto *h = static_cast<SampleHandle *>(qxAlloc(sizeof(SampleHandle), 1));
     if (!h) return nullptr;
     if (!flags) {
@@ -41,18 +41,17 @@ void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *, qxAudioS
         std::memcpy(h->copy, sound->data, bytes);
     }
     h->ref = *ref;
-    h->format = sound->format;
+    h->format = code;
     h->bytes = bytes;
-    h->frequency = s->pitch;
+    h->frequency = frequency;
     h->flags = flags;
     h->frames = sound->frames;
-    uint32_t code = sound->format;
     out->data = h->copy ? h->copy : sound->data;
     out->bytes = bytes;
     out->frames = sound->frames;
     out->channels = code == QX_SMP_U8STEREO || code == QX_SMP_S8STEREO || code == QX_SMP_S16STEREO ? 2 : 1;
     out->bits = code >= QX_SMP_S16MONO ? 16 : 8;
-    out->frequency = s->pitch;
+    out->frequency = frequency;
     out->flags = (code >= QX_SMP_S8MONO ? 2u : 0u) | (sound->flags & 1u);
     return h;
 }

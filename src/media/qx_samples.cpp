@@ -444,15 +444,15 @@ void qxFreeAllSamples(lua_State *L)
     while (sampleList) freeSample(L, sampleList);
 }
 
-int qxGetSampleInfo(qxObjectRef ref, uint32_t *bytes, void **data, uint32_t *format, uint32_t *frequency)
+int qxGetSampleInfo(qxObjectRef ref, uint32_t *format, qxSound **data, uint32_t *bytes, uint32_t *frequency)
 {
     qxSample *s = nullptr;
-    if (int r = qxFindSample(ref, &s)) return r;
-    *bytes = s->bytes;
-    *data = s->sound->data;
-    *format = s->format;
-    *frequency = s->sound->frequency;
-    return 0;
+    if (qxFindSample(ref, &s)) return 0;
+    *format = s->sound->format;
+    *data = s->sound;
+    *bytes = s->sound->frames * s->sound->bytesPerFrame;
+    *frequency = s->pitch;
+    return 1;
 }
 
 } // extern "C"

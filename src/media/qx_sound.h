@@ -311,10 +311,10 @@ long qxAlsaHeldFrames(qxChannel *c);
 int qxCreateOutputLock(void);
 void qxAlsaLock(void);
 void qxAlsaUnlock(void);
-// Volume scaling of n samples in place by format; exposed for tests.
-void qxScaleSamples(uint8_t *data, uint32_t bytes, uint32_t bits, uint32_t flags, uint32_t volume);
 
 // ---- Samples (qx_samples.cpp) ----
 void qxFreeAllSamples(lua_State *L);
-int qxGetSampleInfo(qxObjectRef ref, uint32_t *bytes, void **data, uint32_t *format, uint32_t *frequency);
+// The plug-in host's view of a sample: 1 with its format code, sound data,
+// byte size and playback rate when it exists, else 0.
+int qxGetSampleInfo(qxObjectRef ref, uint32_t *format, qxSound **data, uint32_t *bytes, uint32_t *frequency);
 }

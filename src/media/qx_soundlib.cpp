@@ -236,7 +236,6 @@ extern "C" void qxFreeAudioOutput(void)
 
 // Sound settings handed over as runtime tags; the handler tags say whether
 // the script listens for loop, end, music-end and video-end events.
-enum : uint32_t { TAG_ONSAMPLELOOP = 12, TAG_ONSAMPLEEND = 13, TAG_ONMUSICEND = 18, TAG_ONVIDEOEND = 23 };
 
 static uint32_t *soundTagSlot(uint32_t tag)
 {
@@ -244,10 +243,10 @@ static uint32_t *soundTagSlot(uint32_t tag)
     case QX_TAG_NOSOUND: return &qxAudio.soundDisabled;
     case QX_TAG_SOUNDSETTING: return &qxAudio.soundSetting;
     case QX_TAG_FORCESOUND: return &qxAudio.forceSound;
-    case TAG_ONSAMPLELOOP: return &qxAudio.onSampleLoop;
-    case TAG_ONSAMPLEEND: return &qxAudio.onSampleEnd;
-    case TAG_ONMUSICEND: return &qxAudio.onMusicEnd;
-    case TAG_ONVIDEOEND: return &qxAudio.onVideoEnd;
+    case QX_TAG_ONSAMPLELOOP: return &qxAudio.onSampleLoop;
+    case QX_TAG_ONSAMPLEEND: return &qxAudio.onSampleEnd;
+    case QX_TAG_ONMUSICEND: return &qxAudio.onMusicEnd;
+    case QX_TAG_ONVIDEOEND: return &qxAudio.onVideoEnd;
     default: return nullptr;
     }
 }

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/commands/qx_commands.h"
+#include "media/qx_medialibs.h"
+
 namespace soundtest {
 
 inline bool have(const char *tool)
@@ -57,6 +60,14 @@ inline int maxDiff16(const std::vector<uint8_t> &a, const std::vector<uint8_t> &
         worst = std::max(worst, std::abs(x - y));
     }
     return worst;
+}
+
+// Tells the sound library that the script handles an event, as
+// InstallEventHandler does through the runtime's tag setter.
+inline void listenFor(uint32_t tag)
+{
+    qxTagItem item{tag, 1};
+    qxSoundAttrSetter(&item);
 }
 
 } // namespace soundtest

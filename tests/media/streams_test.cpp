@@ -26,7 +26,7 @@ struct FileDevice : ::testing::Test {
         if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
         ASSERT_EQ(qxCreateAudioLocks(), 0);
         ASSERT_EQ(qxOpenAudioDevice(2), 0);
-        qxAudio.onMusicEnd = 1;
+        listenFor(QX_TAG_ONMUSICEND);
     }
     void TearDown() override
     {

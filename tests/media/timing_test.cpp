@@ -26,7 +26,8 @@ TEST(PacedOutput, LoopNoticesAtTheAudibleStartOfEachPass)
     if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
     ASSERT_EQ(qxCreateAudioLocks(), 0);
     ASSERT_EQ(qxOpenAudioDevice(2), 0);
-    qxAudio.onSampleLoop = qxAudio.onSampleEnd = 1;
+    listenFor(QX_TAG_ONSAMPLELOOP);
+    listenFor(QX_TAG_ONSAMPLEEND);
     uint32_t type, a1, a2;
     qxObjectRef id;
     while (qxPopThreadEvent(&type, &id, &a1, &a2)) {} // what earlier tests left

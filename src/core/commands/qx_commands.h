@@ -121,6 +121,11 @@ enum : uint32_t {
     QX_TAG_STORED = 5,
     QX_TAG_CALLBACKNEST = 10,
     QX_TAG_RAISEONERROR = 11,
+    // Whether the script handles these sound events (InstallEventHandler).
+    QX_TAG_ONSAMPLELOOP = 12,
+    QX_TAG_ONSAMPLEEND = 13,
+    QX_TAG_ONMUSICEND = 18,
+    QX_TAG_ONVIDEOEND = 23,
     QX_TAG_MAINRUNNING = 22,
     QX_TAG_FORCESOUND = 33,
 };
