@@ -65,14 +65,12 @@ qxTextObject *byNumber(uint32_t number)
     return nullptr;
 }
 
-// Frees an existing object of that number first; a locked one stops.
-int replaceNumber(lua_State *L, uint32_t number)
+// The object a new one of that number will replace; a locked one stops.
+// It is freed only once the new one exists, so a failure keeps it.
+int replacedBy(uint32_t number, qxTextObject **old)
 {
-    if (!number) return 0;
-    qxTextObject *old = byNumber(number);
-    if (!old) return 0;
-    if (old->locked) return ERR_LOCKEDOBJ;
-    return qxFreeTextObject(L, old);
+    *old = number ? byNumber(number) : nullptr;
+    return *old && (*old)->locked ? ERR_LOCKEDOBJ : 0;
 }
 
 qxObjectRef refOf(const qxTextObject *o)
@@ -143,7 +141,8 @@ int qxTextImagePlanes(const qxTextImage &im, qxBitMap **bitmap, qxBitMap **mask,
 
 int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State *L, qxTextObject **out)
 {
-    if (int r = replaceNumber(L, number)) return r;
+    qxTextObject *old;
+    if (int r = replacedBy(number, &old)) return r;
     qxTextImage im;
     if (int r = qxLayoutTextL(L, request, &im)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
@@ -174,6 +173,7 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
     o->width = o->baseWidth = im.width;
     o->height = o->baseHeight = im.height;
     o->originX = im.originX, o->originY = im.originY;
+    if (old) qxFreeTextObject(L, old);
     append(o);
     *out = o;
     return 0;
@@ -182,7 +182,8 @@ int qxCreateTextObject(uint32_t number, const qxTextRequest *request, lua_State 
 int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxTextObject **out)
 {
     if (number && number == source->number) return ERR_WRONGUSAGE;
-    if (int r = replaceNumber(L, number)) return r;
+    qxTextObject *old;
+    if (int r = replacedBy(number, &old)) return r;
     auto *o = static_cast<qxTextObject *>(qxAlloc(sizeof(qxTextObject), 1));
     char *text = o ? qxCopyTextBytes(source->request.text, source->request.length) : nullptr;
     int r = o && text ? 0 : ERR_MEM;
@@ -212,6 +213,7 @@ int qxCopyTextObject(lua_State *L, qxTextObject *source, uint32_t number, qxText
     o->automatic = number ? 0 : uint64_t(uintptr_t(o));
     o->locked = o->released = 0;
     o->data = data;
+    if (old) qxFreeTextObject(L, old);
     append(o);
     *out = o;
     return 0;
