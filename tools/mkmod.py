@@ -10,6 +10,9 @@ Presets:
           and loop, break)
   tone    sine notes over all octaves and finetunes, arpeggio, slides,
           portamento and vibrato
+  pitch   one voice under the pitch effects, a few rows each: held note,
+          slides up and down, tone portamento, vibrato, arpeggio, and
+          portamento and vibrato continued beside a volume slide
   busy    four voices of notes and effects
   long    about four minutes of busy patterns, for benchmarks
   damaged out-of-range lengths, positions, samples and periods
@@ -168,6 +171,39 @@ def tone():
     return m
 
 
+def pitch():
+    m = Module("pitch")
+    s = m.sample(sine(32), volume=48, loop=(0, 32))
+    p = m.pattern()
+    p[0][0] = (PERIODS[24], s, 0, 0)
+    p[2][0] = (PERIODS[24], s, 0x1, 2)
+    for r in range(3, 6):
+        p[r][0] = (0, 0, 0x1, 2)
+    p[6][0] = (PERIODS[20], s, 0x2, 3)
+    for r in range(7, 10):
+        p[r][0] = (0, 0, 0x2, 3)
+    p[10][0] = (PERIODS[24], s, 0, 0)
+    p[11][0] = (PERIODS[18], 0, 0x3, 8)
+    for r in range(12, 16):
+        p[r][0] = (0, 0, 0x3, 0)
+    p[16][0] = (PERIODS[24], s, 0x4, 0x48)
+    for r in range(17, 20):
+        p[r][0] = (0, 0, 0x4, 0)
+    p[20][0] = (PERIODS[24], s, 0x0, 0x47)
+    for r in range(21, 24):
+        p[r][0] = (0, 0, 0x0, 0x47)
+    p[24][0] = (PERIODS[12], s, 0, 0)
+    p[25][0] = (PERIODS[24], 0, 0x3, 6)
+    for r in range(26, 28):
+        p[r][0] = (0, 0, 0x5, 0x10)
+    p[28][0] = (PERIODS[24], s, 0x4, 0x66)
+    for r in range(29, 32):
+        p[r][0] = (0, 0, 0x6, 0x10)
+    p[32][0] = (0, 0, 0xC, 0)
+    m.order = [0]
+    return m
+
+
 def busy(patterns=4, seed=1, tempos=True):
     m = Module("busy")
     smps = [m.sample(sine(64, 90), volume=50, loop=(0, 64)),
@@ -221,7 +257,7 @@ def damaged():
     return m
 
 
-PRESETS = {"timing": timing, "exact": exact, "tone": tone, "busy": busy, "long": long_module, "damaged": damaged}
+PRESETS = {"timing": timing, "exact": exact, "tone": tone, "pitch": pitch, "busy": busy, "long": long_module, "damaged": damaged}
 
 
 def main():
