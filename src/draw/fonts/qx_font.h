@@ -89,6 +89,11 @@ extern const uint8_t qxTopazStrip[8][188];
 extern const uint8_t qxTopazCell[225];
 // Index into the tables for a character.
 uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch);
+// The bytes a bitmap font draws: UTF-8 text converted to ISO-8859-1 (into
+// buffer when it fits, else into *allocated, freed by the caller), other
+// text as it is. 0 or QX_ERR_MEMORY.
+int qxBitmapFontBytes(const char *text, size_t length, int encoding, char *buffer, size_t bufferBytes,
+                      const char **out, size_t *count, char **allocated);
 }
 
 // ---- TrueType back-end ----

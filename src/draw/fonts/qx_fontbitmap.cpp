@@ -8,6 +8,8 @@
 
 #include "core/files/qx_file.h"
 #include "draw/fonts/qx_font.h"
+#include "platform/qx_memory.h"
+#include "platform/qx_text.h"
 
 namespace {
 
@@ -267,6 +269,25 @@ extern "C" uint32_t qxBitmapFontGlyph(const qxBitmapFont *font, uint32_t ch) {
     return font->count - 1;
 }
 
+extern "C" int qxBitmapFontBytes(const char *text, size_t length, int encoding, char *buffer, size_t bufferBytes,
+                                 const char **out, size_t *count, char **allocated) {
+    *allocated = nullptr;
+    if (!encoding) {
+        *out = text, *count = length;
+        return 0;
+    }
+    size_t need;
+    if (!qxAddSize(length, 1, &need)) return QX_ERR_MEMORY;
+    char *to = buffer;
+    if (need > bufferBytes) {
+        to = *allocated = static_cast<char *>(malloc(need));
+        if (!to) return QX_ERR_MEMORY;
+    }
+    *count = qxUtf8ToLatin1(text, to, length, nullptr);
+    *out = to;
+    return 0;
+}
+
 extern "C" int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, size_t length, uint32_t,
                                        int encoding, qxTextExtent *e) {
     const auto *f = static_cast<const qxBitmapFont *>(handle->backend);
@@ -274,17 +295,11 @@ extern "C" int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, s
     e->height = f->ySize;
     e->minY = -f->baseline;
     e->maxY = f->ySize - 1 - f->baseline;
-    uint32_t local[256], *codes = nullptr;
-    size_t n = 0;
-    int allocated = 0;
-    if (encoding && qxUtf8ToCodePoints(text, length, 1, local, sizeof local, &codes, &n, &allocated) == 0) {
-        for (size_t i = 0; i < n; ++i)
-            if (codes[i] > 255) codes[i] = '?'; // no ISO-8859-1 form
-    } else {
-        codes = nullptr;
-        n = length;
-    }
-    auto charAt = [&](size_t i) { return codes ? codes[i] : uint32_t(uint8_t(text[i])); };
+    char local[512], *allocated = nullptr;
+    const char *bytes;
+    size_t n;
+    if (int r = qxBitmapFontBytes(text, length, encoding, local, sizeof local, &bytes, &n, &allocated)) return r;
+    auto charAt = [&](size_t i) { return uint32_t(uint8_t(bytes[i])); };
     if (!(f->flags & QX_FPF_PROPORTIONAL) && !f->space && !f->kern) {
         e->width = f->xSize * int32_t(n);
         e->minX = 0;
@@ -303,6 +318,6 @@ extern "C" int qxBitmapFontMeasureText(qxFontHandle *handle, const char *text, s
         e->maxX = hi - 1;
         e->width = pen;
     }
-    if (allocated) free(codes);
+    free(allocated);
     return 0;
 }

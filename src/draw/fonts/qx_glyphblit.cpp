@@ -147,16 +147,17 @@ extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *t
             return 0;
         }
     }
-    uint32_t local[256], *codes = nullptr;
-    size_t n = length;
-    int allocated = 0;
-    if (encoding && qxUtf8ToCodePoints(text, length, 1, local, sizeof local, &codes, &n, &allocated) != 0) {
-        codes = nullptr;
-        n = length;
+    char local[512], *allocated = nullptr;
+    const char *bytes;
+    size_t n;
+    if (int r = qxBitmapFontBytes(text, length, encoding, local, sizeof local, &bytes, &n, &allocated)) {
+        if (ml.handle) qxUnLockBitMap(&ml);
+        if (il.handle) qxUnLockBitMap(&il);
+        return r;
     }
     int32_t pen = 0;
     for (size_t i = 0; i < n; ++i) {
-        uint32_t ch = codes ? (codes[i] > 255 ? '?' : codes[i]) : uint8_t(text[i]);
+        uint32_t ch = uint8_t(bytes[i]);
         uint32_t g = qxBitmapFontGlyph(f, ch);
         pen += f->kern ? f->kern[g] : 0;
         uint32_t loc = f->location[g];
@@ -168,7 +169,7 @@ extern "C" int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *t
                             int32_t(loc & 0xFFFF), f->ySize, colour);
         pen += f->space ? f->space[g] : f->xSize;
     }
-    if (allocated) free(codes);
+    free(allocated);
     if (ml.handle) qxUnLockBitMap(&ml);
     if (il.handle) qxUnLockBitMap(&il);
     return 0;

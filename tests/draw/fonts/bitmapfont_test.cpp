@@ -45,6 +45,17 @@ TEST(BitmapFont, LoadsAndMeasuresProportional) {
     // The same in UTF-8: one character, not two bytes.
     qxBitmapFontMeasureText(&h, "\xc3\xbf", 2, 0, 1, &e);
     EXPECT_EQ(e.width, 4);
+    // UTF-8 goes through the ISO-8859-1 conversion: a malformed byte is one
+    // "?", never three raw bytes; long texts convert alike.
+    qxTextExtent latin;
+    ASSERT_EQ(qxBitmapFontMeasureText(&h, "\xc3\xbf\xff", 3, 0, 1, &e), 0);
+    qxBitmapFontMeasureText(&h, "\xff?", 2, 0, 0, &latin);
+    EXPECT_EQ(e.width, latin.width);
+    std::string utf8, bytes;
+    for (int i = 0; i < 300; ++i) utf8 += "\xc3\xa9", bytes += "\xe9";
+    ASSERT_EQ(qxBitmapFontMeasureText(&h, utf8.data(), utf8.size(), 0, 1, &e), 0);
+    qxBitmapFontMeasureText(&h, bytes.data(), bytes.size(), 0, 0, &latin);
+    EXPECT_EQ(e.width, latin.width);
 }
 
 TEST(BitmapFont, NegativeKernMakesMinXNegative) {
