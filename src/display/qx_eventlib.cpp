@@ -613,13 +613,8 @@ void qxKeyCodeName(uint32_t code, int firstRow, int lastRow, char *out)
             return;
         }
     }
-    if (qxTextModeUtf8) {
-        int n = qxUtf8Encode(out, code);
-        out[n > 0 ? n : 0] = 0;
-    } else {
-        out[0] = (char)(code & 0xFF);
-        out[1] = 0;
-    }
+    int n = qxPutChar(out, code); // '?' for what the text mode cannot hold
+    out[n > 0 ? n : 0] = 0;
 }
 
 uint32_t qxModifierBits(const qxDisplay *d)

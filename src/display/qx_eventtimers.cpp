@@ -14,6 +14,7 @@
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 #include "platform/qx_systimers.h"
+#include "platform/x11/x11_display.h"
 
 extern "C" {
 qxTimer *qxIntervals, *qxTimeouts;
@@ -242,10 +243,10 @@ int qxCmdCreatePort(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     size_t length = 0;
-    luaL_checklstring(L, 1, &length);
+    const char *name = luaL_checklstring(L, 1, &length);
     if (length >= 128)
         return ERR_WRONGUSAGE;
-    return ERR_CREATEPORT;
+    return x11CreateMessagePort(name); // no message ports on this platform
 }
 
 int qxCmdSendMessage(lua_State *L)
@@ -258,8 +259,7 @@ int qxCmdSendMessage(lua_State *L)
     // The message would be built here; no port can receive it.
     for (int i = 3; i <= lua_gettop(L); i++)
         luaL_checkstring(L, i);
-    qxSetErrorString(port);
-    return ERR_FINDPORT;
+    return x11SendPortMessage(port);
 }
 }
 

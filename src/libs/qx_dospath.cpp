@@ -14,6 +14,7 @@
 #include "core/vm/ldo.h"
 #include "libs/qx_dos.h"
 #include "libs/qx_dosfs.h"
+#include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
 
 namespace {
@@ -155,24 +156,25 @@ int qxCmdGetTempFileName(lua_State *L)
 int qxCmdGetEnv(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    const char *value = std::getenv(luaL_checkstring(L, 1));
+    const char *name = luaL_checkstring(L, 1);
+    char *value = qxGetEnv(name);
+    if (!value && std::getenv(name)) return ERR_MEM; // set, but no memory for the copy
     lua_pushstring(L, value ? value : "");
     lua_pushnumber(L, value ? 1 : 0);
+    qxFree(value);
     return 2;
 }
 
 int qxCmdSetEnv(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
-    if (setenv(luaL_checkstring(L, 1), luaL_checkstring(L, 2), 1) != 0) return ERR_SETENV;
-    return 0;
+    return qxSetEnv(luaL_checkstring(L, 1), luaL_checkstring(L, 2));
 }
 
 int qxCmdUnsetEnv(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    if (unsetenv(luaL_checkstring(L, 1)) != 0) return ERR_UNSETENV;
-    return 0;
+    return qxUnsetEnv(luaL_checkstring(L, 1));
 }
 
 int qxCmdDefineVirtualFile(lua_State *L)

@@ -160,9 +160,9 @@ int startProgram(lua_State *L, bool wait)
     if (int r = splitCommandLine(luaL_checkstring(L, 1), program, arguments)) return r;
     if (int r = programPath(L, program, path)) return r;
     const char *args = arguments.empty() ? nullptr : arguments.c_str();
-    if (wait) return qxExecute(path.c_str(), args, 0, nullptr);
+    if (wait) return qxRunProgram(path.c_str(), args, 0);
     if (!qxRunFinishedHandlerInstalled || !qxRunFinishedHandlerInstalled(L))
-        return qxExecute(path.c_str(), args, 1, nullptr);
+        return qxRunProgram(path.c_str(), args, 1);
     auto *record = new (std::nothrow) ExternalProgram{};
     if (!record) return ERR_MEM;
     record->program = path;

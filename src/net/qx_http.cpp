@@ -235,7 +235,7 @@ int openConnection(Transfer &t, const qxUrlParts &u, const std::string &host, in
 }
 
 // One line of at most max bytes into line; code and number for an over-long one.
-int readLine(Transfer &t, qxConnection *c, size_t max, std::string &line, int code, int number)
+int readLine(lua_State *L, qxConnection *c, size_t max, std::string &line, int code, int number)
 {
     line.clear();
     qxNetSink sink{};
@@ -244,37 +244,17 @@ int readLine(Transfer &t, qxConnection *c, size_t max, std::string &line, int co
     int done = 0;
     qxNetProgress *saved = c->progress;
     c->progress = nullptr;
-    int r = qxNetReceive(t.L, c, QX_RECEIVELINE, 0, 1, max, &sink, &got, &done);
+    int r = qxNetReceive(L, c, QX_RECEIVELINE, 0, 1, max, &sink, &got, &done);
     c->progress = saved;
     if (r == QX_NET_LINETOOLONG) return failWith(code, number);
     if (r == ERR_RECVCLOSED && got > 0) return 0;
     return r;
 }
 
-// Reads an FTP reply; *code gets its number, last its final line.
-int ftpReply(Transfer &t, int *code, std::string &last)
-{
-    size_t total = 0;
-    if (int r = readLine(t, t.control, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
-    *code = qxFtpReplyCode(last);
-    if (*code < 0) return failWith(ERR_FTPERROR, 1);
-    char lead[12]; // room for any int: the code is three digits, the compiler cannot know it
-    std::snprintf(lead, sizeof lead, "%03d", *code);
-    while (last.size() >= 4 && last[3] == '-') {
-        if (int r = readLine(t, t.control, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
-        total += last.size();
-        if (total > kFtpReplyMax || last.compare(0, 3, lead) != 0) return failWith(ERR_FTPERROR, 1);
-        // A continuation with the code and a space ends the reply.
-        if (last.size() >= 4 && last[3] == ' ') break;
-        if (last.size() == 3) break;
-    }
-    return 0;
-}
-
 int ftpCommand(Transfer &t, const std::string &line, int *code, std::string &reply)
 {
     if (int r = qxNetSendChecked(t.L, t.control, line.data(), line.size())) return r;
-    return ftpReply(t, code, reply);
+    return qxFtpReadReply(t.L, t.control, code, reply);
 }
 
 bool is2xx(int code)
@@ -292,6 +272,19 @@ int openDestination(Transfer &t)
     return ERR_WRITEFILE;
 }
 
+// count bytes (or all until the peer closes) into sink.
+int readBytes(lua_State *L, qxConnection *c, uint64_t count, bool untilClose, qxNetSink *sink,
+              uint64_t *received, const qxNetProgress *progress)
+{
+    uint64_t got = 0;
+    int done = 0;
+    int r = qxNetReceive(L, c, untilClose ? QX_RECEIVEALL : QX_RECEIVEBYTES, count, 1, 0, sink, &got, &done);
+    *received += got;
+    if (progress && progress->stopped) return 0;
+    if (untilClose && r == ERR_RECVCLOSED) return 0;
+    return r;
+}
+
 qxNetSink bodySink(Transfer &t)
 {
     qxNetSink sink{};
@@ -303,13 +296,7 @@ qxNetSink bodySink(Transfer &t)
 int receiveBytes(Transfer &t, qxConnection *c, uint64_t count, bool untilClose)
 {
     qxNetSink sink = bodySink(t);
-    uint64_t got = 0;
-    int done = 0;
-    int r = qxNetReceive(t.L, c, untilClose ? QX_RECEIVEALL : QX_RECEIVEBYTES, count, 1, 0, &sink, &got, &done);
-    t.received += got;
-    if (t.progress.stopped) return 0;
-    if (untilClose && r == ERR_RECVCLOSED) return 0;
-    return r;
+    return readBytes(t.L, c, count, untilClose, &sink, &t.received, &t.progress);
 }
 
 int ftpTransfer(Transfer &t, const qxUrlParts &u)
@@ -320,9 +307,9 @@ int ftpTransfer(Transfer &t, const qxUrlParts &u)
     if (int r = qxUrlDecodeLine(u.path, path)) return r;
     int code = 0;
     std::string reply;
-    if (int r = ftpReply(t, &code, reply)) return r;
+    if (int r = qxFtpReadReply(t.L, t.control, &code, reply)) return r;
     if (code >= 100 && code < 200)
-        if (int r = ftpReply(t, &code, reply)) return r;
+        if (int r = qxFtpReadReply(t.L, t.control, &code, reply)) return r;
     if (!is2xx(code)) return failWith(ERR_FTPERROR, 0);
     if (int r = ftpCommand(t, "user " + user + "\r\n", &code, reply)) return r;
     if (code == 331) {
@@ -388,7 +375,7 @@ int ftpTransfer(Transfer &t, const qxUrlParts &u)
     qxFreeConnection(t.data);
     t.data = nullptr;
     if (code < 200 && !t.progress.stopped) {
-        if (int r = ftpReply(t, &code, reply)) return r;
+        if (int r = qxFtpReadReply(t.L, t.control, &code, reply)) return r;
         if (!is2xx(code)) return failWith(ERR_FTPERROR, 0);
     }
     size_t sent = 0;
@@ -447,67 +434,6 @@ int sendParts(Transfer &t, const std::string &boundary)
     return qxNetSendChecked(t.L, t.control, tail.data(), tail.size());
 }
 
-struct Response {
-    int status = 0;
-    bool chunked = false;
-    bool haveLength = false;
-    uint64_t length = 0;
-    std::string location;
-};
-
-int readHeaders(Transfer &t, Response &res, bool hasUser, const std::string &path)
-{
-    std::string line;
-    size_t total = 0;
-    for (;;) {
-        if (int r = readLine(t, t.control, kStatusLineMax, line, ERR_HTTPERROR, 1001)) return r;
-        if (int detail = qxHttpParseStatus(line, &res.status)) return failWith(ERR_HTTPERROR, detail);
-        if (res.status != 100) break;
-        // The interim answer's headers are skipped.
-        do {
-            if (int r = readLine(t, t.control, kHeaderLineMax, line, ERR_HTTPERROR, 1004)) return r;
-            if ((total += line.size() + 2) > kHeaderTotalMax) return failWith(ERR_HTTPERROR, 1004);
-        } while (!line.empty());
-    }
-    if (res.status == 401 && !hasUser) return ERR_REQAUTH;
-    if (res.status == 404 && t.opt.fail404) {
-        qxSetErrorString(path.c_str());
-        return ERR_FILENOTFOUND;
-    }
-    for (;;) {
-        if (int r = readLine(t, t.control, kHeaderLineMax, line, ERR_HTTPERROR, 1004)) return r;
-        if ((total += line.size() + 2) > kHeaderTotalMax) return failWith(ERR_HTTPERROR, 1004);
-        if (line.empty()) break;
-        std::string_view value;
-        if (qxHttpHeaderValue(line, "content-length: ", &value)) {
-            if (!qxParseDecimal(value, &res.length)) return failWith(ERR_HTTPERROR, 1004);
-            res.haveLength = true;
-        } else if (qxHttpHeaderValue(line, "transfer-encoding: ", &value)) {
-            if (strncasecmp(value.data(), "chunked", value.size()) == 0 && value.size() == 7) res.chunked = true;
-            else if (!(value.size() == 8 && strncasecmp(value.data(), "identity", 8) == 0)) return ERR_HTTPTE;
-        } else if (qxHttpHeaderValue(line, "location: ", &value)) {
-            res.location.assign(value);
-        }
-    }
-    return 0;
-}
-
-int readChunked(Transfer &t)
-{
-    std::string line;
-    for (;;) {
-        if (int r = readLine(t, t.control, kStatusLineMax, line, ERR_HTTPERROR, 3000)) return r;
-        uint64_t size = 0;
-        if (!qxHttpParseChunkSize(line, &size)) return failWith(ERR_HTTPERROR, 3000);
-        if (size == 0) return 0;
-        if (int r = receiveBytes(t, t.control, size, false)) return r == ERR_RECVCLOSED ? ERR_RECVCLOSED : r;
-        if (t.progress.stopped) return 0;
-        std::string crlf;
-        if (int r = readLine(t, t.control, 2, crlf, ERR_HTTPERROR, 3000)) return r;
-        if (!crlf.empty()) return failWith(ERR_HTTPERROR, 3000);
-    }
-}
-
 int httpTransfer(Transfer &t, std::string url)
 {
     int budget = kRedirectBudget;
@@ -557,10 +483,10 @@ int httpTransfer(Transfer &t, std::string url)
             if (r) return r;
             if (t.progress.stopped) return 0;
         }
-        Response res;
+        qxHttpResponse res;
         std::string path;
         qxUrlDecodeLine(u.path, path);
-        if (int r = readHeaders(t, res, u.hasUser, path)) return r;
+        if (int r = qxHttpReadHeaders(t.L, t.control, res, u.hasUser, t.opt.fail404, path)) return r;
         if (!res.location.empty() && (res.status == 301 || res.status == 302) && t.opt.redirect && budget > 1) {
             budget--;
             url = qxUrlJoin(url, res.location);
@@ -575,9 +501,8 @@ int httpTransfer(Transfer &t, std::string url)
         t.progress.done = 0;
         t.progress.total = res.chunked ? 0 : res.haveLength ? res.length : 16384;
         t.control->progress = &t.progress;
-        if (res.chunked) return readChunked(t);
-        if (res.haveLength) return res.length ? receiveBytes(t, t.control, res.length, false) : 0;
-        return receiveBytes(t, t.control, 0, true);
+        qxNetSink sink = bodySink(t);
+        return qxHttpReadBody(t.L, t.control, res, &sink, &t.received, &t.progress);
     }
 }
 
@@ -649,32 +574,82 @@ int command(lua_State *L, bool upload)
 
 } // namespace
 
-int qxHttpReadResponse(lua_State *L, qxConnection *c, std::string &body, int *status)
-{
-    Transfer t;
-    t.L = L;
-    t.control = c;
-    Response res;
-    int r = readHeaders(t, res, true, "/");
-    *status = res.status;
-    if (r == 0) {
-        if (res.chunked) r = readChunked(t);
-        else if (res.haveLength) r = res.length ? receiveBytes(t, c, res.length, false) : 0;
-        else r = receiveBytes(t, c, 0, true);
-    }
-    t.control = nullptr;
-    body = std::move(t.memory);
-    return r;
-}
-
+// Reads an FTP reply; *code gets its number, last its final line.
 int qxFtpReadReply(lua_State *L, qxConnection *c, int *code, std::string &last)
 {
-    Transfer t;
-    t.L = L;
-    t.control = c;
-    int r = ftpReply(t, code, last);
-    t.control = nullptr;
-    return r;
+    size_t total = 0;
+    if (int r = readLine(L, c, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
+    *code = qxFtpReplyCode(last);
+    if (*code < 0) return failWith(ERR_FTPERROR, 1);
+    char lead[12]; // room for any int: the code is three digits, the compiler cannot know it
+    std::snprintf(lead, sizeof lead, "%03d", *code);
+    while (last.size() >= 4 && last[3] == '-') {
+        if (int r = readLine(L, c, kFtpLineMax, last, ERR_FTPERROR, 1)) return r;
+        total += last.size();
+        if (total > kFtpReplyMax || last.compare(0, 3, lead) != 0) return failWith(ERR_FTPERROR, 1);
+        // A continuation with the code and a space ends the reply.
+        if (last.size() >= 4 && last[3] == ' ') break;
+        if (last.size() == 3) break;
+    }
+    return 0;
+}
+
+int qxHttpReadHeaders(lua_State *L, qxConnection *c, qxHttpResponse &res, bool hasUser, bool fail404,
+                      const std::string &path)
+{
+    std::string line;
+    size_t total = 0;
+    for (;;) {
+        if (int r = readLine(L, c, kStatusLineMax, line, ERR_HTTPERROR, 1001)) return r;
+        if (int detail = qxHttpParseStatus(line, &res.status)) return failWith(ERR_HTTPERROR, detail);
+        if (res.status != 100) break;
+        // The interim answer's headers are skipped.
+        do {
+            if (int r = readLine(L, c, kHeaderLineMax, line, ERR_HTTPERROR, 1004)) return r;
+            if ((total += line.size() + 2) > kHeaderTotalMax) return failWith(ERR_HTTPERROR, 1004);
+        } while (!line.empty());
+    }
+    if (res.status == 401 && !hasUser) return ERR_REQAUTH;
+    if (res.status == 404 && fail404) {
+        qxSetErrorString(path.c_str());
+        return ERR_FILENOTFOUND;
+    }
+    for (;;) {
+        if (int r = readLine(L, c, kHeaderLineMax, line, ERR_HTTPERROR, 1004)) return r;
+        if ((total += line.size() + 2) > kHeaderTotalMax) return failWith(ERR_HTTPERROR, 1004);
+        if (line.empty()) break;
+        std::string_view value;
+        if (qxHttpHeaderValue(line, "content-length: ", &value)) {
+            if (!qxParseDecimal(value, &res.length)) return failWith(ERR_HTTPERROR, 1004);
+            res.haveLength = true;
+        } else if (qxHttpHeaderValue(line, "transfer-encoding: ", &value)) {
+            if (strncasecmp(value.data(), "chunked", value.size()) == 0 && value.size() == 7) res.chunked = true;
+            else if (!(value.size() == 8 && strncasecmp(value.data(), "identity", 8) == 0)) return ERR_HTTPTE;
+        } else if (qxHttpHeaderValue(line, "location: ", &value)) {
+            res.location.assign(value);
+        }
+    }
+    return 0;
+}
+
+int qxHttpReadBody(lua_State *L, qxConnection *c, const qxHttpResponse &res, qxNetSink *sink,
+                   uint64_t *received, const qxNetProgress *progress)
+{
+    if (res.haveLength && !res.chunked)
+        return res.length ? readBytes(L, c, res.length, false, sink, received, progress) : 0;
+    if (!res.chunked) return readBytes(L, c, 0, true, sink, received, progress);
+    std::string line;
+    for (;;) {
+        if (int r = readLine(L, c, kStatusLineMax, line, ERR_HTTPERROR, 3000)) return r;
+        uint64_t size = 0;
+        if (!qxHttpParseChunkSize(line, &size)) return failWith(ERR_HTTPERROR, 3000);
+        if (size == 0) return 0;
+        if (int r = readBytes(L, c, size, false, sink, received, progress)) return r;
+        if (progress && progress->stopped) return 0;
+        std::string crlf;
+        if (int r = readLine(L, c, 2, crlf, ERR_HTTPERROR, 3000)) return r;
+        if (!crlf.empty()) return failWith(ERR_HTTPERROR, 3000);
+    }
 }
 
 extern "C" int qxCmdDownloadFile(lua_State *L)

@@ -54,8 +54,23 @@ bool qxFtpParseBytes(std::string_view reply, uint64_t *size);
 
 struct lua_State;
 struct qxConnection;
-// The response reader of the HTTP client: status, headers and body of one
-// answer on c. 0 or the client's error code.
-int qxHttpReadResponse(lua_State *L, qxConnection *c, std::string &body, int *status);
-// One FTP reply on c: its code and final line.
+struct qxNetSink;
+struct qxNetProgress;
+// What the headers of an HTTP answer say about its body.
+struct qxHttpResponse {
+    int status = 0;
+    bool chunked = false;
+    bool haveLength = false;
+    uint64_t length = 0;
+    std::string location;
+};
+// The readers of the HTTP and FTP client on c, 0 or the client's error
+// code: the status line and headers of an answer (401 without a user gives
+// 1572, 404 with fail404 gives 1425 with the path); the body they announce
+// into sink (stopped early when progress is stopped); one FTP reply, its
+// code and final line.
+int qxHttpReadHeaders(lua_State *L, qxConnection *c, qxHttpResponse &res, bool hasUser, bool fail404,
+                      const std::string &path);
+int qxHttpReadBody(lua_State *L, qxConnection *c, const qxHttpResponse &res, qxNetSink *sink,
+                   uint64_t *received, const qxNetProgress *progress);
 int qxFtpReadReply(lua_State *L, qxConnection *c, int *code, std::string &last);

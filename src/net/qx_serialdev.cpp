@@ -202,11 +202,6 @@ int qxSerialSetRTS(qxSerialDevice *d, uint32_t value)
     return setModemBit(d, TIOCM_RTS, value, &d->rts);
 }
 
-int qxSerialFd(const qxSerialDevice *d)
-{
-    return d->open ? d->io->fd : -1;
-}
-
 int qxSerialWait(qxSerialDevice *d, int what, uint32_t ms)
 {
     if (!d->open) return QX_SER_CLOSED;

@@ -50,8 +50,6 @@ int qxSerialSetRTS(qxSerialDevice *d, uint32_t value);
 int qxSerialBytesWaiting(qxSerialDevice *d, uint32_t *count);
 void qxSerialClearInput(qxSerialDevice *d);
 int qxSerialFlush(qxSerialDevice *d);
-// The descriptor, -1 when closed (for waits of the library).
-int qxSerialFd(const qxSerialDevice *d);
 int qxSerialRead(qxSerialDevice *d, void *buffer, size_t length, size_t *count);
 int qxSerialReadTimeout(qxSerialDevice *d, void *buffer, size_t length, size_t *count, uint32_t ms);
 int qxSerialWrite(qxSerialDevice *d, const void *buffer, size_t length, size_t *count);

@@ -312,8 +312,12 @@ qxCatalog *qxOpenCatalog(const char *name, int)
                 std::string path = base + dir + "/" + lang + "/" + name;
                 void *data = nullptr;
                 size_t size = 0;
-                if (readWhole(path.c_str(), &data, &size) == 0)
-                    return parseOwned(static_cast<char *>(data), size);
+                if (readWhole(path.c_str(), &data, &size) == 0) {
+                    // One parser for files and bytes (the fuzz target's road).
+                    qxCatalog *c = qxParseCatalog(data, size);
+                    qxFree(data);
+                    return c;
+                }
             }
         }
     }

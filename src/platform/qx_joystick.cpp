@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "platform/qx_errcodes.h"
 
@@ -15,13 +14,10 @@ namespace {
 qxJoystick *joysticks;
 int joyCount;
 bool opened;
-std::string firstPattern = "/dev/input/js%d";
-std::string secondPattern = "/dev/js%d";
-
-int openDevice(const std::string &pattern, int n)
+int openDevice(const char *pattern, int n)
 {
-    char path[512];
-    std::snprintf(path, sizeof path, pattern.c_str(), n);
+    char path[64];
+    std::snprintf(path, sizeof path, pattern, n);
     return open(path, O_RDONLY | O_NONBLOCK);
 }
 
@@ -29,22 +25,15 @@ int openDevice(const std::string &pattern, int n)
 
 extern "C" {
 
-void joySetDevicePatterns(const char *first, const char *second)
-{
-    joyCloseAll();
-    firstPattern = first ? first : "/dev/input/js%d";
-    secondPattern = second ? second : "/dev/js%d";
-}
-
 int joyOpenAll(int *count)
 {
     if (!opened) {
         opened = true;
         qxJoystick **tail = &joysticks;
         for (int n = 0;; n++) {
-            int fd = openDevice(firstPattern, n);
+            int fd = openDevice("/dev/input/js%d", n);
             if (fd < 0)
-                fd = openDevice(secondPattern, n);
+                fd = openDevice("/dev/js%d", n);
             if (fd < 0)
                 break;
             auto *joy = static_cast<qxJoystick *>(std::calloc(1, sizeof(qxJoystick)));

@@ -26,7 +26,4 @@ void joyCloseAll(void);
 size_t joyDecodeEvents(qxJoystick *joy, const uint8_t *data, size_t length);
 // Direction 0-8 (clockwise from up, 8 centred) of the axis values.
 int joyDirection(int32_t x, int32_t y);
-// Test seam: the device name patterns ("%d" once each), NULL for the
-// defaults "/dev/input/js%d" and "/dev/js%d"; resets the opened state.
-void joySetDevicePatterns(const char *first, const char *second);
 }

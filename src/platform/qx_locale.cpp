@@ -199,23 +199,6 @@ void qxTimeToDate(const time_t *times, qxDateRecord *record, int index)
     record->year = when.tm_year + 1900;
 }
 
-int qxDateToTime(const qxDateRecord *record, time_t *times, int index)
-{
-    tm when{};
-    when.tm_sec = record->seconds;
-    when.tm_min = record->minutes;
-    when.tm_hour = record->hours;
-    when.tm_mday = record->day;
-    when.tm_mon = record->month;
-    when.tm_year = record->year - 1900;
-    when.tm_isdst = -1;
-    time_t t = mktime(&when);
-    if (t == (time_t)-1)
-        return 0;
-    times[index] = t;
-    return 1;
-}
-
 int qxRandomBytes(void *buffer, size_t n)
 {
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);

@@ -55,7 +55,6 @@ void qxFormatDateTime(int kind, char *buffer, size_t capacity, char *buffer2, si
 // Minutes west of UTC; *daylightSaving (may be NULL) 1 while in force.
 int qxGetTimeZone(int *daylightSaving);
 void qxTimeToDate(const time_t *times, qxDateRecord *record, int index);
-int qxDateToTime(const qxDateRecord *record, time_t *times, int index); // 1 or 0
 // 1 when exactly n bytes came from "/dev/urandom", else 0.
 int qxRandomBytes(void *buffer, size_t n);
 // Formats a time as "dd-Mon-yyyy hh:mm:ss" (local time).

@@ -86,12 +86,6 @@ void qxSetProgramPath(const char *path)
 
 const char *qxGetProgramPath(void) { return qxProgramPath; }
 
-int qxExpandProgDir(const char *name, char *buffer, size_t capacity)
-{
-    if (!hasProgDir(name)) return copyInto(buffer, capacity, name);
-    return copyInto(buffer, capacity, joinProgDir(programDir(0), name + kProgDirLen));
-}
-
 // ---- Temporary directory and files ----
 
 int qxSetTempDirectory(const char *path)
@@ -139,14 +133,6 @@ char *qxNativePath(const char *path, char *buffer, size_t capacity, int convert)
     for (char &c : out)
         if (c == '\\') c = '/';
     return copyInto(buffer, capacity, out) ? buffer : nullptr;
-}
-
-char *qxRealPath(const char *path, char *resolved, int noConversion)
-{
-    if (noConversion || qxTextModeUtf8) return realpath(path, resolved);
-    char native[PATH_MAX];
-    if (!realpath(toNative(path, true).c_str(), native)) return nullptr;
-    return fromNative(native, resolved, QX_PATH_MAX) ? resolved : nullptr;
 }
 
 FILE *qxFOpen(const char *path, const char *modeText, int noConversion)

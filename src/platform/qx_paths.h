@@ -12,9 +12,6 @@ enum { QX_PATH_MAX = 4096, QX_TEMPDIR_SIZE = 1024 };
 // The executable's path, set once by start-up; "PROGDIR:" is its directory.
 void qxSetProgramPath(const char *path);
 const char *qxGetProgramPath(void);
-// Expands a leading "PROGDIR:" (other names are copied). 0 when the result
-// does not fit into capacity.
-int qxExpandProgDir(const char *name, char *buffer, size_t capacity);
 
 // The temporary directory ("/tmp" unless TEMPDIR sets another); at most
 // QX_TEMPDIR_SIZE - 1 bytes, 0 when the path is too long.
@@ -48,9 +45,6 @@ int qxGetSpecialPath(uint32_t id, char *buffer, size_t size);
 // convert is set and the mode is ISO-8859-1; every "\" becomes "/".
 // Returns buffer, or NULL when the result does not fit.
 char *qxNativePath(const char *path, char *buffer, size_t capacity, int convert);
-// realpath into resolved (QX_PATH_MAX bytes), with conversion outside UTF-8
-// mode unless noConversion. Returns resolved or NULL.
-char *qxRealPath(const char *path, char *resolved, int noConversion);
 // fopen with the path converted to UTF-8 outside UTF-8 mode.
 FILE *qxFOpen(const char *path, const char *modeText, int noConversion);
 // Absolute form of a path (resolved when it exists); 1, or 0 when it does

@@ -5,6 +5,7 @@
 
 #include "platform/qx_libimports.h"
 #include "platform/qx_systimers.h"
+#include "platform/qx_text.h"
 #include "platform/qx_threadevents.h"
 #include "platform/qx_timerthread.h"
 #include "platform/qx_upcalls.h"
@@ -40,6 +41,7 @@ void qxExitPlatform(void)
     qxStopTimerThread();
     qxExitSysTimers();
     qxDeleteThreadEventQueue();
+    qxFreeCollation();
     qxCloseLibraries();
 }
 }

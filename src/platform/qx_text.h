@@ -109,7 +109,6 @@ int qxStrICmp(const char *a, const char *b);
 int qxStrNICmp(const char *a, const char *b, size_t n);
 int qxUtf8StrICmp(const char *a, const char *b);
 int qxUtf8StrNICmp(const char *a, const char *b, size_t n);
-int qxMemICmp(const void *a, const void *b, size_t n);
 // Sort order (-1, 0, 1): collation in UTF-8 mode, else strcmp or qxStrICmp.
 int qxStrCompare(const char *a, const char *b, int caseSensitive);
 // Frees the collation matrices (built on first use); called at exit.

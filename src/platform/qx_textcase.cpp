@@ -170,20 +170,3 @@ int qxStrNICmp(const char *a, const char *b, size_t n)
 
 int qxStrICmp(const char *a, const char *b) { return qxStrNICmp(a, b, SIZE_MAX); }
 
-int qxMemICmp(const void *a, const void *b, size_t n)
-{
-    const uchar *s = static_cast<const uchar *>(a), *t = static_cast<const uchar *>(b);
-    for (size_t i = 0; i < n; i++) {
-        int x = s[i], y = t[i];
-        if (!qxTextModeUtf8) {
-            x = qxLatin1ToUpper[x];
-            y = qxLatin1ToUpper[y];
-        } else {
-            // Bytes of multi-byte sequences are compared as they are.
-            if (x >= 'a' && x <= 'z') x -= 32;
-            if (y >= 'a' && y <= 'z') y -= 32;
-        }
-        if (x != y) return x - y;
-    }
-    return 0;
-}

@@ -5,6 +5,7 @@
 
 #include "memconn.h"
 #include "net/qx_httpparse.h"
+#include "net/qx_net.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -15,8 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memconn::Conn c(&source);
     qxNetTimeoutMs = 1;
     std::string body;
-    int status = 0;
-    qxHttpReadResponse(nullptr, &c.conn, body, &status);
+    qxHttpResponse res;
+    if (qxHttpReadHeaders(nullptr, &c.conn, res, true, false, "/") == 0) {
+        qxNetSink sink{};
+        sink.memory = &body;
+        uint64_t received = 0;
+        qxHttpReadBody(nullptr, &c.conn, res, &sink, &received, nullptr);
+    }
     // Memory stays bounded by what arrived.
     if (body.size() > size) __builtin_trap();
     return 0;

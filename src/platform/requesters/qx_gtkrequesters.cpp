@@ -25,6 +25,13 @@ template <class F> F fn(qxImportFunc p) { return reinterpret_cast<F>(p); }
 #define QXG(name, type) fn<type>(qxLibImports.name)
 
 typedef void *W; // GtkWidget and friends
+
+// The instance casts of GTK's C interface: a checked cast through GObject,
+// which warns about an object of the wrong type.
+W as(W object, unsigned long (*type)(void))
+{
+    return object ? qxGTypeCheckInstanceCast(object, type()) : nullptr;
+}
 using VoidW = void (*)(W);
 using VoidWI = void (*)(W, int);
 using VoidWS = void (*)(W, const char *);
@@ -99,7 +106,7 @@ int normalise(int response)
 
 W addButton(W dialog, const char *text, int response)
 {
-    return QXG(gtk_dialog_add_button, W (*)(W, const char *, int))(dialog, text, response);
+    return QXG(gtk_dialog_add_button, W (*)(W, const char *, int))(as(dialog, qxGtkDialogGetType), text, response);
 }
 
 // The frame shared by message, string and list dialogs; returns the dialog
@@ -111,45 +118,45 @@ W buildFrame(const char *title, const char *body, int icon, W extra, char **t8, 
         return nullptr;
     *t8 = qxGtkToUtf8(title);
     *b8 = qxGtkToUtf8(body);
-    QXG(gtk_window_set_title, VoidWS)(dialog, *t8 ? *t8 : (title ? title : ""));
-    QXG(gtk_window_set_modal, VoidWI)(dialog, 1);
-    QXG(gtk_window_set_resizable, VoidWI)(dialog, 0);
+    QXG(gtk_window_set_title, VoidWS)(as(dialog, qxGtkWindowGetType), *t8 ? *t8 : (title ? title : ""));
+    QXG(gtk_window_set_modal, VoidWI)(as(dialog, qxGtkWindowGetType), 1);
+    QXG(gtk_window_set_resizable, VoidWI)(as(dialog, qxGtkWindowGetType), 0);
     W label = QXG(gtk_label_new, W (*)(const char *))(*b8 ? *b8 : (body ? body : ""));
-    QXG(gtk_label_set_line_wrap, VoidWI)(label, 0);
+    QXG(gtk_label_set_line_wrap, VoidWI)(as(label, qxGtkLabelGetType), 0);
     auto align = QXG(gtk_misc_set_alignment, void (*)(W, float, float));
-    align(label, 0, 0);
+    align(as(label, qxGtkMiscGetType), 0, 0);
     static const char *const stock[] = {nullptr, "gtk-dialog-info", "gtk-dialog-error",
                                         "gtk-dialog-warning", "gtk-dialog-question"};
     W image = nullptr;
     if (icon >= 1 && icon <= 4) {
         image = QXG(gtk_image_new_from_stock, W (*)(const char *, int))(stock[icon],
                                                                         ICON_SIZE_DIALOG);
-        align(image, 0.5f, 0);
+        align(as(image, qxGtkMiscGetType), 0.5f, 0);
     }
     auto pack = QXG(gtk_box_pack_start, void (*)(W, W, int, int, unsigned));
     W hbox = QXG(gtk_hbox_new, W (*)(int, int))(0, 12);
     W vbox = QXG(gtk_vbox_new, W (*)(int, int))(0, 12);
-    pack(vbox, label, 0, 0, 0);
+    pack(as(vbox, qxGtkBoxGetType), label, 0, 0, 0);
     if (extra)
-        pack(vbox, extra, 1, 1, 0);
+        pack(as(vbox, qxGtkBoxGetType), extra, 1, 1, 0);
     if (image)
-        pack(hbox, image, 0, 0, 0);
-    pack(hbox, vbox, 1, 1, 0);
+        pack(as(hbox, qxGtkBoxGetType), image, 0, 0, 0);
+    pack(as(hbox, qxGtkBoxGetType), vbox, 1, 1, 0);
     W content = qxGtkDialogContentArea(dialog);
     W actions = qxGtkDialogActionArea(dialog);
     auto border = QXG(gtk_container_set_border_width, void (*)(W, unsigned));
     auto spacing = QXG(gtk_box_set_spacing, VoidWI);
-    border(dialog, 5);
-    border(hbox, 5);
+    border(as(dialog, qxGtkContainerGetType), 5);
+    border(as(hbox, qxGtkContainerGetType), 5);
     if (content) {
-        spacing(content, 14);
-        pack(content, hbox, 1, 1, 0);
+        spacing(as(content, qxGtkBoxGetType), 14);
+        pack(as(content, qxGtkBoxGetType), hbox, 1, 1, 0);
     }
     if (actions) {
-        border(actions, 5);
-        spacing(actions, 6);
+        border(as(actions, qxGtkContainerGetType), 5);
+        spacing(as(actions, qxGtkBoxGetType), 6);
     }
-    QXG(gtk_widget_show_all, VoidW)(hbox);
+    QXG(gtk_widget_show_all, VoidW)(as(hbox, qxGtkWidgetGetType));
     return dialog;
 }
 
@@ -160,7 +167,7 @@ int runDialog(W dialog)
                                                      void *, int))(
             dialog, "map-event", reinterpret_cast<void (*)(void)>(qxGtkOnMap), nullptr, nullptr,
             0);
-    return QXG(gtk_dialog_run, int (*)(W))(dialog);
+    return QXG(gtk_dialog_run, int (*)(W))(as(dialog, qxGtkDialogGetType));
 }
 
 void messageBox(void)
@@ -205,7 +212,7 @@ void messageBox(void)
     default: break;
     }
     int response = normalise(runDialog(dialog));
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
     gFree(t8);
     gFree(b8);
     qxRequest.number = response;
@@ -216,12 +223,12 @@ void stringRequester(void)
 {
     W entry = QXG(gtk_entry_new, W (*)(void))();
     char *d8 = qxGtkToUtf8(qxRequest.defaultText);
-    QXG(gtk_entry_set_text, VoidWS)(entry, d8 ? d8 : (qxRequest.defaultText ? qxRequest.defaultText : ""));
+    QXG(gtk_entry_set_text, VoidWS)(as(entry, qxGtkEntryGetType), d8 ? d8 : (qxRequest.defaultText ? qxRequest.defaultText : ""));
     gFree(d8);
     if (qxRequest.maxLength > 0)
-        QXG(gtk_entry_set_max_length, VoidWI)(entry, qxRequest.maxLength);
+        QXG(gtk_entry_set_max_length, VoidWI)(as(entry, qxGtkEntryGetType), qxRequest.maxLength);
     if (qxRequest.password)
-        QXG(gtk_entry_set_visibility, VoidWI)(entry, 0);
+        QXG(gtk_entry_set_visibility, VoidWI)(as(entry, qxGtkEntryGetType), 0);
     if (qxRequest.inputKind == QX_REQINPUT_NUMERICAL)
         QXG(g_signal_connect_data, unsigned long (*)(W, const char *, void (*)(void), void *,
                                                      void *, int))(
@@ -235,19 +242,19 @@ void stringRequester(void)
     }
     addButton(dialog, "gtk-ok", 1);
     addButton(dialog, "gtk-cancel", 0);
-    QXG(gtk_dialog_set_default_response, VoidWI)(dialog, 1);
+    QXG(gtk_dialog_set_default_response, VoidWI)(as(dialog, qxGtkDialogGetType), 1);
     int response = normalise(runDialog(dialog));
     qxRequest.result = nullptr;
     qxRequest.status = 0;
     if (response == 1) {
-        const char *text = QXG(gtk_entry_get_text, const char *(*)(W))(entry);
+        const char *text = QXG(gtk_entry_get_text, const char *(*)(W))(as(entry, qxGtkEntryGetType));
         char *back = qxGtkFromUtf8(text);
         const char *use = back ? back : (text ? text : "");
         qxRequest.result = qxAllocCopy(use, std::strlen(use));
         gFree(back);
         qxRequest.status = qxRequest.result ? 1 : -1;
     }
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
     gFree(t8);
     gFree(b8);
 }
@@ -271,12 +278,12 @@ void fileOrPath(bool path)
     char *dir8 = qxGtkToUtf8(qxRequest.defaultPath);
     if (path) {
         if (dir8 && *dir8)
-            QXG(gtk_file_chooser_set_current_folder, int (*)(W, const char *))(dialog, dir8);
+            QXG(gtk_file_chooser_set_current_folder, int (*)(W, const char *))(as(dialog, qxGtkFileChooserGetType), dir8);
     } else {
         if (multi)
-            QXG(gtk_file_chooser_set_select_multiple, VoidWI)(dialog, 1);
+            QXG(gtk_file_chooser_set_select_multiple, VoidWI)(as(dialog, qxGtkFileChooserGetType), 1);
         if (save)
-            QXG(gtk_file_chooser_set_do_overwrite_confirmation, VoidWI)(dialog, 1);
+            QXG(gtk_file_chooser_set_do_overwrite_confirmation, VoidWI)(as(dialog, qxGtkFileChooserGetType), 1);
         W pattern = nullptr;
         if (qxRequest.pattern && *qxRequest.pattern) {
             auto newFilter = QXG(gtk_file_filter_new, W (*)(void));
@@ -308,8 +315,8 @@ void fileOrPath(bool path)
                     start = end + 1;
                 }
                 auto add = QXG(gtk_file_chooser_add_filter, void (*)(W, W));
-                add(dialog, all);
-                add(dialog, pattern);
+                add(as(dialog, qxGtkFileChooserGetType), all);
+                add(as(dialog, qxGtkFileChooserGetType), pattern);
             } else {
                 pattern = nullptr;
             }
@@ -323,9 +330,9 @@ void fileOrPath(bool path)
         }
         gFree(file8);
         if (!start.empty() && start.size() <= 1024)
-            QXG(gtk_file_chooser_set_filename, int (*)(W, const char *))(dialog, start.c_str());
+            QXG(gtk_file_chooser_set_filename, int (*)(W, const char *))(as(dialog, qxGtkFileChooserGetType), start.c_str());
         if (pattern)
-            QXG(gtk_file_chooser_set_filter, void (*)(W, W))(dialog, pattern);
+            QXG(gtk_file_chooser_set_filter, void (*)(W, W))(as(dialog, qxGtkFileChooserGetType), pattern);
     }
     gFree(dir8);
     int response = runDialog(dialog);
@@ -343,12 +350,12 @@ void fileOrPath(bool path)
         };
         if (multi) {
             struct Node { void *data; Node *next; };
-            auto *list = QXG(gtk_file_chooser_get_filenames, Node *(*)(W))(dialog);
+            auto *list = QXG(gtk_file_chooser_get_filenames, Node *(*)(W))(as(dialog, qxGtkFileChooserGetType));
             for (Node *n = list; n; n = n->next)
                 take(static_cast<char *>(n->data));
             if (list)
                 QXG(g_slist_free, void (*)(void *))(list);
-        } else if (char *name = QXG(gtk_file_chooser_get_filename, char *(*)(W))(dialog)) {
+        } else if (char *name = QXG(gtk_file_chooser_get_filename, char *(*)(W))(as(dialog, qxGtkFileChooserGetType))) {
             take(name);
         }
         if (count) {
@@ -359,7 +366,7 @@ void fileOrPath(bool path)
             qxRequest.status = -1;
         }
     }
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
     gFree(t8);
 }
 
@@ -373,39 +380,38 @@ void listRequester(void)
     W store = QXG(gtk_list_store_newv, W (*)(int, unsigned long *))(
         1, std::array<unsigned long, 1>{16 << 2}.data()); // G_TYPE_STRING
     W view = QXG(gtk_tree_view_new, W (*)(void))();
-    QXG(gtk_tree_view_set_model, void (*)(W, W))(view, store);
+    QXG(gtk_tree_view_set_model, void (*)(W, W))(as(view, qxGtkTreeViewGetType), as(store, qxGtkTreeModelGetType));
     QXG(g_object_unref, VoidW)(store);
-    QXG(gtk_tree_view_set_headers_visible, VoidWI)(view, 0);
-    QXG(gtk_widget_set_size_request, void (*)(W, int, int))(view, 250, 200);
+    QXG(gtk_tree_view_set_headers_visible, VoidWI)(as(view, qxGtkTreeViewGetType), 0);
+    QXG(gtk_widget_set_size_request, void (*)(W, int, int))(as(view, qxGtkWidgetGetType), 250, 200);
     W renderer = QXG(gtk_cell_renderer_text_new, W (*)(void))();
     W column = QXG(gtk_tree_view_column_new_with_attributes,
                    W (*)(const char *, W, ...))("unnamed", renderer, "markup", 0, nullptr);
-    QXG(gtk_tree_view_append_column, int (*)(W, W))(view, column);
+    QXG(gtk_tree_view_append_column, int (*)(W, W))(as(view, qxGtkTreeViewGetType), column);
     auto escape = QXG(g_markup_escape_text, char *(*)(const char *, long));
     int index = 0;
     for (const char *e = qxRequest.entries; e && *e; e += std::strlen(e) + 1, index++) {
         char *u = qxGtkToUtf8(e);
         char *m = escape(u ? u : e, -1);
         TreeIter iter{};
-        QXG(gtk_list_store_insert, void (*)(W, TreeIter *, int))(store, &iter, index);
-        QXG(gtk_list_store_set, void (*)(W, TreeIter *, ...))(store, &iter, 0, m ? m : "", -1);
+        QXG(gtk_list_store_insert, void (*)(W, TreeIter *, int))(as(store, qxGtkListStoreGetType), &iter, index);
+        QXG(gtk_list_store_set, void (*)(W, TreeIter *, ...))(as(store, qxGtkListStoreGetType), &iter, 0, m ? m : "", -1);
         gFree(m);
         gFree(u);
     }
-    W selection = QXG(gtk_tree_view_get_selection, W (*)(W))(view);
+    W selection = QXG(gtk_tree_view_get_selection, W (*)(W))(as(view, qxGtkTreeViewGetType));
     int initial = qxRequest.defaultNumber;
     if (initial < 0 || initial >= index) {
         QXG(gtk_tree_selection_unselect_all, VoidW)(selection);
     } else {
         void *path = QXG(gtk_tree_path_new_from_indices, void *(*)(int, ...))(initial, -1);
         QXG(gtk_tree_selection_select_path, void (*)(W, void *))(selection, path);
-        QXG(gtk_tree_view_scroll_to_cell, void (*)(W, void *, W, int, float, float))(
-            view, path, nullptr, 0, 0, 0);
+        QXG(gtk_tree_view_scroll_to_cell, void (*)(W, void *, W, int, float, float))(as(view, qxGtkTreeViewGetType), path, nullptr, 0, 0, 0);
         QXG(gtk_tree_path_free, void (*)(void *))(path);
     }
     W scrolled = QXG(gtk_scrolled_window_new, W (*)(W, W))(nullptr, nullptr);
-    QXG(gtk_scrolled_window_set_policy, void (*)(W, int, int))(scrolled, 1, 0);
-    QXG(gtk_container_add, void (*)(W, W))(scrolled, view);
+    QXG(gtk_scrolled_window_set_policy, void (*)(W, int, int))(as(scrolled, qxGtkScrolledWindowGetType), 1, 0);
+    QXG(gtk_container_add, void (*)(W, W))(as(scrolled, qxGtkContainerGetType), view);
     char *t8 = nullptr, *b8 = nullptr;
     W dialog = buildFrame(qxRequest.title, qxRequest.body, 0, scrolled, &t8, &b8);
     if (!dialog) {
@@ -414,14 +420,14 @@ void listRequester(void)
     }
     addButton(dialog, "gtk-ok", 1);
     addButton(dialog, "gtk-cancel", 0);
-    QXG(gtk_dialog_set_default_response, VoidWI)(dialog, 1);
+    QXG(gtk_dialog_set_default_response, VoidWI)(as(dialog, qxGtkDialogGetType), 1);
     int response = normalise(runDialog(dialog));
     qxRequest.number = -1;
     TreeIter iter{};
     W model = nullptr;
     if (response == 1 &&
         QXG(gtk_tree_selection_get_selected, int (*)(W, W *, TreeIter *))(selection, &model, &iter)) {
-        void *path = QXG(gtk_tree_model_get_path, void *(*)(W, TreeIter *))(model, &iter);
+        void *path = QXG(gtk_tree_model_get_path, void *(*)(W, TreeIter *))(as(model, qxGtkTreeModelGetType), &iter);
         if (path) {
             int *indices = QXG(gtk_tree_path_get_indices, int *(*)(void *))(path);
             if (indices)
@@ -430,7 +436,7 @@ void listRequester(void)
         }
     }
     qxRequest.status = response;
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
     gFree(t8);
     gFree(b8);
 }
@@ -450,7 +456,7 @@ void colorRequester(void)
         return;
     }
     W selection = qxLibImports.gtk_color_selection_dialog_get_color_selection
-                      ? QXG(gtk_color_selection_dialog_get_color_selection, W (*)(W))(dialog)
+                      ? QXG(gtk_color_selection_dialog_get_color_selection, W (*)(W))(as(dialog, qxGtkColorSelectionDialogGetType))
                       : member(dialog, kColorSelDialogColorSel);
     qxRequest.status = 0;
     if (selection) {
@@ -458,18 +464,18 @@ void colorRequester(void)
         if (initial != 0xFFFFFFFFu) {
             GColor c{0, (uint16_t)(((initial >> 16) & 255) << 8), (uint16_t)(((initial >> 8) & 255) << 8),
                      (uint16_t)((initial & 255) << 8)};
-            QXG(gtk_color_selection_set_current_color, void (*)(W, const GColor *))(selection, &c);
+            QXG(gtk_color_selection_set_current_color, void (*)(W, const GColor *))(as(selection, qxGtkColorSelectionGetType), &c);
         }
         if (runDialog(dialog) == RESP_OK) {
             GColor c{};
-            QXG(gtk_color_selection_get_current_color, void (*)(W, GColor *))(selection, &c);
+            QXG(gtk_color_selection_get_current_color, void (*)(W, GColor *))(as(selection, qxGtkColorSelectionGetType), &c);
             qxRequest.color = (int32_t)(((c.red >> 8) << 16) | ((c.green >> 8) << 8) | (c.blue >> 8));
             qxRequest.status = 1;
         }
     } else {
         qxRequest.status = -1;
     }
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
 }
 
 // Pango's weight on the program's scale; unknown weights count as normal.
@@ -495,12 +501,12 @@ void fontRequester(void)
     if (qxRequest.defaultText && *qxRequest.defaultText) {
         char start[300];
         std::snprintf(start, sizeof start, "%.255s %d", qxRequest.defaultText, qxRequest.defaultNumber);
-        QXG(gtk_font_selection_dialog_set_font_name, int (*)(W, const char *))(dialog, start);
+        QXG(gtk_font_selection_dialog_set_font_name, int (*)(W, const char *))(as(dialog, qxGtkFontSelectionDialogGetType), start);
     }
     int response = runDialog(dialog);
     qxRequest.status = 0;
     if (response == RESP_OK || response == RESP_APPLY) {
-        char *name = QXG(gtk_font_selection_dialog_get_font_name, char *(*)(W))(dialog);
+        char *name = QXG(gtk_font_selection_dialog_get_font_name, char *(*)(W))(as(dialog, qxGtkFontSelectionDialogGetType));
         qxRequest.status = -1;
         if (name && qxLibraryComplete(QX_LIB_PANGO)) {
             void *desc = QXG(pango_font_description_from_string, void *(*)(const char *))(name);
@@ -520,7 +526,7 @@ void fontRequester(void)
         }
         gFree(name);
     }
-    QXG(gtk_widget_destroy, VoidW)(dialog);
+    QXG(gtk_widget_destroy, VoidW)(as(dialog, qxGtkWidgetGetType));
 }
 
 void *requesterThread(void *)
@@ -572,7 +578,7 @@ int qxGtkOnMap(void *widget, void *event, void *data)
     void *gdkWindow = event ? static_cast<MapEvent *>(event)->window : nullptr;
     if (!gdkWindow || !qxRequest.parentDisplay || !qxRequest.parentWindow)
         return 0;
-    unsigned long xid = QXG(gdk_x11_drawable_get_xid, unsigned long (*)(void *))(gdkWindow);
+    unsigned long xid = QXG(gdk_x11_drawable_get_xid, unsigned long (*)(void *))(as(as(gdkWindow, qxGdkWindowObjectGetType), qxGdkDrawableGetType));
     // The server GTK itself talks to (window ids are server-wide).
     if (!hintDisplay)
         hintDisplay = XOpenDisplay(nullptr);
@@ -586,14 +592,14 @@ int qxGtkOnMap(void *widget, void *event, void *data)
 void *qxGtkDialogContentArea(void *dialog)
 {
     if (qxLibImports.gtk_dialog_get_content_area)
-        return QXG(gtk_dialog_get_content_area, W (*)(W))(dialog);
+        return QXG(gtk_dialog_get_content_area, W (*)(W))(as(dialog, qxGtkDialogGetType));
     return dialog ? member(dialog, kDialogVBox) : nullptr;
 }
 
 void *qxGtkDialogActionArea(void *dialog)
 {
     if (qxLibImports.gtk_dialog_get_action_area)
-        return QXG(gtk_dialog_get_action_area, W (*)(W))(dialog);
+        return QXG(gtk_dialog_get_action_area, W (*)(W))(as(dialog, qxGtkDialogGetType));
     return dialog ? member(dialog, kDialogActionArea) : nullptr;
 }
 
@@ -611,8 +617,7 @@ void qxGtkNumericFilter(void *editable, const char *text, int length, int *posit
                 data);
         };
         matched(qxLibImports.g_signal_handlers_block_matched);
-        QXG(gtk_editable_insert_text, void (*)(W, const char *, int, int *))(
-            editable, kept.c_str(), (int)kept.size(), position);
+        QXG(gtk_editable_insert_text, void (*)(W, const char *, int, int *))(as(editable, qxGtkEditableGetType), kept.c_str(), (int)kept.size(), position);
         matched(qxLibImports.g_signal_handlers_unblock_matched);
     }
     QXG(g_signal_stop_emission_by_name, void (*)(W, const char *))(editable, "insert_text");

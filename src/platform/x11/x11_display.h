@@ -263,13 +263,14 @@ XRectangle *x11ShapeRects(const uint8_t *mask, uint32_t maskBytesPerRow, const u
 void x11MotifHints(uint32_t displayFlags, long hints[5]);
 // Icons of the reserved area, after the replacements; NULL when none.
 qxIconNode *x11ApplyIcons(const qxIconNode *replacements);
+// The records of an icon area (marker included) as a list; a replacement of
+// the same size is also written over the record's pixels. NULL when none.
+qxIconNode *x11ReadIcons(uint8_t *area, uint32_t size, const qxIconNode *replacements);
 void qxFreeIconList(qxIconNode *list);
 // The widened icon area as _NET_WM_ICON wants it, and its item count.
 const uint32_t *x11IconItems(uint32_t *count);
 // Sets a CARDINAL property of 32-bit items without widening them to longs.
 void x11SetIconProperty(Display *display, Window window, Atom property, const uint32_t *items, uint32_t count);
-// Test seam: the reserved icon area (marker included) and its size.
-uint8_t *x11IconArea(uint32_t *size);
 // Graphics slots 14 and 15 of the plug-in host table.
 qxIconNode *qxHostGetIcons(void);
 void qxHostFreeIcons(qxIconNode *list);

@@ -33,34 +33,26 @@ void ensureBuiltInIcons()
 }
 
 // Calls f(offset of pixels, width, height) for each whole record.
-template <typename F> void walkRecords(F f)
+template <typename F> void walkRecords(const uint8_t *area, uint32_t size, F f)
 {
     uint64_t at = markerSize;
-    while (at + 8 <= areaSize) {
+    while (at + 8 <= size) {
         uint32_t w, h;
-        std::memcpy(&w, iconArea + at, 4);
-        std::memcpy(&h, iconArea + at + 4, 4);
+        std::memcpy(&w, area + at, 4);
+        std::memcpy(&h, area + at + 4, 4);
         uint64_t bytes = (uint64_t)w * h * 4;
         // An empty record ends the list; one claiming more than the area
         // is not an icon.
-        if (!w || !h || at + 8 + bytes > areaSize)
+        if (!w || !h || at + 8 + bytes > size)
             break;
         f(at + 8, w, h);
         at += 8 + bytes;
     }
 }
 
-
-
 } // namespace
 
 extern "C" {
-
-uint8_t *x11IconArea(uint32_t *size)
-{
-    *size = areaSize;
-    return iconArea;
-}
 
 void qxFreeIconList(qxIconNode *list)
 {
@@ -75,12 +67,17 @@ void qxFreeIconList(qxIconNode *list)
 qxIconNode *x11ApplyIcons(const qxIconNode *replacements)
 {
     ensureBuiltInIcons();
+    return x11ReadIcons(iconArea, areaSize, replacements);
+}
+
+qxIconNode *x11ReadIcons(uint8_t *records, uint32_t size, const qxIconNode *replacements)
+{
     qxIconNode *head = nullptr, **tail = &head;
     bool failed = false;
-    walkRecords([&](uint64_t at, uint32_t w, uint32_t h) {
+    walkRecords(records, size, [&](uint64_t at, uint32_t w, uint32_t h) {
         if (failed)
             return;
-        uint32_t *area = reinterpret_cast<uint32_t *>(iconArea + at);
+        uint32_t *area = reinterpret_cast<uint32_t *>(records + at);
         size_t bytes = (size_t)w * h * 4;
         auto *node = static_cast<qxIconNode *>(std::calloc(1, sizeof(qxIconNode)));
         void *pixels = node ? std::malloc(bytes) : nullptr;

@@ -12,9 +12,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "platform/qx_paths.h"
+#include "platform/x11/x11_builtinicon.h"
 #include "platform/x11/x11_display.h"
 
 namespace {
@@ -133,17 +135,16 @@ TEST(X11Platform, ScaleFactorFromResources)
 
 TEST(X11Platform, IconAreaWalkStopsAtBadRecords)
 {
-    uint32_t size = 0;
-    uint8_t *area = x11IconArea(&size);
-    ASSERT_EQ(size, 278844u);
-    ASSERT_EQ(std::memcmp(area, "___QXSICONRESERVED__", 20), 0);
+    std::vector<uint8_t> buffer(278844);
+    uint8_t *area = buffer.data();
+    std::memcpy(area, "___QXSICONRESERVED__", 20);
     uint32_t rec[2 + 4] = {2, 2, 0xFF0000FF, 2, 3, 4};
     std::memcpy(area + 20, rec, sizeof rec);
     uint32_t bad[2] = {0x10000, 0x10000}; // claims far more than the area
     std::memcpy(area + 20 + sizeof rec, bad, sizeof bad);
     uint32_t repl[4] = {7, 7, 7, 7};
     qxIconNode replacement{nullptr, repl, 2, 2, 0};
-    qxIconNode *list = x11ApplyIcons(&replacement);
+    qxIconNode *list = x11ReadIcons(area, (uint32_t)buffer.size(), &replacement);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->next, nullptr);
     EXPECT_EQ(list->pixels[0], 7u);
@@ -151,17 +152,15 @@ TEST(X11Platform, IconAreaWalkStopsAtBadRecords)
     std::memcpy(&first, area + 28, 4);
     EXPECT_EQ(first, 7u); // replaced in the area too
     qxFreeIconList(list);
-    std::memset(area + 20, 0, sizeof rec + sizeof bad);
 }
 
 // The built-in icon in its five sizes: a disc antialiased over one pixel,
 // rim from 0.8 of the radius, transparent outside, four-fold symmetric.
 TEST(X11Platform, BuiltInIconIsAnAntialiasedDisc)
 {
-    uint32_t areaBytes = 0;
-    uint8_t *area = x11IconArea(&areaBytes);
-    std::memset(area + 20, 0, areaBytes - 20);
-    qxIconNode *list = x11ApplyIcons(nullptr);
+    std::vector<uint8_t> area(20 + x11BuiltInIconBytes);
+    x11WriteBuiltInIcons(area.data() + 20);
+    qxIconNode *list = x11ReadIcons(area.data(), (uint32_t)area.size(), nullptr);
     int sizes = 0;
     for (qxIconNode *n = list; n; n = n->next, sizes++) {
         const uint32_t s = n->width;
