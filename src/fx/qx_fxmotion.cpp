@@ -204,8 +204,13 @@ int qxFXPushStep(qxTransitionFX *fx, int *done)
     case PUSHTOP: ny = q - H, oy = q; break;
     default: ny = H - q, oy = -q; break;
     }
-    qxFXPaint(fx, fx->newImage, 0, 0, W, H, nx, ny, nullptr, nullptr, true);
-    qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, true);
+    {
+        // Both pictures cover the whole layer: it is shown once at the
+        // frame end (or after the seek), not piece by piece.
+        qxFXQuietPieces quiet(fx, true);
+        qxFXPaint(fx, fx->newImage, 0, 0, W, H, nx, ny, nullptr, nullptr, true);
+        qxFXPaint(fx, fx->oldImage, 0, 0, W, H, ox, oy, nullptr, nullptr, true);
+    }
     *p = clampI32(int64_t(q) + s);
     if (fx->phase == 1) {
         qxFXShowBackBuffer(fx);
@@ -272,6 +277,8 @@ extern "C" int qxFXSlideStep(qxTransitionFX *fx, int *done)
     }
     // The old picture matters only while it is still moving out.
     if (fx->bgpicEmu) qxFXRefreshSources(fx, first ? 3 : 2);
+    // A seek draws the layer whole before it is shown.
+    qxFXQuietPieces quiet(fx, fx->phase == 2);
     if (last) {
         qxFXPaint(fx, fx->newImage, 0, 0, W, H, 0, 0, nullptr, nullptr, true);
     } else if (!first) {
@@ -412,6 +419,7 @@ extern "C" int qxFXCardStep(qxTransitionFX *fx, int *done)
     // The half is rounded up: on an odd height the second pair of pieces
     // would start one row above the old picture and leave a row undrawn.
     const int64_t q = *p, h2 = (int64_t(H) + 1) / 2;
+    qxFXQuietPieces quiet(fx, fx->phase == 2); // a seek shows the layer whole afterwards
     if (fx->effect == CARDTOP) {
         if (q < h2) {
             paintLines(fx, fx->newImage, false, q, 2 * q, 0);

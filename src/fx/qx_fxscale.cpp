@@ -228,6 +228,7 @@ int qxFXTurnDownStep(qxTransitionFX *fx, int *done)
     const bool seek = fx->phase == 2;
     if (seek) *p = clampI32(int64_t(fx->frame) * step);
     else qxFXFrameStart(fx);
+    qxFXQuietPieces quiet(fx, seek); // a seek shows the layer whole afterwards
     const uint32_t read = fx->bgpicEmu ? qxFXRefreshSources(fx, 3) : 0;
     if (*p >= d) {
         *p = d;

@@ -275,3 +275,51 @@ TEST(FxCrossfade, AdapterFastPathHoldsUntilALayerAboveMovesOntoItAndSkipsAsyncDr
     qxFreeBitMap(gLayerImage), qxFreeAlphaBitMap(gLayerAlpha);
     qxUpcalls = savedUp, qxFXHook = savedHook;
 }
+
+namespace {
+int gShows;
+uint32_t gShowFlags;
+void countShows(qxTransitionFX *, qxBitMap *, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                qxBitMap *, qxBitMap *, uint32_t flags)
+{
+    ++gShows;
+    gShowFlags |= flags;
+}
+} // namespace
+
+// Real-time push covers the whole layer with both pictures every frame:
+// the layer is shown once at the frame end, not piece by piece; a seek of
+// push, slide or cards only draws (its caller shows the layer after it).
+TEST(FxMotion, RealTimePushShowsTheLayerOncePerFrameAndSeeksShowNothing)
+{
+    const auto savedHook = qxFXHook;
+    qxFXHook.layerImages = fakeLayerImages;
+    qxFXHook.showRect = countShows;
+    gLayerImage = qxAllocBitMap(32, 24, 0, nullptr);
+    gLayerAlpha = nullptr;
+    qxLayerData data{};
+    data.dwidth = 32, data.dheight = 24;
+    qxLayer layer{};
+    layer.onscreen = &data, layer.type = QX_TYPE_BRUSH;
+    for (int32_t effect : {78, 80}) {
+        fxtest::FxRun r(effect, 32, 24, 4, fxtest::Planes::Opaque, false);
+        r.fx.realtime = 1, r.fx.layer = &layer, r.fx.target = nullptr;
+        gShows = 0, gShowFlags = 0;
+        int frames = 0;
+        ASSERT_TRUE(r.play(100, [&](int32_t) { frames++; }));
+        EXPECT_EQ(gShows, frames) << effect;
+        EXPECT_EQ(gShowFlags, 32u) << effect;
+    }
+    for (int32_t effect : {78, 101, 111}) { // push, slide, cards
+        fxtest::FxRun r(effect, 32, 24, 4, fxtest::Planes::Opaque, false);
+        r.fx.realtime = 1, r.fx.layer = &layer, r.fx.target = nullptr;
+        ASSERT_TRUE(r.play(1, [](int32_t) {}) || r.error == 0);
+        gShows = 0;
+        r.fx.phase = 2, r.fx.frame = 2;
+        ASSERT_EQ(r.fx.step(&r.fx, nullptr), 0);
+        EXPECT_EQ(gShows, 0) << effect;
+        EXPECT_EQ(r.fx.drawing, 0u) << effect;
+    }
+    qxFreeBitMap(gLayerImage);
+    qxFXHook = savedHook;
+}
