@@ -112,6 +112,11 @@ struct NullDevice : ::testing::Test {
         ASSERT_EQ(qxOpenAudioDevice(4), 0);
         listenFor(QX_TAG_ONSAMPLELOOP);
         listenFor(QX_TAG_ONSAMPLEEND);
+        // Notices that earlier tests left behind are not this test's.
+        uint32_t type, a, b;
+        qxObjectRef id;
+        while (qxPopThreadEvent(&type, &id, &a, &b)) {
+        }
     }
     void TearDown() override
     {
