@@ -63,8 +63,9 @@ int64_t qxMusicPositionMs(qxMusic *m);
 extern "C" {
 // The event loop's poll for script-fed music: the next music that asks
 // for data (a pending request, or a playing music holding less than a
-// second queued), the frames it asks for and those fed so far; 1 when
-// found. The request is taken.
+// second queued whose output has read or whose handler has fed since it
+// was last asked, and no end buffer), the frames it asks for and those fed
+// so far; 1 when found. The request is taken.
 int qxFindMusicNeedingData(qxObjectRef *id, uint32_t *frames, uint64_t *fed);
 // Renders the ring ahead of the channel's write position again from state
 // (after a jump); call under the ALSA lock.
