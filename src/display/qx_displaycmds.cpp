@@ -31,7 +31,7 @@
 #include "display/qx_startdisplay.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
-#include "platform/requesters/qx_requesters.h"
+#include "display/qx_reqdispatch.h"
 #include "platform/x11/x11_display.h"
 
 namespace {
@@ -834,10 +834,10 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
             return r;
     if (d->mode == 3) {
         int choice = 0;
-        if (int r = qxPlatformMessageBox(L, d->title, "Please select desired display mode!",
-                                         "Full screen (best fit)|Windowed|Full screen (manual "
-                                         "select)|Cancel",
-                                         4, &choice))
+        if (int r = qxSystemRequest(L, d->title, "Please select desired display mode!",
+                                    "Full screen (best fit)|Windowed|Full screen (manual "
+                                    "select)|Cancel",
+                                    4, 0, &choice))
             return r;
         if (choice == 0)
             return ERR_USERABORT;
@@ -864,8 +864,8 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
         }
         entries.push_back('\0');
         int index = -1;
-        if (int r = qxPlatformListRequest(L, d->title, "Please select desired display mode!",
-                                          entries.c_str(), pre < 0 ? 0 : pre, &index))
+        if (int r = qxListRequest(L, d->title, "Please select desired display mode!",
+                                  entries.c_str(), pre < 0 ? 0 : pre, 0, &index))
             return r;
         if (index < 0 || index >= n)
             return ERR_USERABORT;

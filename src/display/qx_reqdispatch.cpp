@@ -42,6 +42,14 @@ void *entry(uint32_t flag, int slot)
     return a->entry[slot];
 }
 
+// An adapter of the calling convention this platform does not run still
+// claims its kinds: the request answers 0 as cancelled, no requester shows.
+bool unreachable(uint32_t flag)
+{
+    const qxPluginInfo *a = qxRequesterAdapter;
+    return a && a->abiKind == 2 && (a->requesterAdapterFlags & flag);
+}
+
 void giveBack(int kind, void *result)
 {
     if (auto fn = reinterpret_cast<FreeFn>(entry(~0u, QX_EP_FreeRequest)); fn && result)
@@ -139,6 +147,8 @@ int qxSystemRequest(lua_State *L, const char *title, const char *body, const cha
             tags[1] = {2, reinterpret_cast<uintptr_t>(buttons)};
         return fn(handle(), title, body, flags, choice, tags);
     }
+    if (unreachable(QX_REQADAPTER_MESSAGE))
+        return *choice = 0, 0;
     return qxPlatformMessageBox(L, title, body, buttons, icon, choice);
 }
 
@@ -157,6 +167,8 @@ int qxPathRequest(lua_State *L, const char *title, int mode, const char *default
         giveBack(1, answer);
         return r;
     }
+    if (unreachable(QX_REQADAPTER_PATH))
+        return *path = nullptr, 0;
     return qxPlatformPathRequest(L, title, mode, defaultPath, path);
 }
 
@@ -180,6 +192,8 @@ int qxFileRequest(lua_State *L, const char *title, const char *pattern, int mode
         giveBack(0, answer);
         return r;
     }
+    if (unreachable(QX_REQADAPTER_FILE))
+        return *result = {}, 0;
     return qxPlatformFileRequest(L, title, pattern, mode, defaultDir, defaultFile, result);
 }
 
@@ -205,6 +219,8 @@ int qxStringRequest(lua_State *L, const char *title, const char *body, const cha
         giveBack(2, answer);
         return r;
     }
+    if (unreachable(QX_REQADAPTER_STRING))
+        return *text = nullptr, 0;
     return qxPlatformStringRequest(L, title, body, defaultText, inputKind, maxLength, password,
                                    text);
 }
@@ -218,6 +234,8 @@ int qxListRequest(lua_State *L, const char *title, const char *body, const char 
             tags[1] = {2, (uintptr_t)preselected};
         return fn(handle(), title, body, entries, 0, index, tags);
     }
+    if (unreachable(QX_REQADAPTER_LIST))
+        return *index = -1, 0;
     return qxPlatformListRequest(L, title, body, entries, preselected, index);
 }
 
@@ -271,6 +289,8 @@ int qxFontRequest(lua_State *L, const char *title, const char *defaultName, int 
         giveBack(3, answer);
         return 0;
     }
+    if (unreachable(QX_REQADAPTER_FONT))
+        return result->name[0] = 0, 0;
     int r = qxPlatformFontRequest(L, title, defaultName, result->size, result);
     result->number = -1; // the desktop's requester gives no further number
     return r;
@@ -282,6 +302,8 @@ int qxColorRequest(lua_State *L, const char *title, int32_t defaultColor, int ex
         qxReqTag tags[3] = {{1, (uintptr_t)(intptr_t)extra}, {2, (uintptr_t)(uint32_t)defaultColor}, {0, 0}};
         return fn(handle(), title, 0, color, tags, color);
     }
+    if (unreachable(QX_REQADAPTER_COLOR))
+        return *color = -1, 0;
     return qxPlatformColorRequest(L, title, defaultColor, color);
 }
 

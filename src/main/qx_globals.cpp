@@ -286,6 +286,9 @@ void qxLinkLayers(void)
     qxRequesters.font = qxFontRequest;
     qxRequesters.color = qxColorRequest;
     qxRequesters.requesterOpen = qxRequesterOpen;
+    // So do the error report and the applet question.
+    qxUpcalls.systemRequest = qxSystemRequest;
+    qxUpcalls.fileRequest = qxFileRequest;
 }
 
 void qxPrintBanner(void)

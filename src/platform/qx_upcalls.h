@@ -8,6 +8,7 @@
 
 typedef struct lua_State lua_State;
 struct qxDisplay;
+struct qxFileRequestResult;
 
 struct qxPlatformUpcalls {
     // 1 while a display adapter plug-in is installed. NULL: none.
@@ -85,6 +86,13 @@ struct qxPlatformUpcalls {
     // (qxVmRequestTrace); from any thread and from signal handlers.
     // NULL: nothing (the script polls on its own).
     void (*requestPoll)(void);
+    // The requester dispatch (a requester adapter first) for the error
+    // report and start-up's applet question. NULL: the platform requesters.
+    int (*systemRequest)(lua_State *L, const char *title, const char *body, const char *buttons,
+                         int icon, int extra, int *choice);
+    int (*fileRequest)(lua_State *L, const char *title, const char *pattern, int mode,
+                       const char *defaultDir, const char *defaultFile, int extra,
+                       qxFileRequestResult *result);
 };
 
 extern "C" {

@@ -117,6 +117,22 @@ TEST_F(Dispatch, ListPreselection)
     EXPECT_EQ(seen.tags, (std::vector<uint32_t>{1, 2}));
 }
 
+TEST_F(Dispatch, UnreachableAdapterAnswersCancelled)
+{
+    // Its kinds still belong to it: no platform requester shows.
+    info.abiKind = 2;
+    int choice = 5, index = 5;
+    EXPECT_EQ(qxSystemRequest(nullptr, "T", "B", "OK", 0, 0, &choice), 0);
+    EXPECT_EQ(choice, 0);
+    EXPECT_EQ(qxListRequest(nullptr, "T", "B", "a\0b\0", 0, 0, &index), 0);
+    EXPECT_EQ(index, -1);
+    qxFileRequestResult r{};
+    EXPECT_EQ(qxFileRequest(nullptr, "T", "", 0, "", "", 0, &r), 0);
+    EXPECT_EQ(r.completed, 0u);
+    EXPECT_EQ(seen.flags, 0u);
+    EXPECT_TRUE(seen.tags.empty());
+}
+
 } // namespace
 
 namespace {

@@ -319,15 +319,21 @@ int qxPlatformColorRequest(lua_State *L, const char *title, int32_t defaultColor
 int qxMessageRequest(const char *title, const char *body, const char *buttons, int kind)
 {
     int choice = 0;
-    qxPlatformMessageBox(nullptr, title, body, buttons, kind, &choice);
+    if (qxUpcalls.systemRequest)
+        qxUpcalls.systemRequest(nullptr, title, body, buttons, kind, 0, &choice);
+    else
+        qxPlatformMessageBox(nullptr, title, body, buttons, kind, &choice);
     return choice;
 }
 
 int qxFileRequestPath(const char *title, const char *pattern, char *out, size_t size)
 {
     qxFileRequestResult result;
-    if (int r = qxPlatformFileRequest(nullptr, title, pattern, QX_REQMODE_NORMAL, nullptr, nullptr,
-                                      &result))
+    if (int r = qxUpcalls.fileRequest
+                    ? qxUpcalls.fileRequest(nullptr, title, pattern, QX_REQMODE_NORMAL, "",
+                                            "", 0, &result)
+                    : qxPlatformFileRequest(nullptr, title, pattern, QX_REQMODE_NORMAL, nullptr,
+                                            nullptr, &result))
         return r;
     if (!result.completed)
         return 1003;

@@ -1306,9 +1306,28 @@ int ColorRequest(void *handle, const char *title, int zero, int32_t *colour, con
     return 0;
 }
 
-#define KIT_REQ_UNUSED(name) \
-    int name(void) { return 1055; }
-KIT_REQ_UNUSED(StringRequest) KIT_REQ_UNUSED(ListRequest)
+/* Picks the first entry. */
+int ListRequest(void *handle, const char *title, const char *body, const char *choices, int zero,
+                int *index, const kitReqTag *tags)
+{
+    char line[320];
+    (void)handle;
+    snprintf(line, sizeof line, "list \"%s\" \"%s\" %s %d", title, body, *choices ? "entries" : "none", zero);
+    reqSay(line);
+    reqTags(tags, 0);
+    *index = 0;
+    return 0;
+}
+
+int StringRequest(void) { return 1055; }
+
+/* What no script read any more (an error report ends the run) goes to
+ * stdout when the player exits. */
+__attribute__((destructor)) static void reqLogAtExit(void)
+{
+    if (reqLogLength)
+        printf("unread: %s\n", reqLog);
+}
 
 static int kitRequesters(lua_State *L)
 {
