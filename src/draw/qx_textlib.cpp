@@ -727,7 +727,7 @@ bool listsRegistered = false;
 
 extern "C" int qxOpenTextLib(lua_State *L)
 {
-    if (int r = qxOpenDefaultFont()) return r;
+    // The default font opens with the declared objects, after the plug-ins.
     qxRegisterTextLayerTypes();
     qxLinkTextBrushSource();
     qxLinkTextAttributes();

@@ -23,6 +23,7 @@
 #include "core/errors/qx_messages.h"
 #include "core/runtime/qx_options.h"
 #include "core/plugins/qx_plugins.h"
+#include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "core/vm/qx_vmregs.h"
 #include "core/plugins/qx_hosttable.h"
@@ -34,6 +35,7 @@
 #include "display/qx_eventqueue.h"
 #include "display/qx_startdisplay.h"
 #include "draw/qx_drawlibs.h"
+#include "draw/text/qx_text.h"
 #include "draw/vector/qx_drawhost.h"
 #include "draw/vector/qx_shapegeom.h"
 #include "fx/qx_fxhooks.h"
@@ -126,12 +128,8 @@ int readConfigFile(qxStartupInfo *startup, qxOptionValues *vals, QxText &text)
 // script expects.
 void registerRunRecords(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
 {
-    lua_pushstring(L, "applet");
-    lua_pushlightuserdata(L, applet);
-    lua_settable(L, LUA_REGISTRYINDEX);
-    lua_pushstring(L, "clargs");
-    lua_pushlightuserdata(L, startup);
-    lua_settable(L, LUA_REGISTRYINDEX);
+    luaL_setregptr(L, "applet", applet);
+    luaL_setregptr(L, "clargs", startup);
     lua_pushstring(L, "inclevels");
     lua_newtable(L);
     lua_pushstring(L, "count");
@@ -275,6 +273,7 @@ void qxLinkLayers(void)
     // Displays keep their remembered placement in the preferences file.
     qxDisplayPrefs = {qxLoadPrefsFile, qxSavePrefsFile};
     qxPreprocLoadPrefs = qxLoadPrefsFile;
+    qxPreprocHooks = {qxBuildAppIcons, qxOpenDefaultFont, qxFreeGfxCache};
     qxInstallAudioHostSlots(qxHostAudio);
     qxSetHostTable(&qxPluginBaseTable);
     // The system library's requesters go through the display's dispatch.

@@ -232,8 +232,6 @@ int qxStartup(int argc, char **argv)
         return fail(r);
     if ((r = qxPrepareMainChunk(L, startup, applet)))
         return fail(r);
-    if ((r = qxSelectAppIcon(applet, startup)))
-        return fail(r);
     lua_sethook(L, qxPollEventsIfAllowed, LUA_MASKLINE, 0);
     qxVmLineHookStride = QX_POLL_HOOK_STRIDE; // the hook only polls events
     auto declaredObjects = [](lua_State *S, qxStartupInfo *s, qxAppletInfo *a) {

@@ -271,11 +271,6 @@ int qxBuildAppIcons(int showProgress)
     return 0;
 }
 
-int qxSelectAppIcon(qxAppletInfo *, qxStartupInfo *)
-{
-    return qxBuildAppIcons(!qxGetTag(QX_TAG_QUIET));
-}
-
 void qxFreeAppIcons(void)
 {
     qxFreeIconList(qxAppIcons);

@@ -1,5 +1,5 @@
 // The icon slots, filled by the applet loader's icon block; the image
-// objects build the application icon set from them (qxSelectAppIcon).
+// objects build the application icon set from them (qxBuildAppIcons).
 #include "core/applet/qx_appicon.h"
 
 #include <cstring>

@@ -23,6 +23,5 @@ extern qxIconSlot qxIconSlots[QX_ICON_SLOTS];
 // size matches; bit 1 marks the default icon. 0 when out of memory, 1
 // otherwise (also when no row matches).
 int qxFillIconSlot(uint32_t width, uint32_t height, uint32_t flags, const char *chunkName);
-int qxSelectAppIcon(qxAppletInfo *applet, qxStartupInfo *startup);
 void qxFreeIconSlots(void);
 }

@@ -30,6 +30,7 @@
 extern "C" {
 uint32_t qxRequirePhase;
 int (*qxPreprocLoadPrefs)(lua_State *L, int mode);
+qxPreprocSteps qxPreprocHooks;
 
 int qxAdapterInstallOpen(void)
 {
@@ -747,10 +748,16 @@ int qxPrepareMainChunk(lua_State *L, qxStartupInfo *startup, qxAppletInfo *apple
 
 int qxRunPreprocessorObjects(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, int)
 {
+    const qxPreprocSteps &steps = qxPreprocHooks;
+    if (steps.buildAppIcons)
+        if (int e = steps.buildAppIcons(!qxGetTag(QX_TAG_QUIET))) return e;
     qxRequirePhase = 1;
     int r = loadRequiredPlugins(L, applet);
     qxRequirePhase = 0;
     if (r) return r;
+    // After the plug-ins, which may bring a font engine, and after the
+    // applet chose its text mode.
+    if (steps.openDefaultFont && (r = steps.openDefaultFont())) return r;
 
     // Display 1, appended with the defaults when the applet declares none.
     if (!qxFirstDisplayDef(applet, 1)) return ERR_MEM;
@@ -782,6 +789,8 @@ int qxRunPreprocessorObjects(lua_State *L, qxStartupInfo *startup, qxAppletInfo 
     qxVmErrorLine = savedLine;
     qxSetTag(QX_TAG_MAINRUNNING, 0);
     qxFreeObjectList(applet);
+    // The shared files of the declarations are loaded: the cache goes.
+    if (steps.freePictureCache) steps.freePictureCache();
     return 0;
 }
 }

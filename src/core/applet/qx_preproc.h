@@ -201,6 +201,16 @@ int qxAdapterInstallOpen(void);
 // else non-zero), filled by the top: displays that remember their
 // placement read it back at start-up. Null: nothing is remembered.
 extern int (*qxPreprocLoadPrefs)(lua_State *L, int mode);
+// The steps around the declared objects that the libraries above do, filled
+// by the top (null: skipped): the application's window icons first (the
+// argument says whether to print progress), the default font once the
+// required plug-ins are in, and the picture cache's release at the end.
+struct qxPreprocSteps {
+    int (*buildAppIcons)(int showProgress);
+    int (*openDefaultFont)(void);
+    void (*freePictureCache)(void);
+};
+extern qxPreprocSteps qxPreprocHooks;
 
 // Display definition defaults: 640 x 480, "Zephyrane", centred, window mode.
 void qxInitDisplayDef(qxDisplayDef *def);
