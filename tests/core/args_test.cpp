@@ -177,15 +177,6 @@ TEST_F(ArgsTest, Utf8StringsAndSubstrings) {
     EXPECT_EQ(bytes, 6u);
     EXPECT_EQ(call(read, [](lua_State *S) { pushN(S, 1); lua_pushstring(S, "bad\xC3"); }, &msg), 1588);
     EXPECT_EQ(msg, "Invalid UTF-8 string in argument 2!");
-
-    qxPushSubString(L, "gr\xC3\xBC\xC3\x9F", 2, 1, 1);
-    EXPECT_STREQ(lua_tostring(L, -1), "\xC3\xBC");
-    qxPushSubString(L, "gr\xC3\xBC\xC3\x9F", 2, -1, 1);
-    EXPECT_STREQ(lua_tostring(L, -1), "\xC3\xBC\xC3\x9F");
-    qxPushSubString(L, "abcdef", 4, 10, 0);
-    EXPECT_STREQ(lua_tostring(L, -1), "ef");
-    qxPushSubString(L, "abc", 9, 2, 0);
-    EXPECT_STREQ(lua_tostring(L, -1), "");
 }
 
 TEST_F(ArgsTest, ConstantNames) {
@@ -280,15 +271,6 @@ TEST_F(ArgsTest, OptionTableFields) {
     double rect[4];
     EXPECT_EQ(qxGetFieldNumChecked(L, 1, "rect", rect, nullptr), 1);
     EXPECT_EQ(rect[3], 30);
-    qxObjectRef ids[4];
-    EXPECT_EQ(qxGetFieldIDList(L, 1, "images", ids, 4), 2);
-    EXPECT_EQ(ids[1].number, 6u);
-    EXPECT_EQ(qxGetFieldIDList(L, 1, "none", ids, 4), 0);
-    int ref2 = -1;
-    EXPECT_EQ(qxGetFieldRef(L, 1, "title", &ref2, nullptr), 1);
-    lua_rawgeti(L, LUA_REGISTRYINDEX, ref2);
-    EXPECT_STREQ(lua_tostring(L, -1), "A long window title");
-    lua_pop(L, 1);
     char *name = nullptr;
     size_t len = 0;
     EXPECT_EQ(qxGetFieldFileName(L, 1, "title", 0, &name, &len, nullptr), 1);
@@ -311,7 +293,6 @@ TEST_F(ArgsTest, OptionTableFields) {
     EXPECT_EQ(call([](lua_State *S) { char b[4]; qxGetFieldStr(S, 1, "rect", b, 4, nullptr); return 0; }, withOpts, &msg), 1247);
     EXPECT_EQ(msg, "String expected in table argument \"rect\"!");
     EXPECT_EQ(call([](lua_State *S) { int v; qxGetFieldSize(S, 1, "bad", 0, &v, nullptr); return 0; }, withOpts), 1502);
-    EXPECT_EQ(call([](lua_State *S) { qxGetFieldIDList(S, 1, "width", nullptr, 0); return 0; }, withOpts), 1446);
     EXPECT_EQ(call([](lua_State *S) { double r[4]; qxGetFieldNumChecked(S, 1, "images", r, nullptr); return 0; }, withOpts), 1014);
 }
 

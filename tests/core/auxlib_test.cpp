@@ -127,7 +127,7 @@ TEST_F(AuxTest, OpenlibIntoNamedOrTopTable) {
     EXPECT_EQ(lua_tonumber(L, -1), 99);
 }
 
-TEST_F(AuxTest, ConstantsAndPlatformNames) {
+TEST_F(AuxTest, ConstantsOfBothTables) {
     const qxConstantDef rows[] = {{"QX_LINUX", nullptr, 1}, {"MyText", "x", 0}, {nullptr, nullptr, 0}};
     luaL_registerconstants(L, rows, 0);
     const qxConstantDef user[] = {{"QX_64BIT", nullptr, 1}, {"Mine", nullptr, 5}, {nullptr, nullptr, 0}};
@@ -138,14 +138,7 @@ TEST_F(AuxTest, ConstantsAndPlatformNames) {
     EXPECT_STREQ(s, "x");
     EXPECT_EQ(luaL_getconstant(L, "mine", &s, &n), 1);
     EXPECT_EQ(n, 5);
-    EXPECT_EQ(luaL_isplatformname("qx_Linux"), 1);
-    EXPECT_EQ(luaL_isplatformname("QX_LINUXX"), 0);
-    luaL_removeplatformconstants(L);
-    EXPECT_EQ(luaL_getconstant(L, "QX_LINUX", &s, &n), 0);
-    EXPECT_EQ(luaL_getconstant(L, "QX_64BIT", &s, &n), 0);
-    EXPECT_EQ(luaL_getconstant(L, "MyText", &s, &n), 1);
-    luaL_clearuserconstants(L);
-    EXPECT_EQ(luaL_getconstant(L, "mine", &s, &n), 0);
+    EXPECT_EQ(luaL_getconstant(L, "qx_64bit", &s, &n), 1);
     EXPECT_EQ(lua_gettop(L), 0);
 
     const char *const list[] = {"a", "b", nullptr};
@@ -208,17 +201,6 @@ TEST_F(AuxTest, Labels) {
     EXPECT_EQ(luaL_findlabel(L, "Start"), -1);
     luaL_setlabel(L, "OnButtonClick1", 17);
     EXPECT_EQ(luaL_findlabel(L, "onbuttonclick1"), 17);
-    EXPECT_EQ(luaL_addlabelref(L, "Loop", 3), 0);
-    EXPECT_EQ(luaL_addlabelref(L, "Loop", 9), 1);
-    lua_pushstring(L, "labelrefs");
-    lua_rawget(L, LUA_REGISTRYINDEX);
-    lua_pushstring(L, "n");
-    lua_rawget(L, -2);
-    EXPECT_EQ(lua_tonumber(L, -1), 2);
-    lua_rawgeti(L, -2, 1);
-    lua_pushstring(L, "name");
-    lua_rawget(L, -2);
-    EXPECT_STREQ(lua_tostring(L, -1), "loop");
 }
 
 TEST_F(AuxTest, MetatablesAndRegistryValues) {
@@ -246,21 +228,6 @@ TEST_F(AuxTest, MetatablesAndRegistryValues) {
     EXPECT_STREQ(luaL_getregstr(L, "s"), "text");
     EXPECT_EQ(luaL_getregnum(L, "n"), 4.5);
     EXPECT_EQ(lua_gettop(L), 0);
-}
-
-TEST_F(AuxTest, CallbackResultsReportInsteadOfRaising) {
-    lua_pushstring(L, "12");
-    lua_newtable(L);
-    int code = -1;
-    EXPECT_EQ(luaL_tonumbercb(L, 1, &code), 12);
-    EXPECT_EQ(code, 0);
-    luaL_tonumbercb(L, 2, &code);
-    EXPECT_EQ(code, 1190);
-    size_t len;
-    luaL_tolstringcb(L, 2, &len, &code);
-    EXPECT_EQ(code, 1259);
-    EXPECT_STREQ(luaL_tolstringcb(L, 1, &len, &code), "12");
-    EXPECT_EQ(code, 0);
 }
 
 } // namespace

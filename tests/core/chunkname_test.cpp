@@ -169,33 +169,6 @@ TEST(ChunkName, BaseNames)
     EXPECT_EQ(qxChunkNameBaseName(":::chunk1:2*?z", out, sizeof out), 0);
 }
 
-// The temporary file that qxGetFileExtension made: its name without the extension.
-void removeTempFile(const std::string &withExtension, size_t extensionLength)
-{
-    std::remove(withExtension.substr(0, withExtension.size() - extensionLength).c_str());
-}
-
-TEST(ChunkName, TemporaryNameKeepsTheExtension)
-{
-    char buf[QX_PATH_MAX];
-    ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, ":::chunk1:2*pics/a.b.png?/c"), 1);
-    std::string s = buf;
-    removeTempFile(s, 4);
-    EXPECT_NE(s.find("zephyrane."), std::string::npos);
-    EXPECT_EQ(s.substr(s.size() - 4), ".png");
-    ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, "../dir.d/plain"), 1);
-    s = buf;
-    removeTempFile(s, 0);
-    EXPECT_EQ(s.find("/plain"), std::string::npos);
-    // The random part may itself start with "d": only the prefix's dot may stand in the name.
-    std::string base = s.substr(s.rfind('/') + 1);
-    EXPECT_EQ(base.rfind('.'), std::string("zephyrane").size());
-    ASSERT_EQ(qxGetFileExtension(buf, sizeof buf, "song.mod"), 1);
-    s = buf;
-    removeTempFile(s, 4);
-    EXPECT_EQ(s.substr(s.size() - 4), ".mod");
-}
-
 // ---- Memory descriptors ----
 
 TEST(ChunkMemoryName, OnlyDescriptorsMadeHereAreRecognised)

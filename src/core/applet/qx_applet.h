@@ -18,9 +18,6 @@ void qxReadAppletPreview(const uint8_t *data, size_t size, qxAppletInfo *applet)
 int qxReadHeaderString(const uint8_t **cursor, const uint8_t *end, char *field, int keep);
 
 struct qxFileHandle;
-// Reads bytes up to and including a zero byte into buffer (capacity bytes;
-// a longer string is read to its end and cut). 1, or 0 when the file ends first.
-int qxReadCString(qxFileHandle *file, char *buffer, size_t capacity);
 
 int qxLoadApplet(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet);
 int qxPrepareMainChunk(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet);

@@ -492,22 +492,6 @@ int loadBody(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, FileClo
 
 extern "C" {
 
-int qxReadCString(qxFileHandle *file, char *buffer, size_t capacity)
-{
-    size_t n = 0;
-    for (;;) {
-        int c = qxGetC(file);
-        if (c < 0) {
-            if (capacity) buffer[n] = 0;
-            return 0;
-        }
-        if (c == 0) break;
-        if (n + 1 < capacity) buffer[n++] = char(c);
-    }
-    if (capacity) buffer[n] = 0;
-    return 1;
-}
-
 int qxLoadApplet(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet)
 {
     FileCloser file;

@@ -126,21 +126,6 @@ const char *qxCheckUTF8String(lua_State *L, int narg, size_t *length, int encodi
     return s;
 }
 
-void qxPushSubString(lua_State *L, const char *text, size_t start, long length, int encoding) {
-    if (!text) text = "";
-    size_t total = std::strlen(text);
-    size_t from, to;
-    if (encoding == 1) {
-        from = qxUtf8Offset(text, start);
-        to = length < 0 ? total : from + qxUtf8Offset(text + from, static_cast<size_t>(length));
-    } else {
-        from = start < total ? start : total;
-        to = (length < 0 || static_cast<size_t>(length) > total - from) ? total
-                                                                        : from + static_cast<size_t>(length);
-    }
-    lua_pushlstring(L, text + from, to - from);
-}
-
 double qxGetNumberOrPercentArg(lua_State *L, int narg, double base, int allowAbove100,
                                int *isPercent) {
     return numberOrPercent(L, narg, narg, base, allowAbove100, isPercent);
@@ -220,13 +205,6 @@ int qxGetFieldColor(lua_State *L, int t, const char *key, int *out, int *found) 
     if (!pushField(L, t, key)) return 0;
     *out = luaL_numbertoint(tableNumber(L, key));
     lua_pop(L, 1);
-    return present(found);
-}
-
-int qxGetFieldRef(lua_State *L, int t, const char *key, int *ref, int *found) {
-    t = absIndex(L, t);
-    if (!pushField(L, t, key)) return 0;
-    *ref = luaL_ref(L, LUA_REGISTRYINDEX);
     return present(found);
 }
 
@@ -314,27 +292,6 @@ int qxGetFieldNumChecked(lua_State *L, int t, const char *key, double out[4], in
     }
     lua_pop(L, 1);
     return present(found);
-}
-
-int qxGetFieldIDList(lua_State *L, int t, const char *key, qxObjectRef *out, int max) {
-    t = absIndex(L, t);
-    if (!pushField(L, t, key)) return 0;
-    if (!lua_istable(L, -1)) fieldError(L, key, ERR_TABEXPECTED2);
-    int count = 0;
-    for (;;) {
-        lua_rawgeti(L, -1, count);
-        if (lua_isnil(L, -1)) {
-            lua_pop(L, 1);
-            break;
-        }
-        if (lua_type(L, -1) != LUA_TLIGHTUSERDATA) tableNumber(L, key);
-        if (out && count < max) out[count] = refAt(L, -1);
-        lua_pop(L, 1);
-        if (count == INT32_MAX) break;
-        count++;
-    }
-    lua_pop(L, 1);
-    return count;
 }
 
 // Field writers

@@ -23,9 +23,6 @@ lua_State *qxCheckArgCount(lua_State *L, int min, int max, uint32_t major, uint3
 // always counts bytes.
 const char *qxCheckUTF8String(lua_State *L, int narg, size_t *length, int encoding,
                               size_t *byteLength);
-// Pushes length characters (bytes unless encoding is 1) of text from start;
-// length -1 takes the rest. Positions beyond the end give "".
-void qxPushSubString(lua_State *L, const char *text, size_t start, long length, int encoding);
 
 // A number, or a text "N" or "N%"; a percentage gives value / 100 with base
 // 0 (and *isPercent set), else base * value / 100. Above 100 only with
@@ -54,8 +51,6 @@ int qxFieldPresent(lua_State *L, int t, const char *key);
 int qxGetFieldInt(lua_State *L, int t, const char *key, int *out, int *found);
 int qxGetFieldNum(lua_State *L, int t, const char *key, double *out, int *found);
 int qxGetFieldColor(lua_State *L, int t, const char *key, int *out, int *found);
-// Any value, kept by a registry reference.
-int qxGetFieldRef(lua_State *L, int t, const char *key, int *ref, int *found);
 // A number, or "N%" stored as -N; 1502 for a malformed or out-of-range text.
 int qxGetFieldSize(lua_State *L, int t, const char *key, int allowAbove100, int *out,
                    int *found);
@@ -71,10 +66,6 @@ int qxGetFieldNumOrPercent(lua_State *L, int t, const char *key, double base, in
 // A table of 4 numbers at keys 0 to 3; 1014 for a missing entry, 1189 for a
 // non-number.
 int qxGetFieldNumChecked(lua_State *L, int t, const char *key, double out[4], int *found);
-// Object references at keys 0, 1, ... up to the first nil; returns their
-// count and fills out (when not null) with at most max of them; 1446 when
-// the field is not a table. Absent: 0.
-int qxGetFieldIDList(lua_State *L, int t, const char *key, qxObjectRef *out, int max);
 
 // t[key] := value for the table on top of the stack.
 void qxSetFieldInt(lua_State *L, const char *key, int value);

@@ -185,26 +185,4 @@ int qxChunkNameBaseName(const char *chunk, char *out, size_t size)
     return copyOut(base, out, size) ? 1 : 0;
 }
 
-int qxGetFileExtension(char *buffer, size_t capacity, const char *name)
-{
-    if (!buffer || capacity == 0 || !name) return 0;
-    std::string_view ext;
-    ChunkParts parts;
-    if (qxIsChunkName(name)) {
-        if (splitChunkName(name, &parts)) ext = extensionOf(parts.inner);
-    } else {
-        // Only the file part can carry an extension: "../x" has none.
-        std::string_view s(name);
-        size_t sep = s.find_last_of("/\\");
-        ext = extensionOf(sep == std::string_view::npos ? s : s.substr(sep + 1));
-    }
-    if (ext.find_first_of("/\\") != std::string_view::npos) ext = {};
-    if (!qxTempFileName(buffer, capacity)) return 0;
-    size_t used = std::strlen(buffer);
-    if (ext.size() >= capacity - used) return 0;
-    if (!ext.empty()) std::memcpy(buffer + used, ext.data(), ext.size());
-    buffer[used + ext.size()] = '\0';
-    return 1;
-}
-
 } // extern "C"

@@ -75,9 +75,6 @@ const char *qxChunkBaseName(const char *path);
 // a well-formed chunk name, its inner name is empty, or it does not fit.
 int qxChunkNameBaseName(const char *chunk, char *out, size_t size);
 
-// A new temporary file name with the extension of name (of its inner name
-// for a chunk) appended. 1, or 0 when it cannot be made or does not fit.
-int qxGetFileExtension(char *buffer, size_t capacity, const char *name);
 
 // Fills a descriptor for size bytes at pointer.
 void qxMakeMemoryName(qxMemoryName *descriptor, const void *pointer, uint32_t size);

@@ -301,12 +301,6 @@ int qxPutC(qxFileHandle *h, int byte)
     return qxNativePutC(native(h), byte) ? 1 : 0;
 }
 
-int64_t qxPutS(qxFileHandle *h, const char *text)
-{
-    if (!text) return 0;
-    return qxWrite(h, text, static_cast<int64_t>(std::strlen(text)));
-}
-
 int64_t qxSeek(qxFileHandle *h, int64_t offset, int whence)
 {
     if (!h || whence < 0 || whence > 2) return -1;

@@ -104,7 +104,6 @@ int qxPutC(qxFileHandle *h, int byte);  // 1 on success
 // *buffer (malloc'd and grown as needed, *capacity bytes; free it with
 // free). The bytes read, 0 at the end, -1 on a read error.
 int64_t qxReadUntil(qxFileHandle *h, int delimiter, char **buffer, size_t *capacity);
-int64_t qxPutS(qxFileHandle *h, const char *text);
 // whence 0 current, 1 beginning, 2 end; the position before, or -1.
 int64_t qxSeek(qxFileHandle *h, int64_t offset, int whence);
 int qxEOF(qxFileHandle *h);
@@ -118,14 +117,8 @@ uint32_t qxGetOpenFlags(qxFileHandle *h);
 // Byte-order readers from qxGetC: an end of file (-1) becomes part of the
 // value; callers check qxEOF. Writers through qxPutC return 1 on success.
 uint32_t qxReadBE32(qxFileHandle *h);
-uint32_t qxReadLE32(qxFileHandle *h);
 uint16_t qxReadBE16(qxFileHandle *h);
-uint16_t qxReadLE16(qxFileHandle *h);
 uint16_t qxReadBE16ByBytes(qxFileHandle *h);
-int qxWriteBE32(qxFileHandle *h, uint32_t value);
-int qxWriteLE32(qxFileHandle *h, uint32_t value);
-int qxWriteBE16(qxFileHandle *h, uint16_t value);
-int qxWriteLE16(qxFileHandle *h, uint16_t value);
 
 // ---- Whole files: 0 or an error code ----
 int qxCopyFile(const char *source, const char *adapterList, const char *destination, qxFileHandle *open);
@@ -159,16 +152,5 @@ void qxPrintDone(void);
 void qxPrintFailed(void);
 void qxPrintSkipped(void);
 
-// ---- Vocabulary dumps, one name a line: 0, 1052 or 1005 ----
-// "::" and the library name, the command count and the command names per
-// library, then "::end".
-int qxDumpCommandNames(const char *path);
-// The names of the "constants" registry table; the platform names last, in lower case.
-int qxDumpConstantNames(lua_State *L, const char *path);
-// "BGPIC", then the given names (ended by a null).
-int qxDumpObjectTypeNames(const char *path, const char *const *names);
-
-// ---- Records ----
-qxLinkRecord *qxCopyLinkRecord(const volatile qxLinkRecord *record); // qxFree; null when out of memory
 int qxLowestBit(uint32_t word); // 0-31, -1 for 0
 }

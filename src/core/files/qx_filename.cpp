@@ -30,16 +30,7 @@ std::string forwardSlashes(const char *s)
 }
 
 // A registry value stored as light userdata, or null.
-void *registryPointer(lua_State *L, const char *key)
-{
-    if (!L) return nullptr;
-    int top = lua_gettop(L);
-    lua_pushstring(L, key);
-    lua_rawget(L, LUA_REGISTRYINDEX);
-    void *p = lua_touserdata(L, -1);
-    lua_settop(L, top);
-    return p;
-}
+void *registryPointer(lua_State *L, const char *key) { return L ? luaL_getregptr(L, key) : nullptr; }
 
 } // namespace
 

@@ -57,49 +57,13 @@ uint32_t qxReadBE32(qxFileHandle *h)
     return byteAt(a, 24) | byteAt(b, 16) | byteAt(c, 8) | byteAt(d, 0);
 }
 
-uint32_t qxReadLE32(qxFileHandle *h)
-{
-    int a = qxGetC(h), b = qxGetC(h), c = qxGetC(h), d = qxGetC(h);
-    return byteAt(a, 0) | byteAt(b, 8) | byteAt(c, 16) | byteAt(d, 24);
-}
-
 uint16_t qxReadBE16(qxFileHandle *h)
 {
     int a = qxGetC(h), b = qxGetC(h);
     return static_cast<uint16_t>(byteAt(a, 8) | byteAt(b, 0));
 }
 
-uint16_t qxReadLE16(qxFileHandle *h)
-{
-    int a = qxGetC(h), b = qxGetC(h);
-    return static_cast<uint16_t>(byteAt(a, 0) | byteAt(b, 8));
-}
-
 uint16_t qxReadBE16ByBytes(qxFileHandle *h) { return qxReadBE16(h); }
-
-int qxWriteBE32(qxFileHandle *h, uint32_t v)
-{
-    const int bytes[] = {int(v >> 24), int(v >> 16), int(v >> 8), int(v)};
-    return putAll(h, bytes);
-}
-
-int qxWriteLE32(qxFileHandle *h, uint32_t v)
-{
-    const int bytes[] = {int(v), int(v >> 8), int(v >> 16), int(v >> 24)};
-    return putAll(h, bytes);
-}
-
-int qxWriteBE16(qxFileHandle *h, uint16_t v)
-{
-    const int bytes[] = {v >> 8, v};
-    return putAll(h, bytes);
-}
-
-int qxWriteLE16(qxFileHandle *h, uint16_t v)
-{
-    const int bytes[] = {v, v >> 8};
-    return putAll(h, bytes);
-}
 
 int qxCopyFile(const char *source, const char *adapterList, const char *destination, qxFileHandle *open)
 {

@@ -94,16 +94,6 @@ void qxPrintDone(void) { printWord(QX_MSG_DONE); }
 void qxPrintFailed(void) { printWord(QX_MSG_FAILED); }
 void qxPrintSkipped(void) { printWord(QX_MSG_SKIPPED); }
 
-qxLinkRecord *qxCopyLinkRecord(const volatile qxLinkRecord *record)
-{
-    if (!record) return nullptr;
-    auto *copy = static_cast<qxLinkRecord *>(qxAlloc(sizeof(qxLinkRecord), 0));
-    if (!copy) return nullptr;
-    for (size_t i = 0; i < sizeof copy->tag; i++) copy->tag[i] = record->tag[i];
-    for (size_t i = 0; i < sizeof copy->offset; i++) copy->offset[i] = record->offset[i];
-    return copy;
-}
-
 int qxLowestBit(uint32_t word) { return word ? __builtin_ctz(word) : -1; }
 
 } // extern "C"

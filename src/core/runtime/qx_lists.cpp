@@ -1,5 +1,4 @@
-// Doubly linked lists, bounded strings, paths, callbacks and the release of
-// the runtime lists.
+// Bounded strings, paths, callbacks and the release of the runtime lists.
 #include "core/runtime/qx_lists.h"
 
 #include <cstring>
@@ -53,58 +52,6 @@ extern "C" {
 
 // Lists
 
-void qxNewList(qxList *list) {
-    list->head = reinterpret_cast<qxNode *>(&list->tail);
-    list->tail = nullptr;
-    list->tailPred = reinterpret_cast<qxNode *>(&list->head);
-}
-
-void qxAddHead(qxList *list, qxNode *node) {
-    node->succ = list->head;
-    node->pred = reinterpret_cast<qxNode *>(&list->head);
-    list->head->pred = node;
-    list->head = node;
-}
-
-void qxAddTail(qxList *list, qxNode *node) {
-    node->succ = reinterpret_cast<qxNode *>(&list->tail);
-    node->pred = list->tailPred;
-    list->tailPred->succ = node;
-    list->tailPred = node;
-}
-
-void qxRemove(qxNode *node) {
-    node->pred->succ = node->succ;
-    node->succ->pred = node->pred;
-}
-
-qxNode *qxRemHead(qxList *list) {
-    qxNode *node = list->head;
-    if (!node->succ) return nullptr;
-    qxRemove(node);
-    return node;
-}
-
-qxNode *qxRemTail(qxList *list) {
-    qxNode *node = list->tailPred;
-    if (!node->pred) return nullptr;
-    qxRemove(node);
-    return node;
-}
-
-void qxInsert(qxList *list, qxNode *node, qxNode *after) {
-    if (!after) {
-        qxAddHead(list, node);
-        return;
-    }
-    node->succ = after->succ;
-    node->pred = after;
-    after->succ->pred = node;
-    after->succ = node;
-}
-
-void *qxNodeData(qxNode *node) { return node + 1; }
-
 // Strings and paths
 
 int qxStrCopyN(char *destination, size_t size, const char *source) {
@@ -114,13 +61,6 @@ int qxStrCopyN(char *destination, size_t size, const char *source) {
     std::memmove(destination, source, n);
     destination[n] = '\0';
     return n == len;
-}
-
-int qxStrCatN(char *destination, size_t size, const char *source) {
-    if (size == 0) return 0;
-    size_t used = strnlen(destination, size);
-    if (used == size) return 0; // not terminated within size
-    return qxStrCopyN(destination + used, size - used, source);
 }
 
 int qxAddPart(char *path, const char *name, size_t size) {
@@ -142,25 +82,6 @@ const char *qxFilePart(const char *path) {
         if (*p == '/' || *p == '\\' || *p == ':') part = p + 1;
     while (*part == '/') part++;
     return part;
-}
-
-char *qxEscapePercent(const char *text) {
-    if (!text || !*text) return nullptr;
-    size_t percents = 0, len = 0;
-    for (; text[len]; len++)
-        if (text[len] == '%') percents++;
-    if (percents == 0) return nullptr;
-    size_t bytes;
-    if (!qxAddSize(len, percents + 1, &bytes)) return nullptr;
-    char *copy = static_cast<char *>(qxAlloc(bytes, 0));
-    if (!copy) return nullptr;
-    char *out = copy;
-    for (const char *p = text; *p; p++) {
-        *out++ = *p;
-        if (*p == '%') *out++ = '%';
-    }
-    *out = '\0';
-    return copy;
 }
 
 uint32_t qxMulAdd(uint32_t a, uint32_t b, uint32_t c) { return a * b + c; }

@@ -1,25 +1,11 @@
-// Small shared facilities of the runtime: doubly linked lists, bounded
-// string copies, path joining and splitting, percent escaping, the plug-in
-// callback and capability lists, and the release of the runtime's
-// registries at shutdown.
+// Small shared facilities of the runtime: bounded string copies, path
+// joining and splitting, the plug-in callback and capability lists, and the
+// release of the runtime's registries at shutdown.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "core/vm/lua.h"
-
-struct qxNode {
-    qxNode *succ;
-    qxNode *pred;
-};
-
-// An empty list has head pointing at the tail field and tailPred at the
-// head field; the last node's successor is the tail field.
-struct qxList {
-    qxNode *head;
-    qxNode *tail; // always null
-    qxNode *tailPred;
-};
 
 // A node of a plug-in capability list.
 struct qxPluginListNode {
@@ -43,30 +29,15 @@ struct qxCallbackNode {
 
 extern "C" {
 
-void qxNewList(qxList *list);
-void qxAddHead(qxList *list, qxNode *node);
-void qxAddTail(qxList *list, qxNode *node);
-qxNode *qxRemHead(qxList *list);
-qxNode *qxRemTail(qxList *list);
-void qxRemove(qxNode *node);
-// Inserts after `after`; null inserts at the front.
-void qxInsert(qxList *list, qxNode *node, qxNode *after);
-// The data that follows a node at the start of its record.
-void *qxNodeData(qxNode *node);
 
 // Copies at most size - 1 bytes and a terminator; 1 when all of source
 // fitted, 0 when it was cut (size 0 copies nothing and returns 0).
 int qxStrCopyN(char *destination, size_t size, const char *source);
-// Appends within the total size; 1 when all of source fitted.
-int qxStrCatN(char *destination, size_t size, const char *source);
 // Joins name to path with "/" unless path is empty or ends in "/" or "\".
 // 1 on success; 0 when the result does not fit (path is left unchanged).
 int qxAddPart(char *path, const char *name, size_t size);
 // The part after the last "/", "\" or ":".
 const char *qxFilePart(const char *path);
-// A new copy (qxFree) with every "%" doubled; null for an empty text, a
-// text without "%" or no memory.
-char *qxEscapePercent(const char *text);
 uint32_t qxMulAdd(uint32_t a, uint32_t b, uint32_t c);
 
 // Appends item to a plug-in capability list: 1566 for applets older than

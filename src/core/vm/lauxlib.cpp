@@ -156,27 +156,6 @@ const char *luaL_checkfieldlstring(lua_State *L, int idx, const char *field, siz
     return s;
 }
 
-lua_Number luaL_tonumbercb(lua_State *L, int idx, int *code) {
-    lua_Number n;
-    if (!toNumberArg(L, idx, &n)) {
-        *code = ERR_NUMCALLBACK;
-        return 0;
-    }
-    *code = 0;
-    return n;
-}
-
-const char *luaL_tolstringcb(lua_State *L, int idx, size_t *len, int *code) {
-    const char *s = toStringArg(L, idx, len);
-    if (!s) {
-        *code = ERR_STRCALLBACK;
-        if (len) *len = 0;
-        return "";
-    }
-    *code = 0;
-    return s;
-}
-
 // Metatables
 
 int luaL_getmetafield(lua_State *L, int obj, const char *event) {

@@ -35,9 +35,6 @@ void luaL_checktype(lua_State *L, int narg, int t);
 // failure names the field (1189, 1247).
 lua_Number luaL_checkfieldnumber(lua_State *L, int idx, const char *field);
 const char *luaL_checkfieldlstring(lua_State *L, int idx, const char *field, size_t *len);
-// Conversions of a callback's result: *code 0, or 1190 / 1259 instead of raising.
-lua_Number luaL_tonumbercb(lua_State *L, int idx, int *code);
-const char *luaL_tolstringcb(lua_State *L, int idx, size_t *len, int *code);
 // Truncation of a script number to an int the way the argument readers do it.
 int luaL_numbertoint(lua_Number d);
 
@@ -79,9 +76,6 @@ int luaL_openlib(lua_State *L, const char *libname, const luaL_reg *l, int nup, 
 void luaL_registerconstants(lua_State *L, const qxConstantDef *rows, int user, const qxNames *names = nullptr);
 int luaL_findstring(const char *name, const char *const list[]);
 int luaL_getconstant(lua_State *L, const char *name, const char **str, lua_Number *num);
-void luaL_clearuserconstants(lua_State *L);
-void luaL_removeplatformconstants(lua_State *L);
-int luaL_isplatformname(const char *name);
 
 // Loads a chunk held whole in memory (lua_load's status).
 int luaL_loadbuffer(lua_State *L, const char *data, size_t size, const char *chunkname);
@@ -89,7 +83,6 @@ int luaL_loadbuffer(lua_State *L, const char *data, size_t size, const char *chu
 // Labels of Gosub targets.
 int luaL_findlabel(lua_State *L, const char *name);
 void luaL_setlabel(lua_State *L, const char *name, int pc);
-int luaL_addlabelref(lua_State *L, const char *name, int pc);
 
 } // extern "C"
 

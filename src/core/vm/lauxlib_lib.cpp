@@ -250,38 +250,6 @@ int luaL_getconstant(lua_State *L, const char *name, const char **str, lua_Numbe
     return 0;
 }
 
-void luaL_clearuserconstants(lua_State *L) {
-    lua_pushliteral(L, "userconstants");
-    lua_pushnil(L);
-    lua_rawset(L, LUA_REGISTRYINDEX);
-}
-
-void luaL_removeplatformconstants(lua_State *L) {
-    char key[kNameMax + 1];
-    for (const char *table : {"constants", "userconstants"}) {
-        if (!pushExistingTable(L, table)) continue;
-        for (int i = 0; kPlatformNames[i]; i++) {
-            lowerName(kPlatformNames[i], key);
-            lua_pushstring(L, key);
-            lua_pushnil(L);
-            lua_rawset(L, -3);
-        }
-        lua_pop(L, 1);
-    }
-}
-
-int luaL_isplatformname(const char *name) {
-    if (!name) return 0;
-    char key[kNameMax + 1], entry[kNameMax + 1];
-    lowerName(name, key);
-    if (std::strlen(name) > kNameMax) return 0;
-    for (int i = 0; kPlatformNames[i]; i++) {
-        lowerName(kPlatformNames[i], entry);
-        if (std::strcmp(key, entry) == 0) return 1;
-    }
-    return 0;
-}
-
 // Labels
 
 int luaL_findlabel(lua_State *L, const char *name) {
@@ -303,30 +271,6 @@ void luaL_setlabel(lua_State *L, const char *name, int pc) {
     lua_pushnumber(L, pc);
     lua_rawset(L, -3);
     lua_pop(L, 1);
-}
-
-int luaL_addlabelref(lua_State *L, const char *name, int pc) {
-    pushRegistryTable(L, "labelrefs");
-    lua_pushliteral(L, "n");
-    lua_rawget(L, -2);
-    int n = lua_type(L, -1) == LUA_TNUMBER ? static_cast<int>(lua_tonumber(L, -1)) : 0;
-    lua_pop(L, 1);
-    if (n < 0) n = 0;
-    char key[kNameMax + 1];
-    lowerName(name, key);
-    lua_newtable(L);
-    lua_pushliteral(L, "name");
-    lua_pushstring(L, key);
-    lua_rawset(L, -3);
-    lua_pushliteral(L, "pc");
-    lua_pushnumber(L, pc);
-    lua_rawset(L, -3);
-    lua_rawseti(L, -2, n);
-    lua_pushliteral(L, "n");
-    lua_pushnumber(L, n + 1);
-    lua_rawset(L, -3);
-    lua_pop(L, 1);
-    return n;
 }
 
 } // extern "C"

@@ -312,29 +312,6 @@ extern "C" int lua_getinfo(lua_State *L, const char *what, lua_Debug *ar) {
     return status;
 }
 
-extern "C" const char *lua_getlocal(lua_State *L, const lua_Debug *ar, int n) {
-    CallInfo *ci = L->base_ci + ar->i_ci;
-    if (ar->i_ci == 0 || !isLua(ci)) return nullptr;
-    const char *name = luaF_getlocalname(ci_proto(ci), n, luaG_currentpc(ci));
-    if (name) {
-        luaD_checkstack(L, 1);
-        setobj(L->top, ci->base + (n - 1));
-        L->top++;
-    }
-    return name;
-}
-
-extern "C" const char *lua_setlocal(lua_State *L, const lua_Debug *ar, int n) {
-    CallInfo *ci = L->base_ci + ar->i_ci;
-    const char *name = nullptr;
-    if (ar->i_ci != 0 && isLua(ci)) name = luaF_getlocalname(ci_proto(ci), n, luaG_currentpc(ci));
-    if (L->top > L->base) {
-        L->top--;
-        if (name && name[0] != '(') setobj(ci->base + (n - 1), L->top);
-    }
-    return name;
-}
-
 extern "C" int lua_sethook(lua_State *L, lua_Hook func, int mask, int count) {
     if (func == nullptr || mask == 0) {
         mask = 0;

@@ -161,8 +161,6 @@ const char *lua_setupvalue(lua_State *L, int funcindex, int n);
 // Debug interface
 int lua_getstack(lua_State *L, int level, lua_Debug *ar);
 int lua_getinfo(lua_State *L, const char *what, lua_Debug *ar);
-const char *lua_getlocal(lua_State *L, const lua_Debug *ar, int n);
-const char *lua_setlocal(lua_State *L, const lua_Debug *ar, int n);
 int lua_sethook(lua_State *L, lua_Hook func, int mask, int count);
 lua_Hook lua_gethook(lua_State *L);
 int lua_gethookmask(lua_State *L);

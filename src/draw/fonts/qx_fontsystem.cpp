@@ -47,9 +47,10 @@ int openFailed(const char *name, int32_t size) {
 }
 
 uint32_t readBE32(qxFileHandle *f, bool *ok) {
-    uint8_t b[4];
-    *ok = *ok && qxRead(f, b, 4) == 4;
-    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    const uint32_t v = qxReadBE32(f);
+    // The font data follows the word: an end of file here is a short file.
+    *ok = *ok && !qxEOF(f);
+    return v;
 }
 
 // The chunk name of what follows a linked font's flags word (and the block
