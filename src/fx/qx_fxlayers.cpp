@@ -20,6 +20,7 @@
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_displayopts.h"
+#include "objects/qx_output.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -453,13 +454,68 @@ void layerVisible(qxLayer *layer)
     if (ownerOf(layer)) layer->hidden = 0, layer->queued = 0;
 }
 
-// A changed rectangle of a real-time layer: recomposed from the BGPic and
+// A visible layer above that overlaps this one.
+bool shownAbove(const qxLayer *layer)
+{
+    const qxLayerData *d = layer->onscreen;
+    for (const qxLayer *l = layer->next; l; l = l->next) {
+        if (l->type == QX_TYPE_NOOBJECT || l->hidden) continue;
+        int32_t x, y, w, h;
+        qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
+        if (qxRectsOverlapWH(d->left, d->top, d->dwidth, d->dheight, x, y, w, h)) return true;
+    }
+    return false;
+}
+
+// A frame of a plain opaque layer that nothing covers is what the layer
+// bitmap holds: it goes into the work bitmap and the window as it is,
+// without composing the BGPic and the layers below (which it hides
+// wholly). False when the frame needs the composition.
+bool showDirect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+                int32_t h, int32_t bitmapWidth, int32_t bitmapHeight, qxBitMap *mask, qxBitMap *alpha,
+                uint32_t flags)
+{
+    qxLayer *l = fx->layer;
+    const qxLayerData *d = l->onscreen;
+    if ((flags & 4) || mask || alpha || !bitmap || d->clip || l->hidden || l->transparency || l->imagefade ||
+        qxHasActiveFilters(&l->filters) || d->filtbitmap)
+        return false;
+    qxDisplay *disp = qxCurrentDisplay;
+    qxBGPic *b = ownerOf(l);
+    if (!disp || !b || disp->bgpic != b || b->sprites || qxLayerScaling(disp) || shownAbove(l)) return false;
+    // The layer must show this very bitmap, unmasked, from its corner, at
+    // the place the rectangle says.
+    qxBitMap *shown = nullptr, *shownMask = nullptr, *shownAlpha = nullptr;
+    int32_t ox = 0, oy = 0;
+    if (qxGetLayerImage(fx->L, l, &shown, &shownMask, &shownAlpha, &ox, &oy) || shown != bitmap || shownMask ||
+        shownAlpha || ox || oy || int64_t(dx) - sx != d->left || int64_t(dy) - sy != d->top)
+        return false;
+    qxBitMap *work = qxDisplayWorkBitmap(disp, 1);
+    if (!work) return false;
+    // What the composition would cover: the layer, the bitmap, the BGPic
+    // and the work bitmap.
+    int32_t x = dx, y = dy;
+    if (!qxIntersectRect(&x, &y, &w, &h, d->left, d->top, d->dwidth, d->dheight) ||
+        !qxIntersectRect(&x, &y, &w, &h, d->left, d->top, bitmapWidth, bitmapHeight) ||
+        !qxIntersectRect(&x, &y, &w, &h, 0, 0, b->width, b->height) ||
+        !qxIntersectRect(&x, &y, &w, &h, 0, 0, int32_t(work->width), int32_t(work->height)))
+        return true;
+    qxBltBitMapDirect(bitmap, x - d->left, y - d->top, work, x, y, w, h);
+    qxPutToWindow(disp, work, x, y, w, h);
+    return true;
+}
+
+// A changed rectangle of a real-time layer: put straight from the layer's
+// bitmap when nothing else shows there, else recomposed from the BGPic and
 // every layer, so the layers above stay on top.
-void showRect(qxTransitionFX *fx, qxBitMap *, int32_t, int32_t, int32_t dx, int32_t dy, int32_t w, int32_t h,
-              int32_t, int32_t, qxBitMap *, qxBitMap *, uint32_t)
+void showRect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w,
+              int32_t h, int32_t bitmapWidth, int32_t bitmapHeight, qxBitMap *mask, qxBitMap *alpha, uint32_t flags)
 {
     qxLayer *l = fx->layer;
     if (!l || !ownerOf(l)) return;
+    if (!(l->shadow || l->border || isTransformed(l)) &&
+        showDirect(fx, bitmap, sx, sy, dx, dy, w, h, bitmapWidth, bitmapHeight, mask, alpha, flags))
+        return;
     if (l->shadow || l->border || isTransformed(l)) {
         qxLayerScreenRect(l, l->onscreen, &dx, &dy, &w, &h);
         dropStyleCache(l);
