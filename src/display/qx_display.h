@@ -54,6 +54,10 @@ extern qxDisplayFillHooks qxDisplayFill;
 // Ends a Select redirect of the display (output back to its BGPic);
 // filled by the image objects. NULL: nothing to end.
 extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
+// The output record of a redirect that survives switching displays (double
+// buffering, and a selection made meanwhile); filled by the image objects.
+// NULL, or a NULL answer: none.
+extern qxBGPic *(*qxKeptDisplayRedirect)(qxDisplay *display);
 // Frees a display with the refusals of FreeDisplay (1346, 1380, 1504,
 // 1455; none while the library closes); the
 // window is closed first. L may be NULL when no references are held.

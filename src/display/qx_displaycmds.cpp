@@ -1346,13 +1346,19 @@ int cmdSelectDisplay(lua_State *L)
         return r;
     const bool noFocus = lua_gettop(L) >= 2 && !lua_isnil(L, 2) && luaL_checknumber(L, 2) != 0;
     qxDisplay *old = qxCurrentDisplay;
-    // Drawing redirected on the display left goes back to its BGPic.
-    if (old && old != d && old->targetType != 21 && !old->doubleBuffer && qxEndDisplayRedirect)
+    auto kept = [](qxDisplay *x) { return qxKeptDisplayRedirect ? qxKeptDisplayRedirect(x) : nullptr; };
+    // Drawing redirected on the display left goes back to its BGPic, unless
+    // it double buffers (a selection made meanwhile lasts until EndSelect).
+    if (old && old != d && old->targetType != 21 && !old->doubleBuffer && !kept(old) && qxEndDisplayRedirect)
         if (int r = qxEndDisplayRedirect(L, old, 0))
             return r;
     qxCurrentDisplay = d;
-    if (old != d && d->targetType == 21 && !d->doubleBuffer)
-        qxCurrentOutput = d->bgpic;
+    if (old != d) {
+        if (d->targetType == 21 && !d->doubleBuffer)
+            qxCurrentOutput = d->bgpic;
+        else if (qxBGPic *record = kept(d))
+            qxCurrentOutput = record;
+    }
     if (d->state == QX_DISPSTATE_OPEN && !noFocus)
         qxDispActivate(d, 1);
     return 0;

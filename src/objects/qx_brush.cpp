@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "objects/qx_objectuse.h"
+#include "objects/qx_selection.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bitmaptransform.h"
 #include "objects/qx_picsource.h"
@@ -214,7 +215,7 @@ void qxUnlinkBrushRecord(lua_State *L, qxBrush *brush)
 
 int qxFreeBrush(lua_State *L, qxObjectRef ref, int strict)
 {
-    if (qxIsCurrentOutputObject(QX_TYPE_BRUSH, ref))
+    if (qxIsSelectedObject(QX_TYPE_BRUSH, ref))
         return ERR_MODIFYABR;
     qxBrush *b = nullptr;
     if (int r = qxFindBrush(L, ref, &b, QX_FIND_MODIFY | QX_FIND_NOCOPY | QX_FIND_HARDWARE))

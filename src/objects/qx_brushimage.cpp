@@ -28,6 +28,7 @@
 #include "objects/qx_brushinternal.h"
 #include "objects/qx_objargs.h"
 #include "objects/qx_objectuse.h"
+#include "objects/qx_selection.h"
 #include "objects/qx_picsource.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
@@ -42,7 +43,7 @@ qxBrushSourceEntry sources[QX_BRUSHSOURCE_SLOTS];
 // Rules 2 and 3 of every modifying command.
 int findForModify(lua_State *L, qxObjectRef ref, qxBrush **out, uint32_t flags = QX_FIND_MODIFY | QX_FIND_NOVECTOR)
 {
-    if (qxIsCurrentOutputObject(QX_TYPE_BRUSH, ref))
+    if (qxIsSelectedObject(QX_TYPE_BRUSH, ref))
         return ERR_MODIFYABR;
     if (int r = qxFindBrush(L, ref, out, flags))
         return r;

@@ -36,6 +36,7 @@ extern "C" void qxLinkObjects(void)
     qxGraphicsResetDrawTags = qxResetDrawTagTemplates;
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
+    qxKeptDisplayRedirect = qxKeptOutputRecord;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxPlaneSources.brush = brushImage;

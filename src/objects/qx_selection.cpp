@@ -107,6 +107,25 @@ int qxOutputIsBrush(const qxDisplay *d, qxObjectRef ref)
     return d && d == qxCurrentDisplay && qxIsCurrentOutputObject(QX_TYPE_BRUSH, ref);
 }
 
+int qxIsSelectedObject(uint32_t type, qxObjectRef ref)
+{
+    if (qxIsCurrentOutputObject(type, ref)) return 1;
+    // A selection made while double buffering outlives a switch to another display.
+    for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next)) {
+        const qxOutputState *s = d == qxCurrentDisplay ? nullptr : qxOutputOf(d, 0);
+        if (s && (d->targetType == QX_OUT_BRUSH || d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_ALPHA) &&
+            s->record.selectedType == type && sameRef(s->record.selectedRef, ref))
+            return 1;
+    }
+    return 0;
+}
+
+qxBGPic *qxKeptOutputRecord(qxDisplay *d)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    return s && (d->doubleBuffer || s->nested) ? &s->record : nullptr;
+}
+
 int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target, uint32_t frame, uint32_t mode,
                    uint32_t combo)
 {

@@ -39,6 +39,13 @@ int qxPrepareOutputTarget(lua_State *L);
 int qxDisplayBGPicCore(lua_State *L, qxDisplay *display, int keepRects);
 // 1 when output goes to a brush, mask or alpha channel that is this brush.
 int qxOutputIsBrush(const qxDisplay *display, qxObjectRef ref);
+// 1 when the current output, or a selection another display keeps, is
+// this object (selected type and identifier).
+int qxIsSelectedObject(uint32_t type, qxObjectRef ref);
+// The output record of a display that double buffers (with or without a
+// selection made meanwhile), else NULL: such a redirect survives switching
+// displays.
+qxBGPic *qxKeptOutputRecord(qxDisplay *display);
 
 int qxCmdSelectBrush(lua_State *L);
 int qxCmdSelectMask(lua_State *L);
