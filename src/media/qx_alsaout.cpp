@@ -362,12 +362,46 @@ bool feedModule(qxChannel *c)
     return wrote;
 }
 
+// A paused video's sound: what the PCM holds is dropped once, so that the
+// sound stops at once, and silence keeps the channel running while the FIFO
+// keeps what is to follow. True while held.
+bool feedHeldVideo(qxChannel *c, bool *wrote)
+{
+    auto *f = static_cast<qxVideoSoundFifo *>(c->video);
+    const bool held = f->held.load(std::memory_order_acquire);
+    if (!held) {
+        f->heldSeen = 0;
+        return false;
+    }
+    if (!f->heldSeen) {
+        f->heldSeen = 1;
+        if (!c->instant && c->framesWritten) {
+            auto *pcm = static_cast<snd_pcm_t *>(c->pcm);
+            ALSA(snd_pcm_drop)(pcm);
+            ALSA(snd_pcm_prepare)(pcm);
+        }
+    }
+    // 20 ms ahead at most, so that the sound follows closely on a resume.
+    static const uint8_t silence[4096] = {};
+    const double room = std::max(0.0, 0.020 - secondsAhead(c)) * c->pcmRate;
+    const uint32_t frames = std::min<uint32_t>(uint32_t(room), sizeof silence / f->frameBytes);
+    uint32_t n = frames ? writeFrames(c, silence, uint32_t(pacedBudget(c, frames))) : 0;
+    if (n) noteWritten(c, n);
+    *wrote = n > 0;
+    return true;
+}
+
 // Writes what the video sound FIFO holds and removes it from the front.
 bool feedVideo(qxChannel *c)
 {
     auto *f = static_cast<qxVideoSoundFifo *>(c->video);
     if (!c->framesWritten) qxGetSysTime(&c->startTime);
+    if (bool wrote; feedHeldVideo(c, &wrote)) return wrote;
     pthread_mutex_lock(&f->mutex);
+    if (f->held.load(std::memory_order_relaxed)) {
+        pthread_mutex_unlock(&f->mutex); // held just now: the next pass writes silence
+        return false;
+    }
     uint32_t n = writeFrames(c, f->data, uint32_t(pacedBudget(c, f->fill / f->frameBytes)));
     if (n) noteWritten(c, n);
     uint32_t bytes = n * f->frameBytes;

@@ -77,6 +77,7 @@ struct qxVideo {
     std::atomic<uint32_t> shown, dropped; // pictures shown and dropped since the start
     qxObjectRef owner;      // posted with the end event
     void (*onEnd)(qxVideo *); // sets the owner's state to 4
+    std::mutex endMutex;    // the end report against a pause or seek deciding on ended
     int failures;           // decoder failures in a row
     qxVideoPacketQueue videoQueue, audioQueue;
     // Picture queue, guarded by pictureMutex.
@@ -94,6 +95,7 @@ struct qxVideo {
     std::atomic<double> predicted; // presentation time of the picture after the last decoded
     std::atomic<double> shownTime, offset, soundClock, skipFactor, endPosition;
     std::atomic<uint32_t> pendingSound; // decoded sound bytes not yet in the FIFO
+    std::atomic<double> pausedClock; // the clock while paused
     double skipCounter, pausedAt;
     uint32_t shownFrame;
     // Test and benchmark seams: a sink that shows each due picture instead
@@ -156,13 +158,16 @@ int qxVideoStart(qxVideo *v);
 // Stops the threads; the decoder is left at the picture after the one shown.
 void qxVideoStop(qxVideo *v);
 // Pause and resume wait at most 2 s for the threads' acknowledgements.
-void qxVideoPause(qxVideo *v);
+// Pause gives 1, and leaves the player as it was, when its end has been
+// reported; else 0.
+int qxVideoPause(qxVideo *v);
 void qxVideoResume(qxVideo *v);
 // A new position and displayed size (0: the video's own); a paused video
 // shows its still picture there.
 void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t width, uint32_t height, uint32_t smooth);
 // While playing: the reader jumps to frame and the queues are flushed.
-void qxVideoSeekPlaying(qxVideo *v, uint32_t frame);
+// 1 when the end had been reported before the jump: the player plays again.
+int qxVideoSeekPlaying(qxVideo *v, uint32_t frame);
 // Positions the decoder so that the next packet is frame's.
 void qxVideoSeekDecoder(qxVideo *v, uint32_t frame);
 // The master clock in seconds: the sound's when it plays, else the wall's.

@@ -897,7 +897,11 @@ extern "C" int qxOpenVideoLib(lua_State *L)
 extern "C" int qxPauseVideo(qxVideoObject *o)
 {
     if (o->state != 1) return ERR_VIDNOTPLAYING;
-    qxVideoPause(o->player);
+    // The end came first: the video stays ended, which is not playing.
+    if (qxVideoPause(o->player)) {
+        o->state = 4;
+        return ERR_VIDNOTPLAYING;
+    }
     o->state = 2;
     return 0;
 }
@@ -914,8 +918,9 @@ extern "C" int qxSeekVideo(qxVideoObject *o, double frame)
 {
     if (!o->seekable) return ERR_SEEKFORMAT;
     if (!(frame >= 0 && frame <= double(o->frames) - 1)) return ERR_SEEKRANGE;
-    if (o->state == 1 || o->state == 2) {
-        qxVideoSeekPlaying(o->player, uint32_t(frame));
+    if (const uint32_t was = o->state; was == 1 || was == 2) {
+        // An end reported just before the jump is over: the video plays on.
+        if (qxVideoSeekPlaying(o->player, uint32_t(frame))) o->state = was;
         return 0;
     }
     if (o->state == 4) qxStopVideoObject(o);

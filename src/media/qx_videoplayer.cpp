@@ -271,8 +271,11 @@ void *audioMain(void *arg)
     const bool native = !qxAudioAdapter.plugin;
     while (!v->stop.load()) {
         qxVideoQueued item;
-        if (v->pauseReq.load() || !take(v, v->audioQueue, &item)) {
-            if (v->pauseReq.load()) usleep(10000);
+        if (v->pauseReq.load()) {
+            usleep(10000); // the held output needs no silence
+            continue;
+        }
+        if (!take(v, v->audioQueue, &item)) {
             if (native && v->fifo.started.load(std::memory_order_acquire)) {
                 pthread_mutex_lock(&v->fifo.mutex);
                 const bool empty = !v->fifo.fill;
@@ -302,6 +305,7 @@ void *audioMain(void *arg)
 
 void reportEnd(qxVideo *v)
 {
+    std::lock_guard lock(v->endMutex);
     if (v->ended.load()) return;
     qxPostThreadEvent(QX_THREADEVENT_VIDEO_END, v->owner, 0, 1, 0, 1);
     v->endPosition = qxVideoClock(v) * 1000;
@@ -410,6 +414,7 @@ void freePictures(qxVideo *v)
 extern "C" double qxVideoClock(qxVideo *v)
 {
     if (!v->soundOn) return noSoundClock(v);
+    if (v->pauseReq.load()) return v->pausedClock.load();
     uint32_t fill;
     pthread_mutex_lock(&v->fifo.mutex);
     fill = v->fifo.fill;
@@ -532,15 +537,29 @@ extern "C" void qxVideoStop(qxVideo *v)
     else v->position = v->frames;
 }
 
-extern "C" void qxVideoPause(qxVideo *v)
+extern "C" int qxVideoPause(qxVideo *v)
 {
-    if (!v->threadRunning || v->pauseReq.load()) return;
+    if (!v->threadRunning || v->pauseReq.load()) return v->ended.load();
     v->readerAck = v->serverAck = v->refreshAck = 0;
     v->pausedAt = wallNow();
+    // The sound stops where it stands and the clock with it.
+    if (v->soundOn) qxVideoFifoHold(&v->fifo, 1);
+    v->pausedClock = qxVideoClock(v);
     v->pauseReq = 1;
     waitAcks(v);
+    {
+        // An end reported meanwhile stands: the player is not paused.
+        std::lock_guard lock(v->endMutex);
+        if (v->ended.load()) {
+            v->pauseReq = 0;
+            if (v->soundOn) qxVideoFifoHold(&v->fifo, 0);
+            signalAll(v);
+            return 1;
+        }
+    }
     // A picture queued before the pause must not cover the still.
     qxVideoDropFrames(v);
+    return 0;
 }
 
 extern "C" void qxVideoResume(qxVideo *v)
@@ -554,6 +573,7 @@ extern "C" void qxVideoResume(qxVideo *v)
     v->lastShownWall += shift;
     v->offset = v->shownTime.load() - now;
     v->pauseReq = 0;
+    if (v->soundOn) qxVideoFifoHold(&v->fifo, 0);
     v->readerAck = v->serverAck = v->refreshAck = 0;
     signalAll(v);
 }
@@ -575,12 +595,13 @@ extern "C" void qxVideoMoveResize(qxVideo *v, int32_t x, int32_t y, uint32_t wid
         qxVideoDeliverPicture(v, v->still, v->stillWidth + 64, v->stillWidth, v->stillHeight);
 }
 
-extern "C" void qxVideoSeekPlaying(qxVideo *v, uint32_t frame)
+extern "C" int qxVideoSeekPlaying(qxVideo *v, uint32_t frame)
 {
     v->seekFrame = frame;
     v->seekReq = 1;
     // The reader takes the request within 10 ms; then the stream has not
     // ended any more and a new end is reported.
     for (int i = 0; i < 2000 && v->seekReq.load() && v->threadRunning; i++) usleep(1000);
-    v->ended = 0;
+    std::lock_guard lock(v->endMutex);
+    return v->ended.exchange(0);
 }

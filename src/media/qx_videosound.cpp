@@ -44,6 +44,8 @@ int qxVideoFifoInit(qxVideoSoundFifo *f, uint32_t chunkBytes, uint32_t channels,
 {
     f->started.store(0);
     f->stopped.store(0);
+    f->held.store(0);
+    f->heldSeen = 0;
     f->server = nullptr;
     f->fill = 0;
     f->frameBytes = channels == 2 ? 4 : 2;
@@ -107,12 +109,20 @@ uint32_t qxVideoFifoDrain(qxVideoSoundFifo *f, uint8_t *out, uint32_t bytes)
 {
     if (!f->started.load(std::memory_order_acquire)) return 0;
     FifoLock lock(f);
+    if (f->held.load(std::memory_order_relaxed)) return 0;
     uint32_t n = std::min(bytes, f->fill);
     n -= n % f->frameBytes;
     std::memcpy(out, f->data, n);
     std::memmove(f->data, f->data + n, f->fill - n);
     f->fill -= n;
     return n;
+}
+
+void qxVideoFifoHold(qxVideoSoundFifo *f, int hold)
+{
+    if (!f->data) return;
+    FifoLock lock(f);
+    f->held.store(hold ? 1 : 0, std::memory_order_release);
 }
 
 int qxVideoSoundOpen(qxVideoSoundFifo *f, void *video, qxObjectRef id, int index, uint32_t volume,

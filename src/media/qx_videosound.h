@@ -14,6 +14,8 @@ constexpr uint32_t QX_VIDEOSOUND_STORE = 384000;
 struct qxVideoSoundFifo {
     std::atomic<uint32_t> started;
     std::atomic<uint32_t> stopped;
+    std::atomic<uint32_t> held; // paused: the output takes nothing, set under mutex
+    uint32_t heldSeen;          // the native mixer has flushed its PCM for the hold
     pthread_mutex_t mutex;
     qxThreadRecord *server; // the video's audio thread, when it has one
     uint8_t *data;          // QX_VIDEOSOUND_STORE bytes
@@ -35,13 +37,16 @@ void qxVideoFifoRelease(qxVideoSoundFifo *f);
 // Appends a decoded chunk, waiting in 1 ms steps for room; the first bytes
 // start the channel. 0, 1 when a stop was asked for, or an error code.
 int qxVideoFifoAppend(qxVideoSoundFifo *f, const void *data, uint32_t bytes);
-// Moves up to bytes (whole frames) from the front to out; the bytes moved.
+// Moves up to bytes (whole frames) from the front to out; the bytes moved
+// (none while held).
 uint32_t qxVideoFifoDrain(qxVideoSoundFifo *f, uint8_t *out, uint32_t bytes);
 
 // The video's sound channel: kind 7 on channel index (-1 any) with the
 // video's volume; natively a PCM for 16-bit signed data. The FIFO is set up.
 int qxVideoSoundOpen(qxVideoSoundFifo *f, void *video, qxObjectRef id, int index, uint32_t volume,
                      uint32_t channels, uint32_t rate, uint32_t chunkBytes);
+// Holds or releases the output: while held nothing leaves the FIFO.
+void qxVideoFifoHold(qxVideoSoundFifo *f, int hold);
 // Stops the sound: frees the adapter channel or closes the PCM, zeroes the
 // channel and releases the FIFO.
 void qxVideoSoundClose(qxVideoSoundFifo *f);
