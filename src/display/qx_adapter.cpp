@@ -86,8 +86,8 @@ int qxInstallDisplayAdapter(qxPluginInfo *info, uint32_t flags, const qxHostTag 
         return ERR_WRONGUSAGE;
     if (!qxAdapterInstallOpen())
         return ERR_SETADAPTER; // before start-up makes the declared objects
-    if (qxDisplayAdapter && qxDisplayAdapter != info &&
-        (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_EXCLUSIVE))
+    // An exclusive adapter stays as it is, even for its own plug-in.
+    if (qxDisplayAdapter && (qxDisplayAdapter->displayAdapterFlags & QX_ADAPTER_EXCLUSIVE))
         return ERR_SETADAPTER;
     // An open window belongs to whoever opened it and cannot change hands.
     for (qxDisplay *d = qxDisplays; d && qxDisplayAdapter != info; d = nextOf(d))

@@ -330,8 +330,8 @@ int qxInstallRequesterAdapter(qxPluginInfo *info, uint32_t flags)
         return ERR_WRONGUSAGE;
     if (!qxAdapterInstallOpen())
         return ERR_SETADAPTER; // before start-up makes the declared objects
-    if (qxRequesterAdapter && qxRequesterAdapter != info &&
-        (qxRequesterAdapter->requesterAdapterFlags & QX_REQADAPTER_EXCLUSIVE))
+    // An exclusive adapter stays as it is, even for its own plug-in.
+    if (qxRequesterAdapter && (qxRequesterAdapter->requesterAdapterFlags & QX_REQADAPTER_EXCLUSIVE))
         return ERR_SETADAPTER;
     info->requesterAdapterFlags = flags;
     qxRequesterAdapter = info;

@@ -150,6 +150,7 @@ TEST(RequesterAdapter, Installation)
     EXPECT_EQ(qxInstallRequesterAdapter(&b, QX_REQADAPTER_EXCLUSIVE), 0); // a was not exclusive
     EXPECT_EQ(qxRequesterAdapter, &b);
     EXPECT_EQ(qxInstallRequesterAdapter(&a, 0), ERR_SETADAPTER);
+    EXPECT_EQ(qxInstallRequesterAdapter(&b, QX_REQADAPTER_EXCLUSIVE), ERR_SETADAPTER); // nor itself again
     qxRequesterAdapter = nullptr;
     qxSetTag(QX_TAG_STORED, 0);
 }
