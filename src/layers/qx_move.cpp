@@ -143,31 +143,46 @@ void advanceFrame(qxMoveState *s)
     setTime(&s->nexttime, now + std::max(s->delay, 0));
 }
 
-// Builds the path: for each major coordinate from lo to hi the minor
-// coordinate on the line from the start to the end, rounded to the nearest
-// pixel; BOUNCE and DAMPED continue the line past the end.
+// Builds the path: a Bresenham walk from the end with the smaller major
+// coordinate to the other, one minor coordinate per major pixel. BOUNCE
+// and DAMPED go on past the larger end with the same slope; the minor steps
+// near the end of that extension are counted and the whole path is moved
+// back by them, as the index starts further in (BOUNCE) or runs from the
+// extended end (reversed moves).
 int buildPath(qxMoveState *s)
 {
     const int64_t a0 = s->yaxis ? s->y : s->x, b0 = s->yaxis ? s->x : s->y;
     const int64_t a1 = s->yaxis ? s->targety : s->targetx, b1 = s->yaxis ? s->targetx : s->targety;
-    const int64_t da = a1 - a0, db = b1 - b0;
-    int64_t extension = 0;
-    if (s->fx == QX_MOVE_BOUNCE) extension = 24 * int64_t(s->bounceunit);
-    else if (s->fx == QX_MOVE_DAMPED) extension = 8 * int64_t(s->bounceunit);
-    const int64_t lo = std::min(a0, a1) - (s->reverse ? extension : 0);
-    const int64_t hi = std::max(a0, a1) + (s->reverse ? 0 : extension);
-    const int64_t length = hi - lo + 1;
+    const bool fromEnd = a1 < a0;
+    const int64_t lowA = fromEnd ? a1 : a0, lowB = fromEnd ? b1 : b0;
+    const int64_t highA = fromEnd ? a0 : a1, highB = fromEnd ? b0 : b1;
+    const int64_t u = s->bounceunit;
+    int64_t extension = 0, mark = 0;
+    if (s->fx == QX_MOVE_BOUNCE) extension = 24 * u, mark = s->reverse ? -16 : -8;
+    else if (s->fx == QX_MOVE_DAMPED) extension = 8 * u, mark = s->reverse ? -8 : 0;
+    const int64_t dmajor = highA - lowA, dminor = std::llabs(highB - lowB), dir = highB < lowB ? -1 : 1;
+    const int64_t length = dmajor + extension + 1;
     if (length > kMaxPath) return ERR_MEM;
     s->path = static_cast<int32_t *>(std::malloc(size_t(length) * sizeof(int32_t)));
     if (!s->path) return ERR_MEM;
     s->pathlength = int32_t(length);
-    const int64_t den = da < 0 ? -da : da, sgn = da < 0 ? -1 : 1;
+    const int64_t counted = highA + extension + u * mark;
+    int64_t minor = lowB, error = 2 * dminor - dmajor, steps = 0;
     for (int64_t i = 0; i < length; i++) {
-        const int64_t n = (lo + i - a0) * db * sgn; // below 2^26 * 2^33
-        const int64_t q = n >= 0 ? (2 * n + den) / (2 * den) : -((2 * -n + den) / (2 * den));
-        s->path[i] = clamp32(b0 + q);
+        s->path[i] = clamp32(minor);
+        if (i == length - 1) break;
+        if (error >= 0) {
+            minor += dir, error += 2 * (dminor - dmajor);
+            if (extension && lowA + i >= counted) steps++;
+        } else {
+            error += 2 * dminor;
+        }
     }
-    s->pathindex = int32_t(a0 - lo);
+    if (steps)
+        for (int64_t i = 0; i < length; i++) s->path[i] = clamp32(int64_t(s->path[i]) - dir * steps);
+    int64_t index = s->reverse ? length - 1 : 0;
+    if (s->fx == QX_MOVE_BOUNCE) index += s->reverse ? -8 * u : 8 * u;
+    s->pathindex = int32_t(std::clamp<int64_t>(index, 0, length - 1));
     return 0;
 }
 
@@ -217,6 +232,7 @@ bool pathStep(qxMoveState *s)
     const int64_t target = s->yaxis ? s->targety : s->targetx;
     const int64_t sign = s->reverse ? -1 : 1; // toward the target at first
     const int64_t u = s->bounceunit;
+    const int64_t moved = s->step; // the path index follows this frame's step
     int64_t m = int64_t(major) + s->step;
     if (s->fx == QX_MOVE_SMOOTHOUT && s->phase == 0 &&
         (sign > 0 ? m > target - s->slowdistance : m < target + s->slowdistance)) {
@@ -264,11 +280,7 @@ bool pathStep(qxMoveState *s)
         minorOf(s) = s->yaxis ? s->targetx : s->targety;
         return true;
     }
-    const int64_t lo = std::min<int64_t>(s->yaxis ? s->y1 : s->x1, target) -
-                       (s->reverse && (s->fx == QX_MOVE_BOUNCE || s->fx == QX_MOVE_DAMPED)
-                            ? (s->fx == QX_MOVE_BOUNCE ? 24 : 8) * u
-                            : 0);
-    s->pathindex = int32_t(std::clamp<int64_t>(m - lo, 0, s->pathlength - 1));
+    s->pathindex = int32_t(std::clamp<int64_t>(int64_t(s->pathindex) + moved, 0, s->pathlength - 1));
     minorOf(s) = s->path[s->pathindex];
     return false;
 }
