@@ -931,7 +931,8 @@ extern "C" int qxSeekVideo(qxVideoObject *o, double frame)
 
 extern "C" void qxSetVideoVolume(qxVideoObject *o, double volume)
 {
-    o->volume = uint32_t(std::clamp(volume, 0.0, 64.0));
+    // A volume that is no number is clamped as a low one: silence.
+    o->volume = std::isnan(volume) ? 0 : uint32_t(std::clamp(volume, 0.0, 64.0));
     qxVideoSetVolume(o->player, o->volume);
 }
 

@@ -158,14 +158,33 @@ TEST(VideoFrames, YuvModelEveryLayout)
 
 TEST(VideoFrames, ScaledRowsStayInsideThePlanes)
 {
-    // Odd sizes whose single-precision row sums drift: every read must stay
-    // inside exactly-sized planes (the sanitizer watches).
-    for (auto [sw, sh, dw, dh] : {std::tuple{7, 7, 3, 10}, {3, 999, 5, 1000}, {1, 1, 9, 9}, {641, 479, 1000, 977}}) {
-        std::vector<uint8_t> Y(size_t(sw * sh), 16), U(size_t(((sw + 1) / 2) * ((sh + 1) / 2)), 128), V(U.size(), 128);
+    // Odd sizes whose single-precision row sums drift: every read stays
+    // inside exactly-sized planes (the sanitizer watches), and each pixel
+    // comes from the sample the nearest-neighbour rule picks: a 16.16 column
+    // step in single precision, chroma at half the luma column and row.
+    std::mt19937 rng(14);
+    for (auto [sw, sh, dw, dh] : {std::tuple{7, 7, 3, 10}, {3, 999, 5, 1000}, {1, 1, 9, 9}, {641, 479, 1000, 977}, {640, 480, 213, 160}}) {
+        const int cw = (sw + 1) / 2, ch = (sh + 1) / 2;
+        std::vector<uint8_t> Y(size_t(sw * sh)), U(size_t(cw * ch)), V(U.size());
+        for (auto *plane : {&Y, &U, &V})
+            for (auto &v : *plane) v = uint8_t(rng());
         std::vector<uint32_t> out(size_t(dw * dh), 1);
-        qxVideoFrameRecord r{{Y.data(), U.data(), V.data()}, {sw, (sw + 1) / 2, (sw + 1) / 2}, out.data(), sw, sh, dw, dh, dw, 10, 4};
+        qxVideoFrameRecord r{{Y.data(), U.data(), V.data()}, {sw, cw, cw}, out.data(), sw, sh, dw, dh, dw, 10, 4};
         qxVideoFrameConvert(&r);
-        EXPECT_EQ(out, std::vector<uint32_t>(size_t(dw * dh), 0));
+        const int64_t step = int64_t(float(sw) / float(dw) * 65536.0f);
+        float rowSum = 0;
+        int wrong = 0;
+        for (int y = 0; y < dh; ++y, rowSum += float(sh) / float(dh)) {
+            const int sy = std::min(int(rowSum), sh - 1);
+            for (int x = 0; x < dw; ++x) {
+                const int lx = int(std::min<int64_t>(int64_t(x) * step >> 16, sw - 1));
+                const int cx = int(std::min<int64_t>(int64_t(x) * step >> 17, cw - 1));
+                const uint32_t want = qxYuvToRgb(Y[size_t(sy * sw + lx)], U[size_t((sy >> 1) * cw + cx)], V[size_t((sy >> 1) * cw + cx)]);
+                if (out[size_t(y * dw + x)] != want && wrong++ < 3)
+                    ADD_FAILURE() << sw << "x" << sh << " to " << dw << "x" << dh << " at " << x << "," << y;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
     }
 }
 
