@@ -395,6 +395,9 @@ int cmdTextOut(lua_State *L)
     qxInitTransformOptions(&opts);
     qxInitObjectStyle(&style);
     const bool withOptions = lua_istable(L, 4);
+    // Plain text goes straight onto the output, clipped only by it.
+    if (!layers && !withOptions)
+        if (int r = qxDrawPlainText(&rq, x, y); r >= 0) return r;
     qxTextRequest drawn = rq;
     if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;

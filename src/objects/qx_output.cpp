@@ -234,6 +234,28 @@ uint32_t qxMergeRects(qxRectI *r, uint32_t n)
     return k;
 }
 
+qxBitMap *qxDirectOutputBitmap(int32_t *w, int32_t *h)
+{
+    *w = *h = 0;
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || d->clipRegion || d->doubleBuffer || qxSelectMode != QX_SELMODE_NORMAL) return nullptr;
+    if (d->targetType != QX_OUT_DISPLAY && d->targetType != QX_OUT_BRUSH) return nullptr;
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (d->targetType == QX_OUT_BRUSH && (!s || s->hardware || s->mask || s->alpha)) return nullptr;
+    return qxOutputBitmap(d, w, h);
+}
+
+void qxDirectOutputDrawn(qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || w <= 0 || h <= 0) return;
+    if (d->targetType != QX_OUT_DISPLAY) {
+        if (qxOutputState *s = qxOutputOf(d, 0)) s->record.modified = 1;
+        return;
+    }
+    showRect(d, bm, x, y, w, h);
+}
+
 void qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t w, int32_t h,
                     int32_t ow, int32_t oh, qxBitMap *mask, qxBitMap *alpha)
 {

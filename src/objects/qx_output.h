@@ -83,6 +83,13 @@ uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill);
 void qxPutToWindow(qxDisplay *display, qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
 // Adds a rectangle to the double buffer's dirty list (full: dropped).
 void qxAddDirtyRect(qxDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// The bitmap plain drawing may paint into directly: the display's shown
+// picture or a selected brush, with no clip region, double buffer, layers
+// or mask and alpha plane to keep alike; NULL otherwise.
+qxBitMap *qxDirectOutputBitmap(int32_t *width, int32_t *height);
+// After painting into that bitmap: the brush counts as changed, a display
+// shows the rectangle.
+void qxDirectOutputDrawn(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
 // Puts an object with its mask or alpha onto the current output and shows
 // what changed on screen.
 void qxBlitToOutput(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t width,

@@ -279,4 +279,8 @@ int qxFtDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, i
                  size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour);
 int qxBitmapFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
                          size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour);
+// Draws by the handle's kind (none: "topaz"); colour -1 writes coverage
+// only. 0 or an error code.
+int qxFontDrawText(qxFontHandle *handle, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
+                   size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour);
 }

@@ -313,6 +313,20 @@ extern "C" int qxFontMeasureText(qxFontHandle *h, const char *text, size_t lengt
     }
 }
 
+extern "C" int qxFontDrawText(qxFontHandle *h, const qxGlyphTarget *target, int32_t x, int32_t y, const char *text,
+                              size_t length, uint32_t style, int encoding, const qxGlyphClip *clip, int64_t colour) {
+    if (!h) h = topaz;
+    if (!h) return 0;
+    switch (h->kind) {
+    case QX_FONT_TRUETYPE: return qxFtDrawText(h, target, x, y, text, length, style, encoding, clip, colour);
+    case QX_FONT_BITMAP:
+    case QX_FONT_COLORBITMAP:
+        if (h->native) return 0;
+        return qxBitmapFontDrawText(h, target, x, y, text, length, style, encoding, clip, colour);
+    default: return 0;
+    }
+}
+
 extern "C" int qxFontHasNativeStyle(qxFontHandle *h, uint32_t) { return h && h->kind == QX_FONT_NATIVE ? 1 : 0; }
 
 extern "C" void qxFontSetScale(qxFontHandle *h, double xs, double ys) {

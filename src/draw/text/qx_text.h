@@ -147,6 +147,15 @@ int qxMeasureRun(const qxTextStyle *block, const char *text, size_t length, uint
 int qxLayoutText(const qxTextRequest *request, qxTextImage *out);
 // The same with the script state for "#NAME" values of tags.
 int qxLayoutTextL(lua_State *L, const qxTextRequest *request, qxTextImage *out);
+// The checks before any layout: 1255 for anti-aliasing a bitmap font, 1585
+// for malformed UTF-8.
+int qxCheckTextRequest(const qxTextRequest *request);
+// One opaque colour, NORMAL or ANTIALIAS, no tags, tabs, wrapping or alignment.
+int qxIsPlainText(const qxTextRequest *request);
+// Plain text drawn line by line straight onto the current output at x, y
+// (no position constants): 0 or an error code, -1 when the output cannot be
+// painted directly (the caller lays the text out as an image).
+int qxDrawPlainText(const qxTextRequest *request, int32_t x, int32_t y);
 void qxFreeTextImage(qxTextImage *image);
 
 // The current display's text cursor, made with the defaults at first use

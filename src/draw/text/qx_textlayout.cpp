@@ -412,17 +412,24 @@ void qxFreeTextImage(qxTextImage *image)
 }
 
 
+int qxCheckTextRequest(const qxTextRequest *rq)
+{
+    const qxFontHandle *font = rq->block.font;
+    if ((rq->block.style & QX_TS_ANTIALIAS) && font && font->kind != QX_FONT_TRUETYPE) return ERR_ANTIALIAS;
+    size_t count = 0;
+    if (rq->encoding == 1 && !qxUtf8Scan(rq->text, rq->length, &count)) return ERR_INVALIDUTF8;
+    return 0;
+}
+
+int qxIsPlainText(const qxTextRequest *rq) { return isPlain(rq); }
+
 int qxLayoutText(const qxTextRequest *rq, qxTextImage *out) { return qxLayoutTextL(nullptr, rq, out); }
 
 int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
 {
     *out = qxTextImage{};
     qxFontHandle *font = rq->block.font;
-    if ((rq->block.style & QX_TS_ANTIALIAS) && font && font->kind != QX_FONT_TRUETYPE) return ERR_ANTIALIAS;
-    if (rq->encoding == 1) {
-        size_t count = 0;
-        if (!qxUtf8Scan(rq->text, rq->length, &count)) return ERR_INVALIDUTF8;
-    }
+    if (int r = qxCheckTextRequest(rq)) return r;
     if (int r = 0; isPlain(rq) && layoutPlain(rq, out, &r)) return r;
     const char *text = rq->length ? rq->text : " ";
     const size_t length = rq->length ? rq->length : 1;

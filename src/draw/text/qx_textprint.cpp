@@ -1,8 +1,13 @@
 // The text cursor of each display and Print's placement of text at it.
+#include <algorithm>
+#include <climits>
+#include <string>
 #include <unordered_map>
 
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
+#include "display/qx_positions.h"
+#include "display/qx_bitmap.h"
 #include "draw/fonts/qx_font.h"
 #include "draw/text/qx_text.h"
 #include "layers/qx_layer.h"
@@ -65,6 +70,50 @@ int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
     qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
     return 0;
+}
+
+int qxDrawPlainText(const qxTextRequest *rq, int32_t x, int32_t y)
+{
+    if (!qxIsPlainText(rq) || qxIsPosConstant(x, 0) || qxIsPosConstant(y, 1)) return -1;
+    int32_t tw = 0, th = 0;
+    qxBitMap *target = qxDirectOutputBitmap(&tw, &th);
+    if (!target) return -1;
+    if (int r = qxCheckTextRequest(rq)) return r;
+    qxBitMapLock lock;
+    if (!qxLockBitMap(target, 0, &lock)) return -1;
+    if (lock.pixelFormat != QX_PIXFMT_ARGB32 || lock.bytesPerPixel != 4) {
+        qxUnLockBitMap(&lock);
+        return -1;
+    }
+    qxFontHandle *font = rq->block.font;
+    const qxGlyphTarget t{static_cast<uint32_t *>(lock.pixels), int32_t(lock.pixelsPerRow), nullptr, 0,
+                          int32_t(lock.width), int32_t(lock.height)};
+    const qxGlyphClip clip{0, 0, std::min(tw, t.width), std::min(th, t.height)};
+    const int64_t colour = rq->block.colour & 0xFFFFFF;
+    int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+    std::string line;
+    int r = 0;
+    int64_t ly = y;
+    for (size_t i = 0; i <= rq->length && !r; ++i, ly += font->height) {
+        // One line up to LF, carriage returns left out.
+        line.clear();
+        for (; i < rq->length && rq->text[i] != '\n'; ++i)
+            if (rq->text[i] != '\r') line += rq->text[i];
+        if (line.empty() || ly < INT32_MIN / 2 || ly > INT32_MAX / 2) continue;
+        qxRunExtent e;
+        if ((r = qxMeasureRun(&rq->block, line.data(), line.size(), rq->encoding, &e))) break;
+        r = qxFontDrawText(font, &t, x, int32_t(ly), line.data(), line.size(), rq->block.style, int(rq->encoding),
+                           &clip, colour);
+        // What the glyphs may cover: the line and any ink above or below it.
+        const int64_t base = ly + font->baseline;
+        x0 = int32_t(std::clamp<int64_t>(std::min<int64_t>(x0, int64_t(x) + std::min(0, e.minX)), 0, clip.x1));
+        x1 = int32_t(std::clamp<int64_t>(std::max<int64_t>(x1, int64_t(x) + std::max(e.maxX + 1, e.width)), 0, clip.x1));
+        y0 = int32_t(std::clamp<int64_t>(std::min<int64_t>({y0, ly, base + e.minY}), 0, clip.y1));
+        y1 = int32_t(std::clamp<int64_t>(std::max<int64_t>({y1, ly + font->height, base + e.maxY + 1}), 0, clip.y1));
+    }
+    qxUnLockBitMap(&lock);
+    if (x0 < x1 && y0 < y1) qxDirectOutputDrawn(target, x0, y0, x1 - x0, y1 - y0);
+    return r;
 }
 
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags)

@@ -81,14 +81,10 @@ int qxDrawRunText(qxFontHandle *font, uint32_t *pixels, uint8_t *coverage, int32
     if (!font || !length) return 0;
     qxGlyphTarget t{pixels, width, coverage, width, width, height};
     qxGlyphClip clip{0, 0, width, height};
-    if (font->kind == QX_FONT_TRUETYPE)
-        return qxFtDrawText(font, &t, x, y, text, length, style, int(encoding), &clip, -1);
-    if (font->kind == QX_FONT_BITMAP || font->kind == QX_FONT_COLORBITMAP) {
-        int r = qxBitmapFontDrawText(font, &t, x, y, text, length, style, int(encoding), &clip, -1);
-        // Bold without a bold face: the glyphs again one pixel to the right.
-        if (!r && (style & QX_TS_BOLD)) r = qxBitmapFontDrawText(font, &t, x + 1, y, text, length, style, int(encoding), &clip, -1);
-        return r;
-    }
-    return 0;
+    int r = qxFontDrawText(font, &t, x, y, text, length, style, int(encoding), &clip, -1);
+    // Bold without a bold face: bitmap glyphs again one pixel to the right.
+    if (!r && (style & QX_TS_BOLD) && (font->kind == QX_FONT_BITMAP || font->kind == QX_FONT_COLORBITMAP))
+        r = qxFontDrawText(font, &t, x + 1, y, text, length, style, int(encoding), &clip, -1);
+    return r;
 }
 }
