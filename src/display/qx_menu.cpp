@@ -70,7 +70,8 @@ int readEntry(lua_State *L, int e, int level, qxMenuItem **out)
     const char *title = nullptr;
     size_t length = 0;
     int r = 0;
-    if (lua_type(L, -1) == LUA_TSTRING || lua_isnumber(L, -1)) {
+    // A top-level title must be a real string; deeper ones may be numbers.
+    if (lua_type(L, -1) == LUA_TSTRING || (level > 0 && lua_isnumber(L, -1))) {
         title = lua_tostring(L, -1);
         length = lua_strlen(L, -1);
         if (!length && level == 0)

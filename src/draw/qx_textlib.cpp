@@ -748,4 +748,5 @@ extern "C" void qxTextLibFree(lua_State *L)
     qxFreeAllTextObjects(L);
     qxFreeAllFontObjects(L);
     qxCloseTextState();
+    qxClearFontPaths();
 }

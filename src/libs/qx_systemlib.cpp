@@ -137,7 +137,7 @@ constexpr qxCommandDef systemCommands[] = {
 };
 
 // The main constants table of the runtime; the ERR_ codes and the
-// LANGUAGE_ numbers are registered beside it.
+// LANGUAGE_ and COUNTRY_ numbers are registered beside it.
 constexpr qxConstantDef systemConstants[] = {
     {"NIL", nullptr, 0},
     {"INTEGER", nullptr, 1},
@@ -206,6 +206,28 @@ void registerLanguages(lua_State *L) {
     luaL_registerconstants(L, rows.data(), 0);
 }
 
+// COUNTRY_<two-letter code> for every country of the platform's table, as
+// GetSystemCountry numbers them.
+void registerCountries(lua_State *L) {
+    std::string names;
+    std::vector<qxConstantDef> rows;
+    names.reserve(qxCountryCount * 11);
+    rows.reserve(qxCountryCount + 2);
+    for (unsigned i = 0; i < qxCountryCount; i++) {
+        names += "COUNTRY_";
+        names += qxCountryTable[i].code2;
+        names += '\0';
+    }
+    const char *name = names.c_str();
+    for (unsigned i = 0; i < qxCountryCount; i++) {
+        rows.push_back({name, nullptr, static_cast<double>(qxCountryTable[i].number)});
+        name += std::strlen(name) + 1;
+    }
+    rows.push_back({"COUNTRY_UNKNOWN", nullptr, QX_COUNTRY_UNKNOWN});
+    rows.push_back({nullptr, nullptr, 0});
+    luaL_registerconstants(L, rows.data(), 0);
+}
+
 } // namespace
 
 extern "C" int qxOpenSystemLib(lua_State *L)
@@ -220,6 +242,7 @@ extern "C" int qxOpenSystemLib(lua_State *L)
     luaL_registerconstants(L, qxErrorConstants, 0, &qxErrorConstantNames);
     try {
         registerLanguages(L);
+        registerCountries(L);
     } catch (const std::bad_alloc &) {
         return ERR_MEM;
     }

@@ -119,7 +119,7 @@ extern "C" int qxInitFontSystem(qxFontHandle **out) {
 extern "C" void qxCloseFontSystem(void) {
     while (cacheList) {
         qxFontCacheEntry *next = cacheList->next;
-        if (cacheList->handle != topaz) freeHandle(cacheList->handle);
+        qxCloseFontHandle(cacheList->handle);
         free(cacheList);
         cacheList = next;
     }
@@ -241,7 +241,7 @@ int openCached(const char *name, int32_t size, int32_t engine, uint32_t cache, u
         }
         auto *e = static_cast<qxFontCacheEntry *>(calloc(1, sizeof(qxFontCacheEntry)));
         if (!e) {
-            if (h != topaz) freeHandle(h);
+            qxCloseFontHandle(h);
             return ERR_MEM;
         }
         snprintf(e->name, sizeof e->name, "%s", n.c_str());
@@ -289,7 +289,7 @@ extern "C" void qxReleaseFont(qxFontHandle *h) {
     qxFontCacheEntry **link = &cacheList;
     while (*link != e) link = &(*link)->next;
     *link = e->next;
-    if (e->handle != topaz) freeHandle(e->handle);
+    qxCloseFontHandle(e->handle);
     free(e);
 }
 
