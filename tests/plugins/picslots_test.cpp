@@ -30,7 +30,7 @@ TEST(PictureSlots, PluginLoadsIdentifiesAndFreesPictures)
         qxPngSaveRequest r{file.c_str(), px, 3 * 4, 3, 2, alpha, 0};
         qxSavePNG(&r);
         ASSERT_EQ(r.error, 0u);
-        uint32_t out[8] = {};
+        uint32_t out[9] = {};
         slots(file.c_str(), out);
         EXPECT_EQ(out[0], 1u);
         EXPECT_EQ(out[1], 3u);
@@ -41,8 +41,9 @@ TEST(PictureSlots, PluginLoadsIdentifiesAndFreesPictures)
         EXPECT_EQ(out[5], alpha ? 0x80112233u : 0x00112233u);
         EXPECT_EQ(out[6], 6u); // the width at scale 2
         EXPECT_EQ(out[7], 0u); // a scale of 0 gives null
+        EXPECT_EQ(out[8], 0u); // so does a size too large for any picture
     }
-    uint32_t out[8] = {};
+    uint32_t out[9] = {};
     slots((dir + "/missing.png").c_str(), out);
     EXPECT_EQ(out[0], 0u);
     EXPECT_EQ(out[1], 0u);

@@ -1,6 +1,8 @@
 // Graphics host slots 0 to 3: pictures for plug-ins through the loading
 // dispatch, as 0xAABBGGRR unless the plug-in keeps our layout.
 #include <algorithm>
+#include <climits>
+#include <cmath>
 
 #include "core/commands/qx_commands.h"
 #include "core/plugins/qx_pluginapi.h"
@@ -55,9 +57,14 @@ qxPictureHandle *qxHostLoadPicture(const char *fileName, const qxTagItem *tags, 
     if (transparent == 0xFFFFFFFE) a = 1;
     uint32_t *pixels = qxPictureFileHandle(handle);
     if (pixels && scale != 1.0) {
-        uint32_t nw = std::max<uint32_t>(1, uint32_t(w * scale)), nh = std::max<uint32_t>(1, uint32_t(h * scale));
+        // Sized in floating point first: a huge or infinite scale must be
+        // refused before any conversion to an integer.
+        const double fw = std::max(1.0, std::trunc(w * scale)), fh = std::max(1.0, std::trunc(h * scale));
+        const double most = std::min(double(qxPictureLimit()), double(INT32_MAX));
+        const bool fits = fw <= most && fh <= most && fw * fh <= double(qxPictureLimit());
+        const uint32_t nw = fits ? uint32_t(fw) : 0, nh = fits ? uint32_t(fh) : 0;
         uint32_t *scaled = nullptr;
-        if (uint64_t(nw) * nh <= qxPictureLimit())
+        if (fits)
             scaled = static_cast<uint32_t *>(qxConvertPixelBuffer(pixels, 0, 0, int32_t(w), int32_t(h), nullptr, 0, 0,
                                                                   int32_t(nw), int32_t(nh), int32_t(w), 0, 10,
                                                                   flag(tags, TAG_SMOOTH)));

@@ -1,5 +1,6 @@
 /* The kit's use of the picture slots of the graphics sub-table: identify,
  * load with and without the ARGB tag, a scale, pixels, free. */
+#include <math.h>
 #include <stdint.h>
 
 #include "core/plugins/qx_pluginapi.h"
@@ -15,8 +16,9 @@ typedef struct {
 
 /* out: identified, width, height, has-alpha, first pixel as loaded,
  * first pixel with the ARGB tag, the width loaded at scale 2 (0 when it
- * failed), loaded with scale 0 (0/1). */
-void KitPictureSlots(const char *file, uint32_t out[8])
+ * failed), loaded with scale 0 (0/1), how many of the loads at an
+ * infinite and at a huge scale gave a picture. */
+void KitPictureSlots(const char *file, uint32_t out[9])
 {
     uint32_t w = 0, h = 0, a = 0;
     out[0] = (uint32_t)GFX(0, int (*)(const char *, uint32_t *, uint32_t *, uint32_t *))(file, &w, &h, &a);
@@ -40,4 +42,14 @@ void KitPictureSlots(const char *file, uint32_t out[8])
     if (pic) GFX(3, void (*)(void *))(pic);
     KitTag none[] = {{2, (uintptr_t)&zero}, {0, 0}};
     out[7] = GFX(1, void *(*)(const char *, const KitTag *, uint32_t *, uint32_t *, uint32_t *))(file, none, 0, 0, 0) != 0;
+    double huge[2] = {INFINITY, 1e300};
+    out[8] = 0;
+    for (int i = 0; i < 2; i++) {
+        KitTag big[] = {{2, (uintptr_t)&huge[i]}, {0, 0}};
+        pic = GFX(1, void *(*)(const char *, const KitTag *, uint32_t *, uint32_t *, uint32_t *))(file, big, 0, 0, 0);
+        if (pic) {
+            out[8]++;
+            GFX(3, void (*)(void *))(pic);
+        }
+    }
 }
