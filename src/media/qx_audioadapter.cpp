@@ -171,7 +171,7 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag 
     if (!plugin || !(plugin->capabilities & QX_CAP_AUDIOADAPTER)) return ERR_WRONGUSAGE;
     auto readTags = [tags](uint32_t *bufferSize, int32_t *channels) {
         for (const qxHostTag *t = tags; t && t->tag; t++) {
-            // A value past the field's range is refused like 0, not cut down.
+            // A value past the field's range reads as 0, not cut down.
             if (t->tag == QX_AUDIOTAG_BUFFERSIZE) *bufferSize = t->value <= UINT32_MAX ? uint32_t(t->value) : 0;
             else if (t->tag == QX_AUDIOTAG_CHANNELS && channels)
                 *channels = t->value <= INT32_MAX ? int32_t(t->value) : 0;
@@ -180,7 +180,6 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag 
     if ((flags & QX_AUDIOADAPTER_UPDATE) && qxAudioAdapter.plugin == plugin) {
         uint32_t bufferSize = qxAudioAdapter.bufferSize;
         readTags(&bufferSize, nullptr);
-        if (!bufferSize) return ERR_SETADAPTER; // nothing could ever be pulled
         qxAudioAdapter.bufferSize = bufferSize;
         plugin->audioSetting = bufferSize;
         return 0;
@@ -189,12 +188,14 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag 
     // requirements first) when it stores them or runs the main chunk.
     if (!qxAdapterInstallOpen()) return ERR_SETADAPTER;
     if (qxAudioAdapter.plugin && (qxAudioAdapter.flags & QX_AUDIOADAPTER_EXCLUSIVE)) return ERR_SETADAPTER;
-    // The table is sized once: an adapter cannot take over an open device.
+    // The channel table and the output thread belong to the device opened
+    // first; swapping the adapter under them would close the wrong output
+    // and free channels the ALSA thread still mixes.
     if (qxAudio.deviceOpen) return ERR_SETADAPTER;
     uint32_t bufferSize = 2048;
     int32_t channels = qxAudio.count > 0 ? qxAudio.count : 8;
     readTags(&bufferSize, &channels);
-    if (channels <= 0 || !bufferSize) {
+    if (channels <= 0) {
         qxAudioAdapter = {};
         return ERR_SETADAPTER;
     }
