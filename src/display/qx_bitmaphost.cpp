@@ -4,6 +4,7 @@
 #include "display/qx_bitmaphost.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "core/commands/qx_commands.h"
 #include "display/qx_bitmapdraw.h"
@@ -49,8 +50,11 @@ void hostBlit(const void *src, void *dst, const qxHostBlitRecord *r, void *, con
     if (const qxTagItem *t = findTag(tags, 1); t && t->data) {
         int32_t mx, my;
         qxClipRectToBounds(reinterpret_cast<const qxClipRect *>(t->data), &dx, &dy, &w, &h, &mx, &my);
-        // The source moves with the trimmed destination.
-        sx += mx, sy += my;
+        // The source moves with the trimmed destination, as every clipped
+        // copy here does; else the copy lands shifted against its place.
+        const int64_t nx = int64_t(sx) + mx, ny = int64_t(sy) + my;
+        if (nx > INT32_MAX || ny > INT32_MAX) return;
+        sx = int32_t(nx), sy = int32_t(ny);
     }
     if (w < 1 || h < 1) return;
     uint32_t bpp = qxBytesPerPixel(r->pixelFormat);

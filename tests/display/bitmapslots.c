@@ -41,6 +41,16 @@ int BitmapSlotsTest(const qxPluginBase *base)
     Tag tags[] = {{1, (uintptr_t)&clip}, {0, 0}};
     G(21, void (*)(const void *, void *, const BlitRecord *, void *, const Tag *))(src, dst, &b, NULL, tags);
     if (dst[8 + 0] != src[2] || dst[8 + 2] != src[4] || dst[8 + 3] != 0 || dst[16 + 0] != src[10]) return 1;
+    /* Trimmed at the top by a clip away from the origin: the source moves
+     * down and right with it, so the copy stays aligned with its place. */
+    memset(dst, 0, sizeof dst);
+    BlitRecord top = {1, 0, 2, 0, 3, 3, 10, NULL, NULL, 8, 8, 0, 0};
+    Rect lower = {3, 1, 5, 7};
+    Tag lowerTags[] = {{1, (uintptr_t)&lower}, {0, 0}};
+    G(21, void (*)(const void *, void *, const BlitRecord *, void *, const Tag *))(src, dst, &top, NULL, lowerTags);
+    if (dst[1 * 8 + 3] != src[1 * 8 + 2] || dst[2 * 8 + 4] != src[2 * 8 + 3] || dst[0 * 8 + 3] != 0 ||
+        dst[1 * 8 + 2] != 0 || dst[3 * 8 + 3] != 0)
+        return 13;
 
     /* Slot 22: fill clipped to {x, y, width, height}; slot 23: one pixel
      * outside the clip draws nothing. */
@@ -72,6 +82,11 @@ int BitmapSlotsTest(const qxPluginBase *base)
     G(24, void (*)(void *, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, const Tag *))(
         dst, 5, 5, 7, 7, 0xFFFFFF, 0, lineTags);
     if (dst[5 * 8 + 5] != 0) return 7;
+    /* A diagonal through the clip keeps x and y from 0 to right/bottom - 1. */
+    memset(dst, 0, sizeof dst);
+    G(24, void (*)(void *, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, const Tag *))(
+        dst, -3, -3, 20, 20, 0xFFFFFF, 0, lineTags);
+    if (dst[0] != 0xFFFFFF || dst[3 * 8 + 3] != 0xFFFFFF || dst[4 * 8 + 4] != 0) return 14;
 
     /* Slots 27 and 28: colours with their alpha. */
     if (G(27, uint32_t (*)(uint32_t, uint32_t))(0x80FF0000u, 12) != 0xFF000080u) return 8;
