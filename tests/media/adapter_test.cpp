@@ -263,6 +263,11 @@ TEST(AdapterInstall, Codes)
     EXPECT_EQ(adapter.audioSetting, 4096u);
     EXPECT_EQ(qxAudioAdapter.channels, 5); // flag 2 reads the buffer size alone
     qxResetAudioAdapter();
+    // A buffer size of 0 is the adapter's own business, not a refusal.
+    const qxHostTag noBuffer[] = {{QX_AUDIOTAG_BUFFERSIZE, 0}, {0, 0}};
+    EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, noBuffer), 0);
+    EXPECT_EQ(qxAudioAdapter.plugin, &adapter);
+    qxResetAudioAdapter();
     // Applets made before 6.0.
     qxAppletInfo old{};
     old.versionMajor = 5;
