@@ -251,9 +251,9 @@ bool feedSample(qxChannel *c)
     }
     const qxSound *sound = c->sound;
     bool wrote = false;
-    // At most one PCM buffer a walk: a PCM that never fills (null, file)
-    // must not keep the walk on one channel.
-    uint64_t budget = std::max<uint32_t>(c->pcmBufferFrames, 1024);
+    // At most one PCM buffer a walk, held to the clock on a PCM that never
+    // fills (null, file), so an endless sample does not run away.
+    uint64_t budget = pacedBudget(c, std::max<uint32_t>(c->pcmBufferFrames, 1024));
     while (true) {
         while (c->position < sound->frames) {
             if (!budget) return wrote;
@@ -268,7 +268,7 @@ bool feedSample(qxChannel *c)
                     qxPostThreadEvent(QX_THREADEVENT_SAMPLE_LOOP, c->objectId, c->passMs, 1, 0, 1);
             }
             c->position += n;
-            c->framesWritten += n;
+            noteWritten(c, n);
             wrote = true;
         }
         if (c->loops && c->loop >= c->loops) {
@@ -280,9 +280,7 @@ bool feedSample(qxChannel *c)
         c->loop++;
         if (qxAudio.onSampleLoop) {
             // The new pass is heard once the PCM has played what it holds.
-            long held = heldFrames(c);
-            double delay = held > 0 && c->pcmRate ? double(held) / c->pcmRate : 0;
-            notices.push_back({c->objectId, c->passMs, c->loop, c->lastMs, qxGetSeconds() + delay});
+            notices.push_back({c->objectId, c->passMs, c->loop, c->lastMs, qxGetSeconds() + secondsAhead(c)});
         }
     }
 }

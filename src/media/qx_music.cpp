@@ -3,6 +3,7 @@
 // player state follows what the PCM has played (positions are read from
 // it); the channel renders from a private copy one second ahead.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -165,10 +166,16 @@ void haltMusic(qxMusic *m, bool pause)
         uint32_t durationMs = qxFramesToMs(s->totalFrames, s->frequency);
         if (pause && durationMs) {
             // Whole passes are counted in frames, so that streams shorter
-            // than a millisecond are handled as well.
+            // than a millisecond are handled as well. The time counts from
+            // the start of the pass the music started in (a seek lands
+            // within a pass), so the passes are added to that one, and the
+            // time kept is again within the pass.
             uint64_t frames = m->baseMs * s->frequency / 1000;
-            m->pass = uint32_t(std::min<uint64_t>(frames / std::max(s->totalFrames, 1u) + 1, 0xFFFFFFFFu));
-            m->position = uint32_t(frames % std::max(s->totalFrames, 1u));
+            uint64_t total = std::max(s->totalFrames, 1u);
+            uint64_t pass = uint64_t(std::max(m->pass, 1u)) + frames / total;
+            m->pass = uint32_t(std::min<uint64_t>(pass, 0xFFFFFFFFu));
+            m->position = uint32_t(frames % total);
+            m->baseMs = uint64_t(m->position) * 1000 / std::max(s->frequency, 1u);
         } else {
             m->pass = 1;
             m->position = 0;
@@ -560,7 +567,10 @@ int qxCmdPlaySubsong(lua_State *L)
     if (int r = optionalMusic(L, 2, playingNow, &m)) return r;
     refreshState(m);
     if (m->kind != KIND_MODULE) {
-        if (m->scriptFed || n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
+        if (n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
+        // Stopping a script-fed music from its own handler would drop the
+        // queue being filled, as closing it would.
+        if (m->scriptFed && qxAudio.inMusicCallback) return ERR_NOCALLBACK;
         if (uint32_t(n) == m->subsong) {
             haltMusic(m, false);
         } else {
@@ -583,8 +593,9 @@ int qxCmdPlaySubsong(lua_State *L)
         if (qxChannel *c = channelOf(m); c && c->module) qxRestartModuleRing(c, state);
         qxAlsaUnlock();
     }
-    if (m->state == STOPPED) {
+    if (m->state != PLAYING) {
         if (int r = readPlayOptions(L, 3, m)) return r;
+        if (pausedLast == m) pausedLast = nullptr;
         return startMusic(m, L);
     }
     return 0;
@@ -593,6 +604,8 @@ int qxCmdPlaySubsong(lua_State *L)
 int qxCmdSeekMusic(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
+    // A seek pauses and plays again: not from a FillMusicBuffer handler.
+    if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
     qxMusic *m = nullptr;
     if (int r = musicArg(L, 1, &m)) return r;
     double ms = luaL_checknumber(L, 2);
@@ -686,15 +699,13 @@ int pcmBuffer(lua_State *L, int t, const qxSoundStream *s, uint32_t frames, std:
             lua_pop(L, 1);
             return ERR_WRONGUSAGE;
         }
-        if (eight ? (v < -128 || v > 127) : (v < -32768 || v > 32767)) {
-            lua_pop(L, 1);
-            return ERR_SMPRANGE;
-        }
+        // Values are stored as bytes or words: only their low bits count.
+        double low = std::fmod(std::trunc(v), 65536.0);
+        auto word = uint16_t(int32_t(low == low ? low : 0));
         if (eight) {
-            out[i] = uint8_t(int(v) + (isSigned ? 0 : 128));
+            out[i] = uint8_t(word + (isSigned ? 0 : 128));
         } else {
-            int16_t x = int16_t(v);
-            std::memcpy(&out[2 * i], &x, 2);
+            std::memcpy(&out[2 * i], &word, 2);
         }
     }
     lua_pop(L, 1);

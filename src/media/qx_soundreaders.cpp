@@ -25,19 +25,20 @@ bool printableId(const uint8_t *id)
 }
 
 // Reads the chunk header at *pos into id and size. After an odd-sized chunk
-// the pad byte is skipped, unless the id behind it is not four printable
-// characters while the one without it is: some writers leave the pad out.
+// a pad byte is skipped only when the id without it is not four printable
+// characters while the one behind it is: some writers leave the pad out.
 bool nextChunk(qxFileHandle *h, int64_t *pos, bool padded, uint8_t id[4], uint32_t *size, bool bigEndian)
 {
     uint8_t head[8];
-    if (padded) {
-        if (readAt(h, *pos + 1, head, 8) && printableId(head)) {
+    if (!readAt(h, *pos, head, 8)) {
+        if (!padded || !readAt(h, *pos + 1, head, 8)) return false;
+        *pos += 1;
+    } else if (padded && !printableId(head)) {
+        uint8_t after[8];
+        if (readAt(h, *pos + 1, after, 8) && printableId(after)) {
+            std::memcpy(head, after, 8);
             *pos += 1;
-        } else if (!readAt(h, *pos, head, 8)) {
-            return false;
         }
-    } else if (!readAt(h, *pos, head, 8)) {
-        return false;
     }
     std::memcpy(id, head, 4);
     *size = bigEndian ? be32(head + 4) : le32(head + 4);

@@ -78,6 +78,29 @@ TEST(SoundReaders, WaveFormatsEqualSoxDecoding)
         EXPECT_EQ(d.sound->frequency, 11025u);
         EXPECT_EQ(d.bytes(), readFile(dir / "ref.raw"));
     }
+    // An odd chunk with and without its pad byte before a "data" chunk of 64
+    // bytes: the id read one byte further ("ata@") is printable as well.
+    ASSERT_TRUE(dir.run("sox -r 8000 -n -r 8000 -b 8 -c 1 -t raw pcm.raw synth 64s sine 300"));
+    auto pcm = readFile(dir / "pcm.raw");
+    ASSERT_EQ(pcm.size(), 64u);
+    auto le = [](std::vector<uint8_t> &v, uint32_t x, int n) {
+        for (int i = 0; i < n; i++) v.push_back(uint8_t(x >> (8 * i)));
+    };
+    for (bool pad : {true, false}) {
+        SCOPED_TRACE(pad ? "padded" : "unpadded");
+        std::vector<uint8_t> v;
+        id(v, "RIFF"); le(v, 0, 4); id(v, "WAVE");
+        id(v, "fmt "); le(v, 16, 4); le(v, 1, 2); le(v, 1, 2); le(v, 8000, 4); le(v, 8000, 4); le(v, 1, 2); le(v, 8, 2);
+        id(v, "junk"); le(v, 3, 4); v.insert(v.end(), {'a', 'b', 'c'});
+        if (pad) v.push_back(0);
+        id(v, "data"); le(v, 64, 4); v.insert(v.end(), pcm.begin(), pcm.end());
+        for (int i = 0; i < 4; i++) v[4 + i] = uint8_t((v.size() - 8) >> (8 * i));
+        writeFile(dir / "odd.wav", v);
+        Decoded d;
+        decode(dir / "odd.wav", d);
+        ASSERT_EQ(d.error, 0);
+        EXPECT_EQ(d.bytes(), pcm);
+    }
 }
 
 TEST(SoundReaders, IffFilesEqualReferenceDecodings)
