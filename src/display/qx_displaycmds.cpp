@@ -1483,6 +1483,7 @@ int cmdChangeDisplaySize(lua_State *L)
     int oldX = d->x, oldY = d->y;
     if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))
         return r;
+    d->restorePosition = 0;
     // The script's new size: the text cursor starts again at the top left.
     d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
     d->cursorRightMargin = d->bgpic->width - 1;
@@ -1515,6 +1516,8 @@ int cmdMoveDisplay(lua_State *L)
         return ERR_WRONGUSAGE;
     d->x = (int)luaL_checknumber(L, 1);
     d->y = (int)luaL_checknumber(L, 2);
+    // The script's own place wins over the one saved on entering full screen.
+    d->restorePosition = 0;
     d->monitorRelativeX = d->x < -1000;
     d->monitorRelativeY = d->y < -1000;
     if (int r = qxPlaceDisplay(d))
