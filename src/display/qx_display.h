@@ -58,6 +58,9 @@ extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRec
 // buffering, and a selection made meanwhile); filled by the image objects.
 // NULL, or a NULL answer: none.
 extern qxBGPic *(*qxKeptDisplayRedirect)(qxDisplay *display);
+// Gives a double-buffering display's back buffer its BGPic's new size;
+// filled by the image objects. NULL: nothing to resize.
+extern int (*qxResizeDisplayBackBuffer)(qxDisplay *display);
 // Frees a display with the refusals of FreeDisplay (1346, 1380, 1504,
 // 1455; none while the library closes); the
 // window is closed first. L may be NULL when no references are held.

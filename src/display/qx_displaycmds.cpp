@@ -689,6 +689,10 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
         }
         d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
         d->cursorRightMargin = width - 1;
+        // Drawing while double buffering reaches the new area too.
+        if (qxResizeDisplayBackBuffer)
+            if (int r = qxResizeDisplayBackBuffer(d))
+                return r;
     }
     bool changed = d->width != width || d->height != height;
     d->width = width;

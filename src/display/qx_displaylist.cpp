@@ -194,6 +194,7 @@ void qxDisplayResetState(qxDisplay *d)
 void (*qxFreeDisplayExtras)(qxDisplay *display);
 int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
 qxBGPic *(*qxKeptDisplayRedirect)(qxDisplay *display);
+int (*qxResizeDisplayBackBuffer)(qxDisplay *display);
 qxDisplayFillHooks qxDisplayFill;
 int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
 void (*qxFreeDisplayVideos)(qxDisplay *display);

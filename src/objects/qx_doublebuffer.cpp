@@ -53,6 +53,25 @@ void freeBuffers(qxOutputState *s)
 
 extern "C" {
 
+int qxResizeBackBuffer(qxDisplay *d)
+{
+    qxOutputState *s = qxOutputOf(d, 0);
+    if (!s || !s->backBuffer || !d->bgpic) return 0;
+    qxBitMap *old = s->backBuffer;
+    const int32_t w = d->bgpic->width, h = d->bgpic->height;
+    if (old->width == uint32_t(w) && old->height == uint32_t(h)) return 0;
+    qxBitMap *bm = blackBitmap(w, h);
+    if (!bm) return ERR_BITMAP;
+    qxBltBitMapDirect(old, 0, 0, bm, 0, 0, std::min(w, int32_t(old->width)), std::min(h, int32_t(old->height)));
+    if (s->bitmap == old) s->bitmap = bm;
+    if (s->savedBitmap == old) s->savedBitmap = bm;
+    qxBGPic &record = s->nested ? s->savedRecord : s->record;
+    record.width = w, record.height = h;
+    s->backBuffer = bm;
+    qxFreeBitMap(old);
+    return 0;
+}
+
 int qxAllocDoubleBufferBitmap(qxDisplay *d, int32_t w, int32_t h)
 {
     qxOutputState *s = qxOutputOf(d, 0);

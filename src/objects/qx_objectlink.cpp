@@ -37,6 +37,7 @@ extern "C" void qxLinkObjects(void)
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
     qxKeptDisplayRedirect = qxKeptOutputRecord;
+    qxResizeDisplayBackBuffer = qxResizeBackBuffer;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxPlaneSources.brush = brushImage;

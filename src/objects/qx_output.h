@@ -101,6 +101,9 @@ int qxCmdFlip(lua_State *L);
 int qxCmdEndDoubleBuffer(lua_State *L);
 int qxEndDoubleBufferCore(lua_State *L, qxDisplay *display);
 int qxAllocDoubleBufferBitmap(qxDisplay *display, int32_t width, int32_t height);
+// Gives the back buffer (and the output record drawing is clipped to) the
+// BGPic's new size after a size change, keeping what was drawn; 0 or 1522.
+int qxResizeBackBuffer(qxDisplay *display);
 void qxPresentDoubleBuffer(qxDisplay *display, int whole, uint32_t flags);
 // Merges overlapping and touching rectangles of the list in place.
 uint32_t qxMergeRects(qxRectI *rects, uint32_t count);
