@@ -264,6 +264,10 @@ int qxDistortBitmap(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t w
         qxUnLockBitMap(&s);
         return int(req.error == 1055 ? ERR_WRONGUSAGE : ERR_MEM);
     }
+    if (req.outputWidth < 1 || req.outputHeight < 1) {
+        qxUnLockBitMap(&s);
+        return ERR_BITMAP;
+    }
     // The source as R, G, B, A with its mask or alpha folded in.
     std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 4]);
     if (!rgba) {

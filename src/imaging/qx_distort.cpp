@@ -51,16 +51,19 @@ struct Bounds {
     void add(double x, double y) { x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y); }
 };
 
-// Origin and size from the bounds; false when they are not finite or too
-// large to allocate.
+// Origin and size from the bounds; false when they are not finite. An
+// output too large to allocate is left at size 0 so that the caller can
+// report the allocation failure rather than a bad fit.
 bool setGeometry(qxDistortRequest *r, const Bounds &b)
 {
     if (!std::isfinite(b.x0) || !std::isfinite(b.x1) || !std::isfinite(b.y0) || !std::isfinite(b.y1)) return false;
     double xo = std::floor(b.x0 - 0.5), yo = std::floor(b.y0 - 0.5);
     double w = std::ceil(0.5 + b.x1 - xo), h = std::ceil(0.5 + b.y1 - yo);
     if (!(w >= 1 && h >= 1 && w <= 16384 && h <= 16384 && w * h <= double(1 << 26)) || std::fabs(xo) > 1e9 ||
-        std::fabs(yo) > 1e9)
-        return false;
+        std::fabs(yo) > 1e9) {
+        r->xOrigin = 0, r->yOrigin = 0, r->outputWidth = 0, r->outputHeight = 0;
+        return true;
+    }
     r->xOrigin = int32_t(xo), r->yOrigin = int32_t(yo), r->outputWidth = int32_t(w), r->outputHeight = int32_t(h);
     return true;
 }

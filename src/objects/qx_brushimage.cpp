@@ -4,6 +4,7 @@
 #include "objects/qx_brushimage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -245,15 +246,20 @@ void replacePlanes(qxBrush *b, qxBitMap *bm, qxBitMap *m, qxBitMap *a, int32_t w
         b->hardware = 0, b->hardwareFlags = 0;
 }
 
-int distort(lua_State *L, uint32_t method, int minCoeffs, int maxCoeffs)
+// `counts` has bit k set when k coefficients make a valid list. Script
+// True and False are numbers, so a trailing value is the smooth flag only
+// when the list is valid without it and not with it.
+int distort(lua_State *L, uint32_t method, uint32_t counts)
 {
     const int n = lua_gettop(L);
     int count = n - 1;
+    auto valid = [&](int k) { return k >= 0 && k < 32 && (counts >> k & 1u); };
     int smooth = 0;
-    // A trailing boolean is the smooth flag.
-    if (n >= 2 && lua_isboolean(L, n))
-        smooth = lua_toboolean(L, n), count--;
-    if (count < minCoeffs || count > maxCoeffs)
+    if (n >= 2 && (lua_isboolean(L, n) || (!valid(count) && valid(count - 1)))) {
+        smooth = lua_toboolean(L, n) && !(lua_isnumber(L, n) && lua_tonumber(L, n) == 0);
+        count--;
+    }
+    if (count < 0 || count > 10 || count < std::countr_zero(counts) || count > 31 - std::countl_zero(counts))
         return ERR_WRONGUSAGE;
     double coeffs[10] = {};
     for (int i = 0; i < count; i++)
@@ -269,9 +275,11 @@ int distort(lua_State *L, uint32_t method, int minCoeffs, int maxCoeffs)
     });
 }
 
-int cmdBarrel(lua_State *L) { return distort(L, 12, 3, 10); }
-int cmdPolar(lua_State *L) { return distort(L, 10, 0, 6); }
-int cmdArc(lua_State *L) { return distort(L, 9, 1, 4); }
+// Barrel: A, B, C[, D][, centre] or both axes[, centre]; polar: up to six
+// values but not three; arc: one to four.
+int cmdBarrel(lua_State *L) { return distort(L, 12, 1u << 3 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 8 | 1u << 10); }
+int cmdPolar(lua_State *L) { return distort(L, 10, 1u << 0 | 1u << 1 | 1u << 2 | 1u << 4 | 1u << 5 | 1u << 6); }
+int cmdArc(lua_State *L) { return distort(L, 9, 1u << 1 | 1u << 2 | 1u << 3 | 1u << 4); }
 // Eight coordinates: where the corners (0, 0), (w, 0), (0, h) and (w, h)
 // go; the fit takes four point pairs, source then destination.
 int cmdPerspective(lua_State *L)
