@@ -714,7 +714,9 @@ int qxPrepareMainChunk(lua_State *L, qxStartupInfo *startup, qxAppletInfo *apple
         if (int e = qxApplySetConstants(L, qxGlobalSettings.setConstants)) return e;
     }
     // ENCODING iso8859_1 set the mode already; the texts follow it here.
+    // Plug-ins are told the text mode once here (the switch tells them 0).
     if (!qxTextModeUtf8) qxSwitchToLatin1(L, startup, applet);
+    else qxRunCallbacks(L, 3, nullptr, 1);
 
     qxSetTag(QX_TAG_MAINRUNNING, 1);
     int r = luaL_loadbuffer(L, static_cast<const char *>(applet->mainChunk),
