@@ -77,8 +77,10 @@ TEST_F(ArgsTest, VersionRequirement) {
     auto needs8 = [](lua_State *S) { qxCheckArgCount(S, 0, 1, 8, 0); return 0; };
     EXPECT_EQ(call(needs8, [](lua_State *) {}, &msg), 1566);
     EXPECT_NE(msg.find("8.0"), std::string::npos);
-    applet.versionMajor = 0; // no version: everything is allowed
+    applet.versionMajor = 0; // an explicit 0.0 is older than everything
     applet.versionMinor = 0;
+    EXPECT_EQ(call(needs8, [](lua_State *) {}), 1566);
+    qxApplet = nullptr; // no applet info: nothing is refused
     EXPECT_EQ(call(needs8, [](lua_State *) {}), 0);
     qxApplet = saved;
 }

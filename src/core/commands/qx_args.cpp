@@ -97,7 +97,9 @@ extern "C" {
 
 int qxRequireVersion(uint32_t major, uint32_t minor) {
     const qxAppletInfo *a = qxApplet;
-    if (!a || (a->versionMajor == 0 && a->versionMinor == 0)) return 1;
+    // Every loaded applet is versioned (0.0 included); without applet info
+    // nothing is refused.
+    if (!a) return 1;
     if (a->versionMajor > major || (a->versionMajor == major && a->versionMinor >= minor)) return 1;
     // The version the refusal (1566) names.
     char version[32];
