@@ -283,6 +283,8 @@ int qxOpenImage(const char *file, const char *loaders, const char *adapters, con
     }
     if (alphaOut) *alphaOut = alpha;
     else qxFreeAlphaBitMap(alpha);
+    // The plug-in is read before the record may be released.
+    qxPluginInfo *plugin = s->plugin;
     if (sourceOut) *sourceOut = s;
     else qxPicSourceRelease(s);
     if (widthOut) *widthOut = width;
@@ -291,7 +293,7 @@ int qxOpenImage(const char *file, const char *loaders, const char *adapters, con
     if (hasAlphaOut) *hasAlphaOut = hasAlpha;
     if (scalableOut) *scalableOut = scalable;
     if (transparentOut) *transparentOut = transparent;
-    if (pluginOut && s->plugin) *pluginOut = s->plugin;
+    if (pluginOut && plugin) *pluginOut = plugin;
     else if (pluginOut && reinterpret_cast<uintptr_t>(*pluginOut) != 1) *pluginOut = nullptr;
     return 0;
 }
