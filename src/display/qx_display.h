@@ -29,6 +29,11 @@ qxDisplay *qxFindDisplayForBGPic(const qxBGPic *bgpic);
 int qxDisplayIsVisible(qxDisplay *display);
 // 0 or 1558.
 int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *height);
+// 0-based index of the monitor sharing the largest area with a rectangle
+// (the first of equals; 0 when none overlaps), and that of the display's
+// window with its frame.
+uint32_t qxMonitorOfRect(const struct x11Monitor *list, int x, int y, int width, int height);
+uint32_t qxDisplayMonitorOf(const qxDisplay *display, const struct x11Monitor *list);
 void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,
                         int *scaleHeight);
 // The picture a display shows when the layers above draw into a copy of

@@ -219,7 +219,9 @@ int qxLookupDisplayMode(const char *name, uint32_t *mode)
 void qxLetterbox(qxDisplay *d, int W, int H, int bw, int bh)
 {
     d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
-    if (!(d->flags & QX_DISP_KEEPPROPORTIONS) || bw < 1 || bh < 1) {
+    // A shaped picture is its window's shape: it fills the window whole.
+    const bool shaped = d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha);
+    if (!(d->flags & QX_DISP_KEEPPROPORTIONS) || shaped || bw < 1 || bh < 1) {
         d->scaledWidth = (uint32_t)W;
         d->scaledHeight = (uint32_t)H;
     } else {
@@ -1253,9 +1255,11 @@ int cmdOpenDisplay(lua_State *L)
         if (qxGetFieldInt(L, 2, "noselect", &v, &f))
             noselect = v != 0;
         int x = d->x, y = d->y;
-        if (qxGetFieldInt(L, 2, "x", &x, &f))
+        bool gx = qxGetFieldInt(L, 2, "x", &x, &f), gy = qxGetFieldInt(L, 2, "y", &y, &f);
+        qxDisplayScaleSize(d, gx ? &x : nullptr, gy ? &y : nullptr, nullptr, nullptr);
+        if (gx)
             d->x = x, d->monitorRelativeX = 1;
-        if (qxGetFieldInt(L, 2, "y", &y, &f))
+        if (gy)
             d->y = y, d->monitorRelativeY = 1;
         getField(L, 2, "mode");
         int r = 0;
@@ -1464,6 +1468,7 @@ int cmdChangeDisplaySize(lua_State *L)
         qxGetFieldInt(L, 3, "y", &y, &f);
         if (qxGetFieldInt(L, 3, "smooth", &s, &f))
             d->flags = s ? d->flags | QX_DISP_SMOOTHSCALE : d->flags & ~QX_DISP_SMOOTHSCALE;
+        qxDisplayScaleSize(d, &x, &y, nullptr, nullptr);
     } else if (lua_gettop(L) >= 3) {
         d->flags = luaL_checknumber(L, 3) != 0 ? d->flags | QX_DISP_SMOOTHSCALE
                                               : d->flags & ~QX_DISP_SMOOTHSCALE;
@@ -1520,6 +1525,8 @@ int cmdMoveDisplay(lua_State *L)
         return ERR_WRONGUSAGE;
     d->x = (int)luaL_checknumber(L, 1);
     d->y = (int)luaL_checknumber(L, 2);
+    // Under system scaling the script's coordinates are scaled like its sizes.
+    qxDisplayScaleSize(d, &d->x, &d->y, nullptr, nullptr);
     // The script's own place wins over the one saved on entering full screen.
     d->restorePosition = 0;
     d->monitorRelativeX = d->x < -1000;

@@ -1,5 +1,6 @@
 #include "display/qx_display.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 #include <cstring>
@@ -23,23 +24,6 @@ namespace {
 qxDisplay *next(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
 
 qxDisplay *listHead() { return qxDisplays; }
-
-bool overlaps(const x11Monitor &m, const qxDisplay &d)
-{
-    int64_t mx = m.x, my = m.y;
-    return d.x < mx + m.width && mx < (int64_t)d.x + d.width && d.y < my + m.height &&
-           my < (int64_t)d.y + d.height;
-}
-
-// The last monitor by index that the window overlaps; 0 when none.
-uint32_t monitorOf(const qxDisplay *d, const x11Monitor *list)
-{
-    uint32_t found = 0, i = 0;
-    for (const x11Monitor *m = list; m; m = m->next, i++)
-        if (overlaps(*m, *d))
-            found = i;
-    return found;
-}
 
 } // namespace
 
@@ -131,7 +115,7 @@ int qxDisplayIsVisible(qxDisplay *display)
     if (display->fullScreen)
         return 1;
     x11Monitor *monitors = qxDispGetMonitors(display);
-    uint32_t mine = monitorOf(display, monitors);
+    uint32_t mine = qxDisplayMonitorOf(display, monitors);
     x11FreeMonitors(monitors);
     for (qxDisplay *d = qxDisplays; d; d = next(d))
         if (d != display && d->fullScreen && d->state != QX_DISPSTATE_CLOSED &&
@@ -156,6 +140,27 @@ int qxGetDisplayGeometry(qxDisplay *display, int *x, int *y, int *width, int *he
     *height = (int)m->height;
     x11FreeMonitors(monitors);
     return 0;
+}
+
+uint32_t qxMonitorOfRect(const x11Monitor *list, int x, int y, int width, int height)
+{
+    uint32_t best = 0, i = 0;
+    int64_t bestArea = 0;
+    for (const x11Monitor *m = list; m; m = m->next, i++) {
+        const int64_t w = std::min<int64_t>(int64_t(x) + width, int64_t(m->x) + m->width) -
+                          std::max<int64_t>(x, m->x);
+        const int64_t h = std::min<int64_t>(int64_t(y) + height, int64_t(m->y) + m->height) -
+                          std::max<int64_t>(y, m->y);
+        if (w > 0 && h > 0 && w * h > bestArea)
+            best = i, bestArea = w * h;
+    }
+    return best;
+}
+
+uint32_t qxDisplayMonitorOf(const qxDisplay *display, const x11Monitor *list)
+{
+    return qxMonitorOfRect(list, display->x, display->y, display->width + display->borderWidth,
+                           display->height + display->borderHeight);
 }
 
 void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *scaleWidth,

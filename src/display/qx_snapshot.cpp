@@ -55,18 +55,14 @@ int qxDesktopArea(qxDisplay *d, int *width, int *height, int *monitor)
 {
     int64_t w = 0, h = 0;
     int count = 0;
-    const int64_t cx = int64_t(d->x) + (d->width + d->borderWidth) / 2;
-    const int64_t cy = int64_t(d->y) + (d->height + d->borderHeight) / 2;
-    if (monitor)
-        *monitor = 1;
     x11Monitor *monitors = qxDispGetMonitors(d);
     for (const x11Monitor *m = monitors; m; m = m->next) {
         ++count;
         w = std::max<int64_t>(w, std::min<int64_t>(int64_t(m->x) + m->width, 32767));
         h = std::max<int64_t>(h, std::min<int64_t>(int64_t(m->y) + m->height, 32767));
-        if (monitor && cx >= m->x && cx < int64_t(m->x) + m->width && cy >= m->y && cy < int64_t(m->y) + m->height)
-            *monitor = count;
     }
+    if (monitor)
+        *monitor = (int)qxDisplayMonitorOf(d, monitors) + 1;
     x11FreeMonitors(monitors);
     *width = int(w);
     *height = int(h);

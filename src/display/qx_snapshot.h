@@ -15,7 +15,7 @@ uint32_t *qxGrabToARGB(const void *grab, uint32_t bytesPerPixel, int width, int 
 int qxGrabScreenARGB(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 int qxCmdSaveSnapshot(lua_State *L);
 // The desktop spanning every monitor of the display's screen: its size, the
-// 1-based monitor holding the display's centre (1 when none does); returns
+// 1-based monitor sharing most of the display's window (1 when none does); returns
 // the number of monitors, 0 without a connection.
 int qxDesktopArea(qxDisplay *display, int *width, int *height, int *monitor);
 }

@@ -7,8 +7,10 @@
 
 #include "core/vm/lauxlib.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "platform/qx_errcodes.h"
+#include "platform/x11/x11_display.h"
 
 namespace {
 
@@ -124,6 +126,21 @@ TEST(DisplayRegions, DefaultsClippedToTinyDisplays)
     qxResetRegions(d);
     EXPECT_EQ(d->sizeRegions[0].x, 630);
     EXPECT_EQ(d->dragRegions[0].height, 15);
+    std::free(d);
+}
+
+// Two side-by-side monitors with a third overlapping the right one.
+TEST(DisplayMonitor, LargestIntersectionFirstOnTie)
+{
+    x11Monitor c{nullptr, 1200, 0, 800, 600}, b{&c, 1000, 0, 1000, 800}, a{&b, 0, 0, 1000, 800};
+    // The centre and the last overlapping monitor would both say 1 or 2.
+    EXPECT_EQ(qxMonitorOfRect(&a, 500, 100, 600, 400), 0u);
+    EXPECT_EQ(qxMonitorOfRect(&a, 900, 100, 600, 400), 1u);
+    EXPECT_EQ(qxMonitorOfRect(&a, 700, 0, 600, 100), 0u); // 300 each: the first
+    EXPECT_EQ(qxMonitorOfRect(&a, 3000, 0, 10, 10), 0u);
+    qxDisplay *d = qxNewDisplayRecord(1);
+    d->x = 700, d->y = 0, d->width = 500, d->height = 100, d->borderWidth = 200;
+    EXPECT_EQ(qxDisplayMonitorOf(d, &a), 1u); // the frame counts
     std::free(d);
 }
 
