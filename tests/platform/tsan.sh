@@ -11,7 +11,7 @@ ${CXX:-g++} -std=c++20 -g -O1 -fsanitize=thread -fno-omit-frame-pointer -Wall -W
     -I"$ROOT/src" \
     "$SRC/qx_sync.cpp" "$SRC/qx_memory.cpp" "$SRC/qx_wakepipe.cpp" "$SRC/qx_systimers.cpp" \
     "$SRC/qx_threadevents.cpp" "$SRC/qx_timerthread.cpp" "$SRC/qx_platform.cpp" \
-    "$SRC/qx_libimports.cpp" "$ROOT/tests/platform/timers_test.cpp" \
+    "$SRC/qx_libimports.cpp" "$ROOT/tests/platform/tsan/collate_stub.cpp" "$ROOT/tests/platform/timers_test.cpp" \
     -lgtest -lgtest_main -lpthread -ldl -o "$OUT/test_platform_tsan"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$OUT/test_platform_tsan"
 
