@@ -695,8 +695,9 @@ int readFrame(lua_State *L, const qxLayer *l, int table, int32_t *frame, bool *g
     if (l->type != QX_TYPE_ANIM) return 0;
     // Another anim starts at its first frame unless the table says otherwise.
     qxObjectRef ref = l->layerid;
-    if (qxGetFieldID(L, table, "id", &ref, nullptr))
-        *frame = 0, *given = ref.number != l->layerid.number || ref.automatic != l->layerid.automatic;
+    if (qxGetFieldID(L, table, "id", &ref, nullptr) &&
+        (ref.number != l->layerid.number || ref.automatic != l->layerid.automatic))
+        *frame = 0, *given = true;
     if (!qxGetFieldInt(L, table, "frame", &f, nullptr)) return 0;
     qxAnim *a = nullptr;
     if (int r = qxFindAnim(L, ref, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
