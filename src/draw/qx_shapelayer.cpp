@@ -289,12 +289,9 @@ int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, qxObjectStyle *st
     const uint32_t effectBits = QX_FORM_SHADOW | QX_FORM_EDGE;
     uint32_t form = 0;
     if (uintKey(L, table, "formstyle", &form, &changed)) {
-        if (form & QX_FORM_NORMAL) {
-            st.formStyle = QX_FORM_NORMAL;
-        } else {
-            effects(form, 1);
-            st.formStyle = (st.formStyle & ~QX_FORM_NORMAL) | (form & ~effectBits);
-        }
+        effects(form, 1);
+        if (form & QX_FORM_NORMAL) st.formStyle = QX_FORM_NORMAL;
+        else st.formStyle = (st.formStyle & ~QX_FORM_NORMAL) | (form & ~effectBits);
     }
     form = 0;
     if (uintKey(L, table, "formstyleclear", &form, &changed)) {
@@ -306,9 +303,12 @@ int readFillKeys(lua_State *L, int table, qxShapeLayerData &p, qxObjectStyle *st
     uintKey(L, table, "fillstyle", &st.fillStyle, &changed);
     intKey(L, table, "gradientstyle", &st.gradient.type, &changed);
     intKey(L, table, "gradientangle", &st.gradient.angle, &changed);
-    // Colours given anew replace the stops the gradient had.
-    if (uintKey(L, table, "gradientstartcolor", &st.gradient.startColour, &changed)) st.gradient.stopCount = 0;
-    if (uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed)) st.gradient.stopCount = 0;
+    // Other end colours replace the stops the gradient had; the same ones
+    // (a table read back and handed over again) keep them.
+    const uint32_t startColour = st.gradient.startColour, endColour = st.gradient.endColour;
+    uintKey(L, table, "gradientstartcolor", &st.gradient.startColour, &changed);
+    uintKey(L, table, "gradientendcolor", &st.gradient.endColour, &changed);
+    if (st.gradient.startColour != startColour || st.gradient.endColour != endColour) st.gradient.stopCount = 0;
     if (st.fillStyle == QX_FILLGRADIENT) {
         const qxGradient before = st.gradient;
         if (int r = qxReadGradientOptions(L, table, &st.gradient, "gradientcenterx", "gradientcentery",

@@ -39,6 +39,8 @@ L.check("formon", "SetLayerStyle", 1, {"formstyle": 96})
 L.style(1, [("shadow",), ("border",), ("formstyle",)])
 L.check("formoff", "SetLayerStyle", 1, {"formstyleclear": 32})
 L.style(1, [("shadow",), ("border",)])
+L.check("formnormal", "SetLayerStyle", 1, {"formstyle": 33})
+L.style(1, [("shadow",)])
 L.call("CreateBrush", 7, 8, 8, 0x00FF00)
 L.check("texture", "SetLayerStyle", 1, {"fillstyle": 3, "texturebrush": 7})
 L.style(1, [("fillstyle",), ("texturebrush",)])
@@ -62,19 +64,48 @@ for d in offsets:
     L.emit("JMP @1")
     L.emit("ADD 33 33 #1")
 L._print("samepixels", 33)
+# Colour stops change the gradient; the layer's own style read back and
+# handed over again keeps them.
+L.emit("LOADK 33 #0")
+L.emit("LOADK 34 #0")
+for d in (4, 10, 20):
+    L.call("ReadPixel", 60 + d, 70, results=1)
+    L.emit("MOVE 30 0")
+    L.call("SetLayerStyle", 5, {"gradientcolors": [0x00FF00, 0, 0x00FF00, 1]})
+    L.call("ReadPixel", 60 + d, 70, results=1)
+    L.emit("MOVE 31 0")
+    L.call("GetLayerStyle", 5, results=1)
+    L.emit("MOVE 2 0")
+    L.emit('GETGLOBAL 0 "setlayerstyle"')
+    L.emit("LOADK 1 #5")
+    L.emit("CALL 0 3 1")
+    L.call("ReadPixel", 60 + d, 70, results=1)
+    L.emit("EQ 0 31 0")
+    L.emit("JMP @1")
+    L.emit("ADD 34 34 #1")
+    L.emit("EQ 1 30 31")
+    L.emit("JMP @1")
+    L.emit("ADD 33 33 #1")
+    # Another start colour drops the stops again.
+    L.call("SetLayerStyle", 5, {"gradientstartcolor": 0xFF0001})
+    L.call("SetLayerStyle", 5, {"gradientstartcolor": 0xFF0000})
+L._print("stopsshown", 33)
+L._print("stopskept", 34)
 expect = """enable=0 shadowbox=0 sizex=40 sizey=30 shadow=1 shadowsize=4 shadowdir=3 formstyle=1 noshadow=0 shadow=0
 outline=0 sizex=40 sizey=30 border=1 bordersize=3 bordercolor=65280 wider=0 bordersize=5
 edgecircle=0 radius=15 border=1 bordersize=2 bordercolor=16776960 transparency=128 color=255 formstyle=1
 path=0 type=49 shadow=1 shadowsize=5 shadowdir=2 formstyle=1
-formon=0 shadow=1 border=1 formstyle=1 formoff=0 shadow=0 border=1
-texture=0 fillstyle=3 texturebrush=7 gradient=0 samepixels=%d done""" % len(offsets)
+formon=0 shadow=1 border=1 formstyle=1 formoff=0 shadow=0 border=1 formnormal=0 shadow=1
+texture=0 fillstyle=3 texturebrush=7 gradient=0 samepixels=%d stopsshown=3 stopskept=3 done""" % len(offsets)
 header = """; With layers on, the effects of a shape become its layer's style: a
 ; shadow, a #FILLNONE line of width 6 (a 1-pixel outline with a 3-pixel
 ; border in its colour), an edge and a transparent colour are read back
 ; with GetLayerStyle and restyled with SetLayerStyle; the layer keeps the
 ; shape's own size. A path's shadow becomes its layer's too. SHADOW and
 ; EDGE in a restyled form style switch the layer's shadow and border; a
-; texture brush and a gradient's centre are taken by the layer.
+; texture brush and a gradient's centre are taken by the layer; NORMAL
+; with SHADOW still switches the shadow on. Colour stops survive the
+; layer's style read back and handed over again.
 ; Written by gen_shapestyles.py.
 ;! xserver: 24
 ;! args: -QUIET
