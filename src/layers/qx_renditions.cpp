@@ -341,6 +341,14 @@ namespace {
 int rebuildTransform(lua_State *L, qxLayer *l)
 {
     qxLayerData *b = l->base;
+    // A size in pixels holds for whatever the layer shows now, so the matrix
+    // follows the base's current size (a script's own matrix stays).
+    qxTransformOptions &t = l->transform;
+    if (!t.transformed && (t.width || t.height) && b->width > 0 && b->height > 0) {
+        const double sx = t.width ? double(t.width) / b->width : t.scalex;
+        const double sy = t.height ? double(t.height) / b->height : t.scaley;
+        qxSetupTransform(&t.m11, 0, 0, b->width, b->height, sx, sy, t.rotate);
+    }
     b->ox = clamp32(double(b->x) - std::trunc(b->width * l->anchorx));
     b->oy = clamp32(double(b->y) - std::trunc(b->height * l->anchory));
     b->left = b->ox, b->top = b->oy;
