@@ -24,11 +24,7 @@
 #include "platform/qx_errcodes.h"
 #include "platform/qx_memory.h"
 
-int qxShapeGoesToLayer(void)
-{
-    const qxDisplay *d = qxCurrentDisplay;
-    return d && d->layersEnabled && (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
-}
+int qxShapeGoesToLayer(void) { return qxOutputTakesLayers(); }
 
 namespace {
 

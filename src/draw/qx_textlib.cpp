@@ -388,7 +388,7 @@ int cmdTextOut(lua_State *L)
     rq.breaks = breaks.data();
     rq.breakCount = int32_t(breaks.size());
     qxDisplay *d = qxCurrentDisplay;
-    const bool layers = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY;
+    const bool layers = qxOutputTakesLayers();
     // The display options: transform, anchor, layer style.
     qxTransformOptions opts;
     qxObjectStyle style;
@@ -447,7 +447,7 @@ int cmdDisplayTextObject(lua_State *L)
     qxTextObject *o = nullptr;
     if (int r = findArg(L, 1, 0, &o)) return r;
     qxDisplay *d = qxCurrentDisplay;
-    if (d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY) {
+    if (qxOutputTakesLayers()) {
         qxTransformOptions opts;
         qxObjectStyle style;
         qxInitTransformOptions(&opts);
@@ -465,11 +465,9 @@ int cmdDisplayTextObject(lua_State *L)
     const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, 0, 0.0) + o->originX;
     const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, 0, 0.0) + o->originY;
     if (int e = qxPrepareOutputTarget(L)) return e;
-    if (lua_gettop(L) < 4 || !lua_istable(L, 4)) {
-        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
-                       o->alpha ? nullptr : o->mask, o->alpha);
-        return 0;
-    }
+    if (lua_gettop(L) < 4 || !lua_istable(L, 4))
+        return qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                              o->alpha ? nullptr : o->mask, o->alpha);
     // Filters and transparency go onto a copy; size and angle stay the
     // object's own.
     qxTransformOptions opts;
@@ -478,16 +476,14 @@ int cmdDisplayTextObject(lua_State *L)
     qxInitObjectStyle(&style);
     const uint32_t smooth = (o->request.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
     if (int r = qxGetTransformOptions(L, 4, o->width, o->height, 0, 0, smooth, &opts, &style, 0)) return r;
-    if (!style.transparency && !qxFiltersActive(&style.filters)) {
-        qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
-                       o->alpha ? nullptr : o->mask, o->alpha);
-        return 0;
-    }
+    if (!style.transparency && !qxFiltersActive(&style.filters))
+        return qxBlitToOutput(L, o->image, 0, 0, x, y, o->width, o->height, o->width, o->height,
+                              o->alpha ? nullptr : o->mask, o->alpha);
     qxBitMap *b = nullptr, *m = nullptr, *a = nullptr;
     int r = qxCopyImageRect(o->image, o->mask, o->alpha, 0, 0, o->width, o->height, 0, 0, 0, 0, &b,
                             o->mask ? &m : nullptr, o->alpha ? &a : nullptr);
     if (!r) r = qxBlendWithOptions(&style, L, &b, &a, o->width, o->height);
-    if (!r) qxBlitToOutput(L, b, 0, 0, x, y, o->width, o->height, o->width, o->height, a ? nullptr : m, a);
+    if (!r) r = qxBlitToOutput(L, b, 0, 0, x, y, o->width, o->height, o->width, o->height, a ? nullptr : m, a);
     qxFreeBitMap(b);
     qxFreeMaskBitMap(m);
     qxFreeAlphaBitMap(a);

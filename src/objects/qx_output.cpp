@@ -137,6 +137,11 @@ qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
 {
     *w = *h = 0;
     if (!d) return nullptr;
+    // A BGPic taking the output gets layers, not pixels: only its size.
+    if (d->targetType == QX_OUT_BGPIC) {
+        if (qxCurrentOutput) *w = qxCurrentOutput->width, *h = qxCurrentOutput->height;
+        return nullptr;
+    }
     qxOutputState *s = qxOutputOf(d, 0);
     if (d->targetType != QX_OUT_DISPLAY && s) {
         *w = s->record.width, *h = s->record.height;
@@ -146,6 +151,12 @@ qxBitMap *qxOutputBitmap(qxDisplay *d, int32_t *w, int32_t *h)
     *w = d->bgpic->width, *h = d->bgpic->height;
     qxBitMap *work = qxDisplayWorkBitmap(d, 1);
     return work ? work : d->bgpic->bitmap;
+}
+
+int qxOutputTakesLayers(void)
+{
+    const qxDisplay *d = qxCurrentDisplay;
+    return d && d->layersEnabled && (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
 }
 
 uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill)
@@ -256,19 +267,21 @@ void qxDirectOutputDrawn(qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t 
     showRect(d, bm, x, y, w, h);
 }
 
-void qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t w, int32_t h,
-                    int32_t ow, int32_t oh, qxBitMap *mask, qxBitMap *alpha)
+int qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t w, int32_t h,
+                   int32_t ow, int32_t oh, qxBitMap *mask, qxBitMap *alpha)
 {
     qxDisplay *d = qxCurrentDisplay;
-    if (!d) return;
+    if (!d) return ERR_WRONGUSAGE;
+    // Drawing into a selected BGPic makes layers; there are no pixels here.
+    if (d->targetType == QX_OUT_BGPIC) return ERR_SELECTBG;
     int32_t tw = 0, th = 0;
     qxBitMap *target = qxOutputBitmap(d, &tw, &th);
     const bool onDisplay = d->targetType == QX_OUT_DISPLAY;
-    if (!target && (onDisplay || d->targetType == QX_OUT_BRUSH)) return;
+    if (!target && (onDisplay || d->targetType == QX_OUT_BRUSH)) return ERR_WRONGUSAGE;
     // The visible part decides what the dirty list and the window get.
     int32_t cx = x, cy = y, cw = w, ch = h;
     qxClipRect bounds{0, 0, tw, th};
-    if (!qxClipRectToBounds(&bounds, &cx, &cy, &cw, &ch, nullptr, nullptr)) return;
+    if (!qxClipRectToBounds(&bounds, &cx, &cy, &cw, &ch, nullptr, nullptr)) return 0;
     qxOutputState *s = qxOutputOf(d, 0);
     if (d->doubleBuffer && d->targetType == QX_OUT_BRUSH && s && target == s->backBuffer &&
         !(d->doubleBufferState & QX_DBSTATE_ADAPTER))
@@ -276,5 +289,6 @@ void qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t 
     SafeBlt(L, bm, sx, sy, target, x, y, w, h, ow, oh, tw, th, 0x8C, mask, alpha, nullptr);
     if (s && !onDisplay) s->record.modified = 1;
     if (onDisplay) showRect(d, target, cx, cy, cw, ch);
+    return 0;
 }
 }

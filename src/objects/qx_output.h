@@ -72,6 +72,9 @@ qxBitMap *qxShownBitmap(qxDisplay *display);
 // shown picture, the back buffer or the selected object (none for a mask
 // or alpha target).
 qxBitMap *qxOutputBitmap(qxDisplay *display, int32_t *width, int32_t *height);
+// Whether drawing on the current display becomes layers: layers are on and
+// the output is the display or a BGPic selected for them.
+int qxOutputTakesLayers(void);
 // Fills the blit view of the current display (the bitmap layer's hook).
 int qxOutputView(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
 // What an adapter drawing onto dest is told of the current Select target
@@ -91,9 +94,10 @@ qxBitMap *qxDirectOutputBitmap(int32_t *width, int32_t *height);
 // shows the rectangle.
 void qxDirectOutputDrawn(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
 // Puts an object with its mask or alpha onto the current output and shows
-// what changed on screen.
-void qxBlitToOutput(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t width,
-                    int32_t height, int32_t objectWidth, int32_t objectHeight, qxBitMap *mask, qxBitMap *alpha);
+// what changed on screen; 0, or 1056 for a BGPic target (which takes
+// layers instead) and 1055 for an output without a picture.
+int qxBlitToOutput(lua_State *L, qxBitMap *bitmap, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t width,
+                   int32_t height, int32_t objectWidth, int32_t objectHeight, qxBitMap *mask, qxBitMap *alpha);
 
 // Double buffer.
 int qxCmdBeginDoubleBuffer(lua_State *L);

@@ -64,12 +64,12 @@ int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
     // and the bits around the glyphs.
     qxBitMap *bm = nullptr, *mask = nullptr, *alpha = nullptr;
     if (int r = qxTextImagePlanes(*im, &bm, &mask, &alpha)) return r;
-    qxBlitToOutput(L, bm, 0, 0, x + im->originX, y + im->originY, im->width, im->height, im->width, im->height,
-                   mask, alpha);
+    const int r = qxBlitToOutput(L, bm, 0, 0, x + im->originX, y + im->originY, im->width, im->height, im->width,
+                                 im->height, mask, alpha);
     qxFreeMaskBitMap(mask);
     qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
-    return 0;
+    return r;
 }
 
 int qxDrawPlainText(const qxTextRequest *rq, int32_t x, int32_t y)
@@ -140,8 +140,7 @@ int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qx
     rq.leftMargin = c->left;
     rq.tabs = c->tabs;
     rq.tabCount = c->tabCount;
-    qxDisplay *d = qxCurrentDisplay;
-    const bool layers = d && d->layersEnabled && d->targetType == QX_OUT_DISPLAY;
+    const bool layers = qxOutputTakesLayers();
     qxTextRequest drawn = rq;
     if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
