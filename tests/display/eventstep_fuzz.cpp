@@ -108,9 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     qxFlushEvents(L, 0xFFFFFFFFu, 1);
     qxFreeBindings();
-    qxFreeAllButtons(L);
+    // The BGPic's buttons go with it, their callback references too.
     if (bgpic)
-        qxFreeBGPicRecord(nullptr, bgpic);
+        qxFreeBGPicRecord(L, bgpic);
     luaL_unref(L, LUA_REGISTRYINDEX, ref);
     qxDisplays = nullptr;
     qxCurrentDisplay = nullptr;
