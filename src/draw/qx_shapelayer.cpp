@@ -801,13 +801,19 @@ int outlineIsBorder(const qxLayer *l)
     return p && p->state.fillStyle == QX_FILLNONE && (p->colour & 0xFFFFFF) == (l->bordercolor & 0xFFFFFF);
 }
 
+qxObjectRef *textureBrush(qxLayerData *d)
+{
+    auto *p = d ? static_cast<qxShapeLayerData *>(d->typedata) : nullptr;
+    return p && p->state.fillStyle == QX_FILLTEXTURE ? &p->state.texture : nullptr;
+}
+
 // The layers own their composed planes; the payload says what they show.
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                  renderShape, freshShape, outlineIsBorder};
+                                  renderShape, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 renderLine, freshShape, outlineIsBorder};
+                                 renderLine, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
-                                 freshPath, outlineIsBorder};
+                                 freshPath, outlineIsBorder, textureBrush};
 
 } // namespace
 

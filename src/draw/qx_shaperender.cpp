@@ -233,7 +233,7 @@ int fillImage(lua_State *L, const qxDrawState &s, int32_t w, int32_t h, std::vec
         return 0;
     }
     qxBrush *brush = nullptr;
-    if (int e = qxFindBrush(L, s.texture, &brush, 0)) return e;
+    if (int e = qxFindBrush(L, s.texture, &brush, QX_FIND_PENDING)) return e;
     int32_t bw = int32_t(brush->width), bh = int32_t(brush->height);
     uint32_t *tile = bw > 0 && bh > 0 ? qxBitMapToARGB(brush->bitmap, 0, 0, bw, bh, 0) : nullptr;
     if (!tile) return bw > 0 && bh > 0 ? ERR_MEM : 0;

@@ -124,6 +124,9 @@ struct qxLayerTypeOps {
     // 1 when the layer's picture is its border alone (an unfilled outline in
     // the border's colour): Redraw then draws only the border.
     int (*borderOnly)(const qxLayer *layer);
+    // The brush a rendition's payload fills with (a texture), or null: the
+    // layer keeps that brush in use like the objects layers show.
+    qxObjectRef *(*usedBrush)(qxLayerData *data);
 };
 
 // A list of inclusive rectangles; x1 == 100000 marks an entry merged away

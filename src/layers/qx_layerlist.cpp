@@ -48,7 +48,11 @@ bool shows(const qxLayer *l, uint32_t type, qxObjectRef ref)
     const uint32_t shown = l->type == QX_TYPE_BRUSHPART   ? QX_TYPE_BRUSH
                            : l->type == QX_TYPE_BGPICPART ? QX_TYPE_BGPIC
                                                           : l->type;
-    return shown == type && sameRef(l->layerid, ref);
+    if (shown == type && sameRef(l->layerid, ref)) return true;
+    // A shape filled with a brush keeps that brush in use too.
+    const qxLayerTypeOps *ops = type == QX_TYPE_BRUSH ? qxLayerType(l->type) : nullptr;
+    const qxObjectRef *texture = ops && ops->usedBrush ? ops->usedBrush(l->base) : nullptr;
+    return texture && sameRef(*texture, ref);
 }
 
 void freeCaches(qxLayerData *d)
@@ -305,7 +309,15 @@ int qxRepointObjectLayers(uint32_t type, qxObjectRef ref, void *newAutomatic)
     for (qxBGPic *b = qxBGPics; b; b = b->next)
         for (qxLayer *l = b->layers.first; l; l = l->next)
             if (shows(l, type, ref)) {
-                l->layerid = {0, newAutomatic};
+                const qxLayerTypeOps *ops = type == QX_TYPE_BRUSH ? qxLayerType(l->type) : nullptr;
+                if (ops && ops->usedBrush) {
+                    // Every rendition names the brush it fills with.
+                    for (qxLayerData *d : {l->base, l->intermediate, l->onscreen})
+                        if (qxObjectRef *texture = ops->usedBrush(d); texture && sameRef(*texture, ref))
+                            *texture = {0, newAutomatic};
+                } else {
+                    l->layerid = {0, newAutomatic};
+                }
                 changed = 1;
             }
     return changed;

@@ -892,6 +892,14 @@ void dropOldType(lua_State *L, qxLayer *l, const qxLayer &as)
     else if (was == QX_TYPE_BGPICPART) qxFlushDeletedObjects(L, 8);
 }
 
+// The brush the layer fills with, if any.
+qxObjectRef usedBrush(const qxLayer *l)
+{
+    const qxLayerTypeOps *ops = qxLayerType(l->type);
+    const qxObjectRef *texture = ops && ops->usedBrush ? ops->usedBrush(l->base) : nullptr;
+    return texture ? *texture : qxObjectRef{};
+}
+
 // Reads a style table completely, then applies it to the layer: the layer
 // stays unchanged when the table is refused. noRefresh: the caller redraws
 // the area (added to *area when given).
@@ -900,6 +908,7 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     if (l->type == QX_TYPE_NOOBJECT) return ERR_WRONGUSAGE;
     qxLayerAsyncHold hold(l);
     qxLayerData *base = l->base;
+    const qxObjectRef textureBefore = usedBrush(l);
     qxTransformOptions o = l->transform;
     qxObjectStyle s{};
     s.hidden = l->hidden;
@@ -1082,6 +1091,9 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     qxLayerScreenRect(l, l->onscreen, &nx, &ny, &nw, &nh);
     qxUnionRect(&ax, &ay, &aw, &ah, nx, ny, nw, nh);
     const int taken = hold.release();
+    // A texture brush freed while this layer filled with it may go now.
+    if (const qxObjectRef now = usedBrush(l); now.number != textureBefore.number || now.automatic != textureBefore.automatic)
+        qxFlushDeletedObjects(L, 1);
     if (area) qxRectListAdd(area, ax, ay, aw, ah, 1);
     // A layer held around this change is refreshed by its holder.
     if (!noRefresh && !l->hold) qxInvalidateRect(L, ax, ay, aw, ah);

@@ -44,6 +44,15 @@ L.style(1, [("shadow",)])
 L.call("CreateBrush", 7, 8, 8, 0x00FF00)
 L.check("texture", "SetLayerStyle", 1, {"fillstyle": 3, "texturebrush": 7})
 L.style(1, [("fillstyle",), ("texturebrush",)])
+# The layer keeps filling with a texture brush the script frees, and a new
+# brush of that number is not taken for it.
+L.check("texfree", "FreeBrush", 7)
+L.check("texsize", "SetLayerStyle", 1, {"sizex": 44})
+L.call("CreateBrush", 7, 8, 8, 0x0000FF)
+L.check("texback", "SetLayerStyle", 1, {"sizex": 40})
+L.call("ReadPixel", 12, 12, results=1)
+L.emit("MOVE 30 0")
+L._print("texpixel", 30)
 L.call("SetFormStyle", 1)
 L.call("SetFillStyle", 1)
 L.call("Box", 60, 60, 40, 20, 0xFFFFFF)
@@ -96,7 +105,7 @@ outline=0 sizex=40 sizey=30 border=1 bordersize=3 bordercolor=65280 wider=0 bord
 edgecircle=0 radius=15 border=1 bordersize=2 bordercolor=16776960 transparency=128 color=255 formstyle=1
 path=0 type=49 shadow=1 shadowsize=5 shadowdir=2 formstyle=1
 formon=0 shadow=1 border=1 formstyle=1 formoff=0 shadow=0 border=1 formnormal=0 shadow=1
-texture=0 fillstyle=3 texturebrush=7 gradient=0 samepixels=%d stopsshown=3 stopskept=3 done""" % len(offsets)
+texture=0 fillstyle=3 texturebrush=7 texfree=0 texsize=0 texback=0 texpixel=65280 gradient=0 samepixels=%d stopsshown=3 stopskept=3 done""" % len(offsets)
 header = """; With layers on, the effects of a shape become its layer's style: a
 ; shadow, a #FILLNONE line of width 6 (a 1-pixel outline with a 3-pixel
 ; border in its colour), an edge and a transparent colour are read back
@@ -104,8 +113,9 @@ header = """; With layers on, the effects of a shape become its layer's style: a
 ; shape's own size. A path's shadow becomes its layer's too. SHADOW and
 ; EDGE in a restyled form style switch the layer's shadow and border; a
 ; texture brush and a gradient's centre are taken by the layer; NORMAL
-; with SHADOW still switches the shadow on. Colour stops survive the
-; layer's style read back and handed over again.
+; with SHADOW still switches the shadow on. A freed texture brush stays the
+; layer's. Colour stops survive the layer's style read back and handed
+; over again.
 ; Written by gen_shapestyles.py.
 ;! xserver: 24
 ;! args: -QUIET
