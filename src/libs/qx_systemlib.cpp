@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/commands/qx_cmdcall.h"
@@ -180,52 +181,40 @@ constexpr qxConstantDef systemConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// LANGUAGE_<English name> for every language of the platform's table, the
-// names side by side in one block.
-void registerLanguages(lua_State *L) {
-    std::string names;
+// Registers {name, number} rows built at start, with the unknown row last.
+void registerNumbered(lua_State *L, const std::vector<std::pair<std::string, double>> &named, const char *unknown,
+                      double unknownNumber) {
     std::vector<qxConstantDef> rows;
-    names.reserve(qxLanguageCount * 24);
-    rows.reserve(qxLanguageCount + 2);
+    rows.reserve(named.size() + 2);
+    for (const auto &[name, number] : named) rows.push_back({name.c_str(), nullptr, number});
+    rows.push_back({unknown, nullptr, unknownNumber});
+    rows.push_back({nullptr, nullptr, 0});
+    luaL_registerconstants(L, rows.data(), 0);
+}
+
+// LANGUAGE_<English name> for every language of the platform's table.
+void registerLanguages(lua_State *L) {
+    std::vector<std::pair<std::string, double>> named;
+    named.reserve(qxLanguageCount);
     for (unsigned i = 0; i < qxLanguageCount; i++) {
         const qxLanguageRow &row = qxLanguageTable[i];
         if (!row.englishName) continue;
-        names += "LANGUAGE_";
+        std::string name = "LANGUAGE_";
         for (const char *p = row.englishName; *p; p++)
-            names += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
-        names += '\0';
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
+        named.emplace_back(std::move(name), static_cast<double>(row.number));
     }
-    const char *name = names.c_str();
-    for (unsigned i = 0; i < qxLanguageCount; i++) {
-        if (!qxLanguageTable[i].englishName) continue;
-        rows.push_back({name, nullptr, static_cast<double>(qxLanguageTable[i].number)});
-        name += std::strlen(name) + 1;
-    }
-    rows.push_back({"LANGUAGE_UNKNOWN", nullptr, QX_LANGUAGE_UNKNOWN});
-    rows.push_back({nullptr, nullptr, 0});
-    luaL_registerconstants(L, rows.data(), 0);
+    registerNumbered(L, named, "LANGUAGE_UNKNOWN", QX_LANGUAGE_UNKNOWN);
 }
 
 // COUNTRY_<two-letter code> for every country of the platform's table, as
 // GetSystemCountry numbers them.
 void registerCountries(lua_State *L) {
-    std::string names;
-    std::vector<qxConstantDef> rows;
-    names.reserve(qxCountryCount * 11);
-    rows.reserve(qxCountryCount + 2);
-    for (unsigned i = 0; i < qxCountryCount; i++) {
-        names += "COUNTRY_";
-        names += qxCountryTable[i].code2;
-        names += '\0';
-    }
-    const char *name = names.c_str();
-    for (unsigned i = 0; i < qxCountryCount; i++) {
-        rows.push_back({name, nullptr, static_cast<double>(qxCountryTable[i].number)});
-        name += std::strlen(name) + 1;
-    }
-    rows.push_back({"COUNTRY_UNKNOWN", nullptr, QX_COUNTRY_UNKNOWN});
-    rows.push_back({nullptr, nullptr, 0});
-    luaL_registerconstants(L, rows.data(), 0);
+    std::vector<std::pair<std::string, double>> named;
+    named.reserve(qxCountryCount);
+    for (unsigned i = 0; i < qxCountryCount; i++)
+        named.emplace_back(std::string("COUNTRY_") + qxCountryTable[i].code2, static_cast<double>(qxCountryTable[i].number));
+    registerNumbered(L, named, "COUNTRY_UNKNOWN", QX_COUNTRY_UNKNOWN);
 }
 
 } // namespace
