@@ -142,13 +142,14 @@ int freshImageSource(lua_State *L, qxLayer *layer, uint32_t, int table, void **t
 }
 
 const qxLayerTypeOps kBrushOps = {brushImage, freeImageSource, nullptr, nullptr,
-                                  nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr};
+                                  nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr, nullptr};
 const qxLayerTypeOps kBGPicPartOps = {bgpicImage, freeImageSource, nullptr, nullptr,
-                                      nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr};
+                                      nullptr, imageStyleKeys, nullptr, freshImageSource, nullptr, nullptr};
 const qxLayerTypeOps kAnimOps = {animImage, freeImageSource, nullptr, nullptr,
-                                 nullptr, animStyleKeys, nullptr, freshImageSource, nullptr};
+                                 nullptr, animStyleKeys, nullptr, freshImageSource, nullptr, nullptr};
 // Videos hand their planes to the layer.
-const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const qxLayerTypeOps kOwnPlanesOps = {nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The display core's flags are its own; of the layer flags it asks only
 // for the display-scaled rendition.
