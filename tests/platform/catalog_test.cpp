@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -184,23 +186,95 @@ TEST(Catalog, TextStringsFollowTheTextMode)
     qxFreeCatalog(c);
 }
 
-TEST(Catalog, RandomDamageNeverReadsPastTheData)
+namespace {
+uint32_t get32(const Bytes &b, size_t at) { return (uint32_t)b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]; }
+
+std::string untilNul(const std::string &s) { return s.substr(0, s.find('\0')); }
+
+// What a damaged file must give, from the file format alone: no value when
+// it is refused, else the strings by id (first entry wins, 0xFFFFFFFF ends
+// the lookup) or, for a text file, its non-blank lines. The damage writes no
+// backslash, so text lines need no escape handling.
+std::optional<std::vector<std::pair<uint32_t, std::string>>> expected(const Bytes &b)
 {
-    Bytes good = buildIff({{1, "one"}, {2, "two words"}, {3, "three"}});
+    std::vector<std::pair<uint32_t, std::string>> out;
+    auto has = [&](size_t at, const char *tag) { return std::memcmp(&b[at], tag, 4) == 0; };
+    if (b.size() >= 101 && has(0, "FORM") && has(8, "CTLG") && has(12, "FVER")) {
+        size_t at = 16;
+        while (at + 8 <= b.size() && !has(at, "STRS"))
+            at += 2;
+        if (at + 8 > b.size() || get32(b, at + 4) > b.size() - at - 8)
+            return std::nullopt;
+        size_t p = at + 8, end = p + get32(b, at + 4);
+        bool ended = false;
+        for (; end - p >= 8; p += 8 + ((get32(b, p + 4) + 3ull) & ~3ull)) {
+            uint32_t id = get32(b, p), length = get32(b, p + 4);
+            if (((length + 3ull) & ~3ull) > end - p - 8)
+                return std::nullopt; // an entry past its chunk
+            ended = ended || id == 0xFFFFFFFF;
+            if (!ended)
+                out.emplace_back(id, std::string(b.begin() + (long)p + 8, b.begin() + (long)(p + 8 + length)));
+        }
+        for (auto &[id, text] : out) {
+            std::string utf8;
+            for (unsigned char ch : untilNul(text))
+                utf8 += ch < 0x80 ? std::string(1, (char)ch) : std::string{(char)(0xC0 | ch >> 6), (char)(0x80 | (ch & 0x3F))};
+            text = utf8;
+        }
+        return out;
+    }
+    std::string line;
+    for (size_t i = 0; i <= b.size(); i++) {
+        if (i < b.size() && b[i] != '\n') {
+            line += (char)b[i];
+            continue;
+        }
+        line = line.substr(0, line.find(';'));
+        std::erase(line, '\r');
+        if (line.find_first_not_of(" \t") != std::string::npos)
+            out.emplace_back((uint32_t)out.size(), untilNul(line));
+        line.clear();
+    }
+    return out;
+}
+} // namespace
+
+TEST(Catalog, RandomDamageIsRefusedOrReadExactly)
+{
+    // Short texts, an end marker and a repeated id, so that damage moves
+    // lengths, ids and the marker as well as the headers.
+    Bytes good = buildIff({{1, "one"}, {2, "two words"}, {1, "again"}, {0xFFFFFFFF, ""}, {3, "three"}});
     std::mt19937 rng(12345);
+    int refused = 0, iff = 0, text = 0;
     for (int round = 0; round < 3000; round++) {
         Bytes b = good;
         int changes = 1 + (int)(rng() % 4);
-        for (int i = 0; i < changes; i++)
-            b[rng() % b.size()] = (uint8_t)rng();
+        for (int i = 0; i < changes; i++) {
+            uint8_t v = (uint8_t)rng();
+            b[rng() % b.size()] = v == '\\' ? 0 : v;
+        }
         if (rng() % 3 == 0)
             b.resize(rng() % b.size());
-        if (qxCatalog *c = parse(b)) {
-            for (uint32_t id = 0; id < 6; id++)
-                qxGetCatalogString(c, id, "d");
-            qxFreeCatalog(c);
+        auto want = expected(b);
+        qxCatalog *c = parse(b);
+        ASSERT_EQ(c != nullptr, want.has_value()) << "round " << round;
+        if (!c) {
+            refused++;
+            continue;
         }
+        (c->strs ? iff : text)++;
+        if (!c->strs)
+            ASSERT_EQ(c->count, want->size()) << "round " << round;
+        for (uint32_t id : {0u, 1u, 2u, 3u, 4u, 0xFFFFFFFFu}) {
+            auto hit = std::find_if(want->begin(), want->end(), [&](auto &e) { return e.first == id; });
+            EXPECT_EQ(qxGetCatalogString(c, id, "d"), hit == want->end() ? "d" : hit->second) << "round " << round << " id " << id;
+        }
+        qxFreeCatalog(c);
     }
+    // Each outcome happens often enough to be checked.
+    EXPECT_GT(refused, 300);
+    EXPECT_GT(iff, 300);
+    EXPECT_GT(text, 300);
 }
 
 namespace {
