@@ -1,6 +1,7 @@
 """Reference for a TextOut of one glyph: FreeType's own rendering (through
 PIL) of the glyph at the same pixel size, placed at the ink box the player
-drew, white on black; GLYPH, a picture of the glyph (ink non-zero), stands
+drew, white on black; a picture with no ink fails (a blank reference
+would match it); GLYPH, a picture of the glyph (ink non-zero), stands
 for PIL's rendering when given.
 
 usage: glyph_ref.py PLAYER_BMP REF FONT PIXELS TEXT [GLYPH]
@@ -18,8 +19,9 @@ if len(sys.argv) > 6:
 else:
     mask = font.getmask(text, mode="L")
     glyph = Image.frombytes("L", mask.size, bytes(mask))
+if not box:
+    sys.exit("%s holds no ink: the player drew nothing" % drawn)
+inked = glyph.crop(glyph.point(lambda v: 255 if v else 0).getbbox())
 out = Image.new("RGB", im.size, "black")
-if box:
-    inked = glyph.crop(glyph.point(lambda v: 255 if v else 0).getbbox())
-    out.paste(Image.new("RGB", inked.size, "white"), (box[0], box[1]), inked)
+out.paste(Image.new("RGB", inked.size, "white"), (box[0], box[1]), inked)
 out.save(ref)
