@@ -25,7 +25,7 @@ golang-golang-x-image-dev \
 libxext-dev libxtst-dev \
 openbox xdotool x11-utils x11-xserver-utils python3-xlib xserver-xorg-core xserver-xorg-video-dummy \
 xclip \
-libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core"
+libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core iso-codes"
 
 QX_PACKAGES=$QX_RUN_PACKAGES
 if [ "${QX_SETUP_TESTS:-0}" = 1 ]; then
