@@ -13,11 +13,24 @@
 
 namespace {
 
-template <typename P> void nearestRow(P *d, const P *s, int32_t n, uint32_t step, int32_t last)
+// The part of the destination that is made.
+struct Window {
+    int32_t x, y, width, height;
+};
+
+Window windowOf(const qxScaleRecord *r)
 {
-    uint64_t acc = 0;
+    if (r->windowWidth <= 0 || r->windowHeight <= 0) return {0, 0, r->destWidth, r->destHeight};
+    const int32_t x = std::clamp(r->windowX, 0, r->destWidth), y = std::clamp(r->windowY, 0, r->destHeight);
+    return {x, y, std::min(r->windowWidth, r->destWidth - x), std::min(r->windowHeight, r->destHeight - y)};
+}
+
+// n columns of a row, the first at source position start (16.16).
+template <typename P> void nearestRow(P *d, const P *s, int32_t n, uint32_t step, int32_t last, uint64_t start)
+{
+    uint64_t acc = start;
     int32_t i = 0;
-    if (step == 0x8000) {
+    if (step == 0x8000 && start == 0) {
         // Exact doubling: every source pixel twice.
         int32_t pairs = std::min<int64_t>(n / 2, int64_t(last) + 1);
         for (int32_t k = 0; k < pairs; ++k) d[2 * k] = d[2 * k + 1] = s[k];
@@ -25,7 +38,8 @@ template <typename P> void nearestRow(P *d, const P *s, int32_t n, uint32_t step
         acc = uint64_t(i) * step;
     }
     // Columns that cannot reach past the source run unchecked.
-    int64_t safe = step ? std::min<int64_t>(n, (int64_t(last) << 16) / step + 1) : n;
+    const int64_t room = (int64_t(last) << 16) - int64_t(start);
+    int64_t safe = !step ? n : room < 0 ? 0 : std::min<int64_t>(n, room / step + 1);
     for (; i < safe; ++i, acc += step) d[i] = s[acc >> 16];
     for (; i < n; ++i, acc += step) d[i] = s[std::min<uint64_t>(acc >> 16, uint64_t(last))];
 }
@@ -37,9 +51,13 @@ void nearest(const qxScaleRecord *r)
     const uint32_t step = uint32_t(xstep * 65536.0f);
     const int32_t lastCol = r->sourceWidth - 1;
     const bool pixels = r->sourcePixels && r->destPixels && (r->bytesPerPixel == 2 || r->bytesPerPixel == 4);
+    const Window w = windowOf(r);
+    const uint64_t start = uint64_t(w.x) * step;
+    // Rows follow the whole picture's running sum, drift included.
     float acc = 0;
+    for (int32_t j = 0; j < w.y; ++j) acc += ystep;
     int32_t prevRow = -1;
-    for (int32_t j = 0; j < r->destHeight; ++j, acc += ystep) {
+    for (int32_t j = 0; j < w.height; ++j, acc += ystep) {
         // A single-precision sum drifts on big upscales: stay in the source.
         int32_t row = std::min(int32_t(acc), r->sourceHeight - 1);
         if (j > 0 && row == prevRow) {
@@ -49,34 +67,32 @@ void nearest(const qxScaleRecord *r)
                 std::memcpy(b + int64_t(j) * pitchBytes, b + int64_t(j - 1) * pitchBytes, bytes);
             };
             if (pixels)
-                repeat(r->destPixels, r->destPitch * int32_t(r->bytesPerPixel),
-                       size_t(r->destWidth) * r->bytesPerPixel);
-            if (r->sourceMask && r->destMask)
-                repeat(r->destMask, r->destMaskBytesPerRow, (size_t(r->destWidth) + 7) / 8);
-            if (r->sourceAlpha && r->destAlpha) repeat(r->destAlpha, r->destAlphaBytesPerRow, size_t(r->destWidth));
+                repeat(r->destPixels, r->destPitch * int32_t(r->bytesPerPixel), size_t(w.width) * r->bytesPerPixel);
+            if (r->sourceMask && r->destMask) repeat(r->destMask, r->destMaskBytesPerRow, (size_t(w.width) + 7) / 8);
+            if (r->sourceAlpha && r->destAlpha) repeat(r->destAlpha, r->destAlphaBytesPerRow, size_t(w.width));
             continue;
         }
         prevRow = row;
         if (pixels) {
             if (r->bytesPerPixel == 4)
                 nearestRow(static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch,
-                           static_cast<const uint32_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch,
-                           r->destWidth, step, lastCol);
+                           static_cast<const uint32_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch, w.width,
+                           step, lastCol, start);
             else
                 nearestRow(static_cast<uint16_t *>(r->destPixels) + int64_t(j) * r->destPitch,
-                           static_cast<const uint16_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch,
-                           r->destWidth, step, lastCol);
+                           static_cast<const uint16_t *>(r->sourcePixels) + int64_t(row) * r->sourcePitch, w.width,
+                           step, lastCol, start);
         }
         if (r->sourceMask && r->destMask) {
             const uint8_t *s = r->sourceMask + int64_t(row) * r->sourceMaskBytesPerRow;
             uint8_t *d = r->destMask + int64_t(j) * r->destMaskBytesPerRow;
-            uint64_t a = 0;
-            for (int32_t i = 0; i < r->destWidth; ++i, a += step)
+            uint64_t a = start;
+            for (int32_t i = 0; i < w.width; ++i, a += step)
                 qxSetMaskBit(d, i, qxMaskBit(s, std::min<int64_t>(int64_t(a >> 16), lastCol) + r->sx));
         }
         if (r->sourceAlpha && r->destAlpha)
             nearestRow(r->destAlpha + int64_t(j) * r->destAlphaBytesPerRow,
-                       r->sourceAlpha + int64_t(row) * r->sourceAlphaBytesPerRow, r->destWidth, step, lastCol);
+                       r->sourceAlpha + int64_t(row) * r->sourceAlphaBytesPerRow, w.width, step, lastCol, start);
     }
 }
 
@@ -134,8 +150,9 @@ void smoothNative32(const qxScaleRecord *r)
     constexpr int32_t kChunk = 2048;
     alignas(16) __m128i bufA[kChunk / 2], bufB[kChunk / 2];
     Columns cols; // on the stack: thread_local data is zeroed for every thread
-    for (int32_t i0 = 0; i0 < r->destWidth; i0 += kChunk) {
-        const int32_t i1 = std::min(r->destWidth, i0 + kChunk), cn = i1 - i0;
+    const Window w = windowOf(r);
+    for (int32_t i0 = w.x; i0 < w.x + w.width; i0 += kChunk) {
+        const int32_t i1 = std::min(w.x + w.width, i0 + kChunk), cn = i1 - i0;
         for (int32_t i = 0; i < cn; ++i) {
             cols.sx[i] = r->xTable[i0 + i] >> 16;
             cols.edge[i] = cols.sx[i] >= r->sourceWidth - 1;
@@ -148,7 +165,7 @@ void smoothNative32(const qxScaleRecord *r)
         }
         __m128i *rowA = bufA, *rowB = bufB;
         int32_t haveA = -1, haveB = -1;
-        for (int32_t j = 0; j < r->destHeight; ++j) {
+        for (int32_t j = w.y; j < w.y + w.height; ++j) {
             int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
             int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
             if (haveA != sy) {
@@ -157,7 +174,7 @@ void smoothNative32(const qxScaleRecord *r)
             }
             if (haveB != sy1) horizontal32(r, sy1, cn, cols, rowB), haveB = sy1;
             const __m128i fv = _mm_set1_epi16(int16_t(fy)), fh = _mm_srai_epi16(fv, 15);
-            uint32_t *d = static_cast<uint32_t *>(r->destPixels) + int64_t(j) * r->destPitch + i0;
+            uint32_t *d = static_cast<uint32_t *>(r->destPixels) + int64_t(j - w.y) * r->destPitch + (i0 - w.x);
             const int32_t n = i1 - i0;
             int32_t k = 0;
             for (; k + 4 <= n; k += 4) {
@@ -185,11 +202,12 @@ void smooth(const qxScaleRecord *r)
         smoothNative32(r);
         if (!r->destMask) return;
     }
-    for (int32_t j = 0; j < r->destHeight; ++j) {
-        int32_t sy = r->yTable[j] >> 16, fy = r->yTable[j] & 0xFFFF;
+    const Window w = windowOf(r);
+    for (int32_t j = 0; j < w.height; ++j) {
+        int32_t sy = r->yTable[w.y + j] >> 16, fy = r->yTable[w.y + j] & 0xFFFF;
         int32_t sy1 = sy < r->sourceHeight - 1 ? sy + 1 : sy;
-        for (int32_t i = 0; i < r->destWidth; ++i) {
-            int32_t sx = r->xTable[i] >> 16, fx = r->xTable[i] & 0xFFFF;
+        for (int32_t i = 0; i < w.width; ++i) {
+            int32_t sx = r->xTable[w.x + i] >> 16, fx = r->xTable[w.x + i] & 0xFFFF;
             int32_t sx1 = sx < r->sourceWidth - 1 ? sx + 1 : sx;
             int32_t c[4][4] = {};
             const int32_t xs[4] = {sx, sx1, sx, sx1}, ys[4] = {sy, sy, sy1, sy1};

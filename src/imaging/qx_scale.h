@@ -21,6 +21,10 @@ struct qxScaleRecord {
     uint32_t bytesPerPixel;
     int32_t *xTable; // destWidth + 1 entries
     int32_t *yTable; // destHeight + 1 entries
+    // A window of the destWidth x destHeight picture: only its columns
+    // windowX.. and rows windowY.. are made, from destPixels (destMask,
+    // destAlpha) on, exactly as in the whole picture. Width 0: all of it.
+    int32_t windowX, windowY, windowWidth, windowHeight;
 };
 
 extern "C" {

@@ -156,7 +156,7 @@ int decodeNext(qxVideo *v, double *shownTime)
         if (r == -2) return ERR_MEM;
         if (r == -1) return 1;
         if (r) {
-            if (++failures >= 100) return 1; // a decoder that keeps failing ends here
+            if (++failures >= 100) return 1; // on the script thread: no endless retries
             continue;
         }
         if (packet.kind != 0) {
@@ -348,6 +348,34 @@ extern "C" qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWi
     return mask;
 }
 
+namespace {
+
+// The part x, y, w x h of the picture (pw x ph, rows pitch pixels apart)
+// scaled to ow x oh, made alone: the same pixels as scaling it whole and
+// cutting them out. None when memory runs out.
+uint32_t *scaledPart(const qxVideo *v, const uint32_t *pixels, uint32_t pitch, uint32_t pw, uint32_t ph, uint32_t ow,
+                     uint32_t oh, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    auto *out = static_cast<uint32_t *>(qxAlloc(size_t(w) * size_t(h) * 4, 0));
+    int32_t xc = 0, yc = 0, *xt = nullptr, *yt = nullptr;
+    if (!out || qxEnsureScaleTables(int32_t(ow), int32_t(oh), &xc, &yc, &xt, &yt)) {
+        qxFree(out), qxFree(xt), qxFree(yt);
+        return nullptr;
+    }
+    qxScaleRecord r{};
+    r.sourcePixels = pixels, r.destPixels = out;
+    r.sourceWidth = int32_t(pw), r.sourceHeight = int32_t(ph), r.destWidth = int32_t(ow), r.destHeight = int32_t(oh);
+    r.sourcePitch = int32_t(pitch), r.destPitch = w;
+    r.smooth = v->smooth.load(), r.layout = QX_PIXFMT_ARGB32, r.bytesPerPixel = 4;
+    r.xTable = xt, r.yTable = yt;
+    r.windowX = x, r.windowY = y, r.windowWidth = w, r.windowHeight = h;
+    qxScaleBitmap(&r);
+    qxFree(xt), qxFree(yt);
+    return out;
+}
+
+} // namespace
+
 extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t slotPitch, uint32_t pw,
                                       uint32_t ph)
 {
@@ -359,17 +387,22 @@ extern "C" void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32
         if (bm) queueFrame(d, v, bm, 0, 0, int32_t(bm->width), int32_t(bm->height));
         return;
     }
-    const uint32_t *src;
-    uint32_t pitch, ow, oh, *scaled;
-    if (!displayedPicture(v, pixels, slotPitch, pw, ph, &src, &pitch, &ow, &oh, &scaled)) return;
     int32_t sx, sy, x, y, w, h, dw, dh;
     qxVideoOutputArea(d, &dw, &dh);
-    const int in = qxVideoClipRect(v, dw, dh, &sx, &sy, &x, &y, &w, &h);
+    if (!qxVideoClipRect(v, dw, dh, &sx, &sy, &x, &y, &w, &h)) return;
+    uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
+    if (!ow || !oh) ow = v->width, oh = v->height;
+    // Only what the display shows is scaled: a picture shown far larger
+    // than the display costs no more than the display.
+    const uint32_t *src = pixels + size_t(sy) * slotPitch + size_t(sx);
+    uint32_t pitch = slotPitch, *part = nullptr;
+    if (ow != pw || oh != ph) {
+        if (!(part = scaledPart(v, pixels, slotPitch, pw, ph, ow, oh, sx, sy, w, h))) return;
+        src = part, pitch = uint32_t(w);
+    }
     qxBitMap *bm = nullptr;
-    int r = in ? qxBitMapFromARGB(src + size_t(sy) * pitch + size_t(sx), 0xFFFFFFFFu, w, h, int32_t(pitch), 0, 0,
-                                  nullptr, &bm, nullptr, nullptr)
-               : 1;
-    qxFree(scaled);
+    int r = qxBitMapFromARGB(src, 0xFFFFFFFFu, w, h, int32_t(pitch), 0, 0, nullptr, &bm, nullptr, nullptr);
+    qxFree(part);
     if (r || !bm) return;
     queueFrame(d, v, bm, x, y, w, h);
 }

@@ -78,7 +78,6 @@ struct qxVideo {
     qxObjectRef owner;      // posted with the end event
     void (*onEnd)(qxVideo *); // sets the owner's state to 4
     std::mutex endMutex;    // the end report against a pause or seek deciding on ended
-    int failures;           // decoder failures in a row
     qxVideoPacketQueue videoQueue, audioQueue;
     // Picture queue, guarded by pictureMutex.
     qxVideoPicture pictures[2];

@@ -83,8 +83,8 @@ void freeVideoLayerData(lua_State *L, qxLayerData *data)
     if (o->temporary && !qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), l, nullptr, nullptr)) qxFreeVideoObject(L, o);
 }
 
-const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr};
+const qxLayerTypeOps kVideoLayerOps = {nullptr, freeVideoLayerData, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The video a layer shows: the one attached to it, else the one it names.
 int videoOfLayer(qxLayer *l, qxVideoObject **out)
@@ -240,7 +240,7 @@ extern "C" int qxCmdDisplayVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = qxFindVideoObject(qxGetObjectIDArg(L, 1), &o)) return r;
+    if (int r = qxFindVideo(qxGetObjectIDArg(L, 1), &o, QX_FINDVIDEO_MODIFY)) return r;
     const int32_t x = int32_t(luaL_checknumber(L, 2)), y = int32_t(luaL_checknumber(L, 3));
     const double frame = luaL_checknumber(L, 4);
     qxDisplay *d = qxCurrentDisplay;

@@ -193,18 +193,30 @@ extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
     });
 }
 
+namespace {
+int copyForLayers(qxVideoObject *o);
+}
+
 extern "C" int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags)
 {
-    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h; h = h->next) {
+    qxVideoObject *o = nullptr;
+    for (qxObjectHeader *h = videoList ? &videoList->header : nullptr; h && !o; h = h->next) {
         if (reinterpret_cast<qxVideoObject *>(h)->temporary && !(flags & QX_FINDVIDEO_TEMPORARY)) continue;
-        if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number)) {
-            *out = reinterpret_cast<qxVideoObject *>(h);
-            return 0;
-        }
+        if (ref.automatic ? h->automatic == ref.automatic : (!h->automatic && h->id == ref.number))
+            o = reinterpret_cast<qxVideoObject *>(h);
     }
-    if (ref.automatic) return ERR_FINDARRAY;
-    qxSetErrorNumber(int(ref.number));
-    return ERR_FINDVIDEO;
+    if (!o) {
+        if (ref.automatic) return ERR_FINDARRAY;
+        qxSetErrorNumber(int(ref.number));
+        return ERR_FINDVIDEO;
+    }
+    if (flags & QX_FINDVIDEO_MODIFY) {
+        if (o->locked) return ERR_LOCKEDOBJ;
+        if (!(flags & QX_FINDVIDEO_NOCOPY))
+            if (int r = copyForLayers(o)) return r;
+    }
+    *out = o;
+    return 0;
 }
 
 extern "C" int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out) { return qxFindVideo(ref, out, 0); }
@@ -263,10 +275,15 @@ int outputRefused(const qxDisplay *d)
     }
 }
 
-int videoArg(lua_State *L, int idx, qxVideoObject **out)
+int videoArg(lua_State *L, int idx, qxVideoObject **out, uint32_t flags)
 {
-    return qxFindVideoObject(qxGetObjectIDArg(L, idx), out);
+    return qxFindVideo(qxGetObjectIDArg(L, idx), out, flags);
 }
+
+// Commands that change what a layer shows of the video work on the
+// script's object, the layer on a copy; those that drive its playback
+// reach the layer's video itself.
+constexpr uint32_t CHANGE = QX_FINDVIDEO_MODIFY, DRIVE = QX_FINDVIDEO_MODIFY | QX_FINDVIDEO_NOCOPY;
 
 // Stops the player and rewinds it unless it was already stopped (a seek on
 // a stopped video keeps its position for the next start).
@@ -307,6 +324,32 @@ bool shownByLayer(const qxVideoObject *o, const void *skipLayer)
 {
     return (o->layer && o->layer != skipLayer) ||
            qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), skipLayer, nullptr, nullptr);
+}
+
+// A layer that shows the video keeps showing it through a temporary copy.
+// A layer the video drives takes the running player along, so it plays on
+// undisturbed, and the script's object gets a fresh player of the same
+// file, stopped at its start.
+int copyForLayers(qxVideoObject *o)
+{
+    if (!shownByLayer(o, nullptr)) return 0;
+    qxVideoObject *c = nullptr;
+    if (int r = qxCloneVideo(o, &c)) return r;
+    qxRepointLayers(QX_TYPE_VIDEO, refOf(o), c);
+    if (!o->layer) return 0;
+    pthread_mutex_lock(&listMutex);
+    std::swap(o->player, c->player);
+    c->layer = o->layer, o->layer = nullptr;
+    c->state = o->state.load(), o->state = 0;
+    c->keptState = o->keptState;
+    c->x = o->x, c->y = o->y;
+    pthread_mutex_unlock(&listMutex);
+    // Outside the list mutex: the end report takes it while holding this.
+    for (qxVideoObject *k : {o, c}) {
+        std::lock_guard lock(k->player->pictureMutex);
+        k->player->owner = refOf(k);
+    }
+    return 0;
 }
 
 } // namespace
@@ -398,7 +441,11 @@ int qxCmdOpenVideo(lua_State *L)
     std::string name = qxGetFileNameArg(L, 2, 0, nullptr);
     std::string loaders = loaderArg(L, 3);
     qxVideoObject *old = nullptr;
-    if (!automatic && qxFindVideoObject({number, nullptr}, &old) == 0) qxReleaseVideoObject(L, old);
+    if (!automatic) {
+        const int r = qxFindVideo({number, nullptr}, &old, DRIVE);
+        if (r == ERR_LOCKEDOBJ) return r;
+        if (!r) qxReleaseVideoObject(L, old);
+    }
     qxDebugPrintLine("Loading video %s", name.c_str(), 1);
     qxVideo *v = nullptr;
     if (int r = qxVideoOpen(name.c_str(), loaders.c_str(), &v)) {
@@ -418,7 +465,7 @@ int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     qxReleaseVideoObject(L, o);
     return 0;
 }
@@ -473,7 +520,7 @@ int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
     qxDisplay *d = qxCurrentDisplay;
     if (d)
         if (int r = outputRefused(d)) return r;
@@ -538,7 +585,7 @@ int qxCmdStopVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     if (o->state == 0) return ERR_VIDSTOPPED;
     // A layer video goes with its layer; the layer's end stops it.
     if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
@@ -550,7 +597,7 @@ int qxCmdPauseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     return qxPauseVideo(o);
 }
 
@@ -558,7 +605,7 @@ int qxCmdResumeVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     return qxResumeVideo(o);
 }
 
@@ -566,7 +613,7 @@ int qxCmdSeekVideo(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     return qxSeekVideo(o, luaL_checknumber(L, 2));
 }
 
@@ -596,7 +643,7 @@ int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     int w = int(std::clamp(luaL_checknumber(L, 2), -1.0, 1e6));
     int h = int(std::clamp(luaL_checknumber(L, 3), -1.0, 1e6));
@@ -614,7 +661,7 @@ int qxCmdSetVideoPosition(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     const Geometry before = snapshot(o);
     o->x = positionArg(L, 2, o, 0);
@@ -627,7 +674,7 @@ int qxCmdSetVideoVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
     qxSetVideoVolume(o, luaL_checknumber(L, 2));
     return 0;
 }
@@ -636,7 +683,7 @@ int qxCmdIsVideoPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, 0)) return r;
     lua_pushnumber(L, o->state == 1);
     return 1;
 }
@@ -659,7 +706,7 @@ int qxCmdGetVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
     double frame = luaL_checknumber(L, 2);
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
@@ -752,7 +799,7 @@ int qxCmdDumpVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o)) return r;
+    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
     std::string base = lua_gettop(L) >= 4 && !lua_isnil(L, 4) ? luaL_checkstring(L, 4) : "";
     double format = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 0;
     if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))

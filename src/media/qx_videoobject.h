@@ -26,17 +26,20 @@ struct qxVideoObject {
     uint32_t volume;
     uint32_t seekable;
     uint32_t temporary;               // a clone, or a closed video kept for its layer; freed when no layer shows it
+    uint32_t locked;                  // while set, commands that modify the video refuse it (1314)
     qxLayer *layer;                   // the layer showing the video, or none
     std::string fileName;             // kept whole: a clone reopens exactly this file
     std::string loaders;
 };
 
-// qxFindVideo flags: 2 also finds temporary objects, which the script
-// cannot name.
-enum : uint32_t { QX_FINDVIDEO_TEMPORARY = 2 };
+// qxFindVideo flags: 1 the caller modifies the video: a locked one gives
+// 1314 and, unless 4 is given too, a layer that shows it is first given a
+// copy of its own; 2 also finds temporary objects, which the script cannot
+// name.
+enum : uint32_t { QX_FINDVIDEO_MODIFY = 1, QX_FINDVIDEO_TEMPORARY = 2, QX_FINDVIDEO_NOCOPY = 4 };
 
 extern "C" {
-// 0, 1449 or 1041.
+// 0, 1449, 1041, 1314 or the error of opening the layer's copy.
 int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags);
 int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out);
 // The object whose player this is, or none.

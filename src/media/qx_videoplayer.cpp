@@ -24,9 +24,6 @@ using namespace std::chrono_literals;
 
 enum { READER, SERVER, AUDIO, REFRESH };
 
-// More decoder failures in a row than this end the stream.
-constexpr int MAX_FAILURES = 50;
-
 double wallNow()
 {
     timespec ts;
@@ -94,6 +91,15 @@ void signalAll(qxVideo *v)
     v->pictureSignal.notify_all();
 }
 
+// Sleeps about seconds in 10 ms steps; a stop, pause or seek ends it early.
+void waitAWhile(const qxVideo *v, double seconds)
+{
+    for (double slept = 0.01;; slept += 0.01) {
+        usleep(10000);
+        if (slept >= seconds || v->stop.load() || v->pauseReq.load() || v->seekReq.load()) return;
+    }
+}
+
 void *readerMain(void *arg)
 {
     qxThreadRecord *rec = qxThreadFromArg(arg);
@@ -108,9 +114,9 @@ void *readerMain(void *arg)
             if (v->soundOn) push(v->audioQueue, {{}, true});
             v->streamEnded = 0;
             v->videoDrained = 0;
-            v->failures = 0;
             v->seekReq = 0;
         }
+        bool failed = false;
         while (!v->stop.load() && !v->pauseReq.load() && !v->streamEnded.load() && !v->seekReq.load() &&
                queueBytes(v->audioQueue) <= QX_AUDIOQUEUE_MAX && queueBytes(v->videoQueue) <= QX_VIDEOQUEUE_MAX) {
             qxCdxlPacket packet{};
@@ -118,12 +124,9 @@ void *readerMain(void *arg)
             if (r == -1) {
                 v->streamEnded = 1;
             } else if (r) {
-                // A decoder that keeps failing ends its stream rather than
-                // spinning the reader.
-                if (++v->failures >= MAX_FAILURES) v->streamEnded = 1;
+                failed = true;
                 break;
             } else {
-                v->failures = 0;
                 if (packet.kind == 0) push(v->videoQueue, {packet, false});
                 else if (v->soundOn) push(v->audioQueue, {packet, false});
                 else qxVideoFreePacket(v, &packet);
@@ -138,7 +141,9 @@ void *readerMain(void *arg)
         v->videoQueue.signal.notify_all();
         v->audioQueue.signal.notify_all();
         if (v->pauseReq.load()) v->readerAck = 1;
-        usleep(10000);
+        // A failed read is tried again, a frame later: a broken stream
+        // waits at the video's pace instead of spinning.
+        waitAWhile(v, failed ? frameDuration(v) : 0.01);
     }
     return nullptr;
 }
@@ -435,10 +440,19 @@ extern "C" int qxVideoStart(qxVideo *v)
 {
     if (v->threadRunning) return 0;
     // Room for a picture at the video's size and at the size it starts
-    // being shown at.
+    // being shown at. A picture drawn into the window is scaled as it is
+    // delivered, only where the display shows it; it is made at the shown
+    // size beforehand only while that is no larger than the display.
     uint64_t slotBytes = uint64_t(v->slotPitch) * v->height * 4;
-    const uint64_t shownBytes = (uint64_t(v->outWidth.load()) + 64) * v->outHeight.load() * 4;
-    if (shownBytes > slotBytes && shownBytes <= 0x7FFFFFFFu) slotBytes = shownBytes;
+    const uint32_t ow = v->outWidth.load(), oh = v->outHeight.load();
+    const uint64_t shownBytes = (uint64_t(ow) + 64) * oh * 4;
+    bool fits = v->toLayer.load();
+    if (!fits && v->display) {
+        int32_t dw, dh;
+        qxVideoOutputArea(v->display, &dw, &dh);
+        fits = int64_t(ow) <= dw && int64_t(oh) <= dh;
+    }
+    if (fits && shownBytes > slotBytes && shownBytes <= 0x7FFFFFFFu) slotBytes = shownBytes;
     if (slotBytes != v->pictureBytes) freePictures(v);
     v->pictureBytes = slotBytes;
     for (uint32_t **buffer : {&v->pictures[0].pixels, &v->pictures[1].pixels, &v->still}) {
@@ -456,7 +470,6 @@ extern "C" int qxVideoStart(qxVideo *v)
     v->seekReq = v->flushReq = v->streamEnded = v->videoDrained = v->showing = 0;
     v->shown = 0;
     v->dropped = 0;
-    v->failures = 0;
     v->count = v->readIndex = v->writeIndex = 0;
     emptyQueue(v, v->videoQueue);
     emptyQueue(v, v->audioQueue);

@@ -345,6 +345,63 @@ TEST(Scale, TablesAndBilinearModel)
     }
 }
 
+TEST(Scale, AWindowIsThatPartOfTheWholePicture)
+{
+    // Nearest and bilinear, 32 and 16 bits, with masks and alpha planes,
+    // up to the big upscales where the row sum drifts.
+    std::mt19937 rng(11);
+    for (int iter = 0; iter < 400; ++iter) {
+        const bool big = iter % 20 == 0;
+        const int sw = 1 + int(rng() % 24), sh = 1 + int(rng() % 24);
+        const int dw = 1 + int(rng() % 60), dh = big ? 3000 + int(rng() % 3000) : 1 + int(rng() % 60);
+        const int wx = int(rng() % uint32_t(dw)), wy = int(rng() % uint32_t(dh));
+        const int ww = 1 + int(rng() % uint32_t(dw - wx)), wh = 1 + int(rng() % uint32_t(std::min(dh - wy, 70)));
+        const uint32_t smooth = iter % 2, bpp = iter % 3 == 2 ? 2 : 4, layout = bpp == 2 ? 4 : 10;
+        const bool planes = iter % 5 == 1;
+        std::vector<uint32_t> s(size_t(sw * sh));
+        for (auto &v : s) v = rng();
+        std::vector<uint8_t> smask(size_t((sw + 7) / 8 * sh)), salpha(size_t(sw * sh));
+        for (auto &v : smask) v = uint8_t(rng());
+        for (auto &v : salpha) v = uint8_t(rng());
+        std::vector<int32_t> X(size_t(dw + 1)), Y(size_t(dh + 1));
+        auto run = [&](int width, int height, int x, int y, std::vector<uint32_t> &pixels, std::vector<uint8_t> &mask,
+                       std::vector<uint8_t> &alpha) {
+            const int fw = width ? width : dw, fh = height ? height : dh;
+            pixels.assign(size_t(fw * fh), 0), mask.assign(size_t((fw + 7) / 8 * fh), 0);
+            alpha.assign(size_t(fw * fh), 0);
+            qxScaleRecord q{};
+            q.sourcePixels = s.data(), q.destPixels = pixels.data(), q.sourceWidth = sw, q.sourceHeight = sh;
+            q.destWidth = dw, q.destHeight = dh, q.smooth = smooth, q.layout = layout, q.bytesPerPixel = bpp;
+            q.sourcePitch = sw, q.destPitch = fw;
+            q.xTable = X.data(), q.yTable = Y.data();
+            if (planes) {
+                q.sourceMask = smask.data(), q.destMask = mask.data(), q.sourceMaskBytesPerRow = (sw + 7) / 8;
+                q.destMaskBytesPerRow = (fw + 7) / 8;
+                if (!smooth) q.sourceAlpha = salpha.data(), q.destAlpha = alpha.data();
+                q.sourceAlphaBytesPerRow = sw, q.destAlphaBytesPerRow = fw;
+            }
+            q.windowX = x, q.windowY = y, q.windowWidth = width, q.windowHeight = height;
+            qxScaleBitmap(&q);
+        };
+        std::vector<uint32_t> whole, part;
+        std::vector<uint8_t> wholeMask, partMask, wholeAlpha, partAlpha;
+        run(0, 0, 0, 0, whole, wholeMask, wholeAlpha);
+        run(ww, wh, wx, wy, part, partMask, partAlpha);
+        const auto *wb = reinterpret_cast<const uint8_t *>(whole.data());
+        const auto *pb = reinterpret_cast<const uint8_t *>(part.data());
+        for (int j = 0; j < wh; ++j) {
+            ASSERT_EQ(std::memcmp(pb + size_t(j) * ww * bpp, wb + (size_t(wy + j) * dw + wx) * bpp, size_t(ww) * bpp), 0)
+                << iter << " row " << j;
+            for (int i = 0; i < ww && planes; ++i) {
+                ASSERT_EQ(qxMaskBit(&partMask[size_t(j * ((ww + 7) / 8))], i),
+                          qxMaskBit(&wholeMask[size_t((wy + j) * ((dw + 7) / 8))], wx + i))
+                    << iter;
+                ASSERT_EQ(partAlpha[size_t(j * ww + i)], wholeAlpha[size_t((wy + j) * dw + wx + i)]) << iter;
+            }
+        }
+    }
+}
+
 TEST(Scale, BigUpscaleStaysInSource)
 {
     // 7 rows to 100003: the single-precision row sum would reach row 7.

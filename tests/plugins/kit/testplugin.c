@@ -597,15 +597,19 @@ int TransformImage(void) { return 0; }
 #endif
 
 #ifdef KIT_VIDEO
-/* A video decoder for "KITV width height frames fps swapped [rate [key]]"
- * text files. With swapped set it makes each picture itself, red = frame *
- * 20, green = x * 4, blue = y * 4, as bytes 0, R, G, B; otherwise its
- * pictures are the YUV 4:2:0 frames of the file named like it with ".yuv"
- * added (black when there is none). With a rate, each picture follows a
- * stereo sound packet of rate / fps frames: left frame * 100 + i, right its
- * negation. Seeks land on the multiple of key frames before the target. */
+/* A video decoder for "KITV width height frames fps swapped [rate [key
+ * [broken]]]" text files. With swapped set it makes each picture itself,
+ * red = frame * 20, green = x * 4, blue = y * 4, as bytes 0, R, G, B;
+ * otherwise its pictures are the YUV 4:2:0 frames of the file named like it
+ * with ".yuv" added (black when there is none). With a rate, each picture
+ * follows a stereo sound packet of rate / fps frames: left frame * 100 + i,
+ * right its negation. Seeks land on the multiple of key frames before the
+ * target. With broken = n, every read from picture n on fails, and closing
+ * writes the number of failed reads to the file named like it with
+ * ".fails". */
 typedef struct KitVideo {
-    unsigned width, height, frames, fps, swapped, rate, key, next, soundDone;
+    unsigned width, height, frames, fps, swapped, rate, key, broken, failures, next, soundDone;
+    char name[1024];
     uint32_t *pixels;
     uint8_t *yuv;
 } KitVideo;
@@ -622,8 +626,9 @@ void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
     KitVideo v = {0};
     FILE *f = fopen(fileName, "rb");
     if (!f) return NULL;
-    int n = fscanf(f, "%4s %u %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
-                   &v.rate, &v.key);
+    int n = fscanf(f, "%4s %u %u %u %u %u %u %u %u", magic, &v.width, &v.height, &v.frames, &v.fps, &v.swapped,
+                   &v.rate, &v.key, &v.broken);
+    snprintf(v.name, sizeof v.name, "%.1000s", fileName);
     fclose(f);
     if (n < 6 || v.rate > 96000 || strcmp(magic, "KITV") || !v.width || !v.height || v.width > 4096 ||
         v.height > 4096 || !v.fps || v.frames > 1000)
@@ -660,6 +665,12 @@ void *OpenVideo(const char *fileName, qxVideoStreamInfo *info)
 void CloseVideo(void *handle)
 {
     KitVideo *v = handle;
+    if (v->broken) {
+        char fails[1100];
+        snprintf(fails, sizeof fails, "%s.fails", v->name);
+        FILE *f = fopen(fails, "w");
+        if (f) fprintf(f, "%u\n", v->failures), fclose(f);
+    }
     free(v->pixels);
     free(v->yuv);
     free(v);
@@ -668,6 +679,10 @@ int NextPacket(void *handle, void **packet, int *isAudio, uint32_t *size, double
 {
     KitVideo *v = handle;
     if (v->next >= v->frames) return -1;
+    if (v->broken && v->next >= v->broken) {
+        v->failures++;
+        return 3;
+    }
     unsigned *p = malloc(sizeof *p);
     if (!p) return -2;
     *p = v->next;
