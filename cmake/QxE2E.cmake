@@ -1,15 +1,17 @@
 # End-to-end tests: every *.qxs listing below a folder is one CTest test that
 # tools/e2e/run_e2e.py assembles with qxasm and runs against the player.
 #
-#   qx_add_e2e_tests(<dir> [PLAYER <path-or-genex>] [PREFIX <name>] [DEPTH <8|16|24>])
+#   qx_add_e2e_tests(<dir> [PLAYER <path-or-genex>] [PREFIX <name>] [DEPTH <8|16|24>]
+#                    [LISTINGS <file below dir>...])
 #
 # Tests are named e2e.<path below dir without .qxs, "/" as ".">; PREFIX
 # replaces "e2e". PLAYER defaults to the zephyrane target's binary. DEPTH
 # runs listings that name an X server on one of that depth instead.
+# LISTINGS takes only those listings instead of every one below dir.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 function(qx_add_e2e_tests dir)
-  cmake_parse_arguments(E2E "" "PLAYER;PREFIX;DEPTH" "" ${ARGN})
+  cmake_parse_arguments(E2E "" "PLAYER;PREFIX;DEPTH" "LISTINGS" ${ARGN})
   if(NOT IS_ABSOLUTE "${dir}")
     set(dir "${CMAKE_CURRENT_SOURCE_DIR}/${dir}")
   endif()
@@ -27,7 +29,11 @@ function(qx_add_e2e_tests dir)
   if(E2E_DEPTH)
     set(depth_args --depth ${E2E_DEPTH})
   endif()
-  file(GLOB_RECURSE listings CONFIGURE_DEPENDS "${dir}/*.qxs")
+  if(E2E_LISTINGS)
+    list(TRANSFORM E2E_LISTINGS PREPEND "${dir}/" OUTPUT_VARIABLE listings)
+  else()
+    file(GLOB_RECURSE listings CONFIGURE_DEPENDS "${dir}/*.qxs")
+  endif()
   foreach(listing IN LISTS listings)
     file(RELATIVE_PATH rel "${dir}" "${listing}")
     string(REGEX REPLACE "\\.qxs$" "" rel "${rel}")

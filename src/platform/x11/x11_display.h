@@ -111,6 +111,12 @@ struct x11DisplayData {
     uint32_t leftControl, rightControl, leftAlt, rightAlt, leftShift, rightShift, leftSuper,
         rightSuper;
     uint32_t resizePending, newWidth, newHeight;
+    // The window's size as the server last reported it, followed by the
+    // sizes the program asked of it since (x11MoveSizeWindow), newest last:
+    // a window manager answers them late, and the answer to an older one
+    // must not take back a newer.
+    uint32_t askedCount;
+    uint32_t askedWidth[8], askedHeight[8];
     uint32_t dragging, resizing;
     int32_t dragRootX, dragRootY, dragWindowX, dragWindowY;
     uint32_t resizeEdge;
@@ -234,6 +240,10 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
                    const uint8_t *alpha, uint32_t alphaBytesPerRow);
 void x11CloseDisplay(qxDisplay *display);
 void x11MoveSizeWindow(qxDisplay *display);
+// Whether a ConfigureNotify of this size answers a size the program asked
+// before its newest one (or reports the size from before it): the newest
+// is still to come, so the event says nothing about the display.
+int x11StaleConfigure(x11DisplayData *x, uint32_t width, uint32_t height);
 void x11MoveWindow(qxDisplay *display);
 // Where the client area is on the root now (the record may not have seen
 // the manager's placement yet); 0 without a window.

@@ -348,10 +348,16 @@ void handleEvent(qxDisplay *d, x11DisplayData *x, XEvent *ev, PollState &poll)
         break;
     case ConfigureNotify: {
         const XConfigureEvent &c = ev->xconfigure;
+        const uint32_t width = (uint32_t)(c.width > 0 ? c.width : 1);
+        const uint32_t height = (uint32_t)(c.height > 0 ? c.height : 1);
+        // The answer to an older size the program asked: place and size
+        // are the newer ask's until its own answer comes.
+        if (x11StaleConfigure(x, width, height))
+            break;
         d->x = c.x - d->borderLeft;
         d->y = c.y - d->borderTop;
-        x->newWidth = (uint32_t)(c.width > 0 ? c.width : 1);
-        x->newHeight = (uint32_t)(c.height > 0 ? c.height : 1);
+        x->newWidth = width;
+        x->newHeight = height;
         if (!x->resizePending) {
             if ((int)x->newWidth != d->width || (int)x->newHeight != d->height)
                 x->resizePending = 1;

@@ -414,6 +414,9 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
         freeShapeState(x);
         return ERR_WINDOW;
     }
+    x->askedWidth[0] = w;
+    x->askedHeight[0] = h;
+    x->askedCount = 1;
     Window win = x->window;
     long version = 5;
     XChangeProperty(d, win, XInternAtom(d, "XdndAware", False), XA_ATOM, 32, PropModeReplace,
@@ -558,8 +561,49 @@ void x11MoveSizeWindow(qxDisplay *display)
         return;
     if (!(display->flags & QX_DISP_SIZEABLE))
         x11SetSizeHints(display, PMinSize | PMaxSize);
-    XMoveResizeWindow(x->display, x->window, display->x, display->y,
-                      (unsigned)std::max(display->width, 1), (unsigned)std::max(display->height, 1));
+    const uint32_t w = (uint32_t)std::max(display->width, 1);
+    const uint32_t h = (uint32_t)std::max(display->height, 1);
+    uint32_t &n = x->askedCount;
+    if (n == 0 || x->askedWidth[n - 1] != w || x->askedHeight[n - 1] != h) {
+        if (n == std::size(x->askedWidth)) { // the oldest asks are long answered or refused
+            std::memmove(x->askedWidth, x->askedWidth + 1, (n - 1) * sizeof *x->askedWidth);
+            std::memmove(x->askedHeight, x->askedHeight + 1, (n - 1) * sizeof *x->askedHeight);
+            n--;
+        }
+        x->askedWidth[n] = w;
+        x->askedHeight[n] = h;
+        n++;
+    }
+    XMoveResizeWindow(x->display, x->window, display->x, display->y, w, h);
+}
+
+int x11StaleConfigure(x11DisplayData *x, uint32_t width, uint32_t height)
+{
+    uint32_t &n = x->askedCount;
+    // Oldest first: the manager answers in order, and a size asked twice
+    // (there and back) is answered first for the earlier ask.
+    for (uint32_t k = 0; k < n; k++) {
+        if (x->askedWidth[k] != width || x->askedHeight[k] != height)
+            continue;
+        if (k == n - 1) {
+            // The newest ask answered: the window has the size last set.
+            x->askedWidth[0] = width;
+            x->askedHeight[0] = height;
+            n = 1;
+            return 0;
+        }
+        // An older one: later asks are still on their way. It stays the
+        // first, as the size the window has now.
+        std::memmove(x->askedWidth, x->askedWidth + k, (n - k) * sizeof *x->askedWidth);
+        std::memmove(x->askedHeight, x->askedHeight + k, (n - k) * sizeof *x->askedHeight);
+        n -= k;
+        return 1;
+    }
+    // A size nobody here asked for (the user or the manager chose it).
+    x->askedWidth[0] = width;
+    x->askedHeight[0] = height;
+    n = 1;
+    return 0;
 }
 
 void x11MoveWindow(qxDisplay *display)
