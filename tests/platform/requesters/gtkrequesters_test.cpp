@@ -19,55 +19,29 @@
 #include "platform/requesters/qx_gtk.h"
 #include "platform/requesters/qx_requesters.h"
 
+#include "../x11/xserver.h"
+
 namespace {
 
-pid_t xvfb = 0;
+XServer server;
 pid_t busDaemon = 0; // a private session bus
 
-// Starts Xvfb on a free display number and loads the libraries; false when
-// GTK, Xvfb or xdotool is missing.
-bool startGtk()
+// Starts a private Xvfb and GTK's thread on it: 1 when ready, 0 when there
+// can be no display (no Xvfb, xdotool or GTK), 2 when GTK fails on a
+// server that runs.
+int startGtk()
 {
     static int state = -1;
     if (state >= 0)
         return state;
     state = 0;
-    if (system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
-        return false;
-    // Explicit numbers far above the ones other tests' servers pick from 0
-    // upwards: two servers racing for one low number left this test without
-    // a display now and then. A taken number makes Xvfb exit at once.
-    std::string display;
-    for (int k = 0; k < 20 && display.empty(); k++) {
-        int fds[2];
-        if (pipe(fds))
-            return false;
-        std::string number = ":" + std::to_string(400 + (getpid() + 37 * k) % 500);
-        xvfb = fork();
-        if (!xvfb) {
-            close(fds[0]);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", number.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-                   "1024x768x24", "-nolisten", "tcp", "-noreset", (char *)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        char buf[32] = {};
-        ssize_t n = read(fds[0], buf, sizeof buf - 1);
-        close(fds[0]);
-        if (n > 0)
-            display = ":" + std::string(buf, strcspn(buf, "\n"));
-        else
-            waitpid(xvfb, nullptr, 0);
-    }
-    if (display.empty())
-        return false;
-    setenv("DISPLAY", display.c_str(), 1);
+    if (system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0 || !server.startXvfb(24, false))
+        return state;
+    setenv("DISPLAY", server.name().c_str(), 1);
     qxImportLibraries();
-    if (!qxGtkAvailable() || !qxStartGtk())
-        return false;
-    state = 1;
-    return true;
+    if (qxGtkAvailable())
+        state = qxStartGtk() ? 1 : 2;
+    return state;
 }
 
 // Runs the shell commands `keys` once a window titled `title` shows. Keys
@@ -114,8 +88,10 @@ class Gtk : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!startGtk())
-            GTEST_SKIP() << "GTK, Xvfb or xdotool not available";
+        int started = startGtk();
+        if (!started)
+            GTEST_SKIP() << "no display: GTK, Xvfb or xdotool not available";
+        ASSERT_EQ(started, 1) << "GTK does not start on " << server.name();
     }
 };
 
@@ -238,10 +214,7 @@ class GtkEnvironment : public testing::Environment {
         qxGtkStopThread();
         if (busDaemon > 0)
             kill(busDaemon, SIGTERM);
-        if (xvfb > 0) {
-            kill(xvfb, SIGTERM);
-            waitpid(xvfb, nullptr, 0);
-        }
+        server.stop();
     }
 };
 static testing::Environment *const gtkEnv = testing::AddGlobalTestEnvironment(new GtkEnvironment);
