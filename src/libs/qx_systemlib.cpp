@@ -192,6 +192,9 @@ void registerNumbered(lua_State *L, const std::vector<std::pair<std::string, dou
     luaL_registerconstants(L, rows.data(), 0);
 }
 
+// Base letters of U+00C0..U+00FF; '_' where there is none.
+constexpr char kLatin1Base[65] = "AAAAAAACEEEEIIIIDNOOOOO_OUUUUYTsaaaaaaaceeeeiiiidnooooo_ouuuuyty";
+
 // LANGUAGE_<English name> for every language of the platform's table.
 void registerLanguages(lua_State *L) {
     std::vector<std::pair<std::string, double>> named;
@@ -200,8 +203,13 @@ void registerLanguages(lua_State *L) {
         const qxLanguageRow &row = qxLanguageTable[i];
         if (!row.englishName) continue;
         std::string name = "LANGUAGE_";
-        for (const char *p = row.englishName; *p; p++)
-            name += std::isalnum(static_cast<unsigned char>(*p)) ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : '_';
+        for (const unsigned char *p = reinterpret_cast<const unsigned char *>(row.englishName); *p; p++) {
+            unsigned char c = *p;
+            // A Latin-1 letter (two UTF-8 bytes) keeps its base letter, so
+            // "bokmål" can be spelled LANGUAGE_BOKMAL.
+            if (c == 0xC3 && p[1] >= 0x80 && p[1] <= 0xBF) c = kLatin1Base[*++p - 0x80];
+            name += std::isalnum(c) ? static_cast<char>(std::toupper(c)) : '_';
+        }
         named.emplace_back(std::move(name), static_cast<double>(row.number));
     }
     registerNumbered(L, named, "LANGUAGE_UNKNOWN", QX_LANGUAGE_UNKNOWN);
