@@ -158,6 +158,9 @@ struct qxBitMapDisplayHooks {
     // Brings the BGPic and layers of a display that scales its layers to
     // the display's new scale and composes them again.
     int (*rescaleLayers)(lua_State *L, struct qxDisplay *display);
+    // The display's new BGPic composed with its layers into the work
+    // bitmap, its layers first rendered again when the display scales them.
+    int (*showBGPic)(lua_State *L, struct qxDisplay *display);
 };
 
 // The picture cache's reference-counted source (subsystem 5 owns it).

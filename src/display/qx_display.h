@@ -49,6 +49,11 @@ int qxDisplayHasVideos(qxDisplay *display);
 // Scales a BGPic's working planes to a display's new size (the image
 // objects' qxScaleBGPicPlanes). NULL: the BGPic keeps its size.
 extern int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
+// The display's scale factors for a BGPic it is to show and, autoscaling a
+// shaped BGPic, its mask and alpha at the scaled size (owned by the caller);
+// the image objects' qxComputeDisplayScale. NULL: factors and shape stay.
+extern int (*qxComputeDisplayScaleHook)(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap **mask,
+                                        qxBitMap **alpha);
 // Gradient and texture fills of a display's own BGPic, filled by the image
 // objects (qxReadFillFields, qxFillBitMapFromRecord). NULL: colour only.
 struct qxDisplayFillHooks {

@@ -535,24 +535,39 @@ static int sizeRefused(int width, int height)
     return ERR_DISPLAYSIZE;
 }
 
-// An autoscaled display with a shaped BGPic: the window is shaped by the
-// mask and alpha channel scaled to its picture's size.
-static int scaleShapePlanes(qxDisplay *d)
+int (*qxComputeDisplayScaleHook)(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap **mask,
+                                  qxBitMap **alpha);
+
+static void freeShapePlanes(qxDisplay *d)
 {
     if (d->maskPlane)
         qxFreeMaskBitMap(d->maskPlane);
     if (d->alphaPlane)
         qxFreeAlphaBitMap(d->alphaPlane);
     d->maskPlane = d->alphaPlane = nullptr;
+}
+
+// The display's scale factors for its BGPic and, autoscaling a shaped one,
+// the window's shape: the BGPic's mask and alpha at the scaled size.
+static int computeDisplayScale(lua_State *L, qxDisplay *d)
+{
+    freeShapePlanes(d);
+    if (!d->bgpic || !qxComputeDisplayScaleHook)
+        return 0;
+    return qxComputeDisplayScaleHook(L, d, d->bgpic, &d->maskPlane, &d->alphaPlane);
+}
+
+// An autoscaled display with a shaped BGPic: the window is shaped by the
+// mask and alpha channel scaled to its picture's size.
+static int scaleShapePlanes(qxDisplay *d)
+{
     qxBGPic *b = d->bgpic;
     if (!b || !d->autoScale || d->layerScale || !(b->curMask || b->curAlpha) || !d->scaledWidth ||
-        !d->scaledHeight || (d->scaleX == 1.0 && d->scaleY == 1.0))
+        !d->scaledHeight || (d->scaleX == 1.0 && d->scaleY == 1.0)) {
+        freeShapePlanes(d);
         return 0;
-    const int32_t w = b->curBitmap == b->bitmap ? b->width : b->curWidth;
-    const int32_t h = b->curBitmap == b->bitmap ? b->height : b->curHeight;
-    return qxScalePixels(b->curBitmap, b->curMask, b->curAlpha, 0, 0, nullptr, w, h, (int32_t)d->scaledWidth,
-                         (int32_t)d->scaledHeight, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr,
-                         b->curMask ? &d->maskPlane : nullptr, b->curAlpha ? &d->alphaPlane : nullptr);
+    }
+    return computeDisplayScale(qxMainState, d);
 }
 
 int qxRealiseDisplay(qxDisplay *d, int activate)
@@ -1549,7 +1564,7 @@ constexpr uint32_t kReopenFlags = QX_DISP_SIZEABLE | QX_DISP_FIXED | QX_DISP_NOH
 // SetDisplayAttributes' fill: the fill the tags describe, seeded with the
 // BGPic's own so that fields not given stay; a change (or a new size)
 // refills the BGPic's planes.
-int changeFill(lua_State *L, qxDisplay *d, qxDisplay &c, bool resized)
+int changeFill(lua_State *L, int t, qxDisplay *d, qxDisplay &c, bool resized)
 {
     qxBGPic *b = d->bgpic;
     qxFillRecord fill = b->fill;
@@ -1560,7 +1575,7 @@ int changeFill(lua_State *L, qxDisplay *d, qxDisplay &c, bool resized)
     if (fill.style >= QX_FILL_GRADIENT) {
         if (!qxDisplayFill.read || !qxDisplayFill.fill)
             return ERR_WRONGUSAGE;
-        if (int r = qxDisplayFill.read(L, 1, &fill))
+        if (int r = qxDisplayFill.read(L, t, &fill))
             return r;
     }
     const bool textureChanged = fill.textureBrush.number != b->fill.textureBrush.number ||
@@ -1603,8 +1618,16 @@ int changeFill(lua_State *L, qxDisplay *d, qxDisplay &c, bool resized)
 int cmdSetDisplayAttributes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxDisplay *d = current();
-    if (!lua_istable(L, 1) || !d || !d->bgpic)
+    if (!lua_istable(L, 1))
+        return ERR_WRONGUSAGE;
+    return qxApplyDisplayAttrs(L, 1, current(), 0);
+}
+
+} // namespace
+
+int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
+{
+    if (!d || !d->bgpic)
         return ERR_WRONGUSAGE;
     // Tags go into a copy first: an error changes nothing.
     auto *copy = static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay)));
@@ -1615,7 +1638,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     copy->height = d->bgpic->height;
     const int oldX = d->x, oldY = d->y;
     copy->x = copy->y = 200000; // not given
-    if (int r = qxReadDisplayTags(L, 1, copy, 0)) {
+    if (int r = qxReadDisplayTags(L, t, copy, 0)) {
         std::free(copy);
         return r;
     }
@@ -1641,7 +1664,7 @@ int cmdSetDisplayAttributes(lua_State *L)
     // The display's own BGPic, or a script's that has a fill, takes a new
     // fill; a resized own BGPic is filled again at its new size.
     if (!newPic && (d->bgpicOwned || d->bgpic->fill.style != QX_FILL_NONE)) {
-        if (int r = changeFill(L, d, c, resized && d->bgpicOwned)) {
+        if (int r = changeFill(L, t, d, c, resized && d->bgpicOwned)) {
             std::free(copy);
             return r;
         }
@@ -1664,7 +1687,7 @@ int cmdSetDisplayAttributes(lua_State *L)
             qxCurrentOutput = d->bgpic;
         // The old picture stays a BGPic of the script, no longer owned;
         // one the script freed while it was shown goes now.
-        if (qxLayerQueries.flushDeletedObjects)
+        if (qxLayerQueries.flushDeletedObjects && !keepDeleted)
             qxLayerQueries.flushDeletedObjects(L, 8);
         d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
         d->cursorRightMargin = d->bgpic->width - 1;
@@ -1698,6 +1721,15 @@ int cmdSetDisplayAttributes(lua_State *L)
     else if (moved)
         d->monitorRelativeX = d->x < -1000, d->monitorRelativeY = d->y < -1000;
     qxResetRegions(d);
+    if (newPic) {
+        // The new picture's factors and shape; its layers are composed for
+        // the display, at the display's scale when it scales its layers.
+        if (int r = computeDisplayScale(L, d))
+            return r;
+        if (qxBitMapDisplay.showBGPic)
+            if (int r = qxBitMapDisplay.showBGPic(L, d))
+                return r;
+    }
     if (d->state == QX_DISPSTATE_CLOSED)
         return 0;
     if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved && !(resized)) {
@@ -1729,6 +1761,8 @@ int cmdSetDisplayAttributes(lua_State *L)
     }
     return qxRefreshWholeDisplay(d, 0);
 }
+
+namespace {
 
 int cmdChangeDisplayMode(lua_State *L)
 {

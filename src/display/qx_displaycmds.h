@@ -45,4 +45,8 @@ int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
 // "fitscale": a scaled display fills its monitor, frame included.
 int qxApplyFitScale(qxDisplay *display);
 int qxRefreshWholeDisplay(qxDisplay *display, int flags);
+// SetDisplayAttributes on a display with the tag table at index t
+// (DisplayBGPic hands it {bgpic, x, y}); keepDeleted leaves a BGPic the
+// script freed while it was shown for the caller (a transition) to free.
+int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *display, int keepDeleted);
 }

@@ -506,6 +506,18 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
 
 namespace {
 
+// A BGPic that becomes a display's: its layers were made for whatever
+// display showed it last, or for none, so a display scaling its layers
+// renders them again; then it is composed into the work bitmap.
+int showBGPic(lua_State *L, qxDisplay *d)
+{
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b) return 0;
+    if (qxLayerScaling(d))
+        if (int r = qxResetBGPicRenditions(L, d, b, 0)) return r;
+    return qxRescaleDisplayLayers(L, d);
+}
+
 // A queued layer-transform request: the target is the layer; one that has
 // gone since it was queued is skipped.
 int rebuildQueuedLayer(qxDisplay *d, void *target, uint32_t *)
@@ -547,5 +559,6 @@ extern "C" void qxLinkLayerRenditions(void)
     qxLayerQueries.clearClipLinks = clearClipLinks;
     qxLayerQueries.clipRegionUsed = clipRegionUsed;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxBitMapDisplay.showBGPic = showBGPic;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }

@@ -73,6 +73,36 @@ int qxScaleBGPicToDisplay(lua_State *, qxDisplay *d, qxBGPic *b, int)
     return 0;
 }
 
+int qxComputeDisplayScale(lua_State *L, qxDisplay *d, qxBGPic *b, qxBitMap **mask, qxBitMap **alpha)
+{
+    if (mask) *mask = nullptr;
+    if (alpha) *alpha = nullptr;
+    if (!d || !b) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (d->layerScale && sw && sh) {
+        if (b->curWidth == sw && b->curHeight == sh) {
+            d->scaleX = double(sw) / b->width;
+            d->scaleY = double(sh) / b->height;
+            return 0;
+        }
+        return qxScaleBGPicToDisplay(L, d, b, 0);
+    }
+    if (d->autoScale && sw && sh) {
+        d->scaleX = double(sw) / b->width;
+        d->scaleY = double(sh) / b->height;
+        if (!b->baseMask && !b->baseAlpha) return 0;
+        // Only the shape is wanted: the scaled picture goes at once.
+        qxBitMap *picture = nullptr;
+        int r = qxScalePixels(b->baseBitmap, b->baseMask, b->baseAlpha, 0, 0, nullptr, b->baseWidth, b->baseHeight,
+                              sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &picture,
+                              b->baseMask ? mask : nullptr, b->baseAlpha ? alpha : nullptr);
+        qxFreeBitMap(picture);
+        return r;
+    }
+    d->scaleX = d->scaleY = 1.0;
+    return 0;
+}
+
 int qxIsAreaDirty(qxBGPic *b, int32_t x, int32_t y, int32_t w, int32_t h)
 {
     qxDisplay *d = qxCurrentDisplay;

@@ -23,6 +23,11 @@ int qxGetBGPicDrawTarget(lua_State *L, qxBGPic *bgpic, int32_t x, int32_t y, int
 // scaled size over the working size. 0 or an allocation error; the planes
 // stay as they were on failure.
 int qxScaleBGPicToDisplay(lua_State *L, qxDisplay *display, qxBGPic *bgpic, int reallocate);
+// The display's scale factors for a BGPic it shows: a layer-scaling display
+// gets the BGPic at its scaled size, an autoscaled one showing a BGPic with
+// mask or alpha those planes at the scaled size in *mask / *alpha (owned by
+// the caller); unscaled, both factors are 1.0. 0 or a scaling error.
+int qxComputeDisplayScale(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap **mask, qxBitMap **alpha);
 // 1 when the rectangle meets an on-screen sprite of the BGPic.
 int qxIsAreaDirty(qxBGPic *bgpic, int32_t x, int32_t y, int32_t width, int32_t height);
 }

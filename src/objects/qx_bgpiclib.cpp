@@ -248,31 +248,43 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
     if (forTransition)
         if (int r = copyShown(d->bgpic, outOld))
             return r;
-    if (d->bgpic != b) {
-        // The old picture, even one the display made for itself, stays a
-        // BGPic of the script; only one the script freed while shown goes
-        // (a transition keeps it until it ends).
-        if (qxCurrentOutput == d->bgpic)
-            qxCurrentOutput = b;
-        d->bgpic = b;
-        d->bgpicOwned = 0;
-        if (!forTransition)
-            qxFlushDeletedBGPics(L);
+    // Shown again, the BGPic loses what was drawn over it on the display.
+    if (d->bgpic == b) {
+        qxForgetDisplayWork(d);
+        if (qxBitMapDisplay.showBGPic)
+            if (int r = qxBitMapDisplay.showBGPic(L, d))
+                return r;
     }
-    constexpr int keep = 100000;
-    if (d->width != b->width || d->height != b->height)
-        if (int r = qxDisplayRescale(d, b->width, b->height, keep, keep))
-            return r;
-    if (x != 200000)
-        d->x = x;
-    if (y != 200000)
-        d->y = y;
-    qxForgetDisplayWork(d); // drawings on the old picture go
-    if (d->state != QX_DISPSTATE_CLOSED) {
-        if (int r = qxPlaceDisplay(d))
-            return r;
-        x11MoveSizeWindow(d);
-        qxRefreshWholeDisplay(d, 0);
+    // The display-attribute road of SetDisplayAttributes({bgpic, x, y}).
+    const int top = lua_gettop(L);
+    lua_newtable(L);
+    const int t = lua_gettop(L);
+    auto set = [&](const char *key) {
+        lua_pushstring(L, key);
+        lua_insert(L, -2);
+        lua_rawset(L, t);
+    };
+    if (id.automatic)
+        lua_pushlightuserdata(L, id.automatic);
+    else
+        lua_pushnumber(L, id.number);
+    set("bgpic");
+    if (x != 100000 && x != 200000) {
+        lua_pushnumber(L, x);
+        set("x");
+    }
+    if (y != 100000 && y != 200000) {
+        lua_pushnumber(L, y);
+        set("y");
+    }
+    const int r = qxApplyDisplayAttrs(L, t, d, forTransition);
+    lua_settop(L, top);
+    if (r) {
+        if (outOld) {
+            qxFreeBitMap(*outOld);
+            *outOld = nullptr;
+        }
+        return r;
     }
     if (forTransition)
         if (int r = copyShown(b, outNew)) {

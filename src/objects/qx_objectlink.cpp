@@ -6,6 +6,7 @@
 #include "display/qx_displaylibs.h"
 #include "display/qx_planesources.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_bgpicdisplay.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
@@ -42,6 +43,7 @@ extern "C" void qxLinkObjects(void)
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxPlaneSources.brush = brushImage;
     qxDisplayShownBitmap = qxShownBitmap;
+    qxComputeDisplayScaleHook = qxComputeDisplayScale;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxBitMapDisplay.selectTargetFlags = qxSelectTargetFlags;
     qxLinkImageAttributes();
