@@ -240,7 +240,7 @@ extern "C" int qxCmdDisplayVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 4, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = qxFindVideo(qxGetObjectIDArg(L, 1), &o, QX_FINDVIDEO_MODIFY)) return r;
+    if (int r = qxFindVideo(qxGetObjectIDArg(L, 1), &o, QX_FINDVIDEO_MODIFY | QX_FINDVIDEO_NOCOPY)) return r;
     const int32_t x = int32_t(luaL_checknumber(L, 2)), y = int32_t(luaL_checknumber(L, 3));
     const double frame = luaL_checknumber(L, 4);
     qxDisplay *d = qxCurrentDisplay;

@@ -193,10 +193,6 @@ extern "C" void qxResumeVideosOfDisplay(qxDisplay *display)
     });
 }
 
-namespace {
-int copyForLayers(qxVideoObject *o);
-}
-
 extern "C" int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags)
 {
     qxVideoObject *o = nullptr;
@@ -210,11 +206,9 @@ extern "C" int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags)
         qxSetErrorNumber(int(ref.number));
         return ERR_FINDVIDEO;
     }
-    if (flags & QX_FINDVIDEO_MODIFY) {
-        if (o->locked) return ERR_LOCKEDOBJ;
-        if (!(flags & QX_FINDVIDEO_NOCOPY))
-            if (int r = copyForLayers(o)) return r;
-    }
+    // Videos are never copied for their layers: the commands refuse a
+    // layer video wherever a change would reach its layer.
+    if ((flags & QX_FINDVIDEO_MODIFY) && o->locked) return ERR_LOCKEDOBJ;
     *out = o;
     return 0;
 }
@@ -280,10 +274,8 @@ int videoArg(lua_State *L, int idx, qxVideoObject **out, uint32_t flags)
     return qxFindVideo(qxGetObjectIDArg(L, idx), out, flags);
 }
 
-// Commands that change what a layer shows of the video work on the
-// script's object, the layer on a copy; those that drive its playback
-// reach the layer's video itself.
-constexpr uint32_t CHANGE = QX_FINDVIDEO_MODIFY, DRIVE = QX_FINDVIDEO_MODIFY | QX_FINDVIDEO_NOCOPY;
+// Lookup of a command that changes the video: the lock test alone.
+constexpr uint32_t MODIFY = QX_FINDVIDEO_MODIFY | QX_FINDVIDEO_NOCOPY;
 
 // Stops the player and rewinds it unless it was already stopped (a seek on
 // a stopped video keeps its position for the next start).
@@ -324,32 +316,6 @@ bool shownByLayer(const qxVideoObject *o, const void *skipLayer)
 {
     return (o->layer && o->layer != skipLayer) ||
            qxFindLayerUsing(QX_TYPE_VIDEO, refOf(o), skipLayer, nullptr, nullptr);
-}
-
-// A layer that shows the video keeps showing it through a temporary copy.
-// A layer the video drives takes the running player along, so it plays on
-// undisturbed, and the script's object gets a fresh player of the same
-// file, stopped at its start.
-int copyForLayers(qxVideoObject *o)
-{
-    if (!shownByLayer(o, nullptr)) return 0;
-    qxVideoObject *c = nullptr;
-    if (int r = qxCloneVideo(o, &c)) return r;
-    qxRepointLayers(QX_TYPE_VIDEO, refOf(o), c);
-    if (!o->layer) return 0;
-    pthread_mutex_lock(&listMutex);
-    std::swap(o->player, c->player);
-    c->layer = o->layer, o->layer = nullptr;
-    c->state = o->state.load(), o->state = 0;
-    c->keptState = o->keptState;
-    c->x = o->x, c->y = o->y;
-    pthread_mutex_unlock(&listMutex);
-    // Outside the list mutex: the end report takes it while holding this.
-    for (qxVideoObject *k : {o, c}) {
-        std::lock_guard lock(k->player->pictureMutex);
-        k->player->owner = refOf(k);
-    }
-    return 0;
 }
 
 } // namespace
@@ -442,7 +408,7 @@ int qxCmdOpenVideo(lua_State *L)
     std::string loaders = loaderArg(L, 3);
     qxVideoObject *old = nullptr;
     if (!automatic) {
-        const int r = qxFindVideo({number, nullptr}, &old, DRIVE);
+        const int r = qxFindVideo({number, nullptr}, &old, MODIFY);
         if (r == ERR_LOCKEDOBJ) return r;
         if (!r) qxReleaseVideoObject(L, old);
     }
@@ -465,7 +431,7 @@ int qxCmdCloseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     qxReleaseVideoObject(L, o);
     return 0;
 }
@@ -520,7 +486,7 @@ int qxCmdPlayVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 4, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     qxDisplay *d = qxCurrentDisplay;
     if (d)
         if (int r = outputRefused(d)) return r;
@@ -540,30 +506,28 @@ int qxCmdPlayVideo(lua_State *L)
     if (!d->layersEnabled && d->bgpic && (d->bgpic->baseMask || d->bgpic->baseAlpha)) return ERR_VIDEOTRANS;
     if (useLayer && !d->layersEnabled) return ERR_NOLAYERS;
     if (o->state == 4) qxStopVideoObject(o);
-    if (useLayer) {
-        // A video already shown gets a second object for the new layer.
-        if (o->state != 0 || o->layer) {
-            qxVideoObject *clone = nullptr;
-            if (int r = qxCloneVideo(o, &clone)) return r;
-            o = clone;
-        }
-    } else {
+    if (!useLayer) {
         if (o->state == 1) return ERR_VIDPLAYING;
         if (o->state == 2) return ERR_VIDPAUSED;
         if (o->layer) return ERR_DBVIDEOLAYER;
     }
-    o->player->display = d;
-    o->player->channelIndex = -1;
+    int channel = -1, found = 0;
     if (options) {
-        int channel = 0, found = 0;
         qxGetFieldInt(L, 4, "channel", &channel, &found);
-        if (found) o->player->channelIndex = channel - 1;
+        channel = found ? channel - 1 : -1;
     }
-    if (o->player->hasAudio) {
-        int r = qxSoundNeeded(L);
-        if (r > 1) return r;
-        o->player->soundWanted = r == 0;
+    const int sound = o->player->hasAudio ? qxSoundNeeded(L) : 1;
+    if (sound > 1) return sound;
+    // A video already shown keeps its layer or window; the new layer is
+    // played by a second object, which the script cannot name.
+    if (useLayer && (o->state != 0 || o->layer)) {
+        qxVideoObject *clone = nullptr;
+        if (int r = qxCloneVideo(o, &clone)) return r;
+        o = clone;
     }
+    o->player->display = d;
+    o->player->channelIndex = channel;
+    if (o->player->hasAudio) o->player->soundWanted = sound == 0;
     o->x = positionArg(L, 2, o, 0);
     o->y = positionArg(L, 3, o, 1);
     if (useLayer) {
@@ -585,7 +549,7 @@ int qxCmdStopVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     if (o->state == 0) return ERR_VIDSTOPPED;
     // A layer video goes with its layer; the layer's end stops it.
     if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
@@ -597,7 +561,7 @@ int qxCmdPauseVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     return qxPauseVideo(o);
 }
 
@@ -605,7 +569,7 @@ int qxCmdResumeVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     return qxResumeVideo(o);
 }
 
@@ -613,7 +577,7 @@ int qxCmdSeekVideo(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     return qxSeekVideo(o, luaL_checknumber(L, 2));
 }
 
@@ -643,7 +607,7 @@ int qxCmdSetVideoSize(lua_State *L)
 {
     qxCheckArgCount(L, 3, 4, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     int w = int(std::clamp(luaL_checknumber(L, 2), -1.0, 1e6));
     int h = int(std::clamp(luaL_checknumber(L, 3), -1.0, 1e6));
@@ -661,7 +625,7 @@ int qxCmdSetVideoPosition(lua_State *L)
 {
     qxCheckArgCount(L, 3, 3, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     if (o->layer) return ERR_VIDLAYERFUNC;
     const Geometry before = snapshot(o);
     o->x = positionArg(L, 2, o, 0);
@@ -674,7 +638,7 @@ int qxCmdSetVideoVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, DRIVE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     qxSetVideoVolume(o, luaL_checknumber(L, 2));
     return 0;
 }
@@ -706,7 +670,7 @@ int qxCmdGetVideoFrame(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     double frame = luaL_checknumber(L, 2);
     qxObjectRef ref = qxNewIDRef(L, 3);
     double mode = lua_gettop(L) >= 4 ? luaL_checknumber(L, 4) : 0;
@@ -799,7 +763,7 @@ int qxCmdDumpVideo(lua_State *L)
 {
     qxCheckArgCount(L, 1, 5, 0, 0);
     qxVideoObject *o = nullptr;
-    if (int r = videoArg(L, 1, &o, CHANGE)) return r;
+    if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     std::string base = lua_gettop(L) >= 4 && !lua_isnil(L, 4) ? luaL_checkstring(L, 4) : "";
     double format = lua_gettop(L) >= 5 ? luaL_checknumber(L, 5) : 0;
     if ((o->state != 0 && o->state != 4) || format < 0 || format > 4 || format != int(format))

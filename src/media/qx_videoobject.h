@@ -32,14 +32,13 @@ struct qxVideoObject {
     std::string loaders;
 };
 
-// qxFindVideo flags: 1 the caller modifies the video: a locked one gives
-// 1314 and, unless 4 is given too, a layer that shows it is first given a
-// copy of its own; 2 also finds temporary objects, which the script cannot
-// name.
+// qxFindVideo flags: 1 the caller modifies the video (a locked one gives
+// 1314); 2 also finds temporary objects, which the script cannot name; 4 no
+// copy for a layer, which is always so: a layer plays the video itself.
 enum : uint32_t { QX_FINDVIDEO_MODIFY = 1, QX_FINDVIDEO_TEMPORARY = 2, QX_FINDVIDEO_NOCOPY = 4 };
 
 extern "C" {
-// 0, 1449, 1041, 1314 or the error of opening the layer's copy.
+// 0, 1449, 1041 or 1314.
 int qxFindVideo(qxObjectRef ref, qxVideoObject **out, uint32_t flags);
 int qxFindVideoObject(qxObjectRef ref, qxVideoObject **out);
 // The object whose player this is, or none.

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/commands/qx_commands.h"
+#include "media/qx_medialibs.h"
 #include "media/qx_sound.h"
 #include "display/qx_bitmap.h"
 #include "media/qx_video.h"
@@ -48,6 +50,13 @@ int drainEndEvents()
     return n;
 }
 
+// Whether the script has an OnVideoEnd handler, told as InstallEventHandler does.
+void videoEndHandler(uint32_t on)
+{
+    qxTagItem tag{QX_TAG_ONVIDEOEND, on};
+    ASSERT_EQ(qxSoundAttrSetter(&tag), 1);
+}
+
 using Clock = std::chrono::steady_clock;
 
 // An object whose player ends as the video library's own would mark it.
@@ -57,6 +66,7 @@ void endObject(qxVideo *) { endedObject.state = 4; }
 TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
 {
     ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    videoEndHandler(1);
     drainEndEvents();
     // 32x16, 5 planes, 40 frames: chunks of 416 bytes, about 369 frames a second.
     std::string clip = makeClip("32 16 5 40 0 0 0 9");
@@ -109,11 +119,15 @@ TEST(VideoPlayer, PlaysToItsEndOncePauseHoldsTheClock)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(endedObject.state.load(), 4u);
     EXPECT_EQ(drainEndEvents(), 1);
-    // The player tells the seek that it plays again after its end.
+    // The player tells the seek that it plays again after its end; with
+    // no handler installed that end posts nothing.
+    videoEndHandler(0);
     EXPECT_EQ(qxVideoSeekPlaying(v, 0), 1);
     EXPECT_EQ(qxVideoSeekPlaying(v, 30), 0);
     for (int i = 0; i < 300 && !v->ended.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(drainEndEvents(), 1);
+    EXPECT_EQ(v->ended.load(), 1);
+    EXPECT_EQ(drainEndEvents(), 0);
+    videoEndHandler(1);
     qxVideoStop(v);
     EXPECT_EQ(v->position, 40u); // a stop after the end leaves the player at the end
     // Decoding a frame behind the position rewinds.
@@ -135,6 +149,7 @@ void slowPresent(qxVideo *, const qxVideoPicture *)
 TEST(VideoPlayer, SlowOutputDropsPicturesButKeepsTheClockAndSeeksJump)
 {
     ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    videoEndHandler(1);
     // 6144-byte chunks: 153600 / 6144 = 25 frames a second.
     std::string clip = makeClip("32 16 5 50 0 6144 0 3");
     qxVideo *v = nullptr;
@@ -214,6 +229,7 @@ TEST(VideoPlayer, SoundReachesThePcmInOrder)
     ASSERT_EQ(qxCreateAudioLocks(), 0);
     ASSERT_EQ(qxOpenAudioDevice(2), 0);
     ASSERT_EQ(qxCreateThreadEventQueue(), 0);
+    videoEndHandler(1);
     drainEndEvents();
     // 25 frames a second with 256 sound bytes each: 6400 Hz.
     std::string clip = makeClip("32 16 5 25 256 6144 0 5");
