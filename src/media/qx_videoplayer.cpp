@@ -312,12 +312,13 @@ void reportEnd(qxVideo *v)
 {
     std::lock_guard lock(v->endMutex);
     if (v->ended.load()) return;
-    // Only a script with an OnVideoEnd handler hears of it: one installed
-    // later is not handed the ends of the past.
-    if (qxAudio.onVideoEnd) qxPostThreadEvent(QX_THREADEVENT_VIDEO_END, v->owner, 0, 1, 0, 1);
     v->endPosition = qxVideoClock(v) * 1000;
     v->ended = 1;
     if (v->onEnd) v->onEnd(v);
+    // Posted last, so the handler finds the video ended; only a script with
+    // an OnVideoEnd handler hears of it, and one installed later is not
+    // handed the ends of the past.
+    if (qxAudio.onVideoEnd) qxPostThreadEvent(QX_THREADEVENT_VIDEO_END, v->owner, 0, 1, 0, 1);
 }
 
 void show(qxVideo *v, const qxVideoPicture &p)
