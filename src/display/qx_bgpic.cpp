@@ -135,15 +135,25 @@ int qxCreateBGPicFromBitmap(qxObjectRef *ref, int32_t width, int32_t height, uin
     return 0;
 }
 
-void qxFreeBGPicWorkBitmaps(qxBGPic *b)
+void qxUseWorkingPlanes(qxBGPic *b)
 {
-    // Current planes first: they may be the working ones, which may be the base ones.
     if (b->curBitmap != b->bitmap && b->curBitmap != b->baseBitmap)
         qxFreeBitMap(b->curBitmap);
     if (b->curMask != b->mask && b->curMask != b->baseMask && b->curMask)
         qxFreeMaskBitMap(b->curMask);
     if (b->curAlpha != b->alpha && b->curAlpha != b->baseAlpha && b->curAlpha)
         qxFreeAlphaBitMap(b->curAlpha);
+    b->curBitmap = b->bitmap;
+    b->curMask = b->mask;
+    b->curAlpha = b->alpha;
+    b->curWidth = b->width;
+    b->curHeight = b->height;
+}
+
+void qxFreeBGPicWorkBitmaps(qxBGPic *b)
+{
+    // Current planes first: they may be the working ones, which may be the base ones.
+    qxUseWorkingPlanes(b);
     if (b->bitmap != b->baseBitmap)
         qxFreeBitMap(b->bitmap);
     if (b->mask != b->baseMask && b->mask)

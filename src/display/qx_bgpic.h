@@ -162,6 +162,8 @@ int qxRefillBGPic(qxBGPic *bgpic, int32_t width, int32_t height, uint32_t colour
 void qxFreeImagePlanes(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha);
 // The record with this identifier, pending deletion or not; no rules.
 qxBGPic *qxFindBGPicRecord(qxObjectRef ref);
+// Frees separate current planes: the working planes are shown again.
+void qxUseWorkingPlanes(qxBGPic *bgpic);
 // Frees the separate working and current planes (those that are not the base ones).
 void qxFreeBGPicWorkBitmaps(qxBGPic *bgpic);
 // Frees everything the record owns, but not the record.

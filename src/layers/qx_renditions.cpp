@@ -376,12 +376,7 @@ int qxResetBGPicRenditions(lua_State *L, qxDisplay *, qxBGPic *b, int)
 {
     // Separate current planes of a BGPic shown at another size go; the
     // working planes are what it shows until it is scaled again.
-    auto separate = [&](qxBitMap *p, qxBitMap *working) { return p && p != working && p != b->baseBitmap && p != b->baseMask && p != b->baseAlpha; };
-    if (separate(b->curBitmap, b->bitmap)) qxFreeBitMap(b->curBitmap);
-    if (separate(b->curMask, b->mask)) qxFreeMaskBitMap(b->curMask);
-    if (separate(b->curAlpha, b->alpha)) qxFreeAlphaBitMap(b->curAlpha);
-    b->curBitmap = b->bitmap, b->curMask = b->mask, b->curAlpha = b->alpha;
-    b->curWidth = b->width, b->curHeight = b->height;
+    qxUseWorkingPlanes(b);
     for (qxLayer *l = b->layers.first; l; l = l->next) {
         if (l->onscreen == l->intermediate || l->onscreen == l->base) continue;
         qxLayerAsyncHold hold(l);
@@ -506,15 +501,15 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
 
 namespace {
 
-// A BGPic that becomes a display's: its layers were made for whatever
-// display showed it last, or for none, so a display scaling its layers
-// renders them again; then it is composed into the work bitmap.
+// A BGPic that becomes a display's: its planes and layers were made for
+// whatever display showed it last, or for none, so they go back to the
+// unscaled ones and a display scaling its layers renders them again; then
+// it is composed into the work bitmap.
 int showBGPic(lua_State *L, qxDisplay *d)
 {
     qxBGPic *b = d ? d->bgpic : nullptr;
     if (!b) return 0;
-    if (qxLayerScaling(d))
-        if (int r = qxResetBGPicRenditions(L, d, b, 0)) return r;
+    if (int r = qxResetBGPicRenditions(L, d, b, 0)) return r;
     return qxRescaleDisplayLayers(L, d);
 }
 

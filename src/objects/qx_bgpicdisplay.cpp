@@ -62,10 +62,7 @@ int qxScaleBGPicToDisplay(lua_State *, qxDisplay *d, qxBGPic *b, int)
                               sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &nb, b->baseMask ? &nm : nullptr,
                               b->baseAlpha ? &na : nullptr))
         return r;
-    auto separate = [&](qxBitMap *p, qxBitMap *working, qxBitMap *base) { return p && p != working && p != base; };
-    if (separate(b->curBitmap, b->bitmap, b->baseBitmap)) qxFreeBitMap(b->curBitmap);
-    if (separate(b->curMask, b->mask, b->baseMask)) qxFreeMaskBitMap(b->curMask);
-    if (separate(b->curAlpha, b->alpha, b->baseAlpha)) qxFreeAlphaBitMap(b->curAlpha);
+    qxUseWorkingPlanes(b);
     b->curBitmap = nb, b->curMask = nm, b->curAlpha = na;
     b->curWidth = sw, b->curHeight = sh;
     d->scaleX = double(sw) / b->width;
@@ -87,6 +84,9 @@ int qxComputeDisplayScale(lua_State *L, qxDisplay *d, qxBGPic *b, qxBitMap **mas
         }
         return qxScaleBGPicToDisplay(L, d, b, 0);
     }
+    // Planes scaled for a display that scaled the BGPic before are stale
+    // here: this display shows the working planes.
+    qxUseWorkingPlanes(b);
     if (d->autoScale && sw && sh) {
         d->scaleX = double(sw) / b->width;
         d->scaleY = double(sh) / b->height;
