@@ -42,8 +42,9 @@ extern struct qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
 // What the layers above keep per display (output state, double buffer),
 // freed with the record; filled by them. NULL: nothing.
 extern void (*qxFreeDisplayExtras)(qxDisplay *display);
-// Stops the videos playing on a display before it goes; filled by the top.
-extern void (*qxFreeDisplayVideos)(qxDisplay *display);
+// Stops the videos playing on a display, before it goes or shows another
+// BGPic; filled by the top.
+extern void (*qxStopDisplayVideos)(qxDisplay *display);
 // 1 while videos are shown straight on the display (not as layers).
 int qxDisplayHasVideos(qxDisplay *display);
 // Scales a BGPic's working planes to a display's new size (the image
@@ -64,6 +65,9 @@ extern qxDisplayFillHooks qxDisplayFill;
 // Ends a Select redirect of the display (output back to its BGPic);
 // filled by the image objects. NULL: nothing to end.
 extern int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
+// Ends the display's double buffering (as EndDoubleBuffer); filled by the
+// image objects. NULL: nothing to end.
+extern int (*qxEndDisplayDoubleBuffer)(lua_State *L, qxDisplay *display);
 // The output record of a redirect that survives switching displays (double
 // buffering, and a selection made meanwhile); filled by the image objects.
 // NULL, or a NULL answer: none.

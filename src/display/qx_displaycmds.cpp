@@ -1646,13 +1646,26 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     qxBGPic *const oldPic = d->bgpic;
     const bool newPic = c.bgpic != oldPic;
     if (newPic) {
-        // The redirect and the drawing state of the old picture end with it.
+        // Videos, the double buffer, the redirect and the sprites all belong
+        // to the old picture and end with it.
+        if (qxStopDisplayVideos)
+            qxStopDisplayVideos(d);
+        if (d == qxCurrentDisplay && d->doubleBuffer && qxEndDisplayDoubleBuffer)
+            if (int r = qxEndDisplayDoubleBuffer(L, d)) {
+                std::free(copy);
+                return r;
+            }
         if (d == qxCurrentDisplay && d->targetType != 21 && !d->doubleBuffer && qxEndDisplayRedirect)
             if (int r = qxEndDisplayRedirect(L, d, 0)) {
                 std::free(copy);
                 return r;
             }
+        if (oldPic->sprites && qxLayerQueries.freeSpriteList)
+            qxLayerQueries.freeSpriteList(L, oldPic);
         c.targetType = d->targetType;
+        c.doubleBuffer = d->doubleBuffer;
+        c.hardwareDoubleBuffer = d->hardwareDoubleBuffer;
+        c.doubleBufferState = d->doubleBufferState;
     }
     const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;

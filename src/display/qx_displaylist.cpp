@@ -198,11 +198,12 @@ void qxDisplayResetState(qxDisplay *d)
 
 void (*qxFreeDisplayExtras)(qxDisplay *display);
 int (*qxEndDisplayRedirect)(lua_State *L, qxDisplay *display, int keepRects);
+int (*qxEndDisplayDoubleBuffer)(lua_State *L, qxDisplay *display);
 qxBGPic *(*qxKeptDisplayRedirect)(qxDisplay *display);
 int (*qxResizeDisplayBackBuffer)(qxDisplay *display);
 qxDisplayFillHooks qxDisplayFill;
 int (*qxScaleDisplayBGPic)(lua_State *L, qxBGPic *bgpic, int32_t width, int32_t height, int smooth);
-void (*qxFreeDisplayVideos)(qxDisplay *display);
+void (*qxStopDisplayVideos)(qxDisplay *display);
 
 // Set while the library closes: nothing is refused then.
 static bool freeingAll;
@@ -217,8 +218,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         return ERR_SATFREEDISP;
     if (!freeingAll && qxDisplayHasVideos(display))
         return ERR_VIDATTACHED;
-    if (qxFreeDisplayVideos)
-        qxFreeDisplayVideos(display);
+    if (qxStopDisplayVideos)
+        qxStopDisplayVideos(display);
     if (qxHardwareBitMaps.freeDeleted)
         qxHardwareBitMaps.freeDeleted(L, display);
     if (display->state != QX_DISPSTATE_CLOSED)

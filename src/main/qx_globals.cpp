@@ -240,7 +240,7 @@ void qxLinkLayers(void)
     // Other threads wake the script through the adapter's loop when one runs.
     qxUpcalls.wakeEventLoop = x11WakeEventLoop;
     qxUpcalls.requestPoll = qxVmRequestTrace;
-    qxFreeDisplayVideos = qxStopVideosOfDisplay;
+    qxStopDisplayVideos = qxStopVideosOfDisplay;
     qxUpcalls.videoRects = qxVideoRectsOfDisplay;
     qxUpcalls.reapChannels = qxReapChannels;
     qxLinkClipboard();

@@ -37,6 +37,7 @@ extern "C" void qxLinkObjects(void)
     qxGraphicsResetDrawTags = qxResetDrawTagTemplates;
     qxFreeDisplayExtras = qxFreeOutputState;
     qxEndDisplayRedirect = qxDisplayBGPicCore;
+    qxEndDisplayDoubleBuffer = qxEndDoubleBufferCore;
     qxKeptDisplayRedirect = qxKeptOutputRecord;
     qxResizeDisplayBackBuffer = qxResizeBackBuffer;
     qxScaleDisplayBGPic = qxScaleBGPicPlanes;
