@@ -80,9 +80,10 @@ int switchOn(qxTransitionFX *fx)
     fx->width = next->width, fx->height = next->height;
     fx->bgWidth = next->width, fx->bgHeight = next->height;
     // The window keeps the old picture until the effect draws over it.
-    if (old && fx->bgpic->curWidth > 0 && fx->bgpic->curHeight > 0) {
-        showInWindow(old, d, std::min(fx->bgpic->curWidth, next->width), std::min(fx->bgpic->curHeight, next->height));
-        keepOldPicture(d, fx->bgpic, next, old, fx->bgpic->curWidth, fx->bgpic->curHeight);
+    if (old) {
+        const int32_t ow = int32_t(old->width), oh = int32_t(old->height);
+        showInWindow(old, d, std::min(ow, next->width), std::min(oh, next->height));
+        keepOldPicture(d, fx->bgpic, next, old, ow, oh);
     }
     return 0;
 }

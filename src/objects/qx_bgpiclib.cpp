@@ -195,16 +195,27 @@ int cmdBGPicToBrush(lua_State *L)
     return qxPushNewID(L, ref);
 }
 
-// A copy of what a BGPic shows, for the transition engine.
-int copyShown(const qxBGPic *b, qxBitMap **out)
+// A copy of what the display shows, its BGPic with the layers and what was
+// drawn over it, for the transition engine. Given next, the BGPic about to
+// be shown: a display that does not scale its BGPic shows that one at its
+// own size, so the copy is scaled to it.
+int copyShown(qxDisplay *d, const qxBGPic *next, qxBitMap **out)
 {
     if (!out)
         return 0;
     *out = nullptr;
-    if (!b || !b->curBitmap)
+    const qxBGPic *b = d->bgpic;
+    qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
+    if (!shown)
+        shown = b ? b->curBitmap : nullptr;
+    if (!shown)
         return ERR_BITMAP;
-    return qxCopyImageRect(b->curBitmap, nullptr, nullptr, 0, 0, b->curWidth, b->curHeight, 0, 0, 0, 0, out,
-                           nullptr, nullptr);
+    const int32_t w = int32_t(shown->width), h = int32_t(shown->height);
+    const bool scales = d->layerScale && d->scaledWidth && d->scaledHeight;
+    if (next && !scales && (w != next->width || h != next->height))
+        return qxScalePixels(shown, nullptr, nullptr, 0, 0, nullptr, w, h, next->width, next->height,
+                             (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, out, nullptr, nullptr);
+    return qxCopyImageRect(shown, nullptr, nullptr, 0, 0, w, h, 0, 0, 0, 0, out, nullptr, nullptr);
 }
 
 } // namespace
@@ -246,7 +257,7 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
     if (!b->curBitmap)
         return ERR_BITMAP;
     if (forTransition)
-        if (int r = copyShown(d->bgpic, outOld))
+        if (int r = copyShown(d, b, outOld))
             return r;
     // Shown again, the BGPic loses what was drawn over it on the display.
     if (d->bgpic == b) {
@@ -287,7 +298,7 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
         return r;
     }
     if (forTransition)
-        if (int r = copyShown(b, outNew)) {
+        if (int r = copyShown(d, nullptr, outNew)) {
             if (outOld) {
                 qxFreeBitMap(*outOld);
                 *outOld = nullptr;
