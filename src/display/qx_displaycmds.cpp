@@ -1615,6 +1615,16 @@ int changeFill(lua_State *L, int t, qxDisplay *d, qxDisplay &c, bool resized)
     return 0;
 }
 
+// The display shown at a new size or scale: its BGPic and layers at the
+// new scale (or back at their own size), then the factors and the shape.
+int rescaleShown(lua_State *L, qxDisplay *d)
+{
+    if (qxBitMapDisplay.rescaleLayers)
+        if (int r = qxBitMapDisplay.rescaleLayers(L, d))
+            return r;
+    return computeDisplayScale(L, d);
+}
+
 int cmdSetDisplayAttributes(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
@@ -1642,6 +1652,8 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         std::free(copy);
         return r;
     }
+    // The script's place, like its sizes, is in system-scaled units.
+    qxDisplayScaleSize(copy, &copy->x, &copy->y, nullptr, nullptr);
     qxDisplay &c = *copy;
     qxBGPic *const oldPic = d->bgpic;
     const bool newPic = c.bgpic != oldPic;
@@ -1682,6 +1694,14 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
             return r;
         }
     }
+    // A script's BGPic follows a new size (the display's own was filled
+    // anew above).
+    if (!newPic && (d->bgpic->width != c.width || d->bgpic->height != c.height) && qxScaleDisplayBGPic) {
+        if (int r = qxScaleDisplayBGPic(L, d->bgpic, c.width, c.height, (c.flags & QX_DISP_SMOOTHSCALE) ? 1 : 0)) {
+            std::free(copy);
+            return r;
+        }
+    }
     const int bgW = c.width, bgH = c.height;
     int winW = d->width, winH = d->height;
     if (c.x == 200000)
@@ -1691,6 +1711,7 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     c.width = d->width;
     c.height = d->height;
     const uint32_t oldFlags = d->flags;
+    const uint32_t oldScale[4] = {d->autoScale, d->layerScale, d->scaledWidth, d->scaledHeight};
     std::memcpy(d, copy, sizeof *d);
     std::free(copy);
     if (newPic) {
@@ -1727,6 +1748,8 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         winH = bgH;
     }
     const bool sizeChanged = winW != d->width || winH != d->height;
+    const bool scaleChanged = oldScale[0] != d->autoScale || oldScale[1] != d->layerScale ||
+                              oldScale[2] != d->scaledWidth || oldScale[3] != d->scaledHeight;
     d->width = winW;
     d->height = winH;
     if (resized && !moved)
@@ -1742,9 +1765,20 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         if (qxBitMapDisplay.showBGPic)
             if (int r = qxBitMapDisplay.showBGPic(L, d))
                 return r;
+    } else if (sizeChanged || scaleChanged || resized) {
+        if (int r = rescaleShown(L, d))
+            return r;
+    }
+    if (sizeChanged) {
+        if (qxDisplayVideo.replaceVideos)
+            qxDisplayVideo.replaceVideos(d);
+        if (d->satellites) {
+            int32_t size[2] = {d->width, d->height};
+            qxNotifySatellites(d, QX_SATOP_SIZE, size);
+        }
     }
     if (d->state == QX_DISPSTATE_CLOSED)
-        return 0;
+        return qxRefreshWholeDisplay(d, 0);
     if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved && !(resized)) {
         // The client area stays where it was.
         if (d->flags & QX_DISP_BORDERLESS) {
@@ -1756,16 +1790,23 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
             d->y -= d->borderTop;
         }
     }
-    if (reopen) {
+    // A shaped window takes a new size or scale with a new window too.
+    if (reopen || ((sizeChanged || scaleChanged) && shaped(d->bgpic))) {
         const uint32_t activation = d->activation;
+        if (qxDisplayVideo.suspendVideos)
+            qxDisplayVideo.suspendVideos(d);
         qxCloseDisplayWindow(d);
-        return qxRealiseDisplay(d, (int)activation);
+        const int r = qxRealiseDisplay(d, (int)activation);
+        if (qxDisplayVideo.resumeVideos)
+            qxDisplayVideo.resumeVideos(d);
+        return r;
     }
     if (int r = qxPlaceDisplay(d))
         return r;
+    // A new picture size centres the window even when its size stays.
     if (sizeChanged)
         qxDispMoveSize(d);
-    else if (moved)
+    else if (moved || d->x != oldX || d->y != oldY)
         qxDispMove(d);
     if (retitle) {
         qxDispSetTitle(d);

@@ -492,6 +492,13 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
     qxBGPic *const prevOutput = qxCurrentOutput;
     qxCurrentDisplay = d, qxCurrentOutput = d->bgpic;
     int r = qxLayerScaling(d) ? rescaleBusyBGPic(L, d) : 0;
+    // A display that no longer scales its BGPic shows it at its own size.
+    qxBGPic *b = d->bgpic;
+    if (!r && b && !(d->layerScale && d->scaledWidth && d->scaledHeight) &&
+        (b->curBitmap != b->bitmap || b->curWidth != b->width || b->curHeight != b->height)) {
+        r = qxResetBGPicRenditions(L, d, b, 0);
+        qxForgetDisplayWork(d);
+    }
     if (!r) r = qxSyncLayerScale(L, d);
     if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
         Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);

@@ -588,8 +588,6 @@ int cmdDisplayBGPic(lua_State *L)
     if (lua_gettop(L) == 2 && lua_istable(L, 2)) {
         qxGetFieldInt(L, 2, "x", &x, nullptr);
         qxGetFieldInt(L, 2, "y", &y, nullptr);
-        if (qxCurrentDisplay)
-            qxDisplayScaleSize(qxCurrentDisplay, &x, &y, nullptr, nullptr);
     }
     return qxDisplayBGPicCmd(L, id, x, y, 0, nullptr, nullptr);
 }
