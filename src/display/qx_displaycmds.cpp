@@ -1655,6 +1655,35 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     // The script's place, like its sizes, is in system-scaled units.
     qxDisplayScaleSize(copy, &copy->x, &copy->y, nullptr, nullptr);
     qxDisplay &c = *copy;
+    // The window's size; one that no window can take is refused before
+    // anything changes.
+    const int bgW = c.width, bgH = c.height;
+    int winW = d->width, winH = d->height;
+    // Under system scaling the window is the picture times the factor.
+    if (c.systemScale) {
+        c.scaledWidth = (uint32_t)std::clamp(bgW * c.systemScaleFactor, 1.0, 1e6);
+        c.scaledHeight = (uint32_t)std::clamp(bgH * c.systemScaleFactor, 1.0, 1e6);
+        c.marginLeft = c.marginTop = c.marginRight = c.marginBottom = 0;
+    }
+    if (c.scaledWidth && !c.autoScale && !c.layerScale)
+        c.autoScale = 1;
+    if (c.autoScale || (c.layerScale && c.scaledWidth && c.scaledHeight)) {
+        if (c.scaledWidth && c.scaledHeight) {
+            winW = (int)c.scaledWidth + c.marginLeft + c.marginRight;
+            winH = (int)c.scaledHeight + c.marginTop + c.marginBottom;
+        }
+        qxLetterbox(&c, winW, winH, bgW, bgH);
+    } else {
+        c.scaledWidth = c.scaledHeight = 0;
+        c.marginLeft = c.marginTop = c.marginRight = c.marginBottom = 0;
+        c.scaleX = c.scaleY = 1.0;
+        winW = bgW;
+        winH = bgH;
+    }
+    if (!qxDisplayAdapterActive() && (winW > 32767 || winH > 32767)) {
+        std::free(copy);
+        return sizeRefused(winW, winH);
+    }
     qxBGPic *const oldPic = d->bgpic;
     const bool newPic = c.bgpic != oldPic;
     if (newPic) {
@@ -1702,8 +1731,6 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
             return r;
         }
     }
-    const int bgW = c.width, bgH = c.height;
-    int winW = d->width, winH = d->height;
     if (c.x == 200000)
         c.x = oldX;
     if (c.y == 200000)
@@ -1725,27 +1752,6 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
             qxLayerQueries.flushDeletedObjects(L, 8);
         d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
         d->cursorRightMargin = d->bgpic->width - 1;
-    }
-    // Under system scaling the window is the picture times the factor.
-    if (d->systemScale) {
-        d->scaledWidth = (uint32_t)std::max(1.0, bgW * d->systemScaleFactor);
-        d->scaledHeight = (uint32_t)std::max(1.0, bgH * d->systemScaleFactor);
-        d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
-    }
-    if (d->scaledWidth && !d->autoScale && !d->layerScale)
-        d->autoScale = 1;
-    if (d->autoScale || (d->layerScale && d->scaledWidth && d->scaledHeight)) {
-        if (d->scaledWidth && d->scaledHeight) {
-            winW = (int)d->scaledWidth + d->marginLeft + d->marginRight;
-            winH = (int)d->scaledHeight + d->marginTop + d->marginBottom;
-        }
-        qxLetterbox(d, winW, winH, bgW, bgH);
-    } else {
-        d->scaledWidth = d->scaledHeight = 0;
-        d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
-        d->scaleX = d->scaleY = 1.0;
-        winW = bgW;
-        winH = bgH;
     }
     const bool sizeChanged = winW != d->width || winH != d->height;
     const bool scaleChanged = oldScale[0] != d->autoScale || oldScale[1] != d->layerScale ||
