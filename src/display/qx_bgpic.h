@@ -128,6 +128,8 @@ struct qxLayerQueryHooks {
     // Stores the positions of the current layer BGPic's layers into the
     // table on top of the stack from index 0; their count (0 with layers off).
     int (*pushLayerIDs)(lua_State *L);
+    // Switches a display's layers on as EnableLayers does: 0 or its code.
+    int (*enableLayers)(struct qxDisplay *display);
 };
 
 extern "C" {

@@ -1684,6 +1684,15 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         std::free(copy);
         return sizeRefused(winW, winH);
     }
+    // Layer scaling renders the layers at the window's size, so it needs
+    // them on; what the display shows now stays below them.
+    if (c.layerScale && !d->layersEnabled && qxLayerQueries.enableLayers) {
+        if (int r = qxLayerQueries.enableLayers(d)) {
+            std::free(copy);
+            return r;
+        }
+        c.layersEnabled = d->layersEnabled;
+    }
     qxBGPic *const oldPic = d->bgpic;
     const bool newPic = c.bgpic != oldPic;
     if (newPic) {

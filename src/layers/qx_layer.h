@@ -242,6 +242,8 @@ void qxRefreshDirtyRects(lua_State *L);
 // The layer commands' checks: a current display drawing to itself with
 // layers on; 0 or the code.
 int qxLayerModeGuard(qxDisplay **out);
+// Switches the display to layer mode (EnableLayers): 0 or 1329, 1229, 1163, 1224.
+int qxEnableLayersOnDisplay(qxDisplay *display);
 void Redraw(lua_State *L, qxDisplay *display, qxBGPic *bgpic, qxBitMap *destination, int32_t x, int32_t y,
             int32_t width, int32_t height, uint32_t flags);
 void qxDrawLayer(lua_State *L, qxLayer *layer, int fast);

@@ -227,6 +227,7 @@ extern "C" void qxLinkLayerEngine(void)
     qxLayerQueries.freeBGPicLayers = freeLayersOf;
     qxLayerQueries.flushDeletedObjects = qxFlushDeletedObjects;
     qxLayerQueries.markLayerDirty = markLayerDirty;
+    qxLayerQueries.enableLayers = qxEnableLayersOnDisplay;
     qxDisplayCoreHook.addLayer = addLayerNode;
     qxDisplayCoreHook.setAnimLayerFrame = setAnimLayerFrame;
     qxDisplayOptsHook.currentLayerCount = currentLayerCount;

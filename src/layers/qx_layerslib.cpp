@@ -47,6 +47,27 @@ extern "C" int qxLayerModeGuard(qxDisplay **out)
     return 0;
 }
 
+extern "C" int qxEnableLayersOnDisplay(qxDisplay *d)
+{
+    if (d->layersEnabled) return 0;
+    // An async draw works on what the display shows in its present mode.
+    if (qxIsAsyncDrawOnDisplay(d)) return ERR_LAYERSWITCH;
+    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
+    if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
+    // What the display shows now lies below every layer.
+    if (qxBGPic *b = d->bgpic; b && qxLayerBackground(d, b) == b->bitmap) {
+        if (qxBitMap *shown = qxDisplayWorkBitmap(d, 1)) {
+            qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+            if (!bg) return ERR_BITMAP;
+            qxBltBitMapDirect(shown, 0, 0, bg, 0, 0, b->width, b->height);
+            qxSetLayerBackground(d, b, bg);
+        }
+    }
+    d->layersEnabled = 1;
+    return 0;
+}
+
 namespace {
 
 constexpr int kMaxRemove = 256;
@@ -160,23 +181,7 @@ int cmdEnableLayers(lua_State *L)
     qxCheckArgCount(L, 0, 0, 0, 0);
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_NOLAYERS;
-    if (d->layersEnabled) return 0;
-    // An async draw works on what the display shows in its present mode.
-    if (qxIsAsyncDrawOnDisplay(d)) return ERR_LAYERSWITCH;
-    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-    if (d->targetType != QX_OUT_DISPLAY) return ERR_LAYERSON;
-    if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
-    // What the display shows now lies below every layer.
-    if (qxBGPic *b = d->bgpic; b && qxLayerBackground(d, b) == b->bitmap) {
-        if (qxBitMap *shown = qxDisplayWorkBitmap(d, 1)) {
-            qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
-            if (!bg) return ERR_BITMAP;
-            qxBltBitMapDirect(shown, 0, 0, bg, 0, 0, b->width, b->height);
-            qxSetLayerBackground(d, b, bg);
-        }
-    }
-    d->layersEnabled = 1;
-    return 0;
+    return qxEnableLayersOnDisplay(d);
 }
 
 int cmdDisableLayers(lua_State *L)

@@ -10,6 +10,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapeffects.h"
 #include "display/qx_bitmapplanes.h"
+#include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
@@ -42,8 +43,30 @@ struct Background {
     qxDisplay *display;
     qxBGPic *bgpic;
     qxBitMap *bitmap;
+    // The same at the size a layer-scaling display shows the BGPic.
+    qxBitMap *scaled;
 };
 std::vector<Background> gBackgrounds;
+
+// What the display showed below its layers, at the size it shows the BGPic
+// when it scales its layers; none when nothing was kept.
+qxBitMap *screenBackground(qxDisplay *display, qxBGPic *b)
+{
+    for (Background &g : gBackgrounds) {
+        if (g.display != display || g.bgpic != b || !g.bitmap || int32_t(g.bitmap->width) != b->width ||
+            int32_t(g.bitmap->height) != b->height)
+            continue;
+        if (g.scaled && int32_t(g.scaled->width) == b->curWidth && int32_t(g.scaled->height) == b->curHeight)
+            return g.scaled;
+        qxFreeBitMap(g.scaled);
+        g.scaled = nullptr;
+        if (qxScalePixels(g.bitmap, nullptr, nullptr, 0, 0, nullptr, b->width, b->height, b->curWidth, b->curHeight,
+                          (display->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, &g.scaled, nullptr, nullptr))
+            g.scaled = nullptr;
+        return g.scaled;
+    }
+    return nullptr;
+}
 
 // The planes a rendition shows and where its picture starts in them.
 // unfiltered: what the rendition shows before its filters.
@@ -335,17 +358,18 @@ void qxSetLayerBackground(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap)
     for (auto it = gBackgrounds.begin(); it != gBackgrounds.end();) {
         if (it->display == display) {
             qxFreeBitMap(it->bitmap);
+            qxFreeBitMap(it->scaled);
             it = gBackgrounds.erase(it);
         } else {
             ++it;
         }
     }
-    if (bitmap) gBackgrounds.push_back({display, b, bitmap});
+    if (bitmap) gBackgrounds.push_back({display, b, bitmap, nullptr});
 }
 
 void qxFreeLayerBackgrounds(void)
 {
-    for (Background &g : gBackgrounds) qxFreeBitMap(g.bitmap);
+    for (Background &g : gBackgrounds) qxFreeBitMap(g.bitmap), qxFreeBitMap(g.scaled);
     gBackgrounds.clear();
 }
 
@@ -377,7 +401,10 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
         if (!(flags & QX_RD_NOSPRITES)) qxDrawSprites(b, dest, x, y, w, h);
         return;
     }
-    qxBitMap *background = screenSize                       ? b->curBitmap
+    // What was drawn before layers came on is shown at the scaled size too.
+    qxBitMap *const screenBg =
+        screenSize && !(flags & QX_RD_BGPICBITMAP) ? screenBackground(display, b) : nullptr;
+    qxBitMap *background = screenSize                       ? (screenBg ? screenBg : b->curBitmap)
                            : (flags & (QX_RD_BGPICBITMAP | QX_RD_SCRIPTSIZE)) ? b->bitmap
                                                                              : qxLayerBackground(display, b);
     if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
