@@ -36,7 +36,7 @@
 
 namespace {
 
-constexpr int32_t kCenter = -100000, kNative = -110000, kKeep = 100000;
+constexpr int32_t kCenter = -100000, kNative = -110000, kKeep = 100000, kNotGiven = 200000;
 
 struct FlagName {
     const char *name;
@@ -74,6 +74,13 @@ void getField(lua_State *L, int t, const char *key)
 int monitorRect(qxDisplay *d, int *x, int *y, int *w, int *h)
 {
     return qxGetDisplayGeometry(d, x, y, w, h);
+}
+
+// KEEPPOSITION keeps the coordinate the record has; a position not given
+// centres. Neither may reach the window as a coordinate.
+int32_t keepOrCentre(int32_t v, int32_t old)
+{
+    return v == kKeep ? old : v == kNotGiven ? kCenter : v;
 }
 
 int resolveAxis(int32_t v, int size, int screen)
@@ -1079,6 +1086,8 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
         std::free(d);
         d = &staged;
         int r = qxReadDisplayTags(L, tags, d, 1);
+        d->x = keepOrCentre(d->x, kCenter);
+        d->y = keepOrCentre(d->y, kCenter);
         // Internal tags of start-up: the remembered size (negative: a
         // percentage) and the placement text handed back on close.
         int v = 0, found = 0;
@@ -1272,10 +1281,11 @@ int cmdOpenDisplay(lua_State *L)
         int x = d->x, y = d->y;
         bool gx = qxGetFieldInt(L, 2, "x", &x, &f), gy = qxGetFieldInt(L, 2, "y", &y, &f);
         qxDisplayScaleSize(d, gx ? &x : nullptr, gy ? &y : nullptr, nullptr, nullptr);
-        if (gx)
-            d->x = x, d->monitorRelativeX = 1;
-        if (gy)
-            d->y = y, d->monitorRelativeY = 1;
+        // A kept coordinate is already in window coordinates.
+        if (gx && x != kKeep)
+            d->x = keepOrCentre(x, d->x), d->monitorRelativeX = 1;
+        if (gy && y != kKeep)
+            d->y = keepOrCentre(y, d->y), d->monitorRelativeY = 1;
         getField(L, 2, "mode");
         int r = 0;
         if (!lua_isnil(L, -1))
@@ -1484,6 +1494,10 @@ int cmdChangeDisplaySize(lua_State *L)
         if (qxGetFieldInt(L, 3, "smooth", &s, &f))
             d->flags = s ? d->flags | QX_DISP_SMOOTHSCALE : d->flags & ~QX_DISP_SMOOTHSCALE;
         qxDisplayScaleSize(d, &x, &y, nullptr, nullptr);
+        if (x == kNotGiven)
+            x = kCenter;
+        if (y == kNotGiven)
+            y = kCenter;
     } else if (lua_gettop(L) >= 3) {
         d->flags = luaL_checknumber(L, 3) != 0 ? d->flags | QX_DISP_SMOOTHSCALE
                                               : d->flags & ~QX_DISP_SMOOTHSCALE;
@@ -1538,10 +1552,11 @@ int cmdMoveDisplay(lua_State *L)
     qxDisplay *d = current();
     if (!d)
         return ERR_WRONGUSAGE;
-    d->x = (int)luaL_checknumber(L, 1);
-    d->y = (int)luaL_checknumber(L, 2);
+    int x = (int)luaL_checknumber(L, 1), y = (int)luaL_checknumber(L, 2);
     // Under system scaling the script's coordinates are scaled like its sizes.
-    qxDisplayScaleSize(d, &d->x, &d->y, nullptr, nullptr);
+    qxDisplayScaleSize(d, &x, &y, nullptr, nullptr);
+    d->x = keepOrCentre(x, d->x);
+    d->y = keepOrCentre(y, d->y);
     // The script's own place wins over the one saved on entering full screen.
     d->restorePosition = 0;
     d->monitorRelativeX = d->x < -1000;
@@ -1647,7 +1662,9 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     copy->width = d->bgpic->width;
     copy->height = d->bgpic->height;
     const int oldX = d->x, oldY = d->y;
-    copy->x = copy->y = 200000; // not given
+    // A coordinate not given keeps the record's, as KEEPPOSITION does; the
+    // sentinel also keeps a kept one out of the system scaling below.
+    copy->x = copy->y = kKeep;
     if (int r = qxReadDisplayTags(L, t, copy, 0)) {
         std::free(copy);
         return r;
@@ -1717,8 +1734,15 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         c.hardwareDoubleBuffer = d->hardwareDoubleBuffer;
         c.doubleBufferState = d->doubleBufferState;
     }
-    const bool moved = c.x != 200000 || c.y != 200000;
     const bool resized = c.width != d->bgpic->width || c.height != d->bgpic->height;
+    // 200000 (DisplayBGPic without a place) keeps the place too unless the
+    // picture's size changes; then the window is centred.
+    auto place = [resized](int32_t v, int32_t old) {
+        return v == kKeep || (v == kNotGiven && !resized) ? old : v == kNotGiven ? kCenter : v;
+    };
+    c.x = place(c.x, oldX);
+    c.y = place(c.y, oldY);
+    const bool moved = c.x != oldX || c.y != oldY;
     auto shaped = [](const qxBGPic *b) { return b->curMask || b->curAlpha; };
     // A shaped window takes another picture's shape with a new window.
     const bool reopen = ((c.flags ^ d->flags) & kReopenFlags) || std::strcmp(c.xServer, d->xServer) ||
@@ -1740,10 +1764,6 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
             return r;
         }
     }
-    if (c.x == 200000)
-        c.x = oldX;
-    if (c.y == 200000)
-        c.y = oldY;
     c.width = d->width;
     c.height = d->height;
     const uint32_t oldFlags = d->flags;
@@ -1767,9 +1787,7 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
                               oldScale[2] != d->scaledWidth || oldScale[3] != d->scaledHeight;
     d->width = winW;
     d->height = winH;
-    if (resized && !moved)
-        d->x = d->y = kCenter, d->monitorRelativeX = d->monitorRelativeY = 1;
-    else if (moved)
+    if (moved)
         d->monitorRelativeX = d->x < -1000, d->monitorRelativeY = d->y < -1000;
     qxResetRegions(d);
     if (newPic) {
@@ -1794,7 +1812,7 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     }
     if (d->state == QX_DISPSTATE_CLOSED)
         return qxRefreshWholeDisplay(d, 0);
-    if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved && !(resized)) {
+    if (((oldFlags ^ d->flags) & QX_DISP_BORDERLESS) && !moved) {
         // The client area stays where it was.
         if (d->flags & QX_DISP_BORDERLESS) {
             d->x += d->borderLeft;

@@ -280,11 +280,13 @@ extern "C" int qxDisplayBGPicCmd(lua_State *L, qxObjectRef id, int x, int y, int
     else
         lua_pushnumber(L, id.number);
     set("bgpic");
-    if (x != 100000 && x != 200000) {
+    // KEEPPOSITION is left out, so the display keeps its place; 200000
+    // centres when the size changes.
+    if (x != 100000) {
         lua_pushnumber(L, x);
         set("x");
     }
-    if (y != 100000 && y != 200000) {
+    if (y != 100000) {
         lua_pushnumber(L, y);
         set("y");
     }
@@ -584,7 +586,7 @@ int cmdDisplayBGPic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
     const qxObjectRef id = qxGetObjectIDArg(L, 1);
-    int x = 200000, y = 200000; // not given: the display stays where it is
+    int x = 200000, y = 200000; // not given: centred when the size changes
     if (lua_gettop(L) == 2 && lua_istable(L, 2)) {
         qxGetFieldInt(L, 2, "x", &x, nullptr);
         qxGetFieldInt(L, 2, "y", &y, nullptr);

@@ -26,8 +26,8 @@ int qxCreateGradientObject(lua_State *L, int first, int32_t *width, int32_t *hei
                            qxBitMap **bitmapOut);
 int qxCreateTexturedObject(lua_State *L, int first, int32_t *width, int32_t *height, qxFillRecord *fill,
                            qxBitMap **bitmapOut);
-// Makes the BGPic the current display's and shows it; x and y 200000 keep
-// the position. For a transition, copies of the old and the new picture.
+// Makes the BGPic the current display's and shows it; x and y 100000 keep
+// the position, 200000 centre when the size changes. For a transition, copies of the old and the new picture.
 // The gradient (fill style 2) and texture fields of a tag table into a
 // fill record whose style is set. 0 or the reader's error.
 int qxReadFillFields(lua_State *L, int t, qxFillRecord *fill);
