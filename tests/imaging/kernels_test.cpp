@@ -402,6 +402,49 @@ TEST(Scale, AWindowIsThatPartOfTheWholePicture)
     }
 }
 
+TEST(Scale, NearestMaskTakesThePixelsSourceColumns)
+{
+    // The 16.16 step is truncated from a single-precision ratio, so x3
+    // drifts: 40 to 120 reads column 15 at 48. Mask and alpha must follow
+    // the pixels there (a shaped window is cut by the scaled mask).
+    std::mt19937 rng(23);
+    for (int iter = 0; iter < 200; ++iter) {
+        const int sw = iter ? 1 + int(rng() % 50) : 40, sh = iter ? 1 + int(rng() % 20) : 30;
+        const int mult = 1 + int(rng() % 4), dw = iter ? sw * mult + int(rng() % 3) : 120;
+        const int dh = iter ? 1 + int(rng() % 60) : 90, sx = int(rng() % 8);
+        const int mbpr = (sw + sx + 7) / 8, dbpr = (dw + 7) / 8;
+        std::vector<uint32_t> s(size_t(sw * sh)), d(size_t(dw * dh));
+        for (int k = 0; k < sw * sh; ++k) s[size_t(k)] = uint32_t(k); // a pixel names its source position
+        std::vector<uint8_t> sm(size_t(mbpr * sh)), dm(size_t(dbpr * dh)), sa(size_t(sw * sh)), da(size_t(dw * dh));
+        for (auto &v : sm) v = uint8_t(rng());
+        for (auto &v : sa) v = uint8_t(rng());
+        int32_t X[1], Y[1];
+        qxScaleRecord q{};
+        q.sourcePixels = s.data(), q.destPixels = d.data(), q.sourceMask = sm.data(), q.destMask = dm.data();
+        q.sourceAlpha = sa.data(), q.destAlpha = da.data(), q.sx = sx;
+        q.sourceWidth = sw, q.sourceHeight = sh, q.destWidth = dw, q.destHeight = dh, q.sourcePitch = sw;
+        q.destPitch = dw, q.sourceMaskBytesPerRow = mbpr, q.destMaskBytesPerRow = dbpr, q.sourceAlphaBytesPerRow = sw;
+        q.destAlphaBytesPerRow = dw, q.layout = 10, q.bytesPerPixel = 4, q.xTable = X, q.yTable = Y;
+        qxScaleBitmap(&q);
+        const uint32_t step = uint32_t(float(sw) / float(dw) * 65536.0f);
+        float acc = 0;
+        for (int j = 0; j < dh; ++j, acc += float(sh) / float(dh)) {
+            const int row = std::min(int(acc), sh - 1);
+            for (int i = 0; i < dw; ++i) {
+                const int col = std::min(int((uint64_t(i) * step) >> 16), sw - 1);
+                ASSERT_EQ(d[size_t(j * dw + i)], uint32_t(row * sw + col)) << iter << " " << i << "," << j;
+                ASSERT_EQ(qxMaskBit(&dm[size_t(j * dbpr)], i), qxMaskBit(&sm[size_t(row * mbpr)], col + sx))
+                    << iter << " " << i << "," << j;
+                ASSERT_EQ(da[size_t(j * dw + i)], sa[size_t(row * sw + col)]) << iter;
+            }
+        }
+        if (!iter) {
+            EXPECT_EQ(d[48], 15u);
+            EXPECT_EQ(d[49], 16u);
+        }
+    }
+}
+
 TEST(Scale, BigUpscaleStaysInSource)
 {
     // 7 rows to 100003: the single-precision row sum would reach row 7.
