@@ -276,11 +276,12 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
         d->x = v;
     if (qxGetFieldInt(L, t, "y", &v, &found2))
         d->y = v;
-    int mon = (int)d->monitor + 1;
-    if (qxGetFieldInt(L, t, "monitor", &mon, &found2) && mon != 1) {
+    int mon = (int)d->monitor + 1, monGiven = 0;
+    if (qxGetFieldInt(L, t, "monitor", &mon, &monGiven) && monGiven) {
+        // The first monitor is there even before a server is.
         if (mon > 1 && !qxRequireVersion(6, 0))
             return ERR_OLDAPPLET;
-        if (mon < 1 || mon > monitorCount(d))
+        if (mon != 1 && (mon < 1 || mon > monitorCount(d)))
             return ERR_MONITORRANGE;
         d->monitor = (uint32_t)(mon - 1);
     }
@@ -1671,6 +1672,16 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     }
     // The script's place, like its sizes, is in system-scaled units.
     qxDisplayScaleSize(copy, &copy->x, &copy->y, nullptr, nullptr);
+    // A monitor named without a coordinate centres on it along that axis.
+    getField(L, t, "monitor");
+    const bool monitorGiven = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    if (monitorGiven) {
+        if (copy->x == kKeep)
+            copy->x = kCenter;
+        if (copy->y == kKeep)
+            copy->y = kCenter;
+    }
     qxDisplay &c = *copy;
     // The window's size; one that no window can take is refused before
     // anything changes.
