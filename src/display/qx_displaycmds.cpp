@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -1656,7 +1657,9 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     if (!d || !d->bgpic)
         return ERR_WRONGUSAGE;
     // Tags go into a copy first: an error changes nothing.
-    auto *copy = static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay)));
+    std::unique_ptr<qxDisplay, decltype(&std::free)> owned(static_cast<qxDisplay *>(std::malloc(sizeof(qxDisplay))),
+                                                            &std::free);
+    qxDisplay *copy = owned.get();
     if (!copy)
         return ERR_MEM;
     std::memcpy(copy, d, sizeof *copy);
@@ -1666,10 +1669,8 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     // A coordinate not given keeps the record's, as KEEPPOSITION does; the
     // sentinel also keeps a kept one out of the system scaling below.
     copy->x = copy->y = kKeep;
-    if (int r = qxReadDisplayTags(L, t, copy, 0)) {
-        std::free(copy);
+    if (int r = qxReadDisplayTags(L, t, copy, 0))
         return r;
-    }
     // The script's place, like its sizes, is in system-scaled units.
     qxDisplayScaleSize(copy, &copy->x, &copy->y, nullptr, nullptr);
     // A monitor named without a coordinate centres on it along that axis.
@@ -1708,17 +1709,13 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         winW = bgW;
         winH = bgH;
     }
-    if (!qxDisplayAdapterActive() && (winW > 32767 || winH > 32767)) {
-        std::free(copy);
+    if (!qxDisplayAdapterActive() && (winW > 32767 || winH > 32767))
         return sizeRefused(winW, winH);
-    }
     // Layer scaling renders the layers at the window's size, so it needs
     // them on; what the display shows now stays below them.
     if (c.layerScale && !d->layersEnabled && qxLayerQueries.enableLayers) {
-        if (int r = qxLayerQueries.enableLayers(d)) {
-            std::free(copy);
+        if (int r = qxLayerQueries.enableLayers(d))
             return r;
-        }
         c.layersEnabled = d->layersEnabled;
     }
     qxBGPic *const oldPic = d->bgpic;
@@ -1729,15 +1726,11 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         if (qxStopDisplayVideos)
             qxStopDisplayVideos(d);
         if (d == qxCurrentDisplay && d->doubleBuffer && qxEndDisplayDoubleBuffer)
-            if (int r = qxEndDisplayDoubleBuffer(L, d)) {
-                std::free(copy);
+            if (int r = qxEndDisplayDoubleBuffer(L, d))
                 return r;
-            }
         if (d == qxCurrentDisplay && d->targetType != 21 && !d->doubleBuffer && qxEndDisplayRedirect)
-            if (int r = qxEndDisplayRedirect(L, d, 0)) {
-                std::free(copy);
+            if (int r = qxEndDisplayRedirect(L, d, 0))
                 return r;
-            }
         if (oldPic->sprites && qxLayerQueries.freeSpriteList)
             qxLayerQueries.freeSpriteList(L, oldPic);
         c.targetType = d->targetType;
@@ -1762,25 +1755,20 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
     // The display's own BGPic, or a script's that has a fill, takes a new
     // fill; a resized own BGPic is filled again at its new size.
     if (!newPic && (d->bgpicOwned || d->bgpic->fill.style != QX_FILL_NONE)) {
-        if (int r = changeFill(L, t, d, c, resized && d->bgpicOwned)) {
-            std::free(copy);
+        if (int r = changeFill(L, t, d, c, resized && d->bgpicOwned))
             return r;
-        }
     }
     // A script's BGPic follows a new size (the display's own was filled
     // anew above).
     if (!newPic && (d->bgpic->width != c.width || d->bgpic->height != c.height) && qxScaleDisplayBGPic) {
-        if (int r = qxScaleDisplayBGPic(L, d->bgpic, c.width, c.height, (c.flags & QX_DISP_SMOOTHSCALE) ? 1 : 0)) {
-            std::free(copy);
+        if (int r = qxScaleDisplayBGPic(L, d->bgpic, c.width, c.height, (c.flags & QX_DISP_SMOOTHSCALE) ? 1 : 0))
             return r;
-        }
     }
     c.width = d->width;
     c.height = d->height;
     const uint32_t oldFlags = d->flags;
     const uint32_t oldScale[4] = {d->autoScale, d->layerScale, d->scaledWidth, d->scaledHeight};
     std::memcpy(d, copy, sizeof *d);
-    std::free(copy);
     if (newPic) {
         // Async draws work on the old picture's layers.
         qxFreeAsyncDrawsOfDisplay(d);
