@@ -501,9 +501,9 @@ int renderPayload(lua_State *L, const qxLayer *l, const qxTransformOptions *t, q
 }
 
 const qxLayerTypeOps kObjectOps = {objectImage, nullptr, nullptr, pushObjectKeys, objectBorder, restyleObject,
-                                   renderObject, freshObject, nullptr};
+                                   renderObject, freshObject, nullptr, nullptr};
 const qxLayerTypeOps kPayloadOps = {nullptr, freePayload, clonePayload, pushPayloadKeys, payloadBorder,
-                                    restylePayload, renderPayload, freshPayload, nullptr};
+                                    restylePayload, renderPayload, freshPayload, nullptr, nullptr};
 
 } // namespace
 
