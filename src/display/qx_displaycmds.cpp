@@ -1790,13 +1790,14 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         d->monitorRelativeX = d->x < -1000, d->monitorRelativeY = d->y < -1000;
     qxResetRegions(d);
     if (newPic) {
-        // The new picture's factors and shape; its layers are composed for
-        // the display, at the display's scale when it scales its layers.
-        if (int r = computeDisplayScale(L, d))
-            return r;
+        // The new picture and its layers composed for the display (at its
+        // scale when it scales its layers), then its factors and shape, in
+        // the order a rescale takes so that the picture is scaled once.
         if (qxBitMapDisplay.showBGPic)
             if (int r = qxBitMapDisplay.showBGPic(L, d))
                 return r;
+        if (int r = computeDisplayScale(L, d))
+            return r;
     } else if (sizeChanged || scaleChanged || resized) {
         if (int r = rescaleShown(L, d))
             return r;
