@@ -45,6 +45,11 @@ int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
 // "fitscale": a scaled display fills its monitor, frame included.
 int qxApplyFitScale(qxDisplay *display);
 int qxRefreshWholeDisplay(qxDisplay *display, int flags);
+// 1085 naming the window size that no window can take.
+int qxDisplaySizeRefused(int width, int height);
+// The display's scale factors for its BGPic and, autoscaling a shaped one,
+// the window's shape planes.
+int qxDisplayScaleAndShape(lua_State *L, qxDisplay *display);
 // SetDisplayAttributes on a display with the tag table at index t
 // (DisplayBGPic hands it {bgpic, x, y}); keepDeleted leaves a BGPic the
 // script freed while it was shown for the caller (a transition) to free.
