@@ -108,6 +108,10 @@ struct x11DisplayData {
     uint32_t closeRequest, iconifyRequest, restoreRequest;
     int32_t lastKey;
     int32_t modeSwitchRequest;
+    // Per X keycode, the raw and vanilla codes its press gave, plus 2 (0:
+    // no press seen): the release names what the press named, whatever
+    // modifiers changed in between.
+    int16_t pressCodes[256][2];
     uint32_t leftControl, rightControl, leftAlt, rightAlt, leftShift, rightShift, leftSuper,
         rightSuper;
     uint32_t resizePending, newWidth, newHeight;

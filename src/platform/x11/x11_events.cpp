@@ -113,9 +113,17 @@ void handleKey(qxDisplay *d, x11DisplayData *x, XKeyEvent *ev, PollState &poll)
     }
     KeySym firstColumn = XLookupKeysym(ev, 0);
     uint32_t special = 0;
+    int16_t *recorded = ev->keycode < 256 ? x->pressCodes[ev->keycode] : nullptr;
     for (int pass = 0; pass < 2; pass++) {
         x11KeyResult key = x11MapKey(keysym, firstColumn, pass);
         special = key.special;
+        // Shift released before the key: the keysym is now another one.
+        if (recorded && pressed)
+            recorded[pass] = (int16_t)(key.code + 2);
+        else if (recorded && recorded[pass]) {
+            key.code = recorded[pass] - 2;
+            recorded[pass] = 0;
+        }
         if (pass == 1) {
             bool alt = x->leftAlt || x->rightAlt;
             if (key.code == (int32_t)QX_KEY_RETURN && !pressed && alt &&
