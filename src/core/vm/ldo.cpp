@@ -236,6 +236,9 @@ int luaD_precall(lua_State *L, StkId func, int nresults, int status) {
         return r;
     }
     if (status) { // the error code becomes the call's only value
+        // The error is handled here: a line recorded for it inside a
+        // callback must not be handed to the next failure.
+        qxResetErrorFunction();
         luaD_checkstack(L, 1);
         setnvalue(L->top, static_cast<lua_Number>(r));
         L->top++;
