@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "platform/qx_errcodes.h"
 #include "platform/qx_hooks.h"
@@ -83,20 +85,34 @@ void x11MakeClipRegion(qxDisplay *display, Region *out, uint32_t flags)
     x11DisplayData *x = x11Data(display);
     if ((flags & 32) || !x || !qxUpcalls.videoRects)
         return;
-    int32_t rects[16][4];
-    int n = qxUpcalls.videoRects(display, rects, 16);
+    // The list fills at most the room it is given: grow until every video
+    // fits (a 17th video is cut out like the first).
+    std::vector<int32_t> rects;
+    int n = 0;
+    for (size_t room = 16; room <= (1u << 20); room *= 2) {
+        try {
+            rects.resize(room * 4);
+        } catch (const std::bad_alloc &) {
+            break; // the videos that fitted are still cut out
+        }
+        n = qxUpcalls.videoRects(display, reinterpret_cast<int32_t(*)[4]>(rects.data()), (int)room);
+        n = std::min(n, (int)room);
+        if (n < (int)room)
+            break;
+    }
     if (n <= 0)
         return;
     Region clip = XCreateRegion();
     XRectangle all{0, 0, (unsigned short)std::clamp(display->width, 0, 65535),
                    (unsigned short)std::clamp(display->height, 0, 65535)};
     XUnionRectWithRegion(&all, clip, clip);
-    for (int i = 0; i < n && i < 16; i++) {
+    for (int i = 0; i < n; i++) {
         Region video = XCreateRegion();
-        XRectangle r{(short)std::clamp(rects[i][0] + display->marginLeft, -32768, 32767),
-                     (short)std::clamp(rects[i][1] + display->marginTop, -32768, 32767),
-                     (unsigned short)std::clamp(rects[i][2], 0, 65535),
-                     (unsigned short)std::clamp(rects[i][3], 0, 65535)};
+        const int32_t *v = &rects[(size_t)i * 4];
+        XRectangle r{(short)std::clamp(v[0] + display->marginLeft, -32768, 32767),
+                     (short)std::clamp(v[1] + display->marginTop, -32768, 32767),
+                     (unsigned short)std::clamp(v[2], 0, 65535),
+                     (unsigned short)std::clamp(v[3], 0, 65535)};
         XUnionRectWithRegion(&r, video, video);
         // Subtract, not exclusive-or: overlapping videos stay cut out.
         XSubtractRegion(clip, video, clip);

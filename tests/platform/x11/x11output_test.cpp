@@ -1,6 +1,6 @@
 // Frames put into windows and read back by a peer (XGetImage through
 // python-xlib) at depths 24 and 16: offsets, hidden displays, videos cut
-// out, premultiplied alpha, and screen grabs past the root's edge.
+// out (any number of them), premultiplied alpha, and screen grabs past the root's edge.
 #include "x11fixture.h"
 
 namespace {
@@ -111,6 +111,22 @@ TEST_P(X11Output, HiddenDisplaysAndVideosAreLeftAlone)
     EXPECT_EQ(got[17 * 64 + 22], green); // the overlap
     EXPECT_EQ(got[22 * 64 + 38], green);
     EXPECT_EQ(got[5 * 64 + 5], whiteRgb);
+    // Twenty videos: those past the sixteenth are cut out too. The list
+    // fills at most the room it is given, as the video library's does.
+    x11FillRect(d, 0, 0, 64, 48, 0x00FF00);
+    qxUpcalls.videoRects = [](qxDisplay *, int32_t (*r)[4], int max) {
+        int n = std::min(max, 20);
+        for (int i = 0; i < n; i++) {
+            const int32_t rect[4] = {(i % 8) * 8, (i / 8) * 8 + 24, 4, 4};
+            std::memcpy(r[i], rect, sizeof rect);
+        }
+        return n;
+    };
+    put(white, 64, 48, 0, 0, 0, 0, 64, 48);
+    got = readBack();
+    for (int i = 0; i < 20; i++)
+        EXPECT_EQ(got[((i / 8) * 8 + 24 + 2) * 64 + (i % 8) * 8 + 2], green) << "video " << i;
+    EXPECT_EQ(got[(24 + 5) * 64 + 5], whiteRgb);
     // Flag 32: no clip region, the whole rectangle is drawn.
     std::vector<uint32_t> black(64 * 48, x11ColorToPixel(0xFF000000, format));
     put(black, 64, 48, 0, 0, 0, 0, 64, 48, 32);
