@@ -224,6 +224,9 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
     }
     int32_t areaW = 0, areaH = 0;
     qxOutputBitmap(d, &areaW, &areaH);
+    // Under a clip region position constants place on the region: an area
+    // of 0 makes the resolver take it.
+    if (d->clipRegion) areaW = areaH = 0;
     // 5.
     if (d->targetType == QX_OUT_BRUSH || d->targetType == QX_OUT_MASK || d->targetType == QX_OUT_ALPHA)
         if (int r = qxPrepareOutputTarget(L)) return r;
