@@ -445,6 +445,9 @@ static int prepareDesktop(qxDisplay *d)
 
 int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
 {
+    // X11 sizes are 16-bit: a larger window is refused before anything changes.
+    if (!qxDisplayAdapterActive() && (d->width > 32767 || d->height > 32767))
+        return qxDisplaySizeRefused(d->width, d->height);
     if (d->desktop)
         if (int r = prepareDesktop(d))
             return r;

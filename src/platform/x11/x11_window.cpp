@@ -339,6 +339,10 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
     x11DisplayData *x = x11Data(display);
     if (!x)
         return ERR_MEM;
+    // Window coordinates are 16-bit signed: a larger window is refused, not
+    // made at a size nothing can draw into.
+    if (display->width > 32767 || display->height > 32767)
+        return ERR_DISPLAYSIZE;
     if (x->window)
         x11CloseDisplay(display); // reopened (a mode switch): never two windows
     x11Connection *c = nullptr;

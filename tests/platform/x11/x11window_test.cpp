@@ -180,6 +180,18 @@ TEST_F(X11Test, GrabsHandedBetweenFullScreenDisplays)
     EXPECT_EQ(x11Data(second)->grabbed, 0u);
 }
 
+TEST_F(X11Test, WindowBeyondSixteenBitsIsRefused)
+{
+    startServer(24, false);
+    qxDisplay *d = qxNewDisplayRecord(1);
+    d->width = 40000;
+    d->height = 100;
+    qxAppendDisplay(d);
+    ASSERT_EQ(x11AllocDisplayData(d), 0);
+    EXPECT_EQ(x11OpenDisplay(d, 1, nullptr, 0, nullptr, 0), 1085);
+    EXPECT_EQ(x11Data(d)->window, 0u);
+}
+
 TEST_F(X11Test, FrameExtentsOfWrongTypeOrLength)
 {
     startServer(24, false);
