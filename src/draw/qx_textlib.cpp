@@ -395,8 +395,17 @@ int cmdTextOut(lua_State *L)
     qxInitTransformOptions(&opts);
     qxInitObjectStyle(&style);
     const bool withOptions = lua_istable(L, 4);
-    // Plain text goes straight onto the output, clipped only by it.
-    if (!layers && !withOptions)
+    // Plain text goes straight onto the output, clipped only by it; with an
+    // options table only when it asks for no transform.
+    bool straight = !layers;
+    if (straight && withOptions) {
+        const uint32_t smooth = (rq.block.style & QX_TS_ANTIALIAS) ? 1 : 0;
+        if (int r = qxGetTransformOptions(L, 4, 1, 1, 0, 0, smooth, &opts, &style, QX_OPT_RESET)) return r;
+        straight = qxMatrixIsIdentity(&opts);
+        qxInitTransformOptions(&opts);
+        qxInitObjectStyle(&style);
+    }
+    if (straight)
         if (int r = qxDrawPlainText(&rq, x, y); r >= 0) return r;
     qxTextRequest drawn = rq;
     if (layers) qxStripLayerEffects(&drawn);
