@@ -10,7 +10,6 @@
 #include "core/files/qx_file.h"
 #include "core/plugins/qx_plugins.h"
 #include "core/vm/lauxlib.h"
-#include "display/qx_bitmapdraw.h"
 #include "imaging/qx_pixelformat.h"
 #include "imaging/qx_quantize.h"
 #include "platform/qx_errcodes.h"
@@ -166,17 +165,6 @@ int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height,
     case kILBM: return t.saveILBM ? t.saveILBM(fileName, pixels, w, h) : ERR_UNSUPPORTEDFEAT;
     default: return saveWithPlugin(format, pixels, width, height, fileName, transparentColour, o);
     }
-}
-
-int qxSaveImage(int format, qxBitMap *bitmap, int width, int height, const char *fileName, qxBitMap *mask,
-                uint32_t transparentColour, qxBitMap *alpha, int quality, int colors, int dither)
-{
-    uint32_t *argb = qxBitMapToARGBMasked(bitmap, 0, 0, width, height, mask, alpha, transparentColour, 1, 0);
-    if (!argb) return ERR_MEM;
-    const qxSaveOptions o{alpha ? 1 : 0, quality, colors, dither};
-    int err = qxSaveImageFormat(format, argb, width, height, fileName, transparentColour, &o);
-    qxFree(argb);
-    return err;
 }
 
 int qxWriteIconImage(const uint32_t *pixels, int width, int height, int pixelsPerRow, uint8_t *memory,

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 struct lua_State;
-struct qxBitMap;
 struct qxFileHandle;
 
 extern "C" {
@@ -45,10 +44,6 @@ void qxGetSaveOptions(lua_State *L, int index, qxSaveOptions *options);
 int qxSaveImageFormat(int format, const uint32_t *pixels, int width, int height, const char *fileName,
                       uint32_t transparentColour, const qxSaveOptions *options);
 int qxSaveImagePNG(const char *fileName, const uint32_t *pixels, int width, int height, int hasAlpha);
-// A bitmap with its mask, alpha channel or transparent colour; 1000 when the
-// pixels cannot be read.
-int qxSaveImage(int format, qxBitMap *bitmap, int width, int height, const char *fileName, qxBitMap *mask,
-                uint32_t transparentColour, qxBitMap *alpha, int quality, int colors, int dither);
 
 // The body of a 32-bit icon image: the rows last first, then a 1-bit mask
 // (set where alpha is 0) whose rows are padded to four bytes. Into memory
