@@ -23,6 +23,7 @@ static int handles;
 static uint32_t qualifiers;
 static int buffering, frames, heldBlits; /* the adapter's double buffer */
 static int showPixel; /* blits also log their source's first pixel */
+static uint32_t readFormat = 10; /* the pixel format video bitmaps read back in */
 
 /* A video bitmap held here (adapter flag 0x10). */
 typedef struct {
@@ -400,7 +401,7 @@ int ReadVideoPixels(void *bitmap, qxVideoPixelsRecord *record)
 {
     VideoBitMap *v = bitmap;
     if (!v || record->version != 2) return 0;
-    record->pixels = v->pixels, record->pixelFormat = 10, record->pixelsPerRow = v->width, record->synced = 1;
+    record->pixels = v->pixels, record->pixelFormat = readFormat, record->pixelsPerRow = v->width, record->synced = 1;
     say("ReadVideoPixels %u\n", v->number);
     return 1;
 }
@@ -656,6 +657,14 @@ static int adShowPixel(lua_State *L)
     return 0;
 }
 
+/* AdReadFormat(format): the pixel format ReadVideoPixels reports from now
+ * on (the pixels stay ARGB). */
+static int adReadFormat(lua_State *L)
+{
+    readFormat = (uint32_t)NUMBER(1);
+    return 0;
+}
+
 /* AdQualifiers(bits): what GetQualifiers answers from now on. */
 static int adQualifiers(lua_State *L)
 {
@@ -672,7 +681,7 @@ static int adRequired(lua_State *L)
 static const qxPluginCommand commands[] = {
     {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
     {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
-    {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel},
+    {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel}, {"AdReadFormat", adReadFormat},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {"AdDropWatch", adDropWatch},
