@@ -75,10 +75,14 @@ uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
     /* Bit 1: its own main loop, and (with video bitmaps, flag 0x10) it
      * scales them; built with KIT_TRANSFORMS it also transforms them (bit
      * 2), with KIT_TARGETS scripts may select them as brush and alpha (bit
-     * 4) and mask (bit 8) drawing targets. */
+     * 4) and mask (bit 8) drawing targets, with KIT_BLITS its blits turn
+     * (bit 16) and blend (bit 32) their sources as their tags ask. */
     uint32_t flags = 1;
 #ifdef KIT_TRANSFORMS
     flags |= 2;
+#endif
+#ifdef KIT_BLITS
+    flags |= 16 | 32;
 #endif
 #ifdef KIT_TARGETS
     flags |= 4 | 8;
@@ -216,11 +220,27 @@ typedef struct {
 } BlitRecord;
 _Static_assert(sizeof(BlitRecord) == 88, "blit record");
 
-static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
+/* To 6 places, so that the log does not show sine rounding (nor -0). */
+static double rounded(double v) { return (double)(long long)(v * 1e6 + (v < 0 ? -0.5 : 0.5)) / 1e6; }
+
+/* What a blit's tags ask: the opacity, the matrix and anchor to turn by. */
+static void sayTags(const Tag *tags)
+{
+    for (const Tag *t = tags; t && t->tag; t++) {
+        const double *d = (const double *)(uintptr_t)t->value;
+        if (t->tag == 1) say(" opacity %u", (unsigned)t->value);
+        if (t->tag == 2) say(" matrix %g %g %g %g", rounded(d[0]), rounded(d[1]), rounded(d[2]), rounded(d[3]));
+        if (t->tag == 3) say(" anchor %g %g", d[0], d[1]);
+    }
+}
+
+static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
     if (flags & 1) { /* one of our video bitmaps */
         const VideoBitMap *v = source;
-        say("held video bitmap %u %ux%u at %u,%u\n", v->number, r->width, r->height, r->dx, r->dy);
+        say("held video bitmap %u %ux%u at %u,%u", v->number, r->width, r->height, r->dx, r->dy);
+        sayTags(tags);
+        say("\n");
         heldBlits++;
         return 0;
     }
@@ -235,13 +255,17 @@ static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
 
 int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
-    (void)tags;
-    if (buffering) return BufferBlit(source, r, flags);
+    if (buffering) return BufferBlit(source, r, flags, tags);
     /* Flag 4: the destination is one of our video bitmaps. */
     say("BltBitMap %s -> %s%d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
         source ? "bitmap" : "none", flags & 4 ? "video " : "",
         flags & 4 ? (int)((const VideoBitMap *)dest)->number : (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
+    if (tags && tags->tag) {
+        say("tags");
+        sayTags(tags);
+        say("\n");
+    }
     /* Flag 16: the blit draws into a plane target; what shapes it. */
     if (flags & 16) say("into the plane %s\n", r->mask ? "through a mask" : r->alpha ? "through an alpha channel" : "whole");
     if (showPixel) {
@@ -331,8 +355,6 @@ int Cls(void *handle, uint32_t colour, void *reserved)
 /* Video bitmaps (adapter flag 0x10): ARGB copies held here, numbered in
  * the log; reading them back hands out the copy. */
 static uint32_t videoBitMaps;
-/* To 6 places, so that the log does not show sine rounding (nor -0). */
-static double rounded(double v) { return (double)(long long)(v * 1e6 + (v < 0 ? -0.5 : 0.5)) / 1e6; }
 void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Tag *tags)
 {
     const uint32_t *argb = NULL;
