@@ -208,6 +208,11 @@ void qxFreeGfxCache(void);
 
 // Locks and blits.
 uint64_t qxLockBitMap(void *bitmap, uint32_t flags, qxBitMapLock *lock);
+// The tag list the adapter's BltBitMap gets with blits of this source (a
+// hardware brush the adapter blends or turns), until set again; NULL
+// clears it. qxAdapterBlitTags: the list for a source, or NULL.
+void qxSetAdapterBlitTags(const qxBitMap *source, const qxBitMapTag *tags);
+const qxBitMapTag *qxAdapterBlitTags(const qxBitMap *source);
 void qxUnLockBitMap(qxBitMapLock *lock);
 void qxBltBitMapDirect(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy,
                        int32_t w, int32_t h);

@@ -14,6 +14,10 @@ namespace {
 
 bool owns() { return qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS; }
 
+// The one source whose adapter blits carry a tag list (script thread only).
+const qxBitMap *taggedSource;
+const qxBitMapTag *sourceTags;
+
 bool adapterVideo(qxBitMap *h) { return h && h->video && qxGetBitMapAttr(h, 22) == 0; }
 
 uint32_t sourceVideoFlags(qxBitMap *src)
@@ -41,7 +45,7 @@ bool adapterBlit(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, int32_t d
         uint32_t sel = qxBitMapDisplay.selectTargetFlags(dst, 0);
         flags |= sel & (drawFlag == QX_DRAW_BLIT ? 0x18u : 0x10u);
     }
-    fn(src ? src->data : nullptr, dst ? dst->data : nullptr, &rec, flags, nullptr);
+    fn(src ? src->data : nullptr, dst ? dst->data : nullptr, &rec, flags, qxAdapterBlitTags(src));
     return true;
 }
 
@@ -81,6 +85,17 @@ bool clipLocked(const LockPair &l, const qxPlane *srcPlane, const qxPlane *dstPl
 } // namespace
 
 extern "C" {
+
+void qxSetAdapterBlitTags(const qxBitMap *source, const qxBitMapTag *tags)
+{
+    taggedSource = tags ? source : nullptr;
+    sourceTags = tags;
+}
+
+const qxBitMapTag *qxAdapterBlitTags(const qxBitMap *source)
+{
+    return source && source == taggedSource ? sourceTags : nullptr;
+}
 
 uint64_t qxLockBitMap(void *bitmap, uint32_t flags, qxBitMapLock *lock)
 {

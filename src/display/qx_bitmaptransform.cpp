@@ -362,6 +362,12 @@ int qxReadBitmapPixels(qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, in
         void *native = reinterpret_cast<void *>(uintptr_t(qxGetBitMapAttr(bitmap, 20)));
         qxVideoPixelsRecord rec{2, nullptr, 0, 0, 0};
         if (!read || !read(native, &rec) || !rec.pixels) return ERR_READVIDEOPIXELS;
+        // Only the 32-bit layouts convert: any other would read back as
+        // nothing but zeros.
+        if (rec.pixelFormat < 10 || rec.pixelFormat > 13) {
+            if (release) release(native, &rec);
+            return ERR_WRONGUSAGE;
+        }
         if (rec.pixelsPerRow >= bitmap->width)
             copy(rec.pixels, rec.pixelFormat, rec.pixelsPerRow, bitmap->width, bitmap->height);
         synced = rec.synced;

@@ -86,7 +86,7 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
             if (qxGetBitMapAttr(shown, 18))
                 adapterFlags |= 1;
             r = f(reinterpret_cast<void *>(uintptr_t(qxGetBitMapAttr(shown, 20))), d->window, &rec, adapterFlags,
-                  nullptr);
+                  qxAdapterBlitTags(shown));
         }
     } else if (open(d) && !d->hardwareDoubleBuffer) {
         const uint32_t wflags = (flags & QX_WBLT_VIDEOFRAME) ? 32 : 0;

@@ -927,8 +927,10 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     qxTransformOptions geo = o;
     if (!matrixGiven)
         if (int r = readLayerGeometry(L, table, &geo, &geometry)) return r;
+    // "name" is what GetLayerStyle reports, not a key to set: its table
+    // handed to another layer must not rename that one.
     if (int r = qxGetTransformOptions(L, table, base->width, base->height, 0, 0, o.smooth, &o, &s,
-                                      QX_OPT_NOSIZE | QX_OPT_NOROTATE))
+                                      QX_OPT_NOSIZE | QX_OPT_NOROTATE | QX_OPT_NONAME))
         return r;
     if (matrixIgnored) {
         // The option reader took the identity: the layer keeps its own matrix.
@@ -970,32 +972,17 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
     if (int r = qxGetFieldStr(L, table, "group", group, sizeof group, nullptr); r > 1) return r;
     // A group named like a layer could never be addressed as a group.
     if (group[0] && strcasecmp(group, l->group) != 0) {
-        if (strcasecmp(group, s.name) == 0) return ERR_NAMEUSED;
         for (const qxLayer *o2 = b->layers.first; o2; o2 = o2->next)
-            if (o2->name && strcasecmp(o2->name, group) == 0 && !(o2 == l && s.name[0])) return ERR_NAMEUSED;
-    }
-    char *name = nullptr;
-    if (s.name[0] && !(l->name && std::strcmp(l->name, s.name) == 0)) {
-        char *own = l->name;
-        l->name = nullptr; // the layer may take another spelling of its own name
-        const int r = qxAssignLayerName(b, &name, s.name);
-        l->name = own;
-        if (r) return r;
+            if (o2->name && strcasecmp(o2->name, group) == 0) return ERR_NAMEUSED;
     }
     // The type's own keys come last of the reading: a fresh picture is made
     // aside and only swapped in below.
     qxLayerData *fresh = nullptr;
     qxLayer as = *l;
-    if (int r = readTypeChange(L, l, table, &s, &as, &fresh)) {
-        std::free(name);
-        return r;
-    }
+    if (int r = readTypeChange(L, l, table, &s, &as, &fresh)) return r;
     if (as.type == l->type) {
         if (const qxLayerTypeOps *ops = qxLayerType(l->type); ops && ops->applyStyleKeys) {
-            if (int r = ops->applyStyleKeys(L, l, table, &s, &fresh)) {
-                std::free(name);
-                return r;
-            }
+            if (int r = ops->applyStyleKeys(L, l, table, &s, &fresh)) return r;
         }
     }
     // A fresh image rendition names the source and type it shows.
@@ -1065,13 +1052,8 @@ int styleLayer(lua_State *L, qxBGPic *b, qxLayer *l, int table, bool noRefresh, 
         if (int r = qxRebuildLayerTransform(L, l)) {
             l->transform = before, l->anchorx = beforeAx, l->anchory = beforeAy, l->nocliptransform = beforeNoClip;
             setFrame(beforeFrame);
-            std::free(name);
             return r;
         }
-    }
-    if (name) {
-        std::free(l->name);
-        l->name = name;
     }
     std::strcpy(l->group, group);
     const bool filtersChanged = std::memcmp(&s.filters, &l->filters, sizeof s.filters) != 0;

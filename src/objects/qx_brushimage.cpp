@@ -169,11 +169,12 @@ int cmdWaterRipple(lua_State *L)
     qxCheckArgCount(L, 1, 6, 0, 0);
     const double wave = luaL_optnumber(L, 2, 32), amplitude = luaL_optnumber(L, 3, 1);
     const double phase = luaL_optnumber(L, 4, 0);
+    // The centre stays a fraction of the size: the kernel places it.
     const double cx = std::clamp(luaL_optnumber(L, 5, 0.5), 0.0, 1.0), cy = std::clamp(luaL_optnumber(L, 6, 0.5), 0.0, 1.0);
     if (!(wave >= 1) || !std::isfinite(amplitude) || !std::isfinite(phase))
         return ERR_WRONGUSAGE;
     return withBrush(L, [&](qxBrush *b) {
-        return qxWaterRippleBitmap(b->bitmap, b->mask, b->alpha, W(b), H(b), wave, amplitude, phase, cx * W(b), cy * H(b));
+        return qxWaterRippleBitmap(b->bitmap, b->mask, b->alpha, W(b), H(b), wave, amplitude, phase, cx, cy);
     });
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/commands/qx_args.h"
+#include "core/plugins/qx_pluginapi.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/lua.h"
 #include "display/qx_bgpic.h"
@@ -20,6 +21,7 @@
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_hooks.h"
 
 namespace {
 
@@ -279,9 +281,20 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         im.adopt(b, m, a, w, h);
         sx = sy = 0;
     }
-    // 8. Transform.
-    if (transformed && !qxMatrixIsIdentity(options)) {
-        const double m[4] = {options->m11, options->m12, options->m21, options->m22};
+    // 8. Transform. A hardware brush on an adapter that turns bitmaps keeps
+    // its own: the blit hands the adapter the matrix and the anchor.
+    const double matrix[4] = {options->m11, options->m12, options->m21, options->m22};
+    const double anchor[2] = {options->anchorx, options->anchory};
+    bool adapterTurns = false;
+    if (transformed && !qxMatrixIsIdentity(options) && hardware && !im.owned && qxPlatformHasCap(0x200)) {
+        int32_t tw = 1, th = 1;
+        if (int r = qxTransformImage(L, 2, nullptr, nullptr, nullptr, nullptr, 0, 0, w, h, anchor[0], anchor[1],
+                                     matrix, options->smooth, nullptr, nullptr, nullptr, nullptr, nullptr, &tw, &th))
+            return r;
+        w = tw, h = th;
+        adapterTurns = true;
+    } else if (transformed && !qxMatrixIsIdentity(options)) {
+        const double *m = matrix;
         qxBitMap *b = nullptr, *mk = nullptr, *a = nullptr;
         int32_t tw = 0, th = 0;
         const uint32_t mode = vector && source ? 1 : 0;
@@ -319,9 +332,14 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         qxBitMap *a = nullptr;
         ~FreeAlpha() { qxFreeAlphaBitMap(a); }
     } ownAlpha;
+    // The adapter blends a hardware brush's own bitmap itself.
+    uint32_t adapterOpacity = 256;
     if (style->transparency) {
-        if (hardware) return ERR_HWBRUSHFUNC;
-        if (int r = applyTransparency(im, style->transparency, &ownAlpha.a)) return r;
+        if (hardware && !qxPlatformHasCap(0x400)) return ERR_HWBRUSHFUNC;
+        if (hardware && !im.owned)
+            adapterOpacity = 255 - std::min(style->transparency, 255u);
+        else if (int r = applyTransparency(im, style->transparency, &ownAlpha.a))
+            return r;
     }
     // 11. Draw.
     if (flags & (QX_DO_PREPARE | QX_DO_UPTODATE)) return 0;
@@ -335,7 +353,18 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         return 0;
     x = placed(qxResolvePosX(x, w, areaW, options->anchorx), w, options->anchorx);
     y = placed(qxResolvePosY(y, h, areaH, options->anchory), h, options->anchory);
-    qxBlitToOutput(L, im.bitmap, sx, sy, x, y, w, h, im.width, im.height, im.alpha ? nullptr : im.mask, im.alpha);
+    qxBitMapTag tags[4] = {};
+    int n = 0;
+    if (adapterOpacity < 256) tags[n++] = {QX_BLTTAG_ALPHA, adapterOpacity};
+    if (adapterTurns) {
+        tags[n++] = {QX_BLTTAG_MATRIX, uint64_t(uintptr_t(matrix))};
+        tags[n++] = {QX_BLTTAG_ANCHOR, uint64_t(uintptr_t(anchor))};
+    }
+    qxSetAdapterBlitTags(im.bitmap, n ? tags : nullptr);
+    // A bitmap the adapter turns shows the transformed size.
+    qxBlitToOutput(L, im.bitmap, sx, sy, x, y, w, h, adapterTurns ? w : im.width, adapterTurns ? h : im.height,
+                   im.alpha ? nullptr : im.mask, im.alpha);
+    qxSetAdapterBlitTags(nullptr, nullptr);
     return 0;
 }
 

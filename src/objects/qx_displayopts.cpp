@@ -248,7 +248,7 @@ int qxGetTransformOptions(lua_State *L, int arg, int32_t sw, int32_t sh, int32_t
     s->needslayer = insertNeeds || s->hidden || s->transparency || qxFiltersActive(&s->filters) ||
                     s->shadow.shadow || s->border.border;
     // 10.
-    if (qxFieldPresent(L, t, "name")) {
+    if (!(flags & QX_OPT_NONAME) && qxFieldPresent(L, t, "name")) {
         char name[258];
         qxGetFieldStr(L, t, "name", name, sizeof name, nullptr);
         if (std::strlen(name) > 255) return ERR_NAMETOOLONG;

@@ -68,6 +68,7 @@ struct qxObjectStyle {
 // qxGetTransformOptions flags.
 enum : uint32_t {
     QX_OPT_RESET = 1, QX_OPT_REQUIRED = 2, QX_OPT_NOSIZE = 4, QX_OPT_NOROTATE = 8, QX_OPT_ROTATESMOOTH = 16,
+    QX_OPT_NONAME = 32, // "name" is not read (a style table names no layer)
 };
 
 // What the layer engine offers the parser until its own Parts fill them:

@@ -79,7 +79,10 @@ int brushAttribute(lua_State *L, qxObjectRef ref, int attribute)
     case kHasMask: return push(L, b->hardware ? (b->hardwareFlags & 1) : b->mask != nullptr);
     case kHasAlpha: return push(L, b->hardware ? (b->hardwareFlags >> 1 & 1) : b->alpha != nullptr);
     case kHardware: return push(L, b->hardware ? 1 : 0);
-    case kDisplay: return b->hardware ? qxPushObjectID(L, b->hardwareDisplay) : push(L, -1);
+    // The display whose adapter holds the bitmap, named or not at creation.
+    case kDisplay:
+        return b->hardware && b->display ? qxPushObjectID(L, {b->display->header.id, b->display->header.automatic})
+                                         : push(L, -1);
     case kLoader: return pushText(L, qxLoaderName(b->loader));
     default: return -ERR_UNKNOWNATTR;
     }

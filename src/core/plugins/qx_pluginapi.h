@@ -349,6 +349,18 @@ typedef struct qxHostTag {
     uint64_t value;
 } qxHostTag;
 
+/* Tags of a display adapter's BltBitMap(source, destination, record,
+ * flags, tags), the list ended by tag 0 (or none at all). They come with a
+ * hardware brush's own bitmap when the adapter does the work:
+ * QX_BLTTAG_ALPHA (capability 0x400): the opacity 0..255 to blend the
+ *   source with (255 minus the script's transparency).
+ * QX_BLTTAG_MATRIX and QX_BLTTAG_ANCHOR (capability 0x200): pointers to
+ *   four doubles {sx, rx, ry, sy} and to two {anchor x, anchor y}; the
+ *   source turned by the matrix about its anchor fills a box whose top-left
+ *   corner is the record's destination; the record's source position and
+ *   size name the part of that box to draw. */
+enum { QX_BLTTAG_ALPHA = 1, QX_BLTTAG_MATRIX = 2, QX_BLTTAG_ANCHOR = 3 };
+
 /* A display adapter's own double buffering, offered with adapter flag 0x40
  * and asked for by the script's BeginDoubleBuffer(True). Drawing reaches
  * the window through BltBitMap (and the drawing entry points) as always;

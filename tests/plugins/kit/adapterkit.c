@@ -23,6 +23,7 @@ static int handles;
 static uint32_t qualifiers;
 static int buffering, frames, heldBlits; /* the adapter's double buffer */
 static int showPixel; /* blits also log their source's first pixel */
+static uint32_t readFormat = 10; /* the pixel format video bitmaps read back in */
 
 /* A video bitmap held here (adapter flag 0x10). */
 typedef struct {
@@ -74,10 +75,14 @@ uint32_t GetExtensions(uint32_t capability, uint32_t reserved)
     /* Bit 1: its own main loop, and (with video bitmaps, flag 0x10) it
      * scales them; built with KIT_TRANSFORMS it also transforms them (bit
      * 2), with KIT_TARGETS scripts may select them as brush and alpha (bit
-     * 4) and mask (bit 8) drawing targets. */
+     * 4) and mask (bit 8) drawing targets, with KIT_BLITS its blits turn
+     * (bit 16) and blend (bit 32) their sources as their tags ask. */
     uint32_t flags = 1;
 #ifdef KIT_TRANSFORMS
     flags |= 2;
+#endif
+#ifdef KIT_BLITS
+    flags |= 16 | 32;
 #endif
 #ifdef KIT_TARGETS
     flags |= 4 | 8;
@@ -215,11 +220,27 @@ typedef struct {
 } BlitRecord;
 _Static_assert(sizeof(BlitRecord) == 88, "blit record");
 
-static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
+/* To 6 places, so that the log does not show sine rounding (nor -0). */
+static double rounded(double v) { return (double)(long long)(v * 1e6 + (v < 0 ? -0.5 : 0.5)) / 1e6; }
+
+/* What a blit's tags ask: the opacity, the matrix and anchor to turn by. */
+static void sayTags(const Tag *tags)
+{
+    for (const Tag *t = tags; t && t->tag; t++) {
+        const double *d = (const double *)(uintptr_t)t->value;
+        if (t->tag == 1) say(" opacity %u", (unsigned)t->value);
+        if (t->tag == 2) say(" matrix %g %g %g %g", rounded(d[0]), rounded(d[1]), rounded(d[2]), rounded(d[3]));
+        if (t->tag == 3) say(" anchor %g %g", d[0], d[1]);
+    }
+}
+
+static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
     if (flags & 1) { /* one of our video bitmaps */
         const VideoBitMap *v = source;
-        say("held video bitmap %u %ux%u at %u,%u\n", v->number, r->width, r->height, r->dx, r->dy);
+        say("held video bitmap %u %ux%u at %u,%u", v->number, r->width, r->height, r->dx, r->dy);
+        sayTags(tags);
+        say("\n");
         heldBlits++;
         return 0;
     }
@@ -234,13 +255,17 @@ static int BufferBlit(void *source, const BlitRecord *r, uint32_t flags)
 
 int BltBitMap(void *source, void *dest, const BlitRecord *r, uint32_t flags, const Tag *tags)
 {
-    (void)tags;
-    if (buffering) return BufferBlit(source, r, flags);
+    if (buffering) return BufferBlit(source, r, flags, tags);
     /* Flag 4: the destination is one of our video bitmaps. */
     say("BltBitMap %s -> %s%d %u,%u %ux%u at %u,%u shown %ux%u smooth %u clip %d flags=%x\n",
         source ? "bitmap" : "none", flags & 4 ? "video " : "",
         flags & 4 ? (int)((const VideoBitMap *)dest)->number : (int)(intptr_t)dest, r->sx, r->sy, r->width, r->height, r->dx, r->dy,
         r->scaledWidth, r->scaledHeight, r->smooth, r->clipX, flags);
+    if (tags && tags->tag) {
+        say("tags");
+        sayTags(tags);
+        say("\n");
+    }
     /* Flag 16: the blit draws into a plane target; what shapes it. */
     if (flags & 16) say("into the plane %s\n", r->mask ? "through a mask" : r->alpha ? "through an alpha channel" : "whole");
     if (showPixel) {
@@ -330,8 +355,6 @@ int Cls(void *handle, uint32_t colour, void *reserved)
 /* Video bitmaps (adapter flag 0x10): ARGB copies held here, numbered in
  * the log; reading them back hands out the copy. */
 static uint32_t videoBitMaps;
-/* To 6 places, so that the log does not show sine rounding (nor -0). */
-static double rounded(double v) { return (double)(long long)(v * 1e6 + (v < 0 ? -0.5 : 0.5)) / 1e6; }
 void *AllocVideoBitMap(uint32_t width, uint32_t height, uint32_t flags, const Tag *tags)
 {
     const uint32_t *argb = NULL;
@@ -400,7 +423,7 @@ int ReadVideoPixels(void *bitmap, qxVideoPixelsRecord *record)
 {
     VideoBitMap *v = bitmap;
     if (!v || record->version != 2) return 0;
-    record->pixels = v->pixels, record->pixelFormat = 10, record->pixelsPerRow = v->width, record->synced = 1;
+    record->pixels = v->pixels, record->pixelFormat = readFormat, record->pixelsPerRow = v->width, record->synced = 1;
     say("ReadVideoPixels %u\n", v->number);
     return 1;
 }
@@ -656,6 +679,14 @@ static int adShowPixel(lua_State *L)
     return 0;
 }
 
+/* AdReadFormat(format): the pixel format ReadVideoPixels reports from now
+ * on (the pixels stay ARGB). */
+static int adReadFormat(lua_State *L)
+{
+    readFormat = (uint32_t)NUMBER(1);
+    return 0;
+}
+
 /* AdQualifiers(bits): what GetQualifiers answers from now on. */
 static int adQualifiers(lua_State *L)
 {
@@ -672,7 +703,7 @@ static int adRequired(lua_State *L)
 static const qxPluginCommand commands[] = {
     {"AdPost", adPost}, {"AdAttributes", adAttributes}, {"AdSpecialPath", adSpecialPath},
     {"AdRunEvents", adRunEvents}, {"AdRequired", adRequired}, {"AdQualifiers", adQualifiers},
-    {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel},
+    {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel}, {"AdReadFormat", adReadFormat},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
     {"AdDropWatch", adDropWatch},
