@@ -257,11 +257,13 @@ int32_t positionArg(lua_State *L, int idx, const qxVideoObject *o, int vertical)
 }
 
 // Videos draw on the display: a brush, anim, mask or alpha channel chosen
-// as the output refuses them.
+// as the output refuses them. The back buffer of double buffering is no
+// such choice: the video plays into the window beside it.
 int outputRefused(const qxDisplay *d)
 {
     switch (d->targetType) {
     case QX_OUT_BRUSH:
+        if (d->doubleBuffer) return 0;
         return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case QX_OUT_MASK: return ERR_SELECTMASK;
     case QX_OUT_ALPHA: return ERR_SELECTALPHACHANNEL;
@@ -740,11 +742,11 @@ int writeWaveFile(const std::string &name, const std::vector<int16_t> &samples, 
     return ok ? 0 : ERR_WRITEFILE;
 }
 
-// The failure names the file.
+// The failure names the file as the script gave it, as a picture's does.
 int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
 {
     int r = writeWaveFile(name, samples, channels, rate);
-    if (r) qxSetErrorString(qxFilePart(name.c_str()));
+    if (r) qxSetErrorString(name.c_str());
     return r;
 }
 
