@@ -142,6 +142,21 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
     return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
+extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               // A suspended video plays on once its display is free again.
+               const uint32_t s = o->state == 3 ? uint32_t(o->keptState) : uint32_t(o->state);
+               if (s != 1 || !drawnOn(o, display)) return false;
+               const qxVideo *v = o->player;
+               const int64_t left = int64_t(v->x.load()) - display->marginLeft;
+               const int64_t top = int64_t(v->y.load()) - display->marginTop;
+               const int64_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
+               const int64_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
+               return x >= left && y >= top && x < left + w && y < top + h;
+           }) != nullptr;
+}
+
 extern "C" int qxReplaceVideosOfDisplay(qxDisplay *display)
 {
     int n = 0;
