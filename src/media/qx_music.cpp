@@ -49,6 +49,7 @@ bool sameRef(const qxObjectRef &a, const qxObjectRef &b)
 // The channel playing the music; null when none (it may have ended).
 qxChannel *channelOf(const qxMusic *m)
 {
+    if (!qxAudio.deviceOpen) return nullptr;
     for (int i = 0; i < qxAudio.count; i++) {
         qxChannel *c = &qxAudio.channels[i];
         uint32_t kind = c->kind.load(std::memory_order_acquire);
@@ -581,6 +582,7 @@ int qxCmdPlaySubsong(lua_State *L)
     // stop or play from a FillMusicBuffer handler. A playing module only
     // jumps.
     if (qxAudio.inMusicCallback && (m->kind != KIND_MODULE || m->state != PLAYING)) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     if (m->kind != KIND_MODULE) {
         if (uint32_t(n) == m->subsong) {
             haltMusic(m, false);
