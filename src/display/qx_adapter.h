@@ -64,6 +64,8 @@ struct qxDisplayVideoHooks {
     void (*resumeVideos)(qxDisplay *display);
     // 1 while a video plays on the display (layer videos too unless skipped).
     int (*videoOnDisplay)(qxDisplay *display, int skipLayers);
+    // 1 when a video drawn straight into the display plays over the point.
+    int (*videoAtPoint)(qxDisplay *display, int32_t x, int32_t y);
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by

@@ -290,6 +290,15 @@ int qxCmdPlot(lua_State *L)
     qxBlitToOutput(L, bm, 0, 0, x, y, 1, 1, 1, 1, nullptr, alpha);
     if (alpha) qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
+    // The window keeps out of video areas; only a playing video keeps the
+    // pixel out, so over a paused one it is put in past them.
+    if (d->targetType == QX_OUT_DISPLAY && qxWindowTakesDrawing(d) && qxDisplayHasVideos(d) &&
+        qxDisplayVideo.videoAtPoint && !qxDisplayVideo.videoAtPoint(d, x, y)) {
+        int32_t w = 0, h = 0;
+        if (qxBitMap *work = qxOutputBitmap(d, &w, &h))
+            qxBltToWindow(work, x, y, d, x, y, 1, 1, 0, 0, QX_WBLT_VIDEOFRAME | QX_WBLT_NOVIDEOMASK, nullptr,
+                          nullptr, nullptr);
+    }
     return 0;
 }
 

@@ -687,13 +687,18 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style);
 }
 
-bool qxDrawsIntoWindow(const qxDisplay *d)
+bool qxWindowTakesDrawing(const qxDisplay *d)
 {
     if (!d || !d->bgpic || d->layersEnabled || d->refreshMode || d->bgpic->sprites) return false;
     if (d->targetType != QX_OUT_DISPLAY && !(d->doubleBufferState & QX_DBSTATE_ADAPTER)) return false;
     if (d->scaledWidth && d->scaledHeight) return false;
-    if (auto *clip = static_cast<const qxClipRegion *>(d->clipRegion); clip && clip->mask) return false;
-    return !qxDisplayHasVideos(const_cast<qxDisplay *>(d));
+    auto *clip = static_cast<const qxClipRegion *>(d->clipRegion);
+    return !clip || !clip->mask;
+}
+
+bool qxDrawsIntoWindow(const qxDisplay *d)
+{
+    return qxWindowTakesDrawing(d) && !qxDisplayHasVideos(const_cast<qxDisplay *>(d));
 }
 
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,

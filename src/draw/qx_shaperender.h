@@ -71,6 +71,8 @@ int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t c
 // layers off, no clip mask, no sprites, no video, unscaled, not in refresh
 // mode.
 bool qxDrawsIntoWindow(const qxDisplay *display);
+// The same, whatever videos the display shows.
+bool qxWindowTakesDrawing(const qxDisplay *display);
 
 // Puts a rendered image onto the current output at (x, y) with the object style.
 int qxBlitShapeImage(lua_State *L, qxShapeImage *image, int32_t x, int32_t y, const qxObjectStyle *style);

@@ -188,13 +188,18 @@ int qxInstallAudioAdapter(qxPluginInfo *plugin, uint32_t flags, const qxHostTag 
     // requirements first) when it stores them or runs the main chunk.
     if (!qxAdapterInstallOpen()) return ERR_SETADAPTER;
     if (qxAudioAdapter.plugin && (qxAudioAdapter.flags & QX_AUDIOADAPTER_EXCLUSIVE)) return ERR_SETADAPTER;
-    // The channel table and the output thread belong to the device opened
-    // first; swapping the adapter under them would close the wrong output
-    // and free channels the ALSA thread still mixes.
-    if (qxAudio.deviceOpen) return ERR_SETADAPTER;
     uint32_t bufferSize = 2048;
     int32_t channels = qxAudio.count > 0 ? qxAudio.count : 8;
     readTags(&bufferSize, &channels);
+    // The output open now (the native one, or the adapter installed before)
+    // is closed first: its mixer thread ends and its channels are let go,
+    // so nothing reads the channel table or the adapter while they change.
+    // The next sound command opens the output anew.
+    if (channels > 0 || qxAudioAdapter.plugin) {
+        qxCloseAudioDevice();
+        qxAudio.audioOpen = 0;
+        qxAudio.audioFailed = 0;
+    }
     if (channels <= 0) {
         qxAudioAdapter = {};
         return ERR_SETADAPTER;

@@ -31,6 +31,7 @@ void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int si
 // videos drawn straight into it set, or none when there is no such video
 // (or no memory). The caller frees it with qxFreeMaskBitMap.
 struct qxBitMap *qxVideoAreaMask(struct qxBitMap *displayBitMap, qxDisplay *display);
+int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
 // Re-places every video drawn straight into the display at its current
 // scale (a paused one shows its still there): the number re-placed.
 int qxReplaceVideosOfDisplay(qxDisplay *display);

@@ -49,6 +49,7 @@ bool sameRef(const qxObjectRef &a, const qxObjectRef &b)
 // The channel playing the music; null when none (it may have ended).
 qxChannel *channelOf(const qxMusic *m)
 {
+    if (!qxAudio.deviceOpen) return nullptr;
     for (int i = 0; i < qxAudio.count; i++) {
         qxChannel *c = &qxAudio.channels[i];
         uint32_t kind = c->kind.load(std::memory_order_acquire);
@@ -93,10 +94,9 @@ void dropQueue(qxSoundStream *s)
     pthread_mutex_unlock(&s->queueMutex);
 }
 
-// A music whose channel has ended (or was taken by StopChannel) is stopped.
-void refreshState(qxMusic *m)
+// The music goes back to its start, stopped.
+void rewindMusic(qxMusic *m)
 {
-    if (m->state != PLAYING || channelOf(m)) return;
     m->state = STOPPED;
     if (m->kind == KIND_MODULE) {
         qxModSetup(moduleState(m), m->fileData, m->fileSize, QX_MODULE_RATE);
@@ -112,6 +112,12 @@ void refreshState(qxMusic *m)
     m->position = 0;
     if (playingNow == m) playingNow = nullptr;
     updateTimerUser(nullptr);
+}
+
+// A music whose channel has ended (or was taken by StopChannel) is stopped.
+void refreshState(qxMusic *m)
+{
+    if (m->state == PLAYING && !channelOf(m)) rewindMusic(m);
 }
 
 bool listed(const qxMusic *m)
@@ -134,7 +140,12 @@ void haltMusic(qxMusic *m, bool pause)
 {
     qxReapChannels();
     refreshState(m);
-    if (m->state != PLAYING) return;
+    if (m->state != PLAYING) {
+        // A stop leaves a paused music (or one sought while stopped) at
+        // its start too.
+        if (!pause) rewindMusic(m);
+        return;
+    }
     if (qxChannel *c = channelOf(m)) {
         if (m->kind == KIND_STREAM && !c->startPending) {
             qxTimeVal now;
@@ -566,11 +577,13 @@ int qxCmdPlaySubsong(lua_State *L)
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 2, playingNow, &m)) return r;
     refreshState(m);
+    if (m->kind != KIND_MODULE && (n < 1 || uint32_t(n) > m->subsongs)) return ERR_WRONGUSAGE;
+    // A stream's subsong stops it and a music not playing is started: no
+    // stop or play from a FillMusicBuffer handler. A playing module only
+    // jumps.
+    if (qxAudio.inMusicCallback && (m->kind != KIND_MODULE || m->state != PLAYING)) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     if (m->kind != KIND_MODULE) {
-        if (n < 1 || uint32_t(n) > m->subsongs) return ERR_WRONGUSAGE;
-        // Stopping a script-fed music from its own handler would drop the
-        // queue being filled, as closing it would.
-        if (m->scriptFed && qxAudio.inMusicCallback) return ERR_NOCALLBACK;
         if (uint32_t(n) == m->subsong) {
             haltMusic(m, false);
         } else {

@@ -271,6 +271,7 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.suspendVideos = qxSuspendVideosOfDisplay;
     qxDisplayVideo.resumeVideos = qxResumeVideosOfDisplay;
     qxDisplayVideo.videoOnDisplay = qxIsVideoOnDisplay;
+    qxDisplayVideo.videoAtPoint = qxVideoAtPoint;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
                          layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay, layerPlaying};

@@ -142,6 +142,21 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
     return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
+extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
+{
+    return eachVideo([&](qxVideoObject *o) {
+               // A suspended video plays on once its display is free again.
+               const uint32_t s = o->state == 3 ? uint32_t(o->keptState) : uint32_t(o->state);
+               if (s != 1 || !drawnOn(o, display)) return false;
+               const qxVideo *v = o->player;
+               const int64_t left = int64_t(v->x.load()) - display->marginLeft;
+               const int64_t top = int64_t(v->y.load()) - display->marginTop;
+               const int64_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
+               const int64_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
+               return x >= left && y >= top && x < left + w && y < top + h;
+           }) != nullptr;
+}
+
 extern "C" int qxReplaceVideosOfDisplay(qxDisplay *display)
 {
     int n = 0;
@@ -257,11 +272,13 @@ int32_t positionArg(lua_State *L, int idx, const qxVideoObject *o, int vertical)
 }
 
 // Videos draw on the display: a brush, anim, mask or alpha channel chosen
-// as the output refuses them.
+// as the output refuses them. The back buffer of double buffering is no
+// such choice: the video plays into the window beside it.
 int outputRefused(const qxDisplay *d)
 {
     switch (d->targetType) {
     case QX_OUT_BRUSH:
+        if (d->doubleBuffer) return 0;
         return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case QX_OUT_MASK: return ERR_SELECTMASK;
     case QX_OUT_ALPHA: return ERR_SELECTALPHACHANNEL;
@@ -740,11 +757,11 @@ int writeWaveFile(const std::string &name, const std::vector<int16_t> &samples, 
     return ok ? 0 : ERR_WRITEFILE;
 }
 
-// The failure names the file.
+// The failure names the file as the script gave it, as a picture's does.
 int writeWave(const std::string &name, const std::vector<int16_t> &samples, uint32_t channels, uint32_t rate)
 {
     int r = writeWaveFile(name, samples, channels, rate);
-    if (r) qxSetErrorString(qxFilePart(name.c_str()));
+    if (r) qxSetErrorString(name.c_str());
     return r;
 }
 

@@ -12,8 +12,10 @@
 #include "media/qx_audioadapter.h"
 #include "media/qx_modplayer.h"
 #include "media/qx_music.h"
+#include "media/qx_soundcmds.h"
 #include "media/qx_videosound.h"
 #include "platform/qx_libimports.h"
+#include "platform/qx_memory.h"
 #include "soundtest.h"
 
 using namespace soundtest;
@@ -276,6 +278,53 @@ TEST(AdapterInstall, Codes)
     EXPECT_EQ(qxInstallAudioAdapter(&adapter, 0, none), ERR_OLDAPPLET);
     qxApplet = nullptr;
     qxSetTag(QX_TAG_MAINRUNNING, 0);
+}
+
+// Installed while the native output mixes a looping sample: the output is
+// closed first (its mixer thread ends, its channels go), and the next open
+// is the adapter's with the channel count asked for.
+TEST(AdapterInstall, OverTheOpenNativeOutput)
+{
+    ScratchDir home;
+    std::string rc = "pcm.!default { type null }\n";
+    writeFile(home / ".asoundrc", std::vector<uint8_t>(rc.begin(), rc.end()));
+    setenv("HOME", home.path.c_str(), 1);
+    qxImportLibraries();
+    if (!qxAlsaAvailable()) GTEST_SKIP() << "libasound is not installed";
+    ASSERT_EQ(qxCreateAudioLocks(), 0);
+    ASSERT_EQ(qxNeedSound(4), 0);
+    qxSound *s = nullptr;
+    ASSERT_EQ(qxSoundFromRaw(static_cast<uint8_t *>(qxAlloc(1600, 1)), 800, 8000, QX_SMP_S16MONO, &s), 0);
+    int index = -1;
+    qxChannel *c = nullptr;
+    ASSERT_EQ(qxAllocChannel(QX_CH_PREPARED, {1, nullptr}, &index, &c), 0);
+    c->sound = s;
+    c->volume = 64;
+    c->startPending = 1;
+    qxSetupPasses(c, s->frames, 8000, 0, -1);
+    ASSERT_EQ(qxAlsaOpenChannel(c, "default", 16, 1, QX_SOUND_SIGNED, 8000), 0);
+    qxStartPrepared();
+    qxDelay(50);
+    EXPECT_TRUE(qxIsSoundPlaying(s));
+    qxPluginInfo info{};
+    info.capabilities = QX_CAP_AUDIOADAPTER;
+    info.entry[QX_EP_OpenAudio] = reinterpret_cast<void *>(fakeOpen);
+    info.entry[QX_EP_CloseAudio] = reinterpret_cast<void *>(fakeClose);
+    qxSetTag(QX_TAG_MAINRUNNING, 1);
+    const qxHostTag two[] = {{QX_AUDIOTAG_CHANNELS, 2}, {0, 0}};
+    EXPECT_EQ(qxInstallAudioAdapter(&info, 0, two), 0);
+    EXPECT_FALSE(qxAudio.deviceOpen);
+    EXPECT_EQ(qxAudio.channels, nullptr);
+    EXPECT_FALSE(qxIsSoundPlaying(s));
+    EXPECT_EQ(qxNeedSound(0), 0);
+    EXPECT_EQ(qxAudioAdapter.handle, &handleToken);
+    EXPECT_EQ(qxAudio.count, 2);
+    qxCloseAudioDevice();
+    qxAudio.audioOpen = 0;
+    qxResetAudioAdapter();
+    qxAlsaReleaseConfig();
+    qxSetTag(QX_TAG_MAINRUNNING, 0);
+    qxFreeSound(s);
 }
 
 // The native output drains the FIFO into the channel's PCM in order.
