@@ -499,9 +499,23 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
         r = qxResetBGPicRenditions(L, d, b, 0);
         qxForgetDisplayWork(d);
     }
-    if (!r) r = qxSyncLayerScale(L, d);
-    if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
-        Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    return r ? r : qxComposeDisplay(L, d);
+}
+
+extern "C" int qxComposeDisplay(lua_State *L, qxDisplay *d)
+{
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b) return 0;
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    qxCurrentDisplay = d, qxCurrentOutput = b;
+    int r = qxSyncLayerScale(L, d);
+    // Without layers and sprites the work bitmap holds what was drawn: it
+    // is the picture and stays.
+    if (!r && (d->layersEnabled || b->layers.count || b->sprites))
+        if (qxBitMap *work = qxDisplayWorkBitmap(d, 1))
+            Redraw(L, d, b, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     return r;
 }
@@ -561,6 +575,7 @@ extern "C" void qxLinkLayerRenditions(void)
     qxLayerQueries.clearClipLinks = clearClipLinks;
     qxLayerQueries.clipRegionUsed = clipRegionUsed;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxBitMapDisplay.composeDisplay = qxComposeDisplay;
     qxBitMapDisplay.showBGPic = showBGPic;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }
