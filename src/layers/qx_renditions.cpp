@@ -511,6 +511,14 @@ extern "C" int qxComposeDisplay(lua_State *L, qxDisplay *d)
     qxBGPic *const prevOutput = qxCurrentOutput;
     qxCurrentDisplay = d, qxCurrentOutput = b;
     int r = qxSyncLayerScale(L, d);
+    // Sprites keep what is drawn below them apart from the BGPic; one kept
+    // at an old size no longer fits: what lies below them now is the BGPic
+    // at its new size.
+    if (b->sprites && !d->layersEnabled && !b->layers.count && qxLayerBackground(d, b) == b->bitmap)
+        if (qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr)) {
+            qxBltBitMapDirect(b->bitmap, 0, 0, bg, 0, 0, b->width, b->height);
+            qxSetLayerBackground(d, b, bg);
+        }
     // Without layers and sprites the work bitmap holds what was drawn: it
     // is the picture and stays.
     if (!r && (d->layersEnabled || b->layers.count || b->sprites))
