@@ -158,6 +158,10 @@ struct qxBitMapDisplayHooks {
     // Brings the BGPic and layers of a display that scales its layers to
     // the display's new scale and composes them again.
     int (*rescaleLayers)(lua_State *L, struct qxDisplay *display);
+    // The display's work bitmap composed again whole from its BGPic, layers
+    // and sprites (at its scale when it scales its layers), as its window
+    // shows it; the work bitmap is left alone when it shows neither.
+    int (*composeDisplay)(lua_State *L, struct qxDisplay *display);
     // The display's new BGPic composed with its layers into the work
     // bitmap, its layers first rendered again when the display scales them.
     int (*showBGPic)(lua_State *L, struct qxDisplay *display);

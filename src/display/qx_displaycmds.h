@@ -44,6 +44,9 @@ void qxCloseDisplayWindow(qxDisplay *display);
 int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
 // "fitscale": a scaled display fills its monitor, frame included.
 int qxApplyFitScale(qxDisplay *display);
+// The whole display into its window: its BGPic with layers and sprites
+// composed again first, unless flags has 2 (the window system or a
+// satellite asks to see again what is there).
 int qxRefreshWholeDisplay(qxDisplay *display, int flags);
 // 1085 naming the window size that no window can take.
 int qxDisplaySizeRefused(int width, int height);

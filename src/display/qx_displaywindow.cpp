@@ -64,6 +64,12 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
     const bool tell = d->satellites && !(flags & 64);
     if (d->state == QX_DISPSTATE_CLOSED && !tell && !(qxDisplayAdapterActive() && d->window))
         return 0;
+    // The BGPic with its layers and sprites composed again, at the window's
+    // size when the display scales its layers. What the window system or a
+    // satellite asks to see again (2) is what the work bitmap holds: a
+    // transition keeps its frame there.
+    if (!(flags & 2) && !d->doubleBuffer && qxBitMapDisplay.composeDisplay)
+        qxBitMapDisplay.composeDisplay(qxMainState, d);
     qxBGPic *b = d->bgpic;
     qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
     qxBitMap *const picture = shown ? shown : b->bitmap;

@@ -313,6 +313,9 @@ int qxCopyLayerData(lua_State *L, qxDisplay *display, qxBGPic *bgpic);
 int qxSyncLayerScale(lua_State *L, qxDisplay *display);
 // The same, then the display's work bitmap is composed again whole.
 int qxRescaleDisplayLayers(lua_State *L, qxDisplay *display);
+// The display at its current scale, its work bitmap composed again whole
+// from its BGPic, layers and sprites when it shows any of them.
+int qxComposeDisplay(lua_State *L, qxDisplay *display);
 // Hands the display code the rescale and the queued layer rebuild.
 void qxLinkLayerRenditions(void);
 // Makes a layer again through its creator at the display's scale, keeping

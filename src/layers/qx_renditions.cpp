@@ -499,9 +499,31 @@ extern "C" int qxRescaleDisplayLayers(lua_State *L, qxDisplay *d)
         r = qxResetBGPicRenditions(L, d, b, 0);
         qxForgetDisplayWork(d);
     }
-    if (!r) r = qxSyncLayerScale(L, d);
-    if (qxBitMap *work = r ? nullptr : qxDisplayWorkBitmap(d, 1))
-        Redraw(L, d, d->bgpic, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
+    qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
+    return r ? r : qxComposeDisplay(L, d);
+}
+
+extern "C" int qxComposeDisplay(lua_State *L, qxDisplay *d)
+{
+    qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b) return 0;
+    qxDisplay *const prevDisplay = qxCurrentDisplay;
+    qxBGPic *const prevOutput = qxCurrentOutput;
+    qxCurrentDisplay = d, qxCurrentOutput = b;
+    int r = qxSyncLayerScale(L, d);
+    // Sprites keep what is drawn below them apart from the BGPic; one kept
+    // at an old size no longer fits: what lies below them now is the BGPic
+    // at its new size.
+    if (b->sprites && !d->layersEnabled && !b->layers.count && qxLayerBackground(d, b) == b->bitmap)
+        if (qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr)) {
+            qxBltBitMapDirect(b->bitmap, 0, 0, bg, 0, 0, b->width, b->height);
+            qxSetLayerBackground(d, b, bg);
+        }
+    // Without layers and sprites the work bitmap holds what was drawn: it
+    // is the picture and stays.
+    if (!r && (d->layersEnabled || b->layers.count || b->sprites))
+        if (qxBitMap *work = qxDisplayWorkBitmap(d, 1))
+            Redraw(L, d, b, work, 0, 0, int32_t(work->width), int32_t(work->height), 0);
     qxCurrentDisplay = prevDisplay, qxCurrentOutput = prevOutput;
     return r;
 }
@@ -561,6 +583,7 @@ extern "C" void qxLinkLayerRenditions(void)
     qxLayerQueries.clearClipLinks = clearClipLinks;
     qxLayerQueries.clipRegionUsed = clipRegionUsed;
     qxBitMapDisplay.rescaleLayers = qxRescaleDisplayLayers;
+    qxBitMapDisplay.composeDisplay = qxComposeDisplay;
     qxBitMapDisplay.showBGPic = showBGPic;
     qxDisplayVideo.rebuildLayer = rebuildQueuedLayer;
 }
