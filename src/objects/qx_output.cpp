@@ -23,9 +23,11 @@ uint32_t qxSelectMode, qxSelectCombo;
 
 namespace {
 
-// A window of the X11 back-end, or one a display adapter draws into.
+// A window of the X11 back-end, or one a display adapter draws into; or
+// satellites, which are told of every change even on a closed display.
 bool windowOpen(const qxDisplay *d)
 {
+    if (d->satellites) return true;
     return qxDisplayAdapterActive() ? qxAdapterDrawable(d) != 0 : d->state != QX_DISPSTATE_CLOSED && x11Data(d);
 }
 
