@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kFrames = 1500, kRounds = 5;
+constexpr int kFrames = 2000, kRounds = 3;
 
 struct Scale {
     const char *name;
@@ -57,7 +57,7 @@ std::string listing(Kind kind, const Scale &s, int frames)
     l += kind == LAYER ? "    GETGLOBAL 0 \"showlayer\"\n" : "    GETGLOBAL 0 \"displaysprite\"\n";
     l += "    LOADK 1 #1\n    MOVE 2 11\n    MOVE 3 12\n    CALL 0 4 1\n";
     if (kind == WHOLE) l += "    GETGLOBAL 0 \"endrefresh\"\n    CALL 0 1 1\n";
-    l += "    ADD 10 10 #1\n    JMP loop\n.maxstack 20\n";
+    l += "    ADD 10 10 #1\n    JMP loop\n    RETURN 0 1\n.maxstack 20\n";
     return l;
 }
 
@@ -68,7 +68,7 @@ double run(const std::string &server, const std::string &applet)
     pid_t pid = fork();
     if (pid == 0) {
         setenv("DISPLAY", server.c_str(), 1);
-        execl(QX_PLAYER, QX_PLAYER, "-QUIET", applet.c_str(), static_cast<char *>(nullptr));
+        execl(QX_PLAYER, QX_PLAYER, "-QUIET", "-DEBUGDEVICE", "console", applet.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -127,6 +127,8 @@ int main()
                 perFrame.push_back((b - a) * 1000.0 / kFrames);
             }
             us[k][s] = median(perFrame);
+            std::printf("  %s at %s: %.1f us\n", kinds[k], scales[s].name, us[k][s]);
+            std::fflush(stdout);
         }
     std::system((std::string("rm -rf ") + dir).c_str());
     std::printf("processor time per frame of the whole player, 640x480 display, %d frames, median of %d:\n",

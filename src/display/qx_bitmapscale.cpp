@@ -3,6 +3,7 @@
 #include "display/qx_bitmaptransform.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_plugins.h"
@@ -15,52 +16,58 @@ int32_t xCapacity, yCapacity;
 int32_t *xTable, *yTable;
 
 // The destination span [first, end) of one axis whose pixels read a source
-// position in [a, b), walking the kernel's own mapping: the truncated 16.16
-// step across, the single-precision row sum down, the table of the smooth
-// scaler (which reads position and position + 1).
+// position in [a, b), by the kernel's own mapping: the truncated 16.16 step
+// across, the single-precision row sum down, the table of the smooth
+// scaler (which reads position and position + 1). Each mapping rises with
+// the destination index, so the span's ends are found by bisection.
 struct Span {
     int32_t first, end;
 };
 
+template <typename F> int32_t firstReaching(int32_t n, int64_t v, F pos)
+{
+    int32_t lo = 0, hi = n;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (pos(mid) >= v) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo;
+}
+
+template <typename F> Span spanOf(int32_t dst, int64_t a, int64_t b, F pos)
+{
+    return {firstReaching(dst, a, pos), firstReaching(dst, b, pos)};
+}
+
 Span nearestColumns(int32_t src, int32_t dst, int32_t a, int32_t b)
 {
     const uint64_t step = uint32_t(float(src) / float(dst) * 65536.0f);
-    Span s{dst, dst};
-    uint64_t acc = 0;
-    for (int32_t i = 0; i < dst; ++i, acc += step) {
-        const int64_t col = std::min<int64_t>(int64_t(acc >> 16), src - 1);
-        if (col >= a && s.first == dst) s.first = i;
-        if (col >= b) return {s.first, i};
-    }
-    return s;
+    return spanOf(dst, a, b, [&](int32_t i) { return std::min<int64_t>(int64_t((uint64_t(i) * step) >> 16), src - 1); });
 }
 
+// The rows of the last height pair: the running sum is sequential, so it is
+// walked once per pair of heights.
 Span nearestRows(int32_t src, int32_t dst, int32_t a, int32_t b)
 {
-    const float step = float(src) / float(dst);
-    Span s{dst, dst};
-    float acc = 0;
-    for (int32_t j = 0; j < dst; ++j, acc += step) {
-        const int32_t row = std::min(int32_t(acc), src - 1);
-        if (row >= a && s.first == dst) s.first = j;
-        if (row >= b) return {s.first, j};
+    thread_local std::vector<int32_t> rows;
+    thread_local int32_t rowsSrc = 0, rowsDst = 0;
+    if (rowsSrc != src || rowsDst != dst || rows.size() != size_t(dst)) {
+        rows.resize(size_t(dst));
+        const float step = float(src) / float(dst);
+        float acc = 0;
+        for (int32_t j = 0; j < dst; ++j, acc += step) rows[size_t(j)] = std::min(int32_t(acc), src - 1);
+        rowsSrc = src, rowsDst = dst;
     }
-    return s;
+    return spanOf(dst, a, b, [&](int32_t j) { return int64_t(rows[size_t(j)]); });
 }
 
 Span smoothSpan(int32_t src, int32_t dst, int32_t a, int32_t b)
 {
     const int64_t step = dst > 1 ? int64_t((src - 1) * 65536.0 / (dst - 1)) : 0;
     const int64_t cap = int64_t(src) * 65536 - 1;
-    Span s{dst, dst};
-    int64_t v = 0;
-    for (int32_t i = 0; i < dst; ++i, v = std::min(v + step, cap)) {
-        // Position p also reads p + 1: a change at a reaches back to a - 1.
-        const int64_t p = v >> 16;
-        if (p >= a - 1 && s.first == dst) s.first = i;
-        if (p >= b) return {s.first, i};
-    }
-    return s;
+    // Position p also reads p + 1: a change at a reaches back to a - 1.
+    return spanOf(dst, int64_t(a) - 1, b, [&](int32_t i) { return std::min(int64_t(i) * step, cap) >> 16; });
 }
 } // namespace
 

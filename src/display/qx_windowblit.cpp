@@ -66,10 +66,12 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         qxClipRect part;
         if (!qxScaledRectOf(int32_t(src->width), int32_t(src->height), cw, ch, smooth, sx, sy, w, h, &part))
             return 0;
+        // The part's rows lie close together: a scratch much wider than the
+        // part would spread a small change over the whole picture's rows.
         qxBitMap *scratch = d->scaledBitMap;
-        if (!scratch || scratch->width < uint32_t(part.width) || scratch->height < uint32_t(part.height)) {
-            const uint32_t nw = std::max(scratch ? scratch->width : 0u, uint32_t(part.width));
-            const uint32_t nh = std::max(scratch ? scratch->height : 0u, uint32_t(part.height));
+        const uint32_t pw = uint32_t(part.width), ph = uint32_t(part.height);
+        if (!scratch || scratch->width < pw || scratch->width > pw + 64 || scratch->height < ph) {
+            const uint32_t nw = std::min(pw + 32, uint32_t(cw)), nh = std::min(ph + 32, uint32_t(ch));
             qxFreeBitMap(scratch);
             d->scaledBitMap = scratch = qxAllocBitMap(nw, nh, 0, nullptr);
             if (!scratch)

@@ -7,9 +7,10 @@ Prints "STEP xN: ok" per scaled window, or where it first differs.
 usage: scaled_window.py STEP TITLE_A TITLE_B [TITLE_C ...]
 """
 import struct
+import os
 import subprocess
 import sys
-import os
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -31,6 +32,7 @@ def window(title):
 
 def main():
     step, titles = sys.argv[1], sys.argv[2:]
+    time.sleep(0.2)  # the player's last requests reach the server first
     w, h, a = window(titles[0])
     for title in titles[1:]:
         sw, sh, b = window(title)
