@@ -31,6 +31,9 @@ enum : uint32_t {
     QX_WBLT_NOSATELLITES = 0x40,
     QX_WBLT_SCALED = 0x100,    // the source was scaled in software
     QX_WBLT_VIDEOFRAME = 0x1000, // a video draws its own area: not clipped around videos
+    // scaledW x scaledH is the size of the whole source scaled, and (dx, dy)
+    // is in source pixels: only the part the rectangle reaches is scaled.
+    QX_WBLT_WHOLESCALE = 0x2000,
 };
 
 // A frame a video thread queues onto a display.
@@ -163,7 +166,8 @@ struct x11Monitor *qxDispGetMonitors(qxDisplay *display);
 int qxDispGetScreenModes(qxDisplay *display, struct x11ScreenMode *modes);
 
 // Puts a rectangle of a bitmap into the display's window (scaled to
-// scaledW x scaledH when both are set) and tells the satellites.
+// scaledW x scaledH when both are set; see QX_WBLT_WHOLESCALE) and tells
+// the satellites.
 int qxBltToWindow(qxBitMap *source, int32_t sx, int32_t sy, qxDisplay *display, int32_t dx, int32_t dy,
                   int32_t w, int32_t h, int32_t scaledW, int32_t scaledH, uint32_t flags, qxBitMap *mask,
                   qxBitMap *alpha, const qxClipRect *clip);

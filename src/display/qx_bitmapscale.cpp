@@ -2,6 +2,9 @@
 #include "display/qx_bitmapscale.h"
 #include "display/qx_bitmaptransform.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/errors/qx_errors.h"
 #include "core/plugins/qx_plugins.h"
 #include "display/qx_bitmapplanes.h"
@@ -11,6 +14,61 @@ namespace {
 // The program's scale tables: grown on demand, never shrunk.
 int32_t xCapacity, yCapacity;
 int32_t *xTable, *yTable;
+
+// The destination span [first, end) of one axis whose pixels read a source
+// position in [a, b), by the kernel's own mapping: the truncated 16.16 step
+// across, the single-precision row sum down, the table of the smooth
+// scaler (which reads position and position + 1). Each mapping rises with
+// the destination index, so the span's ends are found by bisection.
+struct Span {
+    int32_t first, end;
+};
+
+template <typename F> int32_t firstReaching(int32_t n, int64_t v, F pos)
+{
+    int32_t lo = 0, hi = n;
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (pos(mid) >= v) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo;
+}
+
+template <typename F> Span spanOf(int32_t dst, int64_t a, int64_t b, F pos)
+{
+    return {firstReaching(dst, a, pos), firstReaching(dst, b, pos)};
+}
+
+Span nearestColumns(int32_t src, int32_t dst, int32_t a, int32_t b)
+{
+    const uint64_t step = uint32_t(float(src) / float(dst) * 65536.0f);
+    return spanOf(dst, a, b, [&](int32_t i) { return std::min<int64_t>(int64_t((uint64_t(i) * step) >> 16), src - 1); });
+}
+
+// The rows of the last height pair: the running sum is sequential, so it is
+// walked once per pair of heights.
+Span nearestRows(int32_t src, int32_t dst, int32_t a, int32_t b)
+{
+    thread_local std::vector<int32_t> rows;
+    thread_local int32_t rowsSrc = 0, rowsDst = 0;
+    if (rowsSrc != src || rowsDst != dst || rows.size() != size_t(dst)) {
+        rows.resize(size_t(dst));
+        const float step = float(src) / float(dst);
+        float acc = 0;
+        for (int32_t j = 0; j < dst; ++j, acc += step) rows[size_t(j)] = std::min(int32_t(acc), src - 1);
+        rowsSrc = src, rowsDst = dst;
+    }
+    return spanOf(dst, a, b, [&](int32_t j) { return int64_t(rows[size_t(j)]); });
+}
+
+Span smoothSpan(int32_t src, int32_t dst, int32_t a, int32_t b)
+{
+    const int64_t step = dst > 1 ? int64_t((src - 1) * 65536.0 / (dst - 1)) : 0;
+    const int64_t cap = int64_t(src) * 65536 - 1;
+    // Position p also reads p + 1: a change at a reaches back to a - 1.
+    return spanOf(dst, int64_t(a) - 1, b, [&](int32_t i) { return std::min(int64_t(i) * step, cap) >> 16; });
+}
 } // namespace
 
 extern "C" {
@@ -106,5 +164,55 @@ int qxScalePixels(qxBitMap *bitmap, qxBitMap *mask, qxBitMap *alpha, int32_t x, 
         else qxFreeAlphaBitMap(ra);
     }
     return 0;
+}
+
+int qxScaledRectOf(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, uint32_t smooth,
+                   int32_t x, int32_t y, int32_t w, int32_t h, qxClipRect *out)
+{
+    *out = {};
+    if (sourceWidth < 1 || sourceHeight < 1 || width < 1 || height < 1 || w < 1 || h < 1) return 0;
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(x) + w, sourceWidth), y1 = std::min<int64_t>(int64_t(y) + h, sourceHeight);
+    if (x0 >= x1 || y0 >= y1) return 0;
+    const Span c = smooth ? smoothSpan(sourceWidth, width, int32_t(x0), int32_t(x1))
+                          : nearestColumns(sourceWidth, width, int32_t(x0), int32_t(x1));
+    const Span r = smooth ? smoothSpan(sourceHeight, height, int32_t(y0), int32_t(y1))
+                          : nearestRows(sourceHeight, height, int32_t(y0), int32_t(y1));
+    if (c.first >= c.end || r.first >= r.end) return 0;
+    *out = {c.first, r.first, c.end - c.first, r.end - r.first};
+    return 1;
+}
+
+int qxScalePixelsPart(qxBitMap *bitmap, qxBitMap *destination, int32_t width, int32_t height, uint32_t smooth,
+                      const qxClipRect *part)
+{
+    if (!bitmap || !destination || !part || width < 1 || height < 1) return ERR_WRONGUSAGE;
+    if (part->x < 0 || part->y < 0 || part->width < 1 || part->height < 1 ||
+        int64_t(part->x) + part->width > width || int64_t(part->y) + part->height > height)
+        return ERR_COORDSRANGE;
+    if (int e = qxEnsureScaleTables(width, height, &xCapacity, &yCapacity, &xTable, &yTable)) return e;
+    qxBitMapLock s, d;
+    if (!qxLockBitMap(bitmap, 1, &s)) return ERR_LOCKBMAP;
+    if (!qxLockBitMap(destination, 0, &d)) {
+        qxUnLockBitMap(&s);
+        return ERR_LOCKBMAP;
+    }
+    int r = 0;
+    if (s.bytesPerPixel != d.bytesPerPixel) r = ERR_WRONGUSAGE;
+    else if (uint32_t(part->width) > d.width || uint32_t(part->height) > d.height) r = ERR_COORDSRANGE;
+    else {
+        qxScaleRecord q{};
+        q.sourcePixels = s.pixels, q.destPixels = d.pixels;
+        q.sourceWidth = int32_t(s.width), q.sourceHeight = int32_t(s.height);
+        q.destWidth = width, q.destHeight = height;
+        q.sourcePitch = int32_t(s.pixelsPerRow), q.destPitch = int32_t(d.pixelsPerRow);
+        q.smooth = smooth, q.layout = d.pixelFormat, q.bytesPerPixel = d.bytesPerPixel;
+        q.xTable = xTable, q.yTable = yTable;
+        q.windowX = part->x, q.windowY = part->y, q.windowWidth = part->width, q.windowHeight = part->height;
+        qxScaleBitmap(&q);
+    }
+    qxUnLockBitMap(&d);
+    qxUnLockBitMap(&s);
+    return r;
 }
 }

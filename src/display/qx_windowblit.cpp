@@ -2,6 +2,7 @@
 // BltBitMap or the X11 back-end, then the satellites) and the video frames
 // that other threads queue onto displays.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "core/plugins/qx_plugins.h"
@@ -38,31 +39,50 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
     bool allScaled = tell;
     for (qxSatellite *s = tell ? d->satellites : nullptr; s; s = s->next)
         allScaled &= !s->useSource;
-    const bool scaling = scaledW > 0 && scaledH > 0 && (scaledW != w || scaledH != h) && !(flags & QX_WBLT_X11);
+    const bool whole = flags & QX_WBLT_WHOLESCALE;
+    const bool scaling = scaledW > 0 && scaledH > 0 && !(flags & QX_WBLT_X11) &&
+                         (whole ? scaledW != int32_t(src->width) || scaledH != int32_t(src->height)
+                                : scaledW != w || scaledH != h);
+    // The whole source at the blit's scale, and where the rectangle's corner
+    // lands in the window.
+    const double fx = !scaling ? 1.0 : whole ? double(scaledW) / src->width : double(scaledW) / w;
+    const double fy = !scaling ? 1.0 : whole ? double(scaledH) / src->height : double(scaledH) / h;
+    const int32_t cw = whole ? scaledW : int32_t(src->width * fx + 0.5);
+    const int32_t ch = whole ? scaledH : int32_t(src->height * fy + 0.5);
+    const uint32_t smooth = (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0;
     qxBitMap *shown = src;
-    int32_t bx = sx, by = sy, bw = w, bh = h;
+    int32_t bx = sx, by = sy, bw = w, bh = h, ox = dx, oy = dy;
+    int32_t adapterW = scaledW, adapterH = scaledH;
+    if (scaling && whole) {
+        ox = int32_t(std::lround(dx * fx)), oy = int32_t(std::lround(dy * fy));
+        adapterW = int32_t(std::lround((dx + w) * fx)) - ox, adapterH = int32_t(std::lround((dy + h) * fy)) - oy;
+    }
     uint32_t adapterFlags = 0;
     if (scaling && !(adapter() && (qxAdapterFlags() & QX_ADAPTER_SCALES) && !allScaled)) {
-        // One cached bitmap of the whole source at the blit's scale.
-        const double fx = double(scaledW) / w, fy = double(scaledH) / h;
-        const uint32_t cw = uint32_t(src->width * fx + 0.5), ch = uint32_t(src->height * fy + 0.5);
+        // Only the part of the scaled picture that the rectangle reaches is
+        // made, exactly as the whole picture scaled would show it.
         if (cw < 1 || ch < 1)
             return 0;
-        if (!d->scaledBitMap || d->scaledBitMap->width != cw || d->scaledBitMap->height != ch) {
-            qxFreeBitMap(d->scaledBitMap);
-            d->scaledBitMap = qxAllocBitMap(cw, ch, 0, nullptr);
-            if (!d->scaledBitMap)
+        qxClipRect part;
+        if (!qxScaledRectOf(int32_t(src->width), int32_t(src->height), cw, ch, smooth, sx, sy, w, h, &part))
+            return 0;
+        // The part's rows lie close together: a scratch much wider than the
+        // part would spread a small change over the whole picture's rows.
+        qxBitMap *scratch = d->scaledBitMap;
+        const uint32_t pw = uint32_t(part.width), ph = uint32_t(part.height);
+        if (!scratch || scratch->width < pw || scratch->width > pw + 64 || scratch->height < ph) {
+            const uint32_t nw = std::min(pw + 32, uint32_t(cw)), nh = std::min(ph + 32, uint32_t(ch));
+            qxFreeBitMap(scratch);
+            d->scaledBitMap = scratch = qxAllocBitMap(nw, nh, 0, nullptr);
+            if (!scratch)
                 return 0; // the blit is dropped
         }
-        if (qxScalePixels(src, nullptr, nullptr, 0, 0, d->scaledBitMap, int32_t(src->width), int32_t(src->height),
-                          int32_t(cw), int32_t(ch), (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr, nullptr,
-                          nullptr))
+        if (qxScalePixelsPart(src, scratch, cw, ch, smooth, &part))
             return 0;
-        shown = d->scaledBitMap;
-        bx = int32_t(sx * fx);
-        by = int32_t(sy * fy);
-        bw = std::min<int32_t>(scaledW, int32_t(cw) - bx);
-        bh = std::min<int32_t>(scaledH, int32_t(ch) - by);
+        shown = scratch;
+        ox = whole ? part.x + int32_t(std::lround((dx - sx) * fx)) : dx + part.x - int32_t(sx * fx);
+        oy = whole ? part.y + int32_t(std::lround((dy - sy) * fy)) : dy + part.y - int32_t(sy * fy);
+        bx = 0, by = 0, bw = part.width, bh = part.height;
         flags |= QX_WBLT_SCALED;
         adapterFlags |= 32;
     }
@@ -71,11 +91,11 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         auto f = reinterpret_cast<qxAdapterBltBitMapFn>(qxAdapterEntry(QX_EP_BltBitMap));
         if (f && qxAdapterDrawable(d)) {
             qxAdapterBlitRecord rec{};
-            rec.sx = uint32_t(bx), rec.sy = uint32_t(by), rec.dx = uint32_t(dx), rec.dy = uint32_t(dy);
+            rec.sx = uint32_t(bx), rec.sy = uint32_t(by), rec.dx = uint32_t(ox), rec.dy = uint32_t(oy);
             rec.width = uint32_t(bw), rec.height = uint32_t(bh);
             const bool adapterScales = scaling && shown == src;
-            rec.scaledWidth = uint32_t(adapterScales ? scaledW : bw);
-            rec.scaledHeight = uint32_t(adapterScales ? scaledH : bh);
+            rec.scaledWidth = uint32_t(adapterScales ? adapterW : bw);
+            rec.scaledHeight = uint32_t(adapterScales ? adapterH : bh);
             rec.smooth = (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0;
             rec.mask = mask ? mask->data : nullptr;
             rec.alpha = alpha ? alpha->data : nullptr;
@@ -93,7 +113,7 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         // A plain bitmap not yet written is shown by a fill on the server.
         uint32_t plain = 0;
         r = qxBitMapPlainColour(shown, &plain)
-                ? x11BltPlain(plain, shown->width, shown->height, int(qxGetBitMapAttr(shown, 21)), bx, by, d, dx, dy,
+                ? x11BltPlain(plain, shown->width, shown->height, int(qxGetBitMapAttr(shown, 21)), bx, by, d, ox, oy,
                               bw, bh, wflags)
                 : -1;
         if (r < 0) {
@@ -101,7 +121,7 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
             if (!qxLockBitMap(shown, 1, &lock))
                 return ERR_LOCKBMAP;
             r = x11BltBitMap(lock.pixels, lock.pixelsPerRow * lock.bytesPerPixel, shown->width, shown->height,
-                             int(lock.pixelFormat), bx, by, d, dx, dy, bw, bh, wflags);
+                             int(lock.pixelFormat), bx, by, d, ox, oy, bw, bh, wflags);
             qxUnLockBitMap(&lock);
         }
     }
@@ -118,8 +138,8 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
     }
     // The 72-byte block: scaled rectangle for most, the source for those
     // that asked for it.
-    auto block = [&](qxBitMap *bm, int32_t x, int32_t y, int32_t bw2, int32_t bh2, qxBitMapLock *lock,
-                     qxSatelliteBlit *b) -> bool {
+    auto block = [&](qxBitMap *bm, int32_t x, int32_t y, int32_t tx, int32_t ty, int32_t bw2, int32_t bh2,
+                     qxBitMapLock *lock, qxSatelliteBlit *b) -> bool {
         *b = {};
         if (qxAdapterFlags() & QX_ADAPTER_OWNSBITMAPS) {
             b->kind = 3;
@@ -146,13 +166,13 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
             b->mask = p ? p->pixels : nullptr;
             b->maskBytesPerRow = p ? p->bytesPerRow : 0;
         }
-        b->srcX = x, b->srcY = y, b->dstX = dx, b->dstY = dy, b->blitWidth = bw2, b->blitHeight = bh2;
+        b->srcX = x, b->srcY = y, b->dstX = tx, b->dstY = ty, b->blitWidth = bw2, b->blitHeight = bh2;
         return true;
     };
     qxBitMapLock l1{}, l2{};
     qxSatelliteBlit scaled{}, source{};
-    const bool haveScaled = block(shown, bx, by, bw, bh, &l1, &scaled);
-    const bool haveSource = shown == src ? haveScaled : block(src, sx, sy, w, h, &l2, &source);
+    const bool haveScaled = block(shown, bx, by, ox, oy, bw, bh, &l1, &scaled);
+    const bool haveSource = shown == src ? haveScaled : block(src, sx, sy, dx, dy, w, h, &l2, &source);
     if (haveScaled && haveSource)
         qxNotifySatellitesSplit(d, QX_SATOP_BLIT, &scaled, shown == src ? &scaled : &source);
     if (haveScaled && scaled.kind == 1)

@@ -473,21 +473,9 @@ void restoreArea(qxDisplay *d, Geometry g)
     qxBitMap *shown = qxShownBitmap(d);
     qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
     if (!picture || w <= 0 || h <= 0) return;
-    const WindowScale s = windowScale(d);
     // The place the video leaves is still in the video mask: the
     // satellites must redraw it all the same.
-    if (!s.scales) {
-        qxBltToWindow(picture, x, y, d, x, y, w, h, 0, 0, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr, nullptr,
-                      nullptr);
-        return;
-    }
-    // Window coordinates count from the scaled picture's origin.
-    const int32_t sx = int32_t(std::lround(x * s.fx)), sy = int32_t(std::lround(y * s.fy));
-    const int32_t sw = int32_t(std::lround((x + w) * s.fx)) - sx;
-    const int32_t sh = int32_t(std::lround((y + h) * s.fy)) - sy;
-    if (sw > 0 && sh > 0)
-        qxBltToWindow(picture, x, y, d, sx, sy, w, h, sw, sh, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr,
-                      nullptr, nullptr);
+    qxShowOnWindow(picture, x, y, d, x, y, w, h, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr);
 }
 
 // Stops a directly drawn video; its rectangle shows the display again.

@@ -347,8 +347,10 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         if (qxSelectionHook.markTopLayerDirty) qxSelectionHook.markTopLayerDirty(L, d->bgpic);
         return 0;
     }
-    // A layer on a scaled display has been drawn by the layer constructor.
-    if (d->layersEnabled && d->targetType == QX_OUT_DISPLAY && d->scaledWidth && d->scaledHeight &&
+    // A layer on a display that scales its layers has been drawn by the
+    // layer constructor (at its rendition's scale); an autoscaled display
+    // gets it here, scaled on its way to the window.
+    if (d->layersEnabled && d->layerScale && d->targetType == QX_OUT_DISPLAY && d->scaledWidth && d->scaledHeight &&
         (d->scaleX != 1.0 || d->scaleY != 1.0))
         return 0;
     x = placed(qxResolvePosX(x, w, areaW, options->anchorx), w, options->anchorx);

@@ -9,7 +9,6 @@
 #include "core/plugins/qx_plugins.h"
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
-#include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_framepacing.h"
@@ -22,7 +21,7 @@
 
 namespace {
 
-// Scaling is active and the window buffer has the scaled size.
+// The window shows the picture scaled (and its margins).
 bool scaledWindow(const qxDisplay *d)
 {
     return d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight && !qxDisplayAdapterActive() &&
@@ -91,7 +90,9 @@ void qxPresentDoubleBuffer(qxDisplay *d, int whole, uint32_t)
     qxBitMap *wb = s->windowBuffer;
     const int32_t bw = d->bgpic ? d->bgpic->width : int32_t(wb->width);
     const int32_t bh = d->bgpic ? d->bgpic->height : int32_t(wb->height);
-    if (whole || scaledWindow(d) || s->dirtyCount >= s->dirtyCapacity) {
+    // The window buffer has the picture's size: on a scaled display the
+    // road to the window scales just the rectangles put.
+    if (whole || s->dirtyCount >= s->dirtyCapacity) {
         int32_t w = int32_t(wb->width), h = int32_t(wb->height);
         if (!scaledWindow(d)) w = std::min(w, d->width), h = std::min(h, d->height);
         qxPutToWindow(d, wb, 0, 0, w, h);
@@ -146,10 +147,8 @@ int qxCmdBeginDoubleBuffer(lua_State *L)
     }
     freeBuffers(s);
     const int32_t bw = d->bgpic->width, bh = d->bgpic->height;
-    const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
-    const int32_t wh = scaledWindow(d) ? int32_t(d->scaledHeight) : bh;
     // The adapter buffers the window itself: no window buffer then.
-    s->windowBuffer = adapterBuffer ? nullptr : blackBitmap(ww, wh);
+    s->windowBuffer = adapterBuffer ? nullptr : blackBitmap(bw, bh);
     s->backBuffer = blackBitmap(bw, bh);
     if ((!adapterBuffer && !s->windowBuffer) || !s->backBuffer) {
         freeBuffers(s);
@@ -184,20 +183,14 @@ int qxCmdFlip(lua_State *L)
         return qxAdapterFlip(d, sync);
     }
     const int32_t bw = int32_t(s->backBuffer->width), bh = int32_t(s->backBuffer->height);
-    // The window buffer follows the window's scaled size (or the picture's).
-    const int32_t ww = scaledWindow(d) ? int32_t(d->scaledWidth) : bw;
-    const int32_t wh = scaledWindow(d) ? int32_t(d->scaledHeight) : bh;
+    // The window buffer has the picture's size, scaled or not: only what
+    // changed is copied, and scaled on its way to the window.
     bool full = s->dirtyCount >= s->dirtyCapacity;
-    if (s->windowBuffer->width != uint32_t(ww) || s->windowBuffer->height != uint32_t(wh)) {
-        if (int r = qxAllocDoubleBufferBitmap(d, ww, wh)) return r;
+    if (s->windowBuffer->width != uint32_t(bw) || s->windowBuffer->height != uint32_t(bh)) {
+        if (int r = qxAllocDoubleBufferBitmap(d, bw, bh)) return r;
         full = true;
     }
-    if (scaledWindow(d)) {
-        if (int r = qxScalePixels(s->backBuffer, nullptr, nullptr, 0, 0, s->windowBuffer, bw, bh,
-                                  int32_t(s->windowBuffer->width), int32_t(s->windowBuffer->height),
-                                  (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, 0, nullptr, nullptr, nullptr))
-            return r;
-    } else if (full) {
+    if (full) {
         qxBltBitMapDirect(s->backBuffer, 0, 0, s->windowBuffer, 0, 0, bw, bh);
     } else {
         s->dirtyCount = qxMergeRects(s->dirty, s->dirtyCount);

@@ -47,5 +47,6 @@ extern "C" void qxLinkObjects(void)
     qxComputeDisplayScaleHook = qxComputeDisplayScale;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxBitMapDisplay.selectTargetFlags = qxSelectTargetFlags;
+    qxBitMapDisplay.bltToDisplay = qxShowBlitOnDisplay;
     qxLinkImageAttributes();
 }

@@ -5,6 +5,7 @@
 #include "objects/qx_brushimage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "display/qx_adapter.h"
@@ -22,39 +23,72 @@ uint32_t qxSelectMode, qxSelectCombo;
 
 namespace {
 
-// A window of the X11 back-end, or one a display adapter draws into.
+// A window of the X11 back-end, or one a display adapter draws into; or
+// satellites, which are told of every change even on a closed display.
 bool windowOpen(const qxDisplay *d)
 {
+    if (d->satellites) return true;
     return qxDisplayAdapterActive() ? qxAdapterDrawable(d) != 0 : d->state != QX_DISPSTATE_CLOSED && x11Data(d);
 }
 
-bool scaledDisplay(const qxDisplay *d)
+// Autoscale: the display-size picture is scaled into the window.
+bool autoScaled(const qxDisplay *d)
 {
-    return d->autoScale && d->scaledWidth && d->scaledHeight && d->bgpic &&
+    return d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight && d->bgpic &&
+           d->bgpic->width > 0 && d->bgpic->height > 0 &&
            (d->scaledWidth != uint32_t(d->bgpic->width) || d->scaledHeight != uint32_t(d->bgpic->height));
-}
-
-// Puts a rectangle of the shown picture into the window; a scaled display
-// is refreshed whole so that its scaled copy follows.
-void showRect(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
-{
-    if (!windowOpen(d)) return;
-    if (scaledDisplay(d)) {
-        qxRefreshWholeDisplay(d, 0);
-        return;
-    }
-    qxPutToWindow(d, bm, x, y, w, h);
 }
 
 } // namespace
 
 extern "C" {
 
+void qxShowOnWindow(qxBitMap *bm, int32_t sx, int32_t sy, qxDisplay *d, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                    uint32_t flags, qxBitMap *mask)
+{
+    if (!d || !bm || w < 1 || h < 1) return;
+    // BeginRefresh holds everything back until EndRefresh shows it whole.
+    if (d->refreshMode && !(flags & QX_SHOW_FORCE)) return;
+    flags &= ~uint32_t(QX_SHOW_FORCE);
+    if (!autoScaled(d)) {
+        // Unscaled, or a layer-scaling display whose picture is composed
+        // at the window's size: it goes as it is.
+        qxBltToWindow(bm, sx, sy, d, dx, dy, w, h, 0, 0, flags, mask, nullptr, nullptr);
+        return;
+    }
+    const qxBGPic *b = d->bgpic;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    if (bm->width == uint32_t(b->width) && bm->height == uint32_t(b->height)) {
+        // A rectangle of the display's picture: only its part of the scaled
+        // picture is made and sent.
+        qxBltToWindow(bm, sx, sy, d, dx, dy, w, h, sw, sh, flags | QX_WBLT_WHOLESCALE, mask, nullptr, nullptr);
+        return;
+    }
+    if (bm->width == uint32_t(sw) && bm->height == uint32_t(sh)) {
+        // Already at the window's picture size (a scaled window buffer).
+        qxBltToWindow(bm, sx, sy, d, dx, dy, w, h, 0, 0, flags, mask, nullptr, nullptr);
+        return;
+    }
+    // A bitmap of its own put at display coordinates: its rectangle at the
+    // display's scale.
+    const double fx = double(sw) / b->width, fy = double(sh) / b->height;
+    const int32_t x0 = int32_t(std::lround(dx * fx)), y0 = int32_t(std::lround(dy * fy));
+    const int32_t x1 = int32_t(std::lround((int64_t(dx) + w) * fx)), y1 = int32_t(std::lround((int64_t(dy) + h) * fy));
+    if (x1 > x0 && y1 > y0)
+        qxBltToWindow(bm, sx, sy, d, x0, y0, w, h, x1 - x0, y1 - y0, flags, mask, nullptr, nullptr);
+}
+
 void qxPutToWindow(qxDisplay *d, qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    // Through the display's blit: the adapter or the X11 back-end, then the
-    // satellites.
-    qxBltToWindow(bm, x, y, d, x, y, w, h, 0, 0, 0, nullptr, nullptr, nullptr);
+    qxShowOnWindow(bm, x, y, d, x, y, w, h, 0, nullptr);
+}
+
+void qxShowBlitOnDisplay(qxBitMap *bm, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy, int32_t w,
+                         int32_t h, uint32_t flags, qxBitMap *mask)
+{
+    // The bitmap layer has held back what refresh mode holds back already.
+    qxShowOnWindow(bm, sx, sy, static_cast<qxDisplay *>(display), dx, dy, w, h,
+                   QX_SHOW_FORCE | (flags & QX_WBLT_NOSATELLITES), mask);
 }
 
 qxOutputState *qxOutputOf(qxDisplay *d, int create)
@@ -264,7 +298,7 @@ void qxDirectOutputDrawn(qxBitMap *bm, int32_t x, int32_t y, int32_t w, int32_t 
         if (qxOutputState *s = qxOutputOf(d, 0)) s->record.modified = 1;
         return;
     }
-    showRect(d, bm, x, y, w, h);
+    if (windowOpen(d)) qxPutToWindow(d, bm, x, y, w, h);
 }
 
 int qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x, int32_t y, int32_t w, int32_t h,
@@ -286,9 +320,11 @@ int qxBlitToOutput(lua_State *L, qxBitMap *bm, int32_t sx, int32_t sy, int32_t x
     if (d->doubleBuffer && d->targetType == QX_OUT_BRUSH && s && target == s->backBuffer &&
         !(d->doubleBufferState & QX_DBSTATE_ADAPTER))
         qxAddDirtyRect(d, cx, cy, cw, ch);
-    SafeBlt(L, bm, sx, sy, target, x, y, w, h, ow, oh, tw, th, 0x8C, mask, alpha, nullptr);
+    // Composed in the work bitmap without showing (0x20): the window gets
+    // the rectangle once, through its road.
+    SafeBlt(L, bm, sx, sy, target, x, y, w, h, ow, oh, tw, th, 0xAC, mask, alpha, nullptr);
     if (s && !onDisplay) s->record.modified = 1;
-    if (onDisplay) showRect(d, target, cx, cy, cw, ch);
+    if (onDisplay && windowOpen(d)) qxPutToWindow(d, target, cx, cy, cw, ch);
     return 0;
 }
 }

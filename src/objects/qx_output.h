@@ -82,8 +82,20 @@ int qxOutputView(qxBitMap *target, void *clipRegion, qxSafeBltView *view);
 // a brush target selected with its mask and alpha channel; a rectangle
 // fill 4 into a mask or alpha target. Never in hardware double buffering.
 uint32_t qxSelectTargetFlags(const qxBitMap *dest, int rectFill);
-// Puts a rectangle of a bitmap into the display's window at the same place.
+// Puts a rectangle of a bitmap into the display's window at the same place:
+// the one road of a display's picture to its window. An autoscaled display
+// gets that rectangle of its display-size picture scaled to its place in
+// the window; a layer-scaling one's picture is at window size already.
+// Nothing reaches the window in refresh mode.
 void qxPutToWindow(qxDisplay *display, qxBitMap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height);
+enum : uint32_t { QX_SHOW_FORCE = 0x80000000u }; // shown in refresh mode too
+// The same road with a destination of its own (display coordinates), the
+// window blit's flags and a mask for the satellites and adapters.
+void qxShowOnWindow(qxBitMap *bitmap, int32_t sx, int32_t sy, qxDisplay *display, int32_t dx, int32_t dy,
+                    int32_t width, int32_t height, uint32_t flags, qxBitMap *mask);
+// The bitmap layer's display blit (qxBltBitMapToDisplay) on that road.
+void qxShowBlitOnDisplay(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy,
+                         int32_t width, int32_t height, uint32_t flags, qxBitMap *mask);
 // Adds a rectangle to the double buffer's dirty list (full: dropped).
 void qxAddDirtyRect(qxDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // The bitmap plain drawing may paint into directly: the display's shown

@@ -389,6 +389,76 @@ TEST(Drawing, NormalisedMaskAndScaledHandles)
     qxFreeBitMap(out), qxFreeMaskBitMap(om), qxFreeMaskBitMap(bm), qxFreeBitMap(b);
 }
 
+TEST(Drawing, AChangedRectangleReachesOnlyItsPartOfTheScaledPicture)
+{
+    // A window showing a scaled picture gets only the part a change reaches:
+    // that part, made alone, must be the whole scaled picture's pixels there,
+    // and nothing outside it may change. Nearest x2, x3 (the truncated 16.16
+    // step repeats a column unevenly) and a big x3, smooth (reads the
+    // neighbour to the right and below), and an odd size.
+    struct Case {
+        int32_t w, h, sw, sh;
+        uint32_t smooth;
+    } cases[] = {{64, 48, 128, 96, 0}, {64, 48, 192, 144, 0}, {640, 480, 1920, 1440, 0},
+                 {64, 48, 128, 96, 1}, {64, 48, 192, 144, 1}, {37, 23, 100, 61, 1}, {37, 23, 100, 61, 0}};
+    uint32_t seed = 7;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    auto lockOf = [](qxBitMap *b) {
+        qxBitMapLock l{};
+        EXPECT_TRUE(qxLockBitMap(b, 1, &l));
+        return l;
+    };
+    for (const Case &c : cases)
+        for (int round = 0; round < 6; ++round) {
+            qxBitMap *pic = qxAllocBitMap(uint32_t(c.w), uint32_t(c.h), 0, nullptr);
+            qxBitMap *before = qxAllocBitMap(uint32_t(c.sw), uint32_t(c.sh), 0, nullptr);
+            qxBitMap *after = qxAllocBitMap(uint32_t(c.sw), uint32_t(c.sh), 0, nullptr);
+            ASSERT_TRUE(pic && before && after);
+            qxBitMapLock p = lockOf(pic);
+            for (int32_t j = 0; j < c.h; ++j)
+                for (int32_t i = 0; i < c.w; ++i)
+                    static_cast<uint32_t *>(p.pixels)[j * p.pixelsPerRow + i] = next() & 0xFFFFFF;
+            qxUnLockBitMap(&p);
+            ASSERT_EQ(qxScalePixels(pic, nullptr, nullptr, 0, 0, before, c.w, c.h, c.sw, c.sh, c.smooth, 0, nullptr,
+                                    nullptr, nullptr), 0);
+            // The change: one pixel, an edge strip or a block.
+            const int32_t rw = round == 0 ? 1 : 1 + int32_t(next() % uint32_t(c.w / 3));
+            const int32_t rh = round == 0 ? 1 : 1 + int32_t(next() % uint32_t(c.h / 3));
+            const int32_t rx = round == 1 ? c.w - rw : int32_t(next() % uint32_t(c.w - rw + 1));
+            const int32_t ry = round == 2 ? 0 : int32_t(next() % uint32_t(c.h - rh + 1));
+            p = lockOf(pic);
+            for (int32_t j = ry; j < ry + rh; ++j)
+                for (int32_t i = rx; i < rx + rw; ++i)
+                    static_cast<uint32_t *>(p.pixels)[j * p.pixelsPerRow + i] ^= 0x808080;
+            qxUnLockBitMap(&p);
+            ASSERT_EQ(qxScalePixels(pic, nullptr, nullptr, 0, 0, after, c.w, c.h, c.sw, c.sh, c.smooth, 0, nullptr,
+                                    nullptr, nullptr), 0);
+            qxClipRect part{};
+            ASSERT_EQ(qxScaledRectOf(c.w, c.h, c.sw, c.sh, c.smooth, rx, ry, rw, rh, &part), 1);
+            qxBitMap *alone = qxAllocBitMap(uint32_t(part.width) + 3, uint32_t(part.height) + 2, 0, nullptr);
+            ASSERT_EQ(qxScalePixelsPart(pic, alone, c.sw, c.sh, c.smooth, &part), 0);
+            qxBitMapLock b = lockOf(before), a = lockOf(after), o = lockOf(alone);
+            auto at = [](const qxBitMapLock &l, int32_t i, int32_t j) {
+                return static_cast<const uint32_t *>(l.pixels)[j * l.pixelsPerRow + i];
+            };
+            int outside = 0, wrong = 0;
+            for (int32_t j = 0; j < c.sh; ++j)
+                for (int32_t i = 0; i < c.sw; ++i) {
+                    const bool in = i >= part.x && i < part.x + part.width && j >= part.y && j < part.y + part.height;
+                    if (!in) outside += at(b, i, j) != at(a, i, j);
+                    else wrong += at(o, i - part.x, j - part.y) != at(a, i, j);
+                }
+            EXPECT_EQ(outside, 0) << c.sw << "x" << c.sh << " smooth " << c.smooth << " round " << round;
+            EXPECT_EQ(wrong, 0) << c.sw << "x" << c.sh << " smooth " << c.smooth << " round " << round;
+            qxUnLockBitMap(&o), qxUnLockBitMap(&a), qxUnLockBitMap(&b);
+            qxFreeBitMap(alone), qxFreeBitMap(after), qxFreeBitMap(before), qxFreeBitMap(pic);
+        }
+    // Nothing reached: an empty or outside rectangle.
+    qxClipRect none{1, 1, 1, 1};
+    EXPECT_EQ(qxScaledRectOf(64, 48, 128, 96, 0, 64, 0, 5, 5, &none), 0);
+    EXPECT_EQ(none.width, 0);
+}
+
 TEST(Geometry, MatrixBoundsArcsAndPolygons)
 {
     double m[4];
