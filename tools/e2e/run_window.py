@@ -25,6 +25,10 @@ STEP KINDS (suffix of the title):
   outside   before reading, the runner resizes the window to the
             configuration's resize size (xdotool windowsize)
   back      before reading, the runner resizes the window back
+  watch     after this step, until the next one, the runner reads the window
+            again and again: under autoscale every picture it catches (a
+            transition's frames) must be a scaled picture of some
+            display-size picture
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -132,6 +136,28 @@ def letterbox(ww, wh, keep):
     return sw, wh, (ww - sw) // 2, 0
 
 
+def unscale(win, box):
+    """The display-size picture that a nearest-scaled window shows: for
+    each source column and row the first window pixel that maps to it."""
+    sw, sh, left, top = box
+    cols, rows = nearest_maps(WIDTH, HEIGHT, sw, sh)
+    first_col, first_row = {}, {}
+    for i, c in enumerate(cols):
+        first_col.setdefault(c, i)
+    for j, r in enumerate(rows):
+        first_row.setdefault(r, j)
+    return Picture(WIDTH, HEIGHT, [win.at(left + first_col[x], top + first_row[y])
+                                   for y in range(HEIGHT) for x in range(WIDTH)])
+
+
+def not_scaled(win, keep):
+    """Pixels of the window that no nearest-scaled display-size picture
+    has there (0 when the window is one), with the picture it would be."""
+    box = letterbox(win.width, win.height, keep)
+    again = scaled(unscale(win, box), box[0], box[1], win.width, win.height, box[2], box[3])
+    return sum(1 for a, b in zip(win.pixels, again.pixels) if a != b), again
+
+
 def grown(src, ww, wh):
     """An unscaled display grown to ww x wh: the picture at the top left,
     the display's colour (the bottom-right pixel) around it."""
@@ -207,6 +233,7 @@ class Run:
         self.name, self.applet, self.player = name, applet, player
         self.workdir, self.depth, self.wm, self.timeout = workdir, depth, wm, timeout
         self.steps, self.problem, self.output = [], None, ""
+        self.watched = []  # (step, pixels, window, scaled) of frames that were not scaled pictures
 
     def env(self, session):
         mode, (sw, sh), keep, (rw, rh) = CONFIGS[self.name]
@@ -285,7 +312,7 @@ class Run:
 
     def follow_on(self, d, proc, env):
         deadline = time.monotonic() + self.timeout
-        win, expect = None, 1
+        win, expect, watching = None, 1, False
         while time.monotonic() < deadline:
             if win is None:
                 win = self.find_window(d)
@@ -296,12 +323,26 @@ class Run:
                 self.act(kind, win, env)
                 self.steps.append(Step(expect, kind, self.stable(d, win)))
                 open(os.path.join(self.go, "go%d" % expect), "w").close()
+                watching = kind == "watch" and CONFIGS[self.name][0] == 1
                 expect += 1
                 continue
             if proc.poll() is not None:
                 return
-            time.sleep(0.01)
+            if watching:
+                self.watch(d, win, expect - 1)
+            else:
+                time.sleep(0.01)
         self.problem = "timed out waiting for step %d" % expect
+
+    def watch(self, d, win, step):
+        """One read of the window between steps: kept when it is not a
+        scaled picture (the first such frame after each step)."""
+        now = read_window(d, win)
+        if now is None or (now.width, now.height) != CONFIGS[self.name][1]:
+            return
+        differ, again = not_scaled(now, CONFIGS[self.name][2])
+        if differ and not any(w[0] == step for w in self.watched):
+            self.watched.append((step, differ, now, again))
 
     def act(self, kind, win, env):
         _, _, _, (rw, rh) = CONFIGS[self.name]
@@ -373,6 +414,10 @@ def compare(ref, run, workdir):
                                  [rs.picture, expected, win, diff])
             fails.append("%s: %d pixels differ (window %dx%d); unscaled | expected | window | diff: %s" % (
                 label, differ, win.width, win.height, path))
+    for step, differ, win, again in run.watched:
+        path = write_picture(os.path.join(workdir, "frame-%s-after-step%d" % (run.name, step)), [win, again])
+        fails.append("frame after step %d [%s]: not a scaled picture, %d pixels differ; window | scaled: %s" % (
+            step, run.name, differ, path))
     if len(run.steps) > len(ref.steps):
         fails.append("[%s] reached %d steps, the unscaled run %d" % (run.name, len(run.steps), len(ref.steps)))
     return fails
