@@ -362,7 +362,7 @@ class Run:
             except XError:
                 break
             time.sleep(0.01)
-        time.sleep(0.3)  # the player repaints in its next poll
+        time.sleep(0.8)  # the player repaints in its next poll
 
     def stable(self, d, win):
         last = read_window(d, win)
