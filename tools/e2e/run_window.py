@@ -1,0 +1,504 @@
+#!/usr/bin/python3
+"""Window test: runs one listing on an unscaled display and on scaled ones
+and checks that every scaled window shows the unscaled window scaled by the
+display's nearest rule (16.16 column step, truncated; single-precision row
+sum), black in letterbox margins.
+
+The listing stops at sync points: it sets its window title to "stepN" (a
+suffix after "/" says what kind of step it is, see STEP KINDS) and waits
+until the file "goN" exists in the folder named by QXWIN_GO.  The runner
+reads the window from outside (XGetImage) until two reads 80 ms apart
+agree, keeps the picture and creates the file.
+
+The listing learns its configuration from the environment:
+  QXWIN_GO       folder of the go files (unset: the listing runs through)
+  QXWIN_MODE     0 unscaled, 1 autoscale, 2 layer scaling ("scalemode")
+  QXWIN_SW/SH    scaled size of the window (0 when unscaled)
+  QXWIN_KEEP     1: "keepproportions"
+  QXWIN_RW/RH    size for the listing's ChangeDisplaySize steps (0: none)
+
+STEP KINDS (suffix of the title):
+  (none)    compared in every configuration
+  auto      compared only under autoscale (a transition's middle frame, text:
+            layer scaling computes them anew at the window's size)
+  resize    the listing has just called ChangeDisplaySize with QXWIN_RW/RH
+  outside   before reading, the runner resizes the window to the
+            configuration's resize size (xdotool windowsize)
+  back      before reading, the runner resizes the window back
+  watch     after this step, until the next one, the runner reads the window
+            again and again: under autoscale every picture it catches (a
+            transition's frames) must be a scaled picture of some
+            display-size picture
+  Every window must have the configuration's size, or its resize size at
+  "resize" and "outside" steps.
+  (a step whose display is resized, by ChangeDisplaySize or from outside,
+  is compared at the window's size as read; on an unscaled display that
+  grows, the old picture must sit at the top left and the rest show the
+  display's colour, taken from the unscaled picture's bottom-right pixel)
+
+Usage: run_window.py --qxasm PATH --player PATH [--workdir DIR]
+                     [--depth 24|16] [--wm openbox] [--configs a,b,...] LISTING
+
+Exit status: 0 all steps agree, 1 a mismatch or a failed run, 77 skipped.
+"""
+
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "x11"))
+import run_e2e  # noqa: E402
+import xprobe  # noqa: E402
+
+try:
+    from Xlib import X, display as xdisplay
+    from Xlib.error import XError
+except ImportError:  # Debian's python3-xlib
+    X = None
+
+SKIP = 77
+WIDTH, HEIGHT = 64, 48  # the listings' display size
+
+# name: (scalemode, scaled size, keepproportions, resize size)
+CONFIGS = {
+    "plain": (0, (0, 0), 0, (0, 0)),
+    "auto2": (1, (128, 96), 0, (192, 144)),
+    "auto3": (1, (192, 144), 0, (256, 192)),
+    "layer2": (2, (128, 96), 0, (256, 192)),
+    "auto2box": (1, (150, 96), 1, (300, 144)),
+    "grow": (0, (0, 0), 0, (128, 96)),
+}
+DEFAULT_CONFIGS = ("auto2", "auto3", "layer2", "auto2box")
+
+
+def f32(v):
+    return struct.unpack("f", struct.pack("f", v))[0]
+
+
+def nearest_maps(sw, sh, dw, dh):
+    """Source column of each destination column and source row of each
+    destination row, as the player's nearest scaler picks them."""
+    step = int(f32(f32(sw / dw) * 65536.0))
+    cols = [min((i * step) >> 16, sw - 1) for i in range(dw)]
+    ystep, acc, rows = f32(sh / dh), 0.0, []
+    for _ in range(dh):
+        rows.append(min(int(acc), sh - 1))
+        acc = f32(acc + ystep)
+    return cols, rows
+
+
+class Picture:
+    """width x height RGB triples, row by row."""
+
+    def __init__(self, width, height, pixels):
+        self.width, self.height, self.pixels = width, height, pixels
+
+    def at(self, x, y):
+        return self.pixels[y * self.width + x]
+
+    def __eq__(self, other):
+        return (isinstance(other, Picture) and self.width == other.width and self.height == other.height
+                and self.pixels == other.pixels)
+
+
+def scaled(src, sw, sh, ww, wh, left=0, top=0):
+    """src scaled to sw x sh by the nearest rule, placed at left, top in a
+    black ww x wh picture."""
+    cols, rows = nearest_maps(src.width, src.height, sw, sh)
+    out = [(0, 0, 0)] * (ww * wh)
+    for j, r in enumerate(rows):
+        if not 0 <= top + j < wh:
+            continue
+        base = r * src.width
+        for i, c in enumerate(cols):
+            if 0 <= left + i < ww:
+                out[(top + j) * ww + left + i] = src.pixels[base + c]
+    return Picture(ww, wh, out)
+
+
+def letterbox(ww, wh, keep):
+    """(scaled width, scaled height, left, top) of the display's picture in
+    a ww x wh window."""
+    if not keep:
+        return ww, wh, 0, 0
+    sh = int(HEIGHT / WIDTH * ww)
+    if sh <= wh:
+        return ww, sh, 0, (wh - sh) // 2
+    sw = int(WIDTH / HEIGHT * wh)
+    return sw, wh, (ww - sw) // 2, 0
+
+
+def unscale(win, box):
+    """The display-size picture that a nearest-scaled window shows: for
+    each source column and row the first window pixel that maps to it."""
+    sw, sh, left, top = box
+    cols, rows = nearest_maps(WIDTH, HEIGHT, sw, sh)
+    first_col, first_row = {}, {}
+    for i, c in enumerate(cols):
+        first_col.setdefault(c, i)
+    for j, r in enumerate(rows):
+        first_row.setdefault(r, j)
+    return Picture(WIDTH, HEIGHT, [win.at(left + first_col[x], top + first_row[y])
+                                   for y in range(HEIGHT) for x in range(WIDTH)])
+
+
+def not_scaled(win, keep):
+    """Pixels of the window that no nearest-scaled display-size picture
+    has there (0 when the window is one), with the picture it would be."""
+    box = letterbox(win.width, win.height, keep)
+    again = scaled(unscale(win, box), box[0], box[1], win.width, win.height, box[2], box[3])
+    return sum(1 for a, b in zip(win.pixels, again.pixels) if a != b), again
+
+
+def grown(src, ww, wh):
+    """An unscaled display grown to ww x wh: the picture at the top left,
+    the display's colour (the bottom-right pixel) around it."""
+    fill = src.at(src.width - 1, src.height - 1)
+    out = [fill] * (ww * wh)
+    for y in range(min(src.height, wh)):
+        for x in range(min(src.width, ww)):
+            out[y * ww + x] = src.at(x, y)
+    return Picture(ww, wh, out)
+
+
+def read_window(d, win):
+    """The whole window as a Picture, or None when it cannot be read."""
+    try:
+        g = win.get_geometry()
+        if g.width < 1 or g.height < 1:
+            return None
+        image = win.get_image(0, 0, g.width, g.height, X.ZPixmap, 0xFFFFFFFF)
+        attrs = win.get_attributes()
+    except XError:
+        return None
+    visual = None
+    for depth in d.screen().allowed_depths:
+        for v in depth.visuals:
+            if v.visual_id == attrs.visual:
+                visual = v
+    bpp = 2 if g.depth == 16 else 4
+    data, stride = image.data, len(image.data) // g.height
+    cache, pixels = {}, []
+    masks = (visual.red_mask, visual.green_mask, visual.blue_mask)
+    for row in range(g.height):
+        line = data[row * stride:row * stride + g.width * bpp]
+        for value in (struct.unpack("<%d%s" % (g.width, "H" if bpp == 2 else "I"), line)):
+            rgb = cache.get(value)
+            if rgb is None:
+                rgb = cache[value] = tuple(xprobe.channel(value, m) for m in masks)
+            pixels.append(rgb)
+    return Picture(g.width, g.height, pixels)
+
+
+def write_picture(path, pics):
+    """The pictures side by side (reference, window, differences in red),
+    as PNG with PIL, else as PPM."""
+    gap = 4
+    w = sum(p.width for p in pics) + gap * (len(pics) - 1)
+    h = max(p.height for p in pics)
+    rows = [[(64, 64, 64)] * w for _ in range(h)]
+    x0 = 0
+    for p in pics:
+        for y in range(p.height):
+            rows[y][x0:x0 + p.width] = p.pixels[y * p.width:(y + 1) * p.width]
+        x0 += p.width + gap
+    flat = bytes(c for row in rows for px in row for c in px)
+    try:
+        from PIL import Image
+        Image.frombytes("RGB", (w, h), flat).save(path + ".png")
+        return path + ".png"
+    except ImportError:
+        with open(path + ".ppm", "wb") as f:
+            f.write(b"P6\n%d %d\n255\n" % (w, h) + flat)
+        return path + ".ppm"
+
+
+class Step:
+    def __init__(self, number, kind, picture):
+        self.number, self.kind, self.picture = number, kind, picture
+
+
+class Run:
+    """One run of the player in one configuration on its own X server."""
+
+    def __init__(self, name, applet, player, workdir, depth, wm, timeout):
+        self.name, self.applet, self.player = name, applet, player
+        self.workdir, self.depth, self.wm, self.timeout = workdir, depth, wm, timeout
+        self.steps, self.problem, self.output = [], None, ""
+        self.watched = []  # (step, pixels, window, scaled) of frames that were not scaled pictures
+
+    def env(self, session):
+        mode, (sw, sh), keep, (rw, rh) = CONFIGS[self.name]
+        if self.name == "plain":
+            rw = rh = 0
+        env = dict(os.environ, DISPLAY=session.display, QXWIN_GO=self.go, QXWIN_MODE=str(mode),
+                   QXWIN_SW=str(sw), QXWIN_SH=str(sh), QXWIN_KEEP=str(keep),
+                   QXWIN_RW=str(rw), QXWIN_RH=str(rh))
+        supp = os.path.join(HERE, "lsan_system.supp")
+        env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"), "suppressions=" + supp,
+                                                    "print_suppressions=0"]))
+        return env
+
+    def run(self):
+        self.go = os.path.join(self.workdir, "go-" + self.name)
+        os.makedirs(self.go, exist_ok=True)
+        try:
+            session = run_e2e.XSession(self.depth, self.wm)
+        except OSError as e:
+            self.problem = "no X server: %s" % e
+            return
+        try:
+            env = self.env(session)
+            log = open(os.path.join(self.workdir, self.name + ".log"), "w+")
+            proc = subprocess.Popen([self.player, "-QUIET", "-NOSOUND", "-DEBUGDEVICE", "console", self.applet],
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                    env=env, cwd=self.workdir)
+            try:
+                self.follow(proc, env, session)
+            finally:
+                try:
+                    proc.wait(timeout=20)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+                    self.problem = self.problem or "the player did not end after the last step"
+                log.seek(0)
+                self.output = log.read()
+                log.close()
+                if proc.returncode != 0 and not self.problem:
+                    self.problem = "the player exited with %d" % proc.returncode
+        finally:
+            session.close()
+
+    def follow(self, proc, env, session):
+        d = xdisplay.Display(session.display)
+        try:
+            self.follow_on(d, proc, env)
+        finally:
+            d.close()
+
+    def find_window(self, d):
+        """The top-level client window whose name starts with "step"."""
+        def walk(w):
+            try:
+                name = w.get_wm_name()
+                if isinstance(name, bytes):
+                    name = name.decode("latin-1")
+                if name and name.startswith("step"):
+                    return w
+                for c in w.query_tree().children:
+                    found = walk(c)
+                    if found:
+                        return found
+            except XError:
+                pass
+            return None
+        return walk(d.screen().root)
+
+    def title(self, win):
+        try:
+            name = win.get_wm_name()
+        except XError:
+            return None
+        return name.decode("latin-1") if isinstance(name, bytes) else name
+
+    def follow_on(self, d, proc, env):
+        deadline = time.monotonic() + self.timeout
+        win, expect, watching = None, 1, False
+        while time.monotonic() < deadline:
+            if win is None:
+                win = self.find_window(d)
+            name = self.title(win) if win is not None else None
+            if name and name.startswith("step%d" % expect) and (
+                    name[4:].split("/")[0] == str(expect)):
+                kind = name.partition("/")[2]
+                self.act(kind, win, env)
+                self.steps.append(Step(expect, kind, self.stable(d, win)))
+                open(os.path.join(self.go, "go%d" % expect), "w").close()
+                watching = kind == "watch" and CONFIGS[self.name][0] == 1
+                expect += 1
+                continue
+            if proc.poll() is not None:
+                return
+            if watching:
+                self.watch(d, win, expect - 1)
+            else:
+                time.sleep(0.01)
+        self.problem = "timed out waiting for step %d" % expect
+
+    def watch(self, d, win, step):
+        """One read of the window between steps: kept when it is not a
+        scaled picture (the first such frame after each step)."""
+        now = read_window(d, win)
+        if now is None or (now.width, now.height) != CONFIGS[self.name][1]:
+            return
+        differ, again = not_scaled(now, CONFIGS[self.name][2])
+        if differ and not any(w[0] == step for w in self.watched):
+            self.watched.append((step, differ, now, again))
+
+    def act(self, kind, win, env):
+        _, _, _, (rw, rh) = CONFIGS[self.name]
+        if self.name == "plain" or kind not in ("outside", "back"):
+            return
+        if kind == "outside":
+            w, h = rw, rh
+        else:
+            w, h = CONFIGS[self.name][1] if CONFIGS[self.name][0] else (WIDTH, HEIGHT)
+        subprocess.run(["xdotool", "windowsize", str(win.id), str(w), str(h)], env=env,
+                       capture_output=True, timeout=10)
+        for _ in range(200):
+            try:
+                g = win.get_geometry()
+                if (g.width, g.height) == (w, h):
+                    break
+            except XError:
+                break
+            time.sleep(0.01)
+        time.sleep(0.8)  # the player repaints in its next poll
+
+    def stable(self, d, win):
+        last = read_window(d, win)
+        for _ in range(50):
+            time.sleep(0.08)
+            now = read_window(d, win)
+            if now is not None and now == last:
+                return now
+            last = now
+        return last
+
+
+def compare(ref, run, workdir):
+    """Mismatch texts of one configuration against the unscaled run."""
+    mode, _, keep, _ = CONFIGS[run.name]
+    fails = []
+    by_number = {s.number: s for s in run.steps}
+    for rs in ref.steps:
+        label = "step %d%s [%s]" % (rs.number, "/" + rs.kind if rs.kind else "", run.name)
+        s = by_number.get(rs.number)
+        if s is None:
+            fails.append("%s: never reached" % label)
+            continue
+        if s.kind != rs.kind:
+            fails.append("%s: title kind differs (%r)" % (label, s.kind))
+        if rs.kind == "auto" and mode != 1:
+            continue
+        win = s.picture
+        if win is None or rs.picture is None:
+            fails.append("%s: window not readable" % label)
+            continue
+        base = CONFIGS[run.name][1] if mode else (WIDTH, HEIGHT)
+        want = CONFIGS[run.name][3] if rs.kind in ("resize", "outside") and any(CONFIGS[run.name][3]) else base
+        if (win.width, win.height) != want:
+            fails.append("%s: window is %dx%d, expected %dx%d" % (label, win.width, win.height, *want))
+            continue
+        if mode == 0:
+            # Unscaled: equal, or grown with the old picture at the top left.
+            expected = rs.picture if (win.width, win.height) == (WIDTH, HEIGHT) else \
+                grown(rs.picture, win.width, win.height)
+        else:
+            box = letterbox(win.width, win.height, keep)
+            expected = scaled(rs.picture, box[0], box[1], win.width, win.height, box[2], box[3])
+        differ = sum(1 for a, b in zip(win.pixels, expected.pixels) if a != b)
+        if differ:
+            diff = Picture(win.width, win.height,
+                           [(255, 0, 0) if a != b else (0, 0, 0) for a, b in zip(win.pixels, expected.pixels)])
+            path = write_picture(os.path.join(workdir, "diff-%s-step%d" % (run.name, rs.number)),
+                                 [rs.picture, expected, win, diff])
+            fails.append("%s: %d pixels differ (window %dx%d); unscaled | expected | window | diff: %s" % (
+                label, differ, win.width, win.height, path))
+    for step, differ, win, again in run.watched:
+        path = write_picture(os.path.join(workdir, "frame-%s-after-step%d" % (run.name, step)), [win, again])
+        fails.append("frame after step %d [%s]: not a scaled picture, %d pixels differ; window | scaled: %s" % (
+            step, run.name, differ, path))
+    if len(run.steps) > len(ref.steps):
+        fails.append("[%s] reached %d steps, the unscaled run %d" % (run.name, len(run.steps), len(ref.steps)))
+    return fails
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description="Compare a listing's window on scaled and unscaled displays.")
+    ap.add_argument("--qxasm", required=True)
+    ap.add_argument("--player", required=True)
+    ap.add_argument("--workdir")
+    ap.add_argument("--depth", choices=("16", "24"), default="24")
+    ap.add_argument("--wm", choices=("openbox",))
+    ap.add_argument("--configs", help="comma-separated: " + ", ".join(c for c in CONFIGS if c != "plain"))
+    ap.add_argument("--timeout", type=float, default=240.0)
+    ap.add_argument("--save", action="store_true", help="write every step's window into the work folder")
+    ap.add_argument("listing")
+    a = ap.parse_args(argv)
+    if X is None:
+        print("SKIP: python3-xlib is not installed")
+        return SKIP
+    for tool in ("Xvfb", "xdotool") + ((a.wm,) if a.wm else ()):
+        if not shutil.which(tool):
+            print("SKIP: %s is not installed" % tool)
+            return SKIP
+    configs = a.configs.split(",") if a.configs else list(DEFAULT_CONFIGS)
+    for c in configs:
+        if c not in CONFIGS or c == "plain":
+            print("FAIL: unknown configuration %s" % c)
+            return 1
+    workdir = os.path.abspath(a.workdir) if a.workdir else tempfile.mkdtemp(prefix="qxwin.")
+    if os.path.isdir(workdir):
+        shutil.rmtree(workdir)
+    os.makedirs(workdir)
+    # The listing's ";! setup:" lines make its inputs in the work folder.
+    with open(a.listing, encoding="utf-8") as f:
+        spec = run_e2e.parse_spec(f.read(), os.path.basename(a.listing))
+    subst = {"dir": workdir, "src": os.path.dirname(os.path.abspath(a.listing)), "depth": a.depth}
+    for c in spec["setup"]:
+        c = run_e2e.expand(c, subst)
+        r = subprocess.run(c, shell=True, cwd=workdir, capture_output=True, text=True)
+        if r.returncode:
+            print("FAIL: setup failed: %s\n%s%s" % (c, r.stdout, r.stderr))
+            return 1
+    applet = os.path.join(workdir, "window.qxa")
+    proc = subprocess.run([a.qxasm, "-a", a.listing, "-o", applet], capture_output=True, text=True)
+    if proc.returncode:
+        print("FAIL: qxasm failed:\n%s" % proc.stderr)
+        return 1
+    # Each run has its own X server: they run side by side.
+    runs = [Run(name, applet, os.path.abspath(a.player), workdir, a.depth, a.wm, a.timeout)
+            for name in ["plain"] + configs]
+    threads = [threading.Thread(target=r.run) for r in runs]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    ref, fails = runs[0], []
+    if a.save:
+        for r in runs:
+            for st in r.steps:
+                if st.picture:
+                    write_picture(os.path.join(workdir, "%s-step%d" % (r.name, st.number)), [st.picture])
+    for r in runs:
+        if r.problem:
+            tail = "\n".join(r.output.splitlines()[-15:])
+            fails.append("[%s] %s after %d steps\n%s" % (r.name, r.problem, len(r.steps), tail))
+    if not ref.steps:
+        fails.append("[plain] no step reached")
+    for r in runs[1:]:
+        fails += compare(ref, r, workdir)
+    where = "%s at depth %s%s" % (os.path.basename(a.listing), a.depth, " with " + a.wm if a.wm else "")
+    if fails:
+        print("FAIL: %s: %d steps, %d mismatches or problems" % (where, len(ref.steps), len(fails)))
+        for f in fails:
+            print("* " + f)
+        return 1
+    print("PASS: %s: %d steps in %s" % (where, len(ref.steps), ", ".join(configs)))
+    if not a.workdir:
+        shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
