@@ -406,7 +406,7 @@ int cmdTextOut(lua_State *L)
         qxInitObjectStyle(&style);
     }
     if (straight)
-        if (int r = qxDrawPlainText(&rq, x, y); r >= 0) return r;
+        if (int r = qxDrawPlainText(L, &rq, x, y); r >= 0) return r;
     qxTextRequest drawn = rq;
     if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
