@@ -69,6 +69,9 @@ struct qxDisplayVideoHooks {
     int (*videoOnDisplay)(qxDisplay *display, int skipLayers);
     // 1 when a video drawn straight into the display plays over the point.
     int (*videoAtPoint)(qxDisplay *display, int32_t x, int32_t y);
+    // 1 while a video drawn straight into the display plays (one suspended
+    // while playing included); a paused one does not.
+    int (*videoPlays)(qxDisplay *display);
 };
 
 // What a video bitmap is made from: raw ARGB pixels, or a bitmap (held by

@@ -267,8 +267,10 @@ int qxCmdPlot(lua_State *L)
     const uint32_t colour = colourArg(L, 3);
     if (!pointInOutput(d, x, y)) return 0;
     // An opaque pixel on the display goes straight into its window and the
-    // bitmap behind it.
-    if (!(colour >> 24) && qxDrawsIntoWindow(d)) {
+    // bitmap behind it unless a playing video covers it; the window's clip
+    // keeps the rectangles of the other videos, paused ones too.
+    if (!(colour >> 24) && qxWindowTakesDrawing(d) &&
+        !(qxDisplayVideo.videoAtPoint && qxDisplayVideo.videoAtPoint(d, x, y))) {
         int32_t w = 0, h = 0;
         qxDispWritePixel(d, x, y, colour);
         qxWritePixel(qxOutputBitmap(d, &w, &h), x, y, colour, 0);
@@ -290,15 +292,6 @@ int qxCmdPlot(lua_State *L)
     qxBlitToOutput(L, bm, 0, 0, x, y, 1, 1, 1, 1, nullptr, alpha);
     if (alpha) qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
-    // The window keeps out of video areas; only a playing video keeps the
-    // pixel out, so over a paused one it is put in past them.
-    if (d->targetType == QX_OUT_DISPLAY && qxWindowTakesDrawing(d) && qxDisplayHasVideos(d) &&
-        qxDisplayVideo.videoAtPoint && !qxDisplayVideo.videoAtPoint(d, x, y)) {
-        int32_t w = 0, h = 0;
-        if (qxBitMap *work = qxOutputBitmap(d, &w, &h))
-            qxBltToWindow(work, x, y, d, x, y, 1, 1, 0, 0, QX_WBLT_VIDEOFRAME | QX_WBLT_NOVIDEOMASK, nullptr,
-                          nullptr, nullptr);
-    }
     return 0;
 }
 

@@ -698,7 +698,10 @@ bool qxWindowTakesDrawing(const qxDisplay *d)
 
 bool qxDrawsIntoWindow(const qxDisplay *d)
 {
-    return qxWindowTakesDrawing(d) && !qxDisplayHasVideos(const_cast<qxDisplay *>(d));
+    // The window's own clip keeps every attached video's rectangle, a
+    // paused one's still included; only a playing video keeps drawing out.
+    return qxWindowTakesDrawing(d) &&
+           !(qxDisplayVideo.videoPlays && qxDisplayVideo.videoPlays(const_cast<qxDisplay *>(d)));
 }
 
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,

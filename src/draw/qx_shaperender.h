@@ -68,7 +68,7 @@ int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t c
 // Whether an opaque pixel or thin line on the current display goes straight
 // into its window (and its drawing bitmap) rather than the general way: the
 // display itself is the output, or the display adapter double-buffers it;
-// layers off, no clip mask, no sprites, no video, unscaled, not in refresh
+// layers off, no clip mask, no sprites, no playing video, unscaled, not in refresh
 // mode.
 bool qxDrawsIntoWindow(const qxDisplay *display);
 // The same, whatever videos the display shows.

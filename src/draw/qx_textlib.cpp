@@ -406,7 +406,7 @@ int cmdTextOut(lua_State *L)
         qxInitObjectStyle(&style);
     }
     if (straight)
-        if (int r = qxDrawPlainText(&rq, x, y); r >= 0) return r;
+        if (int r = qxDrawPlainText(L, &rq, x, y); r >= 0) return r;
     qxTextRequest drawn = rq;
     if (layers) qxStripLayerEffects(&drawn);
     qxTextImage im;
@@ -419,6 +419,8 @@ int cmdTextOut(lua_State *L)
     }
     int32_t areaW = 0, areaH = 0;
     if (d) qxOutputBitmap(d, &areaW, &areaH);
+    // Under a clip region position constants place on the region.
+    if (d && d->clipRegion) areaW = areaH = 0;
     const int32_t px = qxResolvePosX(x, im.width, areaW, opts.anchorx);
     const int32_t py = qxResolvePosY(y, im.height, areaH, opts.anchory);
     if (!r && layers) r = qxAddTextImageLayer(L, QX_LAYER_TEXTOUT, &rq, &im, px, py, &opts, &style, nullptr);
@@ -467,6 +469,7 @@ int cmdDisplayTextObject(lua_State *L)
                 return r;
         int32_t areaW = 0, areaH = 0;
         qxOutputBitmap(d, &areaW, &areaH);
+        if (d->clipRegion) areaW = areaH = 0;
         const int32_t x = qxResolvePosX(luaL_checkint(L, 2), o->width, areaW, opts.anchorx) + o->originX;
         const int32_t y = qxResolvePosY(luaL_checkint(L, 3), o->height, areaH, opts.anchory) + o->originY;
         return qxAddTextLayer(L, o, x, y, &opts, &style, nullptr);

@@ -32,6 +32,7 @@ void qxVideoScaleSize(qxDisplay *display, qxVideoObject *o, int position, int si
 // (or no memory). The caller frees it with qxFreeMaskBitMap.
 struct qxBitMap *qxVideoAreaMask(struct qxBitMap *displayBitMap, qxDisplay *display);
 int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y);
+int qxVideoPlaysOnDisplay(qxDisplay *display);
 // Re-places every video drawn straight into the display at its current
 // scale (a paused one shows its still there): the number re-placed.
 int qxReplaceVideosOfDisplay(qxDisplay *display);

@@ -272,6 +272,7 @@ extern "C" void qxLinkVideo(void)
     qxDisplayVideo.resumeVideos = qxResumeVideosOfDisplay;
     qxDisplayVideo.videoOnDisplay = qxIsVideoOnDisplay;
     qxDisplayVideo.videoAtPoint = qxVideoAtPoint;
+    qxDisplayVideo.videoPlays = qxVideoPlaysOnDisplay;
     qxRegisterLayerType(QX_LAYER_VIDEO, &kVideoLayerOps);
     qxVideoLayerCalls = {layerPlay, layerStop,   layerPause,  layerResume,          layerSeek,
                          layerVolume, layerDetach, layerInsert, qxFreeVideosOfDisplay, layerPlaying};

@@ -142,12 +142,24 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
     return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
 }
 
+namespace {
+// A suspended video plays on once its display is free again.
+bool playsOn(const qxVideoObject *o, const qxDisplay *display)
+{
+    const uint32_t s = o->state == 3 ? uint32_t(o->keptState) : uint32_t(o->state);
+    return s == 1 && drawnOn(o, display);
+}
+} // namespace
+
+extern "C" int qxVideoPlaysOnDisplay(qxDisplay *display)
+{
+    return eachVideo([&](qxVideoObject *o) { return playsOn(o, display); }) != nullptr;
+}
+
 extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
 {
     return eachVideo([&](qxVideoObject *o) {
-               // A suspended video plays on once its display is free again.
-               const uint32_t s = o->state == 3 ? uint32_t(o->keptState) : uint32_t(o->state);
-               if (s != 1 || !drawnOn(o, display)) return false;
+               if (!playsOn(o, display)) return false;
                const qxVideo *v = o->player;
                const int64_t left = int64_t(v->x.load()) - display->marginLeft;
                const int64_t top = int64_t(v->y.load()) - display->marginTop;

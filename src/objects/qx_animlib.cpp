@@ -546,8 +546,9 @@ int saveBackground(Playback *p, qxDisplay *d, const qxAnim *a)
 {
     int32_t areaW = 0, areaH = 0;
     qxBitMap *out = qxOutputBitmap(d, &areaW, &areaH);
-    p->x = qxResolvePosX(p->x, int(a->width), areaW, 0.0);
-    p->y = qxResolvePosY(p->y, int(a->height), areaH, 0.0);
+    // Under a clip region position constants place on the region.
+    p->x = qxResolvePosX(p->x, int(a->width), d->clipRegion ? 0 : areaW, 0.0);
+    p->y = qxResolvePosY(p->y, int(a->height), d->clipRegion ? 0 : areaH, 0.0);
     if (d->layersEnabled || !out)
         return 0;
     int32_t x = p->x, y = p->y, w = int32_t(a->width), h = int32_t(a->height);

@@ -153,9 +153,9 @@ int qxCheckTextRequest(const qxTextRequest *request);
 // One opaque colour, NORMAL or ANTIALIAS, no tags, tabs, wrapping or alignment.
 int qxIsPlainText(const qxTextRequest *request);
 // Plain text drawn line by line straight onto the current output at x, y
-// (no position constants): 0 or an error code, -1 when the output cannot be
-// painted directly (the caller lays the text out as an image).
-int qxDrawPlainText(const qxTextRequest *request, int32_t x, int32_t y);
+// (no position constants), tall glyphs whole: 0 or an error code, -1 when
+// the text or the output needs the laid-out image.
+int qxDrawPlainText(lua_State *L, const qxTextRequest *request, int32_t x, int32_t y);
 void qxFreeTextImage(qxTextImage *image);
 
 // The current display's text cursor, made with the defaults at first use

@@ -16,6 +16,7 @@
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
+#include "platform/qx_memory.h"
 
 namespace {
 
@@ -27,30 +28,104 @@ std::unordered_map<const qxDisplay *, qxTextCursor> cursors;
 // width (Print) only text whose lines all fit it, so that no line would
 // break or be cut. -1 when the text needs the picture path; else 0 or an
 // error, and *endX, *endY (when given) where the text ends relative to x, y.
-int drawStraight(const qxTextRequest *rq, int32_t x, int32_t firstX, int32_t y, int32_t *endX, int32_t *endY)
+// The box the glyphs of a line may cover: the line and any ink above or
+// below it (tall capitals, descenders).
+struct InkBox {
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    void add(int64_t lx, int64_t ly, const qxRunExtent &e, const qxFontHandle *font)
+    {
+        const int64_t base = ly + font->baseline;
+        x0 = std::min<int64_t>(x0, lx + std::min(0, e.minX));
+        x1 = std::max<int64_t>(x1, lx + std::max(e.maxX + 1, e.width));
+        y0 = std::min<int64_t>({y0, ly, base + e.minY});
+        y1 = std::max<int64_t>({y1, ly + font->height, base + e.maxY + 1});
+    }
+    // Cut to 0, 0 .. w, h; false when nothing is left.
+    bool cut(int32_t w, int32_t h)
+    {
+        x0 = std::max<int64_t>(x0, 0), y0 = std::max<int64_t>(y0, 0);
+        x1 = std::min<int64_t>(x1, w), y1 = std::min<int64_t>(y1, h);
+        return x0 < x1 && y0 < y1;
+    }
+};
+
+struct StraightLine {
+    std::string text;
+    int64_t x, y;
+    qxRunExtent ext;
+};
+
+bool drawable(const StraightLine &l)
+{
+    return !l.text.empty() && l.y >= INT32_MIN / 2 && l.y <= INT32_MAX / 2 && l.x >= INT32_MIN / 2 &&
+           l.x <= INT32_MAX / 2;
+}
+
+// Outputs whose pixels cannot be painted in place (a 16-bit work bitmap, a
+// clip region, a double buffer, a brush with its own planes): the lines are
+// drawn into a picture of their whole ink box, which the output's blit puts
+// through the clip region, the pixel format and the dirty list.
+int drawInkBox(lua_State *L, const qxTextRequest *rq, const std::vector<StraightLine> &lines)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    int32_t tw = 0, th = 0;
+    qxOutputBitmap(d, &tw, &th);
+    InkBox box;
+    for (const StraightLine &l : lines)
+        if (drawable(l)) box.add(l.x, l.y, l.ext, rq->block.font);
+    if (!box.cut(tw, th)) return 0;
+    const int32_t w = int32_t(box.x1 - box.x0), h = int32_t(box.y1 - box.y0);
+    size_t area = 0;
+    if (!qxMulSize(size_t(w), size_t(h), &area) || area > (size_t(1) << 28)) return ERR_BITMAP;
+    const bool colourGlyphs = rq->block.font->kind == QX_FONT_COLORBITMAP;
+    qxTextImage im{};
+    im.pixels = static_cast<uint32_t *>(qxAlloc(area * 4, 1));
+    auto *cover = static_cast<uint8_t *>(qxAlloc(area, 1));
+    if (!im.pixels || !cover) {
+        qxFree(im.pixels), qxFree(cover);
+        return ERR_MEM;
+    }
+    int r = 0;
+    for (const StraightLine &l : lines)
+        if (!r && drawable(l))
+            r = qxDrawRunText(rq->block.font, colourGlyphs ? im.pixels : nullptr, cover, w, h, int32_t(l.x - box.x0),
+                              int32_t(l.y - box.y0), l.text.data(), l.text.size(), rq->block.style, rq->encoding);
+    const uint32_t rgb = rq->block.colour & 0xFFFFFF;
+    for (size_t i = 0; i < area; ++i)
+        im.pixels[i] = cover[i] ? uint32_t(cover[i]) << 24 | (colourGlyphs ? im.pixels[i] & 0xFFFFFF : rgb) : 0;
+    qxFree(cover);
+    im.width = w, im.height = h;
+    im.needsAlpha = (rq->block.style & QX_TS_ANTIALIAS) || colourGlyphs;
+    if (!r) r = qxDrawTextImage(L, &im, int32_t(box.x0), int32_t(box.y0));
+    qxFreeTextImage(&im);
+    return r;
+}
+
+// Plain text line by line straight onto the output: the first line at
+// firstX, the others at x, each a line height below the last. With a wrap
+// width (Print) only text whose lines all fit it, so that no line would
+// break or be cut. -1 when the text needs the picture path; else 0 or an
+// error, and *endX, *endY (when given) where the text ends relative to x, y.
+int drawStraight(lua_State *L, const qxTextRequest *rq, int32_t x, int32_t firstX, int32_t y, int32_t *endX,
+                 int32_t *endY)
 {
     qxTextRequest plain = *rq;
     plain.print = 0;
     plain.wrap = 0;
     if (!qxIsPlainText(&plain) || qxIsPosConstant(x, 0) || qxIsPosConstant(firstX, 0) || qxIsPosConstant(y, 1))
         return -1;
-    int32_t tw = 0, th = 0;
-    qxBitMap *target = qxDirectOutputBitmap(&tw, &th);
-    if (!target) return -1;
+    // The display, or a brush it draws into (its back buffer too).
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || d->layersEnabled || (d->targetType != QX_OUT_DISPLAY && d->targetType != QX_OUT_BRUSH)) return -1;
     if (int r = qxCheckTextRequest(rq)) return r;
     qxFontHandle *font = rq->block.font;
     // The lines up to LF, carriage returns left out, measured before any
     // is drawn.
-    struct Line {
-        std::string text;
-        int64_t x, y;
-        qxRunExtent ext;
-    };
-    std::vector<Line> lines;
+    std::vector<StraightLine> lines;
     try {
         int64_t ly = y;
         for (size_t i = 0; i <= rq->length; ++i, ly += font->height) {
-            Line l{{}, lines.empty() ? firstX : x, ly, {}};
+            StraightLine l{{}, lines.empty() ? firstX : x, ly, {}};
             for (; i < rq->length && rq->text[i] != '\n'; ++i)
                 if (rq->text[i] != '\r') l.text += rq->text[i];
             if (!l.text.empty())
@@ -65,37 +140,34 @@ int drawStraight(const qxTextRequest *rq, int32_t x, int32_t firstX, int32_t y, 
     } catch (const std::bad_alloc &) {
         return ERR_MEM;
     }
+    const StraightLine &last = lines.back();
+    if (endX) *endX = int32_t(std::clamp<int64_t>(last.x - x + (last.text.empty() ? 0 : last.ext.width), INT32_MIN, INT32_MAX));
+    if (endY) *endY = int32_t(std::clamp<int64_t>(last.y - y, INT32_MIN, INT32_MAX));
+    int32_t tw = 0, th = 0;
+    qxBitMap *target = qxDirectOutputBitmap(&tw, &th);
     qxBitMapLock lock;
-    if (!qxLockBitMap(target, 0, &lock)) return -1;
+    if (!target || !qxLockBitMap(target, 0, &lock)) return drawInkBox(L, rq, lines);
     if (lock.pixelFormat != QX_PIXFMT_ARGB32 || lock.bytesPerPixel != 4) {
         qxUnLockBitMap(&lock);
-        return -1;
+        return drawInkBox(L, rq, lines);
     }
     const qxGlyphTarget t{static_cast<uint32_t *>(lock.pixels), int32_t(lock.pixelsPerRow), nullptr, 0,
                           int32_t(lock.width), int32_t(lock.height)};
     const qxGlyphClip clip{0, 0, std::min(tw, t.width), std::min(th, t.height)};
     const int64_t colour = rq->block.colour & 0xFFFFFF;
-    int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+    InkBox box;
     int r = 0;
-    for (const Line &l : lines) {
-        if (l.text.empty() || l.y < INT32_MIN / 2 || l.y > INT32_MAX / 2 || l.x < INT32_MIN / 2 || l.x > INT32_MAX / 2)
-            continue;
+    for (const StraightLine &l : lines) {
+        if (!drawable(l)) continue;
         if ((r = qxFontDrawText(font, &t, int32_t(l.x), int32_t(l.y), l.text.data(), l.text.size(), rq->block.style,
                                 int(rq->encoding), &clip, colour)))
             break;
-        // What the glyphs may cover: the line and any ink above or below it.
-        const qxRunExtent &e = l.ext;
-        const int64_t base = l.y + font->baseline;
-        x0 = int32_t(std::clamp<int64_t>(std::min<int64_t>(x0, l.x + std::min(0, e.minX)), 0, clip.x1));
-        x1 = int32_t(std::clamp<int64_t>(std::max<int64_t>(x1, l.x + std::max(e.maxX + 1, e.width)), 0, clip.x1));
-        y0 = int32_t(std::clamp<int64_t>(std::min<int64_t>({y0, l.y, base + e.minY}), 0, clip.y1));
-        y1 = int32_t(std::clamp<int64_t>(std::max<int64_t>({y1, l.y + font->height, base + e.maxY + 1}), 0, clip.y1));
+        box.add(l.x, l.y, l.ext, font);
     }
     qxUnLockBitMap(&lock);
-    if (x0 < x1 && y0 < y1) qxDirectOutputDrawn(target, x0, y0, x1 - x0, y1 - y0);
-    const Line &last = lines.back();
-    if (endX) *endX = int32_t(std::clamp<int64_t>(last.x - x + (last.text.empty() ? 0 : last.ext.width), INT32_MIN, INT32_MAX));
-    if (endY) *endY = int32_t(std::clamp<int64_t>(last.y - y, INT32_MIN, INT32_MAX));
+    if (box.cut(clip.x1, clip.y1))
+        qxDirectOutputDrawn(target, int32_t(box.x0), int32_t(box.y0), int32_t(box.x1 - box.x0),
+                            int32_t(box.y1 - box.y0));
     return r;
 }
 
@@ -151,9 +223,9 @@ int qxDrawTextImage(lua_State *L, const qxTextImage *im, int32_t x, int32_t y)
     return r;
 }
 
-int qxDrawPlainText(const qxTextRequest *rq, int32_t x, int32_t y)
+int qxDrawPlainText(lua_State *L, const qxTextRequest *rq, int32_t x, int32_t y)
 {
-    return drawStraight(rq, x, x, y, nullptr, nullptr);
+    return drawStraight(L, rq, x, x, y, nullptr, nullptr);
 }
 
 int qxPrintText(lua_State *L, const char *text, size_t length, int tags)
@@ -185,7 +257,7 @@ int qxPrintTextLayer(lua_State *L, const char *text, size_t length, int tags, qx
     // glyphs whole; the cursor moves line by line.
     if (!layers) {
         int32_t endX = 0, endY = 0;
-        if (int r = drawStraight(&rq, c->left, c->x, c->y, &endX, &endY); r >= 0) {
+        if (int r = drawStraight(L, &rq, c->left, c->x, c->y, &endX, &endY); r >= 0) {
             if (r) return r;
             c->x = c->left + endX;
             c->y += endY;
