@@ -390,6 +390,10 @@ int layerSetup(qxTransitionFX *fx)
         // Scrolls move the layer itself, which goes back to its place at the end.
         fx->isScroll = 1, fx->realtime = 0;
         fx->x = fx->savedX = od->x, fx->y = fx->savedY = od->y;
+        // The layer moves in script coordinates, which a display scaling its
+        // layers multiplies on screen.
+        if (const qxLayerData *sd = layer->intermediate; sd && sd != od && !fx->bgpicEmu)
+            fx->x = fx->savedX = sd->x, fx->y = fx->savedY = sd->y, fx->width = sd->dwidth, fx->height = sd->dheight;
         return fx->bgpicEmu ? showScrollPicture(fx, s) : readLayerPicture(fx);
     }
     // A clipped layer shows only part of its picture: a redraw of the stack
