@@ -1315,6 +1315,10 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         if (x11Data(d) && x11Data(d)->display)
             XFlush(x11Data(d)->display);
     }
+    // A transition switches without showing: the window keeps the old
+    // picture until its frames draw over it.
+    if (keepDeleted)
+        return 0;
     return qxRefreshWholeDisplay(d, 0);
 }
 

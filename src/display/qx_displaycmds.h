@@ -54,7 +54,8 @@ int qxDisplaySizeRefused(int width, int height);
 // the window's shape planes.
 int qxDisplayScaleAndShape(lua_State *L, qxDisplay *display);
 // SetDisplayAttributes on a display with the tag table at index t
-// (DisplayBGPic hands it {bgpic, x, y}); keepDeleted leaves a BGPic the
-// script freed while it was shown for the caller (a transition) to free.
+// (DisplayBGPic hands it {bgpic, x, y}); keepDeleted (a transition's
+// switch) leaves a BGPic the script freed while it was shown for the caller
+// to free, and the window on the old picture.
 int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *display, int keepDeleted);
 }

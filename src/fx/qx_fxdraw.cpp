@@ -7,6 +7,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxpaint.h"
 #include "imaging/qx_transitionkernels.h"
 #include "layers/qx_layer.h"
 #include "platform/qx_displayrecord.h"
@@ -43,12 +44,6 @@ void blitInto(qxBitMap *src, int32_t sx, int32_t sy, qxBitMap *dst, int32_t dx, 
     if (mask) qxBltBitMapMasked(src, sx, sy, dst, dx, dy, w, h, mask);
     else if (alpha) qxBltBitMapThroughAlpha(src, sx, sy, dst, dx, dy, w, h, alpha);
     else qxBltBitMapDirect(src, sx, sy, dst, dx, dy, w, h);
-}
-
-void showWorkWhole(qxTransitionFX *fx)
-{
-    void *d = nullptr;
-    if (qxBitMap *work = workBitMap(&d)) qxBltBitMapToDisplay(work, 0, 0, d, 0, 0, fx->bgWidth, fx->bgHeight, 1);
 }
 
 void showWholeLayer(qxTransitionFX *fx)
@@ -103,14 +98,14 @@ void qxFXFrameEnd(qxTransitionFX *fx)
         showWholeLayer(fx);
     } else if (fx->viaBackBuffer) {
         if (fx->realtime) showWholeLayer(fx);
-        else if (fx->toBackBuffer) showWorkWhole(fx);
+        else if (fx->toBackBuffer) qxFXShowWorkWhole(fx);
         else {
             void *d = nullptr;
             workBitMap(&d);
             if (d) qxBltToScreen(fx->L, nullptr, fx->x, fx->y, d, fx->x, fx->y, fx->width, fx->height);
         }
     } else if (fx->toBackBuffer) {
-        showWorkWhole(fx);
+        qxFXShowWorkWhole(fx);
     }
     fx->frame++;
 }

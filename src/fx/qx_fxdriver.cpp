@@ -9,6 +9,7 @@
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_display.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_events.h"
 #include "display/qx_framepacing.h"
 #include "fx/qx_fxhooks.h"
@@ -74,6 +75,21 @@ void takeBGPicSize(qxTransitionFX *fx, const qxDisplay *d)
     const bool screen = fx->mode != QX_FXMODE_BGPIC && qxLayerScaling(d) && b->curBitmap != b->bitmap;
     fx->bgWidth = screen ? b->curWidth : b->width;
     fx->bgHeight = screen ? b->curHeight : b->height;
+}
+
+// A display that scales its layers but is not at its scale yet would be
+// rescaled by the first frame's redraw, which frees the planes the frames
+// draw into: it is brought there, and shown so, before they are taken.
+int bringToLayerScale(lua_State *L, qxDisplay *d)
+{
+    const qxBGPic *b = d->bgpic;
+    if (!b || !qxLayerScaling(d)) return 0;
+    const int32_t sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    const bool atSize = b->curWidth == sw && b->curHeight == sh;
+    const bool rendered = b->curBitmap != b->bitmap || (sw == b->width && sh == b->height);
+    if (atSize && rendered) return 0;
+    if (int e = qxRescaleDisplayLayers(L, d)) return e;
+    return qxRefreshWholeDisplay(d, 0);
 }
 
 // What the display shows in a rectangle of the BGPic, into bitmap at the
@@ -292,6 +308,7 @@ int qxFXRun(qxTransitionFX *request)
         if (int e = qxDisplayBGPicCore(fx->L, d, 0)) return fail(e);
     }
     if (fx->reverse) fx->effect = qxFXReverseEffect(fx->effect);
+    if (int e = bringToLayerScale(fx->L, d)) return fail(e);
     takeBGPicSize(fx, d);
 
     // The object of the request becomes the new picture (or a layer).

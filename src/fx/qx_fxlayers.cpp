@@ -390,6 +390,10 @@ int layerSetup(qxTransitionFX *fx)
         // Scrolls move the layer itself, which goes back to its place at the end.
         fx->isScroll = 1, fx->realtime = 0;
         fx->x = fx->savedX = od->x, fx->y = fx->savedY = od->y;
+        // The layer moves in script coordinates, which a display scaling its
+        // layers multiplies on screen.
+        if (const qxLayerData *sd = layer->intermediate; sd && sd != od && !fx->bgpicEmu)
+            fx->x = fx->savedX = sd->x, fx->y = fx->savedY = sd->y, fx->width = sd->dwidth, fx->height = sd->dheight;
         return fx->bgpicEmu ? showScrollPicture(fx, s) : readLayerPicture(fx);
     }
     // A clipped layer shows only part of its picture: a redraw of the stack
@@ -467,6 +471,13 @@ bool shownAbove(const qxLayer *layer)
     return false;
 }
 
+// Frames that the frame end shows whole from the work bitmap (a scaled
+// window): the rectangles only go into it.
+bool buildsInWork(const qxTransitionFX *fx, uint32_t flags)
+{
+    return fx->toBackBuffer && !(flags & 32);
+}
+
 // A frame of a plain opaque layer that nothing covers is what the layer
 // bitmap holds: it goes into the work bitmap and the window as it is,
 // without composing the BGPic and the layers below (which it hides
@@ -501,7 +512,7 @@ bool showDirect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, in
         !qxIntersectRect(&x, &y, &w, &h, 0, 0, int32_t(work->width), int32_t(work->height)))
         return true;
     qxBltBitMapDirect(bitmap, x - d->left, y - d->top, work, x, y, w, h);
-    qxPutToWindow(disp, work, x, y, w, h);
+    if (!buildsInWork(fx, flags)) qxPutToWindow(disp, work, x, y, w, h);
     return true;
 }
 
@@ -533,7 +544,15 @@ void showRect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, int3
         }
     }
     if (!qxIntersectRect(&dx, &dy, &w, &h, 0, 0, fx->bgWidth, fx->bgHeight)) return;
-    qxRefreshDisplay(fx->L, dx, dy, w, h, 0);
+    if (!buildsInWork(fx, flags)) {
+        qxRefreshDisplay(fx->L, dx, dy, w, h, 0);
+        return;
+    }
+    qxDisplay *disp = qxCurrentDisplay;
+    qxBGPic *b = disp ? disp->bgpic : nullptr;
+    qxBitMap *work = b ? qxDisplayWorkBitmap(disp, 1) : nullptr;
+    if (work && qxIntersectRect(&dx, &dy, &w, &h, 0, 0, int32_t(work->width), int32_t(work->height)))
+        Redraw(fx->L, disp, b, work, dx, dy, w, h, 0);
 }
 
 // op 0: a hide or remove finished; op 1: the transition is freed (shown =

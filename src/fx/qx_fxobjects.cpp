@@ -9,6 +9,7 @@
 #include "display/qx_display.h"
 #include "display/qx_positions.h"
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxpaint.h"
 #include "layers/qx_layer.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
@@ -30,15 +31,6 @@ struct {
 bool hasPlanes(const qxBGPic *b)
 {
     return b->alpha || b->transparentColour != 0xFFFFFFFFu;
-}
-
-// A whole picture into the window, at the display's scaled size when it
-// scales, whatever refresh mode holds back.
-void showInWindow(qxBitMap *picture, qxDisplay *d, int32_t w, int32_t h)
-{
-    const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
-    qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
-                  scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
 }
 
 // An expose or a redraw mid-transition must not show the new BGPic early:
@@ -82,7 +74,7 @@ int switchOn(qxTransitionFX *fx)
     // The window keeps the old picture until the effect draws over it.
     if (old) {
         const int32_t ow = int32_t(old->width), oh = int32_t(old->height);
-        showInWindow(old, d, std::min(ow, next->width), std::min(oh, next->height));
+        qxFXShowWhole(d, old, std::min(ow, next->width), std::min(oh, next->height));
         keepOldPicture(d, fx->bgpic, next, old, ow, oh);
     }
     return 0;
@@ -101,7 +93,7 @@ int bgpicSwitch(qxTransitionFX *fx, int op)
     if (op == 1) {
         // The window ends on the whole new picture, whatever the effect's
         // last frame left there.
-        if (fx->newImage && d->state != QX_DISPSTATE_CLOSED) showInWindow(fx->newImage, d, fx->width, fx->height);
+        if (fx->newImage && d->state != QX_DISPSTATE_CLOSED) qxFXShowWhole(d, fx->newImage, fx->width, fx->height);
         // The display shows the new BGPic for good; the old one stays a
         // BGPic of the script, unless the script freed it while shown.
         if (qxCurrentOutput == fx->bgpic) qxCurrentOutput = d->bgpic;
@@ -195,9 +187,12 @@ int selectedTarget(qxTransitionFX *fx)
 void showOnWindow(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32_t dx, int32_t dy, int32_t w,
                   int32_t h, uint32_t flags, qxBitMap *mask)
 {
-    if (display)
-        qxBltToWindow(bitmap, sx, sy, static_cast<qxDisplay *>(display), dx, dy, w, h, 0, 0, flags & 64, mask, nullptr,
-                      nullptr);
+    auto *d = static_cast<qxDisplay *>(display);
+    if (!d) return;
+    // Plain rectangles take the display's one road, which places them at
+    // the window's scale.
+    if (!mask && !(flags & 64) && sx == dx && sy == dy) qxPutToWindow(d, bitmap, dx, dy, w, h);
+    else qxBltToWindow(bitmap, sx, sy, d, dx, dy, w, h, 0, 0, flags & 64, mask, nullptr, nullptr);
 }
 
 } // namespace

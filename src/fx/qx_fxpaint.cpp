@@ -1,6 +1,7 @@
 // Drawing helpers of the moving, scaling, blending and mask renderers.
 #include "fx/qx_fxpaint.h"
 
+#include "display/qx_adapter.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
@@ -80,21 +81,40 @@ bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *p)
            !qxFXHook.layerImages(fx->layer, &p->image, &p->mask, &p->alpha, &p->width, &p->height);
 }
 
+void qxFXShowWhole(qxDisplay *d, qxBitMap *picture, int32_t w, int32_t h)
+{
+    if (!d || !picture) return;
+    const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
+    qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
+                  scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
+}
+
+void qxFXShowWorkWhole(qxTransitionFX *fx)
+{
+    qxSafeBltView v{};
+    if (!qxBitMapDisplay.currentView || !qxBitMapDisplay.currentView(nullptr, nullptr, &v) || !v.work1) return;
+    qxFXShowWhole(static_cast<qxDisplay *>(v.display), v.work1, fx->bgWidth, fx->bgHeight);
+}
+
 void qxFXShowBackBuffer(qxTransitionFX *fx)
 {
     if (fx->drawing || fx->target) return;
     if (fx->realtime) {
+        // Frames built in the work bitmap are shown from there, whole.
+        const bool whole = fx->toBackBuffer && !fx->layerTransformed && !fx->viaBackBuffer;
         qxFXPlanes p;
         if (qxFXLayerPlanes(fx, &p))
-            qxFXShowRect(fx, p.image, 0, 0, fx->x, fx->y, p.width, p.height, p.width, p.height, p.mask, p.alpha, 32);
+            qxFXShowRect(fx, p.image, 0, 0, fx->x, fx->y, p.width, p.height, p.width, p.height, p.mask, p.alpha,
+                         whole ? 0 : 32);
+        if (whole) qxFXShowWorkWhole(fx);
         return;
     }
-    qxSafeBltView v{};
-    if (!qxBitMapDisplay.currentView || !qxBitMapDisplay.currentView(nullptr, nullptr, &v)) return;
     if (fx->toBackBuffer) {
-        if (v.work1) qxBltBitMapToDisplay(v.work1, 0, 0, v.display, 0, 0, fx->bgWidth, fx->bgHeight, 1);
+        qxFXShowWorkWhole(fx);
     } else if (fx->viaBackBuffer) {
-        qxBltToScreen(fx->L, nullptr, fx->x, fx->y, v.display, fx->x, fx->y, fx->width, fx->height);
+        qxSafeBltView v{};
+        if (qxBitMapDisplay.currentView && qxBitMapDisplay.currentView(nullptr, nullptr, &v))
+            qxBltToScreen(fx->L, nullptr, fx->x, fx->y, v.display, fx->x, fx->y, fx->width, fx->height);
     }
 }
 

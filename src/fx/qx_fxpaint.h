@@ -36,6 +36,12 @@ inline void qxFXPaintWhole(qxTransitionFX *fx, qxBitMap *source, qxBitMap *mask 
 // mask or alpha plane when given.
 void qxFXCompose(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,
                  int32_t h, qxBitMap *mask, qxBitMap *alpha);
+// A whole display-size picture into the display's window, at the window's
+// scaled size when the display autoscales, whatever refresh mode holds back.
+void qxFXShowWhole(qxDisplay *display, qxBitMap *picture, int32_t width, int32_t height);
+// The display's work bitmap whole (bgWidth x bgHeight) into the window:
+// the frame end of frames built there.
+void qxFXShowWorkWhole(qxTransitionFX *fx);
 // Shows a finished frame (no frame advance): in real-time work the whole
 // layer unless `drawing`; else the display's back buffer (whole, or the
 // area) into the window when frames are built there.
