@@ -1,7 +1,9 @@
 #include "display/qx_adapter.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/commands/qx_args.h"
 #include "core/applet/qx_preproc.h"
@@ -11,6 +13,7 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_satellite.h"
+#include "imaging/qx_lines.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_hooks.h"
 #include "platform/qx_timerthread.h"
@@ -500,7 +503,25 @@ void qxDispLine(qxDisplay *d, int x1, int y1, int x2, int y2, uint32_t colour)
             if (auto f = entry<qxAdapterLineFn>(QX_EP_Line))
                 f(d->window, x1, y1, x2, y2, qxAdapterColor(colour, 0), 0, nullptr);
     } else if (open(d) && !d->hardwareDoubleBuffer) {
-        x11DrawLine(d, x1, y1, x2, y2, colour);
+        // The server's own line breaks ties otherwise than the bitmap's: the
+        // window gets the bitmap's pixels, as runs along the major axis.
+        // Runs of x, y, width, height: a flat list of four per run.
+        std::vector<int32_t> runs;
+        qxLinePoints(x1, y1, x2, y2, [](void *user, int64_t x, int64_t y) {
+            auto &r = *static_cast<std::vector<int32_t> *>(user);
+            if (x < INT32_MIN / 2 || x > INT32_MAX / 2 || y < INT32_MIN / 2 || y > INT32_MAX / 2)
+                return;
+            const int32_t px = int32_t(x), py = int32_t(y);
+            // The walk only goes on along its major axis.
+            int32_t *last = r.empty() ? nullptr : &r[r.size() - 4];
+            if (last && last[3] == 1 && py == last[1] && px == last[0] + last[2])
+                ++last[2];
+            else if (last && last[2] == 1 && px == last[0] && py == last[1] + last[3])
+                ++last[3];
+            else
+                r.insert(r.end(), {px, py, 1, 1});
+        }, &runs);
+        x11FillRects(d, reinterpret_cast<const int32_t(*)[4]>(runs.data()), int(runs.size() / 4), colour);
     }
     if (d->satellites) {
         int32_t p[5] = {x1, y1, x2, y2, int32_t(colour)};

@@ -34,6 +34,10 @@ enum : uint32_t {
     // scaledW x scaledH is the size of the whole source scaled, and (dx, dy)
     // is in source pixels: only the part the rectangle reaches is scaled.
     QX_WBLT_WHOLESCALE = 0x2000,
+    // The source is a piece of the display's picture in display pixels (a
+    // video frame): its (sx, sy) lies at display pixel (dx, dy), and it lands
+    // where that rectangle of the whole picture lands in the window.
+    QX_WBLT_PIECE = 0x4000,
 };
 
 // A frame a video thread queues onto a display.
@@ -167,6 +171,15 @@ void qxDispCls(qxDisplay *display, uint32_t colour);
 int qxAdapterGrabPixels(qxDisplay *display, int x, int y, int w, int h, uint32_t **out);
 struct x11Monitor *qxDispGetMonitors(qxDisplay *display);
 int qxDispGetScreenModes(qxDisplay *display, struct x11ScreenMode *modes);
+
+// How the display's own pixels map into its window's picture: the whole
+// picture's size and its size in the window (margins aside), under
+// autoscale or layer scaling. 0 when they show one to one.
+int qxDisplayPictureScale(const qxDisplay *display, int32_t *wholeW, int32_t *wholeH, int32_t *scaledW,
+                          int32_t *scaledH);
+// The window rectangle (margins aside) that a display rectangle covers in
+// the scaled picture; 0 when it covers nothing.
+int qxDisplayRectInWindow(const qxDisplay *display, int32_t x, int32_t y, int32_t w, int32_t h, qxClipRect *out);
 
 // Puts a rectangle of a bitmap into the display's window (scaled to
 // scaledW x scaledH when both are set; see QX_WBLT_WHOLESCALE) and tells

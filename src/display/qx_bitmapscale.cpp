@@ -46,9 +46,9 @@ Span nearestColumns(int32_t src, int32_t dst, int32_t a, int32_t b)
     return spanOf(dst, a, b, [&](int32_t i) { return std::min<int64_t>(int64_t((uint64_t(i) * step) >> 16), src - 1); });
 }
 
-// The rows of the last height pair: the running sum is sequential, so it is
-// walked once per pair of heights.
-Span nearestRows(int32_t src, int32_t dst, int32_t a, int32_t b)
+// The source row of each destination row for the last height pair: the
+// running sum is sequential, so it is walked once per pair of heights.
+const std::vector<int32_t> &nearestRowTable(int32_t src, int32_t dst)
 {
     thread_local std::vector<int32_t> rows;
     thread_local int32_t rowsSrc = 0, rowsDst = 0;
@@ -59,7 +59,28 @@ Span nearestRows(int32_t src, int32_t dst, int32_t a, int32_t b)
         for (int32_t j = 0; j < dst; ++j, acc += step) rows[size_t(j)] = std::min(int32_t(acc), src - 1);
         rowsSrc = src, rowsDst = dst;
     }
+    return rows;
+}
+
+Span nearestRows(int32_t src, int32_t dst, int32_t a, int32_t b)
+{
+    const std::vector<int32_t> &rows = nearestRowTable(src, dst);
     return spanOf(dst, a, b, [&](int32_t j) { return int64_t(rows[size_t(j)]); });
+}
+
+template <typename P>
+void gatherRows(const qxBitMapLock &s, const qxBitMapLock &d, const std::vector<int32_t> &cols,
+                const std::vector<int32_t> &rows, int32_t height)
+{
+    for (int32_t j = 0; j < height; ++j) {
+        P *out = static_cast<P *>(d.pixels) + int64_t(j) * d.pixelsPerRow;
+        if (j > 0 && rows[size_t(j)] == rows[size_t(j - 1)]) {
+            std::copy_n(out - d.pixelsPerRow, cols.size(), out);
+            continue;
+        }
+        const P *in = static_cast<const P *>(s.pixels) + int64_t(rows[size_t(j)]) * s.pixelsPerRow;
+        for (size_t i = 0; i < cols.size(); ++i) out[i] = in[cols[i]];
+    }
 }
 
 Span smoothSpan(int32_t src, int32_t dst, int32_t a, int32_t b)
@@ -211,6 +232,42 @@ int qxScalePixelsPart(qxBitMap *bitmap, qxBitMap *destination, int32_t width, in
         q.windowX = part->x, q.windowY = part->y, q.windowWidth = part->width, q.windowHeight = part->height;
         qxScaleBitmap(&q);
     }
+    qxUnLockBitMap(&d);
+    qxUnLockBitMap(&s);
+    return r;
+}
+
+int qxScalePixelsPiece(qxBitMap *piece, int32_t x, int32_t y, int32_t sourceWidth, int32_t sourceHeight,
+                       qxBitMap *destination, int32_t width, int32_t height, const qxClipRect *part)
+{
+    if (!piece || !destination || !part || sourceWidth < 1 || sourceHeight < 1 || width < 1 || height < 1)
+        return ERR_WRONGUSAGE;
+    if (part->x < 0 || part->y < 0 || part->width < 1 || part->height < 1 ||
+        int64_t(part->x) + part->width > width || int64_t(part->y) + part->height > height)
+        return ERR_COORDSRANGE;
+    qxBitMapLock s, d;
+    if (!qxLockBitMap(piece, 1, &s)) return ERR_LOCKBMAP;
+    if (!qxLockBitMap(destination, 0, &d)) {
+        qxUnLockBitMap(&s);
+        return ERR_LOCKBMAP;
+    }
+    // The whole picture's columns and rows, cut to the piece's own: a part
+    // reaching past the piece repeats its edge.
+    const uint64_t step = uint32_t(float(sourceWidth) / float(width) * 65536.0f);
+    std::vector<int32_t> cols(size_t(part->width)), rows(size_t(part->height));
+    const std::vector<int32_t> &all = nearestRowTable(sourceHeight, height);
+    const int32_t lastX = int32_t(s.width) - 1, lastY = int32_t(s.height) - 1;
+    for (int32_t i = 0; i < part->width; ++i) {
+        const int64_t c = std::min<int64_t>(int64_t((uint64_t(part->x + i) * step) >> 16), sourceWidth - 1) - x;
+        cols[size_t(i)] = int32_t(std::clamp<int64_t>(c, 0, lastX));
+    }
+    for (int32_t j = 0; j < part->height; ++j)
+        rows[size_t(j)] = std::clamp(all[size_t(part->y + j)] - y, 0, lastY);
+    int r = 0;
+    if (s.bytesPerPixel != d.bytesPerPixel || (s.bytesPerPixel != 2 && s.bytesPerPixel != 4)) r = ERR_WRONGUSAGE;
+    else if (uint32_t(part->width) > d.width || uint32_t(part->height) > d.height) r = ERR_COORDSRANGE;
+    else if (s.bytesPerPixel == 4) gatherRows<uint32_t>(s, d, cols, rows, part->height);
+    else gatherRows<uint16_t>(s, d, cols, rows, part->height);
     qxUnLockBitMap(&d);
     qxUnLockBitMap(&s);
     return r;

@@ -23,4 +23,12 @@ int qxScaledRectOf(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int
 // scaling it whole and cutting them out. An error code or 0.
 int qxScalePixelsPart(qxBitMap *bitmap, qxBitMap *destination, int32_t width, int32_t height, uint32_t smooth,
                       const qxClipRect *part);
+
+// The part `part` of the nearest scaling of a sourceWidth x sourceHeight
+// picture to width x height, made from a piece of that picture whose
+// top-left pixel lies at x, y in it (a video frame at its place on the
+// display): the same pixels as the whole picture scaled, where the part
+// reads the piece. Into destination's top-left corner; an error code or 0.
+int qxScalePixelsPiece(qxBitMap *piece, int32_t x, int32_t y, int32_t sourceWidth, int32_t sourceHeight,
+                       qxBitMap *destination, int32_t width, int32_t height, const qxClipRect *part);
 }

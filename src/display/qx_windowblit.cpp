@@ -22,11 +22,51 @@ bool adapter() { return qxDisplayAdapter != nullptr; }
 
 bool open(const qxDisplay *d) { return d->state != QX_DISPSTATE_CLOSED; }
 
+// The display's scratch for a part of a scaled picture (cw x ch). The
+// part's rows lie close together: a scratch much wider than the part would
+// spread a small change over the whole picture's rows.
+qxBitMap *scaledScratch(qxDisplay *d, const qxClipRect &part, int32_t cw, int32_t ch)
+{
+    qxBitMap *&scratch = d->scaledBitMap;
+    const uint32_t pw = uint32_t(part.width), ph = uint32_t(part.height);
+    if (scratch && scratch->width >= pw && scratch->width <= pw + 64 && scratch->height >= ph)
+        return scratch;
+    qxFreeBitMap(scratch);
+    scratch = qxAllocBitMap(std::min(pw + 32, uint32_t(cw)), std::min(ph + 32, uint32_t(ch)), 0, nullptr);
+    return scratch;
+}
+
 qxDisplay *nextOf(const qxDisplay *d) { return static_cast<qxDisplay *>(d->header.next); }
 
 } // namespace
 
 extern "C" {
+
+int qxDisplayPictureScale(const qxDisplay *d, int32_t *wholeW, int32_t *wholeH, int32_t *scaledW, int32_t *scaledH)
+{
+    const qxBGPic *b = d ? d->bgpic : nullptr;
+    if (!b || b->width < 1 || b->height < 1 || !d->scaledWidth || !d->scaledHeight)
+        return 0;
+    int32_t sw = 0, sh = 0;
+    if (d->autoScale && !d->layerScale)
+        sw = int32_t(d->scaledWidth), sh = int32_t(d->scaledHeight);
+    else if (d->layerScale && d->layersEnabled && b->curBitmap && b->curBitmap != b->bitmap)
+        sw = b->curWidth, sh = b->curHeight; // the picture is composed at this size
+    if (sw < 1 || sh < 1 || (sw == b->width && sh == b->height))
+        return 0;
+    *wholeW = b->width, *wholeH = b->height, *scaledW = sw, *scaledH = sh;
+    return 1;
+}
+
+int qxDisplayRectInWindow(const qxDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, qxClipRect *out)
+{
+    int32_t bw, bh, sw, sh;
+    if (!qxDisplayPictureScale(d, &bw, &bh, &sw, &sh)) {
+        *out = {x, y, w, h};
+        return w > 0 && h > 0;
+    }
+    return qxScaledRectOf(bw, bh, sw, sh, (d->flags & QX_DISP_SMOOTHSCALE) ? 1 : 0, x, y, w, h, out);
+}
 
 // The window blit.
 int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t dx, int32_t dy, int32_t w,
@@ -35,6 +75,28 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
 {
     if (!src || !d || w < 1 || h < 1)
         return 0;
+    int32_t pieceW = 0, pieceH = 0;
+    if ((flags & QX_WBLT_PIECE) && !(d->flags & QX_DISP_SMOOTHSCALE) &&
+        qxDisplayPictureScale(d, &pieceW, &pieceH, &scaledW, &scaledH)) {
+        // Only the part of the whole scaled picture that the piece covers.
+        qxClipRect part;
+        if (!qxScaledRectOf(pieceW, pieceH, scaledW, scaledH, 0, dx, dy, w, h, &part))
+            return 0;
+        qxBitMap *scaled = scaledScratch(d, part, scaledW, scaledH);
+        if (!scaled || qxScalePixelsPiece(src, dx - sx, dy - sy, pieceW, pieceH, scaled, scaledW, scaledH, &part))
+            return 0;
+        return qxBltToWindow(scaled, 0, 0, d, part.x, part.y, part.width, part.height, 0, 0,
+                             (flags & ~uint32_t(QX_WBLT_PIECE)) | QX_WBLT_SCALED, nullptr, nullptr, clip);
+    }
+    if (flags & QX_WBLT_PIECE) {
+        // Smooth or unscaled: the piece at its rectangle's scale of its own.
+        qxClipRect part;
+        if (!qxDisplayRectInWindow(d, dx, dy, w, h, &part))
+            return 0;
+        const bool same = part.width == w && part.height == h;
+        return qxBltToWindow(src, sx, sy, d, part.x, part.y, w, h, same ? 0 : part.width, same ? 0 : part.height,
+                             flags & ~uint32_t(QX_WBLT_PIECE), mask, alpha, clip);
+    }
     const bool tell = d->satellites && !(flags & QX_WBLT_NOSATELLITES);
     bool allScaled = tell;
     for (qxSatellite *s = tell ? d->satellites : nullptr; s; s = s->next)
@@ -66,17 +128,9 @@ int qxBltToWindow(qxBitMap *src, int32_t sx, int32_t sy, qxDisplay *d, int32_t d
         qxClipRect part;
         if (!qxScaledRectOf(int32_t(src->width), int32_t(src->height), cw, ch, smooth, sx, sy, w, h, &part))
             return 0;
-        // The part's rows lie close together: a scratch much wider than the
-        // part would spread a small change over the whole picture's rows.
-        qxBitMap *scratch = d->scaledBitMap;
-        const uint32_t pw = uint32_t(part.width), ph = uint32_t(part.height);
-        if (!scratch || scratch->width < pw || scratch->width > pw + 64 || scratch->height < ph) {
-            const uint32_t nw = std::min(pw + 32, uint32_t(cw)), nh = std::min(ph + 32, uint32_t(ch));
-            qxFreeBitMap(scratch);
-            d->scaledBitMap = scratch = qxAllocBitMap(nw, nh, 0, nullptr);
-            if (!scratch)
-                return 0; // the blit is dropped
-        }
+        qxBitMap *scratch = scaledScratch(d, part, cw, ch);
+        if (!scratch)
+            return 0; // the blit is dropped
         if (qxScalePixelsPart(src, scratch, cw, ch, smooth, &part))
             return 0;
         shown = scratch;
@@ -279,18 +333,14 @@ static int applyUpdate(qxDisplay *d, qxPendingUpdate *n)
     if (output && d->autoScale && d->scaledWidth && d->scaledHeight && v.refreshRect) {
         v.refreshRect(d, n->target, n->x, n->y, n->width, n->height);
     } else {
-        // Clipped to the window: the unscaled area, or an auto-scaled
-        // display's scaled size with its margins (frames come in window pixels).
-        const bool scaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
+        // Frames come in display pixels, clipped to the display; the blit
+        // puts them where their rectangle lands in the window's picture.
         qxClipRect area{0, 0, d->bgpic ? d->bgpic->width : d->width, d->bgpic ? d->bgpic->height : d->height};
-        if (scaled)
-            area = {0, 0, int32_t(d->scaledWidth) + d->marginLeft + d->marginRight,
-                    int32_t(d->scaledHeight) + d->marginTop + d->marginBottom};
         int32_t x = n->x, y = n->y, w = n->width, h = n->height;
         if (qxClipRectToBounds(&area, &x, &y, &w, &h, nullptr, nullptr) && w > 0 && h > 0)
             // The frame's bitmap holds just its rectangle.
-            qxBltToWindow(n->bitmap, x - n->x, y - n->y, d, x, y, w, h, 0, 0, QX_WBLT_VIDEOFRAME | QX_WBLT_NOVIDEOMASK, nullptr,
-                          nullptr, nullptr);
+            qxBltToWindow(n->bitmap, x - n->x, y - n->y, d, x, y, w, h, 0, 0,
+                          QX_WBLT_VIDEOFRAME | QX_WBLT_NOVIDEOMASK | QX_WBLT_PIECE, nullptr, nullptr, nullptr);
     }
     if (!taken)
         qxFreeBitMap(n->bitmap);

@@ -687,22 +687,30 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style);
 }
 
-bool qxWindowTakesDrawing(const qxDisplay *d)
+namespace {
+// The display output takes plain drawing straight into its work bitmap;
+// scaledToo admits an autoscaled display, whose window then gets the
+// changed part of that bitmap through the window's road.
+bool takesDirect(const qxDisplay *d, bool scaledToo)
 {
     if (!d || !d->bgpic || d->layersEnabled || d->refreshMode || d->bgpic->sprites) return false;
     if (d->targetType != QX_OUT_DISPLAY && !(d->doubleBufferState & QX_DBSTATE_ADAPTER)) return false;
-    if (d->scaledWidth && d->scaledHeight) return false;
+    if (d->scaledWidth && d->scaledHeight && !(scaledToo && d->autoScale && !d->layerScale)) return false;
     auto *clip = static_cast<const qxClipRegion *>(d->clipRegion);
     return !clip || !clip->mask;
 }
 
-bool qxDrawsIntoWindow(const qxDisplay *d)
+// The window's own clip keeps every attached video's rectangle, a paused
+// one's still included; only a playing video keeps drawing out.
+bool videoPlays(const qxDisplay *d)
 {
-    // The window's own clip keeps every attached video's rectangle, a
-    // paused one's still included; only a playing video keeps drawing out.
-    return qxWindowTakesDrawing(d) &&
-           !(qxDisplayVideo.videoPlays && qxDisplayVideo.videoPlays(const_cast<qxDisplay *>(d)));
+    return qxDisplayVideo.videoPlays && qxDisplayVideo.videoPlays(const_cast<qxDisplay *>(d));
 }
+} // namespace
+
+bool qxWindowTakesDrawing(const qxDisplay *d) { return takesDirect(d, false); }
+
+bool qxDrawsIntoWindow(const qxDisplay *d) { return qxWindowTakesDrawing(d) && !videoPlays(d); }
 
 int qxRenderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                  int antialias, const qxTransformOptions *t, const qxObjectStyle *style)
@@ -722,10 +730,13 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
     const bool layer = qxShapeGoesToLayer();
     // A plain opaque line goes straight into the window and the bitmap
     // behind it, clipped to the clip rectangle or the output.
+    // On an autoscaled display the line goes into the work bitmap alike and
+    // the window gets its box's part of the scaled picture.
     qxDisplay *d = qxCurrentDisplay;
     const bool straight = !t || (t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1);
-    if (!layer && thickness <= 1 && !antialias && straight && !(colour >> 24) && qxDrawsIntoWindow(d) &&
-        !d->bgpic->alpha) {
+    const bool scaled = d && d->scaledWidth && d->scaledHeight;
+    if (!layer && thickness <= 1 && !antialias && straight && !(colour >> 24) && takesDirect(d, true) &&
+        !videoPlays(d) && !d->bgpic->alpha) {
         int32_t w = 0, h = 0;
         qxBitMap *target = qxOutputBitmap(d, &w, &h);
         int32_t cx = 0, cy = 0, cw = w, ch = h;
@@ -734,8 +745,12 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
         if (cw < 1 || ch < 1 || !qxClipLineSpan(&x1, &y1, &x2, &y2, cx, cx + cw - 1, 0) ||
             !qxClipLineSpan(&x1, &y1, &x2, &y2, cy, cy + ch - 1, 1))
             return 0;
-        qxDispLine(d, x1, y1, x2, y2, colour);
         qxDrawLine(target, x1, y1, x2, y2, colour);
+        if (scaled)
+            qxPutToWindow(d, target, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1,
+                          std::abs(y2 - y1) + 1);
+        else
+            qxDispLine(d, x1, y1, x2, y2, colour);
         return 0;
     }
     const qxTransformOptions *given = t;

@@ -114,7 +114,9 @@ int objectSource(qxTransitionFX *fx)
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_WRONGUSAGE;
     if (d->layersEnabled) return ERR_UNSUPPORTEDFEAT;
-    const int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
+    int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
+    // Under a clip region, area 0 places the object on the region.
+    if (d->clipRegion) areaW = areaH = 0;
     if (fx->mode == QX_FXMODE_BRUSH) {
         qxBrush *brush = nullptr;
         if (int e = qxFindBrush(fx->L, fx->object, &brush, 0)) return e;

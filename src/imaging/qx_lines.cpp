@@ -1,8 +1,10 @@
 // The plot function, anti-aliased and thick lines, and coverage masks.
 #include "imaging/qx_lines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
@@ -77,6 +79,33 @@ void qxPlotPixel(qxPlotRecord *r, int32_t x, int32_t y)
     if (r->alpha) r->alpha[int64_t(y) * r->alphaBytesPerRow + x] = uint8_t(r->currentAlpha);
 }
 
+void qxLinePoints(int32_t x0, int32_t y0, int32_t x1, int32_t y1, void (*point)(void *user, int64_t x, int64_t y),
+                  void *user)
+{
+    const int64_t dx = std::llabs(int64_t(x1) - x0), dy = std::llabs(int64_t(y1) - y0);
+    const bool steep = dx < dy;
+    if (steep ? y1 < y0 : x1 < x0) std::swap(x0, x1), std::swap(y0, y1);
+    int64_t x = x0, y = y0;
+    point(user, x, y);
+    if (steep) {
+        int64_t sx = x1 > x0 ? 1 : -1, d = 2 * dx - dy;
+        while (y < y1) {
+            ++y;
+            if (d >= 0) x += sx, d += 2 * (dx - dy);
+            else d += 2 * dx;
+            point(user, x, y);
+        }
+    } else {
+        int64_t sy = y1 > y0 ? 1 : -1, d = 2 * dy - dx;
+        while (x < x1) {
+            ++x;
+            if (d >= 0) y += sy, d += 2 * (dy - dx);
+            else d += 2 * dy;
+            point(user, x, y);
+        }
+    }
+}
+
 void qxThickLinePixels(qxPlotRecord *r, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
 {
     if (!r) return;
@@ -86,39 +115,25 @@ void qxThickLinePixels(qxPlotRecord *r, int32_t x0, int32_t y0, int32_t x1, int3
     if (std::max(x0, x1) + pad < 0 || std::min(x0, x1) - pad >= r->width || std::max(y0, y1) + pad < 0 ||
         std::min(y0, y1) - pad >= r->height)
         return;
-    bool steep = dx < dy;
+    struct Pen {
+        qxPlotRecord *r;
+        bool steep;
+        int64_t L, off;
+    } pen{r, dx < dy, 1, 0};
     double ang = std::atan2(double(dy), double(dx));
-    double div = steep ? std::sin(ang) : std::cos(ang);
-    int64_t L = div != 0.0 ? int64_t(r->lineWidth / div) : 0, off = 0;
-    if (div == 0.0 || L == 0) L = 1;
-    else off = -(L / 2);
-    if (steep ? y1 < y0 : x1 < x0) std::swap(x0, x1), std::swap(y0, y1);
-    auto span = [&](int64_t x, int64_t y) {
-        for (int64_t k = 0; k < L; ++k) {
-            int64_t px = steep ? x + off + k : x, py = steep ? y : y + off + k;
+    double div = pen.steep ? std::sin(ang) : std::cos(ang);
+    pen.L = div != 0.0 ? int64_t(r->lineWidth / div) : 0;
+    if (div == 0.0 || pen.L == 0) pen.L = 1;
+    else pen.off = -(pen.L / 2);
+    // Each centre pixel is widened across the line's minor axis.
+    qxLinePoints(x0, y0, x1, y1, [](void *user, int64_t x, int64_t y) {
+        const Pen &p = *static_cast<const Pen *>(user);
+        for (int64_t k = 0; k < p.L; ++k) {
+            int64_t px = p.steep ? x + p.off + k : x, py = p.steep ? y : y + p.off + k;
             if (px >= INT32_MIN && px <= INT32_MAX && py >= INT32_MIN && py <= INT32_MAX)
-                qxPlotPixel(r, int32_t(px), int32_t(py));
+                qxPlotPixel(p.r, int32_t(px), int32_t(py));
         }
-    };
-    int64_t x = x0, y = y0;
-    span(x, y);
-    if (steep) {
-        int64_t sx = x1 > x0 ? 1 : -1, d = 2 * dx - dy;
-        while (y < y1) {
-            ++y;
-            if (d >= 0) x += sx, d += 2 * (dx - dy);
-            else d += 2 * dx;
-            span(x, y);
-        }
-    } else {
-        int64_t sy = y1 > y0 ? 1 : -1, d = 2 * dy - dx;
-        while (x < x1) {
-            ++x;
-            if (d >= 0) y += sy, d += 2 * (dy - dx);
-            else d += 2 * dy;
-            span(x, y);
-        }
-    }
+    }, &pen);
 }
 
 void qxPlotCoverageMask(const uint8_t *cov, int32_t x, int32_t y, qxPlotRecord *r, int32_t width, int32_t height,

@@ -32,6 +32,11 @@ struct qxPlotRecord {
 extern "C" {
 void qxPlotPixel(qxPlotRecord *record, int32_t x, int32_t y);
 void qxThickLinePixels(qxPlotRecord *record, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+// The centre pixels of the one-pixel line from x0, y0 to x1, y1, one per
+// step along the major axis, as every line of the program is drawn: for a
+// window that must show the same pixels as the bitmap behind it.
+void qxLinePoints(int32_t x0, int32_t y0, int32_t x1, int32_t y1, void (*point)(void *user, int64_t x, int64_t y),
+                  void *user);
 void qxPlotCoverageMask(const uint8_t *coverage, int32_t x, int32_t y, qxPlotRecord *record, int32_t width,
                         int32_t height, int32_t coverageBytesPerRow, int32_t mode);
 // A one-pixel line of colour 0xRRGGBB at an opacity into a plane of the

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "display/qx_adapter.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "imaging/qx_pixelformat.h"
@@ -303,9 +304,8 @@ extern "C" qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixe
 
 extern "C" void qxVideoOutputArea(const qxDisplay *d, int32_t *width, int32_t *height)
 {
-    const bool autoScaled = d->autoScale && !d->layerScale && d->scaledWidth && d->scaledHeight;
-    *width = autoScaled ? int32_t(d->scaledWidth) + d->marginLeft + d->marginRight : int32_t(d->width);
-    *height = autoScaled ? int32_t(d->scaledHeight) + d->marginTop + d->marginBottom : int32_t(d->height);
+    *width = d->bgpic ? d->bgpic->width : int32_t(d->width);
+    *height = d->bgpic ? d->bgpic->height : int32_t(d->height);
 }
 
 extern "C" int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t displayHeight, int32_t *srcX,
@@ -327,14 +327,18 @@ extern "C" int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t d
 }
 
 extern "C" qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWidth, int32_t displayHeight,
-                                      const qxVideo *const *players, size_t count)
+                                      const qxVideo *const *players, size_t count, const qxDisplay *window)
 {
     qxBitMap *mask = nullptr;
+    int32_t mw = displayWidth, mh = displayHeight, bw, bh;
+    if (window) qxDisplayPictureScale(window, &bw, &bh, &mw, &mh);
     for (size_t k = 0; k < count; k++) {
         int32_t sx, sy, x, y, w, h;
         if (!qxVideoClipRect(players[k], displayWidth, displayHeight, &sx, &sy, &x, &y, &w, &h)) continue;
-        if (!mask) mask = qxAllocMaskBitMap(displayBitMap, uint32_t(displayWidth), uint32_t(displayHeight), 1,
-                                            nullptr, 0);
+        qxClipRect r{x, y, w, h};
+        if (window && !qxDisplayRectInWindow(window, x, y, w, h, &r)) continue;
+        x = r.x, y = r.y, w = std::min(r.width, mw - r.x), h = std::min(r.height, mh - r.y);
+        if (!mask) mask = qxAllocMaskBitMap(displayBitMap, uint32_t(mw), uint32_t(mh), 1, nullptr, 0);
         auto *p = mask ? static_cast<qxBitMapPlane *>(mask->data) : nullptr;
         if (!p || !p->pixels) {
             qxFreeMaskBitMap(mask);

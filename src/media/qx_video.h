@@ -133,17 +133,19 @@ void qxVideoRewind(qxVideo *v);
 void qxVideoDeliverFrame(qxVideo *v);
 // The same for a picture of width x height, rows pitch pixels apart.
 void qxVideoDeliverPicture(qxVideo *v, const uint32_t *pixels, uint32_t pitch, uint32_t width, uint32_t height);
-// The window area a directly drawn video is clipped to: the display's
-// size, or an auto-scaled display's scaled size with its margins.
+// The area a directly drawn video is clipped to: the display's own size
+// (its BGPic's), in display pixels, however the window scales it.
 void qxVideoOutputArea(const qxDisplay *d, int32_t *width, int32_t *height);
 // The player's shown rectangle clipped to displayWidth x displayHeight:
 // 0 when nothing of it is left.
 int qxVideoClipRect(const qxVideo *v, int32_t displayWidth, int32_t displayHeight, int32_t *srcX, int32_t *srcY,
                     int32_t *dstX, int32_t *dstY, int32_t *width, int32_t *height);
 // A 1-bit mask of displayWidth x displayHeight with the players' clipped
-// rectangles set; none when no rectangle is left (or no memory).
+// rectangles set; none when no rectangle is left (or no memory). With a
+// window, the mask has the size of its scaled picture and the rectangles
+// are where they land in it.
 qxBitMap *qxVideoRectsMask(qxBitMap *displayBitMap, int32_t displayWidth, int32_t displayHeight,
-                           const qxVideo *const *players, size_t count);
+                           const qxVideo *const *players, size_t count, const qxDisplay *window);
 // A bitmap at the displayed size of a picture of width x height, or none.
 qxBitMap *qxVideoPictureBitmap(const qxVideo *v, const uint32_t *pixels, uint32_t pitch, uint32_t width,
                                uint32_t height);

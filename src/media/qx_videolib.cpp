@@ -65,21 +65,6 @@ bool drawnOn(const qxVideoObject *o, const qxDisplay *d)
     return !o->layer && o->player->display == d && o->player->threadRunning;
 }
 
-// How display pixels map to the window: a display scaled by the
-// auto-scaling engine shows them at scale x scale plus the margins; layers
-// are scaled by the layer engine.
-struct WindowScale {
-    bool scales;
-    double fx, fy;
-    int32_t mx, my;
-};
-
-WindowScale windowScale(const qxDisplay *d)
-{
-    if (!d || !d->autoScale || d->layerScale || !d->scaledWidth || !d->scaledHeight) return {false, 1.0, 1.0, 0, 0};
-    return {true, d->scaleX, d->scaleY, d->marginLeft, d->marginTop};
-}
-
 } // namespace
 
 extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
@@ -92,20 +77,15 @@ extern "C" void qxSetVideoStateByPlayer(qxVideo *player, uint32_t state)
     });
 }
 
-extern "C" void qxVideoScaleSize(qxDisplay *d, qxVideoObject *o, int position, int size, int layer)
+extern "C" void qxVideoScaleSize(qxDisplay *, qxVideoObject *o, int position, int size, int)
 {
-    const WindowScale s = windowScale(layer ? nullptr : d);
+    // The player works in display pixels; the window blit puts each frame
+    // where its rectangle lands in the display's scaled picture.
     qxVideo *v = o->player;
     int32_t x = v->x.load(), y = v->y.load();
     uint32_t w = v->outWidth.load(), h = v->outHeight.load();
-    if (position) {
-        x = int32_t(std::clamp(std::lround(o->x * s.fx) + s.mx, long(INT32_MIN / 2), long(INT32_MAX / 2)));
-        y = int32_t(std::clamp(std::lround(o->y * s.fy) + s.my, long(INT32_MIN / 2), long(INT32_MAX / 2)));
-    }
-    if (size) {
-        w = uint32_t(std::clamp(std::lround(o->reqWidth * s.fx), 1L, 65535L));
-        h = uint32_t(std::clamp(std::lround(o->reqHeight * s.fy), 1L, 65535L));
-    }
+    if (position) x = o->x, y = o->y;
+    if (size) w = std::clamp<uint32_t>(o->reqWidth, 1, 65535), h = std::clamp<uint32_t>(o->reqHeight, 1, 65535);
     qxVideoMoveResize(v, x, y, w, h, o->smooth);
 }
 
@@ -117,11 +97,16 @@ extern "C" int qxVideoRectsOfDisplay(qxDisplay *display, int32_t (*rects)[4], in
         const uint32_t s = o->state;
         if (o->layer || o->player->display != display || s < 1 || s > 4) return false;
         const qxVideo *v = o->player;
+        qxClipRect r;
+        if (!qxDisplayRectInWindow(display, v->x.load(), v->y.load(),
+                                   int32_t(v->outWidth.load() ? v->outWidth.load() : v->width),
+                                   int32_t(v->outHeight.load() ? v->outHeight.load() : v->height), &r))
+            return false;
         if (n < max) {
-            rects[n][0] = v->x.load() - display->marginLeft;
-            rects[n][1] = v->y.load() - display->marginTop;
-            rects[n][2] = int32_t(v->outWidth.load() ? v->outWidth.load() : v->width);
-            rects[n][3] = int32_t(v->outHeight.load() ? v->outHeight.load() : v->height);
+            rects[n][0] = r.x;
+            rects[n][1] = r.y;
+            rects[n][2] = r.width;
+            rects[n][3] = r.height;
         }
         n++;
         return n >= max;
@@ -139,7 +124,7 @@ extern "C" qxBitMap *qxVideoAreaMask(qxBitMap *displayBitMap, qxDisplay *display
         if (drawnOn(o, display)) drawn.push_back(o->player);
         return false;
     });
-    return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size());
+    return qxVideoRectsMask(displayBitMap, dw, dh, drawn.data(), drawn.size(), display);
 }
 
 namespace {
@@ -161,8 +146,7 @@ extern "C" int qxVideoAtPoint(qxDisplay *display, int32_t x, int32_t y)
     return eachVideo([&](qxVideoObject *o) {
                if (!playsOn(o, display)) return false;
                const qxVideo *v = o->player;
-               const int64_t left = int64_t(v->x.load()) - display->marginLeft;
-               const int64_t top = int64_t(v->y.load()) - display->marginTop;
+               const int64_t left = v->x.load(), top = v->y.load();
                const int64_t w = v->outWidth.load() ? v->outWidth.load() : v->width;
                const int64_t h = v->outHeight.load() ? v->outHeight.load() : v->height;
                return x >= left && y >= top && x < left + w && y < top + h;

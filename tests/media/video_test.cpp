@@ -290,8 +290,8 @@ TEST(VideoOutput, AreaMaskHoldsTheClippedRectanglesOfAllVideos)
     b.width = 4, b.height = 4, b.outWidth = 8, b.outHeight = 3, b.x = 5, b.y = 1;
     c.width = 4, c.height = 4, c.x = 20, c.y = 0;
     const qxVideo *all[] = {&a, &b, &c};
-    EXPECT_EQ(qxVideoRectsMask(nullptr, 9, 7, all + 2, 1), nullptr);
-    qxBitMap *mask = qxVideoRectsMask(nullptr, 9, 7, all, 3);
+    EXPECT_EQ(qxVideoRectsMask(nullptr, 9, 7, all + 2, 1, nullptr), nullptr);
+    qxBitMap *mask = qxVideoRectsMask(nullptr, 9, 7, all, 3, nullptr);
     ASSERT_NE(mask, nullptr);
     auto *p = static_cast<qxBitMapPlane *>(mask->data);
     for (int y = 0; y < 7; y++)

@@ -336,7 +336,9 @@ int x11BltPlain(uint32_t colour, uint32_t bitmapWidth, uint32_t bitmapHeight, in
                 int srcY, qxDisplay *display, int dstX, int dstY, int width, int height, uint32_t flags);
 void x11FillRect(qxDisplay *display, int x, int y, int width, int height, uint32_t colour);
 void x11WritePixel(qxDisplay *display, int x, int y, uint32_t colour);
-void x11DrawLine(qxDisplay *display, int x1, int y1, int x2, int y2, uint32_t colour);
+// Rectangles x, y, width, height in one colour and one request (the runs
+// of a line rasterised by the caller).
+void x11FillRects(qxDisplay *display, const int32_t (*rects)[4], int count, uint32_t colour);
 void x11MakeClipRegion(qxDisplay *display, Region *out, uint32_t flags);
 void x11FreeClipRegion(x11DisplayData *data, Region region);
 void x11SetForeground(x11DisplayData *data, uint32_t colour);

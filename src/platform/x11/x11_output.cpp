@@ -238,16 +238,27 @@ void x11WritePixel(qxDisplay *display, int px, int py, uint32_t colour)
     x11FreeClipRegion(x, clip);
 }
 
-void x11DrawLine(qxDisplay *display, int x1, int y1, int x2, int y2, uint32_t colour)
+void x11FillRects(qxDisplay *display, const int32_t (*rects)[4], int count, uint32_t colour)
 {
     x11DisplayData *x = x11Data(display);
-    if (!drawable(display, x))
+    if (!drawable(display, x) || !rects || count < 1)
+        return;
+    std::vector<XRectangle> out;
+    out.reserve(size_t(count));
+    for (int i = 0; i < count; i++) {
+        const int64_t rx = int64_t(rects[i][0]) + display->marginLeft, ry = int64_t(rects[i][1]) + display->marginTop;
+        const int32_t w = rects[i][2], h = rects[i][3];
+        // The window's coordinates are 16 bits: what lies beyond is not shown.
+        if (w < 1 || h < 1 || rx < -32768 || ry < -32768 || rx > 32767 || ry > 32767)
+            continue;
+        out.push_back({short(rx), short(ry), (unsigned short)std::min(w, 65535), (unsigned short)std::min(h, 65535)});
+    }
+    if (out.empty())
         return;
     Region clip;
     x11MakeClipRegion(display, &clip, 0);
     x11SetForeground(x, colour);
-    XDrawLine(x->display, x->window, x->gc, x1 + display->marginLeft, y1 + display->marginTop,
-              x2 + display->marginLeft, y2 + display->marginTop);
+    XFillRectangles(x->display, x->window, x->gc, out.data(), int(out.size()));
     XFlush(x->display);
     x11FreeClipRegion(x, clip);
 }
