@@ -255,6 +255,9 @@ void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *accumulator, int32_t x, 
 // showed when layers went on, or the BGPic).
 qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *bgpic);
 void qxSetLayerBackground(qxDisplay *display, qxBGPic *bgpic, qxBitMap *bitmap);
+// The same with the picture a layer-scaling display composed at its scaled
+// size (taken over; freed when it does not fit that size).
+void qxSetLayerBackgroundComposed(qxDisplay *display, qxBGPic *bgpic, qxBitMap *bitmap, qxBitMap *composed);
 void qxFreeLayerBackgrounds(void);
 
 // 1 when two rectangles touch where both images are solid (every plane an

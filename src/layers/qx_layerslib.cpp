@@ -162,17 +162,31 @@ int removeAll(lua_State *L, int keep)
         qxFreeBGPicLayers(L, b, 1, 1);
         return 0;
     }
+    // The picture is composed at the work bitmap's size: the window's size
+    // on a display that scales its layers.
     qxBitMap *work = qxDisplayWorkBitmap(d, 1);
+    const int32_t cw = work ? int32_t(work->width) : b->width, ch = work ? int32_t(work->height) : b->height;
     if (keep && work) {
-        // The layers' pixels become part of the background.
-        Redraw(L, d, b, work, 0, 0, b->width, b->height, QX_RD_NOSPRITES);
+        // The layers' pixels become part of the background: as the script
+        // sees it and, when scaled, as composed, so that it stays exact.
+        const bool scaled = cw != b->width || ch != b->height;
         qxBitMap *bg = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
-        if (!bg) return ERR_BITMAP;
-        qxBltBitMapDirect(work, 0, 0, bg, 0, 0, b->width, b->height);
-        qxSetLayerBackground(d, b, bg);
+        qxBitMap *composed = scaled ? qxAllocBitMap(uint32_t(cw), uint32_t(ch), 0, nullptr) : nullptr;
+        if (!bg || (scaled && !composed)) {
+            qxFreeBitMap(bg), qxFreeBitMap(composed);
+            return ERR_BITMAP;
+        }
+        Redraw(L, d, b, work, 0, 0, cw, ch, QX_RD_NOSPRITES);
+        if (scaled) {
+            Redraw(L, d, b, bg, 0, 0, b->width, b->height, QX_RD_NOSPRITES | QX_RD_SCRIPTSIZE);
+            qxBltBitMapDirect(work, 0, 0, composed, 0, 0, cw, ch);
+        } else {
+            qxBltBitMapDirect(work, 0, 0, bg, 0, 0, cw, ch);
+        }
+        qxSetLayerBackgroundComposed(d, b, bg, composed);
     }
     qxFreeBGPicLayers(L, b, 1, 1);
-    if (!keep) qxRefreshDisplay(L, 0, 0, b->width, b->height, 0);
+    if (!keep) qxInvalidateRect(L, 0, 0, cw, ch);
     return 0;
 }
 

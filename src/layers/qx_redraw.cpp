@@ -355,6 +355,11 @@ qxBitMap *qxLayerBackground(qxDisplay *display, qxBGPic *b)
 
 void qxSetLayerBackground(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap)
 {
+    qxSetLayerBackgroundComposed(display, b, bitmap, nullptr);
+}
+
+void qxSetLayerBackgroundComposed(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap, qxBitMap *composed)
+{
     for (auto it = gBackgrounds.begin(); it != gBackgrounds.end();) {
         if (it->display == display) {
             qxFreeBitMap(it->bitmap);
@@ -364,7 +369,12 @@ void qxSetLayerBackground(qxDisplay *display, qxBGPic *b, qxBitMap *bitmap)
             ++it;
         }
     }
-    if (bitmap) gBackgrounds.push_back({display, b, bitmap, nullptr});
+    if (composed && (!bitmap || !b || int32_t(composed->width) != b->curWidth ||
+                     int32_t(composed->height) != b->curHeight)) {
+        qxFreeBitMap(composed);
+        composed = nullptr;
+    }
+    if (bitmap) gBackgrounds.push_back({display, b, bitmap, composed});
 }
 
 void qxFreeLayerBackgrounds(void)
@@ -404,9 +414,9 @@ void Redraw(lua_State *L, qxDisplay *display, qxBGPic *b, qxBitMap *dest, int32_
     // What was drawn before layers came on is shown at the scaled size too.
     qxBitMap *const screenBg =
         screenSize && !(flags & QX_RD_BGPICBITMAP) ? screenBackground(display, b) : nullptr;
-    qxBitMap *background = screenSize                       ? (screenBg ? screenBg : b->curBitmap)
-                           : (flags & (QX_RD_BGPICBITMAP | QX_RD_SCRIPTSIZE)) ? b->bitmap
-                                                                             : qxLayerBackground(display, b);
+    qxBitMap *background = screenSize                    ? (screenBg ? screenBg : b->curBitmap)
+                           : (flags & QX_RD_BGPICBITMAP) ? b->bitmap
+                                                         : qxLayerBackground(display, b);
     if (background && background != dest) qxBltBitMapDirect(background, x, y, dest, x, y, w, h);
     if (flags & QX_RD_BACKGROUNDONLY) return;
     std::vector<uint8_t> under; // what a masked clip region keeps
