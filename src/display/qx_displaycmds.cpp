@@ -354,8 +354,10 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
             return ERR_WRONGUSAGE;
         d->autoScale = sm == 1;
         d->layerScale = sm == 2;
-        if (!sm)
+        if (!sm) {
             d->scaledWidth = d->scaledHeight = 0;
+            d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+        }
     }
     int sw = (int)d->scaledWidth, sh = (int)d->scaledHeight;
     bool fw = false, fh = false;
@@ -369,10 +371,15 @@ int qxReadDisplayTags(lua_State *L, int t, qxDisplay *d, int create)
         sh = nativeSize(d, false);
     if ((fw && sw < 1) || (fh && sh < 1))
         return ERR_WRONGUSAGE;
-    if (fw)
+    // A scaled size given is the window's: the letterbox is made anew in it.
+    if (fw) {
         d->scaledWidth = (uint32_t)sw;
-    if (fh)
+        d->marginLeft = d->marginRight = 0;
+    }
+    if (fh) {
         d->scaledHeight = (uint32_t)sh;
+        d->marginTop = d->marginBottom = 0;
+    }
     if (create) {
         int desktop = 0;
         if (qxGetFieldInt(L, t, "desktop", &desktop, &found2))
