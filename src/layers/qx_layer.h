@@ -295,6 +295,9 @@ extern const double *qxLayerCosTable, *qxLayerSinTable;
 extern void (*qxLayerFillTrigTables)(void);
 // 1 when the display composes its layers at its own, scaled size.
 int qxLayerScaling(const qxDisplay *display);
+// The size at which the display composes b and places its layers' screen
+// rectangles: the window's when it scales its layers, else b's own.
+void qxComposedSize(const qxDisplay *display, const qxBGPic *b, int32_t *width, int32_t *height);
 // Layers of b need their own on-screen pictures: the display scales them.
 bool qxLayerScaledFor(const qxDisplay *d, const qxBGPic *b);
 // general = 1 unless the matrix is a rotation with uniform scale (then

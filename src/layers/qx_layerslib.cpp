@@ -139,11 +139,11 @@ int swapPositions(lua_State *L, qxBGPic *b, int32_t p1, int32_t p2)
     if (!a || !c) return ERR_LAYERRANGE;
     qxSetLayerZ(b, c, std::min(p1, p2));
     qxSetLayerZ(b, a, std::max(p1, p2));
-    int32_t x, y, w, h, x2, y2, w2, h2;
+    int32_t x, y, w, h, x2, y2, w2, h2, bw, bh;
     qxLayerScreenRect(a, a->onscreen, &x, &y, &w, &h);
     qxLayerScreenRect(c, c->onscreen, &x2, &y2, &w2, &h2);
-    if (qxRectsOverlapWH(x, y, w, h, 0, 0, b->width, b->height) &&
-        qxRectsOverlapWH(x2, y2, w2, h2, 0, 0, b->width, b->height)) {
+    qxComposedSize(qxCurrentDisplay, b, &bw, &bh);
+    if (qxRectsOverlapWH(x, y, w, h, 0, 0, bw, bh) && qxRectsOverlapWH(x2, y2, w2, h2, 0, 0, bw, bh)) {
         qxUnionRect(&x, &y, &w, &h, x2, y2, w2, h2);
         qxInvalidateRect(L, x, y, w, h);
     }

@@ -34,9 +34,12 @@ qxMoveList *gLists;
 
 bool layerKind(uint32_t k) { return k == K_LAYER || k == K_HIDELAYER || k == K_REMOVELAYER || k == K_NEXTFRAME2; }
 
+// Screen rectangles: at the size the display composes b.
 bool insideBGPic(const qxBGPic *b, int32_t x, int32_t y, int32_t w, int32_t h)
 {
-    return b && qxRectsOverlapWH(x, y, w, h, 0, 0, b->width, b->height);
+    int32_t bw, bh;
+    qxComposedSize(qxCurrentDisplay, b, &bw, &bh);
+    return b && qxRectsOverlapWH(x, y, w, h, 0, 0, bw, bh);
 }
 
 void storeRect(qxMoveEntry &e, int32_t x, int32_t y, int32_t w, int32_t h)

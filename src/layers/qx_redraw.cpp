@@ -444,9 +444,9 @@ void qxRefreshDisplay(lua_State *L, int32_t x, int32_t y, int32_t w, int32_t h, 
     qxDisplay *d = qxCurrentDisplay;
     qxBGPic *b = d ? d->bgpic : nullptr;
     qxSyncLayerScale(L, d);
-    const bool scaled = qxLayerScaling(d) && b && b->curBitmap != b->bitmap;
-    if (!b || !intersect(0, 0, scaled ? b->curWidth : b->width, scaled ? b->curHeight : b->height, &x, &y, &w, &h))
-        return;
+    int32_t bw, bh;
+    qxComposedSize(d, b, &bw, &bh);
+    if (!b || !intersect(0, 0, bw, bh, &x, &y, &w, &h)) return;
     qxBitMap *work = qxDisplayWorkBitmap(d, 1);
     if (!work) return;
     Redraw(L, d, b, work, x, y, w, h, flags);
@@ -577,9 +577,10 @@ void qxDrawLayer(lua_State *L, qxLayer *layer, int fast)
     const qxLayerData *d = layer->onscreen;
     int32_t ix = d->left, iy = d->top, iw = d->dwidth, ih = d->dheight;
     const auto *c = static_cast<const qxClipRegion *>(d->clip);
-    const bool scaled = qxLayerScaling(disp) && b->curBitmap != b->bitmap;
+    int32_t bw, bh;
+    qxComposedSize(disp, b, &bw, &bh);
     if ((c && !intersect(c->x, c->y, c->width, c->height, &ix, &iy, &iw, &ih)) ||
-        !intersect(0, 0, scaled ? b->curWidth : b->width, scaled ? b->curHeight : b->height, &ix, &iy, &iw, &ih))
+        !intersect(0, 0, bw, bh, &ix, &iy, &iw, &ih))
         return;
     qxBitMap *bitmap, *mask, *alpha;
     int32_t sx, sy;

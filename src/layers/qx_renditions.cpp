@@ -191,6 +191,13 @@ int qxLayerScaling(const qxDisplay *d)
     return d && d->layerScale && d->layersEnabled && d->scaledWidth && d->scaledHeight;
 }
 
+void qxComposedSize(const qxDisplay *d, const qxBGPic *b, int32_t *w, int32_t *h)
+{
+    const bool scaled = b && d && b == d->bgpic && qxLayerScaling(d) && b->curBitmap && b->curBitmap != b->bitmap;
+    *w = !b ? 0 : scaled ? b->curWidth : b->width;
+    *h = !b ? 0 : scaled ? b->curHeight : b->height;
+}
+
 void qxAnalyzeXform(qxTransformOptions *t)
 {
     if (t->m12 == 0 && t->m21 == 0) return;
