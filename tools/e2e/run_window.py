@@ -16,6 +16,7 @@ The listing learns its configuration from the environment:
   QXWIN_SW/SH    scaled size of the window (0 when unscaled)
   QXWIN_KEEP     1: "keepproportions"
   QXWIN_RW/RH    size for the listing's ChangeDisplaySize steps (0: none)
+  QXWIN_DW/DH    size to create the display at (unset: 64 x 48)
 
 STEP KINDS (suffix of the title):
   (none)    compared in every configuration
@@ -32,9 +33,9 @@ STEP KINDS (suffix of the title):
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
-  is compared at the window's size as read; on an unscaled display that
-  grows, the old picture must sit at the top left and the rest show the
-  display's colour, taken from the unscaled picture's bottom-right pixel)
+  is compared at the window's size as read; an unscaled display that grows
+  ("grow") must show what the player shows on a display made at the grown
+  size from the start: a run of its own, "grown")
 
 Usage: run_window.py --qxasm PATH --player PATH [--workdir DIR]
                      [--depth 24|16] [--wm openbox] [--configs a,b,...] LISTING
@@ -75,7 +76,9 @@ CONFIGS = {
     "layer2": (2, (128, 96), 0, (256, 192)),
     "auto2box": (1, (150, 96), 1, (300, 144)),
     "grow": (0, (0, 0), 0, (128, 96)),
+    "grown": (0, (0, 0), 0, (0, 0)),  # the reference of "grow", made at its resize size
 }
+REFERENCES = ("plain", "grown")
 DEFAULT_CONFIGS = ("auto2", "auto3", "layer2", "auto2box")
 
 
@@ -158,17 +161,6 @@ def not_scaled(win, keep):
     return sum(1 for a, b in zip(win.pixels, again.pixels) if a != b), again
 
 
-def grown(src, ww, wh):
-    """An unscaled display grown to ww x wh: the picture at the top left,
-    the display's colour (the bottom-right pixel) around it."""
-    fill = src.at(src.width - 1, src.height - 1)
-    out = [fill] * (ww * wh)
-    for y in range(min(src.height, wh)):
-        for x in range(min(src.width, ww)):
-            out[y * ww + x] = src.at(x, y)
-    return Picture(ww, wh, out)
-
-
 def read_window(d, win):
     """The whole window as a Picture, or None when it cannot be read."""
     try:
@@ -242,6 +234,8 @@ class Run:
         env = dict(os.environ, DISPLAY=session.display, QXWIN_GO=self.go, QXWIN_MODE=str(mode),
                    QXWIN_SW=str(sw), QXWIN_SH=str(sh), QXWIN_KEEP=str(keep),
                    QXWIN_RW=str(rw), QXWIN_RH=str(rh))
+        if self.name == "grown":
+            env["QXWIN_DW"], env["QXWIN_DH"] = (str(v) for v in CONFIGS["grow"][3])
         supp = os.path.join(HERE, "lsan_system.supp")
         env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"), "suppressions=" + supp,
                                                     "print_suppressions=0"]))
@@ -346,7 +340,7 @@ class Run:
 
     def act(self, kind, win, env):
         _, _, _, (rw, rh) = CONFIGS[self.name]
-        if self.name == "plain" or kind not in ("outside", "back"):
+        if self.name in REFERENCES or kind not in ("outside", "back"):
             return
         if kind == "outside":
             w, h = rw, rh
@@ -375,11 +369,13 @@ class Run:
         return last
 
 
-def compare(ref, run, workdir):
-    """Mismatch texts of one configuration against the unscaled run."""
+def compare(ref, run, workdir, grown_ref=None):
+    """Mismatch texts of one configuration against the unscaled run (and,
+    for a grown display, the run made at the grown size)."""
     mode, _, keep, _ = CONFIGS[run.name]
     fails = []
     by_number = {s.number: s for s in run.steps}
+    grown_by_number = {s.number: s for s in grown_ref.steps} if grown_ref else {}
     for rs in ref.steps:
         label = "step %d%s [%s]" % (rs.number, "/" + rs.kind if rs.kind else "", run.name)
         s = by_number.get(rs.number)
@@ -399,10 +395,14 @@ def compare(ref, run, workdir):
         if (win.width, win.height) != want:
             fails.append("%s: window is %dx%d, expected %dx%d" % (label, win.width, win.height, *want))
             continue
-        if mode == 0:
-            # Unscaled: equal, or grown with the old picture at the top left.
-            expected = rs.picture if (win.width, win.height) == (WIDTH, HEIGHT) else \
-                grown(rs.picture, win.width, win.height)
+        if mode == 0 and (win.width, win.height) != (WIDTH, HEIGHT):
+            gs = grown_by_number.get(rs.number)
+            expected = gs.picture if gs else None
+            if expected is None or (expected.width, expected.height) != (win.width, win.height):
+                fails.append("%s: the run made at %dx%d has no window of that size here" % (label, *want))
+                continue
+        elif mode == 0:
+            expected = rs.picture
         else:
             box = letterbox(win.width, win.height, keep)
             expected = scaled(rs.picture, box[0], box[1], win.width, win.height, box[2], box[3])
@@ -430,7 +430,7 @@ def main(argv):
     ap.add_argument("--workdir")
     ap.add_argument("--depth", choices=("16", "24"), default="24")
     ap.add_argument("--wm", choices=("openbox",))
-    ap.add_argument("--configs", help="comma-separated: " + ", ".join(c for c in CONFIGS if c != "plain"))
+    ap.add_argument("--configs", help="comma-separated: " + ", ".join(c for c in CONFIGS if c not in REFERENCES))
     ap.add_argument("--timeout", type=float, default=240.0)
     ap.add_argument("--save", action="store_true", help="write every step's window into the work folder")
     ap.add_argument("listing")
@@ -444,7 +444,7 @@ def main(argv):
             return SKIP
     configs = a.configs.split(",") if a.configs else list(DEFAULT_CONFIGS)
     for c in configs:
-        if c not in CONFIGS or c == "plain":
+        if c not in CONFIGS or c in REFERENCES:
             print("FAIL: unknown configuration %s" % c)
             return 1
     workdir = os.path.abspath(a.workdir) if a.workdir else tempfile.mkdtemp(prefix="qxwin.")
@@ -468,7 +468,7 @@ def main(argv):
         return 1
     # Each run has its own X server: they run side by side.
     runs = [Run(name, applet, os.path.abspath(a.player), workdir, a.depth, a.wm, a.timeout)
-            for name in ["plain"] + configs]
+            for name in ["plain"] + configs + (["grown"] if "grow" in configs else [])]
     threads = [threading.Thread(target=r.run) for r in runs]
     for t in threads:
         t.start()
@@ -486,8 +486,10 @@ def main(argv):
             fails.append("[%s] %s after %d steps\n%s" % (r.name, r.problem, len(r.steps), tail))
     if not ref.steps:
         fails.append("[plain] no step reached")
+    grown_ref = next((r for r in runs if r.name == "grown"), None)
     for r in runs[1:]:
-        fails += compare(ref, r, workdir)
+        if r.name not in REFERENCES:
+            fails += compare(ref, r, workdir, grown_ref)
     where = "%s at depth %s%s" % (os.path.basename(a.listing), a.depth, " with " + a.wm if a.wm else "")
     if fails:
         print("FAIL: %s: %d steps, %d mismatches or problems" % (where, len(ref.steps), len(fails)))
