@@ -22,6 +22,9 @@ STEP KINDS (suffix of the title):
   (none)    compared in every configuration
   auto      compared only under autoscale (a transition's middle frame, text:
             layer scaling computes them anew at the window's size)
+  scaled    autoscale only: the window must be a nearest-scaled picture of
+            some display-size picture (a frame drawn from the generator
+            seeded with the time, which differs from run to run)
   resize    the listing has just called ChangeDisplaySize with QXWIN_RW/RH
   outside   before reading, the runner resizes the window to the
             configuration's resize size (xdotool windowsize)
@@ -30,6 +33,12 @@ STEP KINDS (suffix of the title):
             again and again: under autoscale every picture it catches (a
             transition's frames) must be a scaled picture of some
             display-size picture
+  ordered   a watch in every configuration that also keeps the pictures it
+            catches: from one to the next, the pixels that show the next
+            step's picture where it differs from this step's must never
+            become fewer (frames in order; nothing of the new picture shown
+            whole before the first frame). For effects that change each
+            pixel once (stripes, wipes, blends).
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -226,6 +235,7 @@ class Run:
         self.workdir, self.depth, self.wm, self.timeout = workdir, depth, wm, timeout
         self.steps, self.problem, self.output = [], None, ""
         self.watched = []  # (step, pixels, window, scaled) of frames that were not scaled pictures
+        self.frames = {}  # step of an "ordered" watch: the different pictures caught, in order
 
     def env(self, session):
         mode, (sw, sh), keep, (rw, rh) = CONFIGS[self.name]
@@ -317,7 +327,9 @@ class Run:
                 self.act(kind, win, env)
                 self.steps.append(Step(expect, kind, self.stable(d, win)))
                 open(os.path.join(self.go, "go%d" % expect), "w").close()
-                watching = kind == "watch" and CONFIGS[self.name][0] == 1
+                watching = kind == "ordered" or (kind == "watch" and CONFIGS[self.name][0] == 1)
+                if kind == "ordered":
+                    self.frames[expect] = []
                 expect += 1
                 continue
             if proc.poll() is not None:
@@ -330,9 +342,13 @@ class Run:
 
     def watch(self, d, win, step):
         """One read of the window between steps: kept when it is not a
-        scaled picture (the first such frame after each step)."""
+        scaled picture (the first such frame after each step), and after
+        an "ordered" step when it differs from the last one kept."""
         now = read_window(d, win)
-        if now is None or (now.width, now.height) != CONFIGS[self.name][1]:
+        seen = self.frames.get(step)
+        if now is not None and seen is not None and (not seen or seen[-1] != now):
+            seen.append(now)
+        if now is None or CONFIGS[self.name][0] != 1 or (now.width, now.height) != CONFIGS[self.name][1]:
             return
         differ, again = not_scaled(now, CONFIGS[self.name][2])
         if differ and not any(w[0] == step for w in self.watched):
@@ -369,6 +385,29 @@ class Run:
         return last
 
 
+def out_of_order(run, workdir):
+    """Mismatch texts of the "ordered" watches of one run: the count of
+    pixels showing the next step's picture (where it differs from the
+    step's own) must not fall from one caught picture to the next."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    for step, seen in sorted(run.frames.items()):
+        old, new = by_number.get(step), by_number.get(step + 1)
+        if not old or not new or not old.picture or not new.picture:
+            continue
+        o, n = old.picture, new.picture
+        counts = [sum(1 for a, b, c in zip(f.pixels, o.pixels, n.pixels) if b != c and a == c)
+                  if (f.width, f.height) == (n.width, n.height) else 0 for f in seen]
+        for i in range(1, len(counts)):
+            if counts[i] < counts[i - 1]:
+                path = write_picture(os.path.join(workdir, "order-%s-after-step%d" % (run.name, step)),
+                                     [o, seen[i - 1], seen[i], n])
+                fails.append("frames after step %d [%s]: %d pixels of the new picture, then %d "
+                             "(%d pictures caught); old | earlier | later | new: %s" % (
+                                 step, run.name, counts[i - 1], counts[i], len(seen), path))
+                break
+    return fails
+
+
 def compare(ref, run, workdir, grown_ref=None):
     """Mismatch texts of one configuration against the unscaled run (and,
     for a grown display, the run made at the grown size)."""
@@ -384,7 +423,7 @@ def compare(ref, run, workdir, grown_ref=None):
             continue
         if s.kind != rs.kind:
             fails.append("%s: title kind differs (%r)" % (label, s.kind))
-        if rs.kind == "auto" and mode != 1:
+        if rs.kind in ("auto", "scaled") and mode != 1:
             continue
         win = s.picture
         if win is None or rs.picture is None:
@@ -394,6 +433,12 @@ def compare(ref, run, workdir, grown_ref=None):
         want = CONFIGS[run.name][3] if rs.kind in ("resize", "outside") and any(CONFIGS[run.name][3]) else base
         if (win.width, win.height) != want:
             fails.append("%s: window is %dx%d, expected %dx%d" % (label, win.width, win.height, *want))
+            continue
+        if rs.kind == "scaled":
+            differ, again = not_scaled(win, keep)
+            if differ:
+                path = write_picture(os.path.join(workdir, "diff-%s-step%d" % (run.name, rs.number)), [win, again])
+                fails.append("%s: not a scaled picture, %d pixels differ; window | scaled: %s" % (label, differ, path))
             continue
         if mode == 0 and (win.width, win.height) != (WIDTH, HEIGHT):
             gs = grown_by_number.get(rs.number)
@@ -487,6 +532,8 @@ def main(argv):
     if not ref.steps:
         fails.append("[plain] no step reached")
     grown_ref = next((r for r in runs if r.name == "grown"), None)
+    for r in runs:
+        fails += out_of_order(r, workdir)
     for r in runs[1:]:
         if r.name not in REFERENCES:
             fails += compare(ref, r, workdir, grown_ref)
