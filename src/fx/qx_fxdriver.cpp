@@ -67,12 +67,12 @@ struct qxLayerHiding {
 };
 
 // The area the frames are clipped to: on a display that scales its layers
-// the layers lie in the BGPic at the display's size.
+// the BGPic and its layers lie at the display's scaled size.
 void takeBGPicSize(qxTransitionFX *fx, const qxDisplay *d)
 {
     const qxBGPic *b = d->bgpic;
     if (!b) return;
-    const bool screen = fx->mode != QX_FXMODE_BGPIC && qxLayerScaling(d) && b->curBitmap != b->bitmap;
+    const bool screen = qxLayerScaling(d) && b->curBitmap != b->bitmap;
     fx->bgWidth = screen ? b->curWidth : b->width;
     fx->bgHeight = screen ? b->curHeight : b->height;
 }

@@ -69,12 +69,16 @@ int switchOn(qxTransitionFX *fx)
     }
     fx->newImage = picture, fx->ownsNewImage = 1;
     fx->bgpicImage = old;
-    fx->width = next->width, fx->height = next->height;
-    fx->bgWidth = next->width, fx->bgHeight = next->height;
+    // A display that scales its layers shows the new BGPic rendered at the
+    // window's size: the frames are drawn at that size.
+    const bool atScale = picture && qxLayerScaling(d);
+    fx->width = atScale ? int32_t(picture->width) : next->width;
+    fx->height = atScale ? int32_t(picture->height) : next->height;
+    fx->bgWidth = fx->width, fx->bgHeight = fx->height;
     // The window keeps the old picture until the effect draws over it.
     if (old) {
         const int32_t ow = int32_t(old->width), oh = int32_t(old->height);
-        qxFXShowWhole(d, old, std::min(ow, next->width), std::min(oh, next->height));
+        qxFXShowWhole(d, old, std::min(ow, fx->width), std::min(oh, fx->height));
         keepOldPicture(d, fx->bgpic, next, old, ow, oh);
     }
     return 0;

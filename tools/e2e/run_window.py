@@ -16,11 +16,15 @@ The listing learns its configuration from the environment:
   QXWIN_SW/SH    scaled size of the window (0 when unscaled)
   QXWIN_KEEP     1: "keepproportions"
   QXWIN_RW/RH    size for the listing's ChangeDisplaySize steps (0: none)
+  QXWIN_DW/DH    size to create the display at (unset: 64 x 48)
 
 STEP KINDS (suffix of the title):
   (none)    compared in every configuration
   auto      compared only under autoscale (a transition's middle frame, text:
             layer scaling computes them anew at the window's size)
+  scaled    autoscale only: the window must be a nearest-scaled picture of
+            some display-size picture (a frame drawn from the generator
+            seeded with the time, which differs from run to run)
   resize    the listing has just called ChangeDisplaySize with QXWIN_RW/RH
   outside   before reading, the runner resizes the window to the
             configuration's resize size (xdotool windowsize)
@@ -29,12 +33,18 @@ STEP KINDS (suffix of the title):
             again and again: under autoscale every picture it catches (a
             transition's frames) must be a scaled picture of some
             display-size picture
+  ordered   a watch in every configuration that also keeps the pictures it
+            catches: from one to the next, the pixels that show the next
+            step's picture where it differs from this step's must never
+            become fewer (frames in order; nothing of the new picture shown
+            whole before the first frame). For effects that change each
+            pixel once (stripes, wipes, blends).
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
-  is compared at the window's size as read; on an unscaled display that
-  grows, the old picture must sit at the top left and the rest show the
-  display's colour, taken from the unscaled picture's bottom-right pixel)
+  is compared at the window's size as read; an unscaled display that grows
+  ("grow") must show what the player shows on a display made at the grown
+  size from the start: a run of its own, "grown")
 
 Usage: run_window.py --qxasm PATH --player PATH [--workdir DIR]
                      [--depth 24|16] [--wm openbox] [--configs a,b,...] LISTING
@@ -75,7 +85,9 @@ CONFIGS = {
     "layer2": (2, (128, 96), 0, (256, 192)),
     "auto2box": (1, (150, 96), 1, (300, 144)),
     "grow": (0, (0, 0), 0, (128, 96)),
+    "grown": (0, (0, 0), 0, (0, 0)),  # the reference of "grow", made at its resize size
 }
+REFERENCES = ("plain", "grown")
 DEFAULT_CONFIGS = ("auto2", "auto3", "layer2", "auto2box")
 
 
@@ -158,17 +170,6 @@ def not_scaled(win, keep):
     return sum(1 for a, b in zip(win.pixels, again.pixels) if a != b), again
 
 
-def grown(src, ww, wh):
-    """An unscaled display grown to ww x wh: the picture at the top left,
-    the display's colour (the bottom-right pixel) around it."""
-    fill = src.at(src.width - 1, src.height - 1)
-    out = [fill] * (ww * wh)
-    for y in range(min(src.height, wh)):
-        for x in range(min(src.width, ww)):
-            out[y * ww + x] = src.at(x, y)
-    return Picture(ww, wh, out)
-
-
 def read_window(d, win):
     """The whole window as a Picture, or None when it cannot be read."""
     try:
@@ -234,6 +235,7 @@ class Run:
         self.workdir, self.depth, self.wm, self.timeout = workdir, depth, wm, timeout
         self.steps, self.problem, self.output = [], None, ""
         self.watched = []  # (step, pixels, window, scaled) of frames that were not scaled pictures
+        self.frames = {}  # step of an "ordered" watch: the different pictures caught, in order
 
     def env(self, session):
         mode, (sw, sh), keep, (rw, rh) = CONFIGS[self.name]
@@ -242,6 +244,8 @@ class Run:
         env = dict(os.environ, DISPLAY=session.display, QXWIN_GO=self.go, QXWIN_MODE=str(mode),
                    QXWIN_SW=str(sw), QXWIN_SH=str(sh), QXWIN_KEEP=str(keep),
                    QXWIN_RW=str(rw), QXWIN_RH=str(rh))
+        if self.name == "grown":
+            env["QXWIN_DW"], env["QXWIN_DH"] = (str(v) for v in CONFIGS["grow"][3])
         supp = os.path.join(HERE, "lsan_system.supp")
         env["LSAN_OPTIONS"] = ":".join(filter(None, [env.get("LSAN_OPTIONS"), "suppressions=" + supp,
                                                     "print_suppressions=0"]))
@@ -323,7 +327,9 @@ class Run:
                 self.act(kind, win, env)
                 self.steps.append(Step(expect, kind, self.stable(d, win)))
                 open(os.path.join(self.go, "go%d" % expect), "w").close()
-                watching = kind == "watch" and CONFIGS[self.name][0] == 1
+                watching = kind == "ordered" or (kind == "watch" and CONFIGS[self.name][0] == 1)
+                if kind == "ordered":
+                    self.frames[expect] = []
                 expect += 1
                 continue
             if proc.poll() is not None:
@@ -336,9 +342,13 @@ class Run:
 
     def watch(self, d, win, step):
         """One read of the window between steps: kept when it is not a
-        scaled picture (the first such frame after each step)."""
+        scaled picture (the first such frame after each step), and after
+        an "ordered" step when it differs from the last one kept."""
         now = read_window(d, win)
-        if now is None or (now.width, now.height) != CONFIGS[self.name][1]:
+        seen = self.frames.get(step)
+        if now is not None and seen is not None and (not seen or seen[-1] != now):
+            seen.append(now)
+        if now is None or CONFIGS[self.name][0] != 1 or (now.width, now.height) != CONFIGS[self.name][1]:
             return
         differ, again = not_scaled(now, CONFIGS[self.name][2])
         if differ and not any(w[0] == step for w in self.watched):
@@ -346,7 +356,7 @@ class Run:
 
     def act(self, kind, win, env):
         _, _, _, (rw, rh) = CONFIGS[self.name]
-        if self.name == "plain" or kind not in ("outside", "back"):
+        if self.name in REFERENCES or kind not in ("outside", "back"):
             return
         if kind == "outside":
             w, h = rw, rh
@@ -375,11 +385,36 @@ class Run:
         return last
 
 
-def compare(ref, run, workdir):
-    """Mismatch texts of one configuration against the unscaled run."""
+def out_of_order(run, workdir):
+    """Mismatch texts of the "ordered" watches of one run: the count of
+    pixels showing the next step's picture (where it differs from the
+    step's own) must not fall from one caught picture to the next."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    for step, seen in sorted(run.frames.items()):
+        old, new = by_number.get(step), by_number.get(step + 1)
+        if not old or not new or not old.picture or not new.picture:
+            continue
+        o, n = old.picture, new.picture
+        counts = [sum(1 for a, b, c in zip(f.pixels, o.pixels, n.pixels) if b != c and a == c)
+                  if (f.width, f.height) == (n.width, n.height) else 0 for f in seen]
+        for i in range(1, len(counts)):
+            if counts[i] < counts[i - 1]:
+                path = write_picture(os.path.join(workdir, "order-%s-after-step%d" % (run.name, step)),
+                                     [o, seen[i - 1], seen[i], n])
+                fails.append("frames after step %d [%s]: %d pixels of the new picture, then %d "
+                             "(%d pictures caught); old | earlier | later | new: %s" % (
+                                 step, run.name, counts[i - 1], counts[i], len(seen), path))
+                break
+    return fails
+
+
+def compare(ref, run, workdir, grown_ref=None):
+    """Mismatch texts of one configuration against the unscaled run (and,
+    for a grown display, the run made at the grown size)."""
     mode, _, keep, _ = CONFIGS[run.name]
     fails = []
     by_number = {s.number: s for s in run.steps}
+    grown_by_number = {s.number: s for s in grown_ref.steps} if grown_ref else {}
     for rs in ref.steps:
         label = "step %d%s [%s]" % (rs.number, "/" + rs.kind if rs.kind else "", run.name)
         s = by_number.get(rs.number)
@@ -388,7 +423,7 @@ def compare(ref, run, workdir):
             continue
         if s.kind != rs.kind:
             fails.append("%s: title kind differs (%r)" % (label, s.kind))
-        if rs.kind == "auto" and mode != 1:
+        if rs.kind in ("auto", "scaled") and mode != 1:
             continue
         win = s.picture
         if win is None or rs.picture is None:
@@ -399,10 +434,20 @@ def compare(ref, run, workdir):
         if (win.width, win.height) != want:
             fails.append("%s: window is %dx%d, expected %dx%d" % (label, win.width, win.height, *want))
             continue
-        if mode == 0:
-            # Unscaled: equal, or grown with the old picture at the top left.
-            expected = rs.picture if (win.width, win.height) == (WIDTH, HEIGHT) else \
-                grown(rs.picture, win.width, win.height)
+        if rs.kind == "scaled":
+            differ, again = not_scaled(win, keep)
+            if differ:
+                path = write_picture(os.path.join(workdir, "diff-%s-step%d" % (run.name, rs.number)), [win, again])
+                fails.append("%s: not a scaled picture, %d pixels differ; window | scaled: %s" % (label, differ, path))
+            continue
+        if mode == 0 and (win.width, win.height) != (WIDTH, HEIGHT):
+            gs = grown_by_number.get(rs.number)
+            expected = gs.picture if gs else None
+            if expected is None or (expected.width, expected.height) != (win.width, win.height):
+                fails.append("%s: the run made at %dx%d has no window of that size here" % (label, *want))
+                continue
+        elif mode == 0:
+            expected = rs.picture
         else:
             box = letterbox(win.width, win.height, keep)
             expected = scaled(rs.picture, box[0], box[1], win.width, win.height, box[2], box[3])
@@ -430,7 +475,7 @@ def main(argv):
     ap.add_argument("--workdir")
     ap.add_argument("--depth", choices=("16", "24"), default="24")
     ap.add_argument("--wm", choices=("openbox",))
-    ap.add_argument("--configs", help="comma-separated: " + ", ".join(c for c in CONFIGS if c != "plain"))
+    ap.add_argument("--configs", help="comma-separated: " + ", ".join(c for c in CONFIGS if c not in REFERENCES))
     ap.add_argument("--timeout", type=float, default=240.0)
     ap.add_argument("--save", action="store_true", help="write every step's window into the work folder")
     ap.add_argument("listing")
@@ -444,7 +489,7 @@ def main(argv):
             return SKIP
     configs = a.configs.split(",") if a.configs else list(DEFAULT_CONFIGS)
     for c in configs:
-        if c not in CONFIGS or c == "plain":
+        if c not in CONFIGS or c in REFERENCES:
             print("FAIL: unknown configuration %s" % c)
             return 1
     workdir = os.path.abspath(a.workdir) if a.workdir else tempfile.mkdtemp(prefix="qxwin.")
@@ -468,7 +513,7 @@ def main(argv):
         return 1
     # Each run has its own X server: they run side by side.
     runs = [Run(name, applet, os.path.abspath(a.player), workdir, a.depth, a.wm, a.timeout)
-            for name in ["plain"] + configs]
+            for name in ["plain"] + configs + (["grown"] if "grow" in configs else [])]
     threads = [threading.Thread(target=r.run) for r in runs]
     for t in threads:
         t.start()
@@ -486,8 +531,12 @@ def main(argv):
             fails.append("[%s] %s after %d steps\n%s" % (r.name, r.problem, len(r.steps), tail))
     if not ref.steps:
         fails.append("[plain] no step reached")
+    grown_ref = next((r for r in runs if r.name == "grown"), None)
+    for r in runs:
+        fails += out_of_order(r, workdir)
     for r in runs[1:]:
-        fails += compare(ref, r, workdir)
+        if r.name not in REFERENCES:
+            fails += compare(ref, r, workdir, grown_ref)
     where = "%s at depth %s%s" % (os.path.basename(a.listing), a.depth, " with " + a.wm if a.wm else "")
     if fails:
         print("FAIL: %s: %d steps, %d mismatches or problems" % (where, len(ref.steps), len(fails)))
