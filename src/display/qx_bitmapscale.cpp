@@ -204,13 +204,18 @@ int qxScaledRectOf(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int
     return 1;
 }
 
+// A part of a width x height scaled picture that lies wholly inside it.
+static bool partInside(const qxClipRect *part, int32_t width, int32_t height)
+{
+    return part->x >= 0 && part->y >= 0 && part->width >= 1 && part->height >= 1 &&
+           int64_t(part->x) + part->width <= width && int64_t(part->y) + part->height <= height;
+}
+
 int qxScalePixelsPart(qxBitMap *bitmap, qxBitMap *destination, int32_t width, int32_t height, uint32_t smooth,
                       const qxClipRect *part)
 {
     if (!bitmap || !destination || !part || width < 1 || height < 1) return ERR_WRONGUSAGE;
-    if (part->x < 0 || part->y < 0 || part->width < 1 || part->height < 1 ||
-        int64_t(part->x) + part->width > width || int64_t(part->y) + part->height > height)
-        return ERR_COORDSRANGE;
+    if (!partInside(part, width, height)) return ERR_COORDSRANGE;
     if (int e = qxEnsureScaleTables(width, height, &xCapacity, &yCapacity, &xTable, &yTable)) return e;
     qxBitMapLock s, d;
     if (!qxLockBitMap(bitmap, 1, &s)) return ERR_LOCKBMAP;
@@ -242,9 +247,7 @@ int qxScalePixelsPiece(qxBitMap *piece, int32_t x, int32_t y, int32_t sourceWidt
 {
     if (!piece || !destination || !part || sourceWidth < 1 || sourceHeight < 1 || width < 1 || height < 1)
         return ERR_WRONGUSAGE;
-    if (part->x < 0 || part->y < 0 || part->width < 1 || part->height < 1 ||
-        int64_t(part->x) + part->width > width || int64_t(part->y) + part->height > height)
-        return ERR_COORDSRANGE;
+    if (!partInside(part, width, height)) return ERR_COORDSRANGE;
     qxBitMapLock s, d;
     if (!qxLockBitMap(piece, 1, &s)) return ERR_LOCKBMAP;
     if (!qxLockBitMap(destination, 0, &d)) {

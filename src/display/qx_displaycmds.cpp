@@ -1300,16 +1300,8 @@ int qxApplyDisplayAttrs(lua_State *L, int t, qxDisplay *d, int keepDeleted)
         }
     }
     // A shaped window takes a new size or scale with a new window too.
-    if (reopen || ((sizeChanged || scaleChanged) && shaped(d->bgpic))) {
-        const uint32_t activation = d->activation;
-        if (qxDisplayVideo.suspendVideos)
-            qxDisplayVideo.suspendVideos(d);
-        qxCloseDisplayWindow(d);
-        const int r = qxRealiseDisplay(d, (int)activation);
-        if (qxDisplayVideo.resumeVideos)
-            qxDisplayVideo.resumeVideos(d);
-        return r;
-    }
+    if (reopen || ((sizeChanged || scaleChanged) && shaped(d->bgpic)))
+        return qxReopenDisplayWindow(d);
     if (int r = qxPlaceDisplay(d))
         return r;
     // A new picture size centres the window even when its size stays.

@@ -41,6 +41,9 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *display, int options);
 int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, int height);
 int qxRealiseDisplay(qxDisplay *display, int activate);
 void qxCloseDisplayWindow(qxDisplay *display);
+// Closes and realises the window again (a shaped window takes a new shape
+// only with a new window); the videos drawn into it wait meanwhile.
+int qxReopenDisplayWindow(qxDisplay *display);
 int qxDisplayRescale(qxDisplay *display, int width, int height, int x, int y);
 // "fitscale": a scaled display fills its monitor, frame included.
 int qxApplyFitScale(qxDisplay *display);

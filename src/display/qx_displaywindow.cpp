@@ -282,6 +282,18 @@ void qxCloseDisplayWindow(qxDisplay *d)
     d->fullScreen = 0;
 }
 
+int qxReopenDisplayWindow(qxDisplay *d)
+{
+    const uint32_t activation = d->activation;
+    if (qxDisplayVideo.suspendVideos)
+        qxDisplayVideo.suspendVideos(d);
+    qxCloseDisplayWindow(d);
+    const int r = qxRealiseDisplay(d, (int)activation);
+    if (qxDisplayVideo.resumeVideos)
+        qxDisplayVideo.resumeVideos(d);
+    return r;
+}
+
 // Resizes the display to a window of width x height: the BGPic follows an
 // unscaled display (refilled), an autoscaled one keeps its picture.
 int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
@@ -331,14 +343,7 @@ int qxDisplayRescale(qxDisplay *d, int width, int height, int x, int y)
     // drawn into it wait until it is there.
     if (changed && d->state != QX_DISPSTATE_CLOSED && d->bgpic && (d->bgpic->curMask || d->bgpic->curAlpha) &&
         !qxDisplayAdapterActive()) {
-        const uint32_t activation = d->activation;
-        if (qxDisplayVideo.suspendVideos)
-            qxDisplayVideo.suspendVideos(d);
-        qxCloseDisplayWindow(d);
-        const int r = qxRealiseDisplay(d, (int)activation);
-        if (qxDisplayVideo.resumeVideos)
-            qxDisplayVideo.resumeVideos(d);
-        if (r)
+        if (int r = qxReopenDisplayWindow(d))
             return r;
     } else if (changed && d->state != QX_DISPSTATE_CLOSED) {
         qxRefreshWholeDisplay(d, 0);
