@@ -37,6 +37,15 @@ struct Run {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The rows a measured run inks, from the top of its line (end exclusive):
+// tall capitals rise above the line box, some marks fall below it.
+void inkRows(const qxRunExtent &e, const qxFontHandle *font, int32_t *top, int32_t *bottom)
+{
+    const int32_t base = font ? font->baseline : 0;
+    *top = e.maxY > e.minY ? base + e.minY : 0;
+    *bottom = e.maxY > e.minY ? base + e.maxY : 0;
+}
+
 // Tag values are 32-bit numbers or colours; anything wider is refused.
 bool fits(double v) { return v >= -2147483648.0 && v < 4294967296.0; }
 
@@ -341,14 +350,21 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
         i = j;
     }
     if (!count) return 0;
-    int32_t left = 0, right = 0, bottom = 0;
+    int32_t left = 0, right = 0, bottom = 0, top = 0, below = 0;
     for (size_t i = 0; i < count; ++i) {
         const PlainRun &run = runs[i];
         left = std::min(left, std::min(0, run.ext.minX) + run.x);
         right = std::max(right, run.x + run.ext.pixelWidth);
         bottom = std::max(bottom, run.y);
     }
-    const int32_t width = std::max(right - left, 1), height = bottom + lineHeight + 1;
+    // Ink above the first line or below the last goes into the picture.
+    for (size_t i = 0; i < count; ++i) {
+        int32_t t0, t1;
+        inkRows(runs[i].ext, rq->block.font, &t0, &t1);
+        top = std::min(top, runs[i].y + t0);
+        below = std::max(below, runs[i].y + t1 - (bottom + lineHeight + 1));
+    }
+    const int32_t width = std::max(right - left, 1), height = bottom + lineHeight + 1 + below - top;
     size_t area = 0;
     if (!qxMulSize(size_t(width), size_t(height), &area) || area > (size_t(1) << 28)) {
         *r = ERR_BITMAP;
@@ -365,8 +381,8 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
     for (size_t i = 0; i < count; ++i) {
         const PlainRun &run = runs[i];
         if (t[run.start] == ' ') continue; // blanks leave no ink
-        qxDrawRunText(rq->block.font, colourGlyphs ? pixels : nullptr, cover, width, height, run.x - left, run.y,
-                      t + run.start, run.length, rq->block.style, rq->encoding);
+        qxDrawRunText(rq->block.font, colourGlyphs ? pixels : nullptr, cover, width, height, run.x - left,
+                      run.y - top, t + run.start, run.length, rq->block.style, rq->encoding);
     }
     const uint32_t rgb = rq->block.colour & 0xFFFFFF;
     if (colourGlyphs) // the glyphs left their own colours under the coverage
@@ -376,7 +392,7 @@ int layoutPlain(const qxTextRequest *rq, qxTextImage *out, int *r)
     qxFree(cover);
     out->pixels = pixels;
     out->width = width, out->height = height;
-    out->originX = left, out->originY = 0;
+    out->originX = left, out->originY = top;
     out->endX = x, out->endY = y;
     out->needsAlpha = (rq->block.style & QX_TS_ANTIALIAS) || colourGlyphs;
     *r = 0;
@@ -540,10 +556,16 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     int32_t L0 = 0, T = 0, right = 0, B = 0, Y = 0;
     for (const Run &r : runs) {
         L0 = std::min(L0, std::min(0, r.ext.minX) + r.x + r.ext.left);
-        T = std::min(T, r.ext.top);
         right = std::max(right, r.x + r.ext.pixelWidth + r.ext.right);
-        B = std::max(B, r.ext.bottom);
         Y = std::max(Y, r.y);
+    }
+    // The top and bottom margins take the ink of tall glyphs above the
+    // first line and below the last, so that no glyph is cut.
+    for (const Run &r : runs) {
+        int32_t t0, t1;
+        inkRows(r.ext, r.block.font, &t0, &t1);
+        T = std::min(T, r.ext.top + std::min(0, r.y + t0));
+        B = std::max(B, r.ext.bottom + std::max(0, r.y + t1 - (Y + lineHeight + 1)));
     }
     int32_t width = right - L0;
     if (rq->wrap > 0) {
@@ -571,7 +593,9 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
     if (rq->align != QX_ALIGN_LEFT && !runs.empty()) {
         int32_t R = 0;
         for (const Run &r : runs) R = std::max(R, r.x + r.ext.maxX + 1);
-        R = std::min(R, width - 1);
+        // Capped at the block's width: a cap one column less would move the
+        // longest line left and cut its first column off.
+        R = std::min(R, width);
         for (size_t first = 0; first < runs.size();) {
             size_t last = first;
             while (last + 1 < runs.size() && runs[last + 1].y == runs[first].y) ++last;
@@ -612,7 +636,9 @@ int qxLayoutTextL(lua_State *L, const qxTextRequest *rq, qxTextImage *out)
         const int32_t ox = r.x - L0, oy = r.y - T;
         *bx0 = std::max(0, ox + std::min(0, r.ext.minX) - 1);
         *bx1 = std::min(width, ox + std::max(r.ext.pixelWidth, r.ext.maxX + 1) + 2);
-        *by0 = std::max(0, oy), *by1 = std::min(height, oy + lineHeight);
+        int32_t t0, t1;
+        inkRows(r.ext, r.block.font, &t0, &t1);
+        *by0 = std::max(0, oy + std::min(0, t0)), *by1 = std::min(height, oy + std::max(lineHeight, t1));
         for (int32_t yy = *by0; yy < *by1; ++yy) memset(&c.cover[size_t(yy) * width + *bx0], 0, size_t(std::max(0, *bx1 - *bx0)));
         uint32_t *ink = nullptr;
         if (font && r.block.font && r.block.font->kind == QX_FONT_COLORBITMAP) {

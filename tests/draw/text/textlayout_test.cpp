@@ -72,6 +72,16 @@ TEST(TextLayout, RightAndCentreIgnoreTrailingSpaces)
     // Underlined spaces draw a bar; two lines of 16 and 8 pixels.
     Layout right("[u]  \n[u] ", QX_ALIGN_RIGHT);
     ASSERT_EQ(right.r, 0);
+    EXPECT_EQ(right.im.width, 1); // nothing is left to draw
+    // A lone line right-aligned or centred is where the left-aligned one is,
+    // its first column kept (bold fills its last column).
+    Layout wolf("[b]Wolf"), wolfRight("[b]Wolf ", QX_ALIGN_RIGHT), wolfCentre("[b]Wolf ", QX_ALIGN_CENTER);
+    ASSERT_EQ(wolfRight.im.width, wolf.im.width);
+    ASSERT_EQ(wolfCentre.im.width, wolf.im.width);
+    for (int x = 0; x < wolf.im.width; ++x) {
+        EXPECT_EQ(wolfRight.column(x), wolf.column(x)) << x;
+        EXPECT_EQ(wolfCentre.column(x), wolf.column(x)) << x;
+    }
     Layout left("[u]  [/u] \n[u] [/u] ");
     ASSERT_EQ(left.r, 0);
     // Left keeps the non-underlined trailing space: the image is 24 wide.

@@ -1,5 +1,6 @@
 """Window grabs of C059's Ǻ at 10, 30 (rows above 30 hold its ring):
-print, clip and buffer equal plain; cut equals plain above row 33 and
+print, clip, buffer and the laid-out roads (tagged, tab, right, object,
+layer) equal plain; cut equals plain above row 33 and
 is black below it."""
 import sys
 
@@ -15,7 +16,7 @@ w, h = plain.size
 ring = plain.crop((0, 0, w, 30)).getbbox()
 if not plain.getbbox() or not ring:
     sys.exit("plain TextOut lost the rows above its line: %s" % (ring,))
-for name in ("print", "clip", "buffer"):
+for name in ("print", "clip", "buffer", "tagged", "tab", "right", "object", "layer"):
     if list(grab(name).getdata()) != list(plain.getdata()):
         sys.exit("%s differs from the plain TextOut" % name)
 cut = grab("cut")
