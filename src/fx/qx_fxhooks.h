@@ -50,6 +50,9 @@ struct qxFXHooks {
     intptr_t (*layerMethod)(qxTransitionFX *fx, int op, void *argument);
 };
 extern qxFXHooks qxFXHook;
+// Resolves the position constants in *x, *y for an object of w x h on
+// the current display: on its clip region when it has one, else on its BGPic.
+void qxFXPlaceObject(int32_t w, int32_t h, int32_t *x, int32_t *y);
 // Fills the entries served by brushes, BGPics and the display core.
 void qxLinkFXObjects(void);
 // Fills the layer entries (called by qxLinkFXObjects).

@@ -311,7 +311,7 @@ int objectAsLayer(qxTransitionFX *fx, qxBGPic *b)
         qxBrush *brush = nullptr;
         if ((e = qxFindBrush(fx->L, fx->object, &brush, 0))) return e;
         w = int32_t(brush->width), h = int32_t(brush->height);
-        x = qxResolvePosX(x, w, b->width, 0), y = qxResolvePosY(y, h, b->height, 0);
+        qxFXPlaceObject(w, h, &x, &y);
         fx->inUse = &brush->locked, ++brush->locked;
         e = qxAddImageLayer(fx->L, QX_TYPE_BRUSH, fx->object, 0, 0, x, y, w, h, &options, &style, nullptr, nullptr,
                             nullptr, -1, QX_AL_HIDDEN);
@@ -320,7 +320,8 @@ int objectAsLayer(qxTransitionFX *fx, qxBGPic *b)
         if ((e = qxFindTextObject(fx->L, fx->object.number, fx->object.automatic, 0, &t))) return e;
         if (!t->image) return ERR_BITMAP;
         w = t->width, h = t->height;
-        x = qxResolvePosX(x, w, b->width, 0) + t->originX, y = qxResolvePosY(y, h, b->height, 0) + t->originY;
+        qxFXPlaceObject(w, h, &x, &y);
+        x += t->originX, y += t->originY;
         fx->inUse = &t->locked, ++t->locked;
         // The layer owns copies, so the object stays free to change.
         qxBitMap *nb = nullptr, *nm = nullptr, *na = nullptr;
@@ -336,6 +337,7 @@ int objectAsLayer(qxTransitionFX *fx, qxBGPic *b)
         if (w < 1 || h < 1 || fx->srcX < 0 || fx->srcY < 0 || fx->srcX > part->width - w ||
             fx->srcY > part->height - h)
             return ERR_WRONGUSAGE;
+        qxFXPlaceObject(w, h, &x, &y);
         fx->inUse = &part->locked, ++part->locked;
         e = qxAddImageLayer(fx->L, QX_TYPE_BGPICPART, fx->object, fx->srcX, fx->srcY, x, y, w, h, &options, &style,
                             nullptr, nullptr, nullptr, -1, QX_AL_HIDDEN);
@@ -359,9 +361,8 @@ int objectSource(qxTransitionFX *fx)
     fx->width = t->width, fx->height = t->height;
     fx->newImage = t->image, fx->newMask = t->mask, fx->newAlpha = t->alpha;
     fx->inUse = &t->locked, ++t->locked;
-    const int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
-    fx->x = qxResolvePosX(fx->x, fx->width, areaW, 0) + t->originX;
-    fx->y = qxResolvePosY(fx->y, fx->height, areaH, 0) + t->originY;
+    qxFXPlaceObject(fx->width, fx->height, &fx->x, &fx->y);
+    fx->x += t->originX, fx->y += t->originY;
     return 0;
 }
 

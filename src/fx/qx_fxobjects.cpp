@@ -118,9 +118,6 @@ int objectSource(qxTransitionFX *fx)
     qxDisplay *d = qxCurrentDisplay;
     if (!d) return ERR_WRONGUSAGE;
     if (d->layersEnabled) return ERR_UNSUPPORTEDFEAT;
-    int32_t areaW = d->bgpic ? d->bgpic->width : 0, areaH = d->bgpic ? d->bgpic->height : 0;
-    // Under a clip region, area 0 places the object on the region.
-    if (d->clipRegion) areaW = areaH = 0;
     if (fx->mode == QX_FXMODE_BRUSH) {
         qxBrush *brush = nullptr;
         if (int e = qxFindBrush(fx->L, fx->object, &brush, 0)) return e;
@@ -148,8 +145,7 @@ int objectSource(qxTransitionFX *fx)
         qxSetErrorNumber(int(fx->object.number));
         return ERR_FINDTEXTOBJECT;
     }
-    fx->x = qxResolvePosX(fx->x, fx->width, areaW, 0);
-    fx->y = qxResolvePosY(fx->y, fx->height, areaH, 0);
+    qxFXPlaceObject(fx->width, fx->height, &fx->x, &fx->y);
     return 0;
 }
 
@@ -202,6 +198,16 @@ void showOnWindow(qxBitMap *bitmap, int32_t sx, int32_t sy, void *display, int32
 }
 
 } // namespace
+
+void qxFXPlaceObject(int32_t w, int32_t h, int32_t *x, int32_t *y)
+{
+    const qxDisplay *d = qxCurrentDisplay;
+    const qxBGPic *b = d ? d->bgpic : nullptr;
+    // Area 0 resolves on the clip region (or the output without one).
+    const bool onClip = !b || d->clipRegion;
+    *x = qxResolvePosX(*x, w, onClip ? 0 : b->width, 0);
+    *y = qxResolvePosY(*y, h, onClip ? 0 : b->height, 0);
+}
 
 void qxLinkFXObjects(void)
 {
