@@ -32,10 +32,13 @@ qxVirtualStringFile *ownerOf(qxMemRecord *m)
     return nullptr;
 }
 
-// The chunk-name parser asks this before it trusts a record reference.
-qxMemRecord *virtualFileCheck(void *block)
+// The chunk-name parser asks this before it trusts a record reference. The
+// name carries its record's serial: a reference (and address) that a later
+// record took over must not reach it.
+qxMemRecord *virtualFileCheck(void *block, uint32_t stamp)
 {
-    return qxIsVirtualFile(block) ? &static_cast<qxVirtualStringFile *>(block)->memory : nullptr;
+    auto *v = static_cast<qxVirtualStringFile *>(block);
+    return qxIsVirtualFile(block) && uint32_t(v->serial) == stamp ? &v->memory : nullptr;
 }
 
 void freeRecord(lua_State *L, qxVirtualStringFile *v)
@@ -246,7 +249,7 @@ int qxCmdDefineVirtualFileFromString(lua_State *L)
     v->recordRef = luaL_ref(L, LUA_REGISTRYINDEX);
     char out[QX_CHUNKNAME_MAX];
     if (length > UINT32_MAX ||
-        !qxMakeChunkName(v->name, out, sizeof out, -1, 0, v->recordRef, "unused")) {
+        !qxMakeChunkName(v->name, out, sizeof out, -1, uint32_t(v->serial), v->recordRef, "unused")) {
         freeRecord(L, v);
         return ERR_MEM;
     }

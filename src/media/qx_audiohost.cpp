@@ -1,9 +1,11 @@
-// Audio host slots 0 and 1. The handle keeps the sample's identifier, not
-// its record: by slot 1 the sample may have been freed, or started playing.
+// Audio host slots 0 and 1. The handle keeps the sample's identifier and
+// serial, not its record: by slot 1 the sample may have been freed, or
+// replaced by another of the same number.
 #include "media/qx_audiohost.h"
 
 #include <cstring>
 
+#include "core/errors/qx_errors.h"
 #include "media/qx_audioadapter.h"
 #include "media/qx_sample.h"
 #include "platform/qx_memory.h"
@@ -12,6 +14,7 @@ namespace {
 
 struct SampleHandle {
     qxObjectRef ref;
+    uint64_t serial;
     uint8_t *copy; // flags 0: the private copy, else null
     uint32_t format;
     uint32_t bytes;
@@ -41,6 +44,8 @@ void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *, qxAudioS
         std::memcpy(h->copy, sound->data, bytes);
     }
     h->ref = *ref;
+    qxSample *s = nullptr;
+    h->serial = qxFindSample(*ref, &s) == 0 ? s->serial : 0;
     h->format = code;
     h->bytes = bytes;
     h->frequency = frequency;
@@ -56,12 +61,18 @@ void *qxAudioLockSample(const qxObjectRef *ref, uint32_t flags, void *, qxAudioS
     return h;
 }
 
-void qxAudioUnlockSample(void *handle)
+int qxAudioUnlockSample(void *handle)
 {
     auto *h = static_cast<SampleHandle *>(handle);
-    if (!h) return;
+    if (!h) return 0;
     qxSample *s = nullptr;
-    if (h->copy && qxFindSample(h->ref, &s) == 0) {
+    int r = qxFindSample(h->ref, &s);
+    if (r == 0 && s->serial != h->serial) {
+        // Freed and made again under the same identifier: another sample.
+        if (!h->ref.automatic) qxSetErrorNumber(int(h->ref.number));
+        r = h->ref.automatic ? ERR_FINDARRAY : ERR_FINDSAMPLE;
+    }
+    if (r == 0 && h->copy) {
         // The copy replaces the data; channels still reading the old data
         // are stopped first.
         qxStopSound(s->sound, -1);
@@ -75,6 +86,7 @@ void qxAudioUnlockSample(void *handle)
     }
     qxFree(h->copy); // the sample is gone
     qxFree(h);
+    return r;
 }
 
 void qxInstallAudioHostSlots(void (**table)(void))

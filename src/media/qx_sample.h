@@ -16,6 +16,7 @@ struct qxSample {
     uint32_t bytes;
     uint32_t panning;
     void *loader;
+    uint64_t serial; // tells this record from a later one of the same number
 };
 
 // The range options of the sample-range reader.

@@ -22,6 +22,7 @@ namespace {
 
 qxSample *sampleList;
 bool listRegistered;
+uint64_t nextSerial = 1;
 
 void appendSample(qxSample *s)
 {
@@ -78,6 +79,7 @@ int addSample(lua_State *L, qxSound *sound, int automatic, uint32_t number, uint
     s->bytes = sound->frames * sound->bytesPerFrame;
     s->panning = 128;
     s->loader = const_cast<qxPluginInfo *>(loader);
+    s->serial = nextSerial++;
     appendSample(s);
     if (!automatic) return 0;
     lua_pushlightuserdata(L, s);

@@ -31,7 +31,7 @@ struct qxPlatformUpcalls {
     // requester waits without a VM state).
     void (*drainDisplayEvents)(void);
     // Releases (grab 0) or retakes (grab 1) the pointer and keyboard grabs
-    // of the current display's window around a requester.
+    // of the display that holds them around a requester.
     void (*setInputGrabs)(int grab);
     // The display adapter's answer to a capability question, asked only
     // when it offers video bitmaps. NULL: no such adapter.

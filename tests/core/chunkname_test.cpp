@@ -200,7 +200,12 @@ TEST(ChunkMemoryName, OnlyDescriptorsMadeHereAreRecognised)
 
 qxMemRecord gBlock;
 void *gLiveBlock;
-qxMemRecord *fakeVirtualFileCheck(void *block) { return block == gLiveBlock ? &gBlock : nullptr; }
+uint32_t gStamp;
+qxMemRecord *fakeVirtualFileCheck(void *block, uint32_t stamp)
+{
+    gStamp = stamp;
+    return block == gLiveBlock ? &gBlock : nullptr;
+}
 
 class ChunkRegistry : public ::testing::Test {
 protected:
@@ -241,6 +246,7 @@ TEST_F(ChunkRegistry, LiveVirtualFileGivesItsBlockAndSize)
     ASSERT_EQ(p.ok, 1);
     EXPECT_EQ(p.block, &gBlock);
     EXPECT_EQ(p.size, 12u); // the block's current size, not the written one
+    EXPECT_EQ(gStamp, 999u); // the written one goes to the check
     EXPECT_EQ(p.offset, 0u);
 
     // A block that is no longer a virtual file, or a reference to nothing.

@@ -110,7 +110,7 @@ TEST(FileMemory, DescriptorReadsAndClampsAtBothEnds)
 
 qxMemRecord gBlock;
 void *gLiveBlock;
-qxMemRecord *fakeCheck(void *block) { return block == gLiveBlock ? &gBlock : nullptr; }
+qxMemRecord *fakeCheck(void *block, uint32_t) { return block == gLiveBlock ? &gBlock : nullptr; }
 
 class FileMemoryBlock : public ::testing::Test {
 protected:

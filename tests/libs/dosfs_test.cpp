@@ -588,6 +588,19 @@ TEST_F(DosFsTest, VirtualStringFiles)
     EXPECT_EQ(status("Peek", {5, 100000, 7}), ERR_MEMRANGE);
     ASSERT_EQ(status("Poke", {5, 0, 'h', 7}), 0);
     EXPECT_EQ(str("FileToString", {rw}).substr(0, 2), "hg");
+    // A name outlives its file: the next file takes its reference (and
+    // record address), yet the old name reaches nothing.
+    std::string a = str("DefineVirtualFileFromString", {"", "a.txt", 1});
+    ASSERT_EQ(status("UndefineVirtualStringFile", {a}), 0);
+    for (const char *next : {"b.txt", "a.txt"}) {
+        std::string b = str("DefineVirtualFileFromString", {"bee", next, 1});
+        EXPECT_EQ(num("Exists", {a}), 0);
+        EXPECT_NE(status("FileToString", {a}), 0);
+        EXPECT_NE(status("StringToFile", {"x", a}), 0);
+        EXPECT_EQ(status("UndefineVirtualStringFile", {a}), ERR_WRONGUSAGE);
+        EXPECT_EQ(str("FileToString", {b}), "bee");
+        ASSERT_EQ(status("UndefineVirtualStringFile", {b}), 0);
+    }
     // A part of a real file.
     put("data.bin", "0123456789");
     std::string part = str("DefineVirtualFile", {path("data.bin"), 2, 5, "part"});

@@ -99,7 +99,7 @@ std::string_view baseNameOf(std::string_view name)
 }
 
 // The block a registry reference holds, while it is still a virtual file.
-qxMemRecord *lookUpBlock(int reference)
+qxMemRecord *lookUpBlock(int reference, uint32_t stamp)
 {
     lua_State *L = qxMainState;
     if (!L || !gVirtualFileCheck) return nullptr;
@@ -107,7 +107,7 @@ qxMemRecord *lookUpBlock(int reference)
     lua_rawgeti(L, LUA_REGISTRYINDEX, reference);
     void *userdata = lua_touserdata(L, -1);
     lua_settop(L, top);
-    return userdata ? gVirtualFileCheck(userdata) : nullptr;
+    return userdata ? gVirtualFileCheck(userdata, stamp) : nullptr;
 }
 
 } // namespace
@@ -149,7 +149,7 @@ int qxParseChunkName(const char *name, uint32_t *offset, uint32_t *size, char *i
     uint32_t theSize = parts.size;
     qxMemRecord *theBlock = nullptr;
     if (parts.memoryForm && parts.number != -1) {
-        theBlock = lookUpBlock(static_cast<int>(parts.number));
+        theBlock = lookUpBlock(static_cast<int>(parts.number), parts.size);
         if (!theBlock || theBlock->size < 0) return 0;
         theSize = theBlock->size > int64_t(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(theBlock->size);
     }

@@ -41,8 +41,11 @@ struct qxMemoryName {
 // is still defined as a virtual file, and gives its memory record; null
 // when it is not. Installed by the memory-block library. The reference comes
 // from a name a script may write, so the pointer can be any userdata: it
-// must be looked up among the library's own blocks, never trusted.
-typedef qxMemRecord *(*qxVirtualFileCheck)(void *block);
+// must be looked up among the library's own blocks, never trusted. stamp is
+// the size field of the name, in which the virtual-file commands write the
+// block's serial: a reference freed and taken again by a later block gives
+// that block, which the stamp tells apart.
+typedef qxMemRecord *(*qxVirtualFileCheck)(void *block, uint32_t stamp);
 
 enum : size_t { QX_CHUNKNAME_MAX = 1024 };
 

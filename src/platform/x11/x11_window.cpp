@@ -659,23 +659,26 @@ extern "C" {
 
 void x11RequesterGrabs(int grab)
 {
-    // The first active display gives up its grabs while a requester is open;
-    // script callbacks may close it meanwhile, so it is looked up again.
+    // The full-screen display holding the grabs (the current one or one
+    // behind it) gives them up while a requester is open; its focus comes
+    // with its grab, so it is never the active one. Being unmanaged, it would
+    // also cover every dialog a window manager stacks: it steps back until
+    // the answer. Script callbacks may close it meanwhile, so it is looked
+    // up again.
     static qxDisplay *released = nullptr;
     qxDisplay *list = qxUpcalls.displayList ? qxUpcalls.displayList() : nullptr;
     if (!grab) {
         released = nullptr;
         for (qxDisplay *d = list; d; d = static_cast<qxDisplay *>(d->header.next)) {
             x11DisplayData *x = x11Data(d);
-            if (!d->input.active || !x || !x->window)
+            if (!x || !x->window || !x->grabbed)
                 continue;
-            if (x->grabbed) {
-                XUngrabPointer(x->display, CurrentTime);
-                XUngrabKeyboard(x->display, CurrentTime);
-                XFlush(x->display);
-                x->grabbed = 0;
-                released = d;
-            }
+            XUngrabPointer(x->display, CurrentTime);
+            XUngrabKeyboard(x->display, CurrentTime);
+            XLowerWindow(x->display, x->window);
+            XFlush(x->display);
+            x->grabbed = 0;
+            released = d;
             return;
         }
         return;
@@ -683,6 +686,7 @@ void x11RequesterGrabs(int grab)
     for (qxDisplay *d = list; released && d; d = static_cast<qxDisplay *>(d->header.next)) {
         x11DisplayData *x = x11Data(d);
         if (d == released && x && x->window) {
+            XRaiseWindow(x->display, x->window);
             x11GrabInput(x->conn, x->window);
             x->grabbed = 1;
         }

@@ -988,6 +988,30 @@ static int kitSampleNegate(lua_State *L)
     return 1;
 }
 
+/* Takes a private copy of sample number arg 1 through audio slot 0, fills
+ * it with 0x11 and keeps the handle for KitSampleRelease; the frames, or -1. */
+static void *heldSample;
+static int kitSampleHold(lua_State *L)
+{
+    struct { uint32_t number; void *automatic; } ref;
+    struct { uint8_t *data; uint32_t bytes, frames, channels, bits, frequency, flags; } rec;
+    ref.number = (uint32_t)VM(47, double (*)(lua_State *, int))(L, 1);
+    ref.automatic = NULL;
+    heldSample = HOST(audio, 0, void *(*)(void *, uint32_t, void *, void *))(&ref, 0, NULL, &rec);
+    if (heldSample) memset(rec.data, 0x11, rec.bytes);
+    VM(21, void (*)(lua_State *, double))(L, heldSample ? (double)rec.frames : -1);
+    return 1;
+}
+
+/* Ends the held handle through audio slot 1; the slot's result. */
+static int kitSampleRelease(lua_State *L)
+{
+    int r = HOST(audio, 1, int (*)(void *))(heldSample);
+    heldSample = NULL;
+    VM(21, void (*)(lua_State *, double))(L, r);
+    return 1;
+}
+
 #ifdef KIT_SATELLITE
 /* Presses key arg 1 on the first display as a satellite would (system
  * slot 16, operation 5); the slot's result. */
@@ -1468,6 +1492,8 @@ static const qxPluginCommand commands[] = {
 #endif
     {"KitAdd", kitAdd},
     {"KitSampleNegate", kitSampleNegate},
+    {"KitSampleHold", kitSampleHold},
+    {"KitSampleRelease", kitSampleRelease},
     {"KitRequired", kitRequired},
     {"KitSelfTest", kitSelfTest},
     {"KitChunkData", kitChunkData},
