@@ -1,6 +1,7 @@
 // System library: console and debug output, prompts and Assert.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
@@ -94,8 +95,14 @@ int qxSysScriptTruth(lua_State *L, int idx) {
 }
 
 void qxSysWrite(const char *text, size_t length, int flush) {
-    // Written as data: script text is never a format.
-    std::fwrite(text, 1, length, stdout);
+    // Written as data: script text is never a format. ISO-8859-1 text goes
+    // out as UTF-8, as all console output (zero bytes included).
+    if (!qxTextModeUtf8) {
+        std::string out(length * 2, '\0');
+        std::fwrite(out.data(), 1, qxLatin1ToUtf8Length(text, length, out.data()), stdout);
+    } else {
+        std::fwrite(text, 1, length, stdout);
+    }
     if (flush || qxGlobalSettings.forceFlush) std::fflush(stdout);
 }
 

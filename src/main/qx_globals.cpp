@@ -59,6 +59,7 @@
 #include "display/qx_displaycmds.h"
 #include "libs/qx_prefs.h"
 #include "libs/qx_requestdispatch.h"
+#include "libs/qx_tablecmds.h"
 #include "platform/x11/x11_display.h"
 #include "platform/qx_text.h"
 #include "platform/qx_hooks.h"
@@ -240,6 +241,7 @@ void qxLinkLayers(void)
     // Other threads wake the script through the adapter's loop when one runs.
     qxUpcalls.wakeEventLoop = x11WakeEventLoop;
     qxUpcalls.requestPoll = qxVmRequestTrace;
+    qxVmNextItem = qxCmdNextItem;
     qxStopDisplayVideos = qxStopVideosOfDisplay;
     qxUpcalls.videoRects = qxVideoRectsOfDisplay;
     qxUpcalls.reapChannels = qxReapChannels;

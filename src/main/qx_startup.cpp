@@ -265,8 +265,9 @@ int qxStartup(int argc, char **argv)
 
     r = qxRunMainScript(L);
     if (r == 1003 || r == 0) {
-        // End() and a user quit stop with 1003; End's value is the status.
-        uint32_t status = r == 1003 ? qxExitValue : 0;
+        // End's value is the status however End was called: a status call
+        // (or a callback of one) catches its 1003 and the chunk returns 0.
+        uint32_t status = qxExitValue;
         qxShutdown(0, L, startup, applet);
         return (int)status;
     }

@@ -217,7 +217,7 @@ int freeOld(lua_State *L, qxObjectRef ref)
 
 int cmdCreateIcon(lua_State *L)
 {
-    qxCheckArgCount(L, 2, 2, 0, 0);
+    qxCheckArgCount(L, 2, 2, 8, 0);
     qxObjectRef ref = qxNewIDRef(L, 1);
     luaL_checktable(L, 2);
     qxIconEntry *list = nullptr;
@@ -263,7 +263,7 @@ int cmdFreeIcon(lua_State *L)
 
 int cmdLoadIcon(lua_State *L)
 {
-    qxCheckArgCount(L, 2, 3, 0, 0);
+    qxCheckArgCount(L, 2, 3, 8, 0);
     qxObjectRef ref = qxNewIDRef(L, 1);
     std::string file = qxGetFileNameArg(L, 2, 0, nullptr);
     char loader[256] = "", adapter[256] = "";

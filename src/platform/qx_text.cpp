@@ -277,6 +277,11 @@ size_t qxLatin1ToUtf8(const char *source, char *destination)
     return o;
 }
 
+size_t qxLatin1ToUtf8Length(const char *source, size_t length, char *destination)
+{
+    return latin1ToUtf8N(reinterpret_cast<const uchar *>(source), length, destination);
+}
+
 char *qxLatin1ToUtf8Dup(const char *source)
 {
     size_t size = qxLatin1ToUtf8Size(source);

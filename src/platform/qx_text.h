@@ -50,6 +50,9 @@ size_t qxUtf8CountRange(const char *from, const char *to);
 size_t qxLatin1ToUtf8(const char *source, char *destination);
 size_t qxLatin1ToUtf8Size(const char *source); // including the terminator; 0 on overflow
 char *qxLatin1ToUtf8Dup(const char *source);
+// length bytes, zero bytes included; the destination needs 2 * length bytes
+// and gets no terminator. Returns the output length.
+size_t qxLatin1ToUtf8Length(const char *source, size_t length, char *destination);
 // Converts at most limit source bytes (stops earlier at a zero byte); the
 // destination needs limit + 1 bytes. When *marker points into the consumed
 // source it is moved to the matching output position. Returns the output length.

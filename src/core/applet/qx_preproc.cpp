@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,6 +58,20 @@ void setStr(lua_State *L, const char *key, const char *v)
     lua_pushstring(L, key);
     lua_pushstring(L, v ? v : "");
     lua_settable(L, -3);
+}
+
+// A stored size below 0 is a percentage ("50%" is kept as -50), handed on as
+// the text CreateDisplay reads as one; #NATIVE stays the number it is.
+void setSize(lua_State *L, const char *key, int32_t v)
+{
+    constexpr int32_t kNative = -110000;
+    if (v >= 0 || v == kNative) {
+        setNum(L, key, v);
+        return;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%ld%%", -static_cast<long>(v));
+    setStr(L, key, text);
 }
 
 void setIndexTable(lua_State *L, int index)
@@ -466,8 +481,8 @@ int pushDisplayArgs(lua_State *L, const qxObjectRecord *o, const qxDisplayDef &d
     setNum(L, "x", d.x);
     setNum(L, "y", d.y);
     if (d.scaleFactor != 1.0) setNum(L, "scalefactor", d.scaleFactor);
-    if (d.scaleWidth) setNum(L, "scalewidth", d.scaleWidth);
-    if (d.scaleHeight) setNum(L, "scaleheight", d.scaleHeight);
+    if (d.scaleWidth) setSize(L, "scalewidth", d.scaleWidth);
+    if (d.scaleHeight) setSize(L, "scaleheight", d.scaleHeight);
     if (d.flags & 0x400) setNum(L, "active", 1);
     if ((d.flags & 0x200) || (o->id == 1 && bgpic1)) {
         setNum(L, "bgpic", (d.flags & 0x200) ? d.bgpic : 1);

@@ -43,13 +43,13 @@ int qxGetReportLine(lua_State *L) {
         int begin = static_cast<int>(luaL_getregnum(L, "beginline"));
         return qxComputeScriptReportLine(lineMap, lineMapCount, script, line, begin);
     }
-    if (!lineMap) return line;
+    // A line no record of the include-line map holds (none without a map)
+    // is -1, its file "---".
     return qxComputeReportLine(lineMap, lineMapCount, qxGetErrorFileName(), line);
 }
 
 const char *qxGetReportFile(lua_State *L) {
     const char *script = sourceScript(L);
-    if (!script && !lineMap) return qxGetErrorFileName();
     return qxComputeReportFile(lineMap, lineMapCount, script, qxGetErrorFileName(),
                                qxGetErrorLine());
 }

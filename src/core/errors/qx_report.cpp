@@ -5,6 +5,7 @@
 
 #include "core/errors/qx_errorreport.h"
 #include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
 #include "core/runtime/qx_options.h"
 #include "platform/requesters/qx_requesters.h"
 
@@ -17,10 +18,13 @@ extern "C" void qxReportFinalError(int code, lua_State *L, qxStartupInfo *startu
     qxGetErrorInfo(L, code, message, sizeof message, &file, &line);
     char *text = startup ? startup->errorText : message;
     size_t size = startup ? sizeof startup->errorText : sizeof message;
+    // "Loading applet x..." of a step that failed ends before the report.
+    qxEndOpenProgressLine();
     if (qxGlobalSettings.consoleReport) {
         char out[4096];
         qxBuildConsoleErrorLine(message, file, line, out, sizeof out);
-        std::fputs(out, stdout);
+        // In the script's text mode, as all console output.
+        qxPrintF("%s", out);
         std::fflush(stdout);
         if (text != message)
             std::snprintf(text, size, "%s", message);

@@ -151,6 +151,8 @@ void qxDebugPrintLine(const char *format, const char *file, int progress);
 void qxPrintDone(void);
 void qxPrintFailed(void);
 void qxPrintSkipped(void);
+// Ends a progress line a failed step left open with "failed".
+void qxEndOpenProgressLine(void);
 
 int qxLowestBit(uint32_t word); // 0-31, -1 for 0
 }

@@ -19,6 +19,9 @@ constexpr size_t kBaseNameMax = 512;
 
 bool quiet() { return qxGetTag(QX_TAG_QUIET) != 0; }
 
+// A progress line was printed and waits for its "done" or "failed".
+bool progressOpen;
+
 void writeOut(const char *text)
 {
     char *converted = qxTextModeUtf8 ? nullptr : qxLatin1ToUtf8Dup(text);
@@ -29,6 +32,7 @@ void writeOut(const char *text)
 
 void printWord(unsigned message)
 {
+    progressOpen = false;
     if (!quiet()) qxPrintF("%s\n", qxGetErrorText(message));
 }
 
@@ -88,11 +92,17 @@ void qxDebugPrintLine(const char *format, const char *file, int progress)
     }
     line += progress ? "..." : "\n";
     qxPrintF("%s", line.c_str());
+    progressOpen = progress != 0;
 }
 
 void qxPrintDone(void) { printWord(QX_MSG_DONE); }
 void qxPrintFailed(void) { printWord(QX_MSG_FAILED); }
 void qxPrintSkipped(void) { printWord(QX_MSG_SKIPPED); }
+
+void qxEndOpenProgressLine(void)
+{
+    if (progressOpen) qxPrintFailed();
+}
 
 int qxLowestBit(uint32_t word) { return word ? __builtin_ctz(word) : -1; }
 

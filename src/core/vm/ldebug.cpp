@@ -117,7 +117,7 @@ int luaG_checkcode(const Proto *pt) {
             break;
         }
         case OP_SELF: ok = checkspan(pt, a, 2) && checkreg(pt, b) && checkrk(pt, c); break;
-        default: ok = false; break; // no such opcode
+        default: break; // opcodes above 44 are ignored when run
         }
         if (!ok) return 0;
     }
@@ -160,7 +160,7 @@ static int findsetreg(const Proto *p, int lastpc, int reg) {
         case OP_TFORPREP:
             break;
         default:
-            if (a == reg) setpc = pc;
+            if (a == reg && op < NUM_OPCODES) setpc = pc; // ignored opcodes set nothing
             break;
         }
     }

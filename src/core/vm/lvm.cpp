@@ -26,6 +26,7 @@ int qxVmGosubCount = 0;
 int qxVmLineHookStride = 1;
 int qxVmPollOnRequest = 0;
 int qxVmEveryLine = 0;
+lua_CFunction qxVmNextItem = nullptr;
 
 namespace {
 // The table every interpreter fetches its next handler from: the handlers
@@ -614,6 +615,14 @@ retentry:
                 TValue key;
                 setsvalue(&key, luaS_newlstr(L, "next", 4));
                 Protect(luaV_gettable(L, &cl->g, &key, RA(i), 0));
+                // No library registers "next": without the script's own the
+                // loop walks the table with NextItem.
+                if (ttisnil(RA(i)) && qxVmNextItem != nullptr) {
+                    CClosure *walker = static_cast<CClosure *>(luaF_newCclosure(L, 0));
+                    walker->f = qxVmNextItem;
+                    setclvalue(RA(i), walker);
+                    Protect(framegc(L));
+                }
             }
             pc += GETARG_sBx(i);
             vmbreak;

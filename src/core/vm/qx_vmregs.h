@@ -57,6 +57,10 @@ void qxVmRequestTrace(void);
 // that a missed root frees a reachable object at once.
 extern int qxVmGcStress;
 
+// The table walker "for k, v in t" uses when the script has no global
+// "next" (the table library's NextItem; installed by main/).
+extern lua_CFunction qxVmNextItem;
+
 // Installed by the plug-in host for its call wrappers (none by default).
 // Claim: runs the handler through the first wrapper that watches it, stores
 // its result and returns 1; returns 0 when no wrapper claims the handler.

@@ -66,7 +66,7 @@ def load(reg, value):
     return f"LOADK {reg} #{value}"
 
 
-def listing(purpose, setup, calls):
+def listing(path, purpose, setup, calls):
     body = []  # (text, expected line or None)
     out = []
 
@@ -131,6 +131,9 @@ def listing(purpose, setup, calls):
     emit('    LOADK 1 "done"')
     emit("    CALL 0 2 1")
     emit("    RETURN 0 1")
+    emit("; the line map gives every line of this listing its own number")
+    name = os.path.basename(path)
+    emit(f'.linemap 27 1 100000 0 "{name}" "{name}"')
     header = [
         f"; Failing lookups of {purpose} are returned, not raised:",
         "; status calls yield the code, a RaiseOnError handler receives code,",
@@ -156,7 +159,7 @@ def listing(purpose, setup, calls):
 def main():
     for purpose_key, (path, purpose, setup, calls) in GROUPS.items():
         with open(os.path.join(HERE, path), "w") as f:
-            f.write(listing(purpose, setup, calls))
+            f.write(listing(path, purpose, setup, calls))
 
 
 if __name__ == "__main__":
