@@ -39,6 +39,10 @@ void qxDisplayScaleSize(const qxDisplay *display, int *width, int *height, int *
 // The picture a display shows when the layers above draw into a copy of
 // its BGPic (layers off); NULL or a NULL answer: the BGPic's own bitmap.
 extern struct qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
+// The display's picture as it stands without double buffering (its BGPic
+// with what was drawn, layers and sprites); filled by the layers above.
+// NULL or a NULL answer: the BGPic's own bitmap.
+extern struct qxBitMap *(*qxDisplayWorkPicture)(qxDisplay *display);
 // What the layers above keep per display (output state, double buffer),
 // freed with the record; filled by them. NULL: nothing.
 extern void (*qxFreeDisplayExtras)(qxDisplay *display);

@@ -22,6 +22,11 @@ int qxOpenEventLib(lua_State *L);
 void qxFreeEventLib(lua_State *L);
 int qxOpenDisplayLib(lua_State *L);
 void qxCloseDisplayLib(lua_State *L);
+// Runtime attributes 4 and 6 (qxSetTags, qxGetTags) that drawing into
+// masks and alpha channels follows: the mask mode (MASKVISIBLE ..) and the
+// alpha intensity (0xFFFFFFFF while unset).
+extern int32_t qxMaskDrawMode;
+extern uint32_t qxAlphaIntensity;
 int qxGraphicsAttrGetter(qxTagItem *item);
 int qxGraphicsAttrSetter(qxTagItem *item);
 // The zero-filled display record SafeBlt uses while no display exists.

@@ -56,6 +56,7 @@ int resolveAxis(int32_t v, int size, int screen)
 extern "C" {
 
 qxBitMap *(*qxDisplayShownBitmap)(qxDisplay *display);
+qxBitMap *(*qxDisplayWorkPicture)(qxDisplay *display);
 
 int qxRefreshWholeDisplay(qxDisplay *d, int flags)
 {
@@ -70,6 +71,10 @@ int qxRefreshWholeDisplay(qxDisplay *d, int flags)
     // transition keeps its frame there.
     if (!(flags & 2) && !d->doubleBuffer && qxBitMapDisplay.composeDisplay)
         qxBitMapDisplay.composeDisplay(qxMainState, d);
+    // BeginRefresh holds the window back until EndRefresh, which clears the
+    // mode before it calls this.
+    if (d->refreshMode)
+        return 0;
     qxBGPic *b = d->bgpic;
     qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
     qxBitMap *const picture = shown ? shown : b->bitmap;

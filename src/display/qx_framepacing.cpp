@@ -7,6 +7,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_bgpic.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_framepacing.h"
@@ -34,7 +35,7 @@ void sleepUntil(int64_t deadline)
     }
 }
 
-constexpr uint32_t kTypeBrush = 3, kTypeBGPic = 1, kTypeMask = 28, kTypeAlpha = 30;
+constexpr uint32_t kTypeBrush = 3, kTypeAnim = 4, kTypeBGPic = 1, kTypeMask = 28, kTypeAlpha = 30;
 
 } // namespace
 
@@ -113,7 +114,9 @@ extern "C" int qxBeginRefresh(qxDisplay *d, int force)
         return 0;
     switch (d->targetType) {
     case kTypeBrush:
-        return d->doubleBuffer ? ERR_ENDDOUBLEBUFFER : ERR_SELECTBRUSH;
+        if (d->doubleBuffer)
+            return ERR_ENDDOUBLEBUFFER;
+        return qxCurrentOutput && qxCurrentOutput->selectedType == kTypeAnim ? ERR_SELECTANIM : ERR_SELECTBRUSH;
     case kTypeBGPic:
         return ERR_SELECTBG;
     case kTypeMask:

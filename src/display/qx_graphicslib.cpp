@@ -27,8 +27,6 @@
 
 // Mask mode and alpha intensity used when drawing into the mask or alpha
 // Select targets; 0xFFFFFFFF means no intensity was set.
-static uint32_t gMaskMode = 0;
-static uint32_t gAlphaIntensity = 0xFFFFFFFFu;
 static qxDisplay *gSpareDisplay = nullptr;
 
 extern "C" {
@@ -221,11 +219,9 @@ int cmdIsPicture(lua_State *L)
     const char *file = luaL_checkstring(L, 1);
     char loader[256] = "", adapter[256] = "";
     if (lua_gettop(L) >= 2 && lua_istable(L, 2)) {
-        int found;
-        if (int r = qxGetFieldStr(L, 2, "loader", loader, sizeof loader, &found))
-            return r;
-        if (int r = qxGetFieldStr(L, 2, "adapter", adapter, sizeof adapter, &found))
-            return r;
+        // Each answers whether the field was there; a wrong type raises.
+        qxGetFieldStr(L, 2, "loader", loader, sizeof loader, nullptr);
+        qxGetFieldStr(L, 2, "adapter", adapter, sizeof adapter, nullptr);
     }
     uint32_t format = 8, w = 0, h = 0, alpha = 0, transparency = 0;
     int known = 0;
@@ -494,6 +490,9 @@ static constexpr qxConstantDef graphicsConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+int32_t qxMaskDrawMode = 0;
+uint32_t qxAlphaIntensity = 0xFFFFFFFFu;
+
 extern "C" int qxOpenGraphicsLib(lua_State *L)
 {
     if (!gSpareDisplay) {
@@ -502,8 +501,8 @@ extern "C" int qxOpenGraphicsLib(lua_State *L)
             return ERR_MEM;
         gSpareDisplay->targetType = 3;
     }
-    gMaskMode = 0;
-    gAlphaIntensity = 0xFFFFFFFFu;
+    qxMaskDrawMode = 0;
+    qxAlphaIntensity = 0xFFFFFFFFu;
     if (qxGraphicsResetDrawTags)
         qxGraphicsResetDrawTags();
     return qxOpenCommandLibraryOf<graphicsCommands, graphicsConstants>(L, "graphics");
@@ -522,11 +521,11 @@ extern "C" void qxGraphicsLibFree(lua_State *)
 extern "C" int qxGraphicsAttrGetter(qxTagItem *item)
 {
     if (item->tag == 4) {
-        item->data = gMaskMode;
+        item->data = uint32_t(qxMaskDrawMode);
         return 1;
     }
     if (item->tag == 6) {
-        item->data = gAlphaIntensity;
+        item->data = qxAlphaIntensity;
         return 1;
     }
     return 0;
@@ -535,11 +534,11 @@ extern "C" int qxGraphicsAttrGetter(qxTagItem *item)
 extern "C" int qxGraphicsAttrSetter(qxTagItem *item)
 {
     if (item->tag == 4) {
-        gMaskMode = (uint32_t)item->data;
+        qxMaskDrawMode = int32_t(uint32_t(item->data));
         return 1;
     }
     if (item->tag == 6) {
-        gAlphaIntensity = (uint32_t)item->data;
+        qxAlphaIntensity = uint32_t(item->data);
         return 1;
     }
     return 0;

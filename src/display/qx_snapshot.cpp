@@ -10,6 +10,7 @@
 #include "display/qx_adapter.h"
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
@@ -96,15 +97,34 @@ int qxCmdSaveSnapshot(lua_State *L)
         if (int r = qxGrabScreenARGB(d, x, y, w, h, &pixels))
             return r;
     } else if (type == 1) {
-        if ((d->doubleBufferState & 2) || !d->bgpic || !d->bgpic->bitmap)
+        // The adapter's double buffer keeps the picture to itself.
+        if ((d->doubleBufferState & QX_DBSTATE_ADAPTER) || !d->bgpic || !d->bgpic->bitmap)
             return ERR_WRONGUSAGE;
         w = d->bgpic->width;
         h = d->bgpic->height;
-        qxBitMap *shown = qxDisplayShownBitmap ? qxDisplayShownBitmap(d) : nullptr;
-        // A display that scales its layers shows them at its own size.
-        if (shown && d->layerScale)
-            w = (int)shown->width, h = (int)shown->height;
-        uint32_t *argb = qxBitMapToARGB(shown ? shown : d->bgpic->bitmap, 0, 0, w, h, 0);
+        // Hardware double buffering: the picture composed for the window;
+        // otherwise the BGPic's own picture, not a software double
+        // buffer's half-flipped one.
+        qxBitMap *picture = nullptr;
+        if (d->hardwareDoubleBuffer && qxDisplayShownBitmap)
+            picture = qxDisplayShownBitmap(d);
+        else if (qxDisplayWorkPicture)
+            picture = qxDisplayWorkPicture(d);
+        if (!picture)
+            picture = d->bgpic->bitmap;
+        // A display that scales its layers composes at the window's size:
+        // the file has the BGPic's.
+        qxBitMap *resized = nullptr;
+        if (picture->width != uint32_t(w) || picture->height != uint32_t(h)) {
+            if (int r = qxScalePixels(picture, nullptr, nullptr, 0, 0, nullptr, int32_t(picture->width),
+                                      int32_t(picture->height), w, h, 0, 0, &resized, nullptr, nullptr))
+                return r;
+            if (!resized)
+                return ERR_MEM;
+            picture = resized;
+        }
+        uint32_t *argb = qxBitMapToARGB(picture, 0, 0, w, h, 0);
+        qxFreeBitMap(resized);
         if (!argb)
             return ERR_MEM;
         pixels = argb;

@@ -83,7 +83,7 @@ bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *p)
 
 void qxFXShowWhole(qxDisplay *d, qxBitMap *picture, int32_t w, int32_t h)
 {
-    if (!d || !picture) return;
+    if (!d || !picture || d->refreshMode) return; // held back until EndRefresh
     const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
     qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
                   scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);

@@ -880,9 +880,9 @@ int cmdSelectAnim(lua_State *L)
     const int64_t frame = qxTruncToInt64(luaL_checknumber(L, 2));
     const uint32_t mode = lua_gettop(L) >= 3 ? uint32_t(luaL_checkint(L, 3)) : 0;
     const uint32_t combo = lua_gettop(L) >= 4 ? uint32_t(luaL_checkint(L, 4)) : 0;
-    if (frame < 1 || frame > 0xFFFFFFF)
-        return ERR_ANIMFRAME;
-    return qxSelectTarget(L, QX_OUT_ANIM, ref, QX_OUT_BRUSH, uint32_t(frame), mode, combo);
+    // A frame out of range is refused once the anim is found (frame 0).
+    return qxSelectTarget(L, QX_OUT_ANIM, ref, QX_OUT_BRUSH, frame < 1 || frame > 0xFFFFFFF ? 0u : uint32_t(frame),
+                          mode, combo);
 }
 
 // ConvertToBrush and GetBrushLink of an anim frame (1-based).

@@ -572,11 +572,11 @@ int cmdChangeTransparency(lua_State *L)
                     qxFreeMaskBitMap(m);
                 return int(ERR_ALLOCMASK);
             }
-            qxPlane ap = qxPlaneOf(b->alpha);
-            for (int32_t y = 0; y < mp.height; y++)
-                for (int32_t x = 0; x < mp.width; x++)
-                    qxSetMaskBit(mp.bytes + int64_t(y) * mp.bytesPerRow, x,
-                                 !ap.bytes || (y < ap.height && x < ap.width && ap.bytes[int64_t(y) * ap.bytesPerRow + x]));
+            // Only fully opaque pixels stay visible.
+            if (b->alpha)
+                qxAlphaToMask(b->alpha, 0, 0, m, 0, 0, mp.width, mp.height, 0);
+            else
+                qxMaskRowOp(m, 0, 0, mp.width, mp.height, 0);
             if (b->alpha)
                 qxFreeAlphaBitMap(b->alpha);
             b->alpha = nullptr;
@@ -769,6 +769,13 @@ int cmdToRGBArray(lua_State *L)
     return 1;
 }
 
+// Whether the new brush's number is the brush number given at arg.
+bool sameBrushNumber(lua_State *L, qxObjectRef target, int arg)
+{
+    const qxObjectRef src = qxGetObjectIDArg(L, arg);
+    return !target.automatic && !src.automatic && src.number == target.number;
+}
+
 // A brush from a canvas the BGPic library's gradient or texture creator made.
 int brushFromCanvas(lua_State *L, qxObjectRef ref, int32_t width, int32_t height, qxBitMap *bm)
 {
@@ -801,6 +808,9 @@ int cmdCreateTexturedBrush(lua_State *L)
 {
     qxCheckArgCount(L, 4, 6, 0, 0);
     const qxObjectRef ref = qxNewIDRef(L, 1);
+    // The new brush would free its own texture first.
+    if (sameBrushNumber(L, ref, 2))
+        return ERR_WRONGUSAGE;
     int32_t width = 0, height = 0;
     qxFillRecord fill;
     qxBitMap *bm = nullptr;
@@ -826,29 +836,6 @@ int cmdSetMaskMode(lua_State *L)
     qxTagItem tags[] = {{4, uintptr_t(uint32_t(luaL_checkint(L, 1)))}, {QX_TAG_END, 0}};
     qxSetTags(tags);
     return 0;
-}
-
-// Tags 4 and 6 of qxSetTags and qxGetTags.
-int setAttribute(qxTagItem *item)
-{
-    if (item->tag == 4)
-        qxMaskDrawMode = int32_t(uint32_t(item->data));
-    else if (item->tag == 6)
-        qxAlphaIntensity = uint32_t(item->data);
-    else
-        return 0;
-    return 1;
-}
-
-int getAttribute(qxTagItem *item)
-{
-    if (item->tag == 4)
-        item->data = uintptr_t(uint32_t(qxMaskDrawMode));
-    else if (item->tag == 6)
-        item->data = qxAlphaIntensity;
-    else
-        return 0;
-    return 1;
 }
 
 // ---- Conversions of other objects into brushes ----
@@ -882,11 +869,8 @@ int bgpicSource(lua_State *L, int sourceArg, uint32_t, int, qxBitMap **bm, qxBit
 // frameArg: the frame number, or the converter's own argument.
 int convert(lua_State *L, qxObjectRef target, uint32_t type, int sourceArg, int frameArg, int selected)
 {
-    if (type == QX_TYPE_BRUSH) {
-        const qxObjectRef src = qxGetObjectIDArg(L, sourceArg);
-        if (!target.automatic && !src.automatic && src.number == target.number)
-            return ERR_WRONGUSAGE;
-    }
+    if (type == QX_TYPE_BRUSH && sameBrushNumber(L, target, sourceArg))
+        return ERR_WRONGUSAGE;
     const qxBrushSourceEntry *entry = nullptr;
     for (const auto &e : sources)
         if ((e.convert || e.convertVector) && e.type == type)
@@ -1026,16 +1010,9 @@ static constexpr qxCommandDef brushImageCommandsRows[] = {
 const qxCommandDef *const qxBrushImageCommands = brushImageCommandsRows;
 constexpr qxNames qxBrushImageCommandNames = qxNamesOf<brushImageCommandsRows>;
 
-int32_t qxMaskDrawMode = 0;
-uint32_t qxAlphaIntensity = 0xFFFFFFFFu;
-
-// Brushes and BGPics are sources from the start; the drawing attributes
-// answer qxSetTags and qxGetTags.
+// Brushes and BGPics are sources from the start.
 void qxLinkBrushSources(void)
 {
-    static bool attributes;
-    if (!attributes && qxRegisterAttrSetter(setAttribute) == 0 && qxRegisterAttrGetter(getAttribute) == 0)
-        attributes = true;
     qxRegisterBrushSource(QX_TYPE_BRUSH, brushSource);
     qxRegisterBrushSource(QX_TYPE_BGPIC, bgpicSource);
 }

@@ -39,11 +39,6 @@ struct qxBrushSourceEntry {
 extern "C" {
 extern const qxCommandDef *const qxBrushImageCommands;
 extern const qxNames qxBrushImageCommandNames;
-// Runtime attributes 4 and 6 that drawing into masks and alpha channels
-// follows: the mask mode (MASKVISIBLE ..) and the alpha intensity
-// (0xFFFFFFFF while unset).
-extern int32_t qxMaskDrawMode;
-extern uint32_t qxAlphaIntensity;
 // Registers a source type for ConvertToBrush and GetBrushLink; 0 or 1000
 // when the table is full.
 int qxRegisterBrushSource(uint32_t type, qxBrushSourceFn convert);

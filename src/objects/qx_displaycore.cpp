@@ -257,16 +257,16 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
             im.bitmap = bm, im.mask = im.alpha = nullptr;
     }
     const bool transformed = !qxMatrixIsIdentity(options) || (flags & QX_DO_TRANSFORMED);
-    // 7. Layers: the layer shows the object itself.
-    if (d->layersEnabled) {
+    // 7. Layers: the layer shows the object itself. A brush, mask, alpha
+    // channel or anim frame selected for drawing takes no layers.
+    if (qxOutputTakesLayers()) {
         x = qxResolvePosX(x, w, areaW, options->anchorx);
         y = qxResolvePosY(y, h, areaH, options->anchory);
         qxBitMap *lb = type == QX_OBJ_VIDEO ? frameBitmap : nullptr;
         // An anim layer keeps its frame where parts keep their offset.
         const int32_t a = type == QX_OBJ_ANIM ? int32_t(frame) : sx;
         // Flag 2: this routine puts the new layer's pixels on screen itself.
-        const bool drawsHere = !style->needslayer && !(flags & (QX_DO_UPTODATE | QX_DO_PREPARE)) && !transformed &&
-                               (d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC);
+        const bool drawsHere = !style->needslayer && !(flags & (QX_DO_UPTODATE | QX_DO_PREPARE)) && !transformed;
         int r = qxAddLayerNode(L, type, ref, a, sy, x, y, w, h, options, style, lb, nullptr, nullptr,
                                style->insertpos, drawsHere ? 2 : 0, reserved);
         if (r) return r;

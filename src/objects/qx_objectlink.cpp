@@ -29,6 +29,11 @@ int brushImage(lua_State *L, qxObjectRef ref, qxBitMap **bitmap, qxBitMap **mask
     return 0;
 }
 
+qxBitMap *workPicture(qxDisplay *d)
+{
+    return qxDisplayWorkBitmap(d, 0);
+}
+
 } // namespace
 
 extern "C" void qxLinkObjects(void)
@@ -44,6 +49,7 @@ extern "C" void qxLinkObjects(void)
     qxDisplayFill = {qxReadFillFields, qxFillBitMapFromRecord};
     qxPlaneSources.brush = brushImage;
     qxDisplayShownBitmap = qxShownBitmap;
+    qxDisplayWorkPicture = workPicture;
     qxComputeDisplayScaleHook = qxComputeDisplayScale;
     if (!qxBitMapDisplay.currentView) qxBitMapDisplay.currentView = qxOutputView;
     qxBitMapDisplay.selectTargetFlags = qxSelectTargetFlags;

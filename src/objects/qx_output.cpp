@@ -13,6 +13,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_displaylibs.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"

@@ -11,6 +11,7 @@
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmapscale.h"
 #include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_brushimage.h"
 #include "objects/qx_bgpicobj.h"
@@ -167,7 +168,7 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
         break;
     }
     case QX_OUT_ANIM:
-        if (frame == 0) return ERR_ANIMFRAME;
+        // The anim is found first; its frame is checked there.
         if (int r = qxSelectionHook.findAnimFrame(L, ref, frame, 0, &p.bitmap, &p.mask, &p.alpha, &p.width,
                                                   &p.height))
             return r;

@@ -223,9 +223,10 @@ TEST_F(DisplayCore, SelectedBrushMaskAndAlpha)
     ASSERT_EQ(run(qxCmdEndSelect, [](lua_State *) {}), 0);
     EXPECT_EQ(run(qxCmdSelectAlphaChannel, [](lua_State *S) { lua_pushnumber(S, 1), lua_pushnumber(S, 4); }),
               ERR_MISSINGPARAMTR);
+    // No anim 1: it is looked for before its frame is checked.
     EXPECT_EQ(run(qxCmdSelectAlphaChannel,
                   [](lua_State *S) { lua_pushnumber(S, 1), lua_pushnumber(S, 4), lua_pushnumber(S, 0); }),
-              ERR_ANIMFRAME);
+              ERR_FINDANIM);
     EXPECT_EQ(run(qxCmdSelectBGPic, [](lua_State *S) { lua_pushnil(S); }), ERR_NOLAYERS);
 }
 

@@ -39,6 +39,9 @@ STEP KINDS (suffix of the title):
             become fewer (frames in order; nothing of the new picture shown
             whole before the first frame). For effects that change each
             pixel once (stripes, wipes, blends).
+  held      BeginRefresh holds the window back: in every configuration the
+            window must still show the previous step's picture (unless the
+            window took another size)
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -408,6 +411,23 @@ def out_of_order(run, workdir):
     return fails
 
 
+def not_held(run, workdir):
+    """Mismatch texts of the "held" steps of one run: the window must
+    still be the previous step's."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    for s in run.steps:
+        before = by_number.get(s.number - 1)
+        if s.kind != "held" or not before or not s.picture or not before.picture or s.picture == before.picture:
+            continue
+        if (s.picture.width, s.picture.height) != (before.picture.width, before.picture.height):
+            continue  # a BGPic of another size resized the window: nothing to hold
+        path = write_picture(os.path.join(workdir, "held-%s-step%d" % (run.name, s.number)),
+                             [before.picture, s.picture])
+        fails.append("step %d/held [%s]: the window changed before EndRefresh; before | window: %s" % (
+            s.number, run.name, path))
+    return fails
+
+
 def compare(ref, run, workdir, grown_ref=None):
     """Mismatch texts of one configuration against the unscaled run (and,
     for a grown display, the run made at the grown size)."""
@@ -533,7 +553,7 @@ def main(argv):
         fails.append("[plain] no step reached")
     grown_ref = next((r for r in runs if r.name == "grown"), None)
     for r in runs:
-        fails += out_of_order(r, workdir)
+        fails += out_of_order(r, workdir) + not_held(r, workdir)
     for r in runs[1:]:
         if r.name not in REFERENCES:
             fails += compare(ref, r, workdir, grown_ref)
