@@ -14,6 +14,7 @@
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_gfxgeom.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "layers/qx_layer.h"
@@ -131,8 +132,12 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
     qxUnLockBitMap(&lock);
 }
 
-// How far a border reaches around the picture.
-int32_t borderReach(const qxLayer *l) { return int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)); }
+// Shapes draw their border as their own grown outline, in every rendition.
+bool shapeType(uint32_t type)
+{
+    return type == QX_LAYER_BOX || type == QX_LAYER_CIRCLE || type == QX_LAYER_ELLIPSE || type == QX_LAYER_POLYGON ||
+           type == QX_LAYER_ARC;
+}
 
 // The border's coverage: the picture's silhouette widened by the border
 // size (a full rectangle for pictures without mask or alpha), its opacity
@@ -154,10 +159,10 @@ bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
         mask = moved.mask, alpha = moved.alpha;
         px = py = 0;
     }
-    const int32_t r = borderReach(l);
+    const int32_t r = qxLayerBorderInset(l, d);
     const uint32_t level = 255 - (l->bordercolor >> 24);
     const qxLayerTypeOps *ops = qxLayerType(l->type);
-    if (ops && ops->borderMask && d == l->base && r <= 64 &&
+    if (ops && ops->borderMask && (d == l->base || shapeType(l->type)) && r <= 64 &&
         !ops->borderMask(L, l, d, r, &d->borderalpha, &d->borderdx, &d->borderdy)) {
         auto *plane = static_cast<qxBitMapPlane *>(d->borderalpha->data);
         if (level != 255)
@@ -509,6 +514,38 @@ int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, 
     return intersect(x2, y2, w2, h2, x, y, w, h) ? 1 : 0;
 }
 
+void qxRenditionTransform(const qxLayer *l, const qxLayerData *d, qxTransformOptions *t)
+{
+    *t = l->transform;
+    qxDisplay *disp = qxCurrentDisplay;
+    if (d != l->onscreen || d == l->intermediate || d == l->base || !qxLayerScaling(disp)) return;
+    // x comes from m11 and m21, y from m12 and m22.
+    t->m11 *= disp->scaleX, t->m21 *= disp->scaleX;
+    t->m12 *= disp->scaleY, t->m22 *= disp->scaleY;
+}
+
+int32_t qxXformBorderInset(const double m[4], int32_t w, int32_t h, int32_t size)
+{
+    for (int i = 0; i < 4; i++)
+        if (!std::isfinite(m[i]) || std::fabs(m[i]) > 1e4) return size;
+    if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return size;
+    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    qxComputeTransformBounds(0, 0, w, h, m, &x0, &y0, nullptr, nullptr, 0.5, 0.5);
+    qxComputeTransformBounds(-size, -size, w + 2 * size, h + 2 * size, m, &x1, &y1, nullptr, nullptr, 0.5, 0.5);
+    return std::clamp(std::max(x0 - x1, y0 - y1), 0, 1 << 20);
+}
+
+int32_t qxLayerBorderInset(const qxLayer *l, const qxLayerData *d)
+{
+    const int32_t size = int32_t(std::min<uint32_t>(l->bordersize, 1 << 16));
+    qxTransformOptions t;
+    qxRenditionTransform(l, d, &t);
+    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    const int32_t w = std::clamp(l->base ? l->base->width : d->dwidth, 1, 1 << 20);
+    const int32_t h = std::clamp(l->base ? l->base->height : d->dheight, 1, 1 << 20);
+    return qxXformBorderInset(m, w, h, size);
+}
+
 void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     const double radius = std::isfinite(l->shadowradius) ? std::clamp(l->shadowradius, 0.0, 1e6) : 0.0;
@@ -517,7 +554,7 @@ void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
     const double scaleX = disp && disp->layerScale ? disp->scaleX : 1.0, scaleY = disp && disp->layerScale ? disp->scaleY : 1.0;
     const int64_t dx = int64_t(std::clamp(l->shadowsize * scaleX, 0.0, 1e9));
     const int64_t dy = int64_t(std::clamp(l->shadowsize * scaleY, 0.0, 1e9));
-    const int64_t b = l->border ? borderReach(l) : 0;
+    const int64_t b = l->border ? qxLayerBorderInset(l, d) : 0;
     int64_t sx = int64_t(d->left) - r - b, sy = int64_t(d->top) - r - b;
     switch (l->shadowdir) {
     case 0: sy -= dy; break;
@@ -539,7 +576,7 @@ void qxLayerScreenRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
 {
     *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
     if (l->border) {
-        const int64_t b = borderReach(l);
+        const int64_t b = qxLayerBorderInset(l, d);
         qxUnionRect(x, y, w, h, clamp32(d->left - b), clamp32(d->top - b), clamp32(d->dwidth + 2 * b),
                     clamp32(d->dheight + 2 * b));
     }
