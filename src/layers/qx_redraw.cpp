@@ -517,8 +517,13 @@ int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, 
 void qxRenditionTransform(const qxLayer *l, const qxLayerData *d, qxTransformOptions *t)
 {
     *t = l->transform;
+    if (d == l->base && d != l->intermediate) {
+        // The base is the untransformed picture.
+        t->m11 = t->m22 = 1, t->m12 = t->m21 = 0;
+        return;
+    }
     qxDisplay *disp = qxCurrentDisplay;
-    if (d != l->onscreen || d == l->intermediate || d == l->base || !qxLayerScaling(disp)) return;
+    if (d != l->onscreen || d == l->intermediate || !qxLayerScaling(disp)) return;
     // x comes from m11 and m21, y from m12 and m22.
     t->m11 *= disp->scaleX, t->m21 *= disp->scaleX;
     t->m12 *= disp->scaleY, t->m22 *= disp->scaleY;
