@@ -655,16 +655,11 @@ int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptio
 // reach under the transform times two (at least 2) (lines take the
 // engine's widened silhouette). A rendition drawn under a transform (its
 // own, or the display's layer scaling) gets its border drawn under it too.
-int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t size, qxBitMap **alpha,
+int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, int32_t size, qxBitMap **alpha,
                 int32_t *dx, int32_t *dy)
 {
-    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
-    if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
-    qxTransformOptions t;
-    qxRenditionTransform(l, data, &t);
     const double m[4] = {t.m11, t.m12, t.m21, t.m22};
     const bool identity = qxMatrixIsIdentity(&t);
-    size = std::clamp(int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), 0, 1 << 16);
     qxTransformOptions upright = t;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
     std::vector<double> scaled;
@@ -693,6 +688,33 @@ int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t
     *alpha = coveragePlane(im.alpha.data(), im.w, im.h);
     if (!*alpha) return ERR_ALLOCALPHA;
     *dx = picture.x - im.x, *dy = picture.y - im.y;
+    return 0;
+}
+
+int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t, qxBitMap **alpha, int32_t *dx,
+                int32_t *dy)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
+    if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
+    qxTransformOptions t;
+    qxRenditionTransform(l, data, &t);
+    return borderUnder(L, s, t, int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha, dx, dy);
+}
+
+// A turned picture's border: that of an anti-aliased box of its size, the
+// picture lying 2 further in than the box's (the anti-aliasing margin).
+int boxBorder(lua_State *L, const qxTransformOptions *t, int32_t width, int32_t height, int32_t size,
+              qxBitMap **alpha, int32_t *dx, int32_t *dy)
+{
+    qxShapeLayerData p{};
+    p.type = QX_SHAPE_BOX;
+    p.width = std::max(width, 1), p.height = std::max(height, 1);
+    p.state = *qxGetDrawState();
+    p.state.fillStyle = QX_FILLCOLOR;
+    p.state.formStyle = QX_FORM_ANTIALIAS;
+    p.state.lineWidth = 1;
+    if (int e = borderUnder(L, &p, *t, size, alpha, dx, dy)) return e;
+    *dx += 2, *dy += 2;
     return 0;
 }
 
@@ -867,6 +889,7 @@ const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathK
 
 void qxLinkShapeLayers(void)
 {
+    qxLayerBoxBorder = boxBorder;
     for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
     qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);

@@ -230,6 +230,12 @@ void qxMarkLayerDirty(lua_State *L, const qxLayer *layer, const qxLayerData *dat
 int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 // Where a layer's shadow lies: its drawn rectangle grown by the blur
 // radius and moved by the shadow's size in its direction.
+// The border of a width x height box turned by t, drawn by the shape
+// renderer (filled, anti-aliased, with an edge of size), and where the
+// turned picture of that box starts in it; set by the draw library.
+typedef int (*qxBoxBorderFunc)(lua_State *L, const qxTransformOptions *t, int32_t width, int32_t height,
+                               int32_t size, qxBitMap **alpha, int32_t *dx, int32_t *dy);
+extern qxBoxBorderFunc qxLayerBoxBorder;
 // The transform a rendition is drawn under: the layer's own, with the
 // display's layer-scale factors for a separate on-screen rendition.
 void qxRenditionTransform(const qxLayer *layer, const qxLayerData *data, qxTransformOptions *out);
