@@ -131,9 +131,11 @@ uint32_t qxReadPixelRGB(const qxBitMapLock *l, int32_t x, int32_t y)
 uint32_t qxReadMaskPixel(qxBitMap *bm, int32_t x, int32_t y, int isMask)
 {
     if (!bm) return 0;
-    if (isMask) {
+    // An alpha plane is read as its byte, not locked as a colour bitmap.
+    if (isMask || bm->kind == QX_BITMAP_ALPHA) {
         qxPlane m = qxPlaneOf(bm);
         if (!m.bytes || x < 0 || y < 0 || x >= m.width || y >= m.height) return 0;
+        if (bm->kind == QX_BITMAP_ALPHA) return m.bytes[int64_t(y) * m.bytesPerRow + x];
         return qxMaskBit(m.bytes + int64_t(y) * m.bytesPerRow, x);
     }
     qxBitMapLock l;

@@ -598,31 +598,124 @@ int borderPlane(const qxShapeImage &im, double left, double top, const qxShapeLa
     return 0;
 }
 
+// The record that draws the shape under the transform t. A plain scaling
+// (a scaled display) draws the shape at the bigger size, upright, as a
+// bigger display would show it; scaled points live in `scaled`.
+qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t, qxTransformOptions &upright,
+                          std::vector<double> &scaled)
+{
+    qxShapeRecord r = recordOf(p, t);
+    const double sx = t ? t->m11 : 1, sy = t ? t->m22 : 1;
+    if (!t || t->m12 != 0 || t->m21 != 0 || !(sx > 0 && sy > 0 && sx < 1000 && sy < 1000)) return r;
+    auto scale = [](int32_t v, double f) { return std::max(1, int32_t(std::lrint(v * f))); };
+    if (r.type == QX_SHAPE_BOX) r.width = scale(r.width, sx), r.height = scale(r.height, sy);
+    if (r.type == QX_SHAPE_POLYGON) {
+        scaled.assign(r.points, r.points + 2 * std::max(r.pointCount, 0));
+        for (size_t i = 0; i < scaled.size(); i++) scaled[i] = std::rint(scaled[i] * (i % 2 ? sy : sx));
+        r.points = scaled.data();
+        r.width = scale(r.width - 1, sx) + 1, r.height = scale(r.height - 1, sy) + 1;
+    }
+    if (r.type == QX_SHAPE_CIRCLE || r.type == QX_SHAPE_ELLIPSE || r.type == QX_SHAPE_ARC) {
+        r.rx = scale(r.rx, sx), r.ry = r.type == QX_SHAPE_CIRCLE ? r.rx : scale(r.ry, sy);
+        r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
+    }
+    upright = *t;
+    upright.m11 = upright.m22 = 1;
+    r.transform = &upright;
+    return r;
+}
+
+// The shape's picture drawn again under t. Scaled upright, a plain box's
+// 1-pixel outline becomes as many pixels wide as the scale, inside the
+// scaled box: what the bigger display shows of it.
+int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, qxShapeImage *im)
+{
+    std::vector<double> scaled;
+    qxTransformOptions upright;
+    const qxShapeRecord r = recordUnder(p, t, upright, scaled);
+    if (int e = renderClamped(L, r, p.state, im)) return e;
+    const bool plainOutline = r.transform == &upright && r.type == QX_SHAPE_BOX && !r.corners[0] && !r.corners[1] &&
+                              !r.corners[2] && !r.corners[3] && p.state.fillStyle == QX_FILLNONE &&
+                              p.state.lineWidth <= 1 && !(p.state.formStyle & QX_FORM_ANTIALIAS);
+    if (!plainOutline || im->w != r.width || im->h != r.height) return 0;
+    const int32_t bx = std::clamp(int32_t(std::lrint(t->m11)), 1, im->w), by = std::clamp(int32_t(std::lrint(t->m22)), 1, im->h);
+    const uint32_t colour = im->pixels[0];
+    const uint8_t opacity = im->alpha[0];
+    for (int32_t y = 0; y < im->h; y++)
+        for (int32_t x = 0; x < im->w; x++)
+            if (x < bx || x >= im->w - bx || y < by || y >= im->h - by) {
+                im->pixels[size_t(y) * size_t(im->w) + size_t(x)] = colour;
+                im->alpha[size_t(y) * size_t(im->w) + size_t(x)] = opacity;
+            }
+    return 0;
+}
+
 // A filled shape's layer border is its border polygon: the shape grown by
-// the border size; an outline's is the outline drawn twice the border wide
-// (lines take the engine's widened silhouette).
-int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t size, qxBitMap **alpha,
+// the border size; an outline's is the outline drawn with the border's
+// reach under the transform times two (at least 2) (lines take the
+// engine's widened silhouette). A rendition drawn under a transform (its
+// own, or the display's layer scaling) gets its border drawn under it too.
+int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, int32_t size, qxBitMap **alpha,
                 int32_t *dx, int32_t *dy)
 {
-    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
-    if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
-    qxTransformOptions upright = l->transform;
+    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    const bool identity = qxMatrixIsIdentity(&t);
+    qxTransformOptions upright = t;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
-    qxShapeRecord r = recordOf(*s, &upright);
+    std::vector<double> scaled;
+    qxShapeRecord r = identity ? recordOf(*s, &upright) : recordUnder(*s, &t, upright, scaled);
     r.colour = 0; // the coverage, whatever the fill's transparency
     qxDrawState st = s->state;
     if (st.fillStyle == QX_FILLNONE) {
-        // An outline's border is the outline itself, twice the border wide.
         st.formStyle = QX_FORM_NORMAL | (st.formStyle & QX_FORM_ANTIALIAS);
-        st.lineWidth = std::max(2, int32_t(std::min<int64_t>(2 * int64_t(std::max(size, 0)), 1 << 20)));
+        st.lineWidth = std::max(2, qxXformBorderInset(m, std::max(s->width, 1), std::max(s->height, 1), 2 * size));
     } else {
         st.fillStyle = QX_FILLCOLOR;
         st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
-        st.borderSize = size, st.borderColour = 0;
+        // Scaled upright, the border grows by the scale as the shape does.
+        st.borderSize = r.transform == &upright && !identity ? qxXformBorderInset(m, std::max(s->width, 1),
+                                                                                  std::max(s->height, 1), size)
+                                                             : size;
+        st.borderColour = 0;
     }
     qxShapeImage im;
     if (int e = renderClamped(L, r, st, &im)) return e;
-    return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);
+    if (identity) return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);
+    // Where the picture drawn under the same transform starts in the border.
+    qxShapeImage picture;
+    if (int e = pictureUnder(L, *s, &t, &picture)) return e;
+    if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
+    *alpha = coveragePlane(im.alpha.data(), im.w, im.h);
+    if (!*alpha) return ERR_ALLOCALPHA;
+    *dx = picture.x - im.x, *dy = picture.y - im.y;
+    return 0;
+}
+
+int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t, qxBitMap **alpha, int32_t *dx,
+                int32_t *dy)
+{
+    const auto *s = static_cast<const qxShapeLayerData *>(data->typedata);
+    if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
+    qxTransformOptions t;
+    qxRenditionTransform(l, data, &t);
+    return borderUnder(L, s, t, int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha, dx, dy);
+}
+
+// A turned picture's border: that of an anti-aliased box of its size, the
+// picture lying 2 further in than the box's (the anti-aliasing margin).
+int boxBorder(lua_State *L, const qxTransformOptions *t, int32_t width, int32_t height, int32_t size,
+              qxBitMap **alpha, int32_t *dx, int32_t *dy)
+{
+    qxShapeLayerData p{};
+    p.type = QX_SHAPE_BOX;
+    p.width = std::max(width, 1), p.height = std::max(height, 1);
+    p.state = *qxGetDrawState();
+    p.state.fillStyle = QX_FILLCOLOR;
+    p.state.formStyle = QX_FORM_ANTIALIAS;
+    p.state.lineWidth = 1;
+    if (int e = borderUnder(L, &p, *t, size, alpha, dx, dy)) return e;
+    *dx += 2, *dy += 2;
+    return 0;
 }
 
 // A path layer's border: the path's outline reaching size beyond what it
@@ -654,31 +747,8 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
     if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     *mask = nullptr;
-    qxShapeRecord r = recordOf(*p, t);
-    // A plain scaling (a scaled display) draws the shape at the bigger size,
-    // as a bigger display would show it: outlines stay one pixel wide.
-    std::vector<double> scaled;
-    qxTransformOptions upright;
-    const double sx = t ? t->m11 : 1, sy = t ? t->m22 : 1;
-    if (t && t->m12 == 0 && t->m21 == 0 && sx > 0 && sy > 0 && sx < 1000 && sy < 1000) {
-        auto scale = [](int32_t v, double f) { return std::max(1, int32_t(std::lrint(v * f))); };
-        if (r.type == QX_SHAPE_BOX) r.width = scale(r.width, sx), r.height = scale(r.height, sy);
-        if (r.type == QX_SHAPE_POLYGON) {
-            scaled.assign(r.points, r.points + 2 * std::max(r.pointCount, 0));
-            for (size_t i = 0; i < scaled.size(); i++) scaled[i] = std::rint(scaled[i] * (i % 2 ? sy : sx));
-            r.points = scaled.data();
-            r.width = scale(r.width - 1, sx) + 1, r.height = scale(r.height - 1, sy) + 1;
-        }
-        if (r.type == QX_SHAPE_CIRCLE || r.type == QX_SHAPE_ELLIPSE || r.type == QX_SHAPE_ARC) {
-            r.rx = scale(r.rx, sx), r.ry = r.type == QX_SHAPE_CIRCLE ? r.rx : scale(r.ry, sy);
-            r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
-        }
-        upright = *t;
-        upright.m11 = upright.m22 = 1;
-        r.transform = &upright;
-    }
     qxShapeImage im;
-    if (int e = renderClamped(L, r, p->state, &im)) return e;
+    if (int e = pictureUnder(L, *p, t, &im)) return e;
     *width = im.w, *height = im.h;
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
@@ -819,6 +889,7 @@ const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathK
 
 void qxLinkShapeLayers(void)
 {
+    qxLayerBoxBorder = boxBorder;
     for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
     qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);

@@ -27,6 +27,7 @@
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_brushimage.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -247,19 +248,79 @@ int fillImage(lua_State *L, const qxDrawState &s, int32_t w, int32_t h, std::vec
     return 0;
 }
 
-// Puts the composed image onto the current output at (x, y).
+// Puts the composed image onto the current output at (x, y). solid: the
+// image is opaque where it is drawn (no anti-aliasing, no transparency), so
+// it goes with a mask: a selected mask takes it in the mask mode, a
+// selected alpha channel only where the shape is.
 int blitComposed(lua_State *L, std::vector<uint32_t> &px, std::vector<uint8_t> &al, int32_t w, int32_t h, int32_t x,
-                 int32_t y, const qxObjectStyle *style)
+                 int32_t y, const qxObjectStyle *style, bool solid)
 {
-    qxBitMap *bm = nullptr, *alpha = nullptr;
+    qxBitMap *bm = nullptr, *alpha = nullptr, *mask = nullptr;
     if (int e = qxShapePlanes(px.data(), al.data(), w, h, &bm, &alpha)) return e;
     int err = 0;
-    if (style && (style->transparency || qxFiltersActive(&style->filters)))
+    if (style && (style->transparency || qxFiltersActive(&style->filters))) {
         err = qxBlendWithOptions(style, L, &bm, &alpha, w, h);
-    if (!err) qxBlitToOutput(L, bm, 0, 0, x, y, w, h, w, h, nullptr, alpha);
+    } else if (solid) {
+        mask = qxAllocMaskBitMap(nullptr, uint32_t(w), uint32_t(h), 1, nullptr, 0);
+        if (mask) qxAlphaToMask(alpha, 0, 0, mask, 0, 0, w, h, 2);
+        else err = ERR_ALLOCMASK;
+    }
+    if (!err) qxBlitToOutput(L, bm, 0, 0, x, y, w, h, w, h, mask, mask ? nullptr : alpha);
+    qxFreeMaskBitMap(mask);
     qxFreeAlphaBitMap(alpha);
     qxFreeBitMap(bm);
     return err;
+}
+
+// Whether a box takes the direct rectangle road: upright, square corners,
+// no anti-aliasing, a 1-pixel outline or filled.
+bool plainBox(const qxShapeRecord &r, const qxDrawState &s)
+{
+    if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
+    if (s.formStyle & QX_FORM_ANTIALIAS) return false;
+    if (s.fillStyle == QX_FILLNONE && s.lineWidth > 1) return false;
+    if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
+    return !r.style || !(r.style->transparency || qxFiltersActive(&r.style->filters));
+}
+
+// The rectangles of a plain box, in drawing order: shadow, border, then the
+// box or its outline (edges that never share a pixel); fill gets each with
+// its colour.
+template <typename Fill> void plainBoxRects(const qxShapeRecord &r, const qxDrawState &s, Fill fill)
+{
+    const double ax = r.transform ? r.transform->anchorx : 0, ay = r.transform ? r.transform->anchory : 0;
+    const int64_t x0 = int64_t(qxResolvePosX(r.x, r.width, 0, ax)) - int64_t(std::trunc(r.width * ax));
+    const int64_t y0 = int64_t(qxResolvePosY(r.y, r.height, 0, ay)) - int64_t(std::trunc(r.height * ay));
+    const bool outline = s.fillStyle == QX_FILLNONE;
+    const bool border = !outline && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0;
+    const bool shadow = !outline && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0;
+    const int64_t b = border ? s.borderSize : 0, w = r.width, h = r.height;
+    if (shadow) {
+        int32_t sl = 0, st = 0, sr = 0, sb = 0;
+        qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
+        fill(x0 - b + sr - sl, y0 - b + sb - st, w + 2 * b, h + 2 * b, s.shadowColour);
+    }
+    if (border) fill(x0 - b, y0 - b, w + 2 * b, h + 2 * b, s.borderColour);
+    if (!outline) {
+        fill(x0, y0, w, h, r.colour);
+        return;
+    }
+    fill(x0, y0, w, 1, r.colour);
+    if (h > 1) fill(x0, y0 + h - 1, w, 1, r.colour);
+    if (h > 2) {
+        fill(x0, y0 + 1, 1, h - 2, r.colour);
+        if (w > 1) fill(x0 + w - 1, y0 + 1, 1, h - 2, r.colour);
+    }
+}
+
+// Cuts a rectangle to (cx, cy, cw, ch); false when nothing is left.
+bool clipTo(int64_t &x, int64_t &y, int64_t &w, int64_t &h, int64_t cx, int64_t cy, int64_t cw, int64_t ch)
+{
+    const int64_t l = std::max(x, cx), t = std::max(y, cy);
+    const int64_t rt = std::min(x + w, cx + cw), b = std::min(y + h, cy + ch);
+    if (l >= rt || t >= b) return false;
+    x = l, y = t, w = rt - l, h = b - t;
+    return true;
 }
 
 // A plain box (upright, square corners, no anti-aliasing) of opaque colours
@@ -272,43 +333,68 @@ bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
     if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
         qxSelectMode != QX_SELMODE_NORMAL)
         return false;
-    if (r.type != QX_SHAPE_BOX || r.corners[0] || r.corners[1] || r.corners[2] || r.corners[3]) return false;
-    if ((r.colour >> 24) || (s.formStyle & QX_FORM_ANTIALIAS)) return false;
-    const bool outline = s.fillStyle == QX_FILLNONE;
-    if (outline ? s.lineWidth > 1 : s.fillStyle != QX_FILLCOLOR) return false;
-    const bool border = !outline && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0;
-    const bool shadow = !outline && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0;
-    if ((border && (s.borderColour >> 24)) || (shadow && (s.shadowColour >> 24))) return false;
-    if (r.transform && !qxMatrixIsIdentity(r.transform)) return false;
-    if (r.style && (r.style->transparency || qxFiltersActive(&r.style->filters))) return false;
+    if (!plainBox(r, s) || (r.colour >> 24) || (s.fillStyle != QX_FILLNONE && s.fillStyle != QX_FILLCOLOR)) return false;
+    const bool filled = s.fillStyle != QX_FILLNONE;
+    if (filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0 && (s.borderColour >> 24)) return false;
+    if (filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0 && (s.shadowColour >> 24)) return false;
     qxOutputState *o = qxOutputOf(d, 0);
     int32_t tw = 0, th = 0;
     qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
     if (!o || !bm || o->hardware || o->mask || o->alpha) return false;
-    const double ax = r.transform ? r.transform->anchorx : 0, ay = r.transform ? r.transform->anchory : 0;
-    const int64_t x0 = int64_t(qxResolvePosX(r.x, r.width, 0, ax)) - int64_t(std::trunc(r.width * ax));
-    const int64_t y0 = int64_t(qxResolvePosY(r.y, r.height, 0, ay)) - int64_t(std::trunc(r.height * ay));
-    auto fill = [&](int64_t x, int64_t y, int64_t w, int64_t h, uint32_t colour) {
-        const int64_t l = std::max<int64_t>(x, 0), t = std::max<int64_t>(y, 0);
-        const int64_t rt = std::min<int64_t>(x + w, tw), b = std::min<int64_t>(y + h, th);
-        if (l < rt && t < b) qxRectFill(bm, int32_t(l), int32_t(t), int32_t(rt - l), int32_t(b - t), colour & 0xFFFFFF);
-    };
-    const int64_t b = border ? s.borderSize : 0, w = r.width, h = r.height;
-    if (shadow) {
-        int32_t sl = 0, st = 0, sr = 0, sb = 0;
-        qxShadowOffsets(s.shadowSize, int32_t(s.shadowDirection), &sl, &st, &sr, &sb);
-        fill(x0 - b + sr - sl, y0 - b + sb - st, w + 2 * b, h + 2 * b, s.shadowColour);
-    }
-    if (border) fill(x0 - b, y0 - b, w + 2 * b, h + 2 * b, s.borderColour);
-    if (!outline) {
-        fill(x0, y0, w, h, r.colour);
-    } else {
-        fill(x0, y0, w, 1, r.colour);
-        fill(x0, y0 + h - 1, w, 1, r.colour);
-        fill(x0, y0, 1, h, r.colour);
-        fill(x0 + w - 1, y0, 1, h, r.colour);
-    }
+    plainBoxRects(r, s, [&](int64_t x, int64_t y, int64_t w, int64_t h, uint32_t colour) {
+        if (clipTo(x, y, w, h, 0, 0, tw, th))
+            qxRectFill(bm, int32_t(x), int32_t(y), int32_t(w), int32_t(h), colour & 0xFFFFFF);
+    });
     o->record.modified = 1;
+    return true;
+}
+
+// A selected mask or alpha channel alone (no pixel bitmap with it) that
+// drawing may set directly, and the rectangle it is cut to: the clip
+// region's or the output's. NULL when drawing takes the general road
+// (a clip region with a mask, a hardware target, adapter double buffering).
+struct PlaneTarget {
+    qxBitMap *plane = nullptr;
+    qxOutputState *output = nullptr;
+    bool mask = false;
+    int64_t cx = 0, cy = 0, cw = 0, ch = 0;
+
+    // Sets the rectangle's bits in the mask mode, or its bytes to the alpha
+    // intensity (unset: 255).
+    void set(int64_t x, int64_t y, int64_t w, int64_t h) const
+    {
+        if (!clipTo(x, y, w, h, cx, cy, cw, ch)) return;
+        if (mask) qxMaskRowOp(plane, int32_t(x), int32_t(y), int32_t(w), int32_t(h), qxMaskDrawMode);
+        else qxFillBitMapRect(plane, int32_t(x), int32_t(y), int32_t(w), int32_t(h),
+                              qxAlphaIntensity == 0xFFFFFFFFu ? 255 : qxAlphaIntensity);
+    }
+};
+
+bool planeTarget(PlaneTarget &p)
+{
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d || (d->targetType != QX_OUT_MASK && d->targetType != QX_OUT_ALPHA)) return false;
+    if (d->doubleBufferState & QX_DBSTATE_ADAPTER) return false;
+    auto *clip = static_cast<const qxClipRegion *>(d->clipRegion);
+    if (clip && clip->mask) return false;
+    qxOutputState *o = qxOutputOf(d, 0);
+    if (!o || o->hardware) return false;
+    p.mask = d->targetType == QX_OUT_MASK;
+    p.plane = p.mask ? o->mask : o->alpha;
+    p.output = o;
+    p.cw = o->record.width, p.ch = o->record.height;
+    if (clip && !clipTo(p.cx, p.cy, p.cw, p.ch, clip->x, clip->y, clip->width, clip->height)) p.cw = p.ch = 0;
+    return p.plane != nullptr;
+}
+
+// A plain box into a selected mask or alpha channel alone: its rectangles
+// are set there directly.
+bool plainBoxIntoPlane(const qxShapeRecord &r, const qxDrawState &s)
+{
+    PlaneTarget p;
+    if (!plainBox(r, s) || !planeTarget(p)) return false;
+    plainBoxRects(r, s, [&](int64_t x, int64_t y, int64_t w, int64_t h, uint32_t) { p.set(x, y, w, h); });
+    p.output->record.modified = 1;
     return true;
 }
 
@@ -412,7 +498,7 @@ bool qxPaintShapeCoverage(qxBitMap *bm, const qxShapeImage *im, int64_t x, int64
 
 int qxBlitShapeImage(lua_State *L, qxShapeImage *im, int32_t x, int32_t y, const qxObjectStyle *style)
 {
-    return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style);
+    return blitComposed(L, im->pixels, im->alpha, im->w, im->h, x, y, style, false);
 }
 
 void qxDrawStyleToObjectStyle(qxDrawState *state, uint32_t *colour, qxObjectStyle *style)
@@ -468,7 +554,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
     s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
     qxClampDrawStyle(&s);
-    if (!layer && plainBoxIntoBrush(r, s)) return 0;
+    if (!layer && (plainBoxIntoBrush(r, s) || plainBoxIntoPlane(r, s))) return 0;
     qxBitMap *direct = layer ? nullptr : directBrushTarget(r, s);
     qxShapeImage im;
     if (int e = direct ? qxRenderShapeCoverage(L, &r, &s, &im) : qxRenderShapeImage(L, &r, &s, &im)) return e;
@@ -493,7 +579,13 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
         return qxAddShapeLayer(L, &p, im.pixels.data(), im.alpha.data(), im.w, im.h, int32_t(tx), int32_t(ty),
                                rec->transform, &style);
     }
-    return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style);
+    // Rendered with a mask where nothing is anti-aliased or see-through.
+    const bool filled = s.fillStyle != QX_FILLNONE;
+    const auto clear = [](uint32_t c) { return (c >> 24) != 0; };
+    const bool solid = !(s.formStyle & QX_FORM_ANTIALIAS) && !clear(r.colour) &&
+                       !(filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0 && clear(s.borderColour)) &&
+                       !(filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0 && clear(s.shadowColour));
+    return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style, solid);
 }
 
 namespace {
@@ -685,6 +777,19 @@ int renderImage(lua_State *L, const qxShapeRecord *rec, const qxDrawState *state
 namespace {
 int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, int32_t thickness,
                int antialias, const qxTransformOptions *t, const qxObjectStyle *style);
+
+bool turns(const qxTransformOptions *t)
+{
+    return t && !(t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1) && std::isfinite(t->m11) &&
+           std::isfinite(t->m12) && std::isfinite(t->m21) && std::isfinite(t->m22);
+}
+
+// A line's thickness as drawn: scaled by a transform's |m11|, 1 to 64.
+int32_t lineThickness(int32_t thickness, const qxTransformOptions *t)
+{
+    if (turns(t)) thickness = int32_t(std::lrint(std::clamp(thickness * std::fabs(t->m11), 0.0, 1e6)));
+    return std::clamp(thickness, 1, 64);
+}
 }
 
 namespace {
@@ -753,6 +858,20 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
             qxDispLine(d, x1, y1, x2, y2, colour);
         return 0;
     }
+    // A 1-pixel line into a selected mask or alpha channel alone sets its
+    // pixels there, in the mask mode or to the alpha intensity.
+    PlaneTarget plane;
+    if (!layer && lineThickness(thickness, t) == 1 && planeTarget(plane)) {
+        qxShapeImage im;
+        if (int e = qxRenderLineImage(x1, y1, x2, y2, 0, thickness, 0, t, &im)) return e;
+        const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
+        for (int32_t j = 0; j < im.h; j++)
+            for (int32_t i = 0; i < im.w; i++)
+                if (im.alpha[size_t(j) * size_t(im.w) + size_t(i)] == 255)
+                    plane.set(left + im.x + i, top + im.y + j, 1, 1);
+        plane.output->record.modified = 1;
+        return 0;
+    }
     const qxTransformOptions *given = t;
     qxTransformOptions upright;
     if (layer) t = uprightFor(t, upright);
@@ -775,7 +894,7 @@ int renderLine(lua_State *L, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uin
         p.x1 = x1, p.y1 = y1, p.x2 = x2, p.y2 = y2, p.thickness = std::clamp(thickness, 1, 64);
         return qxAddShapeLayer(L, &p, px.data(), al.data(), w, h, int32_t(tx), int32_t(ty), given, style);
     }
-    return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style);
+    return blitComposed(L, px, al, w, h, int32_t(tx), int32_t(ty), style, !antialias && !(colour >> 24));
 }
 } // namespace
 
@@ -785,16 +904,14 @@ int qxRenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t c
     const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
     const int64_t lw = std::llabs(int64_t(x2) - x1) + 1, lh = std::llabs(int64_t(y2) - y1) + 1;
     double p[4] = {double(x1 - left), double(y1 - top), double(x2 - left), double(y2 - top)};
-    if (t && !(t->m11 == 1 && t->m12 == 0 && t->m21 == 0 && t->m22 == 1) && std::isfinite(t->m11) &&
-        std::isfinite(t->m12) && std::isfinite(t->m21) && std::isfinite(t->m22)) {
+    if (turns(t)) {
         const double ax = std::trunc(lw * t->anchorx), ay = std::trunc(lh * t->anchory);
         for (int i = 0; i < 4; i += 2) {
             double dx = p[i] - ax, dy = p[i + 1] - ay;
             p[i] = std::trunc(ax + t->m11 * dx + t->m21 * dy), p[i + 1] = std::trunc(ay + t->m12 * dx + t->m22 * dy);
         }
-        thickness = int32_t(std::lrint(std::clamp(thickness * std::fabs(t->m11), 0.0, 1e6)));
     }
-    thickness = std::clamp(thickness, 1, 64);
+    thickness = lineThickness(thickness, t);
     const double minX = std::min(p[0], p[2]), minY = std::min(p[1], p[3]);
     const int32_t pad = thickness / 2 + (antialias ? 3 : 1);
     const double wd = std::fabs(p[2] - p[0]) + 1 + 2 * pad, hd = std::fabs(p[3] - p[1]) + 1 + 2 * pad;

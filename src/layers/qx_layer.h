@@ -18,8 +18,8 @@ struct qxObjectDataItem;
 
 // Layer types beyond the image object codes of qx_bgpic.h.
 enum : uint32_t {
-    QX_LAYER_TEXTOUT = 9, QX_LAYER_PRINT = 11, QX_LAYER_BOX = 14, QX_LAYER_LINE = 17, QX_LAYER_VECTORPATH = 49,
-    QX_LAYER_VIDEO = 50,
+    QX_LAYER_TEXTOUT = 9, QX_LAYER_PRINT = 11, QX_LAYER_BOX = 14, QX_LAYER_CIRCLE = 15, QX_LAYER_ELLIPSE = 16,
+    QX_LAYER_LINE = 17, QX_LAYER_POLYGON = 27, QX_LAYER_ARC = 31, QX_LAYER_VECTORPATH = 49, QX_LAYER_VIDEO = 50,
 };
 
 // qxAddLayer flags.
@@ -230,6 +230,20 @@ void qxMarkLayerDirty(lua_State *L, const qxLayer *layer, const qxLayerData *dat
 int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
 // Where a layer's shadow lies: its drawn rectangle grown by the blur
 // radius and moved by the shadow's size in its direction.
+// The border of a width x height box turned by t, drawn by the shape
+// renderer (filled, anti-aliased, with an edge of size), and where the
+// turned picture of that box starts in it; set by the draw library.
+typedef int (*qxBoxBorderFunc)(lua_State *L, const qxTransformOptions *t, int32_t width, int32_t height,
+                               int32_t size, qxBitMap **alpha, int32_t *dx, int32_t *dy);
+extern qxBoxBorderFunc qxLayerBoxBorder;
+// The transform a rendition is drawn under: the layer's own, with the
+// display's layer-scale factors for a separate on-screen rendition.
+void qxRenditionTransform(const qxLayer *layer, const qxLayerData *data, qxTransformOptions *out);
+// How far the origin of a width x height box moves when it is grown by size
+// on each side and transformed by matrix: size for the identity.
+int32_t qxXformBorderInset(const double matrix[4], int32_t width, int32_t height, int32_t size);
+// How far a rendition's border reaches around its picture.
+int32_t qxLayerBorderInset(const qxLayer *layer, const qxLayerData *data);
 void qxLayerShadowRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
                        int32_t *h);
 // The screen rectangle of a layer: drawn rectangle with its effects.

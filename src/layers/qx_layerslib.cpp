@@ -370,6 +370,10 @@ int cmdSwapLayers(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     if (int r = qxLayerModeGuard(nullptr)) return r;
+    // The same position twice is refused before either is looked up.
+    if (lua_type(L, 1) == LUA_TNUMBER && lua_type(L, 2) == LUA_TNUMBER &&
+        qxTruncToInt64(lua_tonumber(L, 1)) == qxTruncToInt64(lua_tonumber(L, 2)))
+        return ERR_WRONGUSAGE;
     qxBGPic *b = qxLayerBGPic();
     qxLayer *l1 = nullptr, *l2 = nullptr;
     if (int r = layerArg(L, 1, b, &l1)) return r;

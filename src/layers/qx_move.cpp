@@ -87,7 +87,13 @@ void drawOff(qxMoveState *s)
         else if (s->alpha) qxBltBitMapThroughAlpha(s->bitmap, sx, sy, s->work, ox, oy, ow, oh, s->alpha);
         else qxBltBitMapDirect(s->bitmap, sx, sy, s->work, ox, oy, ow, oh);
     }
-    // The display's own picture keeps the object where it stops.
+    // The display's own picture keeps the object where it stops; a command's
+    // move goes the way other drawing goes, so it lies under the sprites and
+    // stays in what they uncover.
+    if (!s->embedded) {
+        qxBlitToOutput(s->L, s->work, ux, uy, ux, uy, uw, uh, bw, bh, nullptr, nullptr);
+        return;
+    }
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!shown) return;
     qxBltBitMapDirect(s->work, ux, uy, shown, ux, uy, uw, uh);
@@ -427,6 +433,9 @@ int makeBitmaps(qxMoveState *s)
     s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!s->background || !s->work || !shown) return ERR_BITMAP;
+    // Under sprites the picture below them is what the move uncovers.
+    if (qxBitMap *under = qxLayerBackground(d, b); !s->embedded && b->sprites && under != b->bitmap && under != shown)
+        shown = under;
     qxBltBitMapDirect(shown, 0, 0, s->background, 0, 0, b->width, b->height);
     qxBltBitMapDirect(shown, 0, 0, s->work, 0, 0, b->width, b->height);
     return 0;

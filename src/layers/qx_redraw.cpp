@@ -14,6 +14,7 @@
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_gfxgeom.h"
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "layers/qx_layer.h"
@@ -131,8 +132,39 @@ void paintThroughAlpha(qxBitMap *alpha, int32_t sx, int32_t sy, qxBitMap *dest, 
     qxUnLockBitMap(&lock);
 }
 
-// How far a border reaches around the picture.
-int32_t borderReach(const qxLayer *l) { return int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)); }
+// A border coverage made by the layer's type: its opacity scaled by level.
+bool takeBorder(qxLayerData *d, uint32_t level)
+{
+    auto *plane = static_cast<qxBitMapPlane *>(d->borderalpha->data);
+    if (level != 255)
+        for (uint32_t y = 0; y < plane->height; ++y)
+            for (uint8_t *p = plane->pixels + size_t(y) * plane->bytesPerRow, *e = p + plane->width; p < e; ++p)
+                *p = uint8_t(*p * level / 255);
+    d->borderwidth = int32_t(plane->width), d->borderheight = int32_t(plane->height);
+    return true;
+}
+
+// A picture without mask or alpha turned or sheared: its border is a
+// turned box's, square at the corners.
+bool turnedPlainPicture(lua_State *L, const qxLayer *l, const qxLayerData *d)
+{
+    if (l->type != QX_TYPE_BRUSH && l->type != QX_TYPE_ANIM && l->type != QX_TYPE_BRUSHPART &&
+        l->type != QX_TYPE_BGPICPART && l->type != QX_LAYER_VIDEO)
+        return false;
+    qxTransformOptions t;
+    qxRenditionTransform(l, d, &t);
+    if ((t.m12 == 0 && t.m21 == 0) || !qxLayerBoxBorder || !l->base) return false;
+    qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    int32_t sx = 0, sy = 0;
+    return !qxLayerSourcePlanes(L, l, l->base, &bitmap, &mask, &alpha, &sx, &sy) && bitmap && !mask && !alpha;
+}
+
+// Shapes draw their border as their own grown outline, in every rendition.
+bool shapeType(uint32_t type)
+{
+    return type == QX_LAYER_BOX || type == QX_LAYER_CIRCLE || type == QX_LAYER_ELLIPSE || type == QX_LAYER_POLYGON ||
+           type == QX_LAYER_ARC;
+}
 
 // The border's coverage: the picture's silhouette widened by the border
 // size (a full rectangle for pictures without mask or alpha), its opacity
@@ -154,18 +186,20 @@ bool buildBorder(lua_State *L, const qxLayer *l, qxLayerData *d)
         mask = moved.mask, alpha = moved.alpha;
         px = py = 0;
     }
-    const int32_t r = borderReach(l);
+    const int32_t r = qxLayerBorderInset(l, d);
     const uint32_t level = 255 - (l->bordercolor >> 24);
     const qxLayerTypeOps *ops = qxLayerType(l->type);
-    if (ops && ops->borderMask && d == l->base && r <= 64 &&
-        !ops->borderMask(L, l, d, r, &d->borderalpha, &d->borderdx, &d->borderdy)) {
-        auto *plane = static_cast<qxBitMapPlane *>(d->borderalpha->data);
-        if (level != 255)
-            for (uint32_t y = 0; y < plane->height; ++y)
-                for (uint8_t *p = plane->pixels + size_t(y) * plane->bytesPerRow, *e = p + plane->width; p < e; ++p)
-                    *p = uint8_t(*p * level / 255);
-        d->borderwidth = int32_t(plane->width), d->borderheight = int32_t(plane->height);
-        return true;
+    if (ops && ops->borderMask && (d == l->base || shapeType(l->type)) && r <= 64 &&
+        !ops->borderMask(L, l, d, r, &d->borderalpha, &d->borderdx, &d->borderdy))
+        return takeBorder(d, level);
+    if (turnedPlainPicture(L, l, d)) {
+        qxTransformOptions t;
+        qxRenditionTransform(l, d, &t);
+        const int32_t size = int32_t(std::min<uint32_t>(l->bordersize, 1 << 16));
+        if (!qxLayerBoxBorder(L, &t, l->base->width, l->base->height, size, &d->borderalpha, &d->borderdx,
+                              &d->borderdy))
+            return takeBorder(d, level);
+        d->borderalpha = nullptr;
     }
     if (mask || alpha) {
         d->borderalpha = qxMakeShadowBitmap(alpha, mask, px, py, d->dwidth, d->dheight, level, 1, r >= 4, r, r / 3.0);
@@ -194,6 +228,8 @@ void drawBorder(lua_State *L, qxLayer *l, qxLayerData *d, qxBitMap *dest, int32_
 
 void drawShadow(lua_State *L, qxLayer *l, qxLayerData *d, qxBitMap *dest, int32_t x, int32_t y, int32_t w, int32_t h)
 {
+    // The shadow falls from the border: it is made first.
+    if (l->border && !d->borderalpha && !d->shadowalpha) buildBorder(L, l, d);
     int32_t sx, sy, sw, sh;
     qxLayerShadowRect(l, d, &sx, &sy, &sw, &sh);
     int32_t ix = sx, iy = sy, iw = sw, ih = sh;
@@ -509,6 +545,62 @@ int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, 
     return intersect(x2, y2, w2, h2, x, y, w, h) ? 1 : 0;
 }
 
+qxBoxBorderFunc qxLayerBoxBorder;
+
+void qxRenditionTransform(const qxLayer *l, const qxLayerData *d, qxTransformOptions *t)
+{
+    *t = l->transform;
+    if (d == l->base && d != l->intermediate) {
+        // The base is the untransformed picture.
+        t->m11 = t->m22 = 1, t->m12 = t->m21 = 0;
+        return;
+    }
+    qxDisplay *disp = qxCurrentDisplay;
+    if (d != l->onscreen || d == l->intermediate || !qxLayerScaling(disp)) return;
+    // x comes from m11 and m21, y from m12 and m22.
+    t->m11 *= disp->scaleX, t->m21 *= disp->scaleX;
+    t->m12 *= disp->scaleY, t->m22 *= disp->scaleY;
+}
+
+int32_t qxXformBorderInset(const double m[4], int32_t w, int32_t h, int32_t size)
+{
+    for (int i = 0; i < 4; i++)
+        if (!std::isfinite(m[i]) || std::fabs(m[i]) > 1e4) return size;
+    if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return size;
+    int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    qxComputeTransformBounds(0, 0, w, h, m, &x0, &y0, nullptr, nullptr, 0.5, 0.5);
+    qxComputeTransformBounds(-size, -size, w + 2 * size, h + 2 * size, m, &x1, &y1, nullptr, nullptr, 0.5, 0.5);
+    return std::clamp(std::max(x0 - x1, y0 - y1), 0, 1 << 20);
+}
+
+int32_t qxLayerBorderInset(const qxLayer *l, const qxLayerData *d)
+{
+    const int32_t size = int32_t(std::min<uint32_t>(l->bordersize, 1 << 16));
+    qxTransformOptions t;
+    qxRenditionTransform(l, d, &t);
+    const double m[4] = {t.m11, t.m12, t.m21, t.m22};
+    const int32_t w = std::clamp(l->base ? l->base->width : d->dwidth, 1, 1 << 20);
+    const int32_t h = std::clamp(l->base ? l->base->height : d->dheight, 1, 1 << 20);
+    return qxXformBorderInset(m, w, h, size);
+}
+
+namespace {
+// Where a rendition's border lies: its image once made, else the picture
+// grown by the inset (and margin).
+void borderRect(const qxLayer *l, const qxLayerData *d, int32_t margin, int64_t *x, int64_t *y, int64_t *w,
+                int64_t *h)
+{
+    if (d->borderalpha) {
+        *x = int64_t(d->left) - d->borderdx, *y = int64_t(d->top) - d->borderdy;
+        *w = d->borderwidth, *h = d->borderheight;
+        return;
+    }
+    const int64_t b = int64_t(qxLayerBorderInset(l, d)) + margin;
+    *x = int64_t(d->left) - b, *y = int64_t(d->top) - b;
+    *w = int64_t(d->dwidth) + 2 * b, *h = int64_t(d->dheight) + 2 * b;
+}
+} // namespace
+
 void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     const double radius = std::isfinite(l->shadowradius) ? std::clamp(l->shadowradius, 0.0, 1e6) : 0.0;
@@ -517,8 +609,10 @@ void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
     const double scaleX = disp && disp->layerScale ? disp->scaleX : 1.0, scaleY = disp && disp->layerScale ? disp->scaleY : 1.0;
     const int64_t dx = int64_t(std::clamp(l->shadowsize * scaleX, 0.0, 1e9));
     const int64_t dy = int64_t(std::clamp(l->shadowsize * scaleY, 0.0, 1e9));
-    const int64_t b = l->border ? borderReach(l) : 0;
-    int64_t sx = int64_t(d->left) - r - b, sy = int64_t(d->top) - r - b;
+    // Around the border when it is on, else around the picture.
+    int64_t bx = d->left, by = d->top, bw = d->dwidth, bh = d->dheight;
+    if (l->border) borderRect(l, d, 0, &bx, &by, &bw, &bh);
+    int64_t sx = bx - r, sy = by - r;
     switch (l->shadowdir) {
     case 0: sy -= dy; break;
     case 1: sy -= dy, sx += dx; break;
@@ -531,17 +625,19 @@ void qxLayerShadowRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32
     default: break;
     }
     *x = clamp32(sx), *y = clamp32(sy);
-    *w = clamp32(int64_t(d->dwidth) + 2 * (r + b));
-    *h = clamp32(int64_t(d->dheight) + 2 * (r + b));
+    *w = clamp32(bw + 2 * r);
+    *h = clamp32(bh + 2 * r);
 }
 
 void qxLayerScreenRect(const qxLayer *l, const qxLayerData *d, int32_t *x, int32_t *y, int32_t *w, int32_t *h)
 {
     *x = d->left, *y = d->top, *w = d->dwidth, *h = d->dheight;
     if (l->border) {
-        const int64_t b = borderReach(l);
-        qxUnionRect(x, y, w, h, clamp32(d->left - b), clamp32(d->top - b), clamp32(d->dwidth + 2 * b),
-                    clamp32(d->dheight + 2 * b));
+        // Before its image is made a border may reach a little further
+        // than its inset (an anti-aliased edge, a corner of a turned box).
+        int64_t bx, by, bw, bh;
+        borderRect(l, d, 2, &bx, &by, &bw, &bh);
+        qxUnionRect(x, y, w, h, clamp32(bx), clamp32(by), clamp32(bw), clamp32(bh));
     }
     if (l->shadow) {
         int32_t sx, sy, sw, sh;

@@ -53,6 +53,42 @@ L.check("selbrush", "SelectBrush", 3)
 L.check("cls", "Cls", 0x7F12FF00)  # only the low 24 bits count
 L.value("clsread", "ReadPixel", 19, 19)
 L.check("brushend", "EndSelect")
+# A full alpha channel and a full mask: drawing sets only what it covers, a
+# mask in the mask mode, and ReadPixel reads the alpha bytes.
+L.call("SetFormStyle", 1)
+L.call("CreateBrush", 4, 40, 40, 0, {"alphachannel": 1})
+L.check("selalpha", "SelectAlphaChannel", 4)
+L.value("alphafresh", "ReadPixel", 2, 2)
+L.check("alphaplot", "Plot", 30, 30, 0x80000000)
+L.value("alphaplotted", "ReadPixel", 30, 30)
+L.call("SetAlphaIntensity", 100)
+L.check("alphacircle", "Circle", 0, 0, 9)
+L.value("alphacentre", "ReadPixel", 9, 9)
+L.value("alphacorner", "ReadPixel", 0, 0)
+L.call("SetAlphaIntensity", -1)
+L.check("alphacircle2", "Circle", 5, 5, 4)
+L.value("alphacentre2", "ReadPixel", 9, 9)
+L.value("alphacorner2", "ReadPixel", 5, 5)
+L.check("alphaend", "EndSelect")
+L.call("CreateBrush", 5, 40, 40, 0, {"mask": 1})
+L.check("selfull", "SelectMask", 5)
+L.check("lineon", "Line", 3, 0, 6, 3)
+L.value("lineonbeside", "ReadPixel", 4, 0)
+L.call("SetMaskMode", 1)
+L.check("lineoff", "Line", 3, 10, 6, 13)
+L.value("lineoffon", "ReadPixel", 3, 10)
+L.value("lineoffbeside", "ReadPixel", 4, 10)
+L.check("circleoff", "Circle", 20, 0, 5)
+L.value("circleoffcentre", "ReadPixel", 25, 5)
+L.value("circleoffcorner", "ReadPixel", 20, 0)
+L.check("boxoff", "Box", 0, 20, 5, 5)
+L.value("boxoffin", "ReadPixel", 2, 22)
+L.call("SetFillStyle", 0)
+L.check("outlineoff", "Box", 10, 20, 5, 5)
+L.value("outlineedge", "ReadPixel", 10, 22)
+L.value("outlineinside", "ReadPixel", 12, 22)
+L.call("SetMaskMode", 0)
+L.check("fullend", "EndSelect")
 header = """; The draw state: defaults, the clamps of SetFormStyle and SetFillStyle,
 ; refused styles kept for the renderer's clamp, and the argument refusals of
 ; the draw commands. Written by gen_state.py.
@@ -127,6 +163,32 @@ selbrush=0
 cls=0
 clsread=1244928
 brushend=0
+selalpha=0
+alphafresh=255
+alphaplot=0
+alphaplotted=127
+alphacircle=0
+alphacentre=100
+alphacorner=255
+alphacircle2=0
+alphacentre2=255
+alphacorner2=100
+alphaend=0
+selfull=0
+lineon=0
+lineonbeside=1
+lineoff=0
+lineoffon=0
+lineoffbeside=1
+circleoff=0
+circleoffcentre=0
+circleoffcorner=1
+boxoff=0
+boxoffin=0
+outlineoff=0
+outlineedge=0
+outlineinside=1
+fullend=0
 """
 body = L.text()
 with open("draw_state.qxs", "w") as f:
