@@ -18,6 +18,7 @@
 #include "display/qx_bitmaphost.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
+#include "display/qx_displaylibs.h"
 #include "display/qx_positions.h"
 #include "draw/qx_shapelayer.h"
 #include "draw/vector/qx_ftengine.h"
