@@ -39,6 +39,10 @@ STEP KINDS (suffix of the title):
             become fewer (frames in order; nothing of the new picture shown
             whole before the first frame). For effects that change each
             pixel once (stripes, wipes, blends).
+  sameN     (N a number) also in every configuration, the unscaled one
+            too: the window equals this run's window N steps before (a
+            picture the listing must come back to, say a layer drawn
+            empty before an effect shows it)
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -408,6 +412,22 @@ def out_of_order(run, workdir):
     return fails
 
 
+def not_same(run, workdir):
+    """Mismatch texts of one run's "sameN" steps: the window must equal
+    the one N steps before."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    for st in run.steps:
+        if not st.kind.startswith("same") or not st.kind[4:].isdigit():
+            continue
+        before = by_number.get(st.number - int(st.kind[4:]))
+        if before and before.picture and st.picture and before.picture != st.picture:
+            path = write_picture(os.path.join(workdir, "same-%s-step%d" % (run.name, st.number)),
+                                 [before.picture, st.picture])
+            fails.append("step %d/%s [%s]: the window is not the one of step %d; then | now: %s" % (
+                st.number, st.kind, run.name, before.number, path))
+    return fails
+
+
 def compare(ref, run, workdir, grown_ref=None):
     """Mismatch texts of one configuration against the unscaled run (and,
     for a grown display, the run made at the grown size)."""
@@ -533,7 +553,7 @@ def main(argv):
         fails.append("[plain] no step reached")
     grown_ref = next((r for r in runs if r.name == "grown"), None)
     for r in runs:
-        fails += out_of_order(r, workdir)
+        fails += out_of_order(r, workdir) + not_same(r, workdir)
     for r in runs[1:]:
         if r.name not in REFERENCES:
             fails += compare(ref, r, workdir, grown_ref)
