@@ -415,7 +415,11 @@ int layerSetup(qxTransitionFX *fx)
     }
     if (int e = readNewPicture(fx)) return e;
     if (!fx->realtime) return 0;
-    return prepareLayer(fx, s);
+    if (int e = prepareLayer(fx, s)) return e;
+    // A shown layer shows where the effect starts at once (a show from
+    // nothing: the layer goes, then comes in with the effect).
+    if (!layer->hidden && disp->targetType == QX_OUT_DISPLAY) redrawLayer(fx->L, layer);
+    return 0;
 }
 
 int layerArg(lua_State *L, int narg, int32_t *index)
@@ -517,6 +521,22 @@ bool showDirect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, in
     return true;
 }
 
+// A styled or transformed layer is shown through its style cache: the
+// fade family fades the whole layer through its opacity; the others fade
+// in its border and shadow with their progress.
+void styleFade(qxTransitionFX *fx, qxLayer *l)
+{
+    dropStyleCache(l);
+    if (fx->noBorderFade) return;
+    const bool fade = qxFXIsFadeFamily(fx->effect);
+    int32_t level = fade ? fx->level
+                         : int32_t(fx->frames > 0 ? std::clamp<int64_t>(int64_t(255) * fx->frame / fx->frames, 0, 255)
+                                                  : 255);
+    if (!fade && fx->reverse) level = 255 - level;
+    l->borderfade = l->shadowfade = uint32_t(std::clamp(level, 0, 255)) + 1;
+    if (fade) l->imagefade = l->borderfade;
+}
+
 // A changed rectangle of a real-time layer: put straight from the layer's
 // bitmap when nothing else shows there, else recomposed from the BGPic and
 // every layer, so the layers above stay on top.
@@ -530,19 +550,7 @@ void showRect(qxTransitionFX *fx, qxBitMap *bitmap, int32_t sx, int32_t sy, int3
         return;
     if (l->shadow || l->border || isTransformed(l)) {
         qxLayerScreenRect(l, l->onscreen, &dx, &dy, &w, &h);
-        dropStyleCache(l);
-        // The fade family fades the whole layer through its opacity; the
-        // others fade in its border and shadow with their progress.
-        if (!fx->noBorderFade) {
-            const bool fade = qxFXIsFadeFamily(fx->effect);
-            int32_t level = fade ? fx->level
-                                 : int32_t(fx->frames > 0 ? std::clamp<int64_t>(int64_t(255) * fx->frame / fx->frames,
-                                                                                 0, 255)
-                                                          : 255);
-            if (!fade && fx->reverse) level = 255 - level;
-            l->borderfade = l->shadowfade = uint32_t(std::clamp(level, 0, 255)) + 1;
-            if (fade) l->imagefade = l->borderfade;
-        }
+        styleFade(fx, l);
     }
     if (!qxIntersectRect(&dx, &dy, &w, &h, 0, 0, fx->bgWidth, fx->bgHeight)) return;
     if (!buildsInWork(fx, flags)) {
@@ -768,6 +776,11 @@ intptr_t layerMethod(qxTransitionFX *fx, int op, void *argument)
     if (op == -1) {
         fx->x = fx->layer->onscreen->left, fx->y = fx->layer->onscreen->top;
     } else if (op == 5) {
+        // A seek shows its frame through here, not through showRect: a
+        // styled or transformed layer (scaled ones too) takes the frame's
+        // opacity first.
+        qxLayer *l = fx->layer;
+        if (fx->realtime && fx->layerPrepared && (l->shadow || l->border || isTransformed(l))) styleFade(fx, l);
         redrawLayer(fx->L, fx->layer);
     }
     return 0;

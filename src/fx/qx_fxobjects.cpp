@@ -139,6 +139,9 @@ int objectSource(qxTransitionFX *fx)
         fx->newImage = part, fx->ownsNewImage = 1;
         fx->newMask = mask, fx->ownsNewMask = mask != nullptr;
         fx->newAlpha = alpha, fx->ownsNewAlpha = alpha != nullptr;
+        // Freeing the BGPic is refused while the effect runs, as with a brush.
+        fx->inUse = &b->locked;
+        ++b->locked;
     } else {
         // Text objects are not reachable from here yet: they answer as missing.
         if (fx->object.automatic) return ERR_FINDARRAY;

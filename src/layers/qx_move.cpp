@@ -27,6 +27,16 @@ constexpr int64_t kMaxPath = int64_t(1) << 26;
 
 qxBGPic *bgpicOf() { return qxCurrentDisplay ? qxCurrentDisplay->bgpic : nullptr; }
 
+// The area a move places its object in: a layer moves in the BGPic's
+// coordinates, a picture drawn into the display's own picture in that
+// picture's (at the window's size when the display scales its layers).
+void areaOf(const qxMoveState *s, int32_t *w, int32_t *h)
+{
+    qxBGPic *b = bgpicOf();
+    if (s->type == QX_MOVE_LAYER || s->layer) *w = b ? b->width : 0, *h = b ? b->height : 0;
+    else qxComposedSize(qxCurrentDisplay, b, w, h);
+}
+
 int checkOutput(const qxDisplay *d)
 {
     if (!d || !d->bgpic) return ERR_WRONGUSAGE;
@@ -76,8 +86,10 @@ void drawOff(qxMoveState *s)
     if (!d || !b || !s->background || !s->work || !s->bitmap) return;
     int32_t ux = s->prevx, uy = s->prevy, uw = s->width, uh = s->height;
     qxUnionRect(&ux, &uy, &uw, &uh, s->x, s->y, s->width, s->height);
-    const int32_t bw = std::min<int32_t>(b->width, int32_t(s->work->width));
-    const int32_t bh = std::min<int32_t>(b->height, int32_t(s->work->height));
+    int32_t aw, ah;
+    areaOf(s, &aw, &ah);
+    const int32_t bw = std::min<int32_t>(aw, int32_t(s->work->width));
+    const int32_t bh = std::min<int32_t>(ah, int32_t(s->work->height));
     if (!qxIntersectRect(&ux, &uy, &uw, &uh, 0, 0, bw, bh)) return;
     qxBltBitMapDirect(s->background, ux, uy, s->work, ux, uy, uw, uh);
     int32_t ox = s->x, oy = s->y, ow = s->width, oh = s->height;
@@ -428,16 +440,18 @@ int makeBitmaps(qxMoveState *s)
     qxDisplay *d = qxCurrentDisplay;
     qxBGPic *b = bgpicOf();
     if (!d || !b) return ERR_WRONGUSAGE;
+    int32_t w, h;
+    areaOf(s, &w, &h);
     qxFreeBitMap(s->background), qxFreeBitMap(s->work);
-    s->background = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
-    s->work = qxAllocBitMap(uint32_t(b->width), uint32_t(b->height), 0, nullptr);
+    s->background = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    s->work = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!s->background || !s->work || !shown) return ERR_BITMAP;
     // Under sprites the picture below them is what the move uncovers.
     if (qxBitMap *under = qxLayerBackground(d, b); !s->embedded && b->sprites && under != b->bitmap && under != shown)
         shown = under;
-    qxBltBitMapDirect(shown, 0, 0, s->background, 0, 0, b->width, b->height);
-    qxBltBitMapDirect(shown, 0, 0, s->work, 0, 0, b->width, b->height);
+    qxBltBitMapDirect(shown, 0, 0, s->background, 0, 0, w, h);
+    qxBltBitMapDirect(shown, 0, 0, s->work, 0, 0, w, h);
     return 0;
 }
 
@@ -478,10 +492,12 @@ int prepare(qxMoveState *s)
     // Positions resolved for an object of this size; a text object's origin
     // goes on after, so named positions (#CENTER, ...) stay intact.
     const double ax = s->layer ? s->layer->anchorx : 0, ay = s->layer ? s->layer->anchory : 0;
-    s->x1 = clamp32(int64_t(qxResolvePosX(s->x1, s->width, b->width, ax)) + origin[0]);
-    s->x2 = clamp32(int64_t(qxResolvePosX(s->x2, s->width, b->width, ax)) + origin[0]);
-    s->y1 = clamp32(int64_t(qxResolvePosY(s->y1, s->height, b->height, ay)) + origin[1]);
-    s->y2 = clamp32(int64_t(qxResolvePosY(s->y2, s->height, b->height, ay)) + origin[1]);
+    int32_t aw, ah;
+    areaOf(s, &aw, &ah);
+    s->x1 = clamp32(int64_t(qxResolvePosX(s->x1, s->width, aw, ax)) + origin[0]);
+    s->x2 = clamp32(int64_t(qxResolvePosX(s->x2, s->width, aw, ax)) + origin[0]);
+    s->y1 = clamp32(int64_t(qxResolvePosY(s->y1, s->height, ah, ay)) + origin[1]);
+    s->y2 = clamp32(int64_t(qxResolvePosY(s->y2, s->height, ah, ay)) + origin[1]);
     if (s->x1 == s->x2 && s->y1 == s->y2) {
         if (!s->embedded) return -1;
         s->x1 -= 10, s->y1 -= 10;
@@ -495,7 +511,7 @@ int prepare(qxMoveState *s)
     if (dy == 0 && s->fx >= QX_MOVE_SINE && s->fx <= QX_MOVE_UPPERCURVE) {
         s->wavestep = s->step;
         if (s->fx <= QX_MOVE_BIGSINE) {
-            const double amplitude = s->fx == QX_MOVE_SINE ? 50.0 : double(b->height / 2);
+            const double amplitude = s->fx == QX_MOVE_SINE ? 50.0 : double(ah / 2);
             for (int k = 0; k < QX_MOVE_WAVE_ENTRIES; k++) s->wave[k] = std::sin(0.08 * (k + 1)) * amplitude + s->y1;
             s->waveindexstep = std::max(1, s->step / 4);
         } else {

@@ -1,5 +1,6 @@
 #include "main/qx_libtable.h"
 
+#include "display/qx_asyncdraw.h"
 #include "display/qx_displaylibs.h"
 #include "draw/qx_drawlibs.h"
 #include "fx/qx_fxlibs.h"
@@ -45,6 +46,8 @@ void qxCloseCommandLibraries(lua_State *L)
 {
     // Libraries that others depend on close last.
     qxCloseSoundLib(L);
+    // Async draws end while the objects they read and draw on still exist.
+    qxFreeAllAsyncDraws();
     qxCloseDisplayLib(L);
     qxFreeNetObjects();
     qxGraphicsLibFree(L);

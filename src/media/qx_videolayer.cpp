@@ -38,24 +38,24 @@ int replaceFrame(void *target, qxBitMap *frame, int32_t, int32_t, int32_t w, int
     if (!o || !o->layer) return 0;
     qxLayer *l = o->layer;
     // A transition drawing the layer gives its planes back around the
-    // change and then rebuilds its current frame over the new picture.
-    const bool held = qxIsObjectInAsyncDraw(l);
-    if (held) qxAsyncDrawBroadcast(1, l);
+    // change and then rebuilds its current frame over the new picture; the
+    // hold keeps the rendition rebuild below from telling it again while
+    // its planes are out (it would take them up into records that go).
+    qxLayerAsyncHold hold(l);
     qxBitMap *own = l->base ? l->base->bitmap : nullptr;
     if (own && int32_t(own->width) == w && int32_t(own->height) == h) {
         qxBltBitMapDirect(frame, 0, 0, own, 0, 0, w, h);
         lua_State *L = qxMainState;
         if (l->onscreen != l->base) qxRebuildLayerTransform(L, l);
-        if (held) {
-            qxAsyncDrawBroadcast(1, l);
+        if (hold.held) {
+            hold.release();
         } else if (!l->hidden && qxLayerOwner(l) == qxLayerBGPic()) {
             int32_t x, y, sw, sh;
             qxLayerScreenRect(l, l->onscreen, &x, &y, &sw, &sh);
             qxRefreshDisplay(L, x, y, sw, sh, 0);
         }
-    } else if (held) {
-        qxAsyncDrawBroadcast(1, l);
     }
+    hold.release();
     qxFreeBitMap(frame);
     return 2;
 }

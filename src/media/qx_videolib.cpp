@@ -466,9 +466,21 @@ void restoreArea(qxDisplay *d, Geometry g)
     if (x < 0) w += x, x = 0;
     if (y < 0) h += y, y = 0;
     w = std::min(w, d->bgpic->width - x), h = std::min(h, d->bgpic->height - y);
+    if (w <= 0 || h <= 0) return;
     qxBitMap *shown = qxShownBitmap(d);
-    qxBitMap *picture = shown ? shown : d->bgpic->bitmap;
-    if (!picture || w <= 0 || h <= 0) return;
+    const qxBGPic *b = d->bgpic;
+    // A display that scales its layers shows a picture composed at the
+    // window's size: the video covered its rectangle scaled.
+    const bool composed = qxLayerScaling(d) && b->curBitmap && b->curBitmap != b->bitmap;
+    qxBitMap *picture = shown ? shown : composed ? b->curBitmap : b->bitmap;
+    if (!picture) return;
+    if (composed) {
+        qxClipRect r;
+        if (!qxDisplayRectInWindow(d, x, y, w, h, &r)) return;
+        x = r.x, y = r.y;
+        w = std::min(r.width, int32_t(picture->width) - x), h = std::min(r.height, int32_t(picture->height) - y);
+        if (w <= 0 || h <= 0) return;
+    }
     // The place the video leaves is still in the video mask: the
     // satellites must redraw it all the same.
     qxShowOnWindow(picture, x, y, d, x, y, w, h, QX_WBLT_NOVIDEOMASK | QX_WBLT_VIDEOFRAME, nullptr);

@@ -42,6 +42,14 @@ STEP KINDS (suffix of the title):
   held      BeginRefresh holds the window back: in every configuration the
             window must still show the previous step's picture (unless the
             window took another size)
+  scroll    a watch in every configuration that also keeps the pictures it
+            catches: unscaled and layer-scaled, each must show the next
+            step's picture moved as a whole over this step's picture (a
+            scroll: the new picture at its scaled size, in one piece)
+  sameN     (N a number) also in every configuration, the unscaled one
+            too: the window equals this run's window N steps before (a
+            picture the listing must come back to, say a layer drawn
+            empty before an effect shows it)
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -330,8 +338,8 @@ class Run:
                 self.act(kind, win, env)
                 self.steps.append(Step(expect, kind, self.stable(d, win)))
                 open(os.path.join(self.go, "go%d" % expect), "w").close()
-                watching = kind == "ordered" or (kind == "watch" and CONFIGS[self.name][0] == 1)
-                if kind == "ordered":
+                watching = kind in ("ordered", "scroll") or (kind == "watch" and CONFIGS[self.name][0] == 1)
+                if kind in ("ordered", "scroll"):
                     self.frames[expect] = []
                 expect += 1
                 continue
@@ -395,7 +403,7 @@ def out_of_order(run, workdir):
     fails, by_number = [], {s.number: s for s in run.steps}
     for step, seen in sorted(run.frames.items()):
         old, new = by_number.get(step), by_number.get(step + 1)
-        if not old or not new or not old.picture or not new.picture:
+        if not old or old.kind != "ordered" or not new or not old.picture or not new.picture:
             continue
         o, n = old.picture, new.picture
         counts = [sum(1 for a, b, c in zip(f.pixels, o.pixels, n.pixels) if b != c and a == c)
@@ -425,6 +433,63 @@ def not_held(run, workdir):
                              [before.picture, s.picture])
         fails.append("step %d/held [%s]: the window changed before EndRefresh; before | window: %s" % (
             s.number, run.name, path))
+    return fails
+
+
+def moved_over(frame, old, new):
+    """Whether frame is new moved by one offset over old: new inside its
+    moved rectangle, old outside. The offset follows from the box of the
+    pixels that are not old's."""
+    w, h = frame.width, frame.height
+    diff = [i for i, (a, b) in enumerate(zip(frame.pixels, old.pixels)) if a != b]
+    if not diff:
+        return True
+    xs, ys = [i % w for i in diff], [i // w for i in diff]
+    x0, x1, y0, y1 = min(xs), max(xs), min(ys), max(ys)
+    for dx in sorted({x0 + k for k in range(-1, 2)} | {x1 + 1 - w + k for k in range(-1, 2)}):
+        for dy in sorted({y0 + k for k in range(-1, 2)} | {y1 + 1 - h + k for k in range(-1, 2)}):
+            if all(frame.pixels[y * w + x] == (new.pixels[(y - dy) * w + x - dx]
+                                               if 0 <= x - dx < w and 0 <= y - dy < h else old.pixels[y * w + x])
+                   for y in range(h) for x in range(w)):
+                return True
+    return False
+
+
+def not_moved(run, workdir):
+    """Mismatch texts of the "scroll" watches of an unscaled or layer-scaled
+    run (autoscaled frames are checked as scaled pictures instead)."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    if CONFIGS[run.name][0] == 1:
+        return fails
+    for st in run.steps:
+        new = by_number.get(st.number + 1)
+        if st.kind != "scroll" or not new or not st.picture or not new.picture:
+            continue
+        for f in run.frames.get(st.number, []):
+            if (f.width, f.height) == (st.picture.width, st.picture.height) and not moved_over(
+                    f, st.picture, new.picture):
+                path = write_picture(os.path.join(workdir, "scroll-%s-after-step%d" % (run.name, st.number)),
+                                     [st.picture, f, new.picture])
+                fails.append("frame after step %d [%s]: not the new picture moved over the old one "
+                             "(%d pictures caught); old | frame | new: %s" % (
+                                 st.number, run.name, len(run.frames[st.number]), path))
+                break
+    return fails
+
+
+def not_same(run, workdir):
+    """Mismatch texts of one run's "sameN" steps: the window must equal
+    the one N steps before."""
+    fails, by_number = [], {s.number: s for s in run.steps}
+    for st in run.steps:
+        if not st.kind.startswith("same") or not st.kind[4:].isdigit():
+            continue
+        before = by_number.get(st.number - int(st.kind[4:]))
+        if before and before.picture and st.picture and before.picture != st.picture:
+            path = write_picture(os.path.join(workdir, "same-%s-step%d" % (run.name, st.number)),
+                                 [before.picture, st.picture])
+            fails.append("step %d/%s [%s]: the window is not the one of step %d; then | now: %s" % (
+                st.number, st.kind, run.name, before.number, path))
     return fails
 
 
@@ -553,7 +618,7 @@ def main(argv):
         fails.append("[plain] no step reached")
     grown_ref = next((r for r in runs if r.name == "grown"), None)
     for r in runs:
-        fails += out_of_order(r, workdir) + not_held(r, workdir)
+        fails += out_of_order(r, workdir) + not_held(r, workdir) + not_same(r, workdir) + not_moved(r, workdir)
     for r in runs[1:]:
         if r.name not in REFERENCES:
             fails += compare(ref, r, workdir, grown_ref)
