@@ -12,6 +12,7 @@
 #include "core/files/qx_chunkname.h"
 #include "core/errors/qx_errors.h"
 #include "core/errors/qx_messages.h"
+#include "libs/qx_dosfs.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
 #include "platform/qx_memory.h"
@@ -278,6 +279,7 @@ int qxCmdCloseFile(lua_State *L)
     if (int r = qxDosFileArg(L, 1, 0, &file)) return r;
     unlinkFile(file);
     qxFreeDosObject(L, file);
+    qxDosFreeUnusedVirtualFiles(L);
     return 0;
 }
 

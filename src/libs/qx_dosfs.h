@@ -67,6 +67,8 @@ void qxDosInstallVirtualFiles(void);
 void qxDosRegisterDirectories(void);
 void qxDosCloseDirectories(lua_State *L);
 void qxDosFreeVirtualFiles(lua_State *L);
+// Frees the undefined virtual files no open file uses any more.
+void qxDosFreeUnusedVirtualFiles(lua_State *L);
 void qxDosFreePrograms(lua_State *L);
 
 // For the event library on event 10: when record (the event's automatic

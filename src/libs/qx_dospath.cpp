@@ -9,6 +9,7 @@
 
 #include "core/commands/qx_args.h"
 #include "core/errors/qx_errors.h"
+#include "core/files/qx_file.h"
 #include "core/runtime/qx_lists.h"
 #include "core/vm/lauxlib.h"
 #include "core/vm/ldo.h"
@@ -23,6 +24,9 @@ constexpr size_t kFullPath = 1024;
 constexpr size_t kEmptyWritable = 65536;
 
 qxVirtualStringFile *vfHead = nullptr;
+// Undefined while a file was open on them: no name reaches them any more,
+// but their data lives until the last such file is closed.
+qxVirtualStringFile *vfUndefined = nullptr;
 uint64_t nextSerial = 1;
 
 qxVirtualStringFile *ownerOf(qxMemRecord *m)
@@ -56,6 +60,19 @@ bool integerArg(lua_State *L, int idx, double lo, double hi, int64_t *out)
     if (!(v >= lo && v <= hi)) return false;
     *out = static_cast<int64_t>(v);
     return true;
+}
+
+void freeUnused(lua_State *L)
+{
+    for (qxVirtualStringFile **link = &vfUndefined; *link;) {
+        qxVirtualStringFile *v = *link;
+        if (qxMemRecordInUse(&v->memory)) {
+            link = &v->next;
+            continue;
+        }
+        *link = v->next;
+        freeRecord(L, v);
+    }
 }
 
 } // namespace
@@ -93,7 +110,14 @@ void qxDosFreeVirtualFiles(lua_State *L)
         vfHead = v->next;
         freeRecord(L, v);
     }
+    while (vfUndefined) {
+        qxVirtualStringFile *v = vfUndefined;
+        vfUndefined = v->next;
+        freeRecord(L, v);
+    }
 }
+
+void qxDosFreeUnusedVirtualFiles(lua_State *L) { freeUnused(L); }
 
 } // extern "C"
 
@@ -218,6 +242,7 @@ int qxCmdDefineVirtualFileFromString(lua_State *L)
     const char *name = luaL_checklstring(L, 2, &nameLength);
     int writable = luaL_optint(L, 3, 0);
     if (!nameLength) return ERR_WRONGUSAGE;
+    freeUnused(L);
     size_t bytes;
     if (!qxAddSize(sizeof(qxVirtualStringFile), nameLength + 1, &bytes)) return ERR_MEM;
     auto *v = static_cast<qxVirtualStringFile *>(qxAlloc(bytes, 1));
@@ -272,6 +297,10 @@ int qxCmdUndefineVirtualStringFile(lua_State *L)
             *link = v->next;
             break;
         }
-    freeRecord(L, v);
+    if (v->recordRef >= 0) luaL_unref(L, LUA_REGISTRYINDEX, v->recordRef);
+    v->recordRef = -1;
+    v->next = vfUndefined;
+    vfUndefined = v;
+    freeUnused(L);
     return 0;
 }

@@ -601,6 +601,17 @@ TEST_F(DosFsTest, VirtualStringFiles)
         EXPECT_EQ(str("FileToString", {b}), "bee");
         ASSERT_EQ(status("UndefineVirtualStringFile", {b}), 0);
     }
+    // Undefined while open: the open file keeps the string, collected
+    // otherwise, until it closes.
+    std::string text(1000, 'z'); // above the VM's block cache: freed for real
+    std::string open = str("DefineVirtualFileFromString", {text, "open.txt"});
+    ASSERT_EQ(status("OpenFile", {7, open}), 0);
+    ASSERT_EQ(status("UndefineVirtualStringFile", {open}), 0);
+    EXPECT_EQ(num("Exists", {open}), 0);
+    lua_settop(L, 0);
+    lua_setgcthreshold(L, 0);
+    EXPECT_EQ(str("ReadLine", {7}), text);
+    ASSERT_EQ(status("CloseFile", {7}), 0);
     // A part of a real file.
     put("data.bin", "0123456789");
     std::string part = str("DefineVirtualFile", {path("data.bin"), 2, 5, "part"});

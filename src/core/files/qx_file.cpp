@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core/files/qx_fileadapter.h"
 #include "platform/qx_memory.h"
@@ -34,6 +35,30 @@ qxNativeFile *native(qxFileHandle *h) { return static_cast<qxNativeFile *>(h->ha
 
 const qxFileAdapterFuncs &funcs(qxFileHandle *h) { return *h->adapter->funcs; }
 
+// Handles opened on a virtual file: its owner keeps the record while one is open.
+qxFileHandle *heldHandles;
+std::mutex heldLock;
+
+void holdRecord(qxFileHandle *h, qxMemRecord *record)
+{
+    std::lock_guard<std::mutex> lock(heldLock);
+    h->held = record;
+    h->nextHeld = heldHandles;
+    heldHandles = h;
+}
+
+void releaseRecord(qxFileHandle *h)
+{
+    if (!h->held) return;
+    std::lock_guard<std::mutex> lock(heldLock);
+    for (qxFileHandle **link = &heldHandles; *link; link = &(*link)->nextHeld)
+        if (*link == h) {
+            *link = h->nextHeld;
+            break;
+        }
+    h->held = nullptr;
+}
+
 void freeOwnedMemory(qxFileHandle *h)
 {
     if (h->ownsMemory) qxFree(h->memory);
@@ -43,6 +68,7 @@ void freeOwnedMemory(qxFileHandle *h)
 
 qxFileHandle *failOpen(qxFileHandle *h)
 {
+    releaseRecord(h);
     freeOwnedMemory(h);
     qxFree(h);
     return nullptr;
@@ -201,6 +227,7 @@ qxFileHandle *qxOpen(const char *name, uint32_t flags, const char *adapterList)
             if (wantsWrite && !block->writable) return failOpen(h);
             h->memory = block;
             src.data = block->data;
+            holdRecord(h, block); // adapters opened on it read its data too
         }
     } else if (qxReadMemoryName(name, &pointer, &size)) {
         if (wantsWrite) return failOpen(h);
@@ -238,8 +265,17 @@ int qxClose(qxFileHandle *h)
         result = 1;
     } else
         result = qxNativeClose(native(h));
+    releaseRecord(h);
     qxFree(h);
     return result;
+}
+
+int qxMemRecordInUse(const qxMemRecord *record)
+{
+    std::lock_guard<std::mutex> lock(heldLock);
+    for (qxFileHandle *h = heldHandles; h; h = h->nextHeld)
+        if (h->held == record) return 1;
+    return 0;
 }
 
 int64_t qxRead(qxFileHandle *h, void *buffer, int64_t n)

@@ -75,6 +75,8 @@ struct qxFileHandle {
     qxMemRecord *memory;
     int64_t position;
     uint32_t ownsMemory;
+    qxMemRecord *held;       // the virtual file opened, kept while the handle is open
+    qxFileHandle *nextHeld;  // list of handles holding one
 };
 
 struct qxDirHandle {
@@ -96,6 +98,8 @@ extern qxAdapterNode *qxDirAdapters;
 // ---- Files ----
 qxFileHandle *qxOpen(const char *name, uint32_t flags, const char *adapterList);
 int qxClose(qxFileHandle *h);
+// 1 while a handle opened on record (a virtual file's) is not closed yet.
+int qxMemRecordInUse(const qxMemRecord *record);
 int64_t qxRead(qxFileHandle *h, void *buffer, int64_t n);
 int64_t qxWrite(qxFileHandle *h, const void *buffer, int64_t n);
 int qxGetC(qxFileHandle *h);            // 0-255, or -1 at the end
