@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/qx_memory.h"
 #include "platform/qx_text.h"
@@ -30,6 +31,23 @@ bool readLine(char *buffer, size_t size)
     size_t n = std::strcspn(buffer, "\r\n");
     buffer[n] = 0;
     return true;
+}
+
+// Script text as the console shows it: ISO-8859-1 text goes out as UTF-8.
+// *owned (qxFree) holds a converted copy, null when none was needed.
+const char *shown(const char *text, char **owned)
+{
+    *owned = text && !qxTextModeUtf8 ? qxConvertText(text, 0, 1) : nullptr;
+    return *owned ? *owned : text ? text : "";
+}
+
+// A typed (UTF-8) answer in the script's encoding, in place.
+void typed(char *line, size_t capacity)
+{
+    if (qxTextModeUtf8)
+        return;
+    std::string copy(line);
+    qxUtf8ToLatin1Buf(copy.c_str(), line, capacity);
 }
 
 char *copyText(const char *text)
@@ -78,11 +96,15 @@ extern "C" {
 
 int qxConsoleMessageBox(const char *body, const char *buttons)
 {
-    std::printf("%s\n", body ? body : "");
+    char *owned;
+    std::printf("%s\n", shown(body, &owned));
+    qxFree(owned);
     if (!buttons || !std::strchr(buttons, '|')) {
         std::fflush(stdout);
         return 0;
     }
+    char *ownedButtons;
+    buttons = shown(buttons, &ownedButtons);
     int count = 0;
     for (const char *p = buttons;; count++) {
         const char *bar = std::strchr(p, '|');
@@ -94,20 +116,26 @@ int qxConsoleMessageBox(const char *body, const char *buttons)
         }
         p = bar + 1;
     }
+    qxFree(ownedButtons);
     int choice = askChoice(count, false);
     return choice == count ? 0 : choice;
 }
 
 int qxConsoleAskPath(const char *title, int mode, char *buffer, int wantDirectory)
 {
+    char *owned;
+    const char *prompt = shown(title, &owned);
+    int answered = 0;
     for (;;) {
-        std::printf("%s: ", title ? title : "");
+        std::printf("%s: ", prompt);
         if (!readLine(buffer, 1025) || !buffer[0])
-            return 0;
+            break;
         struct stat st;
         if (stat(buffer, &st) != 0) {
-            if (mode == QX_REQMODE_SAVE)
-                return 1;
+            if (mode == QX_REQMODE_SAVE) {
+                answered = 1;
+                break;
+            }
             std::printf("%s does not exist, try again.\n", buffer);
             continue;
         }
@@ -120,24 +148,36 @@ int qxConsoleAskPath(const char *title, int mode, char *buffer, int wantDirector
             std::printf("%s is a directory, try again.\n", buffer);
             continue;
         }
-        if (mode != QX_REQMODE_SAVE)
-            return 1;
+        if (mode != QX_REQMODE_SAVE) {
+            answered = 1;
+            break;
+        }
         std::printf("%s does already exist. Overwrite? (y/n) ", buffer);
         char answer[64];
         if (!readLine(answer, sizeof answer))
-            return 0;
-        if (!std::strcmp(answer, "Y") || !std::strcmp(answer, "y"))
-            return 1;
+            break;
+        if (!std::strcmp(answer, "Y") || !std::strcmp(answer, "y")) {
+            answered = 1;
+            break;
+        }
     }
+    qxFree(owned);
+    if (answered)
+        typed(buffer, 1025);
+    return answered;
 }
 
 char *qxConsoleAskString(const char *body, int inputKind, int maxLength)
 {
     char line[1025];
+    char *owned;
+    const char *prompt = shown(body, &owned);
+    char *answer = nullptr;
     for (;;) {
-        std::printf("%s: ", body ? body : "");
+        std::printf("%s: ", prompt);
         if (!readLine(line, sizeof line))
-            return nullptr;
+            break;
+        typed(line, sizeof line);
         if (maxLength > 0 && characterCount(line) > maxLength) {
             std::printf("String too long, %d characters max. Try again.\n", maxLength);
             continue;
@@ -151,16 +191,23 @@ char *qxConsoleAskString(const char *body, int inputKind, int maxLength)
                 continue;
             }
         }
-        return copyText(line);
+        answer = copyText(line);
+        break;
     }
+    qxFree(owned);
+    return answer;
 }
 
 int qxConsoleAskList(const char *body, const char *entries)
 {
-    std::printf("%s\n", body ? body : "");
+    char *owned;
+    std::printf("%s\n", shown(body, &owned));
+    qxFree(owned);
     int count = 0;
-    for (const char *p = entries; p && *p; p += std::strlen(p) + 1)
-        std::printf("(%d) %s\n", ++count, p);
+    for (const char *p = entries; p && *p; p += std::strlen(p) + 1) {
+        std::printf("(%d) %s\n", ++count, shown(p, &owned));
+        qxFree(owned);
+    }
     if (count == 0) {
         std::fflush(stdout);
         return -1;

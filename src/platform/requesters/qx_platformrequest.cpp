@@ -158,8 +158,7 @@ int qxPlatformMessageBox(lua_State *L, const char *title, const char *body, cons
         qxRequest.buttons = buttons;
     qxPostRequest(L, QX_REQ_MESSAGE);
     if (qxRequest.status < 0) {
-        std::printf("%s\n", body ? body : "");
-        std::fflush(stdout);
+        qxConsoleMessageBox(body, nullptr); // GTK failed: the text still reaches the user
         return 0;
     }
     *choice = qxRequest.number;
