@@ -11,8 +11,9 @@ extern "C" {
 void qxSetReportLineMap(const qxReportLineEntry *map, size_t count);
 
 // The script line and file of the recorded error (see qxComputeReportLine
-// and qxComputeReportFile). Without any include-line map the recorded line
-// and file are used as they are.
+// and qxComputeReportFile). Without a source script, a line that no record
+// of the include-line map holds (also when there is no map) gives line -1
+// and file "---".
 int qxGetReportLine(lua_State *L);
 const char *qxGetReportFile(lua_State *L);
 
