@@ -331,6 +331,7 @@ int qxDispCloseWindow(qxDisplay *d)
         if (int r = f(d->window))
             return r;
     d->window = nullptr;
+    d->adapterFlags[0] = d->adapterFlags[1] = 0;
     return 0;
 }
 

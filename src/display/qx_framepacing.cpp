@@ -103,7 +103,12 @@ extern "C" int qxRefreshWanted(const qxDisplay *d, int force)
 {
     if (force)
         return 1;
-    if (d->satellites)
+    // A satellite asks through its options word, an adapter through the
+    // first flag its OpenDisplay handed back.
+    for (const qxSatellite *s = d->satellites; s; s = s->next)
+        if (s->options)
+            return 1;
+    if (d->window && d->adapterFlags[0])
         return 1;
     return (d->autoScale || d->layerScale) && d->scaledWidth && d->scaledHeight;
 }

@@ -113,9 +113,17 @@ int qxCmdSaveSnapshot(lua_State *L)
         if (!picture)
             picture = d->bgpic->bitmap;
         // A display that scales its layers composes at the window's size:
-        // the file has the BGPic's.
+        // the file has the BGPic's, composed anew at that size (shrinking
+        // the window's picture would lose thin lines and small layers).
         qxBitMap *resized = nullptr;
-        if (picture->width != uint32_t(w) || picture->height != uint32_t(h)) {
+        if ((picture->width != uint32_t(w) || picture->height != uint32_t(h)) && !d->hardwareDoubleBuffer &&
+            !d->doubleBuffer && qxBitMapDisplay.redraw) {
+            resized = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+            if (!resized)
+                return ERR_BITMAP;
+            qxBitMapDisplay.redraw(L, resized, 0, 0, w, h, 1);
+            picture = resized;
+        } else if (picture->width != uint32_t(w) || picture->height != uint32_t(h)) {
             if (int r = qxScalePixels(picture, nullptr, nullptr, 0, 0, nullptr, int32_t(picture->width),
                                       int32_t(picture->height), w, h, 0, 0, &resized, nullptr, nullptr))
                 return r;

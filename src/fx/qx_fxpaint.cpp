@@ -83,7 +83,9 @@ bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *p)
 
 void qxFXShowWhole(qxDisplay *d, qxBitMap *picture, int32_t w, int32_t h)
 {
-    if (!d || !picture || d->refreshMode) return; // held back until EndRefresh
+    // Forced: a transition's whole picture reaches the window in refresh
+    // mode too (the window blit knows no refresh mode).
+    if (!d || !picture) return;
     const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
     qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
                   scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);

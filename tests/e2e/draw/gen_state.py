@@ -89,6 +89,54 @@ L.value("outlineedge", "ReadPixel", 10, 22)
 L.value("outlineinside", "ReadPixel", 12, 22)
 L.call("SetMaskMode", 0)
 L.check("fullend", "EndSelect")
+# The other mask modes on a mask whose left half is set. A filled circle
+# combines its shape with the mask over its bounding box (copy, XOR, AND,
+# OR); a Box works on its rectangle (copy and OR set, XOR toggles, AND
+# leaves it).
+MODES = {2: "copy", 3: "xor", 4: "and", 5: "or"}
+SHAPE = {2: lambda d, s: s, 3: lambda d, s: d ^ s, 4: lambda d, s: d & s, 5: lambda d, s: d | s}
+RECT = {2: lambda d: 1, 3: lambda d: 1 - d, 4: lambda d: d, 5: lambda d: 1}
+# point: (x, y, inside the circle 10,10 r 10, inside its bounding box)
+CIRCLE_POINTS = {"in": (15, 20, 1, 1), "inclear": (25, 20, 1, 1), "corner": (11, 11, 0, 1), "cornerclear": (29, 11, 0, 1),
+                 "out": (5, 20, 0, 0)}
+BOX_POINTS = {"box": (15, 2, 1), "boxclear": (25, 2, 1), "boxout": (35, 2, 0)}
+modes_expect = []
+L.call("SetFillStyle", 1)
+for m, name in MODES.items():
+    L.call("CreateBrush", 10 + m, 40, 40, 0, {"mask": 1})
+    L.call("SelectMask", 10 + m)
+    L.call("SetMaskMode", 1)
+    L.call("Box", 0, 0, 40, 40)
+    L.call("SetMaskMode", 0)
+    L.call("Box", 0, 0, 20, 40)
+    L.call("SetMaskMode", m)
+    L.call("Circle", 10, 10, 10)
+    for k, (x, y, inside, box) in CIRCLE_POINTS.items():
+        L.value(f"{name}.{k}", "ReadPixel", x, y)
+        before = int(x < 20)
+        modes_expect.append(f"{name}.{k}={SHAPE[m](before, inside) if box else before}")
+    L.call("Box", 10, 0, 20, 5)
+    for k, (x, y, inside) in BOX_POINTS.items():
+        L.value(f"{name}.{k}", "ReadPixel", x, y)
+        before = int(x < 20)
+        modes_expect.append(f"{name}.{k}={RECT[m](before) if inside else before}")
+    L.call("SetMaskMode", 0)
+    L.call("EndSelect")
+# A transparent colour into an alpha channel: a Box writes the alpha
+# intensity (255 unset), a filled circle its colour's opacity unless the
+# intensity is set.
+L.call("CreateBrush", 20, 40, 40, 0, {"alphachannel": 1})
+L.call("SelectAlphaChannel", 20)
+for level in (-1, 100):
+    L.call("SetAlphaIntensity", level)
+    L.call("Box", 0, 0, 10, 10, 0x40FFFFFF)
+    L.value(f"alpha{level}.box", "ReadPixel", 5, 5)
+    L.call("Circle", 20, 20, 5, 0x40FFFFFF)
+    L.value(f"alpha{level}.circle", "ReadPixel", 25, 25)
+    modes_expect += [f"alpha{level}.box={255 if level < 0 else level}",
+                     f"alpha{level}.circle={255 - 0x40 if level < 0 else level}"]
+L.call("SetAlphaIntensity", -1)
+L.call("EndSelect")
 header = """; The draw state: defaults, the clamps of SetFormStyle and SetFillStyle,
 ; refused styles kept for the renderer's clamp, and the argument refusals of
 ; the draw commands. Written by gen_state.py.
@@ -193,7 +241,7 @@ fullend=0
 body = L.text()
 with open("draw_state.qxs", "w") as f:
     f.write(header)
-    for e in expect.strip().split("\n"):
+    for e in expect.strip().split("\n") + modes_expect:
         f.write(f";! stdout: {e}\n")
     f.write(";! stdout: done\n")
     f.write(body.replace("    RETURN 0 1\n", '    GETGLOBAL 0 "consoleprint"\n    LOADK 1 "done"\n    CALL 0 2 1\n    RETURN 0 1\n'))

@@ -24,6 +24,7 @@ static uint32_t qualifiers;
 static int buffering, frames, heldBlits; /* the adapter's double buffer */
 static int showPixel; /* blits also log their source's first pixel */
 static uint32_t readFormat = 10; /* the pixel format video bitmaps read back in */
+static uint32_t openFlag; /* OpenDisplay's first out flag (a refresh-mode request) */
 
 /* A video bitmap held here (adapter flag 0x10). */
 typedef struct {
@@ -138,7 +139,7 @@ void *OpenDisplay(const char *title, int32_t x, int32_t y, int32_t w, int32_t h,
 {
     say("OpenDisplay \"%s\" %d,%d %dx%d flags=%x tags", title, x, y, w, h, flags);
     for (; tags->tag; tags++) {
-        if (tags->tag == 3 || tags->tag == 4) *(uint32_t *)(uintptr_t)tags->value = 7;
+        if (tags->tag == 3 || tags->tag == 4) *(uint32_t *)(uintptr_t)tags->value = tags->tag == 3 ? openFlag : 7;
         if (tags->tag == 5) say(" 5=%s", tags->value ? "L" : "none");
         else if (tags->tag != 3 && tags->tag != 4) say(" %u=%u", tags->tag, (unsigned)tags->value);
     }
@@ -479,13 +480,15 @@ static int satCallback(void *satellite, uint32_t op, void *params, void *user)
     return 0;
 }
 
-/* AdAttach(display, which 0-2[, use source]): the size it must draw. */
+/* AdAttach(display, which 0-2[, use source[, options]]): the size it must
+ * draw. */
 static int adAttach(lua_State *L)
 {
     ObjectRef ref = {(uint32_t)NUMBER(1), NULL};
     int i = (int)NUMBER(2);
-    Tag tags[] = {{1, 0}, {2, 0}, {5, 0}, {6, 0}, {7, 0}, {0, 0}};
+    Tag tags[] = {{1, 0}, {2, 0}, {5, 0}, {6, 0}, {7, 0}, {3, 0}, {0, 0}};
     if (VM(0, int (*)(lua_State *))(L) >= 3) tags[2].value = (uint64_t)NUMBER(3);
+    if (VM(0, int (*)(lua_State *))(L) >= 4) tags[5].value = (uint64_t)NUMBER(4);
     satellites[i] = GFX(8, void *(*)(ObjectRef *, void *, void *, Tag *))(&ref, (void *)satCallback,
                                                                          (void *)(intptr_t)i, tags);
     say("attach %c %s %ux%u bgpic %ux%u\n", satNames[i], satellites[i] ? "ok" : "refused", (unsigned)tags[0].value,
@@ -694,6 +697,13 @@ static int adQualifiers(lua_State *L)
     return 0;
 }
 
+/* AdOpenFlag(v): the first out flag of the next OpenDisplay. */
+static int adOpenFlag(lua_State *L)
+{
+    openFlag = (uint32_t)NUMBER(1);
+    return 0;
+}
+
 static int adRequired(lua_State *L)
 {
     PUSHNUMBER(requireInstall);
@@ -706,7 +716,7 @@ static const qxPluginCommand commands[] = {
     {"AdLogLine", adLogLine}, {"AdShowPixel", adShowPixel}, {"AdReadFormat", adReadFormat},
     {"AdInstall", adInstall}, {"AdLog", adLog},     {"AdEarly", adEarly},   {"AdAttach", adAttach},
     {"AdSatellite", adSatellite}, {"AdInput", adInput}, {"AdSlots", adSlots}, {"AdQuitOnPoll", adQuitOnPoll},
-    {"AdDropWatch", adDropWatch},
+    {"AdDropWatch", adDropWatch}, {"AdOpenFlag", adOpenFlag},
     {NULL, NULL},
 };
 static const qxPluginConstant constants[] = {{NULL, NULL, 0}};
