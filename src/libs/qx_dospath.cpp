@@ -253,11 +253,24 @@ int qxCmdDefineVirtualFileFromString(lua_State *L)
     v->stringRef = v->recordRef = -1;
     v->writable = writable;
     v->serial = nextSerial++;
+    // Parked until it is complete: a memory error raised by a registry
+    // reference below leaves it where the next clean-up frees it.
+    v->next = vfUndefined;
+    vfUndefined = v;
+    auto unpark = [&] {
+        for (qxVirtualStringFile **link = &vfUndefined; *link; link = &(*link)->next)
+            if (*link == v) {
+                *link = v->next;
+                break;
+            }
+        v->next = nullptr;
+    };
     if (writable) {
         size_t capacity = length ? length : kEmptyWritable;
         v->memory.data = qxAlloc(capacity, 1);
         if (!v->memory.data) {
-            qxFree(v);
+            unpark();
+            freeRecord(L, v);
             return ERR_MEM;
         }
         std::memcpy(v->memory.data, data, length);
@@ -275,9 +288,11 @@ int qxCmdDefineVirtualFileFromString(lua_State *L)
     char out[QX_CHUNKNAME_MAX];
     if (length > UINT32_MAX ||
         !qxMakeChunkName(v->name, out, sizeof out, -1, uint32_t(v->serial), v->recordRef, "unused")) {
+        unpark();
         freeRecord(L, v);
         return ERR_MEM;
     }
+    unpark();
     qxVirtualStringFile **link = &vfHead;
     while (*link) link = &(*link)->next;
     *link = v;
