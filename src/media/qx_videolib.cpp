@@ -26,6 +26,7 @@
 #include "platform/qx_upcalls.h"
 #include "platform/qx_displayrecord.h"
 #include "display/qx_adapter.h"
+#include "display/qx_asyncdraw.h"
 #include "display/qx_bitmapdraw.h"
 #include "media/qx_medialibs.h"
 #include "media/qx_soundcmds.h"
@@ -564,8 +565,13 @@ int qxCmdStopVideo(lua_State *L)
     qxVideoObject *o = nullptr;
     if (int r = videoArg(L, 1, &o, MODIFY)) return r;
     if (o->state == 0) return ERR_VIDSTOPPED;
-    // A layer video goes with its layer; the layer's end stops it.
-    if (qxLayer *l = o->layer) return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
+    // A layer video goes with its layer; the layer's end stops it. An
+    // async draw still draws into that layer's planes: refused as
+    // RemoveLayer refuses it.
+    if (qxLayer *l = o->layer) {
+        if (qxIsObjectInAsyncDraw(l)) return ERR_REMADLAYER;
+        return qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
+    }
     stopDrawnVideo(o);
     return 0;
 }
@@ -983,9 +989,13 @@ static qxVideoObject *videoOfChannel(const qxChannel *c)
 }
 
 // Stops a video as StopVideo does: a layer video goes with its layer.
+// These roads report no error: a layer an async draw still draws into
+// stays with the last picture, its video stopped.
 static void stopVideo(lua_State *L, qxVideoObject *o)
 {
-    if (qxLayer *l = o->layer; l && L) qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
+    qxLayer *l = o->layer;
+    if (l && L && qxIsObjectInAsyncDraw(l)) qxDetachVideo(L, o);
+    else if (l && L) qxRemoveLayerRecord(L, qxLayerOwner(l), l, 0, nullptr);
     else stopDrawnVideo(o);
 }
 
