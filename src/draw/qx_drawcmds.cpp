@@ -312,6 +312,15 @@ int qxCmdReadPixel(lua_State *L)
     case QX_OUT_BRUSH:
         if (d->targetType == QX_OUT_BGPIC && s) bm = s->bitmap;
         if (!bm || (s && s->hardware && d->targetType == QX_OUT_BRUSH)) return ERR_WRONGUSAGE;
+        if (d->targetType == QX_OUT_DISPLAY && qxLayerScaling(d) && d->bgpic &&
+            (bm->width != uint32_t(d->bgpic->width) || bm->height != uint32_t(d->bgpic->height))) {
+            // The picture is composed at the window's size: the point is
+            // read where the layers at it were put.
+            const int32_t sx = int32_t(x * d->scaleX), sy = int32_t(y * d->scaleY);
+            value = qxReadMaskPixel(bm, std::min(sx, int32_t(bm->width) - 1), std::min(sy, int32_t(bm->height) - 1), 0) &
+                    0xFFFFFF;
+            break;
+        }
         value = qxReadMaskPixel(bm, x, y, 0) & 0xFFFFFF;
         break;
     case QX_OUT_MASK:

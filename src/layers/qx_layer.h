@@ -293,7 +293,8 @@ int qxLayerSetPosFrame(lua_State *L, qxLayer *layer, int32_t x, int32_t y, int32
 
 // The planes SelectLayer draws into: a text or shape layer first becomes a
 // brush layer of its own, a brush or anim is made the layer's own copy.
-// 0, 1055, 1094, 1513 or the lookup's error.
+// frame: 1-based, anim layers only. 0, 1055, 1094, 1338, 1513 or the
+// lookup's error.
 int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
                       qxBitMap **alpha, int32_t *width, int32_t *height);
 // Drops the pictures made from the layer's image (filtered, shadow, border).

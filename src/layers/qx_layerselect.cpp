@@ -112,6 +112,9 @@ int findLayer(lua_State *L, qxObjectRef ref, uint32_t frame, int, qxBitMap **bit
 {
     qxLayer *l = selectedLayer(ref);
     if (!l) return ERR_LAYERRANGE;
+    // A frame picks a frame of an anim layer, and an anim layer needs one.
+    if (frame && l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
+    if (!frame && l->type == QX_TYPE_ANIM) return ERR_MISSINGPARAMTR;
     return qxLayerBuildImage(L, l, int32_t(frame), bitmap, mask, alpha, width, height);
 }
 
@@ -180,11 +183,13 @@ int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap
         return 0;
     }
     case QX_TYPE_ANIM: {
+        // Checked before the layer takes a copy of the anim to draw into.
         qxAnim *a = nullptr;
+        if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
+        if (a->disk) return ERR_ANIMDISK;
+        if (frame < 1 || uint32_t(frame) > a->frameCount) return ERR_ANIMFRAME;
         if (int r = qxLayerOwnAnim(L, l, &a)) return r;
-        const int32_t f = frame > 0 ? frame - 1 : l->base->frame;
-        if (f < 0 || uint32_t(f) >= a->frameCount) return ERR_ANIMFRAME;
-        if (int r = qxGetAnimFrameBitmap(a, uint32_t(f), 0, 0, bitmap, mask, alpha)) return r;
+        if (int r = qxGetAnimFrameBitmap(a, uint32_t(frame - 1), 0, 0, bitmap, mask, alpha)) return r;
         *width = int32_t(a->width), *height = int32_t(a->height);
         return 0;
     }
