@@ -638,13 +638,16 @@ int cmdDoMove(lua_State *L)
     return qxDoMove(L);
 }
 
-// Drops the cached shadow and border pictures of every rendition.
-void dropShadowCache(qxLayer *l)
+// Drops the cached shadow pictures of every rendition, and with border the
+// border pictures too.
+void dropShadowCache(qxLayer *l, bool border = true)
 {
     for (qxLayerData *d : {l->base, l->intermediate, l->onscreen}) {
         qxFreeAlphaBitMap(d->shadowalpha);
+        d->shadowalpha = nullptr;
+        if (!border) continue;
         qxFreeAlphaBitMap(d->borderalpha);
-        d->shadowalpha = d->borderalpha = nullptr;
+        d->borderalpha = nullptr;
     }
 }
 
@@ -687,7 +690,8 @@ int cmdSetLayerShadow(lua_State *L)
     if (!enable && !l->shadow) return 0;
     int32_t x, y, w, h;
     qxLayerScreenRect(l, l->onscreen, &x, &y, &w, &h);
-    dropShadowCache(l);
+    // The border stays as it was: the new shadow's reach is measured on it.
+    dropShadowCache(l, false);
     l->shadow = enable;
     if (enable) {
         l->shadowcolor = colour, l->shadowradius = radius, l->shadowsize = uint32_t(size);
