@@ -28,7 +28,6 @@
 #include "imaging/qx_blit.h"
 #include "imaging/qx_pixelformat.h"
 #include "objects/qx_brush.h"
-#include "objects/qx_brushimage.h"
 #include "objects/qx_displayopts.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -284,6 +283,15 @@ bool plainBox(const qxShapeRecord &r, const qxDrawState &s)
     return !r.style || !(r.style->transparency || qxFiltersActive(&r.style->filters));
 }
 
+// Whether the colours a shape draws with are opaque: its own, and the
+// border's and shadow's where a filled shape has them.
+bool opaqueColours(const qxShapeRecord &r, const qxDrawState &s)
+{
+    const bool filled = s.fillStyle != QX_FILLNONE;
+    return !(r.colour >> 24) && !(filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0 && (s.borderColour >> 24)) &&
+           !(filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0 && (s.shadowColour >> 24));
+}
+
 // The rectangles of a plain box, in drawing order: shadow, border, then the
 // box or its outline (edges that never share a pixel); fill gets each with
 // its colour.
@@ -334,10 +342,8 @@ bool plainBoxIntoBrush(const qxShapeRecord &r, const qxDrawState &s)
     if (!d || d->layersEnabled || d->targetType != QX_OUT_BRUSH || d->clipRegion || d->doubleBuffer ||
         qxSelectMode != QX_SELMODE_NORMAL)
         return false;
-    if (!plainBox(r, s) || (r.colour >> 24) || (s.fillStyle != QX_FILLNONE && s.fillStyle != QX_FILLCOLOR)) return false;
-    const bool filled = s.fillStyle != QX_FILLNONE;
-    if (filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0 && (s.borderColour >> 24)) return false;
-    if (filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0 && (s.shadowColour >> 24)) return false;
+    if (!plainBox(r, s) || !opaqueColours(r, s) || (s.fillStyle != QX_FILLNONE && s.fillStyle != QX_FILLCOLOR))
+        return false;
     qxOutputState *o = qxOutputOf(d, 0);
     int32_t tw = 0, th = 0;
     qxBitMap *bm = qxOutputBitmap(d, &tw, &th);
@@ -581,11 +587,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
                                rec->transform, &style);
     }
     // Rendered with a mask where nothing is anti-aliased or see-through.
-    const bool filled = s.fillStyle != QX_FILLNONE;
-    const auto clear = [](uint32_t c) { return (c >> 24) != 0; };
-    const bool solid = !(s.formStyle & QX_FORM_ANTIALIAS) && !clear(r.colour) &&
-                       !(filled && (s.formStyle & QX_FORM_EDGE) && s.borderSize > 0 && clear(s.borderColour)) &&
-                       !(filled && (s.formStyle & QX_FORM_SHADOW) && s.shadowSize > 0 && clear(s.shadowColour));
+    const bool solid = !(s.formStyle & QX_FORM_ANTIALIAS) && opaqueColours(r, s);
     return blitComposed(L, im.pixels, im.alpha, im.w, im.h, int32_t(tx), int32_t(ty), rec->style, solid);
 }
 

@@ -228,8 +228,6 @@ int qxHasActiveFilters(const qxFilterBlock *filters);
 void qxMarkLayerDirty(lua_State *L, const qxLayer *layer, const qxLayerData *data);
 // Cuts (x, y, w, h) to the second rectangle; 0 when nothing is left.
 int qxIntersectRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t x2, int32_t y2, int32_t w2, int32_t h2);
-// Where a layer's shadow lies: its drawn rectangle grown by the blur
-// radius and moved by the shadow's size in its direction.
 // The border of a width x height box turned by t, drawn by the shape
 // renderer (filled, anti-aliased, with an edge of size), and where the
 // turned picture of that box starts in it; set by the draw library.
@@ -244,6 +242,8 @@ void qxRenditionTransform(const qxLayer *layer, const qxLayerData *data, qxTrans
 int32_t qxXformBorderInset(const double matrix[4], int32_t width, int32_t height, int32_t size);
 // How far a rendition's border reaches around its picture.
 int32_t qxLayerBorderInset(const qxLayer *layer, const qxLayerData *data);
+// Where a layer's shadow lies: its drawn rectangle grown by the blur
+// radius and moved by the shadow's size in its direction.
 void qxLayerShadowRect(const qxLayer *layer, const qxLayerData *data, int32_t *x, int32_t *y, int32_t *w,
                        int32_t *h);
 // The screen rectangle of a layer: drawn rectangle with its effects.
