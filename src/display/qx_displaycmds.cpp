@@ -896,9 +896,11 @@ int cmdShowDisplay(lua_State *L)
     if (!d || d->state != QX_DISPSTATE_MINIMIZED)
         return ERR_WRONGUSAGE;
     qxDispShowHide(d, 0);
-    flushWindow(d);
     d->state = QX_DISPSTATE_OPEN;
-    return 0;
+    d->activation = 1;
+    // Nothing drawn while hidden reached the window: it shows the whole
+    // picture again.
+    return qxRefreshWholeDisplay(d, 0);
 }
 
 int cmdHideDisplay(lua_State *L)
@@ -910,6 +912,7 @@ int cmdHideDisplay(lua_State *L)
     qxDispShowHide(d, 1);
     flushWindow(d);
     d->state = QX_DISPSTATE_MINIMIZED;
+    d->activation = 0;
     return 0;
 }
 

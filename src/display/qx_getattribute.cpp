@@ -283,7 +283,7 @@ extern "C" int qxDisplayAttribute(lua_State *L, const qxDisplay *d, int attr)
     case 40:
         return push(L, d->state);
     case 41:
-        return push(L, bit(d, QX_DISP_ACTIVE));
+        return push(L, d->activation);
     case 42:
         return push(L, d->fullScreen ? 2 : 1);
     case 43:

@@ -239,22 +239,50 @@ void x11GrabInput(x11Connection *conn, Window window)
     XGrabKeyboard(conn->display, window, True, GrabModeAsync, GrabModeAsync, CurrentTime);
 }
 
-void x11WaitMapped(x11Connection *conn, Window window)
+namespace {
+// Waits until the window is viewable or not, at most the given time; true
+// when it came to that. A window manager acts on its own time: between the
+// checks the wait ends as soon as the server sends anything (a manager's
+// reparenting and mapping come as events), not after a fixed pause.
+bool waitViewable(x11Connection *conn, Window window, bool viewable, double seconds)
 {
-    // A window manager may never map the window: wait a bounded time.
-    // Between the checks the wait ends as soon as the server sends anything
-    // (a manager's reparenting and mapping come as events), not after a
-    // fixed pause.
-    double end = qxGetSeconds() + 2.0;
-    while (qxGetSeconds() < end) {
+    double end = qxGetSeconds() + seconds;
+    for (;;) {
         XWindowAttributes attrs;
         if (!XGetWindowAttributes(conn->display, window, &attrs))
-            return;
-        if (attrs.map_state == IsViewable)
-            return;
+            return false;
+        if ((attrs.map_state == IsViewable) == viewable)
+            return true;
+        if (qxGetSeconds() >= end)
+            return false;
         pollfd p{(int)conn->fd, POLLIN, 0};
         poll(&p, 1, 1);
     }
+}
+
+// A manager that has taken the window on has set its WM_STATE.
+bool managed(Display *d, Window w)
+{
+    const Atom state = XInternAtom(d, "WM_STATE", True);
+    if (state == None)
+        return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    const bool found = XGetWindowProperty(d, w, state, 0, 1, False, AnyPropertyType, &type, &format,
+                                          &count, &after, &data) == Success &&
+                       type != None;
+    if (data)
+        XFree(data);
+    return found;
+}
+} // namespace
+
+void x11WaitMapped(x11Connection *conn, Window window)
+{
+    // A window manager may never map the window: wait a bounded time.
+    waitViewable(conn, window, true, 2.0);
 }
 
 void x11MotifHints(uint32_t flags, long hints[5])
@@ -645,7 +673,18 @@ void x11ShowWindow(qxDisplay *display, int iconify)
     if (!x || !x->window || display->fullScreen)
         return;
     if (iconify) {
-        XIconifyWindow(x->display, x->window, (int)x->screen);
+        // The manager iconifies on its own time: until it has, a show that
+        // follows would be undone by it. Without a manager, or with one that
+        // leaves the request alone, nothing would hide the window: it is
+        // unmapped here, and the next show maps it again.
+        if (managed(x->display, x->window)) {
+            XIconifyWindow(x->display, x->window, (int)x->screen);
+            XFlush(x->display);
+            if (waitViewable(x->conn, x->window, false, 1.0))
+                return;
+        }
+        XUnmapWindow(x->display, x->window);
+        waitViewable(x->conn, x->window, false, 1.0);
         return;
     }
     XMapRaised(x->display, x->window);
