@@ -187,6 +187,16 @@ int monitorCount(qxDisplay *d)
     return n;
 }
 
+// The "monitor" tag of OpenDisplay and ChangeDisplayMode: 1-based.
+int checkMonitorTag(qxDisplay *d, int mon)
+{
+    if (mon > 1 && !qxRequireVersion(6, 0))
+        return ERR_OLDAPPLET;
+    if (mon < 1 || mon > monitorCount(d))
+        return ERR_MONITORRANGE;
+    return 0;
+}
+
 int nativeSize(qxDisplay *d, bool width)
 {
     int x, y, w, h;
@@ -774,10 +784,8 @@ int cmdOpenDisplay(lua_State *L)
             return r;
         int mon = 0;
         if (qxGetFieldInt(L, 2, "monitor", &mon, &f)) {
-            if (mon > 1 && !qxRequireVersion(6, 0))
-                return ERR_OLDAPPLET;
-            if (mon < 1 || mon > monitorCount(d))
-                return ERR_MONITORRANGE;
+            if (int r = checkMonitorTag(d, mon))
+                return r;
             if ((uint32_t)(mon - 1) != d->monitor) {
                 d->monitor = (uint32_t)(mon - 1);
                 d->x = d->y = kCenter; // centred on the new monitor
@@ -1002,7 +1010,7 @@ int cmdChangeDisplaySize(lua_State *L)
     int oldX = d->x, oldY = d->y;
     if (int r = qxDisplayRescale(d, w, h, kKeep, kKeep))
         return r;
-    d->restorePosition = 0;
+    d->restorePosition &= ~QX_RESTORE_PLACE;
     // The script's new size: the text cursor starts again at the top left.
     d->cursorX = d->cursorY = d->cursorLeftMargin = 0;
     d->cursorRightMargin = d->bgpic->width - 1;
@@ -1039,7 +1047,7 @@ int cmdMoveDisplay(lua_State *L)
     d->x = keepOrCentre(x, d->x);
     d->y = keepOrCentre(y, d->y);
     // The script's own place wins over the one saved on entering full screen.
-    d->restorePosition = 0;
+    d->restorePosition &= ~QX_RESTORE_PLACE;
     d->monitorRelativeX = d->x < -1000;
     d->monitorRelativeY = d->y < -1000;
     if (int r = qxPlaceDisplay(d))
@@ -1342,9 +1350,17 @@ int cmdChangeDisplayMode(lua_State *L)
         mode = (int)luaL_checknumber(L, 1);
     }
     const int tags = lua_istable(L, lua_gettop(L)) ? lua_gettop(L) : 0;
-    if (tags > 1)
+    int monitor = -1;
+    if (tags > 1) {
+        int mon = 0, f = 0;
+        if (qxGetFieldInt(L, tags, "monitor", &mon, &f)) {
+            if (int r = checkMonitorTag(d, mon))
+                return r;
+            monitor = mon - 1;
+        }
         if (int r = qxReadBackfillTag(L, tags, d))
             return r;
+    }
     int w = d->width, h = d->height;
     if (lua_gettop(L) >= 3 && !lua_istable(L, 2)) {
         if (int r = sizeArg(L, 2, d->width, nativeSize(d, true), &w))
@@ -1352,7 +1368,7 @@ int cmdChangeDisplayMode(lua_State *L)
         if (int r = sizeArg(L, 3, d->height, nativeSize(d, false), &h))
             return r;
     }
-    return qxChangeDisplayMode(L, d, mode, w, h);
+    return qxChangeDisplayMode(L, d, mode, w, h, monitor);
 }
 
 int cmdGetMonitors(lua_State *L)

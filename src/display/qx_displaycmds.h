@@ -15,6 +15,11 @@ struct qxDisplayPrefsHooks {
 
 struct qxIconNode;
 
+// What leaving full screen gives back of what entering it saved (the
+// record's restorePosition bits): the script's own place wins over the
+// saved one, the saved flags are always the windowed ones.
+constexpr uint32_t QX_RESTORE_PLACE = 1, QX_RESTORE_FLAGS = 2;
+
 extern "C" {
 extern qxDisplayPrefsHooks qxDisplayPrefs;
 // The application's window icons, which replace the built-in ones of the
@@ -37,8 +42,10 @@ int qxEnsureWindowing(void);
 // Opens a closed display's window in its mode (asking the user for modes 3
 // and 4); 1003 when the user cancels.
 int qxOpenDisplayWindow(lua_State *L, qxDisplay *display, int options);
-// Switches an open display between windowed (1) and full screen (2).
-int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, int height);
+// Switches an open display between windowed (1) and full screen (2);
+// monitor: the 0-based monitor to move to, or -1.
+int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, int height,
+                        int monitor);
 int qxRealiseDisplay(qxDisplay *display, int activate);
 void qxCloseDisplayWindow(qxDisplay *display);
 // Closes and realises the window again (a shaped window takes a new shape

@@ -405,7 +405,7 @@ static int enterFullScreen(qxDisplay *d)
         d->savedX = d->x;
         d->savedY = d->y;
         d->savedFlags = d->flags;
-        d->restorePosition = 1;
+        d->restorePosition = QX_RESTORE_PLACE | QX_RESTORE_FLAGS;
     }
     d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
     const int w = d->screenWidth ? (int)d->screenWidth : d->width;
@@ -424,12 +424,13 @@ static void leaveFullScreen(qxDisplay *d)
     if (!qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     d->fullScreen = 0;
-    if (d->restorePosition) {
+    if (d->restorePosition & QX_RESTORE_PLACE) {
         d->x = d->savedX;
         d->y = d->savedY;
-        d->flags = d->savedFlags;
-        d->restorePosition = 0;
     }
+    if (d->restorePosition & QX_RESTORE_FLAGS)
+        d->flags = d->savedFlags;
+    d->restorePosition = 0;
 }
 
 // A desktop display: borderless, fixed, on top, showing a grab of its
@@ -459,7 +460,7 @@ static int prepareDesktop(qxDisplay *d)
     return 0;
 }
 
-int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
+int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int options)
 {
     // X11 sizes are 16-bit: a larger window is refused before anything changes.
     if (!qxDisplayAdapterActive() && (d->width > 32767 || d->height > 32767))
@@ -526,8 +527,9 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     int r = 0;
     if (d->fullScreen && !d->backfill)
         r = qxMakeBackfill(L ? L : qxMainState, d);
+    // A mode switch activates the window; an open takes "active".
     if (!r)
-        r = qxRealiseDisplay(d, (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
+        r = qxRealiseDisplay(d, (options & 4) || (d->flags & QX_DISP_ACTIVE) ? 1 : 0);
     if (r) {
         qxFreeBackfill(L ? L : qxMainState, d);
         if (d->fullScreen)
@@ -536,7 +538,7 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int)
     return r;
 }
 
-int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int height)
+int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int height, int monitor)
 {
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_CLOSEDDISPLAY;
@@ -547,19 +549,35 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int hei
     if (mode == 2) {
         if (width < 1 || height < 1 || width < d->width || height < d->height)
             return ERR_WRONGUSAGE;
-        if (int r = monitorTaken(d))
-            return r; // checked before the window closes
+        // Checked before the window closes, on the monitor it goes to.
+        const uint32_t from = d->monitor;
+        if (monitor >= 0)
+            d->monitor = (uint32_t)monitor;
+        const int taken = monitorTaken(d);
+        d->monitor = from;
+        if (taken)
+            return taken;
         d->screenWidth = (uint32_t)width;
         d->screenHeight = (uint32_t)height;
     }
-    const uint32_t activation = d->activation;
+    // The close clears the full-screen flag; a display full screen already
+    // keeps the place and flags it saved on entering, to restore on leaving.
+    const uint32_t wasFullScreen = d->fullScreen;
+    // The close restores the screen mode of the monitor the display leaves.
     qxCloseDisplayWindow(d);
     if (mode == 1)
         leaveFullScreen(d);
+    if (monitor >= 0 && (uint32_t)monitor != d->monitor) {
+        d->monitor = (uint32_t)monitor;
+        d->x = d->y = kCenter;
+        d->monitorRelativeX = d->monitorRelativeY = 1;
+    }
     d->mode = (uint32_t)mode;
-    if (mode == 2)
+    if (mode == 2) {
+        d->fullScreen = wasFullScreen;
         return qxOpenDisplayWindow(L, d, 4);
-    return qxRealiseDisplay(d, (int)activation);
+    }
+    return qxRealiseDisplay(d, 1);
 }
 
 // The pump's mode switch (a key of the window): it has set the mode.
@@ -568,12 +586,12 @@ static int switchFromPump(qxDisplay *d, int option)
     if (d->mode == 2)
         if (int r = monitorTaken(d))
             return r;
-    const uint32_t activation = d->activation;
+    const uint32_t wasFullScreen = d->fullScreen;
     qxCloseDisplayWindow(d);
     if (d->mode != 2) {
-        if (d->fullScreen)
+        if (wasFullScreen)
             leaveFullScreen(d);
-        return qxRealiseDisplay(d, (int)activation);
+        return qxRealiseDisplay(d, 1);
     }
     return qxOpenDisplayWindow(nullptr, d, option);
 }
