@@ -239,6 +239,12 @@ int qxAsyncDrawFrameOn(lua_State *L, qxDisplay *d, qxAsyncDraw *o, int64_t frame
 int qxCmdAsyncDrawFrame(lua_State *L)
 {
     qxCheckArgCount(L, 1, 2, 0, 0);
+    // The output is checked before the object is looked up.
+    qxDisplay *d = qxCurrentDisplay;
+    if (!d)
+        return ERR_WRONGUSAGE;
+    if (int e = targetError(d))
+        return e;
     qxAsyncDraw *o;
     if (int e = qxFindAsyncDraw(qxGetObjectIDArg(L, 1), &o))
         return e;
@@ -248,7 +254,7 @@ int qxCmdAsyncDrawFrame(lua_State *L)
         frame = v < 1 || v != v ? 0 : v > 2e9 ? 2000000000 : (int64_t)v;
     }
     int pushed;
-    if (int e = qxAsyncDrawFrameOn(L, qxCurrentDisplay, o, frame, &pushed))
+    if (int e = qxAsyncDrawFrameOn(L, d, o, frame, &pushed))
         return e;
     lua_pushnumber(L, pushed);
     return 1;

@@ -8,6 +8,7 @@
 #include "core/commands/qx_args.h"
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
+#include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
 #include "display/qx_bitmaptransform.h"
 #include "display/qx_display.h"
@@ -20,7 +21,7 @@ namespace {
 
 constexpr uint32_t kTypePointer = 36;
 constexpr int kFromBrush = 3, kFromSprite = 32, kStandard = 36;
-constexpr uint32_t kPlatformPointerSize = 32, kCustom = 2;
+constexpr uint32_t kCustom = 2;
 
 qxPointer *gPointers = nullptr;
 
@@ -125,6 +126,16 @@ uint32_t qxPointerCount(void)
     return n;
 }
 
+void qxPointerSize(const qxPointer *p, uint32_t *width, uint32_t *height)
+{
+    if (p && p->width && p->height) {
+        *width = p->width, *height = p->height;
+        return;
+    }
+    *width = uint32_t(qxGetBitMapAttr(nullptr, 11));
+    *height = uint32_t(qxGetBitMapAttr(nullptr, 12));
+}
+
 void qxFreeAllPointers(void)
 {
     for (qxDisplay *d = qxDisplays; d; d = static_cast<qxDisplay *>(d->header.next))
@@ -154,7 +165,7 @@ int qxCmdCreatePointer(lua_State *L)
         p->kind = kCustom;
     } else {
         p->kind = uint32_t(standard);
-        p->width = p->height = kPlatformPointerSize;
+        qxPointerSize(nullptr, &p->width, &p->height);
     }
     if (!automatic) {
         qxPointer *old;

@@ -21,6 +21,9 @@ struct qxPointer {
 // 0, 1041 (automatic identifier) or 1320 with the number stored.
 int qxFindPointer(qxObjectRef id, qxPointer **out);
 uint32_t qxPointerCount(void);
+// The size of a display's pointer: the image's, or for a standard pointer
+// (or none) the platform's pointer size.
+void qxPointerSize(const qxPointer *pointer, uint32_t *width, uint32_t *height);
 void qxFreeAllPointers(void);
 int qxCmdCreatePointer(lua_State *L);
 int qxCmdSetPointer(lua_State *L);

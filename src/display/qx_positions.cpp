@@ -145,13 +145,14 @@ int qxCmdMovePointer(lua_State *L)
     if (!d || !std::isfinite(fx) || !std::isfinite(fy) || std::fabs(fx) > 2e9 ||
         std::fabs(fy) > 2e9)
         return d ? ERR_WRONGUSAGE : 0;
-    // The display's own pointer image, else the platform pointer's size.
-    const qxPointer *p = d->pointer;
-    const int pw = p && p->width ? (int)p->width : 32, ph = p && p->height ? (int)p->height : 32;
-    int x = qxResolvePosX((int)fx, pw, 0, 0.0), y = qxResolvePosY((int)fy, ph, 0, 0.0);
+    uint32_t pw, ph;
+    qxPointerSize(d->pointer, &pw, &ph);
+    int x = qxResolvePosX((int)fx, (int)pw, 0, 0.0), y = qxResolvePosY((int)fy, (int)ph, 0, 0.0);
     if (d->state == QX_DISPSTATE_OPEN) {
+        // The window position: scaled, and past the letterbox margins that
+        // MouseX takes off again.
         double sx = d->scaleX > 0 ? d->scaleX : 1.0, sy = d->scaleY > 0 ? d->scaleY : 1.0;
-        qxDispMovePointer(d, (int)(x * sx), (int)(y * sy));
+        qxDispMovePointer(d, (int)(x * sx) + d->marginLeft, (int)(y * sy) + d->marginTop);
     }
     return 0;
 }

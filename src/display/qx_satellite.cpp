@@ -263,7 +263,10 @@ int qxSatelliteInput(qxSatellite *s, uint32_t op, const int32_t p[3], void *payl
         qxPostEvent(d, c ? 12 : 11, (uint32_t)a, (uint32_t)b, 0, nullptr);
         break;
     case 5:
-        // Codes come from a plug-in: only those inside the table are stored.
+        // Key code 0 brings only the qualifiers. Codes come from a plug-in:
+        // only those inside the table are stored.
+        if (!a)
+            break;
         if (a > 0 && a < (int32_t)QX_RAWKEY_BASE)
             d->input.keys[a] = (uint8_t)b;
         qxPostEvent(d, 3, (uint32_t)b, (uint32_t)c, (uint32_t)a, nullptr);

@@ -28,7 +28,9 @@ int view(const qxBGPic *b, const void *layer, qxLayerButtonView *out)
 {
     const qxLayer *l = listed(b, layer);
     if (!l || l->type == QX_TYPE_NOOBJECT) return 0;
-    const qxLayerData *d = l->onscreen;
+    // The script's rectangle, as GetAttribute gives it: on a display that
+    // scales its layers the shown one is in window pixels.
+    const qxLayerData *d = l->intermediate ? l->intermediate : l->base;
     *out = {d->left, d->top, d->dwidth, d->dheight, qxLayerPosition(b, l), l->hidden, l->name ? l->name : ""};
     return 1;
 }

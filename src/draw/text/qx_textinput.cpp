@@ -218,8 +218,10 @@ public:
 
 int refused(const qxDisplay *d)
 {
-    if (d->targetType == QX_OUT_BRUSH)
+    if (d->targetType == QX_OUT_BRUSH) {
+        if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
         return qxCurrentOutput && qxCurrentOutput->selectedType == QX_TYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    }
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
     if (d->targetType == QX_OUT_BGPIC) return ERR_SELECTBG;
     if (d->targetType == QX_OUT_MASK) return ERR_SELECTMASK;
