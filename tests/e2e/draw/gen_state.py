@@ -133,9 +133,21 @@ for level in (-1, 100):
     L.value(f"alpha{level}.box", "ReadPixel", 5, 5)
     L.call("Circle", 20, 20, 5, 0x40FFFFFF)
     L.value(f"alpha{level}.circle", "ReadPixel", 25, 25)
+    L.call("Cls", 0xFFFFFF)
+    L.value(f"alpha{level}.cls", "ReadPixel", 35, 5)
     modes_expect += [f"alpha{level}.box={255 if level < 0 else level}",
-                     f"alpha{level}.circle={255 - 0x40 if level < 0 else level}"]
+                     f"alpha{level}.circle={255 - 0x40 if level < 0 else level}",
+                     f"alpha{level}.cls={255 if level < 0 else level}"]
 L.call("SetAlphaIntensity", -1)
+L.call("EndSelect")
+# Cls into a mask alone clears it in the mask mode.
+L.call("CreateBrush", 21, 40, 40, 0, {"mask": 1})
+L.call("SelectMask", 21)
+L.call("SetMaskMode", 1)
+L.call("Cls")
+L.value("maskcls", "ReadPixel", 5, 5)
+modes_expect.append("maskcls=0")
+L.call("SetMaskMode", 0)
 L.call("EndSelect")
 header = """; The draw state: defaults, the clamps of SetFormStyle and SetFillStyle,
 ; refused styles kept for the renderer's clamp, and the argument refusals of
