@@ -10,6 +10,7 @@
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
 #include "objects/qx_anim.h"
+#include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -102,6 +103,22 @@ extern "C" int qxLayerOwnAnim(lua_State *L, qxLayer *l, qxAnim **out)
 
 namespace {
 
+// As with anims: the BGPic made the layer's own.
+int ownBGPic(lua_State *L, qxLayer *l, qxBGPic **out)
+{
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, l->layerid, &b, 2)) return r;
+    if (!b->pendingDeletion) {
+        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+        if (int r = qxCopyBGPicData(L, b, &ref)) return r;
+        if (int r = qxFindBGPic(L, ref, &b, 2)) return r;
+        b->pendingDeletion = 1;
+        l->layerid = ref;
+    }
+    *out = b;
+    return 0;
+}
+
 qxLayer *selectedLayer(qxObjectRef ref)
 {
     return qxGetLayerByIndex(qxLayerBGPic(), int32_t(ref.number));
@@ -193,12 +210,20 @@ int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap
         *width = int32_t(a->width), *height = int32_t(a->height);
         return 0;
     }
-    case QX_TYPE_BGPICPART:
-        // A part of a BGPic draws into the picture the layer keeps itself.
-        if (!l->base->bitmap) return ERR_WRONGUSAGE;
-        *bitmap = l->base->bitmap, *mask = l->base->mask, *alpha = l->base->alpha;
-        *width = l->base->width, *height = l->base->height;
+    case QX_TYPE_BGPICPART: {
+        // A part of a BGPic draws into the picture the layer keeps itself,
+        // else into a copy of the BGPic that only this layer shows.
+        if (l->base->bitmap) {
+            *bitmap = l->base->bitmap, *mask = l->base->mask, *alpha = l->base->alpha;
+            *width = l->base->width, *height = l->base->height;
+            return 0;
+        }
+        qxBGPic *b = nullptr;
+        if (int r = ownBGPic(L, l, &b)) return r;
+        *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
+        *width = b->width, *height = b->height;
         return 0;
+    }
     default: return ERR_WRONGUSAGE;
     }
 }
