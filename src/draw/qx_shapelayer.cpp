@@ -753,57 +753,35 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 
-// A line drawn again under a layer's transform: its end points turned and
-// its thickness scaled, the picture placed as the transformed picture of
-// the upright line would lie (its box corner staying where the layer keeps
-// it), so an identity transform changes nothing.
-int renderLine(lua_State *, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
-               qxBitMap **alpha, int32_t *width, int32_t *height)
+// A line drawn again under a layer's transform: its end points turned
+// about the anchor point of their box, as a turned line is drawn without
+// layers, its thickness scaled; placed from the upright picture's corner.
+// An on-screen rendition's t carries the display's scale too: the turned
+// line then lies at its layers-off place times that scale.
+int redrawLine(lua_State *, const qxLayer *l, const qxLayerData *data, const qxTransformOptions *t,
+               qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height)
 {
-    const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    const auto *p = static_cast<const qxShapeLayerData *>(data->typedata);
     if (!p) return ERR_WRONGUSAGE;
-    *mask = nullptr;
-    qxTransformOptions about = *t; // about the end points' box corner
-    about.anchorx = about.anchory = 0;
     qxShapeImage im;
     try {
         if (int e = qxRenderLineImage(p->x1, p->y1, p->x2, p->y2, p->colour, p->thickness,
-                                      (p->state.formStyle & QX_FORM_ANTIALIAS) != 0, &about, &im))
+                                      (p->state.formStyle & QX_FORM_ANTIALIAS) != 0, t, &im))
             return e;
     } catch (const std::bad_alloc &) {
         return ERR_BITMAP;
     }
-    // Where the box corner lies in the transformed upright picture.
-    double wantX = INFINITY, wantY = INFINITY;
-    for (int c = 0; c < 4; c++) {
-        const double cx = p->imageX + (c & 1 ? l->base->width - 1 : 0);
-        const double cy = p->imageY + (c & 2 ? l->base->height - 1 : 0);
-        wantX = std::min(wantX, t->m11 * cx + t->m21 * cy), wantY = std::min(wantY, t->m12 * cx + t->m22 * cy);
-    }
-    if (!std::isfinite(wantX) || !std::isfinite(wantY)) return ERR_WRONGUSAGE;
-    const int64_t sx = std::llrint(std::clamp(-wantX, -1e6, 1e6)) + im.x;
-    const int64_t sy = std::llrint(std::clamp(-wantY, -1e6, 1e6)) + im.y;
-    const int64_t w = int64_t(im.w) + sx, h = int64_t(im.h) + sy;
-    if (w < 1 || h < 1) return ERR_WRONGUSAGE;
-    if (sx == 0 && sy == 0) {
-        *width = im.w, *height = im.h;
-        return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
-    }
-    std::vector<uint32_t> px;
-    std::vector<uint8_t> al;
-    try {
-        px.assign(size_t(w) * size_t(h), 0), al.assign(size_t(w) * size_t(h), 0);
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
-    for (int64_t y = std::max<int64_t>(0, sy); y < h; y++) {
-        const int64_t from = std::max<int64_t>(0, -sx), to = std::max<int64_t>(0, sx);
-        const size_t src = size_t(y - sy) * size_t(im.w) + size_t(from), dst = size_t(y) * size_t(w) + size_t(to);
-        std::copy_n(&im.pixels[src], im.w - from, &px[dst]);
-        std::copy_n(&im.alpha[src], im.w - from, &al[dst]);
-    }
-    *width = int32_t(w), *height = int32_t(h);
-    return qxShapePlanes(px.data(), al.data(), int32_t(w), int32_t(h), bitmap, alpha);
+    const qxTransformOptions &own = l->transform;
+    const bool scaled = !(t->m11 == own.m11 && t->m12 == own.m12 && t->m21 == own.m21 && t->m22 == own.m22) &&
+                        qxLayerScaling(qxCurrentDisplay);
+    const double fx = scaled ? qxCurrentDisplay->scaleX : 1.0, fy = scaled ? qxCurrentDisplay->scaleY : 1.0;
+    const double ax = std::trunc((std::llabs(int64_t(p->x2) - p->x1) + 1) * t->anchorx);
+    const double ay = std::trunc((std::llabs(int64_t(p->y2) - p->y1) + 1) * t->anchory);
+    const double ox = (fx - 1) * ax + im.x - fx * p->imageX, oy = (fy - 1) * ay + im.y - fy * p->imageY;
+    if (!std::isfinite(ox) || !std::isfinite(oy)) return ERR_WRONGUSAGE;
+    *dx = int32_t(std::lrint(std::clamp(ox, -1e6, 1e6))), *dy = int32_t(std::lrint(std::clamp(oy, -1e6, 1e6)));
+    *width = im.w, *height = im.h;
+    return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 
 // A layer turned into a shape starts from the draw state, white, at the
@@ -881,7 +859,7 @@ qxObjectRef *textureBrush(qxLayerData *d)
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
                                   renderShape, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 renderLine, freshShape, outlineIsBorder, textureBrush};
+                                 nullptr, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
                                  freshPath, outlineIsBorder, textureBrush};
 
@@ -893,6 +871,7 @@ void qxLinkShapeLayers(void)
     for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
     qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);
+    qxRegisterLayerRedraw(QX_SHAPE_LINE, redrawLine);
     qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
     qxRegisterLayerRedraw(QX_LAYER_VECTORPATH, qxPathTransform);
 }
