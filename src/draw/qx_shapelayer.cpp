@@ -625,28 +625,68 @@ qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t
     return r;
 }
 
-// The shape's picture drawn again under t. Scaled upright, a plain box's
-// 1-pixel outline becomes as many pixels wide as the scale, inside the
-// scaled box: what the bigger display shows of it.
+// Whether any of the n flags from i - reach to i + reach (stride apart)
+// is set, for every i: one sliding pass.
+std::vector<uint8_t> spread(const std::vector<uint8_t> &set, int32_t lines, int32_t n, size_t stride, size_t step,
+                            int32_t reach)
+{
+    std::vector<uint8_t> out(set.size(), 0);
+    for (int32_t line = 0; line < lines; line++) {
+        const size_t at = size_t(line) * stride;
+        int32_t count = 0;
+        for (int32_t i = 0; i < std::min(reach, n); i++) count += set[at + size_t(i) * step];
+        for (int32_t i = 0; i < n; i++) {
+            if (i + reach < n) count += set[at + size_t(i + reach) * step];
+            if (i - reach - 1 >= 0) count -= set[at + size_t(i - reach - 1) * step];
+            out[at + size_t(i) * step] = count > 0;
+        }
+    }
+    return out;
+}
+
+// A 1-pixel outline drawn at the scaled size grows inwards to bx x by
+// pixels, as nearest scaling shows the unscaled outline: inside is the
+// filled shape's coverage at the same size.
+void widenInwards(qxShapeImage *im, const std::vector<uint8_t> &inside, int32_t bx, int32_t by)
+{
+    const size_t n = im->alpha.size();
+    std::vector<uint8_t> line(n);
+    size_t first = n;
+    for (size_t i = 0; i < n; i++)
+        if ((line[i] = im->alpha[i] != 0) && first == n) first = i;
+    if (first == n) return;
+    const std::vector<uint8_t> near = spread(spread(line, im->h, im->w, size_t(im->w), 1, bx - 1), im->w, im->h, 1,
+                                             size_t(im->w), by - 1);
+    for (size_t i = 0; i < n; i++)
+        if (near[i] && inside[i] && !line[i]) im->pixels[i] = im->pixels[first], im->alpha[i] = im->alpha[first];
+}
+
+// The shape's picture drawn again under t, its outline as wide as t
+// scales it. Scaled upright, a crisp 1-pixel outline becomes as many
+// pixels wide as the scale, inside the scaled shape: what the bigger
+// display shows of it.
 int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, qxShapeImage *im)
 {
     std::vector<double> scaled;
     qxTransformOptions upright;
     const qxShapeRecord r = recordUnder(p, t, upright, scaled);
-    if (int e = renderClamped(L, r, p.state, im)) return e;
-    const bool plainOutline = r.transform == &upright && r.type == QX_SHAPE_BOX && !r.corners[0] && !r.corners[1] &&
-                              !r.corners[2] && !r.corners[3] && p.state.fillStyle == QX_FILLNONE &&
-                              p.state.lineWidth <= 1 && !(p.state.formStyle & QX_FORM_ANTIALIAS);
-    if (!plainOutline || im->w != r.width || im->h != r.height) return 0;
+    const bool crisp = r.transform == &upright && p.state.fillStyle == QX_FILLNONE && p.state.lineWidth <= 1 &&
+                       !(p.state.formStyle & QX_FORM_ANTIALIAS);
+    qxDrawState state = p.state;
+    if (!crisp) qxScaleDrawStyle(&state, t);
+    if (int e = renderClamped(L, r, state, im)) return e;
+    if (!crisp) return 0;
     const int32_t bx = std::clamp(int32_t(std::lrint(t->m11)), 1, im->w), by = std::clamp(int32_t(std::lrint(t->m22)), 1, im->h);
-    const uint32_t colour = im->pixels[0];
-    const uint8_t opacity = im->alpha[0];
-    for (int32_t y = 0; y < im->h; y++)
-        for (int32_t x = 0; x < im->w; x++)
-            if (x < bx || x >= im->w - bx || y < by || y >= im->h - by) {
-                im->pixels[size_t(y) * size_t(im->w) + size_t(x)] = colour;
-                im->alpha[size_t(y) * size_t(im->w) + size_t(x)] = opacity;
-            }
+    if (bx == 1 && by == 1) return 0;
+    state.fillStyle = QX_FILLCOLOR;
+    qxShapeImage filled;
+    if (int e = renderClamped(L, r, state, &filled)) return e;
+    if (filled.w != im->w || filled.h != im->h || filled.x != im->x || filled.y != im->y) return 0;
+    try {
+        widenInwards(im, filled.alpha, bx, by);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
     return 0;
 }
 
