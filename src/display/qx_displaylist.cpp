@@ -246,6 +246,8 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
             luaL_unref(L, LUA_REGISTRYINDEX, (int)h.userData);
     }
     std::free(display->dirtyRects);
+    // The picture a BGPic part with its layers was read from.
+    qxFreeBitMap(display->cacheBitMap2);
     if (display->maskPlane)
         qxFreeMaskBitMap(display->maskPlane);
     if (display->alphaPlane)

@@ -16,6 +16,7 @@
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
+#include "display/qx_displaylibs.h"
 #include "display/qx_positions.h"
 #include "draw/qx_drawstate.h"
 #include "draw/qx_shaperender.h"
@@ -266,6 +267,9 @@ int qxCmdPlot(lua_State *L)
     const int32_t x = qxResolvePosX(luaL_checkint(L, 1), 1, 0, 0), y = qxResolvePosY(luaL_checkint(L, 2), 1, 0, 0);
     const uint32_t colour = colourArg(L, 3);
     if (!pointInOutput(d, x, y)) return 0;
+    // A point under a sprite is not drawn: it would show once the sprite goes.
+    if ((d->targetType == QX_OUT_DISPLAY || d->targetType == QX_OUT_BGPIC) && qxSpriteCoversPoint(qxLayerBGPic(), x, y))
+        return 0;
     // An opaque pixel on the display goes straight into its window and the
     // bitmap behind it unless a playing video covers it; the window's clip
     // keeps the rectangles of the other videos, paused ones too.
@@ -388,8 +392,12 @@ int qxCmdCls(lua_State *L)
     } else if (s->bitmap) {
         qxRectFill(s->bitmap, 0, 0, w, h, colour);
     }
-    if (s->alpha) qxFillBitMapRect(s->alpha, 0, 0, w, h, 255);
-    if (s->mask) qxMaskRowOp(s->mask, 0, 0, w, h, 2);
+    // A mask or alpha channel selected alone takes the mask mode and the
+    // alpha intensity, as every drawing into it does.
+    const bool planeAlone = !s->bitmap;
+    if (s->alpha)
+        qxFillBitMapRect(s->alpha, 0, 0, w, h, planeAlone && qxAlphaIntensity != 0xFFFFFFFFu ? qxAlphaIntensity : 255);
+    if (s->mask) qxMaskRowOp(s->mask, 0, 0, w, h, planeAlone ? qxMaskDrawMode : 2);
     s->record.modified = 1;
     if (d->doubleBuffer && !(d->doubleBufferState & QX_DBSTATE_ADAPTER)) qxAddDirtyRect(d, 0, 0, w, h);
     return 0;

@@ -625,28 +625,68 @@ qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t
     return r;
 }
 
-// The shape's picture drawn again under t. Scaled upright, a plain box's
-// 1-pixel outline becomes as many pixels wide as the scale, inside the
-// scaled box: what the bigger display shows of it.
+// Whether any of the n flags from i - reach to i + reach (stride apart)
+// is set, for every i: one sliding pass.
+std::vector<uint8_t> spread(const std::vector<uint8_t> &set, int32_t lines, int32_t n, size_t stride, size_t step,
+                            int32_t reach)
+{
+    std::vector<uint8_t> out(set.size(), 0);
+    for (int32_t line = 0; line < lines; line++) {
+        const size_t at = size_t(line) * stride;
+        int32_t count = 0;
+        for (int32_t i = 0; i < std::min(reach, n); i++) count += set[at + size_t(i) * step];
+        for (int32_t i = 0; i < n; i++) {
+            if (i + reach < n) count += set[at + size_t(i + reach) * step];
+            if (i - reach - 1 >= 0) count -= set[at + size_t(i - reach - 1) * step];
+            out[at + size_t(i) * step] = count > 0;
+        }
+    }
+    return out;
+}
+
+// A 1-pixel outline drawn at the scaled size grows inwards to bx x by
+// pixels, as nearest scaling shows the unscaled outline: inside is the
+// filled shape's coverage at the same size.
+void widenInwards(qxShapeImage *im, const std::vector<uint8_t> &inside, int32_t bx, int32_t by)
+{
+    const size_t n = im->alpha.size();
+    std::vector<uint8_t> line(n);
+    size_t first = n;
+    for (size_t i = 0; i < n; i++)
+        if ((line[i] = im->alpha[i] != 0) && first == n) first = i;
+    if (first == n) return;
+    const std::vector<uint8_t> near = spread(spread(line, im->h, im->w, size_t(im->w), 1, bx - 1), im->w, im->h, 1,
+                                             size_t(im->w), by - 1);
+    for (size_t i = 0; i < n; i++)
+        if (near[i] && inside[i] && !line[i]) im->pixels[i] = im->pixels[first], im->alpha[i] = im->alpha[first];
+}
+
+// The shape's picture drawn again under t, its outline as wide as t
+// scales it. Scaled upright, a crisp 1-pixel outline becomes as many
+// pixels wide as the scale, inside the scaled shape: what the bigger
+// display shows of it.
 int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, qxShapeImage *im)
 {
     std::vector<double> scaled;
     qxTransformOptions upright;
     const qxShapeRecord r = recordUnder(p, t, upright, scaled);
-    if (int e = renderClamped(L, r, p.state, im)) return e;
-    const bool plainOutline = r.transform == &upright && r.type == QX_SHAPE_BOX && !r.corners[0] && !r.corners[1] &&
-                              !r.corners[2] && !r.corners[3] && p.state.fillStyle == QX_FILLNONE &&
-                              p.state.lineWidth <= 1 && !(p.state.formStyle & QX_FORM_ANTIALIAS);
-    if (!plainOutline || im->w != r.width || im->h != r.height) return 0;
+    const bool crisp = r.transform == &upright && p.state.fillStyle == QX_FILLNONE && p.state.lineWidth <= 1 &&
+                       !(p.state.formStyle & QX_FORM_ANTIALIAS);
+    qxDrawState state = p.state;
+    if (!crisp) qxScaleDrawStyle(&state, t);
+    if (int e = renderClamped(L, r, state, im)) return e;
+    if (!crisp) return 0;
     const int32_t bx = std::clamp(int32_t(std::lrint(t->m11)), 1, im->w), by = std::clamp(int32_t(std::lrint(t->m22)), 1, im->h);
-    const uint32_t colour = im->pixels[0];
-    const uint8_t opacity = im->alpha[0];
-    for (int32_t y = 0; y < im->h; y++)
-        for (int32_t x = 0; x < im->w; x++)
-            if (x < bx || x >= im->w - bx || y < by || y >= im->h - by) {
-                im->pixels[size_t(y) * size_t(im->w) + size_t(x)] = colour;
-                im->alpha[size_t(y) * size_t(im->w) + size_t(x)] = opacity;
-            }
+    if (bx == 1 && by == 1) return 0;
+    state.fillStyle = QX_FILLCOLOR;
+    qxShapeImage filled;
+    if (int e = renderClamped(L, r, state, &filled)) return e;
+    if (filled.w != im->w || filled.h != im->h || filled.x != im->x || filled.y != im->y) return 0;
+    try {
+        widenInwards(im, filled.alpha, bx, by);
+    } catch (const std::bad_alloc &) {
+        return ERR_BITMAP;
+    }
     return 0;
 }
 
@@ -753,57 +793,35 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 
-// A line drawn again under a layer's transform: its end points turned and
-// its thickness scaled, the picture placed as the transformed picture of
-// the upright line would lie (its box corner staying where the layer keeps
-// it), so an identity transform changes nothing.
-int renderLine(lua_State *, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
-               qxBitMap **alpha, int32_t *width, int32_t *height)
+// A line drawn again under a layer's transform: its end points turned
+// about the anchor point of their box, as a turned line is drawn without
+// layers, its thickness scaled; placed from the upright picture's corner.
+// An on-screen rendition's t carries the display's scale too: the turned
+// line then lies at its layers-off place times that scale.
+int redrawLine(lua_State *, const qxLayer *l, const qxLayerData *data, const qxTransformOptions *t,
+               qxBitMap **bitmap, qxBitMap **alpha, int32_t *dx, int32_t *dy, int32_t *width, int32_t *height)
 {
-    const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
+    const auto *p = static_cast<const qxShapeLayerData *>(data->typedata);
     if (!p) return ERR_WRONGUSAGE;
-    *mask = nullptr;
-    qxTransformOptions about = *t; // about the end points' box corner
-    about.anchorx = about.anchory = 0;
     qxShapeImage im;
     try {
         if (int e = qxRenderLineImage(p->x1, p->y1, p->x2, p->y2, p->colour, p->thickness,
-                                      (p->state.formStyle & QX_FORM_ANTIALIAS) != 0, &about, &im))
+                                      (p->state.formStyle & QX_FORM_ANTIALIAS) != 0, t, &im))
             return e;
     } catch (const std::bad_alloc &) {
         return ERR_BITMAP;
     }
-    // Where the box corner lies in the transformed upright picture.
-    double wantX = INFINITY, wantY = INFINITY;
-    for (int c = 0; c < 4; c++) {
-        const double cx = p->imageX + (c & 1 ? l->base->width - 1 : 0);
-        const double cy = p->imageY + (c & 2 ? l->base->height - 1 : 0);
-        wantX = std::min(wantX, t->m11 * cx + t->m21 * cy), wantY = std::min(wantY, t->m12 * cx + t->m22 * cy);
-    }
-    if (!std::isfinite(wantX) || !std::isfinite(wantY)) return ERR_WRONGUSAGE;
-    const int64_t sx = std::llrint(std::clamp(-wantX, -1e6, 1e6)) + im.x;
-    const int64_t sy = std::llrint(std::clamp(-wantY, -1e6, 1e6)) + im.y;
-    const int64_t w = int64_t(im.w) + sx, h = int64_t(im.h) + sy;
-    if (w < 1 || h < 1) return ERR_WRONGUSAGE;
-    if (sx == 0 && sy == 0) {
-        *width = im.w, *height = im.h;
-        return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
-    }
-    std::vector<uint32_t> px;
-    std::vector<uint8_t> al;
-    try {
-        px.assign(size_t(w) * size_t(h), 0), al.assign(size_t(w) * size_t(h), 0);
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
-    for (int64_t y = std::max<int64_t>(0, sy); y < h; y++) {
-        const int64_t from = std::max<int64_t>(0, -sx), to = std::max<int64_t>(0, sx);
-        const size_t src = size_t(y - sy) * size_t(im.w) + size_t(from), dst = size_t(y) * size_t(w) + size_t(to);
-        std::copy_n(&im.pixels[src], im.w - from, &px[dst]);
-        std::copy_n(&im.alpha[src], im.w - from, &al[dst]);
-    }
-    *width = int32_t(w), *height = int32_t(h);
-    return qxShapePlanes(px.data(), al.data(), int32_t(w), int32_t(h), bitmap, alpha);
+    const qxTransformOptions &own = l->transform;
+    const bool scaled = !(t->m11 == own.m11 && t->m12 == own.m12 && t->m21 == own.m21 && t->m22 == own.m22) &&
+                        qxLayerScaling(qxCurrentDisplay);
+    const double fx = scaled ? qxCurrentDisplay->scaleX : 1.0, fy = scaled ? qxCurrentDisplay->scaleY : 1.0;
+    const double ax = std::trunc((std::llabs(int64_t(p->x2) - p->x1) + 1) * t->anchorx);
+    const double ay = std::trunc((std::llabs(int64_t(p->y2) - p->y1) + 1) * t->anchory);
+    const double ox = (fx - 1) * ax + im.x - fx * p->imageX, oy = (fy - 1) * ay + im.y - fy * p->imageY;
+    if (!std::isfinite(ox) || !std::isfinite(oy)) return ERR_WRONGUSAGE;
+    *dx = int32_t(std::lrint(std::clamp(ox, -1e6, 1e6))), *dy = int32_t(std::lrint(std::clamp(oy, -1e6, 1e6)));
+    *width = im.w, *height = im.h;
+    return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 
 // A layer turned into a shape starts from the draw state, white, at the
@@ -881,7 +899,7 @@ qxObjectRef *textureBrush(qxLayerData *d)
 const qxLayerTypeOps kShapeOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
                                   renderShape, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kLineOps = {nullptr, freeTypeData, cloneTypeData, pushShapeKeys, shapeBorder, restyleShape,
-                                 renderLine, freshShape, outlineIsBorder, textureBrush};
+                                 nullptr, freshShape, outlineIsBorder, textureBrush};
 const qxLayerTypeOps kPathOps = {nullptr, freeTypeData, cloneTypeData, pushPathKeys, pathBorder, restylePath, nullptr,
                                  freshPath, outlineIsBorder, textureBrush};
 
@@ -893,6 +911,7 @@ void qxLinkShapeLayers(void)
     for (uint32_t type : {QX_SHAPE_BOX, QX_SHAPE_CIRCLE, QX_SHAPE_ELLIPSE, QX_SHAPE_POLYGON, QX_SHAPE_ARC})
         qxRegisterLayerType(type, &kShapeOps);
     qxRegisterLayerType(QX_SHAPE_LINE, &kLineOps);
+    qxRegisterLayerRedraw(QX_SHAPE_LINE, redrawLine);
     qxRegisterLayerType(QX_LAYER_VECTORPATH, &kPathOps);
     qxRegisterLayerRedraw(QX_LAYER_VECTORPATH, qxPathTransform);
 }

@@ -543,6 +543,13 @@ void qxClampCorners(int32_t c[4])
     for (int i = 0; i < 4; i++) c[i] = std::clamp(c[i], 0, 100);
 }
 
+void qxScaleDrawStyle(qxDrawState *s, const qxTransformOptions *t)
+{
+    const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
+    s->shadowSize = int32_t(std::lrint(std::min(s->shadowSize * scale, 1e6)));
+    s->lineWidth = int32_t(std::lrint(std::min(s->lineWidth * scale, 1e6)));
+}
+
 int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *global)
 {
     if (int e = qxPrepareOutputTarget(L)) return e;
@@ -557,9 +564,7 @@ int qxRenderShape(lua_State *L, const qxShapeRecord *rec, const qxDrawState *glo
     // The layer draws the effects: they can be restyled and read back.
     if (layer) qxDrawStyleToObjectStyle(&s, &r.colour, &style);
     const qxTransformOptions *t = r.transform;
-    const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
-    s.shadowSize = int32_t(std::lrint(std::min(s.shadowSize * scale, 1e6)));
-    s.lineWidth = int32_t(std::lrint(std::min(s.lineWidth * scale, 1e6)));
+    qxScaleDrawStyle(&s, t);
     qxClampDrawStyle(&s);
     if (!layer && (plainBoxIntoBrush(r, s) || plainBoxIntoPlane(r, s))) return 0;
     qxBitMap *direct = layer ? nullptr : directBrushTarget(r, s);

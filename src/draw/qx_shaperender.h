@@ -74,6 +74,10 @@ bool qxDrawsIntoWindow(const qxDisplay *display);
 // The same, whatever videos the display shows.
 bool qxWindowTakesDrawing(const qxDisplay *display);
 
+// A draw state drawn under a transform: its shadow size and line width
+// grow with the transform's x scale (|m11|), rounded.
+void qxScaleDrawStyle(qxDrawState *state, const qxTransformOptions *transform);
+
 // Puts a rendered image onto the current output at (x, y) with the object style.
 int qxBlitShapeImage(lua_State *L, qxShapeImage *image, int32_t x, int32_t y, const qxObjectStyle *style);
 

@@ -293,10 +293,11 @@ int qxLayerSetPosFrame(lua_State *L, qxLayer *layer, int32_t x, int32_t y, int32
 
 // The planes SelectLayer draws into: a text or shape layer first becomes a
 // brush layer of its own, a brush or anim is made the layer's own copy.
-// frame: 1-based, anim layers only. 0, 1055, 1094, 1338, 1513 or the
-// lookup's error.
-int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
-                      qxBitMap **alpha, int32_t *width, int32_t *height);
+// frame: 1-based, anim layers only. target: the output-target type the
+// planes are made ready for (a missing mask or alpha channel made), 0 for
+// none. 0, 1055, 1094, 1338, 1513, 1564, 1565 or the lookup's error.
+int qxLayerBuildImage(lua_State *L, qxLayer *layer, int32_t frame, uint32_t target, qxBitMap **bitmap,
+                      qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height);
 // Drops the pictures made from the layer's image (filtered, shadow, border).
 void qxLayerFreeImageCache(qxLayer *layer);
 // The anim an anim layer shows, made the layer's own copy unless only this

@@ -10,6 +10,7 @@
 #include "layers/qx_layer.h"
 #include "layers/qx_layerfilters.h"
 #include "objects/qx_anim.h"
+#include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
@@ -102,12 +103,28 @@ extern "C" int qxLayerOwnAnim(lua_State *L, qxLayer *l, qxAnim **out)
 
 namespace {
 
+// As with anims: the BGPic made the layer's own.
+int ownBGPic(lua_State *L, qxLayer *l, qxBGPic **out)
+{
+    qxBGPic *b = nullptr;
+    if (int r = qxFindBGPic(L, l->layerid, &b, 2)) return r;
+    if (!b->pendingDeletion) {
+        qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+        if (int r = qxCopyBGPicData(L, b, &ref)) return r;
+        if (int r = qxFindBGPic(L, ref, &b, 2)) return r;
+        b->pendingDeletion = 1;
+        l->layerid = ref;
+    }
+    *out = b;
+    return 0;
+}
+
 qxLayer *selectedLayer(qxObjectRef ref)
 {
     return qxGetLayerByIndex(qxLayerBGPic(), int32_t(ref.number));
 }
 
-int findLayer(lua_State *L, qxObjectRef ref, uint32_t frame, int, qxBitMap **bitmap, qxBitMap **mask,
+int findLayer(lua_State *L, qxObjectRef ref, uint32_t frame, int prepare, qxBitMap **bitmap, qxBitMap **mask,
               qxBitMap **alpha, int32_t *width, int32_t *height)
 {
     qxLayer *l = selectedLayer(ref);
@@ -115,7 +132,7 @@ int findLayer(lua_State *L, qxObjectRef ref, uint32_t frame, int, qxBitMap **bit
     // A frame picks a frame of an anim layer, and an anim layer needs one.
     if (frame && l->type != QX_TYPE_ANIM) return ERR_NOANMLAYER;
     if (!frame && l->type == QX_TYPE_ANIM) return ERR_MISSINGPARAMTR;
-    return qxLayerBuildImage(L, l, int32_t(frame), bitmap, mask, alpha, width, height);
+    return qxLayerBuildImage(L, l, int32_t(frame), uint32_t(prepare), bitmap, mask, alpha, width, height);
 }
 
 // Drawing ended: the layer shows its changed pixels.
@@ -158,8 +175,8 @@ void refreshCollected(lua_State *L, qxDisplay *d)
 
 extern "C" {
 
-int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap, qxBitMap **mask,
-                      qxBitMap **alpha, int32_t *width, int32_t *height)
+int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, uint32_t target, qxBitMap **bitmap,
+                      qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height)
 {
     if (qxIsObjectInAsyncDraw(l)) return ERR_RENDERADLAYER;
     switch (l->type) {
@@ -178,6 +195,9 @@ int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap
     case QX_TYPE_BRUSHPART: {
         qxBrush *b = nullptr;
         if (int r = ownBrush(L, l, &b)) return r;
+        if (int r = qxPrepareTargetPlane(target, b->bitmap, int32_t(b->width), int32_t(b->height), &b->mask,
+                                         &b->alpha))
+            return r;
         *bitmap = b->bitmap, *mask = b->mask, *alpha = b->alpha;
         *width = int32_t(b->width), *height = int32_t(b->height);
         return 0;
@@ -189,16 +209,28 @@ int qxLayerBuildImage(lua_State *L, qxLayer *l, int32_t frame, qxBitMap **bitmap
         if (a->disk) return ERR_ANIMDISK;
         if (frame < 1 || uint32_t(frame) > a->frameCount) return ERR_ANIMFRAME;
         if (int r = qxLayerOwnAnim(L, l, &a)) return r;
+        if (int r = qxPrepareAnimFrameTarget(a, uint32_t(frame - 1), target)) return r;
         if (int r = qxGetAnimFrameBitmap(a, uint32_t(frame - 1), 0, 0, bitmap, mask, alpha)) return r;
         *width = int32_t(a->width), *height = int32_t(a->height);
         return 0;
     }
-    case QX_TYPE_BGPICPART:
-        // A part of a BGPic draws into the picture the layer keeps itself.
-        if (!l->base->bitmap) return ERR_WRONGUSAGE;
-        *bitmap = l->base->bitmap, *mask = l->base->mask, *alpha = l->base->alpha;
-        *width = l->base->width, *height = l->base->height;
+    case QX_TYPE_BGPICPART: {
+        // A part of a BGPic draws into the picture the layer keeps itself,
+        // else into a copy of the BGPic that only this layer shows.
+        qxBitMap **maskp = &l->base->mask, **alphap = &l->base->alpha;
+        qxBitMap *bm = l->base->bitmap;
+        int32_t w = l->base->width, h = l->base->height;
+        if (!bm) {
+            qxBGPic *b = nullptr;
+            if (int r = ownBGPic(L, l, &b)) return r;
+            bm = b->bitmap, maskp = &b->mask, alphap = &b->alpha;
+            w = b->width, h = b->height;
+        }
+        if (int r = qxPrepareTargetPlane(target, bm, w, h, maskp, alphap)) return r;
+        *bitmap = bm, *mask = *maskp, *alpha = *alphap;
+        *width = w, *height = h;
         return 0;
+    }
     default: return ERR_WRONGUSAGE;
     }
 }

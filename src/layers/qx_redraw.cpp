@@ -719,11 +719,7 @@ void qxMoveLayer(lua_State *L, qxLayer *layer, int32_t *acc, int32_t x, int32_t 
             // The on-screen picture lies at the intermediate's place times the display's scale.
             qxDisplay *disp = qxCurrentDisplay;
             const double fx = qxLayerScaling(disp) ? disp->scaleX : 1.0, fy = qxLayerScaling(disp) ? disp->scaleY : 1.0;
-            if (layer->type == QX_LAYER_LINE)
-                qxPlaceLayerData(layer, screen, clamp32(screen->x + (std::trunc(inter->left * fx) - screen->left)),
-                                 clamp32(screen->y + (std::trunc(inter->top * fy) - screen->top)));
-            else
-                qxPlaceLayerData(layer, screen, clamp32(std::trunc(inter->x * fx)), clamp32(std::trunc(inter->y * fy)));
+            qxPlaceLayerData(layer, screen, clamp32(std::trunc(inter->x * fx)), clamp32(std::trunc(inter->y * fy)));
         }
         int32_t bx, by, bw, bh;
         qxLayerScreenRect(layer, layer->onscreen, &bx, &by, &bw, &bh);

@@ -315,11 +315,7 @@ int qxCloneLayerData(lua_State *L, qxLayer *l, uint32_t mode)
         return r;
     }
     const qxLayerData *I = l->intermediate;
-    if (l->type == QX_LAYER_LINE) {
-        p->left = clamp32(std::trunc(I->left * fx)), p->top = clamp32(std::trunc(I->top * fy));
-    } else {
-        p->x = clamp32(std::trunc(I->x * fx)), p->y = clamp32(std::trunc(I->y * fy));
-    }
+    p->x = clamp32(std::trunc(I->x * fx)), p->y = clamp32(std::trunc(I->y * fy));
     p->partx = p->party = 0;
     int32_t acc[4] = {0, 0, -1, -1};
     if (!(mode & 4)) qxLayerScreenRect(l, oldS == l->base ? I : oldS, &acc[0], &acc[1], &acc[2], &acc[3]);

@@ -7,12 +7,14 @@
 #include "display/qx_bgpic.h"
 #include "display/qx_bitmap.h"
 #include "display/qx_bitmapdraw.h"
+#include "display/qx_bitmapplanes.h"
 #include "display/qx_clipregion.h"
 #include "display/qx_display.h"
 #include "display/qx_displaylibs.h"
 #include "core/vm/lua.h"
 #include "display/qx_planesources.h"
 #include "display/qx_positions.h"
+#include "imaging/qx_blit.h"
 #include "layers/qx_layer.h"
 #include "objects/formats/qx_animformats.h"
 #include "objects/qx_output.h"
@@ -188,6 +190,27 @@ int32_t qxCountDisplayedSprites(const qxBGPic *b)
     int32_t n = 0;
     for (auto *e = b ? static_cast<const qxSpriteOnScreen *>(b->sprites) : nullptr; e; e = e->next) n += !e->video;
     return n;
+}
+
+int qxSpriteCoversPoint(qxBGPic *b, int32_t x, int32_t y)
+{
+    for (const qxSpriteOnScreen *e = b ? listOf(b) : nullptr; e; e = e->next) {
+        if (!e->owner || x < e->x || y < e->y || int64_t(x) >= int64_t(e->x) + e->width ||
+            int64_t(y) >= int64_t(e->y) + e->height)
+            continue;
+        qxBitMap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+        if (qxGetSpriteFrame(e->owner, e->frame - 1, &bitmap, &mask, &alpha)) continue;
+        const int32_t px = x - e->x, py = y - e->y;
+        const qxPlane m = qxPlaneOf(mask), a = qxPlaneOf(alpha);
+        if (m.bytes) {
+            if (px < m.width && py < m.height && qxMaskBit(m.bytes + int64_t(py) * m.bytesPerRow, px)) return 1;
+        } else if (a.bytes) {
+            if (px < a.width && py < a.height && a.bytes[int64_t(py) * a.bytesPerRow + px]) return 1;
+        } else {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void qxFreeDisplaySpriteList(qxBGPic *b)

@@ -69,6 +69,9 @@ int qxAddDisplayedSprite(qxBGPic *bgpic, int32_t x, int32_t y, int32_t width, in
 // frame is 0-based; a linked sprite runs through its sources' frames.
 int qxGetSpriteFrame(qxSprite *sprite, int32_t frame, qxBitMap **bitmap, qxBitMap **mask, qxBitMap **alpha);
 int32_t qxCountDisplayedSprites(const qxBGPic *bgpic);
+// 1 when the mask of a sprite on the BGPic covers (x, y); a frame without
+// mask or alpha covers its whole rectangle.
+int qxSpriteCoversPoint(qxBGPic *bgpic, int32_t x, int32_t y);
 void qxFreeDisplaySpriteList(qxBGPic *bgpic);
 // Takes every sprite off the BGPic (video entries stay), redrawing their
 // rectangles when asked.

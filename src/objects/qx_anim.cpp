@@ -15,6 +15,7 @@
 #include "objects/qx_brush.h"
 #include "objects/qx_displaycore.h"
 #include "objects/qx_objectuse.h"
+#include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_hooks.h"
@@ -60,16 +61,19 @@ int displayFrame(lua_State *L, qxObjectRef ref, uint32_t frame, qxBitMap **bitma
 }
 
 // Output redirected into a frame (1-based) of an in-memory anim.
-int selectFrame(lua_State *L, qxObjectRef ref, uint32_t frame, int modify, qxBitMap **bitmap, qxBitMap **mask,
+int selectFrame(lua_State *L, qxObjectRef ref, uint32_t frame, int prepare, qxBitMap **bitmap, qxBitMap **mask,
                 qxBitMap **alpha, int32_t *width, int32_t *height)
 {
     qxAnim *a = nullptr;
-    if (int r = qxFindAnim(L, ref, &a, modify ? uint32_t(QX_FIND_MODIFY) : 0u))
+    if (int r = qxFindAnim(L, ref, &a, prepare ? uint32_t(QX_FIND_MODIFY) : 0u))
         return r;
     if (a->disk)
         return ERR_ANIMDISK;
     if (frame < 1 || frame > a->frameCount)
         return ERR_ANIMFRAME;
+    if (prepare)
+        if (int r = qxPrepareAnimFrameTarget(a, frame - 1, uint32_t(prepare)))
+            return r;
     if (!a->bitmaps || !a->bitmaps[frame - 1])
         return ERR_BITMAP;
     *bitmap = a->bitmaps[frame - 1];
@@ -293,6 +297,21 @@ int qxAnimPlanesFromARGB(const uint32_t *pixels, uint32_t width, uint32_t height
         *mask = m;
     }
     return 0;
+}
+
+int qxPrepareAnimFrameTarget(qxAnim *a, uint32_t frame, uint32_t target)
+{
+    if ((target != QX_OUT_MASK && target != QX_OUT_ALPHA) || a->disk)
+        return 0;
+    if (frame >= a->frameCount || !a->bitmaps || !a->bitmaps[frame])
+        return ERR_BITMAP;
+    // A frame's plane lives in the anim's list, made when the first comes.
+    qxBitMap ***list = target == QX_OUT_MASK ? &a->masks : &a->alphas;
+    if (!*list && !(*list = allocArray<qxBitMap *>(a->frameCount)))
+        return target == QX_OUT_MASK ? ERR_ALLOCMASK : ERR_ALLOCALPHA;
+    qxBitMap *none = nullptr;
+    return qxPrepareTargetPlane(target, a->bitmaps[frame], int32_t(a->width), int32_t(a->height),
+                                a->masks ? &a->masks[frame] : &none, a->alphas ? &a->alphas[frame] : &none);
 }
 
 int qxGetAnimFrameBitmap(qxAnim *a, uint32_t frame, int copy, int unscaled, qxBitMap **bitmap, qxBitMap **mask,

@@ -58,6 +58,9 @@ int qxCopyAnimData(lua_State *L, void *record, qxObjectRef *newRef);
 // The frame's planes (0-based). Without copy an in-memory anim's own planes;
 // otherwise new planes the caller frees (scaled to the current size unless
 // unscaled is set).
+// Makes a frame (0-based) of an in-memory anim ready for drawing into as a
+// mask or alpha output target (qxPrepareTargetPlane); 0 or an error code.
+int qxPrepareAnimFrameTarget(qxAnim *anim, uint32_t frame, uint32_t target);
 int qxGetAnimFrameBitmap(qxAnim *anim, uint32_t frame, int copy, int unscaled, qxBitMap **bitmap, qxBitMap **mask,
                          qxBitMap **alpha);
 uint32_t qxGetAnimFrameDelay(qxAnim *anim, uint32_t frame);

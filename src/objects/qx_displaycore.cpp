@@ -177,6 +177,8 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         else if (int r = qxFindBGPic(L, ref, &bgpic, (flags & (QX_DO_UPTODATE | QX_DO_PENDING)) ? 2 : 0))
             return r;
         if (!bgpic) return ERR_WRONGUSAGE;
+        // A layer looks its BGPic up again at every redraw: it keeps the real one.
+        ref = {bgpic->id, bgpic->automatic};
         im.bitmap = bgpic->bitmap, im.mask = bgpic->mask, im.alpha = bgpic->alpha;
         objW = bgpic->width, objH = bgpic->height;
         break;
@@ -263,6 +265,11 @@ int qxDisplayObject(lua_State *L, void *layer, void *, uint32_t type, qxObjectRe
         x = qxResolvePosX(x, w, areaW, options->anchorx);
         y = qxResolvePosY(y, h, areaH, options->anchory);
         qxBitMap *lb = type == QX_OBJ_VIDEO ? frameBitmap : nullptr;
+        // A part with its layers is a picture of that moment: the layer
+        // keeps a copy, or it would show the plain BGPic at its next redraw.
+        if (type == QX_OBJ_BGPICPART && partMode != 0)
+            if (int r = qxCopyImageRect(im.bitmap, nullptr, nullptr, sx, sy, w, h, 0, 0, 0, 0, &lb, nullptr, nullptr))
+                return r;
         // An anim layer keeps its frame where parts keep their offset.
         const int32_t a = type == QX_OBJ_ANIM ? int32_t(frame) : sx;
         // Flag 2: this routine puts the new layer's pixels on screen itself.

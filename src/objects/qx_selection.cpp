@@ -214,6 +214,31 @@ int qxSelectTarget(lua_State *L, uint32_t type, qxObjectRef ref, uint32_t target
     return 0;
 }
 
+int qxPrepareTargetPlane(uint32_t target, qxBitMap *bitmap, int32_t width, int32_t height, qxBitMap **mask,
+                         qxBitMap **alpha)
+{
+    if (target == QX_OUT_ALPHA) {
+        if (!*alpha) {
+            qxBitMap *a = qxAllocAlphaBitMap(uint32_t(width), uint32_t(height), 0, nullptr, 0);
+            if (!a) return ERR_ALLOCALPHA;
+            qxFillBitMapRect(a, 0, 0, width, height, 255);
+            *alpha = a;
+        }
+        qxFreeMaskBitMap(*mask);
+        *mask = nullptr;
+    } else if (target == QX_OUT_MASK) {
+        if (!*mask) {
+            qxBitMap *m = qxAllocMaskBitMap(bitmap, uint32_t(width), uint32_t(height), 0, nullptr, 0);
+            if (!m) return ERR_ALLOCMASK;
+            qxMaskRowOp(m, 0, 0, width, height, 0);
+            *mask = m;
+        }
+        qxFreeAlphaBitMap(*alpha);
+        *alpha = nullptr;
+    }
+    return 0;
+}
+
 int qxPrepareOutputTarget(lua_State *L)
 {
     qxDisplay *d = qxCurrentDisplay;
@@ -236,24 +261,12 @@ int qxPrepareOutputTarget(lua_State *L)
             qxBitMapSyncHardware(b->bitmap);
             if (target == QX_OUT_MASK) s->mask = b->bitmap;
             else s->alpha = b->bitmap;
-        } else if (target == QX_OUT_ALPHA) {
-            if (!b->alpha) {
-                b->alpha = qxAllocAlphaBitMap(b->width, b->height, 0, nullptr, 0);
-                if (!b->alpha) return ERR_ALLOCALPHA;
-                qxFillBitMapRect(b->alpha, 0, 0, int32_t(b->width), int32_t(b->height), 255);
-            }
-            qxFreeMaskBitMap(b->mask);
-            b->mask = nullptr;
-            s->alpha = b->alpha;
-        } else if (target == QX_OUT_MASK) {
-            if (!b->mask) {
-                b->mask = qxAllocMaskBitMap(b->bitmap, b->width, b->height, 0, nullptr, 0);
-                if (!b->mask) return ERR_ALLOCMASK;
-                qxMaskRowOp(b->mask, 0, 0, int32_t(b->width), int32_t(b->height), 0);
-            }
-            qxFreeAlphaBitMap(b->alpha);
-            b->alpha = nullptr;
-            s->mask = b->mask;
+        } else if (target == QX_OUT_ALPHA || target == QX_OUT_MASK) {
+            if (int r = qxPrepareTargetPlane(target, b->bitmap, int32_t(b->width), int32_t(b->height), &b->mask,
+                                             &b->alpha))
+                return r;
+            s->mask = target == QX_OUT_MASK ? b->mask : nullptr;
+            s->alpha = target == QX_OUT_ALPHA ? b->alpha : nullptr;
         } else {
             if (s->hardware) qxBitMapSyncHardware(b->bitmap);
             s->bitmap = b->bitmap;
@@ -262,7 +275,9 @@ int qxPrepareOutputTarget(lua_State *L)
     } else if (rec.selectedType == QX_OUT_ANIM || rec.selectedType == QX_OUT_LAYER) {
         Planes p;
         auto find = rec.selectedType == QX_OUT_ANIM ? qxSelectionHook.findAnimFrame : qxSelectionHook.findLayer;
-        if (int r = find(L, rec.selectedRef, rec.selectedFrame, 1, &p.bitmap, &p.mask, &p.alpha, &p.width, &p.height)) return r;
+        if (int r = find(L, rec.selectedRef, rec.selectedFrame, int(target), &p.bitmap, &p.mask, &p.alpha, &p.width,
+                         &p.height))
+            return r;
         s->bitmap = target == QX_OUT_BRUSH ? p.bitmap : nullptr;
         if (target == QX_OUT_MASK) s->mask = p.mask;
         if (target == QX_OUT_ALPHA) s->alpha = p.alpha;
@@ -270,24 +285,12 @@ int qxPrepareOutputTarget(lua_State *L)
         Planes p;
         qxBGPic *b = nullptr;
         if (int r = findBGPicPlanes(L, rec.selectedRef, &p, &b, 1)) return r;
-        if (target == QX_OUT_ALPHA) {
-            if (!b->baseAlpha) {
-                qxBitMap *a = qxAllocAlphaBitMap(uint32_t(p.width), uint32_t(p.height), 0, nullptr, 0);
-                if (!a) return ERR_ALLOCALPHA;
-                qxFillBitMapRect(a, 0, 0, p.width, p.height, 255);
-                b->baseAlpha = a;
-            }
-            dropBasePlane(b, false);
-            s->alpha = b->baseAlpha;
-        } else if (target == QX_OUT_MASK) {
-            if (!b->baseMask) {
-                qxBitMap *m = qxAllocMaskBitMap(b->baseBitmap, uint32_t(p.width), uint32_t(p.height), 0, nullptr, 0);
-                if (!m) return ERR_ALLOCMASK;
-                qxMaskRowOp(m, 0, 0, p.width, p.height, 0);
-                b->baseMask = m;
-            }
-            dropBasePlane(b, true);
-            s->mask = b->baseMask;
+        if (target == QX_OUT_ALPHA || target == QX_OUT_MASK) {
+            // The working and current planes may share the one that goes.
+            dropBasePlane(b, target == QX_OUT_MASK);
+            if (int r = qxPrepareTargetPlane(target, b->baseBitmap, p.width, p.height, &b->baseMask, &b->baseAlpha))
+                return r;
+            s->mask = b->baseMask, s->alpha = b->baseAlpha;
         } else {
             s->bitmap = b->baseBitmap;
             if (qxSelectMode == QX_SELMODE_COMBO) s->mask = b->baseMask, s->alpha = b->baseAlpha;

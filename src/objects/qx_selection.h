@@ -15,10 +15,11 @@ struct qxBGPic;
 // their own issues; the defaults say "not found" or do nothing.
 struct qxSelectionHooks {
     // An anim frame (1-based) or a layer's planes for a selection; an
-    // error code (1176 / 1081 by default).
-    int (*findAnimFrame)(lua_State *L, qxObjectRef ref, uint32_t frame, int modify, qxBitMap **bitmap,
+    // error code (1176 / 1081 by default). A non-zero prepare finds it for
+    // drawing into as that output-target type (qxPrepareTargetPlane).
+    int (*findAnimFrame)(lua_State *L, qxObjectRef ref, uint32_t frame, int prepare, qxBitMap **bitmap,
                          qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height);
-    int (*findLayer)(lua_State *L, qxObjectRef ref, uint32_t frame, int modify, qxBitMap **bitmap, qxBitMap **mask,
+    int (*findLayer)(lua_State *L, qxObjectRef ref, uint32_t frame, int prepare, qxBitMap **bitmap, qxBitMap **mask,
                      qxBitMap **alpha, int32_t *width, int32_t *height);
     // Marks the top layer of the BGPic dirty (drawing with SELMODE_LAYERS).
     void (*markTopLayerDirty)(lua_State *L, qxBGPic *bgpic);
@@ -34,6 +35,11 @@ extern qxSelectionHooks qxSelectionHook;
 int qxSelectTarget(lua_State *L, uint32_t objectType, qxObjectRef ref, uint32_t targetType, uint32_t frame,
                    uint32_t mode, uint32_t combo);
 int qxPrepareOutputTarget(lua_State *L);
+// The plane a mask or alpha target draws into: made when missing (every
+// mask bit set, every alpha byte 255), and the other plane freed, as an
+// object has one or the other. Nothing for other targets. 0, 1564 or 1565.
+int qxPrepareTargetPlane(uint32_t target, qxBitMap *bitmap, int32_t width, int32_t height, qxBitMap **mask,
+                         qxBitMap **alpha);
 // EndSelect's core: output back to the display (or to the double buffer a
 // selection interrupted).
 int qxDisplayBGPicCore(lua_State *L, qxDisplay *display, int keepRects);

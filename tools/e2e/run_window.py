@@ -22,6 +22,12 @@ STEP KINDS (suffix of the title):
   (none)    compared in every configuration
   auto      compared only under autoscale (a transition's middle frame, text:
             layer scaling computes them anew at the window's size)
+  drawn     exact under autoscale; layer scaling draws the shapes anew at
+            the window's size (curves and outlines as wide as the scale):
+            each colour must cover as many window pixels as in the
+            nearest-scaled picture, within a third, and every pixel of
+            the one must lie within the scale (plus one) of a pixel of
+            its colour in the other
   scaled    autoscale only: the window must be a nearest-scaled picture of
             some display-size picture (a frame drawn from the generator
             seeded with the time, which differs from run to run)
@@ -179,6 +185,33 @@ def not_scaled(win, keep):
     box = letterbox(win.width, win.height, keep)
     again = scaled(unscale(win, box), box[0], box[1], win.width, win.height, box[2], box[3])
     return sum(1 for a, b in zip(win.pixels, again.pixels) if a != b), again
+
+
+def not_redrawn(win, expected, reach):
+    """Why a window that draws the expected picture's shapes anew does not
+    show them (None when it does): a colour covering another count of
+    pixels (an outline as thin as unscaled covers about half), or a pixel
+    of one picture farther than reach from its colour in the other."""
+    w, h = win.width, win.height
+    counts = [{}, {}]
+    for i, pic in enumerate((win, expected)):
+        for p in pic.pixels:
+            counts[i][p] = counts[i].get(p, 0) + 1
+    for colour in sorted(set(counts[0]) | set(counts[1])):
+        have, want = counts[0].get(colour, 0), counts[1].get(colour, 0)
+        if abs(have - want) > max(4, want // 3):
+            return "colour %02x%02x%02x covers %d pixels, expected about %d" % (colour + (have, want))
+    for a, b, name in ((win, expected, "window"), (expected, win, "scaled picture")):
+        for y in range(h):
+            for x in range(w):
+                c = a.pixels[y * w + x]
+                if b.pixels[y * w + x] == c:
+                    continue
+                if not any(b.pixels[yy * w + xx] == c
+                           for yy in range(max(0, y - reach), min(h, y + reach + 1))
+                           for xx in range(max(0, x - reach), min(w, x + reach + 1))):
+                    return "the %s's pixel at %d,%d has no pixel of its colour within %d" % (name, x, y, reach)
+    return None
 
 
 def read_window(d, win):
@@ -536,6 +569,13 @@ def compare(ref, run, workdir, grown_ref=None):
         else:
             box = letterbox(win.width, win.height, keep)
             expected = scaled(rs.picture, box[0], box[1], win.width, win.height, box[2], box[3])
+        if rs.kind == "drawn" and mode == 2:
+            problem = not_redrawn(win, expected, -(-win.width // WIDTH) + 1)
+            if problem:
+                path = write_picture(os.path.join(workdir, "diff-%s-step%d" % (run.name, rs.number)),
+                                     [rs.picture, expected, win])
+                fails.append("%s: %s; unscaled | expected | window: %s" % (label, problem, path))
+            continue
         differ = sum(1 for a, b in zip(win.pixels, expected.pixels) if a != b)
         if differ:
             diff = Picture(win.width, win.height,

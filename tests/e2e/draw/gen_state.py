@@ -133,10 +133,52 @@ for level in (-1, 100):
     L.value(f"alpha{level}.box", "ReadPixel", 5, 5)
     L.call("Circle", 20, 20, 5, 0x40FFFFFF)
     L.value(f"alpha{level}.circle", "ReadPixel", 25, 25)
+    L.call("Cls", 0xFFFFFF)
+    L.value(f"alpha{level}.cls", "ReadPixel", 35, 5)
     modes_expect += [f"alpha{level}.box={255 if level < 0 else level}",
-                     f"alpha{level}.circle={255 - 0x40 if level < 0 else level}"]
+                     f"alpha{level}.circle={255 - 0x40 if level < 0 else level}",
+                     f"alpha{level}.cls={255 if level < 0 else level}"]
 L.call("SetAlphaIntensity", -1)
 L.call("EndSelect")
+# Cls into a mask alone clears it in the mask mode.
+L.call("CreateBrush", 21, 40, 40, 0, {"mask": 1})
+L.call("SelectMask", 21)
+L.call("SetMaskMode", 1)
+L.call("Cls")
+L.value("maskcls", "ReadPixel", 5, 5)
+modes_expect.append("maskcls=0")
+L.call("SetMaskMode", 0)
+L.call("EndSelect")
+# A mask or alpha target that has no such plane gets one (all set, all
+# 255) before the first drawing: an anim frame and a layer alike, and the
+# frame shows through its new mask.
+L.call("CreateBrush", 30, 30, 10, 0xFF0000)
+L.call("CreateAnim", 6, 30, 10, 10, 3, 0)
+L.check("animmask", "SelectMask", 6, 4, 2)
+L.call("SetMaskMode", 1)
+L.call("Box", 0, 0, 5, 5)
+L.value("animmaskout", "ReadPixel", 7, 7)
+L.call("SetMaskMode", 0)
+L.call("EndSelect")
+L.check("animmask1", "SelectMask", 6, 4, 1)
+L.call("Box", 0, 0, 5, 5)
+L.call("EndSelect")
+L.value("animhasmask", "GetAttribute", 4, 6, 16)
+L.call("DisplayAnimFrame", 6, 100, 100, 2)
+L.value("animhole", "ReadPixel", 102, 102)
+L.value("animshown", "ReadPixel", 107, 107)
+L.call("EnableLayers")
+L.call("DisplayBrush", 30, 0, 0)
+L.check("layeralpha", "SelectAlphaChannel", 1, 22)
+L.call("SetAlphaIntensity", 0)
+L.call("Box", 0, 0, 10, 5)
+L.call("SetAlphaIntensity", -1)
+L.value("layeralphain", "ReadPixel", 2, 2)
+L.value("layeralphaout", "ReadPixel", 20, 2)
+L.call("EndSelect")
+L.call("DisableLayers")
+modes_expect += "animmask=0 animmaskout=1 animmask1=0 animhasmask=1 animhole=0 animshown=16711680".split()
+modes_expect += "layeralpha=0 layeralphain=0 layeralphaout=255".split()
 header = """; The draw state: defaults, the clamps of SetFormStyle and SetFillStyle,
 ; refused styles kept for the renderer's clamp, and the argument refusals of
 ; the draw commands. Written by gen_state.py.
