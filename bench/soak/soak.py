@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Runs the soak applet (soak.qxs) on a private Xvfb with its sound on an
 ALSA file PCM and its downloads from a local nginx, and checks that it
-holds steady: after the first report, resident memory grows by less than
-1 MB, the open descriptors and the object counts stay the same, and the
-frame time does not drift. The drift is wall-clock time and so only means
+holds steady: after a warm-up resident memory grows by less than 1 MB
+(below), the open descriptors and the object counts stay the same from the
+first report on, and the frame time does not drift. The drift is wall-clock time and so only means
 something on a quiet machine: --no-drift-check prints it without judging
 it (the test suite runs that way, beside other work).
 
@@ -24,7 +24,13 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "e2e"))
 import peers  # noqa: E402
 import run_e2e  # noqa: E402
 
+# Memory is judged after a warm-up: a one-time step after start-up (a
+# cache filled, the allocator settling beside other work) is no leak, and
+# a single report may read a few hundred KB low. Growth is counted from the
+# higher of the first two reports to the last one; the whole run, the step
+# included, stays below the looser RSS_TOTAL_KB.
 RSS_GROWTH_KB = 1024
+RSS_TOTAL_KB = 3072
 DRIFT = 1.25  # the last period's frame time against the first one's
 
 
@@ -133,9 +139,14 @@ def soak(a, work, env):
             frames = row["frames"] - prev["frames"]
             times.append(1000.0 * (row["secs"] - prev["secs"]) / frames if frames else float("inf"))
         print("frame time per period (ms): " + " ".join("%.2f" % t for t in times))
-        print("resident memory after the first report: %+d KB" % (last["rss"] - base["rss"]))
-        if last["rss"] - base["rss"] >= RSS_GROWTH_KB:
-            fails.append("resident memory grew by %d KB" % (last["rss"] - base["rss"]))
+        warm = max(rows[0]["rss"], rows[1]["rss"])
+        total = last["rss"] - base["rss"]
+        print("resident memory after the warm-up: %+d KB; after the first report: %+d KB"
+              % (last["rss"] - warm, total))
+        if last["rss"] - warm >= RSS_GROWTH_KB:
+            fails.append("resident memory grew by %d KB after the warm-up" % (last["rss"] - warm))
+        if total >= RSS_TOTAL_KB:
+            fails.append("resident memory grew by %d KB over the run" % total)
         if any(r["fds"] != base["fds"] for r in rows):
             fails.append("open descriptors changed: %s" % [r["fds"] for r in rows])
         if any(r["counts"] != base["counts"] for r in rows):

@@ -327,8 +327,9 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     qxOptionValues vals{};
     if ((r = qxParseCommandLine(line.get(), &vals, startup)))
         return r;
-    // HELP lists the options and ends the run before an applet is asked for.
-    if (vals.slot[QX_OPT_HELP]) {
+    // HELP alone lists the options and ends the run before an applet is
+    // asked for; with an applet it is accepted and the applet runs.
+    if (vals.slot[QX_OPT_HELP] && !vals.slot[0] && !qxLinked) {
         qxPrintBanner();
         qxPrintOptionHelp(stdout);
         return QX_END_RUN;

@@ -455,6 +455,7 @@ int qxCmdStopMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxReapChannels();
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
@@ -466,6 +467,7 @@ int qxCmdPauseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxReapChannels();
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
@@ -488,6 +490,12 @@ int qxCmdResumeMusic(lua_State *L)
 int qxCmdIsMusicPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
+    // Without sound nothing plays: 0, so that a loop waiting for the end ends.
+    if (int r = qxSoundNeeded(L)) {
+        if (r > 1) return r;
+        lua_pushnumber(L, 0);
+        return 1;
+    }
     qxMusic *m = nullptr;
     if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();
@@ -500,7 +508,10 @@ int qxCmdCloseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxMusic *m = nullptr;
-    if (int r = musicArg(L, 1, &m)) return r;
+    // Without sound a script-fed music is still freed.
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = musicArg(L, 1, &m)) return off ? 0 : r;
     if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
     freeMusic(m, L);
     return 0;
@@ -520,7 +531,9 @@ int qxCmdSetMusicVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxMusic *m = nullptr;
-    if (int r = musicArg(L, 1, &m)) return r;
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = musicArg(L, 1, &m)) return off ? 0 : r;
     setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }
@@ -573,6 +586,7 @@ int qxCmdPlaySubsong(lua_State *L)
 {
     qxCheckArgCount(L, 1, 3, 0, 0);
     int n = luaL_checkint(L, 1);
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxReapChannels();
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 2, playingNow, &m)) return r;
@@ -582,7 +596,6 @@ int qxCmdPlaySubsong(lua_State *L)
     // stop or play from a FillMusicBuffer handler. A playing module only
     // jumps.
     if (qxAudio.inMusicCallback && (m->kind != KIND_MODULE || m->state != PLAYING)) return ERR_NOCALLBACK;
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     if (m->kind != KIND_MODULE) {
         if (uint32_t(n) == m->subsong) {
             haltMusic(m, false);
@@ -619,6 +632,7 @@ int qxCmdSeekMusic(lua_State *L)
     qxCheckArgCount(L, 2, 2, 0, 0);
     // A seek pauses and plays again: not from a FillMusicBuffer handler.
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxMusic *m = nullptr;
     if (int r = musicArg(L, 1, &m)) return r;
     double ms = luaL_checknumber(L, 2);
@@ -682,6 +696,7 @@ int qxCmdFlushMusicBuffer(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxMusic *m = nullptr;
     if (int r = musicArg(L, 1, &m)) return r;
     qxReapChannels();

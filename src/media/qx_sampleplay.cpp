@@ -151,9 +151,14 @@ int qxCmdWaitSampleEnd(lua_State *L)
 int qxCmdIsSamplePlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
+    // Without an open device nothing plays, whatever the sample.
+    if (qxAudio.soundDisabled || qxAudio.audioFailed || !qxAudio.audioOpen) {
+        lua_pushnumber(L, 0);
+        return 1;
+    }
     qxSample *s = nullptr;
     if (int r = qxSampleArg(L, 1, &s)) return r;
-    lua_pushnumber(L, qxAudio.deviceOpen && qxIsSoundPlaying(s->sound) ? 1 : 0);
+    lua_pushnumber(L, qxIsSoundPlaying(s->sound) ? 1 : 0);
     return 1;
 }
 
@@ -161,9 +166,11 @@ int qxCmdSetVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
     s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    qxSetSoundVolume(s->sound, s->volume, -1);
+    if (!off) qxSetSoundVolume(s->sound, s->volume, -1);
     return 0;
 }
 
@@ -171,12 +178,14 @@ int qxCmdSetPitch(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
     // The native output plays at the rate its PCM was opened with.
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 2));
     if (!pitch) return ERR_LOWFREQ;
     s->pitch = pitch;
-    if (qxAudio.deviceOpen) qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
+    if (!off) qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
     return 0;
 }
 
@@ -184,8 +193,10 @@ int qxCmdSetPanning(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
     s->panning = qxClampPanning(luaL_checknumber(L, 2));
-    if (qxAudio.deviceOpen) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
+    if (!off) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
     return 0;
 }

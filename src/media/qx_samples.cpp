@@ -226,7 +226,10 @@ int qxCmdFreeSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    // Without sound a sample the script made from data is still freed.
+    int off = qxSoundNeeded(L);
+    if (off > 1) return off;
+    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
     freeSample(L, s);
     return 0;
 }

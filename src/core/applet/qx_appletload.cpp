@@ -442,7 +442,10 @@ int loadBody(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, FileClo
     if (size >= int64_t(base) + 5 && qxSeek(file.h, base, 1) >= 0 && qxRead(file.h, magic, 4) == 4 &&
         std::memcmp(magic, "QXZ", 4) == 0) {
         char *copy = qxAppletLoad.unpackedPath;
-        if (!qxTempFileName(copy, sizeof qxAppletLoad.unpackedPath)) return ERR_WRITEFILE;
+        if (!qxTempFileName(copy, sizeof qxAppletLoad.unpackedPath)) {
+            qxSetErrorString(qxGetTempDirectory()); // the report names where it could not write
+            return ERR_WRITEFILE;
+        }
         file.close();
         uint64_t used = 0;
         if (int e = qxUnpackData("QXZ", path, copy, nullptr, base, &used, nullptr, 0, nullptr)) return e;

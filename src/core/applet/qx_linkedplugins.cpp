@@ -61,7 +61,10 @@ bool safeName(const std::string &name)
 int makeDirectory()
 {
     char path[sizeof qxLinkedPluginDir];
-    if (!qxTempFileName(path, sizeof path)) return ERR_WRITEFILE;
+    if (!qxTempFileName(path, sizeof path)) {
+        qxSetErrorString(qxGetTempDirectory()); // the report names where it could not write
+        return ERR_WRITEFILE;
+    }
     qxDeleteFile(path);
     if (int e = qxMakeDir(path)) return e;
     qxSetProtection(path, QX_PROT_OWNER_READ | QX_PROT_OWNER_WRITE | QX_PROT_OWNER_EXEC | QX_PROT_GROUP_READ |

@@ -608,7 +608,8 @@ int loadRequiredPlugins(lua_State *L, qxAppletInfo *applet)
         if (e) return e;
     }
     for (const char *name = g.requireList; name && *name; name += std::strlen(name) + 1) {
-        if (int e = qxRequireTagsFor(g.requireTags, name, &tags)) return e;
+        // Tag groups name the plug-in as the loader does, without ".qxp".
+        if (int e = qxRequireTagsFor(g.requireTags, qxPluginBaseName(name).c_str(), &tags)) return e;
         uint32_t flags = 0;
         int e = qxLoadPlugin(L, name, 0, 0, 0, 0, 0, tags, &flags);
         qxFreeRequireTags(tags);

@@ -106,6 +106,13 @@ qxPluginListNode *imageLoaders, *animLoaders, *soundLoaders, *videoLoaders, *fil
 
 } // namespace
 
+std::string qxPluginBaseName(const char *name)
+{
+    std::string base = name ? name : "";
+    if (endsWithQxp(base)) base.resize(base.size() - 4);
+    return base;
+}
+
 extern "C" {
 
 qxPluginListNode **qxCapabilityList(uint32_t capability)
@@ -232,8 +239,7 @@ int qxLoadPlugin(lua_State *L, const char *name, int version, int revision, int 
 {
     static bool brokeLine;
     if (flags) *flags = 0;
-    std::string wanted = name ? name : "";
-    if (endsWithQxp(wanted)) wanted.resize(wanted.size() - 4);
+    std::string wanted = qxPluginBaseName(name);
 
     qxPluginNode *match = nullptr;
     for (qxPluginNode *n = qxPluginList; n && !match; n = n->next) {

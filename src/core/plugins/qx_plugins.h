@@ -1,6 +1,7 @@
 // Plug-in discovery, loading, activation and unloading.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "core/runtime/qx_lists.h"
 #include "core/plugins/qx_pluginapi.h"
@@ -74,3 +75,6 @@ uintptr_t qxGetPluginUserValue(qxPluginInfo *info);
 // The installed display adapter (filled by the display layer), or null.
 extern qxPluginInfo *qxDisplayAdapter;
 }
+
+// A required plug-in's name as qxLoadPlugin looks it up: without ".qxp".
+std::string qxPluginBaseName(const char *name);
