@@ -8,6 +8,7 @@
 #include "display/qx_adapter.h"
 #include "display/qx_asyncdraw.h"
 #include "display/qx_bgpic.h"
+#include "display/qx_bitmapdraw.h"
 #include "display/qx_display.h"
 #include "display/qx_displaycmds.h"
 #include "display/qx_events.h"
@@ -472,9 +473,14 @@ int qxFXSeek(qxTransitionFX *fx, int32_t n, int force)
     if (fx->realtime && qxFXHook.layerImages && fx->layer) {
         qxBitMap *img = nullptr, *m = nullptr, *a = nullptr;
         int32_t w = 0, h = 0;
-        if (!qxFXHook.layerImages(fx->layer, &img, &m, &a, &w, &h))
+        if (!qxFXHook.layerImages(fx->layer, &img, &m, &a, &w, &h)) {
             qxFXDrawRect(fx->newImage, 0, 0, img, m, a, 0, 0, w, h, w, h, w, h, nullptr, nullptr, fx,
                          fx->reverse ? 76 : 12);
+            // A hide starts from the whole picture, holes and all: the
+            // planes set in full keep only what the layer's own planes show.
+            if (fx->reverse && m && fx->newMask) qxMaskCopyOp(fx->newMask, 0, 0, m, 0, 0, w, h, 4, nullptr, 0);
+            else if (fx->reverse && a && fx->newAlpha) qxBltAlpha(fx->newAlpha, 0, 0, a, 0, 0, w, h, 7, 0);
+        }
     }
     fx->phase = 1, fx->drawing = 1, fx->frame = 0;
     int done = 0;

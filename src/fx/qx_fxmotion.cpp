@@ -128,8 +128,10 @@ int qxFXFlowStep(qxTransitionFX *fx, int *done)
         int64_t dd = int64_t(fx->frame) * s;
         int32_t e = int32_t(std::clamp<int64_t>(fromStart != bool(fx->reverse) ? dd : L - dd, 0, L));
         if (planes) composeLines(fx, fx->oldImage, d->work, columns, 0, L, 0, nullptr, nullptr);
-        if (fromStart) flowCompose(fx, d, columns, 0, e, e - 1, e, L);
-        else flowCompose(fx, d, columns, e, L, e - 1, 0, e);
+        // A hide's last frame clears the layer, as playing it does.
+        const bool cleared = fx->reverse && (fromStart ? e <= s : e >= L - s);
+        if (!cleared && fromStart) flowCompose(fx, d, columns, 0, e, e - 1, e, L);
+        else if (!cleared) flowCompose(fx, d, columns, e, L, e - 1, 0, e);
         if (d->work) flowOutput(fx, d, columns, 0, L);
         const bool up = fromStart != bool(fx->reverse);
         d->p = clampI32(up ? int64_t(e) + s : int64_t(e) - s);

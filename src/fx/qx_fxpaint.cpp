@@ -130,7 +130,9 @@ void qxFXResetDisplayReverse(qxTransitionFX *fx)
 void qxFXAreaFill(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags)
 {
     if (!qxClipToSize(&x, &y, &w, &h, fx->width, fx->height)) return;
-    qxFXFillRect(fx, fx->x + x, fx->y + y, w, h, colour, flags);
+    // A real-time layer's own picture is the area; the display is not.
+    if (fx->realtime) qxFXFillRect(fx, x, y, w, h, colour, flags);
+    else qxFXFillRect(fx, fx->x + x, fx->y + y, w, h, colour, flags);
 }
 
 void qxFXOldIntoLayer(qxTransitionFX *fx)

@@ -51,8 +51,9 @@ int setUp(qxTransitionFX *fx)
     }
     m->fx = uint32_t(fx->parameter == -1 ? 0 : fx->parameter);
     m->speed = fx->speed;
-    // Mirrors the driver's mark of a BGPic transition with layers on.
-    if (fx->mode == QX_FXMODE_BGPIC && (fx->blitFlags & 0x40)) m->blitflags |= 64;
+    // The frames go to the display as the other effects' do (the driver's
+    // mark of a BGPic transition with layers on, 64, included).
+    m->blitflags = fx->blitFlags;
     if (int e = qxMoveObject(m)) return e;
     // Frames and seeks are the move's steps.
     fx->frames = m->stepfn ? qxMoveStepCount(m) : 1;

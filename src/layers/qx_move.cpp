@@ -24,6 +24,8 @@ namespace {
 
 // Paths longer than this are refused (1000) rather than allocated.
 constexpr int64_t kMaxPath = int64_t(1) << 26;
+// SafeBlt's flags: into the first work bitmap, not shown.
+constexpr uint32_t kFirstWork = 4, kNoShow = 0x20;
 
 qxBGPic *bgpicOf() { return qxCurrentDisplay ? qxCurrentDisplay->bgpic : nullptr; }
 
@@ -99,16 +101,19 @@ void drawOff(qxMoveState *s)
         else if (s->alpha) qxBltBitMapThroughAlpha(s->bitmap, sx, sy, s->work, ox, oy, ow, oh, s->alpha);
         else qxBltBitMapDirect(s->bitmap, sx, sy, s->work, ox, oy, ow, oh);
     }
-    // The display's own picture keeps the object where it stops; a command's
-    // move goes the way other drawing goes, so it lies under the sprites and
-    // stays in what they uncover.
+    // Both go the way other drawing goes: under the sprites, staying in
+    // what they uncover, and cut by the clip region.
     if (!s->embedded) {
         qxBlitToOutput(s->L, s->work, ux, uy, ux, uy, uw, uh, bw, bh, nullptr, nullptr);
         return;
     }
+    // A transition's frame lands in the display's own picture (first work
+    // bitmap) with the transition's flags; the window gets it here, since
+    // the scroll has no frame end of its own.
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!shown) return;
-    qxBltBitMapDirect(s->work, ux, uy, shown, ux, uy, uw, uh);
+    SafeBlt(s->L, s->work, ux, uy, nullptr, ux, uy, uw, uh, bw, bh, bw, bh, s->blitflags | kFirstWork | kNoShow,
+            nullptr, nullptr, nullptr);
     qxPutToWindow(d, shown, ux, uy, uw, uh);
 }
 
@@ -448,7 +453,7 @@ int makeBitmaps(qxMoveState *s)
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!s->background || !s->work || !shown) return ERR_BITMAP;
     // Under sprites the picture below them is what the move uncovers.
-    if (qxBitMap *under = qxLayerBackground(d, b); !s->embedded && b->sprites && under != b->bitmap && under != shown)
+    if (qxBitMap *under = qxLayerBackground(d, b); b->sprites && under != b->bitmap && under != shown)
         shown = under;
     qxBltBitMapDirect(shown, 0, 0, s->background, 0, 0, w, h);
     qxBltBitMapDirect(shown, 0, 0, s->work, 0, 0, w, h);

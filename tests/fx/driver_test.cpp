@@ -220,10 +220,10 @@ TEST(FxScroll, FollowsTheRecordThatReplacesItsLayer)
 }
 
 namespace {
-qxBitMap *gLayerImage, *gLayerAlpha;
+qxBitMap *gLayerImage, *gLayerMask, *gLayerAlpha;
 int fakeLayerImages(qxLayer *, qxBitMap **image, qxBitMap **mask, qxBitMap **alpha, int32_t *w, int32_t *h)
 {
-    *image = gLayerImage, *mask = nullptr, *alpha = gLayerAlpha;
+    *image = gLayerImage, *mask = gLayerMask, *alpha = gLayerAlpha;
     *w = int32_t(gLayerImage->width), *h = int32_t(gLayerImage->height);
     return 0;
 }
@@ -321,5 +321,116 @@ TEST(FxMotion, RealTimePushShowsTheLayerOncePerFrameAndSeeksShowNothing)
         EXPECT_EQ(r.fx.drawing, 0u) << effect;
     }
     qxFreeBitMap(gLayerImage);
+    qxFXHook = savedHook;
+}
+
+namespace {
+// A real-time async run on a layer standing at (x, y): the layer's planes
+// prepared as the driver prepares them (a hide from the whole picture with
+// its holes, a show from nothing), and what the layer shows over a backdrop.
+struct LayerRun {
+    fxtest::FxRun r;
+    qxBitMap *backdrop = fxtest::noiseBitMap(24, 16, 9);
+    qxLayerData data{};
+    qxLayer layer{};
+    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y)
+        : r(effect, 24, 16, 3, fxtest::Planes::Opaque, planes != fxtest::Planes::Opaque)
+    {
+        const int32_t w = 24, h = 16;
+        data.left = x, data.top = y, data.dwidth = w, data.dheight = h;
+        layer.onscreen = &data, layer.type = QX_TYPE_BRUSH;
+        layer.transform.m11 = layer.transform.m22 = 1.0;
+        r.fx.realtime = 1, r.fx.async = 1, r.fx.layer = &layer, r.fx.target = nullptr;
+        r.fx.x = x, r.fx.y = y;
+        r.fx.mode = r.fx.reverse ? QX_FXMODE_HIDELAYER : QX_FXMODE_SHOWLAYER;
+        r.fx.parameter = 0x0000FF;
+        // Real-time work grabs the old picture only for these.
+        if (!qxFXIsLayerOnly(r.fx.effect) && r.fx.effect != 115) r.fx.oldImage = nullptr;
+        if (planes == fxtest::Planes::Masked) {
+            r.mask = qxAllocMaskBitMap(nullptr, w, h, 1, nullptr, 0);
+            for (int32_t j = 0; j < h; j++) qxMaskRowOp(r.mask, (j * 5) % 7, j, 12, 1, 0);
+        } else if (planes == fxtest::Planes::Alpha) {
+            r.alpha = qxAllocAlphaBitMap(w, h, 1, nullptr, 0);
+            for (int32_t j = 0; j < h; j++)
+                for (int32_t i = 0; i < w; i++) qxFillBitMapRect(r.alpha, i, j, 1, 1, uint32_t((i * 29 + j * 13) & 255));
+        }
+        r.fx.newMask = r.mask, r.fx.newAlpha = r.alpha;
+        gLayerImage = qxAllocBitMap(w, h, 0, nullptr);
+        gLayerMask = gLayerAlpha = nullptr;
+        if (qxFXIsFadeFamily(r.fx.effect) || r.alpha) gLayerAlpha = qxAllocAlphaBitMap(w, h, 1, nullptr, 0);
+        else if (!qxFXIsLayerOnly(r.fx.effect)) gLayerMask = qxAllocMaskBitMap(nullptr, w, h, 1, nullptr, 0);
+        if (r.fx.reverse) {
+            qxBltBitMapDirect(r.newImage, 0, 0, gLayerImage, 0, 0, w, h);
+            qxFXFillAlpha(gLayerAlpha, r.mask, r.alpha, w, h);
+            if (gLayerMask && r.mask) qxMaskCopyOp(r.mask, 0, 0, gLayerMask, 0, 0, w, h, 0, nullptr, 0);
+            else if (gLayerMask) qxMaskRowOp(gLayerMask, 0, 0, w, h, 0);
+        }
+        qxFXAllocWorkPlanes(&r.fx);
+    }
+    ~LayerRun()
+    {
+        qxFreeMaskBitMap(r.fx.workMask);
+        qxFreeAlphaBitMap(r.fx.workAlpha);
+        qxFreeBitMap(backdrop);
+        qxFreeBitMap(gLayerImage);
+        qxFreeMaskBitMap(gLayerMask);
+        qxFreeAlphaBitMap(gLayerAlpha);
+        gLayerImage = gLayerMask = gLayerAlpha = nullptr;
+    }
+    std::vector<uint32_t> shown() const
+    {
+        qxBitMap *b = qxAllocBitMap(24, 16, 0, nullptr);
+        qxBltBitMapDirect(backdrop, 0, 0, b, 0, 0, 24, 16);
+        if (gLayerMask) qxBltBitMapMasked(gLayerImage, 0, 0, b, 0, 0, 24, 16, gLayerMask);
+        else if (gLayerAlpha) qxBltBitMapThroughAlpha(gLayerImage, 0, 0, b, 0, 0, 24, 16, gLayerAlpha);
+        else qxBltBitMapDirect(gLayerImage, 0, 0, b, 0, 0, 24, 16);
+        std::vector<uint32_t> px = fxtest::readPixels(b);
+        qxFreeBitMap(b);
+        return px;
+    }
+};
+} // namespace
+
+// A seek draws what playing shows, for every effect: hides on a masked and
+// on an alpha layer (whose holes stay holes), shows of the layer-only
+// effects; all on a layer away from 0, 0, whose frames equal those of a
+// layer at 0, 0 (the colour fills land in the layer's own picture).
+TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
+{
+    const auto savedHook = qxFXHook;
+    qxFXHook = {};
+    qxFXHook.layerImages = fakeLayerImages;
+    for (int32_t effect = 0; effect < 140; effect++) {
+        if (!qxFXFindEffect(effect) || (effect >= 47 && effect <= 54)) continue;
+        const bool layerOnly = qxFXIsLayerOnly(effect);
+        for (fxtest::Planes planes : {fxtest::Planes::Masked, fxtest::Planes::Alpha}) {
+            if (layerOnly && planes == fxtest::Planes::Alpha) continue;
+            const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
+            std::vector<std::vector<uint32_t>> played, atOrigin;
+            {
+                LayerRun o(effect, p, 0, 0);
+                o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
+            }
+            {
+                LayerRun a(effect, p, 4, 3); // the layer's picture is one at a time
+                ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
+            }
+            ASSERT_EQ(played.size(), atOrigin.size()) << effect;
+            for (size_t n = 0; n < played.size(); n++)
+                ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
+            const int32_t last = int32_t(played.size());
+            LayerRun b(effect, p, 4, 3);
+            b.r.play(std::min(3, last), [](int32_t) {});
+            for (int32_t n : {last / 2, 1, 1, last - 1, last}) {
+                if (n < 1) continue;
+                ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
+                const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
+                int differ = 0;
+                for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
+                EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << " seek to " << n << " of "
+                                     << last;
+            }
+        }
+    }
     qxFXHook = savedHook;
 }
