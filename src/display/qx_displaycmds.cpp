@@ -550,8 +550,6 @@ int qxCreateDisplayRecord(lua_State *L, uint32_t id, int automatic, int tags, qx
                 qxCurrentDisplay = nullptr;
             qxBGPic *b = old->bgpicOwned ? old->bgpic : nullptr;
             qxBitMap *scaled = old->scaledBitMap;
-            if (old != qxCurrentDisplay)
-                qxFreeBackfill(L, old);
             if (int r = qxFreeDisplay(L, old))
                 return r;
             qxFreeBGPicRecord(L, b);
@@ -831,8 +829,7 @@ int cmdCloseDisplay(lua_State *L)
     if (d->hardwareDoubleBuffer ||
         (qxCurrentDisplay && (qxCurrentDisplay->doubleBufferState & 2)))
         return ERR_HWDBFREEDISP;
-    qxCloseDisplayWindow(d);
-    return 0;
+    return qxCloseDisplayWindow(L, d);
 }
 
 int cmdFreeDisplay(lua_State *L)
@@ -845,8 +842,6 @@ int cmdFreeDisplay(lua_State *L)
         return ERR_FREEADISPLAY;
     qxBGPic *b = d->bgpicOwned ? d->bgpic : nullptr;
     qxBitMap *scaled = d->scaledBitMap;
-    if (!d->satellites)
-        qxFreeBackfill(L, d);
     if (int r = qxFreeDisplay(L, d))
         return r;
     qxFreeBGPicRecord(L, b);
@@ -1340,6 +1335,8 @@ int cmdChangeDisplayMode(lua_State *L)
     qxDisplay *d = current();
     if (!d)
         return ERR_WRONGUSAGE;
+    if (d->state == QX_DISPSTATE_CLOSED)
+        return ERR_CLOSEDDISPLAY;
     int mode = 0;
     if (lua_type(L, 1) == LUA_TSTRING) {
         uint32_t m = 0;
@@ -1349,8 +1346,14 @@ int cmdChangeDisplayMode(lua_State *L)
     } else {
         mode = (int)luaL_checknumber(L, 1);
     }
+    if (mode != 1 && mode != 2)
+        return ERR_WRONGUSAGE;
+    if (mode == 1 && !d->fullScreen)
+        return 0;
     const int tags = lua_istable(L, lua_gettop(L)) ? lua_gettop(L) : 0;
     int monitor = -1;
+    // The backfill is read aside: a refused switch keeps the old one.
+    std::unique_ptr<void, decltype(&std::free)> backfill(nullptr, &std::free);
     if (tags > 1) {
         int mon = 0, f = 0;
         if (qxGetFieldInt(L, tags, "monitor", &mon, &f)) {
@@ -1358,7 +1361,12 @@ int cmdChangeDisplayMode(lua_State *L)
                 return r;
             monitor = mon - 1;
         }
-        if (int r = qxReadBackfillTag(L, tags, d))
+        void *kept = d->backfillDescription;
+        d->backfillDescription = nullptr;
+        const int r = qxReadBackfillTag(L, tags, d);
+        backfill.reset(d->backfillDescription);
+        d->backfillDescription = kept;
+        if (r)
             return r;
     }
     int w = d->width, h = d->height;
@@ -1368,7 +1376,7 @@ int cmdChangeDisplayMode(lua_State *L)
         if (int r = sizeArg(L, 3, d->height, nativeSize(d, false), &h))
             return r;
     }
-    return qxChangeDisplayMode(L, d, mode, w, h, monitor);
+    return qxChangeDisplayMode(L, d, mode, w, h, monitor, backfill.release());
 }
 
 int cmdGetMonitors(lua_State *L)

@@ -43,11 +43,15 @@ int qxEnsureWindowing(void);
 // and 4); 1003 when the user cancels.
 int qxOpenDisplayWindow(lua_State *L, qxDisplay *display, int options);
 // Switches an open display between windowed (1) and full screen (2);
-// monitor: the 0-based monitor to move to, or -1.
+// monitor: the 0-based monitor to move to, or -1; backfill: a backfill
+// description to take over once the switch is not refused, or NULL.
 int qxChangeDisplayMode(lua_State *L, qxDisplay *display, int mode, int width, int height,
-                        int monitor);
+                        int monitor, void *backfill);
 int qxRealiseDisplay(qxDisplay *display, int activate);
-void qxCloseDisplayWindow(qxDisplay *display);
+// The close sequence: the window goes, the placement is remembered, the
+// backfill is freed and the desktop's screen mode comes back. L may be
+// NULL when no script runs (nothing is remembered or freed through it).
+int qxCloseDisplayWindow(lua_State *L, qxDisplay *display);
 // Closes and realises the window again (a shaped window takes a new shape
 // only with a new window); the videos drawn into it wait meanwhile.
 int qxReopenDisplayWindow(qxDisplay *display);

@@ -78,7 +78,7 @@ extern "C" void qxCloseDisplayLib(lua_State *L)
         d->scaledBitMap = nullptr;
         qxFreeSatellites(d); // left by plug-ins
         if (!d->backfill)
-            qxCloseDisplayWindow(d); // full-screen modes are restored
+            qxCloseDisplayWindow(L, d); // full-screen modes are restored
     }
     qxFreeAllMenus(L);
     qxFreeAllDisplays(L);

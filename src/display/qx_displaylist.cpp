@@ -9,6 +9,7 @@
 #include "core/vm/lauxlib.h"
 #include "display/qx_adapter.h"
 #include "display/qx_asyncdraw.h"
+#include "display/qx_displaycmds.h"
 #include "display/qx_eventqueue.h"
 #include "platform/qx_upcalls.h"
 #include "platform/x11/x11_display.h"
@@ -222,8 +223,10 @@ int qxFreeDisplay(lua_State *L, qxDisplay *display)
         qxStopDisplayVideos(display);
     if (qxHardwareBitMaps.freeDeleted)
         qxHardwareBitMaps.freeDeleted(L, display);
-    if (display->state != QX_DISPSTATE_CLOSED)
-        qxDispCloseWindow(display);
+    // An open window goes by the close sequence (its placement remembered,
+    // its backfill freed, the desktop's screen mode back).
+    if (int r = qxCloseDisplayWindow(L, display); r && !freeingAll)
+        return r;
     display->state = QX_DISPSTATE_CLOSED;
     if (qxDisplayListMutex)
         qxLockMutex(qxDisplayListMutex);
@@ -267,8 +270,8 @@ void qxFreeAllDisplays(lua_State *L)
     if (qxDisplayListMutex)
         qxLockMutex(qxDisplayListMutex);
     for (qxDisplay *d = qxDisplays; d; d = next(d))
-        if (!d->backfill && d->state != QX_DISPSTATE_CLOSED)
-            qxDispCloseWindow(d);
+        if (!d->backfill)
+            qxCloseDisplayWindow(L, d);
     qxCurrentDisplay = nullptr;
     freeingAll = true;
     while (qxDisplays)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -222,9 +223,8 @@ qxDisplayPrefsHooks qxDisplayPrefs;
 // "rememberposition": the placement of a numbered display goes into the
 // preferences table "__placement" under its number. A file that cannot be
 // written leaves the close alone.
-static void rememberPlacement(qxDisplay *d)
+static void rememberPlacement(lua_State *L, qxDisplay *d)
 {
-    lua_State *L = qxMainState;
     if (!L || !(d->flags & QX_DISP_REMEMBERPOSITION) || d->header.automatic || !qxDisplayPrefs.load ||
         !qxDisplayPrefs.save)
         return;
@@ -271,20 +271,21 @@ static void rememberPlacement(qxDisplay *d)
     d->restoreHeight = (uint32_t)d->height;
 }
 
-void qxCloseDisplayWindow(qxDisplay *d)
+int qxCloseDisplayWindow(lua_State *L, qxDisplay *d)
 {
     if (d->state == QX_DISPSTATE_CLOSED)
-        return;
-    if (qxDispCloseWindow(d))
-        return;
-    rememberPlacement(d);
-    qxFreeBackfill(qxMainState, d);
+        return 0;
+    if (int r = qxDispCloseWindow(d))
+        return r;
+    rememberPlacement(L, d);
+    qxFreeBackfill(L, d);
     if (d->fullScreen && !d->backfill && !qxDisplayAdapterActive())
         x11RestoreDesktopMode(d);
     std::memset(&d->input, 0, sizeof d->input);
     d->state = QX_DISPSTATE_CLOSED;
     d->activation = 0;
     d->fullScreen = 0;
+    return 0;
 }
 
 int qxReopenDisplayWindow(qxDisplay *d)
@@ -292,7 +293,7 @@ int qxReopenDisplayWindow(qxDisplay *d)
     const uint32_t activation = d->activation;
     if (qxDisplayVideo.suspendVideos)
         qxDisplayVideo.suspendVideos(d);
-    qxCloseDisplayWindow(d);
+    qxCloseDisplayWindow(qxMainState, d);
     const int r = qxRealiseDisplay(d, (int)activation);
     if (qxDisplayVideo.resumeVideos)
         qxDisplayVideo.resumeVideos(d);
@@ -401,18 +402,24 @@ static int enterFullScreen(qxDisplay *d)
 {
     if (int r = monitorTaken(d))
         return r;
-    if (!d->fullScreen) {
-        d->savedX = d->x;
-        d->savedY = d->y;
-        d->savedFlags = d->flags;
-        d->restorePosition = QX_RESTORE_PLACE | QX_RESTORE_FLAGS;
-    }
-    d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
+    // A screen mode that cannot be had leaves the display as it was.
     const int w = d->screenWidth ? (int)d->screenWidth : d->width;
     const int h = d->screenHeight ? (int)d->screenHeight : d->height;
     if (!qxDisplayAdapterActive())
         if (int r = x11SetScreenMode(d, w, h, (int)d->screenDepth))
             return r;
+    if (!d->fullScreen) {
+        d->savedX = d->x;
+        d->savedY = d->y;
+        d->savedFlags = d->flags;
+        d->restorePosition = QX_RESTORE_PLACE | QX_RESTORE_FLAGS;
+    } else if (!(d->restorePosition & QX_RESTORE_PLACE)) {
+        // Moved while full screen: that place is the one to go back to.
+        d->savedX = d->x;
+        d->savedY = d->y;
+        d->restorePosition |= QX_RESTORE_PLACE;
+    }
+    d->flags |= QX_DISP_BORDERLESS | QX_DISP_FIXED;
     d->fullScreen = 1;
     d->x = d->y = kCenter;
     d->monitorRelativeX = d->monitorRelativeY = 1;
@@ -538,14 +545,33 @@ int qxOpenDisplayWindow(lua_State *L, qxDisplay *d, int options)
     return r;
 }
 
-int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int height, int monitor)
+// A switch to full screen that failed leaves the display windowed, with
+// its windowed place and flags, and opens its window again.
+static int fallBackToWindow(qxDisplay *d, int error)
 {
+    if (d->fullScreen)
+        leaveFullScreen(d);
+    d->mode = 1;
+    if (d->state == QX_DISPSTATE_CLOSED)
+        qxRealiseDisplay(d, 1);
+    return error;
+}
+
+int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int height, int monitor,
+                        void *backfill)
+{
+    std::unique_ptr<void, decltype(&std::free)> newBackfill(backfill, &std::free);
     if (d->state == QX_DISPSTATE_CLOSED)
         return ERR_CLOSEDDISPLAY;
     if (mode != 1 && mode != 2)
         return ERR_WRONGUSAGE;
     if (mode == 1 && !d->fullScreen)
         return 0;
+    // What a failed switch gives back.
+    const uint32_t oldMonitor = d->monitor, oldScreenWidth = d->screenWidth,
+                   oldScreenHeight = d->screenHeight;
+    const int32_t oldX = d->x, oldY = d->y;
+    const uint32_t oldRelativeX = d->monitorRelativeX, oldRelativeY = d->monitorRelativeY;
     if (mode == 2) {
         if (width < 1 || height < 1 || width < d->width || height < d->height)
             return ERR_WRONGUSAGE;
@@ -560,11 +586,18 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int hei
         d->screenWidth = (uint32_t)width;
         d->screenHeight = (uint32_t)height;
     }
+    if (newBackfill) {
+        std::free(d->backfillDescription);
+        d->backfillDescription = newBackfill.release();
+    }
     // The close clears the full-screen flag; a display full screen already
     // keeps the place and flags it saved on entering, to restore on leaving.
     const uint32_t wasFullScreen = d->fullScreen;
+    if (!L)
+        L = qxMainState;
     // The close restores the screen mode of the monitor the display leaves.
-    qxCloseDisplayWindow(d);
+    if (int r = qxCloseDisplayWindow(L, d))
+        return r;
     if (mode == 1)
         leaveFullScreen(d);
     if (monitor >= 0 && (uint32_t)monitor != d->monitor) {
@@ -573,11 +606,22 @@ int qxChangeDisplayMode(lua_State *L, qxDisplay *d, int mode, int width, int hei
         d->monitorRelativeX = d->monitorRelativeY = 1;
     }
     d->mode = (uint32_t)mode;
-    if (mode == 2) {
-        d->fullScreen = wasFullScreen;
-        return qxOpenDisplayWindow(L, d, 4);
+    if (mode == 1)
+        return qxRealiseDisplay(d, 1);
+    d->fullScreen = wasFullScreen;
+    const int r = qxOpenDisplayWindow(L, d, 4);
+    if (!r)
+        return 0;
+    d->monitor = oldMonitor;
+    d->screenWidth = oldScreenWidth;
+    d->screenHeight = oldScreenHeight;
+    if (!wasFullScreen) {
+        d->x = oldX;
+        d->y = oldY;
+        d->monitorRelativeX = oldRelativeX;
+        d->monitorRelativeY = oldRelativeY;
     }
-    return qxRealiseDisplay(d, 1);
+    return fallBackToWindow(d, r);
 }
 
 // The pump's mode switch (a key of the window): it has set the mode.
@@ -585,15 +629,17 @@ static int switchFromPump(qxDisplay *d, int option)
 {
     if (d->mode == 2)
         if (int r = monitorTaken(d))
-            return r;
+            return fallBackToWindow(d, r);
     const uint32_t wasFullScreen = d->fullScreen;
-    qxCloseDisplayWindow(d);
+    qxCloseDisplayWindow(qxMainState, d);
     if (d->mode != 2) {
         if (wasFullScreen)
             leaveFullScreen(d);
         return qxRealiseDisplay(d, 1);
     }
-    return qxOpenDisplayWindow(nullptr, d, option);
+    if (int r = qxOpenDisplayWindow(nullptr, d, option))
+        return fallBackToWindow(d, r);
+    return 0;
 }
 
 int qxInitDisplays(void)

@@ -547,7 +547,7 @@ int takeQueued(lua_State *L, qxEventMsg &m, int *gosub)
             // The adapter reports a switch it made: the display follows.
             const int w = e.param2 ? (int)e.param2 : e.display->width;
             const int h = e.param3 ? (int)e.param3 : e.display->height;
-            qxChangeDisplayMode(L, e.display, (int)e.param1, w, h, -1);
+            qxChangeDisplayMode(L, e.display, (int)e.param1, w, h, -1, nullptr);
         }
         bool handled = mapQueued(e, m);
         if (handled && (m.custom || m.kind == MSG_DROPFILE)) {
