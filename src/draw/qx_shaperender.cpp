@@ -792,10 +792,11 @@ bool turns(const qxTransformOptions *t)
            std::isfinite(t->m12) && std::isfinite(t->m21) && std::isfinite(t->m22);
 }
 
-// A line's thickness as drawn: scaled by a transform's |m11|, 1 to 64.
+// A line's thickness as drawn: scaled by the transform's x scale (|m11|
+// unturned; a turn alone keeps it, a quarter turn does not thin it), 1 to 64.
 int32_t lineThickness(int32_t thickness, const qxTransformOptions *t)
 {
-    if (turns(t)) thickness = int32_t(std::lrint(std::clamp(thickness * std::fabs(t->m11), 0.0, 1e6)));
+    if (turns(t)) thickness = int32_t(std::lrint(std::clamp(thickness * std::hypot(t->m11, t->m12), 0.0, 1e6)));
     return std::clamp(thickness, 1, 64);
 }
 }

@@ -56,6 +56,8 @@ STEP KINDS (suffix of the title):
             too: the window equals this run's window N steps before (a
             picture the listing must come back to, say a layer drawn
             empty before an effect shows it)
+  autosameN both: the unscaled run's picture only under autoscale, the
+            one N steps before in every configuration
   Every window must have the configuration's size, or its resize size at
   "resize" and "outside" steps.
   (a step whose display is resized, by ChangeDisplaySize or from outside,
@@ -515,9 +517,10 @@ def not_same(run, workdir):
     the one N steps before."""
     fails, by_number = [], {s.number: s for s in run.steps}
     for st in run.steps:
-        if not st.kind.startswith("same") or not st.kind[4:].isdigit():
+        kind = st.kind[4:] if st.kind.startswith("auto") else st.kind
+        if not kind.startswith("same") or not kind[4:].isdigit():
             continue
-        before = by_number.get(st.number - int(st.kind[4:]))
+        before = by_number.get(st.number - int(kind[4:]))
         if before and before.picture and st.picture and before.picture != st.picture:
             path = write_picture(os.path.join(workdir, "same-%s-step%d" % (run.name, st.number)),
                                  [before.picture, st.picture])
@@ -541,7 +544,7 @@ def compare(ref, run, workdir, grown_ref=None):
             continue
         if s.kind != rs.kind:
             fails.append("%s: title kind differs (%r)" % (label, s.kind))
-        if rs.kind in ("auto", "scaled") and mode != 1:
+        if (rs.kind == "scaled" or rs.kind.startswith("auto")) and mode != 1:
             continue
         win = s.picture
         if win is None or rs.picture is None:
