@@ -598,15 +598,17 @@ int borderPlane(const qxShapeImage &im, double left, double top, const qxShapeLa
     return 0;
 }
 
-// The record that draws the shape under the transform t. A plain scaling
-// (a scaled display) draws the shape at the bigger size, upright, as a
-// bigger display would show it; scaled points live in `scaled`.
-qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t, qxTransformOptions &upright,
-                          std::vector<double> &scaled)
+// The record that draws the shape under the transform t. With `bigger`, a
+// plain scaling draws the shape at the bigger size, upright, as a bigger
+// display would show it (a box then fills the scaled box exactly); scaled
+// points live in `scaled`. Otherwise the shape is drawn under the matrix,
+// as it is with layers off.
+qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t, bool bigger,
+                          qxTransformOptions &upright, std::vector<double> &scaled)
 {
     qxShapeRecord r = recordOf(p, t);
     const double sx = t ? t->m11 : 1, sy = t ? t->m22 : 1;
-    if (!t || t->m12 != 0 || t->m21 != 0 || !(sx > 0 && sy > 0 && sx < 1000 && sy < 1000)) return r;
+    if (!bigger || !t || t->m12 != 0 || t->m21 != 0 || !(sx > 0 && sy > 0 && sx < 1000 && sy < 1000)) return r;
     auto scale = [](int32_t v, double f) { return std::max(1, int32_t(std::lrint(v * f))); };
     if (r.type == QX_SHAPE_BOX) r.width = scale(r.width, sx), r.height = scale(r.height, sy);
     if (r.type == QX_SHAPE_POLYGON) {
@@ -616,7 +618,7 @@ qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t
         r.width = scale(r.width - 1, sx) + 1, r.height = scale(r.height - 1, sy) + 1;
     }
     if (r.type == QX_SHAPE_CIRCLE || r.type == QX_SHAPE_ELLIPSE || r.type == QX_SHAPE_ARC) {
-        r.rx = scale(r.rx, sx), r.ry = r.type == QX_SHAPE_CIRCLE ? r.rx : scale(r.ry, sy);
+        r.rx = scale(r.rx, sx), r.ry = scale(r.ry, sy);
         r.width = 2 * r.rx + 1, r.height = 2 * r.ry + 1;
     }
     upright = *t;
@@ -625,69 +627,23 @@ qxShapeRecord recordUnder(const qxShapeLayerData &p, const qxTransformOptions *t
     return r;
 }
 
-// Whether any of the n flags from i - reach to i + reach (stride apart)
-// is set, for every i: one sliding pass.
-std::vector<uint8_t> spread(const std::vector<uint8_t> &set, int32_t lines, int32_t n, size_t stride, size_t step,
-                            int32_t reach)
+// Whether a rendition's transform is the display's layer scaling alone:
+// the layer itself is neither scaled nor turned.
+bool scaledByDisplayOnly(const qxLayer *l)
 {
-    std::vector<uint8_t> out(set.size(), 0);
-    for (int32_t line = 0; line < lines; line++) {
-        const size_t at = size_t(line) * stride;
-        int32_t count = 0;
-        for (int32_t i = 0; i < std::min(reach, n); i++) count += set[at + size_t(i) * step];
-        for (int32_t i = 0; i < n; i++) {
-            if (i + reach < n) count += set[at + size_t(i + reach) * step];
-            if (i - reach - 1 >= 0) count -= set[at + size_t(i - reach - 1) * step];
-            out[at + size_t(i) * step] = count > 0;
-        }
-    }
-    return out;
+    return qxMatrixIsIdentity(&l->transform);
 }
 
-// A 1-pixel outline drawn at the scaled size grows inwards to bx x by
-// pixels, as nearest scaling shows the unscaled outline: inside is the
-// filled shape's coverage at the same size.
-void widenInwards(qxShapeImage *im, const std::vector<uint8_t> &inside, int32_t bx, int32_t by)
-{
-    const size_t n = im->alpha.size();
-    std::vector<uint8_t> line(n);
-    size_t first = n;
-    for (size_t i = 0; i < n; i++)
-        if ((line[i] = im->alpha[i] != 0) && first == n) first = i;
-    if (first == n) return;
-    const std::vector<uint8_t> near = spread(spread(line, im->h, im->w, size_t(im->w), 1, bx - 1), im->w, im->h, 1,
-                                             size_t(im->w), by - 1);
-    for (size_t i = 0; i < n; i++)
-        if (near[i] && inside[i] && !line[i]) im->pixels[i] = im->pixels[first], im->alpha[i] = im->alpha[first];
-}
-
-// The shape's picture drawn again under t, its outline as wide as t
-// scales it. Scaled upright, a crisp 1-pixel outline becomes as many
-// pixels wide as the scale, inside the scaled shape: what the bigger
-// display shows of it.
-int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, qxShapeImage *im)
+// The shape's picture drawn again under t, its line width and shadow size
+// scaled as a shape drawn under t with layers off has them.
+int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, bool bigger,
+                 qxShapeImage *im)
 {
     std::vector<double> scaled;
     qxTransformOptions upright;
-    const qxShapeRecord r = recordUnder(p, t, upright, scaled);
-    const bool crisp = r.transform == &upright && p.state.fillStyle == QX_FILLNONE && p.state.lineWidth <= 1 &&
-                       !(p.state.formStyle & QX_FORM_ANTIALIAS);
     qxDrawState state = p.state;
-    if (!crisp) qxScaleDrawStyle(&state, t);
-    if (int e = renderClamped(L, r, state, im)) return e;
-    if (!crisp) return 0;
-    const int32_t bx = std::clamp(int32_t(std::lrint(t->m11)), 1, im->w), by = std::clamp(int32_t(std::lrint(t->m22)), 1, im->h);
-    if (bx == 1 && by == 1) return 0;
-    state.fillStyle = QX_FILLCOLOR;
-    qxShapeImage filled;
-    if (int e = renderClamped(L, r, state, &filled)) return e;
-    if (filled.w != im->w || filled.h != im->h || filled.x != im->x || filled.y != im->y) return 0;
-    try {
-        widenInwards(im, filled.alpha, bx, by);
-    } catch (const std::bad_alloc &) {
-        return ERR_BITMAP;
-    }
-    return 0;
+    qxScaleDrawStyle(&state, t);
+    return renderClamped(L, recordUnder(p, t, bigger, upright, scaled), state, im);
 }
 
 // A filled shape's layer border is its border polygon: the shape grown by
@@ -695,15 +651,15 @@ int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptio
 // reach under the transform times two (at least 2) (lines take the
 // engine's widened silhouette). A rendition drawn under a transform (its
 // own, or the display's layer scaling) gets its border drawn under it too.
-int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, int32_t size, qxBitMap **alpha,
-                int32_t *dx, int32_t *dy)
+int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, bool bigger, int32_t size,
+                qxBitMap **alpha, int32_t *dx, int32_t *dy)
 {
     const double m[4] = {t.m11, t.m12, t.m21, t.m22};
     const bool identity = qxMatrixIsIdentity(&t);
     qxTransformOptions upright = t;
     upright.m11 = upright.m22 = 1, upright.m12 = upright.m21 = 0;
     std::vector<double> scaled;
-    qxShapeRecord r = identity ? recordOf(*s, &upright) : recordUnder(*s, &t, upright, scaled);
+    qxShapeRecord r = identity ? recordOf(*s, &upright) : recordUnder(*s, &t, bigger, upright, scaled);
     r.colour = 0; // the coverage, whatever the fill's transparency
     qxDrawState st = s->state;
     if (st.fillStyle == QX_FILLNONE) {
@@ -712,7 +668,8 @@ int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, i
     } else {
         st.fillStyle = QX_FILLCOLOR;
         st.formStyle = QX_FORM_EDGE | (st.formStyle & QX_FORM_ANTIALIAS);
-        // Scaled upright, the border grows by the scale as the shape does.
+        // Drawn bigger upright, the border grows by the scale as the shape
+        // does; under the matrix it is grown before it and scales anyway.
         st.borderSize = r.transform == &upright && !identity ? qxXformBorderInset(m, std::max(s->width, 1),
                                                                                   std::max(s->height, 1), size)
                                                              : size;
@@ -723,7 +680,7 @@ int borderUnder(lua_State *L, const qxShapeLayerData *s, qxTransformOptions t, i
     if (identity) return borderPlane(im, im.x, im.y, *s, alpha, dx, dy);
     // Where the picture drawn under the same transform starts in the border.
     qxShapeImage picture;
-    if (int e = pictureUnder(L, *s, &t, &picture)) return e;
+    if (int e = pictureUnder(L, *s, &t, bigger, &picture)) return e;
     if (im.w < 1 || im.h < 1) return ERR_WRONGUSAGE;
     *alpha = coveragePlane(im.alpha.data(), im.w, im.h);
     if (!*alpha) return ERR_ALLOCALPHA;
@@ -738,7 +695,8 @@ int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t
     if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     qxTransformOptions t;
     qxRenditionTransform(l, data, &t);
-    return borderUnder(L, s, t, int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha, dx, dy);
+    return borderUnder(L, s, t, scaledByDisplayOnly(l), int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha,
+                       dx, dy);
 }
 
 // A turned picture's border: that of an anti-aliased box of its size, the
@@ -753,7 +711,7 @@ int boxBorder(lua_State *L, const qxTransformOptions *t, int32_t width, int32_t 
     p.state.fillStyle = QX_FILLCOLOR;
     p.state.formStyle = QX_FORM_ANTIALIAS;
     p.state.lineWidth = 1;
-    if (int e = borderUnder(L, &p, *t, size, alpha, dx, dy)) return e;
+    if (int e = borderUnder(L, &p, *t, true, size, alpha, dx, dy)) return e;
     *dx += 2, *dy += 2;
     return 0;
 }
@@ -780,16 +738,19 @@ int pathBorder(lua_State *L, const qxLayer *, const qxLayerData *data, int32_t s
 
 // The shape drawn again under a layer's transform (display scale
 // included), so that a scaled or turned shape keeps crisp edges. Paths are
-// drawn again by their own hook.
+// drawn again by their own hook. A wider line reaches further out than
+// the upright picture's did.
 int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
-                qxBitMap **alpha, int32_t *width, int32_t *height)
+                qxBitMap **alpha, int32_t *width, int32_t *height, int32_t *dx, int32_t *dy)
 {
     const auto *p = static_cast<const qxShapeLayerData *>(l->base->typedata);
     if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     *mask = nullptr;
     qxShapeImage im;
-    if (int e = pictureUnder(L, *p, t, &im)) return e;
+    if (int e = pictureUnder(L, *p, t, scaledByDisplayOnly(l), &im)) return e;
     *width = im.w, *height = im.h;
+    *dx = int32_t(std::clamp<int64_t>(int64_t(im.x) - p->imageX, -1000000, 1000000));
+    *dy = int32_t(std::clamp<int64_t>(int64_t(im.y) - p->imageY, -1000000, 1000000));
     return qxShapePlanes(im.pixels.data(), im.alpha.data(), im.w, im.h, bitmap, alpha);
 }
 

@@ -545,7 +545,8 @@ void qxClampCorners(int32_t c[4])
 
 void qxScaleDrawStyle(qxDrawState *s, const qxTransformOptions *t)
 {
-    const double scale = t && std::isfinite(t->m11) ? std::fabs(t->m11) : 1.0;
+    // The x scale: a turn alone keeps the width, a quarter turn does not thin it.
+    const double scale = t && std::isfinite(t->m11) && std::isfinite(t->m12) ? std::hypot(t->m11, t->m12) : 1.0;
     s->shadowSize = int32_t(std::lrint(std::min(s->shadowSize * scale, 1e6)));
     s->lineWidth = int32_t(std::lrint(std::min(s->lineWidth * scale, 1e6)));
 }

@@ -75,7 +75,7 @@ bool qxDrawsIntoWindow(const qxDisplay *display);
 bool qxWindowTakesDrawing(const qxDisplay *display);
 
 // A draw state drawn under a transform: its shadow size and line width
-// grow with the transform's x scale (|m11|), rounded.
+// grow with the transform's x scale (the length of its first row), rounded.
 void qxScaleDrawStyle(qxDrawState *state, const qxTransformOptions *transform);
 
 // Puts a rendered image onto the current output at (x, y) with the object style.

@@ -110,10 +110,12 @@ struct qxLayerTypeOps {
     // the keys switch (shadow, border, transparency) go into style.
     int (*applyStyleKeys)(lua_State *L, const qxLayer *layer, int table, qxObjectStyle *style, qxLayerData **fresh);
     // Draws the base payload again under the transform t (a copy, never the
-    // layer's own) and hands out the new planes and their size; types
-    // without it have their picture transformed instead.
+    // layer's own) and hands out the new planes, their size and how far
+    // they lie from where the anchor places a picture of that size (0, 0
+    // unless set); types without it have their picture transformed instead.
     int (*renderSource)(lua_State *L, const qxLayer *layer, const qxTransformOptions *t, qxBitMap **bitmap,
-                        qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height);
+                        qxBitMap **mask, qxBitMap **alpha, int32_t *width, int32_t *height, int32_t *dx,
+                        int32_t *dy);
     // The fresh record a layer of type `from` starts from when the style
     // table turns it into this type (layer: the working copy, already of
     // the new type, its base still holding the old payload; the hook sets

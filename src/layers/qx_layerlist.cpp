@@ -42,12 +42,11 @@ void initDefaults(qxLayer *l)
 
 bool sameRef(qxObjectRef a, qxObjectRef b) { return a.number == b.number && a.automatic == b.automatic; }
 
-// Parts show the object of their own kind.
+// A brush part shows its brush; a BGPic is asked for by its part type, the
+// only kind of layer that shows one.
 bool shows(const qxLayer *l, uint32_t type, qxObjectRef ref)
 {
-    const uint32_t shown = l->type == QX_TYPE_BRUSHPART   ? QX_TYPE_BRUSH
-                           : l->type == QX_TYPE_BGPICPART ? QX_TYPE_BGPIC
-                                                          : l->type;
+    const uint32_t shown = l->type == QX_TYPE_BRUSHPART ? QX_TYPE_BRUSH : l->type;
     if (shown == type && sameRef(l->layerid, ref)) return true;
     // A shape filled with a brush keeps that brush in use too.
     const qxLayerTypeOps *ops = type == QX_TYPE_BRUSH ? qxLayerType(l->type) : nullptr;

@@ -12,6 +12,7 @@
 #include "objects/qx_anim.h"
 #include "objects/qx_bgpicobj.h"
 #include "objects/qx_brush.h"
+#include "objects/qx_objectuse.h"
 #include "objects/qx_output.h"
 #include "objects/qx_selection.h"
 #include "platform/qx_errcodes.h"
@@ -66,13 +67,20 @@ int toBrushLayer(lua_State *L, qxLayer *l)
     return qxRebuildLayerTransform(L, l);
 }
 
-// The layer's object made its own (unless it already is: an internal object
-// only this layer shows).
+// The layer draws into the object it shows only when that is an internal
+// copy no other layer shows: a copy-on-write duplicate or a freed object
+// may still be shown by several layers.
+bool needsOwnCopy(const qxLayer *l, uint32_t type, uint32_t pendingDeletion)
+{
+    return !pendingDeletion || qxFindLayerUsing(type, l->layerid, l, nullptr, nullptr);
+}
+
+// The layer's object made its own (unless it already is).
 int ownBrush(lua_State *L, qxLayer *l, qxBrush **out)
 {
     qxBrush *b = nullptr;
     if (int r = qxFindBrush(L, l->layerid, &b, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
-    if (!b->pendingDeletion) {
+    if (needsOwnCopy(l, QX_TYPE_BRUSH, b->pendingDeletion)) {
         qxObjectRef ref{0, QX_NEW_AUTOMATIC};
         if (int r = qxCopyBrush(L, b, &ref, 0, b->smooth, nullptr)) return r;
         if (int r = qxFindBrush(L, ref, &b, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
@@ -90,7 +98,7 @@ extern "C" int qxLayerOwnAnim(lua_State *L, qxLayer *l, qxAnim **out)
     qxAnim *a = nullptr;
     if (int r = qxFindAnim(L, l->layerid, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
     if (a->disk) return ERR_WRONGUSAGE;
-    if (!a->pendingDeletion) {
+    if (needsOwnCopy(l, QX_TYPE_ANIM, a->pendingDeletion)) {
         qxObjectRef ref{0, QX_NEW_AUTOMATIC};
         if (int r = qxCopyAnimData(L, a, &ref)) return r;
         if (int r = qxFindAnim(L, ref, &a, QX_FIND_PENDING | QX_FIND_NOCOPY)) return r;
@@ -103,12 +111,13 @@ extern "C" int qxLayerOwnAnim(lua_State *L, qxLayer *l, qxAnim **out)
 
 namespace {
 
-// As with anims: the BGPic made the layer's own.
+// As with anims: the BGPic made the layer's own. A freed BGPic a display
+// still shows is shared with that display.
 int ownBGPic(lua_State *L, qxLayer *l, qxBGPic **out)
 {
     qxBGPic *b = nullptr;
     if (int r = qxFindBGPic(L, l->layerid, &b, 2)) return r;
-    if (!b->pendingDeletion) {
+    if (needsOwnCopy(l, QX_TYPE_BGPICPART, b->pendingDeletion) || qxFindDisplayForBGPic(b)) {
         qxObjectRef ref{0, QX_NEW_AUTOMATIC};
         if (int r = qxCopyBGPicData(L, b, &ref)) return r;
         if (int r = qxFindBGPic(L, ref, &b, 2)) return r;

@@ -117,8 +117,11 @@ int renderInto(lua_State *L, qxLayer *l, const qxTransformOptions *t, uint32_t f
     }
     const qxLayerTypeOps *ops = qxLayerType(l->type);
     if (ops && ops->renderSource) {
-        if (int r = ops->renderSource(L, l, &copy, &b, &m, &a, &w, &h)) return r;
-        qxSetLayerPosition(L, l, nullptr, l->onscreen->x, l->onscreen->y, w, h, b, m, a, flags);
+        int32_t dx = 0, dy = 0;
+        if (int r = ops->renderSource(L, l, &copy, &b, &m, &a, &w, &h, &dx, &dy)) return r;
+        qxLayerData *d = l->onscreen;
+        qxSetLayerPosition(L, l, nullptr, d->x, d->y, w, h, b, m, a, flags);
+        d->left = clamp32(double(d->left) + dx), d->top = clamp32(double(d->top) + dy);
         return 0;
     }
     if (int r = transformPicture(L, l, &copy, &b, &m, &a, &w, &h)) return r;

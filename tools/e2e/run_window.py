@@ -23,11 +23,14 @@ STEP KINDS (suffix of the title):
   auto      compared only under autoscale (a transition's middle frame, text:
             layer scaling computes them anew at the window's size)
   drawn     exact under autoscale; layer scaling draws the shapes anew at
-            the window's size (curves and outlines as wide as the scale):
-            each colour must cover as many window pixels as in the
-            nearest-scaled picture, within a third, and every pixel of
-            the one must lie within the scale (plus one) of a pixel of
-            its colour in the other
+            the window's size (curves, and outlines whose line width is
+            scaled too, centred on the scaled path: at scale 2 a 1-pixel
+            outline becomes a 2-wide line, up to 3 pixels on the window):
+            each colour must cover at least two thirds of the window
+            pixels it covers in the nearest-scaled picture (an outline as
+            thin as unscaled covers about half) and at most twice as many,
+            and every pixel of the one must lie within the scale (plus
+            one) of a pixel of its colour in the other
   scaled    autoscale only: the window must be a nearest-scaled picture of
             some display-size picture (a frame drawn from the generator
             seeded with the time, which differs from run to run)
@@ -191,9 +194,11 @@ def not_scaled(win, keep):
 
 def not_redrawn(win, expected, reach):
     """Why a window that draws the expected picture's shapes anew does not
-    show them (None when it does): a colour covering another count of
-    pixels (an outline as thin as unscaled covers about half), or a pixel
-    of one picture farther than reach from its colour in the other."""
+    show them (None when it does): a colour covering too few pixels (an
+    outline as thin as unscaled covers about half) or too many (more than
+    twice: a scaled line width drawn centred covers up to about 1.5 to 2
+    times the nearest-scaled outline), or a pixel of one picture farther
+    than reach from its colour in the other."""
     w, h = win.width, win.height
     counts = [{}, {}]
     for i, pic in enumerate((win, expected)):
@@ -201,7 +206,7 @@ def not_redrawn(win, expected, reach):
             counts[i][p] = counts[i].get(p, 0) + 1
     for colour in sorted(set(counts[0]) | set(counts[1])):
         have, want = counts[0].get(colour, 0), counts[1].get(colour, 0)
-        if abs(have - want) > max(4, want // 3):
+        if have < want - max(4, want // 3) or have > 2 * want + 4:
             return "colour %02x%02x%02x covers %d pixels, expected about %d" % (colour + (have, want))
     for a, b, name in ((win, expected, "window"), (expected, win, "scaled picture")):
         for y in range(h):

@@ -480,7 +480,7 @@ int renderRequest(lua_State *L, const qxLayer *l, const qxTextRequest &request, 
 // shows it as rendered; an object scaled or turned on its own keeps that
 // picture, transformed.
 int renderObject(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
-                 qxBitMap **alpha, int32_t *width, int32_t *height)
+                 qxBitMap **alpha, int32_t *width, int32_t *height, int32_t *, int32_t *)
 {
     qxTextObject *o = nullptr;
     if (qxFindTextObject(L, l->layerid.number, l->layerid.automatic, 2 | 4, &o) || !o) return ERR_WRONGUSAGE;
@@ -493,7 +493,7 @@ int renderObject(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qx
 }
 
 int renderPayload(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxBitMap **bitmap, qxBitMap **mask,
-                  qxBitMap **alpha, int32_t *width, int32_t *height)
+                  qxBitMap **alpha, int32_t *width, int32_t *height, int32_t *, int32_t *)
 {
     const auto *p = static_cast<const qxTextLayerData *>(l->base->typedata);
     if (!p) return ERR_WRONGUSAGE;
