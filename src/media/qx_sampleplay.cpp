@@ -166,11 +166,9 @@ int qxCmdSetVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    if (!off) qxSetSoundVolume(s->sound, s->volume, -1);
+    qxSetSoundVolume(s->sound, s->volume, -1);
     return 0;
 }
 
@@ -178,14 +176,12 @@ int qxCmdSetPitch(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     // The native output plays at the rate its PCM was opened with.
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 2));
     if (!pitch) return ERR_LOWFREQ;
     s->pitch = pitch;
-    if (!off) qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
+    qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
     return 0;
 }
 
@@ -193,10 +189,8 @@ int qxCmdSetPanning(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     s->panning = qxClampPanning(luaL_checknumber(L, 2));
-    if (!off) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
+    qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
     return 0;
 }
