@@ -107,9 +107,11 @@ int qxCmdPlaySample(lua_State *L)
         c->startPending = 1;
         qxSetupPasses(c, s->sound->frames, p.pitch, p.passes, p.time);
         if (qxAudioAdapter.plugin) {
-            // An adapter pans; the native output has no panning.
+            // An adapter pans (a new channel is taken as centred); the
+            // native output has no panning.
             error = qxAdapterAllocChannel(c, s->sound->format, p.pitch);
-            if (!error) qxAdapterSetAttributes(c, QX_AUDIOATTR_UNSET, p.panning, QX_AUDIOATTR_UNSET);
+            if (!error && p.panning != 128)
+                qxAdapterSetAttributes(c, QX_AUDIOATTR_UNSET, p.panning, QX_AUDIOATTR_UNSET);
         } else {
             error = qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels, s->sound->flags,
                                       p.pitch);
