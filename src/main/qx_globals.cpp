@@ -330,7 +330,7 @@ int qxInitGlobals(lua_State *L, qxStartupInfo *startup, qxAppletInfo *applet, in
     // HELP alone lists the options and ends the run before an applet is
     // asked for; with an applet it is accepted and the applet runs.
     if (vals.slot[QX_OPT_HELP] && !vals.slot[0] && !qxLinked) {
-        qxPrintBanner();
+        if (!vals.slot[QX_OPT_QUIET]) qxPrintBanner();
         qxPrintOptionHelp(stdout);
         return QX_END_RUN;
     }

@@ -73,6 +73,11 @@ int qxNeedSound(int32_t numChannels)
     return qxAudio.forceSound ? r : 1;
 }
 
+bool qxSoundOff(void)
+{
+    return qxAudio.soundDisabled || qxAudio.audioFailed;
+}
+
 void qxFreeChannel(qxChannel *c)
 {
     // The adapter may wait for its own thread, which may be waiting for

@@ -455,7 +455,7 @@ int qxCmdStopMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    if (qxSoundOff()) return 0; // nothing plays; the device is not opened to stop
     qxReapChannels();
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
@@ -467,7 +467,7 @@ int qxCmdPauseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 0, 1, 0, 0);
     if (qxAudio.inMusicCallback) return ERR_NOCALLBACK;
-    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
+    if (qxSoundOff()) return 0; // nothing plays; the device is not opened to stop
     qxReapChannels();
     qxMusic *m = nullptr;
     if (int r = optionalMusic(L, 1, playingNow, &m)) return r;
@@ -491,8 +491,7 @@ int qxCmdIsMusicPlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     // Without sound nothing plays: 0, so that a loop waiting for the end ends.
-    if (int r = qxSoundNeeded(L)) {
-        if (r > 1) return r;
+    if (qxSoundOff()) {
         lua_pushnumber(L, 0);
         return 1;
     }
@@ -508,10 +507,7 @@ int qxCmdCloseMusic(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxMusic *m = nullptr;
-    // Without sound a script-fed music is still freed.
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = musicArg(L, 1, &m)) return off ? 0 : r;
+    if (int r = musicArg(L, 1, &m)) return qxSoundOff() ? 0 : r;
     if (qxAudio.inMusicCallback && m->scriptFed && m->state == PLAYING) return ERR_NOCALLBACK;
     freeMusic(m, L);
     return 0;
@@ -531,9 +527,7 @@ int qxCmdSetMusicVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxMusic *m = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = musicArg(L, 1, &m)) return off ? 0 : r;
+    if (int r = musicArg(L, 1, &m)) return qxSoundOff() ? 0 : r;
     setMusicVolume(m, uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0)));
     return 0;
 }

@@ -17,7 +17,7 @@ struct PlayRequest {
     qxSample *sample;
     uint32_t passes = 1;
     int64_t time = -1;
-    uint32_t volume, pitch;
+    uint32_t volume, pitch, panning;
     int channel = -1;
 };
 
@@ -25,6 +25,7 @@ int readPlayOptions(lua_State *L, int idx, PlayRequest &p)
 {
     p.volume = p.sample->volume;
     p.pitch = p.sample->pitch;
+    p.panning = p.sample->panning;
     if (lua_isnoneornil(L, idx)) return 0;
     if (lua_isnumber(L, idx)) {
         double n = lua_tonumber(L, idx);
@@ -46,7 +47,7 @@ int readPlayOptions(lua_State *L, int idx, PlayRequest &p)
     }
     if (qxGetFieldNumOrPercent(L, idx, "volume", 64, 0, &v, nullptr, nullptr))
         p.volume = uint32_t(std::clamp(v, 0.0, 64.0));
-    if (qxGetFieldNum(L, idx, "panning", &v, nullptr)) (void)qxClampPanning(v);
+    if (qxGetFieldNum(L, idx, "panning", &v, nullptr)) p.panning = qxClampPanning(v);
     if (qxGetFieldNum(L, idx, "pitch", &v, nullptr) && !(p.pitch = qxPitchArg(v))) return ERR_LOWFREQ;
     int channel = 0;
     if (qxGetFieldInt(L, idx, "channel", &channel, nullptr)) {
@@ -105,10 +106,16 @@ int qxCmdPlaySample(lua_State *L)
         c->volume.store(p.volume);
         c->startPending = 1;
         qxSetupPasses(c, s->sound->frames, p.pitch, p.passes, p.time);
-        error = qxAudioAdapter.plugin
-                    ? qxAdapterAllocChannel(c, s->sound->format, p.pitch)
-                    : qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels,
-                                        s->sound->flags, p.pitch);
+        if (qxAudioAdapter.plugin) {
+            // An adapter pans (a new channel is taken as centred); the
+            // native output has no panning.
+            error = qxAdapterAllocChannel(c, s->sound->format, p.pitch);
+            if (!error && p.panning != 128)
+                qxAdapterSetAttributes(c, QX_AUDIOATTR_UNSET, p.panning, QX_AUDIOATTR_UNSET);
+        } else {
+            error = qxAlsaOpenChannel(c, qxAudioDeviceName, s->sound->bits, s->sound->channels, s->sound->flags,
+                                      p.pitch);
+        }
         prepared[count++] = index;
     }
     if (error) {
@@ -166,11 +173,9 @@ int qxCmdSetVolume(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     s->volume = uint32_t(std::clamp(qxGetNumberOrPercentArg(L, 2, 64, 0, nullptr), 0.0, 64.0));
-    if (!off) qxSetSoundVolume(s->sound, s->volume, -1);
+    qxSetSoundVolume(s->sound, s->volume, -1);
     return 0;
 }
 
@@ -178,14 +183,12 @@ int qxCmdSetPitch(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     // The native output plays at the rate its PCM was opened with.
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 2));
     if (!pitch) return ERR_LOWFREQ;
     s->pitch = pitch;
-    if (!off) qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
+    qxSetSoundAttributes(s->sound, pitch, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, -1);
     return 0;
 }
 
@@ -193,10 +196,8 @@ int qxCmdSetPanning(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *s = nullptr;
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     s->panning = qxClampPanning(luaL_checknumber(L, 2));
-    if (!off) qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
+    qxSetSoundAttributes(s->sound, QX_AUDIOATTR_UNSET, QX_AUDIOATTR_UNSET, s->panning, -1);
     return 0;
 }

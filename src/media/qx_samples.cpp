@@ -172,10 +172,12 @@ int qxCmdCreateSample(lua_State *L)
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     luaL_checktable(L, 2);
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 3));
-    if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_optint(L, 4, 0));
     double framesArg = luaL_optnumber(L, 5, 0);
-    if (code < 0 || framesArg < 0 || framesArg > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
+    // Format, then pitch, then frames.
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (!pitch) return ERR_LOWFREQ;
+    if (framesArg < 0 || framesArg > 0xFFFFFFFFu) return ERR_WRONGUSAGE;
     uint32_t frames = uint32_t(framesArg);
     uint32_t bpf = (code == QX_SMP_S8MONO ? 1 : code == QX_SMP_S16STEREO ? 4 : 2);
     char source[16] = "pcm";
@@ -226,10 +228,7 @@ int qxCmdFreeSample(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxSample *s = nullptr;
-    // Without sound a sample the script made from data is still freed.
-    int off = qxSoundNeeded(L);
-    if (off > 1) return off;
-    if (int r = qxSampleArg(L, 1, &s)) return off ? 0 : r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     freeSample(L, s);
     return 0;
 }
@@ -238,7 +237,7 @@ int qxCmdGetSampleData(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     const qxSound *sound = s->sound;
     uint64_t count = uint64_t(sound->frames) * sound->channels;
     if (count > 0x7FFFFFFF) return ERR_MEM;
@@ -266,7 +265,7 @@ int qxCmdCopySample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 2, 0, 0);
     qxSample *src = nullptr;
-    if (int r = qxSampleArg(L, 1, &src)) return r;
+    if (int r = qxSampleArg(L, 1, &src)) return qxSoundOff() ? 0 : r;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 2, &automatic);
     if (!automatic && !src->header.automatic && src->header.id == number) return ERR_WRONGUSAGE;
@@ -289,8 +288,8 @@ int qxCmdInsertSample(lua_State *L)
 {
     qxCheckArgCount(L, 3, 5, 0, 0);
     qxSample *src = nullptr, *dst = nullptr;
-    if (int r = qxSampleArg(L, 1, &src)) return r;
-    if (int r = qxSampleArg(L, 2, &dst)) return r;
+    if (int r = qxSampleArg(L, 1, &src)) return qxSoundOff() ? 0 : r;
+    if (int r = qxSampleArg(L, 2, &dst)) return qxSoundOff() ? 0 : r;
     if (src == dst) return ERR_WRONGUSAGE;
     if (int r = checkNotPlaying(dst)) return r;
     qxSound *d = dst->sound;
@@ -326,18 +325,19 @@ int qxCmdMixSample(lua_State *L)
 {
     int n = lua_gettop(L);
     qxCheckArgCount(L, 6, -1, 0, 0);
-    if ((n - 4) % 2) return ERR_WRONGUSAGE;
     int automatic = 0;
     uint32_t number = qxGetNewIDArg(L, 1, &automatic);
     double frames = luaL_checknumber(L, 2);
     uint32_t pitch = qxPitchArg(luaL_checknumber(L, 3));
-    if (!pitch) return ERR_LOWFREQ;
     int code = qxScriptFormatToCode(luaL_checkint(L, 4));
+    // Format, then pitch, then the pairs of sources.
     if (code < 0 || frames < 1 || frames > 0x1FFFFFFF) return ERR_WRONGUSAGE;
+    if (!pitch) return ERR_LOWFREQ;
+    if ((n - 4) % 2) return ERR_WRONGUSAGE;
     std::vector<qxMixSource> sources;
     for (int i = 5; i < n; i += 2) {
         qxSample *s = nullptr;
-        if (int r = qxSampleArg(L, i, &s)) return r;
+        if (int r = qxSampleArg(L, i, &s)) return qxSoundOff() ? 0 : r;
         qxMixSource src{s->sound, double(s->pitch), 0, -1, 1, 1.0};
         if (!lua_isnoneornil(L, i + 1)) {
             luaL_checktable(L, i + 1);
@@ -366,7 +366,7 @@ int qxCmdSaveSample(lua_State *L)
 {
     qxCheckArgCount(L, 2, 3, 0, 0);
     qxSample *s = nullptr;
-    if (int r = qxSampleArg(L, 1, &s)) return r;
+    if (int r = qxSampleArg(L, 1, &s)) return qxSoundOff() ? 0 : r;
     std::string name = luaL_checkstring(L, 2);
     int format = luaL_optint(L, 3, 0);
     if (format != 0) return format < 0 ? ERR_UNKNOWNSMPOUT

@@ -231,6 +231,9 @@ int qxOpenAudioDevice(int32_t numChannels);
 void qxCloseAudioDevice(void);
 // 0 to go on, 1 to do nothing quietly, or an error code to raise.
 int qxNeedSound(int32_t numChannels);
+// Sound is off (NOSOUND, or an open failed): the loaders made nothing, so a
+// sample or music that is not there is no error. Opens nothing.
+bool qxSoundOff(void);
 // Channel stop: a music or video is stopped whole (L removes a video's
 // layer), a sample's channel freed. 0 or 1576.
 int qxChannelStop(lua_State *L, int index);

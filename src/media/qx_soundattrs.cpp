@@ -116,14 +116,14 @@ int pushAttribute(lua_State *L, qxObjectRef ref, int code)
 int sampleAttributeOf(lua_State *L, qxObjectRef ref, int attribute)
 {
     qxSample *s = nullptr;
-    if (int r = qxFindSample(ref, &s)) return -r;
+    if (int r = qxFindSample(ref, &s)) return qxSoundOff() ? 0 : -r;
     return pushAttribute(L, ref, sampleCode(attribute));
 }
 
 int musicAttributeOf(lua_State *L, qxObjectRef ref, int attribute)
 {
     qxMusic *m = nullptr;
-    if (int r = qxFindMusic(ref, &m)) return -r;
+    if (int r = qxFindMusic(ref, &m)) return qxSoundOff() ? 0 : -r;
     return pushAttribute(L, ref, musicCode(attribute));
 }
 

@@ -9,9 +9,10 @@
 extern const qxCommandDef *const qxSampleCommands;
 extern const qxNames qxSampleCommandNames;
 // 0 to go on, 1 when the command quietly does nothing, else the error of
-// an open failure when sound is forced. Commands that also keep values of
-// their object change the object without sound, and quietly do nothing
-// when it is missing.
+// an open failure when sound is forced. Commands that only keep values of
+// their object or free it open nothing: they change an object the script
+// made without sound too, and quietly do nothing when it is missing
+// (qxSoundOff).
 int qxSoundNeeded(lua_State *L);
 // The passes, last-pass length and pass duration of a sample channel.
 void qxSetupPasses(qxChannel *c, uint32_t frames, uint32_t pitch, uint32_t passes, int64_t time);

@@ -33,6 +33,7 @@ int qxCmdOpenAudio(lua_State *L)
 int qxCmdCloseAudio(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
+    if (int r = qxSoundNeeded(L)) return r == 1 ? 0 : r;
     qxStopAllVideos(L);
     qxStopAllChannels();
     qxFreeAllSamples(L);
@@ -43,7 +44,8 @@ int qxCmdCloseAudio(lua_State *L)
 int qxCmdForceSound(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
-    qxAudio.forceSound = lua_toboolean(L, 1) || (lua_isnumber(L, 1) && lua_tonumber(L, 1) != 0);
+    // 0 is true to the VM, but switches forcing off.
+    qxAudio.forceSound = lua_isnumber(L, 1) ? lua_tonumber(L, 1) != 0 : lua_toboolean(L, 1);
     return 0;
 }
 

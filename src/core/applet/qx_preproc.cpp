@@ -591,7 +591,7 @@ void applyCommandLine(const qxAppletInfo *a, qxDisplayDef *d)
     if (a->scaleHeight) d->scaleHeight = a->scaleHeight;
     if (a->winWidth) d->restoreWidth = a->winWidth;
     if (a->winHeight) d->restoreHeight = a->winHeight;
-    if (a->monitor > 0) d->monitor = uint32_t(a->monitor - 1);
+    if (a->monitor > 0) d->monitor = uint32_t(a->monitor); // both count from 0
     if (a->backfill.mode != 0) d->backfill = a->backfill;
     else if (a->backfill.hideTitleBar) d->backfill.hideTitleBar = 1;
     d->flags |= a->displayFlags;
