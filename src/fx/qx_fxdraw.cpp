@@ -177,12 +177,14 @@ void qxFXFillRect(qxTransitionFX *fx, int32_t x, int32_t y, int32_t w, int32_t h
         if (qxClipToSize(&x, &y, &w, &h, fx->bgWidth, fx->bgHeight)) qxRectFill(fx->target, x, y, w, h, colour);
         return;
     }
-    void *d = nullptr;
-    qxBitMap *work = workBitMap(&d);
-    if (!work || !qxClipToSize(&x, &y, &w, &h, fx->bgWidth, fx->bgHeight)) return;
-    qxRectFill(work, x, y, w, h, colour);
-    if (!(fx->toBackBuffer && !fx->recording) && !fx->viaBackBuffer)
-        qxBltBitMapToDisplay(work, x, y, d, x, y, w, h, 1);
+    // On the display a fill goes where the frame's pictures go: cut by the
+    // clip region and under the sprites.
+    if (!qxClipToSize(&x, &y, &w, &h, fx->bgWidth, fx->bgHeight)) return;
+    qxBitMap *fill = qxAllocBitMap(uint32_t(w), uint32_t(h), 0, nullptr);
+    if (!fill) return;
+    qxRectFill(fill, 0, 0, w, h, colour);
+    qxFXPaint(fx, fill, 0, 0, w, h, x, y, nullptr, nullptr, false);
+    qxFreeBitMap(fill);
 }
 
 void qxFXBlitRegion(qxBitMap *source, int32_t sx, int32_t sy, qxBitMap *dest, int32_t dx, int32_t dy, int32_t w,

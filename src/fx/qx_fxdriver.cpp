@@ -147,6 +147,9 @@ int prepareSources(qxTransitionFX *fx, qxDisplay *d)
         } else {
             fx->oldImage = qxAllocBitMap(uint32_t(fx->width), uint32_t(fx->height), 0, nullptr);
             if (!fx->oldImage) return ERR_BITMAP;
+            // Nothing is shown beyond the BGPic: that part of the area,
+            // which moving effects bring into view, is colour 0.
+            qxRectFill(fx->oldImage, 0, 0, fx->width, fx->height, 0);
             // A hide or remove that blends keeps the layer in its old picture.
             const int32_t e = fx->effect;
             const bool withLayer = (fx->mode == QX_FXMODE_HIDELAYER || fx->mode == QX_FXMODE_REMOVELAYER) &&

@@ -2,6 +2,7 @@
 // along the move engine's path, or out of it when the request runs in
 // reverse. The move engine draws every frame; this only prepares and ends it.
 #include "fx/qx_fxhooks.h"
+#include "fx/qx_fxpaint.h"
 #include "fx/qx_fxrenderers.h"
 #include "layers/qx_layer.h"
 #include "layers/qx_move.h"
@@ -91,6 +92,9 @@ int qxFXScrollStep(qxTransitionFX *fx, int *done)
     }
     const int e = m->stepfn(m, &finished);
     *done = finished;
+    // A picture's frames built in the display's back buffer reach the
+    // window whole, in refresh mode too, as the other effects' frames do.
+    if (!fx->layer && fx->toBackBuffer && !fx->drawing) qxFXShowWorkWhole(fx);
     fx->frame++;
     return e;
 }

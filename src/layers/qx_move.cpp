@@ -108,13 +108,13 @@ void drawOff(qxMoveState *s)
         return;
     }
     // A transition's frame lands in the display's own picture (first work
-    // bitmap) with the transition's flags; the window gets it here, since
-    // the scroll has no frame end of its own.
+    // bitmap) with the transition's flags; the window gets it here, unless
+    // the transition builds its frames there and shows them itself.
     qxBitMap *shown = qxDisplayWorkBitmap(d, 1);
     if (!shown) return;
     SafeBlt(s->L, s->work, ux, uy, nullptr, ux, uy, uw, uh, bw, bh, bw, bh, s->blitflags | kFirstWork | kNoShow,
             nullptr, nullptr, nullptr);
-    qxPutToWindow(d, shown, ux, uy, uw, uh);
+    if (!(s->blitflags & kNoShow)) qxPutToWindow(d, shown, ux, uy, uw, uh);
 }
 
 // The driven layer, checked against the BGPic's list at every step.
