@@ -60,9 +60,14 @@ void qxCloseAudioDevice(void)
     qxAudio.deviceOpen = 0;
 }
 
+bool qxSoundOff(void)
+{
+    return qxAudio.soundDisabled || qxAudio.audioFailed;
+}
+
 int qxNeedSound(int32_t numChannels)
 {
-    if (qxAudio.soundDisabled || qxAudio.audioFailed) return 1;
+    if (qxSoundOff()) return 1;
     if (qxAudio.audioOpen) return 0;
     int r = qxOpenAudioDevice(numChannels);
     if (!r) {
@@ -71,11 +76,6 @@ int qxNeedSound(int32_t numChannels)
     }
     qxAudio.audioFailed = 1;
     return qxAudio.forceSound ? r : 1;
-}
-
-bool qxSoundOff(void)
-{
-    return qxAudio.soundDisabled || qxAudio.audioFailed;
 }
 
 void qxFreeChannel(qxChannel *c)

@@ -159,7 +159,7 @@ int qxCmdIsSamplePlaying(lua_State *L)
 {
     qxCheckArgCount(L, 1, 1, 0, 0);
     // Without an open device nothing plays, whatever the sample.
-    if (qxAudio.soundDisabled || qxAudio.audioFailed || !qxAudio.audioOpen) {
+    if (qxSoundOff() || !qxAudio.audioOpen) {
         lua_pushnumber(L, 0);
         return 1;
     }
