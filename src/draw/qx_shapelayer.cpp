@@ -634,48 +634,16 @@ bool scaledByDisplayOnly(const qxLayer *l)
     return qxMatrixIsIdentity(&l->transform);
 }
 
-// Whether the shape is a plain box's 1-pixel outline (square corners, not
-// anti-aliased). Plain boxes are rectangles: scaled upright, by the layer
-// or the display, the outline is widened inwards as nested 1-pixel
-// rectangles, as many as the scale, never drawn with a scaled line width.
-bool plainBoxOutline(const qxShapeLayerData &p)
-{
-    return p.type == QX_SHAPE_BOX && !p.corners[0] && !p.corners[1] && !p.corners[2] && !p.corners[3] &&
-           p.state.fillStyle == QX_FILLNONE && p.state.lineWidth <= 1 && !(p.state.formStyle & QX_FORM_ANTIALIAS);
-}
-
-// Whether a layer's shape is drawn bigger under a plain scaling: under the
-// display's layer scaling alone, and a plain box outline under any.
-bool drawnBigger(const qxLayer *l, const qxShapeLayerData &p)
-{
-    return scaledByDisplayOnly(l) || plainBoxOutline(p);
-}
-
 // The shape's picture drawn again under t, its line width and shadow size
-// scaled as a shape drawn under t with layers off has them; a plain box
-// outline drawn bigger keeps square, nearest-scaled edges instead.
+// scaled as a shape drawn under t with layers off has them.
 int pictureUnder(lua_State *L, const qxShapeLayerData &p, const qxTransformOptions *t, bool bigger,
                  qxShapeImage *im)
 {
     std::vector<double> scaled;
     qxTransformOptions upright;
-    const qxShapeRecord r = recordUnder(p, t, bigger, upright, scaled);
-    const bool rectangle = plainBoxOutline(p) && r.transform == &upright;
     qxDrawState state = p.state;
-    if (!rectangle) qxScaleDrawStyle(&state, t);
-    if (int e = renderClamped(L, r, state, im)) return e;
-    if (!rectangle || im->w != r.width || im->h != r.height || im->pixels.empty()) return 0;
-    const int32_t bx = std::clamp(int32_t(std::lrint(t->m11)), 1, im->w);
-    const int32_t by = std::clamp(int32_t(std::lrint(t->m22)), 1, im->h);
-    const uint32_t colour = im->pixels[0];
-    const uint8_t opacity = im->alpha[0];
-    for (int32_t y = 0; y < im->h; y++)
-        for (int32_t x = 0; x < im->w; x++)
-            if (x < bx || x >= im->w - bx || y < by || y >= im->h - by) {
-                im->pixels[size_t(y) * size_t(im->w) + size_t(x)] = colour;
-                im->alpha[size_t(y) * size_t(im->w) + size_t(x)] = opacity;
-            }
-    return 0;
+    qxScaleDrawStyle(&state, t);
+    return renderClamped(L, recordUnder(p, t, bigger, upright, scaled), state, im);
 }
 
 // A filled shape's layer border is its border polygon: the shape grown by
@@ -727,8 +695,8 @@ int shapeBorder(lua_State *L, const qxLayer *l, const qxLayerData *data, int32_t
     if (!s || s->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     qxTransformOptions t;
     qxRenditionTransform(l, data, &t);
-    return borderUnder(L, s, t, drawnBigger(l, *s), int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha, dx,
-                       dy);
+    return borderUnder(L, s, t, scaledByDisplayOnly(l), int32_t(std::min<uint32_t>(l->bordersize, 1 << 16)), alpha,
+                       dx, dy);
 }
 
 // A turned picture's border: that of an anti-aliased box of its size, the
@@ -779,7 +747,7 @@ int renderShape(lua_State *L, const qxLayer *l, const qxTransformOptions *t, qxB
     if (!p || p->type == QX_SHAPE_LINE) return ERR_WRONGUSAGE;
     *mask = nullptr;
     qxShapeImage im;
-    if (int e = pictureUnder(L, *p, t, drawnBigger(l, *p), &im)) return e;
+    if (int e = pictureUnder(L, *p, t, scaledByDisplayOnly(l), &im)) return e;
     *width = im.w, *height = im.h;
     *dx = int32_t(std::clamp<int64_t>(int64_t(im.x) - p->imageX, -1000000, 1000000));
     *dy = int32_t(std::clamp<int64_t>(int64_t(im.y) - p->imageY, -1000000, 1000000));
