@@ -15,6 +15,8 @@
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
+#include <algorithm>
+
 namespace {
 
 enum : int {
@@ -88,6 +90,13 @@ int brushAttribute(lua_State *L, qxObjectRef ref, int attribute)
     }
 }
 
+// Whether any frame has the plane: drawing into one frame's mask or alpha
+// channel gives that frame alone one.
+template <class Plane> bool anyFramePlane(Plane *const *planes, uint32_t frames)
+{
+    return planes && std::any_of(planes, planes + frames, [](const Plane *p) { return p != nullptr; });
+}
+
 int animAttribute(lua_State *L, qxObjectRef ref, int attribute)
 {
     qxAnim *a = nullptr;
@@ -97,8 +106,8 @@ int animAttribute(lua_State *L, qxObjectRef ref, int attribute)
     case kHeight: return push(L, a->height);
     case kTransparent: return push(L, a->transparentColour);
     case kFrames: return push(L, a->frameCount);
-    case kHasMask: return push(L, a->masks && a->frameCount && a->masks[0] ? 1 : 0);
-    case kHasAlpha: return push(L, a->alphas && a->frameCount && a->alphas[0] ? 1 : 0);
+    case kHasMask: return push(L, anyFramePlane(a->masks, a->frameCount) ? 1 : 0);
+    case kHasAlpha: return push(L, anyFramePlane(a->alphas, a->frameCount) ? 1 : 0);
     case kFrameDelay: {
         const int64_t frame = indexArg(L);
         if (frame < 1 || frame > int64_t(a->frameCount)) return -ERR_ANIMFRAME;
