@@ -175,7 +175,10 @@ int qxCmdGetTempFileName(lua_State *L)
 {
     qxCheckArgCount(L, 0, 0, 0, 0);
     char buffer[QX_PATH_MAX];
-    if (!qxTempFileName(buffer, sizeof buffer)) return ERR_MEM;
+    if (!qxTempFileName(buffer, sizeof buffer)) {
+        qxSetErrorString(qxGetTempDirectory()); // the report names where it could not write
+        return ERR_WRITEFILE;
+    }
     lua_pushstring(L, buffer);
     return 1;
 }

@@ -493,6 +493,15 @@ void *mixerMain(void *)
     return nullptr;
 }
 
+// A playback PCM in non-blocking mode; non-zero when ALSA refuses it.
+int openPcm(const char *device, snd_pcm_t **pcm)
+{
+    // A PCM may write into a pipe (ALSA's file plug-in with "|command"):
+    // when its reader goes, the write fails instead of ending the player.
+    signal(SIGPIPE, SIG_IGN);
+    return ALSA(snd_pcm_open)(pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -527,6 +536,11 @@ int qxAlsaStart(void)
 {
     if (mixerRunning) return 0;
     if (!qxAlsaAvailable()) return ERR_OPENAUDIO;
+    // PCMs open only when something plays: a machine without a sound card
+    // is found out here, so that it counts as having no sound at all.
+    snd_pcm_t *probe = nullptr;
+    if (openPcm(qxAudioDeviceName, &probe)) return ERR_OPENAUDIO;
+    ALSA(snd_pcm_close)(probe);
     if (int r = qxCreateOutputLock()) return r;
     if (!scratch && !(scratch = static_cast<uint8_t *>(qxAlloc(scratchBytes, 0)))) return ERR_MEM;
     mixerQuit.store(false);
@@ -572,11 +586,7 @@ int qxAlsaOpenChannel(qxChannel *c, const char *device, uint32_t bits, uint32_t 
                       uint32_t flags, uint32_t rate)
 {
     snd_pcm_t *pcm = nullptr;
-    // A PCM may write into a pipe (ALSA's file plug-in with "|command"):
-    // when its reader goes, the write fails instead of ending the player.
-    signal(SIGPIPE, SIG_IGN);
-    if (ALSA(snd_pcm_open)(&pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
-        return ERR_OPENAUDIO;
+    if (openPcm(device, &pcm)) return ERR_OPENAUDIO;
     snd_pcm_hw_params_t *hw = nullptr;
     if (ALSA(snd_pcm_hw_params_malloc)(&hw) < 0) {
         ALSA(snd_pcm_close)(pcm);

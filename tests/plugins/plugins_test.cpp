@@ -27,6 +27,7 @@
 #include "main/qx_hosttable.h"
 #include "platform/qx_locale.h"
 #include "platform/qx_memory.h"
+#include "platform/qx_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -495,6 +496,20 @@ TEST_F(PluginTest, RuntimeAndDosSlotsGuardNullRecords)
     using Cmp = int (*)(const char *, const char *, uint32_t);
     EXPECT_NE(reinterpret_cast<Cmp>(qxHostSystem[51])("abc", "ABC", 0), 0);
     EXPECT_EQ(reinterpret_cast<Cmp>(qxHostSystem[51])("abc", "ABC", 1), 0);
+    // Dos slot 35: a temporary name that cannot be made is a failure and
+    // leaves an empty text, whether the folder is missing or the buffer small.
+    using TempName = int (*)(char *, size_t);
+    char name[64] = "unwritten";
+    ASSERT_TRUE(qxSetTempDirectory("/nonexistent/qx"));
+    EXPECT_EQ(reinterpret_cast<TempName>(qxHostDos[35])(name, sizeof name), 0);
+    EXPECT_STREQ(name, "");
+    qxSetTempDirectory(nullptr);
+    std::strcpy(name, "unwritten");
+    EXPECT_EQ(reinterpret_cast<TempName>(qxHostDos[35])(name, 8), 0);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(reinterpret_cast<TempName>(qxHostDos[35])(name, sizeof name), 1);
+    EXPECT_EQ(std::string(name).rfind("/tmp/zephyrane.", 0), 0u) << name;
+    unlink(name);
 }
 
 // ---- Activation ----

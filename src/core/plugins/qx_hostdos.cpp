@@ -99,8 +99,10 @@ int hostGetCurrentDir(char *buffer, size_t size)
 int hostTempName(char *buffer) { return qxTempFileName(buffer, 1024); }
 int hostTempNameSized(char *buffer, size_t capacity)
 {
-    qxTempFileName(buffer, capacity);
-    return 1;
+    if (!buffer || !capacity) return 0;
+    if (qxTempFileName(buffer, capacity)) return 1;
+    buffer[0] = 0; // no name was made: the plug-in must not take the old text for one
+    return 0;
 }
 
 int hostSplitChunk(const char *name, char *container, uint32_t capacity, int32_t *offset, int32_t *size)

@@ -408,6 +408,13 @@ extern "C" int qxApplyOptions(const qxOptionValues *vals, qxStartupInfo *startup
 
     if (r.given(QX_OPT_TEMPDIR)) {
         const char *dir = r.text(QX_OPT_TEMPDIR);
+        // The player moves into the applet's folder before it loads it: a
+        // relative folder means the one the player was started in.
+        char full[QX_TEMPDIR_SIZE];
+        if (dir[0] != '/') {
+            if (!qxFullPath(dir, full, sizeof full)) return ERR_CONSOLEARG;
+            dir = full;
+        }
         if (!qxSetTempDirectory(dir)) return ERR_CONSOLEARG; // too long for the field
     }
     if (r.given(QX_OPT_NOCHDIR)) g.noChdir = 1;
