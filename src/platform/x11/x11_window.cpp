@@ -284,6 +284,7 @@ struct MapWatch {
     Window window;
     bool mapped;
     Region exposed;
+    int exposes;
 };
 
 Bool watchMap(Display *, XEvent *ev, XPointer arg)
@@ -292,11 +293,13 @@ Bool watchMap(Display *, XEvent *ev, XPointer arg)
     const bool unmap = ev->type == UnmapNotify && ev->xunmap.window == w->window;
     if (unmap || (ev->type == MapNotify && ev->xmap.window == w->window)) {
         w->mapped = !unmap;
+        w->exposes = 0;
         XSubtractRegion(w->exposed, w->exposed, w->exposed);
     } else if (ev->type == Expose && ev->xexpose.window == w->window && w->mapped) {
         XRectangle r{(short)ev->xexpose.x, (short)ev->xexpose.y,
                      (unsigned short)ev->xexpose.width, (unsigned short)ev->xexpose.height};
         XUnionRectWithRegion(&r, w->exposed, w->exposed);
+        w->exposes++;
     }
     return False; // only looked at: the pump takes every event in its turn
 }
@@ -319,22 +322,29 @@ bool reparented(x11Connection *conn, Window window)
 // what is drawn before is cleared. Only a window in a manager's frame
 // waits: without a manager a viewable window keeps what is drawn, and a
 // map seen through before (no MapNotify since the last unmap) has nothing
-// to wait for.
+// to wait for. A part another window keeps covered is never exposed: the
+// wait also ends once exposures have stopped coming for a quarter second.
 void waitExposed(x11Connection *conn, Window window, double seconds)
 {
     if (!reparented(conn, window))
         return;
     Display *d = conn->display;
-    MapWatch watch{window, false, XCreateRegion()};
+    MapWatch watch{window, false, XCreateRegion(), 0};
     if (!watch.exposed)
         return;
-    const double end = qxGetSeconds() + seconds;
+    const double start = qxGetSeconds(), end = start + seconds;
+    double lastExpose = start;
+    int seen = 0;
     for (;;) {
         watch.mapped = false;
+        watch.exposes = 0;
         XSubtractRegion(watch.exposed, watch.exposed, watch.exposed);
         XEvent ev;
         XCheckIfEvent(d, &ev, watchMap, reinterpret_cast<XPointer>(&watch));
-        if (!watch.mapped || qxGetSeconds() >= end)
+        const double now = qxGetSeconds();
+        if (watch.exposes != seen)
+            seen = watch.exposes, lastExpose = now;
+        if (!watch.mapped || now >= end || (seen && now - lastExpose >= 0.25))
             break;
         // The part on the screen: the frame may move while it unfolds.
         XWindowAttributes attrs;
