@@ -277,12 +277,103 @@ bool managed(Display *d, Window w)
         XFree(data);
     return found;
 }
+
+// The window's last map as the queue tells it: `mapped` once a MapNotify
+// came after the last UnmapNotify, and the area exposed since.
+struct MapWatch {
+    Window window;
+    bool mapped;
+    Region exposed;
+    int exposes;
+};
+
+Bool watchMap(Display *, XEvent *ev, XPointer arg)
+{
+    auto *w = reinterpret_cast<MapWatch *>(arg);
+    const bool unmap = ev->type == UnmapNotify && ev->xunmap.window == w->window;
+    if (unmap || (ev->type == MapNotify && ev->xmap.window == w->window)) {
+        w->mapped = !unmap;
+        w->exposes = 0;
+        XSubtractRegion(w->exposed, w->exposed, w->exposed);
+    } else if (ev->type == Expose && ev->xexpose.window == w->window && w->mapped) {
+        XRectangle r{(short)ev->xexpose.x, (short)ev->xexpose.y,
+                     (unsigned short)ev->xexpose.width, (unsigned short)ev->xexpose.height};
+        XUnionRectWithRegion(&r, w->exposed, w->exposed);
+        w->exposes++;
+    }
+    return False; // only looked at: the pump takes every event in its turn
+}
+
+bool reparented(x11Connection *conn, Window window)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(conn->display, window, &root, &parent, &children, &count))
+        return false;
+    if (children)
+        XFree(children);
+    return parent && parent != root;
+}
+
+// Waits, at most the given time, until the window's map has been followed
+// by the exposure of all of it that lies on the screen. A manager may keep
+// the viewable window hidden a while behind its frame (openbox unfolds it
+// from its icon) or under other windows (it raises it a moment later):
+// what is drawn before is cleared. Only a window in a manager's frame
+// waits: without a manager a viewable window keeps what is drawn, and a
+// map seen through before (no MapNotify since the last unmap) has nothing
+// to wait for. A part another window keeps covered is never exposed: the
+// wait also ends once exposures have stopped coming for a quarter second.
+void waitExposed(x11Connection *conn, Window window, double seconds)
+{
+    if (!reparented(conn, window))
+        return;
+    Display *d = conn->display;
+    MapWatch watch{window, false, XCreateRegion(), 0};
+    if (!watch.exposed)
+        return;
+    const double start = qxGetSeconds(), end = start + seconds;
+    double lastExpose = start;
+    int seen = 0;
+    for (;;) {
+        watch.mapped = false;
+        watch.exposes = 0;
+        XSubtractRegion(watch.exposed, watch.exposed, watch.exposed);
+        XEvent ev;
+        XCheckIfEvent(d, &ev, watchMap, reinterpret_cast<XPointer>(&watch));
+        const double now = qxGetSeconds();
+        if (watch.exposes != seen)
+            seen = watch.exposes, lastExpose = now;
+        if (!watch.mapped || now >= end || (seen && now - lastExpose >= 0.25))
+            break;
+        // The part on the screen: the frame may move while it unfolds.
+        XWindowAttributes attrs;
+        int x = 0, y = 0;
+        Window child;
+        if (!XGetWindowAttributes(d, window, &attrs) ||
+            !XTranslateCoordinates(d, window, conn->root, 0, 0, &x, &y, &child))
+            break;
+        const int left = std::max(0, -x), top = std::max(0, -y);
+        const int right = std::min(attrs.width, DisplayWidth(d, (int)conn->screen) - x);
+        const int bottom = std::min(attrs.height, DisplayHeight(d, (int)conn->screen) - y);
+        if (!XEmptyRegion(watch.exposed) &&
+            (right <= left || bottom <= top ||
+             XRectInRegion(watch.exposed, left, top, (unsigned)(right - left),
+                           (unsigned)(bottom - top)) == RectangleIn))
+            break;
+        pollfd p{(int)conn->fd, POLLIN, 0};
+        poll(&p, 1, 5);
+    }
+    XDestroyRegion(watch.exposed);
+}
 } // namespace
 
 void x11WaitMapped(x11Connection *conn, Window window)
 {
-    // A window manager may never map the window: wait a bounded time.
-    waitViewable(conn, window, true, 2.0);
+    // A window manager may never map the window, nor show it: wait a
+    // bounded time for each.
+    if (waitViewable(conn, window, true, 2.0))
+        waitExposed(conn, window, 1.5);
 }
 
 void x11MotifHints(uint32_t flags, long hints[5])
@@ -429,7 +520,8 @@ int x11OpenDisplay(qxDisplay *display, int show, const uint8_t *mask, uint32_t m
             }
         }
     }
-    attrs.event_mask = StructureNotifyMask;
+    // Exposure too: mapping waits until the window is exposed (x11WaitMapped).
+    attrs.event_mask = StructureNotifyMask | ExposureMask;
     // A backfill display's parent is the display it serves.
     const qxDisplay *parent = display->backfill ? display->backfillDisplay : nullptr;
     if (display->backfill || display->fullScreen || parent) {
