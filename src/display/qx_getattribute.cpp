@@ -53,7 +53,10 @@ int outputDevice(lua_State *L, const qxDisplay *d)
         ref = {0, nullptr};
     } else if (d == qxCurrentDisplay && d->targetType != 21 && qxCurrentOutput) {
         type = d->targetType;
-        if (type == QX_TYPE_BGPIC) {
+        // Pixels drawn as a brush's say which object they belong to: a
+        // brush, an anim frame, a layer or a BGPic.
+        if (type == QX_TYPE_BRUSH && qxCurrentOutput->selectedType) type = qxCurrentOutput->selectedType;
+        if (d->targetType == QX_TYPE_BGPIC) {
             ref = {qxCurrentOutput->id, qxCurrentOutput->automatic};
         } else {
             ref = qxCurrentOutput->selectedRef;
