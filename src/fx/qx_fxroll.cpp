@@ -119,9 +119,13 @@ void rollBack(qxTransitionFX *fx, RollData *d, bool seek, int *done)
     if (count <= 0) return;
     bandLines(fx, d, first, first + count);
     if (d->bandStart == kNone) d->bandStart = D - 1;
+    // Cleared below the band down to where the previous band ended: a band
+    // cut off at the top keeps its first line and shrinks, so how far its
+    // first line moved does not say how many lines it left.
     const int32_t below = first + count;
-    layerLines(fx, nullptr, nullptr, nullptr, below, seek ? D : below + d->bandStart - first + 2, 4);
-    d->bandStart = first;
+    const int32_t end = seek ? D : std::max(below + d->bandStart - first + 2, d->bandEnd);
+    layerLines(fx, nullptr, nullptr, nullptr, below, end, 4);
+    d->bandStart = first, d->bandEnd = below;
 }
 
 } // namespace

@@ -166,6 +166,16 @@ void advanceFrame(qxMoveState *s)
     setTime(&s->nexttime, now + std::max(s->delay, 0));
 }
 
+// Where the path index starts: at the end the move leaves from, BOUNCE
+// further in.
+int32_t firstPathIndex(const qxMoveState *s)
+{
+    const int64_t length = s->pathlength, u = s->bounceunit;
+    int64_t index = s->reverse ? length - 1 : 0;
+    if (s->fx == QX_MOVE_BOUNCE) index += s->reverse ? -8 * u : 8 * u;
+    return int32_t(std::clamp<int64_t>(index, 0, length - 1));
+}
+
 // Builds the path: a Bresenham walk from the end with the smaller major
 // coordinate to the other, one minor coordinate per major pixel. BOUNCE
 // and DAMPED go on past the larger end with the same slope; the minor steps
@@ -203,9 +213,7 @@ int buildPath(qxMoveState *s)
     }
     if (steps)
         for (int64_t i = 0; i < length; i++) s->path[i] = clamp32(int64_t(s->path[i]) - dir * steps);
-    int64_t index = s->reverse ? length - 1 : 0;
-    if (s->fx == QX_MOVE_BOUNCE) index += s->reverse ? -8 * u : 8 * u;
-    s->pathindex = int32_t(std::clamp<int64_t>(index, 0, length - 1));
+    s->pathindex = firstPathIndex(s);
     return 0;
 }
 
@@ -560,6 +568,7 @@ void rewind(qxMoveState *s)
     s->phase = 0;
     if (s->path) {
         s->step = s->reverse ? -s->bounceunit : s->bounceunit;
+        s->pathindex = firstPathIndex(s);
     } else {
         s->step = s->bounceunit;
         s->waveindex = firstWaveIndex(s);

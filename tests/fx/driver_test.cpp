@@ -2,6 +2,7 @@
 // with the object and BGPic back-ends played by hooks written here.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "display/qx_asyncdraw.h"
@@ -12,6 +13,7 @@
 #include "layers/qx_layer.h"
 #include "layers/qx_move.h"
 #include "fxharness.h"
+#include "objects/qx_output.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 #include "platform/qx_upcalls.h"
@@ -333,8 +335,8 @@ struct LayerRun {
     qxBitMap *backdrop = fxtest::noiseBitMap(24, 16, 9);
     qxLayerData data{};
     qxLayer layer{};
-    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y)
-        : r(effect, 24, 16, 3, fxtest::Planes::Opaque, planes != fxtest::Planes::Opaque)
+    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y, int32_t speed = 3, bool hide = false)
+        : r(effect, 24, 16, speed, fxtest::Planes::Opaque, hide || planes != fxtest::Planes::Opaque)
     {
         const int32_t w = 24, h = 16;
         data.left = x, data.top = y, data.dwidth = w, data.dheight = h;
@@ -394,7 +396,10 @@ struct LayerRun {
 // A seek draws what playing shows, for every effect: hides on a masked and
 // on an alpha layer (whose holes stay holes), shows of the layer-only
 // effects; all on a layer away from 0, 0, whose frames equal those of a
-// layer at 0, 0 (the colour fills land in the layer's own picture).
+// layer at 0, 0 (the colour fills land in the layer's own picture). The
+// ROLLs and WALLPAPERs also hide an opaque layer, and run fast too, where
+// their band, cut off at the top, moves by several lines a frame: every
+// frame is sought backwards from the last, then forwards.
 TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
 {
     const auto savedHook = qxFXHook;
@@ -402,35 +407,126 @@ TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
     qxFXHook.layerImages = fakeLayerImages;
     for (int32_t effect = 0; effect < 140; effect++) {
         if (!qxFXFindEffect(effect) || (effect >= 47 && effect <= 54)) continue;
-        const bool layerOnly = qxFXIsLayerOnly(effect);
-        for (fxtest::Planes planes : {fxtest::Planes::Masked, fxtest::Planes::Alpha}) {
-            if (layerOnly && planes == fxtest::Planes::Alpha) continue;
-            const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
-            std::vector<std::vector<uint32_t>> played, atOrigin;
-            {
-                LayerRun o(effect, p, 0, 0);
-                o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
+        const bool layerOnly = qxFXIsLayerOnly(effect), roll = effect >= 84 && effect <= 87;
+        for (fxtest::Planes planes : {fxtest::Planes::Masked, fxtest::Planes::Alpha, fxtest::Planes::Opaque})
+            for (int32_t speed : {3, -2}) {
+                if ((layerOnly && planes == fxtest::Planes::Alpha) ||
+                    (!roll && (speed != 3 || planes == fxtest::Planes::Opaque)))
+                    continue;
+                const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
+                std::vector<std::vector<uint32_t>> played, atOrigin;
+                {
+                    LayerRun o(effect, p, 0, 0, speed, roll);
+                    o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
+                }
+                {
+                    LayerRun a(effect, p, 4, 3, speed, roll); // the layer's picture is one at a time
+                    ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
+                }
+                ASSERT_EQ(played.size(), atOrigin.size()) << effect;
+                for (size_t n = 0; n < played.size(); n++)
+                    ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
+                const int32_t last = int32_t(played.size());
+                std::vector<int32_t> order{last / 2, 1, 1, last - 1, last};
+                if (roll) {
+                    for (int32_t n = last; n >= 1; n--) order.push_back(n);
+                    for (int32_t n = 2; n <= last; n += 2) order.push_back(n);
+                }
+                LayerRun b(effect, p, 4, 3, speed, roll);
+                b.r.play(std::min(3, last), [](int32_t) {});
+                for (int32_t n : order) {
+                    if (n < 1) continue;
+                    ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
+                    const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
+                    int differ = 0;
+                    for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
+                    EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << " speed " << speed
+                                         << " seek to " << n << " of " << last;
+                }
             }
-            {
-                LayerRun a(effect, p, 4, 3); // the layer's picture is one at a time
-                ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
-            }
-            ASSERT_EQ(played.size(), atOrigin.size()) << effect;
-            for (size_t n = 0; n < played.size(); n++)
-                ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
-            const int32_t last = int32_t(played.size());
-            LayerRun b(effect, p, 4, 3);
-            b.r.play(std::min(3, last), [](int32_t) {});
-            for (int32_t n : {last / 2, 1, 1, last - 1, last}) {
-                if (n < 1) continue;
-                ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
-                const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
-                int differ = 0;
-                for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
-                EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << " seek to " << n << " of "
-                                     << last;
-            }
-        }
     }
     qxFXHook = savedHook;
+}
+
+// Every SCROLL, shown and hidden, on an opaque and on a masked layer of a
+// display of the test's own: seeks backwards from the last frame, then
+// forwards, draw what playing to that frame shows (the diagonal ones walk
+// their path again from its start).
+TEST(FxSeek, ScrollsInEveryDirectionDrawWhatPlayingShows)
+{
+    qxLinkLayerEngine();
+    qxDisplay *const saved = qxCurrentDisplay;
+    qxDisplay *d = qxNewDisplayRecord(1);
+    qxObjectRef ref{0, QX_NEW_AUTOMATIC};
+    ASSERT_EQ(qxCreateBGPicFromBitmap(&ref, 64, 48, 0x00A000, &d->bgpic), 0);
+    d->targetType = QX_OUT_DISPLAY, d->layersEnabled = 1;
+    qxCurrentDisplay = d;
+    auto shown = [&] {
+        qxBitMap *b = qxAllocBitMap(64, 48, 0, nullptr);
+        Redraw(nullptr, d, d->bgpic, b, 0, 0, 64, 48, QX_RD_NOSPRITES);
+        std::vector<uint32_t> px = fxtest::readPixels(b);
+        qxFreeBitMap(b);
+        return px;
+    };
+    for (bool masked : {false, true}) {
+        qxBitMap *image = fxtest::noiseBitMap(24, 16, 5), *mask = nullptr;
+        if (masked) {
+            mask = qxAllocMaskBitMap(image, 24, 16, 1, nullptr, 0);
+            for (int32_t j = 0; j < 16; j++) qxMaskRowOp(mask, (j * 5) % 7, j, 12, 1, 0);
+        }
+        auto *data = static_cast<qxLayerData *>(std::calloc(1, sizeof(qxLayerData)));
+        data->x = 13, data->y = 9, data->width = 24, data->height = 16;
+        qxLayer *l = nullptr;
+        ASSERT_EQ(qxAddLayer(nullptr, QX_TYPE_BRUSH, nullptr, 13, 9, 24, 16, nullptr, nullptr, image, mask, nullptr,
+                             data, 1, 0, &l),
+                  0);
+        for (int32_t effect = 47; effect <= 54; effect++)
+            for (bool hide : {true, false}) {
+                auto request = [&] {
+                    qxTransitionFX fx{};
+                    fx.effect = effect, fx.mode = hide ? QX_FXMODE_HIDELAYER : QX_FXMODE_SHOWLAYER;
+                    fx.reverse = hide, fx.isScroll = 1, fx.layer = l, fx.async = 1;
+                    fx.x = fx.savedX = 13, fx.y = fx.savedY = 9, fx.width = 24, fx.height = 16;
+                    fx.bgWidth = 64, fx.bgHeight = 48, fx.speed = fx.requestedSpeed = -2, fx.parameter = -1;
+                    fx.step = qxFXFindEffect(effect)->step, fx.cleanup = qxFXFindEffect(effect)->cleanup;
+                    return fx;
+                };
+                auto end = [](qxTransitionFX &fx) {
+                    fx.cleanup(&fx);
+                    qxFree(fx.data);
+                };
+                std::vector<std::vector<uint32_t>> played;
+                qxTransitionFX p = request();
+                ASSERT_EQ(p.step(&p, nullptr), 0);
+                p.phase = 1;
+                for (int done = 0; !done && played.size() < 100;) {
+                    ASSERT_EQ(p.step(&p, &done), 0);
+                    played.push_back(shown());
+                }
+                end(p);
+                qxTransitionFX s = request();
+                ASSERT_EQ(s.step(&s, nullptr), 0);
+                s.phase = 1;
+                const int32_t frames = int32_t(played.size());
+                ASSERT_EQ(s.frames, frames) << effect;
+                std::vector<int32_t> order;
+                for (int32_t n = frames; n >= 1; n--) order.push_back(n);
+                for (int32_t n = 2; n <= frames; n += 2) order.push_back(n);
+                for (int32_t n : order) {
+                    ASSERT_EQ(qxFXSeek(&s, n, 0), 0);
+                    const std::vector<uint32_t> seen = shown();
+                    int differ = 0;
+                    for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != played[size_t(n - 1)][i];
+                    EXPECT_EQ(differ, 0) << "effect " << effect << (hide ? " hide" : " show")
+                                         << (masked ? " masked" : " opaque") << " seek to " << n << " of " << frames;
+                }
+                end(s);
+            }
+        qxRemoveLayerRecord(nullptr, d->bgpic, l, 1, nullptr);
+    }
+    qxCurrentDisplay = saved;
+    qxFreeOutputState(d);
+    qxFreeBGPicRecord(nullptr, d->bgpic);
+    qxFreeLayerBackgrounds();
+    std::free(d);
 }
