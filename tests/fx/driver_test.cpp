@@ -333,8 +333,8 @@ struct LayerRun {
     qxBitMap *backdrop = fxtest::noiseBitMap(24, 16, 9);
     qxLayerData data{};
     qxLayer layer{};
-    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y)
-        : r(effect, 24, 16, 3, fxtest::Planes::Opaque, planes != fxtest::Planes::Opaque)
+    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y, bool hide)
+        : r(effect, 24, 16, 3, fxtest::Planes::Opaque, hide)
     {
         const int32_t w = 24, h = 16;
         data.left = x, data.top = y, data.dwidth = w, data.dheight = h;
@@ -391,10 +391,11 @@ struct LayerRun {
 };
 } // namespace
 
-// A seek draws what playing shows, for every effect: hides on a masked and
-// on an alpha layer (whose holes stay holes), shows of the layer-only
-// effects; all on a layer away from 0, 0, whose frames equal those of a
-// layer at 0, 0 (the colour fills land in the layer's own picture).
+// A seek draws what playing shows, for every effect: hides and shows on a
+// masked and on an alpha layer (whose holes stay holes), shows of the
+// layer-only effects; all on a layer away from 0, 0, whose frames equal
+// those of a layer at 0, 0 (the colour fills land in the layer's own
+// picture).
 TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
 {
     const auto savedHook = qxFXHook;
@@ -403,31 +404,36 @@ TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
     for (int32_t effect = 0; effect < 140; effect++) {
         if (!qxFXFindEffect(effect) || (effect >= 47 && effect <= 54)) continue;
         const bool layerOnly = qxFXIsLayerOnly(effect);
-        for (fxtest::Planes planes : {fxtest::Planes::Masked, fxtest::Planes::Alpha}) {
-            if (layerOnly && planes == fxtest::Planes::Alpha) continue;
+        for (int run = 0; run < 4; run++) {
+            const fxtest::Planes planes = run & 1 ? fxtest::Planes::Alpha : fxtest::Planes::Masked;
+            const bool hide = run < 2;
+            if (layerOnly && (planes == fxtest::Planes::Alpha || hide)) continue;
             const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
             std::vector<std::vector<uint32_t>> played, atOrigin;
             {
-                LayerRun o(effect, p, 0, 0);
+                LayerRun o(effect, p, 0, 0, hide);
                 o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
             }
             {
-                LayerRun a(effect, p, 4, 3); // the layer's picture is one at a time
+                LayerRun a(effect, p, 4, 3, hide); // the layer's picture is one at a time
                 ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
             }
             ASSERT_EQ(played.size(), atOrigin.size()) << effect;
             for (size_t n = 0; n < played.size(); n++)
                 ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
             const int32_t last = int32_t(played.size());
-            LayerRun b(effect, p, 4, 3);
+            LayerRun b(effect, p, 4, 3, hide);
             b.r.play(std::min(3, last), [](int32_t) {});
-            for (int32_t n : {last / 2, 1, 1, last - 1, last}) {
+            // The last frame first: straight from an early frame, not only
+            // from the one before it.
+            for (int32_t n : {last, last / 2, 1, 1, last - 1, last}) {
                 if (n < 1) continue;
                 ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
                 const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
                 int differ = 0;
                 for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
-                EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << " seek to " << n << " of "
+                EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << (hide ? " hide" : " show")
+                                     << " seek to " << n << " of "
                                      << last;
             }
         }
