@@ -323,8 +323,12 @@ int qxFXPixelZoomStep(qxTransitionFX *fx, int *done)
         picture = fx->oldImage, b = i + 1;
     } else if (i < (two ? 49 : 25)) {
         b = (two ? 49 : 25) - i;
-    } else if (done) {
-        *done = 1;
+    } else {
+        if (done) *done = 1;
+        // Played, this frame draws nothing and shows the whole new picture
+        // the frame before it left; a seek starts from any frame's picture,
+        // so it draws that one.
+        if (fx->phase == 2) b = 1;
     }
     if (b >= 1) {
         const bool isNew = picture == fx->newImage, planes = fx->newMask || fx->newAlpha;

@@ -6,6 +6,7 @@
 #include "display/qx_bitmapplanes.h"
 #include "display/qx_display.h"
 #include "fx/qx_fxhooks.h"
+#include "objects/qx_output.h"
 #include "platform/qx_displayrecord.h"
 #include "platform/qx_errcodes.h"
 
@@ -84,18 +85,18 @@ bool qxFXLayerPlanes(qxTransitionFX *fx, qxFXPlanes *p)
 void qxFXShowWhole(qxDisplay *d, qxBitMap *picture, int32_t w, int32_t h)
 {
     // Forced: a transition's whole picture reaches the window in refresh
-    // mode too (the window blit knows no refresh mode).
+    // mode too.
     if (!d || !picture) return;
-    const bool scaled = d->autoScale && d->scaledWidth && d->scaledHeight;
-    qxBltToWindow(picture, 0, 0, d, 0, 0, w, h, scaled ? int32_t(d->scaledWidth) : 0,
-                  scaled ? int32_t(d->scaledHeight) : 0, 0, nullptr, nullptr, nullptr);
+    qxShowOnWindow(picture, 0, 0, d, 0, 0, w, h, QX_SHOW_FORCE, nullptr);
 }
 
 void qxFXShowWorkWhole(qxTransitionFX *fx)
 {
     qxSafeBltView v{};
     if (!qxBitMapDisplay.currentView || !qxBitMapDisplay.currentView(nullptr, nullptr, &v) || !v.work1) return;
-    qxFXShowWhole(static_cast<qxDisplay *>(v.display), v.work1, fx->bgWidth, fx->bgHeight);
+    // With sprites shown the frames go into their background (work1) and
+    // the picture with the sprites on top is work2: that is what is shown.
+    qxFXShowWhole(static_cast<qxDisplay *>(v.display), v.work2 ? v.work2 : v.work1, fx->bgWidth, fx->bgHeight);
 }
 
 void qxFXShowBackBuffer(qxTransitionFX *fx)

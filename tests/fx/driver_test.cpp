@@ -335,8 +335,8 @@ struct LayerRun {
     qxBitMap *backdrop = fxtest::noiseBitMap(24, 16, 9);
     qxLayerData data{};
     qxLayer layer{};
-    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y, int32_t speed = 3, bool hide = false)
-        : r(effect, 24, 16, speed, fxtest::Planes::Opaque, hide || planes != fxtest::Planes::Opaque)
+    LayerRun(int32_t effect, fxtest::Planes planes, int32_t x, int32_t y, bool hide, int32_t speed = 3)
+        : r(effect, 24, 16, speed, fxtest::Planes::Opaque, hide)
     {
         const int32_t w = 24, h = 16;
         data.left = x, data.top = y, data.dwidth = w, data.dheight = h;
@@ -393,13 +393,13 @@ struct LayerRun {
 };
 } // namespace
 
-// A seek draws what playing shows, for every effect: hides on a masked and
-// on an alpha layer (whose holes stay holes), shows of the layer-only
-// effects; all on a layer away from 0, 0, whose frames equal those of a
-// layer at 0, 0 (the colour fills land in the layer's own picture). The
-// ROLLs and WALLPAPERs also hide an opaque layer, and run fast too, where
-// their band, cut off at the top, moves by several lines a frame: every
-// frame is sought backwards from the last, then forwards.
+// A seek draws what playing shows, for every effect: hides and shows on a
+// masked and on an alpha layer (whose holes stay holes), shows of the
+// layer-only effects; all on a layer away from 0, 0, whose frames equal
+// those of a layer at 0, 0 (the colour fills land in the layer's own
+// picture). The ROLLs and WALLPAPERs also hide an opaque layer, and run
+// fast too, where their band, cut off at the top, moves by several lines a
+// frame: every frame is sought backwards from the last, then forwards.
 TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
 {
     const auto savedHook = qxFXHook;
@@ -409,41 +409,46 @@ TEST(FxSeek, DrawsWhatPlayingShowsOnMaskedAndAlphaLayersAwayFromTheOrigin)
         if (!qxFXFindEffect(effect) || (effect >= 47 && effect <= 54)) continue;
         const bool layerOnly = qxFXIsLayerOnly(effect), roll = effect >= 84 && effect <= 87;
         for (fxtest::Planes planes : {fxtest::Planes::Masked, fxtest::Planes::Alpha, fxtest::Planes::Opaque})
-            for (int32_t speed : {3, -2}) {
-                if ((layerOnly && planes == fxtest::Planes::Alpha) ||
-                    (!roll && (speed != 3 || planes == fxtest::Planes::Opaque)))
-                    continue;
-                const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
-                std::vector<std::vector<uint32_t>> played, atOrigin;
-                {
-                    LayerRun o(effect, p, 0, 0, speed, roll);
-                    o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
+            for (bool hide : {true, false})
+                for (int32_t speed : {3, -2}) {
+                    const bool plain = speed == 3 && planes != fxtest::Planes::Opaque;
+                    if (layerOnly ? planes != fxtest::Planes::Masked || hide || speed != 3
+                                  : !plain && !(roll && hide))
+                        continue;
+                    const fxtest::Planes p = layerOnly ? fxtest::Planes::Opaque : planes;
+                    std::vector<std::vector<uint32_t>> played, atOrigin;
+                    {
+                        LayerRun o(effect, p, 0, 0, hide, speed);
+                        o.r.play(1000, [&](int32_t) { atOrigin.push_back(o.shown()); });
+                    }
+                    {
+                        LayerRun a(effect, p, 4, 3, hide, speed); // the layer's picture is one at a time
+                        ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
+                    }
+                    ASSERT_EQ(played.size(), atOrigin.size()) << effect;
+                    for (size_t n = 0; n < played.size(); n++)
+                        ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
+                    const int32_t last = int32_t(played.size());
+                    // The last frame first: straight from an early frame, not
+                    // only from the one before it.
+                    std::vector<int32_t> order{last, last / 2, 1, 1, last - 1, last};
+                    if (roll) {
+                        for (int32_t n = last; n >= 1; n--) order.push_back(n);
+                        for (int32_t n = 2; n <= last; n += 2) order.push_back(n);
+                    }
+                    LayerRun b(effect, p, 4, 3, hide, speed);
+                    b.r.play(std::min(3, last), [](int32_t) {});
+                    for (int32_t n : order) {
+                        if (n < 1) continue;
+                        ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
+                        const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
+                        int differ = 0;
+                        for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
+                        EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p)
+                                             << (hide ? " hide" : " show") << " speed " << speed << " seek to " << n
+                                             << " of " << last;
+                    }
                 }
-                {
-                    LayerRun a(effect, p, 4, 3, speed, roll); // the layer's picture is one at a time
-                    ASSERT_TRUE(a.r.play(1000, [&](int32_t) { played.push_back(a.shown()); })) << effect;
-                }
-                ASSERT_EQ(played.size(), atOrigin.size()) << effect;
-                for (size_t n = 0; n < played.size(); n++)
-                    ASSERT_TRUE(played[n] == atOrigin[n]) << "effect " << effect << " frame " << n + 1;
-                const int32_t last = int32_t(played.size());
-                std::vector<int32_t> order{last / 2, 1, 1, last - 1, last};
-                if (roll) {
-                    for (int32_t n = last; n >= 1; n--) order.push_back(n);
-                    for (int32_t n = 2; n <= last; n += 2) order.push_back(n);
-                }
-                LayerRun b(effect, p, 4, 3, speed, roll);
-                b.r.play(std::min(3, last), [](int32_t) {});
-                for (int32_t n : order) {
-                    if (n < 1) continue;
-                    ASSERT_EQ(qxFXSeek(&b.r.fx, n, 0), 0);
-                    const std::vector<uint32_t> seen = b.shown(), want = played[size_t(n - 1)];
-                    int differ = 0;
-                    for (size_t i = 0; i < seen.size(); i++) differ += seen[i] != want[i];
-                    EXPECT_EQ(differ, 0) << "effect " << effect << " planes " << int(p) << " speed " << speed
-                                         << " seek to " << n << " of " << last;
-                }
-            }
     }
     qxFXHook = savedHook;
 }
