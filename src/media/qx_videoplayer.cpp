@@ -210,7 +210,12 @@ void *serverMain(void *arg)
             continue; // a packet without a picture
         }
         v->skipCounter += 1.0;
-        if (v->skipFactor.load() > v->skipCounter) {
+        bool last = false; // the clip's last picture is never skipped: it is what stays shown
+        {
+            std::lock_guard queued(v->videoQueue.mutex);
+            last = v->videoQueue.ended && v->videoQueue.items.empty();
+        }
+        if (!last && v->skipFactor.load() > v->skipCounter) {
             qxVideoFreePacket(v, &item.packet);
             v->dropped++;
             continue;
