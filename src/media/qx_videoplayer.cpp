@@ -78,6 +78,13 @@ bool queueDrained(qxVideoPacketQueue &q)
     return q.items.empty();
 }
 
+// The stream has ended and every packet of it has been taken.
+bool queueEnded(qxVideoPacketQueue &q)
+{
+    std::lock_guard lock(q.mutex);
+    return q.ended && q.items.empty();
+}
+
 uint64_t queueBytes(qxVideoPacketQueue &q)
 {
     std::lock_guard lock(q.mutex);
@@ -195,8 +202,7 @@ void *serverMain(void *arg)
         }
         qxVideoQueued item;
         if (!take(v, v->videoQueue, &item)) {
-            std::lock_guard lock(v->videoQueue.mutex);
-            if (v->videoQueue.ended && v->videoQueue.items.empty()) v->videoDrained = 1;
+            if (queueEnded(v->videoQueue)) v->videoDrained = 1;
             continue;
         }
         if (item.flush) {
@@ -210,12 +216,8 @@ void *serverMain(void *arg)
             continue; // a packet without a picture
         }
         v->skipCounter += 1.0;
-        bool last = false; // the clip's last picture is never skipped: it is what stays shown
-        {
-            std::lock_guard queued(v->videoQueue.mutex);
-            last = v->videoQueue.ended && v->videoQueue.items.empty();
-        }
-        if (!last && v->skipFactor.load() > v->skipCounter) {
+        // The clip's last picture is never skipped: it is what stays shown.
+        if (!queueEnded(v->videoQueue) && v->skipFactor.load() > v->skipCounter) {
             qxVideoFreePacket(v, &item.packet);
             v->dropped++;
             continue;
